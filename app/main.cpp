@@ -1,0 +1,36 @@
+#include "platform/Logging.h"
+#include "platform/StorageLocation.h"
+#include "platform/UnixSignals.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    // Wayland lets no ordinary window float above others, place itself or pass clicks through,
+    // so the application always runs on X11 (XWayland on a Wayland desktop).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (qEnvironmentVariable("QT_QPA_PLATFORM") == QLatin1String("xcb") &&
+        qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "vennimo-gallery: no X display (DISPLAY is not set); start it inside an X11 "
+                             "or XWayland session.\n");
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VennimoGallery"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const auto storage = vennimo::StorageLocation::ensure();
+    if (!storage) {
+        qCCritical(vennimo::lcApp) << "cannot create the storage folder:" << storage.error().message
+                                   << storage.error().failureReason;
+        return 1;
+    }
+
+    vennimo::UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &vennimo::UnixSignals::terminationRequested, &app,
+                     [] { QApplication::quit(); });
+    return QApplication::exec();
+}

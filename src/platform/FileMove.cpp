@@ -1,0 +1,160 @@
+#include "platform/FileMove.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vennimo {
+
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd)
+        : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+Status copyContents(int in, int out, const QString& path) {
+    for (;;) {
+        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n == 0)
+            return {};
+        if (n > 0)
+            continue;
+        if (errno == EINTR)
+            continue;
+        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+            return Error::fromErrno(errno, path);
+        break;
+    }
+    // copy_file_range is refused between some file systems: fall back to plain reads.
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Error::fromErrno(errno, path);
+        if (n == 0)
+            return {};
+        ssize_t done = 0;
+        while (done < n) {
+            const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return Error::fromErrno(errno, path);
+            done += w;
+        }
+    }
+}
+
+// Copies `from` to a temporary name beside `to`, then links it under `to` without replacing.
+Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString& displayFrom,
+                     const QString& displayTo) {
+    Fd in(open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (in.get() < 0)
+        return Error::fromErrno(errno, displayFrom);
+    struct stat st {};
+    if (fstat(in.get(), &st) != 0)
+        return Error::fromErrno(errno, displayFrom);
+    if (!S_ISREG(st.st_mode))
+        return Error::fromErrno(EINVAL, displayFrom);
+    // Fail early, before copying gigabytes, when the name is already taken.
+    if (access(to.constData(), F_OK) == 0)
+        return Error::fromErrno(EEXIST, displayTo);
+
+    const QFileInfo target(QFile::decodeName(to));
+    QByteArray temp = QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) +
+                      ".vennimo-partial-XXXXXX";
+    Fd out(mkostemp(temp.data(), O_CLOEXEC));
+    if (out.get() < 0)
+        return Error::fromErrno(errno, displayTo);
+    auto fail = [&](int err) {
+        unlink(temp.constData());
+        return Error::fromErrno(err, displayTo);
+    };
+    if (Status s = copyContents(in.get(), out.get(), displayTo); !s) {
+        unlink(temp.constData());
+        return s;
+    }
+    if (fchmod(out.get(), st.st_mode & 07777) != 0)
+        return fail(errno);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (futimens(out.get(), times) != 0)
+        return fail(errno);
+    if (fsync(out.get()) != 0)
+        return fail(errno);
+    if (close(out.release()) != 0)
+        return fail(errno);
+    if (renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+        // Some file systems lack RENAME_NOREPLACE; link(2) never replaces either.
+        if (errno != EINVAL && errno != ENOSYS)
+            return fail(errno);
+        if (link(temp.constData(), to.constData()) != 0)
+            return fail(errno);
+        unlink(temp.constData());
+    }
+    const int dir =
+        open(QFile::encodeName(target.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return {};
+}
+
+} // namespace
+
+Status FileMove::moveNoReplace(const QString& from, const QString& to) {
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(to);
+    if (renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
+        return {};
+    const int err = errno;
+    if (err == EXDEV)
+        return copyThenRemove(from, to);
+    if (err == EINVAL || err == ENOSYS) {
+        // No RENAME_NOREPLACE here: a hard link plus unlink keeps the no-replace promise.
+        if (link(src.constData(), dst.constData()) == 0) {
+            unlink(src.constData());
+            return {};
+        }
+        if (errno == EXDEV)
+            return copyThenRemove(from, to);
+        return Error::fromErrno(errno, errno == EEXIST ? to : from);
+    }
+    return Error::fromErrno(err, err == EEXIST ? to : from);
+}
+
+Status FileMove::copyThenRemove(const QString& from, const QString& to) {
+    const QByteArray src = QFile::encodeName(from);
+    if (Status s = copyIntoPlace(src, QFile::encodeName(to), from, to); !s)
+        return s;
+    if (unlink(src.constData()) != 0)
+        return Error::fromErrno(errno, from);
+    return {};
+}
+
+Status FileMove::copyNoReplace(const QString& from, const QString& to) {
+    return copyIntoPlace(QFile::encodeName(from), QFile::encodeName(to), from, to);
+}
+
+} // namespace vennimo

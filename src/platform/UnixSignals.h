@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+namespace vennimo {
+
+// Turns SIGTERM and SIGINT into a Qt signal on the main thread, where quitting is safe.
+class UnixSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit UnixSignals(QObject* parent = nullptr);
+    ~UnixSignals() override;
+
+Q_SIGNALS:
+    void terminationRequested(int signalNumber);
+
+private:
+    QSocketNotifier* m_notifier = nullptr;
+};
+
+} // namespace vennimo

@@ -1,0 +1,91 @@
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace vennimo::test {
+
+namespace {
+QString g_root;
+}
+
+TestEnvironment::TestEnvironment() {
+    QByteArray pattern = QDir::tempPath().toUtf8() + "/vennimo-test-XXXXXX";
+    char* made = mkdtemp(pattern.data());
+    if (made == nullptr)
+        std::abort();
+    m_root = made;
+    g_root = QString::fromUtf8(m_root);
+    const QByteArray home = m_root + "/home";
+    const QByteArray runtime = m_root + "/runtime";
+    for (const QByteArray& dir :
+         QByteArrayList{home, home + "/.local/share", home + "/.config", home + "/.cache", runtime})
+        QDir().mkpath(QString::fromUtf8(dir));
+    chmod(runtime.constData(), 0700);
+    qputenv("HOME", home);
+    qputenv("XDG_DATA_HOME", home + "/.local/share");
+    qputenv("XDG_CONFIG_HOME", home + "/.config");
+    qputenv("XDG_CACHE_HOME", home + "/.cache");
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
+}
+
+TestEnvironment::~TestEnvironment() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_root.constData(), ec);
+}
+
+QString TestEnvironment::root() {
+    return g_root;
+}
+
+QString storageFolder() {
+    const QString path = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/VennimoGallery");
+    QDir().mkpath(path);
+    return path;
+}
+
+QString makeFolder(const QString& name) {
+    const QString path = TestEnvironment::root() + QStringLiteral("/") + name;
+    QDir().mkpath(path);
+    return path;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QImage makeImage(int width, int height, QColor color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, std::max(1, width / 4), std::max(1, height / 4), Qt::red);
+    return image;
+}
+
+void saveImage(const QImage& image, const QString& path, int quality) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QImageWriter writer(path);
+    writer.setQuality(quality);
+    ASSERT_TRUE(writer.write(image)) << path.toStdString() << ": " << writer.errorString().toStdString();
+}
+
+} // namespace vennimo::test
