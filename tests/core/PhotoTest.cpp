@@ -1,4 +1,5 @@
 #include "core/Photo.h"
+#include "core/ImageFileRule.h"
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
 
@@ -128,4 +129,13 @@ TEST(PhotosOrigin, StorageKeyAndLibraryRoot) {
     inPackage.path = package + "/originals/A/img.jpg";
     EXPECT_TRUE(inPackage.isPhotosAsset());
     EXPECT_FALSE(minimalPhoto().isPhotosAsset());
+}
+
+TEST(ImageFileRule, KnownExtensionsAndImageMimeTypes) {
+    for (const char* name : {"a.jpg", "b.JPEG", "/x/y/c.Heic", "d.cr3", "e.jxl", "f.exr", "g.psd", "h.ico"})
+        EXPECT_TRUE(isImageFileName(name)) << name;
+    EXPECT_TRUE(isImageFileName("/x/scan.pbm")) << "a MIME image type outside the list counts too";
+    for (const char* name :
+         {"notes.txt", "movie.mp4", "archive.zip", "/x/.jpg", "noext", "/x.jpg/file", "trailing."})
+        EXPECT_FALSE(isImageFileName(name)) << name;
 }
