@@ -27,6 +27,21 @@ struct Child {
     int readyFd = -1;
 };
 
+// Kills and reaps every writer still running when a check fails half-way, so none outlives the test.
+struct Reaper {
+    std::vector<Child>& children;
+    ~Reaper() {
+        for (Child& child : children) {
+            if (child.readyFd >= 0)
+                close(child.readyFd);
+            if (child.pid > 0) {
+                ::kill(child.pid, SIGKILL);
+                waitpid(child.pid, nullptr, 0);
+            }
+        }
+    }
+};
+
 Child spawnWriter(const QString& storage) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -88,35 +103,53 @@ void expectWholeFiles(const QString& storage, int kill) {
 } // namespace
 
 TEST(StateFilesUnderSigkill, AKilledWriterLeavesEveryFileWhole) {
-    constexpr int kKills = 200;
+    // 200 kills in all, four writers at a time, each in its own folder.
+    constexpr int kWriters = 4;
+    constexpr int kRounds = 50;
     constexpr int kMaxDelayMicroseconds = 4000;
-    const QString storage = test::makeFolder("crash");
+    QStringList folders;
+    for (int w = 0; w < kWriters; ++w)
+        folders << test::makeFolder(QString("crash%1").arg(w));
     std::random_device seedSource;
     const unsigned seed = seedSource();
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> delay(0, kMaxDelayMicroseconds);
     SCOPED_TRACE(testing::Message() << "seed " << seed);
 
-    for (int kill = 0; kill < kKills; ++kill) {
-        const Child child = spawnWriter(storage);
-        ASSERT_GT(child.pid, 0) << "cannot start " << VENNIMO_STATE_WRITE_CHILD;
-        char ready = 0;
-        ssize_t n;
-        do {
-            n = read(child.readyFd, &ready, 1);
-        } while (n < 0 && errno == EINTR);
-        close(child.readyFd);
-        if (n == 1)
-            std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-        ::kill(child.pid, SIGKILL);
-        int status = 0;
-        waitpid(child.pid, &status, 0);
-        ASSERT_EQ(n, 1) << "kill " << kill << ": the writer " << describeExit(status).toStdString()
-                        << " before its first round";
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "kill " << kill << ": the writer " << describeExit(status).toStdString();
-        expectWholeFiles(storage, kill);
-        if (HasFatalFailure())
-            return;
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<Child> children;
+        Reaper reaper{children};
+        for (const QString& folder : folders) {
+            children.push_back(spawnWriter(folder));
+            ASSERT_GT(children.back().pid, 0) << "cannot start " << VENNIMO_STATE_WRITE_CHILD;
+        }
+        std::vector<ssize_t> ready;
+        for (Child& child : children) {
+            char byte = 0;
+            ssize_t n;
+            do {
+                n = read(child.readyFd, &byte, 1);
+            } while (n < 0 && errno == EINTR);
+            close(child.readyFd);
+            child.readyFd = -1;
+            ready.push_back(n);
+        }
+        for (const Child& child : children) {
+            std::this_thread::sleep_for(std::chrono::microseconds(delay(random) / kWriters));
+            ::kill(child.pid, SIGKILL);
+        }
+        for (std::size_t w = 0; w < children.size(); ++w) {
+            const int kill = round * kWriters + static_cast<int>(w);
+            int status = 0;
+            waitpid(children[w].pid, &status, 0);
+            children[w].pid = -1;
+            ASSERT_EQ(ready[w], 1) << "kill " << kill << ": the writer " << describeExit(status).toStdString()
+                                   << " before its first round";
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+                << "kill " << kill << ": the writer " << describeExit(status).toStdString();
+            expectWholeFiles(folders[static_cast<int>(w)], kill);
+            if (HasFatalFailure())
+                return;
+        }
     }
 }
