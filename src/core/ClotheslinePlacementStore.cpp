@@ -40,7 +40,7 @@ DeferredStateWriter::Operation writeOperation(const DeferredStateWriter& writer,
     // Encoded on the owner's thread: the write carries its own copy of the state.
     ClotheslinePlacementState state;
     state.records = records;
-    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(path, json); };
+    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(json, path); };
 }
 
 // The midpoint of the widest gap between the occupied places and the rope's ends; the leftmost of

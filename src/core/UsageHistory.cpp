@@ -19,7 +19,7 @@ const QString& loadErrorPrefix() {
 DeferredStateWriter::Operation writeOperation(const DeferredStateWriter& writer, const QString& path,
                                               const UsageState& state) {
     // The state is encoded here, on the owner's thread, so the write never reads live fields.
-    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(path, json); };
+    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(json, path); };
 }
 
 } // namespace

@@ -238,11 +238,11 @@ TEST(DeferredStateWriter, WriteCreatesFoldersAndWritesSortedCompactJson) {
     value.insert("zeta", 1);
     value.insert("alpha", QJsonObject{{"m", true}, {"b", 2.5}});
     value.insert("big", qint64(9223372036854775805LL));
-    ASSERT_TRUE(DeferredStateWriter::write(path, value).ok());
+    ASSERT_TRUE(DeferredStateWriter::write(value, path).ok());
     EXPECT_EQ(test::readFile(path), R"({"alpha":{"b":2.5,"m":true},"big":9223372036854775805,"zeta":1})");
 
     test::writeFile(test::makeFolder("w2") + "/file", "x");
-    const Status blocked = DeferredStateWriter::write(test::makeFolder("w2") + "/file/state.json", value);
+    const Status blocked = DeferredStateWriter::write(value, test::makeFolder("w2") + "/file/state.json");
     ASSERT_FALSE(blocked.ok()) << "a file in the way of the folder is an error";
     EXPECT_NE(blocked.error().sysErrno, 0);
 

@@ -48,11 +48,11 @@ struct ControlledDisk {
     DeferredStateWriter::Options options(std::chrono::milliseconds delay = 500ms) {
         DeferredStateWriter::Options o;
         o.debounceDelay = delay;
-        o.fileWriter = [this](const QString& path, const QJsonObject& value) -> Status {
+        o.fileWriter = [this](const QJsonObject& value, const QString& path) -> Status {
             if (failing)
                 return Error::fromErrno(ENOSPC, path);
             ++writes;
-            return DeferredStateWriter::write(path, value);
+            return DeferredStateWriter::write(value, path);
         };
         return o;
     }

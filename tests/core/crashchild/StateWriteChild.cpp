@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
         if (!history.setUsed(photos, odd).ok())
             return 67;
         raw.schedule(
-            [rawPath, state = test::rawState(odd)] { return DeferredStateWriter::write(rawPath, state); });
+            [rawPath, state = test::rawState(odd)] { return DeferredStateWriter::write(state, rawPath); });
         if (!raw.flush().ok())
             return 68;
         if (round == 0 && write(STDOUT_FILENO, "r", 1) != 1)
