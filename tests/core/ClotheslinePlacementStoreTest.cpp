@@ -1,4 +1,5 @@
 #include "core/ClotheslinePlacementStore.h"
+#include "ControlledDisk.h"
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
 
@@ -35,24 +36,6 @@ double xOf(const ClotheslinePlacementStore& store, const Photo& p) {
 QString placementsFile(const QString& storage) {
     return storage + "/clothesline-positions.json";
 }
-
-// A file writer that counts its writes and can be told to fail.
-struct ControlledDisk {
-    std::atomic<int> writes{0};
-    std::atomic<bool> failing{false};
-
-    DeferredStateWriter::Options options(std::chrono::milliseconds delay = 500ms) {
-        DeferredStateWriter::Options o;
-        o.debounceDelay = delay;
-        o.fileWriter = [this](const QJsonObject& value, const QString& path) -> Status {
-            if (failing)
-                return Error::fromErrno(EROFS, path);
-            ++writes;
-            return DeferredStateWriter::write(value, path);
-        };
-        return o;
-    }
-};
 
 } // namespace
 
@@ -138,7 +121,7 @@ TEST(ClotheslinePlacementStore, ListedPrintsReturnToRowZeroAndFileBirthDecidesOw
 
 TEST(ClotheslinePlacementStore, MovesClampRefuseWholeCallsAndKeepMemoryOnWriteFailure) {
     const QString storage = test::makeFolder("moves");
-    ControlledDisk disk;
+    test::ControlledDisk disk;
     ClotheslinePlacementStore store(storage, disk.options());
     const Photo a = photo("a"), b = photo("b"), c = photo("c");
     ASSERT_TRUE(store.setPositions({{a, 2, 1.7}, {b, 10000, -0.2}}).value());
@@ -165,7 +148,7 @@ TEST(ClotheslinePlacementStore, MovesClampRefuseWholeCallsAndKeepMemoryOnWriteFa
     disk.failing = true;
     const auto failed = store.setPositions({{c, 0, 0.3}});
     ASSERT_FALSE(failed.ok());
-    EXPECT_EQ(failed.error().sysErrno, EROFS);
+    EXPECT_EQ(failed.error().sysErrno, ENOSPC);
     EXPECT_EQ(store.records(), before) << "memory follows the disk only after a successful write";
     const auto failedEnsure = store.ensurePositions({c}, 5);
     ASSERT_FALSE(failedEnsure.ok());
@@ -177,7 +160,7 @@ TEST(ClotheslinePlacementStore, MovesClampRefuseWholeCallsAndKeepMemoryOnWriteFa
 
 TEST(ClotheslinePlacementStore, BringToFrontRaisesAtOnceAndWritesDebounced) {
     const QString storage = test::makeFolder("front");
-    ControlledDisk disk;
+    test::ControlledDisk disk;
     ClotheslinePlacementStore store(storage, disk.options(100ms));
     const Photo a = photo("a"), b = photo("b");
     ASSERT_TRUE(store.ensurePositions({a, b}, 5).value());

@@ -1,4 +1,5 @@
 #include "core/UsageHistory.h"
+#include "ControlledDisk.h"
 #include "platform/Dates.h"
 #include "platform/FileIdentity.h"
 #include "platform/JsonFile.h"
@@ -38,23 +39,6 @@ public:
     ~FixedClock() { Clock::setOverride({}); }
     void set(double now) {
         Clock::setOverride([now] { return now; });
-    }
-};
-
-struct ControlledDisk {
-    std::atomic<int> writes{0};
-    std::atomic<bool> failing{false};
-
-    DeferredStateWriter::Options options(std::chrono::milliseconds delay = 500ms) {
-        DeferredStateWriter::Options o;
-        o.debounceDelay = delay;
-        o.fileWriter = [this](const QJsonObject& value, const QString& path) -> Status {
-            if (failing)
-                return Error::fromErrno(ENOSPC, path);
-            ++writes;
-            return DeferredStateWriter::write(value, path);
-        };
-        return o;
     }
 };
 
@@ -260,7 +244,7 @@ TEST(UsageHistory, FirstArrivalsTakeTheirMarksFromTheOlderHistory) {
 TEST(UsageHistory, ImmediateWritesKeepMemoryWhenTheDiskFails) {
     FixedClock clock(42);
     const QString storage = test::makeFolder("fail");
-    ControlledDisk disk;
+    test::ControlledDisk disk;
     UsageHistory history(storage, kLineHistoryFileName, disk.options());
     const Photo a = photo("a");
     disk.failing = true;
@@ -285,7 +269,7 @@ TEST(UsageHistory, ImmediateWritesKeepMemoryWhenTheDiskFails) {
 TEST(UsageHistory, DeferredMarksChangeMemoryAtOnceAndWriteOnceAfterABurst) {
     FixedClock clock(77);
     const QString storage = test::makeFolder("deferred");
-    ControlledDisk disk;
+    test::ControlledDisk disk;
     UsageHistory history(storage, kInteractionsHistoryFileName, disk.options(100ms));
     QList<std::optional<Error>> results;
     history.deferredWriter().setOnResult([&](const std::optional<Error>& e) { results << e; });
