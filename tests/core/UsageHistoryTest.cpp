@@ -294,4 +294,13 @@ TEST(UsageHistory, DeferredMarksChangeMemoryAtOnceAndWriteOnceAfterABurst) {
     ASSERT_TRUE(history.deferredWriter().flush().ok());
     EXPECT_EQ(fileRecords(history.file()).value("a").toObject(), QJsonObject({{"created", 100.0}}));
     EXPECT_EQ(UsageHistory(storage, kInteractionsHistoryFileName).records(), history.records());
+
+    // An immediate write carries the deferred mark with it, and the older snapshot never lands.
+    const int writes = disk.writes;
+    ASSERT_TRUE(history.setUsedDeferred({photo("c")}, true).ok());
+    ASSERT_TRUE(history.setUsed(photo("d"), true).ok());
+    EXPECT_FALSE(history.deferredWriter().needsSave());
+    QTest::qWait(250);
+    EXPECT_EQ(disk.writes, writes + 1);
+    EXPECT_EQ(fileRecords(history.file()).keys(), (QStringList{"a", "b", "c", "d"}));
 }
