@@ -137,13 +137,16 @@ void drawPlaceholderWindow(QPainter& p, const QRectF& window, double u) {
     p.drawPolyline(mountains, 5);
 }
 
-void drawPhotoWindow(QPainter& p, const Photo& photo, const PolaroidGeometry& g, double u, double s, int pw,
-                     int ph, bool placeholder) {
+void drawPhotoWindow(QPainter& p, const Photo& photo, const PolaroidGeometry& g, double u, double s,
+                     bool placeholder) {
     p.save();
     p.setClipPath(roundedRect(g.imageRect, u), Qt::IntersectClip);
     QImage picture;
+    // Decoded at the window's own pixel size: the photo never shows larger than that, and a
+    // JPEG shrinks while it loads.
     if (!placeholder)
-        picture = PolaroidRenderer::thumbnail(photo, std::max(pw, ph));
+        picture = PolaroidRenderer::thumbnail(
+            photo, int(std::ceil(std::max(g.imageRect.width(), g.imageRect.height()) * s)));
     if (!picture.isNull())
         p.drawImage(g.imageRect, picture);
     else
@@ -382,7 +385,7 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
         if (drawsPaper) {
             p.save();
             p.setTransform(g.paperTransform, true);
-            drawPhotoWindow(p, photo, g, u, s, pw, ph, placeholder);
+            drawPhotoWindow(p, photo, g, u, s, placeholder);
             p.restore();
         }
         if (layer == kSelection)
