@@ -83,6 +83,7 @@ TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
     test::saveImage(test::makeImage(80, 60, Qt::red), first.path);
     test::saveImage(test::makeImage(160, 120, Qt::blue), second.path);
 
+    PolaroidRenderer::clearCaches();
     const QImage pegA = PolaroidRenderer::image(first, QSizeF(290, 292), 2, PolaroidRenderer::kPeg);
     const QImage pegB = PolaroidRenderer::image(second, QSizeF(290, 292), 2, PolaroidRenderer::kPeg);
     EXPECT_EQ(pegA.cacheKey(), pegB.cacheKey()) << "one peg bitmap serves every photo";
@@ -139,6 +140,9 @@ TEST(PolaroidRenderer, UnreadablePhotosShowThePlaceholderWindowAndTheVectorPegSt
 
     const QImage complete = PolaroidRenderer::image(broken);
     const auto g = PolaroidRenderer::geometry(broken);
+    QImage shown = complete.copy();
+    shown.setDevicePixelRatio(1);
+    ASSERT_TRUE(shown.save(layerFolder() + QStringLiteral("/unreadable-vector-peg.png")));
     EXPECT_TRUE(
         near(at(complete, g.imageRect.topLeft() + QPointF(4, 4)), QColor::fromRgbF(0.93f, 0.92f, 0.88f), 3))
         << "placeholder window fill";
@@ -250,6 +254,8 @@ TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
     test::saveImage(test::makeImage(40, 30), first.path);
     test::saveImage(test::makeImage(400, 300), second.path);
 
+    PolaroidRenderer::clearCaches();
+    const int mainRendersBefore = PolaroidRenderer::placeholderMainRenderCount();
     std::vector<int> calls;
     bool mainThreadOnly = true;
     const auto note = [&](int which) {
@@ -265,8 +271,11 @@ TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
     ASSERT_TRUE(spinUntil([&] { return calls.size() == 2; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(calls, (std::vector<int>{1, 2})) << "both callbacks once, in request order";
+    const QImage readyFirst = PolaroidRenderer::placeholder(first, 2, {});
+    EXPECT_EQ(readyFirst.cacheKey(), PolaroidRenderer::placeholder(second, 2, {}).cacheKey())
+        << "one render serves both photos of the same aspect";
     EXPECT_TRUE(mainThreadOnly);
-    EXPECT_EQ(PolaroidRenderer::placeholderMainRenderCount(), 0);
+    EXPECT_EQ(PolaroidRenderer::placeholderMainRenderCount(), mainRendersBefore);
 
     const QImage ready = PolaroidRenderer::placeholder(first, 2, note(3));
     EXPECT_NE(ready.cacheKey(), PolaroidRenderer::emptyPaper().cacheKey()) << "cached now";
@@ -275,7 +284,7 @@ TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
     EXPECT_EQ(calls.size(), 2u) << "a cache hit calls nothing";
 
     PolaroidRenderer::image(first, PolaroidRenderer::defaultSize, 3, PolaroidRenderer::kPaper, true);
-    EXPECT_EQ(PolaroidRenderer::placeholderMainRenderCount(), 1)
+    EXPECT_EQ(PolaroidRenderer::placeholderMainRenderCount(), mainRendersBefore + 1)
         << "a placeholder drawn on the main thread counts";
 }
 
