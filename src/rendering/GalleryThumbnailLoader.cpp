@@ -15,6 +15,8 @@ namespace {
 
 constexpr double kCardWidthPoints = 290;
 constexpr QStringView kGridLayer = u"grid";
+// Keeps the decode size a sane pixel count whatever scale a caller passes.
+constexpr double kMaxScale = 16;
 
 } // namespace
 
@@ -61,7 +63,7 @@ GalleryThumbnailLoader& GalleryThumbnailLoader::shared() {
 }
 
 int GalleryThumbnailLoader::pixelSize(double scale) {
-    return int(std::ceil(std::max(scale, 1.0) * kCardWidthPoints));
+    return int(std::ceil(std::min(PolaroidGeometry::atLeastOne(scale), kMaxScale) * kCardWidthPoints));
 }
 
 QString GalleryThumbnailLoader::key(const Photo& photo, double scale) {

@@ -318,9 +318,9 @@ QSizeF PolaroidRenderer::imageSize(const Photo& photo) {
 }
 
 QString PolaroidRenderer::imageKey(const Photo& photo, QSizeF size, double scale, QStringView layer) {
-    const double w = std::max(size.width(), 1.0);
-    const double h = std::max(size.height(), 1.0);
-    const double s = std::max(scale, 1.0);
+    const double w = PolaroidGeometry::atLeastOne(size.width());
+    const double h = PolaroidGeometry::atLeastOne(size.height());
+    const double s = PolaroidGeometry::atLeastOne(scale);
     const QChar bar = QLatin1Char('|');
     if (layer == kPeg)
         return QStringLiteral("peg|") + sizeText(w, h, s);
@@ -335,19 +335,21 @@ QString PolaroidRenderer::imageKey(const Photo& photo, QSizeF size, double scale
 QString PolaroidRenderer::placeholderKey(const Photo& photo, QSizeF size, double scale, QStringView layer) {
     return kPlaceholderPrefix.toString() + layer.toString() + QLatin1Char('|') + aspectText(photo) +
            QLatin1Char('|') +
-           sizeText(std::max(size.width(), 1.0), std::max(size.height(), 1.0), std::max(scale, 1.0));
+           sizeText(PolaroidGeometry::atLeastOne(size.width()), PolaroidGeometry::atLeastOne(size.height()),
+                    PolaroidGeometry::atLeastOne(scale));
 }
 
 QString PolaroidRenderer::paperBaseKey(const Photo& photo, QSizeF size, double scale) {
     return kPaperBasePrefix.toString() + QLatin1Char('|') + aspectText(photo) + QLatin1Char('|') +
-           sizeText(std::max(size.width(), 1.0), std::max(size.height(), 1.0), std::max(scale, 1.0));
+           sizeText(PolaroidGeometry::atLeastOne(size.width()), PolaroidGeometry::atLeastOne(size.height()),
+                    PolaroidGeometry::atLeastOne(scale));
 }
 
 QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QStringView layer,
                                bool placeholder, bool cacheResult, bool sharedPaper) {
-    const double w = std::max(size.width(), 1.0);
-    const double h = std::max(size.height(), 1.0);
-    const double s = std::max(scale, 1.0);
+    const double w = PolaroidGeometry::atLeastOne(size.width());
+    const double h = PolaroidGeometry::atLeastOne(size.height());
+    const double s = PolaroidGeometry::atLeastOne(scale);
     State& st = state();
     MemoryCache<QImage>& store = placeholder ? st.placeholders : st.cache;
     const QString key =
@@ -362,6 +364,8 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
     Signpost signpost("PaperRender");
     qCDebug(lcSignpost, "PaperRender placeholder=%d main=%d", placeholder ? 1 : 0, onMain ? 1 : 0);
 
+    if (w * s > kMaxBitmapSidePixels || h * s > kMaxBitmapSidePixels)
+        return {};
     const int pw = int(std::ceil(w * s));
     const int ph = int(std::ceil(h * s));
     QImage bitmap(pw, ph, QImage::Format_ARGB32_Premultiplied);
@@ -407,7 +411,7 @@ std::optional<QImage> PolaroidRenderer::cachedImage(const Photo& photo, QSizeF s
 }
 
 void PolaroidRenderer::storePrepared(const QImage& image, const Photo& photo, double scale) {
-    const double s = std::max(scale, 1.0);
+    const double s = PolaroidGeometry::atLeastOne(scale);
     const std::int64_t cost = std::int64_t(std::ceil(s * defaultSize.width())) *
                               std::int64_t(std::ceil(s * defaultSize.height())) * 4;
     state().cache.insert(imageKey(photo, defaultSize, s, kPaper), image, cost);
@@ -425,7 +429,7 @@ QImage PolaroidRenderer::emptyPaper() {
 
 QImage PolaroidRenderer::placeholder(const Photo& photo, double scale, std::function<void()> ready) {
     State& st = state();
-    const double s = std::max(scale, 1.0);
+    const double s = PolaroidGeometry::atLeastOne(scale);
     const QString key = placeholderKey(photo, defaultSize, s, kPaper);
     if (auto hit = st.placeholders.value(key))
         return *hit;

@@ -39,6 +39,8 @@ public:
     static constexpr int kPlaceholderCount = 32;
     static constexpr std::int64_t kPlaceholderCostBytes = 32 * 1024 * 1024;
     static constexpr double kDefaultScale = 2;
+    // Larger prints are refused rather than allocated.
+    static constexpr double kMaxBitmapSidePixels = 16384;
 
     // The peg picture drawn on prints; `refined` artwork is narrowed to its own aspect and casts
     // no separate contact shadow.
@@ -60,8 +62,9 @@ public:
     static QSizeF imageSize(const Photo& photo);
 
     // One layer of the print, size (at least 1 x 1) in points, with a bitmap of the scale (at
-    // least 1) as its device pixel ratio. Never fails: without memory for a bitmap it gives a
-    // transparent image of the size at ratio 1, not cached.
+    // least 1) as its device pixel ratio. Without memory for a bitmap it gives a transparent
+    // image of the size at ratio 1, and for a bitmap side beyond kMaxBitmapSidePixels a null
+    // image; neither is cached.
     static QImage image(const Photo& photo, QSizeF size = defaultSize, double scale = kDefaultScale,
                         QStringView layer = kComplete, bool placeholder = false, bool cacheResult = true,
                         bool sharedPaper = true);

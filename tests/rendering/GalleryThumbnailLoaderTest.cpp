@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <future>
+#include <limits>
 #include <mutex>
 
 namespace vennimo {
@@ -59,6 +60,8 @@ TEST(GalleryThumbnailLoader, KeysSizesAndTheDefaultDecoder) {
     EXPECT_EQ(GalleryThumbnailLoader::pixelSize(2), 580);
     EXPECT_EQ(GalleryThumbnailLoader::pixelSize(0.5), 290) << "scale raised to 1";
     EXPECT_EQ(GalleryThumbnailLoader::pixelSize(1.25), 363) << "rounded up";
+    EXPECT_EQ(GalleryThumbnailLoader::pixelSize(std::numeric_limits<double>::quiet_NaN()), 290);
+    EXPECT_EQ(GalleryThumbnailLoader::pixelSize(1e300), 16 * 290) << "absurd scales stay a sane decode size";
     EXPECT_EQ(GalleryThumbnailLoader::key(photo),
               PolaroidRenderer::imageKey(photo, QSizeF(290, 292), 1, u"grid") + QStringLiteral("-580"));
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 namespace vennimo {
 namespace {
@@ -71,6 +72,17 @@ TEST(PolaroidRenderer, KeysSpellEveryFieldAndRaiseDegenerateSizes) {
     EXPECT_EQ(tiny.format(), QImage::Format_ARGB32_Premultiplied);
     EXPECT_TRUE(
         PolaroidRenderer::cachedImage(photo, QSizeF(0, 0), 2, PolaroidRenderer::kComplete).has_value());
+
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(PolaroidRenderer::imageKey(photo, QSizeF(nan, 10), nan, PolaroidRenderer::kPeg),
+              QStringLiteral("peg|1.0x10.0@1.0"))
+        << "not-a-number counts as 1";
+    EXPECT_EQ(PolaroidRenderer::image(photo, QSizeF(nan, nan), 2, PolaroidRenderer::kPaper).size(),
+              QSize(2, 2));
+    EXPECT_TRUE(PolaroidRenderer::image(photo, QSizeF(1e9, 292), 2, PolaroidRenderer::kPeg).isNull())
+        << "a print beyond any bitmap is refused, not allocated";
+    EXPECT_FALSE(
+        PolaroidRenderer::cachedImage(photo, QSizeF(1e9, 292), 2, PolaroidRenderer::kPeg).has_value());
 
     const QImage odd = PolaroidRenderer::image(photo, QSizeF(100.2, 50), 1.5, PolaroidRenderer::kPeg);
     EXPECT_EQ(odd.size(), QSize(151, 75)) << "pixel sizes round up";
