@@ -1,5 +1,6 @@
 #include "rendering/PhotoPreviewImageLoader.h"
 #include "RenderingTestSupport.h"
+#include "rendering/PhotoPreviewPreloader.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -232,6 +233,20 @@ TEST(PhotoPreviewImageLoader, PreloaderPlansThreeDistinctPhotosOnce) {
     preloader.cancel();
     settle();
     EXPECT_EQ(decodedCount(), 4) << "a cancelled plan never starts";
+}
+
+TEST(PhotoPreviewImageLoader, PrepareUsesTheScreenItShowsOn) {
+    const QString folder = test::makeFolder(QStringLiteral("prepare"));
+    const Photo photo = writtenPhoto(folder, QStringLiteral("s"), QSize(400, 300));
+    const QString version = PhotoPreviewImageLoader::version(photo);
+    // The offscreen screen is 800 x 800 at ratio 1: a 4:3 photo shows 640 x 480 points.
+    PhotoPreviewImageLoader::prepare({photo}, nullptr, 0);
+    ASSERT_TRUE(spinUntil([&] { return PhotoPreviewImageLoader::cachedImage(version, 640).has_value(); }));
+    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(version, 641).has_value())
+        << "no more pixels than shown";
+    EXPECT_FALSE(PhotoPreviewImageLoader::preloader().planKey().isEmpty());
+    PhotoPreviewImageLoader::cancelPreparation();
+    EXPECT_TRUE(PhotoPreviewImageLoader::preloader().planKey().isEmpty());
 }
 
 } // namespace
