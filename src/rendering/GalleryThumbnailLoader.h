@@ -25,6 +25,8 @@ struct GridThumbnailOutcome {
     static GridThumbnailOutcome failed() { return {Kind::Failed, {}}; }
     static GridThumbnailOutcome changed() { return {Kind::Changed, {}}; }
     static GridThumbnailOutcome cancelled() { return {Kind::Cancelled, {}}; }
+
+    bool operator==(const GridThumbnailOutcome&) const = default;
 };
 
 // Decodes the grid cards' thumbnails from the photos' thumbnail files in the background, keeps

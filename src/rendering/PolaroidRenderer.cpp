@@ -428,6 +428,7 @@ QImage PolaroidRenderer::emptyPaper() {
 }
 
 QImage PolaroidRenderer::placeholder(const Photo& photo, double scale, std::function<void()> ready) {
+    Q_ASSERT(isMainThread());
     State& st = state();
     const double s = PolaroidGeometry::atLeastOne(scale);
     const QString key = placeholderKey(photo, defaultSize, s, kPaper);
