@@ -6,8 +6,10 @@
 #include <QPainter>
 #include <QRadialGradient>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <numbers>
 #include <vector>
 
 namespace vennimo {
@@ -17,6 +19,119 @@ namespace {
 constexpr int kTackPixelsPerPoint = 4;
 constexpr int kTackPixels = 32 * kTackPixelsPerPoint;
 const QRectF kTackRect(8.5, 8.5, 15, 15);
+// Qt's antialiased rasteriser turns slow (about a microsecond per device pixel) once one shape
+// travels more than some 40 device pixels, so stroking a whole strand three times cost more
+// than a millisecond. A strand is therefore filled as its outline (round caps, mitred joins,
+// which match round joins on a rope's gentle bends) cut into vertical slabs of whole device
+// pixel columns: slabs neither overlap nor leave seams, and each stays short.
+constexpr int kSlabPixels = 32;
+constexpr int kCapSegments = 12;
+// Sharper bends than about 120 degrees are mitred no further than this.
+constexpr double kMaximumMiterFactor = 2;
+
+QPointF unit(QPointF v) {
+    const double length = std::hypot(v.x(), v.y());
+    return length > 0 ? v / length : QPointF();
+}
+
+// The outline of a line of the given width around a polyline running strictly left to right;
+// empty for any other polyline.
+QPolygonF strandOutline(const QPolygonF& raw, double halfWidth) {
+    QPolygonF line;
+    for (const QPointF& point : raw) {
+        if (line.isEmpty() || point != line.back())
+            line.append(point);
+    }
+    const qsizetype count = line.size();
+    if (count < 2)
+        return {};
+    std::vector<QPointF> normals;
+    normals.reserve(count - 1);
+    for (qsizetype i = 0; i + 1 < count; ++i) {
+        if (!(line[i + 1].x() > line[i].x()))
+            return {};
+        const QPointF d = unit(line[i + 1] - line[i]);
+        normals.emplace_back(-d.y(), d.x());
+    }
+    std::vector<QPointF> offsets(count);
+    offsets[0] = normals.front() * halfWidth;
+    offsets[count - 1] = normals.back() * halfWidth;
+    for (qsizetype i = 1; i + 1 < count; ++i) {
+        const QPointF bisector = unit(normals[i - 1] + normals[i]);
+        const double cosine = QPointF::dotProduct(bisector, normals[i]);
+        offsets[i] = bisector * (halfWidth * std::min(1 / std::max(cosine, 1e-9), kMaximumMiterFactor));
+    }
+    const auto cap = [halfWidth](QPolygonF& outline, QPointF centre, QPointF from) {
+        // Half a turn from `from` to its opposite, clockwise on screen (y down) seen from `from`.
+        const double start = std::atan2(from.y(), from.x());
+        for (int k = 1; k < kCapSegments; ++k) {
+            const double angle = start - std::numbers::pi * k / kCapSegments;
+            outline.append(centre + QPointF(std::cos(angle), std::sin(angle)) * halfWidth);
+        }
+    };
+    QPolygonF outline;
+    outline.reserve(2 * count + 2 * kCapSegments);
+    for (qsizetype i = 0; i < count; ++i)
+        outline.append(line[i] + offsets[i]);
+    cap(outline, line[count - 1], normals.back());
+    for (qsizetype i = count - 1; i >= 0; --i)
+        outline.append(line[i] - offsets[i]);
+    cap(outline, line[0], -normals.front());
+    return outline;
+}
+
+// The part of a polygon with left <= x <= right (Sutherland-Hodgman against two edges).
+QPolygonF clipToSlab(const QPolygonF& polygon, double left, double right) {
+    const auto clip = [](const QPolygonF& in, double edge, bool keepRight) {
+        QPolygonF out;
+        const auto inside = [edge, keepRight](QPointF p) {
+            return keepRight ? p.x() >= edge : p.x() <= edge;
+        };
+        for (qsizetype i = 0; i < in.size(); ++i) {
+            const QPointF current = in[i];
+            const QPointF previous = in[(i + in.size() - 1) % in.size()];
+            if (inside(current) != inside(previous)) {
+                const double t = (edge - previous.x()) / (current.x() - previous.x());
+                out.append(QPointF(edge, previous.y() + t * (current.y() - previous.y())));
+            }
+            if (inside(current))
+                out.append(current);
+        }
+        return out;
+    };
+    return clip(clip(polygon, left, true), right, false);
+}
+
+void fillStrand(QPainter& painter, const QPainterPath& path, const QPen& pen) {
+    const QTransform device = painter.deviceTransform();
+    if (device.type() > QTransform::TxScale || device.m11() <= 0) {
+        painter.strokePath(path, pen);
+        return;
+    }
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(pen.color());
+    for (const QPolygonF& polyline : path.toSubpathPolygons()) {
+        const QPolygonF outline = strandOutline(polyline, pen.widthF() / 2);
+        if (outline.isEmpty()) {
+            QPainterPath single;
+            single.addPolygon(polyline);
+            painter.strokePath(single, pen);
+            continue;
+        }
+        const QRectF bounds = outline.boundingRect();
+        const int first = static_cast<int>(std::floor(device.m11() * bounds.left() + device.dx()));
+        const int last = static_cast<int>(std::ceil(device.m11() * bounds.right() + device.dx()));
+        for (int column = first; column < last; column += kSlabPixels) {
+            const double left = (column - device.dx()) / device.m11();
+            const double right = (std::min(column + kSlabPixels, last) - device.dx()) / device.m11();
+            const QPolygonF slab = clipToSlab(outline, left, right);
+            if (slab.size() >= 3)
+                painter.drawPolygon(slab, Qt::WindingFill);
+        }
+    }
+    painter.restore();
+}
 
 QPen strandPen(double red, double green, double blue, double alpha, double lineWidth) {
     QPen pen(QColor::fromRgbF(red, green, blue, alpha), lineWidth);
@@ -168,10 +283,10 @@ void ClotheslineRopeGeometry::drawStrand(QPainter& painter, const QPainterPath& 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setBrush(Qt::NoBrush);
-    painter.strokePath(path, strandPen(0.43, 0.39, 0.32, 0.95, 2.6));
-    painter.strokePath(path, strandPen(0.69, 0.63, 0.52, 1.0, 1.65));
+    fillStrand(painter, path, strandPen(0.43, 0.39, 0.32, 0.95, 2.6));
+    fillStrand(painter, path, strandPen(0.69, 0.63, 0.52, 1.0, 1.65));
     painter.save();
-    painter.strokePath(path.translated(0, -0.35), strandPen(0.9, 0.86, 0.76, 0.65, 0.45));
+    fillStrand(painter, path.translated(0, -0.35), strandPen(0.9, 0.86, 0.76, 0.65, 0.45));
     painter.restore();
     painter.restore();
 }
