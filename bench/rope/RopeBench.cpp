@@ -60,13 +60,15 @@ void physicsFrame(benchmark::State& state) {
 BENCHMARK(physicsFrame)->Unit(benchmark::kMicrosecond);
 
 void strandDrawing(benchmark::State& state) {
+    const int scale = static_cast<int>(state.range(0));
     ClotheslineRopeGeometry rope{980, 12, {}};
     std::vector<double> loads;
     for (double x : {0.0, 0.25, 0.5, 0.75, 1.0})
         loads.push_back(rope.supportFraction(x));
     const auto sag = ClotheslinePhysics::equilibrium(loads, rope.usableSpan() + 60);
     rope.displacement.assign(sag.begin(), sag.end());
-    QImage canvas(980, 452, QImage::Format_ARGB32_Premultiplied);
+    QImage canvas(980 * scale, 452 * scale, QImage::Format_ARGB32_Premultiplied);
+    canvas.setDevicePixelRatio(scale);
     ClotheslineRopeGeometry::brassTack();
     for (auto _ : state) {
         canvas.fill(Qt::transparent);
@@ -76,7 +78,8 @@ void strandDrawing(benchmark::State& state) {
         benchmark::DoNotOptimize(canvas.constBits());
     }
 }
-BENCHMARK(strandDrawing)->Unit(benchmark::kMicrosecond);
+// At 1 and at 2 device pixels per point.
+BENCHMARK(strandDrawing)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

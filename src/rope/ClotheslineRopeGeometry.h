@@ -15,6 +15,8 @@ namespace vennimo {
 
 // The two knots at the rope's ends, which are also the rope window's resize handles.
 enum class ClotheslineKnotEdge : int { left = 0, right = 1 };
+inline constexpr std::array<ClotheslineKnotEdge, 2> kAllClotheslineKnotEdges{ClotheslineKnotEdge::left,
+                                                                             ClotheslineKnotEdge::right};
 
 // The rope on the canvas (y down, canvas points): the resting curve is a parabola through the
 // two ends at y 24 that sags 30 points in the middle, and the physics' sample displacements are
