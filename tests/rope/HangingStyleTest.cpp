@@ -53,6 +53,12 @@ TEST(HangingStyle, PosesFollowTheIdentityHash) {
     EXPECT_NEAR(offCentre.angle, expected, 1e-9);
     EXPECT_LT(offCentre.angle, -1);
     EXPECT_GT(offCentre.angle, -9);
+    // Drawn in that pose, the paper's centre hangs straight below the peg.
+    const auto hanging = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, kPortrait, offCentre.angle,
+                                                    offCentre.offset);
+    const QPointF centre = hanging.paperTransform.map(hanging.paperRect.center());
+    EXPECT_NEAR(centre.x(), hanging.pegAnchor.x(), 1e-9);
+    EXPECT_GT(centre.y(), hanging.pegAnchor.y());
 
     const auto flat = HangingStyle{true, false}.pose(QStringLiteral("abc"), QSizeF(8000, 300));
     EXPECT_EQ(flat.angle, -9) << "a very short photo is held at 9 degrees";
