@@ -26,6 +26,7 @@ const QRectF kTackRect(8.5, 8.5, 15, 15);
 // pixel columns: slabs neither overlap nor leave seams, and each stays short.
 constexpr int kSlabPixels = 32;
 constexpr int kCapSegments = 12;
+constexpr double kCurveStepPixels = 4;
 // Sharper bends than about 120 degrees are mitred no further than this.
 constexpr double kMaximumMiterFactor = 2;
 
@@ -102,16 +103,53 @@ QPolygonF clipToSlab(const QPolygonF& polygon, double left, double right) {
     return clip(clip(polygon, left, true), right, false);
 }
 
+// The subpaths as polylines, curves cut into pieces of a few device pixels: far finer than
+// Qt's own flattening, whose half-pixel steps would show on a line this thin.
+std::vector<QPolygonF> flattened(const QPainterPath& path, const QTransform& device) {
+    std::vector<QPolygonF> polylines;
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element element = path.elementAt(i);
+        if (element.isMoveTo() || polylines.empty()) {
+            polylines.emplace_back();
+            polylines.back().append(element);
+            continue;
+        }
+        if (element.isLineTo()) {
+            polylines.back().append(element);
+            continue;
+        }
+        if (element.isCurveTo() && i + 2 < path.elementCount()) {
+            const QPointF p0 = polylines.back().back();
+            const QPointF c1 = element;
+            const QPointF c2 = path.elementAt(i + 1);
+            const QPointF p1 = path.elementAt(i + 2);
+            const QPolygonF hull = device.map(QPolygonF{p0, c1, c2, p1});
+            double length = 0;
+            for (int k = 1; k < hull.size(); ++k)
+                length += std::hypot(hull[k].x() - hull[k - 1].x(), hull[k].y() - hull[k - 1].y());
+            const int steps = std::clamp(static_cast<int>(std::ceil(length / kCurveStepPixels)), 1, 100000);
+            for (int k = 1; k <= steps; ++k) {
+                const double t = static_cast<double>(k) / steps;
+                const double u = 1 - t;
+                polylines.back().append(u * u * u * p0 + 3 * u * u * t * c1 + 3 * u * t * t * c2 +
+                                        t * t * t * p1);
+            }
+            i += 2;
+        }
+    }
+    return polylines;
+}
+
 void fillStrand(QPainter& painter, const QPainterPath& path, const QPen& pen) {
     const QTransform device = painter.deviceTransform();
-    if (device.type() > QTransform::TxScale || device.m11() <= 0) {
+    if (device.type() > QTransform::TxScale || device.m11() <= 0 || device.m22() == 0) {
         painter.strokePath(path, pen);
         return;
     }
     painter.save();
     painter.setPen(Qt::NoPen);
     painter.setBrush(pen.color());
-    for (const QPolygonF& polyline : path.toSubpathPolygons()) {
+    for (const QPolygonF& polyline : flattened(path, device)) {
         const QPolygonF outline = strandOutline(polyline, pen.widthF() / 2);
         if (outline.isEmpty()) {
             QPainterPath single;
