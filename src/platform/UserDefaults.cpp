@@ -161,6 +161,15 @@ std::optional<double> finiteNumber(const QVariantMap& map, const QString& key) {
     return std::isfinite(number) ? std::optional(number) : std::nullopt;
 }
 
+// A missing file counts as readable: it is an empty store.
+bool fileReadable(const QString& path) {
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    QSettings::SettingsMap probe;
+    return file.open(QIODevice::ReadOnly) && readSettings(file, probe);
+}
+
 // Keeps an unreadable settings file beside the new one instead of losing it.
 Result<QString> moveAside(const QString& path) {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -180,19 +189,14 @@ Result<QString> moveAside(const QString& path) {
 UserDefaults::UserDefaults(const QString& filePath, QObject* parent)
     : QObject(parent)
     , m_filePath(filePath) {
-    QFile file(filePath);
-    if (file.exists()) {
-        QSettings::SettingsMap probe;
-        const bool readable = file.open(QIODevice::ReadOnly) && readSettings(file, probe);
-        file.close();
-        if (!readable) {
-            const Result<QString> kept = moveAside(filePath);
-            const QString where = kept ? kept.value() : filePath;
-            m_loadStatus =
-                Error::make(QString::fromLatin1(kDefaultsErrorDomain), 1,
-                            QStringLiteral("设置文件无法读取，已保留为 %1，设置恢复为默认值。").arg(where));
-            qCWarning(lcApp, "%s", qUtf8Printable(m_loadStatus.error().message));
-        }
+    if (!fileReadable(filePath)) {
+        const Result<QString> kept = moveAside(filePath);
+        m_writable = kept.ok();
+        const QString message =
+            kept ? QStringLiteral("设置文件无法读取，已另存为 %1，设置恢复为默认值。").arg(kept.value())
+                 : QStringLiteral("设置文件无法读取，设置恢复为默认值，更改暂不保存：%1").arg(filePath);
+        m_loadStatus = Error::make(QString::fromLatin1(kDefaultsErrorDomain), 1, message);
+        qCWarning(lcApp, "%s", qUtf8Printable(message));
     }
     m_settings = std::make_unique<QSettings>(filePath, jsonFormat());
 }
@@ -226,6 +230,14 @@ QVariant UserDefaults::read(const QString& key) const {
 
 void UserDefaults::write(const QString& key, const QVariant& value) {
     m_settings->sync();
+    // Writing now would replace a file that cannot be read with this store's values alone.
+    // Checked on the file itself: the settings object keeps an old read error, and its shared
+    // cache may not notice a file spoilt within the same second.
+    if (!m_writable || !fileReadable(m_filePath)) {
+        qCWarning(lcApp, "user defaults not written, the settings file cannot be read: %s",
+                  qUtf8Printable(m_filePath));
+        return;
+    }
     const QVariant old = m_settings->value(key);
     const bool same = old.isValid() == value.isValid() && old.typeId() == value.typeId() && old == value;
     if (same)

@@ -35,7 +35,8 @@ public:
 
     // A store over the given file. A file that cannot be read as settings is moved aside (to
     // the same name with ".corrupt" and a number when needed) and reported by loadStatus(),
-    // so the first write does not replace it with an empty store.
+    // so the first write does not replace it with an empty store. While the file cannot be
+    // read (it could not be moved aside, or turned unreadable later) nothing is written.
     explicit UserDefaults(const QString& filePath, QObject* parent = nullptr);
     ~UserDefaults() override;
 
@@ -84,6 +85,7 @@ private:
 
     QString m_filePath;
     Status m_loadStatus;
+    bool m_writable = true;
     std::unique_ptr<QSettings> m_settings;
 };
 

@@ -200,6 +200,19 @@ TEST(UserDefaults, UnreadableFileIsKeptAsideAndReported) {
     EXPECT_FALSE(UserDefaults(other).loadStatus().ok()) << "oversized";
     writeFile(other, "");
     EXPECT_TRUE(UserDefaults(other).loadStatus().ok()) << "an empty file is an empty store";
+
+    // Spoilt while in use, by hand or by another program: left alone, defaults apply.
+    UserDefaults live(other);
+    live.setClotheslineOffCenterPeg(true);
+    const QByteArray junk = "{ this is not JSON, nor the settings it once held }";
+    writeFile(other, junk);
+    EXPECT_FALSE(live.clotheslineOffCenterPeg());
+    live.setGalleryAlwaysOnTop(false);
+    EXPECT_EQ(readFile(other), junk) << "an unreadable file is never written over";
+    writeFile(other, R"({"ClotheslineOffCenterPeg": true})");
+    EXPECT_TRUE(live.clotheslineOffCenterPeg()) << "readable again";
+    live.setGalleryAlwaysOnTop(false);
+    EXPECT_FALSE(UserDefaults(other).galleryAlwaysOnTop()) << "and written again";
 }
 
 } // namespace
