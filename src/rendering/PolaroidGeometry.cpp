@@ -44,8 +44,8 @@ QPainterPath roundedRect(const QRectF& rect, double radius) {
 } // namespace
 
 PolaroidGeometry PolaroidGeometry::make(QSizeF size, QSizeF imageSize, double angle, double offset) {
-    const double sx = std::max(size.width(), 1.0) / kDesignWidth;
-    const double sy = std::max(size.height(), 1.0) / kDesignHeight;
+    const double sx = atLeastOne(size.width()) / kDesignWidth;
+    const double sy = atLeastOne(size.height()) / kDesignHeight;
     const double u = std::min(sx, sy);
 
     const double a = aspectOf(imageSize);

@@ -6,6 +6,9 @@
 #include <QSizeF>
 #include <QTransform>
 
+#include <algorithm>
+#include <cmath>
+
 namespace vennimo {
 
 // Where paper, photo window and peg of one print lie on its canvas. Lengths are in units of the
@@ -39,6 +42,9 @@ struct PolaroidGeometry {
     QPainterPath indicatorPath(bool selected) const;
     // The design unit in canvas units, min(sx, sy).
     double unit() const;
+
+    // A length or scale raised to at least 1; not-a-number and infinities count as 1.
+    static double atLeastOne(double value) { return std::isfinite(value) ? std::max(value, 1.0) : 1.0; }
 
     bool operator==(const PolaroidGeometry&) const = default;
 };

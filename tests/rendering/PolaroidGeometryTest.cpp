@@ -64,6 +64,9 @@ TEST(PolaroidGeometry, DegenerateSizesStayFinite) {
 
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
+    const auto unknown = PolaroidRenderer::geometry(QSizeF(nan, inf));
+    EXPECT_TRUE(std::isfinite(unknown.paperRect.width()) && std::isfinite(unknown.pegAnchor.y()))
+        << "an unknown canvas size is laid out like 1 x 1";
     for (const QSizeF bad : {QSizeF(0, 100), QSizeF(-4, 3), QSizeF(nan, 3), QSizeF(4, inf), QSizeF(0, 0)}) {
         const auto g = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, bad);
         EXPECT_NEAR(g.imageRect.width(), 176.67, 0.01) << bad.width() << "x" << bad.height();
