@@ -1,6 +1,7 @@
 #include "rope/ClotheslineRopeGeometry.h"
 
 #include "rendering/ClotheslineMaterialAssets.h"
+#include "rendering/DropShadow.h"
 
 #include <QLinearGradient>
 #include <QPainter>
@@ -185,78 +186,22 @@ QImage blankTackImage() {
     return image;
 }
 
-// Gaussian blur of the alpha channel, separable; `sigma` in pixels.
-std::vector<float> blurredAlpha(const QImage& image, double sigma) {
-    const int w = image.width();
-    const int h = image.height();
-    std::vector<float> alpha(static_cast<std::size_t>(w) * h);
-    for (int y = 0; y < h; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < w; ++x)
-            alpha[static_cast<std::size_t>(y) * w + x] = static_cast<float>(qAlpha(line[x])) / 255.0F;
-    }
-    if (sigma <= 0)
-        return alpha;
-    const int radius = static_cast<int>(std::ceil(3 * sigma));
-    std::vector<float> kernel(2 * radius + 1);
-    float sum = 0;
-    for (int i = -radius; i <= radius; ++i) {
-        kernel[i + radius] = static_cast<float>(std::exp(-(i * i) / (2 * sigma * sigma)));
-        sum += kernel[i + radius];
-    }
-    for (float& k : kernel)
-        k /= sum;
-    std::vector<float> pass(alpha.size());
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            float value = 0;
-            for (int i = -radius; i <= radius; ++i) {
-                const int sx = x + i;
-                if (sx >= 0 && sx < w)
-                    value += kernel[i + radius] * alpha[static_cast<std::size_t>(y) * w + sx];
-            }
-            pass[static_cast<std::size_t>(y) * w + x] = value;
-        }
-    }
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            float value = 0;
-            for (int i = -radius; i <= radius; ++i) {
-                const int sy = y + i;
-                if (sy >= 0 && sy < h)
-                    value += kernel[i + radius] * pass[static_cast<std::size_t>(sy) * w + x];
-            }
-            alpha[static_cast<std::size_t>(y) * w + x] = value;
-        }
-    }
-    return alpha;
-}
-
 // Draws `shape` onto `target` over its own soft shadow. Offsets and blur are in pixels of the
-// bitmap with y growing downward; the blur is the shadow's Gaussian width (sigma = blur / 2).
-void drawWithShadow(QImage& target, const std::function<void(QPainter&)>& shape, QPointF offsetPixels,
-                    double blurPixels, const QColor& color) {
-    QImage layer = blankTackImage();
+// bitmap with y growing downward.
+void drawWithShadow(QImage& target, const QRectF& bounds, const std::function<void(QPainter&)>& shape,
+                    QPointF offsetPixels, double blurPixels, const QColor& color) {
+    // The shadow is laid down in device pixels with the world transform reset, which leaves a
+    // device pixel ratio in force; so the bitmap is painted at ratio 1 and scaled explicitly.
+    const double ratio = target.devicePixelRatio();
+    target.setDevicePixelRatio(1);
     {
-        QPainter painter(&layer);
+        QPainter painter(&target);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        shape(painter);
+        painter.scale(ratio, ratio);
+        DropShadow{offsetPixels, blurPixels, color}.paint(painter, bounds, shape);
     }
-    const std::vector<float> alpha = blurredAlpha(layer, blurPixels / 2);
-    QImage shadow(layer.size(), QImage::Format_ARGB32_Premultiplied);
-    for (int y = 0; y < shadow.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(shadow.scanLine(y));
-        for (int x = 0; x < shadow.width(); ++x) {
-            const double a = alpha[static_cast<std::size_t>(y) * shadow.width() + x] * color.alphaF();
-            line[x] = qRgba(qRound(color.redF() * a * 255), qRound(color.greenF() * a * 255),
-                            qRound(color.blueF() * a * 255), qRound(a * 255));
-        }
-    }
-    shadow.setDevicePixelRatio(kTackPixelsPerPoint);
-    QPainter painter(&target);
-    painter.drawImage(offsetPixels / kTackPixelsPerPoint, shadow);
-    painter.drawImage(QPointF(0, 0), layer);
+    target.setDevicePixelRatio(ratio);
 }
 
 QColor opaque(double red, double green, double blue) {
@@ -272,8 +217,8 @@ void drawBrassSphere(QImage& image) {
         painter.setBrush(opaque(0.37, 0.23, 0.07));
         painter.drawEllipse(body);
     };
-    drawWithShadow(image, fillBody, QPointF(4.4, 8.4), 8, shadowColor);
-    drawWithShadow(image, fillBody, QPointF(4.4, 2.6), 2.4, contactShadowColor);
+    drawWithShadow(image, body, fillBody, QPointF(4.4, 8.4), 8, shadowColor);
+    drawWithShadow(image, body, fillBody, QPointF(4.4, 2.6), 2.4, contactShadowColor);
 
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -336,7 +281,7 @@ QImage ClotheslineRopeGeometry::makeBrassTack(const std::optional<QImage>& artwo
     if (artwork && !artwork->isNull()) {
         const QImage art = *artwork;
         drawWithShadow(
-            image,
+            image, kTackRect,
             [&art](QPainter& painter) {
                 painter.setRenderHint(QPainter::SmoothPixmapTransform);
                 painter.drawImage(kTackRect, art);
