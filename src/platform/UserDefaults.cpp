@@ -1,0 +1,365 @@
+#include "platform/UserDefaults.h"
+
+#include "platform/FileMove.h"
+#include "platform/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+#include <cmath>
+
+namespace vennimo {
+
+namespace {
+
+constexpr auto kDefaultsErrorDomain = "Vennimo.Defaults";
+// JSON has no bytes: a data value is an object holding only this key with strict Base64.
+constexpr auto kDataTag = "@data";
+
+std::optional<QVariant> variantFromJson(const QJsonValue& value);
+
+std::optional<QVariant> variantFromJsonObject(const QJsonObject& object) {
+    if (object.size() == 1 && object.contains(QLatin1String(kDataTag))) {
+        const QJsonValue tagged = object.value(QLatin1String(kDataTag));
+        if (!tagged.isString())
+            return std::nullopt;
+        const auto decoded = QByteArray::fromBase64Encoding(tagged.toString().toLatin1(),
+                                                            QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        return QVariant(decoded.decoded);
+    }
+    QVariantMap map;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (std::optional<QVariant> inner = variantFromJson(it.value()))
+            map.insert(it.key(), *inner);
+    }
+    return QVariant(map);
+}
+
+std::optional<QVariant> variantFromJson(const QJsonValue& value) {
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return QVariant(value.toBool());
+    case QJsonValue::Double:
+        return QVariant(value.toDouble());
+    case QJsonValue::String:
+        return QVariant(value.toString());
+    case QJsonValue::Object:
+        return variantFromJsonObject(value.toObject());
+    case QJsonValue::Array: {
+        QVariantList list;
+        for (const QJsonValue& item : value.toArray()) {
+            if (std::optional<QVariant> inner = variantFromJson(item))
+                list.append(*inner);
+        }
+        return QVariant(list);
+    }
+    case QJsonValue::Null:
+    case QJsonValue::Undefined:
+        break;
+    }
+    return std::nullopt;
+}
+
+QJsonValue jsonFromVariant(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::QByteArray:
+        return QJsonObject{{QLatin1String(kDataTag), QString::fromLatin1(value.toByteArray().toBase64())}};
+    case QMetaType::QVariantMap: {
+        QJsonObject object;
+        const QVariantMap map = value.toMap();
+        for (auto it = map.begin(); it != map.end(); ++it)
+            object.insert(it.key(), jsonFromVariant(it.value()));
+        return object;
+    }
+    case QMetaType::QVariantList: {
+        QJsonArray array;
+        for (const QVariant& item : value.toList())
+            array.append(jsonFromVariant(item));
+        return array;
+    }
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Float:
+    case QMetaType::Double:
+        return value.toDouble();
+    default:
+        return QJsonValue::Null;
+    }
+}
+
+bool parseSettings(const QByteArray& bytes, QSettings::SettingsMap& map) {
+    if (bytes.size() > UserDefaults::kMaxFileBytes)
+        return false;
+    // An empty file is an empty store (QSettings creates one before its first write).
+    if (bytes.trimmed().isEmpty())
+        return true;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    const QJsonObject object = document.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (std::optional<QVariant> value = variantFromJson(it.value()))
+            map.insert(it.key(), *value);
+    }
+    return true;
+}
+
+bool readSettings(QIODevice& device, QSettings::SettingsMap& map) {
+    return parseSettings(device.read(UserDefaults::kMaxFileBytes + 1), map);
+}
+
+bool writeSettings(QIODevice& device, const QSettings::SettingsMap& map) {
+    QJsonObject object;
+    for (auto it = map.begin(); it != map.end(); ++it) {
+        const QJsonValue value = jsonFromVariant(it.value());
+        if (!value.isNull())
+            object.insert(it.key(), value);
+    }
+    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    return device.write(bytes) == bytes.size();
+}
+
+QSettings::Format jsonFormat() {
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("json"), readSettings, writeSettings);
+    return format;
+}
+
+bool isNumber(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Float:
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<double> finiteNumber(const QVariantMap& map, const QString& key) {
+    const QVariant value = map.value(key);
+    if (!isNumber(value))
+        return std::nullopt;
+    const double number = value.toDouble();
+    return std::isfinite(number) ? std::optional(number) : std::nullopt;
+}
+
+// A missing file counts as readable: it is an empty store.
+bool fileReadable(const QString& path) {
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    QSettings::SettingsMap probe;
+    return file.open(QIODevice::ReadOnly) && readSettings(file, probe);
+}
+
+// Keeps an unreadable settings file beside the new one instead of losing it.
+Result<QString> moveAside(const QString& path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString target = path + QStringLiteral(".corrupt") +
+                               (attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt));
+        const Status moved = FileMove::moveNoReplace(path, target);
+        if (moved)
+            return target;
+        if (!moved.error().isFileExists())
+            return moved.error();
+    }
+    return Error::fromErrno(EEXIST, path);
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(const QString& filePath, QObject* parent)
+    : QObject(parent)
+    , m_filePath(filePath) {
+    if (!fileReadable(filePath)) {
+        const Result<QString> kept = moveAside(filePath);
+        m_writable = kept.ok();
+        const QString message =
+            kept ? QStringLiteral("设置文件无法读取，已另存为 %1，设置恢复为默认值。").arg(kept.value())
+                 : QStringLiteral("设置文件无法读取，设置恢复为默认值，更改暂不保存：%1").arg(filePath);
+        m_loadStatus = Error::make(QString::fromLatin1(kDefaultsErrorDomain), 1, message);
+        qCWarning(lcApp, "%s", qUtf8Printable(message));
+    }
+    m_settings = std::make_unique<QSettings>(filePath, jsonFormat());
+}
+
+UserDefaults::~UserDefaults() = default;
+
+UserDefaults& UserDefaults::standard() {
+    // Lives for the whole process so that late readers at shutdown still find it.
+    static UserDefaults* defaults = new UserDefaults(standardFilePath());
+    return *defaults;
+}
+
+QString UserDefaults::standardFilePath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/VennimoGallery/defaults.json");
+}
+
+QString UserDefaults::filePath() const {
+    return m_filePath;
+}
+
+Status UserDefaults::loadStatus() const {
+    return m_loadStatus;
+}
+
+QVariant UserDefaults::read(const QString& key) const {
+    // Picks up a change another process wrote since the last read.
+    m_settings->sync();
+    return m_settings->value(key);
+}
+
+void UserDefaults::write(const QString& key, const QVariant& value) {
+    m_settings->sync();
+    // Writing now would replace a file that cannot be read with this store's values alone.
+    // Checked on the file itself: the settings object keeps an old read error, and its shared
+    // cache may not notice a file spoilt within the same second.
+    if (!m_writable || !fileReadable(m_filePath)) {
+        qCWarning(lcApp, "user defaults not written, the settings file cannot be read: %s",
+                  qUtf8Printable(m_filePath));
+        return;
+    }
+    const QVariant old = m_settings->value(key);
+    const bool same = old.isValid() == value.isValid() && old.typeId() == value.typeId() && old == value;
+    if (same)
+        return;
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    if (value.isValid())
+        m_settings->setValue(key, value);
+    else
+        m_settings->remove(key);
+    m_settings->sync();
+    if (m_settings->status() != QSettings::NoError)
+        qCWarning(lcApp, "user defaults not written: %s", qUtf8Printable(m_filePath));
+    Q_EMIT changed(key);
+}
+
+bool UserDefaults::contains(const QString& key) const {
+    return read(key).isValid();
+}
+
+std::optional<bool> UserDefaults::boolValue(const QString& key) const {
+    const QVariant value = read(key);
+    return value.typeId() == QMetaType::Bool ? std::optional(value.toBool()) : std::nullopt;
+}
+
+std::optional<QString> UserDefaults::stringValue(const QString& key) const {
+    const QVariant value = read(key);
+    return value.typeId() == QMetaType::QString ? std::optional(value.toString()) : std::nullopt;
+}
+
+std::optional<QByteArray> UserDefaults::dataValue(const QString& key) const {
+    const QVariant value = read(key);
+    return value.typeId() == QMetaType::QByteArray ? std::optional(value.toByteArray()) : std::nullopt;
+}
+
+std::optional<QVariantMap> UserDefaults::dictionaryValue(const QString& key) const {
+    const QVariant value = read(key);
+    return value.typeId() == QMetaType::QVariantMap ? std::optional(value.toMap()) : std::nullopt;
+}
+
+void UserDefaults::setBool(const QString& key, bool value) {
+    write(key, QVariant(value));
+}
+
+void UserDefaults::setString(const QString& key, const QString& value) {
+    write(key, QVariant(value));
+}
+
+void UserDefaults::setData(const QString& key, const QByteArray& value) {
+    write(key, QVariant(value));
+}
+
+void UserDefaults::setDictionary(const QString& key, const QVariantMap& value) {
+    write(key, QVariant(value));
+}
+
+void UserDefaults::remove(const QString& key) {
+    write(key, QVariant());
+}
+
+GalleryShortcut UserDefaults::galleryQuickOpenShortcut() const {
+    // An invalid stored combination is ignored but left stored.
+    if (std::optional<QByteArray> data = dataValue(QLatin1String(kGalleryQuickOpenShortcutKey))) {
+        Result<GalleryShortcut> decoded = galleryShortcutFromJson(*data);
+        if (decoded && decoded->isValid())
+            return decoded.value();
+    }
+    return GalleryShortcut{};
+}
+
+void UserDefaults::setGalleryQuickOpenShortcut(const GalleryShortcut& shortcut) {
+    setData(QLatin1String(kGalleryQuickOpenShortcutKey), toJson(shortcut));
+}
+
+bool UserDefaults::galleryAlwaysOnTop() const {
+    return boolValue(QLatin1String(kGalleryAlwaysOnTopKey)).value_or(true);
+}
+
+void UserDefaults::setGalleryAlwaysOnTop(bool value) {
+    setBool(QLatin1String(kGalleryAlwaysOnTopKey), value);
+}
+
+bool UserDefaults::clotheslineOffCenterPeg() const {
+    return boolValue(QLatin1String(kClotheslineOffCenterPegKey)).value_or(false);
+}
+
+void UserDefaults::setClotheslineOffCenterPeg(bool value) {
+    setBool(QLatin1String(kClotheslineOffCenterPegKey), value);
+}
+
+bool UserDefaults::clotheslineStrictVertical() const {
+    return boolValue(QLatin1String(kClotheslineStrictVerticalKey)).value_or(true);
+}
+
+void UserDefaults::setClotheslineStrictVertical(bool value) {
+    setBool(QLatin1String(kClotheslineStrictVerticalKey), value);
+}
+
+std::optional<ClotheslineWindowPosition> UserDefaults::clotheslineWindowPosition() const {
+    const std::optional<QVariantMap> map = dictionaryValue(QLatin1String(kClotheslineWindowPositionKey));
+    if (!map)
+        return std::nullopt;
+    const std::optional<double> x = finiteNumber(*map, QStringLiteral("x"));
+    const std::optional<double> ropeY = finiteNumber(*map, QStringLiteral("ropeY"));
+    const std::optional<double> width = finiteNumber(*map, QStringLiteral("width"));
+    if (!x || !ropeY || !width || *width < ClotheslineWindowPosition::kMinimumWidthPoints)
+        return std::nullopt;
+    return ClotheslineWindowPosition{*x, *ropeY, *width};
+}
+
+void UserDefaults::setClotheslineWindowPosition(const ClotheslineWindowPosition& position) {
+    setDictionary(QLatin1String(kClotheslineWindowPositionKey),
+                  QVariantMap{{QStringLiteral("x"), position.x},
+                              {QStringLiteral("ropeY"), position.ropeY},
+                              {QStringLiteral("width"), position.width}});
+}
+
+std::optional<QString> UserDefaults::spaceKeyOpener() const {
+    return stringValue(QLatin1String(kSpaceKeyOpenerKey));
+}
+
+bool UserDefaults::clotheslineLayerRendering() const {
+    return boolValue(QLatin1String(kClotheslineLayerRenderingKey)).value_or(true);
+}
+
+} // namespace vennimo

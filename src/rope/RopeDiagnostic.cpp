@@ -1,0 +1,12 @@
+#include "rope/RopeDiagnostic.h"
+
+#include "platform/Logging.h"
+
+namespace vennimo {
+
+void RopeDiagnostic::event(const char* name, const QString& detail) {
+    qCDebug(lcSignpost, "%s %s", name, qUtf8Printable(detail));
+    qCInfo(lcRopeDiagnostic, "%s %s", name, qUtf8Printable(detail));
+}
+
+} // namespace vennimo

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace vennimo {
+
+// Named events of rope drags for diagnosing them afterwards: each event is one signpost event
+// and one info line "<name> <detail>" in "com.tavrun.vennimo-gallery.rope-diagnostic". Names
+// are constant strings; only the detail (space-separated key=value pairs) is built per call.
+class RopeDiagnostic {
+public:
+    RopeDiagnostic() = delete;
+
+    static void event(const char* name, const QString& detail);
+};
+
+} // namespace vennimo
