@@ -61,6 +61,12 @@ QByteArray pngHeaderClaiming(quint32 width, quint32 height) {
     appendBigEndian(bytes, 13);
     bytes.append(chunk);
     appendBigEndian(bytes, crc32(chunk));
+    // A pixel-data chunk that is not valid compressed data, so nothing can be decoded from it.
+    for (const QByteArray& next : {QByteArray("IDAT\x78\x9c\xff\xff", 8), QByteArray("IEND")}) {
+        appendBigEndian(bytes, quint32(next.size() - 4));
+        bytes.append(next);
+        appendBigEndian(bytes, crc32(next));
+    }
     return bytes;
 }
 

@@ -9,6 +9,12 @@
 
 #include <functional>
 
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace vennimo::test {
 
 QByteArray pngBytes(int width = 8, int height = 6, QColor color = Qt::darkCyan);
