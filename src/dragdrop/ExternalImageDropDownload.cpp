@@ -144,11 +144,14 @@ public:
         QObject::connect(reply, &QNetworkReply::finished, &loop, [&] {
             if (done)
                 return;
+            const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             if (reply->error() != QNetworkReply::NoError) {
-                finish(networkError(reply->error(), reply->errorString()));
+                // An answer that was not 2xx (a redirect Qt itself declined included) is the
+                // server's refusal, not a network failure.
+                const bool answered = code != 0 && (code < 200 || code > 299);
+                finish(answered ? refusedAnswer() : networkError(reply->error(), reply->errorString()));
                 return;
             }
-            const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             if (!m_checkedResponse && (code < 200 || code > 299)) {
                 finish(refusedAnswer());
                 return;
