@@ -1,3 +1,4 @@
+#include "dragdrop/PromiseDirectory.h"
 #include "platform/Logging.h"
 #include "platform/StorageLocation.h"
 #include "platform/UnixSignals.h"
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
                                    << storage.error().failureReason;
         return 1;
     }
+
+    // Drop folders a crash left behind in the temporary folder.
+    vennimo::PromiseDirectory::removeStale();
 
     vennimo::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &vennimo::UnixSignals::terminationRequested, &app,

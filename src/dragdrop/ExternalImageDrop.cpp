@@ -25,6 +25,7 @@ const QString kUriList = QStringLiteral("text/uri-list");
 const QString kMozUrl = QStringLiteral("text/x-moz-url");
 const QString kNetscapeUrl = QStringLiteral("_NETSCAPE_URL");
 const QString kOctetStream = QStringLiteral("application/octet-stream");
+const QString kPegType = QStringLiteral("application/x-com.tavrun.vennimo.peg");
 
 bool mimeIsImage(const QMimeType& type) {
     if (!type.isValid())
@@ -114,7 +115,8 @@ QStringList defaultTemporaryFolders() {
 }
 
 QList<std::shared_ptr<FilePromiseReceiver>> defaultPromiseReceivers(const QMimeData& data) {
-    if (!data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)))
+    // Our own peg drags offer a promise that moves the original: not something to import.
+    if (!data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)) || data.hasFormat(kPegType))
         return {};
     if (auto receiver = XdsPromiseReceiver::forCurrentDrop(data))
         return {receiver};

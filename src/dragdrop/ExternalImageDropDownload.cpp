@@ -60,7 +60,10 @@ public:
         manager.setRedirectPolicy(QNetworkRequest::UserVerifiedRedirectPolicy);
         manager.setCache(nullptr);
 
-        QNetworkRequest request(m_url);
+        // Credentials written into a dropped address are not sent either.
+        QUrl target = m_url;
+        target.setUserInfo(QString());
+        QNetworkRequest request(target);
         request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
         request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
         request.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);

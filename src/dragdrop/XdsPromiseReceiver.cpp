@@ -65,7 +65,10 @@ std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMi
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "XdndSelection")), nullptr);
     const xcb_window_t window = owner ? owner->owner : xcb_window_t(XCB_WINDOW_NONE);
     std::free(owner);
-    if (window == XCB_WINDOW_NONE)
+    // A drag of our own (a peg carrying an original) answers the promise by moving the file into
+    // the folder we name: never ask that of it, the drop folder is deleted after use.
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    if (window == XCB_WINDOW_NONE || (window & ~setup->resource_id_mask) == setup->resource_id_base)
         return nullptr;
     xcb_get_property_reply_t* property =
         xcb_get_property_reply(c,

@@ -116,6 +116,10 @@ TEST(DropDownload, HttpAnswersAreCheckedAndCapped) {
     EXPECT_EQ(downloadOffMain(server.url(QStringLiteral("/to-image"))).valueOr({}), pngBytes())
         << "redirects within http are followed";
     EXPECT_FALSE(server.lastRequest().toLower().contains("cookie:")) << "nothing stored is sent";
+    QUrl withCredentials = server.url(QStringLiteral("/image.png"));
+    withCredentials.setUserInfo(QStringLiteral("user:secret"));
+    EXPECT_TRUE(downloadOffMain(withCredentials).ok());
+    EXPECT_FALSE(server.lastRequest().toLower().contains("authorization:")) << "no credentials are sent";
 
     EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/missing")))), kRefused);
     EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/huge")))), kRefused);

@@ -96,6 +96,16 @@ TEST(DropSnapshot, ByteAlternativesKeepTheirOrderAndLimits) {
     for (const auto& alternative : alternatives)
         EXPECT_EQ(alternative.kind, Kind::Bytes);
     EXPECT_TRUE(snapshot.origins.isEmpty());
+
+    QMimeData unusable;
+    unusable.setData(QStringLiteral("image/png"), QByteArray());
+    unusable.setData(QStringLiteral("image/jpeg"), QByteArray(ExternalImageDrop::kMaxImageBytes + 1, 'j'));
+    const auto empty = ExternalImageDrop::snapshot(unusable, promises(0));
+    ASSERT_EQ(empty.items.size(), 1);
+    EXPECT_TRUE(empty.items[0].isEmpty());
+    const auto result = materializeOffMain(empty, storageFolder());
+    EXPECT_EQ(result.failures, 1);
+    EXPECT_EQ(result.detail, QStringLiteral("来源应用没有提供图片数据。"));
 }
 
 TEST(DropSnapshot, BrowserDragOffersBytesThenPromiseThenUrl) {

@@ -16,7 +16,10 @@
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <future>
 #include <optional>
 
@@ -135,4 +138,39 @@ TEST(XdsReceiver, SuggestedNamesBecomePlainFileNames) {
     EXPECT_EQ(XdsPromiseReceiver::safeFileName(""), QStringLiteral("dropped-image"));
     EXPECT_LE(XdsPromiseReceiver::safeFileName(QByteArray(1000, 'n')).toUtf8().size(),
               XdsPromiseReceiver::kMaxNameBytes);
+}
+
+TEST(XdsReceiver, OnlyOtherProgramsAreAskedToDeliver) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    QMimeData data;
+    data.setData(QStringLiteral("XdndDirectSave0"), QByteArray());
+    auto ownerOn = [](xcb_connection_t* c) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        const xcb_window_t window = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        auto intern = [c](const char* name) {
+            auto* reply =
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+            const xcb_atom_t atom = reply->atom;
+            free(reply);
+            return atom;
+        };
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern("XdndDirectSave0"), intern("text/plain"),
+                            8, 8, "../x.png");
+        xcb_set_selection_owner(c, window, intern("XdndSelection"), XCB_CURRENT_TIME);
+        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    };
+
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    ownerOn(other);
+    auto receiver = XdsPromiseReceiver::forCurrentDrop(data);
+    ASSERT_TRUE(receiver);
+    EXPECT_EQ(receiver->fileNames(), QStringList{QStringLiteral("x.png")});
+
+    ownerOn(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    EXPECT_FALSE(XdsPromiseReceiver::forCurrentDrop(data)) << "a drag of our own is never asked to deliver";
+    xcb_disconnect(other);
 }
