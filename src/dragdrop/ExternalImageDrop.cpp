@@ -267,7 +267,7 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
     bool hasPhotosType = false;
     for (const QString& format : formats)
         hasPhotosType = hasPhotosType || format.startsWith(PhotosLibrary::pasteboardTypePrefix());
-    const auto references = PhotosLibrary::shared().pasteboardReferences(data);
+    const auto references = PhotosLibrary::shared()->pasteboardReferences(data);
 
     QStringList candidates = imageTypes();
     for (const QString& format : formats)

@@ -1,6 +1,5 @@
 #include "dragdrop/ExternalImageDrop.h"
 
-#include "core/PathRules.h"
 #include "core/PhotoIdentity.h"
 #include "dragdrop/PromisedImage.h"
 #include "platform/FileIdentity.h"
@@ -285,7 +284,7 @@ vennimo::Result<QByteArray> ExternalImageDrop::readPromisedFile(const QString& p
         return Error::fromErrno(ENOENT, directory);
     if (resolved.isEmpty())
         return Error::fromErrno(ENOENT, path);
-    if (resolved == folder || !pathIsWithin(resolved, folder))
+    if (!resolved.startsWith(folder + QLatin1Char('/')))
         return outsideError();
     // Open what was checked, relative to the folder and unable to leave it, so a component swapped
     // for a link meanwhile cannot redirect the read.

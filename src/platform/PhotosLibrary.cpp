@@ -56,11 +56,11 @@ QList<std::optional<PhotosAssetReference>> PhotosLibrary::pasteboardReferences(c
     return references;
 }
 
-PhotosLibrary& PhotosLibrary::shared() {
+std::shared_ptr<PhotosLibrary> PhotosLibrary::shared() {
     std::lock_guard lock(g_sharedMutex);
     if (!g_shared)
         g_shared = std::make_shared<RestrictedPhotosLibrary>();
-    return *g_shared;
+    return g_shared;
 }
 
 void PhotosLibrary::setShared(std::shared_ptr<PhotosLibrary> library) {

@@ -48,7 +48,7 @@ public:
     virtual QList<std::optional<PhotosAssetReference>> pasteboardReferences(const QMimeData& data) const;
 
     // The process-wide library; tests replace it (nullptr restores the default).
-    static PhotosLibrary& shared();
+    static std::shared_ptr<PhotosLibrary> shared();
     static void setShared(std::shared_ptr<PhotosLibrary> library);
 };
 
