@@ -60,6 +60,8 @@ QStringList lines(const QString& text) {
     QStringList result;
     for (QString line : text.split(QLatin1Char('\n'))) {
         line = line.trimmed();
+        if (line.startsWith(QChar(0xFEFF)))
+            line = line.mid(1).trimmed();
         if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
             result.append(line);
     }
@@ -87,7 +89,8 @@ QList<QUrl> droppedUrls(const QMimeData& data) {
         texts = lines(QString::fromUtf8(data.data(kNetscapeUrl))).mid(0, 1);
     QList<QUrl> urls;
     for (const QString& text : texts) {
-        const QUrl url(text, QUrl::StrictMode);
+        // Some sources write file names unencoded; only the scheme and the local path are used.
+        const QUrl url(text, QUrl::TolerantMode);
         if (url.isValid() && !url.scheme().isEmpty())
             urls.append(url);
     }

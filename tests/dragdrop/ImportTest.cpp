@@ -1,4 +1,5 @@
 #include "DropTestHelpers.h"
+#include "LoopbackHttpServer.h"
 
 #include "core/PhotoIdentity.h"
 #include "dragdrop/ExternalImageDrop.h"
@@ -13,6 +14,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMimeData>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -186,7 +188,11 @@ TEST(DropImport, ByteDropNeedsNoNetworkAndPhotosItemsGetTheirOwnFolder) {
     // A browser drag: the image's bytes untyped, its URL, and a promise the browser declines.
     QMimeData data;
     data.setData(QStringLiteral("application/octet-stream"), pngBytes());
-    data.setData(QStringLiteral("text/uri-list"), "http://127.0.0.1:9/never.png\r\n");
+    LoopbackHttpServer server([](QTcpSocket* socket, const QByteArray&) {
+        LoopbackHttpServer::respond(socket, "200 OK", "Content-Length: 3\r\n", "png");
+    });
+    data.setData(QStringLiteral("text/uri-list"),
+                 server.url(QStringLiteral("/cat.png")).toEncoded() + "\r\n");
     data.setData(QStringLiteral("XdndDirectSave0"), QByteArray());
     bool promiseAsked = false;
     const auto snapshot = ExternalImageDrop::snapshot(data, [&](const QMimeData&) {
@@ -196,11 +202,11 @@ TEST(DropImport, ByteDropNeedsNoNetworkAndPhotosItemsGetTheirOwnFolder) {
                 reader(Error::failure(QStringLiteral("F")));
             })};
     });
-    ExternalImageDrop::ImportOptions quick;
-    quick.download.requestTimeout = quick.download.resourceTimeout = quick.download.wait =
-        std::chrono::milliseconds(1);
-    const auto result = materializeOffMain(snapshot, storage, quick);
+    ASSERT_EQ(snapshot.items.size(), 1);
+    ASSERT_EQ(snapshot.items[0].size(), 3);
+    const auto result = materializeOffMain(snapshot, storage);
     EXPECT_TRUE(promiseAsked);
+    EXPECT_EQ(server.requests(), 0) << "the bytes were enough: no download";
     ASSERT_EQ(result.paths.size(), 1);
     EXPECT_EQ(readFile(result.paths[0]), pngBytes());
     EXPECT_EQ(result.failures, 0);

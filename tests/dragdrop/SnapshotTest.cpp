@@ -144,8 +144,17 @@ TEST(DropSnapshot, WebUrlsComeFromEveryBrowserType) {
     ASSERT_EQ(snapshot.items[2].size(), 1);
     EXPECT_EQ(snapshot.items[2][0].kind, Kind::File) << "a file URL is a file, never a download";
 
+    QMimeData unencoded;
+    unencoded.setData(QStringLiteral("text/uri-list"),
+                      QStringLiteral("file:///srv/相册/照片 1.jpg\r\n").toUtf8());
+    const auto raw = ExternalImageDrop::snapshot(unencoded, promises(0));
+    ASSERT_EQ(raw.items.size(), 1);
+    ASSERT_EQ(raw.items[0].size(), 1);
+    EXPECT_EQ(raw.items[0][0].path, QStringLiteral("/srv/相册/照片 1.jpg"))
+        << "file names some sources leave unencoded";
+
     QMimeData moz;
-    const QString mozText = QStringLiteral("https://example.invalid/m.png\nTitle");
+    const QString mozText = QStringLiteral("\uFEFFhttps://example.invalid/m.png\nTitle");
     moz.setData(QStringLiteral("text/x-moz-url"),
                 QByteArray(reinterpret_cast<const char*>(mozText.utf16()), mozText.size() * 2));
     const auto fromMoz = ExternalImageDrop::snapshot(moz, promises(0));
