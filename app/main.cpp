@@ -1,3 +1,4 @@
+#include "dragdrop/ExternalImageDrop.h"
 #include "dragdrop/PromiseDirectory.h"
 #include "platform/Logging.h"
 #include "platform/StorageLocation.h"
@@ -30,8 +31,9 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Drop folders a crash left behind in the temporary folder.
+    // Drop folders and half-written imports a crash left behind.
     vennimo::PromiseDirectory::removeStale();
+    vennimo::ExternalImageDrop::removeLeftoverPartials(*storage);
 
     vennimo::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &vennimo::UnixSignals::terminationRequested, &app,

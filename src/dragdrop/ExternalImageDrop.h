@@ -133,6 +133,10 @@ public:
     static vennimo::Result<QStringList> duplicate(const QList<Photo>& photos, const QString& storage,
                                                   const CopyHook& afterCopy = {});
 
+    // Removes the hidden ".*.partial" files an interrupted save or copy left in the import folders
+    // below `storage`; answers how many went. Run at start, before any import.
+    static int removeLeftoverPartials(const QString& storage);
+
     // The bytes behind an http, https or data URL, within the size limits and time-outs.
     static vennimo::Result<QByteArray> download(const QUrl& url, const DownloadOptions& options = {});
     static vennimo::Result<QByteArray> decodeDataUrl(const QByteArray& url);

@@ -443,4 +443,19 @@ vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& ph
     return copies;
 }
 
+int ExternalImageDrop::removeLeftoverPartials(const QString& storage) {
+    QStringList folders{storage + QLatin1Char('/') + kImportedFolder};
+    const QDir photosImports(storage + QLatin1Char('/') + kPhotosImportsFolder);
+    for (const QString& key : photosImports.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        folders.append(photosImports.filePath(key) + QLatin1Char('/') + kImportedFolder);
+    int removed = 0;
+    for (const QString& folder : folders) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList({QStringLiteral(".*.partial")}, QDir::Files | QDir::Hidden))
+            if (::unlink(QFile::encodeName(dir.filePath(name)).constData()) == 0)
+                ++removed;
+    }
+    return removed;
+}
+
 } // namespace vennimo

@@ -283,3 +283,18 @@ TEST(DropImport, DuplicateIsAllOrNothing) {
     EXPECT_FALSE(ExternalImageDrop::duplicate({photos[2], replaced}, storage).ok());
     EXPECT_TRUE(importedFiles(storage).isEmpty());
 }
+
+TEST(DropImport, LeftoverPartialFilesAreRemovedAtStart) {
+    const QString storage = storageFolder();
+    const QString imported = storage + QStringLiteral("/imported-images");
+    const QString photos = storage + QStringLiteral("/photos-imports/key/imported-images");
+    writeFile(imported + QStringLiteral("/.照片副本-A.partial"), "x");
+    writeFile(photos + QStringLiteral("/.导入图片-B.png.C.partial"), "x");
+    writeFile(imported + QStringLiteral("/导入图片-kept.png"), "x");
+    writeFile(imported + QStringLiteral("/visible.partial"), "x");
+    EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage), 2);
+    EXPECT_EQ(importedFiles(storage),
+              (QStringList{QStringLiteral("visible.partial"), QStringLiteral("导入图片-kept.png")}));
+    EXPECT_TRUE(importedFiles(storage + QStringLiteral("/photos-imports/key")).isEmpty());
+    EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage + QStringLiteral("/missing")), 0);
+}
