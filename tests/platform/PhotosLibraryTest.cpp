@@ -1,7 +1,5 @@
 #include "platform/PhotosLibrary.h"
-#include "support/FakePhotosLibrary.h"
 
-#include <QFileInfo>
 #include <QMimeData>
 #include <gtest/gtest.h>
 
@@ -28,19 +26,4 @@ TEST(PhotosLibrary, DefaultIsRestrictedAndReferencesAreReadStrictly) {
               (PhotosAssetReference{QStringLiteral("B"), std::nullopt}));
     data.setData(PhotosLibrary::pasteboardType(), "{not json");
     EXPECT_TRUE(library->pasteboardReferences(data).isEmpty());
-}
-
-TEST(PhotosLibrary, FakeLibraryDeletesAllOrNothing) {
-    test::FakePhotosLibrary library;
-    QString path;
-    const QString id = library.addAsset(QStringLiteral("IMG_1.jpg"), "jpeg", &path);
-    EXPECT_EQ(library.fetchAssets({id, QStringLiteral("missing")}), QStringList{id});
-    EXPECT_FALSE(library.deleteAssets({id, QStringLiteral("missing")}).ok());
-    EXPECT_TRUE(QFileInfo::exists(path)) << "nothing deleted when one asset is unknown";
-    library.setAuthorization(PhotosAuthorization::Denied);
-    EXPECT_FALSE(library.deleteAssets({id}).ok());
-    library.setAuthorization(PhotosAuthorization::Authorized);
-    EXPECT_TRUE(library.deleteAssets({id}).ok());
-    EXPECT_FALSE(QFileInfo::exists(path));
-    EXPECT_TRUE(library.fetchAssets({id}).isEmpty());
 }
