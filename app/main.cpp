@@ -1,3 +1,5 @@
+#include "dragdrop/ExternalImageDrop.h"
+#include "dragdrop/PromiseDirectory.h"
 #include "platform/Logging.h"
 #include "platform/StorageLocation.h"
 #include "platform/UnixSignals.h"
@@ -28,6 +30,10 @@ int main(int argc, char** argv) {
                                    << storage.error().failureReason;
         return 1;
     }
+
+    // Drop folders and half-written imports a crash left behind.
+    vennimo::PromiseDirectory::removeStale();
+    vennimo::ExternalImageDrop::removeLeftoverPartials(*storage);
 
     vennimo::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &vennimo::UnixSignals::terminationRequested, &app,

@@ -1,0 +1,356 @@
+#include "dragdrop/ExternalImageDrop.h"
+
+#include "core/ImageFileRule.h"
+#include "core/PathRules.h"
+#include "dragdrop/PromiseDirectory.h"
+#include "dragdrop/PromisedImage.h"
+#include "dragdrop/XdsPromiseReceiver.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QStandardPaths>
+#include <QStringDecoder>
+#include <QUuid>
+
+#include <mutex>
+#include <sys/stat.h>
+
+namespace vennimo {
+
+namespace {
+
+const QString kUriList = QStringLiteral("text/uri-list");
+const QString kMozUrl = QStringLiteral("text/x-moz-url");
+const QString kNetscapeUrl = QStringLiteral("_NETSCAPE_URL");
+const QString kOctetStream = QStringLiteral("application/octet-stream");
+const QString kPegType = QStringLiteral("application/x-com.tavrun.vennimo.peg");
+
+bool mimeIsImage(const QMimeType& type) {
+    if (!type.isValid())
+        return false;
+    if (type.name().startsWith(QLatin1String("image/")))
+        return true;
+    for (const QString& ancestor : type.allAncestors())
+        if (ancestor.startsWith(QLatin1String("image/")))
+            return true;
+    return false;
+}
+
+bool formatIsImage(const QString& format) {
+    if (format.startsWith(QLatin1String("image/")))
+        return true;
+    return mimeIsImage(QMimeDatabase().mimeTypeForName(format));
+}
+
+// Bytes offered without a type (browsers drag images so) count when their content is an image.
+bool contentIsImage(const QByteArray& bytes) {
+    const QMimeType type = QMimeDatabase().mimeTypeForData(bytes);
+    return mimeIsImage(type) || type.inherits(QStringLiteral("application/pdf"));
+}
+
+bool isWebScheme(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+           scheme == QLatin1String("data");
+}
+
+QStringList lines(const QString& text) {
+    QStringList result;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        line = line.trimmed();
+        if (line.startsWith(QChar(0xFEFF)))
+            line = line.mid(1).trimmed();
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
+            result.append(line);
+    }
+    return result;
+}
+
+QString decodeMozUrl(const QByteArray& bytes) {
+    // Firefox and Chromium write UTF-16; some sources write UTF-8.
+    if (bytes.contains('\0')) {
+        auto decoder = QStringDecoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
+        return decoder(bytes);
+    }
+    return QString::fromUtf8(bytes);
+}
+
+// The dropped URLs in the order offered: the URI list, else the first line of the browsers' URL
+// types.
+QList<QUrl> droppedUrls(const QMimeData& data) {
+    QStringList texts;
+    if (data.hasFormat(kUriList))
+        texts = lines(QString::fromUtf8(data.data(kUriList)));
+    if (texts.isEmpty() && data.hasFormat(kMozUrl))
+        texts = lines(decodeMozUrl(data.data(kMozUrl))).mid(0, 1);
+    if (texts.isEmpty() && data.hasFormat(kNetscapeUrl))
+        texts = lines(QString::fromUtf8(data.data(kNetscapeUrl))).mid(0, 1);
+    QList<QUrl> urls;
+    for (const QString& text : texts) {
+        // Some sources write file names unencoded; only the scheme and the local path are used.
+        const QUrl url(text, QUrl::TolerantMode);
+        if (url.isValid() && !url.scheme().isEmpty())
+            urls.append(url);
+    }
+    return urls;
+}
+
+std::mutex g_temporaryMutex;
+std::optional<QStringList> g_temporaryOverride;
+
+QStringList defaultTemporaryFolders() {
+    QStringList folders{QStringLiteral("/tmp/"), QStringLiteral("/var/folders/"), QStringLiteral("/var/tmp/"),
+                        QStringLiteral("/dev/shm/")};
+    auto add = [&folders](const QString& folder) {
+        if (folder.isEmpty() || !folder.startsWith(QLatin1Char('/')))
+            return;
+        const QString canonical = QFileInfo(folder).canonicalFilePath();
+        QString key = filesystemPathKey(QDir::cleanPath(canonical.isEmpty() ? folder : canonical));
+        if (key != QLatin1String("/"))
+            folders.append(key + QLatin1Char('/'));
+    };
+    add(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    add(QDir::tempPath());
+    add(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+    return folders;
+}
+
+QList<std::shared_ptr<FilePromiseReceiver>> defaultPromiseReceivers(const QMimeData& data) {
+    // Our own peg drags offer a promise that moves the original: not something to import.
+    if (!data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)) || data.hasFormat(kPegType))
+        return {};
+    if (auto receiver = XdsPromiseReceiver::forCurrentDrop(data))
+        return {receiver};
+    return {};
+}
+
+} // namespace
+
+ExternalImageDrop::Source ExternalImageDrop::Source::file(QString path, bool copy) {
+    Source s;
+    s.kind = Kind::File;
+    s.path = std::move(path);
+    s.copy = copy;
+    return s;
+}
+
+ExternalImageDrop::Source ExternalImageDrop::Source::fromBytes(QByteArray bytes) {
+    Source s;
+    s.kind = Kind::Bytes;
+    s.bytes = std::move(bytes);
+    return s;
+}
+
+ExternalImageDrop::Source ExternalImageDrop::Source::fromPromise(std::shared_ptr<PromisedImage> promise) {
+    Source s;
+    s.kind = Kind::Promise;
+    s.promise = std::move(promise);
+    return s;
+}
+
+ExternalImageDrop::Source ExternalImageDrop::Source::remote(QUrl url) {
+    Source s;
+    s.kind = Kind::Remote;
+    s.url = std::move(url);
+    return s;
+}
+
+QStringList ExternalImageDrop::imageTypes() {
+    return {QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/webp"),
+            QStringLiteral("image/gif"), QStringLiteral("image/tiff"), QStringLiteral("application/pdf")};
+}
+
+QStringList ExternalImageDrop::registeredTypes() {
+    QStringList types{kUriList, kMozUrl, kNetscapeUrl};
+    types += imageTypes();
+    for (const QString& extra :
+         {QStringLiteral("image/bmp"), QStringLiteral("image/heic"), QStringLiteral("image/heif"),
+          QStringLiteral("image/avif"), QStringLiteral("image/svg+xml"), QStringLiteral("image/x-icon")})
+        types.append(extra);
+    types.append(kOctetStream);
+    types.append(QLatin1String(kDirectSaveType));
+    types.append(PhotosLibrary::pasteboardType());
+    types.removeDuplicates();
+    return types;
+}
+
+bool ExternalImageDrop::canRead(const QMimeData& data) {
+    const QStringList formats = data.formats();
+    for (const QString& format : formats) {
+        if (format == kUriList)
+            continue;
+        if (format == kMozUrl || format == kNetscapeUrl || format == kOctetStream ||
+            format == QLatin1String(kDirectSaveType) ||
+            format.startsWith(PhotosLibrary::pasteboardTypePrefix()) || imageTypes().contains(format) ||
+            format.startsWith(QLatin1String("image/")))
+            return true;
+    }
+    if (!formats.contains(kUriList))
+        return false;
+    for (const QUrl& url : droppedUrls(data)) {
+        if (!url.isLocalFile())
+            return true;
+        if (isImageFile(url.toLocalFile()))
+            return true;
+    }
+    return false;
+}
+
+QStringList ExternalImageDrop::temporaryFolders() {
+    {
+        std::lock_guard lock(g_temporaryMutex);
+        if (g_temporaryOverride)
+            return *g_temporaryOverride;
+    }
+    return defaultTemporaryFolders();
+}
+
+void ExternalImageDrop::overrideTemporaryFolders(std::optional<QStringList> folders) {
+    std::lock_guard lock(g_temporaryMutex);
+    g_temporaryOverride = std::move(folders);
+}
+
+bool ExternalImageDrop::isInTemporaryFolder(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    const QString key = filesystemPathKey(QDir::cleanPath(canonical.isEmpty() ? path : canonical));
+    for (const QString& folder : temporaryFolders())
+        if (key.startsWith(folder))
+            return true;
+    return false;
+}
+
+std::optional<PhotosOrigin>
+ExternalImageDrop::readPhotosOrigin(const std::optional<QString>& filePath,
+                                    const std::optional<PhotosAssetReference>& reference,
+                                    bool hasReferenceType, bool hasPhotosType) {
+    const std::optional<QString> fileLibrary = filePath ? PhotosOrigin::libraryRoot(*filePath) : std::nullopt;
+    if (!hasReferenceType && !fileLibrary && !hasPhotosType)
+        return std::nullopt;
+    std::optional<QString> identifier;
+    std::optional<QString> plistLibrary;
+    if (reference) {
+        if (const auto& id = reference->localIdentifier; id && id->size() <= 512) {
+            const QStringList parts = id->split(QLatin1Char('/'), Qt::SkipEmptyParts);
+            if (!parts.isEmpty() && !QUuid::fromString(parts.first()).isNull())
+                identifier = *id;
+        }
+        if (reference->libraryURL)
+            plistLibrary = PhotosOrigin::libraryRoot(QUrl(*reference->libraryURL).toString());
+    }
+    PhotosOrigin origin;
+    origin.localIdentifier = identifier;
+    if (fileLibrary && plistLibrary && *fileLibrary != *plistLibrary) {
+        // The file is where the bytes come from; an identifier of another library would name a
+        // different asset.
+        origin.libraryPath = fileLibrary;
+        origin.localIdentifier.reset();
+    } else {
+        origin.libraryPath = fileLibrary ? fileLibrary : plistLibrary;
+    }
+    return origin;
+}
+
+ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
+                                                        const PromiseReceivers& promises) {
+    Snapshot snapshot;
+    const QStringList formats = data.formats();
+
+    QList<std::shared_ptr<PromisedImage>> promised;
+    const auto receivers = promises ? promises(data) : defaultPromiseReceivers(data);
+    if (!receivers.isEmpty()) {
+        if (auto directory = PromiseDirectory::create(); directory.ok())
+            for (const auto& receiver : receivers)
+                promised.append(std::make_shared<PromisedImage>(receiver, *directory));
+    }
+
+    const bool hasPromiseType = formats.contains(QLatin1String(kDirectSaveType));
+    const bool hasReferenceType = formats.contains(PhotosLibrary::pasteboardType());
+    bool hasPhotosType = false;
+    for (const QString& format : formats)
+        hasPhotosType = hasPhotosType || format.startsWith(PhotosLibrary::pasteboardTypePrefix());
+    const auto references = PhotosLibrary::shared()->pasteboardReferences(data);
+
+    QStringList candidates = imageTypes();
+    for (const QString& format : formats)
+        if (!candidates.contains(format) && formatIsImage(format))
+            candidates.append(format);
+    QStringList offeredImageTypes;
+    for (const QString& type : candidates)
+        if (formats.contains(type))
+            offeredImageTypes.append(type);
+
+    // The URI list gives one item per URI; bytes and the promise belong to the first item, the one
+    // every source that offers them describes.
+    QList<QUrl> urls = droppedUrls(data);
+    const bool hasData = !offeredImageTypes.isEmpty() || formats.contains(kOctetStream) || hasPromiseType;
+    const qsizetype itemCount = std::max<qsizetype>(urls.size(), hasData ? 1 : 0);
+
+    qint64 budget = kMaxDropBytes;
+    auto fits = [&budget](qint64 size) {
+        if (size > budget)
+            return false;
+        budget -= size;
+        return true;
+    };
+    qsizetype nextPromise = 0;
+    for (qsizetype index = 0; index < itemCount; ++index) {
+        if (snapshot.items.size() >= kMaxDropItems) {
+            snapshot.droppedItems += int(itemCount - index);
+            break;
+        }
+        const std::optional<QUrl> url = index < urls.size() ? std::optional(urls[index]) : std::nullopt;
+        const std::optional<QString> filePath =
+            url && url->isLocalFile() ? std::optional(url->toLocalFile()) : std::nullopt;
+        const auto reference = index < references.size() ? references[index] : std::nullopt;
+        const auto origin = readPhotosOrigin(filePath, reference, hasReferenceType, hasPhotosType);
+        if (origin)
+            snapshot.origins.insert(int(snapshot.items.size()), *origin);
+
+        const bool carriesData = index == 0 && hasData;
+        const bool itemHasPromise = carriesData && hasPromiseType;
+        const bool plainFile = !itemHasPromise && !(carriesData && !offeredImageTypes.isEmpty());
+
+        QList<Source> alternatives;
+        if (filePath) {
+            const bool copy = origin.has_value() || !plainFile || isInTemporaryFolder(*filePath);
+            alternatives.append(Source::file(*filePath, copy));
+        }
+        if (carriesData) {
+            for (const QString& type : offeredImageTypes) {
+                QByteArray bytes = data.data(type);
+                if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size()))
+                    alternatives.append(Source::fromBytes(std::move(bytes)));
+            }
+            if (formats.contains(kOctetStream)) {
+                QByteArray bytes = data.data(kOctetStream);
+                if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && contentIsImage(bytes) &&
+                    fits(bytes.size()))
+                    alternatives.append(Source::fromBytes(std::move(bytes)));
+            }
+        }
+        if (itemHasPromise && nextPromise < promised.size())
+            alternatives.append(Source::fromPromise(promised[nextPromise++]));
+        if (url && isWebScheme(*url) && fits(url->toEncoded().size()))
+            alternatives.append(Source::remote(*url));
+        snapshot.items.append(alternatives);
+    }
+    for (; nextPromise < promised.size(); ++nextPromise) {
+        if (snapshot.items.size() >= kMaxDropItems) {
+            snapshot.droppedItems += int(promised.size() - nextPromise);
+            break;
+        }
+        snapshot.items.append({Source::fromPromise(promised[nextPromise])});
+    }
+    return snapshot;
+}
+
+bool isImageFile(const QString& path) {
+    if (!isImageFileName(path))
+        return false;
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace vennimo

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "core/Photo.h"
+#include "dragdrop/FilePromiseReceiver.h"
+#include "platform/PhotosLibrary.h"
+#include "platform/Result.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QMimeData;
+
+namespace vennimo {
+
+class PromisedImage;
+
+struct DropDownloadOptions {
+    // Silence that fails a request, the whole transfer's limit, and how long the caller waits.
+    std::chrono::milliseconds requestTimeout{20'000};
+    std::chrono::milliseconds resourceTimeout{25'000};
+    std::chrono::milliseconds wait{27'000};
+};
+
+struct DropImportOptions {
+    std::chrono::milliseconds promiseWait{30'000};
+    DropDownloadOptions download{};
+};
+
+// Images dropped in from other programs: which drags to accept, the snapshot of a drop taken in
+// the drop handler, and turning a snapshot into files of the storage folder. Everything read here
+// comes from other programs or the network and is bounded and checked before use.
+class ExternalImageDrop {
+public:
+    ExternalImageDrop() = delete;
+
+    static constexpr qint64 kMaxImageBytes = 67'108'864;
+    static constexpr qint64 kMaxPixels = 100'000'000;
+    // One drop as a whole: what does not fit is counted as failed items.
+    static constexpr qint64 kMaxDropBytes = 268'435'456;
+    static constexpr int kMaxDropItems = 1000;
+    static constexpr qsizetype kMaxDataUrlChars = qsizetype(1) << 27;
+    static constexpr int kDecodeTestPixels = 32;
+    static constexpr double kMaxPdfScale = 2.0;
+    static constexpr double kMaxPdfSidePixels = 4096.0;
+    // The drag type of a file promise under the X Direct Save protocol.
+    static constexpr auto kDirectSaveType = "XdndDirectSave0";
+
+    // One way of obtaining the image of one dropped item.
+    struct Source {
+        enum class Kind { File, Bytes, Promise, Remote };
+        Kind kind = Kind::Bytes;
+        QString path{};    // File
+        bool copy = false; // File: read the bytes and save them, else use the file where it is
+        QByteArray bytes{};
+        std::shared_ptr<PromisedImage> promise{};
+        QUrl url{}; // Remote: http, https or data
+
+        static Source file(QString path, bool copy);
+        static Source fromBytes(QByteArray bytes);
+        static Source fromPromise(std::shared_ptr<PromisedImage> promise);
+        static Source remote(QUrl url);
+        bool operator==(const Source&) const = default;
+    };
+
+    struct Snapshot {
+        // One list of alternatives per dropped item in preference order, then one item per
+        // promise no item claimed. A list may be empty.
+        QList<QList<Source>> items{};
+        QMap<int, PhotosOrigin> origins{};
+        // Items beyond the per-drop limit, counted as failures by the import.
+        int droppedItems = 0;
+
+        bool isEmpty() const { return items.isEmpty() && droppedItems == 0; }
+    };
+
+    struct Result {
+        QStringList paths{};
+        int failures = 0;
+        std::optional<QString> detail{};
+        QMap<QString, PhotosOrigin> origins{};
+    };
+
+    using DownloadOptions = DropDownloadOptions;
+    using ImportOptions = DropImportOptions;
+
+    // The promise receivers of a drop, in the order the source offers them.
+    using PromiseReceivers = std::function<QList<std::shared_ptr<FilePromiseReceiver>>(const QMimeData&)>;
+
+    // The six byte types tried first, in preference order.
+    static QStringList imageTypes();
+    // Every drag type the rope accepts drops of.
+    static QStringList registeredTypes();
+    // Looks at the types and the file URLs only, never at other contents.
+    static bool canRead(const QMimeData& data);
+    // Main thread, inside the drop handler: promises start receiving here. Without `promises`
+    // the X Direct Save receiver is used where the source offers it.
+    static Snapshot snapshot(const QMimeData& data, const PromiseReceivers& promises = {});
+    static std::optional<PhotosOrigin> readPhotosOrigin(const std::optional<QString>& filePath,
+                                                        const std::optional<PhotosAssetReference>& reference,
+                                                        bool hasReferenceType, bool hasPhotosType);
+    // Whether a dropped plain file lies in a temporary folder, whence it must be copied.
+    static bool isInTemporaryFolder(const QString& path);
+    // "/tmp/", "/var/tmp/", "/var/folders/", "/dev/shm/", $XDG_RUNTIME_DIR and Qt's temporary folder,
+    // links resolved, each ending in "/".
+    static QStringList temporaryFolders();
+    // Tests run inside a temporary folder themselves; nothing restores the real list.
+    static void overrideTemporaryFolders(std::optional<QStringList> folders);
+
+    // Off the main thread (it stops the program there). Never fails as a whole: failed items are
+    // counted and the last one's message kept.
+    static Result materialize(const Snapshot& snapshot, const QString& storage,
+                              const ImportOptions& options = {});
+    // Saves image bytes as base/"imported-images"/"导入图片-<sha256>.<ext>"; answers its path.
+    static vennimo::Result<QString> save(const QByteArray& data, const QString& base);
+    // A regular file (no symbolic link) of 1 byte to 64 MiB, read through one descriptor.
+    static vennimo::Result<QByteArray> readImage(const QString& path);
+    // A promised file, only when the path it resolves to lies in `directory`.
+    static vennimo::Result<QByteArray> readPromisedFile(const QString& path, const QString& directory);
+
+    // Test seam of `duplicate`: runs after each copy was written and before it is checked.
+    using CopyHook = std::function<void(int index, const QString& partialPath)>;
+    // Private copies "照片副本-<UUID>" of the photos' files in storage/"imported-images": all or
+    // nothing.
+    static vennimo::Result<QStringList> duplicate(const QList<Photo>& photos, const QString& storage,
+                                                  const CopyHook& afterCopy = {});
+
+    // Removes the hidden ".*.partial" files an interrupted save or copy left in the import folders
+    // below `storage`; answers how many went. Run at start, before any import.
+    static int removeLeftoverPartials(const QString& storage);
+
+    // The bytes behind an http, https or data URL, within the size limits and time-outs.
+    static vennimo::Result<QByteArray> download(const QUrl& url, const DownloadOptions& options = {});
+    static vennimo::Result<QByteArray> decodeDataUrl(const QByteArray& url);
+};
+
+// Whether a path names a regular file with an image file name (the exhibition's image rule).
+bool isImageFile(const QString& path);
+
+} // namespace vennimo

@@ -1,0 +1,461 @@
+#include "dragdrop/ExternalImageDrop.h"
+
+#include "core/PhotoIdentity.h"
+#include "dragdrop/PromisedImage.h"
+#include "platform/FileIdentity.h"
+#include "platform/FileMove.h"
+#include "platform/ImageDecoder.h"
+#include "platform/WorkQueue.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QUuid>
+
+#include <poppler-qt6.h>
+
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace vennimo {
+
+namespace {
+
+const QString kImportedFolder = QStringLiteral("imported-images");
+const QString kPhotosImportsFolder = QStringLiteral("photos-imports");
+const QString kImportPrefix = QStringLiteral("导入图片-");
+const QString kCopyPrefix = QStringLiteral("照片副本-");
+
+Error sizeError() {
+    return Error::failure(QStringLiteral("图片为空或超过 64 MB。"));
+}
+Error corruptError() {
+    return Error::failure(QStringLiteral("图片损坏或尺寸过大。"));
+}
+Error notImageError() {
+    return Error::failure(QStringLiteral("来源提供的内容不是可读取的图片。"));
+}
+Error outsideError() {
+    return Error::failure(QStringLiteral("来源返回了接收目录外的文件。"));
+}
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
+// what was opened, and a file that grows while read is caught by reading one byte more.
+vennimo::Result<QByteArray> readBounded(int fd, const QString& path, qint64 limit) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return Error::fromErrno(errno, path);
+    if (!S_ISREG(st.st_mode) || st.st_size < 1 || st.st_size > limit)
+        return sizeError();
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype total = 0;
+    while (total < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return Error::fromErrno(errno, path);
+        }
+        if (n == 0)
+            break;
+        total += n;
+    }
+    if (total < 1 || total > limit)
+        return sizeError();
+    bytes.truncate(total);
+    return bytes;
+}
+
+vennimo::Result<QByteArray> openAndRead(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // A symbolic link is not a regular file.
+        if (errno == ELOOP)
+            return sizeError();
+        return Error::fromErrno(errno, path);
+    }
+    Descriptor descriptor(fd);
+    return readBounded(fd, path, ExternalImageDrop::kMaxImageBytes);
+}
+
+QString safeExtension(const QByteArray& data) {
+    const QString suffix = QMimeDatabase().mimeTypeForData(data).preferredSuffix().toLower();
+    if (suffix.isEmpty() || suffix.size() > 8)
+        return QStringLiteral("img");
+    for (QChar c : suffix)
+        if (!(c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z'))))
+            return QStringLiteral("img");
+    return suffix;
+}
+
+struct Prepared {
+    QByteArray bytes;
+    QString extension;
+};
+
+vennimo::Result<Prepared> renderPdf(const QByteArray& data) {
+    if (!data.startsWith("%PDF-"))
+        return notImageError();
+    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(data);
+    if (!document || document->isLocked() || document->numPages() != 1)
+        return notImageError();
+    std::unique_ptr<Poppler::Page> page = document->page(0);
+    if (!page)
+        return notImageError();
+    const QSizeF box = page->pageSizeF();
+    const double longer = std::max(box.width(), box.height());
+    const double scale =
+        std::min(ExternalImageDrop::kMaxPdfScale, ExternalImageDrop::kMaxPdfSidePixels / longer);
+    if (!(box.width() > 0) || !(box.height() > 0) || !std::isfinite(scale) || !(scale > 0))
+        return Error::failure(QStringLiteral("文档中的图片尺寸无效。"));
+    const int width = std::max(1, int(std::ceil(box.width() * scale)));
+    const int height = std::max(1, int(std::ceil(box.height() * scale)));
+    const Error renderError = Error::failure(QStringLiteral("无法转换文档图片。"));
+    document->setRenderHint(Poppler::Document::Antialiasing);
+    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    const QImage rendered = page->renderToImage(72.0 * scale, 72.0 * scale, 0, 0, width, height);
+    if (rendered.isNull())
+        return renderError;
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return renderError;
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.drawImage(0, 0, rendered);
+    }
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        return renderError;
+    return Prepared{png, QStringLiteral("png")};
+}
+
+vennimo::Result<Prepared> prepare(const QByteArray& data) {
+    auto header = ImageDecoder::readHeader(data);
+    if (header.ok()) {
+        const qint64 width = header->size.width();
+        const qint64 height = header->size.height();
+        if (width < 1 || height < 1 || height > ExternalImageDrop::kMaxPixels / width)
+            return corruptError();
+        if (!ImageDecoder::decodeScaled(data, ExternalImageDrop::kDecodeTestPixels).ok())
+            return corruptError();
+        return Prepared{data, safeExtension(data)};
+    }
+    if (header.error().domain == QLatin1String(kImageErrorDomain) &&
+        header.error().code == kImageTooLargeCode)
+        return corruptError();
+    return renderPdf(data);
+}
+
+// Writes a new file under a hidden temporary name and links it in without replacing anything.
+Status writeNew(const QString& path, const QByteArray& bytes) {
+    const QFileInfo info(path);
+    const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+                              QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) +
+                              QStringLiteral(".partial");
+    const QByteArray name = QFile::encodeName(temporary);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return Error::fromErrno(errno, temporary);
+    {
+        Descriptor descriptor(fd);
+        qsizetype written = 0;
+        while (written < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int err = n < 0 ? errno : EIO;
+                ::unlink(name.constData());
+                return Error::fromErrno(err, temporary);
+            }
+            written += n;
+        }
+        if (::fsync(fd) != 0) {
+            const int err = errno;
+            ::unlink(name.constData());
+            return Error::fromErrno(err, temporary);
+        }
+    }
+    Status moved = FileMove::moveNoReplace(temporary, path);
+    if (!moved.ok())
+        ::unlink(name.constData());
+    return moved;
+}
+
+QString standardized(const QString& path) {
+    return QDir::cleanPath(path);
+}
+
+vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
+                                            const ExternalImageDrop::ImportOptions& options) {
+    using Kind = ExternalImageDrop::Source::Kind;
+    switch (source.kind) {
+    case Kind::File: {
+        if (!isImageFile(source.path))
+            return Error::failure(QStringLiteral("拖入的文件不是可读取的图片。"));
+        if (!source.copy)
+            return QStringList{source.path};
+        auto bytes = ExternalImageDrop::readImage(source.path);
+        if (!bytes.ok())
+            return bytes.error();
+        auto saved = ExternalImageDrop::save(*bytes, base);
+        if (!saved.ok())
+            return saved.error();
+        return QStringList{*saved};
+    }
+    case Kind::Bytes: {
+        auto saved = ExternalImageDrop::save(source.bytes, base);
+        if (!saved.ok())
+            return saved.error();
+        return QStringList{*saved};
+    }
+    case Kind::Remote: {
+        auto bytes = ExternalImageDrop::download(source.url, options.download);
+        if (!bytes.ok())
+            return bytes.error();
+        auto saved = ExternalImageDrop::save(*bytes, base);
+        if (!saved.ok())
+            return saved.error();
+        return QStringList{*saved};
+    }
+    case Kind::Promise: {
+        if (!source.promise)
+            return Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
+        PromisedImage::Outcome outcome = source.promise->take(options.promiseWait);
+        if (outcome.timedOut)
+            return Error::failure(QStringLiteral("等待来源应用提供图片超时，请重新拖入。"));
+        if (outcome.data.isEmpty())
+            return outcome.error ? *outcome.error
+                                 : Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
+        QStringList paths;
+        for (const QByteArray& bytes : outcome.data)
+            if (auto saved = ExternalImageDrop::save(bytes, base); saved.ok())
+                paths.append(*saved);
+        if (paths.isEmpty())
+            return Error::failure(QStringLiteral("来源应用没有提供可读取的图片文件。"));
+        return paths;
+    }
+    }
+    return notImageError();
+}
+
+} // namespace
+
+vennimo::Result<QByteArray> ExternalImageDrop::readImage(const QString& path) {
+    return openAndRead(path);
+}
+
+vennimo::Result<QByteArray> ExternalImageDrop::readPromisedFile(const QString& path,
+                                                                const QString& directory) {
+    const QString folder = QFileInfo(directory).canonicalFilePath();
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    if (folder.isEmpty())
+        return Error::fromErrno(ENOENT, directory);
+    if (resolved.isEmpty())
+        return Error::fromErrno(ENOENT, path);
+    if (!resolved.startsWith(folder + QLatin1Char('/')))
+        return outsideError();
+    // Open what was checked, relative to the folder and unable to leave it, so a component swapped
+    // for a link meanwhile cannot redirect the read.
+    const int dirFd = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return Error::fromErrno(errno, directory);
+    Descriptor dir(dirFd);
+    const QByteArray relative = QFile::encodeName(resolved.mid(folder.size() + 1));
+    open_how how{};
+    how.flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    int fd = int(::syscall(SYS_openat2, dirFd, relative.constData(), &how, sizeof how));
+    if (fd < 0 && errno == ENOSYS)
+        fd = ::openat(dirFd, relative.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == EXDEV)
+            return outsideError();
+        if (errno == ELOOP)
+            return sizeError();
+        return Error::fromErrno(errno, path);
+    }
+    Descriptor file(fd);
+    return readBounded(fd, path, kMaxImageBytes);
+}
+
+vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const QString& base) {
+    if (data.isEmpty() || data.size() > kMaxImageBytes)
+        return sizeError();
+    auto prepared = prepare(data);
+    if (!prepared.ok())
+        return prepared.error();
+    const QString folder = base + QLatin1Char('/') + kImportedFolder;
+    if (!QDir().mkpath(folder))
+        return Error::fromErrno(errno ? errno : EIO, folder);
+    const QString hash =
+        QString::fromLatin1(QCryptographicHash::hash(prepared->bytes, QCryptographicHash::Sha256).toHex());
+    const QString path =
+        folder + QLatin1Char('/') + kImportPrefix + hash + QLatin1Char('.') + prepared->extension;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+            auto existing = openAndRead(path);
+            if (existing.ok() && *existing == prepared->bytes)
+                return path;
+            if (!existing.ok() && existing.error().domain == QLatin1String(kPosixErrorDomain))
+                return existing.error();
+            return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
+        }
+        Status written = writeNew(path, prepared->bytes);
+        if (written.ok())
+            return path;
+        // Another writer got there first: compare with what it wrote.
+        if (!written.error().isFileExists())
+            return written.error();
+    }
+    return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
+}
+
+ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapshot, const QString& storage,
+                                                         const ImportOptions& options) {
+    if (isMainThread())
+        qFatal("ExternalImageDrop::materialize must not run on the main thread");
+    Result result;
+    QStringList paths;
+    for (qsizetype index = 0; index < snapshot.items.size(); ++index) {
+        const auto origin = snapshot.origins.constFind(int(index));
+        const bool hasOrigin = origin != snapshot.origins.constEnd();
+        const QString base = hasOrigin ? storage + QLatin1Char('/') + kPhotosImportsFolder +
+                                             QLatin1Char('/') + origin->storageKey()
+                                       : storage;
+        QStringList produced;
+        std::optional<Error> lastError;
+        for (const Source& source : snapshot.items[index]) {
+            auto attempt = tryAlternative(source, base, options);
+            if (attempt.ok() && !attempt->isEmpty()) {
+                produced = *attempt;
+                break;
+            }
+            if (!attempt.ok())
+                lastError = attempt.error();
+        }
+        if (produced.isEmpty()) {
+            ++result.failures;
+            result.detail =
+                lastError ? lastError->localizedDescription() : QStringLiteral("来源应用没有提供图片数据。");
+            continue;
+        }
+        if (hasOrigin)
+            for (const QString& path : produced)
+                result.origins.insert(standardized(path), *origin);
+        paths += produced;
+    }
+    if (snapshot.droppedItems > 0) {
+        result.failures += snapshot.droppedItems;
+        result.detail = QStringLiteral("来源应用没有提供图片数据。");
+    }
+    QSet<QString> seen;
+    for (const QString& path : paths)
+        if (!seen.contains(standardized(path))) {
+            seen.insert(standardized(path));
+            result.paths.append(path);
+        }
+    return result;
+}
+
+vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& photos, const QString& storage,
+                                                          const CopyHook& afterCopy) {
+    const QString folder = storage + QLatin1Char('/') + kImportedFolder;
+    if (!QDir().mkpath(folder))
+        return Error::fromErrno(errno ? errno : EIO, folder);
+    QStringList partials;
+    QStringList copies;
+    auto fail = [&](const Error& error) -> vennimo::Result<QStringList> {
+        for (const QString& path : partials + copies)
+            ::unlink(QFile::encodeName(path).constData());
+        return error;
+    };
+    for (int index = 0; index < photos.size(); ++index) {
+        const Photo& photo = photos[index];
+        if (Status valid = validateOriginalIdentity(photo); !valid.ok())
+            return fail(valid.error());
+        auto before = FileIdentity::read(photo.path);
+        if (!before.ok())
+            return fail(before.error());
+        const QString stem = kCopyPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        const QString partial = folder + QStringLiteral("/.") + stem + QStringLiteral(".partial");
+        const QString suffix = QFileInfo(photo.path).suffix();
+        const QString destination =
+            folder + QLatin1Char('/') + stem + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
+        if (QFileInfo::exists(destination) || QFileInfo::exists(partial) ||
+            QFileInfo(destination).isSymLink() || QFileInfo(partial).isSymLink())
+            return fail(Error::failure(QStringLiteral("副本文件名已存在，请重试。")));
+        partials.append(partial);
+        if (Status copied = FileMove::copyNoReplace(photo.path, partial); !copied.ok())
+            return fail(copied.error().isFileExists()
+                            ? Error::failure(QStringLiteral("副本文件名已存在，请重试。"))
+                            : copied.error());
+        if (afterCopy)
+            afterCopy(index, partial);
+        if (Status valid = validateOriginalIdentity(photo); !valid.ok())
+            return fail(valid.error());
+        auto after = FileIdentity::read(photo.path);
+        if (!after.ok())
+            return fail(after.error());
+        auto copy = FileIdentity::read(partial);
+        if (!copy.ok())
+            return fail(copy.error());
+        if (before->size != after->size || before->modified != after->modified || !copy->isRegularFile() ||
+            copy->size != before->size)
+            return fail(Error::failure(QStringLiteral("复制期间原图发生变化，请重新拖动。")));
+        if (Status moved = FileMove::moveNoReplace(partial, destination); !moved.ok())
+            return fail(moved.error());
+        partials.removeOne(partial);
+        copies.append(destination);
+    }
+    return copies;
+}
+
+int ExternalImageDrop::removeLeftoverPartials(const QString& storage) {
+    QStringList folders{storage + QLatin1Char('/') + kImportedFolder};
+    const QDir photosImports(storage + QLatin1Char('/') + kPhotosImportsFolder);
+    for (const QString& key : photosImports.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        folders.append(photosImports.filePath(key) + QLatin1Char('/') + kImportedFolder);
+    int removed = 0;
+    for (const QString& folder : folders) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList({QStringLiteral(".*.partial")}, QDir::Files | QDir::Hidden))
+            if (::unlink(QFile::encodeName(dir.filePath(name)).constData()) == 0)
+                ++removed;
+    }
+    return removed;
+}
+
+} // namespace vennimo

@@ -1,0 +1,7 @@
+#include "dragdrop/FilePromiseReceiver.h"
+
+namespace vennimo {
+
+FilePromiseReceiver::~FilePromiseReceiver() = default;
+
+} // namespace vennimo

@@ -1,0 +1,112 @@
+#include "dragdrop/XdsPromiseReceiver.h"
+
+#include "dragdrop/ExternalImageDrop.h"
+
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QUrl>
+
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
+
+namespace vennimo {
+
+namespace {
+
+constexpr auto kDefaultName = "dropped-image";
+
+xcb_connection_t* x11Connection() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return result;
+}
+
+Error noFile() {
+    return Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
+}
+
+} // namespace
+
+QString XdsPromiseReceiver::safeFileName(const QByteArray& suggested) {
+    QByteArray name = suggested;
+    if (const qsizetype nul = name.indexOf('\0'); nul >= 0)
+        name.truncate(nul);
+    QString text = QString::fromUtf8(name);
+    text = text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
+    text = text.mid(text.lastIndexOf(QLatin1Char('\\')) + 1);
+    QString clean;
+    for (QChar c : text)
+        if (c.isPrint() && c != QLatin1Char('/'))
+            clean.append(c);
+    while (clean.startsWith(QLatin1Char('.')))
+        clean.remove(0, 1);
+    while (clean.toUtf8().size() > kMaxNameBytes)
+        clean.chop(1);
+    clean = clean.trimmed();
+    return clean.isEmpty() ? QString::fromLatin1(kDefaultName) : clean;
+}
+
+std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMimeData& data) {
+    xcb_connection_t* c = x11Connection();
+    if (c == nullptr || !data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)))
+        return nullptr;
+    // The drag source's window owns the drop's selection and carries the suggested name.
+    xcb_get_selection_owner_reply_t* owner =
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "XdndSelection")), nullptr);
+    const xcb_window_t window = owner ? owner->owner : xcb_window_t(XCB_WINDOW_NONE);
+    std::free(owner);
+    // A drag of our own (a peg carrying an original) answers the promise by moving the file into
+    // the folder we name: never ask that of it, the drop folder is deleted after use.
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    if (window == XCB_WINDOW_NONE || (window & ~setup->resource_id_mask) == setup->resource_id_base)
+        return nullptr;
+    xcb_get_property_reply_t* property =
+        xcb_get_property_reply(c,
+                               xcb_get_property(c, 0, window, atom(c, ExternalImageDrop::kDirectSaveType),
+                                                XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxNameBytes),
+                               nullptr);
+    if (property == nullptr)
+        return nullptr;
+    QByteArray suggested;
+    if (property->format == 8)
+        suggested = QByteArray(static_cast<const char*>(xcb_get_property_value(property)),
+                               xcb_get_property_value_length(property));
+    std::free(property);
+    return std::shared_ptr<XdsPromiseReceiver>(new XdsPromiseReceiver(data, window, safeFileName(suggested)));
+}
+
+void XdsPromiseReceiver::receive(const QString& directory, Reader reader) {
+    xcb_connection_t* c = x11Connection();
+    if (c == nullptr || m_data == nullptr) {
+        reader(noFile());
+        return;
+    }
+    const QString path = directory + QLatin1Char('/') + m_name;
+    const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
+    const xcb_atom_t directSave = atom(c, ExternalImageDrop::kDirectSaveType);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, directSave, atom(c, "text/plain"), 8,
+                        uint32_t(uri.size()), uri.constData());
+    xcb_flush(c);
+    QByteArray answer = m_data->data(QLatin1String(ExternalImageDrop::kDirectSaveType));
+    m_data = nullptr;
+    if (const qsizetype nul = answer.indexOf('\0'); nul >= 0)
+        answer.truncate(nul);
+    xcb_delete_property(c, m_window, directSave);
+    xcb_flush(c);
+    if (answer.trimmed() == "S")
+        reader(path);
+    else
+        reader(noFile());
+}
+
+} // namespace vennimo
