@@ -5,6 +5,7 @@
 #include "BenchSupport.h"
 #include "core/ImageFileRule.h"
 #include "core/Indexer.h"
+#include "platform/JsonFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
 
     double firstSeconds = 1e9;
     double againSeconds = 1e9;
+    double encodeSeconds = 1e9;
     QList<Photo> photos;
     bool clean = true;
     for (int run = 0; run < kRuns; ++run) {
@@ -86,12 +88,17 @@ int main(int argc, char** argv) {
         indexer.scan(std::nullopt, false);
         againSeconds = std::min(againSeconds, bench::secondsSince(start));
         clean = clean && indexer.errors().isEmpty();
+        start = std::chrono::steady_clock::now();
+        const QByteArray encoded = JsonFile::encode(toJson(indexer.library()));
+        encodeSeconds = std::min(encodeSeconds, bench::secondsSince(start));
+        clean = clean && !encoded.isEmpty();
     }
 
     std::printf("find -printf:           %.3f s (%.0f files/s)\n", findSeconds, expected / findSeconds);
     std::printf("first scan, index.json written: %lld of %d images in %.3f s = %.0f files/s (%.2fx find)\n",
                 static_cast<long long>(photos.size()), expected, firstSeconds, photos.size() / firstSeconds,
                 firstSeconds / findSeconds);
+    std::printf("  of which encoding index.json: %.3f s\n", encodeSeconds);
     std::printf("unchanged full rescan:  %.3f s = %.0f files/s (%.2fx find; target <= 2x)\n", againSeconds,
                 photos.size() / againSeconds, againSeconds / findSeconds);
     return photos.size() == expected && clean ? 0 : 1;
