@@ -5,7 +5,7 @@
 #include "BenchSupport.h"
 #include "core/ImageFileRule.h"
 #include "core/Indexer.h"
-#include "platform/JsonFile.h"
+#include "core/LibraryEncoding.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
         againSeconds = std::min(againSeconds, bench::secondsSince(start));
         clean = clean && indexer.errors().isEmpty();
         start = std::chrono::steady_clock::now();
-        const QByteArray encoded = JsonFile::encode(toJson(indexer.library()));
+        const QByteArray encoded = encodeLibrary(indexer.library());
         encodeSeconds = std::min(encodeSeconds, bench::secondsSince(start));
         clean = clean && !encoded.isEmpty();
     }

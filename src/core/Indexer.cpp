@@ -1,6 +1,7 @@
 #include "core/Indexer.h"
 
 #include "core/ImageFileRule.h"
+#include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
@@ -500,7 +501,7 @@ void Indexer::updateErrors() {
 
 void Indexer::saveLibrary() {
     m_libraryNeedsSave = true;
-    const QByteArray bytes = JsonFile::encode(toJson(m_library));
+    const QByteArray bytes = encodeLibrary(m_library);
     Status status;
     if (!m_lastSavedData || bytes != *m_lastSavedData) {
         status = JsonFile::writeAtomically(indexPath(), bytes);
