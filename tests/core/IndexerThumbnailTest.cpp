@@ -138,7 +138,15 @@ TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
                   " %i %o %s\nMimeType=image/x-xcf;\n");
     writeFile(m_root + "/layers.xcf", "gimp xcf v011");
 
+    writeFile(m_root + "/broken.png", "\x89PNG but nothing else");
+
     scanAndRender();
+    const Photo broken = photoAt(m_root + "/broken.png");
+    EXPECT_FALSE(QFile::exists(broken.thumbnail));
+    ASSERT_TRUE(failureOf(broken.id).has_value()) << "an undecodable image is recorded";
+    EXPECT_EQ(failureOf(broken.id)->attempts, 1);
+    EXPECT_EQ(failureOf(broken.id)->retryAfter, m_now + 30);
+
     struct Expected {
         const char* name;
         QSize size;
@@ -167,11 +175,13 @@ TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
         EXPECT_FALSE(failureOf(photo.id).has_value());
     }
     EXPECT_GE(m_updates, 1);
-    EXPECT_EQ(m_published.size(), cases.size());
+    EXPECT_EQ(m_published.size(), cases.size() + 1);
     const Library stored = libraryFromJson(JsonFile::read(storageFolder() + "/index.json").value()).value();
     for (const Photo& p : stored.photos)
-        EXPECT_TRUE(p.thumbnailModified.has_value()) << "the publication saved the thumbnail dates";
-    EXPECT_TRUE(QDir(storageFolder()).entryList({"thumbnail-*"}).isEmpty()) << "no temporary file is left";
+        EXPECT_EQ(p.thumbnailModified.has_value(), p.id != broken.id)
+            << "the publication saved the thumbnail dates";
+    EXPECT_EQ(QDir(storageFolder()).entryList({"thumbnail-*"}), QStringList{"thumbnail-failures.json"})
+        << "no temporary file is left";
 }
 
 TEST_F(IndexerThumbnailTest, FailuresBackOffExponentiallyPerVersion) {
