@@ -84,7 +84,7 @@ struct Indexer::RootScan {
     bool needsBaseline = false;
     bool generateThumbnails = false;
     double scanTime = 0;
-    const QHash<QString, Photo>* previous = nullptr;
+    const QHash<QString, const Photo*>* previous = nullptr;
     QHash<QString, Photo>* result = nullptr;
     QStringList errors{};
     bool incomplete = false;
@@ -189,13 +189,15 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     m_lastScanVisitedEntries = 0;
     const double scanTime = Clock::now();
 
-    QHash<QString, Photo> previous;
-    for (const Photo& photo : m_library.photos) {
+    // Pointers into the library, which stays as it is until the scan replaces it at the end.
+    QHash<QString, const Photo*> previous;
+    previous.reserve(m_library.photos.size());
+    for (const Photo& photo : std::as_const(m_library.photos)) {
         auto it = previous.find(photo.id);
         if (it == previous.end())
-            previous.insert(photo.id, photo);
-        else if (photo.added > it->added)
-            *it = photo;
+            previous.insert(photo.id, &photo);
+        else if (photo.added > (*it)->added)
+            *it = &photo;
     }
 
     bool full = !changes.has_value() || !m_library.initialized;
@@ -228,9 +230,9 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         const QString& rootPath = scan.root.path;
 
         QList<const Photo*> kept;
-        for (const Photo& photo : previous) {
-            if (owningRoot(photo.path) == index)
-                kept.append(&photo);
+        for (const Photo* photo : std::as_const(previous)) {
+            if (owningRoot(photo->path) == index)
+                kept.append(photo);
         }
 
         QStringList targets;
@@ -443,7 +445,7 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
 
     const Photo* previous = nullptr;
     if (auto it = scan.previous->constFind(id); it != scan.previous->constEnd()) {
-        previous = &*it;
+        previous = *it;
         if (!sameFileBirth(previous->created, file->created) ||
             (previous->usageID && *previous->usageID != usageID))
             previous = nullptr;

@@ -8,42 +8,51 @@ namespace vennimo {
 
 namespace {
 
-void appendString(QByteArray& out, const QString& text) {
-    out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (byte) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += c;
-            }
-        }
+void appendEscaped(QByteArray& out, unsigned char byte) {
+    switch (byte) {
+    case '"':
+        out += "\\\"";
+        break;
+    case '\\':
+        out += "\\\\";
+        break;
+    case '\b':
+        out += "\\b";
+        break;
+    case '\f':
+        out += "\\f";
+        break;
+    case '\n':
+        out += "\\n";
+        break;
+    case '\r':
+        out += "\\r";
+        break;
+    case '\t':
+        out += "\\t";
+        break;
+    default: {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+        out += escaped;
     }
+    }
+}
+
+void appendString(QByteArray& out, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    out += '"';
+    // Runs of bytes that need no escape are copied whole.
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte >= 0x20 && byte != '"' && byte != '\\')
+            continue;
+        out.append(utf8.constData() + run, i - run);
+        appendEscaped(out, byte);
+        run = i + 1;
+    }
+    out.append(utf8.constData() + run, utf8.size() - run);
     out += '"';
 }
 
