@@ -185,8 +185,12 @@ void InotifyWatcher::processRawEvents(const QByteArray& records) {
 
         const std::uint32_t mask = header.mask;
         if (mask & IN_Q_OVERFLOW) {
-            for (const QString& root : m_roots)
+            // Folders made while events were lost have no watches yet: walk the roots again.
+            for (const QString& root : m_roots) {
                 events.append({root, FileEventFlag::kMustScanSubDirs | FileEventFlag::kKernelDropped});
+                if (m_watchByPath.contains(root))
+                    addTree(root, &events);
+            }
             continue;
         }
         const auto found = m_pathByWatch.constFind(header.wd);

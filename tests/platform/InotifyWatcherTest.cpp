@@ -110,10 +110,18 @@ TEST(InotifyWatcher, LostEventsAndLostRootsAskForRescans) {
     InotifyWatcher watcher({root, other}, {}, recorder.handler());
     ASSERT_TRUE(watcher.start());
 
+    // A folder whose creation was lost with the overflow gets its watch from the overflow.
+    watcher.setWatchLimitForTesting(watcher.watchCount());
+    ASSERT_TRUE(QDir().mkpath(root + "/lost-folder"));
+    ASSERT_TRUE(recorder.waitFor(root + "/lost-folder", FileEventFlag::kMustScanSubDirs));
+    watcher.setWatchLimitForTesting(-1);
+    recorder.events.clear();
     watcher.processRawEvents(rawEvent(-1, IN_Q_OVERFLOW));
     EXPECT_TRUE(recorder.flagsFor(root) & FileEventFlag::kMustScanSubDirs)
         << "an overflow concerns every root";
     EXPECT_TRUE(recorder.flagsFor(other) & FileEventFlag::kMustScanSubDirs);
+    writeFile(root + "/lost-folder/found.jpg", "f");
+    EXPECT_TRUE(recorder.waitFor(root + "/lost-folder/found.jpg", FileEventFlag::kItemCreated));
 
     recorder.events.clear();
     watcher.processRawEvents(rawEvent(12345, IN_CREATE, "unknown-watch.jpg") + QByteArray("\x01\x02", 2));
