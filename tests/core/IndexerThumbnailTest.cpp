@@ -386,3 +386,27 @@ TEST_F(IndexerThumbnailTest, InlineRenderingAndCompleteFilesOnly) {
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), (QStringList{"alpha.jpg", "ok.jpg"}))
         << "failed saves leave nothing behind";
 }
+
+TEST_F(IndexerThumbnailTest, DestroyedWhileRenderingLeavesNothingBehind) {
+    for (int i = 0; i < 6; ++i)
+        writeFile(m_root + QStringLiteral("/r%1.jpg").arg(i), QByteArray::number(i));
+    std::atomic<int> started{0};
+    indexer().setThumbnailRenderer([&](const QString&, const QString& destination) {
+        ++started;
+        std::this_thread::sleep_for(30ms);
+        writeJpeg(destination);
+    });
+    m_queue.sync([this] {
+        indexer().scan(std::nullopt, false);
+        indexer().prepareThumbnails(&m_queue, [this](const QList<Photo>&) { ++m_updates; });
+    });
+    while (started.load() == 0)
+        std::this_thread::sleep_for(1ms);
+    m_queue.sync([this] { m_indexer.reset(); });
+    std::this_thread::sleep_for(100ms);
+    m_queue.sync([] {});
+    EXPECT_LE(started.load(), 2) << "queued renderings are dropped with the indexer";
+    EXPECT_EQ(m_updates, 0);
+    EXPECT_EQ(QDir(storageFolder()).entryList({"thumbnail-*.jpg"}), QStringList{})
+        << "late results are cleaned up, not moved into place";
+}
