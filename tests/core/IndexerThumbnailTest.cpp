@@ -120,7 +120,7 @@ protected:
 } // namespace
 
 TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
-    const QImage wide = makeImage(1600, 800);
+    const QImage wide = makeImage(1000, 500);
     saveImage(wide, m_root + "/wide.png");
     saveImage(wide, m_root + "/wide.webp");
     writeFile(m_root + "/tiny.gif", kGif);
