@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -66,6 +67,22 @@ bool isDirectory(const QString& path) {
 
 bool isPackage(const QString& path) {
     return isPackageName(lastComponent(path)) && isDirectory(path);
+}
+
+// Names only, without a stat per entry as QDir's filters do.
+QStringList fileNames(const QString& folder) {
+    QStringList names;
+    DIR* dir = opendir(QFile::encodeName(folder).constData());
+    if (dir == nullptr)
+        return names;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_type == DT_DIR || std::strcmp(entry->d_name, ".") == 0 ||
+            std::strcmp(entry->d_name, "..") == 0)
+            continue;
+        names.append(QFile::decodeName(entry->d_name));
+    }
+    closedir(dir);
+    return names;
 }
 
 std::optional<double> modificationDate(const QString& path) {
@@ -208,8 +225,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
 
     std::optional<QSet<QString>> thumbnailNames;
     if (full) {
-        const QStringList listed =
-            QDir(thumbnailFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        const QStringList listed = fileNames(thumbnailFolder());
         thumbnailNames = QSet<QString>(listed.cbegin(), listed.cend());
     }
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
@@ -523,10 +539,10 @@ void Indexer::removeStaleThumbnails(const QList<Photo>& photos) {
     QSet<QString> wanted;
     for (const Photo& photo : photos)
         wanted.insert(lastComponent(photo.thumbnail));
-    QDir folder(thumbnailFolder());
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    const QString prefix = thumbnailFolder() + QLatin1Char('/');
+    for (const QString& name : fileNames(thumbnailFolder())) {
         if (!wanted.contains(name))
-            folder.remove(name);
+            ::unlink(QFile::encodeName(prefix + name).constData());
     }
 }
 
