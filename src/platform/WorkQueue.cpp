@@ -136,12 +136,13 @@ void WorkQueue::workerLoop() {
                 m_idle.notify_all();
             continue;
         }
-        if (m_delayed.empty()) {
+        if (m_delayed.empty())
             m_wake.wait(lock);
-        } else {
-            // A copy: wait_until reads its deadline again after waking, when the entry may be gone.
-            const auto deadline = m_delayed.begin()->first;
-            m_wake.wait_until(lock, deadline);
+        else {
+            // A copy: the entry may be cancelled or dropped while this worker sleeps, and the
+            // wait reads its deadline again on waking.
+            const auto due = m_delayed.begin()->first;
+            m_wake.wait_until(lock, due);
         }
     }
 }

@@ -1,7 +1,7 @@
 // Thumbnails for every image of DIR (or of generated 4000x3000 JPEGs) through the indexer's own
 // pipeline, two renderings at a time, into a temporary storage folder. Prints images per second
 // and, when vipsthumbnail is installed, its rate run once per file on the same images.
-// Usage: thumbnails [DIR] [--count N]
+// Usage: bench_thumbnails [DIR] [--count N]
 #include "BenchSupport.h"
 #include "core/Indexer.h"
 

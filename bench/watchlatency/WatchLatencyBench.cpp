@@ -1,6 +1,6 @@
 // The road of a new file: created in a watched folder, reported by the folder watcher, scanned on
 // the index queue. Prints the time from creation to the photo being in the library.
-// Target: 0.5 s. Usage: watch-latency [ROUNDS]
+// Target: 0.5 s. Usage: bench_watch_latency [ROUNDS]
 #include "BenchSupport.h"
 #include "core/FolderWatcher.h"
 #include "core/Indexer.h"

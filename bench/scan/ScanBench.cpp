@@ -1,7 +1,7 @@
 // A full library scan of DIR (or of a generated tree of 10,000 image files in 200 folders) into a
 // temporary storage folder, without thumbnails. Prints files per second next to
 // `find DIR -type f -printf '%i %s %T@\n'` on the same warm tree.
-// Usage: scan [DIR]
+// Usage: bench_scan [DIR]
 #include "BenchSupport.h"
 #include "core/ImageFileRule.h"
 #include "core/Indexer.h"
