@@ -4,6 +4,8 @@
 #include <QImageWriter>
 #include <QRandomGenerator>
 
+#include <sys/resource.h>
+
 namespace vennimo::bench {
 
 bool writeCameraJpeg(const QString& path, int width, int height, int seed) {
@@ -24,6 +26,23 @@ bool writeCameraJpeg(const QString& path, int width, int height, int seed) {
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+namespace {
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+} // namespace
+
+double threadCpuSeconds() {
+    return cpuSeconds(RUSAGE_THREAD);
+}
+
+double childrenCpuSeconds() {
+    return cpuSeconds(RUSAGE_CHILDREN);
 }
 
 } // namespace vennimo::bench

@@ -10,5 +10,9 @@ namespace vennimo::bench {
 // picture costs).
 bool writeCameraJpeg(const QString& path, int width, int height, int seed);
 double secondsSince(std::chrono::steady_clock::time_point start);
+// CPU time (user and system) of the calling thread, and of the reaped child processes: a
+// comparison that holds up on a busy machine, where wall-clock times wander.
+double threadCpuSeconds();
+double childrenCpuSeconds();
 
 } // namespace vennimo::bench

@@ -94,6 +94,23 @@ std::optional<double> modificationDate(const QString& path) {
 
 } // namespace
 
+// The records a scan produces, one per id (a later record for an id replaces the earlier one),
+// kept in a list so that they need not be copied out of a hash at the end.
+struct ScanResult {
+    QList<Photo> photos;
+    QHash<QString, qsizetype> positions;
+
+    bool contains(const QString& id) const { return positions.contains(id); }
+    void insert(Photo photo) {
+        if (auto it = positions.constFind(photo.id); it != positions.constEnd()) {
+            photos[*it] = std::move(photo);
+        } else {
+            positions.insert(photo.id, photos.size());
+            photos.append(std::move(photo));
+        }
+    }
+};
+
 // The state of one root while it is scanned.
 struct Indexer::RootScan {
     int rootIndex = 0;
@@ -102,7 +119,7 @@ struct Indexer::RootScan {
     bool generateThumbnails = false;
     double scanTime = 0;
     const QHash<QString, const Photo*>* previous = nullptr;
-    QHash<QString, Photo>* result = nullptr;
+    ScanResult* result = nullptr;
     QStringList errors{};
     bool incomplete = false;
     QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
@@ -230,8 +247,9 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     }
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
 
-    QHash<QString, Photo> result;
-    result.reserve(previous.size());
+    ScanResult result;
+    result.photos.reserve(previous.size());
+    result.positions.reserve(previous.size());
     for (int index = 0; index < m_roots.size(); ++index) {
         RootScan scan;
         scan.rootIndex = index;
@@ -280,7 +298,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
                 std::any_of(targets.cbegin(), targets.cend(),
                             [photo](const QString& target) { return pathIsWithin(photo->path, target); });
             if (!covered && !result.contains(photo->id))
-                result.insert(photo->id, *photo);
+                result.insert(*photo);
         }
         if (targets.isEmpty())
             continue;
@@ -291,7 +309,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             m_sourceErrors.insert(rootPath, {kUnreadablePrefix + scan.root.name});
             for (const Photo* photo : kept) {
                 if (!result.contains(photo->id))
-                    result.insert(photo->id, *photo);
+                    result.insert(*photo);
             }
             continue;
         }
@@ -304,7 +322,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             // An unfinished scan never loses records.
             for (const Photo* photo : kept) {
                 if (!result.contains(photo->id))
-                    result.insert(photo->id, *photo);
+                    result.insert(*photo);
             }
         } else if (coversRoot) {
             m_baselineRoots.remove(rootPath);
@@ -323,7 +341,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     }
     updateErrors();
 
-    QList<Photo> photos = result.values();
+    QList<Photo> photos = std::move(result.photos);
     std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
         if (a.added != b.added)
             return a.added > b.added;
@@ -506,7 +524,7 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         photo.thumbnailModified = modificationDate(photo.thumbnail);
         recordThumbnailResult(photo, photo.thumbnailModified.has_value());
     }
-    scan.result->insert(id, photo);
+    scan.result->insert(std::move(photo));
 }
 
 void Indexer::updateErrors() {
