@@ -84,15 +84,17 @@ public:
     explicit DepthSequence(ClotheslinePlacementRecords& records)
         : m_records(records) {}
     qint64 next() {
-        if (m_last && *m_last < kRenumberDepth)
-            return *m_last = *m_last + 1;
+        if (m_started && m_last < kRenumberDepth)
+            return ++m_last;
         m_last = ClotheslinePlacementStore::nextDepth(m_records);
-        return *m_last;
+        m_started = true;
+        return m_last;
     }
 
 private:
     ClotheslinePlacementRecords& m_records;
-    std::optional<qint64> m_last;
+    bool m_started = false;
+    qint64 m_last = 0;
 };
 
 } // namespace
