@@ -1,0 +1,238 @@
+#include "core/ClotheslinePlacementStore.h"
+
+#include "platform/JsonFile.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+namespace vennimo {
+
+namespace {
+
+constexpr qint64 kMaxDepth = std::numeric_limits<qint64>::max();
+// Below this the next depth is simply one more; at it the depths are renumbered.
+constexpr qint64 kRenumberDepth = kMaxDepth - 2;
+// With a single slot any occupied print takes it.
+constexpr double kSingleSlotSpacing = 1.01;
+constexpr double kSlotSpacingFactor = 0.85;
+
+const QString& loadErrorPrefix() {
+    static const QString prefix = QStringLiteral("照片位置无法读取：");
+    return prefix;
+}
+
+Error placementsError(int code, const QString& message) {
+    return Error::make(QString::fromLatin1(kPlacementsErrorDomain), code, message);
+}
+
+bool isStorable(const ClotheslinePlacement& placement) {
+    return placement.row >= 0 && placement.row <= ClotheslinePlacementStore::maximumRow &&
+           std::isfinite(placement.x) && placement.x >= 0 && placement.x <= 1 && placement.zIndex >= 0 &&
+           placement.zIndex != kMaxDepth;
+}
+
+DeferredStateWriter::Operation writeOperation(const DeferredStateWriter& writer, const QString& path,
+                                              const ClotheslinePlacementRecords& records) {
+    // Encoded on the owner's thread: the write carries its own copy of the state.
+    ClotheslinePlacementState state;
+    state.records = records;
+    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(path, json); };
+}
+
+// The midpoint of the widest gap between the occupied places and the rope's ends; the leftmost of
+// equally wide gaps.
+double widestGapMidpoint(QList<double> places) {
+    places << 0.0 << 1.0;
+    std::sort(places.begin(), places.end());
+    double widest = -1;
+    double midpoint = 0.5;
+    for (qsizetype i = 1; i < places.size(); ++i) {
+        const double gap = places[i] - places[i - 1];
+        if (gap > widest) {
+            widest = gap;
+            midpoint = (places[i] + places[i - 1]) / 2;
+        }
+    }
+    return midpoint;
+}
+
+} // namespace
+
+ClotheslinePlacementStore::ClotheslinePlacementStore(const QString& storage,
+                                                     DeferredStateWriter::Options writerOptions)
+    : m_file(storage + QLatin1Char('/') + QLatin1String(kPlacementsFileName))
+    , m_deferredWriter(std::make_unique<DeferredStateWriter>(std::move(writerOptions))) {
+    auto bytes = DeferredStateWriter::readStateFile(m_file);
+    if (!bytes) {
+        if (bytes.error().sysErrno != ENOENT)
+            m_loadError = loadErrorPrefix() + bytes.error().localizedDescription();
+        return;
+    }
+    auto object = JsonFile::parse(*bytes);
+    if (!object) {
+        m_loadError = loadErrorPrefix() + object.error().localizedDescription();
+        return;
+    }
+    auto state = clotheslinePlacementStateFromJson(*object);
+    if (!state) {
+        m_loadError = loadErrorPrefix() + state.error().localizedDescription();
+        return;
+    }
+    const bool supported =
+        state->version == ClotheslinePlacementState::kCurrentVersion &&
+        std::all_of(state->records.cbegin(), state->records.cend(),
+                    [](const ClotheslinePlacementRecord& record) { return isStorable(record.placement); });
+    if (!supported) {
+        m_loadError =
+            loadErrorPrefix() +
+            placementsError(kUnsupportedFileCode, QStringLiteral("照片位置记录格式不受支持。")).message;
+        return;
+    }
+    m_records = std::move(state->records);
+}
+
+const ClotheslinePlacementRecord*
+ClotheslinePlacementStore::ownRecord(const ClotheslinePlacementRecords& records, const Photo& photo) const {
+    const auto it = records.constFind(photo.recordKey());
+    if (it == records.constEnd() || !sameFileBirth(it->created, photo.created))
+        return nullptr;
+    return &*it;
+}
+
+std::optional<ClotheslinePlacement> ClotheslinePlacementStore::position(const Photo& photo) const {
+    if (const ClotheslinePlacementRecord* record = ownRecord(m_records, photo))
+        return record->placement;
+    return std::nullopt;
+}
+
+qint64 ClotheslinePlacementStore::nextDepth(ClotheslinePlacementRecords& records) {
+    if (records.isEmpty())
+        return 0;
+    qint64 deepest = 0;
+    for (const ClotheslinePlacementRecord& record : std::as_const(records))
+        deepest = std::max(deepest, record.placement.zIndex);
+    if (deepest < kRenumberDepth)
+        return deepest + 1;
+
+    struct Entry {
+        qint64 depth;
+        QList<uint> scalars; // ties break by key in Unicode scalar order, not UTF-16 order
+        QString key;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(static_cast<std::size_t>(records.size()));
+    for (auto it = records.cbegin(); it != records.cend(); ++it)
+        entries.push_back({it->placement.zIndex, it.key().toUcs4(), it.key()});
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.depth != b.depth)
+            return a.depth < b.depth;
+        return std::lexicographical_compare(a.scalars.begin(), a.scalars.end(), b.scalars.begin(),
+                                            b.scalars.end());
+    });
+    qint64 depth = 0;
+    for (const Entry& entry : entries)
+        records[entry.key].placement.zIndex = depth++;
+    return depth;
+}
+
+Result<bool> ClotheslinePlacementStore::ensurePositions(const QList<Photo>& photos, int columns) {
+    if (m_loadError)
+        return refusal();
+    const int slotCount = std::min(std::max(columns, 1), kMaxColumns);
+    QList<double> slots;
+    double spacing = kSingleSlotSpacing;
+    if (columns < 2) {
+        slots << 0.5;
+    } else {
+        for (int i = 0; i < slotCount; ++i)
+            slots << static_cast<double>(i) / (slotCount - 1);
+        spacing = kSlotSpacingFactor / (slotCount - 1);
+    }
+
+    QList<Photo> listed;
+    QSet<QString> seen;
+    for (const Photo& photo : photos) {
+        if (!seen.contains(photo.recordKey())) {
+            seen.insert(photo.recordKey());
+            listed << photo;
+        }
+    }
+
+    ClotheslinePlacementRecords copy = m_records;
+    QList<Photo> newcomers;
+    QList<double> occupied;
+    for (const Photo& photo : std::as_const(listed)) {
+        if (ownRecord(copy, photo) == nullptr) {
+            newcomers << photo;
+            continue;
+        }
+        ClotheslinePlacement& placement = copy[photo.recordKey()].placement;
+        placement.row = 0;
+        occupied << placement.x;
+    }
+    for (const Photo& photo : std::as_const(newcomers)) {
+        const auto free = std::find_if(slots.cbegin(), slots.cend(), [&](double slot) {
+            return std::all_of(occupied.cbegin(), occupied.cend(),
+                               [&](double place) { return std::abs(place - slot) >= spacing; });
+        });
+        const double x = free != slots.cend() ? *free : widestGapMidpoint(occupied);
+        const qint64 depth = nextDepth(copy);
+        copy.insert(photo.recordKey(), ClotheslinePlacementRecord{photo.created, {0, x, depth}});
+        occupied << x;
+    }
+    if (copy == m_records)
+        return false;
+    if (Status saved = save(copy); !saved)
+        return saved.error();
+    return true;
+}
+
+Result<bool> ClotheslinePlacementStore::setPositions(const QList<ClotheslinePlacementUpdate>& updates) {
+    if (m_loadError)
+        return refusal();
+    ClotheslinePlacementRecords copy = m_records;
+    for (const ClotheslinePlacementUpdate& update : updates) {
+        if (!std::isfinite(update.x) || update.row < 0 || update.row > maximumRow)
+            return placementsError(kOutsideRopeCode, QStringLiteral("照片位置超出晾衣绳范围。"));
+        const double x = std::clamp(update.x, 0.0, 1.0);
+        const qint64 depth = nextDepth(copy);
+        copy.insert(update.photo.recordKey(),
+                    ClotheslinePlacementRecord{update.photo.created, {update.row, x, depth}});
+    }
+    if (copy == m_records)
+        return false;
+    if (Status saved = save(copy); !saved)
+        return saved.error();
+    return true;
+}
+
+Status ClotheslinePlacementStore::bringToFront(const Photo& photo) {
+    if (m_loadError)
+        return refusal();
+    if (ownRecord(m_records, photo) == nullptr)
+        return {};
+    const qint64 depth = nextDepth(m_records);
+    m_records[photo.recordKey()].placement.zIndex = depth;
+    m_deferredWriter->schedule(writeOperation(*m_deferredWriter, m_file, m_records));
+    return {};
+}
+
+Status ClotheslinePlacementStore::save(const ClotheslinePlacementRecords& records) {
+    if (m_loadError)
+        return refusal();
+    const Status written = m_deferredWriter->immediate(writeOperation(*m_deferredWriter, m_file, records));
+    if (!written)
+        return written;
+    m_records = records;
+    return {};
+}
+
+Error ClotheslinePlacementStore::refusal() const {
+    return placementsError(kBrokenStoreCode, m_loadError.value_or(QString()));
+}
+
+} // namespace vennimo

@@ -1,0 +1,126 @@
+#include "core/DeferredStateWriter.h"
+
+#include "platform/FileIdentity.h"
+#include "platform/JsonFile.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <filesystem>
+
+namespace vennimo {
+
+DeferredStateWriter::DeferredStateWriter(Options options)
+    : m_debounceDelay(options.debounceDelay)
+    , m_fileWriter(options.fileWriter ? std::move(options.fileWriter)
+                                      : FileWriter(&DeferredStateWriter::write))
+    , m_queue(QString::fromLatin1(kQueueLabel)) {}
+
+DeferredStateWriter::~DeferredStateWriter() {
+    m_queue.sync([this] {
+        ++m_token;
+        if (!runPending().ok())
+            qCWarning(lcApp, "a deferred state write failed while its owner went away");
+    });
+}
+
+Status DeferredStateWriter::immediate(const Operation& operation) {
+    ++m_shared->revision;
+    Status status;
+    m_queue.sync([&] {
+        ++m_token;
+        status = operation();
+        if (status.ok()) {
+            ++m_writeCount;
+            m_pending = nullptr;
+        }
+    });
+    if (status.ok())
+        m_shared->needsSave = false;
+    return status;
+}
+
+void DeferredStateWriter::schedule(Operation operation) {
+    m_shared->needsSave = true;
+    const std::uint64_t revision = ++m_shared->revision;
+    m_queue.async([this, operation = std::move(operation), revision]() mutable {
+        const std::uint64_t token = ++m_token;
+        m_pending = std::move(operation);
+        m_queue.asyncAfter(m_debounceDelay, [this, token, revision] { timerFired(token, revision); });
+    });
+}
+
+Status DeferredStateWriter::flush() {
+    ++m_shared->revision;
+    Status status;
+    m_queue.sync([&] {
+        ++m_token;
+        status = runPending();
+    });
+    if (status.ok())
+        m_shared->needsSave = false;
+    return status;
+}
+
+void DeferredStateWriter::discardPending() {
+    ++m_shared->revision;
+    m_queue.sync([this] {
+        m_pending = nullptr;
+        ++m_token;
+    });
+    m_shared->needsSave = false;
+}
+
+Status DeferredStateWriter::runPending() {
+    if (!m_pending)
+        return {};
+    Signpost signpost(kSignpostName);
+    Status status = m_pending();
+    if (status.ok()) {
+        ++m_writeCount;
+        m_pending = nullptr;
+    }
+    return status;
+}
+
+void DeferredStateWriter::timerFired(std::uint64_t token, std::uint64_t revision) {
+    // A later request, write, flush or discard has taken over this timer.
+    if (token != m_token)
+        return;
+    const Status status = runPending();
+    std::optional<Error> error;
+    if (!status.ok())
+        error = status.error();
+    postToMain([weak = std::weak_ptr<Shared>(m_shared), revision, error] {
+        const std::shared_ptr<Shared> shared = weak.lock();
+        if (!shared || shared->revision != revision)
+            return;
+        if (!error)
+            shared->needsSave = false;
+        // A copy: the callback may replace itself or drop the writer.
+        if (const ResultCallback callback = shared->onResult)
+            callback(error);
+    });
+}
+
+Status DeferredStateWriter::write(const QString& path, const QJsonObject& value) {
+    const QString folder = QFileInfo(path).absolutePath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), ec);
+    if (ec)
+        return Error::fromErrno(ec.value(), folder);
+    return JsonFile::write(path, value);
+}
+
+Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path) {
+    auto file = FileIdentity::readFollowingLinks(path);
+    if (!file)
+        return file.error();
+    if (file->size > kMaxStateFileBytes)
+        return Error::fromErrno(EFBIG, path);
+    return JsonFile::readBytes(path);
+}
+
+} // namespace vennimo

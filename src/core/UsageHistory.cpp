@@ -1,0 +1,185 @@
+#include "core/UsageHistory.h"
+
+#include "platform/Dates.h"
+#include "platform/FileIdentity.h"
+#include "platform/JsonFile.h"
+#include "platform/VolumeUuid.h"
+
+#include <cerrno>
+
+namespace vennimo {
+
+namespace {
+
+const QString& loadErrorPrefix() {
+    static const QString prefix = QStringLiteral("使用记录无法读取：");
+    return prefix;
+}
+
+DeferredStateWriter::Operation writeOperation(const DeferredStateWriter& writer, const QString& path,
+                                              const UsageState& state) {
+    // The state is encoded here, on the owner's thread, so the write never reads live fields.
+    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(path, json); };
+}
+
+} // namespace
+
+UsageHistory::UsageHistory(const QString& storage, const QString& fileName,
+                           DeferredStateWriter::Options writerOptions)
+    : m_file(storage + QLatin1Char('/') + fileName)
+    , m_deferredWriter(std::make_unique<DeferredStateWriter>(std::move(writerOptions))) {
+    auto bytes = DeferredStateWriter::readStateFile(m_file);
+    if (!bytes) {
+        if (bytes.error().sysErrno != ENOENT)
+            m_loadError = loadErrorPrefix() + bytes.error().localizedDescription();
+        return;
+    }
+    auto object = JsonFile::parse(*bytes);
+    if (!object) {
+        m_loadError = loadErrorPrefix() + object.error().localizedDescription();
+        return;
+    }
+    if (auto state = usageStateFromJson(*object)) {
+        m_records = std::move(state->records);
+        m_initialized = state->initialized;
+        return;
+    }
+    auto older = usageRecordsFromJson(*object);
+    if (!older) {
+        m_loadError = loadErrorPrefix() + older.error().localizedDescription();
+        return;
+    }
+    m_records = std::move(*older);
+}
+
+QString UsageHistory::key(const Photo& photo) const {
+    if (photo.usageID)
+        return *photo.usageID;
+    return m_legacyIdentities.value(photo.id, photo.id);
+}
+
+bool UsageHistory::isUsed(const Photo& photo) const {
+    const auto it = m_records.constFind(key(photo));
+    return it != m_records.constEnd() && sameFileBirth(it->created, photo.created) && it->usedAt.has_value();
+}
+
+bool UsageHistory::hasRecord(const Photo& photo) const {
+    const auto it = m_records.constFind(key(photo));
+    return it != m_records.constEnd() && sameFileBirth(it->created, photo.created);
+}
+
+bool UsageHistory::usedOnArrival(const Photo& photo) {
+    return photo.baselineImported.value_or(false);
+}
+
+Status UsageHistory::observe(const QList<Photo>& photos) {
+    prepareIdentities(photos);
+    UsageRecords copy = m_records;
+    for (const Photo& photo : photos) {
+        const QString k = key(photo);
+        if (!m_initialized) {
+            copy.insert(k, record(photo, true));
+            continue;
+        }
+        const auto it = copy.constFind(k);
+        if (it != copy.constEnd() && sameFileBirth(it->created, photo.created))
+            continue;
+        copy.insert(k, record(photo, usedOnArrival(photo)));
+    }
+    if (copy == m_records && m_initialized)
+        return {};
+    return save(copy, true);
+}
+
+Status UsageHistory::observeArrivals(const QList<Photo>& photos, UsageHistory* legacy) {
+    prepareIdentities(photos);
+    if (legacy != nullptr)
+        legacy->prepareIdentities(photos);
+    // An older history decides a first run only when it was read whole and had completed its own
+    // first run; otherwise everything present counts as seen.
+    const bool legacyDecides = legacy != nullptr && !legacy->loadError() && legacy->initialized();
+    UsageRecords copy = m_records;
+    for (const Photo& photo : photos) {
+        const QString k = key(photo);
+        const auto it = copy.constFind(k);
+        const bool sameBirth = it != copy.constEnd() && sameFileBirth(it->created, photo.created);
+        if (m_initialized) {
+            if (!sameBirth)
+                copy.insert(k, record(photo, usedOnArrival(photo)));
+            continue;
+        }
+        if (sameBirth && it->usedAt)
+            continue;
+        const bool used = !legacyDecides || !legacy->hasRecord(photo) || legacy->isUsed(photo);
+        copy.insert(k, record(photo, used));
+    }
+    if (copy == m_records && m_initialized)
+        return {};
+    return save(copy, true);
+}
+
+Status UsageHistory::setUsed(const QList<Photo>& photos, bool used) {
+    prepareIdentities(photos);
+    UsageRecords copy = m_records;
+    for (const Photo& photo : photos)
+        copy.insert(key(photo), record(photo, used));
+    return save(copy, m_initialized);
+}
+
+Status UsageHistory::setUsed(const Photo& photo, bool used) {
+    return setUsed(QList<Photo>{photo}, used);
+}
+
+Status UsageHistory::setUsedDeferred(const QList<Photo>& photos, bool used) {
+    if (m_loadError)
+        return Error::failure(*m_loadError);
+    const std::optional<double> usedAt = used ? std::optional(Clock::now()) : std::nullopt;
+    for (const Photo& photo : photos)
+        m_records.insert(key(photo), UsageRecord{photo.created, usedAt});
+    m_deferredWriter->schedule(writeOperation(
+        *m_deferredWriter, m_file, UsageState{UsageState::kCurrentVersion, m_initialized, m_records}));
+    return {};
+}
+
+void UsageHistory::prepareIdentities(const QList<Photo>& photos) {
+    for (const Photo& photo : photos) {
+        if (photo.usageID || m_legacyIdentities.contains(photo.id))
+            continue;
+        QString identity = photo.id;
+        if (const auto uuid = VolumeUuid::forPath(photo.path)) {
+            if (const auto file = FileIdentity::read(photo.path))
+                identity = *uuid + QLatin1Char('-') + QString::number(file->fileNumber);
+        }
+        m_legacyIdentities.insert(photo.id, identity);
+    }
+}
+
+UsageRecord UsageHistory::record(const Photo& photo, bool used) const {
+    UsageRecord made;
+    made.created = photo.created;
+    if (!made.created) {
+        if (const auto file = FileIdentity::read(photo.path))
+            made.created = file->created;
+    }
+    if (used)
+        made.usedAt = Clock::now();
+    return made;
+}
+
+Error UsageHistory::refusal() const {
+    return Error::make(QString::fromLatin1(kUsageErrorDomain), 1, m_loadError.value_or(QString()));
+}
+
+Status UsageHistory::save(const UsageRecords& records, bool initialized) {
+    if (m_loadError)
+        return refusal();
+    const Status written = m_deferredWriter->immediate(writeOperation(
+        *m_deferredWriter, m_file, UsageState{UsageState::kCurrentVersion, initialized, records}));
+    if (!written)
+        return written;
+    m_records = records;
+    m_initialized = initialized;
+    return {};
+}
+
+} // namespace vennimo
