@@ -16,6 +16,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <filesystem>
+#include <limits>
 #include <unistd.h>
 
 namespace vennimo {
@@ -24,6 +27,8 @@ namespace {
 
 const QString kExhibitionSource = QStringLiteral("展览");
 const QString kPhotosAppSource = QStringLiteral("照片.app");
+// New prints of one commit stand at most this far apart along the rope.
+constexpr double kCommitSpacing = 0.12;
 
 QString standardizedPath(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
@@ -196,6 +201,105 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths, co
             result.append(std::move(*reference));
     }
     return result;
+}
+
+Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, double at, UsageHistory& line,
+                               ClotheslinePlacementStore& positions) {
+    if (Status s = positions.deferredWriter().flush(); !s)
+        return s;
+    if (Status s = line.deferredWriter().flush(); !s)
+        return s;
+    for (const std::optional<QString>* loadError : {&std::as_const(m_loadError), &line.loadError(), &positions.loadError()})
+        if (*loadError)
+            return failure(**loadError);
+    if (!std::isfinite(at) || references.isEmpty())
+        return failure(QStringLiteral("没有可挂上的照片。"));
+
+    const qint64 count = references.size();
+    qint64 deepest = -1;
+    for (const ClotheslinePlacementRecord& record : positions.records())
+        deepest = std::max(deepest, record.placement.zIndex);
+    if (deepest >= std::numeric_limits<qint64>::max() - 1 - count)
+        return failure(QStringLiteral("照片层级已满，请先调整绳上照片。"));
+
+    const double step = std::min(1.0 / static_cast<double>(count), kCommitSpacing);
+    const double last = 1.0 - step * static_cast<double>(count - 1);
+    const double start = std::clamp(at, 0.0, last);
+
+    ExhibitionReferences exhibition = m_references;
+    UsageState lineState{UsageState::kCurrentVersion, true, line.records()};
+    ClotheslinePlacementState placementState{ClotheslinePlacementState::kCurrentVersion, positions.records()};
+    for (qint64 i = 0; i < count; ++i) {
+        const ExhibitionReference& reference = references[i];
+        const QString key = reference.photo.recordKey();
+        exhibition.insert(key, reference);
+        lineState.records.insert(key, UsageRecord{reference.photo.created, std::nullopt});
+        placementState.records.insert(
+            key, ClotheslinePlacementRecord{reference.photo.created,
+                                            ClotheslinePlacement{0, start + step * static_cast<double>(i),
+                                                                 deepest + 1 + i}});
+    }
+    const JournalData journal{
+        {QStringLiteral("clothesline-positions.json"), JsonFile::encode(toJson(placementState))},
+        {QStringLiteral("clothesline.json"), JsonFile::encode(toJson(lineState))},
+        {QString::fromLatin1(kExhibitionFileName), encodeExhibition(exhibition)},
+    };
+    std::error_code folderError;
+    std::filesystem::create_directories(QFile::encodeName(m_storage).toStdString(), folderError);
+    if (folderError)
+        return Error::fromErrno(folderError.value(), m_storage);
+    if (Status s = ExhibitionJournal::write(ExhibitionJournal::path(m_storage), journal); !s)
+        return s;
+    auto recovered = recover(m_storage);
+    if (!recovered)
+        return recovered.error();
+    return {};
+}
+
+Result<QStringList> ExhibitionStore::recover(const QString& storage, const PegReturnIntent::DidReturn& didReturn,
+                                             const JournalStepHook& hook) {
+    const QString journalPath = ExhibitionJournal::path(storage);
+    auto bytes = DeferredStateWriter::readStateFile(journalPath);
+    if (!bytes && bytes.error().sysErrno == ENOENT)
+        return QStringList{};
+    if (!bytes)
+        return bytes.error();
+    auto decoded = ExhibitionJournal::decode(*bytes);
+    if (!decoded)
+        return decoded.error();
+    JournalData data = std::move(decoded).value();
+
+    QStringList names = data.keys();
+    names.removeOne(QString::fromLatin1(PegReturnIntent::key));
+    if (names != files())
+        return failure(QStringLiteral("展览保存记录格式不受支持。"));
+
+    // Only the shapes are checked here; versions and ranges are the stores' to judge on load.
+    if (auto exhibition = decodeExhibition(data.value(QString::fromLatin1(kExhibitionFileName))); !exhibition)
+        return exhibition.error();
+    auto lineObject = JsonFile::parse(data.value(QStringLiteral("clothesline.json")));
+    if (!lineObject)
+        return lineObject.error();
+    if (auto lineState = usageStateFromJson(*lineObject); !lineState)
+        return lineState.error();
+    auto positionsObject = JsonFile::parse(data.value(QStringLiteral("clothesline-positions.json")));
+    if (!positionsObject)
+        return positionsObject.error();
+    if (auto positionsState = clotheslinePlacementStateFromJson(*positionsObject); !positionsState)
+        return positionsState.error();
+
+    auto messages = PegReturnIntent::resume(data, journalPath, didReturn, hook);
+    if (!messages)
+        return messages.error();
+    for (const QString& name : files()) {
+        if (Status s = JsonFile::writeAtomically(storage + QLatin1Char('/') + name, data.value(name)); !s)
+            return s.error();
+        if (hook)
+            hook(JournalStep::StateFileWritten);
+    }
+    if (unlink(QFile::encodeName(journalPath).constData()) != 0)
+        return Error::fromErrno(errno, journalPath);
+    return messages;
 }
 
 } // namespace vennimo

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "core/ClotheslinePlacementStore.h"
+#include "core/ExhibitionJournal.h"
 #include "core/ExhibitionReference.h"
+#include "core/PegReturnIntent.h"
+#include "core/UsageHistory.h"
 #include "core/Photo.h"
 #include "platform/Result.h"
 
@@ -35,6 +39,13 @@ public:
     static Error failure(const QString& message);
     // A regular file (no symbolic link) whose name passes the shared image rule.
     static bool isImageFile(const QString& path);
+    // The state files a journal commit carries, in name order.
+    static const QStringList& files() { return ExhibitionJournal::files(); }
+    // Applies a journal left in the storage folder: checks its members, carries out a pending
+    // peg return, writes the files and removes the journal. Answers the peg return's messages.
+    // On any error the journal stays for the next attempt.
+    static Result<QStringList> recover(const QString& storage, const PegReturnIntent::DidReturn& didReturn = {},
+                                       const JournalStepHook& hook = {});
 
     const QString& storage() const { return m_storage; }
     const ExhibitionReferences& references() const { return m_references; }
@@ -48,6 +59,11 @@ public:
     // the store, so it may run on a background queue.
     QList<ExhibitionReference> prepare(const QStringList& paths, const ThumbnailMaker& makeThumbnail,
                                        const QHash<QString, PhotosOrigin>& origins = {}) const;
+    // Hangs prepared references side by side from rope position `at`, in front of every print,
+    // changing the exhibition, the line history and the placements together through the
+    // journal. The stores in memory are left as they were: the caller loads fresh ones.
+    Status commit(const QList<ExhibitionReference>& references, double at, UsageHistory& line,
+                  ClotheslinePlacementStore& positions);
 
 private:
     void load();
