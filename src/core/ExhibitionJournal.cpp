@@ -7,8 +7,8 @@
 namespace vennimo {
 
 const QStringList& ExhibitionJournal::files() {
-    static const QStringList names{QStringLiteral("clothesline-positions.json"), QStringLiteral("clothesline.json"),
-                                   QStringLiteral("exhibition.json")};
+    static const QStringList names{QStringLiteral("clothesline-positions.json"),
+                                   QStringLiteral("clothesline.json"), QStringLiteral("exhibition.json")};
     return names;
 }
 

@@ -135,15 +135,16 @@ Status ExhibitionStore::remove(const QList<Photo>& photos) {
         return {};
     if (m_loadError)
         return failure(*m_loadError);
-    if (Status s = JsonFile::writeAtomically(m_storage + QLatin1Char('/') + QLatin1String(kExhibitionFileName),
-                                             encodeExhibition(copy));
+    if (Status s = JsonFile::writeAtomically(
+            m_storage + QLatin1Char('/') + QLatin1String(kExhibitionFileName), encodeExhibition(copy));
         !s)
         return s;
     m_references = std::move(copy);
     return {};
 }
 
-QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths, const ThumbnailMaker& makeThumbnail,
+QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
+                                                    const ThumbnailMaker& makeThumbnail,
                                                     const QHash<QString, PhotosOrigin>& origins) const {
     QList<ExhibitionReference> result;
     QSet<QString> preparedIds;
@@ -209,7 +210,8 @@ Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, dou
         return s;
     if (Status s = line.deferredWriter().flush(); !s)
         return s;
-    for (const std::optional<QString>* loadError : {&std::as_const(m_loadError), &line.loadError(), &positions.loadError()})
+    for (const std::optional<QString>* loadError :
+         {&std::as_const(m_loadError), &line.loadError(), &positions.loadError()})
         if (*loadError)
             return failure(**loadError);
     if (!std::isfinite(at) || references.isEmpty())
@@ -235,9 +237,9 @@ Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, dou
         exhibition.insert(key, reference);
         lineState.records.insert(key, UsageRecord{reference.photo.created, std::nullopt});
         placementState.records.insert(
-            key, ClotheslinePlacementRecord{reference.photo.created,
-                                            ClotheslinePlacement{0, start + step * static_cast<double>(i),
-                                                                 deepest + 1 + i}});
+            key, ClotheslinePlacementRecord{
+                     reference.photo.created,
+                     ClotheslinePlacement{0, start + step * static_cast<double>(i), deepest + 1 + i}});
     }
     const JournalData journal{
         {QStringLiteral("clothesline-positions.json"), JsonFile::encode(toJson(placementState))},
@@ -256,7 +258,8 @@ Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, dou
     return {};
 }
 
-Result<QStringList> ExhibitionStore::recover(const QString& storage, const PegReturnIntent::DidReturn& didReturn,
+Result<QStringList> ExhibitionStore::recover(const QString& storage,
+                                             const PegReturnIntent::DidReturn& didReturn,
                                              const JournalStepHook& hook) {
     const QString journalPath = ExhibitionJournal::path(storage);
     auto bytes = DeferredStateWriter::readStateFile(journalPath);

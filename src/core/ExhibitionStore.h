@@ -4,8 +4,8 @@
 #include "core/ExhibitionJournal.h"
 #include "core/ExhibitionReference.h"
 #include "core/PegReturnIntent.h"
-#include "core/UsageHistory.h"
 #include "core/Photo.h"
+#include "core/UsageHistory.h"
 #include "platform/Result.h"
 
 #include <QHash>
@@ -44,7 +44,8 @@ public:
     // Applies a journal left in the storage folder: checks its members, carries out a pending
     // peg return, writes the files and removes the journal. Answers the peg return's messages.
     // On any error the journal stays for the next attempt.
-    static Result<QStringList> recover(const QString& storage, const PegReturnIntent::DidReturn& didReturn = {},
+    static Result<QStringList> recover(const QString& storage,
+                                       const PegReturnIntent::DidReturn& didReturn = {},
                                        const JournalStepHook& hook = {});
 
     const QString& storage() const { return m_storage; }

@@ -38,7 +38,8 @@ bool isDigestText(const QString& text) {
     if (text.size() != 64)
         return false;
     for (const QChar c : text)
-        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
             return false;
     return true;
 }
@@ -141,8 +142,8 @@ struct MoveOutcome {
     std::optional<QString> reason{};
 };
 
-Result<MoveOutcome> moveBack(const PegReturnRecord& record, Photo& current, PegReturnIntent& intent, JournalData& data,
-                             const QString& journal, const JournalStepHook& hook) {
+Result<MoveOutcome> moveBack(const PegReturnRecord& record, Photo& current, PegReturnIntent& intent,
+                             JournalData& data, const QString& journal, const JournalStepHook& hook) {
     const QString returnPath = record.original.path;
     if (const auto resolved = Bookmark::resolve(record.bookmark)) {
         Photo found = current;
@@ -308,8 +309,8 @@ Result<QString> PegReturnIntent::digest(const QString& path) {
     return QString::fromLatin1(hash.result().toHex());
 }
 
-Result<QStringList> PegReturnIntent::resume(JournalData& data, const QString& journal, const DidReturn& didReturn,
-                                            const JournalStepHook& hook) {
+Result<QStringList> PegReturnIntent::resume(JournalData& data, const QString& journal,
+                                            const DidReturn& didReturn, const JournalStepHook& hook) {
     if (!data.contains(QString::fromLatin1(key)))
         return QStringList{};
     auto decoded = decodeState(data);
@@ -327,15 +328,17 @@ Result<QStringList> PegReturnIntent::resume(JournalData& data, const QString& jo
         std::optional<QString> reason;
 
         const bool deliveredThere = somethingAt(record.delivered.path);
-        const bool inFlightArrived = intent.inFlightDigest && somethingAt(returnPath) &&
-                                     matchesInFlight(returnPath, *intent.inFlightDigest, record.delivered.modified);
+        const bool inFlightArrived =
+            intent.inFlightDigest && somethingAt(returnPath) &&
+            matchesInFlight(returnPath, *intent.inFlightDigest, record.delivered.modified);
         bool alreadyBack = false;
         bool needsMove = false;
         if (validateOriginalIdentity(current)) {
             if (inFlightArrived) {
                 // A cross-volume copy was completed but its source not yet removed: finish the
                 // move when the source is still what was sent, otherwise keep both.
-                if (matchesInFlight(record.delivered.path, *intent.inFlightDigest, record.delivered.modified)) {
+                if (matchesInFlight(record.delivered.path, *intent.inFlightDigest,
+                                    record.delivered.modified)) {
                     if (unlink(QFile::encodeName(record.delivered.path).constData()) == 0)
                         alreadyBack = true;
                     else
@@ -370,17 +373,19 @@ Result<QStringList> PegReturnIntent::resume(JournalData& data, const QString& jo
         const QString deliveredKey = record.delivered.recordKey();
         const QString currentKey = current.recordKey();
         state.references.remove(deliveredKey);
-        state.references.insert(currentKey, ExhibitionReference{current, bookmark ? *bookmark : record.bookmark});
+        state.references.insert(currentKey,
+                                ExhibitionReference{current, bookmark ? *bookmark : record.bookmark});
         if (deliveredKey != currentKey) {
             state.line.records.insert(deliveredKey, UsageRecord{record.delivered.created, Clock::now()});
             state.positions.records.remove(deliveredKey);
         }
         state.line.records.insert(currentKey, UsageRecord{current.created, std::nullopt});
         if (record.placement)
-            state.positions.records.insert(currentKey, ClotheslinePlacementRecord{current.created, *record.placement});
+            state.positions.records.insert(currentKey,
+                                           ClotheslinePlacementRecord{current.created, *record.placement});
         if (reason)
-            intent.messages.append(QFileInfo(record.original.path).fileName() + QStringLiteral("：") + *reason +
-                                   QStringLiteral("，已保留文件并在当前位置重新挂上。"));
+            intent.messages.append(QFileInfo(record.original.path).fileName() + QStringLiteral("：") +
+                                   *reason + QStringLiteral("，已保留文件并在当前位置重新挂上。"));
 
         intent.pending.removeFirst();
         intent.inFlightDigest.reset();

@@ -49,8 +49,8 @@ struct PegReturnIntent {
     // Carries out the intent held in `data` (if any), rewriting `journal` after each step, and
     // answers its messages. `data` already holds the three state files and receives their
     // updated content.
-    static Result<QStringList> resume(JournalData& data, const QString& journal, const DidReturn& didReturn = {},
-                                      const JournalStepHook& hook = {});
+    static Result<QStringList> resume(JournalData& data, const QString& journal,
+                                      const DidReturn& didReturn = {}, const JournalStepHook& hook = {});
     // Lower-case hex SHA-256 of a file's content, read in bounded chunks.
     static Result<QString> digest(const QString& path);
 

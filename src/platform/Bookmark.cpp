@@ -27,7 +27,8 @@ Error corruptBookmark() {
 }
 
 Error missingFile(const QString& path) {
-    Error e = Error::make(QString::fromLatin1(kBookmarkErrorDomain), 2, QStringLiteral("找不到书签指向的文件。"));
+    Error e =
+        Error::make(QString::fromLatin1(kBookmarkErrorDomain), 2, QStringLiteral("找不到书签指向的文件。"));
     e.failureReason = QStringLiteral("“%1”").arg(path);
     e.sysErrno = ENOENT;
     return e;
@@ -81,7 +82,8 @@ bool holdsRecordedFile(const QString& path, const Recorded& r) {
     if (!identity || identity->fileNumber != r.fileNumber || identity->type == FileType::Directory)
         return false;
     const auto volume = VolumeUuid::forPath(path);
-    const bool sameVolume = (r.volume && volume) ? *r.volume == *volume : identity->fileSystemNumber == r.device;
+    const bool sameVolume =
+        (r.volume && volume) ? *r.volume == *volume : identity->fileSystemNumber == r.device;
     if (!sameVolume)
         return false;
     if (r.created && identity->created && std::abs(*r.created - *identity->created) >= 1e-6)

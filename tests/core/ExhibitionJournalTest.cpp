@@ -1,5 +1,5 @@
-#include "core/ClotheslinePlacementStore.h"
 #include "core/ExhibitionJournal.h"
+#include "core/ClotheslinePlacementStore.h"
 #include "core/ExhibitionStore.h"
 #include "core/PegReturnIntent.h"
 #include "core/UsageHistory.h"
@@ -104,10 +104,12 @@ TEST(ExhibitionJournal, CommitLaysPrintsOutSideBySideInFront) {
     EXPECT_TRUE(freshLine.initialized());
     for (const auto& ref : refs) {
         EXPECT_EQ(fresh.references().value(ref.photo.recordKey()), ref);
-        EXPECT_EQ(freshLine.records().value(ref.photo.recordKey()), (UsageRecord{ref.photo.created, std::nullopt}))
+        EXPECT_EQ(freshLine.records().value(ref.photo.recordKey()),
+                  (UsageRecord{ref.photo.created, std::nullopt}))
             << "hangs";
     }
-    EXPECT_FALSE(positions.records().contains(refs[0].photo.recordKey())) << "stores in memory are not updated";
+    EXPECT_FALSE(positions.records().contains(refs[0].photo.recordKey()))
+        << "stores in memory are not updated";
 }
 
 TEST(ExhibitionJournal, CommitLayoutAtTheEdges) {
@@ -144,7 +146,8 @@ TEST(ExhibitionJournal, CommitRefusesWithoutTouchingAnything) {
     }
     {
         ClotheslinePlacementRecords deep;
-        deep.insert("deep", ClotheslinePlacementRecord{std::nullopt, {0, 0.5, std::numeric_limits<qint64>::max() - 4}});
+        deep.insert("deep", ClotheslinePlacementRecord{std::nullopt,
+                                                       {0, 0.5, std::numeric_limits<qint64>::max() - 4}});
         writePlacements(deep);
         ClotheslinePlacementStore positions(storageFolder());
         ASSERT_FALSE(positions.loadError().has_value());
@@ -175,7 +178,8 @@ TEST(ExhibitionJournal, RecoveryAcceptsOnlyTheKnownMemberSets) {
     const QList<QStringList> refused{
         {"exhibition.json", "clothesline.json"},
         {"exhibition.json", "clothesline.json", "clothesline-positions.json", "usage.json"},
-        {"exhibition.json", "clothesline.json", "clothesline-positions.json", "peg-return.json", "extra.json"},
+        {"exhibition.json", "clothesline.json", "clothesline-positions.json", "peg-return.json",
+         "extra.json"},
         {},
     };
     for (const QStringList& names : refused) {
@@ -206,7 +210,8 @@ TEST(ExhibitionJournal, RecoveryAcceptsOnlyTheKnownMemberSets) {
     // The peg-return member is accepted and never becomes a file; a version the store refuses
     // is still applied, since recovery only checks the shapes.
     auto withReturn = journalOf(ExhibitionJournal::files() + QStringList{"peg-return.json"});
-    withReturn.insert("clothesline-positions.json", JsonFile::encode(toJson(ClotheslinePlacementState{2, {}})));
+    withReturn.insert("clothesline-positions.json",
+                      JsonFile::encode(toJson(ClotheslinePlacementState{2, {}})));
     ASSERT_TRUE(ExhibitionJournal::write(journal, withReturn).ok());
     auto applied = ExhibitionStore::recover(storageFolder());
     ASSERT_TRUE(applied.ok()) << applied.error().message.toStdString();
@@ -235,7 +240,8 @@ TEST(ExhibitionJournal, AnInterruptedApplyIsCompletedAtTheNextStart) {
     // 0: the crash came before any file was written; 1 to 3: after that many files.
     for (int filesWritten = 0; filesWritten <= 3; ++filesWritten) {
         for (const QString& name : ExhibitionJournal::files())
-            writeFile(stateFile(name), name == "clothesline.json" ? JsonFile::encode(toJson(UsageState{2, true, {}}))
+            writeFile(stateFile(name), name == "clothesline.json"
+                                           ? JsonFile::encode(toJson(UsageState{2, true, {}}))
                                        : name == "exhibition.json"
                                            ? QByteArray("{}")
                                            : JsonFile::encode(toJson(ClotheslinePlacementState{1, {}})));

@@ -67,10 +67,12 @@ TEST(ExhibitionStore, EmptyWithoutFileAndBrokenByABadFile) {
     writeFile(exhibitionFile(), garbage);
     ExhibitionStore store(storageFolder());
     ASSERT_TRUE(store.loadError().has_value());
-    EXPECT_TRUE(store.loadError()->startsWith(QStringLiteral("展览记录无法读取："))) << store.loadError()->toStdString();
+    EXPECT_TRUE(store.loadError()->startsWith(QStringLiteral("展览记录无法读取：")))
+        << store.loadError()->toStdString();
     EXPECT_TRUE(store.references().isEmpty());
 
-    EXPECT_TRUE(store.remove({photoAt("/a.jpg", 1)}).ok()) << "nothing to remove is no error, even when broken";
+    EXPECT_TRUE(store.remove({photoAt("/a.jpg", 1)}).ok())
+        << "nothing to remove is no error, even when broken";
     EXPECT_EQ(readFile(exhibitionFile()), garbage) << "a broken file is never rewritten";
 }
 
@@ -83,7 +85,9 @@ TEST(ExhibitionStore, LoadFollowsRenamedFilesAndKeepsLostOnes) {
     const auto renamed = prepared(folder + "/renamed.jpg");
     const auto deleted = prepared(folder + "/deleted.jpg");
     writeExhibition({kept, renamed, deleted});
-    ASSERT_EQ(std::rename(QFile::encodeName(folder + "/renamed.jpg"), QFile::encodeName(folder + "/new name.jpg")), 0);
+    ASSERT_EQ(
+        std::rename(QFile::encodeName(folder + "/renamed.jpg"), QFile::encodeName(folder + "/new name.jpg")),
+        0);
     ASSERT_TRUE(QFile::remove(folder + "/deleted.jpg"));
 
     const int scopesBefore = Bookmark::openAccessCount();

@@ -31,7 +31,8 @@ TEST(Bookmark, FollowsARenameInItsFolderButNotToAnotherFile) {
 
     // Another file now under the recorded name, the bookmarked one replaced: not followed.
     writeFile(folder + "/new.jpg", "new");
-    ASSERT_EQ(std::rename(QFile::encodeName(folder + "/new.jpg"), QFile::encodeName(folder + "/renamed.jpg")), 0);
+    ASSERT_EQ(std::rename(QFile::encodeName(folder + "/new.jpg"), QFile::encodeName(folder + "/renamed.jpg")),
+              0);
     ASSERT_EQ(std::rename(QFile::encodeName(folder + "/other.jpg"), QFile::encodeName(path)), 0);
     auto gone = Bookmark::resolve(*bytes);
     ASSERT_FALSE(gone.ok());
