@@ -1,0 +1,508 @@
+#include "core/Indexer.h"
+
+#include "core/ImageFileRule.h"
+#include "platform/Dates.h"
+#include "platform/JsonFile.h"
+#include "platform/Logging.h"
+#include "platform/VolumeUuid.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vennimo {
+
+namespace {
+
+const QString kUnreadablePrefix = QStringLiteral("无法读取");
+const QString kFullWidthColon = QStringLiteral("：");
+const QString kIndexSaveFailedPrefix = QStringLiteral("索引保存失败：");
+
+bool isPackageName(const QString& name) {
+    static const QSet<QString> kinds{QStringLiteral("photoslibrary"), QStringLiteral("app"),
+                                     QStringLiteral("bundle"),        QStringLiteral("framework"),
+                                     QStringLiteral("plugin"),        QStringLiteral("pkg")};
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && kinds.contains(name.mid(dot + 1).toLower());
+}
+
+QString lastComponent(const QString& path) {
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString parentPath(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString childPath(const QString& folder, const char* name) {
+    const QString child = QFile::decodeName(name);
+    return folder == QLatin1String("/") ? QLatin1Char('/') + child : folder + QLatin1Char('/') + child;
+}
+
+// The item is gone: an expected race between an event and the scan, not an error.
+bool isVanished(const Error& error) {
+    return error.domain == QLatin1String(kPosixErrorDomain) &&
+           (error.sysErrno == ENOENT || error.sysErrno == ENOTDIR);
+}
+
+bool isSymbolicLink(const QString& path) {
+    struct stat st {};
+    return lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool isDirectory(const QString& path) {
+    struct stat st {};
+    return lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isPackage(const QString& path) {
+    return isPackageName(lastComponent(path)) && isDirectory(path);
+}
+
+std::optional<double> modificationDate(const QString& path) {
+    auto file = FileIdentity::read(path);
+    if (!file)
+        return std::nullopt;
+    return file->modified;
+}
+
+} // namespace
+
+// The state of one root while it is scanned.
+struct Indexer::RootScan {
+    int rootIndex = 0;
+    SourceRoot root{};
+    bool needsBaseline = false;
+    bool generateThumbnails = false;
+    double scanTime = 0;
+    const QHash<QString, Photo>* previous = nullptr;
+    QHash<QString, Photo>* result = nullptr;
+    QStringList errors{};
+    bool incomplete = false;
+    QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
+};
+
+Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
+    : m_roots(normalizedSourceRoots(roots))
+    , m_storage(QDir::cleanPath(storage)) {
+    m_storageKey = filesystemPathKey(m_storage);
+    const QString canonical = QFileInfo(m_storage).canonicalFilePath();
+    m_storageCanonicalKey = canonical.isEmpty() ? m_storageKey : filesystemPathKey(canonical);
+    m_thumbnailQueue =
+        std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.thumbnails"), kThumbnailQueueWidth);
+    QDir().mkpath(thumbnailFolder());
+
+    auto bytes = JsonFile::readBytes(indexPath());
+    if (bytes) {
+        m_lastSavedData = *bytes;
+        auto object = JsonFile::parse(*bytes);
+        auto library = object ? libraryFromJson(*object) : Result<Library>(object.error());
+        if (library) {
+            m_library = std::move(library).value();
+        } else {
+            // The index is rebuilt by the next scan, but what it knew (added dates, baseline
+            // state) is not: keep the bytes beside it for inspection.
+            qCWarning(lcApp) << "index.json does not decode:" << library.error().message
+                             << "- kept as index.json.corrupt";
+            if (!JsonFile::writeAtomically(indexPath() + QStringLiteral(".corrupt"), *bytes))
+                qCWarning(lcApp) << "index.json.corrupt could not be written";
+        }
+    }
+    if (m_library.pendingBaselineRoots) {
+        m_baselineRoots =
+            QSet<QString>(m_library.pendingBaselineRoots->cbegin(), m_library.pendingBaselineRoots->cend());
+    } else if (!m_library.initialized) {
+        for (const SourceRoot& root : m_roots)
+            m_baselineRoots.insert(root.path);
+    }
+    loadThumbnailFailures();
+}
+
+Indexer::~Indexer() {
+    m_lifetime.reset();
+    m_thumbnailQueue.reset();
+}
+
+QString Indexer::indexPath() const {
+    return m_storage + QStringLiteral("/index.json");
+}
+
+QString Indexer::thumbnailFailuresPath() const {
+    return m_storage + QStringLiteral("/thumbnail-failures.json");
+}
+
+QString Indexer::thumbnailFolder() const {
+    return m_storage + QStringLiteral("/thumbnails");
+}
+
+void Indexer::setLibrary(Library library) {
+    m_library = std::move(library);
+    m_thumbnailPlanNeedsRebuild = true;
+}
+
+void Indexer::reconfigure(const QList<SourceRoot>& roots) {
+    const QList<SourceRoot> normalized = normalizedSourceRoots(roots);
+    QSet<QString> oldPaths;
+    for (const SourceRoot& root : m_roots)
+        oldPaths.insert(root.path);
+    QSet<QString> newPaths;
+    for (const SourceRoot& root : normalized) {
+        newPaths.insert(root.path);
+        if (!oldPaths.contains(root.path))
+            m_baselineRoots.insert(root.path);
+    }
+    m_roots = normalized;
+    for (auto it = m_sourceErrors.begin(); it != m_sourceErrors.end();) {
+        if (newPaths.contains(it.key()))
+            ++it;
+        else
+            it = m_sourceErrors.erase(it);
+    }
+    updateErrors();
+}
+
+int Indexer::owningRoot(const QString& path) const {
+    for (int i = 0; i < m_roots.size(); ++i) {
+        if (pathIsWithin(path, m_roots[i].path))
+            return i;
+    }
+    return -1;
+}
+
+bool Indexer::isInStorage(const QString& path) const {
+    return pathIsWithin(path, m_storageKey) || pathIsWithin(path, m_storageCanonicalKey);
+}
+
+QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bool generateThumbnails) {
+    ++m_scanCount;
+    m_lastScanVisitedEntries = 0;
+    const double scanTime = Clock::now();
+
+    QHash<QString, Photo> previous;
+    for (const Photo& photo : m_library.photos) {
+        auto it = previous.find(photo.id);
+        if (it == previous.end())
+            previous.insert(photo.id, photo);
+        else if (photo.added > it->added)
+            *it = photo;
+    }
+
+    bool full = !changes.has_value() || !m_library.initialized;
+    if (changes) {
+        for (const FolderChange& change : *changes)
+            full = full || change.requiresReconciliation();
+    }
+
+    QHash<QString, Photo> result;
+    for (int index = 0; index < m_roots.size(); ++index) {
+        RootScan scan;
+        scan.rootIndex = index;
+        scan.root = m_roots[index];
+        scan.needsBaseline = !m_library.initialized || m_baselineRoots.contains(scan.root.path);
+        scan.generateThumbnails = generateThumbnails;
+        scan.scanTime = scanTime;
+        scan.previous = &previous;
+        scan.result = &result;
+        const QString& rootPath = scan.root.path;
+
+        QList<const Photo*> kept;
+        for (const Photo& photo : previous) {
+            if (owningRoot(photo.path) == index)
+                kept.append(&photo);
+        }
+
+        QStringList targets;
+        if (full || scan.needsBaseline) {
+            targets.append(rootPath);
+        } else {
+            for (const FolderChange& change : *changes) {
+                const QString path = filesystemPathKey(QDir::cleanPath(change.path));
+                if (pathIsWithin(rootPath, path))
+                    targets.append(rootPath);
+                else if (pathIsWithin(path, rootPath) && owningRoot(path) == index)
+                    targets.append(path);
+            }
+        }
+        std::stable_sort(targets.begin(), targets.end(),
+                         [](const QString& a, const QString& b) { return a.size() < b.size(); });
+        QStringList folded;
+        for (const QString& target : targets) {
+            const bool covered =
+                std::any_of(folded.cbegin(), folded.cend(),
+                            [&target](const QString& earlier) { return pathIsWithin(target, earlier); });
+            if (!covered)
+                folded.append(target);
+        }
+        targets = folded;
+
+        for (const Photo* photo : kept) {
+            const bool covered =
+                std::any_of(targets.cbegin(), targets.cend(),
+                            [photo](const QString& target) { return pathIsWithin(photo->path, target); });
+            if (!covered && !result.contains(photo->id))
+                result.insert(photo->id, *photo);
+        }
+        if (targets.isEmpty())
+            continue;
+
+        auto rootInfo = FileIdentity::readFollowingLinks(rootPath);
+        if (!rootInfo || rootInfo->type != FileType::Directory ||
+            access(QFile::encodeName(rootPath).constData(), R_OK | X_OK) != 0) {
+            m_sourceErrors.insert(rootPath, {kUnreadablePrefix + scan.root.name});
+            for (const Photo* photo : kept) {
+                if (!result.contains(photo->id))
+                    result.insert(photo->id, *photo);
+            }
+            continue;
+        }
+
+        for (const QString& target : targets)
+            scanTarget(scan, target);
+
+        const bool coversRoot = targets.contains(rootPath);
+        if (scan.incomplete) {
+            // An unfinished scan never loses records.
+            for (const Photo* photo : kept) {
+                if (!result.contains(photo->id))
+                    result.insert(photo->id, *photo);
+            }
+        } else if (coversRoot) {
+            m_baselineRoots.remove(rootPath);
+        }
+        if (coversRoot) {
+            if (scan.errors.isEmpty())
+                m_sourceErrors.remove(rootPath);
+            else
+                m_sourceErrors.insert(rootPath, scan.errors);
+        } else if (!scan.errors.isEmpty()) {
+            QStringList merged = m_sourceErrors.value(rootPath) + scan.errors;
+            merged.removeDuplicates();
+            merged.sort();
+            m_sourceErrors.insert(rootPath, merged);
+        }
+    }
+    updateErrors();
+
+    QList<Photo> photos = result.values();
+    std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
+        if (a.added != b.added)
+            return a.added > b.added;
+        return a.path < b.path;
+    });
+
+    if (full && m_errors.isEmpty())
+        removeStaleThumbnails(photos);
+
+    QStringList baseline(m_baselineRoots.cbegin(), m_baselineRoots.cend());
+    baseline.sort();
+    if (photos == m_library.photos && m_library.initialized && m_library.pendingBaselineRoots == baseline) {
+        if (m_libraryNeedsSave)
+            saveLibrary();
+    } else {
+        m_library = Library{photos, true, baseline};
+        saveLibrary();
+    }
+    m_thumbnailPlanNeedsRebuild = true;
+    return photos;
+}
+
+void Indexer::scanTarget(RootScan& scan, const QString& target) {
+    const QString& rootPath = scan.root.path;
+    const QString rootKey = filesystemPathKey(rootPath);
+    const QString targetKey = filesystemPathKey(target);
+    const bool isRootItself = targetKey == rootKey;
+    if (!isRootItself) {
+        const QString below = targetKey.mid(rootKey.size() + (rootKey.endsWith(QLatin1Char('/')) ? 0 : 1));
+        for (const QString& component : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            if (component.startsWith(QLatin1Char('.')))
+                return;
+        }
+        if (isSymbolicLink(target))
+            return;
+        for (QString folder = parentPath(target); pathIsWithin(folder, rootPath) && folder != rootPath;
+             folder = parentPath(folder)) {
+            if (isPackage(folder) || isSymbolicLink(folder))
+                return;
+        }
+        if (isPackage(target))
+            return;
+    }
+
+    auto info = FileIdentity::read(target);
+    if (!info) {
+        if (!isVanished(info.error())) {
+            scan.errors.append(scan.root.name + kFullWidthColon + info.error().localizedDescription());
+            scan.incomplete = true;
+        }
+        return;
+    }
+    if (info->type == FileType::Directory || isRootItself)
+        enumerate(scan, target);
+    else
+        inspect(scan, target, false);
+}
+
+void Indexer::enumerate(RootScan& scan, const QString& folder) {
+    QStringList stack{folder};
+    bool first = true;
+    while (!stack.isEmpty()) {
+        const QString current = stack.takeLast();
+        DIR* dir = opendir(QFile::encodeName(current).constData());
+        if (dir == nullptr) {
+            const int err = errno;
+            if (first)
+                scan.errors.append(kUnreadablePrefix + scan.root.name);
+            else if (err == ENOENT || err == ENOTDIR)
+                continue;
+            else
+                scan.errors.append(scan.root.name + kFullWidthColon + errnoMessage(err));
+            scan.incomplete = true;
+            first = false;
+            continue;
+        }
+        first = false;
+        errno = 0;
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') {
+                errno = 0;
+                continue;
+            }
+            const QString path = childPath(current, entry->d_name);
+            bool isDir = entry->d_type == DT_DIR;
+            if (entry->d_type == DT_UNKNOWN)
+                isDir = isDirectory(path);
+            if (isDir) {
+                // Only a folder can be a deeper root or the storage folder; a file belongs to
+                // the root its folder belongs to.
+                if (owningRoot(path) != scan.rootIndex || isInStorage(filesystemPathKey(path))) {
+                    errno = 0;
+                    continue;
+                }
+                ++m_lastScanVisitedEntries;
+                if (!isPackageName(lastComponent(path)))
+                    stack.append(path);
+            } else {
+                inspect(scan, path, true);
+            }
+            errno = 0;
+        }
+        if (errno != 0) {
+            scan.errors.append(scan.root.name + kFullWidthColon + errnoMessage(errno));
+            scan.incomplete = true;
+        }
+        closedir(dir);
+    }
+}
+
+void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown) {
+    ++m_lastScanVisitedEntries;
+    if (!isImageFileName(path))
+        return;
+    const QString key = filesystemPathKey(path);
+    if (!ownerKnown && (owningRoot(key) != scan.rootIndex || isInStorage(key)))
+        return;
+    auto file = FileIdentity::read(path);
+    if (!file) {
+        if (!isVanished(file.error())) {
+            scan.errors.append(lastComponent(path) + kFullWidthColon + file.error().localizedDescription());
+            scan.incomplete = true;
+        }
+        return;
+    }
+    if (!file->isRegularFile())
+        return;
+
+    const QString id = file->idString();
+    auto volume = scan.volumeByDevice.find(file->fileSystemNumber);
+    if (volume == scan.volumeByDevice.end())
+        volume = scan.volumeByDevice.insert(file->fileSystemNumber, VolumeUuid::forPath(path));
+    const QString usageID =
+        volume->has_value() ? **volume + QLatin1Char('-') + QString::number(file->fileNumber) : id;
+
+    const Photo* previous = nullptr;
+    if (auto it = scan.previous->constFind(id); it != scan.previous->constEnd()) {
+        previous = &*it;
+        if (!sameFileBirth(previous->created, file->created) ||
+            (previous->usageID && *previous->usageID != usageID))
+            previous = nullptr;
+    }
+
+    Photo photo;
+    photo.id = id;
+    photo.path = key;
+    photo.source = scan.root.name;
+    photo.modified = file->modified;
+    photo.size = file->size;
+    if (previous)
+        photo.added = previous->added;
+    else if (!scan.needsBaseline)
+        photo.added = scan.scanTime;
+    else
+        photo.added = file->created.value_or(file->modified);
+    photo.thumbnail = thumbnailFolder() + QLatin1Char('/') + id + QStringLiteral(".jpg");
+    if (!previous || previous->modified != photo.modified || previous->size != photo.size)
+        QFile::remove(photo.thumbnail);
+    photo.thumbnailModified = modificationDate(photo.thumbnail);
+    photo.sourceRoot = scan.root.path;
+    photo.created = previous ? previous->created : file->created;
+    photo.usageID = usageID;
+    photo.baselineImported =
+        previous && previous->baselineImported ? *previous->baselineImported : scan.needsBaseline;
+
+    if (scan.generateThumbnails && shouldMakeThumbnail(photo)) {
+        ++m_thumbnailAttemptCount;
+        if (m_thumbnailRenderer)
+            m_thumbnailRenderer(path, photo.thumbnail);
+        else
+            makeThumbnail(path, photo.thumbnail);
+        photo.thumbnailModified = modificationDate(photo.thumbnail);
+        recordThumbnailResult(photo, photo.thumbnailModified.has_value());
+    }
+    scan.result->insert(id, photo);
+}
+
+void Indexer::updateErrors() {
+    m_errors.clear();
+    for (const SourceRoot& root : m_roots)
+        m_errors += m_sourceErrors.value(root.path);
+    if (m_indexSaveError)
+        m_errors.append(*m_indexSaveError);
+}
+
+void Indexer::saveLibrary() {
+    m_libraryNeedsSave = true;
+    const QByteArray bytes = JsonFile::encode(toJson(m_library));
+    Status status;
+    if (!m_lastSavedData || bytes != *m_lastSavedData) {
+        status = JsonFile::writeAtomically(indexPath(), bytes);
+        if (status)
+            m_lastSavedData = bytes;
+    }
+    if (status) {
+        m_libraryNeedsSave = false;
+        m_indexSaveError.reset();
+    } else {
+        m_indexSaveError = kIndexSaveFailedPrefix + status.error().localizedDescription();
+    }
+    updateErrors();
+}
+
+void Indexer::removeStaleThumbnails(const QList<Photo>& photos) {
+    QSet<QString> wanted;
+    for (const Photo& photo : photos)
+        wanted.insert(lastComponent(photo.thumbnail));
+    QDir folder(thumbnailFolder());
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!wanted.contains(name))
+            folder.remove(name);
+    }
+}
+
+} // namespace vennimo

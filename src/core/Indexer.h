@@ -1,0 +1,147 @@
+#pragma once
+
+#include "core/FolderChange.h"
+#include "core/PathRules.h"
+#include "core/Photo.h"
+#include "platform/FileIdentity.h"
+#include "platform/WorkQueue.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace vennimo {
+
+// The library index: one Photo per image file below the source folders, kept as a Library and
+// stored as "index.json" in the storage folder, with a JPEG thumbnail per photo in "thumbnails".
+// Not synchronised: construction, scans, reconfiguration and all thumbnail bookkeeping run on
+// one serial queue of the caller's ("local.vennimo.index"); only the renderings run elsewhere.
+// That queue must outlive the indexer.
+class Indexer {
+public:
+    using ThumbnailRenderer = std::function<void(const QString& source, const QString& destination)>;
+    using ThumbnailUpdate = std::function<void(const QList<Photo>&)>;
+
+    // The back-off record of a photo whose thumbnail could not be made.
+    struct ThumbnailFailure {
+        QString version{};
+        int attempts = 0;
+        double retryAfter = 0; // seconds since 2001
+
+        bool operator==(const ThumbnailFailure&) const = default;
+    };
+
+    static constexpr int kMaxThumbnailPixels = 720;
+    static constexpr int kJpegQualityPercent = 85;
+    static constexpr int kMaxPendingThumbnails = 4;
+    static constexpr int kThumbnailQueueWidth = 2;
+    static constexpr std::chrono::milliseconds kPublicationDelay{100};
+    static constexpr double kFirstRetrySeconds = 30;
+    static constexpr int kMaxRetryDoublings = 7;
+    static constexpr double kMaxRetrySeconds = 3600;
+
+    Indexer(const QList<SourceRoot>& roots, const QString& storage);
+    ~Indexer();
+    Indexer(const Indexer&) = delete;
+    Indexer& operator=(const Indexer&) = delete;
+
+    // New source roots; roots not known before are imported as a baseline by the next scan.
+    void reconfigure(const QList<SourceRoot>& roots);
+    // No change list means a full scan. Returns the photos newest first.
+    QList<Photo> scan(const std::optional<QList<FolderChange>>& changes, bool generateThumbnails);
+    // Starts background thumbnails; `queue` is the serial queue the scans run on, where every
+    // completion and `onUpdate` run too.
+    void prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate);
+
+    // Writes a JPEG of at most 720 px to `destination`, or leaves nothing there.
+    static void makeThumbnail(const QString& source, const QString& destination);
+    // JPEG at quality 0.85; the destination only ever holds a complete file.
+    static bool save(const QImage& image, const QString& destination);
+    // Identity, birth, modification date, size and path of a photo: any change makes a new one.
+    static QString thumbnailVersion(const Photo& photo);
+    static double retryDelaySeconds(int attempts);
+
+    const QList<SourceRoot>& roots() const { return m_roots; }
+    const QString& storage() const { return m_storage; }
+    const Library& library() const { return m_library; }
+    void setLibrary(Library library);
+    const QStringList& errors() const { return m_errors; }
+    void setErrors(QStringList errors) { m_errors = std::move(errors); }
+    const std::map<QString, ThumbnailFailure>& thumbnailFailures() const { return m_thumbnailFailures; }
+    int pendingThumbnailCount() const { return static_cast<int>(m_pendingThumbnails.size()); }
+    bool libraryNeedsSave() const { return m_libraryNeedsSave; }
+    int thumbnailCandidateChecks() const { return m_thumbnailCandidateChecks; }
+    int lastScanVisitedEntries() const { return m_lastScanVisitedEntries; }
+    int scanCount() const { return m_scanCount; }
+    int thumbnailAttemptCount() const { return m_thumbnailAttemptCount; }
+    const ThumbnailRenderer& thumbnailRenderer() const { return m_thumbnailRenderer; }
+    void setThumbnailRenderer(ThumbnailRenderer renderer) { m_thumbnailRenderer = std::move(renderer); }
+
+    QString indexPath() const;
+    QString thumbnailFailuresPath() const;
+    QString thumbnailFolder() const;
+
+private:
+    struct RootScan;
+
+    int owningRoot(const QString& path) const;
+    bool isInStorage(const QString& path) const;
+    void scanTarget(RootScan& scan, const QString& target);
+    void enumerate(RootScan& scan, const QString& folder);
+    // `ownerKnown`: the path's folder was already found to belong to this root.
+    void inspect(RootScan& scan, const QString& path, bool ownerKnown);
+    void updateErrors();
+    void saveLibrary();
+    void removeStaleThumbnails(const QList<Photo>& photos);
+    void loadThumbnailFailures();
+
+    void rebuildThumbnailPlanIfNeeded();
+    void refillThumbnails();
+    void completeThumbnail(const Photo& photo, const QString& temporary, const QString& version);
+    void publishThumbnails();
+    bool shouldMakeThumbnail(const Photo& photo) const;
+    static bool thumbnailSourceMatches(const Photo& photo);
+    void recordThumbnailResult(const Photo& photo, bool succeeded);
+    void writeThumbnailFailures() const;
+
+    QList<SourceRoot> m_roots;
+    QSet<QString> m_baselineRoots;
+    QString m_storage;
+    QString m_storageKey;
+    QString m_storageCanonicalKey;
+    Library m_library;
+    QStringList m_errors;
+    QHash<QString, QStringList> m_sourceErrors;
+    std::optional<QString> m_indexSaveError;
+    std::optional<QByteArray> m_lastSavedData;
+    bool m_libraryNeedsSave = false;
+    std::map<QString, ThumbnailFailure> m_thumbnailFailures;
+    QHash<QString, QString> m_pendingThumbnails;
+    QStringList m_thumbnailCandidates;
+    qsizetype m_thumbnailCursor = 0;
+    QHash<QString, qsizetype> m_thumbnailPositions;
+    bool m_thumbnailPlanNeedsRebuild = true;
+    int m_thumbnailCandidateChecks = 0;
+    bool m_thumbnailPublicationDue = false;
+    ThumbnailUpdate m_thumbnailUpdate;
+    WorkQueue* m_callerQueue = nullptr;
+    int m_lastScanVisitedEntries = 0;
+    int m_scanCount = 0;
+    int m_thumbnailAttemptCount = 0;
+    ThumbnailRenderer m_thumbnailRenderer;
+    // Completions queued on the caller's queue check it, so none runs after destruction.
+    std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
+    std::unique_ptr<WorkQueue> m_thumbnailQueue;
+};
+
+} // namespace vennimo

@@ -1,0 +1,281 @@
+#include "core/Indexer.h"
+
+#include "platform/Dates.h"
+#include "platform/FileMove.h"
+#include "platform/FreedesktopThumbnailer.h"
+#include "platform/ImageDecoder.h"
+#include "platform/JsonFile.h"
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QPainter>
+#include <QSaveFile>
+#include <QUuid>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace vennimo {
+
+namespace {
+
+QString jsonStringLiteral(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString jsonNumber(double value) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return ec == std::errc() ? QString::fromLatin1(buffer, static_cast<int>(end - buffer))
+                             : QStringLiteral("0");
+}
+
+std::optional<Indexer::ThumbnailFailure> failureFromJson(const QJsonValue& value) {
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    auto version = jsonString(object, QLatin1String("version"));
+    auto attempts = jsonInt64(object, QLatin1String("attempts"));
+    auto retryAfter = jsonDouble(object, QLatin1String("retryAfter"));
+    if (!version || !attempts || !retryAfter || *attempts < 1 || *attempts > 1'000'000 ||
+        !std::isfinite(*retryAfter))
+        return std::nullopt;
+    return Indexer::ThumbnailFailure{*version, static_cast<int>(*attempts), *retryAfter};
+}
+
+} // namespace
+
+QString Indexer::thumbnailVersion(const Photo& photo) {
+    const QString created =
+        photo.created ? formatUnixSeconds(unixSecondsFromDate(*photo.created)) : formatUnixSeconds(0);
+    return QStringList{photo.usageID.value_or(photo.id), created,
+                       formatUnixSeconds(unixSecondsFromDate(photo.modified)), QString::number(photo.size),
+                       photo.path}
+        .join(QLatin1Char('|'));
+}
+
+double Indexer::retryDelaySeconds(int attempts) {
+    const int doublings = std::clamp(attempts - 1, 0, kMaxRetryDoublings);
+    return std::min(kFirstRetrySeconds * std::ldexp(1.0, doublings), kMaxRetrySeconds);
+}
+
+void Indexer::loadThumbnailFailures() {
+    auto bytes = JsonFile::readBytes(thumbnailFailuresPath());
+    if (!bytes)
+        return;
+    auto object = JsonFile::parse(*bytes);
+    std::map<QString, ThumbnailFailure> failures;
+    bool good = object.ok();
+    if (good) {
+        for (auto it = object->constBegin(); it != object->constEnd() && good; ++it) {
+            auto failure = failureFromJson(it.value());
+            good = failure.has_value();
+            if (good)
+                failures.emplace(it.key(), *failure);
+        }
+    }
+    if (!good) {
+        // Losing the back-off only costs early retries; the bytes are kept for inspection.
+        qCWarning(lcApp)
+            << "thumbnail-failures.json does not decode - kept as thumbnail-failures.json.corrupt";
+        if (!JsonFile::writeAtomically(thumbnailFailuresPath() + QStringLiteral(".corrupt"), *bytes))
+            qCWarning(lcApp) << "thumbnail-failures.json.corrupt could not be written";
+        return;
+    }
+    m_thumbnailFailures = std::move(failures);
+}
+
+// Written by hand: each record keeps the field order version, attempts, retryAfter.
+void Indexer::writeThumbnailFailures() const {
+    QStringList entries;
+    for (const auto& [id, failure] : m_thumbnailFailures) {
+        entries.append(jsonStringLiteral(id) + QStringLiteral(":{\"version\":") +
+                       jsonStringLiteral(failure.version) + QStringLiteral(",\"attempts\":") +
+                       QString::number(failure.attempts) + QStringLiteral(",\"retryAfter\":") +
+                       jsonNumber(failure.retryAfter) + QLatin1Char('}'));
+    }
+    const QString text = QLatin1Char('{') + entries.join(QLatin1Char(',')) + QLatin1Char('}');
+    if (auto status = JsonFile::writeAtomically(thumbnailFailuresPath(), text.toUtf8()); !status)
+        qCWarning(lcApp) << "thumbnail-failures.json not written:" << status.error().message;
+}
+
+void Indexer::recordThumbnailResult(const Photo& photo, bool succeeded) {
+    if (succeeded) {
+        if (m_thumbnailFailures.erase(photo.id) > 0)
+            writeThumbnailFailures();
+        return;
+    }
+    const QString version = thumbnailVersion(photo);
+    int attempts = 1;
+    if (auto it = m_thumbnailFailures.find(photo.id);
+        it != m_thumbnailFailures.end() && it->second.version == version)
+        attempts = it->second.attempts + 1;
+    m_thumbnailFailures[photo.id] =
+        ThumbnailFailure{version, attempts, Clock::now() + retryDelaySeconds(attempts)};
+    writeThumbnailFailures();
+}
+
+bool Indexer::shouldMakeThumbnail(const Photo& photo) const {
+    if (QFile::exists(photo.thumbnail))
+        return false;
+    if (m_pendingThumbnails.contains(photo.id))
+        return false;
+    if (auto it = m_thumbnailFailures.find(photo.id);
+        it != m_thumbnailFailures.end() && it->second.version == thumbnailVersion(photo))
+        return it->second.retryAfter <= Clock::now();
+    return true;
+}
+
+bool Indexer::thumbnailSourceMatches(const Photo& photo) {
+    auto file = FileIdentity::read(photo.path);
+    if (!file || !file->isRegularFile())
+        return false;
+    return file->modified == photo.modified && file->size == photo.size &&
+           sameFileBirth(file->created, photo.created) && file->idString() == photo.id;
+}
+
+void Indexer::rebuildThumbnailPlanIfNeeded() {
+    if (!m_thumbnailPlanNeedsRebuild)
+        return;
+    m_thumbnailCandidates.clear();
+    m_thumbnailPositions.clear();
+    for (qsizetype i = 0; i < m_library.photos.size(); ++i) {
+        m_thumbnailCandidates.append(m_library.photos[i].id);
+        m_thumbnailPositions.insert(m_library.photos[i].id, i);
+    }
+    m_thumbnailCursor = 0;
+    m_thumbnailPlanNeedsRebuild = false;
+}
+
+void Indexer::prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate) {
+    m_callerQueue = queue;
+    m_thumbnailUpdate = std::move(onUpdate);
+    refillThumbnails();
+}
+
+void Indexer::refillThumbnails() {
+    if (m_callerQueue == nullptr)
+        return;
+    rebuildThumbnailPlanIfNeeded();
+    while (m_pendingThumbnails.size() < kMaxPendingThumbnails &&
+           m_thumbnailCursor < m_thumbnailCandidates.size()) {
+        const QString id = m_thumbnailCandidates[m_thumbnailCursor++];
+        const auto position = m_thumbnailPositions.constFind(id);
+        if (position == m_thumbnailPositions.constEnd() || *position >= m_library.photos.size())
+            continue;
+        const Photo photo = m_library.photos[*position];
+        ++m_thumbnailCandidateChecks;
+        if (!shouldMakeThumbnail(photo))
+            continue;
+        const QString version = thumbnailVersion(photo);
+        m_pendingThumbnails.insert(id, version);
+        ++m_thumbnailAttemptCount;
+        const QString temporary = m_storage + QStringLiteral("/thumbnail-") +
+                                  QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                                  QStringLiteral(".jpg");
+        m_thumbnailQueue->async([photo, temporary, version, renderer = m_thumbnailRenderer,
+                                 queue = m_callerQueue, lifetime = std::weak_ptr<int>(m_lifetime), this] {
+            if (thumbnailSourceMatches(photo)) {
+                if (renderer)
+                    renderer(photo.path, temporary);
+                else
+                    makeThumbnail(photo.path, temporary);
+            }
+            queue->async([photo, temporary, version, lifetime, this] {
+                if (lifetime.expired()) {
+                    QFile::remove(temporary);
+                    return;
+                }
+                completeThumbnail(photo, temporary, version);
+            });
+        });
+    }
+}
+
+void Indexer::completeThumbnail(const Photo& photo, const QString& temporary, const QString& version) {
+    rebuildThumbnailPlanIfNeeded();
+    m_pendingThumbnails.remove(photo.id);
+    [&] {
+        const auto position = m_thumbnailPositions.constFind(photo.id);
+        if (position == m_thumbnailPositions.constEnd() || *position >= m_library.photos.size())
+            return;
+        Photo& current = m_library.photos[*position];
+        if (thumbnailVersion(current) != version) {
+            // The file changed while it rendered: no failure, just another turn in this walk.
+            m_thumbnailCandidates.append(photo.id);
+            return;
+        }
+        if (!QFile::exists(temporary) || !thumbnailSourceMatches(photo)) {
+            recordThumbnailResult(photo, false);
+            return;
+        }
+        QFile::remove(current.thumbnail);
+        if (!FileMove::moveNoReplace(temporary, current.thumbnail)) {
+            recordThumbnailResult(photo, false);
+            return;
+        }
+        recordThumbnailResult(photo, true);
+        if (auto file = FileIdentity::read(current.thumbnail))
+            current.thumbnailModified = file->modified;
+        if (!m_thumbnailPublicationDue) {
+            m_thumbnailPublicationDue = true;
+            m_callerQueue->asyncAfter(kPublicationDelay, [lifetime = std::weak_ptr<int>(m_lifetime), this] {
+                if (!lifetime.expired())
+                    publishThumbnails();
+            });
+        }
+    }();
+    QFile::remove(temporary);
+    refillThumbnails();
+}
+
+void Indexer::publishThumbnails() {
+    m_thumbnailPublicationDue = false;
+    saveLibrary();
+    if (m_thumbnailUpdate)
+        m_thumbnailUpdate(m_library.photos);
+}
+
+void Indexer::makeThumbnail(const QString& source, const QString& destination) {
+    auto image = ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
+    if (!image) {
+        // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
+        image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels);
+        if (!image)
+            return;
+        if (std::max(image->width(), image->height()) > kMaxThumbnailPixels)
+            *image = image->scaled(ImageDecoder::boundedSize(image->size(), kMaxThumbnailPixels),
+                                   Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    save(*image, destination);
+}
+
+bool Indexer::save(const QImage& image, const QString& destination) {
+    if (image.isNull())
+        return false;
+    // The destination appears only on commit, so "the file exists" means "the file is complete".
+    QSaveFile file(destination);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, "jpeg");
+    writer.setQuality(kJpegQualityPercent);
+    const QImage opaque = image.hasAlphaChannel() ? [&image] {
+        QImage flat(image.size(), QImage::Format_RGB32);
+        flat.fill(Qt::white);
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, image);
+        return flat;
+    }()
+                                                  : image;
+    if (!writer.write(opaque)) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace vennimo

@@ -1,0 +1,557 @@
+#include "platform/ImageDecoder.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTransform>
+
+#include <libheif/heif.h>
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace vennimo {
+
+namespace {
+
+// Enough for an ISO-BMFF ftyp box with its compatible brands and for the RAW magic numbers.
+constexpr qsizetype kSniffBytes = 512;
+
+Error unreadable() {
+    return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
+                       QString::fromUtf8(kImageUnreadableMessage));
+}
+
+Error tooLarge() {
+    return Error::make(QString::fromLatin1(kImageErrorDomain), kImageTooLargeCode,
+                       QString::fromUtf8(kImageTooLargeMessage));
+}
+
+// The cap and the zero-size check every path applies before allocating pixels.
+std::optional<Error> checkSize(QSize size) {
+    if (size.width() <= 0 || size.height() <= 0)
+        return unreadable();
+    if (qint64(size.width()) * qint64(size.height()) > ImageDecoder::kMaxPixels)
+        return tooLarge();
+    return std::nullopt;
+}
+
+void initializeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // Process-wide: a header that lies about its size then fails instead of exhausting memory.
+        QImageReader::setAllocationLimit(1024);
+        // libheif registers its codecs lazily and without a lock unless initialised up front.
+        heif_init(nullptr);
+    });
+}
+
+// The input: a file (path set) or bytes in memory, with the first bytes for content sniffing.
+struct Source {
+    QString path;
+    QByteArray data;
+    QByteArray head;
+
+    bool isFile() const { return !path.isEmpty(); }
+};
+
+Result<Source> openFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Error::fromErrno(errno, path);
+    Source source;
+    source.path = path;
+    source.head.resize(kSniffBytes);
+    qsizetype got = 0;
+    while (got < kSniffBytes) {
+        const ssize_t n = ::read(fd, source.head.data() + got, size_t(kSniffBytes - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int err = errno;
+            ::close(fd);
+            return Error::fromErrno(err, path);
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    source.head.truncate(got);
+    return source;
+}
+
+Source fromData(const QByteArray& data) {
+    Source source;
+    source.data = data;
+    source.head = data.left(kSniffBytes);
+    return source;
+}
+
+quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
+    const auto* p = reinterpret_cast<const uchar*>(bytes.constData() + at);
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+}
+
+// "heif" or "avif" when the ftyp box names a HEIF brand, empty otherwise.
+QByteArray heifFormat(const QByteArray& head) {
+    if (head.size() < 16 || head.mid(4, 4) != "ftyp")
+        return {};
+    static const QByteArrayList heifBrands = {"heic", "heix", "hevc", "heim", "heis",
+                                              "hevm", "hevs", "mif1", "msf1"};
+    static const QByteArrayList avifBrands = {"avif", "avis"};
+    const QByteArray major = head.mid(8, 4);
+    if (avifBrands.contains(major))
+        return "avif";
+    const qsizetype boxEnd = std::min<qsizetype>(bigEndian32(head, 0), head.size());
+    bool heif = heifBrands.contains(major);
+    bool avif = false;
+    for (qsizetype at = 16; at + 4 <= boxEnd; at += 4) {
+        const QByteArray brand = head.mid(at, 4);
+        heif = heif || heifBrands.contains(brand);
+        avif = avif || avifBrands.contains(brand);
+    }
+    // A generic major brand (mif1, msf1) defers to the codec named among the compatible brands.
+    if (avif && (major == "mif1" || major == "msf1" || !heif))
+        return "avif";
+    return heif ? QByteArray("heif") : QByteArray();
+}
+
+bool hasRawSuffix(const QString& path) {
+    static const QStringList suffixes = {QStringLiteral("dng"), QStringLiteral("cr2"), QStringLiteral("cr3"),
+                                         QStringLiteral("nef"), QStringLiteral("arw"), QStringLiteral("raf"),
+                                         QStringLiteral("orf"), QStringLiteral("rw2")};
+    return suffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+// Whether LibRaw should get the first try: the extension for files; for bytes, the TIFF magic that
+// most RAW formats share plus the few with their own.
+bool mayBeRaw(const Source& source) {
+    if (source.isFile())
+        return hasRawSuffix(source.path);
+    const QByteArray& h = source.head;
+    return h.startsWith(QByteArray("II*\0", 4)) || h.startsWith(QByteArray("MM\0*", 4)) ||
+           h.startsWith("IIRO") || h.startsWith("IIRS") || h.startsWith("MMOR") ||
+           h.startsWith(QByteArray("IIU\0", 4)) || h.startsWith("FUJIFILMCCD-RAW") ||
+           (h.mid(4, 4) == "ftyp" && h.mid(8, 4) == "crx ");
+}
+
+int exifFromTransformation(QImageIOHandler::Transformations transformation) {
+    // Indexed by the Transformations bits: Mirror 1, Flip 2, Rotate90 4.
+    static constexpr int exif[] = {1, 2, 4, 3, 6, 7, 5, 8};
+    return exif[int(transformation) & 7];
+}
+
+// The bound applied to the oriented size, expressed in stored (pre-orientation) pixels.
+QSize storedTarget(const ImageHeader& header, int maxPixelSize) {
+    const QSize oriented = ImageDecoder::boundedSize(header.orientedSize(), maxPixelSize);
+    return header.orientedSize() == header.size ? oriented : oriented.transposed();
+}
+
+int longerSide(QSize size) {
+    return std::max(size.width(), size.height());
+}
+
+QImage scaledTo(const QImage& image, QSize size) {
+    if (image.size() == size)
+        return image;
+    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// ---- Qt image plugins -------------------------------------------------------------------------
+
+// A QImageReader over the source; the device lives as long as the reader.
+class QtReader {
+public:
+    explicit QtReader(const Source& source) {
+        if (source.isFile()) {
+            m_file.setFileName(source.path);
+            m_file.open(QIODevice::ReadOnly);
+            m_reader.setDevice(&m_file);
+        } else {
+            m_buffer.setData(source.data);
+            m_buffer.open(QIODevice::ReadOnly);
+            m_reader.setDevice(&m_buffer);
+        }
+        m_reader.setDecideFormatFromContent(true);
+        m_reader.setAutoTransform(true);
+    }
+
+    QImageReader& reader() { return m_reader; }
+
+private:
+    QFile m_file;
+    QBuffer m_buffer;
+    QImageReader m_reader;
+};
+
+QByteArray canonicalFormat(const QByteArray& format) {
+    if (format == "jpg")
+        return "jpeg";
+    if (format == "tif")
+        return "tiff";
+    if (format == "svgz")
+        return "svg";
+    return format;
+}
+
+Result<ImageHeader> qtHeader(QImageReader& reader) {
+    const QByteArray format = reader.format();
+    if (format.isEmpty())
+        return unreadable();
+    ImageHeader header;
+    header.size = reader.size();
+    if (auto error = checkSize(header.size))
+        return *error;
+    header.orientation = exifFromTransformation(reader.transformation());
+    header.format = canonicalFormat(format.toLower());
+    return header;
+}
+
+Result<QImage> qtDecode(QImageReader& reader, int maxPixelSize) {
+    auto header = qtHeader(reader);
+    if (!header)
+        return header.error();
+    // The handler scales before QImageReader applies the orientation, so the target is in stored
+    // pixels. Plugins that cannot shrink while loading get scaled by QImageReader afterwards.
+    const QSize target = storedTarget(*header, maxPixelSize);
+    if (target != header->size)
+        reader.setScaledSize(target);
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        return unreadable();
+    return image;
+}
+
+// ---- HEIF / AVIF through libheif --------------------------------------------------------------
+
+struct HeifDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image* i) const { heif_image_release(i); }
+    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+template <class T>
+using HeifPtr = std::unique_ptr<T, HeifDeleter>;
+
+struct HeifFile {
+    HeifPtr<heif_context> context;
+    HeifPtr<heif_image_handle> primary;
+    ImageHeader header;
+};
+
+QSize heifSize(const heif_image_handle* handle) {
+    return {heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)};
+}
+
+Result<HeifFile> openHeif(const Source& source, const QByteArray& format) {
+    HeifFile file;
+    file.context.reset(heif_context_alloc());
+    if (!file.context)
+        return unreadable();
+    const heif_error read =
+        source.isFile()
+            ? heif_context_read_from_file(file.context.get(), QFile::encodeName(source.path).constData(),
+                                          nullptr)
+            : heif_context_read_from_memory_without_copy(file.context.get(), source.data.constData(),
+                                                         size_t(source.data.size()), nullptr);
+    if (read.code != heif_error_Ok)
+        return unreadable();
+    heif_image_handle* primary = nullptr;
+    if (heif_context_get_primary_image_handle(file.context.get(), &primary).code != heif_error_Ok)
+        return unreadable();
+    file.primary.reset(primary);
+    // libheif rotates and mirrors (irot/imir) on every decode, so the size after those is the
+    // stored one as far as callers are concerned, and the EXIF orientation must not apply again.
+    file.header.size = heifSize(primary);
+    file.header.orientation = 1;
+    file.header.format = format;
+    if (auto error = checkSize(file.header.size))
+        return *error;
+    return file;
+}
+
+Result<QImage> decodeHeifHandle(const heif_image_handle* handle) {
+    if (auto error = checkSize(heifSize(handle)))
+        return *error;
+    HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
+    options->convert_hdr_to_8bit = 1;
+    heif_image* decoded = nullptr;
+    if (heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options.get())
+            .code != heif_error_Ok)
+        return unreadable();
+    HeifPtr<heif_image> image(decoded);
+    int stride = 0;
+    const uint8_t* plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
+    const int width = heif_image_get_width(decoded, heif_channel_interleaved);
+    const int height = heif_image_get_height(decoded, heif_channel_interleaved);
+    if (plane == nullptr || width <= 0 || height <= 0 || stride < width * 4)
+        return unreadable();
+    QImage::Format format = QImage::Format_RGBX8888;
+    if (heif_image_handle_has_alpha_channel(handle))
+        format = heif_image_handle_is_premultiplied_alpha(handle) ? QImage::Format_RGBA8888_Premultiplied
+                                                                  : QImage::Format_RGBA8888;
+    QImage result(width, height, format);
+    if (result.isNull())
+        return unreadable();
+    for (int y = 0; y < height; ++y)
+        std::memcpy(result.scanLine(y), plane + qsizetype(y) * stride, size_t(width) * 4);
+    return result;
+}
+
+Result<ImageHeader> heifHeader(const Source& source, const QByteArray& format) {
+    auto file = openHeif(source, format);
+    if (!file)
+        return file.error();
+    return file->header;
+}
+
+Result<QImage> heifDecode(const Source& source, const QByteArray& format, int maxPixelSize) {
+    auto file = openHeif(source, format);
+    if (!file)
+        return file.error();
+    const QSize target = ImageDecoder::boundedSize(file->header.size, maxPixelSize);
+    if (target != file->header.size) {
+        // The smallest embedded thumbnail that still covers the target saves decoding the full image.
+        const int wanted = longerSide(target);
+        const int count = heif_image_handle_get_number_of_thumbnails(file->primary.get());
+        std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
+        if (count > 0)
+            heif_image_handle_get_list_of_thumbnail_IDs(file->primary.get(), ids.data(), count);
+        HeifPtr<heif_image_handle> best;
+        for (heif_item_id id : ids) {
+            heif_image_handle* thumb = nullptr;
+            if (heif_image_handle_get_thumbnail(file->primary.get(), id, &thumb).code != heif_error_Ok)
+                continue;
+            HeifPtr<heif_image_handle> candidate(thumb);
+            const int longer = longerSide(heifSize(thumb));
+            if (longer >= wanted && (!best || longer < longerSide(heifSize(best.get()))))
+                best = std::move(candidate);
+        }
+        if (best) {
+            auto image = decodeHeifHandle(best.get());
+            if (image)
+                return scaledTo(*image, target);
+        }
+    }
+    auto image = decodeHeifHandle(file->primary.get());
+    if (!image)
+        return image.error();
+    return scaledTo(*image, target);
+}
+
+// ---- Camera RAW through LibRaw's embedded preview ---------------------------------------------
+
+// The LibRaw build linked here is the non-reentrant one, so calls into it take turns.
+std::mutex& rawMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// LibRaw's flip: 3 is 180°, 5 is 90° counter-clockwise, 6 is 90° clockwise.
+int exifFromRawFlip(int flip) {
+    return flip == 3 || flip == 6 ? flip : flip == 5 ? 8 : 1;
+}
+
+// Only the orientations exifFromRawFlip produces.
+QImage applyRawOrientation(const QImage& image, int orientation) {
+    if (orientation == 3)
+        return image.mirrored(true, true);
+    if (orientation == 6 || orientation == 8)
+        return image.transformed(QTransform().rotate(orientation == 6 ? 90 : 270));
+    return image;
+}
+
+// Opens and identifies the file; nullptr when LibRaw does not take it for a camera RAW.
+std::unique_ptr<LibRaw> openRaw(const Source& source) {
+    auto raw = std::make_unique<LibRaw>();
+    // LibRaw's buffer stream only reads, despite the non-const parameter.
+    const int rc = source.isFile() ? raw->open_file(QFile::encodeName(source.path).constData())
+                                   : raw->open_buffer(const_cast<char*>(source.data.constData()),
+                                                      size_t(source.data.size()));
+    if (rc != LIBRAW_SUCCESS)
+        return nullptr;
+    return raw;
+}
+
+ImageHeader rawHeaderOf(const LibRaw& raw) {
+    ImageHeader header;
+    header.size = QSize(raw.imgdata.sizes.width, raw.imgdata.sizes.height);
+    header.orientation = exifFromRawFlip(raw.imgdata.sizes.flip);
+    header.format = "raw";
+    return header;
+}
+
+std::optional<Result<ImageHeader>> rawHeader(const Source& source) {
+    std::lock_guard lock(rawMutex());
+    const auto raw = openRaw(source);
+    if (!raw)
+        return std::nullopt;
+    ImageHeader header = rawHeaderOf(*raw);
+    if (auto error = checkSize(header.size))
+        return Result<ImageHeader>(*error);
+    return Result<ImageHeader>(header);
+}
+
+// The preview as LibRaw hands it out: JPEG bytes, or an 8-bit RGB/grey bitmap.
+struct RawPreview {
+    int orientation = 1;
+    QByteArray jpeg;
+    QImage bitmap;
+};
+
+std::optional<Result<RawPreview>> extractRawPreview(const Source& source) {
+    std::lock_guard lock(rawMutex());
+    const auto raw = openRaw(source);
+    if (!raw)
+        return std::nullopt;
+    const ImageHeader header = rawHeaderOf(*raw);
+    if (auto error = checkSize(header.size))
+        return Result<RawPreview>(*error);
+    if (raw->unpack_thumb() != LIBRAW_SUCCESS)
+        return Result<RawPreview>(unreadable());
+    const auto& thumb = raw->imgdata.thumbnail;
+    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP) {
+        if (auto error = checkSize(QSize(thumb.twidth, thumb.theight)))
+            return Result<RawPreview>(*error);
+    }
+    int rc = LIBRAW_SUCCESS;
+    const std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> mem(
+        raw->dcraw_make_mem_thumb(&rc), &LibRaw::dcraw_clear_mem);
+    if (!mem || rc != LIBRAW_SUCCESS)
+        return Result<RawPreview>(unreadable());
+
+    RawPreview preview;
+    preview.orientation = header.orientation;
+    const auto* bytes = reinterpret_cast<const char*>(mem->data);
+    if (mem->type == LIBRAW_IMAGE_JPEG) {
+        preview.jpeg = QByteArray(bytes, qsizetype(mem->data_size));
+        return Result<RawPreview>(std::move(preview));
+    }
+    const int colors = mem->colors;
+    if (mem->type != LIBRAW_IMAGE_BITMAP || mem->bits != 8 || (colors != 1 && colors != 3) ||
+        qint64(mem->width) * mem->height * colors > qint64(mem->data_size))
+        return Result<RawPreview>(unreadable());
+    if (auto error = checkSize(QSize(mem->width, mem->height)))
+        return Result<RawPreview>(*error);
+    QImage bitmap(mem->width, mem->height, colors == 3 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
+    if (bitmap.isNull())
+        return Result<RawPreview>(unreadable());
+    const qsizetype rowBytes = qsizetype(mem->width) * colors;
+    for (int y = 0; y < mem->height; ++y)
+        std::memcpy(bitmap.scanLine(y), bytes + y * rowBytes, size_t(rowBytes));
+    preview.bitmap = std::move(bitmap);
+    return Result<RawPreview>(std::move(preview));
+}
+
+std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize) {
+    auto extracted = extractRawPreview(source);
+    if (!extracted)
+        return std::nullopt;
+    if (!extracted->ok())
+        return Result<QImage>(extracted->error());
+    RawPreview& preview = extracted->value();
+    ImageHeader header;
+    header.orientation = preview.orientation;
+    QImage image;
+    if (!preview.jpeg.isEmpty()) {
+        // Decoded outside the LibRaw lock. LibRaw's flip is the orientation that counts; EXIF
+        // inside the preview, if any, is ignored.
+        QBuffer buffer(&preview.jpeg);
+        buffer.open(QIODevice::ReadOnly);
+        QImageReader reader(&buffer);
+        reader.setAutoTransform(false);
+        header.size = reader.size();
+        if (auto error = checkSize(header.size))
+            return Result<QImage>(*error);
+        const QSize target = storedTarget(header, maxPixelSize);
+        if (target != header.size)
+            reader.setScaledSize(target);
+        if (!reader.read(&image) || image.isNull())
+            return Result<QImage>(unreadable());
+    } else {
+        header.size = preview.bitmap.size();
+        image = scaledTo(preview.bitmap, storedTarget(header, maxPixelSize));
+    }
+    return Result<QImage>(applyRawOrientation(image, header.orientation));
+}
+
+// ---- Dispatch ---------------------------------------------------------------------------------
+
+Result<ImageHeader> headerOf(const Source& source) {
+    initializeOnce();
+    if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
+        return heifHeader(source, format);
+    if (mayBeRaw(source)) {
+        if (auto header = rawHeader(source))
+            return *header;
+    }
+    QtReader qt(source);
+    return qtHeader(qt.reader());
+}
+
+Result<QImage> decodeSource(const Source& source, int maxPixelSize) {
+    initializeOnce();
+    if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
+        return heifDecode(source, format, maxPixelSize);
+    if (mayBeRaw(source)) {
+        if (auto image = rawDecode(source, maxPixelSize))
+            return *image;
+    }
+    QtReader qt(source);
+    return qtDecode(qt.reader(), maxPixelSize);
+}
+
+} // namespace
+
+QSize ImageDecoder::boundedSize(QSize size, int maxPixelSize) {
+    const qint64 longer = std::max(size.width(), size.height());
+    if (maxPixelSize <= 0 || longer <= maxPixelSize)
+        return size;
+    const auto fit = [&](int side) {
+        return int(std::max<qint64>(1, (side * qint64(maxPixelSize) + longer / 2) / longer));
+    };
+    return {fit(size.width()), fit(size.height())};
+}
+
+Result<ImageHeader> ImageDecoder::readHeader(const QString& path) {
+    auto source = openFile(path);
+    if (!source)
+        return source.error();
+    return headerOf(*source);
+}
+
+Result<ImageHeader> ImageDecoder::readHeader(const QByteArray& data) {
+    return headerOf(fromData(data));
+}
+
+Result<QImage> ImageDecoder::decodeScaled(const QString& path, int maxPixelSize) {
+    auto source = openFile(path);
+    if (!source)
+        return source.error();
+    return decodeSource(*source, maxPixelSize);
+}
+
+Result<QImage> ImageDecoder::decodeScaled(const QByteArray& data, int maxPixelSize) {
+    return decodeSource(fromData(data), maxPixelSize);
+}
+
+Result<QImage> ImageDecoder::decode(const QString& path) {
+    return decodeScaled(path, 0);
+}
+
+Result<QImage> ImageDecoder::decode(const QByteArray& data) {
+    return decodeScaled(data, 0);
+}
+
+} // namespace vennimo

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace vennimo {
+
+inline constexpr auto kImageErrorDomain = "Vennimo.Image";
+// Unreadable data, an unknown format or a zero size.
+inline constexpr int kImageUnreadableCode = 1;
+inline constexpr auto kImageUnreadableMessage = "无法读取图片。";
+// A header claiming more than ImageDecoder::kMaxPixels.
+inline constexpr int kImageTooLargeCode = 2;
+inline constexpr auto kImageTooLargeMessage = "图片尺寸过大，无法读取。";
+
+struct ImageHeader {
+    // Pixel size as stored, before orientation. HEIF/AVIF report the size after libheif's own
+    // rotation and mirroring (with orientation 1), since libheif always applies them when decoding.
+    // Camera RAW reports the sensor image's size, while decoding delivers its embedded preview.
+    QSize size;
+    int orientation = 1; // EXIF orientation 1..8
+    QByteArray format;   // lower-case short name: "jpeg", "png", "heif", "avif", "webp", "raw", ...
+
+    QSize orientedSize() const { return orientation >= 5 && orientation <= 8 ? size.transposed() : size; }
+};
+
+// The one place images are decoded. Thread-safe; returns QImage (never QPixmap), so any thread
+// may call it.
+class ImageDecoder {
+public:
+    // Headers claiming more are refused before any pixel is allocated.
+    static constexpr qint64 kMaxPixels = 100'000'000;
+
+    static Result<ImageHeader> readHeader(const QString& path);
+    static Result<ImageHeader> readHeader(const QByteArray& data);
+
+    // Orientation applied, and the longer side of the result at most maxPixelSize (never
+    // upscaled); shrinks while loading where the format allows. A bound <= 0 means full size.
+    static Result<QImage> decodeScaled(const QString& path, int maxPixelSize);
+    static Result<QImage> decodeScaled(const QByteArray& data, int maxPixelSize);
+
+    // The whole image at full size, orientation applied.
+    static Result<QImage> decode(const QString& path);
+    static Result<QImage> decode(const QByteArray& data);
+
+    // The size fitting `size` into a maxPixelSize square, aspect ratio kept, at least 1 px a side.
+    static QSize boundedSize(QSize size, int maxPixelSize);
+};
+
+} // namespace vennimo
