@@ -204,6 +204,12 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
     return result;
 }
 
+QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths, const Indexer& indexer,
+                                                    const QHash<QString, PhotosOrigin>& origins) const {
+    const Indexer::ThumbnailRenderer& renderer = indexer.thumbnailRenderer();
+    return prepare(paths, renderer ? renderer : ThumbnailMaker(&Indexer::makeThumbnail), origins);
+}
+
 Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, double at, UsageHistory& line,
                                ClotheslinePlacementStore& positions) {
     if (Status s = positions.deferredWriter().flush(); !s)

@@ -3,6 +3,7 @@
 #include "core/ClotheslinePlacementStore.h"
 #include "core/ExhibitionJournal.h"
 #include "core/ExhibitionReference.h"
+#include "core/Indexer.h"
 #include "core/PegReturnIntent.h"
 #include "core/Photo.h"
 #include "core/UsageHistory.h"
@@ -59,6 +60,9 @@ public:
     // Image files as references ready for a commit; unusable paths are left out. Only reads
     // the store, so it may run on a background queue.
     QList<ExhibitionReference> prepare(const QStringList& paths, const ThumbnailMaker& makeThumbnail,
+                                       const QHash<QString, PhotosOrigin>& origins = {}) const;
+    // The same with the thumbnails drawn the way the index draws its own.
+    QList<ExhibitionReference> prepare(const QStringList& paths, const Indexer& indexer,
                                        const QHash<QString, PhotosOrigin>& origins = {}) const;
     // Hangs prepared references side by side from rope position `at`, in front of every print,
     // changing the exhibition, the line history and the placements together through the

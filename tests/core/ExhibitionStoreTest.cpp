@@ -1,4 +1,5 @@
 #include "core/ExhibitionStore.h"
+#include "core/Indexer.h"
 #include "core/PhotoIdentity.h"
 #include "platform/Bookmark.h"
 #include "platform/Dates.h"
@@ -229,6 +230,16 @@ TEST(ExhibitionStore, PrepareMakesOneReferencePerImageFile) {
     EXPECT_FALSE(refs[2].photo.photosOrigin.has_value());
     EXPECT_EQ(refs[3].photo.source, "照片.app");
     EXPECT_EQ(refs[3].photo.photosOrigin, origin);
+
+    // Through the index: its renderer writes a real JPEG thumbnail.
+    {
+        Indexer indexer({}, storageFolder());
+        const auto viaIndex = store.prepare({folder + "/UPPER.JPG"}, indexer);
+        ASSERT_EQ(viaIndex.size(), 1);
+        const QImage thumbnail(viaIndex[0].photo.thumbnail);
+        EXPECT_FALSE(thumbnail.isNull());
+        EXPECT_EQ(thumbnail.size(), QSize(8, 6));
+    }
 
     // Re-preparing an exhibition item keeps its added date and origin.
     writeExhibition({refs[3]});
