@@ -6,6 +6,7 @@
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -167,6 +168,20 @@ TEST(ExhibitionJournal, CommitRefusesWithoutTouchingAnything) {
         EXPECT_FALSE(QFile::exists(stateFile("exhibition-import.json")));
         EXPECT_EQ(readFile(stateFile("clothesline-positions.json")), before);
     }
+    {
+        // The exhibition's own load error comes first, then the line history's.
+        writeFile(stateFile("exhibition.json"), "[]");
+        writeFile(stateFile("clothesline.json"), "[]");
+        ExhibitionStore brokenExhibition(storageFolder());
+        UsageHistory brokenLine(storageFolder(), "clothesline.json");
+        ClotheslinePlacementStore brokenPositions(storageFolder());
+        ASSERT_TRUE(brokenExhibition.loadError() && brokenLine.loadError() && brokenPositions.loadError());
+        auto first = brokenExhibition.commit(references(1), 0.5, brokenLine, brokenPositions);
+        EXPECT_EQ(first.error().message, *brokenExhibition.loadError());
+        auto second = store.commit(references(1), 0.5, brokenLine, brokenPositions);
+        EXPECT_EQ(second.error().message, *brokenLine.loadError());
+        EXPECT_FALSE(QFile::exists(stateFile("exhibition-import.json")));
+    }
 }
 
 TEST(ExhibitionJournal, RecoveryAcceptsOnlyTheKnownMemberSets) {
@@ -275,4 +290,42 @@ TEST(ExhibitionJournal, AnInterruptedApplyIsCompletedAtTheNextStart) {
         EXPECT_EQ(line.records(), usage.records) << filesWritten;
         EXPECT_EQ(positions.records(), placed.records) << filesWritten;
     }
+}
+
+TEST(ExhibitionJournal, CommitFlushesDebouncedWritesFirst) {
+    ClotheslinePlacementRecords existing;
+    existing.insert("K-0", ClotheslinePlacementRecord{std::nullopt, {0, 0.5, 1}});
+    writePlacements(existing);
+    Photo raised;
+    raised.id = "K-0";
+    ExhibitionStore store(storageFolder());
+    UsageHistory line(storageFolder(), "clothesline.json");
+    {
+        // A raise still waiting for its debounced write must not land after the commit and put
+        // back the old records.
+        ClotheslinePlacementStore positions(storageFolder(), {std::chrono::milliseconds(30), {}});
+        ASSERT_TRUE(positions.bringToFront(raised).ok());
+        ASSERT_TRUE(store.commit(references(1, "N"), 0.5, line, positions).ok());
+        EXPECT_FALSE(positions.deferredWriter().needsSave());
+        usleep(80'000);
+        QCoreApplication::processEvents();
+    }
+    const ClotheslinePlacementStore reloaded(storageFolder());
+    EXPECT_TRUE(reloaded.records().contains("N-0"));
+    EXPECT_EQ(reloaded.records().value("K-0").placement.zIndex, 2) << "the raise was flushed into the commit";
+
+    // A writer that cannot flush stops the commit before any journal exists.
+    int attempts = 0;
+    ClotheslinePlacementStore failing(storageFolder(), {std::chrono::milliseconds(10'000),
+                                                        [&](const QString&, const QJsonObject&) -> Status {
+                                                            ++attempts;
+                                                            return Error::fromErrno(ENOSPC);
+                                                        }});
+    ASSERT_TRUE(failing.bringToFront(raised).ok());
+    auto refused = store.commit(references(1, "M"), 0.5, line, failing);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().sysErrno, ENOSPC);
+    EXPECT_EQ(attempts, 1);
+    EXPECT_FALSE(QFile::exists(ExhibitionJournal::path(storageFolder())));
+    EXPECT_FALSE(ClotheslinePlacementStore(storageFolder()).records().contains("M-0"));
 }
