@@ -59,7 +59,7 @@ bool ExhibitionStore::isImageFile(const QString& path) {
 
 void ExhibitionStore::load() {
     const QString file = m_storage + QLatin1Char('/') + QLatin1String(kExhibitionFileName);
-    auto bytes = JsonFile::readBytes(file);
+    auto bytes = DeferredStateWriter::readStateFile(file);
     if (!bytes && bytes.error().sysErrno == ENOENT)
         return;
     auto decoded = bytes ? decodeExhibition(*bytes) : Result<ExhibitionReferences>(bytes.error());

@@ -79,7 +79,7 @@ std::optional<Recorded> decode(const QByteArray& bytes) {
 // device numbers change across remounts) and, when both are known, the same birth.
 bool holdsRecordedFile(const QString& path, const Recorded& r) {
     const auto identity = FileIdentity::read(path);
-    if (!identity || identity->fileNumber != r.fileNumber || identity->type == FileType::Directory)
+    if (!identity || identity->fileNumber != r.fileNumber)
         return false;
     const auto volume = VolumeUuid::forPath(path);
     const bool sameVolume =

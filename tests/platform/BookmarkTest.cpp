@@ -40,6 +40,12 @@ TEST(Bookmark, FollowsARenameInItsFolderButNotToAnotherFile) {
     EXPECT_EQ(gone.error().message, QStringLiteral("找不到书签指向的文件。"));
 
     EXPECT_FALSE(Bookmark::create(folder + "/missing.jpg").ok());
+
+    // Folders are bookmarked the same way.
+    QDir().mkpath(folder + "/Pictures");
+    const QByteArray folderBookmark = *Bookmark::create(folder + "/Pictures/");
+    ASSERT_EQ(std::rename(QFile::encodeName(folder + "/Pictures"), QFile::encodeName(folder + "/Photos")), 0);
+    EXPECT_EQ(Bookmark::resolve(folderBookmark).value(), (ResolvedBookmark{folder + "/Photos", true}));
 }
 
 TEST(Bookmark, RefusesBytesThatAreNotABookmark) {
