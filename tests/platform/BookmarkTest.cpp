@@ -77,14 +77,3 @@ TEST(Bookmark, RefusesBytesThatAreNotABookmark) {
         EXPECT_FALSE(Bookmark::recordedPath(bytes).has_value());
     }
 }
-
-TEST(Bookmark, AccessScopesBalance) {
-    const int before = Bookmark::openAccessCount();
-    EXPECT_TRUE(Bookmark::startAccessing("/x/a.jpg"));
-    EXPECT_TRUE(Bookmark::startAccessing("/x/b.jpg"));
-    EXPECT_FALSE(Bookmark::startAccessing(QString()));
-    EXPECT_EQ(Bookmark::openAccessCount(), before + 2);
-    Bookmark::stopAccessing("/x/a.jpg");
-    Bookmark::stopAccessing("/x/b.jpg");
-    EXPECT_EQ(Bookmark::openAccessCount(), before);
-}
