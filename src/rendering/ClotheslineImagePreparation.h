@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/Photo.h"
+#include "platform/WorkQueue.h"
+
+#include <QImage>
+#include <QSet>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace vennimo {
+
+// Renders the "paper" images of prints in the background for the rope canvas: at most four
+// outstanding, never two for one key, results dropped when the photo's files changed during the
+// render or when a cancel came in between. One per canvas; main thread only.
+class ClotheslineImagePreparation {
+public:
+    using Render = std::function<QImage(const Photo&, double scale)>;
+    // A null image means the photo's files changed while it rendered.
+    using Completion = std::function<void(const QImage&)>;
+
+    static constexpr int kMaxPending = 4;
+    static constexpr int kWorkers = 2;
+
+    // Without a render function: the renderer's "paper" layer at the default print size, using
+    // the shared paper bases and cache hits but storing nothing (the canvas stores on delivery).
+    explicit ClotheslineImagePreparation(Render render = {});
+    ~ClotheslineImagePreparation();
+    ClotheslineImagePreparation(const ClotheslineImagePreparation&) = delete;
+    ClotheslineImagePreparation& operator=(const ClotheslineImagePreparation&) = delete;
+
+    // False when refused: four renders are pending, or this one is.
+    bool request(const Photo& photo, double scale, Completion completion);
+    bool request(const Photo& photo, Completion completion) {
+        return request(photo, 2, std::move(completion));
+    }
+    // Drops everything queued and every result still to come.
+    void cancel();
+
+    const QSet<QString>& pending() const { return m_pending; }
+    std::uint64_t generation() const { return m_generation; }
+
+    static QString key(const Photo& photo, double scale);
+
+private:
+    Render m_render;
+    QSet<QString> m_pending;
+    std::uint64_t m_generation = 0;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    WorkQueue m_queue{QStringLiteral("local.vennimo.paper"), kWorkers};
+};
+
+} // namespace vennimo

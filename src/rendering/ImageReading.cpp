@@ -1,0 +1,28 @@
+#include "rendering/ImageReading.h"
+
+#include "platform/ImageDecoder.h"
+
+namespace vennimo::ImageReading {
+
+std::optional<QSize> orientedPixelSize(const QString& path) {
+    if (path.isEmpty())
+        return std::nullopt;
+    auto header = ImageDecoder::readHeader(path);
+    if (!header)
+        return std::nullopt;
+    const QSize size = header->orientedSize();
+    if (size.width() <= 0 || size.height() <= 0)
+        return std::nullopt;
+    return size;
+}
+
+QImage decodeScaled(const QString& path, int maxPixels) {
+    if (path.isEmpty() || maxPixels <= 0)
+        return {};
+    auto image = ImageDecoder::decodeScaled(path, maxPixels);
+    if (!image)
+        return {};
+    return std::move(image).value();
+}
+
+} // namespace vennimo::ImageReading

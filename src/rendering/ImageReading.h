@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+namespace vennimo {
+
+// The two image reads this library needs, kept in one place so every job decodes alike.
+namespace ImageReading {
+
+// Pixel size after the file's orientation is applied; nothing when the header cannot be read.
+std::optional<QSize> orientedPixelSize(const QString& path);
+// The image, upright, with its longer side at most maxPixels; a null image on any failure.
+QImage decodeScaled(const QString& path, int maxPixels);
+
+} // namespace ImageReading
+
+} // namespace vennimo
