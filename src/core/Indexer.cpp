@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +88,8 @@ struct Indexer::RootScan {
     QStringList errors{};
     bool incomplete = false;
     QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
+    QString thumbnailPrefix{};
+    const QSet<QString>* thumbnailNames = nullptr;
 };
 
 Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
@@ -200,7 +203,16 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             full = full || change.requiresReconciliation();
     }
 
+    std::optional<QSet<QString>> thumbnailNames;
+    if (full) {
+        const QStringList listed =
+            QDir(thumbnailFolder()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        thumbnailNames = QSet<QString>(listed.cbegin(), listed.cend());
+    }
+    const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
+
     QHash<QString, Photo> result;
+    result.reserve(previous.size());
     for (int index = 0; index < m_roots.size(); ++index) {
         RootScan scan;
         scan.rootIndex = index;
@@ -210,6 +222,8 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         scan.scanTime = scanTime;
         scan.previous = &previous;
         scan.result = &result;
+        scan.thumbnailPrefix = thumbnailPrefix;
+        scan.thumbnailNames = thumbnailNames ? &*thumbnailNames : nullptr;
         const QString& rootPath = scan.root.path;
 
         QList<const Photo*> kept;
@@ -346,7 +360,7 @@ void Indexer::scanTarget(RootScan& scan, const QString& target) {
     if (info->type == FileType::Directory || isRootItself)
         enumerate(scan, target);
     else
-        inspect(scan, target, false);
+        inspect(scan, target, false, AT_FDCWD, QFile::encodeName(target));
 }
 
 void Indexer::enumerate(RootScan& scan, const QString& folder) {
@@ -389,7 +403,7 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
                 if (!isPackageName(lastComponent(path)))
                     stack.append(path);
             } else {
-                inspect(scan, path, true);
+                inspect(scan, path, true, dirfd(dir), entry->d_name);
             }
             errno = 0;
         }
@@ -401,14 +415,14 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
     }
 }
 
-void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown) {
+void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int dirfd, const char* name) {
     ++m_lastScanVisitedEntries;
     if (!isImageFileName(path))
         return;
     const QString key = filesystemPathKey(path);
     if (!ownerKnown && (owningRoot(key) != scan.rootIndex || isInStorage(key)))
         return;
-    auto file = FileIdentity::read(path);
+    auto file = FileIdentity::readAt(dirfd, QByteArray::fromRawData(name, qstrlen(name)), path);
     if (!file) {
         if (!isVanished(file.error())) {
             scan.errors.append(lastComponent(path) + kFullWidthColon + file.error().localizedDescription());
@@ -446,10 +460,18 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown) {
         photo.added = scan.scanTime;
     else
         photo.added = file->created.value_or(file->modified);
-    photo.thumbnail = thumbnailFolder() + QLatin1Char('/') + id + QStringLiteral(".jpg");
-    if (!previous || previous->modified != photo.modified || previous->size != photo.size)
-        QFile::remove(photo.thumbnail);
-    photo.thumbnailModified = modificationDate(photo.thumbnail);
+    photo.thumbnail = scan.thumbnailPrefix + id + QStringLiteral(".jpg");
+    // One look at the thumbnail serves both the removal of an outdated one and its date.
+    // A full scan listed the thumbnails once, so absent ones cost no look-up.
+    const QString thumbnailName = id + QStringLiteral(".jpg");
+    Result<FileIdentity> thumbnail = Error::fromErrno(ENOENT);
+    if (!scan.thumbnailNames || scan.thumbnailNames->contains(thumbnailName))
+        thumbnail = FileIdentity::read(photo.thumbnail);
+    if (thumbnail && (!previous || previous->modified != photo.modified || previous->size != photo.size)) {
+        ::unlink(QFile::encodeName(photo.thumbnail).constData());
+        thumbnail = Error::fromErrno(ENOENT);
+    }
+    photo.thumbnailModified = thumbnail ? std::optional<double>(thumbnail->modified) : std::nullopt;
     photo.sourceRoot = scan.root.path;
     photo.created = previous ? previous->created : file->created;
     photo.usageID = usageID;

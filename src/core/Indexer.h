@@ -98,8 +98,9 @@ private:
     bool isInStorage(const QString& path) const;
     void scanTarget(RootScan& scan, const QString& target);
     void enumerate(RootScan& scan, const QString& folder);
-    // `ownerKnown`: the path's folder was already found to belong to this root.
-    void inspect(RootScan& scan, const QString& path, bool ownerKnown);
+    // `ownerKnown`: the path's folder was already found to belong to this root. `name` is the
+    // entry's name in the open folder `dirfd` (or the whole path with AT_FDCWD).
+    void inspect(RootScan& scan, const QString& path, bool ownerKnown, int dirfd, const char* name);
     void updateErrors();
     void saveLibrary();
     void removeStaleThumbnails(const QList<Photo>& photos);

@@ -57,6 +57,10 @@ Result<FileIdentity> FileIdentity::readFollowingLinks(const QString& path) {
     return fromStatx(AT_FDCWD, QFile::encodeName(path).constData(), 0, path);
 }
 
+Result<FileIdentity> FileIdentity::readAt(int dirfd, const QByteArray& name, const QString& displayPath) {
+    return fromStatx(dirfd, name.constData(), AT_SYMLINK_NOFOLLOW, displayPath);
+}
+
 Result<FileIdentity> FileIdentity::readFd(int fd) {
     return fromStatx(fd, "", AT_EMPTY_PATH, QString());
 }

@@ -31,6 +31,8 @@ struct FileIdentity {
     // Follows a symbolic link at the path.
     static Result<FileIdentity> readFollowingLinks(const QString& path);
     static Result<FileIdentity> readFd(int fd);
+    // An entry of an open folder, without following a link; saves the path walk in scans.
+    static Result<FileIdentity> readAt(int dirfd, const QByteArray& name, const QString& displayPath);
 };
 
 } // namespace vennimo
