@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <iterator>
 #include <limits>
+#include <set>
 
 namespace vennimo {
 
@@ -37,28 +39,61 @@ bool isStorable(const ClotheslinePlacement& placement) {
 
 DeferredStateWriter::Operation writeOperation(const DeferredStateWriter& writer, const QString& path,
                                               const ClotheslinePlacementRecords& records) {
-    // Encoded on the owner's thread: the write carries its own copy of the state.
+    // The write holds its own copy of the records (shared until the store changes them) and
+    // encodes it on the writer's queue, so a burst of raises costs the main thread nothing.
     ClotheslinePlacementState state;
     state.records = records;
-    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(path, json); };
+    return [fileWriter = writer.fileWriter(), path, state] { return fileWriter(toJson(state), path); };
+}
+
+// Occupied places on the rope, sorted, so that a slot is tested against its two neighbours only
+// and a large first run of new prints stays quick.
+using OccupiedPlaces = std::multiset<double>;
+
+// No occupied place lies closer to the slot than the spacing.
+bool slotIsFree(const OccupiedPlaces& occupied, double slot, double spacing) {
+    const auto above = occupied.lower_bound(slot);
+    if (above != occupied.end() && std::abs(*above - slot) < spacing)
+        return false;
+    return above == occupied.begin() || std::abs(*std::prev(above) - slot) >= spacing;
 }
 
 // The midpoint of the widest gap between the occupied places and the rope's ends; the leftmost of
 // equally wide gaps.
-double widestGapMidpoint(QList<double> places) {
-    places << 0.0 << 1.0;
-    std::sort(places.begin(), places.end());
+double widestGapMidpoint(const OccupiedPlaces& occupied) {
     double widest = -1;
     double midpoint = 0.5;
-    for (qsizetype i = 1; i < places.size(); ++i) {
-        const double gap = places[i] - places[i - 1];
-        if (gap > widest) {
-            widest = gap;
-            midpoint = (places[i] + places[i - 1]) / 2;
+    double previous = 0;
+    auto consider = [&](double place) {
+        if (place - previous > widest) {
+            widest = place - previous;
+            midpoint = (place + previous) / 2;
         }
-    }
+        previous = place;
+    };
+    for (const double place : occupied)
+        consider(place);
+    consider(1);
     return midpoint;
 }
+
+// Depths for prints placed one after another, each in front of the one before: only the first
+// needs a pass over all records. The caller stores each depth before asking for the next.
+class DepthSequence {
+public:
+    explicit DepthSequence(ClotheslinePlacementRecords& records)
+        : m_records(records) {}
+    qint64 next() {
+        if (m_last && *m_last < kRenumberDepth)
+            return *m_last = *m_last + 1;
+        m_last = ClotheslinePlacementStore::nextDepth(m_records);
+        return *m_last;
+    }
+
+private:
+    ClotheslinePlacementRecords& m_records;
+    std::optional<qint64> m_last;
+};
 
 } // namespace
 
@@ -164,7 +199,7 @@ Result<bool> ClotheslinePlacementStore::ensurePositions(const QList<Photo>& phot
 
     ClotheslinePlacementRecords copy = m_records;
     QList<Photo> newcomers;
-    QList<double> occupied;
+    OccupiedPlaces occupied;
     for (const Photo& photo : std::as_const(listed)) {
         if (ownRecord(copy, photo) == nullptr) {
             newcomers << photo;
@@ -172,17 +207,16 @@ Result<bool> ClotheslinePlacementStore::ensurePositions(const QList<Photo>& phot
         }
         ClotheslinePlacement& placement = copy[photo.recordKey()].placement;
         placement.row = 0;
-        occupied << placement.x;
+        occupied.insert(placement.x);
     }
+    DepthSequence depths(copy);
     for (const Photo& photo : std::as_const(newcomers)) {
-        const auto free = std::find_if(slots.cbegin(), slots.cend(), [&](double slot) {
-            return std::all_of(occupied.cbegin(), occupied.cend(),
-                               [&](double place) { return std::abs(place - slot) >= spacing; });
-        });
+        const auto free = std::find_if(slots.cbegin(), slots.cend(),
+                                       [&](double slot) { return slotIsFree(occupied, slot, spacing); });
         const double x = free != slots.cend() ? *free : widestGapMidpoint(occupied);
-        const qint64 depth = nextDepth(copy);
+        const qint64 depth = depths.next();
         copy.insert(photo.recordKey(), ClotheslinePlacementRecord{photo.created, {0, x, depth}});
-        occupied << x;
+        occupied.insert(x);
     }
     if (copy == m_records)
         return false;
@@ -195,11 +229,12 @@ Result<bool> ClotheslinePlacementStore::setPositions(const QList<ClotheslinePlac
     if (m_loadError)
         return refusal();
     ClotheslinePlacementRecords copy = m_records;
+    DepthSequence depths(copy);
     for (const ClotheslinePlacementUpdate& update : updates) {
         if (!std::isfinite(update.x) || update.row < 0 || update.row > maximumRow)
             return placementsError(kOutsideRopeCode, QStringLiteral("照片位置超出晾衣绳范围。"));
         const double x = std::clamp(update.x, 0.0, 1.0);
-        const qint64 depth = nextDepth(copy);
+        const qint64 depth = depths.next();
         copy.insert(update.photo.recordKey(),
                     ClotheslinePlacementRecord{update.photo.created, {update.row, x, depth}});
     }

@@ -105,7 +105,7 @@ void DeferredStateWriter::timerFired(std::uint64_t token, std::uint64_t revision
     });
 }
 
-Status DeferredStateWriter::write(const QString& path, const QJsonObject& value) {
+Status DeferredStateWriter::write(const QJsonObject& value, const QString& path) {
     const QString folder = QFileInfo(path).absolutePath();
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(folder).toStdString()), ec);

@@ -16,7 +16,7 @@
 
 namespace vennimo {
 
-using DeferredStateFileWriter = std::function<Status(const QString& path, const QJsonObject& value)>;
+using DeferredStateFileWriter = std::function<Status(const QJsonObject& value, const QString& path)>;
 
 inline constexpr std::chrono::milliseconds kDeferredStateDebounceDelay{500};
 
@@ -75,7 +75,7 @@ public:
 
     // The one routine that turns a state into a file: creates the folder that holds it, then
     // writes compact JSON with sorted keys atomically.
-    static Status write(const QString& path, const QJsonObject& value);
+    static Status write(const QJsonObject& value, const QString& path);
     // Reads a state file whole. A missing file keeps its errno (ENOENT); a file larger than any
     // state the system writes is refused before it is read.
     static Result<QByteArray> readStateFile(const QString& path);

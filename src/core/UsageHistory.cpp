@@ -18,8 +18,9 @@ const QString& loadErrorPrefix() {
 
 DeferredStateWriter::Operation writeOperation(const DeferredStateWriter& writer, const QString& path,
                                               const UsageState& state) {
-    // The state is encoded here, on the owner's thread, so the write never reads live fields.
-    return [fileWriter = writer.fileWriter(), path, json = toJson(state)] { return fileWriter(path, json); };
+    // The write holds its own copy of the state (shared until the history changes it) and encodes
+    // it on the writer's queue.
+    return [fileWriter = writer.fileWriter(), path, state] { return fileWriter(toJson(state), path); };
 }
 
 } // namespace

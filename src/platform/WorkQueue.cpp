@@ -138,8 +138,12 @@ void WorkQueue::workerLoop() {
         }
         if (m_delayed.empty())
             m_wake.wait(lock);
-        else
-            m_wake.wait_until(lock, m_delayed.begin()->first);
+        else {
+            // A copy: the entry may be cancelled or dropped while this worker sleeps, and the
+            // wait reads its deadline again on waking.
+            const auto due = m_delayed.begin()->first;
+            m_wake.wait_until(lock, due);
+        }
     }
 }
 

@@ -82,6 +82,21 @@ TEST(WorkQueue, DestructionDropsQueuedWork) {
     EXPECT_LT(count.load(), 10);
 }
 
+TEST(WorkQueue, WorkersSleepingOnADelayedTaskSurviveItsRemoval) {
+    // The worker waits for the delayed task's due time; dropping that task while it sleeps must
+    // not leave the wait reading freed memory (caught by the sanitizer build).
+    std::atomic<int> count{0};
+    {
+        SerialQueue queue(QStringLiteral("local.vennimo.sleeper"));
+        const auto id = queue.asyncAfter(1h, [&] { ++count; });
+        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(queue.cancel(id));
+        queue.asyncAfter(1h, [&] { ++count; });
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(count.load(), 0);
+}
+
 TEST(WorkQueue, ResultsComeBackOnTheMainThread) {
     SerialQueue queue(QStringLiteral("local.vennimo.main"));
     bool onMain = false;
