@@ -317,7 +317,7 @@ TEST(ExhibitionJournal, CommitFlushesDebouncedWritesFirst) {
     // A writer that cannot flush stops the commit before any journal exists.
     int attempts = 0;
     ClotheslinePlacementStore failing(storageFolder(), {std::chrono::milliseconds(10'000),
-                                                        [&](const QString&, const QJsonObject&) -> Status {
+                                                        [&](const QJsonObject&, const QString&) -> Status {
                                                             ++attempts;
                                                             return Error::fromErrno(ENOSPC);
                                                         }});
