@@ -304,8 +304,10 @@ void GalleryModel::refresh(const std::optional<QList<FolderChange>>& changes, bo
     m_queue->async([self, indexer, queue, generation, changes] {
         const QList<Photo> photos = indexer->scan(changes, false);
         const QStringList errors = indexer->errors();
-        postTo(self.data(),
-               [self, generation, photos, errors] { self->applyScan(generation, photos, errors); });
+        const auto scanned = std::chrono::steady_clock::now();
+        postTo(self.data(), [self, generation, photos, errors, scanned] {
+            self->applyScan(generation, photos, errors, scanned);
+        });
         indexer->prepareThumbnails(queue, [self, generation](const QList<Photo>& updated) {
             postTo(self.data(), [self, generation, updated] { self->applyThumbnails(generation, updated); });
         });
@@ -320,7 +322,8 @@ void GalleryModel::applyThumbnails(int generation, const QList<Photo>& indexed) 
         setPhotos(merged);
 }
 
-void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const QStringList& errors) {
+void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const QStringList& errors,
+                             std::chrono::steady_clock::time_point scanned) {
     if (generation != m_sourceGeneration) {
         m_scanInFlight = false;
         setScanning(false);
@@ -349,6 +352,7 @@ void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const Q
     if (scanError != m_errorMessage)
         publish(m_errorMessage, scanError, &GalleryModel::errorMessageChanged);
     m_scanInFlight = false;
+    m_lastApplyLatency = std::chrono::steady_clock::now() - scanned;
     if (!arrivals.isEmpty()) {
         m_latestArrivalIDs = arrivals;
         publish(m_arrivalRevision, m_arrivalRevision + 1, &GalleryModel::arrivalRevisionChanged);

@@ -152,6 +152,8 @@ public:
     bool scanInFlight() const { return m_scanInFlight; }
     int sourceGeneration() const { return m_sourceGeneration; }
     int watcherGeneration() const { return m_watcherGeneration; }
+    // From the end of the last applied scan to the end of its apply step, queue wait included.
+    std::chrono::nanoseconds lastApplyLatency() const { return m_lastApplyLatency; }
 
     // Replaceable steps; the defaults are the model's own.
     const RecycleCopiedFiles& recycleCopiedFiles() const { return m_recycleCopiedFiles; }
@@ -239,7 +241,8 @@ private:
     void observeArrivals(const QList<Photo>& photos);
     void rebuildWatcher();
     void tick(double fallbackInterval);
-    void applyScan(int generation, const QList<Photo>& photos, const QStringList& errors);
+    void applyScan(int generation, const QList<Photo>& photos, const QStringList& errors,
+                   std::chrono::steady_clock::time_point scanned);
     void applyThumbnails(int generation, const QList<Photo>& indexed);
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
@@ -295,6 +298,7 @@ private:
     QHash<QString, Photo> m_pendingTrashTakeDown;
     PhotosDecision m_requestPhotoCopyConfirmation;
     Options m_options;
+    std::chrono::nanoseconds m_lastApplyLatency{0};
     // Builds watchers off the main thread.
     std::unique_ptr<WorkQueue> m_watcherBuildQueue;
 };

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -35,16 +37,17 @@ Photo exhibitPhoto(const QString& key) {
 class QueueGate {
 public:
     explicit QueueGate(WorkQueue& queue) {
-        queue.async([this] {
-            while (!m_open.load())
+        queue.async([open = m_open] {
+            while (!open->load())
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
         });
     }
     ~QueueGate() { open(); }
-    void open() { m_open = true; }
+    void open() { m_open->store(true); }
 
 private:
-    std::atomic<bool> m_open{false};
+    // Shared with the waiting task, which may look once more after the gate is gone.
+    std::shared_ptr<std::atomic<bool>> m_open = std::make_shared<std::atomic<bool>>(false);
 };
 
 } // namespace
