@@ -217,6 +217,10 @@ void GalleryModel::start(double fallbackInterval) {
     m_timer->start(std::chrono::milliseconds(static_cast<qint64>(interval * 1000)));
 }
 
+std::chrono::milliseconds GalleryModel::tickInterval() const {
+    return m_timer != nullptr ? m_timer->intervalAsDuration() : std::chrono::milliseconds(0);
+}
+
 void GalleryModel::tick(double fallbackInterval) {
     double threshold = fallbackInterval;
     if (!m_configuredRoots.isEmpty() && (m_watcher == nullptr || !m_watcher->running())) {
@@ -324,6 +328,7 @@ void GalleryModel::applyThumbnails(int generation, const QList<Photo>& indexed) 
 
 void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const QStringList& errors,
                              std::chrono::steady_clock::time_point scanned) {
+    ++m_appliedScanCount;
     if (generation != m_sourceGeneration) {
         m_scanInFlight = false;
         setScanning(false);

@@ -149,6 +149,10 @@ public:
     const QList<SourceRoot>& configuredRoots() const { return m_configuredRoots; }
     FolderWatcher* watcher() const { return m_watcher.get(); }
     bool started() const { return m_timer != nullptr; }
+    // The fallback timer's period; zero before start().
+    std::chrono::milliseconds tickInterval() const;
+    // Scan results that came back to the main thread, stale ones included.
+    int appliedScanCount() const { return m_appliedScanCount; }
     bool scanInFlight() const { return m_scanInFlight; }
     int sourceGeneration() const { return m_sourceGeneration; }
     int watcherGeneration() const { return m_watcherGeneration; }
@@ -299,6 +303,7 @@ private:
     PhotosDecision m_requestPhotoCopyConfirmation;
     Options m_options;
     std::chrono::nanoseconds m_lastApplyLatency{0};
+    int m_appliedScanCount = 0;
     // Builds watchers off the main thread.
     std::unique_ptr<WorkQueue> m_watcherBuildQueue;
 };

@@ -123,6 +123,13 @@ RopeHistoryEntry RopeHistoryEntry::remapping(const QList<PhotoReplacement>& pair
                       m_payload);
 }
 
+void recordReturnedMove(const PegReturnRecord& record, const Photo& restored,
+                        QList<PegReturnRecord>& returned, QList<PhotoReplacement>& replacements) {
+    returned.append(PegReturnRecord{restored, record.delivered, record.placement, record.bookmark});
+    replacements.append({record.original, restored});
+    replacements.append({record.delivered, restored});
+}
+
 QString ropeHistoryTitle(const QString& verb, const QList<RopeHistoryEntry>& history) {
     if (history.isEmpty())
         return verb;

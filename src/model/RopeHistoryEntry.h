@@ -85,6 +85,11 @@ private:
     Payload m_payload;
 };
 
+// Notes one file a folder move's undo brought back: a record whose original is the restored
+// photo, and the pairs that repoint the histories from the record's two photos to it.
+void recordReturnedMove(const PegReturnRecord& record, const Photo& restored,
+                        QList<PegReturnRecord>& returned, QList<PhotoReplacement>& replacements);
+
 // "撤销" or "重做" followed by the menu word of the newest entry, the bare verb without one.
 QString ropeHistoryTitle(const QString& verb, const QList<RopeHistoryEntry>& history);
 

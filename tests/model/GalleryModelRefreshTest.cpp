@@ -101,7 +101,7 @@ TEST(GalleryModel, RecoveryAndLoadFailuresBlockInTheirOrder) {
         EXPECT_FALSE(model->scanInFlight()) << "a blocked model never scans";
         EXPECT_FALSE(model->scanning());
         QTest::qWait(50);
-        EXPECT_EQ(model->indexer().scanCount(), 0);
+        EXPECT_EQ(model->appliedScanCount(), 0);
         EXPECT_TRUE(model->photos().isEmpty());
         EXPECT_EQ(model->displayedError(), model->placementError()) << "placement text shows first";
     }
@@ -178,7 +178,7 @@ TEST(GalleryModel, RefreshesDuringAScanCoalesceAndAFullOneWins) {
     auto model = makeModel({{"源", source}});
     model->refresh(std::nullopt, false);
     ASSERT_TRUE(settle(*model));
-    const int scans = model->indexer().scanCount();
+    const int scans = model->appliedScanCount();
 
     QSignalSpy scanningSpy(model.get(), &GalleryModel::scanningChanged);
     std::optional<QueueGate> gate(std::in_place, model->queue());
@@ -193,11 +193,11 @@ TEST(GalleryModel, RefreshesDuringAScanCoalesceAndAFullOneWins) {
     model->refresh(QList<FolderChange>{{source + "/third.png", 0x100}}, false);
     gate->open();
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->indexer().scanCount() >= scans + 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() >= scans + 2; }, 5000));
     ASSERT_TRUE(settle(*model));
     EXPECT_TRUE(photoAt(*model, unseen).has_value()) << "the follow-up was a full scan";
     QTest::qWait(100);
-    EXPECT_EQ(model->indexer().scanCount(), scans + 2) << "exactly one follow-up";
+    EXPECT_EQ(model->appliedScanCount(), scans + 2) << "exactly one follow-up";
     EXPECT_EQ(scanningSpy.count(), 2) << "on once, off once after the follow-up";
     EXPECT_FALSE(model->scanning());
 }
@@ -234,11 +234,12 @@ TEST(GalleryModel, ADeadWatcherIsRebuiltAtTheNextTick) {
     options.maxTickSeconds = 0.05;
     auto model = makeModel({{"源", source}}, true, options);
     model->start(60);
-    model->start(60);
+    model->start(0.5);
+    EXPECT_EQ(model->tickInterval(), std::chrono::milliseconds(50)) << "a second start changes nothing";
     ASSERT_TRUE(QTest::qWaitFor([&] { return model->watcher() && model->watcher()->running(); }, 5000));
     ASSERT_TRUE(settle(*model));
     const int generation = model->watcherGeneration();
-    const int scans = model->indexer().scanCount();
+    const int scans = model->appliedScanCount();
 
     model->watcher()->stop();
     ASSERT_TRUE(QTest::qWaitFor(
@@ -247,7 +248,7 @@ TEST(GalleryModel, ADeadWatcherIsRebuiltAtTheNextTick) {
         },
         5000));
     EXPECT_EQ(model->watcherGeneration(), generation + 1) << "one rebuild, not one per tick";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->indexer().scanCount() > scans; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > scans; }, 5000))
         << "the new watcher's activation rescans";
 
     // The rebuilt watcher reports new files.
@@ -257,10 +258,12 @@ TEST(GalleryModel, ADeadWatcherIsRebuiltAtTheNextTick) {
 
 TEST(GalleryModel, WithoutRootsNoWatcherAndTheTimerRescans) {
     auto model = makeModel({}, true);
+    EXPECT_EQ(model->tickInterval().count(), 0);
     model->start(0.01);
+    EXPECT_EQ(model->tickInterval(), std::chrono::milliseconds(50)) << "the shortest tick";
     QTest::qWait(50);
     EXPECT_EQ(model->watcher(), nullptr);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->indexer().scanCount() >= 3; }, 3000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() >= 3; }, 3000))
         << "a full rescan at every fallback interval";
     EXPECT_EQ(model->watcherGeneration(), 1) << "the ticks build no watcher";
 }

@@ -124,3 +124,20 @@ TEST(RopeHistoryEntry, RemappingReplacesEveryHeldPhotoByTheFirstMatch) {
     EXPECT_EQ(untouched.remapping(pairs), untouched);
     EXPECT_EQ(RopeHistoryEntry::takeDown({}).remapping(pairs).recordCount(), 0) << "never dropped";
 }
+
+TEST(RopeHistoryEntry, AReturnedMoveRepointsBothPhotosToTheRestoredOne) {
+    const Photo original = photo("o", 10.0, "/photos/o.jpg");
+    const Photo delivered = photo("o", 10.0, "/folder/o.jpg");
+    Photo restored = photo("o2", 10.0, "/photos/o.jpg");
+    const PegReturnRecord record{original, delivered, ClotheslinePlacement{1, 0.2, 3}, "bm"};
+    QList<PegReturnRecord> returned{PegReturnRecord{}};
+    QList<PhotoReplacement> replacements;
+    recordReturnedMove(record, restored, returned, replacements);
+    ASSERT_EQ(returned.size(), 2) << "appended to the caller's list";
+    EXPECT_EQ(returned[1], (PegReturnRecord{restored, delivered, ClotheslinePlacement{1, 0.2, 3}, "bm"}));
+    EXPECT_EQ(replacements, (QList<PhotoReplacement>{{original, restored}, {delivered, restored}}));
+
+    // Both the original and the delivered photo held by later entries now point at it.
+    const auto entry = RopeHistoryEntry::takeDown({delivered, photo("x")}).remapping(replacements);
+    EXPECT_EQ(entry, RopeHistoryEntry::takeDown({restored, photo("x")}));
+}
