@@ -107,10 +107,10 @@ GalleryModel::~GalleryModel() {
         m_timer->stop();
     m_watcher.reset();
     m_watcherBuildQueue.reset();
-    // A running scan finishes first; its result no longer reaches anyone.
+    // A running scan finishes first; its result no longer reaches anyone. The indexer goes on
+    // its own queue, where its thumbnail completions run, so none of them races its teardown.
     m_queue->cancelAll();
-    m_queue->waitUntilIdle();
-    m_indexer.reset();
+    m_queue->sync([this] { m_indexer.reset(); });
     m_queue.reset();
 }
 

@@ -297,3 +297,27 @@ TEST(GalleryModel, WithoutABaselineRefreshesRecordNoArrivals) {
     EXPECT_FALSE(QFile::exists(stateFile("photo-interactions.json")));
     EXPECT_TRUE(model->lineHistory().initialized()) << "the line history observes all the same";
 }
+
+TEST(GalleryModel, TearingDownDuringScansAndThumbnailsIsQuiet) {
+    const QString source = makeFolder("src");
+    for (int i = 0; i < 12; ++i)
+        copyImageInto(source, QString("p%1.png").arg(i));
+    int photosChanges = 0;
+    {
+        // Gone while its scan runs.
+        auto model = makeModel({{"源", source}});
+        model->start(60);
+        QObject::connect(model.get(), &GalleryModel::photosChanged, [&] { ++photosChanges; });
+        ASSERT_TRUE(model->scanInFlight());
+    }
+    {
+        // Gone while thumbnails are being made for what the scan found.
+        auto model = makeModel({{"源", source}});
+        model->refresh(std::nullopt, false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() == 1; }, 5000));
+        ASSERT_EQ(model->photos().size(), 12);
+        QObject::connect(model.get(), &GalleryModel::photosChanged, [&] { ++photosChanges; });
+    }
+    QTest::qWait(200);
+    EXPECT_EQ(photosChanges, 0) << "no result reaches a model that is gone";
+}
