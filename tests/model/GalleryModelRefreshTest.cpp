@@ -1,5 +1,6 @@
 #include "ModelTestSupport.h"
 #include "core/ExhibitionJournal.h"
+#include "core/PegReturnIntent.h"
 #include "core/UsageRecord.h"
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
@@ -63,13 +64,18 @@ TEST(GalleryModel, AJournalLeftBehindIsAppliedBeforeTheStoresLoad) {
     placements.insert(exhibited.recordKey(), {42.0, ClotheslinePlacement{0, 0.3, 1}});
     data.insert("clothesline-positions.json",
                 JsonFile::encode(toJson(ClotheslinePlacementState{1, placements})));
+    // Messages an earlier run of a peg return left for the user.
+    data.insert(
+        PegReturnIntent::key,
+        JsonFile::encode(toJson(PegReturnIntent{{}, {"甲.jpg：已移动", "乙.jpg：已修改"}, std::nullopt})));
     ASSERT_TRUE(ExhibitionJournal::write(ExhibitionJournal::path(storageFolder()), data).ok());
 
     auto model = makeModel({});
     EXPECT_FALSE(QFile::exists(ExhibitionJournal::path(storageFolder()))) << "the journal was applied";
     EXPECT_FALSE(model->exhibitionBlocked());
     EXPECT_EQ(model->placementError(), std::nullopt);
-    EXPECT_EQ(model->actionError(), std::nullopt) << "no recovery messages";
+    EXPECT_EQ(model->actionError(), "甲.jpg：已移动\n乙.jpg：已修改")
+        << "the recovery messages, one per line";
     EXPECT_TRUE(model->exhibition().contains(exhibited)) << "the exhibition loaded the journal's content";
     EXPECT_TRUE(model->hangs(exhibited)) << "the line history loaded the journal's content";
     ASSERT_TRUE(model->clotheslinePlacements().position(exhibited).has_value());
