@@ -1,0 +1,311 @@
+#pragma once
+
+#include "core/ClotheslinePlacementStore.h"
+#include "core/ExhibitionStore.h"
+#include "core/FolderChange.h"
+#include "core/FolderWatcher.h"
+#include "core/Indexer.h"
+#include "core/PathRules.h"
+#include "core/Photo.h"
+#include "core/UsageHistory.h"
+#include "model/ClotheslineChrome.h"
+#include "model/CopyUndoRecord.h"
+#include "model/PhotosAuthorizationStatus.h"
+#include "model/RopeHistoryEntry.h"
+#include "platform/WorkQueue.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vennimo {
+
+inline constexpr double kGalleryModelMaxTickSeconds = 5;
+
+struct GalleryModelOptions {
+    // Writers of the stores the model creates; tests shorten or fail them.
+    DeferredStateWriter::Options interactionsWriter{};
+    DeferredStateWriter::Options lineWriter{};
+    DeferredStateWriter::Options placementsWriter{};
+    // The longest tick, and the rescan threshold while no watcher lives.
+    double maxTickSeconds = kGalleryModelMaxTickSeconds;
+};
+
+// The one observable application model, on the main thread for the life of the process. It owns
+// the photo list every screen shows and the stores of the storage folder, and keeps the list
+// current: a folder watcher reports changed paths, a repeating timer catches what the watcher
+// misses, and each refresh scans on the index queue and is applied back on the main thread.
+class GalleryModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<vennimo::Photo> photos READ photos NOTIFY photosChanged)
+    Q_PROPERTY(bool clotheslineMode READ clotheslineMode NOTIFY clotheslineModeChanged)
+    Q_PROPERTY(
+        bool emptyClotheslineRequested READ emptyClotheslineRequested NOTIFY emptyClotheslineRequestedChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(bool scanning READ scanning NOTIFY scanningChanged)
+    Q_PROPERTY(bool importing READ importing NOTIFY importingChanged)
+    Q_PROPERTY(std::optional<QString> placementError READ placementError NOTIFY placementErrorChanged)
+    Q_PROPERTY(std::optional<QString> lineError READ lineError NOTIFY lineErrorChanged)
+    Q_PROPERTY(QList<vennimo::RopeHistoryEntry> undoHistory READ undoHistory NOTIFY undoHistoryChanged)
+    Q_PROPERTY(QList<vennimo::RopeHistoryEntry> redoHistory READ redoHistory NOTIFY redoHistoryChanged)
+    Q_PROPERTY(std::optional<QString> actionError READ actionError NOTIFY actionErrorChanged)
+    Q_PROPERTY(QSet<QString> selectedIDs READ selectedIDs NOTIFY selectedIDsChanged)
+    Q_PROPERTY(bool selectionMode READ selectionMode NOTIFY selectionModeChanged)
+    Q_PROPERTY(int selectionRequest READ selectionRequest NOTIFY selectionRequestChanged)
+    Q_PROPERTY(std::optional<QString> keyboardRevealID READ keyboardRevealID NOTIFY keyboardRevealIDChanged)
+    Q_PROPERTY(bool deleting READ deleting NOTIFY deletingChanged)
+    Q_PROPERTY(int copiedCount READ copiedCount NOTIFY copiedCountChanged)
+    Q_PROPERTY(int arrivalRevision READ arrivalRevision NOTIFY arrivalRevisionChanged)
+
+public:
+    using CopyUndoRecord = vennimo::CopyUndoRecord;
+    // Photos moved (as passed in) and failure texts by photo id.
+    using TrashCompletion =
+        std::function<void(const QList<Photo>& succeeded, const QHash<QString, QString>& failed)>;
+    // Standardized file path to its place in the Trash.
+    using TrashedHandler = std::function<void(const QHash<QString, QString>& trashed)>;
+    using RecycleCopiedFiles = std::function<void(const QList<Photo>& photos, TrashCompletion completion)>;
+    using RecycleDeletedPhotos =
+        std::function<void(const QList<Photo>& photos, TrashedHandler trashed, TrashCompletion completion)>;
+    using PhotosDecision = std::function<bool(const QList<Photo>& photos)>;
+    using PhotosAccessStatus = std::function<PhotosAuthorizationStatus()>;
+    using RequestPhotosAccess =
+        std::function<void(std::function<void(PhotosAuthorizationStatus)> completion)>;
+    using ExplainPhotosAccessDenied = std::function<void()>;
+
+    static constexpr auto kQueueLabel = "local.vennimo.index";
+    static constexpr double kMinTickSeconds = 0.05;
+    static constexpr double kMaxTickSeconds = kGalleryModelMaxTickSeconds;
+
+    static constexpr auto kRecoveryFailedPrefix = "展览保存恢复失败，请重启后重试：";
+    static constexpr auto kPlacementUnsavedPrefix = "照片位置未保存：";
+    static constexpr auto kInteractionsUnsavedPrefix = "新照片提示状态未保存：";
+    static constexpr auto kLineUnsavedPrefix = "晾衣绳状态未保存：";
+    static constexpr auto kTrashTakeDownUnsavedPrefix =
+        "原图已删除，但晾衣绳状态未保存，将自动重试。请暂勿退出应用。\n";
+
+    using Options = GalleryModelOptions;
+
+    // Applies a journal left behind, then loads every store. The model owns the indexer, since
+    // the indexer's thumbnail work reports on the model's queue, which must outlive it.
+    GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBaseline, Options options = {},
+                 QObject* parent = nullptr);
+    ~GalleryModel() override;
+
+    // Starts the watcher, the first full refresh and the fallback timer; later calls do nothing.
+    void start(double fallbackInterval);
+    void updateSources(const QList<SourceRoot>& roots);
+    // Absent changes ask for a full reconciliation. One scan runs at a time; requests made
+    // meanwhile merge into one, a full one winning.
+    void refresh(const std::optional<QList<FolderChange>>& changes, bool showProgress);
+
+    ClotheslineChrome& clotheslineChrome() { return *m_chrome; }
+    const QList<Photo>& photos() const { return m_photos; }
+    // Stores and announces the list, then teaches both histories its identities.
+    void setPhotos(const QList<Photo>& photos);
+    bool clotheslineMode() const { return m_clotheslineMode; }
+    bool emptyClotheslineRequested() const { return m_emptyClotheslineRequested; }
+    void setEmptyClotheslineRequested(bool requested);
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    bool scanning() const { return m_scanning; }
+    UsageHistory& interactions() { return *m_interactions; }
+    UsageHistory& lineHistory() { return *m_lineHistory; }
+    ClotheslinePlacementStore& clotheslinePlacements() { return *m_placements; }
+    ExhibitionStore& exhibition() { return *m_exhibition; }
+    bool importing() const { return m_importing; }
+    void setImporting(bool importing);
+    bool exhibitionBlocked() const { return m_exhibitionBlocked; }
+    const std::optional<QString>& placementError() const { return m_placementError; }
+    const std::optional<QString>& lineError() const { return m_lineError; }
+    const QList<RopeHistoryEntry>& undoHistory() const { return m_undoHistory; }
+    const QList<RopeHistoryEntry>& redoHistory() const { return m_redoHistory; }
+    const QSet<QString>& usedCopyIDs() const { return m_usedCopyIDs; }
+    std::uint64_t takeDownUndoGeneration() const { return m_takeDownUndoGeneration; }
+    const std::optional<QString>& actionError() const { return m_actionError; }
+    const QSet<QString>& selectedIDs() const { return m_selectedIDs; }
+    bool selectionMode() const { return m_selectionMode; }
+    int selectionRequest() const { return m_selectionRequest; }
+    void setSelectionRequest(int request);
+    const std::optional<QString>& selectionAnchorID() const { return m_selectionAnchorID; }
+    const std::optional<QString>& keyboardRevealID() const { return m_keyboardRevealID; }
+    void setKeyboardRevealID(const std::optional<QString>& id);
+    bool deleting() const { return m_deleting; }
+    void setDeleting(bool deleting);
+    int copiedCount() const { return m_copiedCount; }
+    bool establishBaseline() const { return m_establishBaseline; }
+    int arrivalRevision() const { return m_arrivalRevision; }
+    const QSet<QString>& latestArrivalIDs() const { return m_latestArrivalIDs; }
+    Indexer& indexer() { return *m_indexer; }
+    WorkQueue& queue() { return *m_queue; }
+    const QList<SourceRoot>& configuredRoots() const { return m_configuredRoots; }
+    FolderWatcher* watcher() const { return m_watcher.get(); }
+    bool started() const { return m_timer != nullptr; }
+    // The fallback timer's period; zero before start().
+    std::chrono::milliseconds tickInterval() const;
+    // Scan results that came back to the main thread, stale ones included.
+    int appliedScanCount() const { return m_appliedScanCount; }
+    bool scanInFlight() const { return m_scanInFlight; }
+    int sourceGeneration() const { return m_sourceGeneration; }
+    int watcherGeneration() const { return m_watcherGeneration; }
+    // From the end of the last applied scan to the end of its apply step, queue wait included.
+    std::chrono::nanoseconds lastApplyLatency() const { return m_lastApplyLatency; }
+
+    // Replaceable steps; the defaults are the model's own.
+    const RecycleCopiedFiles& recycleCopiedFiles() const { return m_recycleCopiedFiles; }
+    void setRecycleCopiedFiles(RecycleCopiedFiles fn) { m_recycleCopiedFiles = std::move(fn); }
+    const RecycleDeletedPhotos& recycleDeletedPhotos() const { return m_recycleDeletedPhotos; }
+    void setRecycleDeletedPhotos(RecycleDeletedPhotos fn) { m_recycleDeletedPhotos = std::move(fn); }
+    const PhotosAccessStatus& photosAccessStatus() const { return m_photosAccessStatus; }
+    void setPhotosAccessStatus(PhotosAccessStatus fn) { m_photosAccessStatus = std::move(fn); }
+    const RequestPhotosAccess& requestPhotosAccess() const { return m_requestPhotosAccess; }
+    void setRequestPhotosAccess(RequestPhotosAccess fn) { m_requestPhotosAccess = std::move(fn); }
+    const ExplainPhotosAccessDenied& explainPhotosAccessDenied() const { return m_explainPhotosAccessDenied; }
+    void setExplainPhotosAccessDenied(ExplainPhotosAccessDenied fn) {
+        m_explainPhotosAccessDenied = std::move(fn);
+    }
+    const PhotosDecision& authorizeTrash() const { return m_authorizeTrash; }
+    void setAuthorizeTrash(PhotosDecision fn) { m_authorizeTrash = std::move(fn); }
+    const PhotosDecision& requestTrashConfirmation() const { return m_requestTrashConfirmation; }
+    void setRequestTrashConfirmation(PhotosDecision fn) { m_requestTrashConfirmation = std::move(fn); }
+    const PhotosDecision& requestPhotoCopyConfirmation() const { return m_requestPhotoCopyConfirmation; }
+    void setRequestPhotoCopyConfirmation(PhotosDecision fn) {
+        m_requestPhotoCopyConfirmation = std::move(fn);
+    }
+
+    // Feeds photos to the line history: newcomers get a record without a used date and hang.
+    void observeClothesline(const QList<Photo>& photos);
+
+    // Selection and mode.
+    QList<Photo> selectedPhotos() const;
+    void toggleSelection(const Photo& photo);
+    void setSelection(const QList<Photo>& photos);
+    void endSelection();
+    void pruneSelection(const QSet<QString>& ids);
+    // Dismisses the new-photo notice of the photos.
+    void acknowledge(const QList<Photo>& photos);
+    void requestGalleryMode(bool clothesline);
+    // The one error text the views show: placement, line, action, then scan.
+    std::optional<QString> displayedError() const;
+    void dismissErrors();
+
+    // A photo hangs when it awaits no trash take-down and its line record (of its file birth)
+    // has no used date.
+    bool hangs(const Photo& photo) const;
+    // Deleting or importing, or the exhibition could not be loaded.
+    bool isBusy() const { return m_deleting || m_importing || m_exhibitionBlocked; }
+    // The photo was deleted and its take-down is not yet in the line history.
+    bool awaitsTrashTakeDown(const Photo& photo) const;
+    const QHash<QString, Photo>& pendingTrashTakeDown() const { return m_pendingTrashTakeDown; }
+    // For the trash operations: deleted photos whose take-down is still to be written, and
+    // photos that came back from the Trash.
+    void addPendingTrashTakeDown(const QList<Photo>& photos);
+    void removePendingTrashTakeDown(const QList<Photo>& photos);
+    // Writes the pending take-downs in one call; on failure the map stays as it was.
+    Status savePendingTrashTakeDown();
+
+Q_SIGNALS:
+    void photosChanged();
+    void clotheslineModeChanged();
+    void emptyClotheslineRequestedChanged();
+    void errorMessageChanged();
+    void scanningChanged();
+    void importingChanged();
+    void placementErrorChanged();
+    void lineErrorChanged();
+    void undoHistoryChanged();
+    void redoHistoryChanged();
+    void actionErrorChanged();
+    void selectedIDsChanged();
+    void selectionModeChanged();
+    void selectionRequestChanged();
+    void keyboardRevealIDChanged();
+    void deletingChanged();
+    void copiedCountChanged();
+    void arrivalRevisionChanged();
+    // A change inside a store that no published property carries.
+    void modelChanged();
+
+private:
+    template <class T>
+    void publish(T& member, T value, void (GalleryModel::*changed)()) {
+        member = std::move(value);
+        Q_EMIT(this->*changed)();
+    }
+    void setScanning(bool scanning);
+    void configureDeferredState();
+    void observeArrivals(const QList<Photo>& photos);
+    void rebuildWatcher();
+    void tick(double fallbackInterval);
+    void applyScan(int generation, const QList<Photo>& photos, const QStringList& errors,
+                   std::chrono::steady_clock::time_point scanned);
+    void applyThumbnails(int generation, const QList<Photo>& indexed);
+
+    std::unique_ptr<ClotheslineChrome> m_chrome;
+    QList<Photo> m_photos;
+    bool m_clotheslineMode = true;
+    bool m_emptyClotheslineRequested = false;
+    std::optional<QString> m_errorMessage;
+    bool m_scanning = false;
+    std::unique_ptr<UsageHistory> m_interactions;
+    std::unique_ptr<UsageHistory> m_lineHistory;
+    std::unique_ptr<ClotheslinePlacementStore> m_placements;
+    std::unique_ptr<ExhibitionStore> m_exhibition;
+    bool m_importing = false;
+    bool m_exhibitionBlocked = false;
+    std::optional<QString> m_placementError;
+    std::optional<QString> m_lineError;
+    RecycleCopiedFiles m_recycleCopiedFiles;
+    RecycleDeletedPhotos m_recycleDeletedPhotos;
+    QList<RopeHistoryEntry> m_undoHistory;
+    QList<RopeHistoryEntry> m_redoHistory;
+    QSet<QString> m_usedCopyIDs;
+    std::uint64_t m_takeDownUndoGeneration = 0;
+    std::optional<QString> m_actionError;
+    QSet<QString> m_selectedIDs;
+    bool m_selectionMode = false;
+    int m_selectionRequest = 0;
+    std::optional<QString> m_selectionAnchorID;
+    std::optional<QString> m_keyboardRevealID;
+    bool m_deleting = false;
+    int m_copiedCount = 0;
+    bool m_establishBaseline = false;
+    PhotosAccessStatus m_photosAccessStatus;
+    RequestPhotosAccess m_requestPhotosAccess;
+    ExplainPhotosAccessDenied m_explainPhotosAccessDenied;
+    int m_arrivalRevision = 0;
+    QSet<QString> m_latestArrivalIDs;
+    std::unique_ptr<Indexer> m_indexer;
+    std::unique_ptr<SerialQueue> m_queue;
+    QTimer* m_timer = nullptr;
+    std::unique_ptr<FolderWatcher> m_watcher;
+    bool m_refreshPending = false;
+    bool m_scanInFlight = false;
+    bool m_pendingFullRefresh = false;
+    bool m_pendingShowProgress = false;
+    QList<FolderChange> m_pendingChanges;
+    bool m_watcherBuildPending = false;
+    std::optional<std::chrono::steady_clock::time_point> m_lastReconciliation;
+    int m_sourceGeneration = 0;
+    int m_watcherGeneration = 0;
+    QList<SourceRoot> m_configuredRoots;
+    PhotosDecision m_authorizeTrash;
+    PhotosDecision m_requestTrashConfirmation;
+    QHash<QString, Photo> m_pendingTrashTakeDown;
+    PhotosDecision m_requestPhotoCopyConfirmation;
+    Options m_options;
+    std::chrono::nanoseconds m_lastApplyLatency{0};
+    int m_appliedScanCount = 0;
+    // Builds watchers off the main thread.
+    std::unique_ptr<WorkQueue> m_watcherBuildQueue;
+};
+
+} // namespace vennimo
