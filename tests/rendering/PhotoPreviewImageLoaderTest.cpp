@@ -3,8 +3,6 @@
 #include "rendering/PhotoPreviewPreloader.h"
 #include "support/TestEnvironment.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -15,238 +13,169 @@
 namespace vennimo {
 namespace {
 
-bool spinUntil(const std::function<bool()>& condition, int milliseconds = 2000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return condition();
-}
+using namespace Qt::StringLiterals;
+using L = PhotoPreviewImageLoader;
+using test::solid;
 
-void settle() {
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-QImage solid(int w, int h) {
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    return image;
-}
-
-Photo writtenPhoto(const QString& folder, const QString& name, QSize size = QSize(64, 48),
+// "<folder>/<name>.png" with a half-size "<name>-thumb.jpg" beside it unless `ownThumbnail` is false.
+Photo writtenPhoto(const QString& folder, const QString& name, QSize size = {64, 48},
                    bool ownThumbnail = true) {
-    const QString path = folder + QLatin1Char('/') + name + QStringLiteral(".png");
-    test::saveImage(test::makeImage(size.width(), size.height()), path);
-    QString thumbnail;
-    if (ownThumbnail) {
-        thumbnail = folder + QLatin1Char('/') + name + QStringLiteral("-thumb.jpg");
-        test::saveImage(test::makeImage(size.width() / 2, size.height() / 2), thumbnail);
-    }
-    return test::photoFor(path, thumbnail, QStringLiteral("7-") + name);
+    const QString path = folder + u'/' + name;
+    test::saveImage(test::makeImage(size.width(), size.height()), path + u".png"_s);
+    if (ownThumbnail)
+        test::saveImage(test::makeImage(size.width() / 2, size.height() / 2), path + u"-thumb.jpg"_s);
+    return test::photoFor(path + u".png"_s, ownThumbnail ? path + u"-thumb.jpg"_s : QString(),
+                          u"7-"_s + name);
 }
 
-TEST(PhotoPreviewImageLoader, TargetPixelsFollowTheShownSize) {
-    EXPECT_EQ(PhotoPreviewImageLoader::targetPixels(QSizeF(4000, 3000), QSizeF(800, 600), 2), 1664);
-    EXPECT_EQ(PhotoPreviewImageLoader::targetPixels(QSizeF(4000, 3000), QSizeF(100, 100), 1), 256)
-        << "lower clamp";
-    EXPECT_EQ(PhotoPreviewImageLoader::targetPixels(QSizeF(4000, 3000), QSizeF(3000, 2000), 2), 4096)
-        << "upper clamp";
-    EXPECT_EQ(PhotoPreviewImageLoader::targetPixels(QSizeF(4000, 3000), QSizeF(800, 600), 0.5), 896)
-        << "scales below 1 count as 1";
-    EXPECT_EQ(PhotoPreviewImageLoader::targetPixels(QSizeF(0, 0), QSizeF(-10, 50), 2), 256)
-        << "degenerate input";
-    EXPECT_EQ(PhotoPreviewImageLoader::targetPixels(QSizeF(1000, 1000), QSizeF(640, 640), 1), 640)
-        << "exact steps stay";
-}
+TEST(PhotoPreviewImageLoader, TargetPixelsAndVersions) {
+    for (auto [image, bounds, scale, pixels] :
+         {std::tuple{QSizeF(4000, 3000), QSizeF(800, 600), 2.0, 1664}, // rounded up to a step of 128
+          {QSizeF(4000, 3000), QSizeF(912, 684), 2.0, 1920},           // the laptop preview
+          {QSizeF(4000, 3000), QSizeF(100, 100), 1.0, 256},            // lower clamp
+          {QSizeF(4000, 3000), QSizeF(3000, 2000), 2.0, 4096},         // upper clamp
+          {QSizeF(4000, 3000), QSizeF(800, 600), 0.5, 896},            // scales below 1 count as 1
+          {QSizeF(0, 0), QSizeF(-10, 50), 2.0, 256},
+          {QSizeF(1000, 1000), QSizeF(640, 640), 1.0, 640}})
+        EXPECT_EQ(L::targetPixels(image, bounds, scale), pixels) << bounds.width() << " at " << scale;
 
-TEST(PhotoPreviewImageLoader, VersionsChangeWithTheRecordAndBothFiles) {
-    const QString folder = test::makeFolder(QStringLiteral("versions"));
-    Photo photo = writtenPhoto(folder, QStringLiteral("a"));
-    const QString v = PhotoPreviewImageLoader::version(photo);
-    EXPECT_EQ(v, PhotoPreviewImageLoader::version(photo));
-    EXPECT_EQ(v.count(QChar(0)), 9) << "ten fields";
-
-    Photo withUsage = photo;
-    withUsage.usageID = photo.id;
-    EXPECT_EQ(PhotoPreviewImageLoader::version(withUsage), v) << "an absent usage identity reads as the id";
-    Photo created = photo;
-    created.created = 0;
-    EXPECT_NE(PhotoPreviewImageLoader::version(created), v) << "a creation date of 0 is not an absent one";
-    Photo noThumbDate = photo;
-    noThumbDate.thumbnailModified.reset();
-    EXPECT_NE(PhotoPreviewImageLoader::version(noThumbDate), v);
-
+    Photo photo = writtenPhoto(test::makeFolder(u"versions"_s), u"a"_s);
+    const QString v = L::version(photo);
+    Photo changed = photo;
+    changed.usageID = photo.id;
+    EXPECT_EQ(L::version(changed), v) << "an absent usage identity reads as the id";
+    changed.created = 0;
+    EXPECT_NE(L::version(changed), v) << "a creation date of 0 is not an absent one";
+    changed = photo;
+    changed.thumbnailModified.reset();
+    EXPECT_NE(L::version(changed), v);
     test::saveImage(test::makeImage(10, 10), photo.thumbnail);
-    const QString afterThumbnail = PhotoPreviewImageLoader::version(photo);
+    const QString afterThumbnail = L::version(photo);
     EXPECT_NE(afterThumbnail, v) << "a rewritten thumbnail file";
     QFile::remove(photo.path);
-    const QString afterRemoval = PhotoPreviewImageLoader::version(photo);
-    EXPECT_NE(afterRemoval, afterThumbnail) << "a missing image file";
-    EXPECT_TRUE(afterRemoval.contains(QStringLiteral("missing")));
+    EXPECT_NE(L::version(photo), afterThumbnail) << "a missing image file";
 }
 
 TEST(PhotoPreviewImageLoader, CacheNeverShrinksAnEntryAndKeepsTwelve) {
-    PhotoPreviewImageLoader::store(solid(512, 384), QStringLiteral("v1"), 512);
-    PhotoPreviewImageLoader::store(solid(256, 192), QStringLiteral("v1"), 256);
-    ASSERT_TRUE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v1")).has_value());
-    EXPECT_EQ(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v1"))->width(), 512)
-        << "the larger decode stays";
-    EXPECT_TRUE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v1"), 512).has_value());
-    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v1"), 513).has_value());
-    PhotoPreviewImageLoader::store(solid(1024, 768), QStringLiteral("v1"), 1024);
-    EXPECT_EQ(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v1"))->width(), 1024)
-        << "a larger one replaces it";
-    PhotoPreviewImageLoader::store(QImage(), QStringLiteral("v2"), 4096);
-    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v2")).has_value())
-        << "no empty decodes";
-
+    L::store(solid(512, 384), u"v1"_s, 512);
+    L::store(solid(256, 192), u"v1"_s, 256);
+    EXPECT_TRUE(L::cachedImage(u"v1"_s, 512).has_value()) << "the larger decode stays";
+    EXPECT_FALSE(L::cachedImage(u"v1"_s, 513).has_value());
+    L::store(solid(1024, 768), u"v1"_s, 1024);
+    EXPECT_TRUE(L::cachedImage(u"v1"_s, 1024).has_value()) << "a larger one replaces it";
+    L::store(QImage(), u"v2"_s, 4096);
+    EXPECT_FALSE(L::cachedImage(u"v2"_s).has_value()) << "no empty decodes";
     for (int i = 0; i < 12; ++i)
-        PhotoPreviewImageLoader::store(solid(16, 16), QStringLiteral("n%1").arg(i), 256);
-    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("v1")).has_value())
-        << "thirteenth evicts oldest";
-    EXPECT_TRUE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("n0")).has_value());
+        L::store(solid(16, 16), u"n%1"_s.arg(i), 256);
+    EXPECT_FALSE(L::cachedImage(u"v1"_s).has_value()) << "the thirteenth evicts the oldest";
+    EXPECT_TRUE(L::cachedImage(u"n0"_s).has_value());
+    L::store(solid(4096, 4096), u"big1"_s, 4096);
+    L::store(solid(4096, 4096), u"big2"_s, 4096);
+    EXPECT_FALSE(L::cachedImage(u"big1"_s).has_value()) << "two 64 MiB decodes pass 96 MiB";
+    EXPECT_TRUE(L::cachedImage(u"big2"_s).has_value());
 
-    PhotoPreviewImageLoader::store(solid(4096, 4096), QStringLiteral("big1"), 4096);
-    PhotoPreviewImageLoader::store(solid(4096, 4096), QStringLiteral("big2"), 4096);
-    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("big1")).has_value())
-        << "two 64 MiB decodes pass the 96 MiB bound";
-    EXPECT_TRUE(PhotoPreviewImageLoader::cachedImage(QStringLiteral("big2")).has_value());
-}
-
-TEST(PhotoPreviewImageLoader, QuickImagesComeFromSeparateThumbnailFilesOnly) {
-    const QString folder = test::makeFolder(QStringLiteral("quick"));
-    const Photo photo = writtenPhoto(folder, QStringLiteral("q"), QSize(1600, 1200));
-    test::saveImage(test::makeImage(1000, 750), photo.thumbnail);
-    const auto quick = PhotoPreviewImageLoader::thumbnail(photo, PhotoPreviewImageLoader::version(photo));
-    ASSERT_TRUE(quick.has_value());
-    EXPECT_EQ(quick->size(), QSize(720, 540)) << "at most 720 pixels";
-
-    const Photo own = writtenPhoto(folder, QStringLiteral("own"), QSize(64, 48), false);
-    EXPECT_EQ(own.thumbnail, own.path);
-    EXPECT_FALSE(PhotoPreviewImageLoader::thumbnail(own, PhotoPreviewImageLoader::version(own)).has_value());
+    const QString folder = test::makeFolder(u"quick"_s);
+    const Photo photo = writtenPhoto(folder, u"q"_s, QSize(1600, 1200));
+    EXPECT_EQ(L::thumbnail(photo, L::version(photo)).value_or(QImage()).size(), QSize(720, 540))
+        << "quick images have at most 720 pixels";
+    const Photo own = writtenPhoto(folder, u"own"_s, QSize(64, 48), false);
+    EXPECT_FALSE(L::thumbnail(own, L::version(own)).has_value()) << "only from a separate thumbnail file";
 }
 
 TEST(PhotoPreviewImageLoader, RequestsSupersedeAndDropChangedFiles) {
-    const QString folder = test::makeFolder(QStringLiteral("requests"));
-    const Photo photo = writtenPhoto(folder, QStringLiteral("r"));
-    const QString version = PhotoPreviewImageLoader::version(photo);
-
+    const QString folder = test::makeFolder(u"requests"_s);
+    const Photo photo = writtenPhoto(folder, u"r"_s);
+    const QString version = L::version(photo);
     std::promise<void> release;
     std::shared_future<void> gate = release.get_future().share();
     std::atomic<int> decodes{0};
-    PhotoPreviewImageLoader loader([&](const Photo&, int maxPixels) {
+    L loader([&](const Photo&, int maxPixels) {
         ++decodes;
         gate.wait();
         return solid(maxPixels, maxPixels / 2);
     });
-    std::vector<QString> results;
-    loader.request(photo, version, 512, [&](const QImage&) { results.push_back(QStringLiteral("first")); });
-    ASSERT_TRUE(spinUntil([&] { return decodes.load() == 1; }));
-    QImage second;
-    loader.request(photo, version, 640, [&](const QImage& image) {
-        results.push_back(QStringLiteral("second"));
-        second = image;
-    });
+    std::vector<int> widths;
+    const auto note = [&](const QImage& image) { widths.push_back(image.width()); };
+    loader.request(photo, version, 512, note);
+    ASSERT_TRUE(test::spinUntil([&] { return decodes == 1; }));
+    loader.request(photo, version, 640, note);
     release.set_value();
-    ASSERT_TRUE(spinUntil([&] { return !results.empty(); }));
-    settle();
-    EXPECT_EQ(results, std::vector<QString>{QStringLiteral("second")})
-        << "the superseded request never completes";
-    EXPECT_EQ(second.width(), 640);
-    ASSERT_TRUE(PhotoPreviewImageLoader::cachedImage(version, 640).has_value()) << "a good decode is stored";
+    ASSERT_TRUE(test::spinUntil([&] { return !widths.empty(); }));
+    test::settle();
+    EXPECT_EQ(widths, std::vector<int>{640}) << "the superseded request never completes";
+    EXPECT_TRUE(L::cachedImage(version, 640).has_value()) << "a good decode is stored";
+    loader.request(photo, version, 600, note);
+    EXPECT_EQ(widths, (std::vector<int>{640, 640})) << "a cached decode large enough answers at once";
 
-    bool synchronous = false;
-    loader.request(photo, version, 600, [&](const QImage& image) { synchronous = image.width() == 640; });
-    EXPECT_TRUE(synchronous) << "a large enough cached decode answers before request returns";
-
-    // The file is rewritten while it decodes: the result is dropped and nothing is stored.
-    const Photo changing = writtenPhoto(folder, QStringLiteral("c"));
-    const QString before = PhotoPreviewImageLoader::version(changing);
-    PhotoPreviewImageLoader rewriting([&](const Photo& p, int) {
+    const Photo changing = writtenPhoto(folder, u"c"_s);
+    const QString before = L::version(changing);
+    L rewriting([&](const Photo& p, int) {
         test::saveImage(test::makeImage(90, 90), p.path);
         return solid(32, 32);
     });
     std::optional<QImage> delivered;
     rewriting.request(changing, before, 512, [&](const QImage& image) { delivered = image; });
-    ASSERT_TRUE(spinUntil([&] { return delivered.has_value(); }));
-    EXPECT_TRUE(delivered->isNull()) << "the completion gets nothing";
-    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(before).has_value());
+    ASSERT_TRUE(test::spinUntil([&] { return delivered.has_value(); }));
+    EXPECT_TRUE(delivered->isNull()) << "a file rewritten while it decodes gives nothing";
+    EXPECT_FALSE(L::cachedImage(before).has_value()) << "and stores nothing";
 
-    bool called = false;
-    PhotoPreviewImageLoader cancelled([](const Photo&, int) { return solid(8, 8); });
-    cancelled.request(writtenPhoto(folder, QStringLiteral("x")), QStringLiteral("stale"), 256,
-                      [&](const QImage&) { called = true; });
+    L cancelled([](const Photo&, int) { return solid(8, 8); });
+    cancelled.request(writtenPhoto(folder, u"x"_s), u"stale"_s, 256, note);
     cancelled.cancel();
-    settle();
-    EXPECT_FALSE(called) << "a cancelled request never completes";
+    test::settle();
+    EXPECT_EQ(widths.size(), 2u) << "a cancelled request never completes";
 }
 
 TEST(PhotoPreviewImageLoader, PreloaderPlansThreeDistinctPhotosOnce) {
-    const QString folder = test::makeFolder(QStringLiteral("preload"));
+    const QString folder = test::makeFolder(u"preload"_s);
     QList<Photo> photos;
     for (int i = 0; i < 4; ++i)
-        photos.push_back(writtenPhoto(folder, QStringLiteral("p%1").arg(i), QSize(400, 300)));
+        photos.push_back(writtenPhoto(folder, u"p%1"_s.arg(i), QSize(400, 300)));
     QFile::remove(photos[1].path);
     QFile::remove(photos[1].thumbnail);
-
     std::mutex mutex;
     QStringList decoded;
-    std::vector<int> sizes;
     PhotoPreviewPreloader preloader([&](const Photo& photo, int maxPixels) {
         std::lock_guard lock(mutex);
-        decoded.push_back(photo.id);
-        sizes.push_back(maxPixels);
-        return PhotoPreviewImageLoader::decodeFile(photo.path, maxPixels);
+        decoded.push_back(photo.id + u"@%1"_s.arg(maxPixels));
+        return L::decodeFile(photo.path, maxPixels);
     });
-    const auto decodedCount = [&] {
+    const auto decodedNow = [&] {
         std::lock_guard lock(mutex);
-        return decoded.size();
+        return decoded;
     };
-    const QList<Photo> request{photos[0], photos[0], photos[1], photos[2], photos[3]};
+    const QList<Photo> plan{photos[0], photos[0], photos[1], photos[2], photos[3]};
     const QRectF screen(0, 0, 1440, 900);
-    preloader.schedule(request, screen, 2, 0);
-    preloader.schedule(request, screen, 2, 0);
-    ASSERT_TRUE(spinUntil([&] { return decodedCount() == 2; }));
-    settle();
-    {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(decoded, (QStringList{photos[0].id, photos[2].id}))
-            << "repeats dropped, at most three kept, the unreadable one skipped without stopping the rest";
-        // 400 x 300 laid out as 912 x 684 points at scale 2: 1824 rounded up to 1920.
-        EXPECT_EQ(sizes.front(), 1920);
-    }
-    EXPECT_TRUE(
-        PhotoPreviewImageLoader::cachedImage(PhotoPreviewImageLoader::version(photos[0]), 1920).has_value());
+    preloader.schedule(plan, screen, 2, 0);
+    preloader.schedule(plan, screen, 2, 0);
+    ASSERT_TRUE(test::spinUntil([&] { return decodedNow().size() == 2; }));
+    preloader.schedule(plan, screen, 2, 0);
+    test::settle();
+    // 400 x 300 is laid out as 912 x 684 points on this screen: 1920 pixels at scale 2.
+    EXPECT_EQ(decodedNow(), (QStringList{u"7-p0@1920"_s, u"7-p2@1920"_s}))
+        << "repeats dropped, at most three kept, the unreadable one skipped without stopping the rest, "
+           "an identical plan not started twice";
+    EXPECT_TRUE(L::cachedImage(L::version(photos[0]), 1920).has_value());
 
-    preloader.schedule(request, screen, 2, 0);
-    settle();
-    EXPECT_EQ(decodedCount(), 2) << "the same plan is not started again";
-
-    PhotoPreviewImageLoader::clearCaches();
+    L::clearCaches();
     preloader.cancel();
-    EXPECT_TRUE(preloader.planKey().isEmpty());
-    preloader.schedule(request, screen, 2, 0);
-    ASSERT_TRUE(spinUntil([&] { return decodedCount() == 4; })) << "after a cancel the same plan runs again";
-
+    preloader.schedule(plan, screen, 2, 0);
+    EXPECT_TRUE(test::spinUntil([&] { return decodedNow().size() == 4; })) << "after a cancel it runs again";
     preloader.schedule({photos[3]}, screen, 2, 5);
     preloader.cancel();
-    settle();
-    EXPECT_EQ(decodedCount(), 4) << "a cancelled plan never starts";
+    test::settle();
+    EXPECT_EQ(decodedNow().size(), 4) << "a cancelled plan never starts";
 }
 
 TEST(PhotoPreviewImageLoader, PrepareUsesTheScreenItShowsOn) {
-    const QString folder = test::makeFolder(QStringLiteral("prepare"));
-    const Photo photo = writtenPhoto(folder, QStringLiteral("s"), QSize(400, 300));
-    const QString version = PhotoPreviewImageLoader::version(photo);
+    const Photo photo = writtenPhoto(test::makeFolder(u"prepare"_s), u"s"_s, {400, 300});
+    const QString version = L::version(photo);
     // The offscreen screen is 800 x 800 at ratio 1: a 4:3 photo shows 640 x 480 points.
-    PhotoPreviewImageLoader::prepare({photo}, nullptr, 0);
-    ASSERT_TRUE(spinUntil([&] { return PhotoPreviewImageLoader::cachedImage(version, 640).has_value(); }));
-    EXPECT_FALSE(PhotoPreviewImageLoader::cachedImage(version, 641).has_value())
-        << "no more pixels than shown";
-    EXPECT_FALSE(PhotoPreviewImageLoader::preloader().planKey().isEmpty());
-    PhotoPreviewImageLoader::cancelPreparation();
-    EXPECT_TRUE(PhotoPreviewImageLoader::preloader().planKey().isEmpty());
+    L::prepare({photo}, nullptr, 0);
+    ASSERT_TRUE(test::spinUntil([&] { return L::cachedImage(version, 640).has_value(); }));
+    EXPECT_FALSE(L::cachedImage(version, 641).has_value()) << "no more pixels than shown";
+    L::cancelPreparation();
+    EXPECT_TRUE(L::preloader().planKey().isEmpty());
 }
 
 } // namespace
