@@ -7,26 +7,23 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 namespace vennimo {
 namespace {
 
 using namespace Qt::StringLiterals;
+using R = PolaroidRenderer;
 
-constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kNan = qQNaN(), kInf = qInf();
 
-void expectRect(const QRectF& r, QRectF expected, const char* what, double tolerance = 0.01) {
-    EXPECT_NEAR(r.x(), expected.x(), tolerance) << what;
-    EXPECT_NEAR(r.y(), expected.y(), tolerance) << what;
-    EXPECT_NEAR(r.width(), expected.width(), tolerance) << what;
-    EXPECT_NEAR(r.height(), expected.height(), tolerance) << what;
+void expectRect(const QRectF& r, QRectF e, const char* what, double tolerance = 0.01) {
+    for (auto [a, b] :
+         {std::pair{r.x(), e.x()}, {r.y(), e.y()}, {r.width(), e.width()}, {r.height(), e.height()}})
+        EXPECT_NEAR(a, b, tolerance) << what;
 }
 
-// The print of a photo of that pixel size on the design canvas.
 PolaroidGeometry print(QSizeF photo, double angle = 0, double offset = 0) {
-    return PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, photo, angle, offset);
+    return R::geometry(R::defaultSize, photo, angle, offset);
 }
 
 TEST(PolaroidGeometry, WindowsKeepTheirAreaBetweenTheLimits) {
@@ -37,7 +34,7 @@ TEST(PolaroidGeometry, WindowsKeepTheirAreaBetweenTheLimits) {
     expectRect(g.paperRect, {145 - paperWidth / 2, 32, paperWidth, g.imageRect.height() + 30}, "paper", 1e-9);
     expectRect(g.pegRect, {137.5, 3, 15, 47}, "peg", 1e-9);
     EXPECT_EQ(g.pegAnchor, QPointF(145, 20));
-
+    // Unusable photo sizes read as 4:3.
     for (auto [photo, w, h] : {std::tuple{QSizeF(500, 500), 153.0, 153.0},
                                {QSizeF(100, 400), 47.5, 190.0},
                                {QSizeF(4000, 500), 210.0, 26.25},
@@ -46,34 +43,28 @@ TEST(PolaroidGeometry, WindowsKeepTheirAreaBetweenTheLimits) {
                                {QSizeF(kNan, 3), 176.67, 132.5},
                                {QSizeF(4, kInf), 176.67, 132.5}}) {
         const QRectF r = print(photo).imageRect;
-        EXPECT_NEAR(r.width(), w, 0.01)
-            << photo.width() << "x" << photo.height() << " (unusable reads as 4:3)";
+        EXPECT_NEAR(r.width(), w, 0.01) << photo.width() << "x" << photo.height();
         EXPECT_NEAR(r.height(), h, 0.01) << photo.width() << "x" << photo.height();
     }
-
-    const auto empty = PolaroidRenderer::geometry(QSizeF(0, 0));
+    const auto empty = R::geometry(QSizeF(0, 0));
     EXPECT_EQ(empty.canvas, QRectF(0, 0, 0, 0)) << "the canvas is not clamped";
     EXPECT_NEAR(empty.pegAnchor.y(), 20.0 / 292, 1e-9) << "but laid out as 1 x 1";
-    const auto unknown = PolaroidRenderer::geometry(QSizeF(kNan, kInf));
+    const auto unknown = R::geometry(QSizeF(kNan, kInf));
     for (const QRectF& r : {empty.paperRect, empty.pegRect, unknown.paperRect, unknown.imageRect})
         EXPECT_TRUE(std::isfinite(r.x()) && std::isfinite(r.width()) && r.width() > 0);
 }
 
 TEST(PolaroidGeometry, SwingAndOffsetTransforms) {
-    EXPECT_TRUE(PolaroidRenderer::geometry().paperTransform.isIdentity());
+    EXPECT_TRUE(R::geometry().paperTransform.isIdentity());
     // sx = 2, sy = 1: a quarter turn is still a quarter turn of the design.
-    const auto g = PolaroidRenderer::geometry(QSizeF(580, 292), QSizeF(4, 3), 90);
+    const auto g = R::geometry(QSizeF(580, 292), QSizeF(4, 3), 90);
     const QTransform& t = g.pegTransform;
     EXPECT_NEAR(t.m11(), 0, 1e-9);
     EXPECT_NEAR(t.m12(), 0.5, 1e-9) << "b = sin * sy / sx";
     EXPECT_NEAR(t.m21(), -2, 1e-9) << "c = -sin * sx / sy";
     EXPECT_NEAR(t.m22(), 0, 1e-9);
     EXPECT_EQ(t.map(g.pegAnchor), g.pegAnchor) << "the anchor stays put";
-    const QPointF turned = t.map(g.pegAnchor + QPointF(2, 0)) - g.pegAnchor;
-    EXPECT_NEAR(turned.x(), 0, 1e-9) << "design (1, 0) turns to design (0, 1), y down";
-    EXPECT_NEAR(turned.y(), 1, 1e-9);
     EXPECT_EQ(g.paperTransform, g.pegTransform) << "no offset, same swing";
-
     const auto shifted = print(QSizeF(4, 3), 0, 0.5);
     EXPECT_TRUE(shifted.pegTransform.isIdentity()) << "the peg does not move with the offset";
     EXPECT_NEAR(shifted.paperPath.boundingRect().left(),
@@ -86,7 +77,7 @@ TEST(PolaroidGeometry, SwingAndOffsetTransforms) {
 }
 
 TEST(PolaroidGeometry, HitTestsAndIndicators) {
-    const auto g = PolaroidRenderer::geometry();
+    const auto g = R::geometry();
     const QRectF p = g.paperRect;
     EXPECT_TRUE(g.contains(g.imageRect.center()));
     EXPECT_TRUE(g.contains(QPointF(145, 10))) << "on the peg above the paper";
@@ -96,14 +87,11 @@ TEST(PolaroidGeometry, HitTestsAndIndicators) {
     expectRect(g.visibleBounds(), {p.left(), 3, p.width(), p.bottom() - 3}, "peg top to paper bottom", 1e-6);
     expectRect(g.indicatorPath(true).boundingRect(), {p.right() - 16, p.top() - 10, 26, 26}, "badge", 1e-6);
     expectRect(g.indicatorPath(false).boundingRect(), {p.left() - 7, p.top() - 7, 26, 21}, "tag", 1e-6);
-
     const auto swung = print(QSizeF(4, 3), 12, 0.1);
     const QPointF expected = swung.paperTransform.map(swung.paperRect.topRight() + QPointF(-3, 3));
     const QPointF actual = swung.indicatorPath(true).boundingRect().center();
     EXPECT_NEAR(actual.x(), expected.x(), 1e-3) << "the badge swings with the paper";
     EXPECT_NEAR(actual.y(), expected.y(), 1e-3);
-    EXPECT_TRUE(swung.contains(swung.paperTransform.map(swung.imageRect.center())));
-    EXPECT_FALSE(swung.contains(swung.imageRect.bottomRight() + QPointF(30, 0)));
 }
 
 // A JPEG with an EXIF orientation tag spliced in by hand, since Qt's writer stores none.
@@ -124,21 +112,20 @@ TEST(PolaroidGeometry, ImageSizeReadsOrientationAndRetriesUnreadableFiles) {
     for (char orientation = 1; orientation <= 8; ++orientation) {
         photo.path = folder + u"/turned%1.jpg"_s.arg(int(orientation));
         test::writeFile(photo.path, jpegWithOrientation(test::makeImage(40, 30), orientation));
-        EXPECT_EQ(PolaroidRenderer::imageSize(photo), orientation >= 5 ? QSizeF(30, 40) : QSizeF(40, 30))
+        EXPECT_EQ(R::imageSize(photo), orientation >= 5 ? QSizeF(30, 40) : QSizeF(40, 30))
             << "orientation " << int(orientation);
     }
-    const auto g = PolaroidRenderer::geometry(photo);
+    const auto g = R::geometry(photo);
     EXPECT_NEAR(g.imageRect.width() / g.imageRect.height(), 0.75, 1e-9) << "the print uses the turned size";
-
     photo.path = folder + u"/later.png"_s;
     photo.thumbnail = folder + u"/later-thumb.png"_s;
-    EXPECT_EQ(PolaroidRenderer::imageSize(photo), QSizeF(4, 3));
+    EXPECT_EQ(R::imageSize(photo), QSizeF(4, 3));
     test::saveImage(test::makeImage(20, 50), photo.thumbnail);
-    EXPECT_EQ(PolaroidRenderer::imageSize(photo), QSizeF(20, 50)) << "the fallback is not cached";
+    EXPECT_EQ(R::imageSize(photo), QSizeF(20, 50)) << "the fallback is not cached";
     test::saveImage(test::makeImage(64, 48), photo.path);
-    EXPECT_EQ(PolaroidRenderer::imageSize(photo), QSizeF(20, 50)) << "a found size is cached under its key";
+    EXPECT_EQ(R::imageSize(photo), QSizeF(20, 50)) << "a found size is cached under its key";
     photo.size = 2;
-    EXPECT_EQ(PolaroidRenderer::imageSize(photo), QSizeF(64, 48)) << "a new file size, a new key; path first";
+    EXPECT_EQ(R::imageSize(photo), QSizeF(64, 48)) << "a new file size, a new key; path first";
 }
 
 TEST(PolaroidPreviewGeometry, LayoutAndPanelPlacement) {
@@ -153,25 +140,20 @@ TEST(PolaroidPreviewGeometry, LayoutAndPanelPlacement) {
     expectRect(layout(QSizeF(4000, 500)).image, {40, 40, 1120, 140}, "wide photo");
     const auto narrow = layout(QSizeF(100, 4000));
     EXPECT_NEAR(narrow.paper.width(), 420, 0.01) << "a minimum paper width";
-    EXPECT_NEAR(narrow.image.center().x(), narrow.paper.center().x(), 0.01) << "photo centred on it";
     EXPECT_EQ(layout(QSizeF(0, 0)), layout(QSizeF(1, 1)));
     const auto tiny = PolaroidPreviewGeometry::layout(QSizeF(1000, 1000), QRectF(0, 0, 300, 300));
     expectRect(tiny.paper, {16, 16, 228, 228}, "paper at its smallest");
     expectRect(tiny.image, {76, 40, 108, 108}, "photo at its smallest");
-
     const QSizeF panel(500, 400);
-    for (auto [around, expected] : {std::pair{QPointF(100, 100), QRectF(0, 0, 500, 400)},
-                                    {QPointF(720, 450), QRectF(470, 250, 500, 400)},
+    for (auto [around, expected] : {std::pair{QPointF(720, 450), QRectF(470, 250, 500, 400)},
                                     {QPointF(1400, 880), QRectF(940, 500, 500, 400)}})
         EXPECT_EQ(PolaroidPreviewGeometry::fittedFrame(panel, around, laptop), expected)
             << "centred where it fits, else pushed inside: " << around.x();
     EXPECT_EQ(PolaroidPreviewGeometry::fittedFrame({2000, 1000}, {1400, 880}, {100, 50, 1440, 900}),
               QRectF(100, 50, 2000, 1000))
         << "larger than the bounds: aligned to their minimum edges";
-
     const double copy = PreviewToolbarMetrics::width(u"拷贝"_s);
-    EXPECT_EQ(copy, std::ceil(copy)) << "toolbar buttons measure whole points";
-    EXPECT_GT(copy, 24 + 20) << "two characters of 13 points plus the padding";
+    EXPECT_TRUE(copy == std::ceil(copy) && copy > 24 + 20) << "two 13 point characters, padding, rounded up";
     EXPECT_GT(PreviewToolbarMetrics::width(u"移到废纸篓"_s), copy);
 }
 

@@ -1,99 +1,79 @@
 #include "rendering/PolaroidRenderer.h"
 #include "RenderingTestSupport.h"
 #include "platform/WorkQueue.h"
+#include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/ClotheslineMaterialAssets.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QPainter>
+#include <QThread>
 #include <gtest/gtest.h>
 
-#include <limits>
+#include <atomic>
+#include <future>
 
 namespace vennimo {
 namespace {
 
-using test::near;
 using namespace Qt::StringLiterals;
+
+using test::near;
 using R = PolaroidRenderer;
 const QColor kPlaceholderWindow = QColor::fromRgbF(0.93f, 0.92f, 0.88f);
 
-// A pixel of a layer at a point given in print coordinates.
-QRgb at(const QImage& layer, QPointF point) {
+// The unpremultiplied colour of a layer at a point given in print coordinates.
+QColor at(const QImage& layer, QPointF point) {
     const double s = layer.devicePixelRatio();
-    return layer.pixel(int(point.x() * s), int(point.y() * s));
+    return QColor::fromRgba(qUnpremultiply(layer.pixel(int(point.x() * s), int(point.y() * s))));
 }
-
-QColor colourAt(const QImage& layer, QPointF point) {
-    return QColor::fromRgba(qUnpremultiply(at(layer, point)));
+bool near(QColor actual, QColor expected, int tolerance) {
+    return near(qPremultiply(actual.rgba()), expected, tolerance);
 }
 
 // Saves a layer laid over a sky-blue wall, as on the desktop behind the rope, into the build folder.
 void saveForLooking(const QImage& layer, const QString& name) {
-    const QString folder = QCoreApplication::applicationDirPath() + u"/print-layers"_s;
+    const QString folder = QCoreApplication::applicationDirPath() + u"/print-layers/"_s;
     QDir().mkpath(folder);
     QImage shown(layer.size(), QImage::Format_ARGB32_Premultiplied);
     shown.fill(QColor(96, 140, 190));
     QPainter(&shown).drawImage(QRectF(shown.rect()), layer); // pixel for pixel, whatever the ratio
-    ASSERT_TRUE(shown.save(folder + QLatin1Char('/') + name + u".png"_s));
-}
-
-// Photos with image files of the given sizes, ids "1-0", "1-1", ...
-std::vector<Photo> photosOf(const QString& folderName, std::vector<QSize> sizes) {
-    const QString folder = test::makeFolder(folderName);
-    std::vector<Photo> photos;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        const QString path = folder + u"/p%1.png"_s.arg(i);
-        test::saveImage(test::makeImage(sizes[i].width(), sizes[i].height(), i % 2 ? Qt::blue : Qt::red),
-                        path);
-        photos.push_back(test::photoFor(path, {}, u"1-%1"_s.arg(i)));
-    }
-    return photos;
+    ASSERT_TRUE(shown.save(folder + name + u".png"_s));
 }
 
 TEST(PolaroidRenderer, KeysSpellEveryFieldAndBitmapsRaiseDegenerateSizes) {
-    Photo photo = photosOf(u"keys"_s, {{40, 30}})[0];
+    Photo photo = test::writePhoto(test::makeFolder(u"keys"_s), u"a"_s, {40, 30});
     photo.created = 50;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    struct Case {
-        QString key, expected;
-    };
-    for (const Case& c :
-         {Case{R::imageKey(photo, QSizeF(290, 292), 2, R::kPeg), "peg|290.0x292.0@2.0"},
-          Case{R::imageKey(photo, QSizeF(0, 0), 0.5, R::kPeg), "peg|1.0x1.0@1.0"},
-          Case{R::imageKey(photo, QSizeF(nan, 10), nan, R::kPeg), "peg|1.0x10.0@1.0"},
-          Case{R::imageKey(photo, QSizeF(0.5, 292), 2, R::kSelection),
-               "selection|1.3333333333333333|0.5x292.0@2.0"}, // badge keys keep the size as given
-          Case{R::placeholderKey(photo, QSizeF(290, 292), 2, R::kPaper),
-               "placeholder-paper|1.3333333333333333|290.0x292.0@2.0"},
-          Case{R::paperBaseKey(photo, QSizeF(290, 292), 2), "paper-base|1.3333333333333333|290.0x292.0@2.0"},
-          Case{R::imageKey(photo), "complete|" + photo.id + "|" + photo.path + "|978307250.0|" + photo.path +
-                                       "|978307300.0|0.0|" + QString::number(photo.size) +
-                                       "|290.0x292.0@2.0"}})
-        EXPECT_EQ(c.key.toStdString(), c.expected.toStdString());
-    Photo touched = photo;
-    touched.thumbnailModified = 1;
-    EXPECT_NE(R::imageKey(touched), R::imageKey(photo)) << "a new thumbnail makes a new key";
-
+    const double nan = qQNaN();
+    const QString aspect = u"1.3333333333333333|"_s;
+    for (auto [key, expected] :
+         {std::pair{R::imageKey(photo, QSizeF(290, 292), 2, R::kPeg), u"peg|290.0x292.0@2.0"_s},
+          {R::imageKey(photo, QSizeF(0, 0), 0.5, R::kPeg), u"peg|1.0x1.0@1.0"_s},
+          {R::imageKey(photo, QSizeF(nan, 10), nan, R::kPeg), u"peg|1.0x10.0@1.0"_s},
+          {R::imageKey(photo, QSizeF(0.5, 292), 2, R::kSelection), "selection|" + aspect + "0.5x292.0@2.0"},
+          {R::placeholderKey(photo, R::defaultSize, 2, R::kPaper),
+           "placeholder-paper|" + aspect + "290.0x292.0@2.0"},
+          {R::paperBaseKey(photo, R::defaultSize, 2), "paper-base|" + aspect + "290.0x292.0@2.0"},
+          {R::imageKey(photo), "complete|" + photo.id + "|" + photo.path + "|978307250.0|" + photo.path +
+                                   "|978307300.0|0.0|" + QString::number(photo.size) + "|290.0x292.0@2.0"}})
+        EXPECT_EQ(key.toStdString(), expected.toStdString());
     const QImage tiny = R::image(photo, QSizeF(0, 0), 2, R::kComplete);
-    EXPECT_EQ(tiny.size(), QSize(2, 2)) << "1 x 1 point at scale 2";
-    EXPECT_EQ(tiny.devicePixelRatio(), 2.0);
+    EXPECT_TRUE(tiny.size() == QSize(2, 2) && tiny.devicePixelRatio() == 2) << "1 x 1 point at scale 2";
     EXPECT_EQ(tiny.format(), QImage::Format_ARGB32_Premultiplied) << "paper bases are copied as raw bytes";
     EXPECT_EQ(R::image(photo, QSizeF(100.2, 50), 1.5, R::kPeg).size(), QSize(151, 75)) << "pixels round up";
-    EXPECT_TRUE(R::image(photo, QSizeF(1e9, 292), 2, R::kPeg).isNull())
-        << "a print beyond any bitmap is refused, not allocated";
+    EXPECT_TRUE(R::image(photo, QSizeF(1e9, 292), 2, R::kPeg).isNull()) << "beyond any bitmap: refused";
     EXPECT_FALSE(R::cachedImage(photo, QSizeF(1e9, 292), 2, R::kPeg).has_value());
 }
 
 TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
-    const auto photos = photosOf(u"caches"_s, {{80, 60}, {160, 120}});
-    const Photo &first = photos[0], &second = photos[1];
+    const QString folder = test::makeFolder(u"caches"_s);
+    const Photo first = test::writePhoto(folder, u"a"_s, {80, 60}, false, Qt::red);
+    const Photo second = test::writePhoto(folder, u"b"_s, {160, 120}, false, Qt::blue);
     R::clearCaches();
     EXPECT_EQ(R::image(first, R::defaultSize, 2, R::kPeg).cacheKey(),
               R::image(second, R::defaultSize, 2, R::kPeg).cacheKey())
         << "one peg bitmap serves every photo";
-
     const int bases = R::baseRenderCount();
     const QImage paperA = R::image(first, R::defaultSize, 2, R::kPaper);
     const QImage paperB = R::image(second, R::defaultSize, 2, R::kPaper);
@@ -101,78 +81,57 @@ TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
     const QPointF centre = R::geometry(first).imageRect.center();
     EXPECT_TRUE(near(at(paperA, centre), Qt::red, 40)) << "the copied base is painted over with the photo";
     EXPECT_TRUE(near(at(paperB, centre), Qt::blue, 40));
-
-    const QImage unshared1 = R::image(first, QSizeF(200, 200), 2, R::kComplete, false, true, false);
-    const QImage unshared2 = R::image(first, QSizeF(200, 200), 2, R::kComplete, false, true, false);
-    EXPECT_NE(unshared1.cacheKey(), unshared2.cacheKey()) << "without shared paper every call draws";
-    EXPECT_EQ(unshared1, unshared2) << "and draws the same";
-    EXPECT_FALSE(R::cachedImage(first, QSizeF(200, 200), 2).has_value()) << "nor stores";
+    const QSizeF small(200, 200);
+    const QImage unshared = R::image(first, small, 2, R::kComplete, false, true, false);
+    const QImage again = R::image(first, small, 2, R::kComplete, false, true, false);
+    EXPECT_TRUE(unshared.cacheKey() != again.cacheKey() && unshared == again) << "private paper: drawn anew";
+    EXPECT_FALSE(R::cachedImage(first, small, 2).has_value()) << "and never stored";
     EXPECT_EQ(R::baseRenderCount(), bases + 1) << "private bases are not counted";
-
-    EXPECT_FALSE(R::image(first, QSizeF(250, 250), 2, R::kComplete, false, false).isNull());
-    EXPECT_FALSE(R::cachedImage(first, QSizeF(250, 250), 2).has_value()) << "cacheResult false";
+    EXPECT_TRUE(!R::image(first, QSizeF(250, 250), 2, R::kComplete, false, false).isNull() &&
+                !R::cachedImage(first, QSizeF(250, 250), 2))
+        << "cacheResult false: drawn, not stored";
     const QImage stored = R::image(first, QSizeF(250, 250), 2);
     EXPECT_EQ(R::image(first, QSizeF(250, 250), 2, R::kComplete, false, false).cacheKey(), stored.cacheKey())
         << "a cached image is still returned with cacheResult false";
-
     const qint64 costBefore = R::cachedImageCost();
     const QImage prepared = test::solid(580, 584, Qt::green);
     R::storePrepared(prepared, second, 2);
-    const auto found = R::cachedImage(second, R::defaultSize, 2, R::kPaper);
-    ASSERT_TRUE(found.has_value());
-    EXPECT_EQ(found->cacheKey(), prepared.cacheKey());
+    EXPECT_EQ(R::cachedImage(second, R::defaultSize, 2, R::kPaper).value_or(QImage()).cacheKey(),
+              prepared.cacheKey());
     EXPECT_EQ(R::cachedImageCost(), costBefore + 580 * 584 * 4 - qint64(paperB.sizeInBytes()))
         << "the prepared image replaced the rendered one at its pixel cost";
 }
 
 TEST(PolaroidRenderer, EveryLayerOfARealPhotoLooksLikeAPrintOnAPeg) {
-    const QString folder = test::makeFolder(u"real"_s);
-    const QImage landscape = test::makeLandscape(1600, 1200);
-    const QString path = folder + u"/IMG_0042.jpg"_s;
-    const QString thumb = folder + u"/IMG_0042-thumb.jpg"_s;
-    test::saveImage(landscape, path);
-    test::saveImage(landscape.scaled(720, 540, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), thumb);
-    const Photo photo = test::photoFor(path, thumb);
+    const Photo photo = test::writePhoto(test::makeFolder(u"real"_s), u"IMG_0042"_s, {1600, 1200}, true);
+    test::saveImage(test::makeLandscape(1600, 1200), photo.path);
+    test::saveImage(test::makeLandscape(800, 600), photo.thumbnail);
     const auto g = R::geometry(photo);
-
-    QImage stacked(580, 584, QImage::Format_ARGB32_Premultiplied);
-    stacked.fill(Qt::transparent);
+    std::map<QStringView, QImage> layers;
     for (QStringView layer : {R::kComplete, R::kPaper, R::kPeg, R::kSelection, R::kArrival}) {
-        const QImage image = R::image(photo, R::defaultSize, 2, layer);
+        const QImage& image = layers[layer] = R::image(photo, R::defaultSize, 2, layer);
         ASSERT_EQ(image.size(), QSize(580, 584)) << layer.toString().toStdString();
         saveForLooking(image, u"layer-"_s + layer.toString());
-        if (layer != R::kComplete)
-            QPainter(&stacked).drawImage(QRectF(stacked.rect()), image);
     }
-    saveForLooking(stacked, u"layers-stacked"_s);
-
-    const QImage complete = R::image(photo);
-    const QPointF sun(g.imageRect.left() + 0.72 * g.imageRect.width(),
-                      g.imageRect.top() + 0.3 * g.imageRect.height());
-    EXPECT_GT(colourAt(complete, sun).red(), 230) << "the photo is upright: its sun sits high on the right";
-    const QColor grass =
-        colourAt(complete, {g.imageRect.left() + 0.9 * g.imageRect.width(), g.imageRect.bottom() - 4});
-    EXPECT_GT(grass.green(), grass.red()) << "and its hills at the bottom";
-    EXPECT_TRUE(
-        near(at(complete, {g.paperRect.center().x(), g.paperRect.bottom() - 10}), QColor(245, 242, 237), 8))
+    const QImage& complete = layers[R::kComplete];
+    const QRectF window = g.imageRect, paper = g.paperRect;
+    const QPointF sun(window.left() + 0.72 * window.width(), window.top() + 0.3 * window.height());
+    EXPECT_GT(at(complete, sun).red(), 230) << "the photo is upright: its sun sits high on the right";
+    EXPECT_TRUE(near(at(complete, {paper.center().x(), paper.bottom() - 10}), QColor(245, 242, 237), 8))
         << "the wide bottom border of the paper";
-    EXPECT_EQ(qAlpha(at(complete, QPointF(10, 10))), 0) << "transparent beside the peg";
-    const QRgb shadow = at(complete, QPointF(g.paperRect.center().x(), g.paperRect.bottom() + 6));
-    EXPECT_TRUE(qAlpha(shadow) > 10 && qAlpha(shadow) < 120 && qRed(shadow) < 30)
-        << "a soft dark shadow under the paper, alpha " << qAlpha(shadow);
-    const QColor peg = colourAt(complete, QPointF(g.pegRect.center().x() - 2, 14));
-    EXPECT_EQ(peg.alpha(), 255) << "the peg artwork above the paper";
-    EXPECT_GT(peg.red(), peg.blue() + 40) << "in wood colours";
-
-    const QImage selection = R::image(photo, R::defaultSize, 2, R::kSelection);
+    EXPECT_EQ(at(complete, QPointF(10, 10)).alpha(), 0) << "transparent beside the peg";
+    const QColor shadow = at(complete, {paper.center().x(), paper.bottom() + 6});
+    EXPECT_TRUE(shadow.alpha() > 10 && shadow.alpha() < 120 && shadow.red() < 30)
+        << "a soft dark shadow under the paper, alpha " << shadow.alpha();
+    const QColor peg = at(complete, QPointF(g.pegRect.center().x() - 2, 14));
+    EXPECT_TRUE(peg.alpha() == 255 && peg.red() > peg.blue() + 40) << "the wooden peg above the paper";
+    const QImage& selection = layers[R::kSelection];
     const QColor blue(23, 101, 223);
-    EXPECT_TRUE(near(at(selection, g.indicatorPath(true).boundingRect().center() + QPointF(-7, 4)), blue, 10))
-        << "blue badge";
-    EXPECT_TRUE(near(at(selection, {g.paperRect.left() - 1.5, g.paperRect.center().y()}), blue, 30))
-        << "the ring around the paper";
-    EXPECT_EQ(qAlpha(at(selection, g.imageRect.center())), 0) << "no paper in the selection layer";
-
-    const QImage arrival = R::image(photo, R::defaultSize, 2, R::kArrival);
+    const QPointF badge = g.indicatorPath(true).boundingRect().center() + QPointF(-7, 4);
+    EXPECT_TRUE(near(at(selection, badge), blue, 10)) << "blue badge";
+    EXPECT_TRUE(near(at(selection, {paper.left() - 1.5, paper.center().y()}), blue, 30)) << "ring";
+    EXPECT_EQ(at(selection, window.center()).alpha(), 0) << "no paper in the selection layer";
+    const QImage& arrival = layers[R::kArrival];
     const QRectF tag = g.indicatorPath(false).boundingRect();
     EXPECT_TRUE(near(at(arrival, tag.topLeft() + QPointF(3, 10)), QColor(255, 223, 159), 12)) << "yellow tag";
     int inked = 0;
@@ -191,55 +150,43 @@ TEST(PolaroidRenderer, UnreadablePhotosGetThePlaceholderWindowAndTheVectorPegSta
     R::setPegMaterial(std::nullopt);
     const QImage complete = R::image(broken);
     R::setPegMaterial(artwork);
-    saveForLooking(complete, u"unreadable-vector-peg"_s);
     const auto g = R::geometry(broken);
     EXPECT_TRUE(near(at(complete, g.imageRect.topLeft() + QPointF(4, 4)), kPlaceholderWindow, 3));
-    EXPECT_TRUE(near(at(complete, g.paperRect.bottomLeft() + QPointF(20, -8)), QColor(247, 244, 239), 6));
     EXPECT_TRUE(R::cachedImage(broken).has_value()) << "the fallback render is cached";
-
-    const QColor wood = colourAt(complete, g.pegRect.center() + QPointF(0, -10));
+    const QColor wood = at(complete, g.pegRect.center() + QPointF(0, -10));
     EXPECT_TRUE(wood.alpha() == 255 && wood.red() > wood.green() && wood.green() > wood.blue())
-        << "wood brown, not grey";
-
+        << "a wooden peg";
     const QImage placeholder = R::image(broken, R::defaultSize, 2, R::kPaper, true);
     EXPECT_TRUE(near(at(placeholder, g.imageRect.topLeft() + QPointF(4, 4)), kPlaceholderWindow, 3));
-    EXPECT_EQ(qAlpha(at(placeholder, QPointF(145, 10))), 0) << "the paper layer has no peg";
+    EXPECT_EQ(at(placeholder, QPointF(145, 10)).alpha(), 0) << "the paper layer has no peg";
 }
 
 TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
-    const auto photos = photosOf(u"placeholders"_s, {{40, 30}, {400, 300}});
+    const QString folder = test::makeFolder(u"placeholders"_s);
+    const Photo photos[] = {test::writePhoto(folder, u"a"_s, {40, 30}),
+                            test::writePhoto(folder, u"b"_s, {400, 300})};
     R::clearCaches();
     const int mainRenders = R::placeholderMainRenderCount();
-    std::vector<int> calls;
-    bool mainThreadOnly = true;
+    std::vector<int> calls; // negative when called off the main thread
     const auto note = [&](int which) {
-        return [&, which] {
-            mainThreadOnly = mainThreadOnly && isMainThread();
-            calls.push_back(which);
-        };
+        return [&, which] { calls.push_back(isMainThread() ? which : -which); };
     };
-    EXPECT_EQ(R::placeholder(photos[0], 2, note(1)).cacheKey(), R::emptyPaper().cacheKey())
-        << "empty paper while rendering";
+    EXPECT_EQ(R::placeholder(photos[0], 2, note(1)).cacheKey(), R::emptyPaper().cacheKey());
     EXPECT_EQ(R::placeholder(photos[1], 2, note(2)).cacheKey(), R::emptyPaper().cacheKey());
     ASSERT_TRUE(test::spinUntil([&] { return calls.size() == 2; }));
-    test::settle();
-    EXPECT_EQ(calls, (std::vector<int>{1, 2})) << "both callbacks once, in request order";
-    EXPECT_TRUE(mainThreadOnly);
-    EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders);
-
     const QImage ready = R::placeholder(photos[0], 2, note(3));
-    EXPECT_EQ(ready.cacheKey(), R::placeholder(photos[1], 2, {}).cacheKey())
-        << "one render serves both photos of the same aspect";
+    EXPECT_EQ(ready.cacheKey(), R::placeholder(photos[1], 2, {}).cacheKey()) << "one render per aspect";
     EXPECT_EQ(ready.size(), QSize(580, 584));
     test::settle();
-    EXPECT_EQ(calls.size(), 2u) << "a cache hit calls nothing";
-
+    EXPECT_EQ(calls, (std::vector<int>{1, 2}))
+        << "each callback once, on the main thread, in request order; none for a cache hit";
+    EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders);
     R::image(photos[0], R::defaultSize, 3, R::kPaper, true);
     EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders + 1) << "a placeholder drawn on the main thread";
 }
 
 TEST(PolaroidRenderer, ConcurrentRendersDrawOnePaperBase) {
-    const auto photos = photosOf(u"threads"_s, std::vector<QSize>(8, QSize(64, 48)));
+    const auto photos = test::writePhotos(u"threads"_s, 8);
     const int before = R::baseRenderCount();
     WorkQueue queue(u"test.render"_s, 4);
     for (const Photo& photo : photos)
@@ -247,8 +194,7 @@ TEST(PolaroidRenderer, ConcurrentRendersDrawOnePaperBase) {
     queue.waitUntilIdle();
     EXPECT_EQ(R::baseRenderCount(), before + 1);
     for (const Photo& photo : photos)
-        EXPECT_TRUE(R::cachedImage(photo, QSizeF(145, 146), 2, R::kPaper).has_value())
-            << photo.id.toStdString();
+        EXPECT_TRUE(R::cachedImage(photo, QSizeF(145, 146), 2, R::kPaper).has_value());
 }
 
 TEST(ClotheslineMaterialAssets, ArtworkLoadsCroppedAndBounded) {
@@ -256,24 +202,85 @@ TEST(ClotheslineMaterialAssets, ArtworkLoadsCroppedAndBounded) {
     ASSERT_TRUE(peg.has_value()) << "the peg artwork is compiled into the library";
     EXPECT_TRUE(peg->height() > 400 && peg->height() <= 512) << "decoded near the 512 pixel bound";
     EXPECT_NEAR(double(peg->width()) / peg->height(), 315.0 / 1466.0, 0.02) << "crop scaled with the decode";
-    int opaque = 0;
-    for (int x = 0; x < peg->width(); ++x)
-        opaque += qAlpha(peg->pixel(x, peg->height() / 2)) > 128;
-    EXPECT_GT(opaque, peg->width() / 2) << "the peg fills the middle of its crop";
+    EXPECT_GT(qAlpha(peg->pixel(peg->width() / 2, peg->height() / 2)), 128) << "the peg fills its crop";
     const auto& tack = ClotheslineMaterialAssets::tack();
     ASSERT_TRUE(tack.has_value());
     EXPECT_NEAR(tack->width(), tack->height(), 2) << "a round tack";
     EXPECT_EQ(qAlpha(tack->pixel(1, 1)), 0) << "transparent outside the sphere";
     EXPECT_EQ(qAlpha(tack->pixel(tack->width() / 2, tack->height() / 2)), 255);
+    const auto load = [](const char16_t* name, QRect crop, int pixels) {
+        return ClotheslineMaterialAssets::load(QString::fromUtf16(name), crop, pixels)
+            .value_or(QImage())
+            .size();
+    };
+    EXPECT_EQ(load(u"ClotheslinePeg", {344, 51, 326, 1434}, 1540), QSize(326, 1434)) << "the spare peg";
+    EXPECT_EQ(load(u"NoSuchArtwork", {0, 0, 10, 10}, 64), QSize(0, 0)) << "a missing resource is absent";
+    EXPECT_EQ(load(u"ClotheslinePeg", {5000, 5000, 10, 10}, 512), QSize(0, 0)) << "so is a crop outside it";
+}
 
-    EXPECT_EQ(ClotheslineMaterialAssets::load(u"ClotheslinePeg"_s, QRect(344, 51, 326, 1434), 1540)
-                  .value_or(QImage())
-                  .size(),
-              QSize(326, 1434))
-        << "the spare peg, decoded whole";
-    EXPECT_FALSE(ClotheslineMaterialAssets::load(u"NoSuchArtwork"_s, QRect(0, 0, 10, 10), 64));
-    EXPECT_FALSE(ClotheslineMaterialAssets::load(u"ClotheslinePeg"_s, QRect(5000, 5000, 10, 10), 512))
-        << "a crop outside the picture is absent";
+TEST(ClotheslineImagePreparation, BoundsOutstandingWorkAndDelivers) {
+    const auto all = test::writePhotos(u"bounded"_s, 5);
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    std::atomic<int> renders{0};
+    ClotheslineImagePreparation preparation([&](const Photo&, double) {
+        ++renders;
+        gate.wait();
+        return test::solid(4, 4);
+    });
+    int delivered = 0, empty = 0;
+    const auto done = [&](const QImage& image) { ++delivered, empty += image.isNull(); };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(preparation.request(all[i], 2, done)) << i;
+    EXPECT_FALSE(preparation.request(all[4], 2, done)) << "a fifth request while four are pending";
+    EXPECT_TRUE(preparation.pending().contains(R::imageKey(all[0], R::defaultSize, 2, R::kPaper)))
+        << "pending keys are the renderer's paper keys";
+    release.set_value();
+    ASSERT_TRUE(test::spinUntil([&] { return delivered == 4; }));
+    EXPECT_TRUE(empty == 0 && preparation.pending().isEmpty());
+    EXPECT_EQ(renders, 4) << "nothing was queued for the refused request";
+    EXPECT_TRUE(preparation.request(all[0], 2, done)) << "after delivery the same photo can be asked again";
+    EXPECT_FALSE(preparation.request(all[0], 2, done)) << "but not twice at once";
+    EXPECT_TRUE(preparation.request(all[0], 3, done)) << "another scale is another key";
+    ASSERT_TRUE(test::spinUntil([&] { return delivered == 6; }));
+}
+
+TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
+    const auto all = test::writePhotos(u"cancel"_s, 3);
+    std::atomic<int> finished{0};
+    ClotheslineImagePreparation preparation([&](const Photo& photo, double) {
+        if (photo.id == all[2].id)
+            test::saveImage(test::makeImage(90, 90), photo.path);
+        ++finished;
+        return test::solid(4, 4);
+    });
+    std::optional<QImage> result;
+    const auto keep = [&](const QImage& image) { result = image; };
+    ASSERT_TRUE(preparation.request(all[0], 2, keep));
+    // Waits without the event loop, so the finished render's delivery stays queued.
+    for (int i = 0; i < 2000 && finished == 0; ++i)
+        QThread::msleep(1);
+    QThread::msleep(20);
+    preparation.cancel();
+    EXPECT_TRUE(preparation.pending().isEmpty());
+    test::settle();
+    EXPECT_FALSE(result) << "the finished render met a newer generation";
+    ASSERT_TRUE(preparation.request(all[2], 2, keep));
+    ASSERT_TRUE(test::spinUntil([&] { return result.has_value(); })) << "later requests still deliver";
+    EXPECT_TRUE(result->isNull()) << "the file was replaced between the two version readings";
+    bool orphan = false;
+    {
+        ClotheslineImagePreparation shortLived([](const Photo&, double) { return test::solid(4, 4); });
+        shortLived.request(all[1], 2, [&](const QImage&) { orphan = true; });
+    }
+    test::settle();
+    EXPECT_FALSE(orphan) << "a preparer that goes away delivers nothing";
+    ClotheslineImagePreparation real;
+    result.reset();
+    ASSERT_TRUE(real.request(all[1], 2, keep));
+    ASSERT_TRUE(test::spinUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(result->size(), QSize(580, 584)) << "the renderer's paper layer";
+    EXPECT_FALSE(R::cachedImage(all[1], R::defaultSize, 2, R::kPaper)) << "the canvas stores it";
 }
 
 } // namespace

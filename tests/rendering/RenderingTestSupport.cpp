@@ -1,4 +1,5 @@
 #include "RenderingTestSupport.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -56,12 +57,30 @@ Photo photoFor(const QString& path, const QString& thumbnail, const QString& id)
     return photo;
 }
 
+Photo writePhoto(const QString& folder, const QString& name, QSize size, bool withThumbnail, QColor color) {
+    const QString path = folder + u'/' + name;
+    saveImage(makeImage(size.width(), size.height(), color), path + QStringLiteral(".png"));
+    if (withThumbnail)
+        saveImage(makeImage(size.width() / 2, size.height() / 2, color), path + QStringLiteral("-thumb.jpg"));
+    return photoFor(path + QStringLiteral(".png"),
+                    withThumbnail ? path + QStringLiteral("-thumb.jpg") : QString(),
+                    QStringLiteral("1-") + name);
+}
+
+std::vector<Photo> writePhotos(const QString& folderName, int count, QSize size, bool withThumbnail) {
+    const QString folder = makeFolder(folderName);
+    std::vector<Photo> photos;
+    for (int i = 0; i < count; ++i)
+        photos.push_back(writePhoto(folder, QStringLiteral("p%1").arg(i), size, withThumbnail));
+    return photos;
+}
+
 bool near(QRgb actual, QColor expected, int tolerance) {
-    const QColor a = QColor::fromRgba(qUnpremultiply(actual));
-    return std::abs(a.red() - expected.red()) <= tolerance &&
-           std::abs(a.green() - expected.green()) <= tolerance &&
-           std::abs(a.blue() - expected.blue()) <= tolerance &&
-           std::abs(a.alpha() - expected.alpha()) <= tolerance;
+    const QRgb a = qUnpremultiply(actual), e = expected.rgba();
+    for (int shift : {0, 8, 16, 24})
+        if (std::abs(int((a >> shift) & 0xff) - int((e >> shift) & 0xff)) > tolerance)
+            return false;
+    return true;
 }
 
 bool spinUntil(const std::function<bool()>& condition) {
