@@ -1,208 +1,160 @@
-#include "rendering/PhotoDimensions.h"
+#include "rendering/PolaroidPreviewGeometry.h"
 #include "rendering/PolaroidRenderer.h"
+#include "rendering/PreviewToolbarMetrics.h"
 #include "support/TestEnvironment.h"
 
 #include <QBuffer>
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 namespace vennimo {
 namespace {
 
-constexpr double kTolerance = 1e-9;
+using namespace Qt::StringLiterals;
+using R = PolaroidRenderer;
 
-void expectRect(const QRectF& actual, double x, double y, double w, double h, double tolerance,
-                const char* what) {
-    EXPECT_NEAR(actual.x(), x, tolerance) << what;
-    EXPECT_NEAR(actual.y(), y, tolerance) << what;
-    EXPECT_NEAR(actual.width(), w, tolerance) << what;
-    EXPECT_NEAR(actual.height(), h, tolerance) << what;
+const double kNan = qQNaN(), kInf = qInf();
+
+void expectRect(const QRectF& r, QRectF e, const char* what, double tolerance = 0.01) {
+    for (auto [a, b] :
+         {std::pair{r.x(), e.x()}, {r.y(), e.y()}, {r.width(), e.width()}, {r.height(), e.height()}})
+        EXPECT_NEAR(a, b, tolerance) << what;
 }
 
-TEST(PolaroidGeometry, DesignCanvasWindowsKeepTheirAreaBetweenTheLimits) {
-    const auto g = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(4000, 3000));
-    EXPECT_EQ(PolaroidRenderer::defaultSize, QSizeF(290, 292));
-    EXPECT_EQ(PolaroidRenderer::defaultPegAnchor, QPointF(145, 20));
-    EXPECT_NEAR(g.imageRect.width(), 176.67, 0.01) << "4:3 window width";
-    EXPECT_NEAR(g.imageRect.height(), 132.50, 0.01) << "4:3 window height";
+PolaroidGeometry print(QSizeF photo, double angle = 0, double offset = 0) {
+    return R::geometry(R::defaultSize, photo, angle, offset);
+}
+
+TEST(PolaroidGeometry, WindowsKeepTheirAreaBetweenTheLimits) {
+    const auto g = print(QSizeF(4000, 3000));
+    expectRect(g.imageRect, {g.paperRect.x() + 8, 40, 176.67, 132.50}, "4:3 window");
     EXPECT_NEAR(g.imageRect.width() * g.imageRect.height(), 23408, 1e-6);
-    expectRect(g.paperRect, 145 - (g.imageRect.width() + 16) / 2, 32, g.imageRect.width() + 16,
-               g.imageRect.height() + 30, kTolerance, "paper around the 4:3 window");
-    EXPECT_NEAR(g.imageRect.x(), g.paperRect.x() + 8, kTolerance);
-    EXPECT_NEAR(g.imageRect.y(), 40, kTolerance);
-    expectRect(g.pegRect, 137.5, 3, 15, 47, kTolerance, "peg");
+    const double paperWidth = g.imageRect.width() + 16;
+    expectRect(g.paperRect, {145 - paperWidth / 2, 32, paperWidth, g.imageRect.height() + 30}, "paper", 1e-9);
+    expectRect(g.pegRect, {137.5, 3, 15, 47}, "peg", 1e-9);
     EXPECT_EQ(g.pegAnchor, QPointF(145, 20));
-    EXPECT_EQ(g.canvas, QRectF(0, 0, 290, 292));
-
-    const auto square = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(500, 500));
-    EXPECT_NEAR(square.imageRect.width(), 153.0, 0.01);
-    EXPECT_NEAR(square.imageRect.height(), 153.0, 0.01);
-
-    const auto tall = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(100, 400));
-    EXPECT_NEAR(tall.imageRect.height(), 190, kTolerance) << "a tall photo is limited by height";
-    EXPECT_NEAR(tall.imageRect.width(), 47.5, kTolerance);
-
-    const auto wide = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(4000, 500));
-    EXPECT_NEAR(wide.imageRect.width(), 210, kTolerance) << "a wide photo is limited by width";
-    EXPECT_NEAR(wide.imageRect.height(), 26.25, kTolerance);
-
-    const auto defaults = PolaroidRenderer::geometry();
-    EXPECT_NEAR(defaults.paperRect.top(), 32, kTolerance);
-    EXPECT_LE(defaults.imageRect.width(), 210 + kTolerance);
-}
-
-TEST(PolaroidGeometry, DegenerateSizesStayFinite) {
-    const auto empty = PolaroidRenderer::geometry(QSizeF(0, 0));
+    // Unusable photo sizes read as 4:3.
+    for (auto [photo, w, h] : {std::tuple{QSizeF(500, 500), 153.0, 153.0},
+                               {QSizeF(100, 400), 47.5, 190.0},
+                               {QSizeF(4000, 500), 210.0, 26.25},
+                               {QSizeF(0, 100), 176.67, 132.5},
+                               {QSizeF(-4, 3), 176.67, 132.5},
+                               {QSizeF(kNan, 3), 176.67, 132.5},
+                               {QSizeF(4, kInf), 176.67, 132.5}}) {
+        const QRectF r = print(photo).imageRect;
+        EXPECT_NEAR(r.width(), w, 0.01) << photo.width() << "x" << photo.height();
+        EXPECT_NEAR(r.height(), h, 0.01) << photo.width() << "x" << photo.height();
+    }
+    const auto empty = R::geometry(QSizeF(0, 0));
     EXPECT_EQ(empty.canvas, QRectF(0, 0, 0, 0)) << "the canvas is not clamped";
-    for (const QRectF& r : {empty.paperRect, empty.imageRect, empty.pegRect}) {
+    EXPECT_NEAR(empty.pegAnchor.y(), 20.0 / 292, 1e-9) << "but laid out as 1 x 1";
+    const auto unknown = R::geometry(QSizeF(kNan, kInf));
+    for (const QRectF& r : {empty.paperRect, empty.pegRect, unknown.paperRect, unknown.imageRect})
         EXPECT_TRUE(std::isfinite(r.x()) && std::isfinite(r.width()) && r.width() > 0);
-    }
-    EXPECT_NEAR(empty.pegAnchor.x(), 145.0 / 290, kTolerance);
-    EXPECT_NEAR(empty.pegAnchor.y(), 20.0 / 292, kTolerance);
-
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    const auto unknown = PolaroidRenderer::geometry(QSizeF(nan, inf));
-    EXPECT_TRUE(std::isfinite(unknown.paperRect.width()) && std::isfinite(unknown.pegAnchor.y()))
-        << "an unknown canvas size is laid out like 1 x 1";
-    for (const QSizeF bad : {QSizeF(0, 100), QSizeF(-4, 3), QSizeF(nan, 3), QSizeF(4, inf), QSizeF(0, 0)}) {
-        const auto g = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, bad);
-        EXPECT_NEAR(g.imageRect.width(), 176.67, 0.01) << bad.width() << "x" << bad.height();
-        EXPECT_NEAR(g.imageRect.height(), 132.50, 0.01) << bad.width() << "x" << bad.height();
-    }
 }
 
 TEST(PolaroidGeometry, SwingAndOffsetTransforms) {
-    const auto still = PolaroidRenderer::geometry();
-    EXPECT_TRUE(still.paperTransform.isIdentity());
-    EXPECT_TRUE(still.pegTransform.isIdentity());
-
+    EXPECT_TRUE(R::geometry().paperTransform.isIdentity());
     // sx = 2, sy = 1: a quarter turn is still a quarter turn of the design.
-    const auto g = PolaroidRenderer::geometry(QSizeF(580, 292), QSizeF(4, 3), 90);
+    const auto g = R::geometry(QSizeF(580, 292), QSizeF(4, 3), 90);
     const QTransform& t = g.pegTransform;
-    EXPECT_NEAR(t.m11(), 0, kTolerance);
-    EXPECT_NEAR(t.m12(), 0.5, kTolerance) << "b = sin * sy / sx";
-    EXPECT_NEAR(t.m21(), -2, kTolerance) << "c = -sin * sx / sy";
-    EXPECT_NEAR(t.m22(), 0, kTolerance);
+    EXPECT_NEAR(t.m11(), 0, 1e-9);
+    EXPECT_NEAR(t.m12(), 0.5, 1e-9) << "b = sin * sy / sx";
+    EXPECT_NEAR(t.m21(), -2, 1e-9) << "c = -sin * sx / sy";
+    EXPECT_NEAR(t.m22(), 0, 1e-9);
     EXPECT_EQ(t.map(g.pegAnchor), g.pegAnchor) << "the anchor stays put";
-    // Design vector (1, 0) is (2, 0) on this canvas; it must come out as design (0, 1) = canvas (0, 1).
-    const QPointF turned = t.map(g.pegAnchor + QPointF(2, 0)) - g.pegAnchor;
-    EXPECT_NEAR(turned.x(), 0, kTolerance);
-    EXPECT_NEAR(turned.y(), 1, kTolerance);
     EXPECT_EQ(g.paperTransform, g.pegTransform) << "no offset, same swing";
-
-    const auto shifted = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(4, 3), 0, 0.5);
+    const auto shifted = print(QSizeF(4, 3), 0, 0.5);
     EXPECT_TRUE(shifted.pegTransform.isIdentity()) << "the peg does not move with the offset";
-    EXPECT_NEAR(shifted.paperTransform.dx(), -shifted.paperRect.width() / 2, kTolerance);
     EXPECT_NEAR(shifted.paperPath.boundingRect().left(),
                 shifted.paperRect.left() - shifted.paperRect.width() / 2, 1e-6);
-    EXPECT_EQ(shifted.pegPath.boundingRect(), shifted.pegRect);
-
-    // Offset combined with a swing moves the paper along its own turned x axis.
-    const auto both = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(4, 3), 30, 0.25);
+    // With a swing the offset runs along the paper's own turned x axis.
+    const auto both = print(QSizeF(4, 3), 30, 0.25);
     const double shift = 0.25 * both.paperRect.width();
-    EXPECT_NEAR(both.paperTransform.dx(), both.pegTransform.dx() - both.pegTransform.m11() * shift,
-                kTolerance);
-    EXPECT_NEAR(both.paperTransform.dy(), both.pegTransform.dy() - both.pegTransform.m12() * shift,
-                kTolerance);
+    EXPECT_NEAR(both.paperTransform.dx(), both.pegTransform.dx() - both.pegTransform.m11() * shift, 1e-9);
+    EXPECT_NEAR(both.paperTransform.dy(), both.pegTransform.dy() - both.pegTransform.m12() * shift, 1e-9);
 }
 
-TEST(PolaroidGeometry, PathsHitTestsAndIndicators) {
-    const auto g = PolaroidRenderer::geometry();
-    EXPECT_EQ(g.paperPath.fillRule(), Qt::WindingFill);
-    EXPECT_EQ(g.pegPath.fillRule(), Qt::WindingFill);
-    EXPECT_TRUE(g.contains(g.imageRect.center())) << "inside the paper";
+TEST(PolaroidGeometry, HitTestsAndIndicators) {
+    const auto g = R::geometry();
+    const QRectF p = g.paperRect;
+    EXPECT_TRUE(g.contains(g.imageRect.center()));
     EXPECT_TRUE(g.contains(QPointF(145, 10))) << "on the peg above the paper";
-    EXPECT_FALSE(g.contains(QPointF(2, 2))) << "empty corner of the canvas";
-    EXPECT_FALSE(g.contains(QPointF(g.paperRect.left() + 0.2, g.paperRect.top() + 0.2))) << "rounded corner";
     EXPECT_TRUE(g.contains(QPointF(145, 45))) << "where peg and paper overlap (odd-even would say no)";
-
-    const QRectF bounds = g.visibleBounds();
-    EXPECT_NEAR(bounds.top(), 3, 1e-6) << "peg top";
-    EXPECT_NEAR(bounds.bottom(), g.paperRect.bottom(), 1e-6);
-    EXPECT_NEAR(bounds.left(), g.paperRect.left(), 1e-6);
-
-    const QRectF badge = g.indicatorPath(true).boundingRect();
-    expectRect(badge, g.paperRect.right() - 16, g.paperRect.top() - 10, 26, 26, 1e-6, "selection badge");
-    const QRectF tag = g.indicatorPath(false).boundingRect();
-    expectRect(tag, g.paperRect.left() - 7, g.paperRect.top() - 7, 26, 21, 1e-6, "arrival tag");
-
-    // The badge swings with the paper.
-    const auto swung = PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, QSizeF(4, 3), 12, 0.1);
-    const QPointF circleCentre(swung.paperRect.right() - 3, swung.paperRect.top() + 3);
-    const QPointF expected = swung.paperTransform.map(circleCentre);
+    EXPECT_FALSE(g.contains(QPointF(2, 2)));
+    EXPECT_FALSE(g.contains(p.topLeft() + QPointF(0.2, 0.2))) << "rounded corner";
+    expectRect(g.visibleBounds(), {p.left(), 3, p.width(), p.bottom() - 3}, "peg top to paper bottom", 1e-6);
+    expectRect(g.indicatorPath(true).boundingRect(), {p.right() - 16, p.top() - 10, 26, 26}, "badge", 1e-6);
+    expectRect(g.indicatorPath(false).boundingRect(), {p.left() - 7, p.top() - 7, 26, 21}, "tag", 1e-6);
+    const auto swung = print(QSizeF(4, 3), 12, 0.1);
+    const QPointF expected = swung.paperTransform.map(swung.paperRect.topRight() + QPointF(-3, 3));
     const QPointF actual = swung.indicatorPath(true).boundingRect().center();
-    EXPECT_NEAR(actual.x(), expected.x(), 1e-3);
+    EXPECT_NEAR(actual.x(), expected.x(), 1e-3) << "the badge swings with the paper";
     EXPECT_NEAR(actual.y(), expected.y(), 1e-3);
-    EXPECT_TRUE(swung.contains(swung.paperTransform.map(swung.imageRect.center())));
-    EXPECT_FALSE(swung.contains(swung.imageRect.bottomRight() + QPointF(30, 0)));
-
-    const auto copy = g;
-    EXPECT_EQ(copy, g);
 }
 
-// Writes a JPEG with an EXIF orientation tag by hand, since Qt's writer stores none.
-QByteArray jpegWithOrientation(const QImage& image, quint16 orientation) {
+// A JPEG with an EXIF orientation tag spliced in by hand, since Qt's writer stores none.
+QByteArray jpegWithOrientation(const QImage& image, char orientation) {
     QByteArray jpeg;
-    {
-        QBuffer buffer(&jpeg);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "JPEG");
-    }
-    QByteArray exif("Exif\0\0", 6);
-    exif += QByteArray("MM\0\x2A\0\0\0\x08", 8);
-    exif += QByteArray("\0\x01", 2);
-    exif += QByteArray("\x01\x12\0\x03\0\0\0\x01", 8);
-    exif += char(orientation >> 8);
-    exif += char(orientation & 0xff);
-    exif += QByteArray("\0\0\0\0\0\0", 6);
-    QByteArray segment("\xFF\xE1", 2);
-    const int length = exif.size() + 2;
-    segment += char(length >> 8);
-    segment += char(length & 0xff);
-    segment += exif;
-    return jpeg.left(2) + segment + jpeg.mid(2);
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    QByteArray exif("Exif\0\0MM\0\x2A\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25);
+    exif += orientation + QByteArray(6, '\0');
+    return jpeg.left(2) + QByteArray("\xFF\xE1\0", 3) + char(exif.size() + 2) + exif + jpeg.mid(2);
 }
 
 TEST(PolaroidGeometry, ImageSizeReadsOrientationAndRetriesUnreadableFiles) {
-    const QString folder = test::makeFolder(QStringLiteral("sizes"));
+    const QString folder = test::makeFolder(u"sizes"_s);
     Photo photo;
-    photo.id = QStringLiteral("1-1");
-    photo.path = folder + QStringLiteral("/turned.jpg");
-    photo.modified = 10;
-    photo.size = 1;
-    test::writeFile(photo.path, jpegWithOrientation(test::makeImage(40, 30), 6));
-    EXPECT_EQ(PolaroidRenderer::imageSize(photo), QSizeF(30, 40)) << "orientation 6 swaps the sides";
-
-    Photo upright = photo;
-    upright.path = folder + QStringLiteral("/upright.jpg");
-    test::writeFile(upright.path, jpegWithOrientation(test::makeImage(40, 30), 3));
-    EXPECT_EQ(PolaroidRenderer::imageSize(upright), QSizeF(40, 30)) << "orientation 3 keeps them";
-
-    Photo missing = photo;
-    missing.path = folder + QStringLiteral("/later.png");
-    missing.thumbnail = folder + QStringLiteral("/later-thumb.png");
-    EXPECT_EQ(PolaroidRenderer::imageSize(missing), QSizeF(4, 3));
-    test::saveImage(test::makeImage(20, 50), missing.thumbnail);
-    EXPECT_EQ(PolaroidRenderer::imageSize(missing), QSizeF(20, 50)) << "the fallback is not cached";
-    test::saveImage(test::makeImage(64, 48), missing.path);
-    EXPECT_EQ(PolaroidRenderer::imageSize(missing), QSizeF(20, 50)) << "a found size is cached under its key";
-    missing.size = 2;
-    EXPECT_EQ(PolaroidRenderer::imageSize(missing), QSizeF(64, 48)) << "the path is tried first";
-
-    Photo other = missing;
-    for (auto change : {+[](Photo& p) { p.path += QLatin1Char('x'); }, +[](Photo& p) { p.thumbnail.clear(); },
-                        +[](Photo& p) { p.modified += 0.5; }, +[](Photo& p) { p.thumbnailModified = 3; },
-                        +[](Photo& p) { p.size += 1; }}) {
-        Photo changed = missing;
-        change(changed);
-        EXPECT_NE(PhotoDimensions::key(changed), PhotoDimensions::key(missing));
+    photo.id = u"1-1"_s;
+    for (char orientation = 1; orientation <= 8; ++orientation) {
+        photo.path = folder + u"/turned%1.jpg"_s.arg(int(orientation));
+        test::writeFile(photo.path, jpegWithOrientation(test::makeImage(40, 30), orientation));
+        EXPECT_EQ(R::imageSize(photo), orientation >= 5 ? QSizeF(30, 40) : QSizeF(40, 30))
+            << "orientation " << int(orientation);
     }
+    const auto g = R::geometry(photo);
+    EXPECT_NEAR(g.imageRect.width() / g.imageRect.height(), 0.75, 1e-9) << "the print uses the turned size";
+    photo.path = folder + u"/later.png"_s;
+    photo.thumbnail = folder + u"/later-thumb.png"_s;
+    EXPECT_EQ(R::imageSize(photo), QSizeF(4, 3));
+    test::saveImage(test::makeImage(20, 50), photo.thumbnail);
+    EXPECT_EQ(R::imageSize(photo), QSizeF(20, 50)) << "the fallback is not cached";
+    test::saveImage(test::makeImage(64, 48), photo.path);
+    EXPECT_EQ(R::imageSize(photo), QSizeF(20, 50)) << "a found size is cached under its key";
+    photo.size = 2;
+    EXPECT_EQ(R::imageSize(photo), QSizeF(64, 48)) << "a new file size, a new key; path first";
+}
 
-    const auto g = PolaroidRenderer::geometry(photo);
-    EXPECT_NEAR(g.imageRect.width() / g.imageRect.height(), 0.75, 1e-9);
+TEST(PolaroidPreviewGeometry, LayoutAndPanelPlacement) {
+    const QRectF laptop(0, 0, 1440, 900);
+    const auto layout = [&](QSizeF photo) { return PolaroidPreviewGeometry::layout(photo, laptop); };
+    const auto g = layout(QSizeF(4000, 3000));
+    expectRect(g.image, {40, 40, 912, 684}, "photo below the top border");
+    expectRect(g.paper, {16, 16, 960, 804}, "paper inside the margin");
+    EXPECT_NEAR(g.controlsY, 744, 0.01);
+    EXPECT_EQ(g.size, QSizeF(992, 836));
+    expectRect(layout(QSizeF(100, 100)).image, {40, 40, 684, 684}, "small images are enlarged");
+    expectRect(layout(QSizeF(4000, 500)).image, {40, 40, 1120, 140}, "wide photo");
+    const auto narrow = layout(QSizeF(100, 4000));
+    EXPECT_NEAR(narrow.paper.width(), 420, 0.01) << "a minimum paper width";
+    EXPECT_EQ(layout(QSizeF(0, 0)), layout(QSizeF(1, 1)));
+    const auto tiny = PolaroidPreviewGeometry::layout(QSizeF(1000, 1000), QRectF(0, 0, 300, 300));
+    expectRect(tiny.paper, {16, 16, 228, 228}, "paper at its smallest");
+    expectRect(tiny.image, {76, 40, 108, 108}, "photo at its smallest");
+    const QSizeF panel(500, 400);
+    for (auto [around, expected] : {std::pair{QPointF(720, 450), QRectF(470, 250, 500, 400)},
+                                    {QPointF(1400, 880), QRectF(940, 500, 500, 400)}})
+        EXPECT_EQ(PolaroidPreviewGeometry::fittedFrame(panel, around, laptop), expected)
+            << "centred where it fits, else pushed inside: " << around.x();
+    EXPECT_EQ(PolaroidPreviewGeometry::fittedFrame({2000, 1000}, {1400, 880}, {100, 50, 1440, 900}),
+              QRectF(100, 50, 2000, 1000))
+        << "larger than the bounds: aligned to their minimum edges";
+    const double copy = PreviewToolbarMetrics::width(u"拷贝"_s);
+    EXPECT_TRUE(copy == std::ceil(copy) && copy > 24 + 20) << "two 13 point characters, padding, rounded up";
+    EXPECT_GT(PreviewToolbarMetrics::width(u"移到废纸篓"_s), copy);
 }
 
 } // namespace

@@ -1,257 +1,139 @@
 #include "rendering/PolaroidRenderer.h"
 #include "RenderingTestSupport.h"
 #include "platform/WorkQueue.h"
+#include "rendering/ClotheslineImagePreparation.h"
+#include "rendering/ClotheslineMaterialAssets.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPainter>
+#include <QThread>
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <atomic>
+#include <future>
 
 namespace vennimo {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 using test::near;
+using R = PolaroidRenderer;
+const QColor kPlaceholderWindow = QColor::fromRgbF(0.93f, 0.92f, 0.88f);
 
-// Keeps the event loop turning until the condition holds or two seconds pass.
-bool spinUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < 2000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return condition();
-}
-
-// A pixel of a layer at a point given in print coordinates.
-QRgb at(const QImage& layer, QPointF point) {
+// The unpremultiplied colour of a layer at a point given in print coordinates.
+QColor at(const QImage& layer, QPointF point) {
     const double s = layer.devicePixelRatio();
-    return layer.pixel(int(point.x() * s), int(point.y() * s));
+    return QColor::fromRgba(qUnpremultiply(layer.pixel(int(point.x() * s), int(point.y() * s))));
+}
+bool near(QColor actual, QColor expected, int tolerance) {
+    return near(qPremultiply(actual.rgba()), expected, tolerance);
 }
 
-QString layerFolder() {
-    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/print-layers");
+// Saves a layer laid over a sky-blue wall, as on the desktop behind the rope, into the build folder.
+void saveForLooking(const QImage& layer, const QString& name) {
+    const QString folder = QCoreApplication::applicationDirPath() + u"/print-layers/"_s;
     QDir().mkpath(folder);
-    return folder;
+    QImage shown(layer.size(), QImage::Format_ARGB32_Premultiplied);
+    shown.fill(QColor(96, 140, 190));
+    QPainter(&shown).drawImage(QRectF(shown.rect()), layer); // pixel for pixel, whatever the ratio
+    ASSERT_TRUE(shown.save(folder + name + u".png"_s));
 }
 
-TEST(PolaroidRenderer, KeysSpellEveryFieldAndRaiseDegenerateSizes) {
-    const QString folder = test::makeFolder(QStringLiteral("keys"));
-    Photo photo = test::photoFor(folder + QStringLiteral("/a.png"));
-    test::saveImage(test::makeImage(40, 30), photo.path);
+TEST(PolaroidRenderer, KeysSpellEveryFieldAndBitmapsRaiseDegenerateSizes) {
+    Photo photo = test::writePhoto(test::makeFolder(u"keys"_s), u"a"_s, {40, 30});
     photo.created = 50;
-
-    EXPECT_EQ(PolaroidRenderer::imageKey(photo, QSizeF(290, 292), 2, PolaroidRenderer::kPeg),
-              QStringLiteral("peg|290.0x292.0@2.0"));
-    EXPECT_EQ(PolaroidRenderer::imageKey(photo, QSizeF(0, 0), 0.5, PolaroidRenderer::kPeg),
-              QStringLiteral("peg|1.0x1.0@1.0"));
-    EXPECT_EQ(PolaroidRenderer::imageKey(photo, QSizeF(0.5, 292), 2, PolaroidRenderer::kSelection),
-              QStringLiteral("selection|1.3333333333333333|0.5x292.0@2.0"))
-        << "badge keys keep the size as given";
-    EXPECT_EQ(PolaroidRenderer::imageKey(photo, QSizeF(290, 292), 1.5, PolaroidRenderer::kArrival),
-              QStringLiteral("arrival|1.3333333333333333|290.0x292.0@1.5"));
-    const QString full = QStringLiteral("complete|1-10|") + photo.path + QStringLiteral("|978307250.0|") +
-                         photo.path + QStringLiteral("|978307300.0|0.0|") + QString::number(photo.size) +
-                         QStringLiteral("|290.0x292.0@2.0");
-    EXPECT_EQ(PolaroidRenderer::imageKey(photo), full);
-    EXPECT_EQ(PolaroidRenderer::placeholderKey(photo, QSizeF(290, 292), 2, PolaroidRenderer::kPaper),
-              QStringLiteral("placeholder-paper|1.3333333333333333|290.0x292.0@2.0"));
-    EXPECT_EQ(PolaroidRenderer::paperBaseKey(photo, QSizeF(290, 292), 2),
-              QStringLiteral("paper-base|1.3333333333333333|290.0x292.0@2.0"));
-
-    Photo touched = photo;
-    touched.thumbnailModified = 1;
-    EXPECT_NE(PolaroidRenderer::imageKey(touched), full) << "a new thumbnail makes a new key";
-
-    const QImage tiny = PolaroidRenderer::image(photo, QSizeF(0, 0), 2, PolaroidRenderer::kComplete);
-    EXPECT_EQ(tiny.size(), QSize(2, 2)) << "1 x 1 point at scale 2";
-    EXPECT_EQ(tiny.devicePixelRatio(), 2.0);
-    EXPECT_EQ(tiny.format(), QImage::Format_ARGB32_Premultiplied);
-    EXPECT_TRUE(
-        PolaroidRenderer::cachedImage(photo, QSizeF(0, 0), 2, PolaroidRenderer::kComplete).has_value());
-
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(PolaroidRenderer::imageKey(photo, QSizeF(nan, 10), nan, PolaroidRenderer::kPeg),
-              QStringLiteral("peg|1.0x10.0@1.0"))
-        << "not-a-number counts as 1";
-    EXPECT_EQ(PolaroidRenderer::image(photo, QSizeF(nan, nan), 2, PolaroidRenderer::kPaper).size(),
-              QSize(2, 2));
-    EXPECT_TRUE(PolaroidRenderer::image(photo, QSizeF(1e9, 292), 2, PolaroidRenderer::kPeg).isNull())
-        << "a print beyond any bitmap is refused, not allocated";
-    EXPECT_FALSE(
-        PolaroidRenderer::cachedImage(photo, QSizeF(1e9, 292), 2, PolaroidRenderer::kPeg).has_value());
-
-    const QImage odd = PolaroidRenderer::image(photo, QSizeF(100.2, 50), 1.5, PolaroidRenderer::kPeg);
-    EXPECT_EQ(odd.size(), QSize(151, 75)) << "pixel sizes round up";
+    const double nan = qQNaN();
+    const QString aspect = u"1.3333333333333333|"_s;
+    for (auto [key, expected] :
+         {std::pair{R::imageKey(photo, QSizeF(290, 292), 2, R::kPeg), u"peg|290.0x292.0@2.0"_s},
+          {R::imageKey(photo, QSizeF(0, 0), 0.5, R::kPeg), u"peg|1.0x1.0@1.0"_s},
+          {R::imageKey(photo, QSizeF(nan, 10), nan, R::kPeg), u"peg|1.0x10.0@1.0"_s},
+          {R::imageKey(photo, QSizeF(0.5, 292), 2, R::kSelection), "selection|" + aspect + "0.5x292.0@2.0"},
+          {R::placeholderKey(photo, R::defaultSize, 2, R::kPaper),
+           "placeholder-paper|" + aspect + "290.0x292.0@2.0"},
+          {R::paperBaseKey(photo, R::defaultSize, 2), "paper-base|" + aspect + "290.0x292.0@2.0"},
+          {R::imageKey(photo), "complete|" + photo.id + "|" + photo.path + "|978307250.0|" + photo.path +
+                                   "|978307300.0|0.0|" + QString::number(photo.size) + "|290.0x292.0@2.0"}})
+        EXPECT_EQ(key.toStdString(), expected.toStdString());
+    const QImage tiny = R::image(photo, QSizeF(0, 0), 2, R::kComplete);
+    EXPECT_TRUE(tiny.size() == QSize(2, 2) && tiny.devicePixelRatio() == 2) << "1 x 1 point at scale 2";
+    EXPECT_EQ(tiny.format(), QImage::Format_ARGB32_Premultiplied) << "paper bases are copied as raw bytes";
+    EXPECT_EQ(R::image(photo, QSizeF(100.2, 50), 1.5, R::kPeg).size(), QSize(151, 75)) << "pixels round up";
+    EXPECT_TRUE(R::image(photo, QSizeF(1e9, 292), 2, R::kPeg).isNull()) << "beyond any bitmap: refused";
+    EXPECT_FALSE(R::cachedImage(photo, QSizeF(1e9, 292), 2, R::kPeg).has_value());
 }
 
 TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
-    const QString folder = test::makeFolder(QStringLiteral("caches"));
-    const Photo first = test::photoFor(folder + QStringLiteral("/one.png"), {}, QStringLiteral("1-1"));
-    const Photo second = test::photoFor(folder + QStringLiteral("/two.png"), {}, QStringLiteral("1-2"));
-    test::saveImage(test::makeImage(80, 60, Qt::red), first.path);
-    test::saveImage(test::makeImage(160, 120, Qt::blue), second.path);
-
-    PolaroidRenderer::clearCaches();
-    const QImage pegA = PolaroidRenderer::image(first, QSizeF(290, 292), 2, PolaroidRenderer::kPeg);
-    const QImage pegB = PolaroidRenderer::image(second, QSizeF(290, 292), 2, PolaroidRenderer::kPeg);
-    EXPECT_EQ(pegA.cacheKey(), pegB.cacheKey()) << "one peg bitmap serves every photo";
-
-    const int basesBefore = PolaroidRenderer::baseRenderCount();
-    const QImage paperA = PolaroidRenderer::image(first, QSizeF(290, 292), 2, PolaroidRenderer::kPaper);
-    const QImage paperB = PolaroidRenderer::image(second, QSizeF(290, 292), 2, PolaroidRenderer::kPaper);
-    EXPECT_EQ(PolaroidRenderer::baseRenderCount(), basesBefore + 1)
-        << "one paper base per aspect, size and scale";
-    EXPECT_NE(paperA.cacheKey(), paperB.cacheKey());
-    const QPointF centre = PolaroidRenderer::geometry(first).imageRect.center();
+    const QString folder = test::makeFolder(u"caches"_s);
+    const Photo first = test::writePhoto(folder, u"a"_s, {80, 60}, false, Qt::red);
+    const Photo second = test::writePhoto(folder, u"b"_s, {160, 120}, false, Qt::blue);
+    R::clearCaches();
+    EXPECT_EQ(R::image(first, R::defaultSize, 2, R::kPeg).cacheKey(),
+              R::image(second, R::defaultSize, 2, R::kPeg).cacheKey())
+        << "one peg bitmap serves every photo";
+    const int bases = R::baseRenderCount();
+    const QImage paperA = R::image(first, R::defaultSize, 2, R::kPaper);
+    const QImage paperB = R::image(second, R::defaultSize, 2, R::kPaper);
+    EXPECT_EQ(R::baseRenderCount(), bases + 1) << "one paper base per aspect, size and scale";
+    const QPointF centre = R::geometry(first).imageRect.center();
     EXPECT_TRUE(near(at(paperA, centre), Qt::red, 40)) << "the copied base is painted over with the photo";
     EXPECT_TRUE(near(at(paperB, centre), Qt::blue, 40));
-
-    const QImage unshared1 =
-        PolaroidRenderer::image(first, QSizeF(200, 200), 2, PolaroidRenderer::kComplete, false, true, false);
-    const QImage unshared2 =
-        PolaroidRenderer::image(first, QSizeF(200, 200), 2, PolaroidRenderer::kComplete, false, true, false);
-    EXPECT_NE(unshared1.cacheKey(), unshared2.cacheKey()) << "without shared paper every call draws";
-    EXPECT_EQ(unshared1, unshared2) << "and draws the same";
-    EXPECT_FALSE(PolaroidRenderer::cachedImage(first, QSizeF(200, 200), 2).has_value()) << "nor stores";
-    EXPECT_EQ(PolaroidRenderer::baseRenderCount(), basesBefore + 1) << "private bases are not counted";
-
-    const QImage uncached =
-        PolaroidRenderer::image(first, QSizeF(250, 250), 2, PolaroidRenderer::kComplete, false, false, true);
-    EXPECT_FALSE(uncached.isNull());
-    EXPECT_FALSE(PolaroidRenderer::cachedImage(first, QSizeF(250, 250), 2).has_value())
-        << "cacheResult false";
-    const QImage stored = PolaroidRenderer::image(first, QSizeF(250, 250), 2);
-    const QImage again =
-        PolaroidRenderer::image(first, QSizeF(250, 250), 2, PolaroidRenderer::kComplete, false, false, true);
-    EXPECT_EQ(again.cacheKey(), stored.cacheKey())
+    const QSizeF small(200, 200);
+    const QImage unshared = R::image(first, small, 2, R::kComplete, false, true, false);
+    const QImage again = R::image(first, small, 2, R::kComplete, false, true, false);
+    EXPECT_TRUE(unshared.cacheKey() != again.cacheKey() && unshared == again) << "private paper: drawn anew";
+    EXPECT_FALSE(R::cachedImage(first, small, 2).has_value()) << "and never stored";
+    EXPECT_EQ(R::baseRenderCount(), bases + 1) << "private bases are not counted";
+    EXPECT_TRUE(!R::image(first, QSizeF(250, 250), 2, R::kComplete, false, false).isNull() &&
+                !R::cachedImage(first, QSizeF(250, 250), 2))
+        << "cacheResult false: drawn, not stored";
+    const QImage stored = R::image(first, QSizeF(250, 250), 2);
+    EXPECT_EQ(R::image(first, QSizeF(250, 250), 2, R::kComplete, false, false).cacheKey(), stored.cacheKey())
         << "a cached image is still returned with cacheResult false";
-
-    const qint64 costBefore = PolaroidRenderer::cachedImageCost();
-    QImage prepared(580, 584, QImage::Format_ARGB32_Premultiplied);
-    prepared.fill(Qt::green);
-    PolaroidRenderer::storePrepared(prepared, second, 2);
-    const auto found =
-        PolaroidRenderer::cachedImage(second, PolaroidRenderer::defaultSize, 2, PolaroidRenderer::kPaper);
-    ASSERT_TRUE(found.has_value());
-    EXPECT_EQ(found->cacheKey(), prepared.cacheKey());
-    EXPECT_EQ(PolaroidRenderer::cachedImageCost(), costBefore + 580 * 584 * 4 - qint64(paperB.sizeInBytes()))
+    const qint64 costBefore = R::cachedImageCost();
+    const QImage prepared = test::solid(580, 584, Qt::green);
+    R::storePrepared(prepared, second, 2);
+    EXPECT_EQ(R::cachedImage(second, R::defaultSize, 2, R::kPaper).value_or(QImage()).cacheKey(),
+              prepared.cacheKey());
+    EXPECT_EQ(R::cachedImageCost(), costBefore + 580 * 584 * 4 - qint64(paperB.sizeInBytes()))
         << "the prepared image replaced the rendered one at its pixel cost";
 }
 
-TEST(PolaroidRenderer, UnreadablePhotosShowThePlaceholderWindowAndTheVectorPegStandsInForArtwork) {
-    const QString folder = test::makeFolder(QStringLiteral("broken"));
-    Photo broken =
-        test::photoFor(folder + QStringLiteral("/broken.jpg"), folder + QStringLiteral("/broken-thumb.jpg"));
-    test::writeFile(broken.path, "not an image");
-    test::writeFile(broken.thumbnail, "nor this");
-    PolaroidRenderer::setPegMaterial(std::nullopt);
-
-    const QImage complete = PolaroidRenderer::image(broken);
-    const auto g = PolaroidRenderer::geometry(broken);
-    QImage shown = complete.copy();
-    shown.setDevicePixelRatio(1);
-    ASSERT_TRUE(shown.save(layerFolder() + QStringLiteral("/unreadable-vector-peg.png")));
-    EXPECT_TRUE(
-        near(at(complete, g.imageRect.topLeft() + QPointF(4, 4)), QColor::fromRgbF(0.93f, 0.92f, 0.88f), 3))
-        << "placeholder window fill";
-    EXPECT_TRUE(PolaroidRenderer::cachedImage(broken).has_value()) << "the fallback render is cached";
-    EXPECT_TRUE(near(at(complete, g.paperRect.bottomLeft() + QPointF(20, -8)), QColor(247, 244, 239), 6))
-        << "paper below the window";
-
-    const QPointF pegCentre = g.pegRect.center();
-    const QColor wood = QColor::fromRgba(qUnpremultiply(at(complete, pegCentre + QPointF(0, -10))));
-    EXPECT_EQ(wood.alpha(), 255);
-    EXPECT_GT(wood.red(), wood.green());
-    EXPECT_GT(wood.green(), wood.blue()) << "wood brown, not grey";
-    const QColor spring =
-        QColor::fromRgba(qUnpremultiply(at(complete, QPointF(pegCentre.x(), g.pegRect.top() + 29.3))));
-    EXPECT_NEAR(spring.red(), spring.blue(), 25) << "a grey spring band across the vector peg";
-    const QRgb contact = at(complete, QPointF(pegCentre.x(), g.pegRect.bottom() + 1.2));
-    EXPECT_GT(qAlpha(contact), 0) << "the contact shadow falls below the peg";
-
-    const QImage placeholder =
-        PolaroidRenderer::image(broken, PolaroidRenderer::defaultSize, 2, PolaroidRenderer::kPaper, true);
-    EXPECT_TRUE(near(at(placeholder, g.imageRect.topLeft() + QPointF(4, 4)),
-                     QColor::fromRgbF(0.93f, 0.92f, 0.88f), 3));
-    EXPECT_EQ(qAlpha(at(placeholder, QPointF(145, 10))), 0) << "the paper layer has no peg";
-}
-
 TEST(PolaroidRenderer, EveryLayerOfARealPhotoLooksLikeAPrintOnAPeg) {
-    const QString folder = test::makeFolder(QStringLiteral("real"));
-    const QImage landscape = test::makeLandscape(1600, 1200);
-    const QString path = folder + QStringLiteral("/IMG_0042.jpg");
-    const QString thumb = folder + QStringLiteral("/IMG_0042-thumb.jpg");
-    test::saveImage(landscape, path);
-    test::saveImage(landscape.scaled(720, 540, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), thumb);
-    const Photo photo = test::photoFor(path, thumb);
-    const auto g = PolaroidRenderer::geometry(photo);
-
-    const QString out = layerFolder();
-    QImage composite(580, 584, QImage::Format_ARGB32_Premultiplied);
-    composite.fill(QColor(96, 140, 190));
-    for (QStringView layer : {PolaroidRenderer::kComplete, PolaroidRenderer::kPaper, PolaroidRenderer::kPeg,
-                              PolaroidRenderer::kSelection, PolaroidRenderer::kArrival}) {
-        const QImage image = PolaroidRenderer::image(photo, PolaroidRenderer::defaultSize, 2, layer);
+    const Photo photo = test::writePhoto(test::makeFolder(u"real"_s), u"IMG_0042"_s, {1600, 1200}, true);
+    test::saveImage(test::makeLandscape(1600, 1200), photo.path);
+    test::saveImage(test::makeLandscape(800, 600), photo.thumbnail);
+    const auto g = R::geometry(photo);
+    std::map<QStringView, QImage> layers;
+    for (QStringView layer : {R::kComplete, R::kPaper, R::kPeg, R::kSelection, R::kArrival}) {
+        const QImage& image = layers[layer] = R::image(photo, R::defaultSize, 2, layer);
         ASSERT_EQ(image.size(), QSize(580, 584)) << layer.toString().toStdString();
-        // Layers laid over a sky-blue wall, as on the desktop behind the rope.
-        QImage shown(image.size(), QImage::Format_ARGB32_Premultiplied);
-        shown.fill(QColor(96, 140, 190));
-        {
-            QPainter p(&shown);
-            QImage pixels = image.copy();
-            pixels.setDevicePixelRatio(1);
-            p.drawImage(QPointF(0, 0), pixels);
-        }
-        ASSERT_TRUE(shown.save(out + QStringLiteral("/layer-") + layer.toString() + QStringLiteral(".png")));
-        if (layer != PolaroidRenderer::kComplete) {
-            QPainter p(&composite);
-            QImage plain = image;
-            plain.setDevicePixelRatio(1);
-            p.drawImage(0, 0, plain);
-        }
+        saveForLooking(image, u"layer-"_s + layer.toString());
     }
-    ASSERT_TRUE(composite.save(out + QStringLiteral("/layers-stacked.png")));
-
-    const QImage complete = PolaroidRenderer::image(photo);
-    const QPointF sunPoint(g.imageRect.left() + 0.72 * g.imageRect.width(),
-                           g.imageRect.top() + 0.3 * g.imageRect.height());
-    const QColor sun = QColor::fromRgba(complete.pixel(int(sunPoint.x() * 2), int(sunPoint.y() * 2)));
-    EXPECT_GT(sun.red(), 230) << "the photo is upright: its sun sits high on the right";
-    const QPointF grass(g.imageRect.left() + 0.9 * g.imageRect.width(), g.imageRect.bottom() - 4);
-    const QColor green = QColor::fromRgba(at(complete, grass));
-    EXPECT_GT(green.green(), green.red()) << "and its hills at the bottom";
-    EXPECT_TRUE(near(at(complete, QPointF(g.paperRect.center().x(), g.paperRect.bottom() - 10)),
-                     QColor(245, 242, 237), 8))
+    const QImage& complete = layers[R::kComplete];
+    const QRectF window = g.imageRect, paper = g.paperRect;
+    const QPointF sun(window.left() + 0.72 * window.width(), window.top() + 0.3 * window.height());
+    EXPECT_GT(at(complete, sun).red(), 230) << "the photo is upright: its sun sits high on the right";
+    EXPECT_TRUE(near(at(complete, {paper.center().x(), paper.bottom() - 10}), QColor(245, 242, 237), 8))
         << "the wide bottom border of the paper";
-    EXPECT_EQ(qAlpha(at(complete, QPointF(10, 10))), 0) << "transparent beside the peg";
-    const QRgb shadow = at(complete, QPointF(g.paperRect.center().x(), g.paperRect.bottom() + 6));
-    EXPECT_GT(qAlpha(shadow), 10) << "a soft shadow under the paper";
-    EXPECT_LT(qAlpha(shadow), 120);
-    EXPECT_LT(qRed(shadow), 30) << "a dark one";
-    const QColor peg =
-        QColor::fromRgba(qUnpremultiply(at(complete, QPointF(g.pegRect.center().x() - 2, 14))));
-    EXPECT_EQ(peg.alpha(), 255) << "the peg artwork above the paper";
-    EXPECT_GT(peg.red(), peg.blue() + 40) << "in wood colours";
-
-    const QImage selection =
-        PolaroidRenderer::image(photo, PolaroidRenderer::defaultSize, 2, PolaroidRenderer::kSelection);
-    const QRectF badge = g.indicatorPath(true).boundingRect();
-    EXPECT_TRUE(near(at(selection, badge.center() + QPointF(-7, 4)), QColor(23, 101, 223), 10))
-        << "blue badge";
-    EXPECT_TRUE(near(at(selection, QPointF(g.paperRect.left() - 1.5, g.paperRect.center().y())),
-                     QColor(23, 101, 223), 30))
-        << "the ring around the paper";
-    EXPECT_EQ(qAlpha(at(selection, g.imageRect.center())), 0) << "no paper in the selection layer";
-
-    const QImage arrival =
-        PolaroidRenderer::image(photo, PolaroidRenderer::defaultSize, 2, PolaroidRenderer::kArrival);
+    EXPECT_EQ(at(complete, QPointF(10, 10)).alpha(), 0) << "transparent beside the peg";
+    const QColor shadow = at(complete, {paper.center().x(), paper.bottom() + 6});
+    EXPECT_TRUE(shadow.alpha() > 10 && shadow.alpha() < 120 && shadow.red() < 30)
+        << "a soft dark shadow under the paper, alpha " << shadow.alpha();
+    const QColor peg = at(complete, QPointF(g.pegRect.center().x() - 2, 14));
+    EXPECT_TRUE(peg.alpha() == 255 && peg.red() > peg.blue() + 40) << "the wooden peg above the paper";
+    const QImage& selection = layers[R::kSelection];
+    const QColor blue(23, 101, 223);
+    const QPointF badge = g.indicatorPath(true).boundingRect().center() + QPointF(-7, 4);
+    EXPECT_TRUE(near(at(selection, badge), blue, 10)) << "blue badge";
+    EXPECT_TRUE(near(at(selection, {paper.left() - 1.5, paper.center().y()}), blue, 30)) << "ring";
+    EXPECT_EQ(at(selection, window.center()).alpha(), 0) << "no paper in the selection layer";
+    const QImage& arrival = layers[R::kArrival];
     const QRectF tag = g.indicatorPath(false).boundingRect();
-    EXPECT_TRUE(near(at(arrival, tag.topLeft() + QPointF(3, 10)), QColor(255, 223, 159), 12))
-        << "the yellow tag";
+    EXPECT_TRUE(near(at(arrival, tag.topLeft() + QPointF(3, 10)), QColor(255, 223, 159), 12)) << "yellow tag";
     int inked = 0;
     for (int y = int(tag.top() * 2); y < int(tag.bottom() * 2); ++y)
         for (int x = int(tag.left() * 2); x < int(tag.right() * 2); ++x)
@@ -259,65 +141,146 @@ TEST(PolaroidRenderer, EveryLayerOfARealPhotoLooksLikeAPrintOnAPeg) {
     EXPECT_GT(inked, 40) << "the character is drawn in brown on the tag";
 }
 
+TEST(PolaroidRenderer, UnreadablePhotosGetThePlaceholderWindowAndTheVectorPegStandsInForArtwork) {
+    const QString folder = test::makeFolder(u"broken"_s);
+    const Photo broken = test::photoFor(folder + u"/broken.jpg"_s, folder + u"/broken-thumb.jpg"_s);
+    test::writeFile(broken.path, "not an image");
+    test::writeFile(broken.thumbnail, "nor this");
+    const auto artwork = R::pegMaterial();
+    R::setPegMaterial(std::nullopt);
+    const QImage complete = R::image(broken);
+    R::setPegMaterial(artwork);
+    const auto g = R::geometry(broken);
+    EXPECT_TRUE(near(at(complete, g.imageRect.topLeft() + QPointF(4, 4)), kPlaceholderWindow, 3));
+    EXPECT_TRUE(R::cachedImage(broken).has_value()) << "the fallback render is cached";
+    const QColor wood = at(complete, g.pegRect.center() + QPointF(0, -10));
+    EXPECT_TRUE(wood.alpha() == 255 && wood.red() > wood.green() && wood.green() > wood.blue())
+        << "a wooden peg";
+    const QImage placeholder = R::image(broken, R::defaultSize, 2, R::kPaper, true);
+    EXPECT_TRUE(near(at(placeholder, g.imageRect.topLeft() + QPointF(4, 4)), kPlaceholderWindow, 3));
+    EXPECT_EQ(at(placeholder, QPointF(145, 10)).alpha(), 0) << "the paper layer has no peg";
+}
+
 TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
-    const QString folder = test::makeFolder(QStringLiteral("placeholders"));
-    const Photo first = test::photoFor(folder + QStringLiteral("/one.png"), {}, QStringLiteral("1-1"));
-    const Photo second = test::photoFor(folder + QStringLiteral("/two.png"), {}, QStringLiteral("1-2"));
-    test::saveImage(test::makeImage(40, 30), first.path);
-    test::saveImage(test::makeImage(400, 300), second.path);
-
-    PolaroidRenderer::clearCaches();
-    const int mainRendersBefore = PolaroidRenderer::placeholderMainRenderCount();
-    std::vector<int> calls;
-    bool mainThreadOnly = true;
+    const QString folder = test::makeFolder(u"placeholders"_s);
+    const Photo photos[] = {test::writePhoto(folder, u"a"_s, {40, 30}),
+                            test::writePhoto(folder, u"b"_s, {400, 300})};
+    R::clearCaches();
+    const int mainRenders = R::placeholderMainRenderCount();
+    std::vector<int> calls; // negative when called off the main thread
     const auto note = [&](int which) {
-        return [&, which] {
-            mainThreadOnly = mainThreadOnly && isMainThread();
-            calls.push_back(which);
-        };
+        return [&, which] { calls.push_back(isMainThread() ? which : -which); };
     };
-    const QImage a = PolaroidRenderer::placeholder(first, 2, note(1));
-    const QImage b = PolaroidRenderer::placeholder(second, 2, note(2));
-    EXPECT_EQ(a.cacheKey(), PolaroidRenderer::emptyPaper().cacheKey()) << "empty paper while rendering";
-    EXPECT_EQ(b.cacheKey(), PolaroidRenderer::emptyPaper().cacheKey());
-    ASSERT_TRUE(spinUntil([&] { return calls.size() == 2; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls, (std::vector<int>{1, 2})) << "both callbacks once, in request order";
-    const QImage readyFirst = PolaroidRenderer::placeholder(first, 2, {});
-    EXPECT_EQ(readyFirst.cacheKey(), PolaroidRenderer::placeholder(second, 2, {}).cacheKey())
-        << "one render serves both photos of the same aspect";
-    EXPECT_TRUE(mainThreadOnly);
-    EXPECT_EQ(PolaroidRenderer::placeholderMainRenderCount(), mainRendersBefore);
-
-    const QImage ready = PolaroidRenderer::placeholder(first, 2, note(3));
-    EXPECT_NE(ready.cacheKey(), PolaroidRenderer::emptyPaper().cacheKey()) << "cached now";
+    EXPECT_EQ(R::placeholder(photos[0], 2, note(1)).cacheKey(), R::emptyPaper().cacheKey());
+    EXPECT_EQ(R::placeholder(photos[1], 2, note(2)).cacheKey(), R::emptyPaper().cacheKey());
+    ASSERT_TRUE(test::spinUntil([&] { return calls.size() == 2; }));
+    const QImage ready = R::placeholder(photos[0], 2, note(3));
+    EXPECT_EQ(ready.cacheKey(), R::placeholder(photos[1], 2, {}).cacheKey()) << "one render per aspect";
     EXPECT_EQ(ready.size(), QSize(580, 584));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(calls.size(), 2u) << "a cache hit calls nothing";
-
-    PolaroidRenderer::image(first, PolaroidRenderer::defaultSize, 3, PolaroidRenderer::kPaper, true);
-    EXPECT_EQ(PolaroidRenderer::placeholderMainRenderCount(), mainRendersBefore + 1)
-        << "a placeholder drawn on the main thread counts";
+    test::settle();
+    EXPECT_EQ(calls, (std::vector<int>{1, 2}))
+        << "each callback once, on the main thread, in request order; none for a cache hit";
+    EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders);
+    R::image(photos[0], R::defaultSize, 3, R::kPaper, true);
+    EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders + 1) << "a placeholder drawn on the main thread";
 }
 
 TEST(PolaroidRenderer, ConcurrentRendersDrawOnePaperBase) {
-    const QString folder = test::makeFolder(QStringLiteral("threads"));
-    std::vector<Photo> photos;
-    for (int i = 0; i < 8; ++i) {
-        photos.push_back(
-            test::photoFor(folder + QStringLiteral("/p%1.png").arg(i), {}, QStringLiteral("1-%1").arg(i)));
-        test::saveImage(test::makeImage(64, 48), photos.back().path);
-    }
-    const int before = PolaroidRenderer::baseRenderCount();
-    WorkQueue queue(QStringLiteral("test.render"), 4);
+    const auto photos = test::writePhotos(u"threads"_s, 8);
+    const int before = R::baseRenderCount();
+    WorkQueue queue(u"test.render"_s, 4);
     for (const Photo& photo : photos)
-        queue.async(
-            [photo] { PolaroidRenderer::image(photo, QSizeF(145, 146), 2, PolaroidRenderer::kPaper); });
+        queue.async([photo] { R::image(photo, QSizeF(145, 146), 2, R::kPaper); });
     queue.waitUntilIdle();
-    EXPECT_EQ(PolaroidRenderer::baseRenderCount(), before + 1);
+    EXPECT_EQ(R::baseRenderCount(), before + 1);
     for (const Photo& photo : photos)
-        EXPECT_TRUE(
-            PolaroidRenderer::cachedImage(photo, QSizeF(145, 146), 2, PolaroidRenderer::kPaper).has_value());
+        EXPECT_TRUE(R::cachedImage(photo, QSizeF(145, 146), 2, R::kPaper).has_value());
+}
+
+TEST(ClotheslineMaterialAssets, ArtworkLoadsCroppedAndBounded) {
+    const auto& peg = ClotheslineMaterialAssets::peg();
+    ASSERT_TRUE(peg.has_value()) << "the peg artwork is compiled into the library";
+    EXPECT_TRUE(peg->height() > 400 && peg->height() <= 512) << "decoded near the 512 pixel bound";
+    EXPECT_NEAR(double(peg->width()) / peg->height(), 315.0 / 1466.0, 0.02) << "crop scaled with the decode";
+    EXPECT_GT(qAlpha(peg->pixel(peg->width() / 2, peg->height() / 2)), 128) << "the peg fills its crop";
+    const auto& tack = ClotheslineMaterialAssets::tack();
+    ASSERT_TRUE(tack.has_value());
+    EXPECT_NEAR(tack->width(), tack->height(), 2) << "a round tack";
+    EXPECT_EQ(qAlpha(tack->pixel(1, 1)), 0) << "transparent outside the sphere";
+    EXPECT_EQ(qAlpha(tack->pixel(tack->width() / 2, tack->height() / 2)), 255);
+    const auto load = [](const char16_t* name, QRect crop, int pixels) {
+        return ClotheslineMaterialAssets::load(QString::fromUtf16(name), crop, pixels)
+            .value_or(QImage())
+            .size();
+    };
+    EXPECT_EQ(load(u"ClotheslinePeg", {344, 51, 326, 1434}, 1540), QSize(326, 1434)) << "the spare peg";
+    EXPECT_EQ(load(u"NoSuchArtwork", {0, 0, 10, 10}, 64), QSize(0, 0)) << "a missing resource is absent";
+    EXPECT_EQ(load(u"ClotheslinePeg", {5000, 5000, 10, 10}, 512), QSize(0, 0)) << "so is a crop outside it";
+}
+
+TEST(ClotheslineImagePreparation, BoundsOutstandingWorkAndDelivers) {
+    const auto all = test::writePhotos(u"bounded"_s, 5);
+    std::promise<void> release;
+    std::shared_future<void> gate = release.get_future().share();
+    std::atomic<int> renders{0};
+    ClotheslineImagePreparation preparation([&](const Photo&, double) {
+        ++renders;
+        gate.wait();
+        return test::solid(4, 4);
+    });
+    int delivered = 0, empty = 0;
+    const auto done = [&](const QImage& image) { ++delivered, empty += image.isNull(); };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(preparation.request(all[i], 2, done)) << i;
+    EXPECT_FALSE(preparation.request(all[4], 2, done)) << "a fifth request while four are pending";
+    EXPECT_TRUE(preparation.pending().contains(R::imageKey(all[0], R::defaultSize, 2, R::kPaper)))
+        << "pending keys are the renderer's paper keys";
+    release.set_value();
+    ASSERT_TRUE(test::spinUntil([&] { return delivered == 4; }));
+    EXPECT_TRUE(empty == 0 && preparation.pending().isEmpty());
+    EXPECT_EQ(renders, 4) << "nothing was queued for the refused request";
+    EXPECT_TRUE(preparation.request(all[0], 2, done)) << "after delivery the same photo can be asked again";
+    EXPECT_FALSE(preparation.request(all[0], 2, done)) << "but not twice at once";
+    EXPECT_TRUE(preparation.request(all[0], 3, done)) << "another scale is another key";
+    ASSERT_TRUE(test::spinUntil([&] { return delivered == 6; }));
+}
+
+TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
+    const auto all = test::writePhotos(u"cancel"_s, 3);
+    std::atomic<int> finished{0};
+    ClotheslineImagePreparation preparation([&](const Photo& photo, double) {
+        if (photo.id == all[2].id)
+            test::saveImage(test::makeImage(90, 90), photo.path);
+        ++finished;
+        return test::solid(4, 4);
+    });
+    std::optional<QImage> result;
+    const auto keep = [&](const QImage& image) { result = image; };
+    ASSERT_TRUE(preparation.request(all[0], 2, keep));
+    // Waits without the event loop, so the finished render's delivery stays queued.
+    for (int i = 0; i < 2000 && finished == 0; ++i)
+        QThread::msleep(1);
+    QThread::msleep(20);
+    preparation.cancel();
+    EXPECT_TRUE(preparation.pending().isEmpty());
+    test::settle();
+    EXPECT_FALSE(result) << "the finished render met a newer generation";
+    ASSERT_TRUE(preparation.request(all[2], 2, keep));
+    ASSERT_TRUE(test::spinUntil([&] { return result.has_value(); })) << "later requests still deliver";
+    EXPECT_TRUE(result->isNull()) << "the file was replaced between the two version readings";
+    bool orphan = false;
+    {
+        ClotheslineImagePreparation shortLived([](const Photo&, double) { return test::solid(4, 4); });
+        shortLived.request(all[1], 2, [&](const QImage&) { orphan = true; });
+    }
+    test::settle();
+    EXPECT_FALSE(orphan) << "a preparer that goes away delivers nothing";
+    ClotheslineImagePreparation real;
+    result.reset();
+    ASSERT_TRUE(real.request(all[1], 2, keep));
+    ASSERT_TRUE(test::spinUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(result->size(), QSize(580, 584)) << "the renderer's paper layer";
+    EXPECT_FALSE(R::cachedImage(all[1], R::defaultSize, 2, R::kPaper)) << "the canvas stores it";
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "RenderingTestSupport.h"
+#include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLinearGradient>
 #include <QPainter>
@@ -10,40 +13,33 @@
 
 namespace vennimo::test {
 
-QImage makeLandscape(int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
+QImage makeLandscape(int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient sky(0, 0, 0, height * 0.6);
+    p.setPen(Qt::NoPen);
+    QLinearGradient sky(0, 0, 0, h * 0.6);
     sky.setColorAt(0, QColor(64, 120, 200));
     sky.setColorAt(1, QColor(250, 190, 140));
     p.fillRect(image.rect(), sky);
-    QRadialGradient sun(width * 0.72, height * 0.3, height * 0.12);
+    QRadialGradient sun(w * 0.72, h * 0.3, h * 0.12);
     sun.setColorAt(0, QColor(255, 250, 220));
     sun.setColorAt(1, QColor(255, 210, 120, 0));
-    p.setPen(Qt::NoPen);
     p.setBrush(sun);
-    p.drawEllipse(QPointF(width * 0.72, height * 0.3), height * 0.12, height * 0.12);
-    QPainterPath far;
-    far.moveTo(0, height * 0.55);
-    far.cubicTo(width * 0.25, height * 0.35, width * 0.45, height * 0.6, width * 0.7, height * 0.45);
-    far.cubicTo(width * 0.85, height * 0.38, width, height * 0.5, width, height * 0.5);
-    far.lineTo(width, height);
-    far.lineTo(0, height);
-    p.setBrush(QColor(70, 110, 90));
-    p.drawPath(far);
-    QPainterPath near;
-    near.moveTo(0, height * 0.72);
-    near.cubicTo(width * 0.3, height * 0.6, width * 0.6, height * 0.8, width, height * 0.66);
-    near.lineTo(width, height);
-    near.lineTo(0, height);
-    p.setBrush(QColor(40, 90, 45));
-    p.drawPath(near);
-    QLinearGradient lake(0, height * 0.82, 0, height);
-    lake.setColorAt(0, QColor(90, 140, 190));
-    lake.setColorAt(1, QColor(30, 60, 110));
-    p.setBrush(lake);
-    p.drawEllipse(QRectF(width * 0.15, height * 0.82, width * 0.55, height * 0.14));
+    p.drawEllipse(QPointF(w * 0.72, h * 0.3), h * 0.12, h * 0.12);
+    const auto hill = [&](double top, double dip, double rise, double right, QColor colour) {
+        QPainterPath path;
+        path.moveTo(0, h * top);
+        path.cubicTo(w * 0.3, h * rise, w * 0.6, h * dip, w, h * right);
+        path.lineTo(w, h);
+        path.lineTo(0, h);
+        p.setBrush(colour);
+        p.drawPath(path);
+    };
+    hill(0.55, 0.6, 0.35, 0.48, QColor(70, 110, 90));
+    hill(0.72, 0.8, 0.6, 0.66, QColor(40, 90, 45));
+    p.setBrush(QColor(60, 100, 160));
+    p.drawEllipse(QRectF(w * 0.15, h * 0.82, w * 0.55, h * 0.14));
     return image;
 }
 
@@ -52,8 +48,7 @@ Photo photoFor(const QString& path, const QString& thumbnail, const QString& id)
     photo.id = id;
     photo.path = path;
     photo.source = QStringLiteral("test");
-    const QFileInfo info(path);
-    photo.size = info.exists() ? info.size() : 0;
+    photo.size = QFileInfo(path).size();
     photo.modified = 100;
     photo.added = 100;
     photo.thumbnail = thumbnail.isEmpty() ? path : thumbnail;
@@ -62,12 +57,49 @@ Photo photoFor(const QString& path, const QString& thumbnail, const QString& id)
     return photo;
 }
 
+Photo writePhoto(const QString& folder, const QString& name, QSize size, bool withThumbnail, QColor color) {
+    const QString path = folder + u'/' + name;
+    saveImage(makeImage(size.width(), size.height(), color), path + QStringLiteral(".png"));
+    if (withThumbnail)
+        saveImage(makeImage(size.width() / 2, size.height() / 2, color), path + QStringLiteral("-thumb.jpg"));
+    return photoFor(path + QStringLiteral(".png"),
+                    withThumbnail ? path + QStringLiteral("-thumb.jpg") : QString(),
+                    QStringLiteral("1-") + name);
+}
+
+std::vector<Photo> writePhotos(const QString& folderName, int count, QSize size, bool withThumbnail) {
+    const QString folder = makeFolder(folderName);
+    std::vector<Photo> photos;
+    for (int i = 0; i < count; ++i)
+        photos.push_back(writePhoto(folder, QStringLiteral("p%1").arg(i), size, withThumbnail));
+    return photos;
+}
+
 bool near(QRgb actual, QColor expected, int tolerance) {
-    const QColor a = QColor::fromRgba(qUnpremultiply(actual));
-    return std::abs(a.red() - expected.red()) <= tolerance &&
-           std::abs(a.green() - expected.green()) <= tolerance &&
-           std::abs(a.blue() - expected.blue()) <= tolerance &&
-           std::abs(a.alpha() - expected.alpha()) <= tolerance;
+    const QRgb a = qUnpremultiply(actual), e = expected.rgba();
+    for (int shift : {0, 8, 16, 24})
+        if (std::abs(int((a >> shift) & 0xff) - int((e >> shift) & 0xff)) > tolerance)
+            return false;
+    return true;
+}
+
+bool spinUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return condition();
+}
+
+void settle() {
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QImage solid(int width, int height, QColor color) {
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(color);
+    return image;
 }
 
 } // namespace vennimo::test
