@@ -1,15 +1,10 @@
 #include "DropTestHelpers.h"
 
-#include "LoopbackHttpServer.h"
-
-#include "dragdrop/ExternalImageDrop.h"
-#include "support/TestEnvironment.h"
-
+#include <QHostAddress>
+#include <QMimeData>
+#include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 #include <gtest/gtest.h>
-
-#include <future>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -17,144 +12,151 @@ using namespace std::chrono_literals;
 
 namespace {
 
-template <class T>
-QString message(const vennimo::Result<T>& result) {
-    return result.ok() ? QStringLiteral("<ok>") : result.error().message;
-}
+const QString kRefused = u"图片地址无法读取或图片超过 64 MB。"_s;
 
-const QString kRefused = QStringLiteral("图片地址无法读取或图片超过 64 MB。");
+void respond(QTcpSocket* socket, const QByteArray& status, const QByteArray& headers,
+             const QByteArray& body = {}) {
+    socket->write("HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " +
+                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    socket->disconnectFromHost();
+}
 
 void serve(QTcpSocket* socket, const QByteArray& path) {
     if (path == "/image.png") {
-        const QByteArray png = pngBytes();
-        LoopbackHttpServer::respond(socket, "200 OK",
-                                    "Content-Type: image/png\r\nSet-Cookie: session=1\r\nContent-Length: " +
-                                        QByteArray::number(png.size()) + "\r\n",
-                                    png);
+        respond(socket, "200 OK", "Content-Type: image/png\r\nSet-Cookie: session=1\r\n", pngBytes());
     } else if (path == "/missing") {
-        LoopbackHttpServer::respond(socket, "404 Not Found", "Content-Length: 9\r\n", "not found");
-    } else if (path == "/huge") {
-        // Announces 80 MB and sends a little: the answer must be refused on its header.
+        respond(socket, "404 Not Found", {}, "not found");
+    } else if (path == "/huge") { // announces 80 MB, sends a little: refused on the header
         socket->write("HTTP/1.1 200 OK\r\nContent-Length: 80000000\r\n\r\n" + QByteArray(1024, 'x'));
-    } else if (path == "/stream") {
-        LoopbackHttpServer::streamChunked(socket, 70'000'000);
-    } else if (path == "/to-ftp") {
-        LoopbackHttpServer::respond(socket, "302 Found",
-                                    "Location: ftp://127.0.0.1/image.png\r\nContent-Length: 0\r\n", {});
-    } else if (path == "/to-file") {
-        LoopbackHttpServer::respond(socket, "302 Found",
-                                    "Location: file:///etc/passwd\r\nContent-Length: 0\r\n", {});
-    } else if (path == "/to-image") {
-        LoopbackHttpServer::respond(socket, "301 Moved", "Location: /image.png\r\nContent-Length: 0\r\n", {});
-    } else if (path == "/slow") {
-        // Keeps talking, never finishes: only the whole transfer's limit ends it.
-        socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n");
-        auto* timer = new QTimer(socket);
-        QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write("1\r\nx\r\n"); });
-        timer->start(10);
+    } else if (path == "/stream") { // 70 MiB, its size never announced
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nTransfer-Encoding: chunked\r\n\r\n");
+        socket->write(("100000\r\n" + QByteArray(1 << 20, 'x') + "\r\n").repeated(70) + "0\r\n\r\n");
+    } else if (path.startsWith("/to-")) {
+        const QByteArray target = path == "/to-ftp"    ? "ftp://127.0.0.1/image.png"
+                                  : path == "/to-file" ? "file:///etc/passwd"
+                                                       : "/image.png";
+        respond(socket, "302 Found", "Location: " + target + "\r\n");
+    } // anything else ("/silent"): accepted, never answered
+}
+
+// A tiny HTTP server on 127.0.0.1, served by the main thread while downloads run off it.
+struct LoopbackHttpServer : QTcpServer {
+    int requests = 0;
+    QByteArray lastRequest;
+
+    LoopbackHttpServer() {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                // A request's head comes in one piece over the loopback.
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    lastRequest = socket->readAll();
+                    ++requests;
+                    serve(socket, lastRequest.split(' ').value(1));
+                });
+            }
+        });
     }
-    // "/silent" and anything else: accepted, never answered.
+    QUrl url(const char* path) const {
+        return QUrl(u"http://127.0.0.1:%1%2"_s.arg(serverPort()).arg(QLatin1String(path)));
+    }
+};
+
+// Time-outs out of the way by default: a loaded machine must not turn a refusal into a time-out.
+auto downloadOffMain(const QUrl& url, const ExternalImageDrop::DownloadOptions& options = {}) {
+    return offMain([&] { return ExternalImageDrop::download(url, options); });
 }
 
-ExternalImageDrop::DownloadOptions quick() {
-    ExternalImageDrop::DownloadOptions options;
-    options.requestTimeout = 300ms;
-    options.resourceTimeout = 600ms;
-    options.wait = 900ms;
-    return options;
-}
-
-vennimo::Result<QByteArray> downloadOffMain(const QUrl& url,
-                                            const ExternalImageDrop::DownloadOptions& options = quick()) {
-    return std::async(std::launch::async, [&] { return ExternalImageDrop::download(url, options); }).get();
-}
+const ExternalImageDrop::DownloadOptions kQuick{
+    .requestTimeout = 300ms, .resourceTimeout = 600ms, .wait = 900ms};
 
 } // namespace
 
 TEST(DropDownload, DataUrlsAreStrict) {
     const QByteArray png = pngBytes();
-    EXPECT_EQ(ExternalImageDrop::decodeDataUrl("data:image/png;base64," + png.toBase64()).valueOr({}), png);
-    EXPECT_EQ(ExternalImageDrop::decodeDataUrl("DATA:IMAGE/PNG;BASE64," + png.toBase64()).valueOr({}), png)
-        << "header in capitals";
-    EXPECT_EQ(ExternalImageDrop::decodeDataUrl("data:image/png;base64," + png.toBase64().toPercentEncoding())
-                  .valueOr({}),
-              png)
-        << "percent-encoded Base64";
+    for (const QByteArray& url :
+         {"data:image/png;base64," + png.toBase64(), "DATA:IMAGE/PNG;BASE64," + png.toBase64(),
+          "data:image/png;base64," + png.toBase64().toPercentEncoding()})
+        EXPECT_EQ(ExternalImageDrop::decodeDataUrl(url).valueOr({}), png) << url.left(30).data();
     EXPECT_EQ(
         ExternalImageDrop::download(QUrl(QString::fromLatin1("data:image/png;base64," + png.toBase64())))
             .valueOr({}),
         png);
-
-    const QString invalid = QStringLiteral("图片地址无效。");
-    const QString unreadable = QStringLiteral("内嵌图片无法读取。");
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl("data:text/plain;base64,aGVsbG8=")), invalid);
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl("data:image/png;base64")), invalid) << "no comma";
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl("data:image/svg+xml,<svg/>")), unreadable)
-        << "not Base64";
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl("data:image/png;base64,@@@@")), unreadable);
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl("data:image/png;base64,aGVs bG8=")), unreadable)
-        << "no stray characters";
     EXPECT_TRUE(ExternalImageDrop::decodeDataUrl("data:image/png;base64,").ok())
         << "empty is left to the saver";
 
-    QByteArray big = "data:image/png;base64,";
-    big += QByteArray((ExternalImageDrop::kMaxImageBytes / 3 + 2) * 4, 'A');
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl(big)), unreadable) << "decodes to more than 64 MiB";
-    big.resize(ExternalImageDrop::kMaxDataUrlChars + 1);
-    EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl(big)), invalid) << "longer than 2^27 characters";
-    EXPECT_EQ(message(ExternalImageDrop::download(QUrl(QStringLiteral("ftp://127.0.0.1/x.png")))), invalid);
+    const QString invalid = u"图片地址无效。"_s;
+    const QString unreadable = u"内嵌图片无法读取。"_s;
+    QByteArray tooMuch =
+        "data:image/png;base64," + QByteArray((ExternalImageDrop::kMaxImageBytes / 3 + 2) * 4, 'A');
+    QByteArray tooLong = tooMuch;
+    tooLong.resize(ExternalImageDrop::kMaxDataUrlChars + 1, 'A');
+    for (const auto& [url, expected] : {std::pair{QByteArray("data:text/plain;base64,aGVsbG8="), invalid},
+                                        {"data:image/png;base64", invalid}, // no comma
+                                        {"data:image/svg+xml,<svg/>", unreadable},
+                                        {"data:image/png;base64,@@@@", unreadable},
+                                        {"data:image/png;base64,aGVs bG8=", unreadable}, // a stray space
+                                        {tooMuch, unreadable}, // decodes to more than 64 MiB
+                                        {tooLong, invalid}})   // longer than 2^27 characters
+        EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl(url)), expected) << url.left(40).data();
+    EXPECT_EQ(message(ExternalImageDrop::download(QUrl(u"ftp://127.0.0.1/x.png"_s))), invalid);
 }
 
 TEST(DropDownload, HttpAnswersAreCheckedAndCapped) {
-    LoopbackHttpServer server(serve);
-    // Time-outs out of the way: a loaded machine must not turn a refusal into a time-out.
-    const auto downloadOffMain = [](const QUrl& url) {
-        return ::downloadOffMain(url, ExternalImageDrop::DownloadOptions{});
-    };
-    auto image = downloadOffMain(server.url(QStringLiteral("/image.png")));
-    EXPECT_EQ(image.valueOr({}), pngBytes()) << message(image).toStdString();
-    EXPECT_EQ(downloadOffMain(server.url(QStringLiteral("/to-image"))).valueOr({}), pngBytes())
-        << "redirects within http are followed";
-    EXPECT_FALSE(server.lastRequest().toLower().contains("cookie:")) << "nothing stored is sent";
-    QUrl withCredentials = server.url(QStringLiteral("/image.png"));
-    withCredentials.setUserInfo(QStringLiteral("user:secret"));
+    LoopbackHttpServer server;
+    EXPECT_EQ(downloadOffMain(server.url("/image.png")).valueOr({}), pngBytes());
+    EXPECT_EQ(downloadOffMain(server.url("/to-image")).valueOr({}), pngBytes()) << "redirects within http";
+    EXPECT_FALSE(server.lastRequest.toLower().contains("cookie:")) << "nothing stored is sent";
+    QUrl withCredentials = server.url("/image.png");
+    withCredentials.setUserInfo(u"user:secret"_s);
     EXPECT_TRUE(downloadOffMain(withCredentials).ok());
-    EXPECT_FALSE(server.lastRequest().toLower().contains("authorization:")) << "no credentials are sent";
+    EXPECT_FALSE(server.lastRequest.toLower().contains("authorization:")) << "no credentials are sent";
 
-    EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/missing")))), kRefused);
-    EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/huge")))), kRefused);
-    EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/stream")))),
-              QStringLiteral("图片超过 64 MB。"));
-    const int before = server.requests();
-    EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/to-ftp")))), kRefused);
-    EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/to-file")))), kRefused);
-    EXPECT_EQ(server.requests(), before + 2) << "the redirect targets are never requested";
+    EXPECT_EQ(message(downloadOffMain(server.url("/missing"))), kRefused);
+    EXPECT_EQ(message(downloadOffMain(server.url("/huge"))), kRefused);
+    EXPECT_EQ(message(downloadOffMain(server.url("/stream"))), u"图片超过 64 MB。"_s);
+    const int before = server.requests;
+    EXPECT_EQ(message(downloadOffMain(server.url("/to-ftp"))), kRefused);
+    EXPECT_EQ(message(downloadOffMain(server.url("/to-file"))), kRefused);
+    EXPECT_EQ(server.requests, before + 2) << "the redirect targets are never requested";
 }
 
-TEST(DropDownload, SilenceAndSlowTransfersTimeOut) {
-    LoopbackHttpServer server(serve);
-    auto silent = downloadOffMain(server.url(QStringLiteral("/silent")));
+TEST(DropDownload, SilenceTimesOut) {
+    LoopbackHttpServer server;
+    auto silent = downloadOffMain(server.url("/silent"), kQuick);
     ASSERT_FALSE(silent.ok());
     EXPECT_EQ(silent.error().sysErrno, ETIMEDOUT)
         << "the request time-out: " << silent.error().message.toStdString();
+    EXPECT_EQ(message(downloadOffMain(server.url("/silent"),
+                                      {.requestTimeout = 5s, .resourceTimeout = 5s, .wait = 200ms})),
+              u"下载图片超时。"_s);
 
-    auto slow = downloadOffMain(server.url(QStringLiteral("/slow")));
-    ASSERT_FALSE(slow.ok());
-    EXPECT_EQ(slow.error().sysErrno, ETIMEDOUT) << "the resource time-out";
+    // Through the import: a failed URL alternative falls through to the next one.
+    const auto result = materializeOffMain(
+        {.items = {{Source::remote(server.url("/missing")), Source::remote(server.url("/image.png"))}}},
+        {.download = kQuick});
+    ASSERT_EQ(result.paths.size(), 1);
+    EXPECT_EQ(readFile(result.paths[0]), pngBytes());
+}
 
-    auto options = quick();
-    options.requestTimeout = options.resourceTimeout = 5s;
-    options.wait = 200ms;
-    EXPECT_EQ(message(downloadOffMain(server.url(QStringLiteral("/silent")), options)),
-              QStringLiteral("下载图片超时。"));
-
-    // Through the import: the URL alternative is saved like any other bytes.
-    ExternalImageDrop::Snapshot snapshot;
-    snapshot.items.append({ExternalImageDrop::Source::remote(server.url(QStringLiteral("/missing"))),
-                           ExternalImageDrop::Source::remote(server.url(QStringLiteral("/image.png")))});
-    ExternalImageDrop::ImportOptions importOptions;
-    importOptions.download = quick();
-    const auto result = materializeOffMain(snapshot, storageFolder(), importOptions);
+TEST(DropDownload, BrowserDragBytesNeedNoNetwork) {
+    // The image's bytes untyped, its URL, and a promise the browser declines.
+    LoopbackHttpServer server;
+    QMimeData data;
+    data.setData(u"application/octet-stream"_s, pngBytes());
+    data.setData(u"text/uri-list"_s, server.url("/image.png").toEncoded() + "\r\n");
+    data.setData(u"XdndDirectSave0"_s, QByteArray());
+    const auto snapshot = ExternalImageDrop::snapshot(data, [](const QMimeData&) {
+        return QList<std::shared_ptr<FilePromiseReceiver>>{
+            std::make_shared<FakePromiseReceiver>(QStringList{u"x.png"_s}, kDecline)};
+    });
+    EXPECT_EQ(snapshot.items, (Items{{Source::fromBytes(pngBytes()),
+                                      Source::fromPromise(snapshot.items.value(0).value(1).promise),
+                                      Source::remote(server.url("/image.png"))}}))
+        << "octet-stream typed by its content, then the promise, then the URL";
+    const auto result = materializeOffMain(snapshot);
+    EXPECT_EQ(server.requests, 0) << "the bytes were enough: no download";
     ASSERT_EQ(result.paths.size(), 1);
     EXPECT_EQ(readFile(result.paths[0]), pngBytes());
 }

@@ -1,51 +1,50 @@
 #include "DropTestHelpers.h"
-#include "LoopbackHttpServer.h"
 
 #include "core/PhotoIdentity.h"
-#include "dragdrop/ExternalImageDrop.h"
-#include "dragdrop/PromisedImage.h"
+#include "dragdrop/PromiseDirectory.h"
 #include "platform/FileIdentity.h"
 #include "support/FakePhotosLibrary.h"
-#include "support/TestEnvironment.h"
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QMimeData>
-#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <thread>
+#include <utime.h>
 
 using namespace vennimo;
 using namespace vennimo::test;
-using Source = ExternalImageDrop::Source;
+using namespace std::chrono_literals;
 
 namespace {
 
-template <class T>
-QString message(const vennimo::Result<T>& result) {
-    return result.ok() ? QStringLiteral("<ok>") : result.error().message;
-}
-
-const QString kSizeMessage = QStringLiteral("图片为空或超过 64 MB。");
-
 QStringList importedFiles(const QString& base) {
-    return QDir(base + QStringLiteral("/imported-images")).entryList(QDir::Files | QDir::Hidden);
+    return QDir(base + u"/imported-images"_s).entryList(QDir::Files | QDir::Hidden);
 }
 
 Photo photoFor(const QString& path) {
-    auto identity = currentIdentity(path);
-    auto stat = FileIdentity::read(path);
-    Photo photo;
-    photo.path = path;
-    photo.id = identity->id;
-    photo.created = identity->created;
-    photo.size = stat->size;
-    photo.modified = stat->modified;
-    return photo;
+    const auto id = currentIdentity(path);
+    const auto file = FileIdentity::read(path);
+    return {
+        .id = id->id, .path = path, .modified = file->modified, .size = file->size, .created = id->created};
+}
+
+// Keeps the drop folders of a test inside its own temporary home.
+class DropPromise : public ::testing::Test {
+protected:
+    void SetUp() override { qputenv("TMPDIR", QFile::encodeName(makeFolder(u"tmp"_s))); }
+};
+
+// A promise whose source writes the files and reports them, in one go.
+Source delivering(const QStringList& names, const QList<QByteArray>& contents) {
+    return promised(names, [=](const QString& directory, FilePromiseReceiver::Reader reader) {
+        for (int i = 0; i < names.size(); ++i)
+            reader(written(directory + u'/' + names[i], contents[i]));
+    });
 }
 
 } // namespace
@@ -54,247 +53,241 @@ TEST(DropImport, SavedNamesComeFromTheBytes) {
     const QString storage = storageFolder();
     const QByteArray png = pngBytes();
     auto first = ExternalImageDrop::save(png, storage);
-    auto second = ExternalImageDrop::save(png, storage);
     ASSERT_TRUE(first.ok()) << message(first).toStdString();
-    ASSERT_TRUE(second.ok());
-    EXPECT_EQ(*first, *second) << "the same PNG dropped twice gives one file";
+    EXPECT_EQ(ExternalImageDrop::save(png, storage).valueOr({}), *first)
+        << "the same PNG twice gives one file";
     const QString hash =
         QString::fromLatin1(QCryptographicHash::hash(png, QCryptographicHash::Sha256).toHex());
-    EXPECT_EQ(QFileInfo(*first).fileName(), QStringLiteral("导入图片-") + hash + QStringLiteral(".png"));
-    EXPECT_EQ(importedFiles(storage), QStringList{QFileInfo(*first).fileName()}) << "no temporary file left";
+    EXPECT_EQ(importedFiles(storage), QStringList{u"导入图片-"_s + hash + u".png"_s})
+        << "no temporary file left";
     EXPECT_EQ(readFile(*first), png);
-
-    auto jpeg = ExternalImageDrop::save(jpegBytes(), storage);
-    ASSERT_TRUE(jpeg.ok());
-    EXPECT_TRUE(jpeg->endsWith(QStringLiteral(".jpg")) || jpeg->endsWith(QStringLiteral(".jpeg")))
-        << jpeg->toStdString();
+    EXPECT_TRUE(ExternalImageDrop::save(encoded("jpeg"), storage).valueOr({}).contains(u".jp"_s));
 
     // Someone changed the saved file: the drop must not silently hand out other bytes.
     writeFile(*first, pngBytes(8, 6, Qt::yellow));
-    EXPECT_EQ(message(ExternalImageDrop::save(png, storage)),
-              QStringLiteral("已保存的图片发生变化，请重新拖入。"));
+    EXPECT_EQ(message(ExternalImageDrop::save(png, storage)), u"已保存的图片发生变化，请重新拖入。"_s);
 }
 
-TEST(DropImport, SaveRefusesBadBytes) {
+TEST(DropImport, SaveRefusesBadBytesAndRendersOnePagePdfs) {
     const QString storage = storageFolder();
-    EXPECT_EQ(message(ExternalImageDrop::save(QByteArray(), storage)), kSizeMessage);
-    EXPECT_EQ(
-        message(ExternalImageDrop::save(QByteArray(ExternalImageDrop::kMaxImageBytes + 1, '\0'), storage)),
-        kSizeMessage);
-    EXPECT_EQ(message(ExternalImageDrop::save("hello, not an image", storage)),
-              QStringLiteral("来源提供的内容不是可读取的图片。"));
-    // Only a header, claiming 400 million pixels: refused on the header, nothing decoded.
-    EXPECT_EQ(message(ExternalImageDrop::save(pngHeaderClaiming(20000, 20000), storage)),
-              QStringLiteral("图片损坏或尺寸过大。"));
-    // A plausible header without pixel data fails the small decode test.
-    EXPECT_EQ(message(ExternalImageDrop::save(pngHeaderClaiming(64, 64), storage)),
-              QStringLiteral("图片损坏或尺寸过大。"));
+    const QString damaged = u"图片损坏或尺寸过大。"_s;
     QByteArray truncated = pngBytes(40, 40);
     truncated.truncate(truncated.size() / 2);
-    EXPECT_FALSE(ExternalImageDrop::save(truncated, storage).ok());
+    for (const auto& [bytes, expected] : {
+             std::pair{QByteArray(), kSizeMessage},
+             {QByteArray(ExternalImageDrop::kMaxImageBytes + 1, '\0'), kSizeMessage},
+             {QByteArray("hello, not an image"), kNotImageMessage},
+             {pngHeaderClaiming(20000, 20000), damaged}, // refused on the header
+             {pngHeaderClaiming(64, 64), damaged},       // too little pixel data for the decode test
+             {truncated, damaged},
+             {pdfBytes(2, QSizeF(612, 792)), kNotImageMessage}, // two pages
+             {QByteArray("%PDF-1.4 garbage"), kNotImageMessage},
+         })
+        EXPECT_EQ(message(ExternalImageDrop::save(bytes, storage)), expected)
+            << bytes.left(20).toHex().data();
     EXPECT_TRUE(importedFiles(storage).isEmpty()) << importedFiles(storage).join(u',').toStdString();
-}
 
-TEST(DropImport, OnePagePdfBecomesPng) {
-    const QString storage = storageFolder();
-    EXPECT_EQ(message(ExternalImageDrop::save(pdfBytes(2, QSizeF(612, 792)), storage)),
-              QStringLiteral("来源提供的内容不是可读取的图片。"))
-        << "two pages";
-    auto letter = ExternalImageDrop::save(pdfBytes(1, QSizeF(612, 792)), storage);
-    ASSERT_TRUE(letter.ok()) << message(letter).toStdString();
-    EXPECT_TRUE(letter->endsWith(QStringLiteral(".png")));
-    EXPECT_EQ(QImage(*letter).size(), QSize(1224, 1584)) << "scale 2";
-    auto wide = ExternalImageDrop::save(pdfBytes(1, QSizeF(10000, 5000)), storage);
-    ASSERT_TRUE(wide.ok()) << message(wide).toStdString();
-    EXPECT_EQ(QImage(*wide).size(), QSize(4096, 2048)) << "longest side 4096";
-    EXPECT_EQ(message(ExternalImageDrop::save("%PDF-1.4 garbage", storage)),
-              QStringLiteral("来源提供的内容不是可读取的图片。"));
+    for (const auto& [points, pixels] : {std::pair{QSizeF(612, 792), QSize(1224, 1584)},       // scale 2
+                                         std::pair{QSizeF(10000, 5000), QSize(4096, 2048)}}) { // longest side
+        auto saved = ExternalImageDrop::save(pdfBytes(1, points), storage);
+        ASSERT_TRUE(saved.ok()) << message(saved).toStdString();
+        EXPECT_TRUE(saved->endsWith(u".png"_s));
+        EXPECT_EQ(QImage(*saved).size(), pixels);
+    }
 }
 
 TEST(DropImport, ReadImageUsesOneBoundedDescriptor) {
-    const QString folder = makeFolder(QStringLiteral("files"));
-    const QString png = folder + QStringLiteral("/a.png");
-    writeFile(png, pngBytes());
+    const QString folder = makeFolder(u"files"_s);
+    const QString png = written(folder + u"/a.png"_s, pngBytes());
     EXPECT_EQ(ExternalImageDrop::readImage(png).valueOr({}), pngBytes());
-
-    const QString empty = folder + QStringLiteral("/empty.png");
-    writeFile(empty, QByteArray());
-    EXPECT_EQ(message(ExternalImageDrop::readImage(empty)), kSizeMessage);
-
-    const QString large = folder + QStringLiteral("/large.png");
-    {
-        QFile file(large);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(ExternalImageDrop::kMaxImageBytes + 1));
-    }
-    EXPECT_EQ(message(ExternalImageDrop::readImage(large)), kSizeMessage);
-
-    const QString link = folder + QStringLiteral("/link.png");
-    ASSERT_TRUE(QFile::link(png, link));
-    EXPECT_EQ(message(ExternalImageDrop::readImage(link)), kSizeMessage) << "a link is not a regular file";
-
-    const QString fifo = folder + QStringLiteral("/pipe.png");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_EQ(message(ExternalImageDrop::readImage(fifo)), kSizeMessage) << "must not block on a pipe";
-    EXPECT_EQ(message(ExternalImageDrop::readImage(folder)), kSizeMessage);
-    EXPECT_FALSE(ExternalImageDrop::readImage(folder + QStringLiteral("/missing.png")).ok());
+    ASSERT_TRUE(QFile::link(png, folder + u"/link.png"_s));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(folder + u"/pipe.png"_s).constData(), 0600), 0);
+    // A link is no regular file; a pipe must not block.
+    for (const QString& path :
+         {written(folder + u"/empty.png"_s, {}),
+          written(folder + u"/large.png"_s, QByteArray(ExternalImageDrop::kMaxImageBytes + 1, 'x')),
+          folder + u"/link.png"_s, folder + u"/pipe.png"_s, folder})
+        EXPECT_EQ(message(ExternalImageDrop::readImage(path)), kSizeMessage) << path.toStdString();
+    EXPECT_FALSE(ExternalImageDrop::readImage(folder + u"/missing.png"_s).ok());
 }
 
 TEST(DropImport, MaterializeTriesAlternativesAndCountsFailures) {
     const QString storage = storageFolder();
-    const QString folder = makeFolder(QStringLiteral("drop"));
-    const QString text = folder + QStringLiteral("/notes.txt");
-    writeFile(text, "text");
-    const QString large = folder + QStringLiteral("/large.png");
-    {
-        QFile file(large);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.resize(ExternalImageDrop::kMaxImageBytes + 1));
-    }
-    const QString inPlace = folder + QStringLiteral("/photo.png");
-    writeFile(inPlace, pngBytes(3, 3));
+    const QString folder = makeFolder(u"drop"_s);
+    const QString text = written(folder + u"/notes.txt"_s, "text");
+    const QString large =
+        written(folder + u"/large.png"_s, QByteArray(ExternalImageDrop::kMaxImageBytes + 1, 'x'));
+    const QString inPlace = written(folder + u"/photo.png"_s, pngBytes(3, 3));
 
-    ExternalImageDrop::Snapshot snapshot;
-    // Unreadable file first, valid bytes second: the bytes win.
-    snapshot.items.append({Source::file(text, true), Source::fromBytes(pngBytes())});
-    snapshot.items.append({Source::file(large, true)});
-    snapshot.items.append(QList<Source>{});
-    snapshot.items.append({Source::file(inPlace, false)});
-    snapshot.items.append({Source::fromBytes(pngBytes())});
-    snapshot.items.append({Source::fromBytes("garbage")});
-
-    const auto result = materializeOffMain(snapshot, storage);
+    const auto result =
+        materializeOffMain({.items = {{Source::file(text, true), Source::fromBytes(pngBytes())},
+                                      {Source::file(large, true)},
+                                      {},
+                                      {Source::file(inPlace, false)},
+                                      {Source::fromBytes(pngBytes())},
+                                      {Source::fromBytes("garbage")}}});
     ASSERT_EQ(result.paths.size(), 2) << "repeats dropped: " << result.paths.join(u',').toStdString();
-    EXPECT_TRUE(result.paths[0].startsWith(storage + QStringLiteral("/imported-images/导入图片-")));
+    EXPECT_TRUE(result.paths[0].startsWith(storage + u"/imported-images/导入图片-"_s));
     EXPECT_EQ(result.paths[1], inPlace) << "a plain file is used where it is";
     EXPECT_EQ(result.failures, 3);
-    EXPECT_EQ(result.detail, QStringLiteral("来源提供的内容不是可读取的图片。"))
-        << "the last failed item's message";
+    EXPECT_EQ(result.detail, kNotImageMessage) << "the last failed item's message";
 
-    ExternalImageDrop::Snapshot bad;
-    bad.items.append({Source::file(large, true)});
-    EXPECT_EQ(materializeOffMain(bad, storage).detail, kSizeMessage) << "a copied file of 64 MiB + 1 byte";
-    bad.items = {{Source::file(text, false)}};
-    EXPECT_EQ(materializeOffMain(bad, storage).detail, QStringLiteral("拖入的文件不是可读取的图片。"));
-    bad.items = {QList<Source>{}};
-    bad.droppedItems = 2;
-    const auto overflow = materializeOffMain(bad, storage);
-    EXPECT_EQ(overflow.failures, 3) << "items left out of the snapshot count as failures";
-    EXPECT_EQ(overflow.detail, QStringLiteral("来源应用没有提供图片数据。"));
+    // Items left out of the snapshot count as failures.
+    for (const auto& [item, droppedItems, detail] :
+         {std::tuple{QList{Source::file(large, true)}, 0, kSizeMessage},
+          {QList{Source::file(text, false)}, 0, u"拖入的文件不是可读取的图片。"_s},
+          {QList<Source>{}, 2, kNoDataMessage}}) {
+        const auto failed = materializeOffMain({.items = {item}, .droppedItems = droppedItems});
+        EXPECT_EQ(failed.failures, 1 + droppedItems);
+        EXPECT_EQ(failed.detail, detail);
+    }
 }
 
-TEST(DropImport, ByteDropNeedsNoNetworkAndPhotosItemsGetTheirOwnFolder) {
-    const QString storage = storageFolder();
-    // A browser drag: the image's bytes untyped, its URL, and a promise the browser declines.
-    QMimeData data;
-    data.setData(QStringLiteral("application/octet-stream"), pngBytes());
-    LoopbackHttpServer server([](QTcpSocket* socket, const QByteArray&) {
-        LoopbackHttpServer::respond(socket, "200 OK", "Content-Length: 3\r\n", "png");
-    });
-    data.setData(QStringLiteral("text/uri-list"),
-                 server.url(QStringLiteral("/cat.png")).toEncoded() + "\r\n");
-    data.setData(QStringLiteral("XdndDirectSave0"), QByteArray());
-    bool promiseAsked = false;
-    const auto snapshot = ExternalImageDrop::snapshot(data, [&](const QMimeData&) {
-        return QList<std::shared_ptr<FilePromiseReceiver>>{std::make_shared<FakePromiseReceiver>(
-            QStringList{QStringLiteral("x.png")}, [&](const QString&, FilePromiseReceiver::Reader reader) {
-                promiseAsked = true;
-                reader(Error::failure(QStringLiteral("F")));
-            })};
-    });
-    ASSERT_EQ(snapshot.items.size(), 1);
-    ASSERT_EQ(snapshot.items[0].size(), 3);
-    const auto result = materializeOffMain(snapshot, storage);
-    EXPECT_TRUE(promiseAsked);
-    EXPECT_EQ(server.requests(), 0) << "the bytes were enough: no download";
-    ASSERT_EQ(result.paths.size(), 1);
-    EXPECT_EQ(readFile(result.paths[0]), pngBytes());
-    EXPECT_EQ(result.failures, 0);
-
+TEST(DropImport, PhotosItemsAreCopiedIntoTheirOwnFolder) {
     auto library = std::make_shared<FakePhotosLibrary>();
+    const QString id = library->addAsset(u"IMG_2.png"_s, pngBytes(5, 5));
     PhotosLibrary::setShared(library);
-    const QString id = library->addAsset(QStringLiteral("IMG_2.png"), pngBytes(5, 5));
-    const auto photos = ExternalImageDrop::snapshot(*library->dragData({id}), {});
+    const auto snapshot = ExternalImageDrop::snapshot(*library->dragData({id}), {});
     PhotosLibrary::setShared(nullptr);
-    const auto imported = materializeOffMain(photos, storage);
-    ASSERT_EQ(imported.paths.size(), 1);
-    const PhotosOrigin origin{id, QFileInfo(library->path()).canonicalFilePath()};
-    EXPECT_EQ(QFileInfo(imported.paths[0]).absolutePath(), storage + QStringLiteral("/photos-imports/") +
-                                                               origin.storageKey() +
-                                                               QStringLiteral("/imported-images"));
-    EXPECT_EQ(imported.origins.value(imported.paths[0]), origin);
-}
-
-TEST(DropImport, SourceNamesNeverLeaveTheStorageFolder) {
+    const QString lib = QFileInfo(library->path()).canonicalFilePath();
+    const QString libraryUrl = QUrl::fromLocalFile(lib).toString();
+    const PhotosOrigin origin{id, lib};
     const QString storage = storageFolder();
-    const QString outside = TestEnvironment::root() + QStringLiteral("/x.png");
-    ExternalImageDrop::Snapshot snapshot;
-    snapshot.items.append({Source::fromPromise(std::make_shared<PromisedImage>(
-        std::make_shared<FakePromiseReceiver>(
-            QStringList{QStringLiteral("../../x.png")},
-            [](const QString& directory, FilePromiseReceiver::Reader reader) {
-                const QString escaped = directory + QStringLiteral("/../../x.png");
-                writeFile(escaped, pngBytes());
-                reader(escaped);
-            }),
-        PromiseDirectory::create().value()))});
-    const auto result = materializeOffMain(snapshot, storage);
-    EXPECT_TRUE(result.paths.isEmpty());
-    EXPECT_EQ(result.detail, QStringLiteral("来源返回了接收目录外的文件。"));
-    for (const QString& path : result.paths)
-        EXPECT_TRUE(path.startsWith(storage));
+    const auto imported = materializeOffMain(snapshot);
+    ASSERT_EQ(imported.paths.size(), 1);
+    EXPECT_EQ(QFileInfo(imported.paths[0]).path(),
+              storage + u"/photos-imports/"_s + origin.storageKey() + u"/imported-images"_s);
+    EXPECT_EQ(imported.origins.value(imported.paths[0]), origin);
+
+    // An identifier without a UUID is dropped; a file of another library names that library.
+    EXPECT_EQ(ExternalImageDrop::readPhotosOrigin(
+                  std::nullopt, PhotosAssetReference{u"x/L0/001"_s, libraryUrl}, true, true),
+              (PhotosOrigin{std::nullopt, lib}));
+    FakePhotosLibrary other(u"Other"_s);
+    EXPECT_EQ(ExternalImageDrop::readPhotosOrigin(written(other.path() + u"/originals/a.jpg"_s, "x"),
+                                                  PhotosAssetReference{id, libraryUrl}, true, true),
+              (PhotosOrigin{std::nullopt, QFileInfo(other.path()).canonicalFilePath()}));
 }
 
 TEST(DropImport, DuplicateIsAllOrNothing) {
     const QString storage = storageFolder();
-    const QString folder = makeFolder(QStringLiteral("Desktop"));
+    const QString folder = makeFolder(u"Desktop"_s);
     QList<Photo> photos;
-    for (const char* name : {"a.png", "b.png", "noextension"}) {
-        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
-        writeFile(path, pngBytes());
-        photos.append(photoFor(path));
-    }
+    for (const char* name : {"/a.png", "/b.png", "/noextension"})
+        photos.append(photoFor(written(folder + QLatin1String(name), pngBytes())));
     auto copies = ExternalImageDrop::duplicate(photos, storage);
     ASSERT_TRUE(copies.ok()) << message(copies).toStdString();
     ASSERT_EQ(copies->size(), 3);
-    EXPECT_TRUE(QFileInfo(copies->at(0)).fileName().startsWith(QStringLiteral("照片副本-")));
-    EXPECT_TRUE(copies->at(0).endsWith(QStringLiteral(".png")));
-    EXPECT_EQ(QFileInfo(copies->at(2)).fileName().size(), QStringLiteral("照片副本-").size() + 36)
+    EXPECT_TRUE(QFileInfo(copies->at(0)).fileName().startsWith(u"照片副本-"_s) &&
+                copies->at(0).endsWith(u".png"_s));
+    EXPECT_EQ(QFileInfo(copies->at(2)).fileName().size(), u"照片副本-"_s.size() + 36)
         << "no dot without an extension";
     EXPECT_EQ(readFile(copies->at(1)), pngBytes());
     for (const QString& path : *copies)
         QFile::remove(path);
 
     // The second original grows while it is copied: nothing of this call remains.
-    auto failed = ExternalImageDrop::duplicate(photos, storage, [&](int index, const QString& partial) {
-        EXPECT_TRUE(QFileInfo::exists(partial));
-        if (index == 1) {
-            QFile file(photos[1].path);
-            ASSERT_TRUE(file.open(QIODevice::Append));
+    auto failed = ExternalImageDrop::duplicate(photos, storage, [&](int index, const QString&) {
+        QFile file(photos[1].path);
+        if (index == 1 && file.open(QIODevice::Append))
             file.write("more");
-        }
     });
-    EXPECT_EQ(message(failed), QStringLiteral("复制期间原图发生变化，请重新拖动。"));
+    EXPECT_EQ(message(failed), u"复制期间原图发生变化，请重新拖动。"_s);
     EXPECT_TRUE(importedFiles(storage).isEmpty()) << importedFiles(storage).join(u',').toStdString();
 
-    // An original that is no longer the photo's file.
-    Photo replaced = photos[0];
-    replaced.id = QStringLiteral("1-1");
+    Photo replaced = photos[0]; // no longer the photo's file
+    replaced.id = u"1-1"_s;
     EXPECT_FALSE(ExternalImageDrop::duplicate({photos[2], replaced}, storage).ok());
     EXPECT_TRUE(importedFiles(storage).isEmpty());
 }
 
 TEST(DropImport, LeftoverPartialFilesAreRemovedAtStart) {
     const QString storage = storageFolder();
-    const QString imported = storage + QStringLiteral("/imported-images");
-    const QString photos = storage + QStringLiteral("/photos-imports/key/imported-images");
-    writeFile(imported + QStringLiteral("/.照片副本-A.partial"), "x");
-    writeFile(photos + QStringLiteral("/.导入图片-B.png.C.partial"), "x");
-    writeFile(imported + QStringLiteral("/导入图片-kept.png"), "x");
-    writeFile(imported + QStringLiteral("/visible.partial"), "x");
+    const QString imported = storage + u"/imported-images"_s;
+    writeFile(imported + u"/.照片副本-A.partial"_s, "x");
+    writeFile(storage + u"/photos-imports/key/imported-images/.导入图片-B.png.C.partial"_s, "x");
+    writeFile(imported + u"/导入图片-kept.png"_s, "x");
+    writeFile(imported + u"/visible.partial"_s, "x");
     EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage), 2);
-    EXPECT_EQ(importedFiles(storage),
-              (QStringList{QStringLiteral("visible.partial"), QStringLiteral("导入图片-kept.png")}));
-    EXPECT_TRUE(importedFiles(storage + QStringLiteral("/photos-imports/key")).isEmpty());
-    EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage + QStringLiteral("/missing")), 0);
+    EXPECT_EQ(importedFiles(storage), (QStringList{u"visible.partial"_s, u"导入图片-kept.png"_s}));
+    EXPECT_TRUE(importedFiles(storage + u"/photos-imports/key"_s).isEmpty());
+}
+
+TEST_F(DropPromise, CompletesWhenEveryAnnouncedFileWasReportedAndIgnoresLateOnes) {
+    FilePromiseReceiver::Reader later;
+    QString folder;
+    Source image = promised({u"a.png"_s, u"b.png"_s, u"c.png"_s},
+                            [&](const QString& directory, FilePromiseReceiver::Reader reader) {
+                                folder = directory;
+                                // Reported while receive() still runs: must not count as complete.
+                                reader(written(directory + u"/a.png"_s, pngBytes(2, 2)));
+                                later = reader;
+                            });
+    std::this_thread::sleep_for(20ms);
+    later(Error::failure(u"second failed"_s));
+    later(written(folder + u"/c.png"_s, pngBytes(3, 3)));
+    const auto outcome = image.promise->take(5s);
+    EXPECT_FALSE(outcome.timedOut);
+    EXPECT_EQ(outcome.data, (QList<QByteArray>{pngBytes(2, 2), pngBytes(3, 3)}));
+    EXPECT_EQ(outcome.error.value_or(Error()).message, u"second failed"_s);
+    later(written(folder + u"/d.png"_s, pngBytes()));
+    EXPECT_TRUE(image.promise->take(20ms).data.isEmpty()) << "finished promises take nothing more";
+
+    image.promise.reset();
+    later = nullptr;
+    // The reader's pending task may still hold the folder for a moment.
+    for (int i = 0; i < 100 && QFileInfo::exists(folder); ++i)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_FALSE(QFileInfo::exists(folder)) << "the folder goes with its last holder";
+    EXPECT_FALSE(promised({}, kDecline).promise->take(5s).timedOut)
+        << "nothing announced: one report ends it";
+
+    // Every readable delivered file is saved; an unreadable one among them does not fail the item.
+    const auto result =
+        materializeOffMain({.items = {{delivering({u"a.png"_s, u"b.png"_s}, {pngBytes(4, 4), "text"})}}});
+    EXPECT_EQ(result.paths.size(), 1);
+    EXPECT_EQ(result.failures, 0);
+}
+
+TEST_F(DropPromise, FailuresAndTimeOutsFallThroughToTheNextAlternative) {
+    const auto result =
+        materializeOffMain({.items = {{promised({}, [](const QString&, FilePromiseReceiver::Reader) {})},
+                                      {promised({u"x.png"_s}, kDecline), Source::fromBytes(pngBytes())}}},
+                           {.promiseWait = 50ms});
+    EXPECT_EQ(result.paths.size(), 1) << "the declined promise falls back to the bytes";
+    EXPECT_EQ(result.failures, 1);
+    EXPECT_EQ(result.detail, u"等待来源应用提供图片超时，请重新拖入。"_s);
+    EXPECT_EQ(materializeOffMain({.items = {{delivering({u"n.png"_s}, {"junk"})}}}).detail,
+              u"来源应用没有提供可读取的图片文件。"_s);
+}
+
+TEST_F(DropPromise, FilesOutsideTheFolderNeverReachTheStorageFolder) {
+    const QString outside = written(makeFolder(u"elsewhere"_s) + u"/secret.png"_s, pngBytes());
+    const auto result = materializeOffMain(
+        {.items = {{promised({u"../../x.png"_s, u"b"_s, u"c"_s},
+                             [&](const QString& directory, FilePromiseReceiver::Reader reader) {
+                                 reader(written(directory + u"/../../x.png"_s, pngBytes(3, 3)));
+                                 QFile::link(outside, directory + u"/link.png"_s);
+                                 reader(directory + u"/link.png"_s);
+                                 reader(outside);
+                             })}}});
+    EXPECT_TRUE(result.paths.isEmpty());
+    EXPECT_EQ(result.detail, u"来源返回了接收目录外的文件。"_s);
+    EXPECT_TRUE(QDir(storageFolder()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+TEST_F(DropPromise, StaleDropFoldersAreRemovedAtStart) {
+    const QString stale = QDir::tempPath() + u"/vennimo-drop-OLD"_s;
+    const QString unrelated = QDir::tempPath() + u"/other-OLD"_s;
+    writeFile(stale + u"/x.png"_s, "x");
+    QDir().mkpath(unrelated);
+    for (const QString& path : {stale, unrelated}) {
+        const utimbuf old{time(nullptr) - 3600, time(nullptr) - 3600};
+        ASSERT_EQ(::utime(QFile::encodeName(path).constData(), &old), 0);
+    }
+    const auto fresh = PromiseDirectory::create().value();
+    EXPECT_EQ(PromiseDirectory::removeStale(), 1);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(unrelated));
+    EXPECT_TRUE(QFileInfo::exists(fresh->path())) << "a drop in progress keeps its folder";
 }

@@ -1,44 +1,134 @@
-#include "XdsSource.h"
+#include "../dragdrop/DropTestHelpers.h"
 
-#include "dragdrop/ExternalImageDrop.h"
-#include "dragdrop/PromisedImage.h"
 #include "dragdrop/XdsPromiseReceiver.h"
-#include "support/TestEnvironment.h"
 
-#include <QBuffer>
-#include <QDir>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
-#include <QImage>
-#include <QImageWriter>
 #include <QMimeData>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <future>
-#include <optional>
+#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
-using Kind = ExternalImageDrop::Source::Kind;
+using namespace std::chrono_literals;
+using Kind = Source::Kind;
 
 namespace {
 
-// A window that takes every drop and snapshots it inside the drop handler, as the rope does.
-class DropTarget : public QWidget {
-public:
-    DropTarget() {
-        setAcceptDrops(true);
-        resize(300, 200);
-    }
-    std::optional<ExternalImageDrop::Snapshot> snapshot;
+xcb_atom_t intern(xcb_connection_t* c, const char* name) {
+    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
 
-protected:
+// A window of `c` that owns the drag selection and suggests `name` for the promised file.
+xcb_window_t ownDrag(xcb_connection_t* c, const QByteArray& name) {
+    const xcb_window_t window = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
+                      0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern(c, "XdndDirectSave0"),
+                        intern(c, "text/plain"), 8, uint32_t(name.size()), name.constData());
+    xcb_set_selection_owner(c, window, intern(c, "XdndSelection"), XCB_CURRENT_TIME);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); // a round trip
+    return window;
+}
+
+// Events go out as the 32 bytes X sends, whatever their own size.
+template <class Event>
+void post(xcb_connection_t* c, xcb_window_t to, const Event& event) {
+    char bytes[32] = {};
+    std::memcpy(bytes, &event, sizeof event);
+    xcb_send_event(c, 0, to, XCB_EVENT_MASK_NO_EVENT, bytes);
+    xcb_flush(c);
+}
+
+void send(xcb_connection_t* c, xcb_window_t to, const char* type, std::array<uint32_t, 5> data) {
+    xcb_client_message_event_t event{XCB_CLIENT_MESSAGE, 32, 0, to, intern(c, type), {}};
+    std::memcpy(event.data.data32, data.data(), sizeof event.data.data32);
+    post(c, to, event);
+}
+
+void answer(xcb_connection_t* c, const xcb_selection_request_event_t& request, const QByteArray& data) {
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, request.target, 8,
+                        uint32_t(data.size()), data.constData());
+    post(c, request.requestor,
+         xcb_selection_notify_event_t{XCB_SELECTION_NOTIFY, 0, 0, request.time, request.requestor,
+                                      request.selection, request.target, request.property});
+}
+
+// A drag source of the test's own on a second X connection: it drags an X Direct Save promise and
+// up to two `offers` onto a window, drops, and answers the target's requests as real sources do.
+// With `fileBytes` it writes the promised file where it is asked to and answers "S", otherwise
+// "F", as browsers do.
+struct XdsSource {
+    QByteArray suggestedName{}, fileBytes{};
+    QMap<QByteArray, QByteArray> offers{};
+    QByteArray requestedUri{}; // read it only once `finished`
+    std::atomic<bool> finished{false};
+    std::jthread thread{};
+
+    void run(xcb_window_t target, QPoint at) {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        const xcb_window_t window = ownDrag(c, suggestedName);
+        const xcb_atom_t directSave = intern(c, "XdndDirectSave0");
+        std::array<uint32_t, 5> enter{window, 5u << 24, directSave, XCB_ATOM_NONE, XCB_ATOM_NONE};
+        QMap<xcb_atom_t, QByteArray> data;
+        for (auto [it, slot] = std::pair{offers.cbegin(), 3}; it != offers.cend() && slot < 5; ++it)
+            data.insert(enter[slot++] = intern(c, it.key().constData()), it.value());
+        send(c, target, "XdndEnter", enter);
+        send(c, target, "XdndPosition",
+             {window, 0, uint32_t(at.x()) << 16 | uint32_t(at.y()), XCB_CURRENT_TIME,
+              intern(c, "XdndActionCopy")});
+        bool dropped = false;
+        for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+             std::chrono::steady_clock::now() < deadline;) {
+            std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c),
+                                                                             &std::free);
+            const uint8_t kind = event ? event->response_type & 0x7F : 0;
+            if (kind == XCB_CLIENT_MESSAGE) {
+                const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event.get());
+                if (message->type == intern(c, "XdndFinished"))
+                    break;
+                if (!dropped && message->type == intern(c, "XdndStatus") && (message->data.data32[1] & 1)) {
+                    dropped = true;
+                    send(c, target, "XdndDrop", {window, 0, XCB_CURRENT_TIME, 0, 0});
+                }
+            } else if (kind == XCB_SELECTION_REQUEST) {
+                const auto& request = *reinterpret_cast<xcb_selection_request_event_t*>(event.get());
+                if (request.target != directSave) {
+                    answer(c, request, data.value(request.target));
+                    continue;
+                }
+                // Where the target wants the file; written there when the script says so.
+                auto* property = xcb_get_property_reply(
+                    c, xcb_get_property(c, 0, window, directSave, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+                    nullptr);
+                requestedUri = QByteArray(static_cast<const char*>(xcb_get_property_value(property)),
+                                          xcb_get_property_value_length(property));
+                std::free(property);
+                QFile file(QUrl::fromEncoded(requestedUri).toLocalFile());
+                answer(c, request,
+                       fileBytes.isEmpty()                                                            ? "F"
+                       : file.open(QIODevice::WriteOnly) && file.write(fileBytes) == fileBytes.size() ? "S"
+                                                                                                      : "E");
+            } else if (!event) {
+                std::this_thread::sleep_for(2ms);
+            }
+        }
+        xcb_disconnect(c);
+        finished = true;
+    }
+};
+
+// A window that takes every drop and snapshots it inside the drop handler, as the rope does.
+struct DropTarget : QWidget {
+    std::optional<ExternalImageDrop::Snapshot> snapshot;
     void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
     void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
     void dropEvent(QDropEvent* event) override {
@@ -47,130 +137,80 @@ protected:
     }
 };
 
-QByteArray png() {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(makeImage(6, 4));
-    return bytes;
-}
+class XdsReceiver : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != u"xcb"_s)
+            GTEST_SKIP() << "needs an X server";
+        qputenv("TMPDIR", QFile::encodeName(makeFolder(u"tmp"_s)));
+    }
 
-bool runDrop(DropTarget& target, XdsSource& source) {
-    target.show();
-    if (!QTest::qWaitForWindowExposed(&target))
-        return false;
-    const QPoint centre = target.mapToGlobal(target.rect().center());
-    source.start(quint32(target.window()->winId()), centre.x(), centre.y());
-    return QTest::qWaitFor([&] { return target.snapshot.has_value() && source.finished(); }, 8000);
-}
+    // Drags from `source` onto a fresh target; answers the snapshot its drop handler took.
+    static ExternalImageDrop::Snapshot drop(XdsSource& source) {
+        DropTarget target;
+        target.setAcceptDrops(true);
+        target.resize(300, 200);
+        target.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&target));
+        source.thread = std::jthread(&XdsSource::run, &source, xcb_window_t(target.winId()),
+                                     target.mapToGlobal(target.rect().center()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return target.snapshot && source.finished; }, 8000)) << "no drop";
+        return target.snapshot.value_or(ExternalImageDrop::Snapshot{});
+    }
+};
 
 } // namespace
 
-TEST(XdsReceiver, SourceWritesThePromisedFileIntoTheDropFolder) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    qputenv("TMPDIR", QFile::encodeName(makeFolder(QStringLiteral("tmp"))));
-    DropTarget target;
-    XdsSource source({"../../escape.png", true, png(), {}});
-    ASSERT_TRUE(runDrop(target, source)) << "the drop did not complete";
+TEST_F(XdsReceiver, WrittenOrDeclinedPromisesGiveTheImage) {
+    // "S": the source wrote the file where asked, under a plain name of ours.
+    XdsSource writes{.suggestedName = "../../escape.png", .fileBytes = pngBytes(6, 4)};
+    const auto delivered = drop(writes);
+    ASSERT_EQ(delivered.items.size(), 1);
+    ASSERT_EQ(delivered.items[0].size(), 1);
+    ASSERT_EQ(delivered.items[0][0].kind, Kind::Promise);
+    EXPECT_EQ(QUrl::fromEncoded(writes.requestedUri).toLocalFile(),
+              delivered.items[0][0].promise->directory()->path() + u"/escape.png"_s)
+        << writes.requestedUri.data();
 
-    const auto& snapshot = *target.snapshot;
-    ASSERT_EQ(snapshot.items.size(), 1);
-    ASSERT_EQ(snapshot.items[0].size(), 1);
-    ASSERT_EQ(snapshot.items[0][0].kind, Kind::Promise);
-    const QString folder = snapshot.items[0][0].promise->directory()->path();
-    const QByteArray uri = source.requestedUri();
-    EXPECT_EQ(QUrl::fromEncoded(uri).toLocalFile(), folder + QStringLiteral("/escape.png"))
-        << "the suggested name loses its folders: " << uri.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(QDir::tempPath() + QStringLiteral("/../escape.png")));
-
-    const QString storage = storageFolder();
-    const auto result = std::async(std::launch::async, [&] {
-                            return ExternalImageDrop::materialize(snapshot, storage);
-                        }).get();
-    ASSERT_EQ(result.paths.size(), 1) << result.detail.value_or(QString()).toStdString();
-    EXPECT_TRUE(result.paths[0].startsWith(storage + QStringLiteral("/imported-images/")));
-    EXPECT_EQ(readFile(result.paths[0]), png());
-}
-
-TEST(XdsReceiver, DeclinedPromiseFallsBackToTheBrowsersBytes) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    qputenv("TMPDIR", QFile::encodeName(makeFolder(QStringLiteral("tmp"))));
-    DropTarget target;
-    XdsSource source(
-        {"photo.png",
-         false,
-         {},
-         {{"application/octet-stream", png()}, {"text/uri-list", "http://127.0.0.1:9/photo.png\r\n"}}});
-    ASSERT_TRUE(runDrop(target, source)) << "the drop did not complete";
-
-    const auto& snapshot = *target.snapshot;
-    ASSERT_EQ(snapshot.items.size(), 1);
-    const auto& alternatives = snapshot.items[0];
-    ASSERT_EQ(alternatives.size(), 3);
-    EXPECT_EQ(alternatives[0].kind, Kind::Bytes);
-    EXPECT_EQ(alternatives[1].kind, Kind::Promise);
-    EXPECT_EQ(alternatives[2].kind, Kind::Remote);
-
-    const auto outcome = alternatives[1].promise->take(std::chrono::seconds(5));
-    EXPECT_FALSE(outcome.timedOut);
+    // "F", as browsers answer: the import moves on to the bytes offered with it.
+    XdsSource declines{.suggestedName = "photo.png",
+                       .offers = {{"application/octet-stream", pngBytes(6, 4)},
+                                  {"text/uri-list", "http://127.0.0.1:9/photo.png\r\n"}}};
+    const auto declined = drop(declines);
+    ASSERT_EQ(declined.items.size(), 1);
+    ASSERT_EQ(declined.items[0].size(), 3);
+    const auto outcome = declined.items[0][1].promise->take(5s);
     EXPECT_TRUE(outcome.data.isEmpty());
-    ASSERT_TRUE(outcome.error.has_value());
-    EXPECT_EQ(outcome.error->message, QStringLiteral("来源应用没有生成图片文件。"));
+    EXPECT_EQ(outcome.error.value_or(Error()).message, u"来源应用没有生成图片文件。"_s);
 
-    const QString storage = storageFolder();
-    const auto result = std::async(std::launch::async, [&] {
-                            return ExternalImageDrop::materialize(snapshot, storage);
-                        }).get();
-    ASSERT_EQ(result.paths.size(), 1);
-    EXPECT_EQ(readFile(result.paths[0]), png());
+    for (const auto& snapshot : {delivered, declined}) {
+        const auto result = materializeOffMain(snapshot);
+        ASSERT_EQ(result.paths.size(), 1) << result.detail.value_or(QString()).toStdString();
+        EXPECT_EQ(readFile(result.paths[0]), pngBytes(6, 4));
+    }
 }
 
-TEST(XdsReceiver, SuggestedNamesBecomePlainFileNames) {
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName("../../x.png"), QStringLiteral("x.png"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName("/etc/passwd"), QStringLiteral("passwd"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName("..\\..\\win.png"), QStringLiteral("win.png"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName(".."), QStringLiteral("dropped-image"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName(".hidden.png"), QStringLiteral("hidden.png"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName(QByteArray("a\0b.png", 7)), QStringLiteral("a"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName("line\nbreak.png"), QStringLiteral("linebreak.png"));
-    EXPECT_EQ(XdsPromiseReceiver::safeFileName(""), QStringLiteral("dropped-image"));
-    EXPECT_LE(XdsPromiseReceiver::safeFileName(QByteArray(1000, 'n')).toUtf8().size(),
-              XdsPromiseReceiver::kMaxNameBytes);
-}
-
-TEST(XdsReceiver, OnlyOtherProgramsAreAskedToDeliver) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
+TEST_F(XdsReceiver, OnlyOtherProgramsAreAskedToDeliver) {
     QMimeData data;
-    data.setData(QStringLiteral("XdndDirectSave0"), QByteArray());
-    auto ownerOn = [](xcb_connection_t* c) {
-        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-        const xcb_window_t window = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-        auto intern = [c](const char* name) {
-            auto* reply =
-                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
-            const xcb_atom_t atom = reply->atom;
-            free(reply);
-            return atom;
-        };
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, intern("XdndDirectSave0"), intern("text/plain"),
-                            8, 8, "../x.png");
-        xcb_set_selection_owner(c, window, intern("XdndSelection"), XCB_CURRENT_TIME);
-        free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    };
-
+    data.setData(u"XdndDirectSave0"_s, QByteArray());
     xcb_connection_t* other = xcb_connect(nullptr, nullptr);
-    ASSERT_FALSE(xcb_connection_has_error(other));
-    ownerOn(other);
+    ownDrag(other, "../x.png");
     auto receiver = XdsPromiseReceiver::forCurrentDrop(data);
     ASSERT_TRUE(receiver);
-    EXPECT_EQ(receiver->fileNames(), QStringList{QStringLiteral("x.png")});
-
-    ownerOn(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection());
+    EXPECT_EQ(receiver->fileNames(), QStringList{u"x.png"_s});
+    ownDrag(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection(), "x.png");
     EXPECT_FALSE(XdsPromiseReceiver::forCurrentDrop(data)) << "a drag of our own is never asked to deliver";
     xcb_disconnect(other);
+}
+
+TEST(XdsReceiverNames, SuggestedNamesBecomePlainFileNames) {
+    for (const auto& [suggested, expected] : {std::pair{QByteArray("..\\..\\win.png"), "win.png"},
+                                              {"..", "dropped-image"},
+                                              {"", "dropped-image"},
+                                              {".hidden.png", "hidden.png"},
+                                              {QByteArray("a\0b.png", 7), "a"},
+                                              {"line\nbreak.png", "linebreak.png"}})
+        EXPECT_EQ(XdsPromiseReceiver::safeFileName(suggested), QLatin1String(expected)) << suggested.data();
+    EXPECT_LE(XdsPromiseReceiver::safeFileName(QByteArray(1000, 'n')).toUtf8().size(),
+              XdsPromiseReceiver::kMaxNameBytes);
 }

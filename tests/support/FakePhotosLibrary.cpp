@@ -19,14 +19,12 @@ FakePhotosLibrary::FakePhotosLibrary(const QString& name)
     QDir().mkpath(m_path + QStringLiteral("/originals"));
 }
 
-QString FakePhotosLibrary::addAsset(const QString& fileName, const QByteArray& bytes, QString* filePath) {
+QString FakePhotosLibrary::addAsset(const QString& fileName, const QByteArray& bytes) {
     const QString id =
         QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral("/L0/001");
     const QString path = m_path + QStringLiteral("/originals/") + fileName;
     writeFile(path, bytes);
     m_assets.insert(id, path);
-    if (filePath != nullptr)
-        *filePath = path;
     return id;
 }
 
@@ -63,28 +61,16 @@ Status FakePhotosLibrary::deleteAssets(const QStringList& localIdentifiers) {
 
 std::unique_ptr<QMimeData> FakePhotosLibrary::dragData(const QStringList& localIdentifiers) const {
     QList<QUrl> urls;
-    QList<PhotosAssetReference> references;
+    QJsonArray references;
     for (const QString& id : localIdentifiers) {
         urls.append(QUrl::fromLocalFile(m_assets.value(id)));
-        references.append({id, QUrl::fromLocalFile(m_path).toString()});
+        references.append(QJsonObject{{QLatin1String("localIdentifier"), id},
+                                      {QLatin1String("libraryURL"), QUrl::fromLocalFile(m_path).toString()}});
     }
     auto data = std::make_unique<QMimeData>();
     data->setUrls(urls);
-    data->setData(pasteboardType(), referenceValue(references));
+    data->setData(pasteboardType(), QJsonDocument(references).toJson(QJsonDocument::Compact));
     return data;
-}
-
-QByteArray FakePhotosLibrary::referenceValue(const QList<PhotosAssetReference>& references) {
-    QJsonArray array;
-    for (const PhotosAssetReference& reference : references) {
-        QJsonObject object;
-        if (reference.localIdentifier)
-            object.insert(QLatin1String("localIdentifier"), *reference.localIdentifier);
-        if (reference.libraryURL)
-            object.insert(QLatin1String("libraryURL"), *reference.libraryURL);
-        array.append(object);
-    }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
 } // namespace vennimo::test

@@ -19,9 +19,8 @@ public:
     explicit FakePhotosLibrary(const QString& name = QStringLiteral("Test"));
 
     const QString& path() const { return m_path; }
-    // Adds an asset with the given file name and bytes; answers its local identifier
-    // ("<UUID>/L0/001") and, through `filePath`, where its original lies.
-    QString addAsset(const QString& fileName, const QByteArray& bytes, QString* filePath = nullptr);
+    // Adds an asset with the given file name and bytes; answers its local identifier ("<UUID>/L0/001").
+    QString addAsset(const QString& fileName, const QByteArray& bytes);
     QString originalPath(const QString& localIdentifier) const { return m_assets.value(localIdentifier); }
 
     void setAuthorization(PhotosAuthorization status) { m_status = status; }
@@ -33,7 +32,6 @@ public:
     // What the Photos application puts on a drag of these assets: their file URLs and the asset
     // references, one per item.
     std::unique_ptr<QMimeData> dragData(const QStringList& localIdentifiers) const;
-    static QByteArray referenceValue(const QList<PhotosAssetReference>& references);
 
 private:
     QString m_path;
