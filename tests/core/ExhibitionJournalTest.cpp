@@ -80,6 +80,35 @@ JournalData journalOf(const QStringList& names) {
     return data;
 }
 
+QString exhibitionFile() {
+    return storageFolder() + "/exhibition.json";
+}
+
+Photo photoAt(const QString& path, double added) {
+    Photo p;
+    p.id = "1-" + path;
+    p.path = path;
+    p.added = added;
+    return p;
+}
+
+// Real exhibition items for image files made in `folder`.
+QList<ExhibitionReference> prepared(const QString& folder, const QStringList& names) {
+    QStringList paths;
+    for (const QString& name : names) {
+        saveImage(makeImage(8, 6), folder + "/" + name);
+        paths << folder + "/" + name;
+    }
+    return ExhibitionStore(storageFolder()).prepare(paths, {});
+}
+
+void writeExhibition(const QList<ExhibitionReference>& refs) {
+    ExhibitionReferences map;
+    for (const auto& r : refs)
+        map.insert(r.photo.recordKey(), r);
+    ASSERT_TRUE(JsonFile::writeAtomically(exhibitionFile(), encodeExhibition(map)).ok());
+}
+
 } // namespace
 
 TEST(ExhibitionJournal, CommitLaysPrintsOutSideBySideInFront) {
@@ -111,14 +140,10 @@ TEST(ExhibitionJournal, CommitRefusesWithoutTouchingAnything) {
     ExhibitionStore store(storageFolder());
     UsageHistory line(storageFolder(), "clothesline.json");
     {
+        writePlacements({{"deep", ClotheslinePlacementRecord{std::nullopt, {0, 0.5, kMax - 4}}}});
         ClotheslinePlacementStore positions(storageFolder());
         EXPECT_EQ(store.commit(references(1), std::nan(""), line, positions).error(),
                   ExhibitionStore::failure("没有可挂上的照片。"));
-        EXPECT_EQ(store.commit({}, 0.5, line, positions).error().message, "没有可挂上的照片。");
-    }
-    {
-        writePlacements({{"deep", ClotheslinePlacementRecord{std::nullopt, {0, 0.5, kMax - 4}}}});
-        ClotheslinePlacementStore positions(storageFolder());
         EXPECT_EQ(store.commit(references(3), 0.5, line, positions).error().message,
                   "照片层级已满，请先调整绳上照片。");
         EXPECT_TRUE(store.commit(references(2), 0.5, line, positions).ok()) << "two more still fit";
@@ -337,11 +362,9 @@ TEST(PegReturnIntent, ACrashAtAnyStepResumesToOneConsistentState) {
 TEST(PegReturnIntent, FilesThatCannotGoBackStayAndHangWhereTheyAre) {
     const QString root = makeFolder("reasons");
     const auto renamed = dropInto(root + "/O", root + "/T", "renamed.jpg");
-    const auto modified = dropInto(root + "/O", root + "/T", "modified.jpg");
     const auto folderGone = dropInto(root + "/Gone", root + "/T", "gone.jpg");
     const auto nameTaken = dropInto(root + "/O", root + "/T", "taken.jpg", std::nullopt);
     ASSERT_EQ(rename(QFile::encodeName(renamed.delivered.path), QFile::encodeName(root + "/T/new.jpg")), 0);
-    writeFile(modified.delivered.path, "changed");
     ASSERT_TRUE(QDir(root + "/Gone").removeRecursively());
     writeFile(nameTaken.original.path, "someone else's file");
     // A copy that reached the return place before the crash, while the delivered file then changed.
@@ -350,14 +373,13 @@ TEST(PegReturnIntent, FilesThatCannotGoBackStayAndHangWhereTheyAre) {
     const QString digest = PegReturnIntent::digest(changed.delivered.path).value();
     writeFile(changed.delivered.path, "changed meanwhile");
 
-    const QList<PegReturnRecord> all{renamed, modified, folderGone, nameTaken};
+    const QList<PegReturnRecord> all{renamed, folderGone, nameTaken};
     writeReturnJournal(all, PegReturnIntent{all, {"earlier message"}, {}});
     auto messages = ExhibitionStore::recover(storageFolder());
     ASSERT_TRUE(messages.ok()) << messages.error().message.toStdString();
-    EXPECT_EQ(*messages,
-              (QStringList{"earlier message", message(renamed, "文件已被修改或移动"),
-                           message(modified, "文件已被修改或移动"), message(folderGone, "原始目录已不存在"),
-                           message(nameTaken, "原位置已有同名文件")}));
+    EXPECT_EQ(*messages, (QStringList{"earlier message", message(renamed, "文件已被修改或移动"),
+                                      message(folderGone, "原始目录已不存在"),
+                                      message(nameTaken, "原位置已有同名文件")}));
     EXPECT_EQ(readFile(nameTaken.original.path), "someone else's file");
     ExhibitionStore store(storageFolder());
     EXPECT_EQ(store.references().value(renamed.delivered.recordKey()).photo.path, root + "/T/new.jpg")
@@ -376,19 +398,112 @@ TEST(PegReturnIntent, FilesThatCannotGoBackStayAndHangWhereTheyAre) {
     EXPECT_EQ(ExhibitionStore(storageFolder()).references().begin()->photo.path, changed.delivered.path);
 }
 
-TEST(PegReturnIntent, RecordsEncodeStrictly) {
-    const auto record = dropInto(makeFolder("json") + "/O", makeFolder("json") + "/T", "j.jpg");
-    const PegReturnIntent intent{
-        {record, {record.original, record.delivered, std::nullopt, "b"}}, {"m"}, QString(64, 'a')};
-    const QJsonObject json = toJson(intent);
-    EXPECT_EQ(pegReturnIntentFromJson(json).value(), intent);
-    EXPECT_FALSE(json["pending"].toArray()[1].toObject().contains("placement"));
-    auto noMessages = json, upperDigest = json;
-    noMessages.remove("messages");
-    upperDigest.insert("inFlightDigest", QString(64, 'A'));
-    EXPECT_FALSE(pegReturnIntentFromJson(noMessages).ok());
-    EXPECT_FALSE(pegReturnIntentFromJson(upperDigest).ok());
-    writeFile(storageFolder() + "/abc", "abc");
-    EXPECT_EQ(PegReturnIntent::digest(storageFolder() + "/abc").value(),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+TEST(ExhibitionStore, LoadFollowsRenamedFilesKeepsLostOnesAndNeverRewritesABrokenFile) {
+    const QString folder = makeFolder("pictures");
+    const auto refs = prepared(folder, {"kept.jpg", "renamed.jpg", "deleted.jpg"});
+    ASSERT_EQ(refs.size(), 3);
+    writeExhibition(refs);
+    ASSERT_EQ(rename(QFile::encodeName(folder + "/renamed.jpg"), QFile::encodeName(folder + "/new name.jpg")),
+              0);
+    ASSERT_TRUE(QFile::remove(folder + "/deleted.jpg"));
+    {
+        ExhibitionStore store(storageFolder());
+        ASSERT_EQ(store.references().size(), 3) << "loading never drops an entry";
+        EXPECT_EQ(store.references().value(refs[0].photo.recordKey()), refs[0]);
+        const Photo found = store.references().value(refs[1].photo.recordKey()).photo;
+        EXPECT_EQ(found.path, folder + "/new name.jpg") << "found again through its bookmark";
+        EXPECT_TRUE(originalIdentityMatches(found));
+        EXPECT_EQ(store.references().value(refs[2].photo.recordKey()), refs[2])
+            << "a lost file stays as stored";
+    }
+    const QByteArray garbage = R"({"k": {"bookmark": "@@", "photo": {}}})";
+    writeFile(exhibitionFile(), garbage);
+    ExhibitionStore broken(storageFolder());
+    ASSERT_TRUE(broken.loadError().has_value());
+    EXPECT_TRUE(broken.loadError()->startsWith("展览记录无法读取：")) << broken.loadError()->toStdString();
+    EXPECT_TRUE(broken.remove({photoAt("/a.jpg", 1)}).ok()) << "nothing to remove is no error";
+    EXPECT_EQ(readFile(exhibitionFile()), garbage) << "a broken file is never rewritten";
+}
+
+TEST(ExhibitionStore, MergedHidesIndexedPhotosByKeyOrMatchingFileAndRemoveWritesOnlyItsChange) {
+    const QString folder = makeFolder("merge");
+    auto refs = prepared(folder, {"same.jpg", "stale.jpg"});
+    ASSERT_EQ(refs.size(), 2);
+    ExhibitionReference& stale = refs[1];
+    stale.photo.created = stale.photo.created.value_or(0) + 50; // no longer that file's birth
+    stale.photo.usageID = "STALE-1";
+    ExhibitionReference keyed = refs[0];
+    keyed.photo.id += "0";
+    keyed.photo.usageID = "SHARED-KEY";
+    keyed.photo.path = "/nowhere/keyed.jpg";
+    keyed.photo.created = 500.0;
+    keyed.photo.added = 1e9;
+    writeExhibition({refs[0], stale, keyed});
+
+    ExhibitionStore store(storageFolder());
+    const Photo indexedSame = photoAt(folder + "/same.jpg", 1),
+                indexedStale = photoAt(folder + "/stale.jpg", 1);
+    Photo indexedKeyed = photoAt("/elsewhere/x.jpg", 1);
+    indexedKeyed.usageID = "SHARED-KEY";
+    const Photo plain = photoAt("/elsewhere/plain.jpg", 1), plainB = photoAt("/elsewhere/b.jpg", 1);
+    const auto merged = store.merged({indexedSame, indexedStale, indexedKeyed, plain, plainB});
+    EXPECT_EQ(merged.count(indexedSame), 0) << "hidden by the exhibition photo of the same file";
+    EXPECT_EQ(merged.count(indexedStale), 1) << "exhibition photo no longer matches: both listed";
+    EXPECT_EQ(merged.count(indexedKeyed), 0) << "same record key";
+    ASSERT_EQ(merged.size(), 6);
+    EXPECT_EQ(merged.first(), keyed.photo) << "added descending";
+    EXPECT_LT(merged.indexOf(plainB), merged.indexOf(plain)) << "then by path";
+
+    Photo otherBirth = keyed.photo;
+    otherBirth.created = 501.0;
+    EXPECT_TRUE(store.remove({otherBirth}).ok());
+    EXPECT_EQ(store.references().size(), 3) << "another file birth under the same key is not removed";
+    ASSERT_TRUE(store.remove({keyed.photo}).ok());
+    EXPECT_EQ(decodeExhibition(readFile(exhibitionFile())).value(), store.references());
+    EXPECT_EQ(store.references().size(), 2);
+
+    ASSERT_TRUE(QFile::remove(exhibitionFile()));
+    ASSERT_TRUE(QDir().mkpath(exhibitionFile() + "/blocker"));
+    EXPECT_FALSE(store.remove({stale.photo}).ok());
+    EXPECT_EQ(store.references().size(), 2) << "a write that fails keeps the references";
+}
+
+TEST(ExhibitionStore, PrepareMakesOneReferencePerImageFile) {
+    const QString folder = makeFolder("drop");
+    saveImage(makeImage(8, 6), folder + "/a.jpg");
+    saveImage(makeImage(8, 6), folder + "/UPPER.JPG");
+    writeFile(folder + "/notes.txt", "text");
+    QDir().mkpath(folder + "/folder.jpg");
+    ASSERT_EQ(link(QFile::encodeName(folder + "/a.jpg"), QFile::encodeName(folder + "/hard.jpg")), 0);
+    ASSERT_TRUE(QFile::link(folder + "/a.jpg", folder + "/link.jpg"));
+    const QString library = folder + "/Lib.photoslibrary/originals";
+    QDir().mkpath(library);
+    saveImage(makeImage(8, 6), library + "/p.jpg");
+    saveImage(makeImage(8, 6), folder + "/origin.jpg");
+
+    Clock::setOverride([] { return 5000.0; });
+    ExhibitionStore store(storageFolder());
+    const PhotosOrigin origin{"LOCAL-1", "/lib"};
+    const auto refs = store.prepare({folder + "/./a.jpg", folder + "/hard.jpg", folder + "/notes.txt",
+                                     folder + "/folder.jpg", folder + "/link.jpg", folder + "/missing.jpg",
+                                     library + "/p.jpg", folder + "/origin.jpg", QString()},
+                                    {}, {{folder + "/origin.jpg", origin}});
+    Clock::setOverride({});
+    ASSERT_EQ(refs.size(), 3);
+    const Photo& a = refs[0].photo;
+    EXPECT_EQ(a.path, folder + "/a.jpg") << "standardized; the hard link is the same file";
+    EXPECT_EQ(a.id, currentIdentity(folder + "/a.jpg")->usageID) << "volume UUID form";
+    EXPECT_EQ(a.usageID, a.id);
+    EXPECT_EQ(a.source, "展览");
+    EXPECT_EQ(a.added, 5000.0);
+    EXPECT_EQ(a.thumbnail, storageFolder() + "/exhibition-thumbnails/" + a.id + ".jpg");
+    EXPECT_EQ(Bookmark::resolve(refs[0].bookmark)->path, a.path);
+    EXPECT_EQ(refs[1].photo.source, "照片.app") << "inside a library package";
+    EXPECT_EQ(refs[2].photo.source, "照片.app");
+    EXPECT_EQ(refs[2].photo.photosOrigin, origin);
+
+    EXPECT_TRUE(ExhibitionStore::isImageFile(folder + "/UPPER.JPG"));
+    EXPECT_FALSE(ExhibitionStore::isImageFile(folder + "/folder.jpg")) << "not a regular file";
+    EXPECT_EQ(ExhibitionStore::failure("没有可挂上的照片。"),
+              Error::make("Vennimo.Exhibition", 1, "没有可挂上的照片。"));
 }

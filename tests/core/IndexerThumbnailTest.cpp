@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <sys/stat.h>
 #include <thread>
 
 using namespace vennimo;
@@ -33,7 +32,7 @@ QByteArray jpegBytes(const QImage& image) {
 }
 
 void writeJpeg(const QString& destination) {
-    writeFile(destination, jpegBytes(makeImage(8, 8)));
+    makeImage(8, 8).save(destination, "jpeg");
 }
 
 class IndexerThumbnailTest : public ::testing::Test {
@@ -52,36 +51,40 @@ protected:
         return *m_indexer;
     }
 
-    // Scans and makes thumbnails on the index queue until none is pending.
-    void scanAndRender() {
-        m_queue.sync([this] {
+    // Scans and starts the thumbnails on the index queue; `extra` runs there right after.
+    void start(const std::function<void()>& extra = {}) {
+        m_queue.sync([&] {
             indexer().scan(std::nullopt, false);
             indexer().prepareThumbnails(&m_queue, [this](const QList<Photo>& photos) {
                 ++m_updates;
                 m_published = photos;
             });
+            if (extra)
+                extra();
         });
-        waitUntilIdle();
+    }
+
+    // Scans and waits until every thumbnail is made and published.
+    void scanAndRender() {
+        start();
+        for (int i = 0; i < 1000 && pending() > 0; ++i)
+            std::this_thread::sleep_for(2ms);
+        ASSERT_EQ(pending(), 0) << "thumbnails did not finish";
         std::this_thread::sleep_for(Indexer::kPublicationDelay + 50ms);
         m_queue.sync([] {});
     }
 
-    void waitUntilIdle() {
-        for (int i = 0; i < 1000; ++i) {
-            int pending = 0;
-            m_queue.sync([&] { pending = indexer().pendingThumbnailCount(); });
-            if (pending == 0)
-                return;
-            std::this_thread::sleep_for(2ms);
-        }
-        FAIL() << "thumbnails did not finish";
+    int pending() {
+        int count = 0;
+        m_queue.sync([&] { count = indexer().pendingThumbnailCount(); });
+        return count;
     }
 
     std::optional<Indexer::ThumbnailFailure> failureOf(const QString& id) {
         std::optional<Indexer::ThumbnailFailure> out;
         m_queue.sync([&] {
-            const auto it = indexer().thumbnailFailures().find(id);
-            if (it != indexer().thumbnailFailures().end())
+            const auto& failures = indexer().thumbnailFailures();
+            if (const auto it = failures.find(id); it != failures.end())
                 out = it->second;
         });
         return out;
@@ -116,15 +119,6 @@ TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
     const bool haveHeic = makeHeic(wide, m_root + "/wide.heic");
     EXPECT_TRUE(haveHeic) << "heif-enc from libheif-examples is needed for the HEIC case";
 
-    // A format only the desktop's thumbnailer knows.
-    const QString helper = makeFolder("helper");
-    saveImage(wide, helper + "/rendered.png");
-    writeFile(helper + "/thumb.sh", "#!/bin/sh\ncp \"" + (helper + "/rendered.png").toUtf8() + "\" \"$2\"\n");
-    chmod(QFile::encodeName(helper + "/thumb.sh").constData(), 0755);
-    writeFile(qEnvironmentVariable("XDG_DATA_HOME") + "/thumbnailers/test.thumbnailer",
-              "[Thumbnailer Entry]\nExec=" + (helper + "/thumb.sh").toUtf8() +
-                  " %i %o %s\nMimeType=image/x-xcf;\n");
-    writeFile(m_root + "/layers.xcf", "gimp xcf v011");
     writeFile(m_root + "/broken.png", "\x89PNG but nothing else");
 
     scanAndRender();
@@ -142,8 +136,7 @@ TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
     QList<Expected> cases{{"wide.png", {720, 360}, {5, 5}, {700, 300}},
                           {"wide.webp", {720, 360}, {5, 5}, {700, 300}},
                           {"tiny.gif", {4, 2}, {0, 0}, {3, 1}},
-                          {"turned.jpg", {360, 720}, {354, 5}, {5, 5}},
-                          {"layers.xcf", {720, 360}, {5, 5}, {700, 300}}};
+                          {"turned.jpg", {360, 720}, {354, 5}, {5, 5}}};
     if (haveHeic)
         cases.append({"wide.heic", {720, 360}, {5, 5}, {700, 300}});
     for (const Expected& c : cases) {
@@ -252,37 +245,18 @@ TEST_F(IndexerThumbnailTest, AtMostFourPendingTwoRenderingAndCoalescedPublicatio
         if (indexer().pendingThumbnailCount() > 0)
             m_queue.asyncAfter(1ms, sample);
     };
-    m_queue.sync([&] {
-        indexer().scan(std::nullopt, false);
-        indexer().prepareThumbnails(&m_queue, [this](const QList<Photo>&) { ++m_updates; });
-        sample();
-    });
-    waitUntilIdle();
+    start(sample);
+    while (pending() > 0)
+        std::this_thread::sleep_for(2ms);
     EXPECT_EQ(peak.load(), 2) << "two renderings at a time";
     EXPECT_EQ(pendingPeak, 4) << "four pending at most";
     std::this_thread::sleep_for(200ms);
     m_queue.sync([] {});
     EXPECT_EQ(renders.load(), 10);
     EXPECT_LE(m_updates, 10 * 15 / 100 + 2) << "publications at most every 0.1 s";
-
-    scanAndRender();
-    EXPECT_EQ(renders.load(), 10) << "a photo with a thumbnail is never queued again";
-    ASSERT_TRUE(QFile::remove(photoAt("p3.jpg").thumbnail));
-    scanAndRender();
-    EXPECT_EQ(renders.load(), 11);
 }
 
-TEST_F(IndexerThumbnailTest, FailedSavesAndLateResultsLeaveNothingBehind) {
-    const QString folder = makeFolder("saving");
-    QImage transparent(10, 10, QImage::Format_ARGB32);
-    transparent.fill(Qt::transparent);
-    EXPECT_TRUE(Indexer::save(transparent, folder + "/alpha.jpg"));
-    EXPECT_EQ(QImage(folder + "/alpha.jpg").pixelColor(5, 5), QColor(Qt::white)) << "transparency on white";
-    EXPECT_FALSE(Indexer::save(QImage(), folder + "/null.jpg"));
-    EXPECT_FALSE(Indexer::save(makeImage(30, 20), folder + "/missing/x.jpg"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"alpha.jpg"})
-        << "failed saves leave nothing behind";
-
+TEST_F(IndexerThumbnailTest, LateResultsOfADestroyedIndexLeaveNothingBehind) {
     for (int i = 0; i < 6; ++i)
         writeFile(m_root + QStringLiteral("/r%1.jpg").arg(i), QByteArray::number(i));
     std::atomic<int> started{0};
@@ -291,10 +265,7 @@ TEST_F(IndexerThumbnailTest, FailedSavesAndLateResultsLeaveNothingBehind) {
         std::this_thread::sleep_for(30ms);
         writeJpeg(destination);
     });
-    m_queue.sync([this] {
-        indexer().scan(std::nullopt, false);
-        indexer().prepareThumbnails(&m_queue, [this](const QList<Photo>&) { ++m_updates; });
-    });
+    start();
     while (started.load() == 0)
         std::this_thread::sleep_for(1ms);
     m_queue.sync([this] { m_indexer.reset(); });

