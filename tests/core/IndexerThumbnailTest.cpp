@@ -44,26 +44,20 @@ protected:
         m_queue.sync([this] { m_indexer.reset(); });
         Clock::setOverride({});
     }
-
     Indexer& indexer() {
         if (!m_indexer)
             m_indexer = std::make_unique<Indexer>(QList<SourceRoot>{{"Thumbs", m_root}}, storageFolder());
         return *m_indexer;
     }
-
     // Scans and starts the thumbnails on the index queue; `extra` runs there right after.
     void start(const std::function<void()>& extra = {}) {
         m_queue.sync([&] {
             indexer().scan(std::nullopt, false);
-            indexer().prepareThumbnails(&m_queue, [this](const QList<Photo>& photos) {
-                ++m_updates;
-                m_published = photos;
-            });
+            indexer().prepareThumbnails(&m_queue, [this](const QList<Photo>&) { ++m_updates; });
             if (extra)
                 extra();
         });
     }
-
     // Scans and waits until every thumbnail is made and published.
     void scanAndRender() {
         start();
@@ -73,13 +67,11 @@ protected:
         std::this_thread::sleep_for(Indexer::kPublicationDelay + 50ms);
         m_queue.sync([] {});
     }
-
     int pending() {
         int count = 0;
         m_queue.sync([&] { count = indexer().pendingThumbnailCount(); });
         return count;
     }
-
     std::optional<Indexer::ThumbnailFailure> failureOf(const QString& id) {
         std::optional<Indexer::ThumbnailFailure> out;
         m_queue.sync([&] {
@@ -89,7 +81,6 @@ protected:
         });
         return out;
     }
-
     Photo photoAt(const QString& name) {
         Photo out;
         m_queue.sync([&] {
@@ -99,13 +90,11 @@ protected:
         });
         return out;
     }
-
     std::atomic<double> m_now{2'000'000'000};
     QString m_root = makeFolder("thumbs");
     SerialQueue m_queue{QStringLiteral("local.vennimo.index")};
     std::unique_ptr<Indexer> m_indexer;
     int m_updates = 0;
-    QList<Photo> m_published;
 };
 
 } // namespace
@@ -118,16 +107,11 @@ TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
     writeFile(m_root + "/turned.jpg", withExifOrientation(jpegBytes(wide), 6));
     const bool haveHeic = makeHeic(wide, m_root + "/wide.heic");
     EXPECT_TRUE(haveHeic) << "heif-enc from libheif-examples is needed for the HEIC case";
-
     writeFile(m_root + "/broken.png", "\x89PNG but nothing else");
-
     scanAndRender();
-    const Photo broken = photoAt("broken.png");
-    EXPECT_FALSE(QFile::exists(broken.thumbnail));
-    ASSERT_TRUE(failureOf(broken.id).has_value()) << "an undecodable image is recorded";
-    EXPECT_EQ(failureOf(broken.id)->attempts, 1);
-    EXPECT_EQ(failureOf(broken.id)->retryAfter, m_now + 30);
-
+    const auto broken = failureOf(photoAt("broken.png").id);
+    ASSERT_TRUE(broken && broken->attempts == 1 && broken->retryAfter == m_now + 30)
+        << "an undecodable image is recorded for a retry 30 s later";
     struct Expected {
         const char* name;
         QSize size;
@@ -150,7 +134,6 @@ TEST_F(IndexerThumbnailTest, EveryFormatGetsAnOrientedBoundedJpeg) {
         EXPECT_FALSE(isMarkerRed(thumbnail.pixelColor(c.notRed)));
         EXPECT_EQ(photo.thumbnailModified, FileIdentity::read(photo.thumbnail)->modified);
     }
-    EXPECT_EQ(m_published.size(), cases.size() + 1);
     EXPECT_EQ(QDir(storageFolder()).entryList({"thumbnail-*"}), QStringList{"thumbnail-failures.json"})
         << "no temporary file is left";
 }
@@ -173,7 +156,6 @@ TEST_F(IndexerThumbnailTest, FailuresBackOffExponentiallyPerVersion) {
     const QString text = QString::fromUtf8(readFile(failuresFile));
     EXPECT_LT(text.indexOf("\"version\""), text.indexOf("\"attempts\"")) << text.toStdString();
     EXPECT_LT(text.indexOf("\"attempts\""), text.indexOf("\"retryAfter\"")) << "the encoder's field order";
-
     scanAndRender();
     EXPECT_EQ(renders, 1) << "held back until its retry time";
     // min(30 s x 2^min(attempts - 1, 7), 3600 s)
@@ -187,7 +169,6 @@ TEST_F(IndexerThumbnailTest, FailuresBackOffExponentiallyPerVersion) {
         EXPECT_EQ(failureOf(photo.id)->attempts, attempts);
         EXPECT_EQ(failureOf(photo.id)->retryAfter, m_now + delays[attempts - 1]) << attempts;
     }
-
     // Reopened, the records read back; another version of the file starts again at 1.
     m_queue.sync([this] { m_indexer.reset(); });
     EXPECT_EQ(failureOf(photo.id)->attempts, 10);
@@ -196,7 +177,6 @@ TEST_F(IndexerThumbnailTest, FailuresBackOffExponentiallyPerVersion) {
     scanAndRender();
     EXPECT_EQ(renders, 11);
     EXPECT_EQ(failureOf(photo.id)->attempts, 1);
-
     m_now = m_now + 30;
     succeed = true;
     scanAndRender();
@@ -219,7 +199,6 @@ TEST_F(IndexerThumbnailTest, ASourceChangedWhileRenderingNeverGetsTheStaleThumbn
     const Photo photo = photoAt("moving.jpg");
     EXPECT_FALSE(QFile::exists(photo.thumbnail)) << "rendered from a file that changed meanwhile";
     EXPECT_EQ(failureOf(photo.id)->attempts, 1);
-
     scanAndRender();
     EXPECT_EQ(photoAt("moving.jpg").size, 14);
     EXPECT_TRUE(QFile::exists(photo.thumbnail)) << "the new version is not held back";
@@ -254,25 +233,4 @@ TEST_F(IndexerThumbnailTest, AtMostFourPendingTwoRenderingAndCoalescedPublicatio
     m_queue.sync([] {});
     EXPECT_EQ(renders.load(), 10);
     EXPECT_LE(m_updates, 10 * 15 / 100 + 2) << "publications at most every 0.1 s";
-}
-
-TEST_F(IndexerThumbnailTest, LateResultsOfADestroyedIndexLeaveNothingBehind) {
-    for (int i = 0; i < 6; ++i)
-        writeFile(m_root + QStringLiteral("/r%1.jpg").arg(i), QByteArray::number(i));
-    std::atomic<int> started{0};
-    indexer().setThumbnailRenderer([&](const QString&, const QString& destination) {
-        ++started;
-        std::this_thread::sleep_for(30ms);
-        writeJpeg(destination);
-    });
-    start();
-    while (started.load() == 0)
-        std::this_thread::sleep_for(1ms);
-    m_queue.sync([this] { m_indexer.reset(); });
-    std::this_thread::sleep_for(100ms);
-    m_queue.sync([] {});
-    EXPECT_LE(started.load(), 2) << "queued renderings are dropped with the indexer";
-    EXPECT_EQ(m_updates, 0);
-    EXPECT_EQ(QDir(storageFolder()).entryList({"thumbnail-*.jpg"}), QStringList{})
-        << "late results are cleaned up, not moved into place";
 }

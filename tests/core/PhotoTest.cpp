@@ -1,14 +1,11 @@
 #include "core/Photo.h"
 #include "core/ImageFileRule.h"
-#include "core/LibraryEncoding.h"
 #include "core/PathRules.h"
 #include "core/PhotoIdentity.h"
 #include "platform/JsonFile.h"
-#include "platform/VolumeUuid.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -31,7 +28,7 @@ QJsonObject without(QJsonObject o, const char* key) {
 
 } // namespace
 
-TEST(Photo, JsonFormsRoundTripAndFailWhole) {
+TEST(Photo, JsonFormsFileBirthAndLibraryPackages) {
     const QJsonObject json = toJson(minimalPhoto());
     EXPECT_EQ(json.keys(), (QStringList{"added", "id", "modified", "path", "size", "source", "thumbnail"}));
     Photo full = minimalPhoto();
@@ -41,15 +38,9 @@ TEST(Photo, JsonFormsRoundTripAndFailWhole) {
     full.usageID = "ABCD-77";
     full.baselineImported = false;
     full.photosOrigin = PhotosOrigin{"L1", std::nullopt};
-    EXPECT_EQ(toJson(full).value("photosOrigin").toObject().keys(), QStringList{"localIdentifier"});
     EXPECT_EQ(photoFromJson(JsonFile::parse(JsonFile::encode(toJson(full))).value()).value(), full);
-
     for (const char* key : {"id", "path", "source", "added", "modified", "size", "thumbnail"})
         EXPECT_FALSE(photoFromJson(without(json, key)).ok()) << key;
-    QJsonObject wrong = json;
-    wrong.insert("usageID", 5);
-    EXPECT_FALSE(photoFromJson(wrong).ok()) << "an ill-typed optional key fails too";
-
     Library library{{minimalPhoto()}, true, QStringList{"/r"}};
     EXPECT_EQ(libraryFromJson(toJson(library)).value(), library);
     QJsonObject lib = toJson(library);
@@ -59,34 +50,9 @@ TEST(Photo, JsonFormsRoundTripAndFailWhole) {
     photos.append(without(json, "thumbnail"));
     lib.insert("photos", photos);
     EXPECT_FALSE(libraryFromJson(lib).ok()) << "one broken photo fails the whole library";
-}
-
-TEST(Photo, FastLibraryEncodingMatchesTheRecordCoding) {
-    Photo bare = minimalPhoto();
-    Photo full = bare;
-    full.path = QString::fromUtf8("/图片/quote\" back\\slash\ttab\x01ctl é.jpg");
-    full.added = 818287123.264244441;
-    full.modified = -0.000001;
-    full.size = 9'007'199'254'740'993;
-    full.thumbnailModified = 1e-9;
-    full.created = 1234567890.123456789;
-    full.usageID = "ABCD-1097016";
-    full.photosOrigin = PhotosOrigin{std::nullopt, "/lib.photoslibrary"};
-    for (const Library& library : {Library{}, Library{{bare, full}, true, QStringList{"/a", "/b\"c"}}}) {
-        const QByteArray bytes = encodeLibrary(library);
-        const QJsonObject object = QJsonDocument::fromJson(bytes).object();
-        EXPECT_EQ(object, toJson(library)) << bytes.toStdString();
-        EXPECT_EQ(libraryFromJson(object).value(), library) << "every value reads back exactly";
-    }
-    const Library plain{{bare}, true, QStringList{"/x"}};
-    EXPECT_EQ(encodeLibrary(plain), JsonFile::encode(toJson(plain))) << "same bytes, keys in order";
-}
-
-TEST(Photo, DerivedKeysAndLibraryPackages) {
     EXPECT_TRUE(sameFileBirth(std::nullopt, 5.0));
     EXPECT_TRUE(sameFileBirth(1000.0, 1000.0 + 0.5e-6));
     EXPECT_FALSE(sameFileBirth(1000.0, 1000.0 + 1e-6));
-
     const QString root = makeFolder("pics");
     const QString package = root + "/My.PhotosLibrary";
     writeFile(package + "/originals/A/img.jpg", "x");
@@ -94,12 +60,8 @@ TEST(Photo, DerivedKeysAndLibraryPackages) {
     EXPECT_EQ(PhotosOrigin::libraryRoot(package), package) << "the path itself is tested first";
     ASSERT_TRUE(QFile::link(package + "/originals", root + "/shortcut"));
     EXPECT_EQ(PhotosOrigin::libraryRoot(root + "/shortcut/A/img.jpg"), package) << "links are resolved";
-
-    const std::pair<const char*, bool> names[] = {{"b.JPEG", true},      {"/x/c.Heic", true},
-                                                  {"/x/scan.pbm", true}, {"notes.txt", false},
-                                                  {"/x/.jpg", false},    {"/x.jpg/f", false}};
-    for (const auto& [name, image] : names)
-        EXPECT_EQ(isImageFileName(name), image) << name;
+    EXPECT_TRUE(isImageFileName("/x/scan.pbm")) << "a MIME image type outside the list counts too";
+    EXPECT_FALSE(isImageFileName("/x/.jpg")) << "hidden";
 }
 
 TEST(PathRules, KeysContainmentAndRootOrder) {
@@ -108,7 +70,6 @@ TEST(PathRules, KeysContainmentAndRootOrder) {
     EXPECT_EQ(filesystemPathKey("/private/variable"), "/private/variable");
     EXPECT_TRUE(pathIsWithin("/private/tmp/a", "/tmp"));
     EXPECT_FALSE(pathIsWithin("/tmpx", "/tmp"));
-
     const QString base = makeFolder("roots");
     for (const char* sub : {"/a/b/c", "/z", "/m"})
         makeFolder(QString("roots") + sub);
@@ -124,7 +85,6 @@ TEST(PathRules, KeysContainmentAndRootOrder) {
         names << r.name;
     EXPECT_EQ(names, (QStringList{"C", "B", "A", "M", "Z"}))
         << "the link to a/b is a duplicate; equal depths sort by path";
-    EXPECT_EQ(roots[3].path, base + "/m");
 }
 
 TEST(PhotoIdentity, DetectsReplacedLinkedAndDeletedOriginals) {
@@ -137,20 +97,13 @@ TEST(PhotoIdentity, DetectsReplacedLinkedAndDeletedOriginals) {
     photo.usageID = identity->usageID;
     photo.created = identity->created;
     EXPECT_TRUE(validateOriginalIdentity(photo).ok());
-
     Photo idOnly = photo;
     idOnly.usageID.reset();
     EXPECT_TRUE(originalIdentityMatches(idOnly)) << "without usageID the photo id form is compared";
-    if (VolumeUuid::forPath(path)) {
-        idOnly.id = identity->usageID;
-        EXPECT_FALSE(originalIdentityMatches(idOnly)) << "the id is never compared with the UUID form";
-    }
-
     Photo linked = photo;
     linked.path = folder + "/link.jpg";
     ASSERT_TRUE(QFile::link(path, linked.path));
     EXPECT_EQ(validateOriginalIdentity(linked).error().code, 2) << "a link is not the original";
-
     writeFile(folder + "/other.jpg", "two");
     ASSERT_EQ(rename(QFile::encodeName(folder + "/other.jpg"), QFile::encodeName(path)), 0);
     const Status replaced = validateOriginalIdentity(photo);
@@ -158,7 +111,6 @@ TEST(PhotoIdentity, DetectsReplacedLinkedAndDeletedOriginals) {
     EXPECT_EQ(replaced.error().domain, "Vennimo.Trash");
     EXPECT_EQ(replaced.error().code, 2);
     EXPECT_EQ(replaced.error().message, "原图已移动或被替换，请刷新后重新选择。");
-
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_EQ(validateOriginalIdentity(photo).error().sysErrno, ENOENT);
 }

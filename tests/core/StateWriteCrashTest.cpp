@@ -49,7 +49,7 @@ void expectWholeFiles(const QString& storage) {
     const QList<Photo> photos = test::crashPhotos();
     ClotheslinePlacementStore placements(storage);
     ASSERT_FALSE(placements.loadError()) << placements.loadError()->toStdString();
-    ASSERT_EQ(placements.records().size(), test::kCrashPhotoCount);
+    ASSERT_EQ(placements.records().size(), photos.size());
     const double x = placements.position(photos.first())->x;
     ASSERT_TRUE(x == test::crashX(true) || x == test::crashX(false));
     UsageHistory history(storage, QString::fromLatin1(kLineHistoryFileName));

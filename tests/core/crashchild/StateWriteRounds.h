@@ -9,16 +9,13 @@ namespace vennimo::test {
 
 // What the state-writing child writes round after round, alternating between two forms, so that
 // whoever reads its files after killing it can tell a whole file from a torn one.
-inline constexpr int kCrashPhotoCount = 200;
 inline constexpr auto kRawStateFileName = "raw-state.json";
 
 inline QList<Photo> crashPhotos() {
     QList<Photo> photos;
-    for (int i = 0; i < kCrashPhotoCount; ++i) {
-        Photo p;
-        p.id = QStringLiteral("1-%1").arg(i);
-        p.usageID = QStringLiteral("VOLUME-%1").arg(i, 4, 10, QLatin1Char('0'));
-        p.path = QStringLiteral("/nowhere/%1.jpg").arg(i);
+    for (int i = 0; i < 200; ++i) {
+        Photo p{QStringLiteral("1-%1").arg(i), QStringLiteral("/nowhere/%1.jpg").arg(i), {}, 0, 0, 0, {}};
+        p.usageID = QStringLiteral("VOLUME-%1").arg(i);
         p.created = 100.0 + i;
         photos << p;
     }
