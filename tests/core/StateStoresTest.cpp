@@ -221,14 +221,14 @@ TEST(ClotheslinePlacementStore, NewPrintsTakeFreeSlotsOnRowZero) {
     ASSERT_TRUE(store.ensurePositions({first}, 5).value());
     EXPECT_EQ(test::readFile(placementsFile(storage)),
               R"({"records":{"first":{"created":12.5,"placement":{"row":0,"x":0,"zIndex":0}}},"version":1})");
-    // One print at 0.1 occupies the slots 0 and 0.25 (spacing 0.2125), so the next goes to 0.5.
+    // One print at 0.045 occupies the slots 0 and 0.25 (spacing 0.2125), so the next goes to 0.5.
     const Photo early = photo("early"), a = photo("a"), b = photo("b"), c = photo("c"), d = photo("d");
-    ASSERT_TRUE(store.setPositions({{early, 7, 0.1}}).value());
+    ASSERT_TRUE(store.setPositions({{early, 7, 0.045}}).value());
     ASSERT_TRUE(store.ensurePositions({early, a, b, c, d}, 5).value());
     EXPECT_DOUBLE_EQ(xOf(store, a), 0.5);
     EXPECT_DOUBLE_EQ(xOf(store, b), 0.75);
     EXPECT_DOUBLE_EQ(xOf(store, c), 1.0);
-    EXPECT_DOUBLE_EQ(xOf(store, d), 0.3) << "no free slot: the middle of the widest gap (0.1 to 0.5)";
+    EXPECT_DOUBLE_EQ(xOf(store, d), 0.2725) << "no free slot: the middle of the widest gap (0.045 to 0.5)";
     EXPECT_EQ(xOf(store, first), 0) << "unlisted prints do not occupy slots but keep their place";
     EXPECT_LT(store.position(a)->zIndex, store.position(d)->zIndex) << "later photos lie in front";
     const int writes = store.deferredWriter().writeCount();
