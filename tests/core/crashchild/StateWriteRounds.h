@@ -4,30 +4,22 @@
 
 #include <QJsonObject>
 #include <QList>
-#include <QString>
 
 namespace vennimo::test {
 
-// What the state-writing child writes in round after round, alternating between two forms, so
-// that whoever reads its files after killing it can tell a whole file from a torn one.
-inline constexpr int kCrashPhotoCount = 200;
+// What the state-writing child writes round after round, alternating between two forms, so that
+// whoever reads its files after killing it can tell a whole file from a torn one.
 inline constexpr auto kRawStateFileName = "raw-state.json";
 
 inline QList<Photo> crashPhotos() {
     QList<Photo> photos;
-    for (int i = 0; i < kCrashPhotoCount; ++i) {
-        Photo p;
-        p.id = QStringLiteral("1-%1").arg(i);
-        p.usageID = QStringLiteral("VOLUME-%1").arg(i, 4, 10, QLatin1Char('0'));
-        p.path = QStringLiteral("/nowhere/%1.jpg").arg(i);
+    for (int i = 0; i < 200; ++i) {
+        Photo p{QStringLiteral("1-%1").arg(i), QStringLiteral("/nowhere/%1.jpg").arg(i), {}, 0, 0, 0, {}};
+        p.usageID = QStringLiteral("VOLUME-%1").arg(i);
         p.created = 100.0 + i;
         photos << p;
     }
     return photos;
-}
-
-inline qint64 crashRow(bool odd) {
-    return odd ? 1 : 2;
 }
 
 inline double crashX(bool odd) {
@@ -35,11 +27,7 @@ inline double crashX(bool odd) {
 }
 
 inline QJsonObject rawState(bool odd) {
-    QJsonObject object;
-    object.insert(QLatin1String("round"), odd ? QLatin1String("odd") : QLatin1String("even"));
-    object.insert(QLatin1String("payload"),
-                  QString(odd ? 30000 : 10000, odd ? QLatin1Char('o') : QLatin1Char('e')));
-    return object;
+    return {{QLatin1String("payload"), QString(odd ? 30000 : 10000, QLatin1Char(odd ? 'o' : 'e'))}};
 }
 
 } // namespace vennimo::test
