@@ -51,9 +51,9 @@ TEST(ClotheslineRopeGeometry, StrandFollowsTheSamplesOrExactlyTheRestingParabola
     ASSERT_EQ(strand.elementCount(), 97) << "one point per sample";
     for (int i = 0; i < 97; ++i)
         EXPECT_EQ(QPointF(strand.elementAt(i)), r.pointAlong(i / 96.0)) << "sample " << i;
-    const QPainterPath part = r.strand(0.25, 0.5);
-    EXPECT_EQ(part.elementCount(), 1 + 23 + 1) << "samples strictly inside, then the end point";
-    EXPECT_EQ(QPointF(part.elementAt(24)), r.pointAlong(0.5));
+    const QPainterPath slice = r.strand(0.25, 0.5);
+    EXPECT_EQ(slice.elementCount(), 1 + 23 + 1) << "samples strictly inside, then the end point";
+    EXPECT_EQ(QPointF(slice.elementAt(24)), r.pointAlong(0.5));
 
     const ClotheslineRopeGeometry resting = rope(980);
     for (auto [a, b] : {std::pair{0.0, 1.0}, std::pair{0.6, 0.9}}) {
