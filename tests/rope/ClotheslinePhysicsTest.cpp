@@ -1,6 +1,11 @@
 #include "rope/ClotheslinePhysics.h"
+#include "platform/DisplayLink.h"
 #include "rope/PhotoPendulum.h"
+#include "rope/RopeDiagnostic.h"
+#include "rope/RopeDisplayLinkTarget.h"
 
+#include <QLoggingCategory>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,240 +15,176 @@ namespace vennimo {
 namespace {
 
 constexpr int kMiddle = 48;
-constexpr int kLastSample = 96;
+constexpr int kLast = 96;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+using Rope = ClotheslinePhysics;
 
 TEST(ClotheslinePhysics, EquilibriumSagsUnderLoadsWithinTheSoftLimit) {
-    const auto none = ClotheslinePhysics::equilibrium({}, 600);
-    for (double value : none)
-        EXPECT_EQ(value, 0) << "no loads, no sag";
-
-    const auto atEnds = ClotheslinePhysics::equilibrium({0.0, 1.0, 1.5, -2.0}, 600);
-    for (double value : atEnds)
-        EXPECT_EQ(value, 0) << "loads at or clamped to the ends weigh nothing";
-
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    const auto one = ClotheslinePhysics::equilibrium({0.5, nan, inf}, 600);
-    EXPECT_NEAR(one[kMiddle], 45.0 / (1 + 45.0 / 70), 1e-12) << "one load at 0.5 on a 600-point span";
-    EXPECT_NEAR(one[kMiddle], 27.39, 0.01);
-    EXPECT_EQ(one[0], 0);
-    EXPECT_EQ(one[kLastSample], 0);
-    EXPECT_NEAR(one[24], one[72], 1e-12) << "symmetric tent";
+    EXPECT_EQ(Rope::equilibrium({0.0, 1.0, 1.5, -2.0}, 600), Rope::Samples{}) << "loads at the ends";
+    const auto one = Rope::equilibrium({0.5, kNaN, kInf}, 600);
+    EXPECT_NEAR(one[kMiddle], 27.39, 0.01) << "one load at 0.5 on a 600-point span";
     EXPECT_NEAR(one[24], one[kMiddle] / 2, 1e-12) << "linear flanks";
-    for (int i = 1; i <= kMiddle; ++i)
-        EXPECT_GT(one[i], one[i - 1]) << "rising toward the load at sample " << i;
-
     // The stiffness scales with the span between 300 and 1200 points only.
-    EXPECT_EQ(ClotheslinePhysics::equilibrium({0.3}, 100), ClotheslinePhysics::equilibrium({0.3}, 300));
-    EXPECT_EQ(ClotheslinePhysics::equilibrium({0.3}, 1200), ClotheslinePhysics::equilibrium({0.3}, 5000));
-    EXPECT_NE(ClotheslinePhysics::equilibrium({0.3}, 600), ClotheslinePhysics::equilibrium({0.3}, 900));
-    EXPECT_EQ(ClotheslinePhysics::equilibrium({0.3}, nan), ClotheslinePhysics::equilibrium({0.3}, 300))
-        << "an invalid span counts as the shortest";
-
-    std::vector<double> many(200, 0.5);
-    const auto heavy = ClotheslinePhysics::equilibrium(many, 5000);
-    EXPECT_LT(heavy[kMiddle], 70) << "never reaches the soft limit";
-    EXPECT_GT(heavy[kMiddle], 69);
+    EXPECT_EQ(Rope::equilibrium({0.3}, 100), Rope::equilibrium({0.3}, 300));
+    EXPECT_EQ(Rope::equilibrium({0.3}, kNaN), Rope::equilibrium({0.3}, 300)) << "invalid span";
+    EXPECT_EQ(Rope::equilibrium({0.3}, 1200), Rope::equilibrium({0.3}, 5000));
+    const double heavy = Rope::equilibrium(std::vector<double>(200, 0.5), 5000)[kMiddle];
+    EXPECT_TRUE(heavy > 69 && heavy < 70) << "never reaches the soft limit: " << heavy;
 }
 
-TEST(ClotheslinePhysics, SinglePullIsATentCappedAt36Points) {
-    ClotheslinePhysics rope;
-    rope.target = ClotheslinePhysics::equilibrium({0.5}, 600);
-    const auto before = rope.target;
-
-    for (double at : {0.001, 0.999, 0.0, 1.0, -0.5, 2.0, std::numeric_limits<double>::quiet_NaN()}) {
-        rope.pull(at, 100, 1);
-        EXPECT_EQ(rope.target, before) << "no pull at " << at;
-    }
-    rope.pull(0.5, std::numeric_limits<double>::infinity(), 1);
-    EXPECT_EQ(rope.target, before) << "a non-finite wish is ignored";
-
-    rope.pull(0.5, before[kMiddle] + 100, 0.5);
-    EXPECT_NEAR(rope.target[kMiddle] - before[kMiddle], 18, 1e-12) << "36 points times the amount";
-    EXPECT_NEAR(rope.target[24] - before[24], 9, 1e-12) << "falls linearly toward the ends";
-    EXPECT_EQ(rope.target[0], before[0]);
-    EXPECT_EQ(rope.target[kLastSample], before[kLastSample]);
-
-    ClotheslinePhysics up;
-    up.pull(0.25, -10, 1);
-    EXPECT_NEAR(up.target[24], -10, 1e-12) << "reaches the wanted height at the pulled point";
-    EXPECT_NEAR(up.targetAt(0.25), -10, 1e-12);
-    EXPECT_NEAR(up.target[72], -10.0 / 3, 1e-12) << "a third of the way down the long flank";
+Rope::Samples pulled(const std::vector<RopePullPoint>& points, double amount) {
+    Rope rope;
+    points.size() == 1 ? rope.pull(points[0].fraction, points[0].displacement, amount)
+                       : rope.pull(points, amount);
+    return rope.target;
 }
 
-TEST(ClotheslinePhysics, SeveralPullsShapeAPolylineAndAverageDuplicates) {
-    ClotheslinePhysics rope;
-    rope.pull({{0.5, 10}, {0.5, 20}}, 1);
-    EXPECT_NEAR(rope.target[kMiddle], 15, 1e-12) << "two pegs at one place pull by their mean";
-    EXPECT_NEAR(rope.target[24], 7.5, 1e-12);
+TEST(ClotheslinePhysics, PullsBendTheTargetIntoCappedTentsAndPolylines) {
+    for (RopePullPoint none :
+         {RopePullPoint{0.001, 100}, {0.999, 100}, {-0.5, 100}, {2, 100}, {kNaN, 100}, {0.5, kInf}})
+        EXPECT_EQ(pulled({none}, 1), Rope::Samples{}) << none.fraction;
 
-    ClotheslinePhysics unsorted;
-    unsorted.pull({{0.75, -8}, {0.25, 4}, {std::numeric_limits<double>::quiet_NaN(), 50}, {0.9995, 30}}, 1);
-    EXPECT_NEAR(unsorted.target[24], 4, 1e-12) << "order of the input does not matter";
-    EXPECT_NEAR(unsorted.target[72], -8, 1e-12);
-    EXPECT_NEAR(unsorted.target[kMiddle], -2, 1e-12) << "straight between the pulled points";
-    EXPECT_NEAR(unsorted.target[84], -4, 1e-12) << "back to 0 at the right end";
-    EXPECT_EQ(unsorted.target[0], 0);
-    EXPECT_EQ(unsorted.target[kLastSample], 0);
-
-    ClotheslinePhysics capped;
-    capped.pull({{0.25, 500}, {0.75, -500}}, 0.5);
-    EXPECT_NEAR(capped.target[24], 18, 1e-12);
-    EXPECT_NEAR(capped.target[72], -18, 1e-12);
-
-    ClotheslinePhysics single;
-    ClotheslinePhysics reference;
-    single.pull({{0.3, 12}, {1.0, 40}}, 0.7);
-    reference.pull(0.3, 12, 0.7);
-    EXPECT_EQ(single.target, reference.target) << "one remaining point pulls like the single pull";
-
-    ClotheslinePhysics nothing;
-    nothing.pull({{0.0005, 10}, {1.0, 10}}, 1);
-    EXPECT_EQ(nothing.target, ClotheslinePhysics().target);
-}
-
-ClotheslinePhysics restingRope() {
-    ClotheslinePhysics rope;
-    rope.target = ClotheslinePhysics::equilibrium({0.2, 0.5, 0.8}, 800);
-    rope.displacement = rope.target;
-    rope.initialized = true;
-    return rope;
-}
-
-TEST(ClotheslinePhysics, StepBouncesIntoTheTargetAndSnapsWhenSettled) {
-    ClotheslinePhysics rope = restingRope();
-    rope.target = ClotheslinePhysics::equilibrium({0.5}, 800);
-    const auto target = rope.target;
-
-    ClotheslinePhysics still = rope;
-    EXPECT_TRUE(still.step(0, false)) << "far from the target";
-    EXPECT_EQ(still.displacement, rope.displacement) << "dt 0 moves nothing";
-
-    ClotheslinePhysics longFrame = rope;
-    ClotheslinePhysics cappedFrame = rope;
-    longFrame.step(1, false);
-    cappedFrame.step(0.05, false);
-    EXPECT_EQ(longFrame.displacement, cappedFrame.displacement) << "a 1 s frame integrates 0.05 s";
-
-    bool overshot = false;
-    int frames = 0;
-    while (rope.step(1.0 / 60, false)) {
-        ASSERT_LT(++frames, 2000) << "the rope never settled";
-        EXPECT_EQ(rope.displacement[0], 0);
-        EXPECT_EQ(rope.displacement[kLastSample], 0);
-        overshot = overshot || rope.displacement[kMiddle] > target[kMiddle] + 0.5;
-    }
-    EXPECT_TRUE(overshot) << "the normal spring bounces";
-    EXPECT_EQ(rope.displacement, target) << "settled exactly on the target";
-    for (double v : rope.velocity)
-        EXPECT_EQ(v, 0);
-    EXPECT_FALSE(rope.step(1.0 / 60, false)) << "stays settled";
-}
-
-TEST(ClotheslinePhysics, SettleThresholdsOfBothSprings) {
-    struct Case {
-        bool nonBouncing;
-        double distance;
-        double speed;
-        bool moving;
+    // Single pulls are capped at 36 points times the amount; several make a polyline through their
+    // points in any order, pegs at one place pulling by their mean.
+    const std::tuple<std::vector<RopePullPoint>, double, std::vector<std::pair<int, double>>> cases[] = {
+        {{{0.5, 100}}, 0.5, {{kMiddle, 18}, {24, 9}, {0, 0}}},
+        {{{0.25, -10}}, 1, {{24, -10}, {72, -10.0 / 3}}},
+        {{{0.5, 10}, {0.5, 20}}, 1, {{kMiddle, 15}, {24, 7.5}}},
+        {{{0.75, -8}, {0.25, 4}, {kNaN, 50}, {0.9995, 30}},
+         1,
+         {{24, 4}, {kMiddle, -2}, {72, -8}, {kLast, 0}}},
+        {{{0.25, 500}, {0.75, -500}}, 0.5, {{24, 18}, {72, -18}}},
     };
-    const Case cases[] = {
-        {false, 0.014, 0, false}, {false, 0.016, 0, true}, {false, 0, 0.039, false}, {false, 0, 0.041, true},
-        {true, 0.44, 0, false},   {true, 0.46, 0, true},   {true, 0, 19.9, false},   {true, 0, 20.1, true},
-    };
-    for (const Case& c : cases) {
-        ClotheslinePhysics rope;
-        rope.displacement[kMiddle] = c.distance;
-        rope.velocity[kMiddle] = c.speed;
-        // The end samples are never stepped, so they test the thresholds alone.
-        rope.displacement[0] = c.distance;
-        rope.velocity[0] = c.speed;
-        EXPECT_EQ(rope.step(0, c.nonBouncing), c.moving)
-            << "nonBouncing " << c.nonBouncing << " distance " << c.distance << " speed " << c.speed;
-        if (!c.moving) {
-            EXPECT_EQ(rope.displacement[0], 0) << "snapped onto the target";
-            EXPECT_EQ(rope.velocity[0], 0);
+    for (const auto& [points, amount, expected] : cases)
+        for (auto [i, value] : expected)
+            EXPECT_NEAR(pulled(points, amount)[i], value, 1e-12)
+                << points.size() << " points from " << points[0].fraction << ", sample " << i;
+}
+
+TEST(ClotheslinePhysics, StepsSettleExactlyOnTheTargetAndOnlyTheNormalSpringBounces) {
+    for (bool nonBouncing : {false, true}) {
+        SCOPED_TRACE(nonBouncing ? "non-bouncing" : "normal");
+        Rope rope;
+        rope.displacement = Rope::equilibrium({0.2, 0.5, 0.8}, 800);
+        rope.target = Rope::equilibrium({0.5}, 800);
+        if (nonBouncing) {
+            rope.pull(0.3, -20, 1);
+            // One sample starts moving away from its target: that velocity is dropped.
+            rope.velocity[30] = rope.target[30] > rope.displacement[30] ? -500 : 500;
+        }
+        Rope longFrame = rope, cappedFrame = rope;
+        longFrame.step(1, nonBouncing);
+        cappedFrame.step(0.05, nonBouncing);
+        EXPECT_EQ(longFrame.displacement, cappedFrame.displacement) << "a 1 s frame integrates 0.05 s";
+        const auto start = rope.displacement;
+        bool overshot = false;
+        for (int frames = 0; rope.step(1.0 / 60, nonBouncing);) {
+            ASSERT_LT(++frames, 2000) << "the rope never settled";
+            ASSERT_TRUE(rope.displacement[0] == 0 && rope.displacement[kLast] == 0) << "the ends never move";
+            for (int i = 1; i < kLast; ++i) {
+                const double before = rope.target[i] - start[i], now = rope.target[i] - rope.displacement[i];
+                overshot = overshot || (before * now < 0 && std::abs(now) > 0.5);
+                ASSERT_TRUE(!nonBouncing || (before * now >= 0 && std::abs(now) <= std::abs(before) + 1e-12))
+                    << "sample " << i << " crossed its target or moved away at frame " << frames;
+            }
+        }
+        EXPECT_EQ(overshot, !nonBouncing) << "only the normal spring bounces";
+        EXPECT_EQ(rope.displacement, rope.target) << "settled exactly on the target";
+        EXPECT_EQ(rope.velocity, Rope::Samples{});
+    }
+
+    // Settle thresholds of distance and speed for both springs, tested on an end sample that is
+    // never stepped: just below, the sample snaps onto its target; just above, the rope moves.
+    for (auto [nonBouncing, distance, speed] :
+         {std::tuple{false, 0.015, 0.04}, std::tuple{true, 0.45, 20.0}}) {
+        for (double factor : {0.97, 1.03}) {
+            Rope byDistance, bySpeed;
+            byDistance.displacement[0] = distance * factor;
+            bySpeed.velocity[0] = speed * factor;
+            EXPECT_EQ(byDistance.step(0, nonBouncing), factor > 1) << nonBouncing << " distance x " << factor;
+            EXPECT_EQ(bySpeed.step(0, nonBouncing), factor > 1) << nonBouncing << " speed x " << factor;
+            EXPECT_EQ(factor > 1, byDistance.displacement[0] != 0 && bySpeed.velocity[0] != 0) << "snapped";
         }
     }
-}
-
-TEST(ClotheslinePhysics, NonBouncingStepNeverPassesTheTarget) {
-    ClotheslinePhysics rope = restingRope();
-    rope.target = ClotheslinePhysics::equilibrium({0.5}, 800);
-    rope.pull(0.3, -20, 1);
-    // One sample starts moving away from its target: that velocity is dropped.
-    rope.velocity[30] = rope.target[30] > rope.displacement[30] ? -500 : 500;
-    const auto start = rope.displacement;
-    int frames = 0;
-    bool moving = true;
-    while (moving) {
-        moving = rope.step(1.0 / 60, true);
-        ASSERT_LT(++frames, 500);
-        for (int i = 1; i < kLastSample; ++i) {
-            const double before = rope.target[i] - start[i];
-            const double now = rope.target[i] - rope.displacement[i];
-            EXPECT_GE(before * now, 0) << "sample " << i << " crossed its target at frame " << frames;
-            EXPECT_LE(std::abs(now), std::abs(before) + 1e-12) << "sample " << i << " moved away";
-        }
-    }
-    EXPECT_EQ(rope.displacement, rope.target);
 }
 
 TEST(PhotoPendulum, SwingsIntoItsPoseAndSettlesExactly) {
-    PhotoPendulum pendulum;
-    pendulum.angle = 8;
-    pendulum.offset = -0.1;
-    pendulum.targetAngle = -2.5;
-    pendulum.targetOffset = 0.11;
-    pendulum.stiffness = 90;
-    pendulum.damping = 7;
-
-    PhotoPendulum still = pendulum;
-    EXPECT_TRUE(still.step(0));
-    EXPECT_EQ(still, pendulum) << "dt 0 moves nothing";
-
-    PhotoPendulum longFrame = pendulum;
-    PhotoPendulum cappedFrame = pendulum;
+    PhotoPendulum pendulum{
+        .angle = 8, .offset = -0.1, .targetAngle = -2.5, .targetOffset = 0.11, .damping = 7, .stiffness = 90};
+    PhotoPendulum longFrame = pendulum, cappedFrame = pendulum;
     longFrame.step(3);
     cappedFrame.step(0.05);
     EXPECT_EQ(longFrame, cappedFrame) << "a long frame integrates 0.05 s";
 
     bool overshot = false;
-    int frames = 0;
-    while (pendulum.step(1.0 / 60)) {
+    for (int frames = 0; pendulum.step(1.0 / 60);) {
         ASSERT_LT(++frames, 5000) << "never settled";
         overshot = overshot || pendulum.angle < pendulum.targetAngle - 0.5;
     }
     EXPECT_TRUE(overshot) << "a lightly damped print swings past its rest angle";
-    EXPECT_EQ(pendulum.angle, -2.5);
-    EXPECT_EQ(pendulum.offset, 0.11);
-    EXPECT_EQ(pendulum.velocity, 0);
-    EXPECT_EQ(pendulum.offsetVelocity, 0);
+    EXPECT_EQ(pendulum, (PhotoPendulum{-2.5, 0, 0.11, 0, -2.5, 0.11, 7, 90})) << "exactly at rest";
 
-    struct Case {
-        double angle, velocity, offset, offsetVelocity;
-        bool moving;
-    };
-    const Case cases[] = {
-        {0.0119, 0, 0, 0, false},  {0.012, 0, 0, 0, true},    {0, 0.0349, 0, 0, false},
-        {0, 0.035, 0, 0, true},    {0, 0, 0.00009, 0, false}, {0, 0, 0.0001, 0, true},
-        {0, 0, 0, 0.00029, false}, {0, 0, 0, 0.0003, true},
-    };
-    for (const Case& c : cases) {
-        PhotoPendulum p;
-        p.angle = c.angle;
-        p.velocity = c.velocity;
-        p.offset = c.offset;
-        p.offsetVelocity = c.offsetVelocity;
-        EXPECT_EQ(p.step(0), c.moving)
-            << c.angle << " " << c.velocity << " " << c.offset << " " << c.offsetVelocity;
+    // Settle thresholds of angle, its speed, offset and its speed: rests just below, moves at each.
+    for (auto [field, threshold] : {std::pair{&PhotoPendulum::angle, 0.012},
+                                    {&PhotoPendulum::velocity, 0.035},
+                                    {&PhotoPendulum::offset, 0.0001},
+                                    {&PhotoPendulum::offsetVelocity, 0.0003}}) {
+        PhotoPendulum below, at;
+        below.*field = threshold * 0.99;
+        at.*field = threshold;
+        EXPECT_FALSE(below.step(0)) << threshold;
+        EXPECT_TRUE(at.step(0)) << threshold;
     }
 
-    PhotoPendulum broken;
-    broken.targetAngle = 3;
-    broken.velocity = std::numeric_limits<double>::infinity();
+    PhotoPendulum broken{.velocity = kInf, .targetAngle = 3};
     EXPECT_FALSE(broken.step(1.0 / 60)) << "a broken swing rests instead of running forever";
     EXPECT_EQ(broken.angle, 3);
+}
+
+QStringList g_lines;
+void record(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    g_lines << QStringLiteral("%1 %2: %3").arg(type).arg(QString::fromUtf8(context.category), message);
+}
+
+TEST(RopeDiagnostic, EventWritesADebugSignpostAndAnInfoLine) {
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tavrun.vennimo-gallery.*=true"));
+    const QtMessageHandler previous = qInstallMessageHandler(record);
+    RopeDiagnostic::event("ContactChanged", QStringLiteral("touching=true x=0.25"));
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(g_lines.join('\n').toStdString(),
+              "0 com.tavrun.vennimo-gallery.signpost: ContactChanged touching=true x=0.25\n"
+              "4 com.tavrun.vennimo-gallery.rope-diagnostic: ContactChanged touching=true x=0.25");
+}
+
+class FakeCanvas : public QObject, public RopePhysicsCanvas {
+public:
+    void physicsFrame(DisplayLink& link) override {
+        stamps.push_back(link.timestamp());
+        EXPECT_GT(link.targetTimestamp(), link.timestamp());
+    }
+    std::vector<double> stamps;
+};
+
+TEST(RopeDisplayLinkTarget, TicksReachTheCanvasOnlyWhileItLivesAndStopWithTheLink) {
+    auto target = std::make_shared<RopeDisplayLinkTarget>();
+    DisplayLink link([target](DisplayLink& l) { target->tick(l); });
+    auto canvas = std::make_unique<FakeCanvas>();
+    link.deliverFrame(1, 1.016);
+    target->setCanvas(canvas.get());
+    link.deliverFrame(2, 2.016);
+    EXPECT_EQ(canvas->stamps, std::vector<double>{2}) << "frames only while it is the canvas";
+
+    link.start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->stamps.size() >= 4; }, 1000));
+    link.invalidate();
+    EXPECT_LT(canvas->stamps[2], canvas->stamps.back()) << "on a monotonic clock";
+    const std::size_t count = canvas->stamps.size();
+    QTest::qWait(40);
+    EXPECT_EQ(canvas->stamps.size(), count) << "no frames after invalidate";
+    canvas.reset();
+    EXPECT_EQ(target->canvas(), nullptr) << "held weakly";
+    link.deliverFrame(5, 5.016);
 }
 
 } // namespace
