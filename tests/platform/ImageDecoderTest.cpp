@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 
 namespace vennimo {
@@ -41,6 +43,41 @@ QByteArray pngClaiming(quint32 width, quint32 height) {
         bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x02\x00\x00\x00", 5);
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
            pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", {});
+}
+
+QByteArray littleEndian(quint32 value, int count) {
+    QByteArray out = bigEndian(value, count);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+// A TIFF IFD whose values all fit inline; entries are {tag, type, count, value}, sorted by tag.
+QByteArray tiffIfd(std::initializer_list<std::array<quint32, 4>> entries) {
+    QByteArray out = littleEndian(quint32(entries.size()), 2);
+    for (const auto& [tag, type, count, value] : entries)
+        out += littleEndian(tag, 2) + littleEndian(type, 2) + littleEndian(count, 4) + littleEndian(value, 4);
+    return out + littleEndian(0, 4);
+}
+
+// The smallest DNG LibRaw takes: IFD0 is a 32x16 RGB preview (marked top-left corner) carrying
+// the orientation, its SubIFD a 64x32 16-bit CFA image.
+QByteArray makeDng(int orientation) {
+    const QImage preview = makeImage(32, 16).convertToFormat(QImage::Format_RGB888);
+    QByteArray pixels;
+    for (int y = 0; y < preview.height(); ++y)
+        pixels.append(reinterpret_cast<const char*>(preview.constScanLine(y)), preview.width() * 3);
+    const QByteArray cfa(64 * 32 * 2, '\x10');
+    const quint32 subIfd = 8 + 2 + 12 * 12 + 4, previewAt = subIfd + 2 + 12 * 11 + 4;
+    const quint32 cfaAt = previewAt + quint32(pixels.size());
+    // clang-format off
+    const QByteArray ifd0 = tiffIfd({{254, 4, 1, 1}, {256, 4, 1, 32}, {257, 4, 1, 16}, {258, 3, 1, 8},
+        {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, previewAt}, {274, 3, 1, quint32(orientation)},
+        {277, 3, 1, 3}, {279, 4, 1, quint32(pixels.size())}, {330, 4, 1, subIfd}, {50706, 1, 4, 0x0401}});
+    const QByteArray raw = tiffIfd({{254, 4, 1, 0}, {256, 4, 1, 64}, {257, 4, 1, 32}, {258, 3, 1, 16},
+        {259, 3, 1, 1}, {262, 3, 1, 32803}, {273, 4, 1, cfaAt}, {277, 3, 1, 1},
+        {279, 4, 1, quint32(cfa.size())}, {33421, 3, 2, 0x00020002}, {33422, 1, 4, 0x02010100}});
+    // clang-format on
+    return QByteArray("II*\0", 4) + littleEndian(8, 4) + ifd0 + raw + pixels + cfa;
 }
 
 // 4x2 GIF89a, left half red and right half blue, LZW codes kept 3 bits wide by a clear per pixel.
@@ -107,6 +144,29 @@ TEST_F(ImageDecoderTest, JpegExifOrientationIsApplied) {
         EXPECT_TRUE(isMarkerRed(image->pixelColor(at)));
         EXPECT_FALSE(
             isMarkerRed(image->pixelColor(scaled.width() - 1 - at.x(), scaled.height() - 1 - at.y())));
+    }
+}
+
+TEST_F(ImageDecoderTest, RawDecodesItsPreviewTurnedByLibRaw) {
+    const struct {
+        int orientation;
+        QSize size;
+        QPoint marker;
+    } cases[] = {{3, {32, 16}, {30, 14}}, {6, {16, 32}, {14, 2}}, {8, {16, 32}, {2, 30}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.orientation);
+        const QString file = path(QStringLiteral("photo%1.dng").arg(c.orientation));
+        writeFile(file, makeDng(c.orientation));
+        const auto header = ImageDecoder::readHeader(file);
+        ASSERT_TRUE(header.ok());
+        EXPECT_EQ(header->orientation, c.orientation);
+        const auto image = ImageDecoder::decode(file);
+        ASSERT_TRUE(image.ok());
+        ASSERT_EQ(image->size(), c.size);
+        EXPECT_TRUE(isMarkerRed(image->pixelColor(c.marker)));
+        EXPECT_FALSE(isMarkerRed(
+            image->pixelColor(c.size.width() - 1 - c.marker.x(), c.size.height() - 1 - c.marker.y())));
+        EXPECT_EQ(ImageDecoder::decodeScaled(readFile(file), 8)->size(), c.size / 4) << "from memory too";
     }
 }
 

@@ -25,7 +25,11 @@ TEST(WorkQueue, SerialQueueRunsInOrderAndWidthBoundsConcurrency) {
             const int now = ++running;
             for (int expected = peak; now > expected && !peak.compare_exchange_weak(expected, now);) {
             }
-            std::this_thread::sleep_for(5ms);
+            // Hold on until the other worker is busy too (or clearly never will be), so a loaded
+            // machine cannot make the overlap depend on scheduling luck.
+            for (int i = 0; i < 400 && running.load() < 2; ++i)
+                std::this_thread::sleep_for(5ms);
+            std::this_thread::sleep_for(2ms);
             --running;
         });
     }
