@@ -83,7 +83,10 @@ void DropShadow::paint(QPainter& painter, const QRectF& logicalBounds,
                     }
                 }
                 painter.save();
-                painter.resetTransform();
+                // The device transform holds the device pixel ratio besides the world
+                // transform; resetting the world transform alone leaves that ratio in force.
+                const qreal ratio = painter.device() != nullptr ? painter.device()->devicePixelRatioF() : 1.0;
+                painter.setTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
                 painter.drawImage(QPointF(area.topLeft()) + offset, mask);
                 painter.restore();
             }

@@ -190,18 +190,10 @@ QImage blankTackImage() {
 // bitmap with y growing downward.
 void drawWithShadow(QImage& target, const QRectF& bounds, const std::function<void(QPainter&)>& shape,
                     QPointF offsetPixels, double blurPixels, const QColor& color) {
-    // The shadow is laid down in device pixels with the world transform reset, which leaves a
-    // device pixel ratio in force; so the bitmap is painted at ratio 1 and scaled explicitly.
-    const double ratio = target.devicePixelRatio();
-    target.setDevicePixelRatio(1);
-    {
-        QPainter painter(&target);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.scale(ratio, ratio);
-        DropShadow{offsetPixels, blurPixels, color}.paint(painter, bounds, shape);
-    }
-    target.setDevicePixelRatio(ratio);
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    DropShadow{offsetPixels, blurPixels, color}.paint(painter, bounds, shape);
 }
 
 QColor opaque(double red, double green, double blue) {

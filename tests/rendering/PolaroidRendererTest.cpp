@@ -3,6 +3,7 @@
 #include "platform/WorkQueue.h"
 #include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/ClotheslineMaterialAssets.h"
+#include "rendering/DropShadow.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -284,4 +285,32 @@ TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
 }
 
 } // namespace
+} // namespace vennimo
+
+namespace vennimo {
+
+TEST(DropShadow, LandsInPlaceWhateverTheDevicePixelRatio) {
+    // The same drawing at ratio 2 and, by hand, at ratio 1 with a 2x scale must match pixel for
+    // pixel: the shadow is composed in device pixels either way.
+    const auto render = [](bool hiDpi) {
+        QImage image(120, 120, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        if (hiDpi)
+            image.setDevicePixelRatio(2);
+        QPainter painter(&image);
+        if (!hiDpi)
+            painter.scale(2, 2);
+        DropShadow{QPointF(0, 10), 6, QColor(0, 0, 0, 200)}.paint(
+            painter, QRectF(10, 10, 30, 30),
+            [](QPainter& p) { p.fillRect(QRectF(15, 15, 20, 20), Qt::white); });
+        painter.end();
+        image.setDevicePixelRatio(1);
+        return image;
+    };
+    const QImage hiDpi = render(true);
+    EXPECT_EQ(hiDpi, render(false));
+    EXPECT_GT(qAlpha(hiDpi.pixel(50, 78)), 0) << "the shadow shows below the square";
+    EXPECT_EQ(qAlpha(hiDpi.pixel(50, 20)), 0) << "and not above it";
+}
+
 } // namespace vennimo
