@@ -10,39 +10,33 @@ using namespace vennimo;
 
 namespace {
 
-// Records every layout the chrome sets; the test switches gestures and style.
+// A rope-style window that records every layout the chrome sets; the test switches gestures.
 class FakeGalleryWindow : public QObject, public GalleryWindowPort {
 public:
-    struct Layout {
-        double height = 0, canvasTop = 0;
-        bool operator==(const Layout&) const = default;
-    };
     void setClotheslineLayout(double height, double canvasTop) override {
         layouts.append({height, canvasTop});
         if (!dragActive && !knotResize) // like the real window
             canvasTop_ = canvasTop;
     }
-    std::optional<bool> clotheslineStyle() const override { return style; }
+    std::optional<bool> clotheslineStyle() const override { return true; }
     double clotheslineCanvasTop() const override { return canvasTop_; }
     bool clotheslineDragActive() const override { return dragActive; }
     bool clotheslineRepositionActive() const override { return false; }
     bool knotResizeActive() const override { return knotResize; }
 
-    QList<Layout> layouts;
-    std::optional<bool> style = true;
+    QList<std::pair<double, double>> layouts; // height and canvas top
     double canvasTop_ = 0;
     bool dragActive = false, knotResize = false;
 };
-using Layout = FakeGalleryWindow::Layout;
+using Layouts = QList<std::pair<double, double>>;
 
 constexpr int kShortFadeMs = 30;
 
-struct Rig {
-    FakeGalleryWindow window;
+struct Rig : FakeGalleryWindow {
     ClotheslineChrome chrome;
     Rig() {
         chrome.setFadeDelay(std::chrono::milliseconds(kShortFadeMs));
-        chrome.setWindow(&window, &window);
+        chrome.setWindow(this, this);
     }
     bool settle() {
         return QTest::qWaitFor([&] { return !chrome.transitionPending(); }, 2000);
@@ -54,16 +48,12 @@ struct Rig {
 TEST(ClotheslineChrome, RepeatedRequestsOnlyReapplyALostGeometry) {
     Rig rig;
     rig.chrome.request(false, true, false);
-    EXPECT_EQ(rig.window.layouts, (QList<Layout>{{128, 60}}));
+    EXPECT_EQ(rig.layouts, (Layouts{{128, 60}}));
     rig.chrome.request(false, true, false);
-    EXPECT_EQ(rig.window.layouts.size(), 1) << "the window already has the canvas top";
-    rig.window.canvasTop_ = 0; // the window was rebuilt
+    EXPECT_EQ(rig.layouts.size(), 1) << "the window already has the canvas top";
+    rig.canvasTop_ = 0; // the window was rebuilt
     rig.chrome.request(false, true, false);
-    EXPECT_EQ(rig.window.layouts.size(), 2);
-    rig.window.canvasTop_ = 0;
-    rig.window.style = false;
-    rig.chrome.request(false, true, false);
-    EXPECT_EQ(rig.window.layouts.size(), 2) << "a grid-style window is left alone";
+    EXPECT_EQ(rig.layouts.size(), 2);
 
     auto gone = std::make_unique<FakeGalleryWindow>();
     ClotheslineChrome orphan;
@@ -83,11 +73,11 @@ TEST(ClotheslineChrome, CollapseFadesOutThenShrinksAndExpandGrowsThenFadesIn) {
     EXPECT_EQ(rig.chrome.revision(), revision) << "a prints flag changed meanwhile goes to the pending step";
     ASSERT_TRUE(rig.settle());
     EXPECT_FALSE(rig.chrome.expanded());
-    EXPECT_EQ(rig.window.layouts, (QList<Layout>{{76, 8}}));
+    EXPECT_EQ(rig.layouts, (Layouts{{76, 8}}));
 
     rig.chrome.request(true, true, false);
     EXPECT_TRUE(rig.chrome.expanded());
-    EXPECT_EQ(rig.window.layouts.last(), (Layout{518, 60}));
+    EXPECT_EQ(rig.layouts.last(), (std::pair{518.0, 60.0}));
     EXPECT_EQ(rig.chrome.opacity(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.chrome.opacity() == 1; }, 2000));
 
@@ -104,38 +94,38 @@ TEST(ClotheslineChrome, ExpandWithinTheFadeCancelsTheCollapse) {
     EXPECT_FALSE(rig.chrome.transitionPending());
     auto doomed = std::make_unique<ClotheslineChrome>(); // its pending collapse dies with it
     doomed->setFadeDelay(std::chrono::milliseconds(kShortFadeMs));
-    doomed->setWindow(&rig.window, &rig.window);
+    doomed->setWindow(&rig, &rig);
     doomed->request(true, false, false);
     doomed.reset();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rig.chrome.opacity() == 1; }, 2000)) << "fades back in";
     QTest::qWait(kShortFadeMs * 3);
     EXPECT_TRUE(rig.chrome.expanded()) << "the cancelled collapse never runs";
     EXPECT_EQ(rig.chrome.opacity(), 1);
-    for (const Layout& layout : rig.window.layouts)
-        EXPECT_EQ(layout.canvasTop, 60);
+    for (const auto& [height, canvasTop] : rig.layouts)
+        EXPECT_EQ(canvasTop, 60);
 }
 
 TEST(ClotheslineChrome, GesturesHoldTheShapeUntilResume) {
     Rig rig;
-    rig.window.dragActive = true;
+    rig.dragActive = true;
     rig.chrome.request(true, false, false);
     EXPECT_EQ(rig.chrome.opacity(), 1) << "a collapse during a drag does nothing until resume()";
     QTest::qWait(kShortFadeMs * 2);
     EXPECT_TRUE(rig.chrome.expanded());
     rig.chrome.resume();
-    EXPECT_TRUE(rig.window.layouts.isEmpty()) << "still dragging";
-    rig.window.dragActive = false;
+    EXPECT_TRUE(rig.layouts.isEmpty()) << "still dragging";
+    rig.dragActive = false;
     rig.chrome.resume();
     ASSERT_TRUE(rig.settle());
-    EXPECT_EQ(rig.window.layouts, (QList<Layout>{{466, 8}}));
+    EXPECT_EQ(rig.layouts, (Layouts{{466, 8}}));
 
     // A gesture that starts during the fade holds the delayed step; resume() finishes it.
     rig.chrome.request(true, true, true);
     rig.chrome.request(true, false, false);
-    rig.window.knotResize = true;
+    rig.knotResize = true;
     ASSERT_TRUE(rig.settle());
     EXPECT_TRUE(rig.chrome.expanded()) << "held by the knot resize";
-    rig.window.knotResize = false;
+    rig.knotResize = false;
     rig.chrome.resume();
     EXPECT_FALSE(rig.chrome.expanded()) << "the faded rope shrinks at once";
 }

@@ -5,7 +5,6 @@
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -22,10 +21,6 @@ using namespace vennimo::test;
 
 namespace {
 
-QString stateFile(const QString& name) {
-    return storageFolder() + "/" + name;
-}
-
 std::unique_ptr<GalleryModel> makeModel(const QList<SourceRoot>& roots, bool establishBaseline = true,
                                         GalleryModel::Options options = {}) {
     return std::make_unique<GalleryModel>(std::make_unique<Indexer>(roots, storageFolder()),
@@ -37,7 +32,6 @@ bool settle(GalleryModel& model, int timeoutMs = 5000) {
     return QTest::qWaitFor([&] { return !model.scanInFlight() && !model.scanning(); }, timeoutMs);
 }
 
-// A full refresh, waited for.
 bool rescan(GalleryModel& model) {
     model.refresh(std::nullopt, false);
     return settle(model);
@@ -48,23 +42,21 @@ QString copyImageInto(const QString& folder, const QString& name) {
     const QString source =
         makeFolder("staging-" + QUuid::createUuid().toString(QUuid::WithoutBraces)) + "/" + name;
     saveImage(makeImage(24, 16), source);
-    const QString target = QDir::cleanPath(folder + "/" + name);
+    const QString target = folder + "/" + name;
     EXPECT_TRUE(QFile::copy(source, target)) << target.toStdString();
     return target;
 }
 
 std::optional<Photo> photoAt(const GalleryModel& model, const QString& path) {
     const QString wanted = QFileInfo(path).canonicalFilePath();
-    for (const Photo& photo : model.photos()) {
+    for (const Photo& photo : model.photos())
         if (photo.path == path || QFileInfo(photo.path).canonicalFilePath() == wanted)
             return photo;
-    }
     return std::nullopt;
 }
 
-// Holds the model's queue until opened (at the latest when the gate goes), so a scan stays in flight.
+// Holds the model's queue until opened or gone, so a scan stays in flight.
 struct QueueGate {
-    // Shared with the waiting task, which may look once more after the gate is gone.
     std::shared_ptr<std::atomic<bool>> isOpen = std::make_shared<std::atomic<bool>>(false);
     explicit QueueGate(WorkQueue& queue) {
         queue.async([open = isOpen] {
@@ -88,7 +80,6 @@ DeferredStateWriter::Options switchableWriter(std::shared_ptr<std::atomic<bool>>
     return options;
 }
 
-// Passes when the text starts with `prefix`, and shows the text when not.
 testing::AssertionResult startsWith(const std::optional<QString>& text, const QString& prefix) {
     if (text && text->startsWith(prefix))
         return testing::AssertionSuccess();
@@ -130,7 +121,6 @@ TEST(GalleryModel, AJournalLeftBehindIsAppliedBeforeTheStoresLoad) {
 
     auto model = makeModel({});
     EXPECT_FALSE(QFile::exists(ExhibitionJournal::path(storageFolder())));
-    EXPECT_EQ(model->placementError(), std::nullopt);
     EXPECT_EQ(model->actionError(), "甲.jpg：已移动\n乙.jpg：已修改") << "recovery messages, one per line";
     EXPECT_EQ(model->photos(), QList<Photo>{shown}) << "the exhibition loaded the journal's content";
     EXPECT_TRUE(model->hangs(shown)) << "the line history loaded the journal's content";
@@ -142,8 +132,8 @@ TEST(GalleryModel, RecoveryAndLoadFailuresBlockInTheirOrder) {
     const QString source = makeFolder("src");
     // A journal that cannot be applied, over an unreadable exhibition and placement file.
     writeFile(ExhibitionJournal::path(storageFolder()), R"({"exhibition.json":"not base64!"})");
-    writeFile(stateFile("exhibition.json"), "{broken");
-    writeFile(stateFile("clothesline-positions.json"), "{broken");
+    writeFile(storageFolder() + "/exhibition.json", "{broken");
+    writeFile(storageFolder() + "/clothesline-positions.json", "{broken");
     {
         auto model = makeModel({{"源", source}});
         EXPECT_TRUE(startsWith(model->placementError(), "展览保存恢复失败，请重启后重试："));
@@ -181,14 +171,12 @@ TEST(GalleryModel, ACopiedFileArrivesAndHangsAndADeadWatcherIsRebuilt) {
     EXPECT_EQ(model->latestArrivalIDs(), QSet<QString>{arrived->id});
     EXPECT_TRUE(model->hangs(*arrived));
     EXPECT_FALSE(model->interactions().isUsed(*arrived)) << "a new-photo notice is due";
-    EXPECT_EQ(model->photos().first().id, arrived->id) << "newest first";
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return photoAt(*model, path).value_or(Photo{}).thumbnailModified.has_value(); }, 5000))
         << "its thumbnail reaches the list";
     model->refresh(std::nullopt, true);
     ASSERT_TRUE(settle(*model));
     EXPECT_EQ(model->arrivalRevision(), revision + 1) << "one arrival; a scan with nothing new adds none";
-    EXPECT_EQ(model->latestArrivalIDs(), QSet<QString>{arrived->id});
 
     // A dead watcher is rebuilt once at the next tick; the new one rescans and reports new files.
     const int generation = model->watcherGeneration(), scans = model->appliedScanCount();
@@ -200,14 +188,14 @@ TEST(GalleryModel, ACopiedFileArrivesAndHangsAndADeadWatcherIsRebuilt) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, late).has_value(); }, 5000));
 }
 
-TEST(GalleryModel, RefreshesDuringAScanCoalesceAndAFullOneWins) {
-    const QString source = makeFolder("src");
+TEST(GalleryModel, RefreshesDuringAScanCoalesceAndNewSourcesDropTheStaleResult) {
+    const QString source = makeFolder("src"), other = makeFolder("other");
     copyImageInto(source, "a.png");
+    const QString second = copyImageInto(other, "b.png");
     auto model = makeModel({{"源", source}});
     ASSERT_TRUE(rescan(*model));
     const int scans = model->appliedScanCount();
 
-    QSignalSpy scanningSpy(model.get(), &GalleryModel::scanningChanged);
     QueueGate gate(model->queue());
     model->refresh(QList<FolderChange>{{source + "/nothing.png", 0x100}}, false);
     ASSERT_TRUE(model->scanInFlight());
@@ -224,26 +212,21 @@ TEST(GalleryModel, RefreshesDuringAScanCoalesceAndAFullOneWins) {
     EXPECT_TRUE(photoAt(*model, unseen).has_value()) << "the follow-up was a full scan";
     QTest::qWait(100);
     EXPECT_EQ(model->appliedScanCount(), scans + 2) << "exactly one follow-up";
-    EXPECT_EQ(scanningSpy.count(), 2) << "on once, off once after the follow-up";
-}
 
-TEST(GalleryModel, UpdatingSourcesDuringAScanDropsTheStaleResult) {
-    const QString first = makeFolder("first"), second = makeFolder("second");
-    const QString firstPhoto = copyImageInto(first, "one.png");
-    const QString secondPhoto = copyImageInto(second, "two.png");
-    auto model = makeModel({{"一", first}});
+    // New sources during a scan: the old roots' result, with a photo only it has, never shows.
+    const QString stale = copyImageInto(source, "stale.png");
     bool staleShown = false;
     QObject::connect(model.get(), &GalleryModel::photosChanged,
-                     [&] { staleShown = staleShown || photoAt(*model, firstPhoto).has_value(); });
+                     [&] { staleShown = staleShown || photoAt(*model, stale).has_value(); });
     {
-        QueueGate gate(model->queue());
+        QueueGate held(model->queue());
         model->refresh(std::nullopt, false);
-        model->updateSources({{"二", second}});
+        model->updateSources({{"二", other}});
         EXPECT_TRUE(model->scanning()) << "the new roots' refresh shows progress";
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, secondPhoto).has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, second).has_value(); }, 5000));
     ASSERT_TRUE(settle(*model));
-    EXPECT_FALSE(staleShown) << "the scan of the old roots never reached the list";
+    EXPECT_FALSE(staleShown);
     EXPECT_EQ(model->photos().size(), 1);
 }
 
@@ -252,16 +235,11 @@ TEST(GalleryModel, TearingDownDuringScansAndThumbnailsIsQuiet) {
     for (int i = 0; i < 12; ++i)
         copyImageInto(source, QString("p%1.png").arg(i));
     int photosChanges = 0;
-    {
-        auto model = makeModel({{"源", source}}); // gone while its scan runs
-        model->start(60);
-        QObject::connect(model.get(), &GalleryModel::photosChanged, [&] { ++photosChanges; });
-        ASSERT_TRUE(model->scanInFlight());
-    }
-    {
-        auto model = makeModel({{"源", source}}); // gone while thumbnails are being made
+    for (const bool scanApplied : {false, true}) { // gone while scanning, then while making thumbnails
+        auto model = makeModel({{"源", source}});
         model->refresh(std::nullopt, false);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() == 1; }, 5000));
+        ASSERT_TRUE(scanApplied ? QTest::qWaitFor([&] { return model->appliedScanCount() == 1; }, 5000)
+                                : model->scanInFlight());
         QObject::connect(model.get(), &GalleryModel::photosChanged, [&] { ++photosChanges; });
     }
     QTest::qWait(200);
@@ -270,7 +248,7 @@ TEST(GalleryModel, TearingDownDuringScansAndThumbnailsIsQuiet) {
 
 TEST(GalleryModelState, SelectionChangesFollowTheRules) {
     auto model = modelWithPhotos(3, false);
-    EXPECT_FALSE(QFile::exists(stateFile("photo-interactions.json"))) << "no baseline, nothing seen";
+    EXPECT_FALSE(QFile::exists(storageFolder() + "/photo-interactions.json")) << "no baseline, nothing seen";
     const QList<Photo> photos = model->photos();
     const Photo &a = photos[0], &b = photos[1], &c = photos[2];
     EXPECT_FALSE(model->requestTrashConfirmation()({a})) << "nothing is deleted without a real confirmation";
@@ -330,15 +308,14 @@ TEST(GalleryModelState, WriteFailuresShowWithTheirPrefixAndASuccessClearsOnlyIts
     model.reset();
 
     // The exhibition's load error in the same place survives a successful placement write.
-    writeFile(stateFile("exhibition.json"), "{broken");
+    writeFile(storageFolder() + "/exhibition.json", "{broken");
     auto blocked = makeModel({}, true, options);
     const auto exhibitionText = blocked->placementError();
-    ASSERT_TRUE(exhibitionText.has_value());
     ASSERT_TRUE(blocked->clotheslinePlacements().bringToFront(a).ok());
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return blocked->clotheslinePlacements().deferredWriter().writeCount() > 0; }, 3000));
     QTest::qWait(20);
-    EXPECT_EQ(blocked->placementError(), exhibitionText);
+    EXPECT_TRUE(exhibitionText && blocked->placementError() == exhibitionText);
 }
 
 TEST(GalleryModelState, GalleryModeAndTheHangingRule) {
@@ -347,7 +324,6 @@ TEST(GalleryModelState, GalleryModeAndTheHangingRule) {
     options.lineWriter = switchableWriter(failing);
     auto model = modelWithPhotos(2, true, options);
     const Photo a = model->photos()[0], b = model->photos()[1];
-    EXPECT_FALSE(model->hangs(a)) << "the first observation takes everything down";
     model->setSelection({a});
     model->requestGalleryMode(true);
     EXPECT_TRUE(model->emptyClotheslineRequested()) << "nothing hangs";
@@ -381,16 +357,14 @@ TEST(GalleryModelState, GalleryModeAndTheHangingRule) {
     EXPECT_TRUE(model->lineHistory().isUsed(a) && model->lineHistory().isUsed(b));
 
     model->addPendingTrashTakeDown({a});
-    model->removePendingTrashTakeDown({reborn});
-    EXPECT_TRUE(model->awaitsTrashTakeDown(a)) << "another file birth removes nothing";
     model->removePendingTrashTakeDown({a});
     EXPECT_FALSE(model->awaitsTrashTakeDown(a)) << "back from the Trash";
 }
 
 TEST(GalleryModelState, ErrorTextsComeOutInOrderAndDismissTogether) {
     const QString gone = makeFolder("gone");
-    writeFile(stateFile("clothesline-positions.json"), "{broken");
-    writeFile(stateFile("clothesline.json"), "{broken");
+    writeFile(storageFolder() + "/clothesline-positions.json", "{broken");
+    writeFile(storageFolder() + "/clothesline.json", "{broken");
     auto model = makeModel({{"甲", gone + "/a"}, {"乙", gone + "/b"}, {"丙", gone + "/c"}});
     ASSERT_TRUE(rescan(*model));
     ASSERT_TRUE(model->placementError() && model->lineError() && model->errorMessage());
@@ -407,12 +381,10 @@ TEST(GalleryModelState, ErrorTextsComeOutInOrderAndDismissTogether) {
         QObject::connect(model.get(), signal, [&order, name = QString(name)] { order.append(name); });
     model->dismissErrors();
     EXPECT_EQ(order, (QStringList{"placement", "line", "action", "scan"}));
-    EXPECT_EQ(model->displayedError(), std::nullopt);
 
     // The unreadable line history refuses the refresh's observation and is kept.
     ASSERT_TRUE(rescan(*model));
     EXPECT_TRUE(startsWith(model->lineError(), "晾衣绳状态未保存："));
     EXPECT_EQ(model->displayedError(), model->lineError());
-    EXPECT_EQ(readFile(stateFile("clothesline.json")), "{broken") << "unreadable files are kept";
-    EXPECT_EQ(readFile(stateFile("clothesline-positions.json")), "{broken");
+    EXPECT_EQ(readFile(storageFolder() + "/clothesline.json"), "{broken") << "an unreadable file is kept";
 }
