@@ -66,7 +66,8 @@ private:
 };
 
 // Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
-// what was opened, and a file that grows while read is caught by reading one byte more.
+// what was opened, and a file that grows or shrinks while read is caught by reading one byte more
+// than it claimed, so a half-written file never passes as a whole image.
 vennimo::Result<QByteArray> readBounded(int fd, const QString& path, qint64 limit) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
@@ -86,7 +87,7 @@ vennimo::Result<QByteArray> readBounded(int fd, const QString& path, qint64 limi
             break;
         total += n;
     }
-    if (total < 1 || total > limit)
+    if (total != st.st_size)
         return sizeError();
     bytes.truncate(total);
     return bytes;

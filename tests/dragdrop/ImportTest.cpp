@@ -109,6 +109,13 @@ TEST(DropImport, ReadImageUsesOneBoundedDescriptor) {
           folder + u"/link.png"_s, folder + u"/pipe.png"_s, folder})
         EXPECT_EQ(message(ExternalImageDrop::readImage(path)), kSizeMessage) << path.toStdString();
     EXPECT_FALSE(ExternalImageDrop::readImage(folder + u"/missing.png"_s).ok());
+
+    // Kernel attribute files claim a size their content does not have, as a file still being
+    // written does: only what matches the opened size passes as the whole image.
+    const QString claiming = u"/sys/devices/system/cpu/online"_s;
+    if (QFileInfo(claiming).isFile() && QFileInfo(claiming).size() > readFile(claiming).size()) {
+        EXPECT_EQ(message(ExternalImageDrop::readImage(claiming)), kSizeMessage);
+    }
 }
 
 TEST(DropImport, MaterializeTriesAlternativesAndCountsFailures) {
