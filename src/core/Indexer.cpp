@@ -370,6 +370,9 @@ void Indexer::scanTarget(RootScan& scan, const QString& target) {
     const QString targetKey = filesystemPathKey(target);
     const bool isRootItself = targetKey == rootKey;
     if (!isRootItself) {
+        // The folder walk skips the storage folder, but a changed path can point right into it.
+        if (isInStorage(targetKey))
+            return;
         const QString below = targetKey.mid(rootKey.size() + (rootKey.endsWith(QLatin1Char('/')) ? 0 : 1));
         for (const QString& component : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
             if (component.startsWith(QLatin1Char('.')))

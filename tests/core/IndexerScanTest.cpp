@@ -122,6 +122,9 @@ TEST_F(IndexerScanTest, RootsOwnTheirPathsAndTheStorageFolderIsNeverIndexed) {
                                               {outer + "/.folder/i.jpg", kCreated}},
                           false);
     EXPECT_EQ(photos.size(), 4) << "change-driven scans skip the storage folder and hidden places";
+    writeFile(storage + "/thumbnails/w.jpg", "w");
+    photos = indexer.scan(QList<FolderChange>{{storage + "/thumbnails", kCreated | 0x20000}}, false);
+    EXPECT_EQ(photos.size(), 4) << "a changed folder inside the storage folder is not walked either";
     EXPECT_EQ(find(photos, inner + "/d.jpg")->source, "Downloads");
     // Folded change lists; reconciliation flags force a full scan; removed things vanish silently.
     indexer.scan(std::nullopt, false);
