@@ -298,3 +298,19 @@ TEST(FolderWatcher, BurstsMovedInFoldersAndOverflowDriveTheIndexer) {
     EXPECT_TRUE(out.batches.first().first().requiresReconciliation()) << "a lost queue asks for a rescan";
     EXPECT_EQ(out.batches.first().first().path, root);
 }
+
+TEST(FolderWatcher, AStorageFolderNamedThroughALinkIsIgnoredUnderItsRealPathToo) {
+    const QString root = QFileInfo(makeFolder("linked")).canonicalFilePath();
+    ASSERT_TRUE(QDir().mkpath(root + "/store"));
+    ASSERT_TRUE(QFile::link(root + "/store", root + "/alias"));
+    Batches out;
+    FolderWatcher watcher(QStringList{root}, {root + "/alias"}, out.handler());
+    watcher.setDeliveryWindow(50ms);
+    watcher.activate();
+    ASSERT_TRUE(watcher.running());
+    EXPECT_EQ(watcher.source()->watchCount(), 1) << "the storage folder is not watched";
+    watcher.receive({{root + "/store/thumbnails/x.jpg", 0x100}, {root + "/a.jpg", 0x100}});
+    ASSERT_TRUE(out.wait());
+    EXPECT_TRUE(out.merged().contains(root + "/a.jpg"));
+    EXPECT_FALSE(out.merged().contains(root + "/store/thumbnails/x.jpg")) << "thumbnail writes wake no scan";
+}
