@@ -118,6 +118,11 @@ Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path) {
     auto file = FileIdentity::readFollowingLinks(path);
     if (!file)
         return file.error();
+    // Opening a FIFO or a device for reading could block or never end.
+    if (file->type == FileType::Directory)
+        return Error::fromErrno(EISDIR, path);
+    if (file->type != FileType::Regular)
+        return Error::fromErrno(EINVAL, path);
     if (file->size > kMaxStateFileBytes)
         return Error::fromErrno(EFBIG, path);
     return JsonFile::readBytes(path);
