@@ -1,5 +1,6 @@
 #include "core/Indexer.h"
 
+#include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -137,7 +139,7 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
         std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.thumbnails"), kThumbnailQueueWidth);
     QDir().mkpath(thumbnailFolder());
 
-    auto bytes = JsonFile::readBytes(indexPath());
+    const auto bytes = readStateOrSetAside(indexPath());
     if (bytes) {
         m_lastSavedData = *bytes;
         auto object = JsonFile::parse(*bytes);
@@ -161,6 +163,20 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
             m_baselineRoots.insert(root.path);
     }
     loadThumbnailFailures();
+}
+
+std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
+    auto bytes = DeferredStateWriter::readStateFile(path);
+    if (bytes)
+        return std::move(bytes).value();
+    if (bytes.error().sysErrno != ENOENT) {
+        // The next save would replace it: keep it beside, as it is, for inspection.
+        qCWarning(lcApp) << path << "cannot be read:" << bytes.error().message << "- kept as .corrupt";
+        const QByteArray from = QFile::encodeName(path);
+        if (::rename(from.constData(), (from + ".corrupt").constData()) != 0)
+            qCWarning(lcApp) << path << "could not be set aside";
+    }
+    return std::nullopt;
 }
 
 Indexer::~Indexer() {

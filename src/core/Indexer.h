@@ -105,6 +105,9 @@ private:
     void saveLibrary();
     void removeStaleThumbnails(const QList<Photo>& photos);
     void loadThumbnailFailures();
+    // A state file's bytes; one that exists but cannot be read (or is too large) is renamed to
+    // "<name>.corrupt" so that the next save does not replace it.
+    static std::optional<QByteArray> readStateOrSetAside(const QString& path);
 
     void rebuildThumbnailPlanIfNeeded();
     void refillThumbnails();

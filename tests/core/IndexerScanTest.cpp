@@ -1,3 +1,4 @@
+#include "core/DeferredStateWriter.h"
 #include "core/FolderWatcher.h"
 #include "core/Indexer.h"
 #include "platform/Dates.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 using namespace vennimo;
 using namespace std::chrono_literals;
@@ -313,4 +315,25 @@ TEST(FolderWatcher, AStorageFolderNamedThroughALinkIsIgnoredUnderItsRealPathToo)
     ASSERT_TRUE(out.wait());
     EXPECT_TRUE(out.merged().contains(root + "/a.jpg"));
     EXPECT_FALSE(out.merged().contains(root + "/store/thumbnails/x.jpg")) << "thumbnail writes wake no scan";
+}
+
+TEST_F(IndexerScanTest, StateFilesThatCannotBeReadAreSetAsideWhole) {
+    const QString root = makeFolder("aside");
+    writeFile(root + "/a.jpg", "a");
+    const QString index = storageFolder() + "/index.json";
+    {
+        QFile huge(index);
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly) &&
+                    huge.resize(DeferredStateWriter::kMaxStateFileBytes + 1));
+    }
+    const QString failures = storageFolder() + "/thumbnail-failures.json";
+    ASSERT_EQ(mkfifo(QFile::encodeName(failures).constData(), 0600), 0);
+    const auto before = FileIdentity::read(index).value();
+    Indexer indexer({{"Aside", root}}, storageFolder());
+    EXPECT_EQ(FileIdentity::read(failures + ".corrupt")->type, FileType::Other) << "a FIFO is never opened";
+    const auto kept = FileIdentity::read(index + ".corrupt");
+    ASSERT_TRUE(kept.ok());
+    EXPECT_EQ(kept->fileNumber, before.fileNumber) << "moved aside as it is, never read into memory";
+    EXPECT_EQ(indexer.scan(std::nullopt, false).size(), 1);
+    EXPECT_EQ(libraryFromJson(JsonFile::read(index).value()).value().photos.size(), 1);
 }
