@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -138,6 +139,14 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     m_thumbnailQueue =
         std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.thumbnails"), kThumbnailQueueWidth);
     QDir().mkpath(thumbnailFolder());
+    // Renders still running when the last indexer went away had their completions, which remove
+    // the temporaries, dropped with its queue.
+    static const QRegularExpression kRenderTemporary(
+        QStringLiteral("^thumbnail-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.jpg"));
+    for (const QString& name : fileNames(m_storage)) {
+        if (kRenderTemporary.match(name).hasMatch())
+            ::unlink(QFile::encodeName(m_storage + QLatin1Char('/') + name).constData());
+    }
 
     const auto bytes = readStateOrSetAside(indexPath());
     if (bytes) {
