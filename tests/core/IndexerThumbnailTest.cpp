@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 using namespace vennimo;
@@ -255,8 +256,13 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
         });
         while (started == 0)
             std::this_thread::sleep_for(1ms);
-        queue->sync([&] { shortLived.reset(); });
-        queue.reset(); // the completions that would have removed the renders' files never run
+        // The queue goes away with the renders' completions, which would remove their files, unrun.
+        std::promise<void> gate;
+        queue->async([opened = gate.get_future().share()] { opened.wait(); });
+        shortLived.reset();
+        queue->cancelAll();
+        gate.set_value();
+        queue.reset();
     }
     ASSERT_FALSE(QDir(storageFolder()).entryList(temporaries, QDir::Files).isEmpty());
     writeFile(storageFolder() + "/thumbnail-failures.json", "{}");
