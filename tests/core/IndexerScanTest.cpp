@@ -337,3 +337,16 @@ TEST_F(IndexerScanTest, StateFilesThatCannotBeReadAreSetAsideWhole) {
     EXPECT_EQ(indexer.scan(std::nullopt, false).size(), 1);
     EXPECT_EQ(libraryFromJson(JsonFile::read(index).value()).value().photos.size(), 1);
 }
+
+TEST(FolderWatcher, LosingARootAsksTheOwnerForANewWatcher) {
+    const QString root = makeFolder("leaving");
+    Batches out;
+    FolderWatcher watcher(QStringList{root}, {}, out.handler());
+    watcher.setDeliveryWindow(20ms);
+    watcher.activate();
+    ASSERT_TRUE(watcher.running());
+    ASSERT_TRUE(renameFile(root, TestEnvironment::root() + "/left"));
+    ASSERT_TRUE(out.wait());
+    EXPECT_TRUE(out.merged().value(root) & FolderChange::kReconciliationMask) << "the owner hears of it";
+    EXPECT_FALSE(watcher.running()) << "nothing watches the root any more, not even when it comes back";
+}
