@@ -114,7 +114,7 @@ Status DeferredStateWriter::write(const QJsonObject& value, const QString& path)
     return JsonFile::write(path, value);
 }
 
-Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path) {
+Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path, qint64 maxBytes) {
     auto file = FileIdentity::readFollowingLinks(path);
     if (!file)
         return file.error();
@@ -123,7 +123,7 @@ Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path) {
         return Error::fromErrno(EISDIR, path);
     if (file->type != FileType::Regular)
         return Error::fromErrno(EINVAL, path);
-    if (file->size > kMaxStateFileBytes)
+    if (file->size > maxBytes)
         return Error::fromErrno(EFBIG, path);
     return JsonFile::readBytes(path);
 }

@@ -78,7 +78,7 @@ public:
     static Status write(const QJsonObject& value, const QString& path);
     // Reads a state file whole. A missing file keeps its errno (ENOENT); anything but a regular
     // file, or one larger than any state the system writes, is refused before it is opened.
-    static Result<QByteArray> readStateFile(const QString& path);
+    static Result<QByteArray> readStateFile(const QString& path, qint64 maxBytes = kMaxStateFileBytes);
     static constexpr qint64 kMaxStateFileBytes = 256LL * 1024 * 1024;
 
 private:

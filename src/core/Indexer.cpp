@@ -175,7 +175,7 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
 }
 
 std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
-    auto bytes = DeferredStateWriter::readStateFile(path);
+    auto bytes = DeferredStateWriter::readStateFile(path, kMaxIndexBytes);
     if (bytes)
         return std::move(bytes).value();
     if (bytes.error().sysErrno != ENOENT) {

@@ -49,6 +49,8 @@ public:
     static constexpr double kFirstRetrySeconds = 30;
     static constexpr int kMaxRetryDoublings = 7;
     static constexpr double kMaxRetrySeconds = 3600;
+    // Far above the index of millions of photos; a larger state file is not one the index wrote.
+    static constexpr qint64 kMaxIndexBytes = 2LL * 1024 * 1024 * 1024;
 
     Indexer(const QList<SourceRoot>& roots, const QString& storage);
     ~Indexer();

@@ -1,4 +1,3 @@
-#include "core/DeferredStateWriter.h"
 #include "core/FolderWatcher.h"
 #include "core/Indexer.h"
 #include "platform/Dates.h"
@@ -323,8 +322,7 @@ TEST_F(IndexerScanTest, StateFilesThatCannotBeReadAreSetAsideWhole) {
     const QString index = storageFolder() + "/index.json";
     {
         QFile huge(index);
-        ASSERT_TRUE(huge.open(QIODevice::WriteOnly) &&
-                    huge.resize(DeferredStateWriter::kMaxStateFileBytes + 1));
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(Indexer::kMaxIndexBytes + 1));
     }
     const QString failures = storageFolder() + "/thumbnail-failures.json";
     ASSERT_EQ(mkfifo(QFile::encodeName(failures).constData(), 0600), 0);
