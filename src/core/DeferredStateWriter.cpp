@@ -114,11 +114,16 @@ Status DeferredStateWriter::write(const QJsonObject& value, const QString& path)
     return JsonFile::write(path, value);
 }
 
-Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path) {
+Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path, qint64 maxBytes) {
     auto file = FileIdentity::readFollowingLinks(path);
     if (!file)
         return file.error();
-    if (file->size > kMaxStateFileBytes)
+    // Opening a FIFO or a device for reading could block or never end.
+    if (file->type == FileType::Directory)
+        return Error::fromErrno(EISDIR, path);
+    if (file->type != FileType::Regular)
+        return Error::fromErrno(EINVAL, path);
+    if (file->size > maxBytes)
         return Error::fromErrno(EFBIG, path);
     return JsonFile::readBytes(path);
 }

@@ -76,9 +76,9 @@ public:
     // The one routine that turns a state into a file: creates the folder that holds it, then
     // writes compact JSON with sorted keys atomically.
     static Status write(const QJsonObject& value, const QString& path);
-    // Reads a state file whole. A missing file keeps its errno (ENOENT); a file larger than any
-    // state the system writes is refused before it is read.
-    static Result<QByteArray> readStateFile(const QString& path);
+    // Reads a state file whole. A missing file keeps its errno (ENOENT); anything but a regular
+    // file, or one larger than any state the system writes, is refused before it is opened.
+    static Result<QByteArray> readStateFile(const QString& path, qint64 maxBytes = kMaxStateFileBytes);
     static constexpr qint64 kMaxStateFileBytes = 256LL * 1024 * 1024;
 
 private:

@@ -3,6 +3,7 @@
 #include "core/PathRules.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace vennimo {
 
@@ -10,8 +11,15 @@ FolderWatcher::FolderWatcher(const QStringList& roots, const QStringList& ignore
     : m_onEvents(std::move(onEvents)) {
     QStringList excluded;
     for (const QString& ignored : ignoredRoots) {
-        m_ignoredRoots.append(filesystemPathKey(QDir::cleanPath(ignored)));
-        excluded.append(QDir::cleanPath(ignored));
+        // The roots are watched under their real paths, so a folder named through a link is
+        // left out under its real path too.
+        QStringList names{QDir::cleanPath(ignored)};
+        if (const QString real = QFileInfo(ignored).canonicalFilePath(); !real.isEmpty() && real != names[0])
+            names.append(real);
+        for (const QString& name : names) {
+            m_ignoredRoots.append(filesystemPathKey(name));
+            excluded.append(name);
+        }
     }
     m_source = std::make_unique<InotifyWatcher>(roots, excluded,
                                                 [this](const QList<FileEvent>& events) { receive(events); });
@@ -62,6 +70,10 @@ void FolderWatcher::receive(const QList<FileEvent>& events) {
                 continue;
         }
         m_changes[key] |= event.flags;
+        // The root lost its watches and gets none when it comes back: this batch still goes
+        // out, and the owner, seeing the watcher no longer running, replaces it.
+        if (event.flags & FileEventFlag::kRootChanged)
+            m_running = false;
     }
     if (m_changes.isEmpty() || m_pending)
         return;

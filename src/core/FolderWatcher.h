@@ -19,7 +19,8 @@ namespace vennimo {
 // values, one per path with its flags merged, delivered on the main thread a fixed window after
 // the first event of a burst. Events inside the ignored folders (the storage folder) are dropped
 // unless they ask for a rescan. A watcher whose folders cannot be watched is dead: `running`
-// stays false and it never delivers; the owner replaces it.
+// stays false and it never delivers; the owner replaces it. One that loses a root (moved,
+// deleted, unmounted) stops `running` too, after passing that change on.
 class FolderWatcher {
 public:
     using Handler = std::function<void(const QList<FolderChange>&)>;

@@ -1,5 +1,6 @@
 #include "core/Indexer.h"
 
+#include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
@@ -10,9 +11,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -136,8 +139,16 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     m_thumbnailQueue =
         std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.thumbnails"), kThumbnailQueueWidth);
     QDir().mkpath(thumbnailFolder());
+    // Renders still running when the last indexer went away had their completions, which remove
+    // the temporaries, dropped with its queue.
+    static const QRegularExpression kRenderTemporary(
+        QStringLiteral("^thumbnail-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.jpg"));
+    for (const QString& name : fileNames(m_storage)) {
+        if (kRenderTemporary.match(name).hasMatch())
+            ::unlink(QFile::encodeName(m_storage + QLatin1Char('/') + name).constData());
+    }
 
-    auto bytes = JsonFile::readBytes(indexPath());
+    const auto bytes = readStateOrSetAside(indexPath());
     if (bytes) {
         m_lastSavedData = *bytes;
         auto object = JsonFile::parse(*bytes);
@@ -161,6 +172,20 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
             m_baselineRoots.insert(root.path);
     }
     loadThumbnailFailures();
+}
+
+std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
+    auto bytes = DeferredStateWriter::readStateFile(path, kMaxIndexBytes);
+    if (bytes)
+        return std::move(bytes).value();
+    if (bytes.error().sysErrno != ENOENT) {
+        // The next save would replace it: keep it beside, as it is, for inspection.
+        qCWarning(lcApp) << path << "cannot be read:" << bytes.error().message << "- kept as .corrupt";
+        const QByteArray from = QFile::encodeName(path);
+        if (::rename(from.constData(), (from + ".corrupt").constData()) != 0)
+            qCWarning(lcApp) << path << "could not be set aside";
+    }
+    return std::nullopt;
 }
 
 Indexer::~Indexer() {
@@ -370,6 +395,9 @@ void Indexer::scanTarget(RootScan& scan, const QString& target) {
     const QString targetKey = filesystemPathKey(target);
     const bool isRootItself = targetKey == rootKey;
     if (!isRootItself) {
+        // The folder walk skips the storage folder, but a changed path can point right into it.
+        if (isInStorage(targetKey))
+            return;
         const QString below = targetKey.mid(rootKey.size() + (rootKey.endsWith(QLatin1Char('/')) ? 0 : 1));
         for (const QString& component : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
             if (component.startsWith(QLatin1Char('.')))

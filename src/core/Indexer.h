@@ -49,6 +49,8 @@ public:
     static constexpr double kFirstRetrySeconds = 30;
     static constexpr int kMaxRetryDoublings = 7;
     static constexpr double kMaxRetrySeconds = 3600;
+    // Far above the index of millions of photos; a larger state file is not one the index wrote.
+    static constexpr qint64 kMaxIndexBytes = 2LL * 1024 * 1024 * 1024;
 
     Indexer(const QList<SourceRoot>& roots, const QString& storage);
     ~Indexer();
@@ -105,6 +107,9 @@ private:
     void saveLibrary();
     void removeStaleThumbnails(const QList<Photo>& photos);
     void loadThumbnailFailures();
+    // A state file's bytes; one that exists but cannot be read (or is too large) is renamed to
+    // "<name>.corrupt" so that the next save does not replace it.
+    static std::optional<QByteArray> readStateOrSetAside(const QString& path);
 
     void rebuildThumbnailPlanIfNeeded();
     void refillThumbnails();

@@ -64,7 +64,7 @@ double Indexer::retryDelaySeconds(int attempts) {
 }
 
 void Indexer::loadThumbnailFailures() {
-    auto bytes = JsonFile::readBytes(thumbnailFailuresPath());
+    const auto bytes = readStateOrSetAside(thumbnailFailuresPath());
     if (!bytes)
         return;
     auto object = JsonFile::parse(*bytes);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -66,9 +67,16 @@ struct Source {
 
 Result<Source> openFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO under an image's name cannot stall the open; only regular
+    // files go on to the decoders, which would block reading anything else.
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return Error::fromErrno(errno, path);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return unreadable();
+    }
     Source source;
     source.path = path;
     source.head.resize(kSniffBytes);

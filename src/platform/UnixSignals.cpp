@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -14,8 +15,11 @@ int g_pipe[2] = {-1, -1};
 
 void onSignal(int number) {
     const unsigned char byte = static_cast<unsigned char>(number);
-    // Only async-signal-safe calls here.
+    // Only async-signal-safe calls here, and the interrupted code's errno survives a failed write
+    // (a full socket answers EAGAIN).
+    const int savedErrno = errno;
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = savedErrno;
 }
 } // namespace
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 
 using namespace vennimo;
 using namespace std::chrono_literals;
@@ -122,6 +123,9 @@ TEST_F(IndexerScanTest, RootsOwnTheirPathsAndTheStorageFolderIsNeverIndexed) {
                                               {outer + "/.folder/i.jpg", kCreated}},
                           false);
     EXPECT_EQ(photos.size(), 4) << "change-driven scans skip the storage folder and hidden places";
+    writeFile(storage + "/thumbnails/w.jpg", "w");
+    photos = indexer.scan(QList<FolderChange>{{storage + "/thumbnails", kCreated | 0x20000}}, false);
+    EXPECT_EQ(photos.size(), 4) << "a changed folder inside the storage folder is not walked either";
     EXPECT_EQ(find(photos, inner + "/d.jpg")->source, "Downloads");
     // Folded change lists; reconciliation flags force a full scan; removed things vanish silently.
     indexer.scan(std::nullopt, false);
@@ -294,4 +298,53 @@ TEST(FolderWatcher, BurstsMovedInFoldersAndOverflowDriveTheIndexer) {
     ASSERT_EQ(out.batches.first().size(), 1);
     EXPECT_TRUE(out.batches.first().first().requiresReconciliation()) << "a lost queue asks for a rescan";
     EXPECT_EQ(out.batches.first().first().path, root);
+}
+
+TEST(FolderWatcher, AStorageFolderNamedThroughALinkIsIgnoredUnderItsRealPathToo) {
+    const QString root = QFileInfo(makeFolder("linked")).canonicalFilePath();
+    ASSERT_TRUE(QDir().mkpath(root + "/store"));
+    ASSERT_TRUE(QFile::link(root + "/store", root + "/alias"));
+    Batches out;
+    FolderWatcher watcher(QStringList{root}, {root + "/alias"}, out.handler());
+    watcher.setDeliveryWindow(50ms);
+    watcher.activate();
+    ASSERT_TRUE(watcher.running());
+    EXPECT_EQ(watcher.source()->watchCount(), 1) << "the storage folder is not watched";
+    watcher.receive({{root + "/store/thumbnails/x.jpg", 0x100}, {root + "/a.jpg", 0x100}});
+    ASSERT_TRUE(out.wait());
+    EXPECT_TRUE(out.merged().contains(root + "/a.jpg"));
+    EXPECT_FALSE(out.merged().contains(root + "/store/thumbnails/x.jpg")) << "thumbnail writes wake no scan";
+}
+
+TEST_F(IndexerScanTest, StateFilesThatCannotBeReadAreSetAsideWhole) {
+    const QString root = makeFolder("aside");
+    writeFile(root + "/a.jpg", "a");
+    const QString index = storageFolder() + "/index.json";
+    {
+        QFile huge(index);
+        ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.resize(Indexer::kMaxIndexBytes + 1));
+    }
+    const QString failures = storageFolder() + "/thumbnail-failures.json";
+    ASSERT_EQ(mkfifo(QFile::encodeName(failures).constData(), 0600), 0);
+    const auto before = FileIdentity::read(index).value();
+    Indexer indexer({{"Aside", root}}, storageFolder());
+    EXPECT_EQ(FileIdentity::read(failures + ".corrupt")->type, FileType::Other) << "a FIFO is never opened";
+    const auto kept = FileIdentity::read(index + ".corrupt");
+    ASSERT_TRUE(kept.ok());
+    EXPECT_EQ(kept->fileNumber, before.fileNumber) << "moved aside as it is, never read into memory";
+    EXPECT_EQ(indexer.scan(std::nullopt, false).size(), 1);
+    EXPECT_EQ(libraryFromJson(JsonFile::read(index).value()).value().photos.size(), 1);
+}
+
+TEST(FolderWatcher, LosingARootAsksTheOwnerForANewWatcher) {
+    const QString root = makeFolder("leaving");
+    Batches out;
+    FolderWatcher watcher(QStringList{root}, {}, out.handler());
+    watcher.setDeliveryWindow(20ms);
+    watcher.activate();
+    ASSERT_TRUE(watcher.running());
+    ASSERT_TRUE(renameFile(root, TestEnvironment::root() + "/left"));
+    ASSERT_TRUE(out.wait());
+    EXPECT_TRUE(out.merged().value(root) & FolderChange::kReconciliationMask) << "the owner hears of it";
+    EXPECT_FALSE(watcher.running()) << "nothing watches the root any more, not even when it comes back";
 }

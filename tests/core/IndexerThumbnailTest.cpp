@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 using namespace vennimo;
@@ -233,4 +234,40 @@ TEST_F(IndexerThumbnailTest, AtMostFourPendingTwoRenderingAndCoalescedPublicatio
     m_queue.sync([] {});
     EXPECT_EQ(renders.load(), 10);
     EXPECT_LE(m_updates, 10 * 15 / 100 + 2) << "publications at most every 0.1 s";
+}
+
+TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
+    writeJpeg(m_root + "/a.jpg");
+    writeJpeg(m_root + "/b.jpg");
+    const QStringList temporaries{"thumbnail-*.jpg*"};
+    std::atomic<int> started{0};
+    {
+        auto queue = std::make_unique<SerialQueue>(QStringLiteral("local.vennimo.index.short"));
+        std::unique_ptr<Indexer> shortLived;
+        queue->sync([&] {
+            shortLived = std::make_unique<Indexer>(QList<SourceRoot>{{"Thumbs", m_root}}, storageFolder());
+            shortLived->setThumbnailRenderer([&](const QString&, const QString& destination) {
+                ++started;
+                std::this_thread::sleep_for(50ms);
+                writeJpeg(destination);
+            });
+            shortLived->scan(std::nullopt, false);
+            shortLived->prepareThumbnails(queue.get(), {});
+        });
+        while (started == 0)
+            std::this_thread::sleep_for(1ms);
+        // The queue goes away with the renders' completions, which would remove their files, unrun.
+        std::promise<void> gate;
+        queue->async([opened = gate.get_future().share()] { opened.wait(); });
+        shortLived.reset();
+        queue->cancelAll();
+        gate.set_value();
+        queue.reset();
+    }
+    ASSERT_FALSE(QDir(storageFolder()).entryList(temporaries, QDir::Files).isEmpty());
+    writeFile(storageFolder() + "/thumbnail-failures.json", "{}");
+    m_queue.sync([this] { indexer(); });
+    EXPECT_EQ(QDir(storageFolder()).entryList(temporaries, QDir::Files), QStringList{})
+        << "the next indexer clears what the last one's renders left";
+    EXPECT_TRUE(QFile::exists(storageFolder() + "/thumbnail-failures.json")) << "and nothing else";
 }

@@ -16,6 +16,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace vennimo;
 using namespace std::chrono_literals;
 
@@ -333,6 +335,16 @@ TEST(ClotheslinePlacementStore, UnreadableFilesAreKeptAndEveryChangeRefused) {
         EXPECT_EQ(test::readFile(placementsFile(storage)), bytes) << "a broken file stays byte-identical";
         EXPECT_EQ(QDir(storage).entryList(QDir::Files | QDir::Hidden).size(), 1) << "nothing else written";
     }
+}
+
+TEST(DeferredStateWriter, StateFilesThatAreNoRegularFilesAreRefusedUnopened) {
+    const QString storage = test::makeFolder("odd");
+    const QString fifo = storage + "/clothesline.json";
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(DeferredStateWriter::readStateFile(fifo).error().sysErrno, EINVAL) << "opening it would block";
+    EXPECT_EQ(DeferredStateWriter::readStateFile(storage).error().sysErrno, EISDIR);
+    UsageHistory history(storage, "clothesline.json");
+    EXPECT_TRUE(history.loadError()) << "kept and refused like any unreadable file";
 }
 
 TEST(DeferredStateWriter, ABurstWritesOnlyTheLastOnceAfterTheQuietSpell) {

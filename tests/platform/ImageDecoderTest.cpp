@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <sys/stat.h>
 
 namespace vennimo {
 namespace {
@@ -177,6 +178,9 @@ TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
         << "LibRaw declines a PNG";
     writeFile(path("broken.cr2"), "not a raw file");
     expectImageError(ImageDecoder::decode(path("broken.cr2")), kImageUnreadableCode);
+    ASSERT_EQ(mkfifo(QFile::encodeName(path("pipe.jpg")).constData(), 0600), 0);
+    expectImageError(ImageDecoder::readHeader(path("pipe.jpg")), kImageUnreadableCode); // never blocks
+    expectImageError(ImageDecoder::decodeScaled(path("pipe.jpg"), 64), kImageUnreadableCode);
 
     // 400x200 with a 64 px thumbnail, which serves only bounds it can fill.
     saveImage(makeImage(400, 200), path("source.png"));
