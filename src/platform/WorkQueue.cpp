@@ -62,10 +62,16 @@ WorkQueue::TaskId WorkQueue::asyncAfter(std::chrono::milliseconds delay, Task ta
 
 void WorkQueue::sync(Task task) {
     std::promise<void> done;
-    async([&] {
-        task();
-        done.set_value();
-    });
+    {
+        std::lock_guard lock(m_mutex);
+        m_ready.push_back({m_nextId++,
+                           [&] {
+                               task();
+                               done.set_value();
+                           },
+                           true});
+    }
+    m_wake.notify_one();
     done.get_future().wait();
 }
 
@@ -88,7 +94,7 @@ bool WorkQueue::cancel(TaskId id) {
 
 void WorkQueue::cancelAll() {
     std::lock_guard lock(m_mutex);
-    m_ready.clear();
+    std::erase_if(m_ready, [](const Entry& e) { return !e.awaited; });
     m_delayed.clear();
     m_idle.notify_all();
 }

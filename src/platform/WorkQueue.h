@@ -35,8 +35,8 @@ public:
 
     TaskId async(Task task);
     TaskId asyncAfter(std::chrono::milliseconds delay, Task task);
-    // Runs the task after everything queued before it (on a serial queue) and waits for it.
-    // Never call it from a task of the same queue.
+    // Runs the task after everything queued before it (on a serial queue) and waits for it; it is
+    // never cancelled. Never call it from a task of the same queue.
     void sync(Task task);
     // True when the task had not started yet and now never will.
     bool cancel(TaskId id);
@@ -51,6 +51,8 @@ private:
     struct Entry {
         TaskId id;
         Task task;
+        // A caller blocks in sync() on this task: cancelling it would block that caller forever.
+        bool awaited = false;
     };
     void workerLoop();
     void promoteDueLocked(std::chrono::steady_clock::time_point now);

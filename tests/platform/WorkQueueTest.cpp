@@ -86,3 +86,23 @@ TEST(WorkQueue, DelayedTasksCancellationDestructionAndResultsOnTheMainThread) {
     delete receiver;
     QCoreApplication::processEvents();
 }
+
+TEST(WorkQueue, CancellingEverythingNeverStrandsAWaitingSync) {
+    SerialQueue queue(QStringLiteral("local.vennimo.sync"));
+    std::atomic<bool> release{false};
+    queue.async([&] {
+        while (!release)
+            std::this_thread::sleep_for(1ms);
+    });
+    std::atomic<bool> ran{false}, returned{false};
+    std::thread waiter([&] {
+        queue.sync([&] { ran = true; });
+        returned = true;
+    });
+    while (queue.pendingCount() < 1)
+        std::this_thread::sleep_for(1ms);
+    queue.cancelAll();
+    release = true;
+    waiter.join();
+    EXPECT_TRUE(ran && returned);
+}
