@@ -49,13 +49,27 @@ bool InotifyWatcher::start() {
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0)
         return false;
+    int watchedRoots = 0;
     for (const QString& root : m_roots) {
-        // A root that cannot be watched at all, or a tree that exhausts the watches, leaves the
-        // owner blind: report the watcher as dead rather than half alive.
-        if (addWatch(root) < 0 || addTree(root, nullptr) == AddResult::OutOfWatches) {
+        // A source folder that does not exist (no Downloads folder, say) must not blind the
+        // others; the owner's periodic full scans cover it.
+        if (addWatch(root) < 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                continue;
             stop();
             return false;
         }
+        // A tree that exhausts the watches leaves the owner blind: report the watcher as dead
+        // rather than half alive.
+        if (addTree(root, nullptr) == AddResult::OutOfWatches) {
+            stop();
+            return false;
+        }
+        ++watchedRoots;
+    }
+    if (watchedRoots == 0 && !m_roots.isEmpty()) {
+        stop();
+        return false;
     }
     m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });

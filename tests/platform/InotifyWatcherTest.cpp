@@ -87,9 +87,16 @@ TEST(InotifyWatcher, LostWatchesEventsAndRootsAskForRescansOrKillTheStart) {
     const QString root = makeFolder("lost");
     const QString other = makeFolder("lost-too");
     makeFolder("lost/a");
-    InotifyWatcher missing(QStringList{TestEnvironment::root() + "/no-such-root"}, {}, {});
-    EXPECT_FALSE(missing.start() || missing.running())
-        << "a root that cannot be watched leaves the watcher dead";
+    const QString absent = TestEnvironment::root() + "/no-such-root";
+    InotifyWatcher missing(QStringList{absent}, {}, {});
+    EXPECT_FALSE(missing.start() || missing.running()) << "with no root to watch the watcher is dead";
+    Recorder partial;
+    InotifyWatcher oneMissing(QStringList{absent, other}, {}, partial.handler());
+    ASSERT_TRUE(oneMissing.start()) << "a missing source folder does not blind the others";
+    writeFile(other + "/seen.jpg", "s");
+    EXPECT_TRUE(partial.waitFor(other + "/seen.jpg", FileEventFlag::kItemCreated));
+    oneMissing.stop();
+    QFile::remove(other + "/seen.jpg");
     InotifyWatcher tooSmall(QStringList{root, other}, {}, {});
     tooSmall.setWatchLimitForTesting(2);
     EXPECT_FALSE(tooSmall.start() || tooSmall.running()) << "three folders do not fit into two watches";
