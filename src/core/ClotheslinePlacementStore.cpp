@@ -103,18 +103,15 @@ ClotheslinePlacementStore::ClotheslinePlacementStore(const QString& storage,
                                                      DeferredStateWriter::Options writerOptions)
     : m_file(storage + QLatin1Char('/') + QLatin1String(kPlacementsFileName))
     , m_deferredWriter(std::make_unique<DeferredStateWriter>(std::move(writerOptions))) {
-    auto bytes = DeferredStateWriter::readStateFile(m_file);
-    if (!bytes) {
-        if (bytes.error().sysErrno != ENOENT)
-            m_loadError = loadErrorPrefix() + bytes.error().localizedDescription();
+    auto stored = DeferredStateWriter::readStateObject(m_file);
+    if (!stored) {
+        m_loadError = loadErrorPrefix() + stored.error().localizedDescription();
         return;
     }
-    auto object = JsonFile::parse(*bytes);
-    if (!object) {
-        m_loadError = loadErrorPrefix() + object.error().localizedDescription();
+    if (!stored->has_value())
         return;
-    }
-    auto state = clotheslinePlacementStateFromJson(*object);
+    const QJsonObject& object = **stored;
+    auto state = clotheslinePlacementStateFromJson(object);
     if (!state) {
         m_loadError = loadErrorPrefix() + state.error().localizedDescription();
         return;

@@ -128,4 +128,17 @@ Result<QByteArray> DeferredStateWriter::readStateFile(const QString& path, qint6
     return JsonFile::readBytes(path);
 }
 
+Result<std::optional<QJsonObject>> DeferredStateWriter::readStateObject(const QString& path) {
+    auto bytes = readStateFile(path);
+    if (!bytes) {
+        if (bytes.error().sysErrno == ENOENT)
+            return std::optional<QJsonObject>();
+        return bytes.error();
+    }
+    auto object = JsonFile::parse(*bytes);
+    if (!object)
+        return object.error();
+    return std::optional<QJsonObject>(std::move(object).value());
+}
+
 } // namespace vennimo

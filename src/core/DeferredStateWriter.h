@@ -80,6 +80,8 @@ public:
     // file, or one larger than any state the system writes, is refused before it is opened.
     static Result<QByteArray> readStateFile(const QString& path, qint64 maxBytes = kMaxStateFileBytes);
     static constexpr qint64 kMaxStateFileBytes = 256LL * 1024 * 1024;
+    // The JSON object of a state file; nothing when the file does not exist yet.
+    static Result<std::optional<QJsonObject>> readStateObject(const QString& path);
 
 private:
     // What lives on the owner's thread; debounced results reach it only while it exists.

@@ -29,23 +29,20 @@ UsageHistory::UsageHistory(const QString& storage, const QString& fileName,
                            DeferredStateWriter::Options writerOptions)
     : m_file(storage + QLatin1Char('/') + fileName)
     , m_deferredWriter(std::make_unique<DeferredStateWriter>(std::move(writerOptions))) {
-    auto bytes = DeferredStateWriter::readStateFile(m_file);
-    if (!bytes) {
-        if (bytes.error().sysErrno != ENOENT)
-            m_loadError = loadErrorPrefix() + bytes.error().localizedDescription();
+    auto stored = DeferredStateWriter::readStateObject(m_file);
+    if (!stored) {
+        m_loadError = loadErrorPrefix() + stored.error().localizedDescription();
         return;
     }
-    auto object = JsonFile::parse(*bytes);
-    if (!object) {
-        m_loadError = loadErrorPrefix() + object.error().localizedDescription();
+    if (!stored->has_value())
         return;
-    }
-    if (auto state = usageStateFromJson(*object)) {
+    const QJsonObject& object = **stored;
+    if (auto state = usageStateFromJson(object)) {
         m_records = std::move(state->records);
         m_initialized = state->initialized;
         return;
     }
-    auto older = usageRecordsFromJson(*object);
+    auto older = usageRecordsFromJson(object);
     if (!older) {
         m_loadError = loadErrorPrefix() + older.error().localizedDescription();
         return;
