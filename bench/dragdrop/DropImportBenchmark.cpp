@@ -6,7 +6,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
 #include <QMimeData>
@@ -66,12 +65,3 @@ void DecodeDataUrl(benchmark::State& state) {
 BENCHMARK(DecodeDataUrl)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

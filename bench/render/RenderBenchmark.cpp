@@ -7,7 +7,6 @@
 #include "rendering/PolaroidRenderer.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -97,12 +96,3 @@ void prepareFiftyPrints(benchmark::State& state) {
 BENCHMARK(prepareFiftyPrints)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return EXIT_SUCCESS;
-}

@@ -4,7 +4,6 @@
 #include "rope/ClotheslineRopeGeometry.h"
 #include "rope/PhotoPendulum.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <benchmark/benchmark.h>
 
@@ -82,13 +81,3 @@ void strandDrawing(benchmark::State& state) {
 BENCHMARK(strandDrawing)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
