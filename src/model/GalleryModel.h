@@ -10,8 +10,11 @@
 #include "core/UsageHistory.h"
 #include "model/ClotheslineChrome.h"
 #include "model/CopyUndoRecord.h"
+#include "model/DeferredStateExitChoice.h"
 #include "model/PhotosAuthorizationStatus.h"
+#include "model/RopeActionSeams.h"
 #include "model/RopeHistoryEntry.h"
+#include "model/RopeHistoryRecording.h"
 #include "platform/WorkQueue.h"
 
 #include <QHash>
@@ -212,6 +215,72 @@ public:
     // Writes the pending take-downs in one call; on failure the map stays as it was.
     Status savePendingTrashTakeDown();
 
+    // Rope placements (GalleryModelRopeActions.cpp). Gives hanging prints without a place a free
+    // slot; false while importing or blocked, or when the store failed.
+    bool ensureClotheslinePositions(int columns);
+    // True when the print is in front afterwards; pressing the top print writes nothing.
+    bool bringClotheslinePhotoToFront(const Photo& photo);
+    // All or nothing: a batch naming a photo that no longer hangs stores none of its moves.
+    bool moveClotheslinePhotos(const QList<ClotheslinePlacementUpdate>& updates);
+    // What a drag out of this photo carries: the selection when it holds the photo.
+    QList<Photo> dragPhotos(const Photo& photo) const;
+    // Only a copy marks the photos as having left the application.
+    void completeDrag(const QList<Photo>& photos, Qt::DropAction action);
+    // Notes a photo that left the application (opened elsewhere, dragged or copied out).
+    void insertUsedCopyID(const QString& recordKey) { m_usedCopyIDs.insert(recordKey); }
+
+    // Hanging (GalleryModelHanging.cpp). True when the photos are as asked afterwards, also when
+    // nothing had to change; false while busy or when "clothesline.json" could not be written.
+    bool setHanging(const QList<Photo>& photos, bool hanging, RopeHistoryRecording recording);
+    // The Delete key of the rope: the selected hanging photos, as one recorded action.
+    void takeDownSelection();
+    // The photo left the application through the clipboard.
+    void markExported(const Photo& photo);
+    // The photos the newest undo entry took off the rope.
+    QList<Photo> lastTakenDown() const;
+    bool canUndoTakeDown() const;
+
+    // Rope action history (GalleryModelHistory.cpp), at most kRopeHistoryLimit entries a side.
+    static constexpr qsizetype kRopeHistoryLimit = 20;
+    bool canUndoRopeAction() const;
+    bool canRedoRopeAction() const;
+    QString ropeUndoTitle() const;
+    QString ropeRedoTitle() const;
+    // The newest entry moves to the redo side only once its inversion worked.
+    void undoRopeAction();
+    void redoRopeAction();
+    // For the operations that make entries.
+    void pushUndo(const RopeHistoryEntry& entry, bool clearsRedo);
+    void pushRedo(const RopeHistoryEntry& entry);
+    // Photos that were deleted leave every entry; an entry left without records goes.
+    void pruneRopeHistory(const QList<Photo>& removing);
+    // Photos that came back as new files; with preservingExports a copied-out photo stays copied out.
+    void remapRopeHistory(const QList<PhotoReplacement>& pairs, bool preservingExports);
+    // The current photo that is the same photo as a stored one.
+    std::optional<Photo> livePhoto(const Photo& matching) const;
+    const RopeActionSeams& ropeActionSeams() const { return m_ropeActionSeams; }
+    RopeActionSeams& ropeActionSeams() { return m_ropeActionSeams; }
+
+    // Deferred state (GalleryModelDeferredState.cpp). Writes both debounced states now; each
+    // failure is published under its own prefix, and the interactions error wins when both fail.
+    Status flushDeferredState();
+    // Abandons the pending writes; the records in memory keep the changes.
+    void discardDeferredState();
+    // Why quitting must wait, nothing when it need not.
+    std::optional<QString> terminationBlockReason() const;
+    // The three-button alert of a failed flush at quit; installed by the shell, cancel until then.
+    const DeferredStateAlert& deferredStateAlert() const { return m_deferredStateAlert; }
+    void setDeferredStateAlert(DeferredStateAlert fn) { m_deferredStateAlert = std::move(fn); }
+
+    // Keyboard selection (GalleryModelKeyboard.cpp). Selects the photos, or ends the selection
+    // when all of them already are.
+    void toggleAllSelection(const QList<Photo>& photos);
+    // Steps the selection along `photos` from the anchor; with extend the selection only grows.
+    void moveKeyboardSelection(const QList<Photo>& photos, int direction, bool extend);
+    // The hanging photos left to right along the rope, ties by id.
+    QList<Photo> orderedRopePhotos() const;
+    void setClotheslineMode(bool clothesline);
+
 Q_SIGNALS:
     void photosChanged();
     void clotheslineModeChanged();
@@ -248,6 +317,15 @@ private:
     void applyScan(int generation, const QList<Photo>& photos, const QStringList& errors,
                    std::chrono::steady_clock::time_point scanned);
     void applyThumbnails(int generation, const QList<Photo>& indexed);
+    void reportPlacementFailure(const Error& error, bool compare);
+    void clearStalePlacementError();
+    void dropNewestUndo();
+    void dropNewestRedo();
+    void undoCopy(const RopeHistoryEntry::Copy& entry);
+    void undoMove(const RopeHistoryEntry::Move& entry);
+    void undoTrash(const RopeHistoryEntry::Trash& entry);
+    void redoMove(const RopeHistoryEntry& entry, const RopeHistoryEntry::Move& move);
+    void redoTrash(const RopeHistoryEntry& entry, const RopeHistoryEntry::Trash& trash);
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
     QList<Photo> m_photos;
@@ -306,6 +384,8 @@ private:
     int m_appliedScanCount = 0;
     // Builds watchers off the main thread.
     std::unique_ptr<WorkQueue> m_watcherBuildQueue;
+    RopeActionSeams m_ropeActionSeams;
+    DeferredStateAlert m_deferredStateAlert = [](const Error&) { return DeferredStateExitChoice::cancel; };
 };
 
 } // namespace vennimo

@@ -1,0 +1,89 @@
+#include "model/GalleryModel.h"
+
+#include <algorithm>
+
+namespace vennimo {
+
+namespace {
+
+// Where a print without a placement is taken to hang.
+constexpr double kUnplacedRopeX = 0.5;
+
+} // namespace
+
+void GalleryModel::toggleAllSelection(const QList<Photo>& photos) {
+    if (isBusy())
+        return;
+    const bool allSelected =
+        !photos.isEmpty() && std::all_of(photos.cbegin(), photos.cend(),
+                                         [this](const Photo& p) { return m_selectedIDs.contains(p.id); });
+    if (allSelected)
+        endSelection();
+    else
+        setSelection(photos);
+}
+
+void GalleryModel::moveKeyboardSelection(const QList<Photo>& photos, int direction, bool extend) {
+    if (isBusy() || photos.isEmpty())
+        return;
+    std::optional<qsizetype> current;
+    if (m_selectionAnchorID && m_selectedIDs.contains(*m_selectionAnchorID)) {
+        const auto it = std::find_if(photos.cbegin(), photos.cend(),
+                                     [this](const Photo& p) { return p.id == *m_selectionAnchorID; });
+        if (it != photos.cend())
+            current = it - photos.cbegin();
+    }
+    if (!current) {
+        const auto it = std::find_if(photos.cbegin(), photos.cend(),
+                                     [this](const Photo& p) { return m_selectedIDs.contains(p.id); });
+        if (it != photos.cend())
+            current = it - photos.cbegin();
+    }
+    qsizetype target = 0;
+    if (!current)
+        target = direction < 0 ? photos.size() - 1 : 0;
+    else
+        target = std::clamp<qsizetype>(*current + direction, 0, photos.size() - 1);
+    const Photo& chosen = photos.at(target);
+    QList<Photo> selection;
+    if (extend) {
+        for (const Photo& photo : photos) {
+            if (photo.id == chosen.id || m_selectedIDs.contains(photo.id))
+                selection.append(photo);
+        }
+    } else {
+        selection.append(chosen);
+    }
+    setSelection(selection);
+    m_selectionAnchorID = chosen.id;
+    setKeyboardRevealID(chosen.id);
+}
+
+QList<Photo> GalleryModel::orderedRopePhotos() const {
+    struct Placed {
+        double x;
+        Photo photo;
+    };
+    QList<Placed> placed;
+    for (const Photo& photo : m_photos) {
+        if (!hangs(photo))
+            continue;
+        const auto placement = m_placements->position(photo);
+        placed.append({placement ? placement->x : kUnplacedRopeX, photo});
+    }
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+        return a.x != b.x ? a.x < b.x : a.photo.id < b.photo.id;
+    });
+    QList<Photo> ordered;
+    ordered.reserve(placed.size());
+    for (const Placed& entry : placed)
+        ordered.append(entry.photo);
+    return ordered;
+}
+
+void GalleryModel::setClotheslineMode(bool clothesline) {
+    if (m_clotheslineMode != clothesline)
+        publish(m_clotheslineMode, clothesline, &GalleryModel::clotheslineModeChanged);
+}
+
+} // namespace vennimo
