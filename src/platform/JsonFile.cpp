@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,17 +28,36 @@ Status writeAll(int fd, const QByteArray& bytes, const QString& path) {
     return {};
 }
 
-void syncFolder(const QByteArray& folder) {
+std::mutex g_syncCallsMutex;
+JsonFile::SyncCalls g_syncCalls;
+
+JsonFile::SyncCalls syncCalls() {
+    std::lock_guard lock(g_syncCallsMutex);
+    JsonFile::SyncCalls calls = g_syncCalls;
+    if (!calls.fsync)
+        calls.fsync = ::fsync;
+    if (!calls.rename)
+        calls.rename = ::rename;
+    return calls;
+}
+
+void syncFolder(const QByteArray& folder, const JsonFile::SyncCalls& calls) {
     const int fd = open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        fsync(fd);
+        calls.fsync(fd);
         close(fd);
     }
 }
 
 } // namespace
 
+void JsonFile::setSyncCalls(SyncCalls calls) {
+    std::lock_guard lock(g_syncCallsMutex);
+    g_syncCalls = std::move(calls);
+}
+
 Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
+    const SyncCalls calls = syncCalls();
     const QFileInfo info(path);
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
@@ -47,17 +67,17 @@ Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
     Status status = writeAll(fd, bytes, path);
     if (status.ok() && fchmod(fd, 0644) != 0)
         status = Error::fromErrno(errno, path);
-    if (status.ok() && fsync(fd) != 0)
+    if (status.ok() && calls.fsync(fd) != 0)
         status = Error::fromErrno(errno, path);
     if (close(fd) != 0 && status.ok())
         status = Error::fromErrno(errno, path);
-    if (status.ok() && rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
+    if (status.ok() && calls.rename(temp.constData(), QFile::encodeName(path).constData()) != 0)
         status = Error::fromErrno(errno, path);
     if (!status.ok()) {
         unlink(temp.constData());
         return status;
     }
-    syncFolder(folder);
+    syncFolder(folder, calls);
     return {};
 }
 

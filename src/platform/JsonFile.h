@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace vennimo {
@@ -18,6 +19,15 @@ inline constexpr auto kJsonErrorDomain = "Vennimo.JSON";
 // rename, fsync of the folder), so a crash leaves either the old or the new content.
 class JsonFile {
 public:
+    // The calls that make a write durable; tests replace them to see their order or make one
+    // fail. An empty member uses the system call.
+    struct SyncCalls {
+        std::function<int(int fd)> fsync{};
+        std::function<int(const char* from, const char* to)> rename{};
+    };
+    // Until reset with {}.
+    static void setSyncCalls(SyncCalls calls);
+
     static Status writeAtomically(const QString& path, const QByteArray& bytes);
     // Compact JSON; QJsonObject keeps its keys sorted.
     static QByteArray encode(const QJsonObject& object);

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -372,6 +374,20 @@ TEST(PegReturnIntent, FilesThatCannotGoBackStayAndHangWhereTheyAre) {
     EXPECT_EQ(*messages, QStringList{message(changed, "文件已被修改或移动")});
     EXPECT_TRUE(QFile::exists(changed.delivered.path) && QFile::exists(changed.original.path)) << "both kept";
     EXPECT_EQ(ExhibitionStore(storageFolder()).references().begin()->photo.path, changed.delivered.path);
+
+    // Edited after its return was journaled, just before the move: it stays where it is.
+    const auto edited = dropInto(root + "/O3", root + "/T3", "edited.jpg");
+    writeReturnJournal({edited}, PegReturnIntent::make({edited}));
+    messages = ExhibitionStore::recover(storageFolder(), {}, [&](JournalStep step) {
+        if (step != JournalStep::ReturnJournalWritten)
+            return;
+        writeFile(edited.delivered.path, QByteArray(contentOf("edited.jpg").size(), 'e'));
+        const timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+        utimensat(AT_FDCWD, QFile::encodeName(edited.delivered.path).constData(), times, 0);
+    });
+    ASSERT_TRUE(messages.ok());
+    EXPECT_EQ(*messages, QStringList{message(edited, "文件已被修改或移动")});
+    EXPECT_TRUE(QFile::exists(edited.delivered.path) && !QFile::exists(edited.original.path));
 }
 
 TEST(ExhibitionStore, LoadFollowsRenamedFilesKeepsLostOnesAndNeverRewritesABrokenFile) {

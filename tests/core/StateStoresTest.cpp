@@ -125,6 +125,7 @@ TEST(UsageHistory, FirstObservationMarksEverythingUsedAndLaterArrivalsHangUnless
     // A record of another file birth under the same key is not inherited.
     const Photo replacement = photo("a", 11.0);
     EXPECT_FALSE(history.hasRecord(replacement));
+    EXPECT_FALSE(history.isUsed(replacement)) << "a new file on a reused inode is not yet used";
     EXPECT_TRUE(history.isUsed(photo("a", 10.0 + 1e-7))) << "below a microsecond it is the same file";
     ASSERT_TRUE(history.observe({replacement}).ok());
     EXPECT_FALSE(history.isUsed(replacement)) << "the new file arrives and hangs";
@@ -357,9 +358,13 @@ TEST(DeferredStateWriter, ABurstWritesOnlyTheLastOnceAfterTheQuietSpell) {
     std::this_thread::sleep_for(50ms);
     QElapsedTimer sinceLast;
     sinceLast.start();
-    writer.schedule(log.op("third"));
+    std::atomic<qint64> writtenAfter{-1};
+    writer.schedule([&, third = log.op("third")] {
+        writtenAfter = sinceLast.elapsed();
+        return third();
+    });
     ASSERT_TRUE(QTest::qWaitFor([&] { return !log.results.isEmpty(); }, 5000)) << "no result reported";
-    EXPECT_GE(sinceLast.elapsed(), 300) << "the wait restarts with every request";
+    EXPECT_GE(writtenAfter, 300) << "the wait restarts with every request: no earlier timer writes";
     EXPECT_EQ(log.operations(), QStringList{"third"}) << "earlier operations are dropped unrun";
     EXPECT_TRUE(log.offMain && log.resultsOnMain) << "written on the queue, reported on the main thread";
     EXPECT_EQ(writer.writeCount(), 1);

@@ -88,8 +88,16 @@ TEST(DropDownload, DataUrlsAreStrict) {
 
     const QString invalid = u"图片地址无效。"_s;
     const QString unreadable = u"内嵌图片无法读取。"_s;
-    QByteArray tooMuch =
-        "data:image/png;base64," + QByteArray((ExternalImageDrop::kMaxImageBytes / 3 + 2) * 4, 'A');
+    // Base64 of zero bytes: whole groups of "AAAA", then the tail that makes the byte count.
+    const auto zeros = [](qint64 bytes) {
+        return "data:image/png;base64," + QByteArray(bytes / 3 * 4, 'A') +
+               QByteArray(bytes % 3 == 0   ? ""
+                          : bytes % 3 == 1 ? "AA=="
+                                           : "AAA=");
+    };
+    EXPECT_EQ(ExternalImageDrop::decodeDataUrl(zeros(ExternalImageDrop::kMaxImageBytes)).valueOr({}).size(),
+              ExternalImageDrop::kMaxImageBytes);
+    const QByteArray tooMuch = zeros(ExternalImageDrop::kMaxImageBytes + 1);
     QByteArray tooLong = tooMuch;
     tooLong.resize(ExternalImageDrop::kMaxDataUrlChars + 1, 'A');
     for (const auto& [url, expected] : {std::pair{QByteArray("data:text/plain;base64,aGVsbG8="), invalid},
@@ -97,7 +105,7 @@ TEST(DropDownload, DataUrlsAreStrict) {
                                         {"data:image/svg+xml,<svg/>", unreadable},
                                         {"data:image/png;base64,@@@@", unreadable},
                                         {"data:image/png;base64,aGVs bG8=", unreadable}, // a stray space
-                                        {tooMuch, unreadable}, // decodes to more than 64 MiB
+                                        {tooMuch, unreadable}, // decodes to one byte over 64 MiB
                                         {tooLong, invalid}})   // longer than 2^27 characters
         EXPECT_EQ(message(ExternalImageDrop::decodeDataUrl(url)), expected) << url.left(40).data();
     EXPECT_EQ(message(ExternalImageDrop::download(QUrl(u"ftp://127.0.0.1/x.png"_s))), invalid);

@@ -12,8 +12,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <iostream>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -87,6 +89,25 @@ TEST(JsonFile, WritesAtomicallyWithSortedKeysAndReadsStrictly) {
     const auto back = JsonFile::read(path);
     ASSERT_TRUE(back.ok() && JsonFile::write(path, *back).ok());
     EXPECT_EQ(readFile(path), first) << "a read-back state file writes to the same bytes";
+
+    // A power cut must find the old file or the whole new one: data synced, renamed, folder synced.
+    QStringList calls;
+    JsonFile::setSyncCalls({[&](int fd) {
+                                struct stat st {};
+                                calls << (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "folder fsync"
+                                                                                     : "file fsync");
+                                return fsync(fd);
+                            },
+                            [&](const char* from, const char* to) {
+                                calls << "rename";
+                                return rename(from, to);
+                            }});
+    ASSERT_TRUE(JsonFile::write(path, object).ok());
+    EXPECT_EQ(calls.join(", ").toStdString(), "file fsync, rename, folder fsync");
+    JsonFile::setSyncCalls({[](int) { return errno = EIO, -1; }, {}});
+    EXPECT_EQ(JsonFile::write(path, {{"lost", 1}}).error().sysErrno, EIO);
+    JsonFile::setSyncCalls({});
+    EXPECT_EQ(readFile(path), first) << "a write that cannot be synced leaves the old file";
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no temporary file is left";
 
     writeFile(folder + "/broken.json", "{\"a\":");
@@ -106,7 +127,7 @@ TEST(JsonFile, WritesAtomicallyWithSortedKeysAndReadsStrictly) {
     EXPECT_FALSE(jsonData(o, "bad"_L1)) << "Base64 is strict";
 }
 
-TEST(FileMove, NeverReplacesAndKeepsDatesAcrossFileSystems) {
+TEST(FileMove, NeverReplacesAndKeepsDatesAndModeAcrossFileSystems) {
     const QString folder = makeFolder("move");
     writeFile(folder + "/a.jpg", "AAAA");
     writeFile(folder + "/b.jpg", "BBBB");
@@ -116,15 +137,18 @@ TEST(FileMove, NeverReplacesAndKeepsDatesAcrossFileSystems) {
     EXPECT_TRUE(!QFile::exists(folder + "/a.jpg") && readFile(folder + "/c.jpg") == "AAAA");
     EXPECT_EQ(FileMove::moveNoReplace(folder + "/gone.jpg", folder + "/d.jpg").error().sysErrno, ENOENT);
 
-    // The cross-file-system path: /dev/shm is tmpfs where the temporary folder usually is not.
-    struct statfs a {
-    }, b{};
-    const bool otherFs = statfs("/dev/shm", &a) == 0 &&
-                         statfs(QFile::encodeName(folder).constData(), &b) == 0 && a.f_type != b.f_type;
-    const QString target =
-        otherFs ? "/dev/shm/vennimo-move-test-" + QString::number(getpid()) : folder + "/moved";
+    // The cross-file-system path, onto a tmpfs in this process's own mount namespace; without the
+    // rights to make one, the same copy runs within one file system.
+    const QString other = makeFolder("other-fs");
+    const bool otherFs = unshare(CLONE_NEWNS) == 0 &&
+                         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                         mount("tmpfs", QFile::encodeName(other).constData(), "tmpfs", 0, "size=16m") == 0;
+    if (!otherFs)
+        std::cout << "no tmpfs of its own: the cross-file-system copy runs within one file system\n";
+    const QString target = other + "/moved.jpg";
     const QByteArray big(3 << 20, 'z');
     writeFile(folder + "/big.jpg", big);
+    ASSERT_EQ(chmod(QFile::encodeName(folder + "/big.jpg").constData(), 0644), 0);
     setModificationTime(folder + "/big.jpg", 1'600'000'000, 987'654'321);
     const auto before = FileIdentity::read(folder + "/big.jpg");
     const Status moved = otherFs ? FileMove::moveNoReplace(folder + "/big.jpg", target)
@@ -132,6 +156,12 @@ TEST(FileMove, NeverReplacesAndKeepsDatesAcrossFileSystems) {
     ASSERT_TRUE(moved.ok()) << moved.error().message.toStdString();
     EXPECT_EQ(FileIdentity::read(target)->modified, before->modified)
         << "modification time kept to the nanosecond";
+    ASSERT_TRUE(FileMove::copyNoReplace(target, folder + "/copy.jpg").ok());
+    for (const QString& path : {target, folder + "/copy.jpg"}) {
+        struct stat st {};
+        ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u) << "not the temporary file's 0600: " << path.toStdString();
+    }
     EXPECT_TRUE(readFile(target) == big && !QFile::exists(folder + "/big.jpg"));
 
     // Onto a taken name across file systems: both files untouched, no partial file left.
@@ -140,5 +170,6 @@ TEST(FileMove, NeverReplacesAndKeepsDatesAcrossFileSystems) {
     EXPECT_TRUE(readFile(folder + "/again.jpg") == "NEW" && readFile(target).size() == big.size());
     EXPECT_EQ(QFileInfo(target).dir().entryList({"*vennimo-partial*"}, QDir::Files | QDir::Hidden),
               QStringList());
-    QFile::remove(target);
+    if (otherFs)
+        umount2(QFile::encodeName(other).constData(), MNT_DETACH);
 }

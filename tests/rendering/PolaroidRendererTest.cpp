@@ -5,9 +5,8 @@
 #include "rendering/ClotheslineMaterialAssets.h"
 #include "rendering/DropShadow.h"
 #include "support/TestEnvironment.h"
+#include "support/TestImages.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QPainter>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -31,16 +30,6 @@ QColor at(const QImage& layer, QPointF point) {
 }
 bool near(QColor actual, QColor expected, int tolerance) {
     return near(qPremultiply(actual.rgba()), expected, tolerance);
-}
-
-// Saves a layer laid over a sky-blue wall, as on the desktop behind the rope, into the build folder.
-void saveForLooking(const QImage& layer, const QString& name) {
-    const QString folder = QCoreApplication::applicationDirPath() + u"/print-layers/"_s;
-    QDir().mkpath(folder);
-    QImage shown(layer.size(), QImage::Format_ARGB32_Premultiplied);
-    shown.fill(QColor(96, 140, 190));
-    QPainter(&shown).drawImage(QRectF(shown.rect()), layer); // pixel for pixel, whatever the ratio
-    ASSERT_TRUE(shown.save(folder + name + u".png"_s));
 }
 
 TEST(PolaroidRenderer, KeysSpellEveryFieldAndBitmapsRaiseDegenerateSizes) {
@@ -105,19 +94,17 @@ TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
 
 TEST(PolaroidRenderer, EveryLayerOfARealPhotoLooksLikeAPrintOnAPeg) {
     const Photo photo = test::writePhoto(test::makeFolder(u"real"_s), u"IMG_0042"_s, {1600, 1200}, true);
-    test::saveImage(test::makeLandscape(1600, 1200), photo.path);
-    test::saveImage(test::makeLandscape(800, 600), photo.thumbnail);
     const auto g = R::geometry(photo);
     std::map<QStringView, QImage> layers;
     for (QStringView layer : {R::kComplete, R::kPaper, R::kPeg, R::kSelection, R::kArrival}) {
         const QImage& image = layers[layer] = R::image(photo, R::defaultSize, 2, layer);
         ASSERT_EQ(image.size(), QSize(580, 584)) << layer.toString().toStdString();
-        saveForLooking(image, u"layer-"_s + layer.toString());
     }
     const QImage& complete = layers[R::kComplete];
     const QRectF window = g.imageRect, paper = g.paperRect;
-    const QPointF sun(window.left() + 0.72 * window.width(), window.top() + 0.3 * window.height());
-    EXPECT_GT(at(complete, sun).red(), 230) << "the photo is upright: its sun sits high on the right";
+    EXPECT_TRUE(test::isMarkerRed(at(complete, window.topLeft() + QPointF(8, 8))) &&
+                !test::isMarkerRed(at(complete, window.bottomRight() - QPointF(8, 8))))
+        << "the photo is upright: its marked corner top left";
     EXPECT_TRUE(near(at(complete, {paper.center().x(), paper.bottom() - 10}), QColor(245, 242, 237), 8))
         << "the wide bottom border of the paper";
     EXPECT_EQ(at(complete, QPointF(10, 10)).alpha(), 0) << "transparent beside the peg";

@@ -10,8 +10,6 @@
 
 namespace vennimo::test {
 
-// A landscape (sky, sun high on the right, hills, a lake) that reads as a photograph.
-QImage makeLandscape(int width, int height);
 // A photo record for an image file and its thumbnail file (the image itself when empty).
 Photo photoFor(const QString& path, const QString& thumbnail = {},
                const QString& id = QStringLiteral("1-10"));

@@ -1,10 +1,8 @@
 #include "rope/ClotheslinePhysics.h"
 #include "platform/DisplayLink.h"
 #include "rope/PhotoPendulum.h"
-#include "rope/RopeDiagnostic.h"
 #include "rope/RopeDisplayLinkTarget.h"
 
-#include <QLoggingCategory>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -140,21 +138,6 @@ TEST(PhotoPendulum, SwingsIntoItsPoseAndSettlesExactly) {
     PhotoPendulum broken{.velocity = kInf, .targetAngle = 3};
     EXPECT_FALSE(broken.step(1.0 / 60)) << "a broken swing rests instead of running forever";
     EXPECT_EQ(broken.angle, 3);
-}
-
-QStringList g_lines;
-void record(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    g_lines << QStringLiteral("%1 %2: %3").arg(type).arg(QString::fromUtf8(context.category), message);
-}
-
-TEST(RopeDiagnostic, EventWritesADebugSignpostAndAnInfoLine) {
-    QLoggingCategory::setFilterRules(QStringLiteral("com.tavrun.vennimo-gallery.*=true"));
-    const QtMessageHandler previous = qInstallMessageHandler(record);
-    RopeDiagnostic::event("ContactChanged", QStringLiteral("touching=true x=0.25"));
-    qInstallMessageHandler(previous);
-    EXPECT_EQ(g_lines.join('\n').toStdString(),
-              "0 com.tavrun.vennimo-gallery.signpost: ContactChanged touching=true x=0.25\n"
-              "4 com.tavrun.vennimo-gallery.rope-diagnostic: ContactChanged touching=true x=0.25");
 }
 
 class FakeCanvas : public QObject, public RopePhysicsCanvas {

@@ -5,7 +5,6 @@
 #include "rope/HangingStyle.h"
 #include "rope/PegContactState.h"
 
-#include <QCoreApplication>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -228,30 +227,6 @@ TEST(RopeDrawing, RopeWithFivePrintsAtRest) {
                 qAlpha(drawn.pixel(p - QPoint(0, 6))) + qAlpha(drawn.pixel(p + QPoint(0, 6))) == 0);
     EXPECT_GT(between.y(), 24 + 120 * 0.125 * 0.875) << "sagging below the resting curve under the prints";
     EXPECT_NEAR(rope.pointAlong(0.5).y(), 54 + 45, 25) << "five prints pull the middle well down";
-
-    // The picture to look at: a wall, the rope with its tacks and five prints hanging from it.
-    QImage picture(drawn.size(), QImage::Format_ARGB32_Premultiplied);
-    picture.fill(QColor(232, 228, 220));
-    QPainter painter(&picture);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.drawImage(QPointF(0, 0), drawn);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 5; ++i) {
-        const QSizeF size = i % 2 ? QSizeF(3000, 4000) : QSizeF(4000, 3000);
-        const auto pose = HangingStyle{false, false}.pose(QStringLiteral("photo-%1").arg(i), size);
-        const auto print =
-            PolaroidRenderer::geometry(PolaroidRenderer::defaultSize, size, pose.angle, pose.offset);
-        const QPointF at =
-            rope.pointAlong(rope.supportFraction(placements[i])) - PolaroidRenderer::defaultPegAnchor;
-        painter.setTransform(QTransform::fromTranslate(at.x(), at.y()));
-        painter.fillPath(print.paperPath, QColor(250, 248, 242));
-        painter.setBrush(QColor::fromHsv(40 + 60 * i, 90, 170));
-        painter.drawPolygon(print.paperTransform.map(QPolygonF(print.imageRect)));
-        painter.fillPath(print.pegPath, QColor(196, 160, 112));
-    }
-    painter.end();
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/rope-at-rest.png");
-    EXPECT_TRUE(picture.save(path)) << path.toStdString();
 }
 
 } // namespace

@@ -1,11 +1,5 @@
 #include "support/TestImages.h"
 
-#include "support/TestEnvironment.h"
-
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-
 namespace vennimo::test {
 
 namespace {
@@ -26,20 +20,6 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
     const QByteArray app1 = QByteArray("\xff\xe1", 2) + bigEndian(quint32(payload.size() + 2), 2) + payload;
     return jpeg.left(2) + app1 + jpeg.mid(2);
-}
-
-bool makeHeic(const QImage& image, const QString& path) {
-    const QString tool = QStandardPaths::findExecutable(QStringLiteral("heif-enc"));
-    if (tool.isEmpty())
-        return false;
-    // Beside the test home, not beside the result, which may lie in a watched folder.
-    const QString source = TestEnvironment::root() + QStringLiteral("/heic-source.png");
-    saveImage(image, source);
-    QProcess process;
-    process.start(tool, {QStringLiteral("-q"), QStringLiteral("90"), QStringLiteral("-o"), path, source});
-    const bool done = process.waitForFinished(60000) && process.exitCode() == 0;
-    QFile::remove(source);
-    return done && QFileInfo(path).size() > 0;
 }
 
 bool isMarkerRed(QColor color) {

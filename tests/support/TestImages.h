@@ -8,8 +8,6 @@ namespace vennimo::test {
 
 // A JPEG with an Exif APP1 segment that holds only the orientation tag.
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
-// Encodes the image as HEIC at `path` with heif-enc; false when the tool is missing or fails.
-bool makeHeic(const QImage& image, const QString& path);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 
