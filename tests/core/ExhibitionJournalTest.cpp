@@ -82,10 +82,6 @@ JournalData journalOf(const QStringList& names) {
     return data;
 }
 
-QString exhibitionFile() {
-    return storageFolder() + "/exhibition.json";
-}
-
 Photo photoAt(const QString& path, double added) {
     Photo p;
     p.id = "1-" + path;
@@ -108,7 +104,7 @@ void writeExhibition(const QList<ExhibitionReference>& refs) {
     ExhibitionReferences map;
     for (const auto& r : refs)
         map.insert(r.photo.recordKey(), r);
-    ASSERT_TRUE(JsonFile::writeAtomically(exhibitionFile(), encodeExhibition(map)).ok());
+    ASSERT_TRUE(JsonFile::writeAtomically(stateFile("exhibition.json"), encodeExhibition(map)).ok());
 }
 
 } // namespace
@@ -409,12 +405,12 @@ TEST(ExhibitionStore, LoadFollowsRenamedFilesKeepsLostOnesAndNeverRewritesABroke
             << "a lost file stays as stored";
     }
     const QByteArray garbage = R"({"k": {"bookmark": "@@", "photo": {}}})";
-    writeFile(exhibitionFile(), garbage);
+    writeFile(stateFile("exhibition.json"), garbage);
     ExhibitionStore broken(storageFolder());
     ASSERT_TRUE(broken.loadError().has_value());
     EXPECT_TRUE(broken.loadError()->startsWith("展览记录无法读取：")) << broken.loadError()->toStdString();
     EXPECT_TRUE(broken.remove({photoAt("/a.jpg", 1)}).ok()) << "nothing to remove is no error";
-    EXPECT_EQ(readFile(exhibitionFile()), garbage) << "a broken file is never rewritten";
+    EXPECT_EQ(readFile(stateFile("exhibition.json")), garbage) << "a broken file is never rewritten";
 }
 
 TEST(ExhibitionStore, MergedHidesIndexedPhotosByKeyOrMatchingFileAndRemoveWritesOnlyItsChange) {
@@ -449,7 +445,7 @@ TEST(ExhibitionStore, MergedHidesIndexedPhotosByKeyOrMatchingFileAndRemoveWrites
     EXPECT_TRUE(store.remove({otherBirth}).ok());
     EXPECT_EQ(store.references().size(), 3) << "another file birth under the same key is not removed";
     ASSERT_TRUE(store.remove({keyed.photo}).ok());
-    EXPECT_EQ(decodeExhibition(readFile(exhibitionFile())).value(), store.references());
+    EXPECT_EQ(decodeExhibition(readFile(stateFile("exhibition.json"))).value(), store.references());
     EXPECT_EQ(store.references().size(), 2);
 }
 
