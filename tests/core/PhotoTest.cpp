@@ -60,7 +60,8 @@ TEST(Photo, JsonFormsFileBirthAndLibraryPackages) {
     EXPECT_EQ(PhotosOrigin::libraryRoot(package), package) << "the path itself is tested first";
     ASSERT_TRUE(QFile::link(package + "/originals", root + "/shortcut"));
     EXPECT_EQ(PhotosOrigin::libraryRoot(root + "/shortcut/A/img.jpg"), package) << "links are resolved";
-    EXPECT_TRUE(isImageFileName("/x/scan.pbm")) << "a MIME image type outside the list counts too";
+    for (const char* name : {"/x/a.HEIC", "/x/b.heif", "/x/c.webp", "/x/scan.pbm"}) // pbm: by its MIME type
+        EXPECT_TRUE(isImageFileName(name)) << name;
     EXPECT_FALSE(isImageFileName("/x/.jpg")) << "hidden";
 }
 
