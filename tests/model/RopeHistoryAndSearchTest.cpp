@@ -52,7 +52,6 @@ TEST(RopeHistoryEntry, PruningDecidesByTheSidesPhoto) {
     const Photo a = photo("a"), b = photo("b"), c = photo("c");
     EXPECT_EQ(E::takeDown({a, b, c}).pruned(true, removing({b})), E::takeDown({a, c})) << "order kept";
     EXPECT_EQ(E::takeDown({a, b}).pruned(false, removing({a, b})), std::nullopt) << "nothing left, no entry";
-    EXPECT_EQ(E::takeDown({a}).pruned(true, removing({photo("a", 11.0)})), E::takeDown({a}));
 
     // Copies: the copy decides, except on the redo side once it was recycled.
     const CopyUndoRecord recycled{photo("s1"), photo("c1"), "d1", true}, kept{photo("s2"), photo("c2"), "d2"};
@@ -68,9 +67,7 @@ TEST(RopeHistoryEntry, PruningDecidesByTheSidesPhoto) {
     EXPECT_EQ(move.pruned(true, removing({second.original})), move);
     EXPECT_EQ(move.pruned(true, removing({second.delivered})), E::move({first}, "/folder"));
     EXPECT_EQ(move.pruned(false, removing({second.original})), E::move({first}, "/folder"));
-
-    const RopeTrashedItem trashedA{a, "/t/a", true, false, 0.1}, trashedB{b, "/t/b", false, true, 0.2};
-    EXPECT_EQ(E::trash({trashedA, trashedB}).pruned(false, removing({a})), E::trash({trashedB}));
+    // The Trash and other file births: RopeHistory.PruningDropsDeletedPhotosFromBothSides.
 }
 
 TEST(RopeHistoryEntry, RemappingReplacesEveryHeldPhotoByTheFirstMatch) {
