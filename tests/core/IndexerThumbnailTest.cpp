@@ -235,6 +235,8 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
     writeJpeg(m_root + "/b.jpg");
     const QStringList temporaries{"thumbnail-*.jpg*"};
     std::atomic<int> started{0};
+    std::promise<void> finishRenders;
+    const std::shared_future<void> mayFinish = finishRenders.get_future().share();
     {
         auto queue = std::make_unique<SerialQueue>(QStringLiteral("local.vennimo.index.short"));
         std::unique_ptr<Indexer> shortLived;
@@ -242,7 +244,7 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
             shortLived = std::make_unique<Indexer>(QList<SourceRoot>{{"Thumbs", m_root}}, storageFolder());
             shortLived->setThumbnailRenderer([&](const QString&, const QString& destination) {
                 ++started;
-                std::this_thread::sleep_for(50ms);
+                mayFinish.wait();
                 writeJpeg(destination);
             });
             shortLived->scan(std::nullopt, false);
@@ -253,6 +255,7 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
         // The queue goes away with the renders' completions, which would remove their files, unrun.
         std::promise<void> gate;
         queue->async([opened = gate.get_future().share()] { opened.wait(); });
+        finishRenders.set_value(); // their completions now queue behind the gate, however slow this thread
         shortLived.reset();
         queue->cancelAll();
         gate.set_value();
