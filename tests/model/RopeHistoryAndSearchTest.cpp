@@ -35,6 +35,16 @@ TEST(PhotoSearch, EveryWordMustOccurInNameSourceOrFormat) {
         {"Pictures", false},  {"png下载", false},        {"png 下载", true}};
     for (const auto& [query, matches] : cases)
         EXPECT_EQ(matchesSearch(photo, QString::fromUtf8(query)), matches) << "query: '" << query << "'";
+
+    // Every Unicode space separates words; composed and decomposed accents are the same letter.
+    Photo decomposed;
+    decomposed.path = QString::fromUtf8("/x/Cafe\u0301 東京.jpg");
+    decomposed.source = "桌面";
+    const std::pair<const char*, bool> unicodeCases[] = {
+        {"\u3000", true},     {"桌面\u3000東京", true}, {"café", true},  {"CAFÉ", true},
+        {"cafe\u0301", true}, {"é\u2003jpg", true},     {"cafe", false}, {"桌面\u3000大阪", false}};
+    for (const auto& [query, matches] : unicodeCases)
+        EXPECT_EQ(matchesSearch(decomposed, QString::fromUtf8(query)), matches) << "query: '" << query << "'";
 }
 
 TEST(RopeHistoryEntry, SamePhotoNeedsKeyAndFileBirth) {
