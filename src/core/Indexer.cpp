@@ -4,6 +4,7 @@
 #include "core/ImageFileRule.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
+#include "platform/FileNames.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
 #include "platform/VolumeUuid.h"
@@ -47,9 +48,12 @@ QString parentPath(const QString& path) {
     return slash <= 0 ? QStringLiteral("/") : path.left(slash);
 }
 
-QString childPath(const QString& folder, const char* name) {
-    const QString child = QFile::decodeName(name);
-    return folder == QLatin1String("/") ? QLatin1Char('/') + child : folder + QLatin1Char('/') + child;
+// Nothing when no text path names the entry (see decodeFileName).
+std::optional<QString> childPath(const QString& folder, const char* name) {
+    const auto child = decodeFileName(name);
+    if (!child)
+        return std::nullopt;
+    return folder == QLatin1String("/") ? QLatin1Char('/') + *child : folder + QLatin1Char('/') + *child;
 }
 
 // The item is gone: an expected race between an event and the scan, not an error.
@@ -128,6 +132,20 @@ struct Indexer::RootScan {
     QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
     QString thumbnailPrefix{};
     const QSet<QString>* thumbnailNames = nullptr;
+    // Baseline-pending places below the root as the scan began, and what the scan did not see.
+    QStringList pendingBelow{};
+    QStringList unseen{};
+
+    void fail(const QString& path, const QString& error) {
+        errors.append(error);
+        incomplete = true;
+        unseen.append(path);
+    }
+    bool isBaseline(const QString& path) const {
+        return needsBaseline ||
+               std::any_of(pendingBelow.cbegin(), pendingBelow.cend(),
+                           [&path](const QString& pending) { return pathIsWithin(path, pending); });
+    }
 };
 
 Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
@@ -286,6 +304,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         scan.result = &result;
         scan.thumbnailPrefix = thumbnailPrefix;
         scan.thumbnailNames = thumbnailNames ? &*thumbnailNames : nullptr;
+        scan.pendingBelow = baselinePathsBelow(index);
         const QString& rootPath = scan.root.path;
 
         QList<const Photo*> kept;
@@ -349,9 +368,8 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
                 if (!result.contains(photo->id))
                     result.insert(*photo);
             }
-        } else if (coversRoot) {
-            m_baselineRoots.remove(rootPath);
         }
+        settleBaseline(scan, targets);
         if (coversRoot) {
             if (scan.errors.isEmpty())
                 m_sourceErrors.remove(rootPath);
@@ -416,10 +434,8 @@ void Indexer::scanTarget(RootScan& scan, const QString& target) {
 
     auto info = FileIdentity::read(target);
     if (!info) {
-        if (!isVanished(info.error())) {
-            scan.errors.append(scan.root.name + kFullWidthColon + info.error().localizedDescription());
-            scan.incomplete = true;
-        }
+        if (!isVanished(info.error()))
+            scan.fail(target, scan.root.name + kFullWidthColon + info.error().localizedDescription());
         return;
     }
     if (info->type == FileType::Directory || isRootItself)
@@ -433,16 +449,17 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
     bool first = true;
     while (!stack.isEmpty()) {
         const QString current = stack.takeLast();
-        DIR* dir = opendir(QFile::encodeName(current).constData());
+        DIR* dir = nullptr;
+        if (const int fault = m_folderOpenFault ? m_folderOpenFault(current) : 0; fault != 0)
+            errno = fault;
+        else
+            dir = opendir(QFile::encodeName(current).constData());
         if (dir == nullptr) {
             const int err = errno;
             if (first)
-                scan.errors.append(kUnreadablePrefix + scan.root.name);
-            else if (err == ENOENT || err == ENOTDIR)
-                continue;
-            else
-                scan.errors.append(scan.root.name + kFullWidthColon + errnoMessage(err));
-            scan.incomplete = true;
+                scan.fail(current, kUnreadablePrefix + scan.root.name);
+            else if (err != ENOENT && err != ENOTDIR)
+                scan.fail(current, scan.root.name + kFullWidthColon + errnoMessage(err));
             first = false;
             continue;
         }
@@ -453,7 +470,13 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
                 errno = 0;
                 continue;
             }
-            const QString path = childPath(current, entry->d_name);
+            const auto decoded = childPath(current, entry->d_name);
+            if (!decoded) {
+                skipUndecodableName(current, entry->d_name);
+                errno = 0;
+                continue;
+            }
+            const QString& path = *decoded;
             bool isDir = entry->d_type == DT_DIR;
             if (entry->d_type == DT_UNKNOWN)
                 isDir = isDirectory(path);
@@ -472,10 +495,8 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
             }
             errno = 0;
         }
-        if (errno != 0) {
-            scan.errors.append(scan.root.name + kFullWidthColon + errnoMessage(errno));
-            scan.incomplete = true;
-        }
+        if (errno != 0)
+            scan.fail(current, scan.root.name + kFullWidthColon + errnoMessage(errno));
         closedir(dir);
     }
 }
@@ -489,10 +510,8 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         return;
     auto file = FileIdentity::readAt(dirfd, QByteArray::fromRawData(name, qstrlen(name)), path);
     if (!file) {
-        if (!isVanished(file.error())) {
-            scan.errors.append(lastComponent(path) + kFullWidthColon + file.error().localizedDescription());
-            scan.incomplete = true;
-        }
+        // Even gone, the file was listed: the scan has not seen the whole folder.
+        scan.fail(path, lastComponent(path) + kFullWidthColon + file.error().localizedDescription());
         return;
     }
     if (!file->isRegularFile())
@@ -519,9 +538,10 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
     photo.source = scan.root.name;
     photo.modified = file->modified;
     photo.size = file->size;
+    const bool baseline = scan.isBaseline(key);
     if (previous)
         photo.added = previous->added;
-    else if (!scan.needsBaseline)
+    else if (!baseline)
         photo.added = scan.scanTime;
     else
         photo.added = file->created.value_or(file->modified);
@@ -540,8 +560,7 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
     photo.sourceRoot = scan.root.path;
     photo.created = previous ? previous->created : file->created;
     photo.usageID = usageID;
-    photo.baselineImported =
-        previous && previous->baselineImported ? *previous->baselineImported : scan.needsBaseline;
+    photo.baselineImported = previous && previous->baselineImported ? *previous->baselineImported : baseline;
 
     if (scan.generateThumbnails && shouldMakeThumbnail(photo)) {
         ++m_thumbnailAttemptCount;
@@ -553,6 +572,45 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         recordThumbnailResult(photo, photo.thumbnailModified.has_value());
     }
     scan.result->insert(std::move(photo));
+}
+
+QStringList Indexer::baselinePathsBelow(int rootIndex) const {
+    QStringList paths;
+    for (const QString& pending : m_baselineRoots) {
+        if (pending != m_roots[rootIndex].path && owningRoot(pending) == rootIndex)
+            paths.append(pending);
+    }
+    return paths;
+}
+
+// What the scan covered has its baseline, except what it could not read: that part stays
+// pending, so that its files join the baseline once they can be read, while new files in the
+// rest of the root count as arrivals.
+void Indexer::settleBaseline(const RootScan& scan, const QStringList& targets) {
+    for (auto it = m_baselineRoots.begin(); it != m_baselineRoots.end();) {
+        const QString& pending = *it;
+        const bool covered = owningRoot(pending) == scan.rootIndex &&
+                             std::any_of(targets.cbegin(), targets.cend(), [&pending](const QString& target) {
+                                 return pathIsWithin(pending, target);
+                             });
+        if (covered)
+            it = m_baselineRoots.erase(it);
+        else
+            ++it;
+    }
+    for (const QString& path : scan.unseen) {
+        if (scan.isBaseline(path))
+            m_baselineRoots.insert(path);
+    }
+}
+
+void Indexer::skipUndecodableName(const QString& folder, const char* name) {
+    const QByteArray path = QFile::encodeName(folder) + '/' + name;
+    if (m_undecodableNames.contains(path))
+        return;
+    m_undecodableNames.insert(path);
+    qCWarning(lcApp).noquote() << "Not indexed:" << QString::fromLatin1(path.toPercentEncoding("/"))
+                               << "- the name is not UTF-8, so no path can open it";
 }
 
 void Indexer::updateErrors() {

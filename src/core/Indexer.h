@@ -88,6 +88,10 @@ public:
     int thumbnailAttemptCount() const { return m_thumbnailAttemptCount; }
     const ThumbnailRenderer& thumbnailRenderer() const { return m_thumbnailRenderer; }
     void setThumbnailRenderer(ThumbnailRenderer renderer) { m_thumbnailRenderer = std::move(renderer); }
+    // Test seam: the errno with which opening a folder during a scan fails (0 opens it).
+    void setFolderOpenFaultForTesting(std::function<int(const QString& folder)> fault) {
+        m_folderOpenFault = std::move(fault);
+    }
 
     QString indexPath() const;
     QString thumbnailFailuresPath() const;
@@ -103,6 +107,9 @@ private:
     // `ownerKnown`: the path's folder was already found to belong to this root. `name` is the
     // entry's name in the open folder `dirfd` (or the whole path with AT_FDCWD).
     void inspect(RootScan& scan, const QString& path, bool ownerKnown, int dirfd, const char* name);
+    QStringList baselinePathsBelow(int rootIndex) const;
+    void settleBaseline(const RootScan& scan, const QStringList& targets);
+    void skipUndecodableName(const QString& folder, const char* name);
     void updateErrors();
     void saveLibrary();
     void removeStaleThumbnails(const QList<Photo>& photos);
@@ -115,6 +122,7 @@ private:
     void refillThumbnails();
     void completeThumbnail(const Photo& photo, const QString& temporary, const QString& version);
     void publishThumbnails();
+    QString thumbnailPathFor(const Photo& photo) const;
     bool shouldMakeThumbnail(const Photo& photo) const;
     static bool thumbnailSourceMatches(const Photo& photo);
     void recordThumbnailResult(const Photo& photo, bool succeeded);
@@ -145,6 +153,8 @@ private:
     int m_scanCount = 0;
     int m_thumbnailAttemptCount = 0;
     ThumbnailRenderer m_thumbnailRenderer;
+    std::function<int(const QString&)> m_folderOpenFault;
+    QSet<QByteArray> m_undecodableNames;
     // Completions queued on the caller's queue check it, so none runs after destruction.
     std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
     std::unique_ptr<WorkQueue> m_thumbnailQueue;

@@ -119,8 +119,12 @@ void Indexer::recordThumbnailResult(const Photo& photo, bool succeeded) {
     writeThumbnailFailures();
 }
 
+QString Indexer::thumbnailPathFor(const Photo& photo) const {
+    return thumbnailFolder() + QLatin1Char('/') + photo.id + QStringLiteral(".jpg");
+}
+
 bool Indexer::shouldMakeThumbnail(const Photo& photo) const {
-    if (QFile::exists(photo.thumbnail))
+    if (QFile::exists(thumbnailPathFor(photo)))
         return false;
     if (m_pendingThumbnails.contains(photo.id))
         return false;
@@ -213,6 +217,9 @@ void Indexer::completeThumbnail(const Photo& photo, const QString& temporary, co
             recordThumbnailResult(photo, false);
             return;
         }
+        // Never the path the record holds: one read from a damaged index could name any file.
+        // The id is the rendered file's own (the source matched it), so the path stays inside.
+        current.thumbnail = thumbnailPathFor(current);
         QFile::remove(current.thumbnail);
         if (!FileMove::moveNoReplace(temporary, current.thumbnail)) {
             recordThumbnailResult(photo, false);

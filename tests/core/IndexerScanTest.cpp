@@ -1,6 +1,7 @@
 #include "core/FolderWatcher.h"
 #include "core/Indexer.h"
 #include "platform/Dates.h"
+#include "platform/Error.h"
 #include "platform/FileIdentity.h"
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
@@ -12,8 +13,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vennimo;
 using namespace std::chrono_literals;
@@ -347,4 +350,109 @@ TEST(FolderWatcher, LosingARootAsksTheOwnerForANewWatcher) {
     ASSERT_TRUE(out.wait());
     EXPECT_TRUE(out.merged().value(root) & FolderChange::kReconciliationMask) << "the owner hears of it";
     EXPECT_FALSE(watcher.running()) << "nothing watches the root any more, not even when it comes back";
+}
+
+namespace {
+
+QStringList g_warnings;
+void recordWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtWarningMsg)
+        g_warnings << message;
+}
+
+void createRaw(const QByteArray& path) {
+    const int fd = ::open(path.constData(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << path.toStdString();
+    ASSERT_EQ(::write(fd, "x", 1), 1);
+    ::close(fd);
+}
+
+} // namespace
+
+TEST_F(IndexerScanTest, EveryIndexedPathOpensItsFileAndOtherNamesAreSkippedWithAReason) {
+    const QString root = makeFolder("names");
+    const QByteArray raw = QFile::encodeName(root);
+    writeFile(root + "/plain.jpg", "p");
+    createRaw(raw + "/\xEF\xBB\xBF"
+                    "bom.jpg");              // starts with U+FEFF, valid UTF-8
+    createRaw(raw + "/latin-\xE9t\xE9.jpg"); // "été" in Latin-1
+    ASSERT_EQ(::mkdir((raw + "/old-\xFF").constData(), 0755), 0);
+    createRaw(raw + "/old-\xFF/inside.jpg");
+    g_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+    Indexer indexer({{"Names", root}}, storageFolder());
+    const QList<Photo> photos = indexer.scan(std::nullopt, false);
+    indexer.scan(std::nullopt, false);
+    qInstallMessageHandler(previous);
+    QStringList names;
+    for (const Photo& photo : photos) {
+        names << photo.name();
+        EXPECT_TRUE(FileIdentity::read(photo.path).ok())
+            << "a path that opens nothing: " << photo.path.toStdString();
+    }
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"plain.jpg", QStringLiteral("\uFEFFbom.jpg")}));
+    EXPECT_TRUE(indexer.errors().isEmpty()) << "a name no path can hold is no error of the folder";
+    ASSERT_EQ(g_warnings.size(), 2) << g_warnings.join('\n').toStdString()
+                                    << "\nonce each, not once per scan";
+    EXPECT_TRUE(g_warnings.filter("/latin-%E9t%E9.jpg").size() == 1 &&
+                g_warnings.filter("/old-%FF").size() == 1)
+        << g_warnings.join('\n').toStdString();
+}
+
+TEST_F(IndexerScanTest, WhatAScanCannotReadKeepsItsRecordsAndOnlyThatPartAwaitsItsBaseline) {
+    const QString root = makeFolder("partial");
+    const QString locked = root + "/locked";
+    writeFile(root + "/seen.jpg", "s");
+    writeFile(locked + "/a.jpg", "a");
+    writeFile(locked + "/deeper/b.png", "b");
+    Indexer indexer({{"Partial", root}}, storageFolder());
+    QString failing = locked;
+    indexer.setFolderOpenFaultForTesting(
+        [&](const QString& folder) { return folder == failing ? EACCES : 0; });
+    QList<Photo> photos = indexer.scan(std::nullopt, false);
+    ASSERT_EQ(photos.size(), 1);
+    EXPECT_EQ(indexer.errors(), QStringList{"Partial：" + errnoMessage(EACCES)});
+    EXPECT_EQ(indexer.library().pendingBaselineRoots, QStringList{locked})
+        << "the rest of the folder has its baseline";
+    m_now += 100;
+    writeFile(root + "/download.jpg", "d");
+    photos = indexer.scan(QList<FolderChange>{{root + "/download.jpg", kCreated}}, false);
+    ASSERT_TRUE(find(photos, root + "/download.jpg"));
+    EXPECT_EQ(find(photos, root + "/download.jpg")->added, m_now) << "a download is an arrival";
+    EXPECT_EQ(find(photos, root + "/download.jpg")->baselineImported, false);
+
+    // Readable later: its files join the baseline with their own dates instead of arriving.
+    m_now += 100;
+    failing.clear();
+    photos = indexer.scan(std::nullopt, false);
+    ASSERT_EQ(photos.size(), 4);
+    for (const QString& path : {locked + "/a.jpg", locked + "/deeper/b.png"}) {
+        const Photo* photo = find(photos, path);
+        ASSERT_TRUE(photo) << path.toStdString();
+        const auto file = FileIdentity::read(path).value();
+        EXPECT_EQ(photo->added, file.created.value_or(file.modified)) << path.toStdString();
+        EXPECT_EQ(photo->baselineImported, true);
+    }
+    EXPECT_EQ(indexer.library().pendingBaselineRoots, QStringList{});
+    EXPECT_TRUE(indexer.errors().isEmpty());
+
+    // Unreadable once indexed: the records the scans did not see survive, and no baseline returns.
+    failing = locked + "/deeper";
+    EXPECT_EQ(indexer.scan(std::nullopt, false).size(), 4);
+    EXPECT_EQ(indexer.scan(QList<FolderChange>{{failing, 0x400 | 0x20000}}, false).size(), 4);
+    EXPECT_TRUE(find(indexer.library().photos, failing + "/b.png"));
+    EXPECT_EQ(indexer.library().pendingBaselineRoots, QStringList{});
+    // A file listed but gone before it was read: the scan says so and loses nothing.
+    failing.clear();
+    int renders = 0;
+    indexer.setThumbnailRenderer([&](const QString& source, const QString&) {
+        if (renders++ == 0)
+            QFile::remove(source == root + "/seen.jpg" ? root + "/download.jpg" : root + "/seen.jpg");
+    });
+    photos = indexer.scan(QList<FolderChange>{{root, 0x400 | 0x20000}}, true);
+    EXPECT_EQ(photos.size(), 4) << "an incomplete scan drops no record";
+    ASSERT_EQ(indexer.errors().size(), 1);
+    EXPECT_TRUE(indexer.errors().first().endsWith("：" + errnoMessage(ENOENT)))
+        << indexer.errors()[0].toStdString();
 }
