@@ -70,10 +70,6 @@ void FolderWatcher::receive(const QList<FileEvent>& events) {
                 continue;
         }
         m_changes[key] |= event.flags;
-        // The root lost its watches and gets none when it comes back: this batch still goes
-        // out, and the owner, seeing the watcher no longer running, replaces it.
-        if (event.flags & FileEventFlag::kRootChanged)
-            m_running = false;
     }
     if (m_changes.isEmpty() || m_pending)
         return;

@@ -19,8 +19,9 @@ namespace vennimo {
 // values, one per path with its flags merged, delivered on the main thread a fixed window after
 // the first event of a burst. Events inside the ignored folders (the storage folder) are dropped
 // unless they ask for a rescan. A watcher whose folders cannot be watched is dead: `running`
-// stays false and it never delivers; the owner replaces it. One that loses a root (moved,
-// deleted, unmounted) stops `running` too, after passing that change on.
+// stays false and it never delivers; the owner replaces it. A root that is missing, or goes
+// (moved, deleted, unmounted), is watched again when it appears; only when not even a folder
+// above it can be watched does `running` turn false, after that change was passed on.
 class FolderWatcher {
 public:
     using Handler = std::function<void(const QList<FolderChange>&)>;
@@ -37,7 +38,7 @@ public:
     void activate();
     // Main thread: drops the collected changes and ends the watching for good.
     void stop();
-    bool running() const { return m_running; }
+    bool running() const { return m_running && m_source->running(); }
 
     // The event source's entry point (tests feed events through it too).
     void receive(const QList<FileEvent>& events);

@@ -1,5 +1,7 @@
 #include "platform/InotifyWatcher.h"
 
+#include "platform/FileNames.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -18,6 +20,8 @@ namespace {
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE |
                                      IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
                                      IN_DONT_FOLLOW | IN_EXCL_UNLINK;
+// The folders above a missing root are watched through links, as the root's path will be.
+constexpr std::uint32_t kAncestorMask = kWatchMask & ~std::uint32_t(IN_DONT_FOLLOW);
 constexpr std::size_t kReadBufferBytes = 64 * 1024;
 
 bool outOfWatches(int err) {
@@ -30,6 +34,22 @@ bool isHiddenName(const char* name) {
 
 QString childPath(const QString& folder, const QString& name) {
     return folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name;
+}
+
+QString parentPath(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// The name of the first folder below `ancestor` on the way to `path`.
+QString nextComponent(const QString& ancestor, const QString& path) {
+    const qsizetype start = ancestor == QLatin1String("/") ? 1 : ancestor.size() + 1;
+    const qsizetype end = path.indexOf(QLatin1Char('/'), start);
+    return path.mid(start, end < 0 ? -1 : end - start);
+}
+
+bool isAbsentError(int err) {
+    return err == ENOENT || err == ENOTDIR;
 }
 
 } // namespace
@@ -49,27 +69,14 @@ bool InotifyWatcher::start() {
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0)
         return false;
-    int watchedRoots = 0;
+    m_lostRoot = false;
     for (const QString& root : m_roots) {
-        // A source folder that does not exist (no Downloads folder, say) must not blind the
-        // others; the owner's periodic full scans cover it.
-        if (addWatch(root) < 0) {
-            if (errno == ENOENT || errno == ENOTDIR)
-                continue;
+        // A root that cannot be watched, or a tree that exhausts the watches, would leave the
+        // owner blind: report the watcher as dead rather than half alive.
+        if (!watchOrAwaitRoot(root, nullptr)) {
             stop();
             return false;
         }
-        // A tree that exhausts the watches leaves the owner blind: report the watcher as dead
-        // rather than half alive.
-        if (addTree(root, nullptr) == AddResult::OutOfWatches) {
-            stop();
-            return false;
-        }
-        ++watchedRoots;
-    }
-    if (watchedRoots == 0 && !m_roots.isEmpty()) {
-        stop();
-        return false;
     }
     m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { readEvents(); });
@@ -83,16 +90,18 @@ void InotifyWatcher::stop() {
     m_fd = -1;
     m_pathByWatch.clear();
     m_watchByPath.clear();
+    m_awaitedRoots.clear();
 }
 
-int InotifyWatcher::addWatch(const QString& folder) {
+int InotifyWatcher::addWatch(const QString& folder, bool followLinks) {
     if (m_fd < 0)
         return -1;
-    if (m_watchLimit >= 0 && m_pathByWatch.size() >= m_watchLimit) {
+    if (m_watchLimit >= 0 && m_pathByWatch.size() >= m_watchLimit && !m_watchByPath.contains(folder)) {
         errno = ENOSPC;
         return -1;
     }
-    const int wd = inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), kWatchMask);
+    const int wd = inotify_add_watch(m_fd, QFile::encodeName(folder).constData(),
+                                     followLinks ? kAncestorMask : kWatchMask);
     if (wd < 0)
         return -1;
     if (auto old = m_pathByWatch.constFind(wd); old != m_pathByWatch.constEnd())
@@ -112,6 +121,87 @@ bool InotifyWatcher::isExcluded(const QString& folder) const {
 
 bool InotifyWatcher::isRoot(const QString& path) const {
     return m_roots.contains(path);
+}
+
+bool InotifyWatcher::isInWatchedTree(const QString& folder) const {
+    for (const QString& root : m_roots) {
+        if (!m_awaitedRoots.contains(root) && (folder == root || folder.startsWith(root + QLatin1Char('/'))))
+            return true;
+    }
+    return false;
+}
+
+// Watches the root and its tree when it exists. A missing root (no Downloads folder yet, or one
+// deleted to be made again) is awaited instead: its nearest existing ancestor is watched for the
+// next folder on the way down, so that the root is watched the moment it appears, and
+// `events` (when given) learns of it then. False when neither can be watched.
+bool InotifyWatcher::watchOrAwaitRoot(const QString& root, QList<FileEvent>* events) {
+    for (;;) {
+        const QString previousAncestor = m_awaitedRoots.value(root);
+        if (addWatch(root) >= 0) {
+            m_awaitedRoots.remove(root);
+            releaseAncestor(previousAncestor);
+            if (addTree(root, events) == AddResult::OutOfWatches)
+                return false;
+            if (events != nullptr)
+                events->append({root, FileEventFlag::kItemCreated | FileEventFlag::kItemIsDir});
+            return true;
+        }
+        if (!isAbsentError(errno))
+            return false;
+        QString ancestor = parentPath(root);
+        while (addWatch(ancestor, true) < 0) {
+            if (!isAbsentError(errno) || ancestor == QLatin1String("/"))
+                return false;
+            ancestor = parentPath(ancestor);
+        }
+        m_awaitedRoots.insert(root, ancestor);
+        if (ancestor != previousAncestor)
+            releaseAncestor(previousAncestor);
+        // The next folder may have appeared before the watch was in place. (Not through a link:
+        // a root that is one cannot be watched, and would be tried here again and again.)
+        struct stat st {};
+        const QString next = childPath(ancestor, nextComponent(ancestor, root));
+        if (lstat(QFile::encodeName(next).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return true;
+    }
+}
+
+// Drops the watch of a folder that was watched only on the way to a missing root.
+void InotifyWatcher::releaseAncestor(const QString& folder) {
+    if (folder.isEmpty() || isInWatchedTree(folder))
+        return;
+    for (const QString& ancestor : std::as_const(m_awaitedRoots)) {
+        if (ancestor == folder)
+            return;
+    }
+    if (const auto wd = m_watchByPath.constFind(folder); wd != m_watchByPath.constEnd()) {
+        inotify_rm_watch(m_fd, *wd);
+        m_pathByWatch.remove(*wd);
+        m_watchByPath.erase(wd);
+    }
+}
+
+// An event in the folder an awaited root waits in: the next folder on its way appeared, or the
+// folder itself went away (`name` empty).
+void InotifyWatcher::resumeAwaitedRoots(const QString& folder, const QString& name,
+                                        QList<FileEvent>& events) {
+    QStringList resumed;
+    for (auto it = m_awaitedRoots.cbegin(); it != m_awaitedRoots.cend(); ++it) {
+        if (it.value() == folder && (name.isEmpty() || name == nextComponent(folder, it.key())))
+            resumed.append(it.key());
+    }
+    for (const QString& root : resumed)
+        awaitOrGiveUp(root, events);
+}
+
+void InotifyWatcher::awaitOrGiveUp(const QString& root, QList<FileEvent>& events) {
+    if (watchOrAwaitRoot(root, &events))
+        return;
+    // Without a watch on its way the root would be missed for good: no longer running, the
+    // watcher gets replaced by its owner, who rescans meanwhile.
+    m_lostRoot = true;
+    events.append({root, FileEventFlag::kMustScanSubDirs | FileEventFlag::kItemIsDir});
 }
 
 // Watches the folders below `folder` (which is watched already). Folders that cannot be
@@ -134,7 +224,11 @@ InotifyWatcher::AddResult InotifyWatcher::addTree(const QString& folder, QList<F
             }
             if (!isDir)
                 continue;
-            const QString child = childPath(current, QFile::decodeName(entry->d_name));
+            // A name that is not UTF-8 has no path to watch it under; nothing in it is indexed.
+            const auto name = decodeFileName(entry->d_name);
+            if (!name)
+                continue;
+            const QString child = childPath(current, *name);
             if (isExcluded(child))
                 continue;
             if (addWatch(child) < 0) {
@@ -191,18 +285,26 @@ void InotifyWatcher::processRawEvents(const QByteArray& records) {
         if (next > records.size())
             break;
         QString name;
+        bool decoded = true;
         if (header.len > 0) {
             const char* raw = records.constData() + offset + sizeof header;
-            name = QFile::decodeName(QByteArray(raw, static_cast<qsizetype>(strnlen(raw, header.len))));
+            const auto text =
+                decodeFileName(QByteArray(raw, static_cast<qsizetype>(strnlen(raw, header.len))));
+            decoded = text.has_value();
+            name = text.value_or(QString());
         }
         offset = next;
+        if (!decoded)
+            continue;
 
         const std::uint32_t mask = header.mask;
         if (mask & IN_Q_OVERFLOW) {
             // Folders made while events were lost have no watches yet: walk the roots again.
             for (const QString& root : m_roots) {
                 events.append({root, FileEventFlag::kMustScanSubDirs | FileEventFlag::kKernelDropped});
-                if (m_watchByPath.contains(root))
+                if (m_awaitedRoots.contains(root))
+                    awaitOrGiveUp(root, events);
+                else if (m_watchByPath.contains(root))
                     addTree(root, &events);
             }
             continue;
@@ -217,6 +319,15 @@ void InotifyWatcher::processRawEvents(const QByteArray& records) {
                 m_watchByPath.remove(folder);
             continue;
         }
+        if (!m_awaitedRoots.isEmpty()) {
+            if (mask & (IN_CREATE | IN_MOVED_TO))
+                resumeAwaitedRoots(folder, name, events);
+            else if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT))
+                resumeAwaitedRoots(folder, QString(), events);
+            // A folder watched only on the way to a missing root has nothing to report.
+            if (!isInWatchedTree(folder))
+                continue;
+        }
         if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
             // Below a root the parent folder's own event already tells of it.
             if (isRoot(folder)) {
@@ -225,6 +336,8 @@ void InotifyWatcher::processRawEvents(const QByteArray& records) {
                     flags |= FileEventFlag::kUnmount;
                 events.append({folder, flags});
                 removeTree(folder);
+                // Awaited like a root missing at the start, it is watched again once it returns.
+                awaitOrGiveUp(folder, events);
             } else if (mask & IN_UNMOUNT) {
                 events.append({folder, FileEventFlag::kUnmount | FileEventFlag::kItemIsDir});
             }

@@ -46,7 +46,9 @@ struct FileEvent {
 // and excluded folders are not descended into, since nothing below them is ever indexed).
 // Folders that appear later get their watches as their events arrive; a folder that cannot be
 // watched then is reported as must-scan-subdirs so that the owner rescans instead of missing
-// changes. Runs on the thread that calls start() (the main thread), through its event loop.
+// changes. A root that does not exist is awaited in the nearest folder above it that does, and
+// watched from the moment it appears (again). Runs on the thread that calls start() (the main
+// thread), through its event loop.
 class InotifyWatcher {
 public:
     using Handler = std::function<void(const QList<FileEvent>&)>;
@@ -57,10 +59,12 @@ public:
     InotifyWatcher& operator=(const InotifyWatcher&) = delete;
 
     // False when inotify is not available or a root (or, for lack of watches, any folder below
-    // one) cannot be watched; the watcher is then stopped.
+    // one, or for a missing root every folder above it) cannot be watched; the watcher is then
+    // stopped.
     bool start();
     void stop();
-    bool running() const { return m_notifier != nullptr; }
+    // False too once a root was lost and can be neither watched nor awaited.
+    bool running() const { return m_notifier != nullptr && !m_lostRoot; }
     int watchCount() const { return static_cast<int>(m_pathByWatch.size()); }
 
     // Test seams: a watch limit below the system's, and raw inotify records fed as if read.
@@ -70,7 +74,12 @@ public:
 private:
     enum class AddResult { Added, Skipped, OutOfWatches };
     AddResult addTree(const QString& folder, QList<FileEvent>* unwatched);
-    int addWatch(const QString& folder);
+    int addWatch(const QString& folder, bool followLinks = false);
+    bool watchOrAwaitRoot(const QString& root, QList<FileEvent>* events);
+    void releaseAncestor(const QString& folder);
+    void resumeAwaitedRoots(const QString& folder, const QString& name, QList<FileEvent>& events);
+    void awaitOrGiveUp(const QString& root, QList<FileEvent>& events);
+    bool isInWatchedTree(const QString& folder) const;
     void removeTree(const QString& folder);
     void readEvents();
     bool isExcluded(const QString& folder) const;
@@ -83,6 +92,9 @@ private:
     int m_watchLimit = -1;
     QHash<int, QString> m_pathByWatch;
     QHash<QString, int> m_watchByPath;
+    // Missing root -> the existing folder above it whose watch waits for it.
+    QHash<QString, QString> m_awaitedRoots;
+    bool m_lostRoot = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 

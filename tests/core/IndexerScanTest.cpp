@@ -339,7 +339,7 @@ TEST_F(IndexerScanTest, StateFilesThatCannotBeReadAreSetAsideWhole) {
     EXPECT_EQ(libraryFromJson(JsonFile::read(index).value()).value().photos.size(), 1);
 }
 
-TEST(FolderWatcher, LosingARootAsksTheOwnerForANewWatcher) {
+TEST(FolderWatcher, ARootThatLeavesIsWatchedAgainWhenItReturns) {
     const QString root = makeFolder("leaving");
     Batches out;
     FolderWatcher watcher(QStringList{root}, {}, out.handler());
@@ -349,7 +349,18 @@ TEST(FolderWatcher, LosingARootAsksTheOwnerForANewWatcher) {
     ASSERT_TRUE(renameFile(root, TestEnvironment::root() + "/left"));
     ASSERT_TRUE(out.wait());
     EXPECT_TRUE(out.merged().value(root) & FolderChange::kReconciliationMask) << "the owner hears of it";
-    EXPECT_FALSE(watcher.running()) << "nothing watches the root any more, not even when it comes back";
+    EXPECT_TRUE(watcher.running());
+    out.batches.clear();
+    ASSERT_TRUE(QDir().mkpath(root));
+    ASSERT_TRUE(out.wait()) << "the returning root is reported";
+    writeFile(root + "/back.jpg", "b");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return out.merged().contains(root + "/back.jpg"); }, 2000));
+    // With no watch left to await it, the watcher is dead and its owner replaces it.
+    watcher.source()->setWatchLimitForTesting(0);
+    out.batches.clear();
+    ASSERT_TRUE(QDir(root).removeRecursively());
+    ASSERT_TRUE(out.wait());
+    EXPECT_FALSE(watcher.running());
 }
 
 namespace {

@@ -89,7 +89,8 @@ TEST(InotifyWatcher, LostWatchesEventsAndRootsAskForRescansOrKillTheStart) {
     makeFolder("lost/a");
     const QString absent = TestEnvironment::root() + "/no-such-root";
     InotifyWatcher missing(QStringList{absent}, {}, {});
-    EXPECT_FALSE(missing.start() || missing.running()) << "with no root to watch the watcher is dead";
+    missing.setWatchLimitForTesting(0);
+    EXPECT_FALSE(missing.start() || missing.running()) << "a missing root that cannot even be awaited";
     Recorder partial;
     InotifyWatcher oneMissing(QStringList{absent, other}, {}, partial.handler());
     ASSERT_TRUE(oneMissing.start()) << "a missing source folder does not blind the others";
@@ -128,4 +129,37 @@ TEST(InotifyWatcher, LostWatchesEventsAndRootsAskForRescansOrKillTheStart) {
     ASSERT_TRUE(recorder.waitFor(other, FileEventFlag::kRootChanged));
     move(root, TestEnvironment::root() + "/lost-moved");
     EXPECT_TRUE(recorder.waitFor(root, FileEventFlag::kRootChanged)) << "a moved root is a changed root";
+}
+
+TEST(InotifyWatcher, AMissingRootIsAwaitedAboveAndWatchedFromTheMomentItAppears) {
+    const QString base = makeFolder("awaiting");
+    const QString downloads = base + "/later/Downloads";
+    const QString other = makeFolder("awaiting-other");
+    Recorder recorder;
+    InotifyWatcher watcher({downloads, other}, {}, recorder.handler());
+    ASSERT_TRUE(watcher.start());
+    EXPECT_EQ(watcher.watchCount(), 2) << "the other root, and the nearest folder above the missing one";
+    writeFile(base + "/unrelated.jpg", "u");
+    const QString bom = other + QStringLiteral("/\uFEFFbom.jpg");
+    writeFile(bom, "s");
+    ASSERT_TRUE(recorder.waitFor(bom, FileEventFlag::kItemCreated)) << "a leading U+FEFF stays in the path";
+    EXPECT_EQ(recorder.flagsFor(base + "/unrelated.jpg"), 0u) << "the folder above a root is no source";
+
+    ASSERT_TRUE(QDir().mkpath(downloads));
+    ASSERT_TRUE(recorder.waitFor(downloads, FileEventFlag::kItemCreated | FileEventFlag::kItemIsDir));
+    writeFile(downloads + "/arrival.jpg", "a");
+    EXPECT_TRUE(recorder.waitFor(downloads + "/arrival.jpg", FileEventFlag::kItemCreated));
+    EXPECT_EQ(watcher.watchCount(), 2) << "the watches on the way down are let go";
+
+    // Deleted and made again: awaited and watched again, without a new watcher.
+    ASSERT_TRUE(QDir(base + "/later").removeRecursively());
+    ASSERT_TRUE(recorder.waitFor(downloads, FileEventFlag::kRootChanged));
+    EXPECT_TRUE(watcher.running());
+    recorder.events.clear();
+    ASSERT_TRUE(QDir().mkpath(downloads));
+    ASSERT_TRUE(recorder.waitFor(downloads, FileEventFlag::kItemCreated | FileEventFlag::kItemIsDir))
+        << "files made before the watch are found by the scan this event asks for";
+    writeFile(downloads + "/again.jpg", "b");
+    EXPECT_TRUE(recorder.waitFor(downloads + "/again.jpg", FileEventFlag::kItemCreated));
+    EXPECT_EQ(watcher.watchCount(), 2);
 }
