@@ -268,3 +268,28 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
         << "the next indexer clears what the last one's renders left";
     EXPECT_TRUE(QFile::exists(storageFolder() + "/thumbnail-failures.json")) << "and nothing else";
 }
+
+TEST_F(IndexerThumbnailTest, AThumbnailIsWrittenOnlyInsideTheStorageFolder) {
+    writeJpeg(m_root + "/a.jpg");
+    m_queue.sync([this] { indexer().scan(std::nullopt, false); });
+    const Photo photo = photoAt("a.jpg");
+    m_queue.sync([this] { m_indexer.reset(); });
+    // A damaged index names a place outside as the thumbnail of a photo that still matches.
+    const QString outside = makeFolder("outside") + "/made.jpg";
+    const QString index = storageFolder() + "/index.json";
+    writeFile(index, QString::fromUtf8(readFile(index)).replace(photo.thumbnail, outside).toUtf8());
+    m_queue.sync([&] {
+        indexer().setThumbnailRenderer(
+            [](const QString&, const QString& destination) { writeJpeg(destination); });
+        // A change elsewhere leaves the record as the index gave it.
+        indexer().scan(QList<FolderChange>{{m_root + "/elsewhere.jpg", 0x100 | 0x10000}}, false);
+        ASSERT_EQ(indexer().library().photos.value(0).thumbnail, outside);
+        indexer().prepareThumbnails(&m_queue, {});
+    });
+    for (int i = 0; i < 1000 && pending() > 0; ++i)
+        std::this_thread::sleep_for(2ms);
+    m_queue.sync([] {});
+    EXPECT_FALSE(QFile::exists(outside));
+    EXPECT_TRUE(QFile::exists(photo.thumbnail));
+    EXPECT_EQ(photoAt("a.jpg").thumbnail, photo.thumbnail) << "the record names its thumbnail again";
+}
