@@ -1,5 +1,7 @@
 #include "dragdrop/ExternalImageDrop.h"
 #include "dragdrop/PromiseDirectory.h"
+#include "platform/FileMove.h"
+#include "platform/JsonFile.h"
 #include "platform/Logging.h"
 #include "platform/StorageLocation.h"
 #include "platform/UnixSignals.h"
@@ -31,9 +33,11 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Drop folders and half-written imports a crash left behind.
+    // Drop folders, half-written imports and state files a crash left behind.
     vennimo::PromiseDirectory::removeStale();
     vennimo::ExternalImageDrop::removeLeftoverPartials(*storage);
+    vennimo::JsonFile::removeLeftoverTemporaries(*storage);
+    vennimo::FileMove::removeLeftoverPartials(*storage);
 
     vennimo::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &vennimo::UnixSignals::terminationRequested, &app,

@@ -181,9 +181,9 @@ bool ExternalImageDrop::canRead(const QMimeData& data) {
     for (const QString& format : formats) {
         if (format == kUriList)
             continue;
+        // A Photos-library type only tells where the item came from, not that it holds an image.
         if (format == kMozUrl || format == kNetscapeUrl || format == kOctetStream ||
-            format == QLatin1String(kDirectSaveType) ||
-            format.startsWith(PhotosLibrary::pasteboardTypePrefix()) || imageTypes().contains(format) ||
+            format == QLatin1String(kDirectSaveType) || imageTypes().contains(format) ||
             format.startsWith(QLatin1String("image/")))
             return true;
     }
@@ -349,8 +349,9 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
 bool isImageFile(const QString& path) {
     if (!isImageFileName(path))
         return false;
+    // A link is not followed: the exhibition keeps regular files only and would drop it later.
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 } // namespace vennimo

@@ -2,6 +2,7 @@
 
 #include "core/Photo.h"
 #include "dragdrop/FilePromiseReceiver.h"
+#include "platform/LeftoverTemporaries.h"
 #include "platform/PhotosLibrary.h"
 #include "platform/Result.h"
 
@@ -134,15 +135,19 @@ public:
                                                   const CopyHook& afterCopy = {});
 
     // Removes the hidden ".*.partial" files an interrupted save or copy left in the import folders
-    // below `storage`; answers how many went. Run at start, before any import.
-    static int removeLeftoverPartials(const QString& storage);
+    // below `storage`, never one that another running instance is writing; answers how many went.
+    // Run at start.
+    static int removeLeftoverPartials(
+        const QString& storage,
+        LeftoverTemporaries::Clock::time_point changedBefore = LeftoverTemporaries::processStart());
 
     // The bytes behind an http, https or data URL, within the size limits and time-outs.
     static vennimo::Result<QByteArray> download(const QUrl& url, const DownloadOptions& options = {});
     static vennimo::Result<QByteArray> decodeDataUrl(const QByteArray& url);
 };
 
-// Whether a path names a regular file with an image file name (the exhibition's image rule).
+// Whether a path names a regular file, not a link to one, with an image file name (the
+// exhibition's image rule).
 bool isImageFile(const QString& path);
 
 } // namespace vennimo

@@ -105,9 +105,13 @@ public:
             reply->abort();
         });
 
-        QObject::connect(reply, &QNetworkReply::redirected, &loop, [&](const QUrl& target) {
+        // Once on https, a redirect back to plain http would hand the address to anyone listening.
+        bool secure = target.scheme().toLower() == QLatin1String("https");
+        QObject::connect(reply, &QNetworkReply::redirected, &loop, [&](const QUrl& next) {
             idle.start();
-            if (isHttp(target)) {
+            const bool downgrade = secure && next.scheme().toLower() != QLatin1String("https");
+            if (isHttp(next) && !downgrade) {
+                secure = next.scheme().toLower() == QLatin1String("https");
                 Q_EMIT reply->redirectAllowed();
                 return;
             }

@@ -1,6 +1,7 @@
 #include "dragdrop/ExternalImageDrop.h"
 
 #include "core/PhotoIdentity.h"
+#include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromisedImage.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
@@ -11,16 +12,12 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QImage>
 #include <QImageWriter>
 #include <QMimeDatabase>
-#include <QPainter>
+#include <QRegularExpression>
 #include <QUuid>
 
-#include <poppler-qt6.h>
-
 #include <cerrno>
-#include <cmath>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -124,40 +121,16 @@ struct Prepared {
 vennimo::Result<Prepared> renderPdf(const QByteArray& data) {
     if (!data.startsWith("%PDF-"))
         return notImageError();
-    std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(data);
-    if (!document || document->isLocked() || document->numPages() != 1)
-        return notImageError();
-    std::unique_ptr<Poppler::Page> page = document->page(0);
-    if (!page)
-        return notImageError();
-    const QSizeF box = page->pageSizeF();
-    const double longer = std::max(box.width(), box.height());
-    const double scale =
-        std::min(ExternalImageDrop::kMaxPdfScale, ExternalImageDrop::kMaxPdfSidePixels / longer);
-    if (!(box.width() > 0) || !(box.height() > 0) || !std::isfinite(scale) || !(scale > 0))
-        return Error::failure(QStringLiteral("文档中的图片尺寸无效。"));
-    const int width = std::max(1, int(std::ceil(box.width() * scale)));
-    const int height = std::max(1, int(std::ceil(box.height() * scale)));
-    const Error renderError = Error::failure(QStringLiteral("无法转换文档图片。"));
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
-    const QImage rendered = page->renderToImage(72.0 * scale, 72.0 * scale, 0, 0, width, height);
-    if (rendered.isNull())
-        return renderError;
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    if (image.isNull())
-        return renderError;
-    image.fill(Qt::transparent);
-    {
-        QPainter painter(&image);
-        painter.drawImage(0, 0, rendered);
-    }
+    auto image = BoundedPdfRenderer::render(data, ExternalImageDrop::kMaxPdfScale,
+                                            ExternalImageDrop::kMaxPdfSidePixels);
+    if (!image.ok())
+        return image.error();
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        return renderError;
+    if (!writer.write(*image))
+        return Error::failure(QStringLiteral("无法转换文档图片。"));
     return Prepared{png, QStringLiteral("png")};
 }
 
@@ -175,7 +148,13 @@ vennimo::Result<Prepared> prepare(const QByteArray& data) {
     if (header.error().domain == QLatin1String(kImageErrorDomain) &&
         header.error().code == kImageTooLargeCode)
         return corruptError();
-    return renderPdf(data);
+    if (data.startsWith("%PDF-"))
+        return renderPdf(data);
+    // A bitmap format whose header the decoder refuses (a PNG a million and a half pixels long,
+    // say) is a damaged or oversized image, not something other than an image.
+    if (QMimeDatabase().mimeTypeForData(data).name().startsWith(QLatin1String("image/")))
+        return corruptError();
+    return notImageError();
 }
 
 // Writes a new file under a hidden temporary name and links it in without replacing anything.
@@ -188,25 +167,25 @@ Status writeNew(const QString& path, const QByteArray& bytes) {
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return Error::fromErrno(errno, temporary);
-    {
-        Descriptor descriptor(fd);
-        qsizetype written = 0;
-        while (written < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                const int err = n < 0 ? errno : EIO;
-                ::unlink(name.constData());
-                return Error::fromErrno(err, temporary);
-            }
-            written += n;
-        }
-        if (::fsync(fd) != 0) {
-            const int err = errno;
+    // Held until the file has its final name, so a start-up sweep never takes it.
+    Descriptor descriptor(fd);
+    LeftoverTemporaries::holdWhileWriting(fd);
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
             ::unlink(name.constData());
             return Error::fromErrno(err, temporary);
         }
+        written += n;
+    }
+    if (::fsync(fd) != 0) {
+        const int err = errno;
+        ::unlink(name.constData());
+        return Error::fromErrno(err, temporary);
     }
     Status moved = FileMove::moveNoReplace(temporary, path);
     if (!moved.ok())
@@ -444,18 +423,17 @@ vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& ph
     return copies;
 }
 
-int ExternalImageDrop::removeLeftoverPartials(const QString& storage) {
+int ExternalImageDrop::removeLeftoverPartials(const QString& storage,
+                                              LeftoverTemporaries::Clock::time_point changedBefore) {
+    static const QRegularExpression kPartial(QStringLiteral("^\\..+\\.partial$"));
     QStringList folders{storage + QLatin1Char('/') + kImportedFolder};
     const QDir photosImports(storage + QLatin1Char('/') + kPhotosImportsFolder);
     for (const QString& key : photosImports.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
         folders.append(photosImports.filePath(key) + QLatin1Char('/') + kImportedFolder);
     int removed = 0;
-    for (const QString& folder : folders) {
-        const QDir dir(folder);
-        for (const QString& name : dir.entryList({QStringLiteral(".*.partial")}, QDir::Files | QDir::Hidden))
-            if (::unlink(QFile::encodeName(dir.filePath(name)).constData()) == 0)
-                ++removed;
-    }
+    for (const QString& folder : folders)
+        removed += LeftoverTemporaries::remove(folder, kPartial, changedBefore) +
+                   FileMove::removeLeftoverPartials(folder, changedBefore);
     return removed;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <xcb/xcb.h>
 
 namespace vennimo {
@@ -44,15 +45,30 @@ QString XdsPromiseReceiver::safeFileName(const QByteArray& suggested) {
     QString text = QString::fromUtf8(name);
     text = text.mid(text.lastIndexOf(QLatin1Char('/')) + 1);
     text = text.mid(text.lastIndexOf(QLatin1Char('\\')) + 1);
-    QString clean;
-    for (QChar c : text)
-        if (c.isPrint() && c != QLatin1Char('/'))
-            clean.append(c);
-    while (clean.startsWith(QLatin1Char('.')))
-        clean.remove(0, 1);
-    while (clean.toUtf8().size() > kMaxNameBytes)
-        clean.chop(1);
-    clean = clean.trimmed();
+    // Whole code points, so that characters beyond the first plane (emoji) survive.
+    std::u32string kept;
+    for (uint c : text.toUcs4())
+        if (QChar::isPrint(char32_t(c)))
+            kept.push_back(char32_t(c));
+    QString clean = QString::fromUcs4(kept.data(), qsizetype(kept.size()));
+    // Spaces around a leading dot must not leave a hidden name behind.
+    for (QString previous; previous != clean;) {
+        previous = clean;
+        clean = clean.trimmed();
+        while (clean.startsWith(QLatin1Char('.')))
+            clean.remove(0, 1);
+    }
+    if (clean.toUtf8().size() > kMaxNameBytes) {
+        std::u32string points;
+        for (uint c : clean.toUcs4())
+            points.push_back(char32_t(c));
+        qsizetype bytes = clean.toUtf8().size();
+        while (bytes > kMaxNameBytes) {
+            bytes -= QString::fromUcs4(&points.back(), 1).toUtf8().size();
+            points.pop_back();
+        }
+        clean = QString::fromUcs4(points.data(), qsizetype(points.size())).trimmed();
+    }
     return clean.isEmpty() ? QString::fromLatin1(kDefaultName) : clean;
 }
 

@@ -1,7 +1,10 @@
 #include "platform/FileMove.h"
 
+#include "platform/LeftoverTemporaries.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -82,11 +85,14 @@ Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString
         return Error::fromErrno(EEXIST, displayTo);
 
     const QFileInfo target(QFile::decodeName(to));
+    // Copies into the user's folders left there by a killed run go when we next copy into one.
+    FileMove::removeLeftoverPartials(target.absolutePath());
     QByteArray temp = QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) +
                       ".vennimo-partial-XXXXXX";
     Fd out(mkostemp(temp.data(), O_CLOEXEC));
     if (out.get() < 0)
         return Error::fromErrno(errno, displayTo);
+    LeftoverTemporaries::holdWhileWriting(out.get());
     auto fail = [&](int err) {
         unlink(temp.constData());
         return Error::fromErrno(err, displayTo);
@@ -151,6 +157,12 @@ Status FileMove::copyThenRemove(const QString& from, const QString& to) {
     if (unlink(src.constData()) != 0)
         return Error::fromErrno(errno, from);
     return {};
+}
+
+int FileMove::removeLeftoverPartials(const QString& folder,
+                                     LeftoverTemporaries::Clock::time_point changedBefore) {
+    static const QRegularExpression kPartial(QStringLiteral("^\\..+\\.vennimo-partial-[A-Za-z0-9]{6}$"));
+    return LeftoverTemporaries::remove(folder, kPartial, changedBefore);
 }
 
 Status FileMove::copyNoReplace(const QString& from, const QString& to) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LeftoverTemporaries.h"
 #include "platform/Result.h"
 
 #include <QString>
@@ -18,6 +19,11 @@ public:
     static Status copyThenRemove(const QString& from, const QString& to);
     // Copies to `to` (never replacing), keeping the modification time; the source stays.
     static Status copyNoReplace(const QString& from, const QString& to);
+    // Removes the hidden ".vennimo-partial-" copies of `folder` whose copying process died; never
+    // one a running copy holds. Answers how many went.
+    static int removeLeftoverPartials(
+        const QString& folder,
+        LeftoverTemporaries::Clock::time_point changedBefore = LeftoverTemporaries::processStart());
 };
 
 } // namespace vennimo

@@ -54,7 +54,8 @@ Result<QImage> readBoundedImage(const QString& path, int maxSide) {
     if (!size.isValid() || size.width() > maxSide || size.height() > maxSide)
         return unreadable();
     QImage image = reader.read();
-    if (image.isNull())
+    // The header's size is only a claim; what was decoded counts.
+    if (image.isNull() || image.width() > maxSide || image.height() > maxSide)
         return unreadable();
     return image;
 }

@@ -50,7 +50,8 @@ void initializeOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         // Process-wide: a header that lies about its size then fails instead of exhausting memory.
-        QImageReader::setAllocationLimit(1024);
+        // Enough for an image at the pixel cap with 16 bits per channel, never more.
+        QImageReader::setAllocationLimit(int((ImageDecoder::kMaxPixels * 8 + (1 << 20) - 1) >> 20));
         // libheif registers its codecs lazily and without a lock unless initialised up front.
         heif_init(nullptr);
     });
@@ -508,6 +509,16 @@ Result<ImageHeader> headerOf(const Source& source) {
     return qtHeader(qt.reader());
 }
 
+// What a decoder delivers is checked again: a header may promise a small picture while the data
+// that follows draws a larger one (a GIF frame or an ICO entry beyond the size the file states).
+Result<QImage> fitted(Result<QImage> image, int maxPixelSize) {
+    if (!image)
+        return image;
+    if (auto error = checkSize(image->size()))
+        return *error;
+    return scaledTo(*image, ImageDecoder::boundedSize(image->size(), maxPixelSize));
+}
+
 Result<QImage> decodeSource(const Source& source, int maxPixelSize) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
@@ -547,11 +558,11 @@ Result<QImage> ImageDecoder::decodeScaled(const QString& path, int maxPixelSize)
     auto source = openFile(path);
     if (!source)
         return source.error();
-    return decodeSource(*source, maxPixelSize);
+    return fitted(decodeSource(*source, maxPixelSize), maxPixelSize);
 }
 
 Result<QImage> ImageDecoder::decodeScaled(const QByteArray& data, int maxPixelSize) {
-    return decodeSource(fromData(data), maxPixelSize);
+    return fitted(decodeSource(fromData(data), maxPixelSize), maxPixelSize);
 }
 
 Result<QImage> ImageDecoder::decode(const QString& path) {

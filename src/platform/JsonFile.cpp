@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cmath>
@@ -64,6 +65,7 @@ Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
     const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return Error::fromErrno(errno, path);
+    LeftoverTemporaries::holdWhileWriting(fd);
     Status status = writeAll(fd, bytes, path);
     if (status.ok() && fchmod(fd, 0644) != 0)
         status = Error::fromErrno(errno, path);
@@ -79,6 +81,14 @@ Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
     }
     syncFolder(folder, calls);
     return {};
+}
+
+int JsonFile::removeLeftoverTemporaries(const QString& folder,
+                                        LeftoverTemporaries::Clock::time_point changedBefore) {
+    // The names writeAtomically gives its temporaries: "." + the state file's name + six characters.
+    static const QRegularExpression kTemporary(
+        QStringLiteral("^\\..+\\.json(\\.corrupt)?\\.[A-Za-z0-9]{6}$"));
+    return LeftoverTemporaries::remove(folder, kTemporary, changedBefore);
 }
 
 QByteArray JsonFile::encode(const QJsonObject& object) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/LeftoverTemporaries.h"
 #include "platform/Result.h"
 
 #include <QByteArray>
@@ -29,6 +30,11 @@ public:
     static void setSyncCalls(SyncCalls calls);
 
     static Status writeAtomically(const QString& path, const QByteArray& bytes);
+    // Removes the temporaries of writes into `folder` that a killed process left behind, never
+    // one a running writer holds; answers how many went. Run at start.
+    static int removeLeftoverTemporaries(
+        const QString& folder,
+        LeftoverTemporaries::Clock::time_point changedBefore = LeftoverTemporaries::processStart());
     // Compact JSON; QJsonObject keeps its keys sorted.
     static QByteArray encode(const QJsonObject& object);
     static Status write(const QString& path, const QJsonObject& object);

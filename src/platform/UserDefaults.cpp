@@ -1,5 +1,6 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/Logging.h"
 
@@ -11,7 +12,10 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace vennimo {
 
@@ -122,14 +126,21 @@ bool readSettings(QIODevice& device, QSettings::SettingsMap& map) {
     return parseSettings(device.read(UserDefaults::kMaxFileBytes + 1), map);
 }
 
-bool writeSettings(QIODevice& device, const QSettings::SettingsMap& map) {
+QByteArray encodeSettings(const QSettings::SettingsMap& map) {
     QJsonObject object;
     for (auto it = map.begin(); it != map.end(); ++it) {
         const QJsonValue value = jsonFromVariant(it.value());
         if (!value.isNull())
             object.insert(it.key(), value);
     }
-    const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+bool writeSettings(QIODevice& device, const QSettings::SettingsMap& map) {
+    const QByteArray bytes = encodeSettings(map);
+    // Never write what the next start would refuse to read: the old file stays.
+    if (bytes.size() > UserDefaults::kMaxFileBytes)
+        return false;
     return device.write(bytes) == bytes.size();
 }
 
@@ -161,13 +172,31 @@ std::optional<double> finiteNumber(const QVariantMap& map, const QString& key) {
     return std::isfinite(number) ? std::optional(number) : std::nullopt;
 }
 
+// Opening a FIFO or a device under the file's name could block for good, so only a regular file
+// (or none yet) is ever opened, as with the state files.
+bool regularOrMissing(const QString& path) {
+    const auto file = FileIdentity::readFollowingLinks(path);
+    return file ? file->isRegularFile() : file.error().sysErrno == ENOENT;
+}
+
 // A missing file counts as readable: it is an empty store.
 bool fileReadable(const QString& path) {
-    QFile file(path);
-    if (!file.exists())
-        return true;
+    if (!regularOrMissing(path))
+        return false;
+    // Non-blocking and checked again on what was opened, in case the name changed hands.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
+    QFile file;
+    struct stat st {};
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
     QSettings::SettingsMap probe;
-    return file.open(QIODevice::ReadOnly) && readSettings(file, probe);
+    return readSettings(file, probe);
 }
 
 // Keeps an unreadable settings file beside the new one instead of losing it.
@@ -222,14 +251,19 @@ Status UserDefaults::loadStatus() const {
     return m_loadStatus;
 }
 
+Status UserDefaults::writeStatus() const {
+    return m_writeStatus;
+}
+
 QVariant UserDefaults::read(const QString& key) const {
+    if (!regularOrMissing(m_filePath))
+        return {};
     // Picks up a change another process wrote since the last read.
     m_settings->sync();
     return m_settings->value(key);
 }
 
 void UserDefaults::write(const QString& key, const QVariant& value) {
-    m_settings->sync();
     // Writing now would replace a file that cannot be read with this store's values alone.
     // Checked on the file itself: the settings object keeps an old read error, and its shared
     // cache may not notice a file spoilt within the same second.
@@ -238,10 +272,26 @@ void UserDefaults::write(const QString& key, const QVariant& value) {
                   qUtf8Printable(m_filePath));
         return;
     }
+    m_settings->sync();
     const QVariant old = m_settings->value(key);
     const bool same = old.isValid() == value.isValid() && old.typeId() == value.typeId() && old == value;
     if (same)
         return;
+    QSettings::SettingsMap next;
+    for (const QString& stored : m_settings->allKeys())
+        next.insert(stored, m_settings->value(stored));
+    if (value.isValid())
+        next.insert(key, value);
+    else
+        next.remove(key);
+    if (encodeSettings(next).size() > kMaxFileBytes) {
+        const QString message = QStringLiteral("设置内容超过 1 MB，这次更改没有保存。");
+        m_writeStatus = Error::make(QString::fromLatin1(kDefaultsErrorDomain), 2, message);
+        qCWarning(lcApp, "user defaults not written, %s would grow past %lld bytes", qUtf8Printable(key),
+                  static_cast<long long>(kMaxFileBytes));
+        return;
+    }
+    m_writeStatus = {};
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     if (value.isValid())
         m_settings->setValue(key, value);

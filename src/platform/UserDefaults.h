@@ -46,6 +46,9 @@ public:
 
     QString filePath() const;
     Status loadStatus() const;
+    // The last change's outcome: one that would make the file larger than kMaxFileBytes is
+    // refused (the file keeps its content) and reported here.
+    Status writeStatus() const;
 
     bool contains(const QString& key) const;
     // Each answers nothing when the key is absent or holds another type.
@@ -85,6 +88,7 @@ private:
 
     QString m_filePath;
     Status m_loadStatus;
+    Status m_writeStatus;
     bool m_writable = true;
     std::unique_ptr<QSettings> m_settings;
 };

@@ -352,8 +352,9 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
     const double s = PolaroidGeometry::atLeastOne(scale);
     State& st = state();
     MemoryCache<QImage>& store = placeholder ? st.placeholders : st.cache;
+    // The size as asked for: the badge keys spell it unraised, and cachedImage looks them up so.
     const QString key =
-        placeholder ? placeholderKey(photo, QSizeF(w, h), s, layer) : imageKey(photo, QSizeF(w, h), s, layer);
+        placeholder ? placeholderKey(photo, size, scale, layer) : imageKey(photo, size, scale, layer);
     if (sharedPaper) {
         if (auto hit = store.value(key))
             return *hit;

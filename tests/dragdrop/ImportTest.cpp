@@ -12,6 +12,8 @@
 #include <QMimeData>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <utime.h>
@@ -45,6 +47,43 @@ Source delivering(const QStringList& names, const QList<QByteArray>& contents) {
         for (int i = 0; i < names.size(); ++i)
             reader(written(directory + u'/' + names[i], contents[i]));
     });
+}
+
+// A one-page PDF whose page draws form 1, and form n draws form n-1 ten times: 10^(levels-1) squares.
+QByteArray nestedFormsPdf(int levels) {
+    QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /XObject << "
+        "/Top " +
+            QByteArray::number(3 + levels) + " 0 R >> >> /Contents " + QByteArray::number(4 + levels) +
+            " 0 R >>"};
+    auto stream = [](const QByteArray& dictionary, const QByteArray& content) {
+        return "<< " + dictionary + " /Length " + QByteArray::number(content.size()) + " >>\nstream\n" +
+               content + "\nendstream";
+    };
+    for (int level = 1; level <= levels; ++level) {
+        const QByteArray form = "/Type /XObject /Subtype /Form /BBox [0 0 200 200]";
+        if (level == 1)
+            objects.append(stream(form, "1 0 0 rg 10 10 20 20 re f"));
+        else
+            objects.append(stream(form + " /Resources << /XObject << /Inner " +
+                                      QByteArray::number(2 + level) + " 0 R >> >>",
+                                  QByteArray("/Inner Do ").repeated(10)));
+    }
+    objects.append(stream({}, "/Top Do"));
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
 }
 
 } // namespace
@@ -96,6 +135,27 @@ TEST(DropImport, SaveRefusesBadBytesAndRendersOnePagePdfs) {
     }
 }
 
+TEST(DropImport, DocumentsRenderBoundedAndKeepTheirTransparency) {
+    const QString storage = storageFolder();
+    // The page is transparent except for the red squares near its lower left corner.
+    auto saved = ExternalImageDrop::save(nestedFormsPdf(2), storage);
+    ASSERT_TRUE(saved.ok()) << message(saved).toStdString();
+    const QImage page(*saved);
+    ASSERT_EQ(page.size(), QSize(400, 400));
+    ASSERT_TRUE(page.hasAlphaChannel());
+    EXPECT_EQ(page.pixelColor(40, 340), QColor(Qt::red));
+    EXPECT_EQ(page.pixelColor(200, 100).alpha(), 0) << "no white paper behind the page";
+
+    // A bitmap whose header the decoder refuses is a damaged image, not something else.
+    EXPECT_EQ(message(ExternalImageDrop::save(pngHeaderClaiming(1, 1'500'000), storage)),
+              u"图片损坏或尺寸过大。"_s);
+
+    // 3 KB of forms that draw each other ten times a level: stopped at the deadline.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(message(ExternalImageDrop::save(nestedFormsPdf(12), storage)), kNotImageMessage);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s) << "bounded, not left running";
+}
+
 TEST(DropImport, ReadImageUsesOneBoundedDescriptor) {
     const QString folder = makeFolder(u"files"_s);
     const QString png = written(folder + u"/a.png"_s, pngBytes());
@@ -139,10 +199,14 @@ TEST(DropImport, MaterializeTriesAlternativesAndCountsFailures) {
     EXPECT_EQ(result.failures, 3);
     EXPECT_EQ(result.detail, kNotImageMessage) << "the last failed item's message";
 
-    // Items left out of the snapshot count as failures.
+    // Items left out of the snapshot count as failures; a link to an image is not taken for one,
+    // whether used in place or copied, since the exhibition would drop it.
+    ASSERT_TRUE(QFile::link(inPlace, folder + u"/link.png"_s));
     for (const auto& [item, droppedItems, detail] :
          {std::tuple{QList{Source::file(large, true)}, 0, kSizeMessage},
           {QList{Source::file(text, false)}, 0, u"拖入的文件不是可读取的图片。"_s},
+          {QList{Source::file(folder + u"/link.png"_s, false)}, 0, u"拖入的文件不是可读取的图片。"_s},
+          {QList{Source::file(folder + u"/link.png"_s, true)}, 0, u"拖入的文件不是可读取的图片。"_s},
           {QList<Source>{}, 2, kNoDataMessage}}) {
         const auto failed = materializeOffMain({.items = {item}, .droppedItems = droppedItems});
         EXPECT_EQ(failed.failures, 1 + droppedItems);
@@ -212,12 +276,23 @@ TEST(DropImport, LeftoverPartialFilesAreRemovedAtStart) {
     const QString storage = storageFolder();
     const QString imported = storage + u"/imported-images"_s;
     writeFile(imported + u"/.照片副本-A.partial"_s, "x");
+    writeFile(imported + u"/.照片副本-B.partial.vennimo-partial-AbC123"_s, "x");
     writeFile(storage + u"/photos-imports/key/imported-images/.导入图片-B.png.C.partial"_s, "x");
     writeFile(imported + u"/导入图片-kept.png"_s, "x");
     writeFile(imported + u"/visible.partial"_s, "x");
-    EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage), 2);
-    EXPECT_EQ(importedFiles(storage), (QStringList{u"visible.partial"_s, u"导入图片-kept.png"_s}));
+    EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage), 0) << "written since this process started";
+
+    // Another running instance still writes this one.
+    writeFile(imported + u"/.导入图片-busy.png.D.partial"_s, "x");
+    const int busy = ::open(QFile::encodeName(imported + u"/.导入图片-busy.png.D.partial"_s).constData(),
+                            O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(busy, LOCK_EX), 0);
+    const auto later = LeftoverTemporaries::Clock::now() + 1s;
+    EXPECT_EQ(ExternalImageDrop::removeLeftoverPartials(storage, later), 3);
+    EXPECT_EQ(importedFiles(storage),
+              (QStringList{u".导入图片-busy.png.D.partial"_s, u"visible.partial"_s, u"导入图片-kept.png"_s}));
     EXPECT_TRUE(importedFiles(storage + u"/photos-imports/key"_s).isEmpty());
+    ::close(busy);
 }
 
 TEST_F(DropPromise, CompletesWhenEveryAnnouncedFileWasReportedAndIgnoresLateOnes) {

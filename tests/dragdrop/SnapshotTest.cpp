@@ -38,9 +38,14 @@ TEST(DropSnapshot, CanReadLooksAtTypesAndFileUrlsOnly) {
         QUrl::fromLocalFile(written(folder + u"/notes.txt"_s, "text")).toEncoded() + "\n";
     const QByteArray photo =
         QUrl::fromLocalFile(written(folder + u"/photo.jpg"_s, encoded("jpeg"))).toEncoded();
+    ASSERT_TRUE(QFile::link(folder + u"/photo.jpg"_s, folder + u"/link.jpg"_s));
+    const QByteArray link = QUrl::fromLocalFile(folder + u"/link.jpg"_s).toEncoded();
+    const QByteArray photosType = PhotosLibrary::pasteboardType().toLatin1();
     for (const auto& [type, data, readable] : {
              std::tuple{"text/uri-list", notes, false},
              {"text/uri-list", notes + photo, true},
+             {"text/uri-list", link, false},                     // a link to an image is no image file
+             {photosType.constData(), "<plist/>", false},        // where it came from, but nothing to read
              {"text/uri-list", "ftp://example.invalid/a", true}, // any other scheme
              {"application/octet-stream", "x", true},            // before the contents are known
              {"text/html", "<b>hello</b>", false},               // selected text

@@ -85,6 +85,18 @@ QByteArray makeDng(int orientation) {
 const QByteArray kGif = QByteArray::fromHex("474946383961 0400 0200 810000 ff0000 0000ff 000000 000000"
                                             "2c 0000 0000 0400 0200 00 02 07 04c13004c13005 00 3b");
 
+// A GIF whose one frame, the size its header reports, is 1x1 on a screen of the given size.
+QByteArray gifScreenOf(quint32 width, quint32 height) {
+    return QByteArray::fromHex("474946383961") + littleEndian(width, 2) + littleEndian(height, 2) +
+           QByteArray::fromHex("800000 000000 ffffff 2c 0000 0000 0100 0100 00 02 01 2c 00 3b");
+}
+
+// An icon directory whose one entry says 1x1 and holds a PNG of another size.
+QByteArray icoHolding(const QByteArray& png) {
+    return QByteArray::fromHex("0000 0100 0100 01 01 00 00 0100 2000") +
+           littleEndian(quint32(png.size()), 4) + littleEndian(22, 4) + png;
+}
+
 template <class T>
 void expectImageError(const Result<T>& result, int code) {
     ASSERT_FALSE(result.ok());
@@ -207,6 +219,17 @@ TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
     writeFile(path("huge.png"), pngClaiming(20000, 20000));
     expectImageError(ImageDecoder::decodeScaled(path("huge.png"), 256), kImageTooLargeCode);
     expectImageError(ImageDecoder::decode(path("huge.png")), kImageTooLargeCode);
+
+    // The data, not the header, decides: frames larger than the picture they belong to are
+    // measured against the cap once decoded, and every result is shrunk to what was asked for.
+    const QByteArray wideGif = gifScreenOf(20000, 5000);
+    EXPECT_EQ(ImageDecoder::decodeScaled(wideGif, 256)->size(), QSize(256, 64));
+    expectImageError(ImageDecoder::decode(gifScreenOf(20000, 5001)), kImageTooLargeCode);
+    saveImage(makeImage(64, 48), path("inside.png"));
+    writeFile(path("icon.ico"), icoHolding(readFile(path("inside.png"))));
+    const auto icon = ImageDecoder::decodeScaled(path("icon.ico"), 32);
+    ASSERT_TRUE(icon.ok());
+    EXPECT_EQ(icon->size(), QSize(32, 24));
 
     const QByteArray garbage("this is not an image, just some words that fill a buffer");
     expectImageError(ImageDecoder::readHeader(garbage), kImageUnreadableCode);
