@@ -2,6 +2,12 @@
 
 #include <QHostAddress>
 #include <QMimeData>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
@@ -60,6 +66,40 @@ struct LoopbackHttpServer : QTcpServer {
     }
     QUrl url(const char* path) const {
         return QUrl(u"http://127.0.0.1:%1%2"_s.arg(serverPort()).arg(QLatin1String(path)));
+    }
+};
+
+// The same answers over TLS with a certificate for 127.0.0.1, and "/to-http" sending the client
+// to a plain http address.
+struct LoopbackHttpsServer : QTcpServer {
+    QSslCertificate certificate;
+    QSslKey key;
+    QUrl plainTarget;
+
+    LoopbackHttpsServer(const QByteArray& certificatePem, const QByteArray& keyPem)
+        : certificate(certificatePem)
+        , key(keyPem, QSsl::Ec) {
+        listen(QHostAddress::LocalHost);
+    }
+    QUrl url(const char* path) const {
+        return QUrl(u"https://127.0.0.1:%1%2"_s.arg(serverPort()).arg(QLatin1String(path)));
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(certificate);
+        socket->setPrivateKey(key);
+        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QSslSocket::readyRead, socket, [this, socket] {
+            const QByteArray path = socket->readAll().split(' ').value(1);
+            if (path == "/to-http")
+                respond(socket, "302 Found", "Location: " + plainTarget.toEncoded() + "\r\n");
+            else
+                serve(socket, path);
+        });
+        socket->startServerEncryption();
     }
 };
 
@@ -128,6 +168,32 @@ TEST(DropDownload, HttpAnswersAreCheckedAndCapped) {
     EXPECT_EQ(message(downloadOffMain(server.url("/to-ftp"))), kRefused);
     EXPECT_EQ(message(downloadOffMain(server.url("/to-file"))), kRefused);
     EXPECT_EQ(server.requests, before + 2) << "the redirect targets are never requested";
+}
+
+TEST(DropDownload, HttpsIsNeverRedirectedToPlainHttp) {
+    const QString openssl = QStandardPaths::findExecutable(u"openssl"_s);
+    if (openssl.isEmpty() || !QSslSocket::supportsSsl())
+        GTEST_SKIP() << "no openssl to make a certificate with, or no TLS";
+    const QString folder = makeFolder(u"tls"_s);
+    ASSERT_EQ(QProcess::execute(openssl, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
+                                          u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"2"_s,
+                                          u"-subj"_s, u"/CN=127.0.0.1"_s, u"-addext"_s,
+                                          u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s,
+                                          folder + u"/key.pem"_s, u"-out"_s, folder + u"/cert.pem"_s}),
+              0);
+    LoopbackHttpServer plain;
+    LoopbackHttpsServer secure(readFile(folder + u"/cert.pem"_s), readFile(folder + u"/key.pem"_s));
+    secure.plainTarget = plain.url("/image.png");
+    const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration trusting = before;
+    trusting.addCaCertificate(secure.certificate);
+    QSslConfiguration::setDefaultConfiguration(trusting);
+
+    EXPECT_EQ(downloadOffMain(secure.url("/image.png")).valueOr({}), pngBytes()) << "https itself works";
+    EXPECT_EQ(downloadOffMain(secure.url("/to-image")).valueOr({}), pngBytes()) << "redirects within https";
+    EXPECT_EQ(message(downloadOffMain(secure.url("/to-http"))), kRefused);
+    EXPECT_EQ(plain.requests, 0) << "the plain address is never asked";
+    QSslConfiguration::setDefaultConfiguration(before);
 }
 
 TEST(DropDownload, SilenceTimesOut) {

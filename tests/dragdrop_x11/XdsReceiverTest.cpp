@@ -209,8 +209,15 @@ TEST(XdsReceiverNames, SuggestedNamesBecomePlainFileNames) {
                                               {"", "dropped-image"},
                                               {".hidden.png", "hidden.png"},
                                               {QByteArray("a\0b.png", 7), "a"},
-                                              {"line\nbreak.png", "linebreak.png"}})
-        EXPECT_EQ(XdsPromiseReceiver::safeFileName(suggested), QLatin1String(expected)) << suggested.data();
+                                              {"line\nbreak.png", "linebreak.png"},
+                                              {" .hidden.png ", "hidden.png"},
+                                              {". . .x.png", "x.png"},
+                                              {"\xF0\x9F\x93\xB7.png", "\xF0\x9F\x93\xB7.png"}})
+        EXPECT_EQ(XdsPromiseReceiver::safeFileName(suggested), QString::fromUtf8(expected))
+            << suggested.data();
     EXPECT_LE(XdsPromiseReceiver::safeFileName(QByteArray(1000, 'n')).toUtf8().size(),
               XdsPromiseReceiver::kMaxNameBytes);
+    // Shortened by whole characters: fifty four-byte emoji fit, never half of one.
+    EXPECT_EQ(XdsPromiseReceiver::safeFileName(QByteArray("\xF0\x9F\x93\xB7").repeated(60)),
+              QString::fromUtf8(QByteArray("\xF0\x9F\x93\xB7").repeated(50)));
 }

@@ -11,9 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <iostream>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -172,4 +174,36 @@ TEST(FileMove, NeverReplacesAndKeepsDatesAndModeAcrossFileSystems) {
               QStringList());
     if (otherFs)
         umount2(QFile::encodeName(other).constData(), MNT_DETACH);
+}
+
+TEST(LeftoverTemporaries, KilledWritesAreClearedButNeverOneStillBeingWritten) {
+    using namespace std::chrono_literals;
+    const QString folder = makeFolder("leftovers");
+    const QStringList stale{".index.json.Ab12Cd", ".clothesline.json.corrupt.XyZ789",
+                            ".a.jpg.vennimo-partial-Qw3rTy"};
+    const QStringList kept{"index.json", ".index.json.partial", ".notes.txt.Ab12Cd",
+                           "x.jpg.vennimo-partial-Qw3rTy"};
+    for (const QString& name : stale + kept + QStringList{".busy.json.Zz99Zz"})
+        writeFile(folder + "/" + name, "x");
+    ASSERT_EQ(mkfifo(QFile::encodeName(folder + "/.pipe.json.Pp00Pp").constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(folder + "/index.json", folder + "/.link.json.Ll11Ll"));
+    auto names = [&] {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    };
+    const QStringList all = names();
+
+    EXPECT_EQ(JsonFile::removeLeftoverTemporaries(folder) + FileMove::removeLeftoverPartials(folder), 0)
+        << "changed since this process started: maybe another instance's";
+    EXPECT_EQ(names(), all);
+
+    // A writer that still runs holds its temporary; a killed one's lock went with it.
+    const int busy = open(QFile::encodeName(folder + "/.busy.json.Zz99Zz").constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(busy, LOCK_EX), 0);
+    const auto later = LeftoverTemporaries::Clock::now() + 1s;
+    EXPECT_EQ(JsonFile::removeLeftoverTemporaries(folder, later), 2);
+    EXPECT_EQ(FileMove::removeLeftoverPartials(folder, later), 1);
+    for (const QString& name : stale)
+        EXPECT_FALSE(QFileInfo::exists(folder + "/" + name)) << name.toStdString();
+    EXPECT_EQ(names().size(), all.size() - stale.size()) << "links, FIFOs, held and other names stay";
+    close(busy);
 }

@@ -1,11 +1,19 @@
 #include "platform/UserDefaults.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QtNumeric>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vennimo {
 namespace {
@@ -137,6 +145,61 @@ TEST(UserDefaults, UnreadableFileIsKeptAsideAndNeverWrittenOver) {
     live.setGalleryAlwaysOnTop(false);
     EXPECT_EQ(summary(UserDefaults(other)), QString(kDefaults).replace("1011", "0111"))
         << "readable again, and written again";
+}
+
+TEST(UserDefaults, WritesCompactJsonNeverLargerThanItReadsAndNeverOpensAFifo) {
+    const QString path = defaultsPath();
+    {
+        UserDefaults defaults(path);
+        defaults.setGalleryAlwaysOnTop(false);
+        EXPECT_TRUE(defaults.writeStatus().ok());
+    }
+    EXPECT_EQ(readFile(path), QByteArray(R"({"GalleryAlwaysOnTop":false})")) << "compact";
+
+    // Just under the limit: a change that would carry the file past it is refused and reported,
+    // and the file the next start reads stays as it was.
+    const QByteArray nearlyFull = R"({"filler":")" + QByteArray(UserDefaults::kMaxFileBytes - 200, 'a') +
+                                  R"(","GalleryAlwaysOnTop":false})";
+    writeFile(path, nearlyFull);
+    {
+        UserDefaults defaults(path);
+        ASSERT_TRUE(defaults.loadStatus().ok());
+        defaults.setString(QStringLiteral("spaceKeyOpener"), QString(300, QLatin1Char('/')));
+        EXPECT_FALSE(defaults.writeStatus().ok());
+        EXPECT_FALSE(defaults.spaceKeyOpener()) << "not taken either";
+        defaults.setClotheslineOffCenterPeg(true);
+        EXPECT_TRUE(defaults.writeStatus().ok()) << "a change that fits still goes through";
+    }
+    EXPECT_TRUE(UserDefaults(path).loadStatus().ok());
+    EXPECT_TRUE(UserDefaults(path).clotheslineOffCenterPeg());
+    EXPECT_FALSE(UserDefaults(path).galleryAlwaysOnTop());
+
+    // A FIFO in the file's place: set aside at once. The writer below only stops a blocked
+    // constructor from hanging the test, it never provides settings.
+    const QString fifoPath = defaultsPath(QStringLiteral("fifo"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(fifoPath).path()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifoPath).constData(), 0600), 0);
+    std::atomic<bool> done = false;
+    std::thread unblock([&] {
+        while (!done) {
+            const int fd = ::open(QFile::encodeName(fifoPath).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0)
+                ::close(fd);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    {
+        UserDefaults defaults(fifoPath);
+        done = true;
+        EXPECT_FALSE(defaults.loadStatus().ok()) << "reported";
+        defaults.setGalleryAlwaysOnTop(false);
+        EXPECT_FALSE(defaults.galleryAlwaysOnTop()) << "and a fresh file takes the settings";
+    }
+    done = true;
+    unblock.join();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(fifoPath + QStringLiteral(".corrupt")).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "kept aside, not removed";
 }
 
 } // namespace

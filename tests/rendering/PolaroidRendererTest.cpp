@@ -90,6 +90,15 @@ TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
               prepared.cacheKey());
     EXPECT_EQ(R::cachedImageCost(), costBefore + 580 * 584 * 4 - qint64(paperB.sizeInBytes()))
         << "the prepared image replaced the rendered one at its pixel cost";
+
+    // Badges asked for below one point are drawn at one point and found again under that size.
+    for (QStringView layer : {R::kSelection, R::kArrival}) {
+        const QImage badge = R::image(first, QSizeF(0.5, 0.25), 2, layer);
+        EXPECT_EQ(badge.size(), QSize(2, 2));
+        EXPECT_EQ(R::cachedImage(second, QSizeF(0.5, 0.25), 2, layer).value_or(QImage()).cacheKey(),
+                  badge.cacheKey())
+            << layer.toString().toStdString();
+    }
 }
 
 TEST(PolaroidRenderer, EveryLayerOfARealPhotoLooksLikeAPrintOnAPeg) {
