@@ -1,6 +1,7 @@
 #include "DropTestHelpers.h"
 
 #include "core/PhotoIdentity.h"
+#include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromiseDirectory.h"
 #include "platform/FileIdentity.h"
 #include "support/FakePhotosLibrary.h"
@@ -50,13 +51,15 @@ Source delivering(const QStringList& names, const QList<QByteArray>& contents) {
 }
 
 // A one-page PDF whose page draws form 1, and form n draws form n-1 ten times: 10^(levels-1) squares.
-QByteArray nestedFormsPdf(int levels) {
-    QList<QByteArray> objects{
-        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /XObject << "
-        "/Top " +
-            QByteArray::number(3 + levels) + " 0 R >> >> /Contents " + QByteArray::number(4 + levels) +
-            " 0 R >>"};
+QByteArray nestedFormsPdf(int levels, int side = 200) {
+    QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>",
+                              "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + QByteArray::number(side) +
+                                  " " + QByteArray::number(side) +
+                                  "] /Resources << /XObject << "
+                                  "/Top " +
+                                  QByteArray::number(3 + levels) + " 0 R >> >> /Contents " +
+                                  QByteArray::number(4 + levels) + " 0 R >>"};
     auto stream = [](const QByteArray& dictionary, const QByteArray& content) {
         return "<< " + dictionary + " /Length " + QByteArray::number(content.size()) + " >>\nstream\n" +
                content + "\nendstream";
@@ -154,6 +157,10 @@ TEST(DropImport, DocumentsRenderBoundedAndKeepTheirTransparency) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(message(ExternalImageDrop::save(nestedFormsPdf(12), storage)), kNotImageMessage);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 60s) << "bounded, not left running";
+    // A page of 4000 x 4000 pixels cannot be drawn without new memory.
+    EXPECT_TRUE(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096).ok());
+    EXPECT_EQ(message(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096, {.memoryBytes = 0})),
+              kNotImageMessage);
 }
 
 TEST(DropImport, ReadImageUsesOneBoundedDescriptor) {
