@@ -72,6 +72,19 @@ void X11WindowHints::setOnAllDesktops(QWindow* window, bool allDesktops) {
     xcb_flush(c);
 }
 
+std::optional<QPoint> X11WindowHints::rootPosition(QWindow* window) {
+    xcb_connection_t* c = connection();
+    if (!window || !c || !window->handle())
+        return std::nullopt;
+    auto* reply = xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, xcb_window_t(window->winId()), rootOf(c), 0, 0), nullptr);
+    if (!reply)
+        return std::nullopt;
+    const QPoint device(reply->dst_x, reply->dst_y);
+    std::free(reply);
+    return device / window->devicePixelRatio();
+}
+
 std::optional<unsigned> X11WindowHints::activeWindow() {
     xcb_connection_t* c = connection();
     if (!c)

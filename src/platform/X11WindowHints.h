@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPoint>
+
 #include <optional>
 
 class QWindow;
@@ -18,6 +20,10 @@ public:
     // Shows the window on every workspace, or only the current one. Works before and after the
     // window was mapped.
     static void setOnAllDesktops(QWindow* window, bool allDesktops);
+
+    // Where the window's top-left corner really is on the screen, asked of the X server. Qt's own
+    // idea can be off after a window manager reparented the window.
+    static std::optional<QPoint> rootPosition(QWindow* window);
 
     // The window the window manager says is active (_NET_ACTIVE_WINDOW).
     static std::optional<unsigned> activeWindow();

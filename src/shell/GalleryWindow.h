@@ -169,6 +169,7 @@ private:
     void geometryChanged();
     void setIgnoresMouseEvents(bool ignored, bool wholeWindow = false);
     void applyInputShape(bool force = false);
+    void syncNativePosition();
     bool pointerHits(QPointF local) const;
 
     RopeHistoryKeys m_ropeHistoryKeys;

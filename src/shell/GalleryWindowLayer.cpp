@@ -4,6 +4,7 @@
 #include "platform/X11WindowHints.h"
 
 #include <QEvent>
+#include <QTimer>
 #include <QWindow>
 
 #include <vector>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr auto kLevelProperty = "vennimoWindowLevel";
 constexpr auto kAllWorkspacesProperty = "vennimoAllWorkspaces";
+constexpr auto kHintKeeperProperty = "vennimoWorkspaceHintKept";
 
 struct Entry {
     QPointer<QWidget> window;
@@ -35,11 +37,19 @@ class WorkspaceHintKeeper : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show) {
-            auto* widget = static_cast<QWidget*>(watched);
-            X11WindowHints::setOnAllDesktops(widget->windowHandle(),
-                                             GalleryWindowLayer::onAllWorkspaces(widget));
-        }
+        if (event->type() != QEvent::Show)
+            return false;
+        // Qt sets the current workspace when it maps the window, after this event; once mapped, the
+        // window manager takes a request instead.
+        QPointer<QWidget> widget = static_cast<QWidget*>(watched);
+        const auto apply = [widget] {
+            if (widget)
+                X11WindowHints::setOnAllDesktops(widget->windowHandle(),
+                                                 GalleryWindowLayer::onAllWorkspaces(widget));
+        };
+        apply();
+        for (const int ms : {0, 300})
+            QTimer::singleShot(std::chrono::milliseconds(ms), this, apply);
         return false;
     }
 };
@@ -95,8 +105,10 @@ bool GalleryWindowLayer::onAllWorkspaces(const QWidget* window) {
 void GalleryWindowLayer::applyLevel(QWidget* window, int level, bool allWorkspaces) {
     if (!window)
         return;
-    if (!window->findChild<WorkspaceHintKeeper*>(QString(), Qt::FindDirectChildrenOnly))
+    if (!window->property(kHintKeeperProperty).toBool()) {
+        window->setProperty(kHintKeeperProperty, true);
         window->installEventFilter(new WorkspaceHintKeeper(window));
+    }
     window->setProperty(kLevelProperty, level);
     window->setProperty(kAllWorkspacesProperty, allWorkspaces);
     const bool above = level > kNormalLevel;

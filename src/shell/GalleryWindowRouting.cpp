@@ -2,6 +2,7 @@
 
 #include "model/ClotheslineChrome.h"
 #include "platform/X11InputShape.h"
+#include "platform/X11WindowHints.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QApplication>
@@ -216,6 +217,11 @@ void GalleryWindow::applyInputShape(bool force) {
         X11InputShape::apply(windowHandle(), hitRegion());
 }
 
+void GalleryWindow::syncNativePosition() {
+    if (const auto real = X11WindowHints::rootPosition(windowHandle()); real && *real != pos() && isVisible())
+        move(*real);
+}
+
 bool GalleryWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WinIdChange:
@@ -225,7 +231,16 @@ bool GalleryWindow::event(QEvent* event) {
         applyInputShape(true);
         // A reparenting window manager puts its frame around the window only after it was shown.
         for (const int ms : {100, 500})
-            QTimer::singleShot(std::chrono::milliseconds(ms), this, [this] { applyInputShape(true); });
+            QTimer::singleShot(std::chrono::milliseconds(ms), this, [this] {
+                syncNativePosition();
+                applyInputShape(true);
+            });
+        break;
+    case QEvent::Move:
+        // Qt takes the position inside the frame for the screen position when a window manager
+        // reparents the window; put its idea right before anything measures with it.
+        if (isVisible())
+            QTimer::singleShot(0, this, &GalleryWindow::syncNativePosition);
         break;
     default:
         break;
@@ -243,10 +258,12 @@ bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
         return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
     if (m_moveStart) {
-        if (type == QEvent::MouseMove)
+        if (type == QEvent::MouseMove) {
             handleMoveEvent(mouse->globalPosition());
-        else if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton)
+        } else if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
+            handleMoveEvent(mouse->globalPosition());
             finishMove();
+        }
         return false;
     }
     if (!m_pointerTimer.isActive())
