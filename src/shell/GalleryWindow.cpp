@@ -1,6 +1,7 @@
 #include "shell/GalleryWindow.h"
 
 #include "model/ClotheslineChrome.h"
+#include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
 #include "shell/GalleryWindowLayer.h"
 
@@ -39,6 +40,9 @@ QList<ScreenArea> systemScreens() {
         areas.append({QRectF(screen->geometry()), QRectF(screen->availableGeometry())});
     return areas;
 }
+
+constexpr const char* kUndoTitle = "撤销";
+constexpr const char* kRedoTitle = "重做";
 
 bool textEditing(const QWidget* focus) {
     return qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QTextEdit*>(focus) ||
@@ -402,20 +406,77 @@ void GalleryWindow::finishMove() {
     resumeAfterGesture(true);
 }
 
+void GalleryWindow::setGalleryModel(GalleryModel* model) {
+    m_galleryModel = model;
+}
+
+void GalleryWindow::undo() {
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* line = qobject_cast<QLineEdit*>(focus))
+        line->undo();
+    else if (auto* text = qobject_cast<QTextEdit*>(focus))
+        text->undo();
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(focus))
+        plain->undo();
+    else if (m_galleryModel)
+        m_galleryModel->undoRopeAction();
+}
+
+void GalleryWindow::redo() {
+    QWidget* focus = QApplication::focusWidget();
+    if (auto* line = qobject_cast<QLineEdit*>(focus))
+        line->redo();
+    else if (auto* text = qobject_cast<QTextEdit*>(focus))
+        text->redo();
+    else if (auto* plain = qobject_cast<QPlainTextEdit*>(focus))
+        plain->redo();
+    else if (m_galleryModel)
+        m_galleryModel->redoRopeAction();
+}
+
+GalleryWindow::MenuItemState GalleryWindow::undoMenuItem() const {
+    const QWidget* focus = QApplication::focusWidget();
+    if (textEditing(focus)) {
+        bool available = false;
+        if (auto* line = qobject_cast<const QLineEdit*>(focus))
+            available = line->isUndoAvailable();
+        else if (auto* text = qobject_cast<const QTextEdit*>(focus))
+            available = text->document()->isUndoAvailable();
+        else if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
+            available = plain->document()->isUndoAvailable();
+        return {QString::fromUtf8(kUndoTitle), available};
+    }
+    if (m_galleryModel && m_galleryModel->canUndoRopeAction())
+        return {m_galleryModel->ropeUndoTitle(), true};
+    return {QString::fromUtf8(kUndoTitle), false};
+}
+
+GalleryWindow::MenuItemState GalleryWindow::redoMenuItem() const {
+    const QWidget* focus = QApplication::focusWidget();
+    if (textEditing(focus)) {
+        bool available = false;
+        if (auto* line = qobject_cast<const QLineEdit*>(focus))
+            available = line->isRedoAvailable();
+        else if (auto* text = qobject_cast<const QTextEdit*>(focus))
+            available = text->document()->isRedoAvailable();
+        else if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
+            available = plain->document()->isRedoAvailable();
+        return {QString::fromUtf8(kRedoTitle), available};
+    }
+    if (m_galleryModel && m_galleryModel->canRedoRopeAction())
+        return {m_galleryModel->ropeRedoTitle(), true};
+    return {QString::fromUtf8(kRedoTitle), false};
+}
+
 void GalleryWindow::keyPressEvent(QKeyEvent* event) {
     if (m_galleryKeyboardHandler && m_galleryKeyboardHandler(event))
         return;
-    const bool undo = event->matches(QKeySequence::Undo);
-    const bool redo =
+    const bool undoKey = event->matches(QKeySequence::Undo);
+    const bool redoKey =
         event->matches(QKeySequence::Redo) ||
         event->keyCombination() == QKeyCombination(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z);
-    // Text fields keep their own undo; the rope history answers everywhere else.
-    if ((undo || redo) && !textEditing(QApplication::focusWidget())) {
-        const auto& k = m_ropeHistoryKeys;
-        if (undo && k.canUndo && k.canUndo() && k.undo)
-            k.undo();
-        else if (redo && k.canRedo && k.canRedo() && k.redo)
-            k.redo();
+    if (undoKey || redoKey) {
+        undoKey ? undo() : redo();
         event->accept();
         return;
     }

@@ -19,6 +19,7 @@ class QKeyEvent;
 namespace vennimo {
 
 class ClotheslineChrome;
+class GalleryModel;
 class UserDefaults;
 
 // One screen as the window sees it: its whole frame and the part free of panels, in global
@@ -62,12 +63,11 @@ public:
         QRectF frame;
         double maximumWidth = 0;
     };
-    // The rope history's undo and redo as the window's keys reach them; installed by the shell.
-    struct RopeHistoryKeys {
-        std::function<bool()> canUndo;
-        std::function<bool()> canRedo;
-        std::function<void()> undo;
-        std::function<void()> redo;
+    // What an undo or redo menu item shows while this window is active.
+    struct MenuItemState {
+        QString title;
+        bool enabled = false;
+        bool operator==(const MenuItemState&) const = default;
     };
 
     explicit GalleryWindow(QWidget* parent = nullptr);
@@ -79,7 +79,8 @@ public:
     void setPositionDefaults(UserDefaults* defaults);
     QList<ScreenArea> screens() const;
 
-    void setRopeHistoryKeys(RopeHistoryKeys keys) { m_ropeHistoryKeys = std::move(keys); }
+    // The model whose rope history the undo and redo keys act on.
+    void setGalleryModel(GalleryModel* model);
     void setGalleryKeyboardHandler(std::function<bool(QKeyEvent*)> handler) {
         m_galleryKeyboardHandler = std::move(handler);
     }
@@ -108,6 +109,12 @@ public:
     void restoreClotheslinePosition();
     void saveClotheslinePosition();
     QRectF clampedClotheslineFrame(const QRectF& frame) const;
+
+    // Undo and redo: the text field being edited has its own, the rope history answers otherwise.
+    void undo();
+    void redo();
+    MenuItemState undoMenuItem() const;
+    MenuItemState redoMenuItem() const;
 
     // Rope gestures (RopeWindowPort), points in global coordinates.
     bool knotResizeActive() const override { return m_knotResize.has_value(); }
@@ -172,7 +179,7 @@ private:
     void syncNativePosition();
     bool pointerHits(QPointF local) const;
 
-    RopeHistoryKeys m_ropeHistoryKeys;
+    QPointer<GalleryModel> m_galleryModel;
     std::function<bool(QKeyEvent*)> m_galleryKeyboardHandler;
     QList<QRectF> m_interactiveAreas;
     QList<QPainterPath> m_canvasPaths;
