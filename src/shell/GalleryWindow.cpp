@@ -485,6 +485,7 @@ void GalleryWindow::keyPressEvent(QKeyEvent* event) {
 
 void GalleryWindow::closeEvent(QCloseEvent* event) {
     finishKnotResize(false);
+    finishMove();
     stopPointerRouting();
     event->accept();
 }

@@ -229,6 +229,12 @@ bool GalleryWindow::event(QEvent* event) {
         break;
     case QEvent::Show:
         applyInputShape(true);
+        // However the window came to be shown, the rope style routes the pointer while visible.
+        if (m_clotheslineStyle == true && !m_pointerTimer.isActive())
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible() && m_clotheslineStyle == true && !m_pointerTimer.isActive())
+                    startPointerRouting();
+            });
         // A reparenting window manager puts its frame around the window only after it was shown.
         for (const int ms : {100, 500})
             QTimer::singleShot(std::chrono::milliseconds(ms), this, [this] {
