@@ -1,0 +1,109 @@
+#include "platform/X11InputShape.h"
+
+#include "platform/Logging.h"
+
+#include <QGuiApplication>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace vennimo {
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using Reply = std::unique_ptr<T, FreeDeleter>;
+
+xcb_connection_t* connection() {
+    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+bool shapePresent(xcb_connection_t* c) {
+    static const bool present = [c] {
+        const xcb_query_extension_reply_t* data = xcb_get_extension_data(c, &xcb_shape_id);
+        const bool ok = data && data->present;
+        if (!ok)
+            qCWarning(lcApp) << "The X server has no shape extension: the rope window takes every click";
+        return ok;
+    }();
+    return present;
+}
+
+// The ancestor a reparenting window manager put around the window (a child of the root), or
+// nothing when the window sits on the root itself.
+std::optional<xcb_window_t> frameOf(xcb_connection_t* c, xcb_window_t window) {
+    xcb_window_t current = window;
+    // A handful of levels is all any window manager uses; the bound guards against loops.
+    for (int depth = 0; depth < 16; ++depth) {
+        Reply<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, xcb_query_tree(c, current), nullptr)};
+        if (!tree)
+            return std::nullopt;
+        if (tree->parent == tree->root || tree->parent == XCB_WINDOW_NONE)
+            return current == window ? std::nullopt : std::optional<xcb_window_t>(current);
+        current = tree->parent;
+    }
+    return std::nullopt;
+}
+
+std::vector<xcb_rectangle_t> deviceRectangles(const QRegion& region, qreal ratio) {
+    std::vector<xcb_rectangle_t> rects;
+    rects.reserve(size_t(region.rectCount()));
+    for (const QRect& r : region) {
+        const auto x0 = qint64(std::floor(r.x() * ratio)), y0 = qint64(std::floor(r.y() * ratio));
+        const auto x1 = qint64(std::ceil((r.x() + r.width()) * ratio));
+        const auto y1 = qint64(std::ceil((r.y() + r.height()) * ratio));
+        if (x1 <= x0 || y1 <= y0)
+            continue;
+        constexpr qint64 lowest = INT16_MIN, highest = INT16_MAX, widest = UINT16_MAX;
+        rects.push_back(xcb_rectangle_t{
+            int16_t(std::clamp(x0, lowest, highest)), int16_t(std::clamp(y0, lowest, highest)),
+            uint16_t(std::min(x1 - x0, widest)), uint16_t(std::min(y1 - y0, widest))});
+    }
+    return rects;
+}
+
+} // namespace
+
+bool X11InputShape::available() {
+    xcb_connection_t* c = connection();
+    return c && shapePresent(c);
+}
+
+void X11InputShape::apply(QWindow* window, const std::optional<QRegion>& region) {
+    xcb_connection_t* c = connection();
+    if (!window || !c || !window->handle() || !shapePresent(c))
+        return;
+    const auto id = xcb_window_t(window->winId());
+    const std::optional<xcb_window_t> frame = frameOf(c, id);
+    if (!region) {
+        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, id, 0, 0, XCB_PIXMAP_NONE);
+        if (frame)
+            xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, *frame, 0, 0, XCB_PIXMAP_NONE);
+    } else {
+        const std::vector<xcb_rectangle_t> rects = deviceRectangles(*region, window->devicePixelRatio());
+        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, id, 0, 0,
+                             uint32_t(rects.size()), rects.data());
+        if (frame) {
+            Reply<xcb_translate_coordinates_reply_t> offset{
+                xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
+            if (offset)
+                xcb_shape_combine(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_SHAPE_SK_INPUT, *frame,
+                                  offset->dst_x, offset->dst_y, id);
+        }
+    }
+    xcb_flush(c);
+}
+
+} // namespace vennimo

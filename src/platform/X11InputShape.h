@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QRegion>
+
+#include <optional>
+
+class QWindow;
+
+namespace vennimo {
+
+// Where an X11 window takes the pointer. Clicks outside the input shape fall through to whatever
+// lies below, while drawing is untouched (unlike QWindow::setMask). Window managers that wrap the
+// window in a frame of their own get the same shape on the frame, or the frame would catch the
+// clicks our window lets through.
+class X11InputShape {
+public:
+    // True when the native window can be shaped: an xcb platform with the shape extension. Without
+    // the extension a warning is logged once and windows keep taking input everywhere.
+    static bool available();
+
+    // Sets the input shape in device-independent window coordinates: nothing = the whole window
+    // (and it follows resizes), an empty region = no input at all. Does nothing off X11 or
+    // before the native window exists.
+    static void apply(QWindow* window, const std::optional<QRegion>& region);
+};
+
+} // namespace vennimo

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QPoint>
+
+#include <optional>
+
+class QWindow;
+
+namespace vennimo {
+
+// Window manager hints Qt does not offer: the workspace a window lives on, and a few reads for
+// checking what the window manager made of our windows. All of them do nothing (or answer
+// nothing) off X11.
+class X11WindowHints {
+public:
+    static constexpr unsigned kAllDesktops = 0xFFFFFFFF;
+
+    static bool isX11();
+
+    // Shows the window on every workspace, or only the current one. Works before and after the
+    // window was mapped.
+    static void setOnAllDesktops(QWindow* window, bool allDesktops);
+
+    // Where the window's top-left corner really is on the screen, asked of the X server. Qt's own
+    // idea can be off after a window manager reparented the window.
+    static std::optional<QPoint> rootPosition(QWindow* window);
+
+    // The window the window manager says is active (_NET_ACTIVE_WINDOW).
+    static std::optional<unsigned> activeWindow();
+};
+
+} // namespace vennimo

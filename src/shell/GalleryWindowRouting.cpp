@@ -1,0 +1,285 @@
+#include "shell/GalleryWindow.h"
+
+#include "model/ClotheslineChrome.h"
+#include "platform/X11InputShape.h"
+#include "platform/X11WindowHints.h"
+#include "rope/RopeDiagnostic.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QMouseEvent>
+
+namespace vennimo {
+
+namespace {
+
+// A path's region in whole pixels. A shape drawn with a very fine outline could make thousands
+// of rectangles; its bounding box is close enough for where the window takes clicks.
+constexpr int kMaxRectanglesPerPath = 2048;
+
+QRegion regionOf(const QPainterPath& path) {
+    if (path.isEmpty())
+        return {};
+    QRegion region(path.toFillPolygon().toPolygon(), Qt::WindingFill);
+    if (region.rectCount() > kMaxRectanglesPerPath)
+        region = QRegion(path.boundingRect().toAlignedRect());
+    return region;
+}
+
+QString shortest(double value) {
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+void GalleryWindow::setInteractiveAreas(QList<QRectF> areas) {
+    if (areas != m_interactiveAreas)
+        ++m_pointerGeometryRevision;
+    m_interactiveAreas = std::move(areas);
+    applyInputShape();
+}
+
+void GalleryWindow::setKnotResizePaths(QList<QPainterPath> paths) {
+    m_knotResizePaths = std::move(paths);
+    geometryChanged();
+}
+
+void GalleryWindow::setRopeMovePath(std::optional<QPainterPath> path) {
+    m_ropeMovePath = std::move(path);
+    geometryChanged();
+}
+
+void GalleryWindow::setRopeDropPath(std::optional<QPainterPath> path) {
+    m_ropeDropPath = std::move(path);
+    geometryChanged();
+}
+
+void GalleryWindow::setCanvasPaths(QList<QPainterPath> paths) {
+    m_canvasPaths = std::move(paths);
+    geometryChanged();
+}
+
+void GalleryWindow::geometryChanged() {
+    ++m_pointerGeometryRevision;
+    applyInputShape();
+}
+
+QRegion GalleryWindow::hitRegion() const {
+    QRegion region;
+    for (const QRectF& area : m_interactiveAreas)
+        region += area.toAlignedRect();
+    for (const QPainterPath& path : m_canvasPaths)
+        region += regionOf(path);
+    for (const QPainterPath& path : m_knotResizePaths)
+        region += regionOf(path);
+    if (m_ropeDropPath)
+        region += regionOf(*m_ropeDropPath);
+    if (m_ropeMovePath)
+        region += regionOf(*m_ropeMovePath);
+    const QWidget* content = contentView();
+    if (content != this)
+        region.translate(content->mapTo(this, QPoint(0, 0)));
+    return region;
+}
+
+bool GalleryWindow::pointerHits(QPointF local) const {
+    for (const QRectF& area : m_interactiveAreas)
+        if (area.contains(local))
+            return true;
+    for (const QPainterPath& path : m_canvasPaths)
+        if (path.contains(local))
+            return true;
+    for (const QPainterPath& path : m_knotResizePaths)
+        if (path.contains(local))
+            return true;
+    if (m_ropeDropPath && m_ropeDropPath->contains(local))
+        return true;
+    return m_ropeMovePath && m_ropeMovePath->contains(local);
+}
+
+void GalleryWindow::startPointerRouting() {
+    m_pointerTimer.start();
+    routePointer();
+}
+
+void GalleryWindow::stopPointerRouting() {
+    m_pointerTimer.stop();
+    m_lastPointerHit.reset();
+    setIgnoresMouseEvents(false);
+}
+
+void GalleryWindow::routePointer() {
+    if (!isVisible() || m_clotheslineStyle != true) {
+        stopPointerRouting();
+        return;
+    }
+    // A release that never reached us (it happened over another application) still ends a move.
+    if (m_moveStart && !(m_mouseButtons() & Qt::LeftButton))
+        finishMove();
+    if (m_knotResize || m_clotheslineRepositionActive) {
+        setIgnoresMouseEvents(false);
+        return;
+    }
+    if (m_clotheslineDragActive) {
+        routeClotheslineDrag(m_pointerPosition());
+        return;
+    }
+    if (m_ownsMouseSequence && m_mouseButtons() != Qt::NoButton)
+        return;
+    m_ownsMouseSequence = false;
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+        setIgnoresMouseEvents(false);
+        return;
+    }
+    // Right after showing, before the screen published anything, the whole window takes the pointer.
+    if (m_interactiveAreas.isEmpty() && m_canvasPaths.isEmpty() && m_knotResizePaths.isEmpty()) {
+        setIgnoresMouseEvents(false);
+        return;
+    }
+    const QPointF point = m_pointerPosition();
+    const QRectF windowFrame = frame();
+    if (m_lastPointerHit && m_lastPointerHit->point == point && m_lastPointerHit->frame == windowFrame &&
+        m_lastPointerHit->revision == m_pointerGeometryRevision &&
+        m_lastPointerHit->ignored == m_ignoresMouseEvents)
+        return;
+    const bool hit = pointerHits(contentView()->mapFromGlobal(point));
+    setIgnoresMouseEvents(!hit);
+    m_lastPointerHit = PointerHit{point, windowFrame, m_pointerGeometryRevision, m_ignoresMouseEvents};
+}
+
+void GalleryWindow::setClotheslineDragActive(bool active) {
+    if (active && !m_clotheslineDragActive)
+        m_lastClotheslineRoutePoint.reset();
+    m_clotheslineDragActive = active;
+}
+
+bool GalleryWindow::receivesClotheslineDrag(QPointF screenPoint) {
+    if (!m_clotheslineDragActive)
+        return false;
+    if (m_dragCallbacks.pointer)
+        screenPoint = m_dragCallbacks.pointer();
+    if (m_dragCallbacks.reception)
+        return m_dragCallbacks.reception(screenPoint);
+    if (m_dragCallbacks.acceptance)
+        return m_dragCallbacks.acceptance(screenPoint);
+    return false;
+}
+
+void GalleryWindow::routeClotheslineDrag(QPointF screenPoint) {
+    if (m_dragCallbacks.pointer)
+        screenPoint = m_dragCallbacks.pointer();
+    if (!m_clotheslineDragActive || !m_clotheslineDragStarted || m_lastClotheslineRoutePoint == screenPoint)
+        return;
+    m_lastClotheslineRoutePoint = screenPoint;
+    const bool receives = receivesClotheslineDrag(screenPoint);
+    if (m_ignoresMouseEvents == receives)
+        RopeDiagnostic::event(
+            "WindowRouting",
+            QStringLiteral("ignored=%1 x=%2 y=%3")
+                .arg(receives ? u"false" : u"true", shortest(screenPoint.x()), shortest(screenPoint.y())));
+    // The drag decides alone: where it does not want to come back, nothing of the window catches it.
+    setIgnoresMouseEvents(!receives, true);
+}
+
+void GalleryWindow::finishClotheslineDrag() {
+    m_lastClotheslineRoutePoint.reset();
+    m_dragCallbacks = {};
+    m_clotheslineDragActive = false;
+    m_clotheslineDragStarted = false;
+    m_clotheslineRepositionActive = false;
+    m_ownsMouseSequence = false;
+    setIgnoresMouseEvents(false);
+    if (m_clotheslineStyle == true)
+        resumeAfterGesture(false);
+}
+
+void GalleryWindow::setIgnoresMouseEvents(bool ignored, bool wholeWindow) {
+    m_ignoresMouseEvents = ignored;
+    m_wholeWindowIgnored = ignored && wholeWindow;
+    applyInputShape();
+}
+
+void GalleryWindow::applyInputShape(bool force) {
+    // While the window ignores the pointer it still takes it over its published shapes, so a
+    // click that comes before the next routing pass lands where the user aimed.
+    const AppliedShape wanted{m_ignoresMouseEvents, m_wholeWindowIgnored,
+                              m_ignoresMouseEvents && !m_wholeWindowIgnored ? m_pointerGeometryRevision : 0};
+    if (!force && m_appliedShape == wanted)
+        return;
+    if (!windowHandle() || !X11InputShape::available())
+        return;
+    m_appliedShape = wanted;
+    if (!wanted.ignored)
+        X11InputShape::apply(windowHandle(), std::nullopt);
+    else if (wanted.wholeWindow)
+        X11InputShape::apply(windowHandle(), QRegion());
+    else
+        X11InputShape::apply(windowHandle(), hitRegion());
+}
+
+void GalleryWindow::syncNativePosition() {
+    if (const auto real = X11WindowHints::rootPosition(windowHandle()); real && *real != pos() && isVisible())
+        move(*real);
+}
+
+bool GalleryWindow::event(QEvent* event) {
+    switch (event->type()) {
+    case QEvent::WinIdChange:
+        applyInputShape(true);
+        break;
+    case QEvent::Show:
+        applyInputShape(true);
+        // However the window came to be shown, the rope style routes the pointer while visible.
+        if (m_clotheslineStyle == true && !m_pointerTimer.isActive())
+            QTimer::singleShot(0, this, [this] {
+                if (isVisible() && m_clotheslineStyle == true && !m_pointerTimer.isActive())
+                    startPointerRouting();
+            });
+        // A reparenting window manager puts its frame around the window only after it was shown.
+        for (const int ms : {100, 500})
+            QTimer::singleShot(std::chrono::milliseconds(ms), this, [this] {
+                syncNativePosition();
+                applyInputShape(true);
+            });
+        break;
+    case QEvent::Move:
+        // Qt takes the position inside the frame for the screen position when a window manager
+        // reparents the window; put its idea right before anything measures with it.
+        if (isVisible())
+            QTimer::singleShot(0, this, &GalleryWindow::syncNativePosition);
+        break;
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease)
+        return false;
+    // Mouse events reach the native window first and the widget after; look at each once.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (m_moveStart) {
+        if (type == QEvent::MouseMove) {
+            handleMoveEvent(mouse->globalPosition());
+        } else if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) {
+            handleMoveEvent(mouse->globalPosition());
+            finishMove();
+        }
+        return false;
+    }
+    if (!m_pointerTimer.isActive())
+        return false;
+    if (type == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
+        m_ownsMouseSequence = widget->window() == this;
+    else if (type == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton)
+        m_ownsMouseSequence = false;
+    routePointer();
+    return false;
+}
+
+} // namespace vennimo
