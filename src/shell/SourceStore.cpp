@@ -64,7 +64,8 @@ SourceStore::SourceStore(const QString& storage, const QString& home, QObject* p
         m_folders = defaultFolders();
         return;
     }
-    Result<QList<SourceFolder>> folders = bytes ? decodeSourceFolders(*bytes) : Result<QList<SourceFolder>>(bytes.error());
+    Result<QList<SourceFolder>> folders =
+        bytes ? decodeSourceFolders(*bytes) : Result<QList<SourceFolder>>(bytes.error());
     if (folders) {
         m_folders = std::move(folders).value();
         return;
@@ -231,8 +232,9 @@ bool SourceStore::grant(const SourceFolder& folder) {
     const QString where = location(folder).isEmpty() ? folder.path : location(folder);
     GrantRequest request;
     request.title = QStringLiteral("授权删除「") + folder.name() + QStringLiteral("」中的照片");
-    request.message = QStringLiteral("请选择当前源文件夹，以允许把其中的照片移到废纸篓。授权会保存在本机，之后无需"
-                                     "逐张选择。取消不会删除照片。");
+    request.message =
+        QStringLiteral("请选择当前源文件夹，以允许把其中的照片移到废纸篓。授权会保存在本机，之后无需"
+                       "逐张选择。取消不会删除照片。");
     request.prompt = QStringLiteral("授权并继续删除");
     request.directory = where;
     const std::optional<QString> chosen = m_chooseFolder ? m_chooseFolder(request) : std::nullopt;
@@ -285,8 +287,8 @@ Result<QList<SourceFolder>> SourceStore::adding(const QStringList& paths, QList<
             listed->bookmark = *bookmark;
             continue;
         }
-        list.append({QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), std::nullopt, canonicalPath,
-                     *bookmark, true});
+        list.append({QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), std::nullopt,
+                     canonicalPath, *bookmark, true});
     }
     return list;
 }

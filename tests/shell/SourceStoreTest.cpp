@@ -39,8 +39,8 @@ TEST(SourceStoreTest, UnreadableListSurvivesStartAndFailedSaveByteForByte) {
     const QString storage = storageFolder();
     const QString file = storage + QStringLiteral("/sources.json");
     const QList<QByteArray> corrupt{
-        "[{\"id\":\"desktop\",\"path\":", // cut short
-        "{\"id\":\"desktop\"}",           // not an array
+        "[{\"id\":\"desktop\",\"path\":",   // cut short
+        "{\"id\":\"desktop\"}",             // not an array
         "[{\"id\":\"a\",\"path\":\"/x\"}]", // "enabled" missing
         "[{\"id\":\"a\",\"path\":\"/x\",\"enabled\":true,\"bookmark\":\"*not base64*\"}]",
     };
@@ -54,9 +54,8 @@ TEST(SourceStoreTest, UnreadableListSurvivesStartAndFailedSaveByteForByte) {
         EXPECT_TRUE(store.resolvedRoots().isEmpty());
         EXPECT_EQ(readFile(file), bytes);
 
-        store.setFileWriter([](const QString& path, const QByteArray&) -> Status {
-            return Error::fromErrno(ENOSPC, path);
-        });
+        store.setFileWriter(
+            [](const QString& path, const QByteArray&) -> Status { return Error::fromErrno(ENOSPC, path); });
         const QString folder = makeFolder(QStringLiteral("Pictures"));
         EXPECT_FALSE(store.save({chosen(QStringLiteral("A"), folder)}).ok());
         EXPECT_EQ(readFile(file), bytes);
@@ -134,7 +133,8 @@ TEST(SourceStoreTest, BuiltInFolderFollowsTheUserDirWhateverPathWasStored) {
         R"({"id":"downloads","kind":"downloads","path":"/Users/old/Downloads","enabled":false}])";
     writeFile(storage + QStringLiteral("/sources.json"), stale);
     SourceStore store(storage, home());
-    EXPECT_EQ(store.resolvedRoots(), (QList<SourceRoot>{{QStringLiteral("桌面"), home() + QStringLiteral("/Desk")}}));
+    EXPECT_EQ(store.resolvedRoots(),
+              (QList<SourceRoot>{{QStringLiteral("桌面"), home() + QStringLiteral("/Desk")}}));
 
     // The grant check looks in the same place, so the stale stored path refuses nothing.
     std::optional<SourceStore::GrantRequest> asked;
@@ -182,7 +182,8 @@ TEST(SourceStoreTest, GrantCheckAsksOncePerDeepestFolderAndRefusesOtherChoices) 
         SCOPED_TRACE(c.name);
         QFile::remove(storage + QStringLiteral("/sources.json"));
         SourceStore store(storage, home());
-        ASSERT_TRUE(store.save({chosen(QStringLiteral("O"), outer), chosen(QStringLiteral("I"), inner)}).ok());
+        ASSERT_TRUE(
+            store.save({chosen(QStringLiteral("O"), outer), chosen(QStringLiteral("I"), inner)}).ok());
         QStringList directories;
         store.setChooseFolder([&](const SourceStore::GrantRequest& request) {
             directories.append(request.directory);
