@@ -20,8 +20,11 @@ Updater::Updater(QUrl feedUrl, QString currentVersion, UserDefaults& defaults, Q
 }
 
 Updater::~Updater() {
-    if (m_reply)
+    // No result may be reported from a half-destroyed updater.
+    if (m_reply) {
+        m_reply->disconnect(this);
         m_reply->abort();
+    }
 }
 
 bool Updater::automaticallyChecksForUpdates() const {

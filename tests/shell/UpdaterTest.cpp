@@ -178,7 +178,7 @@ TEST(UpdaterTest, ReportsANewerVersionFromAFeedServedLocally) {
     }
 }
 
-TEST(UpdaterTest, AutomaticChecksAreOffUntilTurnedOn) {
+TEST(UpdaterTest, AutomaticChecksAreOffUntilTurnedOnAndAnAbandonedCheckStaysSilent) {
     Updater updater(QUrl(QStringLiteral("http://127.0.0.1:9/")), QStringLiteral("1.0"),
                     UserDefaults::standard());
     EXPECT_FALSE(updater.automaticallyChecksForUpdates());
@@ -187,4 +187,18 @@ TEST(UpdaterTest, AutomaticChecksAreOffUntilTurnedOn) {
     EXPECT_EQ(UserDefaults::standard().boolValue(QLatin1String(Updater::kAutomaticChecksKey)), true);
     updater.setAutomaticallyChecksForUpdates(false);
     EXPECT_FALSE(updater.automaticallyChecksForUpdates());
+
+    // Destroyed with a check under way (the server never answers), it reports nothing.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    auto pending =
+        std::make_unique<Updater>(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())),
+                                  QStringLiteral("1.0"), UserDefaults::standard());
+    int reports = 0;
+    QObject::connect(pending.get(), &Updater::sessionFinished, [&] { ++reports; });
+    pending->checkForUpdates();
+    EXPECT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+    EXPECT_TRUE(pending->checking());
+    pending.reset();
+    EXPECT_EQ(reports, 0);
 }
