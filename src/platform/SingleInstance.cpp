@@ -99,7 +99,7 @@ void SingleInstance::answer(QLocalSocket* socket) {
         if (line == kShowRequest) {
             socket->write(kAnswer.data(), kAnswer.size());
             socket->flush();
-            Q_EMIT showRequested();
+            Q_EMIT showGalleryRequested();
         }
         socket->disconnectFromServer();
     });

@@ -43,7 +43,7 @@ public:
 
 Q_SIGNALS:
     // A later start asked for the gallery window.
-    void showRequested();
+    void showGalleryRequested();
 
 private:
     void answer(QLocalSocket* socket);

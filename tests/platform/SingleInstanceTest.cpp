@@ -47,7 +47,7 @@ TEST(SingleInstanceTest, LaterStartAsksTheRunningInstanceToShowAndExits) {
     ASSERT_TRUE(running.acquire().valueOr(false));
     ASSERT_TRUE(running.listening());
     int shows = 0;
-    QObject::connect(&running, &SingleInstance::showRequested, [&] { ++shows; });
+    QObject::connect(&running, &SingleInstance::showGalleryRequested, [&] { ++shows; });
 
     const LaterStart second;
     ASSERT_TRUE(second.finished) << "the later start kept running";
