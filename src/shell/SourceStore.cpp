@@ -124,13 +124,10 @@ QList<SourceRoot> SourceStore::resolvedRoots() {
                 folder.path = path;
             }
         }
-        const bool reachable = access(QFile::encodeName(path).constData(), R_OK) == 0;
-        if (!reachable)
+        // A missing folder is never created for the user: the watcher waits for it from the
+        // nearest folder above, and the scan finds nothing there meanwhile.
+        if (access(QFile::encodeName(path).constData(), R_OK) != 0)
             issues.insert(folder.id, QString::fromUtf8(kUnreachableIssue));
-        // A missing Desktop or Downloads folder is not created for the user; it is watched once
-        // it exists and the list is resolved again.
-        if (builtIn && !reachable)
-            continue;
         QString label;
         if (!builtIn)
             label = QFileInfo(path).fileName();

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -88,10 +89,11 @@ TEST(SourceStoreTest, UserDirsFileDecidesTheDefaultFolders) {
          {QStringLiteral("Schreibtisch"), QStringLiteral("Downloads/Web")},
          {{QStringLiteral("下载"), home() + QStringLiteral("/Downloads/Web")},
           {QStringLiteral("桌面"), home() + QStringLiteral("/Schreibtisch")}}},
-        {"a missing folder is skipped and not created",
+        {"a missing folder is handed on but not created",
          "XDG_DESKTOP_DIR=\"$HOME/Gone\"\nXDG_DOWNLOAD_DIR=\"$HOME/Here\"\n",
          {QStringLiteral("Here")},
-         {{QStringLiteral("下载"), home() + QStringLiteral("/Here")}}},
+         {{QStringLiteral("桌面"), home() + QStringLiteral("/Gone")},
+          {QStringLiteral("下载"), home() + QStringLiteral("/Here")}}},
         {"a folder switched off by pointing at the home is not watched",
          "XDG_DESKTOP_DIR=\"$HOME/\"\nXDG_DOWNLOAD_DIR=\"$HOME/Dl\"\n",
          {QStringLiteral("Dl")},
@@ -116,6 +118,13 @@ TEST(SourceStoreTest, UserDirsFileDecidesTheDefaultFolders) {
         EXPECT_FALSE(QFile::exists(storage + QStringLiteral("/sources.json")));
         EXPECT_EQ(store.resolvedRoots(), c.roots);
         EXPECT_FALSE(QDir(home() + QStringLiteral("/Gone")).exists());
+        for (const SourceRoot& root : c.roots) {
+            const bool missing = !QFileInfo(root.path).isDir();
+            const QString id =
+                root.name == QStringLiteral("桌面") ? QStringLiteral("desktop") : QStringLiteral("downloads");
+            EXPECT_EQ(store.issues().value(id),
+                      missing ? QString::fromUtf8(SourceStore::kUnreachableIssue) : QString());
+        }
         // The first resolution stores the list; a later start reads it back.
         ASSERT_TRUE(QFile::exists(storage + QStringLiteral("/sources.json")));
         SourceStore again(storage, home());
