@@ -3,6 +3,7 @@
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
+#include "platform/SingleInstance.h"
 #include "platform/StorageLocation.h"
 #include "platform/UnixSignals.h"
 
@@ -30,6 +31,22 @@ int main(int argc, char** argv) {
     if (!storage) {
         qCCritical(vennimo::lcApp) << "cannot create the storage folder:" << storage.error().message
                                    << storage.error().failureReason;
+        return 1;
+    }
+
+    // Before anything writes to the storage folder: a second start only asks the running one
+    // to show its window.
+    vennimo::SingleInstance instance(*storage);
+    const auto primary = instance.acquire();
+    if (!primary) {
+        qCCritical(vennimo::lcApp) << "cannot lock the storage folder:" << primary.error().message
+                                   << primary.error().failureReason;
+        return 1;
+    }
+    if (!*primary) {
+        if (instance.requestShow())
+            return 0;
+        std::fprintf(stderr, "vennimo-gallery: another instance is running but does not answer.\n");
         return 1;
     }
 

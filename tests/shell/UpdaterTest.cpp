@@ -1,0 +1,204 @@
+#include "platform/Updater.h"
+#include "platform/UserDefaults.h"
+#include "shell/UpdateWindows.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace vennimo;
+
+namespace {
+
+bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return done();
+}
+
+// A tiny HTTP server on the loopback address only, answering each path with a fixed response.
+class FeedServer {
+public:
+    QHash<QByteArray, QByteArray> bodies;
+
+    FeedServer() {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_requests[socket] += socket->readAll();
+                    const QByteArray& request = m_requests[socket];
+                    if (!request.contains("\r\n\r\n"))
+                        return;
+                    const QByteArray path = request.split(' ').value(1);
+                    m_requests.remove(socket); // a later socket may get the same address
+                    const bool found = bodies.contains(path);
+                    const QByteArray body = bodies.value(path, "not here");
+                    socket->write((found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n") +
+                                  QByteArray("Content-Type: application/rss+xml\r\nContent-Length: ") +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QUrl url(const char* path) const {
+        return QUrl(
+            QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(QLatin1String(path)));
+    }
+
+private:
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_requests;
+};
+
+const QByteArray kFeed = R"(<?xml version="1.0" encoding="utf-8"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+  <channel>
+    <title>Vennimo Gallery</title>
+    <item><title>Version 1.2</title>
+      <enclosure url="https://example.invalid/vennimo-1.2.tar.gz" sparkle:version="1.2" length="10" type="application/octet-stream"/>
+    </item>
+    <item><title>Version 1.10 beta</title><sparkle:version>1.10b1</sparkle:version>
+      <sparkle:shortVersionString>1.10 Beta 1</sparkle:shortVersionString>
+      <enclosure url="https://example.invalid/vennimo-1.10b1.tar.gz" length="10" type="application/octet-stream"/>
+    </item>
+    <item><title>No version: skipped</title></item>
+  </channel>
+</rss>)";
+
+struct Outcome {
+    std::optional<AppcastItem> found;
+    bool upToDate = false;
+    std::optional<Error> failed;
+    bool userInitiated = false;
+    int sessions = 0;
+};
+
+Outcome runCheck(Updater& updater) {
+    Outcome outcome;
+    QObject context;
+    QObject::connect(&updater, &Updater::updateFound, &context, [&](const AppcastItem& item, bool user) {
+        outcome.found = item;
+        outcome.userInitiated = user;
+    });
+    QObject::connect(&updater, &Updater::noUpdateFound, &context, [&](bool user) {
+        outcome.upToDate = true;
+        outcome.userInitiated = user;
+    });
+    QObject::connect(&updater, &Updater::checkFailed, &context, [&](const Error& error, bool user) {
+        outcome.failed = error;
+        outcome.userInitiated = user;
+    });
+    QObject::connect(&updater, &Updater::sessionFinished, &context, [&] { ++outcome.sessions; });
+    updater.checkForUpdates();
+    updater.checkInBackground(); // joins the check under way
+    EXPECT_TRUE(waitUntil([&] { return outcome.sessions > 0; }));
+    return outcome;
+}
+
+} // namespace
+
+TEST(UpdaterTest, VersionsCompareAsReleasesDo) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int order;
+    };
+    const QList<Case> cases{
+        {"1.10", "1.9", 1},      {"1.0", "1.0.0", 0},      {"1.0.1", "1.0", 1},  {"1.0b2", "1.0", -1},
+        {"1.0b2", "1.0b10", -1}, {"2", "10", -1},          {"1.10b1", "1.2", 1}, {"0.1", "0.1", 0},
+        {"1.0a", "1.0b", -1},    {"1.0-rc1", "1.0.1", -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        EXPECT_EQ(compareVersions(QLatin1String(c.a), QLatin1String(c.b)), c.order);
+        EXPECT_EQ(compareVersions(QLatin1String(c.b), QLatin1String(c.a)), -c.order);
+    }
+}
+
+TEST(UpdaterTest, ReportsANewerVersionFromAFeedServedLocally) {
+    FeedServer server;
+    server.bodies.insert("/appcast.xml", kFeed);
+    server.bodies.insert("/huge.xml", QByteArray(Updater::kMaxFeedBytes + 100, 'x'));
+    server.bodies.insert("/html", "<html><body>moved</body></html>");
+
+    Updater updater(server.url("/appcast.xml"), QStringLiteral("1.2"), UserDefaults::standard());
+    UpdateWindows windows(updater);
+    const Outcome newer = runCheck(updater);
+    ASSERT_TRUE(newer.found.has_value());
+    EXPECT_EQ(newer.found->version, QStringLiteral("1.10b1"));
+    EXPECT_EQ(newer.found->displayVersion, QStringLiteral("1.10 Beta 1"));
+    EXPECT_EQ(newer.found->downloadUrl,
+              QUrl(QStringLiteral("https://example.invalid/vennimo-1.10b1.tar.gz")));
+    EXPECT_TRUE(newer.userInitiated);
+    EXPECT_EQ(newer.sessions, 1);
+    ASSERT_EQ(windows.windows().size(), 1);
+    auto* offer = qobject_cast<QMessageBox*>(windows.windows().constFirst());
+    ASSERT_NE(offer, nullptr);
+    EXPECT_TRUE(UpdateWindows::isUpdateWindow(offer));
+    EXPECT_TRUE(offer->isVisible());
+    EXPECT_EQ(offer->text(), QStringLiteral("Vennimo 1.10 Beta 1 可以下载了。"));
+
+    struct Case {
+        const char* name;
+        QUrl feed;
+        QString current;
+        bool upToDate;
+    };
+    const QList<Case> cases{
+        {"same version", server.url("/appcast.xml"), QStringLiteral("1.10b1"), true},
+        {"newer running", server.url("/appcast.xml"), QStringLiteral("2.0"), true},
+        {"missing feed", server.url("/nothing.xml"), QStringLiteral("1.0"), false},
+        {"feed too large", server.url("/huge.xml"), QStringLiteral("1.0"), false},
+        {"not a feed", server.url("/html"), QStringLiteral("1.0"), false},
+        {"not http", QUrl(QStringLiteral("file:///etc/passwd")), QStringLiteral("1.0"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Updater other(c.feed, c.current, UserDefaults::standard());
+        const Outcome outcome = runCheck(other);
+        EXPECT_FALSE(outcome.found.has_value());
+        EXPECT_EQ(outcome.upToDate, c.upToDate);
+        EXPECT_EQ(outcome.failed.has_value(), !c.upToDate);
+        if (outcome.failed) {
+            EXPECT_EQ(outcome.failed->message, QStringLiteral("无法检查更新，请稍后再试。"));
+        }
+    }
+}
+
+TEST(UpdaterTest, AutomaticChecksAreOffUntilTurnedOnAndAnAbandonedCheckStaysSilent) {
+    Updater updater(QUrl(QStringLiteral("http://127.0.0.1:9/")), QStringLiteral("1.0"),
+                    UserDefaults::standard());
+    EXPECT_FALSE(updater.automaticallyChecksForUpdates());
+    updater.setAutomaticallyChecksForUpdates(true);
+    EXPECT_TRUE(updater.automaticallyChecksForUpdates());
+    EXPECT_EQ(UserDefaults::standard().boolValue(QLatin1String(Updater::kAutomaticChecksKey)), true);
+    updater.setAutomaticallyChecksForUpdates(false);
+    EXPECT_FALSE(updater.automaticallyChecksForUpdates());
+
+    // Destroyed with a check under way (the server never answers), it reports nothing.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    auto pending =
+        std::make_unique<Updater>(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())),
+                                  QStringLiteral("1.0"), UserDefaults::standard());
+    int reports = 0;
+    QObject::connect(pending.get(), &Updater::sessionFinished, [&] { ++reports; });
+    pending->checkForUpdates();
+    EXPECT_TRUE(waitUntil([&] { return silent.hasPendingConnections(); }));
+    EXPECT_TRUE(pending->checking());
+    pending.reset();
+    EXPECT_EQ(reports, 0);
+}
