@@ -1,6 +1,7 @@
 #include "model/GalleryModel.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace vennimo {
 
@@ -60,24 +61,26 @@ void GalleryModel::moveKeyboardSelection(const QList<Photo>& photos, int directi
 }
 
 QList<Photo> GalleryModel::orderedRopePhotos() const {
+    // Sorting positions rather than whole records keeps the sort cheap on a long rope.
     struct Placed {
         double x;
-        Photo photo;
+        qsizetype index;
     };
-    QList<Placed> placed;
-    for (const Photo& photo : m_photos) {
+    std::vector<Placed> placed;
+    for (qsizetype i = 0; i < m_photos.size(); ++i) {
+        const Photo& photo = m_photos[i];
         if (!hangs(photo))
             continue;
         const auto placement = m_placements->position(photo);
-        placed.append({placement ? placement->x : kUnplacedRopeX, photo});
+        placed.push_back({placement ? placement->x : kUnplacedRopeX, i});
     }
-    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-        return a.x != b.x ? a.x < b.x : a.photo.id < b.photo.id;
+    std::stable_sort(placed.begin(), placed.end(), [this](const Placed& a, const Placed& b) {
+        return a.x != b.x ? a.x < b.x : m_photos[a.index].id < m_photos[b.index].id;
     });
     QList<Photo> ordered;
-    ordered.reserve(placed.size());
+    ordered.reserve(qsizetype(placed.size()));
     for (const Placed& entry : placed)
-        ordered.append(entry.photo);
+        ordered.append(m_photos[entry.index]);
     return ordered;
 }
 
