@@ -6,13 +6,13 @@
 #include "core/PhotoRelocation.h"
 #include "core/UsageRecord.h"
 #include "platform/Bookmark.h"
+#include "platform/ContentDigest.h"
 #include "platform/Dates.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 #include "platform/VolumeUuid.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -287,26 +287,7 @@ PegReturnIntent PegReturnIntent::make(QList<PegReturnRecord> records) {
 }
 
 Result<QString> PegReturnIntent::digest(const QString& path) {
-    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return Error::fromErrno(errno, path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray buffer(kDigestReadBytes, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t n = read(fd, buffer.data(), static_cast<size_t>(buffer.size()));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int err = errno;
-            close(fd);
-            return Error::fromErrno(err, path);
-        }
-        if (n == 0)
-            break;
-        hash.addData(QByteArrayView(buffer.constData(), n));
-    }
-    close(fd);
-    return QString::fromLatin1(hash.result().toHex());
+    return ContentDigest::sha256HexOfFile(path);
 }
 
 Result<QStringList> PegReturnIntent::resume(JournalData& data, const QString& journal,

@@ -36,7 +36,6 @@ struct PegReturnIntent {
     using DidReturn = std::function<void(const PegReturnRecord& record, const Photo& returned)>;
 
     static constexpr auto key = "peg-return.json";
-    static constexpr qint64 kDigestReadBytes = 1'048'576;
 
     QList<PegReturnRecord> pending{};
     // One text per record that could not be returned, across runs.

@@ -3,13 +3,13 @@
 #include "core/PhotoIdentity.h"
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromisedImage.h"
+#include "platform/ContentDigest.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/ImageDecoder.h"
 #include "platform/WorkQueue.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -299,8 +299,7 @@ vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const Q
     const QString folder = base + QLatin1Char('/') + kImportedFolder;
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
-    const QString hash =
-        QString::fromLatin1(QCryptographicHash::hash(prepared->bytes, QCryptographicHash::Sha256).toHex());
+    const QString hash = ContentDigest::sha256Hex(prepared->bytes);
     const QString path =
         folder + QLatin1Char('/') + kImportPrefix + hash + QLatin1Char('.') + prepared->extension;
     for (int attempt = 0; attempt < 2; ++attempt) {
