@@ -10,10 +10,13 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QUuid>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -97,6 +100,38 @@ QList<QUrl> droppedUrls(const QMimeData& data) {
     return urls;
 }
 
+bool readableDrag(const QMimeData& data) {
+    const QStringList formats = data.formats();
+    for (const QString& format : formats) {
+        if (format == kUriList)
+            continue;
+        // A Photos-library type only tells where the item came from, not that it holds an image.
+        if (format == kMozUrl || format == kNetscapeUrl || format == kOctetStream ||
+            format == QLatin1String(ExternalImageDrop::kDirectSaveType) ||
+            ExternalImageDrop::imageTypes().contains(format) || format.startsWith(QLatin1String("image/")))
+            return true;
+    }
+    if (!formats.contains(kUriList))
+        return false;
+    for (const QUrl& url : droppedUrls(data)) {
+        if (!url.isLocalFile())
+            return true;
+        if (isImageFile(url.toLocalFile()))
+            return true;
+    }
+    return false;
+}
+
+// A drop target's drag, so far as canRead has seen it; the pointer goes null with its data, so
+// that new data at the same address is looked at afresh.
+struct DragAnswer {
+    QPointer<const QMimeData> data{};
+    std::uint64_t generation = 0;
+    bool readable = false;
+};
+
+std::atomic<std::uint64_t> g_dragGeneration{0};
+
 std::mutex g_temporaryMutex;
 std::optional<QStringList> g_temporaryOverride;
 
@@ -176,26 +211,19 @@ QStringList ExternalImageDrop::registeredTypes() {
     return types;
 }
 
+void ExternalImageDrop::beginDrag() {
+    ++g_dragGeneration;
+}
+
 bool ExternalImageDrop::canRead(const QMimeData& data) {
-    const QStringList formats = data.formats();
-    for (const QString& format : formats) {
-        if (format == kUriList)
-            continue;
-        // A Photos-library type only tells where the item came from, not that it holds an image.
-        if (format == kMozUrl || format == kNetscapeUrl || format == kOctetStream ||
-            format == QLatin1String(kDirectSaveType) || imageTypes().contains(format) ||
-            format.startsWith(QLatin1String("image/")))
-            return true;
-    }
-    if (!formats.contains(kUriList))
-        return false;
-    for (const QUrl& url : droppedUrls(data)) {
-        if (!url.isLocalFile())
-            return true;
-        if (isImageFile(url.toLocalFile()))
-            return true;
-    }
-    return false;
+    // Reading the source's types and URI list costs round trips to the dragging program, and
+    // the answer cannot change within one drag.
+    thread_local DragAnswer cached;
+    const std::uint64_t generation = g_dragGeneration.load();
+    if (cached.data == &data && cached.generation == generation)
+        return cached.readable;
+    cached = DragAnswer{QPointer<const QMimeData>(&data), generation, readableDrag(data)};
+    return cached.readable;
 }
 
 QStringList ExternalImageDrop::temporaryFolders() {

@@ -100,8 +100,12 @@ public:
     static QStringList imageTypes();
     // Every drag type the rope accepts drops of.
     static QStringList registeredTypes();
-    // Looks at the types and the file URLs only, never at other contents.
+    // Looks at the types and the file URLs only, never at other contents. Main thread; within one
+    // drag over the same data it answers from what it found first.
     static bool canRead(const QMimeData& data);
+    // A drop target calls this when a drag enters it: canRead looks at the data afresh, even when
+    // the platform hands over the same data object for every drag.
+    static void beginDrag();
     // Main thread, inside the drop handler: promises start receiving here. Without `promises`
     // the X Direct Save receiver is used where the source offers it.
     static Snapshot snapshot(const QMimeData& data, const PromiseReceivers& promises = {});

@@ -53,6 +53,23 @@ TEST(DropSnapshot, CanReadLooksAtTypesAndFileUrlsOnly) {
         EXPECT_EQ(ExternalImageDrop::canRead(*mime({{type, data}})), readable) << type << ": " << data.data();
 }
 
+TEST(DropSnapshot, CanReadLooksAfreshForEachDrag) {
+    const QString folder = makeFolder(u"Dragged"_s);
+    const QByteArray photo =
+        QUrl::fromLocalFile(written(folder + u"/photo.jpg"_s, encoded("jpeg"))).toEncoded();
+    const QByteArray notes = QUrl::fromLocalFile(written(folder + u"/notes.txt"_s, "text")).toEncoded();
+    // The platform keeps one data object for every drag that comes in from another program.
+    const auto data = mime({{"text/uri-list", photo}});
+    ExternalImageDrop::beginDrag();
+    EXPECT_TRUE(ExternalImageDrop::canRead(*data));
+    data->setData(u"text/uri-list"_s, notes);
+    ExternalImageDrop::beginDrag();
+    EXPECT_FALSE(ExternalImageDrop::canRead(*data)) << "a new drag is looked at afresh";
+    const auto other = mime({{"text/uri-list", photo}});
+    EXPECT_TRUE(ExternalImageDrop::canRead(*other)) << "other data within the same drag";
+    EXPECT_FALSE(ExternalImageDrop::canRead(*data));
+}
+
 TEST(DropSnapshot, ByteAlternativesKeepTheirOrderAndLimits) {
     // Offered in the "wrong" order on purpose: the order of preference is ours.
     const auto taken = snapshot(*mime({{"image/heic", "heic-bytes"},
