@@ -2,6 +2,7 @@
 
 #include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
+#include "core/IndexFileWriter.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
 #include "platform/FileNames.h"
@@ -167,8 +168,8 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     }
 
     const auto bytes = readStateOrSetAside(indexPath());
+    m_indexWriter = std::make_unique<IndexFileWriter>(indexPath(), bytes);
     if (bytes) {
-        m_lastSavedData = *bytes;
         auto object = JsonFile::parse(*bytes);
         auto library = object ? libraryFromJson(*object) : Result<Library>(object.error());
         if (library) {
@@ -209,6 +210,8 @@ std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
 Indexer::~Indexer() {
     m_lifetime.reset();
     m_thumbnailQueue.reset();
+    // Writes what is still owed.
+    m_indexWriter.reset();
 }
 
 QString Indexer::indexPath() const {
@@ -382,7 +385,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             m_sourceErrors.insert(rootPath, merged);
         }
     }
-    updateErrors();
+    takeIndexWriteOutcome();
 
     QList<Photo> photos = std::move(result.photos);
     std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
@@ -391,13 +394,13 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         return a.path < b.path;
     });
 
-    if (full && m_errors.isEmpty())
-        removeStaleThumbnails(photos);
+    if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty())
+        removeStaleThumbnails(photos, *thumbnailNames);
 
     QStringList baseline(m_baselineRoots.cbegin(), m_baselineRoots.cend());
     baseline.sort();
     if (photos == m_library.photos && m_library.initialized && m_library.pendingBaselineRoots == baseline) {
-        if (m_libraryNeedsSave)
+        if (libraryNeedsSave())
             saveLibrary();
     } else {
         m_library = Library{photos, true, baseline};
@@ -622,29 +625,40 @@ void Indexer::updateErrors() {
 }
 
 void Indexer::saveLibrary() {
-    m_libraryNeedsSave = true;
-    const QByteArray bytes = encodeLibrary(m_library);
-    Status status;
-    if (!m_lastSavedData || bytes != *m_lastSavedData) {
-        status = JsonFile::writeAtomically(indexPath(), bytes);
-        if (status)
-            m_lastSavedData = bytes;
-    }
-    if (status) {
-        m_libraryNeedsSave = false;
-        m_indexSaveError.reset();
-    } else {
-        m_indexSaveError = kIndexSaveFailedPrefix + status.error().localizedDescription();
-    }
+    m_indexWriter->schedule(m_library);
+    takeIndexWriteOutcome();
+}
+
+bool Indexer::libraryNeedsSave() const {
+    return m_indexWriter->owed();
+}
+
+void Indexer::flushIndex() {
+    (void)m_indexWriter->flush();
+    takeIndexWriteOutcome();
+}
+
+void Indexer::setIndexWriteInterval(std::chrono::milliseconds interval) {
+    m_indexWriter->setInterval(interval);
+}
+
+// A write that failed in the background shows in `errors` from the next scan or flush on.
+void Indexer::takeIndexWriteOutcome() {
+    const std::optional<Error> error = m_indexWriter->lastError();
+    m_indexSaveError =
+        error ? std::optional<QString>(kIndexSaveFailedPrefix + error->localizedDescription()) : std::nullopt;
     updateErrors();
 }
 
-void Indexer::removeStaleThumbnails(const QList<Photo>& photos) {
+// `listed`: the thumbnails folder as the scan began. What appeared since was made by this scan,
+// on this queue, for one of its photos.
+void Indexer::removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) {
     QSet<QString> wanted;
+    wanted.reserve(photos.size());
     for (const Photo& photo : photos)
         wanted.insert(lastComponent(photo.thumbnail));
     const QString prefix = thumbnailFolder() + QLatin1Char('/');
-    for (const QString& name : fileNames(thumbnailFolder())) {
+    for (const QString& name : listed) {
         if (!wanted.contains(name))
             ::unlink(QFile::encodeName(prefix + name).constData());
     }

@@ -27,6 +27,8 @@ namespace vennimo {
 // Not synchronised: construction, scans, reconfiguration and all thumbnail bookkeeping run on
 // one serial queue of the caller's ("local.vennimo.index"); only the renderings run elsewhere.
 // That queue must outlive the indexer.
+class IndexFileWriter;
+
 class Indexer {
 public:
     using ThumbnailRenderer = std::function<void(const QString& source, const QString& destination)>;
@@ -81,7 +83,12 @@ public:
     void setErrors(QStringList errors) { m_errors = std::move(errors); }
     const std::map<QString, ThumbnailFailure>& thumbnailFailures() const { return m_thumbnailFailures; }
     int pendingThumbnailCount() const { return static_cast<int>(m_pendingThumbnails.size()); }
-    bool libraryNeedsSave() const { return m_libraryNeedsSave; }
+    // A save is owed: scheduled, being written or failed.
+    bool libraryNeedsSave() const;
+    // "index.json" is written off the scans' path, at most once a second and at the latest when
+    // the indexer goes away; this writes what is owed now and reports a failure in `errors`.
+    void flushIndex();
+    void setIndexWriteInterval(std::chrono::milliseconds interval);
     int thumbnailCandidateChecks() const { return m_thumbnailCandidateChecks; }
     int lastScanVisitedEntries() const { return m_lastScanVisitedEntries; }
     int scanCount() const { return m_scanCount; }
@@ -112,7 +119,8 @@ private:
     void skipUndecodableName(const QString& folder, const char* name);
     void updateErrors();
     void saveLibrary();
-    void removeStaleThumbnails(const QList<Photo>& photos);
+    void takeIndexWriteOutcome();
+    void removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed);
     void loadThumbnailFailures();
     // A state file's bytes; one that exists but cannot be read (or is too large) is renamed to
     // "<name>.corrupt" so that the next save does not replace it.
@@ -137,8 +145,7 @@ private:
     QStringList m_errors;
     QHash<QString, QStringList> m_sourceErrors;
     std::optional<QString> m_indexSaveError;
-    std::optional<QByteArray> m_lastSavedData;
-    bool m_libraryNeedsSave = false;
+    std::unique_ptr<IndexFileWriter> m_indexWriter;
     std::map<QString, ThumbnailFailure> m_thumbnailFailures;
     QHash<QString, QString> m_pendingThumbnails;
     QStringList m_thumbnailCandidates;

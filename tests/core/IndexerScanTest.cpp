@@ -80,6 +80,7 @@ TEST_F(IndexerScanTest, BaselineImportThenArrivalsGetTheScanTime) {
         EXPECT_EQ(photo.added, file->created.value_or(file->modified)) << "baseline photos keep their date";
         EXPECT_EQ(photo.baselineImported, true);
     }
+    indexer.flushIndex();
     EXPECT_EQ(readFile(storageFolder() + "/index.json"), JsonFile::encode(toJson(indexer.library())))
         << "the fast index encoder writes what the record coding gives";
     m_now += 100;
@@ -91,6 +92,7 @@ TEST_F(IndexerScanTest, BaselineImportThenArrivalsGetTheScanTime) {
     EXPECT_EQ(second.first().baselineImported, false);
     EXPECT_EQ(indexer.lastScanVisitedEntries(), 1) << "a change-driven scan looks at the changed path only";
     // A reopened index is no baseline any more.
+    indexer.flushIndex();
     Indexer reopened({{"Pictures", root}}, storageFolder());
     EXPECT_EQ(reopened.library(), indexer.library());
     m_now += 100;
@@ -151,10 +153,12 @@ TEST_F(IndexerScanTest, UnchangedScansDoNotRewriteTheIndexAndFailedSavesRetry) {
     const QString index = storageFolder() + "/index.json";
     Indexer indexer({{"Steady", root}}, storageFolder());
     indexer.scan(std::nullopt, false);
+    indexer.flushIndex();
     const QByteArray bytes = readFile(index);
     const auto before = FileIdentity::read(index).value();
     indexer.scan(std::nullopt, false);
     indexer.scan(QList<FolderChange>{{root + "/a.jpg", 0x400}}, false);
+    indexer.flushIndex();
     EXPECT_EQ(readFile(index), bytes);
     EXPECT_EQ(FileIdentity::read(index)->modified, before.modified) << "no write at all";
     EXPECT_EQ(FileIdentity::read(index)->fileNumber, before.fileNumber);
@@ -162,13 +166,40 @@ TEST_F(IndexerScanTest, UnchangedScansDoNotRewriteTheIndexAndFailedSavesRetry) {
     ASSERT_TRUE(QDir().mkpath(index + "/blocker"));
     writeFile(root + "/b.jpg", "b");
     indexer.scan(std::nullopt, false);
+    indexer.flushIndex();
     ASSERT_EQ(indexer.errors().size(), 1);
     EXPECT_TRUE(indexer.errors().first().startsWith("索引保存失败：")) << indexer.errors()[0].toStdString();
     EXPECT_TRUE(indexer.libraryNeedsSave());
     ASSERT_TRUE(QDir(index).removeRecursively());
     indexer.scan(std::nullopt, false);
+    indexer.flushIndex();
     EXPECT_FALSE(indexer.libraryNeedsSave()) << "retried without any change";
+    EXPECT_TRUE(indexer.errors().isEmpty());
     EXPECT_EQ(libraryFromJson(JsonFile::read(index).value()).value().photos.size(), 2);
+}
+
+TEST_F(IndexerScanTest, IndexWritesAreCoalescedAndAlwaysReachTheDisk) {
+    const QString root = makeFolder("burst");
+    writeFile(root + "/a.jpg", "a");
+    const QString index = storageFolder() + "/index.json";
+    const auto photosOnDisk = [&index] {
+        return libraryFromJson(JsonFile::read(index).value()).value().photos.size();
+    };
+    {
+        Indexer indexer({{"Burst", root}}, storageFolder());
+        indexer.setIndexWriteInterval(std::chrono::hours(1));
+        indexer.scan(std::nullopt, false);
+        indexer.flushIndex();
+        ASSERT_EQ(photosOnDisk(), 1);
+        for (const QString name : {"b.jpg", "c.jpg"}) {
+            writeFile(root + "/" + name, name.toUtf8());
+            EXPECT_EQ(indexer.scan(QList<FolderChange>{{root + "/" + name, kCreated}}, false).size(),
+                      name == "b.jpg" ? 2 : 3);
+        }
+        EXPECT_EQ(photosOnDisk(), 1) << "no second write within the interval";
+        EXPECT_TRUE(indexer.libraryNeedsSave());
+    }
+    EXPECT_EQ(photosOnDisk(), 3) << "what is owed is written when the index goes away";
 }
 
 TEST_F(IndexerScanTest, ChangedAndReplacedFiles) {
@@ -336,6 +367,7 @@ TEST_F(IndexerScanTest, StateFilesThatCannotBeReadAreSetAsideWhole) {
     ASSERT_TRUE(kept.ok());
     EXPECT_EQ(kept->fileNumber, before.fileNumber) << "moved aside as it is, never read into memory";
     EXPECT_EQ(indexer.scan(std::nullopt, false).size(), 1);
+    indexer.flushIndex();
     EXPECT_EQ(libraryFromJson(JsonFile::read(index).value()).value().photos.size(), 1);
 }
 
