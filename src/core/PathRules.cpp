@@ -10,6 +10,9 @@ namespace vennimo {
 
 QString filesystemPathKey(const QString& path) {
     static const QLatin1String kPrivate("/private");
+    // Called for every path of every scan, and almost no path starts so.
+    if (!path.startsWith(QLatin1String("/private/")))
+        return path;
     for (const QLatin1String prefix :
          {QLatin1String("/private/var"), QLatin1String("/private/tmp"), QLatin1String("/private/etc")}) {
         if (path == prefix ||
@@ -21,15 +24,17 @@ QString filesystemPathKey(const QString& path) {
 
 bool pathIsWithin(const QString& path, const QString& root) {
     const QString pathKey = filesystemPathKey(path);
-    QString rootKey = filesystemPathKey(root);
+    const QString rootText = filesystemPathKey(root);
+    QStringView rootKey(rootText);
     // Folder paths reach here with and without a trailing slash; both name the same root.
     if (rootKey.size() > 1 && rootKey.endsWith(QLatin1Char('/')))
         rootKey.chop(1);
     if (pathKey == rootKey)
         return true;
-    if (!rootKey.endsWith(QLatin1Char('/')))
-        rootKey += QLatin1Char('/');
-    return pathKey.startsWith(rootKey);
+    // Compared in place: scans ask this for every record.
+    if (rootKey.endsWith(QLatin1Char('/')))
+        return pathKey.startsWith(rootKey);
+    return pathKey.size() > rootKey.size() && pathKey.startsWith(rootKey) && pathKey[rootKey.size()] == u'/';
 }
 
 namespace {
