@@ -51,9 +51,13 @@ Result<UsageRecords> usageRecordsFromJson(const QJsonObject& object) {
 }
 
 QJsonObject toJson(const UsageState& state) {
+    // In key order: a JSON object keeps its keys sorted, so inserting in hash order would move
+    // half of the object on every insert, which a library of 100,000 photos cannot afford.
+    QStringList keys = state.records.keys();
+    keys.sort();
     QJsonObject records;
-    for (auto it = state.records.begin(); it != state.records.end(); ++it)
-        records.insert(it.key(), toJson(it.value()));
+    for (const QString& key : std::as_const(keys))
+        records.insert(key, toJson(state.records.value(key)));
     QJsonObject object;
     object.insert(QLatin1String("initialized"), state.initialized);
     object.insert(QLatin1String("records"), records);
