@@ -87,6 +87,14 @@ bool ExhibitionStore::contains(const Photo& photo) const {
 }
 
 QList<Photo> ExhibitionStore::merged(const QList<Photo>& indexed) const {
+    const auto newestFirst = [](const Photo& a, const Photo& b) {
+        if (a.added != b.added)
+            return a.added > b.added;
+        return a.path < b.path;
+    };
+    // Every refresh of a large library comes through here, already in order from the scan.
+    if (m_references.isEmpty() && std::is_sorted(indexed.cbegin(), indexed.cend(), newestFirst))
+        return indexed;
     QList<Photo> exhibited;
     exhibited.reserve(m_references.size());
     QSet<QString> exhibitedKeys;

@@ -305,15 +305,20 @@ void GalleryModel::refresh(const std::optional<QList<FolderChange>>& changes, bo
     Indexer* indexer = m_indexer.get();
     WorkQueue* queue = m_queue.get();
     const QPointer<GalleryModel> self(this);
-    m_queue->async([self, indexer, queue, generation, changes] {
+    const auto latestThumbnails = m_latestThumbnailUpdate;
+    m_queue->async([self, indexer, queue, generation, changes, latestThumbnails] {
         const QList<Photo> photos = indexer->scan(changes, false);
         const QStringList errors = indexer->errors();
         const auto scanned = std::chrono::steady_clock::now();
         postTo(self.data(), [self, generation, photos, errors, scanned] {
             self->applyScan(generation, photos, errors, scanned);
         });
-        indexer->prepareThumbnails(queue, [self, generation](const QList<Photo>& updated) {
-            postTo(self.data(), [self, generation, updated] { self->applyThumbnails(generation, updated); });
+        indexer->prepareThumbnails(queue, [self, generation, latestThumbnails](const QList<Photo>& updated) {
+            const std::uint64_t serial = ++*latestThumbnails;
+            postTo(self.data(), [self, generation, updated, latestThumbnails, serial] {
+                if (serial == latestThumbnails->load())
+                    self->applyThumbnails(generation, updated);
+            });
         });
     });
 }

@@ -24,6 +24,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -381,6 +382,10 @@ private:
     PhotosDecision m_requestPhotoCopyConfirmation;
     Options m_options;
     std::chrono::nanoseconds m_lastApplyLatency{0};
+    // The number of the newest thumbnail update sent from the index queue: each one carries the
+    // whole library, so those a newer one overtook are not applied.
+    std::shared_ptr<std::atomic<std::uint64_t>> m_latestThumbnailUpdate =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
     int m_appliedScanCount = 0;
     // Builds watchers off the main thread.
     std::unique_ptr<WorkQueue> m_watcherBuildQueue;
