@@ -2,7 +2,11 @@
 
 #include "platform/JsonFile.h"
 
+#include <QFile>
 #include <QJsonObject>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace vennimo {
 
@@ -42,6 +46,22 @@ Result<JournalData> ExhibitionJournal::decode(const QByteArray& bytes) {
 
 Status ExhibitionJournal::write(const QString& journalPath, const JournalData& data) {
     return JsonFile::writeAtomically(journalPath, encode(data));
+}
+
+Status ExhibitionJournal::create(const QString& storage, const JournalData& data) {
+    if (exists(storage))
+        return pendingError();
+    return write(path(storage), data);
+}
+
+Error ExhibitionJournal::pendingError() {
+    return Error::failure(QStringLiteral("上次的展览保存尚未完成，请重启应用恢复。"));
+}
+
+bool ExhibitionJournal::exists(const QString& storage) {
+    struct stat st {};
+    // Anything under the name counts, even what cannot be inspected: refusing is the safe answer.
+    return ::lstat(QFile::encodeName(path(storage)).constData(), &st) == 0 || errno != ENOENT;
 }
 
 } // namespace vennimo

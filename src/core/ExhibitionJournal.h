@@ -22,8 +22,9 @@ enum class JournalStep {
     ReturnJournalWritten, // a peg return's journal before its file moves
     ReturnFileCopied,     // a cross-volume return: the copy is in place, the source not yet removed
     ReturnFileMoved,
-    ReturnStateWritten, // one record's state rewrite is in the journal
-    StateFileWritten,   // one of the member files was written to the storage folder
+    ReturnStateWritten,   // one record's state rewrite is in the journal
+    StateFileWritten,     // one of the member files was written to the storage folder
+    CommitJournalWritten, // a commit's journal is on disk, none of its files written yet
 };
 using JournalStepHook = std::function<void(JournalStep)>;
 
@@ -39,6 +40,12 @@ public:
     static Result<JournalData> decode(const QByteArray& bytes);
     // Atomic, so a crash leaves the previous journal or this one.
     static Status write(const QString& journalPath, const JournalData& data);
+    // Starts a new journal in the storage folder. A journal already there holds work a crash or a
+    // failed recovery left undone, so it is never replaced: the writer is refused with
+    // pendingError() until a recovery has applied it.
+    static Status create(const QString& storage, const JournalData& data);
+    static Error pendingError();
+    static bool exists(const QString& storage);
 };
 
 } // namespace vennimo

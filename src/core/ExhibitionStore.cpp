@@ -151,12 +151,14 @@ Status ExhibitionStore::remove(const QList<Photo>& photos) {
     return {};
 }
 
-QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
+QList<ExhibitionReference> ExhibitionStore::prepare(const QString& storage,
+                                                    const ExhibitionReferences& existing,
+                                                    const QStringList& paths,
                                                     const ThumbnailMaker& makeThumbnail,
-                                                    const QHash<QString, PhotosOrigin>& origins) const {
+                                                    const QHash<QString, PhotosOrigin>& origins) {
     QList<ExhibitionReference> result;
     QSet<QString> preparedIds;
-    const QString thumbnailFolder = m_storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder);
+    const QString thumbnailFolder = storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder);
     for (const QString& given : paths) {
         if (given.isEmpty())
             continue;
@@ -180,14 +182,14 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
             if (makeThumbnail)
                 makeThumbnail(path, thumbnail);
 
-            const auto existing = m_references.constFind(id);
-            const bool hasExisting = existing != m_references.constEnd();
+            const auto earlier = existing.constFind(id);
+            const bool hasExisting = earlier != existing.constEnd();
             Photo photo;
             photo.id = id;
             photo.usageID = id;
             photo.path = path;
             photo.source = kExhibitionSource;
-            photo.added = hasExisting ? existing->photo.added : Clock::now();
+            photo.added = hasExisting ? earlier->photo.added : Clock::now();
             photo.modified = identity->modified;
             photo.size = identity->size;
             photo.thumbnail = thumbnail;
@@ -196,7 +198,7 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
             if (const auto origin = origins.constFind(path); origin != origins.constEnd())
                 photo.photosOrigin = *origin;
             else if (hasExisting)
-                photo.photosOrigin = existing->photo.photosOrigin;
+                photo.photosOrigin = earlier->photo.photosOrigin;
             if (photo.photosOrigin || PhotosOrigin::libraryRoot(path))
                 photo.source = kPhotosAppSource;
             auto bookmark = Bookmark::create(path);
@@ -212,14 +214,26 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
     return result;
 }
 
+ExhibitionStore::ThumbnailMaker ExhibitionStore::thumbnailMaker(const Indexer& indexer) {
+    const Indexer::ThumbnailRenderer& renderer = indexer.thumbnailRenderer();
+    return renderer ? renderer : ThumbnailMaker(&Indexer::makeThumbnail);
+}
+
+QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,
+                                                    const ThumbnailMaker& makeThumbnail,
+                                                    const QHash<QString, PhotosOrigin>& origins) const {
+    return prepare(m_storage, m_references, paths, makeThumbnail, origins);
+}
+
 QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths, const Indexer& indexer,
                                                     const QHash<QString, PhotosOrigin>& origins) const {
-    const Indexer::ThumbnailRenderer& renderer = indexer.thumbnailRenderer();
-    return prepare(paths, renderer ? renderer : ThumbnailMaker(&Indexer::makeThumbnail), origins);
+    return prepare(m_storage, m_references, paths, thumbnailMaker(indexer), origins);
 }
 
 Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, double at, UsageHistory& line,
-                               ClotheslinePlacementStore& positions) {
+                               ClotheslinePlacementStore& positions, const JournalStepHook& hook) {
+    if (ExhibitionJournal::exists(m_storage))
+        return ExhibitionJournal::pendingError();
     if (Status s = positions.deferredWriter().flush(); !s)
         return s;
     if (Status s = line.deferredWriter().flush(); !s)
@@ -264,9 +278,11 @@ Status ExhibitionStore::commit(const QList<ExhibitionReference>& references, dou
     std::filesystem::create_directories(QFile::encodeName(m_storage).toStdString(), folderError);
     if (folderError)
         return Error::fromErrno(folderError.value(), m_storage);
-    if (Status s = ExhibitionJournal::write(ExhibitionJournal::path(m_storage), journal); !s)
+    if (Status s = ExhibitionJournal::create(m_storage, journal); !s)
         return s;
-    auto recovered = recover(m_storage);
+    if (hook)
+        hook(JournalStep::CommitJournalWritten);
+    auto recovered = recover(m_storage, {}, hook);
     if (!recovered)
         return recovered.error();
     return {};

@@ -57,18 +57,25 @@ public:
     // Exhibition photos and the indexed photos they do not hide, newest added first, then path.
     QList<Photo> merged(const QList<Photo>& indexed) const;
     Status remove(const QList<Photo>& photos);
-    // Image files as references ready for a commit; unusable paths are left out. Only reads
-    // the store, so it may run on a background queue.
+    // Image files as references ready for a commit; unusable paths are left out. `existing` gives
+    // an earlier item's added date and origin. The store itself is never read, so a queue can
+    // prepare against a copy of the references taken on the main thread while the store changes.
+    static QList<ExhibitionReference> prepare(const QString& storage, const ExhibitionReferences& existing,
+                                              const QStringList& paths, const ThumbnailMaker& makeThumbnail,
+                                              const QHash<QString, PhotosOrigin>& origins = {});
+    // Draws thumbnails the way the index draws its own.
+    static ThumbnailMaker thumbnailMaker(const Indexer& indexer);
+    // The same against this store's references: main thread only.
     QList<ExhibitionReference> prepare(const QStringList& paths, const ThumbnailMaker& makeThumbnail,
                                        const QHash<QString, PhotosOrigin>& origins = {}) const;
-    // The same with the thumbnails drawn the way the index draws its own.
     QList<ExhibitionReference> prepare(const QStringList& paths, const Indexer& indexer,
                                        const QHash<QString, PhotosOrigin>& origins = {}) const;
     // Hangs prepared references side by side from rope position `at`, in front of every print,
     // changing the exhibition, the line history and the placements together through the
-    // journal. The stores in memory are left as they were: the caller loads fresh ones.
+    // journal. Refused while an earlier journal is left. The stores in memory are left as they
+    // were: the caller loads fresh ones.
     Status commit(const QList<ExhibitionReference>& references, double at, UsageHistory& line,
-                  ClotheslinePlacementStore& positions);
+                  ClotheslinePlacementStore& positions, const JournalStepHook& hook = {});
 
 private:
     void load();

@@ -144,6 +144,8 @@ public:
     static int removeLeftoverPartials(
         const QString& storage,
         LeftoverTemporaries::Clock::time_point changedBefore = LeftoverTemporaries::processStart());
+    // Every folder below `storage` that imports and copies save into.
+    static QStringList importFolders(const QString& storage);
 
     // The bytes behind an http, https or data URL, within the size limits and time-outs.
     static vennimo::Result<QByteArray> download(const QUrl& url, const DownloadOptions& options = {});

@@ -422,15 +422,19 @@ vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& ph
     return copies;
 }
 
-int ExternalImageDrop::removeLeftoverPartials(const QString& storage,
-                                              LeftoverTemporaries::Clock::time_point changedBefore) {
-    static const QRegularExpression kPartial(QStringLiteral("^\\..+\\.partial$"));
+QStringList ExternalImageDrop::importFolders(const QString& storage) {
     QStringList folders{storage + QLatin1Char('/') + kImportedFolder};
     const QDir photosImports(storage + QLatin1Char('/') + kPhotosImportsFolder);
     for (const QString& key : photosImports.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
         folders.append(photosImports.filePath(key) + QLatin1Char('/') + kImportedFolder);
+    return folders;
+}
+
+int ExternalImageDrop::removeLeftoverPartials(const QString& storage,
+                                              LeftoverTemporaries::Clock::time_point changedBefore) {
+    static const QRegularExpression kPartial(QStringLiteral("^\\..+\\.partial$"));
     int removed = 0;
-    for (const QString& folder : folders)
+    for (const QString& folder : importFolders(storage))
         removed += LeftoverTemporaries::remove(folder, kPartial, changedBefore) +
                    FileMove::removeLeftoverPartials(folder, changedBefore);
     return removed;

@@ -75,17 +75,14 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
     else
         recoveryError = text(kRecoveryFailedPrefix) + recovered.error().localizedDescription();
 
-    m_exhibition = std::make_unique<ExhibitionStore>(storage);
     m_establishBaseline = establishBaseline;
     m_indexer = std::move(indexer);
     m_configuredRoots = m_indexer->roots();
-    m_photos = m_exhibition->merged(m_indexer->library().photos);
     m_interactions = std::make_unique<UsageHistory>(
         storage, QString::fromLatin1(kInteractionsHistoryFileName), m_options.interactionsWriter);
-    m_lineHistory = std::make_unique<UsageHistory>(storage, QString::fromLatin1(kLineHistoryFileName),
-                                                   m_options.lineWriter);
+    reloadExhibitionStores();
+    m_photos = m_exhibition->merged(m_indexer->library().photos);
     m_lineError = m_lineHistory->loadError();
-    m_placements = std::make_unique<ClotheslinePlacementStore>(storage, m_options.placementsWriter);
     if (recoveryError)
         m_placementError = recoveryError;
     else if (m_exhibition->loadError())
@@ -95,7 +92,9 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
     m_exhibitionBlocked = recoveryError.has_value() || m_exhibition->loadError().has_value();
     if (!recoveryMessages.isEmpty())
         m_actionError = recoveryMessages.join(u'\n');
-    configureDeferredState();
+    // What an import interrupted before its commit saved is no exhibition item: it goes.
+    if (!m_exhibitionBlocked)
+        removeOrphanImports();
     m_interactions->prepareIdentities(m_photos);
     m_lineHistory->prepareIdentities(m_photos);
     if (m_establishBaseline && m_indexer->library().initialized)

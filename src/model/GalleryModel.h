@@ -8,9 +8,11 @@
 #include "core/PathRules.h"
 #include "core/Photo.h"
 #include "core/UsageHistory.h"
+#include "dragdrop/ExternalImageDrop.h"
 #include "model/ClotheslineChrome.h"
 #include "model/CopyUndoRecord.h"
 #include "model/DeferredStateExitChoice.h"
+#include "model/ExhibitionImportStep.h"
 #include "model/PhotosAuthorizationStatus.h"
 #include "model/RopeActionSeams.h"
 #include "model/RopeHistoryEntry.h"
@@ -42,6 +44,10 @@ struct GalleryModelOptions {
     DeferredStateWriter::Options placementsWriter{};
     // The longest tick, and the rescan threshold while no watcher lives.
     double maxTickSeconds = kGalleryModelMaxTickSeconds;
+    // Called at each step of an exhibition import, on the thread that reached it.
+    ExhibitionImportStepHook importStepHook{};
+    // Limits of turning a drop into files.
+    ExternalImageDrop::ImportOptions dropImport{};
 };
 
 // The one observable application model, on the main thread for the life of the process. It owns
@@ -85,6 +91,7 @@ public:
     using RequestPhotosAccess =
         std::function<void(std::function<void(PhotosAuthorizationStatus)> completion)>;
     using ExplainPhotosAccessDenied = std::function<void()>;
+    using ImportCompletion = std::function<void(bool imported)>;
 
     static constexpr auto kQueueLabel = "local.vennimo.index";
     static constexpr double kMinTickSeconds = 0.05;
@@ -94,6 +101,7 @@ public:
     static constexpr auto kPlacementUnsavedPrefix = "照片位置未保存：";
     static constexpr auto kInteractionsUnsavedPrefix = "新照片提示状态未保存：";
     static constexpr auto kLineUnsavedPrefix = "晾衣绳状态未保存：";
+    static constexpr auto kExhibitionPendingText = "展览保存尚未完成，请重启应用恢复；原图未移动。";
     static constexpr auto kTrashTakeDownUnsavedPrefix =
         "原图已删除，但晾衣绳状态未保存，将自动重试。请暂勿退出应用。\n";
 
@@ -273,6 +281,25 @@ public:
     const DeferredStateAlert& deferredStateAlert() const { return m_deferredStateAlert; }
     void setDeferredStateAlert(DeferredStateAlert fn) { m_deferredStateAlert = std::move(fn); }
 
+    // Exhibition imports (GalleryModelImport.cpp). A drop of foreign images at rope position x
+    // (0 to 1): its items become files of the storage folder, then exhibition prints hanging at x.
+    // Does nothing while busy; `importing` stays true from the drop to the commit.
+    void importExhibitionDrop(const ExternalImageDrop::Snapshot& snapshot, double x,
+                              ImportCompletion completion = {});
+    // Image files already in the storage folder, hung at x as one journaled change. With
+    // requireAll nothing hangs unless every file could be prepared.
+    void importExhibition(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
+                          bool requireAll, ImportCompletion completion);
+    // Loads the exhibition, the line history and the placements afresh from the storage folder,
+    // so that they hold what a commit or a recovery wrote, with the model's writers and
+    // deferred-state reporting. The interactions history is not reloaded. Callers flush first.
+    void reloadExhibitionStores();
+    // Why no journal may be written now: the model is blocked, or a journal is left on disk.
+    std::optional<QString> journalWriteRefusal() const;
+    // Removes imported files and exhibition thumbnails that no exhibition item refers to: what an
+    // import interrupted before its commit left. Only while no journal is pending.
+    void removeOrphanImports();
+
     // Keyboard selection (GalleryModelKeyboard.cpp). Selects the photos, or ends the selection
     // when all of them already are.
     void toggleAllSelection(const QList<Photo>& photos);
@@ -327,6 +354,12 @@ private:
     void undoTrash(const RopeHistoryEntry::Trash& entry);
     void redoMove(const RopeHistoryEntry& entry, const RopeHistoryEntry::Move& move);
     void redoTrash(const RopeHistoryEntry& entry, const RopeHistoryEntry::Trash& trash);
+    void runImport(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
+                   bool requireAll, ImportCompletion completion);
+    void commitImport(const QList<ExhibitionReference>& prepared, const QStringList& paths, double x,
+                      bool requireAll, const ImportCompletion& completion);
+    void failImport(const Error& error, const ImportCompletion& completion);
+    void importStep(ExhibitionImportStep step) const;
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
     QList<Photo> m_photos;

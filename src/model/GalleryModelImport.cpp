@@ -1,0 +1,224 @@
+#include "model/GalleryModel.h"
+
+#include "core/ExhibitionJournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#include <unistd.h>
+
+namespace vennimo {
+
+namespace {
+
+constexpr auto kDropFailedPrefix = "未能挂上图片：";
+constexpr auto kDropGaveNothing = "来源应用没有提供可读取的图片。";
+constexpr auto kImportFailedPrefix = "未能挂上照片：";
+constexpr auto kNothingPrepared = "未能挂上：请拖入可读取的照片文件。";
+
+QString text(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+QString standardizedPath(const QString& path) {
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Where a file really lies, so that a link or a second spelling of a path matches its item.
+QString realPath(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? standardizedPath(path) : canonical;
+}
+
+} // namespace
+
+void GalleryModel::importStep(ExhibitionImportStep step) const {
+    if (m_options.importStepHook)
+        m_options.importStepHook(step);
+}
+
+void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snapshot, double x,
+                                        ImportCompletion completion) {
+    if (isBusy() || snapshot.isEmpty()) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    setImporting(true);
+    publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
+    const QPointer<GalleryModel> self(this);
+    m_queue->async([self, snapshot, x, completion = std::move(completion), storage = m_indexer->storage(),
+                    options = m_options.dropImport, hook = m_options.importStepHook] {
+        const ExternalImageDrop::Result result = ExternalImageDrop::materialize(snapshot, storage, options);
+        if (hook)
+            hook(ExhibitionImportStep::FilesSaved);
+        postTo(self.data(), [self, result, x, completion] {
+            if (result.paths.isEmpty()) {
+                self->setImporting(false);
+                self->publish(self->m_actionError,
+                              std::optional<QString>(text(kDropFailedPrefix) +
+                                                     result.detail.value_or(text(kDropGaveNothing))),
+                              &GalleryModel::actionErrorChanged);
+                if (completion)
+                    completion(false);
+                return;
+            }
+            QHash<QString, PhotosOrigin> origins;
+            for (auto it = result.origins.cbegin(); it != result.origins.cend(); ++it)
+                origins.insert(it.key(), it.value());
+            // `importing` stays set between the two halves, so that no quit and no other action
+            // slips in while the saved files wait for their commit.
+            self->runImport(result.paths, x, origins, false,
+                            [self, failures = result.failures, detail = result.detail, completion](bool ok) {
+                                if (ok && failures > 0 && self)
+                                    self->publish(
+                                        self->m_actionError,
+                                        std::optional<QString>(QStringLiteral("已挂上可读取的图片，另有 ") +
+                                                               QString::number(failures) +
+                                                               QStringLiteral(" 项未能导入。") +
+                                                               detail.value_or(QString())),
+                                        &GalleryModel::actionErrorChanged);
+                                if (completion)
+                                    completion(ok);
+                            });
+        });
+    });
+}
+
+void GalleryModel::importExhibition(const QStringList& paths, double x,
+                                    const QHash<QString, PhotosOrigin>& origins, bool requireAll,
+                                    ImportCompletion completion) {
+    if (isBusy()) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    setImporting(true);
+    publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
+    runImport(paths, x, origins, requireAll, std::move(completion));
+}
+
+void GalleryModel::runImport(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
+                             bool requireAll, ImportCompletion completion) {
+    // The store changes on the main thread while the queue prepares: the queue reads a copy.
+    const ExhibitionReferences existing = m_exhibition->references();
+    const QPointer<GalleryModel> self(this);
+    const Indexer* indexer = m_indexer.get();
+    m_queue->async([self, indexer, existing, paths, x, origins, requireAll,
+                    completion = std::move(completion), hook = m_options.importStepHook] {
+        const QList<ExhibitionReference> prepared = ExhibitionStore::prepare(
+            indexer->storage(), existing, paths, ExhibitionStore::thumbnailMaker(*indexer), origins);
+        if (hook)
+            hook(ExhibitionImportStep::ReferencesPrepared);
+        postTo(self.data(), [self, prepared, paths, x, requireAll, completion] {
+            self->commitImport(prepared, paths, x, requireAll, completion);
+        });
+    });
+}
+
+void GalleryModel::commitImport(const QList<ExhibitionReference>& prepared, const QStringList& paths,
+                                double x, bool requireAll, const ImportCompletion& completion) {
+    if (prepared.isEmpty() || (requireAll && prepared.size() < paths.size()))
+        return failImport(ExhibitionStore::failure(text(kNothingPrepared)), completion);
+    if (const auto refusal = journalWriteRefusal())
+        return failImport(ExhibitionStore::failure(*refusal), completion);
+    if (Status flushed = flushDeferredState(); !flushed)
+        return failImport(flushed.error(), completion);
+    if (Status saved = savePendingTrashTakeDown(); !saved)
+        return failImport(saved.error(), completion);
+    const Status committed =
+        m_exhibition->commit(prepared, x, *m_lineHistory, *m_placements, [this](JournalStep step) {
+            if (step == JournalStep::CommitJournalWritten)
+                importStep(ExhibitionImportStep::JournalWritten);
+            else if (step == JournalStep::StateFileWritten)
+                importStep(ExhibitionImportStep::StateFileWritten);
+        });
+    if (!committed)
+        return failImport(committed.error(), completion);
+    importStep(ExhibitionImportStep::Committed);
+
+    reloadExhibitionStores();
+    setPhotos(m_exhibition->merged(m_photos));
+    QSet<QString> arrivals;
+    for (const ExhibitionReference& reference : prepared)
+        arrivals.insert(reference.photo.id);
+    m_latestArrivalIDs = arrivals;
+    publish(m_arrivalRevision, m_arrivalRevision + 1, &GalleryModel::arrivalRevisionChanged);
+
+    QSet<QString> given;
+    for (const QString& path : paths)
+        given.insert(standardizedPath(path));
+    const qsizetype missing = given.size() - prepared.size();
+    publish(m_actionError,
+            missing > 0
+                ? std::optional<QString>(QStringLiteral("已挂上 ") + QString::number(prepared.size()) +
+                                         QStringLiteral(" 张，") + QString::number(missing) +
+                                         QStringLiteral(" 项无法读取或重复。"))
+                : std::nullopt,
+            &GalleryModel::actionErrorChanged);
+    publish(m_placementError, std::optional<QString>(), &GalleryModel::placementErrorChanged);
+    publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
+    Q_EMIT modelChanged();
+    setImporting(false);
+    if (completion)
+        completion(true);
+}
+
+void GalleryModel::failImport(const Error& error, const ImportCompletion& completion) {
+    // A journal left behind holds a change that only the next start may apply: until then every
+    // store stays as it is.
+    m_exhibitionBlocked = ExhibitionJournal::exists(m_indexer->storage());
+    publish(m_actionError,
+            std::optional<QString>(m_exhibitionBlocked
+                                       ? text(kExhibitionPendingText)
+                                       : text(kImportFailedPrefix) + error.localizedDescription()),
+            &GalleryModel::actionErrorChanged);
+    Q_EMIT modelChanged();
+    setImporting(false);
+    if (completion)
+        completion(false);
+}
+
+void GalleryModel::reloadExhibitionStores() {
+    const QString& storage = m_indexer->storage();
+    m_exhibition = std::make_unique<ExhibitionStore>(storage);
+    m_lineHistory = std::make_unique<UsageHistory>(storage, QString::fromLatin1(kLineHistoryFileName),
+                                                   m_options.lineWriter);
+    m_placements = std::make_unique<ClotheslinePlacementStore>(storage, m_options.placementsWriter);
+    configureDeferredState();
+}
+
+std::optional<QString> GalleryModel::journalWriteRefusal() const {
+    if (m_exhibitionBlocked)
+        return m_exhibition->loadError() ? *m_exhibition->loadError()
+                                         : ExhibitionJournal::pendingError().localizedDescription();
+    if (ExhibitionJournal::exists(m_indexer->storage()))
+        return ExhibitionJournal::pendingError().localizedDescription();
+    return std::nullopt;
+}
+
+void GalleryModel::removeOrphanImports() {
+    const QString& storage = m_indexer->storage();
+    // A pending journal names files that no exhibition item names yet.
+    if (m_exhibitionBlocked || m_exhibition->loadError() || ExhibitionJournal::exists(storage))
+        return;
+    QSet<QString> kept;
+    for (const ExhibitionReference& reference : m_exhibition->references()) {
+        kept.insert(realPath(reference.photo.path));
+        kept.insert(realPath(reference.photo.thumbnail));
+    }
+    QStringList folders = ExternalImageDrop::importFolders(storage);
+    folders.append(storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder));
+    for (const QString& folder : std::as_const(folders)) {
+        const QDir dir(folder);
+        // Hidden partial files are the drop engine's to clear; links are never followed.
+        for (const QFileInfo& file : dir.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
+            if (!kept.contains(realPath(file.absoluteFilePath())))
+                ::unlink(QFile::encodeName(file.absoluteFilePath()).constData());
+        }
+    }
+}
+
+} // namespace vennimo

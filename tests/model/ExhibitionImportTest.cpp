@@ -1,0 +1,359 @@
+#include "RopeModelFixture.h"
+#include "core/ExhibitionJournal.h"
+#include "model/GalleryModel.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace vennimo;
+using namespace vennimo::test;
+using namespace Qt::StringLiterals;
+using Source = ExternalImageDrop::Source;
+
+namespace {
+
+constexpr double kSpacing = 0.12;
+
+// A JPEG of its own bytes in a folder of dropped files.
+QString droppedImage(const QString& name, QColor color) {
+    static const QString folder = makeFolder("dropped");
+    const QString path = folder + "/" + name;
+    saveImage(makeImage(40, 30, color), path);
+    return path;
+}
+
+ExternalImageDrop::Snapshot dropOf(const QList<QList<Source>>& items) {
+    ExternalImageDrop::Snapshot snapshot;
+    snapshot.items = items;
+    return snapshot;
+}
+
+// Runs one import to its completion; answers what the completion got, nothing on time-out.
+std::optional<bool> waitForImport(const std::function<void(GalleryModel::ImportCompletion)>& start) {
+    std::optional<bool> result;
+    start([&result](bool imported) { result = imported; });
+    if (!QTest::qWaitFor([&] { return result.has_value(); }, 10000))
+        return std::nullopt;
+    return result;
+}
+
+std::optional<bool> drop(GalleryModel& model, const QList<QList<Source>>& items, double x) {
+    return waitForImport([&](auto done) { model.importExhibitionDrop(dropOf(items), x, std::move(done)); });
+}
+
+QList<Photo> arrivals(const GalleryModel& model) {
+    QList<Photo> found;
+    for (const Photo& photo : model.photos())
+        if (model.latestArrivalIDs().contains(photo.id))
+            found.append(photo);
+    return found;
+}
+
+QList<double> ropeXs(GalleryModel& model, const QList<Photo>& photos) {
+    QList<double> xs;
+    for (const Photo& photo : photos) {
+        const auto placement = model.clotheslinePlacements().position(photo);
+        xs.append(placement ? placement->x : -1);
+    }
+    std::sort(xs.begin(), xs.end());
+    return xs;
+}
+
+// Every file the imports keep beside the state files: saved images and exhibition thumbnails.
+QSet<QString> importedFiles(const QString& storage) {
+    QStringList folders = ExternalImageDrop::importFolders(storage);
+    folders << storage + "/" + kExhibitionThumbnailFolder;
+    QSet<QString> files;
+    for (const QString& folder : folders)
+        for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files))
+            files.insert(info.canonicalFilePath());
+    return files;
+}
+
+// Holds the model's queue until opened, so that an import stays in flight.
+struct QueueGate {
+    std::shared_ptr<std::atomic<bool>> isOpen = std::make_shared<std::atomic<bool>>(false);
+    explicit QueueGate(WorkQueue& queue) {
+        queue.async([open = isOpen] {
+            while (!open->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+    }
+    ~QueueGate() { open(); }
+    void open() { isOpen->store(true); }
+};
+
+} // namespace
+
+TEST(ExhibitionImport, ADropHangsItsPrintsSideBySideAtTheDropPositionAsArrivals) {
+    const QString red = droppedImage("red.jpg", Qt::red), blue = droppedImage("blue.jpg", Qt::blue);
+    // Two prints stand 0.12 apart; the pair never leaves the rope.
+    for (const auto& [x, first] : {std::pair{0.3, 0.3}, {0.95, 1.0 - kSpacing}, {-0.3, 0.0}}) {
+        SCOPED_TRACE(testing::Message() << "dropped at " << x);
+        RopeModel model(2);
+        const int revision = model->arrivalRevision();
+        QList<bool> importing;
+        QObject::connect(model.model.get(), &GalleryModel::importingChanged,
+                         [&] { importing.append(model->importing()); });
+        ASSERT_EQ(drop(*model, {{Source::file(red, true)}, {Source::file(blue, true)}}, x), true);
+
+        EXPECT_EQ(importing, (QList<bool>{true, false})) << "importing must hold from the drop to the commit";
+        EXPECT_EQ(model->arrivalRevision(), revision + 1);
+        const QList<Photo> hung = arrivals(*model);
+        ASSERT_EQ(hung.size(), 2);
+        for (const Photo& photo : hung) {
+            EXPECT_TRUE(model->hangs(photo)) << photo.path.toStdString();
+            EXPECT_TRUE(photo.path.startsWith(model.storage + "/imported-images/"))
+                << photo.path.toStdString();
+        }
+        const QList<double> xs = ropeXs(*model, hung);
+        EXPECT_DOUBLE_EQ(xs[0], first);
+        EXPECT_DOUBLE_EQ(xs[1], first + kSpacing);
+        EXPECT_EQ(model->photos().size(), 4) << "the earlier prints stay";
+        EXPECT_FALSE(model->actionError());
+        EXPECT_EQ(model->exhibition().references().size(), 2) << "the model holds the stores as written";
+    }
+}
+
+TEST(ExhibitionImport, ReportsWhatCouldNotHang) {
+    const QString good = droppedImage("good.jpg", Qt::green);
+    const QString missing = makeFolder("gone") + "/missing.jpg";
+    const Source junk = Source::fromBytes("plain words, no picture");
+    struct Case {
+        const char* name;
+        std::function<std::optional<bool>(GalleryModel&)> run;
+        bool imported;
+        int hanging;
+        QString message;
+    };
+    const QList<Case> cases{
+        {"a drop item gives no file",
+         [&](GalleryModel& m) {
+             return drop(m, {{Source::file(good, true)}, {junk}}, 0.5);
+         },
+         true, 1, u"已挂上可读取的图片，另有 1 项未能导入。来源提供的内容不是可读取的图片。"_s},
+        {"no drop item gives a file", [&](GalleryModel& m) { return drop(m, {{junk}}, 0.5); }, false, 0,
+         u"未能挂上图片：来源提供的内容不是可读取的图片。"_s},
+        {"a file cannot be read",
+         [&](GalleryModel& m) {
+             return waitForImport([&](auto done) {
+                 m.importExhibition({good, missing}, 0.5, {}, false, done);
+             });
+         },
+         true, 1, u"已挂上 1 张，1 项无法读取或重复。"_s},
+        {"copies need every file",
+         [&](GalleryModel& m) {
+             return waitForImport([&](auto done) {
+                 m.importExhibition({good, missing}, 0.5, {}, true, done);
+             });
+         },
+         false, 0, u"未能挂上照片：未能挂上：请拖入可读取的照片文件。"_s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RopeModel model(0);
+        EXPECT_EQ(c.run(*model), c.imported);
+        EXPECT_EQ(model->actionError(), c.message);
+        EXPECT_EQ(model->exhibition().references().size(), c.hanging);
+        EXPECT_FALSE(model->importing());
+        EXPECT_FALSE(model->exhibitionBlocked());
+    }
+}
+
+TEST(ExhibitionImport, TheSameBytesHangOnce) {
+    RopeModel model(0);
+    const QString image = droppedImage("twice.jpg", Qt::yellow);
+    const QByteArray bytes = readFile(image);
+    ASSERT_EQ(drop(*model, {{Source::fromBytes(bytes)}, {Source::file(image, true)}}, 0.2), true);
+    EXPECT_EQ(model->exhibition().references().size(), 1);
+    EXPECT_FALSE(model->actionError()) << "one file was given, one hangs";
+    // Again in a later drop: the saved file is found by its content and keeps its item.
+    const Photo first = model->exhibition().references().begin()->photo;
+    ASSERT_EQ(drop(*model, {{Source::fromBytes(bytes)}}, 0.7), true);
+    ASSERT_EQ(model->exhibition().references().size(), 1);
+    EXPECT_EQ(model->exhibition().references().begin()->photo.added, first.added);
+    EXPECT_EQ(importedFiles(model.storage).size(), 2) << "one image and its thumbnail";
+
+    // Two names of one file: one item, and the second name is reported.
+    const QString link = makeFolder("links") + "/second-name.jpg";
+    ASSERT_EQ(::link(QFile::encodeName(first.path).constData(), QFile::encodeName(link).constData()), 0);
+    ASSERT_EQ(waitForImport([&](auto done) {
+                  model->importExhibition({first.path, link}, 0.4, {}, false, done);
+              }),
+              true);
+    EXPECT_EQ(model->exhibition().references().size(), 1);
+    EXPECT_EQ(model->actionError(), u"已挂上 1 张，1 项无法读取或重复。"_s);
+}
+
+TEST(ExhibitionImport, QuitIsRefusedWhileImportingAndOtherActionsWait) {
+    RopeModel model(1);
+    const QString image = droppedImage("slow.jpg", Qt::magenta);
+    std::optional<bool> result;
+    {
+        QueueGate gate(model->queue());
+        model->importExhibitionDrop(dropOf({{Source::file(image, true)}}), 0.5,
+                                    [&](bool imported) { result = imported; });
+        EXPECT_TRUE(model->importing());
+        EXPECT_EQ(model->terminationBlockReason(), u"正在保存照片"_s);
+        std::optional<bool> second;
+        model->importExhibition({image}, 0.1, {}, false, [&](bool imported) { second = imported; });
+        EXPECT_EQ(second, false) << "a second import while one runs";
+        EXPECT_FALSE(model->setHanging(model.photos, false, RopeHistoryRecording::untracked));
+        QTest::qWait(20);
+        EXPECT_TRUE(model->importing());
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000));
+    EXPECT_EQ(result, true);
+    EXPECT_FALSE(model->terminationBlockReason());
+}
+
+TEST(ExhibitionImport, AJournalLeftBehindIsNeverOverwritten) {
+    const QString image = droppedImage("kept.jpg", Qt::cyan);
+    const QByteArray leftover = ExhibitionJournal::encode({{"exhibition.json", "{}"}});
+    {
+        SCOPED_TRACE("a journal that appeared after the start");
+        RopeModel model(1);
+        const QString journal = ExhibitionJournal::path(model.storage);
+        writeFile(journal, leftover);
+        EXPECT_TRUE(model->journalWriteRefusal());
+        EXPECT_EQ(drop(*model, {{Source::file(image, true)}}, 0.5), false);
+        EXPECT_EQ(readFile(journal), leftover);
+        EXPECT_TRUE(model->exhibitionBlocked());
+        EXPECT_EQ(model->actionError(), QString::fromUtf8(GalleryModel::kExhibitionPendingText));
+        EXPECT_TRUE(model->exhibition().references().isEmpty());
+        EXPECT_EQ(drop(*model, {{Source::file(image, true)}}, 0.5), false) << "blocked until restart";
+
+        // The store refuses on its own as well, whoever calls it.
+        const auto prepared = model->exhibition().prepare({image}, {});
+        const Status committed =
+            model->exhibition().commit(prepared, 0.5, model->lineHistory(), model->clotheslinePlacements());
+        ASSERT_FALSE(committed);
+        EXPECT_EQ(committed.error().localizedDescription(), u"上次的展览保存尚未完成，请重启应用恢复。"_s);
+        EXPECT_EQ(readFile(journal), leftover);
+    }
+    {
+        SCOPED_TRACE("a journal whose recovery failed at the start");
+        const QString storage = makeFolder("left-at-start");
+        writeFile(ExhibitionJournal::path(storage), leftover);
+        GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false);
+        ASSERT_TRUE(model.exhibitionBlocked());
+        EXPECT_TRUE(model.journalWriteRefusal());
+        EXPECT_EQ(drop(model, {{Source::file(image, true)}}, 0.5), false);
+        EXPECT_FALSE(model.importing());
+        EXPECT_EQ(readFile(ExhibitionJournal::path(storage)), leftover);
+    }
+}
+
+TEST(ExhibitionImport, PreparesAgainstACopyWhileTheExhibitionChanges) {
+    RopeModel model(0);
+    QStringList first, later;
+    for (int i = 0; i < 4; ++i)
+        first << droppedImage(QString("first-%1.jpg").arg(i), QColor(40 * i, 200, 10));
+    for (int i = 0; i < 4; ++i)
+        later << droppedImage(QString("later-%1.jpg").arg(i), QColor(10, 40 * i, 200));
+    ASSERT_EQ(waitForImport([&](auto done) { model->importExhibition(first, 0.1, {}, false, done); }), true);
+    const QList<Photo> earlier = arrivals(*model);
+    ASSERT_EQ(earlier.size(), 4);
+
+    // Slow thumbnails keep the queue preparing while the main thread edits and reloads the store
+    // the import started from.
+    model->indexer().setThumbnailRenderer([](const QString& source, const QString& target) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        Indexer::makeThumbnail(source, target);
+    });
+    std::optional<bool> result;
+    model->importExhibition(later, 0.6, {}, false, [&](bool imported) { result = imported; });
+    for (const Photo& photo : earlier) {
+        ASSERT_TRUE(model->exhibition().remove({photo}));
+        model->reloadExhibitionStores();
+        QTest::qWait(5);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000));
+    EXPECT_EQ(result, true);
+    const ExhibitionReferences& now = model->exhibition().references();
+    EXPECT_EQ(now.size(), 4) << "the commit must not bring back what was removed meanwhile";
+    for (const Photo& photo : earlier)
+        EXPECT_FALSE(model->exhibition().contains(photo));
+    for (const Photo& photo : arrivals(*model))
+        EXPECT_TRUE(model->exhibition().contains(photo));
+}
+
+namespace {
+
+// Runs the crash child; answers its wait status, or -1 when it could not start.
+int importInChild(const QString& storage, int crashAt, double x, const QStringList& files) {
+    QList<QByteArray> args{VENNIMO_IMPORT_CRASH_CHILD, QFile::encodeName(storage),
+                           QByteArray::number(crashAt), QByteArray::number(x)};
+    for (const QString& file : files)
+        args << QFile::encodeName(file);
+    std::vector<char*> argv;
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid ? status : -1;
+}
+
+} // namespace
+
+TEST(ExhibitionImport, ACrashAtAnyStepLeavesNothingOrTheWholeImport) {
+    const QStringList files{droppedImage("crash-a.jpg", Qt::darkRed),
+                            droppedImage("crash-b.jpg", Qt::darkGreen)};
+    constexpr double x = 0.4;
+    int crashes = 0;
+    for (int crashAt = 1;; ++crashAt) {
+        SCOPED_TRACE(testing::Message() << "killed at step " << crashAt);
+        ASSERT_LT(crashAt, 20) << "the import never finished";
+        const QString storage = makeFolder(QString("crash-%1").arg(crashAt));
+        const int status = importInChild(storage, crashAt, x, files);
+        ASSERT_NE(status, -1);
+        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+        ASSERT_TRUE(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << "status " << status;
+
+        // The restart: recovery, then the stores, then the sweep of what no item names.
+        GalleryModel restarted(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false);
+        ASSERT_FALSE(restarted.exhibitionBlocked());
+        ASSERT_FALSE(ExhibitionJournal::exists(storage));
+        const ExhibitionReferences references = restarted.exhibition().references();
+        QSet<QString> named;
+        QList<Photo> photos;
+        for (const ExhibitionReference& reference : references) {
+            named << QFileInfo(reference.photo.path).canonicalFilePath()
+                  << QFileInfo(reference.photo.thumbnail).canonicalFilePath();
+            photos << reference.photo;
+        }
+        EXPECT_EQ(importedFiles(storage), named) << "an orphan file or a missing one";
+        if (references.isEmpty()) {
+            EXPECT_TRUE(restarted.lineHistory().records().isEmpty());
+            EXPECT_TRUE(restarted.clotheslinePlacements().records().isEmpty());
+        } else {
+            ASSERT_EQ(references.size(), 2);
+            EXPECT_EQ(named.size(), 4);
+            for (const Photo& photo : photos)
+                EXPECT_TRUE(restarted.hangs(photo));
+            EXPECT_EQ(ropeXs(restarted, photos), (QList<double>{x, x + kSpacing}));
+        }
+        // Nothing can be committed before the journal exists, and all of it once it does.
+        EXPECT_EQ(references.isEmpty(), killed && crashAt <= 2);
+        if (!killed)
+            break;
+        ++crashes;
+    }
+    EXPECT_EQ(crashes, 7) << "saved, prepared, journal, three state files, committed";
+}
