@@ -296,9 +296,6 @@ public:
     void reloadExhibitionStores();
     // Why no journal may be written now: the model is blocked, or a journal is left on disk.
     std::optional<QString> journalWriteRefusal() const;
-    // Removes imported files and exhibition thumbnails that no exhibition item refers to: what an
-    // import interrupted before its commit left. Only while no journal is pending.
-    void removeOrphanImports();
 
     // Keyboard selection (GalleryModelKeyboard.cpp). Selects the photos, or ends the selection
     // when all of them already are.
@@ -360,6 +357,9 @@ private:
                       bool requireAll, const ImportCompletion& completion);
     void failImport(const Error& error, const ImportCompletion& completion);
     void importStep(ExhibitionImportStep step) const;
+    // Removes imported files and exhibition thumbnails that no exhibition item refers to: what an
+    // import interrupted before its commit left. Only while no journal is pending.
+    void removeOrphanImports();
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
     QList<Photo> m_photos;
