@@ -8,11 +8,13 @@
 #include "platform/FileIdentity.h"
 #include "platform/JsonFile.h"
 #include "platform/VolumeUuid.h"
+#include "platform/WorkQueue.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -156,61 +158,80 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QString& storage,
                                                     const QStringList& paths,
                                                     const ThumbnailMaker& makeThumbnail,
                                                     const QHash<QString, PhotosOrigin>& origins) {
-    QList<ExhibitionReference> result;
+    struct Candidate {
+        QString path;
+        QString id;
+        FileIdentity identity;
+        QString thumbnail;
+    };
+    // Access is held from the checks to the bookmark, so that no file is judged through one
+    // grant and bookmarked through another.
+    QStringList accessed;
+    QList<Candidate> candidates;
     QSet<QString> preparedIds;
     const QString thumbnailFolder = storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder);
     for (const QString& given : paths) {
         if (given.isEmpty())
             continue;
         const QString path = standardizedPath(given);
-        const bool accessing = Bookmark::startAccessing(path);
-        auto reference = [&]() -> std::optional<ExhibitionReference> {
-            if (!isImageFile(path) || access(QFile::encodeName(path).constData(), R_OK) != 0)
-                return std::nullopt;
-            const auto identity = FileIdentity::read(path);
-            if (!identity || !identity->isRegularFile())
-                return std::nullopt;
-            const auto volume = VolumeUuid::forPath(path);
-            const QString id = (volume ? *volume : QString::number(identity->fileSystemNumber)) +
-                               QLatin1Char('-') + QString::number(identity->fileNumber);
-            if (preparedIds.contains(id))
-                return std::nullopt;
-            preparedIds.insert(id);
-            if (!QDir().mkpath(thumbnailFolder))
-                return std::nullopt;
-            const QString thumbnail = thumbnailFolder + QLatin1Char('/') + id + QStringLiteral(".jpg");
-            if (makeThumbnail)
-                makeThumbnail(path, thumbnail);
-
-            const auto earlier = existing.constFind(id);
-            const bool hasExisting = earlier != existing.constEnd();
-            Photo photo;
-            photo.id = id;
-            photo.usageID = id;
-            photo.path = path;
-            photo.source = kExhibitionSource;
-            photo.added = hasExisting ? earlier->photo.added : Clock::now();
-            photo.modified = identity->modified;
-            photo.size = identity->size;
-            photo.thumbnail = thumbnail;
-            photo.created = identity->created;
-            photo.baselineImported = false;
-            if (const auto origin = origins.constFind(path); origin != origins.constEnd())
-                photo.photosOrigin = *origin;
-            else if (hasExisting)
-                photo.photosOrigin = earlier->photo.photosOrigin;
-            if (photo.photosOrigin || PhotosOrigin::libraryRoot(path))
-                photo.source = kPhotosAppSource;
-            auto bookmark = Bookmark::create(path);
-            if (!bookmark)
-                return std::nullopt;
-            return ExhibitionReference{std::move(photo), std::move(bookmark).value()};
-        }();
-        if (accessing)
-            Bookmark::stopAccessing(path);
-        if (reference)
-            result.append(std::move(*reference));
+        if (Bookmark::startAccessing(path))
+            accessed.append(path);
+        if (!isImageFile(path) || access(QFile::encodeName(path).constData(), R_OK) != 0)
+            continue;
+        const auto identity = FileIdentity::read(path);
+        if (!identity || !identity->isRegularFile())
+            continue;
+        const auto volume = VolumeUuid::forPath(path);
+        const QString id = (volume ? *volume : QString::number(identity->fileSystemNumber)) +
+                           QLatin1Char('-') + QString::number(identity->fileNumber);
+        if (preparedIds.contains(id))
+            continue;
+        preparedIds.insert(id);
+        if (!QDir().mkpath(thumbnailFolder))
+            continue;
+        candidates.append(
+            {path, id, *identity, thumbnailFolder + QLatin1Char('/') + id + QStringLiteral(".jpg")});
     }
+
+    // Drawing thumbnails is most of the work for camera pictures: they are drawn side by side.
+    if (makeThumbnail && candidates.size() == 1) {
+        makeThumbnail(candidates.first().path, candidates.first().thumbnail);
+    } else if (makeThumbnail && !candidates.isEmpty()) {
+        const int width = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, candidates.size()));
+        WorkQueue drawing(QStringLiteral("local.vennimo.exhibition-thumbnails"), width);
+        for (const Candidate& candidate : std::as_const(candidates))
+            drawing.async(
+                [&makeThumbnail, &candidate] { makeThumbnail(candidate.path, candidate.thumbnail); });
+        drawing.waitUntilIdle();
+    }
+
+    QList<ExhibitionReference> result;
+    for (const Candidate& candidate : std::as_const(candidates)) {
+        const auto earlier = existing.constFind(candidate.id);
+        const bool hasExisting = earlier != existing.constEnd();
+        Photo photo;
+        photo.id = candidate.id;
+        photo.usageID = candidate.id;
+        photo.path = candidate.path;
+        photo.source = kExhibitionSource;
+        photo.added = hasExisting ? earlier->photo.added : Clock::now();
+        photo.modified = candidate.identity.modified;
+        photo.size = candidate.identity.size;
+        photo.thumbnail = candidate.thumbnail;
+        photo.created = candidate.identity.created;
+        photo.baselineImported = false;
+        if (const auto origin = origins.constFind(candidate.path); origin != origins.constEnd())
+            photo.photosOrigin = *origin;
+        else if (hasExisting)
+            photo.photosOrigin = earlier->photo.photosOrigin;
+        if (photo.photosOrigin || PhotosOrigin::libraryRoot(candidate.path))
+            photo.source = kPhotosAppSource;
+        auto bookmark = Bookmark::create(candidate.path);
+        if (bookmark)
+            result.append(ExhibitionReference{std::move(photo), std::move(bookmark).value()});
+    }
+    for (const QString& path : std::as_const(accessed))
+        Bookmark::stopAccessing(path);
     return result;
 }
 

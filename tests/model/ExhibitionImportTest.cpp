@@ -271,7 +271,7 @@ TEST(ExhibitionImport, PreparesAgainstACopyWhileTheExhibitionChanges) {
     // Slow thumbnails keep the queue preparing while the main thread edits and reloads the store
     // the import started from.
     model->indexer().setThumbnailRenderer([](const QString& source, const QString& target) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         Indexer::makeThumbnail(source, target);
     });
     std::optional<bool> result;
