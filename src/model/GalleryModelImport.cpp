@@ -1,12 +1,14 @@
 #include "model/GalleryModel.h"
 
 #include "core/ExhibitionJournal.h"
+#include "platform/LeftoverTemporaries.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vennimo {
@@ -30,6 +32,12 @@ QString standardizedPath(const QString& path) {
 QString realPath(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? standardizedPath(path) : canonical;
+}
+
+LeftoverTemporaries::Clock::time_point changeTime(const struct stat& st) {
+    using namespace std::chrono;
+    return LeftoverTemporaries::Clock::time_point(duration_cast<LeftoverTemporaries::Clock::duration>(
+        seconds(st.st_ctim.tv_sec) + nanoseconds(st.st_ctim.tv_nsec)));
 }
 
 } // namespace
@@ -211,12 +219,19 @@ void GalleryModel::removeOrphanImports() {
     }
     QStringList folders = ExternalImageDrop::importFolders(storage);
     folders.append(storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder));
+    const auto started = LeftoverTemporaries::processStart();
     for (const QString& folder : std::as_const(folders)) {
         const QDir dir(folder);
-        // Hidden partial files are the drop engine's to clear; links are never followed.
+        // Hidden partial files are the drop engine's to clear; links are never followed. What
+        // changed since this process started may be another running instance's import on its way
+        // to its commit.
         for (const QFileInfo& file : dir.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
-            if (!kept.contains(realPath(file.absoluteFilePath())))
-                ::unlink(QFile::encodeName(file.absoluteFilePath()).constData());
+            const QByteArray name = QFile::encodeName(file.absoluteFilePath());
+            struct stat st {};
+            if (kept.contains(realPath(file.absoluteFilePath())) || ::lstat(name.constData(), &st) != 0 ||
+                changeTime(st) >= started)
+                continue;
+            ::unlink(name.constData());
         }
     }
 }

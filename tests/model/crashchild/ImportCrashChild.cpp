@@ -1,6 +1,7 @@
 // Drops image files onto the rope of a fresh model and kills itself with SIGKILL at the n-th step
-// of the import. Exits 0 when the import finished before that step, 3 when it failed.
-// Usage: import_crash_child STORAGE STEP X FILE...
+// of the import. Exits 0 when the import finished before that step, 3 when it failed. Without
+// files it only starts a model, as the next start of the application would, and exits 0.
+// Usage: import_crash_child STORAGE STEP X [FILE...]
 #include "model/GalleryModel.h"
 
 #include <QGuiApplication>
@@ -12,7 +13,7 @@
 using namespace vennimo;
 
 int main(int argc, char** argv) {
-    if (argc < 5)
+    if (argc < 4)
         return 64;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
             ::kill(::getpid(), SIGKILL);
     };
     GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false, std::move(options));
+    if (snapshot.isEmpty())
+        return model.exhibitionBlocked() ? 4 : 0;
     model.importExhibitionDrop(snapshot, x, [](bool imported) { QCoreApplication::exit(imported ? 0 : 3); });
     return QCoreApplication::exec();
 }
