@@ -1,5 +1,8 @@
+#include "TemporaryRopeWindow.h"
+#include "core/Indexer.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "dragdrop/PromiseDirectory.h"
+#include "model/GalleryModel.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
@@ -8,8 +11,29 @@
 #include "platform/UnixSignals.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+// Fallback rescan interval of the model, in seconds.
+constexpr double kFallbackRescanSeconds = 60;
+
+// Desktop and Downloads from the XDG user dirs, until the source-folder store keeps the list.
+QList<vennimo::SourceRoot> defaultSources() {
+    QList<vennimo::SourceRoot> roots;
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (!desktop.isEmpty())
+        roots.append({QStringLiteral("桌面"), desktop});
+    if (!downloads.isEmpty() && downloads != desktop)
+        roots.append({QStringLiteral("下载"), downloads});
+    return roots;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // Wayland lets no ordinary window float above others, place itself or pass clicks through,
@@ -59,5 +83,12 @@ int main(int argc, char** argv) {
     vennimo::UnixSignals unixSignals;
     QObject::connect(&unixSignals, &vennimo::UnixSignals::terminationRequested, &app,
                      [] { QApplication::quit(); });
-    return QApplication::exec();
+
+    vennimo::GalleryModel model(std::make_unique<vennimo::Indexer>(defaultSources(), *storage), true);
+    vennimo::TemporaryRopeWindow rope(model);
+    rope.showOnTop();
+    model.start(kFallbackRescanSeconds);
+    const int status = QApplication::exec();
+    rope.hide();
+    return status;
 }

@@ -1,0 +1,48 @@
+#include "TemporaryRopeWindow.h"
+
+#include "canvas/ClotheslineCanvas.h"
+#include "canvas/ClotheslineScrollView.h"
+#include "model/GalleryModel.h"
+#include "platform/Logging.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace vennimo {
+
+TemporaryRopeWindow::TemporaryRopeWindow(GalleryModel& model)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowTitle(QStringLiteral("Vennimo Gallery"));
+    resize(kWidth, kHeight);
+    m_canvas = new ClotheslineCanvas(model, this);
+    m_canvas->scrollView()->setGeometry(0, kCanvasTop, kWidth, kHeight - kCanvasTop);
+    m_canvas->setWindowPort(this);
+    // Until the model places prints itself, the placement store does it directly.
+    m_canvas->setPlacementRequest([](GalleryModel& m, int columns) {
+        QList<Photo> hanging;
+        for (const Photo& photo : m.photos())
+            if (m.hangs(photo))
+                hanging.append(photo);
+        const Result<bool> placed = m.clotheslinePlacements().ensurePositions(hanging, columns);
+        if (!placed)
+            qCWarning(lcApp) << "prints could not be placed:" << placed.error().message;
+        else if (*placed)
+            Q_EMIT m.modelChanged();
+    });
+}
+
+TemporaryRopeWindow::~TemporaryRopeWindow() {
+    m_canvas->dismantle();
+}
+
+void TemporaryRopeWindow::showOnTop() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.x() + (area.width() - kWidth) / 2, area.y() + kScreenTop);
+    }
+    show();
+}
+
+} // namespace vennimo

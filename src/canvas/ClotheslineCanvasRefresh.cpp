@@ -1,0 +1,341 @@
+#include "canvas/ClotheslineCanvasView.h"
+
+#include "model/GalleryModel.h"
+
+#include <QScrollArea>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vennimo {
+
+namespace {
+
+struct Springs {
+    double damping = 0;
+    double stiffness = 0;
+};
+
+Springs springsOf(const HangingStyle& style) {
+    if (style.strictlyVertical)
+        return {22, 120};
+    if (style.offCenter)
+        return {6.5, 75};
+    return {8, 95};
+}
+
+QString poseIdentity(const Photo& photo) {
+    return photo.recordKey();
+}
+
+} // namespace
+
+std::optional<ClotheslinePlacement> ClotheslineCanvasView::placement(const Photo& photo) const {
+    if (!m_model)
+        return std::nullopt;
+    return m_model->clotheslinePlacements().position(photo);
+}
+
+ClotheslineRopeGeometry ClotheslineCanvasView::ropeGeometry() const {
+    ClotheslineRopeGeometry rope;
+    rope.width = width();
+    rope.inset = kInset;
+    if (m_physics.initialized)
+        rope.displacement.assign(m_physics.displacement.begin(), m_physics.displacement.end());
+    return rope;
+}
+
+std::optional<QRectF> ClotheslineCanvasView::printFrame(const Photo& photo) const {
+    const auto place = placement(photo);
+    if (!place)
+        return std::nullopt;
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    const QPointF peg = rope.pointAlong(rope.supportFraction(place->x));
+    return QRectF(peg - PolaroidRenderer::defaultPegAnchor, kPhotoSize);
+}
+
+void ClotheslineCanvasView::refresh(GalleryModel* model, QSizeF viewport, bool previewing, HangingStyle style,
+                                    PhotoCallback onSelect, PhotoCallback onPreview) {
+    m_model = model;
+    m_previewing = previewing;
+    m_onSelect = std::move(onSelect);
+    m_onPreview = std::move(onPreview);
+    const HangingStyle previousStyle = m_style;
+    m_style = style;
+    if (!model)
+        return;
+
+    QList<Photo> hanging;
+    for (const Photo& photo : model->photos())
+        if (model->hangs(photo))
+            hanging.append(photo);
+    m_photos = hanging;
+
+    ClotheslinePresentation next;
+    next.photos = m_photos;
+    for (const Photo& photo : std::as_const(m_photos)) {
+        next.placements.append(model->clotheslinePlacements().position(photo));
+        if (!model->interactions().isUsed(photo))
+            next.newIDs.insert(photo.id);
+    }
+    next.selectionMode = model->selectionMode();
+    next.selectedIDs = model->selectedIDs();
+    next.style = style;
+    next.viewport = viewport;
+    const bool changed = !m_presentation || *m_presentation != next;
+    if (changed)
+        rebuild(next, previousStyle);
+
+    resizeForViewport(viewport);
+    requestPlacements(viewport);
+
+    const int arrival = model->arrivalRevision();
+    if ((!m_lastArrival || *m_lastArrival != arrival) && !model->latestArrivalIDs().isEmpty())
+        m_deferredArrival = true;
+    m_lastArrival = arrival;
+    revealArrivals();
+    revealKeyboardSelection();
+
+    if (changed) {
+        updatePhysics();
+        update();
+        updateHitAreas();
+    }
+}
+
+void ClotheslineCanvasView::rebuild(const ClotheslinePresentation& next, const HangingStyle& previousStyle) {
+    ++m_rebuildCount;
+    QHash<QString, Photo> current;
+    for (const Photo& photo : next.photos)
+        current.insert(photo.id, photo);
+
+    for (auto it = m_photoGeometry.begin(); it != m_photoGeometry.end();) {
+        const auto found = current.constFind(it.key());
+        const bool keep = found != current.constEnd() && *found == it->photo && it->style == next.style;
+        it = keep ? std::next(it) : m_photoGeometry.erase(it);
+    }
+
+    QHash<QString, Photo> previous;
+    QHash<QString, std::optional<ClotheslinePlacement>> previousPlaces;
+    if (m_presentation) {
+        for (qsizetype i = 0; i < m_presentation->photos.size(); ++i) {
+            const Photo& photo = m_presentation->photos[i];
+            previous.insert(photo.id, photo);
+            previousPlaces.insert(photo.id, m_presentation->placements.value(i));
+        }
+    }
+    for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();) {
+        const auto now = current.constFind(it.key());
+        const auto before = previous.constFind(it.key());
+        const bool keep = now != current.constEnd() && before != previous.constEnd() && *now == *before;
+        it = keep ? std::next(it) : m_visiblePapers.erase(it);
+    }
+    for (auto it = m_pendulums.begin(); it != m_pendulums.end();)
+        it = current.contains(it->first) ? std::next(it) : m_pendulums.erase(it);
+
+    const Springs springs = springsOf(next.style);
+    const bool styleChanged = next.style != previousStyle;
+    for (qsizetype i = 0; i < next.photos.size(); ++i) {
+        const Photo& photo = next.photos[i];
+        const std::optional<ClotheslinePlacement>& place = next.placements[i];
+        const QSizeF imageSize = photoLayout(photo).imageSize;
+        const HangingStyle::Pose target = next.style.pose(poseIdentity(photo), imageSize);
+        const auto before = previousPlaces.constFind(photo.id);
+        if (styleChanged && !previousPlaces.isEmpty() && before != previousPlaces.constEnd()) {
+            PhotoPendulum pendulum;
+            if (const auto it = m_pendulums.find(photo.id); it != m_pendulums.end()) {
+                pendulum = it->second;
+            } else {
+                const HangingStyle::Pose old = previousStyle.pose(poseIdentity(photo), imageSize);
+                pendulum.angle = old.angle;
+                pendulum.offset = old.offset;
+            }
+            pendulum.targetAngle = target.angle;
+            pendulum.targetOffset = target.offset;
+            pendulum.damping = springs.damping;
+            pendulum.stiffness = springs.stiffness;
+            m_pendulums[photo.id] = pendulum;
+            continue;
+        }
+        if (!place)
+            continue;
+        if (before != previousPlaces.constEnd() && before->has_value() && (*before)->x == place->x)
+            continue;
+        const double kick =
+            next.style.strictlyVertical ? 0 : (target.angle >= 0 ? kSwingKickDegrees : -kSwingKickDegrees);
+        PhotoPendulum pendulum;
+        pendulum.angle = target.angle + kick;
+        pendulum.offset = target.offset;
+        pendulum.targetAngle = target.angle;
+        pendulum.targetOffset = target.offset;
+        pendulum.damping = springs.damping;
+        pendulum.stiffness = springs.stiffness;
+        m_pendulums[photo.id] = pendulum;
+    }
+
+    m_presentation = next;
+    m_drawingOrder = next.photos;
+    QHash<QString, qint64> depth;
+    for (qsizetype i = 0; i < next.photos.size(); ++i)
+        depth.insert(next.photos[i].id, next.placements[i] ? next.placements[i]->zIndex : 0);
+    std::stable_sort(m_drawingOrder.begin(), m_drawingOrder.end(), [&depth](const Photo& a, const Photo& b) {
+        const qint64 da = depth.value(a.id);
+        const qint64 db = depth.value(b.id);
+        return da != db ? da < db : a.id < b.id;
+    });
+}
+
+void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
+    if (kPhotoSize.width() > viewport.width() || !m_model)
+        return;
+    QSet<QString> unplaced;
+    for (const Photo& photo : std::as_const(m_photos)) {
+        const auto place = placement(photo);
+        if (!place || place->row != 0)
+            unplaced.insert(photo.id);
+    }
+    if (unplaced.isEmpty()) {
+        m_requestedUnplaced.reset();
+        return;
+    }
+    if (m_pendingPositions || m_requestedUnplaced == unplaced)
+        return;
+    m_pendingPositions = true;
+    const int count = columns();
+    QPointer<ClotheslineCanvasView> self(this);
+    QPointer<GalleryModel> model(m_model);
+    QTimer::singleShot(0, this, [self, model, count, unplaced] {
+        if (!self || !model)
+            return;
+        self->m_pendingPositions = false;
+        self->m_requestedUnplaced = unplaced;
+        if (self->m_placementRequest)
+            self->m_placementRequest(*model, count);
+    });
+}
+
+void ClotheslineCanvasView::scrollToVisible(const QRectF& rect) {
+    QWidget* viewport = parentWidget();
+    auto* scroll = viewport ? qobject_cast<QScrollArea*>(viewport->parentWidget()) : nullptr;
+    if (!scroll)
+        return;
+    const QPointF centre = rect.center();
+    scroll->ensureVisible(int(std::lround(centre.x())), int(std::lround(centre.y())),
+                          int(std::ceil(rect.width() / 2)), int(std::ceil(rect.height() / 2)));
+}
+
+void ClotheslineCanvasView::revealArrivals() {
+    if (!m_deferredArrival || m_sessionInProgress || m_previewing || !m_model)
+        return;
+    const QSet<QString>& arrivals = m_model->latestArrivalIDs();
+    QList<QRectF> frames;
+    for (const Photo& photo : std::as_const(m_photos)) {
+        if (!arrivals.contains(photo.id))
+            continue;
+        if (const auto frame = printFrame(photo))
+            frames.append(frame->adjusted(-kRevealMargin, -kRevealMargin, kRevealMargin, kRevealMargin));
+    }
+    if (frames.isEmpty())
+        return;
+    QRectF all;
+    for (const QRectF& frame : std::as_const(frames))
+        all |= frame;
+    const QSizeF viewport = visibleRect().size();
+    scrollToVisible(all.width() <= viewport.width() && all.height() <= viewport.height() ? all
+                                                                                         : frames.first());
+    m_deferredArrival = false;
+}
+
+void ClotheslineCanvasView::revealKeyboardSelection() {
+    if (!m_model)
+        return;
+    const std::optional<QString>& reveal = m_model->keyboardRevealID();
+    if (reveal == m_revealedKeyboardID || m_sessionInProgress || m_previewing)
+        return;
+    m_revealedKeyboardID = reveal;
+    if (!reveal)
+        return;
+    for (const Photo& photo : std::as_const(m_photos)) {
+        if (photo.id != *reveal)
+            continue;
+        if (const auto frame = printFrame(photo))
+            scrollToVisible(frame->adjusted(-kRevealMargin, -kRevealMargin, kRevealMargin, kRevealMargin));
+        break;
+    }
+}
+
+PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
+    if (const auto it = m_photoGeometry.constFind(photo.id);
+        it != m_photoGeometry.constEnd() && it->photo == photo && it->style == m_style)
+        return *it;
+    PhotoGeometry layout;
+    layout.photo = photo;
+    layout.style = m_style;
+    layout.imageSize = PolaroidRenderer::imageSize(photo);
+    layout.target = m_style.pose(poseIdentity(photo), layout.imageSize);
+    layout.angle = layout.target.angle;
+    layout.offset = layout.target.offset;
+    layout.geometry = PolaroidRenderer::geometry(kPhotoSize, layout.imageSize, layout.angle, layout.offset);
+    m_photoGeometry.insert(photo.id, layout);
+    return layout;
+}
+
+PolaroidGeometry ClotheslineCanvasView::geometry(const Photo& photo) {
+    PhotoGeometry layout = photoLayout(photo);
+    double angle = layout.target.angle;
+    double offset = layout.target.offset;
+    if (const auto it = m_pendulums.find(photo.id); it != m_pendulums.end()) {
+        angle = it->second.angle;
+        offset = it->second.offset;
+    }
+    if (angle == layout.angle && offset == layout.offset)
+        return layout.geometry;
+    layout.angle = angle;
+    layout.offset = offset;
+    layout.geometry = PolaroidRenderer::geometry(kPhotoSize, layout.imageSize, angle, offset);
+    m_photoGeometry.insert(photo.id, layout);
+    return layout.geometry;
+}
+
+std::optional<QPainterPath> ClotheslineCanvasView::indicatorPath(const Photo& photo,
+                                                                 const PolaroidGeometry& geometry) const {
+    if (selected(photo))
+        return geometry.indicatorPath(true);
+    if (isNew(photo))
+        return geometry.indicatorPath(false);
+    return std::nullopt;
+}
+
+std::optional<Photo> ClotheslineCanvasView::photo(QPointF point) {
+    for (auto it = m_drawingOrder.crbegin(); it != m_drawingOrder.crend(); ++it) {
+        const auto frame = printFrame(*it);
+        if (!frame)
+            continue;
+        const QPointF local = point - frame->topLeft();
+        const PolaroidGeometry g = geometry(*it);
+        if (g.contains(local))
+            return *it;
+        if (const auto indicator = indicatorPath(*it, g); indicator && indicator->contains(local))
+            return *it;
+    }
+    return std::nullopt;
+}
+
+int ClotheslineCanvasView::columns() const {
+    const double w = width();
+    return std::max(int(std::floor(std::max(w - 2 * kInset, 1.0) / kColumnWidth)), 1);
+}
+
+void ClotheslineCanvasView::resizeForViewport(QSizeF viewport) {
+    const double base = m_photos.isEmpty() ? kEmptyCanvasHeight : kFullCanvasHeight;
+    const QSize wanted(int(std::lround(viewport.width())), int(std::ceil(std::max(base, viewport.height()))));
+    if (wanted == size())
+        return;
+    resize(wanted);
+    updatePhysics();
+    update();
+    updateHitAreas();
+}
+
+} // namespace vennimo

@@ -1,0 +1,288 @@
+#include "canvas/ClotheslineCanvasView.h"
+
+#include "canvas/RopeWindowPort.h"
+#include "model/GalleryModel.h"
+#include "platform/UserDefaults.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace vennimo {
+
+ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
+    : QWidget(parent) {
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setAccessibleName(QStringLiteral("晾衣绳"));
+    setAccessibleDescription(QStringLiteral("右键空白处：普通窗口、设置"));
+    m_physicsDriver->setCanvas(this);
+}
+
+ClotheslineCanvasView::~ClotheslineCanvasView() {
+    if (m_physicsTimer)
+        m_physicsTimer->invalidate();
+    m_physicsDriver->setCanvas(nullptr);
+    m_imagePreparation.cancel();
+}
+
+void ClotheslineCanvasView::setWindowPort(RopeWindowPort* port) {
+    m_port = port;
+    updateHitAreas();
+}
+
+bool ClotheslineCanvasView::layerRenderingEnabled() {
+    return UserDefaults::standard().clotheslineLayerRendering();
+}
+
+void ClotheslineCanvasView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    movedIntoWindow();
+}
+
+void ClotheslineCanvasView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    leftWindow();
+}
+
+void ClotheslineCanvasView::movedIntoWindow() {
+    m_layersInstalled = layerRenderingEnabled();
+    m_photoSlots.clear();
+    m_ropeDirtyRect = {};
+    updatePaperScale();
+    if (QWindow* handle = window()->windowHandle())
+        connect(handle, &QWindow::screenChanged, this, &ClotheslineCanvasView::updatePaperScale,
+                Qt::UniqueConnection);
+    updatePhysics();
+    updateHitAreas();
+}
+
+void ClotheslineCanvasView::leftWindow() {
+    stopPhysics();
+    m_imagePreparation.cancel();
+    m_visiblePapers.clear();
+    m_visiblePaperIDs.clear();
+    m_layersInstalled = false;
+    m_photoSlots.clear();
+    m_ropeDirtyRect = {};
+    updateHitAreas();
+}
+
+void ClotheslineCanvasView::updatePaperScale() {
+    const double scale = std::max(isVisible() ? devicePixelRatioF() : 2.0, 1.0);
+    if (scale == m_paperScale)
+        return;
+    m_paperScale = scale;
+    m_imagePreparation.cancel();
+    m_visiblePapers.clear();
+    update();
+}
+
+QRectF ClotheslineCanvasView::visibleRect() const {
+    const QRectF bounds(QPointF(0, 0), QSizeF(size()));
+    QWidget* viewport = parentWidget();
+    if (!viewport || !qobject_cast<QScrollArea*>(viewport->parentWidget()))
+        return bounds;
+    return QRectF(QPointF(-pos()), QSizeF(viewport->size())) & bounds;
+}
+
+QSet<QString> ClotheslineCanvasView::hiddenPhotoIDs() const {
+    // Prints lifted by their pegs travel with the drag; the drag Parts fill these sets.
+    QSet<QString> hidden;
+    hidden -= m_opaqueAwaitingIDs;
+    hidden |= m_finishingPreviewIDs;
+    return hidden;
+}
+
+bool ClotheslineCanvasView::selected(const Photo& photo) const {
+    return m_model && m_model->selectionMode() && m_model->selectedIDs().contains(photo.id);
+}
+
+bool ClotheslineCanvasView::isNew(const Photo& photo) const {
+    return m_model && !m_model->interactions().isUsed(photo);
+}
+
+QImage ClotheslineCanvasView::overlayImage(const Photo& photo) const {
+    if (selected(photo))
+        return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kSelection);
+    if (isNew(photo))
+        return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kArrival);
+    return {};
+}
+
+void ClotheslineCanvasView::markDirty(const QRectF& rect) {
+    if (!rect.isEmpty())
+        update(rect.toAlignedRect());
+}
+
+void ClotheslineCanvasView::syncPhotoLayers() {
+    if (!m_layersInstalled || !m_model)
+        return;
+    const QSet<QString> hidden = hiddenPhotoIDs();
+    const QRectF visible = visibleRect();
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    QSet<QString> kept;
+    for (qsizetype i = 0; i < m_drawingOrder.size(); ++i) {
+        const Photo& photo = m_drawingOrder[i];
+        const auto place = placement(photo);
+        if (!place)
+            continue;
+        kept.insert(photo.id);
+        ClotheslinePhotoSlot& slot = m_photoSlots[photo.id];
+        const QPointF peg = rope.pointAlong(rope.supportFraction(place->x));
+        const QRectF frame(peg - PolaroidRenderer::defaultPegAnchor, kPhotoSize);
+        const QRectF grown = frame.adjusted(-kViewMargin, -kViewMargin, kViewMargin, kViewMargin);
+        const bool onScreen = grown.intersects(visible);
+        markDirty(slot.setHidden(hidden.contains(photo.id) || !onScreen));
+        markDirty(slot.setZ(int(i)));
+        if (!onScreen)
+            continue;
+        const PolaroidGeometry g = geometry(photo);
+        ClotheslinePhotoSlot::Content content;
+        content.frame = frame;
+        content.paper = preparedPaper(photo);
+        content.peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
+        content.overlay = overlayImage(photo);
+        content.paperTransform = g.paperTransform;
+        content.pegTransform = g.pegTransform;
+        markDirty(slot.update(content));
+    }
+    for (auto it = m_photoSlots.begin(); it != m_photoSlots.end();) {
+        if (kept.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        markDirty(it->bounds());
+        it = m_photoSlots.erase(it);
+    }
+}
+
+void ClotheslineCanvasView::invalidateFrame() {
+    if (!m_layersInstalled) {
+        update();
+        return;
+    }
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    QRectF area = rope.strand(0, 1).boundingRect() |
+                  rope.strand(rope.supportFraction(0), rope.supportFraction(1)).boundingRect();
+    for (const QRectF& knot : rope.knotRects())
+        area |= knot;
+    for (const QRectF& tack : rope.tackRects())
+        area |= tack;
+    area.adjust(-kRopeDirtyMargin, -kRopeDirtyMargin, kRopeDirtyMargin, kRopeDirtyMargin);
+    markDirty(area | m_ropeDirtyRect);
+    m_ropeDirtyRect = area;
+    syncPhotoLayers();
+}
+
+QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
+    if (const auto it = m_visiblePapers.constFind(photo.id); it != m_visiblePapers.constEnd())
+        return *it;
+    if (auto cached =
+            PolaroidRenderer::cachedImage(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPaper)) {
+        m_visiblePapers.insert(photo.id, *cached);
+        return *cached;
+    }
+    const double scale = m_paperScale;
+    QPointer<ClotheslineCanvasView> self(this);
+    m_imagePreparation.request(photo, scale, [self, photo, scale](const QImage& image) {
+        if (!self)
+            return;
+        if (!image.isNull() && self->m_paperScale == scale && self->m_photos.contains(photo)) {
+            PolaroidRenderer::storePrepared(image, photo, scale);
+            if (self->m_visiblePaperIDs.contains(photo.id))
+                self->m_visiblePapers.insert(photo.id, image);
+        }
+        self->invalidateFrame();
+        self->update();
+    });
+    return PolaroidRenderer::placeholder(photo, scale, [self] {
+        if (self) {
+            self->invalidateFrame();
+            self->update();
+        }
+    });
+}
+
+void ClotheslineCanvasView::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    drawContent(painter, event->region());
+}
+
+void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty) {
+    painter.setClipRegion(dirty);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const QRect& rect : dirty)
+        painter.fillRect(rect, Qt::transparent);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    ClotheslineRopeGeometry::drawStrand(painter, rope.strand(0, 1));
+    if (m_externalDrop || m_internalDrop) {
+        QPen pen(palette().color(QPalette::Highlight), kHighlightWidth, Qt::SolidLine, Qt::RoundCap,
+                 Qt::RoundJoin);
+        painter.strokePath(rope.strand(rope.supportFraction(0), rope.supportFraction(1)), pen);
+    }
+    const QImage& tack = ClotheslineRopeGeometry::brassTack();
+    for (const QRectF& rect : rope.tackRects())
+        painter.drawImage(rect, tack);
+
+    const QRectF visible = visibleRect();
+    m_visiblePaperIDs.clear();
+    if (m_model) {
+        for (const Photo& photo : std::as_const(m_photos)) {
+            const auto frame = printFrame(photo);
+            if (frame &&
+                frame->adjusted(-kViewMargin, -kViewMargin, kViewMargin, kViewMargin).intersects(visible))
+                m_visiblePaperIDs.insert(photo.id);
+        }
+    }
+    for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();)
+        it = m_visiblePaperIDs.contains(it.key()) ? std::next(it) : m_visiblePapers.erase(it);
+
+    const QRectF dirtyBounds = dirty.boundingRect();
+    if (m_layersInstalled) {
+        QList<const ClotheslinePhotoSlot*> slots;
+        slots.reserve(m_photoSlots.size());
+        for (const ClotheslinePhotoSlot& slot : std::as_const(m_photoSlots))
+            if (!slot.hidden() && slot.bounds().intersects(dirtyBounds))
+                slots.append(&slot);
+        std::sort(
+            slots.begin(), slots.end(),
+            [](const ClotheslinePhotoSlot* a, const ClotheslinePhotoSlot* b) { return a->z() < b->z(); });
+        for (const ClotheslinePhotoSlot* slot : std::as_const(slots))
+            slot->paint(painter);
+        return;
+    }
+    if (!m_model)
+        return;
+    const QSet<QString> hidden = hiddenPhotoIDs();
+    for (const Photo& photo : std::as_const(m_drawingOrder)) {
+        if (hidden.contains(photo.id) || !m_visiblePaperIDs.contains(photo.id))
+            continue;
+        const auto frame = printFrame(photo);
+        if (!frame || !frame->intersects(dirtyBounds))
+            continue;
+        const PolaroidGeometry g = geometry(photo);
+        ClotheslinePhotoSlot print;
+        ClotheslinePhotoSlot::Content content;
+        content.frame = *frame;
+        content.paper = preparedPaper(photo);
+        content.peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
+        content.overlay = overlayImage(photo);
+        content.paperTransform = g.paperTransform;
+        content.pegTransform = g.pegTransform;
+        print.update(content);
+        print.paint(painter);
+    }
+}
+
+} // namespace vennimo

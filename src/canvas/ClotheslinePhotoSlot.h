@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QImage>
+#include <QRectF>
+#include <QTransform>
+
+class QPainter;
+
+namespace vennimo {
+
+// One print as the canvas composes it: its paper, peg and badge images with their transforms,
+// placed at its frame. Every value is compared before it is stored, and images by identity, so
+// a frame in which only the swing changed rewrites the transforms alone, and the canvas learns
+// exactly which area has to be painted again.
+class ClotheslinePhotoSlot {
+public:
+    struct Content {
+        QRectF frame{};
+        QImage paper{};
+        QImage peg{};
+        QImage overlay{};
+        QTransform paperTransform{};
+        QTransform pegTransform{};
+    };
+
+    // Applies a print's state; answers the canvas area whose look changed (old and new place),
+    // empty when nothing did.
+    QRectF update(const Content& content);
+    QRectF setHidden(bool hidden);
+    QRectF setZ(int z);
+
+    bool hidden() const { return m_hidden; }
+    int z() const { return m_z; }
+    const Content& content() const { return m_content; }
+    // Where the slot paints, in canvas coordinates; empty while hidden or before the first update.
+    QRectF bounds() const;
+    // How many updates changed anything; a repeated identical update leaves it alone.
+    int writes() const { return m_writes; }
+
+    void paint(QPainter& painter) const;
+
+private:
+    QRectF paintedBounds() const;
+
+    Content m_content{};
+    bool m_hidden = false;
+    bool m_applied = false;
+    int m_z = 0;
+    int m_writes = 0;
+};
+
+} // namespace vennimo

@@ -1,0 +1,273 @@
+#include "canvas/ClotheslineCanvas.h"
+#include "canvas/ClotheslineCanvasView.h"
+#include "canvas/ClotheslineScrollView.h"
+#include "canvas/FakeRopeWindowPort.h"
+#include "model/GalleryModel.h"
+#include "platform/ReduceMotion.h"
+#include "platform/UserDefaults.h"
+#include "support/TestEnvironment.h"
+
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr QSize kWindowSize{980, 466};
+constexpr int kCanvasTop = 8;
+
+// A model over a folder of `count` pictures, a rope window with the hosted canvas and a fake
+// port, shown on the offscreen screen.
+struct Rope {
+    std::unique_ptr<GalleryModel> model;
+    std::unique_ptr<QWidget> window;
+    std::unique_ptr<FakeRopeWindowPort> port;
+    ClotheslineCanvas* host = nullptr;
+    int placementRequests = 0;
+
+    explicit Rope(int count) {
+        static int made = 0;
+        ++made;
+        const QString source = makeFolder(QString("pictures-%1").arg(made));
+        const QString storage = makeFolder(QString("storage-%1").arg(made));
+        model = std::make_unique<GalleryModel>(
+            std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storage), false);
+        // What the first scan finds is the baseline and does not hang; later files arrive.
+        model->refresh(std::nullopt, false);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > 0 && !model->scanInFlight(); }));
+        for (int i = 0; i < count; ++i)
+            saveImage(makeImage(40 + 10 * i, 30 + 5 * i), QString("%1/p%2.png").arg(source).arg(i));
+        model->refresh(std::nullopt, false);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return !model->scanInFlight() && model->photos().size() == count; }));
+        window = std::make_unique<QWidget>();
+        window->resize(kWindowSize);
+        port = std::make_unique<FakeRopeWindowPort>(window.get());
+        host = new ClotheslineCanvas(*model, window.get());
+        host->scrollView()->setGeometry(0, kCanvasTop, kWindowSize.width(),
+                                        kWindowSize.height() - kCanvasTop);
+        host->setWindowPort(port.get());
+        host->setPlacementRequest([this](GalleryModel& m, int columns) {
+            ++placementRequests;
+            QList<Photo> hanging;
+            for (const Photo& photo : m.photos())
+                if (m.hangs(photo))
+                    hanging.append(photo);
+            if (m.clotheslinePlacements().ensurePositions(hanging, columns).valueOr(false))
+                Q_EMIT m.modelChanged();
+        });
+    }
+    ~Rope() {
+        window.reset();
+        model.reset();
+    }
+
+    ClotheslineCanvasView& canvas() { return *host->canvas(); }
+    void show() {
+        window->show();
+        settleUpdates();
+    }
+    void settleUpdates() {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+    bool waitForRest(int timeoutMs = 8000) {
+        return QTest::qWaitFor([&] { return !canvas().physicsRunning(); }, timeoutMs);
+    }
+    // Places the photos at the x values, each move bringing its print to the front in turn.
+    void place(const QList<std::pair<int, double>>& moves) {
+        QList<ClotheslinePlacementUpdate> updates;
+        for (const auto& [index, x] : moves)
+            updates.append({model->photos().at(index), 0, x});
+        ASSERT_TRUE(model->clotheslinePlacements().setPositions(updates).ok());
+        Q_EMIT model->modelChanged();
+        settleUpdates();
+    }
+};
+
+QStringList idsOf(const QList<Photo>& photos) {
+    QStringList ids;
+    for (const Photo& photo : photos)
+        ids.append(photo.id);
+    return ids;
+}
+
+void setStyle(bool offCenter, bool strictlyVertical) {
+    UserDefaults::standard().setClotheslineOffCenterPeg(offCenter);
+    UserDefaults::standard().setClotheslineStrictVertical(strictlyVertical);
+}
+
+class ClotheslineCanvasTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ReduceMotion::setReader([] { return std::optional<bool>(false); });
+        setStyle(false, false);
+    }
+    void TearDown() override { ReduceMotion::setReader({}); }
+};
+
+} // namespace
+
+TEST_F(ClotheslineCanvasTest, FivePhotosHangAtTheirPlacesInDrawingOrder) {
+    Rope rope(5);
+    // Each move comes to the front, so this order is also the order from bottom to top.
+    const QList<std::pair<int, double>> moves{{3, 0.9}, {1, 0.3}, {4, 0.1}, {0, 0.5}, {2, 0.7}};
+    rope.place(moves);
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_EQ(canvas.photos().size(), 5);
+    QStringList expectedOrder;
+    for (const auto& move : moves)
+        expectedOrder.append(rope.model->photos().at(move.first).id);
+    EXPECT_EQ(idsOf(canvas.drawingOrder()), expectedOrder);
+    EXPECT_EQ(rope.placementRequests, 0) << "every print has a place on row 0";
+
+    ASSERT_TRUE(rope.waitForRest());
+    const double span = canvas.width() - 2 * ClotheslineCanvasView::kInset - 290;
+    for (const auto& [index, x] : moves) {
+        const Photo& photo = rope.model->photos().at(index);
+        const auto frame = canvas.printFrame(photo);
+        ASSERT_TRUE(frame);
+        EXPECT_NEAR(frame->x() + 145, ClotheslineCanvasView::kInset + 145 + x * span, 1e-6) << index;
+        const auto slot = canvas.photoSlots().constFind(photo.id);
+        ASSERT_NE(slot, canvas.photoSlots().constEnd());
+        EXPECT_EQ(slot->z(), expectedOrder.indexOf(photo.id));
+        EXPECT_EQ(slot->content().frame, *frame);
+        EXPECT_FALSE(slot->hidden());
+    }
+    EXPECT_TRUE(canvas.pendulums().empty());
+    // The rope sags under its prints.
+    const auto mid = canvas.physics().displacement[ClotheslinePhysics::kSampleCount / 2];
+    EXPECT_GT(mid, 1.0);
+}
+
+TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementIsNotRequeued) {
+    Rope rope(3);
+    rope.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope.placementRequests == 1; }));
+    rope.settleUpdates();
+    EXPECT_EQ(rope.placementRequests, 1);
+    for (const Photo& photo : rope.canvas().photos())
+        EXPECT_TRUE(rope.canvas().printFrame(photo)) << "placed through the one request";
+    EXPECT_FALSE(rope.canvas().pendingPositions());
+
+    Rope failing(2);
+    int failures = 0;
+    failing.host->setPlacementRequest([&](GalleryModel& model, int) {
+        ++failures;
+        Q_EMIT model.modelChanged(); // the model reports a failure and publishes again
+    });
+    failing.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failures == 1; }));
+    for (int i = 0; i < 5; ++i) {
+        Q_EMIT failing.model->modelChanged();
+        failing.settleUpdates();
+    }
+    EXPECT_EQ(failures, 1) << "the same unplaced prints are not asked for again";
+}
+
+TEST_F(ClotheslineCanvasTest, ARefreshWithAnEqualPresentationDoesNotRebuild) {
+    Rope rope(2);
+    rope.place({{0, 0.2}, {1, 0.8}});
+    rope.show();
+    QTest::qWait(50);
+    const int rebuilds = rope.canvas().rebuildCount();
+    const int updates = rope.host->updateCount();
+    Q_EMIT rope.model->modelChanged();
+    rope.settleUpdates();
+    EXPECT_GT(rope.host->updateCount(), updates);
+    EXPECT_EQ(rope.canvas().rebuildCount(), rebuilds);
+
+    rope.model->setSelection({rope.model->photos().first()});
+    rope.settleUpdates();
+    EXPECT_EQ(rope.canvas().rebuildCount(), rebuilds + 1) << "the selection is part of the presentation";
+}
+
+TEST_F(ClotheslineCanvasTest, ThePhysicsStopsAtRestAndReduceMotionShowsPrintsAtRest) {
+    {
+        Rope rope(3);
+        rope.place({{0, 0.2}, {1, 0.5}, {2, 0.8}});
+        rope.show();
+        EXPECT_TRUE(rope.canvas().physicsRunning());
+        EXPECT_EQ(rope.canvas().pendulums().size(), 3u) << "new prints swing in";
+        ASSERT_TRUE(rope.waitForRest());
+        const int frames = rope.canvas().physicsFrameCount();
+        QTest::qWait(300);
+        EXPECT_EQ(rope.canvas().physicsFrameCount(), frames) << "no frames once everything rests";
+        EXPECT_TRUE(rope.canvas().pendulums().empty());
+    }
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    Rope rope(3);
+    rope.place({{0, 0.2}, {1, 0.5}, {2, 0.8}});
+    rope.show();
+    EXPECT_TRUE(rope.canvas().pendulums().empty());
+    EXPECT_EQ(rope.canvas().physics().displacement, rope.canvas().physics().target);
+    ASSERT_TRUE(rope.waitForRest(1000));
+    EXPECT_LE(rope.canvas().physicsFrameCount(), 2);
+}
+
+TEST_F(ClotheslineCanvasTest, PublishedHitPathsFollowThePrintGeometry) {
+    Rope rope(3);
+    rope.place({{0, 0.2}, {1, 0.5}, {2, 0.8}});
+    rope.model->setSelection({rope.model->photos().at(1)});
+    rope.show();
+    ASSERT_TRUE(rope.waitForRest());
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const FakeRopeWindowPort& port = *rope.port;
+    EXPECT_EQ(port.knotResizePaths.size(), 2);
+    ASSERT_TRUE(port.ropeMovePath && port.ropeDropPath);
+
+    QList<QPainterPath> expected;
+    for (const Photo& photo : canvas.photos()) {
+        const QRectF frame = *canvas.printFrame(photo);
+        const PolaroidGeometry g = canvas.geometry(photo);
+        const QPointF origin = frame.topLeft() + QPointF(0, kCanvasTop);
+        expected.append(g.paperPath.translated(origin));
+        expected.append(g.pegPath.translated(origin));
+        const bool selected = photo.id == rope.model->photos().at(1).id;
+        expected.append(g.indicatorPath(selected).translated(origin)); // unselected prints are new
+    }
+    ASSERT_EQ(port.canvasPaths.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        const QRectF got = port.canvasPaths[i].boundingRect();
+        const QRectF want = expected[i].boundingRect();
+        EXPECT_NEAR(got.left(), want.left(), 0.01) << i;
+        EXPECT_NEAR(got.top(), want.top(), 0.01) << i;
+        EXPECT_NEAR(got.width(), want.width(), 0.01) << i;
+        EXPECT_NEAR(got.height(), want.height(), 0.01) << i;
+    }
+    // The rope between two prints is a rope shape, not a print.
+    const ClotheslineRopeGeometry geometry = canvas.ropeGeometry();
+    const QPointF onRope = geometry.pointAlong(0.02);
+    EXPECT_TRUE(port.ropeMovePath->contains(onRope + QPointF(0, kCanvasTop)));
+    EXPECT_FALSE(canvas.photo(onRope));
+
+    rope.host->dismantle();
+    EXPECT_TRUE(port.canvasPaths.isEmpty());
+    EXPECT_TRUE(port.knotResizePaths.isEmpty());
+    EXPECT_FALSE(port.ropeMovePath || port.ropeDropPath);
+    EXPECT_FALSE(canvas.physicsRunning());
+}
+
+TEST_F(ClotheslineCanvasTest, LayoutRulesOfTheCanvas) {
+    Rope rope(1);
+    ClotheslineCanvasView& canvas = rope.canvas();
+    struct Case {
+        int width;
+        int columns;
+    };
+    for (const Case c : {Case{10, 1}, Case{24, 1}, Case{24 + 240, 1}, Case{24 + 240 * 4, 4}, Case{980, 3}}) {
+        canvas.resize(c.width, 100);
+        EXPECT_EQ(canvas.columns(), c.columns) << c.width;
+    }
+    rope.show();
+    rope.host->scrollView()->resize(980, 100);
+    rope.settleUpdates();
+    EXPECT_EQ(canvas.height(), ClotheslineCanvasView::kFullCanvasHeight) << "a print makes the canvas tall";
+    EXPECT_EQ(canvas.width(), 980);
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "canvas/RopeWindowPort.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace vennimo::test {
+
+// Records what the canvas publishes, as the rope window would receive it.
+class FakeRopeWindowPort : public RopeWindowPort {
+public:
+    explicit FakeRopeWindowPort(QWidget* content)
+        : m_content(content) {}
+
+    QWidget* contentView() const override { return m_content.data(); }
+    void setKnotResizePaths(QList<QPainterPath> paths) override {
+        knotResizePaths = std::move(paths);
+        ++revision;
+    }
+    void setRopeMovePath(std::optional<QPainterPath> path) override {
+        ropeMovePath = std::move(path);
+        ++revision;
+    }
+    void setRopeDropPath(std::optional<QPainterPath> path) override {
+        ropeDropPath = std::move(path);
+        ++revision;
+    }
+    void setCanvasPaths(QList<QPainterPath> paths) override {
+        canvasPaths = std::move(paths);
+        ++revision;
+    }
+    bool knotResizeActive() const override { return knotResizing; }
+    void beginKnotResize(ClotheslineKnotEdge, QPointF) override { knotResizing = true; }
+    void updateKnotResize(QPointF) override {}
+    void finishKnotResize(bool) override {
+        knotResizing = false;
+        ++finishedKnotResizes;
+    }
+    void moveClothesline(QPointF) override {}
+    bool clotheslineDragActive() const override { return false; }
+    bool clotheslineRepositionActive() const override { return false; }
+    void setClotheslineDragActive(bool) override {}
+    void setClotheslineDragStarted(bool) override {}
+    void setClotheslineRepositionActive(bool) override {}
+    void setClotheslineDragCallbacks(DragCallbacks) override {}
+    bool receivesClotheslineDrag(QPointF) override { return false; }
+    void routeClotheslineDrag(QPointF) override {}
+    void finishClotheslineDrag() override {}
+
+    QList<QPainterPath> knotResizePaths;
+    std::optional<QPainterPath> ropeMovePath;
+    std::optional<QPainterPath> ropeDropPath;
+    QList<QPainterPath> canvasPaths;
+    int revision = 0;
+    int finishedKnotResizes = 0;
+    bool knotResizing = false;
+
+private:
+    QPointer<QWidget> m_content;
+};
+
+} // namespace vennimo::test

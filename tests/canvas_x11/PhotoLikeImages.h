@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+
+namespace vennimo::test {
+
+// A picture that reads as a photograph at print size: a landscape with sky, sun, hills, water
+// and trees, or a flower close-up, with soft light and grain. The seed picks colours and shapes.
+QImage makePhotoLikeImage(QSize size, int seed);
+
+} // namespace vennimo::test
