@@ -31,7 +31,12 @@ ClotheslineCanvas::ClotheslineCanvas(GalleryModel& model, QWidget* parent)
 }
 
 ClotheslineCanvas::~ClotheslineCanvas() {
-    dismantle();
+    // The port may already be half destroyed when the window deletes its children, so only
+    // the canvas's own motion stops here; the window dismantles the host before it goes.
+    if (ClotheslineCanvasView* view = canvas()) {
+        view->stopPhysics();
+        view->setWindowPort(nullptr);
+    }
 }
 
 ClotheslineCanvasView* ClotheslineCanvas::canvas() const {

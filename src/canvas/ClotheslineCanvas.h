@@ -28,6 +28,8 @@ public:
     ClotheslineScrollView* scrollView() const { return m_scrollView; }
     ClotheslineCanvasView* canvas() const;
 
+    // The port's owner calls dismantle() before the port goes away; the canvas reaches the port
+    // until then, even while its widgets are hidden during the window's destruction.
     void setWindowPort(RopeWindowPort* port);
     void setPreviewing(bool previewing);
     void setOnSelect(ClotheslineCanvasView::PhotoCallback callback) { m_onSelect = std::move(callback); }
