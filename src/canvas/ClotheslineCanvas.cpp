@@ -14,6 +14,8 @@ ClotheslineCanvas::ClotheslineCanvas(GalleryModel& model, QWidget* parent)
     , m_model(&model) {
     m_scrollView = new ClotheslineScrollView(parent);
     m_scrollView->setWidget(new ClotheslineCanvasView);
+    connect(m_scrollView, &ClotheslineScrollView::contentSizeChanged, this,
+            &ClotheslineCanvas::scheduleUpdate);
 
     const auto schedule = [this] { scheduleUpdate(); };
     for (const auto signal : {&GalleryModel::photosChanged, &GalleryModel::selectedIDsChanged,

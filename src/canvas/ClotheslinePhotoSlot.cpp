@@ -1,6 +1,9 @@
 #include "canvas/ClotheslinePhotoSlot.h"
 
+#include <QHash>
 #include <QPainter>
+
+#include <algorithm>
 
 namespace vennimo {
 
@@ -8,15 +11,94 @@ namespace {
 
 // Antialiased edges reach a little beyond the mapped image rectangles.
 constexpr double kEdgeMarginPoints = 2;
+constexpr qsizetype kPaintedPixelsTableSize = 1024;
+// Rounded paper corners and the smoothed edge of a turned paper stay out of its covered area.
+constexpr double kPaperCornerPoints = 4;
 
-bool sameImage(const QImage& a, const QImage& b) {
-    return a.isNull() == b.isNull() && (a.isNull() || a.cacheKey() == b.cacheKey());
+// The part of a layer image that is not fully transparent, in its pixels. Peg and badge layers
+// fill a whole print canvas but paint a small corner of it, so drawing only that part saves
+// most of their per-frame work. Layer images are shared and long-lived; the table stays small.
+QRect paintedPixels(const QImage& image) {
+    static QHash<qint64, QRect> known;
+    if (const auto it = known.constFind(image.cacheKey()); it != known.constEnd())
+        return *it;
+    QRect found;
+    if (image.format() == QImage::Format_ARGB32_Premultiplied || image.format() == QImage::Format_ARGB32) {
+        int top = image.height();
+        int bottom = -1;
+        int left = image.width();
+        int right = -1;
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                if (qAlpha(line[x]) == 0)
+                    continue;
+                top = std::min(top, y);
+                bottom = y;
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+        if (bottom >= 0)
+            found = QRect(QPoint(left, top), QPoint(right, bottom));
+    } else {
+        found = image.rect();
+    }
+    if (known.size() >= kPaintedPixelsTableSize)
+        known.clear();
+    known.insert(image.cacheKey(), found);
+    return found;
+}
+
+// The painted part of a layer image in print-canvas points, and the pixels it comes from.
+struct ImagePart {
+    QRectF target;
+    QRectF source;
+};
+
+ImagePart paintedPart(const QImage& image, QSizeF size) {
+    if (image.isNull())
+        return {};
+    const QRect pixels = paintedPixels(image);
+    if (pixels.isEmpty())
+        return {};
+    const double sx = size.width() / image.width();
+    const double sy = size.height() / image.height();
+    return {QRectF(pixels.x() * sx, pixels.y() * sy, pixels.width() * sx, pixels.height() * sy),
+            QRectF(pixels)};
 }
 
 QRectF mappedImageRect(const QImage& image, const QTransform& transform, QSizeF size) {
-    if (image.isNull())
-        return {};
-    return transform.mapRect(QRectF(QPointF(0, 0), size));
+    const ImagePart part = paintedPart(image, size);
+    return part.target.isEmpty() ? QRectF() : transform.mapRect(part.target);
+}
+
+void drawPart(QPainter& painter, const QImage& image, QSizeF size) {
+    const ImagePart part = paintedPart(image, size);
+    if (!part.target.isEmpty())
+        painter.drawImage(part.target, image, part.source);
+}
+
+// Whether the paper image is opaque at the corners and the centre of the paper rectangle: a real
+// paper is, the transparent stand-in shown while one renders is not.
+bool opaquePaper(const QImage& image, const QRectF& paperRect, QSizeF size) {
+    if (image.isNull() || paperRect.isEmpty() || size.isEmpty())
+        return false;
+    const double sx = image.width() / size.width();
+    const double sy = image.height() / size.height();
+    const QRectF inner =
+        paperRect.adjusted(kPaperCornerPoints, kPaperCornerPoints, -kPaperCornerPoints, -kPaperCornerPoints);
+    for (const QPointF p :
+         {inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight(), inner.center()}) {
+        const QPoint pixel(int(p.x() * sx), int(p.y() * sy));
+        if (!image.valid(pixel) || qAlpha(image.pixel(pixel)) != 255)
+            return false;
+    }
+    return true;
+}
+
+bool sameImage(const QImage& a, const QImage& b) {
+    return a.isNull() == b.isNull() && (a.isNull() || a.cacheKey() == b.cacheKey());
 }
 
 } // namespace
@@ -25,10 +107,14 @@ QRectF ClotheslinePhotoSlot::update(const Content& content) {
     const bool same =
         m_applied && m_content.frame == content.frame && sameImage(m_content.paper, content.paper) &&
         sameImage(m_content.peg, content.peg) && sameImage(m_content.overlay, content.overlay) &&
-        m_content.paperTransform == content.paperTransform && m_content.pegTransform == content.pegTransform;
+        m_content.paperTransform == content.paperTransform &&
+        m_content.pegTransform == content.pegTransform && m_content.paperRect == content.paperRect;
     if (same)
         return {};
     const QRectF before = bounds();
+    if (!m_applied || !sameImage(m_content.paper, content.paper) ||
+        m_content.paperRect != content.paperRect || m_content.frame.size() != content.frame.size())
+        m_paperOpaque = opaquePaper(content.paper, content.paperRect, content.frame.size());
     m_content = content;
     m_applied = true;
     ++m_writes;
@@ -67,24 +153,39 @@ QRectF ClotheslinePhotoSlot::bounds() const {
     return m_hidden ? QRectF() : paintedBounds();
 }
 
+QRectF ClotheslinePhotoSlot::coveredRect() const {
+    if (m_hidden || !m_applied || !m_paperOpaque)
+        return {};
+    const QRectF inner = m_content.paperRect.adjusted(kPaperCornerPoints, kPaperCornerPoints,
+                                                      -kPaperCornerPoints, -kPaperCornerPoints);
+    const QTransform& t = m_content.paperTransform;
+    const QPointF tl = t.map(inner.topLeft());
+    const QPointF tr = t.map(inner.topRight());
+    const QPointF bl = t.map(inner.bottomLeft());
+    const QPointF br = t.map(inner.bottomRight());
+    // For a paper turned by less than a quarter turn, the box between its inner edges lies
+    // inside it.
+    const double left = std::max(tl.x(), bl.x());
+    const double right = std::min(tr.x(), br.x());
+    const double top = std::max(tl.y(), tr.y());
+    const double bottom = std::min(bl.y(), br.y());
+    if (right <= left || bottom <= top)
+        return {};
+    return QRectF(QPointF(left, top), QPointF(right, bottom)).translated(m_content.frame.topLeft());
+}
+
 void ClotheslinePhotoSlot::paint(QPainter& painter) const {
     if (m_hidden || !m_applied)
         return;
-    const QRectF target(QPointF(0, 0), m_content.frame.size());
+    const QSizeF size = m_content.frame.size();
     const QTransform base = painter.worldTransform();
     const QTransform origin = QTransform::fromTranslate(m_content.frame.x(), m_content.frame.y());
-    if (!m_content.paper.isNull()) {
-        painter.setWorldTransform(m_content.paperTransform * origin * base);
-        painter.drawImage(target, m_content.paper);
-    }
-    if (!m_content.peg.isNull()) {
-        painter.setWorldTransform(m_content.pegTransform * origin * base);
-        painter.drawImage(target, m_content.peg);
-    }
-    if (!m_content.overlay.isNull()) {
-        painter.setWorldTransform(m_content.paperTransform * origin * base);
-        painter.drawImage(target, m_content.overlay);
-    }
+    painter.setWorldTransform(m_content.paperTransform * origin * base);
+    drawPart(painter, m_content.paper, size);
+    painter.setWorldTransform(m_content.pegTransform * origin * base);
+    drawPart(painter, m_content.peg, size);
+    painter.setWorldTransform(m_content.paperTransform * origin * base);
+    drawPart(painter, m_content.overlay, size);
     painter.setWorldTransform(base);
 }
 

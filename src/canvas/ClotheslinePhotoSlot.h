@@ -21,6 +21,9 @@ public:
         QImage overlay{};
         QTransform paperTransform{};
         QTransform pegTransform{};
+        // Where the paper lies on the print canvas before its transform; the canvas skips what
+        // this opaque paper hides of the prints below.
+        QRectF paperRect{};
     };
 
     // Applies a print's state; answers the canvas area whose look changed (old and new place),
@@ -34,6 +37,9 @@ public:
     const Content& content() const { return m_content; }
     // Where the slot paints, in canvas coordinates; empty while hidden or before the first update.
     QRectF bounds() const;
+    // An axis-aligned rectangle (canvas coordinates) that the paper covers with opaque pixels;
+    // empty while hidden or while the paper is a transparent stand-in.
+    QRectF coveredRect() const;
     // How many updates changed anything; a repeated identical update leaves it alone.
     int writes() const { return m_writes; }
 
@@ -43,6 +49,7 @@ private:
     QRectF paintedBounds() const;
 
     Content m_content{};
+    bool m_paperOpaque = false;
     bool m_hidden = false;
     bool m_applied = false;
     int m_z = 0;

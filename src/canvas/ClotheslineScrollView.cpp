@@ -30,6 +30,7 @@ QSizeF ClotheslineScrollView::contentSize() const {
 
 void ClotheslineScrollView::resizeEvent(QResizeEvent* event) {
     QScrollArea::resizeEvent(event);
+    Q_EMIT contentSizeChanged();
     if (ClotheslineCanvasView* view = canvas()) {
         view->resizeForViewport(contentSize());
         view->updateHitAreas();

@@ -18,6 +18,10 @@ public:
     ClotheslineCanvasView* canvas() const;
     QSizeF contentSize() const;
 
+Q_SIGNALS:
+    // The visible size changed; the host refreshes the canvas for it.
+    void contentSizeChanged();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;

@@ -45,6 +45,13 @@ struct Rope {
         model->refresh(std::nullopt, false);
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return !model->scanInFlight() && model->photos().size() == count; }));
+        // Thumbnails change the photo values once more; the rope starts after them.
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            for (const Photo& photo : model->photos())
+                if (!photo.thumbnailModified)
+                    return false;
+            return true;
+        }));
         window = std::make_unique<QWidget>();
         window->resize(kWindowSize);
         port = std::make_unique<FakeRopeWindowPort>(window.get());

@@ -1,6 +1,8 @@
 #include "canvas/ClotheslinePhotoSlot.h"
 
 #include <QImage>
+#include <QPainter>
+#include <QPolygonF>
 #include <gtest/gtest.h>
 
 using namespace vennimo;
@@ -32,4 +34,35 @@ TEST(ClotheslinePhotoSlot, WritesOnlyWhatChangedAndReportsTheAreaToRepaint) {
     EXPECT_TRUE(slot.bounds().isEmpty());
     EXPECT_TRUE(slot.setHidden(true).isEmpty());
     EXPECT_TRUE(slot.setZ(0).isEmpty());
+}
+
+TEST(ClotheslinePhotoSlot, OnlyAnOpaquePaperHidesThePrintsBelow) {
+    const QSizeF size(290, 292);
+    const QRectF paperRect(40, 32, 210, 230);
+    QImage paper(580, 584, QImage::Format_ARGB32_Premultiplied);
+    paper.fill(Qt::transparent);
+    paper.setDevicePixelRatio(2);
+    ClotheslinePhotoSlot slot;
+    ClotheslinePhotoSlot::Content content{QRectF(100, 10, 290, 292), paper, {}, {}, {}, {}, paperRect};
+    slot.update(content);
+    EXPECT_TRUE(slot.coveredRect().isEmpty()) << "a transparent stand-in paper hides nothing";
+    EXPECT_TRUE(slot.bounds().isEmpty()) << "and paints nothing";
+
+    QImage real = paper.copy();
+    {
+        QPainter p(&real);
+        p.fillRect(paperRect, Qt::white); // the image is at scale 2, the painter in points
+    }
+    content.paper = real;
+    content.paperTransform = QTransform().translate(145, 20).rotate(3).translate(-145, -20);
+    slot.update(content);
+    const QRectF covered = slot.coveredRect();
+    ASSERT_FALSE(covered.isEmpty());
+    const QPolygonF paperOnCanvas = content.paperTransform.map(QPolygonF(paperRect)).translated(100, 10);
+    for (const QPointF corner :
+         {covered.topLeft(), covered.topRight(), covered.bottomLeft(), covered.bottomRight()})
+        EXPECT_TRUE(paperOnCanvas.containsPoint(corner, Qt::WindingFill)) << "inside the turned paper";
+    EXPECT_TRUE(slot.bounds().contains(covered));
+    slot.setHidden(true);
+    EXPECT_TRUE(slot.coveredRect().isEmpty());
 }

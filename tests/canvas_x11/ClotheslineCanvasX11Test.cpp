@@ -87,9 +87,9 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
         true);
     model.start(60);
     // What the first scan finds is the baseline; pictures saved after it arrive on the rope.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model.appliedScanCount() > 0 && model.watcher() &&
-                                             model.watcher()->running(); },
-                                10000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.appliedScanCount() > 0 && model.watcher() && model.watcher()->running(); },
+        10000));
 
     Backdrop backdrop;
     backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
@@ -116,7 +116,6 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
     const QList<QSize> sizes{{1600, 1200}, {1200, 1600}, {1600, 900}, {1200, 1200}, {1500, 1000}};
     for (int i = 0; i < sizes.size(); ++i)
         savePhoto(i % 2 ? downloads : desktop, QString("photo-%1.jpg").arg(i + 1), sizes[i], i);
-
 
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -157,7 +156,8 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
     for (const Photo& photo : canvas.photos()) {
         const QRectF frame = *canvas.printFrame(photo);
         const PolaroidGeometry g = canvas.geometry(photo);
-        const QPointF margin = g.paperTransform.map(QPointF(g.paperRect.center().x(), g.paperRect.bottom() - 8));
+        const QPointF margin =
+            g.paperTransform.map(QPointF(g.paperRect.center().x(), g.paperRect.bottom() - 8));
         const QPointF onCanvas = frame.topLeft() + margin;
         const auto top = canvas.photo(onCanvas);
         if (!top || top->id != photo.id)
