@@ -3,7 +3,6 @@
 #include "canvas/ClotheslineCanvas.h"
 #include "canvas/ClotheslineScrollView.h"
 #include "model/GalleryModel.h"
-#include "platform/Logging.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -19,18 +18,6 @@ TemporaryRopeWindow::TemporaryRopeWindow(GalleryModel& model)
     m_canvas = new ClotheslineCanvas(model, this);
     m_canvas->scrollView()->setGeometry(0, kCanvasTop, kWidth, kHeight - kCanvasTop);
     m_canvas->setWindowPort(this);
-    // Until the model places prints itself, the placement store does it directly.
-    m_canvas->setPlacementRequest([](GalleryModel& m, int columns) {
-        QList<Photo> hanging;
-        for (const Photo& photo : m.photos())
-            if (m.hangs(photo))
-                hanging.append(photo);
-        const Result<bool> placed = m.clotheslinePlacements().ensurePositions(hanging, columns);
-        if (!placed)
-            qCWarning(lcApp) << "prints could not be placed:" << placed.error().message;
-        else if (*placed)
-            Q_EMIT m.modelChanged();
-    });
 }
 
 TemporaryRopeWindow::~TemporaryRopeWindow() {

@@ -212,6 +212,8 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
         self->m_requestedUnplaced = unplaced;
         if (self->m_placementRequest)
             self->m_placementRequest(*model, count);
+        else
+            model->ensureClotheslinePositions(count);
     });
 }
 

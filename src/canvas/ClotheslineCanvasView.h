@@ -43,7 +43,8 @@ class ClotheslineCanvasView : public QWidget, public RopePhysicsCanvas {
 
 public:
     using PhotoCallback = std::function<void(const Photo&)>;
-    // Asks the model to give free places on the rope to the hanging photos that lack one.
+    // Stands in for the model's ensureClotheslinePositions (tests count or stub it); without
+    // one, the model places the prints.
     using PlacementRequest = std::function<void(GalleryModel& model, int columns)>;
 
     static constexpr QSizeF kPhotoSize = PolaroidRenderer::defaultSize;

@@ -30,11 +30,13 @@ struct Rope {
     ClotheslineCanvas* host = nullptr;
     int placementRequests = 0;
 
-    explicit Rope(int count) {
+    explicit Rope(int count, bool brokenPlacements = false) {
         static int made = 0;
         ++made;
         const QString source = makeFolder(QString("pictures-%1").arg(made));
         const QString storage = makeFolder(QString("storage-%1").arg(made));
+        if (brokenPlacements) // a store that cannot read its file refuses every change
+            writeFile(storage + "/clothesline-positions.json", "{ not json");
         model = std::make_unique<GalleryModel>(
             std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storage), false);
         // What the first scan finds is the baseline and does not hang; later files arrive.
@@ -61,12 +63,7 @@ struct Rope {
         host->setWindowPort(port.get());
         host->setPlacementRequest([this](GalleryModel& m, int columns) {
             ++placementRequests;
-            QList<Photo> hanging;
-            for (const Photo& photo : m.photos())
-                if (m.hangs(photo))
-                    hanging.append(photo);
-            if (m.clotheslinePlacements().ensurePositions(hanging, columns).valueOr(false))
-                Q_EMIT m.modelChanged();
+            m.ensureClotheslinePositions(columns);
         });
     }
     ~Rope() {
@@ -163,18 +160,15 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
         EXPECT_TRUE(rope.canvas().printFrame(photo)) << "placed through the one request";
     EXPECT_FALSE(rope.canvas().pendingPositions());
 
-    Rope failing(2);
-    int failures = 0;
-    failing.host->setPlacementRequest([&](GalleryModel& model, int) {
-        ++failures;
-        Q_EMIT model.modelChanged(); // the model reports a failure and publishes again
-    });
+    Rope failing(2, true);
     failing.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return failures == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return failing.placementRequests == 1; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return failing.model->placementError().has_value(); }));
     for (int i = 0; i < 5; ++i) {
         Q_EMIT failing.model->modelChanged();
         failing.settleUpdates();
     }
+    const int failures = failing.placementRequests;
     EXPECT_EQ(failures, 1) << "the same unplaced prints are not asked for again";
 }
 

@@ -102,14 +102,6 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
     auto* host = new ClotheslineCanvas(model, &window);
     host->scrollView()->setGeometry(0, kCanvasTop, kRopeWindow.width(), kRopeWindow.height() - kCanvasTop);
     host->setWindowPort(&port);
-    host->setPlacementRequest([](GalleryModel& m, int columns) {
-        QList<Photo> hanging;
-        for (const Photo& photo : m.photos())
-            if (m.hangs(photo))
-                hanging.append(photo);
-        if (m.clotheslinePlacements().ensurePositions(hanging, columns).valueOr(false))
-            Q_EMIT m.modelChanged();
-    });
     window.show();
     ClotheslineCanvasView& canvas = *host->canvas();
     QTest::qWait(300);
