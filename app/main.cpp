@@ -1,4 +1,4 @@
-#include "TemporaryRopeWindow.h"
+#include "TemporaryRopeScreen.h"
 #include "core/Indexer.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "dragdrop/PromiseDirectory.h"
@@ -9,6 +9,7 @@
 #include "platform/SingleInstance.h"
 #include "platform/StorageLocation.h"
 #include "platform/UnixSignals.h"
+#include "shell/GalleryWindow.h"
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -85,10 +86,12 @@ int main(int argc, char** argv) {
                      [] { QApplication::quit(); });
 
     vennimo::GalleryModel model(std::make_unique<vennimo::Indexer>(defaultSources(), *storage), true);
-    vennimo::TemporaryRopeWindow rope(model);
-    rope.showOnTop();
+    vennimo::GalleryWindow window;
+    window.setGalleryModel(&model);
+    auto* rope = new vennimo::TemporaryRopeScreen(model, window);
+    rope->showRope();
     model.start(kFallbackRescanSeconds);
     const int status = QApplication::exec();
-    rope.hide();
+    rope->dismantle();
     return status;
 }
