@@ -90,6 +90,8 @@ int main(int argc, char** argv) {
     window.setGalleryModel(&model);
     auto* rope = new vennimo::TemporaryRopeScreen(model, window);
     rope->showRope();
+    QObject::connect(&instance, &vennimo::SingleInstance::showGalleryRequested, &window,
+                     [&window] { window.showWithoutActivating(); });
     model.start(kFallbackRescanSeconds);
     const int status = QApplication::exec();
     rope->dismantle();
