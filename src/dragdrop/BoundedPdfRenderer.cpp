@@ -32,9 +32,14 @@ Error notImageError() {
     return Error::failure(QStringLiteral("来源提供的内容不是可读取的图片。"));
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
+// Moves exactly `size` bytes with `io` (one read or write), retrying what a signal interrupted;
+// `ready` runs before each attempt and may give up.
+template <class Bytes, class Io, class Ready>
+bool transferAll(Bytes* data, size_t size, Io io, Ready ready) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        if (!ready())
+            return false;
+        const ssize_t n = io(data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -43,6 +48,12 @@ bool writeAll(int fd, const char* data, size_t size) {
         size -= size_t(n);
     }
     return true;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    return transferAll(
+        data, size, [fd](const char* bytes, size_t length) { return ::write(fd, bytes, length); },
+        [] { return true; });
 }
 
 // The data segment this process already has, from /proc without any library call that might
@@ -119,26 +130,22 @@ Header renderPage(const QByteArray& pdf, double maxScale, double maxSidePixels, 
 
 // Reads exactly `size` bytes before the deadline.
 bool readAll(int fd, char* data, size_t size, std::chrono::steady_clock::time_point deadline) {
-    while (size > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = ::poll(&ready, 1, int(std::min<qint64>(left.count(), 1000)));
-        if (polled < 0 && errno != EINTR)
-            return false;
-        if (polled <= 0)
-            continue;
-        const ssize_t n = ::read(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
+    const auto readable = [fd, deadline] {
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            pollfd ready{fd, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, int(std::min<qint64>(left.count(), 1000)));
+            if (polled > 0)
+                return true;
+            if (polled < 0 && errno != EINTR)
+                return false;
+        }
+    };
+    return transferAll(
+        data, size, [fd](char* bytes, size_t length) { return ::read(fd, bytes, length); }, readable);
 }
 
 } // namespace

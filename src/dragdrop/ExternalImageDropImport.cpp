@@ -4,6 +4,7 @@
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromisedImage.h"
 #include "platform/ContentDigest.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/ImageDecoder.h"
@@ -46,21 +47,7 @@ Error outsideError() {
     return Error::failure(QStringLiteral("来源返回了接收目录外的文件。"));
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+using Descriptor = FileDescriptor;
 
 // Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
 // what was opened, and a file that grows or shrinks while read is caught by reading one byte more

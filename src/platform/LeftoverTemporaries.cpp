@@ -1,5 +1,7 @@
 #include "platform/LeftoverTemporaries.h"
 
+#include "platform/FileDescriptor.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -16,22 +18,6 @@ namespace {
 // Taken while the program loads, before any of its writes.
 const LeftoverTemporaries::Clock::time_point g_processStart = LeftoverTemporaries::Clock::now();
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 LeftoverTemporaries::Clock::time_point changeTime(const struct stat& st) {
     using namespace std::chrono;
     return LeftoverTemporaries::Clock::time_point(duration_cast<LeftoverTemporaries::Clock::duration>(
@@ -40,7 +26,7 @@ LeftoverTemporaries::Clock::time_point changeTime(const struct stat& st) {
 
 bool removeIfLeftover(int dirFd, const char* name, LeftoverTemporaries::Clock::time_point changedBefore) {
     // Non-blocking and without following links: a FIFO or a link under such a name is not ours.
-    const Descriptor file(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const FileDescriptor file(::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0)
         return false;
     struct stat st {};

@@ -79,13 +79,16 @@ void Updater::check(bool userInitiated) {
         return;
     }
     QNetworkRequest request(m_feedUrl);
-    request.setTransferTimeout(kTimeoutMs);
+    // The transfer timeout only notices a feed that stops; one that sends a byte now and then is
+    // cut off by the deadline below.
+    request.setTransferTimeout(m_timeout);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("VennimoGallery/") + m_currentVersion);
     m_body.clear();
     QNetworkReply* reply = m_network->get(request);
     m_reply = reply;
+    QTimer::singleShot(m_timeout, reply, &QNetworkReply::abort);
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
         m_body += reply->read(kMaxFeedBytes + 1 - m_body.size());
         if (m_body.size() > kMaxFeedBytes)

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <chrono>
+
 class QNetworkAccessManager;
 
 namespace vennimo {
@@ -36,6 +38,8 @@ public:
     const QUrl& feedUrl() const { return m_feedUrl; }
     const QString& currentVersion() const { return m_currentVersion; }
     bool checking() const { return m_reply != nullptr; }
+    // How long one check may take in all, however steadily the feed trickles in.
+    void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
 
     // Off until the user turns it on: nothing goes out to the network unasked.
     bool automaticallyChecksForUpdates() const;
@@ -66,6 +70,7 @@ private:
     QPointer<QNetworkReply> m_reply;
     QByteArray m_body;
     bool m_userInitiated = false;
+    std::chrono::milliseconds m_timeout{kTimeoutMs};
     QTimer m_timer;
 };
 

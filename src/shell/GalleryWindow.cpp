@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -44,9 +45,23 @@ QList<ScreenArea> systemScreens() {
 constexpr const char* kUndoTitle = "撤销";
 constexpr const char* kRedoTitle = "重做";
 
-bool textEditing(const QWidget* focus) {
-    return qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QTextEdit*>(focus) ||
-           qobject_cast<const QPlainTextEdit*>(focus);
+// The undo or redo item: the text field being edited answers with its own history, the rope
+// history otherwise.
+GalleryWindow::MenuItemState historyMenuItem(const GalleryModel* model, bool redo) {
+    const QString title = QString::fromUtf8(redo ? kRedoTitle : kUndoTitle);
+    const QWidget* focus = QApplication::focusWidget();
+    if (auto* line = qobject_cast<const QLineEdit*>(focus))
+        return {title, redo ? line->isRedoAvailable() : line->isUndoAvailable()};
+    const QTextDocument* document = nullptr;
+    if (auto* text = qobject_cast<const QTextEdit*>(focus))
+        document = text->document();
+    else if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
+        document = plain->document();
+    if (document)
+        return {title, redo ? document->isRedoAvailable() : document->isUndoAvailable()};
+    if (model && (redo ? model->canRedoRopeAction() : model->canUndoRopeAction()))
+        return {redo ? model->ropeRedoTitle() : model->ropeUndoTitle(), true};
+    return {title, false};
 }
 
 } // namespace
@@ -435,37 +450,11 @@ void GalleryWindow::redo() {
 }
 
 GalleryWindow::MenuItemState GalleryWindow::undoMenuItem() const {
-    const QWidget* focus = QApplication::focusWidget();
-    if (textEditing(focus)) {
-        bool available = false;
-        if (auto* line = qobject_cast<const QLineEdit*>(focus))
-            available = line->isUndoAvailable();
-        else if (auto* text = qobject_cast<const QTextEdit*>(focus))
-            available = text->document()->isUndoAvailable();
-        else if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
-            available = plain->document()->isUndoAvailable();
-        return {QString::fromUtf8(kUndoTitle), available};
-    }
-    if (m_galleryModel && m_galleryModel->canUndoRopeAction())
-        return {m_galleryModel->ropeUndoTitle(), true};
-    return {QString::fromUtf8(kUndoTitle), false};
+    return historyMenuItem(m_galleryModel, false);
 }
 
 GalleryWindow::MenuItemState GalleryWindow::redoMenuItem() const {
-    const QWidget* focus = QApplication::focusWidget();
-    if (textEditing(focus)) {
-        bool available = false;
-        if (auto* line = qobject_cast<const QLineEdit*>(focus))
-            available = line->isRedoAvailable();
-        else if (auto* text = qobject_cast<const QTextEdit*>(focus))
-            available = text->document()->isRedoAvailable();
-        else if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
-            available = plain->document()->isRedoAvailable();
-        return {QString::fromUtf8(kRedoTitle), available};
-    }
-    if (m_galleryModel && m_galleryModel->canRedoRopeAction())
-        return {m_galleryModel->ropeRedoTitle(), true};
-    return {QString::fromUtf8(kRedoTitle), false};
+    return historyMenuItem(m_galleryModel, true);
 }
 
 void GalleryWindow::keyPressEvent(QKeyEvent* event) {

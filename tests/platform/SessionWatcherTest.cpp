@@ -1,17 +1,14 @@
 #include "platform/SessionWatcher.h"
 
 #include "support/TestEnvironment.h"
+#include "support/WaitUntil.h"
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <functional>
 #include <poll.h>
 #include <unistd.h>
 
@@ -19,15 +16,7 @@ using namespace vennimo;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return done();
-}
+using test::waitUntil;
 
 // A bus of the test's own standing in for the system bus, with the session bus's open policy so
 // the fake may own logind's name.

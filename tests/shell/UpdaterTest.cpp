@@ -1,30 +1,21 @@
 #include "platform/Updater.h"
 #include "platform/UserDefaults.h"
 #include "shell/UpdateWindows.h"
+#include "support/WaitUntil.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
-
-#include <functional>
 
 using namespace vennimo;
 
 namespace {
 
-bool waitUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return done();
-}
+using test::waitUntil;
 
 // A tiny HTTP server on the loopback address only, answering each path with a fixed response.
 class FeedServer {
@@ -201,4 +192,33 @@ TEST(UpdaterTest, AutomaticChecksAreOffUntilTurnedOnAndAnAbandonedCheckStaysSile
     EXPECT_TRUE(pending->checking());
     pending.reset();
     EXPECT_EQ(reports, 0);
+}
+
+TEST(UpdaterTest, AFeedThatTricklesInIsCutOffAtTheDeadline) {
+    // Headers, then one byte of a long body every 100 ms: never idle long enough for a transfer
+    // timeout to notice.
+    QTcpServer trickle;
+    ASSERT_TRUE(trickle.listen(QHostAddress::LocalHost));
+    QTimer drip;
+    QList<QPointer<QTcpSocket>> sockets;
+    QObject::connect(&trickle, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = trickle.nextPendingConnection()) {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+            sockets << socket;
+        }
+    });
+    QObject::connect(&drip, &QTimer::timeout, [&] {
+        for (const QPointer<QTcpSocket>& socket : sockets)
+            if (socket)
+                socket->write("<");
+    });
+    drip.start(100);
+    Updater updater(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(trickle.serverPort())),
+                    QStringLiteral("1.0"), UserDefaults::standard());
+    updater.setTimeout(std::chrono::milliseconds(800));
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const Outcome outcome = runCheck(updater);
+    EXPECT_TRUE(outcome.failed.has_value());
+    EXPECT_LT(elapsed.elapsed(), 5000);
 }
