@@ -118,6 +118,10 @@ Header renderPage(const QByteArray& pdf, double maxScale, double maxSidePixels, 
 
 [[noreturn]] void runChild(int out, const QByteArray& pdf, double maxScale, double maxSidePixels,
                            qint64 memoryBytes) {
+    // The handlers inherited from the parent would pass a Ctrl+C or a logout on to its signal
+    // pipe as if the parent had got it, and keep the child rendering.
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
     limitMemory(memoryBytes);
     QImage image;
     const Header header = renderPage(pdf, maxScale, maxSidePixels, image);

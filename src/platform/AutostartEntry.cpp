@@ -90,12 +90,17 @@ QString AutostartEntry::execLine(const QString& program) {
     // Quoted as the desktop entry rules ask, then escaped once more as a string value.
     QString quoted = QStringLiteral("\"");
     for (const QChar c : program) {
+        // A lone % would start a field code the launcher replaces.
         if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
             quoted += u'\\';
+        else if (c == u'%')
+            quoted += u'%';
         quoted += c;
     }
     quoted += u'"';
     quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
+    // A line break would end the value and start a key of the path's choosing.
+    quoted.replace(u'\n', QStringLiteral("\\n"));
     return quoted;
 }
 

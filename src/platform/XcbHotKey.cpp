@@ -175,7 +175,9 @@ void XcbHotKey::unregisterKey(int id) {
         if (grab.id != id)
             continue;
         m_grabs.removeAt(i);
-        if (m_connection)
+        // Past the application's end its connection is freed, and the server dropped our grabs
+        // when it closed.
+        if (m_connection && qGuiApp)
             ungrab(grab.keyCode, grab.modifiers,
                    lockVariants(std::uint16_t(grab.lockMask & ~XCB_MOD_MASK_LOCK)));
         return;

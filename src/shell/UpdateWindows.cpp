@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace vennimo {
 
@@ -49,7 +50,10 @@ void UpdateWindows::present(const QString& text, const QString& informative, con
     auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("软件更新"), text);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setProperty(kWindowProperty, true);
-    box->setInformativeText(informative);
+    // Everything shown comes from the feed or the network: plain text, never markup with links
+    // the label would open or nesting that takes the layout down.
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(informative.isEmpty() ? QString() : Qt::convertFromPlainText(informative));
     if (download.isValid() &&
         (download.scheme() == QLatin1String("https") || download.scheme() == QLatin1String("http"))) {
         QPushButton* get = box->addButton(QStringLiteral("下载"), QMessageBox::AcceptRole);

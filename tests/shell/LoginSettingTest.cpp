@@ -57,6 +57,9 @@ TEST(LoginSettingTest, TogglingWritesAndRemovesTheAutostartEntry) {
     EXPECT_TRUE(setting.message()->startsWith(QString::fromUtf8(LoginSetting::kFailurePrefix)));
     EXPECT_EQ(AutostartEntry::execLine(QStringLiteral("/a b/$x\\\"y")),
               QStringLiteral("\"/a b/\\\\$x\\\\\\\\\\\\\"y\""));
+    // The launcher reads %% as one %, and the value stays on its line.
+    EXPECT_EQ(AutostartEntry::execLine(QStringLiteral("/opt/100%u/a\nHidden=true")),
+              QStringLiteral("\"/opt/100%%u/a\\nHidden=true\""));
 }
 
 TEST(LoginSettingTest, LegacyUnitOfThisProgramCountsAsOnAndIsRemovedWhenTurnedOff) {

@@ -4,10 +4,12 @@
 #include "support/WaitUntil.h"
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTextDocument>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -221,4 +223,28 @@ TEST(UpdaterTest, AFeedThatTricklesInIsCutOffAtTheDeadline) {
     const Outcome outcome = runCheck(updater);
     EXPECT_TRUE(outcome.failed.has_value());
     EXPECT_LT(elapsed.elapsed(), 5000);
+}
+
+TEST(UpdaterTest, TheOfferShowsWhatTheFeedSaysAsPlainText) {
+    Updater updater(QUrl(QStringLiteral("http://127.0.0.1:9/")), QStringLiteral("1.0"),
+                    UserDefaults::standard());
+    UpdateWindows windows(updater);
+    AppcastItem item;
+    item.version = QStringLiteral("2.0");
+    item.displayVersion = QStringLiteral("<b>2.0</b>");
+    item.title = QStringLiteral("<a href=\"file:///etc\">notes</a> & more");
+    Q_EMIT updater.updateFound(item, true);
+    ASSERT_EQ(windows.windows().size(), 1);
+    // What each label puts on screen, read the way the label itself reads its text.
+    QStringList shown;
+    for (const QLabel* label : windows.windows().constFirst()->findChildren<QLabel*>()) {
+        const bool rich = label->textFormat() == Qt::RichText ||
+                          (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+        QTextDocument document;
+        document.setHtml(label->text());
+        shown << (rich ? document.toPlainText() : label->text());
+    }
+    EXPECT_TRUE(shown.contains(QStringLiteral("Vennimo <b>2.0</b> 可以下载了。")))
+        << shown.join(u'|').toStdString();
+    EXPECT_TRUE(shown.contains(item.title)) << shown.join(u'|').toStdString();
 }
