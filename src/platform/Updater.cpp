@@ -81,7 +81,7 @@ void Updater::check(bool userInitiated) {
     QNetworkRequest request(m_feedUrl);
     // The transfer timeout only notices a feed that stops; one that sends a byte now and then is
     // cut off by the deadline below.
-    request.setTransferTimeout(m_timeout);
+    request.setTransferTimeout(int(m_timeout.count()));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("VennimoGallery/") + m_currentVersion);
