@@ -287,6 +287,12 @@ public:
     // nothing unless the new copies match the recycled records one to one.
     static std::optional<ReplayedCopies> replayedCopyRecords(const QList<CopyUndoRecord>& records,
                                                              const QList<CopyUndoRecord>& created);
+    // Moves the hanging photos' files into a folder and takes them down as one journaled change;
+    // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp).
+    std::optional<QStringList> movePegPhotos(const QList<Photo>& photos, const QString& directory,
+                                             RopeHistoryRecording recording);
+    // Undoes such a move through a peg return in the journal; the records for redo.
+    std::optional<QList<PegReturnRecord>> restorePegFolderMove(const QList<PegReturnRecord>& records);
     // The selected photos to the clipboard; false while busy or when none could be copied.
     bool copySelection(QClipboard::Mode mode = QClipboard::Clipboard);
     // One photo as its file and its image as it is now; false while busy or when it failed.
@@ -382,6 +388,8 @@ private:
     // Removes imported files and exhibition thumbnails that no exhibition item refers to: what an
     // import interrupted before its commit left. Only while no journal is pending.
     void removeOrphanImports();
+    void installPegMoveSeams();
+    Status checkPegPhotos(const QList<Photo>& photos) const;
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
     QList<Photo> m_photos;
