@@ -299,6 +299,10 @@ Result<QStringList> PegReturnIntent::resume(JournalData& data, const QString& jo
         return decoded.error();
     ReturnState& state = *decoded;
     PegReturnIntent& intent = state.intent;
+    // A return between volumes that a crash cut off left its hidden partial copy in the return
+    // folder; the run that continues the return clears it whether or not the file goes back.
+    for (const PegReturnRecord& record : std::as_const(intent.pending))
+        FileMove::removeLeftoverPartials(QFileInfo(record.original.path).path());
 
     while (!intent.pending.isEmpty()) {
         const PegReturnRecord record = intent.pending.first();

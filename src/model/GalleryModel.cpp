@@ -64,6 +64,7 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
     // Nothing is deleted until a confirmation can actually be asked.
     m_requestTrashConfirmation = [](const QList<Photo>&) { return false; };
     m_requestPhotoCopyConfirmation = [](const QList<Photo>&) { return true; };
+    installPegMoveSeams();
 
     // The journal goes first: every store must load what it left behind.
     const QString storage = indexer->storage();

@@ -19,6 +19,7 @@
 #include "model/RopeHistoryRecording.h"
 #include "platform/WorkQueue.h"
 
+#include <QClipboard>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -270,6 +271,33 @@ public:
     const RopeActionSeams& ropeActionSeams() const { return m_ropeActionSeams; }
     RopeActionSeams& ropeActionSeams() { return m_ropeActionSeams; }
 
+    // Photo copies (GalleryModelCopies.cpp). The records of a replayed copy and the pairs that
+    // repoint the history from the recycled copies to their new ones.
+    struct ReplayedCopies {
+        QList<CopyUndoRecord> records;
+        QList<PhotoReplacement> replacements;
+    };
+    // Links resolved, then cleaned: the key copies and exhibition items are matched by.
+    static QString copyPathKey(const QString& path);
+    // One record per copy, in order, or none at all when a copy is not in `byPath`.
+    static QList<CopyUndoRecord> copyUndoRecords(const QList<Photo>& sources, const QStringList& paths,
+                                                 const QList<QByteArray>& digests,
+                                                 const QHash<QString, Photo>& byPath);
+    // The redone entry's records with each recycled one replaced by the new copy of its source;
+    // nothing unless the new copies match the recycled records one to one.
+    static std::optional<ReplayedCopies> replayedCopyRecords(const QList<CopyUndoRecord>& records,
+                                                             const QList<CopyUndoRecord>& created);
+    // Moves the hanging photos' files into a folder and takes them down as one journaled change;
+    // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp).
+    std::optional<QStringList> movePegPhotos(const QList<Photo>& photos, const QString& directory,
+                                             RopeHistoryRecording recording);
+    // Undoes such a move through a peg return in the journal; the records for redo.
+    std::optional<QList<PegReturnRecord>> restorePegFolderMove(const QList<PegReturnRecord>& records);
+    // The selected photos to the clipboard; false while busy or when none could be copied.
+    bool copySelection(QClipboard::Mode mode = QClipboard::Clipboard);
+    // One photo as its file and its image as it is now; false while busy or when it failed.
+    bool copy(const Photo& photo, QClipboard::Mode mode = QClipboard::Clipboard);
+
     // Deferred state (GalleryModelDeferredState.cpp). Writes both debounced states now; each
     // failure is published under its own prefix, and the interactions error wins when both fail.
     Status flushDeferredState();
@@ -360,6 +388,8 @@ private:
     // Removes imported files and exhibition thumbnails that no exhibition item refers to: what an
     // import interrupted before its commit left. Only while no journal is pending.
     void removeOrphanImports();
+    void installPegMoveSeams();
+    Status checkPegPhotos(const QList<Photo>& photos) const;
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
     QList<Photo> m_photos;

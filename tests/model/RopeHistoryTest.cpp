@@ -186,12 +186,14 @@ TEST(RopeHistory, RemappingRepointsEntriesAndKeepsExportsWhenAsked) {
 // Copies, folder moves and the Trash are reached through their seams.
 TEST(RopeHistory, InjectedEntriesWaitForTheirOperations) {
     RopeModel rope(1);
+    // The history on its own: the real steps are tested with their operations.
+    rope->ropeActionSeams() = RopeActionSeams{};
     const Photo a = recordPhoto(10), b = recordPhoto(11), c = recordPhoto(12);
     const auto copyEntry = RopeHistoryEntry::copy({CopyUndoRecord{a, b, "digest", false}}, 0.4);
     const auto moveEntry = RopeHistoryEntry::move({PegReturnRecord{a, c, {}, {}}}, "/dir");
     const auto trashEntry = RopeHistoryEntry::trash({trashed(a), trashed(b), trashed(c)});
 
-    // Until the operations exist, nothing moves on either side.
+    // Steps that report nothing done move nothing on either side.
     for (const auto& entry : {copyEntry, moveEntry, trashEntry}) {
         rope->pushUndo(entry, true);
         rope->undoRopeAction();

@@ -1,0 +1,157 @@
+#include "DropTestHelpers.h"
+
+#include "core/PhotoIdentity.h"
+#include "dragdrop/PegFolderMove.h"
+#include "platform/FileIdentity.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+Photo photoAt(const QString& path) {
+    const auto id = currentIdentity(path);
+    const auto file = FileIdentity::read(path);
+    return {
+        .id = id->id, .path = path, .modified = file->modified, .size = file->size, .created = id->created};
+}
+
+Photo writtenPhoto(const QString& path, const QByteArray& bytes) {
+    writeFile(path, bytes);
+    return photoAt(path);
+}
+
+// A folder on a file system other than the test home's, or nothing.
+std::optional<QString> otherFileSystemFolder(const QString& name) {
+    const auto shm = FileIdentity::readFollowingLinks(u"/dev/shm"_s);
+    const auto home = FileIdentity::readFollowingLinks(TestEnvironment::root());
+    if (!shm || !home || shm->fileSystemNumber == home->fileSystemNumber)
+        return std::nullopt;
+    QDir().mkpath(u"/dev/shm/"_s + QFileInfo(TestEnvironment::root()).fileName());
+    const QString folder = u"/dev/shm/"_s + QFileInfo(TestEnvironment::root()).fileName() + u"/"_s + name;
+    if (!QDir().mkpath(folder))
+        return std::nullopt;
+    return folder;
+}
+
+} // namespace
+
+TEST(PegFolderMove, NumbersTheNameAfterTheStemAndKeepsTheExtension) {
+    const struct {
+        QString name;
+        int attempt;
+        QString expected;
+    } cases[] = {
+        {u"a.jpg"_s, 0, u"a.jpg"_s},           {u"a.jpg"_s, 1, u"a 2.jpg"_s},
+        {u"a.jpg"_s, 9999, u"a 10000.jpg"_s},  {u"notes"_s, 1, u"notes 2"_s},
+        {u".hidden"_s, 1, u".hidden 2"_s},     {u"a.tar.gz"_s, 2, u"a.tar 3.gz"_s},
+        {u"照片.HEIC"_s, 1, u"照片 2.HEIC"_s},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PegFolderMove::candidateName(c.name, c.attempt), c.expected) << c.name.toStdString();
+}
+
+TEST(PegFolderMove, TakesTheNextFreeNameAndNeverOverwrites) {
+    const QString from = makeFolder(u"clash-from"_s);
+    const QString to = makeFolder(u"clash-to"_s);
+    writeFile(to + u"/a.jpg"_s, "first");
+    writeFile(to + u"/a 2.jpg"_s, "second");
+    const Photo photo = writtenPhoto(from + u"/a.jpg"_s, "moved");
+
+    const auto moved = PegFolderMove::move(photo, to);
+    ASSERT_TRUE(moved) << moved.error().message.toStdString();
+    EXPECT_EQ(*moved, to + u"/a 3.jpg"_s);
+    EXPECT_EQ(readFile(to + u"/a.jpg"_s), "first");
+    EXPECT_EQ(readFile(to + u"/a 2.jpg"_s), "second");
+    EXPECT_EQ(readFile(*moved), "moved");
+    EXPECT_FALSE(QFileInfo::exists(photo.path));
+
+    // A file without extension.
+    writeFile(to + u"/notes"_s, "old notes");
+    const auto notes = PegFolderMove::move(writtenPhoto(from + u"/notes"_s, "new notes"), to);
+    ASSERT_TRUE(notes);
+    EXPECT_EQ(*notes, to + u"/notes 2"_s);
+    EXPECT_EQ(readFile(to + u"/notes"_s), "old notes");
+}
+
+TEST(PegFolderMove, LeavesAFileInItsOwnFolderAlsoWhenNamedThroughALink) {
+    const QString folder = makeFolder(u"own"_s);
+    const Photo photo = writtenPhoto(folder + u"/b.png"_s, "b");
+    const QString link = TestEnvironment::root() + u"/own-link"_s;
+    ASSERT_TRUE(QFile::link(folder, link));
+
+    for (const QString& target : {folder, link, folder + u"/./"_s}) {
+        const auto moved = PegFolderMove::move(photo, target);
+        ASSERT_TRUE(moved) << target.toStdString();
+        EXPECT_EQ(*moved, photo.path);
+    }
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList{u"b.png"_s});
+    EXPECT_TRUE(PegFolderMove::sameDirectory(link, folder));
+    EXPECT_FALSE(PegFolderMove::sameDirectory(folder, makeFolder(u"elsewhere"_s)));
+    EXPECT_FALSE(PegFolderMove::sameDirectory(folder, folder + u"/missing"_s));
+}
+
+TEST(PegFolderMove, RefusesWithoutMovingAnything) {
+    const QString to = makeFolder(u"refuse-to"_s);
+    const QString from = makeFolder(u"refuse-from"_s);
+
+    const Photo library = writtenPhoto(from + u"/My.photoslibrary/originals/c.jpg"_s, "c");
+    auto moved = PegFolderMove::move(library, to);
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().message, QString::fromUtf8(PegFolderMove::kLibraryFileRefused));
+
+    // The file at the path is no longer the photo's.
+    const Photo replaced = writtenPhoto(from + u"/d.jpg"_s, "d");
+    writeFile(from + u"/other.jpg"_s, "another file");
+    ASSERT_EQ(std::rename(QFile::encodeName(from + u"/other.jpg"_s).constData(),
+                          QFile::encodeName(replaced.path).constData()),
+              0);
+    moved = PegFolderMove::move(replaced, to);
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().code, kReplacedOriginalCode);
+
+    // A failure other than a taken name ends the attempts at once.
+    const Photo photo = writtenPhoto(from + u"/e.jpg"_s, "e");
+    moved = PegFolderMove::move(photo, to + u"/gone"_s);
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().sysErrno, ENOENT);
+    EXPECT_TRUE(QFileInfo::exists(photo.path));
+    EXPECT_TRUE(QDir(to).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST(PegFolderMove, GivesUpAfterTenThousandNames) {
+    const QString to = makeFolder(u"full"_s);
+    for (int attempt = 0; attempt < PegFolderMove::kMaxNameAttempts; ++attempt)
+        QFile(to + u"/"_s + PegFolderMove::candidateName(u"f.jpg"_s, attempt)).open(QIODevice::WriteOnly);
+    const Photo photo = writtenPhoto(makeFolder(u"full-from"_s) + u"/f.jpg"_s, "f");
+
+    const auto moved = PegFolderMove::move(photo, to);
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().message, QString::fromUtf8(PegFolderMove::kTooManyNames));
+    EXPECT_TRUE(QFileInfo::exists(photo.path));
+}
+
+TEST(PegFolderMove, CopiesAcrossFileSystemsWithoutReplacing) {
+    const auto to = otherFileSystemFolder(u"across"_s);
+    if (!to)
+        GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+    writeFile(*to + u"/g.jpg"_s, "taken");
+    const Photo photo = writtenPhoto(makeFolder(u"across-from"_s) + u"/g.jpg"_s, "travels");
+
+    const auto moved = PegFolderMove::move(photo, *to);
+    ASSERT_TRUE(moved) << moved.error().message.toStdString();
+    EXPECT_EQ(*moved, *to + u"/g 2.jpg"_s);
+    EXPECT_EQ(readFile(*to + u"/g.jpg"_s), "taken");
+    EXPECT_EQ(readFile(*moved), "travels");
+    EXPECT_EQ(FileIdentity::read(*moved)->modified, photo.modified);
+    EXPECT_FALSE(QFileInfo::exists(photo.path));
+    EXPECT_EQ(QDir(*to).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QDir(QFileInfo(*to).path()).removeRecursively();
+}

@@ -1,0 +1,185 @@
+#include "RopeModelFixture.h"
+
+#include "core/PhotoIdentity.h"
+#include "model/ImageClipboardData.h"
+#include "model/ImageClipboardLifetime.h"
+#include "model/PhotoClipboard.h"
+#include "platform/FileIdentity.h"
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QMimeData>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace vennimo;
+using namespace vennimo::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QByteArray png(QColor color) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(makeImage(6, 4, color));
+    return bytes;
+}
+
+Photo fileAt(const QString& path, const QByteArray& bytes) {
+    writeFile(path, bytes);
+    const auto id = currentIdentity(path);
+    const auto file = FileIdentity::read(path);
+    return {.id = id->id,
+            .path = path,
+            .modified = file->modified,
+            .size = file->size,
+            .created = id->created,
+            .usageID = id->usageID};
+}
+
+// Puts another file under the photo's name, as an editor saving through a new file does.
+void replace(const Photo& photo, const QByteArray& bytes) {
+    const QString temporary = photo.path + u".new"_s;
+    writeFile(temporary, bytes);
+    ASSERT_EQ(
+        std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(photo.path).constData()), 0);
+}
+
+QClipboard& clipboard() {
+    return *QGuiApplication::clipboard();
+}
+
+QColor colorOf(const QByteArray& bytes) {
+    return QImage::fromData(bytes, "png").pixelColor(3, 2);
+}
+
+} // namespace
+
+TEST(PhotoClipboard, SeveralPhotosGoOnAsFileUrlsForBrowsersAndFileManagers) {
+    const QString folder = makeFolder(u"several"_s);
+    const Photo a = fileAt(folder + u"/a.png"_s, png(Qt::red));
+    const Photo b = fileAt(folder + u"/b 2.png"_s, png(Qt::blue));
+    Photo gone = fileAt(folder + u"/gone.png"_s, png(Qt::green));
+    QFile::remove(gone.path);
+
+    const QList<Photo> written = PhotoClipboard::copyPhotos({a, gone, b, a});
+    EXPECT_EQ(written, (QList<Photo>{a, b}));
+    const QMimeData* data = clipboard().mimeData();
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(data->urls(), (QList<QUrl>{QUrl::fromLocalFile(a.path), QUrl::fromLocalFile(b.path)}));
+    EXPECT_EQ(data->data(u"x-special/gnome-copied-files"_s),
+              "copy\n" + QUrl::fromLocalFile(a.path).toEncoded() + "\n" +
+                  QUrl::fromLocalFile(b.path).toEncoded());
+    EXPECT_FALSE(data->hasFormat(u"image/png"_s));
+    EXPECT_FALSE(ImageClipboardLifetime::lastWriteWasSinglePhoto());
+
+    // One distinct copyable photo among several goes on as a single photo, with its image.
+    EXPECT_EQ(PhotoClipboard::copyPhotos({a, gone, a}), QList<Photo>{a});
+    EXPECT_TRUE(clipboard().mimeData()->hasFormat(u"image/png"_s));
+    EXPECT_TRUE(ImageClipboardLifetime::lastWriteWasSinglePhoto());
+}
+
+TEST(PhotoClipboard, TheImageIsTheFileAsItWasWhenCopied) {
+    const Photo photo = fileAt(makeFolder(u"single"_s) + u"/c.png"_s, png(Qt::red));
+    ASSERT_TRUE(PhotoClipboard::copyPhoto(photo));
+    // Rewritten in place after the copy: the same file, other pixels.
+    QFile file(photo.path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(png(Qt::blue));
+    file.close();
+
+    const QMimeData* data = clipboard().mimeData();
+    EXPECT_EQ(data->urls(), QList<QUrl>{QUrl::fromLocalFile(photo.path)});
+    ASSERT_TRUE(data->hasFormat(u"image/png"_s));
+    EXPECT_EQ(colorOf(data->data(u"image/png"_s)), QColor(Qt::red));
+    EXPECT_EQ(ImageClipboardLifetime::generalChangeCount(), ImageClipboardLifetime::writeCount());
+}
+
+TEST(PhotoClipboard, AFailedCopyLeavesTheClipboardAsItWas) {
+    const QString folder = makeFolder(u"failing"_s);
+    const Photo replaced = fileAt(folder + u"/d.png"_s, png(Qt::red));
+    replace(replaced, png(Qt::blue));
+    const Photo gone = fileAt(folder + u"/e.png"_s, png(Qt::red));
+    QFile::remove(gone.path);
+
+    clipboard().setText(u"the user's text"_s);
+    EXPECT_FALSE(PhotoClipboard::copyPhoto(replaced));
+    EXPECT_TRUE(PhotoClipboard::copyPhotos({replaced, gone}).isEmpty());
+    EXPECT_EQ(clipboard().text(), u"the user's text"_s);
+    EXPECT_FALSE(PhotoClipboard::immutableCopySource(replaced));
+
+    // Larger than the bound: no bytes are held.
+    const Photo large = fileAt(folder + u"/f.png"_s, png(Qt::red));
+    EXPECT_FALSE(PhotoClipboard::immutableCopySource(large, large.size - 1));
+    EXPECT_EQ(PhotoClipboard::immutableCopySource(large, large.size), png(Qt::red));
+}
+
+TEST(PhotoClipboard, CopiesToTheSelectionLeaveTheClipboardCountAlone) {
+    const Photo photo = fileAt(makeFolder(u"selection"_s) + u"/g.png"_s, png(Qt::red));
+    ASSERT_TRUE(PhotoClipboard::copyPhoto(photo));
+    const auto count = ImageClipboardLifetime::generalChangeCount();
+    if (clipboard().supportsSelection()) {
+        ASSERT_TRUE(PhotoClipboard::copyPhoto(photo, QClipboard::Selection));
+        EXPECT_EQ(ImageClipboardLifetime::generalChangeCount(), count);
+        EXPECT_FALSE(ImageClipboardLifetime::lastWriteWasSinglePhoto());
+    }
+    // Without a clipboard that answers for itself nothing is handed over.
+    if (!clipboard().ownsClipboard()) {
+        EXPECT_FALSE(PhotoClipboard::handOverBeforeQuit());
+    }
+}
+
+TEST(PhotoClipboard, UnreadableImageDataGivesNoImageButKeepsTheUrl) {
+    ImageClipboardData data(QUrl::fromLocalFile(u"/x/h.png"_s), QByteArray("not an image"));
+    EXPECT_TRUE(data.data(u"image/png"_s).isEmpty());
+    EXPECT_EQ(data.urls(), QList<QUrl>{QUrl::fromLocalFile(u"/x/h.png"_s)});
+
+    int renders = 0;
+    ImageClipboardData counted(QUrl::fromLocalFile(u"/x/i.png"_s), png(Qt::red),
+                               [&renders](const QByteArray& b) {
+                                   ++renders;
+                                   return ImageClipboardData::png(b);
+                               });
+    EXPECT_EQ(renders, 0) << "nothing is rendered before a reader asks";
+    EXPECT_EQ(colorOf(counted.data(u"image/png"_s)), QColor(Qt::red));
+    const auto whole = counted.materialized();
+    EXPECT_EQ(renders, 1);
+    EXPECT_EQ(colorOf(whole->data(u"image/png"_s)), QColor(Qt::red));
+    EXPECT_EQ(whole->urls(), QList<QUrl>{QUrl::fromLocalFile(u"/x/i.png"_s)});
+}
+
+TEST(PhotoClipboard, TheModelCountsWhatItCopiedAndSaysWhatItCouldNot) {
+    RopeModel rope(0);
+    const QString folder = makeFolder(u"model"_s);
+    const QList<Photo> photos{fileAt(folder + u"/1.png"_s, png(Qt::red)),
+                              fileAt(folder + u"/2.png"_s, png(Qt::blue)),
+                              fileAt(folder + u"/3.png"_s, png(Qt::green))};
+    rope.show(photos);
+    rope->setSelection(photos);
+    QFile::remove(photos[1].path);
+
+    EXPECT_TRUE(rope->copySelection());
+    EXPECT_EQ(rope->copiedCount(), 2);
+    EXPECT_EQ(rope->actionError(), u"已复制 2 张，1 张无法访问。"_s);
+    EXPECT_TRUE(rope->usedCopyIDs().contains(photos[0].recordKey()));
+    EXPECT_FALSE(rope->usedCopyIDs().contains(photos[1].recordKey()));
+
+    QFile::remove(photos[0].path);
+    QFile::remove(photos[2].path);
+    EXPECT_FALSE(rope->copySelection());
+    EXPECT_EQ(rope->actionError(), u"未能复制：原图已移动或无法访问。"_s);
+    EXPECT_FALSE(rope->copy(photos[2]));
+    EXPECT_EQ(rope->actionError(), u"无法复制：原图已移动、被替换或暂时不可用。"_s);
+
+    const Photo fresh = fileAt(folder + u"/4.png"_s, png(Qt::red));
+    EXPECT_TRUE(rope->copy(fresh));
+    EXPECT_EQ(rope->actionError(), std::nullopt);
+    EXPECT_TRUE(rope->usedCopyIDs().contains(fresh.recordKey()));
+}
