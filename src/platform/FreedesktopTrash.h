@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <QString>
+
+namespace vennimo {
+
+inline constexpr auto kTrashInfoSuffix = ".trashinfo";
+
+// The desktop's Trash as the freedesktop specification lays it out: "files" and "info" below
+// $XDG_DATA_HOME/Trash (or a volume's own Trash folder).
+class FreedesktopTrash {
+public:
+    // Moves the file to the Trash and answers its absolute path there. The data location is made
+    // first: without it Qt 6.4 reports success and puts the file below the working folder, which
+    // shows as a relative path and is refused here.
+    static Result<QString> moveToTrash(const QString& path);
+    // Puts a trashed file back at `target` without ever replacing a file there, then removes its
+    // ".trashinfo" so the desktop no longer offers it.
+    static Status restore(const QString& trashedPath, const QString& target);
+    // The ".trashinfo" that describes a file of a Trash's "files" folder.
+    static QString infoPath(const QString& trashedPath);
+};
+
+} // namespace vennimo
