@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QSet>
@@ -38,15 +39,20 @@ QStringList FileManager1::fileUris(const QStringList& paths) {
     return uris;
 }
 
-Status FileManager1::call(const QString& method, const QStringList& paths) const {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return unanswered(bus.lastError().message());
+QDBusMessage FileManager1::message(const QString& method, const QStringList& paths) const {
     QDBusMessage message = QDBusMessage::createMethodCall(m_options.service, QString::fromLatin1(kObjectPath),
                                                           QString::fromLatin1(kInterface), method);
     message.setAutoStartService(m_options.autoStart);
     // No startup notification id: the file manager raises its window itself.
     message << fileUris(paths) << QString();
+    return message;
+}
+
+Status FileManager1::call(const QString& method, const QStringList& paths) const {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return unanswered(bus.lastError().message());
+    const QDBusMessage message = this->message(method, paths);
     const QDBusMessage reply = bus.call(message, QDBus::Block, m_options.timeoutMilliseconds);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return {};
@@ -62,16 +68,32 @@ Status FileManager1::showItems(const QStringList& paths) const {
 }
 
 void FileManager1::reveal(const QStringList& paths) const {
-    if (paths.isEmpty() || showItems(paths))
+    if (paths.isEmpty())
         return;
-    QSet<QString> opened;
-    for (const QString& path : paths) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (opened.contains(folder))
-            continue;
-        opened.insert(folder);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    const auto openFolders = [paths] {
+        QSet<QString> opened;
+        for (const QString& path : paths) {
+            const QString folder = QFileInfo(path).absolutePath();
+            if (opened.contains(folder))
+                continue;
+            opened.insert(folder);
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        }
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        openFolders();
+        return;
     }
+    // Asynchronous, so a file manager slow to start never holds up the interface.
+    auto* watcher = new QDBusPendingCallWatcher(
+        bus.asyncCall(message(QStringLiteral("ShowItems"), paths), m_options.timeoutMilliseconds));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [openFolders](QDBusPendingCallWatcher* call) {
+                         if (call->isError())
+                             openFolders();
+                         call->deleteLater();
+                     });
 }
 
 } // namespace vennimo

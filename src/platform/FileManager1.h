@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+class QDBusMessage;
+
 namespace vennimo {
 
 // The desktop's file manager over D-Bus (org.freedesktop.FileManager1): its properties windows
@@ -24,13 +26,14 @@ public:
     // One call for all files; fails when no file manager answers or it refuses.
     Status showItemProperties(const QStringList& paths) const;
     Status showItems(const QStringList& paths) const;
-    // Shows the files in their folders, or, when no file manager answers, opens each distinct
-    // folder with the desktop's default handler. Main thread only (the fallback needs the GUI).
+    // Shows the files in their folders without waiting, or, when no file manager answers, opens
+    // each distinct folder with the desktop's default handler. Main thread only.
     void reveal(const QStringList& paths) const;
 
     static QStringList fileUris(const QStringList& paths);
 
 private:
+    QDBusMessage message(const QString& method, const QStringList& paths) const;
     Status call(const QString& method, const QStringList& paths) const;
 
     Options m_options;

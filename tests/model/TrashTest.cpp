@@ -2,6 +2,7 @@
 
 #include "core/PhotoIdentity.h"
 #include "platform/FreedesktopTrash.h"
+#include "support/FakePhotosLibrary.h"
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -136,4 +137,49 @@ TEST(Trash, DeletesNothingWithoutConsentOrWhileBusy) {
     fresh->confirmTrash({fresh.photo("x.png")});
     ASSERT_TRUE(fresh.settle());
     EXPECT_TRUE(QFile::exists(fresh.photo("x.png").path));
+}
+
+TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
+    auto library = std::make_shared<FakePhotosLibrary>();
+    PhotosLibrary::setShared(library);
+    TrashGallery gallery({"plain.png", "other.png"});
+    const auto asset = [&](const QString& id, const QString& photoID) {
+        Photo photo;
+        photo.id = photoID;
+        photo.path = library->originalPath(id);
+        photo.photosOrigin = PhotosOrigin{id, PhotosOrigin::libraryRoot(library->path())};
+        return photo;
+    };
+    const Photo image = asset(library->addAsset("IMG_1.JPG", "jpeg"), "asset-1");
+    const Photo film = asset(library->addAsset("IMG_2.MOV", "mov", PhotosMediaType::Video), "asset-2");
+    int explained = 0;
+    gallery->setExplainPhotosAccessDenied([&] { ++explained; });
+    QList<QList<Photo>> confirmed;
+    gallery->setRequestTrashConfirmation([&](const QList<Photo>& photos) {
+        confirmed.append(photos);
+        return true;
+    });
+
+    // Access denied: explained, nothing asked or deleted, plain files included.
+    library->setAuthorization(PhotosAuthorization::Denied);
+    gallery->confirmTrash({gallery.photo("plain.png"), image});
+    EXPECT_EQ(explained, 1);
+    EXPECT_TRUE(confirmed.isEmpty());
+
+    // Undetermined: the answer arrives later, on the main thread, and the delete goes on.
+    ASSERT_TRUE(gallery->setHanging({gallery.photo("other.png")}, false, RopeHistoryRecording::record));
+    gallery->undoRopeAction();
+    ASSERT_EQ(gallery->redoHistory().size(), 1);
+    library->setAuthorization(PhotosAuthorization::NotDetermined);
+    gallery->confirmTrash({image, film, image});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !confirmed.isEmpty(); }, 5000));
+    EXPECT_EQ(confirmed.first(), (QList<Photo>{image, film})) << "listed twice, confirmed once";
+    ASSERT_TRUE(gallery.settle());
+    EXPECT_EQ(library->deletionRequests(), QList<QStringList>{{*image.photosOrigin->localIdentifier}});
+    EXPECT_TRUE(gallery->undoHistory().isEmpty()) << "a library deletion cannot be undone";
+    EXPECT_TRUE(gallery->redoHistory().isEmpty()) << "but it ends what could be redone";
+    EXPECT_TRUE(gallery->actionError()->startsWith("已删除 1 张，1 张未能删除。\nIMG_2.MOV：当前系统照片图库中找不到"));
+    EXPECT_EQ(gallery.alerts.size(), 1);
+    EXPECT_TRUE(QFile::exists(film.path));
+    PhotosLibrary::setShared(nullptr);
 }
