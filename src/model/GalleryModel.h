@@ -94,8 +94,8 @@ public:
     // Opens the file manager's properties of the files; blocks, runs off the main thread.
     using ShowItemProperties = std::function<Status(const QStringList& paths)>;
     // Hangs restored exhibition files again; the completion tells whether they were imported.
-    using ReimportExhibition =
-        std::function<void(const QStringList& paths, double x, std::function<void(bool imported)> completion)>;
+    using ReimportExhibition = std::function<void(const QStringList& paths, double x,
+                                                  std::function<void(bool imported)> completion)>;
 
     static constexpr auto kQueueLabel = "local.vennimo.index";
     static constexpr double kMinTickSeconds = 0.05;

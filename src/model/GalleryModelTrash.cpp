@@ -72,20 +72,24 @@ void GalleryModel::installTrashDefaults() {
     m_recycleCopiedFiles = [](const QList<Photo>& photos, TrashCompletion completion) {
         recycleFilePhotos(photos, freedesktopRecycler(), {}, completion);
     };
-    m_recycleDeletedPhotos = [](const QList<Photo>& photos, TrashedHandler trashed, TrashCompletion completion) {
+    m_recycleDeletedPhotos = [](const QList<Photo>& photos, TrashedHandler trashed,
+                                TrashCompletion completion) {
         recyclePhotos(
             photos, freedesktopRecycler(),
-            [](const QList<Photo>& assets, TrashCompletion done) { PhotosDeletion::deletePhotos(assets, done); },
+            [](const QList<Photo>& assets, TrashCompletion done) {
+                PhotosDeletion::deletePhotos(assets, done);
+            },
             trashed, completion);
     };
     m_photosAccessStatus = [] { return PhotosLibrary::shared()->authorizationStatus(); };
     m_requestPhotosAccess = [](std::function<void(PhotosAuthorization)> completion) {
-        PhotosLibrary::shared()->requestAuthorization([completion = std::move(completion)](PhotosAuthorization status) {
-            postToMain([completion, status] {
-                if (completion)
-                    completion(status);
+        PhotosLibrary::shared()->requestAuthorization(
+            [completion = std::move(completion)](PhotosAuthorization status) {
+                postToMain([completion, status] {
+                    if (completion)
+                        completion(status);
+                });
             });
-        });
     };
     // Until the shell installs its alerts, nothing that needs the user's word goes ahead.
     m_explainPhotosAccessDenied = [] {};
@@ -162,8 +166,8 @@ void GalleryModel::trashSelection(const QList<Photo>& photos, RopeHistoryRecordi
     QHash<QString, TrashSnapshot> snapshot;
     for (const Photo& photo : photos) {
         const std::optional<ClotheslinePlacement> placement = m_placements->position(photo);
-        snapshot.insert(photo.id,
-                        TrashSnapshot{hangs(photo), m_exhibition->contains(photo), placement ? placement->x : kUnplacedX});
+        snapshot.insert(photo.id, TrashSnapshot{hangs(photo), m_exhibition->contains(photo),
+                                                placement ? placement->x : kUnplacedX});
     }
     auto locations = std::make_shared<TrashLocations>();
     const QPointer<GalleryModel> self(this);
@@ -173,8 +177,9 @@ void GalleryModel::trashSelection(const QList<Photo>& photos, RopeHistoryRecordi
             std::lock_guard lock(locations->mutex);
             locations->byPath = byPath;
         };
-        const TrashCompletion completion = [self, locations, snapshot, recording, onNothingDeleted](
-                                               const QList<Photo>& succeeded, const QHash<QString, QString>& failed) {
+        const TrashCompletion completion = [self, locations, snapshot, recording,
+                                            onNothingDeleted](const QList<Photo>& succeeded,
+                                                              const QHash<QString, QString>& failed) {
             QHash<QString, QString> byPath;
             {
                 std::lock_guard lock(locations->mutex);
@@ -186,12 +191,14 @@ void GalleryModel::trashSelection(const QList<Photo>& photos, RopeHistoryRecordi
                     const auto location = byPath.constFind(standardizedPath(photo.path));
                     const auto state = snapshot.constFind(photo.id);
                     if (location != byPath.constEnd() && state != snapshot.constEnd())
-                        items.append(RopeTrashedItem{photo, *location, state->hanging, state->exhibited, state->x});
+                        items.append(
+                            RopeTrashedItem{photo, *location, state->hanging, state->exhibited, state->x});
                 }
                 self->applyTrashResult(succeeded, failed, false);
                 if (!items.isEmpty()) {
                     if (recording != RopeHistoryRecording::untracked)
-                        self->pushUndo(RopeHistoryEntry::trash(items), recording == RopeHistoryRecording::record);
+                        self->pushUndo(RopeHistoryEntry::trash(items),
+                                       recording == RopeHistoryRecording::record);
                 } else if (!succeeded.isEmpty() && recording == RopeHistoryRecording::record &&
                            !self->m_redoHistory.isEmpty()) {
                     // Photos-library deletions cannot be undone, yet they end what could be redone.
@@ -228,7 +235,8 @@ void GalleryModel::applyTrashResult(const QList<Photo>& succeeded, const QHash<Q
         const Status saved = savePendingTrashTakeDown();
         const std::optional<QString> lineError =
             saved ? std::nullopt
-                  : std::optional<QString>(text(kTrashTakeDownUnsavedPrefix) + saved.error().localizedDescription());
+                  : std::optional<QString>(text(kTrashTakeDownUnsavedPrefix) +
+                                           saved.error().localizedDescription());
         if (lineError != m_lineError)
             publish(m_lineError, lineError, &GalleryModel::lineErrorChanged);
     }
@@ -286,9 +294,9 @@ QList<RopeTrashedItem> GalleryModel::restoreTrashedItems(const QList<RopeTrashed
         restored.append(returned);
     }
     const std::optional<QString> message =
-        failures.isEmpty() ? std::nullopt
-                           : std::optional<QString>(text(kRestoreFailedHeader) +
-                                                    failures.mid(0, kRestoreTexts).join(u'\n'));
+        failures.isEmpty()
+            ? std::nullopt
+            : std::optional<QString>(text(kRestoreFailedHeader) + failures.mid(0, kRestoreTexts).join(u'\n'));
     if (restored.isEmpty()) {
         publish(m_actionError, message, &GalleryModel::actionErrorChanged);
         return {};
@@ -322,9 +330,10 @@ QList<RopeTrashedItem> GalleryModel::restoreTrashedItems(const QList<RopeTrashed
             if (m_lineError)
                 publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
         } else {
-            publish(m_lineError,
-                    std::optional<QString>(text(kRestoredLineUnsaved) + status.error().localizedDescription()),
-                    &GalleryModel::lineErrorChanged);
+            publish(
+                m_lineError,
+                std::optional<QString>(text(kRestoredLineUnsaved) + status.error().localizedDescription()),
+                &GalleryModel::lineErrorChanged);
         }
     }
     publish(m_actionError, message, &GalleryModel::actionErrorChanged);
@@ -363,7 +372,8 @@ void GalleryModel::finishTrashRestore(bool imported, const QList<RopeTrashedItem
     }
     if (!message)
         return;
-    publish(m_actionError, std::optional<QString>(m_actionError ? *message + u'\n' + *m_actionError : *message),
+    publish(m_actionError,
+            std::optional<QString>(m_actionError ? *message + u'\n' + *m_actionError : *message),
             &GalleryModel::actionErrorChanged);
 }
 

@@ -57,12 +57,13 @@ void PhotosDeletion::deletePhotos(const QList<Photo>& photos, TrashCompletion co
         failAll(photosAccessError());
         return;
     }
-    library->requestAuthorization([candidates, library, early, completion, failAll](PhotosAuthorization answer) {
-        if (photosAccessGranted(answer))
-            validateAndDelete(candidates, *library, early, completion);
-        else
-            failAll(photosAccessError());
-    });
+    library->requestAuthorization(
+        [candidates, library, early, completion, failAll](PhotosAuthorization answer) {
+            if (photosAccessGranted(answer))
+                validateAndDelete(candidates, *library, early, completion);
+            else
+                failAll(photosAccessError());
+        });
 }
 
 void PhotosDeletion::validateAndDelete(const QList<Photo>& photos, PhotosLibrary& library,
@@ -109,7 +110,8 @@ void PhotosDeletion::validateAndDelete(const QList<Photo>& photos, PhotosLibrary
     }
     const Status deleted = library.deleteAssets(verifiedAssets);
     if (!deleted) {
-        const Error error = deleted.error().message.isEmpty() ? failure(text(kNotConfirmed)) : deleted.error();
+        const Error error =
+            deleted.error().message.isEmpty() ? failure(text(kNotConfirmed)) : deleted.error();
         for (const Photo& photo : verifiedPhotos)
             failed.insert(photo.id, trashFailure(photo, error));
         verifiedPhotos.clear();

@@ -21,7 +21,8 @@ public:
 
 private:
     static void validateAndDelete(const QList<Photo>& photos, PhotosLibrary& library,
-                                  const QHash<QString, QString>& earlyFailures, const TrashCompletion& completion);
+                                  const QHash<QString, QString>& earlyFailures,
+                                  const TrashCompletion& completion);
 };
 
 } // namespace vennimo

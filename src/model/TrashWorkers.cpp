@@ -61,14 +61,14 @@ Error unconfirmedTrashError() {
                        QString::fromUtf8(kUnconfirmedTrash));
 }
 
-void recycleFilePhotos(const QList<Photo>& photos, const FileRecycler& recycler, const TrashedHandler& trashed,
-                       const TrashCompletion& completion) {
+void recycleFilePhotos(const QList<Photo>& photos, const FileRecycler& recycler,
+                       const TrashedHandler& trashed, const TrashCompletion& completion) {
     QHash<QString, QString> failed;
     QList<Photo> candidates;
     for (const Photo& photo : uniqueByRecordKey(photos)) {
         if (photo.isPhotosAsset()) {
-            failed.insert(photo.id,
-                          trashFailure(photo, PhotosDeletion::failure(QString::fromUtf8(kAssetNotRecyclable))));
+            failed.insert(photo.id, trashFailure(photo, PhotosDeletion::failure(
+                                                            QString::fromUtf8(kAssetNotRecyclable))));
             continue;
         }
         if (const Status identity = validateOriginalIdentity(photo); !identity) {

@@ -41,8 +41,8 @@ Error unconfirmedTrashError();
 // Moves plain photo files to the Trash, once per record key, after checking that each path still
 // holds the photo's file. `trashed` gets the Trash locations before `completion`, and only when
 // some file was handed to the recycler. Reports on the recycler's thread.
-void recycleFilePhotos(const QList<Photo>& photos, const FileRecycler& recycler, const TrashedHandler& trashed,
-                       const TrashCompletion& completion);
+void recycleFilePhotos(const QList<Photo>& photos, const FileRecycler& recycler,
+                       const TrashedHandler& trashed, const TrashCompletion& completion);
 // Deletes Photos-library assets through `deleteAssets` first, then moves the plain files; one
 // completion with both results merged.
 void recyclePhotos(const QList<Photo>& photos, const FileRecycler& recycler, const AssetDeleter& deleteAssets,

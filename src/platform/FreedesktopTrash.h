@@ -12,9 +12,8 @@ inline constexpr auto kTrashInfoSuffix = ".trashinfo";
 // $XDG_DATA_HOME/Trash (or a volume's own Trash folder).
 class FreedesktopTrash {
 public:
-    // Moves the file to the Trash and answers its absolute path there. The data location is made
-    // first: without it Qt 6.4 reports success and puts the file below the working folder, which
-    // shows as a relative path and is refused here.
+    // Moves the file to the Trash and answers its absolute path there: the home Trash for files
+    // on its file system, else the volume's own ".Trash-<uid>". Never replaces a trashed file.
     static Result<QString> moveToTrash(const QString& path);
     // Puts a trashed file back at `target` without ever replacing a file there, then removes its
     // ".trashinfo" so the desktop no longer offers it.

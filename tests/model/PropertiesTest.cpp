@@ -39,7 +39,8 @@ struct FileManagerService {
 
     FileManagerService() {
         EXPECT_TRUE(bus.isConnected()) << "tests run under dbus-run-session";
-        EXPECT_TRUE(bus.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots));
+        EXPECT_TRUE(
+            bus.registerObject("/org/freedesktop/FileManager1", &manager, QDBusConnection::ExportAllSlots));
         EXPECT_TRUE(bus.registerService("org.freedesktop.FileManager1"));
     }
     ~FileManagerService() {
@@ -70,7 +71,8 @@ TEST(Properties, TwoPhotosMakeOneFileManagerCallAndFailuresAreReported) {
         replaceFile(c.path, "another");
         gallery->showProperties(QList<Photo>{a, c});
         ASSERT_TRUE(QTest::qWaitFor([&] { return gallery->actionError().has_value(); }, 5000));
-        EXPECT_EQ(gallery->actionError(), "无法打开系统属性：" + replacedOriginalError().localizedDescription());
+        EXPECT_EQ(gallery->actionError(),
+                  "无法打开系统属性：" + replacedOriginalError().localizedDescription());
         EXPECT_EQ(service.manager.propertiesCalls.size(), 1);
 
         // Reveal needs no answer to go on; with a file manager it uses it.
@@ -86,7 +88,8 @@ TEST(Properties, TwoPhotosMakeOneFileManagerCallAndFailuresAreReported) {
     gallery->dismissErrors();
     gallery->showProperties(QList<Photo>{a});
     ASSERT_TRUE(QTest::qWaitFor([&] { return gallery->actionError().has_value(); }, 5000));
-    EXPECT_TRUE(gallery->actionError()->startsWith("无法打开系统属性：没有文件管理器响应")) << gallery->actionError()->toStdString();
+    EXPECT_TRUE(gallery->actionError()->startsWith("无法打开系统属性：没有文件管理器响应"))
+        << gallery->actionError()->toStdString();
 
     // Reveal falls back to opening the folder once, for both files in it.
     FakeFileManager handler;

@@ -42,7 +42,8 @@ TEST(Trash, DeletingThreePhotosWithOneFailureRecordsTwoAndUndoPutsThemBack) {
         EXPECT_TRUE(QFile::exists(FreedesktopTrash::infoPath(item.trashURL)));
         EXPECT_FALSE(QFile::exists(item.photo.path));
     }
-    const QString identityText = "c.png：" + replacedOriginalError().localizedDescription() + "（Vennimo.Trash 2）";
+    const QString identityText =
+        "c.png：" + replacedOriginalError().localizedDescription() + "（Vennimo.Trash 2）";
     EXPECT_EQ(gallery->actionError(), "已删除 2 张，1 张未能删除。\n" + identityText);
     EXPECT_EQ(gallery.alerts,
               QStringList{"有 1 张照片未能删除|" + identityText + "\n\n未能删除的原图与挂绳状态保持不变。"});
@@ -94,7 +95,8 @@ TEST(Trash, RestoreNeverReplacesAFileThatCameBackAndKeepsTheEntry) {
     EXPECT_EQ(readFile(a.path), "a newcomer under the same name");
     EXPECT_TRUE(QFile::exists(items[0].trashURL)) << "the photo stays in the Trash";
     EXPECT_TRUE(QFile::exists(FreedesktopTrash::infoPath(items[0].trashURL)));
-    EXPECT_EQ(gallery->actionError(), "以下照片未能从废纸篓放回：\na.png：原位置已有同名文件，照片仍在废纸篓");
+    EXPECT_EQ(gallery->actionError(),
+              "以下照片未能从废纸篓放回：\na.png：原位置已有同名文件，照片仍在废纸篓");
     ASSERT_EQ(gallery->undoHistory().size(), 1);
     EXPECT_EQ(trashItems(gallery->undoHistory().last()), QList<RopeTrashedItem>{items[0]})
         << "what did not come back can still be undone";
@@ -131,9 +133,9 @@ TEST(Trash, DeletesNothingWithoutConsentOrWhileBusy) {
 
     // A model whose confirmation alert was never installed refuses.
     TrashGallery fresh({"x.png"});
-    fresh->setRequestTrashConfirmation(GalleryModel(std::make_unique<Indexer>(QList<SourceRoot>{}, fresh.storage),
-                                                    false)
-                                           .requestTrashConfirmation());
+    fresh->setRequestTrashConfirmation(
+        GalleryModel(std::make_unique<Indexer>(QList<SourceRoot>{}, fresh.storage), false)
+            .requestTrashConfirmation());
     fresh->confirmTrash({fresh.photo("x.png")});
     ASSERT_TRUE(fresh.settle());
     EXPECT_TRUE(QFile::exists(fresh.photo("x.png").path));
@@ -178,7 +180,8 @@ TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
     EXPECT_EQ(library->deletionRequests(), QList<QStringList>{{*image.photosOrigin->localIdentifier}});
     EXPECT_TRUE(gallery->undoHistory().isEmpty()) << "a library deletion cannot be undone";
     EXPECT_TRUE(gallery->redoHistory().isEmpty()) << "but it ends what could be redone";
-    EXPECT_TRUE(gallery->actionError()->startsWith("已删除 1 张，1 张未能删除。\nIMG_2.MOV：当前系统照片图库中找不到"));
+    EXPECT_TRUE(gallery->actionError()->startsWith(
+        "已删除 1 张，1 张未能删除。\nIMG_2.MOV：当前系统照片图库中找不到"));
     EXPECT_EQ(gallery.alerts.size(), 1);
     EXPECT_TRUE(QFile::exists(film.path));
     PhotosLibrary::setShared(nullptr);

@@ -13,7 +13,8 @@ using namespace vennimo::test;
 namespace {
 
 Photo fileOnDisk(const QString& name) {
-    const QString path = makeFolder("files-" + QUuid::createUuid().toString(QUuid::WithoutBraces)) + "/" + name;
+    const QString path =
+        makeFolder("files-" + QUuid::createUuid().toString(QUuid::WithoutBraces)) + "/" + name;
     writeFile(path, "bytes of " + name.toUtf8());
     const auto identity = currentIdentity(path);
     EXPECT_TRUE(identity.ok());
@@ -75,8 +76,21 @@ TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
     };
     const QString unconfirmed = "b.png：系统未确认已移到废纸篓，请检查原图后重试。（Vennimo.Trash 3）";
     const QList<Case> cases{
-        {"duplicates are moved once", {a, a, b}, {"a.png", "b.png"}, {}, {a.path, b.path}, {a.id, b.id}, {}, true},
-        {"an unreported move fails with code 3", {a, b}, {"a.png"}, {}, {a.path, b.path}, {a.id}, {{b.id, unconfirmed}},
+        {"duplicates are moved once",
+         {a, a, b},
+         {"a.png", "b.png"},
+         {},
+         {a.path, b.path},
+         {a.id, b.id},
+         {},
+         true},
+        {"an unreported move fails with code 3",
+         {a, b},
+         {"a.png"},
+         {},
+         {a.path, b.path},
+         {a.id},
+         {{b.id, unconfirmed}},
          true},
         {"a reported error names the rest",
          {a, b},
@@ -93,7 +107,8 @@ TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
          {},
          {},
          {{replaced.id, "r.png：" + replacedOriginalError().localizedDescription() + "（Vennimo.Trash 2）"},
-          {asset.id, "asset.png：照片图库内的文件只能通过照片.app 删除，不能移到废纸篓。（Vennimo.Photos 1）"}},
+          {asset.id,
+           "asset.png：照片图库内的文件只能通过照片.app 删除，不能移到废纸篓。（Vennimo.Photos 1）"}},
          false},
     };
     for (const Case& c : cases) {
@@ -142,7 +157,8 @@ TEST(TrashWorkers, TheRealTrashGetsTheFilesAndAssetsGoToTheLibraryFirst) {
         {asset, a, asset}, freedesktopRecycler(),
         [&](const QList<Photo>& assets, TrashCompletion done) {
             order.append("assets");
-            PhotosDeletion::deletePhotos(assets, done, std::shared_ptr<PhotosLibrary>(&library, [](auto*) {}));
+            PhotosDeletion::deletePhotos(assets, done,
+                                         std::shared_ptr<PhotosLibrary>(&library, [](auto*) {}));
         },
         [&](const QHash<QString, QString>& trashed) {
             order.append("trashed");
@@ -197,7 +213,8 @@ TEST(PhotosDeletion, AssetsAreVerifiedAgainstTheirLibraryAndDeletedOnce) {
     EXPECT_EQ(out.failed.value("p3"), "IMG_2.MOV：" + notFound) << "a video is no photo";
     EXPECT_EQ(out.failed.value("p4"), "IMG_3.JPG：无法确认这张原片属于导入时的图库，未删除。请在照片 App "
                                       "中打开原片所在的图库并删除。（Vennimo.Photos 1）");
-    EXPECT_EQ(out.failed.value("p5"), "IMG_1.JPG：无法确认照片 App 原片，未删除。请从照片 App 重新拖入。（Vennimo.Photos 1）");
+    EXPECT_EQ(out.failed.value("p5"),
+              "IMG_1.JPG：无法确认照片 App 原片，未删除。请从照片 App 重新拖入。（Vennimo.Photos 1）");
     EXPECT_TRUE(QFile::exists(library->path() + "/recently-deleted/IMG_1.JPG"));
 }
 
