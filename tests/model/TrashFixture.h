@@ -33,9 +33,10 @@ struct TrashGallery {
     std::unique_ptr<GalleryModel> model;
     QStringList alerts;
 
-    explicit TrashGallery(const QStringList& names) {
+    explicit TrashGallery(const QStringList& names, GalleryModel::Options options = {}) {
         model = std::make_unique<GalleryModel>(
-            std::make_unique<Indexer>(QList<SourceRoot>{{"桌面", folder}}, storage), false);
+            std::make_unique<Indexer>(QList<SourceRoot>{{"桌面", folder}}, storage), false,
+            std::move(options));
         // The first look marks what is there as seen; files arriving afterwards hang.
         rescan();
         for (const QString& name : names)

@@ -1,6 +1,8 @@
+#include "RopeModelFixture.h"
 #include "TrashFixture.h"
 
 #include "core/PhotoIdentity.h"
+#include "core/UsageHistory.h"
 #include "platform/FreedesktopTrash.h"
 #include "support/FakePhotosLibrary.h"
 
@@ -185,4 +187,67 @@ TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
     EXPECT_EQ(gallery.alerts.size(), 1);
     EXPECT_TRUE(QFile::exists(film.path));
     PhotosLibrary::setShared(nullptr);
+}
+
+TEST(Trash, AnExhibitionItemLeavesTheExhibitionAndIsHungAgainThroughTheImport) {
+    const QString storage = makeFolder("exhibition-storage");
+    const QString file = storage + "/imported-images/e.png";
+    saveImage(makeImage(30, 20), file);
+    {
+        ExhibitionStore store(storage);
+        UsageHistory line(storage, QString::fromLatin1(kLineHistoryFileName));
+        ClotheslinePlacementStore placements(storage);
+        const auto prepared = store.prepare({file}, [](const QString&, const QString&) {});
+        ASSERT_EQ(prepared.size(), 1);
+        ASSERT_TRUE(store.commit(prepared, 0.7, line, placements).ok());
+    }
+    GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false);
+    ASSERT_EQ(model.photos().size(), 1);
+    const Photo item = model.photos().first();
+    ASSERT_TRUE(model.exhibition().contains(item) && model.hangs(item));
+    model.setRequestTrashConfirmation([](const QList<Photo>&) { return true; });
+    QList<QPair<QStringList, double>> imports;
+    model.setReimportExhibition([&](const QStringList& paths, double x, std::function<void(bool)> done) {
+        imports.append({paths, x});
+        done(true);
+    });
+
+    model.confirmTrash({item});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.deleting() && !model.undoHistory().isEmpty(); }, 5000));
+    EXPECT_FALSE(model.exhibition().contains(item));
+    EXPECT_TRUE(model.photos().isEmpty());
+    const RopeTrashedItem trashed = trashItems(model.undoHistory().last()).first();
+    EXPECT_TRUE(trashed.wasExhibited && trashed.wasHanging);
+    EXPECT_DOUBLE_EQ(trashed.x, 0.7);
+    // A new model sees the same: the item is no longer in the stored exhibition.
+    EXPECT_TRUE(ExhibitionStore(storage).references().isEmpty());
+
+    model.undoRopeAction();
+    EXPECT_TRUE(QFile::exists(file));
+    ASSERT_EQ(imports.size(), 1);
+    EXPECT_EQ(imports.first().first, QStringList{file});
+    EXPECT_DOUBLE_EQ(imports.first().second, 0.7);
+    EXPECT_EQ(model.redoHistory().size(), 1);
+}
+
+TEST(Trash, AnUnsavedTakeDownWaitsAndIsWrittenWithTheNextLineChange) {
+    auto lineFails = std::make_shared<std::atomic<bool>>(false);
+    GalleryModel::Options options;
+    options.lineWriter = switchableStateWriter(lineFails, std::chrono::milliseconds(10));
+    TrashGallery gallery({"a.png", "b.png"}, std::move(options));
+    const Photo a = gallery.photo("a.png");
+    lineFails->store(true);
+    gallery->confirmTrash({a});
+    ASSERT_TRUE(gallery.settle());
+    EXPECT_EQ(gallery->lineError(),
+              QString::fromUtf8(GalleryModel::kTrashTakeDownUnsavedPrefix) + errnoMessage(ENOSPC));
+    EXPECT_TRUE(gallery->awaitsTrashTakeDown(a));
+    EXPECT_FALSE(gallery->hangs(a));
+    EXPECT_EQ(gallery->undoHistory().size(), 1) << "the delete itself happened";
+
+    lineFails->store(false);
+    ASSERT_TRUE(gallery->setHanging({gallery.photo("b.png")}, false, RopeHistoryRecording::record));
+    EXPECT_TRUE(gallery->pendingTrashTakeDown().isEmpty());
+    EXPECT_FALSE(gallery->lineError());
+    EXPECT_TRUE(gallery->lineHistory().isUsed(a)) << "written with the next change of the line";
 }
