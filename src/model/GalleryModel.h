@@ -93,9 +93,6 @@ public:
     using TrashFailureAlert = std::function<void(const QString& message, const QString& informative)>;
     // Opens the file manager's properties of the files; blocks, runs off the main thread.
     using ShowItemProperties = std::function<Status(const QStringList& paths)>;
-    // Hangs restored exhibition files again; the completion tells whether they were imported.
-    using ReimportExhibition = std::function<void(const QStringList& paths, double x,
-                                                  std::function<void(bool imported)> completion)>;
 
     static constexpr auto kQueueLabel = "local.vennimo.index";
     static constexpr double kMinTickSeconds = 0.05;
@@ -196,8 +193,6 @@ public:
     void setTrashFailureAlert(TrashFailureAlert fn) { m_trashFailureAlert = std::move(fn); }
     const ShowItemProperties& showItemProperties() const { return m_showItemProperties; }
     void setShowItemProperties(ShowItemProperties fn) { m_showItemProperties = std::move(fn); }
-    const ReimportExhibition& reimportExhibition() const { return m_reimportExhibition; }
-    void setReimportExhibition(ReimportExhibition fn) { m_reimportExhibition = std::move(fn); }
     const PhotosDecision& requestPhotoCopyConfirmation() const { return m_requestPhotoCopyConfirmation; }
     void setRequestPhotoCopyConfirmation(PhotosDecision fn) {
         m_requestPhotoCopyConfirmation = std::move(fn);
@@ -444,7 +439,6 @@ private:
     PhotosDecision m_requestPhotoCopyConfirmation;
     TrashFailureAlert m_trashFailureAlert;
     ShowItemProperties m_showItemProperties;
-    ReimportExhibition m_reimportExhibition;
     // Properties requests, several at a time.
     std::unique_ptr<WorkQueue> m_propertiesQueue;
     Options m_options;

@@ -97,11 +97,6 @@ void GalleryModel::installTrashDefaults() {
     m_trashFailureAlert = [](const QString&, const QString&) {};
     m_authorizeTrash = [](const QList<Photo>&) { return true; };
     m_showItemProperties = [](const QStringList& paths) { return FileManager1().showItemProperties(paths); };
-    // The exhibition import is not wired here yet: report that nothing was hung.
-    m_reimportExhibition = [](const QStringList&, double, std::function<void(bool)> completion) {
-        if (completion)
-            completion(false);
-    };
     m_ropeActionSeams.restoreTrashedItems = [this](const QList<RopeTrashedItem>& items) {
         return restoreTrashedItems(items);
     };
@@ -342,7 +337,7 @@ QList<RopeTrashedItem> GalleryModel::restoreTrashedItems(const QList<RopeTrashed
         for (const RopeTrashedItem& item : exhibited)
             paths.append(item.photo.path);
         const QPointer<GalleryModel> self(this);
-        m_reimportExhibition(paths, exhibited.first().x, [self, exhibited, message](bool imported) {
+        importExhibition(paths, exhibited.first().x, {}, false, [self, exhibited, message](bool imported) {
             if (self)
                 self->finishTrashRestore(imported, exhibited, message);
         });

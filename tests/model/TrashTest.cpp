@@ -2,7 +2,6 @@
 #include "TrashFixture.h"
 
 #include "core/PhotoIdentity.h"
-#include "core/UsageHistory.h"
 #include "platform/FreedesktopTrash.h"
 #include "support/FakePhotosLibrary.h"
 
@@ -189,45 +188,48 @@ TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
     PhotosLibrary::setShared(nullptr);
 }
 
-TEST(Trash, AnExhibitionItemLeavesTheExhibitionAndIsHungAgainThroughTheImport) {
+TEST(Trash, ExhibitionItemsLeaveTheExhibitionAndUndoImportsThemAgainInPlace) {
     const QString storage = makeFolder("exhibition-storage");
-    const QString file = storage + "/imported-images/e.png";
-    saveImage(makeImage(30, 20), file);
-    {
-        ExhibitionStore store(storage);
-        UsageHistory line(storage, QString::fromLatin1(kLineHistoryFileName));
-        ClotheslinePlacementStore placements(storage);
-        const auto prepared = store.prepare({file}, [](const QString&, const QString&) {});
-        ASSERT_EQ(prepared.size(), 1);
-        ASSERT_TRUE(store.commit(prepared, 0.7, line, placements).ok());
-    }
+    const QStringList files{storage + "/imported-images/e1.png", storage + "/imported-images/e2.png"};
+    for (const QString& file : files)
+        saveImage(makeImage(30, 20), file);
     GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false);
-    ASSERT_EQ(model.photos().size(), 1);
-    const Photo item = model.photos().first();
-    ASSERT_TRUE(model.exhibition().contains(item) && model.hangs(item));
+    const auto idle = [&] { return !model.isBusy() && !model.scanInFlight() && !model.scanning(); };
+    bool imported = false;
+    model.importExhibition(files, 0.7, {}, true, [&](bool ok) { imported = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return imported && idle(); }, 5000));
+    ASSERT_EQ(model.photos().size(), 2);
+    const Photo first = model.photos().first();
+    const Photo second = model.photos().last();
+    ASSERT_TRUE(model.moveClotheslinePhotos({{first, 0, 0.2}, {second, 0, 0.8}}));
+    ASSERT_TRUE(model.setHanging({second}, false, RopeHistoryRecording::record));
     model.setRequestTrashConfirmation([](const QList<Photo>&) { return true; });
-    QList<QPair<QStringList, double>> imports;
-    model.setReimportExhibition([&](const QStringList& paths, double x, std::function<void(bool)> done) {
-        imports.append({paths, x});
-        done(true);
-    });
 
-    model.confirmTrash({item});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.deleting() && !model.undoHistory().isEmpty(); }, 5000));
-    EXPECT_FALSE(model.exhibition().contains(item));
+    model.confirmTrash({first, second});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle() && !model.undoHistory().isEmpty(); }, 5000));
     EXPECT_TRUE(model.photos().isEmpty());
-    const RopeTrashedItem trashed = trashItems(model.undoHistory().last()).first();
-    EXPECT_TRUE(trashed.wasExhibited && trashed.wasHanging);
-    EXPECT_DOUBLE_EQ(trashed.x, 0.7);
-    // A new model sees the same: the item is no longer in the stored exhibition.
-    EXPECT_TRUE(ExhibitionStore(storage).references().isEmpty());
+    EXPECT_TRUE(ExhibitionStore(storage).references().isEmpty()) << "gone from the stored exhibition too";
+    const QList<RopeTrashedItem> items = trashItems(model.undoHistory().last());
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_TRUE(items[0].wasExhibited && items[0].wasHanging && items[0].x == 0.2);
+    EXPECT_TRUE(items[1].wasExhibited && !items[1].wasHanging && items[1].x == 0.8);
 
     model.undoRopeAction();
-    EXPECT_TRUE(QFile::exists(file));
-    ASSERT_EQ(imports.size(), 1);
-    EXPECT_EQ(imports.first().first, QStringList{file});
-    EXPECT_DOUBLE_EQ(imports.first().second, 0.7);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle() && model.photos().size() == 2; }, 5000));
+    for (const RopeTrashedItem& item : items) {
+        const std::optional<Photo> live = model.livePhoto(item.photo);
+        ASSERT_TRUE(live) << item.photo.path.toStdString();
+        EXPECT_TRUE(model.exhibition().contains(*live));
+        EXPECT_EQ(model.hangs(*live), item.wasHanging);
+        const auto placement = model.clotheslinePlacements().position(*live);
+        ASSERT_TRUE(placement);
+        EXPECT_EQ(placement->x, item.x);
+        EXPECT_EQ(placement->row, 0);
+        EXPECT_FALSE(QFile::exists(FreedesktopTrash::infoPath(item.trashURL)));
+    }
     EXPECT_EQ(model.redoHistory().size(), 1);
+    EXPECT_FALSE(model.actionError());
+    EXPECT_EQ(ExhibitionStore(storage).references().size(), 2) << "a restart sees them exhibited";
 }
 
 TEST(Trash, AnUnsavedTakeDownWaitsAndIsWrittenWithTheNextLineChange) {
