@@ -62,6 +62,9 @@ TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
     replaceFile(replaced.path, "other");
     Photo asset = fileOnDisk("asset.png");
     asset.photosOrigin = PhotosOrigin{"X/L0/001", "/lib.photoslibrary"};
+    // The replaced file's number may be handed out again; an asset is refused before any check.
+    asset.id = "asset";
+    asset.usageID = asset.id;
     Error denied = Error::fromErrno(EACCES, b.path);
 
     struct Case {
