@@ -12,17 +12,6 @@ QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-// Nothing was moved: the real Trash steps are installed by the trash operations.
-QHash<QString, QString> allFailed(const QList<Photo>& photos) {
-    QHash<QString, QString> failed;
-    for (const Photo& photo : photos) {
-        failed.insert(photo.id, photo.name() + QStringLiteral("：") +
-                                    QStringLiteral("系统未确认已移到废纸篓，请检查原图后重试。") +
-                                    QStringLiteral("（Vennimo.Trash 2）"));
-    }
-    return failed;
-}
-
 QSet<QString> idsOf(const QList<Photo>& photos) {
     QSet<QString> ids;
     ids.reserve(photos.size());
@@ -40,29 +29,7 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
     m_chrome = std::make_unique<ClotheslineChrome>();
     m_queue = std::make_unique<SerialQueue>(QString::fromLatin1(kQueueLabel));
     m_watcherBuildQueue = std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.watcher-build"));
-    m_recycleCopiedFiles = [](const QList<Photo>& photos, TrashCompletion completion) {
-        if (completion)
-            completion({}, allFailed(photos));
-    };
-    m_recycleDeletedPhotos = [](const QList<Photo>& photos, TrashedHandler trashed,
-                                TrashCompletion completion) {
-        if (trashed)
-            trashed({});
-        if (completion)
-            completion({}, allFailed(photos));
-    };
-    // There is no Photos library on this system.
-    m_photosAccessStatus = [] { return PhotosAuthorizationStatus::restricted; };
-    m_requestPhotosAccess = [](std::function<void(PhotosAuthorizationStatus)> completion) {
-        postToMain([completion = std::move(completion)] {
-            if (completion)
-                completion(PhotosAuthorizationStatus::restricted);
-        });
-    };
-    m_explainPhotosAccessDenied = [] {};
-    m_authorizeTrash = [](const QList<Photo>&) { return true; };
-    // Nothing is deleted until a confirmation can actually be asked.
-    m_requestTrashConfirmation = [](const QList<Photo>&) { return false; };
+    installTrashDefaults();
     m_requestPhotoCopyConfirmation = [](const QList<Photo>&) { return true; };
     installPegMoveSeams();
 
@@ -105,6 +72,7 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
 GalleryModel::~GalleryModel() {
     if (m_timer != nullptr)
         m_timer->stop();
+    m_propertiesQueue.reset();
     m_watcher.reset();
     m_watcherBuildQueue.reset();
     // A running scan finishes first; its result no longer reaches anyone. The indexer goes on

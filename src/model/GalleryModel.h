@@ -13,10 +13,11 @@
 #include "model/CopyUndoRecord.h"
 #include "model/DeferredStateExitChoice.h"
 #include "model/ExhibitionImportStep.h"
-#include "model/PhotosAuthorizationStatus.h"
 #include "model/RopeActionSeams.h"
 #include "model/RopeHistoryEntry.h"
 #include "model/RopeHistoryRecording.h"
+#include "model/TrashWorkers.h"
+#include "platform/PhotosLibrary.h"
 #include "platform/WorkQueue.h"
 
 #include <QClipboard>
@@ -79,20 +80,20 @@ class GalleryModel : public QObject {
 
 public:
     using CopyUndoRecord = vennimo::CopyUndoRecord;
-    // Photos moved (as passed in) and failure texts by photo id.
-    using TrashCompletion =
-        std::function<void(const QList<Photo>& succeeded, const QHash<QString, QString>& failed)>;
-    // Standardized file path to its place in the Trash.
-    using TrashedHandler = std::function<void(const QHash<QString, QString>& trashed)>;
+    using TrashCompletion = vennimo::TrashCompletion;
+    using TrashedHandler = vennimo::TrashedHandler;
     using RecycleCopiedFiles = std::function<void(const QList<Photo>& photos, TrashCompletion completion)>;
     using RecycleDeletedPhotos =
         std::function<void(const QList<Photo>& photos, TrashedHandler trashed, TrashCompletion completion)>;
     using PhotosDecision = std::function<bool(const QList<Photo>& photos)>;
-    using PhotosAccessStatus = std::function<PhotosAuthorizationStatus()>;
-    using RequestPhotosAccess =
-        std::function<void(std::function<void(PhotosAuthorizationStatus)> completion)>;
+    using PhotosAccessStatus = std::function<PhotosAuthorization()>;
+    using RequestPhotosAccess = std::function<void(std::function<void(PhotosAuthorization)> completion)>;
     using ExplainPhotosAccessDenied = std::function<void()>;
     using ImportCompletion = std::function<void(bool imported)>;
+    // The modal warning after a delete that left photos behind: message and informative text.
+    using TrashFailureAlert = std::function<void(const QString& message, const QString& informative)>;
+    // Opens the file manager's properties of the files; blocks, runs off the main thread.
+    using ShowItemProperties = std::function<Status(const QStringList& paths)>;
 
     static constexpr auto kQueueLabel = "local.vennimo.index";
     static constexpr double kMinTickSeconds = 0.05;
@@ -189,6 +190,10 @@ public:
     void setAuthorizeTrash(PhotosDecision fn) { m_authorizeTrash = std::move(fn); }
     const PhotosDecision& requestTrashConfirmation() const { return m_requestTrashConfirmation; }
     void setRequestTrashConfirmation(PhotosDecision fn) { m_requestTrashConfirmation = std::move(fn); }
+    const TrashFailureAlert& trashFailureAlert() const { return m_trashFailureAlert; }
+    void setTrashFailureAlert(TrashFailureAlert fn) { m_trashFailureAlert = std::move(fn); }
+    const ShowItemProperties& showItemProperties() const { return m_showItemProperties; }
+    void setShowItemProperties(ShowItemProperties fn) { m_showItemProperties = std::move(fn); }
     const PhotosDecision& requestPhotoCopyConfirmation() const { return m_requestPhotoCopyConfirmation; }
     void setRequestPhotoCopyConfirmation(PhotosDecision fn) {
         m_requestPhotoCopyConfirmation = std::move(fn);
@@ -325,6 +330,20 @@ public:
     // Why no journal may be written now: the model is blocked, or a journal is left on disk.
     std::optional<QString> journalWriteRefusal() const;
 
+    // Trash (GalleryModelTrash.cpp). The user's delete command: Photos access when an asset is
+    // among the photos, the confirmation and the folder grant, then the delete.
+    void confirmTrash(const QList<Photo>& photos);
+    // Deletes the photos; onNothingDeleted runs when it was refused or every photo failed.
+    void trashSelection(const QList<Photo>& photos, RopeHistoryRecording recording,
+                        std::function<void()> onNothingDeleted = {});
+    // Takes the deleted photos out of the list, the stores and (unless preserved) the histories.
+    void applyTrashResult(const QList<Photo>& succeeded, const QHash<QString, QString>& failed,
+                          bool preservingHistory);
+
+    // Properties (GalleryModelProperties.cpp): the file manager's properties of the photos, by
+    // default the selected ones, after checking each file is still the photo's.
+    void showProperties(const std::optional<QList<Photo>>& photos = std::nullopt);
+
     // Keyboard selection (GalleryModelKeyboard.cpp). Selects the photos, or ends the selection
     // when all of them already are.
     void toggleAllSelection(const QList<Photo>& photos);
@@ -390,6 +409,11 @@ private:
     void removeOrphanImports();
     void installPegMoveSeams();
     Status checkPegPhotos(const QList<Photo>& photos) const;
+    void confirmTrashAfterAccess(const QList<Photo>& photos);
+    QList<RopeTrashedItem> restoreTrashedItems(const QList<RopeTrashedItem>& items);
+    void finishTrashRestore(bool imported, const QList<RopeTrashedItem>& items,
+                            const std::optional<QString>& message);
+    void installTrashDefaults();
 
     std::unique_ptr<ClotheslineChrome> m_chrome;
     QList<Photo> m_photos;
@@ -443,6 +467,10 @@ private:
     PhotosDecision m_requestTrashConfirmation;
     QHash<QString, Photo> m_pendingTrashTakeDown;
     PhotosDecision m_requestPhotoCopyConfirmation;
+    TrashFailureAlert m_trashFailureAlert;
+    ShowItemProperties m_showItemProperties;
+    // Properties requests, several at a time.
+    std::unique_ptr<WorkQueue> m_propertiesQueue;
     Options m_options;
     std::chrono::nanoseconds m_lastApplyLatency{0};
     // The number of the newest thumbnail update sent from the index queue: each one carries the

@@ -24,10 +24,6 @@ QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
-QString standardizedPath(const QString& path) {
-    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-}
-
 // Where a file really lies, so that a link or a second spelling of a path matches its item.
 QString realPath(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();

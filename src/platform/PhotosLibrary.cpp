@@ -68,6 +68,15 @@ void PhotosLibrary::setShared(std::shared_ptr<PhotosLibrary> library) {
     g_shared = std::move(library);
 }
 
+bool photosAccessGranted(PhotosAuthorization status) {
+    return status == PhotosAuthorization::Authorized || status == PhotosAuthorization::Limited;
+}
+
+void RestrictedPhotosLibrary::requestAuthorization(AuthorizationHandler handler) {
+    if (handler)
+        handler(PhotosAuthorization::Restricted);
+}
+
 Status RestrictedPhotosLibrary::deleteAssets(const QStringList&) {
     return photosAccessError();
 }

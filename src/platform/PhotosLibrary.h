@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -15,7 +16,12 @@ namespace vennimo {
 
 inline constexpr auto kPhotosErrorDomain = "Vennimo.Photos";
 
+// Access to a Photos library, as the library reports it; the one status every layer uses.
 enum class PhotosAuthorization { NotDetermined, Restricted, Denied, Authorized, Limited };
+// Authorized or limited: the library may be read and changed.
+bool photosAccessGranted(PhotosAuthorization status);
+
+enum class PhotosMediaType { Unknown, Image, Video, Audio };
 
 // What a drag source says about one dragged Photos asset: the raw strings, checked by the reader.
 struct PhotosAssetReference {
@@ -31,12 +37,19 @@ class PhotosLibrary {
 public:
     virtual ~PhotosLibrary();
 
+    using AuthorizationHandler = std::function<void(PhotosAuthorization status)>;
+
+    // Every member may be called from any thread.
     virtual PhotosAuthorization authorizationStatus() const = 0;
-    // Asks the user when the status is not determined; answers the status afterwards.
-    virtual PhotosAuthorization requestAuthorization() = 0;
-    // The identifiers of the given list that name assets of the library.
+    // Asks the user when the status is not determined; the handler gets the status afterwards,
+    // on a thread of the library (possibly before the call returns).
+    virtual void requestAuthorization(AuthorizationHandler handler) = 0;
+    // The identifiers of the given list that name assets of the library, hidden ones included.
     virtual QStringList fetchAssets(const QStringList& localIdentifiers) const = 0;
-    // Moves the assets into the library's recently-deleted album; all or nothing.
+    virtual PhotosMediaType mediaType(const QString& localIdentifier) const = 0;
+    // Where the asset's full-size original lies; nothing when it cannot be reached.
+    virtual std::optional<QString> fullSizeImagePath(const QString& localIdentifier) const = 0;
+    // Moves the assets into the library's recently-deleted album; all or nothing. Blocks.
     virtual Status deleteAssets(const QStringList& localIdentifiers) = 0;
 
     // The drag type of an asset reference: a JSON array with one object per dragged item
@@ -56,8 +69,10 @@ public:
 class RestrictedPhotosLibrary : public PhotosLibrary {
 public:
     PhotosAuthorization authorizationStatus() const override { return PhotosAuthorization::Restricted; }
-    PhotosAuthorization requestAuthorization() override { return PhotosAuthorization::Restricted; }
+    void requestAuthorization(AuthorizationHandler handler) override;
     QStringList fetchAssets(const QStringList&) const override { return {}; }
+    PhotosMediaType mediaType(const QString&) const override { return PhotosMediaType::Unknown; }
+    std::optional<QString> fullSizeImagePath(const QString&) const override { return std::nullopt; }
     Status deleteAssets(const QStringList& localIdentifiers) override;
 };
 

@@ -1,0 +1,160 @@
+#include "platform/FreedesktopTrash.h"
+
+#include "platform/FileMove.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vennimo {
+
+namespace {
+
+// Names tried in one Trash before giving up: "name.ext", "name.2.ext", ...
+constexpr int kMaxTrashNames = 10000;
+
+QByteArray encoded(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+std::optional<dev_t> deviceOf(const QString& path) {
+    struct stat st {};
+    if (::lstat(encoded(path).constData(), &st) != 0)
+        return std::nullopt;
+    return st.st_dev;
+}
+
+// The top folder of the file system holding the path: the last parent on the same device.
+QString mountTopOf(const QString& path, dev_t device) {
+    QString top = QFileInfo(path).absolutePath();
+    for (;;) {
+        const QString parent = QFileInfo(top).absolutePath();
+        if (parent == top || deviceOf(parent) != device)
+            return top;
+        top = parent;
+    }
+}
+
+struct TrashPlace {
+    QString folder;
+    // The description names files by absolute path in the home Trash, relative to the top
+    // folder in a volume's own Trash.
+    QString describedPath;
+};
+
+Result<TrashPlace> trashFor(const QString& path) {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty() || !QDir().mkpath(data))
+        return Error::fromErrno(EACCES, data);
+    const std::optional<dev_t> device = deviceOf(path);
+    if (!device)
+        return Error::fromErrno(errno, path);
+    if (deviceOf(data) == device)
+        return TrashPlace{data + QStringLiteral("/Trash"), path};
+    const QString top = mountTopOf(path, *device);
+    return TrashPlace{top + QStringLiteral("/.Trash-") + QString::number(::getuid()),
+                      QDir(top).relativeFilePath(path)};
+}
+
+QString candidateName(const QFileInfo& file, int attempt) {
+    if (attempt == 1)
+        return file.fileName();
+    const QString suffix = file.completeSuffix();
+    const QString stem = suffix.isEmpty() ? file.fileName() : file.fileName().chopped(suffix.size() + 1);
+    return stem + u'.' + QString::number(attempt) + (suffix.isEmpty() ? QString() : u'.' + suffix);
+}
+
+Status writeFully(int fd, const QByteArray& bytes, const QString& path) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Error::fromErrno(errno, path);
+        done += n;
+    }
+    return {};
+}
+
+// Claims the description under a free name and writes it to disk; answers its path.
+Result<QString> writeInfo(const QString& infoPath, const QByteArray& body) {
+    const int fd = ::open(encoded(infoPath).constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return Error::fromErrno(errno, infoPath);
+    Status written = writeFully(fd, body, infoPath);
+    if (written && ::fsync(fd) != 0)
+        written = Error::fromErrno(errno, infoPath);
+    ::close(fd);
+    if (!written) {
+        ::unlink(encoded(infoPath).constData());
+        return written.error();
+    }
+    return infoPath;
+}
+
+} // namespace
+
+// The description is on disk before the file moves, so a crash at any point leaves the file
+// either where it was or in the Trash with the path it came from. (Qt 6.4's moveToTrash writes
+// it afterwards.)
+Result<QString> FreedesktopTrash::moveToTrash(const QString& path) {
+    const QString source = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QFileInfo file(source);
+    if (!file.exists() && !file.isSymLink())
+        return Error::fromErrno(ENOENT, source);
+    const Result<TrashPlace> place = trashFor(source);
+    if (!place)
+        return place.error();
+    const QString files = place->folder + QStringLiteral("/files/");
+    const QString info = place->folder + QStringLiteral("/info/");
+    for (const QString& folder : {files, info}) {
+        if (!QDir().mkpath(folder))
+            return Error::fromErrno(EACCES, folder);
+    }
+    ::chmod(encoded(place->folder).constData(), 0700);
+    const QByteArray body =
+        "[Trash Info]\nPath=" + QUrl::toPercentEncoding(place->describedPath, "/") +
+        "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toUtf8() + "\n";
+    for (int attempt = 1; attempt <= kMaxTrashNames; ++attempt) {
+        const QString name = candidateName(file, attempt);
+        const Result<QString> described = writeInfo(info + name + QLatin1String(kTrashInfoSuffix), body);
+        if (!described) {
+            if (described.error().isFileExists())
+                continue;
+            return described.error();
+        }
+        const QString target = files + name;
+        const Status moved = FileMove::moveNoReplace(source, target);
+        if (moved)
+            return target;
+        ::unlink(encoded(*described).constData());
+        if (!moved.error().isFileExists())
+            return moved.error();
+    }
+    return Error::fromErrno(EEXIST, files + file.fileName());
+}
+
+QString FreedesktopTrash::infoPath(const QString& trashedPath) {
+    const QFileInfo file(trashedPath);
+    return QDir::cleanPath(file.dir().absoluteFilePath(QStringLiteral("../info/") + file.fileName() +
+                                                       QLatin1String(kTrashInfoSuffix)));
+}
+
+Status FreedesktopTrash::restore(const QString& trashedPath, const QString& target) {
+    if (const Status moved = FileMove::moveNoReplace(trashedPath, target); !moved)
+        return moved;
+    // A leftover description only makes the desktop list a file that is gone; the move stands.
+    ::unlink(encoded(infoPath(trashedPath)).constData());
+    return {};
+}
+
+} // namespace vennimo

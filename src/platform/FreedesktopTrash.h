@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <QString>
+
+namespace vennimo {
+
+inline constexpr auto kTrashInfoSuffix = ".trashinfo";
+
+// The desktop's Trash as the freedesktop specification lays it out: "files" and "info" below
+// $XDG_DATA_HOME/Trash (or a volume's own Trash folder).
+class FreedesktopTrash {
+public:
+    // Moves the file to the Trash and answers its absolute path there: the home Trash for files
+    // on its file system, else the volume's own ".Trash-<uid>". Never replaces a trashed file.
+    static Result<QString> moveToTrash(const QString& path);
+    // Puts a trashed file back at `target` without ever replacing a file there, then removes its
+    // ".trashinfo" so the desktop no longer offers it.
+    static Status restore(const QString& trashedPath, const QString& target);
+    // The ".trashinfo" that describes a file of a Trash's "files" folder.
+    static QString infoPath(const QString& trashedPath);
+};
+
+} // namespace vennimo

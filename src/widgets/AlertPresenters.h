@@ -1,0 +1,16 @@
+#pragma once
+
+#include <functional>
+
+class QWidget;
+
+namespace vennimo {
+
+class GalleryModel;
+
+// Installs the model's alerts: the trash confirmation, the Photos access explanation and the
+// warning after a partly failed delete. `parent` answers the window the alerts belong to (it
+// may answer nothing). The shell calls this once at start-up.
+void installAlertPresenters(GalleryModel& model, std::function<QWidget*()> parent = {});
+
+} // namespace vennimo

@@ -1,0 +1,156 @@
+#include "widgets/AlertPresenters.h"
+#include "model/GalleryModel.h"
+#include "support/TestEnvironment.h"
+#include "widgets/PhotosAccessAlert.h"
+#include "widgets/TrashConfirmation.h"
+#include "widgets/TrashFailureAlert.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+Photo imagePhoto(const QString& name, QColor color) {
+    Photo photo;
+    photo.id = "1-" + name;
+    photo.path = makeFolder("photos") + "/" + name;
+    saveImage(makeImage(120, 80, color), photo.path);
+    return photo;
+}
+
+Photo assetPhoto(const QString& name) {
+    Photo photo = imagePhoto(name, Qt::darkGreen);
+    photo.photosOrigin = PhotosOrigin{"A/L0/001", "/Pictures/Photos Library.photoslibrary"};
+    return photo;
+}
+
+// Saves what the alert shows under the build folder, for a person to look at.
+void grab(QMessageBox& alert, const QString& name) {
+    alert.show();
+    alert.adjustSize();
+    QApplication::processEvents();
+    const QString path = QStringLiteral(QT_TESTCASE_BUILDDIR "/") + name + ".png";
+    EXPECT_TRUE(alert.grab().save(path)) << path.toStdString();
+    alert.hide();
+}
+
+QStringList buttonTexts(const QMessageBox& alert) {
+    QStringList texts;
+    for (QAbstractButton* button : alert.buttons())
+        texts.append(button->text());
+    // The desktop's style decides the order on screen.
+    texts.sort();
+    return texts;
+}
+
+QStringList accessibleNames(const QMessageBox& alert) {
+    QStringList names;
+    for (const QLabel* label : alert.findChildren<QLabel*>())
+        if (!label->accessibleName().isEmpty())
+            names.append(label->accessibleName());
+    names.sort();
+    return names;
+}
+
+// Presses a key in the modal alert that is about to run.
+void pressInNextAlert(Qt::Key key) {
+    QTimer::singleShot(0, [key] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        QTest::keyClick(modal, key);
+    });
+}
+
+} // namespace
+
+TEST(TrashConfirmation, TitlesCountPhotosAndAssets) {
+    const Photo plain = imagePhoto("a.png", Qt::red);
+    const Photo asset = assetPhoto("b.png");
+    using Text = TrashConfirmation::Text;
+    const QString icloud = "开启 iCloud 照片时，会同步删除。";
+    struct Case {
+        QList<Photo> photos;
+        Text text;
+    };
+    for (const Case& c : QList<Case>{
+             {{plain}, Text{"将这张原图移到废纸篓？", "可从废纸篓恢复。", std::nullopt}},
+             {{plain, plain, plain}, Text{"将 3 张原图移到废纸篓？", "可从废纸篓恢复。", std::nullopt}},
+             {{asset}, Text{"删除这张原片？", "移入照片 App 的「最近删除」。", icloud}},
+             {{asset, asset}, Text{"删除这 2 张原片？", "移入照片 App 的「最近删除」。", icloud}},
+             {{asset, plain, plain, plain},
+              Text{"删除这 4 张原图？", "照片原片：1 张移入「最近删除」\n本地文件：3 张移入废纸篓", icloud}},
+         })
+        EXPECT_EQ(TrashConfirmation::text(c.photos), c.text) << c.text.title.toStdString();
+}
+
+TEST(TrashConfirmation, AlertsShowTheirPhotosAndReturnCancels) {
+    const QList<Photo> mixed{assetPhoto("a.png"), imagePhoto("b.png", Qt::red), imagePhoto("c.png", Qt::blue),
+                             imagePhoto("d.png", Qt::darkYellow)};
+    const auto many = TrashConfirmation::makeAlert(mixed);
+    EXPECT_EQ(many->text(), "删除这 4 张原图？");
+    EXPECT_EQ(buttonTexts(*many), (QStringList{"删除原片", "取消"}));
+    EXPECT_EQ(TrashConfirmation::confirmButton(*many)->text(), "删除原片");
+    EXPECT_EQ(accessibleNames(*many), (QStringList{"另有 1 张照片", "待删除的第 1 张照片",
+                                                   "待删除的第 2 张照片", "待删除的第 3 张照片"}));
+    grab(*many, "trash-confirmation-mixed");
+
+    Photo unreadable;
+    unreadable.path = "/nowhere/gone.png";
+    EXPECT_EQ(TrashConfirmation::preview(unreadable).accessibleDescription, "照片预览不可用");
+    EXPECT_FALSE(TrashConfirmation::preview(unreadable).image.isNull());
+    EXPECT_EQ(TrashConfirmation::preview(mixed[1]).accessibleDescription, "待删除照片的缩略图");
+
+    const auto single = TrashConfirmation::makeAlert({mixed[1]});
+    EXPECT_EQ(buttonTexts(*single), (QStringList{"取消", "移到废纸篓"}));
+    EXPECT_TRUE(accessibleNames(*single).isEmpty()) << "one photo shows as the icon, not a strip";
+    EXPECT_FALSE(single->iconPixmap().isNull());
+    grab(*single, "trash-confirmation-single");
+
+    pressInNextAlert(Qt::Key_Return);
+    EXPECT_FALSE(TrashConfirmation::run({mixed[1]})) << "Return cancels";
+    QTimer::singleShot(0, [] {
+        auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(alert, nullptr);
+        TrashConfirmation::confirmButton(*alert)->click();
+    });
+    EXPECT_TRUE(TrashConfirmation::run({mixed[1]}));
+}
+
+TEST(Alerts, AccessAndFailureAlertsCarryTheirTextsAndTheModelUsesThem) {
+    const auto access = PhotosAccessAlert::makeAlert();
+    EXPECT_EQ(access->text(), "需要照片图库权限");
+    EXPECT_EQ(access->informativeText(), "删除照片 App 中的原片需要访问照片图库。");
+    EXPECT_EQ(buttonTexts(*access), (QStringList{"取消", "打开系统设置"}));
+    grab(*access, "photos-access");
+    QList<QUrl> opened;
+    pressInNextAlert(Qt::Key_Escape);
+    PhotosAccessAlert::run(nullptr, [&](const QUrl& url) { return opened.append(url), true; });
+    EXPECT_TRUE(opened.isEmpty()) << "cancel opens nothing";
+    pressInNextAlert(Qt::Key_Return);
+    PhotosAccessAlert::run(nullptr, [&](const QUrl& url) { return opened.append(url), true; });
+    EXPECT_EQ(opened, QList<QUrl>{PhotosAccessAlert::settingsURL()});
+    EXPECT_EQ(PhotosAccessAlert::settingsURL().toString(),
+              "x-apple.systempreferences:com.apple.preference.security?Privacy_Photos");
+
+    const QString informative = "<b>a.png</b>：没有权限。（POSIX 13）\n\n未能删除的原图与挂绳状态保持不变。";
+    const auto failure = TrashFailureAlert::makeAlert("有 1 张照片未能删除", informative);
+    EXPECT_EQ(buttonTexts(*failure), QStringList{"知道了"});
+    EXPECT_EQ(failure->informativeText(), informative);
+    EXPECT_EQ(failure->findChild<QLabel*>("qt_msgbox_informativelabel")->textFormat(), Qt::PlainText)
+        << "a file name is never markup";
+    grab(*failure, "trash-failure");
+
+    // Installed on a model, the confirmation decides the delete.
+    GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{}, storageFolder()), false);
+    installAlertPresenters(model);
+    pressInNextAlert(Qt::Key_Escape);
+    EXPECT_FALSE(model.requestTrashConfirmation()({imagePhoto("e.png", Qt::gray)}));
+}
