@@ -73,6 +73,16 @@ struct XdsSource {
     std::atomic<bool> finished{false};
     std::jthread thread{};
 
+    // As the protocol asks, the file is whole on disk before "S" goes out: QFile keeps small writes
+    // in its buffer until closed, and the target reads the file as soon as it sees the answer.
+    bool writePromised(const QByteArray& uri) const {
+        QFile file(QUrl::fromEncoded(uri).toLocalFile());
+        if (!file.open(QIODevice::WriteOnly) || file.write(fileBytes) != fileBytes.size())
+            return false;
+        file.close();
+        return file.error() == QFileDevice::NoError;
+    }
+
     void run(xcb_window_t target, QPoint at) {
         xcb_connection_t* c = xcb_connect(nullptr, nullptr);
         const xcb_window_t window = ownDrag(c, suggestedName);
@@ -112,11 +122,7 @@ struct XdsSource {
                 requestedUri = QByteArray(static_cast<const char*>(xcb_get_property_value(property)),
                                           xcb_get_property_value_length(property));
                 std::free(property);
-                QFile file(QUrl::fromEncoded(requestedUri).toLocalFile());
-                answer(c, request,
-                       fileBytes.isEmpty()                                                            ? "F"
-                       : file.open(QIODevice::WriteOnly) && file.write(fileBytes) == fileBytes.size() ? "S"
-                                                                                                      : "E");
+                answer(c, request, fileBytes.isEmpty() ? "F" : writePromised(requestedUri) ? "S" : "E");
             } else if (!event) {
                 std::this_thread::sleep_for(2ms);
             }
