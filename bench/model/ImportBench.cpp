@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,13 +35,16 @@ double ms(Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
 }
 
+// Sleeps in the event loop between events: a spinning wait would take a core from the import.
 bool waitFor(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();
+    QTimer wake;
+    wake.start(20);
     while (!done()) {
         if (timer.elapsed() > kWaitMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

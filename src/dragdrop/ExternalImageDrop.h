@@ -48,6 +48,8 @@ public:
     // One drop as a whole: what does not fit is counted as failed items.
     static constexpr qint64 kMaxDropBytes = 268'435'456;
     static constexpr int kMaxDropItems = 1000;
+    // Items of one drop saved at the same time.
+    static constexpr int kSaveWidth = 4;
     static constexpr qsizetype kMaxDataUrlChars = qsizetype(1) << 27;
     static constexpr int kDecodeTestPixels = 32;
     static constexpr double kMaxPdfScale = 2.0;

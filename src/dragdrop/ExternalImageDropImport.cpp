@@ -18,6 +18,10 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -180,6 +184,14 @@ Status writeNew(const QString& path, const QByteArray& bytes) {
     return moved;
 }
 
+void syncFolder(const QString& folder) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    Descriptor descriptor(fd);
+    ::fsync(fd);
+}
+
 QString standardized(const QString& path) {
     return QDir::cleanPath(path);
 }
@@ -313,36 +325,63 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
                                                          const ImportOptions& options) {
     if (isMainThread())
         qFatal("ExternalImageDrop::materialize must not run on the main thread");
-    Result result;
-    QStringList paths;
-    for (qsizetype index = 0; index < snapshot.items.size(); ++index) {
-        const auto origin = snapshot.origins.constFind(int(index));
-        const bool hasOrigin = origin != snapshot.origins.constEnd();
-        const QString base = hasOrigin ? storage + QLatin1Char('/') + kPhotosImportsFolder +
-                                             QLatin1Char('/') + origin->storageKey()
-                                       : storage;
+    struct Item {
+        QString base;
         QStringList produced;
         std::optional<Error> lastError;
+    };
+    std::vector<Item> items(size_t(snapshot.items.size()));
+    // Each item tries its alternatives one after another; different items are saved side by side,
+    // since reading, checking and syncing a camera picture mostly waits on the disk.
+    auto saveItem = [&](qsizetype index) {
+        Item& item = items[size_t(index)];
+        const auto origin = snapshot.origins.constFind(int(index));
+        item.base =
+            origin != snapshot.origins.constEnd()
+                ? storage + QLatin1Char('/') + kPhotosImportsFolder + QLatin1Char('/') + origin->storageKey()
+                : storage;
         for (const Source& source : snapshot.items[index]) {
-            auto attempt = tryAlternative(source, base, options);
+            auto attempt = tryAlternative(source, item.base, options);
             if (attempt.ok() && !attempt->isEmpty()) {
-                produced = *attempt;
-                break;
+                item.produced = *attempt;
+                return;
             }
             if (!attempt.ok())
-                lastError = attempt.error();
+                item.lastError = attempt.error();
         }
-        if (produced.isEmpty()) {
+    };
+    const int width = int(std::clamp<qsizetype>(snapshot.items.size(), 1, kSaveWidth));
+    if (width == 1) {
+        for (qsizetype index = 0; index < qsizetype(items.size()); ++index)
+            saveItem(index);
+    } else {
+        WorkQueue saving(QStringLiteral("local.vennimo.drop-import"), width);
+        for (qsizetype index = 0; index < qsizetype(items.size()); ++index)
+            saving.async([&saveItem, index] { saveItem(index); });
+        saving.waitUntilIdle();
+    }
+
+    Result result;
+    QStringList paths;
+    QSet<QString> folders;
+    for (qsizetype index = 0; index < qsizetype(items.size()); ++index) {
+        const Item& item = items[size_t(index)];
+        if (item.produced.isEmpty()) {
             ++result.failures;
-            result.detail =
-                lastError ? lastError->localizedDescription() : QStringLiteral("来源应用没有提供图片数据。");
+            result.detail = item.lastError ? item.lastError->localizedDescription()
+                                           : QStringLiteral("来源应用没有提供图片数据。");
             continue;
         }
-        if (hasOrigin)
-            for (const QString& path : produced)
+        if (const auto origin = snapshot.origins.constFind(int(index)); origin != snapshot.origins.constEnd())
+            for (const QString& path : item.produced)
                 result.origins.insert(standardized(path), *origin);
-        paths += produced;
+        paths += item.produced;
+        folders.insert(item.base + QLatin1Char('/') + kImportedFolder);
     }
+    // Each saved file was synced on its own; their names become durable with one sync of each
+    // folder, before anything can refer to them.
+    for (const QString& folder : std::as_const(folders))
+        syncFolder(folder);
     if (snapshot.droppedItems > 0) {
         result.failures += snapshot.droppedItems;
         result.detail = QStringLiteral("来源应用没有提供图片数据。");

@@ -221,6 +221,41 @@ TEST(DropImport, MaterializeTriesAlternativesAndCountsFailures) {
     }
 }
 
+TEST(DropImport, ItemsSavedSideBySideKeepTheirOrderAndShareEqualBytes) {
+    const QString storage = storageFolder();
+    const QString folder = makeFolder(u"many"_s);
+    const QString large =
+        written(folder + u"/large.png"_s, QByteArray(ExternalImageDrop::kMaxImageBytes + 1, 'x'));
+    Items items;
+    QList<QByteArray> expected;
+    for (int i = 0; i < 3 * ExternalImageDrop::kSaveWidth; ++i) {
+        if (i == 2) {
+            items.append({Source::file(large, true)});
+        } else if (i % 3 == 1) {
+            // The same bytes in several items at once all end in one file.
+            items.append({Source::fromBytes(pngBytes(7, 7, Qt::red))});
+            if (!expected.contains(pngBytes(7, 7, Qt::red)))
+                expected.append(pngBytes(7, 7, Qt::red));
+        } else {
+            const QByteArray bytes = pngBytes(4 + i, 3, Qt::blue);
+            items.append({Source::fromBytes(bytes)});
+            expected.append(bytes);
+        }
+    }
+    items.append({Source::fromBytes("garbage")});
+
+    const auto result = materializeOffMain({.items = items});
+    EXPECT_EQ(result.failures, 2);
+    EXPECT_EQ(result.detail, kNotImageMessage) << "the last item's message, whichever finished last";
+    ASSERT_EQ(result.paths.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        QFile saved(result.paths[i]);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), expected[i]) << "item order kept at " << i;
+    }
+    EXPECT_EQ(importedFiles(storage).size(), expected.size()) << "no partial file left behind";
+}
+
 TEST(DropImport, PhotosItemsAreCopiedIntoTheirOwnFolder) {
     auto library = std::make_shared<FakePhotosLibrary>();
     const QString id = library->addAsset(u"IMG_2.png"_s, pngBytes(5, 5));
