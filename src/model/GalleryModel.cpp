@@ -65,6 +65,7 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
     m_requestTrashConfirmation = [](const QList<Photo>&) { return false; };
     m_requestPhotoCopyConfirmation = [](const QList<Photo>&) { return true; };
     installPegMoveSeams();
+    installCopySeams();
 
     // The journal goes first: every store must load what it left behind.
     const QString storage = indexer->storage();
