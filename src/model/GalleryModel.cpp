@@ -32,6 +32,7 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
     installTrashDefaults();
     m_requestPhotoCopyConfirmation = [](const QList<Photo>&) { return true; };
     installPegMoveSeams();
+    installCopySeams();
 
     // The journal goes first: every store must load what it left behind.
     const QString storage = indexer->storage();

@@ -292,6 +292,12 @@ public:
     // nothing unless the new copies match the recycled records one to one.
     static std::optional<ReplayedCopies> replayedCopyRecords(const QList<CopyUndoRecord>& records,
                                                              const QList<CopyUndoRecord>& created);
+    using CopiesCreated = std::function<void(bool created, const QList<CopyUndoRecord>& records)>;
+    // A print dropped back onto the rope as a copy: its file is duplicated into the storage
+    // folder and hangs at rope position x (GalleryModelCopyUndo.cpp).
+    void confirmPhotoCopies(const QList<Photo>& photos, double x,
+                            RopeHistoryRecording recording = RopeHistoryRecording::record,
+                            std::function<void(bool)> completion = {});
     // Moves the hanging photos' files into a folder and takes them down as one journaled change;
     // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp).
     std::optional<QStringList> movePegPhotos(const QList<Photo>& photos, const QString& directory,
@@ -408,6 +414,21 @@ private:
     // import interrupted before its commit left. Only while no journal is pending.
     void removeOrphanImports();
     void installPegMoveSeams();
+    void installCopySeams();
+    void createPhotoCopies(const QList<Photo>& photos, double x, RopeHistoryRecording recording,
+                           CopiesCreated completion);
+    void finishDuplicates(const QList<Photo>& sources, const QStringList& paths,
+                          const QList<QByteArray>& digests, const std::optional<Error>& error, double x,
+                          RopeHistoryRecording recording, const CopiesCreated& completion);
+    void recycleUndoneCopies(const QList<CopyUndoRecord>& records,
+                             RopeActionSeams::CopiesRecycled completion);
+    void finishCopyRecycling(const QList<CopyUndoRecord>& records, qsizetype kept,
+                             const QList<Photo>& succeeded, const QHash<QString, QString>& failed,
+                             const RopeActionSeams::CopiesRecycled& completion);
+    bool keptCopiesIntact(const QList<CopyUndoRecord>& kept) const;
+    void redoPhotoCopies(const QList<CopyUndoRecord>& records, double x);
+    void finishCopyRedo(const QList<CopyUndoRecord>& records, const QList<CopyUndoRecord>& kept, double x,
+                        bool ok, const QList<CopyUndoRecord>& created);
     Status checkPegPhotos(const QList<Photo>& photos) const;
     void confirmTrashAfterAccess(const QList<Photo>& photos);
     QList<RopeTrashedItem> restoreTrashedItems(const QList<RopeTrashedItem>& items);
