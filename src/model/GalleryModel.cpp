@@ -128,6 +128,10 @@ void GalleryModel::configureDeferredState() {
             self->publish(self->m_placementError, std::optional<QString>(),
                           &GalleryModel::placementErrorChanged);
     });
+    m_lineHistory->deferredWriter().setOnResult([self](const std::optional<Error>& error) {
+        if (self)
+            self->lineWriteFinished(error);
+    });
     m_interactions->deferredWriter().setOnResult([self](const std::optional<Error>& error) {
         if (!self)
             return;
@@ -145,7 +149,7 @@ void GalleryModel::observeArrivals(const QList<Photo>& photos) {
     if (!m_interactions->initialized())
         legacy =
             std::make_unique<UsageHistory>(m_indexer->storage(), QString::fromLatin1(kLegacyUsageFileName));
-    const Status status = m_interactions->observeArrivals(photos, legacy.get());
+    const Status status = m_interactions->observeArrivals(photos, legacy.get(), UsageWriteMode::background);
     if (!status)
         publish(
             m_actionError,
@@ -156,20 +160,30 @@ void GalleryModel::observeArrivals(const QList<Photo>& photos) {
 void GalleryModel::observeClothesline(const QList<Photo>& photos) {
     if (m_exhibitionBlocked)
         return;
-    const UsageRecords before = m_lineHistory->records();
+    const quint64 before = m_lineHistory->recordsRevision();
     Status status = savePendingTrashTakeDown();
     if (status)
-        status = m_lineHistory->observe(photos);
-    if (m_lineHistory->records() != before)
+        status = m_lineHistory->observe(photos, UsageWriteMode::background);
+    if (m_lineHistory->recordsRevision() != before)
         Q_EMIT modelChanged();
     if (status) {
+        // A write still under way or owed clears the text by its own success.
+        if (m_lineError && !m_lineHistory->deferredWriter().needsSave())
+            publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
+        return;
+    }
+    lineWriteFinished(status.error());
+}
+
+void GalleryModel::lineWriteFinished(const std::optional<Error>& error) {
+    if (!error) {
         if (m_lineError)
             publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
         return;
     }
     const QString prefix =
         m_pendingTrashTakeDown.isEmpty() ? text(kLineUnsavedPrefix) : text(kTrashTakeDownUnsavedPrefix);
-    const QString message = prefix + status.error().localizedDescription();
+    const QString message = prefix + error->localizedDescription();
     if (m_lineError != message)
         publish(m_lineError, std::optional<QString>(message), &GalleryModel::lineErrorChanged);
 }

@@ -196,6 +196,8 @@ public:
 
     // Feeds photos to the line history: newcomers get a record without a used date and hang.
     void observeClothesline(const QList<Photo>& photos);
+    // Shows the outcome of a line-history write, whether the caller waited for it or not.
+    void lineWriteFinished(const std::optional<Error>& error);
 
     // Selection and mode.
     QList<Photo> selectedPhotos() const;
