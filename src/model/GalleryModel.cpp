@@ -1,4 +1,5 @@
 #include "model/GalleryModel.h"
+#include "model/PhotoListChanges.h"
 
 #include <QPointer>
 
@@ -144,7 +145,7 @@ void GalleryModel::configureDeferredState() {
     });
 }
 
-void GalleryModel::observeArrivals(const QList<Photo>& photos) {
+bool GalleryModel::observeArrivals(const QList<Photo>& photos) {
     std::unique_ptr<UsageHistory> legacy;
     if (!m_interactions->initialized())
         legacy =
@@ -155,11 +156,12 @@ void GalleryModel::observeArrivals(const QList<Photo>& photos) {
             m_actionError,
             std::optional<QString>(text(kInteractionsUnsavedPrefix) + status.error().localizedDescription()),
             &GalleryModel::actionErrorChanged);
+    return status.ok();
 }
 
-void GalleryModel::observeClothesline(const QList<Photo>& photos) {
+bool GalleryModel::observeClothesline(const QList<Photo>& photos) {
     if (m_exhibitionBlocked)
-        return;
+        return false;
     const quint64 before = m_lineHistory->recordsRevision();
     Status status = savePendingTrashTakeDown();
     if (status)
@@ -170,9 +172,10 @@ void GalleryModel::observeClothesline(const QList<Photo>& photos) {
         // A write still under way or owed clears the text by its own success.
         if (m_lineError && !m_lineHistory->deferredWriter().needsSave())
             publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
-        return;
+        return true;
     }
     lineWriteFinished(status.error());
+    return false;
 }
 
 void GalleryModel::lineWriteFinished(const std::optional<Error>& error) {
@@ -359,18 +362,19 @@ void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const Q
         return;
     }
     const QList<Photo> merged = m_exhibition->merged(photos);
-    const QSet<QString> known = idsOf(m_photos);
     QSet<QString> arrivals;
-    for (const Photo& photo : merged) {
-        if (!known.contains(photo.id))
-            arrivals.insert(photo.id);
-    }
-    if (m_establishBaseline)
-        observeArrivals(merged);
-    observeClothesline(merged);
+    for (const Photo& photo : photosNotIn(m_photos, merged, PhotoMatch::id))
+        arrivals.insert(photo.id);
+    // Records are never taken back, so what the histories took in before still stands: only what
+    // changed since needs a look, which keeps one new file cheap on a large library.
+    const QList<Photo> unobserved =
+        m_observedPhotos ? photosNotIn(*m_observedPhotos, merged, PhotoMatch::identity) : merged;
+    bool observed = !m_establishBaseline || observeArrivals(unobserved);
+    observed = observeClothesline(unobserved) && observed;
+    m_observedPhotos = observed ? std::optional<QList<Photo>>(merged) : std::nullopt;
     if (merged != m_photos)
         setPhotos(merged);
-    pruneSelection(idsOf(merged));
+    pruneSelection(m_selectedIDs.isEmpty() ? QSet<QString>() : idsOf(merged));
     const std::optional<QString> scanError =
         errors.isEmpty() ? std::nullopt : std::optional<QString>(errors.mid(0, 2).join(u'\n'));
     if (scanError != m_errorMessage)
