@@ -42,6 +42,21 @@ Status DeferredStateWriter::immediate(const Operation& operation) {
     return status;
 }
 
+void DeferredStateWriter::start(Operation operation) {
+    m_shared->needsSave = true;
+    const std::uint64_t revision = ++m_shared->revision;
+    const std::uint64_t sequence = ++m_startSequence;
+    m_queue.async([this, operation = std::move(operation), revision, sequence]() mutable {
+        ++m_token;
+        m_pending = std::move(operation);
+        // A newer start waits behind this one and writes a later state; its report is the one
+        // the owner still listens for.
+        if (sequence != m_startSequence.load())
+            return;
+        report(runPending(), revision);
+    });
+}
+
 void DeferredStateWriter::schedule(Operation operation) {
     m_shared->needsSave = true;
     const std::uint64_t revision = ++m_shared->revision;
@@ -89,7 +104,10 @@ void DeferredStateWriter::timerFired(std::uint64_t token, std::uint64_t revision
     // A later request, write, flush or discard has taken over this timer.
     if (token != m_token)
         return;
-    const Status status = runPending();
+    report(runPending(), revision);
+}
+
+void DeferredStateWriter::report(const Status& status, std::uint64_t revision) {
     std::optional<Error> error;
     if (!status.ok())
         error = status.error();

@@ -55,6 +55,10 @@ public:
     // Runs the operation now on the writer's queue and waits for it. On success it stands for
     // any debounced write still owed.
     Status immediate(const Operation& operation);
+    // Runs the operation on the writer's queue as soon as it is free while the caller goes on;
+    // the outcome reaches onResult as a debounced write's does, and a failure stays owed. Of
+    // several started before the queue gets to them, only the newest runs.
+    void start(Operation operation);
     // Holds the operation and runs it once no newer request came for the debounce delay.
     void schedule(Operation operation);
     // Runs the owed write, if any, now.
@@ -94,11 +98,13 @@ private:
     // On the queue only.
     Status runPending();
     void timerFired(std::uint64_t token, std::uint64_t revision);
+    void report(const Status& status, std::uint64_t revision);
 
     const std::chrono::milliseconds m_debounceDelay;
     const FileWriter m_fileWriter;
     std::shared_ptr<Shared> m_shared = std::make_shared<Shared>();
     std::atomic<int> m_writeCount{0};
+    std::atomic<std::uint64_t> m_startSequence{0};
     // Queue side.
     Operation m_pending{};
     std::uint64_t m_token = 0;

@@ -70,50 +70,77 @@ bool UsageHistory::usedOnArrival(const Photo& photo) {
     return photo.baselineImported.value_or(false);
 }
 
-Status UsageHistory::observe(const QList<Photo>& photos) {
+// Observations collect only what they add: a library of many photos must not copy or compare
+// every record for each new file.
+Status UsageHistory::observe(const QList<Photo>& photos, UsageWriteMode mode) {
     prepareIdentities(photos);
-    UsageRecords copy = m_records;
+    UsageRecords added;
     for (const Photo& photo : photos) {
         const QString k = key(photo);
         if (!m_initialized) {
-            copy.insert(k, record(photo, true));
+            added.insert(k, record(photo, true));
             continue;
         }
-        const auto it = copy.constFind(k);
-        if (it != copy.constEnd() && sameFileBirth(it->created, photo.created))
+        const UsageRecord* existing = observedRecord(added, m_records, k);
+        if (existing != nullptr && sameFileBirth(existing->created, photo.created))
             continue;
-        copy.insert(k, record(photo, usedOnArrival(photo)));
+        added.insert(k, record(photo, usedOnArrival(photo)));
     }
-    if (copy == m_records && m_initialized)
+    if (added.isEmpty() && m_initialized)
         return {};
-    return save(copy, true);
+    return commitObserved(added, mode);
 }
 
-Status UsageHistory::observeArrivals(const QList<Photo>& photos, UsageHistory* legacy) {
+Status UsageHistory::observeArrivals(const QList<Photo>& photos, UsageHistory* legacy, UsageWriteMode mode) {
     prepareIdentities(photos);
     if (legacy != nullptr)
         legacy->prepareIdentities(photos);
     // An older history decides a first run only when it was read whole and had completed its own
     // first run; otherwise everything present counts as seen.
     const bool legacyDecides = legacy != nullptr && !legacy->loadError() && legacy->initialized();
-    UsageRecords copy = m_records;
+    UsageRecords added;
     for (const Photo& photo : photos) {
         const QString k = key(photo);
-        const auto it = copy.constFind(k);
-        const bool sameBirth = it != copy.constEnd() && sameFileBirth(it->created, photo.created);
+        const UsageRecord* existing = observedRecord(added, m_records, k);
+        const bool sameBirth = existing != nullptr && sameFileBirth(existing->created, photo.created);
         if (m_initialized) {
             if (!sameBirth)
-                copy.insert(k, record(photo, usedOnArrival(photo)));
+                added.insert(k, record(photo, usedOnArrival(photo)));
             continue;
         }
-        if (sameBirth && it->usedAt)
+        if (sameBirth && existing->usedAt)
             continue;
         const bool used = !legacyDecides || !legacy->hasRecord(photo) || legacy->isUsed(photo);
-        copy.insert(k, record(photo, used));
+        added.insert(k, record(photo, used));
     }
-    if (copy == m_records && m_initialized)
+    if (added.isEmpty() && m_initialized)
         return {};
-    return save(copy, true);
+    return commitObserved(added, mode);
+}
+
+const UsageRecord* UsageHistory::observedRecord(const UsageRecords& added, const UsageRecords& stored,
+                                                const QString& key) {
+    if (const auto it = added.constFind(key); it != added.constEnd())
+        return &*it;
+    if (const auto it = stored.constFind(key); it != stored.constEnd())
+        return &*it;
+    return nullptr;
+}
+
+Status UsageHistory::commitObserved(const UsageRecords& added, UsageWriteMode mode) {
+    if (mode == UsageWriteMode::wait) {
+        UsageRecords copy = m_records;
+        copy.insert(added);
+        return save(copy, true);
+    }
+    if (m_loadError)
+        return refusal();
+    m_records.insert(added);
+    m_initialized = true;
+    ++m_recordsRevision;
+    m_deferredWriter->start(
+        writeOperation(*m_deferredWriter, m_file, UsageState{UsageState::kCurrentVersion, true, m_records}));
+    return {};
 }
 
 Status UsageHistory::setUsed(const QList<Photo>& photos, bool used) {
@@ -134,6 +161,7 @@ Status UsageHistory::setUsedDeferred(const QList<Photo>& photos, bool used) {
     const std::optional<double> usedAt = used ? std::optional(Clock::now()) : std::nullopt;
     for (const Photo& photo : photos)
         m_records.insert(key(photo), UsageRecord{photo.created, usedAt});
+    ++m_recordsRevision;
     m_deferredWriter->schedule(writeOperation(
         *m_deferredWriter, m_file, UsageState{UsageState::kCurrentVersion, m_initialized, m_records}));
     return {};
@@ -177,6 +205,7 @@ Status UsageHistory::save(const UsageRecords& records, bool initialized) {
         return written;
     m_records = records;
     m_initialized = initialized;
+    ++m_recordsRevision;
     return {};
 }
 

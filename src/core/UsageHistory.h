@@ -20,6 +20,11 @@ inline constexpr auto kInteractionsHistoryFileName = "photo-interactions.json";
 // The older interactions file, only ever read.
 inline constexpr auto kLegacyUsageFileName = "usage.json";
 
+// How an observation reaches the disk: the caller waits for the write and sees its error, or the
+// write starts on the history's writer at once while the caller goes on; its outcome then reaches
+// the writer's result callback, memory holds the change already, and a failed write stays owed.
+enum class UsageWriteMode { wait, background };
+
 // Remembers per photo whether it has been used and of which file birth that mark is, in one JSON
 // file of the storage folder. Lives on the main thread; writes go through its own writer.
 class UsageHistory {
@@ -31,6 +36,8 @@ public:
     const QString& file() const { return m_file; }
     const UsageRecords& records() const { return m_records; }
     bool initialized() const { return m_initialized; }
+    // Rises with every change of the records in memory; cheaper to compare than the records.
+    quint64 recordsRevision() const { return m_recordsRevision; }
     // Why the file could not be read; while set, every change is refused with this text.
     const std::optional<QString>& loadError() const { return m_loadError; }
     DeferredStateWriter& deferredWriter() { return *m_deferredWriter; }
@@ -44,10 +51,11 @@ public:
     // Records the photos seen for the first time and writes at once. The first call marks
     // everything present as used; later a new photo is used only when it came with a folder's
     // baseline.
-    Status observe(const QList<Photo>& photos);
+    Status observe(const QList<Photo>& photos, UsageWriteMode mode = UsageWriteMode::wait);
     // The same for the interactions history, whose first run may take its marks from an older
     // history.
-    Status observeArrivals(const QList<Photo>& photos, UsageHistory* legacy);
+    Status observeArrivals(const QList<Photo>& photos, UsageHistory* legacy,
+                           UsageWriteMode mode = UsageWriteMode::wait);
     // Marks the photos used or not used and writes at once; memory changes only when the write
     // succeeded.
     Status setUsed(const QList<Photo>& photos, bool used);
@@ -60,6 +68,11 @@ public:
 private:
     UsageRecord record(const Photo& photo, bool used) const;
     Status save(const UsageRecords& records, bool initialized);
+    // Writes the observed records on top of the current ones; the history is initialized after.
+    Status commitObserved(const UsageRecords& added, UsageWriteMode mode);
+    // The record an observation already holds for a key: one it added, else the stored one.
+    static const UsageRecord* observedRecord(const UsageRecords& added, const UsageRecords& stored,
+                                             const QString& key);
     Error refusal() const;
     // A photo that came with the baseline of a newly added folder counts as used on arrival; any
     // other newcomer hangs.
@@ -68,6 +81,7 @@ private:
     QString m_file;
     UsageRecords m_records;
     bool m_initialized = false;
+    quint64 m_recordsRevision = 0;
     std::optional<QString> m_loadError;
     std::unique_ptr<DeferredStateWriter> m_deferredWriter;
     QHash<QString, QString> m_legacyIdentities;

@@ -1,4 +1,5 @@
 #include "model/GalleryModel.h"
+#include "model/PhotoListChanges.h"
 
 #include <QPointer>
 
@@ -97,6 +98,10 @@ void GalleryModel::configureDeferredState() {
             self->publish(self->m_placementError, std::optional<QString>(),
                           &GalleryModel::placementErrorChanged);
     });
+    m_lineHistory->deferredWriter().setOnResult([self](const std::optional<Error>& error) {
+        if (self)
+            self->lineWriteFinished(error);
+    });
     m_interactions->deferredWriter().setOnResult([self](const std::optional<Error>& error) {
         if (!self)
             return;
@@ -109,36 +114,48 @@ void GalleryModel::configureDeferredState() {
     });
 }
 
-void GalleryModel::observeArrivals(const QList<Photo>& photos) {
+bool GalleryModel::observeArrivals(const QList<Photo>& photos) {
     std::unique_ptr<UsageHistory> legacy;
     if (!m_interactions->initialized())
         legacy =
             std::make_unique<UsageHistory>(m_indexer->storage(), QString::fromLatin1(kLegacyUsageFileName));
-    const Status status = m_interactions->observeArrivals(photos, legacy.get());
+    const Status status = m_interactions->observeArrivals(photos, legacy.get(), UsageWriteMode::background);
     if (!status)
         publish(
             m_actionError,
             std::optional<QString>(text(kInteractionsUnsavedPrefix) + status.error().localizedDescription()),
             &GalleryModel::actionErrorChanged);
+    return status.ok();
 }
 
-void GalleryModel::observeClothesline(const QList<Photo>& photos) {
+bool GalleryModel::observeClothesline(const QList<Photo>& photos) {
     if (m_exhibitionBlocked)
-        return;
-    const UsageRecords before = m_lineHistory->records();
+        return false;
+    const quint64 before = m_lineHistory->recordsRevision();
     Status status = savePendingTrashTakeDown();
     if (status)
-        status = m_lineHistory->observe(photos);
-    if (m_lineHistory->records() != before)
+        status = m_lineHistory->observe(photos, UsageWriteMode::background);
+    if (m_lineHistory->recordsRevision() != before)
         Q_EMIT modelChanged();
     if (status) {
+        // A write still under way or owed clears the text by its own success.
+        if (m_lineError && !m_lineHistory->deferredWriter().needsSave())
+            publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
+        return true;
+    }
+    lineWriteFinished(status.error());
+    return false;
+}
+
+void GalleryModel::lineWriteFinished(const std::optional<Error>& error) {
+    if (!error) {
         if (m_lineError)
             publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
         return;
     }
     const QString prefix =
         m_pendingTrashTakeDown.isEmpty() ? text(kLineUnsavedPrefix) : text(kTrashTakeDownUnsavedPrefix);
-    const QString message = prefix + status.error().localizedDescription();
+    const QString message = prefix + error->localizedDescription();
     if (m_lineError != message)
         publish(m_lineError, std::optional<QString>(message), &GalleryModel::lineErrorChanged);
 }
@@ -314,18 +331,19 @@ void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const Q
         return;
     }
     const QList<Photo> merged = m_exhibition->merged(photos);
-    const QSet<QString> known = idsOf(m_photos);
     QSet<QString> arrivals;
-    for (const Photo& photo : merged) {
-        if (!known.contains(photo.id))
-            arrivals.insert(photo.id);
-    }
-    if (m_establishBaseline)
-        observeArrivals(merged);
-    observeClothesline(merged);
+    for (const Photo& photo : photosNotIn(m_photos, merged, PhotoMatch::id))
+        arrivals.insert(photo.id);
+    // Records are never taken back, so what the histories took in before still stands: only what
+    // changed since needs a look, which keeps one new file cheap on a large library.
+    const QList<Photo> unobserved =
+        m_observedPhotos ? photosNotIn(*m_observedPhotos, merged, PhotoMatch::identity) : merged;
+    bool observed = !m_establishBaseline || observeArrivals(unobserved);
+    observed = observeClothesline(unobserved) && observed;
+    m_observedPhotos = observed ? std::optional<QList<Photo>>(merged) : std::nullopt;
     if (merged != m_photos)
         setPhotos(merged);
-    pruneSelection(idsOf(merged));
+    pruneSelection(m_selectedIDs.isEmpty() ? QSet<QString>() : idsOf(merged));
     const std::optional<QString> scanError =
         errors.isEmpty() ? std::nullopt : std::optional<QString>(errors.mid(0, 2).join(u'\n'));
     if (scanError != m_errorMessage)

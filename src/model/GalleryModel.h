@@ -200,7 +200,10 @@ public:
     }
 
     // Feeds photos to the line history: newcomers get a record without a used date and hang.
-    void observeClothesline(const QList<Photo>& photos);
+    // False when the photos could not be recorded.
+    bool observeClothesline(const QList<Photo>& photos);
+    // Shows the outcome of a line-history write, whether the caller waited for it or not.
+    void lineWriteFinished(const std::optional<Error>& error);
 
     // Selection and mode.
     QList<Photo> selectedPhotos() const;
@@ -389,7 +392,7 @@ private:
     }
     void setScanning(bool scanning);
     void configureDeferredState();
-    void observeArrivals(const QList<Photo>& photos);
+    bool observeArrivals(const QList<Photo>& photos);
     void rebuildWatcher();
     void tick(double fallbackInterval);
     void applyScan(int generation, const QList<Photo>& photos, const QStringList& errors,
@@ -450,6 +453,8 @@ private:
     bool m_exhibitionBlocked = false;
     std::optional<QString> m_placementError;
     std::optional<QString> m_lineError;
+    // The photos both histories last took in whole; absent until then or after a failure.
+    std::optional<QList<Photo>> m_observedPhotos;
     RecycleCopiedFiles m_recycleCopiedFiles;
     RecycleDeletedPhotos m_recycleDeletedPhotos;
     QList<RopeHistoryEntry> m_undoHistory;

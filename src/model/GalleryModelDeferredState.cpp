@@ -28,12 +28,22 @@ Status GalleryModel::flushDeferredState() {
                 &GalleryModel::actionErrorChanged);
     else if (m_actionError && m_actionError->startsWith(interactionsPrefix))
         publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
-    return interactions ? placements : interactions;
+    // Arrivals write the line history without waiting; what they still owe is written here.
+    const bool lineOwed = m_lineHistory->deferredWriter().needsSave();
+    const Status line = m_lineHistory->deferredWriter().flush();
+    if (!line)
+        lineWriteFinished(line.error());
+    else if (lineOwed)
+        lineWriteFinished(std::nullopt);
+    if (!interactions)
+        return interactions;
+    return placements ? line : placements;
 }
 
 void GalleryModel::discardDeferredState() {
     m_placements->deferredWriter().discardPending();
     m_interactions->deferredWriter().discardPending();
+    m_lineHistory->deferredWriter().discardPending();
     if (m_placementError && m_placementError->startsWith(QString::fromUtf8(kPlacementUnsavedPrefix)))
         publish(m_placementError, std::optional<QString>(), &GalleryModel::placementErrorChanged);
     if (m_actionError && m_actionError->startsWith(QString::fromUtf8(kInteractionsUnsavedPrefix)))

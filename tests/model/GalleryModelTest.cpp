@@ -388,3 +388,49 @@ TEST(GalleryModelState, ErrorTextsComeOutInOrderAndDismissTogether) {
     EXPECT_EQ(model->displayedError(), model->lineError());
     EXPECT_EQ(readFile(storageFolder() + "/clothesline.json"), "{broken") << "an unreadable file is kept";
 }
+
+TEST(GalleryModelState, ArrivalsWriteHistoriesWithoutWaitingAndAFailedWriteStaysOwed) {
+    // Slow enough that a flush which did not wait for the write would read an old file.
+    auto failing = std::make_shared<std::atomic<bool>>(false);
+    GalleryModel::Options options;
+    options.lineWriter.fileWriter = [failing](const QJsonObject& value, const QString& path) -> Status {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (failing->load())
+            return Error::fromErrno(ENOSPC, path);
+        return DeferredStateWriter::write(value, path);
+    };
+    options.interactionsWriter = switchableWriter(failing);
+    auto model = modelWithPhotos(1, true, options);
+    const QString folder = QFileInfo(model->photos().first().path).absolutePath();
+    const auto onDisk = [](const char* fileName, const Photo& photo) {
+        return UsageHistory(storageFolder(), QString::fromLatin1(fileName)).hasRecord(photo);
+    };
+
+    failing->store(true);
+    const QString path = copyImageInto(folder, "late.png");
+    ASSERT_TRUE(rescan(*model));
+    const auto arrived = photoAt(*model, path);
+    ASSERT_TRUE(arrived.has_value());
+    EXPECT_TRUE(model->hangs(*arrived)) << "memory holds the arrival while its write is under way";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->lineError() && model->actionError(); }, 3000));
+    EXPECT_TRUE(startsWith(model->lineError(), "晾衣绳状态未保存："));
+    EXPECT_TRUE(startsWith(model->actionError(), "新照片提示状态未保存："));
+    EXPECT_TRUE(model->lineHistory().deferredWriter().needsSave());
+    ASSERT_TRUE(rescan(*model));
+    EXPECT_TRUE(model->lineError()) << "nothing new to write does not hide what is owed";
+    EXPECT_FALSE(model->flushDeferredState().ok());
+    EXPECT_FALSE(onDisk(kLineHistoryFileName, *arrived));
+
+    failing->store(false);
+    ASSERT_TRUE(model->flushDeferredState().ok());
+    EXPECT_TRUE(onDisk(kLineHistoryFileName, *arrived) && onDisk(kInteractionsHistoryFileName, *arrived));
+    EXPECT_FALSE(model->lineError() || model->actionError());
+
+    // A quit right after an arrival waits for its write.
+    const QString later = copyImageInto(folder, "later.png");
+    ASSERT_TRUE(rescan(*model));
+    const auto next = photoAt(*model, later);
+    ASSERT_TRUE(next.has_value());
+    ASSERT_TRUE(model->flushDeferredState().ok());
+    EXPECT_TRUE(onDisk(kLineHistoryFileName, *next));
+}
