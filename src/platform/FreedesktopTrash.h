@@ -8,7 +8,7 @@ namespace vennimo {
 
 inline constexpr auto kTrashInfoSuffix = ".trashinfo";
 
-// The desktop's Trash as the freedesktop specification lays it out: "files" and "info" below
+// The desktop's Trash as the freedesktop Trash standard lays it out: "files" and "info" below
 // $XDG_DATA_HOME/Trash (or a volume's own Trash folder).
 class FreedesktopTrash {
 public:
