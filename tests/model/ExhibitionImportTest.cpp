@@ -1,7 +1,5 @@
 #include "RopeModelFixture.h"
 #include "core/ExhibitionJournal.h"
-#include "model/GalleryModel.h"
-#include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +11,6 @@
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -82,19 +79,6 @@ QSet<QString> importedFiles(const QString& storage) {
             files.insert(info.canonicalFilePath());
     return files;
 }
-
-// Holds the model's queue until opened, so that an import stays in flight.
-struct QueueGate {
-    std::shared_ptr<std::atomic<bool>> isOpen = std::make_shared<std::atomic<bool>>(false);
-    explicit QueueGate(WorkQueue& queue) {
-        queue.async([open = isOpen] {
-            while (!open->load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        });
-    }
-    ~QueueGate() { open(); }
-    void open() { isOpen->store(true); }
-};
 
 } // namespace
 

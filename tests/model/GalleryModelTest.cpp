@@ -1,20 +1,13 @@
-#include "model/GalleryModel.h"
+#include "RopeModelFixture.h"
 #include "core/ExhibitionJournal.h"
 #include "core/PegReturnIntent.h"
 #include "core/UsageRecord.h"
 #include "platform/JsonFile.h"
-#include "support/TestEnvironment.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
-#include <QUuid>
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <memory>
-#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -53,31 +46,6 @@ std::optional<Photo> photoAt(const GalleryModel& model, const QString& path) {
         if (photo.path == path || QFileInfo(photo.path).canonicalFilePath() == wanted)
             return photo;
     return std::nullopt;
-}
-
-// Holds the model's queue until opened or gone, so a scan stays in flight.
-struct QueueGate {
-    std::shared_ptr<std::atomic<bool>> isOpen = std::make_shared<std::atomic<bool>>(false);
-    explicit QueueGate(WorkQueue& queue) {
-        queue.async([open = isOpen] {
-            while (!open->load())
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        });
-    }
-    ~QueueGate() { open(); }
-    void open() { isOpen->store(true); }
-};
-
-// A state writer that fails with ENOSPC while `failing` is set.
-DeferredStateWriter::Options switchableWriter(std::shared_ptr<std::atomic<bool>> failing) {
-    DeferredStateWriter::Options options;
-    options.debounceDelay = std::chrono::milliseconds(10);
-    options.fileWriter = [failing](const QJsonObject& value, const QString& path) -> Status {
-        if (failing->load())
-            return Error::fromErrno(ENOSPC, path);
-        return DeferredStateWriter::write(value, path);
-    };
-    return options;
 }
 
 testing::AssertionResult startsWith(const std::optional<QString>& text, const QString& prefix) {
@@ -288,7 +256,7 @@ TEST(GalleryModelState, SelectionChangesFollowTheRules) {
 TEST(GalleryModelState, WriteFailuresShowWithTheirPrefixAndASuccessClearsOnlyItsOwn) {
     auto failing = std::make_shared<std::atomic<bool>>(false);
     GalleryModel::Options options;
-    options.interactionsWriter = options.placementsWriter = switchableWriter(failing);
+    options.interactionsWriter = options.placementsWriter = switchableStateWriter(failing);
     auto model = modelWithPhotos(2, false, options);
     const Photo a = model->photos()[0], b = model->photos()[1];
     ASSERT_TRUE(model->clotheslinePlacements().ensurePositions({a, b}, 5).ok());
@@ -321,7 +289,7 @@ TEST(GalleryModelState, WriteFailuresShowWithTheirPrefixAndASuccessClearsOnlyIts
 TEST(GalleryModelState, GalleryModeAndTheHangingRule) {
     auto failing = std::make_shared<std::atomic<bool>>(false);
     GalleryModel::Options options;
-    options.lineWriter = switchableWriter(failing);
+    options.lineWriter = switchableStateWriter(failing);
     auto model = modelWithPhotos(2, true, options);
     const Photo a = model->photos()[0], b = model->photos()[1];
     model->setSelection({a});
@@ -399,7 +367,7 @@ TEST(GalleryModelState, ArrivalsWriteHistoriesWithoutWaitingAndAFailedWriteStays
             return Error::fromErrno(ENOSPC, path);
         return DeferredStateWriter::write(value, path);
     };
-    options.interactionsWriter = switchableWriter(failing);
+    options.interactionsWriter = switchableStateWriter(failing);
     auto model = modelWithPhotos(1, true, options);
     const QString folder = QFileInfo(model->photos().first().path).absolutePath();
     const auto onDisk = [](const char* fileName, const Photo& photo) {

@@ -1,7 +1,6 @@
 #include "RopeModelFixture.h"
 
 #include "core/ExhibitionJournal.h"
-#include "core/PhotoIdentity.h"
 #include "dragdrop/PegFolderMove.h"
 #include "platform/FileIdentity.h"
 
@@ -17,19 +16,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Photo fileAt(const QString& path, const QByteArray& bytes) {
-    writeFile(path, bytes);
-    const auto id = currentIdentity(path);
-    const auto file = FileIdentity::read(path);
-    return {.id = id->id,
-            .path = path,
-            .source = u"源"_s,
-            .modified = file->modified,
-            .size = file->size,
-            .created = id->created,
-            .usageID = id->usageID};
-}
-
 // A model whose rope holds real files of one folder, each with a place.
 struct FolderRope : RopeModel {
     QString folder = makeFolder(u"pegs-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces));
@@ -38,7 +24,7 @@ struct FolderRope : RopeModel {
     explicit FolderRope(const QStringList& names)
         : RopeModel(0) {
         for (const QString& name : names)
-            files.append(fileAt(folder + u"/"_s + name, name.toUtf8()));
+            files.append(photoFileAt(folder + u"/"_s + name, name.toUtf8()));
         show(files);
         model->ensureClotheslinePositions(10);
     }

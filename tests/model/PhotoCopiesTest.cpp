@@ -1,14 +1,9 @@
 #include "RopeModelFixture.h"
 
-#include "core/PhotoIdentity.h"
-#include "platform/FileIdentity.h"
-
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageWriter>
 #include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -80,27 +75,6 @@ TEST(PhotoCopyRecords, ReplayReplacesEachRecycledCopyByTheNewCopyOfItsSource) {
 
 namespace {
 
-Photo fileAt(const QString& path, const QByteArray& bytes) {
-    writeFile(path, bytes);
-    const auto id = currentIdentity(path);
-    const auto file = FileIdentity::read(path);
-    return {.id = id->id,
-            .path = path,
-            .source = u"源"_s,
-            .modified = file->modified,
-            .size = file->size,
-            .created = id->created,
-            .usageID = id->usageID};
-}
-
-QByteArray pngOf(QColor color) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(makeImage(8, 6, color));
-    return bytes;
-}
-
 // A rope of real image files, copied onto itself at x.
 struct CopyRope : RopeModel {
     QList<Photo> files;
@@ -110,7 +84,7 @@ struct CopyRope : RopeModel {
         const QString folder = makeFolder(u"copies-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces));
         const QColor colors[] = {Qt::red, Qt::green, Qt::blue};
         for (int i = 0; i < count; ++i)
-            files.append(fileAt(folder + u"/p%1.png"_s.arg(i), pngOf(colors[i % 3])));
+            files.append(photoFileAt(folder + u"/p%1.png"_s.arg(i), pngBytes(colors[i % 3])));
         show(files);
     }
     bool copy(const QList<Photo>& photos, double x) {

@@ -1,6 +1,5 @@
 #include "TrashFixture.h"
 
-#include "core/PhotoIdentity.h"
 #include "platform/FileManager1.h"
 
 #include <QDBusConnection>

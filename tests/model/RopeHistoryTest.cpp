@@ -1,7 +1,5 @@
 #include "RopeModelFixture.h"
 
-#include "core/PhotoIdentity.h"
-
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -12,20 +10,6 @@ namespace {
 
 RopeTrashedItem trashed(const Photo& photo) {
     return {photo, "trash:///" + photo.id, true, false, 0.5};
-}
-
-// A real file, so that its identity can be checked on disk.
-Photo photoOnDisk(const QString& name) {
-    const QString path = makeFolder("disk-" + name) + "/" + name;
-    writeFile(path, "not an image, only a file");
-    const auto identity = currentIdentity(path);
-    EXPECT_TRUE(identity.ok());
-    Photo photo;
-    photo.id = identity->id;
-    photo.usageID = identity->usageID;
-    photo.created = identity->created;
-    photo.path = path;
-    return photo;
 }
 
 } // namespace
@@ -243,7 +227,7 @@ TEST(RopeHistory, InjectedEntriesWaitForTheirOperations) {
 
 TEST(RopeHistory, RedoOfATrashChecksTheFilesFirst) {
     RopeModel rope(1);
-    const Photo onDisk = photoOnDisk("kept.jpg");
+    const Photo onDisk = photoFileNamed("kept.jpg", "not an image, only a file");
     const auto gone = RopeHistoryEntry::trash({trashed(recordPhoto(10))});
     rope->pushRedo(gone);
     rope->redoRopeAction();

@@ -1,18 +1,28 @@
 #pragma once
 
+#include "core/PhotoIdentity.h"
 #include "model/GalleryModel.h"
+#include "platform/FileIdentity.h"
 #include "support/TestEnvironment.h"
 
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
 #include <QUuid>
+#include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace vennimo::test {
 
 // A state writer that fails with ENOSPC while `failing` is set.
-inline DeferredStateWriter::Options switchableStateWriter(std::shared_ptr<std::atomic<bool>> failing,
-                                                          std::chrono::milliseconds debounce) {
+inline DeferredStateWriter::Options
+switchableStateWriter(std::shared_ptr<std::atomic<bool>> failing,
+                      std::chrono::milliseconds debounce = std::chrono::milliseconds(10)) {
     DeferredStateWriter::Options options;
     options.debounceDelay = debounce;
     options.fileWriter = [failing](const QJsonObject& value, const QString& path) -> Status {
@@ -22,6 +32,55 @@ inline DeferredStateWriter::Options switchableStateWriter(std::shared_ptr<std::a
     };
     return options;
 }
+
+// A photo of a real file written with the bytes, identified as a scan would.
+inline Photo photoFileAt(const QString& path, const QByteArray& bytes) {
+    writeFile(path, bytes);
+    const auto id = currentIdentity(path);
+    const auto file = FileIdentity::read(path);
+    EXPECT_TRUE(id.ok() && file.ok()) << path.toStdString();
+    return {.id = id->id,
+            .path = path,
+            .source = QStringLiteral("源"),
+            .modified = file->modified,
+            .size = file->size,
+            .created = id->created,
+            .usageID = id->usageID};
+}
+
+// The same, in a folder of its own.
+inline Photo photoFileNamed(const QString& name, const QByteArray& bytes) {
+    return photoFileAt(makeFolder("files-" + QUuid::createUuid().toString(QUuid::WithoutBraces)) + "/" + name,
+                       bytes);
+}
+
+inline QByteArray pngBytes(QColor color, int width = 8, int height = 6) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(makeImage(width, height, color));
+    return bytes;
+}
+
+// Puts a new file at the path through a rename, so it is surely another file than the one there.
+inline void replaceFile(const QString& path, const QByteArray& bytes) {
+    const QString staged = path + QStringLiteral(".new");
+    writeFile(staged, bytes);
+    ASSERT_EQ(std::rename(QFile::encodeName(staged).constData(), QFile::encodeName(path).constData()), 0);
+}
+
+// Holds a work queue until opened or gone, so that a scan or an import stays in flight.
+struct QueueGate {
+    std::shared_ptr<std::atomic<bool>> isOpen = std::make_shared<std::atomic<bool>>(false);
+    explicit QueueGate(WorkQueue& queue) {
+        queue.async([open = isOpen] {
+            while (!open->load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+    }
+    ~QueueGate() { open(); }
+    void open() { isOpen->store(true); }
+};
 
 // A photo that exists only as a record: enough for the line history and the placements.
 inline Photo recordPhoto(int number, double created = 1000) {

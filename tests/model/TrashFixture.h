@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/GalleryModel.h"
-#include "support/TestEnvironment.h"
+#include "RopeModelFixture.h"
+#include "support/FakePhotosLibrary.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,19 +10,19 @@
 #include <QUuid>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 namespace vennimo::test {
 
 inline QString trashFolder() {
     return qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/Trash");
 }
 
-// Puts a new file at the path through a rename, so it is surely another file than the one there.
-inline void replaceFile(const QString& path, const QByteArray& bytes) {
-    const QString staged = path + QStringLiteral(".new");
-    writeFile(staged, bytes);
-    ASSERT_EQ(std::rename(QFile::encodeName(staged).constData(), QFile::encodeName(path).constData()), 0);
+// A photo of an asset in the library, as a drop from the Photos app would name it.
+inline Photo assetPhoto(const FakePhotosLibrary& library, const QString& id, const QString& photoID) {
+    Photo photo;
+    photo.id = photoID;
+    photo.path = library.originalPath(id);
+    photo.photosOrigin = PhotosOrigin{id, PhotosOrigin::libraryRoot(library.path())};
+    return photo;
 }
 
 // A model over one source folder of real image files, all hanging, with the trash confirmation

@@ -1,9 +1,6 @@
-#include "RopeModelFixture.h"
 #include "TrashFixture.h"
 
-#include "core/PhotoIdentity.h"
 #include "platform/FreedesktopTrash.h"
-#include "support/FakePhotosLibrary.h"
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -146,15 +143,9 @@ TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
     auto library = std::make_shared<FakePhotosLibrary>();
     PhotosLibrary::setShared(library);
     TrashGallery gallery({"plain.png", "other.png"});
-    const auto asset = [&](const QString& id, const QString& photoID) {
-        Photo photo;
-        photo.id = photoID;
-        photo.path = library->originalPath(id);
-        photo.photosOrigin = PhotosOrigin{id, PhotosOrigin::libraryRoot(library->path())};
-        return photo;
-    };
-    const Photo image = asset(library->addAsset("IMG_1.JPG", "jpeg"), "asset-1");
-    const Photo film = asset(library->addAsset("IMG_2.MOV", "mov", PhotosMediaType::Video), "asset-2");
+    const Photo image = assetPhoto(*library, library->addAsset("IMG_1.JPG", "jpeg"), "asset-1");
+    const Photo film =
+        assetPhoto(*library, library->addAsset("IMG_2.MOV", "mov", PhotosMediaType::Video), "asset-2");
     int explained = 0;
     gallery->setExplainPhotosAccessDenied([&] { ++explained; });
     QList<QList<Photo>> confirmed;
@@ -235,7 +226,7 @@ TEST(Trash, ExhibitionItemsLeaveTheExhibitionAndUndoImportsThemAgainInPlace) {
 TEST(Trash, AnUnsavedTakeDownWaitsAndIsWrittenWithTheNextLineChange) {
     auto lineFails = std::make_shared<std::atomic<bool>>(false);
     GalleryModel::Options options;
-    options.lineWriter = switchableStateWriter(lineFails, std::chrono::milliseconds(10));
+    options.lineWriter = switchableStateWriter(lineFails);
     TrashGallery gallery({"a.png", "b.png"}, std::move(options));
     const Photo a = gallery.photo("a.png");
     lineFails->store(true);

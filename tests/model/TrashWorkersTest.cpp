@@ -3,7 +3,6 @@
 #include "core/PhotoIdentity.h"
 #include "model/PhotosDeletion.h"
 #include "model/TrashWorkers.h"
-#include "support/FakePhotosLibrary.h"
 
 #include <QThread>
 
@@ -12,33 +11,19 @@ using namespace vennimo::test;
 
 namespace {
 
-Photo fileOnDisk(const QString& name) {
-    const QString path =
-        makeFolder("files-" + QUuid::createUuid().toString(QUuid::WithoutBraces)) + "/" + name;
-    writeFile(path, "bytes of " + name.toUtf8());
-    const auto identity = currentIdentity(path);
-    EXPECT_TRUE(identity.ok());
-    Photo photo;
-    photo.id = identity->id;
-    photo.usageID = identity->usageID;
-    photo.created = identity->created;
-    photo.path = path;
-    return photo;
-}
-
-Photo assetPhoto(FakePhotosLibrary& library, const QString& id, const QString& photoID) {
-    Photo photo;
-    photo.id = photoID;
-    photo.path = library.originalPath(id);
-    photo.photosOrigin = PhotosOrigin{id, PhotosOrigin::libraryRoot(library.path())};
-    return photo;
-}
-
 struct Outcome {
     QList<Photo> succeeded;
     QHash<QString, QString> failed;
     std::optional<QHash<QString, QString>> trashed;
-    int completions = 0;
+    std::atomic<int> completions{0};
+
+    TrashCompletion sink() {
+        return [this](const QList<Photo>& done, const QHash<QString, QString>& failures) {
+            succeeded = done;
+            failed = failures;
+            ++completions;
+        };
+    }
 };
 
 // A recycler that moves only the paths it is told to, and reports the error given.
@@ -56,11 +41,11 @@ FileRecycler partialRecycler(QStringList* asked, const QSet<QString>& moving, st
 } // namespace
 
 TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
-    const Photo a = fileOnDisk("a.png");
-    const Photo b = fileOnDisk("b.png");
-    Photo replaced = fileOnDisk("r.png");
+    const Photo a = photoFileNamed("a.png", "bytes of a.png");
+    const Photo b = photoFileNamed("b.png", "bytes of b.png");
+    Photo replaced = photoFileNamed("r.png", "bytes of r.png");
     replaceFile(replaced.path, "other");
-    Photo asset = fileOnDisk("asset.png");
+    Photo asset = photoFileNamed("asset.png", "bytes of asset.png");
     asset.photosOrigin = PhotosOrigin{"X/L0/001", "/lib.photoslibrary"};
     // The replaced file's number may be handed out again; an asset is refused before any check.
     asset.id = "asset";
@@ -119,12 +104,7 @@ TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
         Outcome out;
         recycleFilePhotos(
             c.photos, partialRecycler(&asked, c.moving, c.error),
-            [&](const QHash<QString, QString>& trashed) { out.trashed = trashed; },
-            [&](const QList<Photo>& succeeded, const QHash<QString, QString>& failed) {
-                out.succeeded = succeeded;
-                out.failed = failed;
-                ++out.completions;
-            });
+            [&](const QHash<QString, QString>& trashed) { out.trashed = trashed; }, out.sink());
         QStringList ids;
         for (const Photo& photo : out.succeeded)
             ids.append(photo.id);
@@ -132,15 +112,13 @@ TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
         EXPECT_EQ(ids, c.succeeded) << c.name;
         EXPECT_EQ(out.failed, c.failed) << c.name;
         EXPECT_EQ(out.trashed.has_value(), c.trashedCalled) << c.name;
-        EXPECT_EQ(out.completions, 1) << c.name;
+        EXPECT_EQ(out.completions.load(), 1) << c.name;
     }
 }
 
 TEST(TrashWorkers, FailureTextsAddOnlyWhatTheDescriptionLacks) {
     Photo photo;
     photo.path = "/x/photo.png";
-    EXPECT_EQ(trashFailure(photo, unconfirmedTrashError()),
-              "photo.png：系统未确认已移到废纸篓，请检查原图后重试。（Vennimo.Trash 3）");
     Error error = Error::make("POSIX", 13, "没有权限。");
     error.failureReason = "没有权限";
     error.recoverySuggestion = "请检查权限。";
@@ -150,7 +128,7 @@ TEST(TrashWorkers, FailureTextsAddOnlyWhatTheDescriptionLacks) {
 }
 
 TEST(TrashWorkers, TheRealTrashGetsTheFilesAndAssetsGoToTheLibraryFirst) {
-    const Photo a = fileOnDisk("a.png");
+    const Photo a = photoFileNamed("a.png", "bytes of a.png");
     FakePhotosLibrary library;
     const QString id = library.addAsset("IMG_1.HEIC", "heic bytes");
     const Photo asset = assetPhoto(library, id, "asset-1");
@@ -202,15 +180,8 @@ TEST(PhotosDeletion, AssetsAreVerifiedAgainstTheirLibraryAndDeletedOnce) {
                              "中打开对应图库并删除。（Vennimo.Photos 1）";
 
     Outcome out;
-    PhotosDeletion::deletePhotos(
-        {first, second, film, elsewhere, bare},
-        [&](const QList<Photo>& succeeded, const QHash<QString, QString>& failed) {
-            out.succeeded = succeeded;
-            out.failed = failed;
-            ++out.completions;
-        },
-        library);
-    EXPECT_EQ(out.completions, 1);
+    PhotosDeletion::deletePhotos({first, second, film, elsewhere, bare}, out.sink(), library);
+    EXPECT_EQ(out.completions.load(), 1);
     EXPECT_EQ(out.succeeded, (QList<Photo>{first, second})) << "one asset named twice";
     EXPECT_EQ(library->deletionRequests(), QList<QStringList>{{image}});
     EXPECT_EQ(out.failed.value("p3"), "IMG_2.MOV：" + notFound) << "a video is no photo";
@@ -239,17 +210,9 @@ TEST(PhotosDeletion, AccessIsAskedWhenUndeterminedAndItsRefusalFailsEveryAsset) 
         library->setAuthorization(c.status);
         library->setRequestAnswer(c.answer);
         const Photo photo = assetPhoto(*library, library->addAsset("IMG_1.JPG", "jpeg"), "p1");
-        std::atomic<int> completions{0};
         Outcome out;
-        PhotosDeletion::deletePhotos(
-            {photo},
-            [&](const QList<Photo>& succeeded, const QHash<QString, QString>& failed) {
-                out.succeeded = succeeded;
-                out.failed = failed;
-                ++completions;
-            },
-            library);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return completions.load() == 1; }, 5000));
+        PhotosDeletion::deletePhotos({photo}, out.sink(), library);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return out.completions.load() == 1; }, 5000));
         EXPECT_EQ(out.succeeded.size(), c.deleted ? 1 : 0);
         EXPECT_EQ(out.failed.value("p1"), c.deleted ? QString() : access);
         EXPECT_EQ(library->authorizationRequests(), c.requests);
@@ -261,13 +224,7 @@ TEST(PhotosDeletion, AFailedRequestFailsTheVerifiedPhotos) {
     const Photo photo = assetPhoto(*library, library->addAsset("IMG_1.JPG", "jpeg"), "p1");
     library->failNextDeletion(Error::make("PHPhotosErrorDomain", 3072, "用户取消了删除。"));
     Outcome out;
-    PhotosDeletion::deletePhotos(
-        {photo},
-        [&](const QList<Photo>& succeeded, const QHash<QString, QString>& failed) {
-            out.succeeded = succeeded;
-            out.failed = failed;
-        },
-        library);
+    PhotosDeletion::deletePhotos({photo}, out.sink(), library);
     EXPECT_TRUE(out.succeeded.isEmpty());
     EXPECT_EQ(out.failed.value("p1"), "IMG_1.JPG：用户取消了删除。（PHPhotosErrorDomain 3072）");
     EXPECT_TRUE(QFile::exists(photo.path));

@@ -1,15 +1,11 @@
-#include "core/PhotoIdentity.h"
 #include "model/PhotoClipboard.h"
-#include "platform/FileIdentity.h"
-#include "support/TestEnvironment.h"
+#include "model/RopeModelFixture.h"
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QEventLoop>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QImageWriter>
 #include <QMimeData>
 #include <QProcess>
 #include <QStandardPaths>
@@ -21,22 +17,6 @@ using namespace vennimo::test;
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray png(QColor color) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "png").write(makeImage(6, 4, color));
-    return bytes;
-}
-
-Photo fileAt(const QString& path, const QByteArray& bytes) {
-    writeFile(path, bytes);
-    const auto id = currentIdentity(path);
-    const auto file = FileIdentity::read(path);
-    return {
-        .id = id->id, .path = path, .modified = file->modified, .size = file->size, .created = id->created};
-}
 
 // What another program reads from the clipboard. Our event loop keeps running meanwhile, since
 // this process is the one that answers.
@@ -68,11 +48,11 @@ protected:
 } // namespace
 
 TEST_F(ClipboardX11, ASinglePhotoOffersItsUrlAndTheImageItHadWhenCopied) {
-    const Photo photo = fileAt(makeFolder(u"x11"_s) + u"/copied photo.png"_s, png(Qt::red));
+    const Photo photo = photoFileAt(makeFolder(u"x11"_s) + u"/copied photo.png"_s, pngBytes(Qt::red));
     ASSERT_TRUE(PhotoClipboard::copyPhoto(photo));
     QFile file(photo.path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(png(Qt::blue));
+    file.write(pngBytes(Qt::blue));
     file.close();
 
     const QByteArray targets = readFromAnotherProcess(u"TARGETS"_s);
@@ -96,7 +76,7 @@ TEST_F(ClipboardX11, ASinglePhotoOffersItsUrlAndTheImageItHadWhenCopied) {
 }
 
 TEST_F(ClipboardX11, NothingIsHandedOverOnceAnotherProgramOwnsTheClipboard) {
-    const Photo photo = fileAt(makeFolder(u"x11-lost"_s) + u"/lost.png"_s, png(Qt::red));
+    const Photo photo = photoFileAt(makeFolder(u"x11-lost"_s) + u"/lost.png"_s, pngBytes(Qt::red));
     ASSERT_TRUE(PhotoClipboard::copyPhoto(photo));
     QProcess xclip;
     xclip.start(u"xclip"_s, {u"-quiet"_s, u"-i"_s, u"-selection"_s, u"clipboard"_s});
