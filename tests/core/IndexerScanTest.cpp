@@ -191,10 +191,10 @@ TEST_F(IndexerScanTest, IndexWritesAreCoalescedAndAlwaysReachTheDisk) {
         indexer.scan(std::nullopt, false);
         indexer.flushIndex();
         ASSERT_EQ(photosOnDisk(), 1);
-        for (const QString name : {"b.jpg", "c.jpg"}) {
-            writeFile(root + "/" + name, name.toUtf8());
-            EXPECT_EQ(indexer.scan(QList<FolderChange>{{root + "/" + name, kCreated}}, false).size(),
-                      name == "b.jpg" ? 2 : 3);
+        for (const int count : {2, 3}) {
+            const QString path = root + QString("/%1.jpg").arg(count);
+            writeFile(path, "x");
+            EXPECT_EQ(indexer.scan(QList<FolderChange>{{path, kCreated}}, false).size(), count);
         }
         EXPECT_EQ(photosOnDisk(), 1) << "no second write within the interval";
         EXPECT_TRUE(indexer.libraryNeedsSave());
@@ -316,9 +316,7 @@ TEST(FolderWatcher, BurstsMovedInFoldersAndOverflowDriveTheIndexer) {
     watcher.setDeliveryWindow(50ms);
     writeFile(TestEnvironment::root() + "/incoming/album/one.jpg", "1");
     writeFile(TestEnvironment::root() + "/incoming/album/deep/two.png", "2");
-    ASSERT_EQ(::rename(QFile::encodeName(TestEnvironment::root() + "/incoming/album").constData(),
-                       QFile::encodeName(root + "/album").constData()),
-              0);
+    ASSERT_TRUE(renameFile(TestEnvironment::root() + "/incoming/album", root + "/album"));
     ASSERT_TRUE(out.wait());
     for (const FolderChange& change : out.batches.first())
         EXPECT_FALSE(change.requiresReconciliation()) << change.path.toStdString();

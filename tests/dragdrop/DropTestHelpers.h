@@ -1,8 +1,10 @@
 #pragma once
 
+#include "core/PhotoIdentity.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "dragdrop/FilePromiseReceiver.h"
 #include "dragdrop/PromisedImage.h"
+#include "platform/FileIdentity.h"
 #include "support/TestEnvironment.h"
 
 #include <QBuffer>
@@ -34,6 +36,14 @@ inline const QString kNoDataMessage = u"来源应用没有提供图片数据。"
 inline QString written(const QString& path, const QByteArray& bytes) {
     writeFile(path, bytes);
     return path;
+}
+
+// The photo record of the file at `path`, as the index would make it.
+inline Photo photoOf(const QString& path) {
+    const auto id = currentIdentity(path);
+    const auto file = FileIdentity::read(path);
+    return {
+        .id = id->id, .path = path, .modified = file->modified, .size = file->size, .created = id->created};
 }
 
 template <class T>

@@ -1,9 +1,7 @@
 #include "DropTestHelpers.h"
 
-#include "core/PhotoIdentity.h"
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromiseDirectory.h"
-#include "platform/FileIdentity.h"
 #include "support/FakePhotosLibrary.h"
 
 #include <QCryptographicHash>
@@ -29,13 +27,6 @@ QStringList importedFiles(const QString& base) {
     return QDir(base + u"/imported-images"_s).entryList(QDir::Files | QDir::Hidden);
 }
 
-Photo photoFor(const QString& path) {
-    const auto id = currentIdentity(path);
-    const auto file = FileIdentity::read(path);
-    return {
-        .id = id->id, .path = path, .modified = file->modified, .size = file->size, .created = id->created};
-}
-
 // Keeps the drop folders of a test inside its own temporary home.
 class DropPromise : public ::testing::Test {
 protected:
@@ -52,41 +43,29 @@ Source delivering(const QStringList& names, const QList<QByteArray>& contents) {
 
 // A one-page PDF whose page draws form 1, and form n draws form n-1 ten times: 10^(levels-1) squares.
 QByteArray nestedFormsPdf(int levels, int side = 200) {
+    const auto n = [](qsizetype v) { return QByteArray::number(v); };
+    const auto stream = [&](const QByteArray& dictionary, const QByteArray& content) {
+        return "<< " + dictionary + " /Length " + n(content.size()) + " >>\nstream\n" + content +
+               "\nendstream";
+    };
     QList<QByteArray> objects{"<< /Type /Catalog /Pages 2 0 R >>",
                               "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + QByteArray::number(side) +
-                                  " " + QByteArray::number(side) +
-                                  "] /Resources << /XObject << "
-                                  "/Top " +
-                                  QByteArray::number(3 + levels) + " 0 R >> >> /Contents " +
-                                  QByteArray::number(4 + levels) + " 0 R >>"};
-    auto stream = [](const QByteArray& dictionary, const QByteArray& content) {
-        return "<< " + dictionary + " /Length " + QByteArray::number(content.size()) + " >>\nstream\n" +
-               content + "\nendstream";
-    };
-    for (int level = 1; level <= levels; ++level) {
-        const QByteArray form = "/Type /XObject /Subtype /Form /BBox [0 0 200 200]";
-        if (level == 1)
-            objects.append(stream(form, "1 0 0 rg 10 10 20 20 re f"));
-        else
-            objects.append(stream(form + " /Resources << /XObject << /Inner " +
-                                      QByteArray::number(2 + level) + " 0 R >> >>",
-                                  QByteArray("/Inner Do ").repeated(10)));
-    }
+                              "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + n(side) + " " + n(side) +
+                                  "] /Resources << /XObject << /Top " + n(3 + levels) +
+                                  " 0 R >> >> /Contents " + n(4 + levels) + " 0 R >>"};
+    const QByteArray form = "/Type /XObject /Subtype /Form /BBox [0 0 200 200]";
+    objects.append(stream(form, "1 0 0 rg 10 10 20 20 re f"));
+    for (int level = 2; level <= levels; ++level)
+        objects.append(stream(form + " /Resources << /XObject << /Inner " + n(2 + level) + " 0 R >> >>",
+                              QByteArray("/Inner Do ").repeated(10)));
     objects.append(stream({}, "/Top Do"));
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
+    QByteArray pdf = "%PDF-1.4\n", xref = "xref\n0 " + n(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (qsizetype i = 0; i < objects.size(); ++i) {
-        offsets.append(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+        xref += n(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += n(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return pdf + xref + "trailer\n<< /Size " + n(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           n(pdf.size()) + "\n%%EOF\n";
 }
 
 } // namespace
@@ -287,7 +266,7 @@ TEST(DropImport, DuplicateIsAllOrNothing) {
     const QString folder = makeFolder(u"Desktop"_s);
     QList<Photo> photos;
     for (const char* name : {"/a.png", "/b.png", "/noextension"})
-        photos.append(photoFor(written(folder + QLatin1String(name), pngBytes())));
+        photos.append(photoOf(written(folder + QLatin1String(name), pngBytes())));
     auto copies = ExternalImageDrop::duplicate(photos, storage);
     ASSERT_TRUE(copies.ok()) << message(copies).toStdString();
     ASSERT_EQ(copies->size(), 3);

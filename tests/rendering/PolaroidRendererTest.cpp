@@ -280,11 +280,6 @@ TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
     EXPECT_FALSE(R::cachedImage(all[1], R::defaultSize, 2, R::kPaper)) << "the canvas stores it";
 }
 
-} // namespace
-} // namespace vennimo
-
-namespace vennimo {
-
 TEST(DropShadow, LandsInPlaceWhateverTheDevicePixelRatio) {
     // The same drawing at ratio 2 and, by hand, at ratio 1 with a 2x scale must match pixel for
     // pixel: the shadow is composed in device pixels either way.
@@ -309,4 +304,5 @@ TEST(DropShadow, LandsInPlaceWhateverTheDevicePixelRatio) {
     EXPECT_EQ(qAlpha(hiDpi.pixel(50, 20)), 0) << "and not above it";
 }
 
+} // namespace
 } // namespace vennimo
