@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 namespace vennimo::test {
 
@@ -60,13 +59,6 @@ void paintLandscape(QPainter& p, QSize size, QRandomGenerator& random, int seed)
     p.setBrush(glow);
     p.drawEllipse(sun, h * 0.25, h * 0.25);
 
-    for (int i = 0; i < 5; ++i) {
-        p.setBrush(QColor(255, 255, 255, 70 + int(random.bounded(60))));
-        const QPointF c(w * random.generateDouble(), h * (0.08 + 0.2 * random.generateDouble()));
-        for (int k = 0; k < 5; ++k)
-            p.drawEllipse(c + QPointF(k * w * 0.03, (k % 2) * h * 0.01), w * 0.05, h * 0.025);
-    }
-
     const QColor far = dusk ? QColor(110, 90, 130) : QColor(120, 150, 180);
     const QColor near = dusk ? QColor(50, 60, 60) : QColor(60, 110, 60);
     for (int layer = 0; layer < 3; ++layer) {
@@ -86,10 +78,6 @@ void paintLandscape(QPainter& p, QSize size, QRandomGenerator& random, int seed)
     water.setColorAt(1, dusk ? QColor(60, 50, 80) : QColor(40, 80, 120));
     p.setBrush(water);
     p.drawRect(QRectF(0, h * 0.8, w, h * 0.2));
-    p.setBrush(QColor(255, 255, 255, 60));
-    for (int i = 0; i < 30; ++i)
-        p.drawRect(
-            QRectF(w * random.generateDouble(), h * (0.81 + 0.18 * random.generateDouble()), w * 0.06, 2));
 
     for (int i = 0; i < 7; ++i) {
         const double x = w * random.generateDouble();
@@ -107,40 +95,6 @@ void paintLandscape(QPainter& p, QSize size, QRandomGenerator& random, int seed)
     }
 }
 
-void paintFlower(QPainter& p, QSize size, QRandomGenerator& random) {
-    const double w = size.width();
-    const double h = size.height();
-    QRadialGradient background(QPointF(w * 0.5, h * 0.5), std::max(w, h) * 0.8);
-    background.setColorAt(0, QColor(120, 170, 90));
-    background.setColorAt(1, QColor(30, 60, 35));
-    p.fillRect(QRectF(0, 0, w, h), background);
-    p.setPen(Qt::NoPen);
-    for (int i = 0; i < 25; ++i) {
-        p.setBrush(QColor(200, 230, 160, 40));
-        p.drawEllipse(QPointF(w * random.generateDouble(), h * random.generateDouble()), w * 0.04, w * 0.04);
-    }
-    const QPointF centre(w * 0.52, h * 0.48);
-    const double r = std::min(w, h) * 0.36;
-    const QColor petal = QColor::fromHsv(int(random.bounded(360)), 170, 235);
-    for (int i = 0; i < 12; ++i) {
-        p.save();
-        p.translate(centre);
-        p.rotate(i * 30.0 + 8 * random.generateDouble());
-        QLinearGradient g(0, 0, r, 0);
-        g.setColorAt(0, petal.darker(140));
-        g.setColorAt(0.6, petal);
-        g.setColorAt(1, petal.lighter(130));
-        p.setBrush(g);
-        p.drawEllipse(QRectF(r * 0.1, -r * 0.16, r * 0.95, r * 0.32));
-        p.restore();
-    }
-    QRadialGradient heart(centre, r * 0.25);
-    heart.setColorAt(0, QColor(250, 210, 60));
-    heart.setColorAt(1, QColor(150, 90, 20));
-    p.setBrush(heart);
-    p.drawEllipse(centre, r * 0.24, r * 0.24);
-}
-
 } // namespace
 
 QImage makePhotoLikeImage(QSize size, int seed) {
@@ -149,10 +103,7 @@ QImage makePhotoLikeImage(QSize size, int seed) {
     {
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
-        if (seed % 5 == 4)
-            paintFlower(p, size, random);
-        else
-            paintLandscape(p, size, random, seed);
+        paintLandscape(p, size, random, seed);
         QRadialGradient vignette(QPointF(size.width() / 2.0, size.height() / 2.0),
                                  std::hypot(size.width(), size.height()) / 2);
         vignette.setColorAt(0.6, QColor(0, 0, 0, 0));

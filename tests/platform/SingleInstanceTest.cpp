@@ -1,9 +1,8 @@
 #include "platform/SingleInstance.h"
 
 #include "support/TestEnvironment.h"
+#include "support/WaitUntil.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -19,18 +18,14 @@ struct LaterStart {
     QByteArray errors;
     bool finished = false;
 
-    explicit LaterStart(int timeoutMs = 20000) {
+    LaterStart() {
         QProcess app;
         app.start(QStringLiteral(VENNIMO_APP_PATH), {});
         if (!app.waitForStarted(5000))
             return;
-        QElapsedTimer timer;
-        timer.start();
-        while (app.state() != QProcess::NotRunning && timer.elapsed() < timeoutMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            app.waitForFinished(10);
-        }
-        finished = app.state() == QProcess::NotRunning;
+        finished =
+            test::waitUntil([&] { return app.waitForFinished(10) || app.state() == QProcess::NotRunning; },
+                            std::chrono::seconds(20));
         if (!finished) {
             app.kill();
             app.waitForFinished();

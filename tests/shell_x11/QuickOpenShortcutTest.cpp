@@ -1,9 +1,8 @@
 #include "shell/GalleryShortcutController.h"
 
 #include "platform/UserDefaults.h"
+#include "support/WaitUntil.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QThread>
@@ -12,7 +11,6 @@
 #include <xcb/xcb_keysyms.h>
 
 #include <cstdlib>
-#include <functional>
 
 using namespace vennimo;
 
@@ -20,16 +18,6 @@ namespace {
 
 bool onX11() {
     return QGuiApplication::platformName() == QLatin1String("xcb");
-}
-
-bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
 }
 
 void xdotool(const QStringList& args) {
@@ -41,7 +29,7 @@ void xdotool(const QStringList& args) {
 
 // Lets the events the keys produced reach the controller, and nothing more.
 void settle() {
-    waitUntil([] { return false; }, 300);
+    test::waitUntil([] { return false; }, std::chrono::milliseconds(300));
 }
 
 // Another X client that takes a key combination on the root window.
@@ -100,7 +88,7 @@ TEST(QuickOpenShortcutTest, ControlAltPFiresOncePerPressWithAnyLockState) {
         toggles = 0;
         for (int i = 0; i < 3; ++i)
             xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+p")});
-        EXPECT_TRUE(waitUntil([&] { return toggles >= 3; }));
+        EXPECT_TRUE(test::waitUntil([&] { return toggles >= 3; }));
         // Other keys and other modifiers do not count.
         xdotool({QStringLiteral("key"), QStringLiteral("ctrl+p"), QStringLiteral("ctrl+alt+o"),
                  QStringLiteral("ctrl+alt+shift+p")});
@@ -115,7 +103,7 @@ TEST(QuickOpenShortcutTest, ControlAltPFiresOncePerPressWithAnyLockState) {
     xdotool({QStringLiteral("keydown"), QStringLiteral("ctrl+alt+p")});
     QThread::msleep(1200);
     xdotool({QStringLiteral("keyup"), QStringLiteral("p"), QStringLiteral("alt"), QStringLiteral("ctrl")});
-    EXPECT_TRUE(waitUntil([&] { return toggles >= 1; }));
+    EXPECT_TRUE(test::waitUntil([&] { return toggles >= 1; }));
     settle();
     EXPECT_EQ(toggles, 1);
 
@@ -154,5 +142,5 @@ TEST(QuickOpenShortcutTest, KeyHeldByAnotherClientIsReportedAndTheOlderKeyKeepsW
     int toggles = 0;
     QObject::connect(&controller, &GalleryShortcutController::toggleRequested, [&] { ++toggles; });
     xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+o")});
-    EXPECT_TRUE(waitUntil([&] { return toggles == 1; }));
+    EXPECT_TRUE(test::waitUntil([&] { return toggles == 1; }));
 }

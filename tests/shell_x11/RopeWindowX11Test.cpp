@@ -1,6 +1,6 @@
 #include "platform/X11WindowHints.h"
+#include "support/WaitUntil.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -23,17 +23,6 @@ namespace {
 const QPoint kOnPrint(200, 150);
 const QPoint kOnGrip(550, 65);
 const QPoint kTransparent(60, 420);
-
-bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-    QDeadlineTimer deadline(limit);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 QString run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -108,7 +97,7 @@ struct Host {
         }
     }
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-        return ::waitFor([&] { return read(), done(); }, limit);
+        return test::waitUntil([&] { return read(), done(); }, limit);
     }
     QString property(const char* name) { return run("xprop", {"-id", windowId, name}); }
 };
@@ -126,7 +115,7 @@ TEST(RopeWindowX11, FloatsWithoutFocusAndLetsClicksThroughBesideItsShapes) {
     Below below;
     below.show();
     below.activateWindow();
-    ASSERT_TRUE(waitFor([&] { return X11WindowHints::activeWindow() == below.winId(); }))
+    ASSERT_TRUE(test::waitUntil([&] { return X11WindowHints::activeWindow() == below.winId(); }))
         << "the window underneath never became active";
 
     Host host;

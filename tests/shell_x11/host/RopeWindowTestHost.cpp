@@ -21,6 +21,11 @@ void say(const QString& line) {
     std::fflush(stdout);
 }
 
+void sayFrame(const QWidget* window) {
+    const QRect g = window->geometry();
+    say(QStringLiteral("frame %1 %2 %3 %4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()));
+}
+
 class FakeCanvas : public QWidget {
 public:
     static constexpr QRectF kPrint{100, 80, 200, 200};
@@ -62,10 +67,8 @@ class FrameReporter : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Move || event->type() == QEvent::Resize) {
-            const QRect g = static_cast<QWidget*>(watched)->geometry();
-            say(QStringLiteral("frame %1 %2 %3 %4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()));
-        }
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+            sayFrame(static_cast<QWidget*>(watched));
         return false;
     }
 };
@@ -85,8 +88,7 @@ int main(int argc, char** argv) {
     window.installEventFilter(new FrameReporter(&window));
     window.showWithoutActivating();
     canvas->publish();
-    const QRect g = window.geometry();
-    say(QStringLiteral("frame %1 %2 %3 %4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height()));
+    sayFrame(&window);
     say(QStringLiteral("window %1").arg(window.winId()));
     return app.exec();
 }
