@@ -109,15 +109,19 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
     for (int i = 0; i < sizes.size(); ++i)
         savePhoto(i % 2 ? downloads : desktop, QString("photo-%1.jpg").arg(i + 1), sizes[i], i);
 
+    // On a loaded machine the last print may come up after the first ones have already settled,
+    // so the swing is looked for while they arrive rather than at the end.
+    bool swung = false;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
+            swung = swung || canvas.physicsRunning();
             for (int i = 1; i <= 5; ++i)
                 if (!hangsOnRope(canvas, QString("photo-%1.jpg").arg(i)))
                     return false;
             return true;
         },
         10000));
-    EXPECT_TRUE(canvas.physicsRunning());
+    EXPECT_TRUE(swung || canvas.physicsRunning());
     for (int shot = 0; shot < 12; ++shot) {
         grabRope().save(QString("%1/swing-%2.png").arg(screenshotDir()).arg(shot, 2, 10, QChar('0')));
         QTest::qWait(120);
