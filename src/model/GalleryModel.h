@@ -400,6 +400,8 @@ private:
     void applyThumbnails(int generation, const QList<Photo>& indexed);
     void reportPlacementFailure(const Error& error, bool compare);
     void clearStalePlacementError();
+    // Publishes what a placement write that may change nothing did; false when it failed.
+    bool applyPlacementWrite(const Result<bool>& changed);
     void dropNewestUndo();
     void dropNewestRedo();
     void undoCopy(const RopeHistoryEntry::Copy& entry);

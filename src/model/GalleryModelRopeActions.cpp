@@ -33,15 +33,7 @@ bool GalleryModel::ensureClotheslinePositions(int columns) {
         if (hangs(photo))
             hanging.append(photo);
     }
-    const Result<bool> changed = m_placements->ensurePositions(hanging, columns);
-    if (!changed) {
-        reportPlacementFailure(changed.error(), true);
-        return false;
-    }
-    if (*changed)
-        Q_EMIT modelChanged();
-    clearStalePlacementError();
-    return true;
+    return applyPlacementWrite(m_placements->ensurePositions(hanging, columns));
 }
 
 bool GalleryModel::bringClotheslinePhotoToFront(const Photo& photo) {
@@ -78,7 +70,10 @@ bool GalleryModel::moveClotheslinePhotos(const QList<ClotheslinePlacementUpdate>
         if (!found)
             return false;
     }
-    const Result<bool> changed = m_placements->setPositions(updates);
+    return applyPlacementWrite(m_placements->setPositions(updates));
+}
+
+bool GalleryModel::applyPlacementWrite(const Result<bool>& changed) {
     if (!changed) {
         reportPlacementFailure(changed.error(), true);
         return false;
