@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/ClotheslineCanvasAccessible.h"
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
@@ -23,7 +24,8 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
     setAccessibleName(QStringLiteral("晾衣绳"));
-    setAccessibleDescription(QStringLiteral("右键空白处：普通窗口、设置"));
+    setAccessibleDescription(QString::fromUtf8(ClotheslineCanvasAccessible::kHelp));
+    ClotheslineCanvasAccessible::installFactory();
     m_physicsDriver->setCanvas(this);
 }
 
