@@ -28,13 +28,14 @@ QList<ClotheslineCanvasView::AccessiblePrint> ClotheslineCanvasView::accessibleP
         const QRectF rect = *frame & visible;
         if (rect.isEmpty())
             continue;
-        prints.append({photo, rect,
-                       accessibleLabel(photo, isNew(photo), m_model->selectedIDs().contains(photo.id))});
+        prints.append(
+            {photo, rect, accessibleLabel(photo, isNew(photo), m_model->selectedIDs().contains(photo.id))});
     }
     return prints;
 }
 
-std::optional<ClotheslineCanvasView::AccessiblePrint> ClotheslineCanvasView::accessiblePrint(const QString& id) {
+std::optional<ClotheslineCanvasView::AccessiblePrint>
+ClotheslineCanvasView::accessiblePrint(const QString& id) {
     for (const AccessiblePrint& print : accessiblePrints())
         if (print.photo.id == id)
             return print;

@@ -126,7 +126,8 @@ void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {
     std::optional<Photo> clicked;
     if (!m_sessionInProgress && m_pressPhoto) {
         const std::optional<Photo> hit = photo(p);
-        if ((hit && hit->id == m_pressPhoto->id) || (m_pressIndicatorPath && m_pressIndicatorPath->contains(p)))
+        if ((hit && hit->id == m_pressPhoto->id) ||
+            (m_pressIndicatorPath && m_pressIndicatorPath->contains(p)))
             clicked = m_pressPhoto;
     }
     const bool twice = m_pressClickCount > 1;

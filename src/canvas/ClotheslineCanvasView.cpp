@@ -18,6 +18,8 @@ namespace vennimo {
 
 ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     : QWidget(parent) {
+    // Before anything asks for the canvas's interface, which Qt keeps once made.
+    ClotheslineCanvasAccessible::installFactory();
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);
@@ -25,7 +27,6 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     setFocusPolicy(Qt::ClickFocus);
     setAccessibleName(QStringLiteral("晾衣绳"));
     setAccessibleDescription(QString::fromUtf8(ClotheslineCanvasAccessible::kHelp));
-    ClotheslineCanvasAccessible::installFactory();
     m_physicsDriver->setCanvas(this);
 }
 
