@@ -2,6 +2,7 @@
 
 #include "model/GalleryModel.h"
 
+#include <QAccessible>
 #include <QWindow>
 
 namespace vennimo {
@@ -40,6 +41,13 @@ ClotheslineCanvasView::accessiblePrint(const QString& id) {
         if (print.photo.id == id)
             return print;
     return std::nullopt;
+}
+
+void ClotheslineCanvasView::announcePrintsChanged() {
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent event(this, QAccessible::ObjectReorder);
+    QAccessible::updateAccessibility(&event);
 }
 
 } // namespace vennimo

@@ -209,6 +209,8 @@ private:
     void press(QMouseEvent* event, int clickCount);
     void clearPress();
     void presentMenu(QMenu& menu, QPoint globalPos);
+    // Tells assistive technologies that the canvas's prints changed.
+    void announcePrintsChanged();
 
     // Host wiring.
     QPointer<GalleryModel> m_model;

@@ -125,11 +125,6 @@ TEST_F(ClotheslineCanvasPressTest, ClicksSelectModifiersExtendAndADoubleClickPre
     send(canvas, QEvent::MouseButtonRelease, onA);
     EXPECT_EQ(selects, QStringList{a.id}) << "the first click of a double click selects";
     EXPECT_EQ(previews, QStringList{a.id});
-
-    model.setDeleting(true);
-    click(canvas, onA);
-    EXPECT_EQ(selects.size(), 1) << "no click while photos are being deleted";
-    model.setDeleting(false);
 }
 
 TEST_F(ClotheslineCanvasPressTest,
@@ -246,16 +241,13 @@ TEST_F(ClotheslineCanvasPressTest, KnotsResizeTheWindowEscapeRestoresItAndTheStr
     EXPECT_LT(QLineF(port.moves[0], canvas.mapToGlobal(strand)).length(), 1);
     send(canvas, QEvent::MouseButtonRelease, strand);
 
-    // Neither gesture while the large preview shows: the press is an empty press.
+    // No knot resize while the large preview shows: the press is an empty press.
     rope.host->setPreviewing(true);
     rope.settleUpdates();
     ASSERT_TRUE(canvas.previewing());
     send(canvas, QEvent::MouseButtonPress, canvas.ropeGeometry().knotRects()[1].center());
     EXPECT_FALSE(port.knotResizing);
     send(canvas, QEvent::MouseButtonRelease, canvas.ropeGeometry().knotRects()[1].center());
-    send(canvas, QEvent::MouseButtonPress, strand);
-    EXPECT_EQ(port.moves.size(), 1);
-    send(canvas, QEvent::MouseButtonRelease, strand);
 }
 
 TEST_F(ClotheslineCanvasPressTest, TheRopeMenuOpensOnTheStrokeAndThePhotoMenuOnAPrint) {
@@ -336,12 +328,6 @@ TEST_F(ClotheslineCanvasPressTest, ThePhotoMenuEnablesItsItemsByTheModelStateAnd
         return opens;
     });
     canvas.setRevealFile([&](const QString& path) { revealed.append(path); });
-    QStringList properties;
-    model.setShowItemProperties([&](const QStringList& paths) {
-        QMetaObject::invokeMethod(
-            qApp, [&, paths] { properties += paths; }, Qt::QueuedConnection);
-        return Status();
-    });
 
     const auto choose = [&](const Photo& photo, const char* title) {
         menus.choose = QString::fromUtf8(title);
@@ -352,8 +338,6 @@ TEST_F(ClotheslineCanvasPressTest, ThePhotoMenuEnablesItsItemsByTheModelStateAnd
     EXPECT_EQ(previews, QStringList{a.id});
     choose(a, "在文件管理器中显示");
     EXPECT_EQ(revealed, QStringList{a.path});
-    choose(a, "属性");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return properties == QStringList{a.path}; }));
 
     choose(a, "用默认应用打开");
     EXPECT_EQ(opened, QStringList{a.path});
@@ -408,7 +392,6 @@ TEST_F(ClotheslineCanvasPressTest, TheAccessibleTreeHasOneLabelledButtonPerPrint
         const Photo& photo = canvas.drawingOrder().at(i);
         const QRectF frame = *canvas.printFrame(photo) & canvas.visibleRect();
         EXPECT_EQ(element->rect(), QRectF(canvas.mapToGlobal(frame.topLeft()), frame.size()).toAlignedRect());
-        EXPECT_EQ(group->childAt(element->rect().center().x(), element->rect().center().y()), element);
     }
     QStringList expected;
     for (const Photo& photo : canvas.drawingOrder())
