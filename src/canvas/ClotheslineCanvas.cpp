@@ -16,6 +16,14 @@ ClotheslineCanvas::ClotheslineCanvas(GalleryModel& model, QWidget* parent)
     m_scrollView->setWidget(new ClotheslineCanvasView);
     connect(m_scrollView, &ClotheslineScrollView::contentSizeChanged, this,
             &ClotheslineCanvas::scheduleUpdate);
+    m_onSelect = [model = QPointer<GalleryModel>(&model)](const Photo& photo) {
+        if (model)
+            activate(*model, photo);
+    };
+    m_onPreview = [model = QPointer<GalleryModel>(&model)](const Photo& photo) {
+        if (model)
+            selectForPreview(*model, photo);
+    };
 
     const auto schedule = [this] { scheduleUpdate(); };
     for (const auto signal : {&GalleryModel::photosChanged, &GalleryModel::selectedIDsChanged,
@@ -43,6 +51,19 @@ ClotheslineCanvas::~ClotheslineCanvas() {
 
 ClotheslineCanvasView* ClotheslineCanvas::canvas() const {
     return m_scrollView ? m_scrollView->canvas() : nullptr;
+}
+
+void ClotheslineCanvas::activate(GalleryModel& model, const Photo& photo) {
+    if (model.selectionMode())
+        model.toggleSelection(photo);
+    else
+        model.setSelection({photo});
+}
+
+void ClotheslineCanvas::selectForPreview(GalleryModel& model, const Photo& photo) {
+    if (model.deleting() || model.selectedIDs().contains(photo.id))
+        return;
+    model.toggleSelection(photo);
 }
 
 void ClotheslineCanvas::setWindowPort(RopeWindowPort* port) {

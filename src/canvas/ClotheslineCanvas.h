@@ -18,6 +18,9 @@ class RopeWindowPort;
 // them changes: the model's published properties and its store changes, and the two style
 // defaults, coalesced into one update per event-loop turn. Dismantling (or destruction) stops
 // the canvas's display link and clears every shape the canvas published on the window.
+// Until the screen installs its own callbacks, a clicked print is selected as the rope screen
+// selects it, and a preview request selects the print (the preview panel comes with its own
+// screen).
 class ClotheslineCanvas : public QObject {
     Q_OBJECT
 
@@ -37,6 +40,11 @@ public:
     void setOpenSettings(std::function<void()> callback);
     void setSwitchToNormal(std::function<void()> callback);
     void setPlacementRequest(ClotheslineCanvasView::PlacementRequest request);
+
+    // In selection mode the print joins or leaves the selection; otherwise it alone is selected.
+    static void activate(GalleryModel& model, const Photo& photo);
+    // The selection step of opening the preview: an unselected print joins the selection.
+    static void selectForPreview(GalleryModel& model, const Photo& photo);
 
     // Runs one update at the next turn of the event loop; repeated calls meanwhile merge.
     void scheduleUpdate();

@@ -3,10 +3,8 @@
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryModel.h"
 
-#include <QContextMenuEvent>
 #include <QCursor>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainterPathStroker>
 
 namespace vennimo {
@@ -112,8 +110,7 @@ void ClotheslineCanvasView::updateCursor(QPointF point) {
     const bool deleting = m_model && m_model->deleting();
     if (!hit && canUseRopeGesture() && rope.knotEdge(point)) {
         shape = Qt::SizeHorCursor;
-    } else if (!hit && canUseRopeGesture() &&
-               stroked(rope.strand(0, 1), kRopeMoveStrokeWidth).contains(point)) {
+    } else if (!hit && canUseRopeGesture() && ropeStrokeContains(point)) {
         shape = Qt::OpenHandCursor;
     } else if (hit && !m_previewing && !m_sessionInProgress && !m_externalDrop && !deleting) {
         shape = pegContains(*hit, point) ? Qt::OpenHandCursor : Qt::DragCopyCursor;
@@ -122,9 +119,8 @@ void ClotheslineCanvasView::updateCursor(QPointF point) {
         setCursor(shape);
 }
 
-void ClotheslineCanvasView::mouseMoveEvent(QMouseEvent* event) {
-    updateCursor(event->position());
-    QWidget::mouseMoveEvent(event);
+bool ClotheslineCanvasView::ropeStrokeContains(QPointF point) const {
+    return stroked(ropeGeometry().strand(0, 1), kRopeMoveStrokeWidth).contains(point);
 }
 
 bool ClotheslineCanvasView::canSwitchToNormal() const {
@@ -161,14 +157,6 @@ std::unique_ptr<QMenu> ClotheslineCanvasView::ropeContextMenu() {
     settings->setEnabled(!m_sessionInProgress && !m_externalDrop && m_model && !m_model->deleting());
     connect(settings, &QAction::triggered, this, [this] { openSettingsContext(); });
     return menu;
-}
-
-void ClotheslineCanvasView::contextMenuEvent(QContextMenuEvent* event) {
-    // A right click on a print opens the photo menu, which the press handling owns.
-    if (photo(event->pos()))
-        return;
-    const std::unique_ptr<QMenu> menu = ropeContextMenu();
-    menu->exec(event->globalPos());
 }
 
 } // namespace vennimo

@@ -101,6 +101,7 @@ void ClotheslineCanvasView::refresh(GalleryModel* model, QSizeF viewport, bool p
         updatePhysics();
         update();
         updateHitAreas();
+        announcePrintsChanged();
     }
 }
 

@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/ClotheslineCanvasAccessible.h"
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
@@ -17,13 +18,15 @@ namespace vennimo {
 
 ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     : QWidget(parent) {
+    // Before anything asks for the canvas's interface, which Qt keeps once made.
+    ClotheslineCanvasAccessible::installFactory();
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
     setAccessibleName(QStringLiteral("晾衣绳"));
-    setAccessibleDescription(QStringLiteral("右键空白处：普通窗口、设置"));
+    setAccessibleDescription(QString::fromUtf8(ClotheslineCanvasAccessible::kHelp));
     m_physicsDriver->setCanvas(this);
 }
 

@@ -133,12 +133,65 @@ public:
     bool openSettingsContext();
     // The visible part of the canvas: the scroll view's viewport, else the whole canvas.
     QRectF visibleRect() const;
+    // Whether a point lies on the whole rope as it hangs now, stroked as wide as the window's
+    // rope-move shape.
+    bool ropeStrokeContains(QPointF point) const;
+
+    // Presses (ClotheslineCanvasPresses.cpp). A press on a print that travels farther than the
+    // drag threshold hands the print to the drag start; until a drag session exists it answers
+    // false and the press stays, so the next move tries again.
+    static constexpr double kDragThreshold = 5;
+    using DragStart = std::function<bool(const Photo& leader, bool onPeg, QPointF pressPoint, QPointF point)>;
+    void setDragStart(DragStart start) { m_dragStart = std::move(start); }
+    const std::optional<Photo>& pressPhoto() const { return m_pressPhoto; }
+    const std::optional<QPainterPath>& pressIndicatorPath() const { return m_pressIndicatorPath; }
+    bool pressedPeg() const { return m_pressedPeg; }
+    bool sessionInProgress() const { return m_sessionInProgress; }
+    // Escape: cancels a knot resize back to the frame it started from; false when nothing was
+    // cancelled, so the key goes on to the window.
+    bool cancelOperation();
+    const PhotoCallback& onSelect() const { return m_onSelect; }
+    const PhotoCallback& onPreview() const { return m_onPreview; }
+
+    // Menus (ClotheslineCanvasMenus.cpp). The presenter shows a menu at a global point and
+    // returns when it closed; the file actions open a file with the default application and show
+    // it in the file manager. Tests replace them.
+    using MenuPresenter = std::function<void(QMenu& menu, QPoint globalPos)>;
+    using OpenFile = std::function<bool(const QString& path)>;
+    using RevealFile = std::function<void(const QString& path)>;
+    void setMenuPresenter(MenuPresenter presenter) { m_menuPresenter = std::move(presenter); }
+    void setOpenFile(OpenFile open) { m_openFile = std::move(open); }
+    void setRevealFile(RevealFile reveal) { m_revealFile = std::move(reveal); }
+    // The menu of one print, its items enabled by the model's state now.
+    std::unique_ptr<QMenu> photoContextMenu();
+    const std::optional<Photo>& contextPhoto() const { return m_contextPhoto; }
+    void previewContext();
+    void propertiesContext();
+    void copyContext();
+    void takeDownContext();
+    void openContext();
+    void revealContext();
+
+    // Accessibility (ClotheslineCanvasAccessibility.cpp): one element per print that can be seen,
+    // bottom to top, with its visible part in canvas coordinates and its spoken label.
+    struct AccessiblePrint {
+        Photo photo;
+        QRectF rect;
+        QString label;
+    };
+    QList<AccessiblePrint> accessiblePrints();
+    std::optional<AccessiblePrint> accessiblePrint(const QString& id);
+    static QString accessibleLabel(const Photo& photo, bool isNew, bool selected);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
@@ -153,6 +206,11 @@ private:
     bool selected(const Photo& photo) const;
     bool isNew(const Photo& photo) const;
     void markDirty(const QRectF& rect);
+    void press(QMouseEvent* event, int clickCount);
+    void clearPress();
+    void presentMenu(QMenu& menu, QPoint globalPos);
+    // Tells assistive technologies that the canvas's prints changed.
+    void announcePrintsChanged();
 
     // Host wiring.
     QPointer<GalleryModel> m_model;
@@ -189,6 +247,18 @@ private:
     QHash<QString, ClotheslinePhotoSlot> m_photoSlots;
     QRectF m_ropeDirtyRect;
     int m_rebuildCount = 0;
+
+    // Press and menu.
+    std::optional<Photo> m_pressPhoto;
+    std::optional<QPainterPath> m_pressIndicatorPath;
+    std::optional<QPointF> m_pressPoint;
+    int m_pressClickCount = 0;
+    bool m_pressedPeg = false;
+    std::optional<Photo> m_contextPhoto;
+    DragStart m_dragStart;
+    MenuPresenter m_menuPresenter;
+    OpenFile m_openFile;
+    RevealFile m_revealFile;
 
     // Session state that the drag Parts drive; at rest here.
     bool m_sessionInProgress = false;

@@ -1,7 +1,7 @@
 #include "canvas/ClotheslineCanvas.h"
 #include "canvas/ClotheslineCanvasView.h"
 #include "canvas/ClotheslineScrollView.h"
-#include "canvas/FakeRopeWindowPort.h"
+#include "canvas/RopeFixture.h"
 #include "model/GalleryModel.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
@@ -17,82 +17,6 @@ using namespace vennimo;
 using namespace vennimo::test;
 
 namespace {
-
-constexpr QSize kWindowSize{980, 466};
-constexpr int kCanvasTop = 8;
-
-// A model over a folder of `count` pictures, a rope window with the hosted canvas and a fake
-// port, shown on the offscreen screen.
-struct Rope {
-    std::unique_ptr<GalleryModel> model;
-    std::unique_ptr<QWidget> window;
-    std::unique_ptr<FakeRopeWindowPort> port;
-    ClotheslineCanvas* host = nullptr;
-    int placementRequests = 0;
-
-    explicit Rope(int count, bool brokenPlacements = false) {
-        static int made = 0;
-        ++made;
-        const QString source = makeFolder(QString("pictures-%1").arg(made));
-        const QString storage = makeFolder(QString("storage-%1").arg(made));
-        if (brokenPlacements) // a store that cannot read its file refuses every change
-            writeFile(storage + "/clothesline-positions.json", "{ not json");
-        model = std::make_unique<GalleryModel>(
-            std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storage), false);
-        // What the first scan finds is the baseline and does not hang; later files arrive.
-        model->refresh(std::nullopt, false);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > 0 && !model->scanInFlight(); }));
-        for (int i = 0; i < count; ++i)
-            saveImage(makeImage(40 + 10 * i, 30 + 5 * i), QString("%1/p%2.png").arg(source).arg(i));
-        model->refresh(std::nullopt, false);
-        EXPECT_TRUE(
-            QTest::qWaitFor([&] { return !model->scanInFlight() && model->photos().size() == count; }));
-        // Thumbnails change the photo values once more; the rope starts after them.
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            for (const Photo& photo : model->photos())
-                if (!photo.thumbnailModified)
-                    return false;
-            return true;
-        }));
-        window = std::make_unique<QWidget>();
-        window->resize(kWindowSize);
-        port = std::make_unique<FakeRopeWindowPort>(window.get());
-        host = new ClotheslineCanvas(*model, window.get());
-        host->scrollView()->setGeometry(0, kCanvasTop, kWindowSize.width(),
-                                        kWindowSize.height() - kCanvasTop);
-        host->setWindowPort(port.get());
-        host->setPlacementRequest([this](GalleryModel& m, int columns) {
-            ++placementRequests;
-            m.ensureClotheslinePositions(columns);
-        });
-    }
-    ~Rope() {
-        window.reset();
-        model.reset();
-    }
-
-    ClotheslineCanvasView& canvas() { return *host->canvas(); }
-    void show() {
-        window->show();
-        settleUpdates();
-    }
-    void settleUpdates() {
-        for (int i = 0; i < 5; ++i)
-            QCoreApplication::processEvents();
-    }
-    bool waitForRest(int timeoutMs = 8000) {
-        return QTest::qWaitFor([&] { return !canvas().physicsRunning(); }, timeoutMs);
-    }
-    // Places the photos at the x values, each move bringing its print to the front in turn.
-    void place(const QList<std::pair<int, double>>& moves) {
-        QList<ClotheslinePlacementUpdate> updates;
-        for (const auto& [index, x] : moves)
-            updates.append({model->photos().at(index), 0, x});
-        ASSERT_TRUE(model->clotheslinePlacements().setPositions(updates).ok());
-        Q_EMIT model->modelChanged();
-        settleUpdates();
-    }
-};
 
 QStringList idsOf(const QList<Photo>& photos) {
     QStringList ids;

@@ -31,13 +31,28 @@ public:
         ++revision;
     }
     bool knotResizeActive() const override { return knotResizing; }
-    void beginKnotResize(ClotheslineKnotEdge, QPointF) override { knotResizing = true; }
-    void updateKnotResize(QPointF) override {}
-    void finishKnotResize(bool) override {
+    // The knot resize widens the content widget by the pointer's travel, as the window would.
+    void beginKnotResize(ClotheslineKnotEdge edge, QPointF screenPoint) override {
+        knotResizing = true;
+        knotEdge = edge;
+        knotOrigin = screenPoint;
+        knotStartWidth = m_content ? m_content->width() : 0;
+    }
+    void updateKnotResize(QPointF screenPoint) override {
+        if (!knotResizing || !m_content)
+            return;
+        const double travel = knotEdge == ClotheslineKnotEdge::right ? screenPoint.x() - knotOrigin.x()
+                                                                     : knotOrigin.x() - screenPoint.x();
+        m_content->resize(knotStartWidth + int(travel), m_content->height());
+    }
+    void finishKnotResize(bool cancelled) override {
+        if (knotResizing && cancelled && m_content)
+            m_content->resize(knotStartWidth, m_content->height());
         knotResizing = false;
+        lastKnotResizeCancelled = cancelled;
         ++finishedKnotResizes;
     }
-    void moveClothesline(QPointF) override {}
+    void moveClothesline(QPointF screenPoint) override { moves.append(screenPoint); }
     bool clotheslineDragActive() const override { return false; }
     bool clotheslineRepositionActive() const override { return false; }
     void setClotheslineDragActive(bool) override {}
@@ -55,6 +70,11 @@ public:
     int revision = 0;
     int finishedKnotResizes = 0;
     bool knotResizing = false;
+    ClotheslineKnotEdge knotEdge = ClotheslineKnotEdge::left;
+    QPointF knotOrigin;
+    int knotStartWidth = 0;
+    bool lastKnotResizeCancelled = false;
+    QList<QPointF> moves;
 
 private:
     QPointer<QWidget> m_content;

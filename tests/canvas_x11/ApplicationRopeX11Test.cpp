@@ -1,3 +1,4 @@
+#include "ApplicationRope.h"
 #include "PhotoLikeImages.h"
 #include "support/TestEnvironment.h"
 
@@ -12,41 +13,6 @@
 
 using namespace vennimo::test;
 
-namespace {
-
-// Where the application puts its rope window: centred, 40 points below the top of the screen.
-QRect ropeArea() {
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
-}
-
-QImage grab() {
-    const QRect area = ropeArea();
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .toImage();
-}
-
-// The share of pixels that differ clearly between two grabs of the same area.
-double changedShare(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
-        return 1;
-    qint64 changed = 0;
-    for (int y = 0; y < a.height(); y += 2)
-        for (int x = 0; x < a.width(); x += 2)
-            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 24)
-                ++changed;
-    return double(changed) / (double(a.width() / 2) * (a.height() / 2));
-}
-
-QString shots() {
-    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/app";
-    QDir().mkpath(dir);
-    return dir;
-}
-
-} // namespace
-
 TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
@@ -59,12 +25,11 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
               R"({"ClotheslineStrictVertical": false})");
 
     QProcess app;
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(QStringLiteral(VENNIMO_APP_PATH));
+    startApplication(app);
     ASSERT_TRUE(app.waitForStarted());
     QTest::qWait(2500); // the first scan of the empty folders is the baseline
-    const QImage empty = grab();
-    empty.save(shots() + "/00-empty.png");
+    const QImage empty = grabScreen(ropeArea());
+    empty.save(applicationShots() + "/00-empty.png");
 
     const QList<QSize> sizes{{1600, 1200}, {1200, 1600}, {1600, 900}, {1200, 1200}, {1500, 1000}};
     for (int i = 0; i < sizes.size(); ++i)
@@ -72,11 +37,12 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
                         .save(QString("%1/photo-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
     for (int shot = 1; shot <= 12; ++shot) {
         QTest::qWait(150);
-        grab().save(QString("%1/%2-swing.png").arg(shots()).arg(shot, 2, 10, QChar('0')));
+        grabScreen(ropeArea())
+            .save(QString("%1/%2-swing.png").arg(applicationShots()).arg(shot, 2, 10, QChar('0')));
     }
     QTest::qWait(3000);
-    const QImage settled = grab();
-    settled.save(shots() + "/13-settled.png");
+    const QImage settled = grabScreen(ropeArea());
+    settled.save(applicationShots() + "/13-settled.png");
     EXPECT_GT(changedShare(empty, settled), 0.2) << "five prints hang on the rope";
 
     QElapsedTimer arrival;
@@ -85,15 +51,15 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
     bool appeared = false;
     while (!appeared && arrival.elapsed() < 3000) {
         QTest::qWait(50);
-        appeared = changedShare(settled, grab()) > 0.02;
+        appeared = changedShare(settled, grabScreen(ropeArea())) > 0.02;
     }
     const qint64 arrivedMs = arrival.elapsed();
     EXPECT_TRUE(appeared);
     EXPECT_LT(arrivedMs, 1000) << "a photo saved to the Desktop shows within a second";
     std::printf("new photo visible on the rope after %lld ms\n", static_cast<long long>(arrivedMs));
-    grab().save(shots() + "/14-arrival.png");
+    grabScreen(ropeArea()).save(applicationShots() + "/14-arrival.png");
     QTest::qWait(3000);
-    grab().save(shots() + "/15-arrival-settled.png");
+    grabScreen(ropeArea()).save(applicationShots() + "/15-arrival-settled.png");
 
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));

@@ -1,0 +1,242 @@
+#include "ApplicationRope.h"
+#include "PhotoLikeImages.h"
+#include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr int kCanvasTop = 8;
+constexpr double kInset = 12;
+// From a print's peg down into its paper, clear of peg and border whatever the picture's shape.
+constexpr double kPegToPaper = 150;
+
+// A window under the rope that counts the clicks passing through it.
+class Backdrop : public QWidget {
+public:
+    QList<QPoint> presses;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QLinearGradient g(0, 0, width(), height());
+        g.setColorAt(0, QColor(96, 130, 160));
+        g.setColorAt(1, QColor(170, 160, 190));
+        p.fillRect(rect(), g);
+    }
+    void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
+};
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QString storage() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
+}
+
+QList<double> placementXs() {
+    QList<double> xs;
+    const QJsonObject records =
+        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
+    std::sort(xs.begin(), xs.end());
+    return xs;
+}
+
+int takenDownCount() {
+    int count = 0;
+    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        count += record.toObject().contains("usedAt") ? 1 : 0;
+    return count;
+}
+
+QJsonObject savedRopePosition() {
+    return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                    "/VennimoGallery/defaults.json")
+        .value("ClotheslineWindowPosition")
+        .toObject();
+}
+
+ClotheslineRopeGeometry restingRope(const QRect& window) {
+    ClotheslineRopeGeometry rope;
+    rope.width = window.width();
+    rope.inset = kInset;
+    return rope;
+}
+
+QPoint onScreen(const QRect& window, QPointF canvasPoint) {
+    return window.topLeft() + QPointF(canvasPoint.x(), canvasPoint.y() + kCanvasTop).toPoint();
+}
+
+QPoint printPoint(const QRect& window, double x) {
+    const ClotheslineRopeGeometry rope = restingRope(window);
+    return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper));
+}
+
+// The rope's y on the screen at a screen x: its tan stands out most against the bluish backdrop.
+int ropeYAt(const QRect& window, int x) {
+    const QImage column = grabScreen(QRect(x, window.top(), 1, 140));
+    int best = -1;
+    int warmest = 0;
+    for (int y = kCanvasTop + 8; y < column.height(); ++y) {
+        const QRgb pixel = column.pixel(0, y);
+        const int warmth = qRed(pixel) - qBlue(pixel);
+        if (warmth > warmest) {
+            warmest = warmth;
+            best = y;
+        }
+    }
+    return best < 0 ? -1 : window.top() + best;
+}
+
+bool press(const QPoint& point, const QString& button = "1") {
+    return xdotool({"mousemove", QString::number(point.x()), QString::number(point.y())}, 200) &&
+           xdotool({"click", button}, 400);
+}
+
+// Presses at `from`, moves to `to` in steps and releases there.
+bool dragBetween(const QPoint& from, const QPoint& to) {
+    if (!xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 200) ||
+        !xdotool({"mousedown", "1"}, 150))
+        return false;
+    constexpr int kSteps = 8;
+    for (int i = 1; i <= kSteps; ++i) {
+        const QPoint p = from + (to - from) * i / kSteps;
+        if (!xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 50))
+            return false;
+    }
+    return xdotool({"mouseup", "1"}, 600);
+}
+
+bool near(const QPoint& a, const QPoint& b, int tolerance = 3) {
+    return (a - b).manhattanLength() <= tolerance;
+}
+
+} // namespace
+
+TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    QDir().mkpath(desktop);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    const QString shots = applicationShots();
+
+    Backdrop backdrop;
+    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+
+    QProcess app;
+    startApplication(app);
+    ASSERT_TRUE(app.waitForStarted());
+    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 20 + i)
+                        .save(QString("%1/print-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 10000));
+    QTest::qWait(2500); // the rope settles under its prints
+    const QList<double> xs = placementXs();
+    std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+
+    // A click on a print selects it: its ring shows.
+    const QRect middleFrame(printPoint(*window, xs[1]) - QPoint(145, int(kPegToPaper) + 20), QSize(290, 292));
+    const QImage unselected = grabScreen(middleFrame);
+    ASSERT_TRUE(press(printPoint(*window, xs[1])));
+    QTest::qWait(400);
+    grabScreen(window->adjusted(-20, -20, 20, 20)).save(shots + "/20-selected.png");
+    EXPECT_GT(changedShare(unselected, grabScreen(middleFrame)), 0.002) << "the selection ring shows";
+
+    // A right click on a print opens its menu; the fourth item takes it down.
+    ASSERT_TRUE(press(printPoint(*window, xs[0]), "3"));
+    QTest::qWait(400);
+    const QList<QRect> open = applicationWindows(app.processId());
+    ASSERT_EQ(open.size(), 2) << "the rope window and its menu";
+    const QRect menu = open[0].width() < open[1].width() ? open[0] : open[1];
+    EXPECT_GT(menu.height(), 6 * 18) << "six items";
+    grabScreen(window->united(menu).adjusted(-20, -20, 20, 20)).save(shots + "/21-photo-menu.png");
+    ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Down", "Return"}, 800));
+    EXPECT_EQ(applicationWindows(app.processId()).size(), 1) << "the menu closed";
+    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 3000)) << "one print was taken down";
+    QTest::qWait(800);
+    grabScreen(window->adjusted(-20, -20, 20, 20)).save(shots + "/22-taken-down.png");
+
+    // A click where the rope window is transparent reaches the window beneath.
+    const QPoint transparent = window->topLeft() + QPoint(window->width() / 2, window->height() - 14);
+    backdrop.presses.clear();
+    ASSERT_TRUE(press(transparent));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 2000));
+    EXPECT_TRUE(!backdrop.presses.isEmpty() && near(backdrop.presses.first(), transparent));
+
+    // A press on the bare rope where the first print hung carries the window along.
+    window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const ClotheslineRopeGeometry rope = restingRope(*window);
+    const int ropeX = window->left() + int(rope.pointAlong(0.12).x());
+    const int ropeY = ropeYAt(*window, ropeX);
+    ASSERT_GT(ropeY, 0) << "the rope shows at x " << ropeX;
+    const QPoint travel(90, 50);
+    ASSERT_TRUE(dragBetween({ropeX, ropeY}, QPoint(ropeX, ropeY) + travel));
+    const std::optional<QRect> moved = applicationWindow(app.processId());
+    ASSERT_TRUE(moved);
+    EXPECT_TRUE(near(moved->topLeft(), window->topLeft() + travel))
+        << moved->x() << "," << moved->y() << " from " << window->x() << "," << window->y();
+    EXPECT_EQ(moved->size(), window->size());
+    grabScreen(moved->adjusted(-20, -20, 20, 20)).save(shots + "/23-moved.png");
+
+    // Dragging the right knot widens the rope, and the width is remembered.
+    const QPoint knot = onScreen(*moved, restingRope(*moved).knotRects()[1].center());
+    ASSERT_TRUE(dragBetween(knot, knot + QPoint(120, 4)));
+    const std::optional<QRect> resized = applicationWindow(app.processId());
+    ASSERT_TRUE(resized);
+    EXPECT_EQ(resized->width(), moved->width() + 120);
+    EXPECT_EQ(resized->left(), moved->left()) << "the left end stays";
+    QTest::qWait(600);
+    grabScreen(resized->adjusted(-20, -20, 20, 20)).save(shots + "/24-resized.png");
+    EXPECT_EQ(savedRopePosition().value("width").toDouble(), resized->width());
+
+    app.terminate();
+    ASSERT_TRUE(app.waitForFinished(5000));
+    QProcess again;
+    startApplication(again);
+    ASSERT_TRUE(again.waitForStarted());
+    std::optional<QRect> restarted;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            restarted = applicationWindow(again.processId());
+            return restarted && restarted->width() == resized->width();
+        },
+        8000));
+    EXPECT_TRUE(restarted && near(restarted->topLeft(), resized->topLeft()));
+    QTest::qWait(1500);
+    if (restarted)
+        grabScreen(restarted->adjusted(-20, -20, 20, 20)).save(shots + "/25-restarted.png");
+    again.terminate();
+    EXPECT_TRUE(again.waitForFinished(5000));
+}

@@ -1,0 +1,82 @@
+#include "ApplicationRope.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QHash>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+
+namespace vennimo::test {
+
+QRect ropeArea() {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
+}
+
+QImage grabScreen(const QRect& area) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage();
+}
+
+double changedShare(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.isNull())
+        return 1;
+    qint64 changed = 0;
+    for (int y = 0; y < a.height(); y += 2)
+        for (int x = 0; x < a.width(); x += 2)
+            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 24)
+                ++changed;
+    return double(changed) / (double(a.width() / 2) * (a.height() / 2));
+}
+
+QString applicationShots() {
+    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/app";
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void startApplication(QProcess& app) {
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(VENNIMO_APP_PATH));
+}
+
+QList<QRect> applicationWindows(qint64 pid) {
+    QProcess search;
+    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
+    search.waitForFinished(5000);
+    QList<QRect> frames;
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        QProcess geometry;
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.waitForFinished(5000);
+        QHash<QString, int> values;
+        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n')) {
+            const QStringList pair = line.split('=');
+            if (pair.size() == 2)
+                values.insert(pair[0], pair[1].toInt());
+        }
+        if (values.contains("WIDTH"))
+            frames.append(QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]));
+    }
+    return frames;
+}
+
+std::optional<QRect> applicationWindow(qint64 pid) {
+    // The rope window is the widest one; a menu that is open beside it is narrower.
+    std::optional<QRect> widest;
+    for (const QRect& frame : applicationWindows(pid))
+        if (!widest || frame.width() > widest->width())
+            widest = frame;
+    return widest;
+}
+
+bool xdotool(const QStringList& arguments, int settleMs) {
+    const int status = QProcess::execute("xdotool", arguments);
+    QTest::qWait(settleMs);
+    return status == 0;
+}
+
+} // namespace vennimo::test
