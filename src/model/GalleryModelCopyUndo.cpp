@@ -287,9 +287,9 @@ void GalleryModel::finishCopyRedo(const QList<CopyUndoRecord>& records, const QL
     }
     const auto replayed = replayedCopyRecords(records, created);
     if (!replayed) {
-        pushUndo(RopeHistoryEntry::copy(created, x), false);
-        if (!kept.isEmpty())
-            pushRedo(RopeHistoryEntry::copy(kept, x));
+        // The new copies stay on the rope as copies of their own; the entry waits for another
+        // redo.
+        pushRedo(RopeHistoryEntry::copy(records, x));
         publish(m_actionError, std::optional<QString>(text(kRedoUnmatched)),
                 &GalleryModel::actionErrorChanged);
         return;
