@@ -210,7 +210,10 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
         if (!self || !model)
             return;
         self->m_pendingPositions = false;
-        self->m_requestedUnplaced = unplaced;
+        // A model that is importing or blocked refuses without trying: the same prints are asked
+        // for again on a later refresh. Only a real attempt is not repeated.
+        if (!model->importing() && !model->exhibitionBlocked())
+            self->m_requestedUnplaced = unplaced;
         if (self->m_placementRequest)
             self->m_placementRequest(*model, count);
         else

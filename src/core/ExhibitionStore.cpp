@@ -153,11 +153,10 @@ Status ExhibitionStore::remove(const QList<Photo>& photos) {
     return {};
 }
 
-QList<ExhibitionReference> ExhibitionStore::prepare(const QString& storage,
-                                                    const ExhibitionReferences& existing,
-                                                    const QStringList& paths,
-                                                    const ThumbnailMaker& makeThumbnail,
-                                                    const QHash<QString, PhotosOrigin>& origins) {
+QList<ExhibitionReference>
+ExhibitionStore::prepare(const QString& storage, const ExhibitionReferences& existing,
+                         const QStringList& paths, const ThumbnailMaker& makeThumbnail,
+                         const QHash<QString, PhotosOrigin>& origins, LeftoverTemporaries::Record* record) {
     struct Candidate {
         QString path;
         QString id;
@@ -189,8 +188,10 @@ QList<ExhibitionReference> ExhibitionStore::prepare(const QString& storage,
         preparedIds.insert(id);
         if (!QDir().mkpath(thumbnailFolder))
             continue;
-        candidates.append(
-            {path, id, *identity, thumbnailFolder + QLatin1Char('/') + id + QStringLiteral(".jpg")});
+        const QString thumbnail = thumbnailFolder + QLatin1Char('/') + id + QStringLiteral(".jpg");
+        if (record && !record->add(thumbnail))
+            continue;
+        candidates.append({path, id, *identity, thumbnail});
     }
 
     // Drawing thumbnails is most of the work for camera pictures: they are drawn side by side.

@@ -7,6 +7,7 @@
 #include "core/PegReturnIntent.h"
 #include "core/Photo.h"
 #include "core/UsageHistory.h"
+#include "platform/LeftoverTemporaries.h"
 #include "platform/Result.h"
 
 #include <QHash>
@@ -60,9 +61,11 @@ public:
     // Image files as references ready for a commit; unusable paths are left out. `existing` gives
     // an earlier item's added date and origin. The store itself is never read, so a queue can
     // prepare against a copy of the references taken on the main thread while the store changes.
+    // Each thumbnail goes into `record` before it is drawn.
     static QList<ExhibitionReference> prepare(const QString& storage, const ExhibitionReferences& existing,
                                               const QStringList& paths, const ThumbnailMaker& makeThumbnail,
-                                              const QHash<QString, PhotosOrigin>& origins = {});
+                                              const QHash<QString, PhotosOrigin>& origins = {},
+                                              LeftoverTemporaries::Record* record = nullptr);
     // Draws thumbnails the way the index draws its own.
     static ThumbnailMaker thumbnailMaker(const Indexer& indexer);
     // The same against this store's references: main thread only.

@@ -30,6 +30,7 @@ namespace {
 
 const QString kUnreadablePrefix = QStringLiteral("无法读取");
 const QString kFullWidthColon = QStringLiteral("：");
+const QString kUndecodableNames = QStringLiteral("有名称不是 UTF-8 编码的文件或文件夹，无法读取。");
 const QString kIndexSaveFailedPrefix = QStringLiteral("索引保存失败：");
 
 bool isPackageName(const QString& name) {
@@ -467,6 +468,7 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
             continue;
         }
         first = false;
+        bool undecodableReported = false;
         errno = 0;
         while (dirent* entry = readdir(dir)) {
             if (entry->d_name[0] == '.') {
@@ -476,6 +478,14 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
             const auto decoded = childPath(current, entry->d_name);
             if (!decoded) {
                 skipUndecodableName(current, entry->d_name);
+                // The user learns why a picture is missing, once for its folder; the rest of the
+                // folder was read, so the scan is still whole.
+                const bool mayHoldPictures = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN ||
+                                             isImageFileName(QString::fromUtf8(entry->d_name));
+                if (mayHoldPictures && !undecodableReported) {
+                    scan.errors.append(lastComponent(current) + kFullWidthColon + kUndecodableNames);
+                    undecodableReported = true;
+                }
                 errno = 0;
                 continue;
             }

@@ -124,10 +124,14 @@ public:
 
     // Off the main thread (it stops the program there). Never fails as a whole: failed items are
     // counted and the last one's message kept.
+    // Every file it creates goes into `record` first.
     static Result materialize(const Snapshot& snapshot, const QString& storage,
-                              const ImportOptions& options = {});
-    // Saves image bytes as base/"imported-images"/"导入图片-<sha256>.<ext>"; answers its path.
-    static vennimo::Result<QString> save(const QByteArray& data, const QString& base);
+                              const ImportOptions& options = {},
+                              LeftoverTemporaries::Record* record = nullptr);
+    // Saves image bytes as base/"imported-images"/"导入图片-<sha256>.<ext>"; answers its path. A
+    // file it creates goes into `record` first.
+    static vennimo::Result<QString> save(const QByteArray& data, const QString& base,
+                                         LeftoverTemporaries::Record* record = nullptr);
     // A regular file (no symbolic link) of 1 byte to 64 MiB, read through one descriptor.
     static vennimo::Result<QByteArray> readImage(const QString& path);
     // A promised file, only when the path it resolves to lies in `directory`.
@@ -136,9 +140,10 @@ public:
     // Test seam of `duplicate`: runs after each copy was written and before it is checked.
     using CopyHook = std::function<void(int index, const QString& partialPath)>;
     // Private copies "照片副本-<UUID>" of the photos' files in storage/"imported-images": all or
-    // nothing.
+    // nothing. Each copy goes into `record` before it gets its name.
     static vennimo::Result<QStringList> duplicate(const QList<Photo>& photos, const QString& storage,
-                                                  const CopyHook& afterCopy = {});
+                                                  const CopyHook& afterCopy = {},
+                                                  LeftoverTemporaries::Record* record = nullptr);
 
     // Removes the hidden ".*.partial" files an interrupted save or copy left in the import folders
     // below `storage`, never one that another running instance is writing; answers how many went.

@@ -149,7 +149,7 @@ vennimo::Result<Prepared> prepare(const QByteArray& data) {
 }
 
 // Writes a new file under a hidden temporary name and links it in without replacing anything.
-Status writeNew(const QString& path, const QByteArray& bytes) {
+Status writeNew(const QString& path, const QByteArray& bytes, LeftoverTemporaries::Record* record) {
     const QFileInfo info(path);
     const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
                               QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) +
@@ -178,9 +178,19 @@ Status writeNew(const QString& path, const QByteArray& bytes) {
         ::unlink(name.constData());
         return Error::fromErrno(err, temporary);
     }
+    if (record) {
+        if (Status recorded = record->add(path); !recorded) {
+            ::unlink(name.constData());
+            return recorded;
+        }
+    }
     Status moved = FileMove::moveNoReplace(temporary, path);
-    if (!moved.ok())
+    if (!moved.ok()) {
         ::unlink(name.constData());
+        // The name may be another writer's file now.
+        if (record)
+            record->drop(path);
+    }
     return moved;
 }
 
@@ -197,7 +207,8 @@ QString standardized(const QString& path) {
 }
 
 vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
-                                            const ExternalImageDrop::ImportOptions& options) {
+                                            const ExternalImageDrop::ImportOptions& options,
+                                            LeftoverTemporaries::Record* record) {
     using Kind = ExternalImageDrop::Source::Kind;
     switch (source.kind) {
     case Kind::File: {
@@ -208,13 +219,13 @@ vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& sou
         auto bytes = ExternalImageDrop::readImage(source.path);
         if (!bytes.ok())
             return bytes.error();
-        auto saved = ExternalImageDrop::save(*bytes, base);
+        auto saved = ExternalImageDrop::save(*bytes, base, record);
         if (!saved.ok())
             return saved.error();
         return QStringList{*saved};
     }
     case Kind::Bytes: {
-        auto saved = ExternalImageDrop::save(source.bytes, base);
+        auto saved = ExternalImageDrop::save(source.bytes, base, record);
         if (!saved.ok())
             return saved.error();
         return QStringList{*saved};
@@ -223,7 +234,7 @@ vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& sou
         auto bytes = ExternalImageDrop::download(source.url, options.download);
         if (!bytes.ok())
             return bytes.error();
-        auto saved = ExternalImageDrop::save(*bytes, base);
+        auto saved = ExternalImageDrop::save(*bytes, base, record);
         if (!saved.ok())
             return saved.error();
         return QStringList{*saved};
@@ -239,7 +250,7 @@ vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& sou
                                  : Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
         QStringList paths;
         for (const QByteArray& bytes : outcome.data)
-            if (auto saved = ExternalImageDrop::save(bytes, base); saved.ok())
+            if (auto saved = ExternalImageDrop::save(bytes, base, record); saved.ok())
                 paths.append(*saved);
         if (paths.isEmpty())
             return Error::failure(QStringLiteral("来源应用没有提供可读取的图片文件。"));
@@ -289,7 +300,8 @@ vennimo::Result<QByteArray> ExternalImageDrop::readPromisedFile(const QString& p
     return readBounded(fd, path, kMaxImageBytes);
 }
 
-vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const QString& base) {
+vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const QString& base,
+                                                 LeftoverTemporaries::Record* record) {
     if (data.isEmpty() || data.size() > kMaxImageBytes)
         return sizeError();
     auto prepared = prepare(data);
@@ -311,7 +323,7 @@ vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const Q
                 return existing.error();
             return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
         }
-        Status written = writeNew(path, prepared->bytes);
+        Status written = writeNew(path, prepared->bytes, record);
         if (written.ok())
             return path;
         // Another writer got there first: compare with what it wrote.
@@ -322,7 +334,8 @@ vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const Q
 }
 
 ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapshot, const QString& storage,
-                                                         const ImportOptions& options) {
+                                                         const ImportOptions& options,
+                                                         LeftoverTemporaries::Record* record) {
     if (isMainThread())
         qFatal("ExternalImageDrop::materialize must not run on the main thread");
     struct Item {
@@ -341,7 +354,7 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
                 ? storage + QLatin1Char('/') + kPhotosImportsFolder + QLatin1Char('/') + origin->storageKey()
                 : storage;
         for (const Source& source : snapshot.items[index]) {
-            auto attempt = tryAlternative(source, item.base, options);
+            auto attempt = tryAlternative(source, item.base, options, record);
             if (attempt.ok() && !attempt->isEmpty()) {
                 item.produced = *attempt;
                 return;
@@ -396,7 +409,8 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
 }
 
 vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& photos, const QString& storage,
-                                                          const CopyHook& afterCopy) {
+                                                          const CopyHook& afterCopy,
+                                                          LeftoverTemporaries::Record* record) {
     const QString folder = storage + QLatin1Char('/') + kImportedFolder;
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
@@ -440,8 +454,15 @@ vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& ph
         if (before->size != after->size || before->modified != after->modified || !copy->isRegularFile() ||
             copy->size != before->size)
             return fail(Error::failure(QStringLiteral("复制期间原图发生变化，请重新拖动。")));
-        if (Status moved = FileMove::moveNoReplace(partial, destination); !moved.ok())
+        if (record) {
+            if (Status recorded = record->add(destination); !recorded)
+                return fail(recorded.error());
+        }
+        if (Status moved = FileMove::moveNoReplace(partial, destination); !moved.ok()) {
+            if (record)
+                record->drop(destination);
             return fail(moved.error());
+        }
         partials.removeOne(partial);
         copies.append(destination);
     }

@@ -415,9 +415,13 @@ private:
                       bool requireAll, const ImportCompletion& completion);
     void failImport(const Error& error, const ImportCompletion& completion);
     void importStep(ExhibitionImportStep step) const;
-    // Removes imported files and exhibition thumbnails that no exhibition item refers to: what an
-    // import interrupted before its commit left. Only while no journal is pending.
+    // Removes what imports and copies recorded as created and never committed, unless an
+    // exhibition item refers to it. Only while no journal is pending.
     void removeOrphanImports();
+    // The record of the running import or copy, opened by the first step that writes.
+    Result<std::shared_ptr<LeftoverTemporaries::Record>> importRecord();
+    // A committed import lets go of its record; any other end also removes what it wrote.
+    void endImportRecord(bool committed);
     void installPegMoveSeams();
     void installCopySeams();
     void createPhotoCopies(const QList<Photo>& photos, double x, RopeHistoryRecording recording,
@@ -451,6 +455,7 @@ private:
     std::unique_ptr<UsageHistory> m_lineHistory;
     std::unique_ptr<ClotheslinePlacementStore> m_placements;
     std::unique_ptr<ExhibitionStore> m_exhibition;
+    std::shared_ptr<LeftoverTemporaries::Record> m_importRecord;
     bool m_importing = false;
     bool m_exhibitionBlocked = false;
     std::optional<QString> m_placementError;

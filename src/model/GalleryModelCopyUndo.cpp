@@ -103,29 +103,35 @@ void GalleryModel::createPhotoCopies(const QList<Photo>& photos, double x, RopeH
         return refuse();
     setImporting(true);
     publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
+    const auto record = importRecord();
+    if (!record) {
+        finishDuplicates(unique, {}, {}, record.error(), x, recording, completion);
+        return;
+    }
 
     const QPointer<GalleryModel> self(this);
-    m_queue->async([self, unique, x, recording, completion, storage = m_indexer->storage()] {
-        auto copies = ExternalImageDrop::duplicate(unique, storage);
-        QList<QByteArray> digests;
-        std::optional<Error> error;
-        if (!copies) {
-            error = copies.error();
-        } else {
-            for (const QString& path : *copies) {
-                auto digest = sha256(path);
-                if (!digest) {
-                    error = digest.error();
-                    break;
+    m_queue->async(
+        [self, unique, x, recording, completion, storage = m_indexer->storage(), record = *record] {
+            auto copies = ExternalImageDrop::duplicate(unique, storage, {}, record.get());
+            QList<QByteArray> digests;
+            std::optional<Error> error;
+            if (!copies) {
+                error = copies.error();
+            } else {
+                for (const QString& path : *copies) {
+                    auto digest = sha256(path);
+                    if (!digest) {
+                        error = digest.error();
+                        break;
+                    }
+                    digests.append(*digest);
                 }
-                digests.append(*digest);
             }
-        }
-        const QStringList paths = copies ? *copies : QStringList();
-        postTo(self.data(), [self, unique, paths, digests, error, x, recording, completion] {
-            self->finishDuplicates(unique, paths, digests, error, x, recording, completion);
+            const QStringList paths = copies ? *copies : QStringList();
+            postTo(self.data(), [self, unique, paths, digests, error, x, recording, completion] {
+                self->finishDuplicates(unique, paths, digests, error, x, recording, completion);
+            });
         });
-    });
 }
 
 void GalleryModel::finishDuplicates(const QList<Photo>& sources, const QStringList& paths,
@@ -133,6 +139,8 @@ void GalleryModel::finishDuplicates(const QList<Photo>& sources, const QStringLi
                                     double x, RopeHistoryRecording recording,
                                     const CopiesCreated& completion) {
     setImporting(false);
+    if (error || isBusy() || paths.isEmpty())
+        endImportRecord(false);
     if (error) {
         publish(m_actionError,
                 std::optional<QString>(text(kCopyFailedPrefix) + error->localizedDescription()),
@@ -154,6 +162,7 @@ void GalleryModel::finishDuplicates(const QList<Photo>& sources, const QStringLi
             return;
         QList<CopyUndoRecord> records;
         if (!ok) {
+            self->endImportRecord(false);
             if (!self->m_exhibitionBlocked)
                 removeFiles(paths);
         } else {
@@ -278,9 +287,9 @@ void GalleryModel::finishCopyRedo(const QList<CopyUndoRecord>& records, const QL
     }
     const auto replayed = replayedCopyRecords(records, created);
     if (!replayed) {
-        pushUndo(RopeHistoryEntry::copy(created, x), false);
-        if (!kept.isEmpty())
-            pushRedo(RopeHistoryEntry::copy(kept, x));
+        // The new copies stay on the rope as copies of their own; the entry waits for another
+        // redo.
+        pushRedo(RopeHistoryEntry::copy(records, x));
         publish(m_actionError, std::optional<QString>(text(kRedoUnmatched)),
                 &GalleryModel::actionErrorChanged);
         return;

@@ -8,9 +8,6 @@
 #include <QFileInfo>
 #include <QPointer>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace vennimo {
 
 namespace {
@@ -19,6 +16,8 @@ constexpr auto kDropFailedPrefix = "未能挂上图片：";
 constexpr auto kDropGaveNothing = "来源应用没有提供可读取的图片。";
 constexpr auto kImportFailedPrefix = "未能挂上照片：";
 constexpr auto kNothingPrepared = "未能挂上：请拖入可读取的照片文件。";
+// Lists of the files imports and copies are creating, for the next start to clear.
+constexpr auto kImportRecordFolder = "pending-imports";
 
 QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -28,12 +27,6 @@ QString text(const char* utf8) {
 QString realPath(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? standardizedPath(path) : canonical;
-}
-
-LeftoverTemporaries::Clock::time_point changeTime(const struct stat& st) {
-    using namespace std::chrono;
-    return LeftoverTemporaries::Clock::time_point(duration_cast<LeftoverTemporaries::Clock::duration>(
-        seconds(st.st_ctim.tv_sec) + nanoseconds(st.st_ctim.tv_nsec)));
 }
 
 } // namespace
@@ -52,14 +45,26 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
     }
     setImporting(true);
     publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
+    const auto record = importRecord();
+    if (!record) {
+        setImporting(false);
+        publish(m_actionError,
+                std::optional<QString>(text(kDropFailedPrefix) + record.error().localizedDescription()),
+                &GalleryModel::actionErrorChanged);
+        if (completion)
+            completion(false);
+        return;
+    }
     const QPointer<GalleryModel> self(this);
     m_queue->async([self, snapshot, x, completion = std::move(completion), storage = m_indexer->storage(),
-                    options = m_options.dropImport, hook = m_options.importStepHook] {
-        const ExternalImageDrop::Result result = ExternalImageDrop::materialize(snapshot, storage, options);
+                    options = m_options.dropImport, hook = m_options.importStepHook, record = *record] {
+        const ExternalImageDrop::Result result =
+            ExternalImageDrop::materialize(snapshot, storage, options, record.get());
         if (hook)
             hook(ExhibitionImportStep::FilesSaved);
         postTo(self.data(), [self, result, x, completion] {
             if (result.paths.isEmpty()) {
+                self->endImportRecord(false);
                 self->setImporting(false);
                 self->publish(self->m_actionError,
                               std::optional<QString>(text(kDropFailedPrefix) +
@@ -101,6 +106,8 @@ void GalleryModel::importExhibition(const QStringList& paths, double x,
     }
     setImporting(true);
     publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
+    if (const auto record = importRecord(); !record)
+        return failImport(record.error(), completion);
     runImport(paths, x, origins, requireAll, std::move(completion));
 }
 
@@ -111,9 +118,11 @@ void GalleryModel::runImport(const QStringList& paths, double x, const QHash<QSt
     const QPointer<GalleryModel> self(this);
     const Indexer* indexer = m_indexer.get();
     m_queue->async([self, indexer, existing, paths, x, origins, requireAll,
-                    completion = std::move(completion), hook = m_options.importStepHook] {
-        const QList<ExhibitionReference> prepared = ExhibitionStore::prepare(
-            indexer->storage(), existing, paths, ExhibitionStore::thumbnailMaker(*indexer), origins);
+                    completion = std::move(completion), hook = m_options.importStepHook,
+                    record = m_importRecord] {
+        const QList<ExhibitionReference> prepared =
+            ExhibitionStore::prepare(indexer->storage(), existing, paths,
+                                     ExhibitionStore::thumbnailMaker(*indexer), origins, record.get());
         if (hook)
             hook(ExhibitionImportStep::ReferencesPrepared);
         postTo(self.data(), [self, prepared, paths, x, requireAll, completion] {
@@ -142,6 +151,7 @@ void GalleryModel::commitImport(const QList<ExhibitionReference>& prepared, cons
     if (!committed)
         return failImport(committed.error(), completion);
     importStep(ExhibitionImportStep::Committed);
+    endImportRecord(true);
 
     reloadExhibitionStores();
     setPhotos(m_exhibition->merged(m_photos));
@@ -179,6 +189,7 @@ void GalleryModel::failImport(const Error& error, const ImportCompletion& comple
                                        ? text(kExhibitionPendingText)
                                        : text(kImportFailedPrefix) + error.localizedDescription()),
             &GalleryModel::actionErrorChanged);
+    endImportRecord(false);
     Q_EMIT modelChanged();
     setImporting(false);
     if (completion)
@@ -213,23 +224,34 @@ void GalleryModel::removeOrphanImports() {
         kept.insert(realPath(reference.photo.path));
         kept.insert(realPath(reference.photo.thumbnail));
     }
-    QStringList folders = ExternalImageDrop::importFolders(storage);
-    folders.append(storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder));
-    const auto started = LeftoverTemporaries::processStart();
-    for (const QString& folder : std::as_const(folders)) {
-        const QDir dir(folder);
-        // Hidden partial files are the drop engine's to clear; links are never followed. What
-        // changed since this process started may be another running instance's import on its way
-        // to its commit.
-        for (const QFileInfo& file : dir.entryInfoList(QDir::Files | QDir::NoSymLinks)) {
-            const QByteArray name = QFile::encodeName(file.absoluteFilePath());
-            struct stat st {};
-            if (kept.contains(realPath(file.absoluteFilePath())) || ::lstat(name.constData(), &st) != 0 ||
-                changeTime(st) >= started)
-                continue;
-            ::unlink(name.constData());
-        }
+    // Only what an import recorded before creating it may go: a file put back from the Trash, or
+    // one whose exhibition item was lost with its state file, is the user's.
+    LeftoverTemporaries::removeRecorded(
+        storage + QLatin1Char('/') + QLatin1String(kImportRecordFolder),
+        [&kept](const QString& path) { return kept.contains(realPath(path)); });
+}
+
+Result<std::shared_ptr<LeftoverTemporaries::Record>> GalleryModel::importRecord() {
+    if (!m_importRecord) {
+        auto opened = LeftoverTemporaries::Record::open(m_indexer->storage() + QLatin1Char('/') +
+                                                        QLatin1String(kImportRecordFolder));
+        if (!opened)
+            return opened.error();
+        m_importRecord = *opened;
     }
+    return m_importRecord;
+}
+
+void GalleryModel::endImportRecord(bool committed) {
+    const auto record = std::exchange(m_importRecord, nullptr);
+    if (!record)
+        return;
+    if (committed) {
+        record->finish();
+        return;
+    }
+    record->close();
+    removeOrphanImports();
 }
 
 } // namespace vennimo

@@ -126,10 +126,11 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
     }
     if (Status s = flushDeferredState(); !s)
         return fail(s.error());
+    // A target whose kind cannot be read (gone, a link loop, a closed parent) says why.
     const auto folder = FileIdentity::readFollowingLinks(target);
-    if (!folder && folder.error().sysErrno != ENOENT && folder.error().sysErrno != ENOTDIR)
+    if (!folder)
         return fail(folder.error());
-    if (!folder || folder->type != FileType::Directory)
+    if (folder->type != FileType::Directory)
         return fail(ExhibitionStore::failure(text(kNotAFolder)));
     if (Status s = checkPegPhotos(photos); !s)
         return fail(s.error());

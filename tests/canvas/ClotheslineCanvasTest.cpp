@@ -8,6 +8,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QTest>
+#include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -94,6 +95,29 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
     }
     const int failures = failing.placementRequests;
     EXPECT_EQ(failures, 1) << "the same unplaced prints are not asked for again";
+
+    // Prints that arrive while an import runs are refused a place; they are asked for again once
+    // the import is over.
+    Rope importing(2);
+    importing.model->indexer().setThumbnailRenderer([](const QString& source, const QString& target) {
+        QThread::msleep(300);
+        Indexer::makeThumbnail(source, target);
+    });
+    const QString dropped = makeFolder("dropped-during-import") + "/d.png";
+    saveImage(makeImage(30, 20), dropped);
+    bool imported = false;
+    importing.model->importExhibition({dropped}, 0.5, {}, true, [&](bool ok) { imported = ok; });
+    ASSERT_TRUE(importing.model->importing());
+    importing.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return importing.placementRequests == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return imported && !importing.model->importing(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        const QList<Photo> hung = importing.canvas().photos();
+        return hung.size() == 3 && std::all_of(hung.cbegin(), hung.cend(), [&](const Photo& photo) {
+                   return importing.canvas().printFrame(photo).has_value();
+               });
+    })) << "every print gets its place after the import";
+    EXPECT_EQ(importing.placementRequests, 2);
 }
 
 TEST_F(ClotheslineCanvasTest, ARefreshWithAnEqualPresentationDoesNotRebuild) {

@@ -419,6 +419,8 @@ TEST_F(IndexerScanTest, EveryIndexedPathOpensItsFileAndOtherNamesAreSkippedWithA
     createRaw(raw + "/latin-\xE9t\xE9.jpg"); // "été" in Latin-1
     ASSERT_EQ(::mkdir((raw + "/old-\xFF").constData(), 0755), 0);
     createRaw(raw + "/old-\xFF/inside.jpg");
+    ASSERT_EQ(::mkdir((raw + "/sub").constData(), 0755), 0);
+    createRaw(raw + "/sub/notes-\xFF.txt"); // no picture: nothing to report
     g_warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
     Indexer indexer({{"Names", root}}, storageFolder());
@@ -433,11 +435,14 @@ TEST_F(IndexerScanTest, EveryIndexedPathOpensItsFileAndOtherNamesAreSkippedWithA
     }
     names.sort();
     EXPECT_EQ(names, (QStringList{"plain.jpg", QStringLiteral("\uFEFFbom.jpg")}));
-    EXPECT_TRUE(indexer.errors().isEmpty()) << "a name no path can hold is no error of the folder";
-    ASSERT_EQ(g_warnings.size(), 2) << g_warnings.join('\n').toStdString()
+    EXPECT_EQ(indexer.errors(),
+              QStringList{QFileInfo(root).fileName() +
+                          QStringLiteral("：有名称不是 UTF-8 编码的文件或文件夹，无法读取。")})
+        << "once for the folder that holds them";
+    ASSERT_EQ(g_warnings.size(), 3) << g_warnings.join('\n').toStdString()
                                     << "\nonce each, not once per scan";
     EXPECT_TRUE(g_warnings.filter("/latin-%E9t%E9.jpg").size() == 1 &&
-                g_warnings.filter("/old-%FF").size() == 1)
+                g_warnings.filter("/old-%FF").size() == 1 && g_warnings.filter("/notes-%FF.txt").size() == 1)
         << g_warnings.join('\n').toStdString();
 }
 

@@ -344,3 +344,62 @@ TEST(ExhibitionImport, ACrashAtAnyStepLeavesNothingOrTheWholeImport) {
     }
     EXPECT_EQ(crashes, 7) << "saved, prepared, journal, three state files, committed";
 }
+
+namespace {
+
+// Starts a model in a process of its own over `storage`, as the next start of the application.
+bool restartInChild(const QString& storage) {
+    const int status = importInChild(storage, 0, 0.5, {});
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+TEST(ExhibitionImport, TheNextStartRemovesOnlyWhatAnImportWroteAndNeverCommitted) {
+    {
+        SCOPED_TRACE("a photo put back from the Trash whose import again failed");
+        RopeModel model(0, std::chrono::seconds(60));
+        QList<QList<Source>> items;
+        for (int i = 0; i < 3; ++i)
+            items.append(
+                {Source::file(droppedImage(QString("kept-%1.jpg").arg(i), QColor(20, 60 * i, 90)), true)});
+        ASSERT_EQ(drop(*model, items, 0.3), true);
+        const QList<Photo> hung = arrivals(*model);
+        ASSERT_EQ(hung.size(), 3);
+        const Photo photo = hung[0];
+        model->setRequestTrashConfirmation([](const QList<Photo>&) { return true; });
+        model->confirmTrash({photo});
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return !model->isBusy() && !model->undoHistory().isEmpty(); }, 10000));
+        ASSERT_FALSE(QFile::exists(photo.path));
+
+        // A rope change waits unsaved; its writer fails when the re-import flushes it.
+        ASSERT_TRUE(model->bringClotheslinePhotoToFront(hung[1]));
+        ASSERT_TRUE(model->bringClotheslinePhotoToFront(hung[2]));
+        model.placementsFail->store(true);
+        model->undoRopeAction();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isBusy(); }, 10000));
+        ASSERT_TRUE(QFile::exists(photo.path)) << "back from the Trash";
+        ASSERT_FALSE(model->exhibition().contains(photo)) << "the import must have failed";
+        model.model.reset();
+
+        ASSERT_TRUE(restartInChild(model.storage));
+        EXPECT_TRUE(QFile::exists(photo.path)) << "the user's photo, not an import's leftover";
+        EXPECT_TRUE(QFile::exists(hung[1].path));
+    }
+    {
+        SCOPED_TRACE("a state file that went missing");
+        RopeModel model(0);
+        ASSERT_EQ(drop(*model,
+                       {{Source::file(droppedImage("lost-a.jpg", Qt::darkBlue), true)},
+                        {Source::file(droppedImage("lost-b.jpg", Qt::darkYellow), true)}},
+                       0.5),
+                  true);
+        model.model.reset();
+        const QSet<QString> before = importedFiles(model.storage);
+        ASSERT_EQ(before.size(), 4) << "two pictures and their thumbnails";
+        ASSERT_TRUE(QFile::remove(model.storage + "/" + kExhibitionFileName));
+        ASSERT_TRUE(restartInChild(model.storage));
+        EXPECT_EQ(importedFiles(model.storage), before);
+    }
+}

@@ -172,3 +172,31 @@ TEST(PegFolderMoveModel, UndoLeavesAChangedFileWhereItIsAndRefusesWhileAnotherJo
     const auto& redo = std::get<RopeHistoryEntry::Move>(edited->redoHistory().last().payload());
     EXPECT_EQ(redo.records[0].original.path, target + u"/f.jpg"_s) << "it hangs again from the folder";
 }
+
+TEST(PegFolderMoveModel, RefusesAPhotoTakenDownDuringTheDragAndATargetThatIsNoFolder) {
+    FolderRope rope({u"h.jpg"_s, u"i.jpg"_s});
+    const QString target = makeFolder(u"target-refusals"_s);
+    const auto refused = [&](const QList<Photo>& photos, const QString& folder, const QString& reason) {
+        const qsizetype undo = rope->undoHistory().size();
+        EXPECT_FALSE(rope->movePegPhotos(photos, folder, RopeHistoryRecording::record));
+        EXPECT_EQ(rope->actionError(), u"未能移动照片："_s + reason);
+        EXPECT_TRUE(originalIdentityMatches(photos[0])) << "the file stays where it was";
+        EXPECT_TRUE(QDir(target).isEmpty());
+        EXPECT_FALSE(QFile::exists(rope.journal()));
+        EXPECT_EQ(rope->undoHistory().size(), undo);
+    };
+
+    ASSERT_TRUE(rope->setHanging({rope.files[0]}, false, RopeHistoryRecording::record));
+    refused({rope.files[0]}, target, u"拖动的照片已改变，请重新拖动。"_s);
+
+    // A plain file is no folder; a target whose kind cannot be read gives the reason it cannot.
+    const QString file = target + u"-file"_s;
+    writeFile(file, "not a folder");
+    refused({rope.files[1]}, file, u"投放目标不是可用的文件夹。"_s);
+    const QString missing = target + u"-missing"_s;
+    refused({rope.files[1]}, missing, Error::fromErrno(ENOENT, missing).localizedDescription());
+    const QString loop = target + u"-loop"_s;
+    ASSERT_TRUE(QFile::link(loop, loop));
+    refused({rope.files[1]}, loop, Error::fromErrno(ELOOP, loop).localizedDescription());
+    EXPECT_TRUE(rope->hangs(rope.files[1]));
+}

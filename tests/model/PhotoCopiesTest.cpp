@@ -207,3 +207,20 @@ TEST(PhotoCopiesOnTheRope, ACopyThatCannotBeMadeWritesNothingAndSaysWhy) {
     EXPECT_FALSE(rope->importing());
     EXPECT_TRUE(rope->undoHistory().isEmpty());
 }
+
+TEST(PhotoCopiesOnTheRope, ARedoWhoseNewCopiesCannotBeMatchedGoesBackToTheRedoHistory) {
+    CopyRope rope(1);
+    // Two recycled copies of one photo: copying it anew makes one copy, which matches only one.
+    const Photo gone = photoFileAt(rope.storage + u"/gone.png"_s, pngBytes(Qt::gray));
+    const CopyUndoRecord record{.source = rope.files[0], .photo = gone, .digest = "x", .recycled = true};
+    const RopeHistoryEntry entry = RopeHistoryEntry::copy({record, record}, 0.4);
+    rope->pushRedo(entry);
+
+    rope->redoRopeAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
+    ASSERT_TRUE(rope.settled());
+    EXPECT_EQ(rope->actionError(), u"副本已创建，但无法完整对应原来的副本；后续历史未重新指向。"_s);
+    ASSERT_EQ(rope->redoHistory().size(), 1);
+    EXPECT_EQ(rope.newestCopy(rope->redoHistory()), (QList<CopyUndoRecord>{record, record}));
+    EXPECT_TRUE(rope->undoHistory().isEmpty()) << "the unmatched copies are no undo entry";
+}
