@@ -1,4 +1,5 @@
 #include "PhotoLikeImages.h"
+#include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -21,22 +22,7 @@ QRect ropeArea() {
 }
 
 QImage grab() {
-    const QRect area = ropeArea();
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .toImage();
-}
-
-// The share of pixels that differ clearly between two grabs of the same area.
-double changedShare(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
-        return 1;
-    qint64 changed = 0;
-    for (int y = 0; y < a.height(); y += 2)
-        for (int x = 0; x < a.width(); x += 2)
-            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 24)
-                ++changed;
-    return double(changed) / (double(a.width() / 2) * (a.height() / 2));
+    return grabScreenArea(ropeArea());
 }
 
 QString shots() {
