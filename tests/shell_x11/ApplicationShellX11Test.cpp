@@ -178,8 +178,7 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     EXPECT_LT(*arrived, 1000);
     QTest::qWait(3500);
     shoot("02-arrivals");
-    const QRect rope = ropeArea();
-    grabScreenArea(rope.adjusted(-120, -10, 120, -120))
+    grabScreenArea(ropeArea().adjusted(-120, -10, 120, -120))
         .save(QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/readme-rope.png");
     EXPECT_EQ(xdotool({"getactivewindow"}), user.id()) << "arrivals take no keyboard";
 
@@ -203,6 +202,15 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     ASSERT_TRUE(reopened);
     QTest::qWait(800);
     shoot("05-opened-with-num-lock");
+    const QString rope = xdotool({"search", "--onlyvisible", "--name", "^Vennimo$"});
+    EXPECT_EQ(xdotool({"getactivewindow"}), rope) << "the user's open takes the keyboard";
+
+    // Closing it hands the keyboard back to the window that had it.
+    xdotool({"key", "ctrl+alt+p"});
+    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return xdotool({"getactivewindow"}) == user.id(); }, 3s));
+    xdotool({"key", "ctrl+alt+p"});
+    ASSERT_TRUE(waitUntil(ropeVisible, 5s));
 
     // The user works in another window above the rope; a new photo brings the rope forward
     // while the keyboard stays where it was.
