@@ -67,7 +67,10 @@ void GalleryApplication::step(const QString& name) const {
 std::optional<int> GalleryApplication::launch() {
     rememberActiveWindow();
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state != Qt::ApplicationActive)
+        // Coming to the user's attention is a good moment to catch up with the folders.
+        if (state == Qt::ApplicationActive && m_model && m_model->started())
+            m_model->refresh(std::nullopt, true);
+        else if (state != Qt::ApplicationActive)
             QTimer::singleShot(kActiveWindowSettleTime, this, [this] { rememberActiveWindow(); });
     });
 
