@@ -7,6 +7,8 @@
 #include "model/PhotoClipboard.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
+#include "platform/LeftoverTemporaries.h"
+#include "platform/Logging.h"
 #include "platform/SessionWatcher.h"
 #include "platform/SingleInstance.h"
 #include "platform/StorageLocation.h"
@@ -55,6 +57,12 @@ GalleryApplicationParts GalleryApplicationParts::standard() {
     parts.quitBlockedAlert = [](const QString& reason) { QuitBlockedAlert::run(reason); };
     parts.handOverClipboard = [] { PhotoClipboard::handOverBeforeQuit(); };
     parts.exit = [](int status) { QCoreApplication::exit(status); };
+    parts.launchStep = [](const QString& step) {
+        const auto since = LeftoverTemporaries::Clock::now() - LeftoverTemporaries::processStart();
+        qCDebug(lcSignpost).noquote()
+            << "launch" << step << std::chrono::duration_cast<std::chrono::milliseconds>(since).count()
+            << "ms";
+    };
     return parts;
 }
 
