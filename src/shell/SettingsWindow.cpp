@@ -4,7 +4,9 @@
 #include "shell/SettingsEditorPort.h"
 
 #include <QCloseEvent>
+#include <QKeySequence>
 #include <QLabel>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace vennimo {
@@ -17,6 +19,8 @@ SettingsWindow::SettingsWindow(QWidget* parent)
     auto* note = new QLabel(QStringLiteral("设置项将在后续版本中提供。"), this);
     note->setAlignment(Qt::AlignCenter);
     layout->addWidget(note);
+    auto* closeKey = new QShortcut(QKeySequence::Close, this);
+    connect(closeKey, &QShortcut::activated, this, &QWidget::close);
     GalleryWindowLayer::registerWindow(this, true);
 }
 

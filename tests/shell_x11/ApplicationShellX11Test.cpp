@@ -233,6 +233,37 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     xdotool({"key", "Escape"});
     QTest::qWait(400);
 
+    // "设置…" opens the settings frame; "检查更新…" says that no update source is set.
+    const auto chooseInTrayMenu = [](int downs) {
+        openTrayMenu();
+        for (int i = 0; i < downs; ++i)
+            xdotool({"key", "Down"});
+        xdotool({"key", "Return"});
+    };
+    chooseInTrayMenu(3);
+    ASSERT_TRUE(waitUntil(
+        [] {
+            return !xdotool({"search", "--onlyvisible", "--name", "^设置$"}).isEmpty();
+        },
+        5s));
+    QTest::qWait(500);
+    shoot("07b-settings");
+    xdotool({"windowactivate", "--sync", xdotool({"search", "--onlyvisible", "--name", "^设置$"})});
+    xdotool({"key", "ctrl+w"});
+    ASSERT_TRUE(waitUntil(
+        [] {
+            return xdotool({"search", "--onlyvisible", "--name", "^设置$"}).isEmpty();
+        },
+        5s));
+    chooseInTrayMenu(4);
+    const auto updateWindow = [] { return xdotool({"search", "--onlyvisible", "--name", "^软件更新$"}); };
+    ASSERT_TRUE(waitUntil([&] { return !updateWindow().isEmpty(); }, 5s));
+    QTest::qWait(500);
+    shoot("07c-no-update-source");
+    xdotool({"windowactivate", "--sync", updateWindow()});
+    xdotool({"key", "Return"});
+    EXPECT_TRUE(waitUntil([&] { return updateWindow().isEmpty(); }, 5s));
+
     // A second start only brings the first one's rope forward and ends.
     xdotool({"key", "ctrl+alt+p"});
     ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 5s));
