@@ -71,6 +71,14 @@ void Updater::check(bool userInitiated) {
         return;
     }
     m_userInitiated = userInitiated;
+    if (m_feedUrl.isEmpty()) {
+        // Nothing is wrong with the network: there is simply nowhere to look.
+        Q_EMIT checkFailed(
+            Error::make(QLatin1String(kUpdaterErrorDomain), kNoFeedCode, QString::fromUtf8(kNoFeedMessage)),
+            userInitiated);
+        Q_EMIT sessionFinished();
+        return;
+    }
     const QString scheme = m_feedUrl.scheme();
     if (!m_feedUrl.isValid() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
         Q_EMIT checkFailed(failure(QStringLiteral("no usable feed URL: ") + m_feedUrl.toString()),

@@ -31,6 +31,10 @@ public:
     static constexpr int kMaxRedirects = 3;
     static constexpr int kFirstAutomaticCheckMs = 60'000;
     static constexpr int kAutomaticIntervalMs = 24 * 60 * 60 * 1000;
+    // The user default that names the feed; without it no feed is set.
+    static constexpr auto kFeedUrlKey = "SUFeedURL";
+    static constexpr int kNoFeedCode = 2;
+    static constexpr auto kNoFeedMessage = "未设置更新源，无法检查更新。";
 
     Updater(QUrl feedUrl, QString currentVersion, UserDefaults& defaults, QObject* parent = nullptr);
     ~Updater() override;

@@ -101,4 +101,21 @@ std::optional<unsigned> X11WindowHints::activeWindow() {
     return result;
 }
 
+void X11WindowHints::activateWindow(unsigned window) {
+    xcb_connection_t* c = connection();
+    if (!c || window == 0)
+        return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom(c, "_NET_ACTIVE_WINDOW");
+    // Source 2: the request comes on the user's behalf, so focus-stealing prevention lets it pass.
+    event.data.data32[0] = 2;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(c, 0, rootOf(c), XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(c);
+}
+
 } // namespace vennimo

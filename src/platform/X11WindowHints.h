@@ -27,6 +27,8 @@ public:
 
     // The window the window manager says is active (_NET_ACTIVE_WINDOW).
     static std::optional<unsigned> activeWindow();
+    // Asks the window manager to make another client's window active, as a pager would.
+    static void activateWindow(unsigned window);
 };
 
 } // namespace vennimo

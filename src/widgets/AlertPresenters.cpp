@@ -4,6 +4,7 @@
 #include "widgets/PhotosAccessAlert.h"
 #include "widgets/TrashConfirmation.h"
 #include "widgets/TrashFailureAlert.h"
+#include "widgets/UnsavedStateAlert.h"
 
 namespace vennimo {
 
@@ -15,6 +16,8 @@ void installAlertPresenters(GalleryModel& model, std::function<QWidget*()> paren
     model.setTrashFailureAlert([window](const QString& message, const QString& informative) {
         TrashFailureAlert::run(message, informative, window());
     });
+    model.setDeferredStateAlert(
+        [window](const Error& error) { return UnsavedStateAlert::run(error, window()); });
 }
 
 } // namespace vennimo

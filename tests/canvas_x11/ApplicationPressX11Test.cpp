@@ -99,7 +99,7 @@ QPoint printPoint(const QRect& window, double x) {
 
 // The rope's y on the screen at a screen x: its tan stands out most against the bluish backdrop.
 int ropeYAt(const QRect& window, int x) {
-    const QImage column = grabScreen(QRect(x, window.top(), 1, 140));
+    const QImage column = grabScreenArea(QRect(x, window.top(), 1, 140));
     int best = -1;
     int warmest = 0;
     for (int y = kCanvasTop + 8; y < column.height(); ++y) {
@@ -167,11 +167,11 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
 
     // A click on a print selects it: its ring shows.
     const QRect middleFrame(printPoint(*window, xs[1]) - QPoint(145, int(kPegToPaper) + 20), QSize(290, 292));
-    const QImage unselected = grabScreen(middleFrame);
+    const QImage unselected = grabScreenArea(middleFrame);
     ASSERT_TRUE(press(printPoint(*window, xs[1])));
     QTest::qWait(400);
-    grabScreen(window->adjusted(-20, -20, 20, 20)).save(shots + "/20-selected.png");
-    EXPECT_GT(changedShare(unselected, grabScreen(middleFrame)), 0.002) << "the selection ring shows";
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/20-selected.png");
+    EXPECT_GT(changedShare(unselected, grabScreenArea(middleFrame)), 0.002) << "the selection ring shows";
 
     // A right click on a print opens its menu; the fourth item takes it down.
     ASSERT_TRUE(press(printPoint(*window, xs[0]), "3"));
@@ -180,12 +180,12 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     ASSERT_EQ(open.size(), 2) << "the rope window and its menu";
     const QRect menu = open[0].width() < open[1].width() ? open[0] : open[1];
     EXPECT_GT(menu.height(), 6 * 18) << "six items";
-    grabScreen(window->united(menu).adjusted(-20, -20, 20, 20)).save(shots + "/21-photo-menu.png");
+    grabScreenArea(window->united(menu).adjusted(-20, -20, 20, 20)).save(shots + "/21-photo-menu.png");
     ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Down", "Return"}, 800));
     EXPECT_EQ(applicationWindows(app.processId()).size(), 1) << "the menu closed";
     EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 3000)) << "one print was taken down";
     QTest::qWait(800);
-    grabScreen(window->adjusted(-20, -20, 20, 20)).save(shots + "/22-taken-down.png");
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/22-taken-down.png");
 
     // A click where the rope window is transparent reaches the window beneath.
     const QPoint transparent = window->topLeft() + QPoint(window->width() / 2, window->height() - 14);
@@ -208,7 +208,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     EXPECT_TRUE(near(moved->topLeft(), window->topLeft() + travel))
         << moved->x() << "," << moved->y() << " from " << window->x() << "," << window->y();
     EXPECT_EQ(moved->size(), window->size());
-    grabScreen(moved->adjusted(-20, -20, 20, 20)).save(shots + "/23-moved.png");
+    grabScreenArea(moved->adjusted(-20, -20, 20, 20)).save(shots + "/23-moved.png");
 
     // Dragging the right knot widens the rope, and the width is remembered.
     const QPoint knot = onScreen(*moved, restingRope(*moved).knotRects()[1].center());
@@ -218,7 +218,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     EXPECT_EQ(resized->width(), moved->width() + 120);
     EXPECT_EQ(resized->left(), moved->left()) << "the left end stays";
     QTest::qWait(600);
-    grabScreen(resized->adjusted(-20, -20, 20, 20)).save(shots + "/24-resized.png");
+    grabScreenArea(resized->adjusted(-20, -20, 20, 20)).save(shots + "/24-resized.png");
     EXPECT_EQ(savedRopePosition().value("width").toDouble(), resized->width());
 
     app.terminate();
@@ -236,7 +236,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     EXPECT_TRUE(restarted && near(restarted->topLeft(), resized->topLeft()));
     QTest::qWait(1500);
     if (restarted)
-        grabScreen(restarted->adjusted(-20, -20, 20, 20)).save(shots + "/25-restarted.png");
+        grabScreenArea(restarted->adjusted(-20, -20, 20, 20)).save(shots + "/25-restarted.png");
     again.terminate();
     EXPECT_TRUE(again.waitForFinished(5000));
 }

@@ -14,23 +14,6 @@ QRect ropeArea() {
     return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
 }
 
-QImage grabScreen(const QRect& area) {
-    return QGuiApplication::primaryScreen()
-        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
-        .toImage();
-}
-
-double changedShare(const QImage& a, const QImage& b) {
-    if (a.size() != b.size() || a.isNull())
-        return 1;
-    qint64 changed = 0;
-    for (int y = 0; y < a.height(); y += 2)
-        for (int x = 0; x < a.width(); x += 2)
-            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 24)
-                ++changed;
-    return double(changed) / (double(a.width() / 2) * (a.height() / 2));
-}
-
 QString applicationShots() {
     const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/app";
     QDir().mkpath(dir);

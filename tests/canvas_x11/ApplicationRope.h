@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "support/ScreenGrab.h"
+
 #include <optional>
 
 namespace vennimo::test {
@@ -15,9 +17,6 @@ namespace vennimo::test {
 // Where the application puts its rope window at first: centred, 40 points below the top of the
 // screen, with a margin around it.
 QRect ropeArea();
-QImage grabScreen(const QRect& area);
-// The share of pixels that differ clearly between two grabs of the same area.
-double changedShare(const QImage& a, const QImage& b);
 // The folder for the application's screenshots under the build folder.
 QString applicationShots();
 // Starts the application in the test's temporary home.

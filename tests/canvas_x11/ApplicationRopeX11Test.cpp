@@ -28,7 +28,7 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
     startApplication(app);
     ASSERT_TRUE(app.waitForStarted());
     QTest::qWait(2500); // the first scan of the empty folders is the baseline
-    const QImage empty = grabScreen(ropeArea());
+    const QImage empty = grabScreenArea(ropeArea());
     empty.save(applicationShots() + "/00-empty.png");
 
     const QList<QSize> sizes{{1600, 1200}, {1200, 1600}, {1600, 900}, {1200, 1200}, {1500, 1000}};
@@ -37,11 +37,11 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
                         .save(QString("%1/photo-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
     for (int shot = 1; shot <= 12; ++shot) {
         QTest::qWait(150);
-        grabScreen(ropeArea())
+        grabScreenArea(ropeArea())
             .save(QString("%1/%2-swing.png").arg(applicationShots()).arg(shot, 2, 10, QChar('0')));
     }
     QTest::qWait(3000);
-    const QImage settled = grabScreen(ropeArea());
+    const QImage settled = grabScreenArea(ropeArea());
     settled.save(applicationShots() + "/13-settled.png");
     EXPECT_GT(changedShare(empty, settled), 0.2) << "five prints hang on the rope";
 
@@ -51,15 +51,15 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
     bool appeared = false;
     while (!appeared && arrival.elapsed() < 3000) {
         QTest::qWait(50);
-        appeared = changedShare(settled, grabScreen(ropeArea())) > 0.02;
+        appeared = changedShare(settled, grabScreenArea(ropeArea())) > 0.02;
     }
     const qint64 arrivedMs = arrival.elapsed();
     EXPECT_TRUE(appeared);
     EXPECT_LT(arrivedMs, 1000) << "a photo saved to the Desktop shows within a second";
     std::printf("new photo visible on the rope after %lld ms\n", static_cast<long long>(arrivedMs));
-    grabScreen(ropeArea()).save(applicationShots() + "/14-arrival.png");
+    grabScreenArea(ropeArea()).save(applicationShots() + "/14-arrival.png");
     QTest::qWait(3000);
-    grabScreen(ropeArea()).save(applicationShots() + "/15-arrival-settled.png");
+    grabScreenArea(ropeArea()).save(applicationShots() + "/15-arrival-settled.png");
 
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));

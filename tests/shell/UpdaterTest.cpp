@@ -149,6 +149,7 @@ TEST(UpdaterTest, ReportsANewerVersionFromAFeedServedLocally) {
         QUrl feed;
         QString current;
         bool upToDate;
+        const char* message = "无法检查更新，请稍后再试。";
     };
     const QList<Case> cases{
         {"same version", server.url("/appcast.xml"), QStringLiteral("1.10b1"), true},
@@ -157,6 +158,7 @@ TEST(UpdaterTest, ReportsANewerVersionFromAFeedServedLocally) {
         {"feed too large", server.url("/huge.xml"), QStringLiteral("1.0"), false},
         {"not a feed", server.url("/html"), QStringLiteral("1.0"), false},
         {"not http", QUrl(QStringLiteral("file:///etc/passwd")), QStringLiteral("1.0"), false},
+        {"no feed set", QUrl(), QStringLiteral("1.0"), false, Updater::kNoFeedMessage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -166,7 +168,7 @@ TEST(UpdaterTest, ReportsANewerVersionFromAFeedServedLocally) {
         EXPECT_EQ(outcome.upToDate, c.upToDate);
         EXPECT_EQ(outcome.failed.has_value(), !c.upToDate);
         if (outcome.failed) {
-            EXPECT_EQ(outcome.failed->message, QStringLiteral("无法检查更新，请稍后再试。"));
+            EXPECT_EQ(outcome.failed->message, QString::fromUtf8(c.message));
         }
     }
 }

@@ -2,8 +2,10 @@
 #include "model/GalleryModel.h"
 #include "support/TestEnvironment.h"
 #include "widgets/PhotosAccessAlert.h"
+#include "widgets/QuitBlockedAlert.h"
 #include "widgets/TrashConfirmation.h"
 #include "widgets/TrashFailureAlert.h"
+#include "widgets/UnsavedStateAlert.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -153,4 +155,35 @@ TEST(Alerts, AccessAndFailureAlertsCarryTheirTextsAndTheModelUsesThem) {
     installAlertPresenters(model);
     pressInNextAlert(Qt::Key_Escape);
     EXPECT_FALSE(model.requestTrashConfirmation()({imagePhoto("e.png", Qt::gray)}));
+}
+
+TEST(Alerts, QuitAlertsNameTheReasonAndEscapeStays) {
+    const auto blocked = QuitBlockedAlert::makeAlert("正在删除照片");
+    EXPECT_EQ(blocked->text(), "正在删除照片");
+    EXPECT_EQ(blocked->informativeText(), "请等待保存完成。");
+    EXPECT_EQ(buttonTexts(*blocked), QStringList{"好"});
+    grab(*blocked, "quit-blocked");
+
+    const Error error = Error::make("Vennimo.Placements", 1, "磁盘已满");
+    const auto unsaved = UnsavedStateAlert::makeAlert(error);
+    EXPECT_EQ(unsaved->text(), "部分状态未能保存");
+    EXPECT_EQ(unsaved->informativeText(), "叠放顺序或“新照片”标记未写入：磁盘已满\n照片与位置不受影响。");
+    EXPECT_EQ(buttonTexts(*unsaved), (QStringList{"取消", "放弃并退出", "重试"}));
+    grab(*unsaved, "unsaved-state");
+
+    // Installed on a model: Escape cancels, Return retries, the second button gives up.
+    GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{}, storageFolder()), false);
+    installAlertPresenters(model);
+    pressInNextAlert(Qt::Key_Escape);
+    EXPECT_EQ(model.deferredStateAlert()(error), DeferredStateExitChoice::cancel);
+    pressInNextAlert(Qt::Key_Return);
+    EXPECT_EQ(model.deferredStateAlert()(error), DeferredStateExitChoice::retry);
+    QTimer::singleShot(0, [] {
+        auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(alert, nullptr);
+        for (QAbstractButton* button : alert->buttons())
+            if (button->text() == "放弃并退出")
+                button->click();
+    });
+    EXPECT_EQ(model.deferredStateAlert()(error), DeferredStateExitChoice::discardAndQuit);
 }

@@ -1,4 +1,4 @@
-#include "TemporaryRopeScreen.h"
+#include "shell/TemporaryRopeScreen.h"
 
 #include "canvas/ClotheslineCanvas.h"
 #include "canvas/ClotheslineScrollView.h"
@@ -24,7 +24,7 @@ void TemporaryRopeScreen::dismantle() {
     m_canvas->dismantle();
 }
 
-void TemporaryRopeScreen::showRope() {
+void TemporaryRopeScreen::placeRope() {
     m_window.setClotheslineStyle(true);
     m_window.setClotheslineLayout(kHeight, kCanvasTop);
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -33,7 +33,6 @@ void TemporaryRopeScreen::showRope() {
             QRectF(area.x() + (area.width() - kWidth) / 2, area.y() + kScreenTop, kWidth, kHeight));
     }
     m_window.restoreClotheslinePosition();
-    m_window.showWithoutActivating();
 }
 
 void TemporaryRopeScreen::resizeEvent(QResizeEvent* event) {

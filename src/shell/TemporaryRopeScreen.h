@@ -25,8 +25,9 @@ public:
 
     // Clears what the canvas published on the window; call before the window goes.
     void dismantle();
-    // Centres the rope near the top of the screen, unless a remembered place wins, and shows it.
-    void showRope();
+    // Centres the rope near the top of the screen, unless a remembered place wins; the presence
+    // pass shows it.
+    void placeRope();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

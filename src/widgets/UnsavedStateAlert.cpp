@@ -1,0 +1,57 @@
+#include "widgets/UnsavedStateAlert.h"
+
+#include "model/DeferredStateExit.h"
+#include "widgets/AlertFont.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace vennimo {
+
+namespace {
+
+constexpr qreal kTextPoints = 13;
+
+} // namespace
+
+std::unique_ptr<QMessageBox> UnsavedStateAlert::makeAlert(const Error& error, QWidget* parent) {
+    auto alert = std::make_unique<QMessageBox>(parent);
+    alert->setIcon(QMessageBox::Warning);
+    alert->setFont(alertFont(kTextPoints));
+    alert->setWindowTitle(QStringLiteral("Vennimo"));
+    alert->setText(QString::fromUtf8(DeferredStateExit::kAlertMessage));
+    // The error text names paths; it must stay text.
+    alert->setTextFormat(Qt::PlainText);
+    alert->setInformativeText(DeferredStateExit::alertInformativeText(error));
+    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
+    const QStringList texts = DeferredStateExit::alertButtons();
+    const QMessageBox::ButtonRole roles[] = {QMessageBox::AcceptRole, QMessageBox::DestructiveRole,
+                                             QMessageBox::RejectRole};
+    QList<QPushButton*> buttons;
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        QPushButton* button = alert->addButton(texts[i], roles[std::min<qsizetype>(i, 2)]);
+        button->setProperty("choiceIndex", int(i));
+        buttons.append(button);
+    }
+    alert->setDefaultButton(buttons.first());
+    alert->setEscapeButton(buttons.last());
+    return alert;
+}
+
+DeferredStateExitChoice UnsavedStateAlert::choice(const QMessageBox& alert) {
+    const QAbstractButton* clicked = alert.clickedButton();
+    if (!clicked)
+        return DeferredStateExitChoice::cancel;
+    const QVariant index = clicked->property("choiceIndex");
+    return DeferredStateExit::choiceForButton(index.isValid() ? index.toInt() : -1);
+}
+
+DeferredStateExitChoice UnsavedStateAlert::run(const Error& error, QWidget* parent) {
+    const std::unique_ptr<QMessageBox> alert = makeAlert(error, parent);
+    alert->exec();
+    return choice(*alert);
+}
+
+} // namespace vennimo

@@ -1,0 +1,255 @@
+#include "shell/GalleryApplication.h"
+
+#include "model/RopeModelFixture.h"
+#include "platform/SessionWatcher.h"
+#include "shell/GalleryPresenceController.h"
+#include "shell/GalleryShortcutController.h"
+#include "shell/GalleryWindow.h"
+#include "shell/SettingsEditorPort.h"
+#include "shell/SettingsWindow.h"
+#include "shell/SourceStore.h"
+#include "support/WaitUntil.h"
+
+#include <QDBusConnection>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+// Holds the key as asked and notes, in the shared log, when it lets go.
+class RecordingHotKey : public GlobalHotKey {
+public:
+    explicit RecordingHotKey(QStringList& log)
+        : m_log(log) {}
+    bool installHandler() override { return m_installed = true; }
+    void removeHandler() override { m_installed = false; }
+    bool handlerInstalled() const override { return m_installed; }
+    Result<int> registerKey(const GalleryShortcut&) override { return 1; }
+    void unregisterKey(int) override { m_log.append(QStringLiteral("hotKeyReleased")); }
+
+private:
+    QStringList& m_log;
+    bool m_installed = false;
+};
+
+struct FakeSettingsEditor : SettingsEditorPort {
+    bool isSaving = false;
+    bool changed = false;
+    int discards = 0;
+    bool saving() const override { return isSaving; }
+    bool hasChanges() const override { return changed; }
+    void discard() override {
+        ++discards;
+        changed = false;
+    }
+};
+
+// The application over the temporary home, with a placement writer the test can make fail and
+// a debounce long enough that a change stays owed until the quit.
+struct LaunchedApp {
+    QStringList log;
+    QStringList alerts;
+    std::shared_ptr<std::atomic<bool>> placementsFail = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<GalleryApplication> app;
+    std::optional<int> launched;
+
+    LaunchedApp() {
+        GalleryApplicationParts parts = GalleryApplicationParts::standard();
+        parts.unixSignals = nullptr;
+        parts.sessionWatcher = [] {
+            // A bus that is not there: nothing from the real logind reaches the test.
+            return std::make_unique<SessionWatcher>(QDBusConnection(QStringLiteral("vennimo-test-no-bus")));
+        };
+        parts.hotKey = [this] { return std::make_unique<RecordingHotKey>(log); };
+        parts.model = [this](std::unique_ptr<Indexer> indexer) {
+            GalleryModel::Options options;
+            options.placementsWriter = switchableStateWriter(placementsFail, std::chrono::minutes(1));
+            return std::make_unique<GalleryModel>(std::move(indexer), true, std::move(options));
+        };
+        parts.launchStep = [this](const QString& step) { log.append(step); };
+        parts.quitBlockedAlert = [this](const QString& reason) { alerts.append(reason); };
+        parts.handOverClipboard = [this] { log.append(QStringLiteral("clipboardHandedOver")); };
+        parts.exit = [this](int status) { log.append(QStringLiteral("exit %1").arg(status)); };
+        app = std::make_unique<GalleryApplication>(std::move(parts));
+        launched = app->launch();
+    }
+    ~LaunchedApp() { app.reset(); }
+
+    GalleryModel& model() const { return *app->model(); }
+    QStringList quitSteps() const {
+        QStringList steps;
+        for (const QString& entry : log)
+            if (entry == "clipboardHandedOver" || entry == "hotKeyReleased" || entry.startsWith("exit"))
+                steps.append(entry);
+        return steps;
+    }
+    // Two prints on the rope and the first raised: a placement write owed for a minute.
+    void owePlacement() {
+        ASSERT_TRUE(waitUntil([&] { return model().appliedScanCount() > 0; }));
+        const QList<Photo> photos{recordPhoto(1), recordPhoto(2)};
+        model().setPhotos(photos);
+        model().observeClothesline(photos);
+        ASSERT_TRUE(model().ensureClotheslinePositions(10));
+        ASSERT_TRUE(model().bringClotheslinePhotoToFront(photos[0]));
+        ASSERT_TRUE(model().clotheslinePlacements().deferredWriter().needsSave());
+    }
+};
+
+const QStringList kQuitSteps{"clipboardHandedOver", "hotKeyReleased", "exit 0"};
+
+} // namespace
+
+TEST(GalleryApplication, LaunchBuildsEveryPartInOrderAndFrontsTheEmptyRope) {
+    // A folder listed in the sources file is what the indexer watches, and a built-in folder
+    // switched off there is not.
+    const QString watched = makeFolder("Pictures/Screens");
+    writeFile(storageFolder() + "/" + SourceStore::kFileName,
+              QStringLiteral(R"([{"id":"A","kind":"desktop","path":"%1","enabled":false},)"
+                             R"({"id":"B","path":"%2","enabled":true}])")
+                  .arg(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation), watched)
+                  .toUtf8());
+    LaunchedApp launched;
+    ASSERT_FALSE(launched.launched.has_value());
+    const QStringList order{"storage",
+                            "singleInstance",
+                            "leftovers",
+                            "updater",
+                            "sourceStore",
+                            "loginSetting",
+                            "indexer",
+                            "model",
+                            "sessionWatcher",
+                            "wiring",
+                            "window",
+                            "statusItem",
+                            "presence",
+                            "shortcutController",
+                            "firstPresencePass",
+                            "modelStarted"};
+    EXPECT_EQ(launched.log, order);
+
+    GalleryApplication& app = *launched.app;
+    EXPECT_EQ(app.window()->windowTitle(), QStringLiteral("Vennimo"));
+    EXPECT_TRUE(app.window()->isVisible()) << "the first pass fronts even an empty rope";
+    EXPECT_EQ(app.presence()->frontCount(), 1);
+    EXPECT_EQ(app.activationPolicy(), ActivationPolicy::regular);
+    EXPECT_TRUE(app.shortcutController()->registered());
+    EXPECT_TRUE(app.model()->started());
+    QStringList roots;
+    for (const SourceRoot& root : app.model()->configuredRoots())
+        roots.append(root.path);
+    EXPECT_TRUE(roots.contains(QFileInfo(watched).canonicalFilePath())) << roots.join(", ").toStdString();
+    EXPECT_FALSE(roots.contains(
+        QFileInfo(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)).canonicalFilePath()));
+
+    // Hot key and tray toggle: closed, then open again.
+    app.toggleGallery();
+    EXPECT_FALSE(app.window()->isVisible());
+    EXPECT_TRUE(app.presence()->manuallyCollapsed());
+    EXPECT_EQ(app.activationPolicy(), ActivationPolicy::accessory);
+    app.toggleGallery();
+    EXPECT_TRUE(app.window()->isVisible());
+    EXPECT_FALSE(app.presence()->manuallyCollapsed());
+
+    // The settings stand-in is made once and kept.
+    app.showSettings();
+    SettingsWindow* settings = app.settingsWindow();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->windowTitle(), QStringLiteral("设置"));
+    settings->close();
+    app.showSettings();
+    EXPECT_EQ(app.settingsWindow(), settings);
+}
+
+TEST(GalleryApplication, EveryQuitGoesThroughOnePath) {
+    LaunchedApp launched;
+    GalleryApplication& app = *launched.app;
+    GalleryModel& model = launched.model();
+
+    // Deleting: the user is told why; nothing ends.
+    model.setDeleting(true);
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(launched.alerts, QStringList{"正在删除照片"});
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+
+    // The settings draft being saved holds the quit silently; unsaved changes are dropped.
+    model.setDeleting(false);
+    FakeSettingsEditor editor;
+    app.showSettings();
+    app.settingsWindow()->setEditor(&editor);
+    editor.isSaving = true;
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_FALSE(app.settingsWindow()->close()) << "the window stays while it saves";
+    EXPECT_EQ(launched.alerts.size(), 1);
+    editor.isSaving = false;
+    editor.changed = true;
+
+    // A failed flush asks; cancel stays with the state still owed.
+    launched.owePlacement();
+    launched.placementsFail->store(true);
+    QList<DeferredStateExitChoice> answers{DeferredStateExitChoice::cancel};
+    int asked = 0;
+    model.setDeferredStateAlert([&](const Error&) {
+        ++asked;
+        return answers.takeFirst();
+    });
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(editor.discards, 1) << "the draft is dropped before the flush";
+    EXPECT_TRUE(model.clotheslinePlacements().deferredWriter().needsSave());
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+
+    // Retry after the disk came back quits, with the state written.
+    model.setDeferredStateAlert([&](const Error&) {
+        ++asked;
+        launched.placementsFail->store(false);
+        return DeferredStateExitChoice::retry;
+    });
+    EXPECT_TRUE(app.quit(QuitCause::user));
+    EXPECT_EQ(asked, 2);
+    EXPECT_FALSE(model.clotheslinePlacements().deferredWriter().needsSave());
+    EXPECT_EQ(launched.quitSteps(), kQuitSteps) << launched.log.join(", ").toStdString();
+    EXPECT_TRUE(app.quitting());
+}
+
+TEST(GalleryApplication, AQuitNobodyCanAnswerGivesUpOwedStateAndWaitsForADelete) {
+    struct Case {
+        const char* name;
+        QuitCause cause;
+        DeferredStateExitChoice answer;
+        bool quits;
+        int asked;
+    };
+    for (const Case& c :
+         {Case{"discard and quit", QuitCause::user, DeferredStateExitChoice::discardAndQuit, true, 1},
+          Case{"session end", QuitCause::sessionEnd, DeferredStateExitChoice::cancel, true, 0}}) {
+        SCOPED_TRACE(c.name);
+        LaunchedApp launched;
+        launched.owePlacement();
+        launched.placementsFail->store(true);
+        int asked = 0;
+        launched.model().setDeferredStateAlert([&](const Error&) {
+            ++asked;
+            return c.answer;
+        });
+        EXPECT_EQ(launched.app->quit(c.cause), c.quits);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_FALSE(launched.model().clotheslinePlacements().deferredWriter().needsSave()) << "given up";
+        EXPECT_EQ(launched.quitSteps(), kQuitSteps);
+    }
+
+    // SIGTERM or logout while a delete runs: no alert, and the process ends once it finished.
+    LaunchedApp launched;
+    launched.model().setDeleting(true);
+    Q_EMIT launched.app->sessionWatcher()->sessionEnding();
+    EXPECT_TRUE(launched.alerts.isEmpty());
+    EXPECT_TRUE(launched.app->quitPending());
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+    launched.model().setDeleting(false);
+    EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
+    EXPECT_EQ(launched.quitSteps(), kQuitSteps);
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+namespace vennimo::test {
+
+// What the X server shows in an area of the primary screen, whoever drew it.
+QImage grabScreenArea(const QRect& area);
+// The share of pixels that differ clearly between two grabs of the same area (every other
+// pixel is compared).
+double changedShare(const QImage& a, const QImage& b);
+// Runs a program to its end and answers its output; fails the current test when it cannot.
+QString runProgram(const QString& program, const QStringList& arguments);
+
+} // namespace vennimo::test
