@@ -41,7 +41,8 @@ QList<QRect> applicationWindows(qint64 pid) {
             if (pair.size() == 2)
                 values.insert(pair[0], pair[1].toInt());
         }
-        if (values.contains("WIDTH"))
+        // The tray icon is one of the application's windows too; it is never this small otherwise.
+        if (values.contains("WIDTH") && (values["WIDTH"] > 64 || values["HEIGHT"] > 64))
             frames.append(QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]));
     }
     return frames;
