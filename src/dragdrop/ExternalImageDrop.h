@@ -7,6 +7,8 @@
 #include "platform/Result.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QString>
@@ -34,6 +36,9 @@ struct DropDownloadOptions {
 struct DropImportOptions {
     std::chrono::milliseconds promiseWait{30'000};
     DropDownloadOptions download{};
+    // Above 0: a saved JPEG is checked by drawing it bounded to this many pixels, and the picture
+    // is kept in the result, so that its thumbnail needs no second decode.
+    int thumbnailPixels = 0;
 };
 
 // Images dropped in from other programs: which drags to accept, the snapshot of a drop taken in
@@ -48,10 +53,13 @@ public:
     // One drop as a whole: what does not fit is counted as failed items.
     static constexpr qint64 kMaxDropBytes = 268'435'456;
     static constexpr int kMaxDropItems = 1000;
-    // Items of one drop saved at the same time.
-    static constexpr int kSaveWidth = 4;
+    // Items of one drop saved at the same time: checking a camera picture is mostly decoding it,
+    // and a desktop has this many cores or fewer. Memory for pixels is bounded apart from it.
+    static constexpr int kSaveWidth = 8;
     static constexpr qsizetype kMaxDataUrlChars = qsizetype(1) << 27;
     static constexpr int kDecodeTestPixels = 32;
+    // Pictures a drop keeps for thumbnails, in all; beyond it they are drawn again from the files.
+    static constexpr qint64 kMaxKeptThumbnailBytes = 67'108'864;
     static constexpr double kMaxPdfScale = 2.0;
     static constexpr double kMaxPdfSidePixels = 4096.0;
     // The drag type of a file promise under the X Direct Save protocol.
@@ -90,6 +98,8 @@ public:
         int failures = 0;
         std::optional<QString> detail{};
         QMap<QString, PhotosOrigin> origins{};
+        // What ImportOptions::thumbnailPixels asked for, by standardized path of a saved file.
+        QHash<QString, QImage> thumbnails{};
     };
 
     using DownloadOptions = DropDownloadOptions;

@@ -16,9 +16,11 @@
 #include <QImageWriter>
 #include <QMimeDatabase>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QUuid>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 #include <vector>
 
@@ -52,6 +54,18 @@ Error outsideError() {
 }
 
 using Descriptor = FileDescriptor;
+
+// Drawing takes memory in step with the pixels: however many items are saved side by side, the
+// pictures drawn at once hold no more pixels than four at the limit. Counted in megapixels.
+constexpr int kDrawingMegapixels = int(4 * ExternalImageDrop::kMaxPixels / 1'000'000);
+
+// Waits until `pixels` more may be drawn; they count until the answer goes.
+QSemaphoreReleaser reserveDrawing(qint64 pixels) {
+    static QSemaphore budget(kDrawingMegapixels);
+    const int megapixels = int(std::clamp<qint64>((pixels + 999'999) / 1'000'000, 1, kDrawingMegapixels));
+    budget.acquire(megapixels);
+    return QSemaphoreReleaser(budget, megapixels);
+}
 
 // Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
 // what was opened, and a file that grows or shrinks while read is caught by reading one byte more
@@ -107,11 +121,14 @@ QString safeExtension(const QByteArray& data) {
 struct Prepared {
     QByteArray bytes;
     QString extension;
+    QImage thumbnail{};
 };
 
 vennimo::Result<Prepared> renderPdf(const QByteArray& data) {
     if (!data.startsWith("%PDF-"))
         return notImageError();
+    const QSemaphoreReleaser drawing =
+        reserveDrawing(qint64(ExternalImageDrop::kMaxPdfSidePixels * ExternalImageDrop::kMaxPdfSidePixels));
     auto image = BoundedPdfRenderer::render(data, ExternalImageDrop::kMaxPdfScale,
                                             ExternalImageDrop::kMaxPdfSidePixels);
     if (!image.ok())
@@ -125,16 +142,22 @@ vennimo::Result<Prepared> renderPdf(const QByteArray& data) {
     return Prepared{png, QStringLiteral("png")};
 }
 
-vennimo::Result<Prepared> prepare(const QByteArray& data) {
+vennimo::Result<Prepared> prepare(const QByteArray& data, int thumbnailPixels) {
     auto header = ImageDecoder::readHeader(data);
     if (header.ok()) {
         const qint64 width = header->size.width();
         const qint64 height = header->size.height();
         if (width < 1 || height < 1 || height > ExternalImageDrop::kMaxPixels / width)
             return corruptError();
-        if (!ImageDecoder::decodeScaled(data, ExternalImageDrop::kDecodeTestPixels).ok())
+        // A JPEG shrinks while it loads but reads its whole scan either way: checked at thumbnail
+        // size, it costs about what the small check costs, and the picture is its thumbnail.
+        const bool drawThumbnail = thumbnailPixels > 0 && header->format == "jpeg";
+        const QSemaphoreReleaser drawing = reserveDrawing(width * height);
+        auto decoded = ImageDecoder::decodeScaled(data, drawThumbnail ? thumbnailPixels
+                                                                      : ExternalImageDrop::kDecodeTestPixels);
+        if (!decoded.ok())
             return corruptError();
-        return Prepared{data, safeExtension(data)};
+        return Prepared{data, safeExtension(data), drawThumbnail ? *decoded : QImage()};
     }
     if (header.error().domain == QLatin1String(kImageErrorDomain) &&
         header.error().code == kImageTooLargeCode)
@@ -206,38 +229,48 @@ QString standardized(const QString& path) {
     return QDir::cleanPath(path);
 }
 
-vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
-                                            const ExternalImageDrop::ImportOptions& options,
-                                            LeftoverTemporaries::Record* record) {
+struct Saved {
+    QString path;
+    QImage thumbnail{};
+};
+
+// Saves checked bytes under their digest; the thumbnail is drawn when thumbnailPixels asks.
+vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
+                                 LeftoverTemporaries::Record* record);
+
+vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
+                                             const ExternalImageDrop::ImportOptions& options,
+                                             LeftoverTemporaries::Record* record) {
     using Kind = ExternalImageDrop::Source::Kind;
+    const int pixels = options.thumbnailPixels;
     switch (source.kind) {
     case Kind::File: {
         if (!isImageFile(source.path))
             return Error::failure(QStringLiteral("拖入的文件不是可读取的图片。"));
         if (!source.copy)
-            return QStringList{source.path};
+            return QList<Saved>{{source.path}};
         auto bytes = ExternalImageDrop::readImage(source.path);
         if (!bytes.ok())
             return bytes.error();
-        auto saved = ExternalImageDrop::save(*bytes, base, record);
+        auto saved = saveImage(*bytes, base, pixels, record);
         if (!saved.ok())
             return saved.error();
-        return QStringList{*saved};
+        return QList<Saved>{*saved};
     }
     case Kind::Bytes: {
-        auto saved = ExternalImageDrop::save(source.bytes, base, record);
+        auto saved = saveImage(source.bytes, base, pixels, record);
         if (!saved.ok())
             return saved.error();
-        return QStringList{*saved};
+        return QList<Saved>{*saved};
     }
     case Kind::Remote: {
         auto bytes = ExternalImageDrop::download(source.url, options.download);
         if (!bytes.ok())
             return bytes.error();
-        auto saved = ExternalImageDrop::save(*bytes, base, record);
+        auto saved = saveImage(*bytes, base, pixels, record);
         if (!saved.ok())
             return saved.error();
-        return QStringList{*saved};
+        return QList<Saved>{*saved};
     }
     case Kind::Promise: {
         if (!source.promise)
@@ -248,13 +281,13 @@ vennimo::Result<QStringList> tryAlternative(const ExternalImageDrop::Source& sou
         if (outcome.data.isEmpty())
             return outcome.error ? *outcome.error
                                  : Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
-        QStringList paths;
+        QList<Saved> saved;
         for (const QByteArray& bytes : outcome.data)
-            if (auto saved = ExternalImageDrop::save(bytes, base, record); saved.ok())
-                paths.append(*saved);
-        if (paths.isEmpty())
+            if (auto one = saveImage(bytes, base, pixels, record); one.ok())
+                saved.append(*one);
+        if (saved.isEmpty())
             return Error::failure(QStringLiteral("来源应用没有提供可读取的图片文件。"));
-        return paths;
+        return saved;
     }
     }
     return notImageError();
@@ -300,11 +333,13 @@ vennimo::Result<QByteArray> ExternalImageDrop::readPromisedFile(const QString& p
     return readBounded(fd, path, kMaxImageBytes);
 }
 
-vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const QString& base,
-                                                 LeftoverTemporaries::Record* record) {
-    if (data.isEmpty() || data.size() > kMaxImageBytes)
+namespace {
+
+vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
+                                 LeftoverTemporaries::Record* record) {
+    if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
         return sizeError();
-    auto prepared = prepare(data);
+    auto prepared = prepare(data, thumbnailPixels);
     if (!prepared.ok())
         return prepared.error();
     const QString folder = base + QLatin1Char('/') + kImportedFolder;
@@ -318,19 +353,29 @@ vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const Q
         if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
             auto existing = openAndRead(path);
             if (existing.ok() && *existing == prepared->bytes)
-                return path;
+                return Saved{path, prepared->thumbnail};
             if (!existing.ok() && existing.error().domain == QLatin1String(kPosixErrorDomain))
                 return existing.error();
             return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
         }
         Status written = writeNew(path, prepared->bytes, record);
         if (written.ok())
-            return path;
+            return Saved{path, prepared->thumbnail};
         // Another writer got there first: compare with what it wrote.
         if (!written.error().isFileExists())
             return written.error();
     }
     return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
+}
+
+} // namespace
+
+vennimo::Result<QString> ExternalImageDrop::save(const QByteArray& data, const QString& base,
+                                                 LeftoverTemporaries::Record* record) {
+    auto saved = saveImage(data, base, 0, record);
+    if (!saved.ok())
+        return saved.error();
+    return saved->path;
 }
 
 ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapshot, const QString& storage,
@@ -341,11 +386,13 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
     struct Item {
         QString base;
         QStringList produced;
+        QHash<QString, QImage> thumbnails;
         std::optional<Error> lastError;
     };
     std::vector<Item> items(size_t(snapshot.items.size()));
+    std::atomic<qint64> keptBytes = 0;
     // Each item tries its alternatives one after another; different items are saved side by side,
-    // since reading, checking and syncing a camera picture mostly waits on the disk.
+    // since checking a camera picture keeps a core busy and syncing it waits on the disk.
     auto saveItem = [&](qsizetype index) {
         Item& item = items[size_t(index)];
         const auto origin = snapshot.origins.constFind(int(index));
@@ -356,7 +403,12 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
         for (const Source& source : snapshot.items[index]) {
             auto attempt = tryAlternative(source, item.base, options, record);
             if (attempt.ok() && !attempt->isEmpty()) {
-                item.produced = *attempt;
+                for (const Saved& saved : std::as_const(*attempt)) {
+                    item.produced.append(saved.path);
+                    const qint64 bytes = saved.thumbnail.sizeInBytes();
+                    if (bytes > 0 && keptBytes.fetch_add(bytes) + bytes <= kMaxKeptThumbnailBytes)
+                        item.thumbnails.insert(standardized(saved.path), saved.thumbnail);
+                }
                 return;
             }
             if (!attempt.ok())
@@ -389,6 +441,7 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
             for (const QString& path : item.produced)
                 result.origins.insert(standardized(path), *origin);
         paths += item.produced;
+        result.thumbnails.insert(item.thumbnails);
         folders.insert(item.base + QLatin1Char('/') + kImportedFolder);
     }
     // Each saved file was synced on its own; their names become durable with one sync of each

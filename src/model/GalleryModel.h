@@ -22,6 +22,7 @@
 
 #include <QClipboard>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -409,8 +410,9 @@ private:
     void undoTrash(const RopeHistoryEntry::Trash& entry);
     void redoMove(const RopeHistoryEntry& entry, const RopeHistoryEntry::Move& move);
     void redoTrash(const RopeHistoryEntry& entry, const RopeHistoryEntry::Trash& trash);
+    // `thumbnails`: pictures already drawn for some of the files, by standardized path.
     void runImport(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
-                   bool requireAll, ImportCompletion completion);
+                   bool requireAll, const QHash<QString, QImage>& thumbnails, ImportCompletion completion);
     void commitImport(const QList<ExhibitionReference>& prepared, const QStringList& paths, double x,
                       bool requireAll, const ImportCompletion& completion);
     void failImport(const Error& error, const ImportCompletion& completion);

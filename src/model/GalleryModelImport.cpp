@@ -29,6 +29,19 @@ QString realPath(const QString& path) {
     return canonical.isEmpty() ? standardizedPath(path) : canonical;
 }
 
+// Thumbnails the drop drew while checking its files are written as they are; the rest are drawn
+// the index's way. A renderer of the index's own is always used.
+ExhibitionStore::ThumbnailMaker thumbnailMaker(const Indexer& indexer, const QHash<QString, QImage>& drawn) {
+    ExhibitionStore::ThumbnailMaker fallback = ExhibitionStore::thumbnailMaker(indexer);
+    if (drawn.isEmpty() || indexer.thumbnailRenderer())
+        return fallback;
+    return [drawn, fallback](const QString& source, const QString& target) {
+        const auto picture = drawn.constFind(standardizedPath(source));
+        if (picture == drawn.constEnd() || !Indexer::save(*picture, target))
+            fallback(source, target);
+    };
+}
+
 } // namespace
 
 void GalleryModel::importStep(ExhibitionImportStep step) const {
@@ -56,8 +69,11 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
         return;
     }
     const QPointer<GalleryModel> self(this);
+    ExternalImageDrop::ImportOptions options = m_options.dropImport;
+    if (!m_indexer->thumbnailRenderer())
+        options.thumbnailPixels = Indexer::kMaxThumbnailPixels;
     m_queue->async([self, snapshot, x, completion = std::move(completion), storage = m_indexer->storage(),
-                    options = m_options.dropImport, hook = m_options.importStepHook, record = *record] {
+                    options, hook = m_options.importStepHook, record = *record] {
         const ExternalImageDrop::Result result =
             ExternalImageDrop::materialize(snapshot, storage, options, record.get());
         if (hook)
@@ -79,7 +95,7 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
                 origins.insert(it.key(), it.value());
             // `importing` stays set between the two halves, so that no quit and no other action
             // slips in while the saved files wait for their commit.
-            self->runImport(result.paths, x, origins, false,
+            self->runImport(result.paths, x, origins, false, result.thumbnails,
                             [self, failures = result.failures, detail = result.detail, completion](bool ok) {
                                 if (ok && failures > 0 && self)
                                     self->publish(
@@ -108,21 +124,21 @@ void GalleryModel::importExhibition(const QStringList& paths, double x,
     publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
     if (const auto record = importRecord(); !record)
         return failImport(record.error(), completion);
-    runImport(paths, x, origins, requireAll, std::move(completion));
+    runImport(paths, x, origins, requireAll, {}, std::move(completion));
 }
 
 void GalleryModel::runImport(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
-                             bool requireAll, ImportCompletion completion) {
+                             bool requireAll, const QHash<QString, QImage>& thumbnails,
+                             ImportCompletion completion) {
     // The store changes on the main thread while the queue prepares: the queue reads a copy.
     const ExhibitionReferences existing = m_exhibition->references();
     const QPointer<GalleryModel> self(this);
     const Indexer* indexer = m_indexer.get();
     m_queue->async([self, indexer, existing, paths, x, origins, requireAll,
-                    completion = std::move(completion), hook = m_options.importStepHook,
+                    completion = std::move(completion), thumbnails, hook = m_options.importStepHook,
                     record = m_importRecord] {
-        const QList<ExhibitionReference> prepared =
-            ExhibitionStore::prepare(indexer->storage(), existing, paths,
-                                     ExhibitionStore::thumbnailMaker(*indexer), origins, record.get());
+        const QList<ExhibitionReference> prepared = ExhibitionStore::prepare(
+            indexer->storage(), existing, paths, thumbnailMaker(*indexer, thumbnails), origins, record.get());
         if (hook)
             hook(ExhibitionImportStep::ReferencesPrepared);
         postTo(self.data(), [self, prepared, paths, x, requireAll, completion] {

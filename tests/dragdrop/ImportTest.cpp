@@ -2,6 +2,7 @@
 
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromiseDirectory.h"
+#include "platform/ImageDecoder.h"
 #include "support/FakePhotosLibrary.h"
 
 #include <QCryptographicHash>
@@ -233,6 +234,42 @@ TEST(DropImport, ItemsSavedSideBySideKeepTheirOrderAndShareEqualBytes) {
         EXPECT_EQ(saved.readAll(), expected[i]) << "item order kept at " << i;
     }
     EXPECT_EQ(importedFiles(storage).size(), expected.size()) << "no partial file left behind";
+}
+
+TEST(DropImport, JpegsCheckedAtThumbnailSizeKeepTheirPictures) {
+    const QByteArray jpeg = encoded("jpeg", 1600, 1200, Qt::darkGreen);
+    // Its header reads, its picture does not: the quantization tables are cut out.
+    QByteArray tableless = jpeg.left(2);
+    for (qsizetype at = 2; at + 4 <= jpeg.size();) {
+        const int length = (quint8(jpeg[at + 2]) << 8) | quint8(jpeg[at + 3]);
+        if (quint8(jpeg[at + 1]) == 0xDA) {
+            tableless += jpeg.mid(at);
+            break;
+        }
+        if (quint8(jpeg[at + 1]) != 0xDB)
+            tableless += jpeg.mid(at, 2 + length);
+        at += 2 + length;
+    }
+    ASSERT_TRUE(ImageDecoder::readHeader(tableless).ok());
+    const Items items{
+        {Source::fromBytes(jpeg)}, {Source::fromBytes(tableless)}, {Source::fromBytes(pngBytes())}};
+
+    for (const int pixels : {720, 0}) {
+        SCOPED_TRACE(testing::Message() << "thumbnail pixels " << pixels);
+        const auto result = materializeOffMain({.items = items}, {.thumbnailPixels = pixels});
+        EXPECT_EQ(result.failures, 1);
+        EXPECT_EQ(result.detail, u"图片损坏或尺寸过大。"_s);
+        ASSERT_EQ(result.paths.size(), 2);
+        if (pixels == 0) {
+            EXPECT_TRUE(result.thumbnails.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(result.thumbnails.keys(), QStringList{result.paths[0]}) << "only a JPEG keeps its picture";
+        const QImage kept = result.thumbnails.value(result.paths[0]);
+        EXPECT_EQ(kept.size(), QSize(720, 540));
+        EXPECT_EQ(kept, ImageDecoder::decodeScaled(result.paths[0], 720).valueOr({}))
+            << "the picture the index would draw from the saved file";
+    }
 }
 
 TEST(DropImport, PhotosItemsAreCopiedIntoTheirOwnFolder) {

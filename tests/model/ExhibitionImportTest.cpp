@@ -102,6 +102,10 @@ TEST(ExhibitionImport, ADropHangsItsPrintsSideBySideAtTheDropPositionAsArrivals)
             EXPECT_TRUE(model->hangs(photo)) << photo.path.toStdString();
             EXPECT_TRUE(photo.path.startsWith(model.storage + "/imported-images/"))
                 << photo.path.toStdString();
+            // Drawn while the drop checked the file, the thumbnail is the one the index draws.
+            const QString drawn = makeFolder("drawn") + "/" + photo.id + ".jpg";
+            Indexer::makeThumbnail(photo.path, drawn);
+            EXPECT_EQ(readFile(photo.thumbnail), readFile(drawn)) << photo.thumbnail.toStdString();
         }
         const QList<double> xs = ropeXs(*model, hung);
         EXPECT_DOUBLE_EQ(xs[0], first);
