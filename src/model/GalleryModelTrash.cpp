@@ -398,7 +398,7 @@ void GalleryModel::finishTrashRestore(bool imported, const QList<RopeTrashedItem
     if (!message)
         return;
     publish(m_actionError,
-            std::optional<QString>(m_actionError ? *message + u'\n' + *m_actionError : *message),
+            std::optional<QString>(m_actionError ? *m_actionError + u'\n' + *message : *message),
             &GalleryModel::actionErrorChanged);
 }
 
