@@ -71,23 +71,6 @@ QByteArray entryText(const QString& program, bool hidden) {
     return text;
 }
 
-} // namespace
-
-AutostartEntry::AutostartEntry(QString executable)
-    : m_executable(std::move(executable)) {}
-
-QString AutostartEntry::entryPath() const {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/") + QLatin1String(kEntryName);
-}
-
-QString AutostartEntry::legacyUnitPath() const {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/systemd/user/") + QLatin1String(kLegacyUnitName);
-}
-
-namespace {
-
 // One argument as the desktop entry rules quote it: inside double quotes, with `"`, `` ` ``, `$`
 // and `\` escaped by a backslash and a literal % doubled so that it starts no field code.
 QString quotedArgument(const QString& argument) {
@@ -103,6 +86,19 @@ QString quotedArgument(const QString& argument) {
 }
 
 } // namespace
+
+AutostartEntry::AutostartEntry(QString executable)
+    : m_executable(std::move(executable)) {}
+
+QString AutostartEntry::entryPath() const {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/") + QLatin1String(kEntryName);
+}
+
+QString AutostartEntry::legacyUnitPath() const {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/systemd/user/") + QLatin1String(kLegacyUnitName);
+}
 
 QString AutostartEntry::execLine(const QString& program) {
     QString line = quotedArgument(program);

@@ -153,6 +153,7 @@ TEST(Alerts, AccessAndFailureAlertsCarryTheirTextsAndTheModelUsesThem) {
     // Without one, the alert says so and offers nothing to open.
     const auto without = PhotosAccessAlert::makeAlert(nullptr, false);
     EXPECT_EQ(buttonTexts(*without), QStringList{"取消"});
+    grab(*without, "photos-access-without-settings");
     EXPECT_EQ(without->informativeText(),
               "删除照片 App 中的原片需要访问照片图库。\n这个桌面没有可以打开的系统设置程序。");
     pressInNextAlert(Qt::Key_Return);
