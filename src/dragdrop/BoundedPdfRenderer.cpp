@@ -4,6 +4,7 @@
 
 #include <poppler-qt6.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,13 +118,55 @@ Header renderPage(const QByteArray& pdf, double maxScale, double maxSidePixels, 
     return {Outcome::Rendered, width, height};
 }
 
-[[noreturn]] void runChild(int out, const QByteArray& pdf, double maxScale, double maxSidePixels,
-                           qint64 memoryBytes) {
+// Everything the parent had open stays open in a forked child: the instance lock above all,
+// which a render outliving its parent would keep from every later start. Only the pipe to the
+// parent and the standard error stay; the standard input and output become /dev/null, since a
+// pipe there would keep whoever reads the parent's output waiting for the child too.
+void closeInheritedDescriptors(int out) {
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+    }
+    const unsigned keep = unsigned(out);
+    if (keep > 3 && ::close_range(3, keep - 1, 0) != 0 && errno == ENOSYS) {
+        for (int fd = 3; fd < out; ++fd)
+            ::close(fd);
+    }
+    if (::close_range(keep + 1, ~0U, 0) != 0 && errno == ENOSYS) {
+        rlimit open{};
+        const int last = ::getrlimit(RLIMIT_NOFILE, &open) == 0 && open.rlim_cur != RLIM_INFINITY
+                             ? int(std::min<rlim_t>(open.rlim_cur, 1 << 20))
+                             : 65536;
+        for (int fd = out + 1; fd < last; ++fd)
+            ::close(fd);
+    }
+}
+
+// The child must not outlive the parent (it waits for nobody then), nor spin on a core for
+// longer than the parent would have waited, whatever happens to the parent's deadline. The death
+// signal follows the thread that forked, which waits in render() until the child has ended.
+bool bindToParent(pid_t parent, std::chrono::milliseconds deadline) {
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+        return false;
+    // The parent may have gone before the signal was armed.
+    if (::getppid() != parent)
+        return false;
+    const rlim_t seconds = rlim_t(std::max<qint64>(1, (deadline.count() + 999) / 1000)) + 1;
+    const rlimit cpu{seconds, seconds + 1};
+    return ::setrlimit(RLIMIT_CPU, &cpu) == 0;
+}
+
+[[noreturn]] void runChild(pid_t parent, int out, const QByteArray& pdf, double maxScale,
+                           double maxSidePixels, const PdfRenderLimits& limits) {
     // The handlers inherited from the parent would pass a Ctrl+C or a logout on to its signal
     // pipe as if the parent had got it, and keep the child rendering.
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGINT, SIG_DFL);
-    limitMemory(memoryBytes);
+    closeInheritedDescriptors(out);
+    if (!bindToParent(parent, limits.deadline))
+        ::_exit(1);
+    limitMemory(limits.memoryBytes);
     QImage image;
     const Header header = renderPage(pdf, maxScale, maxSidePixels, image);
     bool sent = writeAll(out, reinterpret_cast<const char*>(&header), sizeof header);
@@ -160,6 +204,7 @@ Result<QImage> BoundedPdfRenderer::render(const QByteArray& pdf, double maxScale
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return Error::fromErrno(errno);
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         const int err = errno;
@@ -169,7 +214,7 @@ Result<QImage> BoundedPdfRenderer::render(const QByteArray& pdf, double maxScale
     }
     if (child == 0) {
         ::close(fds[0]);
-        runChild(fds[1], pdf, maxScale, maxSidePixels, limits.memoryBytes);
+        runChild(parent, fds[1], pdf, maxScale, maxSidePixels, limits);
     }
     ::close(fds[1]);
     Header header;

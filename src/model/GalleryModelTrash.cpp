@@ -1,6 +1,7 @@
 #include "core/PhotoRelocation.h"
 #include "model/GalleryModel.h"
 #include "model/PhotosDeletion.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileManager1.h"
 #include "platform/FreedesktopTrash.h"
 
@@ -65,6 +66,27 @@ struct TrashLocations {
     std::mutex mutex;
     QHash<QString, QString> byPath;
 };
+
+// Each trashed file's identity, read on the worker's side right after the move.
+QHash<QString, FileIdentity> trashedIdentities(const QHash<QString, QString>& byPath) {
+    QHash<QString, FileIdentity> identities;
+    for (const QString& inTrash : byPath) {
+        if (const Result<FileIdentity> identity = FileIdentity::read(inTrash))
+            identities.insert(inTrash, *identity);
+    }
+    return identities;
+}
+
+// The Trash still holds the file that went there: a regular file of the same size and
+// modification date. A link, a folder or another picture put in its place is not the photo.
+bool stillTrashedFile(const RopeTrashedItem& item) {
+    const Result<FileIdentity> identity = FileIdentity::read(item.trashURL);
+    if (!identity || !identity->isRegularFile())
+        return false;
+    if (item.trashedSize >= 0)
+        return identity->size == item.trashedSize && identity->modified == item.trashedModified;
+    return identity->size == item.photo.size && identity->modified == item.photo.modified;
+}
 
 } // namespace
 
@@ -180,35 +202,43 @@ void GalleryModel::trashSelection(const QList<Photo>& photos, RopeHistoryRecordi
                 std::lock_guard lock(locations->mutex);
                 byPath = locations->byPath;
             }
-            postTo(self.data(), [self, byPath, snapshot, recording, onNothingDeleted, succeeded, failed] {
-                QList<RopeTrashedItem> items;
-                for (const Photo& photo : succeeded) {
-                    const auto location = byPath.constFind(standardizedPath(photo.path));
-                    const auto state = snapshot.constFind(photo.id);
-                    if (location != byPath.constEnd() && state != snapshot.constEnd())
-                        items.append(
-                            RopeTrashedItem{photo, *location, state->hanging, state->exhibited, state->x});
-                }
-                self->applyTrashResult(succeeded, failed, false);
-                if (!items.isEmpty()) {
-                    if (recording != RopeHistoryRecording::untracked)
-                        self->pushUndo(RopeHistoryEntry::trash(items),
-                                       recording == RopeHistoryRecording::record);
-                } else if (!succeeded.isEmpty() && recording == RopeHistoryRecording::record &&
-                           !self->m_redoHistory.isEmpty()) {
-                    // Photos-library deletions cannot be undone, yet they end what could be redone.
-                    self->m_redoHistory.clear();
-                    ++self->m_takeDownUndoGeneration;
-                    Q_EMIT self->redoHistoryChanged();
-                }
-                if (succeeded.isEmpty() && onNothingDeleted)
-                    onNothingDeleted();
-                self->refresh(std::nullopt, true);
-                if (!failed.isEmpty() && self->m_trashFailureAlert)
-                    self->m_trashFailureAlert(text(kFailureAlertMessage).arg(failed.size()),
-                                              sortedTexts(failed).join(QStringLiteral("\n\n")) +
-                                                  text(kFailureAlertTail));
-            });
+            const QHash<QString, FileIdentity> identities = trashedIdentities(byPath);
+            postTo(self.data(),
+                   [self, byPath, identities, snapshot, recording, onNothingDeleted, succeeded, failed] {
+                       QList<RopeTrashedItem> items;
+                       for (const Photo& photo : succeeded) {
+                           const auto location = byPath.constFind(standardizedPath(photo.path));
+                           const auto state = snapshot.constFind(photo.id);
+                           if (location == byPath.constEnd() || state == snapshot.constEnd())
+                               continue;
+                           RopeTrashedItem item{photo, *location, state->hanging, state->exhibited, state->x};
+                           if (const auto identity = identities.constFind(*location);
+                               identity != identities.constEnd()) {
+                               item.trashedSize = identity->size;
+                               item.trashedModified = identity->modified;
+                           }
+                           items.append(item);
+                       }
+                       self->applyTrashResult(succeeded, failed, false);
+                       if (!items.isEmpty()) {
+                           if (recording != RopeHistoryRecording::untracked)
+                               self->pushUndo(RopeHistoryEntry::trash(items),
+                                              recording == RopeHistoryRecording::record);
+                       } else if (!succeeded.isEmpty() && recording == RopeHistoryRecording::record &&
+                                  !self->m_redoHistory.isEmpty()) {
+                           // Photos-library deletions cannot be undone, yet they end what could be redone.
+                           self->m_redoHistory.clear();
+                           ++self->m_takeDownUndoGeneration;
+                           Q_EMIT self->redoHistoryChanged();
+                       }
+                       if (succeeded.isEmpty() && onNothingDeleted)
+                           onNothingDeleted();
+                       self->refresh(std::nullopt, true);
+                       if (!failed.isEmpty() && self->m_trashFailureAlert)
+                           self->m_trashFailureAlert(text(kFailureAlertMessage).arg(failed.size()),
+                                                     sortedTexts(failed).join(QStringLiteral("\n\n")) +
+                                                         text(kFailureAlertTail));
+                   });
         };
         if (worker)
             worker(photos, trashed, completion);
@@ -269,7 +299,7 @@ QList<RopeTrashedItem> GalleryModel::restoreTrashedItems(const QList<RopeTrashed
     for (const RopeTrashedItem& item : items) {
         const QString target = item.photo.path;
         std::optional<Error> error;
-        if (!pathExists(item.trashURL))
+        if (!stillTrashedFile(item))
             error = ExhibitionStore::failure(text(kMissingFromTrash));
         else if (pathExists(target))
             error = ExhibitionStore::failure(text(kTargetTaken));
@@ -368,7 +398,7 @@ void GalleryModel::finishTrashRestore(bool imported, const QList<RopeTrashedItem
     if (!message)
         return;
     publish(m_actionError,
-            std::optional<QString>(m_actionError ? *message + u'\n' + *m_actionError : *message),
+            std::optional<QString>(m_actionError ? *m_actionError + u'\n' + *message : *message),
             &GalleryModel::actionErrorChanged);
 }
 

@@ -31,15 +31,15 @@ QList<Photo> uniqueByRecordKey(const QList<Photo>& photos) {
 FileRecycler freedesktopRecycler() {
     return [](const QStringList& paths, const auto& done) {
         QHash<QString, QString> moved;
-        std::optional<Error> firstError;
+        QHash<QString, Error> errors;
         for (const QString& path : paths) {
             const Result<QString> inTrash = FreedesktopTrash::moveToTrash(path);
             if (inTrash)
                 moved.insert(path, *inTrash);
-            else if (!firstError)
-                firstError = inTrash.error();
+            else
+                errors.insert(path, inTrash.error());
         }
-        done(moved, firstError);
+        done(moved, errors);
     };
 }
 
@@ -86,17 +86,21 @@ void recycleFilePhotos(const QList<Photo>& photos, const FileRecycler& recycler,
     for (const Photo& photo : candidates)
         paths.append(photo.path);
     recycler(paths, [candidates, failed, trashed, completion](const QHash<QString, QString>& moved,
-                                                              const std::optional<Error>& error) mutable {
+                                                              const QHash<QString, Error>& errors) mutable {
         QHash<QString, QString> byStandardPath;
         for (auto it = moved.cbegin(); it != moved.cend(); ++it)
             byStandardPath.insert(standardizedPath(it.key()), it.value());
+        QHash<QString, Error> errorByStandardPath;
+        for (auto it = errors.cbegin(); it != errors.cend(); ++it)
+            errorByStandardPath.insert(standardizedPath(it.key()), it.value());
         QList<Photo> succeeded;
-        const Error reason = error.value_or(unconfirmedTrashError());
         for (const Photo& photo : candidates) {
-            if (byStandardPath.contains(standardizedPath(photo.path)))
+            const QString path = standardizedPath(photo.path);
+            if (byStandardPath.contains(path))
                 succeeded.append(photo);
             else
-                failed.insert(photo.id, trashFailure(photo, reason));
+                failed.insert(photo.id,
+                              trashFailure(photo, errorByStandardPath.value(path, unconfirmedTrashError())));
         }
         if (trashed)
             trashed(byStandardPath);

@@ -21,10 +21,10 @@ using TrashCompletion =
 // Standardized file path to the file's path in the Trash.
 using TrashedHandler = std::function<void(const QHash<QString, QString>& trashed)>;
 // Moves files to the Trash together; reports the files it moved (original path to path in the
-// Trash) and the error that stopped the others, if it gave one.
+// Trash) and, by original path, the error that stopped each of the others when it gave one.
 using FileRecycler = std::function<void(
     const QStringList& paths,
-    std::function<void(const QHash<QString, QString>& moved, const std::optional<Error>& error)> done)>;
+    std::function<void(const QHash<QString, QString>& moved, const QHash<QString, Error>& errors)> done)>;
 // Deletes Photos-library assets and reports a trash result.
 using AssetDeleter = std::function<void(const QList<Photo>& photos, TrashCompletion completion)>;
 

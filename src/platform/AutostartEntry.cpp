@@ -71,6 +71,20 @@ QByteArray entryText(const QString& program, bool hidden) {
     return text;
 }
 
+// One argument as the desktop entry rules quote it: inside double quotes, with `"`, `` ` ``, `$`
+// and `\` escaped by a backslash and a literal % doubled so that it starts no field code.
+QString quotedArgument(const QString& argument) {
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : argument) {
+        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+            quoted += u'\\';
+        else if (c == u'%')
+            quoted += u'%';
+        quoted += c;
+    }
+    return quoted + u'"';
+}
+
 } // namespace
 
 AutostartEntry::AutostartEntry(QString executable)
@@ -87,21 +101,18 @@ QString AutostartEntry::legacyUnitPath() const {
 }
 
 QString AutostartEntry::execLine(const QString& program) {
-    // Quoted as the desktop entry rules ask, then escaped once more as a string value.
-    QString quoted = QStringLiteral("\"");
-    for (const QChar c : program) {
-        // A lone % would start a field code the launcher replaces.
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        else if (c == u'%')
-            quoted += u'%';
-        quoted += c;
-    }
-    quoted += u'"';
-    quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
-    // A line break would end the value and start a key of the path's choosing.
-    quoted.replace(u'\n', QStringLiteral("\\n"));
-    return quoted;
+    QString line = quotedArgument(program);
+    // GLib looks the program up before it replaces the field codes, so a program whose path holds
+    // a % is never found under its own name: a shell started by its name runs it instead.
+    if (program.contains(u'%'))
+        line = QStringLiteral("/bin/sh -c ") + quotedArgument(QStringLiteral("exec \"$0\"")) + u' ' + line;
+    // Escaped once more as a string value; a line break would end the value and start a key of
+    // the path's choosing.
+    line.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
+    line.replace(u'\n', QStringLiteral("\\n"));
+    line.replace(u'\r', QStringLiteral("\\r"));
+    line.replace(u'\t', QStringLiteral("\\t"));
+    return line;
 }
 
 bool AutostartEntry::entryExists() const {
@@ -122,6 +133,10 @@ bool AutostartEntry::entryEnabled() const {
 }
 
 Status AutostartEntry::writeEntry() const {
+    // A desktop entry is UTF-8 text, so a path whose bytes are not cannot be written into one:
+    // the entry would start some other path, or nothing.
+    if (m_executable.contains(QChar::ReplacementCharacter))
+        return Error::failure(QStringLiteral("应用程序的安装路径不是 UTF-8 文字，无法写入登录启动项。"));
     const QString path = entryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return Error::fromErrno(EACCES, QFileInfo(path).absolutePath());

@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMultiHash>
 
 #include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <dirent.h>
+#include <vector>
 
 namespace vennimo {
 
@@ -91,28 +93,46 @@ bool holdsRecordedFile(const QString& path, const Recorded& r) {
     return true;
 }
 
-std::optional<QString> findInFolder(const QString& folder, const Recorded& r) {
+// One bookmark whose recorded path no longer holds its file.
+struct Searched {
+    qsizetype index;
+    Recorded recorded;
+    std::optional<QString> found;
+};
+
+// Reads the folder once for all the bookmarks last seen in it, spending at most `budget` entries
+// (and kMaxFolderEntries of this folder) from what the whole resolution may read.
+void searchFolder(const QString& folder, QList<Searched*>& waiting, qint64& budget) {
     DIR* dir = opendir(QFile::encodeName(folder).constData());
     if (dir == nullptr)
-        return std::nullopt;
-    std::optional<QString> found;
+        return;
+    QMultiHash<std::uint64_t, Searched*> byNumber;
+    for (Searched* searched : waiting)
+        byNumber.insert(searched->recorded.fileNumber, searched);
+    qsizetype left = waiting.size();
     int seen = 0;
-    while (const dirent* entry = readdir(dir)) {
-        if (++seen > Bookmark::kMaxFolderEntries)
+    while (left > 0 && budget > 0 && seen < Bookmark::kMaxFolderEntries) {
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr)
             break;
-        if (entry->d_ino != r.fileNumber)
+        ++seen;
+        --budget;
+        const auto match = byNumber.equal_range(entry->d_ino);
+        if (match.first == match.second)
             continue;
         const QString name = QFile::decodeName(entry->d_name);
         if (name == QLatin1String(".") || name == QLatin1String(".."))
             continue;
         const QString candidate = folder + QLatin1Char('/') + name;
-        if (holdsRecordedFile(candidate, r)) {
-            found = candidate;
-            break;
+        for (auto it = match.first; it != match.second; ++it) {
+            Searched* searched = it.value();
+            if (!searched->found && holdsRecordedFile(candidate, searched->recorded)) {
+                searched->found = candidate;
+                --left;
+            }
         }
     }
     closedir(dir);
-    return found;
 }
 
 } // namespace
@@ -137,15 +157,46 @@ Result<QByteArray> Bookmark::create(const QString& path) {
 }
 
 Result<ResolvedBookmark> Bookmark::resolve(const QByteArray& bytes) {
-    const auto recorded = decode(bytes);
-    if (!recorded)
-        return corruptBookmark();
-    if (holdsRecordedFile(recorded->path, *recorded))
-        return ResolvedBookmark{recorded->path, false};
-    const QString folder = QFileInfo(recorded->path).path();
-    if (auto found = findInFolder(folder, *recorded))
-        return ResolvedBookmark{*found, true};
-    return missingFile(recorded->path);
+    return resolveAll({bytes}).constFirst();
+}
+
+QList<Result<ResolvedBookmark>> Bookmark::resolveAll(const QList<QByteArray>& bookmarks,
+                                                     qint64 searchBudget) {
+    QList<Result<ResolvedBookmark>> results;
+    results.reserve(bookmarks.size());
+    std::vector<Searched> searches;
+    for (qsizetype i = 0; i < bookmarks.size(); ++i) {
+        const auto recorded = decode(bookmarks[i]);
+        if (!recorded) {
+            results.append(corruptBookmark());
+        } else if (holdsRecordedFile(recorded->path, *recorded)) {
+            results.append(ResolvedBookmark{recorded->path, false});
+        } else {
+            results.append(missingFile(recorded->path));
+            searches.push_back({i, *recorded, std::nullopt});
+        }
+    }
+    // Many bookmarks may point into one large folder, and a hostile list may name many: each
+    // folder is read once for all of its bookmarks, and all reading together is bounded.
+    QStringList folders;
+    QHash<QString, QList<Searched*>> waiting;
+    for (Searched& searched : searches) {
+        const QString folder = QFileInfo(searched.recorded.path).path();
+        if (!waiting.contains(folder))
+            folders.append(folder);
+        waiting[folder].append(&searched);
+    }
+    qint64 budget = searchBudget;
+    for (const QString& folder : std::as_const(folders)) {
+        if (budget <= 0)
+            break;
+        searchFolder(folder, waiting[folder], budget);
+    }
+    for (const Searched& searched : searches) {
+        if (searched.found)
+            results[searched.index] = ResolvedBookmark{*searched.found, true};
+    }
+    return results;
 }
 
 std::optional<QString> Bookmark::recordedPath(const QByteArray& bytes) {

@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -30,9 +31,16 @@ public:
     static constexpr qsizetype kMaxBytes = 64 * 1024;
     // A folder with more entries than this is not searched for a renamed file.
     static constexpr int kMaxFolderEntries = 200'000;
+    // Folder entries one resolution reads in all, however many bookmarks it resolves.
+    static constexpr qint64 kMaxSearchEntries = 500'000;
 
     static Result<QByteArray> create(const QString& path);
     static Result<ResolvedBookmark> resolve(const QByteArray& bytes);
+    // Each bookmark as resolve() would answer it, in the given order, with each folder searched
+    // once for all the bookmarks last seen in it and at most `searchBudget` entries read in all;
+    // a bookmark whose search the budget cut short is missing.
+    static QList<Result<ResolvedBookmark>> resolveAll(const QList<QByteArray>& bookmarks,
+                                                      qint64 searchBudget = kMaxSearchEntries);
     // The recorded path without touching the disk; nothing when the bytes are not a bookmark.
     static std::optional<QString> recordedPath(const QByteArray& bytes);
 

@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,6 +51,23 @@ struct TrashPlace {
     QString describedPath;
 };
 
+// A folder of this user alone: a real folder (not a link to one), owned by the user, closed to
+// everyone else. Made so when it is missing.
+bool privateFolder(const QString& path) {
+    const QByteArray name = encoded(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    return ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 07777) == 0700;
+}
+
+Error unusableVolumeTrash(const QString& folder) {
+    Error error = Error::failure(QStringLiteral("这个磁盘的废纸篓不能使用。"));
+    error.failureReason = QStringLiteral("“%1”不是只属于当前用户的文件夹。").arg(folder);
+    return error;
+}
+
 Result<TrashPlace> trashFor(const QString& path) {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty() || !QDir().mkpath(data))
@@ -60,16 +78,50 @@ Result<TrashPlace> trashFor(const QString& path) {
     if (deviceOf(data) == device)
         return TrashPlace{data + QStringLiteral("/Trash"), path};
     const QString top = mountTopOf(path, *device);
-    return TrashPlace{top + QStringLiteral("/.Trash-") + QString::number(::getuid()),
-                      QDir(top).relativeFilePath(path)};
+    const Result<QString> folder = FreedesktopTrash::volumeTrash(top);
+    if (!folder)
+        return folder.error();
+    return TrashPlace{*folder, QDir(top).relativeFilePath(path)};
 }
 
-QString candidateName(const QFileInfo& file, int attempt) {
-    if (attempt == 1)
-        return file.fileName();
-    const QString suffix = file.completeSuffix();
-    const QString stem = suffix.isEmpty() ? file.fileName() : file.fileName().chopped(suffix.size() + 1);
-    return stem + u'.' + QString::number(attempt) + (suffix.isEmpty() ? QString() : u'.' + suffix);
+// A name and its description must both fit the file system's name limit.
+int longestTrashName(const QString& folder) {
+    const long limit = ::pathconf(encoded(folder).constData(), _PC_NAME_MAX);
+    const int nameMax = limit > 0 ? int(std::min<long>(limit, 4096)) : 255;
+    return nameMax - int(qstrlen(kTrashInfoSuffix));
+}
+
+// The first characters of `text` that take at most `bytes` bytes on disk.
+QString fittingPrefix(const QString& text, int bytes) {
+    QString prefix;
+    int used = 0;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype length = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString character = text.mid(i, length);
+        used += int(encoded(character).size());
+        if (used > bytes)
+            break;
+        prefix += character;
+        i += length;
+    }
+    return prefix;
+}
+
+// "name.ext", "name.2.ext", ...; the name is shortened, its extension kept, until the whole
+// fits in `maxBytes`.
+QString candidateName(const QFileInfo& file, int attempt, int maxBytes) {
+    QString suffix = file.completeSuffix();
+    QString stem = suffix.isEmpty() ? file.fileName() : file.fileName().chopped(suffix.size() + 1);
+    if (!suffix.isEmpty() && encoded(suffix).size() > maxBytes / 2) {
+        stem = file.fileName();
+        suffix.clear();
+    }
+    const QString tail = (attempt == 1 ? QString() : u'.' + QString::number(attempt)) +
+                         (suffix.isEmpty() ? QString() : u'.' + suffix);
+    const int room = maxBytes - int(encoded(tail).size());
+    if (encoded(stem).size() > room)
+        stem = fittingPrefix(stem, room);
+    return stem + tail;
 }
 
 Status writeFully(int fd, const QByteArray& bytes, const QString& path) {
@@ -103,6 +155,23 @@ Result<QString> writeInfo(const QString& infoPath, const QByteArray& body) {
 
 } // namespace
 
+// The freedesktop rules for a volume: the shared "$top/.Trash/$uid" when "$top/.Trash" is a real
+// folder with the sticky bit (so no one can take over another's folder in it), else the user's
+// own "$top/.Trash-$uid". A link or someone else's folder in either place could hand the
+// user's photos to another user, so it is passed over, or refused in the last place.
+Result<QString> FreedesktopTrash::volumeTrash(const QString& top) {
+    const QString uid = QString::number(::getuid());
+    const QString shared = top + QStringLiteral("/.Trash");
+    struct stat st {};
+    if (::lstat(encoded(shared).constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
+        privateFolder(shared + u'/' + uid))
+        return shared + u'/' + uid;
+    const QString own = top + QStringLiteral("/.Trash-") + uid;
+    if (!privateFolder(own))
+        return unusableVolumeTrash(own);
+    return own;
+}
+
 // The description is on disk before the file moves, so a crash at any point leaves the file
 // either where it was or in the Trash with the path it came from. (Qt 6.4's moveToTrash writes
 // it afterwards.)
@@ -121,11 +190,12 @@ Result<QString> FreedesktopTrash::moveToTrash(const QString& path) {
             return Error::fromErrno(EACCES, folder);
     }
     ::chmod(encoded(place->folder).constData(), 0700);
+    const int longest = longestTrashName(info);
     const QByteArray body =
         "[Trash Info]\nPath=" + QUrl::toPercentEncoding(place->describedPath, "/") +
         "\nDeletionDate=" + QDateTime::currentDateTime().toString(Qt::ISODate).left(19).toUtf8() + "\n";
     for (int attempt = 1; attempt <= kMaxTrashNames; ++attempt) {
-        const QString name = candidateName(file, attempt);
+        const QString name = candidateName(file, attempt, longest);
         const Result<QString> described = writeInfo(info + name + QLatin1String(kTrashInfoSuffix), body);
         if (!described) {
             if (described.error().isFileExists())

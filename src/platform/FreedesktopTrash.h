@@ -13,8 +13,13 @@ inline constexpr auto kTrashInfoSuffix = ".trashinfo";
 class FreedesktopTrash {
 public:
     // Moves the file to the Trash and answers its absolute path there: the home Trash for files
-    // on its file system, else the volume's own ".Trash-<uid>". Never replaces a trashed file.
+    // on its file system, else the volume's (volumeTrash). Never replaces a trashed file; a name
+    // too long to carry its description beside it is shortened, its extension kept.
     static Result<QString> moveToTrash(const QString& path);
+    // The Trash folder for files of the volume whose top folder is `top`: "$top/.Trash/<uid>"
+    // when "$top/.Trash" is a real folder with the sticky bit, else "$top/.Trash-<uid>", made
+    // when missing; refused when the one chosen is not a real folder of this user alone (0700).
+    static Result<QString> volumeTrash(const QString& top);
     // Puts a trashed file back at `target` without ever replacing a file there, then removes its
     // ".trashinfo" so the desktop no longer offers it.
     static Status restore(const QString& trashedPath, const QString& target);

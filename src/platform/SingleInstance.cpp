@@ -105,14 +105,30 @@ void SingleInstance::answer(QLocalSocket* socket) {
     });
 }
 
-bool SingleInstance::requestShow() const {
+bool SingleInstance::lockHeldElsewhere() const {
+    const QString path = QDir(m_storage).filePath(QLatin1String(kLockFileName));
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd); // releases a shared lock this took
+    return held;
+}
+
+bool SingleInstance::requestShow(std::chrono::milliseconds answerBound) const {
     QElapsedTimer timer;
     timer.start();
-    // The instance may hold the lock a moment before it listens.
-    while (timer.elapsed() < kConnectTimeoutMs) {
+    const auto left = [&] { return int(std::max<qint64>(0, answerBound.count() - timer.elapsed())); };
+    // The instance listens right after it takes the lock, but answers only once its event loop
+    // turns, which after a crash or with several starts at once can take a while: an instance
+    // that still holds the lock is waited for, up to the bound.
+    while (timer.elapsed() < answerBound.count()) {
         QLocalSocket socket;
         socket.connectToServer(socketName());
         if (!socket.waitForConnected(500)) {
+            // Nothing listens: only the moment between taking the lock and listening explains that.
+            if (timer.elapsed() >= kConnectTimeoutMs || !lockHeldElsewhere())
+                return false;
             QThread::msleep(100);
             continue;
         }
@@ -121,8 +137,13 @@ bool SingleInstance::requestShow() const {
             return false;
         QByteArray reply;
         while (!reply.contains('\n') && reply.size() <= kMaxRequestBytes &&
-               socket.waitForReadyRead(kAnswerTimeoutMs))
-            reply += socket.read(kMaxRequestBytes);
+               socket.state() == QLocalSocket::ConnectedState) {
+            if (socket.waitForReadyRead(std::min(left(), kAnswerTimeoutMs)))
+                reply += socket.read(kMaxRequestBytes);
+            else if (left() == 0 || !lockHeldElsewhere())
+                break;
+        }
+        reply += socket.read(kMaxRequestBytes);
         return reply == kAnswer;
     }
     return false;

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+
 #include <memory>
 
 class QLocalServer;
@@ -23,6 +25,8 @@ public:
     static constexpr auto kLockFileName = ".instance.lock";
     static constexpr int kConnectTimeoutMs = 5000;
     static constexpr int kAnswerTimeoutMs = 3000;
+    // How long a later start waits for an instance that holds the lock but does not answer yet.
+    static constexpr std::chrono::milliseconds kAnswerBound{30'000};
     // A request is one short line; anything longer is not from us.
     static constexpr qsizetype kMaxRequestBytes = 64;
 
@@ -33,8 +37,8 @@ public:
     // when another holds it. Fails when the lock file cannot be opened or locked at all.
     Result<bool> acquire();
     // From a process that is not the instance: asks it to show its window; false when it did
-    // not answer.
-    bool requestShow() const;
+    // not answer within the bound, or ended without answering.
+    bool requestShow(std::chrono::milliseconds answerBound = kAnswerBound) const;
     // Where the instance listens, derived from the storage folder.
     QString socketName() const;
     bool listening() const;
@@ -47,6 +51,8 @@ Q_SIGNALS:
 
 private:
     void answer(QLocalSocket* socket);
+    // Another process keeps the lock: the instance is still alive.
+    bool lockHeldElsewhere() const;
 
     QString m_storage;
     int m_lockFd = -1;

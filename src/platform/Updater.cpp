@@ -97,10 +97,22 @@ void Updater::check(bool userInitiated) {
     QNetworkReply* reply = m_network->get(request);
     m_reply = reply;
     QTimer::singleShot(m_timeout, reply, &QNetworkReply::abort);
+    // Without a read buffer the network thread keeps taking in an endless body as fast as it
+    // comes, whatever is read here; the count of what arrived ends it as soon as it is too long.
+    reply->setReadBufferSize(kReadBufferBytes);
+    m_oversized = false;
+    connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64) {
+        if (received <= kMaxFeedBytes)
+            return;
+        m_oversized = true;
+        reply->abort();
+    });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
         m_body += reply->read(kMaxFeedBytes + 1 - m_body.size());
-        if (m_body.size() > kMaxFeedBytes)
+        if (m_body.size() > kMaxFeedBytes) {
+            m_oversized = true;
             reply->abort();
+        }
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply] { finish(reply); });
 }
@@ -112,7 +124,7 @@ void Updater::finish(QNetworkReply* reply) {
     if (m_body.size() <= kMaxFeedBytes)
         m_body += reply->read(kMaxFeedBytes + 1 - m_body.size());
     const QByteArray body = std::exchange(m_body, {});
-    if (body.size() > kMaxFeedBytes) {
+    if (body.size() > kMaxFeedBytes || m_oversized) {
         Q_EMIT checkFailed(failure(QStringLiteral("the feed is larger than %1 bytes").arg(kMaxFeedBytes)),
                            userInitiated);
     } else if (reply->error() != QNetworkReply::NoError) {

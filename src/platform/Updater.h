@@ -27,6 +27,7 @@ class Updater : public QObject {
 public:
     static constexpr auto kAutomaticChecksKey = "SUEnableAutomaticChecks";
     static constexpr qint64 kMaxFeedBytes = 1 << 20;
+    static constexpr qint64 kReadBufferBytes = 64 * 1024;
     static constexpr int kTimeoutMs = 30'000;
     static constexpr int kMaxRedirects = 3;
     static constexpr int kFirstAutomaticCheckMs = 60'000;
@@ -73,6 +74,7 @@ private:
     QNetworkAccessManager* m_network = nullptr;
     QPointer<QNetworkReply> m_reply;
     QByteArray m_body;
+    bool m_oversized = false;
     bool m_userInitiated = false;
     std::chrono::milliseconds m_timeout{kTimeoutMs};
     QTimer m_timer;

@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -213,6 +214,24 @@ Result<QString> moveAside(const QString& path) {
     return Error::fromErrno(EEXIST, path);
 }
 
+// QSettings waits for its lock file without a bound, and cannot take one that is a folder or
+// another process keeps: take it here first, for a moment, and give up when it does not come.
+// What stays held past that is not a write of this program in progress.
+Status lockFree(const QString& settingsPath) {
+    const QString lockPath = settingsPath + QStringLiteral(".lock");
+    const auto existing = FileIdentity::read(lockPath);
+    const bool missing = !existing && existing.error().sysErrno == ENOENT;
+    bool free = missing;
+    if (!missing && existing && existing->isRegularFile()) {
+        QLockFile lock(lockPath);
+        free = lock.tryLock(int(UserDefaults::kLockWaitMs));
+    }
+    if (free)
+        return {};
+    const QString message = QStringLiteral("设置文件的锁 %1 无法取得，这次更改没有保存。").arg(lockPath);
+    return Error::make(QString::fromLatin1(kDefaultsErrorDomain), 3, message);
+}
+
 } // namespace
 
 UserDefaults::UserDefaults(const QString& filePath, QObject* parent)
@@ -289,6 +308,11 @@ void UserDefaults::write(const QString& key, const QVariant& value) {
         m_writeStatus = Error::make(QString::fromLatin1(kDefaultsErrorDomain), 2, message);
         qCWarning(lcApp, "user defaults not written, %s would grow past %lld bytes", qUtf8Printable(key),
                   static_cast<long long>(kMaxFileBytes));
+        return;
+    }
+    if (const Status lock = lockFree(m_filePath); !lock) {
+        m_writeStatus = lock;
+        qCWarning(lcApp, "user defaults not written, %s", qUtf8Printable(lock.error().message));
         return;
     }
     m_writeStatus = {};

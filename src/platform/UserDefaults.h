@@ -32,6 +32,8 @@ public:
     static constexpr auto kClotheslineLayerRenderingKey = "ClotheslineLayerRendering";
     // Larger files are not settings this application wrote.
     static constexpr qint64 kMaxFileBytes = 1 << 20;
+    // How long a write waits for the settings file's lock before it gives up.
+    static constexpr qint64 kLockWaitMs = 2000;
 
     // A store over the given file. A file that cannot be read as settings is moved aside (to
     // the same name with ".corrupt" and a number when needed) and reported by loadStatus(),
@@ -46,8 +48,9 @@ public:
 
     QString filePath() const;
     Status loadStatus() const;
-    // The last change's outcome: one that would make the file larger than kMaxFileBytes is
-    // refused (the file keeps its content) and reported here.
+    // The last change's outcome: one that would make the file larger than kMaxFileBytes, or
+    // whose lock file cannot be taken within kLockWaitMs, is refused (the file keeps its
+    // content) and reported here.
     Status writeStatus() const;
 
     bool contains(const QString& key) const;

@@ -102,6 +102,15 @@ QList<SourceRoot> SourceStore::resolvedRoots() {
     QHash<QString, QString> issues;
     QList<SourceRoot> roots;
     QList<SourceFolder> copy = m_folders;
+    // All bookmarks at once: a long list pointing into the same large folders reads each of them
+    // once, within one bound for the whole list.
+    QList<QByteArray> bookmarks;
+    for (const SourceFolder& folder : std::as_const(copy)) {
+        if (folder.enabled && !location(folder).isEmpty() && folder.bookmark && !folder.bookmark->isEmpty())
+            bookmarks.append(*folder.bookmark);
+    }
+    const QList<Result<ResolvedBookmark>> resolutions = Bookmark::resolveAll(bookmarks);
+    qsizetype nextResolution = 0;
     for (SourceFolder& folder : copy) {
         if (!folder.enabled)
             continue;
@@ -110,7 +119,7 @@ QList<SourceRoot> SourceStore::resolvedRoots() {
         if (path.isEmpty())
             continue;
         if (folder.bookmark && !folder.bookmark->isEmpty()) {
-            auto resolved = Bookmark::resolve(*folder.bookmark);
+            const Result<ResolvedBookmark>& resolved = resolutions[nextResolution++];
             if (!resolved) {
                 issues.insert(folder.id, QString::fromUtf8(kBookmarkIssue));
             } else {

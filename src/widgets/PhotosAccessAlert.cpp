@@ -2,7 +2,6 @@
 
 #include "widgets/AlertFont.h"
 
-#include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -14,34 +13,31 @@ constexpr qreal kTextPoints = 13;
 
 } // namespace
 
-const QUrl& PhotosAccessAlert::settingsURL() {
-    static const QUrl url(
-        QStringLiteral("x-apple.systempreferences:com.apple.preference.security?Privacy_Photos"));
-    return url;
-}
-
-std::unique_ptr<QMessageBox> PhotosAccessAlert::makeAlert(QWidget* parent) {
+std::unique_ptr<QMessageBox> PhotosAccessAlert::makeAlert(QWidget* parent, bool settingsProgram) {
     auto alert = std::make_unique<QMessageBox>(parent);
     alert->setIcon(QMessageBox::Warning);
     alert->setFont(alertFont(kTextPoints));
     alert->setText(QStringLiteral("需要照片图库权限"));
-    alert->setInformativeText(QStringLiteral("删除照片 App 中的原片需要访问照片图库。"));
-    QPushButton* settings = alert->addButton(QStringLiteral("打开系统设置"), QMessageBox::AcceptRole);
+    const QString informative = QStringLiteral("删除照片 App 中的原片需要访问照片图库。");
+    alert->setInformativeText(settingsProgram ? informative
+                                              : informative + u'\n' + QString::fromUtf8(kNoSettingsProgram));
+    QPushButton* settings =
+        settingsProgram ? alert->addButton(QStringLiteral("打开系统设置"), QMessageBox::AcceptRole) : nullptr;
     QPushButton* cancel = alert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-    alert->setDefaultButton(settings);
+    alert->setDefaultButton(settings ? settings : cancel);
     alert->setEscapeButton(cancel);
     return alert;
 }
 
-void PhotosAccessAlert::run(QWidget* parent, const UrlOpener& open) {
-    const std::unique_ptr<QMessageBox> alert = makeAlert(parent);
+void PhotosAccessAlert::run(QWidget* parent, const QString& settingsProgram, const ProgramLauncher& launch) {
+    const std::unique_ptr<QMessageBox> alert = makeAlert(parent, !settingsProgram.isEmpty());
     alert->exec();
     if (alert->buttonRole(alert->clickedButton()) != QMessageBox::AcceptRole)
         return;
-    if (open)
-        open(settingsURL());
+    if (launch)
+        launch(settingsProgram);
     else
-        QDesktopServices::openUrl(settingsURL());
+        DesktopSettings::open(settingsProgram);
 }
 
 } // namespace vennimo

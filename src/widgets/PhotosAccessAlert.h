@@ -1,6 +1,8 @@
 #pragma once
 
-#include <QUrl>
+#include "platform/DesktopSettings.h"
+
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -11,17 +13,20 @@ class QWidget;
 namespace vennimo {
 
 // Explains that deleting Photos-library originals needs access to the library, and offers the
-// system settings.
+// desktop's settings program, or says that there is none.
 class PhotosAccessAlert {
 public:
-    using UrlOpener = std::function<bool(const QUrl& url)>;
+    using ProgramLauncher = std::function<bool(const QString& program)>;
 
-    // The privacy pane of the system settings, made once.
-    static const QUrl& settingsURL();
-    static std::unique_ptr<QMessageBox> makeAlert(QWidget* parent = nullptr);
-    // Runs the alert modally; the first button opens the settings through `open` (by default the
-    // desktop's handler of the address).
-    static void run(QWidget* parent = nullptr, const UrlOpener& open = {});
+    static constexpr auto kNoSettingsProgram = "这个桌面没有可以打开的系统设置程序。";
+
+    // With the button that opens the settings program when there is one, else saying so.
+    static std::unique_ptr<QMessageBox> makeAlert(QWidget* parent = nullptr, bool settingsProgram = true);
+    // Runs the alert modally; the settings button starts `settingsProgram` through `launch` (by
+    // default on its own, outliving this process).
+    static void run(QWidget* parent = nullptr,
+                    const QString& settingsProgram = DesktopSettings::installedProgram(),
+                    const ProgramLauncher& launch = {});
 };
 
 } // namespace vennimo

@@ -4,13 +4,17 @@
 #include "dragdrop/PromiseDirectory.h"
 #include "platform/ImageDecoder.h"
 #include "support/FakePhotosLibrary.h"
+#include "support/WaitUntil.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QMimeData>
+#include <QProcess>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,6 +25,7 @@
 using namespace vennimo;
 using namespace vennimo::test;
 using namespace std::chrono_literals;
+using vennimo::test::waitUntil;
 
 namespace {
 
@@ -141,6 +146,72 @@ TEST(DropImport, DocumentsRenderBoundedAndKeepTheirTransparency) {
     EXPECT_TRUE(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096).ok());
     EXPECT_EQ(message(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096, {.memoryBytes = 0})),
               kNotImageMessage);
+}
+
+namespace {
+
+// The processes whose parent is `parent`, from their /proc entries.
+QList<pid_t> childrenOf(qint64 parent) {
+    QList<pid_t> children;
+    for (const QString& entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        QFile stat(u"/proc/"_s + entry + u"/stat"_s);
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[0] != "Z" && fields[1].toLongLong() == parent)
+            children.append(pid_t(entry.toInt()));
+    }
+    return children;
+}
+
+bool running(pid_t pid) {
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    return !line.mid(line.lastIndexOf(')') + 2).startsWith('Z');
+}
+
+} // namespace
+
+TEST(DropImport, ARenderOutlivesNeitherItsParentNorItsLimitsAndHoldsNoLock) {
+    const QString folder = makeFolder(u"render"_s);
+    const QString document = written(folder + u"/forms.pdf"_s, nestedFormsPdf(12));
+    const QString lockPath = folder + u"/instance.lock"_s;
+    QProcess parent;
+    parent.start(QStringLiteral(VENNIMO_PDF_RENDER_CHILD), {document, lockPath});
+    ASSERT_TRUE(parent.waitForReadyRead(10000)) << parent.readAllStandardError().toStdString();
+    ASSERT_EQ(parent.readLine().trimmed(), "locked");
+    QList<pid_t> children;
+    ASSERT_TRUE(waitUntil([&] { return !(children = childrenOf(parent.processId())).isEmpty(); }));
+    const pid_t render = children.constFirst();
+
+    const QDir descriptors(u"/proc/%1/fd"_s.arg(render));
+    QStringList open;
+    for (const QFileInfo& fd :
+         descriptors.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+        open << fd.fileName() + u" -> "_s + fd.symLinkTarget();
+    EXPECT_FALSE(open.join(u'\n').contains(lockPath)) << open.join(u'\n').toStdString();
+    EXPECT_LE(open.size(), 4) << "the standard three and the pipe: " << open.join(u'\n').toStdString();
+    QFile limits(u"/proc/%1/limits"_s.arg(render));
+    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
+    QByteArray cpu;
+    for (const QByteArray& line : limits.readAll().split('\n'))
+        if (line.startsWith("Max cpu time"))
+            cpu = line;
+    EXPECT_FALSE(cpu.isEmpty() || cpu.contains("unlimited")) << cpu.constData();
+
+    ::kill(pid_t(parent.processId()), SIGKILL);
+    parent.waitForFinished(10000);
+    EXPECT_TRUE(waitUntil([&] { return !running(render); })) << "the render died with its parent";
+    const int fd = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the lock went with the parent";
+    ::close(fd);
+    if (running(render))
+        ::kill(render, SIGKILL);
 }
 
 TEST(DropImport, ReadImageUsesOneBoundedDescriptor) {

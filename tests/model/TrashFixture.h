@@ -4,9 +4,11 @@
 #include "support/FakePhotosLibrary.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
 #include <gtest/gtest.h>
 

@@ -26,15 +26,19 @@ struct Outcome {
     }
 };
 
-// A recycler that moves only the paths it is told to, and reports the error given.
+// A recycler that moves only the paths it is told to, and reports the error given for the others.
 FileRecycler partialRecycler(QStringList* asked, const QSet<QString>& moving, std::optional<Error> error) {
     return [asked, moving, error](const QStringList& paths, const auto& done) {
         *asked += paths;
         QHash<QString, QString> moved;
-        for (const QString& path : paths)
+        QHash<QString, Error> errors;
+        for (const QString& path : paths) {
             if (moving.contains(QFileInfo(path).fileName()))
                 moved.insert(path, "/trash/" + QFileInfo(path).fileName());
-        done(moved, error);
+            else if (error)
+                errors.insert(path, *error);
+        }
+        done(moved, errors);
     };
 }
 
@@ -114,6 +118,38 @@ TEST(TrashWorkers, FilesAreCheckedOnceAndOnlyConfirmedMovesSucceed) {
         EXPECT_EQ(out.trashed.has_value(), c.trashedCalled) << c.name;
         EXPECT_EQ(out.completions.load(), 1) << c.name;
     }
+}
+
+TEST(TrashWorkers, EachFileThatStaysReportsItsOwnError) {
+    const Photo a = photoFileNamed("a.png", "bytes of a.png");
+    const Photo b = photoFileNamed("b.png", "bytes of b.png");
+    const Photo c = photoFileNamed("c.png", "bytes of c.png");
+    const Error denied = Error::fromErrno(EACCES, a.path);
+    const Error busy = Error::fromErrno(EBUSY, b.path);
+    Outcome out;
+    recycleFilePhotos(
+        {a, b, c},
+        [&](const QStringList&, const auto& done) {
+            done(QHash<QString, QString>{{c.path, "/trash/c.png"}},
+                 QHash<QString, Error>{{a.path, denied}, {b.path, busy}});
+        },
+        {}, out.sink());
+    EXPECT_EQ(out.succeeded, QList<Photo>{c});
+    EXPECT_EQ(out.failed,
+              (QHash<QString, QString>{{a.id, trashFailure(a, denied)}, {b.id, trashFailure(b, busy)}}));
+
+    // The desktop's Trash names what stopped each file.
+    const QString gone = makeFolder("recycled") + "/gone.png";
+    const QString underAFile = a.path + "/inside.png";
+    QHash<QString, Error> errors;
+    freedesktopRecycler()({gone, underAFile},
+                          [&](const QHash<QString, QString>& moved, const QHash<QString, Error>& reported) {
+                              EXPECT_TRUE(moved.isEmpty());
+                              errors = reported;
+                          });
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors.value(gone).failureReason.contains(gone));
+    EXPECT_TRUE(errors.value(underAFile).failureReason.contains(underAFile));
 }
 
 TEST(TrashWorkers, FailureTextsAddOnlyWhatTheDescriptionLacks) {

@@ -64,3 +64,45 @@ TEST(Bookmark, FollowsARenameInItsFolderButNotToAnotherFileAndRefusesOtherBytes)
         EXPECT_FALSE(Bookmark::recordedPath(bytes).has_value());
     }
 }
+
+TEST(Bookmark, ManyBookmarksReadEachFolderOnceWithinOneBound) {
+    // First a bookmark whose file is gone from a folder of 102 entries: its search reads them all.
+    const QString other = makeFolder("many-other");
+    for (int i = 0; i < 100; ++i)
+        writeFile(other + QStringLiteral("/filler-%1").arg(i), "x");
+    writeFile(other + "/gone.jpg", "gone");
+    QList<QByteArray> bookmarks{Bookmark::create(other + "/gone.jpg").value()};
+    QFile::remove(other + "/gone.jpg");
+    // Then ten files renamed in a folder of 62 entries: one pass finds them all.
+    const QString big = makeFolder("many");
+    for (int i = 0; i < 50; ++i)
+        writeFile(big + QStringLiteral("/filler-%1").arg(i), "x");
+    for (int i = 0; i < 10; ++i) {
+        const QString path = big + QStringLiteral("/photo-%1.jpg").arg(i);
+        writeFile(path, "photo");
+        bookmarks.append(Bookmark::create(path).value());
+        move(path, big + QStringLiteral("/renamed-%1.jpg").arg(i));
+    }
+    // A bookmark still in place needs no search; bytes that are no bookmark are refused.
+    writeFile(big + "/kept.jpg", "kept");
+    bookmarks.append(Bookmark::create(big + "/kept.jpg").value());
+    bookmarks.append("not a bookmark");
+
+    const auto results = Bookmark::resolveAll(bookmarks, 102 + 63);
+    ASSERT_EQ(results.size(), 13);
+    EXPECT_EQ(results[0].ok() ? QString() : results[0].error().message,
+              QStringLiteral("找不到书签指向的文件。"));
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_EQ(results[i].valueOr({}),
+                  (ResolvedBookmark{big + QStringLiteral("/renamed-%1.jpg").arg(i - 1), true}))
+            << i;
+    EXPECT_EQ(results[11].valueOr({}), (ResolvedBookmark{big + "/kept.jpg", false}));
+    ASSERT_FALSE(results[12].ok());
+    EXPECT_EQ(results[12].error().message, QStringLiteral("文件书签已损坏。"));
+
+    // The bound spent on the first folder, the second is not read at all.
+    const auto bounded = Bookmark::resolveAll(bookmarks, 102);
+    for (int i = 1; i <= 10; ++i)
+        EXPECT_FALSE(bounded[i].ok()) << i;
+    EXPECT_TRUE(bounded[11].ok());
+}

@@ -3,8 +3,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -40,4 +44,84 @@ TEST(FreedesktopTrash, SameNamesGetTheirOwnEntriesAndComeBackWithoutReplacing) {
     ASSERT_TRUE(FreedesktopTrash::restore(*b, second).ok());
     EXPECT_EQ(readFile(second), "second");
     EXPECT_FALSE(QFile::exists(*b) || QFile::exists(FreedesktopTrash::infoPath(*b)));
+}
+
+TEST(FreedesktopTrash, AVolumeTrashIsUsedOnlyWhenItIsTheUsersAlone) {
+    const QString uid = QString::number(::getuid());
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    };
+    const auto chmodTo = [](const QString& path, mode_t bits) {
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), bits), 0);
+    };
+
+    // Nothing there: the user's own folder, made private.
+    const QString plain = makeFolder("volume-plain");
+    EXPECT_EQ(FreedesktopTrash::volumeTrash(plain).valueOr({}), plain + "/.Trash-" + uid);
+    EXPECT_EQ(mode(plain + "/.Trash-" + uid), 0700);
+
+    // A shared sticky folder holds one folder per user.
+    const QString shared = makeFolder("volume-shared");
+    makeFolder("volume-shared/.Trash");
+    chmodTo(shared + "/.Trash", 01777);
+    EXPECT_EQ(FreedesktopTrash::volumeTrash(shared).valueOr({}), shared + "/.Trash/" + uid);
+    EXPECT_EQ(mode(shared + "/.Trash/" + uid), 0700);
+
+    // A shared folder without the sticky bit, or a link to one, is passed over.
+    const QString loose = makeFolder("volume-loose");
+    makeFolder("volume-loose/.Trash");
+    chmodTo(loose + "/.Trash", 0777);
+    EXPECT_EQ(FreedesktopTrash::volumeTrash(loose).valueOr({}), loose + "/.Trash-" + uid);
+    const QString linked = makeFolder("volume-linked");
+    ASSERT_TRUE(QFile::link(shared + "/.Trash", linked + "/.Trash"));
+    EXPECT_EQ(FreedesktopTrash::volumeTrash(linked).valueOr({}), linked + "/.Trash-" + uid);
+
+    // The user's own folder planted as a link, given to someone else or opened to others: refused.
+    const QString elsewhere = makeFolder("planted-target");
+    const QString planted = makeFolder("volume-planted");
+    ASSERT_TRUE(QFile::link(elsewhere, planted + "/.Trash-" + uid));
+    const QString foreign = makeFolder("volume-foreign");
+    makeFolder("volume-foreign/.Trash-" + uid);
+    chmodTo(foreign + "/.Trash-" + uid, 0700);
+    const bool canGiveAway =
+        ::chown(QFile::encodeName(foreign + "/.Trash-" + uid).constData(), ::getuid() + 1, ::getgid()) == 0;
+    const QString open = makeFolder("volume-open");
+    makeFolder("volume-open/.Trash-" + uid);
+    chmodTo(open + "/.Trash-" + uid, 0755);
+    QStringList refused{planted, open};
+    if (canGiveAway)
+        refused << foreign;
+    for (const QString& top : refused) {
+        const Result<QString> trash = FreedesktopTrash::volumeTrash(top);
+        ASSERT_FALSE(trash.ok()) << top.toStdString();
+        EXPECT_EQ(trash.error().message, "这个磁盘的废纸篓不能使用。");
+        EXPECT_TRUE(trash.error().failureReason.contains(top + "/.Trash-" + uid));
+    }
+    EXPECT_TRUE(QDir(elsewhere).isEmpty()) << "nothing made through the link";
+}
+
+TEST(FreedesktopTrash, NamesTooLongForTheirDescriptionAreShortenedKeepingTheExtension) {
+    QDir(qEnvironmentVariable("XDG_DATA_HOME")).removeRecursively();
+    const QString name = QString(82, QChar(0x5B57)) + ".png"; // 250 bytes: fits, its ".trashinfo" does not
+    ASSERT_EQ(QFile::encodeName(name).size(), 250);
+    const QString first = makeFolder("long-one") + "/" + name;
+    const QString second = makeFolder("long-two") + "/" + name;
+    writeFile(first, "first");
+    writeFile(second, "second");
+    const auto a = FreedesktopTrash::moveToTrash(first);
+    const auto b = FreedesktopTrash::moveToTrash(second);
+    ASSERT_TRUE(a.ok()) << a.error().message.toStdString();
+    ASSERT_TRUE(b.ok()) << b.error().message.toStdString();
+    for (const QString& trashed : {*a, *b}) {
+        const QString stored = QFileInfo(trashed).fileName();
+        EXPECT_TRUE(stored.endsWith(".png")) << stored.toStdString();
+        EXPECT_LE(QFile::encodeName(stored + ".trashinfo").size(), 255);
+        EXPECT_TRUE(QFile::exists(FreedesktopTrash::infoPath(trashed)));
+    }
+    EXPECT_NE(*a, *b);
+    EXPECT_TRUE(QFileInfo(*b).fileName().endsWith(".2.png"));
+    EXPECT_TRUE(readFile(FreedesktopTrash::infoPath(*b)).contains(QUrl::toPercentEncoding(second, "/")));
+    ASSERT_TRUE(FreedesktopTrash::restore(*a, first).ok());
+    EXPECT_EQ(readFile(first), "first");
 }

@@ -3,9 +3,14 @@
 #include "support/TestEnvironment.h"
 #include "support/WaitUntil.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <future>
 
 using namespace vennimo;
 
@@ -80,4 +85,30 @@ TEST(SingleInstanceTest, LockPassesOnWhenTheInstanceEndsAndStaleSocketsAreReplac
     EXPECT_TRUE(elsewhere.acquire().valueOr(false));
     SingleInstance missing(test::TestEnvironment::root() + QStringLiteral("/no/such/folder"));
     EXPECT_FALSE(missing.acquire().ok());
+}
+
+TEST(SingleInstanceTest, LaterStartWaitsForAnInstanceStillStartingUpWithinABound) {
+    SingleInstance running(test::storageFolder());
+    ASSERT_TRUE(running.acquire().valueOr(false));
+    int shows = 0;
+    QObject::connect(&running, &SingleInstance::showGalleryRequested, [&] { ++shows; });
+    SingleInstance later(test::storageFolder());
+    ASSERT_EQ(later.acquire().valueOr(true), false);
+
+    // The instance's event loop does not turn for longer than one answer may take.
+    auto asked = std::async(std::launch::async, [&later] { return later.requestShow(); });
+    QThread::msleep(SingleInstance::kAnswerTimeoutMs + 1000);
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return asked.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(asked.get()) << "answered once the instance got to it";
+    EXPECT_EQ(shows, 1);
+
+    // One that never answers is given up on at the bound.
+    QElapsedTimer timer;
+    timer.start();
+    auto bounded = std::async(std::launch::async,
+                              [&later] { return later.requestShow(std::chrono::milliseconds(1500)); });
+    EXPECT_FALSE(bounded.get());
+    EXPECT_GE(timer.elapsed(), 1400);
+    QCoreApplication::processEvents();
 }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLockFile>
 #include <QSignalSpy>
 #include <QtNumeric>
 #include <gtest/gtest.h>
@@ -200,6 +201,37 @@ TEST(UserDefaults, WritesCompactJsonNeverLargerThanItReadsAndNeverOpensAFifo) {
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(fifoPath + QStringLiteral(".corrupt")).constData(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "kept aside, not removed";
+}
+
+TEST(UserDefaults, ALockThatNeverComesRefusesTheWriteInsteadOfWaitingForever) {
+    const QString path = defaultsPath();
+    writeFile(path, R"({"GalleryAlwaysOnTop":false})");
+    UserDefaults defaults(path);
+    const QString lockPath = path + QStringLiteral(".lock");
+
+    // A folder under the lock's name can never be taken or cleared away.
+    ASSERT_TRUE(QDir().mkpath(lockPath));
+    defaults.setClotheslineOffCenterPeg(true);
+    ASSERT_FALSE(defaults.writeStatus().ok());
+    EXPECT_EQ(defaults.writeStatus().error().code, 3);
+    EXPECT_TRUE(defaults.writeStatus().error().message.contains(lockPath));
+    EXPECT_EQ(readFile(path), QByteArray(R"({"GalleryAlwaysOnTop":false})"));
+    ASSERT_TRUE(QDir(lockPath).removeRecursively());
+
+    // A lock a live process keeps: refused after the bounded wait, not hung on.
+    {
+        QLockFile held(lockPath);
+        ASSERT_TRUE(held.tryLock(0));
+        defaults.setClotheslineOffCenterPeg(true);
+        EXPECT_FALSE(defaults.writeStatus().ok());
+        EXPECT_FALSE(UserDefaults(path).clotheslineOffCenterPeg());
+    }
+    // A lock left behind by a process that is gone is stale and taken over.
+    writeFile(lockPath, "999999999\nvennimo\n\n");
+    defaults.setClotheslineOffCenterPeg(true);
+    EXPECT_TRUE(defaults.writeStatus().ok());
+    EXPECT_TRUE(UserDefaults(path).clotheslineOffCenterPeg());
+    EXPECT_FALSE(QFileInfo::exists(lockPath));
 }
 
 } // namespace

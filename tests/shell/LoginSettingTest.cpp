@@ -1,10 +1,12 @@
 #include "shell/LoginSetting.h"
 
 #include "support/TestEnvironment.h"
+#include "support/WaitUntil.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
@@ -20,7 +22,84 @@ QByteArray unit(const QString& program) {
            "\" --background\n\n[Install]\nWantedBy=default.target\n";
 }
 
+// The arguments of an Exec value as the desktop entry rules read them: string escapes first, then
+// double-quoted arguments with their backslash escapes, then %% as one %.
+QStringList execArguments(QString value) {
+    QString unescaped;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != u'\\' || i + 1 == value.size()) {
+            unescaped += value[i];
+            continue;
+        }
+        const QChar next = value[++i];
+        unescaped += next == u'n'   ? QChar(u'\n')
+                     : next == u's' ? QChar(u' ')
+                     : next == u't' ? QChar(u'\t')
+                                    : next;
+    }
+    QStringList arguments;
+    QString current;
+    bool quoted = false;
+    bool any = false;
+    for (qsizetype i = 0; i < unescaped.size(); ++i) {
+        const QChar c = unescaped[i];
+        if (quoted && c == u'\\' && i + 1 < unescaped.size()) {
+            current += unescaped[++i];
+        } else if (c == u'"') {
+            quoted = !quoted;
+            any = true;
+        } else if (c == u' ' && !quoted) {
+            if (any || !current.isEmpty())
+                arguments << current;
+            current.clear();
+            any = false;
+        } else {
+            current += c;
+        }
+    }
+    if (any || !current.isEmpty())
+        arguments << current;
+    for (QString& argument : arguments)
+        argument.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    return arguments;
+}
+
 } // namespace
+
+TEST(LoginSettingTest, TheEntryStartsAnyInstallPathAndRefusesOneThatIsNotText) {
+    const QString marker = makeFolder(QStringLiteral("launched")) + QStringLiteral("/marker");
+    const QString folder = makeFolder(QStringLiteral("install/100% sure \"q\" 'n' $x `b` back\\slash"));
+    const QString program = folder + QStringLiteral("/vennimo-gallery");
+    writeFile(program, "#!/bin/sh\necho started > \"" + QFile::encodeName(marker) + "\"\n");
+    ASSERT_TRUE(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const AutostartEntry entry(program);
+    ASSERT_TRUE(entry.writeEntry().ok());
+    QString exec;
+    for (const QString& line : QString::fromUtf8(readFile(entry.entryPath())).split(u'\n'))
+        if (line.startsWith(QStringLiteral("Exec=")))
+            exec = line.mid(5);
+    const QStringList arguments = execArguments(exec);
+    ASSERT_FALSE(arguments.isEmpty()) << exec.toStdString();
+    EXPECT_EQ(arguments.last(), program) << exec.toStdString();
+    // GLib's launcher is what most desktops start autostart entries with.
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    if (!gio.isEmpty()) {
+        QProcess launch;
+        launch.start(gio, {QStringLiteral("launch"), entry.entryPath()});
+        ASSERT_TRUE(launch.waitForFinished(10000));
+        EXPECT_EQ(launch.exitCode(), 0) << launch.readAllStandardError().toStdString();
+        EXPECT_TRUE(test::waitUntil([&] { return QFile::exists(marker); })) << exec.toStdString();
+    }
+
+    // Bytes that are no UTF-8 text cannot be written into an entry: refused, and said so.
+    QFile::remove(entry.entryPath());
+    LoginSetting setting(QFile::decodeName("/opt/\xff\xfe/vennimo-gallery"));
+    setting.setEnabled(true);
+    EXPECT_FALSE(setting.enabled());
+    ASSERT_TRUE(setting.message().has_value());
+    EXPECT_TRUE(setting.message()->contains(QStringLiteral("UTF-8"))) << setting.message()->toStdString();
+    EXPECT_FALSE(QFileInfo::exists(entry.entryPath()));
+}
 
 TEST(LoginSettingTest, TogglingWritesAndRemovesTheAutostartEntry) {
     LoginSetting setting(kProgram);
@@ -59,7 +138,7 @@ TEST(LoginSettingTest, TogglingWritesAndRemovesTheAutostartEntry) {
               QStringLiteral("\"/a b/\\\\$x\\\\\\\\\\\\\"y\""));
     // The launcher reads %% as one %, and the value stays on its line.
     EXPECT_EQ(AutostartEntry::execLine(QStringLiteral("/opt/100%u/a\nHidden=true")),
-              QStringLiteral("\"/opt/100%%u/a\\nHidden=true\""));
+              QStringLiteral("/bin/sh -c \"exec \\\\\"\\\\$0\\\\\"\" \"/opt/100%%u/a\\nHidden=true\""));
 }
 
 TEST(LoginSettingTest, LegacyUnitOfThisProgramCountsAsOnAndIsRemovedWhenTurnedOff) {

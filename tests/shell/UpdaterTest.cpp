@@ -10,8 +10,16 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextDocument>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace vennimo;
 
@@ -223,6 +231,59 @@ TEST(UpdaterTest, AFeedThatTricklesInIsCutOffAtTheDeadline) {
     const Outcome outcome = runCheck(updater);
     EXPECT_TRUE(outcome.failed.has_value());
     EXPECT_LT(elapsed.elapsed(), 5000);
+}
+
+TEST(UpdaterTest, AnEndlessBodyIsCutAtTheLimitWithoutBeingTakenInFirst) {
+    // A server of its own thread that sends an endless chunked body as fast as it is taken.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::atomic<qint64> sent = 0;
+    std::thread server([listener, &sent] {
+        const int client = ::accept(listener, nullptr, nullptr);
+        if (client < 0)
+            return;
+        char request[4096];
+        [[maybe_unused]] const ssize_t got = ::read(client, request, sizeof request);
+        const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\n"
+                                "Transfer-Encoding: chunked\r\n\r\n";
+        const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, '<') + "\r\n";
+        if (::send(client, head.constData(), size_t(head.size()), MSG_NOSIGNAL) < 0)
+            return;
+        // Stops when the reader hangs up, or far past anything it should have taken.
+        while (sent < (qint64(1) << 30)) {
+            const ssize_t n = ::send(client, chunk.constData(), size_t(chunk.size()), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += n;
+        }
+        ::close(client);
+    });
+    Updater updater(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(ntohs(address.sin_port))),
+                    QStringLiteral("1.0"), UserDefaults::standard());
+    Outcome outcome;
+    QObject::connect(&updater, &Updater::checkFailed,
+                     [&](const Error& error, bool) { outcome.failed = error; });
+    QObject::connect(&updater, &Updater::sessionFinished, [&] { ++outcome.sessions; });
+    updater.checkForUpdates();
+    // A busy main thread: whatever arrives meanwhile waits in the reply.
+    ASSERT_TRUE(waitUntil([&] { return sent > 0; }));
+    QThread::msleep(1000);
+    EXPECT_TRUE(waitUntil([&] { return outcome.sessions > 0; }));
+    ::shutdown(listener, SHUT_RDWR);
+    server.join();
+    ::close(listener);
+    ASSERT_TRUE(outcome.failed.has_value());
+    EXPECT_TRUE(outcome.failed->failureReason.contains(QStringLiteral("larger than")))
+        << outcome.failed->failureReason.toStdString();
+    // The limit, the read buffer and what the sockets hold in between.
+    EXPECT_LT(sent, qint64(24) << 20);
 }
 
 TEST(UpdaterTest, TheOfferShowsWhatTheFeedSaysAsPlainText) {

@@ -7,10 +7,15 @@
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
@@ -24,8 +29,17 @@ const QPoint kOnPrint(200, 150);
 const QPoint kOnGrip(550, 65);
 const QPoint kTransparent(60, 420);
 
-QString run(const QString& program, const QStringList& arguments) {
+// The environment of a program shown on `display`, or on this test's own display when empty.
+QProcessEnvironment environmentFor(const QString& display) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (!display.isEmpty())
+        environment.insert("DISPLAY", display);
+    return environment;
+}
+
+QString run(const QString& program, const QStringList& arguments, const QString& display = {}) {
     QProcess process;
+    process.setProcessEnvironment(environmentFor(display));
     process.start(program, arguments);
     process.waitForFinished(5000);
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -57,14 +71,17 @@ protected:
 
 // The test host in its own process: one rope window with a stand-in canvas.
 struct Host {
+    QString display;
     QProcess process;
     QString windowId;
     QRect frame;
     int presses = 0;
     QByteArray pending;
 
-    Host() {
+    explicit Host(QString on = {})
+        : display(std::move(on)) {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.setProcessEnvironment(environmentFor(display));
         process.start(VENNIMO_ROPE_WINDOW_HOST, {});
         EXPECT_TRUE(waitFor([&] { return !windowId.isEmpty(); }, 10s)) << "the host never showed its window";
         // The window manager reparents the window after it is shown; the reported frame is right
@@ -73,7 +90,7 @@ struct Host {
             << "the frame never settled";
     }
     QPoint serverPosition() {
-        const QString geometry = run("xdotool", {"getwindowgeometry", windowId});
+        const QString geometry = run("xdotool", {"getwindowgeometry", windowId}, display);
         const int at = geometry.indexOf("Position: ");
         const QStringList xy = geometry.mid(at + 10).section(' ', 0, 0).split(',');
         return at < 0 || xy.size() != 2 ? QPoint(-1, -1) : QPoint(xy[0].toInt(), xy[1].toInt());
@@ -99,8 +116,67 @@ struct Host {
     bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
         return test::waitUntil([&] { return read(), done(); }, limit);
     }
-    QString property(const char* name) { return run("xprop", {"-id", windowId, name}); }
+    QString property(const char* name) { return run("xprop", {"-id", windowId, name}, display); }
 };
+
+// A second X server run by icewm, whose frames, unlike openbox's, do not take on the input shape
+// of the window they hold: there only the window's own shaping of its frame lets clicks through.
+struct IcewmDisplay {
+    QProcess server;
+    QProcess manager;
+    QString name;
+
+    IcewmDisplay() {
+        if (QStandardPaths::findExecutable("icewm").isEmpty() ||
+            QStandardPaths::findExecutable("Xvfb").isEmpty())
+            return;
+        server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"});
+        if (!test::waitUntil([&] { return server.canReadLine(); }))
+            return;
+        const QString display = ":" + QString::fromLatin1(server.readLine().trimmed());
+        manager.setProcessEnvironment(environmentFor(display));
+        manager.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        manager.setStandardOutputFile(QProcess::nullDevice());
+        manager.start("icewm", {});
+        if (test::waitUntil([&] {
+                return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}, display).contains("window id");
+            }))
+            name = display;
+    }
+    ~IcewmDisplay() {
+        for (QProcess* process : {&manager, &server}) {
+            process->kill();
+            process->waitForFinished(3000);
+        }
+    }
+};
+
+// The input shape of one X window, read back from the server, in the window's own coordinates.
+QRegion inputShape(xcb_connection_t* c, xcb_window_t window) {
+    const std::unique_ptr<xcb_shape_get_rectangles_reply_t, decltype(&std::free)> reply{
+        xcb_shape_get_rectangles_reply(c, xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_INPUT), nullptr),
+        &std::free};
+    QRegion region;
+    if (!reply)
+        return region;
+    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(reply.get());
+    for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply.get()); ++i)
+        region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    return region;
+}
+
+// The window manager's frame around the window: its ancestor that is a child of the root.
+xcb_window_t frameOf(xcb_connection_t* c, xcb_window_t window) {
+    xcb_window_t current = window;
+    for (int depth = 0; depth < 16; ++depth) {
+        const std::unique_ptr<xcb_query_tree_reply_t, decltype(&std::free)> tree{
+            xcb_query_tree_reply(c, xcb_query_tree(c, current), nullptr), &std::free};
+        if (!tree || tree->parent == tree->root)
+            return current;
+        current = tree->parent;
+    }
+    return current;
+}
 
 void click(QPoint at) {
     xdotool({"mousemove", QString::number(at.x()), QString::number(at.y())});
@@ -143,6 +219,43 @@ TEST(RopeWindowX11, FloatsWithoutFocusAndLetsClicksThroughBesideItsShapes) {
     EXPECT_EQ(screen.pixelColor(clear).green(), 150) << "the window below shows through the strip";
     EXPECT_EQ(screen.pixelColor(host.frame.topLeft() + QPoint(200, 120)), QColor(200, 40, 40))
         << "the print shows";
+}
+
+TEST(RopeWindowX11, TheWindowManagersFrameTakesThePointerOnlyOverThePublishedShapes) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server";
+    const IcewmDisplay icewm;
+    if (icewm.name.isEmpty())
+        GTEST_SKIP() << "needs Xvfb and icewm";
+    // The print and the grip the host's canvas publishes, in window coordinates.
+    const QRegion published = QRegion(100, 80, 200, 200) + QRegion(400, 50, 300, 30);
+    for (const QString& display : {QString(), icewm.name}) {
+        SCOPED_TRACE(display.isEmpty() ? "openbox" : "icewm");
+        Host host(display);
+        ASSERT_FALSE(host.windowId.isEmpty());
+        run("xdotool", {"mousemove", "5", "1075"}, display);
+        const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> c{
+            xcb_connect(display.isEmpty() ? nullptr : qPrintable(display), nullptr), &xcb_disconnect};
+        ASSERT_FALSE(xcb_connection_has_error(c.get()));
+        const auto window = xcb_window_t(host.windowId.toULong());
+        const xcb_window_t frame = frameOf(c.get(), window);
+        ASSERT_NE(frame, window) << "the window manager put no frame around the window";
+        const std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> offset{
+            xcb_translate_coordinates_reply(c.get(), xcb_translate_coordinates(c.get(), window, frame, 0, 0),
+                                            nullptr),
+            &std::free};
+        ASSERT_TRUE(offset);
+        QRegion own;
+        QRegion framed;
+        EXPECT_TRUE(host.waitFor([&] {
+            own = inputShape(c.get(), window);
+            framed = inputShape(c.get(), frame).translated(-offset->dst_x, -offset->dst_y);
+            return own == published && framed == published;
+        })) << "window "
+            << own.boundingRect().width() << "x" << own.boundingRect().height() << " in " << own.rectCount()
+            << " rectangles, frame " << framed.boundingRect().width() << "x" << framed.boundingRect().height()
+            << " in " << framed.rectCount();
+    }
 }
 
 TEST(RopeWindowX11, RemembersWhereItWasMovedAcrossARestart) {

@@ -132,15 +132,35 @@ TEST(Alerts, AccessAndFailureAlertsCarryTheirTextsAndTheModelUsesThem) {
     EXPECT_EQ(access->informativeText(), "删除照片 App 中的原片需要访问照片图库。");
     EXPECT_EQ(buttonTexts(*access), (QStringList{"取消", "打开系统设置"}));
     grab(*access, "photos-access");
-    QList<QUrl> opened;
+    QStringList opened;
+    const auto launch = [&](const QString& program) { return opened.append(program), true; };
     pressInNextAlert(Qt::Key_Escape);
-    PhotosAccessAlert::run(nullptr, [&](const QUrl& url) { return opened.append(url), true; });
+    PhotosAccessAlert::run(nullptr, "/usr/bin/lxqt-config", launch);
     EXPECT_TRUE(opened.isEmpty()) << "cancel opens nothing";
     pressInNextAlert(Qt::Key_Return);
-    PhotosAccessAlert::run(nullptr, [&](const QUrl& url) { return opened.append(url), true; });
-    EXPECT_EQ(opened, QList<QUrl>{PhotosAccessAlert::settingsURL()});
-    EXPECT_EQ(PhotosAccessAlert::settingsURL().toString(),
-              "x-apple.systempreferences:com.apple.preference.security?Privacy_Photos");
+    PhotosAccessAlert::run(nullptr, "/usr/bin/lxqt-config", launch);
+    EXPECT_EQ(opened, QStringList{"/usr/bin/lxqt-config"});
+
+    // The desktop's own settings program is the one found on the path.
+    const QString bin = makeFolder("settings-bin");
+    writeFile(bin + "/xfce4-settings-manager", "#!/bin/sh\n");
+    QFile::setPermissions(bin + "/xfce4-settings-manager", QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin));
+    EXPECT_EQ(DesktopSettings::installedProgram(), bin + "/xfce4-settings-manager");
+    qputenv("PATH", QFile::encodeName(makeFolder("empty-bin")));
+    const QString none = DesktopSettings::installedProgram();
+    qputenv("PATH", path);
+    EXPECT_TRUE(none.isEmpty());
+    // Without one, the alert says so and offers nothing to open.
+    const auto without = PhotosAccessAlert::makeAlert(nullptr, false);
+    EXPECT_EQ(buttonTexts(*without), QStringList{"取消"});
+    grab(*without, "photos-access-without-settings");
+    EXPECT_EQ(without->informativeText(),
+              "删除照片 App 中的原片需要访问照片图库。\n这个桌面没有可以打开的系统设置程序。");
+    pressInNextAlert(Qt::Key_Return);
+    PhotosAccessAlert::run(nullptr, {}, launch);
+    EXPECT_EQ(opened.size(), 1);
 
     const QString informative = "<b>a.png</b>：没有权限。（POSIX 13）\n\n未能删除的原图与挂绳状态保持不变。";
     const auto failure = TrashFailureAlert::makeAlert("有 1 张照片未能删除", informative);
