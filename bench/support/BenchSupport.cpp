@@ -4,6 +4,7 @@
 #include <QImageWriter>
 #include <QRandomGenerator>
 
+#include <ctime>
 #include <sys/resource.h>
 
 namespace vennimo::bench {
@@ -35,14 +36,26 @@ double cpuSeconds(int who) {
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
 }
+
+double clockSeconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 } // namespace
 
+// The thread's own clock rather than getrusage, whose thread figures move in scheduler ticks
+// and so round a short frame to nothing or to a whole tick.
 double threadCpuSeconds() {
-    return cpuSeconds(RUSAGE_THREAD);
+    return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
 double childrenCpuSeconds() {
     return cpuSeconds(RUSAGE_CHILDREN);
+}
+
+double processCpuSeconds() {
+    return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 } // namespace vennimo::bench

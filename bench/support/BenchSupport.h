@@ -14,5 +14,7 @@ double secondsSince(std::chrono::steady_clock::time_point start);
 // comparison that holds up on a busy machine, where wall-clock times wander.
 double threadCpuSeconds();
 double childrenCpuSeconds();
+// CPU time of every thread of this process, helper threads included, on the precise clock.
+double processCpuSeconds();
 
 } // namespace vennimo::bench

@@ -75,6 +75,7 @@ void ClotheslineCanvasView::leftWindow() {
     m_visiblePaperIDs.clear();
     m_layersInstalled = false;
     m_photoSlots.clear();
+    m_compositor.releaseBuffer();
     m_ropeDirtyRect = {};
     updateHitAreas();
 }
@@ -222,24 +223,6 @@ void ClotheslineCanvasView::paintEvent(QPaintEvent* event) {
 }
 
 void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty) {
-    painter.setClipRegion(dirty);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const QRect& rect : dirty)
-        painter.fillRect(rect, Qt::transparent);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-
-    const ClotheslineRopeGeometry rope = ropeGeometry();
-    ClotheslineRopeGeometry::drawStrand(painter, rope.strand(0, 1));
-    if (m_externalDrop || m_internalDrop) {
-        QPen pen(palette().color(QPalette::Highlight), kHighlightWidth, Qt::SolidLine, Qt::RoundCap,
-                 Qt::RoundJoin);
-        painter.strokePath(rope.strand(rope.supportFraction(0), rope.supportFraction(1)), pen);
-    }
-    const QImage& tack = ClotheslineRopeGeometry::brassTack();
-    for (const QRectF& rect : rope.tackRects())
-        painter.drawImage(rect, tack);
-
     const QRectF visible = visibleRect();
     m_visiblePaperIDs.clear();
     if (m_model) {
@@ -253,10 +236,23 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
     for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();)
         it = m_visiblePaperIDs.contains(it.key()) ? std::next(it) : m_visiblePapers.erase(it);
 
+    // The rope is painted by several threads at once when the frame is banded: the lambda reads
+    // only its own copies.
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    const bool highlighted = m_externalDrop || m_internalDrop;
+    const QColor highlight = palette().color(QPalette::Highlight);
+    const ClotheslineFrameCompositor::Background background = [rope, highlighted, highlight](QPainter& p) {
+        ClotheslineRopeGeometry::drawStrand(p, rope.strand(0, 1));
+        if (highlighted) {
+            QPen pen(highlight, kHighlightWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            p.strokePath(rope.strand(rope.supportFraction(0), rope.supportFraction(1)), pen);
+        }
+        const QImage& tack = ClotheslineRopeGeometry::brassTack();
+        for (const QRectF& rect : rope.tackRects())
+            p.drawImage(rect, tack);
+    };
+
     const QRectF dirtyBounds = dirty.boundingRect();
-    // Print images carry their own soft edges; smoothing their pixels is enough, and the
-    // antialiased path fill of a turned image would cost several times as much.
-    painter.setRenderHint(QPainter::Antialiasing, false);
     if (m_layersInstalled) {
         QList<const ClotheslinePhotoSlot*> slots;
         slots.reserve(m_photoSlots.size());
@@ -269,25 +265,26 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
         // From the top down, each print gets only the part of the dirty area that the opaque
         // papers above it leave open; with many overlapping prints most pixels are then
         // painted once.
-        QList<QRegion> open(slots.size());
+        QList<ClotheslineFrameCompositor::Layer> layers(slots.size());
         QRegion covered;
         for (qsizetype i = slots.size() - 1; i >= 0; --i) {
-            open[i] = (dirty & slots[i]->bounds().toAlignedRect()) - covered;
+            layers[i] = {slots[i], (dirty & slots[i]->bounds().toAlignedRect()) - covered};
             const QRectF cover = slots[i]->coveredRect();
             if (!cover.isEmpty())
                 covered +=
                     QRect(QPoint(int(std::ceil(cover.left())), int(std::ceil(cover.top()))),
                           QPoint(int(std::floor(cover.right())) - 1, int(std::floor(cover.bottom())) - 1));
         }
-        for (qsizetype i = 0; i < slots.size(); ++i) {
-            if (open[i].isEmpty())
-                continue;
-            painter.setClipRegion(open[i]);
-            slots[i]->paint(painter);
-        }
-        painter.setClipRegion(dirty);
+        // The tack image is made once, before any band thread asks for it.
+        ClotheslineRopeGeometry::brassTack();
+        QRectF ropeArea = rope.strand(0, 1).boundingRect();
+        for (const QRectF& tack : rope.tackRects())
+            ropeArea |= tack;
+        ropeArea.adjust(-kRopeDirtyMargin, -kRopeDirtyMargin, kRopeDirtyMargin, kRopeDirtyMargin);
+        m_compositor.paint(painter, dirty, ropeArea, background, layers);
         return;
     }
+    ClotheslineFrameCompositor::paintDirectly(painter, dirty, background, {});
     if (!m_model)
         return;
     const QSet<QString> hidden = hiddenPhotoIDs();

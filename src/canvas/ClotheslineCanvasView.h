@@ -1,5 +1,6 @@
 #pragma once
 
+#include "canvas/ClotheslineFrameCompositor.h"
 #include "canvas/ClotheslinePhotoSlot.h"
 #include "canvas/ClotheslinePresentation.h"
 #include "core/Photo.h"
@@ -245,6 +246,7 @@ private:
     QHash<QString, PhotoGeometry> m_photoGeometry;
     bool m_layersInstalled = false;
     QHash<QString, ClotheslinePhotoSlot> m_photoSlots;
+    ClotheslineFrameCompositor m_compositor;
     QRectF m_ropeDirtyRect;
     int m_rebuildCount = 0;
 

@@ -18,6 +18,7 @@ constexpr double kPaperCornerPoints = 4;
 // The part of a layer image that is not fully transparent, in its pixels. Peg and badge layers
 // fill a whole print canvas but paint a small corner of it, so drawing only that part saves
 // most of their per-frame work. Layer images are shared and long-lived; the table stays small.
+// Main thread only: slots look it up when an image is applied, never while painting.
 QRect paintedPixels(const QImage& image) {
     static QHash<qint64, QRect> known;
     if (const auto it = known.constFind(image.cacheKey()); it != known.constEnd())
@@ -48,35 +49,6 @@ QRect paintedPixels(const QImage& image) {
         known.clear();
     known.insert(image.cacheKey(), found);
     return found;
-}
-
-// The painted part of a layer image in print-canvas points, and the pixels it comes from.
-struct ImagePart {
-    QRectF target;
-    QRectF source;
-};
-
-ImagePart paintedPart(const QImage& image, QSizeF size) {
-    if (image.isNull())
-        return {};
-    const QRect pixels = paintedPixels(image);
-    if (pixels.isEmpty())
-        return {};
-    const double sx = size.width() / image.width();
-    const double sy = size.height() / image.height();
-    return {QRectF(pixels.x() * sx, pixels.y() * sy, pixels.width() * sx, pixels.height() * sy),
-            QRectF(pixels)};
-}
-
-QRectF mappedImageRect(const QImage& image, const QTransform& transform, QSizeF size) {
-    const ImagePart part = paintedPart(image, size);
-    return part.target.isEmpty() ? QRectF() : transform.mapRect(part.target);
-}
-
-void drawPart(QPainter& painter, const QImage& image, QSizeF size) {
-    const ImagePart part = paintedPart(image, size);
-    if (!part.target.isEmpty())
-        painter.drawImage(part.target, image, part.source);
 }
 
 // Whether the paper image is opaque at the corners and the centre of the paper rectangle: a real
@@ -116,6 +88,19 @@ QRectF ClotheslinePhotoSlot::update(const Content& content) {
         m_content.paperRect != content.paperRect || m_content.frame.size() != content.frame.size())
         m_paperOpaque = opaquePaper(content.paper, content.paperRect, content.frame.size());
     m_content = content;
+    const QSizeF size = content.frame.size();
+    const QImage* images[] = {&m_content.paper, &m_content.peg, &m_content.overlay};
+    for (int i = 0; i < 3; ++i) {
+        const QRect pixels = images[i]->isNull() ? QRect() : paintedPixels(*images[i]);
+        if (pixels.isEmpty()) {
+            m_parts[i] = {};
+            continue;
+        }
+        const double sx = size.width() / images[i]->width();
+        const double sy = size.height() / images[i]->height();
+        m_parts[i] = {QRectF(pixels.x() * sx, pixels.y() * sy, pixels.width() * sx, pixels.height() * sy),
+                      QRectF(pixels)};
+    }
     m_applied = true;
     ++m_writes;
     return before | bounds();
@@ -139,10 +124,12 @@ QRectF ClotheslinePhotoSlot::setZ(int z) {
 QRectF ClotheslinePhotoSlot::paintedBounds() const {
     if (!m_applied)
         return {};
-    const QSizeF size = m_content.frame.size();
-    const QRectF local = mappedImageRect(m_content.paper, m_content.paperTransform, size) |
-                         mappedImageRect(m_content.peg, m_content.pegTransform, size) |
-                         mappedImageRect(m_content.overlay, m_content.paperTransform, size);
+    const QTransform* transforms[] = {&m_content.paperTransform, &m_content.pegTransform,
+                                      &m_content.paperTransform};
+    QRectF local;
+    for (int i = 0; i < 3; ++i)
+        if (!m_parts[i].target.isEmpty())
+            local |= transforms[i]->mapRect(m_parts[i].target);
     if (local.isEmpty())
         return {};
     return local.translated(m_content.frame.topLeft())
@@ -177,15 +164,17 @@ QRectF ClotheslinePhotoSlot::coveredRect() const {
 void ClotheslinePhotoSlot::paint(QPainter& painter) const {
     if (m_hidden || !m_applied)
         return;
-    const QSizeF size = m_content.frame.size();
     const QTransform base = painter.worldTransform();
     const QTransform origin = QTransform::fromTranslate(m_content.frame.x(), m_content.frame.y());
-    painter.setWorldTransform(m_content.paperTransform * origin * base);
-    drawPart(painter, m_content.paper, size);
-    painter.setWorldTransform(m_content.pegTransform * origin * base);
-    drawPart(painter, m_content.peg, size);
-    painter.setWorldTransform(m_content.paperTransform * origin * base);
-    drawPart(painter, m_content.overlay, size);
+    const QImage* images[] = {&m_content.paper, &m_content.peg, &m_content.overlay};
+    const QTransform* transforms[] = {&m_content.paperTransform, &m_content.pegTransform,
+                                      &m_content.paperTransform};
+    for (int i = 0; i < 3; ++i) {
+        if (m_parts[i].target.isEmpty())
+            continue;
+        painter.setWorldTransform(*transforms[i] * origin * base);
+        painter.drawImage(m_parts[i].target, *images[i], m_parts[i].source);
+    }
     painter.setWorldTransform(base);
 }
 

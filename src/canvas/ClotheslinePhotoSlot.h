@@ -43,12 +43,23 @@ public:
     // How many updates changed anything; a repeated identical update leaves it alone.
     int writes() const { return m_writes; }
 
+    // Reads only the slot's own state, so several threads may paint one slot at once (each with
+    // its own painter) while nothing updates it.
     void paint(QPainter& painter) const;
 
 private:
+    // The painted part of one layer image: where it lies on the print canvas, in points, and the
+    // pixels it comes from.
+    struct Part {
+        QRectF target{};
+        QRectF source{};
+    };
+
     QRectF paintedBounds() const;
 
     Content m_content{};
+    // Paper, peg and overlay, found when their images are applied.
+    Part m_parts[3]{};
     bool m_paperOpaque = false;
     bool m_hidden = false;
     bool m_applied = false;

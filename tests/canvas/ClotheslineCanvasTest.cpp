@@ -6,12 +6,15 @@
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
 #include "support/TestEnvironment.h"
+#include "support/TestImages.h"
 
+#include <QPainter>
 #include <QTest>
 #include <QThread>
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace vennimo;
@@ -158,6 +161,43 @@ TEST_F(ClotheslineCanvasTest, ThePhysicsStopsAtRestAndReduceMotionShowsPrintsAtR
     EXPECT_EQ(rope.canvas().physics().displacement, rope.canvas().physics().target);
     ASSERT_TRUE(rope.waitForRest(1000));
     EXPECT_LE(rope.canvas().physicsFrameCount(), 2);
+}
+
+TEST_F(ClotheslineCanvasTest, AFrameLooksLikeEveryPrintPaintedInTurn) {
+    Rope rope(6);
+    rope.place({{0, 0.3}, {1, 0.34}, {2, 0.38}, {3, 0.42}, {4, 0.46}, {5, 0.5}});
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    // Swinging or not, the prints stay turned; the check waits for their real papers, which hide
+    // what lies below them.
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto& slots = canvas.photoSlots();
+        return slots.size() == 6 && std::all_of(slots.begin(), slots.end(),
+                                                [](const auto& s) { return !s.coveredRect().isEmpty(); });
+    }));
+    const QRegion dirty(canvas.rect());
+    QImage frame(canvas.size() * 2, QImage::Format_ARGB32_Premultiplied);
+    frame.fill(Qt::transparent);
+    frame.setDevicePixelRatio(2);
+    QImage expected = frame.copy();
+    {
+        QPainter p(&frame);
+        canvas.drawContent(p, dirty);
+    }
+    QList<ClotheslineFrameCompositor::Layer> layers;
+    for (const ClotheslinePhotoSlot& slot : canvas.photoSlots())
+        layers.append({&slot, dirty & slot.bounds().toAlignedRect()});
+    std::sort(layers.begin(), layers.end(),
+              [](const auto& a, const auto& b) { return a.slot->z() < b.slot->z(); });
+    {
+        QPainter p(&expected);
+        const ClotheslineRopeGeometry ropeNow = canvas.ropeGeometry();
+        ClotheslineFrameCompositor::paintDirectly(
+            p, dirty, [&](QPainter& q) { ropeNow.draw(q); }, layers);
+    }
+    const ImageDifference d = imageDifference(frame, expected);
+    EXPECT_LE(d.largest, 2);
+    EXPECT_LT(d.pixels, frame.width() * frame.height() / 1000);
 }
 
 TEST_F(ClotheslineCanvasTest, PublishedHitPathsFollowThePrintGeometry) {

@@ -1,5 +1,8 @@
 #include "support/TestImages.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace vennimo::test {
 
 namespace {
@@ -24,6 +27,24 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
 
 bool isMarkerRed(QColor color) {
     return color.red() > 180 && color.green() < 80 && color.blue() < 80;
+}
+
+ImageDifference imageDifference(const QImage& a, const QImage& b) {
+    ImageDifference d;
+    if (a.size() != b.size() || a.depth() != 32 || b.depth() != 32)
+        return {255, qsizetype(std::max(a.width() * a.height(), b.width() * b.height()))};
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* la = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* lb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            const int channel =
+                std::max({std::abs(qRed(la[x]) - qRed(lb[x])), std::abs(qGreen(la[x]) - qGreen(lb[x])),
+                          std::abs(qBlue(la[x]) - qBlue(lb[x])), std::abs(qAlpha(la[x]) - qAlpha(lb[x]))});
+            d.largest = std::max(d.largest, channel);
+            d.pixels += channel > 0 ? 1 : 0;
+        }
+    }
+    return d;
 }
 
 } // namespace vennimo::test

@@ -11,4 +11,12 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 
+// How far two images of one size and format (32 bits a pixel) lie apart: the largest difference
+// of any channel, and how many pixels differ at all.
+struct ImageDifference {
+    int largest = 0;
+    qsizetype pixels = 0;
+};
+ImageDifference imageDifference(const QImage& a, const QImage& b);
+
 } // namespace vennimo::test
