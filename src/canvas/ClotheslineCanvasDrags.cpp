@@ -129,13 +129,14 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
 
     auto* drag = new QDrag(this);
     drag->setMimeData(PhotoDragPayload(photos).makeMimeData().release());
+    m_dragMimeData = drag->mimeData();
     if (!picture.image.isNull()) {
         drag->setPixmap(QPixmap::fromImage(picture.image));
         drag->setHotSpot((point - picture.origin).toPoint());
     }
     const QPointF screen = mapToGlobal(point);
-    RopeDiagnostic::event("DragBegin",
-                          QStringLiteral("peg=false x=%1 y=%2").arg(shortest(screen.x()), shortest(screen.y())));
+    RopeDiagnostic::event(
+        "DragBegin", QStringLiteral("peg=false x=%1 y=%2").arg(shortest(screen.x()), shortest(screen.y())));
     if (m_port) {
         m_port->setClotheslineDragStarted(true);
         m_port->routeClotheslineDrag(screen);
@@ -175,6 +176,7 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
     const std::optional<PhotoDropTarget> pending = std::exchange(m_pendingPhotoDrop, std::nullopt);
 
     removeDragMonitor();
+    m_dragMimeData.clear();
     m_externalDrop = false;
     m_internalDrop = false;
     m_sessionEntries.clear();

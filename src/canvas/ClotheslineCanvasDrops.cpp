@@ -42,12 +42,16 @@ PhotoDropTarget ClotheslineCanvasView::photoDropTarget(QPointF point) {
     return {};
 }
 
+bool ClotheslineCanvasView::isOwnDrag(const QDropEvent& event) const {
+    return event.source() == this || (m_dragMimeData && event.mimeData() == m_dragMimeData);
+}
+
 bool ClotheslineCanvasView::isOwnPhotoDrag(const QDropEvent& event) const {
-    return event.source() == this && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::copyPhoto;
+    return isOwnDrag(event) && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::copyPhoto;
 }
 
 Qt::DropAction ClotheslineCanvasView::externalOperation(const QDropEvent& event) const {
-    if (event.source() == this || m_previewing || !m_model || m_model->isBusy())
+    if (isOwnDrag(event) || m_previewing || !m_model || m_model->isBusy())
         return Qt::IgnoreAction;
     if (!(event.possibleActions() & Qt::CopyAction) || !event.mimeData() ||
         !ExternalImageDrop::canRead(*event.mimeData()))
@@ -94,11 +98,22 @@ void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
     ExternalImageDrop::beginDrag();
     RopeDiagnostic::event("DestinationEntered", QStringLiteral("canvas"));
     const Qt::DropAction operation = dropOperation(*event);
-    if (operation == Qt::IgnoreAction) {
+    if (operation != Qt::IgnoreAction) {
+        event->setDropAction(operation);
+        event->accept();
+        return;
+    }
+    // Only an accepted enter brings the moves that follow, so a drag the rope can take somewhere
+    // stays with it even when it enters where it cannot drop (beside the rope, on a knot); the
+    // move after the enter answers no there. A drag it can never read is refused here.
+    const bool candidate = isOwnPhotoDrag(*event) || (!isOwnDrag(*event) && event->mimeData() &&
+                                                      (event->possibleActions() & Qt::CopyAction) &&
+                                                      ExternalImageDrop::canRead(*event->mimeData()));
+    if (!candidate) {
         event->ignore();
         return;
     }
-    event->setDropAction(operation);
+    event->setDropAction(Qt::IgnoreAction);
     event->accept();
 }
 

@@ -18,6 +18,7 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QMimeData>
 #include <QPainterPath>
 #include <QPointer>
 #include <QRectF>
@@ -253,6 +254,7 @@ private:
     void runCopyDrag(QPointF point);
     void installDragMonitor();
     void removeDragMonitor();
+    bool isOwnDrag(const QDropEvent& event) const;
     bool isOwnPhotoDrag(const QDropEvent& event) const;
     Qt::DropAction externalOperation(const QDropEvent& event) const;
     Qt::DropAction dropOperation(const QDropEvent& event);
@@ -319,6 +321,8 @@ private:
     QPointF m_grabOffset;
     std::optional<PhotoDropTarget> m_pendingPhotoDrop;
     DragExec m_dragExec;
+    // The data of the running drag: a drop that carries it is this canvas's own.
+    QPointer<const QMimeData> m_dragMimeData;
     QSet<QString> m_opaqueAwaitingIDs;
     QSet<QString> m_finishingPreviewIDs;
 

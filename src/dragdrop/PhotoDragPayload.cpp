@@ -98,7 +98,8 @@ QImage PhotoDragPayload::itemImage(const Photo& photo) {
         if (auto image = ImageDecoder::decodeScaled(photo.thumbnail, kMaxFileImagePixels);
             image.ok() && !image->isNull())
             return *image;
-    if (auto image = ImageDecoder::decodeScaled(photo.path, kMaxFileImagePixels); image.ok() && !image->isNull())
+    if (auto image = ImageDecoder::decodeScaled(photo.path, kMaxFileImagePixels);
+        image.ok() && !image->isNull())
         return *image;
     return standIn();
 }
