@@ -151,10 +151,15 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
     });
 
     QPointer<ClotheslineCanvasView> self(this);
-    QPointer<QDrag> guard(drag);
-    const Qt::DropAction action = m_dragExec ? m_dragExec(*drag) : drag->exec(Qt::CopyAction, Qt::CopyAction);
-    if (guard)
-        guard->deleteLater();
+    Qt::DropAction action = Qt::IgnoreAction;
+    if (m_dragExec) {
+        action = m_dragExec(*drag);
+        drag->deleteLater();
+    } else {
+        // The system keeps the drag (and the data the target still reads after the drop) until
+        // the drop's exchange is over, and deletes it then.
+        action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    }
     if (!self)
         return;
     // A drop happens only on a release; without one the button tells.
