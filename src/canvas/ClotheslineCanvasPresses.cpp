@@ -108,6 +108,8 @@ void ClotheslineCanvasView::mouseMoveEvent(QMouseEvent* event) {
     // Until a session starts the press stays, so the next move tries again.
     if (m_dragStart)
         m_dragStart(*m_pressPhoto, m_pressedPeg, *m_pressPoint, event->position());
+    else
+        startDragSession(*m_pressPhoto, m_pressedPeg, *m_pressPoint, event->position());
 }
 
 void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {

@@ -27,10 +27,13 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     setFocusPolicy(Qt::ClickFocus);
     setAccessibleName(QStringLiteral("晾衣绳"));
     setAccessibleDescription(QString::fromUtf8(ClotheslineCanvasAccessible::kHelp));
+    // Images from other programs, and the canvas's own copy drags, can be dropped on the rope.
+    setAcceptDrops(true);
     m_physicsDriver->setCanvas(this);
 }
 
 ClotheslineCanvasView::~ClotheslineCanvasView() {
+    removeDragMonitor();
     if (m_physicsTimer)
         m_physicsTimer->invalidate();
     m_physicsDriver->setCanvas(nullptr);

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "canvas/ClotheslineDragEntry.h"
 #include "canvas/ClotheslineFrameCompositor.h"
 #include "canvas/ClotheslinePhotoSlot.h"
 #include "canvas/ClotheslinePresentation.h"
+#include "canvas/PhotoDropTarget.h"
 #include "core/Photo.h"
+#include "dragdrop/ClotheslineDragIntent.h"
 #include "platform/DisplayLink.h"
 #include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/PolaroidRenderer.h"
@@ -16,6 +19,7 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QMimeData>
 #include <QPainterPath>
 #include <QPointer>
 #include <QRectF>
@@ -28,6 +32,8 @@
 #include <memory>
 #include <optional>
 
+class QDrag;
+class QDropEvent;
 class QMenu;
 
 namespace vennimo {
@@ -137,6 +143,8 @@ public:
     // Whether a point lies on the whole rope as it hangs now, stroked as wide as the window's
     // rope-move shape.
     bool ropeStrokeContains(QPointF point) const;
+    // Whether a point lies on the rope between the outermost peg places, stroked `width` wide.
+    bool pegSpanStrokeContains(QPointF point, double width) const;
 
     // Presses (ClotheslineCanvasPresses.cpp). A press on a print that travels farther than the
     // drag threshold hands the print to the drag start; until a drag session exists it answers
@@ -153,6 +161,33 @@ public:
     bool cancelOperation();
     const PhotoCallback& onSelect() const { return m_onSelect; }
     const PhotoCallback& onPreview() const { return m_onPreview; }
+
+    // Drags off the rope (ClotheslineCanvasDrags.cpp). A press on a print's paper that travels
+    // past the threshold carries copies of its files (or of the selection's) out with a system
+    // drag; the session ends in finishDrag whatever way it ends. The drag runs through `exec`
+    // (the system drag loop unless a test replaces it).
+    using DragExec = std::function<Qt::DropAction(QDrag& drag)>;
+    void setDragExec(DragExec exec) { m_dragExec = std::move(exec); }
+    // False when no session started; the press then stays for the next move.
+    bool startDragSession(const Photo& leader, bool onPeg, QPointF pressPoint, QPointF point);
+    // The one end of every session; does nothing outside one.
+    void finishDrag(Qt::DropAction operation, bool released);
+    ClotheslineDragIntent dragIntent() const { return m_dragIntent; }
+    bool dragCancelled() const { return m_dragCancelled; }
+    const QList<ClotheslineDragEntry>& sessionEntries() const { return m_sessionEntries; }
+    const std::optional<Photo>& leader() const { return m_leader; }
+    QPointF grabOffset() const { return m_grabOffset; }
+    // One print lifted by its peg: paper and peg with a margin of kDragImagePadding around.
+    QImage dragImage(const Photo& photo);
+
+    // Drops onto the rope (ClotheslineCanvasDrops.cpp).
+    PhotoDropTarget photoDropTarget(QPointF point);
+    const std::optional<PhotoDropTarget>& pendingPhotoDrop() const { return m_pendingPhotoDrop; }
+    // The rope shows its drop highlight.
+    bool externalDrop() const { return m_externalDrop; }
+    bool internalDrop() const { return m_internalDrop; }
+    // The placement x under a canvas point, not clamped.
+    double ropeFraction(QPointF point) const;
 
     // Menus (ClotheslineCanvasMenus.cpp). The presenter shows a menu at a global point and
     // returns when it closed; the file actions open a file with the default application and show
@@ -194,6 +229,10 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void movedIntoWindow();
@@ -212,6 +251,16 @@ private:
     void presentMenu(QMenu& menu, QPoint globalPos);
     // Tells assistive technologies that the canvas's prints changed.
     void announcePrintsChanged();
+    // Drags and drops.
+    void runCopyDrag(QPointF point);
+    void installDragMonitor();
+    void removeDragMonitor();
+    bool isOwnDrag(const QDropEvent& event) const;
+    bool isOwnPhotoDrag(const QDropEvent& event) const;
+    Qt::DropAction externalOperation(const QDropEvent& event) const;
+    Qt::DropAction dropOperation(const QDropEvent& event);
+    void setExternalDrop(bool on);
+    void markRopeDirty();
 
     // Host wiring.
     QPointer<GalleryModel> m_model;
@@ -266,6 +315,16 @@ private:
     bool m_sessionInProgress = false;
     bool m_externalDrop = false;
     bool m_internalDrop = false;
+    ClotheslineDragIntent m_dragIntent = ClotheslineDragIntent::copyPhoto;
+    bool m_dragCancelled = false;
+    std::unique_ptr<QObject> m_dragEventMonitor;
+    QList<ClotheslineDragEntry> m_sessionEntries;
+    std::optional<Photo> m_leader;
+    QPointF m_grabOffset;
+    std::optional<PhotoDropTarget> m_pendingPhotoDrop;
+    DragExec m_dragExec;
+    // The data of the running drag: a drop that carries it is this canvas's own.
+    QPointer<const QMimeData> m_dragMimeData;
     QSet<QString> m_opaqueAwaitingIDs;
     QSet<QString> m_finishingPreviewIDs;
 

@@ -132,6 +132,7 @@ public:
     void setRopeMovePath(std::optional<QPainterPath> path) override;
     void setRopeDropPath(std::optional<QPainterPath> path) override;
     void setCanvasPaths(QList<QPainterPath> paths) override;
+    bool takesDropAt(QPointF contentPoint) const override;
     std::uint64_t pointerGeometryRevision() const { return m_pointerGeometryRevision; }
 
     // Pointer routing: the window ignores the pointer wherever nothing of its own lies under it.
