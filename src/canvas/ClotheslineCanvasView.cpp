@@ -102,8 +102,11 @@ QRectF ClotheslineCanvasView::visibleRect() const {
 }
 
 QSet<QString> ClotheslineCanvasView::hiddenPhotoIDs() const {
-    // Prints lifted by their pegs travel with the drag; the drag Parts fill these sets.
+    // Prints lifted by their pegs travel with the drag once their panels show them.
     QSet<QString> hidden;
+    if (m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg)
+        for (const ClotheslineDragEntry& entry : m_sessionEntries)
+            hidden.insert(entry.photo.id);
     hidden -= m_opaqueAwaitingIDs;
     hidden |= m_finishingPreviewIDs;
     return hidden;
