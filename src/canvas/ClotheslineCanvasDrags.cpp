@@ -189,7 +189,7 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
     m_dragContactRope.reset();
     m_pegContact = {};
     m_pegReception = {};
-    m_opaqueAwaitingIDs.clear();
+    finishOpaqueDrag(photos);
     m_externalDrop = false;
     m_internalDrop = false;
     m_sessionEntries.clear();

@@ -65,6 +65,7 @@ void ClotheslineCanvasView::beginPegSession(QPointF point) {
     m_opaqueAwaitingIDs.clear();
     for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries))
         m_opaqueAwaitingIDs.insert(entry.photo.id);
+    prepareOpaqueDrag(point);
 
     if (m_port) {
         QPointer<ClotheslineCanvasView> self(this);
@@ -118,8 +119,6 @@ void ClotheslineCanvasView::releaseLocalPegDrag(QPointF point) {
                                              .arg(m_sessionEntries.size()));
     finishDrag(accepted ? Qt::MoveAction : Qt::IgnoreAction, true);
 }
-
-void ClotheslineCanvasView::movePegPreview(QPointF /*screenPoint*/) {}
 
 void ClotheslineCanvasView::handOverPegDrag(QPointF /*screenPoint*/) {}
 

@@ -1,6 +1,8 @@
 #include "canvas/ClotheslineCanvasView.h"
 
 #include "canvas/ClotheslineCanvasAccessible.h"
+#include "canvas/OpaquePegPreview.h"
+#include "canvas/PegDragBadge.h"
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"

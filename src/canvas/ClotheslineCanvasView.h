@@ -28,6 +28,7 @@
 #include <QSet>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -40,6 +41,8 @@ class QMenu;
 namespace vennimo {
 
 class GalleryModel;
+class OpaquePegPreview;
+class PegDragBadge;
 class RopeWindowPort;
 
 // The rope: draws the strand and the prints hanging from it, swings the prints and sags the rope
@@ -202,6 +205,13 @@ public:
     double pullProgress() const { return m_pullProgress; }
     bool smoothPegMotion() const { return m_smoothPegMotion; }
     const PegContactState& pegContact() const { return m_pegContact; }
+    OpaquePegPreview* opaquePreview() const { return m_opaquePreview.get(); }
+    OpaquePegPreview* finishingPreview() const { return m_finishingPreview.get(); }
+    // The picture of a print as the rope shows it now, for its drag panel; kept while its pose,
+    // its images and its badge stay the same.
+    QImage opaqueSprite(const Photo& photo);
+    // Whether the rope rests with the prints' final pictures, so returning panels may go.
+    bool opaqueSourceSettled(const QList<Photo>& photos) const;
 
     // Drops onto the rope (ClotheslineCanvasDrops.cpp).
     PhotoDropTarget photoDropTarget(QPointF point);
@@ -293,6 +303,8 @@ private:
     // The group offset the physics uses while the pegs are carried.
     double carriedOffset() const;
     void pullTowardCarriedPegs(double offset);
+    void prepareOpaqueDrag(QPointF point);
+    void finishOpaqueDrag(const QList<Photo>& photos);
     void setExternalDrop(bool on);
     void markRopeDirty();
 
@@ -368,6 +380,18 @@ private:
     bool m_localPeg = false;
     QPointF m_localPegStartPoint;
     std::optional<QPointF> m_localPegPoint;
+    std::unique_ptr<OpaquePegPreview> m_opaquePreview;
+    std::unique_ptr<OpaquePegPreview> m_finishingPreview;
+    std::unique_ptr<PegDragBadge> m_pegDragBadge;
+    struct OpaqueSprite {
+        Photo photo;
+        qint64 paperKey = 0;
+        qint64 pegKey = 0;
+        qint64 overlayKey = 0;
+        std::array<double, 13> transform{};
+        QImage sprite;
+    };
+    QHash<QString, OpaqueSprite> m_opaqueSprites;
     QSet<QString> m_opaqueAwaitingIDs;
     QSet<QString> m_finishingPreviewIDs;
 
