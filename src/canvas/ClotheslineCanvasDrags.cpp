@@ -50,16 +50,13 @@ bool ClotheslineCanvasView::startDragSession(const Photo& pressed, bool onPeg, Q
                                              QPointF point) {
     if (m_sessionInProgress || !m_model || m_model->deleting())
         return false;
-    // Prints lifted by their pegs travel with a session of their own, which this canvas does not
-    // run yet; such a press stays a press.
-    if (onPeg)
-        return false;
-
     QList<Photo> photos;
     for (const Photo& photo : m_model->dragPhotos(pressed))
         if (m_model->hangs(photo))
             photos.append(photo);
-    photos = PhotoDragPayload(photos).photos();
+    // A peg drag moves the originals themselves; only copies need files that can be read now.
+    if (!onPeg)
+        photos = PhotoDragPayload(photos).photos();
 
     QList<ClotheslineDragEntry> entries;
     for (const Photo& photo : std::as_const(photos)) {
@@ -92,7 +89,11 @@ bool ClotheslineCanvasView::startDragSession(const Photo& pressed, bool onPeg, Q
     m_grabOffset = pressPoint - rope.pointAlong(rope.supportFraction(leaderEntry->placement.x));
     m_sessionInProgress = true;
     m_dragCancelled = false;
-    m_dragIntent = ClotheslineDragIntent::copyPhoto;
+    m_dragIntent = onPeg ? ClotheslineDragIntent::movePeg : ClotheslineDragIntent::copyPhoto;
+    if (onPeg) {
+        beginPegSession(point);
+        return true;
+    }
 
     if (m_port) {
         QPointer<ClotheslineCanvasView> self(this);
@@ -182,6 +183,13 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
 
     removeDragMonitor();
     m_dragMimeData.clear();
+    m_localPeg = false;
+    m_localPegPoint.reset();
+    m_dragPoint.reset();
+    m_dragContactRope.reset();
+    m_pegContact = {};
+    m_pegReception = {};
+    finishOpaqueDrag(photos);
     m_externalDrop = false;
     m_internalDrop = false;
     m_sessionEntries.clear();
@@ -218,8 +226,18 @@ void ClotheslineCanvasView::installDragMonitor() {
     removeDragMonitor();
     QPointer<ClotheslineCanvasView> self(this);
     m_dragEventMonitor = std::make_unique<DragKeyMonitor>([self] {
-        if (self && self->m_sessionInProgress)
-            self->m_dragCancelled = true;
+        if (!self || !self->m_sessionInProgress)
+            return;
+        self->m_dragCancelled = true;
+        // No drag loop of the system runs while the pegs stay with the canvas: end it here.
+        if (self->localPegDragActive())
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self] {
+                    if (self && self->m_sessionInProgress)
+                        self->finishDrag(Qt::IgnoreAction, false);
+                },
+                Qt::QueuedConnection);
     });
     qApp->installEventFilter(m_dragEventMonitor.get());
 }

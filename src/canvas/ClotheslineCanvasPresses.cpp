@@ -96,6 +96,10 @@ void ClotheslineCanvasView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
+    if (localPegDragActive()) {
+        updateLocalPegDrag(event->position());
+        return;
+    }
     if (m_port && m_port->knotResizeActive()) {
         m_port->updateKnotResize(event->globalPosition());
         return;
@@ -119,6 +123,10 @@ void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {
     }
     event->accept();
     const QPointF p = event->position();
+    if (localPegDragActive()) {
+        releaseLocalPegDrag(p);
+        return;
+    }
     if (m_port && m_port->knotResizeActive()) {
         m_port->updateKnotResize(event->globalPosition());
         m_port->finishKnotResize(false);
@@ -145,6 +153,11 @@ void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {
 bool ClotheslineCanvasView::cancelOperation() {
     if (m_port && m_port->knotResizeActive()) {
         m_port->finishKnotResize(true);
+        return true;
+    }
+    if (m_sessionInProgress) {
+        m_dragCancelled = true;
+        finishDrag(Qt::IgnoreAction, false);
         return true;
     }
     return false;

@@ -1,6 +1,8 @@
 #include "canvas/ClotheslineCanvasView.h"
 
 #include "canvas/ClotheslineCanvasAccessible.h"
+#include "canvas/OpaquePegPreview.h"
+#include "canvas/PegDragBadge.h"
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
@@ -102,8 +104,11 @@ QRectF ClotheslineCanvasView::visibleRect() const {
 }
 
 QSet<QString> ClotheslineCanvasView::hiddenPhotoIDs() const {
-    // Prints lifted by their pegs travel with the drag; the drag Parts fill these sets.
+    // Prints lifted by their pegs travel with the drag once their panels show them.
     QSet<QString> hidden;
+    if (m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg)
+        for (const ClotheslineDragEntry& entry : m_sessionEntries)
+            hidden.insert(entry.photo.id);
     hidden -= m_opaqueAwaitingIDs;
     hidden |= m_finishingPreviewIDs;
     return hidden;

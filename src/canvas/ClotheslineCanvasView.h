@@ -13,6 +13,7 @@
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "rope/HangingStyle.h"
+#include "rope/PegContactState.h"
 #include "rope/PhotoPendulum.h"
 #include "rope/RopeDisplayLinkTarget.h"
 
@@ -27,6 +28,7 @@
 #include <QSet>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -39,6 +41,8 @@ class QMenu;
 namespace vennimo {
 
 class GalleryModel;
+class OpaquePegPreview;
+class PegDragBadge;
 class RopeWindowPort;
 
 // The rope: draws the strand and the prints hanging from it, swings the prints and sags the rope
@@ -180,6 +184,35 @@ public:
     // One print lifted by its peg: paper and peg with a margin of kDragImagePadding around.
     QImage dragImage(const Photo& photo);
 
+    // Peg drags (ClotheslineCanvasPegs.cpp). Prints lifted by their pegs stay with the canvas
+    // while the rope can take them back or no file manager lies under the pointer: released on the
+    // rope they slide along it as a group, released elsewhere they come down as one undoable step.
+    static constexpr double kReceptionStrokeWidth = 96;
+    // Whether a file manager or the desktop would take a drop at a screen point; until the shell
+    // installs the real test, nothing does and the drag stays with the canvas.
+    using NativeDestination = std::function<bool(QPointF screenPoint)>;
+    void setNativeDestination(NativeDestination test) { m_nativeDestination = std::move(test); }
+    bool receivesPegDrag(QPointF point);
+    bool updateContact(QPointF point, const QString& source);
+    bool pegTouchesRope(QPointF point);
+    // The placement offset the whole carried group takes when the leader's peg goes to `point`;
+    // clamped so that no print leaves the rope.
+    double offsetForReposition(QPointF point) const;
+    bool commitReposition(QPointF point);
+    bool commitTakeDownDrop();
+    bool localPegDragActive() const { return m_localPeg && m_sessionInProgress; }
+    const std::optional<QPointF>& dragPoint() const { return m_dragPoint; }
+    double pullProgress() const { return m_pullProgress; }
+    bool smoothPegMotion() const { return m_smoothPegMotion; }
+    const PegContactState& pegContact() const { return m_pegContact; }
+    OpaquePegPreview* opaquePreview() const { return m_opaquePreview.get(); }
+    OpaquePegPreview* finishingPreview() const { return m_finishingPreview.get(); }
+    // The picture of a print as the rope shows it now, for its drag panel; kept while its pose,
+    // its images and its badge stay the same.
+    QImage opaqueSprite(const Photo& photo);
+    // Whether the rope rests with the prints' final pictures, so returning panels may go.
+    bool opaqueSourceSettled(const QList<Photo>& photos) const;
+
     // Drops onto the rope (ClotheslineCanvasDrops.cpp).
     PhotoDropTarget photoDropTarget(QPointF point);
     const std::optional<PhotoDropTarget>& pendingPhotoDrop() const { return m_pendingPhotoDrop; }
@@ -259,6 +292,19 @@ private:
     bool isOwnPhotoDrag(const QDropEvent& event) const;
     Qt::DropAction externalOperation(const QDropEvent& event) const;
     Qt::DropAction dropOperation(const QDropEvent& event);
+    void beginPegSession(QPointF point);
+    void updateLocalPegDrag(QPointF point);
+    void releaseLocalPegDrag(QPointF point);
+    void movePegPreview(QPointF screenPoint);
+    void handOverPegDrag(QPointF screenPoint);
+    bool yieldsToNativeDestination(QPointF screenPoint) const;
+    // The point a peg drag is judged at: where the pointer really is, whichever event came.
+    QPointF livePegPoint(QPointF point) const;
+    // The group offset the physics uses while the pegs are carried.
+    double carriedOffset() const;
+    void pullTowardCarriedPegs(double offset);
+    void prepareOpaqueDrag(QPointF point);
+    void finishOpaqueDrag(const QList<Photo>& photos);
     void setExternalDrop(bool on);
     void markRopeDirty();
 
@@ -325,6 +371,27 @@ private:
     DragExec m_dragExec;
     // The data of the running drag: a drop that carries it is this canvas's own.
     QPointer<const QMimeData> m_dragMimeData;
+    // Peg drags.
+    NativeDestination m_nativeDestination;
+    std::optional<ClotheslineRopeGeometry> m_dragContactRope;
+    PegContactState m_pegContact;
+    PegReceptionState m_pegReception;
+    std::optional<QPointF> m_dragPoint;
+    bool m_localPeg = false;
+    QPointF m_localPegStartPoint;
+    std::optional<QPointF> m_localPegPoint;
+    std::unique_ptr<OpaquePegPreview> m_opaquePreview;
+    std::unique_ptr<OpaquePegPreview> m_finishingPreview;
+    std::unique_ptr<PegDragBadge> m_pegDragBadge;
+    struct OpaqueSprite {
+        Photo photo;
+        qint64 paperKey = 0;
+        qint64 pegKey = 0;
+        qint64 overlayKey = 0;
+        std::array<double, 13> transform{};
+        QImage sprite;
+    };
+    QHash<QString, OpaqueSprite> m_opaqueSprites;
     QSet<QString> m_opaqueAwaitingIDs;
     QSet<QString> m_finishingPreviewIDs;
 
