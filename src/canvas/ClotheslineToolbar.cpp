@@ -7,6 +7,7 @@
 #include "widgets/ToolbarIcon.h"
 #include "widgets/ToolbarSymbol.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -121,6 +122,8 @@ ClotheslineToolbar::ClotheslineToolbar(GalleryModel& model, Actions actions, QWi
     m_layout = new ClotheslineToolbarLayout(this);
     m_capsule = new QWidget(this);
     m_capsule->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The capsule and its shadow are drawn here, so every step of its spring repaints.
+    m_capsule->installEventFilter(this);
     m_layout->addWidget(m_capsule);
     m_layout->addWidget(buildTitleGroup());
     m_layout->addWidget(buildSelectionGroup());
@@ -345,6 +348,12 @@ void ClotheslineToolbar::refresh() {
     m_layout->invalidate();
     m_layout->activate();
     update();
+}
+
+bool ClotheslineToolbar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_capsule && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        update();
+    return QWidget::eventFilter(watched, event);
 }
 
 void ClotheslineToolbar::paintEvent(QPaintEvent*) {

@@ -32,7 +32,7 @@ public:
     static constexpr double kShadowOffset = 4;
     // Above the bar; below it the capsule's shadow still draws.
     static constexpr int kTopPadding = 8;
-    static constexpr int kShadowRoom = 8;
+    static constexpr int kShadowRoom = 14;
     static constexpr auto kSelectionToggleName = "clothesline-selection-toggle";
 
     struct Actions {
@@ -83,6 +83,8 @@ public:
     ToolbarIcon* propertiesButton() const { return m_properties; }
     ToolbarButton* normalWindowButton() const { return m_normalWindow; }
     ToolbarIcon* settingsButton() const { return m_settings; }
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

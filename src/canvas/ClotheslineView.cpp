@@ -146,8 +146,9 @@ void ClotheslineView::activate(const Photo& photo) {
 }
 
 void ClotheslineView::focusContent() {
-    if (QWidget* active = QApplication::activeWindow())
-        active->setFocus(Qt::OtherFocusReason);
+    QWidget* content = m_port && m_port->contentView() ? m_port->contentView() : window();
+    if (QApplication::activeWindow() == content->window())
+        content->setFocus(Qt::OtherFocusReason);
 }
 
 void ClotheslineView::selectionRequested() {
