@@ -190,8 +190,7 @@ void ClotheslineView::applyToolbarOpacity(double opacity) {
     // Fully opaque, the toolbar draws straight into the window.
     m_toolbarEffect->setEnabled(opacity < 1);
     // Faded out, it takes no clicks and is hidden from assistive technologies.
-    m_toolbar->setAttribute(Qt::WA_TransparentForMouseEvents, opacity <= 0);
-    m_toolbar->setAccessibleName(opacity <= 0 ? QString() : QString::fromUtf8("晾衣绳工具栏"));
+    m_toolbar->setVisible(m_chrome.expanded() && opacity > 0);
 }
 
 void ClotheslineView::updateBanner() {
@@ -214,7 +213,7 @@ void ClotheslineView::relayout() {
     m_canvas->scrollView()->setGeometry(kSideInset, top, std::max(width() - 2 * kSideInset, 0),
                                         std::max(height() - top - kBottomInset, 0));
     m_toolbar->setGeometry(0, 0, width(), m_toolbar->height());
-    m_toolbar->setVisible(expanded);
+    m_toolbar->setVisible(expanded && m_toolbarOpacity > 0);
     if (expanded)
         m_toolbar->raise();
     if (m_banner->isVisibleTo(this)) {

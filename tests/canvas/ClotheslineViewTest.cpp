@@ -182,6 +182,23 @@ TEST(ClotheslineView, InsetsTheCanvasPublishesItsHitAreasOnceAndFollowsTheChrome
     EXPECT_EQ(screen.view->canvasHost()->scrollView()->y(), 8);
     screen.view->hitAreas()->publish();
     EXPECT_TRUE(screen.view->hitAreas()->published().isEmpty());
+
+    // Without reduced motion the toolbar fades in after the window grew, taking no clicks until
+    // it shows; with it, it is there at once.
+    ClotheslineChrome& chrome = screen.model().clotheslineChrome();
+    chrome.request(true, true, false);
+    screen.settle();
+    EXPECT_TRUE(chrome.expanded());
+    EXPECT_LT(screen.view->toolbarOpacity(), 1) << "the fade has begun, not ended";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screen.view->toolbarOpacity() == 1; }, 1000));
+    EXPECT_TRUE(shown(&screen.toolbar()));
+    chrome.request(true, false, true);
+    screen.settle();
+    EXPECT_FALSE(shown(&screen.toolbar()));
+    chrome.request(true, true, true);
+    screen.settle();
+    EXPECT_EQ(screen.view->toolbarOpacity(), 1);
+    EXPECT_TRUE(shown(&screen.toolbar()));
 }
 
 TEST(ClotheslineView, AnswersSelectAllAndPreviewAndPrunesPrintsThatLeaveTheRope) {

@@ -1,4 +1,7 @@
 #include "shell/GalleryView.h"
+#include "canvas/ClotheslineCanvas.h"
+#include "canvas/ClotheslineCanvasView.h"
+#include "canvas/ClotheslineScrollView.h"
 #include "canvas/ClotheslineToolbar.h"
 #include "canvas/ClotheslineView.h"
 #include "canvas/RopeHitAreas.h"
@@ -22,6 +25,7 @@ struct Gallery {
     GalleryWindow window;
     GalleryView* view = nullptr;
     int grids = 0;
+    int settingsOpened = 0;
     QList<Photo> previews;
     std::function<void()> closePreview;
     std::function<void()> backToRope;
@@ -38,8 +42,7 @@ struct Gallery {
             previews.append(photo);
             closePreview = closed;
         };
-        view = new GalleryView(
-            *rope, window, [] {}, factory);
+        view = new GalleryView(*rope, window, [this] { ++settingsOpened; }, factory);
         window.resize(980, 466);
         window.show();
         settle();
@@ -133,4 +136,13 @@ TEST(GalleryView, AnswersTheEditCommandsKeysAndPreviewAndSwitchesToTheGridAndBac
     ASSERT_NE(g.view->ropeScreen(), nullptr);
     EXPECT_FALSE(g.view->ropeScreen()->selected()) << "a fresh rope screen";
     EXPECT_EQ(g.window.clotheslineStyle(), true);
+
+    // The rope's own menu items reach the same switches.
+    ClotheslineCanvasView* canvas = g.view->ropeScreen()->canvasHost()->canvas();
+    EXPECT_TRUE(canvas->openSettingsContext());
+    EXPECT_EQ(g.settingsOpened, 1);
+    EXPECT_TRUE(canvas->switchToNormalContext());
+    g.settle();
+    EXPECT_FALSE(g.model().clotheslineMode());
+    EXPECT_EQ(g.grids, 2);
 }

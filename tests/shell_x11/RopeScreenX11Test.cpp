@@ -269,6 +269,28 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(click(transparent));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 2000));
 
+    // Dragging the toolbar's title moves the window; the collapse button closes it.
+    ASSERT_TRUE(click(printPoint(*back, xs[1], kCollapsedTop)));
+    frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
+    ASSERT_TRUE(frame);
+    QTest::qWait(500);
+    const auto title = capsuleEnds(*frame);
+    ASSERT_TRUE(title);
+    const QPoint grip(title->first + 15 + 28 + 8 + 50, frame->top() + 8 + 22);
+    const QPoint travel(70, 120);
+    ASSERT_TRUE(moveTo(grip) && xdotool({"mousedown", "1"}, 150));
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_TRUE(moveTo(grip + travel * i / 6, 50));
+    ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
+    const std::optional<QRect> moved = applicationWindow(app.processId());
+    ASSERT_TRUE(moved);
+    EXPECT_LE((moved->topLeft() - (frame->topLeft() + travel)).manhattanLength(), 3)
+        << moved->x() << "," << moved->y() << " from " << frame->x() << "," << frame->y();
+    grabScreenArea(moved->adjusted(-20, -20, 20, 20)).save(shots + "/50-moved-by-the-title.png");
+    ASSERT_TRUE(click(QPoint(title->first + travel.x() + 15 + 14, moved->top() + 8 + 22)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !applicationWindow(app.processId()); }, 3000))
+        << "the collapse button closed the rope window";
+
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));
 }
