@@ -42,7 +42,8 @@ struct Gallery {
             previews.append(photo);
             closePreview = closed;
         };
-        view = new GalleryView(*rope, window, [this] { ++settingsOpened; }, factory);
+        view = new GalleryView(
+            *rope, window, [this] { ++settingsOpened; }, factory);
         window.resize(980, 466);
         window.show();
         settle();
