@@ -84,6 +84,8 @@ public:
     void setGalleryKeyboardHandler(std::function<bool(QKeyEvent*)> handler) {
         m_galleryKeyboardHandler = std::move(handler);
     }
+    // Whether the screen's key handler may see keys: no dialog is up and no text is edited.
+    bool galleryKeysAllowed() const;
     void setClotheslineChrome(ClotheslineChrome* chrome);
     // The widget shown inside; it fills the window and its coordinates are the hit shapes'.
     void setContentWidget(QWidget* content);
