@@ -3,6 +3,7 @@
 #include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
 #include "core/IndexFileWriter.h"
+#include "core/IndexerRootScan.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
 #include "platform/FileNames.h"
@@ -102,53 +103,6 @@ std::optional<double> modificationDate(const QString& path) {
 
 } // namespace
 
-// The records a scan produces, one per id (a later record for an id replaces the earlier one),
-// kept in a list so that they need not be copied out of a hash at the end.
-struct ScanResult {
-    QList<Photo> photos;
-    QHash<QString, qsizetype> positions;
-
-    bool contains(const QString& id) const { return positions.contains(id); }
-    void insert(Photo photo) {
-        if (auto it = positions.constFind(photo.id); it != positions.constEnd()) {
-            photos[*it] = std::move(photo);
-        } else {
-            positions.insert(photo.id, photos.size());
-            photos.append(std::move(photo));
-        }
-    }
-};
-
-// The state of one root while it is scanned.
-struct Indexer::RootScan {
-    int rootIndex = 0;
-    SourceRoot root{};
-    bool needsBaseline = false;
-    bool generateThumbnails = false;
-    double scanTime = 0;
-    const QHash<QString, const Photo*>* previous = nullptr;
-    ScanResult* result = nullptr;
-    QStringList errors{};
-    bool incomplete = false;
-    QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
-    QString thumbnailPrefix{};
-    const QSet<QString>* thumbnailNames = nullptr;
-    // Baseline-pending places below the root as the scan began, and what the scan did not see.
-    QStringList pendingBelow{};
-    QStringList unseen{};
-
-    void fail(const QString& path, const QString& error) {
-        errors.append(error);
-        incomplete = true;
-        unseen.append(path);
-    }
-    bool isBaseline(const QString& path) const {
-        return needsBaseline ||
-               std::any_of(pendingBelow.cbegin(), pendingBelow.cend(),
-                           [&path](const QString& pending) { return pathIsWithin(path, pending); });
-    }
-};
-
 Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     : m_roots(normalizedSourceRoots(roots))
     , m_storage(QDir::cleanPath(storage)) {
@@ -228,6 +182,8 @@ QString Indexer::thumbnailFolder() const {
 
 void Indexer::setLibrary(Library library) {
     m_library = std::move(library);
+    m_recordIndex.clear();
+    m_libraryScanned = false;
     m_thumbnailPlanNeedsRebuild = true;
 }
 
@@ -243,6 +199,9 @@ void Indexer::reconfigure(const QList<SourceRoot>& roots) {
             m_baselineRoots.insert(root.path);
     }
     m_roots = normalized;
+    // Records may lie outside the new roots, or belong to another root now.
+    m_recordIndex.clear();
+    m_libraryScanned = false;
     for (auto it = m_sourceErrors.begin(); it != m_sourceErrors.end();) {
         if (newPaths.contains(it.key()))
             ++it;
@@ -269,6 +228,16 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     m_lastScanVisitedEntries = 0;
     const double scanTime = Clock::now();
 
+    bool full = !changes.has_value() || !m_library.initialized;
+    if (changes) {
+        for (const FolderChange& change : *changes)
+            full = full || change.requiresReconciliation();
+    }
+    if (!full) {
+        if (auto photos = scanChanges(*changes, generateThumbnails, scanTime))
+            return *std::move(photos);
+    }
+
     // Pointers into the library, which stays as it is until the scan replaces it at the end.
     QHash<QString, const Photo*> previous;
     previous.reserve(m_library.photos.size());
@@ -278,12 +247,6 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             previous.insert(photo.id, &photo);
         else if (photo.added > (*it)->added)
             *it = &photo;
-    }
-
-    bool full = !changes.has_value() || !m_library.initialized;
-    if (changes) {
-        for (const FolderChange& change : *changes)
-            full = full || change.requiresReconciliation();
     }
 
     std::optional<QSet<QString>> thumbnailNames;
@@ -303,7 +266,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         scan.needsBaseline = !m_library.initialized || m_baselineRoots.contains(scan.root.path);
         scan.generateThumbnails = generateThumbnails;
         scan.scanTime = scanTime;
-        scan.previous = &previous;
+        scan.previous = [&previous](const QString& id) { return previous.value(id); };
         scan.result = &result;
         scan.thumbnailPrefix = thumbnailPrefix;
         scan.thumbnailNames = thumbnailNames ? &*thumbnailNames : nullptr;
@@ -316,29 +279,8 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
                 kept.append(photo);
         }
 
-        QStringList targets;
-        if (full || scan.needsBaseline) {
-            targets.append(rootPath);
-        } else {
-            for (const FolderChange& change : *changes) {
-                const QString path = filesystemPathKey(QDir::cleanPath(change.path));
-                if (pathIsWithin(rootPath, path))
-                    targets.append(rootPath);
-                else if (pathIsWithin(path, rootPath) && owningRoot(path) == index)
-                    targets.append(path);
-            }
-        }
-        std::stable_sort(targets.begin(), targets.end(),
-                         [](const QString& a, const QString& b) { return a.size() < b.size(); });
-        QStringList folded;
-        for (const QString& target : targets) {
-            const bool covered =
-                std::any_of(folded.cbegin(), folded.cend(),
-                            [&target](const QString& earlier) { return pathIsWithin(target, earlier); });
-            if (!covered)
-                folded.append(target);
-        }
-        targets = folded;
+        const QStringList targets =
+            full || scan.needsBaseline ? QStringList{rootPath} : changeTargets(index, *changes);
 
         for (const Photo* photo : kept) {
             const bool covered =
@@ -350,10 +292,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         if (targets.isEmpty())
             continue;
 
-        auto rootInfo = FileIdentity::readFollowingLinks(rootPath);
-        if (!rootInfo || rootInfo->type != FileType::Directory ||
-            access(QFile::encodeName(rootPath).constData(), R_OK | X_OK) != 0) {
-            m_sourceErrors.insert(rootPath, {kUnreadablePrefix + scan.root.name});
+        if (!rootReadable(scan.root)) {
             for (const Photo* photo : kept) {
                 if (!result.contains(photo->id))
                     result.insert(*photo);
@@ -364,7 +303,6 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         for (const QString& target : targets)
             scanTarget(scan, target);
 
-        const bool coversRoot = targets.contains(rootPath);
         if (scan.incomplete) {
             // An unfinished scan never loses records.
             for (const Photo* photo : kept) {
@@ -372,27 +310,12 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
                     result.insert(*photo);
             }
         }
-        settleBaseline(scan, targets);
-        if (coversRoot) {
-            if (scan.errors.isEmpty())
-                m_sourceErrors.remove(rootPath);
-            else
-                m_sourceErrors.insert(rootPath, scan.errors);
-        } else if (!scan.errors.isEmpty()) {
-            QStringList merged = m_sourceErrors.value(rootPath) + scan.errors;
-            merged.removeDuplicates();
-            merged.sort();
-            m_sourceErrors.insert(rootPath, merged);
-        }
+        settleRoot(scan, targets);
     }
     takeIndexWriteOutcome();
 
     QList<Photo> photos = std::move(result.photos);
-    std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
-        if (a.added != b.added)
-            return a.added > b.added;
-        return a.path < b.path;
-    });
+    std::sort(photos.begin(), photos.end(), PhotoRecordIndex::precedes);
 
     if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty())
         removeStaleThumbnails(photos, *thumbnailNames);
@@ -404,8 +327,11 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             saveLibrary();
     } else {
         m_library = Library{photos, true, baseline};
+        m_recordIndex.clear();
         saveLibrary();
     }
+    // Every record now lies in a root, as the change-driven scans take for granted.
+    m_libraryScanned = true;
     m_thumbnailPlanNeedsRebuild = true;
     return photos;
 }
@@ -528,8 +454,7 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         volume->has_value() ? **volume + QLatin1Char('-') + QString::number(file->fileNumber) : id;
 
     const Photo* previous = nullptr;
-    if (auto it = scan.previous->constFind(id); it != scan.previous->constEnd()) {
-        previous = *it;
+    if ((previous = scan.previous(id)) != nullptr) {
         if (!sameFileBirth(previous->created, file->created) ||
             (previous->usageID && *previous->usageID != usageID))
             previous = nullptr;
@@ -584,6 +509,54 @@ QStringList Indexer::baselinePathsBelow(int rootIndex) const {
             paths.append(pending);
     }
     return paths;
+}
+
+bool Indexer::rootReadable(const SourceRoot& root) {
+    auto info = FileIdentity::readFollowingLinks(root.path);
+    if (info && info->type == FileType::Directory &&
+        access(QFile::encodeName(root.path).constData(), R_OK | X_OK) == 0)
+        return true;
+    m_sourceErrors.insert(root.path, {kUnreadablePrefix + root.name});
+    return false;
+}
+
+QStringList Indexer::changeTargets(int rootIndex, const QList<FolderChange>& changes) const {
+    const QString& rootPath = m_roots[rootIndex].path;
+    QStringList targets;
+    for (const FolderChange& change : changes) {
+        const QString path = filesystemPathKey(QDir::cleanPath(change.path));
+        if (pathIsWithin(rootPath, path))
+            targets.append(rootPath);
+        else if (pathIsWithin(path, rootPath) && owningRoot(path) == rootIndex)
+            targets.append(path);
+    }
+    std::stable_sort(targets.begin(), targets.end(),
+                     [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    QStringList folded;
+    for (const QString& target : targets) {
+        const bool covered = std::any_of(folded.cbegin(), folded.cend(), [&target](const QString& earlier) {
+            return pathIsWithin(target, earlier);
+        });
+        if (!covered)
+            folded.append(target);
+    }
+    return folded;
+}
+
+void Indexer::settleRoot(const RootScan& scan, const QStringList& targets) {
+    const QString& rootPath = scan.root.path;
+    settleBaseline(scan, targets);
+    if (targets.contains(rootPath)) {
+        if (scan.errors.isEmpty())
+            m_sourceErrors.remove(rootPath);
+        else
+            m_sourceErrors.insert(rootPath, scan.errors);
+    } else if (!scan.errors.isEmpty()) {
+        QStringList merged = m_sourceErrors.value(rootPath) + scan.errors;
+        merged.removeDuplicates();
+        merged.sort();
+        m_sourceErrors.insert(rootPath, merged);
+    }
 }
 
 // What the scan covered has its baseline, except what it could not read: that part stays

@@ -306,6 +306,7 @@ void GalleryModel::refresh(const std::optional<QList<FolderChange>>& changes, bo
                     self->applyThumbnails(generation, updated);
             });
         });
+        indexer->prepareForChanges();
     });
 }
 
