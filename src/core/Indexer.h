@@ -124,6 +124,8 @@ private:
                                             double scanTime);
     // False, with the root's error set, when the root cannot be listed.
     bool rootReadable(const SourceRoot& root);
+    // Gives the library a photo list that no one else holds.
+    void takeLibraryBack();
     // Baseline and errors of a root after its targets were scanned.
     void settleRoot(const RootScan& scan, const QStringList& targets);
     bool isInStorage(const QString& path) const;

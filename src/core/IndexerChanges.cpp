@@ -87,12 +87,16 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
 }
 
 void Indexer::prepareForChanges() {
+    takeLibraryBack();
+    if (m_libraryScanned && !m_recordIndex.valid())
+        (void)m_recordIndex.rebuild(m_library.photos);
+}
+
+void Indexer::takeLibraryBack() {
     // Taking the list back from those who share it copies it once, with room at its front, where
     // new photos go.
     m_library.photos.prepend(Photo{});
     m_library.photos.removeFirst();
-    if (m_libraryScanned && !m_recordIndex.valid())
-        (void)m_recordIndex.rebuild(m_library.photos);
 }
 
 } // namespace vennimo

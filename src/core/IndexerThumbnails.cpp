@@ -274,6 +274,8 @@ void Indexer::publishThumbnails() {
     saveLibrary();
     if (m_thumbnailUpdate)
         m_thumbnailUpdate(m_library.photos);
+    // Off the path of the next change, which would otherwise copy what was just shared.
+    takeLibraryBack();
 }
 
 void Indexer::makeThumbnail(const QString& source, const QString& destination) {

@@ -42,13 +42,25 @@ void PhotoRecordIndex::clear() {
 bool PhotoRecordIndex::rebuild(const QList<Photo>& photos) {
     clear();
     m_byID.reserve(photos.size());
+    // Photos of one folder tend to follow each other: its entry is looked up once per run.
+    QString folderKey;
+    QSet<QString>* folder = nullptr;
     for (qsizetype i = 0; i < photos.size(); ++i) {
         const Photo& photo = photos[i];
-        if ((i > 0 && !precedes(photos[i - 1], photo)) || m_byID.contains(photo.id)) {
+        const qsizetype count = m_byID.size();
+        m_byID.insert(photo.id, Entry{photo.added, photo.path});
+        if ((i > 0 && !precedes(photos[i - 1], photo)) || m_byID.size() == count) {
             clear();
             return false;
         }
-        insertEntry(photo);
+        const QString key = filesystemPathKey(photo.path);
+        const qsizetype slash = key.lastIndexOf(QLatin1Char('/'));
+        const QStringView keyFolder = slash <= 0 ? QStringView(u"/") : QStringView(key).left(slash);
+        if (folder == nullptr || keyFolder != folderKey) {
+            folderKey = keyFolder.toString();
+            folder = &m_idsByFolder[folderKey];
+        }
+        folder->insert(photo.id);
     }
     m_valid = true;
     return true;

@@ -6,14 +6,18 @@ namespace vennimo {
 
 namespace {
 
-bool sameRest(const Photo& a, const Photo& b, PhotoMatch match) {
-    return match == PhotoMatch::id || (a.created == b.created && a.usageID == b.usageID);
-}
-
 // Records that went from one list into the next share their texts: one look at where the text
 // lies mostly answers, which keeps the walk over a large library short.
 bool sameText(const QString& a, const QString& b) {
     return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
+bool sameRest(const Photo& a, const Photo& b, PhotoMatch match) {
+    if (match == PhotoMatch::id)
+        return true;
+    if (a.created != b.created || a.usageID.has_value() != b.usageID.has_value())
+        return false;
+    return !a.usageID || sameText(*a.usageID, *b.usageID);
 }
 
 bool same(const Photo& a, const Photo& b, PhotoMatch match) {
