@@ -94,6 +94,22 @@ QStringList fileNames(const QString& folder) {
     return names;
 }
 
+// The thumbnails folder held open for one scan; -1 when there is none to look in.
+struct ThumbnailFolder {
+    explicit ThumbnailFolder(const QString& path)
+        : fd(path.isEmpty()
+                 ? -1
+                 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~ThumbnailFolder() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ThumbnailFolder(const ThumbnailFolder&) = delete;
+    ThumbnailFolder& operator=(const ThumbnailFolder&) = delete;
+
+    const int fd;
+};
+
 std::optional<double> modificationDate(const QString& path) {
     auto file = FileIdentity::read(path);
     if (!file)
@@ -255,6 +271,9 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         thumbnailNames = QSet<QString>(listed.cbegin(), listed.cend());
     }
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
+    // Every record of a full scan looks at its thumbnail: by name in the open folder rather than
+    // by its whole path.
+    const ThumbnailFolder thumbnails(full ? thumbnailFolder() : QString());
 
     ScanResult result;
     result.photos.reserve(previous.size());
@@ -270,30 +289,39 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         scan.result = &result;
         scan.thumbnailPrefix = thumbnailPrefix;
         scan.thumbnailNames = thumbnailNames ? &*thumbnailNames : nullptr;
+        scan.thumbnailFolderFd = thumbnails.fd;
         scan.pendingBelow = baselinePathsBelow(index);
         const QString& rootPath = scan.root.path;
-
-        QList<const Photo*> kept;
-        for (const Photo* photo : std::as_const(previous)) {
-            if (owningRoot(photo->path) == index)
-                kept.append(photo);
-        }
 
         const QStringList targets =
             full || scan.needsBaseline ? QStringList{rootPath} : changeTargets(index, *changes);
 
-        for (const Photo* photo : kept) {
-            const bool covered =
-                std::any_of(targets.cbegin(), targets.cend(),
-                            [photo](const QString& target) { return pathIsWithin(photo->path, target); });
-            if (!covered && !result.contains(photo->id))
-                result.insert(*photo);
+        // Looked for only when needed: a scan of the whole root covers every record it keeps.
+        std::optional<QList<const Photo*>> keptRecords;
+        const auto kept = [&]() -> const QList<const Photo*>& {
+            if (!keptRecords) {
+                keptRecords.emplace();
+                for (const Photo* photo : std::as_const(previous)) {
+                    if (owningRoot(photo->path) == index)
+                        keptRecords->append(photo);
+                }
+            }
+            return *keptRecords;
+        };
+        if (!targets.contains(rootPath)) {
+            for (const Photo* photo : kept()) {
+                const bool covered =
+                    std::any_of(targets.cbegin(), targets.cend(),
+                                [photo](const QString& target) { return pathIsWithin(photo->path, target); });
+                if (!covered && !result.contains(photo->id))
+                    result.insert(*photo);
+            }
         }
         if (targets.isEmpty())
             continue;
 
         if (!rootReadable(scan.root)) {
-            for (const Photo* photo : kept) {
+            for (const Photo* photo : kept()) {
                 if (!result.contains(photo->id))
                     result.insert(*photo);
             }
@@ -305,7 +333,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
 
         if (scan.incomplete) {
             // An unfinished scan never loses records.
-            for (const Photo* photo : kept) {
+            for (const Photo* photo : kept()) {
                 if (!result.contains(photo->id))
                     result.insert(*photo);
             }
@@ -323,6 +351,8 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     QStringList baseline(m_baselineRoots.cbegin(), m_baselineRoots.cend());
     baseline.sort();
     if (photos == m_library.photos && m_library.initialized && m_library.pendingBaselineRoots == baseline) {
+        // The same records: those already handed out, so that who holds both sees one list.
+        photos = m_library.photos;
         if (libraryNeedsSave())
             saveLibrary();
     } else {
@@ -478,8 +508,12 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
     // A full scan listed the thumbnails once, so absent ones cost no look-up.
     const QString thumbnailName = id + QStringLiteral(".jpg");
     Result<FileIdentity> thumbnail = Error::fromErrno(ENOENT);
-    if (!scan.thumbnailNames || scan.thumbnailNames->contains(thumbnailName))
-        thumbnail = FileIdentity::read(photo.thumbnail);
+    if (!scan.thumbnailNames || scan.thumbnailNames->contains(thumbnailName)) {
+        thumbnail =
+            scan.thumbnailFolderFd >= 0
+                ? FileIdentity::readAt(scan.thumbnailFolderFd, thumbnailName.toUtf8(), photo.thumbnail)
+                : FileIdentity::read(photo.thumbnail);
+    }
     if (thumbnail && (!previous || previous->modified != photo.modified || previous->size != photo.size)) {
         ::unlink(QFile::encodeName(photo.thumbnail).constData());
         thumbnail = Error::fromErrno(ENOENT);
@@ -518,45 +552,6 @@ bool Indexer::rootReadable(const SourceRoot& root) {
         return true;
     m_sourceErrors.insert(root.path, {kUnreadablePrefix + root.name});
     return false;
-}
-
-QStringList Indexer::changeTargets(int rootIndex, const QList<FolderChange>& changes) const {
-    const QString& rootPath = m_roots[rootIndex].path;
-    QStringList targets;
-    for (const FolderChange& change : changes) {
-        const QString path = filesystemPathKey(QDir::cleanPath(change.path));
-        if (pathIsWithin(rootPath, path))
-            targets.append(rootPath);
-        else if (pathIsWithin(path, rootPath) && owningRoot(path) == rootIndex)
-            targets.append(path);
-    }
-    std::stable_sort(targets.begin(), targets.end(),
-                     [](const QString& a, const QString& b) { return a.size() < b.size(); });
-    QStringList folded;
-    for (const QString& target : targets) {
-        const bool covered = std::any_of(folded.cbegin(), folded.cend(), [&target](const QString& earlier) {
-            return pathIsWithin(target, earlier);
-        });
-        if (!covered)
-            folded.append(target);
-    }
-    return folded;
-}
-
-void Indexer::settleRoot(const RootScan& scan, const QStringList& targets) {
-    const QString& rootPath = scan.root.path;
-    settleBaseline(scan, targets);
-    if (targets.contains(rootPath)) {
-        if (scan.errors.isEmpty())
-            m_sourceErrors.remove(rootPath);
-        else
-            m_sourceErrors.insert(rootPath, scan.errors);
-    } else if (!scan.errors.isEmpty()) {
-        QStringList merged = m_sourceErrors.value(rootPath) + scan.errors;
-        merged.removeDuplicates();
-        merged.sort();
-        m_sourceErrors.insert(rootPath, merged);
-    }
 }
 
 // What the scan covered has its baseline, except what it could not read: that part stays

@@ -2,6 +2,8 @@
 
 #include "core/IndexerRootScan.h"
 
+#include <QDir>
+
 namespace vennimo {
 
 // The same records as the scan that copies every kept record into a new list, but found through
@@ -84,6 +86,45 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
     }
     m_thumbnailPlanNeedsRebuild = true;
     return m_library.photos;
+}
+
+QStringList Indexer::changeTargets(int rootIndex, const QList<FolderChange>& changes) const {
+    const QString& rootPath = m_roots[rootIndex].path;
+    QStringList targets;
+    for (const FolderChange& change : changes) {
+        const QString path = filesystemPathKey(QDir::cleanPath(change.path));
+        if (pathIsWithin(rootPath, path))
+            targets.append(rootPath);
+        else if (pathIsWithin(path, rootPath) && owningRoot(path) == rootIndex)
+            targets.append(path);
+    }
+    std::stable_sort(targets.begin(), targets.end(),
+                     [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    QStringList folded;
+    for (const QString& target : targets) {
+        const bool covered = std::any_of(folded.cbegin(), folded.cend(), [&target](const QString& earlier) {
+            return pathIsWithin(target, earlier);
+        });
+        if (!covered)
+            folded.append(target);
+    }
+    return folded;
+}
+
+void Indexer::settleRoot(const RootScan& scan, const QStringList& targets) {
+    const QString& rootPath = scan.root.path;
+    settleBaseline(scan, targets);
+    if (targets.contains(rootPath)) {
+        if (scan.errors.isEmpty())
+            m_sourceErrors.remove(rootPath);
+        else
+            m_sourceErrors.insert(rootPath, scan.errors);
+    } else if (!scan.errors.isEmpty()) {
+        QStringList merged = m_sourceErrors.value(rootPath) + scan.errors;
+        merged.removeDuplicates();
+        merged.sort();
+        m_sourceErrors.insert(rootPath, merged);
+    }
 }
 
 void Indexer::prepareForChanges() {

@@ -45,6 +45,8 @@ struct Indexer::RootScan {
     QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
     QString thumbnailPrefix{};
     const QSet<QString>* thumbnailNames = nullptr;
+    // The thumbnails folder, open, or -1.
+    int thumbnailFolderFd = -1;
     // Baseline-pending places below the root as the scan began, and what the scan did not see.
     QStringList pendingBelow{};
     QStringList unseen{};

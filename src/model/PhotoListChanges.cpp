@@ -27,6 +27,8 @@ bool same(const Photo& a, const Photo& b, PhotoMatch match) {
 } // namespace
 
 QList<Photo> photosNotIn(const QList<Photo>& before, const QList<Photo>& after, PhotoMatch match) {
+    if (before.constData() == after.constData() && before.size() == after.size())
+        return {};
     // Walk both lists side by side. A photo of `after` that is not at the matching place becomes a
     // candidate; a photo of `before` passed over may still turn up elsewhere in `after`, so the
     // candidates are checked against those passed over at the end.
