@@ -245,8 +245,9 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(click(printPoint(*back, xs[1], kCanvasTop)));
     frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
     ASSERT_TRUE(frame);
-    QTest::qWait(500);
-    const auto title = capsuleEnds(*frame);
+    // The toolbar fades in; on a loaded machine that can take a while.
+    std::optional<std::pair<int, int>> title;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (title = capsuleEnds(*frame)).has_value(); }, 4000));
     ASSERT_TRUE(title);
     const QPoint grip(title->first + 15 + 28 + 8 + 50, frame->top() + 8 + 22);
     const QPoint travel(70, 120);
