@@ -90,7 +90,9 @@ void PhotoPreviewPresenter::takeDownCurrent() {
     const Photo shown = *m_current;
     const bool hung = m_model->hangs(shown);
     const PhotoPreviewSequence old = m_sequence;
-    if (!m_model->setHanging({shown}, false, RopeHistoryRecording::record)) {
+    // The model answers true also when nothing had to change; a photo already off the rope
+    // stays on screen.
+    if (!hung || !m_model->setHanging({shown}, false, RopeHistoryRecording::record)) {
         refreshControls();
         return;
     }
@@ -110,10 +112,7 @@ void PhotoPreviewPresenter::takeDownCurrent() {
         dismiss(true);
         return;
     }
-    if (hung)
-        m_takenDownPage = TakenDownPage{shown, old, m_model->takeDownUndoGeneration()};
-    else
-        m_takenDownPage.reset();
+    m_takenDownPage = TakenDownPage{shown, old, m_model->takeDownUndoGeneration()};
     m_current = *replacement;
     writeBinding(m_current);
     presentIfReady();
