@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QMutex>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -131,6 +132,18 @@ TEST(PreviewCommands, ABusyModelSwallowsKeysAndDisablesTheActions) {
     EXPECT_EQ(paper->copyButton()->text(), "已复制");
     paper->revealButton()->click();
     EXPECT_EQ(preview.revealed, QStringList{preview.photo(0).path});
+    auto shown = std::make_shared<QStringList>();
+    auto lock = std::make_shared<QMutex>();
+    preview.model->setShowItemProperties([shown, lock](const QStringList& paths) {
+        QMutexLocker locked(lock.get());
+        *shown += paths;
+        return Status();
+    });
+    EXPECT_TRUE(preview.key(Qt::Key_I, Qt::ControlModifier));
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        QMutexLocker locked(lock.get());
+        return *shown == QStringList{preview.photo(0).path};
+    })) << "the shown photo alone, not the selection";
 
     // A file replaced under its name fails the copy; the error line says why.
     ASSERT_TRUE(QFile::remove(preview.photo(0).path));
