@@ -54,7 +54,9 @@ PhotoPreviewPresenter::PhotoPreviewPresenter(GalleryModel& model, QWidget* ancho
 }
 
 PhotoPreviewPresenter::~PhotoPreviewPresenter() {
-    // The host went away: the panel closes and the host's state is left as it is.
+    // The host went away: the panel closes and the host's state is left as it is. The host's
+    // window may be going too, so it is not asked to take the focus back.
+    m_parentClosing = true;
     dismiss(false);
 }
 
