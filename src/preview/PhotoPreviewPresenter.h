@@ -59,6 +59,7 @@ public:
     void open(const Photo& photo) { setSelected(photo); }
     bool isOpen() const { return m_panel != nullptr; }
 
+    GalleryModel* model() const { return m_model; }
     const std::optional<Photo>& current() const { return m_current; }
     const PhotoPreviewSequence& sequence() const { return m_sequence; }
     const std::optional<TakenDownPage>& takenDownPage() const { return m_takenDownPage; }

@@ -1,4 +1,5 @@
 #include "PreviewFixture.h"
+#include "preview/PhotoPreviewOpener.h"
 #include "preview/PolaroidPreviewPaperView.h"
 #include "preview/PreviewActionButton.h"
 
@@ -149,4 +150,25 @@ TEST(PhotoPreviewPresenter, ClosesWithItsHostWindowAndLeavesTheStateWhenTheHostG
     preview.presenter.reset();
     preview.settle();
     EXPECT_TRUE(panel.isNull() || !panel->isVisible());
+}
+
+TEST(PhotoPreviewOpener, OnePresenterPerWindowAndTheNewestHostHearsOfTheCloseOnce) {
+    Preview preview({{40, 30}, {30, 40}});
+    QWidget window;
+    window.show();
+    int firstClosed = 0, secondClosed = 0;
+    PhotoPreviewOpener::open(*preview.model, preview.photo(0), &window, [&] { ++firstClosed; });
+    PhotoPreviewPresenter* presenter = PhotoPreviewOpener::presenter(&window);
+    ASSERT_NE(presenter, nullptr);
+    EXPECT_TRUE(presenter->isOpen());
+    PhotoPreviewOpener::open(*preview.model, preview.photo(1), &window, [&] { ++secondClosed; });
+    EXPECT_EQ(PhotoPreviewOpener::presenter(&window), presenter);
+    EXPECT_EQ(preview.name(presenter->current()), "p1.png");
+
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    EXPECT_TRUE(presenter->handleKey(&escape));
+    EXPECT_EQ(firstClosed, 0);
+    EXPECT_EQ(secondClosed, 1);
+    presenter->setSelected(std::nullopt);
+    EXPECT_EQ(secondClosed, 1) << "once";
 }
