@@ -1,5 +1,6 @@
 #include "preview/PolaroidPreviewPaperView.h"
 
+#include "rendering/DropShadow.h"
 #include "rendering/PreviewToolbarMetrics.h"
 #include "widgets/AlertFont.h"
 
@@ -347,6 +348,7 @@ void PolaroidPreviewPaperView::paintEvent(QPaintEvent* event) {
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF paper = m_geometry.paper;
+    painter.drawImage(QPointF(0, 0), shadow());
     painter.setPen(Qt::NoPen);
     painter.setBrush(PreviewActionButton::paper());
     painter.drawRoundedRect(paper, kPaperRadius, kPaperRadius);
@@ -354,6 +356,29 @@ void PolaroidPreviewPaperView::paintEvent(QPaintEvent* event) {
     painter.setPen(QPen(edge, 1));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(paper.adjusted(0.5, 0.5, -0.5, -0.5), kPaperRadius, kPaperRadius);
+}
+
+QImage PolaroidPreviewPaperView::shadow() {
+    // Window managers here draw no shadow under a borderless window, so the paper brings its
+    // own in the panel's margin. Blurring is costly, so it is kept until size or scale change.
+    const double scale = devicePixelRatioF();
+    if (m_shadow.size() == size() * scale && m_shadowPaper == m_geometry.paper &&
+        m_shadow.devicePixelRatio() == scale)
+        return m_shadow;
+    m_shadow = QImage(size() * scale, QImage::Format_ARGB32_Premultiplied);
+    m_shadow.setDevicePixelRatio(scale);
+    m_shadow.fill(Qt::transparent);
+    m_shadowPaper = m_geometry.paper;
+    QPainter p(&m_shadow);
+    p.setRenderHint(QPainter::Antialiasing);
+    const auto fillPaper = [this](QPainter& painter) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(PreviewActionButton::paper());
+        painter.drawRoundedRect(m_geometry.paper, kPaperRadius, kPaperRadius);
+    };
+    DropShadow{QPointF(0, 4 * scale), 10 * scale, QColor::fromRgbF(0, 0, 0, 0.28f)}.paint(p, QRectF(rect()),
+                                                                                          fillPaper);
+    return m_shadow;
 }
 
 void PolaroidPreviewPaperView::resizeEvent(QResizeEvent* event) {

@@ -104,9 +104,12 @@ private:
                                     const std::optional<QString>& hint, const QString& toolTip,
                                     std::function<void()> Callbacks::*callback);
     void showHint(PreviewActionButton* button);
+    QImage shadow();
 
     Callbacks m_callbacks;
     PolaroidPreviewGeometry m_geometry;
+    QImage m_shadow;
+    QRectF m_shadowPaper;
     bool m_paging = false;
     QWidget* m_imageView = nullptr;
     QWidget* m_loading = nullptr;
