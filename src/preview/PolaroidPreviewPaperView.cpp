@@ -3,6 +3,7 @@
 #include "rendering/DropShadow.h"
 #include "rendering/PreviewToolbarMetrics.h"
 #include "widgets/AlertFont.h"
+#include "widgets/HoverHint.h"
 
 #include <QFontMetricsF>
 #include <QLabel>
@@ -155,23 +156,6 @@ PolaroidPreviewPaperView::PolaroidPreviewPaperView(QWidget* parent)
     m_pageLabel->setAlignment(Qt::AlignCenter);
     m_pageLabel->setStyleSheet(QStringLiteral("color: %1;").arg(rgb(0.54, 0.52, 0.45).name()));
 
-    m_hintLabel = new QLabel(this);
-    m_hintLabel->setFont(alertFont(11));
-    m_hintLabel->setAlignment(Qt::AlignCenter);
-    m_hintLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_hintLabel->setStyleSheet(
-        QStringLiteral("color: white; background: rgba(0, 0, 0, 199); border-radius: 5px;"));
-    m_hintLabel->hide();
-
-    // Weak: a hint pending when the view goes must not show.
-    const QPointer<PolaroidPreviewPaperView> self(this);
-    for (PreviewActionButton* button :
-         {m_revealButton, m_lineButton, m_trashButton, m_previousButton, m_nextButton}) {
-        button->setOnHover([self](PreviewActionButton* b, bool entered) {
-            if (self)
-                self->hover(b, entered);
-        });
-    }
     relayout();
 }
 
@@ -255,8 +239,13 @@ QString PolaroidPreviewPaperView::errorText() const {
     return m_errorLabel->text();
 }
 
-QLabel* PolaroidPreviewPaperView::shownHint() const {
-    return m_hintLabel->isHidden() ? nullptr : m_hintLabel;
+PreviewActionButton* PolaroidPreviewPaperView::hintedButton() const {
+    for (PreviewActionButton* button :
+         {m_revealButton, m_lineButton, m_trashButton, m_previousButton, m_nextButton}) {
+        if (button->hoverHint() && button->hoverHint()->shown())
+            return button;
+    }
+    return nullptr;
 }
 
 void PolaroidPreviewPaperView::relayout() {
@@ -312,32 +301,6 @@ void PolaroidPreviewPaperView::relayout() {
     m_errorDismissButton->setGeometry(pixelAligned(right - 18, bottom + 10, 18, 18));
     m_errorDismissButton->setVisible(!m_errorLabel->text().isEmpty());
     update();
-}
-
-void PolaroidPreviewPaperView::hover(PreviewActionButton* button, bool entered) {
-    if (!entered) {
-        m_hintTarget = nullptr;
-        m_hintLabel->hide();
-        return;
-    }
-    m_hintTarget = button;
-    const QPointer<PreviewActionButton> target(button);
-    QTimer::singleShot(kHintDelay, this, [this, target] {
-        if (target && target == m_hintTarget && target->hint())
-            showHint(target);
-    });
-}
-
-void PolaroidPreviewPaperView::showHint(PreviewActionButton* button) {
-    m_hintLabel->setText(*button->hint());
-    const int w =
-        int(QFontMetricsF(m_hintLabel->font()).horizontalAdvance(*button->hint())) + int(kHintPadding);
-    const QRect frame = button->geometry();
-    double x = frame.x() + frame.width() / 2.0 - w / 2.0;
-    x = std::min(std::max(x, kHintMargin), width() - w - kHintMargin);
-    m_hintLabel->setGeometry(pixelAligned(x, frame.bottom() + 1 + kHintBelow, w, kHintHeight));
-    m_hintLabel->show();
-    m_hintLabel->raise();
 }
 
 void PolaroidPreviewPaperView::paintEvent(QPaintEvent* event) {

@@ -7,7 +7,6 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -38,11 +37,6 @@ public:
     static constexpr double kPagingInset = 12;
     static constexpr double kPagingButtonWidth = 28;
     static constexpr double kSecondRowGap = 4;
-    static constexpr std::chrono::milliseconds kHintDelay{350};
-    static constexpr double kHintBelow = 6;
-    static constexpr double kHintMargin = 4;
-    static constexpr double kHintHeight = 20;
-    static constexpr double kHintPadding = 14;
 
     static constexpr auto kCopyTitle = "复制";
     static constexpr auto kCopiedTitle = "已复制";
@@ -85,13 +79,11 @@ public:
     PreviewActionButton* errorDismissButton() const { return m_errorDismissButton; }
     QLabel* pageLabel() const { return m_pageLabel; }
     QLabel* errorLabel() const { return m_errorLabel; }
-    // The hover hint's label while it is shown, else none.
-    QLabel* shownHint() const;
+    // The button whose hover hint shows now, else none.
+    PreviewActionButton* hintedButton() const;
 
     // Places every part for the geometry, the paging state and the error line.
     void relayout();
-    // The pointer entered or left a button with a hint.
-    void hover(PreviewActionButton* button, bool entered);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -103,7 +95,6 @@ private:
                                     const QString& symbol, const QString& accessibleName,
                                     const std::optional<QString>& hint, const QString& toolTip,
                                     std::function<void()> Callbacks::*callback);
-    void showHint(PreviewActionButton* button);
     QImage shadow();
 
     Callbacks m_callbacks;
@@ -116,11 +107,9 @@ private:
     QLabel* m_unavailable = nullptr;
     QLabel* m_errorLabel = nullptr;
     PreviewActionButton* m_errorDismissButton = nullptr;
-    QLabel* m_hintLabel = nullptr;
     PreviewActionButton* m_previousButton = nullptr;
     PreviewActionButton* m_nextButton = nullptr;
     QLabel* m_pageLabel = nullptr;
-    QPointer<PreviewActionButton> m_hintTarget;
     PreviewActionButton* m_copyButton = nullptr;
     PreviewActionButton* m_lineButton = nullptr;
     PreviewActionButton* m_trashButton = nullptr;

@@ -1,7 +1,8 @@
 #include "preview/PreviewActionButton.h"
 
-#include "preview/PreviewSymbol.h"
 #include "rendering/PreviewToolbarMetrics.h"
+#include "widgets/HoverHint.h"
+#include "widgets/ToolbarSymbol.h"
 
 #include <QEnterEvent>
 #include <QFontMetricsF>
@@ -48,6 +49,19 @@ void PreviewActionButton::setSymbol(const QString& symbol) {
         return;
     m_symbol = symbol;
     update();
+}
+
+void PreviewActionButton::setHint(const std::optional<QString>& hint) {
+    m_hint = hint;
+    if (!hint) {
+        delete m_hoverHint;
+        m_hoverHint = nullptr;
+    } else if (m_hoverHint) {
+        m_hoverHint->setText(*hint);
+    } else {
+        m_hoverHint = new HoverHint(this, *hint);
+        m_hoverHint->setPlacement(PreviewToolbarMetrics::height + kHintBelow, kHintMargin);
+    }
 }
 
 QColor PreviewActionButton::tint() const {
@@ -111,7 +125,7 @@ void PreviewActionButton::paintEvent(QPaintEvent*) {
             return;
         const QRectF box(std::round(frame.center().x() - icon / 2), std::round(frame.center().y() - icon / 2),
                          icon, icon);
-        PreviewSymbol::paint(painter, m_symbol, box, color);
+        ToolbarSymbol::paint(painter, m_symbol, box, icon, color, kSymbolWeight);
         return;
     }
     painter.setFont(font());
@@ -122,7 +136,8 @@ void PreviewActionButton::paintEvent(QPaintEvent*) {
     double x = frame.center().x() - tw / 2;
     if (!m_symbol.isEmpty()) {
         x = frame.center().x() - (tw + icon + PreviewToolbarMetrics::iconGap) / 2;
-        PreviewSymbol::paint(painter, m_symbol, QRectF(x, frame.center().y() - icon / 2, icon, icon), color);
+        ToolbarSymbol::paint(painter, m_symbol, QRectF(x, frame.center().y() - icon / 2, icon, icon), icon,
+                             color, kSymbolWeight);
         x += icon + PreviewToolbarMetrics::iconGap;
     }
     painter.drawText(QRectF(x, frame.center().y() - th / 2, tw, th), Qt::AlignCenter | Qt::TextSingleLine,
@@ -148,8 +163,6 @@ void PreviewActionButton::changeEvent(QEvent* event) {
 void PreviewActionButton::setHovered(bool hovered) {
     m_hovered = hovered;
     update();
-    if (m_onHover)
-        m_onHover(this, hovered);
 }
 
 } // namespace vennimo

@@ -4,10 +4,11 @@
 #include <QColor>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 namespace vennimo {
+
+class HoverHint;
 
 // A button of the preview's toolbar: a rounded fill that shows on hover and press in one of six
 // looks, over a title or a drawn symbol tinted by the look. Disabled buttons draw at 0.45 of
@@ -17,10 +18,11 @@ class PreviewActionButton : public QAbstractButton {
 
 public:
     enum class Appearance { secondary, quiet, dismiss, primary, destructive, ghost };
-    using HoverCallback = std::function<void(PreviewActionButton* button, bool entered)>;
-
     static constexpr double kCornerRadius = 7;
     static constexpr double kDisabledAlpha = 0.45;
+    static constexpr double kSymbolWeight = 1.15;
+    static constexpr double kHintBelow = 6;
+    static constexpr double kHintMargin = 4;
 
     static QColor ink();
     static QColor paper();
@@ -33,9 +35,10 @@ public:
     // The symbol's name ("trash", "folder", ...); empty for a title-only button.
     void setSymbol(const QString& symbol);
     const QString& symbol() const { return m_symbol; }
-    void setHint(const std::optional<QString>& hint) { m_hint = hint; }
+    // The hover hint shown below the button; none for buttons that have their title or tooltip.
+    void setHint(const std::optional<QString>& hint);
     const std::optional<QString>& hint() const { return m_hint; }
-    void setOnHover(HoverCallback callback) { m_onHover = std::move(callback); }
+    HoverHint* hoverHint() const { return m_hoverHint; }
     bool hovered() const { return m_hovered; }
     // The tint of the title or symbol for the look.
     QColor tint() const;
@@ -56,7 +59,7 @@ private:
     Appearance m_visual;
     QString m_symbol;
     std::optional<QString> m_hint;
-    HoverCallback m_onHover;
+    HoverHint* m_hoverHint = nullptr;
     bool m_hovered = false;
 };
 

@@ -4,7 +4,9 @@
 #include "preview/PreviewActionButton.h"
 #include "rendering/PreviewToolbarMetrics.h"
 #include "support/TestEnvironment.h"
+#include "widgets/HoverHint.h"
 
+#include <QEnterEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -84,44 +86,58 @@ TEST(PolaroidPreviewPaperView, ToolbarRunsAlongTheImageOrThePaperAndPagingMovesD
 }
 
 TEST(PolaroidPreviewPaperView, HintShowsAfterTheDelayBelowItsButtonInsideTheView) {
-    PolaroidPreviewPaperView paper;
-    paper.resize(1300, 1000);
-    paper.setPreviewGeometry(PolaroidPreviewGeometry::layout(QSizeF(4000, 3000), kLaptop));
-    paper.show();
-    PreviewActionButton* trash = paper.trashButton();
+    QWidget panel;
+    panel.resize(1300, 1000);
+    auto* paper = new PolaroidPreviewPaperView(&panel);
+    paper->resize(panel.size());
+    paper->setPreviewGeometry(PolaroidPreviewGeometry::layout(QSizeF(4000, 3000), kLaptop));
+    panel.show();
+    PreviewActionButton* trash = paper->trashButton();
+    const auto enter = [](QWidget* w) {
+        QEnterEvent event(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+        QCoreApplication::sendEvent(w, &event);
+    };
+    const auto leave = [](QWidget* w) {
+        QEvent event(QEvent::Leave);
+        QCoreApplication::sendEvent(w, &event);
+    };
 
-    // Leaving before the delay shows nothing; entering another button takes the hint over.
-    paper.hover(trash, true);
-    paper.hover(trash, false);
+    // Leaving before the delay shows nothing.
+    enter(trash);
+    leave(trash);
     QTest::qWait(450);
-    EXPECT_EQ(paper.shownHint(), nullptr);
-    paper.hover(paper.revealButton(), true);
-    paper.hover(trash, true);
+    EXPECT_EQ(paper->hintedButton(), nullptr);
+    enter(trash);
     QTest::qWait(200);
-    EXPECT_EQ(paper.shownHint(), nullptr) << "not before 0.35 s";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return paper.shownHint() != nullptr; }, 1000));
-    QLabel* hint = paper.shownHint();
-    EXPECT_EQ(hint->text(), "删除  Ctrl+Delete");
-    EXPECT_EQ(hint->geometry().top(), trash->geometry().bottom() + 1 + 6);
-    EXPECT_NEAR(hint->geometry().center().x(), trash->geometry().center().x(), 1.5);
-    paper.hover(trash, false);
-    EXPECT_EQ(paper.shownHint(), nullptr);
+    EXPECT_EQ(paper->hintedButton(), nullptr) << "not before 0.35 s";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paper->hintedButton() == trash; }, 1000));
+    EXPECT_EQ(trash->hoverHint()->text(), "删除  Ctrl+Delete");
+    const QRect hint = trash->hoverHint()->hintWidget()->geometry();
+    EXPECT_EQ(hint.top(), trash->geometry().bottom() + 1 + 6);
+    EXPECT_NEAR(hint.center().x(), trash->geometry().center().x(), 1.5);
+    leave(trash);
+    EXPECT_EQ(paper->hintedButton(), nullptr) << "gone at once";
 
     // Near the left edge the hint stays 4 points inside the view.
-    paper.setPreviewGeometry(PolaroidPreviewGeometry::layout(QSizeF(4000, 3000), QRectF(0, 0, 300, 300)));
-    paper.resize(int(paper.previewGeometry().size.width()), int(paper.previewGeometry().size.height()));
-    paper.hover(paper.revealButton(), true);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return paper.shownHint() != nullptr; }, 1000));
-    EXPECT_GE(paper.shownHint()->geometry().left(), 4);
-    EXPECT_LE(paper.shownHint()->geometry().right() + 1, paper.width() - 4);
+    const auto small = PolaroidPreviewGeometry::layout(QSizeF(4000, 3000), QRectF(0, 0, 300, 300));
+    panel.resize(small.size.toSize());
+    paper->resize(panel.size());
+    paper->setPreviewGeometry(small);
+    enter(paper->revealButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paper->hintedButton() != nullptr; }, 1000));
+    EXPECT_GE(paper->revealButton()->hoverHint()->hintWidget()->geometry().left(), 4);
+    // The window hides while the hint shows: the hint goes with it, and nothing is pulled from
+    // under Qt's walk over the window's children.
+    panel.hide();
+    EXPECT_EQ(paper->hintedButton(), nullptr);
 
     // The copy and close buttons have no hint; disabled buttons draw at 0.45 of their alpha.
-    EXPECT_FALSE(paper.copyButton()->hint().has_value());
-    EXPECT_FALSE(paper.closeButton()->hint().has_value());
-    const QColor enabled = paper.copyButton()->background();
-    paper.copyButton()->setEnabled(false);
+    EXPECT_EQ(paper->copyButton()->hoverHint(), nullptr);
+    EXPECT_EQ(paper->closeButton()->hoverHint(), nullptr);
+    const QColor enabled = paper->copyButton()->background();
+    paper->copyButton()->setEnabled(false);
     EXPECT_EQ(enabled, PreviewActionButton::ink());
-    EXPECT_NEAR(paper.copyButton()->background().alphaF(), 0.45, 0.01);
+    EXPECT_NEAR(paper->copyButton()->background().alphaF(), 0.45, 0.01);
 }
 
 TEST(PolaroidPreviewPanel, TextFieldsKeepTheirKeysAndUndoWhileTheRopeHistoryNamesTheMenu) {
