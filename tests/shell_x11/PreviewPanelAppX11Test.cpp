@@ -7,9 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QProcess>
@@ -28,10 +25,6 @@ using namespace vennimo::test;
 
 namespace {
 
-constexpr int kCollapsedTop = 8;
-constexpr int kSideInset = 10;
-constexpr int kToolbarRoom = 52;
-constexpr double kPegToPaper = 150;
 constexpr auto kPanelTitle = "照片大图";
 
 class Backdrop : public QWidget {
@@ -45,17 +38,6 @@ protected:
     }
 };
 
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
 // The pictures' file names left to right along the rope, once all `count` have a place. A photo's
 // id ends in its file's inode number.
 QStringList ropeOrder(const QString& folder, int count) {
@@ -66,13 +48,11 @@ QStringList ropeOrder(const QString& folder, int count) {
             names.insert(QString("-%1").arg(status.st_ino), file.fileName());
     }
     QList<std::pair<double, QString>> placed;
-    const QJsonObject records =
-        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
-    for (auto it = records.begin(); it != records.end(); ++it) {
+    const QMap<QString, double> xs = placements();
+    for (auto it = xs.begin(); it != xs.end(); ++it) {
         const QString inode = "-" + it.key().section('-', -1);
         if (names.contains(inode))
-            placed.append({it.value().toObject().value("placement").toObject().value("x").toDouble(),
-                           names.value(inode)});
+            placed.append({it.value(), names.value(inode)});
     }
     if (placed.size() != count)
         return {};
@@ -83,24 +63,11 @@ QStringList ropeOrder(const QString& folder, int count) {
     return order;
 }
 
-QList<double> ropeXs() {
-    QList<double> xs;
-    const QJsonObject records =
-        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
-    std::sort(xs.begin(), xs.end());
-    return xs;
-}
-
-// A point on a print's paper in a window whose canvas is `top` points below its top, for an
-// application drawing at `scale` device pixels a point.
-QPoint printPoint(const QRect& window, double x, int top, int scale) {
-    ClotheslineRopeGeometry rope;
-    rope.width = window.width() / scale - 2 * kSideInset;
-    rope.inset = 12;
-    const QPointF onCanvas = rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper);
-    return window.topLeft() + (QPointF(kSideInset, top) + onCanvas).toPoint() * scale;
+// A point on the paper of the print at placement x, for an application drawing at `scale`
+// device pixels a point.
+QPoint scaledPrintPoint(const QRect& window, double x, int scale) {
+    const QRect logical(window.topLeft(), window.size() / scale);
+    return window.topLeft() + (printPoint(logical, x) - window.topLeft()) * scale;
 }
 
 bool moveTo(const QPoint& p, int settleMs = 200) {
@@ -211,7 +178,7 @@ struct RunningApplication {
             }
         }
         ASSERT_TRUE(QTest::qWaitFor([&] { return !(order = ropeOrder(desktop, 3)).isEmpty(); }, 10000));
-        xs = ropeXs();
+        xs = placementXs();
         QTest::qWait(2500); // the rope settles under its prints
         collapsed = applicationWindow(app.processId());
         ASSERT_TRUE(collapsed);
@@ -248,14 +215,14 @@ TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEsc
         return;
 
     // All three selected: a click on one, then Control-A.
-    ASSERT_TRUE(moveTo(printPoint(*r.collapsed, r.xs[0], kCollapsedTop, 1)) && xdotool({"click", "1"}, 400));
+    ASSERT_TRUE(moveTo(printPoint(*r.collapsed, r.xs[0])) && xdotool({"click", "1"}, 400));
     const int expandedHeight = r.collapsed->height() + kToolbarRoom;
     std::optional<QRect> frame = r.waitForHeight(expandedHeight);
     ASSERT_TRUE(frame);
     ASSERT_TRUE(xdotool({"key", "ctrl+a"}, 800));
 
     // A double click on the middle print opens the panel on it, page 2 of 3.
-    ASSERT_TRUE(moveTo(printPoint(*frame, r.xs[1], kCollapsedTop + kToolbarRoom, 1)));
+    ASSERT_TRUE(moveTo(printPoint(*frame, r.xs[1])));
     ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
     std::optional<QRect> panel;
     ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 5000)) << "the panel";
@@ -297,7 +264,7 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
     if (HasFatalFailure())
         return;
 
-    ASSERT_TRUE(moveTo(printPoint(*r.collapsed, r.xs[1], kCollapsedTop, 2)));
+    ASSERT_TRUE(moveTo(scaledPrintPoint(*r.collapsed, r.xs[1], 2)));
     ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
     std::optional<QRect> panel;
     ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 5000)) << "the panel";
