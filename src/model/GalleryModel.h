@@ -362,6 +362,9 @@ public:
     void moveKeyboardSelection(const QList<Photo>& photos, int direction, bool extend);
     // The hanging photos left to right along the rope, ties by id.
     QList<Photo> orderedRopePhotos() const;
+    // The order of that list for any two photos: by place along the rope, a photo without a
+    // place in the middle, ties by id.
+    bool ropeOrderPrecedes(const Photo& a, const Photo& b) const;
     void setClotheslineMode(bool clothesline);
 
     // The space bar's opening (GalleryModelSpaceKey.cpp): each photo with the default

@@ -84,6 +84,16 @@ QList<Photo> GalleryModel::orderedRopePhotos() const {
     return ordered;
 }
 
+bool GalleryModel::ropeOrderPrecedes(const Photo& a, const Photo& b) const {
+    const auto placeOf = [this](const Photo& photo) {
+        const auto placement = m_placements->position(photo);
+        return placement ? placement->x : kUnplacedRopeX;
+    };
+    const double ax = placeOf(a);
+    const double bx = placeOf(b);
+    return ax != bx ? ax < bx : a.id < b.id;
+}
+
 void GalleryModel::setClotheslineMode(bool clothesline) {
     if (m_clotheslineMode != clothesline)
         publish(m_clotheslineMode, clothesline, &GalleryModel::clotheslineModeChanged);

@@ -11,11 +11,13 @@
 #include "platform/Updater.h"
 #include "platform/UserDefaults.h"
 #include "platform/X11WindowHints.h"
+#include "preview/PhotoPreviewPresenter.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryStatusItem.h"
 #include "shell/GalleryView.h"
 #include "shell/GalleryWindow.h"
+#include "shell/GalleryWindowLayer.h"
 #include "shell/LoginSetting.h"
 #include "shell/SettingsWindow.h"
 #include "shell/SourceStore.h"
@@ -178,6 +180,9 @@ void GalleryApplication::buildWindow() {
     m_window->setWindowTitle(QString::fromUtf8(kWindowTitle));
     m_window->setGalleryModel(m_model.get());
     m_window->setClotheslineStyle(true);
+    // The preview floats with the application's other auxiliary windows.
+    PhotoPreviewPresenter::setPanelRegistrar(
+        [](QWidget* panel) { GalleryWindowLayer::registerWindow(panel, true); });
     m_rootView = new GalleryView(*m_model, *m_window, [this] { showSettings(); });
     placeRope();
     m_window->installEventFilter(this);

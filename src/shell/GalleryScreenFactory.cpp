@@ -1,7 +1,7 @@
 #include "shell/GalleryScreenFactory.h"
 
+#include "preview/PhotoPreviewOpener.h"
 #include "shell/GridStandIn.h"
-#include "shell/PreviewStandIn.h"
 
 namespace vennimo {
 
@@ -10,9 +10,7 @@ GalleryScreenFactory GalleryScreenFactory::standIns() {
     factory.grid = [](const GridInputs& inputs, QWidget* parent) -> QWidget* {
         return new GridStandIn(inputs, parent);
     };
-    factory.preview = [](GalleryModel&, const Photo& photo, QWidget* window, std::function<void()> closed) {
-        PreviewStandIn::open(photo, window, std::move(closed));
-    };
+    factory.preview = &PhotoPreviewOpener::open;
     return factory;
 }
 

@@ -12,7 +12,7 @@ class GalleryModel;
 class GalleryWindow;
 
 // What the root view asks for the screens that live in their own libraries: the grid screen of
-// the gallery window and the preview panel. The stand-ins serve until those screens exist.
+// the gallery window and the preview panel. A stand-in serves until the grid screen exists.
 struct GalleryScreenFactory {
     struct GridInputs {
         GalleryModel* model = nullptr;

@@ -58,6 +58,13 @@ HoverHint::~HoverHint() {
     delete m_label;
 }
 
+void HoverHint::setPlacement(double offsetBelow, double margin) {
+    m_offsetBelow = offsetBelow;
+    m_margin = margin;
+    if (m_shown)
+        place();
+}
+
 void HoverHint::setText(const QString& text) {
     if (m_text == text)
         return;
@@ -109,7 +116,13 @@ void HoverHint::show() {
 
 void HoverHint::hide() {
     m_shown = false;
-    delete m_label;
+    // Later: a hide of the window reaches here while Qt walks the window's children, of which the
+    // label is one, and deleting it there would pull it from under that walk.
+    if (m_label) {
+        m_label->hide();
+        m_label->deleteLater();
+        m_label = nullptr;
+    }
 }
 
 void HoverHint::place() {
@@ -118,8 +131,9 @@ void HoverHint::place() {
     QWidget* window = m_target->window();
     const QPoint top = m_target->mapTo(window, QPoint(m_target->width() / 2, 0));
     int x = top.x() - m_label->width() / 2;
-    x = std::clamp(x, 0, std::max(0, window->width() - m_label->width()));
-    m_label->move(x, top.y() + int(kOffsetBelow));
+    const int margin = int(m_margin);
+    x = std::clamp(x, margin, std::max(margin, window->width() - m_label->width() - margin));
+    m_label->move(x, top.y() + int(m_offsetBelow));
 }
 
 } // namespace vennimo

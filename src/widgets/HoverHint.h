@@ -27,6 +27,9 @@ public:
     HoverHint(QWidget* target, const QString& text);
     ~HoverHint() override;
 
+    // Where the hint lies: `offsetBelow` from the target's top edge, and at least `margin` inside
+    // the window's left and right edges.
+    void setPlacement(double offsetBelow, double margin);
     void setText(const QString& text);
     const QString& text() const { return m_text; }
     bool hovering() const { return m_hovering; }
@@ -43,6 +46,8 @@ private:
 
     QPointer<QWidget> m_target;
     QString m_text;
+    double m_offsetBelow = kOffsetBelow;
+    double m_margin = 0;
     bool m_hovering = false;
     bool m_shown = false;
     QPointer<QWidget> m_label;

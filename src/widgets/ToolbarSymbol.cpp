@@ -88,6 +88,24 @@ Strokes shapes(const QString& name, double width) {
     } else if (name == QLatin1String("minus.circle")) {
         s.stroked = circle({0.5, 0.5}, 0.42);
         s.stroked.addPath(polyline({{0.29, 0.5}, {0.71, 0.5}}));
+    } else if (name == QLatin1String("plus.circle")) {
+        s.stroked = circle({0.5, 0.5}, 0.42);
+        s.stroked.addPath(polyline({{0.29, 0.5}, {0.71, 0.5}}));
+        s.stroked.addPath(polyline({{0.5, 0.29}, {0.5, 0.71}}));
+    } else if (name == QLatin1String("folder")) {
+        QPainterPath path = polyline({{0.06, 0.84},
+                                      {0.06, 0.16},
+                                      {0.38, 0.16},
+                                      {0.48, 0.28},
+                                      {0.94, 0.28},
+                                      {0.94, 0.84},
+                                      {0.06, 0.84}});
+        path.addPath(polyline({{0.06, 0.42}, {0.94, 0.42}}));
+        s.stroked = path;
+    } else if (name == QLatin1String("chevron.left")) {
+        s.stroked = polyline({{0.64, 0.12}, {0.3, 0.5}, {0.64, 0.88}});
+    } else if (name == QLatin1String("chevron.right")) {
+        s.stroked = polyline({{0.36, 0.12}, {0.7, 0.5}, {0.36, 0.88}});
     } else if (name == QLatin1String("info.circle")) {
         s.stroked = circle({0.5, 0.5}, 0.42);
         s.stroked.addPath(polyline({{0.5, 0.45}, {0.5, 0.73}}));
@@ -132,7 +150,11 @@ bool ToolbarSymbol::known(const QString& name) {
                                    "info.circle",
                                    "trash",
                                    "gearshape",
-                                   "photo.on.rectangle.angled"};
+                                   "photo.on.rectangle.angled",
+                                   "plus.circle",
+                                   "folder",
+                                   "chevron.left",
+                                   "chevron.right"};
     return names.contains(name);
 }
 

@@ -1,0 +1,135 @@
+#include "PhotoLikeImages.h"
+#include "model/GalleryModel.h"
+#include "preview/PhotoPreviewPresenter.h"
+#include "preview/PolaroidPreviewPanel.h"
+#include "preview/PolaroidPreviewPaperView.h"
+#include "preview/PreviewActionButton.h"
+#include "support/ScreenGrab.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScreen>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+// Something for the panel's transparent margin to show.
+class Backdrop : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QLinearGradient g(0, 0, width(), height());
+        g.setColorAt(0, QColor(96, 130, 160));
+        g.setColorAt(1, QColor(170, 160, 190));
+        p.fillRect(rect(), g);
+    }
+};
+
+QString screenshotDir() {
+    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QString scaleName() {
+    return QString("%1x").arg(qRound(QGuiApplication::primaryScreen()->devicePixelRatio()));
+}
+
+void xdotool(const QStringList& arguments) {
+    runProgram("xdotool", arguments);
+}
+
+void saveShot(const QWidget& panel, const QString& name) {
+    const QRect area = panel.frameGeometry().adjusted(-20, -20, 20, 20);
+    grabScreenArea(area).save(QString("%1/%2-%3.png").arg(screenshotDir(), name, scaleName()));
+}
+
+} // namespace
+
+TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const double dpr = QGuiApplication::primaryScreen()->devicePixelRatio();
+
+    const QString source = makeFolder("pictures");
+    const QString storage = makeFolder("storage");
+    GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storage), false);
+    model.refresh(std::nullopt, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.appliedScanCount() > 0 && !model.scanInFlight(); }));
+    const QList<QSize> sizes{{1600, 1200}, {1200, 1600}, {1500, 1000}};
+    for (int i = 0; i < sizes.size(); ++i)
+        ASSERT_TRUE(makePhotoLikeImage(sizes[i], i + 3)
+                        .save(QString("%1/photo-%2.jpg").arg(source).arg(i), "JPEG", 90));
+    model.refresh(std::nullopt, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && model.photos().size() == 3; }, 20000));
+    const auto photo = [&](int i) {
+        for (const Photo& p : model.photos())
+            if (p.path.endsWith(QString("/photo-%1.jpg").arg(i)))
+                return p;
+        return Photo{};
+    };
+    ASSERT_TRUE(model.moveClotheslinePhotos({{photo(0), 0, 0.2}, {photo(1), 0, 0.5}, {photo(2), 0, 0.8}}));
+    model.setSelection({photo(0), photo(1), photo(2)});
+
+    Backdrop host;
+    host.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    PhotoPreviewPresenter presenter(model, &host);
+    presenter.open(photo(1));
+    ASSERT_TRUE(presenter.isOpen());
+    PolaroidPreviewPanel* panel = presenter.panel();
+    PolaroidPreviewPaperView* paper = presenter.paper();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+
+    // Sharp: the decode has at least the device pixels of the photo's place on the paper.
+    const QSize place = paper->previewGeometry().image.size().toSize();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !paper->loading() && paper->hasImage() &&
+                   std::max(paper->image().width(), paper->image().height()) >=
+                       std::max(place.width(), place.height()) * dpr - 1;
+        },
+        20000))
+        << "decoded " << paper->image().width() << "x" << paper->image().height() << " for " << place.width()
+        << "x" << place.height() << " points at " << dpr;
+    EXPECT_EQ(paper->pageLabel()->text(), "2 / 3");
+    QTest::qWait(300);
+    saveShot(*panel, "panel");
+
+    // The arrows page in rope order, through the real keyboard.
+    xdotool({"key", "Right"});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return presenter.current() && presenter.current()->id == photo(2).id; }));
+    EXPECT_EQ(paper->pageLabel()->text(), "3 / 3");
+    xdotool({"key", "Left"});
+    xdotool({"key", "Left"});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return presenter.current() && presenter.current()->id == photo(0).id; }));
+    EXPECT_EQ(paper->pageLabel()->text(), "1 / 3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !paper->loading() && paper->hasImage(); }, 20000));
+
+    // Resting on the trash button shows its hint below it.
+    const QPoint trash = paper->trashButton()->mapToGlobal(paper->trashButton()->rect().center());
+    xdotool(
+        {"mousemove", QString::number(qRound(trash.x() * dpr)), QString::number(qRound(trash.y() * dpr))});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paper->hintedButton() != nullptr; }, 3000));
+    QTest::qWait(100);
+    saveShot(*panel, "panel-hint");
+
+    xdotool({"key", "Escape"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !presenter.isOpen(); }));
+    EXPECT_FALSE(presenter.selected().has_value());
+    EXPECT_EQ(model.selectedIDs().size(), 3) << "the selection stays";
+}

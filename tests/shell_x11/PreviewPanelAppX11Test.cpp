@@ -1,0 +1,281 @@
+#include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/PhotoLikeImages.h"
+#include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sys/stat.h>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr auto kPanelTitle = "照片大图";
+
+class Backdrop : public QWidget {
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QLinearGradient g(0, 0, width(), height());
+        g.setColorAt(0, QColor(70, 110, 150));
+        g.setColorAt(1, QColor(150, 140, 175));
+        p.fillRect(rect(), g);
+    }
+};
+
+// The pictures' file names left to right along the rope, once all `count` have a place. A photo's
+// id ends in its file's inode number.
+QStringList ropeOrder(const QString& folder, int count) {
+    QHash<QString, QString> names;
+    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files)) {
+        struct stat status {};
+        if (::stat(QFile::encodeName(file.filePath()).constData(), &status) == 0)
+            names.insert(QString("-%1").arg(status.st_ino), file.fileName());
+    }
+    QList<std::pair<double, QString>> placed;
+    const QMap<QString, double> xs = placements();
+    for (auto it = xs.begin(); it != xs.end(); ++it) {
+        const QString inode = "-" + it.key().section('-', -1);
+        if (names.contains(inode))
+            placed.append({it.value(), names.value(inode)});
+    }
+    if (placed.size() != count)
+        return {};
+    std::sort(placed.begin(), placed.end());
+    QStringList order;
+    for (const auto& [x, name] : placed)
+        order.append(name);
+    return order;
+}
+
+// A point on the paper of the print at placement x, for an application drawing at `scale`
+// device pixels a point.
+QPoint scaledPrintPoint(const QRect& window, double x, int scale) {
+    const QRect logical(window.topLeft(), window.size() / scale);
+    return window.topLeft() + (printPoint(logical, x) - window.topLeft()) * scale;
+}
+
+bool moveTo(const QPoint& p, int settleMs = 200) {
+    return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, settleMs);
+}
+
+std::optional<QRect> panelFrame() {
+    const QString ids = runProgram("xdotool", {"search", "--onlyvisible", "--name", kPanelTitle}).trimmed();
+    if (ids.isEmpty())
+        return std::nullopt;
+    const QString geometry = runProgram("xdotool", {"getwindowgeometry", "--shell", ids.split('\n').first()});
+    QHash<QString, int> values;
+    for (const QString& line : geometry.split('\n')) {
+        const QStringList pair = line.split('=');
+        if (pair.size() == 2)
+            values.insert(pair[0], pair[1].toInt());
+    }
+    return QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]);
+}
+
+QColor meanColor(const QImage& image) {
+    double r = 0, g = 0, b = 0;
+    qint64 n = 0;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); y += 3)
+        for (int x = 0; x < rgb.width(); x += 3) {
+            const QRgb p = rgb.pixel(x, y);
+            r += qRed(p);
+            g += qGreen(p);
+            b += qBlue(p);
+            ++n;
+        }
+    return n ? QColor(int(r / n), int(g / n), int(b / n)) : QColor();
+}
+
+// Which picture the panel shows: the one whose mean colour is nearest the photo's area's.
+QString shownPicture(const QRect& panel, int scale, const QHash<QString, QColor>& pictures) {
+    const int inset = (16 + 24 + 12) * scale;
+    const QImage area = grabScreenArea(panel.adjusted(inset, inset, -inset, -(16 + 96 + 12) * scale));
+    const QColor mean = meanColor(area);
+    QString best;
+    int bestDistance = INT_MAX;
+    for (auto it = pictures.begin(); it != pictures.end(); ++it) {
+        const QColor c = it.value();
+        const int d = std::abs(c.red() - mean.red()) + std::abs(c.green() - mean.green()) +
+                      std::abs(c.blue() - mean.blue());
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = it.key();
+        }
+    }
+    return best;
+}
+
+// How much finer detail an area holds than its copy at half the pixels: a photo drawn from a
+// decode of the screen's own pixels keeps its grain, one stretched from half of them does not.
+double detailRatio(const QImage& image) {
+    const auto energy = [](const QImage& source) {
+        const QImage gray = source.convertToFormat(QImage::Format_Grayscale8);
+        double sum = 0;
+        for (int y = 0; y < gray.height(); ++y) {
+            const uchar* line = gray.constScanLine(y);
+            for (int x = 1; x < gray.width(); ++x)
+                sum += std::abs(int(line[x]) - int(line[x - 1]));
+        }
+        return sum / std::max<qint64>(1, qint64(gray.width()) * gray.height());
+    };
+    const QImage halved = image.scaled(image.size() / 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                              .scaled(image.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return energy(image) / std::max(1e-6, energy(halved));
+}
+
+struct RunningApplication {
+    QProcess app;
+    QHash<QString, QColor> pictures;
+    QStringList order;
+    QList<double> xs;
+    std::optional<QRect> collapsed;
+
+    // Starts the application at the scale and waits for three pictures to hang still.
+    void start(int scale) {
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+        QDir().mkpath(desktop);
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_SCALE_FACTOR", QString::number(scale));
+        app.setProcessEnvironment(environment);
+        startApplication(app);
+        ASSERT_TRUE(app.waitForStarted());
+        QTest::qWait(2500); // the first scan of the empty folders is the baseline
+        // A dusk, a day and a green-tinted dusk, so the panel's picture can be told by its colour.
+        for (int i = 0; i < 3; ++i) {
+            QImage image = makePhotoLikeImage({1600, 1200}, i + 3);
+            if (i == 2)
+                QPainter(&image).fillRect(image.rect(), QColor(20, 170, 60, 110));
+            const QString name = QString("preview-%1.jpg").arg(i + 1);
+            ASSERT_TRUE(image.save(desktop + "/" + name, "JPEG", 90));
+            pictures.insert(name, meanColor(image));
+        }
+        for (const QColor& a : pictures) {
+            for (const QColor& b : pictures) {
+                if (a != b) {
+                    ASSERT_GT(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                                  std::abs(a.blue() - b.blue()),
+                              40);
+                }
+            }
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !(order = ropeOrder(desktop, 3)).isEmpty(); }, 10000));
+        xs = placementXs();
+        QTest::qWait(2500); // the rope settles under its prints
+        collapsed = applicationWindow(app.processId());
+        ASSERT_TRUE(collapsed);
+    }
+    ~RunningApplication() {
+        app.terminate();
+        app.waitForFinished(10000);
+    }
+    std::optional<QRect> waitForHeight(int height) {
+        std::optional<QRect> frame;
+        (void)QTest::qWaitFor(
+            [&] {
+                frame = applicationWindow(app.processId());
+                return frame && frame->height() == height;
+            },
+            4000);
+        return frame;
+    }
+};
+
+} // namespace
+
+TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEscapeKeepsTheSelection) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString shots = applicationShots();
+    Backdrop backdrop;
+    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    RunningApplication r;
+    r.start(1);
+    if (HasFatalFailure())
+        return;
+
+    // All three selected: a click on one, then Control-A.
+    ASSERT_TRUE(moveTo(printPoint(*r.collapsed, r.xs[0])) && xdotool({"click", "1"}, 400));
+    const int expandedHeight = r.collapsed->height() + kToolbarRoom;
+    std::optional<QRect> frame = r.waitForHeight(expandedHeight);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(xdotool({"key", "ctrl+a"}, 800));
+
+    // A double click on the middle print opens the panel on it, page 2 of 3.
+    ASSERT_TRUE(moveTo(printPoint(*frame, r.xs[1])));
+    ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
+    std::optional<QRect> panel;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 5000)) << "the panel";
+    QTest::qWait(1200); // the full decode
+    grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/50-preview.png");
+    EXPECT_EQ(shownPicture(*panel, 1, r.pictures), r.order[1]);
+
+    ASSERT_TRUE(xdotool({"key", "Right"}, 1000));
+    EXPECT_EQ(shownPicture(*panel = *panelFrame(), 1, r.pictures), r.order[2]) << "the next along the rope";
+    ASSERT_TRUE(xdotool({"key", "Right"}, 600));
+    EXPECT_EQ(shownPicture(*panel = *panelFrame(), 1, r.pictures), r.order[2]) << "no wrap-around";
+    ASSERT_TRUE(xdotool({"key", "Left"}, 600) && xdotool({"key", "Left"}, 1000));
+    EXPECT_EQ(shownPicture(*panel = *panelFrame(), 1, r.pictures), r.order[0]);
+    grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/51-preview-first.png");
+
+    // Escape closes it; the rope keeps its selection of three, as a copy of it shows.
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 3000)) << "the panel closed";
+    frame = applicationWindow(r.app.processId());
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->height(), expandedHeight) << "the toolbar of a selection stays";
+    grabScreenArea(frame->adjusted(-20, -20, 20, 20)).save(shots + "/52-after-preview.png");
+    ASSERT_TRUE(xdotool({"key", "ctrl+c"}, 800));
+    const QStringList copied = runProgram("xclip", {"-o", "-selection", "clipboard", "-t", "text/uri-list"})
+                                   .split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(copied.size(), 3) << copied.join(' ').toStdString();
+}
+
+TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString shots = applicationShots();
+    Backdrop backdrop;
+    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    RunningApplication r;
+    r.start(2);
+    if (HasFatalFailure())
+        return;
+
+    ASSERT_TRUE(moveTo(scaledPrintPoint(*r.collapsed, r.xs[1], 2)));
+    ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
+    std::optional<QRect> panel;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 5000)) << "the panel";
+    QTest::qWait(1500);
+    grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/53-preview-2x.png");
+    EXPECT_EQ(shownPicture(*panel, 2, r.pictures), r.order[1]);
+    const int inset = (16 + 24 + 12) * 2;
+    const QImage photo = grabScreenArea(panel->adjusted(inset, inset, -inset, -(16 + 96 + 12) * 2));
+    const double ratio = detailRatio(photo);
+    std::printf("detail ratio of the 2x photo: %.2f\n", ratio);
+    EXPECT_GT(ratio, 1.8) << "the photo is sharp at the screen's scale";
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 3000));
+}
