@@ -10,12 +10,14 @@
 #include "platform/Updater.h"
 #include "platform/UserDefaults.h"
 #include "platform/X11WindowHints.h"
+#include "settings/GallerySettingsEditor.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryStatusItem.h"
 #include "shell/GalleryWindow.h"
 #include "shell/LoginSetting.h"
 #include "shell/SettingsWindow.h"
+#include "shell/ShellSettingsServices.h"
 #include "shell/SourceStore.h"
 #include "shell/SourceWiring.h"
 #include "shell/TemporaryRopeScreen.h"
@@ -282,6 +284,14 @@ void GalleryApplication::showSettings() {
             frame.moveCenter(screen->availableGeometry().center());
             settings->move(frame.topLeft());
         }
+    }
+    // Every opening starts from the settings as they are now.
+    if (!m_settingsWindow->isVisible() && m_sourceStore && m_loginSetting) {
+        if (!m_settingsServices)
+            m_settingsServices = std::make_unique<ShellSettingsServices>(
+                *m_sourceStore, *m_loginSetting, m_shortcutController.get(), [this] { checkForUpdates(); });
+        m_settingsWindow->open(
+            std::make_unique<GallerySettingsEditor>(*m_settingsServices, UserDefaults::standard()));
     }
     m_activationPolicy = ActivationPolicy::regular;
     m_settingsWindow->show();
