@@ -12,6 +12,7 @@ struct FakeSettingsServices : GallerySettingsServices {
     std::optional<QString> storedSourceMessage{};
     QHash<QString, QString> issues{};
     std::optional<Error> foldersFailure{};
+    std::optional<Error> addingFailure{};
     bool login = false;
     bool loginWorks = true;
     std::optional<QString> loginProblem{};
@@ -30,6 +31,8 @@ struct FakeSettingsServices : GallerySettingsServices {
     }
     Result<QList<SourceFolder>> addingFolders(const QStringList& paths,
                                               const QList<SourceFolder>& list) const override {
+        if (addingFailure)
+            return *addingFailure;
         QList<SourceFolder> added = list;
         for (const QString& path : paths)
             added.append({path, std::nullopt, path, QByteArray("grant"), true});

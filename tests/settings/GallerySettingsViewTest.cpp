@@ -112,6 +112,55 @@ TEST(GallerySettingsView, FourToolbarTabsAtTheirSizesOverOneAutosavedDraft) {
     EXPECT_FALSE(w.view->pane(SettingsPane::general)->messageShown());
 }
 
+TEST(GallerySettingsView, FolderPanelsAddAndReauthoriseThroughTheDraft) {
+    OpenWindow w;
+    GeneralSettingsView* general = w.view->pane(SettingsPane::general)->general();
+    QStringList asked;
+    std::optional<QString> answer;
+    GeneralSettingsView::Panels panels;
+    panels.chooseFolders = [&](const QString& title, const QString& prompt) {
+        asked.append(title + "|" + prompt);
+        return answer ? QStringList{*answer} : QStringList();
+    };
+    panels.chooseFolder = [&](const QString& title, const QString& prompt, const QString& directory) {
+        asked.append(title + "|" + prompt + "|" + directory);
+        return answer;
+    };
+    general->setPanels(panels);
+
+    // Cancelled panels change nothing.
+    general->chooseFolders();
+    general->reauthorize(w.services.storedFolders[1]);
+    EXPECT_EQ(asked, QStringList({"添加图片源文件夹|添加",
+                                  "重新选择 Screens|使用此文件夹|" + w.services.storedFolders[1].path}));
+    EXPECT_TRUE(w.services.log.isEmpty());
+
+    // A refused addition is named; the draft stays.
+    answer = test::makeFolder("Pictures/New");
+    w.services.addingFailure = Error::fromErrno(ENOENT, *answer);
+    general->chooseFolders();
+    EXPECT_EQ(w.editor->message(), "无法添加源文件夹：" + w.services.addingFailure->localizedDescription());
+    EXPECT_EQ(w.editor->draft().folders.size(), 2);
+    w.services.addingFailure.reset();
+    general->chooseFolders();
+    EXPECT_FALSE(w.editor->message());
+    EXPECT_EQ(w.services.storedFolders.size(), 3) << "added and saved";
+
+    // Re-authorising the Desktop entry with another folder drops its kind; a folder that cannot
+    // be bookmarked is named and changes nothing.
+    general->reauthorize(w.services.storedFolders[0]);
+    EXPECT_EQ(w.services.storedFolders[0].id, "desktop");
+    EXPECT_EQ(w.services.storedFolders[0].path, *answer);
+    EXPECT_FALSE(w.services.storedFolders[0].kind);
+    EXPECT_EQ(w.services.storedFolders[0].name(), "New");
+    answer = QDir::homePath() + "/gone";
+    general->reauthorize(w.services.storedFolders[1]);
+    ASSERT_TRUE(w.editor->message());
+    EXPECT_TRUE(w.editor->message()->startsWith("无法重新授权："));
+    EXPECT_EQ(w.services.storedFolders[1].path, QDir::homePath() + "/Pictures/Screens");
+    EXPECT_EQ(general->draftIssues().keys(), QStringList{"S"}) << "still unresolved";
+}
+
 TEST(GallerySettingsView, CardsAndSwitchesEditTheStyleAndOnlyCardsReplay) {
     OpenWindow w;
     w.view->selectPane(SettingsPane::hanging);
