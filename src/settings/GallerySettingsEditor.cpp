@@ -26,6 +26,7 @@ GallerySettingsEditor::GallerySettingsEditor(GallerySettingsServices& services, 
     current.login = services.loginEnabled();
     current.alwaysOnTop = defaults.galleryAlwaysOnTop();
     current.style = HangingStyle::fromDefaults(defaults);
+    current.spaceOpener = SpaceKeyOpener::load(defaults);
     if (services.hasShortcutController())
         current.shortcut = services.shortcut();
     m_shortcutNeedsRegistration = services.hasShortcutController() && !services.shortcutRegistered();
@@ -82,6 +83,12 @@ GallerySettingsSaveActions GallerySettingsEditor::makeActions() {
             services.refreshWindowLayers();
         }
         return {};
+    };
+    actions.spaceOpener = [&defaults](const SpaceKeyOpener& opener) -> Status {
+        if (opener.save(defaults))
+            return {};
+        return Error::make(QString::fromLatin1(kErrorDomain), kSpaceOpenerErrorCode,
+                           defaults.writeStatus().error().localizedDescription());
     };
     return actions;
 }
@@ -176,6 +183,16 @@ bool GallerySettingsEditor::save() {
             GallerySettingsValues saved = m_saved;
             saved.style = m_draft.style;
             saved.alwaysOnTop = m_draft.alwaysOnTop;
+            setSaved(saved);
+        } else {
+            failures.append(applied.error().localizedDescription());
+        }
+    }
+
+    if (m_draft.spaceOpener != m_saved.spaceOpener) {
+        if (const Status applied = m_actions.spaceOpener(m_draft.spaceOpener)) {
+            GallerySettingsValues saved = m_saved;
+            saved.spaceOpener = m_draft.spaceOpener;
             setSaved(saved);
         } else {
             failures.append(applied.error().localizedDescription());

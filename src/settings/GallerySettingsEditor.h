@@ -16,8 +16,8 @@ class GallerySettingsServices;
 class UserDefaults;
 
 // The settings window's draft of every setting. Each change of the draft is applied part by
-// part, in the order shortcut, folders, login, appearance, through the services that own
-// them; a part that fails stays pending in the draft and is named in one message, the others
+// part, in the order shortcut, folders, login, appearance, space key, through the services
+// that own them; a part that fails stays pending in the draft and is named in one message, the others
 // count as saved. Made anew each time the window opens. Main thread only.
 class GallerySettingsEditor : public QObject, public SettingsEditorPort {
     Q_OBJECT
@@ -27,6 +27,7 @@ public:
     static constexpr int kLoginErrorCode = 1;
     static constexpr int kShortcutErrorCode = 2;
     static constexpr int kAppearanceErrorCode = 3;
+    static constexpr int kSpaceOpenerErrorCode = 4;
     static constexpr auto kInvalidShortcutMessage = "快捷键需包含 ⌃ 或 ⌘。";
     static constexpr auto kShortcutUnavailableMessage = "快捷键暂时不可用。";
     static constexpr auto kLoginUnfinishedMessage = "登录启动设置未完成。";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/SourceFolder.h"
+#include "model/SpaceKeyOpener.h"
 #include "platform/GalleryShortcut.h"
 #include "platform/Result.h"
 #include "rope/HangingStyle.h"
@@ -19,6 +20,7 @@ struct GallerySettingsSaveActions {
     std::function<Status(bool login)> login{};
     std::function<Status(const GalleryShortcut& shortcut)> shortcut{};
     std::function<Status(const HangingStyle& style, bool alwaysOnTop)> appearance{};
+    std::function<Status(const SpaceKeyOpener& opener)> spaceOpener{};
 };
 
 } // namespace vennimo

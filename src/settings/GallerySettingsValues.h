@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/SourceFolder.h"
+#include "model/SpaceKeyOpener.h"
 #include "platform/GalleryShortcut.h"
 #include "rope/HangingStyle.h"
 
@@ -21,6 +22,8 @@ struct GallerySettingsValues {
     HangingStyle style{};
     // Absent while the application runs without a quick-open key.
     std::optional<GalleryShortcut> shortcut{};
+    // What the space bar opens.
+    SpaceKeyOpener spaceOpener{};
 
     bool operator==(const GallerySettingsValues&) const = default;
 };

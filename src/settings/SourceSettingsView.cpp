@@ -9,6 +9,7 @@
 #include "settings/QuickOpenSettingsView.h"
 #include "settings/SettingsStyle.h"
 #include "settings/SettingsSymbol.h"
+#include "settings/SpaceKeySettingsView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -106,6 +107,16 @@ QWidget* SourceSettingsView::makeContent() {
         dividerLine->setContentsMargins(kShortcutPadding, 0, kShortcutPadding, 0);
         dividerLine->addWidget(SettingsStyle::divider(divider));
         column->addWidget(divider);
+        m_spaceKey = new SpaceKeySettingsView(content);
+        m_spaceKey->setContentsMargins(kShortcutPadding, kShortcutPadding, kShortcutPadding,
+                                       kShortcutPadding);
+        m_spaceKey->setOpener(m_editor.draft().spaceOpener);
+        connect(m_spaceKey, &SpaceKeySettingsView::openerEdited, this, [this](const SpaceKeyOpener& opener) {
+            GallerySettingsValues draft = m_editor.draft();
+            draft.spaceOpener = opener;
+            m_editor.setDraft(draft);
+        });
+        column->addWidget(m_spaceKey);
         column->addStretch(1);
         return content;
     }
@@ -131,6 +142,8 @@ void SourceSettingsView::refresh() {
         m_hanging->setStyle(m_editor.draft().style);
     if (m_quickOpen)
         m_quickOpen->display(m_editor.draft().shortcut.value_or(GalleryShortcut{}));
+    if (m_spaceKey && m_spaceKey->opener() != m_editor.draft().spaceOpener)
+        m_spaceKey->setOpener(m_editor.draft().spaceOpener);
 }
 
 } // namespace vennimo

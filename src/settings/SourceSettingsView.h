@@ -12,6 +12,7 @@ class GallerySettingsEditor;
 class GeneralSettingsView;
 class HangingAppearanceSettingsView;
 class QuickOpenSettingsView;
+class SpaceKeySettingsView;
 
 // One pane of the settings window at its fixed size: the pane's content, and under it, while
 // the editor has one, the message of the last save or of a folder action.
@@ -27,6 +28,7 @@ public:
     GeneralSettingsView* general() const { return m_general; }
     HangingAppearanceSettingsView* hanging() const { return m_hanging; }
     QuickOpenSettingsView* quickOpen() const { return m_quickOpen; }
+    SpaceKeySettingsView* spaceKey() const { return m_spaceKey; }
     // Brings the content up to the editor's draft.
     void refresh();
 
@@ -40,6 +42,7 @@ private:
     GeneralSettingsView* m_general = nullptr;
     HangingAppearanceSettingsView* m_hanging = nullptr;
     QuickOpenSettingsView* m_quickOpen = nullptr;
+    SpaceKeySettingsView* m_spaceKey = nullptr;
 };
 
 } // namespace vennimo

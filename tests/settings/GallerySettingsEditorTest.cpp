@@ -53,11 +53,14 @@ TEST(GallerySettingsEditor, AppliesChangedPartsInOrderAndKeepsTheStoredFolderLis
         v.folders.append(kScreens);
         v.folders[1].bookmark.reset();
         v.shortcut = kControlShiftK;
+        v.spaceOpener = SpaceKeyOpener::app("/usr/share/applications/viewer.desktop");
     });
     EXPECT_TRUE(editor.hasChanges());
     EXPECT_TRUE(editor.save());
+    EXPECT_EQ(e.defaults->spaceKeyOpener(), "/usr/share/applications/viewer.desktop");
     EXPECT_EQ(e.services.log, QStringList({"shortcut ⌃⇧K", "folders", "refreshLogin", "login on", "layers"}));
-    EXPECT_EQ(layersSpy.count(), 3) << "offCenter, strictVertical and the level, each written once";
+    EXPECT_EQ(layersSpy.count(), 4) << "offCenter, strictVertical, the level and the opener, once each";
+    EXPECT_EQ(layersSpy.at(3).at(0), "spaceKeyOpener") << "the space key comes last";
     EXPECT_TRUE(e.defaults->clotheslineOffCenterPeg());
     EXPECT_FALSE(e.defaults->clotheslineStrictVertical());
     EXPECT_FALSE(e.defaults->galleryAlwaysOnTop());
@@ -72,7 +75,12 @@ TEST(GallerySettingsEditor, AppliesChangedPartsInOrderAndKeepsTheStoredFolderLis
     e.edit([](GallerySettingsValues& v) { v.style = {true, true}; });
     EXPECT_TRUE(editor.save());
     EXPECT_EQ(e.services.log, QStringList()) << "no layer refresh without a level change";
-    EXPECT_EQ(layersSpy.count(), 4);
+    EXPECT_EQ(layersSpy.count(), 5);
+
+    // The preview is stored as no value at all.
+    e.edit([](GallerySettingsValues& v) { v.spaceOpener = SpaceKeyOpener::preview(); });
+    EXPECT_TRUE(editor.save());
+    EXPECT_FALSE(e.defaults->contains("spaceKeyOpener"));
 
     // A login flag that already holds outside is not set again.
     e.services.login = false;
@@ -195,12 +203,17 @@ TEST(GallerySettingsEditor, AReadOnlyConfigurationFolderIsAFailureThatAppliesNot
     e.edit([](GallerySettingsValues& v) {
         v.alwaysOnTop = false;
         v.style = {true, false};
+        v.spaceOpener = SpaceKeyOpener::defaultApp();
     });
     EXPECT_FALSE(editor.save());
     ASSERT_TRUE(editor.message());
+    EXPECT_EQ(editor.message()->count('\n'), 1) << "the look and the space key, one line each";
+    EXPECT_FALSE(e.defaults->spaceKeyOpener());
+    EXPECT_EQ(editor.saved().spaceOpener, SpaceKeyOpener::preview());
     EXPECT_TRUE(editor.message()->startsWith(QStringLiteral("未能应用：设置文件 ")))
         << qPrintable(*editor.message());
-    EXPECT_TRUE(editor.message()->endsWith(QStringLiteral("无法写入，这次更改没有保存。")));
+    EXPECT_TRUE(editor.message()->endsWith(QStringLiteral("无法写入，这次更改没有保存。")))
+        << qPrintable(*editor.message());
     EXPECT_EQ(spy.count(), 0);
     EXPECT_TRUE(e.defaults->galleryAlwaysOnTop());
     EXPECT_EQ(HangingStyle::fromDefaults(*e.defaults), HangingStyle{});
@@ -211,6 +224,7 @@ TEST(GallerySettingsEditor, AReadOnlyConfigurationFolderIsAFailureThatAppliesNot
     folder.release();
     EXPECT_TRUE(editor.save()) << "the next save applies it";
     EXPECT_FALSE(e.defaults->galleryAlwaysOnTop());
+    EXPECT_EQ(e.defaults->spaceKeyOpener(), "default");
     EXPECT_EQ(e.services.log, QStringList({"layers"}));
 }
 

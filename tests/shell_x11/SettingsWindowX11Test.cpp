@@ -180,6 +180,17 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
                                    "/VennimoGallery/defaults.json"));
     EXPECT_TRUE(stored.contains("galleryQuickOpenShortcut")) << qPrintable(stored);
 
+    // The space-key picker's second item stores the desktop's default application.
+    xdotool({"windowactivate", "--sync", id});
+    clickIn(window, QPoint(195, 323));
+    xdotool({"key", "Down"});
+    xdotool({"key", "Return"});
+    QTest::qWait(600);
+    grabScreenArea(window).save(shots() + "/5b-space-key-default.png");
+    EXPECT_TRUE(readFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         "/VennimoGallery/defaults.json")
+                    .contains(R"("spaceKeyOpener":"default")"));
+
     // Switching the second folder off takes its photo off the rope. The window moves below the
     // rope first, so the rope's pictures show only the rope.
     xdotool({"windowactivate", "--sync", id});
