@@ -1,5 +1,7 @@
 #include "settings/SettingsSymbol.h"
 
+#include "widgets/ToolbarSymbol.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
@@ -83,43 +85,6 @@ QPainterPath handPath() {
 
 const QHash<QString, Draw>& drawings() {
     static const QHash<QString, Draw> table{
-        {"gearshape",
-         [](QPainter& p, const QColor& c) {
-             QPainterPath gear;
-             for (int i = 0; i < 8; ++i) {
-                 QPainterPath tooth;
-                 tooth.addRoundedRect(QRectF(-2, -10.5, 4, 6), 1, 1);
-                 QTransform t;
-                 t.translate(12, 12);
-                 t.rotate(i * 45);
-                 gear = gear.united(t.map(tooth));
-             }
-             gear.addEllipse(QPointF(12, 12), 7.5, 7.5);
-             gear.setFillRule(Qt::WindingFill);
-             QPainterPath hole;
-             hole.addEllipse(QPointF(12, 12), 3, 3);
-             p.fillPath(gear.simplified().subtracted(hole), c);
-         }},
-        {"photo.on.rectangle.angled",
-         [](QPainter& p, const QColor& c) {
-             p.save();
-             p.translate(12, 12);
-             p.rotate(-12);
-             p.setPen(line(c, 1.6));
-             p.drawRoundedRect(QRectF(-9, -8, 16, 13), 2, 2);
-             p.restore();
-             p.setPen(line(c, 1.8));
-             p.setBrush(Qt::NoBrush);
-             p.drawRoundedRect(QRectF(6, 8, 16, 12), 2, 2);
-             QPainterPath hill;
-             hill.moveTo(7.5, 18.5);
-             hill.lineTo(12, 13.5);
-             hill.lineTo(15, 16.5);
-             hill.lineTo(17, 14.5);
-             hill.lineTo(20.5, 18.5);
-             hill.closeSubpath();
-             p.fillPath(hill, c);
-         }},
         {"keyboard",
          [](QPainter& p, const QColor& c) {
              p.setPen(line(c, 1.6));
@@ -150,13 +115,6 @@ const QHash<QString, Draw>& drawings() {
              p.setPen(line(c, 1.7));
              p.setBrush(Qt::NoBrush);
              p.drawPath(folderPath());
-         }},
-        {"minus.circle",
-         [](QPainter& p, const QColor& c) {
-             p.setPen(line(c, 1.7));
-             p.setBrush(Qt::NoBrush);
-             p.drawEllipse(QPointF(12, 12), 9.5, 9.5);
-             p.drawLine(QPointF(7.5, 12), QPointF(16.5, 12));
          }},
         {"exclamationmark.triangle.fill",
          [](QPainter& p, const QColor& c) {
@@ -214,43 +172,11 @@ const QHash<QString, Draw>& drawings() {
              arrowHead(p, QPointF(21, 12), 0, c);
              arrowHead(p, QPointF(3, 12), 180, c);
          }},
-        {"arrow.uturn.backward",
-         [](QPainter& p, const QColor& c) {
-             p.setPen(line(c));
-             p.setBrush(Qt::NoBrush);
-             QPainterPath path;
-             path.moveTo(5, 9);
-             path.lineTo(15, 9);
-             path.cubicTo(21, 9, 21, 19, 15, 19);
-             path.lineTo(9, 19);
-             p.drawPath(path);
-             arrowHead(p, QPointF(5, 9), 180, c);
-         }},
         {"plus",
          [](QPainter& p, const QColor& c) {
              p.setPen(line(c));
              p.drawLine(QPointF(12, 4), QPointF(12, 20));
              p.drawLine(QPointF(4, 12), QPointF(20, 12));
-         }},
-        {"doc.on.doc",
-         [](QPainter& p, const QColor& c) {
-             p.setPen(line(c, 1.6));
-             p.setBrush(Qt::NoBrush);
-             p.drawRoundedRect(QRectF(4, 3, 11, 14), 2, 2);
-             p.setBrush(QColor(255, 255, 255, 0));
-             QPainterPath front;
-             front.addRoundedRect(QRectF(9, 7, 11, 14), 2, 2);
-             p.drawPath(front);
-         }},
-        {"trash",
-         [](QPainter& p, const QColor& c) {
-             p.setPen(line(c, 1.7));
-             p.setBrush(Qt::NoBrush);
-             p.drawLine(QPointF(4, 6.5), QPointF(20, 6.5));
-             p.drawPolyline(QPolygonF{{9.5, 6.5}, {10, 3.5}, {14, 3.5}, {14.5, 6.5}});
-             p.drawPolyline(QPolygonF{{6, 6.5}, {7, 20.5}, {17, 20.5}, {18, 6.5}});
-             p.drawLine(QPointF(10, 10), QPointF(10.3, 17));
-             p.drawLine(QPointF(14, 10), QPointF(13.7, 17));
          }},
     };
     return table;
@@ -259,10 +185,15 @@ const QHash<QString, Draw>& drawings() {
 } // namespace
 
 bool SettingsSymbol::known(const QString& name) {
-    return drawings().contains(name);
+    return ToolbarSymbol::known(name) || drawings().contains(name);
 }
 
 void SettingsSymbol::paint(QPainter& painter, const QString& name, const QRectF& box, const QColor& color) {
+    // The toolbar's symbols are the same everywhere in the application.
+    if (ToolbarSymbol::known(name)) {
+        ToolbarSymbol::paint(painter, name, box, std::min(box.width(), box.height()), color);
+        return;
+    }
     const auto found = drawings().constFind(name);
     if (found == drawings().constEnd())
         return;
