@@ -18,16 +18,17 @@ constexpr int kSecondPairIndent = 24;
 } // namespace
 
 const QList<GalleryHelpSettingsView::KeyAction>& GalleryHelpSettingsView::keys() {
+    // The keys as this desktop's users press them: Ctrl where the gallery answers Command elsewhere.
     static const QList<KeyAction> table{
         {"单击 / 双击", "选择 / 大图"},
-        {"⌘A", "全选"},
+        {"Ctrl+A", "全选"},
         {"空格", "预览（可设置）"},
         {"← →", "翻页 / 相邻照片"},
-        {"⌘C", "复制"},
-        {"⌘I", "属性"},
+        {"Ctrl+C", "复制"},
+        {"Ctrl+I", "属性"},
         {"Delete", "取下"},
-        {"⌘⌫", "删除"},
-        {"⌘Z  ⇧⌘Z", "撤销 / 重做"},
+        {"Ctrl+Delete", "删除"},
+        {"Ctrl+Z  Ctrl+Shift+Z", "撤销 / 重做"},
         {"Esc", "取消拖动 / 选择"},
     };
     return table;

@@ -1,6 +1,7 @@
 #include "settings/FakeSettingsServices.h"
 
 #include "platform/UserDefaults.h"
+#include "settings/GalleryHelpSettingsView.h"
 #include "settings/GallerySettingsEditor.h"
 #include "settings/GallerySettingsView.h"
 #include "settings/GeneralSettingsView.h"
@@ -159,6 +160,22 @@ TEST(GallerySettingsView, FolderPanelsAddAndReauthoriseThroughTheDraft) {
     EXPECT_TRUE(w.editor->message()->startsWith("无法重新授权："));
     EXPECT_EQ(w.services.storedFolders[1].path, QDir::homePath() + "/Pictures/Screens");
     EXPECT_EQ(general->draftIssues().keys(), QStringList{"S"}) << "still unresolved";
+}
+
+TEST(GallerySettingsView, TheHelpTableHoldsTenKeysInFiveRowsOfTwo) {
+    const QList<QList<GalleryHelpSettingsView::KeyAction>> rows = GalleryHelpSettingsView::keyRows();
+    ASSERT_EQ(rows.size(), 5);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), 2);
+    EXPECT_EQ(rows[0][0].first, "单击 / 双击");
+    EXPECT_EQ(rows[4][0].first, "Ctrl+Z  Ctrl+Shift+Z") << "two spaces between the keys";
+    EXPECT_EQ(rows[4][1].second, "取消拖动 / 选择");
+
+    GalleryHelpSettingsView help;
+    const QStringList texts = labels(help.content());
+    EXPECT_TRUE(texts.contains("删除：本地文件进废纸篓，照片 App 原片进“最近删除”。"));
+    EXPECT_LT(texts.indexOf("拖动"), texts.indexOf("快捷键"));
+    EXPECT_LT(texts.indexOf("拖照片"), texts.indexOf("拖夹子")) << "the photo card first";
 }
 
 TEST(GallerySettingsView, CardsAndSwitchesEditTheStyleAndOnlyCardsReplay) {
