@@ -33,12 +33,11 @@ SpaceKeyOpener SpaceKeyOpener::load(const UserDefaults& defaults) {
     return fromStoredValue(defaults.stringValue(QLatin1String(UserDefaults::kSpaceKeyOpenerKey)));
 }
 
-void SpaceKeyOpener::save(UserDefaults& defaults) const {
+bool SpaceKeyOpener::save(UserDefaults& defaults) const {
     const QString key = QLatin1String(UserDefaults::kSpaceKeyOpenerKey);
     if (const std::optional<QString> value = storedValue())
-        defaults.setString(key, *value);
-    else
-        defaults.remove(key);
+        return defaults.setString(key, *value);
+    return defaults.remove(key);
 }
 
 SpaceKeyLaunchSeams SpaceKeyLaunchSeams::standard() {

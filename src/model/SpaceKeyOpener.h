@@ -34,7 +34,8 @@ struct SpaceKeyOpener {
     // The stored form: nothing for the preview, "default", or the path.
     std::optional<QString> storedValue() const;
     static SpaceKeyOpener load(const UserDefaults& defaults);
-    void save(UserDefaults& defaults) const;
+    // Answers whether the defaults took the value (their writeStatus() says why not).
+    bool save(UserDefaults& defaults) const;
 
     bool operator==(const SpaceKeyOpener&) const = default;
 };

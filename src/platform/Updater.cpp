@@ -32,7 +32,9 @@ bool Updater::automaticallyChecksForUpdates() const {
 }
 
 void Updater::setAutomaticallyChecksForUpdates(bool enabled) {
-    m_defaults.setBool(QLatin1String(kAutomaticChecksKey), enabled);
+    // Refused writes leave the setting as it was; the schedule follows what is stored.
+    if (!m_defaults.setBool(QLatin1String(kAutomaticChecksKey), enabled))
+        qCWarning(lcApp, "automatic update checks not changed");
     reschedule();
 }
 

@@ -282,20 +282,31 @@ QVariant UserDefaults::read(const QString& key) const {
     return m_settings->value(key);
 }
 
-void UserDefaults::write(const QString& key, const QVariant& value) {
+bool UserDefaults::refuse(Error error) {
+    qCWarning(lcApp, "user defaults not written: %s", qUtf8Printable(error.message));
+    m_writeStatus = std::move(error);
+    return false;
+}
+
+bool UserDefaults::write(const QString& key, const QVariant& value) {
+    const QString domain = QString::fromLatin1(kDefaultsErrorDomain);
     // Writing now would replace a file that cannot be read with this store's values alone.
     // Checked on the file itself: the settings object keeps an old read error, and its shared
     // cache may not notice a file spoilt within the same second.
-    if (!m_writable || !fileReadable(m_filePath)) {
-        qCWarning(lcApp, "user defaults not written, the settings file cannot be read: %s",
-                  qUtf8Printable(m_filePath));
-        return;
-    }
+    if (!m_writable || !fileReadable(m_filePath))
+        return refuse(Error::make(
+            domain, 5, QStringLiteral("设置文件 %1 无法读取，这次更改没有保存。").arg(m_filePath)));
+    // Its status keeps the first error it met, also one of an earlier read: start clean so that
+    // the status after this write speaks of this write.
+    if (m_settings->status() != QSettings::NoError)
+        m_settings = std::make_unique<QSettings>(m_filePath, jsonFormat());
     m_settings->sync();
     const QVariant old = m_settings->value(key);
     const bool same = old.isValid() == value.isValid() && old.typeId() == value.typeId() && old == value;
-    if (same)
-        return;
+    if (same) {
+        m_writeStatus = {};
+        return true;
+    }
     QSettings::SettingsMap next;
     for (const QString& stored : m_settings->allKeys())
         next.insert(stored, m_settings->value(stored));
@@ -303,18 +314,10 @@ void UserDefaults::write(const QString& key, const QVariant& value) {
         next.insert(key, value);
     else
         next.remove(key);
-    if (encodeSettings(next).size() > kMaxFileBytes) {
-        const QString message = QStringLiteral("设置内容超过 1 MB，这次更改没有保存。");
-        m_writeStatus = Error::make(QString::fromLatin1(kDefaultsErrorDomain), 2, message);
-        qCWarning(lcApp, "user defaults not written, %s would grow past %lld bytes", qUtf8Printable(key),
-                  static_cast<long long>(kMaxFileBytes));
-        return;
-    }
-    if (const Status lock = lockFree(m_filePath); !lock) {
-        m_writeStatus = lock;
-        qCWarning(lcApp, "user defaults not written, %s", qUtf8Printable(lock.error().message));
-        return;
-    }
+    if (encodeSettings(next).size() > kMaxFileBytes)
+        return refuse(Error::make(domain, 2, QStringLiteral("设置内容超过 1 MB，这次更改没有保存。")));
+    if (const Status lock = lockFree(m_filePath); !lock)
+        return refuse(lock.error());
     m_writeStatus = {};
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     if (value.isValid())
@@ -322,9 +325,20 @@ void UserDefaults::write(const QString& key, const QVariant& value) {
     else
         m_settings->remove(key);
     m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
-        qCWarning(lcApp, "user defaults not written: %s", qUtf8Printable(m_filePath));
+    if (m_settings->status() != QSettings::NoError) {
+        // The settings object keeps a change it could not write and would answer it to every
+        // reader: put the old value back, so this process sees what the file holds. Its next
+        // sync writes that value again, which the file already has.
+        if (old.isValid())
+            m_settings->setValue(key, old);
+        else
+            m_settings->remove(key);
+        m_settings = std::make_unique<QSettings>(m_filePath, jsonFormat());
+        return refuse(Error::make(
+            domain, 4, QStringLiteral("设置文件 %1 无法写入，这次更改没有保存。").arg(m_filePath)));
+    }
     Q_EMIT changed(key);
+    return true;
 }
 
 bool UserDefaults::contains(const QString& key) const {
@@ -351,24 +365,24 @@ std::optional<QVariantMap> UserDefaults::dictionaryValue(const QString& key) con
     return value.typeId() == QMetaType::QVariantMap ? std::optional(value.toMap()) : std::nullopt;
 }
 
-void UserDefaults::setBool(const QString& key, bool value) {
-    write(key, QVariant(value));
+bool UserDefaults::setBool(const QString& key, bool value) {
+    return write(key, QVariant(value));
 }
 
-void UserDefaults::setString(const QString& key, const QString& value) {
-    write(key, QVariant(value));
+bool UserDefaults::setString(const QString& key, const QString& value) {
+    return write(key, QVariant(value));
 }
 
-void UserDefaults::setData(const QString& key, const QByteArray& value) {
-    write(key, QVariant(value));
+bool UserDefaults::setData(const QString& key, const QByteArray& value) {
+    return write(key, QVariant(value));
 }
 
-void UserDefaults::setDictionary(const QString& key, const QVariantMap& value) {
-    write(key, QVariant(value));
+bool UserDefaults::setDictionary(const QString& key, const QVariantMap& value) {
+    return write(key, QVariant(value));
 }
 
-void UserDefaults::remove(const QString& key) {
-    write(key, QVariant());
+bool UserDefaults::remove(const QString& key) {
+    return write(key, QVariant());
 }
 
 GalleryShortcut UserDefaults::galleryQuickOpenShortcut() const {
@@ -381,32 +395,32 @@ GalleryShortcut UserDefaults::galleryQuickOpenShortcut() const {
     return GalleryShortcut{};
 }
 
-void UserDefaults::setGalleryQuickOpenShortcut(const GalleryShortcut& shortcut) {
-    setData(QLatin1String(kGalleryQuickOpenShortcutKey), toJson(shortcut));
+bool UserDefaults::setGalleryQuickOpenShortcut(const GalleryShortcut& shortcut) {
+    return setData(QLatin1String(kGalleryQuickOpenShortcutKey), toJson(shortcut));
 }
 
 bool UserDefaults::galleryAlwaysOnTop() const {
     return boolValue(QLatin1String(kGalleryAlwaysOnTopKey)).value_or(true);
 }
 
-void UserDefaults::setGalleryAlwaysOnTop(bool value) {
-    setBool(QLatin1String(kGalleryAlwaysOnTopKey), value);
+bool UserDefaults::setGalleryAlwaysOnTop(bool value) {
+    return setBool(QLatin1String(kGalleryAlwaysOnTopKey), value);
 }
 
 bool UserDefaults::clotheslineOffCenterPeg() const {
     return boolValue(QLatin1String(kClotheslineOffCenterPegKey)).value_or(false);
 }
 
-void UserDefaults::setClotheslineOffCenterPeg(bool value) {
-    setBool(QLatin1String(kClotheslineOffCenterPegKey), value);
+bool UserDefaults::setClotheslineOffCenterPeg(bool value) {
+    return setBool(QLatin1String(kClotheslineOffCenterPegKey), value);
 }
 
 bool UserDefaults::clotheslineStrictVertical() const {
     return boolValue(QLatin1String(kClotheslineStrictVerticalKey)).value_or(true);
 }
 
-void UserDefaults::setClotheslineStrictVertical(bool value) {
-    setBool(QLatin1String(kClotheslineStrictVerticalKey), value);
+bool UserDefaults::setClotheslineStrictVertical(bool value) {
+    return setBool(QLatin1String(kClotheslineStrictVerticalKey), value);
 }
 
 std::optional<ClotheslineWindowPosition> UserDefaults::clotheslineWindowPosition() const {
@@ -421,11 +435,11 @@ std::optional<ClotheslineWindowPosition> UserDefaults::clotheslineWindowPosition
     return ClotheslineWindowPosition{*x, *ropeY, *width};
 }
 
-void UserDefaults::setClotheslineWindowPosition(const ClotheslineWindowPosition& position) {
-    setDictionary(QLatin1String(kClotheslineWindowPositionKey),
-                  QVariantMap{{QStringLiteral("x"), position.x},
-                              {QStringLiteral("ropeY"), position.ropeY},
-                              {QStringLiteral("width"), position.width}});
+bool UserDefaults::setClotheslineWindowPosition(const ClotheslineWindowPosition& position) {
+    return setDictionary(QLatin1String(kClotheslineWindowPositionKey),
+                         QVariantMap{{QStringLiteral("x"), position.x},
+                                     {QStringLiteral("ropeY"), position.ropeY},
+                                     {QStringLiteral("width"), position.width}});
 }
 
 std::optional<QString> UserDefaults::spaceKeyOpener() const {

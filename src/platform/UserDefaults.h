@@ -48,9 +48,9 @@ public:
 
     QString filePath() const;
     Status loadStatus() const;
-    // The last change's outcome: one that would make the file larger than kMaxFileBytes, or
-    // whose lock file cannot be taken within kLockWaitMs, is refused (the file keeps its
-    // content) and reported here.
+    // The last change's outcome: one that would make the file larger than kMaxFileBytes, whose
+    // lock file cannot be taken within kLockWaitMs, or that the folder does not let through
+    // (read-only, full), is refused (the file keeps its content) and reported here.
     Status writeStatus() const;
 
     bool contains(const QString& key) const;
@@ -60,25 +60,27 @@ public:
     std::optional<QByteArray> dataValue(const QString& key) const;
     std::optional<QVariantMap> dictionaryValue(const QString& key) const;
 
-    // Each writes at once and emits changed(key) when the stored value changed.
-    void setBool(const QString& key, bool value);
-    void setString(const QString& key, const QString& value);
-    void setData(const QString& key, const QByteArray& value);
-    void setDictionary(const QString& key, const QVariantMap& value);
-    void remove(const QString& key);
+    // Each writes at once and answers whether the file now holds the value (writeStatus() says
+    // why not). changed(key) follows only a write that changed the stored value; after a
+    // refused one, readers keep seeing what the file holds.
+    bool setBool(const QString& key, bool value);
+    bool setString(const QString& key, const QString& value);
+    bool setData(const QString& key, const QByteArray& value);
+    bool setDictionary(const QString& key, const QVariantMap& value);
+    bool remove(const QString& key);
 
     // The application's keys with their defaults.
     GalleryShortcut galleryQuickOpenShortcut() const;
-    void setGalleryQuickOpenShortcut(const GalleryShortcut& shortcut);
+    bool setGalleryQuickOpenShortcut(const GalleryShortcut& shortcut);
     bool galleryAlwaysOnTop() const;
-    void setGalleryAlwaysOnTop(bool value);
+    bool setGalleryAlwaysOnTop(bool value);
     bool clotheslineOffCenterPeg() const;
-    void setClotheslineOffCenterPeg(bool value);
+    bool setClotheslineOffCenterPeg(bool value);
     bool clotheslineStrictVertical() const;
-    void setClotheslineStrictVertical(bool value);
+    bool setClotheslineStrictVertical(bool value);
     // Absent when incomplete, not finite or narrower than the rope window's minimum width.
     std::optional<ClotheslineWindowPosition> clotheslineWindowPosition() const;
-    void setClotheslineWindowPosition(const ClotheslineWindowPosition& position);
+    bool setClotheslineWindowPosition(const ClotheslineWindowPosition& position);
     std::optional<QString> spaceKeyOpener() const;
     bool clotheslineLayerRendering() const;
 
@@ -87,7 +89,8 @@ Q_SIGNALS:
 
 private:
     QVariant read(const QString& key) const;
-    void write(const QString& key, const QVariant& value);
+    bool write(const QString& key, const QVariant& value);
+    bool refuse(Error error);
 
     QString m_filePath;
     Status m_loadStatus;

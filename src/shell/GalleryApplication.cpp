@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/X11WindowHints.h"
 #include "preview/PhotoPreviewPresenter.h"
+#include "settings/GallerySettingsEditor.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryStatusItem.h"
@@ -20,6 +21,7 @@
 #include "shell/GalleryWindowLayer.h"
 #include "shell/LoginSetting.h"
 #include "shell/SettingsWindow.h"
+#include "shell/ShellSettingsServices.h"
 #include "shell/SourceStore.h"
 #include "shell/SourceWiring.h"
 #include "shell/UpdateWindowPresenter.h"
@@ -305,6 +307,14 @@ void GalleryApplication::showSettings() {
             frame.moveCenter(screen->availableGeometry().center());
             settings->move(frame.topLeft());
         }
+    }
+    // Every opening starts from the settings as they are now.
+    if (!m_settingsWindow->isVisible() && m_sourceStore && m_loginSetting) {
+        if (!m_settingsServices)
+            m_settingsServices = std::make_unique<ShellSettingsServices>(
+                *m_sourceStore, *m_loginSetting, m_shortcutController.get(), [this] { checkForUpdates(); });
+        m_settingsWindow->open(
+            std::make_unique<GallerySettingsEditor>(*m_settingsServices, UserDefaults::standard()));
     }
     m_activationPolicy = ActivationPolicy::regular;
     m_settingsWindow->show();

@@ -24,6 +24,7 @@ class Indexer;
 class LoginSetting;
 class SessionWatcher;
 class SettingsWindow;
+class ShellSettingsServices;
 class SingleInstance;
 class SourceStore;
 class UnixSignals;
@@ -124,6 +125,7 @@ private:
     std::unique_ptr<GalleryStatusItem> m_statusItem;
     std::unique_ptr<GalleryPresenceController> m_presence;
     std::unique_ptr<GalleryShortcutController> m_shortcutController;
+    std::unique_ptr<ShellSettingsServices> m_settingsServices;
     std::unique_ptr<SettingsWindow> m_settingsWindow;
     ActivationPolicy m_activationPolicy = ActivationPolicy::accessory;
     // The window that was active before ours took the keyboard; it gets it back when the

@@ -2,8 +2,8 @@
 
 #include "model/DeferredStateExit.h"
 #include "model/GalleryModel.h"
+#include "settings/SettingsEditorPort.h"
 #include "shell/GalleryShortcutController.h"
-#include "shell/SettingsEditorPort.h"
 #include "shell/SettingsWindow.h"
 
 #include <QTimer>

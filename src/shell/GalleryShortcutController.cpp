@@ -63,14 +63,20 @@ bool GalleryShortcutController::apply(const GalleryShortcut& shortcut, bool pers
         Q_EMIT changed();
         return false;
     }
+    // A combination that cannot be stored would be lost at the next start while the user
+    // believes it kept: the older key stays in force instead.
+    if (persist && !m_defaults.setGalleryQuickOpenShortcut(shortcut)) {
+        m_hotKey->unregisterKey(*id);
+        setError(m_defaults.writeStatus().error().localizedDescription());
+        Q_EMIT changed();
+        return false;
+    }
     if (m_hotKeyId != 0)
         m_hotKey->unregisterKey(m_hotKeyId);
     m_hotKeyId = *id;
     m_shortcut = shortcut;
     m_pressed = false;
     setError(std::nullopt);
-    if (persist)
-        m_defaults.setGalleryQuickOpenShortcut(shortcut);
     Q_EMIT changed();
     return true;
 }

@@ -38,7 +38,8 @@ public:
 
     // Installs the handler and registers the current combination; a second call does nothing.
     void start();
-    // Registers another combination (stored when `persist`); a failure keeps the older key.
+    // Registers another combination (stored when `persist`); a failure, also one to store it,
+    // keeps the older key.
     bool apply(const GalleryShortcut& shortcut, bool persist);
     // Releases the key; called when the application ends.
     void stop();

@@ -28,7 +28,7 @@ void LoginSetting::fail(const Error& error) {
     setMessage(QString::fromUtf8(kFailurePrefix) + error.localizedDescription());
 }
 
-void LoginSetting::setEnabled(bool enabled) {
+bool LoginSetting::setEnabled(bool enabled) {
     Status status;
     if (enabled) {
         if (!m_entry.hasOwnedLegacy())
@@ -44,6 +44,7 @@ void LoginSetting::setEnabled(bool enabled) {
     else
         fail(status.error());
     refresh();
+    return status.ok();
 }
 
 } // namespace vennimo

@@ -27,8 +27,9 @@ public:
 
     // Reads the real state again.
     void refresh();
-    // Turns starting at login on or off; a failure is reported through message().
-    void setEnabled(bool enabled);
+    // Turns starting at login on or off; answers whether it worked, a failure is also reported
+    // through message().
+    bool setEnabled(bool enabled);
     void setRunTool(AutostartEntry::RunTool runTool) { m_runTool = std::move(runTool); }
 
 Q_SIGNALS:

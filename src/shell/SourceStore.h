@@ -2,8 +2,8 @@
 
 #include "core/PathRules.h"
 #include "core/Photo.h"
+#include "core/SourceFolder.h"
 #include "platform/Result.h"
-#include "shell/SourceFolder.h"
 
 #include <QHash>
 #include <QList>

@@ -1,4 +1,5 @@
 #include "platform/UserDefaults.h"
+#include "support/ReadOnlyFolder.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -232,6 +233,42 @@ TEST(UserDefaults, ALockThatNeverComesRefusesTheWriteInsteadOfWaitingForever) {
     EXPECT_TRUE(defaults.writeStatus().ok());
     EXPECT_TRUE(UserDefaults(path).clotheslineOffCenterPeg());
     EXPECT_FALSE(QFileInfo::exists(lockPath));
+}
+
+} // namespace
+} // namespace vennimo
+
+namespace vennimo {
+namespace {
+
+TEST(UserDefaults, AWriteTheFolderRefusesIsReportedUnseenAndUnannounced) {
+    const QString path = defaultsPath();
+    UserDefaults defaults(path);
+    ASSERT_TRUE(defaults.setClotheslineOffCenterPeg(true));
+    ASSERT_TRUE(defaults.writeStatus().ok());
+    const QByteArray stored = readFile(path);
+
+    QSignalSpy spy(&defaults, &UserDefaults::changed);
+    test::ReadOnlyFolder folder(QFileInfo(path).path());
+    if (!folder.locked())
+        GTEST_SKIP() << "this file system lets every write through";
+    EXPECT_FALSE(defaults.setClotheslineOffCenterPeg(false));
+    EXPECT_FALSE(defaults.writeStatus().ok());
+    EXPECT_TRUE(defaults.writeStatus().error().message.contains(QStringLiteral("无法写入")))
+        << qPrintable(defaults.writeStatus().error().message);
+    EXPECT_TRUE(defaults.clotheslineOffCenterPeg()) << "this process reads what the file holds";
+    EXPECT_FALSE(defaults.setBool(QStringLiteral("fresh"), true));
+    EXPECT_FALSE(defaults.contains(QStringLiteral("fresh"))) << "a refused new key is not seen either";
+    EXPECT_TRUE(defaults.setClotheslineOffCenterPeg(true)) << "the stored value needs no write";
+    EXPECT_EQ(spy.count(), 0) << "nothing changed";
+    EXPECT_EQ(readFile(path), stored);
+
+    folder.release();
+    EXPECT_TRUE(defaults.setClotheslineOffCenterPeg(false)) << "writable again";
+    EXPECT_TRUE(defaults.writeStatus().ok());
+    EXPECT_EQ(spy.count(), 1);
+    EXPECT_FALSE(UserDefaults(path).clotheslineOffCenterPeg());
+    EXPECT_FALSE(UserDefaults(path).contains(QStringLiteral("fresh"))) << "the refused key never lands";
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 
 #include "model/RopeModelFixture.h"
 #include "platform/SessionWatcher.h"
+#include "settings/SettingsEditorPort.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryWindow.h"
-#include "shell/SettingsEditorPort.h"
 #include "shell/SettingsWindow.h"
 #include "shell/SourceStore.h"
 #include "support/WaitUntil.h"

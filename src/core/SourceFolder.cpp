@@ -1,4 +1,4 @@
-#include "shell/SourceFolder.h"
+#include "core/SourceFolder.h"
 
 #include "platform/JsonFile.h"
 

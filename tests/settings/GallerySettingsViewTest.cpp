@@ -1,0 +1,226 @@
+#include "settings/FakeSettingsServices.h"
+
+#include "platform/UserDefaults.h"
+#include "settings/GalleryHelpSettingsView.h"
+#include "settings/GallerySettingsEditor.h"
+#include "settings/GallerySettingsView.h"
+#include "settings/GeneralSettingsView.h"
+#include "settings/HangingAppearanceSettingsView.h"
+#include "settings/HangingMotionPreview.h"
+#include "settings/HangingStyleCard.h"
+#include "settings/QuickOpenSettingsView.h"
+#include "settings/SettingsSwitch.h"
+#include "settings/SourceSettingsView.h"
+#include "support/TestEnvironment.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QToolBar>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace vennimo {
+namespace {
+
+using test::FakeSettingsServices;
+
+struct OpenWindow {
+    FakeSettingsServices services;
+    UserDefaults defaults{test::makeFolder("config") + "/VennimoGallery/defaults.json"};
+    std::unique_ptr<GallerySettingsEditor> editor;
+    std::unique_ptr<GallerySettingsView> view;
+
+    OpenWindow() {
+        services.storedFolders = {
+            {"desktop", QString("desktop"), QDir::homePath() + "/Desktop", std::nullopt, true},
+            {"S", std::nullopt, QDir::homePath() + "/Pictures/Screens", QByteArray("grant"), false}};
+        services.issues.insert("S", QStringLiteral("需要重新选择以恢复访问"));
+        editor = std::make_unique<GallerySettingsEditor>(services, defaults);
+        view = std::make_unique<GallerySettingsView>(*editor);
+        view->show();
+    }
+    void shoot(const QString& name) {
+        QDir().mkpath(VENNIMO_SCREENSHOT_DIR);
+        view->grab().save(QStringLiteral(VENNIMO_SCREENSHOT_DIR "/") + name + ".png");
+    }
+};
+
+QStringList labels(const QWidget* widget) {
+    QStringList texts;
+    for (const QLabel* label : widget->findChildren<QLabel*>())
+        if (!label->text().isEmpty())
+            texts.append(label->text());
+    return texts;
+}
+
+TEST(GallerySettingsView, FourToolbarTabsAtTheirSizesOverOneAutosavedDraft) {
+    OpenWindow w;
+    QStringList titles;
+    for (QAction* action : w.view->toolbar()->actions())
+        if (!action->text().isEmpty())
+            titles.append(action->text());
+    EXPECT_EQ(titles, QStringList({"通用", "晾衣绳", "快捷键", "帮助"}));
+    const int toolbar = w.view->toolbar()->sizeHint().height() + 1;
+    const QList<std::pair<SettingsPane, int>> heights{{SettingsPane::general, 480},
+                                                      {SettingsPane::hanging, 560},
+                                                      {SettingsPane::shortcut, 400},
+                                                      {SettingsPane::help, 580}};
+    for (const auto& [pane, height] : heights) {
+        w.view->selectPane(pane);
+        EXPECT_EQ(w.view->size(), QSize(600, toolbar + height)) << height;
+        EXPECT_EQ(w.view->pane(pane)->size(), QSize(600, height));
+        w.shoot(QStringLiteral("pane-%1").arg(int(pane)));
+    }
+
+    // The general pane: rows in draft order, an access problem with its re-authorise button.
+    GeneralSettingsView* general = w.view->pane(SettingsPane::general)->general();
+    const QStringList texts = labels(general);
+    EXPECT_LT(texts.indexOf("桌面"), texts.indexOf("Screens"));
+    EXPECT_TRUE(texts.contains("需要重新选择以恢复访问"));
+    EXPECT_EQ(general->draftIssues().keys(), QStringList{"S"});
+
+    // A switch flipped in a pane is saved at once; the folder list goes to the store.
+    general->setFolderEnabled(w.services.storedFolders[1], true);
+    EXPECT_EQ(w.services.log, QStringList{"folders"});
+    EXPECT_TRUE(w.services.storedFolders[1].enabled);
+    EXPECT_FALSE(w.editor->hasChanges());
+    general->remove(w.services.storedFolders[1]);
+    EXPECT_EQ(w.services.storedFolders.size(), 1);
+    EXPECT_TRUE(general->draftIssues().isEmpty());
+    general->restoreDefaults();
+    ASSERT_EQ(w.services.storedFolders.size(), 1);
+    EXPECT_EQ(w.services.storedFolders[0].id, w.services.defaultFolders()[0].id);
+
+    // A failed save shows its message under every pane; a later success hides it.
+    w.services.shortcutWorks = false;
+    QuickOpenSettingsView* quick = w.view->pane(SettingsPane::shortcut)->quickOpen();
+    ASSERT_NE(quick, nullptr);
+    quick->modifierBox(GalleryShortcut::kShiftMask)->click();
+    for (SettingsPane pane : SettingsPaneInfo::all()) {
+        EXPECT_TRUE(w.view->pane(pane)->messageShown());
+        EXPECT_EQ(w.view->pane(pane)->messageText(), QStringLiteral("未能应用：快捷键暂时不可用。"));
+    }
+    EXPECT_EQ(quick->statusText(), QStringLiteral("⌃⌥P")) << "the registered key stays shown";
+    w.view->selectPane(SettingsPane::shortcut);
+    w.shoot("shortcut-failed");
+    w.services.shortcutWorks = true;
+    quick->keyPicker()->setCurrentIndex(quick->keyPicker()->findText("K"));
+    Q_EMIT quick->keyPicker()->activated(quick->keyPicker()->currentIndex());
+    EXPECT_EQ(w.services.registeredShortcut.label(), QStringLiteral("⌃⌥⇧K")) << "the ticked modifiers stay";
+    EXPECT_EQ(quick->statusText(), QStringLiteral("⌃⌥⇧K"));
+    EXPECT_FALSE(w.view->pane(SettingsPane::general)->messageShown());
+}
+
+TEST(GallerySettingsView, FolderPanelsAddAndReauthoriseThroughTheDraft) {
+    OpenWindow w;
+    GeneralSettingsView* general = w.view->pane(SettingsPane::general)->general();
+    QStringList asked;
+    std::optional<QString> answer;
+    GeneralSettingsView::Panels panels;
+    panels.chooseFolders = [&](const QString& title, const QString& prompt) {
+        asked.append(title + "|" + prompt);
+        return answer ? QStringList{*answer} : QStringList();
+    };
+    panels.chooseFolder = [&](const QString& title, const QString& prompt, const QString& directory) {
+        asked.append(title + "|" + prompt + "|" + directory);
+        return answer;
+    };
+    general->setPanels(panels);
+
+    // Cancelled panels change nothing.
+    general->chooseFolders();
+    general->reauthorize(w.services.storedFolders[1]);
+    EXPECT_EQ(asked, QStringList({"添加图片源文件夹|添加",
+                                  "重新选择 Screens|使用此文件夹|" + w.services.storedFolders[1].path}));
+    EXPECT_TRUE(w.services.log.isEmpty());
+
+    // A refused addition is named; the draft stays.
+    answer = test::makeFolder("Pictures/New");
+    w.services.addingFailure = Error::fromErrno(ENOENT, *answer);
+    general->chooseFolders();
+    EXPECT_EQ(w.editor->message(), "无法添加源文件夹：" + w.services.addingFailure->localizedDescription());
+    EXPECT_EQ(w.editor->draft().folders.size(), 2);
+    w.services.addingFailure.reset();
+    general->chooseFolders();
+    EXPECT_FALSE(w.editor->message());
+    EXPECT_EQ(w.services.storedFolders.size(), 3) << "added and saved";
+
+    // Re-authorising the Desktop entry with another folder drops its kind; a folder that cannot
+    // be bookmarked is named and changes nothing.
+    general->reauthorize(w.services.storedFolders[0]);
+    EXPECT_EQ(w.services.storedFolders[0].id, "desktop");
+    EXPECT_EQ(w.services.storedFolders[0].path, *answer);
+    EXPECT_FALSE(w.services.storedFolders[0].kind);
+    EXPECT_EQ(w.services.storedFolders[0].name(), "New");
+    answer = QDir::homePath() + "/gone";
+    general->reauthorize(w.services.storedFolders[1]);
+    ASSERT_TRUE(w.editor->message());
+    EXPECT_TRUE(w.editor->message()->startsWith("无法重新授权："));
+    EXPECT_EQ(w.services.storedFolders[1].path, QDir::homePath() + "/Pictures/Screens");
+    EXPECT_EQ(general->draftIssues().keys(), QStringList{"S"}) << "still unresolved";
+}
+
+TEST(GallerySettingsView, TheHelpTableHoldsTenKeysInFiveRowsOfTwo) {
+    const QList<QList<GalleryHelpSettingsView::KeyAction>> rows = GalleryHelpSettingsView::keyRows();
+    ASSERT_EQ(rows.size(), 5);
+    for (const auto& row : rows)
+        EXPECT_EQ(row.size(), 2);
+    EXPECT_EQ(rows[0][0].first, "单击 / 双击");
+    EXPECT_EQ(rows[4][0].first, "Ctrl+Z  Ctrl+Shift+Z") << "two spaces between the keys";
+    EXPECT_EQ(rows[4][1].second, "取消拖动 / 选择");
+
+    GalleryHelpSettingsView help;
+    const QStringList texts = labels(help.content());
+    EXPECT_TRUE(texts.contains("删除：本地文件进废纸篓，照片 App 原片进“最近删除”。"));
+    EXPECT_LT(texts.indexOf("拖动"), texts.indexOf("快捷键"));
+    EXPECT_LT(texts.indexOf("拖照片"), texts.indexOf("拖夹子")) << "the photo card first";
+}
+
+TEST(GallerySettingsView, CardsAndSwitchesEditTheStyleAndOnlyCardsReplay) {
+    OpenWindow w;
+    w.view->selectPane(SettingsPane::hanging);
+    HangingAppearanceSettingsView* hanging = w.view->pane(SettingsPane::hanging)->hanging();
+    ASSERT_NE(hanging, nullptr);
+    const QList<HangingStyleCard*>& cards = hanging->cards();
+    ASSERT_EQ(cards.size(), 4);
+    QStringList names;
+    for (HangingStyleCard* card : cards)
+        names.append(card->accessibleName());
+    EXPECT_EQ(names, QStringList(
+                         {"居中 · 垂直，绳子轻弹，照片始终直立", "偏心 · 垂直，夹点错落，照片始终直立",
+                          "居中 · 自然，小幅轻摆，停在微微倾角", "偏心 · 自然，偏心悬挂，缓缓摆向自然倾角"}));
+    const auto selected = [&] {
+        QList<int> marks;
+        for (int i = 0; i < cards.size(); ++i)
+            if (cards[i]->selected())
+                marks.append(i);
+        return marks;
+    };
+    EXPECT_EQ(selected(), QList<int>{0});
+
+    // A switch moves the selection without a replay.
+    hanging->offCenterSwitch()->click();
+    EXPECT_EQ(selected(), QList<int>{1});
+    EXPECT_EQ(hanging->replay(), 0);
+    EXPECT_TRUE(w.defaults.clotheslineOffCenterPeg()) << "saved at once";
+    hanging->verticalSwitch()->click();
+    EXPECT_EQ(selected(), QList<int>{3});
+
+    // Any card, the chosen one too, replays every miniature.
+    cards[3]->click();
+    EXPECT_EQ(hanging->replay(), 1);
+    for (HangingStyleCard* card : cards) {
+        EXPECT_EQ(card->preview()->replay(), 1);
+        EXPECT_TRUE(card->preview()->running());
+        EXPECT_EQ(card->preview()->style(), card->style()) << "each card shows its own style";
+    }
+    cards[0]->click();
+    EXPECT_EQ(w.editor->saved().style, (HangingStyle{false, true}));
+    EXPECT_FALSE(w.defaults.clotheslineOffCenterPeg());
+    w.shoot("hanging-animating");
+}
+
+} // namespace
+} // namespace vennimo

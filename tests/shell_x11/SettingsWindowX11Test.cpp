@@ -1,0 +1,219 @@
+#include "canvas_x11/PhotoLikeImages.h"
+#include "support/ScreenGrab.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitUntil.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace vennimo::test;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QString shots() {
+    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/settings-window";
+    QDir().mkpath(dir);
+    return dir;
+}
+
+QString xdotool(const QStringList& arguments) {
+    return runProgram(QStringLiteral("xdotool"), arguments).trimmed();
+}
+
+bool ropeVisible() {
+    return !xdotool({"search", "--onlyvisible", "--name", "^Vennimo$"}).isEmpty();
+}
+
+QString settingsWindow() {
+    return xdotool({"search", "--onlyvisible", "--name", "^设置$"}).section('\n', 0, 0);
+}
+
+// xwininfo names the client area's absolute corner, inside the window manager's frame.
+QRect geometryOf(const QString& id) {
+    QHash<QString, int> values;
+    for (const QString& line : runProgram(QStringLiteral("xwininfo"), {"-id", id}).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed().toInt());
+    }
+    return {values.value("Absolute upper-left X"), values.value("Absolute upper-left Y"),
+            values.value("Width"), values.value("Height")};
+}
+
+std::optional<QRect> trayIcon() {
+    for (const QString& id :
+         xdotool({"search", "--class", "VennimoGallery"}).split('\n', Qt::SkipEmptyParts)) {
+        const QRect shape = geometryOf(id);
+        if (shape.width() > 0 && shape.width() <= 48 && shape.height() <= 48)
+            return shape;
+    }
+    return std::nullopt;
+}
+
+QRect ropeArea() {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
+}
+
+// Clicks a point given in the settings window's own coordinates.
+void clickIn(const QRect& window, QPoint point) {
+    xdotool({"mousemove", QString::number(window.x() + point.x()), QString::number(window.y() + point.y())});
+    QTest::qWait(150);
+    xdotool({"click", "1"});
+    QTest::qWait(600);
+}
+
+// The tab buttons sit centred in the toolbar, in the order 通用, 晾衣绳, 快捷键, 帮助.
+QPoint tab(int index) {
+    return {203 + 65 * index, 26};
+}
+
+void savePhoto(const QString& folder, const QString& name, int seed) {
+    ASSERT_TRUE(makePhotoLikeImage(QSize(1500, 1000), seed).save(folder + "/" + name, "JPEG", 88));
+}
+
+std::optional<qint64> waitForChange(const QImage& before, double share, std::chrono::milliseconds limit) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < limit.count()) {
+        QTest::qWait(50);
+        if (changedShare(before, grabScreenArea(ropeArea())) > share)
+            return timer.elapsed();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteTheLoginEntry) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString shotsFolder = makeFolder("Pictures/Shots");
+    QDir().mkpath(desktop);
+    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                  "/VennimoGallery/defaults.json",
+              R"({"GalleryAlwaysOnTop": false})");
+    writeFile(storageFolder() + "/sources.json",
+              QStringLiteral(R"([{"id":"D","kind":"desktop","path":"%1","enabled":true},)"
+                             R"({"id":"S","path":"%2","enabled":true}])")
+                  .arg(desktop, shotsFolder)
+                  .toUtf8());
+    const QString autostart = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                              "/autostart/vennimo-gallery.desktop";
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(QStringLiteral(VENNIMO_APP_PATH));
+    ASSERT_TRUE(app.waitForStarted());
+    const auto stop = qScopeGuard([&] {
+        app.kill();
+        app.waitForFinished();
+    });
+    ASSERT_TRUE(waitUntil(ropeVisible, 10s));
+    ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 10s));
+    QTest::qWait(2000);
+
+    // A photo of the second folder hangs.
+    const QImage empty = grabScreenArea(ropeArea());
+    savePhoto(shotsFolder, "shot.jpg", 3);
+    ASSERT_TRUE(waitForChange(empty, 0.02, 3000ms).has_value()) << "the folder's photo hangs";
+    QTest::qWait(3500);
+    const QImage withShot = grabScreenArea(ropeArea());
+
+    // The tray menu's "设置…" opens the window on its general pane.
+    const QRect icon = *trayIcon();
+    xdotool({"mousemove", QString::number(icon.center().x()), QString::number(icon.center().y())});
+    xdotool({"click", "3"});
+    QTest::qWait(600);
+    for (int i = 0; i < 3; ++i)
+        xdotool({"key", "Down"});
+    xdotool({"key", "Return"});
+    ASSERT_TRUE(waitUntil([] { return !settingsWindow().isEmpty(); }, 5s));
+    QTest::qWait(800);
+    const QString id = settingsWindow();
+    QRect window = geometryOf(id);
+    EXPECT_EQ(window.width(), 600);
+    const int toolbar = window.height() - 480;
+    EXPECT_GT(toolbar, 30);
+    EXPECT_LT(toolbar, 90);
+    grabScreenArea(window).save(shots() + "/1-general.png");
+
+    // Each tab gives the window its pane's height.
+    const QList<std::pair<QString, int>> panes{{"2-hanging", 560}, {"3-shortcut", 400}, {"4-help", 580}};
+    for (int i = 0; i < panes.size(); ++i) {
+        clickIn(window, tab(i + 1));
+        EXPECT_TRUE(waitUntil([&] { return geometryOf(id).height() == toolbar + panes[i].second; }, 3s))
+            << qPrintable(panes[i].first) << " " << geometryOf(id).height();
+        window = geometryOf(id);
+        QTest::qWait(i == 0 ? 1500 : 300);
+        grabScreenArea(window).save(shots() + "/" + panes[i].first + ".png");
+    }
+
+    // Ticking Shift moves the quick-open key to Ctrl+Alt+Shift+P: the old combination no longer
+    // toggles the rope, the new one does.
+    clickIn(window, tab(2));
+    window = geometryOf(id);
+    clickIn(window, QPoint(240, 138));
+    grabScreenArea(window).save(shots() + "/5-shortcut-with-shift.png");
+    ASSERT_TRUE(ropeVisible());
+    xdotool({"key", "ctrl+alt+p"});
+    QTest::qWait(1000);
+    EXPECT_TRUE(ropeVisible()) << "the old key is released";
+    xdotool({"key", "ctrl+alt+shift+p"});
+    EXPECT_TRUE(waitUntil([] { return !ropeVisible(); }, 5s)) << "the new key closes the rope";
+    xdotool({"key", "ctrl+alt+shift+p"});
+    ASSERT_TRUE(waitUntil(ropeVisible, 5s)) << "and opens it again";
+    QTest::qWait(1500);
+    const QString stored =
+        QString::fromUtf8(readFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                   "/VennimoGallery/defaults.json"));
+    EXPECT_TRUE(stored.contains("galleryQuickOpenShortcut")) << qPrintable(stored);
+
+    // The space-key picker's second item stores the desktop's default application.
+    xdotool({"windowactivate", "--sync", id});
+    clickIn(window, QPoint(195, 323));
+    xdotool({"key", "Down"});
+    xdotool({"key", "Return"});
+    QTest::qWait(600);
+    grabScreenArea(window).save(shots() + "/5b-space-key-default.png");
+    EXPECT_TRUE(readFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                         "/VennimoGallery/defaults.json")
+                    .contains(R"("spaceKeyOpener":"default")"));
+
+    // Switching the second folder off takes its photo off the rope. The window moves below the
+    // rope first, so the rope's pictures show only the rope.
+    xdotool({"windowactivate", "--sync", id});
+    clickIn(window, tab(0));
+    xdotool({"windowmove", "--sync", id, "0", "540"});
+    QTest::qWait(500);
+    window = geometryOf(id);
+    const QImage before = grabScreenArea(ropeArea());
+    EXPECT_LT(changedShare(withShot, before), 0.05) << "the rope still shows the photo";
+    clickIn(window, QPoint(519, 174));
+    grabScreenArea(window).save(shots() + "/6-folder-off.png");
+    EXPECT_TRUE(waitForChange(before, 0.02, 4000ms).has_value()) << "its print leaves the rope";
+    QTest::qWait(1500);
+    grabScreenArea(ropeArea()).save(shots() + "/7-rope-without-folder.png");
+    EXPECT_TRUE(readFile(storageFolder() + "/sources.json").contains(R"("enabled":false)"));
+
+    // Launch at login writes the autostart entry, and switching it off removes it.
+    EXPECT_FALSE(QFile::exists(autostart));
+    xdotool({"windowactivate", "--sync", id});
+    clickIn(window, QPoint(547, 321));
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(autostart); }, 3s)) << "written";
+    grabScreenArea(window).save(shots() + "/8-login-on.png");
+    EXPECT_TRUE(readFile(autostart).contains("Exec="));
+    clickIn(window, QPoint(547, 321));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(autostart); }, 3s)) << "removed";
+}
