@@ -4,6 +4,7 @@
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "canvas/RopeWindowPort.h"
+#include "dragdrop/PegFolderDelivery.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
 
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>

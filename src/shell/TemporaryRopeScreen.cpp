@@ -2,6 +2,7 @@
 
 #include "canvas/ClotheslineCanvas.h"
 #include "canvas/ClotheslineScrollView.h"
+#include "canvas/PegDropSurfaces.h"
 #include "shell/GalleryWindow.h"
 
 #include <QGuiApplication>
@@ -18,6 +19,8 @@ TemporaryRopeScreen::TemporaryRopeScreen(GalleryModel& model, GalleryWindow& win
     m_canvas = new ClotheslineCanvas(model, this);
     m_window.setContentWidget(this);
     m_canvas->setWindowPort(&m_window);
+    // A peg carried over a file manager leaves the rope as a system drag the file manager takes.
+    m_canvas->canvas()->setNativeDestination(&PegDropSurfaces::yieldsToNativeDestination);
 }
 
 void TemporaryRopeScreen::dismantle() {

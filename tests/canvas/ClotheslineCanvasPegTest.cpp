@@ -1,9 +1,16 @@
+#include "canvas/PegDragBadge.h"
+#include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeFixture.h"
+#include "dragdrop/PegFolderDelivery.h"
+#include "dragdrop/PegNativePayload.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDrag>
 #include <QMouseEvent>
+#include <QUrl>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -189,4 +196,86 @@ TEST_F(ClotheslineCanvasPegTest, ACarriedPegPullsTheRopeOnlyWhileItTouchesAndThe
         canvas.ropeGeometry().usableSpan() + 2 * ClotheslineRopeGeometry::kEndOverhang);
     EXPECT_NEAR(canvas.physics().target[48], loadsWithoutIt[48], 1e-9);
     canvas.cancelOperation();
+}
+
+TEST_F(ClotheslineCanvasPegTest, OverAFileManagerThePegsLeaveAsADirectSavePromiseThatMovesTheOriginalsOnce) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    const QString folder = makeFolder("peg-album");
+    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
+    // A file manager's window everywhere well below the rope.
+    const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
+    canvas.setNativeDestination([&](QPointF screen) { return screen.y() > fileManagerTop; });
+    Qt::DropAction outcome = Qt::CopyAction;
+    PegDirectSaveMimeData* data = nullptr;
+    int execs = 0;
+    canvas.setDragExec([&](QDrag& drag) {
+        ++execs;
+        data = dynamic_cast<PegDirectSaveMimeData*>(drag.mimeData());
+        EXPECT_FALSE(canvas.localPegDragActive()) << "the system runs the drag now";
+        EXPECT_TRUE(canvas.sessionFolderDelivery());
+        EXPECT_TRUE(canvas.pegDragBadge());
+        EXPECT_EQ(canvas.pegDragBadge() ? canvas.pegDragBadge()->count() : 0,
+                  rope.model->selectionMode() ? 2 : 1);
+        return outcome;
+    });
+    const auto fileUri = [&](const Photo& photo) {
+        return QUrl::fromLocalFile(folder + "/" + QFileInfo(photo.path).fileName()).toEncoded();
+    };
+
+    // Two selected prints over the file manager: the drag offers the promise alone; the file
+    // manager asks after the drag loop has returned, and both originals move there once.
+    rope.model->setSelection({photos[0], photos[1]});
+    rope.settleUpdates();
+    carry(canvas, photos[1], off, false);
+    ASSERT_EQ(execs, 1);
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(canvas.sessionInProgress());
+    EXPECT_EQ(data->formats(), QStringList{"XdndDirectSave0"});
+    EXPECT_TRUE(rope.model->hangs(photos[1])) << "nothing moves before the file manager asks";
+    EXPECT_EQ(data->answerFor(fileUri(photos[1])), "S");
+    EXPECT_EQ(data->answerFor(fileUri(photos[0])), "S");
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"p0.png", "p1.png"}));
+    EXPECT_FALSE(rope.model->hangs(photos[0]));
+    EXPECT_FALSE(rope.model->hangs(photos[1]));
+    EXPECT_TRUE(rope.model->hangs(photos[2]));
+    rope.model->undoRopeAction();
+    EXPECT_TRUE(QFile::exists(photos[0].path));
+    EXPECT_TRUE(QFile::exists(photos[1].path));
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+    rope.settleUpdates();
+    ASSERT_TRUE(rope.waitForRest());
+
+    // A drag that ended with no drop taken answers a late request "E" and moves nothing.
+    const QList<Photo> current = rope.model->photos();
+    const Photo& third = current[2];
+    rope.model->endSelection();
+    rope.settleUpdates();
+    outcome = Qt::IgnoreAction;
+    carry(canvas, third, QPointF(ropeAt(canvas, 0.9).x(), off.y()), false);
+    ASSERT_EQ(execs, 2);
+    EXPECT_EQ(data->answerFor(fileUri(third)), "E");
+    EXPECT_TRUE(QFile::exists(third.path));
+    EXPECT_FALSE(rope.model->actionError()) << "a cancelled drag has nothing to tell";
+
+    // A destination that is no plain folder is refused, the print stays, and the user learns why.
+    outcome = Qt::CopyAction;
+    carry(canvas, third, QPointF(ropeAt(canvas, 0.9).x(), off.y()), false);
+    ASSERT_EQ(execs, 3);
+    EXPECT_EQ(data->answerFor("file://elsewhere/tmp/p2.png"), "E");
+    EXPECT_TRUE(QFile::exists(third.path));
+    EXPECT_TRUE(rope.model->hangs(third));
+    EXPECT_TRUE(rope.model->actionError());
+}
+
+TEST(PegDropSurfaces, OnlyFileManagersThatAnswerADirectSaveTakeAPeg) {
+    EXPECT_TRUE(PegDropSurfaces::takesDirectSave({1, "thunar", "Thunar"}));
+    EXPECT_TRUE(PegDropSurfaces::takesDirectSave({1, "pcmanfm-qt", "pcmanfm-qt"}));
+    EXPECT_TRUE(PegDropSurfaces::takesDirectSave({1, "xfdesktop", "Xfdesktop"}));
+    EXPECT_FALSE(PegDropSurfaces::takesDirectSave({1, "gedit", "Gedit"}));
+    EXPECT_FALSE(PegDropSurfaces::takesDirectSave({1, "", ""}));
+    // Off X11 there is no window stack to ask: the drag stays with the canvas.
+    EXPECT_FALSE(PegDropSurfaces::yieldsToNativeDestination({10, 10}));
 }

@@ -33,17 +33,6 @@ namespace {
 constexpr int kCanvasTop = 8;
 constexpr double kPegToPaper = 150;
 
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
 QList<double> placementXs() {
     QList<double> xs;
     const QJsonObject records =

@@ -45,17 +45,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
 };
 
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
 QList<double> placementXs() {
     QList<double> xs;
     const QJsonObject records =

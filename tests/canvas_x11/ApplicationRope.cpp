@@ -1,11 +1,18 @@
 #include "ApplicationRope.h"
 
+#include "rope/ClotheslinePhysics.h"
+#include "rope/ClotheslineRopeGeometry.h"
+
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHash>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
+#include <gtest/gtest.h>
 
 namespace vennimo::test {
 
@@ -61,6 +68,87 @@ bool xdotool(const QStringList& arguments, int settleMs) {
     const int status = QProcess::execute("xdotool", arguments);
     QTest::qWait(settleMs);
     return status == 0;
+}
+
+namespace {
+
+constexpr int kCanvasTop = 8;
+// From the rope point under a peg into the peg itself.
+constexpr double kIntoPeg = 8;
+
+} // namespace
+
+QString storage() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
+}
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QMap<QString, double> placements() {
+    QMap<QString, double> xs;
+    const QJsonObject records =
+        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
+    for (auto it = records.begin(); it != records.end(); ++it)
+        xs.insert(it.key(), it.value().toObject().value("placement").toObject().value("x").toDouble());
+    return xs;
+}
+
+QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
+    ClotheslineRopeGeometry rope;
+    rope.width = window.width();
+    rope.inset = 12;
+    std::vector<double> fractions;
+    for (double load : loads)
+        fractions.push_back(rope.supportFraction(load));
+    const auto sag = ClotheslinePhysics::equilibrium(fractions, rope.usableSpan() + 2 * rope.kEndOverhang);
+    rope.displacement.assign(sag.begin(), sag.end());
+    const QPointF peg = rope.pointAlong(rope.supportFraction(x));
+    return window.topLeft() + QPointF(peg.x(), peg.y() + kCanvasTop + kIntoPeg).toPoint();
+}
+
+QString widestWindowId(qint64 pid) {
+    QProcess search;
+    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
+    search.waitForFinished(5000);
+    QString best;
+    int width = 0;
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        QProcess geometry;
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.waitForFinished(5000);
+        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
+            if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
+                width = line.mid(6).toInt();
+                best = id.trimmed();
+            }
+    }
+    return best;
+}
+
+void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
+                const std::function<void()>& finish) {
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}, 200));
+    constexpr int kSteps = 12;
+    for (int i = 1; i <= kSteps; ++i) {
+        const QPoint p = from + (to - from) * i / kSteps;
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 70));
+        if (i == kSteps && halfway) {
+            QTest::qWait(300);
+            halfway();
+        }
+    }
+    QTest::qWait(200);
+    if (finish)
+        finish();
+    else
+        ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
 }
 
 } // namespace vennimo::test
