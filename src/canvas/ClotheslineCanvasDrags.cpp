@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PhotoDragPayload.h"
@@ -190,6 +191,9 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
         (cancelled || (operation != Qt::CopyAction && operation != Qt::MoveAction)))
         m_sessionFolderDelivery->setCancelled(true);
     m_sessionFolderDelivery.reset();
+    if (m_pegDropSurfaces)
+        m_pegDropSurfaces->close();
+    m_pegDropSurfaces.reset();
     removeDragMonitor();
     m_dragMimeData.clear();
     m_localPeg = false;

@@ -2,10 +2,12 @@
 
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
+#include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PegNativePayload.h"
 #include "model/GalleryModel.h"
+#include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QCursor>
@@ -76,6 +78,7 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
         m_sessionFolderDelivery->setCancelled(true);
     }
     m_pegDragBadge = std::make_unique<PegDragBadge>(int(payload->ids().size()));
+    m_pegDropSurfaces = std::make_unique<PegDropSurfaces>(this, m_port, X11WindowStack::compositorRunning());
 
     auto* drag = new QDrag(this);
     PegDirectSaveMimeData* offered = data.get();
@@ -131,8 +134,10 @@ void ClotheslineCanvasView::routeSystemPegDrag() {
         return;
     const QPointF point = QCursor::pos();
     const bool receiving = m_port && m_port->receivesClotheslineDrag(point);
-    const bool external = !receiving && !m_dragCancelled && yieldsToNativeDestination(point);
-    m_pegDragBadge->update(external, point);
+    const bool native = !receiving && yieldsToNativeDestination(point);
+    m_pegDragBadge->update(native && !m_dragCancelled, point);
+    if (m_pegDropSurfaces)
+        m_pegDropSurfaces->route(point, receiving, native);
     if (m_port)
         m_port->routeClotheslineDrag(point);
 }

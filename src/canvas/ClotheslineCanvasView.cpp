@@ -3,6 +3,7 @@
 #include "canvas/ClotheslineCanvasAccessible.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
+#include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/PegFolderDelivery.h"
 #include "model/GalleryModel.h"

@@ -44,6 +44,7 @@ namespace vennimo {
 class GalleryModel;
 class OpaquePegPreview;
 class PegDragBadge;
+class PegDropSurfaces;
 class PegFolderDelivery;
 class RopeWindowPort;
 
@@ -221,6 +222,7 @@ public:
         return m_sessionFolderDelivery;
     }
     PegDragBadge* pegDragBadge() const { return m_pegDragBadge.get(); }
+    PegDropSurfaces* pegDropSurfaces() const { return m_pegDropSurfaces.get(); }
 
     // Drops onto the rope (ClotheslineCanvasDrops.cpp).
     PhotoDropTarget photoDropTarget(QPointF point);
@@ -396,6 +398,7 @@ private:
     std::unique_ptr<PegDragBadge> m_pegDragBadge;
     std::shared_ptr<PegFolderDelivery> m_sessionFolderDelivery;
     std::unique_ptr<QTimer> m_pegRoutingTimer;
+    std::unique_ptr<PegDropSurfaces> m_pegDropSurfaces;
     struct OpaqueSprite {
         Photo photo;
         qint64 paperKey = 0;

@@ -1,5 +1,6 @@
 #include "canvas/PegDragBadge.h"
 #include "canvas/PegDropSurfaces.h"
+#include "canvas/PegTakeDownView.h"
 #include "canvas/RopeFixture.h"
 #include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PegNativePayload.h"
@@ -9,6 +10,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QDrag>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
 
@@ -278,4 +282,53 @@ TEST(PegDropSurfaces, OnlyFileManagersThatAnswerADirectSaveTakeAPeg) {
     EXPECT_FALSE(PegDropSurfaces::takesDirectSave({1, "", ""}));
     // Off X11 there is no window stack to ask: the drag stays with the canvas.
     EXPECT_FALSE(PegDropSurfaces::yieldsToNativeDestination({10, 10}));
+}
+
+TEST(PegDropSurfaces, CatchersShowWhereNoFileManagerIsAndTheRopeWindowStaysAboveThemUntilTheEnd) {
+    QWidget content;
+    FakeRopeWindowPort port(&content);
+    {
+        PegDropSurfaces surfaces(nullptr, &port, true);
+        ASSERT_EQ(surfaces.catchers().size(), QGuiApplication::screens().size());
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        EXPECT_EQ(surfaces.catchers().value(0)->geometry(), screen) << "one catcher covers each screen";
+        EXPECT_EQ(surfaces.catchersShown(), 0) << "nothing shows before the first route";
+
+        surfaces.route({10, 10}, false, true);
+        EXPECT_EQ(surfaces.catchersShown(), 0) << "over a file manager the file manager takes the peg";
+        surfaces.route({20, 10}, false, false);
+        EXPECT_EQ(surfaces.catchersShown(), 1);
+        EXPECT_EQ(port.level, PegDropSurfaces::kRaisedLevel) << "the rope window lies above the catchers";
+        EXPECT_TRUE(surfaces.raisedGallery());
+        surfaces.route({20, 10}, false, true);
+        EXPECT_EQ(surfaces.catchersShown(), 1) << "an unchanged point routes nothing";
+        surfaces.route({30, 10}, true, true);
+        EXPECT_EQ(surfaces.catchersShown(), 1) << "over the rope the catchers keep their state";
+        surfaces.route({40, 10}, false, true);
+        EXPECT_EQ(surfaces.catchersShown(), 0);
+    }
+    EXPECT_EQ(port.restoredLevels, 1) << "the end gives the rope window its level back";
+
+    // Already above the catchers' level: never lowered, and nothing to give back.
+    port.level = 5;
+    PegDropSurfaces above(nullptr, &port, true);
+    above.route({20, 10}, false, false);
+    EXPECT_EQ(port.level, 5);
+    EXPECT_FALSE(above.raisedGallery());
+    above.close();
+    EXPECT_EQ(port.restoredLevels, 1);
+
+    // Without a compositor a near-invisible surface would be a black screen: none are made.
+    PegDropSurfaces bare(nullptr, &port, false);
+    bare.route({20, 10}, false, false);
+    EXPECT_TRUE(bare.catchers().isEmpty());
+}
+
+TEST(PegTakeDownView, TakesOnlyTheCanvasOwnPegs) {
+    Rope rope(1);
+    rope.show();
+    PegTakeDownView catcher(&rope.canvas());
+    QMimeData data;
+    QDropEvent foreign(QPointF(5, 5), Qt::MoveAction, &data, Qt::LeftButton, {});
+    EXPECT_FALSE(catcher.dragPoint(foreign)) << "a drag from another source is refused";
 }

@@ -119,6 +119,27 @@ TEST(ApplicationPegFolderX11, APegDroppedOnAFileManagerFolderMovesTheOriginalThe
     QTest::qWait(2500);
     grabScreenArea(screen).save(shots + "/52-peg-move-undone.png");
 
+    // Carried over the file manager and let go over another program's window beside it: a catcher
+    // takes the peg and the print comes down; Control-Z hangs it again.
+    before = placements();
+    const QPoint elsewhere(260, 760);
+    pegGesture(pegPoint(*window, before[keys[2]], before.values()), into, {}, [&] {
+        for (int i = 1; i <= 8; ++i) {
+            const QPoint p = into + (elsewhere - into) * i / 8;
+            xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 90);
+        }
+        QTest::qWait(300);
+        grabScreenArea(screen).save(shots + "/53-peg-over-catcher.png");
+        xdotool({"mouseup", "1"}, 600);
+    });
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDown() == 1; }, 5000)) << "the catcher took nothing down";
+    EXPECT_TRUE(entries(album).isEmpty());
+    EXPECT_EQ(entries(desktop).size(), 3) << "a take-down moves no file";
+    xdotool({"windowactivate", "--sync", id}, 200);
+    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDown() == 0; }, 5000));
+    QTest::qWait(2500);
+
     // Three selected prints carried together over the file manager show the count 3; Escape
     // ends the drag and nothing moves.
     before = placements();
@@ -137,14 +158,14 @@ TEST(ApplicationPegFolderX11, APegDroppedOnAFileManagerFolderMovesTheOriginalThe
     }
     xdotool({"windowraise", thunarWindow}, 300);
     QTest::qWait(500);
-    grabScreenArea(ropeArea()).save(shots + "/53-three-selected.png");
+    grabScreenArea(ropeArea()).save(shots + "/54-three-selected.png");
     const QPoint leader = pegPoint(*rope, before[keys[1]], before.values());
     bool badgeSeen = false;
     pegGesture(
         leader, into,
         [&] {
             const QImage shot = grabScreenArea(screen);
-            shot.save(shots + "/54-badge-three.png");
+            shot.save(shots + "/55-badge-three.png");
             // The badge sits beside the pointer, below and to the right.
             for (int dy = 0; dy < 30 && !badgeSeen; ++dy)
                 for (int dx = 0; dx < 40 && !badgeSeen; ++dx)

@@ -21,19 +21,7 @@
 using namespace vennimo;
 using namespace vennimo::test;
 
-namespace {
-
-// Photos the line history marks as taken down.
-int takenDown() {
-    int count = 0;
-    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        if (record.toObject().contains("usedAt"))
-            ++count;
-    return count;
-}
-
-} // namespace
+namespace {} // namespace
 
 TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUntilControlZ) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))

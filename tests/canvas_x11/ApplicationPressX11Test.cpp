@@ -55,14 +55,6 @@ QList<double> placementXs() {
     return xs;
 }
 
-int takenDownCount() {
-    int count = 0;
-    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        count += record.toObject().contains("usedAt") ? 1 : 0;
-    return count;
-}
-
 QJsonObject savedRopePosition() {
     return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                     "/VennimoGallery/defaults.json")
@@ -175,7 +167,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     grabScreenArea(window->united(menu).adjusted(-20, -20, 20, 20)).save(shots + "/21-photo-menu.png");
     ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Down", "Return"}, 800));
     EXPECT_EQ(applicationWindows(app.processId()).size(), 1) << "the menu closed";
-    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 3000)) << "one print was taken down";
+    EXPECT_TRUE(QTest::qWaitFor([] { return takenDown() == 1; }, 3000)) << "one print was taken down";
     QTest::qWait(800);
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/22-taken-down.png");
 

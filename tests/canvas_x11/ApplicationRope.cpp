@@ -98,6 +98,14 @@ QMap<QString, double> placements() {
     return xs;
 }
 
+int takenDown() {
+    int count = 0;
+    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        count += record.toObject().contains("usedAt") ? 1 : 0;
+    return count;
+}
+
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
     ClotheslineRopeGeometry rope;
     rope.width = window.width();

@@ -37,6 +37,8 @@ QString storage();
 QJsonObject readJson(const QString& path);
 // Placement x by record key.
 QMap<QString, double> placements();
+// How many photos the line history marks as taken down.
+int takenDown();
 // The peg of the print at x on the rope of the rope window `window` as it rests under prints at
 // `loads`.
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);
