@@ -55,42 +55,54 @@ std::optional<X11WindowStack::Hit> X11WindowStack::topClientAt(QPoint rootPoint)
     if (c == nullptr)
         return std::nullopt;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
-    const QByteArray list =
-        property(c, root, atom(c, "_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW, kMaxClients * 4);
+    // One X connection for the life of the program: the atom stays the same.
+    static const xcb_atom_t stacking = atom(c, "_NET_CLIENT_LIST_STACKING");
+    const QByteArray list = property(c, root, stacking, XCB_ATOM_WINDOW, kMaxClients * 4);
     std::vector<xcb_window_t> clients(size_t(list.size()) / sizeof(xcb_window_t));
     if (!clients.empty())
         std::memcpy(clients.data(), list.constData(), clients.size() * sizeof(xcb_window_t));
-    // The list runs bottom to top.
-    for (auto it = clients.crbegin(); it != clients.crend(); ++it) {
-        const xcb_window_t window = *it;
-        if (window == XCB_WINDOW_NONE || ownWindow(c, window))
+    // Every request goes out before the first answer is read, so one pass costs one round trip
+    // however many windows there are. The list runs bottom to top.
+    struct Asked {
+        xcb_window_t window;
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_geometry_cookie_t geometry;
+        xcb_translate_coordinates_cookie_t origin;
+    };
+    std::vector<Asked> asked;
+    for (auto it = clients.crbegin(); it != clients.crend(); ++it)
+        if (*it != XCB_WINDOW_NONE && !ownWindow(c, *it))
+            asked.push_back({*it, xcb_get_window_attributes(c, *it), xcb_get_geometry(c, *it),
+                             xcb_translate_coordinates(c, *it, root, 0, 0)});
+    std::optional<xcb_window_t> found;
+    for (const Asked& each : asked) {
+        if (found) {
+            xcb_discard_reply(c, each.attributes.sequence);
+            xcb_discard_reply(c, each.geometry.sequence);
+            xcb_discard_reply(c, each.origin.sequence);
             continue;
-        auto* attributes = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
-        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        }
+        auto* attributes = xcb_get_window_attributes_reply(c, each.attributes, nullptr);
+        auto* geometry = xcb_get_geometry_reply(c, each.geometry, nullptr);
+        auto* origin = xcb_translate_coordinates_reply(c, each.origin, nullptr);
+        if (attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && geometry && origin &&
+            rootPoint.x() >= origin->dst_x && rootPoint.y() >= origin->dst_y &&
+            rootPoint.x() < origin->dst_x + geometry->width &&
+            rootPoint.y() < origin->dst_y + geometry->height)
+            found = each.window;
         std::free(attributes);
-        if (!viewable)
-            continue;
-        auto* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, window), nullptr);
-        auto* origin =
-            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, window, root, 0, 0), nullptr);
-        bool contains = false;
-        if (geometry && origin)
-            contains = rootPoint.x() >= origin->dst_x && rootPoint.y() >= origin->dst_y &&
-                       rootPoint.x() < origin->dst_x + geometry->width &&
-                       rootPoint.y() < origin->dst_y + geometry->height;
         std::free(geometry);
         std::free(origin);
-        if (!contains)
-            continue;
-        Hit hit;
-        hit.window = window;
-        const QByteArray wmClass = property(c, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kMaxClassBytes);
-        const QList<QByteArray> parts = wmClass.split('\0');
-        hit.instance = parts.size() > 0 ? QString::fromLocal8Bit(parts[0]) : QString();
-        hit.className = parts.size() > 1 ? QString::fromLocal8Bit(parts[1]) : QString();
-        return hit;
     }
-    return std::nullopt;
+    if (!found)
+        return std::nullopt;
+    Hit hit;
+    hit.window = *found;
+    const QByteArray wmClass = property(c, *found, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, kMaxClassBytes);
+    const QList<QByteArray> parts = wmClass.split('\0');
+    hit.instance = parts.size() > 0 ? QString::fromLocal8Bit(parts[0]) : QString();
+    hit.className = parts.size() > 1 ? QString::fromLocal8Bit(parts[1]) : QString();
+    return hit;
 }
 
 bool X11WindowStack::compositorRunning(int screen) {
