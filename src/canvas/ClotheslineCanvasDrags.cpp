@@ -1,6 +1,8 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
+#include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PhotoDragPayload.h"
 #include "model/GalleryModel.h"
 #include "rope/RopeDiagnostic.h"
@@ -181,6 +183,17 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
     const bool cancelled = m_dragCancelled;
     const std::optional<PhotoDropTarget> pending = std::exchange(m_pendingPhotoDrop, std::nullopt);
 
+    if (m_pegRoutingTimer)
+        m_pegRoutingTimer->stop();
+    m_pegRoutingTimer.reset();
+    // A file manager still asks for the promise after this; only a drop it was offered may move.
+    if (m_sessionFolderDelivery &&
+        (cancelled || (operation != Qt::CopyAction && operation != Qt::MoveAction)))
+        m_sessionFolderDelivery->setCancelled(true);
+    m_sessionFolderDelivery.reset();
+    if (m_pegDropSurfaces)
+        m_pegDropSurfaces->close();
+    m_pegDropSurfaces.reset();
     removeDragMonitor();
     m_dragMimeData.clear();
     m_localPeg = false;

@@ -97,6 +97,13 @@ void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
     // X hands over one data object for a whole drag and may reuse it for the next one.
     ExternalImageDrop::beginDrag();
     RopeDiagnostic::event("DestinationEntered", QStringLiteral("canvas"));
+    if (isOwnPegDrag(*event)) {
+        // Pegs that come back from a file manager: the rope decides as it does for a local drag.
+        updateContact(event->position(), QStringLiteral("canvas"));
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return;
+    }
     const Qt::DropAction operation = dropOperation(*event);
     if (operation != Qt::IgnoreAction) {
         event->setDropAction(operation);
@@ -118,6 +125,12 @@ void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void ClotheslineCanvasView::dragMoveEvent(QDragMoveEvent* event) {
+    if (isOwnPegDrag(*event)) {
+        updateContact(event->position(), QStringLiteral("canvas"));
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return;
+    }
     const Qt::DropAction operation = dropOperation(*event);
     if (operation == Qt::IgnoreAction) {
         event->ignore();
@@ -137,6 +150,18 @@ void ClotheslineCanvasView::dragLeaveEvent(QDragLeaveEvent* event) {
 
 void ClotheslineCanvasView::dropEvent(QDropEvent* event) {
     bool taken = false;
+    if (isOwnPegDrag(*event)) {
+        const QPointF p = event->position();
+        const bool accepted =
+            !m_dragCancelled && (pegTouchesRope(p) ? commitReposition(p) : commitTakeDownDrop());
+        if (!accepted) {
+            event->ignore();
+            return;
+        }
+        event->setDropAction(Qt::MoveAction);
+        event->accept();
+        return;
+    }
     if (isOwnPhotoDrag(*event)) {
         const PhotoDropTarget target = photoDropTarget(event->position());
         if (target.kind != PhotoDropTarget::outside) {

@@ -120,8 +120,6 @@ void ClotheslineCanvasView::releaseLocalPegDrag(QPointF point) {
     finishDrag(accepted ? Qt::MoveAction : Qt::IgnoreAction, true);
 }
 
-void ClotheslineCanvasView::handOverPegDrag(QPointF /*screenPoint*/) {}
-
 bool ClotheslineCanvasView::pegTouchesRope(QPointF point) {
     const QPointF p = livePegPoint(point);
     const ClotheslineDragEntry* entry = leaderEntry(m_sessionEntries, m_leader);

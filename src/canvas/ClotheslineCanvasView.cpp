@@ -3,7 +3,9 @@
 #include "canvas/ClotheslineCanvasAccessible.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
+#include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
+#include "dragdrop/PegFolderDelivery.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
 
@@ -11,6 +13,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>

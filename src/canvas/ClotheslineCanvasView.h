@@ -35,6 +35,7 @@
 #include <optional>
 
 class QDrag;
+class QTimer;
 class QDropEvent;
 class QMenu;
 
@@ -43,6 +44,8 @@ namespace vennimo {
 class GalleryModel;
 class OpaquePegPreview;
 class PegDragBadge;
+class PegDropSurfaces;
+class PegFolderDelivery;
 class RopeWindowPort;
 
 // The rope: draws the strand and the prints hanging from it, swings the prints and sags the rope
@@ -212,6 +215,14 @@ public:
     QImage opaqueSprite(const Photo& photo);
     // Whether the rope rests with the prints' final pictures, so returning panels may go.
     bool opaqueSourceSettled(const QList<Photo>& photos) const;
+    // The system drag a peg drag became over a file manager (ClotheslineCanvasHandOver.cpp):
+    // its folder delivery and count badge while it runs.
+    static constexpr int kPegRoutingMs = 80;
+    const std::shared_ptr<PegFolderDelivery>& sessionFolderDelivery() const {
+        return m_sessionFolderDelivery;
+    }
+    PegDragBadge* pegDragBadge() const { return m_pegDragBadge.get(); }
+    PegDropSurfaces* pegDropSurfaces() const { return m_pegDropSurfaces.get(); }
 
     // Drops onto the rope (ClotheslineCanvasDrops.cpp).
     PhotoDropTarget photoDropTarget(QPointF point);
@@ -297,6 +308,8 @@ private:
     void releaseLocalPegDrag(QPointF point);
     void movePegPreview(QPointF screenPoint);
     void handOverPegDrag(QPointF screenPoint);
+    void routeSystemPegDrag();
+    bool isOwnPegDrag(const QDropEvent& event) const;
     bool yieldsToNativeDestination(QPointF screenPoint) const;
     // The point a peg drag is judged at: where the pointer really is, whichever event came.
     QPointF livePegPoint(QPointF point) const;
@@ -383,6 +396,9 @@ private:
     std::unique_ptr<OpaquePegPreview> m_opaquePreview;
     std::unique_ptr<OpaquePegPreview> m_finishingPreview;
     std::unique_ptr<PegDragBadge> m_pegDragBadge;
+    std::shared_ptr<PegFolderDelivery> m_sessionFolderDelivery;
+    std::unique_ptr<QTimer> m_pegRoutingTimer;
+    std::unique_ptr<PegDropSurfaces> m_pegDropSurfaces;
     struct OpaqueSprite {
         Photo photo;
         qint64 paperKey = 0;

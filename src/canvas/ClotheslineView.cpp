@@ -1,5 +1,7 @@
 #include "canvas/ClotheslineView.h"
 
+#include "canvas/PegDropSurfaces.h"
+
 #include "canvas/ClotheslineCanvas.h"
 #include "canvas/ClotheslineErrorBanner.h"
 #include "canvas/ClotheslineScrollView.h"
@@ -38,6 +40,8 @@ ClotheslineView::ClotheslineView(GalleryModel& model, QWidget* parent)
     m_canvas = new ClotheslineCanvas(model, this);
     m_canvas->setOnSelect([this](const Photo& photo) { activate(photo); });
     m_canvas->setOnPreview([this](const Photo& photo) { preview(photo); });
+    // A peg carried over a file manager leaves the rope as a system drag the file manager takes.
+    m_canvas->canvas()->setNativeDestination(&PegDropSurfaces::yieldsToNativeDestination);
     m_closeWindow = [this] { window()->close(); };
 
     ClotheslineToolbar::Actions actions;

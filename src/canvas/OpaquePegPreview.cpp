@@ -2,6 +2,7 @@
 
 #include "platform/DisplayLink.h"
 #include "platform/ReduceMotion.h"
+#include "platform/X11DropRefusal.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QPainter>
@@ -23,6 +24,9 @@ public:
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
+        // Under the pointer all the way: a system drag must look past it for its target.
+        create();
+        X11DropRefusal::install(windowHandle());
     }
     QRectF imageRect;
     bool drawn = false;

@@ -1,5 +1,6 @@
 #include "canvas/PegDragBadge.h"
 
+#include "platform/X11DropRefusal.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QFontMetricsF>
@@ -30,6 +31,8 @@ public:
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         resize(m_image.size());
+        create();
+        X11DropRefusal::install(windowHandle());
     }
 
 protected:

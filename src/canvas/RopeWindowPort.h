@@ -56,6 +56,13 @@ public:
     virtual bool receivesClotheslineDrag(QPointF screenPoint) = 0;
     virtual void routeClotheslineDrag(QPointF screenPoint) = 0;
     virtual void finishClotheslineDrag() = 0;
+
+    // The window's level while catchers of a peg drag cover the screens: it is lifted above them
+    // and given back its standard level afterwards. Without a window that keeps levels nothing
+    // changes.
+    virtual int clotheslineWindowLevel() const { return 0; }
+    virtual void raiseClotheslineWindow(int /*level*/) {}
+    virtual void restoreClotheslineWindowLevel() {}
 };
 
 } // namespace vennimo

@@ -307,6 +307,9 @@ public:
     // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp).
     std::optional<QStringList> movePegPhotos(const QList<Photo>& photos, const QString& directory,
                                              RopeHistoryRecording recording);
+    // A delivery into a folder that was refused before the model was asked (a drop target that
+    // named no usable folder) shows its reason as the action error.
+    void reportPegDeliveryFailure(const QString& message);
     // Undoes such a move through a peg return in the journal; the records for redo.
     std::optional<QList<PegReturnRecord>> restorePegFolderMove(const QList<PegReturnRecord>& records);
     // The selected photos to the clipboard; false while busy or when none could be copied.

@@ -273,4 +273,10 @@ GalleryModel::restorePegFolderMove(const QList<PegReturnRecord>& records) {
     return redo;
 }
 
+void GalleryModel::reportPegDeliveryFailure(const QString& message) {
+    if (message.isEmpty())
+        return;
+    publish(m_actionError, std::optional<QString>(message), &GalleryModel::actionErrorChanged);
+}
+
 } // namespace vennimo

@@ -161,6 +161,9 @@ public:
     bool receivesClotheslineDrag(QPointF screenPoint) override;
     void routeClotheslineDrag(QPointF screenPoint) override;
     void finishClotheslineDrag() override;
+    int clotheslineWindowLevel() const override;
+    void raiseClotheslineWindow(int level) override;
+    void restoreClotheslineWindowLevel() override;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 

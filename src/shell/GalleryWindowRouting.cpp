@@ -4,6 +4,7 @@
 #include "platform/X11InputShape.h"
 #include "platform/X11WindowHints.h"
 #include "rope/RopeDiagnostic.h"
+#include "shell/GalleryWindowLayer.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -289,6 +290,19 @@ bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
         m_ownsMouseSequence = false;
     routePointer();
     return false;
+}
+
+int GalleryWindow::clotheslineWindowLevel() const {
+    return GalleryWindowLayer::level(this);
+}
+
+void GalleryWindow::raiseClotheslineWindow(int level) {
+    GalleryWindowLayer::applyLevel(this, level, GalleryWindowLayer::onAllWorkspaces(this));
+    raise();
+}
+
+void GalleryWindow::restoreClotheslineWindowLevel() {
+    GalleryWindowLayer::registerWindow(this, false);
 }
 
 } // namespace vennimo

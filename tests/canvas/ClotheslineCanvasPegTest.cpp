@@ -1,9 +1,20 @@
+#include "canvas/PegDragBadge.h"
+#include "canvas/PegDropSurfaces.h"
+#include "canvas/PegTakeDownView.h"
 #include "canvas/RopeFixture.h"
+#include "dragdrop/PegFolderDelivery.h"
+#include "dragdrop/PegNativePayload.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDrag>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QUrl>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -189,4 +200,135 @@ TEST_F(ClotheslineCanvasPegTest, ACarriedPegPullsTheRopeOnlyWhileItTouchesAndThe
         canvas.ropeGeometry().usableSpan() + 2 * ClotheslineRopeGeometry::kEndOverhang);
     EXPECT_NEAR(canvas.physics().target[48], loadsWithoutIt[48], 1e-9);
     canvas.cancelOperation();
+}
+
+TEST_F(ClotheslineCanvasPegTest, OverAFileManagerThePegsLeaveAsADirectSavePromiseThatMovesTheOriginalsOnce) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    const QString folder = makeFolder("peg-album");
+    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
+    // A file manager's window everywhere well below the rope.
+    const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
+    canvas.setNativeDestination([&](QPointF screen) { return screen.y() > fileManagerTop; });
+    Qt::DropAction outcome = Qt::CopyAction;
+    PegDirectSaveMimeData* data = nullptr;
+    int execs = 0;
+    canvas.setDragExec([&](QDrag& drag) {
+        ++execs;
+        data = dynamic_cast<PegDirectSaveMimeData*>(drag.mimeData());
+        EXPECT_FALSE(canvas.localPegDragActive()) << "the system runs the drag now";
+        EXPECT_TRUE(canvas.sessionFolderDelivery());
+        EXPECT_TRUE(canvas.pegDragBadge());
+        EXPECT_EQ(canvas.pegDragBadge() ? canvas.pegDragBadge()->count() : 0,
+                  rope.model->selectionMode() ? 2 : 1);
+        return outcome;
+    });
+    const auto fileUri = [&](const Photo& photo) {
+        return QUrl::fromLocalFile(folder + "/" + QFileInfo(photo.path).fileName()).toEncoded();
+    };
+
+    // Two selected prints over the file manager: the drag offers the promise alone; the file
+    // manager asks after the drag loop has returned, and both originals move there once.
+    rope.model->setSelection({photos[0], photos[1]});
+    rope.settleUpdates();
+    carry(canvas, photos[1], off, false);
+    ASSERT_EQ(execs, 1);
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(canvas.sessionInProgress());
+    EXPECT_EQ(data->formats(), QStringList{"XdndDirectSave0"});
+    EXPECT_TRUE(rope.model->hangs(photos[1])) << "nothing moves before the file manager asks";
+    EXPECT_EQ(data->answerFor(fileUri(photos[1])), "S");
+    EXPECT_EQ(data->answerFor(fileUri(photos[0])), "S");
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), (QStringList{"p0.png", "p1.png"}));
+    EXPECT_FALSE(rope.model->hangs(photos[0]));
+    EXPECT_FALSE(rope.model->hangs(photos[1]));
+    EXPECT_TRUE(rope.model->hangs(photos[2]));
+    rope.model->undoRopeAction();
+    EXPECT_TRUE(QFile::exists(photos[0].path));
+    EXPECT_TRUE(QFile::exists(photos[1].path));
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files).isEmpty());
+    rope.settleUpdates();
+    ASSERT_TRUE(rope.waitForRest());
+
+    // A drag that ended with no drop taken answers a late request "E" and moves nothing.
+    const QList<Photo> current = rope.model->photos();
+    const Photo& third = current[2];
+    rope.model->endSelection();
+    rope.settleUpdates();
+    outcome = Qt::IgnoreAction;
+    carry(canvas, third, QPointF(ropeAt(canvas, 0.9).x(), off.y()), false);
+    ASSERT_EQ(execs, 2);
+    EXPECT_EQ(data->answerFor(fileUri(third)), "E");
+    EXPECT_TRUE(QFile::exists(third.path));
+    EXPECT_FALSE(rope.model->actionError()) << "a cancelled drag has nothing to tell";
+
+    // A destination that is no plain folder is refused, the print stays, and the user learns why.
+    outcome = Qt::CopyAction;
+    carry(canvas, third, QPointF(ropeAt(canvas, 0.9).x(), off.y()), false);
+    ASSERT_EQ(execs, 3);
+    EXPECT_EQ(data->answerFor("file://elsewhere/tmp/p2.png"), "E");
+    EXPECT_TRUE(QFile::exists(third.path));
+    EXPECT_TRUE(rope.model->hangs(third));
+    EXPECT_TRUE(rope.model->actionError());
+}
+
+TEST(PegDropSurfaces, OnlyFileManagersThatAnswerADirectSaveTakeAPeg) {
+    EXPECT_TRUE(PegDropSurfaces::takesDirectSave({1, "thunar", "Thunar"}));
+    EXPECT_TRUE(PegDropSurfaces::takesDirectSave({1, "pcmanfm-qt", "pcmanfm-qt"}));
+    EXPECT_TRUE(PegDropSurfaces::takesDirectSave({1, "xfdesktop", "Xfdesktop"}));
+    EXPECT_FALSE(PegDropSurfaces::takesDirectSave({1, "gedit", "Gedit"}));
+    EXPECT_FALSE(PegDropSurfaces::takesDirectSave({1, "", ""}));
+    // Off X11 there is no window stack to ask: the drag stays with the canvas.
+    EXPECT_FALSE(PegDropSurfaces::yieldsToNativeDestination({10, 10}));
+}
+
+TEST(PegDropSurfaces, CatchersShowWhereNoFileManagerIsAndTheRopeWindowStaysAboveThemUntilTheEnd) {
+    QWidget content;
+    FakeRopeWindowPort port(&content);
+    {
+        PegDropSurfaces surfaces(nullptr, &port, true);
+        ASSERT_EQ(surfaces.catchers().size(), QGuiApplication::screens().size());
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        EXPECT_EQ(surfaces.catchers().value(0)->geometry(), screen) << "one catcher covers each screen";
+        EXPECT_EQ(surfaces.catchersShown(), 0) << "nothing shows before the first route";
+
+        surfaces.route({10, 10}, false, true);
+        EXPECT_EQ(surfaces.catchersShown(), 0) << "over a file manager the file manager takes the peg";
+        surfaces.route({20, 10}, false, false);
+        EXPECT_EQ(surfaces.catchersShown(), 1);
+        EXPECT_EQ(port.level, PegDropSurfaces::kRaisedLevel) << "the rope window lies above the catchers";
+        EXPECT_TRUE(surfaces.raisedGallery());
+        surfaces.route({20, 10}, false, true);
+        EXPECT_EQ(surfaces.catchersShown(), 1) << "an unchanged point routes nothing";
+        surfaces.route({30, 10}, true, true);
+        EXPECT_EQ(surfaces.catchersShown(), 1) << "over the rope the catchers keep their state";
+        surfaces.route({40, 10}, false, true);
+        EXPECT_EQ(surfaces.catchersShown(), 0);
+    }
+    EXPECT_EQ(port.restoredLevels, 1) << "the end gives the rope window its level back";
+
+    // Already above the catchers' level: never lowered, and nothing to give back.
+    port.level = 5;
+    PegDropSurfaces above(nullptr, &port, true);
+    above.route({20, 10}, false, false);
+    EXPECT_EQ(port.level, 5);
+    EXPECT_FALSE(above.raisedGallery());
+    above.close();
+    EXPECT_EQ(port.restoredLevels, 1);
+
+    // Without a compositor a near-invisible surface would be a black screen: none are made.
+    PegDropSurfaces bare(nullptr, &port, false);
+    bare.route({20, 10}, false, false);
+    EXPECT_TRUE(bare.catchers().isEmpty());
+}
+
+TEST(PegTakeDownView, TakesOnlyTheCanvasOwnPegs) {
+    Rope rope(1);
+    rope.show();
+    PegTakeDownView catcher(&rope.canvas());
+    QMimeData data;
+    QDropEvent foreign(QPointF(5, 5), Qt::MoveAction, &data, Qt::LeftButton, {});
+    EXPECT_FALSE(catcher.dragPoint(foreign)) << "a drag from another source is refused";
 }

@@ -96,6 +96,15 @@ public:
     bool dragStarted = false;
     DragCallbacks dragCallbacks;
     int finishedDrags = 0;
+    // The window level a peg drag's catchers lift it to, and how often it was given back.
+    int level = 3;
+    int restoredLevels = 0;
+    int clotheslineWindowLevel() const override { return level; }
+    void raiseClotheslineWindow(int raised) override { level = raised; }
+    void restoreClotheslineWindowLevel() override {
+        level = 3;
+        ++restoredLevels;
+    }
 
 private:
     QPointer<QWidget> m_content;

@@ -21,61 +21,6 @@
 using namespace vennimo;
 using namespace vennimo::test;
 
-namespace {
-
-// From the rope point under a peg into the peg itself.
-constexpr double kIntoPeg = 8;
-
-// The peg of the print at x on the rope as it rests under prints at `loads`.
-QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
-    ClotheslineRopeGeometry rope = restingRope(window);
-    std::vector<double> fractions;
-    for (double load : loads)
-        fractions.push_back(rope.supportFraction(load));
-    const auto sag = ClotheslinePhysics::equilibrium(fractions, rope.usableSpan() + 2 * rope.kEndOverhang);
-    rope.displacement.assign(sag.begin(), sag.end());
-    return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kIntoPeg));
-}
-
-QString widestWindowId(qint64 pid) {
-    QProcess search;
-    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
-    search.waitForFinished(5000);
-    QString best;
-    int width = 0;
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
-        QProcess geometry;
-        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
-        geometry.waitForFinished(5000);
-        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
-            if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
-                width = line.mid(6).toInt();
-                best = id.trimmed();
-            }
-    }
-    return best;
-}
-
-// Press at `from`, move in steps to `to`, optionally shoot halfway, release.
-void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {}) {
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));
-    ASSERT_TRUE(xdotool({"mousedown", "1"}, 200));
-    constexpr int kSteps = 12;
-    for (int i = 1; i <= kSteps; ++i) {
-        const QPoint p = from + (to - from) * i / kSteps;
-        ASSERT_TRUE(xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 70));
-        if (i == kSteps && halfway) {
-            QTest::qWait(300);
-            halfway();
-        }
-    }
-    QTest::qWait(200);
-    ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
-}
-
-} // namespace
-
 TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUntilControlZ) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";

@@ -1,5 +1,8 @@
 #include "ApplicationRope.h"
 
+#include "rope/ClotheslinePhysics.h"
+#include "rope/ClotheslineRopeGeometry.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -9,6 +12,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <gtest/gtest.h>
 
 namespace vennimo::test {
 
@@ -74,6 +78,13 @@ bool xdotool(const QStringList& arguments, int settleMs) {
     return status == 0;
 }
 
+namespace {
+
+// From the rope point under a peg into the peg itself.
+constexpr double kIntoPeg = 8;
+
+} // namespace
+
 QString storage() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
 }
@@ -131,6 +142,56 @@ QPoint printPoint(const QRect& window, double x) {
 
 bool near(const QPoint& a, const QPoint& b, int tolerance) {
     return (a - b).manhattanLength() <= tolerance;
+}
+
+QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
+    ClotheslineRopeGeometry rope = restingRope(window);
+    std::vector<double> fractions;
+    for (double load : loads)
+        fractions.push_back(rope.supportFraction(load));
+    const auto sag = ClotheslinePhysics::equilibrium(fractions, rope.usableSpan() + 2 * rope.kEndOverhang);
+    rope.displacement.assign(sag.begin(), sag.end());
+    return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kIntoPeg));
+}
+
+QString widestWindowId(qint64 pid) {
+    QProcess search;
+    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
+    search.waitForFinished(5000);
+    QString best;
+    int width = 0;
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        QProcess geometry;
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.waitForFinished(5000);
+        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
+            if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
+                width = line.mid(6).toInt();
+                best = id.trimmed();
+            }
+    }
+    return best;
+}
+
+void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
+                const std::function<void()>& finish) {
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}, 200));
+    constexpr int kSteps = 12;
+    for (int i = 1; i <= kSteps; ++i) {
+        const QPoint p = from + (to - from) * i / kSteps;
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 70));
+        if (i == kSteps && halfway) {
+            QTest::qWait(300);
+            halfway();
+        }
+    }
+    QTest::qWait(200);
+    if (finish)
+        finish();
+    else
+        ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
 }
 
 } // namespace vennimo::test

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QMap>
 
+#include <functional>
 #include <optional>
 
 namespace vennimo::test {
@@ -57,5 +58,14 @@ int canvasTop(const QRect& window);
 QPoint onScreen(const QRect& window, QPointF canvasPoint);
 QPoint printPoint(const QRect& window, double x);
 bool near(const QPoint& a, const QPoint& b, int tolerance = 3);
+// The peg of the print at x on the rope of the rope window `window` as it rests under prints at
+// `loads`.
+QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);
+// The X id of the application's widest window, its rope window.
+QString widestWindowId(qint64 pid);
+// Press at `from`, move in steps to `to`, optionally shoot at the end of the way, release (or,
+// with `finish`, let it end the gesture instead, for instance with Escape).
+void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {},
+                const std::function<void()>& finish = {});
 
 } // namespace vennimo::test

@@ -1,0 +1,150 @@
+#include "canvas/ClotheslineCanvasView.h"
+
+#include "canvas/OpaquePegPreview.h"
+#include "canvas/PegDragBadge.h"
+#include "canvas/PegDropSurfaces.h"
+#include "canvas/RopeWindowPort.h"
+#include "dragdrop/PegFolderDelivery.h"
+#include "dragdrop/PegNativePayload.h"
+#include "model/GalleryModel.h"
+#include "platform/X11WindowStack.h"
+#include "rope/RopeDiagnostic.h"
+
+#include <QCursor>
+#include <QDrag>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QLocale>
+#include <QPixmap>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace vennimo {
+
+namespace {
+
+QString decimal(double value) {
+    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
+        text += QLatin1String(".0");
+    return text;
+}
+
+} // namespace
+
+void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
+    QList<Photo> photos;
+    qsizetype leaderIndex = -1;
+    for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries)) {
+        if (m_leader && entry.photo.id == m_leader->id)
+            leaderIndex = photos.size();
+        photos.append(entry.photo);
+    }
+    const std::optional<PegNativePayload> payload = PegNativePayload::make(photos, leaderIndex);
+    if (!payload || !m_model) {
+        m_dragCancelled = true;
+        finishDrag(Qt::IgnoreAction, false);
+        return;
+    }
+    m_localPeg = false;
+    m_localPegPoint.reset();
+    RopeDiagnostic::event("PegNativeHandoff", QStringLiteral("count=%1 x=%2 y=%3")
+                                                  .arg(photos.size())
+                                                  .arg(decimal(screenPoint.x()), decimal(screenPoint.y())));
+
+    // The target asks for the promise after the drag loop has returned: the delivery and the
+    // model's error reach the user from there on.
+    QPointer<GalleryModel> model = m_model;
+    m_sessionFolderDelivery = std::make_shared<PegFolderDelivery>(
+        photos, m_model->indexer().storage(), [model](const QList<Photo>& moved, const QString& folder) {
+            return model ? model->movePegPhotos(moved, folder, RopeHistoryRecording::record) : std::nullopt;
+        });
+    auto data = payload->makeMimeData(
+        m_sessionFolderDelivery, [model](const QByteArray& answer, const QString& error) {
+            RopeDiagnostic::event("PegFolderAnswer",
+                                  QStringLiteral("answer=%1").arg(QString::fromLatin1(answer)));
+            // A move the model refused has its own reason published already.
+            if (answer != "S" && model && !model->actionError())
+                model->reportPegDeliveryFailure(error);
+        });
+    const bool ready = payload->complete(*data);
+    RopeDiagnostic::event("PegNativePayload", QStringLiteral("ready=%1 expected=%2 actual=%3 images=1")
+                                                  .arg(ready ? u"true" : u"false")
+                                                  .arg(payload->ids().size())
+                                                  .arg(data->ids().size()));
+    if (!ready) {
+        m_dragCancelled = true;
+        m_sessionFolderDelivery->setCancelled(true);
+    }
+    m_pegDragBadge = std::make_unique<PegDragBadge>(int(payload->ids().size()));
+    m_pegDropSurfaces = std::make_unique<PegDropSurfaces>(this, m_port, X11WindowStack::compositorRunning());
+
+    auto* drag = new QDrag(this);
+    PegDirectSaveMimeData* offered = data.get();
+    drag->setMimeData(data.release());
+    m_dragMimeData = offered;
+    // The drag panels show the prints; the system's own drag image stays empty.
+    QPixmap nothing(1, 1);
+    nothing.fill(Qt::transparent);
+    drag->setPixmap(nothing);
+    RopeDiagnostic::event(
+        "DragBegin",
+        QStringLiteral("peg=true x=%1 y=%2").arg(decimal(screenPoint.x()), decimal(screenPoint.y())));
+    if (m_port) {
+        m_port->setClotheslineDragStarted(true);
+        m_port->routeClotheslineDrag(screenPoint);
+    }
+    QPointer<ClotheslineCanvasView> self(this);
+    QPointer<PegDirectSaveMimeData> name(offered);
+    m_pegRoutingTimer = std::make_unique<QTimer>();
+    m_pegRoutingTimer->setInterval(kPegRoutingMs);
+    QObject::connect(m_pegRoutingTimer.get(), &QTimer::timeout, this, [self, name] {
+        // The drag's selection has an owner only once the drag loop runs.
+        if (name)
+            name->offerName();
+        if (self)
+            self->routeSystemPegDrag();
+    });
+    m_pegRoutingTimer->start();
+    QTimer::singleShot(0, this, [self, name] {
+        if (name)
+            name->offerName();
+        if (self && self->m_dragEventMonitor) {
+            qApp->removeEventFilter(self->m_dragEventMonitor.get());
+            qApp->installEventFilter(self->m_dragEventMonitor.get());
+        }
+    });
+
+    Qt::DropAction action = Qt::IgnoreAction;
+    if (m_dragExec) {
+        action = m_dragExec(*drag);
+        drag->deleteLater();
+    } else {
+        action = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    }
+    if (!self)
+        return;
+    const bool released = action != Qt::IgnoreAction || !(QGuiApplication::mouseButtons() & Qt::LeftButton);
+    finishDrag(action, released);
+}
+
+void ClotheslineCanvasView::routeSystemPegDrag() {
+    if (!m_sessionInProgress || m_localPeg || !m_pegDragBadge)
+        return;
+    const QPointF point = QCursor::pos();
+    const bool receiving = m_port && m_port->receivesClotheslineDrag(point);
+    const bool native = !receiving && yieldsToNativeDestination(point);
+    m_pegDragBadge->update(native && !m_dragCancelled, point);
+    if (m_pegDropSurfaces)
+        m_pegDropSurfaces->route(point, receiving, native);
+    if (m_port)
+        m_port->routeClotheslineDrag(point);
+}
+
+bool ClotheslineCanvasView::isOwnPegDrag(const QDropEvent& event) const {
+    return event.source() == this && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg &&
+           !m_localPeg;
+}
+
+} // namespace vennimo
