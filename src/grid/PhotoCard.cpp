@@ -61,7 +61,7 @@ QRectF PhotoCard::imageRect(const QRectF& thumbnail, QSizeF imageSize) {
 }
 
 void PhotoCard::paint(QPainter& painter, const QRectF& card, const QPalette& palette, const Look& look,
-                      const GridThumbnailCell::Face& face, const QPixmap& thumbnail, const QString& name,
+                      const GridThumbnailCell::Face& face, const QImage& thumbnail, const QString& name,
                       const Photo& photo) {
     const QRectF field = thumbnailRect(card);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -73,7 +73,7 @@ void PhotoCard::paint(QPainter& painter, const QRectF& card, const QPalette& pal
         // The picture keeps its padding inside the field, so the rounded corners never cut it.
         const QRectF target = imageRect(field, face.image.size());
         painter.setOpacity(face.opacity);
-        painter.drawPixmap(target.topLeft(), thumbnail);
+        painter.drawImage(target.topLeft(), thumbnail);
         painter.setOpacity(1);
     } else if (face.phase == GridThumbnailCell::Phase::failed) {
         QFont caption;

@@ -4,7 +4,7 @@
 #include "grid/GridThumbnailCell.h"
 
 #include <QFont>
-#include <QPixmap>
+#include <QImage>
 #include <QRectF>
 #include <QString>
 
@@ -73,7 +73,7 @@ public:
 
     // `thumbnail` is already scaled to imageRect(); `name` already elided to the name's width.
     static void paint(QPainter& painter, const QRectF& card, const QPalette& palette, const Look& look,
-                      const GridThumbnailCell::Face& face, const QPixmap& thumbnail, const QString& name,
+                      const GridThumbnailCell::Face& face, const QImage& thumbnail, const QString& name,
                       const Photo& photo);
 
     // "已选，" or "未选，" in selection mode, then the name, "，" and the source.

@@ -112,10 +112,9 @@ void PhotoGridView::syncCells() {
             cell->start();
     }
     // Cards that left the neighbourhood stop loading; the loader's cache keeps what they had.
-    for (GridThumbnailCell* cell : std::as_const(m_cells)) {
-        cell->cancel();
-        cell->deleteLater();
-    }
+    // Nothing of a cell is on the stack here: its signals only ask for a repaint.
+    for (GridThumbnailCell* cell : std::as_const(m_cells))
+        delete cell;
     m_cells = std::move(kept);
 }
 
@@ -173,25 +172,20 @@ void PhotoGridView::showEvent(QShowEvent* event) {
     syncCells();
 }
 
-QPixmap PhotoGridView::thumbnailPixmap(GridThumbnailCell& cell, const GridThumbnailCell::Face& face,
-                                       const QRectF& card) {
+std::optional<PhotoGridView::Scaled> PhotoGridView::scaledKey(const GridThumbnailCell& cell,
+                                                              const GridThumbnailCell::Face& face,
+                                                              const QRectF& card) const {
     if (face.image.isNull())
-        return {};
+        return std::nullopt;
     const QRectF target = PhotoCard::imageRect(PhotoCard::thumbnailRect(card), face.image.size());
     const double scale = displayScale();
     const QSize pixels(int(std::round(target.width() * scale)), int(std::round(target.height() * scale)));
     if (pixels.isEmpty())
-        return {};
-    const QString key = cell.key() + QLatin1Char('@') + QString::number(pixels.width()) + QLatin1Char('x') +
-                        QString::number(pixels.height()) + QLatin1Char('/') +
-                        QString::number(face.image.cacheKey());
-    if (QPixmap* hit = m_scaled.object(key))
-        return *hit;
-    QPixmap scaled =
-        QPixmap::fromImage(face.image.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
-    scaled.setDevicePixelRatio(scale);
-    m_scaled.insert(key, new QPixmap(scaled), std::max(1, pixels.width() * pixels.height() * 4 / 1024));
-    return scaled;
+        return std::nullopt;
+    return Scaled{cell.key() + QLatin1Char('@') + QString::number(pixels.width()) + QLatin1Char('x') +
+                      QString::number(pixels.height()) + QLatin1Char('/') +
+                      QString::number(face.image.cacheKey()),
+                  pixels};
 }
 
 QString PhotoGridView::elidedName(const Photo& photo, double width) {
@@ -205,30 +199,70 @@ QString PhotoGridView::elidedName(const Photo& photo, double width) {
 }
 
 void PhotoGridView::paintEvent(QPaintEvent* event) {
-    QPainter painter(viewport());
-    const QPalette& colours = palette();
-    painter.fillRect(event->rect(), colours.color(QPalette::Window));
+    // Everything a card needs is gathered here on the main thread; the bands only read it.
+    struct Card {
+        QRectF rect;
+        const Photo* photo = nullptr;
+        PhotoCard::Look look;
+        GridThumbnailCell::Face face;
+        QImage thumbnail;
+        QString name;
+    };
     const double top = verticalScrollBar()->value();
-    const QRectF dirty = QRectF(event->rect()).translated(0, top);
+    const QRect area = event->rect();
+    const QRectF dirty = QRectF(area).translated(0, top);
     const auto [begin, end] = m_layout.range(dirty.top(), dirty.bottom());
     const QSet<QString>& selected = m_model.selectedIDs();
     const bool selectionMode = m_model.selectionMode();
-    painter.translate(0, -top);
+    std::vector<Card> cards;
+    cards.reserve(std::size_t(std::max(0, end - begin)));
+    struct Missing {
+        std::size_t card;
+        Scaled scaled;
+    };
+    std::vector<Missing> missing;
     for (int i = begin; i < end; ++i) {
-        const QRectF card = m_layout.cardRect(i);
-        if (!card.intersects(dirty))
+        const QRectF rect = m_layout.cardRect(i).translated(0, -top);
+        if (!rect.intersects(QRectF(area)))
             continue;
         const Photo& photo = m_photos.at(i);
-        GridThumbnailCell::Face face;
-        QPixmap thumbnail;
+        Card card{rect, &photo, {selected.contains(photo.id), selectionMode}, {}, {}, {}};
         if (GridThumbnailCell* cell = m_cells.value(photo.id)) {
-            face = cell->face();
-            thumbnail = thumbnailPixmap(*cell, face, card);
+            card.face = cell->face();
+            if (const std::optional<Scaled> scaled = scaledKey(*cell, card.face, rect)) {
+                if (QImage* hit = m_scaled.object(scaled->key))
+                    card.thumbnail = *hit;
+                else
+                    missing.push_back({cards.size(), *scaled});
+            }
         }
-        const PhotoCard::Look look{selected.contains(photo.id), selectionMode};
-        PhotoCard::paint(painter, card, colours, look, face, thumbnail,
-                         elidedName(photo, PhotoCard::nameRect(card).width()), photo);
+        card.name = elidedName(photo, PhotoCard::nameRect(rect).width());
+        cards.push_back(std::move(card));
     }
+    // Pictures that just arrived are scaled to their card side by side, once.
+    const double scale = displayScale();
+    GridBandPainter::runParallel(int(missing.size()), [&](int index) {
+        Card& card = cards[missing[std::size_t(index)].card];
+        QImage scaled = card.face.image.scaled(missing[std::size_t(index)].scaled.pixels,
+                                               Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        scaled.setDevicePixelRatio(scale);
+        card.thumbnail = std::move(scaled);
+    });
+    for (const Missing& item : missing) {
+        const QImage& image = cards[item.card].thumbnail;
+        m_scaled.insert(item.scaled.key, new QImage(image), std::max(1, int(image.sizeInBytes() / 1024)));
+    }
+
+    QPainter painter(viewport());
+    const QPalette colours = palette();
+    m_bands.paint(painter, area, [&](QPainter& band, const QRect& part) {
+        band.fillRect(part, colours.color(QPalette::Window));
+        for (const Card& card : cards) {
+            if (card.rect.intersects(QRectF(part)))
+                PhotoCard::paint(band, card.rect, colours, card.look, card.face, card.thumbnail, card.name,
+                                 *card.photo);
+        }
+    });
 }
 
 void PhotoGridView::press(QMouseEvent* event, int clicks) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Photo.h"
+#include "grid/GridBandPainter.h"
 #include "grid/GridThumbnailCell.h"
 #include "grid/PhotoGridLayout.h"
 
@@ -91,7 +92,13 @@ private:
     void syncCells();
     void followTop();
     void press(QMouseEvent* event, int clicks);
-    QPixmap thumbnailPixmap(GridThumbnailCell& cell, const GridThumbnailCell::Face& face, const QRectF& card);
+    // The key and pixel size of a card's picture scaled to its place.
+    struct Scaled {
+        QString key;
+        QSize pixels;
+    };
+    std::optional<Scaled> scaledKey(const GridThumbnailCell& cell, const GridThumbnailCell::Face& face,
+                                    const QRectF& card) const;
     QString elidedName(const Photo& photo, double width);
     double displayScale() const;
 
@@ -102,8 +109,9 @@ private:
     QHash<QString, int> m_indexByID;
     PhotoGridLayout m_layout;
     QHash<QString, GridThumbnailCell*> m_cells;
-    // Pictures scaled to their card, so a frame only copies pixels.
-    QCache<QString, QPixmap> m_scaled{32 * 1024};
+    // Pictures scaled to their card, so a frame only copies pixels; in kilobytes.
+    QCache<QString, QImage> m_scaled{20 * 1024};
+    GridBandPainter m_bands;
     QHash<QString, std::pair<int, QString>> m_names;
     std::optional<Press> m_press;
     bool m_dragging = false;
