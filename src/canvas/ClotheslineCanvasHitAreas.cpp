@@ -123,6 +123,11 @@ bool ClotheslineCanvasView::ropeStrokeContains(QPointF point) const {
     return stroked(ropeGeometry().strand(0, 1), kRopeMoveStrokeWidth).contains(point);
 }
 
+bool ClotheslineCanvasView::pegSpanStrokeContains(QPointF point, double width) const {
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    return stroked(rope.strand(rope.supportFraction(0), rope.supportFraction(1)), width).contains(point);
+}
+
 bool ClotheslineCanvasView::canSwitchToNormal() const {
     if (m_previewing || m_sessionInProgress || m_externalDrop)
         return false;

@@ -3,7 +3,10 @@
 #include "model/GalleryModel.h"
 #include "platform/ReduceMotion.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace vennimo {
@@ -18,18 +21,34 @@ void snapToTarget(ClotheslinePhysics& physics) {
 } // namespace
 
 void ClotheslineCanvasView::updatePhysics() {
-    // Prints carried off their pegs by a drag neither load nor pull the rope until the drag
-    // Parts hand them back, so only resting prints load it here.
+    // Prints carried by their pegs load the rope only while the peg touches it, at the place the
+    // group would take there; carried off the rope they load nothing.
+    QHash<QString, const ClotheslineDragEntry*> carried;
+    const bool pegDrag = m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg;
+    if (pegDrag)
+        for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries))
+            carried.insert(entry.photo.id, &entry);
+    const double offset = pegDrag ? carriedOffset() : 0;
     std::vector<double> loads;
     const ClotheslineRopeGeometry rope = ropeGeometry();
     if (m_model) {
         loads.reserve(std::size_t(m_photos.size()));
-        for (const Photo& photo : std::as_const(m_photos))
-            if (const auto place = placement(photo))
+        for (const Photo& photo : std::as_const(m_photos)) {
+            const auto place = placement(photo);
+            if (!place)
+                continue;
+            if (!carried.contains(photo.id)) {
                 loads.push_back(rope.supportFraction(place->x));
+                continue;
+            }
+            const double x = offset + carried.value(photo.id)->placement.x;
+            if (m_internalDrop && x >= 0 && x <= 1)
+                loads.push_back(rope.supportFraction(x));
+        }
     }
     m_physics.target =
         ClotheslinePhysics::equilibrium(loads, rope.usableSpan() + 2 * ClotheslineRopeGeometry::kEndOverhang);
+    pullTowardCarriedPegs(offset);
     if (!m_physics.initialized) {
         snapToTarget(m_physics);
         m_physics.initialized = true;
@@ -51,6 +70,33 @@ void ClotheslineCanvasView::updatePhysics() {
         }
         m_physicsTimer->start();
     }
+}
+
+void ClotheslineCanvasView::pullTowardCarriedPegs(double offset) {
+    if (!m_sessionInProgress || m_dragIntent != ClotheslineDragIntent::movePeg || !m_internalDrop ||
+        !m_dragPoint || !m_leader)
+        return;
+    const auto leader =
+        std::find_if(m_sessionEntries.cbegin(), m_sessionEntries.cend(),
+                     [this](const ClotheslineDragEntry& entry) { return entry.photo.id == m_leader->id; });
+    if (leader == m_sessionEntries.cend())
+        return;
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    // Eases in as the peg comes onto the rope, so the rope does not jump up to it.
+    const double easing = std::pow(1 - m_pullProgress, 3);
+    const double base = m_dragPoint->y() - m_grabOffset.y();
+    std::vector<RopePullPoint> points;
+    for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries)) {
+        const double x = offset + entry.placement.x;
+        if (x < 0 || x > 1)
+            continue;
+        const double f = rope.supportFraction(x);
+        const double resting =
+            ClotheslineRopeGeometry::kEndY + ClotheslineRopeGeometry::kRestingSagFactor * f * (1 - f);
+        points.push_back({f, base + (entry.frame.top() - leader->frame.top()) - resting});
+    }
+    if (!points.empty())
+        m_physics.pull(points, 1 - easing);
 }
 
 void ClotheslineCanvasView::stopPhysics() {

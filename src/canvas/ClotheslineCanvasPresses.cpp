@@ -96,6 +96,10 @@ void ClotheslineCanvasView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     event->accept();
+    if (localPegDragActive()) {
+        updateLocalPegDrag(event->position());
+        return;
+    }
     if (m_port && m_port->knotResizeActive()) {
         m_port->updateKnotResize(event->globalPosition());
         return;
@@ -108,6 +112,8 @@ void ClotheslineCanvasView::mouseMoveEvent(QMouseEvent* event) {
     // Until a session starts the press stays, so the next move tries again.
     if (m_dragStart)
         m_dragStart(*m_pressPhoto, m_pressedPeg, *m_pressPoint, event->position());
+    else
+        startDragSession(*m_pressPhoto, m_pressedPeg, *m_pressPoint, event->position());
 }
 
 void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {
@@ -117,6 +123,10 @@ void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {
     }
     event->accept();
     const QPointF p = event->position();
+    if (localPegDragActive()) {
+        releaseLocalPegDrag(p);
+        return;
+    }
     if (m_port && m_port->knotResizeActive()) {
         m_port->updateKnotResize(event->globalPosition());
         m_port->finishKnotResize(false);
@@ -143,6 +153,11 @@ void ClotheslineCanvasView::mouseReleaseEvent(QMouseEvent* event) {
 bool ClotheslineCanvasView::cancelOperation() {
     if (m_port && m_port->knotResizeActive()) {
         m_port->finishKnotResize(true);
+        return true;
+    }
+    if (m_sessionInProgress) {
+        m_dragCancelled = true;
+        finishDrag(Qt::IgnoreAction, false);
         return true;
     }
     return false;

@@ -1,6 +1,8 @@
 #include "canvas/ClotheslineCanvasView.h"
 
 #include "canvas/ClotheslineCanvasAccessible.h"
+#include "canvas/OpaquePegPreview.h"
+#include "canvas/PegDragBadge.h"
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
@@ -27,10 +29,13 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     setFocusPolicy(Qt::ClickFocus);
     setAccessibleName(QStringLiteral("晾衣绳"));
     setAccessibleDescription(QString::fromUtf8(ClotheslineCanvasAccessible::kHelp));
+    // Images from other programs, and the canvas's own copy drags, can be dropped on the rope.
+    setAcceptDrops(true);
     m_physicsDriver->setCanvas(this);
 }
 
 ClotheslineCanvasView::~ClotheslineCanvasView() {
+    removeDragMonitor();
     if (m_physicsTimer)
         m_physicsTimer->invalidate();
     m_physicsDriver->setCanvas(nullptr);
@@ -99,8 +104,11 @@ QRectF ClotheslineCanvasView::visibleRect() const {
 }
 
 QSet<QString> ClotheslineCanvasView::hiddenPhotoIDs() const {
-    // Prints lifted by their pegs travel with the drag; the drag Parts fill these sets.
+    // Prints lifted by their pegs travel with the drag once their panels show them.
     QSet<QString> hidden;
+    if (m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg)
+        for (const ClotheslineDragEntry& entry : m_sessionEntries)
+            hidden.insert(entry.photo.id);
     hidden -= m_opaqueAwaitingIDs;
     hidden |= m_finishingPreviewIDs;
     return hidden;

@@ -1,21 +1,26 @@
 #pragma once
 
+#include "canvas/ClotheslineDragEntry.h"
 #include "canvas/ClotheslineFrameCompositor.h"
 #include "canvas/ClotheslinePhotoSlot.h"
 #include "canvas/ClotheslinePresentation.h"
+#include "canvas/PhotoDropTarget.h"
 #include "core/Photo.h"
+#include "dragdrop/ClotheslineDragIntent.h"
 #include "platform/DisplayLink.h"
 #include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/PolaroidRenderer.h"
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "rope/HangingStyle.h"
+#include "rope/PegContactState.h"
 #include "rope/PhotoPendulum.h"
 #include "rope/RopeDisplayLinkTarget.h"
 
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QMimeData>
 #include <QPainterPath>
 #include <QPointer>
 #include <QRectF>
@@ -23,16 +28,21 @@
 #include <QSet>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 
+class QDrag;
+class QDropEvent;
 class QMenu;
 
 namespace vennimo {
 
 class GalleryModel;
+class OpaquePegPreview;
+class PegDragBadge;
 class RopeWindowPort;
 
 // The rope: draws the strand and the prints hanging from it, swings the prints and sags the rope
@@ -137,6 +147,8 @@ public:
     // Whether a point lies on the whole rope as it hangs now, stroked as wide as the window's
     // rope-move shape.
     bool ropeStrokeContains(QPointF point) const;
+    // Whether a point lies on the rope between the outermost peg places, stroked `width` wide.
+    bool pegSpanStrokeContains(QPointF point, double width) const;
 
     // Presses (ClotheslineCanvasPresses.cpp). A press on a print that travels farther than the
     // drag threshold hands the print to the drag start; until a drag session exists it answers
@@ -153,6 +165,62 @@ public:
     bool cancelOperation();
     const PhotoCallback& onSelect() const { return m_onSelect; }
     const PhotoCallback& onPreview() const { return m_onPreview; }
+
+    // Drags off the rope (ClotheslineCanvasDrags.cpp). A press on a print's paper that travels
+    // past the threshold carries copies of its files (or of the selection's) out with a system
+    // drag; the session ends in finishDrag whatever way it ends. The drag runs through `exec`
+    // (the system drag loop unless a test replaces it).
+    using DragExec = std::function<Qt::DropAction(QDrag& drag)>;
+    void setDragExec(DragExec exec) { m_dragExec = std::move(exec); }
+    // False when no session started; the press then stays for the next move.
+    bool startDragSession(const Photo& leader, bool onPeg, QPointF pressPoint, QPointF point);
+    // The one end of every session; does nothing outside one.
+    void finishDrag(Qt::DropAction operation, bool released);
+    ClotheslineDragIntent dragIntent() const { return m_dragIntent; }
+    bool dragCancelled() const { return m_dragCancelled; }
+    const QList<ClotheslineDragEntry>& sessionEntries() const { return m_sessionEntries; }
+    const std::optional<Photo>& leader() const { return m_leader; }
+    QPointF grabOffset() const { return m_grabOffset; }
+    // One print lifted by its peg: paper and peg with a margin of kDragImagePadding around.
+    QImage dragImage(const Photo& photo);
+
+    // Peg drags (ClotheslineCanvasPegs.cpp). Prints lifted by their pegs stay with the canvas
+    // while the rope can take them back or no file manager lies under the pointer: released on the
+    // rope they slide along it as a group, released elsewhere they come down as one undoable step.
+    static constexpr double kReceptionStrokeWidth = 96;
+    // Whether a file manager or the desktop would take a drop at a screen point; until the shell
+    // installs the real test, nothing does and the drag stays with the canvas.
+    using NativeDestination = std::function<bool(QPointF screenPoint)>;
+    void setNativeDestination(NativeDestination test) { m_nativeDestination = std::move(test); }
+    bool receivesPegDrag(QPointF point);
+    bool updateContact(QPointF point, const QString& source);
+    bool pegTouchesRope(QPointF point);
+    // The placement offset the whole carried group takes when the leader's peg goes to `point`;
+    // clamped so that no print leaves the rope.
+    double offsetForReposition(QPointF point) const;
+    bool commitReposition(QPointF point);
+    bool commitTakeDownDrop();
+    bool localPegDragActive() const { return m_localPeg && m_sessionInProgress; }
+    const std::optional<QPointF>& dragPoint() const { return m_dragPoint; }
+    double pullProgress() const { return m_pullProgress; }
+    bool smoothPegMotion() const { return m_smoothPegMotion; }
+    const PegContactState& pegContact() const { return m_pegContact; }
+    OpaquePegPreview* opaquePreview() const { return m_opaquePreview.get(); }
+    OpaquePegPreview* finishingPreview() const { return m_finishingPreview.get(); }
+    // The picture of a print as the rope shows it now, for its drag panel; kept while its pose,
+    // its images and its badge stay the same.
+    QImage opaqueSprite(const Photo& photo);
+    // Whether the rope rests with the prints' final pictures, so returning panels may go.
+    bool opaqueSourceSettled(const QList<Photo>& photos) const;
+
+    // Drops onto the rope (ClotheslineCanvasDrops.cpp).
+    PhotoDropTarget photoDropTarget(QPointF point);
+    const std::optional<PhotoDropTarget>& pendingPhotoDrop() const { return m_pendingPhotoDrop; }
+    // The rope shows its drop highlight.
+    bool externalDrop() const { return m_externalDrop; }
+    bool internalDrop() const { return m_internalDrop; }
+    // The placement x under a canvas point, not clamped.
+    double ropeFraction(QPointF point) const;
 
     // Menus (ClotheslineCanvasMenus.cpp). The presenter shows a menu at a global point and
     // returns when it closed; the file actions open a file with the default application and show
@@ -194,6 +262,10 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void movedIntoWindow();
@@ -212,6 +284,29 @@ private:
     void presentMenu(QMenu& menu, QPoint globalPos);
     // Tells assistive technologies that the canvas's prints changed.
     void announcePrintsChanged();
+    // Drags and drops.
+    void runCopyDrag(QPointF point);
+    void installDragMonitor();
+    void removeDragMonitor();
+    bool isOwnDrag(const QDropEvent& event) const;
+    bool isOwnPhotoDrag(const QDropEvent& event) const;
+    Qt::DropAction externalOperation(const QDropEvent& event) const;
+    Qt::DropAction dropOperation(const QDropEvent& event);
+    void beginPegSession(QPointF point);
+    void updateLocalPegDrag(QPointF point);
+    void releaseLocalPegDrag(QPointF point);
+    void movePegPreview(QPointF screenPoint);
+    void handOverPegDrag(QPointF screenPoint);
+    bool yieldsToNativeDestination(QPointF screenPoint) const;
+    // The point a peg drag is judged at: where the pointer really is, whichever event came.
+    QPointF livePegPoint(QPointF point) const;
+    // The group offset the physics uses while the pegs are carried.
+    double carriedOffset() const;
+    void pullTowardCarriedPegs(double offset);
+    void prepareOpaqueDrag(QPointF point);
+    void finishOpaqueDrag(const QList<Photo>& photos);
+    void setExternalDrop(bool on);
+    void markRopeDirty();
 
     // Host wiring.
     QPointer<GalleryModel> m_model;
@@ -266,6 +361,37 @@ private:
     bool m_sessionInProgress = false;
     bool m_externalDrop = false;
     bool m_internalDrop = false;
+    ClotheslineDragIntent m_dragIntent = ClotheslineDragIntent::copyPhoto;
+    bool m_dragCancelled = false;
+    std::unique_ptr<QObject> m_dragEventMonitor;
+    QList<ClotheslineDragEntry> m_sessionEntries;
+    std::optional<Photo> m_leader;
+    QPointF m_grabOffset;
+    std::optional<PhotoDropTarget> m_pendingPhotoDrop;
+    DragExec m_dragExec;
+    // The data of the running drag: a drop that carries it is this canvas's own.
+    QPointer<const QMimeData> m_dragMimeData;
+    // Peg drags.
+    NativeDestination m_nativeDestination;
+    std::optional<ClotheslineRopeGeometry> m_dragContactRope;
+    PegContactState m_pegContact;
+    PegReceptionState m_pegReception;
+    std::optional<QPointF> m_dragPoint;
+    bool m_localPeg = false;
+    QPointF m_localPegStartPoint;
+    std::optional<QPointF> m_localPegPoint;
+    std::unique_ptr<OpaquePegPreview> m_opaquePreview;
+    std::unique_ptr<OpaquePegPreview> m_finishingPreview;
+    std::unique_ptr<PegDragBadge> m_pegDragBadge;
+    struct OpaqueSprite {
+        Photo photo;
+        qint64 paperKey = 0;
+        qint64 pegKey = 0;
+        qint64 overlayKey = 0;
+        std::array<double, 13> transform{};
+        QImage sprite;
+    };
+    QHash<QString, OpaqueSprite> m_opaqueSprites;
     QSet<QString> m_opaqueAwaitingIDs;
     QSet<QString> m_finishingPreviewIDs;
 

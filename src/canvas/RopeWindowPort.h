@@ -30,6 +30,9 @@ public:
     virtual void setRopeMovePath(std::optional<QPainterPath> path) = 0;
     virtual void setRopeDropPath(std::optional<QPainterPath> path) = 0;
     virtual void setCanvasPaths(QList<QPainterPath> paths) = 0;
+    // Whether a drop from another program may land at a point of the content view: on the rope's
+    // drop shape or on one of the canvas shapes. Nothing is taken until the window answers.
+    virtual bool takesDropAt(QPointF /*contentPoint*/) const { return false; }
 
     // Gestures the window tracks itself; points are in global screen coordinates.
     virtual bool knotResizeActive() const = 0;

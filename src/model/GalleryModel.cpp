@@ -1,5 +1,6 @@
 #include "model/GalleryModel.h"
 #include "model/PhotoListChanges.h"
+#include "platform/FileMove.h"
 
 #include <QPointer>
 
@@ -8,6 +9,13 @@
 namespace vennimo {
 
 namespace {
+
+// Where copies across file systems list their partials while this model runs.
+constexpr auto kPartialCopyRecordFolder = "pending-copies";
+
+QString partialCopyRecords(const QString& storage) {
+    return storage + QLatin1Char('/') + QLatin1String(kPartialCopyRecordFolder);
+}
 
 QString text(const char* utf8) {
     return QString::fromUtf8(utf8);
@@ -37,6 +45,9 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
 
     // The journal goes first: every store must load what it left behind.
     const QString storage = indexer->storage();
+    // Before the journal, whose peg returns may copy: partials a killed copy left go first.
+    FileMove::removeRecordedPartials(partialCopyRecords(storage));
+    FileMove::setPartialRecordFolder(partialCopyRecords(storage));
     QStringList recoveryMessages;
     std::optional<QString> recoveryError;
     auto recovered = ExhibitionStore::recover(storage);
@@ -72,6 +83,8 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
 }
 
 GalleryModel::~GalleryModel() {
+    if (FileMove::partialRecordFolder() == partialCopyRecords(m_indexer->storage()))
+        FileMove::setPartialRecordFolder({});
     if (m_timer != nullptr)
         m_timer->stop();
     m_propertiesQueue.reset();

@@ -16,6 +16,7 @@
 #include "model/RopeActionSeams.h"
 #include "model/RopeHistoryEntry.h"
 #include "model/RopeHistoryRecording.h"
+#include "model/SpaceKeyOpener.h"
 #include "model/TrashWorkers.h"
 #include "platform/PhotosLibrary.h"
 #include "platform/WorkQueue.h"
@@ -363,6 +364,12 @@ public:
     QList<Photo> orderedRopePhotos() const;
     void setClotheslineMode(bool clothesline);
 
+    // The space bar's opening (GalleryModelSpaceKey.cpp): each photo with the default
+    // application, or all of them in one launch of the chosen one; the preview never gets here.
+    // Only what was opened counts as having left the application.
+    void openWithSpaceKeyApp(const QList<Photo>& photos, const SpaceKeyOpener& opener);
+    SpaceKeyLaunchSeams& spaceKeyLaunch() { return m_spaceKeyLaunch; }
+
 Q_SIGNALS:
     void photosChanged();
     void clotheslineModeChanged();
@@ -517,6 +524,7 @@ private:
     std::unique_ptr<WorkQueue> m_watcherBuildQueue;
     RopeActionSeams m_ropeActionSeams;
     DeferredStateAlert m_deferredStateAlert = [](const Error&) { return DeferredStateExitChoice::cancel; };
+    SpaceKeyLaunchSeams m_spaceKeyLaunch = SpaceKeyLaunchSeams::standard();
 };
 
 } // namespace vennimo

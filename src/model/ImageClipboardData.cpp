@@ -1,17 +1,53 @@
 #include "model/ImageClipboardData.h"
 
 #include "platform/ImageDecoder.h"
+#include "platform/WorkQueue.h"
 
 #include <QBuffer>
 #include <QImageWriter>
+
+#include <condition_variable>
+#include <mutex>
 
 namespace vennimo {
 
 namespace {
 
 constexpr auto kGnomeCopiedFiles = "x-special/gnome-copied-files";
+// Qt's PNG writer takes zlib's level from the quality: 89 gives level 1.
+constexpr int kFastestPngQuality = 89;
 
 } // namespace
+
+// Made once, by whoever comes first: a task on a queue or a reader; a failed rendering is not
+// retried either.
+struct ImageClipboardData::Rendering {
+    enum class State { Idle, Queued, Running, Done };
+
+    std::mutex mutex;
+    std::condition_variable done;
+    State state = State::Idle;
+    // Dropped once the data object is gone: nobody wants the image any more.
+    bool abandoned = false;
+    QByteArray source;
+    Render render;
+    std::optional<QByteArray> image;
+
+    // Called with `lock` held and the state just set to Running; releases it while rendering.
+    void run(std::unique_lock<std::mutex>& lock) {
+        const QByteArray input = source;
+        const Render make = render;
+        lock.unlock();
+        std::optional<QByteArray> made = make ? make(input) : std::nullopt;
+        lock.lock();
+        if (!abandoned)
+            image = std::move(made);
+        // Never made again, so the snapshot can go.
+        source = QByteArray();
+        state = State::Done;
+        done.notify_all();
+    }
+};
 
 void setCopiedFileUrls(QMimeData& data, const QList<QUrl>& urls) {
     data.setUrls(urls);
@@ -23,14 +59,49 @@ void setCopiedFileUrls(QMimeData& data, const QList<QUrl>& urls) {
 }
 
 ImageClipboardData::ImageClipboardData(const QUrl& file, std::optional<QByteArray> source, Render render)
-    : m_source(std::move(source))
-    , m_render(std::move(render)) {
+    : m_hasSource(source.has_value())
+    , m_rendering(std::make_shared<Rendering>()) {
+    if (source) {
+        m_rendering->source = std::move(*source);
+        m_rendering->render = std::move(render);
+    }
     setCopiedFileUrls(*this, {file});
+}
+
+ImageClipboardData::~ImageClipboardData() {
+    const std::lock_guard lock(m_rendering->mutex);
+    m_rendering->abandoned = true;
+    m_rendering->source = QByteArray();
+    m_rendering->render = nullptr;
+    m_rendering->image.reset();
+}
+
+void ImageClipboardData::renderAhead(WorkQueue& queue) {
+    if (!m_hasSource)
+        return;
+    {
+        const std::lock_guard lock(m_rendering->mutex);
+        if (m_rendering->state != Rendering::State::Idle)
+            return;
+        m_rendering->state = Rendering::State::Queued;
+    }
+    queue.async([rendering = m_rendering] {
+        std::unique_lock lock(rendering->mutex);
+        if (rendering->state != Rendering::State::Queued)
+            return;
+        if (rendering->abandoned) {
+            rendering->state = Rendering::State::Done;
+            rendering->done.notify_all();
+            return;
+        }
+        rendering->state = Rendering::State::Running;
+        rendering->run(lock);
+    });
 }
 
 QStringList ImageClipboardData::formats() const {
     QStringList types = QMimeData::formats();
-    if (m_source)
+    if (m_hasSource)
         types.append(QString::fromLatin1(kImageType));
     return types;
 }
@@ -40,11 +111,16 @@ bool ImageClipboardData::hasFormat(const QString& mimeType) const {
 }
 
 std::optional<QByteArray> ImageClipboardData::image() const {
-    if (!m_source)
+    if (!m_hasSource)
         return std::nullopt;
-    if (!m_rendered)
-        m_rendered = m_render ? m_render(*m_source) : std::nullopt;
-    return *m_rendered;
+    std::unique_lock lock(m_rendering->mutex);
+    if (m_rendering->state == Rendering::State::Idle) {
+        m_rendering->state = Rendering::State::Running;
+        m_rendering->run(lock);
+    }
+    // Started ahead: only what is left of it is waited for.
+    m_rendering->done.wait(lock, [this] { return m_rendering->state == Rendering::State::Done; });
+    return m_rendering->image;
 }
 
 QVariant ImageClipboardData::retrieveData(const QString& mimeType, QMetaType type) const {
@@ -70,7 +146,9 @@ std::optional<QByteArray> ImageClipboardData::png(const QByteArray& source) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    if (!QImageWriter(&buffer, "png").write(*image))
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(kFastestPngQuality);
+    if (!writer.write(*image))
         return std::nullopt;
     return bytes;
 }

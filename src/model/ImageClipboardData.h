@@ -10,9 +10,12 @@
 
 namespace vennimo {
 
+class WorkQueue;
+
 // The clipboard content of one copied photo: its file URL at once, and the image as PNG made
-// only when a reader asks, from the bytes the file had when it was copied, not from whatever
-// the file holds by then.
+// from the bytes the file had when it was copied, not from whatever the file holds by then. The
+// image is made when a reader asks, or ahead on a work queue, so that a reader asking meanwhile
+// only waits for the rest and the thread it asks on does none of the work.
 class ImageClipboardData : public QMimeData {
     Q_OBJECT
 
@@ -23,25 +26,32 @@ public:
 
     // Without `source` only the file URL is offered.
     ImageClipboardData(const QUrl& file, std::optional<QByteArray> source, Render render = &png);
+    // An image still being made is dropped when it is done; nobody waits for it.
+    ~ImageClipboardData() override;
+
+    // Starts making the image on `queue` unless a reader already asked for it.
+    void renderAhead(WorkQueue& queue);
 
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
     // Everything rendered now, in a plain object that no longer needs this process's help.
     std::unique_ptr<QMimeData> materialized() const;
 
-    // PNG of any image the decoder reads; nothing for data it cannot read.
+    // PNG of any image the decoder reads, at zlib's fastest level, which takes a quarter of the
+    // default's time for a few per cent more bytes; nothing for data it cannot read.
     static std::optional<QByteArray> png(const QByteArray& source);
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
+    struct Rendering;
+
     std::optional<QByteArray> image() const;
 
-    std::optional<QByteArray> m_source;
-    Render m_render;
-    // Rendered once; a failed rendering is not retried either.
-    mutable std::optional<std::optional<QByteArray>> m_rendered;
+    const bool m_hasSource;
+    // Shared with a rendering running on a queue, which may outlive this object.
+    std::shared_ptr<Rendering> m_rendering;
 };
 
 // Sets the file URLs the way browsers and file managers read copied files.

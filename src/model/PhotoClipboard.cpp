@@ -4,6 +4,7 @@
 #include "model/ImageClipboardData.h"
 #include "model/ImageClipboardLifetime.h"
 #include "platform/FileIdentity.h"
+#include "platform/WorkQueue.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +18,12 @@ namespace {
 
 bool copyable(const Photo& photo) {
     return originalIdentityMatches(photo) && QFileInfo(photo.path).isReadable();
+}
+
+// One photo's image at a time: a newer copy's waits behind an older one still being made.
+WorkQueue& imageQueue() {
+    static WorkQueue queue(QStringLiteral("local.vennimo.clipboard-image"));
+    return queue;
 }
 
 // Hands the content to the clipboard, which owns it from here on.
@@ -59,7 +66,10 @@ bool PhotoClipboard::copyPhoto(const Photo& photo, QClipboard::Mode mode) {
         if (!file || file->size <= kMaxImageSourceBytes || !originalIdentityMatches(photo))
             return false;
     }
-    write(std::make_unique<ImageClipboardData>(QUrl::fromLocalFile(photo.path), std::move(source)), mode);
+    auto data = std::make_unique<ImageClipboardData>(QUrl::fromLocalFile(photo.path), std::move(source));
+    // Begun now, while the user switches to where the photo goes, so the paste finds it (nearly) done.
+    data->renderAhead(imageQueue());
+    write(std::move(data), mode);
     if (mode == QClipboard::Clipboard)
         ImageClipboardLifetime::setGeneralChangeCount(ImageClipboardLifetime::writeCount());
     return true;

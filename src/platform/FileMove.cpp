@@ -4,11 +4,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <mutex>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,78 @@
 namespace vennimo {
 
 namespace {
+
+std::mutex g_recordMutex;
+QString g_recordFolder;
+
+const QRegularExpression& partialName() {
+    static const QRegularExpression name(QStringLiteral("^\\..+\\.vennimo-partial-[A-Za-z0-9]{6}$"));
+    return name;
+}
+
+// A fresh hidden name beside `target`, in the form partialName() matches.
+QByteArray partialPathFor(const QFileInfo& target) {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray suffix(6, Qt::Uninitialized);
+    for (char& c : suffix)
+        c = kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
+    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) +
+           ".vennimo-partial-" + suffix;
+}
+
+// The list of one copy's partial, which goes once the partial is linked in or removed.
+class PartialRecord {
+public:
+    ~PartialRecord() {
+        if (m_record)
+            m_record->finish();
+    }
+    Status open() {
+        QString folder;
+        {
+            const std::lock_guard lock(g_recordMutex);
+            folder = g_recordFolder;
+        }
+        if (folder.isEmpty())
+            return {};
+        auto opened = LeftoverTemporaries::Record::open(folder);
+        if (!opened)
+            return opened.error();
+        m_record = *opened;
+        return {};
+    }
+    Status add(const QByteArray& path) {
+        return m_record ? m_record->add(QFile::decodeName(path)) : Status();
+    }
+    void drop(const QByteArray& path) {
+        if (m_record)
+            m_record->drop(QFile::decodeName(path));
+    }
+
+private:
+    std::shared_ptr<LeftoverTemporaries::Record> m_record;
+};
+
+// Listed first, then created without replacing anything: a crash in between leaves an entry whose
+// file never came, which the sweep passes over.
+int createPartial(const QFileInfo& target, PartialRecord& record, QByteArray& path, Status& status) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path = partialPathFor(target);
+        if (status = record.add(path); !status)
+            return -1;
+        const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0)
+            return fd;
+        const int err = errno;
+        record.drop(path);
+        if (err != EEXIST) {
+            status = Error::fromErrno(err, target.filePath());
+            return -1;
+        }
+    }
+    status = Error::fromErrno(EEXIST, target.filePath());
+    return -1;
+}
 
 class Fd {
 public:
@@ -87,11 +161,14 @@ Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString
     const QFileInfo target(QFile::decodeName(to));
     // Copies into the user's folders left there by a killed run go when we next copy into one.
     FileMove::removeLeftoverPartials(target.absolutePath());
-    QByteArray temp = QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) +
-                      ".vennimo-partial-XXXXXX";
-    Fd out(mkostemp(temp.data(), O_CLOEXEC));
+    PartialRecord record;
+    if (Status opened = record.open(); !opened)
+        return opened;
+    QByteArray temp;
+    Status created;
+    Fd out(createPartial(target, record, temp, created));
     if (out.get() < 0)
-        return Error::fromErrno(errno, displayTo);
+        return created;
     LeftoverTemporaries::holdWhileWriting(out.get());
     auto fail = [&](int err) {
         unlink(temp.constData());
@@ -161,8 +238,24 @@ Status FileMove::copyThenRemove(const QString& from, const QString& to) {
 
 int FileMove::removeLeftoverPartials(const QString& folder,
                                      LeftoverTemporaries::Clock::time_point changedBefore) {
-    static const QRegularExpression kPartial(QStringLiteral("^\\..+\\.vennimo-partial-[A-Za-z0-9]{6}$"));
-    return LeftoverTemporaries::remove(folder, kPartial, changedBefore);
+    return LeftoverTemporaries::remove(folder, partialName(), changedBefore);
+}
+
+void FileMove::setPartialRecordFolder(const QString& folder) {
+    const std::lock_guard lock(g_recordMutex);
+    g_recordFolder = folder;
+}
+
+QString FileMove::partialRecordFolder() {
+    const std::lock_guard lock(g_recordMutex);
+    return g_recordFolder;
+}
+
+int FileMove::removeRecordedPartials(const QString& folder) {
+    // A list names a path, not a file: whatever stands there now that is not our partial stays.
+    return LeftoverTemporaries::removeRecorded(folder, [](const QString& path) {
+        return !partialName().match(QFileInfo(path).fileName()).hasMatch();
+    });
 }
 
 Status FileMove::copyNoReplace(const QString& from, const QString& to) {

@@ -11,7 +11,8 @@ namespace vennimo {
 // "file exists" error (Error::isFileExists). Across file systems the file is copied under a
 // temporary name in the target folder with its modification time kept to the nanosecond,
 // synced, linked under the final name without replacing, and only then removed at the source,
-// so a crash never leaves a partial file under the final name.
+// so a crash never leaves a partial file under the final name. Where a folder for them is set,
+// each copy lists its partial there before creating it, so the start after a crash finds it.
 class FileMove {
 public:
     static Status moveNoReplace(const QString& from, const QString& to);
@@ -24,6 +25,14 @@ public:
     static int removeLeftoverPartials(
         const QString& folder,
         LeftoverTemporaries::Clock::time_point changedBefore = LeftoverTemporaries::processStart());
+
+    // Process-wide: the folder where copies list their partials from now on; empty (the start)
+    // lists none. A copy whose list cannot be written fails before it creates anything.
+    static void setPartialRecordFolder(const QString& folder);
+    static QString partialRecordFolder();
+    // Removes the partial copies listed in `folder` by copies whose process is gone, wherever
+    // they were left, and nothing but our hidden partials; answers how many went.
+    static int removeRecordedPartials(const QString& folder);
 };
 
 } // namespace vennimo

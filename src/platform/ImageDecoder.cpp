@@ -1,5 +1,7 @@
 #include "platform/ImageDecoder.h"
 
+#include "platform/LongSidePngDecoder.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
@@ -497,10 +499,31 @@ std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize) 
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
+Result<ImageHeader> longSidePngHeader(QSize size) {
+    if (auto error = checkSize(size))
+        return *error;
+    ImageHeader header;
+    header.size = size;
+    header.format = "png";
+    return header;
+}
+
+Result<QImage> longSidePngDecode(const Source& source, QSize size) {
+    if (auto error = checkSize(size))
+        return *error;
+    QImage image =
+        source.isFile() ? LongSidePngDecoder::decode(source.path) : LongSidePngDecoder::decode(source.data);
+    if (image.isNull())
+        return unreadable();
+    return image;
+}
+
 Result<ImageHeader> headerOf(const Source& source) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
+    if (const auto size = LongSidePngDecoder::longSide(source.head))
+        return longSidePngHeader(*size);
     if (mayBeRaw(source)) {
         if (auto header = rawHeader(source))
             return *header;
@@ -523,6 +546,8 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifDecode(source, format, maxPixelSize);
+    if (const auto size = LongSidePngDecoder::longSide(source.head))
+        return longSidePngDecode(source, *size);
     if (mayBeRaw(source)) {
         if (auto image = rawDecode(source, maxPixelSize))
             return *image;

@@ -1,6 +1,7 @@
 #include "shell/GalleryApplication.h"
 
 #include "core/Indexer.h"
+#include "model/ClotheslineChrome.h"
 #include "model/DeferredStateExit.h"
 #include "model/GalleryModel.h"
 #include "platform/Logging.h"
@@ -13,12 +14,12 @@
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryStatusItem.h"
+#include "shell/GalleryView.h"
 #include "shell/GalleryWindow.h"
 #include "shell/LoginSetting.h"
 #include "shell/SettingsWindow.h"
 #include "shell/SourceStore.h"
 #include "shell/SourceWiring.h"
-#include "shell/TemporaryRopeScreen.h"
 #include "shell/UpdateWindowPresenter.h"
 #include "shell/UpdateWindows.h"
 #include "widgets/AlertPresenters.h"
@@ -50,13 +51,17 @@ GalleryApplication::GalleryApplication(GalleryApplicationParts parts, QObject* p
 
 GalleryApplication::~GalleryApplication() {
     // The canvas publishes shapes on the window; it lets go before the window goes.
-    if (m_ropeScreen)
-        m_ropeScreen->dismantle();
+    if (m_rootView)
+        m_rootView->dismantle();
     if (m_window)
         m_window->removeEventFilter(this);
     m_presence.reset();
     if (m_shortcutController)
         m_shortcutController->stop();
+}
+
+GalleryView* GalleryApplication::rootView() const {
+    return m_rootView;
 }
 
 void GalleryApplication::step(const QString& name) const {
@@ -173,9 +178,22 @@ void GalleryApplication::buildWindow() {
     m_window->setWindowTitle(QString::fromUtf8(kWindowTitle));
     m_window->setGalleryModel(m_model.get());
     m_window->setClotheslineStyle(true);
-    m_ropeScreen = new TemporaryRopeScreen(*m_model, *m_window);
-    m_ropeScreen->placeRope();
+    m_rootView = new GalleryView(*m_model, *m_window, [this] { showSettings(); });
+    placeRope();
     m_window->installEventFilter(this);
+}
+
+void GalleryApplication::placeRope() {
+    // Collapsed with prints, centred near the top of the screen, unless a remembered place wins;
+    // the presence pass shows it.
+    const double height = ClotheslineChrome::heightFor(true, false);
+    m_window->setClotheslineLayout(height, ClotheslineChrome::kCollapsedCanvasTop);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        m_window->setFrame(QRectF(area.x() + (area.width() - kRopeWidth) / 2, area.y() + kRopeScreenTop,
+                                  kRopeWidth, height));
+    }
+    m_window->restoreClotheslinePosition();
 }
 
 void GalleryApplication::buildStatusItem() {

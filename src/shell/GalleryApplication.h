@@ -17,6 +17,7 @@ class GalleryModel;
 class GalleryPresenceController;
 class GalleryShortcutController;
 class GalleryStatusItem;
+class GalleryView;
 class GalleryWindow;
 class GlobalHotKey;
 class Indexer;
@@ -25,7 +26,6 @@ class SessionWatcher;
 class SettingsWindow;
 class SingleInstance;
 class SourceStore;
-class TemporaryRopeScreen;
 class UnixSignals;
 class UpdateWindowPresenter;
 class UpdateWindows;
@@ -53,6 +53,8 @@ class GalleryApplication : public QObject {
 public:
     static constexpr double kFallbackRescanSeconds = 60;
     static constexpr auto kWindowTitle = "Vennimo";
+    static constexpr double kRopeWidth = 980;
+    static constexpr double kRopeScreenTop = 40;
 
     explicit GalleryApplication(GalleryApplicationParts parts = GalleryApplicationParts::standard(),
                                 QObject* parent = nullptr);
@@ -81,6 +83,7 @@ public:
 
     GalleryModel* model() const { return m_model.get(); }
     GalleryWindow* window() const { return m_window.get(); }
+    GalleryView* rootView() const;
     SourceStore* sourceStore() const { return m_sourceStore.get(); }
     LoginSetting* loginSetting() const { return m_loginSetting.get(); }
     GalleryStatusItem* statusItem() const { return m_statusItem.get(); }
@@ -96,6 +99,7 @@ public:
 private:
     void step(const QString& name) const;
     void buildWindow();
+    void placeRope();
     void buildStatusItem();
     void buildShortcutController();
     void checkForUpdates();
@@ -116,7 +120,7 @@ private:
     std::unique_ptr<GalleryModel> m_model;
     std::unique_ptr<SessionWatcher> m_sessionWatcher;
     std::unique_ptr<GalleryWindow> m_window;
-    QPointer<TemporaryRopeScreen> m_ropeScreen;
+    QPointer<GalleryView> m_rootView;
     std::unique_ptr<GalleryStatusItem> m_statusItem;
     std::unique_ptr<GalleryPresenceController> m_presence;
     std::unique_ptr<GalleryShortcutController> m_shortcutController;

@@ -457,9 +457,20 @@ GalleryWindow::MenuItemState GalleryWindow::redoMenuItem() const {
     return historyMenuItem(m_galleryModel, true);
 }
 
+bool GalleryWindow::galleryKeysAllowed() const {
+    // A dialog waits for an answer, or a text field keeps its own keys.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this)
+        return false;
+    const QWidget* focus = QApplication::focusWidget();
+    return !qobject_cast<const QLineEdit*>(focus) && !qobject_cast<const QTextEdit*>(focus) &&
+           !qobject_cast<const QPlainTextEdit*>(focus);
+}
+
 void GalleryWindow::keyPressEvent(QKeyEvent* event) {
-    if (m_galleryKeyboardHandler && m_galleryKeyboardHandler(event))
+    if (m_galleryKeyboardHandler && galleryKeysAllowed() && m_galleryKeyboardHandler(event)) {
+        event->accept();
         return;
+    }
     const bool undoKey = event->matches(QKeySequence::Undo);
     const bool redoKey =
         event->matches(QKeySequence::Redo) ||

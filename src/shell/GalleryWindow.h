@@ -84,6 +84,8 @@ public:
     void setGalleryKeyboardHandler(std::function<bool(QKeyEvent*)> handler) {
         m_galleryKeyboardHandler = std::move(handler);
     }
+    // Whether the screen's key handler may see keys: no dialog is up and no text is edited.
+    bool galleryKeysAllowed() const;
     void setClotheslineChrome(ClotheslineChrome* chrome);
     // The widget shown inside; it fills the window and its coordinates are the hit shapes'.
     void setContentWidget(QWidget* content);
@@ -132,6 +134,7 @@ public:
     void setRopeMovePath(std::optional<QPainterPath> path) override;
     void setRopeDropPath(std::optional<QPainterPath> path) override;
     void setCanvasPaths(QList<QPainterPath> paths) override;
+    bool takesDropAt(QPointF contentPoint) const override;
     std::uint64_t pointerGeometryRevision() const { return m_pointerGeometryRevision; }
 
     // Pointer routing: the window ignores the pointer wherever nothing of its own lies under it.

@@ -59,6 +59,15 @@ void GalleryWindow::setCanvasPaths(QList<QPainterPath> paths) {
     geometryChanged();
 }
 
+bool GalleryWindow::takesDropAt(QPointF contentPoint) const {
+    if (m_ropeDropPath && m_ropeDropPath->contains(contentPoint))
+        return true;
+    for (const QPainterPath& path : m_canvasPaths)
+        if (path.contains(contentPoint))
+            return true;
+    return false;
+}
+
 void GalleryWindow::geometryChanged() {
     ++m_pointerGeometryRevision;
     applyInputShape();

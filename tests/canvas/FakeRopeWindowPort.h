@@ -53,15 +53,32 @@ public:
         ++finishedKnotResizes;
     }
     void moveClothesline(QPointF screenPoint) override { moves.append(screenPoint); }
-    bool clotheslineDragActive() const override { return false; }
+    bool takesDropAt(QPointF contentPoint) const override {
+        if (ropeDropPath && ropeDropPath->contains(contentPoint))
+            return true;
+        for (const QPainterPath& path : canvasPaths)
+            if (path.contains(contentPoint))
+                return true;
+        return false;
+    }
+    bool clotheslineDragActive() const override { return dragActive; }
     bool clotheslineRepositionActive() const override { return false; }
-    void setClotheslineDragActive(bool) override {}
-    void setClotheslineDragStarted(bool) override {}
+    void setClotheslineDragActive(bool active) override { dragActive = active; }
+    void setClotheslineDragStarted(bool started) override { dragStarted = started; }
     void setClotheslineRepositionActive(bool) override {}
-    void setClotheslineDragCallbacks(DragCallbacks) override {}
-    bool receivesClotheslineDrag(QPointF) override { return false; }
+    void setClotheslineDragCallbacks(DragCallbacks callbacks) override {
+        dragCallbacks = std::move(callbacks);
+    }
+    bool receivesClotheslineDrag(QPointF point) override {
+        return dragActive && dragCallbacks.acceptance && dragCallbacks.acceptance(point);
+    }
     void routeClotheslineDrag(QPointF) override {}
-    void finishClotheslineDrag() override {}
+    void finishClotheslineDrag() override {
+        dragCallbacks = {};
+        dragActive = false;
+        dragStarted = false;
+        ++finishedDrags;
+    }
 
     QList<QPainterPath> knotResizePaths;
     std::optional<QPainterPath> ropeMovePath;
@@ -75,6 +92,10 @@ public:
     int knotStartWidth = 0;
     bool lastKnotResizeCancelled = false;
     QList<QPointF> moves;
+    bool dragActive = false;
+    bool dragStarted = false;
+    DragCallbacks dragCallbacks;
+    int finishedDrags = 0;
 
 private:
     QPointer<QWidget> m_content;

@@ -9,6 +9,12 @@
 
 namespace vennimo::test {
 
+namespace {
+
+constexpr int kTrayIconSize = 48;
+
+} // namespace
+
 QRect ropeArea() {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
@@ -41,8 +47,10 @@ QList<QRect> applicationWindows(qint64 pid) {
             if (pair.size() == 2)
                 values.insert(pair[0], pair[1].toInt());
         }
-        // The tray icon is one of the application's windows too; it is never this small otherwise.
-        if (values.contains("WIDTH") && (values["WIDTH"] > 64 || values["HEIGHT"] > 64))
+        // The tray icon that the tray host took in is not one of the application's windows here.
+        if (values.value("WIDTH") <= kTrayIconSize && values.value("HEIGHT") <= kTrayIconSize)
+            continue;
+        if (values.contains("WIDTH"))
             frames.append(QRect(values["X"], values["Y"], values["WIDTH"], values["HEIGHT"]));
     }
     return frames;

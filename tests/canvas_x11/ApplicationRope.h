@@ -21,8 +21,8 @@ QRect ropeArea();
 QString applicationShots();
 // Starts the application in the test's temporary home.
 void startApplication(QProcess& app);
-// The frames of the application's visible top-level windows, and of the widest one, its rope
-// window; none when it shows nothing.
+// The frames of the application's visible top-level windows but its tray icon, and of the widest one, its
+// rope window; none when it shows nothing.
 QList<QRect> applicationWindows(qint64 pid);
 std::optional<QRect> applicationWindow(qint64 pid);
 // Runs xdotool with the arguments and waits a little for the pointer routing to follow.

@@ -5,21 +5,13 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
+#include "support/CrashChild.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/inotify.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -29,54 +21,15 @@ namespace {
 // Large enough that the copy is still running when the parent sees its partial appear.
 constexpr qint64 kTravellingBytes = 128LL * 1024 * 1024;
 
-pid_t startChild(const QString& storage) {
-    const QByteArray program = VENNIMO_PEG_RETURN_CHILD, folder = QFile::encodeName(storage);
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(folder.constData()), nullptr};
-    pid_t pid = -1;
-    return posix_spawn(&pid, program.constData(), nullptr, nullptr, argv, environ) == 0 ? pid : -1;
-}
-
-int exitCode(pid_t pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-QStringList partialsIn(const QString& folder) {
-    return QDir(folder).entryList({QStringLiteral("*.vennimo-partial-*")}, QDir::Files | QDir::Hidden);
-}
-
-// Kills the child as soon as a partial copy appears in `folder`; answers whether it did.
-bool killOnPartial(pid_t child, const QString& folder) {
-    const int watch = inotify_init1(IN_CLOEXEC);
-    if (watch < 0 || inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_CREATE) < 0)
-        return false;
-    bool killed = false;
-    alignas(inotify_event) char buffer[4096];
-    pollfd p{watch, POLLIN, 0};
-    while (!killed && poll(&p, 1, 30'000) > 0) {
-        const ssize_t n = read(watch, buffer, sizeof buffer);
-        for (ssize_t at = 0; at < n;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-            if (event->len > 0 && QByteArray(event->name).contains(".vennimo-partial-")) {
-                kill(child, SIGKILL);
-                killed = true;
-            }
-            at += ssize_t(sizeof(inotify_event)) + event->len;
-        }
-    }
-    close(watch);
-    return killed;
+pid_t startReturnChild(const QString& storage) {
+    return startChild(VENNIMO_PEG_RETURN_CHILD, {QFile::encodeName(storage)});
 }
 
 } // namespace
 
 TEST(PegReturnUnderSigkill, APartialCopyCutOffMidReturnIsGoneAfterTheNextStart) {
-    QTemporaryDir foreign(QStringLiteral("/dev/shm/vennimo-test-XXXXXX"));
-    const auto shm = FileIdentity::readFollowingLinks(QStringLiteral("/dev/shm"));
-    const auto home = FileIdentity::readFollowingLinks(TestEnvironment::root());
-    if (!foreign.isValid() || !shm || !home || shm->fileSystemNumber == home->fileSystemNumber)
+    const auto foreign = folderOnAnotherFileSystem();
+    if (!foreign)
         GTEST_SKIP() << "no second file system: /dev/shm is missing or on the test home's";
 
     const QString storage = storageFolder();
@@ -86,7 +39,7 @@ TEST(PegReturnUnderSigkill, APartialCopyCutOffMidReturnIsGoneAfterTheNextStart) 
     writeFile(original.path, QByteArray(kTravellingBytes, 'p'));
     original.added = 50;
     original = relocatedPhoto(original, original.path).value();
-    const QString deliveredPath = foreign.path() + QStringLiteral("/big.jpg");
+    const QString deliveredPath = foreign->path() + QStringLiteral("/big.jpg");
     ASSERT_TRUE(FileMove::moveNoReplace(original.path, deliveredPath));
     const Photo delivered = relocatedPhoto(original, deliveredPath).value();
     const PegReturnRecord record{original, delivered, std::nullopt, *Bookmark::create(deliveredPath)};
@@ -102,7 +55,7 @@ TEST(PegReturnUnderSigkill, APartialCopyCutOffMidReturnIsGoneAfterTheNextStart) 
                                   {QString::fromLatin1(PegReturnIntent::key),
                                    JsonFile::encode(toJson(PegReturnIntent::make({record})))}}));
 
-    const pid_t cutOff = startChild(storage);
+    const pid_t cutOff = startReturnChild(storage);
     ASSERT_GT(cutOff, 0);
     const bool killed = killOnPartial(cutOff, returnFolder);
     EXPECT_EQ(exitCode(cutOff), 128 + SIGKILL);
@@ -111,7 +64,7 @@ TEST(PegReturnUnderSigkill, APartialCopyCutOffMidReturnIsGoneAfterTheNextStart) 
     EXPECT_FALSE(QFile::exists(original.path)) << "nothing partial stands under the final name";
     ASSERT_TRUE(QFile::exists(ExhibitionJournal::path(storage)));
 
-    ASSERT_EQ(exitCode(startChild(storage)), 0);
+    ASSERT_EQ(exitCode(startReturnChild(storage)), 0);
     EXPECT_EQ(partialsIn(returnFolder), QStringList());
     EXPECT_EQ(QFileInfo(original.path).size(), kTravellingBytes);
     EXPECT_FALSE(QFile::exists(deliveredPath));

@@ -3,14 +3,20 @@
 #include "model/ImageClipboardData.h"
 #include "model/ImageClipboardLifetime.h"
 #include "model/PhotoClipboard.h"
+#include "platform/WorkQueue.h"
 
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMimeData>
+#include <QThread>
 #include <QUrl>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -118,6 +124,50 @@ TEST(PhotoClipboard, UnreadableImageDataGivesNoImageButKeepsTheUrl) {
     const auto whole = counted.materialized();
     EXPECT_EQ(renders, 1);
     EXPECT_EQ(colorOf(whole->data(u"image/png"_s)), QColor(Qt::red));
+}
+
+TEST(PhotoClipboard, APasteWhileTheImageIsStillBeingMadeWaitsForItOffTheMainThread) {
+    using namespace std::chrono_literals;
+    WorkQueue queue(u"test.clipboard-image"_s);
+    std::atomic<int> renders{0};
+    std::atomic<bool> onMainThread{false};
+    std::promise<void> started, release;
+    const std::shared_future<void> released = release.get_future().share();
+    const auto slow = [&](const QByteArray& bytes) {
+        ++renders;
+        onMainThread = QThread::currentThread() == qApp->thread();
+        started.set_value();
+        released.wait();
+        return ImageClipboardData::png(bytes);
+    };
+    ImageClipboardData data(QUrl::fromLocalFile(u"/x/j.png"_s), pngBytes(Qt::red), slow);
+    data.renderAhead(queue);
+    ASSERT_EQ(started.get_future().wait_for(10s), std::future_status::ready);
+    std::thread releaser([&release] {
+        std::this_thread::sleep_for(50ms);
+        release.set_value();
+    });
+    EXPECT_EQ(colorOf(data.data(u"image/png"_s)), QColor(Qt::red)) << "the paste waited for the image";
+    releaser.join();
+    EXPECT_FALSE(onMainThread.load());
+    data.renderAhead(queue);
+    EXPECT_EQ(colorOf(data.materialized()->data(u"image/png"_s)), QColor(Qt::red));
+    EXPECT_EQ(renders.load(), 1) << "made once";
+
+    // Content the clipboard let go of: what has not started never does, what runs is dropped.
+    std::promise<void> unblock;
+    queue.async([gate = unblock.get_future().share()] { gate.wait(); });
+    int dropped = 0;
+    auto waiting = std::make_unique<ImageClipboardData>(
+        QUrl::fromLocalFile(u"/x/k.png"_s), pngBytes(Qt::blue), [&dropped](const QByteArray& bytes) {
+            ++dropped;
+            return ImageClipboardData::png(bytes);
+        });
+    waiting->renderAhead(queue);
+    waiting.reset();
+    unblock.set_value();
+    queue.waitUntilIdle();
+    EXPECT_EQ(dropped, 0);
 }
 
 TEST(PhotoClipboard, TheModelCountsWhatItCopiedAndSaysWhatItCouldNot) {

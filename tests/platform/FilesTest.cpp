@@ -207,3 +207,38 @@ TEST(LeftoverTemporaries, KilledWritesAreClearedButNeverOneStillBeingWritten) {
     EXPECT_EQ(names().size(), all.size() - stale.size()) << "links, FIFOs, held and other names stay";
     close(busy);
 }
+
+TEST(FileMove, ListedPartialsGoOnlyOnceTheirCopyDiedAndOnlyOurOwn) {
+    const QString records = makeFolder("records"), folder = makeFolder("listed");
+    writeFile(folder + "/a.jpg", "AAAA");
+    FileMove::setPartialRecordFolder(records);
+    ASSERT_TRUE(FileMove::copyNoReplace(folder + "/a.jpg", folder + "/b.jpg").ok());
+    EXPECT_EQ(QDir(records).entryList(QDir::Files | QDir::Hidden), QStringList())
+        << "a finished copy's list goes";
+    FileMove::setPartialRecordFolder(folder + "/a.jpg/records");
+    EXPECT_FALSE(FileMove::copyNoReplace(folder + "/a.jpg", folder + "/c.jpg").ok()) << "no list, no partial";
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList({"a.jpg", "b.jpg"}));
+    FileMove::setPartialRecordFolder({});
+
+    // A list whose copy died names a partial, a file the user keeps under a listed name, and a
+    // partial another copy still writes; a running copy's list is left alone.
+    const QStringList names{".a.jpg.vennimo-partial-Dead01", "photo.jpg", ".b.jpg.vennimo-partial-Held01",
+                            ".c.jpg.vennimo-partial-Live01"};
+    for (const QString& name : names)
+        writeFile(folder + "/" + name, "x");
+    auto dead = LeftoverTemporaries::Record::open(records);
+    auto live = LeftoverTemporaries::Record::open(records);
+    ASSERT_TRUE(dead.ok() && live.ok());
+    for (const QString& name : names.mid(0, 3))
+        ASSERT_TRUE((*dead)->add(folder + "/" + name).ok());
+    ASSERT_TRUE((*live)->add(folder + "/" + names[3]).ok());
+    (*dead)->close();
+    const int held = open(QFile::encodeName(folder + "/" + names[2]).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+    EXPECT_EQ(FileMove::removeRecordedPartials(records), 1);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2 + names.size() - 1);
+    EXPECT_FALSE(QFile::exists(folder + "/" + names[0]));
+    EXPECT_EQ(QDir(records).entryList({"*.record"}, QDir::Files).size(), 1) << "the running copy's list";
+    close(held);
+}

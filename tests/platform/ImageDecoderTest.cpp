@@ -46,6 +46,20 @@ QByteArray pngClaiming(quint32 width, quint32 height) {
            pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", {});
 }
 
+// An 8-bit grey PNG whose rows above `split` are black and the rest white; compresses to a few
+// kilobytes whatever its size.
+QByteArray greyPng(quint32 width, quint32 height, quint32 split) {
+    QByteArray rows;
+    rows.reserve(qsizetype(height) * (width + 1));
+    for (quint32 y = 0; y < height; ++y)
+        rows.append('\0').append(qsizetype(width), y < split ? '\0' : '\xff');
+    const QByteArray ihdr =
+        bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00\x00", 5);
+    // qCompress puts the length ahead of a zlib stream.
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
+           pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
+}
+
 QByteArray littleEndian(quint32 value, int count) {
     QByteArray out = bigEndian(value, count);
     std::reverse(out.begin(), out.end());
@@ -239,6 +253,32 @@ TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
     for (const Error& error : {ImageDecoder::readHeader(path("missing.jpg")).error(),
                                ImageDecoder::decodeScaled(path("missing.jpg"), 64).error()})
         EXPECT_TRUE(error.domain == kPosixErrorDomain && error.sysErrno == ENOENT);
+}
+
+TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {
+    const QByteArray tall = greyPng(1, 1'500'000, 750'000);
+    ASSERT_LT(tall.size(), 64 << 10);
+    writeFile(path("tall.png"), tall);
+    const auto header = ImageDecoder::readHeader(path("tall.png"));
+    ASSERT_TRUE(header.ok()) << header.error().message.toStdString();
+    EXPECT_TRUE(header->format == "png" && header->size == QSize(1, 1'500'000) && header->orientation == 1);
+    const auto image = ImageDecoder::decode(path("tall.png"));
+    ASSERT_TRUE(image.ok()) << image.error().message.toStdString();
+    ASSERT_EQ(image->size(), QSize(1, 1'500'000));
+    EXPECT_TRUE(image->pixelColor(0, 749'999) == Qt::black && image->pixelColor(0, 750'000) == Qt::white);
+    EXPECT_EQ(ImageDecoder::decodeScaled(path("tall.png"), 3000)->size(), QSize(1, 3000));
+
+    const auto wide = ImageDecoder::decodeScaled(greyPng(1'200'000, 2, 1), 600);
+    ASSERT_TRUE(wide.ok());
+    EXPECT_EQ(wide->size(), QSize(600, 1)) << "at least a pixel high";
+
+    // The cap holds as for any other picture, and damaged data stays unreadable.
+    expectImageError(ImageDecoder::readHeader(pngClaiming(1, 100'000'001)), kImageTooLargeCode);
+    writeFile(path("taller.png"), pngClaiming(2, 60'000'000));
+    expectImageError(ImageDecoder::decode(path("taller.png")), kImageTooLargeCode);
+    expectImageError(ImageDecoder::decode(pngClaiming(1, 2'000'000)), kImageUnreadableCode);
+    expectImageError(ImageDecoder::decode(tall.left(tall.size() / 2)), kImageUnreadableCode);
+    expectImageError(ImageDecoder::readHeader(pngClaiming(0x80000000u, 1)), kImageUnreadableCode);
 }
 
 } // namespace

@@ -1,0 +1,270 @@
+#include "canvas/ClotheslineCanvasView.h"
+
+#include "canvas/RopeWindowPort.h"
+#include "dragdrop/PhotoDragPayload.h"
+#include "model/GalleryModel.h"
+#include "rope/RopeDiagnostic.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDrag>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMimeData>
+#include <QPainter>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace vennimo {
+
+namespace {
+
+// Escape during a drag marks it cancelled and goes on to whoever else handles it (the system
+// drag loop ends the drag on it).
+class DragKeyMonitor : public QObject {
+public:
+    explicit DragKeyMonitor(std::function<void()> onEscape)
+        : m_onEscape(std::move(onEscape)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            m_onEscape();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_onEscape;
+};
+
+QString shortest(double value) {
+    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
+        text += QLatin1String(".0");
+    return text;
+}
+
+} // namespace
+
+bool ClotheslineCanvasView::startDragSession(const Photo& pressed, bool onPeg, QPointF pressPoint,
+                                             QPointF point) {
+    if (m_sessionInProgress || !m_model || m_model->deleting())
+        return false;
+    QList<Photo> photos;
+    for (const Photo& photo : m_model->dragPhotos(pressed))
+        if (m_model->hangs(photo))
+            photos.append(photo);
+    // A peg drag moves the originals themselves; only copies need files that can be read now.
+    if (!onPeg)
+        photos = PhotoDragPayload(photos).photos();
+
+    QList<ClotheslineDragEntry> entries;
+    for (const Photo& photo : std::as_const(photos)) {
+        const auto place = placement(photo);
+        const auto frame = printFrame(photo);
+        if (place && frame)
+            entries.append({photo, *place, *frame});
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const ClotheslineDragEntry& a, const ClotheslineDragEntry& b) {
+                         return a.placement.zIndex < b.placement.zIndex;
+                     });
+    const auto leaderEntry = std::find_if(entries.cbegin(), entries.cend(), [&pressed](const auto& entry) {
+        return entry.photo.id == pressed.id;
+    });
+    if (leaderEntry == entries.cend())
+        return false;
+
+    QList<Photo> carried;
+    for (const ClotheslineDragEntry& entry : std::as_const(entries)) {
+        carried.append(entry.photo);
+        m_pendulums.erase(entry.photo.id);
+    }
+    m_model->acknowledge(carried);
+
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    m_sessionEntries = entries;
+    m_leader = pressed;
+    m_pendingPhotoDrop.reset();
+    m_grabOffset = pressPoint - rope.pointAlong(rope.supportFraction(leaderEntry->placement.x));
+    m_sessionInProgress = true;
+    m_dragCancelled = false;
+    m_dragIntent = onPeg ? ClotheslineDragIntent::movePeg : ClotheslineDragIntent::copyPhoto;
+    if (onPeg) {
+        beginPegSession(point);
+        return true;
+    }
+
+    if (m_port) {
+        QPointer<ClotheslineCanvasView> self(this);
+        RopeWindowPort::DragCallbacks callbacks;
+        callbacks.acceptance = [self](QPointF screenPoint) {
+            if (!self || !self->window())
+                return false;
+            const PhotoDropTarget target = self->photoDropTarget(self->mapFromGlobal(screenPoint));
+            self->setExternalDrop(target.kind == PhotoDropTarget::rope);
+            return target.kind != PhotoDropTarget::outside;
+        };
+        m_port->setClotheslineDragCallbacks(std::move(callbacks));
+        m_port->setClotheslineDragActive(true);
+        m_port->setClotheslineDragStarted(false);
+    }
+    installDragMonitor();
+    update();
+    runCopyDrag(point);
+    return true;
+}
+
+void ClotheslineCanvasView::runCopyDrag(QPointF point) {
+    const QPointF travel = point - m_pressPoint.value_or(point);
+    QList<Photo> photos;
+    QList<PhotoDragPayload::Item> items;
+    for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries)) {
+        const PolaroidGeometry g = geometry(entry.photo);
+        const QRectF frame = entry.frame.translated(travel);
+        photos.append(entry.photo);
+        items.append({entry.photo, QUrl::fromLocalFile(entry.photo.path),
+                      PhotoDragPayload::itemImage(entry.photo), g.imageRect.translated(frame.topLeft())});
+    }
+    const PhotoDragPayload::Picture picture = PhotoDragPayload::picture(items, devicePixelRatioF());
+
+    auto* drag = new QDrag(this);
+    drag->setMimeData(PhotoDragPayload(photos).makeMimeData().release());
+    m_dragMimeData = drag->mimeData();
+    if (!picture.image.isNull()) {
+        drag->setPixmap(QPixmap::fromImage(picture.image));
+        drag->setHotSpot((point - picture.origin).toPoint());
+    }
+    const QPointF screen = mapToGlobal(point);
+    RopeDiagnostic::event(
+        "DragBegin", QStringLiteral("peg=false x=%1 y=%2").arg(shortest(screen.x()), shortest(screen.y())));
+    if (m_port) {
+        m_port->setClotheslineDragStarted(true);
+        m_port->routeClotheslineDrag(screen);
+    }
+    // The system drag loop watches the keys through a filter of its own, installed as it starts;
+    // put ours in front of it again once it runs, so Escape is seen before the loop ends on it.
+    QTimer::singleShot(0, this, [this] {
+        if (m_dragEventMonitor) {
+            qApp->removeEventFilter(m_dragEventMonitor.get());
+            qApp->installEventFilter(m_dragEventMonitor.get());
+        }
+    });
+
+    QPointer<ClotheslineCanvasView> self(this);
+    Qt::DropAction action = Qt::IgnoreAction;
+    if (m_dragExec) {
+        action = m_dragExec(*drag);
+        drag->deleteLater();
+    } else {
+        // The system keeps the drag (and the data the target still reads after the drop) until
+        // the drop's exchange is over, and deletes it then.
+        action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    }
+    if (!self)
+        return;
+    // A drop happens only on a release; without one the button tells.
+    const bool released = action != Qt::IgnoreAction || !(QGuiApplication::mouseButtons() & Qt::LeftButton);
+    finishDrag(action, released);
+}
+
+void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) {
+    if (!m_sessionInProgress)
+        return;
+    RopeDiagnostic::event("DragEnd", QStringLiteral("operation=%1 cancelled=%2")
+                                         .arg(int(operation))
+                                         .arg(m_dragCancelled ? u"true" : u"false"));
+    QList<Photo> photos;
+    for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries))
+        photos.append(entry.photo);
+    const ClotheslineDragIntent intent = m_dragIntent;
+    const bool cancelled = m_dragCancelled;
+    const std::optional<PhotoDropTarget> pending = std::exchange(m_pendingPhotoDrop, std::nullopt);
+
+    removeDragMonitor();
+    m_dragMimeData.clear();
+    m_localPeg = false;
+    m_localPegPoint.reset();
+    m_dragPoint.reset();
+    m_dragContactRope.reset();
+    m_pegContact = {};
+    m_pegReception = {};
+    finishOpaqueDrag(photos);
+    m_externalDrop = false;
+    m_internalDrop = false;
+    m_sessionEntries.clear();
+    m_leader.reset();
+    clearPress();
+    m_sessionInProgress = false;
+    if (m_port)
+        m_port->finishClotheslineDrag();
+    m_pullProgress = 1;
+    updatePhysics();
+    update();
+    updateHitAreas();
+    updateCursor(mapFromGlobal(QCursor::pos()));
+
+    if (!released || cancelled || intent != ClotheslineDragIntent::copyPhoto || !m_model)
+        return;
+    if (!pending) {
+        m_model->completeDrag(photos, operation);
+        return;
+    }
+    if (pending->kind != PhotoDropTarget::rope || operation != Qt::CopyAction)
+        return;
+    // After the drag has ended, so the copies' work does not run inside the drop.
+    QMetaObject::invokeMethod(
+        m_model.data(),
+        [model = m_model, photos, x = pending->x] {
+            if (model)
+                model->confirmPhotoCopies(photos, x, RopeHistoryRecording::record);
+        },
+        Qt::QueuedConnection);
+}
+
+void ClotheslineCanvasView::installDragMonitor() {
+    removeDragMonitor();
+    QPointer<ClotheslineCanvasView> self(this);
+    m_dragEventMonitor = std::make_unique<DragKeyMonitor>([self] {
+        if (!self || !self->m_sessionInProgress)
+            return;
+        self->m_dragCancelled = true;
+        // No drag loop of the system runs while the pegs stay with the canvas: end it here.
+        if (self->localPegDragActive())
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self] {
+                    if (self && self->m_sessionInProgress)
+                        self->finishDrag(Qt::IgnoreAction, false);
+                },
+                Qt::QueuedConnection);
+    });
+    qApp->installEventFilter(m_dragEventMonitor.get());
+}
+
+void ClotheslineCanvasView::removeDragMonitor() {
+    if (m_dragEventMonitor)
+        qApp->removeEventFilter(m_dragEventMonitor.get());
+    m_dragEventMonitor.reset();
+}
+
+QImage ClotheslineCanvasView::dragImage(const Photo& photo) {
+    const QSizeF size = kPhotoSize + QSizeF(2 * kDragImagePadding, 2 * kDragImagePadding);
+    const double scale = m_paperScale;
+    QImage image((size * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::transparent);
+    const PolaroidGeometry g = geometry(photo);
+    const QRectF rect(QPointF(0, 0), kPhotoSize);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(kDragImagePadding, kDragImagePadding);
+    const QTransform base = painter.transform();
+    painter.setTransform(g.paperTransform * base);
+    painter.drawImage(rect, PolaroidRenderer::image(photo, kPhotoSize, scale, PolaroidRenderer::kPaper));
+    painter.setTransform(g.pegTransform * base);
+    painter.drawImage(rect, PolaroidRenderer::image(photo, kPhotoSize, scale, PolaroidRenderer::kPeg));
+    return image;
+}
+
+} // namespace vennimo

@@ -1,0 +1,165 @@
+#include "canvas/ClotheslineCanvasView.h"
+
+#include "canvas/RopeWindowPort.h"
+#include "dragdrop/ExternalImageDrop.h"
+#include "model/GalleryModel.h"
+#include "rope/RopeDiagnostic.h"
+
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+
+#include <algorithm>
+
+namespace vennimo {
+
+namespace {
+
+// How close to the rope an own copy must come to be hung there.
+constexpr double kPhotoDropStrokeWidth = 14;
+
+} // namespace
+
+double ClotheslineCanvasView::ropeFraction(QPointF point) const {
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    return (point.x() - (ClotheslineRopeGeometry::pegX() + kInset)) / rope.usableSpan();
+}
+
+PhotoDropTarget ClotheslineCanvasView::photoDropTarget(QPointF point) {
+    if (!m_sessionInProgress || m_dragIntent != ClotheslineDragIntent::copyPhoto || m_dragCancelled ||
+        !m_model || m_model->deleting() || m_model->importing() || !m_leader || !m_model->hangs(*m_leader))
+        return {};
+    const auto frame = printFrame(*m_leader);
+    if (!frame)
+        return {};
+    if (geometry(*m_leader).paperPath.translated(frame->topLeft()).contains(point))
+        return {PhotoDropTarget::source};
+    if (ropeGeometry().knotEdge(point))
+        return {};
+    if (pegSpanStrokeContains(point, kPhotoDropStrokeWidth))
+        return PhotoDropTarget::onRope(std::clamp(ropeFraction(point), 0.0, 1.0));
+    return {};
+}
+
+bool ClotheslineCanvasView::isOwnDrag(const QDropEvent& event) const {
+    return event.source() == this || (m_dragMimeData && event.mimeData() == m_dragMimeData);
+}
+
+bool ClotheslineCanvasView::isOwnPhotoDrag(const QDropEvent& event) const {
+    return isOwnDrag(event) && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::copyPhoto;
+}
+
+Qt::DropAction ClotheslineCanvasView::externalOperation(const QDropEvent& event) const {
+    if (isOwnDrag(event) || m_previewing || !m_model || m_model->isBusy())
+        return Qt::IgnoreAction;
+    if (!(event.possibleActions() & Qt::CopyAction) || !event.mimeData() ||
+        !ExternalImageDrop::canRead(*event.mimeData()))
+        return Qt::IgnoreAction;
+    QWidget* content = m_port ? m_port->contentView() : nullptr;
+    if (!content)
+        return Qt::IgnoreAction;
+    const QPointF point = event.position();
+    if (ropeGeometry().knotEdge(point))
+        return Qt::IgnoreAction;
+    const QPointF contentPoint = content->mapFromGlobal(mapToGlobal(point));
+    return m_port->takesDropAt(contentPoint) ? Qt::CopyAction : Qt::IgnoreAction;
+}
+
+Qt::DropAction ClotheslineCanvasView::dropOperation(const QDropEvent& event) {
+    Qt::DropAction operation = Qt::IgnoreAction;
+    if (isOwnPhotoDrag(event)) {
+        const PhotoDropTarget target = photoDropTarget(event.position());
+        operation = target.kind == PhotoDropTarget::outside ? Qt::IgnoreAction : Qt::CopyAction;
+        setExternalDrop(target.kind == PhotoDropTarget::rope);
+    } else {
+        operation = externalOperation(event);
+        setExternalDrop(operation == Qt::CopyAction);
+    }
+    m_internalDrop = false;
+    return operation;
+}
+
+void ClotheslineCanvasView::setExternalDrop(bool on) {
+    if (m_externalDrop == on)
+        return;
+    m_externalDrop = on;
+    markRopeDirty();
+}
+
+void ClotheslineCanvasView::markRopeDirty() {
+    const ClotheslineRopeGeometry rope = ropeGeometry();
+    const QRectF area = rope.strand(0, 1).boundingRect();
+    markDirty(area.adjusted(-kRopeDirtyMargin, -kRopeDirtyMargin, kRopeDirtyMargin, kRopeDirtyMargin));
+}
+
+void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
+    // X hands over one data object for a whole drag and may reuse it for the next one.
+    ExternalImageDrop::beginDrag();
+    RopeDiagnostic::event("DestinationEntered", QStringLiteral("canvas"));
+    const Qt::DropAction operation = dropOperation(*event);
+    if (operation != Qt::IgnoreAction) {
+        event->setDropAction(operation);
+        event->accept();
+        return;
+    }
+    // Only an accepted enter brings the moves that follow, so a drag the rope can take somewhere
+    // stays with it even when it enters where it cannot drop (beside the rope, on a knot); the
+    // move after the enter answers no there. A drag it can never read is refused here.
+    const bool candidate = isOwnPhotoDrag(*event) || (!isOwnDrag(*event) && event->mimeData() &&
+                                                      (event->possibleActions() & Qt::CopyAction) &&
+                                                      ExternalImageDrop::canRead(*event->mimeData()));
+    if (!candidate) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::IgnoreAction);
+    event->accept();
+}
+
+void ClotheslineCanvasView::dragMoveEvent(QDragMoveEvent* event) {
+    const Qt::DropAction operation = dropOperation(*event);
+    if (operation == Qt::IgnoreAction) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(operation);
+    event->accept();
+}
+
+void ClotheslineCanvasView::dragLeaveEvent(QDragLeaveEvent* event) {
+    RopeDiagnostic::event("DestinationExited", QStringLiteral("canvas"));
+    setExternalDrop(false);
+    if (m_dragIntent != ClotheslineDragIntent::movePeg || !m_sessionInProgress)
+        m_internalDrop = false;
+    event->accept();
+}
+
+void ClotheslineCanvasView::dropEvent(QDropEvent* event) {
+    bool taken = false;
+    if (isOwnPhotoDrag(*event)) {
+        const PhotoDropTarget target = photoDropTarget(event->position());
+        if (target.kind != PhotoDropTarget::outside) {
+            // The copies are made when the session ends; a second drop does not move them.
+            if (!m_pendingPhotoDrop)
+                m_pendingPhotoDrop = target;
+            taken = true;
+        }
+    } else if (externalOperation(*event) == Qt::CopyAction) {
+        const ExternalImageDrop::Snapshot snapshot = ExternalImageDrop::snapshot(*event->mimeData());
+        // Beyond the outermost peg places the images hang at the rope's end.
+        m_model->importExhibitionDrop(snapshot, std::clamp(ropeFraction(event->position()), 0.0, 1.0));
+        taken = true;
+    }
+    setExternalDrop(false);
+    m_internalDrop = false;
+    if (!taken) {
+        event->ignore();
+        return;
+    }
+    // Never a move: the source keeps its file, whatever it proposed.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+} // namespace vennimo

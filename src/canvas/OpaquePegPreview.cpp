@@ -1,0 +1,294 @@
+#include "canvas/OpaquePegPreview.h"
+
+#include "platform/DisplayLink.h"
+#include "platform/ReduceMotion.h"
+#include "rope/RopeDiagnostic.h"
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace vennimo {
+
+namespace {
+
+// One print's panel: it never takes the pointer or the focus and draws its image at a sub-pixel
+// place inside a window that sits on whole pixels.
+class OpaquePreviewPanel : public QWidget {
+public:
+    explicit OpaquePreviewPanel(QImage image)
+        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
+                               Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
+        , m_image(std::move(image)) {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    QRectF imageRect;
+    bool drawn = false;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(rect(), Qt::transparent);
+        if (!drawn)
+            return;
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(imageRect, m_image);
+    }
+
+private:
+    QImage m_image;
+};
+
+OpaquePreviewPanel* asPanel(const QPointer<QWidget>& widget) {
+    return static_cast<OpaquePreviewPanel*>(widget.data());
+}
+
+QString rectText(const QRectF& r) {
+    return QStringLiteral("{{%1,%2},{%3,%4}}").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+} // namespace
+
+OpaquePegPreview::OpaquePegPreview(QPointF point, std::function<void()> revealSource, Pointer pointer,
+                                   Clock clock)
+    : m_startPoint(point)
+    , m_revealSource(std::move(revealSource))
+    , m_pointer(std::move(pointer))
+    , m_clock(clock ? std::move(clock) : Clock(&DisplayLink::now)) {}
+
+std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& items, QPointF point,
+                                                         std::function<void()> revealSource, Pointer pointer,
+                                                         Clock clock, bool driven) {
+    if (items.isEmpty())
+        return nullptr;
+    for (const Item& item : items)
+        if (item.image.isNull())
+            return nullptr;
+    std::unique_ptr<OpaquePegPreview> preview(
+        new OpaquePegPreview(point, std::move(revealSource), std::move(pointer), std::move(clock)));
+    QStringList frames;
+    for (const Item& item : items) {
+        auto* panel = new OpaquePreviewPanel(item.image);
+        // One device pixel larger than the image, so a sub-pixel image never loses its edge.
+        panel->resize(int(std::ceil(item.frame.width())) + 1, int(std::ceil(item.frame.height())) + 1);
+        preview->m_panels.append(panel);
+        preview->m_photoIDs.append(item.photoID);
+        preview->m_initialFrames.append(item.frame);
+        preview->m_restFrames.append(item.restFrame);
+        preview->place(int(preview->m_panels.size() - 1), item.restFrame);
+        panel->show();
+        frames.append(rectText(item.frame));
+    }
+    RopeDiagnostic::event(
+        "OpaqueBegin",
+        QStringLiteral("count=%1 reused=0 frames=%2").arg(items.size()).arg(frames.join(QLatin1Char(' '))));
+    if (driven) {
+        OpaquePegPreview* raw = preview.get();
+        preview->m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
+        QObject::connect(&preview->m_link, &QTimer::timeout, raw, [raw] { raw->tick(); });
+        preview->m_link.start();
+    }
+    return preview;
+}
+
+OpaquePegPreview::~OpaquePegPreview() {
+    m_link.stop();
+    for (const QPointer<QWidget>& panel : std::as_const(m_panels))
+        delete panel.data();
+}
+
+void OpaquePegPreview::place(int index, const QRectF& rect) {
+    OpaquePreviewPanel* panel = asPanel(m_panels.value(index));
+    if (!panel)
+        return;
+    const QPoint origin(int(std::floor(rect.x())), int(std::floor(rect.y())));
+    if (panel->pos() != origin)
+        panel->move(origin);
+    panel->imageRect = QRectF(rect.topLeft() - QPointF(origin), rect.size());
+    panel->update();
+}
+
+void OpaquePegPreview::tick() {
+    switch (m_phase) {
+    case Phase::pending:
+        m_lastPoint = m_pointer ? m_pointer() : m_startPoint;
+        showPanelsAndHideSource();
+        break;
+    case Phase::dragging:
+        if (m_pointer)
+            move(m_pointer());
+        break;
+    case Phase::returning:
+        returnFrame(m_clock());
+        break;
+    case Phase::revealed:
+        if (++m_framesSinceSwap >= kTeardownFrames)
+            teardown();
+        break;
+    case Phase::closed:
+        m_link.stop();
+        break;
+    }
+}
+
+void OpaquePegPreview::showPanelsAndHideSource() {
+    if (m_phase != Phase::pending)
+        return;
+    const std::function<void()> reveal = std::exchange(m_revealSource, nullptr);
+    for (const QPointer<QWidget>& widget : std::as_const(m_panels))
+        if (OpaquePreviewPanel* panel = asPanel(widget)) {
+            panel->drawn = true;
+            panel->repaint();
+        }
+    if (reveal)
+        reveal();
+    m_phase = Phase::dragging;
+    m_swappedAt = m_clock();
+    m_pickupComplete = false;
+    RopeDiagnostic::event("OpaqueSwapIn", QStringLiteral("count=%1").arg(m_panels.size()));
+    layoutDrag(*m_swappedAt);
+}
+
+void OpaquePegPreview::move(QPointF point) {
+    if (m_phase > Phase::dragging || (m_pickupComplete && m_lastPoint == point))
+        return;
+    m_lastPoint = point;
+    layoutDrag(m_clock());
+}
+
+void OpaquePegPreview::layoutDrag(double now) {
+    if (m_phase != Phase::dragging || !m_lastPoint)
+        return;
+    double progress = 1;
+    if (m_swappedAt && !ReduceMotion::isOn()) {
+        const double t = std::min((now - *m_swappedAt) / kGlideSeconds, 1.0);
+        progress = 1 - std::pow(1 - t, 3);
+    }
+    const QPointF travel = *m_lastPoint - m_startPoint;
+    for (int i = 0; i < m_panels.size(); ++i) {
+        const QRectF target = m_initialFrames[i].translated(travel);
+        const QRectF& rest = m_restFrames[i];
+        const QPointF origin = rest.topLeft() + progress * (target.topLeft() - rest.topLeft());
+        place(i, QRectF(origin, target.size()));
+    }
+    m_pickupComplete = progress >= 1;
+}
+
+void OpaquePegPreview::finish(Destinations destinations, std::function<bool()> ready,
+                              std::function<void()> completion) {
+    if (m_phase != Phase::pending && m_phase != Phase::dragging)
+        return;
+    m_completion = std::move(completion);
+    if (m_phase == Phase::pending) {
+        m_revealSource = nullptr;
+        close();
+        return;
+    }
+    m_ready = std::move(ready);
+    m_gate = {};
+    m_finishFrames = imageRects();
+    m_destinations = std::move(destinations);
+    m_finishStarted = m_clock();
+    m_phase = Phase::returning;
+    QPointer<OpaquePegPreview> self(this);
+    QTimer::singleShot(int(kWatchdogSeconds * 1000), this, [self] {
+        if (self && self->m_phase == Phase::returning)
+            self->close();
+    });
+    QStringList frames;
+    for (const QRectF& frame : std::as_const(m_finishFrames))
+        frames.append(rectText(frame));
+    RopeDiagnostic::event("OpaqueFinish",
+                          QStringLiteral("mode=stable frames=%1").arg(frames.join(QLatin1Char(' '))));
+}
+
+void OpaquePegPreview::returnFrame(double now) {
+    if (!m_finishStarted)
+        return;
+    const double elapsed = now - *m_finishStarted;
+    const double e = std::pow(1 - std::min(elapsed / kReturnSeconds, 1.0), 3);
+    const OpaqueHandoffGate::Targets targets =
+        m_destinations ? m_destinations() : OpaqueHandoffGate::Targets{};
+    for (int i = 0; i < m_panels.size(); ++i) {
+        OpaquePreviewPanel* panel = asPanel(m_panels[i]);
+        if (!panel)
+            continue;
+        if (i >= targets.size() || !targets[i]) {
+            panel->drawn = false;
+            panel->update();
+            continue;
+        }
+        const QRectF& from = m_finishFrames.value(i);
+        const QRectF& to = *targets[i];
+        place(i, QRectF(from.topLeft() + (1 - e) * (to.topLeft() - from.topLeft()), to.size()));
+    }
+    const bool sourceReady = m_ready ? m_ready() : true;
+    if (const auto reason = m_gate.update(elapsed, targets, sourceReady)) {
+        RopeDiagnostic::event("OpaqueHandoff",
+                              QStringLiteral("reason=%1 elapsed=%2").arg(*reason).arg(elapsed));
+        close();
+    }
+}
+
+void OpaquePegPreview::close() {
+    if (m_phase == Phase::revealed || m_phase == Phase::closed)
+        return;
+    const std::function<void()> completion = std::exchange(m_completion, nullptr);
+    m_destinations = nullptr;
+    m_ready = nullptr;
+    m_revealSource = nullptr;
+    for (const QPointer<QWidget>& widget : std::as_const(m_panels))
+        if (OpaquePreviewPanel* panel = asPanel(widget)) {
+            panel->drawn = false;
+            panel->repaint();
+        }
+    m_phase = Phase::revealed;
+    m_framesSinceSwap = 0;
+    RopeDiagnostic::event("OpaqueSwapOut", QStringLiteral("count=%1").arg(m_panels.size()));
+    if (!m_link.isActive()) {
+        QPointer<OpaquePegPreview> self(this);
+        QTimer::singleShot(int(kGlideSeconds * 1000), this, [self] {
+            if (self)
+                self->teardown();
+        });
+    }
+    if (completion)
+        completion();
+}
+
+void OpaquePegPreview::teardown() {
+    if (m_phase == Phase::closed)
+        return;
+    if (m_phase != Phase::revealed)
+        close();
+    m_phase = Phase::closed;
+    m_link.stop();
+    for (const QPointer<QWidget>& panel : std::as_const(m_panels))
+        delete panel.data();
+    m_panels.clear();
+    RopeDiagnostic::event("OpaqueEnd", QStringLiteral("closed"));
+}
+
+QList<QRectF> OpaquePegPreview::imageRects() const {
+    QList<QRectF> rects;
+    for (const QPointer<QWidget>& widget : m_panels) {
+        const OpaquePreviewPanel* panel = asPanel(widget);
+        rects.append(panel ? panel->imageRect.translated(panel->pos()) : QRectF());
+    }
+    return rects;
+}
+
+QList<bool> OpaquePegPreview::panelsShown() const {
+    QList<bool> shown;
+    for (const QPointer<QWidget>& widget : m_panels) {
+        const OpaquePreviewPanel* panel = asPanel(widget);
+        shown.append(panel && panel->isVisible() && panel->drawn);
+    }
+    return shown;
+}
+
+} // namespace vennimo

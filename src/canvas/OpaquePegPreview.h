@@ -1,0 +1,99 @@
+#pragma once
+
+#include "canvas/OpaqueHandoffGate.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointF>
+#include <QPointer>
+#include <QRectF>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vennimo {
+
+// Prints lifted by their pegs travel as small borderless windows of their own that draw each
+// print as the rope draws it, so no system drag image is needed. They start hidden where the
+// prints hang, show on the first frame (the rope then stops drawing the prints), glide under the
+// pointer, follow it, and after the release fly back to where the rope will draw the prints and
+// give them back once that place holds still (OpaqueHandoffGate).
+class OpaquePegPreview : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Phase { pending, dragging, returning, revealed, closed };
+
+    static constexpr double kGlideSeconds = 0.1;
+    static constexpr double kReturnSeconds = OpaqueHandoffGate::kReturnSeconds;
+    static constexpr double kWatchdogSeconds = 3.1;
+    static constexpr int kTeardownFrames = 3;
+
+    struct Item {
+        QString photoID;
+        // The print with its margin, at the device pixel ratio it carries.
+        QImage image;
+        // Screen rectangles: where the image lies when the drag begins, and where the print hung.
+        QRectF frame;
+        QRectF restFrame;
+    };
+    using Clock = std::function<double()>;
+    using Pointer = std::function<QPointF()>;
+    using Destinations = std::function<OpaqueHandoffGate::Targets()>;
+
+    // Nothing without items or with an item that has no image. `clock` answers seconds; the
+    // frames run on a timer of their own unless `driven` is false (tests call tick()).
+    static std::unique_ptr<OpaquePegPreview> make(const QList<Item>& items, QPointF point,
+                                                  std::function<void()> revealSource, Pointer pointer,
+                                                  Clock clock = {}, bool driven = true);
+    ~OpaquePegPreview() override;
+
+    void move(QPointF point);
+    // The panels fly back to `destinations` (nil: that panel hides); `completion` runs once, when
+    // they hide. Only while pending or dragging.
+    void finish(Destinations destinations, std::function<bool()> ready, std::function<void()> completion);
+    void close();
+    void tick();
+
+    Phase phase() const { return m_phase; }
+    // Where each panel's image lies on screen now.
+    QList<QRectF> imageRects() const;
+    QList<bool> panelsShown() const;
+    bool pickupComplete() const { return m_pickupComplete; }
+    const QStringList& photoIDs() const { return m_photoIDs; }
+
+private:
+    OpaquePegPreview(QPointF point, std::function<void()> revealSource, Pointer pointer, Clock clock);
+    void showPanelsAndHideSource();
+    void layoutDrag(double now);
+    void returnFrame(double now);
+    void place(int index, const QRectF& rect);
+    void teardown();
+
+    QList<QPointer<QWidget>> m_panels;
+    QList<QRectF> m_initialFrames;
+    QList<QRectF> m_restFrames;
+    QList<QRectF> m_finishFrames;
+    QStringList m_photoIDs;
+    Phase m_phase = Phase::pending;
+    QPointF m_startPoint;
+    std::optional<QPointF> m_lastPoint;
+    std::optional<double> m_finishStarted;
+    std::optional<double> m_swappedAt;
+    bool m_pickupComplete = false;
+    int m_framesSinceSwap = 0;
+    OpaqueHandoffGate m_gate;
+    Destinations m_destinations;
+    std::function<bool()> m_ready;
+    std::function<void()> m_completion;
+    std::function<void()> m_revealSource;
+    Pointer m_pointer;
+    Clock m_clock;
+    QTimer m_link;
+};
+
+} // namespace vennimo

@@ -1,0 +1,82 @@
+#include "dragdrop/PegFolderDelivery.h"
+
+#include "core/PathRules.h"
+#include "dragdrop/PegFolderMove.h"
+
+#include <QFileInfo>
+#include <QUrl>
+
+namespace vennimo {
+
+namespace {
+
+constexpr auto kRefusedFolder = "不能移动到这个位置。";
+
+} // namespace
+
+PegFolderDelivery::PegFolderDelivery(QList<Photo> photos, QString storageFolder, Mover mover)
+    : m_photos(std::move(photos))
+    , m_storageFolder(std::move(storageFolder))
+    , m_mover(std::move(mover)) {}
+
+std::optional<QString> PegFolderDelivery::destinationFolder(const QByteArray& raw,
+                                                            const QString& storageFolder) {
+    QByteArray uri = raw;
+    // Some targets write the terminating NUL of a C string too.
+    while (uri.endsWith('\0'))
+        uri.chop(1);
+    if (uri.isEmpty() || uri.size() > kMaxUriBytes || uri.contains('\0'))
+        return std::nullopt;
+    const QUrl url = QUrl::fromEncoded(uri, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("file") || url.hasQuery() || url.hasFragment())
+        return std::nullopt;
+    const QString host = url.host();
+    if (!host.isEmpty() && host != QLatin1String("localhost"))
+        return std::nullopt;
+    const QString path = url.path(QUrl::FullyDecoded);
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(0)))
+        return std::nullopt;
+    for (const QString& segment : path.split(QLatin1Char('/')))
+        if (segment == QLatin1String("..") || segment == QLatin1String("."))
+            return std::nullopt;
+    const QFileInfo info(path);
+    if (!info.isDir())
+        return std::nullopt;
+    const QString folder = info.canonicalFilePath();
+    if (folder.isEmpty())
+        return std::nullopt;
+    const QString storage = QFileInfo(storageFolder).canonicalFilePath();
+    if (!storage.isEmpty() && pathIsWithin(folder, storage))
+        return std::nullopt;
+    return folder;
+}
+
+std::optional<QStringList> PegFolderDelivery::deliver(const QString& folder) {
+    if (m_result)
+        return PegFolderMove::sameDirectory(m_result->folder, folder) ? std::optional(m_result->names)
+                                                                      : std::nullopt;
+    if (m_cancelled || !m_mover)
+        return std::nullopt;
+    const std::optional<QStringList> names = m_mover(m_photos, folder);
+    if (!names || names->size() != m_photos.size())
+        return std::nullopt;
+    m_result = Result{folder, *names};
+    return names;
+}
+
+QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
+    const std::optional<QString> folder = destinationFolder(uri, m_storageFolder);
+    if (!folder) {
+        m_lastError = QString::fromUtf8(kRefusedFolder);
+        return QByteArrayLiteral("E");
+    }
+    if (!deliver(*folder)) {
+        // The model publishes its own reason; a cancelled drag has none to give.
+        m_lastError = m_cancelled ? QString() : QString::fromUtf8(kRefusedFolder);
+        return QByteArrayLiteral("E");
+    }
+    m_lastError.clear();
+    return QByteArrayLiteral("S");
+}
+
+} // namespace vennimo

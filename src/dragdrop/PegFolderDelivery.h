@@ -1,0 +1,60 @@
+#pragma once
+
+#include "core/Photo.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+namespace vennimo {
+
+// Answers a file manager that took a peg drop on one of its folders: the originals of every
+// photo of the drag move there once (through the model, which records the move for undo), and
+// each item of the drop learns the name its file now has. The drop target names the folder with
+// a URI of its own choosing, so nothing moves unless that URI is a plain local folder outside
+// the storage folder.
+class PegFolderDelivery {
+public:
+    // Moves the photos' files into a folder as one undoable change; the new names, or nothing.
+    using Mover =
+        std::function<std::optional<QStringList>(const QList<Photo>& photos, const QString& folder)>;
+
+    static constexpr qsizetype kMaxUriBytes = 4096;
+
+    PegFolderDelivery(QList<Photo> photos, QString storageFolder, Mover mover);
+
+    // The folder a destination URI names, or nothing when it is refused: not an absolute local
+    // "file:" URI, another host, ".." segments, over 4 KiB, a folder that does not exist, or the
+    // storage folder or a folder inside it.
+    static std::optional<QString> destinationFolder(const QByteArray& uri, const QString& storageFolder);
+
+    // The delivered names, one per photo; a second folder never moves them again.
+    std::optional<QStringList> deliver(const QString& folder);
+    // The exchange of one drop item: the destination URI as the target wrote it; "S" after the
+    // move, "E" for anything refused.
+    QByteArray answer(const QByteArray& uri);
+
+    bool cancelled() const { return m_cancelled; }
+    void setCancelled(bool cancelled) { m_cancelled = cancelled; }
+    const QList<Photo>& photos() const { return m_photos; }
+    // Why the last answer was "E", for the user; empty after a success.
+    const QString& lastError() const { return m_lastError; }
+
+private:
+    QList<Photo> m_photos;
+    QString m_storageFolder;
+    Mover m_mover;
+    bool m_cancelled = false;
+    struct Result {
+        QString folder;
+        QStringList names;
+    };
+    std::optional<Result> m_result;
+    QString m_lastError;
+};
+
+} // namespace vennimo

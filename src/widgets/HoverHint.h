@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <chrono>
+
+namespace vennimo {
+
+// A dark hint under a widget that shows once the pointer has rested on it for a moment and goes
+// away at once when the pointer leaves or the widget goes. The hint lies in the widget's window,
+// above its neighbours, and takes no clicks.
+class HoverHint : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr std::chrono::milliseconds kDelay{350};
+    static constexpr double kOffsetBelow = 30;
+    static constexpr double kTextPixels = 11;
+    static constexpr double kHorizontalPadding = 7;
+    static constexpr double kVerticalPadding = 3;
+    static constexpr double kCornerRadius = 5;
+    static constexpr double kBackgroundOpacity = 0.78;
+
+    HoverHint(QWidget* target, const QString& text);
+    ~HoverHint() override;
+
+    void setText(const QString& text);
+    const QString& text() const { return m_text; }
+    bool hovering() const { return m_hovering; }
+    bool shown() const { return m_shown; }
+    // The hint's widget while it is shown.
+    QWidget* hintWidget() const { return m_shown ? m_label.data() : nullptr; }
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void show();
+    void hide();
+    void place();
+
+    QPointer<QWidget> m_target;
+    QString m_text;
+    bool m_hovering = false;
+    bool m_shown = false;
+    QPointer<QWidget> m_label;
+};
+
+} // namespace vennimo

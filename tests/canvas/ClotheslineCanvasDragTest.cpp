@@ -1,0 +1,345 @@
+#include "canvas/RopeFixture.h"
+#include "platform/ReduceMotion.h"
+#include "platform/UserDefaults.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDir>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+void mouse(QWidget& canvas, QEvent::Type type, QPointF pos) {
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, canvas.mapToGlobal(pos), button, held, {});
+    QApplication::sendEvent(&canvas, &event);
+}
+
+// A drag event as the window hands it to the canvas; answers the operation it was given.
+Qt::DropAction dragOver(QWidget& canvas, QEvent::Type type, QPointF pos, const QMimeData& data,
+                        Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+    if (type == QEvent::DragEnter) {
+        QDragEnterEvent event(pos.toPoint(), actions, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(&canvas, &event);
+        return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+    }
+    QDragMoveEvent event(pos.toPoint(), actions, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(&canvas, &event);
+    return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+}
+
+Qt::DropAction dropAt(QWidget& canvas, QPointF pos, const QMimeData& data,
+                      Qt::DropActions actions = Qt::CopyAction | Qt::MoveAction) {
+    QDropEvent event(pos, actions, &data, Qt::LeftButton, {});
+    event.setDropAction(Qt::MoveAction);
+    QApplication::sendEvent(&canvas, &event);
+    return event.isAccepted() ? event.dropAction() : Qt::IgnoreAction;
+}
+
+void leave(QWidget& canvas) {
+    QDragLeaveEvent event;
+    QApplication::sendEvent(&canvas, &event);
+}
+
+std::unique_ptr<QMimeData> offering(const QMap<QString, QByteArray>& formats) {
+    auto data = std::make_unique<QMimeData>();
+    for (auto it = formats.cbegin(); it != formats.cend(); ++it)
+        data->setData(it.key(), it.value());
+    return data;
+}
+
+QByteArray pngBytes(QColor color) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    makeImage(24, 18, color).save(&buffer, "PNG");
+    return bytes;
+}
+
+class ClotheslineCanvasDragTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ReduceMotion::setReader([] { return std::optional<bool>(true); });
+        UserDefaults::standard().setClotheslineOffCenterPeg(false);
+        UserDefaults::standard().setClotheslineStrictVertical(true);
+    }
+    void TearDown() override { ReduceMotion::setReader({}); }
+
+    static void hang(Rope& rope, const QList<std::pair<int, double>>& places) {
+        rope.place(places);
+        rope.show();
+        ASSERT_TRUE(rope.waitForRest());
+    }
+    static QPointF paperCentre(ClotheslineCanvasView& canvas, const Photo& photo) {
+        return canvas.printFrame(photo)->topLeft() + canvas.geometry(photo).paperPath.boundingRect().center();
+    }
+    static QPointF ropeAt(ClotheslineCanvasView& canvas, double x) {
+        const ClotheslineRopeGeometry rope = canvas.ropeGeometry();
+        return rope.pointAlong(rope.supportFraction(x));
+    }
+    // Presses a print's paper and drags it just past the threshold, which runs the drag.
+    static void dragPaper(ClotheslineCanvasView& canvas, const Photo& photo) {
+        const QPointF centre = paperCentre(canvas, photo);
+        mouse(canvas, QEvent::MouseButtonPress, centre);
+        mouse(canvas, QEvent::MouseMove, centre + QPointF(3.06, 4.08));
+    }
+    static std::optional<Photo> newcomer(GalleryModel& model, const QList<Photo>& known) {
+        for (const Photo& photo : model.photos())
+            if (std::none_of(known.cbegin(), known.cend(), [&](const Photo& k) { return k.id == photo.id; }))
+                return photo;
+        return std::nullopt;
+    }
+    static bool importSettled(GalleryModel& model, qsizetype count) {
+        return QTest::qWaitFor([&] { return !model.importing() && model.photos().size() == count; }, 8000);
+    }
+};
+
+} // namespace
+
+TEST_F(ClotheslineCanvasDragTest, APaperDragStartsPastTheThresholdAndCarriesTheFilesOfItsPrints) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+
+    struct Seen {
+        QList<QUrl> urls;
+        QStringList entries;
+        bool inSession = false;
+        bool windowRoutes = false;
+        QSize picture;
+    };
+    QList<Seen> seen;
+    canvas.setDragExec([&](QDrag& drag) {
+        Seen s{drag.mimeData()->urls(),
+               {},
+               canvas.sessionInProgress(),
+               rope.port->dragActive && rope.port->dragStarted,
+               drag.pixmap().size()};
+        for (const ClotheslineDragEntry& entry : canvas.sessionEntries())
+            s.entries.append(entry.photo.id);
+        seen.append(s);
+        return Qt::IgnoreAction;
+    });
+
+    const QPointF centre = paperCentre(canvas, photos[1]);
+    mouse(canvas, QEvent::MouseButtonPress, centre);
+    mouse(canvas, QEvent::MouseMove, centre + QPointF(3, 4));
+    EXPECT_TRUE(seen.isEmpty()) << "5 points is not yet a drag";
+    mouse(canvas, QEvent::MouseMove, centre + QPointF(3.06, 4.08));
+    ASSERT_EQ(seen.size(), 1) << "5.1 points is";
+    EXPECT_EQ(seen[0].urls, QList<QUrl>{QUrl::fromLocalFile(photos[1].path)});
+    EXPECT_EQ(seen[0].entries, QStringList{photos[1].id});
+    EXPECT_TRUE(seen[0].inSession);
+    EXPECT_TRUE(seen[0].windowRoutes) << "the window routes the drag while it runs";
+    EXPECT_FALSE(seen[0].picture.isEmpty());
+    EXPECT_FALSE(canvas.sessionInProgress());
+    EXPECT_FALSE(rope.port->dragActive);
+    EXPECT_EQ(rope.port->finishedDrags, 1);
+    canvas.finishDrag(Qt::CopyAction, true);
+    EXPECT_EQ(rope.port->finishedDrags, 1) << "a second end of the same session does nothing";
+
+    // A selected print carries the selection, stacked by depth; the print pressed last is on top.
+    rope.model->setSelection({photos[2], photos[0]});
+    dragPaper(canvas, photos[0]);
+    ASSERT_EQ(seen.size(), 2);
+    EXPECT_EQ(seen[1].entries, (QStringList{photos[2].id, photos[0].id}));
+    EXPECT_EQ(seen[1].urls,
+              (QList<QUrl>{QUrl::fromLocalFile(photos[2].path), QUrl::fromLocalFile(photos[0].path)}));
+    rope.model->endSelection();
+
+    // A print whose file is gone carries nothing, so no drag starts.
+    ASSERT_TRUE(QFile::remove(photos[0].path));
+    dragPaper(canvas, photos[0]);
+    EXPECT_EQ(seen.size(), 2);
+    EXPECT_FALSE(canvas.sessionInProgress());
+}
+
+TEST_F(ClotheslineCanvasDragTest, OwnCopiesHangWhereFirstDroppedAndEscapeOrTheirOwnPaperMakesNone) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    GalleryModel& model = *rope.model;
+    const Photo b = model.photos().at(1);
+    const QPointF blank(ropeAt(canvas, 0.3).x(), canvas.height() - 6);
+    QSet<QString> before;
+    for (const Photo& photo : model.photos())
+        before.insert(photo.id);
+
+    canvas.setDragExec([&](QDrag& drag) {
+        const QMimeData& data = *drag.mimeData();
+        EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.3), data), Qt::CopyAction);
+        EXPECT_TRUE(canvas.externalDrop()) << "the rope shows where the copies would hang";
+        EXPECT_EQ(dragOver(canvas, QEvent::DragMove, paperCentre(canvas, b), data), Qt::CopyAction);
+        EXPECT_FALSE(canvas.externalDrop());
+        EXPECT_EQ(dragOver(canvas, QEvent::DragMove, blank, data), Qt::IgnoreAction);
+        // Both rope ends clamp to the outermost places.
+        const ClotheslineRopeGeometry r = canvas.ropeGeometry();
+        EXPECT_EQ(canvas.photoDropTarget(r.pointAlong(r.supportFraction(0)) - QPointF(4, 0)),
+                  PhotoDropTarget::onRope(0));
+        EXPECT_EQ(canvas.photoDropTarget(r.pointAlong(r.supportFraction(1)) + QPointF(4, 0)),
+                  PhotoDropTarget::onRope(1));
+        EXPECT_EQ(canvas.photoDropTarget(r.knotRects()[0].center()).kind, PhotoDropTarget::outside);
+
+        EXPECT_EQ(dropAt(canvas, ropeAt(canvas, 0.3), data), Qt::CopyAction);
+        dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.7), data);
+        EXPECT_EQ(dropAt(canvas, ropeAt(canvas, 0.7), data), Qt::CopyAction);
+        EXPECT_NEAR(canvas.pendingPhotoDrop()->x, 0.3, 1e-9) << "the first drop holds";
+        return Qt::CopyAction;
+    });
+    dragPaper(canvas, b);
+    EXPECT_FALSE(canvas.sessionInProgress());
+    canvas.finishDrag(Qt::CopyAction, true);
+    ASSERT_TRUE(importSettled(model, 4));
+    QTest::qWait(200);
+    EXPECT_EQ(model.photos().size(), 4) << "one copy, however often the session is ended";
+    const Photo copy = *std::find_if(model.photos().cbegin(), model.photos().cend(),
+                                     [&](const Photo& p) { return !before.contains(p.id); });
+    EXPECT_NEAR(model.clotheslinePlacements().position(copy)->x, 0.3, 1e-9);
+    EXPECT_FALSE(model.usedCopyIDs().contains(b.recordKey())) << "a copy onto the rope did not leave";
+
+    // Dropped on its own paper: nothing is copied.
+    canvas.setDragExec([&](QDrag& drag) {
+        dragOver(canvas, QEvent::DragEnter, paperCentre(canvas, b), *drag.mimeData());
+        EXPECT_EQ(dropAt(canvas, paperCentre(canvas, b), *drag.mimeData()), Qt::CopyAction);
+        EXPECT_EQ(canvas.pendingPhotoDrop()->kind, PhotoDropTarget::source);
+        return Qt::CopyAction;
+    });
+    dragPaper(canvas, b);
+    // Escape after a drop on the rope cancels the session: nothing is copied either.
+    canvas.setDragExec([&](QDrag& drag) {
+        dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.7), *drag.mimeData());
+        EXPECT_EQ(dropAt(canvas, ropeAt(canvas, 0.7), *drag.mimeData()), Qt::CopyAction);
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+        QApplication::sendEvent(&canvas, &escape);
+        EXPECT_TRUE(canvas.dragCancelled());
+        EXPECT_EQ(canvas.photoDropTarget(ropeAt(canvas, 0.7)).kind, PhotoDropTarget::outside);
+        return Qt::CopyAction;
+    });
+    dragPaper(canvas, b);
+    QTest::qWait(300);
+    EXPECT_EQ(model.photos().size(), 4);
+    EXPECT_FALSE(model.usedCopyIDs().contains(b.recordKey()));
+
+    // Taken by another program: the photo counts as copied out.
+    canvas.setDragExec([](QDrag&) { return Qt::CopyAction; });
+    dragPaper(canvas, b);
+    EXPECT_TRUE(model.usedCopyIDs().contains(b.recordKey()));
+}
+
+TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAndHoldThem) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QPointF onRope = ropeAt(canvas, 0.3);
+    const QPointF blank(onRope.x(), canvas.height() - 6);
+    const QString folder = makeFolder("offered");
+    const QString image = folder + "/offered.png";
+    writeFile(image, pngBytes(Qt::darkRed));
+    const QString text = folder + "/notes.txt";
+    writeFile(text, "not a picture");
+
+    struct Case {
+        const char* what;
+        QMap<QString, QByteArray> formats;
+        Qt::DropAction expected;
+    };
+    const QByteArray fileList =
+        QUrl::fromLocalFile(image).toEncoded() + "\r\n" + QUrl::fromLocalFile(image).toEncoded() + "\r\n";
+    const QList<Case> cases{
+        {"only a URL", {{"text/uri-list", "https://example.com/cat.png\r\n"}}, Qt::CopyAction},
+        {"a browser's bytes with a URL",
+         {{"application/octet-stream", pngBytes(Qt::blue)}, {"text/uri-list", "https://example.com/c.png"}},
+         Qt::CopyAction},
+        {"a file manager's list", {{"text/uri-list", fileList}}, Qt::CopyAction},
+        {"plain text", {{"text/plain", "hello"}}, Qt::IgnoreAction},
+        {"a file that is no image",
+         {{"text/uri-list", QUrl::fromLocalFile(text).toEncoded() + "\r\n"}},
+         Qt::IgnoreAction},
+    };
+    for (const Case& c : cases) {
+        const auto data = offering(c.formats);
+        EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *data), c.expected) << c.what;
+        EXPECT_EQ(canvas.externalDrop(), c.expected == Qt::CopyAction) << c.what;
+        EXPECT_EQ(dragOver(canvas, QEvent::DragMove, blank, *data), Qt::IgnoreAction) << c.what;
+        EXPECT_FALSE(canvas.externalDrop()) << c.what;
+        leave(canvas);
+    }
+
+    // A print takes drops too; a source that only allows moving does not get one.
+    const auto files = offering({{"text/uri-list", fileList}});
+    const QPointF onPrint = paperCentre(canvas, rope.model->photos().at(1));
+    EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onPrint, *files), Qt::CopyAction);
+    leave(canvas);
+    EXPECT_FALSE(canvas.externalDrop()) << "leaving clears the highlight";
+    EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files, Qt::MoveAction), Qt::IgnoreAction);
+
+    // X keeps one data object across drags: each new drag is looked at afresh.
+    auto reused = offering({{"text/uri-list", QUrl::fromLocalFile(text).toEncoded() + "\r\n"}});
+    EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *reused), Qt::IgnoreAction);
+    reused->setData("text/uri-list", QUrl::fromLocalFile(image).toEncoded() + "\r\n");
+    EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *reused), Qt::CopyAction);
+    leave(canvas);
+}
+
+TEST_F(ClotheslineCanvasDragTest, DroppedImagesHangAtTheDropPlaceClampedToTheRopeAndTheirSourcesStay) {
+    Rope rope(2);
+    hang(rope, {{0, 0.0}, {1, 1.0}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    GalleryModel& model = *rope.model;
+    const QString storage = model.indexer().storage();
+    const QList<Photo> hung = model.photos();
+    const QString folder = makeFolder("elsewhere");
+
+    // A file from a file manager, proposed as a move, dropped left of the leftmost peg.
+    const QString file = folder + "/from-files.png";
+    writeFile(file, pngBytes(Qt::darkGreen));
+    const auto files = offering({{"text/uri-list", QUrl::fromLocalFile(file).toEncoded() + "\r\n"}});
+    const QPointF leftPaper = canvas.printFrame(hung[0])->topLeft() + QPointF(60, 150);
+    ASSERT_LT(canvas.ropeFraction(leftPaper), 0);
+    ASSERT_EQ(dragOver(canvas, QEvent::DragEnter, leftPaper, *files), Qt::CopyAction);
+    EXPECT_EQ(dropAt(canvas, leftPaper, *files), Qt::CopyAction) << "never a move";
+    ASSERT_TRUE(importSettled(model, 3));
+    const auto fromFiles = newcomer(model, hung);
+    ASSERT_TRUE(fromFiles);
+    EXPECT_EQ(model.clotheslinePlacements().position(*fromFiles)->x, 0);
+    EXPECT_TRUE(QFile::exists(file));
+
+    // A browser's bytes, dropped right of the rightmost peg.
+    const auto browser = offering({{"application/octet-stream", pngBytes(Qt::darkYellow)},
+                                   {"text/uri-list", "http://127.0.0.1:9/photo.png\r\n"}});
+    const QPointF rightPaper = canvas.printFrame(hung[1])->topRight() + QPointF(-60, 150);
+    ASSERT_GT(canvas.ropeFraction(rightPaper), 1);
+    ASSERT_EQ(dragOver(canvas, QEvent::DragEnter, rightPaper, *browser), Qt::CopyAction);
+    EXPECT_EQ(dropAt(canvas, rightPaper, *browser), Qt::CopyAction);
+    ASSERT_TRUE(importSettled(model, 4));
+    const QStringList saved = QDir(storage + "/imported-images").entryList(QDir::Files);
+    EXPECT_EQ(saved.size(), 2) << "both are in the storage folder";
+    const auto fromBrowser = newcomer(model, hung + QList<Photo>{*fromFiles});
+    ASSERT_TRUE(fromBrowser);
+    EXPECT_TRUE(fromBrowser->path.startsWith(storage + "/imported-images/"));
+    EXPECT_EQ(model.clotheslinePlacements().position(*fromBrowser)->x, 1);
+
+    // A file that only looks like an image: the error shows and nothing changes.
+    const QString broken = folder + "/broken.png";
+    writeFile(broken, "no picture inside");
+    const QByteArray exhibition = readFile(storage + "/exhibition.json");
+    const auto brokenList = offering({{"text/uri-list", QUrl::fromLocalFile(broken).toEncoded() + "\r\n"}});
+    ASSERT_EQ(dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.5), *brokenList), Qt::CopyAction);
+    EXPECT_EQ(dropAt(canvas, ropeAt(canvas, 0.5), *brokenList), Qt::CopyAction);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.importing() && model.actionError(); }, 8000));
+    EXPECT_FALSE(model.actionError()->isEmpty());
+    EXPECT_EQ(model.photos().size(), 4);
+    EXPECT_EQ(readFile(storage + "/exhibition.json"), exhibition);
+    EXPECT_EQ(QDir(storage + "/imported-images").entryList(QDir::Files), saved);
+    EXPECT_TRUE(QFile::exists(broken));
+}

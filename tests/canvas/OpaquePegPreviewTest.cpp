@@ -1,0 +1,148 @@
+#include "canvas/OpaquePegPreview.h"
+#include "canvas/OpaqueHandoffGate.h"
+#include "canvas/PegDragBadge.h"
+#include "platform/ReduceMotion.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+using namespace vennimo;
+
+namespace {
+
+QImage sprite() {
+    QImage image(40, 30, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::red);
+    return image;
+}
+
+struct Clocked {
+    double now = 10;
+    QPointF pointer{100, 100};
+    int reveals = 0;
+    int completions = 0;
+    std::unique_ptr<OpaquePegPreview> preview;
+
+    explicit Clocked(int count = 2) {
+        QList<OpaquePegPreview::Item> items;
+        for (int i = 0; i < count; ++i)
+            items.append({QString("p%1").arg(i), sprite(), QRectF(50.25 + 60 * i, 40.5, 40, 30),
+                          QRectF(50.25 + 60 * i, 40.5, 40, 30)});
+        preview = OpaquePegPreview::make(
+            items, QPointF(100, 100), [this] { ++reveals; }, [this] { return pointer; },
+            [this] { return now; }, false);
+    }
+};
+
+} // namespace
+
+TEST(OpaqueHandoffGate, WaitsForTheReturnAndReadySourceThenForTargetsToHoldStillAndGivesUpAtTheWatchdog) {
+    OpaqueHandoffGate gate;
+    const OpaqueHandoffGate::Targets here{QRectF(10, 10, 50, 50), std::nullopt};
+    EXPECT_FALSE(gate.update(0.1, here, true)) << "too early";
+    EXPECT_FALSE(gate.update(0.2, here, false)) << "the rope still moves";
+    EXPECT_FALSE(gate.anchor);
+    EXPECT_FALSE(gate.update(0.2, here, true)) << "the first ready frame only anchors";
+    EXPECT_FALSE(gate.update(0.27, {QRectF(10.04, 10, 50, 50), std::nullopt}, true))
+        << "within 0.05 is still";
+    EXPECT_EQ(gate.update(0.28, here, true).value_or(""), "stable");
+
+    OpaqueHandoffGate moving;
+    for (double t = 0.16; t < 3.0; t += 0.02)
+        EXPECT_FALSE(moving.update(t, {QRectF(t * 100, 0, 50, 50)}, true)) << t;
+    EXPECT_EQ(moving.update(3.0, {QRectF(300, 0, 50, 50)}, true).value_or(""), "watchdog");
+    EXPECT_FALSE(OpaqueHandoffGate::sameTargets({std::nullopt}, {QRectF(0, 0, 1, 1)}));
+    EXPECT_FALSE(OpaqueHandoffGate::sameTargets({std::nullopt}, {std::nullopt, std::nullopt}));
+}
+
+TEST(OpaquePegPreview, ShowsOnItsFirstFrameGlidesToThePointerAndFliesBackUntilTheGateLetsGo) {
+    ReduceMotion::setReader([] { return std::optional<bool>(false); });
+    Clocked c;
+    ASSERT_TRUE(c.preview);
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::pending);
+    EXPECT_EQ(c.preview->panelsShown(), (QList<bool>{false, false}));
+    EXPECT_EQ(c.reveals, 0) << "the rope keeps drawing the prints until the panels show";
+
+    c.pointer = {160, 100};
+    c.preview->tick();
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::dragging);
+    EXPECT_EQ(c.reveals, 1);
+    EXPECT_EQ(c.preview->panelsShown(), (QList<bool>{true, true}));
+    EXPECT_FALSE(c.preview->pickupComplete()) << "the glide has just begun";
+    c.now += 0.05;
+    c.preview->tick();
+    const double halfway = c.preview->imageRects()[0].x();
+    EXPECT_GT(halfway, 50.25);
+    EXPECT_LT(halfway, 110.25);
+    c.now += 0.06;
+    c.preview->tick();
+    EXPECT_TRUE(c.preview->pickupComplete());
+    EXPECT_DOUBLE_EQ(c.preview->imageRects()[0].x(), 110.25) << "sub-pixel place kept inside the panel";
+    EXPECT_DOUBLE_EQ(c.preview->imageRects()[1].y(), 40.5);
+
+    // Released: the first print goes back to the rope, the second no longer hangs.
+    bool ready = false;
+    c.preview->finish(
+        [] {
+            return OpaqueHandoffGate::Targets{QRectF(300, 40, 40, 30), std::nullopt};
+        },
+        [&] { return ready; }, [&] { ++c.completions; });
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::returning);
+    c.now += 0.08;
+    c.preview->tick();
+    EXPECT_EQ(c.preview->panelsShown(), (QList<bool>{true, false})) << "a print with no place hides";
+    c.now += 0.1;
+    c.preview->tick();
+    EXPECT_DOUBLE_EQ(c.preview->imageRects()[0].x(), 300) << "the return takes 0.16 s";
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::returning) << "the rope is not ready";
+    ready = true;
+    c.preview->tick();
+    c.now += 0.05;
+    c.preview->tick();
+    EXPECT_EQ(c.completions, 0);
+    c.now += 0.04;
+    c.preview->tick();
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::revealed);
+    EXPECT_EQ(c.completions, 1);
+    for (int i = 0; i < OpaquePegPreview::kTeardownFrames; ++i)
+        c.preview->tick();
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::closed);
+    EXPECT_TRUE(c.preview->imageRects().isEmpty());
+    ReduceMotion::setReader({});
+}
+
+TEST(OpaquePegPreview, AReleaseBeforeTheFirstFrameNeverShowsThePanelsAndWithoutImagesThereIsNone) {
+    Clocked c(1);
+    c.preview->finish({}, {}, [&] { ++c.completions; });
+    EXPECT_EQ(c.preview->phase(), OpaquePegPreview::Phase::revealed);
+    EXPECT_EQ(c.completions, 1);
+    EXPECT_EQ(c.reveals, 0);
+    c.preview->tick();
+    EXPECT_EQ(c.preview->panelsShown(), QList<bool>{false});
+
+    EXPECT_FALSE(OpaquePegPreview::make({}, {}, {}, {}));
+    EXPECT_FALSE(
+        OpaquePegPreview::make({{"a", QImage(), QRectF(0, 0, 1, 1), QRectF(0, 0, 1, 1)}}, {}, {}, {}));
+}
+
+TEST(PegDragBadge, ShowsOnlyOverANativeDestinationForTwoOrMoreAndGrowsWithItsCount) {
+    PegDragBadge one(1);
+    one.update(true, {200, 200});
+    EXPECT_FALSE(one.visible()) << "one print needs no count";
+    PegDragBadge three(3);
+    three.update(false, {200, 200});
+    EXPECT_FALSE(three.visible());
+    three.update(true, {200, 200});
+    EXPECT_TRUE(three.visible());
+    EXPECT_EQ(three.panel()->pos(), QPoint(210, 208));
+    three.close();
+    EXPECT_FALSE(three.visible());
+    three.update(true, {0, 0});
+    EXPECT_FALSE(three.visible()) << "a closed badge stays hidden";
+
+    EXPECT_DOUBLE_EQ(PegDragBadge::width(2), PegDragBadge::kMinimumWidth);
+    EXPECT_GT(PegDragBadge::width(100), PegDragBadge::width(2));
+    const QImage image = PegDragBadge::image(3);
+    EXPECT_EQ(image.height(), 20);
+    EXPECT_EQ(image.pixelColor(image.width() / 2, 2).red(), 207) << "the red of the badge";
+}

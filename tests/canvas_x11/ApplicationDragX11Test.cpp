@@ -1,0 +1,284 @@
+#include "ApplicationRope.h"
+#include "PhotoLikeImages.h"
+#include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QDrag>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr int kCanvasTop = 8;
+constexpr double kPegToPaper = 150;
+
+QString storage() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
+}
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QList<double> placementXs() {
+    QList<double> xs;
+    const QJsonObject records =
+        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
+    std::sort(xs.begin(), xs.end());
+    return xs;
+}
+
+QStringList importedFiles() {
+    return QDir(storage() + "/imported-images").entryList(QDir::Files);
+}
+
+// The screen point on the paper of the print hanging at placement x, below its peg.
+QPoint printPoint(const QRect& window, double x) {
+    ClotheslineRopeGeometry rope;
+    rope.width = window.width();
+    rope.inset = 12;
+    const QPointF peg = rope.pointAlong(rope.supportFraction(x));
+    return window.topLeft() + QPointF(peg.x(), peg.y() + kCanvasTop + kPegToPaper).toPoint();
+}
+
+// A window of another program that takes whatever is dropped on it, as a chat window would.
+class DropWindow : public QWidget {
+public:
+    QList<QUrl> urls;
+    QStringList formats;
+    Qt::DropAction action = Qt::IgnoreAction;
+
+    DropWindow() {
+        setAcceptDrops(true);
+        setWindowTitle("drop here");
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(250, 246, 232));
+        p.setPen(QColor(120, 110, 90));
+        p.drawRect(rect().adjusted(0, 0, -1, -1));
+        p.drawText(rect(), Qt::AlignCenter, urls.isEmpty() ? "drop here" : urls.first().fileName());
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
+    void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
+    void dropEvent(QDropEvent* event) override {
+        urls = event->mimeData()->urls();
+        formats = event->mimeData()->formats();
+        action = event->dropAction();
+        event->acceptProposedAction();
+        update();
+    }
+};
+
+// A window of another program to drag from: a press starts a drag of what `offer` makes,
+// proposing a move as a file manager does.
+class DragSource : public QWidget {
+public:
+    std::function<QMimeData*()> offer;
+    std::optional<Qt::DropAction> result;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(70, 110, 90));
+        p.setPen(Qt::white);
+        p.drawText(rect(), Qt::AlignCenter, windowTitle());
+    }
+    void mousePressEvent(QMouseEvent*) override {
+        auto* drag = new QDrag(this);
+        drag->setMimeData(offer());
+        QPixmap pixmap(48, 36);
+        pixmap.fill(QColor(200, 80, 60));
+        drag->setPixmap(pixmap);
+        result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
+    }
+};
+
+QString xy(QPoint p) {
+    return QString("%1 %2").arg(p.x()).arg(p.y());
+}
+
+// Drives a whole press-move-release from `from` to `to` in a separate process, so this process
+// keeps answering while its own drag loop runs; it hovers at `to` for `hoverSeconds`.
+void startGesture(QProcess& gesture, QPoint from, QPoint to, double hoverSeconds) {
+    QString script = "xdotool mousemove " + xy(from) + "; sleep 0.3; xdotool mousedown 1; sleep 0.3;";
+    constexpr int kSteps = 12;
+    for (int i = 1; i <= kSteps; ++i)
+        script += " xdotool mousemove " + xy(from + (to - from) * i / kSteps) + "; sleep 0.06;";
+    script += QString(" sleep %1; xdotool mouseup 1").arg(hoverSeconds);
+    gesture.start("bash", {"-c", script});
+}
+
+QByteArray jpegBytes(int seed) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    makePhotoLikeImage({900, 600}, seed).save(&buffer, "JPEG", 85);
+    return bytes;
+}
+
+} // namespace
+
+TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHangWhereDropped) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    QDir().mkpath(desktop);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    const QString shots = applicationShots();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+
+    QWidget backdrop;
+    backdrop.setStyleSheet("background: #6a86a4");
+    backdrop.setGeometry(screen);
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+
+    QProcess app;
+    startApplication(app);
+    ASSERT_TRUE(app.waitForStarted());
+    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
+                        .save(QString("%1/print-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 2; }, 10000));
+    QTest::qWait(2500); // the rope settles under its prints
+    const QList<double> xs = placementXs();
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QRect around = window->adjusted(-20, -20, 20, 20);
+
+    // A print dragged by its paper into another program's window delivers its original file.
+    DropWindow target;
+    target.setGeometry(screen.x() + 120, window->bottom() + 60, 420, 240);
+    target.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+    QTest::qWait(300);
+    const QPoint from = printPoint(*window, xs[0]);
+    const QPoint to = target.geometry().center();
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}, 200));
+    constexpr int kSteps = 12;
+    for (int i = 1; i <= kSteps; ++i) {
+        const QPoint p = from + (to - from) * i / kSteps;
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 80));
+        if (i == kSteps / 2)
+            grabScreenArea(around.united(target.geometry()).adjusted(-20, -20, 20, 20))
+                .save(shots + "/30-copy-drag-in-flight.png");
+    }
+    QTest::qWait(400);
+    ASSERT_TRUE(xdotool({"mouseup", "1"}, 800));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 3000)) << "nothing arrived";
+    ASSERT_EQ(target.urls.size(), 1) << target.formats.join(' ').toStdString();
+    EXPECT_TRUE(target.urls[0].isLocalFile());
+    EXPECT_TRUE(target.urls[0].toLocalFile().startsWith(desktop + "/print-"))
+        << target.urls[0].toString().toStdString();
+    EXPECT_TRUE(QFile::exists(target.urls[0].toLocalFile()));
+    QTest::qWait(300);
+    grabScreenArea(around.united(target.geometry()).adjusted(-20, -20, 20, 20))
+        .save(shots + "/31-copy-delivered.png");
+    target.hide();
+
+    // A file offered as a file manager offers it, dropped on a print: it hangs at that place.
+    const QString pictures = TestEnvironment::root() + "/Pictures";
+    QDir().mkpath(pictures);
+    const QString offered = pictures + "/offered.jpg";
+    {
+        QFile file(offered);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(jpegBytes(61));
+    }
+    DragSource files;
+    files.setWindowTitle("files");
+    files.offer = [&] {
+        auto* data = new QMimeData;
+        data->setData("text/uri-list", QUrl::fromLocalFile(offered).toEncoded() + "\r\n");
+        data->setData("text/plain", offered.toUtf8());
+        return data;
+    };
+    files.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    files.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&files));
+    QTest::qWait(300);
+
+    QProcess gesture;
+    const QPoint onFirst = printPoint(*window, xs[0]);
+    startGesture(gesture, files.geometry().center(), onFirst, 1.6);
+    // While the drag hovers over the rope, the rope shows it would take it.
+    QTimer::singleShot(2000, &files, [&] {
+        grabScreenArea(around.united(files.geometry()).adjusted(-20, -20, 20, 20))
+            .save(shots + "/32-drop-highlight.png");
+    });
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && files.result; }, 10000));
+    EXPECT_EQ(files.result.value_or(Qt::IgnoreAction), Qt::CopyAction) << "the rope copies, never moves";
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 10000)) << "the file did not hang";
+    EXPECT_TRUE(QFile::exists(offered)) << "the offered file stays where it was";
+    EXPECT_EQ(importedFiles().size(), 1);
+    QList<double> now = placementXs();
+    EXPECT_EQ(std::count_if(now.cbegin(), now.cend(), [&](double x) { return std::abs(x - xs[0]) < 0.02; }),
+              2)
+        << "the new print hangs where the first one does";
+    QTest::qWait(1500);
+    grabScreenArea(around).save(shots + "/33-after-file-drop.png");
+    files.hide();
+
+    // Image bytes offered as a browser offers them, with the page's URL that cannot be reached.
+    DragSource browser;
+    browser.setWindowTitle("browser");
+    browser.offer = [] {
+        auto* data = new QMimeData;
+        data->setData("application/octet-stream", jpegBytes(62));
+        data->setData("text/uri-list", "http://127.0.0.1:9/photo.jpg");
+        return data;
+    };
+    browser.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    browser.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser));
+    QTest::qWait(300);
+    const QPoint onSecond = printPoint(*window, xs[1]);
+    startGesture(gesture, browser.geometry().center(), onSecond, 0.8);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && browser.result; }, 10000));
+    EXPECT_EQ(browser.result.value_or(Qt::IgnoreAction), Qt::CopyAction);
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 4; }, 10000)) << "the bytes did not hang";
+    EXPECT_EQ(importedFiles().size(), 2) << "both images are in the storage folder";
+    now = placementXs();
+    EXPECT_EQ(std::count_if(now.cbegin(), now.cend(), [&](double x) { return std::abs(x - xs[1]) < 0.02; }),
+              2);
+    EXPECT_TRUE(QFile::exists(storage() + "/exhibition.json"));
+    QTest::qWait(1500);
+    grabScreenArea(around).save(shots + "/34-after-browser-drop.png");
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(5000));
+}

@@ -1,0 +1,184 @@
+#include "ApplicationRope.h"
+#include "PhotoLikeImages.h"
+#include "rope/ClotheslinePhysics.h"
+#include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr int kCanvasTop = 8;
+// From the rope point under a peg into the peg itself.
+constexpr double kIntoPeg = 8;
+
+QString storage() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
+}
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// Placement x by record key.
+QMap<QString, double> placements() {
+    QMap<QString, double> xs;
+    const QJsonObject records =
+        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
+    for (auto it = records.begin(); it != records.end(); ++it)
+        xs.insert(it.key(), it.value().toObject().value("placement").toObject().value("x").toDouble());
+    return xs;
+}
+
+// Photos the line history marks as taken down.
+int takenDown() {
+    int count = 0;
+    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        if (record.toObject().contains("usedAt"))
+            ++count;
+    return count;
+}
+
+// The peg of the print at x on the rope as it rests under prints at `loads`.
+QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
+    ClotheslineRopeGeometry rope;
+    rope.width = window.width();
+    rope.inset = 12;
+    std::vector<double> fractions;
+    for (double load : loads)
+        fractions.push_back(rope.supportFraction(load));
+    const auto sag = ClotheslinePhysics::equilibrium(fractions, rope.usableSpan() + 2 * rope.kEndOverhang);
+    rope.displacement.assign(sag.begin(), sag.end());
+    const QPointF peg = rope.pointAlong(rope.supportFraction(x));
+    return window.topLeft() + QPointF(peg.x(), peg.y() + kCanvasTop + kIntoPeg).toPoint();
+}
+
+QString widestWindowId(qint64 pid) {
+    QProcess search;
+    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
+    search.waitForFinished(5000);
+    QString best;
+    int width = 0;
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        QProcess geometry;
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.waitForFinished(5000);
+        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
+            if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
+                width = line.mid(6).toInt();
+                best = id.trimmed();
+            }
+    }
+    return best;
+}
+
+// Press at `from`, move in steps to `to`, optionally shoot halfway, release.
+void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {}) {
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}, 200));
+    constexpr int kSteps = 12;
+    for (int i = 1; i <= kSteps; ++i) {
+        const QPoint p = from + (to - from) * i / kSteps;
+        ASSERT_TRUE(xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 70));
+        if (i == kSteps && halfway) {
+            QTest::qWait(300);
+            halfway();
+        }
+    }
+    QTest::qWait(200);
+    ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
+}
+
+} // namespace
+
+TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUntilControlZ) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    QDir().mkpath(desktop);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    const QString shots = applicationShots();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+
+    QWidget backdrop;
+    backdrop.setStyleSheet("background: #6a86a4");
+    backdrop.setGeometry(screen);
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+
+    QProcess app;
+    startApplication(app);
+    ASSERT_TRUE(app.waitForStarted());
+    QTest::qWait(2500);
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 70 + i)
+                        .save(QString("%1/peg-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
+    ASSERT_TRUE(QTest::qWaitFor([] { return placements().size() == 2; }, 10000));
+    QTest::qWait(2500);
+    const QMap<QString, double> before = placements();
+    QStringList keys = before.keys();
+    std::sort(keys.begin(), keys.end(),
+              [&](const QString& a, const QString& b) { return before[a] < before[b]; });
+    const QString left = keys[0];
+    const QString right = keys[1];
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QRect around = window->adjusted(-20, -20, 20, 20);
+    const double span = std::max(window->width() - 24.0 - 290.0, 1.0);
+    ASSERT_GT(before[right] - before[left], 0.2) << "the two prints hang apart";
+
+    // The left print, lifted by its peg, slides 100 points to the right along the rope.
+    const QPoint from = pegPoint(*window, before[left], before.values());
+    const double target = before[left] + 100 / span;
+    const QPoint to = pegPoint(*window, target, {before[right]});
+    pegGesture(from, to, [&] { grabScreenArea(around).save(shots + "/40-peg-slide.png"); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[left] - before[left]) > 0.01; }, 3000))
+        << "the print did not move";
+    EXPECT_NEAR(placements()[left], target, 4 / span);
+    EXPECT_DOUBLE_EQ(placements()[right], before[right]) << "the other print keeps its place";
+    EXPECT_EQ(takenDown(), 0);
+    QTest::qWait(1200);
+    grabScreenArea(around).save(shots + "/41-peg-slid.png");
+
+    // Pulled far below the rope, the right print comes down.
+    const QPoint pegRight = pegPoint(*window, before[right], placements().values());
+    pegGesture(pegRight, pegRight + QPoint(0, 260),
+               [&] { grabScreenArea(around.adjusted(0, 0, 0, 260)).save(shots + "/42-peg-pulled-off.png"); });
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDown() == 1; }, 3000)) << "the print was not taken down";
+    QTest::qWait(1200);
+    grabScreenArea(around).save(shots + "/43-peg-taken-down.png");
+
+    // Control-Z in the rope window hangs it again at its place.
+    const QString id = widestWindowId(app.processId());
+    ASSERT_FALSE(id.isEmpty());
+    xdotool({"windowactivate", "--sync", id}, 200);
+    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDown() == 0; }, 3000)) << "Control-Z did not hang it again";
+    EXPECT_DOUBLE_EQ(placements()[right], before[right]);
+    QTest::qWait(1500);
+    grabScreenArea(around).save(shots + "/44-peg-hung-again.png");
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(5000));
+}

@@ -1,0 +1,296 @@
+#include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/PhotoLikeImages.h"
+#include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr int kCollapsedTop = 8;
+constexpr int kSideInset = 10;
+constexpr int kToolbarRoom = 52;
+constexpr double kPegToPaper = 150;
+
+// A window under the rope that counts the clicks passing through it.
+class Backdrop : public QWidget {
+public:
+    QList<QPoint> presses;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        QLinearGradient g(0, 0, width(), height());
+        g.setColorAt(0, QColor(70, 110, 150));
+        g.setColorAt(1, QColor(150, 140, 175));
+        p.fillRect(rect(), g);
+    }
+    void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
+};
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QString storage() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
+}
+
+QList<double> placementXs() {
+    QList<double> xs;
+    const QJsonObject records =
+        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
+    std::sort(xs.begin(), xs.end());
+    return xs;
+}
+
+QStringList trashed() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files")
+        .entryList(QDir::Files);
+}
+
+// A point on a print's paper, below its peg, in a window whose canvas is `top` below its top.
+QPoint printPoint(const QRect& window, double x, int top) {
+    ClotheslineRopeGeometry rope;
+    rope.width = window.width() - 2 * kSideInset;
+    rope.inset = 12;
+    const QPointF onCanvas = rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper);
+    return window.topLeft() + QPoint(kSideInset, top) + onCanvas.toPoint();
+}
+
+bool moveTo(const QPoint& p, int settleMs = 200) {
+    return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, settleMs);
+}
+
+bool click(const QPoint& p) {
+    return moveTo(p) && xdotool({"click", "1"}, 400);
+}
+
+bool key(const QString& keys, int settleMs = 500) {
+    return xdotool({"key", keys}, settleMs);
+}
+
+std::optional<QRect> waitForHeight(qint64 pid, int height, int timeoutMs = 4000) {
+    std::optional<QRect> frame;
+    (void)QTest::qWaitFor(
+        [&] {
+            frame = applicationWindow(pid);
+            return frame && frame->height() == height;
+        },
+        timeoutMs);
+    return frame;
+}
+
+// The capsule's left and right ends on a row just inside its top edge, above its texts: its light
+// material stands out against the dark backdrop.
+std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
+    const QImage row = grabScreenArea(QRect(window.left(), window.top() + 8 + 5, window.width(), 1));
+    int left = -1;
+    int right = -1;
+    int light = 0;
+    for (int x = 0; x < row.width(); ++x) {
+        if (qGray(row.pixel(x, 0)) > 225) {
+            ++light;
+            if (left < 0)
+                left = x;
+            right = x;
+        }
+    }
+    if (light < 300)
+        return std::nullopt;
+    return std::pair{window.left() + left, window.left() + right};
+}
+
+} // namespace
+
+TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStillPassThrough) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    QDir().mkpath(desktop);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    // A space-bar application that is gone: the banner says so.
+    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                  "/VennimoGallery/defaults.json",
+              R"({"spaceKeyOpener": "/nonexistent/viewer.desktop"})");
+    const QString shots = applicationShots();
+
+    Backdrop backdrop;
+    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    backdrop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+
+    QProcess app;
+    startApplication(app);
+    ASSERT_TRUE(app.waitForStarted());
+    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
+                        .save(QString("%1/screen-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 10000));
+    QTest::qWait(2500); // the rope settles under its prints
+    const QList<double> xs = placementXs();
+    const std::optional<QRect> collapsed = applicationWindow(app.processId());
+    ASSERT_TRUE(collapsed);
+    const int collapsedHeight = collapsed->height();
+    grabScreenArea(collapsed->adjusted(-20, -80, 20, 20)).save(shots + "/40-collapsed.png");
+    EXPECT_FALSE(capsuleEnds(*collapsed)) << "no toolbar without a selection";
+
+    // A click on a print selects it: the window grows upward by the toolbar's room and the
+    // toolbar fades in.
+    ASSERT_TRUE(click(printPoint(*collapsed, xs[1], kCollapsedTop)));
+    const std::optional<QRect> expanded = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
+    ASSERT_TRUE(expanded && expanded->height() == collapsedHeight + kToolbarRoom);
+    const int screenTop = QGuiApplication::primaryScreen()->availableGeometry().top();
+    EXPECT_EQ(expanded->top(), std::max(screenTop, collapsed->top() - kToolbarRoom))
+        << "the rope stays where it hung, unless the screen's top edge is in the way";
+    QTest::qWait(600); // the fade
+    grabScreenArea(expanded->adjusted(-20, -20, 20, 20)).save(shots + "/41-expanded.png");
+    const auto capsule = capsuleEnds(*expanded);
+    ASSERT_TRUE(capsule) << "the toolbar shows";
+    EXPECT_GT(capsule->second - capsule->first, 400);
+
+    // Resting on the settings button shows its hint below it.
+    const QPoint settings(capsule->second - 15 - 14, expanded->top() + 8 + 22);
+    ASSERT_TRUE(moveTo(settings, 900));
+    grabScreenArea(QRect(capsule->first - 20, expanded->top(), capsule->second - capsule->first + 40, 100))
+        .save(shots + "/42-hover-hint.png");
+    grabScreenArea(expanded->adjusted(-20, -20, 20, 20)).save(shots + "/42-hover-hint-window.png");
+
+    // Control-A selects all three; a second one ends the selection and the toolbar goes.
+    ASSERT_TRUE(key("ctrl+a", 800));
+    grabScreenArea(expanded->adjusted(-20, -20, 20, 20)).save(shots + "/43-all-selected.png");
+    ASSERT_TRUE(key("ctrl+a"));
+    EXPECT_TRUE(waitForHeight(app.processId(), collapsedHeight)) << "no selection, no toolbar";
+
+    // Space with an application that is gone shows the error banner; its close button clears it.
+    ASSERT_TRUE(click(printPoint(*collapsed, xs[0], kCollapsedTop)));
+    std::optional<QRect> frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(key("space", 900));
+    const QRect banner(frame->left() + 70, frame->top() + 73, frame->width() - 140, 40);
+    grabScreenArea(frame->adjusted(-20, -20, 20, 20)).save(shots + "/44-error-banner.png");
+    const QImage withBanner = grabScreenArea(banner);
+    ASSERT_TRUE(click(QPoint(banner.right() - 10 - 9, banner.top() + 10 + 9)));
+    QTest::qWait(400);
+    EXPECT_GT(changedShare(withBanner, grabScreenArea(banner)), 0.05) << "the banner went";
+
+    // Control-Delete asks before the selected print goes to the Trash; Control-Z brings it back.
+    const qsizetype windowsBefore = applicationWindows(app.processId()).size();
+    ASSERT_TRUE(key("ctrl+Delete", 1200));
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/45-trash-confirmation.png");
+    ASSERT_EQ(applicationWindows(app.processId()).size(), windowsBefore + 1) << "the confirmation";
+    ASSERT_TRUE(key("Tab", 200) && key("space", 1500));
+    // The first delete from a source folder asks for the folder's grant, which opens on it.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return applicationWindows(app.processId()).size() == windowsBefore + 1; }, 3000))
+        << "the folder grant";
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/45-folder-grant.png");
+    ASSERT_TRUE(key("Return", 1500));
+    EXPECT_TRUE(QTest::qWaitFor([] { return trashed().size() == 1; }, 5000)) << "one photo in the Trash";
+    EXPECT_EQ(QDir(desktop).entryList(QDir::Files).size(), 2);
+    frame = applicationWindow(app.processId());
+    ASSERT_TRUE(frame);
+    QTest::qWait(800);
+    grabScreenArea(frame->adjusted(-20, -20, 20, 20)).save(shots + "/46-trashed.png");
+    ASSERT_TRUE(key("ctrl+z", 1500));
+    EXPECT_TRUE(QTest::qWaitFor([] { return trashed().isEmpty(); }, 5000)) << "back from the Trash";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QDir(desktop).entryList(QDir::Files).size() == 3; }, 5000));
+    QTest::qWait(1500);
+    frame = applicationWindow(app.processId());
+    ASSERT_TRUE(frame);
+    grabScreenArea(frame->adjusted(-20, -20, 20, 20)).save(shots + "/47-restored.png");
+
+    // "普通窗口" switches to the grid, whose button leads back to the rope.
+    frame = applicationWindow(app.processId());
+    ASSERT_TRUE(frame);
+    const int top = frame->height() == collapsedHeight ? kCollapsedTop : kCollapsedTop + kToolbarRoom;
+    if (frame->height() == collapsedHeight) {
+        ASSERT_TRUE(click(printPoint(*frame, xs[2], top)));
+        frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
+        ASSERT_TRUE(frame);
+        QTest::qWait(500);
+    }
+    const auto ends = capsuleEnds(*frame);
+    ASSERT_TRUE(ends);
+    ASSERT_TRUE(click(QPoint(ends->second - 15 - 30 - 6 - 26, frame->top() + 8 + 22)));
+    std::optional<QRect> grid;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            grid = applicationWindow(app.processId());
+            return grid && grid->height() >= 520 && grid->width() >= 900;
+        },
+        4000))
+        << "the titled grid window";
+    QTest::qWait(500);
+    if (grid)
+        grabScreenArea(grid->adjusted(-20, -40, 20, 20)).save(shots + "/48-grid.png");
+    const QString id = runProgram("xdotool", {"search", "--onlyvisible", "--name", "^Vennimo$"}).trimmed();
+    xdotool({"windowactivate", "--sync", id.split('\n').first()}, 300);
+    ASSERT_TRUE(key("Tab", 200) && key("space", 1200));
+    std::optional<QRect> back;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            back = applicationWindow(app.processId());
+            return back && back->height() < 520;
+        },
+        4000))
+        << "back on the rope";
+    QTest::qWait(800);
+    if (back)
+        grabScreenArea(back->adjusted(-20, -20, 20, 20)).save(shots + "/49-back-on-the-rope.png");
+
+    // A click where the strip is transparent reaches the window beneath.
+    back = applicationWindow(app.processId());
+    ASSERT_TRUE(back);
+    const QPoint transparent = back->topLeft() + QPoint(back->width() / 2, back->height() - 14);
+    backdrop.presses.clear();
+    ASSERT_TRUE(click(transparent));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 2000));
+
+    // Dragging the toolbar's title moves the window; the collapse button closes it.
+    ASSERT_TRUE(click(printPoint(*back, xs[1], kCollapsedTop)));
+    frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
+    ASSERT_TRUE(frame);
+    QTest::qWait(500);
+    const auto title = capsuleEnds(*frame);
+    ASSERT_TRUE(title);
+    const QPoint grip(title->first + 15 + 28 + 8 + 50, frame->top() + 8 + 22);
+    const QPoint travel(70, 120);
+    ASSERT_TRUE(moveTo(grip) && xdotool({"mousedown", "1"}, 150));
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_TRUE(moveTo(grip + travel * i / 6, 50));
+    ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
+    const std::optional<QRect> moved = applicationWindow(app.processId());
+    ASSERT_TRUE(moved);
+    EXPECT_LE((moved->topLeft() - (frame->topLeft() + travel)).manhattanLength(), 3)
+        << moved->x() << "," << moved->y() << " from " << frame->x() << "," << frame->y();
+    grabScreenArea(moved->adjusted(-20, -20, 20, 20)).save(shots + "/50-moved-by-the-title.png");
+    ASSERT_TRUE(click(QPoint(title->first + travel.x() + 15 + 14, moved->top() + 8 + 22)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !applicationWindow(app.processId()); }, 3000))
+        << "the collapse button closed the rope window";
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(5000));
+}
