@@ -3,13 +3,15 @@
 #include "grid/GallerySearchField.h"
 #include "grid/GridSymbol.h"
 #include "model/GalleryModel.h"
+#include "widgets/HoverHint.h"
+#include "widgets/ToolbarButton.h"
+#include "widgets/ToolbarIcon.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QPushButton>
 #include <QToolButton>
 
 namespace vennimo {
@@ -26,7 +28,7 @@ QIcon symbolIcon(const QString& symbol, double size, const QColor& colour, doubl
 }
 
 QString hint(const QString& label, const QString& shortcut) {
-    return shortcut.isEmpty() ? label : label + QStringLiteral("  ") + shortcut;
+    return ToolbarIcon::hintText(label, shortcut.isEmpty() ? std::nullopt : std::optional<QString>(shortcut));
 }
 
 } // namespace
@@ -84,19 +86,20 @@ GalleryActionBar::GalleryActionBar(GalleryModel& model, Actions actions, QWidget
     m_count->setContentsMargins(0, 0, 4, 0);
     row->addWidget(m_count);
 
-    m_selectAll = new QPushButton(QString::fromUtf8("全选"), this);
-    m_selectAll->setFlat(true);
-    m_selectAll->setToolTip(hint(QString::fromUtf8("全选"), QString::fromUtf8("⌘A")));
+    m_selectAll = new ToolbarButton(QString::fromUtf8("全选"), this);
+    m_selectAll->setAccessibleName(QString::fromUtf8("全选"));
+    new HoverHint(m_selectAll, hint(QString::fromUtf8("全选"), QStringLiteral("Ctrl+A")));
     m_buttons.append(m_selectAll);
     row->addWidget(m_selectAll);
     m_selectionDivider = divider();
     row->addWidget(m_selectionDivider);
 
     m_view = iconButton(QStringLiteral("eye"), QString::fromUtf8("查看"), QString::fromUtf8("空格"));
-    m_copy = iconButton(QStringLiteral("doc.on.doc"), QString::fromUtf8("复制"), QString::fromUtf8("⌘C"));
+    m_copy = iconButton(QStringLiteral("doc.on.doc"), QString::fromUtf8("复制"), QStringLiteral("Ctrl+C"));
     m_selectionProperties =
-        iconButton(QStringLiteral("info.circle"), QString::fromUtf8("属性"), QString::fromUtf8("⌘I"));
-    m_trash = iconButton(QStringLiteral("trash"), QString::fromUtf8("删除"), QString::fromUtf8("⌘⌫"));
+        iconButton(QStringLiteral("info.circle"), QString::fromUtf8("属性"), QStringLiteral("Ctrl+I"));
+    m_trash = iconButton(QStringLiteral("trash"), QString::fromUtf8("删除"), QStringLiteral("Ctrl+Delete"));
+    m_trash->setDestructive(true);
     for (QAbstractButton* button : {m_view, m_copy, m_selectionProperties, m_trash})
         row->addWidget(button);
 
@@ -107,7 +110,7 @@ GalleryActionBar::GalleryActionBar(GalleryModel& model, Actions actions, QWidget
     m_lineButton->setIcon(symbolIcon(QStringLiteral("ellipsis.circle"), kMenuSymbolPixels,
                                      palette().color(QPalette::WindowText), devicePixelRatioF()));
     m_lineButton->setIconSize(QSize(int(kMenuSymbolPixels), int(kMenuSymbolPixels)));
-    m_lineButton->setToolTip(QString::fromUtf8("挂上 / 取下"));
+    new HoverHint(m_lineButton, QString::fromUtf8("挂上 / 取下"));
     m_lineButton->setAccessibleName(QString::fromUtf8("挂上或取下"));
     m_lineMenu = new QMenu(this);
     m_hang = m_lineMenu->addAction(QString::fromUtf8("挂上所选照片"));
@@ -118,16 +121,16 @@ GalleryActionBar::GalleryActionBar(GalleryModel& model, Actions actions, QWidget
     m_search = new GallerySearchField(this);
     row->addWidget(m_search);
     m_properties =
-        iconButton(QStringLiteral("info.circle"), QString::fromUtf8("属性"), QString::fromUtf8("⌘I"));
+        iconButton(QStringLiteral("info.circle"), QString::fromUtf8("属性"), QStringLiteral("Ctrl+I"));
     row->addWidget(m_properties);
 
     row->addWidget(divider());
     m_rope = iconButton(QStringLiteral("photo.on.rectangle.angled"), QString::fromUtf8("晾衣绳"), {});
-    m_settings = iconButton(QStringLiteral("gearshape"), QString::fromUtf8("设置"), QString::fromUtf8("⌘,"));
+    m_settings = iconButton(QStringLiteral("gearshape"), QString::fromUtf8("设置"), QStringLiteral("Ctrl+,"));
     row->addWidget(m_rope);
     row->addWidget(m_settings);
 
-    connect(m_selectAll, &QPushButton::clicked, this, [this] {
+    connect(m_selectAll, &QAbstractButton::clicked, this, [this] {
         m_model.toggleAllSelection(m_visible);
         if (m_actions.focusContent)
             m_actions.focusContent();
@@ -168,14 +171,10 @@ GalleryActionBar::GalleryActionBar(GalleryModel& model, Actions actions, QWidget
     refresh();
 }
 
-QAbstractButton* GalleryActionBar::iconButton(const QString& symbol, const QString& label,
-                                              const QString& shortcut) {
-    auto* button = new QToolButton(this);
-    button->setAutoRaise(true);
-    button->setText(label);
-    button->setToolTip(hint(label, shortcut));
-    button->setAccessibleName(label);
-    button->setProperty("symbol", symbol);
+ToolbarIcon* GalleryActionBar::iconButton(const QString& symbol, const QString& label,
+                                          const QString& shortcut) {
+    auto* button = new ToolbarIcon(
+        symbol, label, shortcut.isEmpty() ? std::nullopt : std::optional<QString>(shortcut), this);
     m_buttons.append(button);
     return button;
 }
@@ -192,8 +191,6 @@ QFrame* GalleryActionBar::divider() {
 QAbstractButton* GalleryActionBar::button(const QString& label) const {
     for (QAbstractButton* button : m_buttons) {
         if (button->isVisibleTo(this) && button->accessibleName() == label)
-            return button;
-        if (button->isVisibleTo(this) && button->text() == label)
             return button;
     }
     return nullptr;
@@ -224,13 +221,12 @@ void GalleryActionBar::refresh() {
     m_selectAll->setEnabled(state.selectAll);
     m_view->setEnabled(state.view);
     m_copy->setEnabled(state.copy);
-    m_copy->setText(state.copyLabel());
-    m_copy->setAccessibleName(state.copyLabel());
-    m_copy->setProperty("symbol", state.copySymbol());
-    m_copy->setToolTip(hint(state.copyLabel(), QString::fromUtf8("⌘C")));
+    m_copy->setLabel(state.copyLabel());
+    m_copy->setSymbol(state.copySymbol());
     m_selectionProperties->setEnabled(state.properties);
     m_properties->setEnabled(state.properties);
     m_trash->setEnabled(state.trash);
+    m_trash->setBusy(state.trashBusy);
     m_hang->setEnabled(state.hang);
     m_takeDown->setEnabled(state.takeDown);
     m_rope->setEnabled(state.rope);

@@ -12,13 +12,14 @@ class QAbstractButton;
 class QFrame;
 class QLabel;
 class QMenu;
-class QPushButton;
 class QToolButton;
 
 namespace vennimo {
 
 class GalleryModel;
 class GallerySearchField;
+class ToolbarButton;
+class ToolbarIcon;
 
 // The right-hand part of the grid's header. Outside selection mode: the search field and the
 // properties button; in selection mode: the count, select all, view, copy, properties, delete and
@@ -81,7 +82,7 @@ Q_SIGNALS:
     void queryEdited(const QString& query);
 
 private:
-    QAbstractButton* iconButton(const QString& symbol, const QString& label, const QString& shortcut);
+    ToolbarIcon* iconButton(const QString& symbol, const QString& label, const QString& shortcut);
     QFrame* divider();
 
     GalleryModel& m_model;
@@ -89,20 +90,20 @@ private:
     QList<Photo> m_visible;
     State m_state;
     QLabel* m_count;
-    QPushButton* m_selectAll;
+    ToolbarButton* m_selectAll;
     QFrame* m_selectionDivider;
-    QAbstractButton* m_view;
-    QAbstractButton* m_copy;
-    QAbstractButton* m_selectionProperties;
-    QAbstractButton* m_trash;
+    ToolbarIcon* m_view;
+    ToolbarIcon* m_copy;
+    ToolbarIcon* m_selectionProperties;
+    ToolbarIcon* m_trash;
     QToolButton* m_lineButton;
     QMenu* m_lineMenu;
     QAction* m_hang;
     QAction* m_takeDown;
     GallerySearchField* m_search;
-    QAbstractButton* m_properties;
-    QAbstractButton* m_rope;
-    QAbstractButton* m_settings;
+    ToolbarIcon* m_properties;
+    ToolbarIcon* m_rope;
+    ToolbarIcon* m_settings;
     QList<QAbstractButton*> m_buttons;
 };
 

@@ -1,6 +1,6 @@
 #include "grid/GridEmptyState.h"
 
-#include "grid/GridSymbol.h"
+#include "widgets/ToolbarSymbol.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
@@ -30,8 +30,8 @@ void GridEmptyState::paintEvent(QPaintEvent*) {
     const QFontMetricsF metrics(font());
     const double line = metrics.height();
     const double top = (height() - (kSymbolPixels + kSpacing + line)) / 2;
-    GridSymbol::paint(painter, QStringLiteral("photo.on.rectangle.angled"),
-                      QRectF(0, top, width(), kSymbolPixels), kSymbolPixels, secondary);
+    ToolbarSymbol::paint(painter, QStringLiteral("photo.on.rectangle.angled"),
+                         QRectF(0, top, width(), kSymbolPixels), kSymbolPixels, secondary);
     painter.setPen(secondary);
     painter.drawText(QRectF(0, top + kSymbolPixels + kSpacing, width(), line),
                      Qt::AlignHCenter | Qt::AlignTop, text());

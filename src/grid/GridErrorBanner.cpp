@@ -1,6 +1,7 @@
 #include "grid/GridErrorBanner.h"
 
 #include "grid/GridSymbol.h"
+#include "widgets/ToolbarSymbol.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -35,12 +36,9 @@ QIcon closeIcon(const QColor& colour, double dpr) {
     pixmap.setDevicePixelRatio(dpr);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPen pen(colour, 2, Qt::SolidLine, Qt::RoundCap);
-    painter.setPen(pen);
-    const double inset = 2;
-    painter.drawLine(QPointF(inset, inset), QPointF(kClosePixels - inset, kClosePixels - inset));
-    painter.drawLine(QPointF(kClosePixels - inset, inset), QPointF(inset, kClosePixels - inset));
+    // Bold, as a small close mark must be to read.
+    ToolbarSymbol::paint(painter, QStringLiteral("xmark"), QRectF(0, 0, kClosePixels, kClosePixels),
+                         kClosePixels, colour, 2);
     return QIcon(pixmap);
 }
 

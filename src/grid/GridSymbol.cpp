@@ -61,16 +61,6 @@ void GridSymbol::paint(QPainter& painter, const QString& name, const QRectF& box
     QPainter& p = painter;
     if (name == QLatin1String("photo")) {
         picture(p, color, QRectF(2, 4, 16, 12));
-    } else if (name == QLatin1String("photo.on.rectangle.angled")) {
-        p.save();
-        p.translate(10, 10);
-        p.rotate(-8);
-        p.translate(-10, -10);
-        p.setPen(strokePen(color, 1.3));
-        p.setBrush(Qt::NoBrush);
-        p.drawRoundedRect(QRectF(4.5, 2.5, 14, 10.5), 2, 2);
-        p.restore();
-        picture(p, color, QRectF(1.5, 6.5, 14, 11));
     } else if (name == QLatin1String("magnifyingglass")) {
         p.setPen(strokePen(color, 1.8));
         p.setBrush(Qt::NoBrush);

@@ -8,9 +8,9 @@ class QPainter;
 
 namespace vennimo {
 
-// The grid screen's own symbols, beside the toolbar's: the search glass, the selection badges,
-// the clear button, the menu's ellipsis, the banner's warning, and the picture of the empty
-// state and the failure face. Drawn as outlines, so they stay crisp at any scale.
+// The grid screen's symbols that the toolbar's set lacks: the search glass, the selection badges,
+// the clear button, the menu's ellipsis, the banner's warning and the failure face's picture.
+// Drawn as outlines, so they stay crisp at any scale.
 class GridSymbol {
 public:
     GridSymbol() = delete;

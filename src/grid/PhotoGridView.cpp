@@ -161,10 +161,11 @@ void PhotoGridView::resizeEvent(QResizeEvent* event) {
     relayout();
 }
 
-void PhotoGridView::scrollContentsBy(int, int) {
+void PhotoGridView::scrollContentsBy(int dx, int dy) {
     syncCells();
     followTop();
-    viewport()->update();
+    // The pixels already drawn move; only the strip that comes into view is painted.
+    viewport()->scroll(dx, dy);
 }
 
 void PhotoGridView::showEvent(QShowEvent* event) {
