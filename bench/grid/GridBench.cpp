@@ -198,11 +198,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_grid: the first thumbnails never arrived\n");
         return 1;
     }
-    // The first frame with the cached pictures scales each to its card once.
-    const Figures firstPaint = measure(1, [&](int) {
-        paint(*grid->viewport());
-        return true;
-    });
     const Figures gridPaint = measure(kPaints, [&](int) {
         paint(*grid->viewport());
         return true;
@@ -221,8 +216,6 @@ int main(int argc, char** argv) {
                 "(floor %zu frames of %d rows of text)\n",
                 kPhotos, kWindow.width(), kWindow.height(), kScale, grid->gridLayout().columns,
                 gridScroll.cpu.size(), floorScroll.cpu.size(), kPhotos);
-    std::printf("%-34s grid %7.2f ms (cpu) %7.2f ms (wall)\n", "first frame, scaling the thumbnails",
-                firstPaint.cpu.front(), firstPaint.wall.front());
     report("full viewport paint, cached", gridPaint, floorPaint, "target < 16 ms");
     report("scroll top to bottom, per frame", gridScroll, floorScroll, "target: none > 33 ms");
     std::printf("%-34s grid %7.1f MB | floor %6.1f MB | empty process %6.1f MB  (target < 200 MB)\n",

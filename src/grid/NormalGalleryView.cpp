@@ -1,9 +1,11 @@
 #include "grid/NormalGalleryView.h"
 
+#include "dragdrop/PhotoDragPayload.h"
 #include "grid/GalleryActionBar.h"
 #include "grid/GalleryHeader.h"
 #include "grid/GridEmptyState.h"
 #include "grid/GridErrorBanner.h"
+#include "grid/GridPhotoDrag.h"
 #include "grid/PhotoCard.h"
 #include "grid/PhotoGridView.h"
 #include "model/GalleryModel.h"
@@ -32,7 +34,8 @@ NormalGalleryView::NormalGalleryView(GalleryModel& model, std::function<void()> 
     , m_switchToClothesline(std::move(switchToClothesline))
     , m_openFile([](const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); })
     , m_revealFile([](const QString& path) { FileManager1().reveal({path}); })
-    , m_presentMenu([](QMenu& menu, QPoint at) { menu.exec(at); }) {
+    , m_presentMenu([](QMenu& menu, QPoint at) { menu.exec(at); })
+    , m_startDrag(&GridPhotoDrag::exec) {
     setMinimumSize(kMinimumSize);
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
@@ -271,11 +274,16 @@ void NormalGalleryView::showMenu(const Photo& photo, QPoint globalPos) {
 }
 
 void NormalGalleryView::drag(const Photo& photo, const QRectF& card) {
-    const QList<Photo> photos = m_model.dragPhotos(photo);
-    if (photos.isEmpty() || !m_startDrag)
+    // Photos whose files are gone or unreadable are left out; with none left nothing starts.
+    const PhotoDragPayload payload(m_model.dragPhotos(photo));
+    if (payload.isEmpty() || !m_startDrag)
         return;
-    const Qt::DropAction action = m_startDrag(photos, m_grid->viewport(), card);
-    m_model.completeDrag(photos, action);
+    // The drag loop may outlive this screen (the window switched to the rope meanwhile): only
+    // the model, which outlives every screen, is touched after it.
+    GalleryModel* model = &m_model;
+    const DragStarter start = m_startDrag;
+    const Qt::DropAction action = start(payload, m_grid->viewport(), card);
+    model->completeDrag(payload.photos(), action);
 }
 
 } // namespace vennimo

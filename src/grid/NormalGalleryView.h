@@ -22,6 +22,7 @@ class GalleryHeader;
 class GalleryModel;
 class GridEmptyState;
 class GridErrorBanner;
+class PhotoDragPayload;
 class PhotoGridView;
 
 // The gallery window's grid screen: the header with the product name, the photo count and the
@@ -40,9 +41,9 @@ public:
     using FileOpener = std::function<bool(const QString& path)>;
     using FileRevealer = std::function<void(const QString& path)>;
     using MenuPresenter = std::function<void(QMenu& menu, QPoint globalPos)>;
-    // Carries the photos out of the application from a card; answers the final drop action.
-    using DragStarter = std::function<Qt::DropAction(const QList<Photo>& photos, QWidget* source,
-                                                     const QRectF& cardInSource)>;
+    // Carries the payload out of the application from a card; answers the final drop action.
+    using DragStarter =
+        std::function<Qt::DropAction(const PhotoDragPayload& payload, QWidget* source, const QRectF& cardInSource)>;
 
     NormalGalleryView(GalleryModel& model, std::function<void()> openSettings,
                       std::function<void()> switchToClothesline, QWidget* parent = nullptr);

@@ -240,14 +240,21 @@ void PhotoGridView::paintEvent(QPaintEvent* event) {
         card.name = elidedName(photo, PhotoCard::nameRect(rect).width());
         cards.push_back(std::move(card));
     }
-    // Pictures that just arrived are scaled to their card side by side, once.
+    // Pictures that just arrived are scaled to their card side by side, once. Their pixels are
+    // allocated here, on the main thread, which frees them again when the cache lets them go.
     const double scale = displayScale();
+    for (const Missing& item : missing) {
+        QImage scaled(item.scaled.pixels, QImage::Format_ARGB32_Premultiplied);
+        scaled.setDevicePixelRatio(scale);
+        cards[item.card].thumbnail = std::move(scaled);
+    }
     GridBandPainter::runParallel(int(missing.size()), [&](int index) {
         Card& card = cards[missing[std::size_t(index)].card];
-        QImage scaled = card.face.image.scaled(missing[std::size_t(index)].scaled.pixels,
-                                               Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        scaled.setDevicePixelRatio(scale);
-        card.thumbnail = std::move(scaled);
+        QImage& scaled = card.thumbnail;
+        QPainter painter(&scaled);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(QRectF(QPointF(0, 0), scaled.deviceIndependentSize()), card.face.image);
     });
     for (const Missing& item : missing) {
         const QImage& image = cards[item.card].thumbnail;
@@ -302,11 +309,15 @@ void PhotoGridView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     m_dragging = true;
-    if (m_callbacks.drag)
-        m_callbacks.drag(m_photos.at(started.index), cardRectInViewport(started.index));
-    // A drag that did not start leaves the press behind: the next press starts afresh.
     m_press.reset();
-    m_dragging = false;
+    // The drag loop runs events: the grid may be gone when it returns.
+    QPointer<PhotoGridView> self(this);
+    const Photo photo = m_photos.at(started.index);
+    const auto drag = m_callbacks.drag;
+    if (drag)
+        drag(photo, cardRectInViewport(started.index));
+    if (self)
+        m_dragging = false;
 }
 
 void PhotoGridView::mouseReleaseEvent(QMouseEvent* event) {

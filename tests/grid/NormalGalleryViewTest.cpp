@@ -1,5 +1,6 @@
 #include "GridFixture.h"
 
+#include "dragdrop/PhotoDragPayload.h"
 #include "grid/GalleryHeader.h"
 #include "grid/PhotoGridLayout.h"
 #include "grid/PhotoGridView.h"
@@ -243,6 +244,66 @@ TEST(NormalGalleryView, ClicksSelectDoubleClicksPreviewAndTheMenuFollowsTheBusyF
     grid.model->setDeleting(true);
     EXPECT_EQ(menuAt(0).first(), "查看大图 (off)");
     grid.model->setDeleting(false);
+}
+
+} // namespace
+} // namespace vennimo::test
+
+namespace vennimo::test {
+namespace {
+
+TEST(NormalGalleryView, DragsBeyondFivePointsCarryTheCardOrTheSelectionAsCopies) {
+    Grid grid({"a.png", "b.png", "c.png"});
+    QList<QStringList> started;
+    Qt::DropAction answer = Qt::CopyAction;
+    grid.view->setDragStarter([&](const PhotoDragPayload& payload, QWidget*, const QRectF&) {
+        QStringList names;
+        for (const Photo& photo : payload.photos())
+            names.append(photo.name());
+        started.append(names);
+        return answer;
+    });
+    PhotoGridView* view = grid.view->grid();
+    QWidget* port = view->viewport();
+    const auto dragFrom = [&](int index, QPoint by) {
+        const QPoint start = view->cardRectInViewport(index).center().toPoint();
+        QTest::mousePress(port, Qt::LeftButton, {}, start);
+        QMouseEvent move(QEvent::MouseMove, start + by, port->mapToGlobal(start + by), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(port, &move);
+        QTest::mouseRelease(port, Qt::LeftButton, {}, start + by);
+    };
+    const Photo a = view->photos().at(0);
+
+    dragFrom(0, QPoint(3, 4));
+    EXPECT_TRUE(started.isEmpty()) << "five points is not yet a drag";
+    EXPECT_EQ(grid.model->selectedIDs(), QSet<QString>({a.id})) << "it was a click";
+    grid.model->endSelection();
+    dragFrom(0, QPoint(4, 4));
+    ASSERT_EQ(started.size(), 1);
+    EXPECT_EQ(started.last(), QStringList({a.name()}));
+    EXPECT_TRUE(grid.model->usedCopyIDs().contains(a.recordKey())) << "a copy left the application";
+    EXPECT_TRUE(grid.model->selectedIDs().isEmpty()) << "a drag is no click";
+
+    // A selected card in selection mode carries the whole selection, in display order.
+    grid.model->setSelection({view->photos().at(2), view->photos().at(1)});
+    answer = Qt::IgnoreAction;
+    dragFrom(2, QPoint(0, 30));
+    ASSERT_EQ(started.size(), 2);
+    EXPECT_EQ(started.last(), QStringList({view->photos().at(1).name(), view->photos().at(2).name()}));
+    EXPECT_FALSE(grid.model->usedCopyIDs().contains(view->photos().at(1).recordKey()))
+        << "a drag nobody took copies nothing";
+    // An unselected card carries itself alone.
+    dragFrom(0, QPoint(0, 30));
+    EXPECT_EQ(started.last(), QStringList({a.name()}));
+
+    // A card whose file is gone starts nothing, and the next click still works.
+    grid.model->endSelection();
+    ASSERT_TRUE(QFile::remove(view->photos().at(0).path));
+    dragFrom(0, QPoint(0, 30));
+    EXPECT_EQ(started.size(), 3);
+    QTest::mouseClick(port, Qt::LeftButton, {}, view->cardRectInViewport(1).center().toPoint());
+    EXPECT_EQ(grid.model->selectedIDs(), QSet<QString>({view->photos().at(1).id}));
 }
 
 } // namespace
