@@ -3,6 +3,7 @@
 #include "grid/GallerySearchField.h"
 #include "grid/GridSymbol.h"
 #include "model/GalleryModel.h"
+#include "widgets/ClotheslineToolbarButtonStyle.h"
 #include "widgets/HoverHint.h"
 #include "widgets/ToolbarButton.h"
 #include "widgets/ToolbarIcon.h"
@@ -79,9 +80,7 @@ GalleryActionBar::GalleryActionBar(GalleryModel& model, Actions actions, QWidget
     row->setSpacing(kSpacing);
 
     m_count = new QLabel(this);
-    QFont small;
-    small.setPixelSize(12);
-    m_count->setFont(small);
+    m_count->setFont(ClotheslineToolbarButtonStyle::font(12));
     m_count->setForegroundRole(QPalette::PlaceholderText);
     m_count->setContentsMargins(0, 0, 4, 0);
     row->addWidget(m_count);

@@ -1,5 +1,7 @@
 #include "grid/GalleryHeader.h"
 
+#include "widgets/ClotheslineToolbarButtonStyle.h"
+
 #include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -17,13 +19,8 @@ GalleryHeader::GalleryHeader(QWidget* actionBar, QWidget* parent)
     auto* stack = new QVBoxLayout(m_title);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(kTitleSpacing);
-    QFont name;
-    name.setPixelSize(20);
-    name.setBold(true);
-    m_name->setFont(name);
-    QFont count;
-    count.setPixelSize(11);
-    m_count->setFont(count);
+    m_name->setFont(ClotheslineToolbarButtonStyle::font(20, QFont::Bold));
+    m_count->setFont(ClotheslineToolbarButtonStyle::font(11));
     m_count->setForegroundRole(QPalette::PlaceholderText);
     stack->addWidget(m_name);
     stack->addWidget(m_count);

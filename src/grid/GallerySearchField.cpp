@@ -1,6 +1,7 @@
 #include "grid/GallerySearchField.h"
 
 #include "grid/GridSymbol.h"
+#include "widgets/ClotheslineToolbarButtonStyle.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -56,6 +57,7 @@ GallerySearchField::GallerySearchField(QWidget* parent)
     row->setSpacing(kSpacing);
     row->addWidget(new SymbolLabel(QStringLiteral("magnifyingglass"), kGlassPixels, this));
     m_edit->setFrame(false);
+    m_edit->setFont(ClotheslineToolbarButtonStyle::font(13));
     m_edit->setPlaceholderText(QString::fromUtf8("搜索"));
     m_edit->setAttribute(Qt::WA_MacShowFocusRect, false);
     QPalette clear = m_edit->palette();

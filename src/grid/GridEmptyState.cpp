@@ -1,5 +1,6 @@
 #include "grid/GridEmptyState.h"
 
+#include "widgets/ClotheslineToolbarButtonStyle.h"
 #include "widgets/ToolbarSymbol.h"
 
 #include <QFontMetricsF>
@@ -10,6 +11,7 @@ namespace vennimo {
 GridEmptyState::GridEmptyState(QWidget* parent)
     : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setFont(ClotheslineToolbarButtonStyle::font(13));
 }
 
 void GridEmptyState::setSearching(bool searching) {

@@ -1,6 +1,7 @@
 #include "grid/GridErrorBanner.h"
 
 #include "grid/GridSymbol.h"
+#include "widgets/ClotheslineToolbarButtonStyle.h"
 #include "widgets/ToolbarSymbol.h"
 
 #include <QHBoxLayout>
@@ -52,9 +53,7 @@ GridErrorBanner::GridErrorBanner(QWidget* parent)
     row->setContentsMargins(kHorizontalPadding, 0, kHorizontalPadding, kBottomPadding);
     row->setSpacing(kSpacing);
     row->addWidget(new WarningSign(this), 0, Qt::AlignTop);
-    QFont caption;
-    caption.setPixelSize(int(kCaptionPixels));
-    m_label->setFont(caption);
+    m_label->setFont(ClotheslineToolbarButtonStyle::font(kCaptionPixels));
     QPalette orange = m_label->palette();
     orange.setColor(QPalette::WindowText, kOrange);
     m_label->setPalette(orange);

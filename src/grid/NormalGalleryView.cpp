@@ -12,6 +12,7 @@
 #include "model/PhotoSearch.h"
 #include "platform/FileManager1.h"
 #include "rendering/PhotoPreviewImageLoader.h"
+#include "widgets/ClotheslineToolbarButtonStyle.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -75,9 +76,10 @@ NormalGalleryView::NormalGalleryView(GalleryModel& model, std::function<void()> 
     m_notice = new QPushButton(QString::fromUtf8("有新照片，点击查看"), this);
     const QColor accent = palette().color(QPalette::Highlight);
     m_notice->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none;"
-                                           " border-radius: 6px; padding: 3px 10px; font-size: 12px; }"
+                                           " border-radius: 6px; padding: 3px 10px; }"
                                            "QPushButton:disabled { background: %2; }")
                                 .arg(accent.name(), accent.lighter(140).name()));
+    m_notice->setFont(ClotheslineToolbarButtonStyle::font(12));
     m_notice->setCursor(Qt::PointingHandCursor);
     m_notice->hide();
     connect(m_notice, &QPushButton::clicked, this, &NormalGalleryView::revealArrivals);

@@ -2,6 +2,7 @@
 
 #include "grid/GridSymbol.h"
 #include "model/GalleryModel.h"
+#include "widgets/ClotheslineToolbarButtonStyle.h"
 
 #include <QFontMetricsF>
 #include <QMenu>
@@ -22,10 +23,7 @@ PhotoCard::Flags PhotoCard::flags(GalleryModel& model, const Photo& photo) {
 }
 
 QFont PhotoCard::nameFont() {
-    QFont font;
-    font.setPixelSize(int(kNamePixels));
-    font.setWeight(QFont::Medium);
-    return font;
+    return ClotheslineToolbarButtonStyle::font(kNamePixels, QFont::Medium);
 }
 
 double PhotoCard::height() {
@@ -76,8 +74,7 @@ void PhotoCard::paint(QPainter& painter, const QRectF& card, const QPalette& pal
         painter.drawImage(target.topLeft(), thumbnail);
         painter.setOpacity(1);
     } else if (face.phase == GridThumbnailCell::Phase::failed) {
-        QFont caption;
-        caption.setPixelSize(11);
+        const QFont caption = ClotheslineToolbarButtonStyle::font(11);
         const double symbol = 28;
         const double line = QFontMetricsF(caption).height();
         const double top = field.center().y() - (symbol + 6 + line) / 2;

@@ -170,6 +170,15 @@ void PhotoGridView::scrollContentsBy(int dx, int dy) {
 
 void PhotoGridView::showEvent(QShowEvent* event) {
     QAbstractScrollArea::showEvent(event);
+    // Another screen may have another scale, and with it other thumbnail keys.
+    if (QWindow* handle = window()->windowHandle(); handle && handle != m_screenWatched) {
+        m_screenWatched = handle;
+        connect(handle, &QWindow::screenChanged, this, [this] {
+            m_scaled.clear();
+            syncCells();
+            viewport()->update();
+        });
+    }
     syncCells();
 }
 

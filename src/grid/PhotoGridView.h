@@ -13,6 +13,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QVariantAnimation>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -116,6 +117,7 @@ private:
     std::optional<Press> m_press;
     bool m_dragging = false;
     bool m_atTop = true;
+    QPointer<QWindow> m_screenWatched;
     QTimer m_fadeTimer;
     QVariantAnimation m_scrollAnimation;
 };
