@@ -42,8 +42,8 @@ public:
     using FileRevealer = std::function<void(const QString& path)>;
     using MenuPresenter = std::function<void(QMenu& menu, QPoint globalPos)>;
     // Carries the payload out of the application from a card; answers the final drop action.
-    using DragStarter =
-        std::function<Qt::DropAction(const PhotoDragPayload& payload, QWidget* source, const QRectF& cardInSource)>;
+    using DragStarter = std::function<Qt::DropAction(const PhotoDragPayload& payload, QWidget* source,
+                                                     const QRectF& cardInSource)>;
 
     NormalGalleryView(GalleryModel& model, std::function<void()> openSettings,
                       std::function<void()> switchToClothesline, QWidget* parent = nullptr);
