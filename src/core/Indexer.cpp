@@ -3,6 +3,7 @@
 #include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
 #include "core/IndexFileWriter.h"
+#include "core/IndexerRootScan.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
 #include "platform/FileNames.h"
@@ -94,6 +95,22 @@ QStringList fileNames(const QString& folder) {
     return names;
 }
 
+// The thumbnails folder held open for one scan; -1 when there is none to look in.
+struct ThumbnailFolder {
+    explicit ThumbnailFolder(const QString& path)
+        : fd(path.isEmpty()
+                 ? -1
+                 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~ThumbnailFolder() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ThumbnailFolder(const ThumbnailFolder&) = delete;
+    ThumbnailFolder& operator=(const ThumbnailFolder&) = delete;
+
+    const int fd;
+};
+
 std::optional<double> modificationDate(const QString& path) {
     auto file = FileIdentity::read(path);
     if (!file)
@@ -102,53 +119,6 @@ std::optional<double> modificationDate(const QString& path) {
 }
 
 } // namespace
-
-// The records a scan produces, one per id (a later record for an id replaces the earlier one),
-// kept in a list so that they need not be copied out of a hash at the end.
-struct ScanResult {
-    QList<Photo> photos;
-    QHash<QString, qsizetype> positions;
-
-    bool contains(const QString& id) const { return positions.contains(id); }
-    void insert(Photo photo) {
-        if (auto it = positions.constFind(photo.id); it != positions.constEnd()) {
-            photos[*it] = std::move(photo);
-        } else {
-            positions.insert(photo.id, photos.size());
-            photos.append(std::move(photo));
-        }
-    }
-};
-
-// The state of one root while it is scanned.
-struct Indexer::RootScan {
-    int rootIndex = 0;
-    SourceRoot root{};
-    bool needsBaseline = false;
-    bool generateThumbnails = false;
-    double scanTime = 0;
-    const QHash<QString, const Photo*>* previous = nullptr;
-    ScanResult* result = nullptr;
-    QStringList errors{};
-    bool incomplete = false;
-    QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
-    QString thumbnailPrefix{};
-    const QSet<QString>* thumbnailNames = nullptr;
-    // Baseline-pending places below the root as the scan began, and what the scan did not see.
-    QStringList pendingBelow{};
-    QStringList unseen{};
-
-    void fail(const QString& path, const QString& error) {
-        errors.append(error);
-        incomplete = true;
-        unseen.append(path);
-    }
-    bool isBaseline(const QString& path) const {
-        return needsBaseline ||
-               std::any_of(pendingBelow.cbegin(), pendingBelow.cend(),
-                           [&path](const QString& pending) { return pathIsWithin(path, pending); });
-    }
-};
 
 Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     : m_roots(normalizedSourceRoots(roots))
@@ -229,6 +199,8 @@ QString Indexer::thumbnailFolder() const {
 
 void Indexer::setLibrary(Library library) {
     m_library = std::move(library);
+    m_recordIndex.clear();
+    m_libraryScanned = false;
     m_thumbnailPlanNeedsRebuild = true;
 }
 
@@ -244,6 +216,9 @@ void Indexer::reconfigure(const QList<SourceRoot>& roots) {
             m_baselineRoots.insert(root.path);
     }
     m_roots = normalized;
+    // Records may lie outside the new roots, or belong to another root now.
+    m_recordIndex.clear();
+    m_libraryScanned = false;
     for (auto it = m_sourceErrors.begin(); it != m_sourceErrors.end();) {
         if (newPaths.contains(it.key()))
             ++it;
@@ -270,6 +245,16 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     m_lastScanVisitedEntries = 0;
     const double scanTime = Clock::now();
 
+    bool full = !changes.has_value() || !m_library.initialized;
+    if (changes) {
+        for (const FolderChange& change : *changes)
+            full = full || change.requiresReconciliation();
+    }
+    if (!full) {
+        if (auto photos = scanChanges(*changes, generateThumbnails, scanTime))
+            return *std::move(photos);
+    }
+
     // Pointers into the library, which stays as it is until the scan replaces it at the end.
     QHash<QString, const Photo*> previous;
     previous.reserve(m_library.photos.size());
@@ -281,18 +266,15 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             *it = &photo;
     }
 
-    bool full = !changes.has_value() || !m_library.initialized;
-    if (changes) {
-        for (const FolderChange& change : *changes)
-            full = full || change.requiresReconciliation();
-    }
-
     std::optional<QSet<QString>> thumbnailNames;
     if (full) {
         const QStringList listed = fileNames(thumbnailFolder());
         thumbnailNames = QSet<QString>(listed.cbegin(), listed.cend());
     }
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
+    // Every record of a full scan looks at its thumbnail: by name in the open folder rather than
+    // by its whole path.
+    const ThumbnailFolder thumbnails(full ? thumbnailFolder() : QString());
 
     ScanResult result;
     result.photos.reserve(previous.size());
@@ -304,58 +286,43 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         scan.needsBaseline = !m_library.initialized || m_baselineRoots.contains(scan.root.path);
         scan.generateThumbnails = generateThumbnails;
         scan.scanTime = scanTime;
-        scan.previous = &previous;
+        scan.previous = [&previous](const QString& id) { return previous.value(id); };
         scan.result = &result;
         scan.thumbnailPrefix = thumbnailPrefix;
         scan.thumbnailNames = thumbnailNames ? &*thumbnailNames : nullptr;
+        scan.thumbnailFolderFd = thumbnails.fd;
         scan.pendingBelow = baselinePathsBelow(index);
         const QString& rootPath = scan.root.path;
 
-        QList<const Photo*> kept;
-        for (const Photo* photo : std::as_const(previous)) {
-            if (owningRoot(photo->path) == index)
-                kept.append(photo);
-        }
+        const QStringList targets =
+            full || scan.needsBaseline ? QStringList{rootPath} : changeTargets(index, *changes);
 
-        QStringList targets;
-        if (full || scan.needsBaseline) {
-            targets.append(rootPath);
-        } else {
-            for (const FolderChange& change : *changes) {
-                const QString path = filesystemPathKey(QDir::cleanPath(change.path));
-                if (pathIsWithin(rootPath, path))
-                    targets.append(rootPath);
-                else if (pathIsWithin(path, rootPath) && owningRoot(path) == index)
-                    targets.append(path);
+        // Looked for only when needed: a scan of the whole root covers every record it keeps.
+        std::optional<QList<const Photo*>> keptRecords;
+        const auto kept = [&]() -> const QList<const Photo*>& {
+            if (!keptRecords) {
+                keptRecords.emplace();
+                for (const Photo* photo : std::as_const(previous)) {
+                    if (owningRoot(photo->path) == index)
+                        keptRecords->append(photo);
+                }
             }
-        }
-        std::stable_sort(targets.begin(), targets.end(),
-                         [](const QString& a, const QString& b) { return a.size() < b.size(); });
-        QStringList folded;
-        for (const QString& target : targets) {
-            const bool covered =
-                std::any_of(folded.cbegin(), folded.cend(),
-                            [&target](const QString& earlier) { return pathIsWithin(target, earlier); });
-            if (!covered)
-                folded.append(target);
-        }
-        targets = folded;
-
-        for (const Photo* photo : kept) {
-            const bool covered =
-                std::any_of(targets.cbegin(), targets.cend(),
-                            [photo](const QString& target) { return pathIsWithin(photo->path, target); });
-            if (!covered && !result.contains(photo->id))
-                result.insert(*photo);
+            return *keptRecords;
+        };
+        if (!targets.contains(rootPath)) {
+            for (const Photo* photo : kept()) {
+                const bool covered =
+                    std::any_of(targets.cbegin(), targets.cend(),
+                                [photo](const QString& target) { return pathIsWithin(photo->path, target); });
+                if (!covered && !result.contains(photo->id))
+                    result.insert(*photo);
+            }
         }
         if (targets.isEmpty())
             continue;
 
-        auto rootInfo = FileIdentity::readFollowingLinks(rootPath);
-        if (!rootInfo || rootInfo->type != FileType::Directory ||
-            access(QFile::encodeName(rootPath).constData(), R_OK | X_OK) != 0) {
-            m_sourceErrors.insert(rootPath, {kUnreadablePrefix + scan.root.name});
-            for (const Photo* photo : kept) {
+        if (!rootReadable(scan.root)) {
+            for (const Photo* photo : kept()) {
                 if (!result.contains(photo->id))
                     result.insert(*photo);
             }
@@ -365,35 +332,19 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         for (const QString& target : targets)
             scanTarget(scan, target);
 
-        const bool coversRoot = targets.contains(rootPath);
         if (scan.incomplete) {
             // An unfinished scan never loses records.
-            for (const Photo* photo : kept) {
+            for (const Photo* photo : kept()) {
                 if (!result.contains(photo->id))
                     result.insert(*photo);
             }
         }
-        settleBaseline(scan, targets);
-        if (coversRoot) {
-            if (scan.errors.isEmpty())
-                m_sourceErrors.remove(rootPath);
-            else
-                m_sourceErrors.insert(rootPath, scan.errors);
-        } else if (!scan.errors.isEmpty()) {
-            QStringList merged = m_sourceErrors.value(rootPath) + scan.errors;
-            merged.removeDuplicates();
-            merged.sort();
-            m_sourceErrors.insert(rootPath, merged);
-        }
+        settleRoot(scan, targets);
     }
     takeIndexWriteOutcome();
 
     QList<Photo> photos = std::move(result.photos);
-    std::sort(photos.begin(), photos.end(), [](const Photo& a, const Photo& b) {
-        if (a.added != b.added)
-            return a.added > b.added;
-        return a.path < b.path;
-    });
+    std::sort(photos.begin(), photos.end(), PhotoRecordIndex::precedes);
 
     if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty())
         removeStaleThumbnails(photos, *thumbnailNames);
@@ -401,12 +352,17 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     QStringList baseline(m_baselineRoots.cbegin(), m_baselineRoots.cend());
     baseline.sort();
     if (photos == m_library.photos && m_library.initialized && m_library.pendingBaselineRoots == baseline) {
+        // The same records: those already handed out, so that who holds both sees one list.
+        photos = m_library.photos;
         if (libraryNeedsSave())
             saveLibrary();
     } else {
         m_library = Library{photos, true, baseline};
+        m_recordIndex.clear();
         saveLibrary();
     }
+    // Every record now lies in a root, as the change-driven scans take for granted.
+    m_libraryScanned = true;
     m_thumbnailPlanNeedsRebuild = true;
     return photos;
 }
@@ -538,8 +494,7 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         volume->has_value() ? **volume + QLatin1Char('-') + QString::number(file->fileNumber) : id;
 
     const Photo* previous = nullptr;
-    if (auto it = scan.previous->constFind(id); it != scan.previous->constEnd()) {
-        previous = *it;
+    if ((previous = scan.previous(id)) != nullptr) {
         if (!sameFileBirth(previous->created, file->created) ||
             (previous->usageID && *previous->usageID != usageID))
             previous = nullptr;
@@ -563,8 +518,12 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
     // A full scan listed the thumbnails once, so absent ones cost no look-up.
     const QString thumbnailName = id + QStringLiteral(".jpg");
     Result<FileIdentity> thumbnail = Error::fromErrno(ENOENT);
-    if (!scan.thumbnailNames || scan.thumbnailNames->contains(thumbnailName))
-        thumbnail = FileIdentity::read(photo.thumbnail);
+    if (!scan.thumbnailNames || scan.thumbnailNames->contains(thumbnailName)) {
+        thumbnail =
+            scan.thumbnailFolderFd >= 0
+                ? FileIdentity::readAt(scan.thumbnailFolderFd, thumbnailName.toUtf8(), photo.thumbnail)
+                : FileIdentity::read(photo.thumbnail);
+    }
     if (thumbnail && (!previous || previous->modified != photo.modified || previous->size != photo.size)) {
         ::unlink(QFile::encodeName(photo.thumbnail).constData());
         thumbnail = Error::fromErrno(ENOENT);
@@ -594,6 +553,15 @@ QStringList Indexer::baselinePathsBelow(int rootIndex) const {
             paths.append(pending);
     }
     return paths;
+}
+
+bool Indexer::rootReadable(const SourceRoot& root) {
+    auto info = FileIdentity::readFollowingLinks(root.path);
+    if (info && info->type == FileType::Directory &&
+        access(QFile::encodeName(root.path).constData(), R_OK | X_OK) == 0)
+        return true;
+    m_sourceErrors.insert(root.path, {kUnreadablePrefix + root.name});
+    return false;
 }
 
 // What the scan covered has its baseline, except what it could not read: that part stays

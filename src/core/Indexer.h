@@ -3,6 +3,7 @@
 #include "core/FolderChange.h"
 #include "core/PathRules.h"
 #include "core/Photo.h"
+#include "core/PhotoRecordIndex.h"
 #include "platform/FileIdentity.h"
 #include "platform/WorkQueue.h"
 
@@ -47,6 +48,8 @@ public:
     static constexpr int kJpegQualityPercent = 85;
     static constexpr int kMaxPendingThumbnails = 4;
     static constexpr int kThumbnailQueueWidth = 2;
+    // Candidates one turn of the thumbnail walk looks at before it lets other work of the queue run.
+    static constexpr int kThumbnailChecksPerTurn = 512;
     static constexpr std::chrono::milliseconds kPublicationDelay{100};
     static constexpr double kFirstRetrySeconds = 30;
     static constexpr int kMaxRetryDoublings = 7;
@@ -89,6 +92,10 @@ public:
     // the indexer goes away; this writes what is owed now and reports a failure in `errors`.
     void flushIndex();
     void setIndexWriteInterval(std::chrono::milliseconds interval);
+    // Readies the next change-driven scan once a scan's photos went out: the library gets a list
+    // of its own again, so that the next change edits it in place rather than copying it, and
+    // its records are indexed. Costs a pass over the library; call it off the path of a result.
+    void prepareForChanges();
     int thumbnailCandidateChecks() const { return m_thumbnailCandidateChecks; }
     int lastScanVisitedEntries() const { return m_lastScanVisitedEntries; }
     int scanCount() const { return m_scanCount; }
@@ -108,6 +115,19 @@ private:
     struct RootScan;
 
     int owningRoot(const QString& path) const;
+    // The changed paths a change-driven scan of the root looks at, nested ones folded into the
+    // shortest that covers them.
+    QStringList changeTargets(int rootIndex, const QList<FolderChange>& changes) const;
+    // A change-driven scan that edits the library in place; nothing, having done nothing, when
+    // the change needs the whole library looked at.
+    std::optional<QList<Photo>> scanChanges(const QList<FolderChange>& changes, bool generateThumbnails,
+                                            double scanTime);
+    // False, with the root's error set, when the root cannot be listed.
+    bool rootReadable(const SourceRoot& root);
+    // Gives the library a photo list that no one else holds.
+    void takeLibraryBack();
+    // Baseline and errors of a root after its targets were scanned.
+    void settleRoot(const RootScan& scan, const QStringList& targets);
     bool isInStorage(const QString& path) const;
     void scanTarget(RootScan& scan, const QString& target);
     void enumerate(RootScan& scan, const QString& folder);
@@ -131,6 +151,8 @@ private:
     void completeThumbnail(const Photo& photo, const QString& temporary, const QString& version);
     void publishThumbnails();
     QString thumbnailPathFor(const Photo& photo) const;
+    // The place of the record with this id in the library, or -1.
+    qsizetype thumbnailPosition(const QString& id) const;
     bool shouldMakeThumbnail(const Photo& photo) const;
     static bool thumbnailSourceMatches(const Photo& photo);
     void recordThumbnailResult(const Photo& photo, bool succeeded);
@@ -142,18 +164,23 @@ private:
     QString m_storageKey;
     QString m_storageCanonicalKey;
     Library m_library;
+    PhotoRecordIndex m_recordIndex;
+    // The library is what a scan made of it, under the current roots.
+    bool m_libraryScanned = false;
     QStringList m_errors;
     QHash<QString, QStringList> m_sourceErrors;
     std::optional<QString> m_indexSaveError;
     std::unique_ptr<IndexFileWriter> m_indexWriter;
     std::map<QString, ThumbnailFailure> m_thumbnailFailures;
     QHash<QString, QString> m_pendingThumbnails;
+    // The walk: the library's records in order, then the ids of renderings that went stale.
+    qsizetype m_thumbnailPlanSize = 0;
     QStringList m_thumbnailCandidates;
     qsizetype m_thumbnailCursor = 0;
-    QHash<QString, qsizetype> m_thumbnailPositions;
     bool m_thumbnailPlanNeedsRebuild = true;
     int m_thumbnailCandidateChecks = 0;
     bool m_thumbnailPublicationDue = false;
+    bool m_thumbnailWalkResumeQueued = false;
     ThumbnailUpdate m_thumbnailUpdate;
     WorkQueue* m_callerQueue = nullptr;
     int m_lastScanVisitedEntries = 0;

@@ -145,14 +145,23 @@ bool Indexer::thumbnailSourceMatches(const Photo& photo) {
 void Indexer::rebuildThumbnailPlanIfNeeded() {
     if (!m_thumbnailPlanNeedsRebuild)
         return;
+    // The walk goes over the library as it is now, which stays so until the next scan sets the
+    // flag: no copy of its ids, whatever its size.
     m_thumbnailCandidates.clear();
-    m_thumbnailPositions.clear();
-    for (qsizetype i = 0; i < m_library.photos.size(); ++i) {
-        m_thumbnailCandidates.append(m_library.photos[i].id);
-        m_thumbnailPositions.insert(m_library.photos[i].id, i);
-    }
+    m_thumbnailPlanSize = m_library.photos.size();
     m_thumbnailCursor = 0;
     m_thumbnailPlanNeedsRebuild = false;
+}
+
+qsizetype Indexer::thumbnailPosition(const QString& id) const {
+    if (m_recordIndex.valid())
+        return m_recordIndex.position(m_library.photos, id);
+    // Where an id repeats, its last record is the one the walk finds.
+    for (qsizetype i = m_library.photos.size() - 1; i >= 0; --i) {
+        if (m_library.photos[i].id == id)
+            return i;
+    }
+    return -1;
 }
 
 void Indexer::prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate) {
@@ -165,16 +174,36 @@ void Indexer::refillThumbnails() {
     if (m_callerQueue == nullptr)
         return;
     rebuildThumbnailPlanIfNeeded();
+    int checked = 0;
     while (m_pendingThumbnails.size() < kMaxPendingThumbnails &&
-           m_thumbnailCursor < m_thumbnailCandidates.size()) {
-        const QString id = m_thumbnailCandidates[m_thumbnailCursor++];
-        const auto position = m_thumbnailPositions.constFind(id);
-        if (position == m_thumbnailPositions.constEnd() || *position >= m_library.photos.size())
+           m_thumbnailCursor < m_thumbnailPlanSize + m_thumbnailCandidates.size()) {
+        if (checked == kThumbnailChecksPerTurn) {
+            // A library whose thumbnails all exist is walked to its end after every scan: in
+            // turns, so that the next change's scan does not wait for the walk.
+            if (!m_thumbnailWalkResumeQueued) {
+                m_thumbnailWalkResumeQueued = true;
+                m_callerQueue->async([lifetime = std::weak_ptr<int>(m_lifetime), this] {
+                    if (lifetime.expired())
+                        return;
+                    m_thumbnailWalkResumeQueued = false;
+                    refillThumbnails();
+                });
+            }
+            return;
+        }
+        const qsizetype at = m_thumbnailCursor++;
+        const qsizetype position = at < m_thumbnailPlanSize
+                                       ? at
+                                       : thumbnailPosition(m_thumbnailCandidates[at - m_thumbnailPlanSize]);
+        if (position < 0 || position >= m_library.photos.size())
             continue;
-        const Photo photo = m_library.photos[*position];
+        ++checked;
+        const Photo& candidate = m_library.photos.at(position);
+        const QString id = candidate.id;
         ++m_thumbnailCandidateChecks;
-        if (!shouldMakeThumbnail(photo))
+        if (!shouldMakeThumbnail(candidate))
             continue;
+        const Photo photo = candidate;
         const QString version = thumbnailVersion(photo);
         m_pendingThumbnails.insert(id, version);
         ++m_thumbnailAttemptCount;
@@ -204,10 +233,10 @@ void Indexer::completeThumbnail(const Photo& photo, const QString& temporary, co
     rebuildThumbnailPlanIfNeeded();
     m_pendingThumbnails.remove(photo.id);
     [&] {
-        const auto position = m_thumbnailPositions.constFind(photo.id);
-        if (position == m_thumbnailPositions.constEnd() || *position >= m_library.photos.size())
+        const qsizetype position = thumbnailPosition(photo.id);
+        if (position < 0)
             return;
-        Photo& current = m_library.photos[*position];
+        Photo& current = m_library.photos[position];
         if (thumbnailVersion(current) != version) {
             // The file changed while it rendered: no failure, just another turn in this walk.
             m_thumbnailCandidates.append(photo.id);
@@ -245,6 +274,8 @@ void Indexer::publishThumbnails() {
     saveLibrary();
     if (m_thumbnailUpdate)
         m_thumbnailUpdate(m_library.photos);
+    // Off the path of the next change, which would otherwise copy what was just shared.
+    takeLibraryBack();
 }
 
 void Indexer::makeThumbnail(const QString& source, const QString& destination) {

@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <utility>
 
 namespace vennimo {
 
@@ -319,6 +320,7 @@ void GalleryModel::refresh(const std::optional<QList<FolderChange>>& changes, bo
                     self->applyThumbnails(generation, updated);
             });
         });
+        indexer->prepareForChanges();
     });
 }
 
@@ -353,9 +355,18 @@ void GalleryModel::applyScan(int generation, const QList<Photo>& photos, const Q
         m_observedPhotos ? photosNotIn(*m_observedPhotos, merged, PhotoMatch::identity) : merged;
     bool observed = !m_establishBaseline || observeArrivals(unobserved);
     observed = observeClothesline(unobserved) && observed;
-    m_observedPhotos = observed ? std::optional<QList<Photo>>(merged) : std::nullopt;
-    if (merged != m_photos)
-        setPhotos(merged);
+    // The list this one replaces goes on the index queue: letting go of a large library's records
+    // is a walk over all of them.
+    QList<Photo> replaced = m_photos;
+    std::optional<QList<Photo>> replacedObserved =
+        std::exchange(m_observedPhotos, observed ? std::optional<QList<Photo>>(merged) : std::nullopt);
+    if (merged != m_photos) {
+        // What the histories took in before was prepared then: the new ones are what is left.
+        publish(m_photos, merged, &GalleryModel::photosChanged);
+        m_interactions->prepareIdentities(unobserved);
+        m_lineHistory->prepareIdentities(unobserved);
+    }
+    m_queue->async([replaced = std::move(replaced), replacedObserved = std::move(replacedObserved)] {});
     pruneSelection(m_selectedIDs.isEmpty() ? QSet<QString>() : idsOf(merged));
     const std::optional<QString> scanError =
         errors.isEmpty() ? std::nullopt : std::optional<QString>(errors.mid(0, 2).join(u'\n'));

@@ -30,41 +30,8 @@ using namespace vennimo::test;
 
 namespace {
 
-constexpr int kCanvasTop = 8;
-constexpr double kPegToPaper = 150;
-
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-QList<double> placementXs() {
-    QList<double> xs;
-    const QJsonObject records =
-        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
-    std::sort(xs.begin(), xs.end());
-    return xs;
-}
-
 QStringList importedFiles() {
     return QDir(storage() + "/imported-images").entryList(QDir::Files);
-}
-
-// The screen point on the paper of the print hanging at placement x, below its peg.
-QPoint printPoint(const QRect& window, double x) {
-    ClotheslineRopeGeometry rope;
-    rope.width = window.width();
-    rope.inset = 12;
-    const QPointF peg = rope.pointAlong(rope.supportFraction(x));
-    return window.topLeft() + QPointF(peg.x(), peg.y() + kCanvasTop + kPegToPaper).toPoint();
 }
 
 // A window of another program that takes whatever is dropped on it, as a chat window would.

@@ -23,53 +23,18 @@ using namespace vennimo::test;
 
 namespace {
 
-constexpr int kCanvasTop = 8;
 // From the rope point under a peg into the peg itself.
 constexpr double kIntoPeg = 8;
 
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-// Placement x by record key.
-QMap<QString, double> placements() {
-    QMap<QString, double> xs;
-    const QJsonObject records =
-        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
-    for (auto it = records.begin(); it != records.end(); ++it)
-        xs.insert(it.key(), it.value().toObject().value("placement").toObject().value("x").toDouble());
-    return xs;
-}
-
-// Photos the line history marks as taken down.
-int takenDown() {
-    int count = 0;
-    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        if (record.toObject().contains("usedAt"))
-            ++count;
-    return count;
-}
-
 // The peg of the print at x on the rope as it rests under prints at `loads`.
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
-    ClotheslineRopeGeometry rope;
-    rope.width = window.width();
-    rope.inset = 12;
+    ClotheslineRopeGeometry rope = restingRope(window);
     std::vector<double> fractions;
     for (double load : loads)
         fractions.push_back(rope.supportFraction(load));
     const auto sag = ClotheslinePhysics::equilibrium(fractions, rope.usableSpan() + 2 * rope.kEndOverhang);
     rope.displacement.assign(sag.begin(), sag.end());
-    const QPointF peg = rope.pointAlong(rope.supportFraction(x));
-    return window.topLeft() + QPointF(peg.x(), peg.y() + kCanvasTop + kIntoPeg).toPoint();
+    return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kIntoPeg));
 }
 
 QString widestWindowId(qint64 pid) {
@@ -145,7 +110,7 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     const std::optional<QRect> window = applicationWindow(app.processId());
     ASSERT_TRUE(window);
     const QRect around = window->adjusted(-20, -20, 20, 20);
-    const double span = std::max(window->width() - 24.0 - 290.0, 1.0);
+    const double span = std::max(window->width() - 2 * kSideInset - 2 * kRopeInset - 290.0, 1.0);
     ASSERT_GT(before[right] - before[left], 0.2) << "the two prints hang apart";
 
     // The left print, lifted by its peg, slides 100 points to the right along the rope.
@@ -157,7 +122,7 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
         << "the print did not move";
     EXPECT_NEAR(placements()[left], target, 4 / span);
     EXPECT_DOUBLE_EQ(placements()[right], before[right]) << "the other print keeps its place";
-    EXPECT_EQ(takenDown(), 0);
+    EXPECT_EQ(takenDownCount(), 0);
     QTest::qWait(1200);
     grabScreenArea(around).save(shots + "/41-peg-slid.png");
 
@@ -165,7 +130,8 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     const QPoint pegRight = pegPoint(*window, before[right], placements().values());
     pegGesture(pegRight, pegRight + QPoint(0, 260),
                [&] { grabScreenArea(around.adjusted(0, 0, 0, 260)).save(shots + "/42-peg-pulled-off.png"); });
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDown() == 1; }, 3000)) << "the print was not taken down";
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 3000))
+        << "the print was not taken down";
     QTest::qWait(1200);
     grabScreenArea(around).save(shots + "/43-peg-taken-down.png");
 
@@ -174,7 +140,8 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     ASSERT_FALSE(id.isEmpty());
     xdotool({"windowactivate", "--sync", id}, 200);
     xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDown() == 0; }, 3000)) << "Control-Z did not hang it again";
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 3000))
+        << "Control-Z did not hang it again";
     EXPECT_DOUBLE_EQ(placements()[right], before[right]);
     QTest::qWait(1500);
     grabScreenArea(around).save(shots + "/44-peg-hung-again.png");

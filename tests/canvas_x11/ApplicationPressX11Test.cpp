@@ -24,16 +24,6 @@ using namespace vennimo::test;
 
 namespace {
 
-constexpr int kCanvasTop = 8;
-// With a selection the toolbar shows above the canvas and the window is this much taller.
-constexpr int kToolbarRoom = 52;
-constexpr int kCollapsedHeight = 466;
-// The rope screen's canvas lies this far inside the window's sides.
-constexpr int kSideInset = 10;
-constexpr double kInset = 12;
-// From a print's peg down into its paper, clear of peg and border whatever the picture's shape.
-constexpr double kPegToPaper = 150;
-
 // A window under the rope that counts the clicks passing through it.
 class Backdrop : public QWidget {
 public:
@@ -50,61 +40,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
 };
 
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
-QList<double> placementXs() {
-    QList<double> xs;
-    const QJsonObject records =
-        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
-    std::sort(xs.begin(), xs.end());
-    return xs;
-}
-
-int takenDownCount() {
-    int count = 0;
-    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        count += record.toObject().contains("usedAt") ? 1 : 0;
-    return count;
-}
-
 QJsonObject savedRopePosition() {
     return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                     "/VennimoGallery/defaults.json")
         .value("ClotheslineWindowPosition")
         .toObject();
-}
-
-ClotheslineRopeGeometry restingRope(const QRect& window) {
-    ClotheslineRopeGeometry rope;
-    rope.width = window.width() - 2 * kSideInset;
-    rope.inset = kInset;
-    return rope;
-}
-
-int canvasTop(const QRect& window) {
-    return kCanvasTop + (window.height() > kCollapsedHeight ? kToolbarRoom : 0);
-}
-
-QPoint onScreen(const QRect& window, QPointF canvasPoint) {
-    return window.topLeft() +
-           QPointF(canvasPoint.x() + kSideInset, canvasPoint.y() + canvasTop(window)).toPoint();
-}
-
-QPoint printPoint(const QRect& window, double x) {
-    const ClotheslineRopeGeometry rope = restingRope(window);
-    return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper));
 }
 
 // The rope's y on the screen at a screen x: its tan stands out most against the bluish backdrop.
@@ -140,10 +80,6 @@ bool dragBetween(const QPoint& from, const QPoint& to) {
             return false;
     }
     return xdotool({"mouseup", "1"}, 600);
-}
-
-bool near(const QPoint& a, const QPoint& b, int tolerance = 3) {
-    return (a - b).manhattanLength() <= tolerance;
 }
 
 } // namespace

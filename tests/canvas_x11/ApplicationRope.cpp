@@ -1,10 +1,13 @@
 #include "ApplicationRope.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHash>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 
 namespace vennimo::test {
@@ -69,6 +72,65 @@ bool xdotool(const QStringList& arguments, int settleMs) {
     const int status = QProcess::execute("xdotool", arguments);
     QTest::qWait(settleMs);
     return status == 0;
+}
+
+QString storage() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
+}
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QMap<QString, double> placements() {
+    QMap<QString, double> xs;
+    const QJsonObject records =
+        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
+    for (auto it = records.begin(); it != records.end(); ++it)
+        xs.insert(it.key(), it.value().toObject().value("placement").toObject().value("x").toDouble());
+    return xs;
+}
+
+QList<double> placementXs() {
+    QList<double> xs = placements().values();
+    std::sort(xs.begin(), xs.end());
+    return xs;
+}
+
+int takenDownCount() {
+    int count = 0;
+    const QJsonObject records = readJson(storage() + "/clothesline.json").value("records").toObject();
+    for (const QJsonValue& record : records)
+        count += record.toObject().contains("usedAt") ? 1 : 0;
+    return count;
+}
+
+ClotheslineRopeGeometry restingRope(const QRect& window) {
+    ClotheslineRopeGeometry rope;
+    rope.width = window.width() - 2 * kSideInset;
+    rope.inset = kRopeInset;
+    return rope;
+}
+
+int canvasTop(const QRect& window) {
+    return kCanvasTop + (window.height() > kCollapsedHeight ? kToolbarRoom : 0);
+}
+
+QPoint onScreen(const QRect& window, QPointF canvasPoint) {
+    return window.topLeft() +
+           QPointF(canvasPoint.x() + kSideInset, canvasPoint.y() + canvasTop(window)).toPoint();
+}
+
+QPoint printPoint(const QRect& window, double x) {
+    const ClotheslineRopeGeometry rope = restingRope(window);
+    return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper));
+}
+
+bool near(const QPoint& a, const QPoint& b, int tolerance) {
+    return (a - b).manhattanLength() <= tolerance;
 }
 
 } // namespace vennimo::test

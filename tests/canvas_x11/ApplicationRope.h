@@ -6,7 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "rope/ClotheslineRopeGeometry.h"
 #include "support/ScreenGrab.h"
+
+#include <QJsonObject>
+#include <QMap>
 
 #include <optional>
 
@@ -27,5 +31,31 @@ QList<QRect> applicationWindows(qint64 pid);
 std::optional<QRect> applicationWindow(qint64 pid);
 // Runs xdotool with the arguments and waits a little for the pointer routing to follow.
 bool xdotool(const QStringList& arguments, int settleMs = 60);
+
+// Where the rope screen puts its canvas inside the window: below the toolbar's room while prints
+// are selected, and inside the window's sides.
+constexpr int kCanvasTop = 8;
+constexpr int kToolbarRoom = 52;
+constexpr int kCollapsedHeight = 466;
+constexpr int kSideInset = 10;
+constexpr double kRopeInset = 12;
+// From a print's peg down into its paper, clear of peg and border whatever the picture's shape.
+constexpr double kPegToPaper = 150;
+
+// The application's storage folder in the test's home, and a JSON state file read whole.
+QString storage();
+QJsonObject readJson(const QString& path);
+// Placement x by record key, as "clothesline-positions.json" holds them, and the xs sorted.
+QMap<QString, double> placements();
+QList<double> placementXs();
+// Photos the line history marks as taken down.
+int takenDownCount();
+// The rope of a window at rest with no prints, the canvas's top in the window, a canvas point on
+// the screen, and the screen point on the paper of the print hanging at placement x.
+ClotheslineRopeGeometry restingRope(const QRect& window);
+int canvasTop(const QRect& window);
+QPoint onScreen(const QRect& window, QPointF canvasPoint);
+QPoint printPoint(const QRect& window, double x);
+bool near(const QPoint& a, const QPoint& b, int tolerance = 3);
 
 } // namespace vennimo::test

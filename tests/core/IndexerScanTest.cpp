@@ -502,3 +502,46 @@ TEST_F(IndexerScanTest, WhatAScanCannotReadKeepsItsRecordsAndOnlyThatPartAwaitsI
     EXPECT_TRUE(indexer.errors().first().endsWith("：" + errnoMessage(ENOENT)))
         << indexer.errors()[0].toStdString();
 }
+
+// A change-driven scan edits the library in place; whatever the change, it must end where the
+// scan that builds the library anew from the same change ends.
+TEST_F(IndexerScanTest, ChangeDrivenScansEndWhereAScanOfTheWholeLibraryEnds) {
+    const QString root = makeFolder("edits");
+    const QString nested = makeFolder("edits/nested");
+    for (const char* name :
+         {"a.jpg", "b.png", "sub/c.jpg", "sub/d.jpg", "gone/e.jpg", "gone/f.jpg", "nested/g.jpg"})
+        writeFile(root + "/" + name, name);
+    Indexer indexer({{"Edits", root}, {"Nested", nested}}, storageFolder());
+    indexer.scan(std::nullopt, false);
+
+    const auto both = [&](const QString& step, const QList<FolderChange>& changes) {
+        m_now += 10;
+        const Library before = indexer.library();
+        const QList<Photo> edited = indexer.scan(changes, false);
+        const Library afterEdit = indexer.library();
+        indexer.setLibrary(before);
+        const QList<Photo> rebuilt = indexer.scan(changes, false);
+        EXPECT_EQ(edited, rebuilt) << step.toStdString();
+        EXPECT_EQ(afterEdit, indexer.library()) << step.toStdString();
+        EXPECT_EQ(edited, indexer.library().photos) << step.toStdString();
+    };
+    writeFile(root + "/new.jpg", "new");
+    both("a new file", {{root + "/new.jpg", kCreated}});
+    writeFile(root + "/a.jpg", "a, longer now");
+    both("a file written again", {{root + "/a.jpg", 0x1000}});
+    ASSERT_TRUE(renameFile(root + "/sub/c.jpg", root + "/c-moved.jpg"));
+    both("a move seen only where it arrived", {{root + "/c-moved.jpg", 0x800}});
+    ASSERT_TRUE(QFile::remove(root + "/b.png"));
+    both("a removed file", {{root + "/b.png", 0x200}});
+    ASSERT_TRUE(QDir(root + "/gone").removeRecursively());
+    both("a removed folder", {{root + "/gone", 0x200}});
+    writeFile(root + "/fresh/h.jpg", "h");
+    writeFile(root + "/fresh/i.jpg", "i");
+    writeFile(nested + "/j.jpg", "j");
+    both("a new folder, and a file of the nested root reported with its parent",
+         {{root + "/fresh", kCreated}, {nested + "/j.jpg", kCreated}, {root + "/fresh/h.jpg", kCreated}});
+    writeFile(root + "/.hidden.jpg", "hidden");
+    writeFile(root + "/notes.txt", "text");
+    both("nothing to index", {{root + "/.hidden.jpg", kCreated}, {root + "/notes.txt", kCreated}});
+    both("the sub folder reported whole", {{root + "/sub", 0x800}, {root + "/nowhere/x.jpg", 0x200}});
+}

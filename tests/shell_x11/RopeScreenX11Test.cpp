@@ -22,11 +22,6 @@ using namespace vennimo::test;
 
 namespace {
 
-constexpr int kCollapsedTop = 8;
-constexpr int kSideInset = 10;
-constexpr int kToolbarRoom = 52;
-constexpr double kPegToPaper = 150;
-
 // A window under the rope that counts the clicks passing through it.
 class Backdrop : public QWidget {
 public:
@@ -43,27 +38,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
 };
 
-QJsonObject readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
-}
-
-QString storage() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/VennimoGallery";
-}
-
-QList<double> placementXs() {
-    QList<double> xs;
-    const QJsonObject records =
-        readJson(storage() + "/clothesline-positions.json").value("records").toObject();
-    for (const QJsonValue& record : records)
-        xs.append(record.toObject().value("placement").toObject().value("x").toDouble());
-    std::sort(xs.begin(), xs.end());
-    return xs;
-}
-
 QStringList trashed() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files")
         .entryList(QDir::Files);
@@ -71,9 +45,7 @@ QStringList trashed() {
 
 // A point on a print's paper, below its peg, in a window whose canvas is `top` below its top.
 QPoint printPoint(const QRect& window, double x, int top) {
-    ClotheslineRopeGeometry rope;
-    rope.width = window.width() - 2 * kSideInset;
-    rope.inset = 12;
+    const ClotheslineRopeGeometry rope = restingRope(window);
     const QPointF onCanvas = rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper);
     return window.topLeft() + QPoint(kSideInset, top) + onCanvas.toPoint();
 }
@@ -159,7 +131,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
 
     // A click on a print selects it: the window grows upward by the toolbar's room and the
     // toolbar fades in.
-    ASSERT_TRUE(click(printPoint(*collapsed, xs[1], kCollapsedTop)));
+    ASSERT_TRUE(click(printPoint(*collapsed, xs[1], kCanvasTop)));
     const std::optional<QRect> expanded = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
     ASSERT_TRUE(expanded && expanded->height() == collapsedHeight + kToolbarRoom);
     const int screenTop = QGuiApplication::primaryScreen()->availableGeometry().top();
@@ -185,7 +157,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     EXPECT_TRUE(waitForHeight(app.processId(), collapsedHeight)) << "no selection, no toolbar";
 
     // Space with an application that is gone shows the error banner; its close button clears it.
-    ASSERT_TRUE(click(printPoint(*collapsed, xs[0], kCollapsedTop)));
+    ASSERT_TRUE(click(printPoint(*collapsed, xs[0], kCanvasTop)));
     std::optional<QRect> frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
     ASSERT_TRUE(frame);
     ASSERT_TRUE(key("space", 900));
@@ -225,7 +197,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     // "普通窗口" switches to the grid, whose rope button leads back.
     frame = applicationWindow(app.processId());
     ASSERT_TRUE(frame);
-    const int top = frame->height() == collapsedHeight ? kCollapsedTop : kCollapsedTop + kToolbarRoom;
+    const int top = frame->height() == collapsedHeight ? kCanvasTop : kCanvasTop + kToolbarRoom;
     if (frame->height() == collapsedHeight) {
         ASSERT_TRUE(click(printPoint(*frame, xs[2], top)));
         frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
@@ -278,11 +250,12 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 2000));
 
     // Dragging the toolbar's title moves the window; the collapse button closes it.
-    ASSERT_TRUE(click(printPoint(*back, xs[1], kCollapsedTop)));
+    ASSERT_TRUE(click(printPoint(*back, xs[1], kCanvasTop)));
     frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
     ASSERT_TRUE(frame);
-    QTest::qWait(500);
-    const auto title = capsuleEnds(*frame);
+    // The toolbar fades in; on a loaded machine that can take a while.
+    std::optional<std::pair<int, int>> title;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (title = capsuleEnds(*frame)).has_value(); }, 4000));
     ASSERT_TRUE(title);
     const QPoint grip(title->first + 15 + 28 + 8 + 50, frame->top() + 8 + 22);
     const QPoint travel(70, 120);
