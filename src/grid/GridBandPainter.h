@@ -27,6 +27,9 @@ public:
     static void runParallel(int count, const std::function<void(int)>& work);
 
     int lastBandCount() const { return m_lastBandCount; }
+    // Frees the frame buffer until the next banded paint.
+    void releaseBuffer() { m_buffer = QImage(); }
+    bool holdsBuffer() const { return !m_buffer.isNull(); }
     void setMaximumBands(int bands) { m_maximumBands = bands; }
 
 private:

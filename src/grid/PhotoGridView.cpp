@@ -41,6 +41,9 @@ PhotoGridView::PhotoGridView(GalleryModel& model, QWidget* parent)
             m_fadeTimer.stop();
         viewport()->update();
     });
+    m_bufferRelease.setSingleShot(true);
+    m_bufferRelease.setInterval(kBufferLinger);
+    connect(&m_bufferRelease, &QTimer::timeout, this, [this] { m_bands.releaseBuffer(); });
     m_scrollAnimation.setEasingCurve(QEasingCurve::OutQuad);
     connect(&m_scrollAnimation, &QVariantAnimation::valueChanged, this,
             [this](const QVariant& value) { verticalScrollBar()->setValue(value.toInt()); });
@@ -280,6 +283,8 @@ void PhotoGridView::paintEvent(QPaintEvent* event) {
                                  *card.photo);
         }
     });
+    if (m_bands.holdsBuffer())
+        m_bufferRelease.start();
 }
 
 void PhotoGridView::press(QMouseEvent* event, int clicks) {

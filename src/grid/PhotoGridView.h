@@ -36,6 +36,7 @@ public:
     static constexpr double kTopTolerance = 8;
     // Rows beyond the viewport whose thumbnails load ahead.
     static constexpr int kRowsAhead = 1;
+    static constexpr std::chrono::seconds kBufferLinger{2};
 
     struct Callbacks {
         std::function<void(const Photo&)> select;
@@ -118,6 +119,8 @@ private:
     bool m_dragging = false;
     bool m_atTop = true;
     QPointer<QWindow> m_screenWatched;
+    // Lets the bands' frame buffer go once whole-viewport paints have stopped for a while.
+    QTimer m_bufferRelease;
     QTimer m_fadeTimer;
     QVariantAnimation m_scrollAnimation;
 };
