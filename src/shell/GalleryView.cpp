@@ -119,8 +119,12 @@ void GalleryView::showScreen() {
             this);
         layout()->addWidget(screen);
     } else if (m_factory.grid) {
-        GalleryScreenFactory::GridInputs inputs{m_model.data(), m_window.data(), m_openSettings,
-                                                [this] { switchMode(); }};
+        GalleryScreenFactory::GridInputs inputs{
+            m_model.data(), m_window.data(), m_openSettings, [this] { switchMode(); },
+            [this](const Photo& photo, std::function<void()> closed) {
+                if (m_factory.preview && m_model)
+                    m_factory.preview(*m_model, photo, window(), std::move(closed));
+            }};
         m_grid = m_factory.grid(inputs, this);
         layout()->addWidget(m_grid);
     }

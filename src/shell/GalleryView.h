@@ -24,7 +24,7 @@ class GalleryView : public QWidget {
 
 public:
     GalleryView(GalleryModel& model, GalleryWindow& window, std::function<void()> openSettings,
-                GalleryScreenFactory factory = GalleryScreenFactory::standIns());
+                GalleryScreenFactory factory = GalleryScreenFactory::screens());
     ~GalleryView() override;
 
     // Lets the rope screen's canvas go of the window; call before the window goes.

@@ -194,7 +194,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(frame);
     grabScreenArea(frame->adjusted(-20, -20, 20, 20)).save(shots + "/47-restored.png");
 
-    // "普通窗口" switches to the grid, whose button leads back to the rope.
+    // "普通窗口" switches to the grid, whose rope button leads back.
     frame = applicationWindow(app.processId());
     ASSERT_TRUE(frame);
     const int top = frame->height() == collapsedHeight ? kCanvasTop : kCanvasTop + kToolbarRoom;
@@ -218,9 +218,17 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     QTest::qWait(500);
     if (grid)
         grabScreenArea(grid->adjusted(-20, -40, 20, 20)).save(shots + "/48-grid.png");
-    const QString id = runProgram("xdotool", {"search", "--onlyvisible", "--name", "^Vennimo$"}).trimmed();
-    xdotool({"windowactivate", "--sync", id.split('\n').first()}, 300);
-    ASSERT_TRUE(key("Tab", 200) && key("space", 1200));
+    ASSERT_TRUE(grid);
+    // The grid's rope button, left of its settings button at the header's right end, 37 points
+    // above the header's divider, which lies 25 points above the first card's white field.
+    const QImage column = grabScreenArea(QRect(grid->left() + 124, grid->top() - 15, 1, 260));
+    const QRgb background = grabScreenArea(QRect(grid->left() + 6, grid->top(), 1, 1)).pixel(0, 0);
+    int cardTop = -1;
+    for (int y = 0; y < column.height() && cardTop < 0; ++y)
+        if (qGray(column.pixel(0, y)) - qGray(background) > 8)
+            cardTop = grid->top() - 15 + y;
+    ASSERT_GE(cardTop, 0) << "the grid's first card";
+    ASSERT_TRUE(click(QPoint(grid->right() - 24 - 30 - 6 - 15, cardTop - 3 - 24 - 1 - 37)));
     std::optional<QRect> back;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {

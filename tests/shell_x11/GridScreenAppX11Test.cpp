@@ -1,0 +1,251 @@
+#include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/PhotoLikeImages.h"
+#include "grid/PhotoCard.h"
+#include "grid/PhotoGridLayout.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUrl>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+// Another program's window that takes dropped files.
+class DropWindow : public QWidget {
+public:
+    QList<QUrl> urls;
+    Qt::DropAction action = Qt::IgnoreAction;
+
+    DropWindow() {
+        setWindowTitle("drop here");
+        setAcceptDrops(true);
+        setAutoFillBackground(true);
+        QPalette colours = palette();
+        colours.setColor(QPalette::Window, QColor(60, 90, 120));
+        setPalette(colours);
+    }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        if (event->mimeData()->hasUrls())
+            event->acceptProposedAction();
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
+    void dropEvent(QDropEvent* event) override {
+        urls = event->mimeData()->urls();
+        action = event->dropAction();
+        event->acceptProposedAction();
+    }
+};
+
+int hangingCount() {
+    QFile file(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+               "/VennimoGallery/clothesline-positions.json");
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return int(QJsonDocument::fromJson(file.readAll()).object().value("records").toObject().size());
+}
+
+bool moveTo(const QPoint& p, int settleMs = 150) {
+    return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, settleMs);
+}
+
+bool click(const QPoint& p) {
+    return moveTo(p) && xdotool({"click", "1"}, 400);
+}
+
+// The capsule's left and right ends on a row just inside its top edge.
+std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
+    const QImage row = grabScreenArea(QRect(window.left(), window.top() + 8 + 5, window.width(), 1));
+    int left = -1;
+    int right = -1;
+    int light = 0;
+    for (int x = 0; x < row.width(); ++x) {
+        if (qGray(row.pixel(x, 0)) > 225) {
+            ++light;
+            if (left < 0)
+                left = x;
+            right = x;
+        }
+    }
+    if (light < 300)
+        return std::nullopt;
+    return std::pair{window.left() + left, window.left() + right};
+}
+
+// How much a patch of the screen varies: a photograph varies, a flat background does not.
+double spread(const QImage& image) {
+    double sum = 0;
+    double squares = 0;
+    int n = 0;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3) {
+            const double g = qGray(image.pixel(x, y));
+            sum += g;
+            squares += g * g;
+            ++n;
+        }
+    const double mean = sum / n;
+    return std::sqrt(std::max(0.0, squares / n - mean * mean));
+}
+
+// Where the cards of a grid window lie on the screen: the columns from the grid's layout, the
+// top of the first row found where the first card's white field starts below the header. The
+// window's reported top may lie below its content's top under a window manager's frame, so the
+// search starts above it.
+struct Cards {
+    QRect window;
+    PhotoGridLayout layout;
+    int top = 0;
+
+    QRect card(int index) const {
+        const QRectF rect = layout.cardRect(index).translated(window.left(), top - PhotoGridLayout::kPadding);
+        return rect.toRect();
+    }
+    QRect picture(int index) const {
+        const QRect c = card(index);
+        return QRect(c.left() + 20, c.top() + 20, c.width() - 40, int(PhotoCard::kThumbnailHeight) - 40);
+    }
+};
+
+std::optional<Cards> findCards(const QRect& window, int count) {
+    Cards cards{window, PhotoGridLayout(window.width(), PhotoCard::height(), count), 0};
+    const int x = int(cards.layout.cardRect(0).center().x());
+    const int from = window.top() - 15;
+    const QImage column = grabScreenArea(QRect(window.left() + x, from, 1, 260));
+    // The window's own colour, in the padding left of the header.
+    const QColor background = grabScreenArea(QRect(window.left() + 6, window.top(), 1, 1)).pixelColor(0, 0);
+    for (int y = 0; y < 256; ++y) {
+        const QColor c = column.pixelColor(0, y);
+        if (qGray(c.rgb()) - qGray(background.rgb()) > 8) {
+            cards.top = from + y - int(PhotoCard::kPadding);
+            return cards;
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClickPreviewsAndADragCopies) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    QDir().mkpath(desktop);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    const QString shots = applicationShots();
+
+    QProcess app;
+    startApplication(app);
+    ASSERT_TRUE(app.waitForStarted());
+    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    const QStringList names = {"harbour.jpg", "lakeside.jpg", "meadow.jpg", "summit.jpg"};
+    for (int i = 0; i < names.size(); ++i)
+        ASSERT_TRUE(makePhotoLikeImage({1600, 1067}, 70 + i).save(desktop + "/" + names[i], "JPEG", 88));
+    ASSERT_TRUE(QTest::qWaitFor([] { return hangingCount() == 4; }, 10000));
+    QTest::qWait(2500);
+
+    // A click on a print brings the rope's toolbar; its "普通窗口" button switches to the grid.
+    std::optional<QRect> rope = applicationWindow(app.processId());
+    ASSERT_TRUE(rope);
+    const int collapsedHeight = rope->height();
+    ASSERT_TRUE(click(rope->topLeft() + QPoint(rope->width() / 2, 8 + 190)));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            rope = applicationWindow(app.processId());
+            return rope && rope->height() > collapsedHeight;
+        },
+        4000));
+    QTest::qWait(600);
+    const auto ends = capsuleEnds(*rope);
+    ASSERT_TRUE(ends) << "the toolbar shows";
+    ASSERT_TRUE(click(QPoint(ends->second - 15 - 30 - 6 - 26, rope->top() + 8 + 22)));
+    std::optional<QRect> grid;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            grid = applicationWindow(app.processId());
+            return grid && grid->height() >= 520 && grid->width() >= 900;
+        },
+        4000))
+        << "the titled grid window";
+    QTest::qWait(1500); // the thumbnails
+    grabScreenArea(grid->adjusted(-20, -40, 20, 20)).save(shots + "/60-grid.png");
+    const std::optional<Cards> cards = findCards(*grid, 4);
+    ASSERT_TRUE(cards) << "cards below the header";
+    for (int i = 0; i < 4; ++i)
+        EXPECT_GT(spread(grabScreenArea(cards->picture(i))), 12) << "card " << i << " shows a photograph";
+
+    // Typing in the search field narrows the cards: the field lies left of the properties,
+    // rope and settings buttons at the header's right end. The switch leaves the window as the
+    // rope was, not active.
+    const QString id = runProgram("xdotool", {"search", "--onlyvisible", "--name", "^Vennimo$"}).trimmed();
+    xdotool({"windowactivate", "--sync", id.split('\n').first()}, 300);
+    const QPoint field(grid->right() - 24 - 3 * 30 - 3 * 6 - 1 - 6 - 110, cards->top - 24 - 1 - 37);
+    ASSERT_TRUE(click(field));
+    ASSERT_TRUE(xdotool({"type", "--delay", "60", "summit"}, 800));
+    grabScreenArea(grid->adjusted(-20, -40, 20, 20)).save(shots + "/61-grid-search.png");
+    EXPECT_GT(spread(grabScreenArea(cards->picture(0))), 12) << "the match stays";
+    EXPECT_LT(spread(grabScreenArea(cards->picture(1))), 3) << "the others are gone";
+    ASSERT_TRUE(xdotool({"key", "ctrl+a", "BackSpace"}, 800));
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 300)); // no selection left behind by a stray key
+    EXPECT_GT(spread(grabScreenArea(cards->picture(3))), 12) << "an empty search shows every card";
+
+    // A double click opens the preview in a window of its own above the grid.
+    const qsizetype before = applicationWindows(app.processId()).size();
+    ASSERT_TRUE(moveTo(cards->picture(1).center()));
+    ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "90", "1"}, 1200));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return applicationWindows(app.processId()).size() > before; }, 4000))
+        << "the preview opened";
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/62-grid-preview.png");
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return applicationWindows(app.processId()).size() == before; }, 4000))
+        << "Escape closed it";
+
+    // Dragging a card into another program's window delivers its file.
+    DropWindow drop;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect place = grid->right() + 360 < screen.right()
+                            ? QRect(grid->right() + 40, grid->top() + 100, 300, 300)
+                            : QRect(screen.left() + 20, screen.bottom() - 320, 300, 300);
+    drop.setGeometry(place);
+    drop.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&drop));
+    QTest::qWait(300);
+    const QPoint from = cards->picture(2).center();
+    const QPoint to = drop.geometry().center();
+    ASSERT_TRUE(moveTo(from));
+    ASSERT_TRUE(xdotool({"mousedown", "1"}, 150));
+    for (int step = 1; step <= 12; ++step) {
+        const QPoint p = from + (to - from) * step / 12;
+        ASSERT_TRUE(moveTo(p, 60));
+        QCoreApplication::processEvents();
+    }
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/63-grid-drag.png");
+    ASSERT_TRUE(xdotool({"mouseup", "1"}, 300));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !drop.urls.isEmpty(); }, 4000)) << "the drop arrived";
+    ASSERT_EQ(drop.urls.size(), 1);
+    const QString delivered = drop.urls.first().toLocalFile();
+    EXPECT_TRUE(delivered.startsWith(desktop + "/") && names.contains(QFileInfo(delivered).fileName()))
+        << delivered.toStdString();
+    EXPECT_EQ(drop.action, Qt::CopyAction);
+    EXPECT_TRUE(QFile::exists(delivered)) << "a copy leaves the original where it was";
+
+    app.terminate();
+    app.waitForFinished(5000);
+}
+
+} // namespace
