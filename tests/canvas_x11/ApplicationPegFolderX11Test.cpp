@@ -214,12 +214,14 @@ TEST_F(ApplicationPegFolderX11, APegLetGoBesideTheFileManagerComesDownThroughACa
         grabScreenArea(screen).save(shots + "/55-peg-over-catcher.png");
         xdotool({"mouseup", "1"}, 600);
     });
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 5000)) << "the catcher took nothing down";
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 5000))
+        << "the catcher took nothing down";
     EXPECT_TRUE(entries(album).isEmpty());
     EXPECT_EQ(entries(desktop).size(), 3) << "a take-down moves no file";
     const QString id = widestWindowId(app.processId());
     ASSERT_FALSE(id.isEmpty());
     xdotool({"windowactivate", "--sync", id}, 200);
     xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
-    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 5000)) << "Control-Z did not hang it again";
+    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 5000))
+        << "Control-Z did not hang it again";
 }
