@@ -23,6 +23,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -269,10 +270,20 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             *it = &photo;
     }
 
+    // A walk that makes no thumbnails leaves the folder as it is: listed beside the walk, it is
+    // the folder as the scan began. The walk then looks for each photo's thumbnail by name.
     std::optional<QSet<QString>> thumbnailNames;
-    if (full) {
+    std::future<QSet<QString>> thumbnailListing;
+    if (full && generateThumbnails) {
         const QStringList listed = fileNames(thumbnailFolder());
         thumbnailNames = QSet<QString>(listed.cbegin(), listed.cend());
+    } else if (full) {
+        auto promise = std::make_shared<std::promise<QSet<QString>>>();
+        thumbnailListing = promise->get_future();
+        walkQueue().async([folder = thumbnailFolder(), promise] {
+            const QStringList listed = fileNames(folder);
+            promise->set_value(QSet<QString>(listed.cbegin(), listed.cend()));
+        });
     }
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
     // Every record of a full scan looks at its thumbnail: by name in the open folder rather than
@@ -346,11 +357,22 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     }
     takeIndexWriteOutcome();
 
+    if (thumbnailListing.valid())
+        thumbnailNames = thumbnailListing.get();
+
     QList<Photo> photos = std::move(result.photos);
     std::sort(photos.begin(), photos.end(), PhotoRecordIndex::precedes);
 
-    if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty())
-        removeStaleThumbnails(photos, *thumbnailNames);
+    // Beside the comparison with the library and its save, which only read the photos too.
+    std::future<void> sweep;
+    if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty()) {
+        auto promise = std::make_shared<std::promise<void>>();
+        sweep = promise->get_future();
+        walkQueue().async([this, photos, listed = *std::move(thumbnailNames), promise] {
+            removeStaleThumbnails(photos, listed);
+            promise->set_value();
+        });
+    }
 
     QStringList baseline(m_baselineRoots.cbegin(), m_baselineRoots.cend());
     baseline.sort();
@@ -364,6 +386,8 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         m_recordIndex.clear();
         saveLibrary();
     }
+    if (sweep.valid())
+        sweep.wait();
     // Every record now lies in a root, as the change-driven scans take for granted.
     m_libraryScanned = true;
     m_thumbnailPlanNeedsRebuild = true;
@@ -629,7 +653,7 @@ void Indexer::takeIndexWriteOutcome() {
 
 // `listed`: the thumbnails folder as the scan began. What appeared since was made by this scan,
 // on this queue, for one of its photos.
-void Indexer::removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) {
+void Indexer::removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) const {
     QSet<QString> wanted;
     wanted.reserve(photos.size());
     for (const Photo& photo : photos)

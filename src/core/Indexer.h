@@ -140,6 +140,7 @@ private:
     void listFolder(RootScan& part, const QString& folder, bool first, QStringList& subfolders);
     void listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalkNode* node);
     int folderOpenFault(const QString& folder);
+    WorkQueue& walkQueue();
     // Takes in what a share of a walk found.
     void absorb(RootScan& scan, RootScan& part);
     // `ownerKnown`: the path's folder was already found to belong to this root. `name` is the
@@ -151,7 +152,7 @@ private:
     void updateErrors();
     void saveLibrary();
     void takeIndexWriteOutcome();
-    void removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed);
+    void removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) const;
     void loadThumbnailFailures();
     // A state file's bytes; one that exists but cannot be read (or is too large) is renamed to
     // "<name>.corrupt" so that the next save does not replace it.

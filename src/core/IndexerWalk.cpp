@@ -47,14 +47,12 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
         return;
     }
 
-    if (!m_walkQueue)
-        m_walkQueue = std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.index.walk"), kWalkWidth);
     auto walk = std::make_shared<FolderWalk>();
     walk->base = scan.share();
     FolderWalkNode* root = &walk->nodes.emplace_back();
     root->path = folder;
     root->first = true;
-    m_walkQueue->async([this, walk, root] { listWalkFolder(walk, root); });
+    walkQueue().async([this, walk, root] { listWalkFolder(walk, root); });
 
     std::vector<FolderWalkNode*> stack{root};
     while (!stack.empty()) {
@@ -84,13 +82,19 @@ void Indexer::listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalk
         }
     }
     for (FolderWalkNode* child : children)
-        m_walkQueue->async([this, walk, child] { listWalkFolder(walk, child); });
+        walkQueue().async([this, walk, child] { listWalkFolder(walk, child); });
     {
         const std::lock_guard lock(walk->mutex);
         node->children = std::move(children);
         node->listed = true;
     }
     walk->listed.notify_all();
+}
+
+WorkQueue& Indexer::walkQueue() {
+    if (!m_walkQueue)
+        m_walkQueue = std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.index.walk"), kWalkWidth);
+    return *m_walkQueue;
 }
 
 int Indexer::folderOpenFault(const QString& folder) {
