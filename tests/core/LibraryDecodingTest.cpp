@@ -1,6 +1,7 @@
 #include "core/LibraryDecoding.h"
 #include "core/Indexer.h"
 #include "core/LibraryEncoding.h"
+#include "core/UsageRecord.h"
 #include "platform/JsonFile.h"
 #include "support/TestEnvironment.h"
 
@@ -63,6 +64,28 @@ Library oddLibrary() {
     originEmpty.path = "";
     originEmpty.photosOrigin = PhotosOrigin{};
     return Library{{plain, full, originOnlyId, originEmpty}, true, QStringList{"/a", "/b/\"c\""}};
+}
+
+UsageState oddUsage() {
+    UsageState state;
+    state.initialized = true;
+    state.records.insert("VOL-1", UsageRecord{12.5, 99.25});
+    state.records.insert("中文 \"key\" \\ \n\x01😀", UsageRecord{std::nullopt, -1e300});
+    state.records.insert("only-created", UsageRecord{9007199254740993.0, std::nullopt});
+    state.records.insert("", UsageRecord{});
+    return state;
+}
+
+// The same for the usage files, whichever reader reads them.
+void expectUsageSameAsStrict(const QByteArray& bytes) {
+    const auto fast = decodeUsageState(bytes);
+    if (!fast)
+        return;
+    auto object = JsonFile::parse(bytes);
+    ASSERT_TRUE(object.ok()) << "accepted what the JSON reader refuses: " << bytes.toStdString();
+    const auto strict = usageStateFromJson(*object);
+    ASSERT_TRUE(strict.ok()) << bytes.toStdString();
+    EXPECT_EQ(*fast, strict.value()) << bytes.toStdString();
 }
 
 } // namespace
@@ -142,4 +165,33 @@ TEST(LibraryDecoding, AnIndexThatDoesNotDecodeIsKeptAsideAndTheLibraryStartsEmpt
     const Indexer indexer({{"Root", root}}, storage);
     EXPECT_EQ(indexer.library(), oddLibrary());
     EXPECT_FALSE(QFile::exists(index + ".corrupt"));
+}
+
+TEST(LibraryDecoding, UsageFilesReadFastAsTheStrictReaderReadsThem) {
+    for (const UsageState& state : {oddUsage(), UsageState{}}) {
+        const QByteArray bytes = JsonFile::encode(toJson(state));
+        const auto fast = decodeUsageState(bytes);
+        ASSERT_TRUE(fast.has_value()) << bytes.toStdString();
+        expectUsageSameAsStrict(bytes);
+        EXPECT_EQ(fast->records, state.records);
+    }
+    // Older files, repeated keys and null dates are the JSON reader's.
+    for (const char* other :
+         {R"({"A-1":{"usedAt":1}})", R"({"initialized":true,"records":{"a":{},"a":{}},"version":2})",
+          R"({"initialized":true,"records":{"a":{"created":null}},"version":2})"})
+        EXPECT_FALSE(decodeUsageState(other).has_value()) << other;
+    const QByteArray bytes = JsonFile::encode(toJson(oddUsage()));
+    for (qsizetype length = 0; length < bytes.size(); ++length)
+        EXPECT_FALSE(decodeUsageState(bytes.left(length)).has_value()) << "truncated at " << length;
+    std::mt19937 random(31);
+    const QByteArray alphabet = QByteArrayLiteral("{}\",:\\0123456789.eE+-tfnu \x80\xc3\xff");
+    for (int round = 0; round < 10'000 && !HasFailure(); ++round) {
+        QByteArray damaged = bytes;
+        const qsizetype at = qsizetype(random() % damaged.size());
+        if (random() % 2)
+            damaged[at] = alphabet[qsizetype(random() % alphabet.size())];
+        else
+            damaged.remove(at, 1);
+        expectUsageSameAsStrict(damaged);
+    }
 }
