@@ -4,6 +4,7 @@
 #include "core/ImageFileRule.h"
 #include "core/IndexFileWriter.h"
 #include "core/IndexerRootScan.h"
+#include "core/LibraryDecoding.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
 #include "platform/FileNames.h"
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <future>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,7 +142,9 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
 
     const auto bytes = readStateOrSetAside(indexPath());
     m_indexWriter = std::make_unique<IndexFileWriter>(indexPath(), bytes);
-    if (bytes) {
+    if (auto decoded = bytes ? decodeLibrary(*bytes) : std::nullopt) {
+        m_library = *std::move(decoded);
+    } else if (bytes) {
         auto object = JsonFile::parse(*bytes);
         auto library = object ? libraryFromJson(*object) : Result<Library>(object.error());
         if (library) {
@@ -266,10 +270,20 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
             *it = &photo;
     }
 
+    // A walk that makes no thumbnails leaves the folder as it is: listed beside the walk, it is
+    // the folder as the scan began. The walk then looks for each photo's thumbnail by name.
     std::optional<QSet<QString>> thumbnailNames;
-    if (full) {
+    std::future<QSet<QString>> thumbnailListing;
+    if (full && generateThumbnails) {
         const QStringList listed = fileNames(thumbnailFolder());
         thumbnailNames = QSet<QString>(listed.cbegin(), listed.cend());
+    } else if (full) {
+        auto promise = std::make_shared<std::promise<QSet<QString>>>();
+        thumbnailListing = promise->get_future();
+        walkQueue().async([folder = thumbnailFolder(), promise] {
+            const QStringList listed = fileNames(folder);
+            promise->set_value(QSet<QString>(listed.cbegin(), listed.cend()));
+        });
     }
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
     // Every record of a full scan looks at its thumbnail: by name in the open folder rather than
@@ -343,11 +357,22 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     }
     takeIndexWriteOutcome();
 
+    if (thumbnailListing.valid())
+        thumbnailNames = thumbnailListing.get();
+
     QList<Photo> photos = std::move(result.photos);
     std::sort(photos.begin(), photos.end(), PhotoRecordIndex::precedes);
 
-    if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty())
-        removeStaleThumbnails(photos, *thumbnailNames);
+    // Beside the comparison with the library and its save, which only read the photos too.
+    std::future<void> sweep;
+    if (full && m_errors.isEmpty() && thumbnailNames && !thumbnailNames->isEmpty()) {
+        auto promise = std::make_shared<std::promise<void>>();
+        sweep = promise->get_future();
+        walkQueue().async([this, photos, listed = *std::move(thumbnailNames), promise] {
+            removeStaleThumbnails(photos, listed);
+            promise->set_value();
+        });
+    }
 
     QStringList baseline(m_baselineRoots.cbegin(), m_baselineRoots.cend());
     baseline.sort();
@@ -361,6 +386,8 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         m_recordIndex.clear();
         saveLibrary();
     }
+    if (sweep.valid())
+        sweep.wait();
     // Every record now lies in a root, as the change-driven scans take for granted.
     m_libraryScanned = true;
     m_thumbnailPlanNeedsRebuild = true;
@@ -404,74 +431,67 @@ void Indexer::scanTarget(RootScan& scan, const QString& target) {
         inspect(scan, target, false, AT_FDCWD, QFile::encodeName(target));
 }
 
-void Indexer::enumerate(RootScan& scan, const QString& folder) {
-    QStringList stack{folder};
-    bool first = true;
-    while (!stack.isEmpty()) {
-        const QString current = stack.takeLast();
-        DIR* dir = nullptr;
-        if (const int fault = m_folderOpenFault ? m_folderOpenFault(current) : 0; fault != 0)
-            errno = fault;
-        else
-            dir = opendir(QFile::encodeName(current).constData());
-        if (dir == nullptr) {
-            const int err = errno;
-            if (first)
-                scan.fail(current, kUnreadablePrefix + scan.root.name);
-            else if (err != ENOENT && err != ENOTDIR)
-                scan.fail(current, scan.root.name + kFullWidthColon + errnoMessage(err));
-            first = false;
+void Indexer::listFolder(RootScan& part, const QString& current, bool first, QStringList& subfolders) {
+    DIR* dir = nullptr;
+    if (const int fault = m_folderOpenFault ? folderOpenFault(current) : 0; fault != 0)
+        errno = fault;
+    else
+        dir = opendir(QFile::encodeName(current).constData());
+    if (dir == nullptr) {
+        const int err = errno;
+        if (first)
+            part.fail(current, kUnreadablePrefix + part.root.name);
+        else if (err != ENOENT && err != ENOTDIR)
+            part.fail(current, part.root.name + kFullWidthColon + errnoMessage(err));
+        return;
+    }
+    bool undecodableReported = false;
+    errno = 0;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            errno = 0;
             continue;
         }
-        first = false;
-        bool undecodableReported = false;
-        errno = 0;
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] == '.') {
-                errno = 0;
-                continue;
-            }
-            const auto decoded = childPath(current, entry->d_name);
-            if (!decoded) {
-                skipUndecodableName(current, entry->d_name);
-                // The user learns why a picture is missing, once for its folder; the rest of the
-                // folder was read, so the scan is still whole.
-                const bool mayHoldPictures = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN ||
-                                             isImageFileName(QString::fromUtf8(entry->d_name));
-                if (mayHoldPictures && !undecodableReported) {
-                    scan.errors.append(lastComponent(current) + kFullWidthColon + kUndecodableNames);
-                    undecodableReported = true;
-                }
-                errno = 0;
-                continue;
-            }
-            const QString& path = *decoded;
-            bool isDir = entry->d_type == DT_DIR;
-            if (entry->d_type == DT_UNKNOWN)
-                isDir = isDirectory(path);
-            if (isDir) {
-                // Only a folder can be a deeper root or the storage folder; a file belongs to
-                // the root its folder belongs to.
-                if (owningRoot(path) != scan.rootIndex || isInStorage(filesystemPathKey(path))) {
-                    errno = 0;
-                    continue;
-                }
-                ++m_lastScanVisitedEntries;
-                if (!isPackageName(lastComponent(path)))
-                    stack.append(path);
-            } else {
-                inspect(scan, path, true, dirfd(dir), entry->d_name);
+        const auto decoded = childPath(current, entry->d_name);
+        if (!decoded) {
+            part.undecodable.append({current, QByteArray(entry->d_name)});
+            // The user learns why a picture is missing, once for its folder; the rest of the
+            // folder was read, so the scan is still whole.
+            const bool mayHoldPictures = entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN ||
+                                         isImageFileName(QString::fromUtf8(entry->d_name));
+            if (mayHoldPictures && !undecodableReported) {
+                part.errors.append(lastComponent(current) + kFullWidthColon + kUndecodableNames);
+                undecodableReported = true;
             }
             errno = 0;
+            continue;
         }
-        if (errno != 0)
-            scan.fail(current, scan.root.name + kFullWidthColon + errnoMessage(errno));
-        closedir(dir);
+        const QString& path = *decoded;
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN)
+            isDir = isDirectory(path);
+        if (isDir) {
+            // Only a folder can be a deeper root or the storage folder; a file belongs to
+            // the root its folder belongs to.
+            if (owningRoot(path) != part.rootIndex || isInStorage(filesystemPathKey(path))) {
+                errno = 0;
+                continue;
+            }
+            ++part.visited;
+            if (!isPackageName(lastComponent(path)))
+                subfolders.append(path);
+        } else {
+            inspect(part, path, true, dirfd(dir), entry->d_name);
+        }
+        errno = 0;
     }
+    if (errno != 0)
+        part.fail(current, part.root.name + kFullWidthColon + errnoMessage(errno));
+    closedir(dir);
 }
 
 void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int dirfd, const char* name) {
-    ++m_lastScanVisitedEntries;
+    ++scan.visited;
     if (!isImageFileName(path))
         return;
     const QString key = filesystemPathKey(path);
@@ -543,7 +563,10 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         photo.thumbnailModified = modificationDate(photo.thumbnail);
         recordThumbnailResult(photo, photo.thumbnailModified.has_value());
     }
-    scan.result->insert(std::move(photo));
+    if (scan.result != nullptr)
+        scan.result->insert(std::move(photo));
+    else
+        scan.found.append(std::move(photo));
 }
 
 QStringList Indexer::baselinePathsBelow(int rootIndex) const {
@@ -630,7 +653,7 @@ void Indexer::takeIndexWriteOutcome() {
 
 // `listed`: the thumbnails folder as the scan began. What appeared since was made by this scan,
 // on this queue, for one of its photos.
-void Indexer::removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) {
+void Indexer::removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) const {
     QSet<QString> wanted;
     wanted.reserve(photos.size());
     for (const Photo& photo : photos)

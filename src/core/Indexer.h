@@ -48,6 +48,8 @@ public:
     static constexpr int kJpegQualityPercent = 85;
     static constexpr int kMaxPendingThumbnails = 4;
     static constexpr int kThumbnailQueueWidth = 2;
+    // Folders a walk lists at once.
+    static constexpr int kWalkWidth = 4;
     // Candidates one turn of the thumbnail walk looks at before it lets other work of the queue run.
     static constexpr int kThumbnailChecksPerTurn = 512;
     static constexpr std::chrono::milliseconds kPublicationDelay{100};
@@ -113,6 +115,8 @@ public:
 
 private:
     struct RootScan;
+    struct FolderWalk;
+    struct FolderWalkNode;
 
     int owningRoot(const QString& path) const;
     // The changed paths a change-driven scan of the root looks at, nested ones folded into the
@@ -131,6 +135,14 @@ private:
     bool isInStorage(const QString& path) const;
     void scanTarget(RootScan& scan, const QString& target);
     void enumerate(RootScan& scan, const QString& folder);
+    // One folder of a walk: its files inspected into `part`, the subfolders to walk named in the
+    // order met. Safe on several threads at once, each with its own `part`.
+    void listFolder(RootScan& part, const QString& folder, bool first, QStringList& subfolders);
+    void listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalkNode* node);
+    int folderOpenFault(const QString& folder);
+    WorkQueue& walkQueue();
+    // Takes in what a share of a walk found.
+    void absorb(RootScan& scan, RootScan& part);
     // `ownerKnown`: the path's folder was already found to belong to this root. `name` is the
     // entry's name in the open folder `dirfd` (or the whole path with AT_FDCWD).
     void inspect(RootScan& scan, const QString& path, bool ownerKnown, int dirfd, const char* name);
@@ -140,7 +152,7 @@ private:
     void updateErrors();
     void saveLibrary();
     void takeIndexWriteOutcome();
-    void removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed);
+    void removeStaleThumbnails(const QList<Photo>& photos, const QSet<QString>& listed) const;
     void loadThumbnailFailures();
     // A state file's bytes; one that exists but cannot be read (or is too large) is renamed to
     // "<name>.corrupt" so that the next save does not replace it.
@@ -192,6 +204,8 @@ private:
     // Completions queued on the caller's queue check it, so none runs after destruction.
     std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);
     std::unique_ptr<WorkQueue> m_thumbnailQueue;
+    // Lists the folders of a walk side by side; made by the first walk.
+    std::unique_ptr<WorkQueue> m_walkQueue;
 };
 
 } // namespace vennimo

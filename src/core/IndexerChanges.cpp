@@ -113,6 +113,7 @@ QStringList Indexer::changeTargets(int rootIndex, const QList<FolderChange>& cha
 
 void Indexer::settleRoot(const RootScan& scan, const QStringList& targets) {
     const QString& rootPath = scan.root.path;
+    m_lastScanVisitedEntries += scan.visited;
     settleBaseline(scan, targets);
     if (targets.contains(rootPath)) {
         if (scan.errors.isEmpty())

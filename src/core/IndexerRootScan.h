@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace vennimo {
 
@@ -39,7 +40,13 @@ struct Indexer::RootScan {
     double scanTime = 0;
     // The record the library holds for an id, if any.
     std::function<const Photo*(const QString& id)> previous{};
+    // Where the records go; a share of a walk has none and collects them in `found` instead,
+    // in the order found, to be merged in the order a walk on one thread would have found them.
     ScanResult* result = nullptr;
+    QList<Photo> found{};
+    int visited = 0;
+    // Entries whose names no path can name: folder and name.
+    QList<std::pair<QString, QByteArray>> undecodable{};
     QStringList errors{};
     bool incomplete = false;
     QHash<std::uint64_t, std::optional<QString>> volumeByDevice{};
@@ -51,6 +58,22 @@ struct Indexer::RootScan {
     QStringList pendingBelow{};
     QStringList unseen{};
 
+    // The same root, with nothing found yet.
+    RootScan share() const {
+        RootScan part;
+        part.rootIndex = rootIndex;
+        part.root = root;
+        part.needsBaseline = needsBaseline;
+        part.generateThumbnails = generateThumbnails;
+        part.scanTime = scanTime;
+        part.previous = previous;
+        part.volumeByDevice = volumeByDevice;
+        part.thumbnailPrefix = thumbnailPrefix;
+        part.thumbnailNames = thumbnailNames;
+        part.thumbnailFolderFd = thumbnailFolderFd;
+        part.pendingBelow = pendingBelow;
+        return part;
+    }
     void fail(const QString& path, const QString& error) {
         errors.append(error);
         incomplete = true;

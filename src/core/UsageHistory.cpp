@@ -29,14 +29,23 @@ UsageHistory::UsageHistory(const QString& storage, const QString& fileName,
                            DeferredStateWriter::Options writerOptions)
     : m_file(storage + QLatin1Char('/') + fileName)
     , m_deferredWriter(std::make_unique<DeferredStateWriter>(std::move(writerOptions))) {
-    auto stored = DeferredStateWriter::readStateObject(m_file);
-    if (!stored) {
-        m_loadError = loadErrorPrefix() + stored.error().localizedDescription();
+    auto bytes = DeferredStateWriter::readStateFile(m_file);
+    if (!bytes) {
+        if (bytes.error().sysErrno != ENOENT)
+            m_loadError = loadErrorPrefix() + bytes.error().localizedDescription();
         return;
     }
-    if (!stored->has_value())
+    if (auto state = decodeUsageState(*bytes)) {
+        m_records = std::move(state->records);
+        m_initialized = state->initialized;
         return;
-    const QJsonObject& object = **stored;
+    }
+    auto parsed = JsonFile::parse(*bytes);
+    if (!parsed) {
+        m_loadError = loadErrorPrefix() + parsed.error().localizedDescription();
+        return;
+    }
+    const QJsonObject& object = *parsed;
     if (auto state = usageStateFromJson(object)) {
         m_records = std::move(state->records);
         m_initialized = state->initialized;

@@ -1,5 +1,6 @@
 #include "core/UsageRecord.h"
 
+#include "core/JsonScanner.h"
 #include "platform/JsonFile.h"
 
 namespace vennimo {
@@ -78,6 +79,43 @@ Result<UsageState> usageStateFromJson(const QJsonObject& object) {
     state.version = *version;
     state.initialized = *initialized;
     state.records = std::move(*decoded);
+    return state;
+}
+
+std::optional<UsageState> decodeUsageState(const QByteArray& bytes) {
+    JsonScanner scanner(bytes);
+    UsageState state;
+    if (!scanner.literal("{\"initialized\":") || !scanner.boolean(state.initialized) ||
+        !scanner.literal(",\"records\":{"))
+        return std::nullopt;
+    // Every record, and the records object itself, opens so: a quote inside a key is escaped.
+    state.records.reserve(bytes.count("\":{"));
+    for (bool first = true; !scanner.literal("}"); first = false) {
+        QString key;
+        UsageRecord record;
+        if ((!first && !scanner.literal(",")) || !scanner.string(key) || !scanner.literal(":{"))
+            return std::nullopt;
+        double date = 0;
+        const bool created = scanner.literal("\"created\":");
+        if (created) {
+            if (!scanner.number(date))
+                return std::nullopt;
+            record.created = date;
+        }
+        if (scanner.literal(created ? ",\"usedAt\":" : "\"usedAt\":")) {
+            if (!scanner.number(date))
+                return std::nullopt;
+            record.usedAt = date;
+        }
+        const qsizetype count = state.records.size();
+        state.records.insert(key, record);
+        // A repeated key is left to the JSON reader.
+        if (!scanner.literal("}") || state.records.size() == count)
+            return std::nullopt;
+    }
+    if (!scanner.literal(",\"version\":") || !scanner.integer(state.version) || !scanner.literal("}") ||
+        !scanner.atEnd())
+        return std::nullopt;
     return state;
 }
 

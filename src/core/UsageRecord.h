@@ -38,6 +38,10 @@ Result<UsageRecord> usageRecordFromJson(const QJsonObject& object);
 // All three keys are required; any version is accepted.
 QJsonObject toJson(const UsageState& state);
 Result<UsageState> usageStateFromJson(const QJsonObject& object);
+// Reads a usage file as the state writer writes it (compact, keys sorted) without building a
+// QJsonDocument, which is slow for a library of a hundred thousand photos. Nothing for any other
+// text, valid or not: usageStateFromJson over the parsed file decides then.
+std::optional<UsageState> decodeUsageState(const QByteArray& bytes);
 // The older form of a usage file: a bare object from record key to record.
 Result<UsageRecords> usageRecordsFromJson(const QJsonObject& object);
 
