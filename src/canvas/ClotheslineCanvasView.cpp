@@ -32,6 +32,7 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     // Images from other programs, and the canvas's own copy drags, can be dropped on the rope.
     setAcceptDrops(true);
     m_physicsDriver->setCanvas(this);
+    m_imagePreparation.prepareArtwork();
 }
 
 ClotheslineCanvasView::~ClotheslineCanvasView() {

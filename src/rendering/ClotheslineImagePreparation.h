@@ -39,6 +39,9 @@ public:
     }
     // Drops everything queued and every result still to come.
     void cancel();
+    // Decodes the peg and tack artwork on the workers, once per process, so that the first frame
+    // of a canvas finds it ready instead of decoding it while it paints.
+    void prepareArtwork();
 
     const QSet<QString>& pending() const { return m_pending; }
     std::uint64_t generation() const { return m_generation; }
