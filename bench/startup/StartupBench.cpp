@@ -9,6 +9,7 @@
 //     'openbox & xcompmgr & sleep 1; build/bench/startup/bench_startup [PHOTOS] [HANGING] [BURST] [ROUNDS]'
 // Defaults: 1000 photos in the library, of which 20 hang, a burst of 200, 5 rounds.
 // VENNIMO_BENCH_HOME=/some/folder keeps the home (and its library) for the next run.
+// VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
 
 #include <QApplication>
@@ -170,7 +171,8 @@ int main(int argc, char** argv) {
     const QString desktop = homePath + QStringLiteral("/Desktop");
     const QString storage = homePath + QStringLiteral("/.local/share/VennimoGallery");
     QDir().mkpath(homePath + QStringLiteral("/Downloads"));
-    const QString program = QStringLiteral(VENNIMO_APP_PATH);
+    // VENNIMO_BENCH_APP names another build of the application, to compare two in one run.
+    const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
 
     // The library: what the first scan finds is already seen; what arrives after it hangs.
     if (hangingRows(storage) < hanging) {

@@ -71,6 +71,9 @@ void ClotheslineCanvasView::movedIntoWindow() {
         connect(handle, &QWindow::screenChanged, this, &ClotheslineCanvasView::updatePaperScale,
                 Qt::UniqueConnection);
     updatePhysics();
+    // The first paint on screen shows the prints, instead of only the rope until the display
+    // link's first tick.
+    syncPhotoLayers();
     updateHitAreas();
 }
 

@@ -140,6 +140,29 @@ TEST_F(ClotheslineCanvasTest, ARefreshWithAnEqualPresentationDoesNotRebuild) {
     EXPECT_EQ(rope.canvas().rebuildCount(), rebuilds + 1) << "the selection is part of the presentation";
 }
 
+TEST_F(ClotheslineCanvasTest, PrintsShowInTheFirstPaintWithoutWaitingForTheDisplayLink) {
+    Rope rope(2);
+    rope.place({{0, 0.2}, {1, 0.5}});
+    // Shown without a turn of the event loop: no display-link frame has run yet.
+    rope.window->show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    EXPECT_EQ(canvas.physicsFrameCount(), 0);
+    EXPECT_EQ(canvas.photoSlots().size(), 2) << "coming on screen builds the prints' layers";
+    for (const ClotheslinePhotoSlot& slot : canvas.photoSlots())
+        EXPECT_FALSE(slot.content().peg.isNull());
+
+    ASSERT_TRUE(rope.waitForRest());
+    const int frames = canvas.physicsFrameCount();
+    const Photo first = rope.model->photos().at(0);
+    const qint64 badge = canvas.photoSlots().value(first.id).content().overlay.cacheKey();
+    rope.model->setSelection({first});
+    canvas.refresh(rope.model.get(), rope.host->scrollView()->contentSize(), false, HangingStyle::current(),
+                   {}, {});
+    EXPECT_EQ(canvas.physicsFrameCount(), frames);
+    EXPECT_NE(canvas.photoSlots().value(first.id).content().overlay.cacheKey(), badge)
+        << "a refresh that selects a print gives it the selection badge at once";
+}
+
 TEST_F(ClotheslineCanvasTest, ThePhysicsStopsAtRestAndReduceMotionShowsPrintsAtRest) {
     {
         Rope rope(3);
