@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -218,14 +219,25 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
             if (self->m_visiblePaperIDs.contains(photo.id))
                 self->m_visiblePapers.insert(photo.id, image);
         }
-        self->invalidateFrame();
-        self->update();
+        self->scheduleFrame();
     });
     return PolaroidRenderer::placeholder(photo, scale, [self] {
-        if (self) {
-            self->invalidateFrame();
-            self->update();
-        }
+        if (self)
+            self->scheduleFrame();
+    });
+}
+
+void ClotheslineCanvasView::scheduleFrame() {
+    // Papers and placeholders come ready in bursts, and every print waiting for one asks again on
+    // each frame: one frame takes in all of them.
+    if (m_framePending)
+        return;
+    m_framePending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_framePending = false;
+        ++m_scheduledFrameCount;
+        invalidateFrame();
+        update();
     });
 }
 

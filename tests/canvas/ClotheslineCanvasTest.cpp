@@ -163,6 +163,28 @@ TEST_F(ClotheslineCanvasTest, PrintsShowInTheFirstPaintWithoutWaitingForTheDispl
         << "a refresh that selects a print gives it the selection badge at once";
 }
 
+TEST_F(ClotheslineCanvasTest, PapersThatComeReadyTogetherAreTakenInByOneFrame) {
+    PolaroidRenderer::clearCaches();
+    Rope rope(4);
+    rope.place({{0, 0.2}, {1, 0.4}, {2, 0.6}, {3, 0.8}});
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto& slots = canvas.photoSlots();
+        return slots.size() == 4 && std::all_of(slots.begin(), slots.end(),
+                                                [](const auto& s) { return !s.coveredRect().isEmpty(); });
+    })) << "every print gets its paper";
+    // Four papers and up to four placeholders, each at most one frame.
+    EXPECT_LE(canvas.scheduledFrameCount(), 8);
+
+    const int frames = canvas.scheduledFrameCount();
+    for (int i = 0; i < 3; ++i)
+        canvas.scheduleFrame();
+    EXPECT_EQ(canvas.scheduledFrameCount(), frames) << "not inside the turn that asked";
+    rope.settleUpdates();
+    EXPECT_EQ(canvas.scheduledFrameCount(), frames + 1);
+}
+
 TEST_F(ClotheslineCanvasTest, ThePhysicsStopsAtRestAndReduceMotionShowsPrintsAtRest) {
     {
         Rope rope(3);
