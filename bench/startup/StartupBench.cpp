@@ -8,6 +8,8 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
 //     'openbox & xcompmgr & sleep 1; build/bench/startup/bench_startup [PHOTOS] [HANGING] [BURST] [ROUNDS]'
 // Defaults: 1000 photos in the library, of which 20 hang, a burst of 200, 5 rounds.
+// VENNIMO_BENCH_HOME=/some/folder keeps the home (and its library) for the next run.
+// VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
 
 #include <QApplication>
@@ -152,25 +154,30 @@ int main(int argc, char** argv) {
     const int burst = std::max(0, args.value(3, QStringLiteral("200")).toInt());
     const int rounds = std::max(1, args.value(4, QStringLiteral("5")).toInt());
 
-    // Its own home: the application's folders, defaults and library live there.
-    QTemporaryDir home;
+    // Its own home: the application's folders, defaults and library live there. A folder named
+    // in VENNIMO_BENCH_HOME is kept instead, and a library made there by an earlier run is used
+    // as it is (a burst leaves its photos in it).
+    QTemporaryDir temporary;
+    const QString homePath = qEnvironmentVariable("VENNIMO_BENCH_HOME", temporary.path());
+    QDir().mkpath(homePath);
     for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
         qunsetenv(name);
-    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("HOME", QFile::encodeName(homePath));
     // Its own runtime folder too, so it never meets a running instance of the user's.
-    const QString runtime = home.path() + QStringLiteral("/runtime");
+    const QString runtime = homePath + QStringLiteral("/runtime");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
-    const QString desktop = home.path() + QStringLiteral("/Desktop");
-    const QString storage = home.path() + QStringLiteral("/.local/share/VennimoGallery");
-    QDir().mkpath(home.path() + QStringLiteral("/Downloads"));
-    const QString program = QStringLiteral(VENNIMO_APP_PATH);
+    const QString desktop = homePath + QStringLiteral("/Desktop");
+    const QString storage = homePath + QStringLiteral("/.local/share/VennimoGallery");
+    QDir().mkpath(homePath + QStringLiteral("/Downloads"));
+    // VENNIMO_BENCH_APP names another build of the application, to compare two in one run.
+    const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
 
     // The library: what the first scan finds is already seen; what arrives after it hangs.
-    std::printf("preparing %d photos (%d hanging)...\n", photos, hanging);
-    writePhotos(desktop, QStringLiteral("library"), photos - hanging, 1);
-    {
+    if (hangingRows(storage) < hanging) {
+        std::printf("preparing %d photos (%d hanging)...\n", photos, hanging);
+        writePhotos(desktop, QStringLiteral("library"), photos - hanging, 1);
         QProcess first;
         first.start(program);
         first.waitForStarted();

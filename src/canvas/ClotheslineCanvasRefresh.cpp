@@ -99,6 +99,8 @@ void ClotheslineCanvasView::refresh(GalleryModel* model, QSizeF viewport, bool p
 
     if (changed) {
         updatePhysics();
+        // Prints that came with this refresh show in the next paint, not a display-link tick later.
+        syncPhotoLayers();
         update();
         updateHitAreas();
         announcePrintsChanged();

@@ -35,6 +35,7 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     // Images from other programs, and the canvas's own copy drags, can be dropped on the rope.
     setAcceptDrops(true);
     m_physicsDriver->setCanvas(this);
+    m_imagePreparation.prepareArtwork();
 }
 
 ClotheslineCanvasView::~ClotheslineCanvasView() {
@@ -73,6 +74,9 @@ void ClotheslineCanvasView::movedIntoWindow() {
         connect(handle, &QWindow::screenChanged, this, &ClotheslineCanvasView::updatePaperScale,
                 Qt::UniqueConnection);
     updatePhysics();
+    // The first paint on screen shows the prints, instead of only the rope until the display
+    // link's first tick.
+    syncPhotoLayers();
     updateHitAreas();
 }
 
@@ -217,14 +221,25 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
             if (self->m_visiblePaperIDs.contains(photo.id))
                 self->m_visiblePapers.insert(photo.id, image);
         }
-        self->invalidateFrame();
-        self->update();
+        self->scheduleFrame();
     });
     return PolaroidRenderer::placeholder(photo, scale, [self] {
-        if (self) {
-            self->invalidateFrame();
-            self->update();
-        }
+        if (self)
+            self->scheduleFrame();
+    });
+}
+
+void ClotheslineCanvasView::scheduleFrame() {
+    // Papers and placeholders come ready in bursts, and every print waiting for one asks again on
+    // each frame: one frame takes in all of them.
+    if (m_framePending)
+        return;
+    m_framePending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_framePending = false;
+        ++m_scheduledFrameCount;
+        invalidateFrame();
+        update();
     });
 }
 

@@ -121,6 +121,9 @@ public:
     QSet<QString> hiddenPhotoIDs() const;
     void syncPhotoLayers();
     void invalidateFrame();
+    // invalidateFrame() on the next turn, once however often it is asked for until then.
+    void scheduleFrame();
+    int scheduledFrameCount() const { return m_scheduledFrameCount; }
     const QHash<QString, ClotheslinePhotoSlot>& photoSlots() const { return m_photoSlots; }
     bool layersInstalled() const { return m_layersInstalled; }
     QImage preparedPaper(const Photo& photo);
@@ -353,6 +356,8 @@ private:
     double m_paperScale = 2;
     QHash<QString, PhotoGeometry> m_photoGeometry;
     bool m_layersInstalled = false;
+    bool m_framePending = false;
+    int m_scheduledFrameCount = 0;
     QHash<QString, ClotheslinePhotoSlot> m_photoSlots;
     ClotheslineFrameCompositor m_compositor;
     QRectF m_ropeDirtyRect;

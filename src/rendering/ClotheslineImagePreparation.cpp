@@ -1,5 +1,6 @@
 #include "rendering/ClotheslineImagePreparation.h"
 
+#include "rendering/ClotheslineMaterialAssets.h"
 #include "rendering/PhotoPreviewImageLoader.h"
 #include "rendering/PolaroidRenderer.h"
 
@@ -41,6 +42,12 @@ bool ClotheslineImagePreparation::request(const Photo& photo, double scale, Comp
         });
     });
     return true;
+}
+
+void ClotheslineImagePreparation::prepareArtwork() {
+    // Two tasks, so both pictures decode at once; later calls find them loaded.
+    m_queue.async([] { ClotheslineMaterialAssets::tack(); });
+    m_queue.async([] { PolaroidRenderer::pegMaterial(); });
 }
 
 void ClotheslineImagePreparation::cancel() {

@@ -23,7 +23,8 @@ public:
     using Completion = std::function<void(const QImage&)>;
 
     static constexpr int kMaxPending = 4;
-    static constexpr int kWorkers = 2;
+    // Every outstanding render runs at once: a rope coming on screen waits for its slowest batch.
+    static constexpr int kWorkers = kMaxPending;
 
     // Without a render function: the renderer's "paper" layer at the default print size, using
     // the shared paper bases and cache hits but storing nothing (the canvas stores on delivery).
@@ -39,6 +40,9 @@ public:
     }
     // Drops everything queued and every result still to come.
     void cancel();
+    // Decodes the peg and tack artwork on the workers, once per process, so that the first frame
+    // of a canvas finds it ready instead of decoding it while it paints.
+    void prepareArtwork();
 
     const QSet<QString>& pending() const { return m_pending; }
     std::uint64_t generation() const { return m_generation; }

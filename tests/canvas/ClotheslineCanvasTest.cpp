@@ -140,6 +140,51 @@ TEST_F(ClotheslineCanvasTest, ARefreshWithAnEqualPresentationDoesNotRebuild) {
     EXPECT_EQ(rope.canvas().rebuildCount(), rebuilds + 1) << "the selection is part of the presentation";
 }
 
+TEST_F(ClotheslineCanvasTest, PrintsShowInTheFirstPaintWithoutWaitingForTheDisplayLink) {
+    Rope rope(2);
+    rope.place({{0, 0.2}, {1, 0.5}});
+    // Shown without a turn of the event loop: no display-link frame has run yet.
+    rope.window->show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    EXPECT_EQ(canvas.physicsFrameCount(), 0);
+    EXPECT_EQ(canvas.photoSlots().size(), 2) << "coming on screen builds the prints' layers";
+    for (const ClotheslinePhotoSlot& slot : canvas.photoSlots())
+        EXPECT_FALSE(slot.content().peg.isNull());
+
+    ASSERT_TRUE(rope.waitForRest());
+    const int frames = canvas.physicsFrameCount();
+    const Photo first = rope.model->photos().at(0);
+    const qint64 badge = canvas.photoSlots().value(first.id).content().overlay.cacheKey();
+    rope.model->setSelection({first});
+    canvas.refresh(rope.model.get(), rope.host->scrollView()->contentSize(), false, HangingStyle::current(),
+                   {}, {});
+    EXPECT_EQ(canvas.physicsFrameCount(), frames);
+    EXPECT_NE(canvas.photoSlots().value(first.id).content().overlay.cacheKey(), badge)
+        << "a refresh that selects a print gives it the selection badge at once";
+}
+
+TEST_F(ClotheslineCanvasTest, PapersThatComeReadyTogetherAreTakenInByOneFrame) {
+    PolaroidRenderer::clearCaches();
+    Rope rope(4);
+    rope.place({{0, 0.2}, {1, 0.4}, {2, 0.6}, {3, 0.8}});
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const auto& slots = canvas.photoSlots();
+        return slots.size() == 4 && std::all_of(slots.begin(), slots.end(),
+                                                [](const auto& s) { return !s.coveredRect().isEmpty(); });
+    })) << "every print gets its paper";
+    // Four papers and up to four placeholders, each at most one frame.
+    EXPECT_LE(canvas.scheduledFrameCount(), 8);
+
+    const int frames = canvas.scheduledFrameCount();
+    for (int i = 0; i < 3; ++i)
+        canvas.scheduleFrame();
+    EXPECT_EQ(canvas.scheduledFrameCount(), frames) << "not inside the turn that asked";
+    rope.settleUpdates();
+    EXPECT_EQ(canvas.scheduledFrameCount(), frames + 1);
+}
+
 TEST_F(ClotheslineCanvasTest, ThePhysicsStopsAtRestAndReduceMotionShowsPrintsAtRest) {
     {
         Rope rope(3);
