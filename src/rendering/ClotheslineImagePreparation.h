@@ -23,8 +23,7 @@ public:
     using Completion = std::function<void(const QImage&)>;
 
     static constexpr int kMaxPending = 4;
-    // Every outstanding render runs at once: a rope coming on screen waits for its slowest batch.
-    static constexpr int kWorkers = kMaxPending;
+    static constexpr int kWorkers = 2;
 
     // Without a render function: the renderer's "paper" layer at the default print size, using
     // the shared paper bases and cache hits but storing nothing (the canvas stores on delivery).

@@ -242,29 +242,6 @@ TEST(ClotheslineImagePreparation, BoundsOutstandingWorkAndDelivers) {
     ASSERT_TRUE(test::spinUntil([&] { return delivered == 6; }));
 }
 
-TEST(ClotheslineImagePreparation, RunsEveryOutstandingRenderAtOnce) {
-    const auto all = test::writePhotos(u"parallel"_s, ClotheslineImagePreparation::kMaxPending);
-    // Each render waits until all of them have started: on fewer workers they never would.
-    std::atomic<int> started{0};
-    std::atomic<bool> gaveUp{false};
-    ClotheslineImagePreparation preparation([&](const Photo&, double) {
-        ++started;
-        for (int i = 0; i < 5000 && started < ClotheslineImagePreparation::kMaxPending; ++i)
-            QThread::msleep(1);
-        if (started < ClotheslineImagePreparation::kMaxPending)
-            gaveUp = true;
-        return test::solid(4, 4);
-    });
-    preparation.prepareArtwork();
-    int delivered = 0;
-    for (const Photo& photo : all)
-        ASSERT_TRUE(preparation.request(photo, 2, [&](const QImage&) { ++delivered; }));
-    ASSERT_TRUE(test::spinUntil([&] { return delivered == ClotheslineImagePreparation::kMaxPending; }));
-    EXPECT_FALSE(gaveUp) << "the renders ran one batch after another";
-    EXPECT_TRUE(ClotheslineMaterialAssets::peg() && ClotheslineMaterialAssets::tack())
-        << "the artwork decoded beside them";
-}
-
 TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
     const auto all = test::writePhotos(u"cancel"_s, 3);
     std::atomic<int> finished{0};
