@@ -182,9 +182,11 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
         },
         4000))
         << "the titled grid window";
-    QTest::qWait(1500); // the thumbnails
+    // The thumbnails come in after the window shows; a loaded machine draws them late.
+    std::optional<Cards> cards;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (cards = findCards(*grid, 4)).has_value(); }, 8000));
+    QTest::qWait(500);
     grabScreenArea(grid->adjusted(-20, -40, 20, 20)).save(shots + "/60-grid.png");
-    const std::optional<Cards> cards = findCards(*grid, 4);
     ASSERT_TRUE(cards) << "cards below the header";
     for (int i = 0; i < 4; ++i)
         EXPECT_GT(spread(grabScreenArea(cards->picture(i))), 12) << "card " << i << " shows a photograph";
