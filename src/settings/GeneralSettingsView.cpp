@@ -302,7 +302,9 @@ void GeneralSettingsView::chooseFolders() {
     m_editor.setDraft(draft);
 }
 
-void GeneralSettingsView::reauthorize(const SourceFolder& folder) {
+void GeneralSettingsView::reauthorize(const SourceFolder& shown) {
+    // The caller's folder may live in the draft that this replaces.
+    const SourceFolder folder = shown;
     if (!m_panels.chooseFolder)
         return;
     const std::optional<QString> chosen = m_panels.chooseFolder(QStringLiteral("重新选择 ") + folder.name(),

@@ -24,22 +24,6 @@ using namespace vennimo::test;
 
 namespace {
 
-// A window under the rope that counts the clicks passing through it.
-class Backdrop : public QWidget {
-public:
-    QList<QPoint> presses;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        QLinearGradient g(0, 0, width(), height());
-        g.setColorAt(0, QColor(96, 130, 160));
-        g.setColorAt(1, QColor(170, 160, 190));
-        p.fillRect(rect(), g);
-    }
-    void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
-};
-
 QJsonObject savedRopePosition() {
     return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                     "/VennimoGallery/defaults.json")

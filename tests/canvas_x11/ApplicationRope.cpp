@@ -8,6 +8,9 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QJsonDocument>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
@@ -192,6 +195,40 @@ void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
         finish();
     else
         ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
+}
+
+Backdrop::Backdrop(Tone tone)
+    : m_from(tone == Tone::Light ? QColor(96, 130, 160) : QColor(70, 110, 150))
+    , m_to(tone == Tone::Light ? QColor(170, 160, 190) : QColor(150, 140, 175)) {}
+
+void Backdrop::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    QLinearGradient g(0, 0, width(), height());
+    g.setColorAt(0, m_from);
+    g.setColorAt(1, m_to);
+    p.fillRect(rect(), g);
+}
+
+void Backdrop::mousePressEvent(QMouseEvent* event) {
+    presses.append(event->globalPosition().toPoint());
+}
+
+std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
+    const QImage row = grabScreenArea(QRect(window.left(), window.top() + 8 + 5, window.width(), 1));
+    int left = -1;
+    int right = -1;
+    int light = 0;
+    for (int x = 0; x < row.width(); ++x) {
+        if (qGray(row.pixel(x, 0)) > 225) {
+            ++light;
+            if (left < 0)
+                left = x;
+            right = x;
+        }
+    }
+    if (light < 300)
+        return std::nullopt;
+    return std::pair{window.left() + left, window.left() + right};
 }
 
 } // namespace vennimo::test

@@ -5,10 +5,12 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QWidget>
 
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/ScreenGrab.h"
 
+#include <QColor>
 #include <QJsonObject>
 #include <QMap>
 
@@ -67,5 +69,26 @@ QString widestWindowId(qint64 pid);
 // with `finish`, let it end the gesture instead, for instance with Escape).
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {},
                 const std::function<void()>& finish = {});
+
+// A window of another program under the rope: a soft gradient that the rope's tan and the
+// toolbar's light material stand out against, counting the clicks that pass through to it.
+class Backdrop : public QWidget {
+public:
+    enum class Tone { Light, Dark };
+    explicit Backdrop(Tone tone = Tone::Light);
+    QList<QPoint> presses;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    QColor m_from;
+    QColor m_to;
+};
+
+// The rope toolbar's capsule: its left and right ends on a row just inside its top edge, above its
+// texts; none while it does not show.
+std::optional<std::pair<int, int>> capsuleEnds(const QRect& window);
 
 } // namespace vennimo::test

@@ -1,3 +1,4 @@
+#include "ApplicationRope.h"
 #include "PhotoLikeImages.h"
 #include "canvas/ClotheslineCanvas.h"
 #include "canvas/ClotheslineCanvasView.h"
@@ -28,19 +29,6 @@ using namespace vennimo::test;
 namespace {
 
 constexpr QRect kRopeWindow{470, 120, 980, 466};
-constexpr int kCanvasTop = 8;
-
-// Something for the transparent rope window to float over.
-class Backdrop : public QWidget {
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        QLinearGradient g(0, 0, width(), height());
-        g.setColorAt(0, QColor(96, 130, 160));
-        g.setColorAt(1, QColor(170, 160, 190));
-        p.fillRect(rect(), g);
-    }
-};
 
 QString screenshotDir() {
     const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR);

@@ -69,25 +69,6 @@ bool click(const QPoint& p) {
     return moveTo(p) && xdotool({"click", "1"}, 400);
 }
 
-// The capsule's left and right ends on a row just inside its top edge.
-std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
-    const QImage row = grabScreenArea(QRect(window.left(), window.top() + 8 + 5, window.width(), 1));
-    int left = -1;
-    int right = -1;
-    int light = 0;
-    for (int x = 0; x < row.width(); ++x) {
-        if (qGray(row.pixel(x, 0)) > 225) {
-            ++light;
-            if (left < 0)
-                left = x;
-            right = x;
-        }
-    }
-    if (light < 300)
-        return std::nullopt;
-    return std::pair{window.left() + left, window.left() + right};
-}
-
 // How much a patch of the screen varies: a photograph varies, a flat background does not.
 double spread(const QImage& image) {
     double sum = 0;

@@ -27,17 +27,6 @@ namespace {
 
 constexpr auto kPanelTitle = "照片大图";
 
-class Backdrop : public QWidget {
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        QLinearGradient g(0, 0, width(), height());
-        g.setColorAt(0, QColor(70, 110, 150));
-        g.setColorAt(1, QColor(150, 140, 175));
-        p.fillRect(rect(), g);
-    }
-};
-
 // The pictures' file names left to right along the rope, once all `count` have a place. A photo's
 // id ends in its file's inode number.
 QStringList ropeOrder(const QString& folder, int count) {
@@ -205,7 +194,7 @@ TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEsc
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
     const QString shots = applicationShots();
-    Backdrop backdrop;
+    Backdrop backdrop(Backdrop::Tone::Dark);
     backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     backdrop.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
@@ -255,7 +244,7 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
     const QString shots = applicationShots();
-    Backdrop backdrop;
+    Backdrop backdrop(Backdrop::Tone::Dark);
     backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     backdrop.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));

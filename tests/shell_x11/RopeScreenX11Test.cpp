@@ -22,22 +22,6 @@ using namespace vennimo::test;
 
 namespace {
 
-// A window under the rope that counts the clicks passing through it.
-class Backdrop : public QWidget {
-public:
-    QList<QPoint> presses;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        QLinearGradient g(0, 0, width(), height());
-        g.setColorAt(0, QColor(70, 110, 150));
-        g.setColorAt(1, QColor(150, 140, 175));
-        p.fillRect(rect(), g);
-    }
-    void mousePressEvent(QMouseEvent* event) override { presses.append(event->globalPosition().toPoint()); }
-};
-
 QStringList trashed() {
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files")
         .entryList(QDir::Files);
@@ -73,26 +57,6 @@ std::optional<QRect> waitForHeight(qint64 pid, int height, int timeoutMs = 4000)
     return frame;
 }
 
-// The capsule's left and right ends on a row just inside its top edge, above its texts: its light
-// material stands out against the dark backdrop.
-std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
-    const QImage row = grabScreenArea(QRect(window.left(), window.top() + 8 + 5, window.width(), 1));
-    int left = -1;
-    int right = -1;
-    int light = 0;
-    for (int x = 0; x < row.width(); ++x) {
-        if (qGray(row.pixel(x, 0)) > 225) {
-            ++light;
-            if (left < 0)
-                left = x;
-            right = x;
-        }
-    }
-    if (light < 300)
-        return std::nullopt;
-    return std::pair{window.left() + left, window.left() + right};
-}
-
 } // namespace
 
 TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStillPassThrough) {
@@ -108,7 +72,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
               R"({"spaceKeyOpener": "/nonexistent/viewer.desktop"})");
     const QString shots = applicationShots();
 
-    Backdrop backdrop;
+    Backdrop backdrop(Backdrop::Tone::Dark);
     backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     backdrop.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
