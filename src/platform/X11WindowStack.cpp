@@ -37,8 +37,9 @@ QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, x
         xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, maxBytes / 4), nullptr);
     QByteArray bytes;
     if (reply && reply->type != XCB_ATOM_NONE)
+        // The value's length is already counted in bytes, whatever the format.
         bytes = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
-                           xcb_get_property_value_length(reply) * (reply->format / 8));
+                           xcb_get_property_value_length(reply));
     std::free(reply);
     return bytes;
 }
