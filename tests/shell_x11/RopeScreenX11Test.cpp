@@ -185,12 +185,18 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(grid);
     // The grid's rope button, left of its settings button at the header's right end, 37 points
     // above the header's divider, which lies 25 points above the first card's white field.
-    const QImage column = grabScreenArea(QRect(grid->left() + 124, grid->top() - 15, 1, 260));
-    const QRgb background = grabScreenArea(QRect(grid->left() + 6, grid->top(), 1, 1)).pixel(0, 0);
+    // A loaded machine maps the grid before it draws it, so the card is looked for until it shows.
     int cardTop = -1;
-    for (int y = 0; y < column.height() && cardTop < 0; ++y)
-        if (qGray(column.pixel(0, y)) - qGray(background) > 8)
-            cardTop = grid->top() - 15 + y;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QImage column = grabScreenArea(QRect(grid->left() + 124, grid->top() - 15, 1, 260));
+            const QRgb background = grabScreenArea(QRect(grid->left() + 6, grid->top(), 1, 1)).pixel(0, 0);
+            for (int y = 0; y < column.height() && cardTop < 0; ++y)
+                if (qGray(column.pixel(0, y)) - qGray(background) > 8)
+                    cardTop = grid->top() - 15 + y;
+            return cardTop >= 0;
+        },
+        8000));
     ASSERT_GE(cardTop, 0) << "the grid's first card";
     ASSERT_TRUE(click(QPoint(grid->right() - 24 - 30 - 6 - 15, cardTop - 3 - 24 - 1 - 37)));
     std::optional<QRect> back;
