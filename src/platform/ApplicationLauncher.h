@@ -9,7 +9,7 @@
 namespace vennimo {
 
 // Starts applications with files, never through a shell: a freedesktop ".desktop" entry through
-// its Exec line (quoting and field codes as the Desktop Entry specification has them), or an
+// its Exec line (quoting and field codes as freedesktop.org's Desktop Entry format defines them), or an
 // executable file given directly; and a file with the desktop's default application.
 class ApplicationLauncher {
 public:
