@@ -134,11 +134,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     startApplication(app);
     ASSERT_TRUE(app.waitForStarted());
     QTest::qWait(2500); // the first scan of the empty folders is the baseline
-    for (int i = 0; i < 2; ++i)
-        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
-                        .save(QString("%1/print-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
-    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 2; }, 10000));
-    QTest::qWait(2500); // the rope settles under its prints
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "print", 2, 40));
     const QList<double> xs = placementXs();
     const std::optional<QRect> window = applicationWindow(app.processId());
     ASSERT_TRUE(window);

@@ -41,11 +41,7 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     startApplication(app);
     ASSERT_TRUE(app.waitForStarted());
     QTest::qWait(2500);
-    for (int i = 0; i < 2; ++i)
-        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 70 + i)
-                        .save(QString("%1/peg-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
-    ASSERT_TRUE(QTest::qWaitFor([] { return placements().size() == 2; }, 10000));
-    QTest::qWait(2500);
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "peg", 2, 70));
     const QMap<QString, double> before = placements();
     QStringList keys = before.keys();
     std::sort(keys.begin(), keys.end(),

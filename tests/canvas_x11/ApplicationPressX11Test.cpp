@@ -86,11 +86,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     startApplication(app);
     ASSERT_TRUE(app.waitForStarted());
     QTest::qWait(2500); // the first scan of the empty folders is the baseline
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 20 + i)
-                        .save(QString("%1/print-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
-    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 10000));
-    QTest::qWait(2500); // the rope settles under its prints
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "print", 3, 20));
     const QList<double> xs = placementXs();
     std::optional<QRect> window = applicationWindow(app.processId());
     ASSERT_TRUE(window);

@@ -1,5 +1,7 @@
 #include "ApplicationRope.h"
 
+#include "PhotoLikeImages.h"
+
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
 
@@ -229,6 +231,17 @@ std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
     if (light < 300)
         return std::nullopt;
     return std::pair{window.left() + left, window.left() + right};
+}
+
+bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count, int seed) {
+    for (int i = 0; i < count; ++i)
+        if (!makePhotoLikeImage({1600, 1200}, seed + i)
+                 .save(QString("%1/%2-%3.jpg").arg(desktop, prefix).arg(i + 1), "JPEG", 88))
+            return false;
+    if (!QTest::qWaitFor([count] { return placements().size() == count; }, 10000))
+        return false;
+    QTest::qWait(2500); // the rope settles under its prints
+    return true;
 }
 
 } // namespace vennimo::test

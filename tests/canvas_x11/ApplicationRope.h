@@ -60,6 +60,9 @@ int canvasTop(const QRect& window);
 QPoint onScreen(const QRect& window, QPointF canvasPoint);
 QPoint printPoint(const QRect& window, double x);
 bool near(const QPoint& a, const QPoint& b, int tolerance = 3);
+// Saves `count` photograph-like pictures named "<prefix>-1.jpg"... into the Desktop folder and
+// waits until all of them have places on the rope and the rope has settled under them.
+bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count, int seed);
 // The peg of the print at x on the rope of the rope window `window` as it rests under prints at
 // `loads`.
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);

@@ -81,11 +81,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     startApplication(app);
     ASSERT_TRUE(app.waitForStarted());
     QTest::qWait(2500); // the first scan of the empty folders is the baseline
-    for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
-                        .save(QString("%1/screen-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
-    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 10000));
-    QTest::qWait(2500); // the rope settles under its prints
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "screen", 3, 40));
     const QList<double> xs = placementXs();
     const std::optional<QRect> collapsed = applicationWindow(app.processId());
     ASSERT_TRUE(collapsed);
