@@ -228,8 +228,11 @@ void GalleryWindow::applyInputShape(bool force) {
 }
 
 void GalleryWindow::syncNativePosition() {
-    if (const auto real = X11WindowHints::rootPosition(windowHandle()); real && *real != pos() && isVisible())
-        move(*real);
+    // The server reports where the client area is; a titled window's frame sits above and left of
+    // it, and moving the frame to the client's place would chase it to the screen's corner.
+    const auto real = X11WindowHints::rootPosition(windowHandle());
+    if (real && *real != geometry().topLeft() && isVisible())
+        move(*real - (geometry().topLeft() - pos()));
 }
 
 bool GalleryWindow::event(QEvent* event) {

@@ -78,11 +78,11 @@ struct Host {
     int presses = 0;
     QByteArray pending;
 
-    explicit Host(QString on = {})
+    explicit Host(QString on = {}, const QStringList& arguments = {})
         : display(std::move(on)) {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setProcessEnvironment(environmentFor(display));
-        process.start(VENNIMO_ROPE_WINDOW_HOST, {});
+        process.start(VENNIMO_ROPE_WINDOW_HOST, arguments);
         EXPECT_TRUE(waitFor([&] { return !windowId.isEmpty(); }, 10s)) << "the host never showed its window";
         // The window manager reparents the window after it is shown; the reported frame is right
         // once it agrees with the X server's.
@@ -287,6 +287,27 @@ TEST(RopeWindowX11, RemembersWhereItWasMovedAcrossARestart) {
     ASSERT_TRUE(again.waitFor([&] { return again.frame == moved; }))
         << "came back at " << again.frame.x() << "," << again.frame.y() << " instead of " << moved.x() << ","
         << moved.y();
+}
+
+TEST(RopeWindowX11, TheTitledGridWindowStaysWhereTheWindowManagerPutsIt) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "needs an X server";
+    Host host({}, {"--grid"});
+    ASSERT_TRUE(host.waitFor([&] { return host.frame.height() >= 520; })) << "switched to the grid";
+    QTest::qWait(800);
+    // Moves of a decorated window once made it chase its own client area down to the screen's corner.
+    for (const QPoint target : {QPoint(300, 200), QPoint(120, 90)}) {
+        xdotool({"windowmove", host.windowId, QString::number(target.x()), QString::number(target.y())});
+        QTest::qWait(1000);
+        host.read();
+        const QRect settled = host.frame;
+        QTest::qWait(1000);
+        host.read();
+        EXPECT_EQ(host.frame, settled) << "still moving at " << host.frame.x() << "," << host.frame.y();
+        EXPECT_LT((host.serverPosition() - target).manhattanLength(), 60)
+            << "at " << host.serverPosition().x() << "," << host.serverPosition().y() << " for " << target.x()
+            << "," << target.y();
+    }
 }
 
 } // namespace

@@ -3,12 +3,14 @@
 //   window <id>           once the window is shown
 //   frame <x> <y> <w> <h> whenever the window moved or changed size
 //   press <x> <y>         for a press on the print (window coordinates)
+// With --grid it turns into the titled grid window a moment after it shows, as the rope's switch does.
 #include "shell/GalleryWindow.h"
 
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -90,5 +92,7 @@ int main(int argc, char** argv) {
     canvas->publish();
     sayFrame(&window);
     say(QStringLiteral("window %1").arg(window.winId()));
+    if (app.arguments().contains(QStringLiteral("--grid")))
+        QTimer::singleShot(600, &window, [&window] { window.setClotheslineStyle(false); });
     return app.exec();
 }
