@@ -1,8 +1,7 @@
+#include "platform/AllocatorPolicy.h"
 #include "shell/GalleryApplication.h"
 
 #include <QApplication>
-
-#include <malloc.h>
 
 #include <cstdio>
 
@@ -18,11 +17,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Print bitmaps are a few hundred kilobytes each and made on several worker threads. Left to
-    // itself, the allocator raises its mapping threshold past that size after the first large
-    // free, and the freed bitmaps then stay in per-thread heaps: the process keeps tens of
-    // megabytes it no longer uses after a burst of arrivals. Mapped, they go back when freed.
-    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    vennimo::AllocatorPolicy::apply();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VennimoGallery"));
