@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 
 #include <vector>
 
@@ -145,6 +146,8 @@ TEST(PhotoGridAccessible, OnlyCardsSomeoneAskedAboutOrTheFocusedOneGetAnItem) {
     grid.view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(grid.view.get()));
     grid.view->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == grid.view.get(); }));
+    grid.settle();
     grid.model->moveKeyboardSelection(grid.view->filtered(), 1, false);
     grid.settle();
     QAccessibleInterface* first = list->child(0);
