@@ -1,6 +1,7 @@
 #include "grid/PhotoGridView.h"
 
 #include "grid/PhotoCard.h"
+#include "grid/PhotoGridAccessible.h"
 #include "model/GalleryModel.h"
 #include "rendering/PhotoPreviewImageLoader.h"
 
@@ -25,6 +26,7 @@ constexpr int kRowStep = 40;
 PhotoGridView::PhotoGridView(GalleryModel& model, QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_model(model) {
+    PhotoGridAccessible::installFactory();
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -72,6 +74,7 @@ void PhotoGridView::setPhotos(const QList<Photo>& photos) {
         m_indexByID.insert(m_photos.at(i).id, i);
     relayout();
     viewport()->update();
+    Q_EMIT photosReplaced();
 }
 
 double PhotoGridView::displayScale() const {
@@ -131,6 +134,18 @@ void PhotoGridView::followTop() {
 
 QRectF PhotoGridView::cardRectInViewport(int index) const {
     return m_layout.cardRect(index).translated(0, -verticalScrollBar()->value());
+}
+
+QRect PhotoGridView::cardRectOnScreen(int index) const {
+    const QRectF card = cardRectInViewport(index);
+    return QRectF(viewport()->mapToGlobal(card.topLeft()), card.size()).toAlignedRect();
+}
+
+std::optional<QString> PhotoGridView::currentPhotoID() const {
+    const std::optional<QString>& anchor = m_model.selectionAnchorID();
+    if (!anchor || !m_model.selectedIDs().contains(*anchor) || !m_indexByID.contains(*anchor))
+        return std::nullopt;
+    return anchor;
 }
 
 std::optional<Photo> PhotoGridView::photoAt(QPoint viewportPoint) const {

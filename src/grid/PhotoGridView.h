@@ -52,10 +52,17 @@ public:
     ~PhotoGridView() override;
 
     void setCallbacks(Callbacks callbacks) { m_callbacks = std::move(callbacks); }
+    const Callbacks& callbacks() const { return m_callbacks; }
+    GalleryModel& model() const { return m_model; }
     void setThumbnailSource(GridThumbnailCell::Source source);
     // The photos the grid shows, in order.
     void setPhotos(const QList<Photo>& photos);
     const QList<Photo>& photos() const { return m_photos; }
+    // Where the photo stands in photos(), or -1.
+    int indexOfPhoto(const QString& id) const { return m_indexByID.value(id, -1); }
+    // The card the keyboard and the last click act from: the selection's anchor while it is
+    // selected and shown.
+    std::optional<QString> currentPhotoID() const;
     const PhotoGridLayout& gridLayout() const { return m_layout; }
 
     // Scrolls so that the photo's row starts the view; an unknown or absent id scrolls to the top.
@@ -66,11 +73,15 @@ public:
     // The photo under a point of the viewport.
     std::optional<Photo> photoAt(QPoint viewportPoint) const;
     QRectF cardRectInViewport(int index) const;
+    // Where a card lies on the screen, whether or not it is scrolled into view.
+    QRect cardRectOnScreen(int index) const;
     // The cells that exist now: the cards near the viewport.
     const QHash<QString, GridThumbnailCell*>& cells() const { return m_cells; }
 
 Q_SIGNALS:
     void atTopChanged(bool atTop);
+    // setPhotos() ran; the list may be the same as before.
+    void photosReplaced();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
