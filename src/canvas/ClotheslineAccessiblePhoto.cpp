@@ -18,20 +18,8 @@ QWindow* ClotheslineAccessiblePhoto::window() const {
     return m_canvas ? m_canvas->window()->windowHandle() : nullptr;
 }
 
-QAccessibleInterface* ClotheslineAccessiblePhoto::childAt(int, int) const {
-    return nullptr;
-}
-
 QAccessibleInterface* ClotheslineAccessiblePhoto::parent() const {
     return m_canvas ? QAccessible::queryAccessibleInterface(m_canvas.data()) : nullptr;
-}
-
-QAccessibleInterface* ClotheslineAccessiblePhoto::child(int) const {
-    return nullptr;
-}
-
-int ClotheslineAccessiblePhoto::indexOfChild(const QAccessibleInterface*) const {
-    return -1;
 }
 
 QString ClotheslineAccessiblePhoto::text(QAccessible::Text t) const {
@@ -66,24 +54,11 @@ QAccessible::State ClotheslineAccessiblePhoto::state() const {
     return state;
 }
 
-void* ClotheslineAccessiblePhoto::interface_cast(QAccessible::InterfaceType type) {
-    if (type == QAccessible::ActionInterface)
-        return static_cast<QAccessibleActionInterface*>(this);
-    return nullptr;
-}
-
-QStringList ClotheslineAccessiblePhoto::actionNames() const {
-    return {pressAction(), QString::fromUtf8(kPreviewAction)};
-}
-
-void ClotheslineAccessiblePhoto::doAction(const QString& actionName) {
+void ClotheslineAccessiblePhoto::perform(Action action) {
     if (!m_canvas)
         return;
-    ClotheslineCanvasView::PhotoCallback callback;
-    if (actionName == pressAction())
-        callback = m_canvas->onSelect();
-    else if (actionName == QString::fromUtf8(kPreviewAction))
-        callback = m_canvas->onPreview();
+    const ClotheslineCanvasView::PhotoCallback callback =
+        action == Action::press ? m_canvas->onSelect() : m_canvas->onPreview();
     if (callback)
         callback(m_photo);
 }

@@ -60,27 +60,16 @@ QAccessible::State PhotoCardAccessible::state() const {
     return state;
 }
 
-void* PhotoCardAccessible::interface_cast(QAccessible::InterfaceType type) {
-    if (type == QAccessible::ActionInterface)
-        return static_cast<QAccessibleActionInterface*>(this);
-    return nullptr;
-}
-
-QStringList PhotoCardAccessible::actionNames() const {
-    return {pressAction(), QString::fromUtf8(kPreviewAction)};
-}
-
-void PhotoCardAccessible::doAction(const QString& actionName) {
+void PhotoCardAccessible::perform(Action action) {
     const int at = index();
     if (at < 0)
         return;
     // The action may change the grid: it works on its own copy of the photo.
     const Photo photo = m_grid->photos().at(at);
     const PhotoGridView::Callbacks& callbacks = m_grid->callbacks();
-    if (actionName == pressAction() && callbacks.select)
-        callbacks.select(photo);
-    else if (actionName == QString::fromUtf8(kPreviewAction) && callbacks.preview)
-        callbacks.preview(photo);
+    const auto& callback = action == Action::press ? callbacks.select : callbacks.preview;
+    if (callback)
+        callback(photo);
 }
 
 } // namespace vennimo
