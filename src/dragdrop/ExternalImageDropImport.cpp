@@ -69,6 +69,18 @@ QSemaphoreReleaser reserveDrawing(qint64 pixels) {
     return QSemaphoreReleaser(budget, megapixels);
 }
 
+// Bytes copied in or downloaded stay in memory while they are checked: those of all items under
+// way at once never exceed eight at the size limit. Counted in MiB.
+constexpr int kHeldMebibytes = int(8 * ExternalImageDrop::kMaxImageBytes / (1 << 20));
+
+// Waits until `bytes` more may be held; they count until the answer goes.
+QSemaphoreReleaser reserveHolding(qint64 bytes) {
+    static QSemaphore budget(kHeldMebibytes);
+    const int mebibytes = int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 1, kHeldMebibytes));
+    budget.acquire(mebibytes);
+    return QSemaphoreReleaser(budget, mebibytes);
+}
+
 // Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
 // what was opened, and a file that grows or shrinks while read is caught by reading one byte more
 // than it claimed, so a half-written file never passes as a whole image.
@@ -184,6 +196,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
         return QList<Saved>{*saved};
     }
     case Kind::Remote: {
+        const QSemaphoreReleaser held = reserveHolding(ExternalImageDrop::kMaxImageBytes);
         auto bytes = ExternalImageDrop::download(source.url, options.download);
         if (!bytes.ok())
             return bytes.error();
@@ -376,6 +389,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return Error::fromErrno(errno, path);
     if (!S_ISREG(st.st_mode) || st.st_size < 1 || st.st_size > ExternalImageDrop::kMaxImageBytes)
         return sizeError();
+    const QSemaphoreReleaser held = reserveHolding(st.st_size);
     const QString folder = importFolder(base);
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
