@@ -53,9 +53,11 @@ public:
     // One drop as a whole: what does not fit is counted as failed items.
     static constexpr qint64 kMaxDropBytes = 268'435'456;
     static constexpr int kMaxDropItems = 1000;
-    // Items of one drop saved at the same time: checking a camera picture is mostly decoding it,
-    // and a desktop has this many cores or fewer. Memory for pixels is bounded apart from it.
-    static constexpr int kSaveWidth = 8;
+    // Items of one drop saved at the same time. Checking a camera picture is mostly decoding it,
+    // one core's work that cannot be split: with more items under way than a desktop has cores,
+    // the last pictures of a drop share all the cores instead of leaving some idle. Memory for
+    // bytes and pixels is bounded apart from it.
+    static constexpr int kSaveWidth = 32;
     static constexpr qsizetype kMaxDataUrlChars = qsizetype(1) << 27;
     static constexpr int kDecodeTestPixels = 32;
     // Pictures a drop keeps for thumbnails, in all; beyond it they are drawn again from the files.

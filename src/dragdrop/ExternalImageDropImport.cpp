@@ -3,6 +3,7 @@
 #include "core/PhotoIdentity.h"
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromisedImage.h"
+#include "dragdrop/StagedFile.h"
 #include "platform/ContentDigest.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileIdentity.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -65,6 +67,18 @@ QSemaphoreReleaser reserveDrawing(qint64 pixels) {
     const int megapixels = int(std::clamp<qint64>((pixels + 999'999) / 1'000'000, 1, kDrawingMegapixels));
     budget.acquire(megapixels);
     return QSemaphoreReleaser(budget, megapixels);
+}
+
+// Bytes copied in or downloaded stay in memory while they are checked: those of all items under
+// way at once never exceed eight at the size limit. Counted in MiB.
+constexpr int kHeldMebibytes = int(8 * ExternalImageDrop::kMaxImageBytes / (1 << 20));
+
+// Waits until `bytes` more may be held; they count until the answer goes.
+QSemaphoreReleaser reserveHolding(qint64 bytes) {
+    static QSemaphore budget(kHeldMebibytes);
+    const int mebibytes = int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 1, kHeldMebibytes));
+    budget.acquire(mebibytes);
+    return QSemaphoreReleaser(budget, mebibytes);
 }
 
 // Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
@@ -118,13 +132,7 @@ QString safeExtension(const QByteArray& data) {
     return suffix;
 }
 
-struct Prepared {
-    QByteArray bytes;
-    QString extension;
-    QImage thumbnail{};
-};
-
-vennimo::Result<Prepared> renderPdf(const QByteArray& data) {
+vennimo::Result<QByteArray> renderPdf(const QByteArray& data) {
     if (!data.startsWith("%PDF-"))
         return notImageError();
     const QSemaphoreReleaser drawing =
@@ -139,82 +147,7 @@ vennimo::Result<Prepared> renderPdf(const QByteArray& data) {
     QImageWriter writer(&buffer, "png");
     if (!writer.write(*image))
         return Error::failure(QStringLiteral("无法转换文档图片。"));
-    return Prepared{png, QStringLiteral("png")};
-}
-
-vennimo::Result<Prepared> prepare(const QByteArray& data, int thumbnailPixels) {
-    auto header = ImageDecoder::readHeader(data);
-    if (header.ok()) {
-        const qint64 width = header->size.width();
-        const qint64 height = header->size.height();
-        if (width < 1 || height < 1 || height > ExternalImageDrop::kMaxPixels / width)
-            return corruptError();
-        // A JPEG shrinks while it loads but reads its whole scan either way: checked at thumbnail
-        // size, it costs about what the small check costs, and the picture is its thumbnail.
-        const bool drawThumbnail = thumbnailPixels > 0 && header->format == "jpeg";
-        const QSemaphoreReleaser drawing = reserveDrawing(width * height);
-        auto decoded = ImageDecoder::decodeScaled(data, drawThumbnail ? thumbnailPixels
-                                                                      : ExternalImageDrop::kDecodeTestPixels);
-        if (!decoded.ok())
-            return corruptError();
-        return Prepared{data, safeExtension(data), drawThumbnail ? *decoded : QImage()};
-    }
-    if (header.error().domain == QLatin1String(kImageErrorDomain) &&
-        header.error().code == kImageTooLargeCode)
-        return corruptError();
-    if (data.startsWith("%PDF-"))
-        return renderPdf(data);
-    // A bitmap format whose header the decoder refuses (a PNG a million and a half pixels long,
-    // say) is a damaged or oversized image, not something other than an image.
-    if (QMimeDatabase().mimeTypeForData(data).name().startsWith(QLatin1String("image/")))
-        return corruptError();
-    return notImageError();
-}
-
-// Writes a new file under a hidden temporary name and links it in without replacing anything.
-Status writeNew(const QString& path, const QByteArray& bytes, LeftoverTemporaries::Record* record) {
-    const QFileInfo info(path);
-    const QString temporary = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
-                              QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128) +
-                              QStringLiteral(".partial");
-    const QByteArray name = QFile::encodeName(temporary);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
-        return Error::fromErrno(errno, temporary);
-    // Held until the file has its final name, so a start-up sweep never takes it.
-    Descriptor descriptor(fd);
-    LeftoverTemporaries::holdWhileWriting(fd);
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = n < 0 ? errno : EIO;
-            ::unlink(name.constData());
-            return Error::fromErrno(err, temporary);
-        }
-        written += n;
-    }
-    if (::fsync(fd) != 0) {
-        const int err = errno;
-        ::unlink(name.constData());
-        return Error::fromErrno(err, temporary);
-    }
-    if (record) {
-        if (Status recorded = record->add(path); !recorded) {
-            ::unlink(name.constData());
-            return recorded;
-        }
-    }
-    Status moved = FileMove::moveNoReplace(temporary, path);
-    if (!moved.ok()) {
-        ::unlink(name.constData());
-        // The name may be another writer's file now.
-        if (record)
-            record->drop(path);
-    }
-    return moved;
+    return png;
 }
 
 void syncFolder(const QString& folder) {
@@ -236,7 +169,9 @@ struct Saved {
 
 // Saves checked bytes under their digest; the thumbnail is drawn when thumbnailPixels asks.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
-                                 LeftoverTemporaries::Record* record);
+                                 LeftoverTemporaries::Record* record, StagedFile* staged = nullptr);
+vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
+                                LeftoverTemporaries::Record* record);
 
 vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
                                              const ExternalImageDrop::ImportOptions& options,
@@ -249,10 +184,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
             return Error::failure(QStringLiteral("拖入的文件不是可读取的图片。"));
         if (!source.copy)
             return QList<Saved>{{source.path}};
-        auto bytes = ExternalImageDrop::readImage(source.path);
-        if (!bytes.ok())
-            return bytes.error();
-        auto saved = saveImage(*bytes, base, pixels, record);
+        auto saved = saveFile(source.path, base, pixels, record);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
@@ -264,6 +196,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
         return QList<Saved>{*saved};
     }
     case Kind::Remote: {
+        const QSemaphoreReleaser held = reserveHolding(ExternalImageDrop::kMaxImageBytes);
         auto bytes = ExternalImageDrop::download(source.url, options.download);
         if (!bytes.ok())
             return bytes.error();
@@ -335,37 +268,145 @@ vennimo::Result<QByteArray> ExternalImageDrop::readPromisedFile(const QString& p
 
 namespace {
 
-vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
-                                 LeftoverTemporaries::Record* record) {
-    if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
-        return sizeError();
-    auto prepared = prepare(data, thumbnailPixels);
-    if (!prepared.ok())
-        return prepared.error();
-    const QString folder = base + QLatin1Char('/') + kImportedFolder;
-    if (!QDir().mkpath(folder))
-        return Error::fromErrno(errno ? errno : EIO, folder);
-    const QString hash = ContentDigest::sha256Hex(prepared->bytes);
-    const QString path =
-        folder + QLatin1Char('/') + kImportPrefix + hash + QLatin1Char('.') + prepared->extension;
+QString importFolder(const QString& base) {
+    return base + QLatin1Char('/') + kImportedFolder;
+}
+
+// Stores checked bytes under their digest in `folder`, through `staged` (which holds them already
+// when it was created). `check` runs while the new file goes to the disk; the file gets its name
+// only when the check passes.
+vennimo::Result<QString> store(const QByteArray& bytes, const QString& extension, const QString& folder,
+                               StagedFile& staged, const std::function<Status()>& check,
+                               LeftoverTemporaries::Record* record) {
+    const QString hash = ContentDigest::sha256Hex(bytes);
+    const QString path = folder + QLatin1Char('/') + kImportPrefix + hash + QLatin1Char('.') + extension;
+    bool checked = false;
+    const auto checkOnce = [&]() -> Status {
+        if (checked || !check)
+            return {};
+        checked = true;
+        return check();
+    };
     for (int attempt = 0; attempt < 2; ++attempt) {
         struct stat st {};
         if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
+            if (Status valid = checkOnce(); !valid)
+                return valid.error();
             auto existing = openAndRead(path);
-            if (existing.ok() && *existing == prepared->bytes)
-                return Saved{path, prepared->thumbnail};
+            if (existing.ok() && *existing == bytes)
+                return path;
             if (!existing.ok() && existing.error().domain == QLatin1String(kPosixErrorDomain))
                 return existing.error();
             return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
         }
-        Status written = writeNew(path, prepared->bytes, record);
-        if (written.ok())
-            return Saved{path, prepared->thumbnail};
+        if (!staged.isCreated()) {
+            if (Status written = staged.write(bytes); !written)
+                return written.error();
+        }
+        if (Status valid = checkOnce(); !valid)
+            return valid.error();
+        Status linked = staged.link(path, record);
+        if (linked.ok())
+            return path;
         // Another writer got there first: compare with what it wrote.
-        if (!written.error().isFileExists())
-            return written.error();
+        if (!linked.error().isFileExists())
+            return linked.error();
     }
     return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
+}
+
+// `staged`, when given, holds `data` already, in the import folder of `base`.
+vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
+                                 LeftoverTemporaries::Record* record, StagedFile* staged) {
+    if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
+        return sizeError();
+    const QString folder = importFolder(base);
+    auto header = ImageDecoder::readHeader(data);
+    if (!header.ok()) {
+        if (header.error().domain == QLatin1String(kImageErrorDomain) &&
+            header.error().code == kImageTooLargeCode)
+            return corruptError();
+        if (data.startsWith("%PDF-")) {
+            auto png = renderPdf(data);
+            if (!png.ok())
+                return png.error();
+            if (!QDir().mkpath(folder))
+                return Error::fromErrno(errno ? errno : EIO, folder);
+            StagedFile rendered(folder);
+            auto saved = store(*png, QStringLiteral("png"), folder, rendered, {}, record);
+            if (!saved.ok())
+                return saved.error();
+            return Saved{*saved};
+        }
+        // A bitmap format whose header the decoder refuses (a PNG a million and a half pixels
+        // long, say) is a damaged or oversized image, not something other than an image.
+        if (QMimeDatabase().mimeTypeForData(data).name().startsWith(QLatin1String("image/")))
+            return corruptError();
+        return notImageError();
+    }
+    const qint64 width = header->size.width();
+    const qint64 height = header->size.height();
+    if (width < 1 || height < 1 || height > ExternalImageDrop::kMaxPixels / width)
+        return corruptError();
+    // A JPEG shrinks while it loads but reads its whole scan either way: checked at thumbnail
+    // size, it costs about what the small check costs, and the picture is its thumbnail.
+    const bool drawThumbnail = thumbnailPixels > 0 && header->format == "jpeg";
+    QImage thumbnail;
+    const auto decodes = [&]() -> Status {
+        const QSemaphoreReleaser drawing = reserveDrawing(width * height);
+        auto decoded = ImageDecoder::decodeScaled(data, drawThumbnail ? thumbnailPixels
+                                                                      : ExternalImageDrop::kDecodeTestPixels);
+        if (!decoded.ok())
+            return corruptError();
+        if (drawThumbnail)
+            thumbnail = *decoded;
+        return {};
+    };
+    if (!QDir().mkpath(folder))
+        return Error::fromErrno(errno ? errno : EIO, folder);
+    StagedFile own(folder);
+    auto saved = store(data, safeExtension(data), folder, staged ? *staged : own, decodes, record);
+    if (!saved.ok())
+        return saved.error();
+    return Saved{*saved, thumbnail};
+}
+
+// A dropped file copied into the import folder of `base`. The kernel makes the copy, and what is
+// checked, named and kept is what the copy holds, whatever happens to the original meanwhile.
+vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
+                                LeftoverTemporaries::Record* record) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        // A symbolic link is not a regular file.
+        if (errno == ELOOP)
+            return sizeError();
+        return Error::fromErrno(errno, path);
+    }
+    Descriptor descriptor(fd);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return Error::fromErrno(errno, path);
+    if (!S_ISREG(st.st_mode) || st.st_size < 1 || st.st_size > ExternalImageDrop::kMaxImageBytes)
+        return sizeError();
+    const QSemaphoreReleaser held = reserveHolding(st.st_size);
+    const QString folder = importFolder(base);
+    if (!QDir().mkpath(folder))
+        return Error::fromErrno(errno ? errno : EIO, folder);
+    StagedFile staged(folder);
+    // One byte more than the file claimed: a file that grows or shrinks while it is copied never
+    // passes as a whole image.
+    auto copied = staged.copyFrom(fd, qint64(st.st_size) + 1);
+    if (!copied.ok())
+        return copied.error();
+    if (*copied != st.st_size)
+        return sizeError();
+    auto bytes = staged.read(st.st_size);
+    if (!bytes.ok())
+        return bytes.error();
+    if (bytes->size() != st.st_size)
+        return sizeError();
+    return saveImage(*bytes, base, thumbnailPixels, record, &staged);
 }
 
 } // namespace
