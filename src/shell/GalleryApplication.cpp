@@ -298,15 +298,11 @@ void GalleryApplication::toggleGallery() {
 void GalleryApplication::showSettings() {
     if (m_loginSetting)
         m_loginSetting->refresh();
-    if (!m_settingsWindow) {
+    const bool created = !m_settingsWindow;
+    if (created) {
         m_settingsWindow = std::make_unique<SettingsWindow>();
         SettingsWindow* settings = m_settingsWindow.get();
         connect(settings, &SettingsWindow::closing, this, [this, settings] { windowWillClose(settings); });
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame = settings->frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            settings->move(frame.topLeft());
-        }
     }
     // Every opening starts from the settings as they are now.
     if (!m_settingsWindow->isVisible() && m_sourceStore && m_loginSetting) {
@@ -315,6 +311,12 @@ void GalleryApplication::showSettings() {
                 *m_sourceStore, *m_loginSetting, m_shortcutController.get(), [this] { checkForUpdates(); });
         m_settingsWindow->open(
             std::make_unique<GallerySettingsEditor>(*m_settingsServices, UserDefaults::standard()));
+    }
+    // Centred once it has its pane's height, which opening the editor gives it.
+    if (QScreen* screen = QGuiApplication::primaryScreen(); created && screen) {
+        QRect frame = m_settingsWindow->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        m_settingsWindow->move(frame.topLeft());
     }
     m_activationPolicy = ActivationPolicy::regular;
     m_settingsWindow->show();

@@ -14,6 +14,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace vennimo::test;
 
 namespace {
@@ -147,6 +149,12 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     const int toolbar = window.height() - 480;
     EXPECT_GT(toolbar, 30);
     EXPECT_LT(toolbar, 90);
+    // Centred with its first pane's height, toolbar included. The window manager's title bar comes
+    // after the placement and pushes the window down by its height at most.
+    const QPoint middle = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE(std::abs(window.center().x() - middle.x()), 2);
+    EXPECT_GE(window.center().y(), middle.y() - 2);
+    EXPECT_LE(window.center().y(), middle.y() + 30) << "top " << window.y() << ", height " << window.height();
     grabScreenArea(window).save(shots() + "/1-general.png");
 
     // Each tab gives the window its pane's height.
