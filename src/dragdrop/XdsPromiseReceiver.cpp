@@ -1,13 +1,12 @@
 #include "dragdrop/XdsPromiseReceiver.h"
 
 #include "dragdrop/ExternalImageDrop.h"
+#include "platform/X11Connection.h"
 
-#include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <xcb/xcb.h>
 
@@ -16,21 +15,6 @@ namespace vennimo {
 namespace {
 
 constexpr auto kDefaultName = "dropped-image";
-
-xcb_connection_t* x11Connection() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return result;
-}
 
 Error noFile() {
     return Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
@@ -73,12 +57,12 @@ QString XdsPromiseReceiver::safeFileName(const QByteArray& suggested) {
 }
 
 std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMimeData& data) {
-    xcb_connection_t* c = x11Connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr || !data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)))
         return nullptr;
     // The drag source's window owns the drop's selection and carries the suggested name.
-    xcb_get_selection_owner_reply_t* owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, "XdndSelection")), nullptr);
+    xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, X11Connection::atom(c, "XdndSelection")), nullptr);
     const xcb_window_t window = owner ? owner->owner : xcb_window_t(XCB_WINDOW_NONE);
     std::free(owner);
     // A drag of our own (a peg carrying an original) answers the promise by moving the file into
@@ -86,11 +70,11 @@ std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMi
     const xcb_setup_t* setup = xcb_get_setup(c);
     if (window == XCB_WINDOW_NONE || (window & ~setup->resource_id_mask) == setup->resource_id_base)
         return nullptr;
-    xcb_get_property_reply_t* property =
-        xcb_get_property_reply(c,
-                               xcb_get_property(c, 0, window, atom(c, ExternalImageDrop::kDirectSaveType),
-                                                XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxNameBytes),
-                               nullptr);
+    xcb_get_property_reply_t* property = xcb_get_property_reply(
+        c,
+        xcb_get_property(c, 0, window, X11Connection::atom(c, ExternalImageDrop::kDirectSaveType),
+                         XCB_GET_PROPERTY_TYPE_ANY, 0, kMaxNameBytes),
+        nullptr);
     if (property == nullptr)
         return nullptr;
     QByteArray suggested;
@@ -102,16 +86,16 @@ std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMi
 }
 
 void XdsPromiseReceiver::receive(const QString& directory, Reader reader) {
-    xcb_connection_t* c = x11Connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr || m_data == nullptr) {
         reader(noFile());
         return;
     }
     const QString path = directory + QLatin1Char('/') + m_name;
     const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
-    const xcb_atom_t directSave = atom(c, ExternalImageDrop::kDirectSaveType);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, directSave, atom(c, "text/plain"), 8,
-                        uint32_t(uri.size()), uri.constData());
+    const xcb_atom_t directSave = X11Connection::atom(c, ExternalImageDrop::kDirectSaveType);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, directSave, X11Connection::atom(c, "text/plain"),
+                        8, uint32_t(uri.size()), uri.constData());
     xcb_flush(c);
     QByteArray answer = m_data->data(QLatin1String(ExternalImageDrop::kDirectSaveType));
     m_data = nullptr;

@@ -1,10 +1,10 @@
 #include "platform/X11InputShape.h"
 
+#include "platform/X11Connection.h"
+
 #include "platform/Logging.h"
 
-#include <QGuiApplication>
 #include <QWindow>
-#include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
@@ -24,11 +24,6 @@ struct FreeDeleter {
 };
 template <class T>
 using Reply = std::unique_ptr<T, FreeDeleter>;
-
-xcb_connection_t* connection() {
-    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
 
 bool shapePresent(xcb_connection_t* c) {
     static const bool present = [c] {
@@ -77,12 +72,12 @@ std::vector<xcb_rectangle_t> deviceRectangles(const QRegion& region, qreal ratio
 } // namespace
 
 bool X11InputShape::available() {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     return c && shapePresent(c);
 }
 
 void X11InputShape::apply(QWindow* window, const std::optional<QRegion>& region) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (!window || !c || !window->handle() || !shapePresent(c))
         return;
     const auto id = xcb_window_t(window->winId());

@@ -1,38 +1,19 @@
 #include "platform/X11Selection.h"
 
-#include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
+#include "platform/X11Connection.h"
 
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 
 namespace vennimo {
 
-namespace {
-
-xcb_connection_t* connection() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return result;
-}
-
-} // namespace
-
 std::optional<unsigned> X11Selection::owner(const char* selection) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr)
         return std::nullopt;
-    auto* reply = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, selection)), nullptr);
+    auto* reply = xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, X11Connection::atom(c, selection)), nullptr);
     const xcb_window_t window = reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
     std::free(reply);
     if (window == XCB_WINDOW_NONE)
@@ -41,7 +22,7 @@ std::optional<unsigned> X11Selection::owner(const char* selection) {
 }
 
 bool X11Selection::ownWindow(unsigned window) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr || window == XCB_WINDOW_NONE)
         return false;
     const xcb_setup_t* setup = xcb_get_setup(c);
@@ -49,22 +30,23 @@ bool X11Selection::ownWindow(unsigned window) {
 }
 
 void X11Selection::setProperty(unsigned window, const char* name, const char* type, const QByteArray& value) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr)
         return;
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, atom(c, name), atom(c, type), 8,
-                        uint32_t(value.size()), value.constData());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, X11Connection::atom(c, name),
+                        X11Connection::atom(c, type), 8, uint32_t(value.size()), value.constData());
     xcb_flush(c);
 }
 
 std::optional<QByteArray> X11Selection::property(unsigned window, const char* name, qsizetype maxBytes) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr)
         return std::nullopt;
     // Lengths go in 32-bit units; one more unit tells an over-long value from one that just fits.
     const auto units = uint32_t(maxBytes / 4 + 1);
     auto* reply = xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, atom(c, name), XCB_GET_PROPERTY_TYPE_ANY, 0, units), nullptr);
+        c, xcb_get_property(c, 0, window, X11Connection::atom(c, name), XCB_GET_PROPERTY_TYPE_ANY, 0, units),
+        nullptr);
     std::optional<QByteArray> value;
     if (reply && reply->type != XCB_ATOM_NONE && reply->format == 8) {
         const int length = xcb_get_property_value_length(reply);
@@ -76,10 +58,10 @@ std::optional<QByteArray> X11Selection::property(unsigned window, const char* na
 }
 
 void X11Selection::deleteProperty(unsigned window, const char* name) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr)
         return;
-    xcb_delete_property(c, window, atom(c, name));
+    xcb_delete_property(c, window, X11Connection::atom(c, name));
     xcb_flush(c);
 }
 

@@ -1,8 +1,9 @@
 #include "platform/X11WindowStack.h"
 
+#include "platform/X11Connection.h"
+
 #include <QByteArray>
-#include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
+#include <QList>
 
 #include <xcb/xcb.h>
 
@@ -18,18 +19,6 @@ namespace {
 // making that pass slow.
 constexpr uint32_t kMaxClients = 4096;
 constexpr uint32_t kMaxClassBytes = 512;
-
-xcb_connection_t* connection() {
-    auto* x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return result;
-}
 
 QByteArray property(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type,
                     uint32_t maxBytes) {
@@ -52,12 +41,12 @@ bool ownWindow(xcb_connection_t* c, xcb_window_t window) {
 } // namespace
 
 std::optional<X11WindowStack::Hit> X11WindowStack::topClientAt(QPoint rootPoint) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr)
         return std::nullopt;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_window_t root = X11Connection::root(c);
     // One X connection for the life of the program: the atom stays the same.
-    static const xcb_atom_t stacking = atom(c, "_NET_CLIENT_LIST_STACKING");
+    static const xcb_atom_t stacking = X11Connection::atom(c, "_NET_CLIENT_LIST_STACKING");
     const QByteArray list = property(c, root, stacking, XCB_ATOM_WINDOW, kMaxClients * 4);
     std::vector<xcb_window_t> clients(size_t(list.size()) / sizeof(xcb_window_t));
     if (!clients.empty())
@@ -107,12 +96,12 @@ std::optional<X11WindowStack::Hit> X11WindowStack::topClientAt(QPoint rootPoint)
 }
 
 bool X11WindowStack::compositorRunning(int screen) {
-    xcb_connection_t* c = connection();
+    xcb_connection_t* c = X11Connection::get();
     if (c == nullptr)
         return false;
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
-    auto* owner =
-        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(c, name.constData())), nullptr);
+    auto* owner = xcb_get_selection_owner_reply(
+        c, xcb_get_selection_owner(c, X11Connection::atom(c, name.constData())), nullptr);
     const bool running = owner && owner->owner != XCB_WINDOW_NONE;
     std::free(owner);
     return running;

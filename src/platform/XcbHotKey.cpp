@@ -1,6 +1,7 @@
 #include "platform/XcbHotKey.h"
 
 #include "platform/Logging.h"
+#include "platform/X11Connection.h"
 
 #include <QGuiApplication>
 
@@ -85,11 +86,10 @@ std::uint16_t XcbHotKey::xModifiers(std::uint32_t carbon) {
 bool XcbHotKey::installHandler() {
     if (m_connection)
         return true;
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection())
+    m_connection = X11Connection::get();
+    if (!m_connection)
         return false;
-    m_connection = x11->connection();
-    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+    m_root = X11Connection::root(m_connection);
     qGuiApp->installNativeEventFilter(this);
     return true;
 }
