@@ -81,16 +81,36 @@ QSemaphoreReleaser reserveHolding(qint64 bytes) {
     return QSemaphoreReleaser(budget, mebibytes);
 }
 
-// Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
-// what was opened, and a file that grows or shrinks while read is caught by reading one byte more
-// than it claimed, so a half-written file never passes as a whole image.
-vennimo::Result<QByteArray> readBounded(int fd, const QString& path, qint64 limit) {
+// The size of what `fd` opened, when it is a regular file of 1 byte to `limit`.
+vennimo::Result<qint64> regularSize(int fd, const QString& path, qint64 limit) {
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return Error::fromErrno(errno, path);
     if (!S_ISREG(st.st_mode) || st.st_size < 1 || st.st_size > limit)
         return sizeError();
-    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    return qint64(st.st_size);
+}
+
+// Opens a dropped file for reading without following a link, and without waiting on a FIFO.
+vennimo::Result<int> openDropped(const QString& path) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0)
+        return fd;
+    // A symbolic link is not a regular file.
+    if (errno == ELOOP)
+        return sizeError();
+    return Error::fromErrno(errno, path);
+}
+
+// Reads a regular file of 1 byte to `limit` through an open descriptor: the size is checked on
+// what was opened, and a file that grows or shrinks while read is caught by reading one byte more
+// than it claimed, so a half-written file never passes as a whole image.
+vennimo::Result<QByteArray> readBounded(int fd, const QString& path, qint64 limit) {
+    const auto size = regularSize(fd, path, limit);
+    if (!size.ok())
+        return size.error();
+    QByteArray bytes(qsizetype(*size) + 1, Qt::Uninitialized);
     qsizetype total = 0;
     while (total < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + total, size_t(bytes.size() - total));
@@ -103,23 +123,18 @@ vennimo::Result<QByteArray> readBounded(int fd, const QString& path, qint64 limi
             break;
         total += n;
     }
-    if (total != st.st_size)
+    if (total != *size)
         return sizeError();
     bytes.truncate(total);
     return bytes;
 }
 
 vennimo::Result<QByteArray> openAndRead(const QString& path) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        // A symbolic link is not a regular file.
-        if (errno == ELOOP)
-            return sizeError();
-        return Error::fromErrno(errno, path);
-    }
-    Descriptor descriptor(fd);
-    return readBounded(fd, path, ExternalImageDrop::kMaxImageBytes);
+    const auto fd = openDropped(path);
+    if (!fd.ok())
+        return fd.error();
+    Descriptor descriptor(*fd);
+    return readBounded(*fd, path, ExternalImageDrop::kMaxImageBytes);
 }
 
 QString safeExtension(const QByteArray& data) {
@@ -375,36 +390,29 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
 // checked, named and kept is what the copy holds, whatever happens to the original meanwhile.
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
                                 LeftoverTemporaries::Record* record) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        // A symbolic link is not a regular file.
-        if (errno == ELOOP)
-            return sizeError();
-        return Error::fromErrno(errno, path);
-    }
-    Descriptor descriptor(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return Error::fromErrno(errno, path);
-    if (!S_ISREG(st.st_mode) || st.st_size < 1 || st.st_size > ExternalImageDrop::kMaxImageBytes)
-        return sizeError();
-    const QSemaphoreReleaser held = reserveHolding(st.st_size);
+    const auto fd = openDropped(path);
+    if (!fd.ok())
+        return fd.error();
+    Descriptor descriptor(*fd);
+    const auto size = regularSize(*fd, path, ExternalImageDrop::kMaxImageBytes);
+    if (!size.ok())
+        return size.error();
+    const QSemaphoreReleaser held = reserveHolding(*size);
     const QString folder = importFolder(base);
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
     StagedFile staged(folder);
     // One byte more than the file claimed: a file that grows or shrinks while it is copied never
     // passes as a whole image.
-    auto copied = staged.copyFrom(fd, qint64(st.st_size) + 1);
+    auto copied = staged.copyFrom(*fd, *size + 1);
     if (!copied.ok())
         return copied.error();
-    if (*copied != st.st_size)
+    if (*copied != *size)
         return sizeError();
-    auto bytes = staged.read(st.st_size);
+    auto bytes = staged.read(*size);
     if (!bytes.ok())
         return bytes.error();
-    if (bytes->size() != st.st_size)
+    if (bytes->size() != *size)
         return sizeError();
     return saveImage(*bytes, base, thumbnailPixels, record, &staged);
 }
