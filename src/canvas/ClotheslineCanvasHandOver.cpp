@@ -14,24 +14,12 @@
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
-#include <QLocale>
 #include <QPixmap>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace vennimo {
-
-namespace {
-
-QString decimal(double value) {
-    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
-        text += QLatin1String(".0");
-    return text;
-}
-
-} // namespace
 
 void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
     QList<Photo> photos;
@@ -51,7 +39,8 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
     m_localPegPoint.reset();
     RopeDiagnostic::event("PegNativeHandoff", QStringLiteral("count=%1 x=%2 y=%3")
                                                   .arg(photos.size())
-                                                  .arg(decimal(screenPoint.x()), decimal(screenPoint.y())));
+                                                  .arg(RopeDiagnostic::number(screenPoint.x()),
+                                                       RopeDiagnostic::number(screenPoint.y())));
 
     // The target asks for the promise after the drag loop has returned: the delivery and the
     // model's error reach the user from there on.
@@ -88,9 +77,9 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
     QPixmap nothing(1, 1);
     nothing.fill(Qt::transparent);
     drag->setPixmap(nothing);
-    RopeDiagnostic::event(
-        "DragBegin",
-        QStringLiteral("peg=true x=%1 y=%2").arg(decimal(screenPoint.x()), decimal(screenPoint.y())));
+    RopeDiagnostic::event("DragBegin", QStringLiteral("peg=true x=%1 y=%2")
+                                           .arg(RopeDiagnostic::number(screenPoint.x()),
+                                                RopeDiagnostic::number(screenPoint.y())));
     if (m_port) {
         m_port->setClotheslineDragStarted(true);
         m_port->routeClotheslineDrag(screenPoint);

@@ -5,7 +5,6 @@
 #include "rope/RopeDiagnostic.h"
 
 #include <QGuiApplication>
-#include <QLocale>
 #include <QScreen>
 #include <QStringList>
 
@@ -20,13 +19,6 @@ const QStringList& directSaveClasses() {
     return classes;
 }
 
-QString decimal(double value) {
-    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
-        text += QLatin1String(".0");
-    return text;
-}
-
 } // namespace
 
 PegDropSurfaces::PegDropSurfaces(ClotheslineCanvasView* source, RopeWindowPort* gallery, bool compositing)
@@ -39,7 +31,7 @@ PegDropSurfaces::PegDropSurfaces(ClotheslineCanvasView* source, RopeWindowPort* 
         }
     RopeDiagnostic::event("SurfaceBegin", QStringLiteral("screens=%1 opacity=%2 galleryLevel=%3")
                                               .arg(m_windows.size())
-                                              .arg(decimal(PegTakeDownView::kAlpha / 255.0))
+                                              .arg(RopeDiagnostic::number(PegTakeDownView::kAlpha / 255.0))
                                               .arg(m_gallery ? m_gallery->clotheslineWindowLevel() : 0));
 }
 
@@ -70,9 +62,10 @@ void PegDropSurfaces::route(QPointF point, bool receiving, bool native) {
     if (receiving)
         return;
     if (m_lastNative != native) {
-        RopeDiagnostic::event("SurfaceNative", QStringLiteral("native=%1 x=%2 y=%3")
-                                                   .arg(native ? u"true" : u"false")
-                                                   .arg(decimal(point.x()), decimal(point.y())));
+        RopeDiagnostic::event("SurfaceNative",
+                              QStringLiteral("native=%1 x=%2 y=%3")
+                                  .arg(native ? u"true" : u"false")
+                                  .arg(RopeDiagnostic::number(point.x()), RopeDiagnostic::number(point.y())));
         m_lastNative = native;
     }
     applyNativeRoute(native);

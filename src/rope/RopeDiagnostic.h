@@ -12,6 +12,9 @@ public:
     RopeDiagnostic() = delete;
 
     static void event(const char* name, const QString& detail);
+    // A coordinate or fraction as details write it: the shortest form that reads back, with ".0"
+    // on whole numbers.
+    static QString number(double value);
 };
 
 } // namespace vennimo
