@@ -11,7 +11,6 @@
 #include <QCursor>
 #include <QDrag>
 #include <QKeyEvent>
-#include <QLocale>
 #include <QMimeData>
 #include <QPainter>
 #include <QTimer>
@@ -38,13 +37,6 @@ public:
 private:
     std::function<void()> m_onEscape;
 };
-
-QString shortest(double value) {
-    QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')))
-        text += QLatin1String(".0");
-    return text;
-}
 
 } // namespace
 
@@ -138,8 +130,9 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
         drag->setHotSpot((point - picture.origin).toPoint());
     }
     const QPointF screen = mapToGlobal(point);
-    RopeDiagnostic::event(
-        "DragBegin", QStringLiteral("peg=false x=%1 y=%2").arg(shortest(screen.x()), shortest(screen.y())));
+    RopeDiagnostic::event("DragBegin",
+                          QStringLiteral("peg=false x=%1 y=%2")
+                              .arg(RopeDiagnostic::number(screen.x()), RopeDiagnostic::number(screen.y())));
     if (m_port) {
         m_port->setClotheslineDragStarted(true);
         m_port->routeClotheslineDrag(screen);
@@ -262,21 +255,30 @@ void ClotheslineCanvasView::removeDragMonitor() {
 }
 
 QImage ClotheslineCanvasView::dragImage(const Photo& photo) {
+    return paddedPrint(geometry(photo),
+                       PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPaper),
+                       PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg));
+}
+
+QImage ClotheslineCanvasView::paddedPrint(const PolaroidGeometry& g, const QImage& paper, const QImage& peg,
+                                          const QImage& overlay) const {
     const QSizeF size = kPhotoSize + QSizeF(2 * kDragImagePadding, 2 * kDragImagePadding);
-    const double scale = m_paperScale;
-    QImage image((size * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
+    QImage image((size * m_paperScale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(m_paperScale);
     image.fill(Qt::transparent);
-    const PolaroidGeometry g = geometry(photo);
     const QRectF rect(QPointF(0, 0), kPhotoSize);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.translate(kDragImagePadding, kDragImagePadding);
     const QTransform base = painter.transform();
     painter.setTransform(g.paperTransform * base);
-    painter.drawImage(rect, PolaroidRenderer::image(photo, kPhotoSize, scale, PolaroidRenderer::kPaper));
+    painter.drawImage(rect, paper);
     painter.setTransform(g.pegTransform * base);
-    painter.drawImage(rect, PolaroidRenderer::image(photo, kPhotoSize, scale, PolaroidRenderer::kPeg));
+    painter.drawImage(rect, peg);
+    if (!overlay.isNull()) {
+        painter.setTransform(g.paperTransform * base);
+        painter.drawImage(rect, overlay);
+    }
     return image;
 }
 

@@ -42,24 +42,7 @@ QImage ClotheslineCanvasView::opaqueSprite(const Photo& photo) {
         it->pegKey == peg.cacheKey() && it->overlayKey == overlay.cacheKey() && it->transform == key)
         return it->sprite;
 
-    const QSizeF size = kPhotoSize + QSizeF(2 * kDragImagePadding, 2 * kDragImagePadding);
-    QImage sprite((size * m_paperScale).toSize(), QImage::Format_ARGB32_Premultiplied);
-    sprite.setDevicePixelRatio(m_paperScale);
-    sprite.fill(Qt::transparent);
-    const QRectF rect(QPointF(0, 0), kPhotoSize);
-    QPainter painter(&sprite);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.translate(kDragImagePadding, kDragImagePadding);
-    const QTransform base = painter.transform();
-    painter.setTransform(g.paperTransform * base);
-    painter.drawImage(rect, paper);
-    painter.setTransform(g.pegTransform * base);
-    painter.drawImage(rect, peg);
-    if (!overlay.isNull()) {
-        painter.setTransform(g.paperTransform * base);
-        painter.drawImage(rect, overlay);
-    }
-    painter.end();
+    const QImage sprite = paddedPrint(g, paper, peg, overlay);
     m_opaqueSprites.insert(photo.id,
                            {photo, paper.cacheKey(), peg.cacheKey(), overlay.cacheKey(), key, sprite});
     return sprite;

@@ -189,6 +189,9 @@ public:
     QPointF grabOffset() const { return m_grabOffset; }
     // One print lifted by its peg: paper and peg with a margin of kDragImagePadding around.
     QImage dragImage(const Photo& photo);
+    // Paper, peg and an optional overlay on the paper, posed by `g` with that margin around.
+    QImage paddedPrint(const PolaroidGeometry& g, const QImage& paper, const QImage& peg,
+                       const QImage& overlay = {}) const;
 
     // Peg drags (ClotheslineCanvasPegs.cpp). Prints lifted by their pegs stay with the canvas
     // while the rope can take them back or no file manager lies under the pointer: released on the
