@@ -117,23 +117,16 @@ QByteArray jpegBytes(int seed) {
 TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHangWhereDropped) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    QDir().mkpath(desktop);
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     const QString shots = applicationShots();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
 
-    QWidget backdrop;
-    backdrop.setStyleSheet("background: #6a86a4");
-    backdrop.setGeometry(screen);
-    backdrop.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
 
     QProcess app;
-    startApplication(app);
-    ASSERT_TRUE(app.waitForStarted());
-    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    ASSERT_TRUE(startApplication(app));
     ASSERT_TRUE(hangDesktopPhotos(desktop, "print", 2, 40));
     const QList<double> xs = placementXs();
     const std::optional<QRect> window = applicationWindow(app.processId());

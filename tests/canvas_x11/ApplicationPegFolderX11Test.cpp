@@ -72,19 +72,14 @@ protected:
             GTEST_SKIP() << "needs an X server";
         if (QStandardPaths::findExecutable("thunar").isEmpty())
             GTEST_SKIP() << "needs Thunar (scripts/install-deps installs it)";
-        desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        desktop = makeWatchedFolders();
         ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-        QDir().mkpath(desktop);
-        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
         album = TestEnvironment::root() + "/Album";
         ASSERT_TRUE(QDir().mkpath(album));
         shots = applicationShots();
         screen = QGuiApplication::primaryScreen()->availableGeometry();
 
-        backdrop.setStyleSheet("background: #6a86a4");
-        backdrop.setGeometry(screen);
-        backdrop.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+        ASSERT_TRUE(backdrop.cover());
 
         thunar.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         thunar.start("thunar", {album});
@@ -97,9 +92,7 @@ protected:
                  QString::number(kFileManager.y())},
                 500);
 
-        startApplication(app);
-        ASSERT_TRUE(app.waitForStarted());
-        QTest::qWait(2500);
+        ASSERT_TRUE(startApplication(app));
         for (int i = 0; i < 3; ++i)
             ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
                             .save(QString("%1/folder-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
@@ -124,7 +117,7 @@ protected:
     const QPoint into = kFileManager.center() + QPoint(0, 40);
     QString desktop, album, shots, thunarWindow;
     QRect screen;
-    QWidget backdrop;
+    Backdrop backdrop{Backdrop::Tone::Plain};
     QProcess thunar, app;
     std::optional<QRect> window;
     QMap<QString, double> before;

@@ -71,21 +71,15 @@ bool dragBetween(const QPoint& from, const QPoint& to) {
 TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    QDir().mkpath(desktop);
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     const QString shots = applicationShots();
 
     Backdrop backdrop;
-    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
-    backdrop.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    ASSERT_TRUE(backdrop.cover());
 
     QProcess app;
-    startApplication(app);
-    ASSERT_TRUE(app.waitForStarted());
-    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    ASSERT_TRUE(startApplication(app));
     ASSERT_TRUE(hangDesktopPhotos(desktop, "print", 3, 20));
     const QList<double> xs = placementXs();
     std::optional<QRect> window = applicationWindow(app.processId());

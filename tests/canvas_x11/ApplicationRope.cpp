@@ -38,9 +38,20 @@ QString applicationShots() {
     return dir;
 }
 
-void startApplication(QProcess& app) {
+QString makeWatchedFolders() {
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QDir().mkpath(desktop);
+    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
+    return desktop;
+}
+
+bool startApplication(QProcess& app) {
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(QStringLiteral(VENNIMO_APP_PATH));
+    if (!app.waitForStarted())
+        return false;
+    QTest::qWait(2500);
+    return true;
 }
 
 QList<QRect> applicationWindows(qint64 pid) {
@@ -199,9 +210,31 @@ void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
         ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
 }
 
+namespace {
+
+std::pair<QColor, QColor> backdropColours(Backdrop::Tone tone) {
+    switch (tone) {
+    case Backdrop::Tone::Light:
+        return {QColor(96, 130, 160), QColor(170, 160, 190)};
+    case Backdrop::Tone::Dark:
+        return {QColor(70, 110, 150), QColor(150, 140, 175)};
+    case Backdrop::Tone::Plain:
+        break;
+    }
+    return {QColor(0x6a, 0x86, 0xa4), QColor(0x6a, 0x86, 0xa4)};
+}
+
+} // namespace
+
 Backdrop::Backdrop(Tone tone)
-    : m_from(tone == Tone::Light ? QColor(96, 130, 160) : QColor(70, 110, 150))
-    , m_to(tone == Tone::Light ? QColor(170, 160, 190) : QColor(150, 140, 175)) {}
+    : m_from(backdropColours(tone).first)
+    , m_to(backdropColours(tone).second) {}
+
+bool Backdrop::cover() {
+    setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+    show();
+    return QTest::qWaitForWindowExposed(this);
+}
 
 void Backdrop::paintEvent(QPaintEvent*) {
     QPainter p(this);

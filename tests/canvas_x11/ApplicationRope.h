@@ -26,8 +26,11 @@ namespace vennimo::test {
 QRect ropeArea();
 // The folder for the application's screenshots under the build folder.
 QString applicationShots();
-// Starts the application in the test's temporary home.
-void startApplication(QProcess& app);
+// The test home's Desktop, made together with Downloads: the two folders the application watches.
+QString makeWatchedFolders();
+// Starts the application in the test's temporary home and lets its first scan of the still
+// empty folders pass, the baseline later arrivals are told against; false when it did not start.
+bool startApplication(QProcess& app);
 // The frames of the application's visible top-level windows but its tray icon, and of the widest one, its
 // rope window; none when it shows nothing.
 QList<QRect> applicationWindows(qint64 pid);
@@ -74,11 +77,14 @@ void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {
                 const std::function<void()>& finish = {});
 
 // A window of another program under the rope: a soft gradient that the rope's tan and the
-// toolbar's light material stand out against, counting the clicks that pass through to it.
+// toolbar's light material stand out against, or one plain blue, counting the clicks that pass
+// through to it.
 class Backdrop : public QWidget {
 public:
-    enum class Tone { Light, Dark };
+    enum class Tone { Light, Dark, Plain };
     explicit Backdrop(Tone tone = Tone::Light);
+    // Covers the primary screen's free area; false when it never came on screen.
+    bool cover();
     QList<QPoint> presses;
 
 protected:

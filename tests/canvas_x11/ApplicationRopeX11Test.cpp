@@ -16,18 +16,14 @@ using namespace vennimo::test;
 TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    QDir().mkpath(desktop);
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                   "/VennimoGallery/defaults.json",
               R"({"ClotheslineStrictVertical": false})");
 
     QProcess app;
-    startApplication(app);
-    ASSERT_TRUE(app.waitForStarted());
-    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    ASSERT_TRUE(startApplication(app));
     const QImage empty = grabScreenArea(ropeArea());
     empty.save(applicationShots() + "/00-empty.png");
 

@@ -124,16 +124,12 @@ std::optional<Cards> findCards(const QRect& window, int count) {
 TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClickPreviewsAndADragCopies) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    QDir().mkpath(desktop);
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     const QString shots = applicationShots();
 
     QProcess app;
-    startApplication(app);
-    ASSERT_TRUE(app.waitForStarted());
-    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    ASSERT_TRUE(startApplication(app));
     const QStringList names = {"harbour.jpg", "lakeside.jpg", "meadow.jpg", "summit.jpg"};
     for (int i = 0; i < names.size(); ++i)
         ASSERT_TRUE(makePhotoLikeImage({1600, 1067}, 70 + i).save(desktop + "/" + names[i], "JPEG", 88));

@@ -138,16 +138,12 @@ struct RunningApplication {
 
     // Starts the application at the scale and waits for three pictures to hang still.
     void start(int scale) {
-        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+        const QString desktop = makeWatchedFolders();
         ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-        QDir().mkpath(desktop);
-        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_SCALE_FACTOR", QString::number(scale));
         app.setProcessEnvironment(environment);
-        startApplication(app);
-        ASSERT_TRUE(app.waitForStarted());
-        QTest::qWait(2500); // the first scan of the empty folders is the baseline
+        ASSERT_TRUE(startApplication(app));
         // A dusk, a day and a green-tinted dusk, so the panel's picture can be told by its colour.
         for (int i = 0; i < 3; ++i) {
             QImage image = makePhotoLikeImage({1600, 1200}, i + 3);
@@ -195,9 +191,7 @@ TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEsc
         GTEST_SKIP() << "needs an X server";
     const QString shots = applicationShots();
     Backdrop backdrop(Backdrop::Tone::Dark);
-    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
-    backdrop.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    ASSERT_TRUE(backdrop.cover());
     RunningApplication r;
     r.start(1);
     if (HasFatalFailure())
@@ -245,9 +239,7 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
         GTEST_SKIP() << "needs an X server";
     const QString shots = applicationShots();
     Backdrop backdrop(Backdrop::Tone::Dark);
-    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
-    backdrop.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    ASSERT_TRUE(backdrop.cover());
     RunningApplication r;
     r.start(2);
     if (HasFatalFailure())

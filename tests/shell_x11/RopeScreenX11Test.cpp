@@ -62,10 +62,8 @@ std::optional<QRect> waitForHeight(qint64 pid, int height, int timeoutMs = 4000)
 TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStillPassThrough) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    QDir().mkpath(desktop);
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     // A space-bar application that is gone: the banner says so.
     writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                   "/VennimoGallery/defaults.json",
@@ -73,14 +71,10 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     const QString shots = applicationShots();
 
     Backdrop backdrop(Backdrop::Tone::Dark);
-    backdrop.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
-    backdrop.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&backdrop));
+    ASSERT_TRUE(backdrop.cover());
 
     QProcess app;
-    startApplication(app);
-    ASSERT_TRUE(app.waitForStarted());
-    QTest::qWait(2500); // the first scan of the empty folders is the baseline
+    ASSERT_TRUE(startApplication(app));
     ASSERT_TRUE(hangDesktopPhotos(desktop, "screen", 3, 40));
     const QList<double> xs = placementXs();
     const std::optional<QRect> collapsed = applicationWindow(app.processId());
