@@ -10,6 +10,8 @@
 #include <QLocale>
 #include <QMouseEvent>
 
+#include <cmath>
+
 namespace vennimo {
 
 namespace {
@@ -230,9 +232,18 @@ void GalleryWindow::applyInputShape(bool force) {
 void GalleryWindow::syncNativePosition() {
     // The server reports where the client area is; a titled window's frame sits above and left of
     // it, and moving the frame to the client's place would chase it to the screen's corner.
+    if (!isVisible())
+        return;
     const auto real = X11WindowHints::rootPosition(windowHandle());
-    if (real && *real != geometry().topLeft() && isVisible())
+    if (real && *real != geometry().topLeft())
         move(*real - (geometry().topLeft() - pos()));
+    // A titled window keeps its title bar where the user can take hold of it: the rope it came
+    // from may hang at the very top of the screen, with no room above for a title.
+    if (m_clotheslineStyle == false) {
+        const QRect outer = frameGeometry();
+        if (const auto screen = windowScreen(); screen && outer.top() < screen->available.top())
+            move(outer.left(), int(std::ceil(screen->available.top())));
+    }
 }
 
 bool GalleryWindow::event(QEvent* event) {

@@ -44,17 +44,7 @@ std::optional<QRect> ropeOnScreen(qint64 pid) {
     const QString id = widestWindowId(pid);
     if (!frame || id.isEmpty())
         return frame;
-    QProcess info;
-    info.start("xwininfo", {"-id", id});
-    info.waitForFinished(5000);
-    QPoint corner = frame->topLeft();
-    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
-        if (line.contains("Absolute upper-left X:"))
-            corner.setX(line.section(':', 1).trimmed().toInt());
-        if (line.contains("Absolute upper-left Y:"))
-            corner.setY(line.section(':', 1).trimmed().toInt());
-    }
-    return QRect(corner, frame->size());
+    return QRect(clientAreaOf(id).topLeft(), frame->size());
 }
 
 // Red of the count badge at a point of a grab.

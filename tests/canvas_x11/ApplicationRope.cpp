@@ -190,6 +190,20 @@ QString widestWindowId(qint64 pid) {
     return best;
 }
 
+QRect clientAreaOf(const QString& id) {
+    QProcess info;
+    info.start("xwininfo", {"-id", id});
+    info.waitForFinished(5000);
+    QHash<QString, int> values;
+    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed().toInt());
+    }
+    return {values.value("Absolute upper-left X"), values.value("Absolute upper-left Y"),
+            values.value("Width"), values.value("Height")};
+}
+
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
                 const std::function<void()>& finish) {
     ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));

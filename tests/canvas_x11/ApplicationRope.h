@@ -71,6 +71,9 @@ bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count,
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);
 // The X id of the application's widest window, its rope window.
 QString widestWindowId(qint64 pid);
+// Where the X server has a window's client area, inside the window manager's frame (xwininfo's
+// absolute corner: xdotool's idea of a reparented window's place can be off by the frame).
+QRect clientAreaOf(const QString& id);
 // Press at `from`, move in steps to `to`, optionally shoot at the end of the way, release (or,
 // with `finish`, let it end the gesture instead, for instance with Escape).
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {},

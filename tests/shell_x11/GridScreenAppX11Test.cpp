@@ -159,6 +159,14 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
         },
         4000))
         << "the titled grid window";
+    // The rope hung at the top of the screen; the grid's title bar still comes on the screen.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return clientAreaOf(widestWindowId(app.processId())).top() >=
+                   QGuiApplication::primaryScreen()->availableGeometry().top() + 10;
+        },
+        3000))
+        << "the title bar is above the screen";
     // The thumbnails come in after the window shows; a loaded machine draws them late.
     std::optional<Cards> cards;
     EXPECT_TRUE(QTest::qWaitFor([&] { return (cards = findCards(*grid, 4)).has_value(); }, 8000));
