@@ -2,11 +2,13 @@
 #include "RopeFixture.h"
 #include "canvas/ClotheslineToolbar.h"
 #include "canvas/RopeHitAreas.h"
+#include "core/ExhibitionJournal.h"
 #include "platform/ReduceMotion.h"
 #include "widgets/HoverHint.h"
 #include "widgets/ToolbarIcon.h"
 
 #include <QLabel>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace vennimo;
@@ -132,6 +134,45 @@ TEST(ClotheslineToolbar, ShowsCountsAndDisablesItsControlsByTheSelectionAndTheMo
                  bar.normalWindowButton()->isEnabled());
     screen.model().setImporting(false);
     screen.settle();
+}
+
+TEST(ClotheslineToolbar, WhileTheExhibitionIsBlockedOnlyWhatChangesNoRopeStaysEnabled) {
+    // An import that finds another transaction's journal leaves the exhibition blocked; the
+    // selection stays as it was, since a blocked model refuses to change it.
+    const auto blocked = [](const QList<int>& selected) {
+        auto screen = std::make_unique<Screen>(3);
+        screen->select(selected);
+        writeFile(ExhibitionJournal::path(screen->model().indexer().storage()), "{}");
+        const QString dropped = makeFolder("blocked-drop") + "/d.png";
+        saveImage(makeImage(30, 20), dropped);
+        std::optional<bool> imported;
+        screen->model().importExhibition({dropped}, 0.5, {}, true, [&](bool ok) { imported = ok; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return imported.has_value(); }, 10000));
+        EXPECT_FALSE(imported.value_or(true));
+        EXPECT_TRUE(screen->model().exhibitionBlocked());
+        EXPECT_FALSE(screen->model().importing() || screen->model().deleting());
+        screen->settle();
+        return screen;
+    };
+
+    // One of three selected: the toggle would select all, which a blocked rope refuses.
+    const auto one = blocked({1});
+    ClotheslineToolbar& bar = one->toolbar();
+    EXPECT_EQ(bar.selectionToggle()->text(), "全选");
+    EXPECT_FALSE(bar.selectionToggle()->isEnabled());
+    for (QWidget* w : {static_cast<QWidget*>(bar.copyButton()), static_cast<QWidget*>(bar.takeDownButton()),
+                       static_cast<QWidget*>(bar.deleteButton())})
+        EXPECT_FALSE(w->isEnabled()) << w->metaObject()->className();
+    for (QWidget* w :
+         {static_cast<QWidget*>(bar.viewButton()), static_cast<QWidget*>(bar.propertiesButton()),
+          static_cast<QWidget*>(bar.cancelButton()), static_cast<QWidget*>(bar.normalWindowButton()),
+          static_cast<QWidget*>(bar.settingsButton())})
+        EXPECT_TRUE(w->isEnabled()) << w->metaObject()->className();
+
+    // All selected: the toggle ends the selection, which stays allowed.
+    const auto all = blocked({0, 1, 2});
+    EXPECT_EQ(all->toolbar().selectionToggle()->text(), "取消");
+    EXPECT_TRUE(all->toolbar().selectionToggle()->isEnabled());
 }
 
 TEST(ClotheslineToolbar, KeepsItsCapsuleInsideTheNarrowestRopeAndCentredOnAWideOne) {
