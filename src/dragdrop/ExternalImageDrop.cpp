@@ -192,6 +192,11 @@ ExternalImageDrop::Source ExternalImageDrop::Source::remote(QUrl url) {
     return s;
 }
 
+bool ExternalImageDrop::withinPixelLimit(qint64 width, qint64 height) {
+    // Divided rather than multiplied: no header's claim can overflow the product.
+    return width >= 1 && height >= 1 && height <= kMaxPixels / width;
+}
+
 QStringList ExternalImageDrop::imageTypes() {
     return {QStringLiteral("image/png"), QStringLiteral("image/jpeg"), QStringLiteral("image/webp"),
             QStringLiteral("image/gif"), QStringLiteral("image/tiff"), QStringLiteral("application/pdf")};

@@ -110,6 +110,8 @@ public:
     // The promise receivers of a drop, in the order the source offers them.
     using PromiseReceivers = std::function<QList<std::shared_ptr<FilePromiseReceiver>>(const QMimeData&)>;
 
+    // Whether a bitmap of this size may be saved: at least one pixel each way, kMaxPixels in all.
+    static bool withinPixelLimit(qint64 width, qint64 height);
     // The six byte types tried first, in preference order.
     static QStringList imageTypes();
     // Every drag type the rope accepts drops of.

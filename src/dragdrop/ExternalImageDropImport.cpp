@@ -361,7 +361,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
     }
     const qint64 width = header->size.width();
     const qint64 height = header->size.height();
-    if (width < 1 || height < 1 || height > ExternalImageDrop::kMaxPixels / width)
+    if (!ExternalImageDrop::withinPixelLimit(width, height))
         return corruptError();
     // A JPEG shrinks while it loads but reads its whole scan either way: checked at thumbnail
     // size, it costs about what the small check costs, and the picture is its thumbnail.

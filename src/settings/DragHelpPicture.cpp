@@ -47,6 +47,10 @@ DragHelpPicture::DragHelpPicture(Parts parts, QWidget* parent)
 }
 
 void DragHelpPicture::draw(QPainter& p, const Parts& parts) {
+    draw(p, parts, ClotheslineMaterialAssets::peg());
+}
+
+void DragHelpPicture::draw(QPainter& p, const Parts& parts, const std::optional<QImage>& art) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     if (parts.rope) {
@@ -73,7 +77,6 @@ void DragHelpPicture::draw(QPainter& p, const Parts& parts) {
     }
     drawPhoto(p, parts.framed ? QPointF(56, 61) : QPointF(56, 67));
     if (parts.peg) {
-        const std::optional<QImage>& art = ClotheslineMaterialAssets::peg();
         const QRectF frame = centred({56, 27}, {28, 38});
         if (art && !art->isNull()) {
             QSizeF fitted = QSizeF(art->size()).scaled(frame.size(), Qt::KeepAspectRatio);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QWidget>
 
 #include <optional>
@@ -30,6 +31,8 @@ public:
     const Parts& parts() const { return m_parts; }
     // Draws the picture into a painter whose origin is the picture's top left.
     static void draw(QPainter& painter, const Parts& parts);
+    // The same with the given peg artwork; without it, the peg is an amber bar.
+    static void draw(QPainter& painter, const Parts& parts, const std::optional<QImage>& pegArtwork);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

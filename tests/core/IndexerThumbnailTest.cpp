@@ -230,6 +230,36 @@ TEST_F(IndexerThumbnailTest, AtMostFourPendingTwoRenderingAndCoalescedPublicatio
     EXPECT_LE(m_updates, 10 * 15 / 100 + 2) << "publications at most every 0.1 s";
 }
 
+TEST_F(IndexerThumbnailTest, AWalkOverMadeThumbnailsGoesInTurnsAndResumes) {
+    constexpr int kTurn = Indexer::kThumbnailChecksPerTurn;
+    constexpr int kCount = 2 * kTurn + 100;
+    Library library;
+    QDir().mkpath(indexer().thumbnailFolder());
+    for (int i = 0; i < kCount; ++i) {
+        Photo photo;
+        photo.id = QStringLiteral("9-%1").arg(i);
+        photo.path = m_root + QStringLiteral("/p%1.jpg").arg(i);
+        library.photos.append(photo);
+        writeFile(indexer().thumbnailFolder() + u'/' + photo.id + QStringLiteral(".jpg"), "made");
+    }
+    int firstTurn = 0;
+    int secondTurn = 0;
+    m_queue.sync([&] {
+        indexer().setLibrary(library);
+        indexer().prepareThumbnails(&m_queue, {});
+        firstTurn = indexer().thumbnailCandidateChecks();
+        // Queued behind the walk's next turn, ahead of the one after.
+        m_queue.async([&] { secondTurn = indexer().thumbnailCandidateChecks(); });
+    });
+    EXPECT_EQ(firstTurn, kTurn);
+    m_queue.waitUntilIdle();
+    int checks = 0;
+    m_queue.sync([&] { checks = indexer().thumbnailCandidateChecks(); });
+    EXPECT_EQ(secondTurn, 2 * kTurn) << "other work of the queue runs between turns";
+    EXPECT_EQ(checks, kCount) << "the walk resumes to its end";
+    EXPECT_EQ(indexer().thumbnailAttemptCount(), 0);
+}
+
 TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
     writeJpeg(m_root + "/a.jpg");
     writeJpeg(m_root + "/b.jpg");

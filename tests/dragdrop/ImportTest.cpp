@@ -123,6 +123,29 @@ TEST(DropImport, SaveRefusesBadBytesAndRendersOnePagePdfs) {
     }
 }
 
+TEST(DropImport, ThePixelLimitHoldsAtItsBoundary) {
+    EXPECT_TRUE(ExternalImageDrop::withinPixelLimit(1, 100'000'000));
+    EXPECT_TRUE(ExternalImageDrop::withinPixelLimit(10'000, 10'000));
+    EXPECT_TRUE(ExternalImageDrop::withinPixelLimit(100'000'000, 1));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(2, 50'000'001));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(1, 100'000'001));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(10'001, 10'000));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(0, 5));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(5, 0));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(-1, -1));
+    EXPECT_FALSE(ExternalImageDrop::withinPixelLimit(qint64(1) << 40, qint64(1) << 40)) << "no overflow";
+
+    // The header a drop meets first draws the same line.
+    const auto within = ImageDecoder::readHeader(pngHeaderClaiming(1, 100'000'000));
+    ASSERT_TRUE(within.ok()) << message(within).toStdString();
+    EXPECT_EQ(within->size, QSize(1, 100'000'000));
+    const auto beyond = ImageDecoder::readHeader(pngHeaderClaiming(2, 50'000'001));
+    ASSERT_FALSE(beyond.ok());
+    EXPECT_EQ(beyond.error().code, kImageTooLargeCode);
+    EXPECT_EQ(message(ExternalImageDrop::save(pngHeaderClaiming(2, 50'000'001), storageFolder())),
+              u"图片损坏或尺寸过大。"_s);
+}
+
 TEST(DropImport, DocumentsRenderBoundedAndKeepTheirTransparency) {
     const QString storage = storageFolder();
     // The page is transparent except for the red squares near its lower left corner.

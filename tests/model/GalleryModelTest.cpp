@@ -198,6 +198,22 @@ TEST(GalleryModel, RefreshesDuringAScanCoalesceAndNewSourcesDropTheStaleResult) 
     EXPECT_EQ(model->photos().size(), 1);
 }
 
+TEST(GalleryModel, TheFallbackTimerTicksNoFasterThanTwentyTimesASecondNorSlowerThanEveryFiveSeconds) {
+    struct Case {
+        double asked;
+        std::chrono::milliseconds interval;
+    };
+    for (const Case c :
+         {Case{0.01, std::chrono::milliseconds(50)}, Case{0.05, std::chrono::milliseconds(50)},
+          Case{1, std::chrono::milliseconds(1000)}, Case{60, std::chrono::milliseconds(5000)}}) {
+        auto model = makeModel({});
+        EXPECT_EQ(model->tickInterval(), std::chrono::milliseconds(0)) << "no timer before the start";
+        model->start(c.asked);
+        EXPECT_EQ(model->tickInterval(), c.interval) << c.asked;
+        EXPECT_TRUE(settle(*model));
+    }
+}
+
 TEST(GalleryModel, TearingDownDuringScansAndThumbnailsIsQuiet) {
     const QString source = makeFolder("src");
     for (int i = 0; i < 12; ++i)

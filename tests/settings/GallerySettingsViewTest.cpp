@@ -1,6 +1,8 @@
 #include "settings/FakeSettingsServices.h"
 
 #include "platform/UserDefaults.h"
+#include "settings/AlwaysVisibleScrollerView.h"
+#include "settings/DragHelpPicture.h"
 #include "settings/GalleryHelpSettingsView.h"
 #include "settings/GallerySettingsEditor.h"
 #include "settings/GallerySettingsView.h"
@@ -13,10 +15,16 @@
 #include "settings/SourceSettingsView.h"
 #include "support/TestEnvironment.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyleFactory>
 #include <QToolBar>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -176,6 +184,66 @@ TEST(GallerySettingsView, TheHelpTableHoldsTenKeysInFiveRowsOfTwo) {
     EXPECT_TRUE(texts.contains("删除：本地文件进废纸篓，照片 App 原片进“最近删除”。"));
     EXPECT_LT(texts.indexOf("拖动"), texts.indexOf("快捷键"));
     EXPECT_LT(texts.indexOf("拖照片"), texts.indexOf("拖夹子")) << "the photo card first";
+}
+
+TEST(GallerySettingsView, TheHelpPaneAlwaysShowsItsScrollerAndAPegWithoutArtwork) {
+    // A desktop whose scroll bars show only while scrolling.
+    class TransientStyle : public QProxyStyle {
+    public:
+        using QProxyStyle::QProxyStyle;
+        int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                      QStyleHintReturn* data) const override {
+            return hint == SH_ScrollBar_Transient ? 1 : QProxyStyle::styleHint(hint, option, widget, data);
+        }
+    };
+    const QString previous = QApplication::style()->name();
+    QApplication::setStyle(new TransientStyle(QStyleFactory::create(QStringLiteral("Fusion"))));
+    {
+        QScrollArea plain;
+        ASSERT_EQ(plain.verticalScrollBar()->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr,
+                                                                plain.verticalScrollBar()),
+                  1);
+        auto* content = new QLabel(QStringLiteral("短"));
+        AlwaysVisibleScrollerView scroller(content);
+        scroller.resize(300, 400);
+        scroller.setScrollerStyle(AlwaysVisibleScrollerView::ScrollerStyle::overlay);
+        scroller.show();
+        QCoreApplication::processEvents();
+        QScrollBar* bar = scroller.verticalScrollBar();
+        EXPECT_EQ(scroller.scrollerStyle(), AlwaysVisibleScrollerView::ScrollerStyle::legacy);
+        EXPECT_EQ(bar->style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, bar), 0);
+        EXPECT_TRUE(bar->isVisible()) << "shown though everything fits";
+        EXPECT_FALSE(scroller.horizontalScrollBar()->isVisible());
+        EXPECT_EQ(content->width(), scroller.viewport()->width());
+        EXPECT_EQ(content->y(), 0) << "short content sits at the top";
+    }
+    QApplication::setStyle(QStyleFactory::create(previous));
+    GalleryHelpSettingsView help;
+    EXPECT_NE(help.findChild<AlwaysVisibleScrollerView*>(), nullptr);
+
+    // Without the peg artwork the peg is a 9 x 32 amber bar; with it, the artwork fits 28 x 38.
+    DragHelpPicture::Parts parts;
+    parts.framed = false;
+    parts.rope = false;
+    parts.amber = QColor::fromRgbF(0.67f, 0.4f, 0.15f);
+    parts.blue = QColor::fromRgbF(0.2f, 0.43f, 0.72f);
+    const auto drawn = [&](const std::optional<QImage>& artwork) {
+        QImage image(DragHelpPicture::kSize, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        DragHelpPicture::draw(painter, parts, artwork);
+        return image;
+    };
+    const QImage bar = drawn(std::nullopt);
+    for (const QPoint inside : {QPoint(56, 27), QPoint(53, 13), QPoint(59, 35)})
+        EXPECT_EQ(bar.pixel(inside), parts.amber.rgb()) << inside.x() << "," << inside.y();
+    for (const QPoint outside : {QPoint(63, 27), QPoint(49, 27), QPoint(56, 9)})
+        EXPECT_EQ(qAlpha(bar.pixel(outside)), 0) << outside.x() << "," << outside.y();
+    QImage artwork(10, 10, QImage::Format_ARGB32);
+    artwork.fill(Qt::green);
+    const QImage art = drawn(artwork);
+    EXPECT_EQ(art.pixel(56, 27), QColor(Qt::green).rgb());
+    EXPECT_EQ(art.pixel(66, 16), QColor(Qt::green).rgb());
 }
 
 TEST(GallerySettingsView, CardsAndSwitchesEditTheStyleAndOnlyCardsReplay) {

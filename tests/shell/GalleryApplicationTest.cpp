@@ -2,14 +2,17 @@
 
 #include "model/RopeModelFixture.h"
 #include "platform/SessionWatcher.h"
+#include "platform/Updater.h"
 #include "settings/SettingsEditorPort.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
+#include "shell/GalleryStatusItem.h"
 #include "shell/GalleryWindow.h"
 #include "shell/SettingsWindow.h"
 #include "shell/SourceStore.h"
 #include "support/WaitUntil.h"
 
+#include <QAction>
 #include <QDBusConnection>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -252,4 +255,100 @@ TEST(GalleryApplication, AQuitNobodyCanAnswerGivesUpOwedStateAndWaitsForADelete)
     launched.model().setDeleting(false);
     EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
     EXPECT_EQ(launched.quitSteps(), kQuitSteps);
+}
+
+TEST(GalleryApplication, TheTrayMenuActsAndShowsTheGalleryWhereItShould) {
+    LaunchedApp launched;
+    GalleryApplication& app = *launched.app;
+    GalleryModel& model = launched.model();
+    GalleryStatusItem& item = *app.statusItem();
+    launched.owePlacement();
+    const Photo first = model.photos().at(0);
+    model.setSelection({first});
+    model.takeDownSelection();
+    ASSERT_TRUE(model.canUndoRopeAction());
+    const auto openMenu = [&] { Q_EMIT item.menu().aboutToShow(); };
+    const auto closeGallery = [&] {
+        if (app.window()->isVisible())
+            app.toggleGallery();
+        ASSERT_FALSE(app.window()->isVisible());
+    };
+
+    // The undo and redo items carry the model's titles and show only when there is something.
+    openMenu();
+    EXPECT_TRUE(item.undoAction()->isVisible());
+    EXPECT_EQ(item.undoAction()->text(), model.ropeUndoTitle());
+    EXPECT_FALSE(item.redoAction()->isVisible());
+
+    // Undo, redo and the grid window each act, then open the gallery.
+    closeGallery();
+    item.undoAction()->trigger();
+    EXPECT_FALSE(model.canUndoRopeAction());
+    EXPECT_TRUE(model.canRedoRopeAction());
+    EXPECT_TRUE(app.window()->isVisible());
+    openMenu();
+    EXPECT_FALSE(item.undoAction()->isVisible());
+    EXPECT_TRUE(item.redoAction()->isVisible());
+    EXPECT_EQ(item.redoAction()->text(), model.ropeRedoTitle());
+
+    closeGallery();
+    item.redoAction()->trigger();
+    EXPECT_TRUE(model.canUndoRopeAction());
+    EXPECT_FALSE(model.canRedoRopeAction());
+    EXPECT_TRUE(app.window()->isVisible());
+
+    closeGallery();
+    ASSERT_TRUE(model.clotheslineMode());
+    item.normalGalleryAction()->trigger();
+    EXPECT_FALSE(model.clotheslineMode());
+    EXPECT_TRUE(app.window()->isVisible());
+    model.setDeleting(true);
+    openMenu();
+    EXPECT_FALSE(item.normalGalleryAction()->isEnabled()) << "not while deleting";
+    model.setDeleting(false);
+    openMenu();
+    EXPECT_TRUE(item.normalGalleryAction()->isEnabled());
+
+    // Refresh rescans everything with progress shown.
+    ASSERT_TRUE(waitUntil([&] { return !model.scanning() && !model.scanInFlight(); }));
+    const int scans = model.appliedScanCount();
+    item.refreshAction()->trigger();
+    EXPECT_TRUE(model.scanning());
+    EXPECT_TRUE(waitUntil([&] { return model.appliedScanCount() > scans && !model.scanning(); }));
+
+    // The automatic-check item shows the updater's flag and turns it over.
+    Updater& updater = *app.updater();
+    const bool automatic = updater.automaticallyChecksForUpdates();
+    openMenu();
+    EXPECT_EQ(item.automaticUpdatesAction()->isChecked(), automatic);
+    item.automaticUpdatesAction()->trigger();
+    EXPECT_EQ(updater.automaticallyChecksForUpdates(), !automatic);
+    openMenu();
+    EXPECT_EQ(item.automaticUpdatesAction()->isChecked(), !automatic);
+    item.automaticUpdatesAction()->trigger();
+    EXPECT_EQ(updater.automaticallyChecksForUpdates(), automatic);
+}
+
+TEST(GalleryApplication, SleepWritesOwedStateAndIgnoresAFailedWrite) {
+    LaunchedApp launched;
+    GalleryModel& model = launched.model();
+    int asked = 0;
+    model.setDeferredStateAlert([&](const Error&) {
+        ++asked;
+        return DeferredStateExitChoice::cancel;
+    });
+    launched.owePlacement();
+    Q_EMIT launched.app->sessionWatcher()->sleepStarting();
+    EXPECT_FALSE(model.clotheslinePlacements().deferredWriter().needsSave()) << "written before the sleep";
+
+    // A write that fails is reported as usual and stays owed; nobody is asked and nothing quits.
+    ASSERT_TRUE(model.bringClotheslinePhotoToFront(recordPhoto(2)));
+    ASSERT_TRUE(model.clotheslinePlacements().deferredWriter().needsSave());
+    launched.placementsFail->store(true);
+    Q_EMIT launched.app->sessionWatcher()->sleepStarting();
+    EXPECT_TRUE(model.clotheslinePlacements().deferredWriter().needsSave());
+    EXPECT_TRUE(model.placementError().value_or(QString()).startsWith(GalleryModel::kPlacementUnsavedPrefix));
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+    EXPECT_FALSE(launched.app->quitting());
 }
