@@ -312,13 +312,47 @@ TEST_F(ClotheslineCanvasSceneTest, ArrivalsAndTheKeyboardSelectionAreScrolledInt
     canvas.refresh(rope.model.get(), viewport, false, HangingStyle::current(), {}, {});
     EXPECT_EQ(bar->value(), bar->maximum()) << "the same request is not followed again";
 
-    // A photo that arrives is scrolled into view once it has its place.
-    bar->setValue(bar->maximum());
+    // Photos that arrive are scrolled into view once they have their places: all of them when
+    // they fit the view, else the first. The first hangs low in the middle, the other high at
+    // the end, so the two scrolls end far apart.
+    rope.host->setPlacementRequest([&](GalleryModel& model, int) {
+        QList<ClotheslinePlacementUpdate> updates;
+        for (const Photo& photo : canvas.photos())
+            if (!canvas.placement(photo))
+                updates.append({photo, 0, updates.isEmpty() ? 0.5 : 0.03});
+        ASSERT_TRUE(model.clotheslinePlacements().setPositions(updates).ok());
+        Q_EMIT model.modelChanged();
+    });
     const QString source = rope.model->indexer().roots().first().path;
-    saveImage(makeImage(50, 40), source + "/arrival.png");
-    rope.model->refresh(std::nullopt, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.photos().size() == 3; }));
-    const Photo arrival = *std::find_if(canvas.photos().cbegin(), canvas.photos().cend(),
-                                        [&](const Photo& p) { return p.path.endsWith("/arrival.png"); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.printFrame(arrival) && revealed(arrival); }));
+    const auto arrive = [&](int viewportHeight, const QString& name) {
+        rope.host->scrollView()->setGeometry(0, kCanvasTop, kWindowSize.width(), viewportHeight);
+        rope.settleUpdates();
+        const int top = bar->maximum();
+        bar->setValue(top);
+        const qsizetype before = canvas.photos().size();
+        saveImage(makeImage(50, 40), source + "/" + name + "-a.png");
+        saveImage(makeImage(40, 50), source + "/" + name + "-b.png");
+        rope.model->refresh(std::nullopt, false);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return canvas.photos().size() == before + 2 && bar->value() != top; }));
+        EXPECT_TRUE(rope.waitForRest());
+        // Where the first arrival alone and where both together would have taken the view.
+        std::optional<double> first;
+        double all = canvas.height();
+        for (const Photo& photo : canvas.photos()) {
+            if (!photo.path.contains(name))
+                continue;
+            const double frameTop = canvas.printFrame(photo)->top() - ClotheslineCanvasView::kRevealMargin;
+            all = std::min(all, frameTop);
+            if (!first)
+                first = frameTop;
+        }
+        EXPECT_GT(*first, all + 30);
+        return std::pair{bar->value() - all, *first - bar->value()};
+    };
+    // The rope sags further under the arrivals after the scroll: nearer, not equal.
+    const auto [tallFromAll, tallFromFirst] = arrive(120, "tall");
+    EXPECT_LT(std::abs(tallFromFirst), std::abs(tallFromAll)) << "too tall together: the first arrival";
+    const auto [fitFromAll, fitFromFirst] = arrive(400, "fit");
+    EXPECT_LT(std::abs(fitFromAll), std::abs(fitFromFirst)) << "fitting together: all arrivals";
 }
