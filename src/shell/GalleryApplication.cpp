@@ -13,6 +13,7 @@
 #include "platform/X11WindowHints.h"
 #include "preview/PhotoPreviewPresenter.h"
 #include "settings/GallerySettingsEditor.h"
+#include "shell/GalleryMainMenu.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryStatusItem.h"
@@ -182,9 +183,21 @@ void GalleryApplication::buildWindow() {
     m_window->setWindowTitle(QString::fromUtf8(kWindowTitle));
     m_window->setGalleryModel(m_model.get());
     m_window->setClotheslineStyle(true);
+    m_mainMenu = std::make_unique<GalleryMainMenu>(
+        *m_window, m_model.get(),
+        GalleryMainMenu::Actions{.showSettings = [this] { showSettings(); },
+                                 .checkForUpdates = [this] { checkForUpdates(); },
+                                 .quit = [this] { quit(QuitCause::user); }});
+    const auto followMode = [this] { m_mainMenu->setGridStyle(!m_model->clotheslineMode()); };
+    connect(m_model.get(), &GalleryModel::clotheslineModeChanged, this, followMode);
+    followMode();
     // The preview floats with the application's other auxiliary windows.
     PhotoPreviewPresenter::setPanelRegistrar(
-        [](QWidget* panel) { GalleryWindowLayer::registerWindow(panel, true); });
+        [menu = QPointer<GalleryMainMenu>(m_mainMenu.get())](QWidget* panel) {
+            GalleryWindowLayer::registerWindow(panel, true);
+            if (menu)
+                menu->addWindowKeys(panel);
+        });
     m_rootView = new GalleryView(*m_model, *m_window, [this] { showSettings(); });
     placeRope();
     m_window->installEventFilter(this);
@@ -303,6 +316,8 @@ void GalleryApplication::showSettings() {
         m_settingsWindow = std::make_unique<SettingsWindow>();
         SettingsWindow* settings = m_settingsWindow.get();
         connect(settings, &SettingsWindow::closing, this, [this, settings] { windowWillClose(settings); });
+        if (m_mainMenu)
+            m_mainMenu->addWindowKeys(settings);
     }
     // Every opening starts from the settings as they are now.
     if (!m_settingsWindow->isVisible() && m_sourceStore && m_loginSetting) {

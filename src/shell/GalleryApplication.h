@@ -13,6 +13,7 @@
 
 namespace vennimo {
 
+class GalleryMainMenu;
 class GalleryModel;
 class GalleryPresenceController;
 class GalleryShortcutController;
@@ -84,6 +85,7 @@ public:
 
     GalleryModel* model() const { return m_model.get(); }
     GalleryWindow* window() const { return m_window.get(); }
+    GalleryMainMenu* mainMenu() const { return m_mainMenu.get(); }
     GalleryView* rootView() const;
     SourceStore* sourceStore() const { return m_sourceStore.get(); }
     LoginSetting* loginSetting() const { return m_loginSetting.get(); }
@@ -121,6 +123,7 @@ private:
     std::unique_ptr<GalleryModel> m_model;
     std::unique_ptr<SessionWatcher> m_sessionWatcher;
     std::unique_ptr<GalleryWindow> m_window;
+    std::unique_ptr<GalleryMainMenu> m_mainMenu;
     QPointer<GalleryView> m_rootView;
     std::unique_ptr<GalleryStatusItem> m_statusItem;
     std::unique_ptr<GalleryPresenceController> m_presence;
