@@ -8,8 +8,11 @@
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QScopedValueRollback>
 #include <QTextEdit>
 
 namespace vennimo {
@@ -140,9 +143,16 @@ EditMenuResponder::State EditMenuResponder::state(Command command, const Gallery
 }
 
 void EditMenuResponder::perform(Command command) {
+    // A key sent here may find a shortcut that leads back.
+    static bool performing = false;
+    if (performing)
+        return;
+    const QScopedValueRollback guard(performing, true);
     QWidget* window = QApplication::activeWindow();
     QWidget* target = focusIn(window);
-    if (target == nullptr)
+    // A menu bar in keyboard mode holds the focus for the window's own widgets.
+    if (target == nullptr || qobject_cast<QMenuBar*>(target) != nullptr ||
+        qobject_cast<QMenu*>(target) != nullptr)
         target = window;
     if (target == nullptr)
         return;

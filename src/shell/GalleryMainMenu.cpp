@@ -23,6 +23,13 @@ QAction* addItem(QMenu* menu, const QString& title, std::function<void()> action
     return item;
 }
 
+// The item shows its key after a tab, where a menu shows keys, but holds no shortcut: each window
+// and text field handles these keys itself, and a shortcut would take them away from it.
+QString editItemText(Command command, const QString& title) {
+    return title + QLatin1Char('\t') +
+           QKeySequence(EditMenuResponder::key(command)).toString(QKeySequence::NativeText);
+}
+
 } // namespace
 
 GalleryMainMenu::GalleryMainMenu(QWidget& window, const GalleryModel* model, Actions actions, QObject* parent)
@@ -46,19 +53,15 @@ GalleryMainMenu::GalleryMainMenu(QWidget& window, const GalleryModel* model, Act
     m_editMenu = m_menuBar->addMenu(QStringLiteral("编辑"));
     for (const Command command :
          {Command::undo, Command::cut, Command::copy, Command::paste, Command::selectAll})
-        m_editActions.insert(command, addItem(m_editMenu, EditMenuResponder::title(command),
-                                              [command] { EditMenuResponder::perform(command); }));
+        m_editActions.insert(command,
+                             addItem(m_editMenu, editItemText(command, EditMenuResponder::title(command)),
+                                     [command] { EditMenuResponder::perform(command); }));
     // Redo joins right after undo.
-    QAction* redo = new QAction(EditMenuResponder::title(Command::redo), m_editMenu);
+    QAction* redo =
+        new QAction(editItemText(Command::redo, EditMenuResponder::title(Command::redo)), m_editMenu);
     m_editMenu->insertAction(m_editActions.value(Command::cut), redo);
     connect(redo, &QAction::triggered, redo, [] { EditMenuResponder::perform(Command::redo); });
     m_editActions.insert(Command::redo, redo);
-    for (auto it = m_editActions.cbegin(); it != m_editActions.cend(); ++it) {
-        // The key is shown here, but each window and text field handles it as a key of its own,
-        // so the menu never takes it from them.
-        it.value()->setShortcut(QKeySequence(EditMenuResponder::key(it.key())));
-        it.value()->setShortcutContext(Qt::WidgetShortcut);
-    }
     connect(m_editMenu, &QMenu::aboutToShow, this, &GalleryMainMenu::updateEditMenu);
     setGridStyle(false);
 }
@@ -78,7 +81,7 @@ void GalleryMainMenu::setGridStyle(bool grid) {
 void GalleryMainMenu::updateEditMenu() {
     for (auto it = m_editActions.cbegin(); it != m_editActions.cend(); ++it) {
         const EditMenuResponder::State state = EditMenuResponder::state(it.key(), m_model);
-        it.value()->setText(state.title);
+        it.value()->setText(editItemText(it.key(), state.title));
         it.value()->setEnabled(state.enabled);
     }
 }

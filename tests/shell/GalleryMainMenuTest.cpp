@@ -22,8 +22,10 @@ namespace {
 QStringList items(const QMenu& menu) {
     QStringList list;
     for (const QAction* action : menu.actions())
-        list.append(action->isSeparator() ? QStringLiteral("-")
-                                          : (action->text() + " " + action->shortcut().toString()).trimmed());
+        list.append(
+            action->isSeparator()
+                ? QStringLiteral("-")
+                : (action->text().replace('\t', ' ') + " " + action->shortcut().toString()).trimmed());
     return list;
 }
 
@@ -33,7 +35,7 @@ QStringList enabledEditItems(GalleryMainMenu& menu) {
     QStringList enabled;
     for (const QAction* action : menu.editMenu()->actions())
         if (action->isEnabled())
-            enabled.append(action->text());
+            enabled.append(action->text().section('\t', 0, 0));
     return enabled;
 }
 
@@ -77,7 +79,7 @@ TEST(GalleryMainMenu, HoldsTheApplicationAndEditMenusWithTheirKeys) {
         EXPECT_EQ(keys, (QStringList{"Ctrl+,", "Ctrl+Q"}));
     }
     for (const QAction* action : menu.editMenu()->actions())
-        EXPECT_EQ(action->shortcutContext(), Qt::WidgetShortcut) << action->text().toStdString();
+        EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
 
     menu.setGridStyle(true);
     EXPECT_TRUE(menu.menuBar()->isVisibleTo(&window));
@@ -126,7 +128,7 @@ TEST(GalleryMainMenu, EditItemsActWhereTheKeyboardIs) {
     // The grid: the rope history under its own title, and the photos' copy and select-all.
     grid->setFocus();
     menu.updateEditMenu();
-    EXPECT_EQ(menu.editAction(Command::undo)->text(), rope->ropeUndoTitle());
+    EXPECT_EQ(menu.editAction(Command::undo)->text(), rope->ropeUndoTitle() + "\tCtrl+Z");
     EXPECT_EQ(enabledEditItems(menu), (QStringList{rope->ropeUndoTitle(), "全选"})) << "nothing selected";
     rope->toggleAllSelection(rope.photos);
     EXPECT_EQ(enabledEditItems(menu), (QStringList{rope->ropeUndoTitle(), "复制", "全选"}));
@@ -134,7 +136,7 @@ TEST(GalleryMainMenu, EditItemsActWhereTheKeyboardIs) {
     EXPECT_FALSE(rope->canUndoRopeAction());
     menu.updateEditMenu();
     EXPECT_TRUE(menu.editAction(Command::redo)->isEnabled());
-    EXPECT_EQ(menu.editAction(Command::redo)->text(), rope->ropeRedoTitle());
+    EXPECT_EQ(menu.editAction(Command::redo)->text(), rope->ropeRedoTitle() + "\tCtrl+Shift+Z");
     menu.editAction(Command::redo)->trigger();
     EXPECT_TRUE(rope->canUndoRopeAction()) << "redone";
 
