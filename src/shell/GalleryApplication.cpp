@@ -31,6 +31,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -83,6 +84,10 @@ std::optional<int> GalleryApplication::launch() {
         else if (state != Qt::ApplicationActive)
             QTimer::singleShot(kActiveWindowSettleTime, this, [this] { rememberActiveWindow(); });
     });
+
+    if (const QIcon icon(m_parts.applicationIcon);
+        !m_parts.applicationIcon.isEmpty() && !icon.availableSizes().isEmpty())
+        QApplication::setWindowIcon(icon);
 
     const Result<QString> storage = m_parts.storage();
     step(QStringLiteral("storage"));
@@ -311,8 +316,8 @@ void GalleryApplication::toggleGallery() {
 void GalleryApplication::showSettings() {
     if (m_loginSetting)
         m_loginSetting->refresh();
-    const bool created = !m_settingsWindow;
-    if (created) {
+    const bool opening = !m_settingsWindow || !m_settingsWindow->isVisible();
+    if (!m_settingsWindow) {
         m_settingsWindow = std::make_unique<SettingsWindow>();
         SettingsWindow* settings = m_settingsWindow.get();
         connect(settings, &SettingsWindow::closing, this, [this, settings] { windowWillClose(settings); });
@@ -327,8 +332,8 @@ void GalleryApplication::showSettings() {
         m_settingsWindow->open(
             std::make_unique<GallerySettingsEditor>(*m_settingsServices, UserDefaults::standard()));
     }
-    // Centred once it has its pane's height, which opening the editor gives it.
-    if (QScreen* screen = QGuiApplication::primaryScreen(); created && screen) {
+    // Centred at every opening, once it has its pane's height, which opening the editor gives it.
+    if (QScreen* screen = QGuiApplication::primaryScreen(); opening && screen) {
         QRect frame = m_settingsWindow->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         m_settingsWindow->move(frame.topLeft());

@@ -79,6 +79,11 @@ public:
     // The one way out. Answers whether the process is ending; a refusal or the user's cancel
     // answers false. A refused quit without anyone to ask is carried out once the delete or
     // import holding it has finished.
+    //
+    // It is also where an updater that installs and restarts the program would enter: the same
+    // flush of deferred state (a cancel in its alert stops the restart) and clipboard hand-over
+    // must run before the process is replaced. The updater here only offers a download, so
+    // nothing restarts the program yet.
     bool quit(QuitCause cause);
     bool quitting() const { return m_quitting; }
     bool quitPending() const { return m_pendingQuit.has_value(); }

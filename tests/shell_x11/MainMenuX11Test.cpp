@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -51,6 +52,9 @@ TEST(MainMenuX11, TheGridWindowCarriesTheMenuAndEveryWindowTakesTheSettingsAndQu
         return std::make_unique<SessionWatcher>(QDBusConnection(QStringLiteral("vennimo-test-no-bus")));
     };
     parts.exit = [&exits](int status) { exits.append(QString::number(status)); };
+    // The icon the build puts beside the program.
+    parts.applicationIcon =
+        QFileInfo(QStringLiteral(VENNIMO_APP_PATH)).absolutePath() + "/vennimo-gallery.png";
     GalleryApplication app(std::move(parts));
     ASSERT_FALSE(app.launch().has_value());
     GalleryWindow& window = *app.window();
@@ -130,6 +134,10 @@ TEST(MainMenuX11, TheGridWindowCarriesTheMenuAndEveryWindowTakesTheSettingsAndQu
     ASSERT_TRUE(clickAt(centreOf(*menu.applicationMenu(), menu.applicationMenu()->actionGeometry(
                                                               menu.applicationMenu()->actions().first()))));
     ASSERT_TRUE(waitUntil(settingsShown, 5s)) << "设置… in the menu";
+    for (const QWidget* shown : {static_cast<QWidget*>(&window), static_cast<QWidget*>(app.settingsWindow())})
+        EXPECT_TRUE(runProgram("xprop", {"-id", QString::number(shown->winId()), "_NET_WM_ICON"})
+                        .startsWith("_NET_WM_ICON(CARDINAL)"))
+            << "the application icon on " << shown->windowTitle().toStdString();
     ASSERT_TRUE(xdotool({"key", "ctrl+q"}, 300));
     EXPECT_TRUE(waitUntil([&] { return !exits.isEmpty(); }, 5s)) << "Ctrl+Q in the settings window";
     EXPECT_EQ(exits, QStringList{"0"});
