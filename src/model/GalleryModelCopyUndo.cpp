@@ -287,9 +287,11 @@ void GalleryModel::finishCopyRedo(const QList<CopyUndoRecord>& records, const QL
     }
     const auto replayed = replayedCopyRecords(records, created);
     if (!replayed) {
-        // The new copies stay on the rope as copies of their own; the entry waits for another
-        // redo.
-        pushRedo(RopeHistoryEntry::copy(records, x));
+        // The new copies cannot stand in for the old ones, so they become an action of their own
+        // that one undo takes back; redoing the old entry again would only make more of them.
+        pushUndo(RopeHistoryEntry::copy(created, x), false);
+        if (!kept.isEmpty())
+            pushRedo(RopeHistoryEntry::copy(kept, x));
         publish(m_actionError, std::optional<QString>(text(kRedoUnmatched)),
                 &GalleryModel::actionErrorChanged);
         return;

@@ -62,10 +62,21 @@ QString systemEntryPath() {
     return {};
 }
 
+// The Icon line for the icon the build puts beside the program, as a desktop entry string: none
+// when the file is missing or its path cannot stay on one line.
+QByteArray iconLine(const QString& program) {
+    const QString icon = AutostartEntry::iconPath(program);
+    if (!QFileInfo(icon).isFile() || icon.contains(u'\n') || icon.contains(u'\r'))
+        return {};
+    QString escaped = icon;
+    escaped.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
+    return "Icon=" + escaped.toUtf8() + "\n";
+}
+
 QByteArray entryText(const QString& program, bool hidden) {
     QByteArray text = "[Desktop Entry]\nType=Application\nName=Vennimo Gallery\nExec=" +
-                      AutostartEntry::execLine(program).toUtf8() +
-                      "\nTerminal=false\nX-GNOME-Autostart-enabled=" + (hidden ? "false" : "true") + "\n";
+                      AutostartEntry::execLine(program).toUtf8() + "\n" + iconLine(program) +
+                      "Terminal=false\nX-GNOME-Autostart-enabled=" + (hidden ? "false" : "true") + "\n";
     if (hidden)
         text += "Hidden=true\n";
     return text;
@@ -89,6 +100,10 @@ QString quotedArgument(const QString& argument) {
 
 AutostartEntry::AutostartEntry(QString executable)
     : m_executable(std::move(executable)) {}
+
+QString AutostartEntry::iconPath(const QString& program) {
+    return QFileInfo(program).absolutePath() + u'/' + QLatin1String(kIconFileName);
+}
 
 QString AutostartEntry::entryPath() const {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

@@ -16,6 +16,9 @@ class AutostartEntry {
 public:
     static constexpr auto kEntryName = "vennimo-gallery.desktop";
     static constexpr auto kLegacyUnitName = "vennimo-gallery.service";
+    // The application icon the build puts beside the program; nothing installs it into an icon
+    // theme, so the entry names it by its path.
+    static constexpr auto kIconFileName = "vennimo-gallery.png";
     // Neither file is anything like this large when this application wrote it.
     static constexpr qint64 kMaxFileBytes = 64 * 1024;
     static constexpr int kToolTimeoutMs = 10'000;
@@ -44,6 +47,7 @@ public:
     Status removeLegacy(const RunTool& runTool) const;
     static bool runToolBlocking(const QString& program, const QStringList& arguments);
 
+    static QString iconPath(const QString& program);
     // The Exec value of a desktop entry that starts exactly this program.
     static QString execLine(const QString& program);
 

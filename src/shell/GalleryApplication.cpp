@@ -13,6 +13,7 @@
 #include "platform/X11WindowHints.h"
 #include "preview/PhotoPreviewPresenter.h"
 #include "settings/GallerySettingsEditor.h"
+#include "shell/GalleryMainMenu.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/GalleryStatusItem.h"
@@ -30,6 +31,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QIcon>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -82,6 +84,10 @@ std::optional<int> GalleryApplication::launch() {
         else if (state != Qt::ApplicationActive)
             QTimer::singleShot(kActiveWindowSettleTime, this, [this] { rememberActiveWindow(); });
     });
+
+    if (const QIcon icon(m_parts.applicationIcon);
+        !m_parts.applicationIcon.isEmpty() && !icon.availableSizes().isEmpty())
+        QApplication::setWindowIcon(icon);
 
     const Result<QString> storage = m_parts.storage();
     step(QStringLiteral("storage"));
@@ -182,9 +188,21 @@ void GalleryApplication::buildWindow() {
     m_window->setWindowTitle(QString::fromUtf8(kWindowTitle));
     m_window->setGalleryModel(m_model.get());
     m_window->setClotheslineStyle(true);
+    m_mainMenu = std::make_unique<GalleryMainMenu>(
+        *m_window, m_model.get(),
+        GalleryMainMenu::Actions{.showSettings = [this] { showSettings(); },
+                                 .checkForUpdates = [this] { checkForUpdates(); },
+                                 .quit = [this] { quit(QuitCause::user); }});
+    const auto followMode = [this] { m_mainMenu->setGridStyle(!m_model->clotheslineMode()); };
+    connect(m_model.get(), &GalleryModel::clotheslineModeChanged, this, followMode);
+    followMode();
     // The preview floats with the application's other auxiliary windows.
     PhotoPreviewPresenter::setPanelRegistrar(
-        [](QWidget* panel) { GalleryWindowLayer::registerWindow(panel, true); });
+        [menu = QPointer<GalleryMainMenu>(m_mainMenu.get())](QWidget* panel) {
+            GalleryWindowLayer::registerWindow(panel, true);
+            if (menu)
+                menu->addWindowKeys(panel);
+        });
     m_rootView = new GalleryView(*m_model, *m_window, [this] { showSettings(); });
     placeRope();
     m_window->installEventFilter(this);
@@ -298,11 +316,13 @@ void GalleryApplication::toggleGallery() {
 void GalleryApplication::showSettings() {
     if (m_loginSetting)
         m_loginSetting->refresh();
-    const bool created = !m_settingsWindow;
-    if (created) {
+    const bool opening = !m_settingsWindow || !m_settingsWindow->isVisible();
+    if (!m_settingsWindow) {
         m_settingsWindow = std::make_unique<SettingsWindow>();
         SettingsWindow* settings = m_settingsWindow.get();
         connect(settings, &SettingsWindow::closing, this, [this, settings] { windowWillClose(settings); });
+        if (m_mainMenu)
+            m_mainMenu->addWindowKeys(settings);
     }
     // Every opening starts from the settings as they are now.
     if (!m_settingsWindow->isVisible() && m_sourceStore && m_loginSetting) {
@@ -312,8 +332,8 @@ void GalleryApplication::showSettings() {
         m_settingsWindow->open(
             std::make_unique<GallerySettingsEditor>(*m_settingsServices, UserDefaults::standard()));
     }
-    // Centred once it has its pane's height, which opening the editor gives it.
-    if (QScreen* screen = QGuiApplication::primaryScreen(); created && screen) {
+    // Centred at every opening, once it has its pane's height, which opening the editor gives it.
+    if (QScreen* screen = QGuiApplication::primaryScreen(); opening && screen) {
         QRect frame = m_settingsWindow->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         m_settingsWindow->move(frame.topLeft());

@@ -13,6 +13,7 @@
 
 namespace vennimo {
 
+class GalleryMainMenu;
 class GalleryModel;
 class GalleryPresenceController;
 class GalleryShortcutController;
@@ -78,12 +79,18 @@ public:
     // The one way out. Answers whether the process is ending; a refusal or the user's cancel
     // answers false. A refused quit without anyone to ask is carried out once the delete or
     // import holding it has finished.
+    //
+    // It is also where an updater that installs and restarts the program would enter: the same
+    // flush of deferred state (a cancel in its alert stops the restart) and clipboard hand-over
+    // must run before the process is replaced. The updater here only offers a download, so
+    // nothing restarts the program yet.
     bool quit(QuitCause cause);
     bool quitting() const { return m_quitting; }
     bool quitPending() const { return m_pendingQuit.has_value(); }
 
     GalleryModel* model() const { return m_model.get(); }
     GalleryWindow* window() const { return m_window.get(); }
+    GalleryMainMenu* mainMenu() const { return m_mainMenu.get(); }
     GalleryView* rootView() const;
     SourceStore* sourceStore() const { return m_sourceStore.get(); }
     LoginSetting* loginSetting() const { return m_loginSetting.get(); }
@@ -121,6 +128,7 @@ private:
     std::unique_ptr<GalleryModel> m_model;
     std::unique_ptr<SessionWatcher> m_sessionWatcher;
     std::unique_ptr<GalleryWindow> m_window;
+    std::unique_ptr<GalleryMainMenu> m_mainMenu;
     QPointer<GalleryView> m_rootView;
     std::unique_ptr<GalleryStatusItem> m_statusItem;
     std::unique_ptr<GalleryPresenceController> m_presence;

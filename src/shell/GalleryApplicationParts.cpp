@@ -36,6 +36,8 @@ GalleryApplicationParts GalleryApplicationParts::standard() {
         JsonFile::removeLeftoverTemporaries(storage);
         FileMove::removeLeftoverPartials(storage);
     };
+    // Built into the program from app/resources.
+    parts.applicationIcon = QStringLiteral(":/vennimo-gallery.png");
     parts.updater = [](UserDefaults& defaults) {
         // No feed is built in; one named in the defaults is taken as it is.
         const QUrl feed(defaults.stringValue(QLatin1String(Updater::kFeedUrlKey)).value_or(QString()));

@@ -30,6 +30,8 @@ struct GalleryApplicationParts {
     std::function<std::unique_ptr<SingleInstance>(const QString& storage)> singleInstance;
     // Removes what a crashed run left in the storage folder.
     std::function<void(const QString& storage)> removeLeftovers;
+    // The application icon every window shows; one that does not load leaves the desktop's.
+    QString applicationIcon;
     std::function<std::unique_ptr<Updater>(UserDefaults& defaults)> updater;
     std::function<std::unique_ptr<SourceStore>(const QString& storage, const QString& home)> sourceStore;
     std::function<std::unique_ptr<LoginSetting>()> loginSetting;

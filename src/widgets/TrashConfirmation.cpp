@@ -2,6 +2,7 @@
 
 #include "platform/ImageDecoder.h"
 #include "widgets/AlertFont.h"
+#include "widgets/TailCutLabel.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -86,12 +87,12 @@ QWidget* makeStrip(const QList<Photo>& photos, QWidget* parent) {
     }
     if (photos.size() > TrashConfirmation::kStripThumbnails) {
         const qsizetype more = photos.size() - TrashConfirmation::kStripThumbnails;
-        auto* label = new QLabel(QStringLiteral("+%1").arg(more), strip);
+        // The thumbnails keep their size; the count takes what room is left and cuts its tail.
+        auto* label = new TailCutLabel(QStringLiteral("+%1").arg(more), strip);
         label->setFont(alertFont(kDestinationPoints));
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, secondaryColor(*label));
         label->setPalette(palette);
-        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
         label->setAccessibleName(text("另有 %1 张照片").arg(more));
         row->addWidget(label);
     }

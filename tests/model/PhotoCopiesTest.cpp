@@ -208,19 +208,120 @@ TEST(PhotoCopiesOnTheRope, ACopyThatCannotBeMadeWritesNothingAndSaysWhy) {
     EXPECT_TRUE(rope->undoHistory().isEmpty());
 }
 
-TEST(PhotoCopiesOnTheRope, ARedoWhoseNewCopiesCannotBeMatchedGoesBackToTheRedoHistory) {
+namespace {
+
+QStringList importedFiles(const CopyRope& rope) {
+    return QDir(rope.storage + u"/imported-images"_s).entryList(QDir::Files);
+}
+
+// A recycled copy of the source whose file is long gone.
+CopyUndoRecord recycledCopyOf(const CopyRope& rope, const Photo& source) {
+    const Photo gone = photoFileAt(rope.storage + u"/gone.png"_s, pngBytes(Qt::gray));
+    return {.source = source, .photo = gone, .digest = "x", .recycled = true};
+}
+
+} // namespace
+
+TEST(PhotoCopiesOnTheRope, ARedoWhoseNewCopiesCannotBeMatchedBecomesAnActionOfItsOwn) {
     CopyRope rope(1);
     // Two recycled copies of one photo: copying it anew makes one copy, which matches only one.
-    const Photo gone = photoFileAt(rope.storage + u"/gone.png"_s, pngBytes(Qt::gray));
-    const CopyUndoRecord record{.source = rope.files[0], .photo = gone, .digest = "x", .recycled = true};
-    const RopeHistoryEntry entry = RopeHistoryEntry::copy({record, record}, 0.4);
-    rope->pushRedo(entry);
+    const CopyUndoRecord record = recycledCopyOf(rope, rope.files[0]);
+    rope->pushRedo(RopeHistoryEntry::copy({record, record}, 0.4));
 
     rope->redoRopeAction();
     ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
     ASSERT_TRUE(rope.settled());
     EXPECT_EQ(rope->actionError(), u"副本已创建，但无法完整对应原来的副本；后续历史未重新指向。"_s);
+    ASSERT_EQ(rope->undoHistory().size(), 1) << "the new copies are an undo entry of their own";
+    const auto made = rope.newestCopy(rope->undoHistory());
+    ASSERT_EQ(made.size(), 1);
+    EXPECT_EQ(made[0].source, rope.files[0]);
+    EXPECT_TRUE(rope->hangs(made[0].photo));
+    EXPECT_TRUE(rope->redoHistory().isEmpty()) << "the old entry is gone";
+
+    // Redoing on makes no more copies than the one set.
+    rope->redoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    rope->redoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    EXPECT_EQ(importedFiles(rope).size(), 1);
+
+    // And that set is undone at once.
+    rope->undoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    EXPECT_TRUE(importedFiles(rope).isEmpty());
+    EXPECT_FALSE(rope->hangs(made[0].photo));
+}
+
+TEST(PhotoCopiesOnTheRope, AnUnmatchedRedoPutsTheKeptCopiesBackOntoTheRedoHistory) {
+    CopyRope rope(1);
+    ASSERT_TRUE(rope.copy(rope.files, 0.3));
+    const QList<CopyUndoRecord> first = rope.newestCopy(rope->undoHistory());
+    rope->markExported(first[0].photo);
+    rope->undoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    const RopeHistoryEntry below = rope->redoHistory().last();
+    const CopyUndoRecord kept = rope.newestCopy(rope->redoHistory())[0];
+    ASSERT_FALSE(kept.recycled);
+    const CopyUndoRecord recycled = recycledCopyOf(rope, rope.files[0]);
+    rope->pushRedo(RopeHistoryEntry::copy({kept, recycled, recycled}, 0.3));
+
+    rope->redoRopeAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
+    ASSERT_TRUE(rope.settled());
+    EXPECT_EQ(rope->actionError(), u"副本已创建，但无法完整对应原来的副本；后续历史未重新指向。"_s);
+    ASSERT_EQ(rope->undoHistory().size(), 1);
+    ASSERT_EQ(rope.newestCopy(rope->undoHistory()).size(), 1);
+    ASSERT_EQ(rope->redoHistory().size(), 2) << "the redo history below stays";
+    EXPECT_EQ(rope->redoHistory().first(), below);
+    EXPECT_EQ(rope.newestCopy(rope->redoHistory()), QList<CopyUndoRecord>{kept});
+    EXPECT_FALSE(rope->hangs(kept.photo)) << "the kept copy waits for its own redo";
+
+    rope->redoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    EXPECT_TRUE(rope->hangs(kept.photo));
+    EXPECT_EQ(rope->redoHistory(), QList<RopeHistoryEntry>{below});
+    EXPECT_EQ(rope->undoHistory().size(), 2);
+}
+
+TEST(PhotoCopiesOnTheRope, ARedoThatCannotMakeItsCopiesKeepsTheWholeEntry) {
+    CopyRope rope(1);
+    const CopyUndoRecord record = recycledCopyOf(rope, rope.files[0]);
+    const RopeHistoryEntry entry = RopeHistoryEntry::copy({record}, 0.5);
+    rope->pushRedo(entry);
+    writeFile(rope.storage + u"/imported-images"_s, "a file where the folder belongs");
+
+    rope->redoRopeAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
+    ASSERT_TRUE(rope.settled());
+    EXPECT_TRUE(rope->actionError()->startsWith(u"未能创建副本："_s));
+    EXPECT_EQ(rope->redoHistory(), QList<RopeHistoryEntry>{entry});
+    EXPECT_TRUE(rope->undoHistory().isEmpty());
+}
+
+TEST(PhotoCopiesOnTheRope, AKeptCopyReplacedWhileTheRedoRunsLeavesTheNewCopiesUndoable) {
+    CopyRope rope(2);
+    ASSERT_TRUE(rope.copy(rope.files, 0.7));
+    const QList<CopyUndoRecord> made = rope.newestCopy(rope->undoHistory());
+    rope->markExported(made[0].photo);
+    rope->undoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    const auto marked = rope.newestCopy(rope->redoHistory());
+    ASSERT_EQ((QList<bool>{marked[0].recycled, marked[1].recycled}), (QList<bool>{false, true}));
+
+    {
+        QueueGate gate(rope->queue());
+        rope->redoRopeAction();
+        replaceFile(made[0].photo.path, "another file");
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
+    ASSERT_TRUE(rope.settled());
+    EXPECT_EQ(rope->actionError(), u"已补建回收的副本，但保留的副本已移动或被替换，请先找回副本。"_s);
+    ASSERT_EQ(rope->undoHistory().size(), 1);
+    const auto remade = rope.newestCopy(rope->undoHistory());
+    ASSERT_EQ(remade.size(), 1);
+    EXPECT_EQ(remade[0].source, rope.files[1]);
+    EXPECT_TRUE(rope->hangs(remade[0].photo));
     ASSERT_EQ(rope->redoHistory().size(), 1);
-    EXPECT_EQ(rope.newestCopy(rope->redoHistory()), (QList<CopyUndoRecord>{record, record}));
-    EXPECT_TRUE(rope->undoHistory().isEmpty()) << "the unmatched copies are no undo entry";
+    EXPECT_EQ(rope.newestCopy(rope->redoHistory()), QList<CopyUndoRecord>{marked[0]});
 }

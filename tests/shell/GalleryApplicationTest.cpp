@@ -13,8 +13,10 @@
 #include "support/WaitUntil.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QFileInfo>
+#include <QScreen>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
@@ -60,7 +62,7 @@ struct LaunchedApp {
     std::unique_ptr<GalleryApplication> app;
     std::optional<int> launched;
 
-    LaunchedApp() {
+    explicit LaunchedApp(const std::function<void(GalleryApplicationParts&)>& adjust = {}) {
         GalleryApplicationParts parts = GalleryApplicationParts::standard();
         parts.unixSignals = nullptr;
         parts.sessionWatcher = [] {
@@ -77,6 +79,8 @@ struct LaunchedApp {
         parts.quitBlockedAlert = [this](const QString& reason) { alerts.append(reason); };
         parts.handOverClipboard = [this] { log.append(QStringLiteral("clipboardHandedOver")); };
         parts.exit = [this](int status) { log.append(QStringLiteral("exit %1").arg(status)); };
+        if (adjust)
+            adjust(parts);
         app = std::make_unique<GalleryApplication>(std::move(parts));
         launched = app->launch();
     }
@@ -166,6 +170,34 @@ TEST(GalleryApplication, LaunchBuildsEveryPartInOrderAndFrontsTheEmptyRope) {
     settings->close();
     app.showSettings();
     EXPECT_EQ(app.settingsWindow(), settings);
+}
+
+TEST(GalleryApplication, WindowsShowTheApplicationIconAndTheSettingsOpenCentred) {
+    const QString missing = makeFolder("icons") + "/missing.png";
+    {
+        LaunchedApp launched([&](GalleryApplicationParts& parts) { parts.applicationIcon = missing; });
+        EXPECT_TRUE(QApplication::windowIcon().isNull()) << "a missing icon leaves the desktop's";
+    }
+    const QString icon = makeFolder("icons") + "/vennimo.png";
+    saveImage(makeImage(64, 64, Qt::darkCyan), icon);
+    LaunchedApp launched([&](GalleryApplicationParts& parts) { parts.applicationIcon = icon; });
+    GalleryApplication& app = *launched.app;
+    EXPECT_FALSE(QApplication::windowIcon().isNull());
+    app.showSettings();
+    SettingsWindow& settings = *app.settingsWindow();
+    for (const QWidget* window : {static_cast<QWidget*>(app.window()), static_cast<QWidget*>(&settings)})
+        EXPECT_EQ(window->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
+
+    // Moved aside and closed, it opens in the middle again; while open it stays where it is.
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((settings.frameGeometry().center() - centre).manhattanLength(), 8);
+    settings.move(settings.pos() + QPoint(-150, 90));
+    app.showSettings();
+    EXPECT_GT((settings.frameGeometry().center() - centre).manhattanLength(), 100) << "already open";
+    settings.close();
+    app.showSettings();
+    EXPECT_LE((settings.frameGeometry().center() - centre).manhattanLength(), 8);
+    QApplication::setWindowIcon(QIcon());
 }
 
 TEST(GalleryApplication, EveryQuitGoesThroughOnePath) {

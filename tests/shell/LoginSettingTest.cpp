@@ -1,5 +1,7 @@
 #include "shell/LoginSetting.h"
 
+#include "platform/AutostartEntry.h"
+
 #include "support/TestEnvironment.h"
 #include "support/WaitUntil.h"
 
@@ -99,6 +101,28 @@ TEST(LoginSettingTest, TheEntryStartsAnyInstallPathAndRefusesOneThatIsNotText) {
     ASSERT_TRUE(setting.message().has_value());
     EXPECT_TRUE(setting.message()->contains(QStringLiteral("UTF-8"))) << setting.message()->toStdString();
     EXPECT_FALSE(QFileInfo::exists(entry.entryPath()));
+}
+
+TEST(LoginSettingTest, TheEntryNamesTheIconBesideTheProgram) {
+    const QString folder = makeFolder(QStringLiteral("install/back\\slash"));
+    const AutostartEntry entry(folder + QStringLiteral("/vennimo-gallery"));
+    const auto iconLines = [&] {
+        QStringList lines;
+        for (const QString& line : QString::fromUtf8(readFile(entry.entryPath())).split(u'\n'))
+            if (line.startsWith(QStringLiteral("Icon=")))
+                lines.append(line);
+        return lines;
+    };
+    ASSERT_TRUE(entry.writeEntry().ok());
+    EXPECT_EQ(iconLines(), QStringList{}) << "no icon file, no icon line";
+
+    writeFile(folder + QStringLiteral("/vennimo-gallery.png"), "png");
+    ASSERT_TRUE(entry.writeEntry().ok());
+    QString escaped = folder;
+    escaped.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
+    EXPECT_EQ(iconLines(),
+              QStringList{QStringLiteral("Icon=") + escaped + QStringLiteral("/vennimo-gallery.png")});
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/vennimo-gallery.png")).isAbsolute());
 }
 
 TEST(LoginSettingTest, TogglingWritesAndRemovesTheAutostartEntry) {

@@ -3,6 +3,7 @@
 #include "support/TestEnvironment.h"
 #include "widgets/PhotosAccessAlert.h"
 #include "widgets/QuitBlockedAlert.h"
+#include "widgets/TailCutLabel.h"
 #include "widgets/TrashConfirmation.h"
 #include "widgets/TrashFailureAlert.h"
 #include "widgets/UnsavedStateAlert.h"
@@ -124,6 +125,39 @@ TEST(TrashConfirmation, AlertsShowTheirPhotosAndReturnCancels) {
         TrashConfirmation::confirmButton(*alert)->click();
     });
     EXPECT_TRUE(TrashConfirmation::run({mixed[1]}));
+}
+
+TEST(TrashConfirmation, TheCountGivesWayToTheThumbnailsAndCutsItsTail) {
+    const Photo photo = imagePhoto("e.png", Qt::red);
+    struct Case {
+        qsizetype photos;
+        QString shown;
+    };
+    // Three thumbnails fill all but 30 points of the 216-point strip: a short count fits in
+    // that room, a long one does not.
+    for (const Case& c : QList<Case>{{4, "+1"}, {123459, "+…"}}) {
+        const auto alert = TrashConfirmation::makeAlert(QList<Photo>(c.photos, photo));
+        alert->show();
+        QApplication::processEvents();
+        const QString name = QString("另有 %1 张照片").arg(c.photos - 3);
+        auto* count = alert->findChild<TailCutLabel*>();
+        ASSERT_NE(count, nullptr);
+        EXPECT_EQ(count->accessibleName(), name) << "the whole count stays readable";
+        QWidget* strip = count->parentWidget();
+        EXPECT_LE(strip->width(), 216);
+        EXPECT_LE(count->geometry().right(), strip->width() - 1) << name.toStdString();
+        int thumbnails = 0;
+        for (const QLabel* label : strip->findChildren<QLabel*>()) {
+            if (label == count)
+                continue;
+            ++thumbnails;
+            EXPECT_EQ(label->size(), QSize(54, 54)) << label->accessibleName().toStdString();
+            EXPECT_GE(count->x(), label->geometry().right() + 8) << "the count keeps off the thumbnails";
+        }
+        EXPECT_EQ(thumbnails, 3);
+        EXPECT_EQ(count->shownText(), c.shown);
+        alert->hide();
+    }
 }
 
 TEST(Alerts, AccessAndFailureAlertsCarryTheirTextsAndTheModelUsesThem) {
