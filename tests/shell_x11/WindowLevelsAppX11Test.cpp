@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -252,6 +253,9 @@ TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPla
         GTEST_SKIP() << "needs an X server";
     const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                  "/VennimoGallery/defaults.json",
+              R"({"ClotheslineWindowPosition": {"x": 110, "ropeY": 300, "width": 1280}})");
     Backdrop backdrop;
     ASSERT_TRUE(backdrop.cover());
 
@@ -266,43 +270,80 @@ TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPla
     const QRect rope = clientAreaOf(widestWindowId(pid));
     const int line = ropeLine(rope);
 
-    // The tray's "普通窗口" opens the grid where the rope hung, 720 high, with the keyboard.
-    ASSERT_TRUE(chooseInTrayMenu(pid, 2));
-    QString grid;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            grid = widestWindowId(pid);
-            return clientAreaOf(grid).height() >= 520;
-        },
-        5s));
-    EXPECT_TRUE(waitUntil([&] { return activeWindow() == grid; }, 3s)) << "the grid takes the keyboard";
-    QTest::qWait(1200);
-    const QRect gridArea = clientAreaOf(grid);
-    shoot("10-grid-from-tray");
-    EXPECT_EQ(gridArea.left(), rope.left());
-    EXPECT_EQ(gridArea.top(), rope.top());
-    EXPECT_EQ(gridArea.width(), std::max(rope.width(), 900));
-    EXPECT_EQ(gridArea.height(), 720);
-    const QImage cards = grabScreenArea(gridArea);
-    ASSERT_TRUE(xdotool({"type", "--delay", "40", "nothing-matches"}, 800));
-    shoot("11-grid-typed");
-    EXPECT_GT(changedShare(cards, grabScreenArea(gridArea)), 0.05) << "the typing searched";
-
+    // The grid opens with the keyboard, so typing searches at once.
+    const auto openedGrid = [&](const QString& shot) -> std::optional<QRect> {
+        QString grid;
+        if (!waitUntil(
+                [&] {
+                    grid = widestWindowId(pid);
+                    return clientAreaOf(grid).height() >= 520;
+                },
+                5s))
+            return std::nullopt;
+        EXPECT_TRUE(waitUntil([&] { return activeWindow() == grid; }, 3s)) << "the grid takes the keyboard";
+        QTest::qWait(1200);
+        const QRect area = clientAreaOf(grid);
+        shoot(shot);
+        const QImage cards = grabScreenArea(area);
+        EXPECT_TRUE(xdotool({"type", "--delay", "40", "nothing-matches"}, 800));
+        shoot(shot + "-typed");
+        EXPECT_GT(changedShare(cards, grabScreenArea(area)), 0.05) << "the typing searched";
+        return area;
+    };
     // A new photo brings the rope back where it hung.
-    ASSERT_TRUE(savePhoto(desktop, "arrival-1.jpg", 70));
-    QString back;
+    int photos = 2;
+    const auto ropeCameBack = [&](const QString& shot) -> QString {
+        ++photos;
+        EXPECT_TRUE(savePhoto(desktop, QString("arrival-%1.jpg").arg(photos), 70 + photos));
+        QString back;
+        if (!waitUntil(
+                [&] {
+                    back = widestWindowId(pid);
+                    return clientAreaOf(back).height() < 520;
+                },
+                6s))
+            return {};
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const QRect area = clientAreaOf(back);
+                return area.left() == rope.left() && std::abs(ropeLine(area) - line) <= 1;
+            },
+            3s))
+            << "the rope hangs at " << clientAreaOf(back).left() << ", " << ropeLine(clientAreaOf(back))
+            << "; it hung at " << rope.left() << ", " << line;
+        QTest::qWait(1500);
+        shoot(shot);
+        return back;
+    };
+
+    // The toolbar's "普通窗口" opens the grid at the rope's left edge and top, 720 high.
+    ASSERT_TRUE(clickAt(printPoint(rope, placementXs().at(0))));
+    std::optional<QRect> selected;
     ASSERT_TRUE(waitUntil(
         [&] {
-            back = widestWindowId(pid);
-            const QRect area = clientAreaOf(back);
-            return area.height() < 520 && area.left() == rope.left() && std::abs(ropeLine(area) - line) <= 1;
+            selected = clientAreaOf(widestWindowId(pid));
+            return selected->height() > kCollapsedHeight;
         },
-        6s))
-        << "the rope hangs at " << clientAreaOf(back).left() << ", " << ropeLine(clientAreaOf(back))
-        << "; it hung at " << rope.left() << ", " << line;
-    QTest::qWait(1500);
-    shoot("12-rope-back-in-place");
-    const QString ropeId = back;
+        3s));
+    QTest::qWait(600);
+    const auto ends = capsuleEnds(*selected);
+    ASSERT_TRUE(ends) << "the toolbar shows";
+    ASSERT_TRUE(clickAt(QPoint(ends->second - 15 - 30 - 6 - 26, selected->top() + 8 + 22)));
+    const std::optional<QRect> first = openedGrid("10-grid-from-toolbar");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->left(), selected->left());
+    EXPECT_EQ(first->top(), selected->top());
+    EXPECT_EQ(first->width(), std::max(selected->width(), 900));
+    EXPECT_EQ(first->height(), 720);
+    ASSERT_FALSE(ropeCameBack("11-rope-back-in-place").isEmpty());
+
+    // The tray's "普通窗口" gives back the grid's last frame.
+    ASSERT_TRUE(chooseInTrayMenu(pid, 2));
+    const std::optional<QRect> second = openedGrid("12-grid-from-tray");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(*second, *first);
+    const QString ropeId = ropeCameBack("12-rope-back-again");
+    ASSERT_FALSE(ropeId.isEmpty());
 
     // The settings window floats over the rope; its folder panel comes over it and takes a click.
     ASSERT_TRUE(chooseInTrayMenu(pid, 3));
@@ -324,8 +365,8 @@ TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPla
     EXPECT_TRUE(waitUntil([&] { return !shown(panel); }, 3s)) << "its cancel button closed it";
 
     // An arrival and the hot key bring the rope forward, and the settings window stays over it.
-    ASSERT_TRUE(savePhoto(desktop, "arrival-2.jpg", 71));
-    ASSERT_TRUE(waitUntil([] { return placements().size() == 4; }, 6s));
+    ASSERT_TRUE(savePhoto(desktop, "arrival-9.jpg", 79));
+    ASSERT_TRUE(waitUntil([&] { return placements().size() == photos + 1; }, 6s));
     QTest::qWait(1500);
     EXPECT_TRUE(stacksAbove(settings, ropeId)) << "after an arrival: " << stackingText();
     shoot("14-settings-over-arrival");
@@ -344,8 +385,8 @@ TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPla
     EXPECT_TRUE(stacksAbove(settings, reopened)) << "after the hot key: " << stackingText();
     shoot("15-settings-over-hot-key");
 
-    // With the rope closed and another program at work, an alert of the quit comes to the front
-    // with the keyboard: the state it could not save makes it ask.
+    // With the rope closed and another program at work, an alert of the quit comes to the front,
+    // over floating windows, with the keyboard: the state it could not save makes it ask.
     xdotool({"windowactivate", "--sync", settings}, 200);
     xdotool({"key", "ctrl+w"}, 400);
     ASSERT_TRUE(xdotool({"key", "ctrl+alt+p"}, 100));
@@ -354,16 +395,24 @@ TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPla
         QFile::remove(storage() + "/" + name);
         QDir().mkpath(storage() + "/" + name);
     }
-    ASSERT_TRUE(savePhoto(desktop, "arrival-3.jpg", 72));
+    ASSERT_TRUE(savePhoto(desktop, "arrival-10.jpg", 80));
     QTest::qWait(2500);
-    const QString user = QString::number(backdrop.winId());
+    // The user types in another program's window that floats, where the alert will show.
+    QWidget floating(nullptr, Qt::WindowStaysOnTopHint);
+    floating.setWindowTitle("floating");
+    floating.setGeometry(
+        QRect(0, 0, 700, 400)
+            .translated(QGuiApplication::primaryScreen()->availableGeometry().center() - QPoint(350, 200)));
+    floating.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&floating));
+    const QString user = QString::number(floating.winId());
     xdotool({"windowactivate", "--sync", user}, 200);
     xdotool({"key", "a"}, 200);
     const QStringList before = visibleWindows(pid);
     ::kill(pid_t(pid), SIGINT);
     const QString alert = newWindow(pid, before);
     ASSERT_FALSE(alert.isEmpty()) << "the unsaved-state alert shows";
-    EXPECT_TRUE(waitUntil([&] { return stacking().last() == alert; }, 3s)) << stackingText();
+    EXPECT_TRUE(waitUntil([&] { return stacksAbove(alert, user); }, 3s)) << stackingText();
     EXPECT_TRUE(waitUntil([&] { return activeWindow() == alert; }, 3s))
         << "active: " << activeWindow().toStdString();
     QTest::qWait(500);
