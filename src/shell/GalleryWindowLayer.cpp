@@ -9,6 +9,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace vennimo {
@@ -162,16 +163,19 @@ void GalleryWindowLayer::raiseAbove(int floor) {
 
 QWidget* GalleryWindowLayer::topmostShown() {
     dropGone();
-    QWidget* best = nullptr;
+    // Higher levels first; among equals (all of them while floating is off) the active window,
+    // then an auxiliary one, which would float higher.
+    const auto rank = [](const Entry& e) {
+        return std::tuple(level(e.window), e.window->isActiveWindow(), e.auxiliary);
+    };
+    const Entry* best = nullptr;
     for (const Entry& e : registry()) {
-        QWidget* window = e.window;
-        if (!window->isVisible() || window->isMinimized())
+        if (!e.window->isVisible() || e.window->isMinimized())
             continue;
-        if (!best || level(window) > level(best) ||
-            (level(window) == level(best) && window->isActiveWindow()))
-            best = window;
+        if (!best || rank(e) > rank(*best))
+            best = &e;
     }
-    return best;
+    return best ? best->window.data() : nullptr;
 }
 
 void GalleryWindowLayer::apply(QWidget* window, bool auxiliary) {

@@ -40,8 +40,8 @@ public:
     static void raise(QWidget* window);
     // Raises every shown window whose level is above `level`, lowest level first.
     static void raiseAbove(int level);
-    // The shown recorded window of the highest level, the active one among equals; none when
-    // nothing of ours shows.
+    // The shown recorded window of the highest level, the active one (then an auxiliary one) among
+    // equals; none when nothing of ours shows.
     static QWidget* topmostShown();
 
 private:
