@@ -288,8 +288,7 @@ void GalleryApplication::toggleGallery() {
         return;
     // A dialog waits for an answer: it comes forward instead.
     if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
+        WindowActivation::activate(modal);
         return;
     }
     if (!m_window->isVisible() || m_window->isMinimized())
