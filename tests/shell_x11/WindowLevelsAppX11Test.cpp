@@ -116,6 +116,33 @@ bool savePhoto(const QString& folder, const QString& name, int seed) {
     return makePhotoLikeImage({1600, 1200}, seed).save(folder + "/" + name, "JPEG", 88);
 }
 
+std::optional<QRect> trayIcon(qint64 pid) {
+    for (const QString& id :
+         run("xdotool", {"search", "--pid", QString::number(pid), "--class", "VennimoGallery"})
+             .split('\n', Qt::SkipEmptyParts)) {
+        const QRect area = clientAreaOf(id);
+        if (area.width() > 0 && area.width() <= 48 && area.height() <= 48)
+            return area;
+    }
+    return std::nullopt;
+}
+
+// Opens the tray menu and picks its `downs`-th enabled item.
+bool chooseInTrayMenu(qint64 pid, int downs) {
+    const std::optional<QRect> icon = trayIcon(pid);
+    if (!icon)
+        return false;
+    xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())}, 100);
+    xdotool({"click", "3"}, 600);
+    for (int i = 0; i < downs; ++i)
+        xdotool({"key", "Down"}, 60);
+    return xdotool({"key", "Return"}, 300);
+}
+
+bool shown(const QString& id) {
+    return !id.isEmpty() && run("xwininfo", {"-id", id}).contains("IsViewable");
+}
+
 } // namespace
 
 TEST(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt) {
@@ -216,37 +243,6 @@ TEST(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt
     QTest::qWait(800);
     shoot("05-trashed");
 }
-
-namespace {
-
-std::optional<QRect> trayIcon(qint64 pid) {
-    for (const QString& id :
-         run("xdotool", {"search", "--pid", QString::number(pid), "--class", "VennimoGallery"})
-             .split('\n', Qt::SkipEmptyParts)) {
-        const QRect area = clientAreaOf(id);
-        if (area.width() > 0 && area.width() <= 48 && area.height() <= 48)
-            return area;
-    }
-    return std::nullopt;
-}
-
-// Opens the tray menu and picks its `downs`-th enabled item.
-bool chooseInTrayMenu(qint64 pid, int downs) {
-    const std::optional<QRect> icon = trayIcon(pid);
-    if (!icon)
-        return false;
-    xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())}, 100);
-    xdotool({"click", "3"}, 600);
-    for (int i = 0; i < downs; ++i)
-        xdotool({"key", "Down"}, 60);
-    return xdotool({"key", "Return"}, 300);
-}
-
-bool shown(const QString& id) {
-    return !id.isEmpty() && run("xwininfo", {"-id", id}).contains("IsViewable");
-}
-
-} // namespace
 
 TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPlace) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
