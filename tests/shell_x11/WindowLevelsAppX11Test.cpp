@@ -242,6 +242,14 @@ TEST(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt
         << "the print went to the Trash";
     QTest::qWait(800);
     shoot("05-trashed");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QRect now = clientAreaOf(rope);
+            return now.height() == kCollapsedHeight && std::abs(ropeLine(now) - line) <= 1;
+        },
+        3s))
+        << "after the delete the rope hangs at " << ropeLine(clientAreaOf(rope)) << " (height "
+        << clientAreaOf(rope).height() << "), it hung at " << line;
 }
 
 TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPlace) {
