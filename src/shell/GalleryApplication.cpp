@@ -21,12 +21,14 @@
 #include "shell/GalleryWindow.h"
 #include "shell/GalleryWindowLayer.h"
 #include "shell/LoginSetting.h"
+#include "shell/ModalWindowPresenter.h"
 #include "shell/SettingsWindow.h"
 #include "shell/ShellSettingsServices.h"
 #include "shell/SourceStore.h"
 #include "shell/SourceWiring.h"
 #include "shell/UpdateWindowPresenter.h"
 #include "shell/UpdateWindows.h"
+#include "shell/WindowActivation.h"
 #include "widgets/AlertPresenters.h"
 
 #include <QApplication>
@@ -52,6 +54,8 @@ GalleryApplication::GalleryApplication(GalleryApplicationParts parts, QObject* p
     : QObject(parent)
     , m_parts(std::move(parts)) {
     m_updateWindowPresenter = std::make_unique<UpdateWindowPresenter>(
+        [](QWidget* window) { return UpdateWindows::isUpdateWindow(window); });
+    m_modalWindowPresenter = std::make_unique<ModalWindowPresenter>(
         [](QWidget* window) { return UpdateWindows::isUpdateWindow(window); });
 }
 
@@ -291,10 +295,9 @@ void GalleryApplication::show() {
     if (QWindow* handle = m_window->windowHandle())
         handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
     m_window->show();
-    m_window->raise();
     if (m_window->clotheslineStyle().value_or(false))
         m_window->startPointerRouting();
-    m_window->activateWindow();
+    WindowActivation::activate(m_window.get());
     updateQuickOpenStatus();
 }
 
@@ -303,8 +306,7 @@ void GalleryApplication::toggleGallery() {
         return;
     // A dialog waits for an answer: it comes forward instead.
     if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->raise();
-        modal->activateWindow();
+        WindowActivation::activate(modal);
         return;
     }
     if (!m_window->isVisible() || m_window->isMinimized())
@@ -340,8 +342,7 @@ void GalleryApplication::showSettings() {
     }
     m_activationPolicy = ActivationPolicy::regular;
     m_settingsWindow->show();
-    m_settingsWindow->raise();
-    m_settingsWindow->activateWindow();
+    WindowActivation::activate(m_settingsWindow.get());
 }
 
 void GalleryApplication::updateActivationPolicy(const QWidget* excluding) {

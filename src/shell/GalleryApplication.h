@@ -23,6 +23,7 @@ class GalleryWindow;
 class GlobalHotKey;
 class Indexer;
 class LoginSetting;
+class ModalWindowPresenter;
 class SessionWatcher;
 class SettingsWindow;
 class ShellSettingsServices;
@@ -121,6 +122,7 @@ private:
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<UnixSignals> m_unixSignals;
     std::unique_ptr<UpdateWindowPresenter> m_updateWindowPresenter;
+    std::unique_ptr<ModalWindowPresenter> m_modalWindowPresenter;
     std::unique_ptr<Updater> m_updater;
     std::unique_ptr<UpdateWindows> m_updateWindows;
     std::unique_ptr<SourceStore> m_sourceStore;

@@ -3,6 +3,7 @@
 #include "model/GalleryModel.h"
 #include "platform/ReduceMotion.h"
 #include "shell/GalleryWindow.h"
+#include "shell/GalleryWindowLayer.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -127,7 +128,7 @@ void GalleryPresenceController::front() {
     if (m_window->isMinimized())
         m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     if (m_window->isVisible())
-        m_window->raise();
+        GalleryWindowLayer::raise(m_window);
     else
         m_window->showWithoutActivating();
     if (m_window->clotheslineStyle().value_or(false))

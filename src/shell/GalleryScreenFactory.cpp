@@ -1,5 +1,7 @@
 #include "shell/GalleryScreenFactory.h"
 
+#include "grid/GalleryActionBar.h"
+#include "grid/GallerySearchField.h"
 #include "grid/NormalGalleryView.h"
 #include "model/GalleryModel.h"
 #include "preview/PhotoPreviewOpener.h"
@@ -16,6 +18,8 @@ namespace {
 QWidget* makeGrid(const GalleryScreenFactory::GridInputs& inputs, QWidget* parent) {
     auto* view =
         new NormalGalleryView(*inputs.model, inputs.openSettings, inputs.switchToClothesline, parent);
+    // Typing in a grid that just opened searches.
+    view->actionBar()->searchField()->edit()->setFocus(Qt::OtherFocusReason);
     QPointer<NormalGalleryView> weak(view);
     new GalleryKeyboardBridge(
         *inputs.model, inputs.window, false, [weak] { return weak ? weak->filtered() : QList<Photo>(); },

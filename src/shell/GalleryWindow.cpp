@@ -4,6 +4,7 @@
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
 #include "shell/GalleryWindowLayer.h"
+#include "shell/WindowActivation.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -184,7 +185,7 @@ std::optional<ScreenArea> GalleryWindow::windowScreen() const {
     return best;
 }
 
-void GalleryWindow::applyStyleAppearance(bool clothesline) {
+void GalleryWindow::applyStyleAppearance(bool clothesline, const std::function<void()>& placeWindow) {
     const bool wasVisible = isVisible();
     const Qt::WindowFlags flags = clothesline
                                       ? Qt::Tool | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint
@@ -195,9 +196,22 @@ void GalleryWindow::applyStyleAppearance(bool clothesline) {
         setWindowFlags(flags | kept);
     setAutoFillBackground(!clothesline);
     GalleryWindowLayer::registerWindow(this, false);
-    // Changing the window type hides the window.
+    // Changing the window type hides the window: it comes back where the new style belongs, since a
+    // window manager may not follow a move that comes right after the window was mapped.
+    placeWindow();
     if (wasVisible && !isVisible())
         show();
+}
+
+void GalleryWindow::setFrameWithHeight(const QRectF& target, int minimumHeight, int maximumHeight) {
+    // Limits that admit both heights first: a limit the window does not meet resizes it on its own,
+    // keeping its top, and that resize could land after the move that keeps the rope still.
+    const int now = height();
+    setMinimumHeight(std::min(minimumHeight, now));
+    setMaximumHeight(std::max(maximumHeight, now));
+    setFrame(target);
+    setMinimumHeight(minimumHeight);
+    setMaximumHeight(maximumHeight);
 }
 
 void GalleryWindow::setClotheslineStyle(bool clothesline) {
@@ -218,11 +232,8 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
     m_knotResizePaths.clear();
     m_ropeMovePath.reset();
     m_pointerGeometryRevision += 4;
-    applyStyleAppearance(clothesline);
 
     if (clothesline) {
-        setMinimumSize(pixels(kRopeMinimumWidth), pixels(m_clotheslineHeight));
-        setMaximumSize(QWIDGETSIZE_MAX, pixels(m_clotheslineHeight));
         QRectF target;
         if (m_compactFrame) {
             // The rope keeps its screen height even when the canvas top changed meanwhile.
@@ -234,14 +245,16 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
                             m_clotheslineHeight);
         }
         m_clotheslineCanvasTop = m_requestedCanvasTop;
-        setFrame(target);
+        applyStyleAppearance(true, [&] {
+            setMinimumWidth(pixels(kRopeMinimumWidth));
+            setMaximumWidth(QWIDGETSIZE_MAX);
+            setFrameWithHeight(target, pixels(m_clotheslineHeight), pixels(m_clotheslineHeight));
+        });
         if (isVisible())
             startPointerRouting();
         else
             stopPointerRouting();
     } else {
-        setMinimumSize(pixels(kGridMinimumWidth), pixels(kGridMinimumHeight));
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         QRectF target;
         if (m_normalFrame)
             target = QRectF(m_normalFrame->topLeft(),
@@ -250,8 +263,15 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
         else
             target = QRectF(current.left(), current.top(), std::max(current.width(), kGridMinimumWidth),
                             kGridFirstHeight);
-        setFrame(target);
+        applyStyleAppearance(false, [&] {
+            setMinimumWidth(pixels(kGridMinimumWidth));
+            setMaximumWidth(QWIDGETSIZE_MAX);
+            setFrameWithHeight(target, pixels(kGridMinimumHeight), QWIDGETSIZE_MAX);
+        });
         stopPointerRouting();
+        // Only the user switches to the grid; it comes with the keyboard, ready for a search.
+        if (isVisible())
+            WindowActivation::activate(this);
     }
 }
 
@@ -267,8 +287,6 @@ void GalleryWindow::setClotheslineLayout(double height, double canvasTop) {
 void GalleryWindow::fitClotheslineHeight() {
     if (busy())
         return;
-    setMinimumHeight(pixels(m_clotheslineHeight));
-    setMaximumHeight(pixels(m_clotheslineHeight));
     const QRectF current = frame();
     // A taller top margin pushes the top up by the difference, so the rope line stays put.
     const double delta = m_requestedCanvasTop - m_clotheslineCanvasTop;
@@ -284,7 +302,8 @@ void GalleryWindow::fitClotheslineHeight() {
         }
     }
     m_clotheslineCanvasTop = m_requestedCanvasTop;
-    setFrame(QRectF(current.left(), top, current.width(), m_clotheslineHeight));
+    const int height = pixels(m_clotheslineHeight);
+    setFrameWithHeight(QRectF(current.left(), top, current.width(), m_clotheslineHeight), height, height);
     m_compactFrame = frame();
     m_compactCanvasTop = m_clotheslineCanvasTop;
     saveClotheslinePosition();

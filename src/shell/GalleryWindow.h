@@ -175,7 +175,11 @@ protected:
 private:
     std::optional<ScreenArea> screenContaining(QPointF point, bool byFrame) const;
     std::optional<ScreenArea> windowScreen() const;
-    void applyStyleAppearance(bool clothesline);
+    // Switches the native window's kind; `placeWindow` gives it the new style's limits and frame
+    // before it shows again.
+    void applyStyleAppearance(bool clothesline, const std::function<void()>& placeWindow);
+    // Sets the frame and fixes the height limits without a resize of their own in between.
+    void setFrameWithHeight(const QRectF& target, int minimumHeight, int maximumHeight);
     void resumeAfterGesture(bool save);
     void finishMove();
     void handleMoveEvent(QPointF global);

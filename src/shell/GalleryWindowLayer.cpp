@@ -3,10 +3,13 @@
 #include "platform/UserDefaults.h"
 #include "platform/X11WindowHints.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace vennimo {
@@ -37,6 +40,13 @@ class WorkspaceHintKeeper : public QObject {
 public:
     using QObject::QObject;
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowActivate) {
+            // The window manager raises a window the user clicks; what floats higher goes back over
+            // it. On the next turn, once the window's own requests went out.
+            const int level = GalleryWindowLayer::level(static_cast<QWidget*>(watched));
+            QTimer::singleShot(0, this, [level] { GalleryWindowLayer::raiseAbove(level); });
+            return false;
+        }
         if (event->type() != QEvent::Show)
             return false;
         // Qt sets the current workspace when it maps the window, after this event; once mapped, the
@@ -50,6 +60,10 @@ public:
         apply();
         for (const int ms : {0, 300})
             QTimer::singleShot(std::chrono::milliseconds(ms), this, apply);
+        // A window the window manager maps comes on top of its layer; the map request leaves
+        // after this event, so the windows above it are raised on the next turn.
+        const int level = GalleryWindowLayer::level(widget);
+        QTimer::singleShot(0, this, [level] { GalleryWindowLayer::raiseAbove(level); });
         return false;
     }
 };
@@ -127,6 +141,41 @@ void GalleryWindowLayer::applyLevel(QWidget* window, int level, bool allWorkspac
     // the floating windows that are already there.
     if (level > kFloatingLevel && window->isVisible())
         window->raise();
+}
+
+void GalleryWindowLayer::raise(QWidget* window) {
+    if (!window)
+        return;
+    window->raise();
+    raiseAbove(level(window));
+}
+
+void GalleryWindowLayer::raiseAbove(int floor) {
+    std::vector<QWidget*> higher;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && level(window) > floor)
+            higher.push_back(window);
+    std::stable_sort(higher.begin(), higher.end(),
+                     [](const QWidget* a, const QWidget* b) { return level(a) < level(b); });
+    for (QWidget* window : higher)
+        window->raise();
+}
+
+QWidget* GalleryWindowLayer::topmostShown() {
+    dropGone();
+    // Higher levels first; among equals (all of them while floating is off) the active window,
+    // then an auxiliary one, which would float higher.
+    const auto rank = [](const Entry& e) {
+        return std::tuple(level(e.window), e.window->isActiveWindow(), e.auxiliary);
+    };
+    const Entry* best = nullptr;
+    for (const Entry& e : registry()) {
+        if (!e.window->isVisible() || e.window->isMinimized())
+            continue;
+        if (!best || rank(e) > rank(*best))
+            best = &e;
+    }
+    return best ? best->window.data() : nullptr;
 }
 
 void GalleryWindowLayer::apply(QWidget* window, bool auxiliary) {

@@ -14,6 +14,8 @@ public:
     static constexpr int kNormalLevel = 0;
     static constexpr int kFloatingLevel = 3;
     static constexpr int kAuxiliaryLevel = 4;
+    // Dialogs, alerts and panels while they wait for an answer: above everything else of ours.
+    static constexpr int kModalLevel = 8;
 
     GalleryWindowLayer() = delete;
 
@@ -32,6 +34,15 @@ public:
     // Puts a window at a level: above others for any level over 0, and on all workspaces or not.
     // Also used for windows outside the registry (updater windows).
     static void applyLevel(QWidget* window, int level, bool allWorkspaces);
+
+    // Raises the window, then every shown window of a higher level over it, lowest level first:
+    // X11 keeps no order inside "above", so a floating window raised on its own would cover them.
+    static void raise(QWidget* window);
+    // Raises every shown window whose level is above `level`, lowest level first.
+    static void raiseAbove(int level);
+    // The shown recorded window of the highest level, the active one (then an auxiliary one) among
+    // equals; none when nothing of ours shows.
+    static QWidget* topmostShown();
 
 private:
     static void apply(QWidget* window, bool auxiliary);

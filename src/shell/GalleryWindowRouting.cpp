@@ -231,19 +231,19 @@ void GalleryWindow::applyInputShape(bool force) {
 
 void GalleryWindow::syncNativePosition() {
     // The server reports where the client area is; a titled window's frame sits above and left of
-    // it, and moving the frame to the client's place would chase it to the screen's corner.
-    if (!isVisible())
+    // it, and moving the frame to the client's place would chase it to the screen's corner. The
+    // borderless rope has no frame to be off by, and asking the server right after a move of our
+    // own would read the place the window manager has not yet left and put the window back there.
+    if (!isVisible() || m_clotheslineStyle != false)
         return;
     const auto real = X11WindowHints::rootPosition(windowHandle());
     if (real && *real != geometry().topLeft())
         move(*real - (geometry().topLeft() - pos()));
     // A titled window keeps its title bar where the user can take hold of it: the rope it came
     // from may hang at the very top of the screen, with no room above for a title.
-    if (m_clotheslineStyle == false) {
-        const QRect outer = frameGeometry();
-        if (const auto screen = windowScreen(); screen && outer.top() < screen->available.top())
-            move(outer.left(), int(std::ceil(screen->available.top())));
-    }
+    const QRect outer = frameGeometry();
+    if (const auto screen = windowScreen(); screen && outer.top() < screen->available.top())
+        move(outer.left(), int(std::ceil(screen->available.top())));
 }
 
 bool GalleryWindow::event(QEvent* event) {
@@ -269,7 +269,7 @@ bool GalleryWindow::event(QEvent* event) {
     case QEvent::Move:
         // Qt takes the position inside the frame for the screen position when a window manager
         // reparents the window; put its idea right before anything measures with it.
-        if (isVisible())
+        if (isVisible() && m_clotheslineStyle == false)
             QTimer::singleShot(0, this, &GalleryWindow::syncNativePosition);
         break;
     default:
@@ -312,7 +312,7 @@ int GalleryWindow::clotheslineWindowLevel() const {
 
 void GalleryWindow::raiseClotheslineWindow(int level) {
     GalleryWindowLayer::applyLevel(this, level, GalleryWindowLayer::onAllWorkspaces(this));
-    raise();
+    GalleryWindowLayer::raise(this);
 }
 
 void GalleryWindow::restoreClotheslineWindowLevel() {

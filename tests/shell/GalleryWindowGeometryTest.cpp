@@ -2,6 +2,7 @@
 #include "shell/GalleryWindow.h"
 #include "support/TestEnvironment.h"
 
+#include <QEvent>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +12,9 @@ using namespace vennimo;
 // Readable failures for frames.
 void PrintTo(const QRectF& r, std::ostream* os) {
     *os << "(" << r.x() << ", " << r.y() << " " << r.width() << " x " << r.height() << ")";
+}
+void PrintTo(const QRect& r, std::ostream* os) {
+    PrintTo(QRectF(r), os);
 }
 void PrintTo(const QPointF& p, std::ostream* os) {
     *os << "(" << p.x() << ", " << p.y() << ")";
@@ -153,6 +157,38 @@ TEST(GalleryWindowGeometry, KeepsTheRopeLineWhenTheCanvasTopChangesAtTheScreenTo
     rope.window->setClotheslineLayout(466, 8);
     EXPECT_EQ(rope.window->frame(), QRectF(100, 50, 800, 466)) << "the rope returns to its first height";
     EXPECT_EQ(rope.window->topRestoration(), 0);
+}
+
+// Records the frame the window has at each of its move and resize events.
+class FrameLog : public QObject {
+public:
+    QList<QRect> frames;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+            frames.append(static_cast<QWidget*>(watched)->geometry());
+        return false;
+    }
+};
+
+TEST(GalleryWindowGeometry, AHeightChangeGoesStraightToItsFrame) {
+    // A window manager takes each request on its own time: a frame on the way that kept the old top
+    // with the new height can land after the move and leave the rope 52 higher or lower.
+    RopeWindow rope({kLeftScreen}, {100, 300, 800, 518});
+    rope.window->show();
+    FrameLog log;
+    rope.window->installEventFilter(&log);
+    rope.window->setClotheslineLayout(466, 8);
+    EXPECT_EQ(rope.window->frame(), QRectF(100, 352, 800, 466));
+    for (const QRect& frame : log.frames)
+        EXPECT_EQ(frame, QRect(100, 352, 800, 466)) << "collapsing";
+    log.frames.clear();
+    rope.window->setClotheslineLayout(518, 60);
+    EXPECT_EQ(rope.window->frame(), QRectF(100, 300, 800, 518));
+    for (const QRect& frame : log.frames)
+        EXPECT_EQ(frame, QRect(100, 300, 800, 518)) << "expanding";
+    EXPECT_EQ(rope.window->minimumHeight(), 518);
+    EXPECT_EQ(rope.window->maximumHeight(), 518);
+    rope.window->removeEventFilter(&log);
 }
 
 TEST(GalleryWindowGeometry, EachStyleGetsItsOwnFrameBack) {

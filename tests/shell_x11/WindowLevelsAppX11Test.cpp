@@ -1,0 +1,424 @@
+#include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/PhotoLikeImages.h"
+#include "support/ScreenGrab.h"
+#include "support/TestEnvironment.h"
+#include "support/WaitUntil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace vennimo::test;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QString shots() {
+    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/window-levels";
+    QDir().mkpath(dir);
+    return dir;
+}
+
+void shoot(const QString& name) {
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots() + "/" + name + ".png");
+}
+
+QString run(const QString& program, const QStringList& arguments) {
+    return runProgram(program, arguments).trimmed();
+}
+
+// The application's mapped windows but the tray icon, by X id.
+QStringList visibleWindows(qint64 pid) {
+    QStringList ids;
+    for (const QString& id : run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)})
+                                 .split('\n', Qt::SkipEmptyParts)) {
+        const QRect area = clientAreaOf(id);
+        if (area.width() > 48 || area.height() > 48)
+            ids.append(id);
+    }
+    return ids;
+}
+
+// The first mapped window of the application that is none of `known`, once one shows.
+QString newWindow(qint64 pid, const QStringList& known) {
+    QString found;
+    waitUntil(
+        [&] {
+            for (const QString& id : visibleWindows(pid))
+                if (!known.contains(id))
+                    found = id;
+            return !found.isEmpty();
+        },
+        8s);
+    return found;
+}
+
+QString named(const QString& title) {
+    return run("xdotool", {"search", "--onlyvisible", "--name", title}).section('\n', 0, 0);
+}
+
+// The window manager's stacking order, bottom first, as decimal X ids.
+QStringList stacking() {
+    const QString line = run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+    QStringList ids;
+    for (const QString& word : line.section('#', 1).split(',', Qt::SkipEmptyParts))
+        ids.append(QString::number(word.trimmed().toULongLong(nullptr, 16)));
+    return ids;
+}
+
+bool stacksAbove(const QString& upper, const QString& lower) {
+    const QStringList order = stacking();
+    return order.contains(upper) && order.contains(lower) && order.indexOf(upper) > order.indexOf(lower);
+}
+
+std::string stackingText() {
+    return stacking().join(' ').toStdString();
+}
+
+QString activeWindow() {
+    return run("xdotool", {"getactivewindow"});
+}
+
+bool clickAt(const QPoint& p) {
+    return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 200) &&
+           xdotool({"click", "1"}, 400);
+}
+
+QJsonObject savedRopePosition() {
+    return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                    "/VennimoGallery/defaults.json")
+        .value("ClotheslineWindowPosition")
+        .toObject();
+}
+
+// Where the rope line hangs on the screen: the canvas top below the window's top edge.
+int ropeLine(const QRect& window) {
+    return window.top() + canvasTop(window);
+}
+
+// A button of a dialog, found by its place from the dialog's bottom-right corner.
+QPoint fromBottomRight(const QRect& dialog, int dx, int dy) {
+    return {dialog.right() - dx, dialog.bottom() - dy};
+}
+
+bool savePhoto(const QString& folder, const QString& name, int seed) {
+    return makePhotoLikeImage({1600, 1200}, seed).save(folder + "/" + name, "JPEG", 88);
+}
+
+std::optional<QRect> trayIcon(qint64 pid) {
+    for (const QString& id :
+         run("xdotool", {"search", "--pid", QString::number(pid), "--class", "VennimoGallery"})
+             .split('\n', Qt::SkipEmptyParts)) {
+        const QRect area = clientAreaOf(id);
+        if (area.width() > 0 && area.width() <= 48 && area.height() <= 48)
+            return area;
+    }
+    return std::nullopt;
+}
+
+// Opens the tray menu and picks its `downs`-th enabled item.
+bool chooseInTrayMenu(qint64 pid, int downs) {
+    const std::optional<QRect> icon = trayIcon(pid);
+    if (!icon)
+        return false;
+    xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())}, 100);
+    xdotool({"click", "3"}, 600);
+    for (int i = 0; i < downs; ++i)
+        xdotool({"key", "Down"}, 60);
+    return xdotool({"key", "Return"}, 300);
+}
+
+bool shown(const QString& id) {
+    return !id.isEmpty() && run("xwininfo", {"-id", id}).contains("IsViewable");
+}
+
+} // namespace
+
+TEST(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    // The rope hangs mid-screen, with room above it for the toolbar.
+    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                  "/VennimoGallery/defaults.json",
+              R"({"ClotheslineWindowPosition": {"x": 300, "ropeY": 400, "width": 1100}})");
+    Backdrop backdrop;
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = qScopeGuard([&] {
+        app.kill();
+        app.waitForFinished();
+    });
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "line", 3, 40));
+    const QString rope = widestWindowId(app.processId());
+    ASSERT_FALSE(rope.isEmpty());
+    const QRect start = clientAreaOf(rope);
+    ASSERT_EQ(start.height(), kCollapsedHeight);
+    ASSERT_EQ(ropeLine(start), 400);
+    const int line = ropeLine(start);
+    const double printX = placementXs().at(1);
+
+    // Each selection makes room for the toolbar above the rope and each Escape gives it back; the
+    // window's top moves with its height, so the rope hangs still.
+    int drifts = 0;
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        ASSERT_TRUE(clickAt(printPoint(clientAreaOf(rope), printX)));
+        const bool expanded = waitUntil(
+            [&] {
+                const QRect now = clientAreaOf(rope);
+                return now.height() > kCollapsedHeight && std::abs(ropeLine(now) - line) <= 1;
+            },
+            3s);
+        if (cycle == 0)
+            shoot("01-selected");
+        ASSERT_TRUE(xdotool({"key", "Escape"}, 100));
+        const bool collapsed = waitUntil(
+            [&] {
+                const QRect now = clientAreaOf(rope);
+                return now.height() == kCollapsedHeight && std::abs(ropeLine(now) - line) <= 1;
+            },
+            3s);
+        if (!expanded || !collapsed) {
+            ++drifts;
+            ADD_FAILURE() << "cycle " << cycle << ": rope line " << ropeLine(clientAreaOf(rope)) << ", was "
+                          << line << " (height " << clientAreaOf(rope).height() << ")";
+            if (drifts > 2)
+                break;
+        }
+    }
+    shoot("02-after-twenty-selections");
+    const QRect end = clientAreaOf(rope);
+    EXPECT_LE(std::abs(ropeLine(end) - line), 1);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QJsonObject saved = savedRopePosition();
+            return std::abs(saved.value("ropeY").toDouble() - ropeLine(end)) < 1 &&
+                   std::abs(saved.value("x").toDouble() - end.left()) < 1 &&
+                   std::abs(saved.value("width").toDouble() - end.width()) < 1;
+        },
+        3s))
+        << "the saved position is where the rope is";
+
+    // Ctrl+Delete asks before moving a print to the Trash; its question stands above the rope
+    // and takes the click on its button.
+    ASSERT_TRUE(clickAt(printPoint(clientAreaOf(rope), printX)));
+    ASSERT_TRUE(waitUntil([&] { return clientAreaOf(rope).height() > kCollapsedHeight; }, 3s));
+    const QStringList known = visibleWindows(app.processId());
+    ASSERT_TRUE(xdotool({"key", "ctrl+Delete"}, 300));
+    const QString question = newWindow(app.processId(), known);
+    ASSERT_FALSE(question.isEmpty()) << "the trash question shows";
+    EXPECT_TRUE(waitUntil([&] { return stacksAbove(question, rope); }, 3s)) << stackingText();
+    QTest::qWait(500);
+    shoot("03-trash-question");
+    const QRect questionArea = clientAreaOf(question);
+    // "移到废纸篓" is the first of the two buttons at the right end of the question's bottom row.
+    ASSERT_TRUE(clickAt(fromBottomRight(questionArea, 150, 26)));
+
+    // The first delete in a default folder asks for the folder: its panel stands above the rope
+    // too, and its own button grants it.
+    const QString panel = newWindow(app.processId(), known + QStringList{question});
+    ASSERT_FALSE(panel.isEmpty()) << "the folder grant panel shows";
+    EXPECT_TRUE(waitUntil([&] { return stacksAbove(panel, rope); }, 3s)) << stackingText();
+    QTest::qWait(500);
+    shoot("04-grant-panel");
+    const QRect panelArea = clientAreaOf(panel);
+    ASSERT_TRUE(clickAt(fromBottomRight(panelArea, 66, 57)));
+    const QDir trash(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files");
+    EXPECT_TRUE(waitUntil([&] { return trash.entryList(QDir::Files).size() == 1; }, 5s))
+        << "the print went to the Trash";
+    QTest::qWait(800);
+    shoot("05-trashed");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const QRect now = clientAreaOf(rope);
+            return now.height() == kCollapsedHeight && std::abs(ropeLine(now) - line) <= 1;
+        },
+        3s))
+        << "after the delete the rope hangs at " << ropeLine(clientAreaOf(rope)) << " (height "
+        << clientAreaOf(rope).height() << "), it hung at " << line;
+}
+
+TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPlace) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                  "/VennimoGallery/defaults.json",
+              R"({"ClotheslineWindowPosition": {"x": 110, "ropeY": 300, "width": 1280}})");
+    Backdrop backdrop;
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = qScopeGuard([&] {
+        app.kill();
+        app.waitForFinished();
+    });
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "grid", 2, 60));
+    const QRect rope = clientAreaOf(widestWindowId(pid));
+    const int line = ropeLine(rope);
+
+    // The grid opens with the keyboard, so typing searches at once.
+    const auto openedGrid = [&](const QString& shot) -> std::optional<QRect> {
+        QString grid;
+        if (!waitUntil(
+                [&] {
+                    grid = widestWindowId(pid);
+                    return clientAreaOf(grid).height() >= 520;
+                },
+                5s))
+            return std::nullopt;
+        EXPECT_TRUE(waitUntil([&] { return activeWindow() == grid; }, 3s)) << "the grid takes the keyboard";
+        QTest::qWait(1200);
+        const QRect area = clientAreaOf(grid);
+        shoot(shot);
+        const QImage cards = grabScreenArea(area);
+        EXPECT_TRUE(xdotool({"type", "--delay", "40", "nothing-matches"}, 800));
+        shoot(shot + "-typed");
+        EXPECT_GT(changedShare(cards, grabScreenArea(area)), 0.05) << "the typing searched";
+        return area;
+    };
+    // A new photo brings the rope back where it hung.
+    int photos = 2;
+    const auto ropeCameBack = [&](const QString& shot) -> QString {
+        ++photos;
+        EXPECT_TRUE(savePhoto(desktop, QString("arrival-%1.jpg").arg(photos), 70 + photos));
+        QString back;
+        if (!waitUntil(
+                [&] {
+                    back = widestWindowId(pid);
+                    return clientAreaOf(back).height() < 520;
+                },
+                6s))
+            return {};
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const QRect area = clientAreaOf(back);
+                return area.left() == rope.left() && std::abs(ropeLine(area) - line) <= 1;
+            },
+            3s))
+            << "the rope hangs at " << clientAreaOf(back).left() << ", " << ropeLine(clientAreaOf(back))
+            << "; it hung at " << rope.left() << ", " << line;
+        QTest::qWait(1500);
+        shoot(shot);
+        return back;
+    };
+
+    // The toolbar's "普通窗口" opens the grid at the rope's left edge and top, 720 high.
+    ASSERT_TRUE(clickAt(printPoint(rope, placementXs().at(0))));
+    std::optional<QRect> selected;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            selected = clientAreaOf(widestWindowId(pid));
+            return selected->height() > kCollapsedHeight;
+        },
+        3s));
+    QTest::qWait(600);
+    const auto ends = capsuleEnds(*selected);
+    ASSERT_TRUE(ends) << "the toolbar shows";
+    ASSERT_TRUE(clickAt(QPoint(ends->second - 15 - 30 - 6 - 26, selected->top() + 8 + 22)));
+    const std::optional<QRect> first = openedGrid("10-grid-from-toolbar");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->left(), selected->left());
+    EXPECT_EQ(first->top(), selected->top());
+    EXPECT_EQ(first->width(), std::max(selected->width(), 900));
+    EXPECT_EQ(first->height(), 720);
+    ASSERT_FALSE(ropeCameBack("11-rope-back-in-place").isEmpty());
+
+    // The tray's "普通窗口" gives back the grid's last frame.
+    ASSERT_TRUE(chooseInTrayMenu(pid, 2));
+    const std::optional<QRect> second = openedGrid("12-grid-from-tray");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(*second, *first);
+    const QString ropeId = ropeCameBack("12-rope-back-again");
+    ASSERT_FALSE(ropeId.isEmpty());
+
+    // The settings window floats over the rope; its folder panel comes over it and takes a click.
+    ASSERT_TRUE(chooseInTrayMenu(pid, 3));
+    QString settings;
+    ASSERT_TRUE(waitUntil([&] { return !(settings = named("^设置$")).isEmpty(); }, 5s));
+    QTest::qWait(800);
+    EXPECT_TRUE(stacksAbove(settings, ropeId)) << stackingText();
+    const QRect settingsArea = clientAreaOf(settings);
+    grabScreenArea(settingsArea).save(shots() + "/12b-settings.png");
+    const QStringList known = visibleWindows(pid);
+    ASSERT_TRUE(clickAt(settingsArea.topLeft() + QPoint(540, 220)));
+    const QString panel = newWindow(pid, known);
+    ASSERT_FALSE(panel.isEmpty()) << "the add-folder panel shows";
+    EXPECT_TRUE(waitUntil([&] { return stacksAbove(panel, settings) && stacksAbove(panel, ropeId); }, 3s))
+        << stackingText();
+    QTest::qWait(500);
+    shoot("13-add-folder-panel");
+    ASSERT_TRUE(clickAt(fromBottomRight(clientAreaOf(panel), 66, 26)));
+    EXPECT_TRUE(waitUntil([&] { return !shown(panel); }, 3s)) << "its cancel button closed it";
+
+    // An arrival and the hot key bring the rope forward, and the settings window stays over it.
+    ASSERT_TRUE(savePhoto(desktop, "arrival-9.jpg", 79));
+    ASSERT_TRUE(waitUntil([&] { return placements().size() == photos + 1; }, 6s));
+    QTest::qWait(1500);
+    EXPECT_TRUE(stacksAbove(settings, ropeId)) << "after an arrival: " << stackingText();
+    shoot("14-settings-over-arrival");
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+p"}, 100));
+    ASSERT_TRUE(waitUntil(
+        [&] { return !shown(widestWindowId(pid)) || clientAreaOf(widestWindowId(pid)).width() < 700; }, 5s));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+p"}, 100));
+    QString reopened;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            reopened = widestWindowId(pid);
+            return clientAreaOf(reopened).width() > 700;
+        },
+        5s));
+    QTest::qWait(1000);
+    EXPECT_TRUE(stacksAbove(settings, reopened)) << "after the hot key: " << stackingText();
+    shoot("15-settings-over-hot-key");
+
+    // With the rope closed and another program at work, an alert of the quit comes to the front,
+    // over floating windows, with the keyboard: the state it could not save makes it ask.
+    xdotool({"windowactivate", "--sync", settings}, 200);
+    xdotool({"key", "ctrl+w"}, 400);
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+p"}, 100));
+    ASSERT_TRUE(waitUntil([&] { return clientAreaOf(widestWindowId(pid)).width() < 700; }, 5s));
+    for (const char* name : {"clothesline-positions.json", "photo-interactions.json"}) {
+        QFile::remove(storage() + "/" + name);
+        QDir().mkpath(storage() + "/" + name);
+    }
+    ASSERT_TRUE(savePhoto(desktop, "arrival-10.jpg", 80));
+    QTest::qWait(2500);
+    // The user types in another program's window that floats, where the alert will show.
+    QWidget floating(nullptr, Qt::WindowStaysOnTopHint);
+    floating.setWindowTitle("floating");
+    floating.setGeometry(
+        QRect(0, 0, 700, 400)
+            .translated(QGuiApplication::primaryScreen()->availableGeometry().center() - QPoint(350, 200)));
+    floating.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&floating));
+    const QString user = QString::number(floating.winId());
+    xdotool({"windowactivate", "--sync", user}, 200);
+    xdotool({"key", "a"}, 200);
+    const QStringList before = visibleWindows(pid);
+    ::kill(pid_t(pid), SIGINT);
+    const QString alert = newWindow(pid, before);
+    ASSERT_FALSE(alert.isEmpty()) << "the unsaved-state alert shows";
+    EXPECT_TRUE(waitUntil([&] { return stacksAbove(alert, user); }, 3s)) << stackingText();
+    EXPECT_TRUE(waitUntil([&] { return activeWindow() == alert; }, 3s))
+        << "active: " << activeWindow().toStdString();
+    QTest::qWait(500);
+    shoot("16-alert-in-front");
+}
