@@ -1,12 +1,15 @@
 #include "platform/FreedesktopTrash.h"
+#include "support/DurableCallLog.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,4 +127,64 @@ TEST(FreedesktopTrash, NamesTooLongForTheirDescriptionAreShortenedKeepingTheExte
     EXPECT_TRUE(readFile(FreedesktopTrash::infoPath(*b)).contains(QUrl::toPercentEncoding(second, "/")));
     ASSERT_TRUE(FreedesktopTrash::restore(*a, first).ok());
     EXPECT_EQ(readFile(first), "first");
+}
+
+TEST(FreedesktopTrash, TheDescriptionIsOnTheDiskBeforeTheFileMoves) {
+    QDir(qEnvironmentVariable("XDG_DATA_HOME")).removeRecursively();
+    const QString kept = makeFolder("synced") + "/kept.png";
+    const QString trashed = makeFolder("synced") + "/trashed.png";
+    writeFile(kept, "kept");
+    writeFile(trashed, "trashed");
+    {
+        DurableCallLog log("file fsync");
+        const Result<QString> refused = FreedesktopTrash::moveToTrash(kept);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().sysErrno, EIO);
+        EXPECT_EQ(log.joined(), "file fsync") << "no move after a description that is not on the disk";
+    }
+    EXPECT_EQ(readFile(kept), "kept");
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+    EXPECT_TRUE(QDir(trash + "/info").isEmpty() && QDir(trash + "/files").isEmpty());
+
+    DurableCallLog log;
+    const Result<QString> moved = FreedesktopTrash::moveToTrash(trashed);
+    ASSERT_TRUE(moved.ok()) << moved.error().message.toStdString();
+    EXPECT_EQ(log.joined(), "file fsync, folder fsync, rename no-replace");
+}
+
+// The description of a file in a volume's own Trash names it from the volume's top folder, so the
+// volume can be mounted elsewhere and its Trash still restores. Needs a second file system the
+// user may write on, as /dev/shm is on most machines.
+TEST(FreedesktopTrash, AVolumeTrashDescribesItsFilesFromTheVolumeTop) {
+    const QString volume = "/dev/shm";
+    struct stat home {
+    }, other{};
+    if (::stat(QFile::encodeName(qEnvironmentVariable("XDG_DATA_HOME")).constData(), &home) != 0 ||
+        ::stat(QFile::encodeName(volume).constData(), &other) != 0 || home.st_dev == other.st_dev ||
+        ::access(QFile::encodeName(volume).constData(), W_OK) != 0)
+        GTEST_SKIP() << "no second writable file system at " << volume.toStdString();
+    const QString own = volume + "/.Trash-" + QString::number(::getuid());
+    // The volume's Trash is left as it was found.
+    struct Tidy {
+        QString trash;
+        bool made;
+        ~Tidy() {
+            if (made)
+                QDir(trash).removeRecursively();
+        }
+    } tidy{own, !QFileInfo::exists(own)};
+    QTemporaryDir folder(volume + "/vennimo-trash-XXXXXX");
+    ASSERT_TRUE(folder.isValid());
+    const QString photo = folder.path() + "/晚霞 1.png";
+    writeFile(photo, "evening");
+
+    const Result<QString> trashed = FreedesktopTrash::moveToTrash(photo);
+    ASSERT_TRUE(trashed.ok()) << trashed.error().message.toStdString();
+    EXPECT_EQ(*trashed, own + "/files/晚霞 1.png");
+    const QByteArray info = readFile(FreedesktopTrash::infoPath(*trashed));
+    const QString relative = QDir(volume).relativeFilePath(photo);
+    EXPECT_TRUE(info.startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding(relative, "/") + "\n"))
+        << info.toStdString();
+    ASSERT_TRUE(FreedesktopTrash::restore(*trashed, photo).ok());
+    EXPECT_EQ(readFile(photo), "evening");
 }
