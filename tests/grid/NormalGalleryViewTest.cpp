@@ -44,6 +44,8 @@ TEST(GridLayout, ColumnsGrowFromTheNarrowestWindowAndStopAtTheirWidestCentred) {
     EXPECT_EQ(narrow.indexAt(QPointF(second.left() - 7, second.center().y())), -1);
     EXPECT_EQ(narrow.indexAt(QPointF(second.center().x(), second.bottom() + 9)), -1);
     EXPECT_EQ(narrow.indexAt(narrow.cardRect(3).center() + QPointF(0, 3 * (209 + 18))), -1);
+    EXPECT_EQ(narrow.indexAt(narrow.cardRect(9).center()), 9);
+    EXPECT_EQ(narrow.indexAt(narrow.cardRect(10).center()), -1) << "the free place just after the last card";
     // The rows a band of the content reaches.
     EXPECT_EQ(narrow.range(0, 100), std::make_pair(0, 3));
     const auto gap = narrow.range(24 + 209 + 1, 24 + 209 + 17);
