@@ -220,6 +220,15 @@ TEST(LeftoverTemporaries, KilledWritesAreClearedButNeverOneStillBeingWritten) {
     close(busy);
 }
 
+TEST(LeftoverTemporaries, AListHasItsNameOnTheDiskBeforeItNamesAnything) {
+    const QString folder = makeFolder("lists");
+    DurableCallLog log;
+    const auto record = LeftoverTemporaries::Record::open(folder);
+    ASSERT_TRUE(record.ok()) << record.error().message.toStdString();
+    EXPECT_EQ(log.joined(), "rename, folder fsync");
+    (*record)->finish();
+}
+
 TEST(FileMove, ListedPartialsGoOnlyOnceTheirCopyDiedAndOnlyOurOwn) {
     const QString records = makeFolder("records"), folder = makeFolder("listed");
     writeFile(folder + "/a.jpg", "AAAA");
