@@ -322,12 +322,21 @@ TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAn
     EXPECT_FALSE(canvas.externalDrop()) << "leaving clears the highlight";
     EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files, Qt::MoveAction), Qt::IgnoreAction);
 
-    // Nothing is taken while photos are being deleted or imported.
+    // Nothing is taken while photos are being deleted or imported, nor while the large preview
+    // covers the rope.
     GalleryModel& model = *rope.model;
-    for (const bool deleting : {true, false}) {
-        SCOPED_TRACE(deleting ? "deleting" : "importing");
-        model.setDeleting(deleting);
-        model.setImporting(!deleting);
+    const struct {
+        const char* what;
+        bool deleting, importing, previewing;
+    } busy[] = {{"deleting", true, false, false},
+                {"importing", false, true, false},
+                {"previewing", false, false, true}};
+    for (const auto& b : busy) {
+        SCOPED_TRACE(b.what);
+        model.setDeleting(b.deleting);
+        model.setImporting(b.importing);
+        rope.host->setPreviewing(b.previewing);
+        rope.settleUpdates();
         EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files), Qt::IgnoreAction);
         EXPECT_EQ(dragOver(canvas, QEvent::DragMove, onRope, *files), Qt::IgnoreAction);
         EXPECT_FALSE(canvas.externalDrop());
@@ -336,6 +345,8 @@ TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAn
     }
     model.setDeleting(false);
     model.setImporting(false);
+    rope.host->setPreviewing(false);
+    rope.settleUpdates();
     EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files), Qt::CopyAction) << "and again once idle";
     leave(canvas);
 
