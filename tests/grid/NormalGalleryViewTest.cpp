@@ -306,6 +306,22 @@ TEST(NormalGalleryView, DragsBeyondFivePointsCarryTheCardOrTheSelectionAsCopies)
     EXPECT_EQ(started.size(), 3);
     QTest::mouseClick(port, Qt::LeftButton, {}, view->cardRectInViewport(1).center().toPoint());
     EXPECT_EQ(grid.model->selectedIDs(), QSet<QString>({view->photos().at(1).id}));
+    grid.model->endSelection();
+
+    // Pressed on the last card, which then goes away: the drag has no card to carry.
+    const QPoint onLast = view->cardRectInViewport(2).center().toPoint();
+    const Photo last = view->photos().at(2);
+    QTest::mousePress(port, Qt::LeftButton, {}, onLast);
+    QList<Photo> left = grid.model->photos();
+    left.removeIf([&](const Photo& photo) { return photo.id == last.id; });
+    grid.model->setPhotos(left);
+    grid.settle();
+    ASSERT_EQ(view->photos().size(), 2) << "the pressed index is now one past the last card";
+    QMouseEvent move(QEvent::MouseMove, onLast + QPoint(0, 30), port->mapToGlobal(onLast + QPoint(0, 30)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(port, &move);
+    QTest::mouseRelease(port, Qt::LeftButton, {}, onLast + QPoint(0, 30));
+    EXPECT_EQ(started.size(), 3) << "no drag of " << last.name().toStdString();
 }
 
 } // namespace
