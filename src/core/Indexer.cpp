@@ -7,6 +7,7 @@
 #include "core/LibraryDecoding.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
+#include "platform/DurableCalls.h"
 #include "platform/FileNames.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
@@ -176,7 +177,7 @@ std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
         // The next save would replace it: keep it beside, as it is, for inspection.
         qCWarning(lcApp) << path << "cannot be read:" << bytes.error().message << "- kept as .corrupt";
         const QByteArray from = QFile::encodeName(path);
-        if (::rename(from.constData(), (from + ".corrupt").constData()) != 0)
+        if (DurableCalls::current().rename(from.constData(), (from + ".corrupt").constData()) != 0)
             qCWarning(lcApp) << path << "could not be set aside";
     }
     return std::nullopt;

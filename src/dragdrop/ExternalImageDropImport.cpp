@@ -5,6 +5,7 @@
 #include "dragdrop/PromisedImage.h"
 #include "dragdrop/StagedFile.h"
 #include "platform/ContentDigest.h"
+#include "platform/DurableCalls.h"
 #include "platform/FileDescriptor.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
@@ -163,14 +164,6 @@ vennimo::Result<QByteArray> renderPdf(const QByteArray& data) {
     if (!writer.write(*image))
         return Error::failure(QStringLiteral("无法转换文档图片。"));
     return png;
-}
-
-void syncFolder(const QString& folder) {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    Descriptor descriptor(fd);
-    ::fsync(fd);
 }
 
 QString standardized(const QString& path) {
@@ -496,7 +489,7 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
     // Each saved file was synced on its own; their names become durable with one sync of each
     // folder, before anything can refer to them.
     for (const QString& folder : std::as_const(folders))
-        syncFolder(folder);
+        DurableCalls::syncFolder(QFile::encodeName(folder).constData());
     if (snapshot.droppedItems > 0) {
         result.failures += snapshot.droppedItems;
         result.detail = QStringLiteral("来源应用没有提供图片数据。");

@@ -1,5 +1,6 @@
 #include "dragdrop/StagedFile.h"
 
+#include "platform/DurableCalls.h"
 #include "platform/FileMove.h"
 
 #include <QFile>
@@ -136,7 +137,7 @@ Result<QByteArray> StagedFile::read(qint64 size) const {
 }
 
 Status StagedFile::link(const QString& path, LeftoverTemporaries::Record* record) {
-    if (::fsync(m_fd) != 0)
+    if (DurableCalls::current().fsync(m_fd) != 0)
         return Error::fromErrno(errno, m_temporary);
     if (record) {
         if (Status recorded = record->add(path); !recorded)

@@ -1,5 +1,6 @@
 #include "platform/FileMove.h"
 
+#include "platform/DurableCalls.h"
 #include "platform/LeftoverTemporaries.h"
 
 #include <QFile>
@@ -183,24 +184,20 @@ Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (futimens(out.get(), times) != 0)
         return fail(errno);
-    if (fsync(out.get()) != 0)
+    const DurableCalls calls = DurableCalls::current();
+    if (calls.fsync(out.get()) != 0)
         return fail(errno);
     if (close(out.release()) != 0)
         return fail(errno);
-    if (renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+    if (calls.renameNoReplace(temp.constData(), to.constData()) != 0) {
         // Some file systems lack RENAME_NOREPLACE; link(2) never replaces either.
         if (errno != EINVAL && errno != ENOSYS)
             return fail(errno);
-        if (link(temp.constData(), to.constData()) != 0)
+        if (calls.link(temp.constData(), to.constData()) != 0)
             return fail(errno);
         unlink(temp.constData());
     }
-    const int dir =
-        open(QFile::encodeName(target.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    DurableCalls::syncFolder(QFile::encodeName(target.absolutePath()).constData());
     return {};
 }
 
@@ -209,14 +206,15 @@ Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString
 Status FileMove::moveNoReplace(const QString& from, const QString& to) {
     const QByteArray src = QFile::encodeName(from);
     const QByteArray dst = QFile::encodeName(to);
-    if (renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), RENAME_NOREPLACE) == 0)
+    const DurableCalls calls = DurableCalls::current();
+    if (calls.renameNoReplace(src.constData(), dst.constData()) == 0)
         return {};
     const int err = errno;
     if (err == EXDEV)
         return copyThenRemove(from, to);
     if (err == EINVAL || err == ENOSYS) {
         // No RENAME_NOREPLACE here: a hard link plus unlink keeps the no-replace promise.
-        if (link(src.constData(), dst.constData()) == 0) {
+        if (calls.link(src.constData(), dst.constData()) == 0) {
             unlink(src.constData());
             return {};
         }

@@ -1,5 +1,6 @@
 #include "platform/FreedesktopTrash.h"
 
+#include "platform/DurableCalls.h"
 #include "platform/FileMove.h"
 
 #include <QDateTime>
@@ -143,13 +144,15 @@ Result<QString> writeInfo(const QString& infoPath, const QByteArray& body) {
     if (fd < 0)
         return Error::fromErrno(errno, infoPath);
     Status written = writeFully(fd, body, infoPath);
-    if (written && ::fsync(fd) != 0)
+    if (written && DurableCalls::current().fsync(fd) != 0)
         written = Error::fromErrno(errno, infoPath);
     ::close(fd);
     if (!written) {
         ::unlink(encoded(infoPath).constData());
         return written.error();
     }
+    // Its name too, or a crash after the move could keep the file in the Trash without it.
+    DurableCalls::syncFolder(encoded(QFileInfo(infoPath).absolutePath()).constData());
     return infoPath;
 }
 

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,36 +28,14 @@ Status writeAll(int fd, const QByteArray& bytes, const QString& path) {
     return {};
 }
 
-std::mutex g_syncCallsMutex;
-JsonFile::SyncCalls g_syncCalls;
-
-JsonFile::SyncCalls syncCalls() {
-    std::lock_guard lock(g_syncCallsMutex);
-    JsonFile::SyncCalls calls = g_syncCalls;
-    if (!calls.fsync)
-        calls.fsync = ::fsync;
-    if (!calls.rename)
-        calls.rename = ::rename;
-    return calls;
-}
-
-void syncFolder(const QByteArray& folder, const JsonFile::SyncCalls& calls) {
-    const int fd = open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        calls.fsync(fd);
-        close(fd);
-    }
-}
-
 } // namespace
 
 void JsonFile::setSyncCalls(SyncCalls calls) {
-    std::lock_guard lock(g_syncCallsMutex);
-    g_syncCalls = std::move(calls);
+    DurableCalls::set(std::move(calls));
 }
 
 Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
-    const SyncCalls calls = syncCalls();
+    const DurableCalls calls = DurableCalls::current();
     const QFileInfo info(path);
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
@@ -79,7 +56,7 @@ Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
         unlink(temp.constData());
         return status;
     }
-    syncFolder(folder, calls);
+    DurableCalls::syncFolder(folder.constData());
     return {};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DurableCalls.h"
 #include "platform/LeftoverTemporaries.h"
 #include "platform/Result.h"
 
@@ -9,7 +10,6 @@
 #include <QJsonObject>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 namespace vennimo {
@@ -20,12 +20,8 @@ inline constexpr auto kJsonErrorDomain = "Vennimo.JSON";
 // rename, fsync of the folder), so a crash leaves either the old or the new content.
 class JsonFile {
 public:
-    // The calls that make a write durable; tests replace them to see their order or make one
-    // fail. An empty member uses the system call.
-    struct SyncCalls {
-        std::function<int(int fd)> fsync{};
-        std::function<int(const char* from, const char* to)> rename{};
-    };
+    // The calls that make a write durable, shared with every other durable write of the process.
+    using SyncCalls = DurableCalls;
     // Until reset with {}.
     static void setSyncCalls(SyncCalls calls);
 

@@ -1,5 +1,6 @@
 #include "platform/LeftoverTemporaries.h"
 
+#include "platform/DurableCalls.h"
 #include "platform/FileDescriptor.h"
 
 #include <QDir>
@@ -52,13 +53,6 @@ bool removeIfLeftover(int dirFd, const char* name, LeftoverTemporaries::Clock::t
 constexpr auto kRecordSuffix = ".record";
 // Far beyond any operation's list; a longer file is not one of ours.
 constexpr off_t kMaxRecordBytes = 64 << 20;
-
-void syncFolder(const QString& folder) {
-    const FileDescriptor dir(
-        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0)
-        ::fsync(dir.get());
-}
 
 Status writeAll(int fd, const QByteArray& bytes, const QString& path) {
     qsizetype written = 0;
@@ -164,12 +158,13 @@ LeftoverTemporaries::Record::open(const QString& folder) {
         return Error::fromErrno(errno, hidden);
     std::shared_ptr<Record> record(new Record(fd, path));
     holdWhileWriting(fd);
-    if (::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (DurableCalls::current().rename(QFile::encodeName(hidden).constData(),
+                                       QFile::encodeName(path).constData()) != 0) {
         const int err = errno;
         ::unlink(QFile::encodeName(hidden).constData());
         return Error::fromErrno(err, path);
     }
-    syncFolder(folder);
+    DurableCalls::syncFolder(QFile::encodeName(folder).constData());
     return record;
 }
 

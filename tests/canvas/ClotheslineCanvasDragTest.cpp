@@ -1,6 +1,7 @@
 #include "canvas/RopeFixture.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
+#include "support/WaitUntil.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -63,6 +64,13 @@ QByteArray pngBytes(QColor color) {
     buffer.open(QIODevice::WriteOnly);
     makeImage(24, 18, color).save(&buffer, "PNG");
     return bytes;
+}
+
+// Escape as the key reaches the window while the system's drag loop runs: the canvas hears it
+// only through the application's event filter, not as a key of its own.
+void pressEscapeIn(QWidget& window) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+    QApplication::sendEvent(&window, &escape);
 }
 
 class ClotheslineCanvasDragTest : public testing::Test {
@@ -236,6 +244,37 @@ TEST_F(ClotheslineCanvasDragTest, OwnCopiesHangWhereFirstDroppedAndEscapeOrTheir
     EXPECT_TRUE(model.usedCopyIDs().contains(b.recordKey()));
 }
 
+TEST_F(ClotheslineCanvasDragTest, ACopyDragCancelledWhileTheLoopRunsMakesNoCopyWhateverItsTargetAnswers) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    GalleryModel& model = *rope.model;
+    const Photo b = model.photos().at(1);
+    // Escape after a drop on the rope, and Escape with a drop right behind it in the same batch;
+    // the loop ends as if a target had taken the copy.
+    for (const bool escapeFirst : {false, true}) {
+        SCOPED_TRACE(escapeFirst ? "Escape, then the drop" : "the drop, then Escape");
+        canvas.setDragExec([&](QDrag& drag) {
+            dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.7), *drag.mimeData());
+            if (escapeFirst)
+                pressEscapeIn(*rope.window);
+            const Qt::DropAction dropped = dropAt(canvas, ropeAt(canvas, 0.7), *drag.mimeData());
+            if (!escapeFirst)
+                pressEscapeIn(*rope.window);
+            EXPECT_TRUE(canvas.dragCancelled());
+            EXPECT_EQ(dropped, escapeFirst ? Qt::IgnoreAction : Qt::CopyAction);
+            return Qt::CopyAction;
+        });
+        dragPaper(canvas, b);
+        EXPECT_FALSE(canvas.sessionInProgress());
+        // The copies would start in the next turn, and importing shows them until they are done.
+        rope.settleUpdates();
+        ASSERT_TRUE(waitUntil([&] { return !model.importing(); }));
+        EXPECT_EQ(model.photos().size(), 3);
+        EXPECT_FALSE(model.usedCopyIDs().contains(b.recordKey())) << "nothing left the application";
+    }
+}
+
 TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAndHoldThem) {
     Rope rope(3);
     hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
@@ -282,6 +321,34 @@ TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAn
     leave(canvas);
     EXPECT_FALSE(canvas.externalDrop()) << "leaving clears the highlight";
     EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files, Qt::MoveAction), Qt::IgnoreAction);
+
+    // Nothing is taken while photos are being deleted or imported, nor while the large preview
+    // covers the rope.
+    GalleryModel& model = *rope.model;
+    const struct {
+        const char* what;
+        bool deleting, importing, previewing;
+    } busy[] = {{"deleting", true, false, false},
+                {"importing", false, true, false},
+                {"previewing", false, false, true}};
+    for (const auto& b : busy) {
+        SCOPED_TRACE(b.what);
+        model.setDeleting(b.deleting);
+        model.setImporting(b.importing);
+        rope.host->setPreviewing(b.previewing);
+        rope.settleUpdates();
+        EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files), Qt::IgnoreAction);
+        EXPECT_EQ(dragOver(canvas, QEvent::DragMove, onRope, *files), Qt::IgnoreAction);
+        EXPECT_FALSE(canvas.externalDrop());
+        EXPECT_EQ(dropAt(canvas, onRope, *files), Qt::IgnoreAction);
+        leave(canvas);
+    }
+    model.setDeleting(false);
+    model.setImporting(false);
+    rope.host->setPreviewing(false);
+    rope.settleUpdates();
+    EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *files), Qt::CopyAction) << "and again once idle";
+    leave(canvas);
 
     // X keeps one data object across drags: each new drag is looked at afresh.
     auto reused = offering({{"text/uri-list", QUrl::fromLocalFile(text).toEncoded() + "\r\n"}});

@@ -6,12 +6,15 @@
 #include "dragdrop/PegNativePayload.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
+#include "support/WaitUntil.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
@@ -26,6 +29,13 @@ void mouse(QWidget& canvas, QEvent::Type type, QPointF pos) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent event(type, pos, canvas.mapToGlobal(pos), button, held, {});
     QApplication::sendEvent(&canvas, &event);
+}
+
+// Escape as the key reaches the window while a drag runs: the canvas hears it only through the
+// application's event filter, not as a key of its own.
+void pressEscapeIn(QWidget& window) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+    QApplication::sendEvent(&window, &escape);
 }
 
 class ClotheslineCanvasPegTest : public testing::Test {
@@ -272,6 +282,126 @@ TEST_F(ClotheslineCanvasPegTest, OverAFileManagerThePegsLeaveAsADirectSavePromis
     EXPECT_TRUE(QFile::exists(third.path));
     EXPECT_TRUE(rope.model->hangs(third));
     EXPECT_TRUE(rope.model->actionError());
+}
+
+TEST_F(ClotheslineCanvasPegTest, EscapeAndTheReleaseInOneBatchSlideAndTakeDownNothing) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    const auto history = rope.model->undoHistory().size();
+    const struct {
+        const char* what;
+        QPointF to;
+    } cases[] = {{"on the rope", ropeAt(canvas, 0.3)},
+                 {"off the rope", ropeAt(canvas, 0.5) + QPointF(0, 220)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QPointF release = carry(canvas, photos[1], c.to, false);
+        ASSERT_TRUE(canvas.localPegDragActive());
+        // The release comes before the turn in which the canvas would end the drag for Escape.
+        pressEscapeIn(*rope.window);
+        mouse(canvas, QEvent::MouseButtonRelease, release);
+        EXPECT_FALSE(canvas.sessionInProgress());
+        rope.settleUpdates();
+        EXPECT_TRUE(rope.model->hangs(photos[1]));
+        EXPECT_DOUBLE_EQ(stored(rope, 1).x, 0.5);
+        EXPECT_EQ(rope.model->undoHistory().size(), history);
+    }
+}
+
+TEST_F(ClotheslineCanvasPegTest, AReplacedFileSpoilsThePegSlideItWasLiftedFor) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const Photo carried = rope.model->photos().at(1);
+    const ClotheslinePlacement before = stored(rope, 1);
+    const QPointF release = carry(canvas, carried, ropeAt(canvas, 0.3), false);
+    ASSERT_TRUE(canvas.localPegDragActive());
+
+    // Another file takes its name while it is carried. It may even get the same file number
+    // (and so the same photo id), but never the same birth.
+    ASSERT_TRUE(QFile::remove(carried.path));
+    saveImage(makeImage(90, 20, Qt::darkRed), carried.path);
+    rope.model->refresh(std::nullopt, false);
+    ASSERT_TRUE(waitUntil([&] {
+        const QList<Photo> now = rope.model->photos();
+        return !rope.model->scanInFlight() && std::none_of(now.cbegin(), now.cend(), [&](const Photo& photo) {
+            return photo.id == carried.id && sameFileBirth(photo.created, carried.created);
+        });
+    })) << "the replacement was never seen";
+    mouse(canvas, QEvent::MouseButtonRelease, release);
+    EXPECT_FALSE(canvas.sessionInProgress());
+    for (const Photo& photo : rope.model->photos()) {
+        if (photo.path != carried.path)
+            continue;
+        const auto after = rope.model->clotheslinePlacements().position(photo);
+        EXPECT_TRUE(!after || after->x == before.x) << "the replacement slid with the pegs";
+    }
+    const auto after = rope.model->clotheslinePlacements().position(carried);
+    EXPECT_TRUE(!after || after->x == before.x);
+}
+
+TEST_F(ClotheslineCanvasPegTest, TheCountShowsOverAFileManagerButNeverOverTheRope) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    // A file manager's window behind the whole rope window.
+    canvas.setNativeDestination([](QPointF) { return true; });
+    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
+    bool shownOff = false, shownOnRope = true, shownOffAgain = false;
+    canvas.setDragExec([&](QDrag&) {
+        PegDragBadge* badge = canvas.pegDragBadge();
+        if (!badge) {
+            ADD_FAILURE() << "no badge";
+            return Qt::IgnoreAction;
+        }
+        QCursor::setPos(canvas.mapToGlobal(off + canvas.grabOffset()).toPoint());
+        shownOff = waitUntil([&] { return badge->visible(); });
+        QCursor::setPos(canvas.mapToGlobal(ropeAt(canvas, 0.5) + canvas.grabOffset()).toPoint());
+        shownOnRope = !waitUntil([&] { return !badge->visible(); });
+        QCursor::setPos(canvas.mapToGlobal(off + canvas.grabOffset()).toPoint());
+        shownOffAgain = waitUntil([&] { return badge->visible(); });
+        return Qt::IgnoreAction;
+    });
+    rope.model->setSelection({photos[0], photos[1]});
+    rope.settleUpdates();
+    carry(canvas, photos[1], off, false);
+    EXPECT_TRUE(shownOff) << "two prints over a file manager show their count";
+    EXPECT_FALSE(shownOnRope) << "over the rope, which takes them back, the count goes";
+    EXPECT_TRUE(shownOffAgain);
+    EXPECT_FALSE(canvas.sessionInProgress());
+}
+
+TEST_F(ClotheslineCanvasPegTest, ACancelledHandOverMovesNothingWhateverTheTargetAnswered) {
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    const QString folder = makeFolder("peg-cancelled");
+    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
+    const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
+    canvas.setNativeDestination([&](QPointF screen) { return screen.y() > fileManagerTop; });
+    PegDirectSaveMimeData* data = nullptr;
+    const auto history = rope.model->undoHistory().size();
+    canvas.setDragExec([&](QDrag& drag) {
+        data = dynamic_cast<PegDirectSaveMimeData*>(drag.mimeData());
+        // Escape, and a drop the file manager took in the same moment, before the loop saw the key.
+        pressEscapeIn(*rope.window);
+        return Qt::CopyAction;
+    });
+    carry(canvas, photos[1], off, false);
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(canvas.sessionInProgress());
+    const QByteArray uri =
+        QUrl::fromLocalFile(folder + "/" + QFileInfo(photos[1].path).fileName()).toEncoded();
+    EXPECT_EQ(data->answerFor(uri), "E");
+    EXPECT_TRUE(QFile::exists(photos[1].path));
+    EXPECT_TRUE(QDir(folder).isEmpty());
+    EXPECT_TRUE(rope.model->hangs(photos[1]));
+    EXPECT_DOUBLE_EQ(stored(rope, 1).x, 0.5);
+    EXPECT_EQ(rope.model->undoHistory().size(), history);
 }
 
 TEST(PegDropSurfaces, OnlyFileManagersThatAnswerADirectSaveTakeAPeg) {

@@ -6,10 +6,12 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLineF>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 
 using namespace vennimo;
@@ -113,6 +115,9 @@ TEST_F(ClotheslineCanvasPressTest, ClicksSelectModifiersExtendAndADoubleClickPre
     send(canvas, QEvent::MouseButtonPress, paperCentre(canvas, a));
     send(canvas, QEvent::MouseButtonRelease, QPointF(canvas.width() / 2.0, canvas.height() - 4));
     EXPECT_EQ(model.selectedIDs(), (QSet<QString>{b.id, c.id}));
+    send(canvas, QEvent::MouseButtonPress, paperCentre(canvas, a));
+    send(canvas, QEvent::MouseButtonRelease, paperCentre(canvas, b));
+    EXPECT_EQ(model.selectedIDs(), (QSet<QString>{b.id, c.id})) << "nor one released over another print";
 
     QStringList selects, previews;
     rope.host->setOnSelect([&](const Photo& photo) { selects.append(photo.id); });
@@ -345,6 +350,22 @@ TEST_F(ClotheslineCanvasPressTest, ThePhotoMenuEnablesItsItemsByTheModelStateAnd
     opens = true;
     choose(a, "用默认应用打开");
     EXPECT_TRUE(model.usedCopyIDs().contains(a.recordKey())) << "an opened photo has left the application";
+
+    // Copy takes the selection when its print is selected, and only its print otherwise.
+    const Photo c = model.photos().at(2);
+    const auto copiedFiles = [] {
+        QSet<QString> files;
+        for (const QUrl& url : QGuiApplication::clipboard()->mimeData()->urls())
+            files.insert(url.toLocalFile());
+        return files;
+    };
+    click(canvas, paperCentre(canvas, a));
+    click(canvas, paperCentre(canvas, c), Qt::ShiftModifier);
+    ASSERT_EQ(model.selectedIDs(), (QSet<QString>{a.id, c.id}));
+    choose(b, "复制");
+    EXPECT_EQ(copiedFiles(), QSet<QString>{b.path}) << "an unselected print copies itself alone";
+    choose(a, "复制");
+    EXPECT_EQ(copiedFiles(), (QSet<QString>{a.path, c.path}));
 
     choose(b, "从晾衣绳取下");
     EXPECT_FALSE(model.hangs(b));

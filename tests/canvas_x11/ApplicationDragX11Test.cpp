@@ -40,6 +40,8 @@ public:
     QList<QUrl> urls;
     QStringList formats;
     Qt::DropAction action = Qt::IgnoreAction;
+    // What the source allowed: a file manager would move the original when Move is among them.
+    Qt::DropActions offered;
 
     DropWindow() {
         setAcceptDrops(true);
@@ -60,6 +62,7 @@ protected:
         urls = event->mimeData()->urls();
         formats = event->mimeData()->formats();
         action = event->dropAction();
+        offered = event->possibleActions();
         event->acceptProposedAction();
         update();
     }
@@ -159,6 +162,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     EXPECT_TRUE(target.urls[0].toLocalFile().startsWith(desktop + "/print-"))
         << target.urls[0].toString().toStdString();
     EXPECT_TRUE(QFile::exists(target.urls[0].toLocalFile()));
+    EXPECT_EQ(target.offered, Qt::DropActions(Qt::CopyAction)) << "a copy drag never offers a move";
     QTest::qWait(300);
     grabScreenArea(around.united(target.geometry()).adjusted(-20, -20, 20, 20))
         .save(shots + "/31-copy-delivered.png");

@@ -1,4 +1,5 @@
 #include "dragdrop/StagedFile.h"
+#include "support/DurableCallLog.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -91,4 +92,24 @@ TEST(StagedFile, LinksUnderItsNameWithoutReplacingAnother) {
     }
     EXPECT_EQ(readFile(target), "first");
     EXPECT_EQ(entries(folder), QStringList{u"saved.jpg"_s}) << "the refused one left nothing behind";
+}
+
+TEST(StagedFile, IsOnTheDiskBeforeItHasItsNameAndTakesNoNameItCouldNotSync) {
+    const QString folder = makeFolder(u"staged-sync"_s);
+    {
+        DurableCallLog log;
+        StagedFile staged(folder);
+        ASSERT_TRUE(staged.write("synced").ok());
+        ASSERT_TRUE(staged.link(folder + u"/synced.jpg"_s, nullptr).ok());
+        EXPECT_EQ(log.joined(), "file fsync, rename no-replace");
+    }
+    {
+        DurableCallLog log(u"file fsync"_s);
+        StagedFile staged(folder);
+        ASSERT_TRUE(staged.write("unsynced").ok());
+        const Status linked = staged.link(folder + u"/unsynced.jpg"_s, nullptr);
+        ASSERT_FALSE(linked.ok());
+        EXPECT_EQ(linked.error().sysErrno, EIO);
+    }
+    EXPECT_EQ(entries(folder), QStringList{u"synced.jpg"_s}) << "nothing of the one that could not be synced";
 }

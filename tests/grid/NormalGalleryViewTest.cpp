@@ -44,6 +44,8 @@ TEST(GridLayout, ColumnsGrowFromTheNarrowestWindowAndStopAtTheirWidestCentred) {
     EXPECT_EQ(narrow.indexAt(QPointF(second.left() - 7, second.center().y())), -1);
     EXPECT_EQ(narrow.indexAt(QPointF(second.center().x(), second.bottom() + 9)), -1);
     EXPECT_EQ(narrow.indexAt(narrow.cardRect(3).center() + QPointF(0, 3 * (209 + 18))), -1);
+    EXPECT_EQ(narrow.indexAt(narrow.cardRect(9).center()), 9);
+    EXPECT_EQ(narrow.indexAt(narrow.cardRect(10).center()), -1) << "the free place just after the last card";
     // The rows a band of the content reaches.
     EXPECT_EQ(narrow.range(0, 100), std::make_pair(0, 3));
     const auto gap = narrow.range(24 + 209 + 1, 24 + 209 + 17);
@@ -304,6 +306,36 @@ TEST(NormalGalleryView, DragsBeyondFivePointsCarryTheCardOrTheSelectionAsCopies)
     EXPECT_EQ(started.size(), 3);
     QTest::mouseClick(port, Qt::LeftButton, {}, view->cardRectInViewport(1).center().toPoint());
     EXPECT_EQ(grid.model->selectedIDs(), QSet<QString>({view->photos().at(1).id}));
+}
+
+TEST(NormalGalleryView, APressWhoseCardWentAwayStartsNoDrag) {
+    Grid grid({"ab.png", "ac.png", "bc.png"});
+    int started = 0;
+    grid.view->setDragStarter([&](const PhotoDragPayload&, QWidget*, const QRectF&) {
+        ++started;
+        return Qt::CopyAction;
+    });
+    PhotoGridView* view = grid.view->grid();
+    QWidget* port = view->viewport();
+    ASSERT_EQ(view->photos().size(), 3);
+    const QString last = view->photos().at(2).name();
+    // The letter both other names have and the last card's lacks.
+    QString shared;
+    for (const QChar letter : QStringLiteral("abc"))
+        if (!last.contains(letter))
+            shared = letter;
+
+    // Pressed on the last card, which a search then hides: the press is one past the last card.
+    const QPoint onLast = view->cardRectInViewport(2).center().toPoint();
+    QTest::mousePress(port, Qt::LeftButton, {}, onLast);
+    grid.view->setQuery(shared);
+    ASSERT_EQ(view->photos().size(), 2);
+    const QPoint away = onLast + QPoint(0, 30);
+    QMouseEvent move(QEvent::MouseMove, away, port->mapToGlobal(away), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(port, &move);
+    QTest::mouseRelease(port, Qt::LeftButton, {}, away);
+    EXPECT_EQ(started, 0) << "no card to carry";
 }
 
 } // namespace

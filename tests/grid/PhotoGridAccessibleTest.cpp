@@ -54,6 +54,8 @@ TEST(PhotoGridAccessible, CardsFollowTheSearchTheSelectionAndTheScreen) {
     PhotoGridView* view = grid.view->grid();
     PhotoGridAccessible* list = listOf(grid);
     ASSERT_EQ(list->childCount(), 3);
+    EXPECT_FALSE(list->child(3)) << "one past the last card";
+    EXPECT_FALSE(list->child(-1));
     QStringList names;
     for (int i = 0; i < 3; ++i) {
         QAccessibleInterface* card = list->child(i);

@@ -407,3 +407,28 @@ TEST(ExhibitionImport, TheNextStartRemovesOnlyWhatAnImportWroteAndNeverCommitted
         EXPECT_EQ(importedFiles(model.storage), before);
     }
 }
+
+TEST(ExhibitionImport, NothingIsSweptWhileAJournalWaitsForTheNextStart) {
+    const QString storage = makeFolder("journal-pending");
+    std::optional<GalleryModel> model(std::in_place, std::make_unique<Indexer>(QList<SourceRoot>{}, storage),
+                                      false);
+    // Another run on the same storage, killed once its commit's journal was on the disk: its files
+    // are named by the journal alone, and by its import's list of what it wrote.
+    const int status = importInChild(storage, 3, 0.5, {droppedImage("pending.jpg", Qt::darkMagenta)});
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    ASSERT_TRUE(ExhibitionJournal::exists(storage));
+    const QSet<QString> saved = importedFiles(storage);
+    ASSERT_EQ(saved.size(), 2) << "the picture and its thumbnail";
+
+    // A drop that saves nothing ends its own import, which sweeps what no item names.
+    const QString notImage = makeFolder("journal-pending-drop") + "/notes.jpg";
+    writeFile(notImage, "no picture here");
+    EXPECT_EQ(drop(*model, {{Source::file(notImage, true)}}, 0.5), false);
+    EXPECT_EQ(importedFiles(storage), saved) << "the pending import lost its files";
+
+    model.reset();
+    GalleryModel restarted(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false);
+    EXPECT_FALSE(ExhibitionJournal::exists(storage));
+    EXPECT_EQ(restarted.exhibition().references().size(), 1) << "the next start completes it";
+    EXPECT_EQ(importedFiles(storage), saved);
+}

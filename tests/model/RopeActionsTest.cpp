@@ -1,5 +1,7 @@
 #include "RopeModelFixture.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -125,6 +127,48 @@ TEST(RopePlacements, DragsCarryTheSelectionAndOnlyCopiesCountAsUsed) {
     rope->setImporting(true);
     EXPECT_TRUE(rope->dragPhotos(p[3]).isEmpty());
     EXPECT_FALSE(rope->ensureClotheslinePositions(10));
+}
+
+TEST(RopePlacements, NothingStartsOrAsksWhileDeletingOrImporting) {
+    for (const bool deleting : {true, false}) {
+        SCOPED_TRACE(deleting ? "deleting" : "importing");
+        RopeModel rope(0);
+        const QString folder = makeFolder(QStringLiteral("busy"));
+        const QList<Photo> p{photoFileAt(folder + "/a.png", pngBytes(Qt::red)),
+                             photoFileAt(folder + "/b.png", pngBytes(Qt::blue)),
+                             photoFileAt(folder + "/c.png", pngBytes(Qt::green))};
+        rope.show(p);
+        ASSERT_TRUE(rope->ensureClotheslinePositions(10));
+        int asked = 0;
+        rope->setRequestTrashConfirmation([&](const QList<Photo>&) { return ++asked, true; });
+        rope->setRequestPhotoCopyConfirmation([&](const QList<Photo>&) { return ++asked, true; });
+        rope->setSelection({p[0]});
+        const QSet<QString> selected = rope->selectedIDs();
+        const auto placements = rope->clotheslinePlacements().records();
+        QGuiApplication::clipboard()->setText(QStringLiteral("the user's text"));
+        rope->setDeleting(deleting);
+        rope->setImporting(!deleting);
+
+        rope->toggleAllSelection(p);
+        rope->moveKeyboardSelection(p, 1, false);
+        EXPECT_EQ(rope->selectedIDs(), selected);
+        EXPECT_FALSE(rope->bringClotheslinePhotoToFront(p[1]));
+        EXPECT_EQ(rope->clotheslinePlacements().records(), placements);
+        EXPECT_FALSE(rope->copy(p[1]));
+        EXPECT_FALSE(rope->copySelection());
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "the user's text");
+        std::optional<bool> copied, imported;
+        rope->confirmPhotoCopies({p[1]}, 0.5, RopeHistoryRecording::record, [&](bool ok) { copied = ok; });
+        EXPECT_EQ(copied, false) << "refused at once";
+        ExternalImageDrop::Snapshot snapshot;
+        snapshot.items.append({ExternalImageDrop::Source::file(p[2].path, true)});
+        rope->importExhibitionDrop(snapshot, 0.5, [&](bool ok) { imported = ok; });
+        EXPECT_EQ(imported, false) << "refused at once";
+        rope->confirmTrash({p[1]});
+        EXPECT_EQ(asked, 0) << "nothing is asked that could not go ahead";
+        EXPECT_EQ(rope->deleting(), deleting);
+        EXPECT_EQ(rope->importing(), !deleting);
+    }
 }
 
 TEST(Hanging, TakeDownsWriteOnceRecordOnceAndFollowTheirRecording) {

@@ -223,36 +223,45 @@ TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
 }
 
 TEST(Trash, UndoTakesBackOnlyTheFileThatWentToTheTrash) {
-    TrashGallery gallery({"a.png", "b.png", "c.png", "d.png"});
+    TrashGallery gallery({"a.png", "b.png", "c.png", "d.png", "e.png"});
     const QList<Photo> photos{gallery.photo("a.png"), gallery.photo("b.png"), gallery.photo("c.png"),
-                              gallery.photo("d.png")};
+                              gallery.photo("d.png"), gallery.photo("e.png")};
     const QString elsewhere = makeFolder("elsewhere") + "/secret.png";
     saveImage(makeImage(40, 40), elsewhere);
     gallery->confirmTrash(photos);
     ASSERT_TRUE(gallery.settle());
     const QList<RopeTrashedItem> items = trashItems(gallery->undoHistory().last());
-    ASSERT_EQ(items.size(), 4);
+    ASSERT_EQ(items.size(), 5);
     for (const RopeTrashedItem& item : items)
         EXPECT_EQ(item.trashedSize, QFileInfo(item.trashURL).size());
-    // In their places: a link to another picture, a folder, and another picture.
+    // In their places: a link to another picture, a folder, another picture, and the same bytes
+    // written again later (as an editor saving over it would leave them).
     QFile::remove(items[0].trashURL);
     ASSERT_TRUE(QFile::link(elsewhere, items[0].trashURL));
     QFile::remove(items[1].trashURL);
     ASSERT_TRUE(QDir().mkpath(items[1].trashURL));
     QFile::remove(items[2].trashURL);
     saveImage(makeImage(50, 10), items[2].trashURL);
+    {
+        QFile rewritten(items[3].trashURL);
+        ASSERT_TRUE(rewritten.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(rewritten.setFileTime(rewritten.fileTime(QFileDevice::FileModificationTime).addSecs(-90),
+                                          QFileDevice::FileModificationTime));
+    }
+    ASSERT_EQ(QFileInfo(items[3].trashURL).size(), items[3].trashedSize);
 
     gallery->undoRopeAction();
     ASSERT_TRUE(gallery.settle());
+    // The message names the first three.
     EXPECT_EQ(gallery->actionError(), "以下照片未能从废纸篓放回：\na.png：废纸篓中已找不到这张照片\n"
                                       "b.png：废纸篓中已找不到这张照片\nc.png：废纸篓中已找不到这张照片");
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         EXPECT_FALSE(QFileInfo::exists(items[i].photo.path) || QFileInfo(items[i].photo.path).isSymLink())
             << items[i].photo.path.toStdString();
     EXPECT_TRUE(QFileInfo::exists(elsewhere));
-    EXPECT_TRUE(QFile::exists(items[3].photo.path)) << "the untouched one came back";
+    EXPECT_TRUE(QFile::exists(items[4].photo.path)) << "the untouched one came back";
     ASSERT_EQ(gallery->undoHistory().size(), 1);
-    EXPECT_EQ(trashItems(gallery->undoHistory().last()), items.mid(0, 3)) << "the others can still be undone";
+    EXPECT_EQ(trashItems(gallery->undoHistory().last()), items.mid(0, 4)) << "the others can still be undone";
 }
 
 TEST(Trash, ExhibitionItemsLeaveTheExhibitionAndUndoImportsThemAgainInPlace) {

@@ -3,6 +3,7 @@
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 #include "platform/VolumeUuid.h"
+#include "support/DurableCallLog.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -23,6 +24,7 @@
 
 using namespace vennimo;
 using namespace Qt::StringLiterals;
+using vennimo::test::DurableCallLog;
 using vennimo::test::makeFolder;
 using vennimo::test::readFile;
 using vennimo::test::writeFile;
@@ -93,22 +95,15 @@ TEST(JsonFile, WritesAtomicallyWithSortedKeysAndReadsStrictly) {
     EXPECT_EQ(readFile(path), first) << "a read-back state file writes to the same bytes";
 
     // A power cut must find the old file or the whole new one: data synced, renamed, folder synced.
-    QStringList calls;
-    JsonFile::setSyncCalls({[&](int fd) {
-                                struct stat st {};
-                                calls << (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? "folder fsync"
-                                                                                     : "file fsync");
-                                return fsync(fd);
-                            },
-                            [&](const char* from, const char* to) {
-                                calls << "rename";
-                                return rename(from, to);
-                            }});
-    ASSERT_TRUE(JsonFile::write(path, object).ok());
-    EXPECT_EQ(calls.join(", ").toStdString(), "file fsync, rename, folder fsync");
-    JsonFile::setSyncCalls({[](int) { return errno = EIO, -1; }, {}});
-    EXPECT_EQ(JsonFile::write(path, {{"lost", 1}}).error().sysErrno, EIO);
-    JsonFile::setSyncCalls({});
+    {
+        DurableCallLog log;
+        ASSERT_TRUE(JsonFile::write(path, object).ok());
+        EXPECT_EQ(log.joined(), "file fsync, rename, folder fsync");
+    }
+    {
+        DurableCallLog log("file fsync");
+        EXPECT_EQ(JsonFile::write(path, {{"lost", 1}}).error().sysErrno, EIO);
+    }
     EXPECT_EQ(readFile(path), first) << "a write that cannot be synced leaves the old file";
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no temporary file is left";
 
@@ -176,6 +171,23 @@ TEST(FileMove, NeverReplacesAndKeepsDatesAndModeAcrossFileSystems) {
         umount2(QFile::encodeName(other).constData(), MNT_DETACH);
 }
 
+TEST(FileMove, ACopyIsOnTheDiskBeforeItTakesItsNameAndNeverTakesOneUnsynced) {
+    const QString folder = makeFolder("move-sync");
+    writeFile(folder + "/a.jpg", "AAAA");
+    {
+        DurableCallLog log;
+        ASSERT_TRUE(FileMove::copyThenRemove(folder + "/a.jpg", folder + "/b.jpg").ok());
+        EXPECT_EQ(log.joined(), "file fsync, rename no-replace, folder fsync");
+    }
+    {
+        DurableCallLog log("file fsync");
+        EXPECT_EQ(FileMove::copyThenRemove(folder + "/b.jpg", folder + "/c.jpg").error().sysErrno, EIO);
+        EXPECT_EQ(log.joined(), "file fsync");
+    }
+    EXPECT_EQ(readFile(folder + "/b.jpg"), "AAAA") << "the source stays";
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"b.jpg"}) << "no partial left";
+}
+
 TEST(LeftoverTemporaries, KilledWritesAreClearedButNeverOneStillBeingWritten) {
     using namespace std::chrono_literals;
     const QString folder = makeFolder("leftovers");
@@ -206,6 +218,15 @@ TEST(LeftoverTemporaries, KilledWritesAreClearedButNeverOneStillBeingWritten) {
         EXPECT_FALSE(QFileInfo::exists(folder + "/" + name)) << name.toStdString();
     EXPECT_EQ(names().size(), all.size() - stale.size()) << "links, FIFOs, held and other names stay";
     close(busy);
+}
+
+TEST(LeftoverTemporaries, AListHasItsNameOnTheDiskBeforeItNamesAnything) {
+    const QString folder = makeFolder("lists");
+    DurableCallLog log;
+    const auto record = LeftoverTemporaries::Record::open(folder);
+    ASSERT_TRUE(record.ok()) << record.error().message.toStdString();
+    EXPECT_EQ(log.joined(), "rename, folder fsync");
+    (*record)->finish();
 }
 
 TEST(FileMove, ListedPartialsGoOnlyOnceTheirCopyDiedAndOnlyOurOwn) {

@@ -1,4 +1,5 @@
 #include "platform/FreedesktopTrash.h"
+#include "support/DurableCallLog.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -7,6 +8,9 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,4 +128,54 @@ TEST(FreedesktopTrash, NamesTooLongForTheirDescriptionAreShortenedKeepingTheExte
     EXPECT_TRUE(readFile(FreedesktopTrash::infoPath(*b)).contains(QUrl::toPercentEncoding(second, "/")));
     ASSERT_TRUE(FreedesktopTrash::restore(*a, first).ok());
     EXPECT_EQ(readFile(first), "first");
+}
+
+TEST(FreedesktopTrash, TheDescriptionIsOnTheDiskBeforeTheFileMoves) {
+    QDir(qEnvironmentVariable("XDG_DATA_HOME")).removeRecursively();
+    const QString kept = makeFolder("synced") + "/kept.png";
+    const QString trashed = makeFolder("synced") + "/trashed.png";
+    writeFile(kept, "kept");
+    writeFile(trashed, "trashed");
+    {
+        DurableCallLog log("file fsync");
+        const Result<QString> refused = FreedesktopTrash::moveToTrash(kept);
+        ASSERT_FALSE(refused.ok());
+        EXPECT_EQ(refused.error().sysErrno, EIO);
+        EXPECT_EQ(log.joined(), "file fsync") << "no move after a description that is not on the disk";
+    }
+    EXPECT_EQ(readFile(kept), "kept");
+    const QString trash = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash";
+    EXPECT_TRUE(QDir(trash + "/info").isEmpty() && QDir(trash + "/files").isEmpty());
+
+    DurableCallLog log;
+    const Result<QString> moved = FreedesktopTrash::moveToTrash(trashed);
+    ASSERT_TRUE(moved.ok()) << moved.error().message.toStdString();
+    EXPECT_EQ(log.joined(), "file fsync, folder fsync, rename no-replace");
+}
+
+// The description of a file in a volume's own Trash names it from the volume's top folder, so the
+// volume can be mounted elsewhere and its Trash still restores. The volume is a tmpfs in this
+// process's own mount namespace, inside the test's folder.
+TEST(FreedesktopTrash, AVolumeTrashDescribesItsFilesFromTheVolumeTop) {
+    const QString volume = makeFolder("volume-tmpfs");
+    const QByteArray at = QFile::encodeName(volume);
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", at.constData(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "no file system of its own to mount";
+    const struct Unmount {
+        QByteArray at;
+        ~Unmount() { ::umount2(at.constData(), MNT_DETACH); }
+    } unmount{at};
+    const QString photo = volume + "/相册/晚霞 1.png";
+    writeFile(photo, "evening");
+
+    const Result<QString> trashed = FreedesktopTrash::moveToTrash(photo);
+    ASSERT_TRUE(trashed.ok()) << trashed.error().message.toStdString();
+    EXPECT_EQ(*trashed, volume + "/.Trash-" + QString::number(::getuid()) + "/files/晚霞 1.png");
+    const QByteArray info = readFile(FreedesktopTrash::infoPath(*trashed));
+    EXPECT_TRUE(
+        info.startsWith("[Trash Info]\nPath=" + QUrl::toPercentEncoding("相册/晚霞 1.png", "/") + "\n"))
+        << info.toStdString();
+    ASSERT_TRUE(FreedesktopTrash::restore(*trashed, photo).ok());
+    EXPECT_EQ(readFile(photo), "evening");
 }

@@ -1,4 +1,5 @@
 #include "platform/ImageDecoder.h"
+#include "platform/LongSidePngDecoder.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
@@ -10,7 +11,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vennimo {
 namespace {
@@ -45,6 +49,35 @@ QByteArray pngClaiming(quint32 width, quint32 height) {
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
            pngChunk("IDAT", QByteArray("\x78\x9c\x03\x00\x00\x00\x00\x01", 8)) + pngChunk("IEND", {});
 }
+
+// Bytes that end where readable memory ends, so that reading one byte past them faults.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(const QByteArray& bytes) {
+        const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+        m_length = (size_t(bytes.size()) + page - 1) / page * page + page;
+        m_map = ::mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m_map == MAP_FAILED)
+            return;
+        char* guard = static_cast<char*>(m_map) + m_length - page;
+        ::mprotect(guard, page, PROT_NONE);
+        std::memcpy(guard - bytes.size(), bytes.constData(), size_t(bytes.size()));
+        m_bytes = QByteArray::fromRawData(guard - bytes.size(), bytes.size());
+    }
+    ~GuardedBytes() {
+        if (m_map != MAP_FAILED)
+            ::munmap(m_map, m_length);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    bool isValid() const { return m_map != MAP_FAILED; }
+    const QByteArray& bytes() const { return m_bytes; }
+
+private:
+    void* m_map = MAP_FAILED;
+    size_t m_length = 0;
+    QByteArray m_bytes;
+};
 
 // An 8-bit grey PNG whose rows above `split` are black and the rest white; compresses to a few
 // kilobytes whatever its size.
@@ -278,6 +311,11 @@ TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {
     expectImageError(ImageDecoder::decode(path("taller.png")), kImageTooLargeCode);
     expectImageError(ImageDecoder::decode(pngClaiming(1, 2'000'000)), kImageUnreadableCode);
     expectImageError(ImageDecoder::decode(tall.left(tall.size() / 2)), kImageUnreadableCode);
+    // Cut inside its pixel data, it is never read past its end.
+    const GuardedBytes cut(tall.left(tall.size() / 2));
+    ASSERT_TRUE(cut.isValid());
+    EXPECT_TRUE(LongSidePngDecoder::decode(cut.bytes()).isNull());
+    expectImageError(ImageDecoder::decode(cut.bytes()), kImageUnreadableCode);
     expectImageError(ImageDecoder::readHeader(pngClaiming(0x80000000u, 1)), kImageUnreadableCode);
 }
 

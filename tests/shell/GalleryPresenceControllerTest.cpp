@@ -68,6 +68,10 @@ TEST(GalleryPresenceController, ArrivalsAreOnlyCountedWhileTheUserKeepsTheRopeCl
     ASSERT_TRUE(window.isVisible());
     EXPECT_TRUE(rope->clotheslineChrome().wantsPhotos());
 
+    // Closed while it showed the grid with a selection.
+    rope->setClotheslineMode(false);
+    rope->setSelection({rope.photos[1]});
+    nextTurn();
     window.close();
     EXPECT_TRUE(presence.manuallyCollapsed());
     nextTurn();
@@ -79,6 +83,9 @@ TEST(GalleryPresenceController, ArrivalsAreOnlyCountedWhileTheUserKeepsTheRopeCl
     nextTurn();
     EXPECT_FALSE(window.isVisible()) << "closed by the user, it stays closed";
     EXPECT_EQ(presence.frontCount(), fronted);
+    EXPECT_FALSE(rope->clotheslineMode()) << "and keeps the grid it had";
+    EXPECT_EQ(window.clotheslineStyle(), std::optional<bool>(false));
+    EXPECT_EQ(rope->selectedIDs(), QSet<QString>{rope.photos[1].id});
     EXPECT_EQ(presence.pendingArrivalIDs(), ids({recordPhoto(7), recordPhoto(8), recordPhoto(9)}));
 
     // Taken down again before the user looked: no longer counted.

@@ -30,6 +30,8 @@ class DropWindow : public QWidget {
 public:
     QList<QUrl> urls;
     Qt::DropAction action = Qt::IgnoreAction;
+    // What the source allowed: a file manager would move the original when Move is among them.
+    Qt::DropActions offered;
 
     DropWindow() {
         setWindowTitle("drop here");
@@ -49,6 +51,7 @@ protected:
     void dropEvent(QDropEvent* event) override {
         urls = event->mimeData()->urls();
         action = event->dropAction();
+        offered = event->possibleActions();
         event->acceptProposedAction();
     }
 };
@@ -229,6 +232,7 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
     EXPECT_TRUE(delivered.startsWith(desktop + "/") && names.contains(QFileInfo(delivered).fileName()))
         << delivered.toStdString();
     EXPECT_EQ(drop.action, Qt::CopyAction);
+    EXPECT_EQ(drop.offered, Qt::DropActions(Qt::CopyAction)) << "a copy drag never offers a move";
     EXPECT_TRUE(QFile::exists(delivered)) << "a copy leaves the original where it was";
 
     app.terminate();

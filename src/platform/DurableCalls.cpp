@@ -1,0 +1,52 @@
+#include "platform/DurableCalls.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <mutex>
+#include <stdio.h>
+#include <unistd.h>
+
+namespace vennimo {
+
+namespace {
+
+std::mutex g_mutex;
+DurableCalls g_calls;
+
+int systemRenameNoReplace(const char* from, const char* to) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+}
+
+} // namespace
+
+void DurableCalls::set(DurableCalls calls) {
+    const std::lock_guard lock(g_mutex);
+    g_calls = std::move(calls);
+}
+
+DurableCalls DurableCalls::current() {
+    DurableCalls calls;
+    {
+        const std::lock_guard lock(g_mutex);
+        calls = g_calls;
+    }
+    if (!calls.fsync)
+        calls.fsync = ::fsync;
+    if (!calls.rename)
+        calls.rename = ::rename;
+    if (!calls.renameNoReplace)
+        calls.renameNoReplace = systemRenameNoReplace;
+    if (!calls.link)
+        calls.link = ::link;
+    return calls;
+}
+
+void DurableCalls::syncFolder(const char* folder) {
+    const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    current().fsync(fd);
+    ::close(fd);
+}
+
+} // namespace vennimo
