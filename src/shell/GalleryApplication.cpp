@@ -20,6 +20,7 @@
 #include "shell/GalleryWindow.h"
 #include "shell/GalleryWindowLayer.h"
 #include "shell/LoginSetting.h"
+#include "shell/QtTranslations.h"
 #include "shell/SettingsWindow.h"
 #include "shell/ShellSettingsServices.h"
 #include "shell/SourceStore.h"
@@ -74,6 +75,8 @@ void GalleryApplication::step(const QString& name) const {
 }
 
 std::optional<int> GalleryApplication::launch() {
+    // Before any window: Qt's own buttons and dialogs speak the screens' language.
+    [[maybe_unused]] static const bool translated = QtTranslations::install(*QCoreApplication::instance());
     rememberActiveWindow();
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         // Coming to the user's attention is a good moment to catch up with the folders.

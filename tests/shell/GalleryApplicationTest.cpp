@@ -11,7 +11,9 @@
 #include "support/WaitUntil.h"
 
 #include <QDBusConnection>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
 
@@ -134,6 +136,9 @@ TEST(GalleryApplication, LaunchBuildsEveryPartInOrderAndFrontsTheEmptyRope) {
 
     GalleryApplication& app = *launched.app;
     EXPECT_EQ(app.window()->windowTitle(), QStringLiteral("Vennimo"));
+    // Qt's own buttons and file dialogs speak the screens' language.
+    EXPECT_EQ(QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(), "取消");
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Directory:"), "目录：");
     EXPECT_TRUE(app.window()->isVisible()) << "the first pass fronts even an empty rope";
     EXPECT_EQ(app.presence()->frontCount(), 1);
     EXPECT_EQ(app.activationPolicy(), ActivationPolicy::regular);
