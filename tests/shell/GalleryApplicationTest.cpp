@@ -5,6 +5,7 @@
 #include "settings/SettingsEditorPort.h"
 #include "shell/GalleryPresenceController.h"
 #include "shell/GalleryShortcutController.h"
+#include "shell/GalleryStatusItem.h"
 #include "shell/GalleryWindow.h"
 #include "shell/SettingsWindow.h"
 #include "shell/SourceStore.h"
@@ -13,6 +14,8 @@
 #include <QDBusConnection>
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -168,6 +171,22 @@ TEST(GalleryApplication, LaunchBuildsEveryPartInOrderAndFrontsTheEmptyRope) {
     settings->close();
     app.showSettings();
     EXPECT_EQ(app.settingsWindow(), settings);
+}
+
+// Activation catches up with the folders, but the tray menu taking the keyboard is no visit: a
+// full rescan begun then would hold up a quit chosen from that menu until it ended.
+TEST(GalleryApplication, OpeningTheTrayMenuStartsNoRescanThatAQuitWouldWaitFor) {
+    LaunchedApp launched;
+    GalleryModel& model = launched.model();
+    ASSERT_TRUE(waitUntil([&] { return model.appliedScanCount() > 0 && !model.scanInFlight(); }));
+    QMenu& menu = launched.app->statusItem()->menu();
+    menu.popup(QPoint(100, 100));
+    ASSERT_TRUE(menu.isVisible());
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(model.scanInFlight()) << "the open menu started a rescan";
+    menu.hide();
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_TRUE(model.scanInFlight()) << "a window of ours coming forward still catches up";
 }
 
 TEST(GalleryApplication, EveryQuitGoesThroughOnePath) {
