@@ -214,6 +214,9 @@ void ClotheslineToolbar::fitTitleArea() {
     // few points: the trailing padding gives way first, then the count, never the title.
     QLayout* title = m_moveArea->layout();
     title->setContentsMargins(0, kTitleVerticalPadding, kTitleTrailingPadding, kTitleVerticalPadding);
+    // The group measures its rows from cached sizes until the posted layout request arrives; the
+    // count's new text must count now.
+    m_moveArea->updateGeometry();
     const int over = m_titleGroup->sizeHint().width() - int(ClotheslineToolbarGeometry::kLeadingWidth);
     title->setContentsMargins(0, kTitleVerticalPadding,
                               std::clamp(kTitleTrailingPadding - over, 0, kTitleTrailingPadding),
