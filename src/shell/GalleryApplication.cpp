@@ -31,6 +31,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -245,6 +246,15 @@ void GalleryApplication::buildStatusItem() {
         state.normalGalleryEnabled = !m_model->deleting() && !m_model->importing();
         state.automaticChecks = m_updater->automaticallyChecksForUpdates();
         m_statusItem->applyMenu(state);
+    });
+    // A window of ours that the menu brought forward is a visit after all, once the menu is gone
+    // and unless the menu's choice was to quit.
+    connect(&item->menu(), &QMenu::aboutToHide, this, [this] {
+        QTimer::singleShot(kActiveWindowSettleTime, this, [this] {
+            if (!m_quitting && m_model && m_model->started() && QApplication::activeWindow() &&
+                QGuiApplication::applicationState() == Qt::ApplicationActive)
+                m_model->refresh(std::nullopt, true);
+        });
     });
     updateQuickOpenStatus();
     item->show();
