@@ -1,4 +1,5 @@
 #include "platform/AllocatorPolicy.h"
+#include "platform/Logging.h"
 #include "shell/GalleryApplication.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
     }
 
     vennimo::AllocatorPolicy::apply();
+    vennimo::applyDiagnosticSwitch();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VennimoGallery"));

@@ -3,6 +3,7 @@
 #include "canvas/WindowMoveArea.h"
 #include "model/GalleryModel.h"
 #include "widgets/ClotheslineToolbarButtonStyle.h"
+#include "widgets/ClotheslineToolbarGeometry.h"
 #include "widgets/HoverHint.h"
 #include "widgets/ToolbarIcon.h"
 #include "widgets/ToolbarSymbol.h"
@@ -13,6 +14,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace vennimo {
 
@@ -28,6 +31,8 @@ constexpr int kCollapseFrame = 20;
 constexpr int kLogoFrame = 25;
 constexpr double kLogoSymbolPixels = 18;
 constexpr int kDividerHeight = 18;
+constexpr int kTitleVerticalPadding = 6;
+constexpr int kTitleTrailingPadding = 16;
 const QColor kLogoColour = QColor::fromRgbF(0.53f, 0.37f, 0.22f);
 // The regular material of a light appearance, without the blur an X desktop cannot give.
 const QColor kMaterial = QColor(246, 246, 246, 238);
@@ -85,14 +90,33 @@ protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), QColor(0, 0, 0, 36)); }
 };
 
+template <typename Label = QLabel>
 QLabel* label(const QString& content, double pixels, QFont::Weight weight, QColor colour, QWidget* parent) {
-    auto* result = new QLabel(content, parent);
+    auto* result = new Label(content, parent);
     result->setFont(Style::font(pixels, weight));
     QPalette palette = result->palette();
     palette.setColor(QPalette::WindowText, colour);
     result->setPalette(palette);
     return result;
 }
+
+// The count beside the title: when the title group runs out of room it gives way, ending in "…",
+// so the title itself is never cut.
+class CountLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QRect area = contentsRect();
+        painter.drawText(area, int(Qt::AlignLeft | Qt::AlignVCenter),
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+};
 
 QHBoxLayout* row(QWidget* owner, int spacing) {
     auto* layout = new QHBoxLayout(owner);
@@ -157,6 +181,7 @@ ClotheslineToolbar::ClotheslineToolbar(GalleryModel& model, Actions actions, QWi
 
 QWidget* ClotheslineToolbar::buildTitleGroup() {
     auto* group = new QWidget(this);
+    m_titleGroup = group;
     QHBoxLayout* layout = row(group, 8);
     m_collapse = new CollapseButton(group);
     m_collapse->setToolTip(text("收起"));
@@ -170,18 +195,32 @@ QWidget* ClotheslineToolbar::buildTitleGroup() {
     m_moveArea = new WindowMoveArea(group);
     m_moveArea->setToolTip(text("拖动以移动"));
     QHBoxLayout* title = row(m_moveArea, 8);
-    title->setContentsMargins(0, 6, 16, 6);
+    title->setContentsMargins(0, kTitleVerticalPadding, kTitleTrailingPadding, kTitleVerticalPadding);
     auto* logo = new SymbolView(QStringLiteral("photo.on.rectangle.angled"), QSize(kLogoFrame, kLogoFrame),
                                 kLogoSymbolPixels, kLogoColour, m_moveArea);
     logo->setAccessibleName(QString());
     title->addWidget(logo);
     title->addWidget(label(text("晾衣绳"), kTitlePixels, QFont::DemiBold, Qt::black, m_moveArea));
-    m_count = label(QString(), kCountPixels, QFont::Normal, Style::labelColor(false), m_moveArea);
+    m_count = label<CountLabel>(QString(), kCountPixels, QFont::Normal, Style::labelColor(false), m_moveArea);
     title->addWidget(m_count);
     layout->addWidget(m_moveArea);
     layout->addWidget(new Divider(group));
     layout->addStretch(1);
     return group;
+}
+
+void ClotheslineToolbar::fitTitleArea() {
+    // The title group has a fixed width, which its contents at their natural widths overrun by a
+    // few points: the trailing padding gives way first, then the count, never the title.
+    QLayout* title = m_moveArea->layout();
+    title->setContentsMargins(0, kTitleVerticalPadding, kTitleTrailingPadding, kTitleVerticalPadding);
+    // The group measures its rows from cached sizes until the posted layout request arrives; the
+    // count's new text must count now.
+    m_moveArea->updateGeometry();
+    const int over = m_titleGroup->sizeHint().width() - int(ClotheslineToolbarGeometry::kLeadingWidth);
+    title->setContentsMargins(0, kTitleVerticalPadding,
+                              std::clamp(kTitleTrailingPadding - over, 0, kTitleTrailingPadding),
+                              kTitleVerticalPadding);
 }
 
 QWidget* ClotheslineToolbar::buildSelectionGroup() {
@@ -310,6 +349,7 @@ void ClotheslineToolbar::refresh() {
     m_lastSelected = s.selected;
 
     m_count->setText(model.importing() ? text("正在挂上…") : QString::number(s.hanging) + text(" 张"));
+    fitTitleArea();
 
     m_cancel->setVisible(any && s.selectAllApplies);
     m_cancel->setEnabled(!s.busy);

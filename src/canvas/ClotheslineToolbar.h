@@ -95,6 +95,7 @@ private:
     QWidget* buildActionsGroup();
     QWidget* buildWindowGroup();
     void scheduleRefresh();
+    void fitTitleArea();
 
     QPointer<GalleryModel> m_model;
     Actions m_actions;
@@ -109,6 +110,7 @@ private:
     QWidget* m_capsule = nullptr;
     ToolbarButton* m_collapse = nullptr;
     WindowMoveArea* m_moveArea = nullptr;
+    QWidget* m_titleGroup = nullptr;
     QLabel* m_count = nullptr;
     QWidget* m_selectionGroup = nullptr;
     ToolbarButton* m_cancel = nullptr;

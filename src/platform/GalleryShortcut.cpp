@@ -35,15 +35,16 @@ bool GalleryShortcut::isValid() const {
 }
 
 QString GalleryShortcut::label() const {
+    // The names a Linux keyboard and desktop use: Option is Alt, Command is the Super key.
     QString text;
     if (modifiers & kControlMask)
-        text += QChar(0x2303);
+        text += QLatin1String("Ctrl+");
     if (modifiers & kOptionMask)
-        text += QChar(0x2325);
+        text += QLatin1String("Alt+");
     if (modifiers & kShiftMask)
-        text += QChar(0x21E7);
+        text += QLatin1String("Shift+");
     if (modifiers & kCommandMask)
-        text += QChar(0x2318);
+        text += QLatin1String("Super+");
     const Key* key = findKey(keyCode);
     text += key ? QChar::fromLatin1(key->name) : QChar(u'?');
     return text;

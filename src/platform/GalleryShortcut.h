@@ -37,7 +37,7 @@ struct GalleryShortcut {
 
     // A letter or digit with Control or Command, and no modifier beyond the four known ones.
     bool isValid() const;
-    // Modifier symbols in the order Control, Option, Shift, Command, then the key ("?" when
+    // "Ctrl+Alt+Shift+Super+P": the modifiers' key names in that order, then the key ("?" when
     // the key is not in the table).
     QString label() const;
 };

@@ -3,8 +3,20 @@
 namespace vennimo {
 
 Q_LOGGING_CATEGORY(lcApp, "com.tavrun.vennimo-gallery", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcRopeDiagnostic, "com.tavrun.vennimo-gallery.rope-diagnostic", QtInfoMsg)
+// Rope diagnostics write a dozen lines a drag: off unless asked for, through QT_LOGGING_RULES or
+// VENNIMO_ROPE_DIAGNOSTICS=1.
+Q_LOGGING_CATEGORY(lcRopeDiagnostic, "com.tavrun.vennimo-gallery.rope-diagnostic", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcSignpost, "com.tavrun.vennimo-gallery.signpost", QtWarningMsg)
+
+void applyDiagnosticSwitch() {
+    if (qEnvironmentVariableIntValue("VENNIMO_ROPE_DIAGNOSTICS") != 0)
+        enableRopeDiagnostics();
+}
+
+void enableRopeDiagnostics() {
+    // Kept as the lowest-ranked rules: QT_LOGGING_RULES still decides over them.
+    QLoggingCategory::setFilterRules(QStringLiteral("com.tavrun.vennimo-gallery.rope-diagnostic.info=true"));
+}
 
 Signpost::Signpost(const char* name)
     : m_name(name) {

@@ -76,8 +76,8 @@ GalleryHelpSettingsView::GalleryHelpSettingsView(QWidget* parent)
     table->setColumnStretch(1, 1);
     table->setColumnStretch(3, 1);
     column->addLayout(table);
-    QLabel* note = SettingsStyle::label(QStringLiteral("删除：本地文件进废纸篓，照片 App 原片进“最近删除”。"),
-                                        SettingsStyle::font(11), SettingsStyle::secondary(), m_content);
+    QLabel* note = SettingsStyle::label(QStringLiteral("删除：本地文件进废纸篓。"), SettingsStyle::font(11),
+                                        SettingsStyle::secondary(), m_content);
     note->setContentsMargins(0, 2, 0, 0);
     note->setWordWrap(true);
     column->addWidget(note);

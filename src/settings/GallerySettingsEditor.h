@@ -28,7 +28,7 @@ public:
     static constexpr int kShortcutErrorCode = 2;
     static constexpr int kAppearanceErrorCode = 3;
     static constexpr int kSpaceOpenerErrorCode = 4;
-    static constexpr auto kInvalidShortcutMessage = "快捷键需包含 ⌃ 或 ⌘。";
+    static constexpr auto kInvalidShortcutMessage = "快捷键需包含 Ctrl 或 Super。";
     static constexpr auto kShortcutUnavailableMessage = "快捷键暂时不可用。";
     static constexpr auto kLoginUnfinishedMessage = "登录启动设置未完成。";
     static constexpr auto kNothingAppliedPrefix = "未能应用：";

@@ -23,10 +23,10 @@ struct Modifier {
     std::uint32_t mask;
     const char* text;
 };
-constexpr std::array<Modifier, 4> kModifiers{{{GalleryShortcut::kControlMask, "⌃ Control"},
-                                              {GalleryShortcut::kOptionMask, "⌥ Option"},
-                                              {GalleryShortcut::kShiftMask, "⇧ Shift"},
-                                              {GalleryShortcut::kCommandMask, "⌘ Command"}}};
+constexpr std::array<Modifier, 4> kModifiers{{{GalleryShortcut::kControlMask, "Ctrl"},
+                                              {GalleryShortcut::kOptionMask, "Alt"},
+                                              {GalleryShortcut::kShiftMask, "Shift"},
+                                              {GalleryShortcut::kCommandMask, "Super"}}};
 
 } // namespace
 
@@ -79,7 +79,7 @@ QuickOpenSettingsView::QuickOpenSettingsView(GallerySettingsServices& services, 
     connect(restore, &QPushButton::clicked, this, [this] { edit(GalleryShortcut{}); });
     statusRow->addWidget(restore);
     column->addLayout(statusRow);
-    column->addWidget(SettingsStyle::label(QStringLiteral("需包含 ⌃ 或 ⌘"),
+    column->addWidget(SettingsStyle::label(QStringLiteral("需包含 Ctrl 或 Super"),
                                            SettingsStyle::font(SettingsStyle::kCaptionPixels),
                                            SettingsStyle::secondary()));
     column->addStretch();

@@ -22,6 +22,7 @@
 #include "shell/GalleryWindowLayer.h"
 #include "shell/LoginSetting.h"
 #include "shell/ModalWindowPresenter.h"
+#include "shell/QtTranslations.h"
 #include "shell/SettingsWindow.h"
 #include "shell/ShellSettingsServices.h"
 #include "shell/SourceStore.h"
@@ -34,6 +35,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QIcon>
+#include <QMenu>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -80,10 +82,16 @@ void GalleryApplication::step(const QString& name) const {
 }
 
 std::optional<int> GalleryApplication::launch() {
+    // Before any window: Qt's own buttons and dialogs speak the screens' language.
+    [[maybe_unused]] static const bool translated = QtTranslations::install(*QCoreApplication::instance());
     rememberActiveWindow();
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        // Coming to the user's attention is a good moment to catch up with the folders.
-        if (state == Qt::ApplicationActive && m_model && m_model->started())
+        // Coming to the user's attention is a good moment to catch up with the folders. The tray
+        // menu takes the keyboard while it is open, which X reports as activation, but opening
+        // it is no visit: a full rescan then would only hold up a quit chosen from it, since the
+        // model waits for a running scan before it goes.
+        const bool statusMenuOpen = m_statusItem && m_statusItem->menu().isVisible();
+        if (state == Qt::ApplicationActive && m_model && m_model->started() && !statusMenuOpen)
             m_model->refresh(std::nullopt, true);
         else if (state != Qt::ApplicationActive)
             QTimer::singleShot(kActiveWindowSettleTime, this, [this] { rememberActiveWindow(); });
@@ -260,6 +268,15 @@ void GalleryApplication::buildStatusItem() {
         state.normalGalleryEnabled = !m_model->deleting() && !m_model->importing();
         state.automaticChecks = m_updater->automaticallyChecksForUpdates();
         m_statusItem->applyMenu(state);
+    });
+    // A window of ours that the menu brought forward is a visit after all, once the menu is gone
+    // and unless the menu's choice was to quit.
+    connect(&item->menu(), &QMenu::aboutToHide, this, [this] {
+        QTimer::singleShot(kActiveWindowSettleTime, this, [this] {
+            if (!m_quitting && m_model && m_model->started() && QApplication::activeWindow() &&
+                QGuiApplication::applicationState() == Qt::ApplicationActive)
+                m_model->refresh(std::nullopt, true);
+        });
     });
     updateQuickOpenStatus();
     item->show();

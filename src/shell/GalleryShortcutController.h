@@ -47,7 +47,7 @@ public:
     bool conflictsWithSystem(const GalleryShortcut& shortcut) const;
     void setSystemShortcuts(SystemShortcuts reader) { m_systemShortcuts = std::move(reader); }
 
-    // "无法注册 ⌃⌥P，可能已被其他应用占用；请换一个组合。"
+    // "无法注册 Ctrl+Alt+P，可能已被其他应用占用；请换一个组合。"
     static QString registrationFailedMessage(const GalleryShortcut& shortcut);
 
 Q_SIGNALS:

@@ -140,7 +140,10 @@ public:
     // Pointer routing: the window ignores the pointer wherever nothing of its own lies under it.
     void startPointerRouting();
     void stopPointerRouting();
-    bool pointerRoutingActive() const { return m_pointerTimer.isActive(); }
+    bool pointerRoutingActive() const { return m_pointerRouting; }
+    // Whether the routing pass also runs on a timer: only while the pointer is over the window or
+    // a gesture runs. Elsewhere the input shape passes clicks through and the window sleeps.
+    bool pointerPollActive() const { return m_pointerTimer.isActive(); }
     void routePointer();
     bool ignoresMouseEvents() const { return m_ignoresMouseEvents; }
     bool ownsMouseSequence() const { return m_ownsMouseSequence; }
@@ -188,6 +191,8 @@ private:
     void applyInputShape(bool force = false);
     void syncNativePosition();
     bool pointerHits(QPointF local) const;
+    void updatePointerPoll();
+    void queuePointerRoute();
 
     QPointer<GalleryModel> m_galleryModel;
     std::function<bool(QKeyEvent*)> m_galleryKeyboardHandler;
@@ -216,6 +221,9 @@ private:
     bool m_remembersPosition = false;
     std::optional<bool> m_clotheslineStyle;
     QTimer m_pointerTimer;
+    bool m_pointerRouting = false;
+    bool m_pointerInside = false;
+    bool m_pointerRouteQueued = false;
     std::optional<QPointF> m_lastClotheslineRoutePoint;
     std::optional<QPointF> m_moveStart;
     QPointF m_moveOrigin;

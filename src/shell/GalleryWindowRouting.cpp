@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QLocale>
 #include <QMouseEvent>
+#include <QScopeGuard>
+#include <QTimer>
 
 #include <cmath>
 
@@ -36,8 +38,10 @@ QString shortest(double value) {
 } // namespace
 
 void GalleryWindow::setInteractiveAreas(QList<QRectF> areas) {
-    if (areas != m_interactiveAreas)
+    if (areas != m_interactiveAreas) {
         ++m_pointerGeometryRevision;
+        queuePointerRoute();
+    }
     m_interactiveAreas = std::move(areas);
     applyInputShape();
 }
@@ -74,6 +78,7 @@ bool GalleryWindow::takesDropAt(QPointF contentPoint) const {
 void GalleryWindow::geometryChanged() {
     ++m_pointerGeometryRevision;
     applyInputShape();
+    queuePointerRoute();
 }
 
 QRegion GalleryWindow::hitRegion() const {
@@ -110,17 +115,45 @@ bool GalleryWindow::pointerHits(QPointF local) const {
 }
 
 void GalleryWindow::startPointerRouting() {
-    m_pointerTimer.start();
+    m_pointerRouting = true;
     routePointer();
 }
 
 void GalleryWindow::stopPointerRouting() {
+    m_pointerRouting = false;
     m_pointerTimer.stop();
     m_lastPointerHit.reset();
     setIgnoresMouseEvents(false);
 }
 
+void GalleryWindow::updatePointerPoll() {
+    // Over the transparent strip the input shape already lets clicks through, and the X server
+    // tells us when the pointer comes over something of ours; only a gesture, which may carry the
+    // pointer anywhere, needs the pointer read on a timer.
+    const bool gesture = m_moveStart || m_knotResize || m_clotheslineRepositionActive ||
+                         m_clotheslineDragActive || m_ownsMouseSequence;
+    const bool wanted = m_pointerRouting && (m_pointerInside || gesture);
+    if (wanted && !m_pointerTimer.isActive())
+        m_pointerTimer.start();
+    else if (!wanted && m_pointerTimer.isActive())
+        m_pointerTimer.stop();
+}
+
+void GalleryWindow::queuePointerRoute() {
+    // Without the poll, new shapes or a new frame under a resting pointer are decided once, on
+    // the next turn, however many changes this turn brings.
+    if (!m_pointerRouting || m_pointerTimer.isActive() || m_pointerRouteQueued)
+        return;
+    m_pointerRouteQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_pointerRouteQueued = false;
+        if (m_pointerRouting)
+            routePointer();
+    });
+}
+
 void GalleryWindow::routePointer() {
+    const auto poll = qScopeGuard([this] { updatePointerPoll(); });
     if (!isVisible() || m_clotheslineStyle != true) {
         stopPointerRouting();
         return;
@@ -163,6 +196,7 @@ void GalleryWindow::setClotheslineDragActive(bool active) {
     if (active && !m_clotheslineDragActive)
         m_lastClotheslineRoutePoint.reset();
     m_clotheslineDragActive = active;
+    updatePointerPoll();
 }
 
 bool GalleryWindow::receivesClotheslineDrag(QPointF screenPoint) {
@@ -251,12 +285,26 @@ bool GalleryWindow::event(QEvent* event) {
     case QEvent::WinIdChange:
         applyInputShape(true);
         break;
+    case QEvent::Enter:
+    case QEvent::Leave:
+        m_pointerInside = event->type() == QEvent::Enter;
+        if (m_pointerRouting)
+            routePointer();
+        break;
+    case QEvent::Hide:
+        // A window that shows again hears of the pointer anew from the X server.
+        m_pointerInside = false;
+        updatePointerPoll();
+        break;
+    case QEvent::Resize:
+        queuePointerRoute();
+        break;
     case QEvent::Show:
         applyInputShape(true);
         // However the window came to be shown, the rope style routes the pointer while visible.
-        if (m_clotheslineStyle == true && !m_pointerTimer.isActive())
+        if (m_clotheslineStyle == true && !m_pointerRouting)
             QTimer::singleShot(0, this, [this] {
-                if (isVisible() && m_clotheslineStyle == true && !m_pointerTimer.isActive())
+                if (isVisible() && m_clotheslineStyle == true && !m_pointerRouting)
                     startPointerRouting();
             });
         // A reparenting window manager puts its frame around the window only after it was shown.
@@ -271,6 +319,7 @@ bool GalleryWindow::event(QEvent* event) {
         // reparents the window; put its idea right before anything measures with it.
         if (isVisible() && m_clotheslineStyle == false)
             QTimer::singleShot(0, this, &GalleryWindow::syncNativePosition);
+        queuePointerRoute();
         break;
     default:
         break;
@@ -296,7 +345,7 @@ bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    if (!m_pointerTimer.isActive())
+    if (!m_pointerRouting)
         return false;
     if (type == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
         m_ownsMouseSequence = widget->window() == this;

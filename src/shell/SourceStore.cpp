@@ -4,6 +4,7 @@
 #include "platform/Bookmark.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
+#include "widgets/AlertFont.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -18,6 +19,8 @@
 namespace vennimo {
 
 namespace {
+
+constexpr qreal kAlertPoints = 13;
 
 QString userDir(const QString& kind) {
     return QStandardPaths::writableLocation(kind == QLatin1String(SourceFolder::kDesktopKind)
@@ -43,10 +46,10 @@ std::optional<QString> defaultChooseFolder(const SourceStore::GrantRequest& requ
 }
 
 void defaultAlert(const QString& message, const QString& informative) {
-    QMessageBox box;
-    box.setText(message);
-    box.setInformativeText(informative);
-    box.exec();
+    const std::unique_ptr<QMessageBox> box = newAlert(QMessageBox::Warning, kAlertPoints, nullptr);
+    box->setText(message);
+    box->setInformativeText(informative);
+    box->exec();
 }
 
 } // namespace

@@ -10,9 +10,11 @@ namespace vennimo {
 
 namespace {
 
-// Light strokes with a soft dark edge read on dark and light panels alike.
-const QColor kInk(242, 242, 242);
-const QColor kEdge(0, 0, 0, 120);
+// Trays come light and dark: dark outlines read on a light panel, the white paper they enclose on
+// a dark one. The arrival dot is a warm red that stands out from both and from the grey glyph.
+const QColor kInk(40, 40, 40);
+const QColor kPaper(252, 252, 252);
+const QColor kDot(226, 62, 40);
 constexpr double kTiltDegrees = -9;
 
 } // namespace
@@ -49,38 +51,26 @@ QImage StatusIconArtwork::render(int pixels, bool dot) {
 
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
-    for (int pass = 0; pass < 2; ++pass) {
-        const bool edge = pass == 0;
-        const QColor color = edge ? kEdge : kInk;
-        const double width = edge ? stroke + 2 : stroke;
-        painter.setPen(QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.setBrush(Qt::NoBrush);
-        // The card is hidden behind the photo.
-        painter.save();
-        QPainterPath outside;
-        outside.addRect(QRectF(image.rect()));
-        QPainterPath photoArea;
-        photoArea.addRect(front.adjusted(-stroke, -stroke, stroke, stroke));
-        painter.setClipPath(outside.subtracted(photoArea));
-        painter.drawPath(card);
-        painter.restore();
-        painter.drawRect(front);
-        painter.setBrush(color);
-        painter.setPen(edge ? QPen(color, 2) : Qt::NoPen);
-        painter.drawPath(hill);
-        painter.drawEllipse(sun, sunRadius, sunRadius);
-    }
+    painter.setPen(QPen(kInk, stroke, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(kPaper);
+    // The photo, drawn last, covers the card behind it.
+    painter.drawPath(card);
+    painter.drawRect(front);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kInk);
+    painter.drawPath(hill);
+    painter.drawEllipse(sun, sunRadius, sunRadius);
     if (dot) {
-        // The dot's 5 points at (15, 1) from the top left, with a clear ring so it stands apart.
+        // The dot's 5 points at (15, 1) from the top left, with a clear gap and a paper ring so it
+        // stands apart from the card on any panel.
         const QRectF dotRect(15 * k, 1 * k, 5 * k, 5 * k);
         painter.setCompositionMode(QPainter::CompositionMode_Clear);
-        painter.setPen(Qt::NoPen);
         painter.setBrush(Qt::black);
         painter.drawEllipse(dotRect.adjusted(-k, -k, k, k));
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.setBrush(kEdge);
-        painter.drawEllipse(dotRect.adjusted(-0.5, -0.5, 0.5, 0.5));
-        painter.setBrush(kInk);
+        painter.setBrush(kPaper);
+        painter.drawEllipse(dotRect.adjusted(-0.6 * k, -0.6 * k, 0.6 * k, 0.6 * k));
+        painter.setBrush(kDot);
         painter.drawEllipse(dotRect);
     }
     return image;

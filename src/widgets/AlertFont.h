@@ -1,10 +1,17 @@
 #pragma once
 
 #include <QFont>
+#include <QMessageBox>
+
+#include <memory>
 
 namespace vennimo {
 
 // The alerts' Chinese text, named explicitly so the C locale does not pick Japanese letterforms.
 QFont alertFont(qreal pointSize);
+
+// An alert of the application: its icon, its text at `pointSize` and the product's name as the
+// window title, since an untitled window would show the program's technical name instead.
+std::unique_ptr<QMessageBox> newAlert(QMessageBox::Icon icon, qreal pointSize, QWidget* parent);
 
 } // namespace vennimo

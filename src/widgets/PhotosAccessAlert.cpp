@@ -14,9 +14,7 @@ constexpr qreal kTextPoints = 13;
 } // namespace
 
 std::unique_ptr<QMessageBox> PhotosAccessAlert::makeAlert(QWidget* parent, bool settingsProgram) {
-    auto alert = std::make_unique<QMessageBox>(parent);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setFont(alertFont(kTextPoints));
+    auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
     alert->setText(QStringLiteral("需要照片图库权限"));
     const QString informative = QStringLiteral("删除照片 App 中的原片需要访问照片图库。");
     alert->setInformativeText(settingsProgram ? informative

@@ -14,10 +14,7 @@ constexpr qreal kTextPoints = 13;
 } // namespace
 
 std::unique_ptr<QMessageBox> QuitBlockedAlert::makeAlert(const QString& reason, QWidget* parent) {
-    auto alert = std::make_unique<QMessageBox>(parent);
-    alert->setIcon(QMessageBox::Information);
-    alert->setFont(alertFont(kTextPoints));
-    alert->setWindowTitle(QStringLiteral("Vennimo"));
+    auto alert = newAlert(QMessageBox::Information, kTextPoints, parent);
     alert->setTextFormat(Qt::PlainText);
     alert->setText(reason);
     alert->setInformativeText(QString::fromUtf8(kInformative));

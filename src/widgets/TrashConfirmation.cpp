@@ -157,9 +157,7 @@ TrashConfirmation::Preview TrashConfirmation::preview(const Photo& photo) {
 
 std::unique_ptr<QMessageBox> TrashConfirmation::makeAlert(const QList<Photo>& photos, QWidget* parent) {
     const Text words = text(photos);
-    auto alert = std::make_unique<QMessageBox>(parent);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setFont(alertFont(kDestinationPoints));
+    auto alert = newAlert(QMessageBox::Warning, kDestinationPoints, parent);
     alert->setText(words.title);
     if (photos.size() == 1) {
         const Preview single = preview(photos.first());

@@ -16,9 +16,7 @@ constexpr qreal kTextPoints = 13;
 
 std::unique_ptr<QMessageBox> TrashFailureAlert::makeAlert(const QString& message, const QString& informative,
                                                           QWidget* parent) {
-    auto alert = std::make_unique<QMessageBox>(parent);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setFont(alertFont(kTextPoints));
+    auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
     alert->setText(message);
     alert->setInformativeText(informative);
     // Failure texts carry file names and line breaks; they must stay text, never markup.

@@ -16,10 +16,7 @@ constexpr qreal kTextPoints = 13;
 } // namespace
 
 std::unique_ptr<QMessageBox> UnsavedStateAlert::makeAlert(const Error& error, QWidget* parent) {
-    auto alert = std::make_unique<QMessageBox>(parent);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setFont(alertFont(kTextPoints));
-    alert->setWindowTitle(QStringLiteral("Vennimo"));
+    auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
     alert->setText(QString::fromUtf8(DeferredStateExit::kAlertMessage));
     // The error text names paths; it must stay text.
     alert->setTextFormat(Qt::PlainText);

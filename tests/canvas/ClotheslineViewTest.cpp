@@ -11,6 +11,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace vennimo;
 using namespace vennimo::test;
 
@@ -193,6 +195,45 @@ TEST(ClotheslineToolbar, KeepsItsCapsuleInsideTheNarrowestRopeAndCentredOnAWideO
     screen.settle();
     const QRectF bare = screen.toolbar().toolbarLayout()->targetFrames()[0];
     EXPECT_NEAR(bare.center().x(), 800, 0.5);
+}
+
+// The title's glyphs, inked as the font draws them, lie inside its label and the label inside the
+// title group, on every rope width and with a count of two digits beside it.
+TEST(ClotheslineToolbar, ShowsTheWholeTitleOnEveryWidth) {
+    Screen screen(12);
+    screen.select({1});
+    QLabel* title = nullptr;
+    for (QLabel* label : screen.toolbar().findChildren<QLabel*>())
+        if (label->text() == QString::fromUtf8("晾衣绳"))
+            title = label;
+    ASSERT_NE(title, nullptr);
+    QWidget* group = title->parentWidget()->parentWidget();
+    for (const bool importing : {false, true}) {
+        screen.model().setImporting(importing);
+        for (const int width : {760, 980, 1280}) {
+            SCOPED_TRACE(testing::Message() << width << (importing ? " importing" : ""));
+            screen.window.resize(width, screen.window.height());
+            screen.view->resize(screen.window.size());
+            screen.settle();
+            const QFontMetricsF metrics(title->font());
+            const QRectF ink = metrics.boundingRect(title->text());
+            const QRect box = title->contentsRect();
+            EXPECT_GE(box.width(), std::ceil(std::max(ink.right(), metrics.horizontalAdvance(title->text()))))
+                << box.width() << " px for the title's ink";
+            EXPECT_GE(box.height(), std::ceil(metrics.height()));
+            const QRect inGroup(title->mapTo(group, QPoint(0, 0)), title->size());
+            EXPECT_TRUE(group->rect().contains(inGroup))
+                << "label " << inGroup.left() << ".." << inGroup.right() << " in a group " << group->width()
+                << " wide";
+            const QRect count(screen.toolbar().countLabel()->mapTo(group, QPoint(0, 0)),
+                              screen.toolbar().countLabel()->size());
+            EXPECT_TRUE(group->rect().contains(count)) << "the count stays inside the group too";
+            if (!importing) {
+                EXPECT_GE(count.width(), screen.toolbar().countLabel()->sizeHint().width())
+                    << "a count of two digits still shows whole";
+            }
+        }
+    }
 }
 
 TEST(ClotheslineView, InsetsTheCanvasPublishesItsHitAreasOnceAndFollowsTheChrome) {

@@ -280,6 +280,19 @@ std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
     return std::pair{window.left() + left, window.left() + right};
 }
 
+std::optional<QRect> trayIcon() {
+    QProcess search;
+    search.start("xdotool", {"search", "--class", "VennimoGallery"});
+    search.waitForFinished(5000);
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        const QRect area = clientAreaOf(id.trimmed());
+        if (area.width() > 0 && area.width() <= 48 && area.height() > 0 && area.height() <= 48)
+            return area;
+    }
+    return std::nullopt;
+}
+
 bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count, int seed) {
     for (int i = 0; i < count; ++i)
         if (!makePhotoLikeImage({1600, 1200}, seed + i)

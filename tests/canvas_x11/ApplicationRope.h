@@ -69,6 +69,9 @@ bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count,
 // The peg of the print at x on the rope of the rope window `window` as it rests under prints at
 // `loads`.
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);
+// The application's tray icon, the small window of its class that the tray host took in; none
+// without a tray host.
+std::optional<QRect> trayIcon();
 // The X id of the application's widest window, its rope window.
 QString widestWindowId(qint64 pid);
 // Where the X server has a window's client area, inside the window manager's frame (xwininfo's

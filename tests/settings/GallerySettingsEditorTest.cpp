@@ -58,7 +58,8 @@ TEST(GallerySettingsEditor, AppliesChangedPartsInOrderAndKeepsTheStoredFolderLis
     EXPECT_TRUE(editor.hasChanges());
     EXPECT_TRUE(editor.save());
     EXPECT_EQ(e.defaults->spaceKeyOpener(), "/usr/share/applications/viewer.desktop");
-    EXPECT_EQ(e.services.log, QStringList({"shortcut ⌃⇧K", "folders", "refreshLogin", "login on", "layers"}));
+    EXPECT_EQ(e.services.log,
+              QStringList({"shortcut Ctrl+Shift+K", "folders", "refreshLogin", "login on", "layers"}));
     EXPECT_EQ(layersSpy.count(), 4) << "offCenter, strictVertical, the level and the opener, once each";
     EXPECT_EQ(layersSpy.at(3).at(0), "spaceKeyOpener") << "the space key comes last";
     EXPECT_TRUE(e.defaults->clotheslineOffCenterPeg());
@@ -106,7 +107,7 @@ TEST(GallerySettingsEditor, NamesWhatFailedAfterItsPrefixAndKeepsItPending) {
     // Only an invalid shortcut: nothing applied, the controller is not asked.
     e.edit([](GallerySettingsValues& v) { v.shortcut = GalleryShortcut{35, GalleryShortcut::kOptionMask}; });
     EXPECT_FALSE(editor.save());
-    EXPECT_EQ(editor.message(), QStringLiteral("未能应用：快捷键需包含 ⌃ 或 ⌘。"));
+    EXPECT_EQ(editor.message(), QStringLiteral("未能应用：快捷键需包含 Ctrl 或 Super。"));
     EXPECT_TRUE(e.services.log.isEmpty());
     EXPECT_EQ(editor.saved().shortcut, GalleryShortcut{});
     EXPECT_TRUE(editor.hasChanges());
@@ -114,12 +115,13 @@ TEST(GallerySettingsEditor, NamesWhatFailedAfterItsPrefixAndKeepsItPending) {
     // The invalid draft is named again by the next save, beside a part that applies.
     e.edit([](GallerySettingsValues& v) { v.alwaysOnTop = false; });
     EXPECT_FALSE(editor.save());
-    EXPECT_EQ(editor.message(), QStringLiteral("部分设置已保存，其余未能应用：快捷键需包含 ⌃ 或 ⌘。"));
+    EXPECT_EQ(editor.message(), QStringLiteral("部分设置已保存，其余未能应用：快捷键需包含 Ctrl 或 Super。"));
     EXPECT_FALSE(editor.saved().alwaysOnTop);
 
     // Rejected by the controller, with its reason, and without one.
     e.services.shortcutWorks = false;
-    e.services.shortcutProblem = QStringLiteral("无法注册 ⌃⇧K，可能已被其他应用占用；请换一个组合。");
+    e.services.shortcutProblem =
+        QStringLiteral("无法注册 Ctrl+Shift+K，可能已被其他应用占用；请换一个组合。");
     e.edit([](GallerySettingsValues& v) {
         v.shortcut = kControlShiftK;
         v.style.offCenter = true;
@@ -127,7 +129,8 @@ TEST(GallerySettingsEditor, NamesWhatFailedAfterItsPrefixAndKeepsItPending) {
     EXPECT_FALSE(editor.save());
     EXPECT_EQ(
         editor.message(),
-        QStringLiteral("部分设置已保存，其余未能应用：无法注册 ⌃⇧K，可能已被其他应用占用；请换一个组合。"));
+        QStringLiteral(
+            "部分设置已保存，其余未能应用：无法注册 Ctrl+Shift+K，可能已被其他应用占用；请换一个组合。"));
     e.services.shortcutProblem.reset();
 
     // Three failures, one line each: shortcut, folders, login.
@@ -169,7 +172,7 @@ TEST(GallerySettingsEditor, RepairsAnUnreadableFolderListAndRegistersAMissingKey
     e.services.shortcutProblem.reset();
     e.edit([](GallerySettingsValues& v) { v.login = true; });
     EXPECT_TRUE(editor.save());
-    EXPECT_EQ(e.services.log, QStringList({"shortcut ⌃⌥P", "folders", "refreshLogin", "login on"}));
+    EXPECT_EQ(e.services.log, QStringList({"shortcut Ctrl+Alt+P", "folders", "refreshLogin", "login on"}));
     EXPECT_FALSE(editor.needsSourceRepair());
     EXPECT_FALSE(editor.shortcutNeedsRegistration());
     EXPECT_FALSE(editor.hasChanges());

@@ -110,14 +110,15 @@ TEST(GallerySettingsView, FourToolbarTabsAtTheirSizesOverOneAutosavedDraft) {
         EXPECT_TRUE(w.view->pane(pane)->messageShown());
         EXPECT_EQ(w.view->pane(pane)->messageText(), QStringLiteral("未能应用：快捷键暂时不可用。"));
     }
-    EXPECT_EQ(quick->statusText(), QStringLiteral("⌃⌥P")) << "the registered key stays shown";
+    EXPECT_EQ(quick->statusText(), QStringLiteral("Ctrl+Alt+P")) << "the registered key stays shown";
     w.view->selectPane(SettingsPane::shortcut);
     w.shoot("shortcut-failed");
     w.services.shortcutWorks = true;
     quick->keyPicker()->setCurrentIndex(quick->keyPicker()->findText("K"));
     Q_EMIT quick->keyPicker()->activated(quick->keyPicker()->currentIndex());
-    EXPECT_EQ(w.services.registeredShortcut.label(), QStringLiteral("⌃⌥⇧K")) << "the ticked modifiers stay";
-    EXPECT_EQ(quick->statusText(), QStringLiteral("⌃⌥⇧K"));
+    EXPECT_EQ(w.services.registeredShortcut.label(), QStringLiteral("Ctrl+Alt+Shift+K"))
+        << "the ticked modifiers stay";
+    EXPECT_EQ(quick->statusText(), QStringLiteral("Ctrl+Alt+Shift+K"));
     EXPECT_FALSE(w.view->pane(SettingsPane::general)->messageShown());
 }
 
@@ -181,7 +182,7 @@ TEST(GallerySettingsView, TheHelpTableHoldsTenKeysInFiveRowsOfTwo) {
 
     GalleryHelpSettingsView help;
     const QStringList texts = labels(help.content());
-    EXPECT_TRUE(texts.contains("删除：本地文件进废纸篓，照片 App 原片进“最近删除”。"));
+    EXPECT_TRUE(texts.contains("删除：本地文件进废纸篓。"));
     EXPECT_LT(texts.indexOf("拖动"), texts.indexOf("快捷键"));
     EXPECT_LT(texts.indexOf("拖照片"), texts.indexOf("拖夹子")) << "the photo card first";
 }
@@ -244,6 +245,28 @@ TEST(GallerySettingsView, TheHelpPaneAlwaysShowsItsScrollerAndAPegWithoutArtwork
     const QImage art = drawn(artwork);
     EXPECT_EQ(art.pixel(56, 27), QColor(Qt::green).rgb());
     EXPECT_EQ(art.pixel(66, 16), QColor(Qt::green).rgb());
+}
+
+// Keys are named as a Linux keyboard labels them, and nothing names what this desktop lacks.
+TEST(GallerySettingsView, ThePanesNameKeysByTheirLinuxNames) {
+    OpenWindow w;
+    QuickOpenSettingsView* quick = w.view->pane(SettingsPane::shortcut)->quickOpen();
+    ASSERT_NE(quick, nullptr);
+    QStringList boxes;
+    for (const std::uint32_t mask : {GalleryShortcut::kControlMask, GalleryShortcut::kOptionMask,
+                                     GalleryShortcut::kShiftMask, GalleryShortcut::kCommandMask})
+        boxes.append(quick->modifierBox(mask)->text());
+    EXPECT_EQ(boxes, QStringList({"Ctrl", "Alt", "Shift", "Super"}));
+    QStringList texts;
+    for (SettingsPane pane : SettingsPaneInfo::all())
+        texts += labels(w.view->pane(pane));
+    texts += labels(GalleryHelpSettingsView().content());
+    EXPECT_TRUE(texts.contains("需包含 Ctrl 或 Super"));
+    for (const QString& text : texts) {
+        for (const char16_t symbol : {u'⌃', u'⌥', u'⇧', u'⌘', u'⌫'})
+            EXPECT_FALSE(text.contains(QChar(symbol))) << text.toStdString();
+        EXPECT_FALSE(text.contains("最近删除")) << text.toStdString();
+    }
 }
 
 TEST(GallerySettingsView, CardsAndSwitchesEditTheStyleAndOnlyCardsReplay) {

@@ -15,7 +15,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <gtest/gtest.h>
@@ -141,6 +145,9 @@ TEST(GalleryApplication, LaunchBuildsEveryPartInOrderAndFrontsTheEmptyRope) {
 
     GalleryApplication& app = *launched.app;
     EXPECT_EQ(app.window()->windowTitle(), QStringLiteral("Vennimo"));
+    // Qt's own buttons and file dialogs speak the screens' language.
+    EXPECT_EQ(QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(), "取消");
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Directory:"), "目录：");
     EXPECT_TRUE(app.window()->isVisible()) << "the first pass fronts even an empty rope";
     EXPECT_EQ(app.presence()->frontCount(), 1);
     EXPECT_EQ(app.activationPolicy(), ActivationPolicy::regular);
@@ -198,6 +205,26 @@ TEST(GalleryApplication, WindowsShowTheApplicationIconAndTheSettingsOpenCentred)
     app.showSettings();
     EXPECT_LE((settings.frameGeometry().center() - centre).manhattanLength(), 8);
     QApplication::setWindowIcon(QIcon());
+}
+
+// Activation catches up with the folders, but the tray menu taking the keyboard is no visit: a
+// full rescan begun then would hold up a quit chosen from that menu until it ended.
+TEST(GalleryApplication, OpeningTheTrayMenuStartsNoRescanThatAQuitWouldWaitFor) {
+    LaunchedApp launched;
+    GalleryModel& model = launched.model();
+    GalleryWindow* window = launched.app->window();
+    window->activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window; }));
+    ASSERT_TRUE(waitUntil([&] { return model.appliedScanCount() > 0 && !model.scanInFlight(); }));
+    QMenu& menu = launched.app->statusItem()->menu();
+    menu.popup(QPoint(100, 100));
+    ASSERT_TRUE(menu.isVisible());
+    Q_EMIT qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_FALSE(model.scanInFlight()) << "the open menu started a rescan";
+    // Closed without quitting, with a window of ours in front: that is a visit after all.
+    const int scans = model.appliedScanCount();
+    menu.hide();
+    EXPECT_TRUE(waitUntil([&] { return model.scanInFlight() || model.appliedScanCount() > scans; }));
 }
 
 TEST(GalleryApplication, EveryQuitGoesThroughOnePath) {

@@ -108,7 +108,7 @@ TEST(GalleryShortcutControllerTest, ApplyRefusesWithTheRightTextAndKeepsTheOlder
         {"held by another program",
          {0, GalleryShortcut::kControlMask},
          false,
-         QStringLiteral("无法注册 ⌃A，可能已被其他应用占用；请换一个组合。"),
+         QStringLiteral("无法注册 Ctrl+A，可能已被其他应用占用；请换一个组合。"),
          1,
          1},
     };

@@ -180,6 +180,49 @@ TEST(GalleryWindowRouting, MovesByTheRopeInMouseEvents) {
     EXPECT_FALSE(w.window->busy());
 }
 
+// The pointer is read on a timer only while it is over the window or a gesture runs; an idle
+// rope under a pointer elsewhere sleeps.
+TEST(GalleryWindowRouting, PollsThePointerOnlyWhileItIsOverTheWindowOrAGestureRuns) {
+    RoutedWindow w;
+    const auto send = [&](QEvent::Type type) {
+        QEvent event(type);
+        QApplication::sendEvent(w.window.get(), &event);
+    };
+    EXPECT_TRUE(w.window->pointerRoutingActive());
+    EXPECT_FALSE(w.window->pointerPollActive()) << "the pointer is elsewhere";
+    EXPECT_FALSE(w.window->ignoresMouseEvents()) << "nothing published yet";
+    w.publishPrint();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.window->ignoresMouseEvents()) << "shapes published later are routed without the poll";
+    w.window->setFrame({100, 150, 800, 518});
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.window->lastPointerHit()->frame, QRectF(100, 150, 800, 518)) << "so is a new frame";
+    w.window->setFrame({100, 200, 800, 518});
+
+    w.pointer = w.overPrint;
+    send(QEvent::Enter);
+    EXPECT_TRUE(w.window->pointerPollActive());
+    EXPECT_FALSE(w.window->ignoresMouseEvents()) << "entering routes at once";
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(100, 120), w.overPrint, Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    w.buttons = Qt::LeftButton;
+    QApplication::sendEvent(w.window.get(), &press);
+    send(QEvent::Leave);
+    EXPECT_TRUE(w.window->pointerPollActive()) << "a press carried off the window keeps the poll";
+    w.buttons = Qt::NoButton;
+    w.routeAt(w.overNothing);
+    EXPECT_FALSE(w.window->pointerPollActive()) << "released elsewhere: asleep again";
+
+    w.window->setClotheslineDragActive(true);
+    EXPECT_TRUE(w.window->pointerPollActive()) << "a rope drag reads the pointer wherever it goes";
+    w.window->finishClotheslineDrag();
+    EXPECT_FALSE(w.window->pointerPollActive());
+
+    send(QEvent::Enter);
+    w.window->hide();
+    EXPECT_FALSE(w.window->pointerPollActive()) << "hidden, nothing is routed";
+}
+
 TEST(GalleryWindowKeys, UndoAndRedoReachTheRopeHistoryUnlessTextIsEdited) {
     test::RopeModel rope(2);
     ASSERT_TRUE(rope->setHanging({rope.photos[1]}, false, RopeHistoryRecording::record));

@@ -125,7 +125,8 @@ TEST(QuickOpenShortcutTest, KeyHeldByAnotherClientIsReportedAndTheOlderKeyKeepsW
     QObject::connect(&controller, &GalleryShortcutController::changed, [&] { ++changes; });
     controller.start();
     EXPECT_FALSE(controller.registered());
-    EXPECT_EQ(controller.error(), QStringLiteral("无法注册 ⌃⌥P，可能已被其他应用占用；请换一个组合。"));
+    EXPECT_EQ(controller.error(),
+              QStringLiteral("无法注册 Ctrl+Alt+P，可能已被其他应用占用；请换一个组合。"));
     EXPECT_EQ(changes, 1);
     OtherClient third;
     EXPECT_TRUE(third.grab('p', kControlAlt)) << "a partial grab was left behind";

@@ -172,7 +172,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     // toggles the rope, the new one does.
     clickIn(window, tab(2));
     window = geometryOf(id);
-    clickIn(window, QPoint(240, 138));
+    clickIn(window, QPoint(155, 138));
     grabScreenArea(window).save(shots() + "/5-shortcut-with-shift.png");
     ASSERT_TRUE(ropeVisible());
     xdotool({"key", "ctrl+alt+p"});

@@ -241,3 +241,16 @@ TEST(Alerts, QuitAlertsNameTheReasonAndEscapeStays) {
     });
     EXPECT_EQ(model.deferredStateAlert()(error), DeferredStateExitChoice::discardAndQuit);
 }
+
+// Every alert names the product, not the program's technical name an untitled window would show.
+TEST(Alerts, EveryAlertCarriesTheProductsName) {
+    const std::unique_ptr<QMessageBox> alerts[] = {
+        PhotosAccessAlert::makeAlert(),
+        TrashFailureAlert::makeAlert("有 1 张照片未能删除", "磁盘已满"),
+        QuitBlockedAlert::makeAlert("正在删除照片"),
+        UnsavedStateAlert::makeAlert(Error::make("Vennimo.Placements", 1, "磁盘已满")),
+        TrashConfirmation::makeAlert({imagePhoto("title.jpg", Qt::darkRed)}),
+    };
+    for (const auto& alert : alerts)
+        EXPECT_EQ(alert->windowTitle(), "Vennimo") << alert->text().toStdString();
+}
