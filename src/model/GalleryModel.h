@@ -304,9 +304,10 @@ public:
                             RopeHistoryRecording recording = RopeHistoryRecording::record,
                             std::function<void(bool)> completion = {});
     // Moves the hanging photos' files into a folder and takes them down as one journaled change;
-    // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp).
+    // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp). A drop
+    // target's folder comes with the descriptor it was checked through; else it is opened here.
     std::optional<QStringList> movePegPhotos(const QList<Photo>& photos, const QString& directory,
-                                             RopeHistoryRecording recording);
+                                             RopeHistoryRecording recording, int folderDescriptor = -1);
     // A delivery into a folder that was refused before the model was asked (a drop target that
     // named no usable folder) shows its reason as the action error.
     void reportPegDeliveryFailure(const QString& message);
