@@ -4,8 +4,11 @@
 #include "dragdrop/PegFolderMove.h"
 #include "platform/FileMove.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 namespace vennimo {
 
@@ -54,7 +57,16 @@ PegFolderDelivery::openDestination(const QByteArray& raw, const QString& storage
         return std::nullopt;
     auto descriptor = std::make_shared<FileDescriptor>(*opened);
     // Where the descriptor really is, not where the path pointed a moment before.
-    const QString folder = QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(*opened)).symLinkTarget();
+    QString folder = QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(*opened)).symLinkTarget();
+    if (folder.isEmpty()) {
+        // Without /proc the path must at least still name what was opened.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(descriptor->get(), &held) == 0 &&
+            ::stat(QFile::encodeName(canonical).constData(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            folder = canonical;
+    }
     if (folder.isEmpty() || folder != canonical)
         return std::nullopt;
     const QString storage = QFileInfo(storageFolder).canonicalFilePath();

@@ -248,6 +248,7 @@ void GeneralSettingsView::rebuildRows() {
     // Clearing the model lets go of the row widgets too (after this turn, since one of them may
     // be the switch whose click brought us here).
     m_folders->clear();
+    m_rowsWithWidgets.clear();
     const QList<SourceFolder>& folders = m_editor.draft().folders;
     m_noFolders->setVisible(folders.isEmpty());
     m_list->setVisible(!folders.isEmpty());
@@ -282,17 +283,30 @@ void GeneralSettingsView::rebuildRows() {
 
 void GeneralSettingsView::showVisibleRows() {
     const QList<SourceFolder>& folders = m_editor.draft().folders;
+    const int count = m_folders->rowCount();
     const QRect visible = m_list->viewport()->rect();
-    for (int row = 0; row < m_folders->rowCount(); ++row) {
+    const QModelIndex top = m_list->indexAt(visible.topLeft());
+    const QModelIndex bottom = m_list->indexAt(visible.bottomLeft());
+    const int first = top.isValid() ? top.row() : 0;
+    const int last = bottom.isValid() ? bottom.row() : count - 1;
+    // Rows that scrolled away let go of their widgets; the rows in view get theirs.
+    for (auto row = m_rowsWithWidgets.begin(); row != m_rowsWithWidgets.end();) {
+        if (*row < first || *row > last || *row >= count) {
+            if (*row < count)
+                m_list->setIndexWidget(m_folders->index(*row, 0), nullptr);
+            row = m_rowsWithWidgets.erase(row);
+        } else {
+            ++row;
+        }
+    }
+    for (int row = first; row <= last && row < count; ++row) {
+        if (m_rowsWithWidgets.contains(row))
+            continue;
         const QModelIndex index = m_folders->index(row, 0);
-        const bool shows = m_list->visualRect(index).intersects(visible);
-        QWidget* widget = m_list->indexWidget(index);
-        if (shows && !widget) {
-            const int position = index.data(kFolderIndexRole).toInt();
-            if (position < folders.size())
-                m_list->setIndexWidget(index, folderRow(folders[position]));
-        } else if (!shows && widget) {
-            m_list->setIndexWidget(index, nullptr);
+        const int position = index.data(kFolderIndexRole).toInt();
+        if (position < folders.size()) {
+            m_list->setIndexWidget(index, folderRow(folders[position]));
+            m_rowsWithWidgets.insert(row);
         }
     }
 }

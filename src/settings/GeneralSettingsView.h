@@ -3,6 +3,7 @@
 #include "core/SourceFolder.h"
 
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
@@ -61,6 +62,7 @@ private:
     QListView* m_list = nullptr;
     QStandardItemModel* m_folders = nullptr;
     QLabel* m_noFolders = nullptr;
+    QSet<int> m_rowsWithWidgets;
     int m_rowHeight = 0;
     int m_issueRowHeight = 0;
     SettingsSwitch* m_alwaysOnTop = nullptr;
