@@ -46,8 +46,10 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
     // model's error reach the user from there on.
     QPointer<GalleryModel> model = m_model;
     m_sessionFolderDelivery = std::make_shared<PegFolderDelivery>(
-        photos, m_model->indexer().storage(), [model](const QList<Photo>& moved, const QString& folder) {
-            return model ? model->movePegPhotos(moved, folder, RopeHistoryRecording::record) : std::nullopt;
+        photos, m_model->indexer().storage(),
+        [model](const QList<Photo>& moved, const QString& folder, int descriptor) {
+            return model ? model->movePegPhotos(moved, folder, RopeHistoryRecording::record, descriptor)
+                         : std::nullopt;
         });
     auto data = payload->makeMimeData(
         m_sessionFolderDelivery, [model](const QByteArray& answer, const QString& error) {

@@ -573,7 +573,9 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
 QStringList Indexer::baselinePathsBelow(int rootIndex) const {
     QStringList paths;
     for (const QString& pending : m_baselineRoots) {
-        if (pending != m_roots[rootIndex].path && owningRoot(pending) == rootIndex)
+        // Only a path below the root can be owned by it; the owner is looked up for those alone.
+        if (pending != m_roots[rootIndex].path && pathIsWithin(pending, m_roots[rootIndex].path) &&
+            owningRoot(pending) == rootIndex)
             paths.append(pending);
     }
     return paths;
@@ -594,10 +596,12 @@ bool Indexer::rootReadable(const SourceRoot& root) {
 void Indexer::settleBaseline(const RootScan& scan, const QStringList& targets) {
     for (auto it = m_baselineRoots.begin(); it != m_baselineRoots.end();) {
         const QString& pending = *it;
-        const bool covered = owningRoot(pending) == scan.rootIndex &&
-                             std::any_of(targets.cbegin(), targets.cend(), [&pending](const QString& target) {
-                                 return pathIsWithin(pending, target);
-                             });
+        // The targets first: few pending roots lie in them, and finding a path's owning root
+        // walks every root, which with thousands of roots, each settled in turn, would take minutes.
+        const bool covered =
+            std::any_of(targets.cbegin(), targets.cend(),
+                        [&pending](const QString& target) { return pathIsWithin(pending, target); }) &&
+            owningRoot(pending) == scan.rootIndex;
         if (covered)
             it = m_baselineRoots.erase(it);
         else

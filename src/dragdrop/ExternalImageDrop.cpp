@@ -7,6 +7,7 @@
 #include "dragdrop/XdsPromiseReceiver.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QMimeDatabase>
@@ -80,16 +81,39 @@ QString decodeMozUrl(const QByteArray& bytes) {
     return QString::fromUtf8(bytes);
 }
 
+// Reads a drop's data one type at a time. Qt asks the source for each type on its own and waits
+// up to its selection time-out (five seconds, fixed) for every answer, on the main thread: after
+// one answer came back empty that late, the source has stopped answering, and the other types
+// are not asked for.
+class DropDataReader {
+public:
+    explicit DropDataReader(const QMimeData& data)
+        : m_data(data) {}
+
+    QByteArray read(const QString& format) {
+        if (m_stalled || !m_data.hasFormat(format))
+            return {};
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray bytes = m_data.data(format);
+        if (bytes.isEmpty() && timer.elapsed() >= ExternalImageDrop::kStalledReadMs)
+            m_stalled = true;
+        return bytes;
+    }
+
+private:
+    const QMimeData& m_data;
+    bool m_stalled = false;
+};
+
 // The dropped URLs in the order offered: the URI list, else the first line of the browsers' URL
 // types.
-QList<QUrl> droppedUrls(const QMimeData& data) {
-    QStringList texts;
-    if (data.hasFormat(kUriList))
-        texts = lines(QString::fromUtf8(data.data(kUriList)));
-    if (texts.isEmpty() && data.hasFormat(kMozUrl))
-        texts = lines(decodeMozUrl(data.data(kMozUrl))).mid(0, 1);
-    if (texts.isEmpty() && data.hasFormat(kNetscapeUrl))
-        texts = lines(QString::fromUtf8(data.data(kNetscapeUrl))).mid(0, 1);
+QList<QUrl> droppedUrls(DropDataReader& reader) {
+    QStringList texts = lines(QString::fromUtf8(reader.read(kUriList)));
+    if (texts.isEmpty())
+        texts = lines(decodeMozUrl(reader.read(kMozUrl))).mid(0, 1);
+    if (texts.isEmpty())
+        texts = lines(QString::fromUtf8(reader.read(kNetscapeUrl))).mid(0, 1);
     QList<QUrl> urls;
     for (const QString& text : texts) {
         // Some sources write file names unencoded; only the scheme and the local path are used.
@@ -113,7 +137,8 @@ bool readableDrag(const QMimeData& data) {
     }
     if (!formats.contains(kUriList))
         return false;
-    for (const QUrl& url : droppedUrls(data)) {
+    DropDataReader reader(data);
+    for (const QUrl& url : droppedUrls(reader)) {
         if (!url.isLocalFile())
             return true;
         if (isImageFile(url.toLocalFile()))
@@ -316,7 +341,8 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
 
     // The URI list gives one item per URI; bytes and the promise belong to the first item, the one
     // every source that offers them describes.
-    QList<QUrl> urls = droppedUrls(data);
+    DropDataReader reader(data);
+    QList<QUrl> urls = droppedUrls(reader);
     const bool hasData = !offeredImageTypes.isEmpty() || formats.contains(kOctetStream) || hasPromiseType;
     const qsizetype itemCount = std::max<qsizetype>(urls.size(), hasData ? 1 : 0);
 
@@ -352,12 +378,12 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
         }
         if (carriesData) {
             for (const QString& type : offeredImageTypes) {
-                QByteArray bytes = data.data(type);
+                QByteArray bytes = reader.read(type);
                 if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size()))
                     alternatives.append(Source::fromBytes(std::move(bytes)));
             }
             if (formats.contains(kOctetStream)) {
-                QByteArray bytes = data.data(kOctetStream);
+                QByteArray bytes = reader.read(kOctetStream);
                 if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && contentIsImage(bytes) &&
                     fits(bytes.size()))
                     alternatives.append(Source::fromBytes(std::move(bytes)));

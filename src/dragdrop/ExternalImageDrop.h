@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -26,16 +27,25 @@ namespace vennimo {
 
 class PromisedImage;
 
+// Set from another thread (a quit, the session's end) to stop a drop's waits and downloads.
+using DropCancellation = std::shared_ptr<const std::atomic<bool>>;
+
 struct DropDownloadOptions {
     // Silence that fails a request, the whole transfer's limit, and how long the caller waits.
     std::chrono::milliseconds requestTimeout{20'000};
     std::chrono::milliseconds resourceTimeout{25'000};
     std::chrono::milliseconds wait{27'000};
+    DropCancellation cancelled{};
 };
 
 struct DropImportOptions {
     std::chrono::milliseconds promiseWait{30'000};
     DropDownloadOptions download{};
+    // Every download and promise of one drop ends this long after the import began, however many
+    // items wait their turn: the ones left fail with the download time-out.
+    std::chrono::milliseconds dropDeadline{60'000};
+    // Once set, what has not been saved yet fails and nothing more is fetched or waited for.
+    DropCancellation cancelled{};
     // Above 0: a saved JPEG is checked by drawing it bounded to this many pixels, and the picture
     // is kept in the result, so that its thumbnail needs no second decode.
     int thumbnailPixels = 0;
@@ -66,6 +76,11 @@ public:
     static constexpr double kMaxPdfSidePixels = 4096.0;
     // The drag type of a file promise under the X Direct Save protocol.
     static constexpr auto kDirectSaveType = "XdndDirectSave0";
+    // A read of drop data that comes back empty after this long was the platform's selection
+    // time-out, a source that stopped answering: the drop's other types are not asked for then.
+    static constexpr int kStalledReadMs = 1000;
+    // How often a blocked wait looks whether the drop was cancelled.
+    static constexpr int kCancelPollMs = 100;
 
     // One way of obtaining the image of one dropped item.
     struct Source {
@@ -171,6 +186,10 @@ public:
     // The bytes behind an http, https or data URL, within the size limits and time-outs.
     static vennimo::Result<QByteArray> download(const QUrl& url, const DownloadOptions& options = {});
     static vennimo::Result<QByteArray> decodeDataUrl(const QByteArray& url);
+    // "下载图片超时。": a download, or the drop's time for all of them, ran out.
+    static Error timedOutError();
+    // An item the drop was cancelled before it could be saved.
+    static Error cancelledError();
 };
 
 // Whether a path names a regular file, not a link to one, with an image file name (the

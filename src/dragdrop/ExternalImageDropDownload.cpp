@@ -172,6 +172,17 @@ public:
             finish(std::nullopt);
         });
 
+        // Nothing wakes this loop when the drop is cancelled from another thread: it looks.
+        QTimer cancelPoll;
+        if (m_options.cancelled) {
+            QObject::connect(&cancelPoll, &QTimer::timeout, &loop, [&] {
+                if (!*m_options.cancelled)
+                    return;
+                finish(ExternalImageDrop::cancelledError());
+                reply->abort();
+            });
+            cancelPoll.start(ExternalImageDrop::kCancelPollMs);
+        }
         idle.start();
         resource.start(int(m_options.resourceTimeout.count()));
         wait.start(int(m_options.wait.count()));
@@ -181,7 +192,7 @@ public:
         reply->abort();
         delete reply;
         if (waitedOut && !m_failure)
-            return Error::failure(QStringLiteral("下载图片超时。"));
+            return ExternalImageDrop::timedOutError();
         if (m_failure)
             return *m_failure;
         return m_bytes;
@@ -217,6 +228,14 @@ vennimo::Result<QByteArray> ExternalImageDrop::decodeDataUrl(const QByteArray& u
         decoded.decoded.size() > kMaxImageBytes)
         return unreadableInline();
     return decoded.decoded;
+}
+
+Error ExternalImageDrop::timedOutError() {
+    return Error::failure(QStringLiteral("下载图片超时。"));
+}
+
+Error ExternalImageDrop::cancelledError() {
+    return Error::failure(QStringLiteral("拖入的图片已停止导入。"));
 }
 
 vennimo::Result<QByteArray> ExternalImageDrop::download(const QUrl& url, const DownloadOptions& options) {

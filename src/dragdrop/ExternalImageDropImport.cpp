@@ -1,13 +1,11 @@
 #include "dragdrop/ExternalImageDrop.h"
 
-#include "core/PhotoIdentity.h"
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromisedImage.h"
 #include "dragdrop/StagedFile.h"
 #include "platform/ContentDigest.h"
 #include "platform/DurableCalls.h"
 #include "platform/FileDescriptor.h"
-#include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/ImageDecoder.h"
 #include "platform/WorkQueue.h"
@@ -19,7 +17,6 @@
 #include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QSemaphore>
-#include <QUuid>
 
 #include <algorithm>
 #include <atomic>
@@ -41,7 +38,6 @@ namespace {
 const QString kImportedFolder = QStringLiteral("imported-images");
 const QString kPhotosImportsFolder = QStringLiteral("photos-imports");
 const QString kImportPrefix = QStringLiteral("导入图片-");
-const QString kCopyPrefix = QStringLiteral("照片副本-");
 
 Error sizeError() {
     return Error::failure(QStringLiteral("图片为空或超过 64 MB。"));
@@ -74,12 +70,41 @@ QSemaphoreReleaser reserveDrawing(qint64 pixels) {
 // way at once never exceed eight at the size limit. Counted in MiB.
 constexpr int kHeldMebibytes = int(8 * ExternalImageDrop::kMaxImageBytes / (1 << 20));
 
+QSemaphore& heldBudget() {
+    static QSemaphore budget(kHeldMebibytes);
+    return budget;
+}
+
+int heldMebibytes(qint64 bytes) {
+    return int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 1, kHeldMebibytes));
+}
+
 // Waits until `bytes` more may be held; they count until the answer goes.
 QSemaphoreReleaser reserveHolding(qint64 bytes) {
-    static QSemaphore budget(kHeldMebibytes);
-    const int mebibytes = int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 1, kHeldMebibytes));
-    budget.acquire(mebibytes);
-    return QSemaphoreReleaser(budget, mebibytes);
+    const int mebibytes = heldMebibytes(bytes);
+    heldBudget().acquire(mebibytes);
+    return QSemaphoreReleaser(heldBudget(), mebibytes);
+}
+
+bool isCancelled(const DropCancellation& cancelled) {
+    return cancelled && cancelled->load();
+}
+
+// The same, but giving up at the drop's deadline or when it is cancelled.
+std::optional<QSemaphoreReleaser> reserveHolding(qint64 bytes, std::chrono::steady_clock::time_point deadline,
+                                                 const DropCancellation& cancelled) {
+    const int mebibytes = heldMebibytes(bytes);
+    for (;;) {
+        if (isCancelled(cancelled))
+            return std::nullopt;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
+        const int slice = int(std::min<qint64>(left.count(), ExternalImageDrop::kCancelPollMs));
+        if (heldBudget().tryAcquire(mebibytes, slice))
+            return QSemaphoreReleaser(heldBudget(), mebibytes);
+    }
 }
 
 // The size of what `fd` opened, when it is a regular file of 1 byte to `limit`.
@@ -183,9 +208,12 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
 
 vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
                                              const ExternalImageDrop::ImportOptions& options,
+                                             std::chrono::steady_clock::time_point deadline,
                                              LeftoverTemporaries::Record* record) {
     using Kind = ExternalImageDrop::Source::Kind;
     const int pixels = options.thumbnailPixels;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     switch (source.kind) {
     case Kind::File: {
         if (!isImageFile(source.path))
@@ -204,8 +232,23 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
         return QList<Saved>{*saved};
     }
     case Kind::Remote: {
-        const QSemaphoreReleaser held = reserveHolding(ExternalImageDrop::kMaxImageBytes);
-        auto bytes = ExternalImageDrop::download(source.url, options.download);
+        // A cancel stops what waits on others; bytes already here are saved in moments.
+        if (isCancelled(options.cancelled))
+            return ExternalImageDrop::cancelledError();
+        // Only the network is waited for: inline bytes are decoded whatever the time.
+        const bool inlineBytes = source.url.scheme().toLower() == QLatin1String("data");
+        const auto held =
+            inlineBytes ? std::optional(reserveHolding(ExternalImageDrop::kMaxImageBytes))
+                        : reserveHolding(ExternalImageDrop::kMaxImageBytes, deadline, options.cancelled);
+        if (!held)
+            return isCancelled(options.cancelled) ? ExternalImageDrop::cancelledError()
+                                                  : ExternalImageDrop::timedOutError();
+        ExternalImageDrop::DownloadOptions download = options.download;
+        download.wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       deadline - std::chrono::steady_clock::now()),
+                                   std::chrono::milliseconds(1), download.wait);
+        download.cancelled = options.cancelled;
+        auto bytes = ExternalImageDrop::download(source.url, download);
         if (!bytes.ok())
             return bytes.error();
         auto saved = saveImage(*bytes, base, pixels, record);
@@ -216,7 +259,12 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
     case Kind::Promise: {
         if (!source.promise)
             return Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
-        PromisedImage::Outcome outcome = source.promise->take(options.promiseWait);
+        if (isCancelled(options.cancelled))
+            return ExternalImageDrop::cancelledError();
+        PromisedImage::Outcome outcome = source.promise->take(
+            std::clamp(left, std::chrono::milliseconds(0), options.promiseWait), options.cancelled);
+        if (outcome.timedOut && isCancelled(options.cancelled))
+            return ExternalImageDrop::cancelledError();
         if (outcome.timedOut)
             return Error::failure(QStringLiteral("等待来源应用提供图片超时，请重新拖入。"));
         if (outcome.data.isEmpty())
@@ -432,6 +480,7 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
         std::optional<Error> lastError;
     };
     std::vector<Item> items(size_t(snapshot.items.size()));
+    const auto deadline = std::chrono::steady_clock::now() + options.dropDeadline;
     std::atomic<qint64> keptBytes = 0;
     // Each item tries its alternatives one after another; different items are saved side by side,
     // since checking a camera picture keeps a core busy and syncing it waits on the disk.
@@ -443,7 +492,7 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
                 ? storage + QLatin1Char('/') + kPhotosImportsFolder + QLatin1Char('/') + origin->storageKey()
                 : storage;
         for (const Source& source : snapshot.items[index]) {
-            auto attempt = tryAlternative(source, item.base, options, record);
+            auto attempt = tryAlternative(source, item.base, options, deadline, record);
             if (attempt.ok() && !attempt->isEmpty()) {
                 for (const Saved& saved : std::as_const(*attempt)) {
                     item.produced.append(saved.path);
@@ -490,9 +539,10 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
     // folder, before anything can refer to them.
     for (const QString& folder : std::as_const(folders))
         DurableCalls::syncFolder(QFile::encodeName(folder).constData());
+    // The items past the limit come last, so theirs is the last failure's message.
     if (snapshot.droppedItems > 0) {
         result.failures += snapshot.droppedItems;
-        result.detail = QStringLiteral("来源应用没有提供图片数据。");
+        result.detail = QStringLiteral("一次拖入的项目过多，最多 %1 项。").arg(kMaxDropItems);
     }
     QSet<QString> seen;
     for (const QString& path : paths)
@@ -501,67 +551,6 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
             result.paths.append(path);
         }
     return result;
-}
-
-vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& photos, const QString& storage,
-                                                          const CopyHook& afterCopy,
-                                                          LeftoverTemporaries::Record* record) {
-    const QString folder = storage + QLatin1Char('/') + kImportedFolder;
-    if (!QDir().mkpath(folder))
-        return Error::fromErrno(errno ? errno : EIO, folder);
-    QStringList partials;
-    QStringList copies;
-    auto fail = [&](const Error& error) -> vennimo::Result<QStringList> {
-        for (const QString& path : partials + copies)
-            ::unlink(QFile::encodeName(path).constData());
-        return error;
-    };
-    for (int index = 0; index < photos.size(); ++index) {
-        const Photo& photo = photos[index];
-        if (Status valid = validateOriginalIdentity(photo); !valid.ok())
-            return fail(valid.error());
-        auto before = FileIdentity::read(photo.path);
-        if (!before.ok())
-            return fail(before.error());
-        const QString stem = kCopyPrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        const QString partial = folder + QStringLiteral("/.") + stem + QStringLiteral(".partial");
-        const QString suffix = QFileInfo(photo.path).suffix();
-        const QString destination =
-            folder + QLatin1Char('/') + stem + (suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
-        if (QFileInfo::exists(destination) || QFileInfo::exists(partial) ||
-            QFileInfo(destination).isSymLink() || QFileInfo(partial).isSymLink())
-            return fail(Error::failure(QStringLiteral("副本文件名已存在，请重试。")));
-        partials.append(partial);
-        if (Status copied = FileMove::copyNoReplace(photo.path, partial); !copied.ok())
-            return fail(copied.error().isFileExists()
-                            ? Error::failure(QStringLiteral("副本文件名已存在，请重试。"))
-                            : copied.error());
-        if (afterCopy)
-            afterCopy(index, partial);
-        if (Status valid = validateOriginalIdentity(photo); !valid.ok())
-            return fail(valid.error());
-        auto after = FileIdentity::read(photo.path);
-        if (!after.ok())
-            return fail(after.error());
-        auto copy = FileIdentity::read(partial);
-        if (!copy.ok())
-            return fail(copy.error());
-        if (before->size != after->size || before->modified != after->modified || !copy->isRegularFile() ||
-            copy->size != before->size)
-            return fail(Error::failure(QStringLiteral("复制期间原图发生变化，请重新拖动。")));
-        if (record) {
-            if (Status recorded = record->add(destination); !recorded)
-                return fail(recorded.error());
-        }
-        if (Status moved = FileMove::moveNoReplace(partial, destination); !moved.ok()) {
-            if (record)
-                record->drop(destination);
-            return fail(moved.error());
-        }
-        partials.removeOne(partial);
-        copies.append(destination);
-    }
-    return copies;
 }
 
 QStringList ExternalImageDrop::importFolders(const QString& storage) {

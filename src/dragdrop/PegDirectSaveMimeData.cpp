@@ -34,6 +34,10 @@ QByteArray PegDirectSaveMimeData::folderUri(const QByteArray& fileUri) {
     QByteArray uri = fileUri;
     while (uri.endsWith('\0'))
         uri.chop(1);
+    // A NUL inside would end the name early for anything reading it as a C string: splitting the
+    // file name off after it would hand over some other folder, so such a URI names none.
+    if (uri.contains('\0'))
+        return {};
     const qsizetype slash = uri.lastIndexOf('/');
     if (slash < 0)
         return uri;

@@ -2,9 +2,13 @@
 
 #include "core/PathRules.h"
 #include "dragdrop/PegFolderMove.h"
+#include "platform/FileMove.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 namespace vennimo {
 
@@ -21,6 +25,12 @@ PegFolderDelivery::PegFolderDelivery(QList<Photo> photos, QString storageFolder,
 
 std::optional<QString> PegFolderDelivery::destinationFolder(const QByteArray& raw,
                                                             const QString& storageFolder) {
+    const auto destination = openDestination(raw, storageFolder);
+    return destination ? std::optional(destination->path) : std::nullopt;
+}
+
+std::optional<PegFolderDelivery::Destination>
+PegFolderDelivery::openDestination(const QByteArray& raw, const QString& storageFolder) {
     QByteArray uri = raw;
     // Some targets write the terminating NUL of a C string too.
     while (uri.endsWith('\0'))
@@ -39,33 +49,47 @@ std::optional<QString> PegFolderDelivery::destinationFolder(const QByteArray& ra
     for (const QString& segment : path.split(QLatin1Char('/')))
         if (segment == QLatin1String("..") || segment == QLatin1String("."))
             return std::nullopt;
-    const QFileInfo info(path);
-    if (!info.isDir())
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
         return std::nullopt;
-    const QString folder = info.canonicalFilePath();
-    if (folder.isEmpty())
+    const auto opened = FileMove::openFolder(canonical);
+    if (!opened)
+        return std::nullopt;
+    auto descriptor = std::make_shared<FileDescriptor>(*opened);
+    // Where the descriptor really is, not where the path pointed a moment before.
+    QString folder = QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(*opened)).symLinkTarget();
+    if (folder.isEmpty()) {
+        // Without /proc the path must at least still name what was opened.
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(descriptor->get(), &held) == 0 &&
+            ::stat(QFile::encodeName(canonical).constData(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino)
+            folder = canonical;
+    }
+    if (folder.isEmpty() || folder != canonical)
         return std::nullopt;
     const QString storage = QFileInfo(storageFolder).canonicalFilePath();
     if (!storage.isEmpty() && pathIsWithin(folder, storage))
         return std::nullopt;
-    return folder;
+    return Destination{folder, std::move(descriptor)};
 }
 
-std::optional<QStringList> PegFolderDelivery::deliver(const QString& folder) {
+std::optional<QStringList> PegFolderDelivery::deliver(const Destination& folder) {
     if (m_result)
-        return PegFolderMove::sameDirectory(m_result->folder, folder) ? std::optional(m_result->names)
-                                                                      : std::nullopt;
-    if (m_cancelled || !m_mover)
+        return PegFolderMove::sameDirectory(m_result->folder, folder.path) ? std::optional(m_result->names)
+                                                                           : std::nullopt;
+    if (m_cancelled || !m_mover || !folder.descriptor)
         return std::nullopt;
-    const std::optional<QStringList> names = m_mover(m_photos, folder);
+    const std::optional<QStringList> names = m_mover(m_photos, folder.path, folder.descriptor->get());
     if (!names || names->size() != m_photos.size())
         return std::nullopt;
-    m_result = Result{folder, *names};
+    m_result = Result{folder.path, *names};
     return names;
 }
 
 QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
-    const std::optional<QString> folder = destinationFolder(uri, m_storageFolder);
+    const std::optional<Destination> folder = openDestination(uri, m_storageFolder);
     if (!folder) {
         m_lastError = QString::fromUtf8(kRefusedFolder);
         return QByteArrayLiteral("E");

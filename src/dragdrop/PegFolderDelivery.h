@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Photo.h"
+#include "platform/FileDescriptor.h"
 
 #include <QByteArray>
 #include <QList>
@@ -8,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace vennimo {
@@ -19,9 +21,16 @@ namespace vennimo {
 // the storage folder.
 class PegFolderDelivery {
 public:
-    // Moves the photos' files into a folder as one undoable change; the new names, or nothing.
-    using Mover =
-        std::function<std::optional<QStringList>(const QList<Photo>& photos, const QString& folder)>;
+    // Moves the photos' files as one undoable change into a folder, given by its path and the
+    // descriptor it was checked through; the new names, or nothing.
+    using Mover = std::function<std::optional<QStringList>(const QList<Photo>& photos, const QString& folder,
+                                                           int folderDescriptor)>;
+
+    // A destination folder as it was checked: what is moved goes through the descriptor.
+    struct Destination {
+        QString path;
+        std::shared_ptr<FileDescriptor> descriptor;
+    };
 
     static constexpr qsizetype kMaxUriBytes = 4096;
 
@@ -31,9 +40,12 @@ public:
     // "file:" URI, another host, ".." segments, over 4 KiB, a folder that does not exist, or the
     // storage folder or a folder inside it.
     static std::optional<QString> destinationFolder(const QByteArray& uri, const QString& storageFolder);
+    // The same, with the folder opened once (a folder, not a link to one) and checked through
+    // the descriptor it stays open on.
+    static std::optional<Destination> openDestination(const QByteArray& uri, const QString& storageFolder);
 
     // The delivered names, one per photo; a second folder never moves them again.
-    std::optional<QStringList> deliver(const QString& folder);
+    std::optional<QStringList> deliver(const Destination& folder);
     // The exchange of one drop item: the destination URI as the target wrote it; "S" after the
     // move, "E" for anything refused.
     QByteArray answer(const QByteArray& uri);

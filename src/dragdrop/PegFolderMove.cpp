@@ -1,11 +1,15 @@
 #include "dragdrop/PegFolderMove.h"
 
 #include "core/PhotoIdentity.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace vennimo {
 
@@ -43,21 +47,35 @@ bool PegFolderMove::sameDirectory(const QString& first, const QString& second) {
 }
 
 Result<QString> PegFolderMove::move(const Photo& photo, const QString& directory) {
+    const QString folder = resolvedDirectory(directory);
+    auto opened = FileMove::openFolder(folder);
+    if (!opened)
+        return opened.error();
+    const FileDescriptor descriptor(*opened);
+    return move(photo, descriptor.get(), folder);
+}
+
+Result<QString> PegFolderMove::move(const Photo& photo, int folder, const QString& directory) {
     if (Status s = validateOriginalIdentity(photo); !s)
         return s.error();
     const QFileInfo file(photo.path);
-    if (sameDirectory(file.absolutePath(), directory))
+    struct stat opened {};
+    struct stat parent {};
+    if (::fstat(folder, &opened) != 0)
+        return Error::fromErrno(errno, directory);
+    if (::stat(QFile::encodeName(file.absolutePath()).constData(), &parent) == 0 &&
+        parent.st_dev == opened.st_dev && parent.st_ino == opened.st_ino)
         return photo.path;
     if (PhotosOrigin::libraryRoot(photo.path))
         return Error::failure(QString::fromUtf8(kLibraryFileRefused));
 
     const QString name = file.fileName();
-    const QString folder = QDir::cleanPath(directory);
+    const QString path = QDir::cleanPath(directory);
     for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-        const QString target = folder + QLatin1Char('/') + candidateName(name, attempt);
-        const Status moved = FileMove::moveNoReplace(photo.path, target);
+        const QString candidate = candidateName(name, attempt);
+        const Status moved = FileMove::moveNoReplaceInto(photo.path, folder, path, candidate);
         if (moved)
-            return target;
+            return path + QLatin1Char('/') + candidate;
         if (!moved.error().isFileExists())
             return moved.error();
     }

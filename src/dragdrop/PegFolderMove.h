@@ -21,6 +21,9 @@ public:
     // never replacing a file there (across file systems it is copied, then removed). Answers the
     // path the file lies at now; a file already in that folder stays and answers its own path.
     static Result<QString> move(const Photo& photo, const QString& directory);
+    // The same into a folder opened once (at `directory` when it was opened): every move goes
+    // through the descriptor, whatever is put at the folder's path meanwhile.
+    static Result<QString> move(const Photo& photo, int folder, const QString& directory);
     // The same folder: equal once links are resolved, or one file-system object under two paths.
     static bool sameDirectory(const QString& first, const QString& second);
     // The name of attempt `attempt` (0 based) for a file called `name`.

@@ -5,6 +5,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 
@@ -71,10 +72,17 @@ PromisedImage::PromisedImage(std::shared_ptr<FilePromiseReceiver> receiver,
 
 PromisedImage::~PromisedImage() = default;
 
-PromisedImage::Outcome PromisedImage::take(std::chrono::milliseconds wait) {
+PromisedImage::Outcome PromisedImage::take(std::chrono::milliseconds wait,
+                                           const std::shared_ptr<const std::atomic<bool>>& cancelled) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
     std::unique_lock lock(m_result->mutex);
-    const bool complete = m_result->signal.wait_for(
-        lock, wait, [this] { return m_result->finished || m_result->received >= m_result->expected; });
+    const auto arrived = [this] { return m_result->finished || m_result->received >= m_result->expected; };
+    bool complete = arrived();
+    // Nobody signals a cancel: it is looked at in short slices of the wait.
+    constexpr std::chrono::milliseconds kSlice{100};
+    while (!complete && std::chrono::steady_clock::now() < deadline && !(cancelled && *cancelled))
+        complete = m_result->signal.wait_until(
+            lock, std::min(deadline, std::chrono::steady_clock::now() + kSlice), arrived);
     m_result->finished = true;
     Outcome outcome;
     outcome.timedOut = !complete;

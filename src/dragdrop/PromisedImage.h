@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -36,7 +37,9 @@ public:
 
     // Waits until every announced file was reported or `wait` passed, then closes the promise:
     // later files are ignored. A time-out wins even when some files arrived.
-    Outcome take(std::chrono::milliseconds wait = kWait);
+    // With `cancelled`, the wait also ends, as a time-out, soon after it is set.
+    Outcome take(std::chrono::milliseconds wait = kWait,
+                 const std::shared_ptr<const std::atomic<bool>>& cancelled = {});
 
     const std::shared_ptr<PromiseDirectory>& directory() const { return m_directory; }
 

@@ -2,27 +2,16 @@
 
 #include "platform/DurableCalls.h"
 #include "platform/FileMove.h"
+#include "platform/KernelCopy.h"
 
 #include <QFile>
 #include <QUuid>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <unistd.h>
 
 namespace vennimo {
-
-namespace {
-
-constexpr qsizetype kChunkBytes = 1 << 20;
-
-bool kernelCannotCopy(int error) {
-    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-}
-
-} // namespace
 
 StagedFile::StagedFile(QString folder)
     : m_folder(std::move(folder)) {}
@@ -75,48 +64,11 @@ Status StagedFile::write(const QByteArray& bytes) {
 Result<qint64> StagedFile::copyFrom(int fd, qint64 limit) {
     if (Status created = create(); !created)
         return created.error();
-    // copy_file_range shares or copies pages without a trip through user memory, which costs
-    // several times less than reading and writing for camera-sized files; sendfile does the same
-    // across file systems; a plain read and write is the last resort.
-    enum class Way { Range, Send, Plain } way = Way::Range;
-    QByteArray chunk;
-    qint64 total = 0;
-    while (total < limit) {
-        const size_t wanted = size_t(std::min<qint64>(limit - total, 1 << 30));
-        ssize_t n = 0;
-        if (way == Way::Range)
-            n = ::copy_file_range(fd, nullptr, m_fd, nullptr, wanted, 0);
-        else if (way == Way::Send)
-            n = ::sendfile(m_fd, fd, nullptr, wanted);
-        else {
-            if (chunk.isEmpty())
-                chunk.resize(kChunkBytes);
-            n = ::read(fd, chunk.data(), std::min(wanted, size_t(kChunkBytes)));
-            for (ssize_t put = 0; n > 0 && put < n;) {
-                const ssize_t m = ::write(m_fd, chunk.constData() + put, size_t(n - put));
-                if (m < 0 && errno == EINTR)
-                    continue;
-                if (m <= 0)
-                    return Error::fromErrno(m < 0 ? errno : EIO, m_temporary);
-                put += m;
-            }
-        }
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // Nothing has moved yet when a way is refused outright, so the next one starts clean.
-            if (total == 0 && way != Way::Plain && kernelCannotCopy(errno)) {
-                way = way == Way::Range ? Way::Send : Way::Plain;
-                continue;
-            }
-            return Error::fromErrno(errno, m_temporary);
-        }
-        if (n == 0)
-            break;
-        total += n;
-    }
+    auto total = KernelCopy::copy(fd, m_fd, limit, m_temporary);
+    if (!total.ok())
+        return total.error();
     startWriteback();
-    return total;
+    return *total;
 }
 
 Result<QByteArray> StagedFile::read(qint64 size) const {

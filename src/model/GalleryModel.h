@@ -304,9 +304,10 @@ public:
                             RopeHistoryRecording recording = RopeHistoryRecording::record,
                             std::function<void(bool)> completion = {});
     // Moves the hanging photos' files into a folder and takes them down as one journaled change;
-    // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp).
+    // the moved files' names, nothing when nothing was done (GalleryModelPegMove.cpp). A drop
+    // target's folder comes with the descriptor it was checked through; else it is opened here.
     std::optional<QStringList> movePegPhotos(const QList<Photo>& photos, const QString& directory,
-                                             RopeHistoryRecording recording);
+                                             RopeHistoryRecording recording, int folderDescriptor = -1);
     // A delivery into a folder that was refused before the model was asked (a drop target that
     // named no usable folder) shows its reason as the action error.
     void reportPegDeliveryFailure(const QString& message);
@@ -333,6 +334,10 @@ public:
     // Does nothing while busy; `importing` stays true from the drop to the commit.
     void importExhibitionDrop(const ExternalImageDrop::Snapshot& snapshot, double x,
                               ImportCompletion completion = {});
+    // A quit or the session's end does not wait on the network: the running drop stops its
+    // downloads and waits, and what it saved so far is still hung. Answers whether a drop was
+    // still saving its files.
+    bool cancelExhibitionDrop();
     // Image files already in the storage folder, hung at x as one journaled change. With
     // requireAll nothing hangs unless every file could be prepared.
     void importExhibition(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
@@ -471,6 +476,8 @@ private:
     std::unique_ptr<ClotheslinePlacementStore> m_placements;
     std::unique_ptr<ExhibitionStore> m_exhibition;
     std::shared_ptr<LeftoverTemporaries::Record> m_importRecord;
+    // The running drop's, while it saves its files.
+    std::shared_ptr<std::atomic<bool>> m_dropCancellation;
     bool m_importing = false;
     bool m_exhibitionBlocked = false;
     std::optional<QString> m_placementError;

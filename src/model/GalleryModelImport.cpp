@@ -51,7 +51,15 @@ void GalleryModel::importStep(ExhibitionImportStep step) const {
 
 void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snapshot, double x,
                                         ImportCompletion completion) {
-    if (isBusy() || snapshot.isEmpty()) {
+    if (isBusy()) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    // A drop was taken: one that brought nothing says so rather than nothing at all.
+    if (snapshot.isEmpty()) {
+        publish(m_actionError, std::optional<QString>(text(kDropFailedPrefix) + text(kDropGaveNothing)),
+                &GalleryModel::actionErrorChanged);
         if (completion)
             completion(false);
         return;
@@ -72,6 +80,8 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
     ExternalImageDrop::ImportOptions options = m_options.dropImport;
     if (!m_indexer->thumbnailRenderer())
         options.thumbnailPixels = Indexer::kMaxThumbnailPixels;
+    m_dropCancellation = std::make_shared<std::atomic<bool>>(false);
+    options.cancelled = m_dropCancellation;
     m_queue->async([self, snapshot, x, completion = std::move(completion), storage = m_indexer->storage(),
                     options, hook = m_options.importStepHook, record = *record] {
         const ExternalImageDrop::Result result =
@@ -79,6 +89,7 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
         if (hook)
             hook(ExhibitionImportStep::FilesSaved);
         postTo(self.data(), [self, result, x, completion] {
+            self->m_dropCancellation.reset();
             if (result.paths.isEmpty()) {
                 self->endImportRecord(false);
                 self->setImporting(false);
@@ -110,6 +121,13 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
                             });
         });
     });
+}
+
+bool GalleryModel::cancelExhibitionDrop() {
+    if (!m_dropCancellation)
+        return false;
+    m_dropCancellation->store(true);
+    return true;
 }
 
 void GalleryModel::importExhibition(const QStringList& paths, double x,

@@ -3,8 +3,10 @@
 #include "core/PhotoRelocation.h"
 #include "dragdrop/PegFolderMove.h"
 #include "model/GalleryModel.h"
+
 #include "platform/Bookmark.h"
 #include "platform/Dates.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 
@@ -84,8 +86,8 @@ Status GalleryModel::checkPegPhotos(const QList<Photo>& photos) const {
 }
 
 std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photos, const QString& directory,
-                                                       RopeHistoryRecording recording) {
-    const QString target = resolvedFolder(directory);
+                                                       RopeHistoryRecording recording, int folderDescriptor) {
+    const QString target = folderDescriptor >= 0 ? directory : resolvedFolder(directory);
     if (photos.isEmpty() || m_deleting || m_importing || m_exhibitionBlocked)
         return std::nullopt;
     QList<std::optional<ClotheslinePlacement>> placements;
@@ -132,11 +134,20 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
         return fail(folder.error());
     if (folder->type != FileType::Directory)
         return fail(ExhibitionStore::failure(text(kNotAFolder)));
+    // Opened once: every file goes into the folder that was checked, even when a link takes its
+    // place meanwhile.
+    std::optional<FileDescriptor> opened;
+    if (folderDescriptor < 0) {
+        const auto descriptor = FileMove::openFolder(target);
+        if (!descriptor)
+            return fail(descriptor.error());
+        folderDescriptor = opened.emplace(*descriptor).get();
+    }
     if (Status s = checkPegPhotos(photos); !s)
         return fail(s.error());
 
     for (const Photo& photo : photos) {
-        const auto path = PegFolderMove::move(photo, target);
+        const auto path = PegFolderMove::move(photo, folderDescriptor, target);
         if (!path)
             return fail(path.error());
         moved.append({photo, *path});

@@ -86,9 +86,19 @@ Result<QList<AppcastItem>> parseAppcast(const QByteArray& xml) {
     QList<AppcastItem> items;
     bool sawRss = false;
     std::optional<AppcastItem> item;
+    int depth = 0;
+    // An element whose text is read is left again at once.
+    const auto text = [&reader, &depth] {
+        --depth;
+        return reader.readElementText().trimmed();
+    };
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement()) {
+            // The reader keeps every open element: a feed nested without end would take memory in
+            // step with its length long before the byte limit stops it.
+            if (++depth > kMaxAppcastDepth)
+                return decodeError(QStringLiteral("appcast: nested too deeply"));
             const QStringView name = reader.name();
             const bool sparkleElement = reader.namespaceUri() == sparkle;
             if (name == u"rss" && !sparkleElement) {
@@ -104,17 +114,17 @@ Result<QList<AppcastItem>> parseAppcast(const QByteArray& xml) {
                     item->displayVersion =
                         attributes.value(sparkle, QLatin1String("shortVersionString")).toString().trimmed();
             } else if (item && sparkleElement && name == u"version") {
-                item->version = reader.readElementText().trimmed();
+                item->version = text();
             } else if (item && sparkleElement && name == u"shortVersionString") {
-                item->displayVersion = reader.readElementText().trimmed();
+                item->displayVersion = text();
             } else if (item && sparkleElement && name == u"releaseNotesLink") {
-                item->releaseNotesUrl = QUrl(reader.readElementText().trimmed());
+                item->releaseNotesUrl = QUrl(text());
             } else if (item && !sparkleElement && name == u"title") {
-                item->title = reader.readElementText().trimmed();
+                item->title = text();
             } else if (item && !sparkleElement && name == u"link") {
-                item->link = QUrl(reader.readElementText().trimmed());
+                item->link = QUrl(text());
             }
-        } else if (reader.isEndElement() && reader.name() == u"item" && item) {
+        } else if (reader.isEndElement() && --depth >= 0 && reader.name() == u"item" && item) {
             if (!item->version.isEmpty()) {
                 if (item->displayVersion.isEmpty())
                     item->displayVersion = item->version;

@@ -24,6 +24,8 @@ struct AppcastItem {
 
 // Feeds longer than this are no feeds of ours.
 inline constexpr int kMaxAppcastItems = 1000;
+// A feed is rss, channel, item and one element inside it; room to spare, but no more.
+inline constexpr int kMaxAppcastDepth = 32;
 
 // The items that name a version, in feed order; fails on XML that is not an RSS feed.
 Result<QList<AppcastItem>> parseAppcast(const QByteArray& xml);

@@ -13,8 +13,12 @@ namespace {
 std::mutex g_mutex;
 DurableCalls g_calls;
 
-int systemRenameNoReplace(const char* from, const char* to) {
-    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+int systemRenameNoReplace(int fromFolder, const char* from, int toFolder, const char* to) {
+    return ::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE);
+}
+
+int systemLink(int fromFolder, const char* from, int toFolder, const char* to) {
+    return ::linkat(fromFolder, from, toFolder, to, 0);
 }
 
 } // namespace
@@ -37,7 +41,7 @@ DurableCalls DurableCalls::current() {
     if (!calls.renameNoReplace)
         calls.renameNoReplace = systemRenameNoReplace;
     if (!calls.link)
-        calls.link = ::link;
+        calls.link = systemLink;
     return calls;
 }
 

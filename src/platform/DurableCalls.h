@@ -9,9 +9,10 @@ namespace vennimo {
 struct DurableCalls {
     std::function<int(int fd)> fsync{};
     std::function<int(const char* from, const char* to)> rename{};
-    // renameat2 with RENAME_NOREPLACE.
-    std::function<int(const char* from, const char* to)> renameNoReplace{};
-    std::function<int(const char* from, const char* to)> link{};
+    // renameat2 with RENAME_NOREPLACE and linkat, each name relative to its folder descriptor
+    // (AT_FDCWD for a path), so moves into an opened folder go through the seam too.
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> renameNoReplace{};
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> link{};
 
     // Process-wide, until set again with {}.
     static void set(DurableCalls calls);

@@ -1,6 +1,8 @@
 #include "platform/FileMove.h"
 
 #include "platform/DurableCalls.h"
+#include "platform/FileDescriptor.h"
+#include "platform/KernelCopy.h"
 #include "platform/LeftoverTemporaries.h"
 
 #include <QFile>
@@ -10,6 +12,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <linux/fs.h>
 #include <mutex>
 #include <stdio.h>
@@ -28,14 +31,13 @@ const QRegularExpression& partialName() {
     return name;
 }
 
-// A fresh hidden name beside `target`, in the form partialName() matches.
-QByteArray partialPathFor(const QFileInfo& target) {
+// A fresh hidden name beside the file named `name`, in the form partialName() matches.
+QByteArray partialNameFor(const QByteArray& name) {
     static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     QByteArray suffix(6, Qt::Uninitialized);
     for (char& c : suffix)
         c = kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))];
-    return QFile::encodeName(target.absolutePath()) + "/." + QFile::encodeName(target.fileName()) +
-           ".vennimo-partial-" + suffix;
+    return "." + name + ".vennimo-partial-" + suffix;
 }
 
 // The list of one copy's partial, which goes once the partial is linked in or removed.
@@ -71,83 +73,37 @@ private:
     std::shared_ptr<LeftoverTemporaries::Record> m_record;
 };
 
-// Listed first, then created without replacing anything: a crash in between leaves an entry whose
-// file never came, which the sweep passes over.
-int createPartial(const QFileInfo& target, PartialRecord& record, QByteArray& path, Status& status) {
+// Listed first (by the folder's path), then created in the opened folder without replacing
+// anything: a crash in between leaves an entry whose file never came, which the sweep passes over.
+int createPartial(int folder, const QByteArray& folderPath, const QByteArray& name, PartialRecord& record,
+                  QByteArray& partial, Status& status) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        path = partialPathFor(target);
-        if (status = record.add(path); !status)
+        partial = partialNameFor(name);
+        if (status = record.add(folderPath + '/' + partial); !status)
             return -1;
-        const int fd = open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        const int fd =
+            openat(folder, partial.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0)
             return fd;
         const int err = errno;
-        record.drop(path);
+        record.drop(folderPath + '/' + partial);
         if (err != EEXIST) {
-            status = Error::fromErrno(err, target.filePath());
+            status = Error::fromErrno(err, QFile::decodeName(folderPath + '/' + name));
             return -1;
         }
     }
-    status = Error::fromErrno(EEXIST, target.filePath());
+    status = Error::fromErrno(EEXIST, QFile::decodeName(folderPath + '/' + name));
     return -1;
 }
 
-class Fd {
-public:
-    explicit Fd(int fd)
-        : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-Status copyContents(int in, int out, const QString& path) {
-    for (;;) {
-        const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n == 0)
-            return {};
-        if (n > 0)
-            continue;
-        if (errno == EINTR)
-            continue;
-        if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-            return Error::fromErrno(errno, path);
-        break;
-    }
-    // copy_file_range is refused between some file systems: fall back to plain reads.
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t n = read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return Error::fromErrno(errno, path);
-        if (n == 0)
-            return {};
-        ssize_t done = 0;
-        while (done < n) {
-            const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0)
-                return Error::fromErrno(errno, path);
-            done += w;
-        }
-    }
-}
-
-// Copies `from` to a temporary name beside `to`, then links it under `to` without replacing.
-Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString& displayFrom,
-                     const QString& displayTo) {
-    Fd in(open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+// Copies `from` to a temporary name in the opened `folder`, then links it under `name` there
+// without replacing: every step goes through the descriptor, so a link put in the folder's place
+// meanwhile redirects nothing. `folderPath` only names things for errors and the partials' list.
+Status copyIntoFolder(const QByteArray& from, int folder, const QString& folderPath, const QByteArray& name,
+                      const QString& displayFrom) {
+    const QByteArray folderBytes = QFile::encodeName(folderPath);
+    const QString displayTo = QFile::decodeName(folderBytes + '/' + name);
+    FileDescriptor in(open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (in.get() < 0)
         return Error::fromErrno(errno, displayFrom);
     struct stat st {};
@@ -156,28 +112,28 @@ Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString
     if (!S_ISREG(st.st_mode))
         return Error::fromErrno(EINVAL, displayFrom);
     // Fail early, before copying gigabytes, when the name is already taken.
-    if (access(to.constData(), F_OK) == 0)
+    if (faccessat(folder, name.constData(), F_OK, AT_SYMLINK_NOFOLLOW) == 0)
         return Error::fromErrno(EEXIST, displayTo);
 
-    const QFileInfo target(QFile::decodeName(to));
     // Copies into the user's folders left there by a killed run go when we next copy into one.
-    FileMove::removeLeftoverPartials(target.absolutePath());
+    FileMove::removeLeftoverPartials(folderPath);
     PartialRecord record;
     if (Status opened = record.open(); !opened)
         return opened;
     QByteArray temp;
     Status created;
-    Fd out(createPartial(target, record, temp, created));
+    FileDescriptor out(createPartial(folder, folderBytes, name, record, temp, created));
     if (out.get() < 0)
         return created;
     LeftoverTemporaries::holdWhileWriting(out.get());
     auto fail = [&](int err) {
-        unlink(temp.constData());
+        unlinkat(folder, temp.constData(), 0);
         return Error::fromErrno(err, displayTo);
     };
-    if (Status s = copyContents(in.get(), out.get(), displayTo); !s) {
-        unlink(temp.constData());
-        return s;
+    if (auto copied = KernelCopy::copy(in.get(), out.get(), std::numeric_limits<qint64>::max(), displayTo);
+        !copied) {
+        unlinkat(folder, temp.constData(), 0);
+        return copied.error();
     }
     if (fchmod(out.get(), st.st_mode & 07777) != 0)
         return fail(errno);
@@ -189,16 +145,27 @@ Status copyIntoPlace(const QByteArray& from, const QByteArray& to, const QString
         return fail(errno);
     if (close(out.release()) != 0)
         return fail(errno);
-    if (calls.renameNoReplace(temp.constData(), to.constData()) != 0) {
+    if (calls.renameNoReplace(folder, temp.constData(), folder, name.constData()) != 0) {
         // Some file systems lack RENAME_NOREPLACE; link(2) never replaces either.
         if (errno != EINVAL && errno != ENOSYS)
             return fail(errno);
-        if (calls.link(temp.constData(), to.constData()) != 0)
+        if (calls.link(folder, temp.constData(), folder, name.constData()) != 0)
             return fail(errno);
-        unlink(temp.constData());
+        unlinkat(folder, temp.constData(), 0);
     }
-    DurableCalls::syncFolder(QFile::encodeName(target.absolutePath()).constData());
+    calls.fsync(folder);
     return {};
+}
+
+// Into the folder a path names the file of, opened as the path has it.
+Status copyIntoPlace(const QString& from, const QString& to) {
+    const QFileInfo target(to);
+    FileDescriptor folder(
+        open(QFile::encodeName(target.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0)
+        return Error::fromErrno(errno, to);
+    return copyIntoFolder(QFile::encodeName(from), folder.get(), target.absolutePath(),
+                          QFile::encodeName(target.fileName()), from);
 }
 
 } // namespace
@@ -207,14 +174,14 @@ Status FileMove::moveNoReplace(const QString& from, const QString& to) {
     const QByteArray src = QFile::encodeName(from);
     const QByteArray dst = QFile::encodeName(to);
     const DurableCalls calls = DurableCalls::current();
-    if (calls.renameNoReplace(src.constData(), dst.constData()) == 0)
+    if (calls.renameNoReplace(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData()) == 0)
         return {};
     const int err = errno;
     if (err == EXDEV)
         return copyThenRemove(from, to);
     if (err == EINVAL || err == ENOSYS) {
         // No RENAME_NOREPLACE here: a hard link plus unlink keeps the no-replace promise.
-        if (calls.link(src.constData(), dst.constData()) == 0) {
+        if (calls.link(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData()) == 0) {
             unlink(src.constData());
             return {};
         }
@@ -225,9 +192,44 @@ Status FileMove::moveNoReplace(const QString& from, const QString& to) {
     return Error::fromErrno(err, err == EEXIST ? to : from);
 }
 
+Result<int> FileMove::openFolder(const QString& path) {
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Error::fromErrno(errno, path);
+    return fd;
+}
+
+Status FileMove::moveNoReplaceInto(const QString& from, int folder, const QString& folderPath,
+                                   const QString& name) {
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(name);
+    const QString to = folderPath + QLatin1Char('/') + name;
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+        name == QLatin1String(".."))
+        return Error::fromErrno(EINVAL, to);
+    const DurableCalls calls = DurableCalls::current();
+    if (calls.renameNoReplace(AT_FDCWD, src.constData(), folder, dst.constData()) == 0)
+        return {};
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        if (calls.link(AT_FDCWD, src.constData(), folder, dst.constData()) == 0) {
+            unlink(src.constData());
+            return {};
+        }
+        err = errno;
+    }
+    if (err != EXDEV)
+        return Error::fromErrno(err, err == EEXIST ? to : from);
+    if (Status s = copyIntoFolder(src, folder, folderPath, dst, from); !s)
+        return s;
+    if (unlink(src.constData()) != 0)
+        return Error::fromErrno(errno, from);
+    return {};
+}
+
 Status FileMove::copyThenRemove(const QString& from, const QString& to) {
     const QByteArray src = QFile::encodeName(from);
-    if (Status s = copyIntoPlace(src, QFile::encodeName(to), from, to); !s)
+    if (Status s = copyIntoPlace(from, to); !s)
         return s;
     if (unlink(src.constData()) != 0)
         return Error::fromErrno(errno, from);
@@ -257,7 +259,7 @@ int FileMove::removeRecordedPartials(const QString& folder) {
 }
 
 Status FileMove::copyNoReplace(const QString& from, const QString& to) {
-    return copyIntoPlace(QFile::encodeName(from), QFile::encodeName(to), from, to);
+    return copyIntoPlace(from, to);
 }
 
 } // namespace vennimo

@@ -16,6 +16,12 @@ namespace vennimo {
 class FileMove {
 public:
     static Status moveNoReplace(const QString& from, const QString& to);
+    // A folder opened once for moves into it: a folder, not a link to one. The caller closes it.
+    static Result<int> openFolder(const QString& path);
+    // Moves `from` to `name` in the opened `folder` (at `folderPath` when it was opened): the
+    // rename, and across file systems the copy and its final name, all go through the descriptor.
+    static Status moveNoReplaceInto(const QString& from, int folder, const QString& folderPath,
+                                    const QString& name);
     // The cross-file-system path on its own (also used when a rename is refused with EXDEV).
     static Status copyThenRemove(const QString& from, const QString& to);
     // Copies to `to` (never replacing), keeping the modification time; the source stays.

@@ -14,9 +14,13 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -28,6 +32,11 @@ constexpr int kFormMargin = 20;
 constexpr int kSectionSpacing = 14;
 constexpr int kRowSpacing = 10;
 constexpr double kFolderSymbolPixels = 16;
+// Between two folder rows, split above and below each.
+constexpr int kRowGap = 8;
+// Rows the list shows before it scrolls.
+constexpr int kMaxShownRows = 4;
+constexpr int kFolderIndexRole = Qt::UserRole + 1;
 
 // A grouped form's section: a softly filled, rounded plate.
 QFrame* sectionPlate(QWidget* parent) {
@@ -65,6 +74,31 @@ protected:
 
 private:
     std::function<void()> m_reauthorize;
+};
+
+// The list's rows are widgets of their own while they show; the view only keeps their room.
+class FolderRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter*, const QStyleOptionViewItem&, const QModelIndex&) const override {}
+};
+
+// Calls back when the watched widget changes size.
+class ResizeWatcher : public QObject {
+public:
+    ResizeWatcher(std::function<void()> resized, QObject* parent)
+        : QObject(parent)
+        , m_resized(std::move(resized)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            m_resized();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_resized;
 };
 
 } // namespace
@@ -115,9 +149,28 @@ GeneralSettingsView::GeneralSettingsView(GallerySettingsEditor& editor, QWidget*
     header->addStretch();
     column->addLayout(header);
     QFrame* folders = sectionPlate(this);
-    m_rows = new QVBoxLayout(folders);
-    m_rows->setContentsMargins(12, 8, 12, 8);
-    m_rows->setSpacing(8);
+    auto* rows = new QVBoxLayout(folders);
+    rows->setContentsMargins(12, 8 - kRowGap / 2, 12, 8 - kRowGap / 2);
+    m_noFolders = SettingsStyle::label(QStringLiteral("还没有源文件夹"),
+                                       SettingsStyle::font(SettingsStyle::kBodyPixels),
+                                       SettingsStyle::secondary(), folders);
+    rows->addWidget(m_noFolders);
+    m_folders = new QStandardItemModel(this);
+    m_list = new QListView(folders);
+    m_list->setModel(m_folders);
+    m_list->setItemDelegate(new FolderRowDelegate(m_list));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setFocusPolicy(Qt::NoFocus);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setStyleSheet(QStringLiteral("QListView { background: transparent; }"));
+    rows->addWidget(m_list);
+    connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &GeneralSettingsView::showVisibleRows);
+    m_list->viewport()->installEventFilter(new ResizeWatcher([this] { showVisibleRows(); }, m_list));
     column->addWidget(folders);
     auto* footer = new QHBoxLayout;
     auto* restore = new QPushButton(QStringLiteral("恢复默认"), this);
@@ -192,24 +245,76 @@ void GeneralSettingsView::refresh() {
 }
 
 void GeneralSettingsView::rebuildRows() {
-    while (QLayoutItem* item = m_rows->takeAt(0)) {
-        if (QWidget* widget = item->widget())
-            widget->deleteLater();
-        delete item;
-    }
+    // Clearing the model lets go of the row widgets too (after this turn, since one of them may
+    // be the switch whose click brought us here).
+    m_folders->clear();
+    m_rowsWithWidgets.clear();
     const QList<SourceFolder>& folders = m_editor.draft().folders;
-    if (folders.isEmpty())
-        m_rows->addWidget(SettingsStyle::label(QStringLiteral("还没有源文件夹"),
-                                               SettingsStyle::font(SettingsStyle::kBodyPixels),
-                                               SettingsStyle::secondary()));
-    for (const SourceFolder& folder : folders)
-        m_rows->addWidget(folderRow(folder));
+    m_noFolders->setVisible(folders.isEmpty());
+    m_list->setVisible(!folders.isEmpty());
+    if (!m_rowHeight) {
+        // Rows are as tall as their widgets want, measured once on a sample of each kind.
+        SourceFolder sample;
+        sample.id = QStringLiteral("sample");
+        sample.path = QStringLiteral("/sample");
+        const std::unique_ptr<QWidget> plain(folderRow(sample));
+        m_draftIssues.insert(sample.id, QStringLiteral("sample"));
+        const std::unique_ptr<QWidget> troubled(folderRow(sample));
+        m_draftIssues.remove(sample.id);
+        m_rowHeight = plain->sizeHint().height();
+        m_issueRowHeight = troubled->sizeHint().height();
+    }
+    int shownHeight = 0;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        auto* item = new QStandardItem;
+        const int height = m_draftIssues.contains(folders[i].id) ? m_issueRowHeight : m_rowHeight;
+        item->setData(int(i), kFolderIndexRole);
+        item->setSizeHint(QSize(0, height));
+        m_folders->appendRow(item);
+        if (i < kMaxShownRows)
+            shownHeight += height;
+    }
+    // A short list shows whole; a long one scrolls inside its plate.
+    m_list->setFixedHeight(shownHeight);
+    m_list->setVerticalScrollBarPolicy(folders.size() > kMaxShownRows ? Qt::ScrollBarAsNeeded
+                                                                      : Qt::ScrollBarAlwaysOff);
+    showVisibleRows();
+}
+
+void GeneralSettingsView::showVisibleRows() {
+    const QList<SourceFolder>& folders = m_editor.draft().folders;
+    const int count = m_folders->rowCount();
+    const QRect visible = m_list->viewport()->rect();
+    const QModelIndex top = m_list->indexAt(visible.topLeft());
+    const QModelIndex bottom = m_list->indexAt(visible.bottomLeft());
+    const int first = top.isValid() ? top.row() : 0;
+    const int last = bottom.isValid() ? bottom.row() : count - 1;
+    // Rows that scrolled away let go of their widgets; the rows in view get theirs.
+    for (auto row = m_rowsWithWidgets.begin(); row != m_rowsWithWidgets.end();) {
+        if (*row < first || *row > last || *row >= count) {
+            if (*row < count)
+                m_list->setIndexWidget(m_folders->index(*row, 0), nullptr);
+            row = m_rowsWithWidgets.erase(row);
+        } else {
+            ++row;
+        }
+    }
+    for (int row = first; row <= last && row < count; ++row) {
+        if (m_rowsWithWidgets.contains(row))
+            continue;
+        const QModelIndex index = m_folders->index(row, 0);
+        const int position = index.data(kFolderIndexRole).toInt();
+        if (position < folders.size()) {
+            m_list->setIndexWidget(index, folderRow(folders[position]));
+            m_rowsWithWidgets.insert(row);
+        }
+    }
 }
 
 QWidget* GeneralSettingsView::folderRow(const SourceFolder& folder) {
-    auto* row = new FolderRow([this, folder] { reauthorize(folder); }, this);
+    auto* row = new FolderRow([this, folder] { reauthorize(folder); }, nullptr);
     auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(0, kRowGap / 2, 0, kRowGap / 2);
     layout->setSpacing(kRowSpacing);
     auto* symbol = new QLabel(row);
     symbol->setPixmap(

@@ -3,13 +3,16 @@
 #include "core/SourceFolder.h"
 
 #include <QHash>
+#include <QSet>
 #include <QStringList>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 
-class QVBoxLayout;
+class QLabel;
+class QListView;
+class QStandardItemModel;
 
 namespace vennimo {
 
@@ -49,12 +52,19 @@ public:
 private:
     void recomputeIssues();
     void rebuildRows();
+    // Row widgets exist only for the rows the list shows; the others are a height in the view.
+    void showVisibleRows();
     QWidget* folderRow(const SourceFolder& folder);
 
     GallerySettingsEditor& m_editor;
     Panels m_panels;
     QHash<QString, QString> m_draftIssues;
-    QVBoxLayout* m_rows = nullptr;
+    QListView* m_list = nullptr;
+    QStandardItemModel* m_folders = nullptr;
+    QLabel* m_noFolders = nullptr;
+    QSet<int> m_rowsWithWidgets;
+    int m_rowHeight = 0;
+    int m_issueRowHeight = 0;
     SettingsSwitch* m_alwaysOnTop = nullptr;
     SettingsSwitch* m_login = nullptr;
 };

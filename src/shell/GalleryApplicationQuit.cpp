@@ -23,6 +23,12 @@ bool GalleryApplication::quit(QuitCause cause) {
         leave();
         return true;
     }
+    // A drop still fetching its images stops fetching; the quit follows once what it saved so far
+    // is hung, so neither a person nor a logout waits on the network.
+    if (m_model->cancelExhibitionDrop()) {
+        m_pendingQuit = cause;
+        return false;
+    }
     if (const std::optional<QString> reason = m_model->terminationBlockReason()) {
         // Nobody reads an alert at logout; the quit waits for the work instead.
         if (cause == QuitCause::user) {

@@ -1,5 +1,6 @@
 #include "DropTestHelpers.h"
 
+#include <QDir>
 #include <QHostAddress>
 #include <QMimeData>
 #include <QProcess>
@@ -11,6 +12,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
+
+#include <future>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -233,4 +236,42 @@ TEST(DropDownload, BrowserDragBytesNeedNoNetwork) {
     EXPECT_EQ(server.requests, 0) << "the bytes were enough: no download";
     ASSERT_EQ(result.paths.size(), 1);
     EXPECT_EQ(readFile(result.paths[0]), pngBytes());
+}
+
+TEST(DropDownload, AWholeDropOfSilentLinksEndsAtItsDeadlineOrWhenCancelled) {
+    LoopbackHttpServer server;
+    // Each download alone would wait for ten minutes: only the drop's own limits end them.
+    const ExternalImageDrop::DownloadOptions patient{
+        .requestTimeout = 600s, .resourceTimeout = 600s, .wait = 600s};
+    Items silent;
+    for (int i = 0; i < 20; ++i)
+        silent.append({Source::remote(server.url("/silent"))});
+    const auto late = materializeOffMain({.items = silent}, {.download = patient, .dropDeadline = 1500ms});
+    EXPECT_TRUE(late.paths.isEmpty());
+    EXPECT_EQ(late.failures, 20) << "also the items that never got their turn";
+    EXPECT_EQ(late.detail, u"下载图片超时。"_s);
+
+    // Cancelled: the items saved stay saved, the rest fail, and nothing half-written is left.
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    Items mixed{{Source::fromBytes(pngBytes(9, 9, Qt::green))}};
+    for (int i = 0; i < 3; ++i)
+        mixed.append({Source::remote(server.url("/silent"))});
+    const QString storage = storageFolder();
+    auto running = std::async(std::launch::async, [&] {
+        return ExternalImageDrop::materialize(
+            {.items = mixed}, storage, {.download = patient, .dropDeadline = 600s, .cancelled = cancelled});
+    });
+    // Once the downloads asked, the bytes item is long saved.
+    while (running.wait_for(1ms) != std::future_status::ready) {
+        QCoreApplication::processEvents();
+        if (server.requests >= 3)
+            cancelled->store(true);
+    }
+    const auto result = running.get();
+    ASSERT_EQ(result.paths.size(), 1);
+    EXPECT_EQ(readFile(result.paths[0]), pngBytes(9, 9, Qt::green));
+    EXPECT_EQ(result.failures, 3);
+    EXPECT_EQ(result.detail, ExternalImageDrop::cancelledError().localizedDescription());
+    EXPECT_EQ(QDir(storage + u"/imported-images"_s).entryList(QDir::Files | QDir::Hidden).size(), 1)
+        << "no partial file stays";
 }

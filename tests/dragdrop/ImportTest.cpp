@@ -288,7 +288,8 @@ TEST(DropImport, MaterializeTriesAlternativesAndCountsFailures) {
           {QList{Source::file(text, false)}, 0, u"拖入的文件不是可读取的图片。"_s},
           {QList{Source::file(folder + u"/link.png"_s, false)}, 0, u"拖入的文件不是可读取的图片。"_s},
           {QList{Source::file(folder + u"/link.png"_s, true)}, 0, u"拖入的文件不是可读取的图片。"_s},
-          {QList<Source>{}, 2, kNoDataMessage}}) {
+          {QList<Source>{}, 0, kNoDataMessage},
+          {QList<Source>{}, 2, u"一次拖入的项目过多，最多 1000 项。"_s}}) {
         const auto failed = materializeOffMain({.items = {item}, .droppedItems = droppedItems});
         EXPECT_EQ(failed.failures, 1 + droppedItems);
         EXPECT_EQ(failed.detail, detail);

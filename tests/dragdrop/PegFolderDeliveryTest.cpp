@@ -52,7 +52,7 @@ TEST(PegFolderDelivery, MovesOncePerDropAnswersEForAnythingRefusedAndNothingAfte
     const QList<Photo> photos{Photo{}, Photo{}};
     int moves = 0;
     bool refuse = false;
-    PegFolderDelivery delivery(photos, storage, [&](const QList<Photo>& asked, const QString&) {
+    PegFolderDelivery delivery(photos, storage, [&](const QList<Photo>& asked, const QString&, int) {
         EXPECT_EQ(asked.size(), 2);
         ++moves;
         return refuse ? std::nullopt : std::optional<QStringList>(QStringList{"a.jpg", "b.jpg"});
@@ -70,12 +70,15 @@ TEST(PegFolderDelivery, MovesOncePerDropAnswersEForAnythingRefusedAndNothingAfte
         << "a failed move is tried again";
     EXPECT_EQ(delivery.answer(QUrl::fromLocalFile(folder).toEncoded()), "S");
     EXPECT_EQ(moves, 2) << "the second item of the drop is answered from the first move";
-    EXPECT_EQ(delivery.deliver(QDir(folder).canonicalPath()).value_or(QStringList{}),
-              (QStringList{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(
+        delivery
+            .deliver(*PegFolderDelivery::openDestination(QUrl::fromLocalFile(folder).toEncoded(), storage))
+            .value_or(QStringList{}),
+        (QStringList{"a.jpg", "b.jpg"}));
     EXPECT_EQ(delivery.answer(QUrl::fromLocalFile(other).toEncoded()), "E") << "never moved twice";
     EXPECT_EQ(moves, 2);
 
-    PegFolderDelivery cancelled(photos, storage, [&](const QList<Photo>&, const QString&) {
+    PegFolderDelivery cancelled(photos, storage, [&](const QList<Photo>&, const QString&, int) {
         ++moves;
         return std::optional<QStringList>(QStringList{"a.jpg", "b.jpg"});
     });

@@ -1,10 +1,13 @@
 #include "DropTestHelpers.h"
 
+#include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PegFolderMove.h"
+#include "platform/FileMove.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -134,4 +137,49 @@ TEST(PegFolderMove, CopiesAcrossFileSystemsWithoutReplacing) {
     EXPECT_FALSE(QFileInfo::exists(photo.path));
     EXPECT_EQ(QDir(*to).entryList(QDir::Files | QDir::Hidden).size(), 2);
     QDir(QFileInfo(*to).path()).removeRecursively();
+}
+
+TEST(PegFolderMove, AFolderSwappedForALinkAfterItWasOpenedStillGetsTheFile) {
+    const QString root = makeFolder(u"swap"_s);
+    const QString from = makeFolder(u"swap-from"_s);
+    QDir().mkpath(root + u"/dest"_s);
+    QDir().mkpath(root + u"/elsewhere"_s);
+    const Photo photo = writtenPhoto(from + u"/h.jpg"_s, "h");
+    const Photo later = writtenPhoto(from + u"/i.jpg"_s, "i");
+
+    // Checked and opened, then replaced by a link to another folder before the move.
+    const auto opened = PegFolderDelivery::openDestination(QUrl::fromLocalFile(root + u"/dest"_s).toEncoded(),
+                                                           makeFolder(u"swap-storage"_s));
+    ASSERT_TRUE(opened);
+    ASSERT_EQ(std::rename(QFile::encodeName(root + u"/dest"_s).constData(),
+                          QFile::encodeName(root + u"/kept"_s).constData()),
+              0);
+    ASSERT_TRUE(QFile::link(root + u"/elsewhere"_s, root + u"/dest"_s));
+    const auto moved = PegFolderMove::move(photo, opened->descriptor->get(), opened->path);
+    ASSERT_TRUE(moved) << moved.error().message.toStdString();
+    EXPECT_EQ(readFile(root + u"/kept/h.jpg"_s), "h") << "the folder that was checked";
+    EXPECT_TRUE(QDir(root + u"/elsewhere"_s).isEmpty()) << "not the link's target";
+
+    // A link is never opened as the folder to move into.
+    EXPECT_FALSE(FileMove::openFolder(root + u"/dest"_s));
+
+    // Across file systems the copy and its name go through the descriptor too.
+    const auto across = otherFileSystemFolder(u"swap-across"_s);
+    if (!across)
+        return;
+    QDir().mkpath(*across + u"/dest"_s);
+    const auto far = PegFolderDelivery::openDestination(QUrl::fromLocalFile(*across + u"/dest"_s).toEncoded(),
+                                                        makeFolder(u"swap-storage"_s));
+    ASSERT_TRUE(far);
+    ASSERT_EQ(std::rename(QFile::encodeName(*across + u"/dest"_s).constData(),
+                          QFile::encodeName(*across + u"/kept"_s).constData()),
+              0);
+    ASSERT_TRUE(QFile::link(root + u"/elsewhere"_s, *across + u"/dest"_s));
+    const auto copied = PegFolderMove::move(later, far->descriptor->get(), far->path);
+    ASSERT_TRUE(copied) << copied.error().message.toStdString();
+    EXPECT_EQ(readFile(*across + u"/kept/i.jpg"_s), "i");
+    EXPECT_TRUE(QDir(root + u"/elsewhere"_s).isEmpty());
+    EXPECT_EQ(QDir(*across + u"/kept"_s).entryList(QDir::Files | QDir::Hidden), QStringList{u"i.jpg"_s})
+        << "no partial left beside it";
+    EXPECT_FALSE(QFileInfo::exists(later.path));
 }

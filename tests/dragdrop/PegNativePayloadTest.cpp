@@ -64,7 +64,7 @@ TEST(PegNativePayload, TheTargetsFileUriNamesTheFolderThatIsMovedIntoAndRefusals
     const QString folder = makeFolder("payload-target");
     QStringList movedTo;
     const auto delivery = std::make_shared<PegFolderDelivery>(
-        QList<Photo>{photo("a", "/x/a.jpg")}, storage, [&](const QList<Photo>&, const QString& into) {
+        QList<Photo>{photo("a", "/x/a.jpg")}, storage, [&](const QList<Photo>&, const QString& into, int) {
             movedTo.append(into);
             return std::optional<QStringList>(QStringList{"a.jpg"});
         });
@@ -78,8 +78,15 @@ TEST(PegNativePayload, TheTargetsFileUriNamesTheFolderThatIsMovedIntoAndRefusals
         << "never into the storage folder";
     EXPECT_EQ(data->answerFor(QUrl::fromLocalFile(folder + "/../payload-target/a.jpg").toEncoded()), "E");
     EXPECT_EQ(data->answerFor(QByteArray()), "E") << "no destination written";
+    // A raw NUL before the end would name the folder before it once the file name is split off.
+    QDir().mkpath(folder + "/sub");
+    EXPECT_EQ(data->answerFor(QUrl::fromLocalFile(folder + "/sub").toEncoded() + QByteArray("\0/a.jpg", 7)),
+              "E");
+    EXPECT_EQ(data->answerFor(QUrl::fromLocalFile(folder + "/sub").toEncoded() + QByteArray("/a\0.jpg", 7)),
+              "E");
+    EXPECT_TRUE(PegDirectSaveMimeData::folderUri(QByteArray("file:///home\0/a.jpg", 19)).isEmpty());
     EXPECT_TRUE(movedTo.isEmpty());
-    ASSERT_EQ(answers.size(), 3);
+    ASSERT_EQ(answers.size(), 5);
     EXPECT_FALSE(answers[0].second.isEmpty()) << "the user learns why; the file manager shows nothing";
 
     EXPECT_EQ(data->answerFor(QUrl::fromLocalFile(folder + "/a.jpg").toEncoded() + '\0'), "S");
@@ -89,7 +96,7 @@ TEST(PegNativePayload, TheTargetsFileUriNamesTheFolderThatIsMovedIntoAndRefusals
     // Off X11 nobody wrote a destination on the drag's selection owner, so asking moves nothing.
     const auto unanswered = payload->makeMimeData(
         std::make_shared<PegFolderDelivery>(delivery->photos(), storage,
-                                            [&](const QList<Photo>&, const QString& into) {
+                                            [&](const QList<Photo>&, const QString& into, int) {
                                                 movedTo.append(into);
                                                 return std::optional<QStringList>(QStringList{"a.jpg"});
                                             }),

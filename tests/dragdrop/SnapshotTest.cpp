@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QMimeData>
+#include <QThread>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -164,4 +165,34 @@ TEST(DropSnapshot, WholeDropIsCapped) {
     ASSERT_EQ(limited.items.value(0).size(), 4);
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(limited.items[0][i].bytes.at(0), char('a' + i)) << "kept in order";
+}
+
+namespace {
+
+// A source that stopped answering: every read comes back empty after the selection time-out.
+class StalledSource : public QMimeData {
+public:
+    mutable int asked = 0;
+    QStringList formats() const override {
+        return {u"text/uri-list"_s, u"image/png"_s, u"image/jpeg"_s, u"application/octet-stream"_s};
+    }
+    bool hasFormat(const QString& type) const override { return formats().contains(type); }
+
+protected:
+    QVariant retrieveData(const QString&, QMetaType) const override {
+        ++asked;
+        QThread::msleep(ExternalImageDrop::kStalledReadMs + 50);
+        return QByteArray();
+    }
+};
+
+} // namespace
+
+TEST(DropSnapshot, ASourceThatStoppedAnsweringIsAskedOnce) {
+    StalledSource source;
+    const auto taken = snapshot(source);
+    EXPECT_EQ(source.asked, 1) << "one time-out, not one per type";
+    ASSERT_EQ(taken.items.size(), 1) << "the item its types promised, with nothing to try";
+    EXPECT_TRUE(taken.items[0].isEmpty());
+    EXPECT_EQ(materializeOffMain(taken).failures, 1);
 }

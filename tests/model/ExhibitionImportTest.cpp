@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -206,6 +209,43 @@ TEST(ExhibitionImport, QuitIsRefusedWhileImportingAndOtherActionsWait) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000));
     EXPECT_EQ(result, true);
     EXPECT_FALSE(model->terminationBlockReason());
+}
+
+TEST(ExhibitionImport, ADropThatGaveNothingSaysSoAndACancelledDropHangsWhatItSaved) {
+    RopeModel model(1);
+    std::optional<bool> nothing;
+    model->importExhibitionDrop({}, 0.5, [&](bool imported) { nothing = imported; });
+    EXPECT_EQ(nothing, false);
+    EXPECT_FALSE(model->importing());
+    EXPECT_EQ(model->actionError(), u"未能挂上图片：来源应用没有提供可读取的图片。"_s);
+    EXPECT_FALSE(model->cancelExhibitionDrop()) << "no drop runs";
+
+    // A server that takes the connection and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    const QUrl url(u"http://127.0.0.1:%1/a.png"_s.arg(silent.serverPort()));
+    std::optional<bool> result;
+    model->importExhibitionDrop(dropOf({{Source::file(droppedImage("kept-on-quit.jpg", Qt::darkGreen), true)},
+                                        {Source::remote(url)},
+                                        {Source::remote(url)}}),
+                                0.5, [&](bool imported) { result = imported; });
+    ASSERT_TRUE(model->importing());
+    // Cancelled once both downloads are waiting, so the file item is saved by then.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            while (silent.hasPendingConnections())
+                silent.nextPendingConnection()->setParent(&silent);
+            return silent.findChildren<QTcpSocket*>().size() >= 2;
+        },
+        20000));
+    EXPECT_TRUE(model->cancelExhibitionDrop());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 20000));
+    EXPECT_EQ(result, true) << "what was saved is hung";
+    EXPECT_FALSE(model->importing());
+    EXPECT_FALSE(model->terminationBlockReason());
+    EXPECT_EQ(model->exhibition().references().size(), 1);
+    EXPECT_EQ(model->actionError(), u"已挂上可读取的图片，另有 2 项未能导入。"_s +
+                                        ExternalImageDrop::cancelledError().localizedDescription());
 }
 
 TEST(ExhibitionImport, AJournalLeftBehindIsNeverOverwritten) {

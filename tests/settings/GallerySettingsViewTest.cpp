@@ -18,8 +18,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QLabel>
+#include <QListView>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScrollArea>
@@ -120,6 +123,42 @@ TEST(GallerySettingsView, FourToolbarTabsAtTheirSizesOverOneAutosavedDraft) {
         << "the ticked modifiers stay";
     EXPECT_EQ(quick->statusText(), QStringLiteral("Ctrl+Alt+Shift+K"));
     EXPECT_FALSE(w.view->pane(SettingsPane::general)->messageShown());
+}
+
+TEST(GallerySettingsView, ALongFolderListBuildsRowsOnlyForWhatShows) {
+    FakeSettingsServices services;
+    for (int i = 0; i < 10'000; ++i)
+        services.storedFolders.append({QString::number(i), std::nullopt,
+                                       QDir::homePath() + "/many/folder-" + QString::number(i), std::nullopt,
+                                       true});
+    UserDefaults defaults{test::makeFolder("config-many") + "/VennimoGallery/defaults.json"};
+    GallerySettingsEditor editor(services, defaults);
+    GallerySettingsView view(editor);
+    view.show();
+    view.selectPane(SettingsPane::general);
+    GeneralSettingsView* general = view.pane(SettingsPane::general)->general();
+    QCoreApplication::processEvents();
+
+    const auto switches = general->findChildren<SettingsSwitch*>().size();
+    EXPECT_GT(switches, 2) << "the first rows show";
+    EXPECT_LT(switches, 40) << "not a row widget per folder";
+    QStringList texts = labels(general);
+    EXPECT_TRUE(texts.contains("folder-0"));
+    EXPECT_FALSE(texts.contains("folder-9999"));
+
+    // Scrolled to the end, the last rows show and the first ones went.
+    auto* list = general->findChild<QListView*>();
+    ASSERT_NE(list, nullptr);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    texts = labels(general);
+    EXPECT_TRUE(texts.contains("folder-9999"));
+    EXPECT_FALSE(texts.contains("folder-0"));
+    EXPECT_LT(general->findChildren<SettingsSwitch*>().size(), 40);
+
+    // A row's switch still edits its folder.
+    general->setFolderEnabled(services.storedFolders[9999], false);
+    EXPECT_FALSE(services.storedFolders[9999].enabled);
 }
 
 TEST(GallerySettingsView, FolderPanelsAddAndReauthoriseThroughTheDraft) {

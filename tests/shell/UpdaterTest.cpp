@@ -129,6 +129,31 @@ TEST(UpdaterTest, VersionsCompareAsReleasesDo) {
     }
 }
 
+TEST(UpdaterTest, AFeedNestedDeeperThanAnyFeedIsUnreadable) {
+    const auto nested = [](int levels) {
+        return "<rss><channel>" + QByteArray("<x>").repeated(levels) +
+               "<item><title>Deep</title><enclosure url=\"https://example.invalid/a\" "
+               "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\" "
+               "sparkle:version=\"9\"/></item>" +
+               QByteArray("</x>").repeated(levels) + "</channel></rss>";
+    };
+    const auto plain = parseAppcast(kFeed);
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(plain->size(), 2);
+    // rss, channel, the wrappers, item, enclosure: right at the limit.
+    const auto atLimit = parseAppcast(nested(kMaxAppcastDepth - 4));
+    ASSERT_TRUE(atLimit.ok()) << atLimit.error().failureReason.toStdString();
+    EXPECT_EQ(atLimit->size(), 1);
+    for (const int levels : {kMaxAppcastDepth - 3, 140'000}) {
+        const QByteArray xml = nested(levels);
+        ASSERT_LE(xml.size(), Updater::kMaxFeedBytes);
+        const auto deep = parseAppcast(xml);
+        ASSERT_FALSE(deep.ok()) << levels << " levels";
+        EXPECT_TRUE(deep.error().failureReason.contains(QLatin1String("nested")))
+            << deep.error().failureReason.toStdString();
+    }
+}
+
 TEST(UpdaterTest, ReportsANewerVersionFromAFeedServedLocally) {
     FeedServer server;
     server.bodies.insert("/appcast.xml", kFeed);

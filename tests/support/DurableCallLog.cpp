@@ -24,12 +24,15 @@ DurableCallLog::DurableCallLog(QString failing)
         [this, system](const char* from, const char* to) {
             return note(QStringLiteral("rename"), m_failing == u"rename" ? -1 : system.rename(from, to));
         },
-        [this, system](const char* from, const char* to) {
+        [this, system](int fromFolder, const char* from, int toFolder, const char* to) {
             return note(QStringLiteral("rename no-replace"),
-                        m_failing == u"rename no-replace" ? -1 : system.renameNoReplace(from, to));
+                        m_failing == u"rename no-replace"
+                            ? -1
+                            : system.renameNoReplace(fromFolder, from, toFolder, to));
         },
-        [this, system](const char* from, const char* to) {
-            return note(QStringLiteral("link"), m_failing == u"link" ? -1 : system.link(from, to));
+        [this, system](int fromFolder, const char* from, int toFolder, const char* to) {
+            return note(QStringLiteral("link"),
+                        m_failing == u"link" ? -1 : system.link(fromFolder, from, toFolder, to));
         },
     });
 }

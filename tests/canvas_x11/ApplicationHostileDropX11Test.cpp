@@ -1,0 +1,168 @@
+#include "ApplicationRope.h"
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QDrag>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QHostAddress>
+#include <QMimeData>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+// Data of a source that dies right after it first answered: the links it offers are there while
+// the drag is looked at and gone when the drop asks for them.
+class DyingSourceData : public QMimeData {
+public:
+    mutable int answered = 0;
+    QStringList formats() const override { return {"text/uri-list"}; }
+    bool hasFormat(const QString& type) const override { return type == "text/uri-list"; }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType) const override {
+        if (type != "text/uri-list" || answered++ > 0)
+            return QByteArray();
+        return QByteArray("http://127.0.0.1:9/gone.jpg\r\n");
+    }
+};
+
+// Another program's window: a press drags what `offer` makes.
+class HostileSource : public QWidget {
+public:
+    std::function<QMimeData*()> offer;
+    std::optional<Qt::DropAction> result;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), QColor(110, 70, 90));
+        p.setPen(Qt::white);
+        p.drawText(rect(), Qt::AlignCenter, windowTitle());
+    }
+    void mousePressEvent(QMouseEvent*) override {
+        auto* drag = new QDrag(this);
+        drag->setMimeData(offer());
+        QPixmap pixmap(48, 36);
+        pixmap.fill(QColor(60, 80, 200));
+        drag->setPixmap(pixmap);
+        result = drag->exec(Qt::CopyAction);
+    }
+};
+
+QString xy(QPoint p) {
+    return QString("%1 %2").arg(p.x()).arg(p.y());
+}
+
+// The whole gesture runs in another process, so this one keeps answering its own drag.
+bool dragOnto(HostileSource& source, QPoint to) {
+    QString script = "xdotool mousemove " + xy(source.geometry().center()) +
+                     "; sleep 0.3; xdotool mousedown 1; sleep 0.3;";
+    for (int i = 1; i <= 12; ++i)
+        script += " xdotool mousemove " +
+                  xy(source.geometry().center() + (to - source.geometry().center()) * i / 12) +
+                  "; sleep 0.06;";
+    script += " sleep 0.6; xdotool mouseup 1";
+    QProcess gesture;
+    gesture.start("bash", {"-c", script});
+    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
+}
+
+} // namespace
+
+TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDownloads) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "hostile", 1, 71));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QRect around = window->adjusted(-20, -20, 20, 20);
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+
+    // A source that goes away after the drag was looked at: the drop is taken, and the rope says
+    // it brought nothing instead of staying silent.
+    HostileSource empty;
+    empty.setWindowTitle("gives nothing");
+    empty.offer = [] { return new DyingSourceData; };
+    empty.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    empty.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&empty));
+    QTest::qWait(1500);
+    // The error banner comes over the top of the rope window, where only backdrop shows otherwise.
+    const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
+    const QImage before = grabScreenArea(bannerBand);
+    ASSERT_TRUE(dragOnto(empty, onPrint));
+    EXPECT_EQ(empty.result.value_or(Qt::IgnoreAction), Qt::CopyAction) << "the drop was taken";
+    empty.hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 5000))
+        << "the rope shows the drop's error";
+    QTest::qWait(800);
+    grabScreenArea(around).save(shots + "/hostile-1-empty-drop.png");
+
+    // A hundred links to a host that takes the connection and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    QByteArray links;
+    for (int i = 0; i < 100; ++i)
+        links += QString("http://127.0.0.1:%1/%2.jpg\r\n").arg(silent.serverPort()).arg(i).toUtf8();
+    HostileSource links100;
+    links100.setWindowTitle("100 silent links");
+    links100.offer = [links] {
+        auto* data = new QMimeData;
+        data->setData("text/uri-list", links);
+        return data;
+    };
+    links100.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    links100.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&links100));
+    QTest::qWait(300);
+    ASSERT_TRUE(dragOnto(links100, onPrint));
+    EXPECT_EQ(links100.result.value_or(Qt::IgnoreAction), Qt::CopyAction);
+    int connections = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            while (QTcpSocket* socket = silent.nextPendingConnection()) {
+                socket->setParent(&silent);
+                ++connections;
+            }
+            return connections > 0;
+        },
+        10000))
+        << "the downloads started";
+    grabScreenArea(around).save(shots + "/hostile-2-downloading.png");
+
+    // The session ends: the quit stops the downloads instead of waiting minutes for them.
+    QElapsedTimer quitting;
+    quitting.start();
+    app.terminate();
+    const bool ended = app.waitForFinished(60'000);
+    std::printf("[ figure ] SIGTERM during a drop of 100 silent links: exit after %lld ms (%d connections)\n",
+                static_cast<long long>(quitting.elapsed()), connections);
+    ASSERT_TRUE(ended) << "the quit waited on the network";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    const QStringList partials =
+        QDir(storage() + "/imported-images").entryList({".*.partial"}, QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(partials.isEmpty()) << partials.join(", ").toStdString();
+}
