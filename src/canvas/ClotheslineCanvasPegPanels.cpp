@@ -3,9 +3,11 @@
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "model/GalleryModel.h"
+#include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QTimer>
 
@@ -73,7 +75,10 @@ void ClotheslineCanvasView::prepareOpaqueDrag(QPointF point) {
         m_finishingPreview.reset();
         m_finishingPreviewIDs.clear();
     }
-    if (!window())
+    const bool translucent = m_translucentPanels ? m_translucentPanels()
+                                                 : QGuiApplication::platformName() != QLatin1String("xcb") ||
+                                                       X11WindowStack::compositorRunning();
+    if (!window() || !translucent)
         return;
     const QPointF travel = point - m_pressPoint.value_or(point);
     QList<OpaquePegPreview::Item> items;

@@ -52,7 +52,9 @@ OpaquePreviewPanel* asPanel(const QPointer<QWidget>& widget) {
 }
 
 QString rectText(const QRectF& r) {
-    return QStringLiteral("{{%1,%2},{%3,%4}}").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    return QStringLiteral("{{%1,%2},{%3,%4}}")
+        .arg(RopeDiagnostic::number(r.x()), RopeDiagnostic::number(r.y()), RopeDiagnostic::number(r.width()),
+             RopeDiagnostic::number(r.height()));
 }
 
 } // namespace
@@ -232,8 +234,9 @@ void OpaquePegPreview::returnFrame(double now) {
     }
     const bool sourceReady = m_ready ? m_ready() : true;
     if (const auto reason = m_gate.update(elapsed, targets, sourceReady)) {
-        RopeDiagnostic::event("OpaqueHandoff",
-                              QStringLiteral("reason=%1 elapsed=%2").arg(*reason).arg(elapsed));
+        RopeDiagnostic::event(
+            "OpaqueHandoff",
+            QStringLiteral("reason=%1 elapsed=%2").arg(*reason, RopeDiagnostic::number(elapsed)));
         close();
     }
 }
