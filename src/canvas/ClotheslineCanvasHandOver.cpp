@@ -11,6 +11,7 @@
 #include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
@@ -51,6 +52,16 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
         photos, m_model->indexer().storage(), [model](const QList<Photo>& moved, const QString& folder) {
             return model ? model->movePegPhotos(moved, folder, RopeHistoryRecording::record) : std::nullopt;
         });
+    m_sessionFolderDelivery->setTrasher([model](const QList<Photo>& trashed) {
+        // After the drop's exchange is over, so the confirmation does not run inside it.
+        QMetaObject::invokeMethod(
+            qApp,
+            [model, trashed] {
+                if (model)
+                    model->confirmTrash(trashed);
+            },
+            Qt::QueuedConnection);
+    });
     auto data = payload->makeMimeData(
         m_sessionFolderDelivery, [model](const QByteArray& answer, const QString& error) {
             RopeDiagnostic::event("PegFolderAnswer",
