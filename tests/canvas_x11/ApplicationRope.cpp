@@ -45,8 +45,8 @@ QString makeWatchedFolders() {
     return desktop;
 }
 
-bool startApplication(QProcess& app) {
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+bool startApplication(QProcess& app, bool keepErrors) {
+    app.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     app.start(QStringLiteral(VENNIMO_APP_PATH));
     if (!app.waitForStarted())
         return false;

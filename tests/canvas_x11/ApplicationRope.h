@@ -30,7 +30,8 @@ QString applicationShots();
 QString makeWatchedFolders();
 // Starts the application in the test's temporary home and lets its first scan of the still
 // empty folders pass, the baseline later arrivals are told against; false when it did not start.
-bool startApplication(QProcess& app);
+// With `keepErrors` its standard error stays readable through the process instead of passing on.
+bool startApplication(QProcess& app, bool keepErrors = false);
 // The frames of the application's visible top-level windows but its tray icon, and of the widest one, its
 // rope window; none when it shows nothing.
 QList<QRect> applicationWindows(qint64 pid);
