@@ -1,4 +1,5 @@
 #include "canvas/DiagnosticLines.h"
+#include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "canvas/PegTestBase.h"
 #include "rope/RopeDiagnostic.h"
@@ -186,4 +187,29 @@ TEST_F(ClotheslineCanvasPegSessionTest, APegDragCutOffByHidingFocusOrALostReleas
     down = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return !canvas.sessionInProgress(); })) << "release lost";
     nothingHappened("release lost");
+}
+
+TEST_F(ClotheslineCanvasPegSessionTest, APrintPickedUpAgainWhileItFliesBackKeepsItsPanel) {
+    Rope rope(2);
+    hang(rope, {{0, 0.2}, {1, 0.7}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    DiagnosticLines log;
+    // Carried long enough for its panel to show, and let go on the rope.
+    const QPointF first = carry(canvas, photos[0], ropeAt(canvas, 0.3), false);
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return canvas.opaquePreview() && canvas.opaquePreview()->phase() == OpaquePegPreview::Phase::dragging;
+    }));
+    mouse(canvas, QEvent::MouseButtonRelease, first);
+    ASSERT_TRUE(canvas.finishingPreview());
+    ASSERT_EQ(canvas.finishingPreview()->phase(), OpaquePegPreview::Phase::returning);
+    OpaquePegPreview* flying = canvas.finishingPreview();
+    const QPointF second = carry(canvas, photos[0], ropeAt(canvas, 0.5), false);
+    ASSERT_TRUE(canvas.opaquePreview());
+    EXPECT_EQ(canvas.opaquePreview()->predecessor(), flying);
+    EXPECT_TRUE(flying->heldForPickup());
+    EXPECT_EQ(canvas.opaquePreview()->reusedCount(), 1);
+    EXPECT_EQ(log.details("OpaqueInterrupt"), QStringList{"nextCount=1"});
+    mouse(canvas, QEvent::MouseButtonRelease, second);
+    EXPECT_NEAR(*placementX(canvas, photos[0]), 0.5, 0.02);
 }
