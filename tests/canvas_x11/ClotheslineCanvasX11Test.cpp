@@ -14,10 +14,12 @@
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -151,5 +153,87 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
         ++checked;
     }
     EXPECT_GE(checked, 3);
+    ReduceMotion::setReader({});
+}
+
+TEST(ClotheslineCanvasX11, WithoutPanelsAPegTravelsAsTheSystemDragsPictureAndIsTakenBackOnTheRope) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    UserDefaults::standard().setClotheslineStrictVertical(true);
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QDir().mkpath(desktop);
+    GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{{"桌面", desktop}}, storageFolder()),
+                       true);
+    model.start(60);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return model.appliedScanCount() > 0 && model.watcher() && model.watcher()->running(); },
+        10000));
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    backdrop.show();
+    QWidget window(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    window.setAttribute(Qt::WA_TranslucentBackground);
+    window.setGeometry(kRopeWindow);
+    FakeRopeWindowPort port(&window);
+    const auto dismantle = qScopeGuard([&] { window.findChild<ClotheslineCanvas*>()->dismantle(); });
+    auto* host = new ClotheslineCanvas(model, &window);
+    host->scrollView()->setGeometry(0, kCanvasTop, kRopeWindow.width(), kRopeWindow.height() - kCanvasTop);
+    host->setWindowPort(&port);
+    window.show();
+    ClotheslineCanvasView& canvas = *host->canvas();
+    // As without a compositing manager: no panel can be translucent.
+    canvas.setTranslucentPanels([] { return false; });
+    QTest::qWait(300);
+    savePhoto(desktop, "peg-a.jpg", {1600, 1200}, 11);
+    savePhoto(desktop, "peg-b.jpg", {1200, 1600}, 12);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return hangsOnRope(canvas, "peg-a.jpg") && hangsOnRope(canvas, "peg-b.jpg"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !canvas.physicsRunning(); }, 10000));
+    QTest::qWait(300);
+
+    Photo carried;
+    for (const Photo& photo : canvas.photos())
+        if (photo.path.endsWith("/peg-a.jpg"))
+            carried = photo;
+    const double from = canvas.placement(carried)->x;
+    const double to = from > 0.5 ? from - 0.25 : from + 0.25;
+    const ClotheslineRopeGeometry rope = canvas.ropeGeometry();
+    const QPointF anchor = canvas.printFrame(carried)->topLeft() + PolaroidRenderer::defaultPegAnchor;
+    const QPointF grab(0, 8);
+    ASSERT_TRUE(canvas.pegContains(carried, anchor + grab));
+    const QPoint start = canvas.mapToGlobal(anchor + grab).toPoint();
+    const QPoint end = canvas.mapToGlobal(rope.pointAlong(rope.supportFraction(to)) + grab).toPoint();
+    QStringList gesture{
+        "mousemove", QString::number(start.x()), QString::number(start.y()), "sleep", "0.3", "mousedown",
+        "1"};
+    for (int i = 1; i <= 12; ++i) {
+        const QPoint p = start + (end - start) * i / 12 + QPoint(0, i < 12 ? 40 : 0);
+        gesture << "sleep"
+                << "0.08"
+                << "mousemove" << QString::number(p.x()) << QString::number(p.y());
+    }
+    gesture << "sleep"
+            << "0.6"
+            << "mouseup"
+            << "1";
+    bool system = false;
+    bool hidden = false;
+    QTimer::singleShot(1300, [&] {
+        system = canvas.sessionInProgress() && !canvas.localPegDragActive() && !canvas.opaquePreview();
+        hidden = canvas.hiddenPhotoIDs().contains(carried.id);
+        grabRope().save(screenshotDir() + "/peg-without-panels.png");
+    });
+    ASSERT_TRUE(QProcess::startDetached("xdotool", gesture));
+    // The drag runs inside the event loop the wait turns; it is over once the print hangs elsewhere.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !canvas.sessionInProgress() && std::abs(canvas.placement(carried)->x - from) > 0.1; },
+        10000))
+        << "the print was not carried";
+    EXPECT_TRUE(system) << "without panels the system runs the drag from the start";
+    EXPECT_TRUE(hidden) << "the rope no longer draws the carried print";
+    EXPECT_NEAR(canvas.placement(carried)->x, to, 0.02) << "dropped on the rope, it hangs there";
+    QTest::qWait(800);
+    grabRope().save(screenshotDir() + "/peg-without-panels-dropped.png");
     ReduceMotion::setReader({});
 }
