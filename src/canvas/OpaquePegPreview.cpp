@@ -3,6 +3,7 @@
 #include "platform/DisplayLink.h"
 #include "platform/ReduceMotion.h"
 #include "platform/X11DropRefusal.h"
+#include "platform/X11InputShape.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QPainter>
@@ -119,6 +120,9 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
             preview->m_restFrames.append(old ? oldRect : item.restFrame);
             preview->place(index, preview->m_restFrames.last());
             panel->show();
+            // A panel flying back lies over its print: a press there must reach the rope, so the
+            // print can be picked up again before the panel is gone.
+            X11InputShape::apply(panel->windowHandle(), QRegion());
         }
         preview->m_photoIDs.append(item.photoID);
         preview->m_initialFrames.append(item.frame);
