@@ -253,7 +253,8 @@ private:
     QString m_log;
 };
 
-TEST_F(ApplicationPegTrashX11, ACutOffDragEndsAsEscapeAPegComesBackFromTheFileManagerAndTheTrashAsksFirst) {
+TEST_F(ApplicationPegTrashX11,
+       ACutOffDragEndsAsEscapeAPegComesBackAndIsPickedUpInFlightAndTheTrashAsksFirst) {
     const QString trashFiles = shownFolder();
     // Hidden by the hot key while a peg is carried: shown again, a click only selects.
     const QPoint first = pegPoint(*window, before[keys[0]], before.values());
@@ -301,17 +302,51 @@ TEST_F(ApplicationPegTrashX11, ACutOffDragEndsAsEscapeAPegComesBackFromTheFileMa
     QTest::qWait(1500);
     grabScreenArea(ropeArea()).save(shots + "/64-taken-back.png");
 
+    // Slid once more along the rope and, while its panel still flies back, picked up again.
+    const QPoint next = pegPoint(*window, moved + 60 / span, {before[keys[0]], before[keys[2]]});
+    const QPoint further = pegPoint(*window, moved + 120 / span, {before[keys[0]], before[keys[2]]});
+    QStringList gesture{
+        "mousemove", QString::number(back.x()), QString::number(back.y()), "sleep", "0.3", "mousedown", "1"};
+    const auto stroke = [&gesture](QPoint a, QPoint b) {
+        for (int i = 1; i <= 8; ++i) {
+            const QPoint p = a + (b - a) * i / 8;
+            gesture << "sleep"
+                    << "0.05"
+                    << "mousemove" << QString::number(p.x()) << QString::number(p.y());
+        }
+    };
+    stroke(back, next);
+    gesture << "sleep"
+            << "0.2"
+            << "mouseup"
+            << "1"
+            << "sleep"
+            << "0.05"
+            << "mousedown"
+            << "1";
+    stroke(next, further);
+    xdotool(gesture, 100);
+    grabScreenArea(ropeArea()).save(shots + "/65-picked-up-while-flying-back.png");
+    xdotool({"mouseup", "1"}, 600);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::abs(placements()[keys[1]] - (moved + 120 / span)) < 6 / span; }, 5000))
+        << "the pick-up did not land: " << placements()[keys[1]] << " for " << moved + 120 / span;
+    EXPECT_TRUE(log().contains("OpaqueInterrupt")) << "the pick-up caught the flight";
+    EXPECT_TRUE(log().contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
+    QTest::qWait(1200);
+    grabScreenArea(ropeArea()).save(shots + "/66-landed-after-pick-up.png");
+
     // A peg let go on the Trash's folder: the user is asked first, and the original goes to the
     // Trash with its record, never as a plain file moved in.
     const QStringList ids = windowIds();
     const int windowsBefore = int(applicationWindows(app.processId()).size());
     const QPoint last = pegPoint(*window, before[keys[0]], placements().values());
-    pegGesture(last, into, [&] { grabScreenArea(screen).save(shots + "/65-peg-over-trash.png"); });
+    pegGesture(last, into, [&] { grabScreenArea(screen).save(shots + "/67-peg-over-trash.png"); });
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 5000))
         << "no confirmation came: " << log().toStdString();
     QTest::qWait(600);
-    grabScreenArea(screen).save(shots + "/66-trash-confirmation.png");
+    grabScreenArea(screen).save(shots + "/68-trash-confirmation.png");
     EXPECT_TRUE(entries(trashFiles).isEmpty()) << "nothing moves in before the user confirms";
     // The confirmation's default is Cancel: "移到废纸篓" is the button left of it, at the bottom.
     QStringList dialogs = windowIds();
@@ -326,7 +361,7 @@ TEST_F(ApplicationPegTrashX11, ACutOffDragEndsAsEscapeAPegComesBackFromTheFileMa
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 5000));
     QTest::qWait(800);
-    grabScreenArea(screen).save(shots + "/67-grant-the-folder.png");
+    grabScreenArea(screen).save(shots + "/69-grant-the-folder.png");
     xdotool({"type", desktop}, 300);
     xdotool({"key", "Return"}, 800);
     ASSERT_TRUE(QTest::qWaitFor([&] { return entries(trashFiles).size() == 1; }, 5000))
@@ -337,5 +372,5 @@ TEST_F(ApplicationPegTrashX11, ACutOffDragEndsAsEscapeAPegComesBackFromTheFileMa
         << "trashed with its record, so it can be restored";
     EXPECT_EQ(entries(desktop).size(), 2);
     QTest::qWait(1500);
-    grabScreenArea(screen).save(shots + "/68-trashed.png");
+    grabScreenArea(screen).save(shots + "/70-trashed.png");
 }
