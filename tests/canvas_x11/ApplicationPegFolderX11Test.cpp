@@ -305,26 +305,7 @@ TEST_F(ApplicationPegTrashX11,
     // Slid once more along the rope and, while its panel still flies back, picked up again.
     const QPoint next = pegPoint(*window, moved + 60 / span, {before[keys[0]], before[keys[2]]});
     const QPoint further = pegPoint(*window, moved + 120 / span, {before[keys[0]], before[keys[2]]});
-    QStringList gesture{
-        "mousemove", QString::number(back.x()), QString::number(back.y()), "sleep", "0.3", "mousedown", "1"};
-    const auto stroke = [&gesture](QPoint a, QPoint b) {
-        for (int i = 1; i <= 8; ++i) {
-            const QPoint p = a + (b - a) * i / 8;
-            gesture << "sleep"
-                    << "0.05"
-                    << "mousemove" << QString::number(p.x()) << QString::number(p.y());
-        }
-    };
-    stroke(back, next);
-    gesture << "sleep"
-            << "0.2"
-            << "mouseup"
-            << "1"
-            << "sleep"
-            << "0.05"
-            << "mousedown"
-            << "1";
-    stroke(next, further);
+    const QStringList gesture = letGoAndTakeAgain(back, next, further, "0.05");
     xdotool(gesture, 100);
     grabScreenArea(ropeArea()).save(shots + "/65-picked-up-while-flying-back.png");
     xdotool({"mouseup", "1"}, 600);

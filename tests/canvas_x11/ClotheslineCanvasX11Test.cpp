@@ -286,28 +286,8 @@ TEST_F(ClotheslineCanvasPegX11, APegPickedUpAgainWhileItsPanelFliesBackTakesTheP
     const double way = from < 0.5 ? 1 : -1;
     const QPoint slid = onRope(from + 0.2 * way);
     const QPoint further = onRope(from + 0.35 * way);
-    QStringList gesture{
-        "mousemove", QString::number(start.x()), QString::number(start.y()), "sleep", "0.3", "mousedown",
-        "1"};
-    const auto stroke = [&gesture](QPoint a, QPoint b) {
-        for (int i = 1; i <= 8; ++i) {
-            const QPoint p = a + (b - a) * i / 8;
-            gesture << "sleep"
-                    << "0.05"
-                    << "mousemove" << QString::number(p.x()) << QString::number(p.y());
-        }
-    };
-    stroke(start, slid);
-    // Let go on the rope, and take it again while its panel flies back.
-    gesture << "sleep"
-            << "0.2"
-            << "mouseup"
-            << "1"
-            << "sleep"
-            << "0.05"
-            << "mousedown"
-            << "1";
-    stroke(slid, further);
+    // Let go on the rope, and taken again while its panel flies back.
+    QStringList gesture = letGoAndTakeAgain(start, slid, further, "0.05");
     gesture << "sleep"
             << "0.3"
             << "mouseup"
