@@ -12,6 +12,7 @@
 #include <QDrag>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -23,19 +24,24 @@ namespace {
 
 // Escape during a drag marks it cancelled and goes on to whoever else handles it (the system
 // drag loop ends the drag on it).
+// It also sees the pointer's moves before the drag loop takes them.
 class DragKeyMonitor : public QObject {
 public:
-    explicit DragKeyMonitor(std::function<void()> onEscape)
-        : m_onEscape(std::move(onEscape)) {}
+    DragKeyMonitor(std::function<void()> onEscape, std::function<void(QPointF)> onMove)
+        : m_onEscape(std::move(onEscape))
+        , m_onMove(std::move(onMove)) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
             m_onEscape();
+        else if (event->type() == QEvent::MouseMove)
+            m_onMove(static_cast<QMouseEvent*>(event)->globalPosition());
         return QObject::eventFilter(watched, event);
     }
 
 private:
     std::function<void()> m_onEscape;
+    std::function<void(QPointF)> m_onMove;
 };
 
 } // namespace
@@ -84,6 +90,7 @@ bool ClotheslineCanvasView::startDragSession(const Photo& pressed, bool onPeg, Q
     m_sessionInProgress = true;
     m_dragCancelled = false;
     m_dragIntent = onPeg ? ClotheslineDragIntent::movePeg : ClotheslineDragIntent::copyPhoto;
+    watchForCutOffDrag();
     if (onPeg) {
         beginPegSession(point);
         return true;
@@ -125,6 +132,7 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
     auto* drag = new QDrag(this);
     drag->setMimeData(PhotoDragPayload(photos).makeMimeData().release());
     m_dragMimeData = drag->mimeData();
+    m_systemDrag = drag;
     if (!picture.image.isNull()) {
         drag->setPixmap(QPixmap::fromImage(picture.image));
         drag->setHotSpot((point - picture.origin).toPoint());
@@ -179,6 +187,10 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
     if (m_pegRoutingTimer)
         m_pegRoutingTimer->stop();
     m_pegRoutingTimer.reset();
+    m_visualDiagnosticTimer.reset();
+    m_lostReleaseTimer.reset();
+    m_systemDrag.clear();
+    m_sessionPoint.reset();
     // A file manager still asks for the promise after this; only a drop it was offered may move.
     if (m_sessionFolderDelivery &&
         (cancelled || (operation != Qt::CopyAction && operation != Qt::MoveAction)))
@@ -231,20 +243,25 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
 void ClotheslineCanvasView::installDragMonitor() {
     removeDragMonitor();
     QPointer<ClotheslineCanvasView> self(this);
-    m_dragEventMonitor = std::make_unique<DragKeyMonitor>([self] {
-        if (!self || !self->m_sessionInProgress)
-            return;
-        self->m_dragCancelled = true;
-        // No drag loop of the system runs while the pegs stay with the canvas: end it here.
-        if (self->localPegDragActive())
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self] {
-                    if (self && self->m_sessionInProgress)
-                        self->finishDrag(Qt::IgnoreAction, false);
-                },
-                Qt::QueuedConnection);
-    });
+    m_dragEventMonitor = std::make_unique<DragKeyMonitor>(
+        [self] {
+            if (!self || !self->m_sessionInProgress)
+                return;
+            self->m_dragCancelled = true;
+            // No drag loop of the system runs while the pegs stay with the canvas: end it here.
+            if (self->localPegDragActive())
+                QMetaObject::invokeMethod(
+                    self.data(),
+                    [self] {
+                        if (self && self->m_sessionInProgress)
+                            self->finishDrag(Qt::IgnoreAction, false);
+                    },
+                    Qt::QueuedConnection);
+        },
+        [self](QPointF screenPoint) {
+            if (self)
+                self->recordDragPointer(screenPoint);
+        });
     qApp->installEventFilter(m_dragEventMonitor.get());
 }
 

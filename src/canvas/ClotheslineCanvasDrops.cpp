@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/PegDragBadge.h"
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "model/GalleryModel.h"
@@ -80,6 +81,21 @@ Qt::DropAction ClotheslineCanvasView::dropOperation(const QDropEvent& event) {
     return operation;
 }
 
+bool ClotheslineCanvasView::acceptsPegDrag(const QDropEvent& event) {
+    return isOwnPegDrag(event) && !m_sessionEntries.isEmpty() && m_model && !m_model->deleting() && m_port &&
+           m_port->receivesClotheslineDrag(mapToGlobal(event.position()));
+}
+
+Qt::DropAction ClotheslineCanvasView::pegDragOperation(const QDropEvent& event) {
+    const Qt::DropAction operation = acceptsPegDrag(event) ? Qt::MoveAction : Qt::IgnoreAction;
+    // Over the rope window the count belongs to no file manager.
+    if (operation == Qt::MoveAction && m_pegDragBadge)
+        m_pegDragBadge->update(false, mapToGlobal(event.position()));
+    recordDragVisual(QStringLiteral("canvas"), &event);
+    update();
+    return operation;
+}
+
 void ClotheslineCanvasView::setExternalDrop(bool on) {
     if (m_externalDrop == on)
         return;
@@ -98,9 +114,9 @@ void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
     ExternalImageDrop::beginDrag();
     RopeDiagnostic::event("DestinationEntered", QStringLiteral("canvas"));
     if (isOwnPegDrag(*event)) {
-        // Pegs that come back from a file manager: the rope decides as it does for a local drag.
-        updateContact(event->position(), QStringLiteral("canvas"));
-        event->setDropAction(Qt::MoveAction);
+        // Pegs that come back from a file manager: the window decides where the rope takes them
+        // back. Accepted even where it does not, so the moves that follow still come here.
+        event->setDropAction(pegDragOperation(*event));
         event->accept();
         return;
     }
@@ -126,9 +142,12 @@ void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
 
 void ClotheslineCanvasView::dragMoveEvent(QDragMoveEvent* event) {
     if (isOwnPegDrag(*event)) {
-        updateContact(event->position(), QStringLiteral("canvas"));
-        event->setDropAction(Qt::MoveAction);
-        event->accept();
+        const Qt::DropAction operation = pegDragOperation(*event);
+        event->setDropAction(operation);
+        if (operation == Qt::IgnoreAction)
+            event->ignore();
+        else
+            event->accept();
         return;
     }
     const Qt::DropAction operation = dropOperation(*event);
@@ -152,8 +171,13 @@ void ClotheslineCanvasView::dropEvent(QDropEvent* event) {
     bool taken = false;
     if (isOwnPegDrag(*event)) {
         const QPointF p = event->position();
-        const bool accepted =
-            !m_dragCancelled && (pegTouchesRope(p) ? commitReposition(p) : commitTakeDownDrop());
+        // Where the window takes the drag but the peg is not received (far from the rope),
+        // the drop is refused rather than taking the prints down.
+        const bool accepted = acceptsPegDrag(*event) && receivesPegDrag(p) &&
+                              (pegTouchesRope(p) ? commitReposition(p) : commitTakeDownDrop());
+        setExternalDrop(false);
+        m_internalDrop = false;
+        update();
         if (!accepted) {
             event->ignore();
             return;
@@ -172,8 +196,8 @@ void ClotheslineCanvasView::dropEvent(QDropEvent* event) {
         }
     } else if (externalOperation(*event) == Qt::CopyAction) {
         const ExternalImageDrop::Snapshot snapshot = ExternalImageDrop::snapshot(*event->mimeData());
-        // Beyond the outermost peg places the images hang at the rope's end.
-        m_model->importExhibitionDrop(snapshot, std::clamp(ropeFraction(event->position()), 0.0, 1.0));
+        // Beyond the outermost peg places the model hangs the images at the rope's end.
+        m_model->importExhibitionDrop(snapshot, ropeFraction(event->position()));
         taken = true;
     }
     setExternalDrop(false);

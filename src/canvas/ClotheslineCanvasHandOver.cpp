@@ -6,10 +6,12 @@
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PegNativePayload.h"
+#include "dragdrop/PhotoDragPayload.h"
 #include "model/GalleryModel.h"
 #include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QDrag>
 #include <QDropEvent>
@@ -35,12 +37,13 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
         finishDrag(Qt::IgnoreAction, false);
         return;
     }
+    if (m_localPeg)
+        RopeDiagnostic::event("PegNativeHandoff", QStringLiteral("count=%1 x=%2 y=%3")
+                                                      .arg(photos.size())
+                                                      .arg(RopeDiagnostic::number(screenPoint.x()),
+                                                           RopeDiagnostic::number(screenPoint.y())));
     m_localPeg = false;
     m_localPegPoint.reset();
-    RopeDiagnostic::event("PegNativeHandoff", QStringLiteral("count=%1 x=%2 y=%3")
-                                                  .arg(photos.size())
-                                                  .arg(RopeDiagnostic::number(screenPoint.x()),
-                                                       RopeDiagnostic::number(screenPoint.y())));
 
     // The target asks for the promise after the drag loop has returned: the delivery and the
     // model's error reach the user from there on.
@@ -51,6 +54,16 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
             return model ? model->movePegPhotos(moved, folder, RopeHistoryRecording::record, descriptor)
                          : std::nullopt;
         });
+    m_sessionFolderDelivery->setTrasher([model](const QList<Photo>& trashed) {
+        // After the drop's exchange is over, so the confirmation does not run inside it.
+        QMetaObject::invokeMethod(
+            qApp,
+            [model, trashed] {
+                if (model)
+                    model->confirmTrash(trashed);
+            },
+            Qt::QueuedConnection);
+    });
     auto data = payload->makeMimeData(
         m_sessionFolderDelivery, [model](const QByteArray& answer, const QString& error) {
             RopeDiagnostic::event("PegFolderAnswer",
@@ -68,17 +81,37 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
         m_dragCancelled = true;
         m_sessionFolderDelivery->setCancelled(true);
     }
-    m_pegDragBadge = std::make_unique<PegDragBadge>(int(payload->ids().size()));
+    // The count beside the pointer goes with the panels; without them the picture shows all.
+    if (m_opaquePreview)
+        m_pegDragBadge = std::make_unique<PegDragBadge>(int(payload->ids().size()));
     m_pegDropSurfaces = std::make_unique<PegDropSurfaces>(this, m_port, X11WindowStack::compositorRunning());
 
     auto* drag = new QDrag(this);
     PegDirectSaveMimeData* offered = data.get();
     drag->setMimeData(data.release());
     m_dragMimeData = offered;
-    // The drag panels show the prints; the system's own drag image stays empty.
-    QPixmap nothing(1, 1);
-    nothing.fill(Qt::transparent);
-    drag->setPixmap(nothing);
+    m_systemDrag = drag;
+    m_sessionPoint.reset();
+    if (m_opaquePreview) {
+        // The drag panels show the prints; the system's own drag image stays empty.
+        QPixmap nothing(1, 1);
+        nothing.fill(Qt::transparent);
+        drag->setPixmap(nothing);
+    } else {
+        const QPointF point = mapFromGlobal(screenPoint);
+        const QPointF travel = point - m_pressPoint.value_or(point);
+        QList<PhotoDragPayload::Item> items;
+        for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries)) {
+            const QRectF frame = entry.frame.adjusted(-kDragImagePadding, -kDragImagePadding,
+                                                      kDragImagePadding, kDragImagePadding);
+            items.append({entry.photo, {}, opaqueSprite(entry.photo), frame.translated(travel)});
+        }
+        const PhotoDragPayload::Picture picture = PhotoDragPayload::picture(items, devicePixelRatioF());
+        if (!picture.image.isNull()) {
+            drag->setPixmap(QPixmap::fromImage(picture.image));
+            drag->setHotSpot((point - picture.origin).toPoint());
+        }
+    }
     RopeDiagnostic::event("DragBegin", QStringLiteral("peg=true x=%1 y=%2")
                                            .arg(RopeDiagnostic::number(screenPoint.x()),
                                                 RopeDiagnostic::number(screenPoint.y())));
@@ -98,6 +131,7 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
             self->routeSystemPegDrag();
     });
     m_pegRoutingTimer->start();
+    startDragVisualSampler();
     QTimer::singleShot(0, this, [self, name] {
         if (name)
             name->offerName();
@@ -124,6 +158,7 @@ void ClotheslineCanvasView::routeSystemPegDrag() {
     if (!m_sessionInProgress || m_localPeg || !m_pegDragBadge)
         return;
     const QPointF point = QCursor::pos();
+    recordDragPointer(point);
     const bool receiving = m_port && m_port->receivesClotheslineDrag(point);
     const bool native = !receiving && yieldsToNativeDestination(point);
     m_pegDragBadge->update(native && !m_dragCancelled, point);
@@ -134,7 +169,7 @@ void ClotheslineCanvasView::routeSystemPegDrag() {
 }
 
 bool ClotheslineCanvasView::isOwnPegDrag(const QDropEvent& event) const {
-    return event.source() == this && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg &&
+    return isOwnDrag(event) && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::movePeg &&
            !m_localPeg;
 }
 

@@ -3,9 +3,11 @@
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "model/GalleryModel.h"
+#include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QPainter>
 #include <QTimer>
 
@@ -66,15 +68,18 @@ bool ClotheslineCanvasView::opaqueSourceSettled(const QList<Photo>& photos) cons
 }
 
 void ClotheslineCanvasView::prepareOpaqueDrag(QPointF point) {
-    if (m_finishingPreview) {
-        // The prints of the last drag are still flying back; this pick-up ends their flight.
+    // The prints of the last drag may still fly back: the new panels take them over.
+    std::unique_ptr<OpaquePegPreview> replacing = std::move(m_finishingPreview);
+    if (replacing)
         RopeDiagnostic::event("OpaqueInterrupt", QStringLiteral("nextCount=%1").arg(m_sessionEntries.size()));
-        m_finishingPreview->close();
-        m_finishingPreview.reset();
-        m_finishingPreviewIDs.clear();
-    }
-    if (!window())
+    const bool translucent = m_translucentPanels ? m_translucentPanels()
+                                                 : QGuiApplication::platformName() != QLatin1String("xcb") ||
+                                                       X11WindowStack::compositorRunning();
+    if (!window() || !translucent) {
+        if (replacing)
+            replacing->close();
         return;
+    }
     const QPointF travel = point - m_pressPoint.value_or(point);
     QList<OpaquePegPreview::Item> items;
     for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries)) {
@@ -101,7 +106,8 @@ void ClotheslineCanvasView::prepareOpaqueDrag(QPointF point) {
             if (self && self->m_localPegPoint)
                 return *self->m_localPegPoint;
             return QPointF(QCursor::pos());
-        });
+        },
+        {}, true, std::move(replacing));
 }
 
 void ClotheslineCanvasView::movePegPreview(QPointF screenPoint) {
@@ -152,6 +158,14 @@ void ClotheslineCanvasView::finishOpaqueDrag(const QList<Photo>& photos) {
                     if (self && self->m_finishingPreview.get() == finishing)
                         self->m_finishingPreview.reset();
                 });
+        },
+        [self, photos] {
+            QList<QImage> sprites;
+            if (!self || !self->m_model)
+                return sprites;
+            for (const Photo& photo : photos)
+                sprites.append(self->m_model->hangs(photo) ? self->opaqueSprite(photo) : QImage());
+            return sprites;
         });
 }
 

@@ -6,7 +6,6 @@
 
 #include <QCursor>
 #include <QHash>
-#include <QLocale>
 #include <QPainterPathStroker>
 
 #include <algorithm>
@@ -14,10 +13,6 @@
 namespace vennimo {
 
 namespace {
-
-QString decimal(double value) {
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
-}
 
 const char* flag(bool value) {
     return value ? "true" : "false";
@@ -66,6 +61,10 @@ void ClotheslineCanvasView::beginPegSession(QPointF point) {
     for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries))
         m_opaqueAwaitingIDs.insert(entry.photo.id);
     prepareOpaqueDrag(point);
+    // Without panels the system drag's own picture carries the prints from the start, and the
+    // rope stops drawing them at once.
+    if (!m_opaquePreview)
+        m_opaqueAwaitingIDs.clear();
 
     if (m_port) {
         QPointer<ClotheslineCanvasView> self(this);
@@ -90,6 +89,13 @@ void ClotheslineCanvasView::beginPegSession(QPointF point) {
         m_port->setClotheslineDragStarted(false);
     }
     installDragMonitor();
+    if (!m_opaquePreview) {
+        m_localPeg = false;
+        m_localPegPoint.reset();
+        update();
+        handOverPegDrag(mapToGlobal(point));
+        return;
+    }
     RopeDiagnostic::event("LocalPegBegin", QStringLiteral("count=%1").arg(m_sessionEntries.size()));
     update();
     updateLocalPegDrag(point);
@@ -139,9 +145,10 @@ bool ClotheslineCanvasView::updateContact(QPointF point, const QString& source) 
     const bool touching = pegTouchesRope(point);
     const bool changed = touching != m_internalDrop;
     if (changed)
-        RopeDiagnostic::event("ContactChanged", QStringLiteral("touching=%1 x=%2 y=%3 source=%4")
-                                                    .arg(QLatin1String(flag(touching)), decimal(q.x()),
-                                                         decimal(q.y()), source));
+        RopeDiagnostic::event("ContactChanged",
+                              QStringLiteral("touching=%1 x=%2 y=%3 source=%4")
+                                  .arg(QLatin1String(flag(touching)), RopeDiagnostic::number(q.x()),
+                                       RopeDiagnostic::number(q.y()), source));
     const bool moved = !m_dragPoint || *m_dragPoint != q;
     if (touching && !m_internalDrop)
         m_pullProgress = 0;
@@ -183,7 +190,7 @@ bool ClotheslineCanvasView::receivesPegDrag(QPointF point) {
         RopeDiagnostic::event("ReceptionChanged",
                               QStringLiteral("receiving=%1 touching=%2 x=%3 y=%4")
                                   .arg(QLatin1String(flag(receiving)), QLatin1String(flag(touching)),
-                                       decimal(p.x()), decimal(p.y())));
+                                       RopeDiagnostic::number(p.x()), RopeDiagnostic::number(p.y())));
     return receiving;
 }
 

@@ -71,6 +71,12 @@ void ClotheslineCanvasView::refresh(GalleryModel* model, QSizeF viewport, bool p
         if (model->hangs(photo))
             hanging.append(photo);
     m_photos = hanging;
+    // A print that left the rope no longer needs the picture its peg drag carried.
+    QSet<QString> hangingIDs;
+    for (const Photo& photo : std::as_const(m_photos))
+        hangingIDs.insert(photo.id);
+    for (auto it = m_opaqueSprites.begin(); it != m_opaqueSprites.end();)
+        it = hangingIDs.contains(it.key()) ? std::next(it) : m_opaqueSprites.erase(it);
 
     ClotheslinePresentation next;
     next.photos = m_photos;
@@ -200,10 +206,28 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
     }
     if (unplaced.isEmpty()) {
         m_requestedUnplaced.reset();
+        m_placementRetryAt.reset();
+        m_placementRetryDelay = kPlacementRetrySeconds;
         return;
     }
-    if (m_pendingPositions || m_requestedUnplaced == unplaced)
+    if (m_pendingPositions)
         return;
+    if (m_requestedUnplaced == unplaced) {
+        // The same prints were asked for and are still unplaced: only once the store's failure
+        // shows is it worth asking again, and then after a pause that doubles with each failure,
+        // so a store broken for good is not hammered while one that recovers is asked again.
+        if (!m_model->placementError())
+            return;
+        const double now = m_clock();
+        if (!m_placementRetryAt) {
+            m_placementRetryAt = now + m_placementRetryDelay;
+            m_placementRetryDelay = std::min(m_placementRetryDelay * 2, kMaxPlacementRetrySeconds);
+            return;
+        }
+        if (now < *m_placementRetryAt)
+            return;
+    }
+    m_placementRetryAt.reset();
     m_pendingPositions = true;
     const int count = columns();
     QPointer<ClotheslineCanvasView> self(this);

@@ -9,6 +9,7 @@
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
 
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollArea>
@@ -36,6 +37,7 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     setAcceptDrops(true);
     m_physicsDriver->setCanvas(this);
     m_imagePreparation.prepareArtwork();
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ClotheslineCanvasView::focusWindowChanged);
 }
 
 ClotheslineCanvasView::~ClotheslineCanvasView() {
@@ -62,6 +64,8 @@ void ClotheslineCanvasView::showEvent(QShowEvent* event) {
 
 void ClotheslineCanvasView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
+    // A drag whose window went away (the hot key, the tray) cannot be finished by the user.
+    abandonDrag();
     leftWindow();
 }
 

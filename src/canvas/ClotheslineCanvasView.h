@@ -38,6 +38,7 @@ class QDrag;
 class QTimer;
 class QDropEvent;
 class QMenu;
+class QWindow;
 
 namespace vennimo {
 
@@ -60,6 +61,8 @@ public:
     // Stands in for the model's ensureClotheslinePositions (tests count or stub it); without
     // one, the model places the prints.
     using PlacementRequest = std::function<void(GalleryModel& model, int columns)>;
+    // Seconds on a steady clock; tests control it.
+    using Clock = std::function<double()>;
 
     static constexpr QSizeF kPhotoSize = PolaroidRenderer::defaultSize;
     static constexpr double kDragImagePadding = 16;
@@ -84,6 +87,11 @@ public:
     void setWindowPort(RopeWindowPort* port);
     RopeWindowPort* windowPort() const { return m_port; }
     void setPlacementRequest(PlacementRequest request) { m_placementRequest = std::move(request); }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+    // The first pause before unplaced prints whose placement failed are asked for again, and the
+    // longest it doubles to.
+    static constexpr double kPlacementRetrySeconds = 1;
+    static constexpr double kMaxPlacementRetrySeconds = 64;
     void setOnOpenSettings(std::function<void()> callback) { m_onOpenSettings = std::move(callback); }
     void setOnSwitchToNormal(std::function<void()> callback) { m_onSwitchToNormal = std::move(callback); }
 
@@ -182,6 +190,18 @@ public:
     bool startDragSession(const Photo& leader, bool onPeg, QPointF pressPoint, QPointF point);
     // The one end of every session; does nothing outside one.
     void finishDrag(Qt::DropAction operation, bool released);
+    // Ends a running session as Escape does, for a drag cut off by the window hiding, by the
+    // window losing the focus or by the pointer's button coming up where the canvas never heard
+    // of it: nothing is recorded and the prints go back.
+    void abandonDrag();
+    // Whether the pointer's first button is down now, wherever its release goes; nothing when
+    // that cannot be known (off X11). Tests replace it.
+    using LeftButtonTest = std::function<std::optional<bool>()>;
+    void setLeftButtonTest(LeftButtonTest test) { m_leftButtonTest = std::move(test); }
+    static constexpr int kLostReleasePollMs = 50;
+    // Whether the prints' drag panels can show: their windows need real transparency, so only
+    // with a compositing manager on X11. Tests replace it.
+    void setTranslucentPanels(std::function<bool()> test) { m_translucentPanels = std::move(test); }
     ClotheslineDragIntent dragIntent() const { return m_dragIntent; }
     bool dragCancelled() const { return m_dragCancelled; }
     const QList<ClotheslineDragEntry>& sessionEntries() const { return m_sessionEntries; }
@@ -219,6 +239,8 @@ public:
     // The picture of a print as the rope shows it now, for its drag panel; kept while its pose,
     // its images and its badge stay the same.
     QImage opaqueSprite(const Photo& photo);
+    // The prints whose drag pictures are kept.
+    QStringList opaqueSpriteIDs() const { return m_opaqueSprites.keys(); }
     // Whether the rope rests with the prints' final pictures, so returning panels may go.
     bool opaqueSourceSettled(const QList<Photo>& photos) const;
     // The system drag a peg drag became over a file manager (ClotheslineCanvasHandOver.cpp):
@@ -228,6 +250,10 @@ public:
         return m_sessionFolderDelivery;
     }
     PegDragBadge* pegDragBadge() const { return m_pegDragBadge.get(); }
+    // Diagnostics of the picture a system peg drag shows: sampled every 1/30 s while it runs, and
+    // at each update the canvas gets as its destination (`sender`).
+    static constexpr int kDragVisualSampleMs = 33;
+    void recordDragVisual(const QString& source, const QDropEvent* sender = nullptr);
     PegDropSurfaces* pegDropSurfaces() const { return m_pegDropSurfaces.get(); }
 
     // Drops onto the rope (ClotheslineCanvasDrops.cpp).
@@ -316,6 +342,15 @@ private:
     void handOverPegDrag(QPointF screenPoint);
     void routeSystemPegDrag();
     bool isOwnPegDrag(const QDropEvent& event) const;
+    // An own system peg drag that the window takes back at the event's point, and the operation
+    // the canvas answers it with.
+    bool acceptsPegDrag(const QDropEvent& event);
+    Qt::DropAction pegDragOperation(const QDropEvent& event);
+    void startDragVisualSampler();
+    void watchForCutOffDrag();
+    void focusWindowChanged(QWindow* focus);
+    // Logs each new point a system drag moved to.
+    void recordDragPointer(QPointF screenPoint);
     bool yieldsToNativeDestination(QPointF screenPoint) const;
     // The point a peg drag is judged at: where the pointer really is, whichever event came.
     QPointF livePegPoint(QPointF point) const;
@@ -407,6 +442,16 @@ private:
     std::shared_ptr<PegFolderDelivery> m_sessionFolderDelivery;
     std::unique_ptr<QTimer> m_pegRoutingTimer;
     std::unique_ptr<PegDropSurfaces> m_pegDropSurfaces;
+    // The system drag while it runs, the last point it moved to, and its picture's sampler.
+    QPointer<QDrag> m_systemDrag;
+    std::optional<QPointF> m_sessionPoint;
+    std::unique_ptr<QTimer> m_visualDiagnosticTimer;
+    // A local peg drag whose release went elsewhere: the button was seen up this many polls.
+    std::unique_ptr<QTimer> m_lostReleaseTimer;
+    int m_releasedPolls = 0;
+    LeftButtonTest m_leftButtonTest;
+    bool m_sessionHadFocus = false;
+    std::function<bool()> m_translucentPanels;
     struct OpaqueSprite {
         Photo photo;
         qint64 paperKey = 0;
@@ -421,9 +466,13 @@ private:
 
     // Refresh bookkeeping.
     bool m_pendingPositions = false;
-    // The unplaced prints of the last placement request; the same set is not asked for again,
-    // so a placement that keeps failing does not loop through refreshes.
+    // The unplaced prints of the last placement request; the same set is asked for again only
+    // after its failure showed and a growing pause passed, so a placement that keeps failing
+    // does not loop through refreshes.
     std::optional<QSet<QString>> m_requestedUnplaced;
+    std::optional<double> m_placementRetryAt;
+    double m_placementRetryDelay = kPlacementRetrySeconds;
+    Clock m_clock = &DisplayLink::now;
     std::optional<int> m_lastArrival;
     bool m_deferredArrival = false;
 };

@@ -3,6 +3,7 @@
 #include "platform/DisplayLink.h"
 #include "platform/ReduceMotion.h"
 #include "platform/X11DropRefusal.h"
+#include "platform/X11InputShape.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QPainter>
@@ -30,6 +31,13 @@ public:
     }
     QRectF imageRect;
     bool drawn = false;
+    const QImage& image() const { return m_image; }
+    void setImage(const QImage& image) {
+        if (image.isNull() || image.cacheKey() == m_image.cacheKey())
+            return;
+        m_image = image;
+        update();
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -52,7 +60,9 @@ OpaquePreviewPanel* asPanel(const QPointer<QWidget>& widget) {
 }
 
 QString rectText(const QRectF& r) {
-    return QStringLiteral("{{%1,%2},{%3,%4}}").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    return QStringLiteral("{{%1,%2},{%3,%4}}")
+        .arg(RopeDiagnostic::number(r.x()), RopeDiagnostic::number(r.y()), RopeDiagnostic::number(r.width()),
+             RopeDiagnostic::number(r.height()));
 }
 
 } // namespace
@@ -66,30 +76,62 @@ OpaquePegPreview::OpaquePegPreview(QPointF point, std::function<void()> revealSo
 
 std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& items, QPointF point,
                                                          std::function<void()> revealSource, Pointer pointer,
-                                                         Clock clock, bool driven) {
-    if (items.isEmpty())
-        return nullptr;
+                                                         Clock clock, bool driven,
+                                                         std::unique_ptr<OpaquePegPreview> replacing) {
+    bool valid = !items.isEmpty();
     for (const Item& item : items)
-        if (item.image.isNull())
-            return nullptr;
+        valid = valid && !item.image.isNull();
+    if (!valid) {
+        if (replacing)
+            replacing->close();
+        return nullptr;
+    }
     std::unique_ptr<OpaquePegPreview> preview(
         new OpaquePegPreview(point, std::move(revealSource), std::move(pointer), std::move(clock)));
+    if (replacing && replacing->m_phase == Phase::returning) {
+        // Its return stops where it is; the panels of the prints picked up again carry on.
+        replacing->m_heldForPickup = true;
+        preview->m_predecessor = std::move(replacing);
+    } else if (replacing) {
+        replacing->close();
+    }
+    OpaquePegPreview* predecessor = preview->m_predecessor.get();
     QStringList frames;
     for (const Item& item : items) {
-        auto* panel = new OpaquePreviewPanel(item.image);
-        // One device pixel larger than the image, so a sub-pixel image never loses its edge.
-        panel->resize(int(std::ceil(item.frame.width())) + 1, int(std::ceil(item.frame.height())) + 1);
-        preview->m_panels.append(panel);
+        const int index = int(preview->m_panels.size());
+        const QSize panelSize(int(std::ceil(item.frame.width())) + 1,
+                              int(std::ceil(item.frame.height())) + 1);
+        const qsizetype held = predecessor ? predecessor->m_photoIDs.indexOf(item.photoID) : -1;
+        OpaquePreviewPanel* old = held >= 0 ? asPanel(predecessor->m_panels.value(held)) : nullptr;
+        const QRectF oldRect = old ? old->imageRect.translated(old->pos()) : QRectF();
+        if (old && old->isVisible() && old->drawn && old->imageRect.size() == item.frame.size() &&
+            old->width() >= panelSize.width() && old->height() >= panelSize.height()) {
+            predecessor->m_panels[held] = nullptr;
+            preview->m_panels.append(old);
+            preview->m_adoptedContent.insert(index, item.image);
+            preview->m_restFrames.append(oldRect);
+            ++preview->m_reusedCount;
+        } else {
+            auto* panel = new OpaquePreviewPanel(item.image);
+            // One device pixel larger than the image, so a sub-pixel image never loses its edge.
+            panel->resize(panelSize);
+            preview->m_panels.append(panel);
+            // A print still flying back starts from where its old panel is now.
+            preview->m_restFrames.append(old ? oldRect : item.restFrame);
+            preview->place(index, preview->m_restFrames.last());
+            panel->show();
+            // A panel flying back lies over its print: a press there must reach the rope, so the
+            // print can be picked up again before the panel is gone.
+            X11InputShape::apply(panel->windowHandle(), QRegion());
+        }
         preview->m_photoIDs.append(item.photoID);
         preview->m_initialFrames.append(item.frame);
-        preview->m_restFrames.append(item.restFrame);
-        preview->place(int(preview->m_panels.size() - 1), item.restFrame);
-        panel->show();
         frames.append(rectText(item.frame));
     }
-    RopeDiagnostic::event(
-        "OpaqueBegin",
-        QStringLiteral("count=%1 reused=0 frames=%2").arg(items.size()).arg(frames.join(QLatin1Char(' '))));
+    RopeDiagnostic::event("OpaqueBegin", QStringLiteral("count=%1 reused=%2 frames=%3")
+                                             .arg(items.size())
+                                             .arg(preview->m_reusedCount)
+                                             .arg(frames.join(QLatin1Char(' '))));
     if (driven) {
         OpaquePegPreview* raw = preview.get();
         preview->m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
@@ -143,11 +185,16 @@ void OpaquePegPreview::showPanelsAndHideSource() {
     if (m_phase != Phase::pending)
         return;
     const std::function<void()> reveal = std::exchange(m_revealSource, nullptr);
-    for (const QPointer<QWidget>& widget : std::as_const(m_panels))
-        if (OpaquePreviewPanel* panel = asPanel(widget)) {
+    for (int i = 0; i < m_panels.size(); ++i)
+        if (OpaquePreviewPanel* panel = asPanel(m_panels[i])) {
+            if (const auto adopted = m_adoptedContent.constFind(i); adopted != m_adoptedContent.cend())
+                panel->setImage(*adopted);
             panel->drawn = true;
             panel->repaint();
         }
+    m_adoptedContent.clear();
+    if (std::unique_ptr<OpaquePegPreview> predecessor = std::move(m_predecessor))
+        predecessor->close();
     if (reveal)
         reveal();
     m_phase = Phase::dragging;
@@ -183,7 +230,7 @@ void OpaquePegPreview::layoutDrag(double now) {
 }
 
 void OpaquePegPreview::finish(Destinations destinations, std::function<bool()> ready,
-                              std::function<void()> completion) {
+                              std::function<void()> completion, Sprites sprites) {
     if (m_phase != Phase::pending && m_phase != Phase::dragging)
         return;
     m_completion = std::move(completion);
@@ -196,11 +243,12 @@ void OpaquePegPreview::finish(Destinations destinations, std::function<bool()> r
     m_gate = {};
     m_finishFrames = imageRects();
     m_destinations = std::move(destinations);
+    m_finalSprites = std::move(sprites);
     m_finishStarted = m_clock();
     m_phase = Phase::returning;
     QPointer<OpaquePegPreview> self(this);
     QTimer::singleShot(int(kWatchdogSeconds * 1000), this, [self] {
-        if (self && self->m_phase == Phase::returning)
+        if (self && self->m_phase == Phase::returning && !self->m_heldForPickup)
             self->close();
     });
     QStringList frames;
@@ -211,9 +259,11 @@ void OpaquePegPreview::finish(Destinations destinations, std::function<bool()> r
 }
 
 void OpaquePegPreview::returnFrame(double now) {
-    if (!m_finishStarted)
+    if (!m_finishStarted || m_heldForPickup)
         return;
     const double elapsed = now - *m_finishStarted;
+    // The panels land showing the prints as the rope will draw them, not as they were picked up.
+    const QList<QImage> sprites = m_finalSprites ? m_finalSprites() : QList<QImage>();
     const double e = std::pow(1 - std::min(elapsed / kReturnSeconds, 1.0), 3);
     const OpaqueHandoffGate::Targets targets =
         m_destinations ? m_destinations() : OpaqueHandoffGate::Targets{};
@@ -226,14 +276,16 @@ void OpaquePegPreview::returnFrame(double now) {
             panel->update();
             continue;
         }
+        panel->setImage(sprites.value(i));
         const QRectF& from = m_finishFrames.value(i);
         const QRectF& to = *targets[i];
         place(i, QRectF(from.topLeft() + (1 - e) * (to.topLeft() - from.topLeft()), to.size()));
     }
     const bool sourceReady = m_ready ? m_ready() : true;
     if (const auto reason = m_gate.update(elapsed, targets, sourceReady)) {
-        RopeDiagnostic::event("OpaqueHandoff",
-                              QStringLiteral("reason=%1 elapsed=%2").arg(*reason).arg(elapsed));
+        RopeDiagnostic::event(
+            "OpaqueHandoff",
+            QStringLiteral("reason=%1 elapsed=%2").arg(*reason, RopeDiagnostic::number(elapsed)));
         close();
     }
 }
@@ -242,6 +294,8 @@ void OpaquePegPreview::close() {
     if (m_phase == Phase::revealed || m_phase == Phase::closed)
         return;
     const std::function<void()> completion = std::exchange(m_completion, nullptr);
+    m_heldForPickup = false;
+    m_finalSprites = nullptr;
     m_destinations = nullptr;
     m_ready = nullptr;
     m_revealSource = nullptr;
@@ -250,6 +304,8 @@ void OpaquePegPreview::close() {
             panel->drawn = false;
             panel->repaint();
         }
+    if (std::unique_ptr<OpaquePegPreview> predecessor = std::move(m_predecessor))
+        predecessor->close();
     m_phase = Phase::revealed;
     m_framesSinceSwap = 0;
     RopeDiagnostic::event("OpaqueSwapOut", QStringLiteral("count=%1").arg(m_panels.size()));
@@ -284,6 +340,15 @@ QList<QRectF> OpaquePegPreview::imageRects() const {
         rects.append(panel ? panel->imageRect.translated(panel->pos()) : QRectF());
     }
     return rects;
+}
+
+QList<qint64> OpaquePegPreview::panelImageKeys() const {
+    QList<qint64> keys;
+    for (const QPointer<QWidget>& widget : m_panels) {
+        const OpaquePreviewPanel* panel = asPanel(widget);
+        keys.append(panel ? panel->image().cacheKey() : 0);
+    }
+    return keys;
 }
 
 QList<bool> OpaquePegPreview::panelsShown() const {

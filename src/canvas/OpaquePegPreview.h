@@ -2,6 +2,7 @@
 
 #include "canvas/OpaqueHandoffGate.h"
 
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
@@ -44,18 +45,24 @@ public:
     using Clock = std::function<double()>;
     using Pointer = std::function<QPointF()>;
     using Destinations = std::function<OpaqueHandoffGate::Targets()>;
+    // Per panel, the picture to show while flying back (a null image keeps the one it has).
+    using Sprites = std::function<QList<QImage>()>;
 
     // Nothing without items or with an item that has no image. `clock` answers seconds; the
-    // frames run on a timer of their own unless `driven` is false (tests call tick()).
+    // frames run on a timer of their own unless `driven` is false (tests call tick()). A
+    // preview still flying back (`replacing`) is held where it is: this one takes over the
+    // panels of the same prints and closes it when its own panels show.
     static std::unique_ptr<OpaquePegPreview> make(const QList<Item>& items, QPointF point,
                                                   std::function<void()> revealSource, Pointer pointer,
-                                                  Clock clock = {}, bool driven = true);
+                                                  Clock clock = {}, bool driven = true,
+                                                  std::unique_ptr<OpaquePegPreview> replacing = {});
     ~OpaquePegPreview() override;
 
     void move(QPointF point);
     // The panels fly back to `destinations` (nil: that panel hides); `completion` runs once, when
     // they hide. Only while pending or dragging.
-    void finish(Destinations destinations, std::function<bool()> ready, std::function<void()> completion);
+    void finish(Destinations destinations, std::function<bool()> ready, std::function<void()> completion,
+                Sprites sprites = {});
     void close();
     void tick();
 
@@ -65,6 +72,12 @@ public:
     QList<bool> panelsShown() const;
     bool pickupComplete() const { return m_pickupComplete; }
     const QStringList& photoIDs() const { return m_photoIDs; }
+    // Taken over by a new drag while flying back: it waits, still, until that drag's panels show.
+    bool heldForPickup() const { return m_heldForPickup; }
+    int reusedCount() const { return m_reusedCount; }
+    OpaquePegPreview* predecessor() const { return m_predecessor.get(); }
+    // The picture each panel draws now.
+    QList<qint64> panelImageKeys() const;
 
 private:
     OpaquePegPreview(QPointF point, std::function<void()> revealSource, Pointer pointer, Clock clock);
@@ -75,6 +88,12 @@ private:
     void teardown();
 
     QList<QPointer<QWidget>> m_panels;
+    std::unique_ptr<OpaquePegPreview> m_predecessor;
+    bool m_heldForPickup = false;
+    int m_reusedCount = 0;
+    // Pictures of panels taken over from the predecessor, shown from the swap-in on.
+    QHash<int, QImage> m_adoptedContent;
+    Sprites m_finalSprites;
     QList<QRectF> m_initialFrames;
     QList<QRectF> m_restFrames;
     QList<QRectF> m_finishFrames;

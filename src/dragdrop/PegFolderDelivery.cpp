@@ -6,9 +6,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vennimo {
 
@@ -75,6 +77,37 @@ PegFolderDelivery::openDestination(const QByteArray& raw, const QString& storage
     return Destination{folder, std::move(descriptor)};
 }
 
+bool PegFolderDelivery::isTrashDestination(const QByteArray& raw) {
+    QByteArray uri = raw;
+    while (uri.endsWith('\0'))
+        uri.chop(1);
+    if (uri.isEmpty() || uri.size() > kMaxUriBytes)
+        return false;
+    const QUrl url = QUrl::fromEncoded(uri);
+    if (url.scheme() == QLatin1String("trash"))
+        return true;
+    if (!url.isLocalFile())
+        return false;
+    // A folder, or a file still to come in the folder that holds it.
+    const QFileInfo info(url.toLocalFile());
+    const QString path = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
+    QString folder = QFileInfo(path).canonicalFilePath();
+    if (folder.isEmpty())
+        folder = path;
+    const QString home = QFileInfo(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+                                   QStringLiteral("/Trash"))
+                             .canonicalFilePath();
+    if (!home.isEmpty() && pathIsWithin(folder, home))
+        return true;
+    const QString uid = QString::number(::getuid());
+    const QStringList segments = folder.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < segments.size(); ++i)
+        if (segments[i] == QStringLiteral(".Trash-") + uid ||
+            (segments[i] == QLatin1String(".Trash") && segments.value(i + 1) == uid))
+            return true;
+    return false;
+}
+
 std::optional<QStringList> PegFolderDelivery::deliver(const Destination& folder) {
     if (m_result)
         return PegFolderMove::sameDirectory(m_result->folder, folder.path) ? std::optional(m_result->names)
@@ -89,6 +122,16 @@ std::optional<QStringList> PegFolderDelivery::deliver(const Destination& folder)
 }
 
 QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
+    if (isTrashDestination(uri)) {
+        // Dropped on the Trash: the photos go there as the application trashes them, after the
+        // user confirms, once for the whole drop.
+        m_lastError.clear();
+        if (!m_cancelled && !m_result && !m_trashAsked && m_trasher) {
+            m_trashAsked = true;
+            m_trasher(m_photos);
+        }
+        return QByteArrayLiteral("E");
+    }
     const std::optional<Destination> folder = openDestination(uri, m_storageFolder);
     if (!folder) {
         m_lastError = QString::fromUtf8(kRefusedFolder);

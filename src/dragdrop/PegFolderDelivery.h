@@ -34,7 +34,16 @@ public:
 
     static constexpr qsizetype kMaxUriBytes = 4096;
 
+    // Asked, once, to put the photos in the Trash after the user confirms it.
+    using Trasher = std::function<void(const QList<Photo>& photos)>;
+
     PegFolderDelivery(QList<Photo> photos, QString storageFolder, Mover mover);
+    void setTrasher(Trasher trasher) { m_trasher = std::move(trasher); }
+
+    // Whether a destination URI lies in a Trash: a "trash:" URI (a file manager's Trash view) or
+    // a local path inside the home Trash or a volume's Trash folder. Files dropped there are
+    // trashed the way the application trashes them, never moved in as plain files.
+    static bool isTrashDestination(const QByteArray& uri);
 
     // The folder a destination URI names, or nothing when it is refused: not an absolute local
     // "file:" URI, another host, ".." segments, over 4 KiB, a folder that does not exist, or the
@@ -47,7 +56,8 @@ public:
     // The delivered names, one per photo; a second folder never moves them again.
     std::optional<QStringList> deliver(const Destination& folder);
     // The exchange of one drop item: the destination URI as the target wrote it; "S" after the
-    // move, "E" for anything refused.
+    // move, "E" for anything refused and for the Trash, where nothing lies until the user
+    // confirms.
     QByteArray answer(const QByteArray& uri);
 
     bool cancelled() const { return m_cancelled; }
@@ -60,6 +70,8 @@ private:
     QList<Photo> m_photos;
     QString m_storageFolder;
     Mover m_mover;
+    Trasher m_trasher;
+    bool m_trashAsked = false;
     bool m_cancelled = false;
     struct Result {
         QString folder;

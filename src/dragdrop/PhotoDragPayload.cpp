@@ -73,9 +73,10 @@ QList<PhotoDragPayload::Item> PhotoDragPayload::makeItems(const QRectF& rect) co
         QRectF card = rect;
         if (m_photos.size() > 1) {
             const double step = kPileStep * double(std::min<qsizetype>(i, kPileSteps));
-            // Each card lies further right and, with y growing downward, further up.
+            // Each card lies further right and further down, as a pile laid from the top-left;
+            // y grows downward here.
             card = QRectF(rect.center().x() - kPileCardSize.width() / 2 + step,
-                          rect.center().y() - kPileCardSize.height() / 2 - step, kPileCardSize.width(),
+                          rect.center().y() - kPileCardSize.height() / 2 + step, kPileCardSize.width(),
                           kPileCardSize.height());
         }
         items.append(Item{photo, QUrl::fromLocalFile(photo.path), itemImage(photo),

@@ -26,4 +26,16 @@ xcb_window_t X11Connection::root(xcb_connection_t* c) {
     return xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
 }
 
+std::optional<bool> X11Connection::leftButtonDown() {
+    xcb_connection_t* c = get();
+    if (c == nullptr)
+        return std::nullopt;
+    auto* reply = xcb_query_pointer_reply(c, xcb_query_pointer(c, root(c)), nullptr);
+    if (reply == nullptr)
+        return std::nullopt;
+    const bool down = (reply->mask & XCB_BUTTON_MASK_1) != 0;
+    std::free(reply);
+    return down;
+}
+
 } // namespace vennimo

@@ -7,7 +7,6 @@
 #include "shell/GalleryWindowLayer.h"
 
 #include <QApplication>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QTimer>
@@ -29,10 +28,6 @@ QRegion regionOf(const QPainterPath& path) {
     if (region.rectCount() > kMaxRectanglesPerPath)
         region = QRegion(path.boundingRect().toAlignedRect());
     return region;
-}
-
-QString shortest(double value) {
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
 } // namespace
@@ -219,10 +214,10 @@ void GalleryWindow::routeClotheslineDrag(QPointF screenPoint) {
     m_lastClotheslineRoutePoint = screenPoint;
     const bool receives = receivesClotheslineDrag(screenPoint);
     if (m_ignoresMouseEvents == receives)
-        RopeDiagnostic::event(
-            "WindowRouting",
-            QStringLiteral("ignored=%1 x=%2 y=%3")
-                .arg(receives ? u"false" : u"true", shortest(screenPoint.x()), shortest(screenPoint.y())));
+        RopeDiagnostic::event("WindowRouting",
+                              QStringLiteral("ignored=%1 x=%2 y=%3")
+                                  .arg(receives ? u"false" : u"true", RopeDiagnostic::number(screenPoint.x()),
+                                       RopeDiagnostic::number(screenPoint.y())));
     // The drag decides alone: where it does not want to come back, nothing of the window catches it.
     setIgnoresMouseEvents(!receives, true);
 }

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 using namespace vennimo;
@@ -89,15 +90,30 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
     EXPECT_FALSE(rope.canvas().pendingPositions());
 
     Rope failing(2, true);
+    double now = 100;
+    failing.canvas().setClock([&now] { return now; });
+    const auto refreshes = [&failing](int count) {
+        for (int i = 0; i < count; ++i) {
+            Q_EMIT failing.model->modelChanged();
+            failing.settleUpdates();
+        }
+    };
     failing.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return failing.placementRequests == 1; }));
     EXPECT_TRUE(QTest::qWaitFor([&] { return failing.model->placementError().has_value(); }));
-    for (int i = 0; i < 5; ++i) {
-        Q_EMIT failing.model->modelChanged();
-        failing.settleUpdates();
-    }
+    refreshes(5);
     const int failures = failing.placementRequests;
-    EXPECT_EQ(failures, 1) << "the same unplaced prints are not asked for again";
+    EXPECT_EQ(failures, 1) << "the same unplaced prints are not asked for again at once";
+    // A store broken for good is asked again only after pauses that double.
+    now += ClotheslineCanvasView::kPlacementRetrySeconds;
+    refreshes(3);
+    EXPECT_EQ(failing.placementRequests, 2) << "asked again after the first pause";
+    now += ClotheslineCanvasView::kPlacementRetrySeconds;
+    refreshes(3);
+    EXPECT_EQ(failing.placementRequests, 2) << "the second pause is twice as long";
+    now += ClotheslineCanvasView::kPlacementRetrySeconds;
+    refreshes(3);
+    EXPECT_EQ(failing.placementRequests, 3);
 
     // Prints that arrive while an import runs are refused a place; they are asked for again once
     // the import is over.
@@ -121,6 +137,56 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
                });
     })) << "every print gets its place after the import";
     EXPECT_EQ(importing.placementRequests, 2);
+}
+
+TEST_F(ClotheslineCanvasTest, PrintsWhosePlacementWriteFailedOnceAreAskedForAgainAndAppear) {
+    // The disk is full for the first write only.
+    auto writes = std::make_shared<std::atomic<int>>(0);
+    Rope rope(2, false, [writes](const QJsonObject& value, const QString& path) -> Status {
+        if (writes->fetch_add(1) == 0)
+            return Error::fromErrno(ENOSPC, path);
+        return DeferredStateWriter::write(value, path);
+    });
+    double now = 10;
+    rope.canvas().setClock([&now] { return now; });
+    rope.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope.placementRequests == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope.model->placementError().has_value(); }));
+    for (const Photo& photo : rope.canvas().photos())
+        EXPECT_FALSE(rope.canvas().printFrame(photo)) << "the failed write placed nothing";
+    for (int i = 0; i < 5; ++i) {
+        now += 1;
+        Q_EMIT rope.model->modelChanged();
+        rope.settleUpdates();
+    }
+    EXPECT_EQ(rope.placementRequests, 2) << "asked again once, and that time it worked";
+    EXPECT_FALSE(rope.model->placementError()) << "the error goes with the write that worked";
+    ASSERT_EQ(rope.canvas().photos().size(), 2);
+    for (const Photo& photo : rope.canvas().photos()) {
+        EXPECT_TRUE(rope.canvas().printFrame(photo)) << "every print hangs now";
+        EXPECT_EQ(rope.canvas().photo(rope.canvas().printFrame(photo)->center()).has_value(), true);
+    }
+}
+
+TEST_F(ClotheslineCanvasTest, DragSpritesAreKeptWhileUnchangedAndDroppedWhenTheirPrintLeavesTheRope) {
+    Rope rope(3);
+    rope.place({{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    rope.show();
+    ASSERT_TRUE(rope.waitForRest());
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const QList<Photo> photos = rope.model->photos();
+    for (const Photo& photo : photos)
+        canvas.opaqueSprite(photo);
+    const QImage first = canvas.opaqueSprite(photos[1]);
+    EXPECT_EQ(canvas.opaqueSprite(photos[1]).cacheKey(), first.cacheKey()) << "the same sprite again";
+    rope.model->setSelection({photos[1]});
+    rope.settleUpdates();
+    EXPECT_NE(canvas.opaqueSprite(photos[1]).cacheKey(), first.cacheKey()) << "the selection badge is new";
+
+    ASSERT_TRUE(rope.model->setHanging({photos[0], photos[2]}, false, RopeHistoryRecording::record));
+    rope.settleUpdates();
+    EXPECT_EQ(canvas.opaqueSpriteIDs(), QStringList{photos[1].id})
+        << "prints taken down keep no drag picture";
 }
 
 TEST_F(ClotheslineCanvasTest, ARefreshWithAnEqualPresentationDoesNotRebuild) {

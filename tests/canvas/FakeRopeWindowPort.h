@@ -69,8 +69,13 @@ public:
     void setClotheslineDragCallbacks(DragCallbacks callbacks) override {
         dragCallbacks = std::move(callbacks);
     }
+    // As the gallery window does: the rope's reception decides where it has one.
     bool receivesClotheslineDrag(QPointF point) override {
-        return dragActive && dragCallbacks.acceptance && dragCallbacks.acceptance(point);
+        if (!dragActive)
+            return false;
+        if (dragCallbacks.reception)
+            return dragCallbacks.reception(point);
+        return dragCallbacks.acceptance && dragCallbacks.acceptance(point);
     }
     void routeClotheslineDrag(QPointF) override {}
     void finishClotheslineDrag() override {

@@ -146,3 +146,54 @@ TEST(PegDragBadge, ShowsOnlyOverANativeDestinationForTwoOrMoreAndGrowsWithItsCou
     EXPECT_EQ(image.height(), 20);
     EXPECT_EQ(image.pixelColor(image.width() / 2, 2).red(), 207) << "the red of the badge";
 }
+
+TEST(OpaquePegPreview, PrintsPickedUpWhileFlyingBackKeepTheirPanelsAndTheReturnLandsInTheFinalPicture) {
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    Clocked c;
+    ASSERT_TRUE(c.preview);
+    c.preview->tick();
+    QImage landed(40, 30, QImage::Format_ARGB32_Premultiplied);
+    landed.fill(Qt::green);
+    c.preview->finish(
+        [] {
+            return OpaqueHandoffGate::Targets{QRectF(400, 300, 40, 30), QRectF(500, 300, 40, 30)};
+        },
+        [] { return false; }, [&c] { ++c.completions; },
+        [&landed] {
+            return QList<QImage>{landed, QImage()};
+        });
+    c.now += 0.05;
+    c.preview->tick();
+    const QList<qint64> keys = c.preview->panelImageKeys();
+    EXPECT_EQ(keys[0], landed.cacheKey()) << "flies back showing the print as the rope will draw it";
+    EXPECT_NE(keys[1], landed.cacheKey()) << "a panel without a final picture keeps its own";
+    const QList<QRectF> flying = c.preview->imageRects();
+
+    // The first print is picked up again: its panel carries on, the old preview holds still.
+    OpaquePegPreview* old = c.preview.get();
+    const QImage again = sprite();
+    int reveals = 0;
+    auto next = OpaquePegPreview::make(
+        {{QStringLiteral("p0"), again, QRectF(20, 20, 40, 30), QRectF(20, 20, 40, 30)},
+         {QStringLiteral("p7"), sprite(), QRectF(90, 20, 40, 30), QRectF(90, 20, 40, 30)}},
+        QPointF(100, 100), [&reveals] { ++reveals; }, [&c] { return c.pointer; }, [&c] { return c.now; },
+        false, std::move(c.preview));
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->predecessor(), old);
+    EXPECT_TRUE(old->heldForPickup());
+    EXPECT_EQ(next->reusedCount(), 1);
+    EXPECT_EQ(next->imageRects()[0], flying[0]) << "the taken-over panel starts where it flew";
+    c.now += 0.1;
+    old->tick();
+    EXPECT_EQ(old->imageRects()[1], flying[1]) << "held: the return waits";
+    EXPECT_EQ(old->phase(), OpaquePegPreview::Phase::returning);
+    EXPECT_EQ(c.completions, 0);
+
+    next->tick();
+    EXPECT_EQ(reveals, 1);
+    EXPECT_EQ(next->predecessor(), nullptr) << "closed at the new swap-in";
+    EXPECT_EQ(c.completions, 1) << "the rope got the old prints back";
+    EXPECT_EQ(next->panelsShown(), (QList<bool>{true, true}));
+    EXPECT_EQ(next->panelImageKeys()[0], again.cacheKey()) << "the adopted panel shows the new picture";
+    ReduceMotion::setReader({});
+}

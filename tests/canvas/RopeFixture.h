@@ -27,15 +27,18 @@ struct Rope {
     ClotheslineCanvas* host = nullptr;
     int placementRequests = 0;
 
-    explicit Rope(int count, bool brokenPlacements = false) {
+    // `placementWriter` stands in for the write of "clothesline-positions.json".
+    explicit Rope(int count, bool brokenPlacements = false, DeferredStateFileWriter placementWriter = {}) {
         static int made = 0;
         ++made;
         const QString source = makeFolder(QString("pictures-%1").arg(made));
         const QString storage = makeFolder(QString("storage-%1").arg(made));
         if (brokenPlacements) // a store that cannot read its file refuses every change
             writeFile(storage + "/clothesline-positions.json", "{ not json");
+        GalleryModel::Options options;
+        options.placementsWriter.fileWriter = std::move(placementWriter);
         model = std::make_unique<GalleryModel>(
-            std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storage), false);
+            std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storage), false, std::move(options));
         // What the first scan finds is the baseline and does not hang; later files arrive.
         model->refresh(std::nullopt, false);
         EXPECT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > 0 && !model->scanInFlight(); }));

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
@@ -72,7 +73,7 @@ protected:
         ASSERT_TRUE(backdrop.cover());
 
         thunar.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        thunar.start("thunar", {album});
+        thunar.start("thunar", {shownFolder()});
         ASSERT_TRUE(thunar.waitForStarted());
         thunarWindow = fileManagerWindow(thunar);
         ASSERT_FALSE(thunarWindow.isEmpty()) << "Thunar showed no window";
@@ -82,7 +83,12 @@ protected:
                  QString::number(kFileManager.y())},
                 500);
 
-        ASSERT_TRUE(startApplication(app));
+        if (keepsLog()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("QT_LOGGING_RULES", "com.tavrun.vennimo-gallery.rope-diagnostic.info=true");
+            app.setProcessEnvironment(environment);
+        }
+        ASSERT_TRUE(startApplication(app, keepsLog()));
         for (int i = 0; i < 3; ++i)
             ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
                             .save(QString("%1/folder-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
@@ -97,6 +103,9 @@ protected:
         originals = entries(desktop);
         ASSERT_EQ(originals.size(), 3);
     }
+    // The folder Thunar shows, and whether the application's diagnostics are kept for the test.
+    virtual QString shownFolder() const { return album; }
+    virtual bool keepsLog() const { return false; }
     void TearDown() override {
         app.terminate();
         app.waitForFinished(5000);
@@ -207,4 +216,142 @@ TEST_F(ApplicationPegFolderX11, APegLetGoBesideTheFileManagerComesDownThroughACa
     xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
     EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 5000))
         << "Control-Z did not hang it again";
+}
+
+// Thunar shows the Trash's own files folder (its trash: view needs gvfs, which this desktop
+// lacks), and the application writes its rope diagnostics for the test.
+class ApplicationPegTrashX11 : public ApplicationPegFolderX11 {
+protected:
+    QString shownFolder() const override {
+        const QString files =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+        QDir().mkpath(files);
+        return files;
+    }
+    bool keepsLog() const override { return true; }
+    // What the application wrote so far, once it has been quiet for a moment.
+    QString log() {
+        do
+            m_log += QString::fromUtf8(app.readAllStandardError());
+        while (app.waitForReadyRead(100));
+        return m_log;
+    }
+    QStringList windowIds() {
+        QProcess search;
+        search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(app.processId())});
+        search.waitForFinished(5000);
+        return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    }
+    static void moveSteps(QPoint from, QPoint to) {
+        for (int i = 1; i <= 10; ++i) {
+            const QPoint p = from + (to - from) * i / 10;
+            xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 60);
+        }
+    }
+
+private:
+    QString m_log;
+};
+
+TEST_F(ApplicationPegTrashX11,
+       ACutOffDragEndsAsEscapeAPegComesBackAndIsPickedUpInFlightAndTheTrashAsksFirst) {
+    const QString trashFiles = shownFolder();
+    // Hidden by the hot key while a peg is carried: shown again, a click only selects.
+    const QPoint first = pegPoint(*window, before[keys[0]], before.values());
+    xdotool({"mousemove", QString::number(first.x()), QString::number(first.y())}, 300);
+    xdotool({"mousedown", "1"}, 200);
+    moveSteps(first, first + QPoint(0, 120));
+    QTest::qWait(300);
+    grabScreenArea(ropeArea().adjusted(0, 0, 0, 160)).save(shots + "/60-carried-before-hiding.png");
+    xdotool({"key", "ctrl+alt+p"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !applicationWindow(app.processId()); }, 5000)) << "not hidden";
+    xdotool({"mouseup", "1"}, 300);
+    xdotool({"key", "ctrl+alt+p"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return applicationWindow(app.processId()).has_value(); }, 5000));
+    QTest::qWait(1500);
+    grabScreenArea(ropeArea()).save(shots + "/61-shown-again.png");
+    const QPoint paper = pegPoint(*window, before[keys[2]], before.values()) + QPoint(0, 140);
+    xdotool({"mousemove", QString::number(paper.x()), QString::number(paper.y())}, 300);
+    xdotool({"mousedown", "1"}, 150);
+    xdotool({"mouseup", "1"}, 800);
+    grabScreenArea(ropeArea()).save(shots + "/62-click-after-showing.png");
+    EXPECT_EQ(takenDownCount(), 0) << "the cut-off drag took nothing down";
+    EXPECT_EQ(placements(), before) << "and moved nothing";
+    EXPECT_TRUE(log().contains("DragEnd operation=0 cancelled=true")) << log().toStdString();
+    // The selection brought the toolbar, and the canvas moved down under it.
+    window = ropeOnScreen(app.processId());
+    ASSERT_TRUE(window);
+
+    // Carried over the file manager (the system drag) and back onto the rope: it hangs there.
+    const double span = std::max(window->width() - 2 * kSideInset - 2 * kRopeInset - 290.0, 1.0);
+    const double moved = before[keys[1]] - 120 / span;
+    const QPoint middle = pegPoint(*window, before[keys[1]], before.values());
+    const QPoint back = pegPoint(*window, moved, {before[keys[0]], before[keys[2]]});
+    xdotool({"mousemove", QString::number(middle.x()), QString::number(middle.y())}, 300);
+    xdotool({"mousedown", "1"}, 200);
+    moveSteps(middle, into);
+    QTest::qWait(400);
+    grabScreenArea(screen).save(shots + "/63-peg-over-trash-folder.png");
+    moveSteps(into, back);
+    QTest::qWait(300);
+    xdotool({"mouseup", "1"}, 1500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[keys[1]] - moved) < 6 / span; }, 5000))
+        << "the peg was not taken back where it was let go: " << placements()[keys[1]] << " for " << moved;
+
+    EXPECT_TRUE(log().contains("PegNativeHandoff")) << "the carry went over the file manager";
+    QTest::qWait(1500);
+    grabScreenArea(ropeArea()).save(shots + "/64-taken-back.png");
+
+    // Slid once more along the rope and, while its panel still flies back, picked up again.
+    const QPoint next = pegPoint(*window, moved + 60 / span, {before[keys[0]], before[keys[2]]});
+    const QPoint further = pegPoint(*window, moved + 120 / span, {before[keys[0]], before[keys[2]]});
+    const QStringList gesture = letGoAndTakeAgain(back, next, further, "0.05");
+    xdotool(gesture, 100);
+    grabScreenArea(ropeArea()).save(shots + "/65-picked-up-while-flying-back.png");
+    xdotool({"mouseup", "1"}, 600);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return std::abs(placements()[keys[1]] - (moved + 120 / span)) < 6 / span; }, 5000))
+        << "the pick-up did not land: " << placements()[keys[1]] << " for " << moved + 120 / span;
+    EXPECT_TRUE(log().contains("OpaqueInterrupt")) << "the pick-up caught the flight";
+    EXPECT_TRUE(log().contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
+    QTest::qWait(1200);
+    grabScreenArea(ropeArea()).save(shots + "/66-landed-after-pick-up.png");
+
+    // A peg let go on the Trash's folder: the user is asked first, and the original goes to the
+    // Trash with its record, never as a plain file moved in.
+    const QStringList ids = windowIds();
+    const int windowsBefore = int(applicationWindows(app.processId()).size());
+    const QPoint last = pegPoint(*window, before[keys[0]], placements().values());
+    pegGesture(last, into, [&] { grabScreenArea(screen).save(shots + "/67-peg-over-trash.png"); });
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 5000))
+        << "no confirmation came: " << log().toStdString();
+    QTest::qWait(600);
+    grabScreenArea(screen).save(shots + "/68-trash-confirmation.png");
+    EXPECT_TRUE(entries(trashFiles).isEmpty()) << "nothing moves in before the user confirms";
+    // The confirmation's default is Cancel: "移到废纸篓" is the button left of it, at the bottom.
+    QStringList dialogs = windowIds();
+    for (const QString& id : ids)
+        dialogs.removeAll(id);
+    ASSERT_EQ(dialogs.size(), 1);
+    const QRect dialog = clientAreaOf(dialogs.first());
+    const QPoint confirm(dialog.left() + dialog.width() * 52 / 100, dialog.bottom() - 24);
+    xdotool({"mousemove", QString::number(confirm.x()), QString::number(confirm.y())}, 300);
+    xdotool({"click", "1"}, 600);
+    // The Desktop has not been granted for trashing yet: the folder is chosen once.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 5000));
+    QTest::qWait(800);
+    grabScreenArea(screen).save(shots + "/69-grant-the-folder.png");
+    xdotool({"type", desktop}, 300);
+    xdotool({"key", "Return"}, 800);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(trashFiles).size() == 1; }, 5000))
+        << "nothing reached the Trash: " << log().toStdString();
+    const QString trashed = entries(trashFiles).value(0);
+    EXPECT_TRUE(originals.contains(trashed));
+    EXPECT_TRUE(QFile::exists(QFileInfo(trashFiles).path() + "/info/" + trashed + ".trashinfo"))
+        << "trashed with its record, so it can be restored";
+    EXPECT_EQ(entries(desktop).size(), 2);
+    QTest::qWait(1500);
+    grabScreenArea(screen).save(shots + "/70-trashed.png");
 }

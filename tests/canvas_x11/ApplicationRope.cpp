@@ -45,8 +45,8 @@ QString makeWatchedFolders() {
     return desktop;
 }
 
-bool startApplication(QProcess& app) {
-    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+bool startApplication(QProcess& app, bool keepErrors) {
+    app.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
     app.start(QStringLiteral(VENNIMO_APP_PATH));
     if (!app.waitForStarted())
         return false;
@@ -222,6 +222,28 @@ void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
         finish();
     else
         ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
+}
+
+QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QString& pauseSeconds) {
+    QStringList gesture{
+        "mousemove", QString::number(from.x()), QString::number(from.y()), "sleep", "0.3", "mousedown", "1"};
+    const auto stroke = [&gesture](QPoint a, QPoint b) {
+        for (int i = 1; i <= 8; ++i) {
+            const QPoint p = a + (b - a) * i / 8;
+            gesture << "sleep"
+                    << "0.05"
+                    << "mousemove" << QString::number(p.x()) << QString::number(p.y());
+        }
+    };
+    stroke(from, through);
+    gesture << "sleep"
+            << "0.2"
+            << "mouseup"
+            << "1"
+            << "sleep" << pauseSeconds << "mousedown"
+            << "1";
+    stroke(through, to);
+    return gesture;
 }
 
 namespace {

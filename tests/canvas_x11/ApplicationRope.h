@@ -30,7 +30,8 @@ QString applicationShots();
 QString makeWatchedFolders();
 // Starts the application in the test's temporary home and lets its first scan of the still
 // empty folders pass, the baseline later arrivals are told against; false when it did not start.
-bool startApplication(QProcess& app);
+// With `keepErrors` its standard error stays readable through the process instead of passing on.
+bool startApplication(QProcess& app, bool keepErrors = false);
 // The frames of the application's visible top-level windows but its tray icon, and of the widest one, its
 // rope window; none when it shows nothing.
 QList<QRect> applicationWindows(qint64 pid);
@@ -81,6 +82,10 @@ QRect clientAreaOf(const QString& id);
 // with `finish`, let it end the gesture instead, for instance with Escape).
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {},
                 const std::function<void()>& finish = {});
+// xdotool arguments that press at `from`, carry to `through` in steps, let go, press again
+// `pauseSeconds` later and carry on to `to`, all in one run of xdotool, so no other event comes
+// in between: a print taken up again right after its release.
+QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QString& pauseSeconds);
 
 // A window of another program under the rope: a soft gradient that the rope's tan and the
 // toolbar's light material stand out against, or one plain blue, counting the clicks that pass

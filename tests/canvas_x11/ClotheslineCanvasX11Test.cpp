@@ -4,6 +4,7 @@
 #include "canvas/ClotheslineCanvasView.h"
 #include "canvas/ClotheslineScrollView.h"
 #include "canvas/FakeRopeWindowPort.h"
+#include "canvas/OpaquePegPreview.h"
 #include "model/GalleryModel.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
@@ -14,10 +15,12 @@
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -56,6 +59,57 @@ bool hangsOnRope(ClotheslineCanvasView& canvas, const QString& fileName) {
             return canvas.printFrame(photo).has_value();
     return false;
 }
+
+// A rope window of its own with the canvas on it, over a plain backdrop, and a model that hangs
+// what arrives on the Desktop; prints at rest without swinging, as pegs are carried.
+struct PegRope {
+    QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    std::unique_ptr<GalleryModel> model;
+    Backdrop backdrop{Backdrop::Tone::Plain};
+    QWidget window{nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint};
+    FakeRopeWindowPort port{&window};
+    ClotheslineCanvas* host = nullptr;
+
+    PegRope() {
+        ReduceMotion::setReader([] { return std::optional<bool>(true); });
+        UserDefaults::standard().setClotheslineStrictVertical(true);
+        QDir().mkpath(desktop);
+        model = std::make_unique<GalleryModel>(
+            std::make_unique<Indexer>(QList<SourceRoot>{{"桌面", desktop}}, storageFolder()), true);
+        model->start(60);
+        backdrop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        backdrop.show();
+        window.setAttribute(Qt::WA_TranslucentBackground);
+        window.setGeometry(kRopeWindow);
+        host = new ClotheslineCanvas(*model, &window);
+        host->scrollView()->setGeometry(0, kCanvasTop, kRopeWindow.width(),
+                                        kRopeWindow.height() - kCanvasTop);
+        host->setWindowPort(&port);
+        window.show();
+    }
+    ~PegRope() {
+        host->dismantle();
+        ReduceMotion::setReader({});
+    }
+    // The first scan has set the baseline and the watcher runs.
+    bool started() {
+        return QTest::qWaitFor(
+            [&] { return model->appliedScanCount() > 0 && model->watcher() && model->watcher()->running(); },
+            10000);
+    }
+    ClotheslineCanvasView& canvas() { return *host->canvas(); }
+};
+
+class ClotheslineCanvasPegX11 : public testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        rope = std::make_unique<PegRope>();
+        ASSERT_TRUE(rope->started());
+    }
+    std::unique_ptr<PegRope> rope;
+};
 
 } // namespace
 
@@ -152,4 +206,115 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
     }
     EXPECT_GE(checked, 3);
     ReduceMotion::setReader({});
+}
+
+TEST_F(ClotheslineCanvasPegX11, WithoutPanelsAPegTravelsAsTheSystemDragsPictureAndIsTakenBackOnTheRope) {
+    const QString& desktop = rope->desktop;
+    ClotheslineCanvasView& canvas = rope->canvas();
+    // As without a compositing manager: no panel can be translucent.
+    canvas.setTranslucentPanels([] { return false; });
+    QTest::qWait(300);
+    savePhoto(desktop, "peg-a.jpg", {1600, 1200}, 11);
+    savePhoto(desktop, "peg-b.jpg", {1200, 1600}, 12);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return hangsOnRope(canvas, "peg-a.jpg") && hangsOnRope(canvas, "peg-b.jpg"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !canvas.physicsRunning(); }, 10000));
+    QTest::qWait(300);
+
+    Photo carried;
+    for (const Photo& photo : canvas.photos())
+        if (photo.path.endsWith("/peg-a.jpg"))
+            carried = photo;
+    const double from = canvas.placement(carried)->x;
+    const double to = from > 0.5 ? from - 0.25 : from + 0.25;
+    const ClotheslineRopeGeometry rope = canvas.ropeGeometry();
+    const QPointF anchor = canvas.printFrame(carried)->topLeft() + PolaroidRenderer::defaultPegAnchor;
+    const QPointF grab(0, 8);
+    ASSERT_TRUE(canvas.pegContains(carried, anchor + grab));
+    const QPoint start = canvas.mapToGlobal(anchor + grab).toPoint();
+    const QPoint end = canvas.mapToGlobal(rope.pointAlong(rope.supportFraction(to)) + grab).toPoint();
+    QStringList gesture{
+        "mousemove", QString::number(start.x()), QString::number(start.y()), "sleep", "0.3", "mousedown",
+        "1"};
+    for (int i = 1; i <= 12; ++i) {
+        const QPoint p = start + (end - start) * i / 12 + QPoint(0, i < 12 ? 40 : 0);
+        gesture << "sleep"
+                << "0.08"
+                << "mousemove" << QString::number(p.x()) << QString::number(p.y());
+    }
+    gesture << "sleep"
+            << "0.6"
+            << "mouseup"
+            << "1";
+    bool system = false;
+    bool hidden = false;
+    QTimer::singleShot(1300, [&] {
+        system = canvas.sessionInProgress() && !canvas.localPegDragActive() && !canvas.opaquePreview();
+        hidden = canvas.hiddenPhotoIDs().contains(carried.id);
+        grabRope().save(screenshotDir() + "/peg-without-panels.png");
+    });
+    ASSERT_TRUE(QProcess::startDetached("xdotool", gesture));
+    // The drag runs inside the event loop the wait turns; it is over once the print hangs elsewhere.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !canvas.sessionInProgress() && std::abs(canvas.placement(carried)->x - from) > 0.1; },
+        10000))
+        << "the print was not carried";
+    EXPECT_TRUE(system) << "without panels the system runs the drag from the start";
+    EXPECT_TRUE(hidden) << "the rope no longer draws the carried print";
+    EXPECT_NEAR(canvas.placement(carried)->x, to, 0.02) << "dropped on the rope, it hangs there";
+    QTest::qWait(800);
+    grabRope().save(screenshotDir() + "/peg-without-panels-dropped.png");
+}
+
+TEST_F(ClotheslineCanvasPegX11, APegPickedUpAgainWhileItsPanelFliesBackTakesThePanelOver) {
+    const QString& desktop = rope->desktop;
+    ClotheslineCanvasView& canvas = rope->canvas();
+    QTest::qWait(300);
+    savePhoto(desktop, "again-a.jpg", {1600, 1200}, 21);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hangsOnRope(canvas, "again-a.jpg"); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !canvas.physicsRunning(); }, 10000));
+    QTest::qWait(300);
+
+    const Photo carried = canvas.photos().value(0);
+    const double from = canvas.placement(carried)->x;
+    const ClotheslineRopeGeometry rope = canvas.ropeGeometry();
+    const QPointF grab(0, 8);
+    const auto onRope = [&](double x) {
+        return canvas.mapToGlobal(rope.pointAlong(rope.supportFraction(x)) + grab).toPoint();
+    };
+    const QPoint start = onRope(from);
+    const double way = from < 0.5 ? 1 : -1;
+    const QPoint slid = onRope(from + 0.2 * way);
+    const QPoint further = onRope(from + 0.35 * way);
+    // Let go on the rope, and taken again while its panel flies back.
+    QStringList gesture = letGoAndTakeAgain(start, slid, further, "0.05");
+    gesture << "sleep"
+            << "0.3"
+            << "mouseup"
+            << "1";
+    bool held = false;
+    int reused = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (OpaquePegPreview* preview = canvas.opaquePreview()) {
+            held = held || (preview->predecessor() && preview->predecessor()->heldForPickup());
+            reused = std::max(reused, preview->reusedCount());
+            if (held && preview->phase() == OpaquePegPreview::Phase::dragging)
+                grabRope().save(screenshotDir() + "/peg-picked-up-again.png");
+        }
+    });
+    watch.start(5);
+    ASSERT_TRUE(QProcess::startDetached("xdotool", gesture));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !canvas.sessionInProgress() &&
+                   std::abs(canvas.placement(carried)->x - (from + 0.35 * way)) < 0.02;
+        },
+        10000))
+        << "the print is at " << canvas.placement(carried)->x;
+    watch.stop();
+    EXPECT_TRUE(held) << "the flying panel waited for the new drag";
+    EXPECT_EQ(reused, 1) << "and the new drag took it over";
+    QTest::qWait(800);
+    grabRope().save(screenshotDir() + "/peg-picked-up-again-landed.png");
 }

@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QUrl>
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -85,4 +88,46 @@ TEST(PegFolderDelivery, MovesOncePerDropAnswersEForAnythingRefusedAndNothingAfte
     cancelled.setCancelled(true);
     EXPECT_EQ(cancelled.answer(QUrl::fromLocalFile(folder).toEncoded()), "E");
     EXPECT_EQ(moves, 2);
+}
+
+TEST(PegFolderDelivery, ADropOnTheTrashAsksOnceToTrashThePhotosAndMovesNothingIn) {
+    const QString storage = makeFolder("delivery-storage-trash");
+    const QString homeTrashFiles =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files";
+    ASSERT_TRUE(QDir().mkpath(homeTrashFiles));
+    const QString volumeTrash = makeFolder("volume") + "/.Trash-" + QString::number(::getuid()) + "/files";
+    ASSERT_TRUE(QDir().mkpath(volumeTrash));
+    const QString plain = makeFolder("delivery-plain-trash");
+    EXPECT_TRUE(PegFolderDelivery::isTrashDestination("trash:///"));
+    EXPECT_TRUE(PegFolderDelivery::isTrashDestination("trash:///p0.png"));
+    EXPECT_TRUE(PegFolderDelivery::isTrashDestination(QUrl::fromLocalFile(homeTrashFiles).toEncoded()));
+    EXPECT_TRUE(PegFolderDelivery::isTrashDestination(QUrl::fromLocalFile(volumeTrash).toEncoded() + '\0'));
+    EXPECT_FALSE(PegFolderDelivery::isTrashDestination(QUrl::fromLocalFile(plain).toEncoded()));
+    EXPECT_FALSE(PegFolderDelivery::isTrashDestination("file:///Trash-notes"));
+
+    const QList<Photo> photos{Photo{}, Photo{}};
+    int moves = 0;
+    QList<QList<Photo>> trashed;
+    PegFolderDelivery delivery(photos, storage, [&](const QList<Photo>&, const QString&, int) {
+        ++moves;
+        return std::optional<QStringList>(QStringList{"a.jpg", "b.jpg"});
+    });
+    delivery.setTrasher([&](const QList<Photo>& asked) { trashed.append(asked); });
+    // Each item of the drop asks; the photos are put up for the Trash once, never moved in.
+    EXPECT_EQ(delivery.answer("trash:///"), "E");
+    EXPECT_EQ(delivery.answer(QUrl::fromLocalFile(homeTrashFiles).toEncoded()), "E");
+    EXPECT_EQ(trashed.size(), 1);
+    EXPECT_EQ(trashed.value(0).size(), 2);
+    EXPECT_EQ(moves, 0);
+    EXPECT_TRUE(delivery.lastError().isEmpty()) << "the confirmation speaks for itself";
+    EXPECT_TRUE(QDir(homeTrashFiles).isEmpty());
+
+    PegFolderDelivery cancelled(photos, storage, [&](const QList<Photo>&, const QString&, int) {
+        ++moves;
+        return std::optional<QStringList>(QStringList{"a.jpg", "b.jpg"});
+    });
+    cancelled.setTrasher([&](const QList<Photo>& asked) { trashed.append(asked); });
+    cancelled.setCancelled(true);
+    EXPECT_EQ(cancelled.answer("trash:///"), "E");
+    EXPECT_EQ(trashed.size(), 1) << "a cancelled drag trashes nothing";
 }

@@ -50,9 +50,10 @@ TEST(PhotoDragPayload, OnePhotoFillsItsRectangleAndSeveralPileUpWithTheirPrintsA
 
     const auto pile = PhotoDragPayload(photos).makeItems(rect);
     ASSERT_EQ(pile.size(), 5);
+    // Each card steps down and to the right of the one before, the fourth and fifth alike.
     const QList<double> steps{0, 5, 10, 15, 15};
     for (int i = 0; i < 5; ++i) {
-        const QPointF cardCentre = rect.center() + QPointF(steps[i], -steps[i]);
+        const QPointF cardCentre = rect.center() + QPointF(steps[i], steps[i]);
         EXPECT_NEAR(pile[i].frame.center().x(), cardCentre.x(), 1e-9) << i;
         EXPECT_NEAR(pile[i].frame.center().y(), cardCentre.y(), 1e-9) << i;
         EXPECT_LE(pile[i].frame.width(), 150 + 1e-9);
