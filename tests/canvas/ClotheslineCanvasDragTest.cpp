@@ -1,6 +1,4 @@
-#include "canvas/RopeFixture.h"
-#include "platform/ReduceMotion.h"
-#include "platform/UserDefaults.h"
+#include "canvas/PegTestBase.h"
 #include "support/WaitUntil.h"
 
 #include <QApplication>
@@ -17,13 +15,6 @@ using namespace vennimo;
 using namespace vennimo::test;
 
 namespace {
-
-void mouse(QWidget& canvas, QEvent::Type type, QPointF pos) {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, pos, canvas.mapToGlobal(pos), button, held, {});
-    QApplication::sendEvent(&canvas, &event);
-}
 
 // A drag event as the window hands it to the canvas; answers the operation it was given.
 Qt::DropAction dragOver(QWidget& canvas, QEvent::Type type, QPointF pos, const QMimeData& data,
@@ -73,26 +64,10 @@ void pressEscapeIn(QWidget& window) {
     QApplication::sendEvent(&window, &escape);
 }
 
-class ClotheslineCanvasDragTest : public testing::Test {
+class ClotheslineCanvasDragTest : public PegTestBase {
 protected:
-    void SetUp() override {
-        ReduceMotion::setReader([] { return std::optional<bool>(true); });
-        UserDefaults::standard().setClotheslineOffCenterPeg(false);
-        UserDefaults::standard().setClotheslineStrictVertical(true);
-    }
-    void TearDown() override { ReduceMotion::setReader({}); }
-
-    static void hang(Rope& rope, const QList<std::pair<int, double>>& places) {
-        rope.place(places);
-        rope.show();
-        ASSERT_TRUE(rope.waitForRest());
-    }
     static QPointF paperCentre(ClotheslineCanvasView& canvas, const Photo& photo) {
         return canvas.printFrame(photo)->topLeft() + canvas.geometry(photo).paperPath.boundingRect().center();
-    }
-    static QPointF ropeAt(ClotheslineCanvasView& canvas, double x) {
-        const ClotheslineRopeGeometry rope = canvas.ropeGeometry();
-        return rope.pointAlong(rope.supportFraction(x));
     }
     // Presses a print's paper and drags it just past the threshold, which runs the drag.
     static void dragPaper(ClotheslineCanvasView& canvas, const Photo& photo) {

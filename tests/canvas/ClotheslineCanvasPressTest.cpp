@@ -1,7 +1,5 @@
 #include "canvas/ClotheslineAccessiblePhoto.h"
-#include "canvas/RopeFixture.h"
-#include "platform/ReduceMotion.h"
-#include "platform/UserDefaults.h"
+#include "canvas/PegTestBase.h"
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
@@ -62,15 +60,8 @@ void rightClick(ClotheslineCanvasView& canvas, QPointF pos) {
     QApplication::sendEvent(&canvas, &event);
 }
 
-class ClotheslineCanvasPressTest : public testing::Test {
+class ClotheslineCanvasPressTest : public PegTestBase {
 protected:
-    void SetUp() override {
-        ReduceMotion::setReader([] { return std::optional<bool>(true); });
-        UserDefaults::standard().setClotheslineOffCenterPeg(false);
-        UserDefaults::standard().setClotheslineStrictVertical(true);
-    }
-    void TearDown() override { ReduceMotion::setReader({}); }
-
     // Three prints well apart, at rest, and their photos in model order.
     void hangThree(Rope& rope) {
         rope.place({{0, 0.1}, {1, 0.5}, {2, 0.9}});
