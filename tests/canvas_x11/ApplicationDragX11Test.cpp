@@ -1,4 +1,5 @@
 #include "ApplicationRope.h"
+#include "DragSource.h"
 #include "PhotoLikeImages.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
@@ -68,44 +69,13 @@ protected:
     }
 };
 
-// A window of another program to drag from: a press starts a drag of what `offer` makes,
-// proposing a move as a file manager does.
-class DragSource : public QWidget {
+// A window of another program to drag from, proposing a move as a file manager does.
+class FileManagerSource : public DragSource {
 public:
-    std::function<QMimeData*()> offer;
-    std::optional<Qt::DropAction> result;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), QColor(70, 110, 90));
-        p.setPen(Qt::white);
-        p.drawText(rect(), Qt::AlignCenter, windowTitle());
-    }
-    void mousePressEvent(QMouseEvent*) override {
-        auto* drag = new QDrag(this);
-        drag->setMimeData(offer());
-        QPixmap pixmap(48, 36);
-        pixmap.fill(QColor(200, 80, 60));
-        drag->setPixmap(pixmap);
-        result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
-    }
+    FileManagerSource()
+        : DragSource(QColor(70, 110, 90), QColor(200, 80, 60), Qt::CopyAction | Qt::MoveAction,
+                     Qt::MoveAction) {}
 };
-
-QString xy(QPoint p) {
-    return QString("%1 %2").arg(p.x()).arg(p.y());
-}
-
-// Drives a whole press-move-release from `from` to `to` in a separate process, so this process
-// keeps answering while its own drag loop runs; it hovers at `to` for `hoverSeconds`.
-void startGesture(QProcess& gesture, QPoint from, QPoint to, double hoverSeconds) {
-    QString script = "xdotool mousemove " + xy(from) + "; sleep 0.3; xdotool mousedown 1; sleep 0.3;";
-    constexpr int kSteps = 12;
-    for (int i = 1; i <= kSteps; ++i)
-        script += " xdotool mousemove " + xy(from + (to - from) * i / kSteps) + "; sleep 0.06;";
-    script += QString(" sleep %1; xdotool mouseup 1").arg(hoverSeconds);
-    gesture.start("bash", {"-c", script});
-}
 
 QByteArray jpegBytes(int seed) {
     QByteArray bytes;
@@ -177,7 +147,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(jpegBytes(61));
     }
-    DragSource files;
+    FileManagerSource files;
     files.setWindowTitle("files");
     files.offer = [&] {
         auto* data = new QMimeData;
@@ -192,7 +162,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
 
     QProcess gesture;
     const QPoint onFirst = printPoint(*window, xs[0]);
-    startGesture(gesture, files.geometry().center(), onFirst, 1.6);
+    startDragGesture(gesture, files.geometry().center(), onFirst, 1.6);
     // While the drag hovers over the rope, the rope shows it would take it.
     QTimer::singleShot(2000, &files, [&] {
         grabScreenArea(around.united(files.geometry()).adjusted(-20, -20, 20, 20))
@@ -213,7 +183,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     files.hide();
 
     // Image bytes offered as a browser offers them, with the page's URL that cannot be reached.
-    DragSource browser;
+    FileManagerSource browser;
     browser.setWindowTitle("browser");
     browser.offer = [] {
         auto* data = new QMimeData;
@@ -226,7 +196,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser));
     QTest::qWait(300);
     const QPoint onSecond = printPoint(*window, xs[1]);
-    startGesture(gesture, browser.geometry().center(), onSecond, 0.8);
+    startDragGesture(gesture, browser.geometry().center(), onSecond, 0.8);
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && browser.result; }, 10000));
     EXPECT_EQ(browser.result.value_or(Qt::IgnoreAction), Qt::CopyAction);

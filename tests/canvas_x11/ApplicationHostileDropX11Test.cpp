@@ -1,4 +1,5 @@
 #include "ApplicationRope.h"
+#include "DragSource.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -40,44 +41,17 @@ protected:
     }
 };
 
-// Another program's window: a press drags what `offer` makes.
-class HostileSource : public QWidget {
+// Another program's window: a press drags what `offer` makes, as a copy.
+class HostileSource : public DragSource {
 public:
-    std::function<QMimeData*()> offer;
-    std::optional<Qt::DropAction> result;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), QColor(110, 70, 90));
-        p.setPen(Qt::white);
-        p.drawText(rect(), Qt::AlignCenter, windowTitle());
-    }
-    void mousePressEvent(QMouseEvent*) override {
-        auto* drag = new QDrag(this);
-        drag->setMimeData(offer());
-        QPixmap pixmap(48, 36);
-        pixmap.fill(QColor(60, 80, 200));
-        drag->setPixmap(pixmap);
-        result = drag->exec(Qt::CopyAction);
-    }
+    HostileSource()
+        : DragSource(QColor(110, 70, 90), QColor(60, 80, 200), Qt::CopyAction) {}
 };
-
-QString xy(QPoint p) {
-    return QString("%1 %2").arg(p.x()).arg(p.y());
-}
 
 // The whole gesture runs in another process, so this one keeps answering its own drag.
 bool dragOnto(HostileSource& source, QPoint to) {
-    QString script = "xdotool mousemove " + xy(source.geometry().center()) +
-                     "; sleep 0.3; xdotool mousedown 1; sleep 0.3;";
-    for (int i = 1; i <= 12; ++i)
-        script += " xdotool mousemove " +
-                  xy(source.geometry().center() + (to - source.geometry().center()) * i / 12) +
-                  "; sleep 0.06;";
-    script += " sleep 0.6; xdotool mouseup 1";
     QProcess gesture;
-    gesture.start("bash", {"-c", script});
+    startDragGesture(gesture, source.geometry().center(), to, 0.6);
     return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
 }
 
