@@ -24,13 +24,6 @@ using namespace vennimo::test;
 
 namespace {
 
-QJsonObject savedRopePosition() {
-    return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                    "/VennimoGallery/defaults.json")
-        .value("ClotheslineWindowPosition")
-        .toObject();
-}
-
 // The rope's y on the screen at a screen x: its tan stands out most against the bluish backdrop.
 int ropeYAt(const QRect& window, int x) {
     const QImage column = grabScreenArea(QRect(x, window.top(), 1, 140));

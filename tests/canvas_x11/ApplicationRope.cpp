@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 
+#include "ApplicationSession.h"
 #include "PhotoLikeImages.h"
 
 #include "rope/ClotheslinePhysics.h"
@@ -110,6 +111,10 @@ QJsonObject readJson(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+QJsonObject savedRopePosition() {
+    return readJson(defaultsFile()).value("ClotheslineWindowPosition").toObject();
 }
 
 QMap<QString, double> placements() {

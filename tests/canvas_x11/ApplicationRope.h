@@ -52,6 +52,8 @@ constexpr double kPegToPaper = 150;
 // The application's storage folder in the test's home, and a JSON state file read whole.
 QString storage();
 QJsonObject readJson(const QString& path);
+// The rope window's frame as the application saved it in its defaults.
+QJsonObject savedRopePosition();
 // Placement x by record key, as "clothesline-positions.json" holds them, and the xs sorted.
 QMap<QString, double> placements();
 QList<double> placementXs();

@@ -1,4 +1,5 @@
 #include "ApplicationRope.h"
+#include "ApplicationSession.h"
 #include "PhotoLikeImages.h"
 #include "support/TestEnvironment.h"
 
@@ -18,9 +19,7 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
         GTEST_SKIP() << "needs an X server";
     const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  "/VennimoGallery/defaults.json",
-              R"({"ClotheslineStrictVertical": false})");
+    writeFile(defaultsFile(), R"({"ClotheslineStrictVertical": false})");
 
     QProcess app;
     ASSERT_TRUE(startApplication(app));

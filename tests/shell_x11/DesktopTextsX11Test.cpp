@@ -1,4 +1,5 @@
 #include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/ApplicationSession.h"
 #include "platform/GalleryShortcut.h"
 #include "shell/GalleryStatusItem.h"
 #include "shell/QuickOpenStatus.h"
@@ -28,9 +29,7 @@ using namespace std::chrono_literals;
 constexpr QPoint kAddFolderButton{540, 221};
 
 QString shots() {
-    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/desktop-texts";
-    QDir().mkpath(dir);
-    return dir;
+    return screenshotFolder("desktop-texts");
 }
 
 QString xdotoolOutput(const QStringList& arguments) {
@@ -90,17 +89,12 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
         GTEST_SKIP() << "needs an X server";
     const QString desktop = makeWatchedFolders();
     // Floating settings would hide the folder dialog, which does not float with it yet.
-    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  "/VennimoGallery/defaults.json",
-              R"({"GalleryAlwaysOnTop": false})");
+    writeFile(defaultsFile(), R"({"GalleryAlwaysOnTop": false})");
     Backdrop backdrop(Backdrop::Tone::Dark);
     ASSERT_TRUE(backdrop.cover());
     QProcess app;
     ASSERT_TRUE(startApplication(app));
-    const auto stop = qScopeGuard([&] {
-        app.kill();
-        app.waitForFinished();
-    });
+    const auto stop = stopAtEnd(app);
     // Ten prints: a count of two digits leaves the title the least room.
     ASSERT_TRUE(hangDesktopPhotos(desktop, "text", 10, 40));
     ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 10s)) << "needs a tray host";
@@ -150,7 +144,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
     QString settings;
     ASSERT_TRUE(waitUntil(
         [&] {
-            settings = xdotoolOutput({"search", "--onlyvisible", "--name", "^设置$"}).section('\n', 0, 0);
+            settings = windowNamed("^设置$");
             return !settings.isEmpty();
         },
         5s));

@@ -1,4 +1,5 @@
 #include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/ApplicationSession.h"
 #include "canvas_x11/PhotoLikeImages.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
@@ -65,9 +66,7 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     const QString desktop = makeWatchedFolders();
     ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
     // A space-bar application that is gone: the banner says so.
-    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  "/VennimoGallery/defaults.json",
-              R"({"spaceKeyOpener": "/nonexistent/viewer.desktop"})");
+    writeFile(defaultsFile(), R"({"spaceKeyOpener": "/nonexistent/viewer.desktop"})");
     const QString shots = applicationShots();
 
     Backdrop backdrop(Backdrop::Tone::Dark);

@@ -1,3 +1,4 @@
+#include "canvas_x11/ApplicationSession.h"
 #include "canvas_x11/PhotoLikeImages.h"
 #include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
@@ -24,9 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 
 QString shots() {
-    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/settings-window";
-    QDir().mkpath(dir);
-    return dir;
+    return screenshotFolder("settings-window");
 }
 
 QString xdotool(const QStringList& arguments) {
@@ -38,7 +37,7 @@ bool ropeVisible() {
 }
 
 QString settingsWindow() {
-    return xdotool({"search", "--onlyvisible", "--name", "^设置$"}).section('\n', 0, 0);
+    return windowNamed("^设置$");
 }
 
 // xwininfo names the client area's absolute corner, inside the window manager's frame.
@@ -66,6 +65,16 @@ std::optional<QRect> trayIcon() {
 QRect ropeArea() {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
+}
+
+// Opens the tray menu and moves down to its "设置…", leaving the choice to the caller.
+void moveToSettingsInTrayMenu() {
+    const QRect icon = *trayIcon();
+    xdotool({"mousemove", QString::number(icon.center().x()), QString::number(icon.center().y())});
+    xdotool({"click", "3"});
+    QTest::qWait(600);
+    for (int i = 0; i < 3; ++i)
+        xdotool({"key", "Down"});
 }
 
 // Clicks a point given in the settings window's own coordinates.
@@ -104,9 +113,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     const QString shotsFolder = makeFolder("Pictures/Shots");
     QDir().mkpath(desktop);
-    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  "/VennimoGallery/defaults.json",
-              R"({"GalleryAlwaysOnTop": false})");
+    writeFile(defaultsFile(), R"({"GalleryAlwaysOnTop": false})");
     writeFile(storageFolder() + "/sources.json",
               QStringLiteral(R"([{"id":"D","kind":"desktop","path":"%1","enabled":true},)"
                              R"({"id":"S","path":"%2","enabled":true}])")
@@ -116,13 +123,8 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
                               "/autostart/vennimo-gallery.desktop";
 
     QProcess app;
-    app.setProcessChannelMode(QProcess::ForwardedChannels);
-    app.start(QStringLiteral(VENNIMO_APP_PATH));
-    ASSERT_TRUE(app.waitForStarted());
-    const auto stop = qScopeGuard([&] {
-        app.kill();
-        app.waitForFinished();
-    });
+    ASSERT_TRUE(launchApplication(app));
+    const auto stop = stopAtEnd(app);
     ASSERT_TRUE(waitUntil(ropeVisible, 10s));
     ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 10s));
     QTest::qWait(2000);
@@ -135,12 +137,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     const QImage withShot = grabScreenArea(ropeArea());
 
     // The tray menu's "设置…" opens the window on its general pane.
-    const QRect icon = *trayIcon();
-    xdotool({"mousemove", QString::number(icon.center().x()), QString::number(icon.center().y())});
-    xdotool({"click", "3"});
-    QTest::qWait(600);
-    for (int i = 0; i < 3; ++i)
-        xdotool({"key", "Down"});
+    moveToSettingsInTrayMenu();
     xdotool({"key", "Return"});
     ASSERT_TRUE(waitUntil([] { return !settingsWindow().isEmpty(); }, 5s));
     QTest::qWait(800);
@@ -184,9 +181,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     xdotool({"key", "ctrl+alt+shift+p"});
     ASSERT_TRUE(waitUntil(ropeVisible, 5s)) << "and opens it again";
     QTest::qWait(1500);
-    const QString stored =
-        QString::fromUtf8(readFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                                   "/VennimoGallery/defaults.json"));
+    const QString stored = QString::fromUtf8(readFile(defaultsFile()));
     EXPECT_TRUE(stored.contains("galleryQuickOpenShortcut")) << qPrintable(stored);
 
     // The space-key picker's second item stores the desktop's default application.
@@ -196,9 +191,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     xdotool({"key", "Return"});
     QTest::qWait(600);
     grabScreenArea(window).save(shots() + "/5b-space-key-default.png");
-    EXPECT_TRUE(readFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                         "/VennimoGallery/defaults.json")
-                    .contains(R"("spaceKeyOpener":"default")"));
+    EXPECT_TRUE(readFile(defaultsFile()).contains(R"("spaceKeyOpener":"default")"));
 
     // Switching the second folder off takes its photo off the rope. The window moves below the
     // rope first, so the rope's pictures show only the rope.
@@ -242,22 +235,12 @@ TEST(SettingsWindowX11, TenThousandFoldersOpenAtOnceAndASigtermIsActedOn) {
     writeFile(storageFolder() + "/sources.json", sources + "]");
 
     QProcess app;
-    app.setProcessChannelMode(QProcess::ForwardedChannels);
-    app.start(QStringLiteral(VENNIMO_APP_PATH));
-    ASSERT_TRUE(app.waitForStarted());
-    const auto stop = qScopeGuard([&] {
-        app.kill();
-        app.waitForFinished();
-    });
+    ASSERT_TRUE(launchApplication(app));
+    const auto stop = stopAtEnd(app);
     ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 60s));
     QTest::qWait(2000);
 
-    const QRect icon = *trayIcon();
-    xdotool({"mousemove", QString::number(icon.center().x()), QString::number(icon.center().y())});
-    xdotool({"click", "3"});
-    QTest::qWait(600);
-    for (int i = 0; i < 3; ++i)
-        xdotool({"key", "Down"});
+    moveToSettingsInTrayMenu();
     QElapsedTimer opening;
     opening.start();
     xdotool({"key", "Return"});

@@ -1,4 +1,5 @@
 #include "canvas_x11/ApplicationRope.h"
+#include "canvas_x11/ApplicationSession.h"
 #include "canvas_x11/PhotoLikeImages.h"
 #include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
@@ -25,9 +26,7 @@ namespace {
 using namespace std::chrono_literals;
 
 QString shots() {
-    const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/window-levels";
-    QDir().mkpath(dir);
-    return dir;
+    return screenshotFolder("window-levels");
 }
 
 void shoot(const QString& name) {
@@ -64,10 +63,6 @@ QString newWindow(qint64 pid, const QStringList& known) {
     return found;
 }
 
-QString named(const QString& title) {
-    return run("xdotool", {"search", "--onlyvisible", "--name", title}).section('\n', 0, 0);
-}
-
 // The window manager's stacking order, bottom first, as decimal X ids.
 QStringList stacking() {
     const QString line = run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
@@ -93,13 +88,6 @@ QString activeWindow() {
 bool clickAt(const QPoint& p) {
     return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, 200) &&
            xdotool({"click", "1"}, 400);
-}
-
-QJsonObject savedRopePosition() {
-    return readJson(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                    "/VennimoGallery/defaults.json")
-        .value("ClotheslineWindowPosition")
-        .toObject();
 }
 
 // Where the rope line hangs on the screen: the canvas top below the window's top edge.
@@ -143,26 +131,40 @@ bool shown(const QString& id) {
     return !id.isEmpty() && run("xwininfo", {"-id", id}).contains("IsViewable");
 }
 
-} // namespace
-
-TEST(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    // The rope hangs mid-screen, with room above it for the toolbar.
-    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  "/VennimoGallery/defaults.json",
-              R"({"ClotheslineWindowPosition": {"x": 300, "ropeY": 400, "width": 1100}})");
-    Backdrop backdrop;
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    const auto stop = qScopeGuard([&] {
+// Each test runs the application over a backdrop, its rope window's frame saved where the test
+// wants the rope to hang, and ends it however the test ends.
+class WindowLevelsApp : public testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+    }
+    void TearDown() override {
         app.kill();
         app.waitForFinished();
-    });
+    }
+
+    // Starts the application with the rope window's frame saved as `position`; false when it did
+    // not start.
+    bool startWithRopeAt(const QString& position) {
+        desktop = makeWatchedFolders();
+        if (!desktop.startsWith(TestEnvironment::root()))
+            return false;
+        writeFile(defaultsFile(),
+                  QStringLiteral(R"({"ClotheslineWindowPosition": %1})").arg(position).toUtf8());
+        return backdrop.cover() && startApplication(app);
+    }
+
+    Backdrop backdrop;
+    QProcess app;
+    QString desktop;
+};
+
+} // namespace
+
+TEST_F(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt) {
+    // The rope hangs mid-screen, with room above it for the toolbar.
+    ASSERT_TRUE(startWithRopeAt(R"({"x": 300, "ropeY": 400, "width": 1100})"));
     ASSERT_TRUE(hangDesktopPhotos(desktop, "line", 3, 40));
     const QString rope = widestWindowId(app.processId());
     ASSERT_FALSE(rope.isEmpty());
@@ -252,23 +254,8 @@ TEST(WindowLevelsApp, TheRopeLineStaysThroughSelectionsAndItsDialogsStandAboveIt
         << clientAreaOf(rope).height() << "), it hung at " << line;
 }
 
-TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPlace) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
-    writeFile(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                  "/VennimoGallery/defaults.json",
-              R"({"ClotheslineWindowPosition": {"x": 110, "ropeY": 300, "width": 1280}})");
-    Backdrop backdrop;
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    const auto stop = qScopeGuard([&] {
-        app.kill();
-        app.waitForFinished();
-    });
+TEST_F(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPlace) {
+    ASSERT_TRUE(startWithRopeAt(R"({"x": 110, "ropeY": 300, "width": 1280})"));
     const qint64 pid = app.processId();
     ASSERT_TRUE(hangDesktopPhotos(desktop, "grid", 2, 60));
     const QRect rope = clientAreaOf(widestWindowId(pid));
@@ -352,7 +339,7 @@ TEST(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInPla
     // The settings window floats over the rope; its folder panel comes over it and takes a click.
     ASSERT_TRUE(chooseInTrayMenu(pid, 3));
     QString settings;
-    ASSERT_TRUE(waitUntil([&] { return !(settings = named("^设置$")).isEmpty(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return !(settings = windowNamed("^设置$")).isEmpty(); }, 5s));
     QTest::qWait(800);
     EXPECT_TRUE(stacksAbove(settings, ropeId)) << stackingText();
     const QRect settingsArea = clientAreaOf(settings);
