@@ -106,7 +106,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     grabScreenArea(window->united(menu).adjusted(-20, -20, 20, 20)).save(shots + "/21-photo-menu.png");
     ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Down", "Return"}, 800));
     EXPECT_EQ(applicationWindows(app.processId()).size(), 1) << "the menu closed";
-    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 3000)) << "one print was taken down";
+    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 10000)) << "one print was taken down";
     QTest::qWait(800);
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/22-taken-down.png");
 
@@ -114,7 +114,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     const QPoint transparent = window->topLeft() + QPoint(window->width() / 2, window->height() - 14);
     backdrop.presses.clear();
     ASSERT_TRUE(press(transparent));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 10000));
     EXPECT_TRUE(!backdrop.presses.isEmpty() && near(backdrop.presses.first(), transparent));
 
     // A press on the bare rope where the first print hung carries the window along.
@@ -155,7 +155,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
             restarted = applicationWindow(again.processId());
             return restarted && restarted->width() == resized->width();
         },
-        8000));
+        10000));
     // The rope hangs where it did; the window is shorter without the toolbar of a selection.
     EXPECT_TRUE(restarted && near(restarted->topLeft() + QPoint(0, canvasTop(*restarted)),
                                   resized->topLeft() + QPoint(0, canvasTop(*resized))));

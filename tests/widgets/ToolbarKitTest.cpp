@@ -98,7 +98,7 @@ TEST(ClotheslineToolbarLayout, PlacesSixChildrenMeasuringHiddenOnesAsZeroAndSpri
     children[2]->show();
     layout->setGeometry(bar.rect());
     EXPECT_TRUE(layout->animating()) << "a change after animateNextChange springs";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !layout->animating(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !layout->animating(); }, 10000));
     EXPECT_EQ(children[2]->x(), std::lround(layout->targetFrames()[2].x()));
 
     children[4]->hide();
@@ -143,7 +143,7 @@ TEST(ToolbarIcon, HintsLabelAndShortcutShowsBusyAndRedOnlyWhenEnabled) {
     enter(*trash);
     EXPECT_DOUBLE_EQ(trash->targetFillOpacity(), 0.08);
     EXPECT_LT(trash->fillOpacity(), 0.08) << "otherwise it eases in";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return trash->fillOpacity() == 0.08; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return trash->fillOpacity() == 0.08; }, 10000));
     leave(*trash);
 }
 
