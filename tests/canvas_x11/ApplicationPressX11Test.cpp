@@ -89,17 +89,19 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     const QRect middleFrame(printPoint(*window, xs[1]) - QPoint(145, int(kPegToPaper) + 20), QSize(290, 292));
     const QImage unselected = grabScreenArea(middleFrame);
     ASSERT_TRUE(press(printPoint(*window, xs[1])));
-    QTest::qWait(400);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return changedShare(unselected, grabScreenArea(middleFrame)) > 0.002; }, 10000))
+        << "the selection ring shows";
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/20-selected.png");
-    EXPECT_GT(changedShare(unselected, grabScreenArea(middleFrame)), 0.002) << "the selection ring shows";
 
     // A right click on a print opens its menu; the fourth item takes it down. The selection made
     // room above the rope, so the window is read again.
     window = applicationWindow(app.processId());
     ASSERT_TRUE(window);
     ASSERT_TRUE(press(printPoint(*window, xs[0]), "3"));
-    QTest::qWait(400);
-    const QList<QRect> open = applicationWindows(app.processId());
+    QList<QRect> open;
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return (open = applicationWindows(app.processId())).size() == 2; }, 10000));
     ASSERT_EQ(open.size(), 2) << "the rope window and its menu";
     const QRect menu = open[0].width() < open[1].width() ? open[0] : open[1];
     EXPECT_GT(menu.height(), 6 * 18) << "six items";
@@ -140,7 +142,8 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     ASSERT_TRUE(resized);
     EXPECT_EQ(resized->width(), moved->width() + 120);
     EXPECT_EQ(resized->left(), moved->left()) << "the left end stays";
-    QTest::qWait(600);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return savedRopePosition().value("width").toDouble() == resized->width(); }, 10000));
     grabScreenArea(resized->adjusted(-20, -20, 20, 20)).save(shots + "/24-resized.png");
     EXPECT_EQ(savedRopePosition().value("width").toDouble(), resized->width());
 

@@ -216,8 +216,9 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     // while the keyboard stays where it was.
     xdotool({"windowactivate", "--sync", user.id()});
     user.raise();
-    QTest::qWait(800);
-    const QImage covered = grabScreenArea(ropeArea());
+    QImage covered;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return changedShare(bare, covered = grabScreenArea(ropeArea())) < 0.01; }, 10000));
     EXPECT_LT(changedShare(bare, covered), 0.01) << "the user's window covers the rope";
     savePhoto(desktop(), "fronting.jpg", 6);
     ASSERT_TRUE(waitForChange(covered, 0.05, 3000ms).has_value()) << "the rope came forward";

@@ -147,8 +147,8 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
             return rope && rope->height() > collapsedHeight;
         },
         10000));
-    QTest::qWait(600);
-    const auto ends = capsuleEnds(*rope);
+    std::optional<std::pair<int, int>> ends;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (ends = capsuleEnds(*rope)).has_value(); }, 10000));
     ASSERT_TRUE(ends) << "the toolbar shows";
     ASSERT_TRUE(click(QPoint(ends->second - 15 - 30 - 6 - 26, rope->top() + 8 + 22)));
     std::optional<QRect> grid;

@@ -209,7 +209,8 @@ TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEsc
     ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
     std::optional<QRect> panel;
     ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 10000)) << "the panel";
-    QTest::qWait(1200); // the full decode
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownPicture(*panel, 1, r.pictures) == r.order[1]; }, 10000));
+    QTest::qWait(1200); // the full decode, for the picture
     grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/50-preview.png");
     EXPECT_EQ(shownPicture(*panel, 1, r.pictures), r.order[1]);
 
@@ -249,7 +250,8 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
     ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
     std::optional<QRect> panel;
     ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 10000)) << "the panel";
-    QTest::qWait(1500);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownPicture(*panel, 2, r.pictures) == r.order[1]; }, 10000));
+    QTest::qWait(1500); // the full decode, for the picture
     grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/53-preview-2x.png");
     EXPECT_EQ(shownPicture(*panel, 2, r.pictures), r.order[1]);
     const int inset = (16 + 24 + 12) * 2;

@@ -119,8 +119,9 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     grabScreenArea(frame->adjusted(-20, -20, 20, 20)).save(shots + "/44-error-banner.png");
     const QImage withBanner = grabScreenArea(banner);
     ASSERT_TRUE(click(QPoint(banner.right() - 10 - 9, banner.top() + 10 + 9)));
-    QTest::qWait(400);
-    EXPECT_GT(changedShare(withBanner, grabScreenArea(banner)), 0.05) << "the banner went";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return changedShare(withBanner, grabScreenArea(banner)) > 0.05; }, 10000))
+        << "the banner went";
 
     // Control-Delete asks before the selected print goes to the Trash; Control-Z brings it back.
     const qsizetype windowsBefore = applicationWindows(app.processId()).size();
