@@ -35,6 +35,16 @@ void setStyle(bool offCenter, bool strictlyVertical) {
     UserDefaults::standard().setClotheslineStrictVertical(strictlyVertical);
 }
 
+// Every print's real paper is made and kept, so no late image brings another frame.
+bool realPapersReady(Rope& rope) {
+    const QList<Photo> photos = rope.model->photos();
+    return std::all_of(photos.begin(), photos.end(), [&](const Photo& photo) {
+        return PolaroidRenderer::cachedImage(photo, ClotheslineCanvasView::kPhotoSize,
+                                             rope.canvas().paperScale(), PolaroidRenderer::kPaper)
+            .has_value();
+    });
+}
+
 class ClotheslineCanvasTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -170,11 +180,15 @@ TEST_F(ClotheslineCanvasTest, PapersThatComeReadyTogetherAreTakenInByOneFrame) {
     rope.place({{0, 0.2}, {1, 0.4}, {2, 0.6}, {3, 0.8}});
     rope.show();
     ClotheslineCanvasView& canvas = rope.canvas();
-    ASSERT_TRUE(QTest::qWaitFor([&] {
-        const auto& slots = canvas.photoSlots();
-        return slots.size() == 4 && std::all_of(slots.begin(), slots.end(),
-                                                [](const auto& s) { return !s.coveredRect().isEmpty(); });
-    })) << "every print gets its paper";
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto& slots = canvas.photoSlots();
+            return slots.size() == 4 && realPapersReady(rope) &&
+                   std::all_of(slots.begin(), slots.end(),
+                               [](const auto& s) { return !s.coveredRect().isEmpty(); });
+        },
+        20000))
+        << "every print gets its paper";
     // Four papers and up to four placeholders, each at most one frame.
     EXPECT_LE(canvas.scheduledFrameCount(), 8);
 
@@ -224,16 +238,7 @@ TEST_F(ClotheslineCanvasTest, AFrameLooksLikeEveryPrintPaintedInTurn) {
     ClotheslineCanvasView& canvas = rope.canvas();
     // Swinging or not, the prints stay turned; the check waits for their real papers, which hide
     // what lies below them (a placeholder covers too), and takes them into the slots at once.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const QList<Photo> photos = rope.model->photos();
-            return std::all_of(photos.begin(), photos.end(), [&](const Photo& photo) {
-                return PolaroidRenderer::cachedImage(photo, ClotheslineCanvasView::kPhotoSize,
-                                                     canvas.paperScale(), PolaroidRenderer::kPaper)
-                    .has_value();
-            });
-        },
-        20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return realPapersReady(rope); }, 20000));
     canvas.invalidateFrame();
     const auto& slots = canvas.photoSlots();
     ASSERT_EQ(slots.size(), 6);
