@@ -17,6 +17,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace vennimo;
 using namespace vennimo::test;
 
@@ -176,7 +178,17 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(grid);
     // The grid's rope button, left of its settings button at the header's right end, 37 points
     // above the header's divider, which lies 25 points above the first card's white field.
-    // A loaded machine maps the grid before it draws it, so the card is looked for until it shows.
+    // A loaded machine maps the grid before it draws it, and may draw it in steps: the card is
+    // looked for once the window has stopped changing, and until it shows.
+    QImage drawn;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QTest::qWait(250);
+            const QImage now = grabScreenArea(*grid);
+            return std::exchange(drawn, now) == now;
+        },
+        10000))
+        << "the grid window keeps changing";
     int cardTop = -1;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
