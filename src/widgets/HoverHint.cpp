@@ -52,6 +52,12 @@ HoverHint::HoverHint(QWidget* target, const QString& text)
     , m_text(text) {
     target->setAttribute(Qt::WA_Hover);
     target->installEventFilter(this);
+    m_delay.setSingleShot(true);
+    m_delay.setInterval(kDelay);
+    connect(&m_delay, &QTimer::timeout, this, [this] {
+        if (m_hovering && !m_shown)
+            show();
+    });
 }
 
 HoverHint::~HoverHint() {
@@ -81,15 +87,13 @@ bool HoverHint::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
     case QEvent::Enter:
         m_hovering = true;
-        // The late check of `m_hovering` is what keeps a stale hint from showing.
-        QTimer::singleShot(kDelay, this, [this] {
-            if (m_hovering && !m_shown)
-                show();
-        });
+        // Coming back within the delay waits the whole delay again.
+        m_delay.start();
         break;
     case QEvent::Leave:
     case QEvent::Hide:
         m_hovering = false;
+        m_delay.stop();
         hide();
         break;
     case QEvent::Move:

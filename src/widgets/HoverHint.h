@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -36,6 +37,9 @@ public:
     bool shown() const { return m_shown; }
     // The hint's widget while it is shown.
     QWidget* hintWidget() const { return m_shown ? m_label.data() : nullptr; }
+    // The wait between the pointer coming to rest and the hint: running while it waits, and the
+    // only thing that shows the hint, so tests read it rather than time it.
+    const QTimer& delay() const { return m_delay; }
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -51,6 +55,7 @@ private:
     bool m_hovering = false;
     bool m_shown = false;
     QPointer<QWidget> m_label;
+    QTimer m_delay;
 };
 
 } // namespace vennimo

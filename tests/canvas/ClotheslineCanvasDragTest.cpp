@@ -82,7 +82,7 @@ protected:
         return std::nullopt;
     }
     static bool importSettled(GalleryModel& model, qsizetype count) {
-        return QTest::qWaitFor([&] { return !model.importing() && model.photos().size() == count; }, 8000);
+        return QTest::qWaitFor([&] { return !model.importing() && model.photos().size() == count; }, 10000);
     }
 };
 
@@ -378,7 +378,7 @@ TEST_F(ClotheslineCanvasDragTest, DroppedImagesHangAtTheDropPlaceClampedToTheRop
     const auto brokenList = offering({{"text/uri-list", QUrl::fromLocalFile(broken).toEncoded() + "\r\n"}});
     ASSERT_EQ(dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.5), *brokenList), Qt::CopyAction);
     EXPECT_EQ(dropAt(canvas, ropeAt(canvas, 0.5), *brokenList), Qt::CopyAction);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.importing() && model.actionError(); }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.importing() && model.actionError(); }, 10000));
     EXPECT_FALSE(model.actionError()->isEmpty());
     EXPECT_EQ(model.photos().size(), 4);
     EXPECT_EQ(readFile(storage + "/exhibition.json"), exhibition);

@@ -145,7 +145,7 @@ TEST_F(ClotheslineCanvasPegTest, ACarriedPegPullsTheRopeOnlyWhileItTouchesAndThe
     ASSERT_TRUE(canvas.localPegDragActive());
     EXPECT_TRUE(canvas.smoothPegMotion());
     EXPECT_TRUE(canvas.internalDrop());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.pullProgress() >= 1; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.pullProgress() >= 1; }, 10000));
     EXPECT_LT(canvas.physics().target[48], restMiddle - 5) << "the rope bends up toward the peg";
 
     // Far off the rope the carried print loads nothing and nothing pulls.

@@ -272,7 +272,7 @@ TEST(ClotheslineView, InsetsTheCanvasPublishesItsHitAreasOnceAndFollowsTheChrome
     screen.settle();
     EXPECT_TRUE(chrome.expanded());
     EXPECT_LT(screen.view->toolbarOpacity(), 1) << "the fade has begun, not ended";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return screen.view->toolbarOpacity() == 1; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return screen.view->toolbarOpacity() == 1; }, 10000));
     EXPECT_TRUE(shown(&screen.toolbar()));
     chrome.request(true, false, true);
     screen.settle();

@@ -126,7 +126,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     }
     QTest::qWait(400);
     ASSERT_TRUE(xdotool({"mouseup", "1"}, 800));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 3000)) << "nothing arrived";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 10000)) << "nothing arrived";
     ASSERT_EQ(target.urls.size(), 1) << target.formats.join(' ').toStdString();
     EXPECT_TRUE(target.urls[0].isLocalFile());
     EXPECT_TRUE(target.urls[0].toLocalFile().startsWith(desktop + "/print-"))

@@ -171,7 +171,7 @@ TEST_F(ApplicationPegFolderX11,
     // One print carried by its peg onto the folder Thunar shows: its original moves there, once.
     const QPoint from = pegPoint(*window, before[keys[0]], before.values());
     pegGesture(from, into, [&] { grabScreenArea(screen).save(shots + "/52-peg-over-file-manager.png"); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(album).size() == 1; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(album).size() == 1; }, 10000))
         << "nothing arrived in the folder; the Desktop holds " << entries(desktop).join(", ").toStdString();
     QTest::qWait(1500);
     EXPECT_EQ(entries(album).size(), 1) << "moved once";
@@ -185,7 +185,7 @@ TEST_F(ApplicationPegFolderX11,
     ASSERT_FALSE(id.isEmpty());
     xdotool({"windowactivate", "--sync", id}, 200);
     xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 10000))
         << "Control-Z did not bring it back";
     EXPECT_TRUE(entries(album).isEmpty());
     EXPECT_TRUE(QFile::exists(desktop + "/" + moved));
@@ -206,7 +206,7 @@ TEST_F(ApplicationPegFolderX11, APegLetGoBesideTheFileManagerComesDownThroughACa
         grabScreenArea(screen).save(shots + "/55-peg-over-catcher.png");
         xdotool({"mouseup", "1"}, 600);
     });
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 10000))
         << "the catcher took nothing down";
     EXPECT_TRUE(entries(album).isEmpty());
     EXPECT_EQ(entries(desktop).size(), 3) << "a take-down moves no file";
@@ -214,7 +214,7 @@ TEST_F(ApplicationPegFolderX11, APegLetGoBesideTheFileManagerComesDownThroughACa
     ASSERT_FALSE(id.isEmpty());
     xdotool({"windowactivate", "--sync", id}, 200);
     xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
-    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 5000))
+    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 10000))
         << "Control-Z did not hang it again";
 }
 

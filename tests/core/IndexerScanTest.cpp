@@ -61,7 +61,7 @@ struct Batches {
         return all;
     }
     bool wait(int count = 1) {
-        return QTest::qWaitFor([&] { return batches.size() >= count; }, 2000);
+        return QTest::qWaitFor([&] { return batches.size() >= count; }, 10000);
     }
 };
 
@@ -306,7 +306,7 @@ TEST(FolderWatcher, BurstsMovedInFoldersAndOverflowDriveTheIndexer) {
     ASSERT_TRUE(watcher.running());
     for (int i = 0; i < 50; ++i)
         writeFile(root + QStringLiteral("/img%1.jpg").arg(i), QByteArray(4096, 'x'));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return out.merged().size() >= 50; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return out.merged().size() >= 50; }, 10000));
     QTest::qWait(300);
     EXPECT_LE(out.batches.size(), 3) << "one window collects the burst";
     EXPECT_EQ(out.merged().value(root + "/img7.jpg") & 0x1100u, 0x1100u) << "created and modified merged";
@@ -384,7 +384,7 @@ TEST(FolderWatcher, ARootThatLeavesIsWatchedAgainWhenItReturns) {
     ASSERT_TRUE(QDir().mkpath(root));
     ASSERT_TRUE(out.wait()) << "the returning root is reported";
     writeFile(root + "/back.jpg", "b");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return out.merged().contains(root + "/back.jpg"); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return out.merged().contains(root + "/back.jpg"); }, 10000));
     // With no watch left to await it, the watcher is dead and its owner replaces it.
     watcher.source()->setWatchLimitForTesting(0);
     out.batches.clear();

@@ -79,7 +79,7 @@ TEST(GridThumbnailCell, AFileThatChangesDuringTheDecodeIsTriedExactlyOnceMore) {
     EXPECT_EQ(cell.face().phase, Phase::loading);
     loader.settle(GridThumbnailOutcome::changed());
     EXPECT_EQ(cell.loads(), 1) << "the second load waits for the delay";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return cell.loads() == 2; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cell.loads() == 2; }, 10000));
     loader.settle(GridThumbnailOutcome::changed());
     QTest::qWait(100);
     EXPECT_EQ(cell.loads(), 2) << "never a third load";
@@ -92,7 +92,7 @@ TEST(GridThumbnailCell, AFileThatChangesDuringTheDecodeIsTriedExactlyOnceMore) {
     second.setReduceMotion([] { return true; });
     second.start();
     loader.settle(GridThumbnailOutcome::changed());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return second.loads() == 2; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return second.loads() == 2; }, 10000));
     loader.settle(GridThumbnailOutcome::fromImage(picture(Qt::blue)));
     EXPECT_EQ(second.face().phase, Phase::loaded);
     EXPECT_EQ(second.face().opacity, 1);

@@ -162,7 +162,7 @@ TEST(NormalGalleryView, ArrivalsMoveAnIdleGridAndOtherwiseRaiseTheNotice) {
     EXPECT_TRUE(grid.view->pendingArrival());
     // The notice scrolls back with a short animation.
     grid.view->revealArrivals();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->value() == 0; }, 10000));
     EXPECT_TRUE(grid.view->isAtTop());
 }
 

@@ -150,6 +150,8 @@ TEST(PhotoGridAccessible, OnlyCardsSomeoneAskedAboutOrTheFocusedOneGetAnItem) {
     grid.view->setFocus();
     ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == grid.view.get(); }));
     grid.settle();
+    // Only from here: an item dropped above may leave its address to the next one made.
+    announced.events.clear();
     grid.model->moveKeyboardSelection(grid.view->filtered(), 1, false);
     grid.settle();
     QAccessibleInterface* first = list->child(0);

@@ -39,7 +39,7 @@ struct Rig : FakeGalleryWindow {
         chrome.setWindow(this, this);
     }
     bool settle() {
-        return QTest::qWaitFor([&] { return !chrome.transitionPending(); }, 2000);
+        return QTest::qWaitFor([&] { return !chrome.transitionPending(); }, 10000);
     }
 };
 
@@ -79,7 +79,7 @@ TEST(ClotheslineChrome, CollapseFadesOutThenShrinksAndExpandGrowsThenFadesIn) {
     EXPECT_TRUE(rig.chrome.expanded());
     EXPECT_EQ(rig.layouts.last(), (std::pair{518.0, 60.0}));
     EXPECT_EQ(rig.chrome.opacity(), 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.chrome.opacity() == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.chrome.opacity() == 1; }, 10000));
 
     rig.chrome.request(true, false, true);
     EXPECT_FALSE(rig.chrome.transitionPending() || rig.chrome.expanded()) << "reduced motion: no delay";
@@ -97,7 +97,7 @@ TEST(ClotheslineChrome, ExpandWithinTheFadeCancelsTheCollapse) {
     doomed->setWindow(&rig, &rig);
     doomed->request(true, false, false);
     doomed.reset();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.chrome.opacity() == 1; }, 2000)) << "fades back in";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.chrome.opacity() == 1; }, 10000)) << "fades back in";
     QTest::qWait(kShortFadeMs * 3);
     EXPECT_TRUE(rig.chrome.expanded()) << "the cancelled collapse never runs";
     EXPECT_EQ(rig.chrome.opacity(), 1);

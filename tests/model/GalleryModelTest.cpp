@@ -126,21 +126,21 @@ TEST(GalleryModel, ACopiedFileArrivesAndHangsAndADeadWatcherIsRebuilt) {
     auto model = makeModel({{"桌面", source}}, true, {.maxTickSeconds = 0.05});
     const auto watching = [&] { return model->watcher() && model->watcher()->running(); };
     model->start(60);
-    ASSERT_TRUE(QTest::qWaitFor(watching, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(watching, 10000));
     ASSERT_TRUE(settle(*model));
     ASSERT_EQ(model->photos().size(), 1);
     EXPECT_FALSE(model->hangs(model->photos().first())) << "the first scan is the baseline";
     const int revision = model->arrivalRevision();
 
     const QString path = copyImageInto(source, "new.png");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->arrivalRevision() > revision; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->arrivalRevision() > revision; }, 10000));
     const auto arrived = photoAt(*model, path);
     ASSERT_TRUE(arrived.has_value());
     EXPECT_EQ(model->latestArrivalIDs(), QSet<QString>{arrived->id});
     EXPECT_TRUE(model->hangs(*arrived));
     EXPECT_FALSE(model->interactions().isUsed(*arrived)) << "a new-photo notice is due";
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return photoAt(*model, path).value_or(Photo{}).thumbnailModified.has_value(); }, 5000))
+        [&] { return photoAt(*model, path).value_or(Photo{}).thumbnailModified.has_value(); }, 10000))
         << "its thumbnail reaches the list";
     model->refresh(std::nullopt, true);
     ASSERT_TRUE(settle(*model));
@@ -149,11 +149,12 @@ TEST(GalleryModel, ACopiedFileArrivesAndHangsAndADeadWatcherIsRebuilt) {
     // A dead watcher is rebuilt once at the next tick; the new one rescans and reports new files.
     const int generation = model->watcherGeneration(), scans = model->appliedScanCount();
     model->watcher()->stop();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->watcherGeneration() > generation && watching(); }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model->watcherGeneration() > generation && watching(); }, 10000));
     EXPECT_EQ(model->watcherGeneration(), generation + 1) << "one rebuild, not one per tick";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > scans; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > scans; }, 10000));
     const QString late = copyImageInto(source, "late.png");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, late).has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, late).has_value(); }, 10000));
 }
 
 TEST(GalleryModel, RefreshesDuringAScanCoalesceAndNewSourcesDropTheStaleResult) {
@@ -175,7 +176,7 @@ TEST(GalleryModel, RefreshesDuringAScanCoalesceAndNewSourcesDropTheStaleResult) 
     model->refresh(QList<FolderChange>{{source + "/third.png", 0x100}}, false);
     gate.open();
 
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() >= scans + 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() >= scans + 2; }, 10000));
     ASSERT_TRUE(settle(*model));
     EXPECT_TRUE(photoAt(*model, unseen).has_value()) << "the follow-up was a full scan";
     QTest::qWait(100);
@@ -192,7 +193,7 @@ TEST(GalleryModel, RefreshesDuringAScanCoalesceAndNewSourcesDropTheStaleResult) 
         model->updateSources({{"二", other}});
         EXPECT_TRUE(model->scanning()) << "the new roots' refresh shows progress";
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, second).has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return photoAt(*model, second).has_value(); }, 10000));
     ASSERT_TRUE(settle(*model));
     EXPECT_FALSE(staleShown);
     EXPECT_EQ(model->photos().size(), 1);
@@ -222,7 +223,7 @@ TEST(GalleryModel, TearingDownDuringScansAndThumbnailsIsQuiet) {
     for (const bool scanApplied : {false, true}) { // gone while scanning, then while making thumbnails
         auto model = makeModel({{"源", source}});
         model->refresh(std::nullopt, false);
-        ASSERT_TRUE(scanApplied ? QTest::qWaitFor([&] { return model->appliedScanCount() == 1; }, 5000)
+        ASSERT_TRUE(scanApplied ? QTest::qWaitFor([&] { return model->appliedScanCount() == 1; }, 10000)
                                 : model->scanInFlight());
         QObject::connect(model.get(), &GalleryModel::photosChanged, [&] { ++photosChanges; });
     }
@@ -282,13 +283,13 @@ TEST(GalleryModelState, WriteFailuresShowWithTheirPrefixAndASuccessClearsOnlyIts
     QSignalSpy changed(model.get(), &GalleryModel::modelChanged);
     model->acknowledge({a});
     EXPECT_EQ(changed.count(), 0) << "nothing new: no write, no announcement";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->actionError() && model->placementError(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->actionError() && model->placementError(); }, 10000));
     EXPECT_TRUE(startsWith(model->actionError(), "新照片提示状态未保存："));
     EXPECT_TRUE(startsWith(model->placementError(), "照片位置未保存："));
     failing->store(false);
     model->acknowledge({b});
     ASSERT_TRUE(model->clotheslinePlacements().bringToFront(b).ok());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->actionError() && !model->placementError(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->actionError() && !model->placementError(); }, 10000));
     model.reset();
 
     // The exhibition's load error in the same place survives a successful placement write.
@@ -297,7 +298,7 @@ TEST(GalleryModelState, WriteFailuresShowWithTheirPrefixAndASuccessClearsOnlyIts
     const auto exhibitionText = blocked->placementError();
     ASSERT_TRUE(blocked->clotheslinePlacements().bringToFront(a).ok());
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return blocked->clotheslinePlacements().deferredWriter().writeCount() > 0; }, 3000));
+        [&] { return blocked->clotheslinePlacements().deferredWriter().writeCount() > 0; }, 10000));
     QTest::qWait(20);
     EXPECT_TRUE(exhibitionText && blocked->placementError() == exhibitionText);
 }
@@ -396,7 +397,7 @@ TEST(GalleryModelState, ArrivalsWriteHistoriesWithoutWaitingAndAFailedWriteStays
     const auto arrived = photoAt(*model, path);
     ASSERT_TRUE(arrived.has_value());
     EXPECT_TRUE(model->hangs(*arrived)) << "memory holds the arrival while its write is under way";
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->lineError() && model->actionError(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->lineError() && model->actionError(); }, 10000));
     EXPECT_TRUE(startsWith(model->lineError(), "晾衣绳状态未保存："));
     EXPECT_TRUE(startsWith(model->actionError(), "新照片提示状态未保存："));
     EXPECT_TRUE(model->lineHistory().deferredWriter().needsSave());

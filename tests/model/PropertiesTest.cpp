@@ -58,25 +58,25 @@ TEST(Properties, TwoPhotosMakeOneFileManagerCallAndFailuresAreReported) {
         FileManagerService service;
         gallery->setSelection({a, c});
         gallery->showProperties();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !service.manager.propertiesCalls.isEmpty(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !service.manager.propertiesCalls.isEmpty(); }, 10000));
         QTest::qWait(50);
         EXPECT_EQ(service.manager.propertiesCalls,
                   QList<QStringList>{FileManager1::fileUris({gallery.photo("a b.png").path, c.path})});
         EXPECT_TRUE(service.manager.propertiesCalls.first().first().endsWith("/a%20b.png"));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !gallery->actionError(); }, 1000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !gallery->actionError(); }, 10000));
         EXPECT_TRUE(gallery->interactions().isUsed(a)) << "the photos were acknowledged";
 
         // A replaced file stops the request before the bus.
         replaceFile(c.path, "another");
         gallery->showProperties(QList<Photo>{a, c});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return gallery->actionError().has_value(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return gallery->actionError().has_value(); }, 10000));
         EXPECT_EQ(gallery->actionError(),
                   "无法打开系统属性：" + replacedOriginalError().localizedDescription());
         EXPECT_EQ(service.manager.propertiesCalls.size(), 1);
 
         // Reveal needs no answer to go on; with a file manager it uses it.
         FileManager1().reveal({a.path});
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !service.manager.showCalls.isEmpty(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !service.manager.showCalls.isEmpty(); }, 10000));
     }
     // Without a file manager on the bus the error says so.
     gallery->setShowItemProperties([](const QStringList& paths) {
@@ -86,7 +86,7 @@ TEST(Properties, TwoPhotosMakeOneFileManagerCallAndFailuresAreReported) {
     });
     gallery->dismissErrors();
     gallery->showProperties(QList<Photo>{a});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return gallery->actionError().has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gallery->actionError().has_value(); }, 10000));
     EXPECT_TRUE(gallery->actionError()->startsWith("无法打开系统属性：没有文件管理器响应"))
         << gallery->actionError()->toStdString();
 
@@ -96,7 +96,7 @@ TEST(Properties, TwoPhotosMakeOneFileManagerCallAndFailuresAreReported) {
     FileManager1::Options options;
     options.autoStart = false;
     FileManager1(options).reveal({a.path, c.path});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !handler.opened.isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !handler.opened.isEmpty(); }, 10000));
     EXPECT_EQ(handler.opened, QList<QUrl>{QUrl::fromLocalFile(gallery.folder)});
     QDesktopServices::unsetUrlHandler("file");
 

@@ -71,7 +71,7 @@ int expectNothingLost(const CrashRun& run, int index) {
     GalleryModel model(std::make_unique<Indexer>(QList<SourceRoot>{{"桌面", run.folder}}, run.storage),
                        false);
     model.refresh(std::nullopt, false);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && !model.scanning(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && !model.scanning(); }, 10000));
     QSet<QString> listed;
     for (const Photo& photo : model.photos())
         listed.insert(photo.path);

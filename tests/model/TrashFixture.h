@@ -52,12 +52,12 @@ struct TrashGallery {
 
     void rescan() {
         model->refresh(std::nullopt, false);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !model->scanInFlight() && !model->scanning(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !model->scanInFlight() && !model->scanning(); }, 10000));
     }
     // Waits for a delete to be applied and its refresh to end.
     bool settle() {
         return QTest::qWaitFor(
-            [&] { return !model->deleting() && !model->scanInFlight() && !model->scanning(); }, 5000);
+            [&] { return !model->deleting() && !model->scanInFlight() && !model->scanning(); }, 10000);
     }
     Photo photo(const QString& name) const {
         for (const Photo& photo : model->photos())

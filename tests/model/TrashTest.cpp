@@ -209,7 +209,7 @@ TEST(Trash, PhotosAssetsGoThroughTheLibraryOnceAndLeaveNoUndo) {
     ASSERT_EQ(gallery->redoHistory().size(), 1);
     library->setAuthorization(PhotosAuthorization::NotDetermined);
     gallery->confirmTrash({image, film, image});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !confirmed.isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !confirmed.isEmpty(); }, 10000));
     EXPECT_EQ(confirmed.first(), (QList<Photo>{image, film})) << "listed twice, confirmed once";
     ASSERT_TRUE(gallery.settle());
     EXPECT_EQ(library->deletionRequests(), QList<QStringList>{{*image.photosOrigin->localIdentifier}});

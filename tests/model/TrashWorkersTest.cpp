@@ -248,7 +248,7 @@ TEST(PhotosDeletion, AccessIsAskedWhenUndeterminedAndItsRefusalFailsEveryAsset) 
         const Photo photo = assetPhoto(*library, library->addAsset("IMG_1.JPG", "jpeg"), "p1");
         Outcome out;
         PhotosDeletion::deletePhotos({photo}, out.sink(), library);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return out.completions.load() == 1; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return out.completions.load() == 1; }, 10000));
         EXPECT_EQ(out.succeeded.size(), c.deleted ? 1 : 0);
         EXPECT_EQ(out.failed.value("p1"), c.deleted ? QString() : access);
         EXPECT_EQ(library->authorizationRequests(), c.requests);

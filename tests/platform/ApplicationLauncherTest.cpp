@@ -63,7 +63,7 @@ TEST(ApplicationLauncher, StartsTheEntryOnceWithEveryFileAndNoShellAndReportsAMi
     const QStringList files{folder + "/first photo.jpg", folder + "/$(touch pwned).jpg",
                             folder + "/third;.jpg"};
     ASSERT_TRUE(ApplicationLauncher::launch(app, files).ok());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(out); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(out); }, 10000));
     EXPECT_EQ(QString::fromUtf8(readFile(out)).split('\n', Qt::SkipEmptyParts), files)
         << "one start, every file as one argument, in order";
     EXPECT_FALSE(QFile::exists(folder + "/pwned")) << "nothing went through a shell";

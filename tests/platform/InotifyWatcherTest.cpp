@@ -28,7 +28,7 @@ struct Recorder {
         return flags;
     }
     bool waitFor(const QString& path, std::uint32_t flag) {
-        return QTest::qWaitFor([&] { return (flagsFor(path) & flag) == flag; }, 2000);
+        return QTest::qWaitFor([&] { return (flagsFor(path) & flag) == flag; }, 10000);
     }
 };
 

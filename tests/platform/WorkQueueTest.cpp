@@ -78,7 +78,7 @@ TEST(WorkQueue, DelayedTasksCancellationDestructionAndResultsOnTheMainThread) {
     SerialQueue queue(QStringLiteral("local.vennimo.main"));
     std::atomic<int> delivered{0}; // 1 on the main thread, 2 elsewhere
     queue.async([&] { postToMain([&] { delivered = isMainThread() ? 1 : 2; }); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return delivered != 0; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return delivered != 0; }, 10000));
     EXPECT_EQ(delivered, 1);
 
     auto* receiver = new QObject;

@@ -124,7 +124,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     const QPoint trash = paper->trashButton()->mapToGlobal(paper->trashButton()->rect().center());
     xdotool(
         {"mousemove", QString::number(qRound(trash.x() * dpr)), QString::number(qRound(trash.y() * dpr))});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return paper->hintedButton() != nullptr; }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paper->hintedButton() != nullptr; }, 10000));
     QTest::qWait(100);
     saveShot(*panel, "panel-hint");
 

@@ -159,7 +159,7 @@ TEST(RopeDisplayLinkTarget, TicksReachTheCanvasOnlyWhileItLivesAndStopWithTheLin
     EXPECT_EQ(canvas->stamps, std::vector<double>{2}) << "frames only while it is the canvas";
 
     link.start();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->stamps.size() >= 4; }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return canvas->stamps.size() >= 4; }, 10000));
     link.invalidate();
     EXPECT_LT(canvas->stamps[2], canvas->stamps.back()) << "on a monotonic clock";
     const std::size_t count = canvas->stamps.size();

@@ -179,7 +179,7 @@ struct RunningApplication {
                 frame = applicationWindow(app.processId());
                 return frame && frame->height() == height;
             },
-            4000);
+            10000);
         return frame;
     }
 };
@@ -208,8 +208,9 @@ TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEsc
     ASSERT_TRUE(moveTo(printPoint(*frame, r.xs[1])));
     ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
     std::optional<QRect> panel;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 5000)) << "the panel";
-    QTest::qWait(1200); // the full decode
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 10000)) << "the panel";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownPicture(*panel, 1, r.pictures) == r.order[1]; }, 10000));
+    QTest::qWait(1200); // the full decode, for the picture
     grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/50-preview.png");
     EXPECT_EQ(shownPicture(*panel, 1, r.pictures), r.order[1]);
 
@@ -223,7 +224,7 @@ TEST(PreviewPanelAppX11, ADoubleClickOpensThePanelTheArrowsPageInRopeOrderAndEsc
 
     // Escape closes it; the rope keeps its selection of three, as a copy of it shows.
     ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
-    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 3000)) << "the panel closed";
+    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 10000)) << "the panel closed";
     frame = applicationWindow(r.app.processId());
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->height(), expandedHeight) << "the toolbar of a selection stays";
@@ -248,8 +249,9 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
     ASSERT_TRUE(moveTo(scaledPrintPoint(*r.collapsed, r.xs[1], 2)));
     ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
     std::optional<QRect> panel;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 5000)) << "the panel";
-    QTest::qWait(1500);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 10000)) << "the panel";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return shownPicture(*panel, 2, r.pictures) == r.order[1]; }, 10000));
+    QTest::qWait(1500); // the full decode, for the picture
     grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/53-preview-2x.png");
     EXPECT_EQ(shownPicture(*panel, 2, r.pictures), r.order[1]);
     const int inset = (16 + 24 + 12) * 2;
@@ -258,5 +260,5 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
     std::printf("detail ratio of the 2x photo: %.2f\n", ratio);
     EXPECT_GT(ratio, 1.8) << "the photo is sharp at the screen's scale";
     ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
-    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 10000));
 }

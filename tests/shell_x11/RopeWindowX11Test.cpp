@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
 
 using namespace vennimo;
 using namespace std::chrono_literals;
@@ -294,11 +295,28 @@ TEST(RopeWindowX11, TheTitledGridWindowStaysWhereTheWindowManagerPutsIt) {
         GTEST_SKIP() << "needs an X server";
     Host host({}, {"--grid"});
     ASSERT_TRUE(host.waitFor([&] { return host.frame.height() >= 520; })) << "switched to the grid";
-    QTest::qWait(800);
+    // The window manager places the grid window once it maps it, over any move made before.
+    QRect placed;
+    ASSERT_TRUE(host.waitFor(
+        [&] {
+            QTest::qWait(300);
+            return std::exchange(placed, host.frame) == host.frame;
+        },
+        10s))
+        << "the grid window keeps moving";
     // Moves of a decorated window once made it chase its own client area down to the screen's corner.
     for (const QPoint target : {QPoint(300, 200), QPoint(120, 90)}) {
         xdotool({"windowmove", host.windowId, QString::number(target.x()), QString::number(target.y())});
-        QTest::qWait(1000);
+        // Settled once the X server has the window near the target and the frame the host
+        // reports has stopped changing.
+        QRect last;
+        EXPECT_TRUE(host.waitFor(
+            [&] {
+                QTest::qWait(300);
+                const bool still = std::exchange(last, host.frame) == host.frame;
+                return still && (host.serverPosition() - target).manhattanLength() < 60;
+            },
+            10s));
         host.read();
         const QRect settled = host.frame;
         QTest::qWait(1000);

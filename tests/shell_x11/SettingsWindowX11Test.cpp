@@ -139,7 +139,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     // The tray menu's "设置…" opens the window on its general pane.
     moveToSettingsInTrayMenu();
     xdotool({"key", "Return"});
-    ASSERT_TRUE(waitUntil([] { return !settingsWindow().isEmpty(); }, 5s));
+    ASSERT_TRUE(waitUntil([] { return !settingsWindow().isEmpty(); }, 10s));
     QTest::qWait(800);
     const QString id = settingsWindow();
     QRect window = geometryOf(id);
@@ -159,7 +159,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     const QList<std::pair<QString, int>> panes{{"2-hanging", 560}, {"3-shortcut", 400}, {"4-help", 580}};
     for (int i = 0; i < panes.size(); ++i) {
         clickIn(window, tab(i + 1));
-        EXPECT_TRUE(waitUntil([&] { return geometryOf(id).height() == toolbar + panes[i].second; }, 3s))
+        EXPECT_TRUE(waitUntil([&] { return geometryOf(id).height() == toolbar + panes[i].second; }, 10s))
             << qPrintable(panes[i].first) << " " << geometryOf(id).height();
         window = geometryOf(id);
         QTest::qWait(i == 0 ? 1500 : 300);
@@ -177,9 +177,9 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     QTest::qWait(1000);
     EXPECT_TRUE(ropeVisible()) << "the old key is released";
     xdotool({"key", "ctrl+alt+shift+p"});
-    EXPECT_TRUE(waitUntil([] { return !ropeVisible(); }, 5s)) << "the new key closes the rope";
+    EXPECT_TRUE(waitUntil([] { return !ropeVisible(); }, 10s)) << "the new key closes the rope";
     xdotool({"key", "ctrl+alt+shift+p"});
-    ASSERT_TRUE(waitUntil(ropeVisible, 5s)) << "and opens it again";
+    ASSERT_TRUE(waitUntil(ropeVisible, 10s)) << "and opens it again";
     QTest::qWait(1500);
     const QString stored = QString::fromUtf8(readFile(defaultsFile()));
     EXPECT_TRUE(stored.contains("galleryQuickOpenShortcut")) << qPrintable(stored);
@@ -213,11 +213,11 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     EXPECT_FALSE(QFile::exists(autostart));
     xdotool({"windowactivate", "--sync", id});
     clickIn(window, QPoint(547, 321));
-    EXPECT_TRUE(waitUntil([&] { return QFile::exists(autostart); }, 3s)) << "written";
+    EXPECT_TRUE(waitUntil([&] { return QFile::exists(autostart); }, 10s)) << "written";
     grabScreenArea(window).save(shots() + "/8-login-on.png");
     EXPECT_TRUE(readFile(autostart).contains("Exec="));
     clickIn(window, QPoint(547, 321));
-    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(autostart); }, 3s)) << "removed";
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(autostart); }, 10s)) << "removed";
 }
 
 TEST(SettingsWindowX11, TenThousandFoldersOpenAtOnceAndASigtermIsActedOn) {

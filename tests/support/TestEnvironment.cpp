@@ -18,14 +18,28 @@ QString g_root;
 }
 
 TestEnvironment::TestEnvironment() {
+    renew();
+}
+
+TestEnvironment::~TestEnvironment() {
+    for (const QByteArray& root : m_roots) {
+        std::error_code ec;
+        std::filesystem::remove_all(root.constData(), ec);
+    }
+}
+
+void TestEnvironment::renew() {
     QByteArray pattern = QDir::tempPath().toUtf8() + "/vennimo-test-XXXXXX";
     char* made = mkdtemp(pattern.data());
     if (made == nullptr)
         std::abort();
-    m_root = made;
-    g_root = QString::fromUtf8(m_root);
-    const QByteArray home = m_root + "/home";
-    const QByteArray runtime = m_root + "/runtime";
+    const QByteArray root = made;
+    // Earlier homes stay until the process ends: work a finished test left running may still
+    // write into them.
+    m_roots.append(root);
+    g_root = QString::fromUtf8(root);
+    const QByteArray home = root + "/home";
+    const QByteArray runtime = root + "/runtime";
     for (const QByteArray& dir :
          QByteArrayList{home, home + "/.local/share", home + "/.config", home + "/.cache", runtime})
         QDir().mkpath(QString::fromUtf8(dir));
@@ -36,11 +50,6 @@ TestEnvironment::TestEnvironment() {
     qputenv("XDG_CACHE_HOME", home + "/.cache");
     qputenv("XDG_RUNTIME_DIR", runtime);
     qputenv("XDG_DATA_DIRS", "/usr/local/share:/usr/share");
-}
-
-TestEnvironment::~TestEnvironment() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_root.constData(), ec);
 }
 
 QString TestEnvironment::root() {

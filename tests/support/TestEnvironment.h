@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QImage>
 #include <QString>
 
 namespace vennimo::test {
 
-// The temporary home of one test process: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME
-// and XDG_RUNTIME_DIR all point inside it, and it is removed when the process ends.
+// The temporary home of a test: HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and
+// XDG_RUNTIME_DIR all point inside it, and every home made is removed when the process ends.
 class TestEnvironment {
 public:
     TestEnvironment();
@@ -15,10 +16,13 @@ public:
     TestEnvironment(const TestEnvironment&) = delete;
     TestEnvironment& operator=(const TestEnvironment&) = delete;
 
+    // Points the environment at a fresh empty home, so a test run in the same process as others
+    // finds none of their files.
+    void renew();
     static QString root();
 
 private:
-    QByteArray m_root;
+    QByteArrayList m_roots;
 };
 
 // The application's storage folder inside the temporary home, created on first use.

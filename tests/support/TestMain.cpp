@@ -3,6 +3,26 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+namespace {
+
+// Each test after the first gets a fresh home, so tests run together in one process (a developer
+// running a test program directly) see no files of the tests before them.
+class FreshHomePerTest : public ::testing::EmptyTestEventListener {
+public:
+    explicit FreshHomePerTest(vennimo::test::TestEnvironment& environment)
+        : m_environment(environment) {}
+    void OnTestStart(const ::testing::TestInfo&) override {
+        if (m_started++ > 0)
+            m_environment.renew();
+    }
+
+private:
+    vennimo::test::TestEnvironment& m_environment;
+    int m_started = 0;
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
     // Before Qt starts: every test process gets its own HOME and XDG folders, so nothing
     // reads or writes the user's files, Trash or settings.
@@ -13,5 +33,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshHomePerTest(environment));
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,92 @@
+// Waits until the X server named by DISPLAY has a window manager and an owner for each selection
+// given, so a test starts only once the desktop it relies on is there.
+//   x11-session-ready SECONDS [SELECTION...]
+// Exits 0 when all are there, 1 when the time ran out (naming what was missing), 2 when the server
+// cannot be reached.
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+xcb_atom_t atom(xcb_connection_t* c, const char* name) {
+    const Reply<xcb_intern_atom_reply_t> reply{
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name),
+                              nullptr),
+        &std::free};
+    return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// The window the manager names on the root, and names itself on that window: the check other
+// programs use to tell that a compliant window manager runs.
+bool hasWindowManager(xcb_connection_t* c, xcb_window_t root, xcb_atom_t check) {
+    auto supporting = [&](xcb_window_t window) -> xcb_window_t {
+        const Reply<xcb_get_property_reply_t> reply{
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, check, XCB_ATOM_WINDOW, 0, 1), nullptr),
+            &std::free};
+        if (!reply || xcb_get_property_value_length(reply.get()) < 4)
+            return XCB_WINDOW_NONE;
+        return *static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
+    };
+    const xcb_window_t window = supporting(root);
+    return window != XCB_WINDOW_NONE && supporting(window) == window;
+}
+
+bool owned(xcb_connection_t* c, xcb_atom_t selection) {
+    const Reply<xcb_get_selection_owner_reply_t> reply{
+        xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr), &std::free};
+    return reply && reply->owner != XCB_WINDOW_NONE;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: x11-session-ready SECONDS [SELECTION...]\n");
+        return 2;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[1]));
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        std::fprintf(stderr, "x11-session-ready: cannot reach the X server\n");
+        return 2;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t check = atom(c, "_NET_SUPPORTING_WM_CHECK");
+    std::vector<std::pair<std::string, xcb_atom_t>> selections;
+    for (int i = 2; i < argc; ++i)
+        selections.emplace_back(argv[i], atom(c, argv[i]));
+
+    std::vector<std::string> missing;
+    for (;;) {
+        missing.clear();
+        if (!hasWindowManager(c, root, check))
+            missing.emplace_back("a window manager");
+        for (const auto& [name, selection] : selections)
+            if (!owned(c, selection))
+                missing.push_back("an owner of " + name);
+        if (missing.empty() || xcb_connection_has_error(c) || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const bool lost = xcb_connection_has_error(c) != 0;
+    xcb_disconnect(c);
+    if (lost) {
+        std::fprintf(stderr, "x11-session-ready: lost the X server\n");
+        return 2;
+    }
+    for (const std::string& what : missing)
+        std::fprintf(stderr, "x11-session-ready: still no %s after %s s\n", what.c_str(), argv[1]);
+    return missing.empty() ? 0 : 1;
+}
