@@ -112,8 +112,8 @@ double luminance(QRgb rgb) {
 }
 
 double contrast(QRgb a, QRgb b) {
-    const auto [dark, light] = std::minmax(luminance(a), luminance(b));
-    return (light + 0.05) / (dark + 0.05);
+    const double first = luminance(a), second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
 }
 
 } // namespace
