@@ -72,6 +72,18 @@ std::optional<QPoint> X11WindowHints::rootPosition(QWindow* window) {
     return device / window->devicePixelRatio();
 }
 
+std::optional<QPoint> X11WindowHints::parentPosition(QWindow* window) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!window || !c || !window->handle())
+        return std::nullopt;
+    auto* reply = xcb_get_geometry_reply(c, xcb_get_geometry(c, xcb_window_t(window->winId())), nullptr);
+    if (!reply)
+        return std::nullopt;
+    const QPoint device(reply->x, reply->y);
+    std::free(reply);
+    return device / window->devicePixelRatio();
+}
+
 std::optional<unsigned> X11WindowHints::activeWindow() {
     xcb_connection_t* c = X11Connection::get();
     if (!c)

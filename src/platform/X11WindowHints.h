@@ -24,6 +24,8 @@ public:
     // Where the window's top-left corner really is on the screen, asked of the X server. Qt's own
     // idea can be off after a window manager reparented the window.
     static std::optional<QPoint> rootPosition(QWindow* window);
+    // Where the window sits inside its X parent: the window manager's frame once it reparented it.
+    static std::optional<QPoint> parentPosition(QWindow* window);
 
     // The window the window manager says is active (_NET_ACTIVE_WINDOW).
     static std::optional<unsigned> activeWindow();

@@ -259,13 +259,21 @@ void GalleryWindow::applyInputShape(bool force) {
 }
 
 void GalleryWindow::syncNativePosition() {
-    // The server reports where the client area is; a titled window's frame sits above and left of
-    // it, and moving the frame to the client's place would chase it to the screen's corner. The
-    // borderless rope has no frame to be off by, and asking the server right after a move of our
-    // own would read the place the window manager has not yet left and put the window back there.
-    if (!isVisible() || m_clotheslineStyle != false)
+    if (!isVisible())
         return;
     const auto real = X11WindowHints::rootPosition(windowHandle());
+    if (m_clotheslineStyle != false) {
+        // The borderless rope's idea is wrong only when Qt took its place inside the window
+        // manager's frame for its place on the screen. An idea that merely runs ahead of the server
+        // after a move of our own is right: going by the server then would put the window back
+        // where the window manager has not yet moved it from.
+        const auto inFrame = X11WindowHints::parentPosition(windowHandle());
+        if (real && inFrame && *inFrame != *real && pos() == *inFrame)
+            move(*real);
+        return;
+    }
+    // The server reports where the client area is; a titled window's frame sits above and left of
+    // it, and moving the frame to the client's place would chase it to the screen's corner.
     if (real && *real != geometry().topLeft())
         move(*real - (geometry().topLeft() - pos()));
     // A titled window keeps its title bar where the user can take hold of it: the rope it came
@@ -312,7 +320,7 @@ bool GalleryWindow::event(QEvent* event) {
     case QEvent::Move:
         // Qt takes the position inside the frame for the screen position when a window manager
         // reparents the window; put its idea right before anything measures with it.
-        if (isVisible() && m_clotheslineStyle == false)
+        if (isVisible())
             QTimer::singleShot(0, this, &GalleryWindow::syncNativePosition);
         queuePointerRoute();
         break;
