@@ -171,7 +171,7 @@ void Indexer::prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate) {
 }
 
 void Indexer::refillThumbnails() {
-    if (m_callerQueue == nullptr)
+    if (m_callerQueue == nullptr || stopped())
         return;
     rebuildThumbnailPlanIfNeeded();
     int checked = 0;
@@ -212,6 +212,9 @@ void Indexer::refillThumbnails() {
                                   QStringLiteral(".jpg");
         m_thumbnailQueue->async([photo, temporary, version, renderer = m_thumbnailRenderer,
                                  queue = m_callerQueue, lifetime = std::weak_ptr<int>(m_lifetime), this] {
+            // A stop leaves the queued renderings undone: not failures, just not made this time.
+            if (stopped())
+                return;
             if (thumbnailSourceMatches(photo)) {
                 if (renderer)
                     renderer(photo.path, temporary);

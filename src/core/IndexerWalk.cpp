@@ -36,6 +36,10 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
         QStringList stack{folder};
         bool first = true;
         while (!stack.isEmpty()) {
+            if (stopped()) {
+                scan.incomplete = true;
+                return;
+            }
             const QString current = stack.takeLast();
             RootScan part = scan.share();
             QStringList subfolders;
@@ -56,6 +60,12 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
 
     std::vector<FolderWalkNode*> stack{root};
     while (!stack.empty()) {
+        if (stopped()) {
+            // The listings under way end at their next entry; the walk, which they share, lives
+            // on until they have.
+            scan.incomplete = true;
+            return;
+        }
         FolderWalkNode* node = stack.back();
         stack.pop_back();
         {
@@ -70,7 +80,10 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
 void Indexer::listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalkNode* node) {
     node->part = walk->base.share();
     QStringList subfolders;
-    listFolder(node->part, node->path, node->first, subfolders);
+    if (stopped())
+        node->part.incomplete = true;
+    else
+        listFolder(node->part, node->path, node->first, subfolders);
     std::vector<FolderWalkNode*> children;
     children.reserve(subfolders.size());
     {
