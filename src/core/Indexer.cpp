@@ -1,13 +1,11 @@
 #include "core/Indexer.h"
 
-#include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
 #include "core/IndexFileWriter.h"
 #include "core/IndexerRootScan.h"
 #include "core/LibraryDecoding.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
-#include "platform/DurableCalls.h"
 #include "platform/FileNames.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
@@ -35,7 +33,6 @@ namespace {
 const QString kUnreadablePrefix = QStringLiteral("无法读取");
 const QString kFullWidthColon = QStringLiteral("：");
 const QString kUndecodableNames = QStringLiteral("有名称不是 UTF-8 编码的文件或文件夹，无法读取。");
-const QString kIndexSaveFailedPrefix = QStringLiteral("索引保存失败：");
 
 bool isPackageName(const QString& name) {
     static const QSet<QString> kinds{QStringLiteral("photoslibrary"), QStringLiteral("app"),
@@ -170,20 +167,6 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     loadThumbnailFailures();
 }
 
-std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
-    auto bytes = DeferredStateWriter::readStateFile(path, kMaxIndexBytes);
-    if (bytes)
-        return std::move(bytes).value();
-    if (bytes.error().sysErrno != ENOENT) {
-        // The next save would replace it: keep it beside, as it is, for inspection.
-        qCWarning(lcApp) << path << "cannot be read:" << bytes.error().message << "- kept as .corrupt";
-        const QByteArray from = QFile::encodeName(path);
-        if (DurableCalls::current().rename(from.constData(), (from + ".corrupt").constData()) != 0)
-            qCWarning(lcApp) << path << "could not be set aside";
-    }
-    return std::nullopt;
-}
-
 Indexer::~Indexer() {
     // Listings a stopped walk left behind end at their next entry.
     stop();
@@ -191,18 +174,6 @@ Indexer::~Indexer() {
     m_thumbnailQueue.reset();
     // Writes what is still owed.
     m_indexWriter.reset();
-}
-
-QString Indexer::indexPath() const {
-    return m_storage + QStringLiteral("/index.json");
-}
-
-QString Indexer::thumbnailFailuresPath() const {
-    return m_storage + QStringLiteral("/thumbnail-failures.json");
-}
-
-QString Indexer::thumbnailFolder() const {
-    return m_storage + QStringLiteral("/thumbnails");
 }
 
 void Indexer::stop() {
@@ -587,32 +558,6 @@ void Indexer::updateErrors() {
         m_errors += m_sourceErrors.value(root.path);
     if (m_indexSaveError)
         m_errors.append(*m_indexSaveError);
-}
-
-void Indexer::saveLibrary() {
-    m_indexWriter->schedule(m_library);
-    takeIndexWriteOutcome();
-}
-
-bool Indexer::libraryNeedsSave() const {
-    return m_indexWriter->owed();
-}
-
-void Indexer::flushIndex() {
-    (void)m_indexWriter->flush();
-    takeIndexWriteOutcome();
-}
-
-void Indexer::setIndexWriteInterval(std::chrono::milliseconds interval) {
-    m_indexWriter->setInterval(interval);
-}
-
-// A write that failed in the background shows in `errors` from the next scan or flush on.
-void Indexer::takeIndexWriteOutcome() {
-    const std::optional<Error> error = m_indexWriter->lastError();
-    m_indexSaveError =
-        error ? std::optional<QString>(kIndexSaveFailedPrefix + error->localizedDescription()) : std::nullopt;
-    updateErrors();
 }
 
 // `listed`: the thumbnails folder as the scan began. What appeared since was made by this scan,
