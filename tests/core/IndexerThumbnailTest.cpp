@@ -304,6 +304,41 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
     EXPECT_TRUE(QFile::exists(storageFolder() + "/thumbnail-failures.json")) << "and nothing else";
 }
 
+// A stop lets the renders under way finish and keeps what they made, but makes none of the
+// queued ones, which are no failures either: the next start makes them.
+TEST_F(IndexerThumbnailTest, AStopMakesNoQueuedThumbnailAndCountsNoneAsFailed) {
+    for (int i = 0; i < 8; ++i)
+        writeJpeg(QString("%1/p%2.jpg").arg(m_root).arg(i));
+    std::atomic<int> started{0};
+    std::promise<void> finishRenders;
+    const std::shared_future<void> mayFinish = finishRenders.get_future().share();
+    indexer().setThumbnailRenderer([&](const QString&, const QString& destination) {
+        ++started;
+        mayFinish.wait_for(60s);
+        writeJpeg(destination);
+    });
+    start();
+    for (int i = 0; i < 5000 && started < Indexer::kThumbnailQueueWidth; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(started, Indexer::kThumbnailQueueWidth);
+    int attempts = 0;
+    m_queue.sync([&] { attempts = indexer().thumbnailAttemptCount(); });
+    ASSERT_EQ(attempts, Indexer::kMaxPendingThumbnails);
+
+    indexer().stop();
+    finishRenders.set_value();
+    const QDir thumbnails(storageFolder() + "/thumbnails");
+    for (int i = 0; i < 5000 && thumbnails.entryList(QDir::Files).size() < started; ++i)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_EQ(thumbnails.entryList(QDir::Files).size(), Indexer::kThumbnailQueueWidth)
+        << "what was rendered is kept";
+    m_queue.sync([&] { attempts = indexer().thumbnailAttemptCount(); });
+    EXPECT_EQ(attempts, Indexer::kMaxPendingThumbnails) << "the finished renders queued no others";
+    m_queue.sync([this] { m_indexer.reset(); });
+    EXPECT_EQ(started, Indexer::kThumbnailQueueWidth) << "the queued renders were not made";
+    EXPECT_FALSE(QFile::exists(storageFolder() + "/thumbnail-failures.json"));
+}
+
 TEST_F(IndexerThumbnailTest, AThumbnailIsWrittenOnlyInsideTheStorageFolder) {
     writeJpeg(m_root + "/a.jpg");
     m_queue.sync([this] { indexer().scan(std::nullopt, false); });
