@@ -72,6 +72,8 @@ struct StoppedScan {
     // Folders opened from the stop until the indexer was gone.
     int openedAfterStop = 0;
     int openedInAll = 0;
+    // A listing that outlived the scan would read what the scan held after it went.
+    int openedOnceBack = 0;
 };
 
 // Runs the scan on a thread of its own, stops the indexer while the walk is held at its 40th
@@ -93,6 +95,7 @@ testing::AssertionResult scanAndStop(std::unique_ptr<Indexer> indexer,
     if (scanned.wait_for(60s) != std::future_status::ready)
         return testing::AssertionFailure() << "the stopped scan did not come back";
     outcome.photos = scanned.get();
+    outcome.openedOnceBack = gate->opened();
     outcome.library = indexer->library();
     outcome.saveOwed = indexer->libraryNeedsSave();
     outcome.errors = indexer->errors();
@@ -130,6 +133,7 @@ TEST(IndexerStop, AStoppedScanEndsAtItsNextFolderAndLeavesTheIndexOfTheLastWhole
         ASSERT_TRUE(
             scanAndStop(std::make_unique<Indexer>(roots, storageFolder()), std::nullopt, false, stopped));
         EXPECT_LE(stopped.openedAfterStop, Indexer::kWalkWidth) << "of " << stopped.openedInAll;
+        EXPECT_EQ(stopped.openedInAll, stopped.openedOnceBack) << "a listing outlived the scan";
         EXPECT_TRUE(stopped.photos.isEmpty());
         EXPECT_FALSE(stopped.library.initialized);
         EXPECT_FALSE(stopped.scannedAgain) << "a stopped index scans no more";
@@ -168,6 +172,7 @@ TEST(IndexerStop, AStoppedScanEndsAtItsNextFolderAndLeavesTheIndexOfTheLastWhole
         StoppedScan stopped;
         ASSERT_TRUE(scanAndStop(std::move(indexer), changes, oneByOne, stopped));
         EXPECT_LE(stopped.openedAfterStop, Indexer::kWalkWidth) << "of " << stopped.openedInAll;
+        EXPECT_EQ(stopped.openedInAll, stopped.openedOnceBack) << "a listing outlived the scan";
         EXPECT_TRUE(stopped.photos == whole.photos) << stopped.photos.size();
         EXPECT_TRUE(stopped.library == whole) << stopped.library.photos.size();
         EXPECT_FALSE(stopped.saveOwed);
