@@ -524,9 +524,10 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         if (m_thumbnailRenderer)
             m_thumbnailRenderer(path, photo.thumbnail);
         else
-            makeThumbnail(path, photo.thumbnail);
+            makeThumbnail(path, photo.thumbnail, [this] { return stopped(); });
         photo.thumbnailModified = modificationDate(photo.thumbnail);
-        recordThumbnailResult(photo, photo.thumbnailModified.has_value());
+        if (photo.thumbnailModified || !stopped())
+            recordThumbnailResult(photo, photo.thumbnailModified.has_value());
     }
     if (scan.result != nullptr)
         scan.result->insert(std::move(photo));

@@ -219,7 +219,7 @@ void Indexer::refillThumbnails() {
                 if (renderer)
                     renderer(photo.path, temporary);
                 else
-                    makeThumbnail(photo.path, temporary);
+                    makeThumbnail(photo.path, temporary, [this] { return stopped(); });
             }
             queue->async([photo, temporary, version, lifetime, this] {
                 if (lifetime.expired()) {
@@ -246,7 +246,9 @@ void Indexer::completeThumbnail(const Photo& photo, const QString& temporary, co
             return;
         }
         if (!QFile::exists(temporary) || !thumbnailSourceMatches(photo)) {
-            recordThumbnailResult(photo, false);
+            // A render a stop cut short failed at nothing: the next start makes it.
+            if (!stopped())
+                recordThumbnailResult(photo, false);
             return;
         }
         // Never the path the record holds: one read from a damaged index could name any file.
@@ -281,11 +283,13 @@ void Indexer::publishThumbnails() {
     takeLibraryBack();
 }
 
-void Indexer::makeThumbnail(const QString& source, const QString& destination) {
+void Indexer::makeThumbnail(const QString& source, const QString& destination,
+                            const std::function<bool()>& cancelled) {
     auto image = ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
-        image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels);
+        image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels,
+                                                  FreedesktopThumbnailer::kTimeout, cancelled);
         if (!image)
             return;
         if (std::max(image->width(), image->height()) > kMaxThumbnailPixels)
