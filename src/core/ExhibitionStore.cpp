@@ -238,7 +238,9 @@ ExhibitionStore::prepare(const QString& storage, const ExhibitionReferences& exi
 
 ExhibitionStore::ThumbnailMaker ExhibitionStore::thumbnailMaker(const Indexer& indexer) {
     const Indexer::ThumbnailRenderer& renderer = indexer.thumbnailRenderer();
-    return renderer ? renderer : ThumbnailMaker(&Indexer::makeThumbnail);
+    return renderer ? renderer : ThumbnailMaker([](const QString& source, const QString& destination) {
+        Indexer::makeThumbnail(source, destination);
+    });
 }
 
 QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,

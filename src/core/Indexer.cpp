@@ -1,13 +1,11 @@
 #include "core/Indexer.h"
 
-#include "core/DeferredStateWriter.h"
 #include "core/ImageFileRule.h"
 #include "core/IndexFileWriter.h"
 #include "core/IndexerRootScan.h"
 #include "core/LibraryDecoding.h"
 #include "core/LibraryEncoding.h"
 #include "platform/Dates.h"
-#include "platform/DurableCalls.h"
 #include "platform/FileNames.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
@@ -35,7 +33,6 @@ namespace {
 const QString kUnreadablePrefix = QStringLiteral("无法读取");
 const QString kFullWidthColon = QStringLiteral("：");
 const QString kUndecodableNames = QStringLiteral("有名称不是 UTF-8 编码的文件或文件夹，无法读取。");
-const QString kIndexSaveFailedPrefix = QStringLiteral("索引保存失败：");
 
 bool isPackageName(const QString& name) {
     static const QSet<QString> kinds{QStringLiteral("photoslibrary"), QStringLiteral("app"),
@@ -125,6 +122,7 @@ std::optional<double> modificationDate(const QString& path) {
 
 Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     : m_roots(normalizedSourceRoots(roots))
+    , m_rootIndex(m_roots)
     , m_storage(QDir::cleanPath(storage)) {
     m_storageKey = filesystemPathKey(m_storage);
     const QString canonical = QFileInfo(m_storage).canonicalFilePath();
@@ -169,37 +167,27 @@ Indexer::Indexer(const QList<SourceRoot>& roots, const QString& storage)
     loadThumbnailFailures();
 }
 
-std::optional<QByteArray> Indexer::readStateOrSetAside(const QString& path) {
-    auto bytes = DeferredStateWriter::readStateFile(path, kMaxIndexBytes);
-    if (bytes)
-        return std::move(bytes).value();
-    if (bytes.error().sysErrno != ENOENT) {
-        // The next save would replace it: keep it beside, as it is, for inspection.
-        qCWarning(lcApp) << path << "cannot be read:" << bytes.error().message << "- kept as .corrupt";
-        const QByteArray from = QFile::encodeName(path);
-        if (DurableCalls::current().rename(from.constData(), (from + ".corrupt").constData()) != 0)
-            qCWarning(lcApp) << path << "could not be set aside";
-    }
-    return std::nullopt;
-}
-
 Indexer::~Indexer() {
+    // Listings a stopped walk left behind end at their next entry.
+    stop();
     m_lifetime.reset();
     m_thumbnailQueue.reset();
     // Writes what is still owed.
     m_indexWriter.reset();
 }
 
-QString Indexer::indexPath() const {
-    return m_storage + QStringLiteral("/index.json");
+void Indexer::stop() {
+    m_stopped.store(true, std::memory_order_relaxed);
 }
 
-QString Indexer::thumbnailFailuresPath() const {
-    return m_storage + QStringLiteral("/thumbnail-failures.json");
-}
-
-QString Indexer::thumbnailFolder() const {
-    return m_storage + QStringLiteral("/thumbnails");
+QList<Photo> Indexer::abandonScan(const QSet<QString>& baselineRoots,
+                                  const QHash<QString, QStringList>& sourceErrors) {
+    // Nothing of a part-done scan is kept, nor scheduled for saving: what it did not reach would
+    // be lost from the index, and places awaiting their baseline would lose it.
+    m_baselineRoots = baselineRoots;
+    m_sourceErrors = sourceErrors;
+    updateErrors();
+    return m_library.photos;
 }
 
 void Indexer::setLibrary(Library library) {
@@ -209,43 +197,9 @@ void Indexer::setLibrary(Library library) {
     m_thumbnailPlanNeedsRebuild = true;
 }
 
-void Indexer::reconfigure(const QList<SourceRoot>& roots) {
-    const QList<SourceRoot> normalized = normalizedSourceRoots(roots);
-    QSet<QString> oldPaths;
-    for (const SourceRoot& root : m_roots)
-        oldPaths.insert(root.path);
-    QSet<QString> newPaths;
-    for (const SourceRoot& root : normalized) {
-        newPaths.insert(root.path);
-        if (!oldPaths.contains(root.path))
-            m_baselineRoots.insert(root.path);
-    }
-    m_roots = normalized;
-    // Records may lie outside the new roots, or belong to another root now.
-    m_recordIndex.clear();
-    m_libraryScanned = false;
-    for (auto it = m_sourceErrors.begin(); it != m_sourceErrors.end();) {
-        if (newPaths.contains(it.key()))
-            ++it;
-        else
-            it = m_sourceErrors.erase(it);
-    }
-    updateErrors();
-}
-
-int Indexer::owningRoot(const QString& path) const {
-    for (int i = 0; i < m_roots.size(); ++i) {
-        if (pathIsWithin(path, m_roots[i].path))
-            return i;
-    }
-    return -1;
-}
-
-bool Indexer::isInStorage(const QString& path) const {
-    return pathIsWithin(path, m_storageKey) || pathIsWithin(path, m_storageCanonicalKey);
-}
-
 QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bool generateThumbnails) {
+    if (stopped())
+        return m_library.photos;
     ++m_scanCount;
     m_lastScanVisitedEntries = 0;
     const double scanTime = Clock::now();
@@ -294,7 +248,10 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
     ScanResult result;
     result.photos.reserve(previous.size());
     result.positions.reserve(previous.size());
-    for (int index = 0; index < m_roots.size(); ++index) {
+    const QSet<QString> baselineBefore = m_baselineRoots;
+    const QHash<QString, QStringList> errorsBefore = m_sourceErrors;
+    PendingBaseline pending = pendingBaseline();
+    for (int index = 0; index < m_roots.size() && !stopped(); ++index) {
         RootScan scan;
         scan.rootIndex = index;
         scan.root = m_roots[index];
@@ -306,7 +263,7 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
         scan.thumbnailPrefix = thumbnailPrefix;
         scan.thumbnailNames = thumbnailNames ? &*thumbnailNames : nullptr;
         scan.thumbnailFolderFd = thumbnails.fd;
-        scan.pendingBelow = baselinePathsBelow(index);
+        scan.pendingBelow = baselinePathsBelow(pending, index);
         const QString& rootPath = scan.root.path;
 
         const QStringList targets =
@@ -354,8 +311,10 @@ QList<Photo> Indexer::scan(const std::optional<QList<FolderChange>>& changes, bo
                     result.insert(*photo);
             }
         }
-        settleRoot(scan, targets);
+        settleRoot(scan, targets, pending);
     }
+    if (stopped())
+        return abandonScan(baselineBefore, errorsBefore);
     takeIndexWriteOutcome();
 
     if (thumbnailListing.valid())
@@ -449,6 +408,11 @@ void Indexer::listFolder(RootScan& part, const QString& current, bool first, QSt
     bool undecodableReported = false;
     errno = 0;
     while (dirent* entry = readdir(dir)) {
+        // A folder of a hundred thousand files must not hold up the way out either.
+        if (stopped()) {
+            part.incomplete = true;
+            break;
+        }
         if (entry->d_name[0] == '.') {
             errno = 0;
             continue;
@@ -555,30 +519,20 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
     photo.usageID = usageID;
     photo.baselineImported = previous && previous->baselineImported ? *previous->baselineImported : baseline;
 
-    if (scan.generateThumbnails && shouldMakeThumbnail(photo)) {
+    if (scan.generateThumbnails && !stopped() && shouldMakeThumbnail(photo)) {
         ++m_thumbnailAttemptCount;
         if (m_thumbnailRenderer)
             m_thumbnailRenderer(path, photo.thumbnail);
         else
-            makeThumbnail(path, photo.thumbnail);
+            makeThumbnail(path, photo.thumbnail, [this] { return stopped(); });
         photo.thumbnailModified = modificationDate(photo.thumbnail);
-        recordThumbnailResult(photo, photo.thumbnailModified.has_value());
+        if (photo.thumbnailModified || !stopped())
+            recordThumbnailResult(photo, photo.thumbnailModified.has_value());
     }
     if (scan.result != nullptr)
         scan.result->insert(std::move(photo));
     else
         scan.found.append(std::move(photo));
-}
-
-QStringList Indexer::baselinePathsBelow(int rootIndex) const {
-    QStringList paths;
-    for (const QString& pending : m_baselineRoots) {
-        // Only a path below the root can be owned by it; the owner is looked up for those alone.
-        if (pending != m_roots[rootIndex].path && pathIsWithin(pending, m_roots[rootIndex].path) &&
-            owningRoot(pending) == rootIndex)
-            paths.append(pending);
-    }
-    return paths;
 }
 
 bool Indexer::rootReadable(const SourceRoot& root) {
@@ -588,29 +542,6 @@ bool Indexer::rootReadable(const SourceRoot& root) {
         return true;
     m_sourceErrors.insert(root.path, {kUnreadablePrefix + root.name});
     return false;
-}
-
-// What the scan covered has its baseline, except what it could not read: that part stays
-// pending, so that its files join the baseline once they can be read, while new files in the
-// rest of the root count as arrivals.
-void Indexer::settleBaseline(const RootScan& scan, const QStringList& targets) {
-    for (auto it = m_baselineRoots.begin(); it != m_baselineRoots.end();) {
-        const QString& pending = *it;
-        // The targets first: few pending roots lie in them, and finding a path's owning root
-        // walks every root, which with thousands of roots, each settled in turn, would take minutes.
-        const bool covered =
-            std::any_of(targets.cbegin(), targets.cend(),
-                        [&pending](const QString& target) { return pathIsWithin(pending, target); }) &&
-            owningRoot(pending) == scan.rootIndex;
-        if (covered)
-            it = m_baselineRoots.erase(it);
-        else
-            ++it;
-    }
-    for (const QString& path : scan.unseen) {
-        if (scan.isBaseline(path))
-            m_baselineRoots.insert(path);
-    }
 }
 
 void Indexer::skipUndecodableName(const QString& folder, const char* name) {
@@ -628,32 +559,6 @@ void Indexer::updateErrors() {
         m_errors += m_sourceErrors.value(root.path);
     if (m_indexSaveError)
         m_errors.append(*m_indexSaveError);
-}
-
-void Indexer::saveLibrary() {
-    m_indexWriter->schedule(m_library);
-    takeIndexWriteOutcome();
-}
-
-bool Indexer::libraryNeedsSave() const {
-    return m_indexWriter->owed();
-}
-
-void Indexer::flushIndex() {
-    (void)m_indexWriter->flush();
-    takeIndexWriteOutcome();
-}
-
-void Indexer::setIndexWriteInterval(std::chrono::milliseconds interval) {
-    m_indexWriter->setInterval(interval);
-}
-
-// A write that failed in the background shows in `errors` from the next scan or flush on.
-void Indexer::takeIndexWriteOutcome() {
-    const std::optional<Error> error = m_indexWriter->lastError();
-    m_indexSaveError =
-        error ? std::optional<QString>(kIndexSaveFailedPrefix + error->localizedDescription()) : std::nullopt;
-    updateErrors();
 }
 
 // `listed`: the thumbnails folder as the scan began. What appeared since was made by this scan,

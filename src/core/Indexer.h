@@ -4,6 +4,7 @@
 #include "core/PathRules.h"
 #include "core/Photo.h"
 #include "core/PhotoRecordIndex.h"
+#include "core/SourceRootIndex.h"
 #include "platform/FileIdentity.h"
 #include "platform/WorkQueue.h"
 
@@ -15,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -71,9 +73,16 @@ public:
     // Starts background thumbnails; `queue` is the serial queue the scans run on, where every
     // completion and `onUpdate` run too.
     void prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate);
+    // Any thread, for the way out: a scan under way ends at its next folder as if it had not
+    // run (the library, and what is owed to "index.json", stay what the last whole scan made),
+    // and no scan or thumbnail starts from then on. Renderings under way still finish.
+    void stop();
+    bool stopped() const { return m_stopped.load(std::memory_order_relaxed); }
 
-    // Writes a JPEG of at most 720 px to `destination`, or leaves nothing there.
-    static void makeThumbnail(const QString& source, const QString& destination);
+    // Writes a JPEG of at most 720 px to `destination`, or leaves nothing there. `cancelled` can
+    // cut short a desktop thumbnailer it has to run.
+    static void makeThumbnail(const QString& source, const QString& destination,
+                              const std::function<bool()>& cancelled = {});
     // JPEG at quality 0.85; the destination only ever holds a complete file.
     static bool save(const QImage& image, const QString& destination);
     // Identity, birth, modification date, size and path of a photo: any change makes a new one.
@@ -117,6 +126,8 @@ private:
     struct RootScan;
     struct FolderWalk;
     struct FolderWalkNode;
+    // The places awaiting their baseline, by the position of the root that owns them.
+    using PendingBaseline = QHash<int, QStringList>;
 
     int owningRoot(const QString& path) const;
     // The changed paths a change-driven scan of the root looks at, nested ones folded into the
@@ -126,12 +137,16 @@ private:
     // the change needs the whole library looked at.
     std::optional<QList<Photo>> scanChanges(const QList<FolderChange>& changes, bool generateThumbnails,
                                             double scanTime);
+    // What a stopped scan hands back: the library as the scan found it, with the bookkeeping the
+    // scan had changed put back.
+    QList<Photo> abandonScan(const QSet<QString>& baselineRoots,
+                             const QHash<QString, QStringList>& sourceErrors);
     // False, with the root's error set, when the root cannot be listed.
     bool rootReadable(const SourceRoot& root);
     // Gives the library a photo list that no one else holds.
     void takeLibraryBack();
     // Baseline and errors of a root after its targets were scanned.
-    void settleRoot(const RootScan& scan, const QStringList& targets);
+    void settleRoot(const RootScan& scan, const QStringList& targets, PendingBaseline& pending);
     bool isInStorage(const QString& path) const;
     void scanTarget(RootScan& scan, const QString& target);
     void enumerate(RootScan& scan, const QString& folder);
@@ -146,8 +161,10 @@ private:
     // `ownerKnown`: the path's folder was already found to belong to this root. `name` is the
     // entry's name in the open folder `dirfd` (or the whole path with AT_FDCWD).
     void inspect(RootScan& scan, const QString& path, bool ownerKnown, int dirfd, const char* name);
-    QStringList baselinePathsBelow(int rootIndex) const;
-    void settleBaseline(const RootScan& scan, const QStringList& targets);
+    PendingBaseline pendingBaseline() const;
+    // The root's pending places below it, not the root itself.
+    QStringList baselinePathsBelow(const PendingBaseline& pending, int rootIndex) const;
+    void settleBaseline(const RootScan& scan, const QStringList& targets, PendingBaseline& pending);
     void skipUndecodableName(const QString& folder, const char* name);
     void updateErrors();
     void saveLibrary();
@@ -171,6 +188,7 @@ private:
     void writeThumbnailFailures() const;
 
     QList<SourceRoot> m_roots;
+    SourceRootIndex m_rootIndex;
     QSet<QString> m_baselineRoots;
     QString m_storage;
     QString m_storageKey;
@@ -200,6 +218,8 @@ private:
     int m_thumbnailAttemptCount = 0;
     ThumbnailRenderer m_thumbnailRenderer;
     std::function<int(const QString&)> m_folderOpenFault;
+    // Read by the walk's and the renderings' threads.
+    std::atomic<bool> m_stopped{false};
     QSet<QByteArray> m_undecodableNames;
     // Completions queued on the caller's queue check it, so none runs after destruction.
     std::shared_ptr<int> m_lifetime = std::make_shared<int>(0);

@@ -26,7 +26,10 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
     const QString thumbnailPrefix = thumbnailFolder() + QLatin1Char('/');
     ScanResult result;
     QSet<QString> removed;
-    for (int index = 0; index < m_roots.size(); ++index) {
+    const QSet<QString> baselineBefore = m_baselineRoots;
+    const QHash<QString, QStringList> errorsBefore = m_sourceErrors;
+    PendingBaseline pending = pendingBaseline();
+    for (int index = 0; index < m_roots.size() && !stopped(); ++index) {
         const QStringList& targets = targetsByRoot[index];
         if (targets.isEmpty())
             continue;
@@ -38,7 +41,7 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
         scan.previous = [this](const QString& id) { return m_recordIndex.find(m_library.photos, id); };
         scan.result = &result;
         scan.thumbnailPrefix = thumbnailPrefix;
-        scan.pendingBelow = baselinePathsBelow(index);
+        scan.pendingBelow = baselinePathsBelow(pending, index);
 
         // The root's records at or below the targets: what the scan does not find again goes.
         QStringList covered;
@@ -56,8 +59,10 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
         // An unfinished scan never loses records.
         if (!scan.incomplete)
             removed.unite(QSet<QString>(covered.cbegin(), covered.cend()));
-        settleRoot(scan, targets);
+        settleRoot(scan, targets, pending);
     }
+    if (stopped())
+        return abandonScan(baselineBefore, errorsBefore);
     takeIndexWriteOutcome();
 
     QList<Photo> added;
@@ -111,10 +116,10 @@ QStringList Indexer::changeTargets(int rootIndex, const QList<FolderChange>& cha
     return folded;
 }
 
-void Indexer::settleRoot(const RootScan& scan, const QStringList& targets) {
+void Indexer::settleRoot(const RootScan& scan, const QStringList& targets, PendingBaseline& pending) {
     const QString& rootPath = scan.root.path;
     m_lastScanVisitedEntries += scan.visited;
-    settleBaseline(scan, targets);
+    settleBaseline(scan, targets, pending);
     if (targets.contains(rootPath)) {
         if (scan.errors.isEmpty())
             m_sourceErrors.remove(rootPath);
@@ -129,6 +134,9 @@ void Indexer::settleRoot(const RootScan& scan, const QStringList& targets) {
 }
 
 void Indexer::prepareForChanges() {
+    // Nothing follows a stop: the copy would only hold up the way out.
+    if (stopped())
+        return;
     takeLibraryBack();
     if (m_libraryScanned && !m_recordIndex.valid())
         (void)m_recordIndex.rebuild(m_library.photos);

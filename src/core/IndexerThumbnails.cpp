@@ -171,7 +171,7 @@ void Indexer::prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate) {
 }
 
 void Indexer::refillThumbnails() {
-    if (m_callerQueue == nullptr)
+    if (m_callerQueue == nullptr || stopped())
         return;
     rebuildThumbnailPlanIfNeeded();
     int checked = 0;
@@ -212,11 +212,14 @@ void Indexer::refillThumbnails() {
                                   QStringLiteral(".jpg");
         m_thumbnailQueue->async([photo, temporary, version, renderer = m_thumbnailRenderer,
                                  queue = m_callerQueue, lifetime = std::weak_ptr<int>(m_lifetime), this] {
+            // A stop leaves the queued renderings undone: not failures, just not made this time.
+            if (stopped())
+                return;
             if (thumbnailSourceMatches(photo)) {
                 if (renderer)
                     renderer(photo.path, temporary);
                 else
-                    makeThumbnail(photo.path, temporary);
+                    makeThumbnail(photo.path, temporary, [this] { return stopped(); });
             }
             queue->async([photo, temporary, version, lifetime, this] {
                 if (lifetime.expired()) {
@@ -243,7 +246,9 @@ void Indexer::completeThumbnail(const Photo& photo, const QString& temporary, co
             return;
         }
         if (!QFile::exists(temporary) || !thumbnailSourceMatches(photo)) {
-            recordThumbnailResult(photo, false);
+            // A render a stop cut short failed at nothing: the next start makes it.
+            if (!stopped())
+                recordThumbnailResult(photo, false);
             return;
         }
         // Never the path the record holds: one read from a damaged index could name any file.
@@ -278,11 +283,13 @@ void Indexer::publishThumbnails() {
     takeLibraryBack();
 }
 
-void Indexer::makeThumbnail(const QString& source, const QString& destination) {
+void Indexer::makeThumbnail(const QString& source, const QString& destination,
+                            const std::function<bool()>& cancelled) {
     auto image = ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
-        image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels);
+        image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels,
+                                                  FreedesktopThumbnailer::kTimeout, cancelled);
         if (!image)
             return;
         if (std::max(image->width(), image->height()) > kMaxThumbnailPixels)

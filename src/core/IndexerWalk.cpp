@@ -25,6 +25,8 @@ struct Indexer::FolderWalk {
     std::mutex mutex;
     std::condition_variable listed;
     std::deque<FolderWalkNode> nodes;
+    // Listings queued or under way.
+    std::size_t unlisted = 0;
 };
 
 // The folders are listed side by side, but what they hold is taken in folder by folder in the
@@ -36,6 +38,10 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
         QStringList stack{folder};
         bool first = true;
         while (!stack.isEmpty()) {
+            if (stopped()) {
+                scan.incomplete = true;
+                return;
+            }
             const QString current = stack.takeLast();
             RootScan part = scan.share();
             QStringList subfolders;
@@ -52,10 +58,20 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
     FolderWalkNode* root = &walk->nodes.emplace_back();
     root->path = folder;
     root->first = true;
+    walk->unlisted = 1;
     walkQueue().async([this, walk, root] { listWalkFolder(walk, root); });
 
     std::vector<FolderWalkNode*> stack{root};
     while (!stack.empty()) {
+        if (stopped()) {
+            // The listings under way end at their next entry, and the queued ones list nothing;
+            // but a listing reads what this scan holds (the thumbnails folder, the previous
+            // records), so the scan ends only after the last of them.
+            std::unique_lock lock(walk->mutex);
+            walk->listed.wait(lock, [&walk] { return walk->unlisted == 0; });
+            scan.incomplete = true;
+            return;
+        }
         FolderWalkNode* node = stack.back();
         stack.pop_back();
         {
@@ -70,7 +86,10 @@ void Indexer::enumerate(RootScan& scan, const QString& folder) {
 void Indexer::listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalkNode* node) {
     node->part = walk->base.share();
     QStringList subfolders;
-    listFolder(node->part, node->path, node->first, subfolders);
+    if (stopped())
+        node->part.incomplete = true;
+    else
+        listFolder(node->part, node->path, node->first, subfolders);
     std::vector<FolderWalkNode*> children;
     children.reserve(subfolders.size());
     {
@@ -80,6 +99,7 @@ void Indexer::listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalk
             child->path = path;
             children.push_back(child);
         }
+        walk->unlisted += children.size();
     }
     for (FolderWalkNode* child : children)
         walkQueue().async([this, walk, child] { listWalkFolder(walk, child); });
@@ -87,6 +107,7 @@ void Indexer::listWalkFolder(const std::shared_ptr<FolderWalk>& walk, FolderWalk
         const std::lock_guard lock(walk->mutex);
         node->children = std::move(children);
         node->listed = true;
+        --walk->unlisted;
     }
     walk->listed.notify_all();
 }

@@ -84,6 +84,9 @@ GalleryModel::GalleryModel(std::unique_ptr<Indexer> indexer, bool establishBasel
 }
 
 GalleryModel::~GalleryModel() {
+    // A scan under way, however large, ends at its next folder and keeps nothing of what it
+    // found, while the rest goes; the queued thumbnails are not made.
+    m_indexer->stop();
     if (FileMove::partialRecordFolder() == partialCopyRecords(m_indexer->storage()))
         FileMove::setPartialRecordFolder({});
     if (m_timer != nullptr)
@@ -91,8 +94,8 @@ GalleryModel::~GalleryModel() {
     m_propertiesQueue.reset();
     m_watcher.reset();
     m_watcherBuildQueue.reset();
-    // A running scan finishes first; its result no longer reaches anyone. The indexer goes on
-    // its own queue, where its thumbnail completions run, so none of them races its teardown.
+    // The stopped scan ends first; its result no longer reaches anyone. The indexer goes on its
+    // own queue, where its thumbnail completions run, so none of them races its teardown.
     m_queue->cancelAll();
     m_queue->sync([this] { m_indexer.reset(); });
     m_queue.reset();

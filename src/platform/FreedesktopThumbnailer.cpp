@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
@@ -69,11 +70,12 @@ bool isExecutable(const QString& program) {
 } // namespace
 
 Result<QImage> FreedesktopThumbnailer::thumbnail(const QString& path, int size,
-                                                 std::chrono::milliseconds timeout) {
+                                                 std::chrono::milliseconds timeout,
+                                                 const Cancelled& cancelled) {
     auto cached = cachedThumbnail(path);
     if (cached)
         return cached;
-    return runThumbnailer(path, size, timeout);
+    return runThumbnailer(path, size, timeout, cancelled);
 }
 
 Result<QImage> FreedesktopThumbnailer::cachedThumbnail(const QString& path) {
@@ -161,7 +163,8 @@ QStringList FreedesktopThumbnailer::expandExec(const QString& exec, const QStrin
 }
 
 Result<QImage> FreedesktopThumbnailer::runThumbnailer(const QString& path, int size,
-                                                      std::chrono::milliseconds timeout) {
+                                                      std::chrono::milliseconds timeout,
+                                                      const Cancelled& cancelled) {
     const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
     if (!type.isValid())
         return unreadable();
@@ -210,13 +213,25 @@ Result<QImage> FreedesktopThumbnailer::runThumbnailer(const QString& path, int s
     process.start(program, arguments);
     if (!process.waitForStarted(static_cast<int>(deadline.remainingTime())))
         return unreadable();
-    if (!process.waitForFinished(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1)))) {
+    // In short waits, so that a caller giving up is not held for the thumbnailer's whole time.
+    static constexpr qint64 kCheckMilliseconds = 50;
+    const auto nextWait = [&deadline] {
+        const qint64 left = deadline.remainingTime(); // -1: no deadline
+        return static_cast<int>(left < 0 ? kCheckMilliseconds
+                                         : std::clamp<qint64>(left, 1, kCheckMilliseconds));
+    };
+    while (!process.waitForFinished(nextWait())) {
+        if (process.state() == QProcess::NotRunning)
+            break;
+        const bool givenUp = cancelled && cancelled();
+        if (!givenUp && !deadline.hasExpired())
+            continue;
         // Killed and reaped before the scratch folder goes: it writes nothing after this.
         if (process.processId() > 0)
             ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
         process.kill();
         process.waitForFinished(-1);
-        return Error::fromErrno(ETIMEDOUT, path);
+        return Error::fromErrno(givenUp ? ECANCELED : ETIMEDOUT, path);
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return unreadable();

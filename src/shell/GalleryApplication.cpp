@@ -88,8 +88,8 @@ std::optional<int> GalleryApplication::launch() {
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         // Coming to the user's attention is a good moment to catch up with the folders. The tray
         // menu takes the keyboard while it is open, which X reports as activation, but opening
-        // it is no visit: a full rescan then would only hold up a quit chosen from it, since the
-        // model waits for a running scan before it goes.
+        // it is no visit: a full rescan of every folder then would be work nobody asked for, and
+        // a quit chosen from the menu would only stop it again.
         const bool statusMenuOpen = m_statusItem && m_statusItem->menu().isVisible();
         if (state == Qt::ApplicationActive && m_model && m_model->started() && !statusMenuOpen)
             m_model->refresh(std::nullopt, true);

@@ -9,11 +9,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <future>
 #include <thread>
+
+#include <sys/stat.h>
 
 using namespace vennimo;
 using namespace std::chrono_literals;
@@ -302,6 +305,74 @@ TEST_F(IndexerThumbnailTest, RendersCutOffByShutdownLeaveNoTemporariesForLong) {
     EXPECT_EQ(QDir(storageFolder()).entryList(temporaries, QDir::Files), QStringList{})
         << "the next indexer clears what the last one's renders left";
     EXPECT_TRUE(QFile::exists(storageFolder() + "/thumbnail-failures.json")) << "and nothing else";
+}
+
+// A stop lets the renders under way finish and keeps what they made, but makes none of the
+// queued ones, which are no failures either: the next start makes them.
+TEST_F(IndexerThumbnailTest, AStopMakesNoQueuedThumbnailAndCountsNoneAsFailed) {
+    for (int i = 0; i < 8; ++i)
+        writeJpeg(QString("%1/p%2.jpg").arg(m_root).arg(i));
+    std::atomic<int> started{0};
+    std::promise<void> finishRenders;
+    const std::shared_future<void> mayFinish = finishRenders.get_future().share();
+    indexer().setThumbnailRenderer([&](const QString&, const QString& destination) {
+        ++started;
+        mayFinish.wait_for(60s);
+        writeJpeg(destination);
+    });
+    start();
+    for (int i = 0; i < 5000 && started < Indexer::kThumbnailQueueWidth; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(started, Indexer::kThumbnailQueueWidth);
+    int attempts = 0;
+    m_queue.sync([&] { attempts = indexer().thumbnailAttemptCount(); });
+    ASSERT_EQ(attempts, Indexer::kMaxPendingThumbnails);
+
+    indexer().stop();
+    finishRenders.set_value();
+    const QDir thumbnails(storageFolder() + "/thumbnails");
+    for (int i = 0; i < 5000 && thumbnails.entryList(QDir::Files).size() < started; ++i)
+        std::this_thread::sleep_for(2ms);
+    EXPECT_EQ(thumbnails.entryList(QDir::Files).size(), Indexer::kThumbnailQueueWidth)
+        << "what was rendered is kept";
+    m_queue.sync([&] { attempts = indexer().thumbnailAttemptCount(); });
+    EXPECT_EQ(attempts, Indexer::kMaxPendingThumbnails) << "the finished renders queued no others";
+    m_queue.sync([this] { m_indexer.reset(); });
+    EXPECT_EQ(started, Indexer::kThumbnailQueueWidth) << "the queued renders were not made";
+    EXPECT_FALSE(QFile::exists(storageFolder() + "/thumbnail-failures.json"));
+}
+
+// A desktop thumbnailer that would run for a minute is ended by the stop, and what it did not
+// make counts as no failure.
+TEST_F(IndexerThumbnailTest, AStopEndsADesktopThumbnailerUnderWay) {
+    const QString tools = makeFolder("slow-thumbnailer");
+    const QString started = tools + "/started";
+    writeFile(m_root + "/layers.psd", "no picture the decoder reads");
+    saveImage(makeImage(40, 20), tools + "/prepared.png");
+    const QString finished = tools + "/finished";
+    writeFile(tools + "/thumb.sh", "#!/bin/sh\ntouch \"" + started.toUtf8() + "\"\nsleep 60\ntouch \"" +
+                                       finished.toUtf8() + "\"\ncp \"" + (tools + "/prepared.png").toUtf8() +
+                                       "\" \"$2\"\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(tools + "/thumb.sh").constData(), 0755), 0);
+    const QString entry = qEnvironmentVariable("XDG_DATA_HOME") + "/thumbnailers/slow.thumbnailer";
+    writeFile(entry,
+              "[Thumbnailer Entry]\nExec=" + (tools + "/thumb.sh").toUtf8() +
+                  " %i %o %s\nMimeType=image/vnd.adobe.photoshop;image/x-psd;application/x-photoshop;\n");
+    const auto removeEntry = qScopeGuard([&entry] { QFile::remove(entry); });
+
+    start();
+    for (int i = 0; i < 5000 && !QFile::exists(started); ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_TRUE(QFile::exists(started)) << "the thumbnailer never ran";
+    indexer().stop();
+    for (int i = 0; i < 5000 && pending() > 0; ++i)
+        std::this_thread::sleep_for(2ms);
+    ASSERT_EQ(pending(), 0) << "the render did not come back";
+    EXPECT_FALSE(failureOf(photoAt("layers.psd").id)) << "a render cut short is no failure";
+    m_queue.sync([this] { m_indexer.reset(); });
+    EXPECT_FALSE(QFile::exists(finished)) << "the thumbnailer ran its course";
+    EXPECT_EQ(QDir(storageFolder() + "/thumbnails").entryList(QDir::Files), QStringList{});
+    EXPECT_FALSE(QFile::exists(storageFolder() + "/thumbnail-failures.json"));
 }
 
 TEST_F(IndexerThumbnailTest, AThumbnailIsWrittenOnlyInsideTheStorageFolder) {

@@ -4,6 +4,7 @@
 #include "core/UsageRecord.h"
 #include "platform/JsonFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -229,6 +230,46 @@ TEST(GalleryModel, TearingDownDuringScansAndThumbnailsIsQuiet) {
     }
     QTest::qWait(200);
     EXPECT_EQ(photosChanges, 0) << "no result reaches a model that is gone";
+}
+
+// The way out does not wait for a scan, however long it would run: the scan stops and keeps
+// nothing, and the index written is the last whole scan's, save owed or not.
+TEST(GalleryModel, TearingDownDuringALongScanStopsItAndWritesTheLastWholeIndex) {
+    const QString source = makeFolder("src");
+    copyImageInto(source, "a.png");
+    auto indexer = std::make_unique<Indexer>(QList<SourceRoot>{{"源", source}}, storageFolder());
+    Indexer* index = indexer.get();
+    // Nothing reaches index.json before the model goes.
+    index->setIndexWriteInterval(std::chrono::hours(1));
+    // The scan is held at the new folder until the index is stopped, or a minute passed.
+    auto held = std::make_shared<std::atomic<bool>>(false);
+    auto stopSeen = std::make_shared<std::atomic<bool>>(false);
+    index->setFolderOpenFaultForTesting([index, held, stopSeen](const QString& folder) {
+        if (folder.endsWith("/later")) {
+            *held = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+            while (!index->stopped() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            *stopSeen = index->stopped();
+        }
+        return 0;
+    });
+    auto model = std::make_unique<GalleryModel>(std::move(indexer), true);
+    ASSERT_TRUE(rescan(*model));
+    ASSERT_EQ(model->photos().size(), 1);
+    ASSERT_FALSE(QFile::exists(storageFolder() + "/index.json"));
+
+    ASSERT_TRUE(QDir().mkpath(source + "/later"));
+    copyImageInto(source + "/later", "b.png");
+    model->refresh(std::nullopt, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held->load(); }, 10000));
+    model.reset();
+    EXPECT_TRUE(stopSeen->load()) << "the teardown stopped the scan";
+
+    const Indexer reopened({{"源", source}}, storageFolder());
+    ASSERT_TRUE(reopened.library().initialized) << "the owed save was written";
+    ASSERT_EQ(reopened.library().photos.size(), 1);
+    EXPECT_TRUE(reopened.library().photos.first().path.endsWith("/a.png"));
 }
 
 TEST(GalleryModelState, SelectionChangesFollowTheRules) {

@@ -63,4 +63,13 @@ TEST(FreedesktopThumbnailer, ExpandsExecLinesAndUsesAFreshCacheThenTheThumbnaile
         EXPECT_EQ(made.ok() ? made->size() : QSize(), sleep.isEmpty() ? QSize(40, 20) : QSize());
         EXPECT_LT(timer.elapsed(), 1900);
     }
+
+    // A caller that gives up (a quit) ends a thumbnailer that would run for a minute.
+    writeFile(folder + "/thumb.sh",
+              "#!/bin/sh\nsleep 60\ncp \"" + (folder + "/prepared.png").toUtf8() + "\" \"$2\"\n");
+    int asked = 0;
+    const auto givenUp = FreedesktopThumbnailer::thumbnail(file, 256, 120s, [&asked] { return ++asked > 2; });
+    ASSERT_FALSE(givenUp.ok());
+    EXPECT_EQ(givenUp.error().sysErrno, ECANCELED) << "ended by the caller, not by its time";
+    EXPECT_EQ(asked, 3);
 }

@@ -208,8 +208,8 @@ TEST(GalleryApplication, WindowsShowTheApplicationIconAndTheSettingsOpenCentred)
 }
 
 // Activation catches up with the folders, but the tray menu taking the keyboard is no visit: a
-// full rescan begun then would hold up a quit chosen from that menu until it ended.
-TEST(GalleryApplication, OpeningTheTrayMenuStartsNoRescanThatAQuitWouldWaitFor) {
+// full rescan begun then would be work nobody asked for.
+TEST(GalleryApplication, OpeningTheTrayMenuStartsNoRescan) {
     LaunchedApp launched;
     GalleryModel& model = launched.model();
     GalleryWindow* window = launched.app->window();
