@@ -96,6 +96,21 @@ int createPartial(int folder, const QByteArray& folderPath, const QByteArray& na
     return -1;
 }
 
+// Gives `from` the name `to` without ever replacing a file there: renameat2 with RENAME_NOREPLACE,
+// or, on file systems that lack it, link(2), which never replaces either, and the old name goes.
+// 0, or the errno of the step that failed.
+int renameWithoutReplacing(const DurableCalls& calls, int fromFolder, const char* from, int toFolder,
+                           const char* to) {
+    if (calls.renameNoReplace(fromFolder, from, toFolder, to) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    if (calls.link(fromFolder, from, toFolder, to) != 0)
+        return errno;
+    unlinkat(fromFolder, from, 0);
+    return 0;
+}
+
 // Copies `from` to a temporary name in the opened `folder`, then links it under `name` there
 // without replacing: every step goes through the descriptor, so a link put in the folder's place
 // meanwhile redirects nothing. `folderPath` only names things for errors and the partials' list.
@@ -145,14 +160,8 @@ Status copyIntoFolder(const QByteArray& from, int folder, const QString& folderP
         return fail(errno);
     if (close(out.release()) != 0)
         return fail(errno);
-    if (calls.renameNoReplace(folder, temp.constData(), folder, name.constData()) != 0) {
-        // Some file systems lack RENAME_NOREPLACE; link(2) never replaces either.
-        if (errno != EINVAL && errno != ENOSYS)
-            return fail(errno);
-        if (calls.link(folder, temp.constData(), folder, name.constData()) != 0)
-            return fail(errno);
-        unlinkat(folder, temp.constData(), 0);
-    }
+    if (const int err = renameWithoutReplacing(calls, folder, temp.constData(), folder, name.constData()))
+        return fail(err);
     calls.fsync(folder);
     return {};
 }
@@ -173,22 +182,12 @@ Status copyIntoPlace(const QString& from, const QString& to) {
 Status FileMove::moveNoReplace(const QString& from, const QString& to) {
     const QByteArray src = QFile::encodeName(from);
     const QByteArray dst = QFile::encodeName(to);
-    const DurableCalls calls = DurableCalls::current();
-    if (calls.renameNoReplace(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData()) == 0)
+    const int err =
+        renameWithoutReplacing(DurableCalls::current(), AT_FDCWD, src.constData(), AT_FDCWD, dst.constData());
+    if (err == 0)
         return {};
-    const int err = errno;
     if (err == EXDEV)
         return copyThenRemove(from, to);
-    if (err == EINVAL || err == ENOSYS) {
-        // No RENAME_NOREPLACE here: a hard link plus unlink keeps the no-replace promise.
-        if (calls.link(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData()) == 0) {
-            unlink(src.constData());
-            return {};
-        }
-        if (errno == EXDEV)
-            return copyThenRemove(from, to);
-        return Error::fromErrno(errno, errno == EEXIST ? to : from);
-    }
     return Error::fromErrno(err, err == EEXIST ? to : from);
 }
 
@@ -207,17 +206,10 @@ Status FileMove::moveNoReplaceInto(const QString& from, int folder, const QStrin
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
         name == QLatin1String(".."))
         return Error::fromErrno(EINVAL, to);
-    const DurableCalls calls = DurableCalls::current();
-    if (calls.renameNoReplace(AT_FDCWD, src.constData(), folder, dst.constData()) == 0)
+    const int err =
+        renameWithoutReplacing(DurableCalls::current(), AT_FDCWD, src.constData(), folder, dst.constData());
+    if (err == 0)
         return {};
-    int err = errno;
-    if (err == EINVAL || err == ENOSYS) {
-        if (calls.link(AT_FDCWD, src.constData(), folder, dst.constData()) == 0) {
-            unlink(src.constData());
-            return {};
-        }
-        err = errno;
-    }
     if (err != EXDEV)
         return Error::fromErrno(err, err == EEXIST ? to : from);
     if (Status s = copyIntoFolder(src, folder, folderPath, dst, from); !s)
