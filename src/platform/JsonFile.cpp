@@ -1,5 +1,7 @@
 #include "platform/JsonFile.h"
 
+#include "platform/DurableCalls.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -29,10 +31,6 @@ Status writeAll(int fd, const QByteArray& bytes, const QString& path) {
 }
 
 } // namespace
-
-void JsonFile::setSyncCalls(SyncCalls calls) {
-    DurableCalls::set(std::move(calls));
-}
 
 Status JsonFile::writeAtomically(const QString& path, const QByteArray& bytes) {
     const DurableCalls calls = DurableCalls::current();

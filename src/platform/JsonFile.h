@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/DurableCalls.h"
 #include "platform/LeftoverTemporaries.h"
 #include "platform/Result.h"
 
@@ -20,11 +19,6 @@ inline constexpr auto kJsonErrorDomain = "Vennimo.JSON";
 // rename, fsync of the folder), so a crash leaves either the old or the new content.
 class JsonFile {
 public:
-    // The calls that make a write durable, shared with every other durable write of the process.
-    using SyncCalls = DurableCalls;
-    // Until reset with {}.
-    static void setSyncCalls(SyncCalls calls);
-
     static Status writeAtomically(const QString& path, const QByteArray& bytes);
     // Removes the temporaries of writes into `folder` that a killed process left behind, never
     // one a running writer holds; answers how many went. Run at start.
