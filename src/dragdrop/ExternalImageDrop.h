@@ -182,6 +182,8 @@ public:
         LeftoverTemporaries::Clock::time_point changedBefore = LeftoverTemporaries::processStart());
     // Every folder below `storage` that imports and copies save into.
     static QStringList importFolders(const QString& storage);
+    // The one of them that belongs to `base`: base/"imported-images".
+    static QString importFolder(const QString& base);
 
     // The bytes behind an http, https or data URL, within the size limits and time-outs.
     static vennimo::Result<QByteArray> download(const QUrl& url, const DownloadOptions& options = {});

@@ -14,7 +14,6 @@ namespace vennimo {
 
 namespace {
 
-const QString kImportedFolder = QStringLiteral("imported-images");
 const QString kCopyPrefix = QStringLiteral("照片副本-");
 
 } // namespace
@@ -22,7 +21,7 @@ const QString kCopyPrefix = QStringLiteral("照片副本-");
 vennimo::Result<QStringList> ExternalImageDrop::duplicate(const QList<Photo>& photos, const QString& storage,
                                                           const CopyHook& afterCopy,
                                                           LeftoverTemporaries::Record* record) {
-    const QString folder = storage + QLatin1Char('/') + kImportedFolder;
+    const QString folder = importFolder(storage);
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
     QStringList partials;

@@ -322,11 +322,11 @@ vennimo::Result<QByteArray> ExternalImageDrop::readPromisedFile(const QString& p
     return readBounded(fd, path, kMaxImageBytes);
 }
 
-namespace {
-
-QString importFolder(const QString& base) {
+QString ExternalImageDrop::importFolder(const QString& base) {
     return base + QLatin1Char('/') + kImportedFolder;
 }
+
+namespace {
 
 // Stores checked bytes under their digest in `folder`, through `staged` (which holds them already
 // when it was created). `check` runs while the new file goes to the disk; the file gets its name
@@ -376,7 +376,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
                                  LeftoverTemporaries::Record* record, StagedFile* staged) {
     if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
         return sizeError();
-    const QString folder = importFolder(base);
+    const QString folder = ExternalImageDrop::importFolder(base);
     auto header = ImageDecoder::readHeader(data);
     if (!header.ok()) {
         if (header.error().domain == QLatin1String(kImageErrorDomain) &&
@@ -439,7 +439,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
     if (!size.ok())
         return size.error();
     const QSemaphoreReleaser held = reserveHolding(*size);
-    const QString folder = importFolder(base);
+    const QString folder = ExternalImageDrop::importFolder(base);
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
     StagedFile staged(folder);
@@ -533,7 +533,7 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
                 result.origins.insert(standardized(path), *origin);
         paths += item.produced;
         result.thumbnails.insert(item.thumbnails);
-        folders.insert(item.base + QLatin1Char('/') + kImportedFolder);
+        folders.insert(importFolder(item.base));
     }
     // Each saved file was synced on its own; their names become durable with one sync of each
     // folder, before anything can refer to them.
@@ -554,10 +554,10 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
 }
 
 QStringList ExternalImageDrop::importFolders(const QString& storage) {
-    QStringList folders{storage + QLatin1Char('/') + kImportedFolder};
+    QStringList folders{importFolder(storage)};
     const QDir photosImports(storage + QLatin1Char('/') + kPhotosImportsFolder);
     for (const QString& key : photosImports.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
-        folders.append(photosImports.filePath(key) + QLatin1Char('/') + kImportedFolder);
+        folders.append(importFolder(photosImports.filePath(key)));
     return folders;
 }
 
