@@ -90,6 +90,11 @@ bool isCancelled(const DropCancellation& cancelled) {
     return cancelled && cancelled->load();
 }
 
+// Negative once the deadline has passed.
+std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+}
+
 // The same, but giving up at the drop's deadline or when it is cancelled.
 std::optional<QSemaphoreReleaser> reserveHolding(qint64 bytes, std::chrono::steady_clock::time_point deadline,
                                                  const DropCancellation& cancelled) {
@@ -97,8 +102,7 @@ std::optional<QSemaphoreReleaser> reserveHolding(qint64 bytes, std::chrono::stea
     for (;;) {
         if (isCancelled(cancelled))
             return std::nullopt;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left = timeLeft(deadline);
         if (left.count() <= 0)
             return std::nullopt;
         const int slice = int(std::min<qint64>(left.count(), ExternalImageDrop::kCancelPollMs));
@@ -212,8 +216,6 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
                                              LeftoverTemporaries::Record* record) {
     using Kind = ExternalImageDrop::Source::Kind;
     const int pixels = options.thumbnailPixels;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     switch (source.kind) {
     case Kind::File: {
         if (!isImageFile(source.path))
@@ -244,9 +246,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
             return isCancelled(options.cancelled) ? ExternalImageDrop::cancelledError()
                                                   : ExternalImageDrop::timedOutError();
         ExternalImageDrop::DownloadOptions download = options.download;
-        download.wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                       deadline - std::chrono::steady_clock::now()),
-                                   std::chrono::milliseconds(1), download.wait);
+        download.wait = std::clamp(timeLeft(deadline), std::chrono::milliseconds(1), download.wait);
         download.cancelled = options.cancelled;
         auto bytes = ExternalImageDrop::download(source.url, download);
         if (!bytes.ok())
@@ -262,7 +262,8 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
         if (isCancelled(options.cancelled))
             return ExternalImageDrop::cancelledError();
         PromisedImage::Outcome outcome = source.promise->take(
-            std::clamp(left, std::chrono::milliseconds(0), options.promiseWait), options.cancelled);
+            std::clamp(timeLeft(deadline), std::chrono::milliseconds(0), options.promiseWait),
+            options.cancelled);
         if (outcome.timedOut && isCancelled(options.cancelled))
             return ExternalImageDrop::cancelledError();
         if (outcome.timedOut)
