@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <optional>
 
+using vennimo::bench::hangingRows;
+
 namespace {
 
 constexpr int kPhotos = 3;
@@ -49,11 +51,6 @@ std::optional<qint64> switchesOf(qint64 pid, qint64 tid) {
     return total;
 }
 
-int hangingRows(const QString& storage) {
-    QFile file(storage + QStringLiteral("/clothesline-positions.json"));
-    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"row\"")) : 0;
-}
-
 // Wake-ups a second of the main thread (its id is the process id) over `seconds`.
 std::optional<double> wakeupsPerSecond(qint64 pid, int seconds) {
     const std::optional<qint64> before = switchesOf(pid, pid);
@@ -71,17 +68,10 @@ int main(int argc, char** argv) {
     const int seconds = std::max(1, app.arguments().value(1, QStringLiteral("10")).toInt());
 
     QTemporaryDir home;
-    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
-        qunsetenv(name);
-    qputenv("HOME", QFile::encodeName(home.path()));
-    const QString runtime = home.path() + QStringLiteral("/runtime");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    vennimo::bench::useOwnHome(home.path());
     const QString desktop = home.path() + QStringLiteral("/Desktop");
     const QString storage = home.path() + QStringLiteral("/.local/share/VennimoGallery");
     QDir().mkpath(desktop);
-    QDir().mkpath(home.path() + QStringLiteral("/Downloads"));
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
 
     const QRect screen = QGuiApplication::primaryScreen()->geometry();

@@ -27,6 +27,8 @@
 #include <cstdio>
 #include <optional>
 
+using vennimo::bench::hangingRows;
+
 namespace {
 
 constexpr int kPhotoWidth = 1600;
@@ -89,11 +91,6 @@ void writePhotos(const QString& folder, const QString& prefix, int count, int se
     for (int i = 0; i < count; ++i)
         vennimo::bench::writeCameraJpeg(QStringLiteral("%1/%2-%3.jpg").arg(folder, prefix).arg(i),
                                         kPhotoWidth, kPhotoHeight, seed + i);
-}
-
-int hangingRows(const QString& storage) {
-    QFile file(storage + QStringLiteral("/clothesline-positions.json"));
-    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"row\"")) : 0;
 }
 
 void stop(QProcess& process) {
@@ -159,18 +156,9 @@ int main(int argc, char** argv) {
     // as it is (a burst leaves its photos in it).
     QTemporaryDir temporary;
     const QString homePath = qEnvironmentVariable("VENNIMO_BENCH_HOME", temporary.path());
-    QDir().mkpath(homePath);
-    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
-        qunsetenv(name);
-    qputenv("HOME", QFile::encodeName(homePath));
-    // Its own runtime folder too, so it never meets a running instance of the user's.
-    const QString runtime = homePath + QStringLiteral("/runtime");
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    vennimo::bench::useOwnHome(homePath);
     const QString desktop = homePath + QStringLiteral("/Desktop");
     const QString storage = homePath + QStringLiteral("/.local/share/VennimoGallery");
-    QDir().mkpath(homePath + QStringLiteral("/Downloads"));
     // VENNIMO_BENCH_APP names another build of the application, to compare two in one run.
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
 

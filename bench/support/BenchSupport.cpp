@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QImageWriter>
 #include <QRandomGenerator>
@@ -56,6 +58,23 @@ double childrenCpuSeconds() {
 
 double processCpuSeconds() {
     return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+void useOwnHome(const QString& home) {
+    QDir().mkpath(home);
+    for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+        qunsetenv(name);
+    qputenv("HOME", QFile::encodeName(home));
+    const QString runtime = home + QStringLiteral("/runtime");
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    QDir().mkpath(home + QStringLiteral("/Downloads"));
+}
+
+int hangingRows(const QString& storage) {
+    QFile file(storage + QStringLiteral("/clothesline-positions.json"));
+    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"row\"")) : 0;
 }
 
 } // namespace vennimo::bench

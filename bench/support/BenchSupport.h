@@ -17,4 +17,10 @@ double childrenCpuSeconds();
 // CPU time of every thread of this process, helper threads included, on the precise clock.
 double processCpuSeconds();
 
+// The application this program starts keeps to `home`: its folders, defaults and library live
+// there, and its runtime folder too, so it never meets a running instance of the user's.
+void useOwnHome(const QString& home);
+// The prints the application started with storage folder `storage` has hung, as it saved them.
+int hangingRows(const QString& storage);
+
 } // namespace vennimo::bench
