@@ -5,6 +5,7 @@
 #include "widgets/ClotheslineToolbarButtonStyle.h"
 #include "widgets/ClotheslineToolbarGeometry.h"
 #include "widgets/HoverHint.h"
+#include "widgets/TailCutLabel.h"
 #include "widgets/ToolbarIcon.h"
 #include "widgets/ToolbarSymbol.h"
 
@@ -100,24 +101,6 @@ QLabel* label(const QString& content, double pixels, QFont::Weight weight, QColo
     return result;
 }
 
-// The count beside the title: when the title group runs out of room it gives way, ending in "…",
-// so the title itself is never cut.
-class CountLabel : public QLabel {
-public:
-    using QLabel::QLabel;
-
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setPen(palette().color(QPalette::WindowText));
-        const QRect area = contentsRect();
-        painter.drawText(area, int(Qt::AlignLeft | Qt::AlignVCenter),
-                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
-    }
-};
-
 QHBoxLayout* row(QWidget* owner, int spacing) {
     auto* layout = new QHBoxLayout(owner);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -201,7 +184,9 @@ QWidget* ClotheslineToolbar::buildTitleGroup() {
     logo->setAccessibleName(QString());
     title->addWidget(logo);
     title->addWidget(label(text("晾衣绳"), kTitlePixels, QFont::DemiBold, Qt::black, m_moveArea));
-    m_count = label<CountLabel>(QString(), kCountPixels, QFont::Normal, Style::labelColor(false), m_moveArea);
+    // When the title group runs out of room the count gives way, so the title itself is never cut.
+    m_count =
+        label<TailCutLabel>(QString(), kCountPixels, QFont::Normal, Style::labelColor(false), m_moveArea);
     title->addWidget(m_count);
     layout->addWidget(m_moveArea);
     layout->addWidget(new Divider(group));
