@@ -36,7 +36,6 @@ constexpr double kFolderSymbolPixels = 16;
 constexpr int kRowGap = 8;
 // Rows the list shows before it scrolls.
 constexpr int kMaxShownRows = 4;
-constexpr int kFolderIndexRole = Qt::UserRole + 1;
 
 // A grouped form's section: a softly filled, rounded plate.
 QFrame* sectionPlate(QWidget* parent) {
@@ -268,7 +267,6 @@ void GeneralSettingsView::rebuildRows() {
     for (qsizetype i = 0; i < folders.size(); ++i) {
         auto* item = new QStandardItem;
         const int height = m_draftIssues.contains(folders[i].id) ? m_issueRowHeight : m_rowHeight;
-        item->setData(int(i), kFolderIndexRole);
         item->setSizeHint(QSize(0, height));
         m_folders->appendRow(item);
         if (i < kMaxShownRows)
@@ -302,10 +300,8 @@ void GeneralSettingsView::showVisibleRows() {
     for (int row = first; row <= last && row < count; ++row) {
         if (m_rowsWithWidgets.contains(row))
             continue;
-        const QModelIndex index = m_folders->index(row, 0);
-        const int position = index.data(kFolderIndexRole).toInt();
-        if (position < folders.size()) {
-            m_list->setIndexWidget(index, folderRow(folders[position]));
+        if (row < folders.size()) {
+            m_list->setIndexWidget(m_folders->index(row, 0), folderRow(folders[row]));
             m_rowsWithWidgets.insert(row);
         }
     }

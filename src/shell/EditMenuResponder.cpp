@@ -26,34 +26,29 @@ bool clipboardHasText() {
     return data != nullptr && data->hasText();
 }
 
-// What a text field offers: a selection to cut or copy, room to paste, text to select.
+// What a text field offers: a selection to cut or copy, room to paste, text to select, steps to
+// undo and redo.
 struct TextOffer {
     bool selection = false;
     bool editable = false;
     bool text = false;
+    bool undo = false;
+    bool redo = false;
 };
 
 std::optional<TextOffer> textOffer(const QWidget* focus) {
     if (auto* line = qobject_cast<const QLineEdit*>(focus))
         return TextOffer{line->hasSelectedText() && line->echoMode() == QLineEdit::Normal,
-                         !line->isReadOnly(), !line->text().isEmpty()};
+                         !line->isReadOnly(), !line->text().isEmpty(), line->isUndoAvailable(),
+                         line->isRedoAvailable()};
     if (auto* text = qobject_cast<const QTextEdit*>(focus))
-        return TextOffer{text->textCursor().hasSelection(), !text->isReadOnly(),
-                         !text->document()->isEmpty()};
+        return TextOffer{text->textCursor().hasSelection(), !text->isReadOnly(), !text->document()->isEmpty(),
+                         text->document()->isUndoAvailable(), text->document()->isRedoAvailable()};
     if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
         return TextOffer{plain->textCursor().hasSelection(), !plain->isReadOnly(),
-                         !plain->document()->isEmpty()};
+                         !plain->document()->isEmpty(), plain->document()->isUndoAvailable(),
+                         plain->document()->isRedoAvailable()};
     return std::nullopt;
-}
-
-bool textHistory(const QWidget* focus, bool redo) {
-    if (auto* line = qobject_cast<const QLineEdit*>(focus))
-        return redo ? line->isRedoAvailable() : line->isUndoAvailable();
-    if (auto* text = qobject_cast<const QTextEdit*>(focus))
-        return redo ? text->document()->isRedoAvailable() : text->document()->isUndoAvailable();
-    if (auto* plain = qobject_cast<const QPlainTextEdit*>(focus))
-        return redo ? plain->document()->isRedoAvailable() : plain->document()->isUndoAvailable();
-    return false;
 }
 
 // The keyboard's widget, when it lies in the active window.
@@ -104,6 +99,7 @@ EditMenuResponder::State EditMenuResponder::state(Command command, const Gallery
     const QWidget* window = QApplication::activeWindow();
     const QWidget* focus = focusIn(window);
     const QString plain = title(command);
+    const std::optional<TextOffer> offer = textOffer(focus);
     if (command == Command::undo || command == Command::redo) {
         const bool redo = command == Command::redo;
         // Both windows know their own text fields and history titles.
@@ -115,9 +111,9 @@ EditMenuResponder::State EditMenuResponder::state(Command command, const Gallery
             const auto item = redo ? gallery->redoMenuItem() : gallery->undoMenuItem();
             return {item.title, item.enabled};
         }
-        return {plain, textHistory(focus, redo)};
+        return {plain, offer && (redo ? offer->redo : offer->undo)};
     }
-    if (const std::optional<TextOffer> offer = textOffer(focus)) {
+    if (offer) {
         switch (command) {
         case Command::cut:
             return {plain, offer->selection && offer->editable};

@@ -55,10 +55,8 @@ constexpr std::chrono::milliseconds kActiveWindowSettleTime{150};
 GalleryApplication::GalleryApplication(GalleryApplicationParts parts, QObject* parent)
     : QObject(parent)
     , m_parts(std::move(parts)) {
-    m_updateWindowPresenter = std::make_unique<UpdateWindowPresenter>(
-        [](QWidget* window) { return UpdateWindows::isUpdateWindow(window); });
-    m_modalWindowPresenter = std::make_unique<ModalWindowPresenter>(
-        [](QWidget* window) { return UpdateWindows::isUpdateWindow(window); });
+    m_updateWindowPresenter = std::make_unique<UpdateWindowPresenter>(&UpdateWindows::isUpdateWindow);
+    m_modalWindowPresenter = std::make_unique<ModalWindowPresenter>(&UpdateWindows::isUpdateWindow);
 }
 
 GalleryApplication::~GalleryApplication() {

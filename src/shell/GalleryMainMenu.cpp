@@ -52,16 +52,10 @@ GalleryMainMenu::GalleryMainMenu(QWidget& window, const GalleryModel* model, Act
 
     m_editMenu = m_menuBar->addMenu(QStringLiteral("编辑"));
     for (const Command command :
-         {Command::undo, Command::cut, Command::copy, Command::paste, Command::selectAll})
+         {Command::undo, Command::redo, Command::cut, Command::copy, Command::paste, Command::selectAll})
         m_editActions.insert(command,
                              addItem(m_editMenu, editItemText(command, EditMenuResponder::title(command)),
                                      [command] { EditMenuResponder::perform(command); }));
-    // Redo joins right after undo.
-    QAction* redo =
-        new QAction(editItemText(Command::redo, EditMenuResponder::title(Command::redo)), m_editMenu);
-    m_editMenu->insertAction(m_editActions.value(Command::cut), redo);
-    connect(redo, &QAction::triggered, redo, [] { EditMenuResponder::perform(Command::redo); });
-    m_editActions.insert(Command::redo, redo);
     connect(m_editMenu, &QMenu::aboutToShow, this, &GalleryMainMenu::updateEditMenu);
     setGridStyle(false);
 }
