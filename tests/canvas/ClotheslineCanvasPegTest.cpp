@@ -14,7 +14,6 @@
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
@@ -23,13 +22,6 @@ using namespace vennimo;
 using namespace vennimo::test;
 
 namespace {
-
-// Escape as the key reaches the window while a drag runs: the canvas hears it only through the
-// application's event filter, not as a key of its own.
-void pressEscapeIn(QWidget& window) {
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
-    QApplication::sendEvent(&window, &escape);
-}
 
 class ClotheslineCanvasPegTest : public PegTestBase {};
 
