@@ -63,6 +63,14 @@ protected:
             mouse(canvas, QEvent::MouseButtonRelease, to + grab);
         return to + grab;
     }
+    // A canvas point well below the rope, with a file manager's window everywhere from a little
+    // above it down.
+    static QPointF fileManagerBelowTheRope(ClotheslineCanvasView& canvas) {
+        const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
+        const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
+        canvas.setNativeDestination([fileManagerTop](QPointF screen) { return screen.y() > fileManagerTop; });
+        return off;
+    }
     static std::optional<double> placementX(ClotheslineCanvasView& canvas, const Photo& photo) {
         const auto place = canvas.placement(photo);
         return place ? std::optional<double>(place->x) : std::nullopt;
