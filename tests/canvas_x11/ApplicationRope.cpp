@@ -55,15 +55,22 @@ bool startApplication(QProcess& app, bool keepErrors) {
     return true;
 }
 
-QList<QRect> applicationWindows(qint64 pid) {
+QStringList visibleWindowIds(qint64 pid) {
     QProcess search;
     search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
     search.waitForFinished(5000);
-    QList<QRect> frames;
+    QStringList ids;
     for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        ids.append(id.trimmed());
+    return ids;
+}
+
+QList<QRect> applicationWindows(qint64 pid) {
+    QList<QRect> frames;
+    for (const QString& id : visibleWindowIds(pid)) {
         QProcess geometry;
-        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
         geometry.waitForFinished(5000);
         QHash<QString, int> values;
         for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n')) {
@@ -176,20 +183,16 @@ QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
 }
 
 QString widestWindowId(qint64 pid) {
-    QProcess search;
-    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
-    search.waitForFinished(5000);
     QString best;
     int width = 0;
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& id : visibleWindowIds(pid)) {
         QProcess geometry;
-        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
         geometry.waitForFinished(5000);
         for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
             if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
                 width = line.mid(6).toInt();
-                best = id.trimmed();
+                best = id;
             }
     }
     return best;
@@ -314,7 +317,8 @@ std::optional<QRect> trayIcon() {
     for (const QString& id :
          QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
         const QRect area = clientAreaOf(id.trimmed());
-        if (area.width() > 0 && area.width() <= 48 && area.height() > 0 && area.height() <= 48)
+        if (area.width() > 0 && area.width() <= kTrayIconSize && area.height() > 0 &&
+            area.height() <= kTrayIconSize)
             return area;
     }
     return std::nullopt;

@@ -32,6 +32,8 @@ QString makeWatchedFolders();
 // empty folders pass, the baseline later arrivals are told against; false when it did not start.
 // With `keepErrors` its standard error stays readable through the process instead of passing on.
 bool startApplication(QProcess& app, bool keepErrors = false);
+// The X ids of the application's visible windows, its tray icon among them.
+QStringList visibleWindowIds(qint64 pid);
 // The frames of the application's visible top-level windows but its tray icon, and of the widest one, its
 // rope window; none when it shows nothing.
 QList<QRect> applicationWindows(qint64 pid);
