@@ -22,17 +22,6 @@
 
 namespace vennimo::test {
 
-namespace {
-
-constexpr int kTrayIconSize = 48;
-
-} // namespace
-
-QRect ropeArea() {
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
-}
-
 QString applicationShots() {
     const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/app";
     QDir().mkpath(dir);
@@ -198,20 +187,6 @@ QString widestWindowId(qint64 pid) {
     return best;
 }
 
-QRect clientAreaOf(const QString& id) {
-    QProcess info;
-    info.start("xwininfo", {"-id", id});
-    info.waitForFinished(5000);
-    QHash<QString, int> values;
-    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed().toInt());
-    }
-    return {values.value("Absolute upper-left X"), values.value("Absolute upper-left Y"),
-            values.value("Width"), values.value("Height")};
-}
-
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
                 const std::function<void()>& finish) {
     ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));
@@ -308,20 +283,6 @@ std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
     if (light < 300)
         return std::nullopt;
     return std::pair{window.left() + left, window.left() + right};
-}
-
-std::optional<QRect> trayIcon() {
-    QProcess search;
-    search.start("xdotool", {"search", "--class", "VennimoGallery"});
-    search.waitForFinished(5000);
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
-        const QRect area = clientAreaOf(id.trimmed());
-        if (area.width() > 0 && area.width() <= kTrayIconSize && area.height() > 0 &&
-            area.height() <= kTrayIconSize)
-            return area;
-    }
-    return std::nullopt;
 }
 
 bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count, int seed) {
