@@ -57,13 +57,6 @@ QByteArray pngBytes(QColor color) {
     return bytes;
 }
 
-// Escape as the key reaches the window while the system's drag loop runs: the canvas hears it
-// only through the application's event filter, not as a key of its own.
-void pressEscapeIn(QWidget& window) {
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
-    QApplication::sendEvent(&window, &escape);
-}
-
 class ClotheslineCanvasDragTest : public PegTestBase {
 protected:
     static QPointF paperCentre(ClotheslineCanvasView& canvas, const Photo& photo) {

@@ -61,9 +61,7 @@ TEST_F(ClotheslineCanvasPegSessionTest,
     ClotheslineCanvasView& canvas = rope.canvas();
     const QMap<QString, double> before = placesOf(rope);
     const QList<Photo> photos = rope.model->photos();
-    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
-    const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
-    canvas.setNativeDestination([&](QPointF screen) { return screen.y() > fileManagerTop; });
+    const QPointF off = fileManagerBelowTheRope(canvas);
     DiagnosticLines log;
     bool farTaken = true;
     bool nearTaken = false;

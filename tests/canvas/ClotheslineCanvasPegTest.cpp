@@ -14,7 +14,6 @@
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QUrl>
@@ -23,13 +22,6 @@ using namespace vennimo;
 using namespace vennimo::test;
 
 namespace {
-
-// Escape as the key reaches the window while a drag runs: the canvas hears it only through the
-// application's event filter, not as a key of its own.
-void pressEscapeIn(QWidget& window) {
-    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
-    QApplication::sendEvent(&window, &escape);
-}
 
 class ClotheslineCanvasPegTest : public PegTestBase {};
 
@@ -165,10 +157,7 @@ TEST_F(ClotheslineCanvasPegTest, OverAFileManagerThePegsLeaveAsADirectSavePromis
     ClotheslineCanvasView& canvas = rope.canvas();
     const QList<Photo> photos = rope.model->photos();
     const QString folder = makeFolder("peg-album");
-    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
-    // A file manager's window everywhere well below the rope.
-    const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
-    canvas.setNativeDestination([&](QPointF screen) { return screen.y() > fileManagerTop; });
+    const QPointF off = fileManagerBelowTheRope(canvas);
     Qt::DropAction outcome = Qt::CopyAction;
     PegDirectSaveMimeData* data = nullptr;
     int execs = 0;
@@ -327,9 +316,7 @@ TEST_F(ClotheslineCanvasPegTest, ACancelledHandOverMovesNothingWhateverTheTarget
     ClotheslineCanvasView& canvas = rope.canvas();
     const QList<Photo> photos = rope.model->photos();
     const QString folder = makeFolder("peg-cancelled");
-    const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
-    const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
-    canvas.setNativeDestination([&](QPointF screen) { return screen.y() > fileManagerTop; });
+    const QPointF off = fileManagerBelowTheRope(canvas);
     PegDirectSaveMimeData* data = nullptr;
     const auto history = rope.model->undoHistory().size();
     canvas.setDragExec([&](QDrag& drag) {

@@ -5,6 +5,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace vennimo::test {
@@ -14,6 +15,13 @@ inline void mouse(QWidget& canvas, QEvent::Type type, QPointF pos) {
     const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     QMouseEvent event(type, pos, canvas.mapToGlobal(pos), button, held, {});
     QApplication::sendEvent(&canvas, &event);
+}
+
+// Escape as the key reaches the window while a drag runs: the canvas hears it only through the
+// application's event filter, not as a key of its own.
+inline void pressEscapeIn(QWidget& window) {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, {});
+    QApplication::sendEvent(&window, &escape);
 }
 
 class PegTestBase : public testing::Test {
@@ -54,6 +62,14 @@ protected:
         if (release)
             mouse(canvas, QEvent::MouseButtonRelease, to + grab);
         return to + grab;
+    }
+    // A canvas point well below the rope, with a file manager's window everywhere from a little
+    // above it down.
+    static QPointF fileManagerBelowTheRope(ClotheslineCanvasView& canvas) {
+        const QPointF off = ropeAt(canvas, 0.5) + QPointF(0, 260);
+        const double fileManagerTop = canvas.mapToGlobal(off).y() - 60;
+        canvas.setNativeDestination([fileManagerTop](QPointF screen) { return screen.y() > fileManagerTop; });
+        return off;
     }
     static std::optional<double> placementX(ClotheslineCanvasView& canvas, const Photo& photo) {
         const auto place = canvas.placement(photo);

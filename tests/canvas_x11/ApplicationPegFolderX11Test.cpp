@@ -236,12 +236,6 @@ protected:
         while (app.waitForReadyRead(100));
         return m_log;
     }
-    QStringList windowIds() {
-        QProcess search;
-        search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(app.processId())});
-        search.waitForFinished(5000);
-        return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    }
     static void moveSteps(QPoint from, QPoint to) {
         for (int i = 1; i <= 10; ++i) {
             const QPoint p = from + (to - from) * i / 10;
@@ -319,7 +313,7 @@ TEST_F(ApplicationPegTrashX11,
 
     // A peg let go on the Trash's folder: the user is asked first, and the original goes to the
     // Trash with its record, never as a plain file moved in.
-    const QStringList ids = windowIds();
+    const QStringList ids = visibleWindowIds(app.processId());
     const int windowsBefore = int(applicationWindows(app.processId()).size());
     const QPoint last = pegPoint(*window, before[keys[0]], placements().values());
     pegGesture(last, into, [&] { grabScreenArea(screen).save(shots + "/67-peg-over-trash.png"); });
@@ -330,7 +324,7 @@ TEST_F(ApplicationPegTrashX11,
     grabScreenArea(screen).save(shots + "/68-trash-confirmation.png");
     EXPECT_TRUE(entries(trashFiles).isEmpty()) << "nothing moves in before the user confirms";
     // The confirmation's default is Cancel: "移到废纸篓" is the button left of it, at the bottom.
-    QStringList dialogs = windowIds();
+    QStringList dialogs = visibleWindowIds(app.processId());
     for (const QString& id : ids)
         dialogs.removeAll(id);
     ASSERT_EQ(dialogs.size(), 1);

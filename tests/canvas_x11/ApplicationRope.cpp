@@ -22,17 +22,6 @@
 
 namespace vennimo::test {
 
-namespace {
-
-constexpr int kTrayIconSize = 48;
-
-} // namespace
-
-QRect ropeArea() {
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
-}
-
 QString applicationShots() {
     const QString dir = QStringLiteral(VENNIMO_SCREENSHOT_DIR) + "/app";
     QDir().mkpath(dir);
@@ -55,15 +44,22 @@ bool startApplication(QProcess& app, bool keepErrors) {
     return true;
 }
 
-QList<QRect> applicationWindows(qint64 pid) {
+QStringList visibleWindowIds(qint64 pid) {
     QProcess search;
     search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
     search.waitForFinished(5000);
-    QList<QRect> frames;
+    QStringList ids;
     for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+        ids.append(id.trimmed());
+    return ids;
+}
+
+QList<QRect> applicationWindows(qint64 pid) {
+    QList<QRect> frames;
+    for (const QString& id : visibleWindowIds(pid)) {
         QProcess geometry;
-        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
         geometry.waitForFinished(5000);
         QHash<QString, int> values;
         for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n')) {
@@ -176,37 +172,19 @@ QPoint pegPoint(const QRect& window, double x, const QList<double>& loads) {
 }
 
 QString widestWindowId(qint64 pid) {
-    QProcess search;
-    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
-    search.waitForFinished(5000);
     QString best;
     int width = 0;
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& id : visibleWindowIds(pid)) {
         QProcess geometry;
-        geometry.start("xdotool", {"getwindowgeometry", "--shell", id.trimmed()});
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
         geometry.waitForFinished(5000);
         for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
             if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
                 width = line.mid(6).toInt();
-                best = id.trimmed();
+                best = id;
             }
     }
     return best;
-}
-
-QRect clientAreaOf(const QString& id) {
-    QProcess info;
-    info.start("xwininfo", {"-id", id});
-    info.waitForFinished(5000);
-    QHash<QString, int> values;
-    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed().toInt());
-    }
-    return {values.value("Absolute upper-left X"), values.value("Absolute upper-left Y"),
-            values.value("Width"), values.value("Height")};
 }
 
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
@@ -305,19 +283,6 @@ std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
     if (light < 300)
         return std::nullopt;
     return std::pair{window.left() + left, window.left() + right};
-}
-
-std::optional<QRect> trayIcon() {
-    QProcess search;
-    search.start("xdotool", {"search", "--class", "VennimoGallery"});
-    search.waitForFinished(5000);
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
-        const QRect area = clientAreaOf(id.trimmed());
-        if (area.width() > 0 && area.width() <= 48 && area.height() > 0 && area.height() <= 48)
-            return area;
-    }
-    return std::nullopt;
 }
 
 bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count, int seed) {

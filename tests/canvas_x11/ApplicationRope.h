@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "ApplicationSession.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/ScreenGrab.h"
 
@@ -21,9 +22,6 @@ namespace vennimo::test {
 
 // Helpers for tests that run the application itself under the test's X server.
 
-// Where the application puts its rope window at first: centred, 40 points below the top of the
-// screen, with a margin around it.
-QRect ropeArea();
 // The folder for the application's screenshots under the build folder.
 QString applicationShots();
 // The test home's Desktop, made together with Downloads: the two folders the application watches.
@@ -32,6 +30,8 @@ QString makeWatchedFolders();
 // empty folders pass, the baseline later arrivals are told against; false when it did not start.
 // With `keepErrors` its standard error stays readable through the process instead of passing on.
 bool startApplication(QProcess& app, bool keepErrors = false);
+// The X ids of the application's visible windows, its tray icon among them.
+QStringList visibleWindowIds(qint64 pid);
 // The frames of the application's visible top-level windows but its tray icon, and of the widest one, its
 // rope window; none when it shows nothing.
 QList<QRect> applicationWindows(qint64 pid);
@@ -72,14 +72,8 @@ bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count,
 // The peg of the print at x on the rope of the rope window `window` as it rests under prints at
 // `loads`.
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);
-// The application's tray icon, the small window of its class that the tray host took in; none
-// without a tray host.
-std::optional<QRect> trayIcon();
 // The X id of the application's widest window, its rope window.
 QString widestWindowId(qint64 pid);
-// Where the X server has a window's client area, inside the window manager's frame (xwininfo's
-// absolute corner: xdotool's idea of a reparented window's place can be off by the frame).
-QRect clientAreaOf(const QString& id);
 // Press at `from`, move in steps to `to`, optionally shoot at the end of the way, release (or,
 // with `finish`, let it end the gesture instead, for instance with Escape).
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {},

@@ -3,6 +3,9 @@
 #include "support/ScreenGrab.h"
 
 #include <QDir>
+#include <QGuiApplication>
+#include <QHash>
+#include <QScreen>
 #include <QStandardPaths>
 
 namespace vennimo::test {
@@ -22,6 +25,39 @@ QString windowNamed(const QString& pattern) {
     return runProgram(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--name", pattern})
         .trimmed()
         .section('\n', 0, 0);
+}
+
+QRect ropeArea() {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
+}
+
+std::optional<QRect> trayIcon() {
+    QProcess search;
+    search.start("xdotool", {"search", "--class", "VennimoGallery"});
+    search.waitForFinished(5000);
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        const QRect area = clientAreaOf(id.trimmed());
+        if (area.width() > 0 && area.width() <= kTrayIconSize && area.height() > 0 &&
+            area.height() <= kTrayIconSize)
+            return area;
+    }
+    return std::nullopt;
+}
+
+QRect clientAreaOf(const QString& id) {
+    QProcess info;
+    info.start("xwininfo", {"-id", id});
+    info.waitForFinished(5000);
+    QHash<QString, int> values;
+    for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0)
+            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed().toInt());
+    }
+    return {values.value("Absolute upper-left X"), values.value("Absolute upper-left Y"),
+            values.value("Width"), values.value("Height")};
 }
 
 bool launchApplication(QProcess& app) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QProcess>
+#include <QRect>
 #include <QScopeGuard>
 #include <QString>
+
+#include <optional>
 
 namespace vennimo::test {
 
@@ -16,6 +19,16 @@ QString screenshotFolder(const QString& name);
 QString defaultsFile();
 // The X id of the first visible window whose name matches the pattern; empty when none shows.
 QString windowNamed(const QString& pattern);
+// Where the application puts its rope window at first: centred, 40 points below the top of the
+// screen, with a margin around it.
+QRect ropeArea();
+// The largest side of the application's tray icon, the small window the tray host took in.
+inline constexpr int kTrayIconSize = 48;
+// The application's tray icon; none without a tray host.
+std::optional<QRect> trayIcon();
+// Where the X server has a window's client area, inside the window manager's frame (xwininfo's
+// absolute corner: xdotool's idea of a reparented window's place can be off by the frame).
+QRect clientAreaOf(const QString& id);
 // Starts the application with both its channels passed on; false when it did not start.
 bool launchApplication(QProcess& app);
 // Ends the application when the test does, however it ends.

@@ -32,10 +32,6 @@ QString shots() {
     return screenshotFolder("desktop-texts");
 }
 
-QString xdotoolOutput(const QStringList& arguments) {
-    return runProgram(QStringLiteral("xdotool"), arguments).trimmed();
-}
-
 // The application's window that is neither its rope nor its tray icon: the open tray menu.
 std::optional<QRect> openMenu(qint64 pid) {
     const QList<QRect> windows = applicationWindows(pid);
@@ -166,8 +162,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
     QString dialog;
     EXPECT_TRUE(waitUntil(
         [&] {
-            dialog = xdotoolOutput({"search", "--onlyvisible", "--name", "^添加图片源文件夹$"})
-                         .section('\n', 0, 0);
+            dialog = windowNamed("^添加图片源文件夹$");
             return !dialog.isEmpty() && dialog != settings;
         },
         5s))

@@ -42,33 +42,6 @@ QString settingsWindow() {
     return windowNamed("^设置$");
 }
 
-// xwininfo names the client area's absolute corner, inside the window manager's frame.
-QRect geometryOf(const QString& id) {
-    QHash<QString, int> values;
-    for (const QString& line : runProgram(QStringLiteral("xwininfo"), {"-id", id}).split('\n')) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0)
-            values.insert(line.left(colon).trimmed(), line.mid(colon + 1).trimmed().toInt());
-    }
-    return {values.value("Absolute upper-left X"), values.value("Absolute upper-left Y"),
-            values.value("Width"), values.value("Height")};
-}
-
-std::optional<QRect> trayIcon() {
-    for (const QString& id :
-         xdotool({"search", "--class", "VennimoGallery"}).split('\n', Qt::SkipEmptyParts)) {
-        const QRect shape = geometryOf(id);
-        if (shape.width() > 0 && shape.width() <= 48 && shape.height() <= 48)
-            return shape;
-    }
-    return std::nullopt;
-}
-
-QRect ropeArea() {
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    return QRect(screen.x() + (screen.width() - 980) / 2 - 20, screen.y() + 20, 1020, 506);
-}
-
 // Opens the tray menu and moves down to its "设置…", leaving the choice to the caller.
 void moveToSettingsInTrayMenu() {
     const QRect icon = *trayIcon();
@@ -144,7 +117,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     ASSERT_TRUE(waitUntil([] { return !settingsWindow().isEmpty(); }, 10s));
     QTest::qWait(800);
     const QString id = settingsWindow();
-    QRect window = geometryOf(id);
+    QRect window = clientAreaOf(id);
     EXPECT_EQ(window.width(), 600);
     const int toolbar = window.height() - 480;
     EXPECT_GT(toolbar, 30);
@@ -161,9 +134,9 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     const QList<std::pair<QString, int>> panes{{"2-hanging", 560}, {"3-shortcut", 400}, {"4-help", 580}};
     for (int i = 0; i < panes.size(); ++i) {
         clickIn(window, tab(i + 1));
-        EXPECT_TRUE(waitUntil([&] { return geometryOf(id).height() == toolbar + panes[i].second; }, 10s))
-            << qPrintable(panes[i].first) << " " << geometryOf(id).height();
-        window = geometryOf(id);
+        EXPECT_TRUE(waitUntil([&] { return clientAreaOf(id).height() == toolbar + panes[i].second; }, 10s))
+            << qPrintable(panes[i].first) << " " << clientAreaOf(id).height();
+        window = clientAreaOf(id);
         QTest::qWait(i == 0 ? 1500 : 300);
         grabScreenArea(window).save(shots() + "/" + panes[i].first + ".png");
     }
@@ -171,7 +144,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     // Ticking Shift moves the quick-open key to Ctrl+Alt+Shift+P: the old combination no longer
     // toggles the rope, the new one does.
     clickIn(window, tab(2));
-    window = geometryOf(id);
+    window = clientAreaOf(id);
     clickIn(window, QPoint(155, 138));
     grabScreenArea(window).save(shots() + "/5-shortcut-with-shift.png");
     ASSERT_TRUE(ropeVisible());
@@ -201,7 +174,7 @@ TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteThe
     clickIn(window, tab(0));
     xdotool({"windowmove", "--sync", id, "0", "540"});
     QTest::qWait(500);
-    window = geometryOf(id);
+    window = clientAreaOf(id);
     const QImage before = grabScreenArea(ropeArea());
     EXPECT_LT(changedShare(withShot, before), 0.05) << "the rope still shows the photo";
     clickIn(window, QPoint(519, 174));
@@ -252,7 +225,7 @@ TEST(SettingsWindowX11, TenThousandFoldersOpenAtOnceAndASigtermIsActedOn) {
                 static_cast<long long>(opening.elapsed()));
     QTest::qWait(800);
     const QString id = settingsWindow();
-    const QRect window = geometryOf(id);
+    const QRect window = clientAreaOf(id);
     grabScreenArea(window).save(shots() + "/9-ten-thousand-folders.png");
     // The list scrolls inside its plate; the window keeps its size.
     EXPECT_EQ(window.width(), 600);

@@ -40,8 +40,7 @@ QString run(const QString& program, const QStringList& arguments) {
 // The application's mapped windows but the tray icon, by X id.
 QStringList visibleWindows(qint64 pid) {
     QStringList ids;
-    for (const QString& id : run("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)})
-                                 .split('\n', Qt::SkipEmptyParts)) {
+    for (const QString& id : visibleWindowIds(pid)) {
         const QRect area = clientAreaOf(id);
         if (area.width() > 48 || area.height() > 48)
             ids.append(id);
@@ -104,20 +103,9 @@ bool savePhoto(const QString& folder, const QString& name, int seed) {
     return makePhotoLikeImage({1600, 1200}, seed).save(folder + "/" + name, "JPEG", 88);
 }
 
-std::optional<QRect> trayIcon(qint64 pid) {
-    for (const QString& id :
-         run("xdotool", {"search", "--pid", QString::number(pid), "--class", "VennimoGallery"})
-             .split('\n', Qt::SkipEmptyParts)) {
-        const QRect area = clientAreaOf(id);
-        if (area.width() > 0 && area.width() <= 48 && area.height() <= 48)
-            return area;
-    }
-    return std::nullopt;
-}
-
 // Opens the tray menu and picks its `downs`-th enabled item.
-bool chooseInTrayMenu(qint64 pid, int downs) {
-    const std::optional<QRect> icon = trayIcon(pid);
+bool chooseInTrayMenu(int downs) {
+    const std::optional<QRect> icon = trayIcon();
     if (!icon)
         return false;
     xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())}, 100);
@@ -329,7 +317,7 @@ TEST_F(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInP
     ASSERT_FALSE(ropeCameBack("11-rope-back-in-place").isEmpty());
 
     // The tray's "普通窗口" gives back the grid's last frame.
-    ASSERT_TRUE(chooseInTrayMenu(pid, 2));
+    ASSERT_TRUE(chooseInTrayMenu(2));
     const std::optional<QRect> second = openedGrid("12-grid-from-tray");
     ASSERT_TRUE(second);
     EXPECT_EQ(*second, *first);
@@ -337,7 +325,7 @@ TEST_F(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInP
     ASSERT_FALSE(ropeId.isEmpty());
 
     // The settings window floats over the rope; its folder panel comes over it and takes a click.
-    ASSERT_TRUE(chooseInTrayMenu(pid, 3));
+    ASSERT_TRUE(chooseInTrayMenu(3));
     QString settings;
     ASSERT_TRUE(waitUntil([&] { return !(settings = windowNamed("^设置$")).isEmpty(); }, 5s));
     QTest::qWait(800);
