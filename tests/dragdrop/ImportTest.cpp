@@ -165,10 +165,13 @@ TEST(DropImport, DocumentsRenderBoundedAndKeepTheirTransparency) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(message(ExternalImageDrop::save(nestedFormsPdf(12), storage)), kNotImageMessage);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 60s) << "bounded, not left running";
-    // A page of 4000 x 4000 pixels cannot be drawn without new memory.
+    // A page of 4000 x 4000 pixels cannot be drawn without new memory. Where the render stops
+    // depends on how much freed memory the process already holds (other tests run before this
+    // one in the same program): at the document, or at the page's pixels.
     EXPECT_TRUE(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096).ok());
-    EXPECT_EQ(message(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096, {.memoryBytes = 0})),
-              kNotImageMessage);
+    const QString starved =
+        message(BoundedPdfRenderer::render(nestedFormsPdf(1, 2000), 2, 4096, {.memoryBytes = 0}));
+    EXPECT_TRUE(starved == kNotImageMessage || starved == u"无法转换文档图片。"_s) << starved.toStdString();
 }
 
 namespace {
