@@ -155,13 +155,15 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
 }
 
 void ClotheslineCanvasView::routeSystemPegDrag() {
-    if (!m_sessionInProgress || m_localPeg || !m_pegDragBadge)
+    if (!m_sessionInProgress || m_localPeg || !m_systemDrag)
         return;
     const QPointF point = QCursor::pos();
     recordDragPointer(point);
     const bool receiving = m_port && m_port->receivesClotheslineDrag(point);
     const bool native = !receiving && yieldsToNativeDestination(point);
-    m_pegDragBadge->update(native && !m_dragCancelled, point);
+    // Only the panels bring the count beside the pointer.
+    if (m_pegDragBadge)
+        m_pegDragBadge->update(native && !m_dragCancelled, point);
     if (m_pegDropSurfaces)
         m_pegDropSurfaces->route(point, receiving, native);
     if (m_port)

@@ -3,6 +3,7 @@
 #include "canvas/PegDragBadge.h"
 #include "canvas/PegTestBase.h"
 #include "rope/RopeDiagnostic.h"
+#include "support/WaitUntil.h"
 
 #include <QCursor>
 #include <QDrag>
@@ -134,6 +135,25 @@ TEST_F(ClotheslineCanvasPegSessionTest, WithoutPanelsThePegsTravelAsTheSystemDra
     EXPECT_FALSE(canvas.sessionInProgress());
     EXPECT_NEAR(*placementX(canvas, photos[1]), 0.3, 0.02);
     EXPECT_TRUE(canvas.hiddenPhotoIDs().isEmpty()) << "drawn on the rope again";
+}
+
+TEST_F(ClotheslineCanvasPegSessionTest, WithoutPanelsTheSystemPegDragIsStillRoutedToTheWindow) {
+    Rope rope(3);
+    hang(rope, {{0, 0.2}, {1, 0.5}, {2, 0.8}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    canvas.setTranslucentPanels([] { return false; });
+    const QList<Photo> photos = rope.model->photos();
+    const QPointF off = fileManagerBelowTheRope(canvas);
+    bool routed = false;
+    canvas.setDragExec([&](QDrag&) {
+        const QPointF global = canvas.mapToGlobal(off + QPointF(15, 4)).toPoint();
+        QCursor::setPos(global.toPoint());
+        routed = vennimo::test::waitUntil([&] { return rope.port->routed.contains(global); });
+        return Qt::IgnoreAction;
+    });
+    carry(canvas, photos[1], off, false);
+    EXPECT_FALSE(canvas.pegDragBadge()) << "no count without panels";
+    EXPECT_TRUE(routed) << "the window never heard where a peg drag without panels was";
 }
 
 TEST_F(ClotheslineCanvasPegSessionTest, APegDragCutOffByHidingFocusOrALostReleaseEndsAsEscapeDoes) {

@@ -77,7 +77,7 @@ public:
             return dragCallbacks.reception(point);
         return dragCallbacks.acceptance && dragCallbacks.acceptance(point);
     }
-    void routeClotheslineDrag(QPointF) override {}
+    void routeClotheslineDrag(QPointF point) override { routed.append(point); }
     void finishClotheslineDrag() override {
         dragCallbacks = {};
         dragActive = false;
@@ -97,6 +97,8 @@ public:
     int knotStartWidth = 0;
     bool lastKnotResizeCancelled = false;
     QList<QPointF> moves;
+    // The screen points the canvas routed a system drag at.
+    QList<QPointF> routed;
     bool dragActive = false;
     bool dragStarted = false;
     DragCallbacks dragCallbacks;
