@@ -462,4 +462,25 @@ TEST_F(ApplicationPegFolderWithoutCompositorX11,
     EXPECT_TRUE(entries(album).isEmpty());
     QTest::qWait(2000);
     grabScreenArea(screen).save(shots + "/85-no-compositor-move-undone.png");
+
+    // The third print slid along the rope and, while its panel still flies back, picked up again:
+    // the new drag takes the flying panel over.
+    window = ropeOnScreen(app.processId());
+    ASSERT_TRUE(window);
+    const QMap<QString, double> now = placements();
+    const double span = std::max(window->width() - 2 * kSideInset - 2 * kRopeInset - 290.0, 1.0);
+    const QList<double> others{now[keys[0]], now[keys[1]]};
+    const double x = now[keys[2]];
+    const QPoint from = pegPoint(*window, x, now.values());
+    xdotool(letGoAndTakeAgain(from, pegPoint(*window, x - 60 / span, others),
+                              pegPoint(*window, x - 120 / span, others), "0.05"),
+            100);
+    grabScreenArea(ropeArea()).save(shots + "/86-no-compositor-picked-up-in-flight.png");
+    xdotool({"mouseup", "1"}, 600);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return std::abs(placements()[keys[2]] - (x - 120 / span)) < 6 / span; }, 5000))
+        << "the pick-up did not land: " << placements()[keys[2]] << " for " << x - 120 / span;
+    const QString flight = log();
+    EXPECT_TRUE(flight.contains("OpaqueInterrupt")) << "the pick-up caught the flight";
+    EXPECT_TRUE(flight.contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
 }
