@@ -199,9 +199,13 @@ public:
     using LeftButtonTest = std::function<std::optional<bool>()>;
     void setLeftButtonTest(LeftButtonTest test) { m_leftButtonTest = std::move(test); }
     static constexpr int kLostReleasePollMs = 50;
-    // Whether the prints' drag panels can show: their windows need real transparency, so only
-    // with a compositing manager on X11. Tests replace it.
-    void setTranslucentPanels(std::function<bool()> test) { m_translucentPanels = std::move(test); }
+    // How the prints' drag panels and the count badge show: see-through where a compositing
+    // manager blends windows (and off X11), cut to their pictures' outline by the alpha where
+    // nothing does. `none` makes no panels, as when they cannot be made: the system drag then
+    // carries the prints' picture. Tests replace it.
+    enum class PegPanels { translucent, masked, none };
+    void setPegPanels(std::function<PegPanels()> test) { m_pegPanels = std::move(test); }
+    PegPanels pegPanels() const;
     ClotheslineDragIntent dragIntent() const { return m_dragIntent; }
     bool dragCancelled() const { return m_dragCancelled; }
     const QList<ClotheslineDragEntry>& sessionEntries() const { return m_sessionEntries; }
@@ -451,7 +455,7 @@ private:
     int m_releasedPolls = 0;
     LeftButtonTest m_leftButtonTest;
     bool m_sessionHadFocus = false;
-    std::function<bool()> m_translucentPanels;
+    std::function<PegPanels()> m_pegPanels;
     struct OpaqueSprite {
         Photo photo;
         qint64 paperKey = 0;
