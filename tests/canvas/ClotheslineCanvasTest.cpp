@@ -100,6 +100,23 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
         EXPECT_TRUE(rope.canvas().printFrame(photo)) << "placed through the one request";
     EXPECT_FALSE(rope.canvas().pendingPositions());
 
+    // A request that placed nothing and showed no failure is not repeated, however long the rope
+    // waits: only a shown failure is worth asking again for.
+    Rope unanswered(2);
+    int unansweredRequests = 0;
+    unanswered.host->setPlacementRequest([&](GalleryModel&, int) { ++unansweredRequests; });
+    double later = 100;
+    unanswered.canvas().setClock([&later] { return later; });
+    unanswered.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unansweredRequests == 1; }));
+    for (int i = 0; i < 6; ++i) {
+        later += ClotheslineCanvasView::kMaxPlacementRetrySeconds;
+        Q_EMIT unanswered.model->modelChanged();
+        unanswered.settleUpdates();
+    }
+    EXPECT_FALSE(unanswered.model->placementError());
+    EXPECT_EQ(unansweredRequests, 1) << "asked again with no failure shown";
+
     Rope failing(2, true);
     double now = 100;
     failing.canvas().setClock([&now] { return now; });
