@@ -214,12 +214,15 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
     }
     if (m_pendingPositions)
         return;
-    if (m_requestedUnplaced == unplaced && m_placementRetryAt) {
-        // The same prints were really asked for and are still unplaced. Whether the failure still
-        // shows, was closed, or another write worked since says nothing about this store: ask
-        // again once a pause has passed that doubles with each attempt, so a store broken for good
-        // is not hammered while one that recovers is. The pause's end asks by itself, since an
-        // idle rope may not refresh again.
+    if (m_requestedUnplaced == unplaced) {
+        // The same prints were really asked for and are still unplaced. A request that failed is
+        // asked again whether its error still shows, was closed, or another write worked since:
+        // none of that says the store is well again. It waits out a pause that doubles with each
+        // attempt, so a store broken for good is not hammered, and the pause's end asks by itself,
+        // since an idle rope may not refresh again. A request that neither placed nor failed would
+        // not fare better a second time.
+        if (!m_placementRetryAt)
+            return;
         const double wait = *m_placementRetryAt - m_clock();
         if (wait > 0) {
             if (!m_placementRetryTimer) {
@@ -245,17 +248,22 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
             return;
         self->m_pendingPositions = false;
         // A model that is importing or blocked refuses without trying: the same prints are asked
-        // for again on a later refresh. Only a real attempt waits out a pause.
-        if (!model->importing() && !model->exhibitionBlocked()) {
-            self->m_requestedUnplaced = unplaced;
-            self->m_placementRetryAt = self->m_clock() + self->m_placementRetryDelay;
-            self->m_placementRetryDelay =
-                std::min(self->m_placementRetryDelay * 2, kMaxPlacementRetrySeconds);
-        }
+        // for again on a later refresh.
+        const bool attempt = !model->importing() && !model->exhibitionBlocked();
         if (self->m_placementRequest)
             self->m_placementRequest(*model, count);
         else
             model->ensureClotheslinePositions(count);
+        if (!self || !model || !attempt)
+            return;
+        self->m_requestedUnplaced = unplaced;
+        self->m_placementRetryAt.reset();
+        // The model shows a failed placement write at once.
+        if (model->placementError()) {
+            self->m_placementRetryAt = self->m_clock() + self->m_placementRetryDelay;
+            self->m_placementRetryDelay =
+                std::min(self->m_placementRetryDelay * 2, kMaxPlacementRetrySeconds);
+        }
     });
 }
 
