@@ -88,8 +88,8 @@ public:
     RopeWindowPort* windowPort() const { return m_port; }
     void setPlacementRequest(PlacementRequest request) { m_placementRequest = std::move(request); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    // The first pause before unplaced prints whose placement failed are asked for again, and the
-    // longest it doubles to.
+    // The first pause before prints still unplaced after a failed placement request are asked
+    // for again, and the longest it doubles to.
     static constexpr double kPlacementRetrySeconds = 1;
     static constexpr double kMaxPlacementRetrySeconds = 64;
     void setOnOpenSettings(std::function<void()> callback) { m_onOpenSettings = std::move(callback); }
@@ -470,12 +470,13 @@ private:
 
     // Refresh bookkeeping.
     bool m_pendingPositions = false;
-    // The unplaced prints of the last placement request; the same set is asked for again only
-    // after its failure showed and a growing pause passed, so a placement that keeps failing
-    // does not loop through refreshes.
+    // The unplaced prints of the last placement request, and when they may be asked for again:
+    // never when that request did not fail, else once a pause that grows with each attempt has
+    // passed, so a placement that keeps failing does not loop through refreshes.
     std::optional<QSet<QString>> m_requestedUnplaced;
     std::optional<double> m_placementRetryAt;
     double m_placementRetryDelay = kPlacementRetrySeconds;
+    QTimer* m_placementRetryTimer = nullptr;
     Clock m_clock = &DisplayLink::now;
     std::optional<int> m_lastArrival;
     bool m_deferredArrival = false;
