@@ -292,8 +292,8 @@ void GalleryWindow::fitClotheslineHeight() {
     if (busy())
         return;
     // Right after the window was mapped anew, as a style switch does, Qt may take its place inside
-    // the window manager's frame for its place on the screen; fitting from there would move the
-    // rope to the screen's corner and remember it there.
+    // the window manager's frame for its place on the screen, or the window manager may have put
+    // it where it liked; fitting from there would move the rope and remember it there.
     syncNativePosition();
     QRectF current = frame();
     if (m_placement)

@@ -217,6 +217,7 @@ private:
     // Where the switch to the rope style put the window, until the window manager has had its say:
     // the switch maps a new native window, which the window manager may place on its own.
     std::optional<QPointF> m_placement;
+    std::uint64_t m_showCount = 0;
     double m_compactCanvasTop = kInitialCanvasTop;
     double m_clotheslineCanvasTop = kInitialCanvasTop;
     double m_requestedCanvasTop = kInitialCanvasTop;

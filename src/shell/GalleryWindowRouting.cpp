@@ -323,7 +323,10 @@ bool GalleryWindow::event(QEvent* event) {
                 applyInputShape(true);
             });
         // By then the window manager has placed the window; from now on the rope is where it is.
-        QTimer::singleShot(kPlacementSettleTime, this, [this] { m_placement.reset(); });
+        QTimer::singleShot(kPlacementSettleTime, this, [this, show = ++m_showCount] {
+            if (show == m_showCount)
+                m_placement.reset();
+        });
         break;
     case QEvent::Move:
         // Qt takes the position inside the frame for the screen position when a window manager
