@@ -42,6 +42,8 @@ ClotheslineErrorBanner::ClotheslineErrorBanner(QWidget* parent)
     layout->setContentsMargins(kPadding, kPadding, kPadding, kPadding);
     layout->setSpacing(kSpacing);
     m_label = new QLabel(this);
+    // Messages name files and folders; those show as written, never as markup.
+    m_label->setTextFormat(Qt::PlainText);
     m_label->setWordWrap(true);
     m_label->setFont(ClotheslineToolbarButtonStyle::font(kTextPixels));
     m_label->setAlignment(Qt::AlignLeft | Qt::AlignTop);

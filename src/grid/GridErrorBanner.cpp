@@ -53,6 +53,8 @@ GridErrorBanner::GridErrorBanner(QWidget* parent)
     row->setContentsMargins(kHorizontalPadding, 0, kHorizontalPadding, kBottomPadding);
     row->setSpacing(kSpacing);
     row->addWidget(new WarningSign(this), 0, Qt::AlignTop);
+    // Messages name files and folders; those show as written, never as markup.
+    m_label->setTextFormat(Qt::PlainText);
     m_label->setFont(ClotheslineToolbarButtonStyle::font(kCaptionPixels));
     QPalette orange = m_label->palette();
     orange.setColor(QPalette::WindowText, kOrange);

@@ -451,7 +451,7 @@ private:
                           RopeHistoryRecording recording, const CopiesCreated& completion);
     void recycleUndoneCopies(const QList<CopyUndoRecord>& records,
                              RopeActionSeams::CopiesRecycled completion);
-    void finishCopyRecycling(const QList<CopyUndoRecord>& records, qsizetype kept,
+    void finishCopyRecycling(const QList<CopyUndoRecord>& records, const QList<Photo>& recycling,
                              const QList<Photo>& succeeded, const QHash<QString, QString>& failed,
                              const RopeActionSeams::CopiesRecycled& completion);
     bool keptCopiesIntact(const QList<CopyUndoRecord>& kept) const;

@@ -200,40 +200,53 @@ void GalleryModel::recycleUndoneCopies(const QList<CopyUndoRecord>& records,
     const QPointer<GalleryModel> self(this);
     m_queue->async([self, records, used, completion, recycle = m_recycleCopiedFiles] {
         QList<Photo> recycling;
-        qsizetype kept = 0;
         for (const CopyUndoRecord& record : records) {
             if (untouched(record, used))
                 recycling.append(record.photo);
-            else
-                ++kept;
         }
-        recycle(recycling, [self, records, kept, completion](const QList<Photo>& succeeded,
-                                                             const QHash<QString, QString>& failed) {
-            postTo(self.data(), [self, records, kept, completion, succeeded, failed] {
-                self->finishCopyRecycling(records, kept, succeeded, failed, completion);
+        recycle(recycling, [self, records, recycling, completion](const QList<Photo>& succeeded,
+                                                                  const QHash<QString, QString>& failed) {
+            postTo(self.data(), [self, records, recycling, completion, succeeded, failed] {
+                self->finishCopyRecycling(records, recycling, succeeded, failed, completion);
             });
         });
     });
 }
 
-void GalleryModel::finishCopyRecycling(const QList<CopyUndoRecord>& records, qsizetype kept,
+void GalleryModel::finishCopyRecycling(const QList<CopyUndoRecord>& records, const QList<Photo>& recycling,
                                        const QList<Photo>& succeeded, const QHash<QString, QString>& failed,
                                        const RopeActionSeams::CopiesRecycled& completion) {
     applyTrashResult(succeeded, failed, true);
+    const qsizetype kept = records.size() - recycling.size();
     if (kept > 0) {
         QString message = text(kKeptCopies).arg(kept);
         if (m_actionError)
             message += QLatin1Char('\n') + *m_actionError;
         publish(m_actionError, std::optional<QString>(message), &GalleryModel::actionErrorChanged);
     }
-    QList<CopyUndoRecord> marked = records;
-    for (CopyUndoRecord& record : marked) {
-        record.recycled = std::any_of(succeeded.cbegin(), succeeded.cend(), [&record](const Photo& gone) {
-            return isSamePhoto(gone, record.photo);
-        });
+    const auto among = [](const QList<Photo>& photos, const Photo& copy) {
+        return std::any_of(photos.cbegin(), photos.cend(),
+                           [&copy](const Photo& photo) { return isSamePhoto(photo, copy); });
+    };
+    // A copy the Trash refused is still the program's own untouched file: its undo did not
+    // happen, so it hangs again and stays undoable. Moved to the redo side it would be lost to
+    // every history with the next copy, its file left behind in the storage folder.
+    QList<CopyUndoRecord> undone;
+    QList<CopyUndoRecord> remaining;
+    QList<Photo> hangAgain;
+    for (CopyUndoRecord record : records) {
+        record.recycled = among(succeeded, record.photo);
+        if (!record.recycled && among(recycling, record.photo)) {
+            remaining.append(record);
+            hangAgain.append(record.photo);
+        } else {
+            undone.append(record);
+        }
     }
+    if (!hangAgain.isEmpty())
+        setHanging(hangAgain, true, RopeHistoryRecording::untracked);
     if (completion)
-        completion(marked);
+        completion(undone, remaining);
     refresh(std::nullopt, true);
 }
 

@@ -120,11 +120,17 @@ void GalleryModel::undoCopy(const RopeHistoryEntry::Copy& entry) {
     const QPointer<GalleryModel> self(this);
     const double x = entry.x;
     // The recycling keeps the model deleting until it completes, so no entry lands on top.
-    m_ropeActionSeams.recycleUndoneCopies(entry.records, [self, x](const QList<CopyUndoRecord>& updated) {
-        if (!self || self->m_undoHistory.isEmpty())
+    m_ropeActionSeams.recycleUndoneCopies(entry.records, [self, x](const QList<CopyUndoRecord>& undone,
+                                                                   const QList<CopyUndoRecord>& remaining) {
+        if (!self || self->m_undoHistory.isEmpty() || undone.isEmpty())
             return;
         self->dropNewestUndo();
-        self->pushRedo(RopeHistoryEntry::copy(updated, x));
+        // What is left takes the place of the entry it came from, as with a partial restore.
+        if (!remaining.isEmpty()) {
+            self->m_undoHistory.append(RopeHistoryEntry::copy(remaining, x));
+            Q_EMIT self->undoHistoryChanged();
+        }
+        self->pushRedo(RopeHistoryEntry::copy(undone, x));
     });
 }
 

@@ -19,10 +19,13 @@ namespace vennimo {
 // operation installs its own step, the default reports that nothing happened, so the history
 // entry stays where it was.
 struct RopeActionSeams {
-    using CopiesRecycled = std::function<void(const QList<CopyUndoRecord>& updated)>;
+    // `undone`: the records marked with what went to the Trash, a copy kept on purpose unmarked;
+    // `remaining`: the copies the Trash refused, hung again and still to be undone.
+    using CopiesRecycled =
+        std::function<void(const QList<CopyUndoRecord>& undone, const QList<CopyUndoRecord>& remaining)>;
 
-    // Takes an undone copy's copies down and recycles those nobody used; the completion gets the
-    // records marked with what went to the Trash. It never completes when taking down failed.
+    // Takes an undone copy's copies down and recycles those nobody used. It never completes when
+    // taking down failed.
     std::function<void(const QList<CopyUndoRecord>& records, CopiesRecycled completion)> recycleUndoneCopies =
         [](const QList<CopyUndoRecord>&, CopiesRecycled) {};
     // Moves files delivered into a folder back; the records of the photos brought back, nothing

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -117,11 +118,14 @@ PolaroidPreviewPaperView::PolaroidPreviewPaperView(QWidget* parent)
     m_loading = new PreviewSpinner(this);
 
     m_unavailable = new QLabel(QString::fromUtf8(kLoadingText), this);
+    // The texts here name files and reasons; they show as written, never as markup.
+    m_unavailable->setTextFormat(Qt::PlainText);
     m_unavailable->setFont(alertFont(12));
     m_unavailable->setAlignment(Qt::AlignCenter);
     m_unavailable->setStyleSheet(QStringLiteral("color: rgba(0, 0, 0, 128);"));
 
     m_errorLabel = new QLabel(this);
+    m_errorLabel->setTextFormat(Qt::PlainText);
     m_errorLabel->setFont(alertFont(11));
     m_errorLabel->setWordWrap(true);
     m_errorLabel->setStyleSheet(QStringLiteral("color: %1;").arg(rgb(0.7, 0.36, 0.1).name()));
@@ -231,7 +235,7 @@ std::optional<QString> PolaroidPreviewPaperView::unavailable() const {
 
 void PolaroidPreviewPaperView::setErrorText(const std::optional<QString>& text) {
     m_errorLabel->setText(text.value_or(QString()));
-    m_errorLabel->setToolTip(text.value_or(QString()));
+    m_errorLabel->setToolTip(text ? Qt::convertFromPlainText(*text) : QString());
     relayout();
 }
 

@@ -21,6 +21,7 @@
 #include <QSignalBlocker>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -324,7 +325,8 @@ QWidget* GeneralSettingsView::folderRow(const SourceFolder& folder) {
     QLabel* path = SettingsStyle::label(QString(), SettingsStyle::font(SettingsStyle::kCaptionPixels),
                                         SettingsStyle::secondary(), row);
     path->setText(path->fontMetrics().elidedText(folder.path, Qt::ElideMiddle, 330));
-    path->setToolTip(folder.path);
+    // A tip reads its text as markup when it looks like markup; the path goes in escaped.
+    path->setToolTip(Qt::convertFromPlainText(folder.path));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(path);
     if (m_draftIssues.contains(folder.id))

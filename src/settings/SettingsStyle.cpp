@@ -38,6 +38,8 @@ QColor SettingsStyle::destructive() {
 
 QLabel* SettingsStyle::label(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    // Folder names, paths and messages show as written, never as markup.
+    label->setTextFormat(Qt::PlainText);
     label->setFont(font);
     if (color.isValid()) {
         QPalette palette = label->palette();

@@ -51,9 +51,14 @@ std::optional<TextOffer> textOffer(const QWidget* focus) {
     return std::nullopt;
 }
 
-// The keyboard's widget, when it lies in the active window.
+// The keyboard's widget in the window: the focused one while the window is active, else the one
+// that takes the keyboard when it is activated. A click on a window's menu bar opens the menu
+// before the window manager's activation arrives.
 QWidget* focusIn(const QWidget* window) {
-    QWidget* focus = QApplication::focusWidget();
+    if (window == nullptr)
+        return nullptr;
+    QWidget* focus =
+        window == QApplication::activeWindow() ? QApplication::focusWidget() : window->focusWidget();
     return focus != nullptr && focus->window() == window ? focus : nullptr;
 }
 
@@ -95,8 +100,10 @@ QKeyCombination EditMenuResponder::key(Command command) {
     return {};
 }
 
-EditMenuResponder::State EditMenuResponder::state(Command command, const GalleryModel* model) {
-    const QWidget* window = QApplication::activeWindow();
+EditMenuResponder::State EditMenuResponder::state(Command command, const GalleryModel* model,
+                                                  const QWidget* window) {
+    if (window == nullptr)
+        window = QApplication::activeWindow();
     const QWidget* focus = focusIn(window);
     const QString plain = title(command);
     const std::optional<TextOffer> offer = textOffer(focus);
@@ -138,13 +145,14 @@ EditMenuResponder::State EditMenuResponder::state(Command command, const Gallery
     return {plain, false};
 }
 
-void EditMenuResponder::perform(Command command) {
+void EditMenuResponder::perform(Command command, QWidget* window) {
     // A key sent here may find a shortcut that leads back.
     static bool performing = false;
     if (performing)
         return;
     const QScopedValueRollback guard(performing, true);
-    QWidget* window = QApplication::activeWindow();
+    if (window == nullptr)
+        window = QApplication::activeWindow();
     QWidget* target = focusIn(window);
     // A menu bar in keyboard mode holds the focus for the window's own widgets.
     if (target == nullptr || qobject_cast<QMenuBar*>(target) != nullptr ||

@@ -3,6 +3,8 @@
 #include <QKeyCombination>
 #include <QString>
 
+class QWidget;
+
 namespace vennimo {
 
 class GalleryModel;
@@ -23,10 +25,11 @@ public:
 
     static QString title(Command command);
     static QKeyCombination key(Command command);
-    // What the command's item shows now.
-    static State state(Command command, const GalleryModel* model);
-    // Carries the command out as its key would where the keyboard is.
-    static void perform(Command command);
+    // What the command's item shows now for `window`, the active window when none is given.
+    static State state(Command command, const GalleryModel* model, const QWidget* window = nullptr);
+    // Carries the command out as its key would where the keyboard is in `window`, the active
+    // window when none is given.
+    static void perform(Command command, QWidget* window = nullptr);
 };
 
 } // namespace vennimo

@@ -1,5 +1,6 @@
 #include "shell/GalleryMainMenu.h"
 
+#include <QApplication>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -55,8 +56,13 @@ GalleryMainMenu::GalleryMainMenu(QWidget& window, const GalleryModel* model, Act
          {Command::undo, Command::redo, Command::cut, Command::copy, Command::paste, Command::selectAll})
         m_editActions.insert(command,
                              addItem(m_editMenu, editItemText(command, EditMenuResponder::title(command)),
-                                     [command] { EditMenuResponder::perform(command); }));
+                                     [this, command] { EditMenuResponder::perform(command, editWindow()); }));
     connect(m_editMenu, &QMenu::aboutToShow, this, &GalleryMainMenu::updateEditMenu);
+    // An open menu follows the keyboard when it moves, as when the window's activation comes in.
+    connect(qApp, &QApplication::focusChanged, this, [this] {
+        if (m_editMenu && m_editMenu->isVisible())
+            updateEditMenu();
+    });
     setGridStyle(false);
 }
 
@@ -72,9 +78,20 @@ void GalleryMainMenu::setGridStyle(bool grid) {
         m_menuBar->setVisible(grid);
 }
 
+QWidget* GalleryMainMenu::editWindow() const {
+    // A click on the window's own menu bar opens the menu before the window manager's activation
+    // of the window arrives; until then no window of ours is active, and the menu's window is the
+    // one the click meant.
+    QWidget* active = QApplication::activeWindow();
+    if (active == nullptr && m_menuBar && !m_menuBar->isNativeMenuBar())
+        return m_menuBar->window();
+    return active;
+}
+
 void GalleryMainMenu::updateEditMenu() {
+    QWidget* window = editWindow();
     for (auto it = m_editActions.cbegin(); it != m_editActions.cend(); ++it) {
-        const EditMenuResponder::State state = EditMenuResponder::state(it.key(), m_model);
+        const EditMenuResponder::State state = EditMenuResponder::state(it.key(), m_model, window);
         it.value()->setText(editItemText(it.key(), state.title));
         it.value()->setEnabled(state.enabled);
     }

@@ -46,6 +46,9 @@ public:
     void updateEditMenu();
 
 private:
+    // The window the edit items act in.
+    QWidget* editWindow() const;
+
     const GalleryModel* m_model;
     QPointer<QMenuBar> m_menuBar;
     QPointer<QMenu> m_applicationMenu;

@@ -48,9 +48,8 @@ constexpr const char* kRedoTitle = "重做";
 
 // The undo or redo item: the text field being edited answers with its own history, the rope
 // history otherwise.
-GalleryWindow::MenuItemState historyMenuItem(const GalleryModel* model, bool redo) {
+GalleryWindow::MenuItemState historyMenuItem(const GalleryModel* model, const QWidget* focus, bool redo) {
     const QString title = QString::fromUtf8(redo ? kRedoTitle : kUndoTitle);
-    const QWidget* focus = QApplication::focusWidget();
     if (auto* line = qobject_cast<const QLineEdit*>(focus))
         return {title, redo ? line->isRedoAvailable() : line->isUndoAvailable()};
     const QTextDocument* document = nullptr;
@@ -219,7 +218,10 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
         return;
     finishKnotResize(false);
     if (m_clotheslineStyle == true) {
+        syncNativePosition();
         m_compactFrame = frame();
+        if (m_placement)
+            m_compactFrame->moveTopLeft(*m_placement);
         m_compactCanvasTop = m_clotheslineCanvasTop;
     } else if (m_clotheslineStyle == false) {
         m_normalFrame = frame();
@@ -245,6 +247,7 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
                             m_clotheslineHeight);
         }
         m_clotheslineCanvasTop = m_requestedCanvasTop;
+        m_placement = target.topLeft();
         applyStyleAppearance(true, [&] {
             setMinimumWidth(pixels(kRopeMinimumWidth));
             setMaximumWidth(QWIDGETSIZE_MAX);
@@ -263,6 +266,7 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
         else
             target = QRectF(current.left(), current.top(), std::max(current.width(), kGridMinimumWidth),
                             kGridFirstHeight);
+        m_placement.reset();
         applyStyleAppearance(false, [&] {
             setMinimumWidth(pixels(kGridMinimumWidth));
             setMaximumWidth(QWIDGETSIZE_MAX);
@@ -287,7 +291,13 @@ void GalleryWindow::setClotheslineLayout(double height, double canvasTop) {
 void GalleryWindow::fitClotheslineHeight() {
     if (busy())
         return;
-    const QRectF current = frame();
+    // Right after the window was mapped anew, as a style switch does, Qt may take its place inside
+    // the window manager's frame for its place on the screen, or the window manager may have put
+    // it where it liked; fitting from there would move the rope and remember it there.
+    syncNativePosition();
+    QRectF current = frame();
+    if (m_placement)
+        current.moveTopLeft(*m_placement);
     // A taller top margin pushes the top up by the difference, so the rope line stays put.
     const double delta = m_requestedCanvasTop - m_clotheslineCanvasTop;
     double top = current.top() - delta;
@@ -303,8 +313,12 @@ void GalleryWindow::fitClotheslineHeight() {
     }
     m_clotheslineCanvasTop = m_requestedCanvasTop;
     const int height = pixels(m_clotheslineHeight);
+    if (m_placement)
+        m_placement = QPointF(current.left(), top);
     setFrameWithHeight(QRectF(current.left(), top, current.width(), m_clotheslineHeight), height, height);
     m_compactFrame = frame();
+    if (m_placement)
+        m_compactFrame->moveTopLeft(*m_placement);
     m_compactCanvasTop = m_clotheslineCanvasTop;
     saveClotheslinePosition();
 }
@@ -320,6 +334,7 @@ void GalleryWindow::saveClotheslinePosition() {
 
 void GalleryWindow::restoreClotheslinePosition() {
     m_remembersPosition = true;
+    m_placement.reset();
     const std::optional<ClotheslineWindowPosition> saved = m_positionDefaults->clotheslineWindowPosition();
     if (!saved)
         return;
@@ -368,6 +383,7 @@ void GalleryWindow::beginKnotResize(ClotheslineKnotEdge edge, QPointF screenPoin
     const QRectF area = screen ? screen->available : f;
     const double limit =
         edge == ClotheslineKnotEdge::right ? area.right() - f.left() : f.right() - area.left();
+    m_placement.reset();
     m_knotResize = KnotResize{edge, screenPoint, f, std::max(kRopeMinimumWidth, std::max(limit, f.width()))};
     setIgnoresMouseEvents(false);
 }
@@ -415,6 +431,7 @@ void GalleryWindow::moveClothesline(QPointF screenPoint) {
     // Moving follows the mouse events the application filter sees until the button goes up, so
     // nothing else waits behind a loop of our own.
     m_clotheslineRepositionActive = true;
+    m_placement.reset();
     setIgnoresMouseEvents(false);
     QGuiApplication::setOverrideCursor(Qt::ClosedHandCursor);
     m_moveStart = screenPoint;
@@ -469,11 +486,11 @@ void GalleryWindow::redo() {
 }
 
 GalleryWindow::MenuItemState GalleryWindow::undoMenuItem() const {
-    return historyMenuItem(m_galleryModel, false);
+    return historyMenuItem(m_galleryModel, focusWidget(), false);
 }
 
 GalleryWindow::MenuItemState GalleryWindow::redoMenuItem() const {
-    return historyMenuItem(m_galleryModel, true);
+    return historyMenuItem(m_galleryModel, focusWidget(), true);
 }
 
 bool GalleryWindow::galleryKeysAllowed() const {

@@ -49,6 +49,8 @@ public:
     static constexpr double kRopeHighestBelowTop = 60;
     static constexpr double kInitialCanvasTop = 60;
     static constexpr std::chrono::milliseconds kRoutingInterval{33};
+    // How long after a show the window manager may still place the window on its own.
+    static constexpr std::chrono::milliseconds kPlacementSettleTime{1000};
 
     // The last routing decision, which spares the hit tests while nothing moved.
     struct PointerHit {
@@ -212,6 +214,10 @@ private:
     double m_clotheslineHeight;
     std::optional<QRectF> m_normalFrame;
     std::optional<QRectF> m_compactFrame;
+    // Where the switch to the rope style put the window, until the window manager has had its say:
+    // the switch maps a new native window, which the window manager may place on its own.
+    std::optional<QPointF> m_placement;
+    std::uint64_t m_showCount = 0;
     double m_compactCanvasTop = kInitialCanvasTop;
     double m_clotheslineCanvasTop = kInitialCanvasTop;
     double m_requestedCanvasTop = kInitialCanvasTop;

@@ -262,6 +262,12 @@ void GalleryWindow::syncNativePosition() {
     if (!isVisible())
         return;
     const auto real = X11WindowHints::rootPosition(windowHandle());
+    if (m_clotheslineStyle == true && m_placement) {
+        // The rope goes where the switch put it, wherever the window manager mapped it.
+        if (real && *real != m_placement->toPoint())
+            move(m_placement->toPoint());
+        return;
+    }
     if (m_clotheslineStyle != false) {
         // The borderless rope's idea is wrong only when Qt took its place inside the window
         // manager's frame for its place on the screen. An idea that merely runs ahead of the server
@@ -316,6 +322,11 @@ bool GalleryWindow::event(QEvent* event) {
                 syncNativePosition();
                 applyInputShape(true);
             });
+        // By then the window manager has placed the window; from now on the rope is where it is.
+        QTimer::singleShot(kPlacementSettleTime, this, [this, show = ++m_showCount] {
+            if (show == m_showCount)
+                m_placement.reset();
+        });
         break;
     case QEvent::Move:
         // Qt takes the position inside the frame for the screen position when a window manager

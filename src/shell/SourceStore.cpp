@@ -4,12 +4,11 @@
 #include "platform/Bookmark.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
-#include "widgets/AlertFont.h"
+#include "widgets/SourceFolderAlert.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QStandardPaths>
 #include <QUuid>
 
@@ -19,8 +18,6 @@
 namespace vennimo {
 
 namespace {
-
-constexpr qreal kAlertPoints = 13;
 
 QString userDir(const QString& kind) {
     return QStandardPaths::writableLocation(kind == QLatin1String(SourceFolder::kDesktopKind)
@@ -46,10 +43,7 @@ std::optional<QString> defaultChooseFolder(const SourceStore::GrantRequest& requ
 }
 
 void defaultAlert(const QString& message, const QString& informative) {
-    const std::unique_ptr<QMessageBox> box = newAlert(QMessageBox::Warning, kAlertPoints, nullptr);
-    box->setText(message);
-    box->setInformativeText(informative);
-    box->exec();
+    SourceFolderAlert::run(message, informative);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "widgets/AlertFont.h"
 
+#include <QLabel>
+
 namespace vennimo {
 
 QFont alertFont(qreal pointSize) {
@@ -14,6 +16,15 @@ std::unique_ptr<QMessageBox> newAlert(QMessageBox::Icon icon, qreal pointSize, Q
     alert->setFont(alertFont(pointSize));
     alert->setWindowTitle(QStringLiteral("Vennimo"));
     return alert;
+}
+
+void setPlainTexts(QMessageBox& alert, const QString& text, const QString& informative) {
+    alert.setTextFormat(Qt::PlainText);
+    alert.setText(text);
+    alert.setInformativeText(informative);
+    // The box makes the detail's label with the detail and gives it no format of its own.
+    if (auto* label = alert.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setTextFormat(Qt::PlainText);
 }
 
 } // namespace vennimo

@@ -14,4 +14,8 @@ QFont alertFont(qreal pointSize);
 // window title, since an untitled window would show the program's technical name instead.
 std::unique_ptr<QMessageBox> newAlert(QMessageBox::Icon icon, qreal pointSize, QWidget* parent);
 
+// Sets the message and the detail as text, never as markup: they carry paths, file names and
+// error texts, and a name like "<b>x</b>" must show as it is written.
+void setPlainTexts(QMessageBox& alert, const QString& text, const QString& informative);
+
 } // namespace vennimo

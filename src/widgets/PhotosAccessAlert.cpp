@@ -15,10 +15,10 @@ constexpr qreal kTextPoints = 13;
 
 std::unique_ptr<QMessageBox> PhotosAccessAlert::makeAlert(QWidget* parent, bool settingsProgram) {
     auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
-    alert->setText(QStringLiteral("需要照片图库权限"));
     const QString informative = QStringLiteral("删除照片 App 中的原片需要访问照片图库。");
-    alert->setInformativeText(settingsProgram ? informative
-                                              : informative + u'\n' + QString::fromUtf8(kNoSettingsProgram));
+    setPlainTexts(*alert, QStringLiteral("需要照片图库权限"),
+                  settingsProgram ? informative
+                                  : informative + u'\n' + QString::fromUtf8(kNoSettingsProgram));
     QPushButton* settings =
         settingsProgram ? alert->addButton(QStringLiteral("打开系统设置"), QMessageBox::AcceptRole) : nullptr;
     QPushButton* cancel = alert->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);

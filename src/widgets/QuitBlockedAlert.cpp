@@ -15,9 +15,7 @@ constexpr qreal kTextPoints = 13;
 
 std::unique_ptr<QMessageBox> QuitBlockedAlert::makeAlert(const QString& reason, QWidget* parent) {
     auto alert = newAlert(QMessageBox::Information, kTextPoints, parent);
-    alert->setTextFormat(Qt::PlainText);
-    alert->setText(reason);
-    alert->setInformativeText(QString::fromUtf8(kInformative));
+    setPlainTexts(*alert, reason, QString::fromUtf8(kInformative));
     QPushButton* ok = alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);

@@ -41,6 +41,7 @@ QColor secondaryColor(const QWidget& widget) {
 
 QLabel* wrappingLabel(const QString& content, qreal points, std::optional<QColor> color, QWidget* parent) {
     auto* label = new QLabel(content, parent);
+    label->setTextFormat(Qt::PlainText);
     label->setFont(alertFont(points));
     label->setWordWrap(true);
     label->setFixedWidth(kLabelWidth);
@@ -158,6 +159,7 @@ TrashConfirmation::Preview TrashConfirmation::preview(const Photo& photo) {
 std::unique_ptr<QMessageBox> TrashConfirmation::makeAlert(const QList<Photo>& photos, QWidget* parent) {
     const Text words = text(photos);
     auto alert = newAlert(QMessageBox::Warning, kDestinationPoints, parent);
+    alert->setTextFormat(Qt::PlainText);
     alert->setText(words.title);
     if (photos.size() == 1) {
         const Preview single = preview(photos.first());

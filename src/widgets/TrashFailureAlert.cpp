@@ -2,7 +2,6 @@
 
 #include "widgets/AlertFont.h"
 
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -17,12 +16,7 @@ constexpr qreal kTextPoints = 13;
 std::unique_ptr<QMessageBox> TrashFailureAlert::makeAlert(const QString& message, const QString& informative,
                                                           QWidget* parent) {
     auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
-    alert->setText(message);
-    alert->setInformativeText(informative);
-    // Failure texts carry file names and line breaks; they must stay text, never markup.
-    alert->setTextFormat(Qt::PlainText);
-    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
+    setPlainTexts(*alert, message, informative);
     QPushButton* ok = alert->addButton(QStringLiteral("知道了"), QMessageBox::AcceptRole);
     alert->setDefaultButton(ok);
     alert->setEscapeButton(ok);

@@ -3,7 +3,6 @@
 #include "model/DeferredStateExit.h"
 #include "widgets/AlertFont.h"
 
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -17,12 +16,8 @@ constexpr qreal kTextPoints = 13;
 
 std::unique_ptr<QMessageBox> UnsavedStateAlert::makeAlert(const Error& error, QWidget* parent) {
     auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
-    alert->setText(QString::fromUtf8(DeferredStateExit::kAlertMessage));
-    // The error text names paths; it must stay text.
-    alert->setTextFormat(Qt::PlainText);
-    alert->setInformativeText(DeferredStateExit::alertInformativeText(error));
-    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-        label->setTextFormat(Qt::PlainText);
+    setPlainTexts(*alert, QString::fromUtf8(DeferredStateExit::kAlertMessage),
+                  DeferredStateExit::alertInformativeText(error));
     const QStringList texts = DeferredStateExit::alertButtons();
     const QMessageBox::ButtonRole roles[] = {QMessageBox::AcceptRole, QMessageBox::DestructiveRole,
                                              QMessageBox::RejectRole};

@@ -1,9 +1,11 @@
 #include "canvas/ClotheslineView.h"
 #include "RopeFixture.h"
+#include "canvas/ClotheslineErrorBanner.h"
 #include "canvas/ClotheslineToolbar.h"
 #include "canvas/RopeHitAreas.h"
 #include "core/ExhibitionJournal.h"
 #include "platform/ReduceMotion.h"
+#include "support/ShownText.h"
 #include "widgets/HoverHint.h"
 #include "widgets/TailCutLabel.h"
 #include "widgets/ToolbarIcon.h"
@@ -342,4 +344,13 @@ TEST(ClotheslineView, AnswersSelectAllAndPreviewAndPrunesPrintsThatLeaveTheRope)
     screen.model().setHanging({hanging[1]}, false, RopeHistoryRecording::untracked);
     EXPECT_FALSE(screen.model().selectedIDs().contains(hanging[1].id));
     EXPECT_EQ(screen.model().selectedIDs().size(), 2);
+}
+
+// The rope's messages name files; a name that looks like markup shows as it is written.
+TEST(ClotheslineErrorBanner, ShowsFileNamesAsWritten) {
+    ClotheslineErrorBanner banner;
+    const QString message = "<b>海边</b> & <i>山</i>.jpg 已移动或被替换。";
+    banner.setText(message);
+    EXPECT_TRUE(test::shownTexts(banner).contains(message))
+        << test::shownTexts(banner).join('|').toStdString();
 }

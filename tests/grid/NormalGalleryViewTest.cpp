@@ -2,8 +2,10 @@
 
 #include "dragdrop/PhotoDragPayload.h"
 #include "grid/GalleryHeader.h"
+#include "grid/GridErrorBanner.h"
 #include "grid/PhotoGridLayout.h"
 #include "grid/PhotoGridView.h"
+#include "support/ShownText.h"
 
 #include <QContextMenuEvent>
 #include <QPushButton>
@@ -336,6 +338,14 @@ TEST(NormalGalleryView, APressWhoseCardWentAwayStartsNoDrag) {
     QCoreApplication::sendEvent(port, &move);
     QTest::mouseRelease(port, Qt::LeftButton, {}, away);
     EXPECT_EQ(started, 0) << "no card to carry";
+}
+
+// The grid's messages name files; a name that looks like markup shows as it is written.
+TEST(GridErrorBanner, ShowsFileNamesAsWritten) {
+    GridErrorBanner banner;
+    const QString message = "<b>海边</b> & <i>山</i>.jpg 已移动或被替换。";
+    banner.setText(message);
+    EXPECT_TRUE(shownTexts(banner).contains(message)) << shownTexts(banner).join('|').toStdString();
 }
 
 } // namespace

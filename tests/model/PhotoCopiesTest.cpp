@@ -325,3 +325,112 @@ TEST(PhotoCopiesOnTheRope, AKeptCopyReplacedWhileTheRedoRunsLeavesTheNewCopiesUn
     ASSERT_EQ(rope->redoHistory().size(), 1);
     EXPECT_EQ(rope.newestCopy(rope->redoHistory()), QList<CopyUndoRecord>{marked[0]});
 }
+
+TEST(PhotoCopiesOnTheRope, CopiesTheTrashRefusedHangAgainAndStayUndoable) {
+    CopyRope rope(2);
+    // Stands in for a storage folder the Trash cannot take files out of (root could still write it).
+    auto refused = std::make_shared<QStringList>();
+    rope->setRecycleCopiedFiles([refused, trash = rope->recycleCopiedFiles()](
+                                    const QList<Photo>& photos, GalleryModel::TrashCompletion completion) {
+        QList<Photo> allowed;
+        QHash<QString, QString> failed;
+        for (const Photo& photo : photos) {
+            if (refused->contains(photo.path))
+                failed.insert(photo.path, u"权限不足"_s);
+            else
+                allowed.append(photo);
+        }
+        trash(allowed, [failed, completion](const QList<Photo>& succeeded, QHash<QString, QString> more) {
+            more.insert(failed);
+            completion(succeeded, more);
+        });
+    });
+    ASSERT_TRUE(rope.copy(rope.files, 0.5));
+    const QList<CopyUndoRecord> made = rope.newestCopy(rope->undoHistory());
+    const RopeHistoryEntry entry = rope->undoHistory().last();
+    *refused = {made[0].photo.path, made[1].photo.path};
+
+    rope->undoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    EXPECT_TRUE(rope->actionError().value_or(QString()).startsWith(u"已删除 0 张，2 张未能删除。"_s))
+        << rope->actionError().value_or(u"<none>"_s).toStdString();
+    EXPECT_EQ(rope->undoHistory(), QList<RopeHistoryEntry>{entry}) << "the undo did not happen";
+    EXPECT_TRUE(rope->redoHistory().isEmpty());
+    for (const CopyUndoRecord& record : made) {
+        EXPECT_TRUE(QFile::exists(record.photo.path));
+        EXPECT_TRUE(rope->hangs(record.photo)) << "back where it hung before the undo";
+    }
+
+    // Half of it goes: the recycled copy is redoable, the refused one still undoable.
+    *refused = {made[1].photo.path};
+    rope->undoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    EXPECT_EQ(rope->undoHistory(), QList<RopeHistoryEntry>{RopeHistoryEntry::copy({made[1]}, 0.5)});
+    ASSERT_EQ(rope->redoHistory().size(), 1);
+    const auto recycled = rope.newestCopy(rope->redoHistory());
+    ASSERT_EQ(recycled.size(), 1);
+    EXPECT_EQ(recycled[0].photo, made[0].photo);
+    EXPECT_TRUE(recycled[0].recycled);
+    EXPECT_TRUE(rope->hangs(made[1].photo));
+
+    // A new copy empties the redo side, yet the refused copy can still be undone once the Trash
+    // takes it: nothing the program made is left behind.
+    refused->clear();
+    ASSERT_TRUE(rope.copy({rope.files[0]}, 0.8));
+    ASSERT_EQ(rope->undoHistory().size(), 2);
+    EXPECT_TRUE(rope->redoHistory().isEmpty());
+    while (rope->canUndoRopeAction()) {
+        rope->undoRopeAction();
+        ASSERT_TRUE(rope.settled());
+    }
+    EXPECT_TRUE(rope->undoHistory().isEmpty());
+    EXPECT_TRUE(importedFiles(rope).isEmpty()) << importedFiles(rope).join(u", "_s).toStdString();
+}
+
+TEST(PhotoCopiesOnTheRope, ARedoRepointsTheRestOfTheHistoryAtTheNewCopies) {
+    // Below the copy on the redo side waits the undone take-down of one copy; the redo replaces
+    // that copy by a new file, so the take-down must follow it there.
+    const auto takeDownBelow = [](CopyRope& rope, const CopyUndoRecord& record) {
+        ASSERT_TRUE(rope->setHanging({record.photo}, false, RopeHistoryRecording::record));
+        rope->undoRopeAction();
+        ASSERT_TRUE(rope->hangs(record.photo));
+        rope->undoRopeAction();
+        ASSERT_TRUE(rope.settled());
+        ASSERT_EQ(rope->redoHistory().size(), 2);
+    };
+    {
+        CopyRope rope(2);
+        ASSERT_TRUE(rope.copy(rope.files, 0.3));
+        const QList<CopyUndoRecord> made = rope.newestCopy(rope->undoHistory());
+        takeDownBelow(rope, made[1]);
+
+        rope->redoRopeAction();
+        ASSERT_TRUE(rope.settled());
+        const auto remade = rope.newestCopy(rope->undoHistory());
+        ASSERT_EQ(remade.size(), 2);
+        EXPECT_EQ(rope->redoHistory(),
+                  QList<RopeHistoryEntry>{RopeHistoryEntry::takeDown({remade[1].photo})});
+        rope->redoRopeAction();
+        EXPECT_FALSE(rope->hangs(remade[1].photo)) << "the redone take-down takes the new copy down";
+        EXPECT_TRUE(rope->hangs(remade[0].photo));
+    }
+    {
+        // The same when a kept copy was replaced while the redo ran.
+        CopyRope rope(2);
+        ASSERT_TRUE(rope.copy(rope.files, 0.6));
+        const QList<CopyUndoRecord> made = rope.newestCopy(rope->undoHistory());
+        rope->markExported(made[0].photo);
+        takeDownBelow(rope, made[1]);
+        {
+            QueueGate gate(rope->queue());
+            rope->redoRopeAction();
+            replaceFile(made[0].photo.path, "another file");
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
+        ASSERT_TRUE(rope.settled());
+        const auto remade = rope.newestCopy(rope->undoHistory());
+        ASSERT_EQ(remade.size(), 1);
+        ASSERT_EQ(rope->redoHistory().size(), 2);
+        EXPECT_EQ(rope->redoHistory().first(), RopeHistoryEntry::takeDown({remade[0].photo}));
+    }
+}

@@ -219,10 +219,28 @@ TEST(RopeHistory, InjectedEntriesWaitForTheirOperations) {
     rope->undoRopeAction();
     EXPECT_EQ(rope->undoHistory().last(), copyEntry);
     ASSERT_TRUE(finish);
-    finish({CopyUndoRecord{a, b, "digest", true}});
+    finish({CopyUndoRecord{a, b, "digest", true}}, {});
     EXPECT_EQ(rope->redoHistory().last(),
               RopeHistoryEntry::copy({CopyUndoRecord{a, b, "digest", true}}, 0.4));
     EXPECT_EQ(rope->ropeRedoTitle(), "重做复制");
+
+    // Copies the Trash refused stay on the undo side; only what was undone moves over.
+    const CopyUndoRecord first{a, b, "digest", false}, second{c, c, "digest", false};
+    const auto pair = RopeHistoryEntry::copy({first, second}, 0.6);
+    rope->pushUndo(pair, true);
+    rope->undoRopeAction();
+    ASSERT_TRUE(finish);
+    finish({}, {first, second});
+    EXPECT_EQ(rope->undoHistory().last(), pair) << "nothing undone, nothing moves";
+    EXPECT_TRUE(rope->redoHistory().isEmpty());
+    const auto undoCount = rope->undoHistory().size();
+    rope->undoRopeAction();
+    CopyUndoRecord gone = first;
+    gone.recycled = true;
+    finish({gone}, {second});
+    EXPECT_EQ(rope->undoHistory().size(), undoCount);
+    EXPECT_EQ(rope->undoHistory().last(), RopeHistoryEntry::copy({second}, 0.6));
+    EXPECT_EQ(rope->redoHistory(), QList<RopeHistoryEntry>{RopeHistoryEntry::copy({gone}, 0.6)});
 }
 
 TEST(RopeHistory, RedoOfATrashChecksTheFilesFirst) {

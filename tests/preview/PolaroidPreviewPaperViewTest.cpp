@@ -3,6 +3,7 @@
 #include "preview/PolaroidPreviewPanel.h"
 #include "preview/PreviewActionButton.h"
 #include "rendering/PreviewToolbarMetrics.h"
+#include "support/ShownText.h"
 #include "support/TestEnvironment.h"
 #include "widgets/HoverHint.h"
 
@@ -175,4 +176,16 @@ TEST(PolaroidPreviewPanel, TextFieldsKeepTheirKeysAndUndoWhileTheRopeHistoryName
     EXPECT_EQ(undos, 1);
     EXPECT_TRUE(panel.redoState().enabled);
     EXPECT_EQ(panel.redoState().title, "重做");
+}
+
+// Failures name files and reasons; a name that looks like markup shows as it is written.
+TEST(PolaroidPreviewPaperView, ErrorsShowFileNamesAsWritten) {
+    PolaroidPreviewPaperView paper;
+    const QString error = "无法复制：<b>海边</b> & <i>山</i>.jpg 已移动";
+    paper.setErrorText(error);
+    EXPECT_EQ(shownText(*paper.errorLabel()), error);
+    EXPECT_EQ(shownToolTip(paper.errorLabel()->toolTip()), error);
+    paper.setUnavailable("<b>海边</b>.jpg 无法打开");
+    EXPECT_TRUE(shownTexts(paper).contains("<b>海边</b>.jpg 无法打开"))
+        << shownTexts(paper).join('|').toStdString();
 }

@@ -13,6 +13,7 @@
 #include "settings/QuickOpenSettingsView.h"
 #include "settings/SettingsSwitch.h"
 #include "settings/SourceSettingsView.h"
+#include "support/ShownText.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -215,6 +216,38 @@ TEST(GallerySettingsView, FolderPanelsAddAndReauthoriseThroughTheDraft) {
     EXPECT_TRUE(w.editor->message()->startsWith("无法重新授权："));
     EXPECT_EQ(w.services.storedFolders[1].path, QDir::homePath() + "/Pictures/Screens");
     EXPECT_EQ(general->draftIssues().keys(), QStringList{"S"}) << "still unresolved";
+}
+
+TEST(GallerySettingsView, FolderNamesPathsAndMessagesShowAsWritten) {
+    const QString path = QDir::homePath() + "/<b>相册 & <i>旧";
+    FakeSettingsServices services;
+    services.storedFolders = {{"M", std::nullopt, path, QByteArray("grant"), true}};
+    UserDefaults defaults{test::makeFolder("config") + "/VennimoGallery/defaults.json"};
+    GallerySettingsEditor editor(services, defaults);
+    GallerySettingsView view(editor);
+    view.show();
+    GeneralSettingsView* general = view.pane(SettingsPane::general)->general();
+    QStringList shown = test::shownTexts(*general);
+    EXPECT_TRUE(shown.contains("<b>相册 & <i>旧")) << shown.join('|').toStdString();
+    // The path row, cut in its middle where it is long.
+    EXPECT_TRUE(std::any_of(shown.cbegin(), shown.cend(), [](const QString& text) {
+        return text.endsWith("/<b>相册 & <i>旧");
+    })) << shown.join('|').toStdString();
+    QStringList tips;
+    for (const QLabel* label : general->findChildren<QLabel*>())
+        if (!label->toolTip().isEmpty())
+            tips.append(test::shownToolTip(label->toolTip()));
+    EXPECT_EQ(tips, QStringList{path});
+
+    // A refused folder is named in the message as written too.
+    GeneralSettingsView::Panels panels;
+    panels.chooseFolders = [&](const QString&, const QString&) { return QStringList{path + "/新"}; };
+    general->setPanels(panels);
+    services.addingFailure = Error::fromErrno(ENOENT, path + "/新");
+    general->chooseFolders();
+    ASSERT_TRUE(editor.message());
+    shown = test::shownTexts(view);
+    EXPECT_TRUE(shown.contains(*editor.message())) << shown.join('|').toStdString();
 }
 
 TEST(GallerySettingsView, TheHelpTableHoldsTenKeysInFiveRowsOfTwo) {

@@ -208,6 +208,30 @@ TEST(GalleryWindowGeometry, EachStyleGetsItsOwnFrameBack) {
     EXPECT_EQ(rope.window->frame(), QRectF(50, 60, 1000, 700)) << "the last grid frame comes back";
 }
 
+// The switch maps a new native window, which a window manager may first put where it likes; the
+// rope still comes back where it hung, and that is where it is remembered.
+TEST(GalleryWindowGeometry, TheRopeComesBackToItsFrameWhereverTheWindowManagerMapsIt) {
+    RopeWindow rope({kLeftScreen}, {100, 300, 800, 518});
+    rope.window->restoreClotheslinePosition();
+    rope.window->setClotheslineStyle(false);
+    rope.window->setClotheslineStyle(true);
+    rope.window->move(0, 0);
+    // The selection ends on the way back, so the chrome lowers its canvas top.
+    rope.window->setClotheslineLayout(466, 8);
+    EXPECT_EQ(rope.window->frame(), QRectF(100, 352, 800, 466));
+    const std::optional<ClotheslineWindowPosition> saved = rope.defaults->clotheslineWindowPosition();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->x, 100);
+    EXPECT_EQ(saved->ropeY, 360);
+    EXPECT_EQ(saved->width, 800);
+
+    // Leaving again before the window manager has moved it back keeps the rope's own frame.
+    rope.window->move(0, 0);
+    rope.window->setClotheslineStyle(false);
+    rope.window->setClotheslineStyle(true);
+    EXPECT_EQ(rope.window->frame(), QRectF(100, 352, 800, 466));
+}
+
 TEST(GalleryWindowGeometry, HoldsLayoutChangesWhileAGestureRuns) {
     RopeWindow rope({kLeftScreen});
     rope.window->beginKnotResize(ClotheslineKnotEdge::right, {0, 0});

@@ -2,12 +2,17 @@
 
 #include "platform/Bookmark.h"
 #include "platform/JsonFile.h"
+#include "support/ShownText.h"
 #include "support/TestEnvironment.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace vennimo;
@@ -217,6 +222,27 @@ TEST(SourceStoreTest, GrantCheckAsksOncePerDeepestFolderAndRefusesOtherChoices) 
             EXPECT_FALSE(store.folders()[1].bookmark.has_value());
         }
     }
+}
+
+// The alert the store shows by itself names the folder's path as it is written, even a path
+// that looks like markup.
+TEST(SourceStoreTest, TheOwnAlertShowsTheFolderPathAsWritten) {
+    const QString storage = storageFolder();
+    const QString folder = makeFolder(QStringLiteral("<b>相册 & <i>旧"));
+    SourceStore store(storage, home());
+    ASSERT_TRUE(store.save({chosen(QStringLiteral("F"), folder)}).ok());
+    store.setChooseFolder(
+        [](const SourceStore::GrantRequest&) { return makeFolder(QStringLiteral("other")); });
+    QStringList shown;
+    QTimer::singleShot(0, [&shown] {
+        auto* alert = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(alert, nullptr);
+        shown = shownTexts(*alert);
+        alert->buttons().constFirst()->click();
+    });
+    EXPECT_FALSE(store.authorizeDeletion({photoAt(folder + QStringLiteral("/a.jpg"))}));
+    EXPECT_TRUE(shown.contains(QStringLiteral("请选择原来的源文件夹：") + folder))
+        << shown.join(u'|').toStdString();
 }
 
 TEST(SourceStoreTest, SavingNotifiesAndAddingMergesListedFolders) {

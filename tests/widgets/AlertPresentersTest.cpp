@@ -1,8 +1,11 @@
 #include "widgets/AlertPresenters.h"
+#include "model/DeferredStateExit.h"
 #include "model/GalleryModel.h"
+#include "support/ShownText.h"
 #include "support/TestEnvironment.h"
 #include "widgets/PhotosAccessAlert.h"
 #include "widgets/QuitBlockedAlert.h"
+#include "widgets/SourceFolderAlert.h"
 #include "widgets/TailCutLabel.h"
 #include "widgets/TrashConfirmation.h"
 #include "widgets/TrashFailureAlert.h"
@@ -250,7 +253,40 @@ TEST(Alerts, EveryAlertCarriesTheProductsName) {
         QuitBlockedAlert::makeAlert("正在删除照片"),
         UnsavedStateAlert::makeAlert(Error::make("Vennimo.Placements", 1, "磁盘已满")),
         TrashConfirmation::makeAlert({imagePhoto("title.jpg", Qt::darkRed)}),
+        SourceFolderAlert::makeAlert("未删除照片", "请选择原来的源文件夹：/home/a"),
     };
     for (const auto& alert : alerts)
         EXPECT_EQ(alert->windowTitle(), "Vennimo") << alert->text().toStdString();
+}
+
+// Paths, file names and reasons show as they are written, even when they look like markup.
+TEST(Alerts, PathsAndNamesShowAsWrittenNeverAsMarkup) {
+    const QString path = "/home/a/<b>相册</b> & <i>旧</i>";
+    const Error error = Error::fromErrno(EACCES, path);
+    struct Case {
+        const char* name;
+        std::unique_ptr<QMessageBox> alert;
+        QStringList shown;
+    };
+    Case cases[] = {
+        {"source folder",
+         SourceFolderAlert::makeAlert("未删除照片", "请选择原来的源文件夹：" + path),
+         {"未删除照片", "请选择原来的源文件夹：" + path}},
+        {"grant not saved",
+         SourceFolderAlert::makeAlert("授权未保存，未删除照片", error.localizedDescription()),
+         {"授权未保存，未删除照片", error.localizedDescription()}},
+        {"trash failure",
+         TrashFailureAlert::makeAlert("<u>有 1 张照片未能删除</u>", path + "：没有权限"),
+         {"<u>有 1 张照片未能删除</u>", path + "：没有权限"}},
+        {"quit blocked", QuitBlockedAlert::makeAlert("<b>正在删除</b>"), {"<b>正在删除</b>"}},
+        {"unsaved state",
+         UnsavedStateAlert::makeAlert(error),
+         {DeferredStateExit::alertInformativeText(error)}},
+    };
+    for (const Case& c : cases) {
+        const QStringList shown = shownTexts(*c.alert);
+        for (const QString& text : c.shown)
+            EXPECT_TRUE(shown.contains(text)) << c.name << ": " << shown.join(u'|').toStdString();
+    }
+    grab(*cases[0].alert, "source-folder-markup-path");
 }
