@@ -39,6 +39,7 @@ constexpr int kPhotoHeight = 3172;
 constexpr int kSettleMs = 3000;
 constexpr int kPageMs = 250;
 constexpr int kCopySettleMs = 300;
+constexpr int kTrayIconSize = 64;
 // Where the rope screen puts its canvas inside its window, and how far below the rope a print's
 // paper is surely hit.
 constexpr int kSideInset = 10;
@@ -67,9 +68,9 @@ QStringList visibleWindows(qint64 pid) {
         .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
-// The widest visible window of the process, its rope window.
-std::optional<QRect> ropeWindow(qint64 pid) {
-    std::optional<QRect> widest;
+// The frames of the process's visible windows but a tray icon, which a tray host may show.
+QList<QRect> windowFrames(qint64 pid) {
+    QList<QRect> frames;
     for (const QString& id : visibleWindows(pid)) {
         QHash<QString, int> values;
         for (const QString& line : run(QStringLiteral("xdotool"),
@@ -81,9 +82,18 @@ std::optional<QRect> ropeWindow(qint64 pid) {
         }
         const QRect frame(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
                           values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
+        if (frame.width() > kTrayIconSize || frame.height() > kTrayIconSize)
+            frames.append(frame);
+    }
+    return frames;
+}
+
+// The widest visible window of the process, its rope window.
+std::optional<QRect> ropeWindow(qint64 pid) {
+    std::optional<QRect> widest;
+    for (const QRect& frame : windowFrames(pid))
         if (!widest || frame.width() > widest->width())
             widest = frame;
-    }
     return widest;
 }
 
@@ -127,7 +137,7 @@ bool pagePreviews(qint64 pid, const QString& storage, int photos, int pages) {
     xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
              QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")},
             1500);
-    if (visibleWindows(pid).size() < 2)
+    if (windowFrames(pid).size() < 2)
         return false;
     int position = 0;
     int step = 1;
@@ -163,7 +173,7 @@ std::optional<Ending> end(QProcess& process, int signal) {
             const double exitMs = double(timer.nsecsElapsed()) / 1e6;
             return Ending{exitMs, windowsGone.value_or(exitMs)};
         }
-        if (!windowsGone && visibleWindows(pid).size() <= 1)
+        if (!windowsGone && windowFrames(pid).isEmpty())
             windowsGone = double(timer.nsecsElapsed()) / 1e6;
     }
     process.kill();
