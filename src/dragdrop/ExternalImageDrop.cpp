@@ -5,13 +5,20 @@
 #include "dragdrop/PromiseDirectory.h"
 #include "dragdrop/PromisedImage.h"
 #include "dragdrop/XdsPromiseReceiver.h"
+#include "platform/ImageDecoder.h"
+#include "platform/X11DropTime.h"
+#include "platform/X11Selection.h"
+#include "platform/X11SelectionReader.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QPointer>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <QUuid>
@@ -81,30 +88,88 @@ QString decodeMozUrl(const QByteArray& bytes) {
     return QString::fromUtf8(bytes);
 }
 
-// Reads a drop's data one type at a time. Qt asks the source for each type on its own and waits
-// up to its selection time-out (five seconds, fixed) for every answer, on the main thread: after
-// one answer came back empty that late, the source has stopped answering, and the other types
-// are not asked for.
+// Whether bytes hold a picture the import can save, by their header alone: nothing is decoded on
+// the main thread. A header too large to decode still counts, the import names the fault.
+bool givesPicture(const QByteArray& bytes) {
+    if (bytes.startsWith("%PDF-"))
+        return true;
+    const auto header = ImageDecoder::readHeader(bytes);
+    return header.ok() || (header.error().domain == QLatin1String(kImageErrorDomain) &&
+                           header.error().code == kImageTooLargeCode);
+}
+
+QString canonicalType(const QString& type) {
+    const QMimeType mime = QMimeDatabase().mimeTypeForName(type);
+    return mime.isValid() ? mime.name() : type;
+}
+
+// Reads a drop's data one type at a time, all reads within one time. Qt asks the source for each
+// type on its own and waits up to its selection time-out (five seconds, fixed) for every answer,
+// on the main thread: after one answer came back empty that late, the source has stopped
+// answering, and the other types are not asked for. A drop from another program on X11 is read
+// over a connection of our own instead, where no read waits past the time left.
 class DropDataReader {
 public:
-    explicit DropDataReader(const QMimeData& data)
-        : m_data(data) {}
+    DropDataReader(const QMimeData& data, const QDeadlineTimer& deadline,
+                   std::unique_ptr<X11SelectionReader> x11 = {}, std::uint32_t time = 0)
+        : m_data(data)
+        , m_x11(std::move(x11))
+        , m_time(time)
+        , m_deadline(deadline) {}
 
     QByteArray read(const QString& format) {
         if (m_stalled || !m_data.hasFormat(format))
             return {};
+        if (m_deadline.hasExpired()) {
+            m_ranOut = true;
+            return {};
+        }
         QElapsedTimer timer;
         timer.start();
-        QByteArray bytes = m_data.data(format);
+        QByteArray bytes = fetch(format);
         if (bytes.isEmpty() && timer.elapsed() >= ExternalImageDrop::kStalledReadMs)
             m_stalled = true;
+        if (bytes.isEmpty() && m_deadline.hasExpired())
+            m_ranOut = true;
         return bytes;
     }
+    // Whether a type was left unread, or read in vain, because the time was up.
+    bool ranOut() const { return m_ranOut; }
 
 private:
+    QByteArray fetch(const QString& format) {
+        if (!m_x11)
+            return m_data.data(format);
+        const auto ask = [this](const QString& target) {
+            return m_x11->read("XdndSelection", target.toLatin1(), m_time, m_deadline,
+                               ExternalImageDrop::kMaxImageBytes);
+        };
+        std::optional<QByteArray> bytes = ask(format);
+        // Qt lists the browsers' URL type as a URI list, and converts it when read through Qt.
+        if (!bytes && format == kUriList)
+            if (const auto moz = ask(kMozUrl))
+                bytes = decodeMozUrl(*moz).section(QLatin1Char('\n'), 0, 0).toUtf8();
+        return bytes.value_or(QByteArray());
+    }
+
     const QMimeData& m_data;
+    std::unique_ptr<X11SelectionReader> m_x11;
+    std::uint32_t m_time;
+    QDeadlineTimer m_deadline;
     bool m_stalled = false;
+    bool m_ranOut = false;
 };
+
+// A reader for the drop being handled: over its own X connection when the data comes from
+// another program on X11 and the drop's time is known, else through Qt.
+DropDataReader dropReader(const QMimeData& data, const QDeadlineTimer& deadline) {
+    const std::optional<unsigned> owner = X11Selection::owner("XdndSelection");
+    const std::optional<std::uint32_t> time = X11DropTime::last();
+    if (owner && time && !X11Selection::ownWindow(*owner))
+        if (auto x11 = X11SelectionReader::open())
+            return DropDataReader(data, deadline, std::move(x11), *time);
+    return DropDataReader(data, deadline);
+}
 
 // The dropped URLs in the order offered: the URI list, else the first line of the browsers' URL
 // types.
@@ -137,7 +202,8 @@ bool readableDrag(const QMimeData& data) {
     }
     if (!formats.contains(kUriList))
         return false;
-    DropDataReader reader(data);
+    // Looked at while the drag moves, before any drop: the source answers only Qt's requests then.
+    DropDataReader reader(data, QDeadlineTimer(ExternalImageDrop::kDropReadMs));
     for (const QUrl& url : droppedUrls(reader)) {
         if (!url.isLocalFile())
             return true;
@@ -177,11 +243,12 @@ QStringList defaultTemporaryFolders() {
     return folders;
 }
 
-QList<std::shared_ptr<FilePromiseReceiver>> defaultPromiseReceivers(const QMimeData& data) {
+QList<std::shared_ptr<FilePromiseReceiver>> defaultPromiseReceivers(const QMimeData& data,
+                                                                    const QDeadlineTimer& deadline) {
     // Our own peg drags offer a promise that moves the original: not something to import.
     if (!data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)) || data.hasFormat(kPegType))
         return {};
-    if (auto receiver = XdsPromiseReceiver::forCurrentDrop(data))
+    if (auto receiver = XdsPromiseReceiver::forCurrentDrop(data, deadline))
         return {receiver};
     return {};
 }
@@ -227,6 +294,25 @@ QStringList ExternalImageDrop::imageTypes() {
             QStringLiteral("image/gif"), QStringLiteral("image/tiff"), QStringLiteral("application/pdf")};
 }
 
+bool ExternalImageDrop::importableImageType(const QString& type) {
+    static const QSet<QString> readable = [] {
+        QSet<QString> types;
+        for (const QByteArray& name : QImageReader::supportedMimeTypes())
+            types.insert(canonicalType(QString::fromLatin1(name)));
+        // Decoded by libheif and Poppler, not by Qt's readers.
+        for (const char* name : {"image/heic", "image/heif", "image/avif", "image/heic-sequence",
+                                 "image/heif-sequence", "application/pdf"})
+            types.insert(canonicalType(QLatin1String(name)));
+        for (const QString& name : imageTypes())
+            types.insert(canonicalType(name));
+        return types;
+    }();
+    if (readable.contains(canonicalType(type)))
+        return true;
+    // Camera RAW files, through libraw.
+    return QMimeDatabase().mimeTypeForName(type).inherits(QStringLiteral("image/x-dcraw"));
+}
+
 QStringList ExternalImageDrop::registeredTypes() {
     QStringList types{kUriList, kMozUrl, kNetscapeUrl};
     types += imageTypes();
@@ -243,6 +329,8 @@ QStringList ExternalImageDrop::registeredTypes() {
 
 void ExternalImageDrop::beginDrag() {
     ++g_dragGeneration;
+    // A drop follows an enter: its time must be known by the time it is read.
+    X11DropTime::watch();
 }
 
 bool ExternalImageDrop::canRead(const QMimeData& data) {
@@ -314,9 +402,11 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
                                                         const PromiseReceivers& promises) {
     Snapshot snapshot;
     const QStringList formats = data.formats();
+    // One time for every read of the drop, the promise's answer included.
+    const QDeadlineTimer deadline(kDropReadMs);
 
     QList<std::shared_ptr<PromisedImage>> promised;
-    const auto receivers = promises ? promises(data) : defaultPromiseReceivers(data);
+    const auto receivers = promises ? promises(data) : defaultPromiseReceivers(data, deadline);
     if (!receivers.isEmpty()) {
         if (auto directory = PromiseDirectory::create(); directory.ok())
             for (const auto& receiver : receivers)
@@ -332,7 +422,7 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
 
     QStringList candidates = imageTypes();
     for (const QString& format : formats)
-        if (!candidates.contains(format) && formatIsImage(format))
+        if (!candidates.contains(format) && formatIsImage(format) && importableImageType(format))
             candidates.append(format);
     QStringList offeredImageTypes;
     for (const QString& type : candidates)
@@ -341,7 +431,7 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
 
     // The URI list gives one item per URI; bytes and the promise belong to the first item, the one
     // every source that offers them describes.
-    DropDataReader reader(data);
+    DropDataReader reader = dropReader(data, deadline);
     QList<QUrl> urls = droppedUrls(reader);
     const bool hasData = !offeredImageTypes.isEmpty() || formats.contains(kOctetStream) || hasPromiseType;
     const qsizetype itemCount = std::max<qsizetype>(urls.size(), hasData ? 1 : 0);
@@ -377,17 +467,28 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
             alternatives.append(Source::file(*filePath, copy));
         }
         if (carriesData) {
+            // The first type that gives a picture ends the reading: each read may cost a round
+            // trip to a slow source, on the main thread.
+            bool picture = false;
             for (const QString& type : offeredImageTypes) {
+                if (picture)
+                    break;
                 QByteArray bytes = reader.read(type);
-                if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size()))
+                if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size())) {
+                    picture = givesPicture(bytes);
                     alternatives.append(Source::fromBytes(std::move(bytes)));
+                }
             }
-            if (formats.contains(kOctetStream)) {
+            if (!picture && formats.contains(kOctetStream)) {
                 QByteArray bytes = reader.read(kOctetStream);
                 if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && contentIsImage(bytes) &&
-                    fits(bytes.size()))
+                    fits(bytes.size())) {
+                    picture = true;
                     alternatives.append(Source::fromBytes(std::move(bytes)));
+                }
             }
+            if (!picture && reader.ranOut())
+                snapshot.unreadItems.append(int(snapshot.items.size()));
         }
         if (itemHasPromise && nextPromise < promised.size())
             alternatives.append(Source::fromPromise(promised[nextPromise++]));

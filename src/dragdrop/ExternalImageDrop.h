@@ -79,6 +79,10 @@ public:
     // A read of drop data that comes back empty after this long was the platform's selection
     // time-out, a source that stopped answering: the drop's other types are not asked for then.
     static constexpr int kStalledReadMs = 1000;
+    // All reads of one drop's data together, inside the drop handler on the main thread: a source
+    // that answers slowly, or offers many types, holds the application no longer than this. What
+    // was not read by then is not asked for.
+    static constexpr int kDropReadMs = 2000;
     // How often a blocked wait looks whether the drop was cancelled.
     static constexpr int kCancelPollMs = 100;
 
@@ -106,6 +110,9 @@ public:
         QMap<int, PhotosOrigin> origins{};
         // Items beyond the per-drop limit, counted as failures by the import.
         int droppedItems = 0;
+        // Items whose offered image data gave no picture before the time for reading ran out:
+        // the import calls them unreadable rather than empty.
+        QList<int> unreadItems{};
 
         bool isEmpty() const { return items.isEmpty() && droppedItems == 0; }
     };
@@ -129,6 +136,9 @@ public:
     static bool withinPixelLimit(qint64 width, qint64 height);
     // The six byte types tried first, in preference order.
     static QStringList imageTypes();
+    // Whether the import can make a picture of bytes of this type; a drop's other types are never
+    // read.
+    static bool importableImageType(const QString& type);
     // Every drag type the rope accepts drops of.
     static QStringList registeredTypes();
     // Looks at the types and the file URLs only, never at other contents. Main thread; within one
@@ -138,7 +148,9 @@ public:
     // the platform hands over the same data object for every drag.
     static void beginDrag();
     // Main thread, inside the drop handler: promises start receiving here. Without `promises`
-    // the X Direct Save receiver is used where the source offers it.
+    // the X Direct Save receiver is used where the source offers it. Image types are read in
+    // preference order until one gives a picture, all reads within kDropReadMs; from another
+    // program on X11 over a connection of their own, so that no read waits beyond that time.
     static Snapshot snapshot(const QMimeData& data, const PromiseReceivers& promises = {});
     static std::optional<PhotosOrigin> readPhotosOrigin(const std::optional<QString>& filePath,
                                                         const std::optional<PhotosAssetReference>& reference,

@@ -525,8 +525,12 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
         const Item& item = items[size_t(index)];
         if (item.produced.isEmpty()) {
             ++result.failures;
-            result.detail = item.lastError ? item.lastError->localizedDescription()
-                                           : QStringLiteral("来源应用没有提供图片数据。");
+            if (item.lastError)
+                result.detail = item.lastError->localizedDescription();
+            else if (snapshot.unreadItems.contains(int(index)))
+                result.detail = notImageError().localizedDescription();
+            else
+                result.detail = QStringLiteral("来源应用没有提供图片数据。");
             continue;
         }
         if (const auto origin = snapshot.origins.constFind(int(index)); origin != snapshot.origins.constEnd())

@@ -2,6 +2,8 @@
 
 #include "dragdrop/ExternalImageDrop.h"
 #include "platform/X11Connection.h"
+#include "platform/X11DropTime.h"
+#include "platform/X11SelectionReader.h"
 
 #include <QMimeData>
 #include <QUrl>
@@ -56,7 +58,8 @@ QString XdsPromiseReceiver::safeFileName(const QByteArray& suggested) {
     return clean.isEmpty() ? QString::fromLatin1(kDefaultName) : clean;
 }
 
-std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMimeData& data) {
+std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMimeData& data,
+                                                                       QDeadlineTimer deadline) {
     xcb_connection_t* c = X11Connection::get();
     if (c == nullptr || !data.hasFormat(QLatin1String(ExternalImageDrop::kDirectSaveType)))
         return nullptr;
@@ -82,7 +85,8 @@ std::shared_ptr<XdsPromiseReceiver> XdsPromiseReceiver::forCurrentDrop(const QMi
         suggested = QByteArray(static_cast<const char*>(xcb_get_property_value(property)),
                                xcb_get_property_value_length(property));
     std::free(property);
-    return std::shared_ptr<XdsPromiseReceiver>(new XdsPromiseReceiver(data, window, safeFileName(suggested)));
+    return std::shared_ptr<XdsPromiseReceiver>(
+        new XdsPromiseReceiver(data, window, safeFileName(suggested), deadline));
 }
 
 void XdsPromiseReceiver::receive(const QString& directory, Reader reader) {
@@ -97,7 +101,7 @@ void XdsPromiseReceiver::receive(const QString& directory, Reader reader) {
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, directSave, X11Connection::atom(c, "text/plain"),
                         8, uint32_t(uri.size()), uri.constData());
     xcb_flush(c);
-    QByteArray answer = m_data->data(QLatin1String(ExternalImageDrop::kDirectSaveType));
+    QByteArray answer = this->answer();
     m_data = nullptr;
     if (const qsizetype nul = answer.indexOf('\0'); nul >= 0)
         answer.truncate(nul);
@@ -107,6 +111,20 @@ void XdsPromiseReceiver::receive(const QString& directory, Reader reader) {
         reader(path);
     else
         reader(noFile());
+}
+
+QByteArray XdsPromiseReceiver::answer() {
+    const std::optional<std::uint32_t> time = X11DropTime::last();
+    std::unique_ptr<X11SelectionReader> reader =
+        m_deadline.isForever() || !time ? nullptr : X11SelectionReader::open();
+    if (!reader)
+        return m_data->data(QLatin1String(ExternalImageDrop::kDirectSaveType));
+    // The source reads the folder we named from its window as soon as it is asked: the name must
+    // be there before the request, which goes over another connection.
+    xcb_connection_t* c = X11Connection::get();
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return reader->read("XdndSelection", ExternalImageDrop::kDirectSaveType, *time, m_deadline, kMaxNameBytes)
+        .value_or(QByteArray());
 }
 
 } // namespace vennimo

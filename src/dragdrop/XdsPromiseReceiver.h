@@ -3,6 +3,7 @@
 #include "dragdrop/FilePromiseReceiver.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <memory>
@@ -20,7 +21,9 @@ public:
     static constexpr int kMaxNameBytes = 200;
 
     // Nothing unless the application runs on X11 and the drop's source offers a suggested name.
-    static std::shared_ptr<XdsPromiseReceiver> forCurrentDrop(const QMimeData& data);
+    // With a deadline, the source's answer is not waited for beyond it.
+    static std::shared_ptr<XdsPromiseReceiver>
+    forCurrentDrop(const QMimeData& data, QDeadlineTimer deadline = QDeadlineTimer::Forever);
 
     QStringList fileNames() const override { return {m_name}; }
     void receive(const QString& directory, Reader reader) override;
@@ -29,14 +32,19 @@ public:
     static QString safeFileName(const QByteArray& suggested);
 
 private:
-    XdsPromiseReceiver(const QMimeData& data, quint32 window, QString name)
+    XdsPromiseReceiver(const QMimeData& data, quint32 window, QString name, QDeadlineTimer deadline)
         : m_data(&data)
         , m_window(window)
-        , m_name(std::move(name)) {}
+        , m_name(std::move(name))
+        , m_deadline(deadline) {}
+
+    // The source's answer: "S", "F" or "E", or nothing when it did not come.
+    QByteArray answer();
 
     const QMimeData* m_data;
     quint32 m_window;
     QString m_name;
+    QDeadlineTimer m_deadline;
 };
 
 } // namespace vennimo

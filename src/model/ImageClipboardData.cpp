@@ -17,6 +17,25 @@ constexpr auto kGnomeCopiedFiles = "x-special/gnome-copied-files";
 // Qt's PNG writer takes zlib's level from the quality: 89 gives level 1.
 constexpr int kFastestPngQuality = 89;
 
+// Refuses to take more once `stop` is set: the PNG writer fails at its next piece, a large
+// picture's encoding ends within moments instead of seconds.
+class StoppableBuffer : public QBuffer {
+public:
+    StoppableBuffer(QByteArray* bytes, const std::atomic<bool>& stop)
+        : QBuffer(bytes)
+        , m_stop(stop) {}
+
+protected:
+    qint64 writeData(const char* data, qint64 length) override {
+        if (m_stop)
+            return -1;
+        return QBuffer::writeData(data, length);
+    }
+
+private:
+    const std::atomic<bool>& m_stop;
+};
+
 } // namespace
 
 // Made once, by whoever comes first: a task on a queue or a reader; a failed rendering is not
@@ -27,8 +46,10 @@ struct ImageClipboardData::Rendering {
     std::mutex mutex;
     std::condition_variable done;
     State state = State::Idle;
-    // Dropped once the data object is gone: nobody wants the image any more.
+    // Dropped once the data object is gone: nobody wants the image any more. `stop` tells a
+    // rendering under way, without the lock.
     bool abandoned = false;
+    std::atomic<bool> stop{false};
     QByteArray source;
     Render render;
     std::optional<QByteArray> image;
@@ -38,7 +59,7 @@ struct ImageClipboardData::Rendering {
         const QByteArray input = source;
         const Render make = render;
         lock.unlock();
-        std::optional<QByteArray> made = make ? make(input) : std::nullopt;
+        std::optional<QByteArray> made = make ? make(input, stop) : std::nullopt;
         lock.lock();
         if (!abandoned)
             image = std::move(made);
@@ -69,6 +90,7 @@ ImageClipboardData::ImageClipboardData(const QUrl& file, std::optional<QByteArra
 }
 
 ImageClipboardData::~ImageClipboardData() {
+    m_rendering->stop = true;
     const std::lock_guard lock(m_rendering->mutex);
     m_rendering->abandoned = true;
     m_rendering->source = QByteArray();
@@ -140,15 +162,21 @@ std::unique_ptr<QMimeData> ImageClipboardData::materialized() const {
 }
 
 std::optional<QByteArray> ImageClipboardData::png(const QByteArray& source) {
+    const std::atomic<bool> never{false};
+    return pngUnlessStopped(source, never);
+}
+
+std::optional<QByteArray> ImageClipboardData::pngUnlessStopped(const QByteArray& source,
+                                                               const std::atomic<bool>& stop) {
     const auto image = ImageDecoder::decode(source);
-    if (!image)
+    if (!image || stop)
         return std::nullopt;
     QByteArray bytes;
-    QBuffer buffer(&bytes);
+    StoppableBuffer buffer(&bytes, stop);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
     writer.setQuality(kFastestPngQuality);
-    if (!writer.write(*image))
+    if (!writer.write(*image) || stop)
         return std::nullopt;
     return bytes;
 }

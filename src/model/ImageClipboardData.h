@@ -4,6 +4,7 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -20,13 +21,16 @@ class ImageClipboardData : public QMimeData {
     Q_OBJECT
 
 public:
-    using Render = std::function<std::optional<QByteArray>(const QByteArray& source)>;
+    // Gives up, with nothing, once `stop` is set: nobody wants the image any more.
+    using Render =
+        std::function<std::optional<QByteArray>(const QByteArray& source, const std::atomic<bool>& stop)>;
 
     static constexpr auto kImageType = "image/png";
 
     // Without `source` only the file URL is offered.
-    ImageClipboardData(const QUrl& file, std::optional<QByteArray> source, Render render = &png);
-    // An image still being made is dropped when it is done; nobody waits for it.
+    ImageClipboardData(const QUrl& file, std::optional<QByteArray> source, Render render = &pngUnlessStopped);
+    // An image still being made is given up; nobody waits for it, and the queue it runs on (one
+    // that the program's end waits for) is free again soon.
     ~ImageClipboardData() override;
 
     // Starts making the image on `queue` unless a reader already asked for it.
@@ -40,6 +44,9 @@ public:
     // PNG of any image the decoder reads, at zlib's fastest level, which takes a quarter of the
     // default's time for a few per cent more bytes; nothing for data it cannot read.
     static std::optional<QByteArray> png(const QByteArray& source);
+    // The same, broken off soon after `stop` is set, even in the middle of writing the PNG.
+    static std::optional<QByteArray> pngUnlessStopped(const QByteArray& source,
+                                                      const std::atomic<bool>& stop);
 
 protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;

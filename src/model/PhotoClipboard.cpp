@@ -5,6 +5,8 @@
 #include "model/ImageClipboardLifetime.h"
 #include "platform/FileIdentity.h"
 #include "platform/WorkQueue.h"
+#include "platform/X11Connection.h"
+#include "platform/X11Selection.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -101,6 +103,10 @@ std::optional<QByteArray> PhotoClipboard::immutableCopySource(const Photo& photo
 bool PhotoClipboard::handOverBeforeQuit() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!ImageClipboardLifetime::lastWriteWasSinglePhoto() || !clipboard->ownsClipboard())
+        return false;
+    // Only a clipboard manager keeps the content once we are gone. Without one nobody could read
+    // what the hand-over made, and the quit would wait seconds for a large photo's PNG.
+    if (X11Connection::get() != nullptr && !X11Selection::owner("CLIPBOARD_MANAGER"))
         return false;
     const auto* ours = qobject_cast<const ImageClipboardData*>(clipboard->mimeData(QClipboard::Clipboard));
     if (ours == nullptr)

@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 #include "DragSource.h"
+#include "WindowPing.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -53,6 +55,22 @@ bool dragOnto(HostileSource& source, QPoint to) {
     QProcess gesture;
     startDragGesture(gesture, source.geometry().center(), to, 0.6);
     return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
+}
+
+// The slowest answer of the program behind `windowId` to pings sent one after another for
+// `seconds`: how long its main thread stood still at most.
+qint64 longestPing(const QString& windowId, double seconds) {
+    qint64 longest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < qint64(seconds * 1000)) {
+        const std::optional<qint64> answer = pingWindow(windowId, 60'000);
+        if (!answer)
+            return 60'000;
+        longest = std::max(longest, *answer);
+        QTest::qWait(50);
+    }
+    return longest;
 }
 
 } // namespace
@@ -139,4 +157,78 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     const QStringList partials =
         QDir(storage() + "/imported-images").entryList({".*.partial"}, QDir::Files | QDir::Hidden);
     EXPECT_TRUE(partials.isEmpty()) << partials.join(", ").toStdString();
+}
+
+TEST(ApplicationHostileDropX11,
+     ADropFromASourceThatAnswersSlowlyNeitherFreezesTheRopeNorHoldsOffTheSessionEnd) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "slow", 1, 73));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QString ropeId = widestWindowId(app.processId());
+    ASSERT_FALSE(ropeId.isEmpty());
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+
+    // Another program offers forty image types and answers each request after 0.9 s with bytes
+    // that are no picture: reading all of them would hold the rope for half a minute.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    QProcess source;
+    source.setProcessChannelMode(QProcess::SeparateChannels);
+    source.start(VENNIMO_SLOW_DRAG_SOURCE,
+                 {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()), "40", "900"});
+    ASSERT_TRUE(source.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return source.readAllStandardOutput().contains("ready"); }, 10000));
+    int answered = 0;
+    const auto countAnswers = [&] {
+        QTest::qWait(200);
+        answered += int(source.readAllStandardOutput().count("answered"));
+    };
+
+    const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
+    const QImage before = grabScreenArea(bannerBand);
+    QProcess gesture;
+    startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000));
+    const qint64 freeze = longestPing(ropeId, 4.0);
+    countAnswers();
+    std::printf("[ figure ] drop of 40 types answered after 0.9 s each: main thread held %lld ms at most, "
+                "%d types read\n",
+                static_cast<long long>(freeze), answered);
+    EXPECT_LT(freeze, 10'000) << "the rope stood still while the source answered";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 10000))
+        << "the rope says the drop brought no readable picture";
+    QTest::qWait(500);
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-3-slow-source.png");
+    EXPECT_TRUE(QDir(storage() + "/imported-images").entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+    ASSERT_TRUE(pingWindow(ropeId, 5000)) << "the rope answers again";
+
+    // The same drop once more, and the session ends while it is read: the signal is acted on
+    // once the drop's reading gives up, not after every type was asked for.
+    QTest::qWait(3000);
+    countAnswers();
+    QProcess again;
+    startDragGesture(again, sourceFrame.center(), onPrint, 0.6);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again.state() == QProcess::NotRunning; }, 15000));
+    QTest::qWait(300);
+    QElapsedTimer ending;
+    ending.start();
+    app.terminate();
+    const bool ended = app.waitForFinished(60'000);
+    std::printf("[ figure ] SIGTERM during the slow drop: exit after %lld ms\n",
+                static_cast<long long>(ending.elapsed()));
+    source.kill();
+    source.waitForFinished(5000);
+    ASSERT_TRUE(ended) << "the session end waited for the source";
+    EXPECT_LT(ending.elapsed(), 15'000) << "the session end waited for every type";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
 }

@@ -37,7 +37,8 @@ QString makeWatchedFolders() {
 
 bool startApplication(QProcess& app, bool keepErrors) {
     app.setProcessChannelMode(keepErrors ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
-    app.start(QStringLiteral(VENNIMO_APP_PATH));
+    // VENNIMO_TEST_APP runs another build of the application, to compare two.
+    app.start(qEnvironmentVariable("VENNIMO_TEST_APP", QStringLiteral(VENNIMO_APP_PATH)));
     if (!app.waitForStarted())
         return false;
     QTest::qWait(2500);

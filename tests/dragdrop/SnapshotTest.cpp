@@ -73,9 +73,25 @@ TEST(DropSnapshot, ByteAlternativesKeepTheirOrderAndLimits) {
                                        {"image/gif", QByteArray()},
                                        {"image/webp", QByteArray(ExternalImageDrop::kMaxImageBytes + 1, 'w')},
                                        {"text/html", "<img>"}}));
-    EXPECT_EQ(taken.items, (Items{{Source::fromBytes(encoded("jpeg")), Source::fromBytes(encoded("tiff")),
-                                   Source::fromBytes("heic-bytes")}}))
-        << "JPEG before TIFF, others after the six; empty and too large left out";
+    EXPECT_EQ(taken.items, (Items{{Source::fromBytes(encoded("jpeg"))}}))
+        << "JPEG before TIFF, and a picture ends the reading";
+
+    // Bytes that are no picture do not end it: the next type is read, the six before the others.
+    const auto unsure =
+        snapshot(*mime({{"image/heic", "heic-bytes"},
+                        {"image/tiff", "tiff-bytes"},
+                        {"image/png", "png-bytes"},
+                        {"image/gif", QByteArray()},
+                        {"image/webp", QByteArray(ExternalImageDrop::kMaxImageBytes + 1, 'w')}}));
+    EXPECT_EQ(unsure.items, (Items{{Source::fromBytes("png-bytes"), Source::fromBytes("tiff-bytes"),
+                                    Source::fromBytes("heic-bytes")}}))
+        << "in preference order; empty and too large left out";
+    const auto second = snapshot(
+        *mime({{"image/webp", encoded("tiff")}, {"image/png", "png-bytes"}, {"image/tiff", "tiff-bytes"}}));
+    EXPECT_EQ(second.items, (Items{{Source::fromBytes("png-bytes"), Source::fromBytes(encoded("tiff"))}}))
+        << "the first picture, whatever type it came as, ends the reading";
+    EXPECT_TRUE(unsure.unreadItems.isEmpty()) << "every type was read in time";
+    EXPECT_EQ(materializeOffMain(unsure).detail, kNotImageMessage);
 
     // Nothing usable: the item stays, empty, and fails on import.
     for (const auto& [type, data] : {std::pair{"image/png", QByteArray()},
@@ -195,4 +211,62 @@ TEST(DropSnapshot, ASourceThatStoppedAnsweringIsAskedOnce) {
     ASSERT_EQ(taken.items.size(), 1) << "the item its types promised, with nothing to try";
     EXPECT_TRUE(taken.items[0].isEmpty());
     EXPECT_EQ(materializeOffMain(taken).failures, 1);
+}
+
+namespace {
+
+// A source that answers every type after `delayMs` with `answer`, noting what it was asked for.
+class SlowSource : public QMimeData {
+public:
+    SlowSource(QStringList types, int delayMs, QByteArray answer)
+        : m_types(std::move(types))
+        , m_delayMs(delayMs)
+        , m_answer(std::move(answer)) {}
+    mutable QStringList asked;
+    QStringList formats() const override { return m_types; }
+    bool hasFormat(const QString& type) const override { return m_types.contains(type); }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType) const override {
+        asked.append(type);
+        QThread::msleep(m_delayMs);
+        return m_answer;
+    }
+
+private:
+    QStringList m_types;
+    int m_delayMs;
+    QByteArray m_answer;
+};
+
+} // namespace
+
+TEST(DropSnapshot, OnlyImportableTypesAreReadAndAllReadsOfADropShareOneTime) {
+    // Types the import cannot make a picture of are never asked for.
+    EXPECT_FALSE(ExternalImageDrop::importableImageType(u"image/x-vennimo-sketch"_s));
+    EXPECT_TRUE(ExternalImageDrop::importableImageType(u"image/x-bmp"_s)) << "an alias of image/bmp";
+    EXPECT_TRUE(ExternalImageDrop::importableImageType(u"image/heic"_s));
+    EXPECT_TRUE(ExternalImageDrop::importableImageType(u"image/x-canon-cr2"_s)) << "camera RAW";
+    SlowSource unknown({u"image/x-vennimo-sketch"_s, u"image/png"_s}, 0, encoded("png"));
+    const auto known = snapshot(unknown);
+    EXPECT_EQ(unknown.asked, QStringList{u"image/png"_s});
+    EXPECT_EQ(known.items, (Items{{Source::fromBytes(encoded("png"))}}));
+
+    // Twelve types that each take 0.4 s and bring nothing: the reading stops when the drop's time
+    // is up, and the item counts as unreadable rather than empty.
+    const QStringList twelve = ExternalImageDrop::imageTypes() + QStringList{u"image/bmp"_s,
+                                                                             u"image/x-portable-pixmap"_s,
+                                                                             u"image/x-portable-graymap"_s,
+                                                                             u"image/x-portable-bitmap"_s,
+                                                                             u"image/x-xpixmap"_s,
+                                                                             u"image/x-xbitmap"_s};
+    for (const QString& type : twelve)
+        ASSERT_TRUE(ExternalImageDrop::importableImageType(type)) << type.toStdString();
+    SlowSource slow(twelve, 400, QByteArray());
+    const auto taken = snapshot(slow);
+    EXPECT_GE(slow.asked.size(), 2);
+    EXPECT_LT(slow.asked.size(), twelve.size()) << "every type was asked for";
+    ASSERT_EQ(taken.items, Items{{}});
+    EXPECT_EQ(taken.unreadItems, QList<int>{0});
+    EXPECT_EQ(materializeOffMain(taken).detail, kNotImageMessage);
 }

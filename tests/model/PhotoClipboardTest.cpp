@@ -115,7 +115,7 @@ TEST(PhotoClipboard, UnreadableImageDataGivesNoImageButKeepsTheUrl) {
 
     int renders = 0;
     ImageClipboardData counted(QUrl::fromLocalFile(u"/x/i.png"_s), pngBytes(Qt::red),
-                               [&renders](const QByteArray& b) {
+                               [&renders](const QByteArray& b, const std::atomic<bool>&) {
                                    ++renders;
                                    return ImageClipboardData::png(b);
                                });
@@ -133,7 +133,7 @@ TEST(PhotoClipboard, APasteWhileTheImageIsStillBeingMadeWaitsForItOffTheMainThre
     std::atomic<bool> onMainThread{false};
     std::promise<void> started, release;
     const std::shared_future<void> released = release.get_future().share();
-    const auto slow = [&](const QByteArray& bytes) {
+    const auto slow = [&](const QByteArray& bytes, const std::atomic<bool>&) {
         ++renders;
         onMainThread = QThread::currentThread() == qApp->thread();
         started.set_value();
@@ -158,16 +158,48 @@ TEST(PhotoClipboard, APasteWhileTheImageIsStillBeingMadeWaitsForItOffTheMainThre
     std::promise<void> unblock;
     queue.async([gate = unblock.get_future().share()] { gate.wait(); });
     int dropped = 0;
-    auto waiting = std::make_unique<ImageClipboardData>(
-        QUrl::fromLocalFile(u"/x/k.png"_s), pngBytes(Qt::blue), [&dropped](const QByteArray& bytes) {
-            ++dropped;
-            return ImageClipboardData::png(bytes);
-        });
+    auto waiting =
+        std::make_unique<ImageClipboardData>(QUrl::fromLocalFile(u"/x/k.png"_s), pngBytes(Qt::blue),
+                                             [&dropped](const QByteArray& bytes, const std::atomic<bool>&) {
+                                                 ++dropped;
+                                                 return ImageClipboardData::png(bytes);
+                                             });
     waiting->renderAhead(queue);
     waiting.reset();
     unblock.set_value();
     queue.waitUntilIdle();
     EXPECT_EQ(dropped, 0);
+}
+
+TEST(PhotoClipboard, AnImageStillBeingMadeIsGivenUpWhenItsContentGoes) {
+    using namespace std::chrono_literals;
+    // The program's end waits for the queue: a large photo's PNG nobody will paste must not hold it.
+    WorkQueue queue(u"test.clipboard-image"_s);
+    std::promise<void> started;
+    std::atomic<bool> sawStop{false};
+    auto data = std::make_unique<ImageClipboardData>(
+        QUrl::fromLocalFile(u"/x/l.png"_s), pngBytes(Qt::green),
+        [&](const QByteArray&, const std::atomic<bool>& stop) -> std::optional<QByteArray> {
+            started.set_value();
+            const auto until = std::chrono::steady_clock::now() + 10s;
+            while (!stop && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(1ms);
+            sawStop = stop.load();
+            return std::nullopt;
+        });
+    data->renderAhead(queue);
+    ASSERT_EQ(started.get_future().wait_for(10s), std::future_status::ready);
+    data.reset();
+    queue.waitUntilIdle();
+    EXPECT_TRUE(sawStop.load()) << "the rendering under way was told to stop";
+
+    // The real rendering gives up when told, and makes the PNG when not.
+    const std::atomic<bool> stopped{true};
+    EXPECT_FALSE(ImageClipboardData::pngUnlessStopped(pngBytes(Qt::red), stopped));
+    const std::atomic<bool> going{false};
+    const auto made = ImageClipboardData::pngUnlessStopped(pngBytes(Qt::red), going);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(colorOf(*made), QColor(Qt::red));
 }
 
 TEST(PhotoClipboard, TheModelCountsWhatItCopiedAndSaysWhatItCouldNot) {

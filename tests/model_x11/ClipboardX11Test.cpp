@@ -1,3 +1,4 @@
+#include "model/ImageClipboardData.h"
 #include "model/PhotoClipboard.h"
 #include "model/RopeModelFixture.h"
 
@@ -11,6 +12,10 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -34,6 +39,31 @@ QByteArray readFromAnotherProcess(const QString& target) {
     }
     return xclip.readAllStandardOutput();
 }
+
+// Another program that owns the clipboard manager's selection while it lives, as a desktop's
+// clipboard manager does; it never answers, which the hand-over does not need.
+class ClipboardManagerStandIn {
+public:
+    ClipboardManagerStandIn()
+        : m_c(xcb_connect(nullptr, nullptr)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+        const xcb_window_t window = xcb_generate_id(m_c);
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const char* name = "CLIPBOARD_MANAGER";
+        auto* reply =
+            xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        xcb_set_selection_owner(m_c, window, reply->atom, XCB_CURRENT_TIME);
+        std::free(reply);
+        std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr));
+    }
+    ~ClipboardManagerStandIn() { xcb_disconnect(m_c); }
+    ClipboardManagerStandIn(const ClipboardManagerStandIn&) = delete;
+    ClipboardManagerStandIn& operator=(const ClipboardManagerStandIn&) = delete;
+
+private:
+    xcb_connection_t* m_c;
+};
 
 class ClipboardX11 : public ::testing::Test {
 protected:
@@ -65,8 +95,15 @@ TEST_F(ClipboardX11, ASinglePhotoOffersItsUrlAndTheImageItHadWhenCopied) {
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.pixelColor(3, 2), QColor(Qt::red)) << "the file's content at copy time";
 
-    // At quit the same content goes on complete, for a clipboard manager to keep.
+    // Without a clipboard manager nobody keeps the content after the quit: the quit does not wait
+    // to make it complete.
     ASSERT_TRUE(QGuiApplication::clipboard()->ownsClipboard());
+    EXPECT_FALSE(PhotoClipboard::handOverBeforeQuit());
+    EXPECT_NE(qobject_cast<const ImageClipboardData*>(QGuiApplication::clipboard()->mimeData()), nullptr)
+        << "the content is left as it was";
+
+    // With one, the same content goes on complete at quit, for the manager to keep.
+    const ClipboardManagerStandIn manager;
     EXPECT_TRUE(PhotoClipboard::handOverBeforeQuit());
     const QMimeData* handed = QGuiApplication::clipboard()->mimeData();
     EXPECT_EQ(QImage::fromData(handed->data(u"image/png"_s), "png").pixelColor(3, 2), QColor(Qt::red));

@@ -1,0 +1,295 @@
+// How long the application takes to end after a session that paged its preview through large
+// photos (5640 x 3172), against a session that only started: the time from the signal (SIGTERM,
+// as a logout sends; SIGINT, which takes the user's quit path) to the end of the process, and when
+// its windows were gone. Sessions that copied the last photo they showed (Control-C in the
+// preview) end right after the copy, as they are, or after another program took the clipboard.
+// Target: every session ends about as fast as a fresh one.
+//
+// Needs an X server with a window manager and a compositor, as the x11 tests run:
+//   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
+//     'openbox & xcompmgr & sleep 1; build-release/bench/quit/bench_quit [PHOTOS] [PAGES] [ROUNDS]'
+// Defaults: 8 photos on the rope, 24 page turns a session, 3 rounds.
+// VENNIMO_BENCH_HOME=/some/folder keeps the home (and its photos) for the next run.
+// VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
+#include "BenchSupport.h"
+#include "rope/ClotheslineRopeGeometry.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+using vennimo::bench::hangingRows;
+
+namespace {
+
+constexpr int kPhotoWidth = 5640;
+constexpr int kPhotoHeight = 3172;
+constexpr int kSettleMs = 3000;
+constexpr int kPageMs = 250;
+constexpr int kCopySettleMs = 300;
+constexpr int kTrayIconSize = 64;
+// Where the rope screen puts its canvas inside its window, and how far below the rope a print's
+// paper is surely hit.
+constexpr int kSideInset = 10;
+constexpr double kRopeInset = 12;
+constexpr int kCanvasTop = 8;
+constexpr double kPegToPaper = 150;
+
+void waitMs(int ms) {
+    const QDeadlineTimer deadline(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(ms > 5 ? 5 : 1);
+    } while (!deadline.hasExpired());
+}
+
+QString run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(5000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QStringList visibleWindows(qint64 pid) {
+    return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(pid)})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The frames of the process's visible windows but a tray icon, which a tray host may show.
+QList<QRect> windowFrames(qint64 pid) {
+    QList<QRect> frames;
+    for (const QString& id : visibleWindows(pid)) {
+        QHash<QString, int> values;
+        for (const QString& line : run(QStringLiteral("xdotool"),
+                                       {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
+                                       .split(QLatin1Char('\n'))) {
+            const QStringList pair = line.split(QLatin1Char('='));
+            if (pair.size() == 2)
+                values.insert(pair[0], pair[1].toInt());
+        }
+        const QRect frame(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
+                          values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
+        if (frame.width() > kTrayIconSize || frame.height() > kTrayIconSize)
+            frames.append(frame);
+    }
+    return frames;
+}
+
+// The widest visible window of the process, its rope window.
+std::optional<QRect> ropeWindow(qint64 pid) {
+    std::optional<QRect> widest;
+    for (const QRect& frame : windowFrames(pid))
+        if (!widest || frame.width() > widest->width())
+            widest = frame;
+    return widest;
+}
+
+// The leftmost print's paper on the screen, as its placement was saved.
+std::optional<QPoint> firstPrint(const QString& storage, const QRect& window) {
+    QFile file(storage + QStringLiteral("/clothesline-positions.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonObject records =
+        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("records")).toObject();
+    std::optional<double> leftmost;
+    for (const QJsonValue& record : records) {
+        const double x = record.toObject()
+                             .value(QStringLiteral("placement"))
+                             .toObject()
+                             .value(QStringLiteral("x"))
+                             .toDouble();
+        leftmost = leftmost ? std::min(*leftmost, x) : x;
+    }
+    if (!leftmost)
+        return std::nullopt;
+    vennimo::ClotheslineRopeGeometry rope;
+    rope.width = window.width() - 2 * kSideInset;
+    rope.inset = kRopeInset;
+    const QPointF onCanvas = rope.pointAlong(rope.supportFraction(*leftmost)) + QPointF(0, kPegToPaper);
+    return window.topLeft() + QPointF(onCanvas.x() + kSideInset, onCanvas.y() + kCanvasTop).toPoint();
+}
+
+void xdotool(const QStringList& arguments, int settleMs) {
+    QProcess::execute(QStringLiteral("xdotool"), arguments);
+    waitMs(settleMs);
+}
+
+// Opens the preview on the leftmost print and turns `pages` pages, to the last photo and back.
+bool pagePreviews(qint64 pid, const QString& storage, int photos, int pages) {
+    const std::optional<QRect> window = ropeWindow(pid);
+    const std::optional<QPoint> print = window ? firstPrint(storage, *window) : std::nullopt;
+    if (!print)
+        return false;
+    xdotool({QStringLiteral("mousemove"), QString::number(print->x()), QString::number(print->y())}, 300);
+    xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+             QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")},
+            1500);
+    if (windowFrames(pid).size() < 2)
+        return false;
+    int position = 0;
+    int step = 1;
+    for (int page = 0; page < pages; ++page) {
+        if (position + step < 0 || position + step >= photos)
+            step = -step;
+        position += step;
+        xdotool({QStringLiteral("key"), step > 0 ? QStringLiteral("Right") : QStringLiteral("Left")},
+                kPageMs);
+    }
+    return true;
+}
+
+// The photo the preview shows goes on the clipboard, its picture made in the background.
+void copyShownPhoto() {
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+c")}, kCopySettleMs);
+}
+
+struct Ending {
+    double exitMs = 0;
+    double windowsGoneMs = 0;
+};
+
+// Sends the signal and waits for the process's end, looking meanwhile when its windows went.
+std::optional<Ending> end(QProcess& process, int signal) {
+    const qint64 pid = process.processId();
+    QElapsedTimer timer;
+    timer.start();
+    ::kill(pid_t(pid), signal);
+    std::optional<double> windowsGone;
+    while (timer.elapsed() < 60'000) {
+        if (process.waitForFinished(2)) {
+            const double exitMs = double(timer.nsecsElapsed()) / 1e6;
+            return Ending{exitMs, windowsGone.value_or(exitMs)};
+        }
+        if (!windowsGone && windowFrames(pid).isEmpty())
+            windowsGone = double(timer.nsecsElapsed()) / 1e6;
+    }
+    process.kill();
+    process.waitForFinished();
+    return std::nullopt;
+}
+
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int photos = std::max(2, args.value(1, QStringLiteral("8")).toInt());
+    const int pages = std::max(1, args.value(2, QStringLiteral("24")).toInt());
+    const int rounds = std::max(1, args.value(3, QStringLiteral("3")).toInt());
+
+    QTemporaryDir temporary;
+    const QString homePath = qEnvironmentVariable("VENNIMO_BENCH_HOME", temporary.path());
+    vennimo::bench::useOwnHome(homePath);
+    const QString desktop = homePath + QStringLiteral("/Desktop");
+    const QString storage = homePath + QStringLiteral("/.local/share/VennimoGallery");
+    QDir().mkpath(desktop);
+    const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
+
+    // The photos arrive after the first scan, so that they hang; later starts find them hung.
+    if (hangingRows(storage) < photos) {
+        std::printf("preparing %d photos of %d x %d...\n", photos, kPhotoWidth, kPhotoHeight);
+        QTemporaryDir staging;
+        for (int i = 0; i < photos; ++i)
+            vennimo::bench::writeCameraJpeg(QStringLiteral("%1/large-%2.jpg").arg(staging.path()).arg(i),
+                                            kPhotoWidth, kPhotoHeight, i + 1);
+        QProcess first;
+        first.start(program);
+        first.waitForStarted();
+        waitMs(kSettleMs);
+        for (int i = 0; i < photos; ++i)
+            QFile::rename(QStringLiteral("%1/large-%2.jpg").arg(staging.path()).arg(i),
+                          QStringLiteral("%1/large-%2.jpg").arg(desktop).arg(i));
+        const QDeadlineTimer hung(120'000);
+        while (hangingRows(storage) < photos && !hung.hasExpired())
+            waitMs(200);
+        waitMs(kSettleMs * 2);
+        first.terminate();
+        first.waitForFinished(30'000);
+    }
+    if (hangingRows(storage) < photos) {
+        std::printf("the photos did not hang\n");
+        return 1;
+    }
+
+    enum class Copy { none, kept, taken };
+    struct Mode {
+        const char* name;
+        bool paged;
+        Copy copy;
+        int signal;
+    };
+    const Mode modes[] = {
+        {"fresh session, SIGTERM", false, Copy::none, SIGTERM},
+        {"fresh session, SIGINT (the user's quit)", false, Copy::none, SIGINT},
+        {"previews paged, SIGTERM", true, Copy::none, SIGTERM},
+        {"previews paged, last photo copied, SIGTERM", true, Copy::kept, SIGTERM},
+        {"previews paged, last photo copied, SIGINT (the user's quit)", true, Copy::kept, SIGINT},
+        {"previews paged, last photo copied, clipboard taken by another program, SIGTERM", true, Copy::taken,
+         SIGTERM}};
+    for (const Mode& mode : modes) {
+        QList<double> exits;
+        QList<double> gone;
+        for (int round = 0; round < rounds; ++round) {
+            QProcess gallery;
+            gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            gallery.start(program);
+            if (!gallery.waitForStarted()) {
+                std::printf("the application did not start\n");
+                return 1;
+            }
+            waitMs(kSettleMs);
+            if (mode.paged && !pagePreviews(gallery.processId(), storage, photos, pages)) {
+                std::printf("the preview did not open\n");
+                gallery.kill();
+                gallery.waitForFinished();
+                return 1;
+            }
+            QProcess other;
+            if (mode.copy != Copy::none)
+                copyShownPhoto();
+            if (mode.copy == Copy::taken) {
+                other.start(QStringLiteral("xclip"),
+                            {QStringLiteral("-quiet"), QStringLiteral("-i"), QStringLiteral("-selection"),
+                             QStringLiteral("clipboard")});
+                other.write("another program's text");
+                other.closeWriteChannel();
+                waitMs(kCopySettleMs);
+            }
+            const std::optional<Ending> ending = end(gallery, mode.signal);
+            if (other.state() != QProcess::NotRunning) {
+                other.kill();
+                other.waitForFinished();
+            }
+            if (!ending) {
+                std::printf("%s: the process did not end within 60 s\n", mode.name);
+                return 1;
+            }
+            exits.append(ending->exitMs);
+            gone.append(ending->windowsGoneMs);
+            waitMs(500);
+        }
+        std::printf("%s: signal to exit %.0f ms median (%.0f..%.0f), windows gone after %.0f ms\n", mode.name,
+                    median(exits), *std::min_element(exits.begin(), exits.end()),
+                    *std::max_element(exits.begin(), exits.end()), median(gone));
+        std::fflush(stdout);
+    }
+    return 0;
+}

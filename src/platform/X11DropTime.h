@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace vennimo {
+
+// The time stamp of the last drop this program received from another one on X11. A request for
+// the drop's data must carry it: sources tell the drops they are still answering for apart by it.
+class X11DropTime {
+public:
+    // Starts watching for drops; does nothing off X11 or when it already watches. Main thread.
+    static void watch();
+    // Nothing before the first drop that was watched.
+    static std::optional<std::uint32_t> last();
+};
+
+} // namespace vennimo
