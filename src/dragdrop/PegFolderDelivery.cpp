@@ -164,10 +164,6 @@ std::optional<QStringList> PegFolderDelivery::deliver(const Destination& folder)
 
 QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
     const Judgement judged = judgeDestination(uri);
-    if (judged.kind == DestinationKind::refused) {
-        m_lastError = judged.error;
-        return QByteArrayLiteral("E");
-    }
     if (judged.kind == DestinationKind::trash) {
         // Dropped on the Trash: the photos go there as the application trashes them, after the
         // user confirms, once for the whole drop.
@@ -182,6 +178,10 @@ QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
         // The drop went to the Trash already: a folder asked by another of its items would move
         // the photos away from under the confirmation, which speaks for the whole drop.
         m_lastError.clear();
+        return QByteArrayLiteral("E");
+    }
+    if (judged.kind == DestinationKind::refused) {
+        m_lastError = judged.error;
         return QByteArrayLiteral("E");
     }
     const std::optional<Destination> folder = openDestination(uri, m_storageFolder);

@@ -278,6 +278,10 @@ TEST(PegFolderDelivery, ADropHasOneOutcomeWhicheverOfTheTrashAndAFolderCameFirst
     EXPECT_EQ(trashFirst.delivery.answer(uriOf(folder)), "E");
     EXPECT_TRUE(trashFirst.movedTo.isEmpty());
     EXPECT_TRUE(trashFirst.delivery.lastError().isEmpty());
+    const QString linked = makeFolder("delivery-outcome-link") + "/.Trash-" + QString::number(::getuid());
+    ASSERT_TRUE(QFile::link(folder, linked));
+    EXPECT_EQ(trashFirst.delivery.answer(uriOf(linked)), "E");
+    EXPECT_TRUE(trashFirst.delivery.lastError().isEmpty()) << "nor does a refused place";
     EXPECT_FALSE(trashFirst.delivery.deliver(*PegFolderDelivery::openDestination(uriOf(folder), storage)));
     EXPECT_EQ(trashFirst.trashAsked, 1);
 
