@@ -83,7 +83,8 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
     }
     // The count beside the pointer goes with the panels; without them the picture shows all.
     if (m_opaquePreview)
-        m_pegDragBadge = std::make_unique<PegDragBadge>(int(payload->ids().size()));
+        m_pegDragBadge =
+            std::make_unique<PegDragBadge>(int(payload->ids().size()), m_opaquePreview->masked());
     m_pegDropSurfaces = std::make_unique<PegDropSurfaces>(this, m_port, X11WindowStack::compositorRunning());
 
     auto* drag = new QDrag(this);

@@ -72,10 +72,8 @@ void ClotheslineCanvasView::prepareOpaqueDrag(QPointF point) {
     std::unique_ptr<OpaquePegPreview> replacing = std::move(m_finishingPreview);
     if (replacing)
         RopeDiagnostic::event("OpaqueInterrupt", QStringLiteral("nextCount=%1").arg(m_sessionEntries.size()));
-    const bool translucent = m_translucentPanels ? m_translucentPanels()
-                                                 : QGuiApplication::platformName() != QLatin1String("xcb") ||
-                                                       X11WindowStack::compositorRunning();
-    if (!window() || !translucent) {
+    const PegPanels panels = pegPanels();
+    if (!window() || panels == PegPanels::none) {
         if (replacing)
             replacing->close();
         return;
@@ -107,7 +105,15 @@ void ClotheslineCanvasView::prepareOpaqueDrag(QPointF point) {
                 return *self->m_localPegPoint;
             return QPointF(QCursor::pos());
         },
-        {}, true, std::move(replacing));
+        {}, true, std::move(replacing), panels == PegPanels::masked);
+}
+
+ClotheslineCanvasView::PegPanels ClotheslineCanvasView::pegPanels() const {
+    if (m_pegPanels)
+        return m_pegPanels();
+    return QGuiApplication::platformName() != QLatin1String("xcb") || X11WindowStack::compositorRunning()
+               ? PegPanels::translucent
+               : PegPanels::masked;
 }
 
 void ClotheslineCanvasView::movePegPreview(QPointF screenPoint) {

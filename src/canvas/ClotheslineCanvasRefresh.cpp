@@ -208,26 +208,37 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
         m_requestedUnplaced.reset();
         m_placementRetryAt.reset();
         m_placementRetryDelay = kPlacementRetrySeconds;
+        if (m_placementRetryTimer)
+            m_placementRetryTimer->stop();
         return;
     }
     if (m_pendingPositions)
         return;
     if (m_requestedUnplaced == unplaced) {
-        // The same prints were asked for and are still unplaced: only once the store's failure
-        // shows is it worth asking again, and then after a pause that doubles with each failure,
-        // so a store broken for good is not hammered while one that recovers is asked again.
-        if (!m_model->placementError())
+        // The same prints were really asked for and are still unplaced. A request that failed is
+        // asked again whether its error still shows, was closed, or another write worked since:
+        // none of that says the store is well again. It waits out a pause that doubles with each
+        // attempt, so a store broken for good is not hammered, and the pause's end asks by itself,
+        // since an idle rope may not refresh again. A request that neither placed nor failed would
+        // not fare better a second time.
+        if (!m_placementRetryAt)
             return;
-        const double now = m_clock();
-        if (!m_placementRetryAt) {
-            m_placementRetryAt = now + m_placementRetryDelay;
-            m_placementRetryDelay = std::min(m_placementRetryDelay * 2, kMaxPlacementRetrySeconds);
+        const double wait = *m_placementRetryAt - m_clock();
+        if (wait > 0) {
+            if (!m_placementRetryTimer) {
+                m_placementRetryTimer = new QTimer(this);
+                m_placementRetryTimer->setSingleShot(true);
+                connect(m_placementRetryTimer, &QTimer::timeout, this, [this] {
+                    if (m_presentation)
+                        requestPlacements(m_presentation->viewport);
+                });
+            }
+            m_placementRetryTimer->start(std::chrono::milliseconds(qint64(std::ceil(wait * 1000))));
             return;
         }
-        if (now < *m_placementRetryAt)
-            return;
     }
-    m_placementRetryAt.reset();
+    if (m_placementRetryTimer)
+        m_placementRetryTimer->stop();
     m_pendingPositions = true;
     const int count = columns();
     QPointer<ClotheslineCanvasView> self(this);
@@ -237,13 +248,22 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
             return;
         self->m_pendingPositions = false;
         // A model that is importing or blocked refuses without trying: the same prints are asked
-        // for again on a later refresh. Only a real attempt is not repeated.
-        if (!model->importing() && !model->exhibitionBlocked())
-            self->m_requestedUnplaced = unplaced;
+        // for again on a later refresh.
+        const bool attempt = !model->importing() && !model->exhibitionBlocked();
         if (self->m_placementRequest)
             self->m_placementRequest(*model, count);
         else
             model->ensureClotheslinePositions(count);
+        if (!self || !model || !attempt)
+            return;
+        self->m_requestedUnplaced = unplaced;
+        self->m_placementRetryAt.reset();
+        // The model shows a failed placement write at once.
+        if (model->placementError()) {
+            self->m_placementRetryAt = self->m_clock() + self->m_placementRetryDelay;
+            self->m_placementRetryDelay =
+                std::min(self->m_placementRetryDelay * 2, kMaxPlacementRetrySeconds);
+        }
     });
 }
 

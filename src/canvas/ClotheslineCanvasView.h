@@ -88,8 +88,8 @@ public:
     RopeWindowPort* windowPort() const { return m_port; }
     void setPlacementRequest(PlacementRequest request) { m_placementRequest = std::move(request); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
-    // The first pause before unplaced prints whose placement failed are asked for again, and the
-    // longest it doubles to.
+    // The first pause before prints still unplaced after a failed placement request are asked
+    // for again, and the longest it doubles to.
     static constexpr double kPlacementRetrySeconds = 1;
     static constexpr double kMaxPlacementRetrySeconds = 64;
     void setOnOpenSettings(std::function<void()> callback) { m_onOpenSettings = std::move(callback); }
@@ -199,9 +199,13 @@ public:
     using LeftButtonTest = std::function<std::optional<bool>()>;
     void setLeftButtonTest(LeftButtonTest test) { m_leftButtonTest = std::move(test); }
     static constexpr int kLostReleasePollMs = 50;
-    // Whether the prints' drag panels can show: their windows need real transparency, so only
-    // with a compositing manager on X11. Tests replace it.
-    void setTranslucentPanels(std::function<bool()> test) { m_translucentPanels = std::move(test); }
+    // How the prints' drag panels and the count badge show: see-through where a compositing
+    // manager blends windows (and off X11), cut to their pictures' outline by the alpha where
+    // nothing does. `none` makes no panels, as when they cannot be made: the system drag then
+    // carries the prints' picture. Tests replace it.
+    enum class PegPanels { translucent, masked, none };
+    void setPegPanels(std::function<PegPanels()> test) { m_pegPanels = std::move(test); }
+    PegPanels pegPanels() const;
     ClotheslineDragIntent dragIntent() const { return m_dragIntent; }
     bool dragCancelled() const { return m_dragCancelled; }
     const QList<ClotheslineDragEntry>& sessionEntries() const { return m_sessionEntries; }
@@ -451,7 +455,7 @@ private:
     int m_releasedPolls = 0;
     LeftButtonTest m_leftButtonTest;
     bool m_sessionHadFocus = false;
-    std::function<bool()> m_translucentPanels;
+    std::function<PegPanels()> m_pegPanels;
     struct OpaqueSprite {
         Photo photo;
         qint64 paperKey = 0;
@@ -466,12 +470,13 @@ private:
 
     // Refresh bookkeeping.
     bool m_pendingPositions = false;
-    // The unplaced prints of the last placement request; the same set is asked for again only
-    // after its failure showed and a growing pause passed, so a placement that keeps failing
-    // does not loop through refreshes.
+    // The unplaced prints of the last placement request, and when they may be asked for again:
+    // never when that request did not fail, else once a pause that grows with each attempt has
+    // passed, so a placement that keeps failing does not loop through refreshes.
     std::optional<QSet<QString>> m_requestedUnplaced;
     std::optional<double> m_placementRetryAt;
     double m_placementRetryDelay = kPlacementRetrySeconds;
+    QTimer* m_placementRetryTimer = nullptr;
     Clock m_clock = &DisplayLink::now;
     std::optional<int> m_lastArrival;
     bool m_deferredArrival = false;

@@ -184,7 +184,7 @@ QWidget* ClotheslineToolbar::buildTitleGroup() {
     logo->setAccessibleName(QString());
     title->addWidget(logo);
     title->addWidget(label(text("晾衣绳"), kTitlePixels, QFont::DemiBold, Qt::black, m_moveArea));
-    // When the title group runs out of room the count gives way, so the title itself is never cut.
+    // Should the title group ever get less room than it asks, the count gives way, never the title.
     m_count =
         label<TailCutLabel>(QString(), kCountPixels, QFont::Normal, Style::labelColor(false), m_moveArea);
     title->addWidget(m_count);
@@ -195,8 +195,9 @@ QWidget* ClotheslineToolbar::buildTitleGroup() {
 }
 
 void ClotheslineToolbar::fitTitleArea() {
-    // The title group has a fixed width, which its contents at their natural widths overrun by a
-    // few points: the trailing padding gives way first, then the count, never the title.
+    // The title group is 175 wide, which its contents at their natural widths overrun by a few
+    // points: the trailing padding gives way first. What is still over (the import's longer count)
+    // the group asks for, and the layout widens it and the capsule rather than cut the count.
     QLayout* title = m_moveArea->layout();
     title->setContentsMargins(0, kTitleVerticalPadding, kTitleTrailingPadding, kTitleVerticalPadding);
     // The group measures its rows from cached sizes until the posted layout request arrives; the

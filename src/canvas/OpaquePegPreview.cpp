@@ -1,5 +1,7 @@
 #include "canvas/OpaquePegPreview.h"
 
+#include "canvas/AlphaMaskedPicture.h"
+
 #include "platform/DisplayLink.h"
 #include "platform/ReduceMotion.h"
 #include "platform/X11DropRefusal.h"
@@ -15,14 +17,17 @@ namespace vennimo {
 namespace {
 
 // One print's panel: it never takes the pointer or the focus and draws its image at a sub-pixel
-// place inside a window that sits on whole pixels.
+// place inside a window that sits on whole pixels. A masked panel (nothing composites) is cut to
+// its print's outline instead and shows only while it draws.
 class OpaquePreviewPanel : public QWidget {
 public:
-    explicit OpaquePreviewPanel(QImage image)
+    OpaquePreviewPanel(QImage image, bool masked)
         : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
                                Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
-        , m_image(std::move(image)) {
-        setAttribute(Qt::WA_TranslucentBackground);
+        , m_image(std::move(image))
+        , m_masked(masked) {
+        if (!masked)
+            setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         // Under the pointer all the way: a system drag must look past it for its target.
@@ -30,12 +35,40 @@ public:
         X11DropRefusal::install(windowHandle());
     }
     QRectF imageRect;
-    bool drawn = false;
+    bool masked() const { return m_masked; }
+    bool drawn() const { return m_drawn; }
     const QImage& image() const { return m_image; }
+    // Shown at once (`now`) or on the next paint.
+    void setDrawn(bool on, bool now) {
+        m_drawn = on;
+        if (m_masked) {
+            if (on) {
+                updateShape();
+                show();
+                // A press there must reach the rope, so the print can be picked up again.
+                X11InputShape::apply(windowHandle(), QRegion());
+            } else {
+                hide();
+                return;
+            }
+        }
+        if (now)
+            repaint();
+        else
+            update();
+    }
     void setImage(const QImage& image) {
         if (image.isNull() || image.cacheKey() == m_image.cacheKey())
             return;
         m_image = image;
+        if (m_masked && m_drawn)
+            updateShape();
+        update();
+    }
+    // After a move or a new image rectangle.
+    void placed() {
+        if (m_masked && m_drawn)
+            updateShape();
         update();
     }
 
@@ -43,8 +76,12 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
+        if (m_masked) {
+            painter.drawImage(QPointF(0, 0), m_shape.image());
+            return;
+        }
         painter.fillRect(rect(), Qt::transparent);
-        if (!drawn)
+        if (!m_drawn)
             return;
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -52,7 +89,37 @@ protected:
     }
 
 private:
+    // The outline follows the picture; a panel only moving keeps the one it has.
+    void updateShape() {
+        const double ratio = std::max(devicePixelRatioF(), 1.0);
+        const ShapeKey key{m_image.cacheKey(), imageRect, size(), ratio};
+        if (!m_shape.isNull() && key == m_shapeKey)
+            return;
+        QImage picture((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        {
+            QPainter painter(&picture);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(imageRect, m_image);
+        }
+        m_shape = AlphaMaskedPicture(picture);
+        m_shapeKey = key;
+        setMask(m_shape.region());
+    }
+    struct ShapeKey {
+        qint64 image = 0;
+        QRectF rect;
+        QSize size;
+        double ratio = 1;
+        bool operator==(const ShapeKey&) const = default;
+    };
+
     QImage m_image;
+    bool m_masked = false;
+    bool m_drawn = false;
+    AlphaMaskedPicture m_shape;
+    ShapeKey m_shapeKey;
 };
 
 OpaquePreviewPanel* asPanel(const QPointer<QWidget>& widget) {
@@ -77,7 +144,8 @@ OpaquePegPreview::OpaquePegPreview(QPointF point, std::function<void()> revealSo
 std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& items, QPointF point,
                                                          std::function<void()> revealSource, Pointer pointer,
                                                          Clock clock, bool driven,
-                                                         std::unique_ptr<OpaquePegPreview> replacing) {
+                                                         std::unique_ptr<OpaquePegPreview> replacing,
+                                                         bool masked) {
     bool valid = !items.isEmpty();
     for (const Item& item : items)
         valid = valid && !item.image.isNull();
@@ -88,6 +156,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
     }
     std::unique_ptr<OpaquePegPreview> preview(
         new OpaquePegPreview(point, std::move(revealSource), std::move(pointer), std::move(clock)));
+    preview->m_masked = masked;
     if (replacing && replacing->m_phase == Phase::returning) {
         // Its return stops where it is; the panels of the prints picked up again carry on.
         replacing->m_heldForPickup = true;
@@ -97,6 +166,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
     }
     OpaquePegPreview* predecessor = preview->m_predecessor.get();
     QStringList frames;
+    QStringList windows;
     for (const Item& item : items) {
         const int index = int(preview->m_panels.size());
         const QSize panelSize(int(std::ceil(item.frame.width())) + 1,
@@ -104,34 +174,41 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
         const qsizetype held = predecessor ? predecessor->m_photoIDs.indexOf(item.photoID) : -1;
         OpaquePreviewPanel* old = held >= 0 ? asPanel(predecessor->m_panels.value(held)) : nullptr;
         const QRectF oldRect = old ? old->imageRect.translated(old->pos()) : QRectF();
-        if (old && old->isVisible() && old->drawn && old->imageRect.size() == item.frame.size() &&
-            old->width() >= panelSize.width() && old->height() >= panelSize.height()) {
+        if (old && old->isVisible() && old->drawn() && old->masked() == masked &&
+            old->imageRect.size() == item.frame.size() && old->width() >= panelSize.width() &&
+            old->height() >= panelSize.height()) {
             predecessor->m_panels[held] = nullptr;
             preview->m_panels.append(old);
             preview->m_adoptedContent.insert(index, item.image);
             preview->m_restFrames.append(oldRect);
             ++preview->m_reusedCount;
         } else {
-            auto* panel = new OpaquePreviewPanel(item.image);
+            auto* panel = new OpaquePreviewPanel(item.image, masked);
             // One device pixel larger than the image, so a sub-pixel image never loses its edge.
             panel->resize(panelSize);
             preview->m_panels.append(panel);
             // A print still flying back starts from where its old panel is now.
             preview->m_restFrames.append(old ? oldRect : item.restFrame);
             preview->place(index, preview->m_restFrames.last());
-            panel->show();
-            // A panel flying back lies over its print: a press there must reach the rope, so the
-            // print can be picked up again before the panel is gone.
-            X11InputShape::apply(panel->windowHandle(), QRegion());
+            // Ordered in hidden, so the swap-in only draws. A masked panel cannot hide by
+            // drawing nothing: it shows only from then on.
+            if (!masked) {
+                panel->show();
+                // A panel flying back lies over its print: a press there must reach the rope, so
+                // the print can be picked up again before the panel is gone.
+                X11InputShape::apply(panel->windowHandle(), QRegion());
+            }
         }
+        windows.append(QString::number(preview->m_panels.last()->winId()));
         preview->m_photoIDs.append(item.photoID);
         preview->m_initialFrames.append(item.frame);
         frames.append(rectText(item.frame));
     }
-    RopeDiagnostic::event("OpaqueBegin", QStringLiteral("count=%1 reused=%2 frames=%3")
-                                             .arg(items.size())
-                                             .arg(preview->m_reusedCount)
-                                             .arg(frames.join(QLatin1Char(' '))));
+    RopeDiagnostic::event("OpaqueBegin",
+                          QStringLiteral("count=%1 reused=%2 windows=%3 frames=%4")
+                              .arg(items.size())
+                              .arg(preview->m_reusedCount)
+                              .arg(windows.join(QLatin1Char(',')), frames.join(QLatin1Char(' '))));
     if (driven) {
         OpaquePegPreview* raw = preview.get();
         preview->m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
@@ -151,11 +228,16 @@ void OpaquePegPreview::place(int index, const QRectF& rect) {
     OpaquePreviewPanel* panel = asPanel(m_panels.value(index));
     if (!panel)
         return;
-    const QPoint origin(int(std::floor(rect.x())), int(std::floor(rect.y())));
+    // Where nothing composites, the print snaps to the panel's whole pixels too, so its outline is
+    // cut once per picture and not again at every step.
+    const QPoint origin =
+        m_masked ? rect.topLeft().toPoint() : QPoint(int(std::floor(rect.x())), int(std::floor(rect.y())));
     if (panel->pos() != origin)
         panel->move(origin);
     panel->imageRect = QRectF(rect.topLeft() - QPointF(origin), rect.size());
-    panel->update();
+    if (m_masked)
+        panel->imageRect.moveTopLeft({0, 0});
+    panel->placed();
 }
 
 void OpaquePegPreview::tick() {
@@ -189,14 +271,16 @@ void OpaquePegPreview::showPanelsAndHideSource() {
         if (OpaquePreviewPanel* panel = asPanel(m_panels[i])) {
             if (const auto adopted = m_adoptedContent.constFind(i); adopted != m_adoptedContent.cend())
                 panel->setImage(*adopted);
-            panel->drawn = true;
-            panel->repaint();
+            panel->setDrawn(true, true);
         }
     m_adoptedContent.clear();
-    if (std::unique_ptr<OpaquePegPreview> predecessor = std::move(m_predecessor))
-        predecessor->close();
+    // The rope stops drawing these prints before the predecessor's end lets it draw its own
+    // again: its completion repaints the rope, and no frame may show a print picked up in flight
+    // both on the rope and in its panel.
     if (reveal)
         reveal();
+    if (std::unique_ptr<OpaquePegPreview> predecessor = std::move(m_predecessor))
+        predecessor->close();
     m_phase = Phase::dragging;
     m_swappedAt = m_clock();
     m_pickupComplete = false;
@@ -272,8 +356,7 @@ void OpaquePegPreview::returnFrame(double now) {
         if (!panel)
             continue;
         if (i >= targets.size() || !targets[i]) {
-            panel->drawn = false;
-            panel->update();
+            panel->setDrawn(false, false);
             continue;
         }
         panel->setImage(sprites.value(i));
@@ -301,8 +384,7 @@ void OpaquePegPreview::close() {
     m_revealSource = nullptr;
     for (const QPointer<QWidget>& widget : std::as_const(m_panels))
         if (OpaquePreviewPanel* panel = asPanel(widget)) {
-            panel->drawn = false;
-            panel->repaint();
+            panel->setDrawn(false, true);
         }
     if (std::unique_ptr<OpaquePegPreview> predecessor = std::move(m_predecessor))
         predecessor->close();
@@ -351,11 +433,18 @@ QList<qint64> OpaquePegPreview::panelImageKeys() const {
     return keys;
 }
 
+QList<QWidget*> OpaquePegPreview::panelWindows() const {
+    QList<QWidget*> windows;
+    for (const QPointer<QWidget>& widget : m_panels)
+        windows.append(widget.data());
+    return windows;
+}
+
 QList<bool> OpaquePegPreview::panelsShown() const {
     QList<bool> shown;
     for (const QPointer<QWidget>& widget : m_panels) {
         const OpaquePreviewPanel* panel = asPanel(widget);
-        shown.append(panel && panel->isVisible() && panel->drawn);
+        shown.append(panel && panel->isVisible() && panel->drawn());
     }
     return shown;
 }

@@ -51,11 +51,14 @@ public:
     // Nothing without items or with an item that has no image. `clock` answers seconds; the
     // frames run on a timer of their own unless `driven` is false (tests call tick()). A
     // preview still flying back (`replacing`) is held where it is: this one takes over the
-    // panels of the same prints and closes it when its own panels show.
+    // panels of the same prints and closes it when its own panels show. `masked` panels, for a
+    // desktop where nothing composites windows, are cut to their prints' outline by the alpha
+    // (AlphaMaskedPicture) and sit with their prints on whole pixels.
     static std::unique_ptr<OpaquePegPreview> make(const QList<Item>& items, QPointF point,
                                                   std::function<void()> revealSource, Pointer pointer,
                                                   Clock clock = {}, bool driven = true,
-                                                  std::unique_ptr<OpaquePegPreview> replacing = {});
+                                                  std::unique_ptr<OpaquePegPreview> replacing = {},
+                                                  bool masked = false);
     ~OpaquePegPreview() override;
 
     void move(QPointF point);
@@ -67,9 +70,12 @@ public:
     void tick();
 
     Phase phase() const { return m_phase; }
+    bool masked() const { return m_masked; }
     // Where each panel's image lies on screen now.
     QList<QRectF> imageRects() const;
     QList<bool> panelsShown() const;
+    // The panels' windows, for what a test reads off the screen.
+    QList<QWidget*> panelWindows() const;
     bool pickupComplete() const { return m_pickupComplete; }
     const QStringList& photoIDs() const { return m_photoIDs; }
     // Taken over by a new drag while flying back: it waits, still, until that drag's panels show.
@@ -99,6 +105,7 @@ private:
     QList<QRectF> m_finishFrames;
     QStringList m_photoIDs;
     Phase m_phase = Phase::pending;
+    bool m_masked = false;
     QPointF m_startPoint;
     std::optional<QPointF> m_lastPoint;
     std::optional<double> m_finishStarted;

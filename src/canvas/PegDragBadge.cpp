@@ -1,5 +1,6 @@
 #include "canvas/PegDragBadge.h"
 
+#include "canvas/AlphaMaskedPicture.h"
 #include "platform/X11DropRefusal.h"
 #include "rope/RopeDiagnostic.h"
 
@@ -21,16 +22,23 @@ QFont badgeFont() {
     return font;
 }
 
+// Where nothing composites windows, the same panel cut to the badge's outline.
 class BadgePanel : public QWidget {
 public:
-    explicit BadgePanel(QImage image)
+    BadgePanel(const QImage& image, bool masked)
         : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
-                               Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
-        , m_image(std::move(image)) {
-        setAttribute(Qt::WA_TranslucentBackground);
+                               Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint) {
+        if (masked) {
+            const AlphaMaskedPicture shape(image);
+            m_image = shape.image();
+            setMask(shape.region());
+        } else {
+            m_image = image;
+            setAttribute(Qt::WA_TranslucentBackground);
+        }
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
-        resize(m_image.size());
+        resize(m_image.deviceIndependentSize().toSize());
         create();
         X11DropRefusal::install(windowHandle());
     }
@@ -68,9 +76,10 @@ QImage PegDragBadge::image(int count) {
     return image;
 }
 
-PegDragBadge::PegDragBadge(int count)
+PegDragBadge::PegDragBadge(int count, bool masked)
     : m_count(count)
-    , m_panel(std::make_unique<BadgePanel>(image(count))) {}
+    , m_masked(masked)
+    , m_panel(std::make_unique<BadgePanel>(image(count), masked)) {}
 
 PegDragBadge::~PegDragBadge() = default;
 

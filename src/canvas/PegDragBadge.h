@@ -18,7 +18,8 @@ public:
     static constexpr double kTextMargin = 10;
     static constexpr QPointF kOffset{10, 8};
 
-    explicit PegDragBadge(int count);
+    // A `masked` badge, for a desktop where nothing composites windows, is cut to its outline.
+    explicit PegDragBadge(int count, bool masked = false);
     ~PegDragBadge();
     PegDragBadge(const PegDragBadge&) = delete;
     PegDragBadge& operator=(const PegDragBadge&) = delete;
@@ -28,6 +29,7 @@ public:
     void close();
 
     int count() const { return m_count; }
+    bool masked() const { return m_masked; }
     bool visible() const { return m_visible; }
     bool closed() const { return m_closed; }
     QWidget* panel() const { return m_panel.get(); }
@@ -37,6 +39,7 @@ public:
 
 private:
     int m_count;
+    bool m_masked;
     std::unique_ptr<QWidget> m_panel;
     bool m_visible = false;
     bool m_closed = false;

@@ -13,10 +13,6 @@ struct ClotheslineToolbarGeometry {
     static constexpr double kItemSpacing = 6;
     static constexpr double kCapsulePadding = 15;
     static constexpr double kLeadingWidth = 175;
-    // The leading item, the spacing after it and the capsule's left padding, less the spacing
-    // before the trailing item: how far the centred capsule's anchor lies right of its middle.
-    static constexpr double kAnchorOffset = 196;
-    static constexpr double kCapsuleExtra = 217;
     static constexpr double kLeftRoom = 240;
 
     // Measured widths; 0 means the optional item is absent.
@@ -24,6 +20,17 @@ struct ClotheslineToolbarGeometry {
     double rightOptionalWidth = 0;
     double anchorWidth = 0;
     double trailingWidth = 0;
+    // 175 unless what the leading item shows needs more (ClotheslineToolbarLayout decides); the
+    // capsule then grows by the difference and stays centred, and the room kept on its left
+    // grows with it.
+    double leadingWidth = kLeadingWidth;
+
+    // How far the centred capsule's anchor lies right of its middle: the leading item, the
+    // spacing after it and the capsule's left padding.
+    double anchorOffset() const { return leadingWidth + kItemSpacing + kCapsulePadding; }
+    // The capsule's width beyond the anchor and trailing items: the leading item, two spacings
+    // and both paddings.
+    double capsuleExtra() const { return leadingWidth + 2 * (kItemSpacing + kCapsulePadding); }
 
     // Frame 0 is the capsule, frames 1 to 5 the leading, left optional, anchor, right optional
     // and trailing items; all have the bar's top and height.

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -74,7 +75,14 @@ ClotheslineToolbarGeometry ClotheslineToolbarLayout::toolbarGeometry() const {
             return 0;
         return item->sizeHint().width();
     };
-    return {width(2), width(4), width(3), width(5)};
+    // The leading item is 175 wide unless its content cannot fit there: then it takes what it
+    // needs rather than cut what it shows.
+    QLayoutItem* leading = itemAt(1);
+    const double leadingWidth =
+        leading && !leading->isEmpty()
+            ? std::max<double>(ClotheslineToolbarGeometry::kLeadingWidth, leading->sizeHint().width())
+            : ClotheslineToolbarGeometry::kLeadingWidth;
+    return {width(2), width(4), width(3), width(5), leadingWidth};
 }
 
 void ClotheslineToolbarLayout::setGeometry(const QRect& rect) {

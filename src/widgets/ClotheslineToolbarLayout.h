@@ -12,10 +12,11 @@
 namespace vennimo {
 
 // Lays out the rope toolbar's six children: 0 the capsule background, 1 the leading item (175
-// wide), 2 the optional item left of the anchor, 3 the anchor, 4 the optional item right of it,
-// 5 the trailing item. The frames come from ClotheslineToolbarGeometry over the measured widths
-// of children 2 to 5; a hidden child measures 0 wide. After animateNextChange() the next change
-// of the frames plays as a spring instead of a jump.
+// wide, or as wide as its size hint where that is more), 2 the optional item left of the anchor,
+// 3 the anchor, 4 the optional item right of it, 5 the trailing item. The frames come from
+// ClotheslineToolbarGeometry over the measured widths of children 2 to 5; a hidden child measures
+// 0 wide. After animateNextChange() the next change of the frames plays as a spring instead of a
+// jump.
 class ClotheslineToolbarLayout : public QLayout {
     Q_OBJECT
 

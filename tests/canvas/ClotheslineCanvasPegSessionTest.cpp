@@ -53,6 +53,32 @@ bool numbersHaveFractions(const QString& detail) {
     return true;
 }
 
+// Counts the canvas's paints, and those that draw one print on the rope.
+class PaintProbe : public QObject {
+public:
+    PaintProbe(ClotheslineCanvasView& canvas, QString id)
+        : m_canvas(canvas)
+        , m_id(std::move(id)) {
+        canvas.installEventFilter(this);
+    }
+    int paints = 0;
+    int drawnOnRope = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &m_canvas && event->type() == QEvent::Paint) {
+            ++paints;
+            if (!m_canvas.hiddenPhotoIDs().contains(m_id))
+                ++drawnOnRope;
+        }
+        return false;
+    }
+
+private:
+    ClotheslineCanvasView& m_canvas;
+    QString m_id;
+};
+
 } // namespace
 
 TEST_F(ClotheslineCanvasPegSessionTest,
@@ -113,7 +139,7 @@ TEST_F(ClotheslineCanvasPegSessionTest, WithoutPanelsThePegsTravelAsTheSystemDra
     Rope rope(3);
     hang(rope, {{0, 0.2}, {1, 0.5}, {2, 0.8}});
     ClotheslineCanvasView& canvas = rope.canvas();
-    canvas.setTranslucentPanels([] { return false; });
+    canvas.setPegPanels([] { return ClotheslineCanvasView::PegPanels::none; });
     const QList<Photo> photos = rope.model->photos();
     int execs = 0;
     canvas.setDragExec([&](QDrag& drag) {
@@ -141,7 +167,7 @@ TEST_F(ClotheslineCanvasPegSessionTest, WithoutPanelsTheSystemPegDragIsStillRout
     Rope rope(3);
     hang(rope, {{0, 0.2}, {1, 0.5}, {2, 0.8}});
     ClotheslineCanvasView& canvas = rope.canvas();
-    canvas.setTranslucentPanels([] { return false; });
+    canvas.setPegPanels([] { return ClotheslineCanvasView::PegPanels::none; });
     const QList<Photo> photos = rope.model->photos();
     const QPointF off = fileManagerBelowTheRope(canvas);
     bool routed = false;
@@ -197,11 +223,32 @@ TEST_F(ClotheslineCanvasPegSessionTest, APegDragCutOffByHidingFocusOrALostReleas
     EXPECT_TRUE(QTest::qWaitFor([&] { return !canvas.sessionInProgress(); })) << "focus lost";
     nothingHappened("focus lost");
 
-    // Another program took the pointer and the release went there.
-    std::optional<bool> down = true;
-    canvas.setLeftButtonTest([&down] { return down; });
+    // A drag that began while another window had the keyboard never had it to lose: a focus
+    // change goes on around it.
     carry(canvas, photos[1], away, false);
     ASSERT_TRUE(canvas.localPegDragActive());
+    QWidget third;
+    third.show();
+    third.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&third));
+    EXPECT_TRUE(canvas.localPegDragActive()) << "the focus was never the drag's";
+    pressEscapeIn(*rope.window);
+    mouse(canvas, QEvent::MouseButtonRelease, away);
+    rope.settleUpdates();
+    nothingHappened("Escape after a focus change the drag never had");
+
+    // Another program took the pointer and the release went there. One poll that sees the button
+    // up may come just before the release reaches the canvas: it ends nothing.
+    std::optional<bool> down = true;
+    int polls = 0;
+    canvas.setLeftButtonTest([&down, &polls] {
+        ++polls;
+        return polls == 3 ? std::optional<bool>(false) : down;
+    });
+    carry(canvas, photos[1], away, false);
+    ASSERT_TRUE(canvas.localPegDragActive());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return polls > 5 || !canvas.localPegDragActive(); }));
+    EXPECT_TRUE(canvas.localPegDragActive()) << "ended by one poll with the button up";
     down = false;
     EXPECT_TRUE(QTest::qWaitFor([&] { return !canvas.sessionInProgress(); })) << "release lost";
     nothingHappened("release lost");
@@ -222,12 +269,28 @@ TEST_F(ClotheslineCanvasPegSessionTest, APrintPickedUpAgainWhileItFliesBackKeeps
     ASSERT_TRUE(canvas.finishingPreview());
     ASSERT_EQ(canvas.finishingPreview()->phase(), OpaquePegPreview::Phase::returning);
     OpaquePegPreview* flying = canvas.finishingPreview();
+    // Every frame the rope paints from the new pick-up to the swap-in leaves the print to its
+    // panel: it flies in one and must never show on the rope as well.
+    PaintProbe probe(canvas, photos[0].id);
     const QPointF second = carry(canvas, photos[0], ropeAt(canvas, 0.5), false);
     ASSERT_TRUE(canvas.opaquePreview());
     EXPECT_EQ(canvas.opaquePreview()->predecessor(), flying);
     EXPECT_TRUE(flying->heldForPickup());
     EXPECT_EQ(canvas.opaquePreview()->reusedCount(), 1);
     EXPECT_EQ(log.details("OpaqueInterrupt"), QStringList{"nextCount=1"});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return canvas.opaquePreview()->phase() == OpaquePegPreview::Phase::dragging; }));
+    QTest::qWait(50);
+    EXPECT_GE(probe.paints, 1);
+    EXPECT_EQ(probe.drawnOnRope, 0) << "of " << probe.paints << " paints";
+    // The log names the panels' windows: the second drag's one is the first drag's, taken over.
+    const QStringList begins = log.details("OpaqueBegin");
+    ASSERT_EQ(begins.size(), 2);
+    const QString window = QString::number(canvas.opaquePreview()->panelWindows().value(0)->winId());
+    for (const QString& begin : begins)
+        EXPECT_TRUE(begin.contains(QStringLiteral(" windows=%1 frames={{").arg(window)))
+            << begin.toStdString();
+    EXPECT_TRUE(begins[1].startsWith(QStringLiteral("count=1 reused=1 "))) << begins[1].toStdString();
     mouse(canvas, QEvent::MouseButtonRelease, second);
     EXPECT_NEAR(*placementX(canvas, photos[0]), 0.5, 0.02);
 }

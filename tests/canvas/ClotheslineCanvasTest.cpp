@@ -100,6 +100,23 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
         EXPECT_TRUE(rope.canvas().printFrame(photo)) << "placed through the one request";
     EXPECT_FALSE(rope.canvas().pendingPositions());
 
+    // A request that placed nothing and showed no failure is not repeated, however long the rope
+    // waits: only a shown failure is worth asking again for.
+    Rope unanswered(2);
+    int unansweredRequests = 0;
+    unanswered.host->setPlacementRequest([&](GalleryModel&, int) { ++unansweredRequests; });
+    double later = 100;
+    unanswered.canvas().setClock([&later] { return later; });
+    unanswered.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unansweredRequests == 1; }));
+    for (int i = 0; i < 6; ++i) {
+        later += ClotheslineCanvasView::kMaxPlacementRetrySeconds;
+        Q_EMIT unanswered.model->modelChanged();
+        unanswered.settleUpdates();
+    }
+    EXPECT_FALSE(unanswered.model->placementError());
+    EXPECT_EQ(unansweredRequests, 1) << "asked again with no failure shown";
+
     Rope failing(2, true);
     double now = 100;
     failing.canvas().setClock([&now] { return now; });
@@ -177,6 +194,103 @@ TEST_F(ClotheslineCanvasTest, PrintsWhosePlacementWriteFailedOnceAreAskedForAgai
         EXPECT_TRUE(rope.canvas().printFrame(photo)) << "every print hangs now";
         EXPECT_EQ(rope.canvas().photo(rope.canvas().printFrame(photo)->center()).has_value(), true);
     }
+}
+
+TEST_F(ClotheslineCanvasTest, PrintsLeftUnplacedByAFailedWriteAppearOnceTheErrorIsClosedOrAnotherWriteWorks) {
+    // The placements' write number `failing` (from 0) finds the disk full; the others work.
+    const auto failingWrite = [](int failing) {
+        auto writes = std::make_shared<std::atomic<int>>(0);
+        return [writes, failing](const QJsonObject& value, const QString& path) -> Status {
+            if (writes->fetch_add(1) == failing)
+                return Error::fromErrno(ENOSPC, path);
+            return DeferredStateWriter::write(value, path);
+        };
+    };
+    const auto hangsEverywhere = [](Rope& rope) {
+        const QList<Photo> hung = rope.canvas().photos();
+        return !hung.isEmpty() && std::all_of(hung.cbegin(), hung.cend(), [&](const Photo& photo) {
+            const auto frame = rope.canvas().printFrame(photo);
+            return frame && rope.canvas().photo(frame->center()).has_value();
+        });
+    };
+    const auto refreshesApart = [](Rope& rope, double& now, double seconds, int count) {
+        for (int i = 0; i < count; ++i) {
+            now += seconds;
+            Q_EMIT rope.model->modelChanged();
+            rope.settleUpdates();
+        }
+    };
+
+    {
+        SCOPED_TRACE("the user closes the error");
+        Rope rope(2, false, failingWrite(0));
+        double now = 10;
+        rope.canvas().setClock([&now] { return now; });
+        rope.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rope.model->placementError().has_value(); }));
+        ASSERT_EQ(rope.placementRequests, 1);
+        rope.model->dismissErrors();
+        rope.settleUpdates();
+        EXPECT_EQ(rope.placementRequests, 1) << "not before the pause has passed";
+        // An idle rope does not refresh after the error closed: the pause's end asks by itself.
+        now += ClotheslineCanvasView::kPlacementRetrySeconds;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return rope.placementRequests == 2; }, 5000));
+        refreshesApart(rope, now, 100, 10);
+        EXPECT_EQ(rope.placementRequests, 2) << "asked again once, and that time it worked";
+        EXPECT_FALSE(rope.model->placementError());
+        EXPECT_TRUE(hangsEverywhere(rope)) << "every print is drawn and takes the pointer";
+    }
+    {
+        SCOPED_TRACE("sliding another print writes the placements");
+        Rope rope(3, false, failingWrite(1));
+        double now = 10;
+        rope.canvas().setClock([&now] { return now; });
+        rope.place({{0, 0.1}, {1, 0.9}});
+        rope.show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return rope.model->placementError().has_value(); }));
+        ASSERT_EQ(rope.placementRequests, 1);
+        const Photo unplaced = rope.model->photos().at(2);
+        ASSERT_FALSE(rope.canvas().printFrame(unplaced));
+        now += 5;
+        ASSERT_TRUE(rope.model->moveClotheslinePhotos({{rope.model->photos().at(0), 0, 0.3}}));
+        rope.settleUpdates();
+        EXPECT_FALSE(rope.model->placementError()) << "the write that worked took the error away";
+        refreshesApart(rope, now, 100, 10);
+        EXPECT_EQ(rope.placementRequests, 2);
+        EXPECT_TRUE(rope.canvas().printFrame(unplaced)) << "the print left out hangs now";
+        EXPECT_TRUE(hangsEverywhere(rope));
+    }
+}
+
+TEST_F(ClotheslineCanvasTest,
+       AStoreThatStaysBrokenIsAskedAgainOnlyAfterDoublingPausesThoughItsErrorIsClosed) {
+    Rope rope(2, true);
+    double now = 100;
+    rope.canvas().setClock([&now] { return now; });
+    QList<double> asked;
+    rope.host->setPlacementRequest([&](GalleryModel& model, int columns) {
+        asked.append(now);
+        model.ensureClotheslinePositions(columns);
+    });
+    rope.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return asked.size() == 1 && rope.model->placementError(); }));
+    // Five minutes of a refresh every half second, the user closing the error each time.
+    while (now < 400) {
+        now += 0.5;
+        rope.model->dismissErrors();
+        Q_EMIT rope.model->modelChanged();
+        rope.settleUpdates();
+    }
+    ASSERT_GE(asked.size(), 3) << "asked again though the error was closed";
+    for (qsizetype i = 1; i < asked.size(); ++i) {
+        const double pause = std::min(ClotheslineCanvasView::kPlacementRetrySeconds * double(1 << (i - 1)),
+                                      ClotheslineCanvasView::kMaxPlacementRetrySeconds);
+        EXPECT_GE(asked[i] - asked[i - 1], pause) << "request " << i;
+    }
+    // 1, 2, 4, ... 64, 64: ten in all by 300 s.
+    EXPECT_LE(asked.size(), 10) << "a broken store is not hammered";
+    for (const Photo& photo : rope.canvas().photos())
+        EXPECT_FALSE(rope.canvas().printFrame(photo));
 }
 
 TEST_F(ClotheslineCanvasTest, DragSpritesAreKeptWhileUnchangedAndDroppedWhenTheirPrintLeavesTheRope) {

@@ -1,4 +1,5 @@
 #include "canvas/OpaquePegPreview.h"
+#include "canvas/AlphaMaskedPicture.h"
 #include "canvas/OpaqueHandoffGate.h"
 #include "canvas/PegDragBadge.h"
 #include "platform/ReduceMotion.h"
@@ -23,14 +24,14 @@ struct Clocked {
     int completions = 0;
     std::unique_ptr<OpaquePegPreview> preview;
 
-    explicit Clocked(int count = 2) {
+    explicit Clocked(int count = 2, bool masked = false, const QImage& image = sprite()) {
         QList<OpaquePegPreview::Item> items;
         for (int i = 0; i < count; ++i)
-            items.append({QString("p%1").arg(i), sprite(), QRectF(50.25 + 60 * i, 40.5, 40, 30),
+            items.append({QString("p%1").arg(i), image, QRectF(50.25 + 60 * i, 40.5, 40, 30),
                           QRectF(50.25 + 60 * i, 40.5, 40, 30)});
         preview = OpaquePegPreview::make(
             items, QPointF(100, 100), [this] { ++reveals; }, [this] { return pointer; },
-            [this] { return now; }, false);
+            [this] { return now; }, false, {}, masked);
     }
 };
 
@@ -154,11 +155,16 @@ TEST(OpaquePegPreview, PrintsPickedUpWhileFlyingBackKeepTheirPanelsAndTheReturnL
     c.preview->tick();
     QImage landed(40, 30, QImage::Format_ARGB32_Premultiplied);
     landed.fill(Qt::green);
+    QStringList order;
     c.preview->finish(
         [] {
             return OpaqueHandoffGate::Targets{QRectF(400, 300, 40, 30), QRectF(500, 300, 40, 30)};
         },
-        [] { return false; }, [&c] { ++c.completions; },
+        [] { return false; },
+        [&c, &order] {
+            ++c.completions;
+            order.append("old prints back");
+        },
         [&landed] {
             return QList<QImage>{landed, QImage()};
         });
@@ -173,11 +179,17 @@ TEST(OpaquePegPreview, PrintsPickedUpWhileFlyingBackKeepTheirPanelsAndTheReturnL
     OpaquePegPreview* old = c.preview.get();
     const QImage again = sprite();
     int reveals = 0;
+    // The rope must have stopped drawing the print picked up again before the old preview's end
+    // lets it draw its own prints: in between, one frame would show it twice.
     auto next = OpaquePegPreview::make(
         {{QStringLiteral("p0"), again, QRectF(20, 20, 40, 30), QRectF(20, 20, 40, 30)},
          {QStringLiteral("p7"), sprite(), QRectF(90, 20, 40, 30), QRectF(90, 20, 40, 30)}},
-        QPointF(100, 100), [&reveals] { ++reveals; }, [&c] { return c.pointer; }, [&c] { return c.now; },
-        false, std::move(c.preview));
+        QPointF(100, 100),
+        [&reveals, &order] {
+            ++reveals;
+            order.append("new prints off the rope");
+        },
+        [&c] { return c.pointer; }, [&c] { return c.now; }, false, std::move(c.preview));
     ASSERT_TRUE(next);
     EXPECT_EQ(next->predecessor(), old);
     EXPECT_TRUE(old->heldForPickup());
@@ -193,7 +205,104 @@ TEST(OpaquePegPreview, PrintsPickedUpWhileFlyingBackKeepTheirPanelsAndTheReturnL
     EXPECT_EQ(reveals, 1);
     EXPECT_EQ(next->predecessor(), nullptr) << "closed at the new swap-in";
     EXPECT_EQ(c.completions, 1) << "the rope got the old prints back";
+    EXPECT_EQ(order, (QStringList{"new prints off the rope", "old prints back"}));
     EXPECT_EQ(next->panelsShown(), (QList<bool>{true, true}));
     EXPECT_EQ(next->panelImageKeys()[0], again.cacheKey()) << "the adopted panel shows the new picture";
     ReduceMotion::setReader({});
+}
+
+TEST(OpaquePegPreview,
+     WhereNothingCompositesThePanelsAndTheBadgeAreCutToTheirOutlineAndShowOnlyWhileDrawing) {
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    // A print that leaves a clear margin and casts a faint shadow below.
+    QImage print(40, 30, QImage::Format_ARGB32_Premultiplied);
+    print.fill(Qt::transparent);
+    for (int y = 4; y < 22; ++y)
+        for (int x = 4; x < 36; ++x)
+            print.setPixel(x, y, qRgba(240, 240, 230, 255));
+    for (int y = 22; y < 27; ++y)
+        for (int x = 6; x < 34; ++x)
+            print.setPixel(x, y, qRgba(0, 0, 0, 56));
+    Clocked c(2, true, print);
+    ASSERT_TRUE(c.preview);
+    EXPECT_TRUE(c.preview->masked());
+    const QList<QWidget*> panels = c.preview->panelWindows();
+    ASSERT_EQ(panels.size(), 2);
+    EXPECT_FALSE(panels[0]->isVisible()) << "nothing to draw yet, and a masked panel cannot draw nothing";
+
+    c.pointer = {160, 100.3};
+    c.preview->tick();
+    EXPECT_EQ(c.preview->panelsShown(), (QList<bool>{true, true}));
+    const QRectF rect = c.preview->imageRects()[0];
+    EXPECT_EQ(rect.topLeft(), QPointF(110, 41)) << "the print sits on whole pixels with its panel";
+    const QRegion mask = panels[0]->mask();
+    EXPECT_TRUE(mask.contains(QPoint(20, 10))) << "the paper shows";
+    EXPECT_FALSE(mask.contains(QPoint(1, 1))) << "the clear margin is cut away";
+    EXPECT_FALSE(mask.contains(QPoint(20, 24))) << "no shadow where nothing blends it";
+    EXPECT_EQ(mask.boundingRect(), QRect(4, 4, 32, 18));
+    c.pointer = {260, 140};
+    c.preview->tick();
+    EXPECT_EQ(panels[0]->mask(), mask) << "moving keeps the outline";
+
+    c.preview->finish(
+        [] {
+            return OpaqueHandoffGate::Targets{std::nullopt, QRectF(300, 40, 40, 30)};
+        },
+        [] { return true; }, [&c] { ++c.completions; });
+    c.preview->tick();
+    EXPECT_FALSE(panels[0]->isVisible()) << "a print with no place hides";
+    EXPECT_TRUE(panels[1]->isVisible());
+    for (int i = 0; i < 5 && c.completions == 0; ++i) {
+        c.now += 0.1;
+        c.preview->tick();
+    }
+    EXPECT_EQ(c.completions, 1);
+    EXPECT_FALSE(panels[1]->isVisible()) << "given back to the rope";
+
+    // A panel of the other kind is never taken over: it would show the wrong way.
+    Clocked clear(1);
+    clear.preview->tick();
+    clear.preview->finish([] { return OpaqueHandoffGate::Targets{QRectF(300, 40, 40, 30)}; },
+                          [] { return false; }, {});
+    auto next = OpaquePegPreview::make(
+        {{QStringLiteral("p0"), sprite(), QRectF(300, 40, 40, 30), QRectF(300, 40, 40, 30)}},
+        QPointF(100, 100), {}, {}, [] { return 0.0; }, false, std::move(clear.preview), true);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->reusedCount(), 0);
+
+    PegDragBadge badge(12, true);
+    EXPECT_TRUE(badge.masked());
+    const QRegion outline = badge.panel()->mask();
+    EXPECT_TRUE(outline.contains(QPoint(badge.panel()->width() / 2, 10)));
+    EXPECT_FALSE(outline.contains(QPoint(0, 0))) << "the rounded corner is cut";
+    EXPECT_FALSE(outline.contains(QPoint(badge.panel()->width() - 1, 19)));
+    EXPECT_TRUE(PegDragBadge(12).panel()->mask().isEmpty()) << "see-through where windows blend";
+    ReduceMotion::setReader({});
+}
+
+TEST(AlphaMaskedPicture, ShowsThePixelsAtLeastHalfOpaqueFullyOpaqueAndGivesTheirRegionInLogicalPixels) {
+    QImage picture(4, 2, QImage::Format_ARGB32);
+    picture.fill(Qt::transparent);
+    picture.setPixel(0, 0, qRgba(200, 100, 50, 127));
+    picture.setPixel(1, 0, qRgba(200, 100, 50, 128));
+    picture.setPixel(2, 0, qRgba(10, 20, 30, 255));
+    const AlphaMaskedPicture one(picture.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+    EXPECT_EQ(one.image().pixel(0, 0), 0u) << "below half: left out";
+    const QRgb shown = one.image().pixel(1, 0);
+    EXPECT_EQ(qAlpha(shown), 255);
+    EXPECT_NEAR(qRed(shown), 200, 1) << "shown opaque in its own colour, not darkened";
+    EXPECT_NEAR(qGreen(shown), 100, 1);
+    EXPECT_EQ(one.region(), QRegion(1, 0, 2, 1));
+
+    // At two device pixels per logical pixel, a logical pixel shows when its centre does.
+    QImage doubled(8, 4, QImage::Format_ARGB32_Premultiplied);
+    doubled.fill(Qt::transparent);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 4; x < 8; ++x)
+            doubled.setPixel(x, y, qRgba(0, 0, 255, 255));
+    doubled.setDevicePixelRatio(2);
+    const AlphaMaskedPicture two(doubled);
+    EXPECT_EQ(two.region(), QRegion(2, 0, 2, 2));
+    EXPECT_EQ(two.image().devicePixelRatio(), 2);
+    EXPECT_TRUE(AlphaMaskedPicture(QImage()).isNull());
 }

@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 #include "PhotoLikeImages.h"
+#include "platform/X11WindowStack.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -51,6 +53,19 @@ std::optional<QRect> ropeOnScreen(qint64 pid) {
 // Red of the count badge at a point of a grab.
 bool badgeRed(QRgb pixel) {
     return qRed(pixel) > 170 && qGreen(pixel) < 90 && qBlue(pixel) < 110;
+}
+
+// Pixels of a grab of the whole screen in `area` (screen coordinates) that pass `test`, leaving
+// out `except`.
+int countPixels(const QImage& shot, const QRect& screen, const QRect& area, const QRect& except,
+                const std::function<bool(QRgb)>& test) {
+    int count = 0;
+    const QRect within = area.intersected(screen);
+    for (int y = within.top(); y <= within.bottom(); ++y)
+        for (int x = within.left(); x <= within.right(); ++x)
+            if (!except.contains(x, y) && test(shot.pixel(x - screen.x(), y - screen.y())))
+                ++count;
+    return count;
 }
 
 } // namespace
@@ -348,4 +363,124 @@ TEST_F(ApplicationPegTrashX11,
     EXPECT_EQ(entries(desktop).size(), 2);
     QTest::qWait(1500);
     grabScreenArea(screen).save(shots + "/70-trashed.png");
+}
+
+// The same desktop without a compositing manager (x11-session leaves it out for this suite's
+// name): windows are not blended, so the drag panels and the count are cut to their pictures.
+class ApplicationPegFolderWithoutCompositorX11 : public ApplicationPegFolderX11 {
+protected:
+    bool keepsLog() const override { return true; }
+    QString log() {
+        do
+            m_log += QString::fromUtf8(app.readAllStandardError());
+        while (app.waitForReadyRead(100));
+        return m_log;
+    }
+
+private:
+    QString m_log;
+};
+
+TEST_F(ApplicationPegFolderWithoutCompositorX11,
+       TwoPegsShowTheirPanelsAndCountEscapeFliesThemBackAndADropMovesTheOriginalsUntilControlZ) {
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const std::optional<QRect> rope = window;
+    for (const QString& key : {keys[0], keys[1]}) {
+        const QPoint paper = pegPoint(*rope, before[key], before.values()) + QPoint(0, 140);
+        xdotool({"mousemove", QString::number(paper.x()), QString::number(paper.y())}, 300);
+        xdotool({"mousedown", "1"}, 150);
+        xdotool({"mouseup", "1"}, 500);
+    }
+    xdotool({"windowraise", thunarWindow}, 300);
+    QTest::qWait(500);
+    // Thunar's own view is white; a picture box of the system drag would be white beside it.
+    const QRect fileManager = kFileManager.adjusted(-12, -40, 12, 12);
+    const auto white = [](QRgb pixel) { return (pixel & 0xffffff) == 0xffffff; };
+    const auto paper = [](QRgb pixel) {
+        return std::abs(qRed(pixel) - 250) <= 6 && std::abs(qGreen(pixel) - 248) <= 6 &&
+               std::abs(qBlue(pixel) - 245) <= 6;
+    };
+    const int whiteBefore = countPixels(grabScreenArea(screen), screen, screen, fileManager, white);
+
+    // Carried by the peg of the second print to just inside Thunar's left edge: the drag panels
+    // show both prints, the badge counts 2, and nothing white comes with them.
+    const QPoint edge(kFileManager.left() + 70, kFileManager.center().y() + 40);
+    const QPoint leader = pegPoint(*rope, before[keys[1]], before.values());
+    int badge = 0;
+    int whiteCarried = 0;
+    int paperNearPointer = 0;
+    pegGesture(
+        leader, edge,
+        [&] {
+            const QImage shot = grabScreenArea(screen);
+            shot.save(shots + "/80-no-compositor-two-panels-and-count.png");
+            badge = countPixels(shot, screen, QRect(edge + QPoint(6, 0), QSize(40, 30)), {}, badgeRed);
+            whiteCarried = countPixels(shot, screen, screen, fileManager, white);
+            paperNearPointer =
+                countPixels(shot, screen, QRect(edge - QPoint(400, 40), QSize(800, 420)), fileManager, paper);
+        },
+        [] {
+            xdotool({"key", "Escape"}, 300);
+            xdotool({"mouseup", "1"}, 200);
+        });
+    const QString carried = log();
+    EXPECT_TRUE(carried.contains("OpaqueSwapIn count=2")) << carried.toStdString();
+    EXPECT_TRUE(carried.contains("PegBadgeVisibility visible=true count=2")) << carried.toStdString();
+    EXPECT_GE(badge, 40) << "no count badge beside the pointer";
+    EXPECT_GE(paperNearPointer, 2000) << "no print's paper beside Thunar: its panel did not show";
+    EXPECT_LT(whiteCarried - whiteBefore, 400)
+        << "the drag carries a white box: " << whiteBefore << " white pixels before, " << whiteCarried;
+
+    // Escape: the panels fly back and give the prints to the rope; nothing moved.
+    QTest::qWait(150);
+    grabScreenArea(screen).save(shots + "/81-no-compositor-flying-back.png");
+    QTest::qWait(1500);
+    EXPECT_TRUE(log().contains("OpaqueFinish mode=stable")) << "the panels never flew back";
+    EXPECT_TRUE(log().contains("OpaqueSwapOut count=2"));
+    grabScreenArea(screen).save(shots + "/82-no-compositor-back-on-the-rope.png");
+    EXPECT_TRUE(entries(album).isEmpty()) << "a cancelled drag moves nothing";
+    EXPECT_EQ(entries(desktop).size(), 3);
+    EXPECT_EQ(placements(), before);
+
+    // Let go on the folder Thunar shows: both originals move there, once.
+    pegGesture(leader, into,
+               [&] { grabScreenArea(screen).save(shots + "/83-no-compositor-over-folder.png"); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(album).size() == 2; }, 10000))
+        << "the folder holds " << entries(album).join(", ").toStdString() << "; " << log().toStdString();
+    QTest::qWait(1500);
+    EXPECT_EQ(entries(album).size(), 2) << "moved once";
+    EXPECT_EQ(entries(desktop).size(), 1);
+    grabScreenArea(screen).save(shots + "/84-no-compositor-moved-into-folder.png");
+
+    // Control-Z in the rope window brings them back.
+    const QString id = widestWindowId(app.processId());
+    ASSERT_FALSE(id.isEmpty());
+    xdotool({"windowactivate", "--sync", id}, 200);
+    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 10000))
+        << "Control-Z did not bring them back";
+    EXPECT_TRUE(entries(album).isEmpty());
+    QTest::qWait(2000);
+    grabScreenArea(screen).save(shots + "/85-no-compositor-move-undone.png");
+
+    // The third print slid along the rope and, while its panel still flies back, picked up again:
+    // the new drag takes the flying panel over.
+    window = ropeOnScreen(app.processId());
+    ASSERT_TRUE(window);
+    const QMap<QString, double> now = placements();
+    const double span = std::max(window->width() - 2 * kSideInset - 2 * kRopeInset - 290.0, 1.0);
+    const QList<double> others{now[keys[0]], now[keys[1]]};
+    const double x = now[keys[2]];
+    const QPoint from = pegPoint(*window, x, now.values());
+    xdotool(letGoAndTakeAgain(from, pegPoint(*window, x - 60 / span, others),
+                              pegPoint(*window, x - 120 / span, others), "0.05"),
+            100);
+    grabScreenArea(ropeArea()).save(shots + "/86-no-compositor-picked-up-in-flight.png");
+    xdotool({"mouseup", "1"}, 600);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return std::abs(placements()[keys[2]] - (x - 120 / span)) < 6 / span; }, 5000))
+        << "the pick-up did not land: " << placements()[keys[2]] << " for " << x - 120 / span;
+    const QString flight = log();
+    EXPECT_TRUE(flight.contains("OpaqueInterrupt")) << "the pick-up caught the flight";
+    EXPECT_TRUE(flight.contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
 }

@@ -211,8 +211,8 @@ TEST(ClotheslineCanvasX11, PhotosSwingInOnTheRopeAndANewOneArrivesWithinASecond)
 TEST_F(ClotheslineCanvasPegX11, WithoutPanelsAPegTravelsAsTheSystemDragsPictureAndIsTakenBackOnTheRope) {
     const QString& desktop = rope->desktop;
     ClotheslineCanvasView& canvas = rope->canvas();
-    // As without a compositing manager: no panel can be translucent.
-    canvas.setTranslucentPanels([] { return false; });
+    // As when no panel can be made.
+    canvas.setPegPanels([] { return ClotheslineCanvasView::PegPanels::none; });
     QTest::qWait(300);
     savePhoto(desktop, "peg-a.jpg", {1600, 1200}, 11);
     savePhoto(desktop, "peg-b.jpg", {1200, 1600}, 12);

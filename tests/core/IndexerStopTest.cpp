@@ -210,3 +210,25 @@ TEST(IndexerStop, AStoppedScanEndsAtItsNextFolderAndLeavesTheIndexOfTheLastWhole
     }
     Clock::setOverride({});
 }
+
+// A folder of many thousand pictures is one listing: the stop ends it at its next entry, not at
+// its end.
+TEST(IndexerStop, AStopEndsTheListingOfOneLargeFolderAtItsNextEntry) {
+    const QString root = makeFolder("large");
+    constexpr int kPictures = 5000;
+    for (int i = 0; i < kPictures; ++i)
+        writeFile(QString("%1/p%2.jpg").arg(root).arg(i), "p");
+    QFile::remove(storageFolder() + "/index.json");
+    Indexer indexer({{"Large", root}}, storageFolder());
+    // Inline thumbnails are made inside the listing, one picture after the other; the tenth stops.
+    int renders = 0;
+    indexer.setThumbnailRenderer([&](const QString&, const QString&) {
+        if (++renders == 10)
+            indexer.stop();
+    });
+    const QList<Photo> photos = indexer.scan(std::nullopt, true);
+    EXPECT_EQ(renders, 10);
+    EXPECT_LT(indexer.lastScanVisitedEntries(), 20) << "of " << kPictures << " entries";
+    EXPECT_TRUE(photos.isEmpty());
+    EXPECT_FALSE(indexer.library().initialized);
+}

@@ -375,6 +375,23 @@ TEST_F(IndexerThumbnailTest, AStopEndsADesktopThumbnailerUnderWay) {
     EXPECT_FALSE(QFile::exists(storageFolder() + "/thumbnail-failures.json"));
 }
 
+// The same for a thumbnail a scan makes inline: the one a stop cut short is made at the next start.
+TEST_F(IndexerThumbnailTest, AStopCutsShortAnInlineThumbnailWithoutCountingItAsFailed) {
+    for (int i = 0; i < 3; ++i)
+        writeJpeg(QString("%1/p%2.jpg").arg(m_root).arg(i));
+    int renders = 0;
+    indexer().setThumbnailRenderer([&](const QString&, const QString&) {
+        ++renders;
+        indexer().stop();
+    });
+    m_queue.sync([this] { indexer().scan(std::nullopt, true); });
+    EXPECT_EQ(renders, 1);
+    m_queue.sync(
+        [this] { EXPECT_TRUE(indexer().thumbnailFailures().empty()) << "a render cut short is no failure"; });
+    m_queue.sync([this] { m_indexer.reset(); });
+    EXPECT_FALSE(QFile::exists(storageFolder() + "/thumbnail-failures.json"));
+}
+
 TEST_F(IndexerThumbnailTest, AThumbnailIsWrittenOnlyInsideTheStorageFolder) {
     writeJpeg(m_root + "/a.jpg");
     m_queue.sync([this] { indexer().scan(std::nullopt, false); });

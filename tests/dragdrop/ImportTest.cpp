@@ -3,6 +3,7 @@
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromiseDirectory.h"
 #include "platform/ImageDecoder.h"
+#include "support/DurableCallLog.h"
 #include "support/FakePhotosLibrary.h"
 #include "support/WaitUntil.h"
 
@@ -322,7 +323,13 @@ TEST(DropImport, ItemsSavedSideBySideKeepTheirOrderAndShareEqualBytes) {
     }
     items.append({Source::fromBytes("garbage")});
 
+    DurableCallLog log;
     const auto result = materializeOffMain({.items = items});
+    // Each file was synced before it got its name; the names become durable with one sync of the
+    // import folder once the last file has its name.
+    const QStringList calls = log.calls();
+    EXPECT_EQ(calls.count(u"folder fsync"_s), 1) << log.joined();
+    EXPECT_EQ(calls.lastIndexOf(u"folder fsync"_s), calls.size() - 1) << log.joined();
     EXPECT_EQ(result.failures, 2);
     EXPECT_EQ(result.detail, kNotImageMessage) << "the last item's message, whichever finished last";
     ASSERT_EQ(result.paths.size(), expected.size());

@@ -146,9 +146,16 @@ TEST(GallerySettingsView, ALongFolderListBuildsRowsOnlyForWhatShows) {
     EXPECT_TRUE(texts.contains("folder-0"));
     EXPECT_FALSE(texts.contains("folder-9999"));
 
-    // Scrolled to the end, the last rows show and the first ones went.
+    // The list shows four rows whole and scrolls for the rest.
     auto* list = general->findChild<QListView*>();
     ASSERT_NE(list, nullptr);
+    const int row = list->sizeHintForRow(0);
+    ASSERT_GT(row, 0);
+    EXPECT_EQ(list->viewport()->height(), 4 * row);
+    EXPECT_EQ(list->indexAt(QPoint(1, list->viewport()->height() - 1)).row(), 3);
+    EXPECT_GT(list->verticalScrollBar()->maximum(), 0);
+
+    // Scrolled to the end, the last rows show and the first ones went.
     list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     texts = labels(general);

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -139,6 +140,21 @@ TEST(GalleryMainMenu, EditItemsActWhereTheKeyboardIs) {
     EXPECT_EQ(menu.editAction(Command::redo)->text(), rope->ropeRedoTitle() + "\tCtrl+Shift+Z");
     menu.editAction(Command::redo)->trigger();
     EXPECT_TRUE(rope->canUndoRopeAction()) << "redone";
+
+    // A menu bar the keyboard went to (Alt, or Escape out of a menu) holds the focus for the
+    // window's own widgets: 复制 still copies the window's photos.
+    QStringList heard;
+    window.setGalleryKeyboardHandler([&](QKeyEvent* event) {
+        heard.append(QKeySequence(event->keyCombination()).toString());
+        return true;
+    });
+    menu.setGridStyle(true);
+    menu.menuBar()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), menu.menuBar());
+    EditMenuResponder::perform(Command::copy);
+    EXPECT_EQ(heard, QStringList{"Ctrl+C"}) << "the window's photos were copied";
+    window.setGalleryKeyboardHandler({});
+    grid->setFocus();
 
     // Another window of the application: nothing to act on.
     QWidget other;

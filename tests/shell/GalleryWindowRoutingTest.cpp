@@ -198,6 +198,14 @@ TEST(GalleryWindowRouting, PollsThePointerOnlyWhileItIsOverTheWindowOrAGestureRu
     QCoreApplication::processEvents();
     EXPECT_EQ(w.window->lastPointerHit()->frame, QRectF(100, 150, 800, 518)) << "so is a new frame";
     w.window->setFrame({100, 200, 800, 518});
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(w.window->ignoresMouseEvents());
+    w.window->setInteractiveAreas({QRectF(490, 140, 20, 20)});
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.window->ignoresMouseEvents()) << "and so are new toolbar areas under the pointer";
+    w.window->setInteractiveAreas({});
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.window->ignoresMouseEvents()) << "and their going";
 
     w.pointer = w.overPrint;
     send(QEvent::Enter);
@@ -216,6 +224,29 @@ TEST(GalleryWindowRouting, PollsThePointerOnlyWhileItIsOverTheWindowOrAGestureRu
     w.window->setClotheslineDragActive(true);
     EXPECT_TRUE(w.window->pointerPollActive()) << "a rope drag reads the pointer wherever it goes";
     w.window->finishClotheslineDrag();
+    EXPECT_FALSE(w.window->pointerPollActive());
+
+    // Moving the rope by its strand and dragging a knot carry the pointer off the window too;
+    // the poll is what sees a release over another application.
+    w.buttons = Qt::LeftButton;
+    w.pointer = w.overPrint;
+    send(QEvent::Enter);
+    w.window->moveClothesline(w.overPrint);
+    send(QEvent::Leave);
+    EXPECT_TRUE(w.window->pointerPollActive()) << "a strand move keeps the poll off the window";
+    w.buttons = Qt::NoButton;
+    w.routeAt(w.overNothing);
+    EXPECT_FALSE(w.window->movingClothesline()) << "the release elsewhere ended the move";
+    EXPECT_FALSE(w.window->pointerPollActive());
+    w.buttons = Qt::LeftButton;
+    w.pointer = w.overPrint;
+    send(QEvent::Enter);
+    w.window->beginKnotResize(ClotheslineKnotEdge::right, w.overPrint);
+    send(QEvent::Leave);
+    EXPECT_TRUE(w.window->pointerPollActive()) << "a knot drag keeps the poll off the window";
+    w.window->finishKnotResize(false);
+    w.buttons = Qt::NoButton;
+    w.routeAt(w.overNothing);
     EXPECT_FALSE(w.window->pointerPollActive());
 
     send(QEvent::Enter);

@@ -3,6 +3,7 @@
 #include "shell/GalleryWindowLayer.h"
 
 #include <QDialog>
+#include <QTest>
 #include <QWidget>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -57,6 +58,14 @@ TEST(ModalWindowPresenter, DialogsStandOverTheWindowTheyBelongToAndFloatAboveEve
         QDialog later;
         later.show();
         EXPECT_EQ(transientParentOf(later), ours.rope.windowHandle());
+
+        // An alert of a window no longer on screen stands on the highest one still shown, not on
+        // the hidden one, where nobody would see it.
+        ours.settings.show();
+        ours.rope.hide();
+        QDialog orphan(&ours.rope);
+        orphan.show();
+        EXPECT_EQ(transientParentOf(orphan), ours.settings.windowHandle());
     }
 
     // With nothing of ours on screen an alert has nothing to stand on: it floats by itself.
@@ -81,6 +90,15 @@ TEST(ModalWindowPresenter, LeavesWindowsOthersPlaceAndFloatsNothingWhileFloating
     EXPECT_EQ(transientParentOf(panel), ours.settings.windowHandle());
     EXPECT_EQ(GalleryWindowLayer::level(&panel), GalleryWindowLayer::kNormalLevel);
     EXPECT_FALSE(panel.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+
+    // At one level the active window is the highest, though an auxiliary one would float higher.
+    panel.hide();
+    ours.rope.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&ours.rope));
+    EXPECT_EQ(GalleryWindowLayer::topmostShown(), &ours.rope);
+    QDialog question;
+    question.show();
+    EXPECT_EQ(transientParentOf(question), ours.rope.windowHandle());
 
     // The updater's own windows, our recorded windows and plain windows are not dialogs to place.
     setFloating(true);

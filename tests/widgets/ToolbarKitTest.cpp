@@ -67,6 +67,18 @@ TEST(ClotheslineToolbarGeometry, CentresTheCapsuleKeepsTheAnchorAndLeavesRoomOnT
         EXPECT_DOUBLE_EQ(narrow[3].left(), std::max(a, 240.0) + 217) << a;
         EXPECT_GE(narrow[0].left(), 0) << a;
     }
+    // A leading item that needs 192 grows the centred capsule by 17; in a narrow bar the anchor
+    // moves right by as much, so the capsule's left edge keeps its place.
+    const auto grown = ClotheslineToolbarGeometry{0, 0, 100, 150, 192}.frames(bar);
+    EXPECT_DOUBLE_EQ(grown[1].width(), 192);
+    EXPECT_DOUBLE_EQ(grown[0].width(), frames[0].width() + 17);
+    EXPECT_DOUBLE_EQ(grown[0].center().x(), bar.center().x());
+    EXPECT_DOUBLE_EQ(grown[1].right() + 6, grown[3].left());
+    const QRectF narrowBar(0, 0, 500, 44);
+    const auto tight = ClotheslineToolbarGeometry{120, 60, 90, 200}.frames(narrowBar);
+    const auto tightGrown = ClotheslineToolbarGeometry{120, 60, 90, 200, 192}.frames(narrowBar);
+    EXPECT_DOUBLE_EQ(tightGrown[3].left(), tight[3].left() + 17);
+    EXPECT_DOUBLE_EQ(tightGrown[0].left(), tight[0].left());
     // The minimum rope width with every item present: the capsule fits.
     const auto widest = ClotheslineToolbarGeometry{150, 90, 40, 110}.frames(QRectF(0, 0, 740, 44));
     EXPECT_GE(widest[0].left(), 0);
@@ -93,6 +105,9 @@ TEST(ClotheslineToolbarLayout, PlacesSixChildrenMeasuringHiddenOnesAsZeroAndSpri
     EXPECT_EQ(children[3]->x(), std::lround(frames[3].x()));
     EXPECT_EQ(children[3]->y(), 22 - 23 / 2) << "centred vertically at its own height";
     EXPECT_FALSE(layout->animating());
+    children[1]->setMinimumWidth(190);
+    EXPECT_EQ(layout->toolbarGeometry().leadingWidth, 190) << "a leading item needing more than 175 gets it";
+    children[1]->setMinimumWidth(50);
 
     layout->animateNextChange();
     children[2]->show();
