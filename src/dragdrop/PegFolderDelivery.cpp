@@ -3,10 +3,11 @@
 #include "core/PathRules.h"
 #include "dragdrop/PegFolderMove.h"
 #include "platform/FileMove.h"
+#include "platform/FreedesktopTrash.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -17,6 +18,44 @@ namespace vennimo {
 namespace {
 
 constexpr auto kRefusedFolder = "不能移动到这个位置。";
+
+using Judgement = PegFolderDelivery::Judgement;
+using DestinationKind = PegFolderDelivery::DestinationKind;
+
+bool isLink(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// A volume's Trash is "<top>/.Trash-<uid>" or "<top>/.Trash/<uid>" and nothing below the top
+// is; that one is held to the checks a delete makes of it. The same names anywhere else are
+// any folder's, but a link so named stands where someone could have planted it for us to
+// mistake it for a Trash, or for our own folder.
+Judgement judgePath(const QString& path) {
+    const QString uid = QString::number(::getuid());
+    const QString ownName = QStringLiteral(".Trash-") + uid;
+    const QStringList segments = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString parent; // empty for the root
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        const QString here = parent + QLatin1Char('/') + segments[i];
+        const bool own = segments[i] == ownName;
+        const bool shared = segments[i] == QLatin1String(".Trash") && segments.value(i + 1) == uid;
+        if (own || shared) {
+            if (FreedesktopTrash::isVolumeTop(parent.isEmpty() ? QStringLiteral("/") : parent)) {
+                const Status usable = FreedesktopTrash::checkVolumeTrash(
+                    parent, shared ? FreedesktopTrash::VolumeTrashKind::shared
+                                   : FreedesktopTrash::VolumeTrashKind::own);
+                if (!usable)
+                    return {DestinationKind::refused, usable.error().message};
+                return {DestinationKind::trash, {}};
+            }
+            if (isLink(here) || (shared && isLink(here + QLatin1Char('/') + uid)))
+                return {DestinationKind::refused, QString::fromUtf8(kRefusedFolder)};
+        }
+        parent = here;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -77,42 +116,44 @@ PegFolderDelivery::openDestination(const QByteArray& raw, const QString& storage
     return Destination{folder, std::move(descriptor)};
 }
 
-bool PegFolderDelivery::isTrashDestination(const QByteArray& raw) {
+PegFolderDelivery::Judgement PegFolderDelivery::judgeDestination(const QByteArray& raw) {
     QByteArray uri = raw;
     while (uri.endsWith('\0'))
         uri.chop(1);
     if (uri.isEmpty() || uri.size() > kMaxUriBytes)
-        return false;
+        return {};
     const QUrl url = QUrl::fromEncoded(uri);
     if (url.scheme() == QLatin1String("trash"))
-        return true;
+        return {DestinationKind::trash, {}};
     if (!url.isLocalFile())
-        return false;
-    // A folder, or a file still to come in the folder that holds it.
-    const QFileInfo info(url.toLocalFile());
-    const QString path = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    QString folder = QFileInfo(path).canonicalFilePath();
-    if (folder.isEmpty())
-        folder = path;
-    const QString home = QFileInfo(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-                                   QStringLiteral("/Trash"))
-                             .canonicalFilePath();
-    if (!home.isEmpty() && pathIsWithin(folder, home))
-        return true;
-    const QString uid = QString::number(::getuid());
-    const QStringList segments = folder.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    for (qsizetype i = 0; i < segments.size(); ++i)
-        if (segments[i] == QStringLiteral(".Trash-") + uid ||
-            (segments[i] == QLatin1String(".Trash") && segments.value(i + 1) == uid))
-            return true;
-    return false;
+        return {};
+    // Judged as named; the folder check refuses what this cannot read that way.
+    const QString path = url.toLocalFile();
+    if (!path.startsWith(QLatin1Char('/')))
+        return {};
+    for (const QString& segment : path.split(QLatin1Char('/')))
+        if (segment == QLatin1String("..") || segment == QLatin1String("."))
+            return {};
+    if (const Judgement named = judgePath(path); named.kind != DestinationKind::folder)
+        return named;
+    // The home Trash is the user's own, however it is reached.
+    const QString home = QDir::cleanPath(FreedesktopTrash::homeTrash());
+    const QString canonicalHome = QFileInfo(home).canonicalFilePath();
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (pathIsWithin(QDir::cleanPath(path), home) ||
+        (!canonicalHome.isEmpty() && !canonical.isEmpty() && pathIsWithin(canonical, canonicalHome)))
+        return {DestinationKind::trash, {}};
+    // Reached through links of other names, a volume's Trash is still one.
+    if (!canonical.isEmpty() && canonical != QDir::cleanPath(path))
+        return judgePath(canonical);
+    return {};
 }
 
 std::optional<QStringList> PegFolderDelivery::deliver(const Destination& folder) {
     if (m_result)
         return PegFolderMove::sameDirectory(m_result->folder, folder.path) ? std::optional(m_result->names)
                                                                            : std::nullopt;
-    if (m_cancelled || !m_mover || !folder.descriptor)
+    if (m_cancelled || m_trashAsked || !m_mover || !folder.descriptor)
         return std::nullopt;
     const std::optional<QStringList> names = m_mover(m_photos, folder.path, folder.descriptor->get());
     if (!names || names->size() != m_photos.size())
@@ -122,7 +163,8 @@ std::optional<QStringList> PegFolderDelivery::deliver(const Destination& folder)
 }
 
 QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
-    if (isTrashDestination(uri)) {
+    const Judgement judged = judgeDestination(uri);
+    if (judged.kind == DestinationKind::trash) {
         // Dropped on the Trash: the photos go there as the application trashes them, after the
         // user confirms, once for the whole drop.
         m_lastError.clear();
@@ -130,6 +172,16 @@ QByteArray PegFolderDelivery::answer(const QByteArray& uri) {
             m_trashAsked = true;
             m_trasher(m_photos);
         }
+        return QByteArrayLiteral("E");
+    }
+    if (m_trashAsked) {
+        // The drop went to the Trash already: a folder asked by another of its items would move
+        // the photos away from under the confirmation, which speaks for the whole drop.
+        m_lastError.clear();
+        return QByteArrayLiteral("E");
+    }
+    if (judged.kind == DestinationKind::refused) {
+        m_lastError = judged.error;
         return QByteArrayLiteral("E");
     }
     const std::optional<Destination> folder = openDestination(uri, m_storageFolder);

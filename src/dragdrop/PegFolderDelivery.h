@@ -40,10 +40,21 @@ public:
     PegFolderDelivery(QList<Photo> photos, QString storageFolder, Mover mover);
     void setTrasher(Trasher trasher) { m_trasher = std::move(trasher); }
 
-    // Whether a destination URI lies in a Trash: a "trash:" URI (a file manager's Trash view) or
-    // a local path inside the home Trash or a volume's Trash folder. Files dropped there are
-    // trashed the way the application trashes them, never moved in as plain files.
-    static bool isTrashDestination(const QByteArray& uri);
+    // What a destination URI is to a drop: a Trash takes the photos the way the application
+    // trashes them, never as plain files moved in; a place that only looks like one is refused.
+    enum class DestinationKind { folder, trash, refused };
+    struct Judgement {
+        DestinationKind kind = DestinationKind::folder;
+        QString error; // why a place is refused
+    };
+    // A "trash:" URI (a file manager's Trash view), the home Trash, or the Trash folder of a
+    // volume at its top ("<top>/.Trash-<uid>", "<top>/.Trash/<uid>") that passes the checks a
+    // delete makes of it. The path counts as the target named it: a folder that is or passes
+    // through a link with such a name is refused, and the same names anywhere else are folders.
+    static Judgement judgeDestination(const QByteArray& uri);
+    static bool isTrashDestination(const QByteArray& uri) {
+        return judgeDestination(uri).kind == DestinationKind::trash;
+    }
 
     // The folder a destination URI names, or nothing when it is refused: not an absolute local
     // "file:" URI, another host, ".." segments, over 4 KiB, a folder that does not exist, or the
@@ -53,11 +64,12 @@ public:
     // the descriptor it stays open on.
     static std::optional<Destination> openDestination(const QByteArray& uri, const QString& storageFolder);
 
-    // The delivered names, one per photo; a second folder never moves them again.
+    // The delivered names, one per photo; a second folder never moves them again, and once the
+    // Trash was asked for them no folder does.
     std::optional<QStringList> deliver(const Destination& folder);
     // The exchange of one drop item: the destination URI as the target wrote it; "S" after the
     // move, "E" for anything refused and for the Trash, where nothing lies until the user
-    // confirms.
+    // confirms. A drop has one outcome: the first of a move and the Trash holds.
     QByteArray answer(const QByteArray& uri);
 
     bool cancelled() const { return m_cancelled; }

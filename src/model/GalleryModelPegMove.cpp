@@ -7,11 +7,14 @@
 #include "platform/Bookmark.h"
 #include "platform/Dates.h"
 #include "platform/FileDescriptor.h"
+#include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace vennimo {
 
@@ -37,8 +40,36 @@ QString resolvedFolder(const QString& path) {
 
 struct MovedFile {
     Photo photo;
-    QString path;
+    // The name the file took in the opened folder; empty when it was already there.
+    QString name;
 };
+
+// Where the opened folder lies now: it may have been renamed since it was checked, and its old
+// path may lead somewhere else by now.
+Result<QString> currentFolderPath(int folder, const QString& checked) {
+    if (const auto now = FileMove::openedFolderPath(folder))
+        return *now;
+    // Where the system cannot tell, the checked path must still name it.
+    const auto held = FileIdentity::readFd(folder);
+    const auto named = FileIdentity::readFollowingLinks(checked);
+    if (held && named && held->fileSystemNumber == named->fileSystemNumber &&
+        held->fileNumber == named->fileNumber)
+        return checked;
+    return Error::fromErrno(ENOENT, checked);
+}
+
+// The record of a file that arrived as `name` in the opened folder, read at its current path
+// and only when that path still leads to the very file in the folder.
+Result<Photo> arrivedPhoto(const Photo& photo, int folder, const QString& folderPath, const QString& name) {
+    const QString path = folderPath + QLatin1Char('/') + name;
+    const auto held = FileIdentity::readAt(folder, QFile::encodeName(name), path);
+    if (!held)
+        return held.error();
+    auto relocated = relocatedPhoto(photo, path);
+    if (relocated && relocated->id != held->idString())
+        return Error::fromErrno(ENOENT, path);
+    return relocated;
+}
 
 JournalData stateJournal(const ExhibitionReferences& references, const UsageRecords& line,
                          const ClotheslinePlacementRecords& placements) {
@@ -95,7 +126,11 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
         placements.append(m_placements->position(photo));
 
     QList<MovedFile> moved;
-    const auto fail = [this, &moved](const Error& error) -> std::optional<QStringList> {
+    // Opened once: every file goes into the folder that was checked, even when a link takes its
+    // place meanwhile, and everything after the move follows that folder too.
+    std::optional<FileDescriptor> opened;
+    const auto fail = [this, &moved, &folderDescriptor,
+                       &target](const Error& error) -> std::optional<QStringList> {
         if (ExhibitionJournal::exists(m_indexer->storage())) {
             // The change is committed; the next start applies it. Moving files back now would
             // leave the journal pointing at files that are gone.
@@ -107,11 +142,16 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
             return std::nullopt;
         }
         QStringList notes;
+        const QString folder =
+            moved.isEmpty() ? target : FileMove::openedFolderPath(folderDescriptor).value_or(target);
         for (auto it = moved.crbegin(); it != moved.crend(); ++it) {
-            if (it->path == it->photo.path)
+            if (it->name.isEmpty())
                 continue;
-            if (Status back = FileMove::moveNoReplace(it->path, it->photo.path); !back)
-                notes.append(it->path + QStringLiteral("：") + back.error().localizedDescription());
+            if (Status back =
+                    FileMove::moveNoReplaceOutOf(folderDescriptor, folder, it->name, it->photo.path);
+                !back)
+                notes.append(folder + QLatin1Char('/') + it->name + QStringLiteral("：") +
+                             back.error().localizedDescription());
         }
         QString message = text(kMoveFailedPrefix) + error.localizedDescription();
         if (!notes.isEmpty())
@@ -128,15 +168,14 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
     }
     if (Status s = flushDeferredState(); !s)
         return fail(s.error());
-    // A target whose kind cannot be read (gone, a link loop, a closed parent) says why.
-    const auto folder = FileIdentity::readFollowingLinks(target);
+    // A target whose kind cannot be read (gone, a link loop, a closed parent) says why; an
+    // opened one is read where it is, not where its path leads now.
+    const auto folder = folderDescriptor >= 0 ? FileIdentity::readFd(folderDescriptor)
+                                              : FileIdentity::readFollowingLinks(target);
     if (!folder)
         return fail(folder.error());
     if (folder->type != FileType::Directory)
         return fail(ExhibitionStore::failure(text(kNotAFolder)));
-    // Opened once: every file goes into the folder that was checked, even when a link takes its
-    // place meanwhile.
-    std::optional<FileDescriptor> opened;
     if (folderDescriptor < 0) {
         const auto descriptor = FileMove::openFolder(target);
         if (!descriptor)
@@ -150,19 +189,24 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
         const auto path = PegFolderMove::move(photo, folderDescriptor, target);
         if (!path)
             return fail(path.error());
-        moved.append({photo, *path});
+        moved.append({photo, *path == photo.path ? QString() : QFileInfo(*path).fileName()});
     }
+    const auto arrival = currentFolderPath(folderDescriptor, target);
+    if (!arrival)
+        return fail(arrival.error());
     QList<Photo> delivered;
     QStringList names;
     for (const MovedFile& file : std::as_const(moved)) {
-        auto relocated = relocatedPhoto(file.photo, file.path);
+        auto relocated = file.name.isEmpty()
+                             ? relocatedPhoto(file.photo, file.photo.path)
+                             : arrivedPhoto(file.photo, folderDescriptor, *arrival, file.name);
         if (!relocated)
             return fail(relocated.error());
         names.append(relocated->name());
         delivered.append(std::move(relocated).value());
     }
-    const bool nothingMoved = std::all_of(moved.cbegin(), moved.cend(),
-                                          [](const MovedFile& file) { return file.path == file.photo.path; });
+    const bool nothingMoved =
+        std::all_of(moved.cbegin(), moved.cend(), [](const MovedFile& file) { return file.name.isEmpty(); });
     if (nothingMoved) {
         if (!setHanging(photos, false, recording))
             return std::nullopt;
@@ -220,7 +264,7 @@ std::optional<QStringList> GalleryModel::movePegPhotos(const QList<Photo>& photo
         records.append({photos[i], delivered[i], placements[i], reference->bookmark});
     }
     if (recording != RopeHistoryRecording::untracked && !records.isEmpty())
-        pushUndo(RopeHistoryEntry::move(records, target), recording == RopeHistoryRecording::record);
+        pushUndo(RopeHistoryEntry::move(records, *arrival), recording == RopeHistoryRecording::record);
     publish(m_actionError, std::optional<QString>(), &GalleryModel::actionErrorChanged);
     publish(m_lineError, std::optional<QString>(), &GalleryModel::lineErrorChanged);
     Q_EMIT modelChanged();

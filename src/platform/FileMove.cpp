@@ -114,11 +114,12 @@ int renameWithoutReplacing(const DurableCalls& calls, int fromFolder, const char
 // Copies `from` to a temporary name in the opened `folder`, then links it under `name` there
 // without replacing: every step goes through the descriptor, so a link put in the folder's place
 // meanwhile redirects nothing. `folderPath` only names things for errors and the partials' list.
-Status copyIntoFolder(const QByteArray& from, int folder, const QString& folderPath, const QByteArray& name,
-                      const QString& displayFrom) {
+// `from` is taken in `fromFolder` (AT_FDCWD for a path) the same way.
+Status copyIntoFolder(int fromFolder, const QByteArray& from, int folder, const QString& folderPath,
+                      const QByteArray& name, const QString& displayFrom) {
     const QByteArray folderBytes = QFile::encodeName(folderPath);
     const QString displayTo = QFile::decodeName(folderBytes + '/' + name);
-    FileDescriptor in(open(from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    FileDescriptor in(openat(fromFolder, from.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (in.get() < 0)
         return Error::fromErrno(errno, displayFrom);
     struct stat st {};
@@ -167,14 +168,19 @@ Status copyIntoFolder(const QByteArray& from, int folder, const QString& folderP
 }
 
 // Into the folder a path names the file of, opened as the path has it.
-Status copyIntoPlace(const QString& from, const QString& to) {
+Status copyIntoPlace(int fromFolder, const QByteArray& from, const QString& displayFrom, const QString& to) {
     const QFileInfo target(to);
     FileDescriptor folder(
         open(QFile::encodeName(target.absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() < 0)
         return Error::fromErrno(errno, to);
-    return copyIntoFolder(QFile::encodeName(from), folder.get(), target.absolutePath(),
-                          QFile::encodeName(target.fileName()), from);
+    return copyIntoFolder(fromFolder, from, folder.get(), target.absolutePath(),
+                          QFile::encodeName(target.fileName()), displayFrom);
+}
+
+bool plainName(const QString& name) {
+    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".") &&
+           name != QLatin1String("..");
 }
 
 } // namespace
@@ -203,8 +209,7 @@ Status FileMove::moveNoReplaceInto(const QString& from, int folder, const QStrin
     const QByteArray src = QFile::encodeName(from);
     const QByteArray dst = QFile::encodeName(name);
     const QString to = folderPath + QLatin1Char('/') + name;
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
-        name == QLatin1String(".."))
+    if (!plainName(name))
         return Error::fromErrno(EINVAL, to);
     const int err =
         renameWithoutReplacing(DurableCalls::current(), AT_FDCWD, src.constData(), folder, dst.constData());
@@ -212,16 +217,48 @@ Status FileMove::moveNoReplaceInto(const QString& from, int folder, const QStrin
         return {};
     if (err != EXDEV)
         return Error::fromErrno(err, err == EEXIST ? to : from);
-    if (Status s = copyIntoFolder(src, folder, folderPath, dst, from); !s)
+    if (Status s = copyIntoFolder(AT_FDCWD, src, folder, folderPath, dst, from); !s)
         return s;
     if (unlink(src.constData()) != 0)
         return Error::fromErrno(errno, from);
     return {};
 }
 
+Status FileMove::moveNoReplaceOutOf(int folder, const QString& folderPath, const QString& name,
+                                    const QString& to) {
+    const QString from = folderPath + QLatin1Char('/') + name;
+    if (!plainName(name))
+        return Error::fromErrno(EINVAL, from);
+    const QByteArray src = QFile::encodeName(name);
+    const QByteArray dst = QFile::encodeName(to);
+    const int err =
+        renameWithoutReplacing(DurableCalls::current(), folder, src.constData(), AT_FDCWD, dst.constData());
+    if (err == 0)
+        return {};
+    if (err != EXDEV)
+        return Error::fromErrno(err, err == EEXIST ? to : from);
+    if (Status s = copyIntoPlace(folder, src, from, to); !s)
+        return s;
+    if (unlinkat(folder, src.constData(), 0) != 0)
+        return Error::fromErrno(errno, from);
+    return {};
+}
+
+std::optional<QString> FileMove::openedFolderPath(int folder) {
+    const QString path = QFileInfo(QStringLiteral("/proc/self/fd/%1").arg(folder)).symLinkTarget();
+    // A removed folder reads as its old path with " (deleted)" after it.
+    struct stat held {};
+    struct stat named {};
+    if (path.isEmpty() || fstat(folder, &held) != 0 ||
+        stat(QFile::encodeName(path).constData(), &named) != 0 || held.st_dev != named.st_dev ||
+        held.st_ino != named.st_ino)
+        return std::nullopt;
+    return path;
+}
+
 Status FileMove::copyThenRemove(const QString& from, const QString& to) {
     const QByteArray src = QFile::encodeName(from);
-    if (Status s = copyIntoPlace(from, to); !s)
+    if (Status s = copyIntoPlace(AT_FDCWD, src, from, to); !s)
         return s;
     if (unlink(src.constData()) != 0)
         return Error::fromErrno(errno, from);
@@ -251,7 +288,7 @@ int FileMove::removeRecordedPartials(const QString& folder) {
 }
 
 Status FileMove::copyNoReplace(const QString& from, const QString& to) {
-    return copyIntoPlace(from, to);
+    return copyIntoPlace(AT_FDCWD, QFile::encodeName(from), from, to);
 }
 
 } // namespace vennimo

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace vennimo {
 
 // Moves a file without ever replacing what is at the target. A taken target fails with the
@@ -22,6 +24,12 @@ public:
     // rename, and across file systems the copy and its final name, all go through the descriptor.
     static Status moveNoReplaceInto(const QString& from, int folder, const QString& folderPath,
                                     const QString& name);
+    // Moves `name` of the opened `folder` (at `folderPath`, for errors) to `to`, the same way.
+    static Status moveNoReplaceOutOf(int folder, const QString& folderPath, const QString& name,
+                                     const QString& to);
+    // The path an opened folder has now, wherever it was renamed to since; nothing when it was
+    // removed or the system cannot tell.
+    static std::optional<QString> openedFolderPath(int folder);
     // The cross-file-system path on its own (also used when a rename is refused with EXDEV).
     static Status copyThenRemove(const QString& from, const QString& to);
     // Copies to `to` (never replacing), keeping the modification time; the source stays.

@@ -34,15 +34,18 @@ std::optional<dev_t> deviceOf(const QString& path) {
     return st.st_dev;
 }
 
+// Whether a folder of the file system `device` is its top: the root, or a parent elsewhere.
+bool topOfDevice(const QString& folder, dev_t device) {
+    const QString parent = QFileInfo(folder).absolutePath();
+    return parent == folder || deviceOf(parent) != device;
+}
+
 // The top folder of the file system holding the path: the last parent on the same device.
 QString mountTopOf(const QString& path, dev_t device) {
     QString top = QFileInfo(path).absolutePath();
-    for (;;) {
-        const QString parent = QFileInfo(top).absolutePath();
-        if (parent == top || deviceOf(parent) != device)
-            return top;
-        top = parent;
-    }
+    while (!topOfDevice(top, device))
+        top = QFileInfo(top).absolutePath();
+    return top;
 }
 
 struct TrashPlace {
@@ -52,15 +55,33 @@ struct TrashPlace {
     QString describedPath;
 };
 
+enum class Missing { make, refuse };
+
 // A folder of this user alone: a real folder (not a link to one), owned by the user, closed to
-// everyone else. Made so when it is missing.
-bool privateFolder(const QString& path) {
+// everyone else. Made so when it is missing, unless only checked.
+bool privateFolder(const QString& path, Missing missing) {
     const QByteArray name = encoded(path);
-    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+    if (missing == Missing::make && ::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
         return false;
     struct stat st {};
     return ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
            (st.st_mode & 07777) == 0700;
+}
+
+QString sharedTrashOf(const QString& top) {
+    return top + QStringLiteral("/.Trash/") + QString::number(::getuid());
+}
+
+QString ownTrashOf(const QString& top) {
+    return top + QStringLiteral("/.Trash-") + QString::number(::getuid());
+}
+
+// "$top/.Trash" a real folder with the sticky bit, so no one can take over another's folder in
+// it, and the user's folder in it their own.
+bool sharedTrashUsable(const QString& top, Missing missing) {
+    struct stat st {};
+    return ::lstat(encoded(top + QStringLiteral("/.Trash")).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           (st.st_mode & S_ISVTX) && privateFolder(sharedTrashOf(top), missing);
 }
 
 Error unusableVolumeTrash(const QString& folder) {
@@ -163,16 +184,32 @@ Result<QString> writeInfo(const QString& infoPath, const QByteArray& body) {
 // own "$top/.Trash-$uid". A link or someone else's folder in either place could hand the
 // user's photos to another user, so it is passed over, or refused in the last place.
 Result<QString> FreedesktopTrash::volumeTrash(const QString& top) {
-    const QString uid = QString::number(::getuid());
-    const QString shared = top + QStringLiteral("/.Trash");
-    struct stat st {};
-    if (::lstat(encoded(shared).constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) &&
-        privateFolder(shared + u'/' + uid))
-        return shared + u'/' + uid;
-    const QString own = top + QStringLiteral("/.Trash-") + uid;
-    if (!privateFolder(own))
+    if (sharedTrashUsable(top, Missing::make))
+        return sharedTrashOf(top);
+    const QString own = ownTrashOf(top);
+    if (!privateFolder(own, Missing::make))
         return unusableVolumeTrash(own);
     return own;
+}
+
+Status FreedesktopTrash::checkVolumeTrash(const QString& top, VolumeTrashKind kind) {
+    const bool usable = kind == VolumeTrashKind::shared ? sharedTrashUsable(top, Missing::refuse)
+                                                        : privateFolder(ownTrashOf(top), Missing::refuse);
+    if (!usable)
+        return unusableVolumeTrash(kind == VolumeTrashKind::shared ? sharedTrashOf(top) : ownTrashOf(top));
+    return {};
+}
+
+QString FreedesktopTrash::homeTrash() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+}
+
+bool FreedesktopTrash::isVolumeTop(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty())
+        return false;
+    const std::optional<dev_t> device = deviceOf(canonical);
+    return device && topOfDevice(canonical, *device);
 }
 
 // The description is on disk before the file moves, so a crash at any point leaves the file

@@ -20,6 +20,14 @@ public:
     // when "$top/.Trash" is a real folder with the sticky bit, else "$top/.Trash-<uid>", made
     // when missing; refused when the one chosen is not a real folder of this user alone (0700).
     static Result<QString> volumeTrash(const QString& top);
+    // The same checks, on one of a volume's two Trash folders as it stands (never made): the
+    // shared "$top/.Trash/<uid>" or the user's own "$top/.Trash-<uid>".
+    enum class VolumeTrashKind { shared, own };
+    static Status checkVolumeTrash(const QString& top, VolumeTrashKind kind);
+    // "$XDG_DATA_HOME/Trash", the Trash of files on the file system of the user's data.
+    static QString homeTrash();
+    // Whether a folder, its links resolved, is the top folder of a mounted file system.
+    static bool isVolumeTop(const QString& folder);
     // Puts a trashed file back at `target` without ever replacing a file there, then removes its
     // ".trashinfo" so the desktop no longer offers it.
     static Status restore(const QString& trashedPath, const QString& target);

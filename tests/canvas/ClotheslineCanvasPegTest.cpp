@@ -220,6 +220,42 @@ TEST_F(ClotheslineCanvasPegTest, OverAFileManagerThePegsLeaveAsADirectSavePromis
     EXPECT_TRUE(rope.model->actionError());
 }
 
+// One item of the drop answered for the Trash, another for a folder: the photo is put up for the
+// Trash once and moves nowhere, so trashing it after the confirmation finds it where it was.
+TEST_F(ClotheslineCanvasPegTest, ADropOnTheTrashAndAFolderAtOnceOnlyTrashes) {
+    Rope rope(2);
+    hang(rope, {{0, 0.3}, {1, 0.7}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const Photo photo = rope.model->photos()[1];
+    const QString folder = makeFolder("peg-trash-and-folder");
+    const QPointF off = fileManagerBelowTheRope(canvas);
+    PegDirectSaveMimeData* data = nullptr;
+    canvas.setDragExec([&](QDrag& drag) {
+        data = dynamic_cast<PegDirectSaveMimeData*>(drag.mimeData());
+        return Qt::CopyAction;
+    });
+    QList<QList<Photo>> confirmations;
+    rope.model->setRequestTrashConfirmation([&](const QList<Photo>& asked) {
+        confirmations.append(asked);
+        return true;
+    });
+    rope.model->setAuthorizeTrash([](const QList<Photo>&) { return true; });
+    carry(canvas, photo, off, false);
+    ASSERT_TRUE(data);
+
+    EXPECT_EQ(data->answerFor("trash:///p1.png"), "E");
+    EXPECT_EQ(data->answerFor(QUrl::fromLocalFile(folder + "/p1.png").toEncoded()), "E");
+    EXPECT_TRUE(QDir(folder).isEmpty());
+    EXPECT_TRUE(QFile::exists(photo.path)) << "nothing moves away from under the confirmation";
+    ASSERT_TRUE(waitUntil([&] { return !confirmations.isEmpty() && !rope.model->deleting(); }));
+    ASSERT_EQ(confirmations.size(), 1);
+    EXPECT_EQ(confirmations[0].size(), 1);
+    EXPECT_EQ(rope.model->actionError(), std::nullopt) << "the photo was where the Trash looked for it";
+    EXPECT_FALSE(QFile::exists(photo.path));
+    EXPECT_FALSE(rope.model->hangs(photo));
+    EXPECT_TRUE(QDir(folder).isEmpty());
+}
+
 TEST_F(ClotheslineCanvasPegTest, EscapeAndTheReleaseInOneBatchSlideAndTakeDownNothing) {
     Rope rope(3);
     hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});

@@ -1,13 +1,17 @@
 #include "RopeModelFixture.h"
 
 #include "core/ExhibitionJournal.h"
+#include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PegFolderMove.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileIdentity.h"
+#include "platform/FileMove.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace vennimo;
@@ -70,6 +74,59 @@ TEST(PegFolderMoveModel, MovesUnderAFreeNameTakesThePrintsDownAndKeepsThemAsExhi
     EXPECT_EQ(rope->clotheslinePlacements().position(delivered), placed) << "the place moves with the file";
     EXPECT_TRUE(std::any_of(rope->photos().cbegin(), rope->photos().cend(),
                             [&](const Photo& p) { return p.path == delivered.path; }));
+}
+
+// The checked folder is renamed away and a link takes its name before the move: the file lands
+// in the folder that was opened, and its record, the drop's answer, the undo and a move back all
+// follow that folder rather than its old path.
+TEST(PegFolderMoveModel, AFolderRenamedBeforeTheMoveIsFollowedWhereverItWent) {
+    const auto swapForALink = [](const QString& checked, const QString& renamed, const QString& decoy) {
+        ASSERT_TRUE(QDir().rename(checked, renamed));
+        ASSERT_TRUE(QFile::link(decoy, checked));
+    };
+    FolderRope rope({u"r.jpg"_s});
+    const QString checked = QDir(makeFolder(u"target-renamed"_s)).canonicalPath();
+    const QString renamed = checked + u"-now"_s;
+    const QString decoy = makeFolder(u"target-decoy"_s);
+    PegFolderDelivery delivery(
+        rope.files, rope.storage, [&](const QList<Photo>& photos, const QString& folder, int descriptor) {
+            swapForALink(checked, renamed, decoy);
+            return rope->movePegPhotos(photos, folder, RopeHistoryRecording::record, descriptor);
+        });
+    EXPECT_EQ(delivery.answer(QUrl::fromLocalFile(checked).toEncoded()), "S");
+    EXPECT_EQ(rope->actionError(), std::nullopt);
+    EXPECT_EQ(readFile(renamed + u"/r.jpg"_s), "r.jpg");
+    EXPECT_TRUE(QDir(decoy).isEmpty());
+    EXPECT_FALSE(rope->hangs(rope.files[0])) << "the print comes down";
+    ASSERT_EQ(rope->undoHistory().size(), 1);
+    const auto& move = std::get<RopeHistoryEntry::Move>(rope->undoHistory().last().payload());
+    EXPECT_EQ(move.directory, renamed);
+    ASSERT_EQ(move.records.size(), 1);
+    EXPECT_EQ(move.records[0].delivered.path, renamed + u"/r.jpg"_s);
+    EXPECT_TRUE(rope->exhibition().contains(move.records[0].delivered));
+
+    rope->undoRopeAction();
+    EXPECT_EQ(rope->actionError(), std::nullopt);
+    EXPECT_EQ(readFile(rope.files[0].path), "r.jpg");
+    EXPECT_TRUE(rope->hangs(rope.files[0]));
+    EXPECT_TRUE(QDir(renamed).isEmpty());
+
+    // A later photo refused: the first goes back out of the folder it went into.
+    FolderRope failing({u"first.jpg"_s, u"Old.photoslibrary/second.jpg"_s});
+    const QString opened = QDir(makeFolder(u"target-renamed-failing"_s)).canonicalPath();
+    const auto descriptor = FileMove::openFolder(opened);
+    ASSERT_TRUE(descriptor);
+    const FileDescriptor held(*descriptor);
+    swapForALink(opened, opened + u"-now"_s, decoy);
+    EXPECT_FALSE(failing->movePegPhotos(failing.files, opened, RopeHistoryRecording::record, held.get()));
+    EXPECT_EQ(failing->actionError(),
+              u"未能移动照片："_s + QString::fromUtf8(PegFolderMove::kLibraryFileRefused))
+        << "nothing left behind to name";
+    EXPECT_EQ(readFile(failing.files[0].path), "first.jpg");
+    EXPECT_TRUE(originalIdentityMatches(failing.files[0]));
+    EXPECT_TRUE(QDir(opened + u"-now"_s).isEmpty());
+    EXPECT_TRUE(QDir(decoy).isEmpty());
+    EXPECT_TRUE(failing->undoHistory().isEmpty());
 }
 
 TEST(PegFolderMoveModel, ASecondFailureMovesTheFirstBackAndJournalsNothing) {

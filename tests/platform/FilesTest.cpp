@@ -1,9 +1,11 @@
 #include "platform/Dates.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileIdentity.h"
 #include "platform/FileMove.h"
 #include "platform/JsonFile.h"
 #include "platform/VolumeUuid.h"
 #include "support/DurableCallLog.h"
+#include "support/ScratchVolume.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -27,6 +29,7 @@ using namespace Qt::StringLiterals;
 using vennimo::test::DurableCallLog;
 using vennimo::test::makeFolder;
 using vennimo::test::readFile;
+using vennimo::test::ScratchVolume;
 using vennimo::test::writeFile;
 
 namespace {
@@ -169,6 +172,48 @@ TEST(FileMove, NeverReplacesAndKeepsDatesAndModeAcrossFileSystems) {
               QStringList());
     if (otherFs)
         umount2(QFile::encodeName(other).constData(), MNT_DETACH);
+}
+
+// A folder opened once and renamed since: what leaves it goes from the folder itself, under its
+// new path, also onto another file system; its old path may lead somewhere else by now.
+TEST(FileMove, MovesOutOfAnOpenedFolderWhereverItWasRenamedTo) {
+    const QString checked = QDir(makeFolder("opened")).canonicalPath();
+    writeFile(checked + "/a.jpg", "AAAA");
+    writeFile(checked + "/b.jpg", "BBBB");
+    const auto opened = FileMove::openFolder(checked);
+    ASSERT_TRUE(opened);
+    const FileDescriptor folder(*opened);
+    EXPECT_EQ(FileMove::openedFolderPath(folder.get()).value_or(""), checked);
+    ASSERT_TRUE(QDir().rename(checked, checked + "-now"));
+    const QString decoy = makeFolder("opened-decoy");
+    writeFile(decoy + "/a.jpg", "decoy");
+    ASSERT_TRUE(QFile::link(decoy, checked));
+    EXPECT_EQ(FileMove::openedFolderPath(folder.get()).value_or(""), checked + "-now");
+
+    const QString back = makeFolder("opened-back");
+    ASSERT_TRUE(FileMove::moveNoReplaceOutOf(folder.get(), checked + "-now", "a.jpg", back + "/a.jpg").ok());
+    EXPECT_EQ(readFile(back + "/a.jpg"), "AAAA");
+    EXPECT_EQ(readFile(decoy + "/a.jpg"), "decoy");
+    EXPECT_TRUE(FileMove::moveNoReplaceOutOf(folder.get(), checked + "-now", "b.jpg", back + "/a.jpg")
+                    .error()
+                    .isFileExists());
+    EXPECT_EQ(FileMove::moveNoReplaceOutOf(folder.get(), checked + "-now", "../b.jpg", back + "/c.jpg")
+                  .error()
+                  .sysErrno,
+              EINVAL);
+
+    const ScratchVolume other(makeFolder("opened-other-fs"));
+    if (other.mounted()) {
+        const Status across =
+            FileMove::moveNoReplaceOutOf(folder.get(), checked + "-now", "b.jpg", other.top() + "/b.jpg");
+        ASSERT_TRUE(across.ok()) << across.error().message.toStdString();
+        EXPECT_EQ(readFile(other.top() + "/b.jpg"), "BBBB");
+        EXPECT_FALSE(QFile::exists(checked + "-now/b.jpg"));
+    } else {
+        std::cout << "no tmpfs of its own: the move out across file systems is not tried\n";
+    }
+    ASSERT_TRUE(QDir(checked + "-now").removeRecursively());
+    EXPECT_FALSE(FileMove::openedFolderPath(folder.get())) << "a removed folder has no path";
 }
 
 TEST(FileMove, ACopyIsOnTheDiskBeforeItTakesItsNameAndNeverTakesOneUnsynced) {

@@ -103,6 +103,23 @@ TEST(FreedesktopTrash, AVolumeTrashIsUsedOnlyWhenItIsTheUsersAlone) {
         EXPECT_TRUE(trash.error().failureReason.contains(top + "/.Trash-" + uid));
     }
     EXPECT_TRUE(QDir(elsewhere).isEmpty()) << "nothing made through the link";
+
+    // The same checks on a Trash folder as it stands, which they never make.
+    using Kind = FreedesktopTrash::VolumeTrashKind;
+    EXPECT_TRUE(FreedesktopTrash::checkVolumeTrash(plain, Kind::own).ok());
+    EXPECT_TRUE(FreedesktopTrash::checkVolumeTrash(shared, Kind::shared).ok());
+    EXPECT_FALSE(FreedesktopTrash::checkVolumeTrash(plain, Kind::shared).ok()) << "no shared folder there";
+    EXPECT_FALSE(FreedesktopTrash::checkVolumeTrash(loose, Kind::shared).ok()) << "not sticky";
+    const QString empty = makeFolder("volume-empty");
+    const Status missing = FreedesktopTrash::checkVolumeTrash(empty, Kind::own);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().message, "这个磁盘的废纸篓不能使用。");
+    EXPECT_TRUE(QDir(empty).isEmpty());
+    for (const QString& top : refused)
+        EXPECT_FALSE(FreedesktopTrash::checkVolumeTrash(top, Kind::own).ok()) << top.toStdString();
+    EXPECT_TRUE(FreedesktopTrash::isVolumeTop("/"));
+    EXPECT_FALSE(FreedesktopTrash::isVolumeTop(plain)) << "a folder inside the test's file system";
+    EXPECT_FALSE(FreedesktopTrash::isVolumeTop(plain + "/missing"));
 }
 
 TEST(FreedesktopTrash, NamesTooLongForTheirDescriptionAreShortenedKeepingTheExtension) {
