@@ -208,7 +208,7 @@ struct Saved {
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
                                  LeftoverTemporaries::Record* record, StagedFile* staged = nullptr);
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
-                                LeftoverTemporaries::Record* record);
+                                LeftoverTemporaries::Record* record, const DropCancellation& cancelled);
 
 vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
                                              const ExternalImageDrop::ImportOptions& options,
@@ -222,7 +222,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
             return Error::failure(QStringLiteral("拖入的文件不是可读取的图片。"));
         if (!source.copy)
             return QList<Saved>{{source.path}};
-        auto saved = saveFile(source.path, base, pixels, record);
+        auto saved = saveFile(source.path, base, pixels, record, options.cancelled);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
@@ -431,7 +431,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
 // A dropped file copied into the import folder of `base`. The kernel makes the copy, and what is
 // checked, named and kept is what the copy holds, whatever happens to the original meanwhile.
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
-                                LeftoverTemporaries::Record* record) {
+                                LeftoverTemporaries::Record* record, const DropCancellation& cancelled) {
     const auto fd = openDropped(path);
     if (!fd.ok())
         return fd.error();
@@ -456,6 +456,9 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return bytes.error();
     if (bytes->size() != *size)
         return sizeError();
+    // Checking the copy is most of its cost; a cancelled copy goes again unnamed.
+    if (isCancelled(cancelled))
+        return ExternalImageDrop::cancelledError();
     return saveImage(*bytes, base, thumbnailPixels, record, &staged);
 }
 
@@ -493,6 +496,11 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
                 ? storage + QLatin1Char('/') + kPhotosImportsFolder + QLatin1Char('/') + origin->storageKey()
                 : storage;
         for (const Source& source : snapshot.items[index]) {
+            // Once cancelled no item is begun, whatever its kind: the rest of the drop is left.
+            if (isCancelled(options.cancelled)) {
+                item.lastError = cancelledError();
+                return;
+            }
             auto attempt = tryAlternative(source, item.base, options, deadline, record);
             if (attempt.ok() && !attempt->isEmpty()) {
                 for (const Saved& saved : std::as_const(*attempt)) {
