@@ -312,10 +312,9 @@ int main(int argc, char** argv) {
                 std::printf("drop of %d: run %d failed\n", count, run + 1);
                 continue;
             }
-            std::printf(
-                "drop of %d photos: SIGTERM to exit %.0f ms; thumbnails written after the signal: %d; "
-                "dropped photos hung: %d (target: exit within 1000 ms)\n",
-                count, result->exitMs, result->writtenAfter, result->hung);
+            std::printf("drop of %d photos: SIGTERM to exit %.0f ms; files saved after the signal: %d; "
+                        "dropped photos hung: %d (target: exit within 1000 ms)\n",
+                        count, result->exitMs, result->writtenAfter, result->hung);
             std::fflush(stdout);
         }
     }
