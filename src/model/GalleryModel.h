@@ -334,9 +334,9 @@ public:
     // Does nothing while busy; `importing` stays true from the drop to the commit.
     void importExhibitionDrop(const ExternalImageDrop::Snapshot& snapshot, double x,
                               ImportCompletion completion = {});
-    // The session's end does not wait for a drop: the running drop starts no further item,
-    // stops its downloads and waits, and what it saved so far is still hung; files saved for
-    // items it then left out are removed. Answers whether a drop was still being saved.
+    // The session's end does not wait for a drop: the running drop begins no further item, stops
+    // its downloads, waits and readings, and hangs what it finished; an item cut short leaves
+    // nothing behind. Answers whether a drop was still being saved.
     bool cancelExhibitionDrop();
     // Image files already in the storage folder, hung at x as one journaled change. With
     // requireAll nothing hangs unless every file could be prepared.
