@@ -19,9 +19,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <unistd.h>
+#include <vector>
 
 namespace vennimo {
 
@@ -156,7 +158,8 @@ Status ExhibitionStore::remove(const QList<Photo>& photos) {
 QList<ExhibitionReference>
 ExhibitionStore::prepare(const QString& storage, const ExhibitionReferences& existing,
                          const QStringList& paths, const ThumbnailMaker& makeThumbnail,
-                         const QHash<QString, PhotosOrigin>& origins, LeftoverTemporaries::Record* record) {
+                         const QHash<QString, PhotosOrigin>& origins, LeftoverTemporaries::Record* record,
+                         const std::function<bool(const QString&)>& leaveOut) {
     struct Candidate {
         QString path;
         QString id;
@@ -169,10 +172,13 @@ ExhibitionStore::prepare(const QString& storage, const ExhibitionReferences& exi
     QList<Candidate> candidates;
     QSet<QString> preparedIds;
     const QString thumbnailFolder = storage + QLatin1Char('/') + QLatin1String(kExhibitionThumbnailFolder);
+    const auto leftOut = [&leaveOut](const QString& path) { return leaveOut && leaveOut(path); };
     for (const QString& given : paths) {
         if (given.isEmpty())
             continue;
         const QString path = standardizedPath(given);
+        if (leftOut(path))
+            continue;
         if (Bookmark::startAccessing(path))
             accessed.append(path);
         if (!isImageFile(path) || access(QFile::encodeName(path).constData(), R_OK) != 0)
@@ -195,19 +201,34 @@ ExhibitionStore::prepare(const QString& storage, const ExhibitionReferences& exi
     }
 
     // Drawing thumbnails is most of the work for camera pictures: they are drawn side by side.
+    // A file is asked about once more before its drawing begins; one begun is finished and
+    // prepared. Each drawing marks only its own entry.
+    std::vector<std::uint8_t> begun(size_t(candidates.size()), makeThumbnail ? 0 : 1);
+    const auto draw = [&](qsizetype index) {
+        if (leftOut(candidates[index].path))
+            return;
+        begun[size_t(index)] = 1;
+        makeThumbnail(candidates[index].path, candidates[index].thumbnail);
+        // A drawing the cancel cut short leaves the file out, as one never begun.
+        if (leftOut(candidates[index].path) && !QFileInfo::exists(candidates[index].thumbnail))
+            begun[size_t(index)] = 0;
+    };
     if (makeThumbnail && candidates.size() == 1) {
-        makeThumbnail(candidates.first().path, candidates.first().thumbnail);
+        draw(0);
     } else if (makeThumbnail && !candidates.isEmpty()) {
         const int width = int(std::clamp<qsizetype>(QThread::idealThreadCount(), 1, candidates.size()));
         WorkQueue drawing(QStringLiteral("local.vennimo.exhibition-thumbnails"), width);
-        for (const Candidate& candidate : std::as_const(candidates))
-            drawing.async(
-                [&makeThumbnail, &candidate] { makeThumbnail(candidate.path, candidate.thumbnail); });
+        for (qsizetype index = 0; index < candidates.size(); ++index)
+            drawing.async([&draw, index] { draw(index); });
         drawing.waitUntilIdle();
     }
 
     QList<ExhibitionReference> result;
-    for (const Candidate& candidate : std::as_const(candidates)) {
+    for (qsizetype index = 0; index < candidates.size(); ++index) {
+        const Candidate& candidate = candidates[index];
+        // Its thumbnail was never made: the entry in `record` names nothing and costs no sync.
+        if (!begun[size_t(index)])
+            continue;
         const auto earlier = existing.constFind(candidate.id);
         const bool hasExisting = earlier != existing.constEnd();
         Photo photo;

@@ -61,11 +61,14 @@ public:
     // Image files as references ready for a commit; unusable paths are left out. `existing` gives
     // an earlier item's added date and origin. The store itself is never read, so a queue can
     // prepare against a copy of the references taken on the main thread while the store changes.
-    // Each thumbnail goes into `record` before it is drawn.
+    // Each thumbnail goes into `record` before it is drawn. `leaveOut` is asked about each file
+    // before its work begins, from any thread: a file it answers true for is left out (an import
+    // cut short). Once begun, a file is finished and prepared.
     static QList<ExhibitionReference> prepare(const QString& storage, const ExhibitionReferences& existing,
                                               const QStringList& paths, const ThumbnailMaker& makeThumbnail,
                                               const QHash<QString, PhotosOrigin>& origins = {},
-                                              LeftoverTemporaries::Record* record = nullptr);
+                                              LeftoverTemporaries::Record* record = nullptr,
+                                              const std::function<bool(const QString&)>& leaveOut = {});
     // Draws thumbnails the way the index draws its own.
     static ThumbnailMaker thumbnailMaker(const Indexer& indexer);
     // The same against this store's references: main thread only.

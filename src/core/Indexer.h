@@ -80,9 +80,11 @@ public:
     bool stopped() const { return m_stopped.load(std::memory_order_relaxed); }
 
     // Writes a JPEG of at most 720 px to `destination`, or leaves nothing there. `cancelled` can
-    // cut short a desktop thumbnailer it has to run.
+    // cut short a desktop thumbnailer it has to run; once `abandoned` answers true the reading of
+    // the source stops too, and nothing is written.
     static void makeThumbnail(const QString& source, const QString& destination,
-                              const std::function<bool()>& cancelled = {});
+                              const std::function<bool()>& cancelled = {},
+                              const std::function<bool()>& abandoned = {});
     // JPEG at quality 0.85; the destination only ever holds a complete file.
     static bool save(const QImage& image, const QString& destination);
     // Identity, birth, modification date, size and path of a photo: any change makes a new one.

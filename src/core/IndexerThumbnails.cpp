@@ -284,8 +284,11 @@ void Indexer::publishThumbnails() {
 }
 
 void Indexer::makeThumbnail(const QString& source, const QString& destination,
-                            const std::function<bool()>& cancelled) {
-    auto image = ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
+                            const std::function<bool()>& cancelled, const std::function<bool()>& abandoned) {
+    auto image = abandoned ? ImageDecoder::decodeScaled(source, kMaxThumbnailPixels, abandoned)
+                           : ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
+    if (!image && abandoned && abandoned())
+        return;
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
         image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels,

@@ -206,9 +206,10 @@ struct Saved {
 
 // Saves checked bytes under their digest; the thumbnail is drawn when thumbnailPixels asks.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
-                                 LeftoverTemporaries::Record* record, StagedFile* staged = nullptr);
+                                 LeftoverTemporaries::Record* record, StagedFile* staged = nullptr,
+                                 const DropCancellation& cancelled = {});
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
-                                LeftoverTemporaries::Record* record);
+                                LeftoverTemporaries::Record* record, const DropCancellation& cancelled);
 
 vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
                                              const ExternalImageDrop::ImportOptions& options,
@@ -222,13 +223,13 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
             return Error::failure(QStringLiteral("拖入的文件不是可读取的图片。"));
         if (!source.copy)
             return QList<Saved>{{source.path}};
-        auto saved = saveFile(source.path, base, pixels, record);
+        auto saved = saveFile(source.path, base, pixels, record, options.cancelled);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
     }
     case Kind::Bytes: {
-        auto saved = saveImage(source.bytes, base, pixels, record);
+        auto saved = saveImage(source.bytes, base, pixels, record, nullptr, options.cancelled);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
@@ -251,7 +252,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
         auto bytes = ExternalImageDrop::download(source.url, download);
         if (!bytes.ok())
             return bytes.error();
-        auto saved = saveImage(*bytes, base, pixels, record);
+        auto saved = saveImage(*bytes, base, pixels, record, nullptr, options.cancelled);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
@@ -273,7 +274,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
                                  : Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
         QList<Saved> saved;
         for (const QByteArray& bytes : outcome.data)
-            if (auto one = saveImage(bytes, base, pixels, record); one.ok())
+            if (auto one = saveImage(bytes, base, pixels, record, nullptr, options.cancelled); one.ok())
                 saved.append(*one);
         if (saved.isEmpty())
             return Error::failure(QStringLiteral("来源应用没有提供可读取的图片文件。"));
@@ -374,9 +375,13 @@ vennimo::Result<QString> store(const QByteArray& bytes, const QString& extension
 
 // `staged`, when given, holds `data` already, in the import folder of `base`.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
-                                 LeftoverTemporaries::Record* record, StagedFile* staged) {
+                                 LeftoverTemporaries::Record* record, StagedFile* staged,
+                                 const DropCancellation& cancelled) {
     if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
         return sizeError();
+    // Hashing and checking are the costly part: a cancelled item is left before them.
+    if (isCancelled(cancelled))
+        return ExternalImageDrop::cancelledError();
     const QString folder = ExternalImageDrop::importFolder(base);
     auto header = ImageDecoder::readHeader(data);
     if (!header.ok()) {
@@ -409,10 +414,16 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
     // size, it costs about what the small check costs, and the picture is its thumbnail.
     const bool drawThumbnail = thumbnailPixels > 0 && header->format == "jpeg";
     QImage thumbnail;
+    // The check runs before the new file is synced and named: a cancel met here lets it go unnamed
+    // and unsynced.
     const auto decodes = [&]() -> Status {
+        if (isCancelled(cancelled))
+            return ExternalImageDrop::cancelledError();
         const QSemaphoreReleaser drawing = reserveDrawing(width * height);
         auto decoded = ImageDecoder::decodeScaled(data, drawThumbnail ? thumbnailPixels
                                                                       : ExternalImageDrop::kDecodeTestPixels);
+        if (isCancelled(cancelled))
+            return ExternalImageDrop::cancelledError();
         if (!decoded.ok())
             return corruptError();
         if (drawThumbnail)
@@ -431,7 +442,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
 // A dropped file copied into the import folder of `base`. The kernel makes the copy, and what is
 // checked, named and kept is what the copy holds, whatever happens to the original meanwhile.
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
-                                LeftoverTemporaries::Record* record) {
+                                LeftoverTemporaries::Record* record, const DropCancellation& cancelled) {
     const auto fd = openDropped(path);
     if (!fd.ok())
         return fd.error();
@@ -440,6 +451,9 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
     if (!size.ok())
         return size.error();
     const QSemaphoreReleaser held = reserveHolding(*size);
+    // The wait for room may have outlasted the drop.
+    if (isCancelled(cancelled))
+        return ExternalImageDrop::cancelledError();
     const QString folder = ExternalImageDrop::importFolder(base);
     if (!QDir().mkpath(folder))
         return Error::fromErrno(errno ? errno : EIO, folder);
@@ -456,7 +470,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return bytes.error();
     if (bytes->size() != *size)
         return sizeError();
-    return saveImage(*bytes, base, thumbnailPixels, record, &staged);
+    return saveImage(*bytes, base, thumbnailPixels, record, &staged, cancelled);
 }
 
 } // namespace
@@ -493,6 +507,11 @@ ExternalImageDrop::Result ExternalImageDrop::materialize(const Snapshot& snapsho
                 ? storage + QLatin1Char('/') + kPhotosImportsFolder + QLatin1Char('/') + origin->storageKey()
                 : storage;
         for (const Source& source : snapshot.items[index]) {
+            // Once cancelled no item is begun, whatever its kind: the rest of the drop is left.
+            if (isCancelled(options.cancelled)) {
+                item.lastError = cancelledError();
+                return;
+            }
             auto attempt = tryAlternative(source, item.base, options, deadline, record);
             if (attempt.ok() && !attempt->isEmpty()) {
                 for (const Saved& saved : std::as_const(*attempt)) {

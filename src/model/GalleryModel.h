@@ -334,9 +334,9 @@ public:
     // Does nothing while busy; `importing` stays true from the drop to the commit.
     void importExhibitionDrop(const ExternalImageDrop::Snapshot& snapshot, double x,
                               ImportCompletion completion = {});
-    // A quit or the session's end does not wait on the network: the running drop stops its
-    // downloads and waits, and what it saved so far is still hung. Answers whether a drop was
-    // still saving its files.
+    // The session's end does not wait for a drop: the running drop begins no further item, stops
+    // its downloads, waits and readings, and hangs what it finished; an item cut short leaves
+    // nothing behind. Answers whether a drop was still being saved.
     bool cancelExhibitionDrop();
     // Image files already in the storage folder, hung at x as one journaled change. With
     // requireAll nothing hangs unless every file could be prepared.
@@ -429,8 +429,10 @@ private:
     void redoMove(const RopeHistoryEntry& entry, const RopeHistoryEntry::Move& move);
     void redoTrash(const RopeHistoryEntry& entry, const RopeHistoryEntry::Trash& trash);
     // `thumbnails`: pictures already drawn for some of the files, by standardized path.
+    // `cancelled`, once set, keeps files whose preparation has not begun out of the import.
     void runImport(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
-                   bool requireAll, const QHash<QString, QImage>& thumbnails, ImportCompletion completion);
+                   bool requireAll, const QHash<QString, QImage>& thumbnails, ImportCompletion completion,
+                   DropCancellation cancelled = {});
     void commitImport(const QList<ExhibitionReference>& prepared, const QStringList& paths, double x,
                       bool requireAll, const ImportCompletion& completion);
     void failImport(const Error& error, const ImportCompletion& completion);

@@ -30,9 +30,15 @@ QString realPath(const QString& path) {
 }
 
 // Thumbnails the drop drew while checking its files are written as they are; the rest are drawn
-// the index's way. A renderer of the index's own is always used.
-ExhibitionStore::ThumbnailMaker thumbnailMaker(const Indexer& indexer, const QHash<QString, QImage>& drawn) {
+// the index's way, and `leaveOut` stops reading a file it gives up. A renderer of the index's own
+// is always used.
+ExhibitionStore::ThumbnailMaker thumbnailMaker(const Indexer& indexer, const QHash<QString, QImage>& drawn,
+                                               const std::function<bool(const QString&)>& leaveOut) {
     ExhibitionStore::ThumbnailMaker fallback = ExhibitionStore::thumbnailMaker(indexer);
+    if (leaveOut && !indexer.thumbnailRenderer())
+        fallback = [leaveOut](const QString& source, const QString& target) {
+            Indexer::makeThumbnail(source, target, {}, [&leaveOut, source] { return leaveOut(source); });
+        };
     if (drawn.isEmpty() || indexer.thumbnailRenderer())
         return fallback;
     return [drawn, fallback](const QString& source, const QString& target) {
@@ -89,8 +95,8 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
         if (hook)
             hook(ExhibitionImportStep::FilesSaved);
         postTo(self.data(), [self, result, x, completion] {
-            self->m_dropCancellation.reset();
             if (result.paths.isEmpty()) {
+                self->m_dropCancellation.reset();
                 self->endImportRecord(false);
                 self->setImporting(false);
                 self->publish(self->m_actionError,
@@ -105,20 +111,24 @@ void GalleryModel::importExhibitionDrop(const ExternalImageDrop::Snapshot& snaps
             for (auto it = result.origins.cbegin(); it != result.origins.cend(); ++it)
                 origins.insert(it.key(), it.value());
             // `importing` stays set between the two halves, so that no quit and no other action
-            // slips in while the saved files wait for their commit.
-            self->runImport(result.paths, x, origins, false, result.thumbnails,
-                            [self, failures = result.failures, detail = result.detail, completion](bool ok) {
-                                if (ok && failures > 0 && self)
-                                    self->publish(
-                                        self->m_actionError,
-                                        std::optional<QString>(QStringLiteral("已挂上可读取的图片，另有 ") +
-                                                               QString::number(failures) +
-                                                               QStringLiteral(" 项未能导入。") +
-                                                               detail.value_or(QString())),
-                                        &GalleryModel::actionErrorChanged);
-                                if (completion)
-                                    completion(ok);
-                            });
+            // slips in while the saved files wait for their commit. The cancel reaches the second
+            // half too: most of a drop of camera pictures is drawing their thumbnails.
+            self->runImport(
+                result.paths, x, origins, false, result.thumbnails,
+                [self, failures = result.failures, detail = result.detail, completion](bool ok) {
+                    if (self)
+                        self->m_dropCancellation.reset();
+                    if (ok && failures > 0 && self)
+                        self->publish(self->m_actionError,
+                                      std::optional<QString>(QStringLiteral("已挂上可读取的图片，另有 ") +
+                                                             QString::number(failures) +
+                                                             QStringLiteral(" 项未能导入。") +
+                                                             detail.value_or(QString())),
+                                      &GalleryModel::actionErrorChanged);
+                    if (completion)
+                        completion(ok);
+                },
+                self->m_dropCancellation);
         });
     });
 }
@@ -147,16 +157,25 @@ void GalleryModel::importExhibition(const QStringList& paths, double x,
 
 void GalleryModel::runImport(const QStringList& paths, double x, const QHash<QString, PhotosOrigin>& origins,
                              bool requireAll, const QHash<QString, QImage>& thumbnails,
-                             ImportCompletion completion) {
+                             ImportCompletion completion, DropCancellation cancelled) {
     // The store changes on the main thread while the queue prepares: the queue reads a copy.
     const ExhibitionReferences existing = m_exhibition->references();
     const QPointer<GalleryModel> self(this);
     const Indexer* indexer = m_indexer.get();
     m_queue->async([self, indexer, existing, paths, x, origins, requireAll,
                     completion = std::move(completion), thumbnails, hook = m_options.importStepHook,
-                    record = m_importRecord] {
+                    record = m_importRecord, cancelled] {
+        // A cancelled drop begins no further picture where it lies; what it already saved into
+        // the storage folder is its own and is hung.
+        const QString saved = QDir::cleanPath(indexer->storage()) + QLatin1Char('/');
+        const auto leaveOut =
+            cancelled ? std::function<bool(const QString&)>([cancelled, saved](const QString& path) {
+                return cancelled->load() && !path.startsWith(saved);
+            })
+                      : std::function<bool(const QString&)>();
         const QList<ExhibitionReference> prepared = ExhibitionStore::prepare(
-            indexer->storage(), existing, paths, thumbnailMaker(*indexer, thumbnails), origins, record.get());
+            indexer->storage(), existing, paths, thumbnailMaker(*indexer, thumbnails, leaveOut), origins,
+            record.get(), leaveOut);
         if (hook)
             hook(ExhibitionImportStep::ReferencesPrepared);
         postTo(self.data(), [self, prepared, paths, x, requireAll, completion] {

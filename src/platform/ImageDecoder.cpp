@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -182,9 +183,27 @@ QImage scaledTo(const QImage& image, QSize size) {
 // ---- Qt image plugins -------------------------------------------------------------------------
 
 // A QImageReader over the source; the device lives as long as the reader.
+// A file whose reads fail once `stop` answers true: a decoder reading it comes to its end at once.
+class StoppableFile : public QFile {
+public:
+    explicit StoppableFile(std::function<bool()> stop)
+        : m_stop(std::move(stop)) {}
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        if (m_stop && m_stop())
+            return -1;
+        return QFile::readData(data, maxSize);
+    }
+
+private:
+    std::function<bool()> m_stop;
+};
+
 class QtReader {
 public:
-    explicit QtReader(const Source& source) {
+    explicit QtReader(const Source& source, std::function<bool()> stop = {})
+        : m_file(std::move(stop)) {
         if (source.isFile()) {
             m_file.setFileName(source.path);
             m_file.open(QIODevice::ReadOnly);
@@ -201,7 +220,7 @@ public:
     QImageReader& reader() { return m_reader; }
 
 private:
-    QFile m_file;
+    StoppableFile m_file;
     QBuffer m_buffer;
     QImageReader m_reader;
 };
@@ -542,7 +561,7 @@ Result<QImage> fitted(Result<QImage> image, int maxPixelSize) {
     return scaledTo(*image, ImageDecoder::boundedSize(image->size(), maxPixelSize));
 }
 
-Result<QImage> decodeSource(const Source& source, int maxPixelSize) {
+Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::function<bool()>& stop = {}) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifDecode(source, format, maxPixelSize);
@@ -552,7 +571,7 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize) {
         if (auto image = rawDecode(source, maxPixelSize))
             return *image;
     }
-    QtReader qt(source);
+    QtReader qt(source, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }
 
@@ -584,6 +603,18 @@ Result<QImage> ImageDecoder::decodeScaled(const QString& path, int maxPixelSize)
     if (!source)
         return source.error();
     return fitted(decodeSource(*source, maxPixelSize), maxPixelSize);
+}
+
+Result<QImage> ImageDecoder::decodeScaled(const QString& path, int maxPixelSize,
+                                          const std::function<bool()>& stop) {
+    auto source = openFile(path);
+    if (!source)
+        return source.error();
+    auto image = fitted(decodeSource(*source, maxPixelSize, stop), maxPixelSize);
+    // What a stopped read gave is a picture cut off somewhere, never the image.
+    if (stop && stop())
+        return Error::fromErrno(ECANCELED, path);
+    return image;
 }
 
 Result<QImage> ImageDecoder::decodeScaled(const QByteArray& data, int maxPixelSize) {

@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
 namespace vennimo {
 
 inline constexpr auto kImageErrorDomain = "Vennimo.Image";
@@ -42,6 +44,10 @@ public:
     // upscaled); shrinks while loading where the format allows. A bound <= 0 means full size.
     static Result<QImage> decodeScaled(const QString& path, int maxPixelSize);
     static Result<QImage> decodeScaled(const QByteArray& data, int maxPixelSize);
+    // The same, reading the file only while `stop` answers false (asked on this thread as the file
+    // is read); a stopped decoding answers an error, never the part it got.
+    static Result<QImage> decodeScaled(const QString& path, int maxPixelSize,
+                                       const std::function<bool()>& stop);
 
     // The whole image at full size, orientation applied.
     static Result<QImage> decode(const QString& path);

@@ -78,8 +78,9 @@ public:
     void updateQuickOpenStatus();
 
     // The one way out. Answers whether the process is ending; a refusal or the user's cancel
-    // answers false. A refused quit without anyone to ask is carried out once the delete or
-    // import holding it has finished.
+    // answers false, and such a quit is forgotten. The user is told why a delete or an import
+    // holds the quit. A session end, which nobody answers, stops a drop where it is and is
+    // carried out as soon as the delete or the import holding it has finished.
     //
     // It is also where an updater that installs and restarts the program would enter: the same
     // flush of deferred state (a cancel in its alert stops the restart) and clipboard hand-over

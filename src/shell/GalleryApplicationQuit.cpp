@@ -19,30 +19,34 @@ bool GalleryApplication::quit(QuitCause cause) {
         if (m_parts.exit)
             m_parts.exit(0);
     };
+    // A quit answered no is over: it must not come back by itself when some later work ends.
+    const auto refuse = [this, cause] {
+        if (m_pendingQuit == cause)
+            m_pendingQuit.reset();
+        return false;
+    };
     if (!m_model) {
         leave();
         return true;
     }
-    // A drop still fetching its images stops fetching; the quit follows once what it saved so far
-    // is hung, so neither a person nor a logout waits on the network.
-    if (m_model->cancelExhibitionDrop()) {
-        m_pendingQuit = cause;
-        return false;
-    }
-    if (const std::optional<QString> reason = m_model->terminationBlockReason()) {
-        // Nobody reads an alert at logout; the quit waits for the work instead.
-        if (cause == QuitCause::user) {
-            if (m_parts.quitBlockedAlert)
-                m_parts.quitBlockedAlert(*reason);
-        } else {
+    if (cause == QuitCause::sessionEnd) {
+        // The session does not wait: a drop stops where it is, what it saved so far hangs, and
+        // the quit follows at once. A delete is short and is finished first.
+        m_model->cancelExhibitionDrop();
+        if (m_model->terminationBlockReason()) {
             m_pendingQuit = cause;
+            return false;
         }
-        return false;
+    } else if (const std::optional<QString> reason = m_model->terminationBlockReason()) {
+        // Someone is there to read why; the work goes on untouched and the quit is not kept.
+        if (m_parts.quitBlockedAlert)
+            m_parts.quitBlockedAlert(*reason);
+        return refuse();
     }
     if (m_settingsWindow && m_settingsWindow->isVisible()) {
         if (SettingsEditorPort* editor = m_settingsWindow->editor()) {
             if (editor->saving())
-                return false;
+                return refuse();
             // Unsaved settings are dropped, never saved, on the way out.
             if (editor->hasChanges())
                 editor->discard();
@@ -51,7 +55,7 @@ bool GalleryApplication::quit(QuitCause cause) {
     const DeferredStateExitOutcome outcome =
         DeferredStateExit::requestQuit(*m_model, cause == QuitCause::sessionEnd);
     if (outcome.kind != DeferredStateExitOutcome::Kind::quit)
-        return false;
+        return refuse();
     if (m_parts.handOverClipboard)
         m_parts.handOverClipboard();
     if (m_shortcutController)

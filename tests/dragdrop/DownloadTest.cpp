@@ -261,10 +261,11 @@ TEST(DropDownload, AWholeDropOfSilentLinksEndsAtItsDeadlineOrWhenCancelled) {
         return ExternalImageDrop::materialize(
             {.items = mixed}, storage, {.download = patient, .dropDeadline = 600s, .cancelled = cancelled});
     });
-    // Once the downloads asked, the bytes item is long saved.
+    // Cancelled once the downloads asked and the bytes item is saved: an item not begun by then
+    // would not be saved at all.
     while (running.wait_for(1ms) != std::future_status::ready) {
         QCoreApplication::processEvents();
-        if (server.requests >= 3)
+        if (server.requests >= 3 && !QDir(storage + u"/imported-images"_s).entryList(QDir::Files).isEmpty())
             cancelled->store(true);
     }
     const auto result = running.get();
@@ -274,4 +275,17 @@ TEST(DropDownload, AWholeDropOfSilentLinksEndsAtItsDeadlineOrWhenCancelled) {
     EXPECT_EQ(result.detail, ExternalImageDrop::cancelledError().localizedDescription());
     EXPECT_EQ(QDir(storage + u"/imported-images"_s).entryList(QDir::Files | QDir::Hidden).size(), 1)
         << "no partial file stays";
+
+    // Cancelled before they were begun, bytes at hand and files to copy are not saved either.
+    const QString local = makeFolder(u"sources"_s) + u"/cancelled.png"_s;
+    writeFile(local, pngBytes(7, 7, Qt::red));
+    const Items unbegun{{Source::fromBytes(pngBytes(5, 5, Qt::blue))}, {Source::file(local, true)}};
+    const auto none =
+        std::async(std::launch::async, [&] {
+            return ExternalImageDrop::materialize({.items = unbegun}, storage, {.cancelled = cancelled});
+        }).get();
+    EXPECT_TRUE(none.paths.isEmpty());
+    EXPECT_EQ(none.failures, 2);
+    EXPECT_EQ(QDir(storage + u"/imported-images"_s).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(readFile(local), pngBytes(7, 7, Qt::red)) << "the source is left as it was";
 }

@@ -5,12 +5,16 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -230,12 +234,14 @@ TEST(ExhibitionImport, ADropThatGaveNothingSaysSoAndACancelledDropHangsWhatItSav
                                         {Source::remote(url)}}),
                                 0.5, [&](bool imported) { result = imported; });
     ASSERT_TRUE(model->importing());
-    // Cancelled once both downloads are waiting, so the file item is saved by then.
+    // Cancelled once both downloads are waiting and the file item is saved: an item not begun by
+    // then would not be saved at all.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             while (silent.hasPendingConnections())
                 silent.nextPendingConnection()->setParent(&silent);
-            return silent.findChildren<QTcpSocket*>().size() >= 2;
+            return silent.findChildren<QTcpSocket*>().size() >= 2 &&
+                   !QDir(ExternalImageDrop::importFolder(model.storage)).entryList(QDir::Files).isEmpty();
         },
         20000));
     EXPECT_TRUE(model->cancelExhibitionDrop());
@@ -246,6 +252,49 @@ TEST(ExhibitionImport, ADropThatGaveNothingSaysSoAndACancelledDropHangsWhatItSav
     EXPECT_EQ(model->exhibition().references().size(), 1);
     EXPECT_EQ(model->actionError(), u"已挂上可读取的图片，另有 2 项未能导入。"_s +
                                         ExternalImageDrop::cancelledError().localizedDescription());
+}
+
+TEST(ExhibitionImport, ACancelledDropOfLocalPhotosBeginsNoFurtherOneAndHangsTheBegunOnes) {
+    RopeModel model(1);
+    // A copy saved into the storage folder first, then photos hung where they lie.
+    QList<QList<Source>> items{{Source::file(droppedImage("copied-first.jpg", Qt::yellow), true)}};
+    QHash<QString, QByteArray> originals;
+    for (int i = 0; i < 40; ++i) {
+        const QString path = droppedImage(QString("camera-%1.jpg").arg(i), QColor(6 * i, 90, 200 - 4 * i));
+        originals.insert(path, readFile(path));
+        items.append({Source::file(path, false)});
+    }
+    // Each thumbnail waits until the test lets it go, so the cancel lands while the first ones run.
+    std::atomic<int> begun = 0;
+    QSemaphore go;
+    model->indexer().setThumbnailRenderer([&](const QString& source, const QString& target) {
+        ++begun;
+        go.acquire();
+        Indexer::makeThumbnail(source, target);
+    });
+    std::optional<bool> result;
+    model->importExhibitionDrop(dropOf(items), 0.5, [&](bool imported) { result = imported; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return begun > 0; }, 10000));
+    QTest::qWait(100);
+    EXPECT_TRUE(model->cancelExhibitionDrop());
+    go.release(1000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 10000));
+    EXPECT_EQ(result, true) << "what was begun is hung";
+    EXPECT_FALSE(model->importing());
+    EXPECT_FALSE(model->cancelExhibitionDrop()) << "the drop is over";
+    EXPECT_LE(begun.load(), std::max(1, QThread::idealThreadCount())) << "photos were begun after the cancel";
+    EXPECT_EQ(model->exhibition().references().size(), begun.load());
+    bool copyHangs = false;
+    for (const ExhibitionReference& reference : model->exhibition().references())
+        copyHangs = copyHangs || reference.photo.path.startsWith(model.storage + "/");
+    EXPECT_TRUE(copyHangs) << "the file saved before the cancel is hung";
+    EXPECT_EQ(importedFiles(model.storage).size(), begun.load() + 1)
+        << "a thumbnail for each hung photo and the copy";
+    for (const QString& folder :
+         {ExternalImageDrop::importFolder(model.storage), model.storage + "/" + kExhibitionThumbnailFolder})
+        EXPECT_TRUE(QDir(folder).entryList({".*"}, QDir::Files | QDir::Hidden).isEmpty()) << "half-written";
+    for (auto it = originals.cbegin(); it != originals.cend(); ++it)
+        EXPECT_EQ(readFile(it.key()), it.value()) << "an original changed";
 }
 
 TEST(ExhibitionImport, AJournalLeftBehindIsNeverOverwritten) {

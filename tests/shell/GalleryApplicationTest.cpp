@@ -18,10 +18,14 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHostAddress>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace vennimo;
@@ -314,6 +318,73 @@ TEST(GalleryApplication, AQuitNobodyCanAnswerGivesUpOwedStateAndWaitsForADelete)
     launched.model().setDeleting(false);
     EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
     EXPECT_EQ(launched.quitSteps(), kQuitSteps);
+}
+
+// A quit is answered once: refused or cancelled, it is over, whatever ends later.
+TEST(GalleryApplication, AQuitRefusedDuringADropOrCancelledNeverComesBack) {
+    using Source = ExternalImageDrop::Source;
+    LaunchedApp launched;
+    GalleryApplication& app = *launched.app;
+    GalleryModel& model = launched.model();
+    ASSERT_TRUE(waitUntil([&] { return model.appliedScanCount() > 0; }));
+
+    // A drop waits on a server that has taken the connection and not answered yet.
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    ExternalImageDrop::Snapshot snapshot;
+    snapshot.items = {{Source::remote(QUrl(QString("http://127.0.0.1:%1/a.jpg").arg(server.serverPort())))}};
+    std::optional<bool> dropped;
+    model.importExhibitionDrop(snapshot, 0.5, [&](bool imported) { dropped = imported; });
+    ASSERT_TRUE(model.importing());
+    ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* request = server.nextPendingConnection();
+
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(launched.alerts, QStringList{"正在保存照片"});
+    EXPECT_FALSE(app.quitPending());
+    QTest::qWait(300);
+    EXPECT_TRUE(model.importing()) << "the refused quit stopped the drop";
+    EXPECT_FALSE(dropped.has_value());
+    request->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    request->disconnectFromHost();
+    ASSERT_TRUE(waitUntil([&] { return dropped.has_value(); }));
+    QTest::qWait(50);
+    EXPECT_TRUE(launched.quitSteps().isEmpty()) << "the refused quit ran when the drop ended";
+
+    // Cancelled in the unsaved-state alert: no later end of a delete or an import asks again,
+    // and once the state can be written nothing quits by itself either.
+    launched.owePlacement();
+    launched.placementsFail->store(true);
+    int asked = 0;
+    model.setDeferredStateAlert([&](const Error&) {
+        ++asked;
+        return DeferredStateExitChoice::cancel;
+    });
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(app.quitPending());
+    for (bool writable : {false, true}) {
+        launched.placementsFail->store(!writable);
+        model.setDeleting(true);
+        model.setDeleting(false);
+        model.setImporting(true);
+        model.setImporting(false);
+        QTest::qWait(50);
+    }
+    EXPECT_EQ(asked, 1) << "the alert came back unasked";
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+    EXPECT_EQ(launched.alerts.size(), 1);
+
+    // The session's end during a drop stops it instead, and ends the process once it stopped.
+    std::optional<bool> second;
+    model.importExhibitionDrop(snapshot, 0.5, [&](bool imported) { second = imported; });
+    ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
+    Q_EMIT app.sessionWatcher()->sessionEnding();
+    EXPECT_TRUE(app.quitPending());
+    EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
+    EXPECT_EQ(second, false);
+    EXPECT_EQ(launched.quitSteps(), kQuitSteps);
+    EXPECT_EQ(launched.alerts.size(), 1);
 }
 
 TEST(GalleryApplication, TheTrayMenuActsAndShowsTheGalleryWhereItShould) {

@@ -1,0 +1,322 @@
+// How long a session end waits for a drop of large local photos: the application hangs one photo,
+// another window drops N distinct camera-sized JPEGs (16 MB each by default) on that print, and
+// SIGTERM is sent as soon as the first of the dropped photos is saved (its thumbnail, or its copy
+// when it lies in a temporary folder). Prints the time from the signal to the end of the process,
+// how many files were still saved after the signal and how many of the dropped photos hang.
+// Target: the process gone within 1 s.
+//
+// Needs an X server with a window manager, as the x11 tests run:
+//   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
+//     'openbox & sleep 1; build/bench/sessionend/bench_drop_session_end [COUNTS] [RUNS] [MB] [FOLDER]'
+// COUNTS is a comma-separated list (default 30,60); the photos are made in FOLDER (default: beside
+// this program). VENNIMO_BENCH_APP=/path/to/vennimo-gallery
+// measures that build of the application instead.
+#include "BenchSupport.h"
+#include "rope/ClotheslineRopeGeometry.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDrag>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeData>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <csignal>
+
+namespace {
+
+constexpr int kLimitMs = 120'000;
+constexpr int kDistinctPictures = 6;
+// Where the application's rope canvas sits in its window, and a print's paper below its peg.
+constexpr int kCanvasTop = 8;
+constexpr int kSideInset = 10;
+constexpr double kRopeInset = 12;
+constexpr double kPegToPaper = 150;
+
+void waitMs(int ms) {
+    const QDeadlineTimer deadline(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    } while (!deadline.hasExpired());
+}
+
+template <typename Done>
+bool waitFor(Done done, int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A camera-like picture of about `megabytes` as a JPEG: smooth light with strong grain, which is
+// what makes a camera file large and its decoding costly.
+QByteArray cameraJpeg(int width, int height, int seed) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random{quint32(seed)};
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 noise = random.generate();
+            line[x] = qRgb(int((x * 200 / width + (noise & 63) + seed * 17) & 255),
+                           int((y * 200 / height + ((noise >> 6) & 63)) & 255),
+                           int(((x + y) * 100 / (width + height) + ((noise >> 12) & 63)) & 255));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(93);
+    writer.write(image);
+    return bytes;
+}
+
+// The same picture made a file of its own: a comment right after the start marker.
+QByteArray distinct(const QByteArray& jpeg, int index) {
+    const QByteArray text = QByteArray("drop photo ") + QByteArray::number(index);
+    QByteArray segment("\xFF\xFE", 2);
+    segment.append(char((text.size() + 2) >> 8)).append(char((text.size() + 2) & 0xFF)).append(text);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+int countFiles(const QString& folder) {
+    return int(QDir(folder).entryList(QDir::Files).size());
+}
+
+int hungReferences(const QString& storage) {
+    QFile file(storage + QStringLiteral("/exhibition.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray bytes = file.readAll();
+    return int(bytes.count("\"bookmark\""));
+}
+
+std::optional<double> firstPlacementX(const QString& storage) {
+    QFile file(storage + QStringLiteral("/clothesline-positions.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonObject records = QJsonDocument::fromJson(file.readAll()).object().value("records").toObject();
+    if (records.isEmpty())
+        return std::nullopt;
+    return records.begin()->toObject().value("placement").toObject().value("x").toDouble();
+}
+
+// The application's widest visible window, its rope window.
+std::optional<QRect> ropeWindow(qint64 pid) {
+    QProcess search;
+    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
+    search.waitForFinished(5000);
+    std::optional<QRect> widest;
+    for (const QString& id :
+         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+        QProcess geometry;
+        geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
+        geometry.waitForFinished(5000);
+        QHash<QString, int> values;
+        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n')) {
+            const QStringList pair = line.split('=');
+            if (pair.size() == 2)
+                values.insert(pair[0], pair[1].toInt());
+        }
+        const QRect frame(values.value("X"), values.value("Y"), values.value("WIDTH"),
+                          values.value("HEIGHT"));
+        if (!widest || frame.width() > widest->width())
+            widest = frame;
+    }
+    return widest;
+}
+
+QPoint printPoint(const QRect& window, double x) {
+    vennimo::ClotheslineRopeGeometry rope;
+    rope.width = window.width() - 2 * kSideInset;
+    rope.inset = kRopeInset;
+    const QPointF paper = rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper);
+    return window.topLeft() + QPointF(paper.x() + kSideInset, paper.y() + kCanvasTop).toPoint();
+}
+
+// Another program's window: a press drags the files as a file manager offers them.
+class FileSource : public QWidget {
+public:
+    QList<QUrl> urls;
+
+protected:
+    void mousePressEvent(QMouseEvent*) override {
+        auto* drag = new QDrag(this);
+        auto* data = new QMimeData;
+        data->setUrls(urls);
+        drag->setMimeData(data);
+        drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    }
+};
+
+QString xy(QPoint p) {
+    return QStringLiteral("%1 %2").arg(p.x()).arg(p.y());
+}
+
+struct Run {
+    double exitMs = -1;
+    int writtenAfter = 0;
+    int hung = 0;
+};
+
+std::optional<Run> measure(const QString& program, const QStringList& photos, const QString& homeParent) {
+    QTemporaryDir home(homeParent + QStringLiteral("/home-XXXXXX"));
+    vennimo::bench::useOwnHome(home.path());
+    const QString desktop = home.path() + QStringLiteral("/Desktop");
+    const QString storage = home.path() + QStringLiteral("/.local/share/VennimoGallery");
+    const QString thumbnails = storage + QStringLiteral("/exhibition-thumbnails");
+    QDir().mkpath(desktop);
+
+    QProcess gallery;
+    gallery.setProcessChannelMode(QProcess::ForwardedChannels);
+    gallery.start(program);
+    if (!gallery.waitForStarted())
+        return std::nullopt;
+    waitMs(2500);
+    vennimo::bench::writeCameraJpeg(desktop + QStringLiteral("/first.jpg"), 1200, 900, 1);
+    if (!waitFor([&] { return vennimo::bench::hangingRows(storage) == 1; }, 20'000)) {
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    }
+    waitMs(2500);
+    const std::optional<QRect> window = ropeWindow(gallery.processId());
+    const std::optional<double> x = firstPlacementX(storage);
+    if (!window || !x) {
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    }
+    const QString copies = storage + QStringLiteral("/imported-images");
+    // Files dropped from a temporary folder are copied in first, the others drawn where they lie:
+    // either shows that the drop is being saved.
+    const auto saved = [&] { return countFiles(thumbnails) + countFiles(copies); };
+    const int before = saved();
+
+    FileSource source;
+    for (const QString& photo : photos)
+        source.urls.append(QUrl::fromLocalFile(photo));
+    source.setWindowTitle(QStringLiteral("files"));
+    source.setGeometry(window->x() + 40, window->bottom() + 60, 200, 150);
+    source.show();
+    waitMs(500);
+    const QPoint from = source.geometry().center();
+    const QPoint to = printPoint(*window, *x);
+    QString script = "xdotool mousemove " + xy(from) + "; sleep 0.3; xdotool mousedown 1; sleep 0.3;";
+    for (int i = 1; i <= 12; ++i)
+        script += " xdotool mousemove " + xy(from + (to - from) * i / 12) + "; sleep 0.05;";
+    script += " sleep 0.6; xdotool mouseup 1";
+    QProcess gesture;
+    gesture.start("bash", {"-c", script});
+
+    if (!waitFor([&] { return saved() > before; }, 30'000)) {
+        std::printf("  the drop was not taken\n");
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    }
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(gallery.processId()), SIGTERM);
+    const int atSignal = saved();
+    const bool ended = waitFor([&] { return gallery.state() == QProcess::NotRunning; }, kLimitMs);
+    Run run;
+    run.exitMs = double(ending.nsecsElapsed()) / 1e6;
+    gesture.waitForFinished(5000);
+    source.hide();
+    if (!ended) {
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    }
+    run.writtenAfter = saved() - atSignal;
+    run.hung = hungReferences(storage);
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QList<int> counts;
+    for (const QString& count : app.arguments().value(1, QStringLiteral("30,60")).split(','))
+        counts.append(std::max(1, count.toInt()));
+    const int runs = std::max(1, app.arguments().value(2, QStringLiteral("3")).toInt());
+    const int megabytes = std::max(1, app.arguments().value(3, QStringLiteral("16")).toInt());
+    const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
+
+    // The bench's own folders, homes included, outside any of the application's homes. The photos
+    // lie outside the temporary folders, as in a user's picture folder, unless the fourth argument
+    // names another parent folder (a temporary one makes the drop copy them in).
+    QTemporaryDir work;
+    QTemporaryDir photoFolder(app.arguments().value(4, QCoreApplication::applicationDirPath()) +
+                              QStringLiteral("/drop-photos-XXXXXX"));
+    const QString pictures = photoFolder.path();
+    // About 0.64 bytes a pixel at this grain: 16 MB is some 25 megapixels, a camera's size.
+    const double pixels = megabytes * 1'048'576.0 / 0.64;
+    const int width = int(std::sqrt(pixels * 4 / 3));
+    const int height = width * 3 / 4;
+    std::vector<QByteArray> pictureBytes(kDistinctPictures);
+    {
+        std::vector<std::thread> makers;
+        for (int i = 0; i < kDistinctPictures; ++i)
+            makers.emplace_back([&pictureBytes, i, width, height] {
+                pictureBytes[size_t(i)] = cameraJpeg(width, height, i + 3);
+            });
+        for (std::thread& maker : makers)
+            maker.join();
+    }
+    const int most = *std::max_element(counts.cbegin(), counts.cend());
+    QStringList photos;
+    for (int i = 0; i < most; ++i) {
+        const QString path = QStringLiteral("%1/IMG_%2.jpg").arg(pictures).arg(1000 + i);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(distinct(pictureBytes[size_t(i % kDistinctPictures)], i)) < 0)
+            return 1;
+        photos.append(path);
+    }
+    std::printf("photos: %d x %d, %.1f MB each\n", width, height,
+                double(QFileInfo(photos.first()).size()) / 1'048'576.0);
+
+    for (int count : counts) {
+        for (int run = 0; run < runs; ++run) {
+            const std::optional<Run> result = measure(program, photos.mid(0, count), work.path());
+            if (!result) {
+                std::printf("drop of %d: run %d failed\n", count, run + 1);
+                continue;
+            }
+            std::printf("drop of %d photos: SIGTERM to exit %.0f ms; files saved after the signal: %d; "
+                        "dropped photos hung: %d (target: exit within 1000 ms)\n",
+                        count, result->exitMs, result->writtenAfter, result->hung);
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}

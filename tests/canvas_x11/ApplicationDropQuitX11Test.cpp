@@ -1,0 +1,394 @@
+#include "ApplicationRope.h"
+#include "DragSource.h"
+#include "PhotoLikeImages.h"
+#include "core/ExhibitionJournal.h"
+#include "support/TestEnvironment.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHostAddress>
+#include <QImageWriter>
+#include <QMimeData>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <csignal>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+// Another program's window: a press drags what `offer` makes, as a file manager or a browser.
+class OfferingSource : public DragSource {
+public:
+    OfferingSource()
+        : DragSource(QColor(70, 110, 90), QColor(200, 80, 60), Qt::CopyAction | Qt::MoveAction,
+                     Qt::CopyAction) {}
+};
+
+// A web server that takes each connection and answers only when told to.
+class HeldServer {
+public:
+    HeldServer() { m_server.listen(QHostAddress::LocalHost); }
+    QUrl url(int index) const {
+        return QUrl(QString("http://127.0.0.1:%1/%2.jpg").arg(m_server.serverPort()).arg(index));
+    }
+    // Waits for the next request; false when none came.
+    bool waitForRequest() {
+        return QTest::qWaitFor(
+            [&] {
+                while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                    socket->setParent(&m_server);
+                    m_waiting.append(socket);
+                }
+                return !m_waiting.isEmpty();
+            },
+            15000);
+    }
+    // Answers every request held with the picture.
+    void answer(const QByteArray& jpeg) {
+        for (QTcpSocket* socket : std::as_const(m_waiting)) {
+            socket->write(
+                "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nConnection: close\r\nContent-Length: " +
+                QByteArray::number(jpeg.size()) + "\r\n\r\n" + jpeg);
+            socket->flush();
+            socket->disconnectFromHost();
+        }
+        m_waiting.clear();
+    }
+
+private:
+    QTcpServer m_server;
+    QList<QTcpSocket*> m_waiting;
+};
+
+QByteArray jpegBytes(QSize size, int seed) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    makePhotoLikeImage(size, seed).save(&buffer, "JPEG", 88);
+    return bytes;
+}
+
+// A large camera-like JPEG: smooth light under strong grain, costly to decode as camera files are.
+QByteArray grainyJpeg(int width, int height, int seed) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random{quint32(seed)};
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 noise = random.generate();
+            line[x] = qRgb(int((x * 200 / width + (noise & 63) + seed * 17) & 255),
+                           int((y * 200 / height + ((noise >> 6) & 63)) & 255),
+                           int(((x + y) * 100 / (width + height) + ((noise >> 12) & 63)) & 255));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(93);
+    writer.write(image);
+    return bytes;
+}
+
+// The same picture as a file of its own: a comment after the start marker.
+QByteArray withComment(const QByteArray& jpeg, int index) {
+    const QByteArray text = "photo " + QByteArray::number(index);
+    QByteArray segment("\xFF\xFE", 2);
+    segment.append(char((text.size() + 2) >> 8)).append(char((text.size() + 2) & 0xFF)).append(text);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// The windows of the application that were not among `before`.
+QStringList newWindows(qint64 pid, const QStringList& before) {
+    QStringList added;
+    for (const QString& id : visibleWindowIds(pid))
+        if (!before.contains(id))
+            added.append(id);
+    return added;
+}
+
+// The window of the application that was not among `before`, once one shows.
+QString waitForNewWindow(qint64 pid, const QStringList& before, int ms = 8000) {
+    QString found;
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            const QStringList added = newWindows(pid, before);
+            found = added.value(0);
+            return !found.isEmpty();
+        },
+        ms));
+    return found;
+}
+
+// Opens the tray menu and chooses its last item, "退出Vennimo". Answers the windows shown while
+// the menu was open, the menu among them.
+std::optional<QStringList> quitFromTray(qint64 pid) {
+    const std::optional<QRect> icon = trayIcon();
+    if (!icon)
+        return std::nullopt;
+    const QStringList before = visibleWindowIds(pid);
+    xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())}, 100);
+    xdotool({"click", "3"}, 100);
+    if (waitForNewWindow(pid, before, 5000).isEmpty())
+        return std::nullopt;
+    QTest::qWait(300);
+    const QStringList open = visibleWindowIds(pid);
+    xdotool({"key", "Up"}, 80);
+    xdotool({"key", "Return"}, 0);
+    return open;
+}
+
+bool dropOffer(OfferingSource& source, const std::function<QMimeData*()>& offer, QPoint to) {
+    source.result.reset();
+    source.offer = offer;
+    QProcess gesture;
+    startDragGesture(gesture, source.geometry().center(), to, 0.6);
+    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
+}
+
+QMimeData* urlsOffer(const QList<QUrl>& urls) {
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+int exhibitedCount() {
+    return int(readJson(storage() + "/exhibition.json").size());
+}
+
+bool stillRunning(QProcess& app, int ms) {
+    return !app.waitForFinished(ms) && app.state() == QProcess::Running;
+}
+
+} // namespace
+
+TEST(ApplicationDropQuitX11, AQuitWhileADropIsSavedIsRefusedAndNoAnsweredQuitComesBack) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = qScopeGuard([&app] {
+        app.kill();
+        app.waitForFinished();
+    });
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "quit", 1, 91));
+    const std::optional<QRect> window = applicationWindow(pid);
+    ASSERT_TRUE(window);
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+    OfferingSource source;
+    source.setWindowTitle("source");
+    source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    source.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&source));
+    QTest::qWait(300);
+    HeldServer server;
+    const QByteArray picture = jpegBytes({900, 600}, 92);
+
+    // A quit from the tray while a dropped image downloads: refused with its reason, and the
+    // download goes on.
+    ASSERT_TRUE(dropOffer(
+        source, [&] { return urlsOffer({server.url(1)}); }, onPrint));
+    ASSERT_TRUE(server.waitForRequest()) << "the drop is being saved";
+    std::optional<QStringList> menuOpen = quitFromTray(pid);
+    ASSERT_TRUE(menuOpen) << "the tray menu opens";
+    const QString refusal = waitForNewWindow(pid, *menuOpen);
+    ASSERT_FALSE(refusal.isEmpty()) << "the quit says why it is refused";
+    QTest::qWait(400);
+    grabScreenArea(clientAreaOf(refusal)).save(shots + "/drop-quit-1-refused.png");
+    const QSize refusalSize = clientAreaOf(refusal).size();
+    xdotool({"windowactivate", "--sync", refusal}, 100);
+    xdotool({"key", "Return"}, 300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !visibleWindowIds(pid).contains(refusal); }, 5000));
+    server.answer(picture);
+    EXPECT_TRUE(QTest::qWaitFor([] { return exhibitedCount() == 1; }, 15000)) << "the drop was saved";
+    EXPECT_TRUE(stillRunning(app, 3000)) << "the refused quit came back by itself";
+
+    // The prints' state cannot be written: a quit asks what to do.
+    for (const char* name : {"clothesline-positions.json", "photo-interactions.json"}) {
+        QFile::remove(storage() + "/" + name);
+        QDir().mkpath(storage() + "/" + name);
+    }
+    ASSERT_TRUE(makePhotoLikeImage({1200, 900}, 93).save(desktop + "/owed.jpg", "JPEG", 88));
+    QTest::qWait(3000);
+
+    // Refused again during a drop; when the drop ends nothing asks and nothing quits.
+    QStringList before = visibleWindowIds(pid);
+    ASSERT_TRUE(dropOffer(
+        source, [&] { return urlsOffer({server.url(2)}); }, onPrint));
+    ASSERT_TRUE(server.waitForRequest());
+    menuOpen = quitFromTray(pid);
+    ASSERT_TRUE(menuOpen);
+    const QString second = waitForNewWindow(pid, *menuOpen);
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_EQ(clientAreaOf(second).size(), refusalSize) << "the same refusal";
+    xdotool({"windowactivate", "--sync", second}, 100);
+    xdotool({"key", "Return"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return newWindows(pid, before).isEmpty(); }, 5000));
+    server.answer(picture);
+    EXPECT_FALSE(QTest::qWaitFor([&] { return !newWindows(pid, before).isEmpty(); }, 4000))
+        << "an alert came by itself after the drop";
+    EXPECT_TRUE(stillRunning(app, 500));
+
+    // Nothing runs: the quit asks about the state it cannot write, and the user cancels.
+    menuOpen = quitFromTray(pid);
+    ASSERT_TRUE(menuOpen);
+    const QString unsaved = waitForNewWindow(pid, *menuOpen);
+    ASSERT_FALSE(unsaved.isEmpty()) << "the unsaved-state alert shows";
+    QTest::qWait(400);
+    grabScreenArea(clientAreaOf(unsaved)).save(shots + "/drop-quit-2-unsaved-state.png");
+    EXPECT_NE(clientAreaOf(unsaved).size(), refusalSize) << "not the refusal";
+    xdotool({"windowactivate", "--sync", unsaved}, 100);
+    xdotool({"key", "Escape"}, 300);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return newWindows(pid, before).isEmpty(); }, 5000));
+    EXPECT_TRUE(stillRunning(app, 500)) << "取消 keeps the application";
+
+    // A later drop that ends, failing to save as the state does, brings no alert back.
+    const QString pictures = TestEnvironment::root() + "/Pictures";
+    QDir().mkpath(pictures);
+    writeFile(pictures + "/later-1.jpg", jpegBytes({800, 600}, 94));
+    ASSERT_TRUE(dropOffer(
+        source, [&] { return urlsOffer({QUrl::fromLocalFile(pictures + "/later-1.jpg")}); }, onPrint));
+    EXPECT_FALSE(QTest::qWaitFor([&] { return !newWindows(pid, before).isEmpty(); }, 4000))
+        << "the cancelled quit asked again";
+
+    // Once the state can be written, a drop hangs and the cancelled quit does not end the process.
+    for (const char* name : {"clothesline-positions.json", "photo-interactions.json"})
+        QDir(storage() + "/" + name).removeRecursively();
+    writeFile(pictures + "/later-2.jpg", jpegBytes({800, 600}, 95));
+    const int exhibited = exhibitedCount();
+    ASSERT_TRUE(dropOffer(
+        source, [&] { return urlsOffer({QUrl::fromLocalFile(pictures + "/later-2.jpg")}); }, onPrint));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return exhibitedCount() > exhibited; }, 15000));
+    EXPECT_TRUE(stillRunning(app, 3000)) << "the cancelled quit ended the process later";
+    EXPECT_TRUE(newWindows(pid, before).isEmpty());
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(10000));
+    EXPECT_EQ(app.exitCode(), 0);
+}
+
+TEST(ApplicationDropQuitX11, ASessionEndStopsALargeDropOfLocalPhotos) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    // Distinct camera-sized files, as a file manager drops them.
+    constexpr int kPhotos = 60;
+    constexpr int kPictures = 4;
+    std::vector<QByteArray> pictures(kPictures);
+    {
+        std::vector<std::thread> makers;
+        for (int i = 0; i < kPictures; ++i)
+            makers.emplace_back([&pictures, i] { pictures[size_t(i)] = grainyJpeg(4000, 3000, i + 5); });
+        for (std::thread& maker : makers)
+            maker.join();
+    }
+    // Outside the temporary folders, as a user's pictures are: files from those are copied in,
+    // these are hung where they lie.
+    QTemporaryDir pictureFolder(QCoreApplication::applicationDirPath() + "/drop-photos-XXXXXX");
+    ASSERT_TRUE(pictureFolder.isValid());
+    const QString folder = pictureFolder.path();
+    QList<QUrl> urls;
+    struct Original {
+        QString path;
+        qint64 size;
+        QDateTime modified;
+    };
+    QList<Original> originals;
+    for (int i = 0; i < kPhotos; ++i) {
+        const QString path = QString("%1/IMG_%2.jpg").arg(folder).arg(2000 + i);
+        writeFile(path, withComment(pictures[size_t(i % kPictures)], i));
+        urls.append(QUrl::fromLocalFile(path));
+        originals.append({path, QFileInfo(path).size(), QFileInfo(path).lastModified()});
+    }
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = qScopeGuard([&app] {
+        app.kill();
+        app.waitForFinished();
+    });
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "first", 1, 96));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    OfferingSource source;
+    source.setWindowTitle("camera folder");
+    source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    source.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&source));
+    QTest::qWait(300);
+
+    // SIGTERM as soon as the first dropped photo has its thumbnail: the drop is under way.
+    const QDir thumbnails(storage() + "/exhibition-thumbnails");
+    const auto drawn = [&] { return int(thumbnails.entryList({"*.jpg"}, QDir::Files).size()); };
+    source.offer = [&] { return urlsOffer(urls); };
+    QProcess gesture;
+    startDragGesture(gesture, source.geometry().center(), printPoint(*window, placementXs().value(0)), 0.6);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return drawn() > 0; }, 60000)) << "the drop was not taken";
+    QElapsedTimer ending;
+    ending.start();
+    ::kill(pid_t(app.processId()), SIGTERM);
+    const int atSignal = drawn();
+    const bool ended = app.waitForFinished(60000);
+    std::printf("[ figure ] SIGTERM during a drop of %d large photos: exit after %lld ms, %d of them hang\n",
+                kPhotos, static_cast<long long>(ending.elapsed()), drawn());
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    static_cast<void>(QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 5000));
+
+    // Only the photos begun before the signal was acted on are saved, and each of them hangs.
+    const int saved = drawn();
+    const int inFlight = 2 * QThread::idealThreadCount();
+    EXPECT_LT(saved, kPhotos) << "the rest of the drop was still imported";
+    EXPECT_LE(saved, atSignal + inFlight) << "photos were begun after the signal";
+    EXPECT_EQ(exhibitedCount(), saved) << "every thumbnail belongs to a hung photo";
+    EXPECT_EQ(placements().size(), saved + 1);
+
+    // Nothing half-written stays: no temporary thumbnail, no copy, no list of unfinished files.
+    const QStringList strays = thumbnails.entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    for (const QString& name : strays)
+        EXPECT_TRUE(name.endsWith(".jpg")) << name.toStdString();
+    EXPECT_TRUE(QDir(storage() + "/imported-images").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(QDir(storage() + "/pending-imports").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(QFile::exists(ExhibitionJournal::path(storage())));
+
+    // The originals are as they were.
+    for (int i = 0; i < kPhotos; ++i) {
+        const QFileInfo now(originals[i].path);
+        ASSERT_TRUE(now.exists()) << originals[i].path.toStdString();
+        EXPECT_EQ(now.size(), originals[i].size);
+        EXPECT_EQ(now.lastModified(), originals[i].modified);
+    }
+    EXPECT_EQ(readFile(originals[0].path), withComment(pictures[0], 0));
+}
