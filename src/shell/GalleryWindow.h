@@ -206,6 +206,8 @@ private:
     void checkCompositor();
     void queueBoundingShape();
     void applyBoundingShape();
+    QRegion coveredByPanels() const;
+    void applyCombinedShape();
 
     QPointer<GalleryModel> m_galleryModel;
     std::function<bool(QKeyEvent*)> m_galleryKeyboardHandler;
@@ -259,6 +261,8 @@ private:
     std::optional<bool> m_compositorRunning;
     bool m_boundingShapeQueued = false;
     std::optional<QRegion> m_boundingShape;
+    // What the last frame draws, in device pixels.
+    QRegion m_drawnShape;
 };
 
 } // namespace vennimo

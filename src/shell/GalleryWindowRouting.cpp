@@ -344,6 +344,14 @@ bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
                 queueBoundingShape();
         return false;
     }
+    if (type == QEvent::Move || type == QEvent::Show || type == QEvent::Hide) {
+        // At once, so the X server gets the panel's move and the rope's new cut together.
+        if (m_boundingShape && watched != this)
+            if (auto* panel = qobject_cast<QWidget*>(watched);
+                panel && panel->isWindow() && panel->windowFlags().testFlag(Qt::WindowTransparentForInput))
+                applyCombinedShape();
+        return false;
+    }
     if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease)
         return false;
     // Mouse events reach the native window first and the widget after; look at each once.

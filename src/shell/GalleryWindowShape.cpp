@@ -4,7 +4,9 @@
 #include "platform/X11InputShape.h"
 #include "platform/X11WindowStack.h"
 
+#include <QApplication>
 #include <QBackingStore>
+#include <QTransform>
 #include <QWindow>
 
 namespace vennimo {
@@ -51,6 +53,7 @@ void GalleryWindow::applyBoundingShape() {
         if (m_boundingShape && windowHandle())
             X11InputShape::applyBounding(windowHandle(), std::nullopt);
         m_boundingShape.reset();
+        m_drawnShape = QRegion();
         return;
     }
     QBackingStore* store = backingStore();
@@ -60,7 +63,34 @@ void GalleryWindow::applyBoundingShape() {
     const auto& frame = *static_cast<const QImage*>(device);
     // Right after a resize the frame can still be the old size until the window repaints.
     const QSize pixels = (QSizeF(size()) * devicePixelRatioF()).toSize();
-    const QRegion shape = AlphaShapeRegion::of(frame, kShapeSpreadPixels) & QRegion(QRect(QPoint(), pixels));
+    m_drawnShape = AlphaShapeRegion::of(frame, kShapeSpreadPixels) & QRegion(QRect(QPoint(), pixels));
+    applyCombinedShape();
+}
+
+QRegion GalleryWindow::coveredByPanels() const {
+    // The cut panels that carry prints and their count float above the rope and take no input:
+    // the rope's pixels under them never show, so the rope keeps them and takes the clicks there,
+    // like a press on a print still flying back to its place.
+    QRegion covered;
+    const QPoint origin = geometry().topLeft();
+    const double ratio = devicePixelRatioF();
+    for (const QWidget* panel : QApplication::topLevelWidgets()) {
+        if (panel == this || !panel->isVisible() ||
+            !panel->windowFlags().testFlag(Qt::WindowTransparentForInput))
+            continue;
+        const QRegion mask = panel->mask();
+        if (mask.isEmpty())
+            continue;
+        const QRegion here = mask.translated(panel->geometry().topLeft() - origin) & rect();
+        covered += ratio == 1 ? here : QTransform::fromScale(ratio, ratio).map(here);
+    }
+    return covered;
+}
+
+void GalleryWindow::applyCombinedShape() {
+    if (!wantsBoundingShape())
+        return;
+    const QRegion shape = m_drawnShape + coveredByPanels();
     if (m_boundingShape == shape)
         return;
     m_boundingShape = shape;
