@@ -69,6 +69,31 @@ std::vector<xcb_rectangle_t> deviceRectangles(const QRegion& region, qreal ratio
     return rects;
 }
 
+// Sets one shape of the window, and of the frame a window manager put around it: nothing = the
+// whole window again.
+void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<std::vector<xcb_rectangle_t>>& rects) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!c || !window->handle() || !shapePresent(c))
+        return;
+    const auto id = xcb_window_t(window->winId());
+    const std::optional<xcb_window_t> frame = frameOf(c, id);
+    if (!rects) {
+        xcb_shape_mask(c, XCB_SHAPE_SO_SET, kind, id, 0, 0, XCB_PIXMAP_NONE);
+        if (frame)
+            xcb_shape_mask(c, XCB_SHAPE_SO_SET, kind, *frame, 0, 0, XCB_PIXMAP_NONE);
+    } else {
+        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, id, 0, 0,
+                             uint32_t(rects->size()), rects->data());
+        if (frame) {
+            Reply<xcb_translate_coordinates_reply_t> offset{
+                xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
+            if (offset)
+                xcb_shape_combine(c, XCB_SHAPE_SO_SET, kind, kind, *frame, offset->dst_x, offset->dst_y, id);
+        }
+    }
+    xcb_flush(c);
+}
+
 } // namespace
 
 bool X11InputShape::available() {
@@ -77,28 +102,21 @@ bool X11InputShape::available() {
 }
 
 void X11InputShape::apply(QWindow* window, const std::optional<QRegion>& region) {
-    xcb_connection_t* c = X11Connection::get();
-    if (!window || !c || !window->handle() || !shapePresent(c))
+    if (!window)
         return;
-    const auto id = xcb_window_t(window->winId());
-    const std::optional<xcb_window_t> frame = frameOf(c, id);
-    if (!region) {
-        xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, id, 0, 0, XCB_PIXMAP_NONE);
-        if (frame)
-            xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, *frame, 0, 0, XCB_PIXMAP_NONE);
-    } else {
-        const std::vector<xcb_rectangle_t> rects = deviceRectangles(*region, window->devicePixelRatio());
-        xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_CLIP_ORDERING_UNSORTED, id, 0, 0,
-                             uint32_t(rects.size()), rects.data());
-        if (frame) {
-            Reply<xcb_translate_coordinates_reply_t> offset{
-                xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
-            if (offset)
-                xcb_shape_combine(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_INPUT, XCB_SHAPE_SK_INPUT, *frame,
-                                  offset->dst_x, offset->dst_y, id);
-        }
-    }
-    xcb_flush(c);
+    if (region)
+        shape(window, XCB_SHAPE_SK_INPUT, deviceRectangles(*region, window->devicePixelRatio()));
+    else
+        shape(window, XCB_SHAPE_SK_INPUT, std::nullopt);
+}
+
+void X11InputShape::applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels) {
+    if (!window)
+        return;
+    if (devicePixels)
+        shape(window, XCB_SHAPE_SK_BOUNDING, deviceRectangles(*devicePixels, 1));
+    else
+        shape(window, XCB_SHAPE_SK_BOUNDING, std::nullopt);
 }
 
 } // namespace vennimo

@@ -8,10 +8,11 @@ class QWindow;
 
 namespace vennimo {
 
-// Where an X11 window takes the pointer. Clicks outside the input shape fall through to whatever
-// lies below, while drawing is untouched (unlike QWindow::setMask). Window managers that wrap the
-// window in a frame of their own get the same shape on the frame, or the frame would catch the
-// clicks our window lets through.
+// Where an X11 window takes the pointer, and where it shows at all. Clicks outside the input
+// shape fall through to whatever lies below, while drawing is untouched (unlike QWindow::setMask).
+// The bounding shape cuts what shows, for desktops where no compositing manager blends a window's
+// alpha. Window managers that wrap the window in a frame of their own get the same shapes on the
+// frame, or the frame would catch the clicks our window lets through.
 class X11InputShape {
 public:
     // True when the native window can be shaped: an xcb platform with the shape extension. Without
@@ -22,6 +23,9 @@ public:
     // (and it follows resizes), an empty region = no input at all. Does nothing off X11 or
     // before the native window exists.
     static void apply(QWindow* window, const std::optional<QRegion>& region);
+    // Sets the bounding shape, what of the window shows at all, in device pixels: nothing = the
+    // whole window. X takes input only where both shapes hold.
+    static void applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels);
 };
 
 } // namespace vennimo

@@ -79,6 +79,8 @@ GalleryWindow::GalleryWindow(QWidget* parent)
     m_pointerTimer.setInterval(kRoutingInterval);
     m_pointerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pointerTimer, &QTimer::timeout, this, &GalleryWindow::routePointer);
+    m_compositorTimer.setInterval(kCompositorCheckInterval);
+    connect(&m_compositorTimer, &QTimer::timeout, this, &GalleryWindow::checkCompositor);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // The local monitor of mouse events: it routes the pointer and carries rope moves. It does
@@ -277,6 +279,7 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
         if (isVisible())
             WindowActivation::activate(this);
     }
+    checkCompositor();
 }
 
 void GalleryWindow::setClotheslineLayout(double height, double canvasTop) {

@@ -51,6 +51,11 @@ public:
     static constexpr std::chrono::milliseconds kRoutingInterval{33};
     // How long after a show the window manager may still place the window on its own.
     static constexpr std::chrono::milliseconds kPlacementSettleTime{1000};
+    // How far the cut around what the rope draws reaches out, where no compositing manager runs:
+    // not at all. A widened cut shows the clear pixels around the strand and the prints as a black
+    // outline, and the half-opaque pixels alone already keep an antialiased strand unbroken.
+    static constexpr int kShapeSpreadPixels = 0;
+    static constexpr std::chrono::milliseconds kCompositorCheckInterval{2000};
 
     // The last routing decision, which spares the hit tests while nothing moved.
     struct PointerHit {
@@ -170,6 +175,10 @@ public:
     void raiseClotheslineWindow(int level) override;
     void restoreClotheslineWindowLevel() override;
 
+    // What of the window shows, in device pixels, while no compositing manager runs; none while
+    // it shows whole.
+    std::optional<QRegion> boundingShape() const { return m_boundingShape; }
+
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 protected:
@@ -195,6 +204,12 @@ private:
     bool pointerHits(QPointF local) const;
     void updatePointerPoll();
     void queuePointerRoute();
+    bool wantsBoundingShape() const;
+    void checkCompositor();
+    void queueBoundingShape();
+    void applyBoundingShape();
+    QRegion coveredByPanels() const;
+    void applyCombinedShape();
 
     QPointer<GalleryModel> m_galleryModel;
     std::function<bool(QKeyEvent*)> m_galleryKeyboardHandler;
@@ -248,6 +263,12 @@ private:
     };
     std::optional<AppliedShape> m_appliedShape;
     bool m_wholeWindowIgnored = false;
+    QTimer m_compositorTimer;
+    std::optional<bool> m_compositorRunning;
+    bool m_boundingShapeQueued = false;
+    std::optional<QRegion> m_boundingShape;
+    // What the last frame draws, in device pixels.
+    QRegion m_drawnShape;
 };
 
 } // namespace vennimo

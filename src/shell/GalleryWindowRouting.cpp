@@ -293,6 +293,9 @@ bool GalleryWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WinIdChange:
         applyInputShape(true);
+        // A new native window shows whole.
+        m_boundingShape.reset();
+        queueBoundingShape();
         break;
     case QEvent::Enter:
     case QEvent::Leave:
@@ -304,12 +307,14 @@ bool GalleryWindow::event(QEvent* event) {
         // A window that shows again hears of the pointer anew from the X server.
         m_pointerInside = false;
         updatePointerPoll();
+        m_compositorTimer.stop();
         break;
     case QEvent::Resize:
         queuePointerRoute();
         break;
     case QEvent::Show:
         applyInputShape(true);
+        checkCompositor();
         // However the window came to be shown, the rope style routes the pointer while visible.
         if (m_clotheslineStyle == true && !m_pointerRouting)
             QTimer::singleShot(0, this, [this] {
@@ -343,6 +348,21 @@ bool GalleryWindow::event(QEvent* event) {
 
 bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Paint) {
+        // Whatever of ours repaints changes the frame the cut follows.
+        if (m_compositorRunning == false && m_clotheslineStyle == true)
+            if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == this)
+                queueBoundingShape();
+        return false;
+    }
+    if (type == QEvent::Move || type == QEvent::Show || type == QEvent::Hide) {
+        // At once, so the X server gets the panel's move and the rope's new cut together.
+        if (m_boundingShape && watched != this)
+            if (auto* panel = qobject_cast<QWidget*>(watched);
+                panel && panel->isWindow() && panel->windowFlags().testFlag(Qt::WindowTransparentForInput))
+                applyCombinedShape();
+        return false;
+    }
     if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease)
         return false;
     // Mouse events reach the native window first and the widget after; look at each once.

@@ -1,6 +1,7 @@
 #include "canvas_x11/ApplicationRope.h"
 #include "canvas_x11/ApplicationSession.h"
 #include "canvas_x11/PhotoLikeImages.h"
+#include "platform/X11WindowStack.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
 
@@ -18,6 +19,11 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
 #include <utility>
 
 using namespace vennimo;
@@ -243,6 +249,128 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(click(QPoint(title->first + travel.x() + 15 + 14, moved->top() + 8 + 22)));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !applicationWindow(app.processId()); }, 10000))
         << "the collapse button closed the rope window";
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(5000));
+}
+
+namespace {
+
+// The plain backdrop's blue, as the X server shows it.
+bool backdropBlue(QRgb pixel) {
+    return std::abs(qRed(pixel) - 0x6a) <= 4 && std::abs(qGreen(pixel) - 0x86) <= 4 &&
+           std::abs(qBlue(pixel) - 0xa4) <= 4;
+}
+
+bool printPaper(QRgb pixel) {
+    return std::abs(qRed(pixel) - 250) <= 6 && std::abs(qGreen(pixel) - 248) <= 6 &&
+           std::abs(qBlue(pixel) - 245) <= 6;
+}
+
+// How many pixels of `area` (screen coordinates) in a grab of `window` pass the test.
+int countIn(const QImage& shot, const QRect& window, const QRect& area, bool (*test)(QRgb)) {
+    int count = 0;
+    const QRect inShot = area.translated(-window.topLeft()).intersected(shot.rect());
+    for (int y = inShot.top(); y <= inShot.bottom(); ++y)
+        for (int x = inShot.left(); x <= inShot.right(); ++x)
+            count += test(shot.pixel(x, y)) ? 1 : 0;
+    return count;
+}
+
+// Whether the X server cuts the window to a bounding shape of its own.
+bool boundingShaped(const QString& windowId) {
+    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> c{xcb_connect(nullptr, nullptr),
+                                                                         &xcb_disconnect};
+    const std::unique_ptr<xcb_shape_query_extents_reply_t, decltype(&std::free)> extents{
+        xcb_shape_query_extents_reply(
+            c.get(), xcb_shape_query_extents(c.get(), xcb_window_t(windowId.toULong())), nullptr),
+        &std::free};
+    return extents && extents->bounding_shaped;
+}
+
+} // namespace
+
+// x11-session leaves the compositing manager out for this suite's name: the X server shows the
+// rope window's clear pixels black unless the window is cut to what it draws.
+TEST(RopeScreenWithoutCompositorX11, TheDesktopShowsAroundTheRopeAndItsPrintsAndClicksStillPassThrough) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const QString desktop = makeWatchedFolders();
+    ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+    const QString shots = applicationShots();
+
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "bare", 3, 60));
+    const QList<double> xs = placementXs();
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QImage shot = grabScreenArea(*window);
+    shot.save(shots + "/60-no-compositor-rope.png");
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/60-no-compositor-rope-around.png");
+
+    // Below the prints and above the rope's sag the desktop shows, not black; the prints show.
+    const QRect below(window->left(), window->bottom() - 24, window->width(), 20);
+    const QRect above(window->left() + window->width() / 4, window->top(), window->width() / 2, 4);
+    EXPECT_GE(countIn(shot, *window, below, backdropBlue), below.width() * below.height() * 98 / 100)
+        << "the window shows black below its prints";
+    EXPECT_GE(countIn(shot, *window, above, backdropBlue), above.width() * above.height() * 98 / 100)
+        << "the window shows black above its rope";
+    EXPECT_GE(countIn(shot, *window, *window, printPaper), 3 * 2000) << "three prints' paper shows";
+    const int black =
+        countIn(shot, *window, *window, [](QRgb p) { return qMax(qMax(qRed(p), qGreen(p)), qBlue(p)) < 24; });
+    EXPECT_LT(black, window->width() * window->height() / 50) << black << " black pixels";
+
+    // A click on the cut-away part reaches the window beneath; one on a print still selects it,
+    // and the toolbar that comes shows too.
+    const QPoint bare = window->topLeft() + QPoint(window->width() / 2, window->height() - 14);
+    backdrop.presses.clear();
+    ASSERT_TRUE(click(bare));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 10000));
+    EXPECT_TRUE(!backdrop.presses.isEmpty() && near(backdrop.presses.first(), bare));
+    backdrop.presses.clear();
+    ASSERT_TRUE(click(printPoint(*window, xs[1], kCanvasTop)));
+    const std::optional<QRect> expanded = waitForHeight(app.processId(), window->height() + kToolbarRoom);
+    ASSERT_TRUE(expanded && expanded->height() == window->height() + kToolbarRoom) << "no toolbar came";
+    EXPECT_TRUE(backdrop.presses.isEmpty()) << "the print's click passed through";
+    std::optional<std::pair<int, int>> capsule;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (capsule = capsuleEnds(*expanded)).has_value(); }, 10000))
+        << "the toolbar does not show";
+    QTest::qWait(600);
+    const QImage selected = grabScreenArea(*expanded);
+    selected.save(shots + "/61-no-compositor-toolbar.png");
+    const QRect beside(expanded->left(), expanded->top() + 4, 40, 40);
+    EXPECT_GE(countIn(selected, *expanded, beside, backdropBlue), 40 * 40 * 98 / 100)
+        << "black beside the toolbar";
+
+    // A compositing manager that comes blends the window whole; once it goes, the cut is back.
+    const QString id = widestWindowId(app.processId());
+    ASSERT_FALSE(id.isEmpty());
+    EXPECT_TRUE(boundingShaped(id));
+    QProcess compositor;
+    compositor.start("xcompmgr", {});
+    ASSERT_TRUE(compositor.waitForStarted());
+    EXPECT_TRUE(QTest::qWaitFor([] { return X11WindowStack::compositorRunning(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !boundingShaped(id); }, 10000))
+        << "still cut under a compositor";
+    QTest::qWait(500);
+    const QImage blended = grabScreenArea(*expanded);
+    blended.save(shots + "/62-compositor-came.png");
+    EXPECT_GE(countIn(blended, *expanded, beside, backdropBlue), 40 * 40 * 98 / 100);
+    compositor.kill();
+    compositor.waitForFinished(5000);
+    EXPECT_TRUE(QTest::qWaitFor([] { return !X11WindowStack::compositorRunning(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boundingShaped(id); }, 10000))
+        << "not cut once the compositor went";
+    QTest::qWait(500);
+    const QImage cutAgain = grabScreenArea(*expanded);
+    cutAgain.save(shots + "/63-compositor-went.png");
+    EXPECT_GE(countIn(cutAgain, *expanded, beside, backdropBlue), 40 * 40 * 98 / 100);
+    EXPECT_GE(countIn(cutAgain, *expanded, *expanded, printPaper), 3 * 2000);
 
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QImage>
+#include <QRegion>
+
+namespace vennimo {
+
+// Where a translucent window shows on a desktop without a compositing manager: its alpha is then
+// ignored and a clear pixel shows black, so the window is cut to the pixels of its frame that are
+// at least half opaque, like AlphaMaskedPicture cuts a panel. The cut can be widened by a few
+// pixels on every side, for pictures whose thin lines are fainter than half.
+class AlphaShapeRegion {
+public:
+    static constexpr int kMinimumAlpha = 128;
+    static constexpr int kMaximumSpread = 16;
+
+    AlphaShapeRegion() = delete;
+
+    // The region in the frame's own (device) pixels, widened by `spread` pixels (at most
+    // kMaximumSpread) in every direction and clipped to the frame. A frame without an alpha
+    // channel shows whole; a null one not at all.
+    static QRegion of(const QImage& frame, int spread);
+};
+
+} // namespace vennimo

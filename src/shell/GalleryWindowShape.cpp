@@ -1,0 +1,100 @@
+#include "shell/GalleryWindow.h"
+
+#include "canvas/AlphaShapeRegion.h"
+#include "platform/X11InputShape.h"
+#include "platform/X11WindowStack.h"
+
+#include <QApplication>
+#include <QBackingStore>
+#include <QTransform>
+#include <QWindow>
+
+namespace vennimo {
+
+// Without a compositing manager the X server shows the rope window's pixels as they are, a clear
+// one black; the window is then cut to what it draws, after every paint, from the frame Qt keeps
+// for it. The cut is the bounding shape only: the input shape stays the pointer routing's, and X
+// takes clicks where both hold, so what is cut away passes clicks through like the rest.
+
+bool GalleryWindow::wantsBoundingShape() const {
+    return m_clotheslineStyle == true && isVisible() && windowHandle() && m_compositorRunning == false &&
+           X11InputShape::available();
+}
+
+void GalleryWindow::checkCompositor() {
+    if (m_clotheslineStyle != true || !isVisible() || !X11InputShape::available()) {
+        m_compositorTimer.stop();
+        queueBoundingShape();
+        return;
+    }
+    // A compositing manager may come or go while the rope shows; nothing tells us but its
+    // selection's owner.
+    const bool running = X11WindowStack::compositorRunning();
+    if (!m_compositorTimer.isActive())
+        m_compositorTimer.start();
+    if (m_compositorRunning == running)
+        return;
+    m_compositorRunning = running;
+    queueBoundingShape();
+}
+
+void GalleryWindow::queueBoundingShape() {
+    // Paints come in bursts (every widget of the window, a swing's frame after frame): one cut
+    // for the lot, on the next turn, once the frame is complete.
+    if (m_boundingShapeQueued)
+        return;
+    m_boundingShapeQueued = true;
+    QTimer::singleShot(0, this, &GalleryWindow::applyBoundingShape);
+}
+
+void GalleryWindow::applyBoundingShape() {
+    m_boundingShapeQueued = false;
+    if (!wantsBoundingShape()) {
+        if (m_boundingShape && windowHandle())
+            X11InputShape::applyBounding(windowHandle(), std::nullopt);
+        m_boundingShape.reset();
+        m_drawnShape = QRegion();
+        return;
+    }
+    QBackingStore* store = backingStore();
+    QPaintDevice* device = store ? store->paintDevice() : nullptr;
+    if (!device || device->devType() != QInternal::Image)
+        return;
+    const auto& frame = *static_cast<const QImage*>(device);
+    // Right after a resize the frame can still be the old size until the window repaints.
+    const QSize pixels = (QSizeF(size()) * devicePixelRatioF()).toSize();
+    m_drawnShape = AlphaShapeRegion::of(frame, kShapeSpreadPixels) & QRegion(QRect(QPoint(), pixels));
+    applyCombinedShape();
+}
+
+QRegion GalleryWindow::coveredByPanels() const {
+    // The cut panels that carry prints and their count float above the rope and take no input:
+    // the rope's pixels under them never show, so the rope keeps them and takes the clicks there,
+    // like a press on a print still flying back to its place.
+    QRegion covered;
+    const QPoint origin = geometry().topLeft();
+    const double ratio = devicePixelRatioF();
+    for (const QWidget* panel : QApplication::topLevelWidgets()) {
+        if (panel == this || !panel->isVisible() ||
+            !panel->windowFlags().testFlag(Qt::WindowTransparentForInput))
+            continue;
+        const QRegion mask = panel->mask();
+        if (mask.isEmpty())
+            continue;
+        const QRegion here = mask.translated(panel->geometry().topLeft() - origin) & rect();
+        covered += ratio == 1 ? here : QTransform::fromScale(ratio, ratio).map(here);
+    }
+    return covered;
+}
+
+void GalleryWindow::applyCombinedShape() {
+    if (!wantsBoundingShape())
+        return;
+    const QRegion shape = m_drawnShape + coveredByPanels();
+    if (m_boundingShape == shape)
+        return;
+    m_boundingShape = shape;
+    X11InputShape::applyBounding(windowHandle(), shape);
+}
+
+} // namespace vennimo

@@ -1,0 +1,105 @@
+#include "canvas/AlphaShapeRegion.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+using namespace vennimo;
+
+namespace {
+
+QImage clear(int width, int height, QImage::Format format = QImage::Format_ARGB32_Premultiplied) {
+    QImage image(width, height, format);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// The same cut worked out pixel by pixel: shown where any pixel within `spread` (a square) is at
+// least half opaque.
+QRegion bruteForce(const QImage& frame, int spread) {
+    QRegion region;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x) {
+            bool shown = false;
+            for (int dy = -spread; dy <= spread && !shown; ++dy)
+                for (int dx = -spread; dx <= spread && !shown; ++dx) {
+                    const QPoint p(x + dx, y + dy);
+                    shown =
+                        frame.rect().contains(p) && qAlpha(frame.pixel(p)) >= AlphaShapeRegion::kMinimumAlpha;
+                }
+            if (shown)
+                region += QRect(x, y, 1, 1);
+        }
+    return region;
+}
+
+} // namespace
+
+TEST(AlphaShapeRegion, CutsToThePixelsAtLeastHalfOpaqueWidenedAndClippedToTheFrame) {
+    QImage frame = clear(6, 3, QImage::Format_ARGB32);
+    frame.setPixel(0, 0, qRgba(200, 100, 50, 127));
+    frame.setPixel(1, 0, qRgba(200, 100, 50, 128));
+    frame.setPixel(2, 0, qRgba(10, 20, 30, 255));
+    EXPECT_EQ(AlphaShapeRegion::of(frame, 0), QRegion(1, 0, 2, 1)) << "below half: cut away";
+    EXPECT_EQ(AlphaShapeRegion::of(frame.convertToFormat(QImage::Format_ARGB32_Premultiplied), 0),
+              QRegion(1, 0, 2, 1));
+    EXPECT_EQ(AlphaShapeRegion::of(frame.convertToFormat(QImage::Format_RGBA8888), 0), QRegion(1, 0, 2, 1))
+        << "other layouts are read by their alpha too";
+
+    // One pixel widens to a square, cut at the frame's edges.
+    QImage dot = clear(9, 9);
+    dot.setPixel(4, 4, qRgba(255, 255, 255, 255));
+    EXPECT_EQ(AlphaShapeRegion::of(dot, 1), QRegion(3, 3, 3, 3));
+    QImage corner = clear(9, 9);
+    corner.setPixel(0, 8, qRgba(255, 255, 255, 255));
+    EXPECT_EQ(AlphaShapeRegion::of(corner, 2), QRegion(0, 6, 3, 3));
+    EXPECT_EQ(AlphaShapeRegion::of(corner, 1000), QRegion(0, 0, 9, 9)) << "the spread is bounded";
+
+    EXPECT_TRUE(AlphaShapeRegion::of(clear(40, 20), 2).isEmpty()) << "nothing drawn, nothing shows";
+    EXPECT_TRUE(AlphaShapeRegion::of(QImage(), 1).isEmpty());
+    QImage opaque(7, 5, QImage::Format_RGB32);
+    opaque.fill(Qt::black);
+    EXPECT_EQ(AlphaShapeRegion::of(opaque, 1), QRegion(0, 0, 7, 5)) << "no alpha: the whole frame shows";
+}
+
+TEST(AlphaShapeRegion, AgreesWithAPixelByPixelCutOnStrandsAndNoise) {
+    // A thin antialiased strand, a tilted card and scattered specks, with neighbouring spans that
+    // merge once widened.
+    QImage frame = clear(97, 61);
+    {
+        QPainter p(&frame);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath strand(QPointF(2, 10));
+        strand.cubicTo(30, 40, 60, 40, 95, 12);
+        p.setPen(QPen(QColor(120, 90, 60), 1.2));
+        p.drawPath(strand);
+        p.translate(50, 30);
+        p.rotate(9);
+        p.fillRect(QRectF(-12, -8, 24, 30), QColor(250, 248, 245, 230));
+    }
+    QRandomGenerator random(7);
+    for (int i = 0; i < 60; ++i) {
+        const int alpha = random.bounded(256);
+        frame.setPixel(random.bounded(97), random.bounded(61), qRgba(alpha, alpha, alpha, alpha));
+    }
+    for (const int spread : {0, 1, 3}) {
+        const QRegion cut = AlphaShapeRegion::of(frame, spread);
+        // Regions made different ways can hold the same pixels in different rectangles.
+        EXPECT_TRUE(cut.xored(bruteForce(frame, spread)).isEmpty()) << "spread " << spread;
+        EXPECT_EQ(cut.intersected(QRect(0, 0, 97, 61)), cut);
+    }
+    // The strand has no gaps even without widening: some pixel of every column is half opaque.
+    QImage strandOnly = clear(97, 61);
+    {
+        QPainter p(&strandOnly);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath strand(QPointF(2, 10));
+        strand.cubicTo(30, 40, 60, 40, 95, 12);
+        p.setPen(QPen(QColor(120, 90, 60), 1.2));
+        p.drawPath(strand);
+    }
+    const QRegion line = AlphaShapeRegion::of(strandOnly, 0);
+    for (int x = 3; x < 94; ++x)
+        EXPECT_FALSE(line.intersected(QRect(x, 0, 1, 61)).isEmpty()) << "a gap at x " << x;
+}
