@@ -70,6 +70,7 @@ public:
     // The animated way to the top.
     void scrollToTop(std::chrono::milliseconds duration);
     bool isAtTop() const { return m_atTop; }
+    bool isScrollingToTop() const { return m_scrollAnimation.state() == QAbstractAnimation::Running; }
     // The photo under a point of the viewport.
     std::optional<Photo> photoAt(QPoint viewportPoint) const;
     QRectF cardRectInViewport(int index) const;

@@ -156,7 +156,7 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
     importing.model->importExhibition({dropped}, 0.5, {}, true, [&](bool ok) { imported = ok; });
     ASSERT_TRUE(importing.model->importing());
     importing.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return importing.placementRequests == 1; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return importing.placementRequests == 1; }, 10000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return imported && !importing.model->importing(); }, 10000));
     EXPECT_TRUE(QTest::qWaitFor([&] {
         const QList<Photo> hung = importing.canvas().photos();
