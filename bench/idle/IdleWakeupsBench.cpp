@@ -24,20 +24,13 @@
 #include <optional>
 
 using vennimo::bench::hangingRows;
+using vennimo::bench::waitMs;
 
 namespace {
 
 constexpr int kPhotos = 3;
 constexpr int kLimitMs = 30'000;
 constexpr int kSettleMs = 4000;
-
-void waitMs(int ms) {
-    const QDeadlineTimer deadline(ms);
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(ms > 5 ? 5 : 1);
-    } while (!deadline.hasExpired());
-}
 
 // Voluntary and involuntary context switches of one thread of a process.
 std::optional<qint64> switchesOf(qint64 pid, qint64 tid) {

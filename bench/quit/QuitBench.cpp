@@ -31,6 +31,9 @@
 #include <optional>
 
 using vennimo::bench::hangingRows;
+using vennimo::bench::ropeWindow;
+using vennimo::bench::waitMs;
+using vennimo::bench::windowFrames;
 
 namespace {
 
@@ -39,63 +42,12 @@ constexpr int kPhotoHeight = 3172;
 constexpr int kSettleMs = 3000;
 constexpr int kPageMs = 250;
 constexpr int kCopySettleMs = 300;
-constexpr int kTrayIconSize = 64;
 // Where the rope screen puts its canvas inside its window, and how far below the rope a print's
 // paper is surely hit.
 constexpr int kSideInset = 10;
 constexpr double kRopeInset = 12;
 constexpr int kCanvasTop = 8;
 constexpr double kPegToPaper = 150;
-
-void waitMs(int ms) {
-    const QDeadlineTimer deadline(ms);
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(ms > 5 ? 5 : 1);
-    } while (!deadline.hasExpired());
-}
-
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-QStringList visibleWindows(qint64 pid) {
-    return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                           QStringLiteral("--pid"), QString::number(pid)})
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// The frames of the process's visible windows but a tray icon, which a tray host may show.
-QList<QRect> windowFrames(qint64 pid) {
-    QList<QRect> frames;
-    for (const QString& id : visibleWindows(pid)) {
-        QHash<QString, int> values;
-        for (const QString& line : run(QStringLiteral("xdotool"),
-                                       {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
-                                       .split(QLatin1Char('\n'))) {
-            const QStringList pair = line.split(QLatin1Char('='));
-            if (pair.size() == 2)
-                values.insert(pair[0], pair[1].toInt());
-        }
-        const QRect frame(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
-                          values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
-        if (frame.width() > kTrayIconSize || frame.height() > kTrayIconSize)
-            frames.append(frame);
-    }
-    return frames;
-}
-
-// The widest visible window of the process, its rope window.
-std::optional<QRect> ropeWindow(qint64 pid) {
-    std::optional<QRect> widest;
-    for (const QRect& frame : windowFrames(pid))
-        if (!widest || frame.width() > widest->width())
-            widest = frame;
-    return widest;
-}
 
 // The leftmost print's paper on the screen, as its placement was saved.
 std::optional<QPoint> firstPrint(const QString& storage, const QRect& window) {

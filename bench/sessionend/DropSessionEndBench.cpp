@@ -44,6 +44,9 @@
 
 #include <csignal>
 
+using vennimo::bench::ropeWindow;
+using vennimo::bench::waitMs;
+
 namespace {
 
 constexpr int kLimitMs = 120'000;
@@ -53,14 +56,6 @@ constexpr int kCanvasTop = 8;
 constexpr int kSideInset = 10;
 constexpr double kRopeInset = 12;
 constexpr double kPegToPaper = 150;
-
-void waitMs(int ms) {
-    const QDeadlineTimer deadline(ms);
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    } while (!deadline.hasExpired());
-}
 
 template <typename Done>
 bool waitFor(Done done, int ms) {
@@ -125,31 +120,6 @@ std::optional<double> firstPlacementX(const QString& storage) {
     if (records.isEmpty())
         return std::nullopt;
     return records.begin()->toObject().value("placement").toObject().value("x").toDouble();
-}
-
-// The application's widest visible window, its rope window.
-std::optional<QRect> ropeWindow(qint64 pid) {
-    QProcess search;
-    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
-    search.waitForFinished(5000);
-    std::optional<QRect> widest;
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
-        QProcess geometry;
-        geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
-        geometry.waitForFinished(5000);
-        QHash<QString, int> values;
-        for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n')) {
-            const QStringList pair = line.split('=');
-            if (pair.size() == 2)
-                values.insert(pair[0], pair[1].toInt());
-        }
-        const QRect frame(values.value("X"), values.value("Y"), values.value("WIDTH"),
-                          values.value("HEIGHT"));
-        if (!widest || frame.width() > widest->width())
-            widest = frame;
-    }
-    return widest;
 }
 
 QPoint printPoint(const QRect& window, double x) {

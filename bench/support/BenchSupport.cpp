@@ -1,10 +1,14 @@
 #include "BenchSupport.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QThread>
 
 #include <ctime>
 #include <sys/resource.h>
@@ -75,6 +79,60 @@ void useOwnHome(const QString& home) {
 int hangingRows(const QString& storage) {
     QFile file(storage + QStringLiteral("/clothesline-positions.json"));
     return file.open(QIODevice::ReadOnly) ? int(file.readAll().count("\"row\"")) : 0;
+}
+
+namespace {
+
+constexpr int kTrayIconSize = 64;
+
+QString run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(5000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QStringList visibleWindows(qint64 pid) {
+    return run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                           QStringLiteral("--pid"), QString::number(pid)})
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+void waitMs(int ms) {
+    const QDeadlineTimer deadline(ms);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(ms > 5 ? 5 : 1);
+    } while (!deadline.hasExpired());
+}
+
+QList<QRect> windowFrames(qint64 pid) {
+    QList<QRect> frames;
+    for (const QString& id : visibleWindows(pid)) {
+        QHash<QString, int> values;
+        for (const QString& line : run(QStringLiteral("xdotool"),
+                                       {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
+                                       .split(QLatin1Char('\n'))) {
+            const QStringList pair = line.split(QLatin1Char('='));
+            if (pair.size() == 2)
+                values.insert(pair[0], pair[1].toInt());
+        }
+        const QRect frame(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
+                          values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
+        if (frame.width() > kTrayIconSize || frame.height() > kTrayIconSize)
+            frames.append(frame);
+    }
+    return frames;
+}
+
+std::optional<QRect> ropeWindow(qint64 pid) {
+    std::optional<QRect> widest;
+    for (const QRect& frame : windowFrames(pid))
+        if (!widest || frame.width() > widest->width())
+            widest = frame;
+    return widest;
 }
 
 } // namespace vennimo::bench

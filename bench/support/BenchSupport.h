@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include <chrono>
+#include <optional>
 
 namespace vennimo::bench {
 
@@ -22,5 +25,12 @@ double processCpuSeconds();
 void useOwnHome(const QString& home);
 // The prints the application started with storage folder `storage` has hung, as it saved them.
 int hangingRows(const QString& storage);
+
+// Keeps the event loop turning for `ms`, so what the X server shows and sends keeps arriving.
+void waitMs(int ms);
+// The frames of the process's visible windows but a tray icon, which a tray host may show, and the
+// widest of them, the application's rope window.
+QList<QRect> windowFrames(qint64 pid);
+std::optional<QRect> ropeWindow(qint64 pid);
 
 } // namespace vennimo::bench

@@ -1,15 +1,13 @@
 #include "platform/ImageDecoder.h"
 
+#include "platform/ImageDecoderShared.h"
 #include "platform/LongSidePngDecoder.h"
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
-#include <QTransform>
 
 #include <libheif/heif.h>
-#include <libraw/libraw.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,22 +23,22 @@
 
 namespace vennimo {
 
+namespace image_decoding {
+
 namespace {
-
-// Enough for an ISO-BMFF ftyp box with its compatible brands and for the RAW magic numbers.
-constexpr qsizetype kSniffBytes = 512;
-
-Error unreadable() {
-    return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
-                       QString::fromUtf8(kImageUnreadableMessage));
-}
 
 Error tooLarge() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageTooLargeCode,
                        QString::fromUtf8(kImageTooLargeMessage));
 }
 
-// The cap and the zero-size check every path applies before allocating pixels.
+} // namespace
+
+Error unreadable() {
+    return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
+                       QString::fromUtf8(kImageUnreadableMessage));
+}
+
 std::optional<Error> checkSize(QSize size) {
     if (size.width() <= 0 || size.height() <= 0)
         return unreadable();
@@ -48,6 +46,26 @@ std::optional<Error> checkSize(QSize size) {
         return tooLarge();
     return std::nullopt;
 }
+
+QSize storedTarget(const ImageHeader& header, int maxPixelSize) {
+    const QSize oriented = ImageDecoder::boundedSize(header.orientedSize(), maxPixelSize);
+    return header.orientedSize() == header.size ? oriented : oriented.transposed();
+}
+
+QImage scaledTo(const QImage& image, QSize size) {
+    if (image.size() == size)
+        return image;
+    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace image_decoding
+
+using namespace image_decoding;
+
+namespace {
+
+// Enough for an ISO-BMFF ftyp box with its compatible brands and for the RAW magic numbers.
+constexpr qsizetype kSniffBytes = 512;
 
 void initializeOnce() {
     static std::once_flag once;
@@ -59,15 +77,6 @@ void initializeOnce() {
         heif_init(nullptr);
     });
 }
-
-// The input: a file (path set) or bytes in memory, with the first bytes for content sniffing.
-struct Source {
-    QString path;
-    QByteArray data;
-    QByteArray head;
-
-    bool isFile() const { return !path.isEmpty(); }
-};
 
 Result<Source> openFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
@@ -139,45 +148,14 @@ QByteArray heifFormat(const QByteArray& head) {
     return heif ? QByteArray("heif") : QByteArray();
 }
 
-bool hasRawSuffix(const QString& path) {
-    static const QStringList suffixes = {QStringLiteral("dng"), QStringLiteral("cr2"), QStringLiteral("cr3"),
-                                         QStringLiteral("nef"), QStringLiteral("arw"), QStringLiteral("raf"),
-                                         QStringLiteral("orf"), QStringLiteral("rw2")};
-    return suffixes.contains(QFileInfo(path).suffix().toLower());
-}
-
-// Whether LibRaw should get the first try: the extension for files; for bytes, the TIFF magic that
-// most RAW formats share plus the few with their own.
-bool mayBeRaw(const Source& source) {
-    if (source.isFile())
-        return hasRawSuffix(source.path);
-    const QByteArray& h = source.head;
-    return h.startsWith(QByteArray("II*\0", 4)) || h.startsWith(QByteArray("MM\0*", 4)) ||
-           h.startsWith("IIRO") || h.startsWith("IIRS") || h.startsWith("MMOR") ||
-           h.startsWith(QByteArray("IIU\0", 4)) || h.startsWith("FUJIFILMCCD-RAW") ||
-           (h.mid(4, 4) == "ftyp" && h.mid(8, 4) == "crx ");
-}
-
 int exifFromTransformation(QImageIOHandler::Transformations transformation) {
     // Indexed by the Transformations bits: Mirror 1, Flip 2, Rotate90 4.
     static constexpr int exif[] = {1, 2, 4, 3, 6, 7, 5, 8};
     return exif[int(transformation) & 7];
 }
 
-// The bound applied to the oriented size, expressed in stored (pre-orientation) pixels.
-QSize storedTarget(const ImageHeader& header, int maxPixelSize) {
-    const QSize oriented = ImageDecoder::boundedSize(header.orientedSize(), maxPixelSize);
-    return header.orientedSize() == header.size ? oriented : oriented.transposed();
-}
-
 int longerSide(QSize size) {
     return std::max(size.width(), size.height());
-}
-
-QImage scaledTo(const QImage& image, QSize size) {
-    if (image.size() == size)
-        return image;
-    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 // ---- Qt image plugins -------------------------------------------------------------------------
@@ -378,142 +356,6 @@ Result<QImage> heifDecode(const Source& source, const QByteArray& format, int ma
     if (!image)
         return image.error();
     return scaledTo(*image, target);
-}
-
-// ---- Camera RAW through LibRaw's embedded preview ---------------------------------------------
-
-// The LibRaw build linked here is the non-reentrant one, so calls into it take turns.
-std::mutex& rawMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-// LibRaw's flip: 3 is 180°, 5 is 90° counter-clockwise, 6 is 90° clockwise.
-int exifFromRawFlip(int flip) {
-    return flip == 3 || flip == 6 ? flip : flip == 5 ? 8 : 1;
-}
-
-// Only the orientations exifFromRawFlip produces.
-QImage applyRawOrientation(const QImage& image, int orientation) {
-    if (orientation == 3)
-        return image.mirrored(true, true);
-    if (orientation == 6 || orientation == 8)
-        return image.transformed(QTransform().rotate(orientation == 6 ? 90 : 270));
-    return image;
-}
-
-// Opens and identifies the file; nullptr when LibRaw does not take it for a camera RAW.
-std::unique_ptr<LibRaw> openRaw(const Source& source) {
-    auto raw = std::make_unique<LibRaw>();
-    // LibRaw's buffer stream only reads, despite the non-const parameter.
-    const int rc = source.isFile() ? raw->open_file(QFile::encodeName(source.path).constData())
-                                   : raw->open_buffer(const_cast<char*>(source.data.constData()),
-                                                      size_t(source.data.size()));
-    if (rc != LIBRAW_SUCCESS)
-        return nullptr;
-    return raw;
-}
-
-ImageHeader rawHeaderOf(const LibRaw& raw) {
-    ImageHeader header;
-    header.size = QSize(raw.imgdata.sizes.width, raw.imgdata.sizes.height);
-    header.orientation = exifFromRawFlip(raw.imgdata.sizes.flip);
-    header.format = "raw";
-    return header;
-}
-
-std::optional<Result<ImageHeader>> rawHeader(const Source& source) {
-    std::lock_guard lock(rawMutex());
-    const auto raw = openRaw(source);
-    if (!raw)
-        return std::nullopt;
-    ImageHeader header = rawHeaderOf(*raw);
-    if (auto error = checkSize(header.size))
-        return Result<ImageHeader>(*error);
-    return Result<ImageHeader>(header);
-}
-
-// The preview as LibRaw hands it out: JPEG bytes, or an 8-bit RGB/grey bitmap.
-struct RawPreview {
-    int orientation = 1;
-    QByteArray jpeg;
-    QImage bitmap;
-};
-
-std::optional<Result<RawPreview>> extractRawPreview(const Source& source) {
-    std::lock_guard lock(rawMutex());
-    const auto raw = openRaw(source);
-    if (!raw)
-        return std::nullopt;
-    const ImageHeader header = rawHeaderOf(*raw);
-    if (auto error = checkSize(header.size))
-        return Result<RawPreview>(*error);
-    if (raw->unpack_thumb() != LIBRAW_SUCCESS)
-        return Result<RawPreview>(unreadable());
-    const auto& thumb = raw->imgdata.thumbnail;
-    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP) {
-        if (auto error = checkSize(QSize(thumb.twidth, thumb.theight)))
-            return Result<RawPreview>(*error);
-    }
-    int rc = LIBRAW_SUCCESS;
-    const std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> mem(
-        raw->dcraw_make_mem_thumb(&rc), &LibRaw::dcraw_clear_mem);
-    if (!mem || rc != LIBRAW_SUCCESS)
-        return Result<RawPreview>(unreadable());
-
-    RawPreview preview;
-    preview.orientation = header.orientation;
-    const auto* bytes = reinterpret_cast<const char*>(mem->data);
-    if (mem->type == LIBRAW_IMAGE_JPEG) {
-        preview.jpeg = QByteArray(bytes, qsizetype(mem->data_size));
-        return Result<RawPreview>(std::move(preview));
-    }
-    const int colors = mem->colors;
-    if (mem->type != LIBRAW_IMAGE_BITMAP || mem->bits != 8 || (colors != 1 && colors != 3) ||
-        qint64(mem->width) * mem->height * colors > qint64(mem->data_size))
-        return Result<RawPreview>(unreadable());
-    if (auto error = checkSize(QSize(mem->width, mem->height)))
-        return Result<RawPreview>(*error);
-    QImage bitmap(mem->width, mem->height, colors == 3 ? QImage::Format_RGB888 : QImage::Format_Grayscale8);
-    if (bitmap.isNull())
-        return Result<RawPreview>(unreadable());
-    const qsizetype rowBytes = qsizetype(mem->width) * colors;
-    for (int y = 0; y < mem->height; ++y)
-        std::memcpy(bitmap.scanLine(y), bytes + y * rowBytes, size_t(rowBytes));
-    preview.bitmap = std::move(bitmap);
-    return Result<RawPreview>(std::move(preview));
-}
-
-std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize) {
-    auto extracted = extractRawPreview(source);
-    if (!extracted)
-        return std::nullopt;
-    if (!extracted->ok())
-        return Result<QImage>(extracted->error());
-    RawPreview& preview = extracted->value();
-    ImageHeader header;
-    header.orientation = preview.orientation;
-    QImage image;
-    if (!preview.jpeg.isEmpty()) {
-        // Decoded outside the LibRaw lock. LibRaw's flip is the orientation that counts; EXIF
-        // inside the preview, if any, is ignored.
-        QBuffer buffer(&preview.jpeg);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        reader.setAutoTransform(false);
-        header.size = reader.size();
-        if (auto error = checkSize(header.size))
-            return Result<QImage>(*error);
-        const QSize target = storedTarget(header, maxPixelSize);
-        if (target != header.size)
-            reader.setScaledSize(target);
-        if (!reader.read(&image) || image.isNull())
-            return Result<QImage>(unreadable());
-    } else {
-        header.size = preview.bitmap.size();
-        image = scaledTo(preview.bitmap, storedTarget(header, maxPixelSize));
-    }
-    return Result<QImage>(applyRawOrientation(image, header.orientation));
 }
 
 // ---- Dispatch ---------------------------------------------------------------------------------

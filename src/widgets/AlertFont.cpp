@@ -1,6 +1,7 @@
 #include "widgets/AlertFont.h"
 
 #include <QLabel>
+#include <QPushButton>
 
 namespace vennimo {
 
@@ -25,6 +26,16 @@ void setPlainTexts(QMessageBox& alert, const QString& text, const QString& infor
     // The box makes the detail's label with the detail and gives it no format of its own.
     if (auto* label = alert.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
         label->setTextFormat(Qt::PlainText);
+}
+
+std::unique_ptr<QMessageBox> newNotice(QMessageBox::Icon icon, qreal pointSize, const QString& text,
+                                       const QString& informative, const QString& button, QWidget* parent) {
+    auto alert = newAlert(icon, pointSize, parent);
+    setPlainTexts(*alert, text, informative);
+    QPushButton* ok = alert->addButton(button, QMessageBox::AcceptRole);
+    alert->setDefaultButton(ok);
+    alert->setEscapeButton(ok);
+    return alert;
 }
 
 } // namespace vennimo

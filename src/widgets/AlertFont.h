@@ -18,4 +18,9 @@ std::unique_ptr<QMessageBox> newAlert(QMessageBox::Icon icon, qreal pointSize, Q
 // error texts, and a name like "<b>x</b>" must show as it is written.
 void setPlainTexts(QMessageBox& alert, const QString& text, const QString& informative);
 
+// An alert with plain texts and one button, the one Return and Escape both answer: a notice the
+// user only acknowledges.
+std::unique_ptr<QMessageBox> newNotice(QMessageBox::Icon icon, qreal pointSize, const QString& text,
+                                       const QString& informative, const QString& button, QWidget* parent);
+
 } // namespace vennimo

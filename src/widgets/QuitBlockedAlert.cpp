@@ -3,7 +3,6 @@
 #include "widgets/AlertFont.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 
 namespace vennimo {
 
@@ -14,12 +13,8 @@ constexpr qreal kTextPoints = 13;
 } // namespace
 
 std::unique_ptr<QMessageBox> QuitBlockedAlert::makeAlert(const QString& reason, QWidget* parent) {
-    auto alert = newAlert(QMessageBox::Information, kTextPoints, parent);
-    setPlainTexts(*alert, reason, QString::fromUtf8(kInformative));
-    QPushButton* ok = alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
-    alert->setDefaultButton(ok);
-    alert->setEscapeButton(ok);
-    return alert;
+    return newNotice(QMessageBox::Information, kTextPoints, reason, QString::fromUtf8(kInformative),
+                     QStringLiteral("好"), parent);
 }
 
 void QuitBlockedAlert::run(const QString& reason, QWidget* parent) {

@@ -3,7 +3,6 @@
 #include "widgets/AlertFont.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 
 namespace vennimo {
 
@@ -15,12 +14,7 @@ constexpr qreal kTextPoints = 13;
 
 std::unique_ptr<QMessageBox> SourceFolderAlert::makeAlert(const QString& message, const QString& informative,
                                                           QWidget* parent) {
-    auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
-    setPlainTexts(*alert, message, informative);
-    QPushButton* ok = alert->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
-    alert->setDefaultButton(ok);
-    alert->setEscapeButton(ok);
-    return alert;
+    return newNotice(QMessageBox::Warning, kTextPoints, message, informative, QStringLiteral("好"), parent);
 }
 
 void SourceFolderAlert::run(const QString& message, const QString& informative, QWidget* parent) {

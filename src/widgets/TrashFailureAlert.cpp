@@ -3,7 +3,6 @@
 #include "widgets/AlertFont.h"
 
 #include <QMessageBox>
-#include <QPushButton>
 
 namespace vennimo {
 
@@ -15,12 +14,8 @@ constexpr qreal kTextPoints = 13;
 
 std::unique_ptr<QMessageBox> TrashFailureAlert::makeAlert(const QString& message, const QString& informative,
                                                           QWidget* parent) {
-    auto alert = newAlert(QMessageBox::Warning, kTextPoints, parent);
-    setPlainTexts(*alert, message, informative);
-    QPushButton* ok = alert->addButton(QStringLiteral("知道了"), QMessageBox::AcceptRole);
-    alert->setDefaultButton(ok);
-    alert->setEscapeButton(ok);
-    return alert;
+    return newNotice(QMessageBox::Warning, kTextPoints, message, informative, QStringLiteral("知道了"),
+                     parent);
 }
 
 void TrashFailureAlert::run(const QString& message, const QString& informative, QWidget* parent) {

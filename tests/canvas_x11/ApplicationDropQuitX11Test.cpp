@@ -193,10 +193,7 @@ TEST(ApplicationDropQuitX11, AQuitWhileADropIsSavedIsRefusedAndNoAnsweredQuitCom
 
     QProcess app;
     ASSERT_TRUE(startApplication(app));
-    const auto stop = qScopeGuard([&app] {
-        app.kill();
-        app.waitForFinished();
-    });
+    const auto stop = stopAtEnd(app);
     const qint64 pid = app.processId();
     ASSERT_TRUE(hangDesktopPhotos(desktop, "quit", 1, 91));
     const std::optional<QRect> window = applicationWindow(pid);
@@ -334,10 +331,7 @@ TEST(ApplicationDropQuitX11, ASessionEndStopsALargeDropOfLocalPhotos) {
 
     QProcess app;
     ASSERT_TRUE(startApplication(app));
-    const auto stop = qScopeGuard([&app] {
-        app.kill();
-        app.waitForFinished();
-    });
+    const auto stop = stopAtEnd(app);
     ASSERT_TRUE(hangDesktopPhotos(desktop, "first", 1, 96));
     const std::optional<QRect> window = applicationWindow(app.processId());
     ASSERT_TRUE(window);

@@ -196,10 +196,7 @@ TEST_F(ApplicationPegFolderX11,
     grabScreenArea(screen).save(shots + "/53-peg-moved-into-folder.png");
 
     // Control-Z in the rope window brings it back.
-    const QString id = widestWindowId(app.processId());
-    ASSERT_FALSE(id.isEmpty());
-    xdotool({"windowactivate", "--sync", id}, 200);
-    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(undoInRopeWindow(app.processId()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 10000))
         << "Control-Z did not bring it back";
     EXPECT_TRUE(entries(album).isEmpty());
@@ -225,10 +222,7 @@ TEST_F(ApplicationPegFolderX11, APegLetGoBesideTheFileManagerComesDownThroughACa
         << "the catcher took nothing down";
     EXPECT_TRUE(entries(album).isEmpty());
     EXPECT_EQ(entries(desktop).size(), 3) << "a take-down moves no file";
-    const QString id = widestWindowId(app.processId());
-    ASSERT_FALSE(id.isEmpty());
-    xdotool({"windowactivate", "--sync", id}, 200);
-    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(undoInRopeWindow(app.processId()));
     EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 10000))
         << "Control-Z did not hang it again";
 }
@@ -453,10 +447,7 @@ TEST_F(ApplicationPegFolderWithoutCompositorX11,
     grabScreenArea(screen).save(shots + "/84-no-compositor-moved-into-folder.png");
 
     // Control-Z in the rope window brings them back.
-    const QString id = widestWindowId(app.processId());
-    ASSERT_FALSE(id.isEmpty());
-    xdotool({"windowactivate", "--sync", id}, 200);
-    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(undoInRopeWindow(app.processId()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 10000))
         << "Control-Z did not bring them back";
     EXPECT_TRUE(entries(album).isEmpty());

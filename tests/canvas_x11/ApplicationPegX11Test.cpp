@@ -69,10 +69,7 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     grabScreenArea(around).save(shots + "/43-peg-taken-down.png");
 
     // Control-Z in the rope window hangs it again at its place.
-    const QString id = widestWindowId(app.processId());
-    ASSERT_FALSE(id.isEmpty());
-    xdotool({"windowactivate", "--sync", id}, 200);
-    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    ASSERT_TRUE(undoInRopeWindow(app.processId()));
     ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 10000))
         << "Control-Z did not hang it again";
     EXPECT_DOUBLE_EQ(placements()[right], before[right]);

@@ -188,6 +188,15 @@ QString widestWindowId(qint64 pid) {
     return best;
 }
 
+bool undoInRopeWindow(qint64 pid) {
+    const QString id = widestWindowId(pid);
+    if (id.isEmpty())
+        return false;
+    xdotool({"windowactivate", "--sync", id}, 200);
+    xdotool({"key", "--clearmodifiers", "ctrl+z"}, 300);
+    return true;
+}
+
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
                 const std::function<void()>& finish) {
     ASSERT_TRUE(xdotool({"mousemove", QString::number(from.x()), QString::number(from.y())}, 300));

@@ -74,6 +74,8 @@ bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count,
 QPoint pegPoint(const QRect& window, double x, const QList<double>& loads);
 // The X id of the application's widest window, its rope window.
 QString widestWindowId(qint64 pid);
+// Activates the rope window and presses Control-Z there; false when it shows no rope window.
+bool undoInRopeWindow(qint64 pid);
 // Press at `from`, move in steps to `to`, optionally shoot at the end of the way, release (or,
 // with `finish`, let it end the gesture instead, for instance with Escape).
 void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {},

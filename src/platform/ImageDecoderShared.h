@@ -1,0 +1,38 @@
+#pragma once
+
+// What ImageDecoder's source files share; the platform library's users include ImageDecoder.h.
+
+#include "platform/ImageDecoder.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+namespace vennimo::image_decoding {
+
+// The input: a file (path set) or bytes in memory, with the first bytes for content sniffing.
+struct Source {
+    QString path;
+    QByteArray data;
+    QByteArray head;
+
+    bool isFile() const { return !path.isEmpty(); }
+};
+
+Error unreadable();
+// The cap and the zero-size check every path applies before allocating pixels.
+std::optional<Error> checkSize(QSize size);
+// The bound applied to the oriented size, expressed in stored (pre-orientation) pixels.
+QSize storedTarget(const ImageHeader& header, int maxPixelSize);
+QImage scaledTo(const QImage& image, QSize size);
+
+// Camera RAW through LibRaw's embedded preview (ImageDecoderRaw.cpp). Whether LibRaw should get the
+// first try; then nullopt when LibRaw does not take the source for a camera RAW.
+bool mayBeRaw(const Source& source);
+std::optional<Result<ImageHeader>> rawHeader(const Source& source);
+std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize);
+
+} // namespace vennimo::image_decoding
