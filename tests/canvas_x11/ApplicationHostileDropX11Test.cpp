@@ -52,7 +52,7 @@ public:
 bool dragOnto(HostileSource& source, QPoint to) {
     QProcess gesture;
     startDragGesture(gesture, source.geometry().center(), to, 0.6);
-    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
+    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 30000);
 }
 
 } // namespace
@@ -89,7 +89,8 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     ASSERT_TRUE(dragOnto(empty, onPrint));
     EXPECT_EQ(empty.result.value_or(Qt::IgnoreAction), Qt::CopyAction) << "the drop was taken";
     empty.hide();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 5000))
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 30000))
         << "the rope shows the drop's error";
     QTest::qWait(800);
     grabScreenArea(around).save(shots + "/hostile-1-empty-drop.png");
@@ -122,7 +123,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
             }
             return connections > 0;
         },
-        10000))
+        30000))
         << "the downloads started";
     grabScreenArea(around).save(shots + "/hostile-2-downloading.png");
 

@@ -160,7 +160,7 @@ protected:
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&target));
         source.thread = std::jthread(&XdsSource::run, &source, xcb_window_t(target.winId()),
                                      target.mapToGlobal(target.rect().center()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return target.snapshot && source.finished; }, 10000)) << "no drop";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return target.snapshot && source.finished; }, 30000)) << "no drop";
         return target.snapshot.value_or(ExternalImageDrop::Snapshot{});
     }
 };

@@ -73,7 +73,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
         ASSERT_TRUE(makePhotoLikeImage(sizes[i], i + 3)
                         .save(QString("%1/photo-%2.jpg").arg(source).arg(i), "JPEG", 90));
     model.refresh(std::nullopt, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && model.photos().size() == 3; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && model.photos().size() == 3; }, 30000));
     const auto photo = [&](int i) {
         for (const Photo& p : model.photos())
             if (p.path.endsWith(QString("/photo-%1.jpg").arg(i)))
@@ -102,7 +102,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
                    std::max(paper->image().width(), paper->image().height()) >=
                        std::max(place.width(), place.height()) * dpr - 1;
         },
-        20000))
+        30000))
         << "decoded " << paper->image().width() << "x" << paper->image().height() << " for " << place.width()
         << "x" << place.height() << " points at " << dpr;
     EXPECT_EQ(paper->pageLabel()->text(), "2 / 3");
@@ -119,7 +119,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return presenter.current() && presenter.current()->id == photo(0).id; }));
     EXPECT_EQ(paper->pageLabel()->text(), "1 / 3");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !paper->loading() && paper->hasImage(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !paper->loading() && paper->hasImage(); }, 30000));
 
     // Resting on the trash button shows its hint below it. The pointer is placed inside the
     // panel's own X window: right after a page change Qt's idea of where the window manager put
@@ -146,7 +146,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
             }
             return false;
         },
-        10000))
+        30000))
         << "the pointer at " << runProgram("xdotool", {"getmouselocation"}).toStdString()
         << " never rested on the trash button of window " << panel->winId();
     QTest::qWait(100);

@@ -36,7 +36,7 @@ TEST(UpdateWindowScreenTest, OfferOfANewerReleaseShowsOnScreen) {
                     QStringLiteral("0.1"), UserDefaults::standard());
     UpdateWindows windows(updater);
     updater.checkForUpdates();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.windows().isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.windows().isEmpty(); }, 30000));
     QWidget* offer = windows.windows().constFirst();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(offer));
     EXPECT_EQ(qobject_cast<QMessageBox*>(offer)->text(), QStringLiteral("Vennimo 0.2 可以下载了。"));
