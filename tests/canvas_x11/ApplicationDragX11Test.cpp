@@ -110,7 +110,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     DropWindow target;
     target.setGeometry(screen.x() + 120, window->bottom() + 60, 420, 240);
     target.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target, 30000));
     QTest::qWait(300);
     const QPoint from = printPoint(*window, xs[0]);
     const QPoint to = target.geometry().center();
@@ -157,7 +157,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     };
     files.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     files.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&files));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&files, 30000));
     QTest::qWait(300);
 
     QProcess gesture;
@@ -193,7 +193,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     };
     browser.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     browser.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser, 30000));
     QTest::qWait(300);
     const QPoint onSecond = printPoint(*window, xs[1]);
     startDragGesture(gesture, browser.geometry().center(), onSecond, 0.8);

@@ -81,7 +81,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     empty.offer = [] { return new DyingSourceData; };
     empty.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     empty.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&empty));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&empty, 30000));
     QTest::qWait(1500);
     // The error banner comes over the top of the rope window, where only backdrop shows otherwise.
     const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
@@ -110,7 +110,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     };
     links100.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     links100.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&links100));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&links100, 30000));
     QTest::qWait(300);
     ASSERT_TRUE(dragOnto(links100, onPrint));
     EXPECT_EQ(links100.result.value_or(Qt::IgnoreAction), Qt::CopyAction);

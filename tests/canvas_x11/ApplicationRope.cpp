@@ -256,7 +256,7 @@ Backdrop::Backdrop(Tone tone)
 bool Backdrop::cover() {
     setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     show();
-    return QTest::qWaitForWindowExposed(this);
+    return QTest::qWaitForWindowExposed(this, 30000);
 }
 
 void Backdrop::paintEvent(QPaintEvent*) {

@@ -98,7 +98,7 @@ struct Window {
         window.resize(size);
         window.move(80, 60);
         window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
     }
     // Every card near the viewport has its picture or its failure face.
     bool thumbnailsSettled() const {
@@ -199,7 +199,7 @@ TEST(GridScreenX11, TheNarrowHeaderAndAnEmptyLibrary) {
     header->setGeometry(0, 0, width, header->heightForWidth(width));
     host.move(100, 100);
     host.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host, 30000));
     QTest::qWait(250);
     grabWindow(host).save(screenshotDir() + "/narrow-header.png");
     EXPECT_GT(bar->geometry().top(), 40) << "the bar lies under the title";

@@ -86,13 +86,13 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     Backdrop host;
     host.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     host.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host, 30000));
     PhotoPreviewPresenter presenter(model, &host);
     presenter.open(photo(1));
     ASSERT_TRUE(presenter.isOpen());
     PolaroidPreviewPanel* panel = presenter.panel();
     PolaroidPreviewPaperView* paper = presenter.paper();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel, 30000));
 
     // Sharp: the decode has at least the device pixels of the photo's place on the paper.
     const QSize place = paper->previewGeometry().image.size().toSize();

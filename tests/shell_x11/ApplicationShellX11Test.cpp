@@ -114,7 +114,7 @@ struct DesktopWindow : QWidget {
         setAutoFillBackground(true);
         setGeometry(QGuiApplication::primaryScreen()->availableGeometry().adjusted(0, 0, 0, -60));
         show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(this));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(this, 30000));
         xdotool({"windowactivate", "--sync", QString::number(winId())});
     }
     QString id() const { return QString::number(winId()); }

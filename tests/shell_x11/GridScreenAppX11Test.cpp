@@ -213,7 +213,7 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
                             : QRect(screen.left() + 20, screen.bottom() - 320, 300, 300);
     drop.setGeometry(place);
     drop.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&drop));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&drop, 30000));
     QTest::qWait(300);
     const QPoint from = cards->picture(2).center();
     const QPoint to = drop.geometry().center();

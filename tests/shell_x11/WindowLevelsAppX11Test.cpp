@@ -385,6 +385,11 @@ TEST_F(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInP
     }
     ASSERT_TRUE(savePhoto(desktop, "arrival-10.jpg", 80));
     QTest::qWait(2500);
+    // The quit asks only once the arrival has met the state it cannot save: on a busy machine the
+    // scan that finds it can come later than the pause.
+    EXPECT_TRUE(waitUntil([] { return readFile(storage() + "/index.json").contains("arrival-10.jpg"); }, 30s))
+        << "the arrival was never scanned";
+    QTest::qWait(500);
     // The user types in another program's window that floats, where the alert will show.
     QWidget floating(nullptr, Qt::WindowStaysOnTopHint);
     floating.setWindowTitle("floating");
@@ -392,7 +397,7 @@ TEST_F(WindowLevelsApp, SettingsAndPanelsStayAboveTheRopeWhichTheGridReplacesInP
         QRect(0, 0, 700, 400)
             .translated(QGuiApplication::primaryScreen()->availableGeometry().center() - QPoint(350, 200)));
     floating.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&floating));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&floating, 30000));
     const QString user = QString::number(floating.winId());
     xdotool({"windowactivate", "--sync", user}, 200);
     xdotool({"key", "a"}, 200);
