@@ -232,6 +232,10 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     EXPECT_TRUE(waitUntil([&] { return xdotool({"getactivewindow"}) == user.id(); }, 30s));
     xdotool({"key", "ctrl+alt+p"});
     ASSERT_TRUE(waitUntil(ropeVisible, 30s));
+    // The open ends with the rope taking the keyboard; the user turns to their window only then, or
+    // an activation that a busy machine delivers late raises the rope back over it.
+    const QString reopenedRope = xdotool({"search", "--onlyvisible", "--name", "^Vennimo$"});
+    waitUntil([&] { return xdotool({"getactivewindow"}) == reopenedRope; }, 30s);
 
     // The user works in another window above the rope; a new photo brings the rope forward
     // while the keyboard stays where it was.

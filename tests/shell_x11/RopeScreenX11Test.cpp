@@ -183,15 +183,22 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     // above the header's divider, which lies 25 points above the first card's white field.
     // A loaded machine maps the grid before it draws it, and may draw it in steps: the card is
     // looked for once the window has stopped changing, and until it shows.
+    // The window manager may still place the window after it shows, so the window is read again
+    // until both its place and its picture hold still.
     QImage drawn;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             QTest::qWait(250);
-            const QImage now = grabScreenArea(*grid);
-            return std::exchange(drawn, now) == now;
+            const std::optional<QRect> now = applicationWindow(app.processId());
+            const QImage image = now ? grabScreenArea(*now) : QImage();
+            const bool still = now && now == grid && image == drawn;
+            grid = now;
+            drawn = image;
+            return still;
         },
         30000))
         << "the grid window keeps changing";
+    ASSERT_TRUE(grid);
     int cardTop = -1;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -239,7 +246,13 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     for (int i = 1; i <= 6; ++i)
         ASSERT_TRUE(moveTo(grip + travel * i / 6, 50));
     ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
-    const std::optional<QRect> moved = applicationWindow(app.processId());
+    std::optional<QRect> moved;
+    (void)QTest::qWaitFor(
+        [&] {
+            moved = applicationWindow(app.processId());
+            return moved && (moved->topLeft() - (frame->topLeft() + travel)).manhattanLength() <= 3;
+        },
+        30000);
     ASSERT_TRUE(moved);
     EXPECT_LE((moved->topLeft() - (frame->topLeft() + travel)).manhattanLength(), 3)
         << moved->x() << "," << moved->y() << " from " << frame->x() << "," << frame->y();
