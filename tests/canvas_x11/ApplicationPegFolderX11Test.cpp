@@ -317,7 +317,8 @@ TEST_F(ApplicationPegTrashX11,
     xdotool({"mouseup", "1"}, 600);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return std::abs(placements()[keys[1]] - (moved + 120 / span)) < 6 / span; }, 30000))
-        << "the pick-up did not land: " << placements()[keys[1]] << " for " << moved + 120 / span;
+        << "the pick-up did not land: " << placements()[keys[1]] << " for " << moved + 120 / span << "\n"
+        << log().right(3000).toStdString();
     EXPECT_TRUE(log().contains("OpaqueInterrupt")) << "the pick-up caught the flight";
     EXPECT_TRUE(log().contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
     QTest::qWait(1200);

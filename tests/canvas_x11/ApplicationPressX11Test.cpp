@@ -100,6 +100,7 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     EXPECT_GT(menu.height(), 6 * 18) << "six items";
     grabScreenArea(window->united(menu).adjusted(-20, -20, 20, 20)).save(shots + "/21-photo-menu.png");
     ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Down", "Return"}, 800));
+    (void)QTest::qWaitFor([&] { return applicationWindows(app.processId()).size() == 1; }, 30000);
     EXPECT_EQ(applicationWindows(app.processId()).size(), 1) << "the menu closed";
     EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 30000)) << "one print was taken down";
     QTest::qWait(800);
@@ -121,7 +122,14 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     ASSERT_GT(ropeY, 0) << "the rope shows at x " << ropeX;
     const QPoint travel(90, 50);
     ASSERT_TRUE(dragBetween({ropeX, ropeY}, QPoint(ropeX, ropeY) + travel));
-    const std::optional<QRect> moved = applicationWindow(app.processId());
+    // The window follows once the machine gets to it.
+    std::optional<QRect> moved;
+    (void)QTest::qWaitFor(
+        [&] {
+            moved = applicationWindow(app.processId());
+            return moved && near(moved->topLeft(), window->topLeft() + travel);
+        },
+        30000);
     ASSERT_TRUE(moved);
     EXPECT_TRUE(near(moved->topLeft(), window->topLeft() + travel))
         << moved->x() << "," << moved->y() << " from " << window->x() << "," << window->y();
@@ -131,7 +139,13 @@ TEST(ApplicationPressX11, PrintsSelectTheMenuTakesDownAndTheRopeMovesAndResizes)
     // Dragging the right knot widens the rope, and the width is remembered.
     const QPoint knot = onScreen(*moved, restingRope(*moved).knotRects()[1].center());
     ASSERT_TRUE(dragBetween(knot, knot + QPoint(120, 4)));
-    const std::optional<QRect> resized = applicationWindow(app.processId());
+    std::optional<QRect> resized;
+    (void)QTest::qWaitFor(
+        [&] {
+            resized = applicationWindow(app.processId());
+            return resized && resized->width() == moved->width() + 120;
+        },
+        30000);
     ASSERT_TRUE(resized);
     EXPECT_EQ(resized->width(), moved->width() + 120);
     EXPECT_EQ(resized->left(), moved->left()) << "the left end stays";

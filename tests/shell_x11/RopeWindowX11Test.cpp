@@ -84,10 +84,10 @@ struct Host {
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.setProcessEnvironment(environmentFor(display));
         process.start(VENNIMO_ROPE_WINDOW_HOST, arguments);
-        EXPECT_TRUE(waitFor([&] { return !windowId.isEmpty(); }, 10s)) << "the host never showed its window";
+        EXPECT_TRUE(waitFor([&] { return !windowId.isEmpty(); }, 30s)) << "the host never showed its window";
         // The window manager reparents the window after it is shown; the reported frame is right
         // once it agrees with the X server's.
-        EXPECT_TRUE(waitFor([&] { return frame.topLeft() == serverPosition(); }))
+        EXPECT_TRUE(waitFor([&] { return frame.topLeft() == serverPosition(); }, 30s))
             << "the frame never settled";
     }
     QPoint serverPosition() {
@@ -248,7 +248,9 @@ TEST(RopeWindowX11, TheWindowManagersFrameTakesThePointerOnlyOverThePublishedSha
             xcb_connect(display.isEmpty() ? nullptr : qPrintable(display), nullptr), &xcb_disconnect};
         ASSERT_FALSE(xcb_connection_has_error(c.get()));
         const auto window = xcb_window_t(host.windowId.toULong());
-        const xcb_window_t frame = frameOf(c.get(), window);
+        // The window manager takes the window in once it gets to it; a busy machine makes it late.
+        xcb_window_t frame = window;
+        host.waitFor([&] { return (frame = frameOf(c.get(), window)) != window; }, 30s);
         ASSERT_NE(frame, window) << "the window manager put no frame around the window";
         const std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> offset{
             xcb_translate_coordinates_reply(c.get(), xcb_translate_coordinates(c.get(), window, frame, 0, 0),
