@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -337,8 +338,19 @@ TEST_F(ApplicationPegTrashX11,
         grabScreenArea(ropeArea()).save(shots + "/65-picked-up-while-flying-back.png");
         xdotool({"mouseup", "1"}, 600);
         if (!caught && attempt < 3) {
+            // Where the print came to rest: its place has been saved and holds still.
             (void)QTest::qWaitFor([&] { return std::abs(placements()[keys[1]] - start) > 20 / span; }, 30000);
-            QTest::qWait(1500);
+            double last = -1;
+            int still = 0;
+            (void)QTest::qWaitFor(
+                [&] {
+                    QTest::qWait(500);
+                    const double now = placements()[keys[1]];
+                    still = now == std::exchange(last, now) ? still + 1 : 0;
+                    (void)log();
+                    return still >= 3;
+                },
+                30000);
             start = placements()[keys[1]];
         }
     }
