@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 class QKeyEvent;
 
@@ -241,6 +242,9 @@ private:
     UserDefaults* m_positionDefaults;
     bool m_remembersPosition = false;
     std::optional<bool> m_clotheslineStyle;
+    // Where the titled window was last moved to bring its title bar on the screen, and where the X
+    // server had its client area then.
+    std::optional<std::pair<QPoint, std::optional<QPoint>>> m_titleMove;
     QTimer m_pointerTimer;
     bool m_pointerRouting = false;
     bool m_pointerInside = false;

@@ -280,13 +280,19 @@ void GalleryWindow::syncNativePosition() {
     }
     // The server reports where the client area is; a titled window's frame sits above and left of
     // it, and moving the frame to the client's place would chase it to the screen's corner.
-    if (real && *real != geometry().topLeft())
+    // The move below that brings the title bar down is not undone while the server has not got to
+    // it yet: going back by the server then, the next check would bring the title down again, a
+    // tug of war with the window manager that a busy machine keeps going for good.
+    const bool ownMovePending = m_titleMove && m_titleMove->first == pos() && m_titleMove->second == real;
+    if (real && *real != geometry().topLeft() && !ownMovePending)
         move(*real - (geometry().topLeft() - pos()));
     // A titled window keeps its title bar where the user can take hold of it: the rope it came
     // from may hang at the very top of the screen, with no room above for a title.
     const QRect outer = frameGeometry();
-    if (const auto screen = windowScreen(); screen && outer.top() < screen->available.top())
+    if (const auto screen = windowScreen(); screen && outer.top() < screen->available.top()) {
         move(outer.left(), int(std::ceil(screen->available.top())));
+        m_titleMove = {pos(), real};
+    }
 }
 
 bool GalleryWindow::event(QEvent* event) {

@@ -110,7 +110,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     DropWindow target;
     target.setGeometry(screen.x() + 120, window->bottom() + 60, 420, 240);
     target.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target, 30000));
     QTest::qWait(300);
     const QPoint from = printPoint(*window, xs[0]);
     const QPoint to = target.geometry().center();
@@ -126,7 +126,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     }
     QTest::qWait(400);
     ASSERT_TRUE(xdotool({"mouseup", "1"}, 800));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 10000)) << "nothing arrived";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 30000)) << "nothing arrived";
     ASSERT_EQ(target.urls.size(), 1) << target.formats.join(' ').toStdString();
     EXPECT_TRUE(target.urls[0].isLocalFile());
     EXPECT_TRUE(target.urls[0].toLocalFile().startsWith(desktop + "/print-"))
@@ -157,7 +157,7 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     };
     files.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     files.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&files));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&files, 30000));
     QTest::qWait(300);
 
     QProcess gesture;
@@ -169,9 +169,9 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
             .save(shots + "/32-drop-highlight.png");
     });
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && files.result; }, 10000));
+        QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && files.result; }, 30000));
     EXPECT_EQ(files.result.value_or(Qt::IgnoreAction), Qt::CopyAction) << "the rope copies, never moves";
-    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 10000)) << "the file did not hang";
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 3; }, 30000)) << "the file did not hang";
     EXPECT_TRUE(QFile::exists(offered)) << "the offered file stays where it was";
     EXPECT_EQ(importedFiles().size(), 1);
     QList<double> now = placementXs();
@@ -193,14 +193,14 @@ TEST(ApplicationDragX11, PrintsDragOutAsFilesAndDroppedFilesAndBrowserImagesHang
     };
     browser.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     browser.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&browser, 30000));
     QTest::qWait(300);
     const QPoint onSecond = printPoint(*window, xs[1]);
     startDragGesture(gesture, browser.geometry().center(), onSecond, 0.8);
     ASSERT_TRUE(
-        QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && browser.result; }, 10000));
+        QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && browser.result; }, 30000));
     EXPECT_EQ(browser.result.value_or(Qt::IgnoreAction), Qt::CopyAction);
-    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 4; }, 10000)) << "the bytes did not hang";
+    ASSERT_TRUE(QTest::qWaitFor([] { return placementXs().size() == 4; }, 30000)) << "the bytes did not hang";
     EXPECT_EQ(importedFiles().size(), 2) << "both images are in the storage folder";
     now = placementXs();
     EXPECT_EQ(std::count_if(now.cbegin(), now.cend(), [&](double x) { return std::abs(x - xs[1]) < 0.02; }),

@@ -54,7 +54,7 @@ public:
 bool dragOnto(HostileSource& source, QPoint to) {
     QProcess gesture;
     startDragGesture(gesture, source.geometry().center(), to, 0.6);
-    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
+    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 30000);
 }
 
 // The slowest answer of the program behind `windowId` to pings sent one after another for
@@ -99,7 +99,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     empty.offer = [] { return new DyingSourceData; };
     empty.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     empty.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&empty));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&empty, 30000));
     QTest::qWait(1500);
     // The error banner comes over the top of the rope window, where only backdrop shows otherwise.
     const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
@@ -107,7 +107,8 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     ASSERT_TRUE(dragOnto(empty, onPrint));
     EXPECT_EQ(empty.result.value_or(Qt::IgnoreAction), Qt::CopyAction) << "the drop was taken";
     empty.hide();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 5000))
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 30000))
         << "the rope shows the drop's error";
     QTest::qWait(800);
     grabScreenArea(around).save(shots + "/hostile-1-empty-drop.png");
@@ -127,7 +128,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     };
     links100.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
     links100.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&links100));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&links100, 30000));
     QTest::qWait(300);
     ASSERT_TRUE(dragOnto(links100, onPrint));
     EXPECT_EQ(links100.result.value_or(Qt::IgnoreAction), Qt::CopyAction);
@@ -140,7 +141,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
             }
             return connections > 0;
         },
-        10000))
+        30000))
         << "the downloads started";
     grabScreenArea(around).save(shots + "/hostile-2-downloading.png");
 

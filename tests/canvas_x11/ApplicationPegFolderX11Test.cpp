@@ -29,7 +29,11 @@ QString fileManagerWindow(QProcess& thunar) {
     QProcess search;
     search.start("xdotool",
                  {"search", "--sync", "--onlyvisible", "--pid", QString::number(thunar.processId())});
-    search.waitForFinished(15000);
+    // Thunar's first window can take long on a busy machine; --sync waits for it.
+    if (!search.waitForFinished(60000)) {
+        search.kill();
+        search.waitForFinished();
+    }
     return QString::fromUtf8(search.readAllStandardOutput())
         .split('\n', Qt::SkipEmptyParts)
         .value(0)
@@ -97,6 +101,14 @@ protected:
         xdotool({"windowmove", thunarWindow, QString::number(kFileManager.x()),
                  QString::number(kFileManager.y())},
                 500);
+        // The drops aim at the folder view: it has to be where the test put it.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const QRect area = clientAreaOf(thunarWindow);
+                return area.contains(into) && std::abs(area.width() - kFileManager.width()) <= 2;
+            },
+            30000))
+            << "Thunar's window did not come where it was put";
 
         if (keepsLog()) {
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -107,7 +119,7 @@ protected:
         for (int i = 0; i < 3; ++i)
             ASSERT_TRUE(makePhotoLikeImage({1600, 1200}, 40 + i)
                             .save(QString("%1/folder-%2.jpg").arg(desktop).arg(i + 1), "JPEG", 88));
-        ASSERT_TRUE(QTest::qWaitFor([] { return placements().size() == 3; }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([] { return placements().size() == 3; }, 30000));
         QTest::qWait(2500);
         window = ropeOnScreen(app.processId());
         ASSERT_TRUE(window);
@@ -158,13 +170,19 @@ TEST_F(ApplicationPegFolderX11,
     pegGesture(
         leader, into,
         [&] {
-            const QImage shot = grabScreenArea(screen);
-            shot.save(shots + "/51-badge-three.png");
-            // The badge sits beside the pointer, below and to the right.
-            for (int dy = 0; dy < 30 && !badgeSeen; ++dy)
-                for (int dx = 0; dx < 40 && !badgeSeen; ++dx)
-                    badgeSeen =
-                        badgeRed(shot.pixel(into.x() - screen.x() + 6 + dx, into.y() - screen.y() + dy));
+            // The badge sits beside the pointer, below and to the right, once the application has
+            // caught up with the pointer: a busy machine draws it late.
+            (void)QTest::qWaitFor(
+                [&] {
+                    const QImage shot = grabScreenArea(screen);
+                    shot.save(shots + "/51-badge-three.png");
+                    for (int dy = 0; dy < 30 && !badgeSeen; ++dy)
+                        for (int dx = 0; dx < 40 && !badgeSeen; ++dx)
+                            badgeSeen = badgeRed(
+                                shot.pixel(into.x() - screen.x() + 6 + dx, into.y() - screen.y() + dy));
+                    return badgeSeen;
+                },
+                30000);
         },
         [] {
             xdotool({"key", "Escape"}, 300);
@@ -186,7 +204,7 @@ TEST_F(ApplicationPegFolderX11,
     // One print carried by its peg onto the folder Thunar shows: its original moves there, once.
     const QPoint from = pegPoint(*window, before[keys[0]], before.values());
     pegGesture(from, into, [&] { grabScreenArea(screen).save(shots + "/52-peg-over-file-manager.png"); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(album).size() == 1; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(album).size() == 1; }, 30000))
         << "nothing arrived in the folder; the Desktop holds " << entries(desktop).join(", ").toStdString();
     QTest::qWait(1500);
     EXPECT_EQ(entries(album).size(), 1) << "moved once";
@@ -197,7 +215,7 @@ TEST_F(ApplicationPegFolderX11,
 
     // Control-Z in the rope window brings it back.
     ASSERT_TRUE(undoInRopeWindow(app.processId()));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(desktop).size() == 3; }, 30000))
         << "Control-Z did not bring it back";
     EXPECT_TRUE(entries(album).isEmpty());
     EXPECT_TRUE(QFile::exists(desktop + "/" + moved));
@@ -218,12 +236,12 @@ TEST_F(ApplicationPegFolderX11, APegLetGoBesideTheFileManagerComesDownThroughACa
         grabScreenArea(screen).save(shots + "/55-peg-over-catcher.png");
         xdotool({"mouseup", "1"}, 600);
     });
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 30000))
         << "the catcher took nothing down";
     EXPECT_TRUE(entries(album).isEmpty());
     EXPECT_EQ(entries(desktop).size(), 3) << "a take-down moves no file";
     ASSERT_TRUE(undoInRopeWindow(app.processId()));
-    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 10000))
+    EXPECT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 30000))
         << "Control-Z did not hang it again";
 }
 
@@ -267,10 +285,10 @@ TEST_F(ApplicationPegTrashX11,
     QTest::qWait(300);
     grabScreenArea(ropeArea().adjusted(0, 0, 0, 160)).save(shots + "/60-carried-before-hiding.png");
     xdotool({"key", "ctrl+alt+p"}, 300);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !applicationWindow(app.processId()); }, 5000)) << "not hidden";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !applicationWindow(app.processId()); }, 30000)) << "not hidden";
     xdotool({"mouseup", "1"}, 300);
     xdotool({"key", "ctrl+alt+p"}, 300);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return applicationWindow(app.processId()).has_value(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return applicationWindow(app.processId()).has_value(); }, 30000));
     QTest::qWait(1500);
     grabScreenArea(ropeArea()).save(shots + "/61-shown-again.png");
     const QPoint paper = pegPoint(*window, before[keys[2]], before.values()) + QPoint(0, 140);
@@ -298,23 +316,42 @@ TEST_F(ApplicationPegTrashX11,
     moveSteps(into, back);
     QTest::qWait(300);
     xdotool({"mouseup", "1"}, 1500);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[keys[1]] - moved) < 6 / span; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[keys[1]] - moved) < 6 / span; }, 30000))
         << "the peg was not taken back where it was let go: " << placements()[keys[1]] << " for " << moved;
 
     EXPECT_TRUE(log().contains("PegNativeHandoff")) << "the carry went over the file manager";
     QTest::qWait(1500);
     grabScreenArea(ropeArea()).save(shots + "/64-taken-back.png");
 
-    // Slid once more along the rope and, while its panel still flies back, picked up again.
-    const QPoint next = pegPoint(*window, moved + 60 / span, {before[keys[0]], before[keys[2]]});
-    const QPoint further = pegPoint(*window, moved + 120 / span, {before[keys[0]], before[keys[2]]});
-    const QStringList gesture = letGoAndTakeAgain(back, next, further, "0.05");
-    xdotool(gesture, 100);
+    // Slid once more along the rope and, while its panel still flies back, picked up again. The
+    // pause between the let-go and the new press is far shorter than the flight, but on a busy
+    // machine xdotool may wake from it only after the flight is over: it runs with a real-time
+    // priority where the machine grants one.
+    const QList<double> others{before[keys[0]], before[keys[2]]};
+    const double target = moved + 120 / span;
+    const QStringList gesture = letGoAndTakeAgain(back, pegPoint(*window, moved + 60 / span, others),
+                                                  pegPoint(*window, target, others), "0.05");
+    if (QProcess::execute("chrt", {"-f", "50", "true"}) == 0)
+        QProcess::execute("chrt", QStringList{"-f", "50", "xdotool"} + gesture);
+    else
+        xdotool(gesture, 0);
+    QTest::qWait(100);
+    // The button comes up once the application has taken the print up again: on a busy machine it
+    // runs behind the gesture, and a drag it starts only after the button came up is over before
+    // it began.
+    (void)QTest::qWaitFor(
+        [&] {
+            const QString soFar = log();
+            const qsizetype interrupt = soFar.lastIndexOf("OpaqueInterrupt");
+            return interrupt >= 0 && soFar.indexOf("LocalPegBegin", interrupt) >= 0;
+        },
+        30000);
+    QTest::qWait(300);
     grabScreenArea(ropeArea()).save(shots + "/65-picked-up-while-flying-back.png");
     xdotool({"mouseup", "1"}, 600);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return std::abs(placements()[keys[1]] - (moved + 120 / span)) < 6 / span; }, 5000))
-        << "the pick-up did not land: " << placements()[keys[1]] << " for " << moved + 120 / span;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[keys[1]] - target) < 6 / span; }, 30000))
+        << "the pick-up did not land: " << placements()[keys[1]] << " for " << target << "\n"
+        << log().right(3000).toStdString();
     EXPECT_TRUE(log().contains("OpaqueInterrupt")) << "the pick-up caught the flight";
     EXPECT_TRUE(log().contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
     QTest::qWait(1200);
@@ -325,9 +362,16 @@ TEST_F(ApplicationPegTrashX11,
     const QStringList ids = visibleWindowIds(app.processId());
     const int windowsBefore = int(applicationWindows(app.processId()).size());
     const QPoint last = pegPoint(*window, before[keys[0]], placements().values());
-    pegGesture(last, into, [&] { grabScreenArea(screen).save(shots + "/67-peg-over-trash.png"); });
+    // The button comes up over the folder once the application has handed the peg to the system's
+    // drag: on a busy machine it runs behind the gesture, and a release it reads before it saw the
+    // pointer leave the rope lets the print go on the rope's side.
+    const qsizetype loggedBefore = log().size();
+    pegGesture(last, into, [&] {
+        (void)QTest::qWaitFor([&] { return log().indexOf("PegNativeHandoff", loggedBefore) >= 0; }, 30000);
+        grabScreenArea(screen).save(shots + "/67-peg-over-trash.png");
+    });
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 5000))
+        [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 30000))
         << "no confirmation came: " << log().toStdString();
     QTest::qWait(600);
     grabScreenArea(screen).save(shots + "/68-trash-confirmation.png");
@@ -343,12 +387,12 @@ TEST_F(ApplicationPegTrashX11,
     xdotool({"click", "1"}, 600);
     // The Desktop has not been granted for trashing yet: the folder is chosen once.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 5000));
+        [&] { return int(applicationWindows(app.processId()).size()) > windowsBefore; }, 30000));
     QTest::qWait(800);
     grabScreenArea(screen).save(shots + "/69-grant-the-folder.png");
     xdotool({"type", desktop}, 300);
     xdotool({"key", "Return"}, 800);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(trashFiles).size() == 1; }, 5000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return entries(trashFiles).size() == 1; }, 30000))
         << "nothing reached the Trash: " << log().toStdString();
     const QString trashed = entries(trashFiles).value(0);
     EXPECT_TRUE(originals.contains(trashed));

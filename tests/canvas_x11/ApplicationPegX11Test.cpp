@@ -51,7 +51,7 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     const double target = before[left] + 100 / span;
     const QPoint to = pegPoint(*window, target, {before[right]});
     pegGesture(from, to, [&] { grabScreenArea(around).save(shots + "/40-peg-slide.png"); });
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[left] - before[left]) > 0.01; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[left] - before[left]) > 0.01; }, 30000))
         << "the print did not move";
     EXPECT_NEAR(placements()[left], target, 4 / span);
     EXPECT_DOUBLE_EQ(placements()[right], before[right]) << "the other print keeps its place";
@@ -63,14 +63,14 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
     const QPoint pegRight = pegPoint(*window, before[right], placements().values());
     pegGesture(pegRight, pegRight + QPoint(0, 260),
                [&] { grabScreenArea(around.adjusted(0, 0, 0, 260)).save(shots + "/42-peg-pulled-off.png"); });
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 1; }, 30000))
         << "the print was not taken down";
     QTest::qWait(1200);
     grabScreenArea(around).save(shots + "/43-peg-taken-down.png");
 
     // Control-Z in the rope window hangs it again at its place.
     ASSERT_TRUE(undoInRopeWindow(app.processId()));
-    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 10000))
+    ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 30000))
         << "Control-Z did not hang it again";
     EXPECT_DOUBLE_EQ(placements()[right], before[right]);
     QTest::qWait(1500);

@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
+#include <QImageWriter>
 #include <QJsonDocument>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -41,7 +42,11 @@ bool startApplication(QProcess& app, bool keepErrors) {
     app.start(qEnvironmentVariable("VENNIMO_TEST_APP", QStringLiteral(VENNIMO_APP_PATH)));
     if (!app.waitForStarted())
         return false;
+    // The first scan has passed once the library it saves says so. A library from an earlier run
+    // already does, which leaves the old pause as the least wait.
     QTest::qWait(2500);
+    (void)QTest::qWaitFor([] { return readJson(storage() + "/index.json").value("initialized").toBool(); },
+                          60000);
     return true;
 }
 
@@ -262,7 +267,7 @@ Backdrop::Backdrop(Tone tone)
 bool Backdrop::cover() {
     setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     show();
-    return QTest::qWaitForWindowExposed(this);
+    return QTest::qWaitForWindowExposed(this, 30000);
 }
 
 void Backdrop::paintEvent(QPaintEvent*) {
@@ -296,11 +301,29 @@ std::optional<std::pair<int, int>> capsuleEnds(const QRect& window) {
 }
 
 bool hangDesktopPhotos(const QString& desktop, const QString& prefix, int count, int seed) {
-    for (int i = 0; i < count; ++i)
-        if (!makePhotoLikeImage({1600, 1200}, seed + i)
-                 .save(QString("%1/%2-%3.jpg").arg(desktop, prefix).arg(i + 1), "JPEG", 88))
+    for (int i = 0; i < count; ++i) {
+        const QString path = QString("%1/%2-%3.jpg").arg(desktop, prefix).arg(i + 1);
+        const QImage photo = makePhotoLikeImage({1600, 1200}, seed + i);
+        // A write that the machine refuses once (under heavy load it has happened) is tried again;
+        // one that keeps failing says why.
+        QString why;
+        bool saved = false;
+        for (int attempt = 0; attempt < 3 && !saved; ++attempt) {
+            QImageWriter writer(path, "JPEG");
+            writer.setQuality(88);
+            saved = writer.write(photo);
+            if (!saved) {
+                why = writer.errorString();
+                QTest::qWait(200);
+            }
+        }
+        if (!saved) {
+            ADD_FAILURE() << "could not save " << path.toStdString() << ": " << why.toStdString();
             return false;
-    if (!QTest::qWaitFor([count] { return placements().size() == count; }, 10000))
+        }
+    }
+    // Decoding and placing photos can take long beside a sanitizer build on a busy machine.
+    if (!QTest::qWaitFor([count] { return placements().size() == count; }, 60000))
         return false;
     QTest::qWait(2500); // the rope settles under its prints
     return true;

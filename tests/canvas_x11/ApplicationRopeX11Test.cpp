@@ -35,6 +35,8 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
         grabScreenArea(ropeArea())
             .save(QString("%1/%2-swing.png").arg(applicationShots()).arg(shot, 2, 10, QChar('0')));
     }
+    // On a busy machine the five can come later than the swing's pictures: they are waited for.
+    (void)QTest::qWaitFor([] { return placements().size() == 5; }, 60000);
     QTest::qWait(3000);
     const QImage settled = grabScreenArea(ropeArea());
     settled.save(applicationShots() + "/13-settled.png");

@@ -7,6 +7,9 @@
 #include <QHash>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTest>
+
+#include <algorithm>
 
 namespace vennimo::test {
 
@@ -44,6 +47,32 @@ std::optional<QRect> trayIcon() {
             return area;
     }
     return std::nullopt;
+}
+
+bool showTrayMenu(qint64 pid) {
+    const std::optional<QRect> icon = trayIcon();
+    if (!icon)
+        return false;
+    const auto windows = [pid] {
+        return runProgram(QStringLiteral("xdotool"),
+                          {"search", "--onlyvisible", "--pid", QString::number(pid)})
+            .split('\n', Qt::SkipEmptyParts);
+    };
+    const QStringList before = windows();
+    runProgram(QStringLiteral("xdotool"),
+               {"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())});
+    QTest::qWait(100);
+    runProgram(QStringLiteral("xdotool"), {"click", "3"});
+    // Keys sent before the menu shows go elsewhere; on a busy machine it can take seconds.
+    const bool shown = QTest::qWaitFor(
+        [&] {
+            const QStringList now = windows();
+            return std::any_of(now.begin(), now.end(),
+                               [&](const QString& id) { return !before.contains(id); });
+        },
+        20000);
+    QTest::qWait(300);
+    return shown;
 }
 
 QRect clientAreaOf(const QString& id) {

@@ -26,6 +26,9 @@ QRect ropeArea();
 inline constexpr int kTrayIconSize = 48;
 // The application's tray icon; none without a tray host.
 std::optional<QRect> trayIcon();
+// Right-clicks the application's tray icon and waits until a new window of the process, the menu,
+// shows and can take keys; false when there is no icon or no menu came.
+bool showTrayMenu(qint64 pid);
 // Where the X server has a window's client area, inside the window manager's frame (xwininfo's
 // absolute corner: xdotool's idea of a reparented window's place can be off by the frame).
 QRect clientAreaOf(const QString& id);

@@ -157,10 +157,10 @@ protected:
         target.setAcceptDrops(true);
         target.resize(300, 200);
         target.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&target));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&target, 30000));
         source.thread = std::jthread(&XdsSource::run, &source, xcb_window_t(target.winId()),
                                      target.mapToGlobal(target.rect().center()));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return target.snapshot && source.finished; }, 10000)) << "no drop";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return target.snapshot && source.finished; }, 30000)) << "no drop";
         return target.snapshot.value_or(ExternalImageDrop::Snapshot{});
     }
 };

@@ -69,7 +69,7 @@ struct Library {
         model->refresh(std::nullopt, false);
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return !model->scanInFlight() && model->photos().size() == before + names.size(); },
-            20000));
+            30000));
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 for (const Photo& photo : model->photos())
@@ -77,7 +77,7 @@ struct Library {
                         return false;
                 return true;
             },
-            20000));
+            30000));
     }
 };
 
@@ -98,7 +98,7 @@ struct Window {
         window.resize(size);
         window.move(80, 60);
         window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
     }
     // Every card near the viewport has its picture or its failure face.
     bool thumbnailsSettled() const {
@@ -134,7 +134,7 @@ const QStringList kNames = {"海边日落.jpg",
 TEST(GridScreenX11, PhotographsSearchesSelectionAndErrorsInARealWindow) {
     Library library(kNames);
     Window grid(*library.model, QSize(1240, 800));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.thumbnailsSettled(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.thumbnailsSettled(); }, 30000));
     EXPECT_TRUE(grid.view->header()->wide());
     grid.shoot("wide.png");
 
@@ -143,7 +143,7 @@ TEST(GridScreenX11, PhotographsSearchesSelectionAndErrorsInARealWindow) {
     field->edit()->setFocus();
     QTest::keyClicks(field->edit(), "jpg 20");
     EXPECT_EQ(grid.view->filtered().size(), 3);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.thumbnailsSettled(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return grid.thumbnailsSettled(); }, 30000));
     grid.shoot("search.png");
     QTest::keyClicks(field->edit(), "zzz");
     EXPECT_EQ(grid.view->emptyText(), QString::fromUtf8("无匹配"));
@@ -199,7 +199,7 @@ TEST(GridScreenX11, TheNarrowHeaderAndAnEmptyLibrary) {
     header->setGeometry(0, 0, width, header->heightForWidth(width));
     host.move(100, 100);
     host.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host, 30000));
     QTest::qWait(250);
     grabWindow(host).save(screenshotDir() + "/narrow-header.png");
     EXPECT_GT(bar->geometry().top(), 40) << "the bar lies under the title";

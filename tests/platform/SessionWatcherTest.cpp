@@ -28,7 +28,12 @@ public:
                        {QStringLiteral("--config-file=/usr/share/dbus-1/session.conf"),
                         QStringLiteral("--address=unix:path=") + socket, QStringLiteral("--nofork"),
                         QStringLiteral("--print-address=1")});
-        if (m_daemon.waitForStarted(5000) && m_daemon.waitForReadyRead(5000))
+        // The daemon prints its address once it listens; on a busy machine that can take a while.
+        using namespace std::chrono_literals;
+        if (m_daemon.waitForStarted(60000) &&
+            waitUntil([&] { return m_daemon.canReadLine() || m_daemon.state() == QProcess::NotRunning; },
+                      60s) &&
+            m_daemon.canReadLine())
             m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
     }
     ~PrivateBus() {

@@ -26,11 +26,12 @@ struct LaterStart {
     LaterStart() {
         QProcess app;
         app.start(QStringLiteral(VENNIMO_APP_PATH), {});
-        if (!app.waitForStarted(5000))
+        // A sanitizer build on a busy machine can take many seconds to start and answer.
+        if (!app.waitForStarted(60000))
             return;
         finished =
             test::waitUntil([&] { return app.waitForFinished(10) || app.state() == QProcess::NotRunning; },
-                            std::chrono::seconds(20));
+                            std::chrono::seconds(60));
         if (!finished) {
             app.kill();
             app.waitForFinished();

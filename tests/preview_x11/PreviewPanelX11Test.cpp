@@ -73,7 +73,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
         ASSERT_TRUE(makePhotoLikeImage(sizes[i], i + 3)
                         .save(QString("%1/photo-%2.jpg").arg(source).arg(i), "JPEG", 90));
     model.refresh(std::nullopt, false);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && model.photos().size() == 3; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.scanInFlight() && model.photos().size() == 3; }, 30000));
     const auto photo = [&](int i) {
         for (const Photo& p : model.photos())
             if (p.path.endsWith(QString("/photo-%1.jpg").arg(i)))
@@ -86,13 +86,13 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     Backdrop host;
     host.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     host.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host, 30000));
     PhotoPreviewPresenter presenter(model, &host);
     presenter.open(photo(1));
     ASSERT_TRUE(presenter.isOpen());
     PolaroidPreviewPanel* panel = presenter.panel();
     PolaroidPreviewPaperView* paper = presenter.paper();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(panel));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(panel, 30000));
 
     // Sharp: the decode has at least the device pixels of the photo's place on the paper.
     const QSize place = paper->previewGeometry().image.size().toSize();
@@ -102,7 +102,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
                    std::max(paper->image().width(), paper->image().height()) >=
                        std::max(place.width(), place.height()) * dpr - 1;
         },
-        20000))
+        30000))
         << "decoded " << paper->image().width() << "x" << paper->image().height() << " for " << place.width()
         << "x" << place.height() << " points at " << dpr;
     EXPECT_EQ(paper->pageLabel()->text(), "2 / 3");
@@ -119,7 +119,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return presenter.current() && presenter.current()->id == photo(0).id; }));
     EXPECT_EQ(paper->pageLabel()->text(), "1 / 3");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !paper->loading() && paper->hasImage(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !paper->loading() && paper->hasImage(); }, 30000));
 
     // Resting on the trash button shows its hint below it. The pointer is placed inside the
     // panel's own X window: right after a page change Qt's idea of where the window manager put
@@ -146,7 +146,7 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
             }
             return false;
         },
-        10000))
+        30000))
         << "the pointer at " << runProgram("xdotool", {"getmouselocation"}).toStdString()
         << " never rested on the trash button of window " << panel->winId();
     QTest::qWait(100);

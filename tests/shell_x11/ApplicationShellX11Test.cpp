@@ -14,6 +14,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace vennimo::test;
@@ -113,7 +114,7 @@ struct DesktopWindow : QWidget {
         setAutoFillBackground(true);
         setGeometry(QGuiApplication::primaryScreen()->availableGeometry().adjusted(0, 0, 0, -60));
         show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(this));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(this, 30000));
         xdotool({"windowactivate", "--sync", QString::number(winId())});
     }
     QString id() const { return QString::number(winId()); }
@@ -140,12 +141,27 @@ void writeDefaults(const QByteArray& json) {
               json);
 }
 
-void openTrayMenu() {
+// Keys sent before the menu shows go elsewhere: the menu is waited for, as a new window of the
+// application, since on a busy machine it can take seconds.
+void openTrayMenu(qint64 pid) {
     const std::optional<QRect> icon = trayIcon();
     ASSERT_TRUE(icon.has_value());
+    const auto windows = [pid] {
+        return xdotool({"search", "--onlyvisible", "--pid", QString::number(pid)})
+            .split('\n', Qt::SkipEmptyParts);
+    };
+    const QStringList before = windows();
     xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())});
     xdotool({"click", "3"});
-    QTest::qWait(600);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QStringList now = windows();
+            return std::any_of(now.begin(), now.end(),
+                               [&](const QString& id) { return !before.contains(id); });
+        },
+        30s))
+        << "the tray menu shows";
+    QTest::qWait(300);
 }
 
 } // namespace
@@ -161,8 +177,8 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     const QImage bare = grabScreenArea(ropeArea());
 
     RunningApp app;
-    ASSERT_TRUE(waitUntil(ropeVisible, 10s)) << "the first pass shows the empty rope";
-    ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 10s)) << "the tray icon sits in trayer";
+    ASSERT_TRUE(waitUntil(ropeVisible, 30s)) << "the first pass shows the empty rope";
+    ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 30s)) << "the tray icon sits in trayer";
     QTest::qWait(1500);
     shoot("01-started");
     const QImage trayBefore = grabScreenArea(trayIcon()->adjusted(-2, -2, 2, 2));
@@ -173,7 +189,7 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     const QImage empty = grabScreenArea(ropeArea());
     for (int i = 0; i < 4; ++i)
         savePhoto(desktop(), QString("photo-%1.jpg").arg(i + 1), i);
-    const std::optional<qint64> arrived = waitForChange(empty, 0.02, 3000ms);
+    const std::optional<qint64> arrived = waitForChange(empty, 0.02, 30000ms);
     ASSERT_TRUE(arrived.has_value()) << "the prints show";
     EXPECT_LT(*arrived, 1000);
     QTest::qWait(3500);
@@ -184,9 +200,14 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
 
     // The hot key closes the rope; what arrives meanwhile is only counted, on the tray's dot.
     xdotool({"key", "ctrl+alt+p"});
-    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 10s));
+    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 30s));
     savePhoto(desktop(), "while-closed.jpg", 5);
     QTest::qWait(2500);
+    EXPECT_FALSE(ropeVisible()) << "closed by the user, the rope stays closed";
+    // The dot comes once the arrival is seen, which a busy machine can take longer for.
+    waitUntil(
+        [&] { return changedShare(trayBefore, grabScreenArea(trayIcon()->adjusted(-2, -2, 2, 2))) > 0.01; },
+        30s);
     EXPECT_FALSE(ropeVisible()) << "closed by the user, the rope stays closed";
     shoot("03-closed-with-arrival");
     const QImage trayDot = grabScreenArea(trayIcon()->adjusted(-2, -2, 2, 2));
@@ -197,7 +218,7 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     // With Num Lock on, the same key opens it again.
     xdotool({"key", "Num_Lock"});
     xdotool({"key", "ctrl+alt+p"});
-    const bool reopened = waitUntil(ropeVisible, 10s);
+    const bool reopened = waitUntil(ropeVisible, 30s);
     xdotool({"key", "Num_Lock"});
     ASSERT_TRUE(reopened);
     QTest::qWait(800);
@@ -207,10 +228,14 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
 
     // Closing it hands the keyboard back to the window that had it.
     xdotool({"key", "ctrl+alt+p"});
-    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 10s));
-    EXPECT_TRUE(waitUntil([&] { return xdotool({"getactivewindow"}) == user.id(); }, 10s));
+    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 30s));
+    EXPECT_TRUE(waitUntil([&] { return xdotool({"getactivewindow"}) == user.id(); }, 30s));
     xdotool({"key", "ctrl+alt+p"});
-    ASSERT_TRUE(waitUntil(ropeVisible, 10s));
+    ASSERT_TRUE(waitUntil(ropeVisible, 30s));
+    // The open ends with the rope taking the keyboard; the user turns to their window only then, or
+    // an activation that a busy machine delivers late raises the rope back over it.
+    const QString reopenedRope = xdotool({"search", "--onlyvisible", "--name", "^Vennimo$"});
+    waitUntil([&] { return xdotool({"getactivewindow"}) == reopenedRope; }, 30s);
 
     // The user works in another window above the rope; a new photo brings the rope forward
     // while the keyboard stays where it was.
@@ -218,25 +243,25 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
     user.raise();
     QImage covered;
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return changedShare(bare, covered = grabScreenArea(ropeArea())) < 0.01; }, 10000));
+        [&] { return changedShare(bare, covered = grabScreenArea(ropeArea())) < 0.01; }, 30000));
     EXPECT_LT(changedShare(bare, covered), 0.01) << "the user's window covers the rope";
     savePhoto(desktop(), "fronting.jpg", 6);
-    ASSERT_TRUE(waitForChange(covered, 0.05, 3000ms).has_value()) << "the rope came forward";
+    ASSERT_TRUE(waitForChange(covered, 0.05, 30000ms).has_value()) << "the rope came forward";
     QTest::qWait(1500);
     shoot("06-fronted-without-focus");
     EXPECT_EQ(xdotool({"getactivewindow"}), user.id());
 
     // A right click on the icon opens the menu.
     const QImage cornerBefore = grabScreenArea(trayCorner());
-    openTrayMenu();
+    openTrayMenu(app.process.processId());
     shoot("07-tray-menu", trayCorner());
     EXPECT_GT(changedShare(cornerBefore, grabScreenArea(trayCorner())), 0.02) << "the menu is open";
     xdotool({"key", "Escape"});
     QTest::qWait(400);
 
     // "设置…" opens the settings frame; "检查更新…" says that no update source is set.
-    const auto chooseInTrayMenu = [](int downs) {
-        openTrayMenu();
+    const auto chooseInTrayMenu = [&app](int downs) {
+        openTrayMenu(app.process.processId());
         for (int i = 0; i < downs; ++i)
             xdotool({"key", "Down"});
         xdotool({"key", "Return"});
@@ -246,7 +271,7 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
         [] {
             return !xdotool({"search", "--onlyvisible", "--name", "^设置$"}).isEmpty();
         },
-        10s));
+        30s));
     QTest::qWait(500);
     shoot("07b-settings");
     xdotool({"windowactivate", "--sync", xdotool({"search", "--onlyvisible", "--name", "^设置$"})});
@@ -255,33 +280,33 @@ TEST(ApplicationShellX11, TrayHotKeyPresenceSecondStartAndMenuQuit) {
         [] {
             return xdotool({"search", "--onlyvisible", "--name", "^设置$"}).isEmpty();
         },
-        10s));
+        30s));
     chooseInTrayMenu(4);
     const auto updateWindow = [] { return xdotool({"search", "--onlyvisible", "--name", "^软件更新$"}); };
-    ASSERT_TRUE(waitUntil([&] { return !updateWindow().isEmpty(); }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return !updateWindow().isEmpty(); }, 30s));
     QTest::qWait(500);
     shoot("07c-no-update-source");
     xdotool({"windowactivate", "--sync", updateWindow()});
     xdotool({"key", "Return"});
-    EXPECT_TRUE(waitUntil([&] { return updateWindow().isEmpty(); }, 10s));
+    EXPECT_TRUE(waitUntil([&] { return updateWindow().isEmpty(); }, 30s));
 
     // A second start only brings the first one's rope forward and ends.
     xdotool({"key", "ctrl+alt+p"});
-    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 10s));
+    ASSERT_TRUE(waitUntil([] { return !ropeVisible(); }, 30s));
     QProcess second;
     second.start(QStringLiteral(VENNIMO_APP_PATH));
-    ASSERT_TRUE(second.waitForFinished(20000));
+    ASSERT_TRUE(second.waitForFinished(60000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_TRUE(waitUntil(ropeVisible, 10s));
+    EXPECT_TRUE(waitUntil(ropeVisible, 30s));
     QTest::qWait(800);
     shoot("08-second-start");
 
     // The menu's last item quits; the state files hold every print's place.
-    openTrayMenu();
+    openTrayMenu(app.process.processId());
     xdotool({"key", "Up"});
     xdotool({"key", "Return"});
-    ASSERT_TRUE(app.process.waitForFinished(10000)) << "the menu's quit ends the process";
+    ASSERT_TRUE(app.process.waitForFinished(30000)) << "the menu's quit ends the process";
     EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.process.exitCode(), 0);
     const QByteArray positions = readFile(storageFolder() + "/clothesline-positions.json");
@@ -303,11 +328,11 @@ TEST(ApplicationShellX11, TheSourcesFileChoosesTheWatchedFoldersAndSigtermEndsCl
     DesktopWindow user;
 
     RunningApp app;
-    ASSERT_TRUE(waitUntil(ropeVisible, 10s));
+    ASSERT_TRUE(waitUntil(ropeVisible, 30s));
     QTest::qWait(2500);
     const QImage empty = grabScreenArea(ropeArea());
     savePhoto(screens, "screen.jpg", 2);
-    ASSERT_TRUE(waitForChange(empty, 0.02, 3000ms).has_value()) << "a photo in the listed folder hangs";
+    ASSERT_TRUE(waitForChange(empty, 0.02, 30000ms).has_value()) << "a photo in the listed folder hangs";
     QTest::qWait(3500);
     const QImage one = grabScreenArea(ropeArea());
     shoot("10-listed-folder");
@@ -317,7 +342,7 @@ TEST(ApplicationShellX11, TheSourcesFileChoosesTheWatchedFoldersAndSigtermEndsCl
     shoot("11-downloads-off");
 
     app.process.terminate();
-    ASSERT_TRUE(app.process.waitForFinished(10000));
+    ASSERT_TRUE(app.process.waitForFinished(30000));
     EXPECT_EQ(app.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.process.exitCode(), 0);
     const QByteArray index = readFile(storageFolder() + "/index.json");

@@ -18,6 +18,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <utility>
+
 using namespace vennimo;
 using namespace vennimo::test;
 
@@ -49,7 +51,7 @@ std::optional<QRect> openTrayMenu(qint64 pid) {
     xdotool({"mousemove", QString::number(icon->center().x()), QString::number(icon->center().y())}, 100);
     xdotool({"click", "3"}, 100);
     std::optional<QRect> menu;
-    waitUntil([&] { return (menu = openMenu(pid)).has_value(); }, 5s);
+    waitUntil([&] { return (menu = openMenu(pid)).has_value(); }, 30s);
     QTest::qWait(300);
     return menu;
 }
@@ -93,7 +95,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
     const auto stop = stopAtEnd(app);
     // Ten prints: a count of two digits leaves the title the least room.
     ASSERT_TRUE(hangDesktopPhotos(desktop, "text", 10, 40));
-    ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 10s)) << "needs a tray host";
+    ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 30s)) << "needs a tray host";
 
     // The tray menu is as wide as the same menu with the key named "Ctrl+Alt+P".
     std::optional<QRect> menu = openTrayMenu(app.processId());
@@ -119,7 +121,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
             window = applicationWindow(app.processId());
             return window && (capsule = capsuleEnds(*window)).has_value();
         },
-        5s))
+        30s))
         << "the toolbar shows";
     QTest::qWait(500);
     const QRect band(capsule->first, window->top() + kCanvasTop, 200, 44);
@@ -143,7 +145,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
             settings = windowNamed("^设置$");
             return !settings.isEmpty();
         },
-        5s));
+        30s));
     QTest::qWait(800);
     QRect area = clientAreaOf(settings);
     // The tabs sit centred in the toolbar: 通用, 晾衣绳, 快捷键, 帮助.
@@ -151,6 +153,15 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
         xdotool({"mousemove", QString::number(area.x() + point.x()), QString::number(area.y() + point.y())},
                 150);
         xdotool({"click", "1"}, 600);
+        // A tab gives the window its pane's height: it is measured again once it holds still.
+        QRect last;
+        waitUntil(
+            [&] {
+                QTest::qWait(200);
+                const QRect now = clientAreaOf(settings);
+                return std::exchange(last, now) == now;
+            },
+            30s);
     };
     clickAt({203 + 65 * 2, 26});
     area = clientAreaOf(settings);
@@ -165,7 +176,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
             dialog = windowNamed("^添加图片源文件夹$");
             return !dialog.isEmpty() && dialog != settings;
         },
-        5s))
+        30s))
         << "the folder dialog opens";
     if (!dialog.isEmpty()) {
         // Raised by hand: the panel may open behind the settings window.
@@ -184,7 +195,7 @@ TEST(DesktopTextsX11, TrayMenuToolbarTitleAndDialogsAndTheMenusQuit) {
     QElapsedTimer ending;
     ending.start();
     xdotool({"key", "Return"}, 0);
-    ASSERT_TRUE(app.waitForFinished(10000)) << "the menu's quit ends the process";
+    ASSERT_TRUE(app.waitForFinished(30000)) << "the menu's quit ends the process";
     std::printf("the process ended %lld ms after the menu's quit\n",
                 static_cast<long long>(ending.elapsed()));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);

@@ -36,9 +36,9 @@ TEST(UpdateWindowScreenTest, OfferOfANewerReleaseShowsOnScreen) {
                     QStringLiteral("0.1"), UserDefaults::standard());
     UpdateWindows windows(updater);
     updater.checkForUpdates();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.windows().isEmpty(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !windows.windows().isEmpty(); }, 30000));
     QWidget* offer = windows.windows().constFirst();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(offer));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(offer, 30000));
     EXPECT_EQ(qobject_cast<QMessageBox*>(offer)->text(), QStringLiteral("Vennimo 0.2 可以下载了。"));
     QTest::qWait(300);
     const QString shot = QStringLiteral(QT_TESTCASE_BUILDDIR "/update-offer.png");

@@ -1,8 +1,10 @@
 // Waits until the X server named by DISPLAY has a window manager and an owner for each selection
 // given, so a test starts only once the desktop it relies on is there.
 //   x11-session-ready SECONDS [SELECTION...]
+//   x11-session-ready --server SECONDS
 // Exits 0 when all are there, 1 when the time ran out (naming what was missing), 2 when the server
-// cannot be reached.
+// cannot be reached. With --server it only waits until the server takes a client, so the programs
+// of the desktop are started on a server that answers, not on one that is still coming up.
 
 #include <xcb/xcb.h>
 
@@ -49,14 +51,37 @@ bool owned(xcb_connection_t* c, xcb_atom_t selection) {
     return reply && reply->owner != XCB_WINDOW_NONE;
 }
 
+// Connects again and again until the server takes the client or the deadline passes.
+int awaitServer(std::chrono::steady_clock::time_point deadline, const char* seconds) {
+    for (;;) {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        const bool taken = xcb_connection_has_error(c) == 0 && xcb_get_setup(c) != nullptr;
+        xcb_disconnect(c);
+        if (taken)
+            return 0;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::fprintf(stderr, "x11-session-ready: the X server took no client in %s s\n", seconds);
+            return 2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool serverOnly = argc >= 2 && std::strcmp(argv[1], "--server") == 0;
+    if (serverOnly) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: x11-session-ready SECONDS [SELECTION...]\n");
+        std::fprintf(stderr, "usage: x11-session-ready [--server] SECONDS [SELECTION...]\n");
         return 2;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[1]));
+    if (serverOnly)
+        return awaitServer(deadline, argv[1]);
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {
         std::fprintf(stderr, "x11-session-ready: cannot reach the X server\n");
