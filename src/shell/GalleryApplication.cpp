@@ -394,7 +394,9 @@ bool GalleryApplication::eventFilter(QObject* watched, QEvent* event) {
 
 bool GalleryApplication::ourWindow(unsigned id) const {
     for (const QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->testAttribute(Qt::WA_WState_Created) && unsigned(widget->winId()) == id)
+        // The handle's id, not QWidget::winId(), which goes stale once Qt replaces the X window.
+        const QWindow* handle = widget->windowHandle();
+        if (widget->testAttribute(Qt::WA_WState_Created) && handle && unsigned(handle->winId()) == id)
             return true;
     }
     return false;

@@ -15,7 +15,10 @@ namespace {
 void activateNow(QWidget* window) {
     GalleryWindowLayer::raise(window);
     window->activateWindow();
-    X11WindowHints::activateWindow(unsigned(window->winId()));
+    // The native window's own id: Qt may replace a shown window's X window when its flags change
+    // (a new level), and QWidget::winId() keeps the id of the one it first made.
+    const QWindow* handle = window->windowHandle();
+    X11WindowHints::activateWindow(unsigned(handle ? handle->winId() : window->winId()));
 }
 
 // Waits for the native window's first exposure, then activates the widget's window once.
