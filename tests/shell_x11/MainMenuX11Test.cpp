@@ -83,11 +83,17 @@ TEST(MainMenuX11, TheGridWindowCarriesTheMenuAndEveryWindowTakesTheSettingsAndQu
     app.show();
     ASSERT_TRUE(waitUntil([&] { return window.isActiveWindow(); }, 30s)) << "the rope takes the keyboard";
     EXPECT_FALSE(menu.menuBar()->isVisible());
-    ASSERT_TRUE(xdotool({"key", "ctrl+comma"}, 200));
-    ASSERT_TRUE(waitUntil(settingsShown, 30s))
-        << "Ctrl+, in the rope: settings " << (app.settingsWindow() ? "made" : "not made") << ", "
-        << (app.settingsWindow() && app.settingsWindow()->isVisible() ? "shown" : "not shown") << ", rope "
-        << (window.isActiveWindow() ? "active" : "not active");
+    // Qt may take the rope for active a moment before the X server has moved the keyboard to it:
+    // a key typed in that moment goes elsewhere, so it is typed again, as a user would.
+    for (int attempt = 1; attempt <= 3 && !settingsShown(); ++attempt) {
+        ASSERT_TRUE(xdotool({"key", "ctrl+comma"}, 200));
+        (void)waitUntil(settingsShown, attempt == 3 ? 30s : 10s);
+    }
+    ASSERT_TRUE(settingsShown()) << "Ctrl+, in the rope: settings "
+                                 << (app.settingsWindow() ? "made" : "not made") << ", "
+                                 << (app.settingsWindow() && app.settingsWindow()->isVisible() ? "shown"
+                                                                                               : "not shown")
+                                 << ", rope " << (window.isActiveWindow() ? "active" : "not active");
     ASSERT_TRUE(closeSettings());
 
     // The grid window carries the menu bar.
