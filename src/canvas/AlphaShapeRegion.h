@@ -1,5 +1,7 @@
 #pragma once
 
+#include "canvas/AlphaMaskedPicture.h"
+
 #include <QImage>
 #include <QRegion>
 
@@ -11,7 +13,8 @@ namespace vennimo {
 // pixels on every side, for pictures whose thin lines are fainter than half.
 class AlphaShapeRegion {
 public:
-    static constexpr int kMinimumAlpha = 128;
+    // The same cut as a panel's, so the rope and the prints carried off it show alike.
+    static constexpr int kMinimumAlpha = AlphaMaskedPicture::kMinimumAlpha;
     static constexpr int kMaximumSpread = 16;
 
     AlphaShapeRegion() = delete;
