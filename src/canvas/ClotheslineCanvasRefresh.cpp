@@ -225,15 +225,7 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
             return;
         const double wait = *m_placementRetryAt - m_clock();
         if (wait > 0) {
-            if (!m_placementRetryTimer) {
-                m_placementRetryTimer = new QTimer(this);
-                m_placementRetryTimer->setSingleShot(true);
-                connect(m_placementRetryTimer, &QTimer::timeout, this, [this] {
-                    if (m_presentation)
-                        requestPlacements(m_presentation->viewport);
-                });
-            }
-            m_placementRetryTimer->start(std::chrono::milliseconds(qint64(std::ceil(wait * 1000))));
+            armPlacementRetry(wait);
             return;
         }
     }
@@ -260,11 +252,34 @@ void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
         self->m_placementRetryAt.reset();
         // The model shows a failed placement write at once.
         if (model->placementError()) {
-            self->m_placementRetryAt = self->m_clock() + self->m_placementRetryDelay;
-            self->m_placementRetryDelay =
-                std::min(self->m_placementRetryDelay * 2, kMaxPlacementRetrySeconds);
+            const double pause = self->m_placementRetryDelay;
+            self->m_placementRetryAt = self->m_clock() + pause;
+            self->m_placementRetryDelay = std::min(pause * 2, kMaxPlacementRetrySeconds);
+            // A failure that repeats the shown error changes nothing on screen, so no refresh may
+            // ever come to ask again: the pause's end asks by itself.
+            self->armPlacementRetry(pause);
         }
     });
+}
+
+void ClotheslineCanvasView::armPlacementRetry(double seconds) {
+    // A wake-up that comes late or after the prints were placed only asks whether anything is
+    // still unplaced and its pause over.
+    QPointer<ClotheslineCanvasView> self(this);
+    const auto wake = [self] {
+        if (self && self->m_presentation)
+            self->requestPlacements(self->m_presentation->viewport);
+    };
+    if (m_retryTimer) {
+        m_retryTimer(seconds, wake);
+        return;
+    }
+    if (!m_placementRetryTimer) {
+        m_placementRetryTimer = new QTimer(this);
+        m_placementRetryTimer->setSingleShot(true);
+        connect(m_placementRetryTimer, &QTimer::timeout, this, wake);
+    }
+    m_placementRetryTimer->start(std::chrono::milliseconds(qint64(std::ceil(seconds * 1000))));
 }
 
 void ClotheslineCanvasView::scrollToVisible(const QRectF& rect) {

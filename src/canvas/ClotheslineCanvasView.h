@@ -88,6 +88,11 @@ public:
     RopeWindowPort* windowPort() const { return m_port; }
     void setPlacementRequest(PlacementRequest request) { m_placementRequest = std::move(request); }
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Wakes the canvas once `seconds` from now to ask again for prints a failed request left
+    // unplaced; arming it again replaces the last wake-up. Without one, a single-shot timer; tests
+    // keep the wake-up and run it when their clock has passed the pause.
+    using RetryTimer = std::function<void(double seconds, std::function<void()> wake)>;
+    void setPlacementRetryTimer(RetryTimer timer) { m_retryTimer = std::move(timer); }
     // The first pause before prints still unplaced after a failed placement request are asked
     // for again, and the longest it doubles to.
     static constexpr double kPlacementRetrySeconds = 1;
@@ -319,6 +324,7 @@ private:
     void leftWindow();
     void rebuild(const ClotheslinePresentation& next, const HangingStyle& previousStyle);
     void requestPlacements(QSizeF viewport);
+    void armPlacementRetry(double seconds);
     void revealArrivals();
     void revealKeyboardSelection();
     void scrollToVisible(const QRectF& rect);
@@ -477,6 +483,7 @@ private:
     std::optional<double> m_placementRetryAt;
     double m_placementRetryDelay = kPlacementRetrySeconds;
     QTimer* m_placementRetryTimer = nullptr;
+    RetryTimer m_retryTimer;
     Clock m_clock = &DisplayLink::now;
     std::optional<int> m_lastArrival;
     bool m_deferredArrival = false;

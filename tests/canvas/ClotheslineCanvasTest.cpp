@@ -17,7 +17,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -44,6 +47,36 @@ bool realPapersReady(Rope& rope) {
                                              rope.canvas().paperScale(), PolaroidRenderer::kPaper)
             .has_value();
     });
+}
+
+// Takes the canvas's placement retry wake-up in hand: the one armed last, run by the test.
+struct RetryAlarm {
+    std::optional<double> pause;
+    std::function<void()> wake;
+
+    explicit RetryAlarm(ClotheslineCanvasView& canvas) {
+        canvas.setPlacementRetryTimer([this](double seconds, std::function<void()> wakeUp) {
+            pause = seconds;
+            wake = std::move(wakeUp);
+        });
+    }
+    // Runs the armed wake-up once; false when none is armed.
+    bool ring() {
+        if (!pause)
+            return false;
+        pause.reset();
+        std::exchange(wake, {})();
+        return true;
+    }
+};
+
+// A placements writer that finds the disk full while `failing` holds.
+DeferredStateFileWriter switchableWriter(std::shared_ptr<std::atomic<bool>> failing) {
+    return [failing](const QJsonObject& value, const QString& path) -> Status {
+        if (*failing)
+            return Error::fromErrno(ENOSPC, path);
+        return DeferredStateWriter::write(value, path);
+    };
 }
 
 class ClotheslineCanvasTest : public testing::Test {
@@ -291,6 +324,85 @@ TEST_F(ClotheslineCanvasTest,
     EXPECT_LE(asked.size(), 10) << "a broken store is not hammered";
     for (const Photo& photo : rope.canvas().photos())
         EXPECT_FALSE(rope.canvas().printFrame(photo));
+}
+
+TEST_F(ClotheslineCanvasTest, AnIdleRopeAsksAgainAfterEachDoublingPauseAndItsPrintsAppearOnceTheStoreWorks) {
+    auto failing = std::make_shared<std::atomic<bool>>(true);
+    Rope rope(5, false, switchableWriter(failing));
+    double now = 100;
+    rope.canvas().setClock([&now] { return now; });
+    RetryAlarm alarm(rope.canvas());
+    rope.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope.placementRequests == 1 && rope.model->placementError(); }));
+    rope.settleUpdates();
+
+    // Nobody touches the rope: only the wake-up armed by each failure asks again, and the store
+    // stays broken across several pauses, which double up to their longest and stay there.
+    const QList<double> pauses{1, 2, 4, 8, 16, 32, 64, 64};
+    for (qsizetype i = 0; i < pauses.size(); ++i) {
+        ASSERT_TRUE(alarm.pause) << "nothing asks again after failure " << i + 1;
+        EXPECT_DOUBLE_EQ(*alarm.pause, pauses[i]) << "pause after failure " << i + 1;
+        now += *alarm.pause;
+        ASSERT_TRUE(alarm.ring());
+        rope.settleUpdates();
+        EXPECT_EQ(rope.placementRequests, i + 2);
+    }
+    for (const Photo& photo : rope.canvas().photos())
+        EXPECT_FALSE(rope.canvas().printFrame(photo));
+
+    // The folder takes writes again: the next wake-up places the prints, and nothing is armed
+    // after that.
+    failing->store(false);
+    ASSERT_TRUE(alarm.pause);
+    now += *alarm.pause;
+    ASSERT_TRUE(alarm.ring());
+    rope.settleUpdates();
+    EXPECT_EQ(rope.placementRequests, int(pauses.size()) + 2);
+    EXPECT_FALSE(rope.model->placementError());
+    ASSERT_EQ(rope.canvas().photos().size(), 5);
+    for (const Photo& photo : rope.canvas().photos()) {
+        const auto frame = rope.canvas().printFrame(photo);
+        ASSERT_TRUE(frame) << "a print stays off the rope";
+        EXPECT_TRUE(rope.canvas().photo(frame->center()).has_value());
+    }
+    EXPECT_FALSE(alarm.pause) << "a wake-up armed with every print placed";
+}
+
+TEST_F(ClotheslineCanvasTest, ThePauseStartsAgainFromOneSecondOnceEveryPrintIsPlaced) {
+    auto failing = std::make_shared<std::atomic<bool>>(true);
+    Rope rope(3, false, switchableWriter(failing));
+    double now = 100;
+    rope.canvas().setClock([&now] { return now; });
+    RetryAlarm alarm(rope.canvas());
+    rope.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope.placementRequests == 1 && rope.model->placementError(); }));
+    rope.settleUpdates();
+    // Two failures, then a write that works.
+    ASSERT_TRUE(alarm.pause);
+    now += *alarm.pause;
+    ASSERT_TRUE(alarm.ring());
+    rope.settleUpdates();
+    ASSERT_EQ(rope.placementRequests, 2);
+    ASSERT_TRUE(alarm.pause);
+    EXPECT_DOUBLE_EQ(*alarm.pause, 2);
+    failing->store(false);
+    now += *alarm.pause;
+    ASSERT_TRUE(alarm.ring());
+    rope.settleUpdates();
+    ASSERT_EQ(rope.placementRequests, 3);
+    for (const Photo& photo : rope.canvas().photos())
+        ASSERT_TRUE(rope.canvas().printFrame(photo));
+
+    // Much later a print needs a place again and the disk is full once more: a new trouble, so
+    // the first pause is the shortest again, not the one the earlier failures grew to.
+    now += 1000;
+    ASSERT_TRUE(rope.model->moveClotheslinePhotos({{rope.model->photos().at(1), 1, 0.5}}));
+    failing->store(true);
+    rope.settleUpdates();
+    ASSERT_EQ(rope.placementRequests, 4);
+    ASSERT_TRUE(rope.model->placementError());
+    ASSERT_TRUE(alarm.pause);
+    EXPECT_DOUBLE_EQ(*alarm.pause, ClotheslineCanvasView::kPlacementRetrySeconds);
 }
 
 TEST_F(ClotheslineCanvasTest, DragSpritesAreKeptWhileUnchangedAndDroppedWhenTheirPrintLeavesTheRope) {
