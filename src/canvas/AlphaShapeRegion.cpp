@@ -3,6 +3,7 @@
 #include <QRect>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -21,9 +22,54 @@ void appendSpan(std::vector<Span>& spans, Span span) {
         spans.push_back(span);
 }
 
+// The cut of the rows' spans, each row taking the spans of its neighbours within `spread`, in
+// square blocks of `block` pixels that show whole where any of their pixels shows; none when it
+// would take more than `limit` rectangles. Equal rows in a row make one band, which keeps the
+// region (and the X request) small.
+std::optional<std::vector<QRect>> banded(const std::vector<Span>& spans, const std::vector<size_t>& starts,
+                                         int width, int height, int spread, int block, size_t limit) {
+    std::vector<QRect> rects;
+    std::vector<Span> band;
+    std::vector<Span> row;
+    std::vector<Span> gathered;
+    int bandTop = 0;
+    const auto flush = [&](int bottom) {
+        for (const Span& s : band)
+            rects.emplace_back(s.first, bandTop, s.second - s.first, bottom - bandTop);
+        return rects.size() <= limit;
+    };
+    // Blocks as large as the frame leave one rectangle at most: the last try always fits.
+    const bool last = block >= std::max(width, height);
+    for (int top = 0; top < height; top += block) {
+        const int bottom = std::min(top + block, height);
+        gathered.clear();
+        const int from = std::max(top - spread, 0);
+        const int to = std::min(bottom - 1 + spread, height - 1);
+        for (int r = from; r <= to; ++r)
+            gathered.insert(gathered.end(), spans.begin() + std::ptrdiff_t(starts[size_t(r)]),
+                            spans.begin() + std::ptrdiff_t(starts[size_t(r) + 1]));
+        if (to > from)
+            std::sort(gathered.begin(), gathered.end());
+        row.clear();
+        for (const Span& s : gathered)
+            appendSpan(row, block == 1 ? s
+                                       : Span{s.first / block * block,
+                                              std::min((s.second + block - 1) / block * block, width)});
+        if (row != band) {
+            if (!flush(top) && !last)
+                return std::nullopt;
+            band.swap(row);
+            bandTop = top;
+        }
+    }
+    if (!flush(height) && !last)
+        return std::nullopt;
+    return rects;
+}
+
 } // namespace
 
-QRegion AlphaShapeRegion::of(const QImage& frame, int spread) {
+QRegion AlphaShapeRegion::of(const QImage& frame, int spread, int maximumRectangles) {
     if (frame.isNull())
         return {};
     if (!frame.hasAlphaChannel())
@@ -63,42 +109,21 @@ QRegion AlphaShapeRegion::of(const QImage& frame, int spread) {
     }
     starts[size_t(height)] = spans.size();
 
-    // Each row takes the spans of its neighbours within `spread`; equal rows in a row make one
-    // band, which keeps the region (and the X request) small.
-    std::vector<QRect> rects;
-    std::vector<Span> band;
-    std::vector<Span> row;
-    std::vector<Span> gathered;
-    int bandTop = 0;
-    const auto flush = [&](int bottom) {
-        for (const Span& s : band)
-            rects.emplace_back(s.first, bandTop, s.second - s.first, bottom - bandTop);
-    };
-    for (int y = 0; y < height; ++y) {
-        gathered.clear();
-        const int from = std::max(y - spread, 0);
-        const int to = std::min(y + spread, height - 1);
-        for (int r = from; r <= to; ++r)
-            gathered.insert(gathered.end(), spans.begin() + std::ptrdiff_t(starts[size_t(r)]),
-                            spans.begin() + std::ptrdiff_t(starts[size_t(r) + 1]));
-        if (to > from)
-            std::sort(gathered.begin(), gathered.end());
-        row.clear();
-        for (const Span& s : gathered)
-            appendSpan(row, s);
-        if (row != band) {
-            flush(y);
-            band.swap(row);
-            bandTop = y;
-        }
+    // A frame whose alpha alternates finely can take millions of rectangles, more than the X
+    // server takes in one request: it then closes the connection. Such a frame is cut coarser, in
+    // square blocks that show whole where any of their pixels shows, the blocks growing until the
+    // cut fits; it never shows fewer pixels than drawn.
+    const size_t limit = size_t(std::max(maximumRectangles, 1));
+    for (int block = 1;; block *= 2) {
+        std::optional<std::vector<QRect>> rects = banded(spans, starts, width, height, spread, block, limit);
+        if (!rects)
+            continue;
+        QRegion region;
+        // Y-X sorted bands of equal height with no spans touching: the form setRects takes as is.
+        if (!rects->empty())
+            region.setRects(rects->data(), int(rects->size()));
+        return region;
     }
-    flush(height);
-
-    QRegion region;
-    // Y-X sorted bands of equal height with no spans touching: the form setRects takes as is.
-    if (!rects.empty())
-        region.setRects(rects.data(), int(rects.size()));
-    return region;
 }
 
 } // namespace vennimo

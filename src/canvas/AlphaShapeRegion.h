@@ -16,13 +16,17 @@ public:
     // The same cut as a panel's, so the rope and the prints carried off it show alike.
     static constexpr int kMinimumAlpha = AlphaMaskedPicture::kMinimumAlpha;
     static constexpr int kMaximumSpread = 16;
+    // The most rectangles a cut holds. A real rope takes a few hundred; a shape request of this
+    // many stays far below what any X server takes in one request.
+    static constexpr int kMaximumRectangles = 4096;
 
     AlphaShapeRegion() = delete;
 
     // The region in the frame's own (device) pixels, widened by `spread` pixels (at most
     // kMaximumSpread) in every direction and clipped to the frame. A frame without an alpha
-    // channel shows whole; a null one not at all.
-    static QRegion of(const QImage& frame, int spread);
+    // channel shows whole; a null one not at all. A cut that would take more than
+    // `maximumRectangles` is made coarser until it fits, never showing fewer pixels.
+    static QRegion of(const QImage& frame, int spread, int maximumRectangles = kMaximumRectangles);
 };
 
 } // namespace vennimo

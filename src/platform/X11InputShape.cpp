@@ -69,12 +69,24 @@ std::vector<xcb_rectangle_t> deviceRectangles(const QRegion& region, qreal ratio
     return rects;
 }
 
+// How many rectangles one shape request may carry on this connection: a request larger than the
+// server's maximum makes xcb close the connection, and the application with it.
+int rectangleLimit(xcb_connection_t* c) {
+    // In four-byte units; the request's own fields take four, each rectangle two.
+    const quint64 units = xcb_get_maximum_request_length(c);
+    const quint64 fits = units > 4 ? (units - 4) / 2 : 0;
+    return int(std::min<quint64>(fits, X11InputShape::kMaximumRectangles));
+}
+
 // Sets one shape of the window, and of the frame a window manager put around it: nothing = the
-// whole window again.
-void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<std::vector<xcb_rectangle_t>>& rects) {
+// whole window again. `region` is in device independent pixels scaled by `ratio`.
+void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>& region, qreal ratio) {
     xcb_connection_t* c = X11Connection::get();
     if (!c || !window->handle() || !shapePresent(c))
         return;
+    std::optional<std::vector<xcb_rectangle_t>> rects;
+    if (region)
+        rects = deviceRectangles(X11InputShape::bounded(*region, rectangleLimit(c)), ratio);
     const auto id = xcb_window_t(window->winId());
     const std::optional<xcb_window_t> frame = frameOf(c, id);
     if (!rects) {
@@ -102,21 +114,41 @@ bool X11InputShape::available() {
 }
 
 void X11InputShape::apply(QWindow* window, const std::optional<QRegion>& region) {
-    if (!window)
-        return;
-    if (region)
-        shape(window, XCB_SHAPE_SK_INPUT, deviceRectangles(*region, window->devicePixelRatio()));
-    else
-        shape(window, XCB_SHAPE_SK_INPUT, std::nullopt);
+    if (window)
+        shape(window, XCB_SHAPE_SK_INPUT, region, window->devicePixelRatio());
 }
 
 void X11InputShape::applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels) {
-    if (!window)
-        return;
-    if (devicePixels)
-        shape(window, XCB_SHAPE_SK_BOUNDING, deviceRectangles(*devicePixels, 1));
-    else
-        shape(window, XCB_SHAPE_SK_BOUNDING, std::nullopt);
+    if (window)
+        shape(window, XCB_SHAPE_SK_BOUNDING, devicePixels, 1);
+}
+
+QRegion X11InputShape::bounded(const QRegion& region, int maximumRectangles) {
+    const int limit = std::max(maximumRectangles, 1);
+    if (region.rectCount() <= limit)
+        return region;
+    // A region's rectangles come in bands of equal top and height, sorted from the top: each band
+    // becomes the one rectangle from its first span's left to its last span's right.
+    std::vector<QRect> bands;
+    for (const QRect& r : region) {
+        if (!bands.empty() && bands.back().top() == r.top() && bands.back().height() == r.height())
+            bands.back() |= r;
+        else
+            bands.push_back(r);
+    }
+    // Still too many: neighbouring bands are joined in runs of equal length.
+    const size_t run = (bands.size() + size_t(limit) - 1) / size_t(limit);
+    std::vector<QRect> runs;
+    for (size_t i = 0; i < bands.size(); i += run) {
+        QRect united;
+        for (size_t j = i; j < std::min(i + run, bands.size()); ++j)
+            united |= bands[j];
+        runs.push_back(united);
+    }
+    // One rectangle to a band, the bands apart and sorted: the form setRects takes as is.
+    QRegion joined;
+    joined.setRects(runs.data(), int(runs.size()));
+    return joined;
 }
 
 } // namespace vennimo

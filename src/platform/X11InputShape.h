@@ -26,6 +26,13 @@ public:
     // Sets the bounding shape, what of the window shows at all, in device pixels: nothing = the
     // whole window. X takes input only where both shapes hold.
     static void applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels);
+
+    // The most rectangles one shape request carries, whatever the server would take: the shapes
+    // of our windows are made coarser beyond that.
+    static constexpr int kMaximumRectangles = 16384;
+    // A region of at most `maximumRectangles` rectangles that holds all of `region`: the region
+    // itself when it is small enough, else each band's spans joined, and then neighbouring bands.
+    static QRegion bounded(const QRegion& region, int maximumRectangles);
 };
 
 } // namespace vennimo

@@ -103,3 +103,69 @@ TEST(AlphaShapeRegion, AgreesWithAPixelByPixelCutOnStrandsAndNoise) {
     for (int x = 3; x < 94; ++x)
         EXPECT_FALSE(line.intersected(QRect(x, 0, 1, 61)).isEmpty()) << "a gap at x " << x;
 }
+
+namespace {
+
+// Where `region` leaves out a pixel of `frame` that is at least half opaque, or strays outside the
+// frame; empty when it holds every drawn pixel.
+QString missedPixel(const QImage& frame, const QRegion& region) {
+    if (!QRegion(frame.rect()).contains(region.boundingRect()))
+        return QStringLiteral("outside the frame");
+    QImage cover(frame.size(), QImage::Format_Grayscale8);
+    cover.fill(0);
+    {
+        QPainter p(&cover);
+        p.setClipRegion(region);
+        p.fillRect(cover.rect(), Qt::white);
+    }
+    const QImage argb = frame.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < frame.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        const uchar* shown = cover.constScanLine(y);
+        for (int x = 0; x < frame.width(); ++x)
+            if (qAlpha(line[x]) >= AlphaShapeRegion::kMinimumAlpha && shown[x] == 0)
+                return QStringLiteral("%1,%2").arg(x).arg(y);
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(AlphaShapeRegion, AFrameWhoseAlphaAlternatesFinelyIsCutCoarserWithinTheRectangleBound) {
+    // A whole-screen rope frame whose every other pixel is opaque, a checkerboard: cut pixel by
+    // pixel it would take 3.58 million rectangles, a request the X server refuses.
+    QImage frame = clear(7680, 932);
+    for (int y = 0; y < frame.height(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+        for (int x = y % 2; x < frame.width(); x += 2)
+            line[x] = 0xff806040u;
+    }
+    const QRegion cut = AlphaShapeRegion::of(frame, 0);
+    EXPECT_LE(cut.rectCount(), AlphaShapeRegion::kMaximumRectangles);
+    EXPECT_EQ(missedPixel(frame, cut), QString()) << "a drawn pixel is cut away";
+
+    // A rope whose left end is noisy and whose prints are clean: the noise is cut coarser, but the
+    // empty rope between them stays clear, and the cut never leaves out a drawn pixel.
+    QImage rope = clear(2400, 460);
+    {
+        QPainter p(&rope);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(120, 90, 60), 2));
+        p.drawLine(QPointF(0, 24), QPointF(2400, 40));
+        p.translate(1800, 60);
+        p.rotate(-4);
+        p.fillRect(QRectF(0, 0, 250, 280), QColor(250, 248, 245));
+    }
+    QRandomGenerator random(11);
+    for (int y = 100; y < 400; ++y)
+        for (int x = 20; x < 420; ++x)
+            if (random.bounded(2))
+                rope.setPixel(x, y, qRgba(200, 200, 200, 255));
+    for (const int spread : {0, 2}) {
+        const QRegion coarse = AlphaShapeRegion::of(rope, spread, 600);
+        EXPECT_LE(coarse.rectCount(), 600) << "spread " << spread;
+        EXPECT_EQ(missedPixel(rope, coarse), QString()) << "spread " << spread;
+        EXPECT_FALSE(coarse.contains(QPoint(1200, 300))) << "the clear middle of the rope shows";
+        EXPECT_FALSE(coarse.contains(QPoint(100, 450))) << "clear below the noise shows";
+    }
+}
