@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 #include "PhotoLikeImages.h"
+#include "platform/X11WindowStack.h"
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
@@ -78,4 +79,195 @@ TEST(ApplicationPegX11, APegSlidesItsPrintAlongTheRopeAndPulledOffTakesItDownUnt
 
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));
+}
+
+namespace {
+
+// Near-black pixels of a grab of the whole screen inside `area` (screen coordinates): what a
+// window's clear pixels show where nothing composites.
+int nearBlack(const QImage& shot, const QRect& screen, const QRect& area) {
+    int count = 0;
+    const QRect within = area.intersected(screen);
+    for (int y = within.top(); y <= within.bottom(); ++y)
+        for (int x = within.left(); x <= within.right(); ++x) {
+            const QRgb pixel = shot.pixel(x - screen.x(), y - screen.y());
+            count += qRed(pixel) < 40 && qGreen(pixel) < 40 && qBlue(pixel) < 40;
+        }
+    return count;
+}
+
+// xdotool arguments that press at `from`, carry to `through` in steps and let go, then press
+// again `pauseSeconds` later at `again` and carry on to `to`, all in one run, so no other event
+// comes in between.
+QStringList letGoAndPressAgainAt(QPoint from, QPoint through, QPoint again, QPoint to) {
+    QStringList gesture{
+        "mousemove", QString::number(from.x()), QString::number(from.y()), "sleep", "0.3", "mousedown", "1"};
+    const auto stroke = [&gesture](QPoint a, QPoint b) {
+        for (int i = 1; i <= 8; ++i) {
+            const QPoint p = a + (b - a) * i / 8;
+            gesture << "sleep"
+                    << "0.05"
+                    << "mousemove" << QString::number(p.x()) << QString::number(p.y());
+        }
+    };
+    stroke(from, through);
+    gesture << "sleep"
+            << "0.2"
+            << "mouseup"
+            << "1"
+            << "mousemove" << QString::number(again.x()) << QString::number(again.y()) << "sleep"
+            << "0.05"
+            << "mousedown"
+            << "1";
+    stroke(again, to);
+    return gesture;
+}
+
+} // namespace
+
+// Without a compositing manager (x11-session leaves it out for this suite's name) the panels that
+// carry prints are cut to their pictures, and the rope window keeps the pixels under them.
+class ApplicationPegWithoutCompositorX11 : public testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+        desktop = makeWatchedFolders();
+        ASSERT_TRUE(desktop.startsWith(TestEnvironment::root()));
+        shots = applicationShots();
+        screen = QGuiApplication::primaryScreen()->geometry();
+        ASSERT_TRUE(backdrop.cover());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_LOGGING_RULES", "com.tavrun.vennimo-gallery.rope-diagnostic.info=true");
+        app.setProcessEnvironment(environment);
+        ASSERT_TRUE(startApplication(app, true));
+        ASSERT_TRUE(hangDesktopPhotos(desktop, "flight", 2, 90));
+    }
+    void TearDown() override {
+        app.terminate();
+        app.waitForFinished(5000);
+    }
+    // What the application wrote so far, once it has been quiet for a moment.
+    QString log() {
+        do
+            m_log += QString::fromUtf8(app.readAllStandardError());
+        while (app.waitForReadyRead(100));
+        return m_log;
+    }
+    // Where the X server puts the rope window's top-left corner.
+    std::optional<QRect> rope() {
+        const std::optional<QRect> frame = applicationWindow(app.processId());
+        const QString id = widestWindowId(app.processId());
+        if (!frame || id.isEmpty())
+            return frame;
+        return QRect(clientAreaOf(id).topLeft(), frame->size());
+    }
+
+    QString desktop, shots;
+    QRect screen;
+    Backdrop backdrop{Backdrop::Tone::Plain};
+    QProcess app;
+
+private:
+    QString m_log;
+};
+
+TEST_F(ApplicationPegWithoutCompositorX11, APanelCarryingAPrintShowsNoBlackAroundIt) {
+    const std::optional<QRect> window = rope();
+    ASSERT_TRUE(window);
+    const QMap<QString, double> before = placements();
+    const QString left = before.keys().value(before.values().indexOf(std::ranges::min(before.values())));
+    const QPoint peg = pegPoint(*window, before[left], before.values());
+    // Pulled below the rope and held there: the print travels in its panel, whose padding and
+    // soft shadow around the paper are clear. A panel left translucent shows them black.
+    const QPoint held = peg + QPoint(0, 170);
+    int black = -1;
+    pegGesture(
+        peg, held,
+        [&] {
+            QTest::qWait(400);
+            const QImage shot = grabScreenArea(screen);
+            shot.save(shots + "/90-no-compositor-panel-held.png");
+            // The panel's top strip, above the peg's clip and the paper: the print's frame grown by
+            // the panel's padding, moved with the pointer.
+            const QPoint ropePoint = held - QPoint(0, 8);
+            const QRect panel(ropePoint - QPoint(145 + 16, 20 + 16), QSize(322, 324));
+            black = nearBlack(shot, screen, QRect(panel.left() + 4, panel.top() + 3, panel.width() - 8, 14));
+            black +=
+                nearBlack(shot, screen, QRect(panel.left() + 2, panel.top() + 3, 10, panel.height() - 6));
+            black +=
+                nearBlack(shot, screen, QRect(panel.right() - 11, panel.top() + 3, 10, panel.height() - 6));
+        },
+        [] {
+            xdotool({"key", "Escape"}, 300);
+            xdotool({"mouseup", "1"}, 200);
+        });
+    EXPECT_TRUE(log().contains("OpaqueSwapIn count=1")) << "no panel carried the print";
+    EXPECT_GE(black, 0);
+    EXPECT_LT(black, 60) << "the panel shows black around its print";
+    QTest::qWait(1500);
+    grabScreenArea(window->adjusted(-20, -20, 20, 200)).save(shots + "/91-no-compositor-panel-back.png");
+    EXPECT_EQ(placements(), before) << "Escape moves nothing";
+}
+
+TEST_F(ApplicationPegWithoutCompositorX11, APressOnAFlyingPanelWhereTheRopeDrawsNothingTakesItOver) {
+    // The print slides along the rope and, while its panel still flies to its new place, is pressed
+    // again on its peg's clip below the strand: the rope hides the print until the panel has landed
+    // and draws nothing there of its own, so only the pixels it keeps under the panel take the
+    // press from the window below. A busy machine that ends the flight before the press gets the
+    // gesture again.
+    double x = 0, span = 1;
+    QString key;
+    bool caught = false;
+    for (int attempt = 1; attempt <= 3 && !caught; ++attempt) {
+        const std::optional<QRect> window = rope();
+        ASSERT_TRUE(window);
+        const QMap<QString, double> now = placements();
+        const QString left = now.keys().value(now.values().indexOf(std::ranges::min(now.values())));
+        const QString right = now.keys().value(now.values().indexOf(std::ranges::max(now.values())));
+        span = std::max(window->width() - 2 * kSideInset - 2 * kRopeInset - 290.0, 1.0);
+        key = left;
+        x = now[left];
+        const QPoint from = pegPoint(*window, x, now.values());
+        const QPoint through = pegPoint(*window, x + 60 / span, {now[right]});
+        const QPoint to = pegPoint(*window, x + 120 / span, {now[right]});
+        backdrop.presses.clear();
+        const qsizetype loggedBefore = log().size();
+        const QStringList gesture = letGoAndPressAgainAt(from, through, through + QPoint(0, 14), to);
+        if (QProcess::execute("chrt", {"-f", "50", "true"}) == 0)
+            QProcess::execute("chrt", QStringList{"-f", "50", "xdotool"} + gesture);
+        else
+            xdotool(gesture, 0);
+        QTest::qWait(100);
+        caught = QTest::qWaitFor(
+            [&] {
+                const QString soFar = log();
+                const qsizetype interrupt = soFar.indexOf("OpaqueInterrupt", loggedBefore);
+                return interrupt >= 0 && soFar.indexOf("LocalPegBegin", interrupt) >= 0;
+            },
+            5000);
+        grabScreenArea(window->adjusted(-20, -20, 20, 20))
+            .save(shots + QString("/92-no-compositor-flying-panel-pressed-%1.png").arg(attempt));
+        if (!caught) {
+            EXPECT_TRUE(backdrop.presses.isEmpty())
+                << "the press on the panel went to the window below, at " << backdrop.presses.first().x()
+                << "," << backdrop.presses.first().y();
+        }
+        xdotool({"mouseup", "1"}, 600);
+        if (!caught)
+            (void)QTest::qWaitFor([] { return false; }, 2500);
+    }
+    ASSERT_TRUE(caught) << "the press did not take the flying panel over\n"
+                        << log().right(3000).toStdString();
+    EXPECT_TRUE(backdrop.presses.isEmpty()) << "the press went to the window below";
+    EXPECT_TRUE(log().contains("OpaqueBegin count=1 reused=1 ")) << "the new drag took its panel over";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return std::abs(placements()[key] - (x + 120 / span)) < 6 / span; }, 30000))
+        << "the drag that took the panel over did not land: " << placements()[key] << " for "
+        << x + 120 / span;
+    const std::optional<QRect> window = rope();
+    ASSERT_TRUE(window);
+    QTest::qWait(1500);
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/93-no-compositor-taken-over.png");
 }
