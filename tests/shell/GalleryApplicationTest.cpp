@@ -421,8 +421,8 @@ TEST(GalleryApplication, AQuitAskedAgainWhileAQuitAlertIsUpOpensNoSecondOne) {
         EXPECT_FALSE(app.quit(QuitCause::user));
         QTest::qWait(5);
     }
-    EXPECT_EQ(launched.alerts, QStringList{"正在保存照片"}) << "one alert made";
-    EXPECT_EQ(shownAlerts(), QStringList{"正在保存照片"}) << "one alert shown";
+    EXPECT_EQ(launched.alerts.join(" | ").toStdString(), "正在保存照片") << "one alert made";
+    EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片") << "one alert shown";
     EXPECT_TRUE(app.quitBlockedAlert() && app.quitBlockedAlert()->isModal());
     EXPECT_TRUE(model.importing());
     request->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
@@ -441,10 +441,10 @@ TEST(GalleryApplication, AQuitAskedAgainWhileAQuitAlertIsUpOpensNoSecondOne) {
     EXPECT_TRUE(shownAlerts().isEmpty());
     EXPECT_FALSE(app.quit(QuitCause::user));
     EXPECT_FALSE(app.quit(QuitCause::user));
-    EXPECT_EQ(shownAlerts(), QStringList{"正在保存照片"});
+    EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片");
     model.setImporting(false);
     EXPECT_TRUE(shownAlerts().isEmpty());
-    EXPECT_EQ(launched.alerts, (QStringList{"正在保存照片", "正在删除照片", "正在保存照片"}));
+    EXPECT_EQ(launched.alerts.join(" | ").toStdString(), "正在保存照片 | 正在删除照片 | 正在保存照片");
 
     // A quit asked in the loop of the unsaved-state alert asks nothing more; SIGTERM there still
     // ends the process.
