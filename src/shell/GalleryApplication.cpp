@@ -160,8 +160,10 @@ std::optional<int> GalleryApplication::launch() {
     installAlertPresenters(*m_model, [this]() -> QWidget* {
         return m_window && m_window->isVisible() ? m_window.get() : nullptr;
     });
-    connect(m_model.get(), &GalleryModel::deletingChanged, this, &GalleryApplication::retryPendingQuit);
-    connect(m_model.get(), &GalleryModel::importingChanged, this, &GalleryApplication::retryPendingQuit);
+    for (const auto changed : {&GalleryModel::deletingChanged, &GalleryModel::importingChanged}) {
+        connect(m_model.get(), changed, this, &GalleryApplication::settleQuitBlocked);
+        connect(m_model.get(), changed, this, &GalleryApplication::retryPendingQuit);
+    }
 
     m_sessionWatcher = m_parts.sessionWatcher();
     step(QStringLiteral("sessionWatcher"));
@@ -244,10 +246,7 @@ void GalleryApplication::buildStatusItem() {
         m_model->redoRopeAction();
         show();
     });
-    connect(item, &GalleryStatusItem::normalGalleryRequested, this, [this] {
-        m_model->requestGalleryMode(false);
-        show();
-    });
+    connect(item, &GalleryStatusItem::normalGalleryRequested, this, &GalleryApplication::showNormalGallery);
     connect(item, &GalleryStatusItem::settingsRequested, this, &GalleryApplication::showSettings);
     connect(item, &GalleryStatusItem::checkForUpdatesRequested, this, &GalleryApplication::checkForUpdates);
     connect(item, &GalleryStatusItem::automaticUpdatesToggled, this, [this] {
@@ -298,11 +297,22 @@ void GalleryApplication::checkForUpdates() {
 }
 
 void GalleryApplication::show() {
+    open(GalleryPresenceController::ExplicitOpen::gallery);
+}
+
+void GalleryApplication::showNormalGallery() {
+    if (!m_window)
+        return;
+    m_model->requestGalleryMode(false);
+    open(GalleryPresenceController::ExplicitOpen::grid);
+}
+
+void GalleryApplication::open(GalleryPresenceController::ExplicitOpen request) {
     if (!m_window)
         return;
     rememberActiveWindow();
     m_model->refresh(std::nullopt, true);
-    m_presence->prepareExplicitOpen();
+    m_presence->prepareExplicitOpen(request);
     m_activationPolicy = ActivationPolicy::regular;
     if (m_window->isMinimized())
         m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "shell/GalleryApplicationParts.h"
+#include "shell/GalleryPresenceController.h"
 
 #include <QList>
 #include <QObject>
@@ -15,7 +16,6 @@ namespace vennimo {
 
 class GalleryMainMenu;
 class GalleryModel;
-class GalleryPresenceController;
 class GalleryShortcutController;
 class GalleryStatusItem;
 class GalleryView;
@@ -69,6 +69,8 @@ public:
 
     // The user opens the gallery: it comes forward with the keyboard.
     void show();
+    // The tray's 普通窗口: the grid, asked for by name, stands whether or not prints hang.
+    void showNormalGallery();
     // Opens the gallery, or closes it when it is open.
     void toggleGallery();
     void showSettings();
@@ -80,7 +82,8 @@ public:
     // The one way out. Answers whether the process is ending; a refusal or the user's cancel
     // answers false, and such a quit is forgotten. The user is told why a delete or an import
     // holds the quit. A session end, which nobody answers, stops a drop where it is and is
-    // carried out as soon as the delete or the import holding it has finished.
+    // carried out as soon as the delete or the import holding it has finished. One alert at a
+    // time asks or tells: a quit asked again while one is up brings it forward instead.
     //
     // It is also where an updater that installs and restarts the program would enter: the same
     // flush of deferred state (a cancel in its alert stops the restart) and clipboard hand-over
@@ -89,6 +92,8 @@ public:
     bool quit(QuitCause cause);
     bool quitting() const { return m_quitting; }
     bool quitPending() const { return m_pendingQuit.has_value(); }
+    // The alert that says why a quit waits, while it is up.
+    QWidget* quitBlockedAlert() const;
 
     GalleryModel* model() const { return m_model.get(); }
     GalleryWindow* window() const { return m_window.get(); }
@@ -116,6 +121,9 @@ private:
     void rememberActiveWindow();
     void windowWillClose(QWidget* window);
     bool ourWindow(unsigned id) const;
+    void open(GalleryPresenceController::ExplicitOpen request);
+    void showQuitBlocked(const QString& reason);
+    void settleQuitBlocked();
     void retryPendingQuit();
 
     GalleryApplicationParts m_parts;
@@ -144,6 +152,11 @@ private:
     std::optional<unsigned> m_previousActiveWindow;
     std::optional<QuitCause> m_pendingQuit;
     bool m_quitting = false;
+    // The alert that refused a quit, and the reason it names; it goes when that work ends.
+    std::unique_ptr<QWidget> m_quitBlockedAlert;
+    QString m_quitBlockedReason;
+    // A quit waits for the user's answer about state it could not write.
+    bool m_askingToQuit = false;
 };
 
 } // namespace vennimo

@@ -22,6 +22,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMessageBox>
 
 namespace vennimo {
 
@@ -56,7 +57,9 @@ GalleryApplicationParts GalleryApplicationParts::standard() {
     parts.sessionWatcher = [] { return std::make_unique<SessionWatcher>(); };
     parts.hotKey = [] { return std::make_unique<XcbHotKey>(); };
     parts.unixSignals = [] { return std::make_unique<UnixSignals>(); };
-    parts.quitBlockedAlert = [](const QString& reason) { QuitBlockedAlert::run(reason); };
+    parts.quitBlockedAlert = [](const QString& reason) -> std::unique_ptr<QWidget> {
+        return QuitBlockedAlert::makeAlert(reason);
+    };
     parts.handOverClipboard = [] { PhotoClipboard::handOverBeforeQuit(); };
     parts.exit = [](int status) { QCoreApplication::exit(status); };
     parts.launchStep = [](const QString& step) {

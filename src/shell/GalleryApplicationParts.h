@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+class QWidget;
+
 namespace vennimo {
 
 class GalleryModel;
@@ -43,8 +45,10 @@ struct GalleryApplicationParts {
     std::function<std::unique_ptr<UnixSignals>()> unixSignals;
     // Told of each step of the launch after the makers above, by name.
     std::function<void(const QString& step)> launchStep;
-    // The end of a quit: the alert that refuses it, the clipboard hand-over, and leaving the loop.
-    std::function<void(const QString& reason)> quitBlockedAlert;
+    // The end of a quit: the alert that refuses it, made for its reason, the clipboard hand-over,
+    // and leaving the loop. The shell shows the alert without waiting for it and closes it once
+    // the work it names has ended; none shows nothing.
+    std::function<std::unique_ptr<QWidget>(const QString& reason)> quitBlockedAlert;
     std::function<void()> handOverClipboard;
     std::function<void(int status)> exit;
 

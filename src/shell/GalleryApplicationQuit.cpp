@@ -5,8 +5,12 @@
 #include "settings/SettingsEditorPort.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/SettingsWindow.h"
+#include "shell/WindowActivation.h"
 
+#include <QApplication>
+#include <QScopedValueRollback>
 #include <QTimer>
+#include <QWidget>
 
 namespace vennimo {
 
@@ -29,6 +33,13 @@ bool GalleryApplication::quit(QuitCause cause) {
         leave();
         return true;
     }
+    // The user is already being asked (a signal comes in the alert's own loop): that alert is
+    // the answer, in front, and no second one opens over it.
+    if (cause == QuitCause::user && m_askingToQuit) {
+        if (QWidget* asking = QApplication::activeModalWidget())
+            WindowActivation::activate(asking);
+        return false;
+    }
     if (cause == QuitCause::sessionEnd) {
         // The session does not wait: a drop stops where it is, what it saved so far hangs, and
         // the quit follows at once. A delete is short and is finished first.
@@ -39,8 +50,7 @@ bool GalleryApplication::quit(QuitCause cause) {
         }
     } else if (const std::optional<QString> reason = m_model->terminationBlockReason()) {
         // Someone is there to read why; the work goes on untouched and the quit is not kept.
-        if (m_parts.quitBlockedAlert)
-            m_parts.quitBlockedAlert(*reason);
+        showQuitBlocked(*reason);
         return refuse();
     }
     if (m_settingsWindow && m_settingsWindow->isVisible()) {
@@ -52,6 +62,7 @@ bool GalleryApplication::quit(QuitCause cause) {
                 editor->discard();
         }
     }
+    const QScopedValueRollback asking(m_askingToQuit, m_askingToQuit || cause == QuitCause::user);
     const DeferredStateExitOutcome outcome =
         DeferredStateExit::requestQuit(*m_model, cause == QuitCause::sessionEnd);
     if (outcome.kind != DeferredStateExitOutcome::Kind::quit)
@@ -62,6 +73,33 @@ bool GalleryApplication::quit(QuitCause cause) {
         m_shortcutController->stop();
     leave();
     return true;
+}
+
+QWidget* GalleryApplication::quitBlockedAlert() const {
+    return m_quitBlockedAlert && m_quitBlockedAlert->isVisible() ? m_quitBlockedAlert.get() : nullptr;
+}
+
+void GalleryApplication::showQuitBlocked(const QString& reason) {
+    if (quitBlockedAlert() && m_quitBlockedReason == reason) {
+        WindowActivation::activate(m_quitBlockedAlert.get());
+        return;
+    }
+    m_quitBlockedAlert.reset();
+    if (m_parts.quitBlockedAlert)
+        m_quitBlockedAlert = m_parts.quitBlockedAlert(reason);
+    if (!m_quitBlockedAlert)
+        return;
+    m_quitBlockedReason = reason;
+    // Modal as ever, but without a loop of its own: a quit asked meanwhile, by the menu or by
+    // a signal, returns here and finds it up instead of nesting another loop with another alert.
+    m_quitBlockedAlert->setWindowModality(Qt::ApplicationModal);
+    m_quitBlockedAlert->show();
+}
+
+void GalleryApplication::settleQuitBlocked() {
+    // The work it named is over, and with it the quit it refused: nothing is left to wait for.
+    if (m_quitBlockedAlert && m_model->terminationBlockReason() != m_quitBlockedReason)
+        m_quitBlockedAlert.reset();
 }
 
 void GalleryApplication::retryPendingQuit() {

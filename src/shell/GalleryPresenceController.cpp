@@ -135,11 +135,12 @@ void GalleryPresenceController::front() {
         m_window->startPointerRouting();
 }
 
-void GalleryPresenceController::prepareExplicitOpen() {
+void GalleryPresenceController::prepareExplicitOpen(ExplicitOpen request) {
     m_manuallyCollapsed = false;
     m_pendingArrivalIDs.clear();
     m_clearSelectionWhenReady = true;
-    if (hangingIDs().isEmpty())
+    // The grid asked for by name is where the library's photos are reached when none hangs.
+    if (request == ExplicitOpen::gallery && hangingIDs().isEmpty())
         m_model.requestGalleryMode(true);
     reconcile();
 }

@@ -22,6 +22,10 @@ class GalleryPresenceController : public QObject {
     Q_OBJECT
 
 public:
+    // What the user opened: the gallery, which shows the rope when nothing hangs, or the grid by
+    // name, which stands even then.
+    enum class ExplicitOpen { gallery, grid };
+
     GalleryPresenceController(GalleryModel& model, GalleryWindow* window, QObject* parent = nullptr);
     ~GalleryPresenceController() override;
 
@@ -40,7 +44,7 @@ public:
     // One pass now.
     void reconcile();
     // Before the user's explicit open: forget the closed state and the count, and pass at once.
-    void prepareExplicitOpen();
+    void prepareExplicitOpen(ExplicitOpen request = ExplicitOpen::gallery);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -17,8 +17,4 @@ std::unique_ptr<QMessageBox> QuitBlockedAlert::makeAlert(const QString& reason, 
                      QStringLiteral("好"), parent);
 }
 
-void QuitBlockedAlert::run(const QString& reason, QWidget* parent) {
-    makeAlert(reason, parent)->exec();
-}
-
 } // namespace vennimo

@@ -9,7 +9,8 @@ class QWidget;
 
 namespace vennimo {
 
-// Tells the user that quitting waits for a delete or an import: the reason as the message.
+// Tells the user that quitting waits for a delete or an import: the reason as the message. The
+// shell shows it without a loop of its own, so that quits asked meanwhile find it up.
 class QuitBlockedAlert {
 public:
     QuitBlockedAlert() = delete;
@@ -17,7 +18,6 @@ public:
     static constexpr auto kInformative = "请等待保存完成。";
 
     static std::unique_ptr<QMessageBox> makeAlert(const QString& reason, QWidget* parent = nullptr);
-    static void run(const QString& reason, QWidget* parent = nullptr);
 };
 
 } // namespace vennimo

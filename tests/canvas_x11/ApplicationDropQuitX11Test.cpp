@@ -180,6 +180,16 @@ bool stillRunning(QProcess& app, int ms) {
     return !app.waitForFinished(ms) && app.state() == QProcess::Running;
 }
 
+// The application's dialogs on screen, by X id: the windows it asks the window manager to treat
+// as dialogs.
+QStringList dialogWindows(qint64 pid) {
+    QStringList dialogs;
+    for (const QString& id : visibleWindowIds(pid))
+        if (runProgram("xprop", {"-id", id, "_NET_WM_WINDOW_TYPE"}).contains("_NET_WM_WINDOW_TYPE_DIALOG"))
+            dialogs.append(id);
+    return dialogs;
+}
+
 } // namespace
 
 TEST(ApplicationDropQuitX11, AQuitWhileADropIsSavedIsRefusedAndNoAnsweredQuitComesBack) {
@@ -289,6 +299,73 @@ TEST(ApplicationDropQuitX11, AQuitWhileADropIsSavedIsRefusedAndNoAnsweredQuitCom
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(10000));
     EXPECT_EQ(app.exitCode(), 0);
+}
+
+TEST(ApplicationDropQuitX11, CtrlCAgainAndAgainDuringADropShowsOneAlertThatGoesWithTheDrop) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "ctrl-c", 1, 97));
+    const std::optional<QRect> window = applicationWindow(pid);
+    ASSERT_TRUE(window);
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+    OfferingSource source;
+    source.setWindowTitle("source");
+    source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    source.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&source));
+    QTest::qWait(300);
+    HeldServer server;
+    const QByteArray picture = jpegBytes({900, 600}, 98);
+    ASSERT_TRUE(dialogWindows(pid).isEmpty());
+
+    // A terminal's Ctrl+C every 100 ms while a dropped image downloads: one alert says why, in
+    // front, and the download goes on.
+    ASSERT_TRUE(dropOffer(
+        source, [&] { return urlsOffer({server.url(1)}); }, onPrint));
+    ASSERT_TRUE(server.waitForRequest()) << "the drop is being saved";
+    constexpr int kSignals = 30;
+    for (int i = 0; i < kSignals; ++i) {
+        ::kill(pid_t(pid), SIGINT);
+        QTest::qWait(100);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogWindows(pid).isEmpty(); }, 8000)) << "the quit says why";
+    QTest::qWait(1500);
+    const QStringList alerts = dialogWindows(pid);
+    std::printf("[ figure ] %d SIGINTs during a held drop: %lld alert windows\n", kSignals,
+                static_cast<long long>(alerts.size()));
+    EXPECT_EQ(alerts.size(), 1) << "alerts stacked up";
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/drop-quit-3-one-alert.png");
+
+    // The drop ends: the alert goes by itself, and the refused quits never come back.
+    server.answer(picture);
+    EXPECT_TRUE(QTest::qWaitFor([] { return exhibitedCount() == 1; }, 15000)) << "the drop was saved";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialogWindows(pid).isEmpty(); }, 8000))
+        << "the alert stayed after the drop";
+    EXPECT_TRUE(stillRunning(app, 3000)) << "a refused quit ran when the drop ended";
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/drop-quit-4-alert-gone.png");
+    EXPECT_TRUE(dialogWindows(pid).isEmpty());
+
+    // SIGTERM while the alert is up still ends the process, the drop stopped where it was.
+    ASSERT_TRUE(dropOffer(
+        source, [&] { return urlsOffer({server.url(2)}); }, onPrint));
+    ASSERT_TRUE(server.waitForRequest());
+    ::kill(pid_t(pid), SIGINT);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogWindows(pid).size() == 1; }, 8000));
+    ::kill(pid_t(pid), SIGTERM);
+    ASSERT_TRUE(app.waitForFinished(20000)) << "SIGTERM did not end it";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_EQ(exhibitedCount(), 1) << "the stopped drop saved nothing";
 }
 
 TEST(ApplicationDropQuitX11, ASessionEndStopsALargeDropOfLocalPhotos) {

@@ -11,6 +11,7 @@
 #include "shell/SettingsWindow.h"
 #include "shell/SourceStore.h"
 #include "support/WaitUntil.h"
+#include "widgets/QuitBlockedAlert.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
@@ -84,7 +86,10 @@ struct LaunchedApp {
             return std::make_unique<GalleryModel>(std::move(indexer), true, std::move(options));
         };
         parts.launchStep = [this](const QString& step) { log.append(step); };
-        parts.quitBlockedAlert = [this](const QString& reason) { alerts.append(reason); };
+        parts.quitBlockedAlert = [this](const QString& reason) -> std::unique_ptr<QWidget> {
+            alerts.append(reason);
+            return QuitBlockedAlert::makeAlert(reason);
+        };
         parts.handOverClipboard = [this] { log.append(QStringLiteral("clipboardHandedOver")); };
         parts.exit = [this](int status) { log.append(QStringLiteral("exit %1").arg(status)); };
         if (adjust)
@@ -115,6 +120,15 @@ struct LaunchedApp {
 };
 
 const QStringList kQuitSteps{"clipboardHandedOver", "hotKeyReleased", "exit 0"};
+
+// The alerts on screen, by their messages.
+QStringList shownAlerts() {
+    QStringList texts;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (auto* alert = qobject_cast<QMessageBox*>(window); alert && alert->isVisible())
+            texts.append(alert->text());
+    return texts;
+}
 
 } // namespace
 
@@ -387,6 +401,77 @@ TEST(GalleryApplication, AQuitRefusedDuringADropOrCancelledNeverComesBack) {
     EXPECT_EQ(launched.alerts.size(), 1);
 }
 
+// Ctrl+C pressed again and again while a drop is saved: one alert, which goes with the drop.
+TEST(GalleryApplication, AQuitAskedAgainWhileAQuitAlertIsUpOpensNoSecondOne) {
+    using Source = ExternalImageDrop::Source;
+    LaunchedApp launched;
+    GalleryApplication& app = *launched.app;
+    GalleryModel& model = launched.model();
+    ASSERT_TRUE(waitUntil([&] { return model.appliedScanCount() > 0; }));
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    ExternalImageDrop::Snapshot snapshot;
+    snapshot.items = {{Source::remote(QUrl(QString("http://127.0.0.1:%1/a.jpg").arg(server.serverPort())))}};
+    std::optional<bool> dropped;
+    model.importExhibitionDrop(snapshot, 0.5, [&](bool imported) { dropped = imported; });
+    ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
+    QTcpSocket* request = server.nextPendingConnection();
+
+    for (int i = 0; i < 30; ++i) {
+        EXPECT_FALSE(app.quit(QuitCause::user));
+        QTest::qWait(5);
+    }
+    EXPECT_EQ(launched.alerts.join(" | ").toStdString(), "正在保存照片") << "one alert made";
+    EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片") << "one alert shown";
+    EXPECT_TRUE(app.quitBlockedAlert() && app.quitBlockedAlert()->isModal());
+    EXPECT_TRUE(model.importing());
+    request->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    request->disconnectFromHost();
+    ASSERT_TRUE(waitUntil([&] { return dropped.has_value(); }));
+    EXPECT_TRUE(shownAlerts().isEmpty()) << "the alert stayed after the drop";
+    QTest::qWait(50);
+    EXPECT_TRUE(launched.quitSteps().isEmpty()) << "a refused quit ran when the drop ended";
+
+    // An alert names the work it waits for: when a delete ends under a drop, the quit it refused
+    // is over and its alert goes; the next quit tells of the drop.
+    model.setImporting(true);
+    model.setDeleting(true);
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    model.setDeleting(false);
+    EXPECT_TRUE(shownAlerts().isEmpty());
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片");
+    model.setImporting(false);
+    EXPECT_TRUE(shownAlerts().isEmpty());
+    EXPECT_EQ(launched.alerts.join(" | ").toStdString(), "正在保存照片 | 正在删除照片 | 正在保存照片");
+
+    // A quit asked in the loop of the unsaved-state alert asks nothing more; SIGTERM there still
+    // ends the process.
+    launched.owePlacement();
+    launched.placementsFail->store(true);
+    int asked = 0;
+    std::optional<bool> askedAgain;
+    model.setDeferredStateAlert([&](const Error&) {
+        if (++asked == 1)
+            askedAgain = app.quit(QuitCause::user);
+        return DeferredStateExitChoice::cancel;
+    });
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(askedAgain, false);
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+    model.setDeferredStateAlert([&](const Error&) {
+        ++asked;
+        EXPECT_TRUE(app.quit(QuitCause::sessionEnd));
+        return DeferredStateExitChoice::cancel;
+    });
+    app.quit(QuitCause::user);
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(launched.quitSteps(), kQuitSteps);
+    EXPECT_TRUE(app.quitting());
+}
+
 TEST(GalleryApplication, TheTrayMenuActsAndShowsTheGalleryWhereItShould) {
     LaunchedApp launched;
     GalleryApplication& app = *launched.app;
@@ -457,6 +542,46 @@ TEST(GalleryApplication, TheTrayMenuActsAndShowsTheGalleryWhereItShould) {
     EXPECT_EQ(item.automaticUpdatesAction()->isChecked(), !automatic);
     item.automaticUpdatesAction()->trigger();
     EXPECT_EQ(updater.automaticallyChecksForUpdates(), automatic);
+}
+
+// The grid asked for by name is where the library's photos are when none hangs; an open that
+// names nothing shows the rope then, empty, ready for a drop.
+TEST(GalleryApplication, TheTraysNormalWindowOpensTheGridEvenWithNothingHanging) {
+    LaunchedApp launched;
+    GalleryApplication& app = *launched.app;
+    GalleryModel& model = launched.model();
+    launched.owePlacement();
+    model.setSelection(model.photos());
+    model.takeDownSelection();
+    for (const Photo& photo : model.photos())
+        ASSERT_FALSE(model.hangs(photo));
+
+    struct Open {
+        const char* name;
+        std::function<void()> act;
+        bool grid;
+    };
+    for (const Open& open :
+         {Open{"the tray's 普通窗口", [&] { app.statusItem()->normalGalleryAction()->trigger(); }, true},
+          Open{"the toggle", [&] { app.toggleGallery(); }, false},
+          Open{"the hot key", [&] { Q_EMIT app.shortcutController()->toggleRequested(); }, false},
+          Open{"a reopen", [&] { app.show(); }, false},
+          Open{"the tray's 普通窗口 again", [&] { app.statusItem()->normalGalleryAction()->trigger(); },
+               true}}) {
+        SCOPED_TRACE(open.name);
+        // Each starts from the grid, closed.
+        model.requestGalleryMode(false);
+        if (app.window()->isVisible())
+            app.toggleGallery();
+        ASSERT_FALSE(app.window()->isVisible());
+        open.act();
+        EXPECT_TRUE(app.window()->isVisible());
+        EXPECT_EQ(model.clotheslineMode(), !open.grid);
+        EXPECT_EQ(app.window()->clotheslineStyle(), std::optional<bool>(!open.grid));
+        EXPECT_EQ(model.emptyClotheslineRequested(), !open.grid);
+        QApplication::processEvents();
+        EXPECT_EQ(app.window()->clotheslineStyle(), std::optional<bool>(!open.grid)) << "after the pass";
+    }
 }
 
 TEST(GalleryApplication, SleepWritesOwedStateAndIgnoresAFailedWrite) {

@@ -242,4 +242,60 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
     app.waitForFinished(5000);
 }
 
+// With every print taken down, the tray's "普通窗口" is the way to the library: it opens the grid
+// with the photos, not the empty rope.
+TEST(GridScreenApp, TheTraysNormalWindowShowsTheLibraryWhenNothingHangs) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "library", 2, 84));
+
+    // Each print comes down by the fourth item of its menu; its place on the rope is kept.
+    const QList<double> xs = placementXs();
+    ASSERT_EQ(xs.size(), 2);
+    for (int taken = 0; taken < 2; ++taken) {
+        const std::optional<QRect> rope = applicationWindow(pid);
+        ASSERT_TRUE(rope);
+        const QPoint print = printPoint(*rope, xs[taken]);
+        const qsizetype shown = applicationWindows(pid).size();
+        ASSERT_TRUE(moveTo(print) && xdotool({"click", "3"}, 400));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return applicationWindows(pid).size() > shown; }, 30000))
+            << "the print's menu";
+        ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Down", "Return"}, 800));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return takenDownCount() == taken + 1; }, 30000));
+        QTest::qWait(1500);
+    }
+    grabScreenArea(ropeArea()).save(shots + "/64-nothing-hangs.png");
+
+    // The menu holds the toggle, the undo of the take-down, then "普通窗口".
+    ASSERT_TRUE(showTrayMenu(pid));
+    ASSERT_TRUE(xdotool({"key", "Down", "Down", "Down", "Return"}, 300));
+    std::optional<QRect> grid;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            grid = applicationWindow(pid);
+            return grid && grid->height() >= 520 && grid->width() >= 900;
+        },
+        30000))
+        << "the titled grid window";
+    QTest::qWait(800);
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/65-grid-from-tray.png");
+    ASSERT_TRUE(grid && grid->height() >= 520) << "the rope came instead";
+    std::optional<Cards> cards;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (cards = findCards(*grid, 2)).has_value(); }, 30000));
+    ASSERT_TRUE(cards) << "cards below the header";
+    (void)QTest::qWaitFor([&] { return spread(grabScreenArea(cards->picture(1))) > 12; }, 30000);
+    grabScreenArea(grid->adjusted(-20, -40, 20, 20)).save(shots + "/66-grid-from-tray-cards.png");
+    for (int i = 0; i < 2; ++i)
+        EXPECT_GT(spread(grabScreenArea(cards->picture(i))), 12) << "card " << i << " shows a photograph";
+
+    app.terminate();
+    app.waitForFinished(5000);
+}
+
 } // namespace
