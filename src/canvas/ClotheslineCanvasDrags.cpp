@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/PegFolderDelivery.h"
@@ -117,6 +118,8 @@ bool ClotheslineCanvasView::startDragSession(const Photo& pressed, bool onPeg, Q
 }
 
 void ClotheslineCanvasView::runCopyDrag(QPointF point) {
+    // A picture still sliding back from the last drag gives way to this one's.
+    m_copyPictureReturn.reset();
     const QPointF travel = point - m_pressPoint.value_or(point);
     QList<Photo> photos;
     QList<PhotoDragPayload::Item> items;
@@ -128,14 +131,16 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
                       PhotoDragPayload::itemImage(entry.photo), g.imageRect.translated(frame.topLeft())});
     }
     const PhotoDragPayload::Picture picture = PhotoDragPayload::picture(items, devicePixelRatioF());
+    const QList<ClotheslineDragEntry> entries = m_sessionEntries;
 
     auto* drag = new QDrag(this);
     drag->setMimeData(PhotoDragPayload(photos).makeMimeData().release());
     m_dragMimeData = drag->mimeData();
     m_systemDrag = drag;
+    const QPoint hotSpot = (point - picture.origin).toPoint();
     if (!picture.image.isNull()) {
         drag->setPixmap(QPixmap::fromImage(picture.image));
-        drag->setHotSpot((point - picture.origin).toPoint());
+        drag->setHotSpot(hotSpot);
     }
     const QPointF screen = mapToGlobal(point);
     RopeDiagnostic::event("DragBegin",
@@ -168,7 +173,40 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
         return;
     // A drop happens only on a release; without one the button tells.
     const bool released = action != Qt::IgnoreAction || !(QGuiApplication::mouseButtons() & Qt::LeftButton);
+    const bool cancelled = m_dragCancelled;
     finishDrag(action, released);
+    // The system takes its picture away where the pointer is; one that nothing took slides back
+    // onto the prints instead, from where the drag showed it.
+    if (cancelled || action == Qt::IgnoreAction)
+        returnCopyPicture(picture.image, QPointF(QCursor::pos() - hotSpot), picture.origin - travel, entries);
+}
+
+void ClotheslineCanvasView::returnCopyPicture(const QImage& picture, QPointF origin, QPointF restOrigin,
+                                              const QList<ClotheslineDragEntry>& entries) {
+    m_copyPictureReturn.reset();
+    const PegPanels panels = pegPanels();
+    if (panels == PegPanels::none || entries.isEmpty() || !window() || !window()->isVisible())
+        return;
+    QPointer<ClotheslineCanvasView> self(this);
+    const QSizeF size = picture.deviceIndependentSize();
+    // Onto the prints where they hang now, should the rope have moved; nowhere once none hangs.
+    const auto destination = [self, entries, restOrigin, size] {
+        OpaqueHandoffGate::Targets targets{std::nullopt};
+        if (!self || !self->m_model || !self->window() || !self->window()->isVisible())
+            return targets;
+        for (const ClotheslineDragEntry& entry : entries) {
+            const auto frame =
+                self->m_model->hangs(entry.photo) ? self->printFrame(entry.photo) : std::nullopt;
+            if (!frame)
+                continue;
+            targets[0] =
+                QRectF(self->mapToGlobal(restOrigin + frame->topLeft() - entry.frame.topLeft()), size);
+            break;
+        }
+        return targets;
+    };
+    m_copyPictureReturn =
+        OpaquePegPreview::flyBack(picture, origin, destination, panels == PegPanels::masked);
 }
 
 void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) {

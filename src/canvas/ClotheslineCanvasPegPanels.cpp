@@ -3,11 +3,9 @@
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "model/GalleryModel.h"
-#include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QCursor>
-#include <QGuiApplication>
 #include <QPainter>
 #include <QTimer>
 
@@ -111,9 +109,7 @@ void ClotheslineCanvasView::prepareOpaqueDrag(QPointF point) {
 ClotheslineCanvasView::PegPanels ClotheslineCanvasView::pegPanels() const {
     if (m_pegPanels)
         return m_pegPanels();
-    return QGuiApplication::platformName() != QLatin1String("xcb") || X11WindowStack::compositorRunning()
-               ? PegPanels::translucent
-               : PegPanels::masked;
+    return OpaquePegPreview::panelsNeedMask() ? PegPanels::masked : PegPanels::translucent;
 }
 
 void ClotheslineCanvasView::movePegPreview(QPointF screenPoint) {

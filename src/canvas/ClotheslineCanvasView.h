@@ -245,6 +245,8 @@ public:
     const PegContactState& pegContact() const { return m_pegContact; }
     OpaquePegPreview* opaquePreview() const { return m_opaquePreview.get(); }
     OpaquePegPreview* finishingPreview() const { return m_finishingPreview.get(); }
+    // The picture of a copy drag that nothing took, while it slides back onto its prints.
+    OpaquePegPreview* copyPictureReturn() const { return m_copyPictureReturn.get(); }
     // The picture of a print as the rope shows it now, for its drag panel; kept while its pose,
     // its images and its badge stay the same.
     QImage opaqueSprite(const Photo& photo);
@@ -339,6 +341,10 @@ private:
     void announcePrintsChanged();
     // Drags and drops.
     void runCopyDrag(QPointF point);
+    // `origin`: where the drag left the picture on screen; `restOrigin`: where it lies over the
+    // prints, in the canvas, as they hung when the drag began.
+    void returnCopyPicture(const QImage& picture, QPointF origin, QPointF restOrigin,
+                           const QList<ClotheslineDragEntry>& entries);
     void installDragMonitor();
     void removeDragMonitor();
     bool isOwnDrag(const QDropEvent& event) const;
@@ -448,6 +454,7 @@ private:
     std::optional<QPointF> m_localPegPoint;
     std::unique_ptr<OpaquePegPreview> m_opaquePreview;
     std::unique_ptr<OpaquePegPreview> m_finishingPreview;
+    std::unique_ptr<OpaquePegPreview> m_copyPictureReturn;
     std::unique_ptr<PegDragBadge> m_pegDragBadge;
     std::shared_ptr<PegFolderDelivery> m_sessionFolderDelivery;
     std::unique_ptr<QTimer> m_pegRoutingTimer;

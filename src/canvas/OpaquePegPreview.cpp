@@ -6,8 +6,10 @@
 #include "platform/ReduceMotion.h"
 #include "platform/X11DropRefusal.h"
 #include "platform/X11InputShape.h"
+#include "platform/X11WindowStack.h"
 #include "rope/RopeDiagnostic.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 
 #include <cmath>
@@ -216,6 +218,28 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
         preview->m_link.start();
     }
     return preview;
+}
+
+std::unique_ptr<OpaquePegPreview> OpaquePegPreview::flyBack(const QImage& picture, QPointF origin,
+                                                            Destinations destination, bool masked,
+                                                            std::function<void()> completion, Clock clock,
+                                                            bool driven) {
+    if (picture.isNull() || ReduceMotion::isOn())
+        return nullptr;
+    const QRectF from(origin, picture.deviceIndependentSize());
+    std::unique_ptr<OpaquePegPreview> preview =
+        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), driven, {}, masked);
+    if (!preview)
+        return nullptr;
+    // It starts where the drag left it: shown now, with nothing to glide to.
+    preview->m_lastPoint = origin;
+    preview->showPanelsAndHideSource();
+    preview->finish(std::move(destination), {}, std::move(completion));
+    return preview;
+}
+
+bool OpaquePegPreview::panelsNeedMask() {
+    return QGuiApplication::platformName() == QLatin1String("xcb") && !X11WindowStack::compositorRunning();
 }
 
 OpaquePegPreview::~OpaquePegPreview() {

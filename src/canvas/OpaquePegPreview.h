@@ -59,6 +59,17 @@ public:
                                                   Clock clock = {}, bool driven = true,
                                                   std::unique_ptr<OpaquePegPreview> replacing = {},
                                                   bool masked = false);
+    // A system drag's picture that no target took (a cancel, or a drop refused or let go over
+    // nothing): shown at once where the drag left it, with its top left at `origin`, it flies back
+    // to `destination` as released panels do and hides there (`completion`). Nothing under
+    // Reduce Motion, where the picture just goes, nor without a picture.
+    static std::unique_ptr<OpaquePegPreview> flyBack(const QImage& picture, QPointF origin,
+                                                     Destinations destination, bool masked,
+                                                     std::function<void()> completion = {}, Clock clock = {},
+                                                     bool driven = true);
+    // Whether panels must be cut to their pictures: on X11 while no compositing manager blends
+    // windows.
+    static bool panelsNeedMask();
     ~OpaquePegPreview() override;
 
     void move(QPointF point);

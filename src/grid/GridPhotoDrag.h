@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QRectF>
 #include <Qt>
 
@@ -11,13 +12,17 @@ class PhotoDragPayload;
 
 // Carries photos out of the grid as file copies: the payload's file URLs, with a picture of the
 // card (or a pile of cards for several photos) under the pointer. Runs the system's drag loop and
-// answers the drop action, nothing when the drag was cancelled or no target took it.
+// answers the drop action, nothing when the drag was cancelled or no target took it; the
+// picture then slides back onto the cards.
 class GridPhotoDrag {
 public:
     GridPhotoDrag() = delete;
 
     // `card` is the pressed card in `source`'s coordinates.
     static Qt::DropAction exec(const PhotoDragPayload& payload, QWidget* source, const QRectF& card);
+    // Slides `picture` from `origin` on screen back to `restOrigin` in `source`, as a drag that
+    // nothing took leaves it; nothing under Reduce Motion.
+    static void returnPicture(const QImage& picture, QPointF origin, QWidget* source, QPointF restOrigin);
 };
 
 } // namespace vennimo

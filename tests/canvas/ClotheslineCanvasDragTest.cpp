@@ -1,8 +1,10 @@
+#include "canvas/OpaquePegPreview.h"
 #include "canvas/PegTestBase.h"
 #include "support/WaitUntil.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QCursor>
 #include <QDir>
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -241,6 +243,82 @@ TEST_F(ClotheslineCanvasDragTest, ACopyDragCancelledWhileTheLoopRunsMakesNoCopyW
         EXPECT_EQ(model.photos().size(), 3);
         EXPECT_FALSE(model.usedCopyIDs().contains(b.recordKey())) << "nothing left the application";
     }
+}
+
+TEST_F(ClotheslineCanvasDragTest,
+       APictureNothingTookSlidesBackOntoItsPrintButOneTakenOrWithReduceMotionDoesNot) {
+    ReduceMotion::setReader([] { return std::optional<bool>(false); });
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    GalleryModel& model = *rope.model;
+    const Photo b = model.photos().at(1);
+    const QPoint letGo = canvas.mapToGlobal(paperCentre(canvas, b) + QPointF(260, 190)).toPoint();
+    QPoint hotSpot;
+    QSizeF size;
+    Qt::DropAction answer = Qt::IgnoreAction;
+    bool escape = false;
+    canvas.setDragExec([&](QDrag& drag) {
+        hotSpot = drag.hotSpot();
+        size = drag.pixmap().deviceIndependentSize();
+        QCursor::setPos(letGo);
+        if (escape)
+            pressEscapeIn(*rope.window);
+        return answer;
+    });
+
+    // Let go where nothing takes it: the picture shows where the drag left it and slides onto the
+    // print's picture.
+    dragPaper(canvas, b);
+    OpaquePegPreview* slide = canvas.copyPictureReturn();
+    ASSERT_TRUE(slide);
+    ASSERT_EQ(slide->imageRects().size(), 1);
+    EXPECT_EQ(slide->imageRects()[0], QRectF(letGo - hotSpot, size));
+    EXPECT_EQ(slide->panelsShown(), QList<bool>{true});
+    QList<QRectF> places;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (slide->panelsShown() == QList<bool>{true} &&
+                places.value(places.size() - 1) != slide->imageRects()[0])
+                places.append(slide->imageRects()[0]);
+            return slide->phase() >= OpaquePegPreview::Phase::revealed;
+        },
+        5000));
+    ASSERT_GE(places.size(), 2);
+    const QPointF print =
+        canvas.mapToGlobal(canvas.printFrame(b)->topLeft() + canvas.geometry(b).imageRect.topLeft());
+    EXPECT_NEAR(places.last().x(), print.x(), 1.5) << "onto the print's picture";
+    EXPECT_NEAR(places.last().y(), print.y(), 1.5);
+    EXPECT_EQ(places.last().size(), size);
+    EXPECT_TRUE(std::any_of(places.cbegin(), places.cend(), [&](const QRectF& r) {
+        return r.x() > print.x() + 2 && r.x() < letGo.x() - hotSpot.x() - 2;
+    })) << "it slides, not jumps";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return slide->phase() == OpaquePegPreview::Phase::closed; }, 5000));
+
+    // Cancelled, whatever the target answered: it slides back too.
+    escape = true;
+    answer = Qt::CopyAction;
+    dragPaper(canvas, b);
+    EXPECT_TRUE(canvas.copyPictureReturn()) << "Escape";
+    escape = false;
+
+    // Taken: the picture stays with the target, and the last one's slide gives way.
+    dragPaper(canvas, b);
+    EXPECT_FALSE(canvas.copyPictureReturn()) << "a drop that was taken";
+
+    // The rope window went away meanwhile, or the desktop wants less motion: nothing slides.
+    answer = Qt::IgnoreAction;
+    canvas.setDragExec([&](QDrag&) {
+        rope.window->hide();
+        return answer;
+    });
+    dragPaper(canvas, b);
+    EXPECT_FALSE(canvas.copyPictureReturn()) << "no rope to slide back to";
+    rope.show();
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    canvas.setDragExec([&](QDrag&) { return answer; });
+    dragPaper(canvas, b);
+    EXPECT_FALSE(canvas.copyPictureReturn()) << "Reduce Motion";
 }
 
 TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAndHoldThem) {

@@ -112,6 +112,53 @@ TEST(OpaquePegPreview, ShowsOnItsFirstFrameGlidesToThePointerAndFliesBackUntilTh
     ReduceMotion::setReader({});
 }
 
+TEST(OpaquePegPreview, ADragPictureNothingTookShowsWhereItWasLeftFliesBackAndGoesButNotUnderReduceMotion) {
+    ReduceMotion::setReader([] { return std::optional<bool>(false); });
+    double now = 5;
+    int completions = 0;
+    std::optional<QRectF> target = QRectF(100, 50, 40, 30);
+    auto slide = OpaquePegPreview::flyBack(
+        sprite(), QPointF(400.5, 300.25), [&] { return OpaqueHandoffGate::Targets{target}; }, false,
+        [&] { ++completions; }, [&] { return now; }, false);
+    ASSERT_TRUE(slide);
+    EXPECT_EQ(slide->phase(), OpaquePegPreview::Phase::returning) << "it flies back from the start";
+    EXPECT_EQ(slide->panelsShown(), QList<bool>{true}) << "shown at once, where the drag left it";
+    EXPECT_EQ(slide->imageRects()[0], QRectF(400.5, 300.25, 40, 30));
+    now += 0.05;
+    slide->tick();
+    const QRectF between = slide->imageRects()[0];
+    EXPECT_GT(between.x(), 100);
+    EXPECT_LT(between.x(), 400.5);
+    EXPECT_NEAR((between.y() - 50) / (300.25 - 50), (between.x() - 100) / (400.5 - 100), 0.01)
+        << "straight back";
+    now += 0.11;
+    slide->tick();
+    EXPECT_EQ(slide->imageRects()[0], QRectF(100, 50, 40, 30)) << "landed after 0.16 s";
+    for (int i = 0; i < 10 && completions == 0; ++i) {
+        now += 0.05;
+        slide->tick();
+    }
+    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(slide->panelsShown(), QList<bool>{false}) << "gone once landed";
+
+    // Nowhere to go: it goes at once.
+    target.reset();
+    auto nowhere = OpaquePegPreview::flyBack(
+        sprite(), QPointF(10, 10), [&] { return OpaqueHandoffGate::Targets{target}; }, true, {},
+        [&] { return now; }, false);
+    ASSERT_TRUE(nowhere);
+    EXPECT_TRUE(nowhere->masked());
+    now += 0.02;
+    nowhere->tick();
+    EXPECT_EQ(nowhere->panelsShown(), QList<bool>{false});
+
+    EXPECT_FALSE(OpaquePegPreview::flyBack(QImage(), {}, {}, false, {}, {}, false)) << "no picture";
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    EXPECT_FALSE(OpaquePegPreview::flyBack(sprite(), {}, {}, false, {}, {}, false))
+        << "under Reduce Motion the picture just goes";
+    ReduceMotion::setReader({});
+}
+
 TEST(OpaquePegPreview, AReleaseBeforeTheFirstFrameNeverShowsThePanelsAndWithoutImagesThereIsNone) {
     Clocked c(1);
     c.preview->finish({}, {}, [&] { ++c.completions; });

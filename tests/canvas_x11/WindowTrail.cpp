@@ -1,0 +1,120 @@
+#include "WindowTrail.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <xcb/xcb.h>
+
+namespace vennimo::test {
+
+struct WindowTrail::Connection {
+    xcb_connection_t* c = nullptr;
+    xcb_window_t root = XCB_WINDOW_NONE;
+    xcb_atom_t pid = XCB_ATOM_NONE;
+    ~Connection() {
+        if (c)
+            xcb_disconnect(c);
+    }
+};
+
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+} // namespace
+
+WindowTrail::WindowTrail(qint64 pid)
+    : m_connection(std::make_unique<Connection>())
+    , m_pid(pid) {
+    m_connection->c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(m_connection->c))
+        return;
+    m_connection->root = xcb_setup_roots_iterator(xcb_get_setup(m_connection->c)).data->root;
+    m_connection->pid = internAtom(m_connection->c, "_NET_WM_PID");
+    const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(m_connection->c, m_connection->root, XCB_CW_EVENT_MASK, &mask);
+    mark();
+}
+
+WindowTrail::~WindowTrail() = default;
+
+bool WindowTrail::connected() const {
+    return !xcb_connection_has_error(m_connection->c);
+}
+
+void WindowTrail::mark() {
+    if (!connected())
+        return;
+    // A round trip: whatever the server reported before it is in the queue now.
+    std::free(xcb_get_input_focus_reply(m_connection->c, xcb_get_input_focus(m_connection->c), nullptr));
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection->c))
+        std::free(event);
+    m_windows.clear();
+}
+
+bool WindowTrail::poll() {
+    if (!connected())
+        return false;
+    xcb_connection_t* c = m_connection->c;
+    bool changed = false;
+    const auto followed = [this](xcb_window_t id) -> Window* {
+        for (Window& window : m_windows)
+            if (window.id == id)
+                return &window;
+        return nullptr;
+    };
+    while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+        switch (event->response_type & 0x7f) {
+        case XCB_MAP_NOTIFY: {
+            const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+            if (!map->override_redirect || map->event != m_connection->root || followed(map->window))
+                break;
+            xcb_get_property_reply_t* owner = xcb_get_property_reply(
+                c, xcb_get_property(c, 0, map->window, m_connection->pid, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+            const bool ours = owner && xcb_get_property_value_length(owner) == 4 &&
+                              *static_cast<const uint32_t*>(xcb_get_property_value(owner)) == uint32_t(m_pid);
+            std::free(owner);
+            xcb_get_geometry_reply_t* geometry =
+                xcb_get_geometry_reply(c, xcb_get_geometry(c, map->window), nullptr);
+            if (ours && geometry) {
+                m_windows.append(
+                    {map->window, {QRect(geometry->x, geometry->y, geometry->width, geometry->height)}});
+                changed = true;
+            }
+            std::free(geometry);
+            break;
+        }
+        case XCB_CONFIGURE_NOTIFY: {
+            const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            Window* window = followed(configure->window);
+            const QRect place(configure->x, configure->y, configure->width, configure->height);
+            if (window && !window->gone && window->places.last() != place) {
+                window->places.append(place);
+                changed = true;
+            }
+            break;
+        }
+        case XCB_UNMAP_NOTIFY:
+        case XCB_DESTROY_NOTIFY: {
+            // Both carry the window in the same place.
+            const auto* unmap = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
+            if (Window* window = followed(unmap->window); window && !window->gone) {
+                window->gone = true;
+                changed = true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        std::free(event);
+    }
+    return changed;
+}
+
+} // namespace vennimo::test
