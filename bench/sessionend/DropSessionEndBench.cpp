@@ -1,21 +1,25 @@
 // How long a session end waits for a drop of large local photos: the application hangs one photo,
 // another window drops N distinct camera-sized JPEGs (16 MB each by default) on that print, and
-// SIGTERM is sent as soon as the first of the dropped photos is saved (its thumbnail, or its copy
-// when it lies in a temporary folder). Prints the time from the signal to the end of the process,
-// how many files were still saved after the signal and how many of the dropped photos hang.
-// Target: the process gone within 1 s.
+// SIGTERM is sent while the drop is saved. Photos outside the temporary folders are hung where they
+// lie, and the signal goes as soon as the first one's thumbnail is saved; photos in a temporary
+// folder are copied in first, and the signal goes 0.5 s after the first copy began. Prints the time
+// from the signal to the end of the process, how many files were still saved after the signal,
+// how many of the dropped photos hang, and for copies whether every named one is whole and
+// whether anything half-written stayed. Target: the process gone within 1 s.
 //
 // Needs an X server with a window manager, as the x11 tests run:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
-//     'openbox & sleep 1; build/bench/sessionend/bench_drop_session_end [COUNTS] [RUNS] [MB] [FOLDER]'
-// COUNTS is a comma-separated list (default 30,60); the photos are made in FOLDER (default: beside
-// this program). VENNIMO_BENCH_APP=/path/to/vennimo-gallery
-// measures that build of the application instead.
+//     'openbox & sleep 1; build/bench/sessionend/bench_drop_session_end [COUNTS] [RUNS] [MB] [FOLDERS]'
+// COUNTS is a comma-separated list (default 30,60); FOLDERS a comma-separated list of folders to
+// make the photos in, one case each (default: beside this program, then the temporary folder).
+// VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
+#include "dragdrop/ExternalImageDrop.h"
 #include "rope/ClotheslineRopeGeometry.h"
 
 #include <QApplication>
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDrag>
@@ -51,6 +55,8 @@ namespace {
 
 constexpr int kLimitMs = 120'000;
 constexpr int kDistinctPictures = 6;
+// After the first copy of a drop from a temporary folder began.
+constexpr int kSignalAfterCopyBeganMs = 500;
 // Where the application's rope canvas sits in its window, and a print's paper below its peg.
 constexpr int kCanvasTop = 8;
 constexpr int kSideInset = 10;
@@ -104,6 +110,26 @@ int countFiles(const QString& folder) {
     return int(QDir(folder).entryList(QDir::Files).size());
 }
 
+int countHiddenFiles(const QString& folder) {
+    return int(QDir(folder).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).size());
+}
+
+// Copies are named after the digest of their bytes: one whose bytes differ from its name is not
+// whole.
+int wholeCopies(const QString& folder) {
+    int whole = 0;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files)) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray digest =
+            QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+        whole += name.contains(QString::fromLatin1(digest)) ? 1 : 0;
+    }
+    return whole;
+}
+
 int hungReferences(const QString& storage) {
     QFile file(storage + QStringLiteral("/exhibition.json"));
     if (!file.open(QIODevice::ReadOnly))
@@ -153,9 +179,13 @@ struct Run {
     double exitMs = -1;
     int writtenAfter = 0;
     int hung = 0;
+    int copies = 0;
+    int wholeCopies = 0;
+    int halfWritten = 0;
 };
 
-std::optional<Run> measure(const QString& program, const QStringList& photos, const QString& homeParent) {
+std::optional<Run> measure(const QString& program, const QStringList& photos, const QString& homeParent,
+                           bool copiedIn) {
     QTemporaryDir home(homeParent + QStringLiteral("/home-XXXXXX"));
     vennimo::bench::useOwnHome(home.path());
     const QString desktop = home.path() + QStringLiteral("/Desktop");
@@ -205,12 +235,16 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
     QProcess gesture;
     gesture.start("bash", {"-c", script});
 
-    if (!waitFor([&] { return saved() > before; }, 30'000)) {
+    // A copy begins as a hidden file in the import folder.
+    const auto begun = [&] { return copiedIn ? countHiddenFiles(copies) > 0 : saved() > before; };
+    if (!waitFor(begun, 30'000)) {
         std::printf("  the drop was not taken\n");
         gallery.kill();
         gallery.waitForFinished();
         return std::nullopt;
     }
+    if (copiedIn)
+        waitFor([] { return false; }, kSignalAfterCopyBeganMs);
     QElapsedTimer ending;
     ending.start();
     ::kill(pid_t(gallery.processId()), SIGTERM);
@@ -227,6 +261,9 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
     }
     run.writtenAfter = saved() - atSignal;
     run.hung = hungReferences(storage);
+    run.copies = countFiles(copies);
+    run.wholeCopies = wholeCopies(copies);
+    run.halfWritten = countHiddenFiles(copies) + countHiddenFiles(thumbnails);
     return run;
 }
 
@@ -241,13 +278,14 @@ int main(int argc, char** argv) {
     const int megabytes = std::max(1, app.arguments().value(3, QStringLiteral("16")).toInt());
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
 
-    // The bench's own folders, homes included, outside any of the application's homes. The photos
-    // lie outside the temporary folders, as in a user's picture folder, unless the fourth argument
-    // names another parent folder (a temporary one makes the drop copy them in).
+    // The bench's own folders, homes included, outside any of the application's homes. By default
+    // the photos lie outside the temporary folders first, as in a user's picture folder, and then
+    // in the temporary folder, whence the drop copies them in.
     QTemporaryDir work;
-    QTemporaryDir photoFolder(app.arguments().value(4, QCoreApplication::applicationDirPath()) +
-                              QStringLiteral("/drop-photos-XXXXXX"));
-    const QString pictures = photoFolder.path();
+    const QStringList folders =
+        app.arguments()
+            .value(4, QCoreApplication::applicationDirPath() + QLatin1Char(',') + QDir::tempPath())
+            .split(QLatin1Char(','), Qt::SkipEmptyParts);
     // About 0.64 bytes a pixel at this grain: 16 MB is some 25 megapixels, a camera's size.
     const double pixels = megabytes * 1'048'576.0 / 0.64;
     const int width = int(std::sqrt(pixels * 4 / 3));
@@ -263,29 +301,41 @@ int main(int argc, char** argv) {
             maker.join();
     }
     const int most = *std::max_element(counts.cbegin(), counts.cend());
-    QStringList photos;
-    for (int i = 0; i < most; ++i) {
-        const QString path = QStringLiteral("%1/IMG_%2.jpg").arg(pictures).arg(1000 + i);
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) ||
-            file.write(distinct(pictureBytes[size_t(i % kDistinctPictures)], i)) < 0)
-            return 1;
-        photos.append(path);
-    }
-    std::printf("photos: %d x %d, %.1f MB each\n", width, height,
-                double(QFileInfo(photos.first()).size()) / 1'048'576.0);
+    for (const QString& folder : folders) {
+        QTemporaryDir photoFolder(folder + QStringLiteral("/drop-photos-XXXXXX"));
+        const QString pictures = photoFolder.path();
+        const bool copiedIn =
+            vennimo::ExternalImageDrop::isInTemporaryFolder(pictures + QStringLiteral("/a.jpg"));
+        QStringList photos;
+        for (int i = 0; i < most; ++i) {
+            const QString path = QStringLiteral("%1/IMG_%2.jpg").arg(pictures).arg(1000 + i);
+            QFile file(path);
+            if (!file.open(QIODevice::WriteOnly) ||
+                file.write(distinct(pictureBytes[size_t(i % kDistinctPictures)], i)) < 0)
+                return 1;
+            photos.append(path);
+        }
+        std::printf("photos in %s (%s): %d x %d, %.1f MB each\n", qPrintable(pictures),
+                    copiedIn ? "a temporary folder: copied in" : "hung where they lie", width, height,
+                    double(QFileInfo(photos.first()).size()) / 1'048'576.0);
 
-    for (int count : counts) {
-        for (int run = 0; run < runs; ++run) {
-            const std::optional<Run> result = measure(program, photos.mid(0, count), work.path());
-            if (!result) {
-                std::printf("drop of %d: run %d failed\n", count, run + 1);
-                continue;
+        for (int count : counts) {
+            for (int run = 0; run < runs; ++run) {
+                const std::optional<Run> result =
+                    measure(program, photos.mid(0, count), work.path(), copiedIn);
+                if (!result) {
+                    std::printf("drop of %d: run %d failed\n", count, run + 1);
+                    continue;
+                }
+                std::printf("drop of %d photos%s: SIGTERM to exit %.0f ms; files saved after the signal: %d; "
+                            "dropped photos hung: %d",
+                            count, copiedIn ? " (copied in)" : "", result->exitMs, result->writtenAfter,
+                            result->hung);
+                if (copiedIn)
+                    std::printf("; copies named: %d, whole: %d", result->copies, result->wholeCopies);
+                std::printf("; half-written left: %d (target: exit within 1000 ms)\n", result->halfWritten);
+                std::fflush(stdout);
             }
-            std::printf("drop of %d photos: SIGTERM to exit %.0f ms; files saved after the signal: %d; "
-                        "dropped photos hung: %d (target: exit within 1000 ms)\n",
-                        count, result->exitMs, result->writtenAfter, result->hung);
-            std::fflush(stdout);
         }
     }
     return 0;

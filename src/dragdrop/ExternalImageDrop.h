@@ -46,6 +46,9 @@ struct DropImportOptions {
     std::chrono::milliseconds dropDeadline{60'000};
     // Once set, what has not been saved yet fails and nothing more is fetched or waited for.
     DropCancellation cancelled{};
+    // Test seam: runs on the saving thread each time saving an item looks whether the drop was
+    // cancelled, which checking a picture does at every read of its bytes.
+    std::function<void()> cancelLook{};
     // Above 0: a saved JPEG is checked by drawing it bounded to this many pixels, and the picture
     // is kept in the result, so that its thumbnail needs no second decode.
     int thumbnailPixels = 0;

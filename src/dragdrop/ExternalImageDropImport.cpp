@@ -90,6 +90,24 @@ bool isCancelled(const DropCancellation& cancelled) {
     return cancelled && cancelled->load();
 }
 
+// Whether saving an item should stop where it is: the drop's cancel, looked at through the
+// options' seam. Empty when nothing can cancel the drop.
+using Stop = std::function<bool()>;
+
+Stop stopOf(const ExternalImageDrop::ImportOptions& options) {
+    if (!options.cancelled && !options.cancelLook)
+        return {};
+    return [&options] {
+        if (options.cancelLook)
+            options.cancelLook();
+        return isCancelled(options.cancelled);
+    };
+}
+
+bool stopped(const Stop& stop) {
+    return stop && stop();
+}
+
 // Negative once the deadline has passed.
 std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadline) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -207,9 +225,9 @@ struct Saved {
 // Saves checked bytes under their digest; the thumbnail is drawn when thumbnailPixels asks.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
                                  LeftoverTemporaries::Record* record, StagedFile* staged = nullptr,
-                                 const DropCancellation& cancelled = {});
+                                 const Stop& stop = {});
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
-                                LeftoverTemporaries::Record* record, const DropCancellation& cancelled);
+                                LeftoverTemporaries::Record* record, const Stop& stop);
 
 vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& source, const QString& base,
                                              const ExternalImageDrop::ImportOptions& options,
@@ -217,19 +235,20 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
                                              LeftoverTemporaries::Record* record) {
     using Kind = ExternalImageDrop::Source::Kind;
     const int pixels = options.thumbnailPixels;
+    const Stop stop = stopOf(options);
     switch (source.kind) {
     case Kind::File: {
         if (!isImageFile(source.path))
             return Error::failure(QStringLiteral("拖入的文件不是可读取的图片。"));
         if (!source.copy)
             return QList<Saved>{{source.path}};
-        auto saved = saveFile(source.path, base, pixels, record, options.cancelled);
+        auto saved = saveFile(source.path, base, pixels, record, stop);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
     }
     case Kind::Bytes: {
-        auto saved = saveImage(source.bytes, base, pixels, record, nullptr, options.cancelled);
+        auto saved = saveImage(source.bytes, base, pixels, record, nullptr, stop);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
@@ -252,7 +271,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
         auto bytes = ExternalImageDrop::download(source.url, download);
         if (!bytes.ok())
             return bytes.error();
-        auto saved = saveImage(*bytes, base, pixels, record, nullptr, options.cancelled);
+        auto saved = saveImage(*bytes, base, pixels, record, nullptr, stop);
         if (!saved.ok())
             return saved.error();
         return QList<Saved>{*saved};
@@ -274,7 +293,7 @@ vennimo::Result<QList<Saved>> tryAlternative(const ExternalImageDrop::Source& so
                                  : Error::failure(QStringLiteral("来源应用没有生成图片文件。"));
         QList<Saved> saved;
         for (const QByteArray& bytes : outcome.data)
-            if (auto one = saveImage(bytes, base, pixels, record, nullptr, options.cancelled); one.ok())
+            if (auto one = saveImage(bytes, base, pixels, record, nullptr, stop); one.ok())
                 saved.append(*one);
         if (saved.isEmpty())
             return Error::failure(QStringLiteral("来源应用没有提供可读取的图片文件。"));
@@ -375,12 +394,11 @@ vennimo::Result<QString> store(const QByteArray& bytes, const QString& extension
 
 // `staged`, when given, holds `data` already, in the import folder of `base`.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
-                                 LeftoverTemporaries::Record* record, StagedFile* staged,
-                                 const DropCancellation& cancelled) {
+                                 LeftoverTemporaries::Record* record, StagedFile* staged, const Stop& stop) {
     if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
         return sizeError();
     // Hashing and checking are the costly part: a cancelled item is left before them.
-    if (isCancelled(cancelled))
+    if (stopped(stop))
         return ExternalImageDrop::cancelledError();
     const QString folder = ExternalImageDrop::importFolder(base);
     auto header = ImageDecoder::readHeader(data);
@@ -417,12 +435,16 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
     // The check runs before the new file is synced and named: a cancel met here lets it go unnamed
     // and unsynced.
     const auto decodes = [&]() -> Status {
-        if (isCancelled(cancelled))
+        if (stopped(stop))
             return ExternalImageDrop::cancelledError();
         const QSemaphoreReleaser drawing = reserveDrawing(width * height);
-        auto decoded = ImageDecoder::decodeScaled(data, drawThumbnail ? thumbnailPixels
-                                                                      : ExternalImageDrop::kDecodeTestPixels);
-        if (isCancelled(cancelled))
+        // The wait for room may have outlasted the drop, and a camera picture takes a core for a
+        // second or more: the drawing stops at its next read of the bytes once the drop is cancelled.
+        if (stopped(stop))
+            return ExternalImageDrop::cancelledError();
+        auto decoded = ImageDecoder::decodeScaled(
+            data, drawThumbnail ? thumbnailPixels : ExternalImageDrop::kDecodeTestPixels, stop);
+        if (stopped(stop))
             return ExternalImageDrop::cancelledError();
         if (!decoded.ok())
             return corruptError();
@@ -442,7 +464,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
 // A dropped file copied into the import folder of `base`. The kernel makes the copy, and what is
 // checked, named and kept is what the copy holds, whatever happens to the original meanwhile.
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
-                                LeftoverTemporaries::Record* record, const DropCancellation& cancelled) {
+                                LeftoverTemporaries::Record* record, const Stop& stop) {
     const auto fd = openDropped(path);
     if (!fd.ok())
         return fd.error();
@@ -452,7 +474,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return size.error();
     const QSemaphoreReleaser held = reserveHolding(*size);
     // The wait for room may have outlasted the drop.
-    if (isCancelled(cancelled))
+    if (stopped(stop))
         return ExternalImageDrop::cancelledError();
     const QString folder = ExternalImageDrop::importFolder(base);
     if (!QDir().mkpath(folder))
@@ -470,7 +492,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return bytes.error();
     if (bytes->size() != *size)
         return sizeError();
-    return saveImage(*bytes, base, thumbnailPixels, record, &staged, cancelled);
+    return saveImage(*bytes, base, thumbnailPixels, record, &staged, stop);
 }
 
 } // namespace

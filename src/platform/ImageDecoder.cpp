@@ -160,37 +160,52 @@ int longerSide(QSize size) {
 
 // ---- Qt image plugins -------------------------------------------------------------------------
 
-// A QImageReader over the source; the device lives as long as the reader.
-// A file whose reads fail once `stop` answers true: a decoder reading it comes to its end at once.
-class StoppableFile : public QFile {
+// Another device, read only while `stop` answers false: a decoder reading through it comes to its
+// end at the first read after the stop. It is never a QBuffer itself, since Qt's JPEG reader takes
+// all of a buffer's memory at once and would decode to the end without reading again.
+class StoppableDevice : public QIODevice {
 public:
-    explicit StoppableFile(std::function<bool()> stop)
-        : m_stop(std::move(stop)) {}
+    StoppableDevice(QIODevice& inner, std::function<bool()> stop)
+        : m_inner(inner)
+        , m_stop(std::move(stop)) {}
+
+    bool isSequential() const override { return m_inner.isSequential(); }
+    qint64 size() const override { return m_inner.size(); }
+    bool seek(qint64 pos) override { return m_inner.seek(pos) && QIODevice::seek(pos); }
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override {
-        if (m_stop && m_stop())
+        if (m_stop())
             return -1;
-        return QFile::readData(data, maxSize);
+        return m_inner.read(data, maxSize);
     }
+    qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
+    QIODevice& m_inner;
     std::function<bool()> m_stop;
 };
 
+// A QImageReader over the source, through a StoppableDevice when a stop is given; the devices live
+// as long as the reader.
 class QtReader {
 public:
-    explicit QtReader(const Source& source, std::function<bool()> stop = {})
-        : m_file(std::move(stop)) {
+    explicit QtReader(const Source& source, std::function<bool()> stop = {}) {
+        QIODevice* device = &m_buffer;
         if (source.isFile()) {
             m_file.setFileName(source.path);
             m_file.open(QIODevice::ReadOnly);
-            m_reader.setDevice(&m_file);
+            device = &m_file;
         } else {
             m_buffer.setData(source.data);
             m_buffer.open(QIODevice::ReadOnly);
-            m_reader.setDevice(&m_buffer);
         }
+        if (stop) {
+            m_stoppable = std::make_unique<StoppableDevice>(*device, std::move(stop));
+            m_stoppable->open(QIODevice::ReadOnly);
+            device = m_stoppable.get();
+        }
+        m_reader.setDevice(device);
         m_reader.setDecideFormatFromContent(true);
         m_reader.setAutoTransform(true);
     }
@@ -198,8 +213,9 @@ public:
     QImageReader& reader() { return m_reader; }
 
 private:
-    StoppableFile m_file;
+    QFile m_file;
     QBuffer m_buffer;
+    std::unique_ptr<StoppableDevice> m_stoppable;
     QImageReader m_reader;
 };
 
@@ -417,6 +433,13 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     return qtDecode(qt.reader(), maxPixelSize);
 }
 
+// What a stopped read gave is a picture cut off somewhere, never the image.
+Result<QImage> unlessStopped(Result<QImage> image, const std::function<bool()>& stop, const QString& path) {
+    if (stop && stop())
+        return Error::fromErrno(ECANCELED, path);
+    return image;
+}
+
 } // namespace
 
 QSize ImageDecoder::boundedSize(QSize size, int maxPixelSize) {
@@ -452,15 +475,16 @@ Result<QImage> ImageDecoder::decodeScaled(const QString& path, int maxPixelSize,
     auto source = openFile(path);
     if (!source)
         return source.error();
-    auto image = fitted(decodeSource(*source, maxPixelSize, stop), maxPixelSize);
-    // What a stopped read gave is a picture cut off somewhere, never the image.
-    if (stop && stop())
-        return Error::fromErrno(ECANCELED, path);
-    return image;
+    return unlessStopped(fitted(decodeSource(*source, maxPixelSize, stop), maxPixelSize), stop, path);
 }
 
 Result<QImage> ImageDecoder::decodeScaled(const QByteArray& data, int maxPixelSize) {
     return fitted(decodeSource(fromData(data), maxPixelSize), maxPixelSize);
+}
+
+Result<QImage> ImageDecoder::decodeScaled(const QByteArray& data, int maxPixelSize,
+                                          const std::function<bool()>& stop) {
+    return unlessStopped(fitted(decodeSource(fromData(data), maxPixelSize, stop), maxPixelSize), stop, {});
 }
 
 Result<QImage> ImageDecoder::decode(const QString& path) {

@@ -44,9 +44,11 @@ public:
     // upscaled); shrinks while loading where the format allows. A bound <= 0 means full size.
     static Result<QImage> decodeScaled(const QString& path, int maxPixelSize);
     static Result<QImage> decodeScaled(const QByteArray& data, int maxPixelSize);
-    // The same, reading the file only while `stop` answers false (asked on this thread as the file
-    // is read); a stopped decoding answers an error, never the part it got.
+    // The same, reading the file or the bytes only while `stop` answers false (asked on this thread
+    // as they are read); a stopped decoding answers an ECANCELED error, never the part it got.
     static Result<QImage> decodeScaled(const QString& path, int maxPixelSize,
+                                       const std::function<bool()>& stop);
+    static Result<QImage> decodeScaled(const QByteArray& data, int maxPixelSize,
                                        const std::function<bool()>& stop);
 
     // The whole image at full size, orientation applied.

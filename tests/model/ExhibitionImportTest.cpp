@@ -1,10 +1,14 @@
 #include "RopeModelFixture.h"
 #include "core/ExhibitionJournal.h"
 
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QImageWriter>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -16,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +90,31 @@ QSet<QString> importedFiles(const QString& storage) {
         for (const QFileInfo& info : QDir(folder).entryInfoList(QDir::Files))
             files.insert(info.canonicalFilePath());
     return files;
+}
+
+// A camera-sized JPEG, grainy so that drawing it reads it for a while; `index` gives each one
+// bytes of its own through a comment after the start marker.
+QByteArray grainyPhoto(int index) {
+    static const QByteArray grain = [] {
+        QImage image(4000, 3000, QImage::Format_RGB32);
+        quint32 state = 7;
+        for (int y = 0; y < image.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            for (int x = 0; x < image.width(); ++x) {
+                state = state * 1664525u + 1013904223u;
+                line[x] =
+                    qRgb(int(state >> 24), int((y + (state >> 16)) & 255), int((x + (state >> 8)) & 255));
+            }
+        }
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter(&buffer, "jpeg").write(image);
+        return bytes;
+    }();
+    const QByteArray text = "photo " + QByteArray::number(index);
+    const QByteArray comment = QByteArray("\xFF\xFE\x00", 3) + char(text.size() + 2) + text;
+    return grain.left(2) + comment + grain.mid(2);
 }
 
 } // namespace
@@ -295,6 +325,100 @@ TEST(ExhibitionImport, ACancelledDropOfLocalPhotosBeginsNoFurtherOneAndHangsTheB
         EXPECT_TRUE(QDir(folder).entryList({".*"}, QDir::Files | QDir::Hidden).isEmpty()) << "half-written";
     for (auto it = originals.cbegin(); it != originals.cend(); ++it)
         EXPECT_EQ(readFile(it.key()), it.value()) << "an original changed";
+}
+
+TEST(ExhibitionImport, ACancelledDropOfCopiedPhotosStopsTheChecksUnderWayAndNamesOnlyWholeCopies) {
+    // Saving looks at the cancel through the seam, and a check at every read of its picture: a
+    // thread that looked this often is drawing a camera photo.
+    constexpr int kLooksWhileDrawing = 50;
+    struct Looks {
+        std::mutex mutex;
+        GalleryModel* model = nullptr;
+        QString folder;
+        QHash<Qt::HANDLE, int> before;
+        QHash<Qt::HANDLE, int> after;
+        bool cancelled = false;
+    };
+    const auto looks = std::make_shared<Looks>();
+    const auto named = [looks] { return !QDir(looks->folder).entryList(QDir::Files).isEmpty(); };
+    ExternalImageDrop::ImportOptions options;
+    options.cancelLook = [looks, named] {
+        std::unique_lock lock(looks->mutex);
+        const Qt::HANDLE thread = QThread::currentThreadId();
+        if (looks->cancelled) {
+            ++looks->after[thread];
+            return;
+        }
+        if (++looks->before[thread] < kLooksWhileDrawing)
+            return;
+        // The camera photos wait in their drawing until the small copy has its name; then the
+        // first to read on cancels the drop.
+        lock.unlock();
+        QDeadlineTimer patience(30000);
+        while (!named() && !patience.hasExpired())
+            QThread::msleep(2);
+        lock.lock();
+        if (looks->cancelled) {
+            ++looks->after[thread];
+            return;
+        }
+        QMetaObject::invokeMethod(
+            looks->model, [model = looks->model] { model->cancelExhibitionDrop(); },
+            Qt::BlockingQueuedConnection);
+        looks->cancelled = true;
+        ++looks->after[thread];
+    };
+    RopeModel model(1, std::chrono::milliseconds(10), options);
+    looks->model = model.model.get();
+    looks->folder = ExternalImageDrop::importFolder(model.storage);
+
+    // Dropped from a temporary folder, so every photo is copied in; a small one first.
+    QList<QList<Source>> items{{Source::file(droppedImage("small-copy.jpg", Qt::magenta), true)}};
+    QSet<QByteArray> originals{readFile(items[0][0].path)};
+    const QString photos = makeFolder("camera-photos");
+    for (int i = 0; i < 10; ++i) {
+        const QString path = photos + QString("/IMG_%1.jpg").arg(i);
+        writeFile(path, grainyPhoto(i));
+        originals.insert(readFile(path));
+        items.append({Source::file(path, true)});
+    }
+    std::optional<bool> result;
+    model->importExhibitionDrop(dropOf(items), 0.5, [&](bool imported) { result = imported; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }, 60000));
+    {
+        const std::lock_guard lock(looks->mutex);
+        ASSERT_TRUE(looks->cancelled) << "no check looked at the cancel while it drew its photo";
+        // A check that was drawing looks once to find the cancel, reads at most once more, and
+        // looks at the end of the drawing and of the check. One still reading the header may
+        // ask each image format in vain.
+        for (auto it = looks->after.cbegin(); it != looks->after.cend(); ++it)
+            EXPECT_TRUE(looks->before.value(it.key()) < kLooksWhileDrawing || it.value() <= 4)
+                << "a check read on after the cancel: " << it.value() << " looks";
+    }
+    EXPECT_EQ(result, true) << "the copy named before the cancel is hung";
+    EXPECT_FALSE(model->importing());
+    for (const QString& folder : {looks->folder, model.storage + "/" + kExhibitionThumbnailFolder})
+        EXPECT_TRUE(QDir(folder).entryList({".*"}, QDir::Files | QDir::Hidden).isEmpty()) << "half-written";
+    const QStringList copies = QDir(looks->folder).entryList(QDir::Files);
+    EXPECT_GE(copies.size(), 1);
+    EXPECT_LT(copies.size(), items.size()) << "a check under way at the cancel named its copy";
+    QSet<QString> hung;
+    for (const ExhibitionReference& reference : model->exhibition().references())
+        hung.insert(reference.photo.path);
+    EXPECT_EQ(hung.size(), copies.size());
+    for (const QString& name : copies) {
+        SCOPED_TRACE(name.toStdString());
+        const QByteArray bytes = readFile(looks->folder + "/" + name);
+        EXPECT_EQ(name,
+                  "导入图片-" + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + ".jpg");
+        EXPECT_TRUE(originals.contains(bytes)) << "a named copy is not whole";
+        EXPECT_TRUE(hung.contains(QFileInfo(looks->folder + "/" + name).canonicalFilePath()) ||
+                    hung.contains(looks->folder + "/" + name))
+            << "a named copy does not hang";
+    }
+    EXPECT_EQ(model->actionError(),
+              u"已挂上可读取的图片，另有 %1 项未能导入。"_s.arg(items.size() - copies.size()) +
+                  ExternalImageDrop::cancelledError().localizedDescription());
 }
 
 TEST(ExhibitionImport, AJournalLeftBehindIsNeverOverwritten) {

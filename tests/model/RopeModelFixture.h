@@ -102,8 +102,10 @@ struct RopeModel {
     std::unique_ptr<GalleryModel> model;
     QList<Photo> photos;
 
-    explicit RopeModel(int count, std::chrono::milliseconds debounce = std::chrono::milliseconds(10)) {
+    explicit RopeModel(int count, std::chrono::milliseconds debounce = std::chrono::milliseconds(10),
+                       ExternalImageDrop::ImportOptions dropImport = {}) {
         GalleryModel::Options options;
+        options.dropImport = std::move(dropImport);
         options.lineWriter = switchableStateWriter(lineFails, debounce);
         options.placementsWriter = switchableStateWriter(placementsFail, debounce);
         options.interactionsWriter = switchableStateWriter(interactionsFail, debounce);

@@ -3,6 +3,8 @@
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -12,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -204,6 +207,73 @@ TEST_F(ImageDecoderTest, JpegExifOrientationIsApplied) {
         EXPECT_TRUE(isMarkerRed(image->pixelColor(at)));
         EXPECT_FALSE(
             isMarkerRed(image->pixelColor(scaled.width() - 1 - at.x(), scaled.height() - 1 - at.y())));
+    }
+}
+
+// A camera-like JPEG of several megabytes: its grain keeps the scan long, as a camera's does.
+QByteArray grainyJpeg(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] =
+                qRgb(int((x + (state >> 24)) & 255), int((y + (state >> 16)) & 255), int(state >> 8 & 255));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "jpeg").write(image);
+    return bytes;
+}
+
+TEST_F(ImageDecoderTest, AStopEndsADecodeAtItsNextReadFromAFileAndFromBytes) {
+    const QByteArray jpeg = grainyJpeg(3000, 2000);
+    ASSERT_GT(jpeg.size(), 2 << 20);
+    writeFile(path("grain.jpg"), jpeg);
+    saveImage(makeImage(300, 200, Qt::darkGreen), path("green.png"));
+    const QByteArray png = readFile(path("green.png"));
+    const auto fromFile = [this](const QString& name) {
+        return [file = path(name)](const std::function<bool()>& stop) {
+            return ImageDecoder::decodeScaled(file, 400, stop);
+        };
+    };
+    const auto fromBytes = [](const QByteArray& bytes) {
+        return [bytes](const std::function<bool()>& stop) {
+            return ImageDecoder::decodeScaled(bytes, 400, stop);
+        };
+    };
+    const struct {
+        const char* name;
+        std::function<Result<QImage>(const std::function<bool()>&)> decode;
+        QByteArray bytes;
+    } cases[] = {{"jpeg file", fromFile("grain.jpg"), jpeg},
+                 {"jpeg bytes", fromBytes(jpeg), jpeg},
+                 {"png file", fromFile("green.png"), png},
+                 {"png bytes", fromBytes(png), png}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A stop never set reads the whole picture, the same as no stop.
+        const auto whole = c.decode([] { return false; });
+        ASSERT_TRUE(whole.ok());
+        EXPECT_EQ(*whole, *ImageDecoder::decodeScaled(c.bytes, 400));
+        if (c.bytes.size() < (1 << 20))
+            continue;
+        // Set a few reads into the scan, far from its end: the decode asks no more than once again
+        // and answers no picture.
+        int asked = 0;
+        int askedAfterStop = 0;
+        const auto stopped = c.decode([&] {
+            if (++asked <= 4)
+                return false;
+            ++askedAfterStop;
+            return true;
+        });
+        ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
+        EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
+        EXPECT_LE(askedAfterStop, 3) << "reading went on after the stop";
     }
 }
 
