@@ -6,6 +6,7 @@
 #include "dragdrop/ExternalImageDrop.h"
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
