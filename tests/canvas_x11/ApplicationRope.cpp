@@ -3,11 +3,15 @@
 #include "ApplicationSession.h"
 #include "PhotoLikeImages.h"
 
+#include "dragdrop/ExternalImageDrop.h"
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
+#include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
 #include <QImageWriter>
@@ -20,6 +24,9 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/mount.h>
 
 namespace vennimo::test {
 
@@ -34,6 +41,32 @@ QString makeWatchedFolders() {
     QDir().mkpath(desktop);
     QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation));
     return desktop;
+}
+
+std::optional<QString> userFilesParent() {
+    // The application gets the test's environment, so it draws the same line as this process.
+    const QString build = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
+    if (!build.isEmpty() && !ExternalImageDrop::isInTemporaryFolder(build + "/user-files"))
+        return build;
+    // The application judges the path it is given, links resolved, not the file system: a bind
+    // mount shows files of the test home outside the temporary folders. The namespace is private
+    // to this thread, which starts the application, so the system's mounts never see it.
+    const QByteArray files = QFile::encodeName(makeFolder("user-files"));
+    bool unshared = false;
+    for (const QString& at : {QStringLiteral("/srv"), QStringLiteral("/media")}) {
+        const QDir folder(at);
+        if (!folder.exists() ||
+            !folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System) ||
+            ExternalImageDrop::isInTemporaryFolder(at + "/user-files"))
+            continue;
+        if (!unshared &&
+            (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+            return std::nullopt;
+        unshared = true;
+        if (::mount(files.constData(), QFile::encodeName(at).constData(), nullptr, MS_BIND, nullptr) == 0)
+            return at;
+    }
+    return std::nullopt;
 }
 
 bool startApplication(QProcess& app, bool keepErrors) {

@@ -26,6 +26,12 @@ namespace vennimo::test {
 QString applicationShots();
 // The test home's Desktop, made together with Downloads: the two folders the application watches.
 QString makeWatchedFolders();
+// Where a test may put files that the application it starts must take as the user's own, hanging
+// them where they lie instead of copying them in: the build folder, or, when that lies in a folder
+// the application counts as temporary (a checkout under /tmp or $TMPDIR), a folder of the test home
+// mounted at an empty system folder for this thread and the programs it starts. None when neither
+// can be had (no right to mount); the test says so and skips.
+std::optional<QString> userFilesParent();
 // Starts the application in the test's temporary home and lets its first scan of the still
 // empty folders pass, the baseline later arrivals are told against; false when it did not start.
 // With `keepErrors` its standard error stays readable through the process instead of passing on.

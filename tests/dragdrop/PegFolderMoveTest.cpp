@@ -3,6 +3,7 @@
 #include "dragdrop/PegFolderDelivery.h"
 #include "dragdrop/PegFolderMove.h"
 #include "platform/FileMove.h"
+#include "support/CrashChild.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,19 +20,6 @@ namespace {
 
 Photo writtenPhoto(const QString& path, const QByteArray& bytes) {
     return photoOf(written(path, bytes));
-}
-
-// A folder on a file system other than the test home's, or nothing.
-std::optional<QString> otherFileSystemFolder(const QString& name) {
-    const auto shm = FileIdentity::readFollowingLinks(u"/dev/shm"_s);
-    const auto home = FileIdentity::readFollowingLinks(TestEnvironment::root());
-    if (!shm || !home || shm->fileSystemNumber == home->fileSystemNumber)
-        return std::nullopt;
-    QDir().mkpath(u"/dev/shm/"_s + QFileInfo(TestEnvironment::root()).fileName());
-    const QString folder = u"/dev/shm/"_s + QFileInfo(TestEnvironment::root()).fileName() + u"/"_s + name;
-    if (!QDir().mkpath(folder))
-        return std::nullopt;
-    return folder;
 }
 
 } // namespace
@@ -122,9 +110,12 @@ TEST(PegFolderMove, RefusesWithoutMovingAnything) {
 }
 
 TEST(PegFolderMove, CopiesAcrossFileSystemsWithoutReplacing) {
-    const auto to = otherFileSystemFolder(u"across"_s);
-    if (!to)
+    // Removed with the test, however it ends.
+    const auto other = folderOnAnotherFileSystem();
+    if (!other)
         GTEST_SKIP() << "/dev/shm is not a file system of its own here";
+    const std::optional<QString> to = other->path() + u"/across"_s;
+    QDir().mkpath(*to);
     writeFile(*to + u"/g.jpg"_s, "taken");
     const Photo photo = writtenPhoto(makeFolder(u"across-from"_s) + u"/g.jpg"_s, "travels");
 
@@ -136,7 +127,6 @@ TEST(PegFolderMove, CopiesAcrossFileSystemsWithoutReplacing) {
     EXPECT_EQ(FileIdentity::read(*moved)->modified, photo.modified);
     EXPECT_FALSE(QFileInfo::exists(photo.path));
     EXPECT_EQ(QDir(*to).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    QDir(QFileInfo(*to).path()).removeRecursively();
 }
 
 TEST(PegFolderMove, AFolderSwappedForALinkAfterItWasOpenedStillGetsTheFile) {
@@ -164,9 +154,10 @@ TEST(PegFolderMove, AFolderSwappedForALinkAfterItWasOpenedStillGetsTheFile) {
     EXPECT_FALSE(FileMove::openFolder(root + u"/dest"_s));
 
     // Across file systems the copy and its name go through the descriptor too.
-    const auto across = otherFileSystemFolder(u"swap-across"_s);
-    if (!across)
+    const auto other = folderOnAnotherFileSystem();
+    if (!other)
         return;
+    const std::optional<QString> across = other->path();
     QDir().mkpath(*across + u"/dest"_s);
     const auto far = PegFolderDelivery::openDestination(QUrl::fromLocalFile(*across + u"/dest"_s).toEncoded(),
                                                         makeFolder(u"swap-storage"_s));

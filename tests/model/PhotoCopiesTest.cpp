@@ -284,6 +284,45 @@ TEST(PhotoCopiesOnTheRope, AnUnmatchedRedoPutsTheKeptCopiesBackOntoTheRedoHistor
     EXPECT_EQ(rope->undoHistory().size(), 2);
 }
 
+TEST(PhotoCopiesOnTheRope, ARedoWhoseNewCopiesGotNoRecordsPutsTheKeptCopiesBackOntoTheRedoHistory) {
+    CopyRope rope(2);
+    ASSERT_TRUE(rope.copy(rope.files, 0.5));
+    rope->markExported(rope.newestCopy(rope->undoHistory())[0].photo);
+    rope->undoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    const auto marked = rope.newestCopy(rope->redoHistory());
+    ASSERT_EQ((QList<bool>{marked[0].recycled, marked[1].recycled}), (QList<bool>{false, true}));
+
+    // The new copy is renamed once committed: the reloaded exhibition finds it under its new
+    // name, so the copy step made it yet cannot record it.
+    const QStringList before = importedFiles(rope);
+    *rope.importStep = [&](ExhibitionImportStep step) {
+        if (step != ExhibitionImportStep::Committed)
+            return;
+        for (const QString& name : importedFiles(rope))
+            if (!before.contains(name))
+                QFile::rename(rope.storage + u"/imported-images/"_s + name,
+                              rope.storage + u"/imported-images/renamed-"_s + name);
+    };
+    rope->redoRopeAction();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rope->actionError().has_value(); }, 20000));
+    ASSERT_TRUE(rope.settled());
+    *rope.importStep = {};
+    EXPECT_EQ(rope->actionError(), u"副本已创建，但撤销记录不完整；本次复制无法撤销。"_s);
+    EXPECT_EQ(importedFiles(rope).filter(u"renamed-"_s).size(), 1);
+    EXPECT_TRUE(rope->undoHistory().isEmpty());
+    ASSERT_EQ(rope->redoHistory().size(), 1) << "the kept copy is still redoable";
+    EXPECT_EQ(rope.newestCopy(rope->redoHistory()), QList<CopyUndoRecord>{marked[0]});
+    EXPECT_FALSE(rope->hangs(marked[0].photo));
+
+    rope->redoRopeAction();
+    ASSERT_TRUE(rope.settled());
+    EXPECT_TRUE(rope->hangs(marked[0].photo));
+    EXPECT_TRUE(rope->redoHistory().isEmpty());
+    ASSERT_EQ(rope->undoHistory().size(), 1);
+    EXPECT_EQ(rope.newestCopy(rope->undoHistory()), QList<CopyUndoRecord>{marked[0]});
+}
+
 TEST(PhotoCopiesOnTheRope, ARedoThatCannotMakeItsCopiesKeepsTheWholeEntry) {
     CopyRope rope(1);
     const CopyUndoRecord record = recycledCopyOf(rope, rope.files[0]);

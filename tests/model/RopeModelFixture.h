@@ -98,6 +98,8 @@ struct RopeModel {
     std::shared_ptr<std::atomic<bool>> lineFails = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> placementsFail = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<bool>> interactionsFail = std::make_shared<std::atomic<bool>>(false);
+    // Called at each step of an exhibition import, on the thread that takes it, while set.
+    std::shared_ptr<ExhibitionImportStepHook> importStep = std::make_shared<ExhibitionImportStepHook>();
     QString storage = makeFolder("storage-" + QUuid::createUuid().toString(QUuid::WithoutBraces));
     std::unique_ptr<GalleryModel> model;
     QList<Photo> photos;
@@ -109,6 +111,10 @@ struct RopeModel {
         options.lineWriter = switchableStateWriter(lineFails, debounce);
         options.placementsWriter = switchableStateWriter(placementsFail, debounce);
         options.interactionsWriter = switchableStateWriter(interactionsFail, debounce);
+        options.importStepHook = [step = importStep](ExhibitionImportStep at) {
+            if (*step)
+                (*step)(at);
+        };
         model = std::make_unique<GalleryModel>(std::make_unique<Indexer>(QList<SourceRoot>{}, storage), false,
                                                std::move(options));
         // The first observation marks what is present as used; later arrivals hang.

@@ -83,6 +83,11 @@ int expectNothingLost(const CrashRun& run, int index) {
 
 QProcess* startChild(const CrashRun& run, long long delayMicroseconds) {
     auto* child = new QProcess;
+    // Killed while a thumbnailer runs, it leaves that scratch folder behind: in the test home, which
+    // goes with the test, not in the machine's temporary folder.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", makeFolder("child-temporary"));
+    child->setProcessEnvironment(environment);
     child->start(VENNIMO_TRASH_CRASH_CHILD, {run.storage, run.folder, QString::number(delayMicroseconds)});
     return child;
 }

@@ -216,6 +216,23 @@ TEST(FileMove, MovesOutOfAnOpenedFolderWhereverItWasRenamedTo) {
     EXPECT_FALSE(FileMove::openedFolderPath(folder.get())) << "a removed folder has no path";
 }
 
+// The kernel names a removed folder by its old path with " (deleted)" after it, and either name
+// may be taken by a new folder on the same file system meanwhile: neither is the opened folder.
+TEST(FileMove, AnOpenedFolderThatWasRemovedHasNoPathWhateverTookItsName) {
+    const QString checked = QDir(makeFolder("removed")).canonicalPath();
+    const auto opened = FileMove::openFolder(checked);
+    ASSERT_TRUE(opened);
+    const FileDescriptor folder(*opened);
+    ASSERT_TRUE(QDir().rmdir(checked));
+    ASSERT_TRUE(QDir().mkdir(checked));
+    ASSERT_TRUE(QDir().mkdir(checked + " (deleted)"));
+    EXPECT_EQ(QFileInfo(QString("/proc/self/fd/%1").arg(folder.get())).symLinkTarget(),
+              checked + " (deleted)")
+        << "the name the kernel gives it";
+    const auto answer = FileMove::openedFolderPath(folder.get());
+    EXPECT_FALSE(answer) << "not the new folder " << answer->toStdString();
+}
+
 TEST(FileMove, ACopyIsOnTheDiskBeforeItTakesItsNameAndNeverTakesOneUnsynced) {
     const QString folder = makeFolder("move-sync");
     writeFile(folder + "/a.jpg", "AAAA");

@@ -33,7 +33,13 @@ void TestEnvironment::renew() {
     char* made = mkdtemp(pattern.data());
     if (made == nullptr)
         std::abort();
-    const QByteArray root = made;
+    // Code under test resolves links in the paths it gives back: a temporary folder reached
+    // through one ($TMPDIR, /tmp on some systems) would make every path a test compares differ.
+    char* resolved = realpath(made, nullptr);
+    if (resolved == nullptr)
+        std::abort();
+    const QByteArray root = resolved;
+    std::free(resolved);
     // Earlier homes stay until the process ends: work a finished test left running may still
     // write into them.
     m_roots.append(root);
