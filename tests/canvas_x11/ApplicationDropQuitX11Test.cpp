@@ -80,6 +80,46 @@ private:
     QList<QTcpSocket*> m_waiting;
 };
 
+// The rope of a started application with one print hung, another program's drag source below it
+// and a web server that answers when told: the scene of a drop the user tries to quit during.
+struct HeldDropRope {
+    QString desktop = makeWatchedFolders();
+    QString shots = applicationShots();
+    Backdrop backdrop{Backdrop::Tone::Plain};
+    QProcess app;
+    QPoint onPrint;
+    OfferingSource source;
+    HeldServer server;
+
+    ~HeldDropRope() {
+        app.kill();
+        app.waitForFinished();
+    }
+    // False, with the failure reported, when something did not come up.
+    bool start(const QString& prefix, int seed) {
+        if (!backdrop.cover() || !startApplication(app) || !hangDesktopPhotos(desktop, prefix, 1, seed)) {
+            ADD_FAILURE() << "the application with one print did not come up";
+            return false;
+        }
+        const std::optional<QRect> window = applicationWindow(app.processId());
+        if (!window) {
+            ADD_FAILURE() << "no rope window";
+            return false;
+        }
+        onPrint = printPoint(*window, placementXs().value(0));
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        source.setWindowTitle("source");
+        source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+        source.show();
+        if (!QTest::qWaitForWindowExposed(&source)) {
+            ADD_FAILURE() << "the drag source did not show";
+            return false;
+        }
+        QTest::qWait(300);
+        return true;
+    }
+};
+
 QByteArray jpegBytes(QSize size, int seed) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -195,27 +235,15 @@ QStringList dialogWindows(qint64 pid) {
 TEST(ApplicationDropQuitX11, AQuitWhileADropIsSavedIsRefusedAndNoAnsweredQuitComesBack) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    const auto stop = stopAtEnd(app);
+    HeldDropRope rope;
+    ASSERT_TRUE(rope.start("quit", 91));
+    const QString& desktop = rope.desktop;
+    const QString& shots = rope.shots;
+    QProcess& app = rope.app;
     const qint64 pid = app.processId();
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "quit", 1, 91));
-    const std::optional<QRect> window = applicationWindow(pid);
-    ASSERT_TRUE(window);
-    const QPoint onPrint = printPoint(*window, placementXs().value(0));
-    OfferingSource source;
-    source.setWindowTitle("source");
-    source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
-    source.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&source));
-    QTest::qWait(300);
-    HeldServer server;
+    const QPoint onPrint = rope.onPrint;
+    OfferingSource& source = rope.source;
+    HeldServer& server = rope.server;
     const QByteArray picture = jpegBytes({900, 600}, 92);
 
     // A quit from the tray while a dropped image downloads: refused with its reason, and the
@@ -304,27 +332,14 @@ TEST(ApplicationDropQuitX11, AQuitWhileADropIsSavedIsRefusedAndNoAnsweredQuitCom
 TEST(ApplicationDropQuitX11, CtrlCAgainAndAgainDuringADropShowsOneAlertThatGoesWithTheDrop) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    const auto stop = stopAtEnd(app);
+    HeldDropRope rope;
+    ASSERT_TRUE(rope.start("ctrl-c", 97));
+    const QString& shots = rope.shots;
+    QProcess& app = rope.app;
     const qint64 pid = app.processId();
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "ctrl-c", 1, 97));
-    const std::optional<QRect> window = applicationWindow(pid);
-    ASSERT_TRUE(window);
-    const QPoint onPrint = printPoint(*window, placementXs().value(0));
-    OfferingSource source;
-    source.setWindowTitle("source");
-    source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
-    source.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&source));
-    QTest::qWait(300);
-    HeldServer server;
+    const QPoint onPrint = rope.onPrint;
+    OfferingSource& source = rope.source;
+    HeldServer& server = rope.server;
     const QByteArray picture = jpegBytes({900, 600}, 98);
     ASSERT_TRUE(dialogWindows(pid).isEmpty());
 
