@@ -96,33 +96,6 @@ int nearBlack(const QImage& shot, const QRect& screen, const QRect& area) {
     return count;
 }
 
-// xdotool arguments that press at `from`, carry to `through` in steps and let go, then press
-// again `pauseSeconds` later at `again` and carry on to `to`, all in one run, so no other event
-// comes in between.
-QStringList letGoAndPressAgainAt(QPoint from, QPoint through, QPoint again, QPoint to) {
-    QStringList gesture{
-        "mousemove", QString::number(from.x()), QString::number(from.y()), "sleep", "0.3", "mousedown", "1"};
-    const auto stroke = [&gesture](QPoint a, QPoint b) {
-        for (int i = 1; i <= 8; ++i) {
-            const QPoint p = a + (b - a) * i / 8;
-            gesture << "sleep"
-                    << "0.05"
-                    << "mousemove" << QString::number(p.x()) << QString::number(p.y());
-        }
-    };
-    stroke(from, through);
-    gesture << "sleep"
-            << "0.2"
-            << "mouseup"
-            << "1"
-            << "mousemove" << QString::number(again.x()) << QString::number(again.y()) << "sleep"
-            << "0.05"
-            << "mousedown"
-            << "1";
-    stroke(again, to);
-    return gesture;
-}
-
 } // namespace
 
 // Without a compositing manager (x11-session leaves it out for this suite's name) the panels that
@@ -234,7 +207,7 @@ TEST_F(ApplicationPegWithoutCompositorX11, APressOnAFlyingPanelWhereTheRopeDraws
         const QPoint to = pegPoint(*window, x + 120 / span, {now[right]});
         backdrop.presses.clear();
         const qsizetype loggedBefore = log().size();
-        const QStringList gesture = letGoAndPressAgainAt(from, through, through + QPoint(0, 14), to);
+        const QStringList gesture = letGoAndTakeAgain(from, through, to, "0.05", through + QPoint(0, 14));
         if (QProcess::execute("chrt", {"-f", "50", "true"}) == 0)
             QProcess::execute("chrt", QStringList{"-f", "50", "xdotool"} + gesture);
         else

@@ -255,7 +255,8 @@ void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway,
         ASSERT_TRUE(xdotool({"mouseup", "1"}, 600));
 }
 
-QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QString& pauseSeconds) {
+QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QString& pauseSeconds,
+                              std::optional<QPoint> again) {
     QStringList gesture{
         "mousemove", QString::number(from.x()), QString::number(from.y()), "sleep", "0.3", "mousedown", "1"};
     const auto stroke = [&gesture](QPoint a, QPoint b) {
@@ -270,10 +271,12 @@ QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QStr
     gesture << "sleep"
             << "0.2"
             << "mouseup"
-            << "1"
-            << "sleep" << pauseSeconds << "mousedown"
             << "1";
-    stroke(through, to);
+    if (again)
+        gesture << "mousemove" << QString::number(again->x()) << QString::number(again->y());
+    gesture << "sleep" << pauseSeconds << "mousedown"
+            << "1";
+    stroke(again.value_or(through), to);
     return gesture;
 }
 

@@ -88,8 +88,10 @@ void pegGesture(QPoint from, QPoint to, const std::function<void()>& halfway = {
                 const std::function<void()>& finish = {});
 // xdotool arguments that press at `from`, carry to `through` in steps, let go, press again
 // `pauseSeconds` later and carry on to `to`, all in one run of xdotool, so no other event comes
-// in between: a print taken up again right after its release.
-QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QString& pauseSeconds);
+// in between: a print taken up again right after its release. With `again` the second press is
+// there instead of where the first let go.
+QStringList letGoAndTakeAgain(QPoint from, QPoint through, QPoint to, const QString& pauseSeconds,
+                              std::optional<QPoint> again = std::nullopt);
 
 // A window of another program under the rope: a soft gradient that the rope's tan and the
 // toolbar's light material stand out against, or one plain blue, counting the clicks that pass
