@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 #include "DragSource.h"
+#include "PhotoLikeImages.h"
 #include "WindowPing.h"
 #include "support/TestEnvironment.h"
 
@@ -16,6 +17,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -298,14 +300,39 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
 
     // Hovering over a URI list the source never gives: the rope reads it briefly, keeps answering
     // and shows the source in time that it takes the drag.
+    // The longest the source waited for the rope's status after the pointer came to the print.
+    const auto longestStatusWait = [](const QByteArray& said) {
+        qint64 longest = -1;
+        for (const QByteArray& line : said.split('\n'))
+            if (line.startsWith("status after "))
+                longest = std::max(longest, line.mid(13).split(' ').value(0).toLongLong());
+        return longest;
+    };
+    // Around the print the pointer stops on; elsewhere in the rope window it may be over no target.
+    const QString watch = QString("watch=%1,%2,100,100").arg(onPrint.x() - 50).arg(onPrint.y() - 50);
     // The pings end before the drop, which may take the drop's whole time to read.
-    const Drag hover = drag({"text/uri-list=never"}, 3.0, 2.5);
-    std::printf("[ figure ] hover over a URI list never given: main thread held %lld ms at most\n",
-                static_cast<long long>(hover.freeze));
+    const Drag hover = drag({"text/uri-list=never", watch}, 3.0, 2.5);
+    std::printf("[ figure ] hover over a URI list never given: main thread held %lld ms at most, "
+                "status %lld ms after the pointer came\n",
+                static_cast<long long>(hover.freeze), static_cast<long long>(longestStatusWait(hover.said)));
     ASSERT_TRUE(hover.ended) << hover.said.toStdString();
     EXPECT_LT(hover.freeze, 2000) << "the hover's read held the rope";
-    EXPECT_TRUE(hover.said.contains("dropped copy")) << hover.said.toStdString();
+    EXPECT_LT(longestStatusWait(hover.said), 2000) << "the rope answered the source's positions late";
+    EXPECT_TRUE(hover.said.contains("dropped copy")) << "the rope did not show it takes the drag in time";
     QTest::qWait(1500);
+
+    // A busy file manager that gives the list of an image file 0.7 s after it was asked.
+    const QString busyFolder = QDir::tempPath() + "/busy-file-manager";
+    QDir().mkpath(busyFolder);
+    const QString busyPhoto = busyFolder + "/photo.jpg";
+    ASSERT_TRUE(makePhotoLikeImage(QSize(640, 480), 7).save(busyPhoto, "JPEG"));
+    const Drag busy = drag(
+        {"text/uri-list=slow:700:" + QUrl::fromLocalFile(busyPhoto).toString() + "\r\n", watch}, 1.0, 1.0);
+    std::printf("[ figure ] hover over a list given after 0.7 s: main thread held %lld ms at most, status "
+                "%lld ms after the pointer came\n",
+                static_cast<long long>(busy.freeze), static_cast<long long>(longestStatusWait(busy.said)));
+    EXPECT_TRUE(busy.said.contains("dropped copy")) << busy.said.toStdString();
+    QTest::qWait(2000);
 
     const struct {
         const char* what;

@@ -7,10 +7,15 @@
 //   slow_drag_source X Y TYPE=ANSWER...
 // offers the given types; ANSWER is "never" (the request is left without any answer, while the
 // program goes on answering others), "png" (a whole PNG), "cutpng" (the first half of it), "jpeg"
-// (a whole JPEG) or "text:..." (those bytes). Every request is told ("asked TYPE").
+// (a whole JPEG), "text:..." (those bytes) or "slow:MS:..." (those bytes after MS milliseconds,
+// the whole program waiting meanwhile). Every request is told ("asked TYPE"). "watch=X,Y,W,H"
+// times the target's status answers to the pointer's arrival in that rectangle.
 #include <QApplication>
 #include <QBuffer>
+#include <QCursor>
 #include <QDrag>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QImage>
 #include <QMimeData>
 #include <QPainter>
@@ -85,8 +90,9 @@ using Offers = QList<std::pair<QString, std::optional<QByteArray>>>;
 
 class ToldData : public QMimeData {
 public:
-    explicit ToldData(Offers offers)
-        : m_offers(std::move(offers)) {}
+    ToldData(Offers offers, QHash<QString, int> slowMs)
+        : m_offers(std::move(offers))
+        , m_slowMs(std::move(slowMs)) {}
     QStringList formats() const override {
         QStringList types;
         for (const auto& offer : m_offers)
@@ -97,6 +103,7 @@ public:
 
 protected:
     QVariant retrieveData(const QString& type, QMetaType) const override {
+        QThread::msleep(m_slowMs.value(type));
         for (const auto& offer : m_offers)
             if (offer.first == type)
                 return offer.second.value_or(QByteArray());
@@ -105,26 +112,58 @@ protected:
 
 private:
     Offers m_offers;
+    QHash<QString, int> m_slowMs;
 };
 
 // Sees the drag's selection requests before Qt answers them; those of a type never to be answered
-// go no further.
+// go no further. It also times how long the target took to answer the pointer's arrival in
+// `watched` (screen coordinates) with its status: from the first move there after the last
+// status to the next status ("status after N ms").
 class RequestFilter : public QAbstractNativeEventFilter {
 public:
-    RequestFilter(xcb_connection_t* c, QStringList never)
+    RequestFilter(xcb_connection_t* c, QStringList never, QRect watched)
         : m_c(c)
-        , m_never(std::move(never)) {}
+        , m_never(std::move(never))
+        , m_watched(watched) {
+        m_clock.start();
+        auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 10, "XdndStatus"), nullptr);
+        m_status = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        // Qt takes the pointer's motion through XInput 2; where it is, is enough here.
+        m_last = QCursor::pos();
+        QObject::connect(&m_poll, &QTimer::timeout, [this] {
+            const QPoint at = QCursor::pos();
+            if (!m_watched.contains(at))
+                m_pendingSince = -1;
+            else if (at != m_last && m_pendingSince < 0)
+                m_pendingSince = m_clock.elapsed();
+            m_last = at;
+        });
+        m_poll.start(5);
+    }
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
         if (type != "xcb_generic_event_t")
             return false;
         const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
+        switch (event->response_type & 0x7f) {
+        case XCB_CLIENT_MESSAGE: {
+            const auto* client = static_cast<const xcb_client_message_event_t*>(message);
+            if (client->type == m_status && m_pendingSince >= 0) {
+                say(QString("status after %1 ms").arg(m_clock.elapsed() - m_pendingSince));
+                m_pendingSince = -1;
+            }
             return false;
-        const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
-        const QString target = atomName(request->target);
-        say("asked " + target);
-        return m_never.contains(target);
+        }
+        case XCB_SELECTION_REQUEST: {
+            const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
+            const QString target = atomName(request->target);
+            say("asked " + target);
+            return m_never.contains(target);
+        }
+        default:
+            return false;
+        }
     }
 
 private:
@@ -140,6 +179,12 @@ private:
 
     xcb_connection_t* m_c;
     QStringList m_never;
+    QRect m_watched;
+    QElapsedTimer m_clock;
+    QTimer m_poll;
+    QPoint m_last;
+    xcb_atom_t m_status = XCB_ATOM_NONE;
+    qint64 m_pendingSince = -1;
 };
 
 class Source : public QWidget {
@@ -188,9 +233,15 @@ int main(int argc, char** argv) {
     } else {
         Offers offers;
         QStringList never;
+        QRect watched;
+        QHash<QString, int> slowMs;
         for (const QString& arg : args.mid(3)) {
             const QString type = arg.section('=', 0, 0), answer = arg.section('=', 1);
-            if (answer == "never") {
+            if (type == "watch") {
+                const QStringList n = answer.split(',');
+                if (n.size() == 4)
+                    watched = QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
+            } else if (answer == "never") {
                 never.append(type);
                 offers.append({type, std::nullopt});
             } else if (answer == "png") {
@@ -202,6 +253,10 @@ int main(int argc, char** argv) {
                 offers.append({type, picture("JPEG")});
             } else if (answer.startsWith("text:")) {
                 offers.append({type, answer.mid(5).toUtf8()});
+            } else if (answer.startsWith("slow:")) {
+                // "slow:MS:TEXT": the whole program waits MS before it answers, as a busy one does.
+                offers.append({type, answer.section(':', 2).toUtf8()});
+                slowMs.insert(type, answer.section(':', 1, 1).toInt());
             } else {
                 return 2;
             }
@@ -209,9 +264,10 @@ int main(int argc, char** argv) {
         auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
         if (x11 == nullptr)
             return 3;
-        filter = std::make_unique<RequestFilter>(x11->connection(), never);
+        filter = std::make_unique<RequestFilter>(x11->connection(), never, watched);
         app.installNativeEventFilter(filter.get());
-        source = std::make_unique<Source>(args.mid(3).join('\n'), [offers] { return new ToldData(offers); });
+        source = std::make_unique<Source>(args.mid(3).join('\n'),
+                                          [offers, slowMs] { return new ToldData(offers, slowMs); });
     }
     source->setWindowTitle("slow drag source");
     source->setGeometry(args[1].toInt(), args[2].toInt(), 200, 150);
