@@ -82,8 +82,8 @@ bool readableDrag(const QMimeData& data, const DropDataFetch& fetch) {
     }
     if (!formats.contains(kUriList))
         return false;
-    // Looked at while the drag moves, before any drop: the source answers only Qt's requests
-    // then, unless it was asked with the time of the drag's position.
+    // Looked at while the drag moves, before any drop: asked with the time stamp of the drag's
+    // last position, and only briefly, since the source's position messages wait meanwhile.
     const QDeadlineTimer hover(ExternalImageDrop::kHoverReadMs);
     std::optional<DropDataReader> reader;
     reader.emplace(fetch ? DropDataReader(data, hover, fetch) : DropDataReader::forHover(data, hover));
