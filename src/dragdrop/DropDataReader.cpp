@@ -1,6 +1,7 @@
 #include "dragdrop/DropDataReader.h"
 
 #include "dragdrop/ExternalImageDrop.h"
+#include "platform/X11Connection.h"
 #include "platform/X11DropTime.h"
 #include "platform/X11Selection.h"
 #include "platform/X11SelectionReader.h"
@@ -80,7 +81,16 @@ DropDataReader DropDataReader::forDrop(const QMimeData& data, QDeadlineTimer dea
     return DropDataReader(data, deadline, fetch ? fetch : x11Fetch(X11DropTime::last()));
 }
 
+bool DropDataReader::readsFromAnotherProgram() {
+    const std::optional<unsigned> owner = X11Selection::owner("XdndSelection");
+    return owner && !X11Selection::ownWindow(*owner);
+}
+
 DropDataReader DropDataReader::forHover(const QMimeData& data, QDeadlineTimer deadline) {
+    // What the application still holds for the source, its answer to the drag's last position,
+    // goes out before the question: a source busy answering sees that answer first.
+    if (xcb_connection_t* c = X11Connection::get())
+        xcb_flush(c);
     return DropDataReader(data, deadline, x11Fetch(X11DropTime::lastPosition()));
 }
 

@@ -34,6 +34,9 @@ public:
                                   const DropDataFetch& fetch = {});
     // A drag moving over us, with the time stamp of its last position.
     static DropDataReader forHover(const QMimeData& data, QDeadlineTimer deadline);
+    // Whether reading the current drag's data asks another program on X11, which answers in its
+    // own time, rather than Qt within this one.
+    static bool readsFromAnotherProgram();
 
     // The type's data; empty when the source gave none, or did not answer by the reader's
     // deadline or by `until`, whichever comes first.

@@ -69,7 +69,8 @@ QString canonicalType(const QString& type) {
     return mime.isValid() ? mime.name() : type;
 }
 
-bool readableDrag(const QMimeData& data, const DropDataFetch& fetch) {
+// What the types alone tell; nothing when only the URI list can.
+std::optional<bool> readableByTypes(const QMimeData& data) {
     const QStringList formats = data.formats();
     for (const QString& format : formats) {
         if (format == kUriList)
@@ -82,6 +83,12 @@ bool readableDrag(const QMimeData& data, const DropDataFetch& fetch) {
     }
     if (!formats.contains(kUriList))
         return false;
+    return std::nullopt;
+}
+
+bool readableDrag(const QMimeData& data, const DropDataFetch& fetch) {
+    if (const std::optional<bool> byTypes = readableByTypes(data))
+        return *byTypes;
     // Looked at while the drag moves, before any drop: asked with the time stamp of the drag's
     // last position, and only briefly, since the source's position messages wait meanwhile.
     const QDeadlineTimer hover(ExternalImageDrop::kHoverReadMs);
@@ -112,6 +119,8 @@ struct DragAnswer {
 };
 
 std::atomic<std::uint64_t> g_dragGeneration{0};
+// Main thread only, like the drags it describes.
+thread_local DragAnswer g_dragAnswer;
 
 std::mutex g_temporaryMutex;
 std::optional<QStringList> g_temporaryOverride;
@@ -224,14 +233,19 @@ void ExternalImageDrop::beginDrag() {
 }
 
 bool ExternalImageDrop::canRead(const QMimeData& data, const DropDataFetch& fetch) {
-    // Reading the source's types and URI list costs round trips to the dragging program, and
-    // the answer cannot change within one drag.
-    thread_local DragAnswer cached;
-    const std::uint64_t generation = g_dragGeneration.load();
-    if (cached.data == &data && cached.generation == generation)
-        return cached.readable;
-    cached = DragAnswer{QPointer<const QMimeData>(&data), generation, readableDrag(data, fetch)};
-    return cached.readable;
+    if (const std::optional<bool> known = readableWithoutAsking(data))
+        return *known;
+    g_dragAnswer =
+        DragAnswer{QPointer<const QMimeData>(&data), g_dragGeneration.load(), readableDrag(data, fetch)};
+    return g_dragAnswer.readable;
+}
+
+std::optional<bool> ExternalImageDrop::readableWithoutAsking(const QMimeData& data) {
+    // Reading the source's URI list costs round trips to the dragging program, and the answer
+    // cannot change within one drag.
+    if (g_dragAnswer.data == &data && g_dragAnswer.generation == g_dragGeneration.load())
+        return g_dragAnswer.readable;
+    return readableByTypes(data);
 }
 
 QStringList ExternalImageDrop::temporaryFolders() {

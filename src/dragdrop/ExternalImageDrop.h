@@ -150,6 +150,9 @@ public:
     // drag over the same data it answers from what it found first. `fetch` reads in place of the
     // platform (tests).
     static bool canRead(const QMimeData& data, const DropDataFetch& fetch = {});
+    // What canRead would answer without asking the source: from the types, or from what it found
+    // earlier in this drag; nothing while only the source's URI list can tell.
+    static std::optional<bool> readableWithoutAsking(const QMimeData& data);
     // A drop target calls this when a drag enters it: canRead looks at the data afresh, even when
     // the platform hands over the same data object for every drag.
     static void beginDrag();

@@ -362,7 +362,12 @@ TEST(DropSnapshot, AHoverReadsTheUriListBrieflyAndTakesADragItCouldNotReadInTime
     BoundedSource never;
     never.answers = {{kUriList, std::nullopt}};
     ExternalImageDrop::beginDrag();
-    EXPECT_TRUE(ExternalImageDrop::canRead(*never.data(), never.fetch())) << "the drop tells";
+    const auto neverData = never.data();
+    EXPECT_EQ(ExternalImageDrop::readableWithoutAsking(*neverData), std::nullopt) << "only the list can tell";
+    EXPECT_TRUE(never.asked.isEmpty());
+    EXPECT_TRUE(ExternalImageDrop::canRead(*neverData, never.fetch())) << "the drop tells";
+    EXPECT_EQ(ExternalImageDrop::readableWithoutAsking(*neverData), true) << "what this drag found";
+    EXPECT_EQ(ExternalImageDrop::readableWithoutAsking(*mime({{"image/png", "x"}})), true) << "by its types";
     ASSERT_EQ(never.asked, QStringList{kUriList});
     EXPECT_LE(never.given[0], ExternalImageDrop::kHoverReadMs);
 
