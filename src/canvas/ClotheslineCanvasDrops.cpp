@@ -10,6 +10,8 @@
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -51,11 +53,30 @@ bool ClotheslineCanvasView::isOwnPhotoDrag(const QDropEvent& event) const {
     return isOwnDrag(event) && m_sessionInProgress && m_dragIntent == ClotheslineDragIntent::copyPhoto;
 }
 
-Qt::DropAction ClotheslineCanvasView::externalOperation(const QDropEvent& event) const {
+bool ClotheslineCanvasView::externalReadable(const QDropEvent& event, bool dropping) {
+    const QMimeData* data = event.mimeData();
+    if (!data)
+        return false;
+    if (dropping)
+        return ExternalImageDrop::canRead(*data);
+    if (const std::optional<bool> known = ExternalImageDrop::readableWithoutAsking(*data))
+        return *known;
+    if (!DropDataReader::readsFromAnotherProgram())
+        return ExternalImageDrop::canRead(*data);
+    // Another program is asked only once this move was answered: one slow to give its list (a
+    // busy file manager) then knows that the rope takes the drag while it answers, and a drop in
+    // that time is not lost. What the list shows holds from the next move on.
+    QTimer::singleShot(0, this, [this, pending = QPointer<const QMimeData>(data)] {
+        if (pending && !ExternalImageDrop::canRead(*pending))
+            setExternalDrop(false);
+    });
+    return true;
+}
+
+Qt::DropAction ClotheslineCanvasView::externalOperation(const QDropEvent& event, bool dropping) {
     if (isOwnDrag(event) || m_previewing || !m_model || m_model->isBusy())
         return Qt::IgnoreAction;
-    if (!(event.possibleActions() & Qt::CopyAction) || !event.mimeData() ||
-        !ExternalImageDrop::canRead(*event.mimeData()))
+    if (!(event.possibleActions() & Qt::CopyAction) || !externalReadable(event, dropping))
         return Qt::IgnoreAction;
     QWidget* content = m_port ? m_port->contentView() : nullptr;
     if (!content)
@@ -129,9 +150,9 @@ void ClotheslineCanvasView::dragEnterEvent(QDragEnterEvent* event) {
     // Only an accepted enter brings the moves that follow, so a drag the rope can take somewhere
     // stays with it even when it enters where it cannot drop (beside the rope, on a knot); the
     // move after the enter answers no there. A drag it can never read is refused here.
-    const bool candidate = isOwnPhotoDrag(*event) || (!isOwnDrag(*event) && event->mimeData() &&
-                                                      (event->possibleActions() & Qt::CopyAction) &&
-                                                      ExternalImageDrop::canRead(*event->mimeData()));
+    const bool candidate =
+        isOwnPhotoDrag(*event) || (!isOwnDrag(*event) && (event->possibleActions() & Qt::CopyAction) &&
+                                   externalReadable(*event, false));
     if (!candidate) {
         event->ignore();
         return;
@@ -194,7 +215,7 @@ void ClotheslineCanvasView::dropEvent(QDropEvent* event) {
                 m_pendingPhotoDrop = target;
             taken = true;
         }
-    } else if (externalOperation(*event) == Qt::CopyAction) {
+    } else if (externalOperation(*event, true) == Qt::CopyAction) {
         const ExternalImageDrop::Snapshot snapshot = ExternalImageDrop::snapshot(*event->mimeData());
         // Beyond the outermost peg places the model hangs the images at the rope's end.
         m_model->importExhibitionDrop(snapshot, ropeFraction(event->position()));

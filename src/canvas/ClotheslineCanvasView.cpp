@@ -8,6 +8,7 @@
 #include "dragdrop/PegFolderDelivery.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
+#include "platform/X11DropTime.h"
 
 #include <QGuiApplication>
 #include <QPaintEvent>
@@ -35,6 +36,8 @@ ClotheslineCanvasView::ClotheslineCanvasView(QWidget* parent)
     setAccessibleDescription(QString::fromUtf8(ClotheslineCanvasAccessible::kHelp));
     // Images from other programs, and the canvas's own copy drags, can be dropped on the rope.
     setAcceptDrops(true);
+    // The first drag's first position must be seen too: its time stamp reads the drag's data.
+    X11DropTime::watch();
     m_physicsDriver->setCanvas(this);
     m_imagePreparation.prepareArtwork();
     connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, &ClotheslineCanvasView::focusWindowChanged);

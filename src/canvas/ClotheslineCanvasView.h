@@ -349,7 +349,10 @@ private:
     void removeDragMonitor();
     bool isOwnDrag(const QDropEvent& event) const;
     bool isOwnPhotoDrag(const QDropEvent& event) const;
-    Qt::DropAction externalOperation(const QDropEvent& event) const;
+    // While another program's drag moves, one whose URI list is still to be read counts as
+    // readable; the list is read once the source has that answer. The drop waits for the list.
+    Qt::DropAction externalOperation(const QDropEvent& event, bool dropping = false);
+    bool externalReadable(const QDropEvent& event, bool dropping);
     Qt::DropAction dropOperation(const QDropEvent& event);
     void beginPegSession(QPointF point);
     void updateLocalPegDrag(QPointF point);

@@ -2,17 +2,15 @@
 
 #include "core/ImageFileRule.h"
 #include "core/PathRules.h"
+#include "dragdrop/DropDataReader.h"
+#include "dragdrop/DroppedPicture.h"
 #include "dragdrop/PromiseDirectory.h"
 #include "dragdrop/PromisedImage.h"
 #include "dragdrop/XdsPromiseReceiver.h"
-#include "platform/ImageDecoder.h"
 #include "platform/X11DropTime.h"
-#include "platform/X11Selection.h"
-#include "platform/X11SelectionReader.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMimeData>
@@ -20,7 +18,6 @@
 #include <QPointer>
 #include <QSet>
 #include <QStandardPaths>
-#include <QStringDecoder>
 #include <QUuid>
 
 #include <atomic>
@@ -67,129 +64,13 @@ bool isWebScheme(const QUrl& url) {
            scheme == QLatin1String("data");
 }
 
-QStringList lines(const QString& text) {
-    QStringList result;
-    for (QString line : text.split(QLatin1Char('\n'))) {
-        line = line.trimmed();
-        if (line.startsWith(QChar(0xFEFF)))
-            line = line.mid(1).trimmed();
-        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
-            result.append(line);
-    }
-    return result;
-}
-
-QString decodeMozUrl(const QByteArray& bytes) {
-    // Firefox and Chromium write UTF-16; some sources write UTF-8.
-    if (bytes.contains('\0')) {
-        auto decoder = QStringDecoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
-        return decoder(bytes);
-    }
-    return QString::fromUtf8(bytes);
-}
-
-// Whether bytes hold a picture the import can save, by their header alone: nothing is decoded on
-// the main thread. A header too large to decode still counts, the import names the fault.
-bool givesPicture(const QByteArray& bytes) {
-    if (bytes.startsWith("%PDF-"))
-        return true;
-    const auto header = ImageDecoder::readHeader(bytes);
-    return header.ok() || (header.error().domain == QLatin1String(kImageErrorDomain) &&
-                           header.error().code == kImageTooLargeCode);
-}
-
 QString canonicalType(const QString& type) {
     const QMimeType mime = QMimeDatabase().mimeTypeForName(type);
     return mime.isValid() ? mime.name() : type;
 }
 
-// Reads a drop's data one type at a time, all reads within one time. Qt asks the source for each
-// type on its own and waits up to its selection time-out (five seconds, fixed) for every answer,
-// on the main thread: after one answer came back empty that late, the source has stopped
-// answering, and the other types are not asked for. A drop from another program on X11 is read
-// over a connection of our own instead, where no read waits past the time left.
-class DropDataReader {
-public:
-    DropDataReader(const QMimeData& data, const QDeadlineTimer& deadline,
-                   std::unique_ptr<X11SelectionReader> x11 = {}, std::uint32_t time = 0)
-        : m_data(data)
-        , m_x11(std::move(x11))
-        , m_time(time)
-        , m_deadline(deadline) {}
-
-    QByteArray read(const QString& format) {
-        if (m_stalled || !m_data.hasFormat(format))
-            return {};
-        if (m_deadline.hasExpired()) {
-            m_ranOut = true;
-            return {};
-        }
-        QElapsedTimer timer;
-        timer.start();
-        QByteArray bytes = fetch(format);
-        if (bytes.isEmpty() && timer.elapsed() >= ExternalImageDrop::kStalledReadMs)
-            m_stalled = true;
-        if (bytes.isEmpty() && m_deadline.hasExpired())
-            m_ranOut = true;
-        return bytes;
-    }
-    // Whether a type was left unread, or read in vain, because the time was up.
-    bool ranOut() const { return m_ranOut; }
-
-private:
-    QByteArray fetch(const QString& format) {
-        if (!m_x11)
-            return m_data.data(format);
-        const auto ask = [this](const QString& target) {
-            return m_x11->read("XdndSelection", target.toLatin1(), m_time, m_deadline,
-                               ExternalImageDrop::kMaxImageBytes);
-        };
-        std::optional<QByteArray> bytes = ask(format);
-        // Qt lists the browsers' URL type as a URI list, and converts it when read through Qt.
-        if (!bytes && format == kUriList)
-            if (const auto moz = ask(kMozUrl))
-                bytes = decodeMozUrl(*moz).section(QLatin1Char('\n'), 0, 0).toUtf8();
-        return bytes.value_or(QByteArray());
-    }
-
-    const QMimeData& m_data;
-    std::unique_ptr<X11SelectionReader> m_x11;
-    std::uint32_t m_time;
-    QDeadlineTimer m_deadline;
-    bool m_stalled = false;
-    bool m_ranOut = false;
-};
-
-// A reader for the drop being handled: over its own X connection when the data comes from
-// another program on X11 and the drop's time is known, else through Qt.
-DropDataReader dropReader(const QMimeData& data, const QDeadlineTimer& deadline) {
-    const std::optional<unsigned> owner = X11Selection::owner("XdndSelection");
-    const std::optional<std::uint32_t> time = X11DropTime::last();
-    if (owner && time && !X11Selection::ownWindow(*owner))
-        if (auto x11 = X11SelectionReader::open())
-            return DropDataReader(data, deadline, std::move(x11), *time);
-    return DropDataReader(data, deadline);
-}
-
-// The dropped URLs in the order offered: the URI list, else the first line of the browsers' URL
-// types.
-QList<QUrl> droppedUrls(DropDataReader& reader) {
-    QStringList texts = lines(QString::fromUtf8(reader.read(kUriList)));
-    if (texts.isEmpty())
-        texts = lines(decodeMozUrl(reader.read(kMozUrl))).mid(0, 1);
-    if (texts.isEmpty())
-        texts = lines(QString::fromUtf8(reader.read(kNetscapeUrl))).mid(0, 1);
-    QList<QUrl> urls;
-    for (const QString& text : texts) {
-        // Some sources write file names unencoded; only the scheme and the local path are used.
-        const QUrl url(text, QUrl::TolerantMode);
-        if (url.isValid() && !url.scheme().isEmpty())
-            urls.append(url);
-    }
-    return urls;
-}
-
-bool readableDrag(const QMimeData& data) {
+// What the types alone tell; nothing when only the URI list can.
+std::optional<bool> readableByTypes(const QMimeData& data) {
     const QStringList formats = data.formats();
     for (const QString& format : formats) {
         if (format == kUriList)
@@ -202,9 +83,25 @@ bool readableDrag(const QMimeData& data) {
     }
     if (!formats.contains(kUriList))
         return false;
-    // Looked at while the drag moves, before any drop: the source answers only Qt's requests then.
-    DropDataReader reader(data, QDeadlineTimer(ExternalImageDrop::kDropReadMs));
-    for (const QUrl& url : droppedUrls(reader)) {
+    return std::nullopt;
+}
+
+bool readableDrag(const QMimeData& data, const DropDataFetch& fetch) {
+    if (const std::optional<bool> byTypes = readableByTypes(data))
+        return *byTypes;
+    // Looked at while the drag moves, before any drop: asked with the time stamp of the drag's
+    // last position, and only briefly, since the source's position messages wait meanwhile.
+    const QDeadlineTimer hover(ExternalImageDrop::kHoverReadMs);
+    std::optional<DropDataReader> reader;
+    reader.emplace(fetch ? DropDataReader(data, hover, fetch) : DropDataReader::forHover(data, hover));
+    // Through Qt (our own drags, or off X11) a read cannot be cut short: it keeps the drop's time.
+    if (!reader->bounded())
+        reader.emplace(data, QDeadlineTimer(ExternalImageDrop::kDropReadMs));
+    const QList<QUrl> urls = reader->urls();
+    // A list the source did not give in time may hold anything, like a web URL: the drop tells.
+    if (urls.isEmpty() && reader->lastRanOut())
+        return true;
+    for (const QUrl& url : urls) {
         if (!url.isLocalFile())
             return true;
         if (isImageFile(url.toLocalFile()))
@@ -222,6 +119,8 @@ struct DragAnswer {
 };
 
 std::atomic<std::uint64_t> g_dragGeneration{0};
+// Main thread only, like the drags it describes.
+thread_local DragAnswer g_dragAnswer;
 
 std::mutex g_temporaryMutex;
 std::optional<QStringList> g_temporaryOverride;
@@ -333,15 +232,20 @@ void ExternalImageDrop::beginDrag() {
     X11DropTime::watch();
 }
 
-bool ExternalImageDrop::canRead(const QMimeData& data) {
-    // Reading the source's types and URI list costs round trips to the dragging program, and
-    // the answer cannot change within one drag.
-    thread_local DragAnswer cached;
-    const std::uint64_t generation = g_dragGeneration.load();
-    if (cached.data == &data && cached.generation == generation)
-        return cached.readable;
-    cached = DragAnswer{QPointer<const QMimeData>(&data), generation, readableDrag(data)};
-    return cached.readable;
+bool ExternalImageDrop::canRead(const QMimeData& data, const DropDataFetch& fetch) {
+    if (const std::optional<bool> known = readableWithoutAsking(data))
+        return *known;
+    g_dragAnswer =
+        DragAnswer{QPointer<const QMimeData>(&data), g_dragGeneration.load(), readableDrag(data, fetch)};
+    return g_dragAnswer.readable;
+}
+
+std::optional<bool> ExternalImageDrop::readableWithoutAsking(const QMimeData& data) {
+    // Reading the source's URI list costs round trips to the dragging program, and the answer
+    // cannot change within one drag.
+    if (g_dragAnswer.data == &data && g_dragAnswer.generation == g_dragGeneration.load())
+        return g_dragAnswer.readable;
+    return readableByTypes(data);
 }
 
 QStringList ExternalImageDrop::temporaryFolders() {
@@ -399,7 +303,8 @@ ExternalImageDrop::readPhotosOrigin(const std::optional<QString>& filePath,
 }
 
 ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
-                                                        const PromiseReceivers& promises) {
+                                                        const PromiseReceivers& promises,
+                                                        const DropDataFetch& fetch) {
     Snapshot snapshot;
     const QStringList formats = data.formats();
     // One time for every read of the drop, the promise's answer included.
@@ -418,7 +323,6 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
     bool hasPhotosType = false;
     for (const QString& format : formats)
         hasPhotosType = hasPhotosType || format.startsWith(PhotosLibrary::pasteboardTypePrefix());
-    const auto references = PhotosLibrary::shared()->pasteboardReferences(data);
 
     QStringList candidates = imageTypes();
     for (const QString& format : formats)
@@ -428,12 +332,17 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
     for (const QString& type : candidates)
         if (formats.contains(type))
             offeredImageTypes.append(type);
+    const bool offersBytes = !offeredImageTypes.isEmpty() || formats.contains(kOctetStream);
 
     // The URI list gives one item per URI; bytes and the promise belong to the first item, the one
-    // every source that offers them describes.
-    DropDataReader reader = dropReader(data, deadline);
-    QList<QUrl> urls = droppedUrls(reader);
-    const bool hasData = !offeredImageTypes.isEmpty() || formats.contains(kOctetStream) || hasPromiseType;
+    // every source that offers them describes. A file comes before bytes, so the list is read
+    // first; beside bytes it has half the time left, so that a list the source never gives
+    // leaves the picture offered with it the other half.
+    DropDataReader reader = DropDataReader::forDrop(data, deadline, fetch);
+    const QList<QUrl> urls =
+        reader.urls(offersBytes && reader.bounded() ? QDeadlineTimer(deadline.remainingTime() / 2)
+                                                    : QDeadlineTimer(QDeadlineTimer::Forever));
+    const bool hasData = offersBytes || hasPromiseType;
     const qsizetype itemCount = std::max<qsizetype>(urls.size(), hasData ? 1 : 0);
 
     qint64 budget = kMaxDropBytes;
@@ -443,6 +352,44 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
         budget -= size;
         return true;
     };
+
+    // The first item's bytes. Reading ends at the first picture that looks whole, since each read
+    // may cost a round trip to a slow source on the main thread; one cut off in transit leaves
+    // the next type to try, while the time lasts.
+    QList<Source> bytesOffered;
+    bool unread = false;
+    if (hasData && itemCount > 0) {
+        bool whole = false;
+        bool ranOut = false;
+        for (const QString& type : offeredImageTypes) {
+            if (whole)
+                break;
+            QByteArray bytes = reader.read(type);
+            ranOut = ranOut || reader.lastRanOut();
+            if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size())) {
+                whole = DroppedPicture::looksWhole(bytes);
+                bytesOffered.append(Source::fromBytes(std::move(bytes)));
+            }
+        }
+        if (!whole && formats.contains(kOctetStream)) {
+            QByteArray bytes = reader.read(kOctetStream);
+            ranOut = ranOut || reader.lastRanOut();
+            if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && contentIsImage(bytes) &&
+                fits(bytes.size())) {
+                whole = true;
+                bytesOffered.append(Source::fromBytes(std::move(bytes)));
+            }
+        }
+        unread = bytesOffered.isEmpty() && ranOut;
+    }
+
+    // Where the items came from is worth less than their pictures: read last, with the time left.
+    // A library this platform restricts can never match a reference, so it is not asked for.
+    QList<std::optional<PhotosAssetReference>> references;
+    const auto library = PhotosLibrary::shared();
+    if (hasReferenceType && library->authorizationStatus() != PhotosAuthorization::Restricted)
+        references = library->pasteboardReferences(reader.read(PhotosLibrary::pasteboardType()));
+
     qsizetype nextPromise = 0;
     for (qsizetype index = 0; index < itemCount; ++index) {
         if (snapshot.items.size() >= kMaxDropItems) {
@@ -467,27 +414,8 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
             alternatives.append(Source::file(*filePath, copy));
         }
         if (carriesData) {
-            // The first type that gives a picture ends the reading: each read may cost a round
-            // trip to a slow source, on the main thread.
-            bool picture = false;
-            for (const QString& type : offeredImageTypes) {
-                if (picture)
-                    break;
-                QByteArray bytes = reader.read(type);
-                if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size())) {
-                    picture = givesPicture(bytes);
-                    alternatives.append(Source::fromBytes(std::move(bytes)));
-                }
-            }
-            if (!picture && formats.contains(kOctetStream)) {
-                QByteArray bytes = reader.read(kOctetStream);
-                if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && contentIsImage(bytes) &&
-                    fits(bytes.size())) {
-                    picture = true;
-                    alternatives.append(Source::fromBytes(std::move(bytes)));
-                }
-            }
-            if (!picture && reader.ranOut())
+            alternatives += bytesOffered;
+            if (unread)
                 snapshot.unreadItems.append(int(snapshot.items.size()));
         }
         if (itemHasPromise && nextPromise < promised.size())

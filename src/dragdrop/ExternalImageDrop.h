@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Photo.h"
+#include "dragdrop/DropDataReader.h"
 #include "dragdrop/FilePromiseReceiver.h"
 #include "platform/LeftoverTemporaries.h"
 #include "platform/PhotosLibrary.h"
@@ -79,13 +80,17 @@ public:
     static constexpr double kMaxPdfSidePixels = 4096.0;
     // The drag type of a file promise under the X Direct Save protocol.
     static constexpr auto kDirectSaveType = "XdndDirectSave0";
-    // A read of drop data that comes back empty after this long was the platform's selection
-    // time-out, a source that stopped answering: the drop's other types are not asked for then.
+    // A read of drop data through Qt that comes back empty after this long was the platform's
+    // selection time-out, a source that stopped answering: the drop's other types are not asked
+    // for then.
     static constexpr int kStalledReadMs = 1000;
     // All reads of one drop's data together, inside the drop handler on the main thread: a source
     // that answers slowly, or offers many types, holds the application no longer than this. What
     // was not read by then is not asked for.
     static constexpr int kDropReadMs = 2000;
+    // The URI list read while a drag moves over the rope: the source's position messages wait
+    // meanwhile, and a drag whose list has not come by then is taken as readable.
+    static constexpr int kHoverReadMs = 250;
     // How often a blocked wait looks whether the drop was cancelled.
     static constexpr int kCancelPollMs = 100;
 
@@ -145,16 +150,23 @@ public:
     // Every drag type the rope accepts drops of.
     static QStringList registeredTypes();
     // Looks at the types and the file URLs only, never at other contents. Main thread; within one
-    // drag over the same data it answers from what it found first.
-    static bool canRead(const QMimeData& data);
+    // drag over the same data it answers from what it found first. `fetch` reads in place of the
+    // platform (tests).
+    static bool canRead(const QMimeData& data, const DropDataFetch& fetch = {});
+    // What canRead would answer without asking the source: from the types, or from what it found
+    // earlier in this drag; nothing while only the source's URI list can tell.
+    static std::optional<bool> readableWithoutAsking(const QMimeData& data);
     // A drop target calls this when a drag enters it: canRead looks at the data afresh, even when
     // the platform hands over the same data object for every drag.
     static void beginDrag();
     // Main thread, inside the drop handler: promises start receiving here. Without `promises`
-    // the X Direct Save receiver is used where the source offers it. Image types are read in
-    // preference order until one gives a picture, all reads within kDropReadMs; from another
-    // program on X11 over a connection of their own, so that no read waits beyond that time.
-    static Snapshot snapshot(const QMimeData& data, const PromiseReceivers& promises = {});
+    // the X Direct Save receiver is used where the source offers it. All reads within
+    // kDropReadMs; from another program on X11 over a connection of their own, so that no read
+    // waits beyond that time. The URL list first (with half the time when bytes are offered
+    // too), then image types in preference order until one looks like a whole picture, then the
+    // Photos reference. `fetch` reads in place of the platform (tests).
+    static Snapshot snapshot(const QMimeData& data, const PromiseReceivers& promises = {},
+                             const DropDataFetch& fetch = {});
     static std::optional<PhotosOrigin> readPhotosOrigin(const std::optional<QString>& filePath,
                                                         const std::optional<PhotosAssetReference>& reference,
                                                         bool hasReferenceType, bool hasPhotosType);

@@ -3,16 +3,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMimeData>
 
 #include <mutex>
 
 namespace vennimo {
 
 namespace {
-
-// A reference value is small; anything larger is not one.
-constexpr qsizetype kMaxReferenceBytes = 1 << 20;
 
 std::mutex g_sharedMutex;
 std::shared_ptr<PhotosLibrary> g_shared;
@@ -41,13 +37,11 @@ QString PhotosLibrary::pasteboardTypePrefix() {
     return QStringLiteral("application/x-com.apple.photos.");
 }
 
-QList<std::optional<PhotosAssetReference>> PhotosLibrary::pasteboardReferences(const QMimeData& data) const {
-    if (!data.hasFormat(pasteboardType()))
+QList<std::optional<PhotosAssetReference>>
+PhotosLibrary::pasteboardReferences(const QByteArray& value) const {
+    if (value.size() > kMaxReferenceBytes)
         return {};
-    const QByteArray bytes = data.data(pasteboardType());
-    if (bytes.size() > kMaxReferenceBytes)
-        return {};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    const QJsonDocument document = QJsonDocument::fromJson(value);
     if (document.isObject())
         return {referenceFrom(document.object())};
     QList<std::optional<PhotosAssetReference>> references;

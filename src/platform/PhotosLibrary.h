@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -9,8 +10,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-
-class QMimeData;
 
 namespace vennimo {
 
@@ -57,8 +56,12 @@ public:
     static QString pasteboardType();
     // Prefix shared by every type a Photos drag source offers.
     static QString pasteboardTypePrefix();
-    // One entry per item index; nothing for a malformed value or an entry that is not an object.
-    virtual QList<std::optional<PhotosAssetReference>> pasteboardReferences(const QMimeData& data) const;
+    // Values longer than this are no references and are not read.
+    static constexpr qsizetype kMaxReferenceBytes = 1 << 20;
+    // The references in a value of the drag type, one entry per item index; nothing for a
+    // malformed value or an entry that is not an object. The caller reads the value, within the
+    // time it gives the drag's other data.
+    virtual QList<std::optional<PhotosAssetReference>> pasteboardReferences(const QByteArray& value) const;
 
     // The process-wide library; tests replace it (nullptr restores the default).
     static std::shared_ptr<PhotosLibrary> shared();

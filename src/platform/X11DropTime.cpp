@@ -16,14 +16,17 @@ namespace {
 
 std::atomic<std::uint32_t> g_lastDrop{0};
 std::atomic<bool> g_seen{false};
+std::atomic<std::uint32_t> g_lastPosition{0};
+std::atomic<bool> g_positionSeen{false};
 
 // Sees every event of the application's connection before Qt handles it, so the drop's time is
 // known by the time the drop handler runs.
 class DropFilter : public QObject, public QAbstractNativeEventFilter {
 public:
-    DropFilter(xcb_atom_t drop, QObject* parent)
+    DropFilter(xcb_atom_t drop, xcb_atom_t position, QObject* parent)
         : QObject(parent)
-        , m_drop(drop) {}
+        , m_drop(drop)
+        , m_position(position) {}
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
         if (type != "xcb_generic_event_t")
@@ -32,15 +35,21 @@ public:
         if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
             return false;
         const auto* client = static_cast<const xcb_client_message_event_t*>(message);
-        if (client->type == m_drop && client->format == 32) {
+        if (client->format != 32)
+            return false;
+        if (client->type == m_drop) {
             g_lastDrop = client->data.data32[2];
             g_seen = true;
+        } else if (client->type == m_position) {
+            g_lastPosition = client->data.data32[3];
+            g_positionSeen = true;
         }
         return false;
     }
 
 private:
     xcb_atom_t m_drop;
+    xcb_atom_t m_position;
 };
 
 } // namespace
@@ -52,7 +61,8 @@ void X11DropTime::watch() {
     if (filter || c == nullptr || application == nullptr)
         return;
     // The application owns it and ends it with itself.
-    filter = new DropFilter(X11Connection::atom(c, "XdndDrop"), application);
+    filter = new DropFilter(X11Connection::atom(c, "XdndDrop"), X11Connection::atom(c, "XdndPosition"),
+                            application);
     application->installNativeEventFilter(filter);
 }
 
@@ -60,6 +70,12 @@ std::optional<std::uint32_t> X11DropTime::last() {
     if (!g_seen)
         return std::nullopt;
     return g_lastDrop.load();
+}
+
+std::optional<std::uint32_t> X11DropTime::lastPosition() {
+    if (!g_positionSeen)
+        return std::nullopt;
+    return g_lastPosition.load();
 }
 
 } // namespace vennimo

@@ -13,6 +13,9 @@ public:
     static void watch();
     // Nothing before the first drop that was watched.
     static std::optional<std::uint32_t> last();
+    // The time stamp the source gave with its last position over one of our windows, for reading
+    // the data of the drag that moves over it; nothing before the first such position.
+    static std::optional<std::uint32_t> lastPosition();
 };
 
 } // namespace vennimo

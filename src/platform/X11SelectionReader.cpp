@@ -34,6 +34,19 @@ struct X11SelectionReader::Connection {
             xcb_disconnect(c);
     }
 
+    // A requestor window of its own: answers to earlier requests name the windows they were
+    // asked for, so they never reach a later read.
+    void newWindow() {
+        if (window != XCB_WINDOW_NONE)
+            xcb_destroy_window(c, window);
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        window = xcb_generate_id(c);
+        const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+        xcb_flush(c);
+    }
+
     // The first event that passes `test`, before the deadline; the others are of no use here.
     xcb_generic_event_t* waitFor(const EventTest& test, const QDeadlineTimer& deadline) {
         for (;;) {
@@ -90,11 +103,7 @@ std::unique_ptr<X11SelectionReader> X11SelectionReader::open() {
     xcb_connection_t* c = connection->c;
     if (xcb_connection_has_error(c) != 0)
         return nullptr;
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    connection->window = xcb_generate_id(c);
-    const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, connection->window, screen->root, -1, -1, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+    connection->newWindow();
     connection->property = X11Connection::atom(c, kAnswerProperty);
     connection->incremental = X11Connection::atom(c, kIncrementalType);
     if (connection->property == XCB_ATOM_NONE || xcb_connection_has_error(c) != 0)
@@ -105,9 +114,15 @@ std::unique_ptr<X11SelectionReader> X11SelectionReader::open() {
 std::optional<QByteArray> X11SelectionReader::read(const char* selection, const QByteArray& target,
                                                    std::uint32_t time, const QDeadlineTimer& deadline,
                                                    qint64 maxBytes) {
-    if (m_spent || deadline.hasExpired())
+    if (deadline.hasExpired())
         return std::nullopt;
     Connection& k = *m_connection;
+    // The owner may still be writing an answer that came too late, or be waiting to send the
+    // next piece of one: that goes to the window it was asked for, which is gone then.
+    if (m_spent) {
+        k.newWindow();
+        m_spent = false;
+    }
     xcb_connection_t* c = k.c;
     const xcb_atom_t selectionAtom = X11Connection::atom(c, selection);
     const xcb_atom_t targetAtom = X11Connection::atom(c, target.constData());

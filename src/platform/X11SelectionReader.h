@@ -22,9 +22,9 @@ public:
     X11SelectionReader& operator=(const X11SelectionReader&) = delete;
 
     // The selection as `target`, asked for with the time stamp `time`. Nothing when the owner
-    // refuses, has not answered in full by the deadline, or offers more than `maxBytes`. Once a
-    // read has run out of time, the owner may still be writing its answer: every later read
-    // answers nothing.
+    // refuses, has not answered in full by the deadline, or offers more than `maxBytes`. A read
+    // after one that ran out of time asks from a new window, so the late answer is never taken
+    // for its own.
     std::optional<QByteArray> read(const char* selection, const QByteArray& target, std::uint32_t time,
                                    const QDeadlineTimer& deadline, qint64 maxBytes);
 
@@ -33,6 +33,7 @@ private:
     explicit X11SelectionReader(std::unique_ptr<Connection> connection);
 
     std::unique_ptr<Connection> m_connection;
+    // The last read ran out of time or was cut off: its window may still receive an answer.
     bool m_spent = false;
 };
 

@@ -1,9 +1,11 @@
 #include "ApplicationRope.h"
 #include "DragSource.h"
+#include "PhotoLikeImages.h"
 #include "WindowPing.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QDrag>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -15,6 +17,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -232,4 +235,141 @@ TEST(ApplicationHostileDropX11,
     ASSERT_TRUE(ended) << "the session end waited for the source";
     EXPECT_LT(ending.elapsed(), 15'000) << "the session end waited for every type";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+}
+
+TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImportedAndTheRopeKeepsAnswering) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "never", 1, 79));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QString ropeId = widestWindowId(app.processId());
+    ASSERT_FALSE(ropeId.isEmpty());
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    // Pictures from Photos go into folders of their own.
+    const auto imported = [] {
+        QStringList files;
+        for (const char* folder : {"/imported-images", "/photos-imports"})
+            for (QDirIterator it(storage() + folder, QDir::Files, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                files.append(it.next());
+        return files;
+    };
+
+    // Another program that answers some of its types at once and never answers the others; the
+    // pointer rests on the print for `hoverSeconds` before it lets go, while the rope is pinged.
+    struct Drag {
+        qint64 freeze = 0;
+        QByteArray said;
+        bool ended = false;
+    };
+    const auto drag = [&](const QStringList& offers, double hoverSeconds, double pingSeconds) {
+        Drag result;
+        QProcess source;
+        source.setProcessChannelMode(QProcess::SeparateChannels);
+        source.start(VENNIMO_SLOW_DRAG_SOURCE,
+                     QStringList{QString::number(sourceFrame.x()), QString::number(sourceFrame.y())} +
+                         offers);
+        if (!source.waitForStarted() ||
+            !QTest::qWaitFor(
+                [&] { return (result.said += source.readAllStandardOutput()).contains("ready"); }, 10000))
+            return result;
+        QProcess gesture;
+        startDragGesture(gesture, sourceFrame.center(), onPrint, hoverSeconds);
+        // Ping from before the pointer comes over the rope.
+        QTest::qWait(600);
+        result.freeze = longestPing(ropeId, pingSeconds);
+        result.ended = QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000);
+        result.ended =
+            result.ended &&
+            QTest::qWaitFor(
+                [&] { return (result.said += source.readAllStandardOutput()).contains("dropped"); }, 10000);
+        source.kill();
+        source.waitForFinished(5000);
+        return result;
+    };
+
+    // Hovering over a URI list the source never gives: the rope reads it briefly, keeps answering
+    // and shows the source in time that it takes the drag.
+    // The longest the source waited for the rope's status after the pointer came to the print.
+    const auto longestStatusWait = [](const QByteArray& said) {
+        qint64 longest = -1;
+        for (const QByteArray& line : said.split('\n'))
+            if (line.startsWith("status after "))
+                longest = std::max(longest, line.mid(13).split(' ').value(0).toLongLong());
+        return longest;
+    };
+    // Around the print the pointer stops on; elsewhere in the rope window it may be over no target.
+    const QString watch = QString("watch=%1,%2,100,100").arg(onPrint.x() - 50).arg(onPrint.y() - 50);
+    // The pings end before the drop, which may take the drop's whole time to read.
+    const Drag hover = drag({"text/uri-list=never", watch}, 3.0, 2.5);
+    std::printf("[ figure ] hover over a URI list never given: main thread held %lld ms at most, "
+                "status %lld ms after the pointer came\n",
+                static_cast<long long>(hover.freeze), static_cast<long long>(longestStatusWait(hover.said)));
+    ASSERT_TRUE(hover.ended) << hover.said.toStdString();
+    EXPECT_LT(hover.freeze, 2000) << "the hover's read held the rope";
+    EXPECT_LT(longestStatusWait(hover.said), 2000) << "the rope answered the source's positions late";
+    EXPECT_TRUE(hover.said.contains("dropped copy")) << "the rope did not show it takes the drag in time";
+    QTest::qWait(1500);
+
+    // A busy file manager that gives the list of an image file 1.5 s after it was asked: the rope
+    // answers the drag before it asks, so the source learns at once that the rope takes it.
+    const QString busyFolder = QDir::tempPath() + "/busy-file-manager";
+    QDir().mkpath(busyFolder);
+    const QString busyPhoto = busyFolder + "/photo.jpg";
+    ASSERT_TRUE(makePhotoLikeImage(QSize(640, 480), 7).save(busyPhoto, "JPEG"));
+    const Drag busy = drag(
+        {"text/uri-list=slow:1500:" + QUrl::fromLocalFile(busyPhoto).toString() + "\r\n", watch}, 1.0, 1.0);
+    std::printf("[ figure ] hover over a list given after 1.5 s: main thread held %lld ms at most, status "
+                "%lld ms after the pointer came\n",
+                static_cast<long long>(busy.freeze), static_cast<long long>(longestStatusWait(busy.said)));
+    EXPECT_LT(longestStatusWait(busy.said), 1000) << "the source had to answer before it heard the rope";
+    EXPECT_TRUE(busy.said.contains("dropped copy")) << busy.said.toStdString();
+    QTest::qWait(2000);
+
+    const struct {
+        const char* what;
+        QStringList offers;
+        const char* suffix;
+    } cases[] = {
+        {"a URI list never given", {"text/uri-list=never", "image/png=png"}, ".png"},
+        {"a Photos reference never given",
+         {"application/x-com.apple.photos.object-reference.asset=never", "image/png=png"},
+         ".png"},
+        {"a cut-off PNG before a whole JPEG", {"image/png=cutpng", "image/jpeg=jpeg"}, ".jpg"},
+    };
+    for (const auto& c : cases) {
+        const QStringList before = imported();
+        const Drag dropped = drag(c.offers, 0.6, 3.0);
+        std::printf("[ figure ] drop of a picture beside %s: main thread held %lld ms at most\n", c.what,
+                    static_cast<long long>(dropped.freeze));
+        ASSERT_TRUE(dropped.ended) << c.what << ": " << dropped.said.toStdString();
+        EXPECT_LT(dropped.freeze, 2500) << c.what;
+        EXPECT_TRUE(dropped.said.contains("dropped copy")) << c.what << ": " << dropped.said.toStdString();
+        QStringList added;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                added = imported();
+                for (const QString& name : before)
+                    added.removeAll(name);
+                return !added.isEmpty();
+            },
+            20000))
+            << c.what << ": nothing imported; the source was asked for " << dropped.said.toStdString();
+        EXPECT_TRUE(added.value(0).endsWith(c.suffix)) << c.what << ": " << added.join(", ").toStdString();
+        QTest::qWait(1500);
+    }
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-4-never-given.png");
+    ASSERT_TRUE(pingWindow(ropeId, 5000));
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(30'000));
 }

@@ -1,5 +1,8 @@
 #include "DropTestHelpers.h"
+#include "dragdrop/DroppedPicture.h"
+#include "support/FakePhotosLibrary.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QThread>
@@ -269,4 +272,159 @@ TEST(DropSnapshot, OnlyImportableTypesAreReadAndAllReadsOfADropShareOneTime) {
     ASSERT_EQ(taken.items, Items{{}});
     EXPECT_EQ(taken.unreadItems, QList<int>{0});
     EXPECT_EQ(materializeOffMain(taken).detail, kNotImageMessage);
+}
+
+namespace {
+
+// A source read over a connection of our own, as on X11: a type it never answers costs the
+// time the read is given and no more; the others answer at once. Notes what was asked for, in
+// order, and how long each read was given.
+struct BoundedSource {
+    QMap<QString, std::optional<QByteArray>> answers;
+    mutable QStringList asked;
+    mutable QList<qint64> given;
+
+    DropDataFetch fetch() const {
+        return [this](const QString& type, const QDeadlineTimer& deadline) -> std::optional<QByteArray> {
+            asked.append(type);
+            given.append(deadline.remainingTime());
+            const std::optional<QByteArray> answer = answers.value(type);
+            if (!answer)
+                QThread::msleep(quint64(std::max<qint64>(0, deadline.remainingTime())));
+            return answer;
+        };
+    }
+    std::unique_ptr<QMimeData> data() const {
+        auto mime = std::make_unique<QMimeData>();
+        for (auto it = answers.begin(); it != answers.end(); ++it)
+            mime->setData(it.key(), it.value().value_or(QByteArray()));
+        return mime;
+    }
+};
+
+ExternalImageDrop::Snapshot boundedSnapshot(const BoundedSource& source) {
+    const auto data = source.data();
+    return ExternalImageDrop::snapshot(
+        *data, [](const QMimeData&) { return QList<std::shared_ptr<FilePromiseReceiver>>{}; },
+        source.fetch());
+}
+
+const QString kUriList = u"text/uri-list"_s;
+const QString kPng = u"image/png"_s;
+
+} // namespace
+
+TEST(DropSnapshot, ATypeTheSourceNeverGivesLeavesThePictureBesideItTime) {
+    // A URI list that never comes has half the drop's time; the PNG beside it is still read.
+    BoundedSource stalledList;
+    stalledList.answers = {{kUriList, std::nullopt}, {kPng, pngBytes()}};
+    const auto listed = boundedSnapshot(stalledList);
+    EXPECT_EQ(listed.items, (Items{{Source::fromBytes(pngBytes())}}));
+    ASSERT_EQ(stalledList.asked, (QStringList{kUriList, kPng}));
+    EXPECT_LE(stalledList.given[0], ExternalImageDrop::kDropReadMs / 2) << "the list's share of the time";
+    EXPECT_GT(stalledList.given[1], 0) << "time left for the picture";
+
+    // Where the source answers, the file still comes before the picture a file manager offers.
+    const QString photo = written(makeFolder(u"Desktop"_s) + u"/photo.jpg"_s, encoded("jpeg"));
+    BoundedSource files;
+    files.answers = {{kUriList, QUrl::fromLocalFile(photo).toEncoded()}, {kPng, pngBytes()}};
+    EXPECT_EQ(boundedSnapshot(files).items,
+              (Items{{Source::file(photo, true), Source::fromBytes(pngBytes())}}));
+
+    // The Photos reference is read after the pictures, with the time they left; a reference that
+    // never comes costs its origin's identifier, not the picture.
+    auto library = std::make_shared<FakePhotosLibrary>();
+    PhotosLibrary::setShared(library);
+    BoundedSource reference;
+    reference.answers = {{PhotosLibrary::pasteboardType(), std::nullopt}, {kPng, pngBytes()}};
+    const auto referenced = boundedSnapshot(reference);
+    EXPECT_EQ(referenced.items, (Items{{Source::fromBytes(pngBytes())}}));
+    EXPECT_EQ(reference.asked, (QStringList{kPng, PhotosLibrary::pasteboardType()}));
+    EXPECT_EQ(referenced.origins.value(0), PhotosOrigin{}) << "from Photos, not knowing which asset";
+
+    // A library this platform restricts can never match a reference: it is not asked for.
+    library->setAuthorization(PhotosAuthorization::Restricted);
+    reference.asked.clear();
+    EXPECT_EQ(boundedSnapshot(reference).items, (Items{{Source::fromBytes(pngBytes())}}));
+    EXPECT_EQ(reference.asked, QStringList{kPng});
+    PhotosLibrary::setShared(nullptr);
+
+    // Nothing comes at all: every type is asked for once, and the item is unreadable, not empty.
+    BoundedSource silent;
+    silent.answers = {{kUriList, std::nullopt}, {kPng, std::nullopt}, {u"image/jpeg"_s, std::nullopt}};
+    const auto nothing = boundedSnapshot(silent);
+    EXPECT_EQ(nothing.items, Items{{}});
+    EXPECT_EQ(nothing.unreadItems, QList<int>{0});
+    EXPECT_EQ(silent.asked, (QStringList{kUriList, kPng})) << "no read once the time is up";
+}
+
+TEST(DropSnapshot, AHoverReadsTheUriListBrieflyAndTakesADragItCouldNotReadInTime) {
+    BoundedSource never;
+    never.answers = {{kUriList, std::nullopt}};
+    ExternalImageDrop::beginDrag();
+    const auto neverData = never.data();
+    EXPECT_EQ(ExternalImageDrop::readableWithoutAsking(*neverData), std::nullopt) << "only the list can tell";
+    EXPECT_TRUE(never.asked.isEmpty());
+    EXPECT_TRUE(ExternalImageDrop::canRead(*neverData, never.fetch())) << "the drop tells";
+    EXPECT_EQ(ExternalImageDrop::readableWithoutAsking(*neverData), true) << "what this drag found";
+    EXPECT_EQ(ExternalImageDrop::readableWithoutAsking(*mime({{"image/png", "x"}})), true) << "by its types";
+    ASSERT_EQ(never.asked, QStringList{kUriList});
+    EXPECT_LE(never.given[0], ExternalImageDrop::kHoverReadMs);
+
+    BoundedSource notes;
+    notes.answers = {
+        {kUriList, QUrl::fromLocalFile(written(makeFolder(u"Desktop"_s) + u"/a.txt"_s, "text")).toEncoded()}};
+    ExternalImageDrop::beginDrag();
+    EXPECT_FALSE(ExternalImageDrop::canRead(*notes.data(), notes.fetch())) << "a list that came is looked at";
+}
+
+namespace {
+
+// A source whose Photos reference takes longer than the drop's whole time through Qt.
+class SlowReferenceSource : public QMimeData {
+public:
+    QStringList formats() const override { return {PhotosLibrary::pasteboardType(), u"image/png"_s}; }
+    bool hasFormat(const QString& type) const override { return formats().contains(type); }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType) const override {
+        if (type == u"image/png"_s)
+            return pngBytes();
+        QThread::msleep(ExternalImageDrop::kDropReadMs + 100);
+        return QByteArray();
+    }
+};
+
+} // namespace
+
+TEST(DropSnapshot, ThePhotosReferenceIsReadAfterThePictures) {
+    auto library = std::make_shared<FakePhotosLibrary>();
+    PhotosLibrary::setShared(library);
+    SlowReferenceSource source;
+    const auto taken = snapshot(source);
+    PhotosLibrary::setShared(nullptr);
+    EXPECT_EQ(taken.items, (Items{{Source::fromBytes(pngBytes())}}));
+}
+
+TEST(DropSnapshot, APictureCutOffInTransitLeavesTheNextTypeToTry) {
+    const QByteArray png = pngBytes(40, 30), jpeg = encoded("jpeg", 40, 30);
+    const QByteArray cut = png.left(png.size() / 2);
+    EXPECT_TRUE(DroppedPicture::looksWhole(png));
+    EXPECT_TRUE(DroppedPicture::looksWhole(jpeg));
+    EXPECT_TRUE(DroppedPicture::looksWhole(jpeg + QByteArray(3, '\0'))) << "padding after the end marker";
+    EXPECT_TRUE(DroppedPicture::hasPictureHeader(cut));
+    for (const auto& [name, bytes] : {std::pair{"cut PNG", cut},
+                                      {"PNG without its last chunk", png.left(png.size() - 12)},
+                                      {"cut JPEG", jpeg.left(jpeg.size() - 40)},
+                                      {"no picture", QByteArray("GIF89a")}})
+        EXPECT_FALSE(DroppedPicture::looksWhole(bytes)) << name;
+
+    const auto taken =
+        snapshot(*mime({{"image/png", cut}, {"image/jpeg", jpeg}, {"image/tiff", encoded("tiff")}}));
+    EXPECT_EQ(taken.items, (Items{{Source::fromBytes(cut), Source::fromBytes(jpeg)}}))
+        << "read on past the cut PNG, to the first whole picture";
+    const auto result = materializeOffMain(taken);
+    ASSERT_EQ(result.paths.size(), 1) << result.detail.value_or(QString()).toStdString();
+    EXPECT_TRUE(result.paths[0].endsWith(u".jpg"_s) || result.paths[0].endsWith(u".jpeg"_s))
+        << result.paths[0].toStdString();
 }

@@ -1,11 +1,22 @@
-// A drag source of its own process that answers every request for its data slowly: it offers
-// COUNT image types ("image/x-..."), each answered after DELAY milliseconds with bytes that are no
-// picture. It shows a window at X,Y and prints "ready" once it is on screen; a press in it starts
-// the drag. Each answer is told on standard output ("answered TYPE"), and "dropped" once the
-// drag ended.
+// A drag source of its own process that answers requests for its data as it is told. It shows a
+// window at X,Y and prints "ready" once it is on screen; a press in it starts the drag, and
+// "dropped copy" (or "dropped none") once the drag ended.
 //   slow_drag_source X Y COUNT DELAY
+// offers COUNT image types ("image/x-..."), each answered after DELAY milliseconds with bytes that
+// are no picture, blocking the whole program meanwhile; each answer is told ("answered TYPE").
+//   slow_drag_source X Y TYPE=ANSWER...
+// offers the given types; ANSWER is "never" (the request is left without any answer, while the
+// program goes on answering others), "png" (a whole PNG), "cutpng" (the first half of it), "jpeg"
+// (a whole JPEG), "text:..." (those bytes) or "slow:MS:..." (those bytes after MS milliseconds,
+// the whole program waiting meanwhile). Every request is told ("asked TYPE"). "watch=X,Y,W,H"
+// times the target's status answers to the pointer's arrival in that rectangle.
 #include <QApplication>
+#include <QBuffer>
+#include <QCursor>
 #include <QDrag>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QImage>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
@@ -13,9 +24,18 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <QAbstractNativeEventFilter>
+
 #include <cstdio>
+#include <cstdlib>
+#include <xcb/xcb.h>
 
 namespace {
+
+void say(const QString& line) {
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
 
 class SlowData : public QMimeData {
 public:
@@ -44,8 +64,7 @@ public:
 protected:
     QVariant retrieveData(const QString& type, QMetaType) const override {
         QThread::msleep(m_delayMs);
-        std::printf("answered %s\n", qPrintable(type));
-        std::fflush(stdout);
+        say("answered " + type);
         return QByteArray("this is no picture, only a slow answer");
     }
 
@@ -54,33 +73,146 @@ private:
     int m_delayMs;
 };
 
+// Each run draws its own picture, so that no two runs drop the same bytes.
+QByteArray picture(const char* format) {
+    QImage image(160, 120, QImage::Format_RGB32);
+    image.fill(QColor::fromHsv(int(QCoreApplication::applicationPid() % 360), 160, 150));
+    QPainter(&image).fillRect(20, 20, 60, 50, QColor(230, 200, 40));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// The types offered, each with its bytes, or none for a type never answered.
+using Offers = QList<std::pair<QString, std::optional<QByteArray>>>;
+
+class ToldData : public QMimeData {
+public:
+    ToldData(Offers offers, QHash<QString, int> slowMs)
+        : m_offers(std::move(offers))
+        , m_slowMs(std::move(slowMs)) {}
+    QStringList formats() const override {
+        QStringList types;
+        for (const auto& offer : m_offers)
+            types.append(offer.first);
+        return types;
+    }
+    bool hasFormat(const QString& type) const override { return formats().contains(type); }
+
+protected:
+    QVariant retrieveData(const QString& type, QMetaType) const override {
+        QThread::msleep(m_slowMs.value(type));
+        for (const auto& offer : m_offers)
+            if (offer.first == type)
+                return offer.second.value_or(QByteArray());
+        return QByteArray();
+    }
+
+private:
+    Offers m_offers;
+    QHash<QString, int> m_slowMs;
+};
+
+// Sees the drag's selection requests before Qt answers them; those of a type never to be answered
+// go no further. It also times how long the target took to answer the pointer's arrival in
+// `watched` (screen coordinates) with its status: from the first move there after the last
+// status to the next status ("status after N ms").
+class RequestFilter : public QAbstractNativeEventFilter {
+public:
+    RequestFilter(xcb_connection_t* c, QStringList never, QRect watched)
+        : m_c(c)
+        , m_never(std::move(never))
+        , m_watched(watched) {
+        m_clock.start();
+        auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 10, "XdndStatus"), nullptr);
+        m_status = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        // Qt takes the pointer's motion through XInput 2; where it is, is enough here.
+        m_last = QCursor::pos();
+        QObject::connect(&m_poll, &QTimer::timeout, [this] {
+            const QPoint at = QCursor::pos();
+            if (!m_watched.contains(at))
+                m_pendingSince = -1;
+            else if (at != m_last && m_pendingSince < 0)
+                m_pendingSince = m_clock.elapsed();
+            m_last = at;
+        });
+        m_poll.start(5);
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        switch (event->response_type & 0x7f) {
+        case XCB_CLIENT_MESSAGE: {
+            const auto* client = static_cast<const xcb_client_message_event_t*>(message);
+            if (client->type == m_status && m_pendingSince >= 0) {
+                say(QString("status after %1 ms").arg(m_clock.elapsed() - m_pendingSince));
+                m_pendingSince = -1;
+            }
+            return false;
+        }
+        case XCB_SELECTION_REQUEST: {
+            const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
+            const QString target = atomName(request->target);
+            say("asked " + target);
+            return m_never.contains(target);
+        }
+        default:
+            return false;
+        }
+    }
+
+private:
+    QString atomName(xcb_atom_t atom) const {
+        auto* reply = xcb_get_atom_name_reply(m_c, xcb_get_atom_name(m_c, atom), nullptr);
+        if (reply == nullptr)
+            return {};
+        const QString name =
+            QString::fromLatin1(xcb_get_atom_name_name(reply), xcb_get_atom_name_name_length(reply));
+        std::free(reply);
+        return name;
+    }
+
+    xcb_connection_t* m_c;
+    QStringList m_never;
+    QRect m_watched;
+    QElapsedTimer m_clock;
+    QTimer m_poll;
+    QPoint m_last;
+    xcb_atom_t m_status = XCB_ATOM_NONE;
+    qint64 m_pendingSince = -1;
+};
+
 class Source : public QWidget {
 public:
-    Source(int count, int delayMs)
-        : m_count(count)
-        , m_delayMs(delayMs) {}
+    Source(QString label, std::function<QMimeData*()> make)
+        : m_label(std::move(label))
+        , m_make(std::move(make)) {}
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), QColor(90, 60, 110));
         p.setPen(Qt::white);
-        p.drawText(rect(), Qt::AlignCenter, QString("%1 slow types").arg(m_count));
+        p.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, m_label);
     }
     void mousePressEvent(QMouseEvent*) override {
         auto* drag = new QDrag(this);
-        drag->setMimeData(new SlowData(m_count, m_delayMs));
+        drag->setMimeData(m_make());
         QPixmap pixmap(48, 36);
         pixmap.fill(QColor(200, 120, 40));
         drag->setPixmap(pixmap);
-        drag->exec(Qt::CopyAction);
-        std::printf("dropped\n");
-        std::fflush(stdout);
+        const Qt::DropAction action = drag->exec(Qt::CopyAction);
+        say(action == Qt::CopyAction ? "dropped copy" : "dropped none");
     }
 
 private:
-    int m_count;
-    int m_delayMs;
+    QString m_label;
+    std::function<QMimeData*()> m_make;
 };
 
 } // namespace
@@ -88,15 +220,58 @@ private:
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 5)
+    if (args.size() < 4)
         return 2;
-    Source source(args[3].toInt(), args[4].toInt());
-    source.setWindowTitle("slow drag source");
-    source.setGeometry(args[1].toInt(), args[2].toInt(), 200, 150);
-    source.show();
-    QTimer::singleShot(800, [] {
-        std::printf("ready\n");
-        std::fflush(stdout);
-    });
+    std::unique_ptr<Source> source;
+    std::unique_ptr<RequestFilter> filter;
+    if (!args[3].contains('=')) {
+        if (args.size() != 5)
+            return 2;
+        const int count = args[3].toInt(), delayMs = args[4].toInt();
+        source = std::make_unique<Source>(QString("%1 slow types").arg(count),
+                                          [count, delayMs] { return new SlowData(count, delayMs); });
+    } else {
+        Offers offers;
+        QStringList never;
+        QRect watched;
+        QHash<QString, int> slowMs;
+        for (const QString& arg : args.mid(3)) {
+            const QString type = arg.section('=', 0, 0), answer = arg.section('=', 1);
+            if (type == "watch") {
+                const QStringList n = answer.split(',');
+                if (n.size() == 4)
+                    watched = QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
+            } else if (answer == "never") {
+                never.append(type);
+                offers.append({type, std::nullopt});
+            } else if (answer == "png") {
+                offers.append({type, picture("PNG")});
+            } else if (answer == "cutpng") {
+                const QByteArray whole = picture("PNG");
+                offers.append({type, whole.left(whole.size() / 2)});
+            } else if (answer == "jpeg") {
+                offers.append({type, picture("JPEG")});
+            } else if (answer.startsWith("text:")) {
+                offers.append({type, answer.mid(5).toUtf8()});
+            } else if (answer.startsWith("slow:")) {
+                // "slow:MS:TEXT": the whole program waits MS before it answers, as a busy one does.
+                offers.append({type, answer.section(':', 2).toUtf8()});
+                slowMs.insert(type, answer.section(':', 1, 1).toInt());
+            } else {
+                return 2;
+            }
+        }
+        auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
+        if (x11 == nullptr)
+            return 3;
+        filter = std::make_unique<RequestFilter>(x11->connection(), never, watched);
+        app.installNativeEventFilter(filter.get());
+        source = std::make_unique<Source>(args.mid(3).join('\n'),
+                                          [offers, slowMs] { return new ToldData(offers, slowMs); });
+    }
+    source->setWindowTitle("slow drag source");
+    source->setGeometry(args[1].toInt(), args[2].toInt(), 200, 150);
+    source->show();
+    QTimer::singleShot(800, [] { say("ready"); });
     return QApplication::exec();
 }

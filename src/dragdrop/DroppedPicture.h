@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace vennimo {
+
+// What dropped bytes look like, by their header and their framing alone: nothing is decoded, so
+// it may run on the main thread inside the drop handler.
+class DroppedPicture {
+public:
+    DroppedPicture() = delete;
+
+    // A header the import can read, or a PDF. A header too large to decode still counts: the
+    // import names the fault.
+    static bool hasPictureHeader(const QByteArray& bytes);
+    // A picture header, and the format's framing runs to its end: a PNG's chunks reach IEND, a
+    // JPEG ends with its end marker, a GIF with its trailer, a WebP fills its RIFF size, a PDF
+    // closes with %%EOF. A picture cut off in transit fails it; formats without such framing pass
+    // on their header.
+    static bool looksWhole(const QByteArray& bytes);
+};
+
+} // namespace vennimo
