@@ -9,6 +9,7 @@
 #include "rendering/MemoryCache.h"
 #include "rendering/PhotoDimensions.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QHash>
@@ -440,6 +441,17 @@ QImage PolaroidRenderer::placeholder(const Photo& photo, double scale, std::func
         waiting->push_back(std::move(ready));
         return emptyPaper();
     }
+    // A placeholder still drawing once the application is gone would paint with Qt's thread pool
+    // after it was torn down and hang or crash the exit: the queue is emptied while Qt still runs.
+    static const bool drainedAtExit = [] {
+        qAddPostRoutine([] {
+            State& st = state();
+            st.placeholderQueue.cancelAll();
+            st.placeholderQueue.waitUntilIdle();
+        });
+        return true;
+    }();
+    Q_UNUSED(drainedAtExit);
     st.placeholderRequests.insert(key, {std::move(ready)});
     st.placeholderQueue.async([photo, s, key] {
         image(photo, defaultSize, s, kPaper, true, true, true);

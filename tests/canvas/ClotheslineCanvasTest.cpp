@@ -54,12 +54,17 @@ struct RetryAlarm {
     std::optional<double> pause;
     std::function<void()> wake;
 
-    explicit RetryAlarm(ClotheslineCanvasView& canvas) {
+    explicit RetryAlarm(ClotheslineCanvasView& canvas)
+        : m_canvas(canvas) {
         canvas.setPlacementRetryTimer([this](double seconds, std::function<void()> wakeUp) {
             pause = seconds;
             wake = std::move(wakeUp);
         });
     }
+    // The canvas outlives the alarm and may still ask for a wake-up as it goes.
+    ~RetryAlarm() { m_canvas.setPlacementRetryTimer({}); }
+    RetryAlarm(const RetryAlarm&) = delete;
+    RetryAlarm& operator=(const RetryAlarm&) = delete;
     // Runs the armed wake-up once; false when none is armed.
     bool ring() {
         if (!pause)
@@ -68,6 +73,9 @@ struct RetryAlarm {
         std::exchange(wake, {})();
         return true;
     }
+
+private:
+    ClotheslineCanvasView& m_canvas;
 };
 
 // A placements writer that finds the disk full while `failing` holds.
@@ -328,8 +336,8 @@ TEST_F(ClotheslineCanvasTest,
 
 TEST_F(ClotheslineCanvasTest, AnIdleRopeAsksAgainAfterEachDoublingPauseAndItsPrintsAppearOnceTheStoreWorks) {
     auto failing = std::make_shared<std::atomic<bool>>(true);
+    double now = 100; // read by the canvas's clock until the rope goes
     Rope rope(5, false, switchableWriter(failing));
-    double now = 100;
     rope.canvas().setClock([&now] { return now; });
     RetryAlarm alarm(rope.canvas());
     rope.show();
@@ -370,8 +378,8 @@ TEST_F(ClotheslineCanvasTest, AnIdleRopeAsksAgainAfterEachDoublingPauseAndItsPri
 
 TEST_F(ClotheslineCanvasTest, ThePauseStartsAgainFromOneSecondOnceEveryPrintIsPlaced) {
     auto failing = std::make_shared<std::atomic<bool>>(true);
+    double now = 100; // read by the canvas's clock until the rope goes
     Rope rope(3, false, switchableWriter(failing));
-    double now = 100;
     rope.canvas().setClock([&now] { return now; });
     RetryAlarm alarm(rope.canvas());
     rope.show();

@@ -8,6 +8,7 @@
 #include "support/TestImages.h"
 
 #include <QPainter>
+#include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -180,6 +181,23 @@ TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
     EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders);
     R::image(photos[0], R::defaultSize, 3, R::kPaper, true);
     EXPECT_EQ(R::placeholderMainRenderCount(), mainRenders + 1) << "a placeholder drawn on the main thread";
+}
+
+// Leaving while placeholders are still drawn used to hang or crash the exit: they painted with
+// Qt's thread pool after it had been torn down. The race is narrow, so it is run a few times.
+TEST(PolaroidRenderer, AnExitWhilePlaceholdersAreDrawnEndsCleanly) {
+    for (int run = 0; run < 5; ++run) {
+        QProcess child;
+        child.start(QStringLiteral(VENNIMO_PLACEHOLDER_EXIT_CHILD), {});
+        ASSERT_TRUE(child.waitForStarted());
+        if (!child.waitForFinished(60000)) {
+            child.kill();
+            child.waitForFinished();
+            FAIL() << "run " << run << ": the exit hung";
+        }
+        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << "run " << run << ": the exit crashed";
+        EXPECT_EQ(child.exitCode(), 0) << "run " << run;
+    }
 }
 
 TEST(PolaroidRenderer, ConcurrentRendersDrawOnePaperBase) {
