@@ -206,7 +206,7 @@ void ClotheslineCanvasView::returnCopyPicture(const QImage& picture, QPointF ori
         return targets;
     };
     m_copyPictureReturn =
-        OpaquePegPreview::flyBack(picture, origin, destination, panels == PegPanels::masked);
+        OpaquePegPreview::flyBack(picture, origin, destination, panels == PegPanels::masked, {}, m_clock);
 }
 
 void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) {
