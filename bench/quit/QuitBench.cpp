@@ -9,6 +9,10 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
 //     'openbox & xcompmgr & sleep 1; build-release/bench/quit/bench_quit [PHOTOS] [PAGES] [ROUNDS]'
 // Defaults: 8 photos on the rope, 24 page turns a session, 3 rounds.
+// Then sessions that end while the prints and thumbnails of files just copied onto the Desktop are
+// drawn: two JPEGs of 20,000 empty scans (SIGTERM 6 s after they came), and six 6000 x 4000 HEICs
+// (SIGTERM 1.5 s after), each in a fresh home; besides the time, the CPU the process spent after
+// the signal. Target: under 300 ms on a quiet machine, under 200 ms of CPU.
 // VENNIMO_BENCH_HOME=/some/folder keeps the home (and its photos) for the next run.
 // VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
@@ -19,6 +23,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -29,6 +34,7 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <unistd.h>
 
 using vennimo::bench::hangingRows;
 using vennimo::bench::ropeWindow;
@@ -131,6 +137,65 @@ std::optional<Ending> end(QProcess& process, int signal) {
     process.kill();
     process.waitForFinished();
     return std::nullopt;
+}
+
+// The CPU a running process has spent, from /proc.
+double processCpuSeconds(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray stat = file.readAll();
+    // The fields after the command's closing parenthesis; utime and stime are the 12th and 13th.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+           double(::sysconf(_SC_CLK_TCK));
+}
+
+struct Arrival {
+    const char* name;
+    QStringList files;
+    int signalAfterMs;
+};
+
+// A fresh session gets `files` copied onto its Desktop and ends by SIGTERM `signalAfterMs` later:
+// the time to its end and the CPU it spent after the signal.
+std::optional<std::pair<double, double>> quitWhileDrawing(const QString& program, const Arrival& arrival) {
+    QTemporaryDir home;
+    vennimo::bench::useOwnHome(home.path());
+    const QString desktop = home.path() + QStringLiteral("/Desktop");
+    const QString staging = home.path() + QStringLiteral("/staging");
+    QDir().mkpath(desktop);
+    QDir().mkpath(staging);
+    QProcess gallery;
+    gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    gallery.start(program);
+    if (!gallery.waitForStarted())
+        return std::nullopt;
+    waitMs(kSettleMs);
+    QStringList staged;
+    for (const QString& file : arrival.files) {
+        staged.append(staging + QLatin1Char('/') + QFileInfo(file).fileName());
+        QFile::copy(file, staged.last());
+    }
+    for (const QString& file : staged)
+        QFile::rename(file, desktop + QLatin1Char('/') + QFileInfo(file).fileName());
+    waitMs(arrival.signalAfterMs);
+    const double cpuBefore = processCpuSeconds(gallery.processId());
+    double cpuAfter = cpuBefore;
+    QElapsedTimer timer;
+    timer.start();
+    ::kill(pid_t(gallery.processId()), SIGTERM);
+    while (timer.elapsed() < 120'000 && !gallery.waitForFinished(2)) {
+        const double now = processCpuSeconds(gallery.processId());
+        cpuAfter = now > 0 ? now : cpuAfter;
+    }
+    const double exitMs = double(timer.nsecsElapsed()) / 1e6;
+    if (gallery.state() != QProcess::NotRunning) {
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    }
+    return std::make_pair(exitMs, (cpuAfter - cpuBefore) * 1000);
 }
 
 double median(QList<double> values) {
@@ -241,6 +306,47 @@ int main(int argc, char** argv) {
         std::printf("%s: signal to exit %.0f ms median (%.0f..%.0f), windows gone after %.0f ms\n", mode.name,
                     median(exits), *std::min_element(exits.begin(), exits.end()),
                     *std::max_element(exits.begin(), exits.end()), median(gone));
+        std::fflush(stdout);
+    }
+
+    QTemporaryDir arrivals;
+    QStringList scans;
+    for (int i = 0; i < 2; ++i) {
+        scans.append(QStringLiteral("%1/scans-%2.jpg").arg(arrivals.path()).arg(i));
+        QFile file(scans.last());
+        if (!file.open(QIODevice::WriteOnly) || file.write(vennimo::bench::manyScanJpeg(20'000, i)) < 0)
+            return 1;
+    }
+    QStringList heics;
+    for (int i = 0; i < 6; ++i)
+        heics.append(QStringLiteral("%1/camera-%2.heic").arg(arrivals.path()).arg(i));
+    std::printf("preparing 6 HEICs of 6000 x 4000...\n");
+    std::fflush(stdout);
+    QList<Arrival> cases{{"2 JPEGs of 20,000 scans copied onto the Desktop, SIGTERM 6 s later", scans, 6000}};
+    if (vennimo::bench::writeCameraHeics(heics, 6000, 4000))
+        cases.append({"6 HEICs of 6000 x 4000 copied onto the Desktop, SIGTERM 1.5 s later", heics, 1500});
+    else
+        std::printf("no HEICs: heif-enc is missing or failed\n");
+    for (const Arrival& arrival : cases) {
+        QList<double> exits;
+        QList<double> cpu;
+        for (int round = 0; round < rounds; ++round) {
+            const auto ending = quitWhileDrawing(program, arrival);
+            if (!ending) {
+                std::printf("%s: the process did not end within 120 s\n", arrival.name);
+                continue;
+            }
+            exits.append(ending->first);
+            cpu.append(ending->second);
+            waitMs(500);
+        }
+        if (exits.isEmpty())
+            continue;
+        std::printf("%s: signal to exit %.0f ms median (%.0f..%.0f), CPU after the signal %.0f ms median "
+                    "(%.0f at most)\n",
+                    arrival.name, median(exits), *std::min_element(exits.begin(), exits.end()),
+                    *std::max_element(exits.begin(), exits.end()), median(cpu),
+                    *std::max_element(cpu.begin(), cpu.end()));
         std::fflush(stdout);
     }
     return 0;

@@ -8,10 +8,13 @@
 #include <QImageWriter>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <ctime>
+#include <memory>
 #include <sys/resource.h>
+#include <vector>
 
 namespace vennimo::bench {
 
@@ -29,6 +32,44 @@ bool writeCameraJpeg(const QString& path, int width, int height, int seed) {
     QImageWriter writer(path, "jpeg");
     writer.setQuality(90);
     return writer.write(image);
+}
+
+QByteArray manyScanJpeg(int scans, int seed) {
+    const auto segment = [](char marker, const QByteArray& body) {
+        const int length = int(body.size()) + 2;
+        return QByteArray("\xff", 1) + marker + char(length >> 8) + char(length & 0xff) + body;
+    };
+    QByteArray jpeg("\xff\xd8", 2);
+    jpeg += segment('\xfe', QByteArray("scans ") + QByteArray::number(seed));
+    jpeg += segment('\xdb', QByteArray(1, '\0') + QByteArray(64, '\1'));
+    jpeg += segment('\xc2', QByteArray::fromHex("08 2710 2710 01 011100"));
+    // One DC code, "0": a difference of nothing for every block.
+    jpeg += segment('\xc4', QByteArray::fromHex("00 01") + QByteArray(16, '\0'));
+    const QByteArray scan = segment('\xda', QByteArray::fromHex("01 0100 00 00 00"));
+    for (int i = 0; i < scans; ++i)
+        jpeg += scan;
+    return jpeg + QByteArray("\xff\xd9", 2);
+}
+
+bool writeCameraHeics(const QStringList& paths, int width, int height) {
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("heif-enc"));
+    if (tool.isEmpty())
+        return false;
+    std::vector<std::unique_ptr<QProcess>> encoders;
+    for (int i = 0; i < paths.size(); ++i) {
+        const QString jpeg = paths[i] + QStringLiteral(".source.jpg");
+        if (!writeCameraJpeg(jpeg, width, height, i + 11))
+            return false;
+        auto& encoder = encoders.emplace_back(std::make_unique<QProcess>());
+        encoder->start(tool,
+                       {QStringLiteral("-q"), QStringLiteral("60"), QStringLiteral("-o"), paths[i], jpeg});
+    }
+    bool ok = true;
+    for (int i = 0; i < paths.size(); ++i) {
+        ok = encoders[size_t(i)]->waitForFinished(600'000) && encoders[size_t(i)]->exitCode() == 0 && ok;
+        QFile::remove(paths[i] + QStringLiteral(".source.jpg"));
+    }
+    return ok;
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <optional>
@@ -12,6 +14,13 @@ namespace vennimo::bench {
 // A photo-like 4000x3000 JPEG (gradients and noise, so that decoding costs what a camera
 // picture costs).
 bool writeCameraJpeg(const QString& path, int width, int height, int seed);
+// A 10000 x 10000 grey progressive JPEG of `scans` DC scans of ten bytes each: cheap to send, a
+// pass over 1.56 million blocks a scan for a decoder that makes them all. `seed` makes its bytes
+// differ from another's.
+QByteArray manyScanJpeg(int scans, int seed);
+// Camera-sized HEICs made from camera-like JPEGs by heif-enc, side by side; false when heif-enc
+// is missing or failed.
+bool writeCameraHeics(const QStringList& paths, int width, int height);
 double secondsSince(std::chrono::steady_clock::time_point start);
 // CPU time (user and system) of the calling thread, and of the reaped child processes: a
 // comparison that holds up on a busy machine, where wall-clock times wander.

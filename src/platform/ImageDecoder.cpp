@@ -1,11 +1,13 @@
 #include "platform/ImageDecoder.h"
 
 #include "platform/ImageDecoderShared.h"
+#include "platform/JpegDecoder.h"
 #include "platform/LongSidePngDecoder.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QTransform>
 
 #include <libheif/heif.h>
 
@@ -56,6 +58,24 @@ QImage scaledTo(const QImage& image, QSize size) {
     if (image.size() == size)
         return image;
     return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage oriented(const QImage& image, int orientation) {
+    // Mirrored first, then turned a quarter clockwise where the orientation has it.
+    const bool turned = orientation >= 5 && orientation <= 8;
+    const bool mirror = orientation == 2 || orientation == 3 || orientation == 7;
+    const bool flip = orientation == 3 || orientation == 4 || orientation == 5;
+    QImage result = mirror || flip ? image.mirrored(mirror, flip) : image;
+    if (orientation == 8)
+        return result.transformed(QTransform().rotate(270));
+    return turned ? result.transformed(QTransform().rotate(90)) : result;
+}
+
+bool hasTooManyScans(const Source& source) {
+    if (!JpegDecoder::isJpeg(source.head))
+        return false;
+    return source.isFile() ? JpegDecoder::hasTooManyScans(source.path)
+                           : JpegDecoder::hasTooManyScans(source.data);
 }
 
 } // namespace image_decoding
@@ -385,11 +405,11 @@ Result<ImageHeader> longSidePngHeader(QSize size) {
     return header;
 }
 
-Result<QImage> longSidePngDecode(const Source& source, QSize size) {
+Result<QImage> longSidePngDecode(const Source& source, QSize size, const std::function<bool()>& stop) {
     if (auto error = checkSize(size))
         return *error;
-    QImage image =
-        source.isFile() ? LongSidePngDecoder::decode(source.path) : LongSidePngDecoder::decode(source.data);
+    QImage image = source.isFile() ? LongSidePngDecoder::decode(source.path, stop)
+                                   : LongSidePngDecoder::decode(source.data, stop);
     if (image.isNull())
         return unreadable();
     return image;
@@ -405,8 +425,26 @@ Result<ImageHeader> headerOf(const Source& source) {
         if (auto header = rawHeader(source))
             return *header;
     }
+    if (hasTooManyScans(source))
+        return unreadable();
     QtReader qt(source);
     return qtHeader(qt.reader());
+}
+
+// Qt reads the header and its orientation; libjpeg itself the pixels, so that the work stops where
+// it is told to and says nothing.
+Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop) {
+    if (hasTooManyScans(source))
+        return unreadable();
+    QtReader qt(source);
+    auto header = qtHeader(qt.reader());
+    if (!header)
+        return header.error();
+    auto image = source.isFile() ? JpegDecoder::decode(source.path, maxPixelSize, stop)
+                                 : JpegDecoder::decode(source.data, maxPixelSize, stop);
+    if (!image)
+        return image;
+    return oriented(*image, header->orientation);
 }
 
 // What a decoder delivers is checked again: a header may promise a small picture while the data
@@ -424,11 +462,13 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifDecode(source, format, maxPixelSize);
     if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngDecode(source, *size);
+        return longSidePngDecode(source, *size, stop);
     if (mayBeRaw(source)) {
-        if (auto image = rawDecode(source, maxPixelSize))
+        if (auto image = rawDecode(source, maxPixelSize, stop))
             return *image;
     }
+    if (JpegDecoder::isJpeg(source.head))
+        return jpegDecode(source, maxPixelSize, stop);
     QtReader qt(source, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }

@@ -1,10 +1,8 @@
 #include "platform/ImageDecoderShared.h"
+#include "platform/JpegDecoder.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
-#include <QTransform>
 
 #include <libraw/libraw.h>
 
@@ -34,18 +32,16 @@ int exifFromRawFlip(int flip) {
     return flip == 3 || flip == 6 ? flip : flip == 5 ? 8 : 1;
 }
 
-// Only the orientations exifFromRawFlip produces.
-QImage applyRawOrientation(const QImage& image, int orientation) {
-    if (orientation == 3)
-        return image.mirrored(true, true);
-    if (orientation == 6 || orientation == 8)
-        return image.transformed(QTransform().rotate(orientation == 6 ? 90 : 270));
-    return image;
+// LibRaw gives up its work at the next step when this answers nonzero.
+int rawProgress(void* stop, LibRaw_progress, int, int) {
+    return (*static_cast<const std::function<bool()>*>(stop))() ? 1 : 0;
 }
 
 // Opens and identifies the file; nullptr when LibRaw does not take it for a camera RAW.
-std::unique_ptr<LibRaw> openRaw(const Source& source) {
+std::unique_ptr<LibRaw> openRaw(const Source& source, const std::function<bool()>& stop = {}) {
     auto raw = std::make_unique<LibRaw>();
+    if (stop)
+        raw->set_progress_handler(rawProgress, const_cast<std::function<bool()>*>(&stop));
     // LibRaw's buffer stream only reads, despite the non-const parameter.
     const int rc = source.isFile() ? raw->open_file(QFile::encodeName(source.path).constData())
                                    : raw->open_buffer(const_cast<char*>(source.data.constData()),
@@ -70,9 +66,9 @@ struct RawPreview {
     QImage bitmap;
 };
 
-std::optional<Result<RawPreview>> extractRawPreview(const Source& source) {
+std::optional<Result<RawPreview>> extractRawPreview(const Source& source, const std::function<bool()>& stop) {
     std::lock_guard lock(rawMutex());
-    const auto raw = openRaw(source);
+    const auto raw = openRaw(source, stop);
     if (!raw)
         return std::nullopt;
     const ImageHeader header = rawHeaderOf(*raw);
@@ -139,36 +135,28 @@ std::optional<Result<ImageHeader>> rawHeader(const Source& source) {
     return Result<ImageHeader>(header);
 }
 
-std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize) {
-    auto extracted = extractRawPreview(source);
+std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
+                                        const std::function<bool()>& stop) {
+    auto extracted = extractRawPreview(source, stop);
     if (!extracted)
         return std::nullopt;
     if (!extracted->ok())
         return Result<QImage>(extracted->error());
     RawPreview& preview = extracted->value();
-    ImageHeader header;
-    header.orientation = preview.orientation;
     QImage image;
     if (!preview.jpeg.isEmpty()) {
-        // Decoded outside the LibRaw lock. LibRaw's flip is the orientation that counts; EXIF
-        // inside the preview, if any, is ignored.
-        QBuffer buffer(&preview.jpeg);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        reader.setAutoTransform(false);
-        header.size = reader.size();
-        if (auto error = checkSize(header.size))
-            return Result<QImage>(*error);
-        const QSize target = storedTarget(header, maxPixelSize);
-        if (target != header.size)
-            reader.setScaledSize(target);
-        if (!reader.read(&image) || image.isNull())
+        // Decoded outside the LibRaw lock, as any JPEG is. LibRaw's flip is the orientation that
+        // counts; EXIF inside the preview, if any, is ignored.
+        if (JpegDecoder::hasTooManyScans(preview.jpeg))
             return Result<QImage>(unreadable());
+        auto decoded = JpegDecoder::decode(preview.jpeg, maxPixelSize, stop);
+        if (!decoded)
+            return decoded;
+        image = *decoded;
     } else {
-        header.size = preview.bitmap.size();
-        image = scaledTo(preview.bitmap, storedTarget(header, maxPixelSize));
+        image = scaledTo(preview.bitmap, ImageDecoder::boundedSize(preview.bitmap.size(), maxPixelSize));
     }
-    return Result<QImage>(applyRawOrientation(image, header.orientation));
+    return Result<QImage>(oriented(image, preview.orientation));
 }
 
 } // namespace vennimo::image_decoding

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace vennimo::image_decoding {
@@ -28,11 +29,17 @@ std::optional<Error> checkSize(QSize size);
 // The bound applied to the oriented size, expressed in stored (pre-orientation) pixels.
 QSize storedTarget(const ImageHeader& header, int maxPixelSize);
 QImage scaledTo(const QImage& image, QSize size);
+// The image turned and mirrored as its EXIF orientation (1..8) says.
+QImage oriented(const QImage& image, int orientation);
+// A JPEG's scans are counted before it is read: one with too many is unreadable.
+bool hasTooManyScans(const Source& source);
 
 // Camera RAW through LibRaw's embedded preview (ImageDecoderRaw.cpp). Whether LibRaw should get the
 // first try; then nullopt when LibRaw does not take the source for a camera RAW.
 bool mayBeRaw(const Source& source);
 std::optional<Result<ImageHeader>> rawHeader(const Source& source);
-std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize);
+// A stop, when given, is asked while LibRaw works and while the preview is decoded.
+std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
+                                        const std::function<bool()>& stop);
 
 } // namespace vennimo::image_decoding

@@ -26,6 +26,7 @@ quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
 
 // Where libpng pulls its bytes from: a descriptor, or memory.
 struct Input {
+    const std::function<bool()>* stop = nullptr;
     int fd = -1;
     const char* data = nullptr;
     size_t size = 0;
@@ -83,9 +84,13 @@ bool readInto(png_structp png, png_infop info, QImage* image) {
     if (image->isNull())
         return false;
     // Row by row into the image: libpng's own buffers stay a row or two wide.
+    const auto* input = static_cast<const Input*>(png_get_io_ptr(png));
     for (int pass = 0; pass < passes; ++pass)
-        for (int y = 0; y < int(height); ++y)
+        for (int y = 0; y < int(height); ++y) {
+            if (input->stop != nullptr && (*input->stop)())
+                png_error(png, "stopped");
             png_read_row(png, image->scanLine(y), nullptr);
+        }
     return true;
 }
 
@@ -119,18 +124,20 @@ std::optional<QSize> LongSidePngDecoder::longSide(const QByteArray& head) {
     return QSize(int(width), int(height));
 }
 
-QImage LongSidePngDecoder::decode(const QString& path) {
+QImage LongSidePngDecoder::decode(const QString& path, const std::function<bool()>& stop) {
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return {};
     Input input;
+    input.stop = stop ? &stop : nullptr;
     input.fd = fd.get();
     return decodeFrom(input);
 }
 
-QImage LongSidePngDecoder::decode(const QByteArray& data) {
+QImage LongSidePngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
     Input input;
+    input.stop = stop ? &stop : nullptr;
     input.data = data.constData();
     input.size = size_t(data.size());
     return decodeFrom(input);

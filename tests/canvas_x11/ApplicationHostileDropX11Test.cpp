@@ -3,6 +3,7 @@
 #include "PhotoLikeImages.h"
 #include "WindowPing.h"
 #include "support/TestEnvironment.h"
+#include "support/TestImages.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -372,4 +374,86 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
     ASSERT_TRUE(pingWindow(ropeId, 5000));
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(30'000));
+}
+
+TEST(ApplicationHostileDropX11, AJpegOfThousandsOfEmptyScansIsRefusedAtOnceAndHoldsNoQuit) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app, true));
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "scans", 1, 83));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+
+    // 200 KB a browser could hand over as a web picture: 10000 x 10000 grey in 20,000 scans,
+    // minutes of decoding for a decoder that made every pass.
+    QTemporaryDir folder;
+    const QString picture = folder.filePath("scans.jpg");
+    writeFile(picture, manyScanJpeg(10000, 10000, 20000));
+    const auto drop = [&](QProcess& source) {
+        source.setProcessChannelMode(QProcess::SeparateChannels);
+        source.start(VENNIMO_SLOW_DRAG_SOURCE,
+                     {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()),
+                      "image/jpeg=file:" + picture});
+        QByteArray said;
+        if (!source.waitForStarted() ||
+            !QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); },
+                             10000))
+            return false;
+        QProcess gesture;
+        startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
+        return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
+               QTest::qWaitFor(
+                   [&] { return (said += source.readAllStandardOutput()).contains("dropped copy"); }, 10000);
+    };
+
+    const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
+    const QImage before = grabScreenArea(bannerBand);
+    QProcess first;
+    ASSERT_TRUE(drop(first));
+    QElapsedTimer answered;
+    answered.start();
+    const bool shown =
+        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 20000);
+    std::printf("[ figure ] drop of a JPEG of 20,000 scans: the rope said so after %lld ms\n",
+                static_cast<long long>(answered.elapsed()));
+    first.kill();
+    first.waitForFinished(5000);
+    ASSERT_TRUE(shown) << "the rope did not answer the drop";
+    QTest::qWait(500);
+    grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-5-many-scans.png");
+    // The banner's text is selectable: three clicks take its line into the primary selection.
+    const QPoint onBanner(window->x() + window->width() / 2 - 60, window->y() + 40);
+    xdotool({"mousemove", QString::number(onBanner.x()), QString::number(onBanner.y())}, 200);
+    xdotool({"click", "--repeat", "3", "--delay", "60", "1"}, 400);
+    const QString banner = runProgram("xclip", {"-o", "-selection", "primary"});
+    EXPECT_TRUE(banner.contains(QString::fromUtf8("图片损坏或尺寸过大。"))) << banner.toStdString();
+    EXPECT_TRUE(QDir(storage() + "/imported-images").entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+
+    // The same drop once more, and the session ends 1.5 s later: nothing is left to wait for.
+    QTest::qWait(1000);
+    QProcess second;
+    ASSERT_TRUE(drop(second));
+    QTest::qWait(1500);
+    QElapsedTimer ending;
+    ending.start();
+    app.terminate();
+    const bool ended = app.waitForFinished(60'000);
+    std::printf("[ figure ] SIGTERM 1.5 s after a drop of the JPEG of 20,000 scans: exit after %lld ms\n",
+                static_cast<long long>(ending.elapsed()));
+    second.kill();
+    second.waitForFinished(5000);
+    ASSERT_TRUE(ended) << "the session end waited for the decoding";
+    EXPECT_LT(ending.elapsed(), 10'000) << "the session end waited for the decoding";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    const QByteArray errors = app.readAllStandardError();
+    EXPECT_FALSE(errors.contains("Corrupt JPEG data")) << errors.toStdString();
 }

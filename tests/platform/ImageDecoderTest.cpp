@@ -1,4 +1,5 @@
 #include "platform/ImageDecoder.h"
+#include "platform/JpegDecoder.h"
 #include "platform/LongSidePngDecoder.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
@@ -14,6 +15,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -229,6 +231,39 @@ QByteArray grainyJpeg(int width, int height) {
     return bytes;
 }
 
+// What this process writes to its standard error while the object lives.
+class StandardErrorCapture {
+public:
+    StandardErrorCapture() {
+        std::fflush(stderr);
+        m_saved = ::dup(2);
+        m_file = ::open(QFile::encodeName(m_dir.filePath("stderr")).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
+                        0600);
+        ::dup2(m_file, 2);
+    }
+    ~StandardErrorCapture() { restore(); }
+    StandardErrorCapture(const StandardErrorCapture&) = delete;
+    StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+    QByteArray written() {
+        restore();
+        return readFile(m_dir.filePath("stderr"));
+    }
+
+private:
+    void restore() {
+        if (m_saved < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(m_saved, 2);
+        ::close(m_saved);
+        ::close(m_file);
+        m_saved = -1;
+    }
+    QTemporaryDir m_dir;
+    int m_saved = -1;
+    int m_file = -1;
+};
+
 TEST_F(ImageDecoderTest, AStopEndsADecodeAtItsNextReadFromAFileAndFromBytes) {
     const QByteArray jpeg = grainyJpeg(3000, 2000);
     ASSERT_GT(jpeg.size(), 2 << 20);
@@ -265,6 +300,7 @@ TEST_F(ImageDecoderTest, AStopEndsADecodeAtItsNextReadFromAFileAndFromBytes) {
         // and answers no picture.
         int asked = 0;
         int askedAfterStop = 0;
+        StandardErrorCapture standardError;
         const auto stopped = c.decode([&] {
             if (++asked <= 4)
                 return false;
@@ -274,6 +310,9 @@ TEST_F(ImageDecoderTest, AStopEndsADecodeAtItsNextReadFromAFileAndFromBytes) {
         ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
         EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
         EXPECT_LE(askedAfterStop, 3) << "reading went on after the stop";
+        // Nothing is wrong with a picture no longer wanted: the decoder leaves it where it stopped
+        // instead of drawing the rest from made-up data and warning about it.
+        EXPECT_EQ(standardError.written(), QByteArray());
     }
 }
 
@@ -387,6 +426,93 @@ TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {
     EXPECT_TRUE(LongSidePngDecoder::decode(cut.bytes()).isNull());
     expectImageError(ImageDecoder::decode(cut.bytes()), kImageUnreadableCode);
     expectImageError(ImageDecoder::readHeader(pngClaiming(0x80000000u, 1)), kImageUnreadableCode);
+}
+
+TEST_F(ImageDecoderTest, AJpegOfMoreScansThanEncodersWriteIsRefusedBeforeItsPasses) {
+    // 200 KB that ask for 20,000 passes over 1.56 million blocks: refused from the header on.
+    const QByteArray huge = manyScanJpeg(10000, 10000, 20000);
+    ASSERT_LT(huge.size(), 256 << 10);
+    writeFile(path("huge.jpg"), huge);
+    expectImageError(ImageDecoder::readHeader(path("huge.jpg")), kImageUnreadableCode);
+    expectImageError(ImageDecoder::readHeader(huge), kImageUnreadableCode);
+
+    // Smaller, so that a decoder that made every pass would still come back.
+    const std::function<bool()> never = [] { return false; };
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } refused[] = {
+        {"one scan over the bound", manyScanJpeg(1000, 1000, JpegDecoder::kMaxScans + 1)},
+        {"200 scans", manyScanJpeg(1000, 1000, 200)},
+        // Its first scan's data hides the others from the count before decoding; the decoding
+        // counts them itself.
+        {"scans behind a long first one", manyScanJpeg(64, 64, 200, int(JpegDecoder::kScanCountBytes))},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        writeFile(path("scans.jpg"), c.bytes);
+        expectImageError(ImageDecoder::decodeScaled(path("scans.jpg"), 256), kImageUnreadableCode);
+        expectImageError(ImageDecoder::decodeScaled(c.bytes, 256), kImageUnreadableCode);
+        expectImageError(ImageDecoder::decodeScaled(path("scans.jpg"), 256, never), kImageUnreadableCode);
+        expectImageError(ImageDecoder::decodeScaled(c.bytes, 0, never), kImageUnreadableCode);
+    }
+
+    // As many scans as the bound allows still make a picture, and so do the progressive files
+    // encoders write, in colour and in grey.
+    const auto atBound = ImageDecoder::decode(manyScanJpeg(64, 48, JpegDecoder::kMaxScans));
+    ASSERT_TRUE(atBound.ok());
+    EXPECT_EQ(atBound->size(), QSize(64, 48));
+    for (const bool grey : {false, true}) {
+        SCOPED_TRACE(grey ? "grey" : "colour");
+        QImage image = makeImage(600, 400);
+        if (grey)
+            image = image.convertToFormat(QImage::Format_Grayscale8);
+        QByteArray progressive;
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        writer.setQuality(95);
+        ASSERT_TRUE(writer.write(image));
+        writeFile(path("progressive.jpg"), withExifOrientation(progressive, 6));
+        const auto header = ImageDecoder::readHeader(path("progressive.jpg"));
+        ASSERT_TRUE(header.ok());
+        EXPECT_TRUE(header->size == QSize(600, 400) && header->orientation == 6);
+        const auto decoded = ImageDecoder::decodeScaled(path("progressive.jpg"), 150, never);
+        ASSERT_TRUE(decoded.ok());
+        ASSERT_EQ(decoded->size(), QSize(100, 150)) << "turned as its orientation says";
+        if (!grey) {
+            EXPECT_TRUE(isMarkerRed(decoded->pixelColor(95, 5)));
+            EXPECT_FALSE(isMarkerRed(decoded->pixelColor(5, 145)));
+        }
+        EXPECT_EQ(ImageDecoder::decode(progressive)->size(), QSize(600, 400));
+    }
+}
+
+TEST_F(ImageDecoderTest, ADecoderOfItsOwnStopsBetweenRowsWhenTold) {
+    // The long-side PNG decoder reads row by row: a stop set halfway through is answered at the
+    // next row, from a file and from bytes.
+    const QByteArray tall = greyPng(1, 1'500'000, 750'000);
+    writeFile(path("tall.png"), tall);
+    for (const bool fromFile : {true, false}) {
+        SCOPED_TRACE(fromFile ? "file" : "bytes");
+        int asked = 0;
+        int askedAfterStop = 0;
+        const std::function<bool()> stop = [&] {
+            if (++asked <= 1000)
+                return false;
+            ++askedAfterStop;
+            return true;
+        };
+        const auto stopped = fromFile ? ImageDecoder::decodeScaled(path("tall.png"), 3000, stop)
+                                      : ImageDecoder::decodeScaled(tall, 3000, stop);
+        ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
+        EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
+        EXPECT_LE(askedAfterStop, 2) << "rows were read after the stop";
+    }
+    const auto whole = ImageDecoder::decodeScaled(tall, 3000, [] { return false; });
+    ASSERT_TRUE(whole.ok());
+    EXPECT_EQ(whole->size(), QSize(1, 3000));
 }
 
 } // namespace

@@ -25,6 +25,25 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     return jpeg.left(2) + app1 + jpeg.mid(2);
 }
 
+QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes) {
+    const auto segment = [](char marker, const QByteArray& body) {
+        return QByteArray("\xff", 1) + marker + bigEndian(quint32(body.size() + 2), 2) + body;
+    };
+    QByteArray jpeg("\xff\xd8", 2);
+    jpeg += segment('\xdb', QByteArray(1, '\0') + QByteArray(64, '\1'));
+    jpeg += segment('\xc2', QByteArray("\x08", 1) + bigEndian(quint32(height), 2) +
+                                bigEndian(quint32(width), 2) + QByteArray("\x01\x01\x11\x00", 4));
+    // One DC code, "0": a difference of nothing, which zero bits spell for every block.
+    jpeg += segment('\xc4', QByteArray("\x00\x01", 2) + QByteArray(15, '\0') + QByteArray(1, '\0'));
+    const QByteArray dcScan = segment('\xda', QByteArray("\x01\x01\x00\x00\x00\x00", 6));
+    for (int i = 0; i < scans; ++i) {
+        jpeg += dcScan;
+        if (i == 0)
+            jpeg += QByteArray(firstScanBytes, '\0');
+    }
+    return jpeg + QByteArray("\xff\xd9", 2);
+}
+
 bool isMarkerRed(QColor color) {
     return color.red() > 180 && color.green() < 80 && color.blue() < 80;
 }

@@ -8,6 +8,10 @@ namespace vennimo::test {
 
 // A JPEG with an Exif APP1 segment that holds only the orientation tag.
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
+// A grey progressive JPEG of the given size made of `scans` DC scans without data after its first:
+// a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
+// `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips.
+QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 

@@ -7,14 +7,16 @@
 //   slow_drag_source X Y TYPE=ANSWER...
 // offers the given types; ANSWER is "never" (the request is left without any answer, while the
 // program goes on answering others), "png" (a whole PNG), "cutpng" (the first half of it), "jpeg"
-// (a whole JPEG), "text:..." (those bytes) or "slow:MS:..." (those bytes after MS milliseconds,
-// the whole program waiting meanwhile). Every request is told ("asked TYPE"). "watch=X,Y,W,H"
-// times the target's status answers to the pointer's arrival in that rectangle.
+// (a whole JPEG), "file:PATH" (the bytes of that file), "text:..." (those bytes) or "slow:MS:..."
+// (those bytes after MS milliseconds, the whole program waiting meanwhile). Every request is told
+// ("asked TYPE"). "watch=X,Y,W,H" times the target's status answers to the pointer's arrival in
+// that rectangle.
 #include <QApplication>
 #include <QBuffer>
 #include <QCursor>
 #include <QDrag>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <QImage>
 #include <QMimeData>
@@ -251,6 +253,11 @@ int main(int argc, char** argv) {
                 offers.append({type, whole.left(whole.size() / 2)});
             } else if (answer == "jpeg") {
                 offers.append({type, picture("JPEG")});
+            } else if (answer.startsWith("file:")) {
+                QFile file(answer.mid(5));
+                if (!file.open(QIODevice::ReadOnly))
+                    return 2;
+                offers.append({type, file.readAll()});
             } else if (answer.startsWith("text:")) {
                 offers.append({type, answer.mid(5).toUtf8()});
             } else if (answer.startsWith("slow:")) {
