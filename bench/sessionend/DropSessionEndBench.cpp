@@ -12,6 +12,8 @@
 //     'openbox & sleep 1; build/bench/sessionend/bench_drop_session_end [COUNTS] [RUNS] [MB] [FOLDERS]'
 // COUNTS is a comma-separated list (default 30,60); FOLDERS a comma-separated list of folders to
 // make the photos in, one case each (default: beside this program, then the temporary folder).
+// Then, from the same folders, drops of six JPEGs of 20,000 empty scans and of six 6000 x 4000
+// HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send.
 // VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
 #include "dragdrop/ExternalImageDrop.h"
@@ -185,7 +187,7 @@ struct Run {
 };
 
 std::optional<Run> measure(const QString& program, const QStringList& photos, const QString& homeParent,
-                           bool copiedIn) {
+                           bool copiedIn, std::optional<int> signalAfterDropMs = std::nullopt) {
     QTemporaryDir home(homeParent + QStringLiteral("/home-XXXXXX"));
     vennimo::bench::useOwnHome(home.path());
     const QString desktop = home.path() + QStringLiteral("/Desktop");
@@ -237,13 +239,16 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
 
     // A copy begins as a hidden file in the import folder.
     const auto begun = [&] { return copiedIn ? countHiddenFiles(copies) > 0 : saved() > before; };
-    if (!waitFor(begun, 30'000)) {
+    if (signalAfterDropMs) {
+        waitFor([&] { return gesture.state() == QProcess::NotRunning; }, 30'000);
+        waitFor([] { return false; }, *signalAfterDropMs);
+    } else if (!waitFor(begun, 30'000)) {
         std::printf("  the drop was not taken\n");
         gallery.kill();
         gallery.waitForFinished();
         return std::nullopt;
     }
-    if (copiedIn)
+    if (copiedIn && !signalAfterDropMs)
         waitFor([] { return false; }, kSignalAfterCopyBeganMs);
     QElapsedTimer ending;
     ending.start();
@@ -334,6 +339,39 @@ int main(int argc, char** argv) {
                 if (copiedIn)
                     std::printf("; copies named: %d, whole: %d", result->copies, result->wholeCopies);
                 std::printf("; half-written left: %d (target: exit within 1000 ms)\n", result->halfWritten);
+                std::fflush(stdout);
+            }
+        }
+
+        // Six pictures that cost more to decode than to send, the signal 1.5 s after the drop.
+        QStringList scans;
+        QStringList heics;
+        for (int i = 0; i < 6; ++i) {
+            scans.append(QStringLiteral("%1/scans-%2.jpg").arg(pictures).arg(i));
+            QFile file(scans.last());
+            if (!file.open(QIODevice::WriteOnly) || file.write(vennimo::bench::manyScanJpeg(20'000, i)) < 0)
+                return 1;
+            heics.append(QStringLiteral("%1/camera-%2.heic").arg(pictures).arg(i));
+        }
+        const QList<std::pair<const char*, QStringList>> costly{
+            {"JPEGs of 20,000 scans", scans},
+            {"HEICs of 6000 x 4000",
+             vennimo::bench::writeCameraHeics(heics, 6000, 4000) ? heics : QStringList()}};
+        for (const auto& [what, files] : costly) {
+            if (files.isEmpty()) {
+                std::printf("no %s: heif-enc is missing or failed\n", what);
+                continue;
+            }
+            for (int run = 0; run < runs; ++run) {
+                const std::optional<Run> result = measure(program, files, work.path(), copiedIn, 1500);
+                if (!result) {
+                    std::printf("drop of 6 %s: run %d failed\n", what, run + 1);
+                    continue;
+                }
+                std::printf("drop of 6 %s%s, SIGTERM 1.5 s later: exit after %.0f ms; files saved after the "
+                            "signal: %d; half-written left: %d\n",
+                            what, copiedIn ? " (copied in)" : "", result->exitMs, result->writtenAfter,
+                            result->halfWritten);
                 std::fflush(stdout);
             }
         }
