@@ -3,6 +3,7 @@
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
 #include "platform/LongSidePngDecoder.h"
+#include "platform/WebpDecoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -360,10 +361,15 @@ Result<ImageHeader> heifHeader(const Source& source, const QByteArray& format) {
     return file->header;
 }
 
-Result<QImage> heifDecode(const Source& source, const QByteArray& format, int maxPixelSize) {
+// libheif (1.15) has no way to end a decoding under way: the stop is looked at between them.
+Result<QImage> heifDecode(const Source& source, const QByteArray& format, int maxPixelSize,
+                          const std::function<bool()>& stop) {
+    const auto stopped = [&] { return stop && stop(); };
     auto file = openHeif(source, format);
     if (!file)
         return file.error();
+    if (stopped())
+        return Error::fromErrno(ECANCELED, source.path);
     const QSize target = ImageDecoder::boundedSize(file->header.size, maxPixelSize);
     if (target != file->header.size) {
         // The smallest embedded thumbnail that still covers the target saves decoding the full image.
@@ -386,6 +392,8 @@ Result<QImage> heifDecode(const Source& source, const QByteArray& format, int ma
             auto image = decodeHeifHandle(best.get());
             if (image)
                 return scaledTo(*image, target);
+            if (stopped())
+                return Error::fromErrno(ECANCELED, source.path);
         }
     }
     auto image = decodeHeifHandle(file->primary.get());
@@ -460,7 +468,7 @@ Result<QImage> fitted(Result<QImage> image, int maxPixelSize) {
 Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::function<bool()>& stop = {}) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
-        return heifDecode(source, format, maxPixelSize);
+        return heifDecode(source, format, maxPixelSize, stop);
     if (const auto size = LongSidePngDecoder::longSide(source.head))
         return longSidePngDecode(source, *size, stop);
     if (mayBeRaw(source)) {
@@ -469,6 +477,12 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     }
     if (JpegDecoder::isJpeg(source.head))
         return jpegDecode(source, maxPixelSize, stop);
+    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP") {
+        auto image = source.isFile() ? WebpDecoder::decode(source.path, source.head, maxPixelSize, stop)
+                                     : WebpDecoder::decode(source.data, maxPixelSize, stop);
+        if (image)
+            return *image;
+    }
     QtReader qt(source, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }

@@ -212,8 +212,8 @@ TEST_F(ImageDecoderTest, JpegExifOrientationIsApplied) {
     }
 }
 
-// A camera-like JPEG of several megabytes: its grain keeps the scan long, as a camera's does.
-QByteArray grainyJpeg(int width, int height) {
+// A camera-like picture of several megabytes: its grain keeps the data long, as a camera's does.
+QByteArray grainyJpeg(int width, int height, const char* format = "jpeg") {
     QImage image(width, height, QImage::Format_RGB32);
     quint32 state = 12345;
     for (int y = 0; y < height; ++y) {
@@ -227,7 +227,7 @@ QByteArray grainyJpeg(int width, int height) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, "jpeg").write(image);
+    QImageWriter(&buffer, format).write(image);
     return bytes;
 }
 
@@ -489,30 +489,47 @@ TEST_F(ImageDecoderTest, AJpegOfMoreScansThanEncodersWriteIsRefusedBeforeItsPass
     }
 }
 
-TEST_F(ImageDecoderTest, ADecoderOfItsOwnStopsBetweenRowsWhenTold) {
-    // The long-side PNG decoder reads row by row: a stop set halfway through is answered at the
-    // next row, from a file and from bytes.
+TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
+    // The long-side PNG decoder reads row by row, the WebP decoder a slice of the data at a time:
+    // a stop set part-way through is answered at the next, from a file and from bytes.
     const QByteArray tall = greyPng(1, 1'500'000, 750'000);
     writeFile(path("tall.png"), tall);
-    for (const bool fromFile : {true, false}) {
-        SCOPED_TRACE(fromFile ? "file" : "bytes");
-        int asked = 0;
-        int askedAfterStop = 0;
-        const std::function<bool()> stop = [&] {
-            if (++asked <= 1000)
-                return false;
-            ++askedAfterStop;
-            return true;
-        };
-        const auto stopped = fromFile ? ImageDecoder::decodeScaled(path("tall.png"), 3000, stop)
-                                      : ImageDecoder::decodeScaled(tall, 3000, stop);
-        ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
-        EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
-        EXPECT_LE(askedAfterStop, 2) << "rows were read after the stop";
+    const QByteArray webp = grainyJpeg(2000, 1500, "webp");
+    ASSERT_GT(webp.size(), 1 << 20);
+    writeFile(path("grain.webp"), webp);
+    const struct {
+        const char* name;
+        QString file;
+        QByteArray bytes;
+        int maxPixelSize;
+        int stopAt;
+    } cases[] = {{"long-side png", path("tall.png"), tall, 3000, 1000},
+                 {"webp", path("grain.webp"), webp, 400, 4}};
+    for (const auto& c : cases) {
+        for (const bool fromFile : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (fromFile ? " file" : " bytes"));
+            const auto decode = [&](const std::function<bool()>& stop) {
+                return fromFile ? ImageDecoder::decodeScaled(c.file, c.maxPixelSize, stop)
+                                : ImageDecoder::decodeScaled(c.bytes, c.maxPixelSize, stop);
+            };
+            int asked = 0;
+            const auto whole = decode([&] { return ++asked < 0; });
+            ASSERT_TRUE(whole.ok());
+            EXPECT_EQ(*whole, *ImageDecoder::decodeScaled(c.bytes, c.maxPixelSize));
+            EXPECT_GT(asked, 2 * c.stopAt) << "the stop is asked only before and after the work";
+            int askedAfterStop = 0;
+            asked = 0;
+            const auto stopped = decode([&] {
+                if (++asked <= c.stopAt)
+                    return false;
+                ++askedAfterStop;
+                return true;
+            });
+            ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
+            EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
+            EXPECT_LE(askedAfterStop, 2) << "the work went on after the stop";
+        }
     }
-    const auto whole = ImageDecoder::decodeScaled(tall, 3000, [] { return false; });
-    ASSERT_TRUE(whole.ok());
-    EXPECT_EQ(whole->size(), QSize(1, 3000));
 }
 
 } // namespace
