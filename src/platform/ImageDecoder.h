@@ -45,7 +45,9 @@ public:
     static Result<QImage> decodeScaled(const QString& path, int maxPixelSize);
     static Result<QImage> decodeScaled(const QByteArray& data, int maxPixelSize);
     // The same, reading the file or the bytes only while `stop` answers false (asked on this thread
-    // as they are read); a stopped decoding answers an ECANCELED error, never the part it got.
+    // as they are read, and for JPEG, WebP and PNGs of long sides between the steps of decoding;
+    // HEIF only between its decodings); a stopped decoding answers an ECANCELED error, never the
+    // part it got.
     static Result<QImage> decodeScaled(const QString& path, int maxPixelSize,
                                        const std::function<bool()>& stop);
     static Result<QImage> decodeScaled(const QByteArray& data, int maxPixelSize,
