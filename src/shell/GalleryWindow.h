@@ -208,6 +208,7 @@ private:
     bool wantsBoundingShape() const;
     void checkCompositor();
     void queueBoundingShape();
+    void forgetShapeOfGoneWindow();
     void applyBoundingShape();
     QRegion coveredByPanels() const;
     void applyCombinedShape();
@@ -271,6 +272,8 @@ private:
     std::optional<bool> m_compositorRunning;
     bool m_boundingShapeQueued = false;
     std::optional<QRegion> m_boundingShape;
+    // The native window the cut was set on.
+    WId m_boundingShapeWindow = 0;
     // What the last frame draws, in device pixels.
     QRegion m_drawnShape;
 };

@@ -299,8 +299,8 @@ bool GalleryWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WinIdChange:
         applyInputShape(true);
-        // A new native window shows whole.
-        m_boundingShape.reset();
+        // A change of style hands the same native window back, still cut; the cut follows the
+        // style from the next turn on.
         queueBoundingShape();
         break;
     case QEvent::Enter:

@@ -47,8 +47,16 @@ void GalleryWindow::queueBoundingShape() {
     QTimer::singleShot(0, this, &GalleryWindow::applyBoundingShape);
 }
 
+void GalleryWindow::forgetShapeOfGoneWindow() {
+    // A native window made anew shows whole; one that Qt keeps across a change of its flags keeps
+    // the cut it had, which a switch to the grid must take away.
+    if (m_boundingShape && m_boundingShapeWindow != internalWinId())
+        m_boundingShape.reset();
+}
+
 void GalleryWindow::applyBoundingShape() {
     m_boundingShapeQueued = false;
+    forgetShapeOfGoneWindow();
     if (!wantsBoundingShape()) {
         if (m_boundingShape && windowHandle())
             X11InputShape::applyBounding(windowHandle(), std::nullopt);
@@ -90,10 +98,12 @@ QRegion GalleryWindow::coveredByPanels() const {
 void GalleryWindow::applyCombinedShape() {
     if (!wantsBoundingShape())
         return;
+    forgetShapeOfGoneWindow();
     const QRegion shape = m_drawnShape + coveredByPanels();
     if (m_boundingShape == shape)
         return;
     m_boundingShape = shape;
+    m_boundingShapeWindow = internalWinId();
     X11InputShape::applyBounding(windowHandle(), shape);
 }
 
