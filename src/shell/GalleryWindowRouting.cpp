@@ -313,7 +313,6 @@ bool GalleryWindow::event(QEvent* event) {
         // A window that shows again hears of the pointer anew from the X server.
         m_pointerInside = false;
         updatePointerPoll();
-        m_compositorTimer.stop();
         break;
     case QEvent::Resize:
         queuePointerRoute();

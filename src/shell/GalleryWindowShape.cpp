@@ -2,7 +2,6 @@
 
 #include "canvas/AlphaShapeRegion.h"
 #include "platform/X11InputShape.h"
-#include "platform/X11WindowStack.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -23,15 +22,12 @@ bool GalleryWindow::wantsBoundingShape() const {
 
 void GalleryWindow::checkCompositor() {
     if (m_clotheslineStyle != true || !isVisible() || !X11InputShape::available()) {
-        m_compositorTimer.stop();
         queueBoundingShape();
         return;
     }
-    // A compositing manager may come or go while the rope shows; nothing tells us but its
-    // selection's owner.
-    const bool running = X11WindowStack::compositorRunning();
-    if (!m_compositorTimer.isActive())
-        m_compositorTimer.start();
+    // A compositing manager may come or go while the rope shows: the watch hears of it from the
+    // X server as it happens.
+    const bool running = m_compositorWatch.running();
     if (m_compositorRunning == running)
         return;
     m_compositorRunning = running;

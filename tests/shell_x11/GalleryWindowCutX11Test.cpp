@@ -5,6 +5,7 @@
 #include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
@@ -93,6 +94,28 @@ std::optional<QRect> waitForGrid(qint64 pid) {
         },
         30000);
     return grid;
+}
+
+// Context switches of a process's main thread so far: each wake-up from a sleep is one.
+std::optional<qint64> mainThreadSwitches(qint64 pid) {
+    QFile file(QStringLiteral("/proc/%1/task/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    qint64 total = 0;
+    for (const QByteArray& line : file.readAll().split('\n'))
+        if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+            total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    return total;
+}
+
+// How often the main thread wakes over `seconds` while nothing happens.
+std::optional<qint64> wakeupsOver(qint64 pid, int seconds) {
+    const std::optional<qint64> before = mainThreadSwitches(pid);
+    QTest::qWait(seconds * 1000);
+    const std::optional<qint64> after = mainThreadSwitches(pid);
+    if (!before || !after)
+        return std::nullopt;
+    return *after - *before;
 }
 
 } // namespace
@@ -232,6 +255,69 @@ TEST(RopeScreenWithoutCompositorX11, EveryWayToTheGridShowsItWholeAndTheWayBackC
                       .arg(shot++)
                       .arg(QLatin1String(each.name)));
     }
+
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(5000));
+}
+
+// The rope needs no poll to learn of a compositing manager: the X server tells when one takes or
+// leaves its selection. An idle rope sleeps, and one that comes or goes still switches the window
+// between blended whole and cut.
+TEST(RopeScreenWithoutCompositorX11, AnIdleRopeSleepsYetFollowsACompositingManagerThatComesAndGoes) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "idle", 2, 66));
+    const std::optional<QRect> rope = applicationWindow(pid);
+    ASSERT_TRUE(rope);
+    const QString id = widestWindowId(pid);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boundingShaped(id); }, 30000)) << "the rope is not cut";
+
+    // Nothing moves and the pointer rests away from the rope, then over its clear strip below the
+    // prints: a poll of the X server would wake the application every few seconds. Each count
+    // allows one wake-up a second.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_TRUE(moveTo(QPoint(screen.left() + 20, screen.bottom() - 20), 3000));
+    const std::optional<qint64> away = wakeupsOver(pid, 10);
+    ASSERT_TRUE(away);
+    EXPECT_LE(*away, 10) << "the idle rope woke " << *away << " times in 10 s, the pointer away";
+    ASSERT_TRUE(moveTo(rope->topLeft() + QPoint(40, rope->height() - 20), 3000));
+    const std::optional<qint64> over = wakeupsOver(pid, 10);
+    ASSERT_TRUE(over);
+    EXPECT_LE(*over, 10) << "the idle rope woke " << *over << " times in 10 s, the pointer over its strip";
+
+    // A compositing manager that comes blends the window whole; once it goes, the cut is back.
+    QProcess compositor;
+    compositor.start("xcompmgr", {});
+    ASSERT_TRUE(compositor.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([] { return X11WindowStack::compositorRunning(); }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !boundingShaped(id); }, 30000))
+        << "still cut under a compositor";
+    QTest::qWait(500);
+    grabScreenArea(rope->adjusted(-20, -20, 20, 20)).save(shots + "/80-idle-rope-compositor-came.png");
+    compositor.terminate();
+    ASSERT_TRUE(compositor.waitForFinished(10000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !X11WindowStack::compositorRunning(); }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boundingShaped(id); }, 30000))
+        << "not cut once the compositor went";
+    const QRect below(rope->left(), rope->bottom() - 24, rope->width(), 20);
+    int blueBelow = 0;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            blueBelow = countBlue(grabScreenArea(below));
+            return blueBelow >= below.width() * below.height() * 98 / 100;
+        },
+        20000))
+        << "the rope window shows black below its prints: " << blueBelow << " blue pixels";
+    grabScreenArea(rope->adjusted(-20, -20, 20, 20)).save(shots + "/81-idle-rope-compositor-went.png");
 
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));
