@@ -247,7 +247,10 @@ void GalleryWindow::applyInputShape(bool force) {
                               m_ignoresMouseEvents && !m_wholeWindowIgnored ? m_pointerGeometryRevision : 0};
     if (!force && m_appliedShape == wanted)
         return;
-    if (!windowHandle() || !X11InputShape::available())
+    // A hidden window takes its shape when it shows again. Reshaped while it goes, it has the
+    // window manager reshape its frame right before dropping it, and a compositing manager that
+    // repaints for that reshape asks the X server about a frame that is gone.
+    if (!windowHandle() || !isVisible() || !X11InputShape::available())
         return;
     m_appliedShape = wanted;
     if (!wanted.ignored)

@@ -322,3 +322,49 @@ TEST(RopeScreenWithoutCompositorX11, AnIdleRopeSleepsYetFollowsACompositingManag
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));
 }
+
+// A compositing manager repaints for every reshape of a window, at once; when the window manager
+// reshapes the rope's frame and then drops it because the rope went, that repaint asks about a
+// frame that is gone, and the manager reports the X error. The rope goes without such reshapes.
+// Each round's quit may or may not race the manager, so the test quits several times.
+TEST(RopeScreenWithoutCompositorX11, ACompositingManagerSeesNoRequestOnAGoneWindowWhenTheRopeQuits) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const QString desktop = makeWatchedFolders();
+    QProcess compositor;
+    compositor.setProcessChannelMode(QProcess::MergedChannels);
+    compositor.start("xcompmgr", {});
+    ASSERT_TRUE(compositor.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([] { return X11WindowStack::compositorRunning(); }, 30000));
+
+    QByteArray applicationErrors;
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        QProcess app;
+        ASSERT_TRUE(startApplication(app, true));
+        const auto stop = stopAtEnd(app);
+        if (round == 0)
+            ASSERT_TRUE(hangDesktopPhotos(desktop, "quit", 2, 68));
+        else
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return applicationWindow(app.processId()).has_value(); }, 30000));
+        QTest::qWait(1500);
+        app.terminate();
+        ASSERT_TRUE(app.waitForFinished(30000));
+        applicationErrors += app.readAllStandardError();
+        QTest::qWait(1000);
+    }
+    compositor.terminate();
+    ASSERT_TRUE(compositor.waitForFinished(10000));
+    QStringList reported;
+    for (const QByteArray& line : compositor.readAll().split('\n'))
+        if (line.contains("error"))
+            reported << QString::fromUtf8(line);
+    EXPECT_TRUE(reported.isEmpty()) << reported.join('\n').toStdString();
+    QStringList own;
+    for (const QByteArray& line : applicationErrors.split('\n'))
+        if (line.contains("XCB error") || line.contains("X Error"))
+            own << QString::fromUtf8(line);
+    EXPECT_TRUE(own.isEmpty()) << own.join('\n').toStdString();
+}
