@@ -54,14 +54,10 @@ X11CompositorWatch::X11CompositorWatch(int screen, QObject* parent)
 }
 
 X11CompositorWatch::~X11CompositorWatch() {
-    if (!m_following)
-        return;
-    if (QCoreApplication::instance())
+    // The selection's events stay asked for: the connection is shared, another watch may follow
+    // the same selection, and events nobody filters cost nothing.
+    if (m_following && QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
-    if (xcb_connection_t* c = X11Connection::get()) {
-        xcb_xfixes_select_selection_input(c, X11Connection::root(c), m_selection, 0);
-        xcb_flush(c);
-    }
 }
 
 bool X11CompositorWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
