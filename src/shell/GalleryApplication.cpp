@@ -60,7 +60,10 @@ GalleryApplication::GalleryApplication(GalleryApplicationParts parts, QObject* p
 }
 
 GalleryApplication::~GalleryApplication() {
-    // The canvas publishes shapes on the window; it lets go before the window goes.
+    // The canvas publishes shapes on the window; it lets go before the window goes, and the window
+    // goes off the screen first, so the shapes the canvas leaves behind reach no window on it.
+    if (m_window)
+        m_window->hide();
     if (m_rootView)
         m_rootView->dismantle();
     if (m_window)

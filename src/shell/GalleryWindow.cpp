@@ -79,8 +79,7 @@ GalleryWindow::GalleryWindow(QWidget* parent)
     m_pointerTimer.setInterval(kRoutingInterval);
     m_pointerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pointerTimer, &QTimer::timeout, this, &GalleryWindow::routePointer);
-    m_compositorTimer.setInterval(kCompositorCheckInterval);
-    connect(&m_compositorTimer, &QTimer::timeout, this, &GalleryWindow::checkCompositor);
+    connect(&m_compositorWatch, &X11CompositorWatch::runningChanged, this, &GalleryWindow::checkCompositor);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // The local monitor of mouse events: it routes the pointer and carries rope moves. It does

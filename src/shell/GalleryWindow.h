@@ -2,6 +2,7 @@
 
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryWindowPort.h"
+#include "platform/X11CompositorWatch.h"
 
 #include <QPointer>
 #include <QRectF>
@@ -56,7 +57,6 @@ public:
     // not at all. A widened cut shows the clear pixels around the strand and the prints as a black
     // outline, and the half-opaque pixels alone already keep an antialiased strand unbroken.
     static constexpr int kShapeSpreadPixels = 0;
-    static constexpr std::chrono::milliseconds kCompositorCheckInterval{2000};
 
     // The last routing decision, which spares the hit tests while nothing moved.
     struct PointerHit {
@@ -208,6 +208,7 @@ private:
     bool wantsBoundingShape() const;
     void checkCompositor();
     void queueBoundingShape();
+    void forgetShapeOfGoneWindow();
     void applyBoundingShape();
     QRegion coveredByPanels() const;
     void applyCombinedShape();
@@ -267,10 +268,13 @@ private:
     };
     std::optional<AppliedShape> m_appliedShape;
     bool m_wholeWindowIgnored = false;
-    QTimer m_compositorTimer;
+    // Heard of at once, so an idle rope need not ask the X server.
+    X11CompositorWatch m_compositorWatch;
     std::optional<bool> m_compositorRunning;
     bool m_boundingShapeQueued = false;
     std::optional<QRegion> m_boundingShape;
+    // The native window the cut was set on.
+    WId m_boundingShapeWindow = 0;
     // What the last frame draws, in device pixels.
     QRegion m_drawnShape;
 };

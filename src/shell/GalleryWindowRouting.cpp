@@ -247,7 +247,10 @@ void GalleryWindow::applyInputShape(bool force) {
                               m_ignoresMouseEvents && !m_wholeWindowIgnored ? m_pointerGeometryRevision : 0};
     if (!force && m_appliedShape == wanted)
         return;
-    if (!windowHandle() || !X11InputShape::available())
+    // A hidden window takes its shape when it shows again. Reshaped while it goes, it has the
+    // window manager reshape its frame right before dropping it, and a compositing manager that
+    // repaints for that reshape asks the X server about a frame that is gone.
+    if (!windowHandle() || !isVisible() || !X11InputShape::available())
         return;
     m_appliedShape = wanted;
     if (!wanted.ignored)
@@ -299,8 +302,8 @@ bool GalleryWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WinIdChange:
         applyInputShape(true);
-        // A new native window shows whole.
-        m_boundingShape.reset();
+        // A change of style hands the same native window back, still cut; the cut follows the
+        // style from the next turn on.
         queueBoundingShape();
         break;
     case QEvent::Enter:
@@ -313,7 +316,6 @@ bool GalleryWindow::event(QEvent* event) {
         // A window that shows again hears of the pointer anew from the X server.
         m_pointerInside = false;
         updatePointerPoll();
-        m_compositorTimer.stop();
         break;
     case QEvent::Resize:
         queuePointerRoute();

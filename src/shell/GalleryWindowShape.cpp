@@ -2,7 +2,6 @@
 
 #include "canvas/AlphaShapeRegion.h"
 #include "platform/X11InputShape.h"
-#include "platform/X11WindowStack.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -23,15 +22,12 @@ bool GalleryWindow::wantsBoundingShape() const {
 
 void GalleryWindow::checkCompositor() {
     if (m_clotheslineStyle != true || !isVisible() || !X11InputShape::available()) {
-        m_compositorTimer.stop();
         queueBoundingShape();
         return;
     }
-    // A compositing manager may come or go while the rope shows; nothing tells us but its
-    // selection's owner.
-    const bool running = X11WindowStack::compositorRunning();
-    if (!m_compositorTimer.isActive())
-        m_compositorTimer.start();
+    // A compositing manager may come or go while the rope shows: the watch hears of it from the
+    // X server as it happens.
+    const bool running = m_compositorWatch.running();
     if (m_compositorRunning == running)
         return;
     m_compositorRunning = running;
@@ -47,8 +43,16 @@ void GalleryWindow::queueBoundingShape() {
     QTimer::singleShot(0, this, &GalleryWindow::applyBoundingShape);
 }
 
+void GalleryWindow::forgetShapeOfGoneWindow() {
+    // A native window made anew shows whole; one that Qt keeps across a change of its flags keeps
+    // the cut it had, which a switch to the grid must take away.
+    if (m_boundingShape && m_boundingShapeWindow != internalWinId())
+        m_boundingShape.reset();
+}
+
 void GalleryWindow::applyBoundingShape() {
     m_boundingShapeQueued = false;
+    forgetShapeOfGoneWindow();
     if (!wantsBoundingShape()) {
         if (m_boundingShape && windowHandle())
             X11InputShape::applyBounding(windowHandle(), std::nullopt);
@@ -90,10 +94,12 @@ QRegion GalleryWindow::coveredByPanels() const {
 void GalleryWindow::applyCombinedShape() {
     if (!wantsBoundingShape())
         return;
+    forgetShapeOfGoneWindow();
     const QRegion shape = m_drawnShape + coveredByPanels();
     if (m_boundingShape == shape)
         return;
     m_boundingShape = shape;
+    m_boundingShapeWindow = internalWinId();
     X11InputShape::applyBounding(windowHandle(), shape);
 }
 

@@ -1,4 +1,5 @@
 #include "canvas/AlphaShapeRegion.h"
+#include "platform/X11InputShape.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -168,4 +169,46 @@ TEST(AlphaShapeRegion, AFrameWhoseAlphaAlternatesFinelyIsCutCoarserWithinTheRect
         EXPECT_FALSE(coarse.contains(QPoint(1200, 300))) << "the clear middle of the rope shows";
         EXPECT_FALSE(coarse.contains(QPoint(100, 450))) << "clear below the noise shows";
     }
+}
+
+TEST(AlphaShapeRegion, ACutOfExactlyTheBoundStaysPixelExactAndOneBeyondItIsCutCoarser) {
+    // Ten specks on rows of their own: ten bands of one rectangle each.
+    QImage specks = clear(40, 40);
+    for (int i = 0; i < 10; ++i)
+        specks.setPixel(3 * i + 1, 4 * i + 1, qRgba(255, 255, 255, 255));
+    const QRegion exact = bruteForce(specks, 0);
+    ASSERT_EQ(exact.rectCount(), 10);
+    EXPECT_TRUE(AlphaShapeRegion::of(specks, 0, 10).xored(exact).isEmpty())
+        << "a cut that just fits is made coarser";
+    EXPECT_TRUE(AlphaShapeRegion::of(specks, 0, 11).xored(exact).isEmpty());
+    const QRegion coarse = AlphaShapeRegion::of(specks, 0, 9);
+    EXPECT_LE(coarse.rectCount(), 9);
+    EXPECT_EQ(missedPixel(specks, coarse), QString());
+    EXPECT_FALSE(coarse.xored(exact).isEmpty()) << "a cut over the bound is sent as it is";
+}
+
+TEST(AlphaShapeRegion, TheCutOfANoisyFrameFitsOneShapeRequestOfAServerWithoutBigRequests) {
+    // Speckled noise over a print-sized area: cut pixel by pixel it takes some 40,000 rectangles.
+    QImage noise = clear(420, 420);
+    QRandomGenerator random(5);
+    int runs = 0;
+    for (int y = 0; y < noise.height(); ++y) {
+        bool previous = false;
+        for (int x = 0; x < noise.width(); ++x) {
+            const bool drawn = random.bounded(2) == 1;
+            if (drawn)
+                noise.setPixel(x, y, qRgba(90, 90, 90, 255));
+            runs += drawn && !previous ? 1 : 0;
+            previous = drawn;
+        }
+    }
+    ASSERT_GT(runs, 32765);
+    const QRegion cut = AlphaShapeRegion::of(noise, 0);
+    EXPECT_EQ(missedPixel(noise, cut), QString());
+    // The core protocol's longest request is 65,535 four-byte units; a shape request takes four of
+    // them and two for each rectangle. The window's shape code joins the bands of anything larger,
+    // showing whole rows of clear pixels black.
+    EXPECT_LE(cut.rectCount(), (65535 - 4) / 2);
+    EXPECT_TRUE(X11InputShape::bounded(cut, X11InputShape::kMaximumRectangles).xored(cut).isEmpty())
+        << cut.rectCount() << " rectangles: the window's shape code has to join them";
 }
