@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/DragPictureReturn.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
@@ -159,6 +160,10 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
         }
     });
 
+    // Made now, so that it stands where the drag's picture stood the moment that one goes.
+    const std::unique_ptr<DragPictureReturn> pictureReturn =
+        returnCopyPicture(*drag, picture.image, hotSpot, picture.origin - travel, entries);
+
     QPointer<ClotheslineCanvasView> self(this);
     Qt::DropAction action = Qt::IgnoreAction;
     if (m_dragExec) {
@@ -177,20 +182,23 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
     finishDrag(action, released);
     // The system takes its picture away where the pointer is; one that nothing took slides back
     // onto the prints instead, from where the drag showed it.
-    if (cancelled || action == Qt::IgnoreAction)
-        returnCopyPicture(picture.image, QPointF(QCursor::pos() - hotSpot), picture.origin - travel, entries);
+    const bool returns = (cancelled || action == Qt::IgnoreAction) && window() && window()->isVisible();
+    m_copyPictureReturn = pictureReturn->finish(returns);
 }
 
-void ClotheslineCanvasView::returnCopyPicture(const QImage& picture, QPointF origin, QPointF restOrigin,
-                                              const QList<ClotheslineDragEntry>& entries) {
-    m_copyPictureReturn.reset();
+std::unique_ptr<DragPictureReturn>
+ClotheslineCanvasView::returnCopyPicture(QDrag& drag, const QImage& picture, QPoint hotSpot,
+                                         QPointF restOrigin, const QList<ClotheslineDragEntry>& entries) {
     const PegPanels panels = pegPanels();
-    if (panels == PegPanels::none || entries.isEmpty() || !window() || !window()->isVisible())
-        return;
+    std::unique_ptr<OpaquePegPreview> flight;
+    if (panels != PegPanels::none && !entries.isEmpty() && window() && window()->isVisible())
+        flight =
+            OpaquePegPreview::standBy(picture, mapToGlobal(restOrigin), panels == PegPanels::masked, m_clock);
     QPointer<ClotheslineCanvasView> self(this);
     const QSizeF size = picture.deviceIndependentSize();
-    // Onto the prints where they hang now, should the rope have moved; nowhere once none hangs.
-    const auto destination = [self, entries, restOrigin, size] {
+    // Onto the prints where they hang when it lands, should the rope have moved; nowhere once none
+    // hangs.
+    auto destination = [self, entries, restOrigin, size] {
         OpaqueHandoffGate::Targets targets{std::nullopt};
         if (!self || !self->m_model || !self->window() || !self->window()->isVisible())
             return targets;
@@ -205,8 +213,7 @@ void ClotheslineCanvasView::returnCopyPicture(const QImage& picture, QPointF ori
         }
         return targets;
     };
-    m_copyPictureReturn =
-        OpaquePegPreview::flyBack(picture, origin, destination, panels == PegPanels::masked, {}, m_clock);
+    return std::make_unique<DragPictureReturn>(drag, std::move(flight), hotSpot, std::move(destination));
 }
 
 void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) {

@@ -224,18 +224,43 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::flyBack(const QImage& pictur
                                                             Destinations destination, bool masked,
                                                             std::function<void()> completion, Clock clock,
                                                             bool driven) {
+    std::unique_ptr<OpaquePegPreview> preview = standBy(picture, origin, masked, std::move(clock), driven);
+    if (preview)
+        preview->takeOver(origin, std::move(destination), std::move(completion));
+    return preview;
+}
+
+std::unique_ptr<OpaquePegPreview> OpaquePegPreview::standBy(const QImage& picture, QPointF origin,
+                                                            bool masked, Clock clock, bool driven) {
     if (picture.isNull() || ReduceMotion::isOn())
         return nullptr;
     const QRectF from(origin, picture.deviceIndependentSize());
+    // Its frames run only once it is taken over.
     std::unique_ptr<OpaquePegPreview> preview =
-        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), driven, {}, masked);
-    if (!preview)
-        return nullptr;
-    // It starts where the drag left it: shown now, with nothing to glide to.
-    preview->m_lastPoint = origin;
-    preview->showPanelsAndHideSource();
-    preview->finish(std::move(destination), {}, std::move(completion));
+        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), false, {}, masked);
+    if (preview)
+        preview->m_driven = driven;
     return preview;
+}
+
+void OpaquePegPreview::takeOver(QPointF origin, Destinations destination, std::function<void()> completion) {
+    if (m_phase != Phase::pending || m_initialFrames.size() != 1)
+        return;
+    // It starts where the drag left it: shown now, with nothing to glide to.
+    const QRectF from(origin, m_initialFrames.first().size());
+    m_initialFrames = {from};
+    m_restFrames = {from};
+    m_startPoint = origin;
+    m_lastPoint = origin;
+    place(0, from);
+    showPanelsAndHideSource();
+    finish(std::move(destination), {}, std::move(completion));
+    m_finishStarted.reset();
+    if (m_driven && !m_link.isActive()) {
+        m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
+        QObject::connect(&m_link, &QTimer::timeout, this, [this] { tick(); });
+        m_link.start();
+    }
 }
 
 bool OpaquePegPreview::panelsNeedMask() {
@@ -367,8 +392,11 @@ void OpaquePegPreview::finish(Destinations destinations, std::function<bool()> r
 }
 
 void OpaquePegPreview::returnFrame(double now) {
-    if (!m_finishStarted || m_heldForPickup)
+    if (m_heldForPickup)
         return;
+    // A picture taken over from a system drag starts its flight where it first shows.
+    if (!m_finishStarted)
+        m_finishStarted = now;
     const double elapsed = now - *m_finishStarted;
     // The panels land showing the prints as the rope will draw them, not as they were picked up.
     const QList<QImage> sprites = m_finalSprites ? m_finalSprites() : QList<QImage>();

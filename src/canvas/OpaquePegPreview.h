@@ -67,6 +67,14 @@ public:
                                                      Destinations destination, bool masked,
                                                      std::function<void()> completion = {}, Clock clock = {},
                                                      bool driven = true);
+    // The same picture made ready before the drag ends, so that taking the drag's picture over
+    // only places and draws it: its panel waits where `origin` puts it, drawing nothing (not
+    // mapped at all where it is cut). Nothing where flyBack gives nothing.
+    static std::unique_ptr<OpaquePegPreview> standBy(const QImage& picture, QPointF origin, bool masked,
+                                                     Clock clock = {}, bool driven = true);
+    // Shows a standing-by picture at once with its top left at `origin` and flies it back as
+    // flyBack does. Its flight's clock starts at its first frame, however late that comes.
+    void takeOver(QPointF origin, Destinations destination, std::function<void()> completion = {});
     // Whether panels must be cut to their pictures: on X11 while no compositing manager blends
     // windows.
     static bool panelsNeedMask();
@@ -117,6 +125,7 @@ private:
     QStringList m_photoIDs;
     Phase m_phase = Phase::pending;
     bool m_masked = false;
+    bool m_driven = false;
     QPointF m_startPoint;
     std::optional<QPointF> m_lastPoint;
     std::optional<double> m_finishStarted;

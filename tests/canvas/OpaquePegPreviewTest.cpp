@@ -124,6 +124,10 @@ TEST(OpaquePegPreview, ADragPictureNothingTookShowsWhereItWasLeftFliesBackAndGoe
     EXPECT_EQ(slide->phase(), OpaquePegPreview::Phase::returning) << "it flies back from the start";
     EXPECT_EQ(slide->panelsShown(), QList<bool>{true}) << "shown at once, where the drag left it";
     EXPECT_EQ(slide->imageRects()[0], QRectF(400.5, 300.25, 40, 30));
+    // Its first frame, however late it comes, is where the drag left it: the flight starts there.
+    now += 0.3;
+    slide->tick();
+    EXPECT_EQ(slide->imageRects()[0], QRectF(400.5, 300.25, 40, 30)) << "part-way at its first frame";
     now += 0.05;
     slide->tick();
     const QRectF between = slide->imageRects()[0];
