@@ -343,10 +343,12 @@ private:
     // Drags and drops.
     void runCopyDrag(QPointF point);
     // What takes the drag's picture over should nothing take the drop: `restOrigin` is where the
-    // picture lies over the prints, in the canvas, as they hung when the drag began.
+    // picture lies over the prints, in the canvas, as they hung when the drag began; `images` are
+    // the entries' pictures in it.
     std::unique_ptr<DragPictureReturn> returnCopyPicture(QDrag& drag, const QImage& picture, QPoint hotSpot,
                                                          QPointF restOrigin,
-                                                         const QList<ClotheslineDragEntry>& entries);
+                                                         const QList<ClotheslineDragEntry>& entries,
+                                                         const QList<QImage>& images);
     void installDragMonitor();
     void removeDragMonitor();
     bool isOwnDrag(const QDropEvent& event) const;

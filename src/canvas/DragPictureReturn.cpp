@@ -11,11 +11,12 @@ namespace vennimo {
 
 DragPictureReturn::DragPictureReturn(QDrag& drag, std::unique_ptr<OpaquePegPreview> flight, QPoint hotSpot,
                                      OpaquePegPreview::Destinations destination,
-                                     std::function<void()> completion)
+                                     std::function<void()> completion, OpaquePegPreview::Sprites landing)
     : m_flight(std::move(flight))
     , m_hotSpot(hotSpot)
     , m_destination(std::move(destination))
-    , m_completion(std::move(completion)) {
+    , m_completion(std::move(completion))
+    , m_landing(std::move(landing)) {
     if (!m_flight)
         return;
     // The drag loop counts a release as a drop only while the target under the pointer accepts.
@@ -60,7 +61,7 @@ void DragPictureReturn::takeOver() {
     m_takenOver = true;
     qApp->removeEventFilter(this);
     m_flight->takeOver(QPointF(m_pointer.value_or(QCursor::pos()) - m_hotSpot), m_destination,
-                       std::exchange(m_completion, nullptr));
+                       std::exchange(m_completion, nullptr), std::exchange(m_landing, nullptr));
 }
 
 std::unique_ptr<OpaquePegPreview> DragPictureReturn::finish(bool returns) {

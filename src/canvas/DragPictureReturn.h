@@ -22,9 +22,10 @@ class DragPictureReturn : public QObject {
 public:
     // `flight` stands by (OpaquePegPreview::standBy); nothing returns without one. The drag picture
     // lies with its top left `hotSpot` above and left of the pointer. `completion` runs once the
-    // picture has landed and gone.
+    // picture has landed and gone; `landing` is what it shows once landed (OpaquePegPreview).
     DragPictureReturn(QDrag& drag, std::unique_ptr<OpaquePegPreview> flight, QPoint hotSpot,
-                      OpaquePegPreview::Destinations destination, std::function<void()> completion = {});
+                      OpaquePegPreview::Destinations destination, std::function<void()> completion = {},
+                      OpaquePegPreview::Sprites landing = {});
     ~DragPictureReturn() override;
 
     // Once the drag's exec has answered: the flying picture when it returns (`returns`: nothing
@@ -42,6 +43,7 @@ private:
     QPoint m_hotSpot;
     OpaquePegPreview::Destinations m_destination;
     std::function<void()> m_completion;
+    OpaquePegPreview::Sprites m_landing;
     std::optional<QPoint> m_pointer;
     Qt::DropAction m_action = Qt::IgnoreAction;
     bool m_takenOver = false;

@@ -10,6 +10,7 @@
 #include "rope/RopeDiagnostic.h"
 
 #include <QGuiApplication>
+#include <QLineF>
 #include <QPainter>
 
 #include <cmath>
@@ -243,7 +244,8 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::standBy(const QImage& pictur
     return preview;
 }
 
-void OpaquePegPreview::takeOver(QPointF origin, Destinations destination, std::function<void()> completion) {
+void OpaquePegPreview::takeOver(QPointF origin, Destinations destination, std::function<void()> completion,
+                                Sprites landing) {
     if (m_phase != Phase::pending || m_initialFrames.size() != 1)
         return;
     // It starts where the drag left it: shown now, with nothing to glide to.
@@ -255,6 +257,7 @@ void OpaquePegPreview::takeOver(QPointF origin, Destinations destination, std::f
     place(0, from);
     showPanelsAndHideSource();
     finish(std::move(destination), {}, std::move(completion));
+    m_landingSprites = std::move(landing);
     m_finishStarted.reset();
     if (m_driven && !m_link.isActive()) {
         m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
@@ -400,6 +403,7 @@ void OpaquePegPreview::returnFrame(double now) {
     const double elapsed = now - *m_finishStarted;
     // The panels land showing the prints as the rope will draw them, not as they were picked up.
     const QList<QImage> sprites = m_finalSprites ? m_finalSprites() : QList<QImage>();
+    std::optional<QList<QImage>> landing;
     const double e = std::pow(1 - std::min(elapsed / kReturnSeconds, 1.0), 3);
     const OpaqueHandoffGate::Targets targets =
         m_destinations ? m_destinations() : OpaqueHandoffGate::Targets{};
@@ -411,10 +415,19 @@ void OpaquePegPreview::returnFrame(double now) {
             panel->setDrawn(false, false);
             continue;
         }
-        panel->setImage(sprites.value(i));
         const QRectF& from = m_finishFrames.value(i);
         const QRectF& to = *targets[i];
-        place(i, QRectF(from.topLeft() + (1 - e) * (to.topLeft() - from.topLeft()), to.size()));
+        const QRectF rect(from.topLeft() + (1 - e) * (to.topLeft() - from.topLeft()), to.size());
+        // Within a pixel of its place the panel stands where it lands: it shows what it lands as.
+        if (m_landingSprites &&
+            (elapsed >= kReturnSeconds || QLineF(rect.topLeft(), to.topLeft()).length() < 1)) {
+            if (!landing)
+                landing = m_landingSprites();
+            panel->setImage(landing->value(i));
+        } else {
+            panel->setImage(sprites.value(i));
+        }
+        place(i, rect);
     }
     const bool sourceReady = m_ready ? m_ready() : true;
     if (const auto reason = m_gate.update(elapsed, targets, sourceReady)) {
@@ -431,6 +444,7 @@ void OpaquePegPreview::close() {
     const std::function<void()> completion = std::exchange(m_completion, nullptr);
     m_heldForPickup = false;
     m_finalSprites = nullptr;
+    m_landingSprites = nullptr;
     m_destinations = nullptr;
     m_ready = nullptr;
     m_revealSource = nullptr;

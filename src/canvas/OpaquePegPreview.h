@@ -73,8 +73,10 @@ public:
     static std::unique_ptr<OpaquePegPreview> standBy(const QImage& picture, QPointF origin, bool masked,
                                                      Clock clock = {}, bool driven = true);
     // Shows a standing-by picture at once with its top left at `origin` and flies it back as
-    // flyBack does. Its flight's clock starts at its first frame, however late that comes.
-    void takeOver(QPointF origin, Destinations destination, std::function<void()> completion = {});
+    // flyBack does. Its flight's clock starts at its first frame, however late that comes. Once
+    // landed it shows `landing`'s picture, should that give one.
+    void takeOver(QPointF origin, Destinations destination, std::function<void()> completion = {},
+                  Sprites landing = {});
     // Whether panels must be cut to their pictures: on X11 while no compositing manager blends
     // windows.
     static bool panelsNeedMask();
@@ -119,6 +121,7 @@ private:
     // Pictures of panels taken over from the predecessor, shown from the swap-in on.
     QHash<int, QImage> m_adoptedContent;
     Sprites m_finalSprites;
+    Sprites m_landingSprites;
     QList<QRectF> m_initialFrames;
     QList<QRectF> m_restFrames;
     QList<QRectF> m_finishFrames;

@@ -83,6 +83,13 @@ protected:
             environment.insert("GSETTINGS_BACKEND", "keyfile");
             app.setProcessEnvironment(environment);
         }
+        // Prints that hang a little turned, as the user may choose: a picture that landed upright
+        // would stand beside the print's own.
+        {
+            const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+            QDir().mkpath(config + "/VennimoGallery");
+            writeText(config + "/VennimoGallery/defaults.json", R"({"ClotheslineStrictVertical": false})");
+        }
         ASSERT_TRUE(startApplication(app));
         ASSERT_TRUE(hangDesktopPhotos(desktop, "slide", 2, 80));
         xs = placementXs();
