@@ -450,7 +450,8 @@ TEST(GalleryApplication, AQuitAskedAgainWhileAQuitAlertIsUpOpensNoSecondOne) {
     EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片");
     model.setImporting(false);
     EXPECT_TRUE(shownAlerts().isEmpty());
-    EXPECT_EQ(launched.alerts.join(" | ").toStdString(), "正在保存照片 | 正在删除照片 | 正在保存照片");
+    EXPECT_EQ(launched.alerts.join(" | ").toStdString(),
+              "正在保存照片 | 正在保存照片 | 正在删除照片 | 正在保存照片");
 
     // A quit asked in the loop of the unsaved-state alert asks nothing more; SIGTERM there still
     // ends the process.
