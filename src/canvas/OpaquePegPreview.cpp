@@ -24,8 +24,14 @@ namespace {
 // its print's outline instead and shows only while it draws.
 class OpaquePreviewPanel : public QWidget {
 public:
-    OpaquePreviewPanel(QImage image, bool masked)
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
+    // A panel that carries prints is marked as taking no input, and the rope window, cut where
+    // nothing composites, keeps its pixels under it so a press there reaches the rope. A picture
+    // flying back from a system drag carries none: nothing of the rope's stays under it, where
+    // the rope would show its clear pixels, black, the moment the picture moves on. X passes
+    // presses through both alike (an empty input shape).
+    OpaquePreviewPanel(QImage image, bool masked, bool carriesPrints)
+        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint |
+                               (carriesPrints ? Qt::WindowTransparentForInput : Qt::Widget) |
                                Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
         , m_image(std::move(image))
         , m_masked(masked) {
@@ -148,7 +154,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
                                                          std::function<void()> revealSource, Pointer pointer,
                                                          Clock clock, bool driven,
                                                          std::unique_ptr<OpaquePegPreview> replacing,
-                                                         bool masked) {
+                                                         bool masked, bool carriesPrints) {
     bool valid = !items.isEmpty();
     for (const Item& item : items)
         valid = valid && !item.image.isNull();
@@ -186,7 +192,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
             preview->m_restFrames.append(oldRect);
             ++preview->m_reusedCount;
         } else {
-            auto* panel = new OpaquePreviewPanel(item.image, masked);
+            auto* panel = new OpaquePreviewPanel(item.image, masked, carriesPrints);
             // One device pixel larger than the image, so a sub-pixel image never loses its edge.
             panel->resize(panelSize);
             preview->m_panels.append(panel);
@@ -238,7 +244,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::standBy(const QImage& pictur
     const QRectF from(origin, picture.deviceIndependentSize());
     // Its frames run only once it is taken over.
     std::unique_ptr<OpaquePegPreview> preview =
-        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), false, {}, masked);
+        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), false, {}, masked, false);
     if (preview)
         preview->m_driven = driven;
     return preview;

@@ -53,12 +53,14 @@ public:
     // preview still flying back (`replacing`) is held where it is: this one takes over the
     // panels of the same prints and closes it when its own panels show. `masked` panels, for a
     // desktop where nothing composites windows, are cut to their prints' outline by the alpha
-    // (AlphaMaskedPicture) and sit with their prints on whole pixels.
+    // (AlphaMaskedPicture) and sit with their prints on whole pixels. Panels that do not carry
+    // the prints themselves (`carriesPrints` false: a system drag's picture) leave the rope
+    // window nothing to keep under them.
     static std::unique_ptr<OpaquePegPreview> make(const QList<Item>& items, QPointF point,
                                                   std::function<void()> revealSource, Pointer pointer,
                                                   Clock clock = {}, bool driven = true,
                                                   std::unique_ptr<OpaquePegPreview> replacing = {},
-                                                  bool masked = false);
+                                                  bool masked = false, bool carriesPrints = true);
     // A system drag's picture that no target took (a cancel, or a drop refused or let go over
     // nothing): shown at once where the drag left it, with its top left at `origin`, it flies back
     // to `destination` as released panels do and hides there (`completion`). Nothing under
