@@ -13,6 +13,7 @@
 #include <QLineF>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vennimo {
@@ -72,7 +73,11 @@ public:
         m_image = image;
         if (m_masked && m_drawn)
             updateShape();
-        update();
+        // The new outline and the new picture in the same frame.
+        if (m_drawn && isVisible())
+            repaint();
+        else
+            update();
     }
     // After a move or a new image rectangle.
     void placed() {
@@ -265,6 +270,8 @@ void OpaquePegPreview::takeOver(QPointF origin, Destinations destination, std::f
     finish(std::move(destination), {}, std::move(completion));
     m_landingSprites = std::move(landing);
     m_finishStarted.reset();
+    m_steppedFlight = true;
+    m_flightElapsed = 0;
     if (m_driven && !m_link.isActive()) {
         m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
         QObject::connect(&m_link, &QTimer::timeout, this, [this] { tick(); });
@@ -404,9 +411,16 @@ void OpaquePegPreview::returnFrame(double now) {
     if (m_heldForPickup)
         return;
     // A picture taken over from a system drag starts its flight where it first shows.
-    if (!m_finishStarted)
+    if (!m_finishStarted) {
         m_finishStarted = now;
-    const double elapsed = now - *m_finishStarted;
+        m_lastFlightFrame = now;
+    }
+    double elapsed = now - *m_finishStarted;
+    if (m_steppedFlight) {
+        m_flightElapsed += std::clamp(now - m_lastFlightFrame, 0.0, kMaxFlightStepSeconds);
+        m_lastFlightFrame = now;
+        elapsed = m_flightElapsed;
+    }
     // The panels land showing the prints as the rope will draw them, not as they were picked up.
     const QList<QImage> sprites = m_finalSprites ? m_finalSprites() : QList<QImage>();
     std::optional<QList<QImage>> landing;

@@ -33,6 +33,9 @@ public:
     static constexpr double kReturnSeconds = OpaqueHandoffGate::kReturnSeconds;
     static constexpr double kWatchdogSeconds = 3.1;
     static constexpr int kTeardownFrames = 3;
+    // The most a system drag's picture flies on in one frame, however late the frame comes: on a
+    // busy machine it slides slower instead of jumping.
+    static constexpr double kMaxFlightStepSeconds = 0.05;
 
     struct Item {
         QString photoID;
@@ -75,8 +78,9 @@ public:
     static std::unique_ptr<OpaquePegPreview> standBy(const QImage& picture, QPointF origin, bool masked,
                                                      Clock clock = {}, bool driven = true);
     // Shows a standing-by picture at once with its top left at `origin` and flies it back as
-    // flyBack does. Its flight's clock starts at its first frame, however late that comes. Once
-    // landed it shows `landing`'s picture, should that give one.
+    // flyBack does. Its flight's clock starts at its first frame, however late that comes, and
+    // moves on by at most kMaxFlightStepSeconds a frame. Once landed it shows `landing`'s picture,
+    // should that give one.
     void takeOver(QPointF origin, Destinations destination, std::function<void()> completion = {},
                   Sprites landing = {});
     // Whether panels must be cut to their pictures: on X11 while no compositing manager blends
@@ -134,6 +138,10 @@ private:
     QPointF m_startPoint;
     std::optional<QPointF> m_lastPoint;
     std::optional<double> m_finishStarted;
+    // A taken-over picture's flight time, stepped frame by frame, and the last frame's time.
+    bool m_steppedFlight = false;
+    double m_flightElapsed = 0;
+    double m_lastFlightFrame = 0;
     std::optional<double> m_swappedAt;
     bool m_pickupComplete = false;
     int m_framesSinceSwap = 0;

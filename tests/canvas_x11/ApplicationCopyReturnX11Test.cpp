@@ -298,8 +298,9 @@ protected:
                 if (stillAt != slide->places.last()) {
                     stillAt = slide->places.last();
                     still.start();
-                } else if (still.elapsed() > 30 && stoodAt != *stillAt) {
-                    // Standing still: landed, or late. The grab counts only if it is where it went.
+                } else if (still.elapsed() > 30) {
+                    // Standing still: landed, or late. The grab counts only if it is where it went,
+                    // and the last one taken there counts, once the picture it lands as is drawn.
                     ::kill(pid_t(app.processId()), SIGSTOP);
                     QTest::qWait(40);
                     trail.poll();
@@ -308,6 +309,7 @@ protected:
                         result.landedLook = grabScreenArea(stoodAt);
                     }
                     ::kill(pid_t(app.processId()), SIGCONT);
+                    still.start();
                 }
             }
             QTest::qWait(1);
