@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/DragPictureReturn.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDropSurfaces.h"
 #include "canvas/RopeWindowPort.h"
@@ -18,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vennimo {
 
@@ -123,12 +125,14 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
     const QPointF travel = point - m_pressPoint.value_or(point);
     QList<Photo> photos;
     QList<PhotoDragPayload::Item> items;
+    QList<QImage> images;
     for (const ClotheslineDragEntry& entry : std::as_const(m_sessionEntries)) {
         const PolaroidGeometry g = geometry(entry.photo);
         const QRectF frame = entry.frame.translated(travel);
         photos.append(entry.photo);
-        items.append({entry.photo, QUrl::fromLocalFile(entry.photo.path),
-                      PhotoDragPayload::itemImage(entry.photo), g.imageRect.translated(frame.topLeft())});
+        images.append(PhotoDragPayload::itemImage(entry.photo));
+        items.append({entry.photo, QUrl::fromLocalFile(entry.photo.path), images.last(),
+                      g.imageRect.translated(frame.topLeft())});
     }
     const PhotoDragPayload::Picture picture = PhotoDragPayload::picture(items, devicePixelRatioF());
     const QList<ClotheslineDragEntry> entries = m_sessionEntries;
@@ -159,6 +163,10 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
         }
     });
 
+    // Made now, so that it stands where the drag's picture stood the moment that one goes.
+    const std::unique_ptr<DragPictureReturn> pictureReturn =
+        returnCopyPicture(*drag, picture.image, hotSpot, picture.origin - travel, entries, images);
+
     QPointer<ClotheslineCanvasView> self(this);
     Qt::DropAction action = Qt::IgnoreAction;
     if (m_dragExec) {
@@ -177,36 +185,75 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
     finishDrag(action, released);
     // The system takes its picture away where the pointer is; one that nothing took slides back
     // onto the prints instead, from where the drag showed it.
-    if (cancelled || action == Qt::IgnoreAction)
-        returnCopyPicture(picture.image, QPointF(QCursor::pos() - hotSpot), picture.origin - travel, entries);
+    const bool returns = (cancelled || action == Qt::IgnoreAction) && window() && window()->isVisible();
+    m_copyPictureReturn = pictureReturn->finish(returns);
 }
 
-void ClotheslineCanvasView::returnCopyPicture(const QImage& picture, QPointF origin, QPointF restOrigin,
-                                              const QList<ClotheslineDragEntry>& entries) {
-    m_copyPictureReturn.reset();
+std::unique_ptr<DragPictureReturn>
+ClotheslineCanvasView::returnCopyPicture(QDrag& drag, const QImage& picture, QPoint hotSpot,
+                                         QPointF restOrigin, const QList<ClotheslineDragEntry>& entries,
+                                         const QList<QImage>& images) {
     const PegPanels panels = pegPanels();
-    if (panels == PegPanels::none || entries.isEmpty() || !window() || !window()->isVisible())
-        return;
+    std::unique_ptr<OpaquePegPreview> flight;
+    if (panels != PegPanels::none && !entries.isEmpty() && window() && window()->isVisible())
+        flight =
+            OpaquePegPreview::standBy(picture, mapToGlobal(restOrigin), panels == PegPanels::masked, m_clock);
     QPointer<ClotheslineCanvasView> self(this);
     const QSizeF size = picture.deviceIndependentSize();
-    // Onto the prints where they hang now, should the rope have moved; nowhere once none hangs.
-    const auto destination = [self, entries, restOrigin, size] {
-        OpaqueHandoffGate::Targets targets{std::nullopt};
+    // Where the picture lies over the prints as they hang now, should the rope have moved: in the
+    // canvas, and on screen on whole pixels; nowhere once none hangs.
+    struct Landing {
+        QPointF origin;
+        QPoint screen;
+    };
+    const auto landing = [self, entries, restOrigin]() -> std::optional<Landing> {
         if (!self || !self->m_model || !self->window() || !self->window()->isVisible())
-            return targets;
+            return std::nullopt;
         for (const ClotheslineDragEntry& entry : entries) {
             const auto frame =
                 self->m_model->hangs(entry.photo) ? self->printFrame(entry.photo) : std::nullopt;
             if (!frame)
                 continue;
-            targets[0] =
-                QRectF(self->mapToGlobal(restOrigin + frame->topLeft() - entry.frame.topLeft()), size);
-            break;
+            const QPointF origin = restOrigin + frame->topLeft() - entry.frame.topLeft();
+            const QPointF screen = self->mapToGlobal(origin);
+            return Landing{origin, QPoint(int(std::floor(screen.x())), int(std::floor(screen.y())))};
         }
-        return targets;
+        return std::nullopt;
     };
-    m_copyPictureReturn =
-        OpaquePegPreview::flyBack(picture, origin, destination, panels == PegPanels::masked, {}, m_clock);
+    auto destination = [landing, size] {
+        const std::optional<Landing> place = landing();
+        return OpaqueHandoffGate::Targets{place ? std::optional<QRectF>(QRectF(place->screen, size))
+                                                : std::nullopt};
+    };
+    // Landed, it shows the prints' pictures as the rope draws them, turned with their paper, so
+    // that no picture stands beside the print's own until it goes.
+    auto landed = [self, landing, entries, images, size, ratio = picture.devicePixelRatio()] {
+        const std::optional<Landing> place = landing();
+        if (!place || !self)
+            return QList<QImage>{QImage()};
+        QImage sprite((size * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+        sprite.setDevicePixelRatio(ratio);
+        sprite.fill(Qt::transparent);
+        QPainter painter(&sprite);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QPointF canvasToSprite =
+            self->mapToGlobal(place->origin) - QPointF(place->screen) - place->origin;
+        for (qsizetype i = 0; i < entries.size() && i < images.size(); ++i) {
+            const Photo& photo = entries[i].photo;
+            const auto frame = self->m_model->hangs(photo) ? self->printFrame(photo) : std::nullopt;
+            if (!frame)
+                continue;
+            const PolaroidGeometry g = self->geometry(photo);
+            painter.setTransform(
+                g.paperTransform *
+                QTransform::fromTranslate(frame->x() + canvasToSprite.x(), frame->y() + canvasToSprite.y()));
+            painter.drawImage(g.imageRect, images[i]);
+        }
+        painter.end();
+        return QList<QImage>{sprite};
+    };
+    return std::make_unique<DragPictureReturn>(drag, std::move(flight), hotSpot, std::move(destination),
+                                               std::function<void()>(), std::move(landed));
 }
 
 void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) {

@@ -42,6 +42,7 @@ class QWindow;
 
 namespace vennimo {
 
+class DragPictureReturn;
 class GalleryModel;
 class OpaquePegPreview;
 class PegDragBadge;
@@ -341,10 +342,13 @@ private:
     void announcePrintsChanged();
     // Drags and drops.
     void runCopyDrag(QPointF point);
-    // `origin`: where the drag left the picture on screen; `restOrigin`: where it lies over the
-    // prints, in the canvas, as they hung when the drag began.
-    void returnCopyPicture(const QImage& picture, QPointF origin, QPointF restOrigin,
-                           const QList<ClotheslineDragEntry>& entries);
+    // What takes the drag's picture over should nothing take the drop: `restOrigin` is where the
+    // picture lies over the prints, in the canvas, as they hung when the drag began; `images` are
+    // the entries' pictures in it.
+    std::unique_ptr<DragPictureReturn> returnCopyPicture(QDrag& drag, const QImage& picture, QPoint hotSpot,
+                                                         QPointF restOrigin,
+                                                         const QList<ClotheslineDragEntry>& entries,
+                                                         const QList<QImage>& images);
     void installDragMonitor();
     void removeDragMonitor();
     bool isOwnDrag(const QDropEvent& event) const;

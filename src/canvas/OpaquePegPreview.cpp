@@ -10,8 +10,10 @@
 #include "rope/RopeDiagnostic.h"
 
 #include <QGuiApplication>
+#include <QLineF>
 #include <QPainter>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vennimo {
@@ -23,8 +25,14 @@ namespace {
 // its print's outline instead and shows only while it draws.
 class OpaquePreviewPanel : public QWidget {
 public:
-    OpaquePreviewPanel(QImage image, bool masked)
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
+    // A panel that carries prints is marked as taking no input, and the rope window, cut where
+    // nothing composites, keeps its pixels under it so a press there reaches the rope. A picture
+    // flying back from a system drag carries none: nothing of the rope's stays under it, where
+    // the rope would show its clear pixels, black, the moment the picture moves on. X passes
+    // presses through both alike (an empty input shape).
+    OpaquePreviewPanel(QImage image, bool masked, bool carriesPrints)
+        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint |
+                               (carriesPrints ? Qt::WindowTransparentForInput : Qt::Widget) |
                                Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint)
         , m_image(std::move(image))
         , m_masked(masked) {
@@ -65,7 +73,11 @@ public:
         m_image = image;
         if (m_masked && m_drawn)
             updateShape();
-        update();
+        // The new outline and the new picture in the same frame.
+        if (m_drawn && isVisible())
+            repaint();
+        else
+            update();
     }
     // After a move or a new image rectangle.
     void placed() {
@@ -147,7 +159,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
                                                          std::function<void()> revealSource, Pointer pointer,
                                                          Clock clock, bool driven,
                                                          std::unique_ptr<OpaquePegPreview> replacing,
-                                                         bool masked) {
+                                                         bool masked, bool carriesPrints) {
     bool valid = !items.isEmpty();
     for (const Item& item : items)
         valid = valid && !item.image.isNull();
@@ -185,7 +197,7 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::make(const QList<Item>& item
             preview->m_restFrames.append(oldRect);
             ++preview->m_reusedCount;
         } else {
-            auto* panel = new OpaquePreviewPanel(item.image, masked);
+            auto* panel = new OpaquePreviewPanel(item.image, masked, carriesPrints);
             // One device pixel larger than the image, so a sub-pixel image never loses its edge.
             panel->resize(panelSize);
             preview->m_panels.append(panel);
@@ -224,18 +236,47 @@ std::unique_ptr<OpaquePegPreview> OpaquePegPreview::flyBack(const QImage& pictur
                                                             Destinations destination, bool masked,
                                                             std::function<void()> completion, Clock clock,
                                                             bool driven) {
+    std::unique_ptr<OpaquePegPreview> preview = standBy(picture, origin, masked, std::move(clock), driven);
+    if (preview)
+        preview->takeOver(origin, std::move(destination), std::move(completion));
+    return preview;
+}
+
+std::unique_ptr<OpaquePegPreview> OpaquePegPreview::standBy(const QImage& picture, QPointF origin,
+                                                            bool masked, Clock clock, bool driven) {
     if (picture.isNull() || ReduceMotion::isOn())
         return nullptr;
     const QRectF from(origin, picture.deviceIndependentSize());
+    // Its frames run only once it is taken over.
     std::unique_ptr<OpaquePegPreview> preview =
-        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), driven, {}, masked);
-    if (!preview)
-        return nullptr;
-    // It starts where the drag left it: shown now, with nothing to glide to.
-    preview->m_lastPoint = origin;
-    preview->showPanelsAndHideSource();
-    preview->finish(std::move(destination), {}, std::move(completion));
+        make({{QString(), picture, from, from}}, origin, {}, {}, std::move(clock), false, {}, masked, false);
+    if (preview)
+        preview->m_driven = driven;
     return preview;
+}
+
+void OpaquePegPreview::takeOver(QPointF origin, Destinations destination, std::function<void()> completion,
+                                Sprites landing) {
+    if (m_phase != Phase::pending || m_initialFrames.size() != 1)
+        return;
+    // It starts where the drag left it: shown now, with nothing to glide to.
+    const QRectF from(origin, m_initialFrames.first().size());
+    m_initialFrames = {from};
+    m_restFrames = {from};
+    m_startPoint = origin;
+    m_lastPoint = origin;
+    place(0, from);
+    showPanelsAndHideSource();
+    finish(std::move(destination), {}, std::move(completion));
+    m_landingSprites = std::move(landing);
+    m_finishStarted.reset();
+    m_steppedFlight = true;
+    m_flightElapsed = 0;
+    if (m_driven && !m_link.isActive()) {
+        m_link.setInterval(DisplayLink::kFrameIntervalMilliseconds);
+        QObject::connect(&m_link, &QTimer::timeout, this, [this] { tick(); });
+        m_link.start();
+    }
 }
 
 bool OpaquePegPreview::panelsNeedMask() {
@@ -367,11 +408,22 @@ void OpaquePegPreview::finish(Destinations destinations, std::function<bool()> r
 }
 
 void OpaquePegPreview::returnFrame(double now) {
-    if (!m_finishStarted || m_heldForPickup)
+    if (m_heldForPickup)
         return;
-    const double elapsed = now - *m_finishStarted;
+    // A picture taken over from a system drag starts its flight where it first shows.
+    if (!m_finishStarted) {
+        m_finishStarted = now;
+        m_lastFlightFrame = now;
+    }
+    double elapsed = now - *m_finishStarted;
+    if (m_steppedFlight) {
+        m_flightElapsed += std::clamp(now - m_lastFlightFrame, 0.0, kMaxFlightStepSeconds);
+        m_lastFlightFrame = now;
+        elapsed = m_flightElapsed;
+    }
     // The panels land showing the prints as the rope will draw them, not as they were picked up.
     const QList<QImage> sprites = m_finalSprites ? m_finalSprites() : QList<QImage>();
+    std::optional<QList<QImage>> landing;
     const double e = std::pow(1 - std::min(elapsed / kReturnSeconds, 1.0), 3);
     const OpaqueHandoffGate::Targets targets =
         m_destinations ? m_destinations() : OpaqueHandoffGate::Targets{};
@@ -383,10 +435,19 @@ void OpaquePegPreview::returnFrame(double now) {
             panel->setDrawn(false, false);
             continue;
         }
-        panel->setImage(sprites.value(i));
         const QRectF& from = m_finishFrames.value(i);
         const QRectF& to = *targets[i];
-        place(i, QRectF(from.topLeft() + (1 - e) * (to.topLeft() - from.topLeft()), to.size()));
+        const QRectF rect(from.topLeft() + (1 - e) * (to.topLeft() - from.topLeft()), to.size());
+        // Within a pixel of its place the panel stands where it lands: it shows what it lands as.
+        if (m_landingSprites &&
+            (elapsed >= kReturnSeconds || QLineF(rect.topLeft(), to.topLeft()).length() < 1)) {
+            if (!landing)
+                landing = m_landingSprites();
+            panel->setImage(landing->value(i));
+        } else {
+            panel->setImage(sprites.value(i));
+        }
+        place(i, rect);
     }
     const bool sourceReady = m_ready ? m_ready() : true;
     if (const auto reason = m_gate.update(elapsed, targets, sourceReady)) {
@@ -403,6 +464,7 @@ void OpaquePegPreview::close() {
     const std::function<void()> completion = std::exchange(m_completion, nullptr);
     m_heldForPickup = false;
     m_finalSprites = nullptr;
+    m_landingSprites = nullptr;
     m_destinations = nullptr;
     m_ready = nullptr;
     m_revealSource = nullptr;

@@ -33,6 +33,9 @@ public:
     static constexpr double kReturnSeconds = OpaqueHandoffGate::kReturnSeconds;
     static constexpr double kWatchdogSeconds = 3.1;
     static constexpr int kTeardownFrames = 3;
+    // The most a system drag's picture flies on in one frame, however late the frame comes: on a
+    // busy machine it slides slower instead of jumping.
+    static constexpr double kMaxFlightStepSeconds = 0.05;
 
     struct Item {
         QString photoID;
@@ -53,12 +56,14 @@ public:
     // preview still flying back (`replacing`) is held where it is: this one takes over the
     // panels of the same prints and closes it when its own panels show. `masked` panels, for a
     // desktop where nothing composites windows, are cut to their prints' outline by the alpha
-    // (AlphaMaskedPicture) and sit with their prints on whole pixels.
+    // (AlphaMaskedPicture) and sit with their prints on whole pixels. Panels that do not carry
+    // the prints themselves (`carriesPrints` false: a system drag's picture) leave the rope
+    // window nothing to keep under them.
     static std::unique_ptr<OpaquePegPreview> make(const QList<Item>& items, QPointF point,
                                                   std::function<void()> revealSource, Pointer pointer,
                                                   Clock clock = {}, bool driven = true,
                                                   std::unique_ptr<OpaquePegPreview> replacing = {},
-                                                  bool masked = false);
+                                                  bool masked = false, bool carriesPrints = true);
     // A system drag's picture that no target took (a cancel, or a drop refused or let go over
     // nothing): shown at once where the drag left it, with its top left at `origin`, it flies back
     // to `destination` as released panels do and hides there (`completion`). Nothing under
@@ -67,6 +72,17 @@ public:
                                                      Destinations destination, bool masked,
                                                      std::function<void()> completion = {}, Clock clock = {},
                                                      bool driven = true);
+    // The same picture made ready before the drag ends, so that taking the drag's picture over
+    // only places and draws it: its panel waits where `origin` puts it, drawing nothing (not
+    // mapped at all where it is cut). Nothing where flyBack gives nothing.
+    static std::unique_ptr<OpaquePegPreview> standBy(const QImage& picture, QPointF origin, bool masked,
+                                                     Clock clock = {}, bool driven = true);
+    // Shows a standing-by picture at once with its top left at `origin` and flies it back as
+    // flyBack does. Its flight's clock starts at its first frame, however late that comes, and
+    // moves on by at most kMaxFlightStepSeconds a frame. Once landed it shows `landing`'s picture,
+    // should that give one.
+    void takeOver(QPointF origin, Destinations destination, std::function<void()> completion = {},
+                  Sprites landing = {});
     // Whether panels must be cut to their pictures: on X11 while no compositing manager blends
     // windows.
     static bool panelsNeedMask();
@@ -111,15 +127,21 @@ private:
     // Pictures of panels taken over from the predecessor, shown from the swap-in on.
     QHash<int, QImage> m_adoptedContent;
     Sprites m_finalSprites;
+    Sprites m_landingSprites;
     QList<QRectF> m_initialFrames;
     QList<QRectF> m_restFrames;
     QList<QRectF> m_finishFrames;
     QStringList m_photoIDs;
     Phase m_phase = Phase::pending;
     bool m_masked = false;
+    bool m_driven = false;
     QPointF m_startPoint;
     std::optional<QPointF> m_lastPoint;
     std::optional<double> m_finishStarted;
+    // A taken-over picture's flight time, stepped frame by frame, and the last frame's time.
+    bool m_steppedFlight = false;
+    double m_flightElapsed = 0;
+    double m_lastFlightFrame = 0;
     std::optional<double> m_swappedAt;
     bool m_pickupComplete = false;
     int m_framesSinceSwap = 0;

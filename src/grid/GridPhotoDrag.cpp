@@ -1,5 +1,6 @@
 #include "grid/GridPhotoDrag.h"
 
+#include "canvas/DragPictureReturn.h"
 #include "canvas/OpaquePegPreview.h"
 #include "dragdrop/PhotoDragPayload.h"
 
@@ -14,13 +15,52 @@
 
 namespace vennimo {
 
+namespace {
+
+// Back where the cards lay when the drag began, for as long as they show.
+OpaquePegPreview::Destinations cardsOf(QWidget* source, QPointF restOrigin, QSizeF size) {
+    QPointer<QWidget> view(source);
+    return [view, restOrigin, size] {
+        if (!view || !view->isVisible())
+            return OpaqueHandoffGate::Targets{std::nullopt};
+        return OpaqueHandoffGate::Targets{QRectF(view->mapToGlobal(restOrigin), size)};
+    };
+}
+
+// The view keeps a flying picture while it flies, and it goes with the view; it goes once landed.
+void keepFlying(std::unique_ptr<OpaquePegPreview> flight, QWidget* source,
+                const std::shared_ptr<QPointer<OpaquePegPreview>>& landed) {
+    if (!flight)
+        return;
+    *landed = flight.get();
+    if (flight->phase() >= OpaquePegPreview::Phase::revealed)
+        flight.release()->deleteLater();
+    else
+        flight.release()->setParent(source);
+}
+
+std::function<void()> goOnceLanded(const std::shared_ptr<QPointer<OpaquePegPreview>>& landed) {
+    return [landed] {
+        if (*landed)
+            (*landed)->deleteLater();
+    };
+}
+
+} // namespace
+
 Qt::DropAction GridPhotoDrag::exec(const PhotoDragPayload& payload, QWidget* source, const QRectF& card) {
+    // The system keeps the drag, and the data a target still reads after the drop, until the
+    // drop's exchange is over, and deletes it then.
+    return execWith(payload, source, card,
+                    [](QDrag& drag) { return drag.exec(Qt::CopyAction, Qt::CopyAction); });
+}
+
+Qt::DropAction GridPhotoDrag::execWith(const PhotoDragPayload& payload, QWidget* source, const QRectF& card,
+                                       const Run& run) {
     if (payload.isEmpty() || !source)
         return Qt::IgnoreAction;
     const PhotoDragPayload::Picture picture =
         PhotoDragPayload::picture(payload.makeItems(card), source->devicePixelRatioF());
-    // The system keeps the drag, and the data a target still reads after the drop, until the
-    // drop's exchange is over, and deletes it then.
     auto* drag = new QDrag(source);
     drag->setMimeData(payload.makeMimeData().release());
     const QPoint hotSpot = (QPointF(source->mapFromGlobal(QCursor::pos())) - picture.origin).toPoint();
@@ -29,35 +69,29 @@ Qt::DropAction GridPhotoDrag::exec(const PhotoDragPayload& payload, QWidget* sou
         drag->setHotSpot(hotSpot);
     }
     QPointer<QWidget> view(source);
-    const Qt::DropAction action = drag->exec(Qt::CopyAction, Qt::CopyAction);
+    auto landed = std::make_shared<QPointer<OpaquePegPreview>>();
+    // Made now, so that it stands where the drag's picture stood the moment that one goes.
+    DragPictureReturn pictureReturn(
+        *drag,
+        OpaquePegPreview::standBy(picture.image, source->mapToGlobal(picture.origin),
+                                  OpaquePegPreview::panelsNeedMask()),
+        hotSpot, cardsOf(source, picture.origin, picture.image.deviceIndependentSize()),
+        goOnceLanded(landed));
+    const Qt::DropAction action = run(*drag);
     // The system takes its picture away where the pointer is; one that nothing took slides back
     // onto the cards instead, from where the drag showed it.
-    if (action == Qt::IgnoreAction && view && view->isVisible())
-        returnPicture(picture.image, QPointF(QCursor::pos() - hotSpot), view, picture.origin);
+    const bool returns = action == Qt::IgnoreAction && view && view->isVisible();
+    keepFlying(pictureReturn.finish(returns), view, landed);
     return action;
 }
 
 void GridPhotoDrag::returnPicture(const QImage& picture, QPointF origin, QWidget* source,
                                   QPointF restOrigin) {
-    QPointer<QWidget> view(source);
-    const QSizeF size = picture.deviceIndependentSize();
-    // Back where the cards lay when the drag began, for as long as they show.
-    const auto destination = [view, restOrigin, size] {
-        if (!view || !view->isVisible())
-            return OpaqueHandoffGate::Targets{std::nullopt};
-        return OpaqueHandoffGate::Targets{QRectF(view->mapToGlobal(restOrigin), size)};
-    };
     auto landed = std::make_shared<QPointer<OpaquePegPreview>>();
-    std::unique_ptr<OpaquePegPreview> flight =
-        OpaquePegPreview::flyBack(picture, origin, destination, OpaquePegPreview::panelsNeedMask(), [landed] {
-            if (*landed)
-                (*landed)->deleteLater();
-        });
-    if (!flight)
-        return;
-    *landed = flight.get();
-    // The view keeps it while it flies, and it goes with the view.
-    flight.release()->setParent(source);
+    keepFlying(OpaquePegPreview::flyBack(picture, origin,
+                                         cardsOf(source, restOrigin, picture.deviceIndependentSize()),
+                                         OpaquePegPreview::panelsNeedMask(), goOnceLanded(landed)),
+               source, landed);
 }
 
 } // namespace vennimo

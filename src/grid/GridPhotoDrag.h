@@ -4,6 +4,9 @@
 #include <QRectF>
 #include <Qt>
 
+#include <functional>
+
+class QDrag;
 class QWidget;
 
 namespace vennimo {
@@ -20,6 +23,10 @@ public:
 
     // `card` is the pressed card in `source`'s coordinates.
     static Qt::DropAction exec(const PhotoDragPayload& payload, QWidget* source, const QRectF& card);
+    // The same with `run` in place of the system's drag loop, for tests: it answers the drop.
+    using Run = std::function<Qt::DropAction(QDrag&)>;
+    static Qt::DropAction execWith(const PhotoDragPayload& payload, QWidget* source, const QRectF& card,
+                                   const Run& run);
     // Slides `picture` from `origin` on screen back to `restOrigin` in `source`, as a drag that
     // nothing took leaves it; nothing under Reduce Motion.
     static void returnPicture(const QImage& picture, QPointF origin, QWidget* source, QPointF restOrigin);

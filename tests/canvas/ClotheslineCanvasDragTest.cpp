@@ -263,23 +263,39 @@ TEST_F(ClotheslineCanvasDragTest,
     QSizeF size;
     Qt::DropAction answer = Qt::IgnoreAction;
     bool escape = false;
+    std::optional<QPoint> shownAtEscape;
     canvas.setDragExec([&](QDrag& drag) {
         hotSpot = drag.hotSpot();
         size = drag.pixmap().deviceIndependentSize();
         QCursor::setPos(letGo);
-        if (escape)
+        if (escape) {
+            // The drag's picture was last moved to where the loop last saw the pointer; the
+            // pointer goes on before the loop has ended.
+            QMouseEvent move(QEvent::MouseMove, rope.window->mapFromGlobal(QPointF(letGo)), QPointF(letGo),
+                             Qt::NoButton, Qt::LeftButton, {});
+            QApplication::sendEvent(rope.window.get(), &move);
             pressEscapeIn(*rope.window);
+            QCursor::setPos(letGo + QPoint(90, 40));
+            // The sliding picture's window, there already.
+            for (QWidget* shown : QApplication::topLevelWidgets())
+                if (shown->isVisible() && shown->windowType() == Qt::ToolTip &&
+                    shown->size() == (size + QSizeF(1, 1)).toSize())
+                    shownAtEscape = shown->pos();
+        }
         return answer;
     });
 
     // Let go where nothing takes it: the picture shows where the drag left it and slides onto the
-    // print's picture.
+    // print's picture, where the print hangs when it lands.
     dragPaper(canvas, b);
     OpaquePegPreview* slide = canvas.copyPictureReturn();
     ASSERT_TRUE(slide);
     ASSERT_EQ(slide->imageRects().size(), 1);
     EXPECT_EQ(slide->imageRects()[0], QRectF(letGo - hotSpot, size));
     EXPECT_EQ(slide->panelsShown(), QList<bool>{true});
+    const QRectF hungAtStart = *canvas.printFrame(b);
+    rope.place({{1, 0.3}});
+    ASSERT_GT(std::abs(canvas.printFrame(b)->x() - hungAtStart.x()), 50) << "the print did not move";
     QList<QRectF> places;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
@@ -300,11 +316,15 @@ TEST_F(ClotheslineCanvasDragTest,
     })) << "it slides, not jumps";
     EXPECT_TRUE(QTest::qWaitFor([&] { return slide->phase() == OpaquePegPreview::Phase::closed; }, 5000));
 
-    // Cancelled, whatever the target answered: it slides back too.
+    // Cancelled, whatever the target answered: it slides back too, taking over on the Escape where
+    // the drag's picture stood, before the drag's loop has ended.
     escape = true;
     answer = Qt::CopyAction;
     dragPaper(canvas, b);
-    EXPECT_TRUE(canvas.copyPictureReturn()) << "Escape";
+    ASSERT_TRUE(canvas.copyPictureReturn()) << "Escape";
+    EXPECT_EQ(canvas.copyPictureReturn()->imageRects().value(0), QRectF(letGo - hotSpot, size))
+        << "from where the drag's loop last showed its picture";
+    EXPECT_EQ(shownAtEscape, letGo - hotSpot) << "shown as the Escape ends the drag";
     escape = false;
 
     // Taken: the picture stays with the target, and the last one's slide gives way.

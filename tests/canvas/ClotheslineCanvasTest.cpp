@@ -184,6 +184,20 @@ TEST_F(ClotheslineCanvasTest, UnplacedPrintsAreAskedForOnceAndAFailingPlacementI
     refreshes(3);
     EXPECT_EQ(failing.placementRequests, 3);
 
+    // The pause's end asks by itself on the canvas's own timer, which counts the pause in seconds:
+    // with the pause over by the clock at once, the ask still waits for the timer.
+    Rope timed(2, true);
+    double then = 100;
+    timed.canvas().setClock([&then] { return then; });
+    timed.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return timed.model->placementError().has_value(); }));
+    ASSERT_EQ(timed.placementRequests, 1);
+    then += ClotheslineCanvasView::kPlacementRetrySeconds;
+    QTest::qWait(400);
+    EXPECT_EQ(timed.placementRequests, 1) << "the timer woke long before the pause was over";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return timed.placementRequests == 2; }, 5000))
+        << "the pause's end did not ask again";
+
     // Prints that arrive while an import runs are refused a place; they are asked for again once
     // the import is over.
     Rope importing(2);

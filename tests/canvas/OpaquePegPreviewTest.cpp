@@ -124,14 +124,24 @@ TEST(OpaquePegPreview, ADragPictureNothingTookShowsWhereItWasLeftFliesBackAndGoe
     EXPECT_EQ(slide->phase(), OpaquePegPreview::Phase::returning) << "it flies back from the start";
     EXPECT_EQ(slide->panelsShown(), QList<bool>{true}) << "shown at once, where the drag left it";
     EXPECT_EQ(slide->imageRects()[0], QRectF(400.5, 300.25, 40, 30));
-    now += 0.05;
+    // Its first frame, however late it comes, is where the drag left it: the flight starts there.
+    now += 0.3;
+    slide->tick();
+    EXPECT_EQ(slide->imageRects()[0], QRectF(400.5, 300.25, 40, 30)) << "part-way at its first frame";
+    // A frame that comes a second late moves it on by no more than a frame's step: it slides.
+    now += 1;
     slide->tick();
     const QRectF between = slide->imageRects()[0];
     EXPECT_GT(between.x(), 100);
     EXPECT_LT(between.x(), 400.5);
     EXPECT_NEAR((between.y() - 50) / (300.25 - 50), (between.x() - 100) / (400.5 - 100), 0.01)
         << "straight back";
-    now += 0.11;
+    for (int i = 0; i < 2; ++i) {
+        now += 0.05;
+        slide->tick();
+    }
+    EXPECT_NE(slide->imageRects()[0], QRectF(100, 50, 40, 30)) << "landed before 0.16 s";
+    now += 0.05;
     slide->tick();
     EXPECT_EQ(slide->imageRects()[0], QRectF(100, 50, 40, 30)) << "landed after 0.16 s";
     for (int i = 0; i < 10 && completions == 0; ++i) {

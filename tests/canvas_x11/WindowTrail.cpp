@@ -50,10 +50,10 @@ bool WindowTrail::connected() const {
 void WindowTrail::mark() {
     if (!connected())
         return;
-    // A round trip: whatever the server reported before it is in the queue now.
+    // A round trip: whatever the server reported before it is in the queue now. It still counts
+    // for where windows stand.
     std::free(xcb_get_input_focus_reply(m_connection->c, xcb_get_input_focus(m_connection->c), nullptr));
-    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection->c))
-        std::free(event);
+    poll();
     m_windows.clear();
 }
 
@@ -69,7 +69,13 @@ bool WindowTrail::poll() {
         return nullptr;
     };
     while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+        ++m_order;
         switch (event->response_type & 0x7f) {
+        case XCB_CREATE_NOTIFY: {
+            const auto* create = reinterpret_cast<const xcb_create_notify_event_t*>(event);
+            m_frames.insert(create->window, QRect(create->x, create->y, create->width, create->height));
+            break;
+        }
         case XCB_MAP_NOTIFY: {
             const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
             if (!map->override_redirect || map->event != m_connection->root || followed(map->window))
@@ -79,22 +85,30 @@ bool WindowTrail::poll() {
             const bool ours = owner && xcb_get_property_value_length(owner) == 4 &&
                               *static_cast<const uint32_t*>(xcb_get_property_value(owner)) == uint32_t(m_pid);
             std::free(owner);
-            xcb_get_geometry_reply_t* geometry =
-                xcb_get_geometry_reply(c, xcb_get_geometry(c, map->window), nullptr);
-            if (ours && geometry) {
-                m_windows.append(
-                    {map->window, {QRect(geometry->x, geometry->y, geometry->width, geometry->height)}});
+            std::optional<QRect> frame;
+            if (const auto known = m_frames.constFind(map->window); known != m_frames.cend()) {
+                frame = *known;
+            } else if (xcb_get_geometry_reply_t* geometry =
+                           xcb_get_geometry_reply(c, xcb_get_geometry(c, map->window), nullptr)) {
+                // Made before this connection listened: it has not moved since, or a configure
+                // event would have told.
+                frame = QRect(geometry->x, geometry->y, geometry->width, geometry->height);
+                std::free(geometry);
+            }
+            if (ours && frame) {
+                m_windows.append({map->window, {*frame}, false, {m_order}, -1});
                 changed = true;
             }
-            std::free(geometry);
             break;
         }
         case XCB_CONFIGURE_NOTIFY: {
             const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
             Window* window = followed(configure->window);
             const QRect place(configure->x, configure->y, configure->width, configure->height);
+            m_frames.insert(configure->window, place);
             if (window && !window->gone && window->places.last() != place) {
                 window->places.append(place);
+                window->placeOrder.append(m_order);
                 changed = true;
             }
             break;
@@ -105,8 +119,11 @@ bool WindowTrail::poll() {
             const auto* unmap = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
             if (Window* window = followed(unmap->window); window && !window->gone) {
                 window->gone = true;
+                window->goneOrder = m_order;
                 changed = true;
             }
+            if ((event->response_type & 0x7f) == XCB_DESTROY_NOTIFY)
+                m_frames.remove(unmap->window);
             break;
         }
         default:
@@ -115,6 +132,15 @@ bool WindowTrail::poll() {
         std::free(event);
     }
     return changed;
+}
+
+std::optional<QRect> WindowTrail::Window::placeBefore(int order) const {
+    if (placeOrder.isEmpty() || placeOrder.first() >= order || (gone && goneOrder < order))
+        return std::nullopt;
+    qsizetype i = 0;
+    while (i + 1 < placeOrder.size() && placeOrder[i + 1] < order)
+        ++i;
+    return places[i];
 }
 
 } // namespace vennimo::test

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QRect>
 #include <QtGlobal>
 
 #include <memory>
+#include <optional>
 
 namespace vennimo::test {
 
@@ -19,6 +21,12 @@ public:
         // Each place it showed at, in order; the first is where it was mapped.
         QList<QRect> places;
         bool gone = false;
+        // Where each place and the going fall in the server's order of all reported events, so
+        // that what two windows did can be told apart in time.
+        QList<int> placeOrder;
+        int goneOrder = -1;
+        // The place it showed at just before the event `order`; none while it was not mapped then.
+        std::optional<QRect> placeBefore(int order) const;
     };
 
     explicit WindowTrail(qint64 pid);
@@ -30,12 +38,18 @@ public:
     bool poll();
     // The program's windows mapped since the mark.
     const QList<Window>& windows() const { return m_windows; }
+    // The order of the last event read, to tell what came before a moment from what came after.
+    int order() const { return m_order; }
 
 private:
     struct Connection;
     std::unique_ptr<Connection> m_connection;
     qint64 m_pid;
     QList<Window> m_windows;
+    // Every window's last reported frame, mapped or not: a window moved just before it maps must
+    // be followed from where it mapped, not from where it stands once the test reads it.
+    QHash<quint32, QRect> m_frames;
+    int m_order = 0;
 };
 
 } // namespace vennimo::test

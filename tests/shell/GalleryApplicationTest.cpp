@@ -425,6 +425,12 @@ TEST(GalleryApplication, AQuitAskedAgainWhileAQuitAlertIsUpOpensNoSecondOne) {
     EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片") << "one alert shown";
     EXPECT_TRUE(app.quitBlockedAlert() && app.quitBlockedAlert()->isModal());
     EXPECT_TRUE(model.importing());
+    // Closed by the user, it is not up any more: the next refused quit shows it again.
+    app.quitBlockedAlert()->close();
+    EXPECT_FALSE(app.quitBlockedAlert()) << "a closed alert still counts as up";
+    EXPECT_FALSE(app.quit(QuitCause::user));
+    EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片")
+        << "the next refused quit showed nothing";
     request->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     request->disconnectFromHost();
     ASSERT_TRUE(waitUntil([&] { return dropped.has_value(); }));
@@ -444,7 +450,8 @@ TEST(GalleryApplication, AQuitAskedAgainWhileAQuitAlertIsUpOpensNoSecondOne) {
     EXPECT_EQ(shownAlerts().join(" | ").toStdString(), "正在保存照片");
     model.setImporting(false);
     EXPECT_TRUE(shownAlerts().isEmpty());
-    EXPECT_EQ(launched.alerts.join(" | ").toStdString(), "正在保存照片 | 正在删除照片 | 正在保存照片");
+    EXPECT_EQ(launched.alerts.join(" | ").toStdString(),
+              "正在保存照片 | 正在保存照片 | 正在删除照片 | 正在保存照片");
 
     // A quit asked in the loop of the unsaved-state alert asks nothing more; SIGTERM there still
     // ends the process.
