@@ -407,6 +407,12 @@ TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAn
     reused->setData("text/uri-list", QUrl::fromLocalFile(image).toEncoded() + "\r\n");
     EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *reused), Qt::CopyAction);
     leave(canvas);
+
+    // A drop the moves before it did not settle still reads the list: files that are no pictures
+    // are not taken.
+    const auto notes = offering({{"text/uri-list", QUrl::fromLocalFile(text).toEncoded() + "\r\n"}});
+    EXPECT_EQ(dropAt(canvas, onRope, *notes), Qt::IgnoreAction);
+    EXPECT_FALSE(model.importing());
 }
 
 TEST_F(ClotheslineCanvasDragTest, DroppedImagesHangAtTheDropPlaceClampedToTheRopeAndTheirSourcesStay) {
