@@ -59,9 +59,9 @@ bool passesImportCheck(const QByteArray& bytes, const std::atomic<bool>& givenUp
     const auto header = ImageDecoder::readHeader(bytes);
     if (!header.ok() || !ExternalImageDrop::withinPixelLimit(header->size.width(), header->size.height()))
         return false;
-    return ImageDecoder::decodeScaled(bytes, ExternalImageDrop::kDecodeTestPixels, [&givenUp] {
-               return givenUp.load();
-           }).ok();
+    return ImageDecoder::decodeScaled(bytes, ExternalImageDrop::kDecodeTestPixels,
+                                      [&givenUp] { return givenUp.load(); })
+        .ok();
 }
 
 } // namespace
@@ -107,8 +107,8 @@ std::optional<bool> DroppedPicture::decodes(const QByteArray& bytes, const QDead
     if (deadline.isForever())
         check->done.wait(lock, ended);
     else
-        check->done.wait_for(lock, std::chrono::nanoseconds(std::max<qint64>(0, deadline.remainingTimeNSecs())),
-                             ended);
+        check->done.wait_for(
+            lock, std::chrono::nanoseconds(std::max<qint64>(0, deadline.remainingTimeNSecs())), ended);
     if (!check->decodes)
         check->givenUp = true;
     return check->decodes;

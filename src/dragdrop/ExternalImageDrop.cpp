@@ -369,7 +369,8 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
         for (qsizetype index = 0; index < toRead.size() && !passed; ++index) {
             const QString& type = toRead[index];
             const QDeadlineTimer share(deadline.remainingTime() / (toRead.size() - index));
-            QByteArray bytes = reader.read(type, reader.bounded() ? share : QDeadlineTimer(QDeadlineTimer::Forever));
+            QByteArray bytes =
+                reader.read(type, reader.bounded() ? share : QDeadlineTimer(QDeadlineTimer::Forever));
             ranOut = ranOut || reader.lastRanOut();
             if (bytes.isEmpty() || bytes.size() > kMaxImageBytes ||
                 (type == kOctetStream && !contentIsImage(bytes)) || !fits(bytes.size()))

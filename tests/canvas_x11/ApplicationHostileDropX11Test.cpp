@@ -67,11 +67,12 @@ bool dragOnto(HostileSource& source, QPoint to) {
 // rests there for `restSeconds` before it lets go: the target hears of the drag once.
 void startDragJump(QProcess& gesture, QPoint from, QPoint to, double restSeconds) {
     const auto xy = [](QPoint p) { return QString("%1 %2").arg(p.x()).arg(p.y()); };
-    gesture.start("bash", {"-c", "xdotool mousemove " + xy(from) + "; sleep 0.3; xdotool mousedown 1; sleep 0.3;" +
-                                     " xdotool mousemove " + xy(from + QPoint(12, -12)) + "; sleep 0.2;" +
-                                     " xdotool mousemove " + xy(from + QPoint(24, -24)) + "; sleep 0.3;" +
-                                     " xdotool mousemove " + xy(to) + QString("; sleep %1;").arg(restSeconds) +
-                                     " xdotool mouseup 1"});
+    gesture.start("bash",
+                  {"-c", "xdotool mousemove " + xy(from) + "; sleep 0.3; xdotool mousedown 1; sleep 0.3;" +
+                             " xdotool mousemove " + xy(from + QPoint(12, -12)) + "; sleep 0.2;" +
+                             " xdotool mousemove " + xy(from + QPoint(24, -24)) + "; sleep 0.3;" +
+                             " xdotool mousemove " + xy(to) + QString("; sleep %1;").arg(restSeconds) +
+                             " xdotool mouseup 1"});
 }
 
 // The slowest answer of the program behind `windowId` to pings sent one after another for
@@ -352,11 +353,26 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
 
     // Types the import can read, so that the drop asks for each of them.
     QStringList twentyNeverGiven;
-    for (const char* type :
-         {"image/png", "image/jpeg", "image/webp", "image/gif", "image/tiff", "application/pdf", "image/bmp",
-          "image/x-portable-pixmap", "image/x-portable-graymap", "image/x-portable-bitmap", "image/x-xpixmap",
-          "image/x-xbitmap", "image/heic", "image/heif", "image/avif", "image/x-canon-cr2", "image/x-nikon-nef",
-          "image/x-sony-arw", "image/x-adobe-dng", "image/x-fuji-raf"}) {
+    for (const char* type : {"image/png",
+                             "image/jpeg",
+                             "image/webp",
+                             "image/gif",
+                             "image/tiff",
+                             "application/pdf",
+                             "image/bmp",
+                             "image/x-portable-pixmap",
+                             "image/x-portable-graymap",
+                             "image/x-portable-bitmap",
+                             "image/x-xpixmap",
+                             "image/x-xbitmap",
+                             "image/heic",
+                             "image/heif",
+                             "image/avif",
+                             "image/x-canon-cr2",
+                             "image/x-nikon-nef",
+                             "image/x-sony-arw",
+                             "image/x-adobe-dng",
+                             "image/x-fuji-raf"}) {
         EXPECT_TRUE(ExternalImageDrop::importableImageType(QString::fromLatin1(type))) << type;
         twentyNeverGiven.append(QString::fromLatin1(type) + "=never");
     }
@@ -442,15 +458,18 @@ TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsR
                      {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()),
                       "text/uri-list=text:" + QUrl::fromLocalFile(file).toString() + "\r\n"});
         if (!source.waitForStarted() ||
-            !QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); }, 10000))
+            !QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); },
+                             10000))
             return said;
         QProcess gesture;
         startDragJump(gesture, sourceFrame.center(), onPrint, 2.0);
         QTest::qWait(1900);
-        grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-5-resting-" + QFileInfo(file).suffix() + ".png");
-        const bool ended = QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
-                           QTest::qWaitFor(
-                               [&] { return (said += source.readAllStandardOutput()).contains("dropped"); }, 10000);
+        grabScreenArea(window->adjusted(-20, -20, 20, 20))
+            .save(shots + "/hostile-5-resting-" + QFileInfo(file).suffix() + ".png");
+        const bool ended =
+            QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
+            QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("dropped"); },
+                            10000);
         if (!ended)
             said += "\n(the drag did not end)";
         source.kill();
@@ -460,8 +479,8 @@ TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsR
 
     const QByteArray refused = drag(notes.fileName());
     EXPECT_TRUE(refused.contains("asked text/uri-list")) << refused.toStdString();
-    EXPECT_TRUE(refused.contains("dropped none")) << "the rope kept taking a drag of no picture: "
-                                                  << refused.toStdString();
+    EXPECT_TRUE(refused.contains("dropped none"))
+        << "the rope kept taking a drag of no picture: " << refused.toStdString();
     QTest::qWait(1000);
 
     // A list of a picture is still taken.

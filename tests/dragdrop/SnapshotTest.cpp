@@ -381,21 +381,20 @@ TEST(DropSnapshot, EachPictureTypeHasItsShareOfTheTimeLeftSoThatOneNeverGivenLea
 
     // Twenty importable types that never come before the untyped bytes a browser offers.
     BoundedSource twenty;
-    const QStringList stalled = ExternalImageDrop::imageTypes() +
-                                QStringList{u"image/bmp"_s,
-                                            u"image/x-portable-pixmap"_s,
-                                            u"image/x-portable-graymap"_s,
-                                            u"image/x-portable-bitmap"_s,
-                                            u"image/x-xpixmap"_s,
-                                            u"image/x-xbitmap"_s,
-                                            u"image/heic"_s,
-                                            u"image/heif"_s,
-                                            u"image/avif"_s,
-                                            u"image/x-canon-cr2"_s,
-                                            u"image/x-nikon-nef"_s,
-                                            u"image/x-sony-arw"_s,
-                                            u"image/x-adobe-dng"_s,
-                                            u"image/x-fuji-raf"_s};
+    const QStringList stalled = ExternalImageDrop::imageTypes() + QStringList{u"image/bmp"_s,
+                                                                              u"image/x-portable-pixmap"_s,
+                                                                              u"image/x-portable-graymap"_s,
+                                                                              u"image/x-portable-bitmap"_s,
+                                                                              u"image/x-xpixmap"_s,
+                                                                              u"image/x-xbitmap"_s,
+                                                                              u"image/heic"_s,
+                                                                              u"image/heif"_s,
+                                                                              u"image/avif"_s,
+                                                                              u"image/x-canon-cr2"_s,
+                                                                              u"image/x-nikon-nef"_s,
+                                                                              u"image/x-sony-arw"_s,
+                                                                              u"image/x-adobe-dng"_s,
+                                                                              u"image/x-fuji-raf"_s};
     ASSERT_EQ(stalled.size(), 20);
     for (const QString& type : stalled) {
         ASSERT_TRUE(ExternalImageDrop::importableImageType(type)) << type.toStdString();
@@ -520,7 +519,8 @@ TEST(DropSnapshot, APictureThatDoesNotDecodeLeavesTheNextTypeToTry) {
         << "beyond the pixel limit";
 
     const QByteArray jpeg = encoded("jpeg", 40, 30);
-    const auto taken = snapshot(*mime({{"image/png", spoilt}, {"image/jpeg", jpeg}, {"image/tiff", encoded("tiff")}}));
+    const auto taken =
+        snapshot(*mime({{"image/png", spoilt}, {"image/jpeg", jpeg}, {"image/tiff", encoded("tiff")}}));
     EXPECT_EQ(taken.items, (Items{{Source::fromBytes(spoilt), Source::fromBytes(jpeg)}}))
         << "read on past the PNG that does not decode, to the first that does";
     const auto result = materializeOffMain(taken);

@@ -255,7 +255,8 @@ struct SelectionOwner {
         owned = true;
         int index = 0;
         while (!stop) {
-            std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c), &std::free);
+            std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c),
+                                                                             &std::free);
             if (!event) {
                 std::this_thread::sleep_for(2ms);
                 continue;
@@ -273,7 +274,8 @@ struct SelectionOwner {
 
 // The next deletion of `property` on `window` that `c` hears of, within two seconds.
 bool awaitDeletion(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
-    for (const auto deadline = std::chrono::steady_clock::now() + 2s; std::chrono::steady_clock::now() < deadline;) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 2s;
+         std::chrono::steady_clock::now() < deadline;) {
         std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c), &std::free);
         if (!event) {
             std::this_thread::sleep_for(1ms);
@@ -336,7 +338,8 @@ TEST(DropSelectionReading, AnAnswerInPiecesEndsAtItsEmptyPieceAndALateAnswerNeve
     ASSERT_TRUE(reader);
     EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(3000), 1 << 20), large)
         << "the empty piece ends the answer";
-    EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(200), 1 << 20), std::nullopt);
+    EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(200), 1 << 20),
+              std::nullopt);
     EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(3000), 1 << 20),
               QByteArray("fresh"))
         << "the late answer to the read before was taken";

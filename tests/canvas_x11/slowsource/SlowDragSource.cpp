@@ -231,7 +231,8 @@ private:
     static constexpr qsizetype kPieceBytes = 65536;
 
     xcb_atom_t atom(const char* name) const {
-        auto* reply = xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        auto* reply =
+            xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(std::strlen(name)), name), nullptr);
         const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
         std::free(reply);
         return result;
