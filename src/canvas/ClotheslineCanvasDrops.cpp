@@ -4,6 +4,7 @@
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "model/GalleryModel.h"
+#include "platform/X11DropStatus.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QDragEnterEvent>
@@ -65,10 +66,15 @@ bool ClotheslineCanvasView::externalReadable(const QDropEvent& event, bool dropp
         return ExternalImageDrop::canRead(*data);
     // Another program is asked only once this move was answered: one slow to give its list (a
     // busy file manager) then knows that the rope takes the drag while it answers, and a drop in
-    // that time is not lost. What the list shows holds from the next move on.
+    // that time is not lost. A list of no image file refuses the drag at once, since a drag that
+    // rests brings no further move to answer; later moves are answered from what it showed.
     QTimer::singleShot(0, this, [this, pending = QPointer<const QMimeData>(data)] {
-        if (pending && !ExternalImageDrop::canRead(*pending))
-            setExternalDrop(false);
+        if (!pending || ExternalImageDrop::canRead(*pending))
+            return;
+        // Only a drag still over the rope and told it was taken needs telling otherwise.
+        if (m_externalDrop)
+            X11DropStatus::refuse();
+        setExternalDrop(false);
     });
     return true;
 }

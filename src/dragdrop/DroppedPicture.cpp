@@ -1,11 +1,18 @@
 #include "dragdrop/DroppedPicture.h"
 
+#include "dragdrop/ExternalImageDrop.h"
 #include "platform/ImageDecoder.h"
+#include "platform/WorkQueue.h"
 
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace vennimo {
 
@@ -38,6 +45,25 @@ bool webpFillsRiff(QByteArrayView bytes) {
     return qsizetype(length) + 8 <= bytes.size();
 }
 
+// One check's outcome, shared by the waiting caller and the queue that decodes.
+struct Check {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<bool> decodes;
+    std::atomic<bool> givenUp{false};
+};
+
+bool passesImportCheck(const QByteArray& bytes, const std::atomic<bool>& givenUp) {
+    if (bytes.startsWith("%PDF-"))
+        return true;
+    const auto header = ImageDecoder::readHeader(bytes);
+    if (!header.ok() || !ExternalImageDrop::withinPixelLimit(header->size.width(), header->size.height()))
+        return false;
+    return ImageDecoder::decodeScaled(bytes, ExternalImageDrop::kDecodeTestPixels,
+                                      [&givenUp] { return givenUp.load(); })
+        .ok();
+}
+
 } // namespace
 
 bool DroppedPicture::hasPictureHeader(const QByteArray& bytes) {
@@ -63,6 +89,29 @@ bool DroppedPicture::looksWhole(const QByteArray& bytes) {
     if (view.startsWith("%PDF-"))
         return view.last(std::min<qsizetype>(view.size(), 1024)).contains("%%EOF");
     return true;
+}
+
+std::optional<bool> DroppedPicture::decodes(const QByteArray& bytes, const QDeadlineTimer& deadline) {
+    // Decoding waits for no source and may take a core for a second: the drop handler's thread
+    // only waits, and no longer than its time allows.
+    static SerialQueue queue(QStringLiteral("local.vennimo.drop-check"));
+    auto check = std::make_shared<Check>();
+    queue.async([check, bytes] {
+        const bool passes = passesImportCheck(bytes, check->givenUp);
+        std::lock_guard lock(check->mutex);
+        check->decodes = passes;
+        check->done.notify_all();
+    });
+    std::unique_lock lock(check->mutex);
+    const auto ended = [&check] { return check->decodes.has_value(); };
+    if (deadline.isForever())
+        check->done.wait(lock, ended);
+    else
+        check->done.wait_for(
+            lock, std::chrono::nanoseconds(std::max<qint64>(0, deadline.remainingTimeNSecs())), ended);
+    if (!check->decodes)
+        check->givenUp = true;
+    return check->decodes;
 }
 
 } // namespace vennimo

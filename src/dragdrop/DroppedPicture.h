@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
+
+#include <optional>
 
 namespace vennimo {
 
@@ -18,6 +21,10 @@ public:
     // closes with %%EOF. A picture cut off in transit fails it; formats without such framing pass
     // on their header.
     static bool looksWhole(const QByteArray& bytes);
+    // Whether the import's check passes: a header within the pixel limit and data that decodes (a
+    // PDF passes on its header). The decoding runs on a queue of its own while the caller waits
+    // until `deadline`; nothing when it had not ended by then, and it stops soon after.
+    static std::optional<bool> decodes(const QByteArray& bytes, const QDeadlineTimer& deadline);
 };
 
 } // namespace vennimo

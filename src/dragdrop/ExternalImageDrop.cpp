@@ -353,32 +353,34 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
         return true;
     };
 
-    // The first item's bytes. Reading ends at the first picture that looks whole, since each read
-    // may cost a round trip to a slow source on the main thread; one cut off in transit leaves
-    // the next type to try, while the time lasts.
+    // The first item's bytes. Reading ends at the first picture that passes the import's check,
+    // since each read may cost a round trip to a slow source on the main thread; one cut off in
+    // transit or that does not decode leaves the next type to try, while the time lasts. Each type
+    // has its share of the time left, as the list had, so that one the source never answers leaves
+    // the types after it theirs.
     QList<Source> bytesOffered;
     bool unread = false;
     if (hasData && itemCount > 0) {
-        bool whole = false;
+        QStringList toRead = offeredImageTypes;
+        if (formats.contains(kOctetStream))
+            toRead.append(kOctetStream);
+        bool passed = false;
         bool ranOut = false;
-        for (const QString& type : offeredImageTypes) {
-            if (whole)
-                break;
-            QByteArray bytes = reader.read(type);
+        for (qsizetype index = 0; index < toRead.size() && !passed; ++index) {
+            const QString& type = toRead[index];
+            const QDeadlineTimer share(deadline.remainingTime() / (toRead.size() - index));
+            QByteArray bytes =
+                reader.read(type, reader.bounded() ? share : QDeadlineTimer(QDeadlineTimer::Forever));
             ranOut = ranOut || reader.lastRanOut();
-            if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && fits(bytes.size())) {
-                whole = DroppedPicture::looksWhole(bytes);
-                bytesOffered.append(Source::fromBytes(std::move(bytes)));
-            }
-        }
-        if (!whole && formats.contains(kOctetStream)) {
-            QByteArray bytes = reader.read(kOctetStream);
-            ranOut = ranOut || reader.lastRanOut();
-            if (!bytes.isEmpty() && bytes.size() <= kMaxImageBytes && contentIsImage(bytes) &&
-                fits(bytes.size())) {
-                whole = true;
-                bytesOffered.append(Source::fromBytes(std::move(bytes)));
-            }
+            if (bytes.isEmpty() || bytes.size() > kMaxImageBytes ||
+                (type == kOctetStream && !contentIsImage(bytes)) || !fits(bytes.size()))
+                continue;
+            // The last type has nothing after it to fall back on: its bytes go to the import as
+            // they are. A check that did not end in the type's time lets the picture stand.
+            const bool last = index + 1 == toRead.size();
+            passed = last || (DroppedPicture::looksWhole(bytes) &&
+                              DroppedPicture::decodes(bytes, share).value_or(true));
+            bytesOffered.append(Source::fromBytes(std::move(bytes)));
         }
         unread = bytesOffered.isEmpty() && ranOut;
     }

@@ -163,8 +163,9 @@ public:
     // the X Direct Save receiver is used where the source offers it. All reads within
     // kDropReadMs; from another program on X11 over a connection of their own, so that no read
     // waits beyond that time. The URL list first (with half the time when bytes are offered
-    // too), then image types in preference order until one looks like a whole picture, then the
-    // Photos reference. `fetch` reads in place of the platform (tests).
+    // too), then image types in preference order, each with its share of the time left, until one
+    // passes the import's check, then the Photos reference. `fetch` reads in place of the platform
+    // (tests).
     static Snapshot snapshot(const QMimeData& data, const PromiseReceivers& promises = {},
                              const DropDataFetch& fetch = {});
     static std::optional<PhotosOrigin> readPhotosOrigin(const std::optional<QString>& filePath,

@@ -18,6 +18,8 @@ std::atomic<std::uint32_t> g_lastDrop{0};
 std::atomic<bool> g_seen{false};
 std::atomic<std::uint32_t> g_lastPosition{0};
 std::atomic<bool> g_positionSeen{false};
+std::atomic<std::uint32_t> g_positionSource{0};
+std::atomic<std::uint32_t> g_positionTarget{0};
 
 // Sees every event of the application's connection before Qt handles it, so the drop's time is
 // known by the time the drop handler runs.
@@ -42,6 +44,8 @@ public:
             g_seen = true;
         } else if (client->type == m_position) {
             g_lastPosition = client->data.data32[3];
+            g_positionSource = client->data.data32[0];
+            g_positionTarget = client->window;
             g_positionSeen = true;
         }
         return false;
@@ -76,6 +80,12 @@ std::optional<std::uint32_t> X11DropTime::lastPosition() {
     if (!g_positionSeen)
         return std::nullopt;
     return g_lastPosition.load();
+}
+
+std::optional<X11DropTime::Windows> X11DropTime::lastPositionWindows() {
+    if (!g_positionSeen)
+        return std::nullopt;
+    return Windows{g_positionSource.load(), g_positionTarget.load()};
 }
 
 } // namespace vennimo

@@ -16,6 +16,14 @@ public:
     // The time stamp the source gave with its last position over one of our windows, for reading
     // the data of the drag that moves over it; nothing before the first such position.
     static std::optional<std::uint32_t> lastPosition();
+
+    // Who sent the last position message, and to which of our windows.
+    struct Windows {
+        std::uint32_t source = 0;
+        std::uint32_t target = 0;
+    };
+    // Nothing before the first position that was watched.
+    static std::optional<Windows> lastPositionWindows();
 };
 
 } // namespace vennimo

@@ -427,6 +427,15 @@ TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAn
     reused->setData("text/uri-list", QUrl::fromLocalFile(image).toEncoded() + "\r\n");
     EXPECT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *reused), Qt::CopyAction);
     leave(canvas);
+
+    // A drop whose data no move looked at (on X it may come before the rope read the list) reads
+    // the list itself: files that are no pictures are not taken.
+    const auto pictures = offering({{"text/uri-list", fileList}});
+    ASSERT_EQ(dragOver(canvas, QEvent::DragEnter, onRope, *pictures), Qt::CopyAction);
+    const auto notes = offering({{"text/uri-list", QUrl::fromLocalFile(text).toEncoded() + "\r\n"}});
+    EXPECT_EQ(dropAt(canvas, onRope, *notes), Qt::IgnoreAction);
+    EXPECT_FALSE(model.importing());
+    leave(canvas);
 }
 
 TEST_F(ClotheslineCanvasDragTest, DroppedImagesHangAtTheDropPlaceClampedToTheRopeAndTheirSourcesStay) {

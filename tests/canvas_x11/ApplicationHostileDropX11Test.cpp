@@ -2,6 +2,7 @@
 #include "DragSource.h"
 #include "PhotoLikeImages.h"
 #include "WindowPing.h"
+#include "dragdrop/ExternalImageDrop.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
@@ -9,6 +10,8 @@
 #include <QDirIterator>
 #include <QDrag>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostAddress>
 #include <QMimeData>
@@ -60,6 +63,18 @@ bool dragOnto(HostileSource& source, QPoint to) {
     QProcess gesture;
     startDragGesture(gesture, source.geometry().center(), to, 0.6);
     return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 30000);
+}
+
+// Presses in the source, moves within it to start the drag, then jumps to `to` in one move and
+// rests there for `restSeconds` before it lets go: the target hears of the drag once.
+void startDragJump(QProcess& gesture, QPoint from, QPoint to, double restSeconds) {
+    const auto xy = [](QPoint p) { return QString("%1 %2").arg(p.x()).arg(p.y()); };
+    gesture.start("bash",
+                  {"-c", "xdotool mousemove " + xy(from) + "; sleep 0.3; xdotool mousedown 1; sleep 0.3;" +
+                             " xdotool mousemove " + xy(from + QPoint(12, -12)) + "; sleep 0.2;" +
+                             " xdotool mousemove " + xy(from + QPoint(24, -24)) + "; sleep 0.3;" +
+                             " xdotool mousemove " + xy(to) + QString("; sleep %1;").arg(restSeconds) +
+                             " xdotool mouseup 1"});
 }
 
 // The slowest answer of the program behind `windowId` to pings sent one after another for
@@ -338,6 +353,32 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
     EXPECT_TRUE(busy.said.contains("dropped copy")) << busy.said.toStdString();
     QTest::qWait(2000);
 
+    // Types the import can read, so that the drop asks for each of them.
+    QStringList twentyNeverGiven;
+    for (const char* type : {"image/png",
+                             "image/jpeg",
+                             "image/webp",
+                             "image/gif",
+                             "image/tiff",
+                             "application/pdf",
+                             "image/bmp",
+                             "image/x-portable-pixmap",
+                             "image/x-portable-graymap",
+                             "image/x-portable-bitmap",
+                             "image/x-xpixmap",
+                             "image/x-xbitmap",
+                             "image/heic",
+                             "image/heif",
+                             "image/avif",
+                             "image/x-canon-cr2",
+                             "image/x-nikon-nef",
+                             "image/x-sony-arw",
+                             "image/x-adobe-dng",
+                             "image/x-fuji-raf"}) {
+        EXPECT_TRUE(ExternalImageDrop::importableImageType(QString::fromLatin1(type))) << type;
+        twentyNeverGiven.append(QString::fromLatin1(type) + "=never");
+    }
+    twentyNeverGiven.append("application/octet-stream=png");
     const struct {
         const char* what;
         QStringList offers;
@@ -348,6 +389,14 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
          {"application/x-com.apple.photos.object-reference.asset=never", "image/png=png"},
          ".png"},
         {"a cut-off PNG before a whole JPEG", {"image/png=cutpng", "image/jpeg=jpeg"}, ".jpg"},
+        {"a PNG that does not decode before a whole JPEG", {"image/png=badpng", "image/jpeg=jpeg"}, ".jpg"},
+        {"a PNG never given beside a JPEG", {"image/png=never", "image/jpeg=jpeg"}, ".jpg"},
+        {"a URI list and a PNG never given before a JPEG",
+         {"text/uri-list=never", "image/png=never", "image/jpeg=jpeg"},
+         ".jpg"},
+        {"twenty picture types never given before untyped bytes", twentyNeverGiven, ".png"},
+        {"a PNG given after 2.5 s beside a JPEG", {"image/png=late:2500:png", "image/jpeg=jpeg"}, ".jpg"},
+        {"a PNG of 1 MB given in pieces", {"image/png=bigpng"}, ".png"},
     };
     for (const auto& c : cases) {
         const QStringList before = imported();
@@ -372,6 +421,73 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
     }
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-4-never-given.png");
     ASSERT_TRUE(pingWindow(ropeId, 5000));
+    app.terminate();
+    EXPECT_TRUE(app.waitForFinished(30'000));
+}
+
+TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsReadThoughItRests) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "notes", 1, 83));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QPoint onPrint = printPoint(*window, placementXs().value(0));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    const QString folder = QDir::tempPath() + "/notes-folder";
+    QDir().mkpath(folder);
+    QFile notes(folder + "/notes.txt");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("no picture");
+    notes.close();
+    const QString photo = folder + "/photo.jpg";
+    ASSERT_TRUE(makePhotoLikeImage(QSize(640, 480), 9).save(photo, "JPEG"));
+
+    // The pointer comes onto the print in one move and rests there: no further move brings the
+    // rope's answer to the list it read.
+    const auto drag = [&](const QString& file) {
+        QByteArray said;
+        QProcess source;
+        source.setProcessChannelMode(QProcess::SeparateChannels);
+        source.start(VENNIMO_SLOW_DRAG_SOURCE,
+                     {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()),
+                      "text/uri-list=text:" + QUrl::fromLocalFile(file).toString() + "\r\n"});
+        if (!source.waitForStarted() ||
+            !QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); },
+                             10000))
+            return said;
+        QProcess gesture;
+        startDragJump(gesture, sourceFrame.center(), onPrint, 2.0);
+        QTest::qWait(1900);
+        grabScreenArea(window->adjusted(-20, -20, 20, 20))
+            .save(shots + "/hostile-5-resting-" + QFileInfo(file).suffix() + ".png");
+        const bool ended =
+            QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
+            QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("dropped"); },
+                            10000);
+        if (!ended)
+            said += "\n(the drag did not end)";
+        source.kill();
+        source.waitForFinished(5000);
+        return said;
+    };
+
+    const QByteArray refused = drag(notes.fileName());
+    EXPECT_TRUE(refused.contains("asked text/uri-list")) << refused.toStdString();
+    EXPECT_TRUE(refused.contains("dropped none"))
+        << "the rope kept taking a drag of no picture: " << refused.toStdString();
+    QTest::qWait(1000);
+
+    // A list of a picture is still taken.
+    const QByteArray taken = drag(photo);
+    EXPECT_TRUE(taken.contains("dropped copy")) << taken.toStdString();
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(30'000));
 }

@@ -254,6 +254,10 @@ TEST(DropSnapshot, OnlyImportableTypesAreReadAndAllReadsOfADropShareOneTime) {
     const auto known = snapshot(unknown);
     EXPECT_EQ(unknown.asked, QStringList{u"image/png"_s});
     EXPECT_EQ(known.items, (Items{{Source::fromBytes(encoded("png"))}}));
+    // Offered alone, such a type is no picture at all: the drop has nothing to read.
+    SlowSource sketch({u"image/x-vennimo-sketch"_s}, 0, encoded("png"));
+    EXPECT_TRUE(snapshot(sketch).isEmpty());
+    EXPECT_TRUE(sketch.asked.isEmpty()) << sketch.asked.join(u", "_s).toStdString();
 
     // Twelve types that each take 0.4 s and bring nothing: the reading stops when the drop's time
     // is up, and the item counts as unreadable rather than empty.
@@ -355,7 +359,79 @@ TEST(DropSnapshot, ATypeTheSourceNeverGivesLeavesThePictureBesideItTime) {
     const auto nothing = boundedSnapshot(silent);
     EXPECT_EQ(nothing.items, Items{{}});
     EXPECT_EQ(nothing.unreadItems, QList<int>{0});
-    EXPECT_EQ(silent.asked, (QStringList{kUriList, kPng})) << "no read once the time is up";
+    EXPECT_EQ(silent.asked, (QStringList{kUriList, kPng, u"image/jpeg"_s})) << "each once, in its share";
+}
+
+TEST(DropSnapshot, EachPictureTypeHasItsShareOfTheTimeLeftSoThatOneNeverGivenLeavesTheNextItsTime) {
+    const QString kJpeg = u"image/jpeg"_s;
+    const QByteArray jpeg = encoded("jpeg", 40, 30);
+    // A PNG that never comes has half the time: the JPEG beside it is read with the other half.
+    BoundedSource stalledPng;
+    stalledPng.answers = {{kPng, std::nullopt}, {kJpeg, jpeg}};
+    EXPECT_EQ(boundedSnapshot(stalledPng).items, (Items{{Source::fromBytes(jpeg)}}));
+    ASSERT_EQ(stalledPng.asked, (QStringList{kPng, kJpeg}));
+    EXPECT_LE(stalledPng.given[0], ExternalImageDrop::kDropReadMs / 2);
+    EXPECT_GE(stalledPng.given[1], ExternalImageDrop::kDropReadMs / 2 - 200) << "the JPEG's time";
+
+    // A list and a PNG that never come: the list has half, the PNG half of the rest.
+    BoundedSource stalledBoth;
+    stalledBoth.answers = {{kUriList, std::nullopt}, {kPng, std::nullopt}, {kJpeg, jpeg}};
+    EXPECT_EQ(boundedSnapshot(stalledBoth).items, (Items{{Source::fromBytes(jpeg)}}));
+    EXPECT_EQ(stalledBoth.asked, (QStringList{kUriList, kPng, kJpeg}));
+
+    // Twenty importable types that never come before the untyped bytes a browser offers.
+    BoundedSource twenty;
+    const QStringList stalled = ExternalImageDrop::imageTypes() + QStringList{u"image/bmp"_s,
+                                                                              u"image/x-portable-pixmap"_s,
+                                                                              u"image/x-portable-graymap"_s,
+                                                                              u"image/x-portable-bitmap"_s,
+                                                                              u"image/x-xpixmap"_s,
+                                                                              u"image/x-xbitmap"_s,
+                                                                              u"image/heic"_s,
+                                                                              u"image/heif"_s,
+                                                                              u"image/avif"_s,
+                                                                              u"image/x-canon-cr2"_s,
+                                                                              u"image/x-nikon-nef"_s,
+                                                                              u"image/x-sony-arw"_s,
+                                                                              u"image/x-adobe-dng"_s,
+                                                                              u"image/x-fuji-raf"_s};
+    ASSERT_EQ(stalled.size(), 20);
+    for (const QString& type : stalled) {
+        ASSERT_TRUE(ExternalImageDrop::importableImageType(type)) << type.toStdString();
+        twenty.answers.insert(type, std::nullopt);
+    }
+    twenty.answers.insert(u"application/octet-stream"_s, pngBytes());
+    EXPECT_EQ(boundedSnapshot(twenty).items, (Items{{Source::fromBytes(pngBytes())}}));
+    EXPECT_EQ(twenty.asked.size(), 21);
+
+    // Offered alone, the list has all the time, not half of it.
+    BoundedSource listAlone;
+    listAlone.answers = {{kUriList, std::nullopt}};
+    boundedSnapshot(listAlone);
+    ASSERT_EQ(listAlone.asked, QStringList{kUriList});
+    EXPECT_GT(listAlone.given[0], ExternalImageDrop::kDropReadMs * 3 / 4);
+
+    // A picture cut off in transit is kept to try when the type after it never comes: the item is
+    // not unreadable, whatever ran out after it.
+    const QByteArray png = pngBytes(40, 30);
+    BoundedSource cutThenStalled;
+    cutThenStalled.answers = {{kPng, png.left(png.size() / 2)}, {kJpeg, std::nullopt}};
+    const auto cut = boundedSnapshot(cutThenStalled);
+    EXPECT_EQ(cut.items, (Items{{Source::fromBytes(png.left(png.size() / 2))}}));
+    EXPECT_TRUE(cut.unreadItems.isEmpty());
+}
+
+TEST(DropSnapshot, AReadStartsWithoutTheLastOnesShortfall) {
+    BoundedSource source;
+    source.answers = {{kPng, std::nullopt}, {u"image/jpeg"_s, encoded("jpeg")}};
+    const auto data = source.data();
+    DropDataReader reader(*data, QDeadlineTimer(5000), source.fetch());
+    EXPECT_TRUE(reader.read(kPng, QDeadlineTimer(50)).isEmpty());
+    EXPECT_TRUE(reader.lastRanOut());
+    EXPECT_EQ(reader.read(u"image/jpeg"_s), encoded("jpeg"));
+    EXPECT_FALSE(reader.lastRanOut()) << "the JPEG came";
+    EXPECT_TRUE(reader.read(u"image/gif"_s).isEmpty());
+    EXPECT_FALSE(reader.lastRanOut()) << "not offered, so not run out of time";
 }
 
 TEST(DropSnapshot, AHoverReadsTheUriListBrieflyAndTakesADragItCouldNotReadInTime) {
@@ -427,4 +503,31 @@ TEST(DropSnapshot, APictureCutOffInTransitLeavesTheNextTypeToTry) {
     ASSERT_EQ(result.paths.size(), 1) << result.detail.value_or(QString()).toStdString();
     EXPECT_TRUE(result.paths[0].endsWith(u".jpg"_s) || result.paths[0].endsWith(u".jpeg"_s))
         << result.paths[0].toStdString();
+}
+
+TEST(DropSnapshot, APictureThatDoesNotDecodeLeavesTheNextTypeToTry) {
+    // Its chunks reach IEND, but the compressed pixels are spoilt.
+    QByteArray spoilt = pngBytes(40, 30);
+    const qsizetype data = spoilt.indexOf("IDAT") + 4;
+    const qsizetype length = qFromBigEndian<quint32>(spoilt.constData() + data - 8);
+    for (qsizetype i = data + 2; i < data + std::min<qsizetype>(length, 30); ++i)
+        spoilt[i] = char(spoilt[i] ^ 0x5a);
+    ASSERT_TRUE(DroppedPicture::looksWhole(spoilt));
+    EXPECT_EQ(DroppedPicture::decodes(spoilt, QDeadlineTimer(5000)), false);
+    EXPECT_EQ(DroppedPicture::decodes(pngBytes(40, 30), QDeadlineTimer(5000)), true);
+    EXPECT_EQ(DroppedPicture::decodes(pngHeaderClaiming(20000, 20000), QDeadlineTimer(5000)), false)
+        << "beyond the pixel limit";
+
+    const QByteArray jpeg = encoded("jpeg", 40, 30);
+    const auto taken =
+        snapshot(*mime({{"image/png", spoilt}, {"image/jpeg", jpeg}, {"image/tiff", encoded("tiff")}}));
+    EXPECT_EQ(taken.items, (Items{{Source::fromBytes(spoilt), Source::fromBytes(jpeg)}}))
+        << "read on past the PNG that does not decode, to the first that does";
+    const auto result = materializeOffMain(taken);
+    ASSERT_EQ(result.paths.size(), 1) << result.detail.value_or(QString()).toStdString();
+    EXPECT_TRUE(result.paths[0].endsWith(u".jpg"_s) || result.paths[0].endsWith(u".jpeg"_s))
+        << result.paths[0].toStdString();
+
+    // The last type offered is not checked here: the import has nothing to fall back on after it.
+    EXPECT_EQ(snapshot(*mime({{"image/png", spoilt}})).items, (Items{{Source::fromBytes(spoilt)}}));
 }

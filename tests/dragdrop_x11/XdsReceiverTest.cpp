@@ -1,6 +1,8 @@
 #include "../dragdrop/DropTestHelpers.h"
 
 #include "dragdrop/XdsPromiseReceiver.h"
+#include "platform/X11DropTime.h"
+#include "platform/X11SelectionReader.h"
 
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -11,6 +13,7 @@
 #include <xcb/xcb.h>
 
 #include <cstring>
+#include <functional>
 #include <thread>
 
 using namespace vennimo;
@@ -226,4 +229,143 @@ TEST(XdsReceiverNames, SuggestedNamesBecomePlainFileNames) {
     // Shortened by whole characters: fifty four-byte emoji fit, never half of one.
     EXPECT_EQ(XdsPromiseReceiver::safeFileName(QByteArray("\xF0\x9F\x93\xB7").repeated(60)),
               QString::fromUtf8(QByteArray("\xF0\x9F\x93\xB7").repeated(50)));
+}
+
+namespace {
+
+// The owner of a selection on a connection of its own, answering the requests for it as
+// `script` says: called with each request in turn and the connection.
+struct SelectionOwner {
+    using Script = std::function<void(xcb_connection_t*, const xcb_selection_request_event_t&, int index)>;
+    Script script{};
+    std::atomic<bool> stop{false};
+    std::atomic<bool> owned{false};
+    std::jthread thread{};
+    ~SelectionOwner() { stop = true; }
+
+    void run(const char* selection) {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        const xcb_window_t window = xcb_generate_id(c);
+        const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window,
+                          xcb_setup_roots_iterator(xcb_get_setup(c)).data->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_set_selection_owner(c, window, intern(c, selection), XCB_CURRENT_TIME);
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        owned = true;
+        int index = 0;
+        while (!stop) {
+            std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c),
+                                                                             &std::free);
+            if (!event) {
+                std::this_thread::sleep_for(2ms);
+                continue;
+            }
+            if ((event->response_type & 0x7F) == XCB_SELECTION_REQUEST) {
+                const auto request = *reinterpret_cast<xcb_selection_request_event_t*>(event.get());
+                // Pieces of a long answer go out as the requestor deletes the last one.
+                xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &events);
+                script(c, request, index++);
+            }
+        }
+        xcb_disconnect(c);
+    }
+};
+
+// The next deletion of `property` on `window` that `c` hears of, within two seconds.
+bool awaitDeletion(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
+    for (const auto deadline = std::chrono::steady_clock::now() + 2s;
+         std::chrono::steady_clock::now() < deadline;) {
+        std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event(xcb_poll_for_event(c), &std::free);
+        if (!event) {
+            std::this_thread::sleep_for(1ms);
+            continue;
+        }
+        if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY)
+            continue;
+        const auto* notify = reinterpret_cast<xcb_property_notify_event_t*>(event.get());
+        if (notify->window == window && notify->atom == property && notify->state == XCB_PROPERTY_DELETE)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(DropSelectionReading, AnAnswerInPiecesEndsAtItsEmptyPieceAndALateAnswerNeverReachesTheNextRead) {
+    if (QGuiApplication::platformName() != u"xcb"_s)
+        GTEST_SKIP() << "needs an X server";
+    constexpr auto kSelection = "VENNIMO_TEST_SELECTION";
+    // Three hundred kilobytes, more than one request carries, sent as large answers go: pieces of
+    // 64 KB after an INCR announcement.
+    QByteArray large(300 * 1024, '\0');
+    for (qsizetype i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 % 251);
+    std::optional<xcb_selection_request_event_t> unanswered;
+    SelectionOwner owner;
+    owner.script = [&](xcb_connection_t* c, const xcb_selection_request_event_t& request, int index) {
+        if (index == 0) {
+            const uint32_t size = uint32_t(large.size());
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                intern(c, "INCR"), 32, 1, &size);
+            post(c, request.requestor,
+                 xcb_selection_notify_event_t{XCB_SELECTION_NOTIFY, 0, 0, request.time, request.requestor,
+                                              request.selection, request.target, request.property});
+            for (qsizetype at = 0;; at += 65536) {
+                if (!awaitDeletion(c, request.requestor, request.property))
+                    return;
+                const QByteArray piece = large.mid(at, 65536);
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                    request.target, 8, uint32_t(piece.size()), piece.constData());
+                xcb_flush(c);
+                if (piece.isEmpty())
+                    break;
+            }
+        } else if (index == 1) {
+            // Kept waiting past the reader's time.
+            unanswered = request;
+        } else if (index == 2) {
+            // The earlier request's answer comes now, and the one asked for a little later.
+            answer(c, *unanswered, "stale");
+            std::this_thread::sleep_for(300ms);
+            answer(c, request, "fresh");
+        }
+    };
+    owner.thread = std::jthread(&SelectionOwner::run, &owner, kSelection);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return owner.owned.load(); }, 5000));
+
+    const std::unique_ptr<X11SelectionReader> reader = X11SelectionReader::open();
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(3000), 1 << 20), large)
+        << "the empty piece ends the answer";
+    EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(200), 1 << 20),
+              std::nullopt);
+    EXPECT_EQ(reader->read(kSelection, "image/png", XCB_CURRENT_TIME, QDeadlineTimer(3000), 1 << 20),
+              QByteArray("fresh"))
+        << "the late answer to the read before was taken";
+}
+
+TEST_F(XdsReceiver, ThePositionsTimeStampIsKeptForReadingTheDragsData) {
+    DropTarget target;
+    target.setAcceptDrops(true);
+    target.resize(300, 200);
+    target.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target, 30000));
+    X11DropTime::watch();
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const xcb_window_t source = ownDrag(c, "photo.png");
+    const xcb_window_t window = xcb_window_t(target.winId());
+    const QPoint at = target.mapToGlobal(target.rect().center());
+    send(c, window, "XdndEnter", {source, 5u << 24, intern(c, "image/png"), XCB_ATOM_NONE, XCB_ATOM_NONE});
+    send(c, window, "XdndPosition",
+         {source, 0, uint32_t(at.x()) << 16 | uint32_t(at.y()), 424242, intern(c, "XdndActionCopy")});
+    EXPECT_TRUE(QTest::qWaitFor([] { return X11DropTime::lastPosition() == 424242u; }, 5000))
+        << "the position's time stamp, not " << X11DropTime::lastPosition().value_or(0);
+    const auto windows = X11DropTime::lastPositionWindows();
+    ASSERT_TRUE(windows);
+    EXPECT_EQ(windows->source, source);
+    EXPECT_EQ(windows->target, window);
+    send(c, window, "XdndLeave", {source, 0, 0, 0, 0});
+    QTest::qWait(100);
+    xcb_disconnect(c);
 }

@@ -7,10 +7,12 @@
 //   slow_drag_source X Y TYPE=ANSWER...
 // offers the given types; ANSWER is "never" (the request is left without any answer, while the
 // program goes on answering others), "png" (a whole PNG), "cutpng" (the first half of it), "jpeg"
-// (a whole JPEG), "file:PATH" (the bytes of that file), "text:..." (those bytes) or "slow:MS:..."
-// (those bytes after MS milliseconds, the whole program waiting meanwhile). Every request is told
-// ("asked TYPE"). "watch=X,Y,W,H" times the target's status answers to the pointer's arrival in
-// that rectangle.
+// (a whole JPEG), "badpng" (a PNG whose chunks are whole but whose pixel data does not decode),
+// "bigpng" (a PNG of about 1 MB, sent in pieces of 64 KB as large answers go, INCR),
+// "late:MS:png" (a whole PNG MS milliseconds after it was asked for, the program answering others
+// meanwhile), "file:PATH" (the bytes of that file), "text:..." (those bytes) or "slow:MS:..."
+// (those bytes after MS milliseconds, the whole program waiting meanwhile). Every request is told ("asked
+// TYPE"). "watch=X,Y,W,H" times the target's status answers to the pointer's arrival in that rectangle.
 #include <QApplication>
 #include <QBuffer>
 #include <QCursor>
@@ -25,11 +27,15 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <QtEndian>
 
 #include <QAbstractNativeEventFilter>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <xcb/xcb.h>
 
 namespace {
@@ -87,6 +93,36 @@ QByteArray picture(const char* format) {
     return bytes;
 }
 
+// Noise the PNG encoder cannot shrink: about 1 MB.
+QByteArray bigPicture() {
+    QImage image(600, 580, QImage::Format_RGB32);
+    quint32 seed = quint32(QCoreApplication::applicationPid()) | 1u;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            line[x] = 0xff000000u | (seed & 0xffffffu);
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// A PNG whose chunk lengths still reach IEND but whose compressed pixels are spoilt.
+QByteArray spoiltPicture() {
+    QByteArray png = picture("PNG");
+    const qsizetype data = png.indexOf("IDAT") + 4;
+    const qsizetype length = qFromBigEndian<quint32>(png.constData() + data - 8);
+    for (qsizetype i = data + 2; i < data + std::min<qsizetype>(length, 40); ++i)
+        png[i] = char(png[i] ^ 0x5a);
+    return png;
+}
+
 // The types offered, each with its bytes, or none for a type never answered.
 using Offers = QList<std::pair<QString, std::optional<QByteArray>>>;
 
@@ -123,14 +159,21 @@ private:
 // status to the next status ("status after N ms").
 class RequestFilter : public QAbstractNativeEventFilter {
 public:
-    RequestFilter(xcb_connection_t* c, QStringList never, QRect watched)
+    // Answers this program gives itself instead of Qt: late, or in pieces.
+    struct Own {
+        QByteArray bytes;
+        int lateMs = 0;
+        bool pieces = false;
+    };
+
+    RequestFilter(xcb_connection_t* c, QStringList never, QRect watched, QHash<QString, Own> own)
         : m_c(c)
         , m_never(std::move(never))
-        , m_watched(watched) {
+        , m_watched(watched)
+        , m_own(std::move(own)) {
+        m_incr = atom("INCR");
         m_clock.start();
-        auto* reply = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 10, "XdndStatus"), nullptr);
-        m_status = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
+        m_status = atom("XdndStatus");
         // Qt takes the pointer's motion through XInput 2; where it is, is enough here.
         m_last = QCursor::pos();
         QObject::connect(&m_poll, &QTimer::timeout, [this] {
@@ -161,7 +204,17 @@ public:
             const auto* request = static_cast<const xcb_selection_request_event_t*>(message);
             const QString target = atomName(request->target);
             say("asked " + target);
+            if (m_own.contains(target)) {
+                answerOwn(*request, m_own.value(target));
+                return true;
+            }
             return m_never.contains(target);
+        }
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* notify = static_cast<const xcb_property_notify_event_t*>(message);
+            if (notify->state == XCB_PROPERTY_DELETE)
+                sendPiece(notify->window, notify->atom);
+            return false;
         }
         default:
             return false;
@@ -169,6 +222,73 @@ public:
     }
 
 private:
+    // One answer sent in pieces: the requestor deletes the property for each next piece, and an
+    // empty piece ends it.
+    struct Transfer {
+        xcb_atom_t type = XCB_ATOM_NONE;
+        QByteArray rest;
+        bool ended = false;
+    };
+    static constexpr qsizetype kPieceBytes = 65536;
+
+    xcb_atom_t atom(const char* name) const {
+        auto* reply =
+            xcb_intern_atom_reply(m_c, xcb_intern_atom(m_c, 0, uint16_t(std::strlen(name)), name), nullptr);
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return result;
+    }
+
+    void notify(const xcb_selection_request_event_t& request, xcb_atom_t property) {
+        xcb_selection_notify_event_t n{};
+        n.response_type = XCB_SELECTION_NOTIFY;
+        n.time = request.time;
+        n.requestor = request.requestor;
+        n.selection = request.selection;
+        n.target = request.target;
+        n.property = property;
+        xcb_send_event(m_c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&n));
+        xcb_flush(m_c);
+    }
+
+    void answerOwn(const xcb_selection_request_event_t& request, const Own& own) {
+        if (own.lateMs > 0) {
+            // The requestor may be gone by then: the error that brings is no concern here.
+            QTimer::singleShot(own.lateMs, [this, request, bytes = own.bytes] {
+                xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                    request.target, 8, uint32_t(bytes.size()), bytes.constData());
+                notify(request, request.property);
+                say("answered late " + atomName(request.target));
+            });
+            return;
+        }
+        const uint32_t size = uint32_t(own.bytes.size());
+        const uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(m_c, request.requestor, XCB_CW_EVENT_MASK, &events);
+        m_transfers.insert({request.requestor, request.property}, Transfer{request.target, own.bytes});
+        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, request.requestor, request.property, m_incr, 32, 1,
+                            &size);
+        notify(request, request.property);
+    }
+
+    void sendPiece(xcb_window_t window, xcb_atom_t property) {
+        const auto key = std::pair{window, property};
+        if (!m_transfers.contains(key))
+            return;
+        Transfer& transfer = m_transfers[key];
+        if (transfer.ended) {
+            m_transfers.remove(key);
+            say("answered in pieces");
+            return;
+        }
+        const QByteArray piece = transfer.rest.left(kPieceBytes);
+        transfer.rest.remove(0, piece.size());
+        transfer.ended = piece.isEmpty();
+        xcb_change_property(m_c, XCB_PROP_MODE_REPLACE, window, property, transfer.type, 8,
+                            uint32_t(piece.size()), piece.constData());
+        xcb_flush(m_c);
+    }
+
     QString atomName(xcb_atom_t atom) const {
         auto* reply = xcb_get_atom_name_reply(m_c, xcb_get_atom_name(m_c, atom), nullptr);
         if (reply == nullptr)
@@ -182,6 +302,9 @@ private:
     xcb_connection_t* m_c;
     QStringList m_never;
     QRect m_watched;
+    QHash<QString, Own> m_own;
+    QHash<std::pair<xcb_window_t, xcb_atom_t>, Transfer> m_transfers;
+    xcb_atom_t m_incr = XCB_ATOM_NONE;
     QElapsedTimer m_clock;
     QTimer m_poll;
     QPoint m_last;
@@ -237,6 +360,7 @@ int main(int argc, char** argv) {
         QStringList never;
         QRect watched;
         QHash<QString, int> slowMs;
+        QHash<QString, RequestFilter::Own> own;
         for (const QString& arg : args.mid(3)) {
             const QString type = arg.section('=', 0, 0), answer = arg.section('=', 1);
             if (type == "watch") {
@@ -251,6 +375,14 @@ int main(int argc, char** argv) {
             } else if (answer == "cutpng") {
                 const QByteArray whole = picture("PNG");
                 offers.append({type, whole.left(whole.size() / 2)});
+            } else if (answer == "badpng") {
+                offers.append({type, spoiltPicture()});
+            } else if (answer == "bigpng") {
+                own.insert(type, {bigPicture(), 0, true});
+                offers.append({type, QByteArray()});
+            } else if (answer.startsWith("late:")) {
+                own.insert(type, {picture("PNG"), answer.section(':', 1, 1).toInt(), false});
+                offers.append({type, QByteArray()});
             } else if (answer == "jpeg") {
                 offers.append({type, picture("JPEG")});
             } else if (answer.startsWith("file:")) {
@@ -271,7 +403,7 @@ int main(int argc, char** argv) {
         auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
         if (x11 == nullptr)
             return 3;
-        filter = std::make_unique<RequestFilter>(x11->connection(), never, watched);
+        filter = std::make_unique<RequestFilter>(x11->connection(), never, watched, own);
         app.installNativeEventFilter(filter.get());
         source = std::make_unique<Source>(args.mid(3).join('\n'),
                                           [offers, slowMs] { return new ToldData(offers, slowMs); });
