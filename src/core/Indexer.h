@@ -75,7 +75,8 @@ public:
     void prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate);
     // Any thread, for the way out: a scan under way ends at its next folder as if it had not
     // run (the library, and what is owed to "index.json", stay what the last whole scan made),
-    // and no scan or thumbnail starts from then on. Renderings under way still finish.
+    // and no scan or thumbnail starts from then on. Renderings under way stop at their next read
+    // of the photo and write nothing.
     void stop();
     bool stopped() const { return m_stopped.load(std::memory_order_relaxed); }
 

@@ -219,7 +219,8 @@ void Indexer::refillThumbnails() {
                 if (renderer)
                     renderer(photo.path, temporary);
                 else
-                    makeThumbnail(photo.path, temporary, [this] { return stopped(); });
+                    makeThumbnail(
+                        photo.path, temporary, [this] { return stopped(); }, [this] { return stopped(); });
             }
             queue->async([photo, temporary, version, lifetime, this] {
                 if (lifetime.expired()) {
@@ -287,7 +288,7 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
                             const std::function<bool()>& cancelled, const std::function<bool()>& abandoned) {
     auto image = abandoned ? ImageDecoder::decodeScaled(source, kMaxThumbnailPixels, abandoned)
                            : ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
-    if (!image && abandoned && abandoned())
+    if (abandoned && abandoned())
         return;
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
@@ -299,6 +300,9 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
             *image = image->scaled(ImageDecoder::boundedSize(image->size(), kMaxThumbnailPixels),
                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
+    // Its result is thrown away: not worth a sync to the disk.
+    if (abandoned && abandoned())
+        return;
     save(*image, destination);
 }
 

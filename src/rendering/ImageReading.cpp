@@ -16,10 +16,11 @@ std::optional<QSize> orientedPixelSize(const QString& path) {
     return size;
 }
 
-QImage decodeScaled(const QString& path, int maxPixels) {
-    if (path.isEmpty() || maxPixels <= 0)
+QImage decodeScaled(const QString& path, int maxPixels, const std::function<bool()>& stop) {
+    if (path.isEmpty() || maxPixels <= 0 || (stop && stop()))
         return {};
-    auto image = ImageDecoder::decodeScaled(path, maxPixels);
+    auto image = stop ? ImageDecoder::decodeScaled(path, maxPixels, stop)
+                      : ImageDecoder::decodeScaled(path, maxPixels);
     if (!image)
         return {};
     return std::move(image).value();
