@@ -6,6 +6,7 @@
 #include "platform/ImageDecoder.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
+#include "platform/ProcessExit.h"
 
 #include <QFile>
 #include <QImageWriter>
@@ -286,9 +287,10 @@ void Indexer::publishThumbnails() {
 
 void Indexer::makeThumbnail(const QString& source, const QString& destination,
                             const std::function<bool()>& cancelled, const std::function<bool()>& abandoned) {
-    auto image = abandoned ? ImageDecoder::decodeScaled(source, kMaxThumbnailPixels, abandoned)
-                           : ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
-    if (abandoned && abandoned())
+    // A thumbnail drawn while the process ends is thrown away with it.
+    const auto given = [&abandoned] { return ProcessExit::announced() || (abandoned && abandoned()); };
+    auto image = ImageDecoder::decodeScaled(source, kMaxThumbnailPixels, given);
+    if (given())
         return;
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
@@ -301,7 +303,7 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     // Its result is thrown away: not worth a sync to the disk.
-    if (abandoned && abandoned())
+    if (given())
         return;
     save(*image, destination);
 }

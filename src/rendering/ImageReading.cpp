@@ -1,6 +1,7 @@
 #include "rendering/ImageReading.h"
 
 #include "platform/ImageDecoder.h"
+#include "platform/ProcessExit.h"
 
 namespace vennimo::ImageReading {
 
@@ -17,10 +18,11 @@ std::optional<QSize> orientedPixelSize(const QString& path) {
 }
 
 QImage decodeScaled(const QString& path, int maxPixels, const std::function<bool()>& stop) {
-    if (path.isEmpty() || maxPixels <= 0 || (stop && stop()))
+    // Nothing of this library's decodes outlives the application that would show it.
+    const auto given = [&stop] { return ProcessExit::announced() || (stop && stop()); };
+    if (path.isEmpty() || maxPixels <= 0 || given())
         return {};
-    auto image = stop ? ImageDecoder::decodeScaled(path, maxPixels, stop)
-                      : ImageDecoder::decodeScaled(path, maxPixels);
+    auto image = ImageDecoder::decodeScaled(path, maxPixels, given);
     if (!image)
         return {};
     return std::move(image).value();

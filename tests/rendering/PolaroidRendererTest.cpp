@@ -1,5 +1,6 @@
 #include "rendering/PolaroidRenderer.h"
 #include "RenderingTestSupport.h"
+#include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 #include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/ClotheslineMaterialAssets.h"
@@ -302,6 +303,10 @@ TEST(ClotheslineImagePreparation, ACancelAndGoingAwayStopTheRendersUnderWay) {
     EXPECT_FALSE(R::cachedImage(all[0], R::defaultSize, 2, R::kPaper)) << "a stopped drawing was cached";
     EXPECT_TRUE(R::thumbnail(all[0], 64, [] { return true; }).isNull());
     EXPECT_FALSE(R::thumbnail(all[0], 64, [] { return false; }).isNull());
+    // Nor does any once the process is ending.
+    ProcessExit::announce();
+    EXPECT_TRUE(R::thumbnail(all[0], 64).isNull()) << "a photo was decoded for a process that is ending";
+    ProcessExit::resetForTesting();
 }
 
 TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
