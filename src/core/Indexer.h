@@ -7,7 +7,6 @@
 #include "core/SourceRootIndex.h"
 #include "platform/FileIdentity.h"
 #include "platform/ProcessExit.h"
-#include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 
 #include <QByteArray>
