@@ -177,8 +177,9 @@ int main(int argc, char** argv) {
         photos.append(photo);
     }
     model.setPhotos(photos);
-    GalleryThumbnailLoader loader(
-        [](const Photo& photo, int pixels) { return thumbnailPicture(photo.id.mid(6).toInt(), pixels); });
+    GalleryThumbnailLoader loader([](const Photo& photo, int pixels, const auto&) {
+        return thumbnailPicture(photo.id.mid(6).toInt(), pixels);
+    });
     NormalGalleryView view(
         model, [] {}, [] {});
     PhotoGridView* grid = view.grid();

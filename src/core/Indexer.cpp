@@ -524,7 +524,8 @@ void Indexer::inspect(RootScan& scan, const QString& path, bool ownerKnown, int 
         if (m_thumbnailRenderer)
             m_thumbnailRenderer(path, photo.thumbnail);
         else
-            makeThumbnail(path, photo.thumbnail, [this] { return stopped(); });
+            makeThumbnail(
+                path, photo.thumbnail, [this] { return stopped(); }, [this] { return stopped(); });
         photo.thumbnailModified = modificationDate(photo.thumbnail);
         if (photo.thumbnailModified || !stopped())
             recordThumbnailResult(photo, photo.thumbnailModified.has_value());

@@ -6,6 +6,7 @@
 #include "core/PhotoRecordIndex.h"
 #include "core/SourceRootIndex.h"
 #include "platform/FileIdentity.h"
+#include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 
 #include <QByteArray>
@@ -75,9 +76,11 @@ public:
     void prepareThumbnails(WorkQueue* queue, ThumbnailUpdate onUpdate);
     // Any thread, for the way out: a scan under way ends at its next folder as if it had not
     // run (the library, and what is owed to "index.json", stay what the last whole scan made),
-    // and no scan or thumbnail starts from then on. Renderings under way still finish.
+    // and no scan or thumbnail starts from then on. Renderings under way stop at their next read
+    // of the photo and write nothing.
     void stop();
-    bool stopped() const { return m_stopped.load(std::memory_order_relaxed); }
+    // Also once the process announced its end: what the indexer would do then is thrown away.
+    bool stopped() const { return m_stopped.load(std::memory_order_relaxed) || ProcessExit::announced(); }
 
     // Writes a JPEG of at most 720 px to `destination`, or leaves nothing there. `cancelled` can
     // cut short a desktop thumbnailer it has to run; once `abandoned` answers true the reading of

@@ -6,6 +6,7 @@
 #include "platform/ImageDecoder.h"
 #include "platform/JsonFile.h"
 #include "platform/Logging.h"
+#include "platform/ProcessExit.h"
 
 #include <QFile>
 #include <QImageWriter>
@@ -219,7 +220,8 @@ void Indexer::refillThumbnails() {
                 if (renderer)
                     renderer(photo.path, temporary);
                 else
-                    makeThumbnail(photo.path, temporary, [this] { return stopped(); });
+                    makeThumbnail(
+                        photo.path, temporary, [this] { return stopped(); }, [this] { return stopped(); });
             }
             queue->async([photo, temporary, version, lifetime, this] {
                 if (lifetime.expired()) {
@@ -285,9 +287,10 @@ void Indexer::publishThumbnails() {
 
 void Indexer::makeThumbnail(const QString& source, const QString& destination,
                             const std::function<bool()>& cancelled, const std::function<bool()>& abandoned) {
-    auto image = abandoned ? ImageDecoder::decodeScaled(source, kMaxThumbnailPixels, abandoned)
-                           : ImageDecoder::decodeScaled(source, kMaxThumbnailPixels);
-    if (!image && abandoned && abandoned())
+    // A thumbnail drawn while the process ends is thrown away with it.
+    const auto given = [&abandoned] { return ProcessExit::announced() || (abandoned && abandoned()); };
+    auto image = ImageDecoder::decodeScaled(source, kMaxThumbnailPixels, given);
+    if (given())
         return;
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
@@ -299,6 +302,9 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
             *image = image->scaled(ImageDecoder::boundedSize(image->size(), kMaxThumbnailPixels),
                                    Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
+    // Its result is thrown away: not worth a sync to the disk.
+    if (given())
+        return;
     save(*image, destination);
 }
 

@@ -482,14 +482,15 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
     StagedFile staged(folder);
     // One byte more than the file claimed: a file that grows or shrinks while it is copied never
     // passes as a whole image.
-    auto copied = staged.copyFrom(*fd, *size + 1);
+    // The copy and the read of a large photo take a while: a cancel ends them where they are.
+    auto copied = staged.copyFrom(*fd, *size + 1, stop);
     if (!copied.ok())
-        return copied.error();
+        return stopped(stop) ? ExternalImageDrop::cancelledError() : copied.error();
     if (*copied != *size)
         return sizeError();
-    auto bytes = staged.read(*size);
+    auto bytes = staged.read(*size, stop);
     if (!bytes.ok())
-        return bytes.error();
+        return stopped(stop) ? ExternalImageDrop::cancelledError() : bytes.error();
     if (bytes->size() != *size)
         return sizeError();
     return saveImage(*bytes, base, thumbnailPixels, record, &staged, stop);

@@ -7,11 +7,20 @@
 #include <QFile>
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace vennimo {
+
+namespace {
+
+// What a copy or a read moves between two looks at its stop: a few milliseconds of a disk's work,
+// so that a stopped copy of a large photo ends at once rather than at its last byte.
+constexpr qint64 kStopChunkBytes = 4 << 20;
+
+} // namespace
 
 StagedFile::StagedFile(QString folder)
     : m_folder(std::move(folder)) {}
@@ -61,21 +70,33 @@ Status StagedFile::write(const QByteArray& bytes) {
     return {};
 }
 
-Result<qint64> StagedFile::copyFrom(int fd, qint64 limit) {
+Result<qint64> StagedFile::copyFrom(int fd, qint64 limit, const std::function<bool()>& stop) {
     if (Status created = create(); !created)
         return created.error();
-    auto total = KernelCopy::copy(fd, m_fd, limit, m_temporary);
-    if (!total.ok())
-        return total.error();
+    qint64 total = 0;
+    while (total < limit) {
+        if (stop && stop())
+            return Error::fromErrno(ECANCELED, m_temporary);
+        const qint64 wanted = std::min(limit - total, kStopChunkBytes);
+        auto copied = KernelCopy::copy(fd, m_fd, wanted, m_temporary);
+        if (!copied.ok())
+            return copied.error();
+        total += *copied;
+        if (*copied < wanted)
+            break;
+    }
     startWriteback();
-    return *total;
+    return total;
 }
 
-Result<QByteArray> StagedFile::read(qint64 size) const {
+Result<QByteArray> StagedFile::read(qint64 size, const std::function<bool()>& stop) const {
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
     qsizetype total = 0;
     while (total < bytes.size()) {
-        const ssize_t n = ::pread(m_fd, bytes.data() + total, size_t(bytes.size() - total), off_t(total));
+        if (stop && stop())
+            return Error::fromErrno(ECANCELED, m_temporary);
+        const size_t wanted = size_t(std::min<qint64>(bytes.size() - total, kStopChunkBytes));
+        const ssize_t n = ::pread(m_fd, bytes.data() + total, wanted, off_t(total));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)

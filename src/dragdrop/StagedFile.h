@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace vennimo {
 
 // A new file of an import folder, made under a hidden temporary name and given its final name
@@ -21,10 +23,12 @@ public:
     bool isCreated() const { return m_fd >= 0; }
     Status write(const QByteArray& bytes);
     // Copies at most `limit` bytes from the start of `fd` inside the kernel, without passing them
-    // through this process; answers how many there were.
-    Result<qint64> copyFrom(int fd, qint64 limit);
-    // The first `size` bytes as written; fewer, and the answer is a shorter array.
-    Result<QByteArray> read(qint64 size) const;
+    // through this process; answers how many there were. Once `stop` answers true (it is asked
+    // between chunks) the copy ends with ECANCELED.
+    Result<qint64> copyFrom(int fd, qint64 limit, const std::function<bool()>& stop = {});
+    // The first `size` bytes as written; fewer, and the answer is a shorter array. A stop ends
+    // the read as it ends a copy.
+    Result<QByteArray> read(qint64 size, const std::function<bool()>& stop = {}) const;
     // Syncs the file and gives it the name `path` in the same folder.
     Status link(const QString& path, LeftoverTemporaries::Record* record);
 

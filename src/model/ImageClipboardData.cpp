@@ -1,10 +1,8 @@
 #include "model/ImageClipboardData.h"
 
 #include "platform/ImageDecoder.h"
+#include "platform/PngWriter.h"
 #include "platform/WorkQueue.h"
-
-#include <QBuffer>
-#include <QImageWriter>
 
 #include <condition_variable>
 #include <mutex>
@@ -14,27 +12,8 @@ namespace vennimo {
 namespace {
 
 constexpr auto kGnomeCopiedFiles = "x-special/gnome-copied-files";
-// Qt's PNG writer takes zlib's level from the quality: 89 gives level 1.
-constexpr int kFastestPngQuality = 89;
-
-// Refuses to take more once `stop` is set: the PNG writer fails at its next piece, a large
-// picture's encoding ends within moments instead of seconds.
-class StoppableBuffer : public QBuffer {
-public:
-    StoppableBuffer(QByteArray* bytes, const std::atomic<bool>& stop)
-        : QBuffer(bytes)
-        , m_stop(stop) {}
-
-protected:
-    qint64 writeData(const char* data, qint64 length) override {
-        if (m_stop)
-            return -1;
-        return QBuffer::writeData(data, length);
-    }
-
-private:
-    const std::atomic<bool>& m_stop;
-};
+// A clipboard image is wanted soon rather than small.
+constexpr int kFastestZlibLevel = 1;
 
 } // namespace
 
@@ -171,14 +150,8 @@ std::optional<QByteArray> ImageClipboardData::pngUnlessStopped(const QByteArray&
     const auto image = ImageDecoder::decode(source);
     if (!image || stop)
         return std::nullopt;
-    QByteArray bytes;
-    StoppableBuffer buffer(&bytes, stop);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.setQuality(kFastestPngQuality);
-    if (!writer.write(*image) || stop)
-        return std::nullopt;
-    return bytes;
+    // A large picture's encoding ends within moments of the stop instead of seconds.
+    return PngWriter::encode(*image, kFastestZlibLevel, [&stop] { return stop.load(); });
 }
 
 } // namespace vennimo

@@ -7,12 +7,15 @@
 namespace vennimo {
 
 ClotheslineImagePreparation::ClotheslineImagePreparation(Render render)
-    : m_render(render ? std::move(render) : Render([](const Photo& photo, double scale) {
+    : m_render(render ? std::move(render) : Render([](const Photo& photo, double scale, const Stop& stop) {
         return PolaroidRenderer::image(photo, PolaroidRenderer::defaultSize, scale, PolaroidRenderer::kPaper,
-                                       false, false, true);
+                                       false, false, true, stop);
     })) {}
 
 ClotheslineImagePreparation::~ClotheslineImagePreparation() {
+    // The workers are waited for: a camera photo being read would otherwise hold the exit for
+    // as long as its whole decode takes.
+    m_stopped->store(true);
     m_queue.cancelAll();
 }
 
@@ -27,10 +30,12 @@ bool ClotheslineImagePreparation::request(const Photo& photo, double scale, Comp
     m_pending.insert(requestKey);
     const std::uint64_t generation = m_generation;
     std::weak_ptr<int> alive = m_alive;
-    m_queue.async([this, alive, generation, requestKey, photo, scale, render = m_render,
+    m_queue.async([this, alive, generation, requestKey, photo, scale, render = m_render, stopped = m_stopped,
                    completion = std::move(completion)] {
+        if (stopped->load())
+            return;
         const QString before = PhotoPreviewImageLoader::version(photo);
-        QImage image = render(photo, scale);
+        QImage image = render(photo, scale, [stopped] { return stopped->load(); });
         if (PhotoPreviewImageLoader::version(photo) != before)
             image = QImage();
         postToMain([this, alive, generation, requestKey, completion, image] {
@@ -52,6 +57,8 @@ void ClotheslineImagePreparation::prepareArtwork() {
 
 void ClotheslineImagePreparation::cancel() {
     ++m_generation;
+    m_stopped->store(true);
+    m_stopped = std::make_shared<std::atomic<bool>>(false);
     m_pending.clear();
     m_queue.cancelAll();
 }

@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,10 +16,13 @@ namespace vennimo {
 
 // Renders the "paper" images of prints in the background for the rope canvas: at most four
 // outstanding, never two for one key, results dropped when the photo's files changed during the
-// render or when a cancel came in between. One per canvas; main thread only.
+// render or when a cancel came in between. A cancel, and the preparation going away, stop the
+// renders under way at their next read of a photo. One per canvas; main thread only.
 class ClotheslineImagePreparation {
 public:
-    using Render = std::function<QImage(const Photo&, double scale)>;
+    // Answers true once the render's result would be thrown away.
+    using Stop = std::function<bool()>;
+    using Render = std::function<QImage(const Photo&, double scale, const Stop& stop)>;
     // A null image means the photo's files changed while it rendered.
     using Completion = std::function<void(const QImage&)>;
 
@@ -53,6 +57,8 @@ private:
     QSet<QString> m_pending;
     std::uint64_t m_generation = 0;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    // Set for the renders of the current generation when it ends.
+    std::shared_ptr<std::atomic<bool>> m_stopped = std::make_shared<std::atomic<bool>>(false);
     WorkQueue m_queue{QStringLiteral("local.vennimo.paper"), kWorkers};
 };
 

@@ -53,6 +53,8 @@ GalleryThumbnailLoader::GalleryThumbnailLoader(Decode decode)
     : m_decode(decode ? std::move(decode) : Decode(&GalleryThumbnailLoader::decodeThumbnail)) {}
 
 GalleryThumbnailLoader::~GalleryThumbnailLoader() {
+    // The workers are waited for; what they decode is thrown away.
+    m_stopped->store(true);
     m_alive.reset();
     m_queue.cancelAll();
 }
@@ -75,19 +77,22 @@ std::optional<QImage> GalleryThumbnailLoader::cachedImage(const Photo& photo, do
     return m_cache.value(key(photo, scale));
 }
 
-QImage GalleryThumbnailLoader::decodeThumbnail(const Photo& photo, int pixelSize) {
-    return ImageReading::decodeScaled(photo.thumbnail, pixelSize);
+QImage GalleryThumbnailLoader::decodeThumbnail(const Photo& photo, int pixelSize, const Stop& stop) {
+    return ImageReading::decodeScaled(photo.thumbnail, pixelSize, stop);
 }
 
-GridThumbnailOutcome GalleryThumbnailLoader::read(const Photo& photo, const QString& cacheKey, int size) {
+GridThumbnailOutcome GalleryThumbnailLoader::read(const Photo& photo, const QString& cacheKey, int size,
+                                                  const Stop& stop) {
     if (auto hit = m_cache.value(cacheKey))
         return GridThumbnailOutcome::fromImage(*hit);
     const QString before = PhotoPreviewImageLoader::version(photo);
     QImage image;
     {
         Signpost signpost("GridThumbnailDecode");
-        image = m_decode(photo, size);
+        image = m_decode(photo, size, stop);
     }
+    if (stop())
+        return GridThumbnailOutcome::cancelled();
     if (PhotoPreviewImageLoader::version(photo) != before)
         return GridThumbnailOutcome::changed();
     if (image.isNull())
@@ -117,13 +122,14 @@ void GalleryThumbnailLoader::load(const Photo& photo, double scale,
     {
         // Held while queueing, so the operation cannot settle before it is recorded.
         std::lock_guard guard(request->lock);
-        request->operation = m_queue.async([this, request, photo, cacheKey, size] {
-            {
+        request->operation = m_queue.async([this, request, photo, cacheKey, size, stopped = m_stopped] {
+            const auto stop = [request, stopped] {
                 std::lock_guard check(request->lock);
-                if (request->finished)
-                    return;
-            }
-            request->finish(read(photo, cacheKey, size));
+                return request->finished || stopped->load();
+            };
+            if (stop())
+                return;
+            request->finish(read(photo, cacheKey, size, stop));
         });
     }
     if (token)

@@ -1,6 +1,7 @@
 #include "rendering/ImageReading.h"
 
 #include "platform/ImageDecoder.h"
+#include "platform/ProcessExit.h"
 
 namespace vennimo::ImageReading {
 
@@ -16,10 +17,12 @@ std::optional<QSize> orientedPixelSize(const QString& path) {
     return size;
 }
 
-QImage decodeScaled(const QString& path, int maxPixels) {
-    if (path.isEmpty() || maxPixels <= 0)
+QImage decodeScaled(const QString& path, int maxPixels, const std::function<bool()>& stop) {
+    // Nothing of this library's decodes outlives the application that would show it.
+    const auto given = [&stop] { return ProcessExit::announced() || (stop && stop()); };
+    if (path.isEmpty() || maxPixels <= 0 || given())
         return {};
-    auto image = ImageDecoder::decodeScaled(path, maxPixels);
+    auto image = ImageDecoder::decodeScaled(path, maxPixels, given);
     if (!image)
         return {};
     return std::move(image).value();

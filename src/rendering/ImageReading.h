@@ -4,6 +4,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace vennimo {
@@ -13,8 +14,9 @@ namespace ImageReading {
 
 // Pixel size after the file's orientation is applied; nothing when the header cannot be read.
 std::optional<QSize> orientedPixelSize(const QString& path);
-// The image, upright, with its longer side at most maxPixels; a null image on any failure.
-QImage decodeScaled(const QString& path, int maxPixels);
+// The image, upright, with its longer side at most maxPixels; a null image on any failure, and
+// once `stop` answers true (it is asked as the file is read).
+QImage decodeScaled(const QString& path, int maxPixels, const std::function<bool()>& stop = {});
 
 } // namespace ImageReading
 

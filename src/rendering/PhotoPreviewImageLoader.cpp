@@ -128,12 +128,12 @@ int PhotoPreviewImageLoader::targetPixels(QSizeF imageSize, QSizeF imageBounds, 
     return int(std::clamp(stepped, double(kMinTargetPixels), double(kMaxTargetPixels)));
 }
 
-QImage PhotoPreviewImageLoader::decodeOriginal(const Photo& photo, int maxPixels) {
-    return decodeFile(photo.path, maxPixels);
+QImage PhotoPreviewImageLoader::decodeOriginal(const Photo& photo, int maxPixels, const Stop& stop) {
+    return decodeFile(photo.path, maxPixels, stop);
 }
 
-QImage PhotoPreviewImageLoader::decodeFile(const QString& path, int maxPixels) {
-    return ImageReading::decodeScaled(path, maxPixels);
+QImage PhotoPreviewImageLoader::decodeFile(const QString& path, int maxPixels, const Stop& stop) {
+    return ImageReading::decodeScaled(path, maxPixels, stop);
 }
 
 void PhotoPreviewImageLoader::clearCaches() {
@@ -159,7 +159,7 @@ void PhotoPreviewImageLoader::request(const Photo& photo, const QString& version
                    completion = std::move(completion)] {
         if (alive.expired() || cancelled->load())
             return;
-        QImage image = decode(photo, maxPixels);
+        QImage image = decode(photo, maxPixels, [cancelled] { return cancelled->load(); });
         if (cancelled->load())
             return;
         const bool same = PhotoPreviewImageLoader::version(photo) == version;

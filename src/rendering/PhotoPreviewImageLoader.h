@@ -27,8 +27,10 @@ class PhotoPreviewPreloader;
 // loader per panel; requests, cancels and completions belong to the main thread.
 class PhotoPreviewImageLoader {
 public:
+    // Answers true once the decode's result would be thrown away.
+    using Stop = std::function<bool()>;
     // A null image means nothing could be decoded.
-    using Decode = std::function<QImage(const Photo&, int maxPixels)>;
+    using Decode = std::function<QImage(const Photo&, int maxPixels, const Stop& stop)>;
     using Completion = std::function<void(const QImage&)>;
 
     static constexpr int kPreviewCount = 12;
@@ -48,7 +50,8 @@ public:
 
     // Replaces the previous request. The completion runs at once for a cached decode of at least
     // maxPixels, else later on the main thread with the decode, or a null image when the photo's
-    // version no longer equals `version`. A superseded or cancelled request never completes.
+    // version no longer equals `version`. A superseded or cancelled request never completes; its
+    // decode stops at its next read, as do those under way when the loader goes away.
     void request(const Photo& photo, const QString& version, int maxPixels, Completion completion);
     void cancel();
     std::uint64_t generation() const { return m_generation; }
@@ -62,8 +65,8 @@ public:
     // Device pixels of the image's longer side as shown in the bounds, in steps of 128 from 256
     // to 4096.
     static int targetPixels(QSizeF imageSize, QSizeF imageBounds, double backingScale);
-    static QImage decodeOriginal(const Photo& photo, int maxPixels);
-    static QImage decodeFile(const QString& path, int maxPixels);
+    static QImage decodeOriginal(const Photo& photo, int maxPixels, const Stop& stop = {});
+    static QImage decodeFile(const QString& path, int maxPixels, const Stop& stop = {});
     // Keeps the decode unless a decode of at least as many pixels is cached for the version.
     static void store(const QImage& image, const QString& version, int maxPixels);
     static void clearCaches();

@@ -23,9 +23,10 @@ QString dateText(std::optional<double> date) {
 
 PhotoPreviewPreloader::PhotoPreviewPreloader(PhotoPreviewImageLoader::Decode decode)
     : m_decode(decode ? std::move(decode)
-                      : PhotoPreviewImageLoader::Decode([](const Photo& photo, int maxPixels) {
-                            return PhotoPreviewImageLoader::decodeFile(photo.path, maxPixels);
-                        })) {}
+                      : PhotoPreviewImageLoader::Decode(
+                            [](const Photo& photo, int maxPixels, const PhotoPreviewImageLoader::Stop& stop) {
+                                return PhotoPreviewImageLoader::decodeFile(photo.path, maxPixels, stop);
+                            })) {}
 
 PhotoPreviewPreloader::~PhotoPreviewPreloader() {
     if (m_cancelled)
@@ -99,7 +100,7 @@ void PhotoPreviewPreloader::run(const QList<Photo>& photos, const QRectF& visibl
             continue;
         if (cancelled->load())
             return;
-        const QImage image = m_decode(photo, target);
+        const QImage image = m_decode(photo, target, [cancelled] { return cancelled->load(); });
         if (!image.isNull() && !cancelled->load() && PhotoPreviewImageLoader::version(photo) == v)
             PhotoPreviewImageLoader::store(image, v, target);
     }

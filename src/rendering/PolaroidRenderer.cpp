@@ -139,7 +139,7 @@ void drawPlaceholderWindow(QPainter& p, const QRectF& window, double u) {
 }
 
 void drawPhotoWindow(QPainter& p, const Photo& photo, const PolaroidGeometry& g, double u, double s,
-                     bool placeholder) {
+                     bool placeholder, const std::function<bool()>& stop) {
     p.save();
     p.setClipPath(roundedRect(g.imageRect, u), Qt::IntersectClip);
     QImage picture;
@@ -147,7 +147,7 @@ void drawPhotoWindow(QPainter& p, const Photo& photo, const PolaroidGeometry& g,
     // JPEG shrinks while it loads.
     if (!placeholder)
         picture = PolaroidRenderer::thumbnail(
-            photo, int(std::ceil(std::max(g.imageRect.width(), g.imageRect.height()) * s)));
+            photo, int(std::ceil(std::max(g.imageRect.width(), g.imageRect.height()) * s)), stop);
     if (!picture.isNull())
         p.drawImage(g.imageRect, picture);
     else
@@ -347,7 +347,8 @@ QString PolaroidRenderer::paperBaseKey(const Photo& photo, QSizeF size, double s
 }
 
 QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QStringView layer,
-                               bool placeholder, bool cacheResult, bool sharedPaper) {
+                               bool placeholder, bool cacheResult, bool sharedPaper,
+                               const std::function<bool()>& stop) {
     const double w = PolaroidGeometry::atLeastOne(size.width());
     const double h = PolaroidGeometry::atLeastOne(size.height());
     const double s = PolaroidGeometry::atLeastOne(scale);
@@ -391,7 +392,7 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
         if (drawsPaper) {
             p.save();
             p.setTransform(g.paperTransform, true);
-            drawPhotoWindow(p, photo, g, u, s, placeholder);
+            drawPhotoWindow(p, photo, g, u, s, placeholder, stop);
             p.restore();
         }
         if (layer == kSelection)
@@ -401,6 +402,9 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
         if (drawsPeg)
             drawPeg(p, g, u, s);
     }
+    // A stopped drawing shows the empty window where the photo goes: it must not pass for the print.
+    if (stop && stop())
+        return {};
     bitmap.setDevicePixelRatio(s);
     if (cacheResult && sharedPaper)
         store.insert(key, bitmap, std::int64_t(pw) * ph * 4);
@@ -465,9 +469,9 @@ QImage PolaroidRenderer::placeholder(const Photo& photo, double scale, std::func
     return emptyPaper();
 }
 
-QImage PolaroidRenderer::thumbnail(const Photo& photo, int maxPixelSize) {
+QImage PolaroidRenderer::thumbnail(const Photo& photo, int maxPixelSize, const std::function<bool()>& stop) {
     for (const QString* path : {&photo.thumbnail, &photo.path}) {
-        QImage decoded = ImageReading::decodeScaled(*path, maxPixelSize);
+        QImage decoded = ImageReading::decodeScaled(*path, maxPixelSize, stop);
         if (!decoded.isNull())
             return decoded;
     }

@@ -64,10 +64,11 @@ public:
     // One layer of the print, size (at least 1 x 1) in points, with a bitmap of the scale (at
     // least 1) as its device pixel ratio. Without memory for a bitmap it gives a transparent
     // image of the size at ratio 1, and for a bitmap side beyond kMaxBitmapSidePixels a null
-    // image; neither is cached.
+    // image; neither is cached. Once `stop` answers true (asked while the photo is read) the
+    // drawing is given up and answers a null image.
     static QImage image(const Photo& photo, QSizeF size = defaultSize, double scale = kDefaultScale,
                         QStringView layer = kComplete, bool placeholder = false, bool cacheResult = true,
-                        bool sharedPaper = true);
+                        bool sharedPaper = true, const std::function<bool()>& stop = {});
     static std::optional<QImage> cachedImage(const Photo& photo, QSizeF size = defaultSize,
                                              double scale = kDefaultScale, QStringView layer = kComplete);
     static QString imageKey(const Photo& photo, QSizeF size = defaultSize, double scale = kDefaultScale,
@@ -84,8 +85,9 @@ public:
     // A transparent print-sized image.
     static QImage emptyPaper();
 
-    // The photo's picture for a print: its thumbnail file, else its image file.
-    static QImage thumbnail(const Photo& photo, int maxPixelSize);
+    // The photo's picture for a print: its thumbnail file, else its image file; none once `stop`
+    // answers true.
+    static QImage thumbnail(const Photo& photo, int maxPixelSize, const std::function<bool()>& stop = {});
 
     // Diagnostics.
     static int baseRenderCount();

@@ -2,6 +2,7 @@
 
 #include "model/DeferredStateExit.h"
 #include "model/GalleryModel.h"
+#include "platform/ProcessExit.h"
 #include "settings/SettingsEditorPort.h"
 #include "shell/GalleryShortcutController.h"
 #include "shell/SettingsWindow.h"
@@ -19,6 +20,9 @@ bool GalleryApplication::quit(QuitCause cause) {
         return true;
     const auto leave = [this] {
         m_quitting = true;
+        // From here on the prints, thumbnails and previews still being decoded are thrown away:
+        // they stop now rather than hold the exit.
+        ProcessExit::announce();
         m_pendingQuit.reset();
         if (m_parts.exit)
             m_parts.exit(0);

@@ -17,6 +17,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -483,4 +485,109 @@ TEST(ApplicationDropQuitX11, ASessionEndStopsALargeDropOfLocalPhotos) {
         EXPECT_EQ(now.lastModified(), originals[i].modified);
     }
     EXPECT_EQ(readFile(originals[0].path), withComment(pictures[0], 0));
+}
+
+TEST(ApplicationDropQuitX11,
+     ASessionEndDuringADropOfPhotosFromATemporaryFolderEndsWithoutFinishingTheirWork) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    Backdrop backdrop(Backdrop::Tone::Plain);
+    ASSERT_TRUE(backdrop.cover());
+
+    // Camera-sized files in a temporary folder, as a browser or an archive leaves them: each is
+    // copied in and checked.
+    constexpr int kPhotos = 12;
+    constexpr int kPictures = 4;
+    std::vector<QByteArray> pictures(kPictures);
+    {
+        std::vector<std::thread> makers;
+        for (int i = 0; i < kPictures; ++i)
+            makers.emplace_back([&pictures, i] { pictures[size_t(i)] = grainyJpeg(6000, 4000, i + 9); });
+        for (std::thread& maker : makers)
+            maker.join();
+    }
+    QTemporaryDir pictureFolder;
+    ASSERT_TRUE(pictureFolder.isValid());
+    QList<QUrl> urls;
+    for (int i = 0; i < kPhotos; ++i) {
+        const QString path = QString("%1/IMG_%2.jpg").arg(pictureFolder.path()).arg(3000 + i);
+        writeFile(path, withComment(pictures[size_t(i % kPictures)], i));
+        urls.append(QUrl::fromLocalFile(path));
+    }
+
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "first", 1, 97));
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    OfferingSource source;
+    source.setWindowTitle("downloads");
+    source.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    source.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&source));
+    QTest::qWait(300);
+
+    // SIGTERM once the first copies are being made: the drop is under way.
+    const QDir copies(storage() + "/imported-images");
+    const auto named = [&] { return int(copies.entryList({"*.jpg"}, QDir::Files).size()); };
+    const auto copying = [&] {
+        return !copies.entryList({".*.partial"}, QDir::Files | QDir::Hidden).isEmpty();
+    };
+    source.offer = [&] { return urlsOffer(urls); };
+    QProcess gesture;
+    startDragGesture(gesture, source.geometry().center(), printPoint(*window, placementXs().value(0)), 0.6);
+    ASSERT_TRUE(QTest::qWaitFor(copying, 60000)) << "the drop was not taken";
+    const qint64 pid = app.processId();
+    const auto cpu = [pid]() -> std::optional<double> {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13 || fields[0] == "Z")
+            return std::nullopt;
+        return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+    };
+    QElapsedTimer ending;
+    ::kill(pid_t(pid), SIGTERM);
+    ending.start();
+    const std::optional<double> atSignal = cpu();
+    ASSERT_TRUE(atSignal);
+    double last = *atSignal;
+    while (ending.elapsed() < 60000) {
+        const std::optional<double> now = cpu();
+        if (!now)
+            break;
+        last = *now;
+        QThread::usleep(500);
+    }
+    const bool ended = app.waitForFinished(60000);
+    const double cpuAfter = last - *atSignal;
+    std::printf(
+        "[ figure ] SIGTERM during a drop of %d large photos from a temporary folder: exit after %lld "
+        "ms, %.0f ms of CPU after the signal, %d copies hang\n",
+        kPhotos, static_cast<long long>(ending.elapsed()), cpuAfter * 1000, named());
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    static_cast<void>(QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 5000));
+    // The copies, checks and reads under way stop where they are instead of running to their end.
+    EXPECT_LT(cpuAfter, 1.0) << "the work under way at the signal was finished before the process ended";
+
+    // Nothing half-written stays, every named copy is whole and hangs, and the sources are untouched.
+    EXPECT_TRUE(copies.entryList(QDir::Files | QDir::Hidden).filter(".partial").isEmpty());
+    EXPECT_TRUE(QDir(storage() + "/pending-imports").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(QFile::exists(ExhibitionJournal::path(storage())));
+    QSet<QByteArray> given;
+    for (int i = 0; i < kPhotos; ++i)
+        given.insert(withComment(pictures[size_t(i % kPictures)], i));
+    for (const QString& name : copies.entryList({"*.jpg"}, QDir::Files))
+        EXPECT_TRUE(given.contains(readFile(copies.filePath(name))))
+            << "a copy is not whole: " << name.toStdString();
+    EXPECT_EQ(exhibitedCount(), named());
+    for (int i = 0; i < kPhotos; ++i)
+        EXPECT_EQ(readFile(urls[i].toLocalFile()), withComment(pictures[size_t(i % kPictures)], i));
 }

@@ -3,14 +3,23 @@
 #include "PhotoLikeImages.h"
 #include "support/TestEnvironment.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QImageWriter>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <optional>
+#include <unistd.h>
 
 using namespace vennimo::test;
 
@@ -61,4 +70,126 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
     app.terminate();
     EXPECT_TRUE(app.waitForFinished(5000));
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+}
+
+namespace {
+
+// The CPU time the process has used so far, and whether it has ended (a zombie's times are its
+// last); none once it is gone.
+struct CpuReading {
+    double seconds = 0;
+    bool ended = false;
+};
+std::optional<CpuReading> cpuOf(qint64 pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
+}
+
+// A camera-sized progressive JPEG with strong grain: seconds of decoding, as camera files of some
+// phones are, with its bytes read all along.
+QByteArray progressiveCameraJpeg() {
+    QImage image(6000, 4000, QImage::Format_RGB32);
+    quint32 state = 11;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = qRgb(int((x / 24 + (state >> 26)) & 255), int((y / 16 + (state >> 20)) & 255),
+                           int(((x + y) / 40 + (state >> 14)) & 255));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(90);
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    return bytes;
+}
+
+} // namespace
+
+TEST(ApplicationRopeX11, ASessionEndWhileLargePhotosAreDrawnStopsTheirDecodes) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString desktop = makeWatchedFolders();
+    const QString staging = makeFolder("staging");
+    const QByteArray jpeg = progressiveCameraJpeg();
+    constexpr int kPhotos = 4;
+    for (int i = 0; i < kPhotos; ++i) {
+        // Files of their own: a comment after the start marker.
+        const QByteArray text = "photo " + QByteArray::number(i);
+        const QByteArray comment = QByteArray("\xFF\xFE\x00", 3) + char(text.size() + 2) + text;
+        writeFile(QString("%1/camera-%2.jpg").arg(staging).arg(i), jpeg.left(2) + comment + jpeg.mid(2));
+    }
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    const std::optional<CpuReading> idle = cpuOf(pid);
+    ASSERT_TRUE(idle);
+    for (int i = 0; i < kPhotos; ++i)
+        ASSERT_TRUE(QFile::rename(QString("%1/camera-%2.jpg").arg(staging).arg(i),
+                                  QString("%1/camera-%2.jpg").arg(desktop).arg(i)));
+    // Their prints and thumbnails are being decoded once the process has worked a while.
+    std::optional<CpuReading> busy;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            busy = cpuOf(pid);
+            return busy && busy->seconds - idle->seconds > 0.6;
+        },
+        60000))
+        << "the photos were not taken up";
+
+    QElapsedTimer ending;
+    ::kill(pid_t(pid), SIGTERM);
+    ending.start();
+    const std::optional<CpuReading> atSignal = cpuOf(pid);
+    ASSERT_TRUE(atSignal);
+    // Not reaped while this loop runs: the ended process's times stay readable.
+    CpuReading last = *atSignal;
+    while (!last.ended && ending.elapsed() < 60000) {
+        QThread::msleep(5);
+        const std::optional<CpuReading> now = cpuOf(pid);
+        if (!now)
+            break;
+        last = *now;
+    }
+    const qint64 endedMs = ending.elapsed();
+    const bool finished = app.waitForFinished(60000);
+    const double cpuAfter = last.seconds - atSignal->seconds;
+    std::printf(
+        "[ figure ] SIGTERM while %d large photos are drawn: ended after %lld ms, %.0f ms of CPU after "
+        "the signal\n",
+        kPhotos, static_cast<long long>(endedMs), cpuAfter * 1000);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    // Each decode under way would take a core for a second or more; stopped, they cost moments.
+    EXPECT_LT(cpuAfter, 0.5) << "the decodes under way were finished before the process ended";
+
+    // Nothing half-written: no thumbnail in the making, and the index reads.
+    const QStringList strays = QDir(storage()).entryList({"thumbnail-*.jpg"}, QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(strays.isEmpty()) << strays.join(", ").toStdString();
+    // A thumbnail the end cut short failed at nothing: the next start makes it at once.
+    if (QFile::exists(storage() + "/thumbnail-failures.json")) {
+        EXPECT_TRUE(readJson(storage() + "/thumbnail-failures.json").isEmpty())
+            << "a stopped thumbnail was recorded as one that cannot be made";
+    }
+    for (const QString& name : QDir(storage() + "/thumbnails").entryList(QDir::Files | QDir::Hidden))
+        EXPECT_FALSE(QImage(storage() + "/thumbnails/" + name).isNull()) << name.toStdString();
+    if (QFile::exists(storage() + "/index.json")) {
+        EXPECT_FALSE(readJson(storage() + "/index.json").isEmpty()) << "the index was not left whole";
+    }
+    for (int i = 0; i < kPhotos; ++i)
+        EXPECT_EQ(QFileInfo(QString("%1/camera-%2.jpg").arg(desktop).arg(i)).size(), jpeg.size() + 11);
 }

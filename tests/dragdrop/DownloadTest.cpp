@@ -1,6 +1,8 @@
 #include "DropTestHelpers.h"
+#include "support/WaitUntil.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QMimeData>
 #include <QProcess>
@@ -11,6 +13,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <future>
@@ -288,4 +291,60 @@ TEST(DropDownload, AWholeDropOfSilentLinksEndsAtItsDeadlineOrWhenCancelled) {
     EXPECT_EQ(none.failures, 2);
     EXPECT_EQ(QDir(storage + u"/imported-images"_s).entryList(QDir::Files | QDir::Hidden).size(), 1);
     EXPECT_EQ(readFile(local), pngBytes(7, 7, Qt::red)) << "the source is left as it was";
+}
+
+TEST(DropDownload, AFileWaitingForRoomInMemoryIsNotCopiedOnceItsDropIsCancelled) {
+    LoopbackHttpServer server;
+    const ExternalImageDrop::DownloadOptions patient{
+        .requestTimeout = 600s, .resourceTimeout = 600s, .wait = 600s};
+    // Eight silent downloads of another drop hold all the room for bytes in memory.
+    Items silent;
+    for (int i = 0; i < 8; ++i)
+        silent.append({Source::remote(server.url("/silent"))});
+    auto hogCancel = std::make_shared<std::atomic<bool>>(false);
+    const QString hogStorage = makeFolder(u"hog"_s);
+    auto hogging = std::async(std::launch::async, [&] {
+        return ExternalImageDrop::materialize(
+            {.items = silent}, hogStorage,
+            {.download = patient, .dropDeadline = 600s, .cancelled = hogCancel});
+    });
+    const QByteArray bytes = pngBytes(6, 6, Qt::red);
+    const QString source = written(makeFolder(u"sources"_s) + u"/waiting.png"_s, bytes);
+    const QString storage = makeFolder(u"copies"_s);
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::future<ExternalImageDrop::Result> copying;
+    // The copy opened its file and waits for room.
+    const auto opened = [&] {
+        const QDir descriptors(u"/proc/self/fd"_s);
+        for (const QString& name :
+             descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+            if (QFileInfo(descriptors.filePath(name)).symLinkTarget() == source)
+                return true;
+        return false;
+    };
+    const bool waiting = waitUntil(
+        [&] {
+            if (server.requests < 8)
+                return false;
+            if (!copying.valid())
+                copying = std::async(std::launch::async, [&] {
+                    return ExternalImageDrop::materialize({.items = {{Source::file(source, true)}}}, storage,
+                                                          {.cancelled = cancelled});
+                });
+            return opened();
+        },
+        20s);
+    QThread::msleep(100);
+    cancelled->store(true);
+    hogCancel->store(true);
+    ASSERT_TRUE(waiting) << "the copy never came to wait for room";
+    while (copying.wait_for(1ms) != std::future_status::ready)
+        QCoreApplication::processEvents();
+    const auto result = copying.get();
+    EXPECT_TRUE(result.paths.isEmpty());
+    EXPECT_EQ(result.failures, 1);
+    EXPECT_EQ(result.detail, ExternalImageDrop::cancelledError().localizedDescription());
+    EXPECT_FALSE(QFileInfo::exists(ExternalImageDrop::importFolder(storage)))
+        << "a copy began after the cancel";
+    EXPECT_EQ(readFile(source), bytes);
 }

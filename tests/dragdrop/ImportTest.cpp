@@ -13,9 +13,13 @@
 #include <QImage>
 #include <QMimeData>
 #include <QProcess>
+#include <QThread>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -339,6 +343,124 @@ TEST(DropImport, ItemsSavedSideBySideKeepTheirOrderAndShareEqualBytes) {
         EXPECT_EQ(saved.readAll(), expected[i]) << "item order kept at " << i;
     }
     EXPECT_EQ(importedFiles(storage).size(), expected.size()) << "no partial file left behind";
+}
+
+namespace {
+
+// A JPEG whose header claims a picture of the full pixel limit: room for four of them is all a
+// drawing may take at once.
+QByteArray jpegClaimingTheLimit(QColor color) {
+    QByteArray jpeg = encoded("jpeg", 16, 16, color);
+    const qsizetype frame = jpeg.indexOf("\xff\xc0");
+    EXPECT_GT(frame, 0);
+    qToBigEndian(quint16(10'000), jpeg.data() + frame + 5);
+    qToBigEndian(quint16(10'000), jpeg.data() + frame + 7);
+    return jpeg;
+}
+
+} // namespace
+
+TEST(DropImport, ACancelMetWhileWaitingForRoomToDrawDrawsNothing) {
+    // Another drop takes all the room to draw: its four checks wait inside their drawing until
+    // the test lets them go.
+    struct Hog {
+        std::mutex mutex;
+        QHash<Qt::HANDLE, int> looks;
+        int drawing = 0;
+        bool released = false;
+        std::condition_variable go;
+    };
+    const auto hog = std::make_shared<Hog>();
+    ExternalImageDrop::ImportOptions hogOptions;
+    auto hogCancel = std::make_shared<std::atomic<bool>>(false);
+    hogOptions.cancelled = hogCancel;
+    hogOptions.cancelLook = [hog] {
+        std::unique_lock lock(hog->mutex);
+        // The third look of a check comes after its room to draw was given.
+        if (++hog->looks[QThread::currentThreadId()] != 3)
+            return;
+        ++hog->drawing;
+        // Bounded: a check that looks from inside its decoder holds the image readers' lock meanwhile.
+        if (!hog->go.wait_for(lock, 10s, [&] { return hog->released; }))
+            hog->released = true;
+    };
+    // Made before anything waits: it takes the image writers' lock.
+    const Items picture{{Source::fromBytes(pngBytes(9, 9, Qt::magenta))}};
+    Items hogItems;
+    for (const QColor color : {Qt::red, Qt::green, Qt::blue, Qt::yellow})
+        hogItems.append({Source::fromBytes(jpegClaimingTheLimit(color))});
+    const QString hogStorage = makeFolder(u"hog"_s);
+    auto hogging = std::async(std::launch::async, [&] {
+        return ExternalImageDrop::materialize({.items = hogItems}, hogStorage, hogOptions);
+    });
+    const auto release = [&] {
+        hogCancel->store(true);
+        std::lock_guard lock(hog->mutex);
+        hog->released = true;
+        hog->go.notify_all();
+    };
+    const auto hogDrawing = [hog] {
+        std::lock_guard lock(hog->mutex);
+        return hog->drawing;
+    };
+    ASSERT_TRUE(waitUntil([&] { return hogDrawing() > 0; })) << (release(), "the other drop never drew");
+    // Each check took its room before that look; one that looks elsewhere still holds it.
+    waitUntil([&] { return hogDrawing() == 4; }, 2s);
+
+    // One drop looks at its cancel through the seam, the other only as the import does.
+    struct Looks {
+        std::mutex mutex;
+        int before = 0;
+        int after = 0;
+        bool cancelled = false;
+    };
+    const auto looks = std::make_shared<Looks>();
+    auto seenCancel = std::make_shared<std::atomic<bool>>(false);
+    ExternalImageDrop::ImportOptions seen{.cancelled = seenCancel};
+    seen.cancelLook = [looks] {
+        std::lock_guard lock(looks->mutex);
+        ++(looks->cancelled ? looks->after : looks->before);
+    };
+    auto plainCancel = std::make_shared<std::atomic<bool>>(false);
+    const QString seenStorage = makeFolder(u"seen"_s);
+    const QString plainStorage = makeFolder(u"plain"_s);
+    auto seenDrop = std::async(std::launch::async, [&] {
+        return ExternalImageDrop::materialize({.items = picture}, seenStorage, seen);
+    });
+    auto plainDrop = std::async(std::launch::async, [&] {
+        return ExternalImageDrop::materialize({.items = picture}, plainStorage, {.cancelled = plainCancel});
+    });
+    // Both wait for room: the one with the seam after its second look, the other once its bytes
+    // went to the disk, just before its drawing.
+    const bool waiting = waitUntil(
+        [&] {
+            std::lock_guard lock(looks->mutex);
+            return looks->before >= 2 && !QDir(ExternalImageDrop::importFolder(plainStorage))
+                                              .entryList(QDir::Files | QDir::Hidden)
+                                              .isEmpty();
+        },
+        20s);
+    QThread::msleep(100);
+    {
+        std::lock_guard lock(looks->mutex);
+        looks->cancelled = true;
+        seenCancel->store(true);
+        plainCancel->store(true);
+    }
+    release();
+    ASSERT_TRUE(waiting) << "the drops never came to wait for room to draw";
+    const auto seenResult = seenDrop.get();
+    const auto plainResult = plainDrop.get();
+    hogging.get();
+    for (const auto* result : {&seenResult, &plainResult}) {
+        EXPECT_TRUE(result->paths.isEmpty()) << "a picture was saved after its drop was cancelled";
+        EXPECT_EQ(result->failures, 1);
+        EXPECT_EQ(result->detail, ExternalImageDrop::cancelledError().localizedDescription());
+    }
+    EXPECT_EQ(looks->after, 1) << "the cancel was not looked at once the room was given, or the picture was "
+                                  "read after it";
+    for (const QString& storage : {seenStorage, plainStorage, hogStorage})
+        EXPECT_TRUE(importedFiles(storage).isEmpty()) << storage.toStdString();
 }
 
 TEST(DropImport, JpegsCheckedAtThumbnailSizeKeepTheirPictures) {

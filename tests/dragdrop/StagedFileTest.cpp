@@ -75,6 +75,39 @@ TEST(StagedFile, CopiesFromFilesAndPipesAndKeepsToItsLimit) {
     EXPECT_EQ(staged.read(bytes.size()).valueOr({}), bytes.left(1000)) << "a shorter file reads shorter";
 }
 
+TEST(StagedFile, AStopEndsACopyOrAReadBetweenItsChunks) {
+    const QString folder = makeFolder(u"staged"_s);
+    const QByteArray bytes = patterned(10 << 20);
+    const QString source = makeFolder(u"source"_s) + u"/large.bin"_s;
+    writeFile(source, bytes);
+    const int fd = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int looks = 0;
+    // Answers true from its second look on: the first chunk went, the rest does not.
+    const auto secondLook = [&looks] { return ++looks > 1; };
+    {
+        StagedFile staged(folder);
+        const auto copied = staged.copyFrom(fd, bytes.size() + 1, secondLook);
+        ASSERT_FALSE(copied.ok());
+        EXPECT_EQ(copied.error().code, ECANCELED);
+        EXPECT_EQ(looks, 2);
+        EXPECT_LT(::lseek(fd, 0, SEEK_CUR), bytes.size()) << "the copy went on after the stop";
+    }
+    EXPECT_TRUE(entries(folder).isEmpty());
+    ::lseek(fd, 0, SEEK_SET);
+    StagedFile staged(folder);
+    int copyLooks = 0;
+    ASSERT_EQ(staged.copyFrom(fd, bytes.size() + 1, [&copyLooks] { return ++copyLooks < 0; }).valueOr(-1),
+              bytes.size());
+    EXPECT_GE(copyLooks, 3) << "a copy of 10 MB looks at its stop between chunks";
+    ::close(fd);
+    looks = 0;
+    const auto read = staged.read(bytes.size(), secondLook);
+    ASSERT_FALSE(read.ok());
+    EXPECT_EQ(read.error().code, ECANCELED);
+    EXPECT_EQ(staged.read(bytes.size(), [] { return false; }).valueOr({}), bytes);
+}
+
 TEST(StagedFile, LinksUnderItsNameWithoutReplacingAnother) {
     const QString folder = makeFolder(u"staged"_s);
     const QString target = folder + u"/saved.jpg"_s;

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -323,6 +324,60 @@ TEST(ExhibitionImport, ACancelledDropOfLocalPhotosBeginsNoFurtherOneAndHangsTheB
     for (const QString& folder :
          {ExternalImageDrop::importFolder(model.storage), model.storage + "/" + kExhibitionThumbnailFolder})
         EXPECT_TRUE(QDir(folder).entryList({".*"}, QDir::Files | QDir::Hidden).isEmpty()) << "half-written";
+    for (auto it = originals.cbegin(); it != originals.cend(); ++it)
+        EXPECT_EQ(readFile(it.key()), it.value()) << "an original changed";
+}
+
+TEST(ExhibitionImport, ACancelledDropOfLocalPhotosStopsTheThumbnailsUnderWay) {
+    RopeModel model(1);
+    const QString photos = makeFolder("local-photos");
+    QList<QList<Source>> items;
+    QHash<QString, QByteArray> originals;
+    for (int i = 0; i < 3; ++i) {
+        const QString path = photos + QString("/DSC_%1.jpg").arg(i);
+        writeFile(path, grainyPhoto(100 + i));
+        originals.insert(path, readFile(path));
+        items.append({Source::file(path, false)});
+    }
+    // Cancels the drop from another thread the moment one of its photos is being read, with
+    // most of its bytes still to come: a thumbnail is under way.
+    std::atomic<bool> done = false;
+    std::atomic<bool> cancelled = false;
+    std::thread watcher([&] {
+        const QDir descriptors("/proc/self/fd");
+        QDeadlineTimer patience(60000);
+        while (!done && !cancelled && !patience.hasExpired()) {
+            for (const QString& name :
+                 descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+                const QString target = QFileInfo(descriptors.filePath(name)).symLinkTarget();
+                if (!originals.contains(target))
+                    continue;
+                QFile info("/proc/self/fdinfo/" + name);
+                if (!info.open(QIODevice::ReadOnly))
+                    continue;
+                const QByteArray position = info.readLine().trimmed();
+                const qint64 at = position.startsWith("pos:") ? position.mid(4).trimmed().toLongLong() : 0;
+                if (at > 0 && at < originals.value(target).size() / 2) {
+                    model->cancelExhibitionDrop();
+                    cancelled = true;
+                    break;
+                }
+            }
+            QThread::usleep(200);
+        }
+    });
+    std::optional<bool> result;
+    model->importExhibitionDrop(dropOf(items), 0.5, [&](bool imported) { result = imported; });
+    const bool ended = QTest::qWaitFor([&] { return result.has_value(); }, 60000);
+    done = true;
+    watcher.join();
+    ASSERT_TRUE(ended);
+    ASSERT_TRUE(cancelled) << "no photo was seen being read";
+    EXPECT_EQ(result, false) << "a thumbnail under way at the cancel was drawn to its end";
+    EXPECT_TRUE(model->exhibition().references().isEmpty());
+    const QString thumbnails = model.storage + "/" + kExhibitionThumbnailFolder;
+    EXPECT_TRUE(QDir(thumbnails).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        << QDir(thumbnails).entryList(QDir::Files | QDir::Hidden).join(", ").toStdString();
     for (auto it = originals.cbegin(); it != originals.cend(); ++it)
         EXPECT_EQ(readFile(it.key()), it.value()) << "an original changed";
 }

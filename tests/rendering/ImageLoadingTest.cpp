@@ -4,6 +4,7 @@
 #include "rendering/PhotoPreviewPreloader.h"
 #include "support/TestEnvironment.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ TEST(GalleryThumbnailLoader, CancellationBeforeDuringAndAfterTheDecode) {
     std::promise<void> release;
     std::shared_future<void> gate = release.get_future().share();
     std::atomic<int> decodes{0};
-    GalleryThumbnailLoader loader([&](const Photo&, int size) {
+    GalleryThumbnailLoader loader([&](const Photo&, int size, const auto&) {
         ++decodes;
         gate.wait();
         return test::solid(size, size);
@@ -93,10 +94,43 @@ TEST(GalleryThumbnailLoader, CancellationBeforeDuringAndAfterTheDecode) {
     EXPECT_EQ(decodes, 2) << "the cancelled queued decode never ran";
 }
 
+TEST(GalleryThumbnailLoader, ACancelAndTheLoaderGoingAwayStopTheDecodesUnderWay) {
+    Photo photo = photoWithThumbnail(u"stops"_s);
+    // Each decode reads until it is told to stop, as a large picture's would for seconds.
+    std::atomic<int> begun{0}, stopped{0};
+    const auto decode = [&](const Photo&, int size, const GalleryThumbnailLoader::Stop& stop) {
+        ++begun;
+        QDeadlineTimer patience(30000);
+        while (!(stop && stop()) && !patience.hasExpired())
+            QThread::msleep(1);
+        stopped += stop && stop();
+        return test::solid(size, size);
+    };
+    const auto token = CancellationToken::make();
+    Outcome cancelled, dropped;
+    {
+        GalleryThumbnailLoader loader(decode);
+        loader.load(photo, 2, token, cancelled.completion());
+        ASSERT_TRUE(test::spinUntil([&] { return begun == 1; }));
+        token->cancel();
+        EXPECT_EQ(cancelled.value->kind, Kind::Cancelled);
+        ASSERT_TRUE(test::spinUntil([&] { return stopped == 1; })) << "a cancelled decode read on";
+        photo.id = u"9-4"_s;
+        loader.load(photo, 2, nullptr, dropped.completion());
+        ASSERT_TRUE(test::spinUntil([&] { return begun == 2; }));
+        QThread::msleep(20);
+        EXPECT_EQ(stopped, 1) << "a decode nobody cancelled was stopped";
+    }
+    EXPECT_EQ(stopped, 2) << "the loader went away waiting for a whole decode";
+    EXPECT_EQ(cancelled.calls, 1);
+    EXPECT_TRUE(dropped.calls == 0 || dropped.value->kind != Kind::Image)
+        << "a stopped decode passed as an image";
+}
+
 TEST(GalleryThumbnailLoader, AThumbnailRewrittenDuringTheDecodeIsReportedChanged) {
     const Photo photo = photoWithThumbnail(u"changed"_s);
     for (const bool decodes : {true, false}) {
-        GalleryThumbnailLoader loader([decodes](const Photo& p, int size) {
+        GalleryThumbnailLoader loader([decodes](const Photo& p, int size, const auto&) {
             QImage image = decodes ? GalleryThumbnailLoader::decodeThumbnail(p, size) : QImage();
             test::saveImage(test::makeImage(decodes ? 123 : 77, 45), p.thumbnail);
             return image;
@@ -116,7 +150,7 @@ TEST(GalleryThumbnailLoader, CacheEvictsByCountAndByBytes) {
     byBytes.insert(u"c"_s, QImage(), 300);
     EXPECT_FALSE(byBytes.contains(u"b"_s));
     EXPECT_EQ(byBytes.totalCost(), 800) << "replacing an entry replaced its cost";
-    GalleryThumbnailLoader loader([](const Photo&, int) { return test::solid(2048, 2048); });
+    GalleryThumbnailLoader loader([](const Photo&, int, const auto&) { return test::solid(2048, 2048); });
     std::vector<Photo> photos(5, photoWithThumbnail(u"bytes"_s));
     for (int i = 0; i < 5; ++i) {
         photos[i].id = u"5-%1"_s.arg(i);
@@ -190,9 +224,12 @@ TEST(PhotoPreviewImageLoader, RequestsSupersedeAndDropChangedFiles) {
     std::promise<void> release;
     std::shared_future<void> gate = release.get_future().share();
     std::atomic<int> decodes{0};
-    L loader([&](const Photo&, int maxPixels) {
+    std::atomic<bool> supersededStopped{false};
+    L loader([&](const Photo&, int maxPixels, const L::Stop& stop) {
         ++decodes;
         gate.wait();
+        if (maxPixels == 512)
+            supersededStopped = stop && stop();
         return solid(maxPixels, maxPixels / 2);
     });
     std::vector<int> widths;
@@ -204,12 +241,13 @@ TEST(PhotoPreviewImageLoader, RequestsSupersedeAndDropChangedFiles) {
     ASSERT_TRUE(test::spinUntil([&] { return !widths.empty(); }));
     test::settle();
     EXPECT_EQ(widths, std::vector<int>{640}) << "the superseded request never completes";
+    EXPECT_TRUE(supersededStopped) << "the superseded decode was not told to stop";
     EXPECT_TRUE(L::cachedImage(version, 640).has_value()) << "a good decode is stored";
     loader.request(photo, version, 600, note);
     EXPECT_EQ(widths, (std::vector<int>{640, 640})) << "a cached decode large enough answers at once";
     const Photo changing = test::writePhoto(folder, u"c"_s);
     const QString before = L::version(changing);
-    L rewriting([&](const Photo& p, int) {
+    L rewriting([&](const Photo& p, int, const L::Stop&) {
         test::saveImage(test::makeImage(90, 90), p.path);
         return solid(32, 32);
     });
@@ -218,7 +256,7 @@ TEST(PhotoPreviewImageLoader, RequestsSupersedeAndDropChangedFiles) {
     ASSERT_TRUE(test::spinUntil([&] { return delivered.has_value(); }));
     EXPECT_TRUE(delivered->isNull()) << "a file rewritten while it decodes gives nothing";
     EXPECT_FALSE(L::cachedImage(before).has_value()) << "and stores nothing";
-    L cancelled([](const Photo&, int) { return solid(8, 8); });
+    L cancelled([](const Photo&, int, const L::Stop&) { return solid(8, 8); });
     cancelled.request(test::writePhoto(folder, u"x"_s), u"stale"_s, 256, note);
     cancelled.cancel();
     test::settle();
@@ -231,7 +269,7 @@ TEST(PhotoPreviewImageLoader, PreloaderPlansThreeDistinctPhotosOnce) {
     QFile::remove(photos[1].thumbnail);
     std::mutex mutex;
     QStringList decoded;
-    PhotoPreviewPreloader preloader([&](const Photo& photo, int maxPixels) {
+    PhotoPreviewPreloader preloader([&](const Photo& photo, int maxPixels, const auto&) {
         std::lock_guard lock(mutex);
         decoded.push_back(photo.id + u"@%1"_s.arg(maxPixels));
         return L::decodeFile(photo.path, maxPixels);

@@ -1,5 +1,6 @@
 #include "rendering/PolaroidRenderer.h"
 #include "RenderingTestSupport.h"
+#include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 #include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/ClotheslineMaterialAssets.h"
@@ -7,6 +8,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
+#include <QDeadlineTimer>
 #include <QPainter>
 #include <QProcess>
 #include <QThread>
@@ -184,8 +186,10 @@ TEST(PolaroidRenderer, PlaceholdersRenderOnceOffTheMainThreadAndAnswerInOrder) {
 }
 
 // Leaving while placeholders are still drawn used to hang or crash the exit: they painted with
-// Qt's thread pool after it had been torn down. The race is narrow, so it is run a few times.
+// Qt's thread pool after it had been torn down. The race is narrow, so it is run a few times. The
+// drawings still queued are dropped, not drawn for nobody before the process may end.
 TEST(PolaroidRenderer, AnExitWhilePlaceholdersAreDrawnEndsCleanly) {
+    constexpr int kAsked = 200;
     for (int run = 0; run < 5; ++run) {
         QProcess child;
         child.start(QStringLiteral(VENNIMO_PLACEHOLDER_EXIT_CHILD), {});
@@ -197,6 +201,10 @@ TEST(PolaroidRenderer, AnExitWhilePlaceholdersAreDrawnEndsCleanly) {
         }
         EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << "run " << run << ": the exit crashed";
         EXPECT_EQ(child.exitCode(), 0) << "run " << run;
+        const QByteArray said = child.readAllStandardOutput().trimmed();
+        ASSERT_TRUE(said.startsWith("drawn ")) << said.toStdString();
+        EXPECT_LT(said.mid(6).toInt(), kAsked / 2)
+            << "run " << run << ": the exit drew the queued placeholders";
     }
 }
 
@@ -238,7 +246,7 @@ TEST(ClotheslineImagePreparation, BoundsOutstandingWorkAndDelivers) {
     std::promise<void> release;
     std::shared_future<void> gate = release.get_future().share();
     std::atomic<int> renders{0};
-    ClotheslineImagePreparation preparation([&](const Photo&, double) {
+    ClotheslineImagePreparation preparation([&](const Photo&, double, const auto&) {
         ++renders;
         gate.wait();
         return test::solid(4, 4);
@@ -260,10 +268,51 @@ TEST(ClotheslineImagePreparation, BoundsOutstandingWorkAndDelivers) {
     ASSERT_TRUE(test::spinUntil([&] { return delivered == 6; }));
 }
 
+TEST(ClotheslineImagePreparation, ACancelAndGoingAwayStopTheRendersUnderWay) {
+    const auto all = test::writePhotos(u"stops"_s, 2);
+    // Each render reads until it is told to stop, as a camera photo's decode would for seconds.
+    std::atomic<int> begun{0}, stopped{0};
+    const auto render = [&](const Photo&, double, const ClotheslineImagePreparation::Stop& stop) {
+        ++begun;
+        QDeadlineTimer patience(30000);
+        while (!(stop && stop()) && !patience.hasExpired())
+            QThread::msleep(1);
+        stopped += stop && stop();
+        return test::solid(4, 4);
+    };
+    bool delivered = false;
+    {
+        ClotheslineImagePreparation preparation(render);
+        ASSERT_TRUE(preparation.request(all[0], 2, [&](const QImage&) { delivered = true; }));
+        ASSERT_TRUE(test::spinUntil([&] { return begun == 1; }));
+        preparation.cancel();
+        ASSERT_TRUE(test::spinUntil([&] { return stopped == 1; })) << "a cancelled render read on";
+        ASSERT_TRUE(preparation.request(all[1], 2, [&](const QImage&) { delivered = true; }));
+        ASSERT_TRUE(test::spinUntil([&] { return begun == 2; }));
+        QThread::msleep(20);
+        EXPECT_EQ(stopped, 1) << "the cancel reached a render asked for after it";
+    }
+    EXPECT_EQ(stopped, 2) << "going away waited for a whole render";
+    test::settle();
+    EXPECT_FALSE(delivered);
+
+    // The renderer's own drawing: a stop gives nothing, so an empty window never passes for the print.
+    const QImage given =
+        R::image(all[0], R::defaultSize, 2, R::kPaper, false, true, true, [] { return true; });
+    EXPECT_TRUE(given.isNull());
+    EXPECT_FALSE(R::cachedImage(all[0], R::defaultSize, 2, R::kPaper)) << "a stopped drawing was cached";
+    EXPECT_TRUE(R::thumbnail(all[0], 64, [] { return true; }).isNull());
+    EXPECT_FALSE(R::thumbnail(all[0], 64, [] { return false; }).isNull());
+    // Nor does any once the process is ending.
+    ProcessExit::announce();
+    EXPECT_TRUE(R::thumbnail(all[0], 64).isNull()) << "a photo was decoded for a process that is ending";
+    ProcessExit::resetForTesting();
+}
+
 TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
     const auto all = test::writePhotos(u"cancel"_s, 3);
     std::atomic<int> finished{0};
-    ClotheslineImagePreparation preparation([&](const Photo& photo, double) {
+    ClotheslineImagePreparation preparation([&](const Photo& photo, double, const auto&) {
         if (photo.id == all[2].id)
             test::saveImage(test::makeImage(90, 90), photo.path);
         ++finished;
@@ -285,7 +334,8 @@ TEST(ClotheslineImagePreparation, CancelAndChangedFilesDropResults) {
     EXPECT_TRUE(result->isNull()) << "the file was replaced between the two version readings";
     bool orphan = false;
     {
-        ClotheslineImagePreparation shortLived([](const Photo&, double) { return test::solid(4, 4); });
+        ClotheslineImagePreparation shortLived(
+            [](const Photo&, double, const auto&) { return test::solid(4, 4); });
         shortLived.request(all[1], 2, [&](const QImage&) { orphan = true; });
     }
     test::settle();

@@ -1,6 +1,7 @@
 #include "shell/GalleryApplication.h"
 
 #include "model/RopeModelFixture.h"
+#include "platform/ProcessExit.h"
 #include "platform/SessionWatcher.h"
 #include "platform/Updater.h"
 #include "settings/SettingsEditorPort.h"
@@ -282,6 +283,7 @@ TEST(GalleryApplication, EveryQuitGoesThroughOnePath) {
     EXPECT_EQ(editor.discards, 1) << "the draft is dropped before the flush";
     EXPECT_TRUE(model.clotheslinePlacements().deferredWriter().needsSave());
     EXPECT_TRUE(launched.quitSteps().isEmpty());
+    EXPECT_FALSE(ProcessExit::announced()) << "a refused quit stopped the decodes";
 
     // Retry after the disk came back quits, with the state written.
     model.setDeferredStateAlert([&](const Error&) {
@@ -294,6 +296,7 @@ TEST(GalleryApplication, EveryQuitGoesThroughOnePath) {
     EXPECT_FALSE(model.clotheslinePlacements().deferredWriter().needsSave());
     EXPECT_EQ(launched.quitSteps(), kQuitSteps) << launched.log.join(", ").toStdString();
     EXPECT_TRUE(app.quitting());
+    EXPECT_TRUE(ProcessExit::announced()) << "the decodes under way were left to hold the exit";
 }
 
 TEST(GalleryApplication, AQuitNobodyCanAnswerGivesUpOwedStateAndWaitsForADelete) {

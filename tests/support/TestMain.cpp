@@ -1,3 +1,4 @@
+#include "platform/ProcessExit.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -14,6 +15,8 @@ public:
     void OnTestStart(const ::testing::TestInfo&) override {
         if (m_started++ > 0)
             m_environment.renew();
+        // A test that quit the application leaves decoding to the next one.
+        vennimo::ProcessExit::resetForTesting();
     }
 
 private:
