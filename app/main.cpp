@@ -1,10 +1,29 @@
 #include "platform/AllocatorPolicy.h"
+#include "platform/ImageDecoder.h"
 #include "platform/Logging.h"
 #include "shell/GalleryApplication.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int run(int& argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VennimoGallery"));
+    QApplication::setApplicationVersion(QStringLiteral(VENNIMO_VERSION));
+    // Closing windows never quits; only the quit path does.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    vennimo::GalleryApplication gallery;
+    if (const std::optional<int> status = gallery.launch())
+        return *status;
+    return QApplication::exec();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // Wayland lets no ordinary window float above others, place itself or pass clicks through,
@@ -21,14 +40,13 @@ int main(int argc, char** argv) {
     vennimo::AllocatorPolicy::apply();
     vennimo::applyDiagnosticSwitch();
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("VennimoGallery"));
-    QApplication::setApplicationVersion(QStringLiteral(VENNIMO_VERSION));
-    // Closing windows never quits; only the quit path does.
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    vennimo::GalleryApplication gallery;
-    if (const std::optional<int> status = gallery.launch())
-        return *status;
-    return QApplication::exec();
+    const int status = run(argc, argv);
+    // Everything the application keeps is written by now. A picture decoding that could not be
+    // stopped still runs on a thread of its own: the process ends without the static destructors
+    // of the libraries that thread is still inside.
+    if (vennimo::ImageDecoder::decodingsLeftRunning() > 0) {
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

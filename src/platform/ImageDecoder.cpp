@@ -3,6 +3,7 @@
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
 #include "platform/LongSidePngDecoder.h"
+#include "platform/ProcessExit.h"
 #include "platform/WebpDecoder.h"
 
 #include <QBuffer>
@@ -13,7 +14,10 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -21,6 +25,8 @@
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -402,6 +408,52 @@ Result<QImage> heifDecode(const Source& source, const QByteArray& format, int ma
     return scaledTo(*image, target);
 }
 
+std::atomic<int> g_heifDecodingsRunning{0};
+
+// The HEIF decoding of a caller that has a stop: on a thread of its own, so that a process on its
+// way out can leave it unfinished instead of waiting for it. Before that the caller waits for it
+// as for any other decoding, since a result thrown away mid-session costs nothing more than this.
+Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& format, int maxPixelSize,
+                                   const std::function<bool()>& stop) {
+    struct Outcome {
+        std::mutex mutex;
+        std::condition_variable done;
+        std::optional<Result<QImage>> image;
+        std::atomic<bool> leftBehind{false};
+    };
+    auto outcome = std::make_shared<Outcome>();
+    g_heifDecodingsRunning.fetch_add(1);
+    try {
+        std::thread([outcome, source, format, maxPixelSize] {
+            // Once left behind it still ends at the next point libheif lets it.
+            Result<QImage> image =
+                heifDecode(source, format, maxPixelSize, [&outcome] { return outcome->leftBehind.load(); });
+            {
+                const std::lock_guard lock(outcome->mutex);
+                // Counted out before its caller can see the result, which then finds none running.
+                g_heifDecodingsRunning.fetch_sub(1);
+                outcome->image = std::move(image);
+            }
+            outcome->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        g_heifDecodingsRunning.fetch_sub(1);
+        return heifDecode(source, format, maxPixelSize, stop);
+    }
+    constexpr auto kStopLookInterval = std::chrono::milliseconds(20);
+    std::unique_lock lock(outcome->mutex);
+    while (!outcome->image) {
+        lock.unlock();
+        if (stop() && ProcessExit::announced()) {
+            outcome->leftBehind.store(true);
+            return Error::fromErrno(ECANCELED, source.path);
+        }
+        lock.lock();
+        outcome->done.wait_for(lock, kStopLookInterval, [&] { return outcome->image.has_value(); });
+    }
+    return std::move(*outcome->image);
+}
+
 // ---- Dispatch ---------------------------------------------------------------------------------
 
 Result<ImageHeader> longSidePngHeader(QSize size) {
@@ -468,7 +520,8 @@ Result<QImage> fitted(Result<QImage> image, int maxPixelSize) {
 Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::function<bool()>& stop = {}) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
-        return heifDecode(source, format, maxPixelSize, stop);
+        return stop ? heifDecodeLettingGo(source, format, maxPixelSize, stop)
+                    : heifDecode(source, format, maxPixelSize, stop);
     if (const auto size = LongSidePngDecoder::longSide(source.head))
         return longSidePngDecode(source, *size, stop);
     if (mayBeRaw(source)) {
@@ -495,6 +548,10 @@ Result<QImage> unlessStopped(Result<QImage> image, const std::function<bool()>& 
 }
 
 } // namespace
+
+int ImageDecoder::decodingsLeftRunning() {
+    return g_heifDecodingsRunning.load();
+}
 
 QSize ImageDecoder::boundedSize(QSize size, int maxPixelSize) {
     const qint64 longer = std::max(size.width(), size.height());

@@ -57,6 +57,11 @@ public:
     static Result<QImage> decode(const QString& path);
     static Result<QImage> decode(const QByteArray& data);
 
+    // Decodings that a stop could not end and that were left to finish on their own threads once
+    // the process announced its end (HEIF, whose decoder cannot be interrupted). While any runs,
+    // the process must end without running its static destructors.
+    static int decodingsLeftRunning();
+
     // The size fitting `size` into a maxPixelSize square, aspect ratio kept, at least 1 px a side.
     static QSize boundedSize(QSize size, int maxPixelSize);
 };

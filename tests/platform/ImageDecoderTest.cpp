@@ -1,6 +1,7 @@
 #include "platform/ImageDecoder.h"
 #include "platform/JpegDecoder.h"
 #include "platform/LongSidePngDecoder.h"
+#include "platform/ProcessExit.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
@@ -530,6 +531,39 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             EXPECT_LE(askedAfterStop, 2) << "the work went on after the stop";
         }
     }
+}
+
+TEST_F(ImageDecoderTest, AHeifDecodingIsLeftToFinishAloneOnlyOnceTheProcessEnds) {
+    // libheif cannot be interrupted. Mid-session a stopped decoding is waited for as any other;
+    // once the process has announced its end the caller is let go at once, and the decoding
+    // finishes on its own thread, counted until it does.
+    const QString tool = QStandardPaths::findExecutable(QStringLiteral("heif-enc")),
+                  heic = path("grain.heic");
+    if (tool.isEmpty())
+        GTEST_SKIP() << "heif-enc is not installed";
+    writeFile(path("grain.jpg"), grainyJpeg(4000, 3000));
+    ASSERT_EQ(QProcess::execute(tool, {"-q", "50", "-p", "preset=ultrafast", "-o", heic, path("grain.jpg")}),
+              0);
+    const auto cancelled = [](const Result<QImage>& image) {
+        return !image.ok() && image.error().domain == kPosixErrorDomain &&
+               image.error().sysErrno == ECANCELED;
+    };
+
+    int asked = 0;
+    const auto waited = ImageDecoder::decodeScaled(heic, 400, [&] { return ++asked > 1; });
+    EXPECT_TRUE(cancelled(waited));
+    EXPECT_EQ(ImageDecoder::decodingsLeftRunning(), 0) << "a decoding mid-session was left running";
+
+    ProcessExit::announce();
+    asked = 0;
+    const auto leftBehind = ImageDecoder::decodeScaled(heic, 400, [&] { return ++asked > 1; });
+    const int running = ImageDecoder::decodingsLeftRunning();
+    EXPECT_TRUE(cancelled(leftBehind));
+    EXPECT_EQ(running, 1) << "the caller waited for a decoding the process would throw away";
+    for (int i = 0; i < 6000 && ImageDecoder::decodingsLeftRunning() > 0; ++i)
+        usleep(10'000);
+    EXPECT_EQ(ImageDecoder::decodingsLeftRunning(), 0) << "a decoding left behind never ended";
+    ProcessExit::resetForTesting();
 }
 
 } // namespace
