@@ -294,8 +294,10 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
         return;
     if (!image) {
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
-        image = FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels,
-                                                  FreedesktopThumbnailer::kTimeout, cancelled);
+        // A thumbnailer run for a picture given up is cut short as well, not waited out.
+        image =
+            FreedesktopThumbnailer::thumbnail(source, kMaxThumbnailPixels, FreedesktopThumbnailer::kTimeout,
+                                              [&] { return given() || (cancelled && cancelled()); });
         if (!image)
             return;
         if (std::max(image->width(), image->height()) > kMaxThumbnailPixels)

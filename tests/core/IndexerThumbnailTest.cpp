@@ -381,6 +381,32 @@ TEST_F(IndexerThumbnailTest, AStopEndsADesktopThumbnailerUnderWay) {
     EXPECT_FALSE(QFile::exists(storageFolder() + "/thumbnail-failures.json"));
 }
 
+// A thumbnail given up while the desktop's thumbnailer draws it (a drop cancelled, the process
+// ending) ends that thumbnailer too, rather than waiting for it.
+TEST_F(IndexerThumbnailTest, AThumbnailGivenUpEndsTheDesktopThumbnailerDrawingIt) {
+    const QString tools = makeFolder("given-up-thumbnailer");
+    const QString started = tools + "/started";
+    const QString finished = tools + "/finished";
+    writeFile(m_root + "/layers.psd", "no picture the decoder reads");
+    saveImage(makeImage(40, 20), tools + "/prepared.png");
+    // Done well within the thumbnailer's own time limit, had nobody ended it.
+    writeFile(tools + "/thumb.sh", "#!/bin/sh\ntouch \"" + started.toUtf8() + "\"\nsleep 2.5\ntouch \"" +
+                                       finished.toUtf8() + "\"\ncp \"" + (tools + "/prepared.png").toUtf8() +
+                                       "\" \"$2\"\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(tools + "/thumb.sh").constData(), 0755), 0);
+    const QString entry = qEnvironmentVariable("XDG_DATA_HOME") + "/thumbnailers/given-up.thumbnailer";
+    writeFile(entry,
+              "[Thumbnailer Entry]\nExec=" + (tools + "/thumb.sh").toUtf8() +
+                  " %i %o %s\nMimeType=image/vnd.adobe.photoshop;image/x-psd;application/x-photoshop;\n");
+    const auto removeEntry = qScopeGuard([&entry] { QFile::remove(entry); });
+
+    const QString target = tools + "/thumbnail.jpg";
+    Indexer::makeThumbnail(m_root + "/layers.psd", target, {}, [&started] { return QFile::exists(started); });
+    EXPECT_TRUE(QFile::exists(started)) << "the thumbnailer never ran";
+    EXPECT_FALSE(QFile::exists(finished)) << "the thumbnailer of a thumbnail given up ran its course";
+    EXPECT_FALSE(QFile::exists(target));
+}
+
 // The same for a thumbnail a scan makes inline: the one a stop cut short is made at the next start.
 TEST_F(IndexerThumbnailTest, AStopCutsShortAnInlineThumbnailWithoutCountingItAsFailed) {
     for (int i = 0; i < 3; ++i)
