@@ -189,59 +189,59 @@ std::optional<CostlyEnding> endCountingCpu(QProcess& process, int signal) {
     }
     process.waitForFinished();
     return CostlyEnding{*exitMs, (last - before.value_or(0)) * 1000};
+}
 
-    struct Arrival {
-        const char* name;
-        QStringList files;
-        int signalAfterMs;
-    };
+struct Arrival {
+    const char* name;
+    QStringList files;
+    int signalAfterMs;
+};
 
-    // A fresh session gets `files` copied onto its Desktop and ends by SIGTERM `signalAfterMs` later:
-    // the time to its end and the CPU it spent after the signal.
-    std::optional<std::pair<double, double>> quitWhileDrawing(const QString& program,
-                                                              const Arrival& arrival) {
-        QTemporaryDir home;
-        vennimo::bench::useOwnHome(home.path());
-        const QString desktop = home.path() + QStringLiteral("/Desktop");
-        const QString staging = home.path() + QStringLiteral("/staging");
-        QDir().mkpath(desktop);
-        QDir().mkpath(staging);
-        QProcess gallery;
-        gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        gallery.start(program);
-        if (!gallery.waitForStarted())
-            return std::nullopt;
-        waitMs(kSettleMs);
-        QStringList staged;
-        for (const QString& file : arrival.files) {
-            staged.append(staging + QLatin1Char('/') + QFileInfo(file).fileName());
-            QFile::copy(file, staged.last());
-        }
-        for (const QString& file : staged)
-            QFile::rename(file, desktop + QLatin1Char('/') + QFileInfo(file).fileName());
-        waitMs(arrival.signalAfterMs);
-        const double cpuBefore = cpuSeconds(gallery.processId()).value_or(0);
-        double cpuAfter = cpuBefore;
-        QElapsedTimer timer;
-        timer.start();
-        ::kill(pid_t(gallery.processId()), SIGTERM);
-        while (timer.elapsed() < 120'000 && !gallery.waitForFinished(2)) {
-            const double now = cpuSeconds(gallery.processId()).value_or(0);
-            cpuAfter = now > 0 ? now : cpuAfter;
-        }
-        const double exitMs = double(timer.nsecsElapsed()) / 1e6;
-        if (gallery.state() != QProcess::NotRunning) {
-            gallery.kill();
-            gallery.waitForFinished();
-            return std::nullopt;
-        }
-        return std::make_pair(exitMs, (cpuAfter - cpuBefore) * 1000);
+// A fresh session gets `files` copied onto its Desktop and ends by SIGTERM `signalAfterMs` later:
+// the time to its end and the CPU it spent after the signal.
+std::optional<std::pair<double, double>> quitWhileDrawing(const QString& program, const Arrival& arrival) {
+    QTemporaryDir home;
+    vennimo::bench::useOwnHome(home.path());
+    const QString desktop = home.path() + QStringLiteral("/Desktop");
+    const QString staging = home.path() + QStringLiteral("/staging");
+    QDir().mkpath(desktop);
+    QDir().mkpath(staging);
+    QProcess gallery;
+    gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    gallery.start(program);
+    if (!gallery.waitForStarted())
+        return std::nullopt;
+    waitMs(kSettleMs);
+    QStringList staged;
+    for (const QString& file : arrival.files) {
+        staged.append(staging + QLatin1Char('/') + QFileInfo(file).fileName());
+        QFile::copy(file, staged.last());
     }
-
-    double median(QList<double> values) {
-        std::sort(values.begin(), values.end());
-        return values.isEmpty() ? 0 : values[values.size() / 2];
+    for (const QString& file : staged)
+        QFile::rename(file, desktop + QLatin1Char('/') + QFileInfo(file).fileName());
+    waitMs(arrival.signalAfterMs);
+    const double cpuBefore = cpuSeconds(gallery.processId()).value_or(0);
+    double cpuAfter = cpuBefore;
+    QElapsedTimer timer;
+    timer.start();
+    ::kill(pid_t(gallery.processId()), SIGTERM);
+    while (timer.elapsed() < 120'000 && !gallery.waitForFinished(2)) {
+        const double now = cpuSeconds(gallery.processId()).value_or(0);
+        cpuAfter = now > 0 ? now : cpuAfter;
     }
+    const double exitMs = double(timer.nsecsElapsed()) / 1e6;
+    if (gallery.state() != QProcess::NotRunning) {
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    }
+    return std::make_pair(exitMs, (cpuAfter - cpuBefore) * 1000);
+}
+
+double median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values[values.size() / 2];
+}
 
 } // namespace
 
