@@ -40,6 +40,8 @@
 #include <optional>
 #include <unistd.h>
 
+using vennimo::bench::cpuOf;
+using vennimo::bench::CpuReading;
 using vennimo::bench::hangingRows;
 using vennimo::bench::ropeWindow;
 using vennimo::bench::waitMs;
@@ -118,6 +120,16 @@ void copyShownPhoto() {
     xdotool({QStringLiteral("key"), QStringLiteral("ctrl+c")}, kCopySettleMs);
 }
 
+// Starts the application and lets its first scan pass; false when it did not start.
+bool startSettled(QProcess& gallery, const QString& program) {
+    gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    gallery.start(program);
+    if (!gallery.waitForStarted())
+        return false;
+    waitMs(kSettleMs);
+    return true;
+}
+
 struct Ending {
     double exitMs = 0;
     double windowsGoneMs = 0;
@@ -143,18 +155,6 @@ std::optional<Ending> end(QProcess& process, int signal) {
     return std::nullopt;
 }
 
-// The CPU seconds the process has used; none once it is gone.
-std::optional<double> cpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
-}
-
 struct CostlyEnding {
     double exitMs = 0;
     double cpuMs = 0;
@@ -164,19 +164,17 @@ struct CostlyEnding {
 // process is not reaped meanwhile, so its last reading is its final one.
 std::optional<CostlyEnding> endCountingCpu(QProcess& process, int signal) {
     const qint64 pid = process.processId();
-    const std::optional<double> before = cpuSeconds(pid);
+    const double before = cpuOf(pid).value_or(CpuReading{}).seconds;
     QElapsedTimer timer;
     timer.start();
     ::kill(pid_t(pid), signal);
-    double last = before.value_or(0);
+    double last = before;
     std::optional<double> exitMs;
     while (timer.elapsed() < 60'000) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        const bool ended =
-            !stat.open(QIODevice::ReadOnly) || stat.readAll().split(')').value(1).trimmed().startsWith('Z');
-        if (const std::optional<double> now = cpuSeconds(pid))
-            last = *now;
-        if (ended) {
+        const std::optional<CpuReading> now = cpuOf(pid);
+        if (now)
+            last = now->seconds;
+        if (!now || now->ended) {
             exitMs = double(timer.nsecsElapsed()) / 1e6;
             break;
         }
@@ -188,7 +186,7 @@ std::optional<CostlyEnding> endCountingCpu(QProcess& process, int signal) {
         return std::nullopt;
     }
     process.waitForFinished();
-    return CostlyEnding{*exitMs, (last - before.value_or(0)) * 1000};
+    return CostlyEnding{*exitMs, (last - before) * 1000};
 }
 
 struct Arrival {
@@ -207,11 +205,8 @@ std::optional<std::pair<double, double>> quitWhileDrawing(const QString& program
     QDir().mkpath(desktop);
     QDir().mkpath(staging);
     QProcess gallery;
-    gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    gallery.start(program);
-    if (!gallery.waitForStarted())
+    if (!startSettled(gallery, program))
         return std::nullopt;
-    waitMs(kSettleMs);
     QStringList staged;
     for (const QString& file : arrival.files) {
         staged.append(staging + QLatin1Char('/') + QFileInfo(file).fileName());
@@ -220,13 +215,13 @@ std::optional<std::pair<double, double>> quitWhileDrawing(const QString& program
     for (const QString& file : staged)
         QFile::rename(file, desktop + QLatin1Char('/') + QFileInfo(file).fileName());
     waitMs(arrival.signalAfterMs);
-    const double cpuBefore = cpuSeconds(gallery.processId()).value_or(0);
+    const double cpuBefore = cpuOf(gallery.processId()).value_or(CpuReading{}).seconds;
     double cpuAfter = cpuBefore;
     QElapsedTimer timer;
     timer.start();
     ::kill(pid_t(gallery.processId()), SIGTERM);
     while (timer.elapsed() < 120'000 && !gallery.waitForFinished(2)) {
-        const double now = cpuSeconds(gallery.processId()).value_or(0);
+        const double now = cpuOf(gallery.processId()).value_or(CpuReading{}).seconds;
         cpuAfter = now > 0 ? now : cpuAfter;
     }
     const double exitMs = double(timer.nsecsElapsed()) / 1e6;
@@ -306,13 +301,10 @@ int main(int argc, char** argv) {
         QList<double> gone;
         for (int round = 0; round < rounds; ++round) {
             QProcess gallery;
-            gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            gallery.start(program);
-            if (!gallery.waitForStarted()) {
+            if (!startSettled(gallery, program)) {
                 std::printf("the application did not start\n");
                 return 1;
             }
-            waitMs(kSettleMs);
             if (mode.paged && !pagePreviews(gallery.processId(), storage, photos, pages)) {
                 std::printf("the preview did not open\n");
                 gallery.kill();
@@ -413,13 +405,10 @@ int main(int argc, char** argv) {
         QList<double> cpu;
         for (int round = 0; round < rounds; ++round) {
             QProcess gallery;
-            gallery.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            gallery.start(program);
-            if (!gallery.waitForStarted()) {
+            if (!startSettled(gallery, program)) {
                 std::printf("the application did not start\n");
                 return 1;
             }
-            waitMs(kSettleMs);
             // New names each time, so that every round brings new photos.
             for (int i = 0; i < kDrawnPhotos; ++i, ++copied) {
                 const QString staged = QStringLiteral("%1/copy-%2.jpg").arg(cameraFiles.path()).arg(copied);
@@ -427,12 +416,12 @@ int main(int argc, char** argv) {
                 QFile::rename(staged, QStringLiteral("%1/drawn-%2.jpg").arg(desktop).arg(copied));
             }
             // The signal comes once the process has worked a while on them, however busy the machine.
-            const std::optional<double> idle = cpuSeconds(gallery.processId());
+            const std::optional<CpuReading> idle = cpuOf(gallery.processId());
             QElapsedTimer drawing;
             drawing.start();
             while (drawing.elapsed() < kDrawingMs) {
-                const std::optional<double> now = cpuSeconds(gallery.processId());
-                if (idle && now && *now - *idle >= kDrawingCpuSeconds)
+                const std::optional<CpuReading> now = cpuOf(gallery.processId());
+                if (idle && now && now->seconds - idle->seconds >= kDrawingCpuSeconds)
                     break;
                 QThread::msleep(5);
             }

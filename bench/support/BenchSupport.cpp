@@ -14,6 +14,7 @@
 #include <ctime>
 #include <memory>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vennimo::bench {
@@ -103,6 +104,19 @@ double childrenCpuSeconds() {
 
 double processCpuSeconds() {
     return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+std::optional<CpuReading> cpuOf(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
 }
 
 void useOwnHome(const QString& home) {

@@ -28,6 +28,13 @@ double threadCpuSeconds();
 double childrenCpuSeconds();
 // CPU time of every thread of this process, helper threads included, on the precise clock.
 double processCpuSeconds();
+// The CPU time (user and system) another process has used so far, in scheduler ticks, and whether
+// it has ended: a zombie's times are its last. None once it is gone.
+struct CpuReading {
+    double seconds = 0;
+    bool ended = false;
+};
+std::optional<CpuReading> cpuOf(qint64 pid);
 
 // The application this program starts keeps to `home`: its folders, defaults and library live
 // there, and its runtime folder too, so it never meets a running instance of the user's.

@@ -1,4 +1,5 @@
 #include "ApplicationRope.h"
+#include "ApplicationSession.h"
 #include "DragSource.h"
 #include "PhotoLikeImages.h"
 #include "core/ExhibitionJournal.h"
@@ -31,7 +32,6 @@
 #include <vector>
 
 #include <csignal>
-#include <unistd.h>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -543,15 +543,12 @@ TEST(ApplicationDropQuitX11,
     // Once the first copies are checked, the checks of the next ones are decoding them.
     ASSERT_TRUE(QTest::qWaitFor([&] { return named() >= 1; }, 60000)) << "no copy was checked";
     const qint64 pid = app.processId();
+    // A zombie counts as gone: its times are its last.
     const auto cpu = [pid]() -> std::optional<double> {
-        QFile stat(QString("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
+        const std::optional<CpuReading> reading = cpuOf(pid);
+        if (!reading || reading->ended)
             return std::nullopt;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13 || fields[0] == "Z")
-            return std::nullopt;
-        return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+        return reading->seconds;
     };
     QElapsedTimer ending;
     ::kill(pid_t(pid), SIGTERM);

@@ -19,7 +19,6 @@
 
 #include <csignal>
 #include <optional>
-#include <unistd.h>
 
 using namespace vennimo::test;
 
@@ -73,25 +72,6 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
 }
 
 namespace {
-
-// The CPU time the process has used so far, and whether it has ended (a zombie's times are its
-// last); none once it is gone.
-struct CpuReading {
-    double seconds = 0;
-    bool ended = false;
-};
-std::optional<CpuReading> cpuOf(qint64 pid) {
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = stat.readAll();
-    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    const double ticks = double(::sysconf(_SC_CLK_TCK));
-    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
-}
 
 // A camera-sized progressive JPEG with strong grain: seconds of decoding, as camera files of some
 // phones are, with its bytes read all along.

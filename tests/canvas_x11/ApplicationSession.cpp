@@ -3,6 +3,7 @@
 #include "support/ScreenGrab.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QHash>
 #include <QScreen>
@@ -10,6 +11,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace vennimo::test {
 
@@ -93,6 +95,19 @@ bool launchApplication(QProcess& app) {
     app.setProcessChannelMode(QProcess::ForwardedChannels);
     app.start(QStringLiteral(VENNIMO_APP_PATH));
     return app.waitForStarted();
+}
+
+std::optional<CpuReading> cpuOf(qint64 pid) {
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
 }
 
 } // namespace vennimo::test

@@ -34,6 +34,13 @@ bool showTrayMenu(qint64 pid);
 QRect clientAreaOf(const QString& id);
 // Starts the application with both its channels passed on; false when it did not start.
 bool launchApplication(QProcess& app);
+// The CPU time (user and system) a process has used so far, and whether it has ended: a zombie's
+// times are its last. None once it is gone.
+struct CpuReading {
+    double seconds = 0;
+    bool ended = false;
+};
+std::optional<CpuReading> cpuOf(qint64 pid);
 // Ends the application when the test does, however it ends.
 [[nodiscard]] inline auto stopAtEnd(QProcess& app) {
     return qScopeGuard([&app] {
