@@ -77,6 +77,35 @@ void startDragJump(QProcess& gesture, QPoint from, QPoint to, double restSeconds
                              " xdotool mouseup 1"});
 }
 
+// Where the test's drag sources show: below the rope window `window`, near the screen's left.
+QRect sourceFrameBelow(const QRect& window) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    return QRect(screen.x() + 120, window.bottom() + 60, 200, 150);
+}
+
+// The band at the top of the rope window `window` where the rope's error banner comes, over what
+// shows only backdrop otherwise.
+QRect bannerBand(const QRect& window) {
+    return QRect(window.x() + window.width() / 4, window.y() + 24, window.width() / 2, 30);
+}
+
+// Starts the slow drag source in `frame` with `arguments` and waits until it is ready to be
+// dragged from, adding what it says to `said`; false when it did not start or never got ready.
+bool startSlowSource(QProcess& source, const QRect& frame, const QStringList& arguments, QByteArray& said) {
+    source.setProcessChannelMode(QProcess::SeparateChannels);
+    source.start(VENNIMO_SLOW_DRAG_SOURCE,
+                 QStringList{QString::number(frame.x()), QString::number(frame.y())} + arguments);
+    return source.waitForStarted() &&
+           QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); }, 10000);
+}
+
+// Waits for the gesture to end and then for the source to say `word` of the drop's outcome,
+// adding what it says to `said`.
+bool awaitDropped(QProcess& gesture, QProcess& source, QByteArray& said, const QByteArray& word) {
+    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
+           QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains(word); }, 10000);
+}
+
 // The slowest answer of the program behind `windowId` to pings sent one after another for
 // `seconds`: how long its main thread stood still at most.
 qint64 longestPing(const QString& windowId, double seconds) {
@@ -100,7 +129,6 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
         GTEST_SKIP() << "needs an X server";
     const QString desktop = makeWatchedFolders();
     const QString shots = applicationShots();
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     Backdrop backdrop(Backdrop::Tone::Plain);
     ASSERT_TRUE(backdrop.cover());
 
@@ -117,18 +145,16 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     HostileSource empty;
     empty.setWindowTitle("gives nothing");
     empty.offer = [] { return new DyingSourceData; };
-    empty.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    empty.setGeometry(sourceFrameBelow(*window));
     empty.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&empty, 30000));
     QTest::qWait(1500);
-    // The error banner comes over the top of the rope window, where only backdrop shows otherwise.
-    const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
-    const QImage before = grabScreenArea(bannerBand);
+    const QImage before = grabScreenArea(bannerBand(*window));
     ASSERT_TRUE(dragOnto(empty, onPrint));
     EXPECT_EQ(empty.result.value_or(Qt::IgnoreAction), Qt::CopyAction) << "the drop was taken";
     empty.hide();
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 30000))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return changedShare(before, grabScreenArea(bannerBand(*window))) > 0.3; }, 30000))
         << "the rope shows the drop's error";
     QTest::qWait(800);
     grabScreenArea(around).save(shots + "/hostile-1-empty-drop.png");
@@ -146,7 +172,7 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
         data->setData("text/uri-list", links);
         return data;
     };
-    links100.setGeometry(screen.x() + 120, window->bottom() + 60, 200, 150);
+    links100.setGeometry(sourceFrameBelow(*window));
     links100.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&links100, 30000));
     QTest::qWait(300);
@@ -200,22 +226,17 @@ TEST(ApplicationHostileDropX11,
 
     // Another program offers forty image types and answers each request after 0.9 s with bytes
     // that are no picture: reading all of them would hold the rope for half a minute.
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    const QRect sourceFrame = sourceFrameBelow(*window);
     QProcess source;
-    source.setProcessChannelMode(QProcess::SeparateChannels);
-    source.start(VENNIMO_SLOW_DRAG_SOURCE,
-                 {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()), "40", "900"});
-    ASSERT_TRUE(source.waitForStarted());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return source.readAllStandardOutput().contains("ready"); }, 10000));
+    QByteArray started;
+    ASSERT_TRUE(startSlowSource(source, sourceFrame, {"40", "900"}, started));
     int answered = 0;
     const auto countAnswers = [&] {
         QTest::qWait(200);
         answered += int(source.readAllStandardOutput().count("answered"));
     };
 
-    const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
-    const QImage before = grabScreenArea(bannerBand);
+    const QImage before = grabScreenArea(bannerBand(*window));
     QProcess gesture;
     startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
     ASSERT_TRUE(QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000));
@@ -225,8 +246,8 @@ TEST(ApplicationHostileDropX11,
                 "%d types read\n",
                 static_cast<long long>(freeze), answered);
     EXPECT_LT(freeze, 10'000) << "the rope stood still while the source answered";
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 10000))
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return changedShare(before, grabScreenArea(bannerBand(*window))) > 0.3; }, 10000))
         << "the rope says the drop brought no readable picture";
     QTest::qWait(500);
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-3-slow-source.png");
@@ -270,8 +291,7 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
     const QString ropeId = widestWindowId(app.processId());
     ASSERT_FALSE(ropeId.isEmpty());
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    const QRect sourceFrame = sourceFrameBelow(*window);
     // Pictures from Photos go into folders of their own.
     const auto imported = [] {
         QStringList files;
@@ -292,24 +312,14 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
     const auto drag = [&](const QStringList& offers, double hoverSeconds, double pingSeconds) {
         Drag result;
         QProcess source;
-        source.setProcessChannelMode(QProcess::SeparateChannels);
-        source.start(VENNIMO_SLOW_DRAG_SOURCE,
-                     QStringList{QString::number(sourceFrame.x()), QString::number(sourceFrame.y())} +
-                         offers);
-        if (!source.waitForStarted() ||
-            !QTest::qWaitFor(
-                [&] { return (result.said += source.readAllStandardOutput()).contains("ready"); }, 10000))
+        if (!startSlowSource(source, sourceFrame, offers, result.said))
             return result;
         QProcess gesture;
         startDragGesture(gesture, sourceFrame.center(), onPrint, hoverSeconds);
         // Ping from before the pointer comes over the rope.
         QTest::qWait(600);
         result.freeze = longestPing(ropeId, pingSeconds);
-        result.ended = QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000);
-        result.ended =
-            result.ended &&
-            QTest::qWaitFor(
-                [&] { return (result.said += source.readAllStandardOutput()).contains("dropped"); }, 10000);
+        result.ended = awaitDropped(gesture, source, result.said, "dropped");
         source.kill();
         source.waitForFinished(5000);
         return result;
@@ -439,8 +449,7 @@ TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsR
     const std::optional<QRect> window = applicationWindow(app.processId());
     ASSERT_TRUE(window);
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    const QRect sourceFrame = sourceFrameBelow(*window);
     const QString folder = QDir::tempPath() + "/notes-folder";
     QDir().mkpath(folder);
     QFile notes(folder + "/notes.txt");
@@ -455,24 +464,15 @@ TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsR
     const auto drag = [&](const QString& file) {
         QByteArray said;
         QProcess source;
-        source.setProcessChannelMode(QProcess::SeparateChannels);
-        source.start(VENNIMO_SLOW_DRAG_SOURCE,
-                     {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()),
-                      "text/uri-list=text:" + QUrl::fromLocalFile(file).toString() + "\r\n"});
-        if (!source.waitForStarted() ||
-            !QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); },
-                             10000))
+        if (!startSlowSource(source, sourceFrame,
+                             {"text/uri-list=text:" + QUrl::fromLocalFile(file).toString() + "\r\n"}, said))
             return said;
         QProcess gesture;
         startDragJump(gesture, sourceFrame.center(), onPrint, 2.0);
         QTest::qWait(1900);
         grabScreenArea(window->adjusted(-20, -20, 20, 20))
             .save(shots + "/hostile-5-resting-" + QFileInfo(file).suffix() + ".png");
-        const bool ended =
-            QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
-            QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("dropped"); },
-                            10000);
-        if (!ended)
+        if (!awaitDropped(gesture, source, said, "dropped"))
             said += "\n(the drag did not end)";
         source.kill();
         source.waitForFinished(5000);
@@ -506,8 +506,7 @@ TEST(ApplicationHostileDropX11, AJpegOfThousandsOfEmptyScansIsRefusedAtOnceAndHo
     const std::optional<QRect> window = applicationWindow(app.processId());
     ASSERT_TRUE(window);
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect sourceFrame(screen.x() + 120, window->bottom() + 60, 200, 150);
+    const QRect sourceFrame = sourceFrameBelow(*window);
 
     // 200 KB a browser could hand over as a web picture: 10000 x 10000 grey in 20,000 scans,
     // minutes of decoding for a decoder that made every pass.
@@ -515,30 +514,21 @@ TEST(ApplicationHostileDropX11, AJpegOfThousandsOfEmptyScansIsRefusedAtOnceAndHo
     const QString picture = folder.filePath("scans.jpg");
     writeFile(picture, manyScanJpeg(10000, 10000, 20000));
     const auto drop = [&](QProcess& source) {
-        source.setProcessChannelMode(QProcess::SeparateChannels);
-        source.start(VENNIMO_SLOW_DRAG_SOURCE,
-                     {QString::number(sourceFrame.x()), QString::number(sourceFrame.y()),
-                      "image/jpeg=file:" + picture});
         QByteArray said;
-        if (!source.waitForStarted() ||
-            !QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); },
-                             10000))
+        if (!startSlowSource(source, sourceFrame, {"image/jpeg=file:" + picture}, said))
             return false;
         QProcess gesture;
         startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
-        return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
-               QTest::qWaitFor(
-                   [&] { return (said += source.readAllStandardOutput()).contains("dropped copy"); }, 10000);
+        return awaitDropped(gesture, source, said, "dropped copy");
     };
 
-    const QRect bannerBand(window->x() + window->width() / 4, window->y() + 24, window->width() / 2, 30);
-    const QImage before = grabScreenArea(bannerBand);
+    const QImage before = grabScreenArea(bannerBand(*window));
     QProcess first;
     ASSERT_TRUE(drop(first));
     QElapsedTimer answered;
     answered.start();
-    const bool shown =
-        QTest::qWaitFor([&] { return changedShare(before, grabScreenArea(bannerBand)) > 0.3; }, 20000);
+    const bool shown = QTest::qWaitFor(
+        [&] { return changedShare(before, grabScreenArea(bannerBand(*window))) > 0.3; }, 20000);
     std::printf("[ figure ] drop of a JPEG of 20,000 scans: the rope said so after %lld ms\n",
                 static_cast<long long>(answered.elapsed()));
     first.kill();
