@@ -1,3 +1,4 @@
+#include "WindowCut.h"
 #include "canvas_x11/ApplicationRope.h"
 #include "canvas_x11/ApplicationSession.h"
 #include "canvas_x11/PhotoLikeImages.h"
@@ -19,11 +20,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include <xcb/shape.h>
-#include <xcb/xcb.h>
-
 #include <cstdlib>
-#include <memory>
 #include <utility>
 
 using namespace vennimo;
@@ -273,12 +270,6 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
 
 namespace {
 
-// The plain backdrop's blue, as the X server shows it.
-bool backdropBlue(QRgb pixel) {
-    return std::abs(qRed(pixel) - 0x6a) <= 4 && std::abs(qGreen(pixel) - 0x86) <= 4 &&
-           std::abs(qBlue(pixel) - 0xa4) <= 4;
-}
-
 bool printPaper(QRgb pixel) {
     return std::abs(qRed(pixel) - 250) <= 6 && std::abs(qGreen(pixel) - 248) <= 6 &&
            std::abs(qBlue(pixel) - 245) <= 6;
@@ -292,17 +283,6 @@ int countIn(const QImage& shot, const QRect& window, const QRect& area, bool (*t
         for (int x = inShot.left(); x <= inShot.right(); ++x)
             count += test(shot.pixel(x, y)) ? 1 : 0;
     return count;
-}
-
-// Whether the X server cuts the window to a bounding shape of its own.
-bool boundingShaped(const QString& windowId) {
-    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> c{xcb_connect(nullptr, nullptr),
-                                                                         &xcb_disconnect};
-    const std::unique_ptr<xcb_shape_query_extents_reply_t, decltype(&std::free)> extents{
-        xcb_shape_query_extents_reply(
-            c.get(), xcb_shape_query_extents(c.get(), xcb_window_t(windowId.toULong())), nullptr),
-        &std::free};
-    return extents && extents->bounding_shaped;
 }
 
 } // namespace
