@@ -6,6 +6,7 @@
 #include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 
@@ -286,15 +288,22 @@ TEST(RopeScreenWithoutCompositorX11, AnIdleRopeSleepsYetFollowsACompositingManag
     compositor.start("xcompmgr", {});
     ASSERT_TRUE(compositor.waitForStarted());
     ASSERT_TRUE(QTest::qWaitFor([] { return X11WindowStack::compositorRunning(); }, 30000));
+    QElapsedTimer switching;
+    switching.start();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !boundingShaped(id); }, 30000))
         << "still cut under a compositor";
+    std::printf("[ figure ] the rope was see-through %lld ms after the compositing manager came\n",
+                static_cast<long long>(switching.elapsed()));
     QTest::qWait(500);
     grabScreenArea(rope->adjusted(-20, -20, 20, 20)).save(shots + "/80-idle-rope-compositor-came.png");
     compositor.terminate();
     ASSERT_TRUE(compositor.waitForFinished(10000));
     ASSERT_TRUE(QTest::qWaitFor([] { return !X11WindowStack::compositorRunning(); }, 30000));
+    switching.restart();
     EXPECT_TRUE(QTest::qWaitFor([&] { return boundingShaped(id); }, 30000))
         << "not cut once the compositor went";
+    std::printf("[ figure ] the rope was cut %lld ms after the compositing manager went\n",
+                static_cast<long long>(switching.elapsed()));
     int blueBelow = 0;
     EXPECT_TRUE(desktopShowsBelowPrints(*rope, blueBelow))
         << "the rope window shows black below its prints: " << blueBelow << " blue pixels";
