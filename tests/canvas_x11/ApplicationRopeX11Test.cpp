@@ -136,6 +136,28 @@ bool workedFor(qint64 pid, const CpuReading& idle, double seconds) {
         60000);
 }
 
+// The camera JPEG made a file of its own: a comment after the start marker.
+QByteArray numberedCopy(const QByteArray& jpeg, int i) {
+    const QByteArray text = "photo " + QByteArray::number(i);
+    return jpeg.left(2) + QByteArray("\xFF\xFE\x00", 3) + char(text.size() + 2) + text + jpeg.mid(2);
+}
+
+// Moves the staged files onto the watched Desktop of a running application and ends it by SIGTERM
+// once it has worked a while on them; nothing when they were not taken up.
+std::optional<Ending> endWhileDrawing(QProcess& app, const QStringList& staged, const QString& desktop) {
+    const std::optional<CpuReading> idle = cpuOf(app.processId());
+    if (!idle)
+        return std::nullopt;
+    for (const QString& file : staged) {
+        if (!QFile::rename(file, desktop + "/" + QFileInfo(file).fileName()))
+            return std::nullopt;
+    }
+    // Their prints and thumbnails are being decoded once the process has worked a while.
+    if (!workedFor(app.processId(), *idle, 0.6))
+        return std::nullopt;
+    return terminateCountingCpu(app);
+}
+
 // Nothing half-written: no thumbnail in the making, no stopped one recorded as failed, the index
 // whole.
 void expectNothingHalfWritten() {
@@ -162,24 +184,17 @@ TEST(ApplicationRopeX11, ASessionEndWhileLargePhotosAreDrawnStopsTheirDecodes) {
     const QString staging = makeFolder("staging");
     const QByteArray jpeg = progressiveCameraJpeg();
     constexpr int kPhotos = 4;
+    QStringList staged;
     for (int i = 0; i < kPhotos; ++i) {
-        // Files of their own: a comment after the start marker.
-        const QByteArray text = "photo " + QByteArray::number(i);
-        const QByteArray comment = QByteArray("\xFF\xFE\x00", 3) + char(text.size() + 2) + text;
-        writeFile(QString("%1/camera-%2.jpg").arg(staging).arg(i), jpeg.left(2) + comment + jpeg.mid(2));
+        staged.append(QString("%1/camera-%2.jpg").arg(staging).arg(i));
+        writeFile(staged.last(), numberedCopy(jpeg, i));
     }
     QProcess app;
     ASSERT_TRUE(startApplication(app));
     const auto stop = stopAtEnd(app);
-    const std::optional<CpuReading> idle = cpuOf(app.processId());
-    ASSERT_TRUE(idle);
-    for (int i = 0; i < kPhotos; ++i)
-        ASSERT_TRUE(QFile::rename(QString("%1/camera-%2.jpg").arg(staging).arg(i),
-                                  QString("%1/camera-%2.jpg").arg(desktop).arg(i)));
-    // Their prints and thumbnails are being decoded once the process has worked a while.
-    ASSERT_TRUE(workedFor(app.processId(), *idle, 0.6)) << "the photos were not taken up";
-
-    const Ending ending = terminateCountingCpu(app);
+    const std::optional<Ending> ended = endWhileDrawing(app, staged, desktop);
+    ASSERT_TRUE(ended) << "the photos were not taken up";
+    const Ending& ending = *ended;
     std::printf(
         "[ figure ] SIGTERM while %d large photos are drawn: ended after %lld ms, %.0f ms of CPU after "
         "the signal\n",
@@ -207,14 +222,13 @@ TEST(ApplicationRopeX11, ASessionEndWhileHeicPhotosAreDrawnDoesNotWaitForTheirDe
     const QByteArray jpeg = progressiveCameraJpeg();
     constexpr int kPhotos = 4;
     std::vector<std::unique_ptr<QProcess>> encoders;
+    QStringList staged;
     for (int i = 0; i < kPhotos; ++i) {
-        const QByteArray text = "photo " + QByteArray::number(i);
-        const QByteArray comment = QByteArray("\xFF\xFE\x00", 3) + char(text.size() + 2) + text;
         const QString source = QString("%1/source-%2.jpg").arg(staging).arg(i);
-        writeFile(source, jpeg.left(2) + comment + jpeg.mid(2));
+        writeFile(source, numberedCopy(jpeg, i));
+        staged.append(QString("%1/camera-%2.heic").arg(staging).arg(i));
         auto& encoder = encoders.emplace_back(std::make_unique<QProcess>());
-        encoder->start(tool, {"-q", "60", "-p", "preset=ultrafast", "-o",
-                              QString("%1/camera-%2.heic").arg(staging).arg(i), source});
+        encoder->start(tool, {"-q", "60", "-p", "preset=ultrafast", "-o", staged.last(), source});
     }
     for (const auto& encoder : encoders)
         ASSERT_TRUE(encoder->waitForFinished(300000) && encoder->exitCode() == 0) << "heif-enc failed";
@@ -222,14 +236,9 @@ TEST(ApplicationRopeX11, ASessionEndWhileHeicPhotosAreDrawnDoesNotWaitForTheirDe
     QProcess app;
     ASSERT_TRUE(startApplication(app));
     const auto stop = stopAtEnd(app);
-    const std::optional<CpuReading> idle = cpuOf(app.processId());
-    ASSERT_TRUE(idle);
-    for (int i = 0; i < kPhotos; ++i)
-        ASSERT_TRUE(QFile::rename(QString("%1/camera-%2.heic").arg(staging).arg(i),
-                                  QString("%1/camera-%2.heic").arg(desktop).arg(i)));
-    ASSERT_TRUE(workedFor(app.processId(), *idle, 0.6)) << "the photos were not taken up";
-
-    const Ending ending = terminateCountingCpu(app);
+    const std::optional<Ending> ended = endWhileDrawing(app, staged, desktop);
+    ASSERT_TRUE(ended) << "the photos were not taken up";
+    const Ending& ending = *ended;
     std::printf(
         "[ figure ] SIGTERM while %d HEIC photos are drawn: ended after %lld ms, %.0f ms of CPU after "
         "the signal\n",
