@@ -282,7 +282,10 @@ TEST(PhotoPreviewImageLoader, PreloaderPlansThreeDistinctPhotosOnce) {
     const QRectF screen(0, 0, 1440, 900);
     preloader.schedule(plan, screen, 2, 0);
     preloader.schedule(plan, screen, 2, 0);
-    ASSERT_TRUE(test::spinUntil([&] { return decodedNow().size() == 2; }));
+    // The plan is over only once its last decode is stored; a store landing after the caches
+    // are cleared below would let the second plan skip that photo.
+    ASSERT_TRUE(test::spinUntil(
+        [&] { return decodedNow().size() == 2 && L::cachedImage(L::version(photos[2]), 1920).has_value(); }));
     preloader.schedule(plan, screen, 2, 0);
     test::settle();
     // 400 x 300 is laid out as 912 x 684 points on this screen: 1920 pixels at scale 2.
@@ -293,7 +296,8 @@ TEST(PhotoPreviewImageLoader, PreloaderPlansThreeDistinctPhotosOnce) {
     L::clearCaches();
     preloader.cancel();
     preloader.schedule(plan, screen, 2, 0);
-    EXPECT_TRUE(test::spinUntil([&] { return decodedNow().size() == 4; })) << "after a cancel it runs again";
+    EXPECT_TRUE(test::spinUntil([&] { return decodedNow().size() == 4; }))
+        << "after a cancel it runs again: " << decodedNow().join(u' ').toStdString();
     preloader.schedule({photos[3]}, screen, 2, 5);
     preloader.cancel();
     test::settle();
