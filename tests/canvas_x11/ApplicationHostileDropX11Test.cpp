@@ -124,19 +124,33 @@ qint64 longestPing(const QString& windowId, double seconds) {
 
 } // namespace
 
-TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDownloads) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
+// Each test starts the application over a plain backdrop, with one photo of the Desktop hung.
+class ApplicationHostileDropX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        desktop = makeWatchedFolders();
+        shots = applicationShots();
+        ASSERT_TRUE(backdrop.emplace(Backdrop::Tone::Plain).cover());
+    }
+    // With `keepErrors` the application's standard error stays readable through `app`.
+    void start(const QString& name, int seed, bool keepErrors = false) {
+        ASSERT_TRUE(startApplication(app, keepErrors));
+        ASSERT_TRUE(hangDesktopPhotos(desktop, name, 1, seed));
+        window = applicationWindow(app.processId());
+        ASSERT_TRUE(window);
+    }
 
+    QString desktop;
+    QString shots;
+    std::optional<Backdrop> backdrop;
     QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "hostile", 1, 71));
-    const std::optional<QRect> window = applicationWindow(app.processId());
-    ASSERT_TRUE(window);
+    std::optional<QRect> window;
+};
+
+TEST_F(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDownloads) {
+    ASSERT_NO_FATAL_FAILURE(start("hostile", 71));
     const QRect around = window->adjusted(-20, -20, 20, 20);
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
 
@@ -206,20 +220,9 @@ TEST(ApplicationHostileDropX11, AnEmptyDropSaysSoAndAQuitDoesNotWaitOnSilentDown
     EXPECT_TRUE(partials.isEmpty()) << partials.join(", ").toStdString();
 }
 
-TEST(ApplicationHostileDropX11,
-     ADropFromASourceThatAnswersSlowlyNeitherFreezesTheRopeNorHoldsOffTheSessionEnd) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "slow", 1, 73));
-    const std::optional<QRect> window = applicationWindow(app.processId());
-    ASSERT_TRUE(window);
+TEST_F(ApplicationHostileDropX11,
+       ADropFromASourceThatAnswersSlowlyNeitherFreezesTheRopeNorHoldsOffTheSessionEnd) {
+    ASSERT_NO_FATAL_FAILURE(start("slow", 73));
     const QString ropeId = widestWindowId(app.processId());
     ASSERT_FALSE(ropeId.isEmpty());
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
@@ -275,19 +278,8 @@ TEST(ApplicationHostileDropX11,
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
 }
 
-TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImportedAndTheRopeKeepsAnswering) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "never", 1, 79));
-    const std::optional<QRect> window = applicationWindow(app.processId());
-    ASSERT_TRUE(window);
+TEST_F(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImportedAndTheRopeKeepsAnswering) {
+    ASSERT_NO_FATAL_FAILURE(start("never", 79));
     const QString ropeId = widestWindowId(app.processId());
     ASSERT_FALSE(ropeId.isEmpty());
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
@@ -435,19 +427,8 @@ TEST(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImported
     EXPECT_TRUE(app.waitForFinished(30'000));
 }
 
-TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsReadThoughItRests) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "notes", 1, 83));
-    const std::optional<QRect> window = applicationWindow(app.processId());
-    ASSERT_TRUE(window);
+TEST_F(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsReadThoughItRests) {
+    ASSERT_NO_FATAL_FAILURE(start("notes", 83));
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
     const QRect sourceFrame = sourceFrameBelow(*window);
     const QString folder = QDir::tempPath() + "/notes-folder";
@@ -492,19 +473,8 @@ TEST(ApplicationHostileDropX11, AFilesDragOfNoPictureIsRefusedAsSoonAsItsListIsR
     EXPECT_TRUE(app.waitForFinished(30'000));
 }
 
-TEST(ApplicationHostileDropX11, AJpegOfThousandsOfEmptyScansIsRefusedAtOnceAndHoldsNoQuit) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    const QString desktop = makeWatchedFolders();
-    const QString shots = applicationShots();
-    Backdrop backdrop(Backdrop::Tone::Plain);
-    ASSERT_TRUE(backdrop.cover());
-
-    QProcess app;
-    ASSERT_TRUE(startApplication(app, true));
-    ASSERT_TRUE(hangDesktopPhotos(desktop, "scans", 1, 83));
-    const std::optional<QRect> window = applicationWindow(app.processId());
-    ASSERT_TRUE(window);
+TEST_F(ApplicationHostileDropX11, AJpegOfThousandsOfEmptyScansIsRefusedAtOnceAndHoldsNoQuit) {
+    ASSERT_NO_FATAL_FAILURE(start("scans", 83, true));
     const QPoint onPrint = printPoint(*window, placementXs().value(0));
     const QRect sourceFrame = sourceFrameBelow(*window);
 

@@ -175,6 +175,29 @@ void expectNothingHalfWritten() {
     }
 }
 
+// Starts the application, moves the staged photos onto the watched Desktop and ends it while they
+// are drawn: a clean exit, at most `cpuBound` seconds of CPU after the signal (scaled for the
+// sanitizer build), and nothing half-written.
+void expectEndWhileDrawing(const QStringList& staged, const QString& desktop, const char* kind,
+                           double cpuBound) {
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const std::optional<Ending> ended = endWhileDrawing(app, staged, desktop);
+    ASSERT_TRUE(ended) << "the photos were not taken up";
+    const Ending& ending = *ended;
+    std::printf("[ figure ] SIGTERM while %lld %s photos are drawn: ended after %lld ms, %.0f ms of CPU "
+                "after the signal\n",
+                static_cast<long long>(staged.size()), kind, static_cast<long long>(ending.ms),
+                ending.cpuSeconds * 1000);
+    ASSERT_TRUE(ending.finished);
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(app.exitCode(), 0);
+    EXPECT_LT(ending.cpuSeconds, cpuBound * kCpuBoundScale)
+        << "the decodes under way were finished before the process ended";
+    expectNothingHalfWritten();
+}
+
 } // namespace
 
 TEST(ApplicationRopeX11, ASessionEndWhileLargePhotosAreDrawnStopsTheirDecodes) {
@@ -189,23 +212,8 @@ TEST(ApplicationRopeX11, ASessionEndWhileLargePhotosAreDrawnStopsTheirDecodes) {
         staged.append(QString("%1/camera-%2.jpg").arg(staging).arg(i));
         writeFile(staged.last(), numberedCopy(jpeg, i));
     }
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    const auto stop = stopAtEnd(app);
-    const std::optional<Ending> ended = endWhileDrawing(app, staged, desktop);
-    ASSERT_TRUE(ended) << "the photos were not taken up";
-    const Ending& ending = *ended;
-    std::printf(
-        "[ figure ] SIGTERM while %d large photos are drawn: ended after %lld ms, %.0f ms of CPU after "
-        "the signal\n",
-        kPhotos, static_cast<long long>(ending.ms), ending.cpuSeconds * 1000);
-    ASSERT_TRUE(ending.finished);
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
     // Each decode under way would take a core for a second or more; stopped, they cost moments.
-    EXPECT_LT(ending.cpuSeconds, 0.5 * kCpuBoundScale)
-        << "the decodes under way were finished before the process ended";
-    expectNothingHalfWritten();
+    ASSERT_NO_FATAL_FAILURE(expectEndWhileDrawing(staged, desktop, "large", 0.5));
     for (int i = 0; i < kPhotos; ++i)
         EXPECT_EQ(QFileInfo(QString("%1/camera-%2.jpg").arg(desktop).arg(i)).size(), jpeg.size() + 11);
 }
@@ -234,22 +242,7 @@ TEST(ApplicationRopeX11, ASessionEndWhileHeicPhotosAreDrawnDoesNotWaitForTheirDe
     for (const auto& encoder : encoders)
         ASSERT_TRUE(encoder->waitForFinished(300000) && encoder->exitCode() == 0) << "heif-enc failed";
 
-    QProcess app;
-    ASSERT_TRUE(startApplication(app));
-    const auto stop = stopAtEnd(app);
-    const std::optional<Ending> ended = endWhileDrawing(app, staged, desktop);
-    ASSERT_TRUE(ended) << "the photos were not taken up";
-    const Ending& ending = *ended;
-    std::printf(
-        "[ figure ] SIGTERM while %d HEIC photos are drawn: ended after %lld ms, %.0f ms of CPU after "
-        "the signal\n",
-        kPhotos, static_cast<long long>(ending.ms), ending.cpuSeconds * 1000);
-    ASSERT_TRUE(ending.finished);
-    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(app.exitCode(), 0);
     // The decodings left behind run on until the process is gone, a moment on each core; waited
     // for, four of them take seconds.
-    EXPECT_LT(ending.cpuSeconds, 2.0 * kCpuBoundScale)
-        << "the decodes under way were finished before the process ended";
-    expectNothingHalfWritten();
+    expectEndWhileDrawing(staged, desktop, "HEIC", 2.0);
 }

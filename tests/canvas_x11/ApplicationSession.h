@@ -42,9 +42,8 @@ struct CpuReading {
 };
 std::optional<CpuReading> cpuOf(qint64 pid);
 // What a bound on the CPU a process spends is multiplied by when the application is built with
-// AddressSanitizer, whose bookkeeping of the large pictures these tests draw (poisoning and giving
-// back their memory) costs several times the work itself: 0.4-0.9 s at a quit that takes 0.05 s
-// of a plain build.
+// AddressSanitizer, whose bookkeeping of the memory of the large pictures these tests draw costs
+// several times the work itself: 0.4-0.9 s at a quit that takes 0.05 s of a plain build.
 #if defined(__SANITIZE_ADDRESS__)
 inline constexpr double kCpuBoundScale = 4.0;
 #else
