@@ -497,3 +497,30 @@ TEST_F(IndexerThumbnailTest, OnlyAFormatTheDecoderCannotReadGoesToTheDesktopThum
         }
     }
 }
+
+// A thumbnail given up once the desktop thumbnailer has drawn it, before it is saved, is not saved.
+TEST_F(IndexerThumbnailTest, AThumbnailGivenUpAfterItsThumbnailerEndedIsNotSaved) {
+    const QString tools = makeFolder("ended-thumbnailer");
+    saveImage(makeImage(40, 20), tools + "/prepared.png");
+    const auto removeEntry =
+        installThumbnailer("ended-thumbnailer", "echo \"$2\" > \"" + tools.toUtf8() + "/output\"\ncp \"" +
+                                                    (tools + "/prepared.png").toUtf8() + "\" \"$2\"\n");
+    writeFile(m_root + "/layers.psd", "no picture the decoder reads");
+    // Given up once the thumbnailer's private folder is gone: it has ended and been read by then,
+    // and nothing but the save is left.
+    const auto ended = [&tools] {
+        QFile file(tools + "/output");
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QString output = QString::fromUtf8(file.readAll()).trimmed();
+        return !output.isEmpty() && !QFileInfo::exists(QFileInfo(output).path());
+    };
+    const QString target = tools + "/thumbnail.jpg";
+    Indexer::makeThumbnail(m_root + "/layers.psd", target, {}, ended);
+    ASSERT_TRUE(QFile::exists(tools + "/output")) << "the thumbnailer never ran";
+    EXPECT_FALSE(QFile::exists(target)) << "a thumbnail given up was saved";
+
+    QFile::remove(tools + "/output");
+    Indexer::makeThumbnail(m_root + "/layers.psd", target, {}, {});
+    EXPECT_TRUE(QFile::exists(target)) << "the same thumbnail, not given up, is saved";
+}
