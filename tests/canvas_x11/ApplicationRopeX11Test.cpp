@@ -178,11 +178,9 @@ void expectNothingHalfWritten() {
 // Starts the application, moves the staged photos onto the watched Desktop and ends it while they
 // are drawn: a clean exit, at most `cpuBound` seconds of CPU after the signal (scaled for the
 // sanitizer build), and nothing half-written.
-void expectEndWhileDrawing(
-    const QStringList& staged, const QString& desktop, const char* kind, double cpuBound,
-    const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
+void expectEndWhileDrawing(const QStringList& staged, const QString& desktop, const char* kind,
+                           double cpuBound) {
     QProcess app;
-    app.setProcessEnvironment(environment);
     ASSERT_TRUE(startApplication(app));
     const auto stop = stopAtEnd(app);
     const std::optional<Ending> ended = endWhileDrawing(app, staged, desktop);
