@@ -553,6 +553,20 @@ int ImageDecoder::decodingsLeftRunning() {
     return g_heifDecodingsRunning.load();
 }
 
+bool ImageDecoder::readsFormatOf(const QString& path) {
+    const auto source = openFile(path);
+    if (!source || mayBeRaw(*source))
+        return false;
+    const QByteArray& head = source->head;
+    if (!heifFormat(head).isEmpty() || JpegDecoder::isJpeg(head) ||
+        (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP"))
+        return true;
+    QBuffer buffer;
+    buffer.setData(head);
+    buffer.open(QIODevice::ReadOnly);
+    return !QImageReader::imageFormat(&buffer).isEmpty();
+}
+
 QSize ImageDecoder::boundedSize(QSize size, int maxPixelSize) {
     const qint64 longer = std::max(size.width(), size.height());
     if (maxPixelSize <= 0 || longer <= maxPixelSize)
