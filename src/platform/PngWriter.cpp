@@ -73,7 +73,8 @@ std::optional<QByteArray> PngWriter::encode(const QImage& source, int level,
     const QImage image = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     if (image.isNull())
         return std::nullopt;
-    const int colorType = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+    // Volatile: it lives across the setjmp below.
+    volatile const int colorType = alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
     const QColorSpace space = image.colorSpace();
     QByteArray profile = space.isValid() ? space.iccProfile() : QByteArray();
     const QByteArray name = profileName(space);
