@@ -530,12 +530,9 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     }
     if (JpegDecoder::isJpeg(source.head))
         return jpegDecode(source, maxPixelSize, stop);
-    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP") {
-        auto image = source.isFile() ? WebpDecoder::decode(source.path, source.head, maxPixelSize, stop)
-                                     : WebpDecoder::decode(source.data, maxPixelSize, stop);
-        if (image)
-            return *image;
-    }
+    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP")
+        return source.isFile() ? WebpDecoder::decode(source.path, maxPixelSize, stop)
+                               : WebpDecoder::decode(source.data, maxPixelSize, stop);
     QtReader qt(source, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }

@@ -1,7 +1,11 @@
 #include "support/TestImages.h"
 
+#include <webp/encode.h>
+#include <webp/mux.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 
 namespace vennimo::test {
 
@@ -14,7 +18,85 @@ QByteArray bigEndian(quint32 value, int bytes) {
     return out;
 }
 
+struct MuxDeleter {
+    void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
+};
+using Mux = std::unique_ptr<WebPMux, MuxDeleter>;
+
+QByteArray assembled(WebPMux* mux) {
+    WebPData out{};
+    if (WebPMuxAssemble(mux, &out) != WEBP_MUX_OK)
+        return {};
+    QByteArray bytes(reinterpret_cast<const char*>(out.bytes), qsizetype(out.size));
+    WebPDataClear(&out);
+    return bytes;
+}
+
 } // namespace
+
+QByteArray webpOf(const QImage& image, bool lossless, int quality) {
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    WebPConfig config;
+    if (!WebPConfigInit(&config))
+        return {};
+    config.lossless = lossless ? 1 : 0;
+    config.quality = float(quality);
+    // Lossy pictures at the fastest method; lossless ones as encoders write them by default, with
+    // the palettes and long runs that make a plain picture a few bytes.
+    if (!lossless)
+        config.method = 0;
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture))
+        return {};
+    picture.use_argb = 1;
+    picture.width = rgba.width();
+    picture.height = rgba.height();
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    QByteArray bytes;
+    if (WebPPictureImportRGBA(&picture, rgba.constBits(), int(rgba.bytesPerLine())) &&
+        WebPEncode(&config, &picture))
+        bytes = QByteArray(reinterpret_cast<const char*>(writer.mem), qsizetype(writer.size));
+    WebPPictureFree(&picture);
+    WebPMemoryWriterClear(&writer);
+    return bytes;
+}
+
+QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames) {
+    const Mux mux(WebPMuxNew());
+    if (!mux || WebPMuxSetCanvasSize(mux.get(), canvas.width(), canvas.height()) != WEBP_MUX_OK)
+        return {};
+    WebPMuxAnimParams params{};
+    params.bgcolor = 0;
+    params.loop_count = 0;
+    if (WebPMuxSetAnimationParams(mux.get(), &params) != WEBP_MUX_OK)
+        return {};
+    for (const WebpFrame& frame : frames) {
+        const QByteArray still = webpOf(frame.image, true);
+        WebPMuxFrameInfo info{};
+        info.bitstream = {reinterpret_cast<const uint8_t*>(still.constData()), size_t(still.size())};
+        info.x_offset = frame.offset.x();
+        info.y_offset = frame.offset.y();
+        info.duration = 100;
+        info.id = WEBP_CHUNK_ANMF;
+        info.dispose_method = WEBP_MUX_DISPOSE_NONE;
+        info.blend_method = WEBP_MUX_NO_BLEND;
+        if (still.isEmpty() || WebPMuxPushFrame(mux.get(), &info, 1) != WEBP_MUX_OK)
+            return {};
+    }
+    return assembled(mux.get());
+}
+
+QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile) {
+    const WebPData input{reinterpret_cast<const uint8_t*>(webp.constData()), size_t(webp.size())};
+    const Mux mux(WebPMuxCreate(&input, 1));
+    const WebPData icc{reinterpret_cast<const uint8_t*>(profile.constData()), size_t(profile.size())};
+    if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &icc, 1) != WEBP_MUX_OK)
+        return {};
+    return assembled(mux.get());
+}
 
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     const QByteArray tiff = QByteArray("MM\0*", 4) + bigEndian(8, 4) + bigEndian(1, 2) +

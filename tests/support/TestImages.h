@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
+#include <QPoint>
 #include <QString>
 
 namespace vennimo::test {
@@ -12,6 +14,16 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
 // `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips.
 QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0);
+// WebPs made by libwebp's own encoder and muxer: a still picture with its alpha channel, lossless
+// or lossy; an animation whose frames lie at even offsets on a transparent canvas; and a still
+// WebP given a colour profile. Empty when libwebp refuses.
+QByteArray webpOf(const QImage& image, bool lossless, int quality = 90);
+struct WebpFrame {
+    QImage image;
+    QPoint offset;
+};
+QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames);
+QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 
