@@ -34,14 +34,10 @@ namespace vennimo {
 
 namespace image_decoding {
 
-namespace {
-
 Error tooLarge() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageTooLargeCode,
                        QString::fromUtf8(kImageTooLargeMessage));
 }
-
-} // namespace
 
 Error unreadable() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
@@ -488,6 +484,8 @@ Result<ImageHeader> headerOf(const Source& source) {
     if (hasTooManyScans(source))
         return unreadable();
     QtReader qt(source);
+    if (isSvgFormat(qt.reader().format()))
+        return svgHeader(source);
     return qtHeader(qt.reader());
 }
 
@@ -534,6 +532,8 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
         return source.isFile() ? WebpDecoder::decode(source.path, maxPixelSize, stop)
                                : WebpDecoder::decode(source.data, maxPixelSize, stop);
     QtReader qt(source, stop);
+    if (isSvgFormat(qt.reader().format()))
+        return svgDecode(source, maxPixelSize, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }
 
