@@ -2,7 +2,7 @@
 
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
 #include "platform/WebpDecoder.h"
 
@@ -452,7 +452,7 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
-Result<ImageHeader> longSidePngHeader(QSize size) {
+Result<ImageHeader> pngHeader(QSize size) {
     if (auto error = checkSize(size))
         return *error;
     ImageHeader header;
@@ -461,22 +461,23 @@ Result<ImageHeader> longSidePngHeader(QSize size) {
     return header;
 }
 
-Result<QImage> longSidePngDecode(const Source& source, QSize size, const std::function<bool()>& stop) {
+Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
+                         const std::function<bool()>& stop) {
     if (auto error = checkSize(size))
         return *error;
-    QImage image = source.isFile() ? LongSidePngDecoder::decode(source.path, stop)
-                                   : LongSidePngDecoder::decode(source.data, stop);
+    QImage image =
+        source.isFile() ? PngDecoder::decode(source.path, stop) : PngDecoder::decode(source.data, stop);
     if (image.isNull())
         return unreadable();
-    return image;
+    return scaledTo(image, ImageDecoder::boundedSize(size, maxPixelSize));
 }
 
 Result<ImageHeader> headerOf(const Source& source) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngHeader(*size);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngHeader(*size);
     if (mayBeRaw(source)) {
         if (auto header = rawHeader(source))
             return *header;
@@ -520,8 +521,8 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return stop ? heifDecodeLettingGo(source, format, maxPixelSize, stop)
                     : heifDecode(source, format, maxPixelSize, stop);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngDecode(source, *size, stop);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngDecode(source, *size, maxPixelSize, stop);
     if (mayBeRaw(source)) {
         if (auto image = rawDecode(source, maxPixelSize, stop))
             return *image;

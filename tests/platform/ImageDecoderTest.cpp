@@ -1,6 +1,6 @@
 #include "platform/ImageDecoder.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
@@ -424,7 +424,7 @@ TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {
     // Cut inside its pixel data, it is never read past its end.
     const GuardedBytes cut(tall.left(tall.size() / 2));
     ASSERT_TRUE(cut.isValid());
-    EXPECT_TRUE(LongSidePngDecoder::decode(cut.bytes()).isNull());
+    EXPECT_TRUE(PngDecoder::decode(cut.bytes()).isNull());
     expectImageError(ImageDecoder::decode(cut.bytes()), kImageUnreadableCode);
     expectImageError(ImageDecoder::readHeader(pngClaiming(0x80000000u, 1)), kImageUnreadableCode);
 }
