@@ -6,6 +6,7 @@
 #include "support/TestImages.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <span>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,15 +87,25 @@ private:
     QByteArray m_bytes;
 };
 
-// An 8-bit grey PNG whose rows above `split` are black and the rest white; compresses to a few
-// kilobytes whatever its size.
-QByteArray greyPng(quint32 width, quint32 height, quint32 split) {
+// An 8-bit grey PNG whose rows above `split` are black and the rest white, stored row by row or
+// in Adam7's seven passes; compresses to a few kilobytes whatever its size.
+QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced = false) {
+    struct Pass {
+        quint32 x, y, dx, dy;
+    };
+    static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
+    static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     QByteArray rows;
-    rows.reserve(qsizetype(height) * (width + 1));
-    for (quint32 y = 0; y < height; ++y)
-        rows.append('\0').append(qsizetype(width), y < split ? '\0' : '\xff');
-    const QByteArray ihdr =
-        bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00\x00", 5);
+    for (const Pass& pass : interlaced ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole)) {
+        const quint32 columns = (width - pass.x + pass.dx - 1) / pass.dx;
+        if (columns == 0 || pass.y >= height)
+            continue;
+        for (quint32 y = pass.y; y < height; y += pass.dy)
+            rows.append('\0').append(qsizetype(columns), y < split ? '\0' : '\xff');
+    }
+    const QByteArray ihdr = bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00", 4) +
+                            QByteArray(1, interlaced ? '\1' : '\0');
     // qCompress puts the length ahead of a zlib stream.
     return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
            pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
@@ -495,6 +507,8 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
     // a stop set part-way through is answered at the next, from a file and from bytes.
     const QByteArray tall = greyPng(1, 1'500'000, 750'000);
     writeFile(path("tall.png"), tall);
+    const QByteArray interlaced = greyPng(3000, 3000, 1500, true);
+    writeFile(path("interlaced.png"), interlaced);
     const QByteArray webp = grainyJpeg(2000, 1500, "webp");
     ASSERT_GT(webp.size(), 1 << 20);
     writeFile(path("grain.webp"), webp);
@@ -505,6 +519,7 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
         int maxPixelSize;
         int stopAt;
     } cases[] = {{"long-side png", path("tall.png"), tall, 3000, 1000},
+                 {"interlaced png", path("interlaced.png"), interlaced, 400, 1000},
                  {"webp", path("grain.webp"), webp, 400, 4}};
     for (const auto& c : cases) {
         for (const bool fromFile : {true, false}) {
@@ -520,6 +535,7 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             EXPECT_GT(asked, 2 * c.stopAt) << "the stop is asked only before and after the work";
             int askedAfterStop = 0;
             asked = 0;
+            StandardErrorCapture standardError;
             const auto stopped = decode([&] {
                 if (++asked <= c.stopAt)
                     return false;
@@ -529,8 +545,27 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
             EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
             EXPECT_LE(askedAfterStop, 2) << "the work went on after the stop";
+            EXPECT_EQ(standardError.written(), QByteArray()) << "a stopped picture is no error";
         }
     }
+
+    // Cut off, a PNG of any size is refused without a word from libpng; its colour profile, when
+    // whole, comes with it.
+    QImage p3 = makeImage(300, 200);
+    p3.setColorSpace(QColorSpace::DisplayP3);
+    saveImage(p3, path("p3.png"));
+    const QByteArray small = readFile(path("p3.png"));
+    const auto profiled = ImageDecoder::decodeScaled(small, 100);
+    ASSERT_TRUE(profiled.ok());
+    EXPECT_EQ(profiled->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    StandardErrorCapture standardError;
+    for (const QByteArray& png : {small, interlaced, tall}) {
+        expectImageError(ImageDecoder::decodeScaled(png.left(png.size() * 2 / 3), 400), kImageUnreadableCode);
+        writeFile(path("cut.png"), png.left(png.size() * 2 / 3));
+        expectImageError(ImageDecoder::decodeScaled(path("cut.png"), 400, [] { return false; }),
+                         kImageUnreadableCode);
+    }
+    EXPECT_EQ(standardError.written(), QByteArray());
 }
 
 TEST_F(ImageDecoderTest, AHeifDecodingIsLeftToFinishAloneOnlyOnceTheProcessEnds) {
