@@ -19,7 +19,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <span>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,20 +33,6 @@ QByteArray bigEndian(quint32 value, int count) {
     for (int i = count - 1; i >= 0; --i)
         out.append(char(value >> (8 * i)));
     return out;
-}
-
-quint32 crc32(const QByteArray& bytes) {
-    quint32 crc = 0xffffffffu;
-    for (char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
-    return bigEndian(quint32(data.size()), 4) + type + data + bigEndian(crc32(type + data), 4);
 }
 
 // A PNG whose header claims the given size; the pixel data is a token few bytes.
@@ -86,30 +71,6 @@ private:
     size_t m_length = 0;
     QByteArray m_bytes;
 };
-
-// An 8-bit grey PNG whose rows above `split` are black and the rest white, stored row by row or
-// in Adam7's seven passes; compresses to a few kilobytes whatever its size.
-QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced = false) {
-    struct Pass {
-        quint32 x, y, dx, dy;
-    };
-    static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
-    static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    QByteArray rows;
-    for (const Pass& pass : interlaced ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole)) {
-        const quint32 columns = (width - pass.x + pass.dx - 1) / pass.dx;
-        if (columns == 0 || pass.y >= height)
-            continue;
-        for (quint32 y = pass.y; y < height; y += pass.dy)
-            rows.append('\0').append(qsizetype(columns), y < split ? '\0' : '\xff');
-    }
-    const QByteArray ihdr = bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00", 4) +
-                            QByteArray(1, interlaced ? '\1' : '\0');
-    // qCompress puts the length ahead of a zlib stream.
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
-           pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
-}
 
 QByteArray littleEndian(quint32 value, int count) {
     QByteArray out = bigEndian(value, count);

@@ -14,6 +14,11 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
 // `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips.
 QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0);
+// A PNG chunk: its length, type, data and CRC.
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data);
+// An 8-bit grey PNG whose rows above `split` are black and the rest white, stored row by row or
+// in Adam7's seven passes; compresses to a few kilobytes whatever its size.
+QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced = false);
 // WebPs made by libwebp's own encoder and muxer: a still picture with its alpha channel, lossless
 // or lossy; an animation whose frames lie at even offsets on a transparent canvas; and a still
 // WebP given a colour profile. Empty when libwebp refuses.
