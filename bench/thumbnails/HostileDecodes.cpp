@@ -92,6 +92,8 @@ int decodeCase(const QString& path) {
     const double wall = secondsSince(start);
     std::printf("  decode: %s in %.2f s wall, %.2f s cpu\n", qPrintable(outcome(image)), wall,
                 cpuSeconds(RUSAGE_SELF) + cpuSeconds(RUSAGE_CHILDREN) - cpu);
+    // Seen as it comes: a decode before the stop may take minutes.
+    std::fflush(stdout);
 
     std::atomic<bool> stop{false};
     std::atomic<bool> done{false};
