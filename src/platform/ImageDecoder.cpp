@@ -2,7 +2,7 @@
 
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
 #include "platform/WebpDecoder.h"
 
@@ -35,14 +35,10 @@ namespace vennimo {
 
 namespace image_decoding {
 
-namespace {
-
 Error tooLarge() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageTooLargeCode,
                        QString::fromUtf8(kImageTooLargeMessage));
 }
-
-} // namespace
 
 Error unreadable() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
@@ -454,7 +450,7 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
-Result<ImageHeader> longSidePngHeader(QSize size) {
+Result<ImageHeader> pngHeader(QSize size) {
     if (auto error = checkSize(size))
         return *error;
     ImageHeader header;
@@ -463,22 +459,23 @@ Result<ImageHeader> longSidePngHeader(QSize size) {
     return header;
 }
 
-Result<QImage> longSidePngDecode(const Source& source, QSize size, const std::function<bool()>& stop) {
+Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
+                         const std::function<bool()>& stop) {
     if (auto error = checkSize(size))
         return *error;
-    QImage image = source.isFile() ? LongSidePngDecoder::decode(source.path, stop)
-                                   : LongSidePngDecoder::decode(source.data, stop);
+    QImage image =
+        source.isFile() ? PngDecoder::decode(source.path, stop) : PngDecoder::decode(source.data, stop);
     if (image.isNull())
         return unreadable();
-    return image;
+    return scaledTo(image, ImageDecoder::boundedSize(size, maxPixelSize));
 }
 
 Result<ImageHeader> headerOf(const Source& source) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngHeader(*size);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngHeader(*size);
     if (mayBeRaw(source)) {
         if (auto header = rawHeader(source))
             return *header;
@@ -486,6 +483,8 @@ Result<ImageHeader> headerOf(const Source& source) {
     if (JpegDecoder::isJpeg(source.head))
         return jpegHeader(source);
     QtReader qt(source);
+    if (isSvgFormat(qt.reader().format()))
+        return svgHeader(source);
     return qtHeader(qt.reader());
 }
 
@@ -504,21 +503,20 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return stop ? heifDecodeLettingGo(source, format, maxPixelSize, stop)
                     : heifDecode(source, format, maxPixelSize, stop);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngDecode(source, *size, stop);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngDecode(source, *size, maxPixelSize, stop);
     if (mayBeRaw(source)) {
         if (auto image = rawDecode(source, maxPixelSize, stop))
             return *image;
     }
     if (JpegDecoder::isJpeg(source.head))
         return jpegDecode(source, maxPixelSize, stop);
-    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP") {
-        auto image = source.isFile() ? WebpDecoder::decode(source.path, source.head, maxPixelSize, stop)
-                                     : WebpDecoder::decode(source.data, maxPixelSize, stop);
-        if (image)
-            return *image;
-    }
+    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP")
+        return source.isFile() ? WebpDecoder::decode(source.path, maxPixelSize, stop)
+                               : WebpDecoder::decode(source.data, maxPixelSize, stop);
     QtReader qt(source, stop);
+    if (isSvgFormat(qt.reader().format()))
+        return svgDecode(source, maxPixelSize, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }
 
