@@ -134,6 +134,34 @@ bool WindowTrail::poll() {
     return changed;
 }
 
+QImage WindowTrail::ownPixels(quint32 id) const {
+    if (!connected())
+        return {};
+    xcb_connection_t* c = m_connection->c;
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, id), nullptr);
+    if (!geometry)
+        return {};
+    const int depth = geometry->depth;
+    const uint16_t width = geometry->width;
+    const uint16_t height = geometry->height;
+    std::free(geometry);
+    if (depth != 32)
+        return {};
+    xcb_get_image_reply_t* image = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, id, 0, 0, width, height, ~0u), nullptr);
+    if (!image)
+        return {};
+    QImage pixels;
+    if (xcb_get_image_data_length(image) >= int(width) * height * 4) {
+        // Premultiplied ARGB, one 32-bit word a pixel in the server's (and this machine's) order.
+        pixels =
+            QImage(xcb_get_image_data(image), width, height, width * 4, QImage::Format_ARGB32_Premultiplied)
+                .copy();
+    }
+    std::free(image);
+    return pixels;
+}
+
 std::optional<QRect> WindowTrail::Window::placeBefore(int order) const {
     if (placeOrder.isEmpty() || placeOrder.first() >= order || (gone && goneOrder < order))
         return std::nullopt;

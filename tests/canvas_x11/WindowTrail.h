@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QRect>
 #include <QtGlobal>
@@ -40,6 +41,9 @@ public:
     const QList<Window>& windows() const { return m_windows; }
     // The order of the last event read, to tell what came before a moment from what came after.
     int order() const { return m_order; }
+    // What a window of 32 bits draws itself, read from the X server: its own pixels with their
+    // alpha, not what the screen shows there. Null for any other window or one that cannot be read.
+    QImage ownPixels(quint32 id) const;
 
 private:
     struct Connection;
