@@ -490,6 +490,77 @@ TEST_F(ApplicationCopyReturnWithoutCompositorX11, APictureCancelledSlidesBackWit
     EXPECT_TRUE(taken.isEmpty()) << "a picture slid back from a drop that was taken";
 }
 
+// The sliding picture carries no print: the rope keeps none of its own pixels under it, clear ones
+// that would show black the moment the picture moved on if the rope's cut did not follow at once.
+// Cancelled over the rope window's clear part, below its strand, the picture starts its way there.
+TEST_F(ApplicationCopyReturnWithoutCompositorX11, TheRopeKeepsNoneOfItsPixelsUnderTheSlidingPicture) {
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const QString id = widestWindowId(app.processId());
+    ASSERT_FALSE(id.isEmpty());
+    const std::optional<QRegion> rest = WindowTrail(app.processId()).boundingShape(id.toUInt());
+    ASSERT_TRUE(rest) << "the rope is not cut";
+    const QRect client = clientAreaOf(id);
+    WindowTrail trail(app.processId());
+    ASSERT_TRUE(trail.connected());
+    // The picture and the rope's cut looked at together, the application held meanwhile, each
+    // time the picture has moved on, from the Escape until it has gone.
+    struct Seen {
+        QRect slide;
+        QRegion shape;
+    };
+    QList<Seen> seen;
+    const QPoint clear(window->left() + window->width() * 3 / 4, window->bottom() - 60);
+    int ended = 0;
+    pegGesture(printPoint(*window, xs[0]), clear, {}, [&] {
+        QTest::qWait(300);
+        trail.poll();
+        ended = trail.order();
+        xdotool(kEscape, 0);
+        QElapsedTimer waited;
+        waited.start();
+        std::optional<QRect> last;
+        while (waited.elapsed() < 3000) {
+            ::kill(pid_t(app.processId()), SIGSTOP);
+            QTest::qWait(30);
+            trail.poll();
+            bool going = false;
+            for (const WindowTrail::Window& w : trail.windows())
+                if (w.placeOrder.first() > ended && !w.gone) {
+                    going = true;
+                    if (last != w.places.last())
+                        if (const std::optional<QRegion> shape = trail.boundingShape(id.toUInt()))
+                            seen.append({w.places.last(), *shape});
+                    last = w.places.last();
+                }
+            ::kill(pid_t(app.processId()), SIGCONT);
+            if (!going && last)
+                break;
+            QTest::qWait(10);
+        }
+        xdotool({"mouseup", "1"}, 300);
+    });
+    const auto area = [](const QRegion& region) {
+        qint64 sum = 0;
+        for (const QRect& r : region)
+            sum += qint64(r.width()) * r.height();
+        return sum;
+    };
+    int looked = 0;
+    double most = 0;
+    for (const Seen& look : std::as_const(seen)) {
+        // The picture's inside, where it lies over the rope window, in the window's coordinates.
+        const QRegion under = QRegion(look.slide.adjusted(6, 6, -6, -6).translated(-client.topLeft())) &
+                              QRect(QPoint(0, 0), client.size());
+        if (area(under) < qint64(look.slide.width()) * look.slide.height() / 5)
+            continue;
+        ++looked;
+        // What the rope keeps there more than it draws there at rest.
+        most = std::max(most, double(area(look.shape & under) - area(*rest & under)) / double(area(under)));
+    }
+    EXPECT_GE(looked, 1) << "no look caught the picture over the rope window";
+    EXPECT_LT(most, 0.2) << "the rope kept " << int(most * 100) << " % of the picture's place as its own";
+}
+
 // Nothing takes it: the moment Qt's drag picture goes, the sliding picture stands where it stood
 // and shows, and it lands on the print's own picture, not beside it.
 TEST_F(ApplicationCopyReturnX11, TheSlidingPictureTakesOverWhereTheDragPictureWentAndLandsOnThePrint) {

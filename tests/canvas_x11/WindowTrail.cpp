@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 namespace vennimo::test {
@@ -160,6 +161,28 @@ QImage WindowTrail::ownPixels(quint32 id) const {
     }
     std::free(image);
     return pixels;
+}
+
+std::optional<QRegion> WindowTrail::boundingShape(quint32 id) const {
+    if (!connected())
+        return std::nullopt;
+    xcb_connection_t* c = m_connection->c;
+    xcb_shape_query_extents_reply_t* extents =
+        xcb_shape_query_extents_reply(c, xcb_shape_query_extents(c, id), nullptr);
+    const bool shaped = extents && extents->bounding_shaped;
+    std::free(extents);
+    if (!shaped)
+        return std::nullopt;
+    xcb_shape_get_rectangles_reply_t* reply =
+        xcb_shape_get_rectangles_reply(c, xcb_shape_get_rectangles(c, id, XCB_SHAPE_SK_BOUNDING), nullptr);
+    if (!reply)
+        return std::nullopt;
+    QRegion region;
+    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(reply);
+    for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply); ++i)
+        region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    std::free(reply);
+    return region;
 }
 
 std::optional<QRect> WindowTrail::Window::placeBefore(int order) const {
