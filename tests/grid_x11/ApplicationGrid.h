@@ -33,7 +33,8 @@ std::optional<Cards> findCards(const QRect& window, int count);
 double spread(const QImage& image);
 // Switches the application's rope window to the titled grid window by its toolbar's "普通窗口"
 // button (a click on the print at the rope's middle brings the toolbar) and answers the grid
-// window's frame once its title bar is on the screen; none when it did not come.
+// window's frame once its title bar is on the screen; none, with the test failed for the step
+// that did not come, when the grid window did not show.
 std::optional<QRect> switchToGrid(qint64 pid);
 
 } // namespace vennimo::test
