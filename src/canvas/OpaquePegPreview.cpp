@@ -1,6 +1,7 @@
 #include "canvas/OpaquePegPreview.h"
 
 #include "canvas/AlphaMaskedPicture.h"
+#include "canvas/PanelCover.h"
 
 #include "platform/DisplayLink.h"
 #include "platform/ReduceMotion.h"
@@ -58,7 +59,7 @@ public:
                 // A press there must reach the rope, so the print can be picked up again.
                 X11InputShape::apply(windowHandle(), QRegion());
             } else {
-                hide();
+                PanelCover::hide(this);
                 return;
             }
         }
@@ -285,8 +286,11 @@ bool OpaquePegPreview::panelsNeedMask() {
 
 OpaquePegPreview::~OpaquePegPreview() {
     m_link.stop();
-    for (const QPointer<QWidget>& panel : std::as_const(m_panels))
+    for (const QPointer<QWidget>& panel : std::as_const(m_panels)) {
+        // A panel still shown goes the way a hidden one does, the rope's cut first.
+        PanelCover::hide(panel.data());
         delete panel.data();
+    }
 }
 
 void OpaquePegPreview::place(int index, const QRectF& rect) {
@@ -297,8 +301,7 @@ void OpaquePegPreview::place(int index, const QRectF& rect) {
     // cut once per picture and not again at every step.
     const QPoint origin =
         m_masked ? rect.topLeft().toPoint() : QPoint(int(std::floor(rect.x())), int(std::floor(rect.y())));
-    if (panel->pos() != origin)
-        panel->move(origin);
+    PanelCover::move(panel, origin);
     panel->imageRect = QRectF(rect.topLeft() - QPointF(origin), rect.size());
     if (m_masked)
         panel->imageRect.moveTopLeft({0, 0});

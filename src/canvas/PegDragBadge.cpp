@@ -1,6 +1,7 @@
 #include "canvas/PegDragBadge.h"
 
 #include "canvas/AlphaMaskedPicture.h"
+#include "canvas/PanelCover.h"
 #include "platform/X11DropRefusal.h"
 #include "rope/RopeDiagnostic.h"
 
@@ -88,11 +89,14 @@ void PegDragBadge::update(bool external, QPointF at) {
         return;
     const bool shown = external && m_count >= 2;
     // Below and right of the pointer, as the system puts a drag's count (y grows downward here).
-    m_panel->move((at + kOffset).toPoint());
+    PanelCover::move(m_panel.get(), (at + kOffset).toPoint());
     if (shown == m_visible)
         return;
     m_visible = shown;
-    m_panel->setVisible(shown);
+    if (shown)
+        m_panel->show();
+    else
+        PanelCover::hide(m_panel.get());
     if (shown)
         m_panel->raise();
     RopeDiagnostic::event("PegBadgeVisibility",

@@ -48,19 +48,23 @@ std::function<void()> goOnceLanded(const std::shared_ptr<QPointer<OpaquePegPrevi
 
 } // namespace
 
-Qt::DropAction GridPhotoDrag::exec(const PhotoDragPayload& payload, QWidget* source, const QRectF& card) {
+Qt::DropAction GridPhotoDrag::exec(const PhotoDragPayload& payload, QWidget* source, const QRectF& picture) {
     // The system keeps the drag, and the data a target still reads after the drop, until the
     // drop's exchange is over, and deletes it then.
-    return execWith(payload, source, card,
+    return execWith(payload, source, picture,
                     [](QDrag& drag) { return drag.exec(Qt::CopyAction, Qt::CopyAction); });
 }
 
-Qt::DropAction GridPhotoDrag::execWith(const PhotoDragPayload& payload, QWidget* source, const QRectF& card,
-                                       const Run& run) {
+Qt::DropAction GridPhotoDrag::execWith(const PhotoDragPayload& payload, QWidget* source,
+                                       const QRectF& cardPicture, const Run& run) {
     if (payload.isEmpty() || !source)
         return Qt::IgnoreAction;
-    const PhotoDragPayload::Picture picture =
-        PhotoDragPayload::picture(payload.makeItems(card), source->devicePixelRatioF());
+    QList<PhotoDragPayload::Item> items = payload.makeItems(cardPicture);
+    // One photo lifts the card's own picture: a picture fitted anew could differ from it by a
+    // fraction of a pixel, and slide back beside it.
+    if (items.size() == 1)
+        items.first().frame = cardPicture;
+    const PhotoDragPayload::Picture picture = PhotoDragPayload::picture(items, source->devicePixelRatioF());
     auto* drag = new QDrag(source);
     drag->setMimeData(payload.makeMimeData().release());
     const QPoint hotSpot = (QPointF(source->mapFromGlobal(QCursor::pos())) - picture.origin).toPoint();
@@ -83,15 +87,6 @@ Qt::DropAction GridPhotoDrag::execWith(const PhotoDragPayload& payload, QWidget*
     const bool returns = action == Qt::IgnoreAction && view && view->isVisible();
     keepFlying(pictureReturn.finish(returns), view, landed);
     return action;
-}
-
-void GridPhotoDrag::returnPicture(const QImage& picture, QPointF origin, QWidget* source,
-                                  QPointF restOrigin) {
-    auto landed = std::make_shared<QPointer<OpaquePegPreview>>();
-    keepFlying(OpaquePegPreview::flyBack(picture, origin,
-                                         cardsOf(source, restOrigin, picture.deviceIndependentSize()),
-                                         OpaquePegPreview::panelsNeedMask(), goOnceLanded(landed)),
-               source, landed);
 }
 
 } // namespace vennimo

@@ -88,7 +88,7 @@ NormalGalleryView::NormalGalleryView(GalleryModel& model, std::function<void()> 
     callbacks.select = [this](const Photo& photo) { activate(photo); };
     callbacks.preview = [this](const Photo& photo) { preview(photo); };
     callbacks.contextMenu = [this](const Photo& photo, QPoint at) { showMenu(photo, at); };
-    callbacks.drag = [this](const Photo& photo, const QRectF& card) { drag(photo, card); };
+    callbacks.drag = [this](const Photo& photo, const QRectF& picture) { drag(photo, picture); };
     callbacks.pressed = [this](const Photo& photo) {
         QWindow* handle = window()->windowHandle();
         PhotoPreviewImageLoader::prepare({photo}, handle ? handle->screen() : nullptr, 0);
@@ -275,7 +275,7 @@ void NormalGalleryView::showMenu(const Photo& photo, QPoint globalPos) {
         m_presentMenu(*menu, globalPos);
 }
 
-void NormalGalleryView::drag(const Photo& photo, const QRectF& card) {
+void NormalGalleryView::drag(const Photo& photo, const QRectF& picture) {
     // Photos whose files are gone or unreadable are left out; with none left nothing starts.
     const PhotoDragPayload payload(m_model.dragPhotos(photo));
     if (payload.isEmpty() || !m_startDrag)
@@ -284,7 +284,7 @@ void NormalGalleryView::drag(const Photo& photo, const QRectF& card) {
     // the model, which outlives every screen, is touched after it.
     GalleryModel* model = &m_model;
     const DragStarter start = m_startDrag;
-    const Qt::DropAction action = start(payload, m_grid->viewport(), card);
+    const Qt::DropAction action = start(payload, m_grid->viewport(), picture);
     model->completeDrag(payload.photos(), action);
 }
 

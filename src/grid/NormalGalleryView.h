@@ -43,7 +43,7 @@ public:
     using MenuPresenter = std::function<void(QMenu& menu, QPoint globalPos)>;
     // Carries the payload out of the application from a card; answers the final drop action.
     using DragStarter = std::function<Qt::DropAction(const PhotoDragPayload& payload, QWidget* source,
-                                                     const QRectF& cardInSource)>;
+                                                     const QRectF& pictureInSource)>;
 
     NormalGalleryView(GalleryModel& model, std::function<void()> openSettings,
                       std::function<void()> switchToClothesline, QWidget* parent = nullptr);
@@ -100,7 +100,7 @@ private:
     void placeNotice();
     void focusContent();
     void showMenu(const Photo& photo, QPoint globalPos);
-    void drag(const Photo& photo, const QRectF& card);
+    void drag(const Photo& photo, const QRectF& picture);
 
     GalleryModel& m_model;
     std::function<void()> m_openSettings;

@@ -4,6 +4,7 @@
 #include "grid/PhotoGridAccessible.h"
 #include "model/GalleryModel.h"
 #include "rendering/PhotoPreviewImageLoader.h"
+#include "rendering/PolaroidRenderer.h"
 
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
@@ -134,6 +135,20 @@ void PhotoGridView::followTop() {
 
 QRectF PhotoGridView::cardRectInViewport(int index) const {
     return m_layout.cardRect(index).translated(0, -verticalScrollBar()->value());
+}
+
+QRectF PhotoGridView::pictureRectInViewport(int index) const {
+    const QRectF thumbnail = PhotoCard::thumbnailRect(cardRectInViewport(index));
+    const Photo& photo = m_photos.at(index);
+    const GridThumbnailCell* cell = m_cells.value(photo.id);
+    const QImage image = cell ? cell->face().image : QImage();
+    if (image.isNull())
+        return PhotoCard::imageRect(thumbnail, PolaroidRenderer::imageSize(photo));
+    // Drawn at its place rounded to the pixel, at the size it was scaled to (scaledKey).
+    const QRectF target = PhotoCard::imageRect(thumbnail, image.size());
+    const double scale = displayScale();
+    return {std::round(target.x() * scale) / scale, std::round(target.y() * scale) / scale,
+            std::round(target.width() * scale) / scale, std::round(target.height() * scale) / scale};
 }
 
 QRect PhotoGridView::cardRectOnScreen(int index) const {
@@ -344,7 +359,7 @@ void PhotoGridView::mouseMoveEvent(QMouseEvent* event) {
     const Photo photo = m_photos.at(started.index);
     const auto drag = m_callbacks.drag;
     if (drag)
-        drag(photo, cardRectInViewport(started.index));
+        drag(photo, pictureRectInViewport(started.index));
     if (self)
         m_dragging = false;
 }

@@ -42,8 +42,9 @@ public:
         std::function<void(const Photo&)> select;
         std::function<void(const Photo&)> preview;
         std::function<void(const Photo&, QPoint globalPos)> contextMenu;
-        // The pointer left the card by more than the threshold with the button down.
-        std::function<void(const Photo&, const QRectF& cardInViewport)> drag;
+        // The pointer left the card by more than the threshold with the button down; the drag
+        // lifts the card's picture off where it lies.
+        std::function<void(const Photo&, const QRectF& pictureInViewport)> drag;
         // Called on every press on a card, before anything else.
         std::function<void(const Photo&)> pressed;
     };
@@ -74,6 +75,9 @@ public:
     // The photo under a point of the viewport.
     std::optional<Photo> photoAt(QPoint viewportPoint) const;
     QRectF cardRectInViewport(int index) const;
+    // Where the card draws its photo's picture: that picture's pixels once it has loaded, else the
+    // place a picture of the photo's shape will take.
+    QRectF pictureRectInViewport(int index) const;
     // Where a card lies on the screen, whether or not it is scrolled into view.
     QRect cardRectOnScreen(int index) const;
     // The cells that exist now: the cards near the viewport.

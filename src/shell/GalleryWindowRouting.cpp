@@ -1,5 +1,6 @@
 #include "shell/GalleryWindow.h"
 
+#include "canvas/PanelCover.h"
 #include "model/ClotheslineChrome.h"
 #include "platform/X11InputShape.h"
 #include "platform/X11WindowHints.h"
@@ -7,6 +8,7 @@
 #include "shell/GalleryWindowLayer.h"
 
 #include <QApplication>
+#include <QDynamicPropertyChangeEvent>
 #include <QMouseEvent>
 #include <QScopeGuard>
 #include <QTimer>
@@ -363,8 +365,13 @@ bool GalleryWindow::eventFilter(QObject* watched, QEvent* event) {
                 queueBoundingShape();
         return false;
     }
-    if (type == QEvent::Move || type == QEvent::Show || type == QEvent::Hide) {
-        // At once, so the X server gets the panel's move and the rope's new cut together.
+    const bool coverChange =
+        type == QEvent::DynamicPropertyChange &&
+        static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == PanelCover::kProperty;
+    if (type == QEvent::Move || type == QEvent::Show || type == QEvent::Hide || coverChange) {
+        // At once, so the X server gets the rope's new cut next to the panel's move: what a panel
+        // is about to leave is given up before it goes, what it comes to cover is kept once it
+        // covers it.
         if (m_boundingShape && watched != this)
             if (auto* panel = qobject_cast<QWidget*>(watched);
                 panel && panel->isWindow() && panel->windowFlags().testFlag(Qt::WindowTransparentForInput))

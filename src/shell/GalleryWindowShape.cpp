@@ -1,6 +1,7 @@
 #include "shell/GalleryWindow.h"
 
 #include "canvas/AlphaShapeRegion.h"
+#include "canvas/PanelCover.h"
 #include "platform/X11InputShape.h"
 
 #include <QApplication>
@@ -85,7 +86,11 @@ QRegion GalleryWindow::coveredByPanels() const {
         const QRegion mask = panel->mask();
         if (mask.isEmpty())
             continue;
-        const QRegion here = mask.translated(panel->geometry().topLeft() - origin) & rect();
+        // A panel about to move or go keeps only what it covers throughout (PanelCover).
+        const std::optional<QRegion> changing = PanelCover::duringChange(panel);
+        const QRegion here = (changing ? changing->translated(-origin)
+                                       : mask.translated(panel->geometry().topLeft() - origin)) &
+                             rect();
         covered += ratio == 1 ? here : QTransform::fromScale(ratio, ratio).map(here);
     }
     return covered;

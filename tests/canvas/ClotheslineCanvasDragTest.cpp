@@ -346,6 +346,67 @@ TEST_F(ClotheslineCanvasDragTest,
     EXPECT_FALSE(canvas.copyPictureReturn()) << "Reduce Motion";
 }
 
+// The picture lands on the print's picture as the rope draws it: its window on the whole pixel at
+// or before the picture's exact place, its picture drawn the rest of the way inside it. A window a
+// fraction past that place would cut the picture's first column away. The print is moved between
+// the drag and the landing by a third of a pixel at a time, so some landing falls past a half.
+TEST_F(ClotheslineCanvasDragTest, TheSlidingPictureLandsOnThePixelAtOrBeforeItsPrintsPicture) {
+    ReduceMotion::setReader([] { return std::optional<bool>(false); });
+    Rope rope(3);
+    hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    const Photo b = rope.model->photos().at(1);
+    double now = DisplayLink::now();
+    canvas.setClock([&now] { return now += 0.002; });
+    const auto picture = [&] {
+        return canvas.printFrame(b)->topLeft() + canvas.geometry(b).imageRect.topLeft();
+    };
+    // How far the picture moves for a step of the print's place.
+    rope.place({{1, 0.3}});
+    ASSERT_TRUE(rope.waitForRest());
+    const double at = picture().x();
+    rope.place({{1, 0.31}});
+    ASSERT_TRUE(rope.waitForRest());
+    const double perPlace = (picture().x() - at) / 0.01;
+    ASSERT_GT(perPlace, 100) << "the print does not move along the rope";
+    rope.place({{1, 0.5}});
+    ASSERT_TRUE(rope.waitForRest());
+
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        const QPointF start = picture();
+        double target = 0.3 + step * (1.0 / 3) / perPlace;
+        canvas.setDragExec([&](QDrag&) {
+            rope.place({{1, target}});
+            return Qt::IgnoreAction;
+        });
+        dragPaper(canvas, b);
+        OpaquePegPreview* slide = canvas.copyPictureReturn();
+        ASSERT_TRUE(slide);
+        QRectF last;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                if (slide->phase() == OpaquePegPreview::Phase::returning)
+                    last = slide->imageRects().value(0);
+                return slide->phase() >= OpaquePegPreview::Phase::revealed;
+            },
+            5000));
+        // The drag's picture began on the whole pixel at or before the picture as the drag moved it
+        // (dragPaper's step) and lands as far from the picture as it began.
+        const QPointF travel(3.06, 4.08);
+        const QPointF began(std::floor(start.x() + travel.x()), std::floor(start.y() + travel.y()));
+        const QPointF exact = canvas.mapToGlobal(began - travel + picture() - start);
+        EXPECT_TRUE(last.x() <= exact.x() && last.x() > exact.x() - 1 && last.y() <= exact.y() &&
+                    last.y() > exact.y() - 1)
+            << "landed at " << last.x() << "," << last.y() << " for a picture at " << exact.x() << ","
+            << exact.y();
+        canvas.setDragExec({});
+        rope.place({{1, 0.5}});
+        ASSERT_TRUE(rope.waitForRest());
+    }
+    ReduceMotion::setReader({});
+}
+
 TEST_F(ClotheslineCanvasDragTest, ExternalDragsAreTakenOnlyWhereTheRopeCanReadAndHoldThem) {
     Rope rope(3);
     hang(rope, {{0, 0.1}, {1, 0.5}, {2, 0.9}});

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -49,6 +50,15 @@ std::pair<double, double> along(QPoint place, QPoint from, QPoint to) {
         return {0, std::hypot(off.x(), off.y())};
     return {(off.x() * way.x() + off.y() * way.y()) / (length * length),
             std::abs(off.x() * way.y() - off.y() * way.x()) / length};
+}
+
+// The share of a picture's pixels that are opaque.
+double opaqueShare(const QImage& picture) {
+    qint64 opaque = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            opaque += qAlpha(picture.pixel(x, y)) >= 250;
+    return picture.isNull() ? 0 : double(opaque) / (double(picture.width()) * picture.height());
 }
 
 const QStringList kLetGo{"mouseup", "1"};
@@ -240,6 +250,9 @@ protected:
         int gaps = 0;
         QImage landedLook;
         QImage printLook;
+        // The sliding picture's own pixels at that look, where a compositing manager lets it be
+        // read: a picture that draws nothing leaves the print's own pixels on the screen.
+        QImage landedOwn;
     };
     HandOver handOver(double x, QPoint to, const QStringList& end) {
         HandOver result;
@@ -274,8 +287,15 @@ protected:
                     return &w;
             return nullptr;
         };
-        std::optional<QRect> stillAt;
-        QRect stoodAt;
+        // Looks at the picture near its end, each taken with the application held so that it stays
+        // where the server has it and drawn as it last drew itself there.
+        struct Look {
+            QRect place;
+            QImage screen;
+            QImage own;
+        };
+        QList<Look> looks;
+        std::optional<QRect> last;
         QElapsedTimer still;
         QElapsedTimer waited;
         waited.start();
@@ -295,25 +315,38 @@ protected:
                 continue;
             }
             if (slide && !slide->gone && slide->places.size() > 1) {
-                if (stillAt != slide->places.last()) {
-                    stillAt = slide->places.last();
+                const QRect place = slide->places.last();
+                // Come within a few pixels of where it was, or standing still: landing, landed or
+                // late.
+                const bool arrived =
+                    last != place && last && (place.topLeft() - last->topLeft()).manhattanLength() <= 3;
+                if (last != place)
                     still.start();
-                } else if (still.elapsed() > 30) {
-                    // Standing still: landed, or late. The grab counts only if it is where it went,
-                    // and the last one taken there counts, once the picture it lands as is drawn.
+                last = place;
+                if (arrived || still.elapsed() > 30) {
                     ::kill(pid_t(app.processId()), SIGSTOP);
                     QTest::qWait(40);
                     trail.poll();
-                    if (!slideWindow()->gone && slideWindow()->places.last() == *stillAt) {
-                        stoodAt = *stillAt;
-                        result.landedLook = grabScreenArea(stoodAt);
-                    }
+                    if (!slideWindow()->gone && slideWindow()->places.last() == place)
+                        looks.append({place, grabScreenArea(place), trail.ownPixels(slideWindow()->id)});
                     ::kill(pid_t(app.processId()), SIGCONT);
                     still.start();
                 }
             }
             QTest::qWait(1);
         }
+        // The first look at where it went that caught it drawing (which, where a compositing manager
+        // blends it, its own pixels tell).
+        QRect stoodAt;
+        if (const WindowTrail::Window* slide = slideWindow())
+            for (const Look& look : std::as_const(looks))
+                if (look.place == slide->places.last() &&
+                    (look.own.isNull() || opaqueShare(look.own) >= 0.25)) {
+                    stoodAt = look.place;
+                    result.landedLook = look.screen;
+                    result.landedOwn = look.own;
+                    break;
+                }
         EXPECT_TRUE(gesture.state() == QProcess::NotRunning || gesture.waitForFinished(10000));
         if (!end.contains("mouseup"))
             xdotool({"mouseup", "1"}, 300);
@@ -349,9 +382,20 @@ protected:
         EXPECT_TRUE(slide.gone) << "the picture is still there";
         if (seen.landedLook.isNull() || seen.printLook.isNull())
             return;
+        QImage landedLook = seen.landedLook;
+        if (!seen.landedOwn.isNull()) {
+            // Where a compositing manager blends the picture over the rope, the screen shows the
+            // print under a picture that draws nothing just as under one that landed right: what
+            // counts is what the picture itself draws, laid over the print.
+            if (seen.landedOwn.size() != seen.printLook.size())
+                return;
+            landedLook = seen.printLook.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            QPainter over(&landedLook);
+            over.drawImage(0, 0, seen.landedOwn);
+        }
         ++landings;
-        const QRect inner = QRect(QPoint(0, 0), seen.landedLook.size()).adjusted(2, 2, -3, -3);
-        const QImage landed = seen.landedLook.copy(inner);
+        const QRect inner = QRect(QPoint(0, 0), landedLook.size()).adjusted(2, 2, -3, -3);
+        const QImage landed = landedLook.copy(inner);
         const QImage print = seen.printLook.copy(inner);
         landed.save(shots + "/" + shot + "-landed.png");
         print.save(shots + "/" + shot + "-print.png");
@@ -444,6 +488,77 @@ TEST_F(ApplicationCopyReturnWithoutCompositorX11, APictureCancelledSlidesBackWit
     const auto taken = carry(xs[0], target.geometry().center(), kLetGo);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 30000)) << "nothing arrived";
     EXPECT_TRUE(taken.isEmpty()) << "a picture slid back from a drop that was taken";
+}
+
+// The sliding picture carries no print: the rope keeps none of its own pixels under it, clear ones
+// that would show black the moment the picture moved on if the rope's cut did not follow at once.
+// Cancelled over the rope window's clear part, below its strand, the picture starts its way there.
+TEST_F(ApplicationCopyReturnWithoutCompositorX11, TheRopeKeepsNoneOfItsPixelsUnderTheSlidingPicture) {
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const QString id = widestWindowId(app.processId());
+    ASSERT_FALSE(id.isEmpty());
+    const std::optional<QRegion> rest = WindowTrail(app.processId()).boundingShape(id.toUInt());
+    ASSERT_TRUE(rest) << "the rope is not cut";
+    const QRect client = clientAreaOf(id);
+    WindowTrail trail(app.processId());
+    ASSERT_TRUE(trail.connected());
+    // The picture and the rope's cut looked at together, the application held meanwhile, each
+    // time the picture has moved on, from the Escape until it has gone.
+    struct Seen {
+        QRect slide;
+        QRegion shape;
+    };
+    QList<Seen> seen;
+    const QPoint clear(window->left() + window->width() * 3 / 4, window->bottom() - 60);
+    int ended = 0;
+    pegGesture(printPoint(*window, xs[0]), clear, {}, [&] {
+        QTest::qWait(300);
+        trail.poll();
+        ended = trail.order();
+        xdotool(kEscape, 0);
+        QElapsedTimer waited;
+        waited.start();
+        std::optional<QRect> last;
+        while (waited.elapsed() < 3000) {
+            ::kill(pid_t(app.processId()), SIGSTOP);
+            QTest::qWait(30);
+            trail.poll();
+            bool going = false;
+            for (const WindowTrail::Window& w : trail.windows())
+                if (w.placeOrder.first() > ended && !w.gone) {
+                    going = true;
+                    if (last != w.places.last())
+                        if (const std::optional<QRegion> shape = trail.boundingShape(id.toUInt()))
+                            seen.append({w.places.last(), *shape});
+                    last = w.places.last();
+                }
+            ::kill(pid_t(app.processId()), SIGCONT);
+            if (!going && last)
+                break;
+            QTest::qWait(10);
+        }
+        xdotool({"mouseup", "1"}, 300);
+    });
+    const auto area = [](const QRegion& region) {
+        qint64 sum = 0;
+        for (const QRect& r : region)
+            sum += qint64(r.width()) * r.height();
+        return sum;
+    };
+    int looked = 0;
+    double most = 0;
+    for (const Seen& look : std::as_const(seen)) {
+        // The picture's inside, where it lies over the rope window, in the window's coordinates.
+        const QRegion under = QRegion(look.slide.adjusted(6, 6, -6, -6).translated(-client.topLeft())) &
+                              QRect(QPoint(0, 0), client.size());
+        if (area(under) < qint64(look.slide.width()) * look.slide.height() / 5)
+            continue;
+        ++looked;
+        // What the rope keeps there more than it draws there at rest.
+        most = std::max(most, double(area(look.shape & under) - area(*rest & under)) / double(area(under)));
+    }
+    EXPECT_GE(looked, 1) << "no look caught the picture over the rope window";
+    EXPECT_LT(most, 0.2) << "the rope kept " << int(most * 100) << " % of the picture's place as its own";
 }
 
 // Nothing takes it: the moment Qt's drag picture goes, the sliding picture stands where it stood

@@ -1,11 +1,13 @@
 #include "ApplicationRope.h"
 #include "PhotoLikeImages.h"
+#include "WindowTrail.h"
 #include "platform/X11WindowStack.h"
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonDocument>
@@ -243,4 +245,112 @@ TEST_F(ApplicationPegWithoutCompositorX11, APressOnAFlyingPanelWhereTheRopeDraws
     ASSERT_TRUE(window);
     QTest::qWait(1500);
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/93-no-compositor-taken-over.png");
+}
+
+namespace {
+
+// Solid black patches of a grab outside `skipped`: 4 x 4 pixels all close to black, which neither
+// the backdrop, the rope's strand and its antialiased edges nor the prints show. The bounds of them
+// all, in the grab.
+int blackPatches(const QImage& grab, const QRect& skipped, QRect& bounds) {
+    int patches = 0;
+    for (int y = 0; y + 4 <= grab.height(); y += 4)
+        for (int x = 0; x + 4 <= grab.width(); x += 4) {
+            if (skipped.intersects(QRect(x, y, 4, 4)))
+                continue;
+            bool black = true;
+            for (int dy = 0; dy < 4 && black; ++dy)
+                for (int dx = 0; dx < 4 && black; ++dx) {
+                    const QRgb p = grab.pixel(x + dx, y + dy);
+                    black = qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
+                }
+            if (black) {
+                ++patches;
+                bounds |= QRect(x, y, 4, 4);
+            }
+        }
+    return patches;
+}
+
+} // namespace
+
+// A print carried by its peg below the rope window and let go there (it comes down) or cancelled
+// (it flies back): the rope keeps its clear pixels under the panel while the panel covers them,
+// and none of them shows black where the panel has just been on its way, in any frame.
+TEST_F(ApplicationPegWithoutCompositorX11, APanelLetGoOrCancelledBelowTheRopeLeavesNoBlackWhereItWas) {
+    const std::optional<QRect> window = rope();
+    ASSERT_TRUE(window);
+    // Each ending shows it only now and then, a frame at a time: several of each, looked at about
+    // every 20 ms.
+    constexpr int kEndings = 8;
+    int worst = 0;
+    for (int ending = 0; ending < kEndings; ++ending) {
+        const bool letGo = ending % 2 == 1;
+        SCOPED_TRACE(std::string(letGo ? "let go, " : "Escape, ") + std::to_string(ending));
+        const QMap<QString, double> now = placements();
+        ASSERT_FALSE(now.isEmpty());
+        const QString left = now.keys().value(now.values().indexOf(std::ranges::min(now.values())));
+        const QPoint peg = pegPoint(*window, now[left], now.values());
+        // Just below the rope window: the peg and the paper's top lie over its bottom.
+        const QPoint held(peg.x(), window->bottom() + 30);
+        const QRect area = QRect(QPoint(peg.x() - 220, window->top()), QPoint(peg.x() + 220, held.y() + 320))
+                               .intersected(screen);
+        QList<QImage> frames;
+        QStringList notes;
+        WindowTrail trail(app.processId());
+        EXPECT_TRUE(trail.connected());
+        pegGesture(peg, held, {}, [&] {
+            QTest::qWait(400);
+            QProcess end;
+            end.start("xdotool", letGo ? QStringList{"mouseup", "1"} : QStringList{"key", "Escape"});
+            QElapsedTimer since;
+            since.start();
+            while (since.elapsed() < 600) {
+                // The backdrop draws what a panel or the rope's cut leaves of it at once.
+                backdrop.repaint();
+                frames.append(grabScreenArea(area));
+                // Which of the application's windows showed where, for the message.
+                trail.poll();
+                QString note = QString("%1 ms after the end:").arg(since.elapsed());
+                for (const WindowTrail::Window& w : trail.windows())
+                    if (!w.gone)
+                        note += QString(" %1x%2 at %3,%4")
+                                    .arg(w.places.last().width())
+                                    .arg(w.places.last().height())
+                                    .arg(w.places.last().x())
+                                    .arg(w.places.last().y());
+                notes.append(note);
+                QTest::qWait(15);
+            }
+            EXPECT_TRUE(end.state() == QProcess::NotRunning || end.waitForFinished(10000));
+            xdotool({"mouseup", "1"}, 300);
+        });
+        // Where the print hung, and its panel came back to: the moment the panel hands the print
+        // back to the rope is not what is looked at here.
+        QRect hung;
+        for (const WindowTrail::Window& w : trail.windows())
+            if (w.places.size() > 3)
+                hung = w.places.first().translated(-area.topLeft());
+        for (int i = 0; i < frames.size(); ++i) {
+            QRect bounds;
+            const int patches = blackPatches(frames[i], hung, bounds);
+            if (patches > worst) {
+                worst = patches;
+                frames[i].save(shots + "/94-no-compositor-panel-leaves-black.png");
+            }
+            EXPECT_LT(patches, 4) << "black where the panel was, frame " << i << " of " << frames.size()
+                                  << ": " << bounds.width() << "x" << bounds.height() << " at "
+                                  << bounds.x() + area.x() << "," << bounds.y() + area.y() << ", "
+                                  << notes[i].toStdString();
+        }
+        if (ending == 0)
+            frames.last().save(shots + "/95-no-compositor-panel-back.png");
+        QTest::qWait(1200);
+        // Let go there, it came down: Control-Z hangs it again for the next ending.
+        if (letGo && QTest::qWaitFor([] { return takenDownCount() == 1; }, 3000)) {
+            ASSERT_TRUE(undoInRopeWindow(app.processId()));
+            ASSERT_TRUE(QTest::qWaitFor([] { return takenDownCount() == 0; }, 30000)) << "Control-Z";
+            QTest::qWait(1500);
+        }
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 namespace vennimo::test {
@@ -132,6 +133,56 @@ bool WindowTrail::poll() {
         std::free(event);
     }
     return changed;
+}
+
+QImage WindowTrail::ownPixels(quint32 id) const {
+    if (!connected())
+        return {};
+    xcb_connection_t* c = m_connection->c;
+    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(c, xcb_get_geometry(c, id), nullptr);
+    if (!geometry)
+        return {};
+    const int depth = geometry->depth;
+    const uint16_t width = geometry->width;
+    const uint16_t height = geometry->height;
+    std::free(geometry);
+    if (depth != 32)
+        return {};
+    xcb_get_image_reply_t* image = xcb_get_image_reply(
+        c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, id, 0, 0, width, height, ~0u), nullptr);
+    if (!image)
+        return {};
+    QImage pixels;
+    if (xcb_get_image_data_length(image) >= int(width) * height * 4) {
+        // Premultiplied ARGB, one 32-bit word a pixel in the server's (and this machine's) order.
+        pixels =
+            QImage(xcb_get_image_data(image), width, height, width * 4, QImage::Format_ARGB32_Premultiplied)
+                .copy();
+    }
+    std::free(image);
+    return pixels;
+}
+
+std::optional<QRegion> WindowTrail::boundingShape(quint32 id) const {
+    if (!connected())
+        return std::nullopt;
+    xcb_connection_t* c = m_connection->c;
+    xcb_shape_query_extents_reply_t* extents =
+        xcb_shape_query_extents_reply(c, xcb_shape_query_extents(c, id), nullptr);
+    const bool shaped = extents && extents->bounding_shaped;
+    std::free(extents);
+    if (!shaped)
+        return std::nullopt;
+    xcb_shape_get_rectangles_reply_t* reply =
+        xcb_shape_get_rectangles_reply(c, xcb_shape_get_rectangles(c, id, XCB_SHAPE_SK_BOUNDING), nullptr);
+    if (!reply)
+        return std::nullopt;
+    QRegion region;
+    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(reply);
+    for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply); ++i)
+        region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    std::free(reply);
+    return region;
 }
 
 std::optional<QRect> WindowTrail::Window::placeBefore(int order) const {

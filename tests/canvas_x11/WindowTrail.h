@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QRect>
+#include <QRegion>
 #include <QtGlobal>
 
 #include <memory>
@@ -40,6 +42,12 @@ public:
     const QList<Window>& windows() const { return m_windows; }
     // The order of the last event read, to tell what came before a moment from what came after.
     int order() const { return m_order; }
+    // What a window of 32 bits draws itself, read from the X server: its own pixels with their
+    // alpha, not what the screen shows there. Null for any other window or one that cannot be read.
+    QImage ownPixels(quint32 id) const;
+    // The bounding shape the X server keeps for a window, in the window's own coordinates: what
+    // of it shows. None for a window without one (all of it shows) or that cannot be read.
+    std::optional<QRegion> boundingShape(quint32 id) const;
 
 private:
     struct Connection;

@@ -22,44 +22,6 @@
 namespace vennimo::test {
 namespace {
 
-TEST(GridPhotoDrag, APictureNothingTookSlidesBackOntoItsCardsAndIsGoneOnceLandedButNotUnderReduceMotion) {
-    ReduceMotion::setReader([] { return std::optional<bool>(false); });
-    QWidget grid;
-    grid.setGeometry(100, 100, 400, 300);
-    grid.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
-    QImage picture(60, 40, QImage::Format_ARGB32_Premultiplied);
-    picture.fill(Qt::darkCyan);
-
-    GridPhotoDrag::returnPicture(picture, QPointF(600, 500), &grid, QPointF(20, 30));
-    QPointer<OpaquePegPreview> slide = grid.findChild<OpaquePegPreview*>();
-    ASSERT_TRUE(slide) << "the view keeps the picture while it slides";
-    EXPECT_EQ(slide->imageRects(), QList<QRectF>{QRectF(600, 500, 60, 40)}) << "from where it was let go";
-    QRectF last;
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            if (slide && slide->phase() == OpaquePegPreview::Phase::returning)
-                last = slide->imageRects().value(0);
-            return !slide;
-        },
-        5000))
-        << "the picture is still there";
-    EXPECT_EQ(last, QRectF(QPointF(grid.mapToGlobal(QPoint(20, 30))), QSizeF(60, 40))) << "onto the cards";
-
-    // The cards went meanwhile: it goes at once.
-    GridPhotoDrag::returnPicture(picture, QPointF(600, 500), &grid, QPointF(20, 30));
-    slide = grid.findChild<OpaquePegPreview*>();
-    ASSERT_TRUE(slide);
-    grid.hide();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !slide; }, 1000));
-
-    ReduceMotion::setReader([] { return std::optional<bool>(true); });
-    grid.show();
-    GridPhotoDrag::returnPicture(picture, QPointF(600, 500), &grid, QPointF(20, 30));
-    EXPECT_FALSE(grid.findChild<OpaquePegPreview*>()) << "under Reduce Motion the picture just goes";
-    ReduceMotion::setReader({});
-}
-
 // A photo of a PNG written into the test's folder, as the index would record it.
 Photo writtenPhoto(const QString& name) {
     QByteArray bytes;
@@ -72,6 +34,81 @@ Photo writtenPhoto(const QString& name) {
     const auto file = FileIdentity::read(path);
     return {
         .id = id->id, .path = path, .modified = file->modified, .size = file->size, .created = id->created};
+}
+
+// Stands in for the system's drag loop: the pointer goes to `at` and Escape ends the drag there.
+GridPhotoDrag::Run cancelledAt(QWidget& grid, QPoint at) {
+    return [&grid, at](QDrag& drag) {
+        QCursor::setPos(at);
+        QMouseEvent move(QEvent::MouseMove, grid.mapFromGlobal(QPointF(at)), QPointF(at), Qt::NoButton,
+                         Qt::LeftButton, {});
+        QApplication::sendEvent(&grid, &move);
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, {});
+        QApplication::sendEvent(&grid, &key);
+        drag.deleteLater();
+        return Qt::IgnoreAction;
+    };
+}
+
+TEST(GridPhotoDrag, APictureNothingTookSlidesBackOntoItsCardsAndIsGoneOnceLandedButNotUnderReduceMotion) {
+    ReduceMotion::setReader([] { return std::optional<bool>(false); });
+    QWidget grid;
+    grid.setGeometry(100, 100, 400, 300);
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    const PhotoDragPayload payload({writtenPhoto("card.png")});
+    ASSERT_FALSE(payload.isEmpty());
+    // Where the card draws its picture, of the photo's shape (90 x 60).
+    const QRectF picture(40, 30, 120, 80);
+    const QPoint pressed = grid.mapToGlobal(QPoint(90, 70));
+    const QPoint released = grid.mapToGlobal(QPoint(300, 250));
+
+    QCursor::setPos(pressed);
+    GridPhotoDrag::execWith(payload, &grid, picture, cancelledAt(grid, released));
+    QPointer<OpaquePegPreview> slide = grid.findChild<OpaquePegPreview*>();
+    ASSERT_TRUE(slide) << "the view keeps the picture while it slides";
+    EXPECT_EQ(slide->imageRects(),
+              QList<QRectF>{QRectF(released - (pressed - grid.mapToGlobal(QPoint(40, 30))), picture.size())})
+        << "from where it was let go, as large as the card's picture";
+    QRectF last;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (slide && slide->phase() == OpaquePegPreview::Phase::returning)
+                last = slide->imageRects().value(0);
+            return !slide;
+        },
+        5000))
+        << "the picture is still there";
+    EXPECT_EQ(last, QRectF(QPointF(grid.mapToGlobal(QPoint(40, 30))), picture.size()))
+        << "onto the card's own picture";
+
+    // The cards went meanwhile: it goes from where it is, flying no further.
+    QCursor::setPos(pressed);
+    GridPhotoDrag::execWith(payload, &grid, picture, cancelledAt(grid, released));
+    slide = grid.findChild<OpaquePegPreview*>();
+    ASSERT_TRUE(slide);
+    const QRectF shown = slide->imageRects().value(0);
+    grid.hide();
+    QList<QRectF> places;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (slide && slide->phase() == OpaquePegPreview::Phase::returning)
+                places.append(slide->imageRects().value(0));
+            return !slide;
+        },
+        5000))
+        << "the picture is still there";
+    for (const QRectF& place : std::as_const(places))
+        EXPECT_EQ(place, shown) << "it flew on towards the hidden grid's card: " << place.x() << ","
+                                << place.y();
+
+    ReduceMotion::setReader([] { return std::optional<bool>(true); });
+    grid.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+    QCursor::setPos(pressed);
+    GridPhotoDrag::execWith(payload, &grid, picture, cancelledAt(grid, released));
+    EXPECT_FALSE(grid.findChild<OpaquePegPreview*>()) << "under Reduce Motion the picture just goes";
+    ReduceMotion::setReader({});
 }
 
 TEST(GridPhotoDrag, OnlyADragNothingTookSlidesBackAndItStandsWhereTheDragsPictureWasAsTheDragEnds) {

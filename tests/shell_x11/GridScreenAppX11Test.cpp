@@ -1,7 +1,6 @@
 #include "canvas_x11/ApplicationRope.h"
 #include "canvas_x11/PhotoLikeImages.h"
-#include "grid/PhotoCard.h"
-#include "grid/PhotoGridLayout.h"
+#include "grid_x11/ApplicationGrid.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -72,58 +71,6 @@ bool click(const QPoint& p) {
     return moveTo(p) && xdotool({"click", "1"}, 400);
 }
 
-// How much a patch of the screen varies: a photograph varies, a flat background does not.
-double spread(const QImage& image) {
-    double sum = 0;
-    double squares = 0;
-    int n = 0;
-    for (int y = 0; y < image.height(); y += 3)
-        for (int x = 0; x < image.width(); x += 3) {
-            const double g = qGray(image.pixel(x, y));
-            sum += g;
-            squares += g * g;
-            ++n;
-        }
-    const double mean = sum / n;
-    return std::sqrt(std::max(0.0, squares / n - mean * mean));
-}
-
-// Where the cards of a grid window lie on the screen: the columns from the grid's layout, the
-// top of the first row found where the first card's white field starts below the header. The
-// window's reported top may lie below its content's top under a window manager's frame, so the
-// search starts above it.
-struct Cards {
-    QRect window;
-    PhotoGridLayout layout;
-    int top = 0;
-
-    QRect card(int index) const {
-        const QRectF rect = layout.cardRect(index).translated(window.left(), top - PhotoGridLayout::kPadding);
-        return rect.toRect();
-    }
-    QRect picture(int index) const {
-        const QRect c = card(index);
-        return QRect(c.left() + 20, c.top() + 20, c.width() - 40, int(PhotoCard::kThumbnailHeight) - 40);
-    }
-};
-
-std::optional<Cards> findCards(const QRect& window, int count) {
-    Cards cards{window, PhotoGridLayout(window.width(), PhotoCard::height(), count), 0};
-    const int x = int(cards.layout.cardRect(0).center().x());
-    const int from = window.top() - 15;
-    const QImage column = grabScreenArea(QRect(window.left() + x, from, 1, 260));
-    // The window's own colour, in the padding left of the header.
-    const QColor background = grabScreenArea(QRect(window.left() + 6, window.top(), 1, 1)).pixelColor(0, 0);
-    for (int y = 0; y < 256; ++y) {
-        const QColor c = column.pixelColor(0, y);
-        if (qGray(c.rgb()) - qGray(background.rgb()) > 8) {
-            cards.top = from + y - int(PhotoCard::kPadding);
-            return cards;
-        }
-    }
-    return std::nullopt;
-}
-
 TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClickPreviewsAndADragCopies) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
@@ -140,36 +87,8 @@ TEST(GridScreenApp, TheRopesSwitchShowsPhotographsThatASearchNarrowsADoubleClick
     QTest::qWait(2500);
 
     // A click on a print brings the rope's toolbar; its "普通窗口" button switches to the grid.
-    std::optional<QRect> rope = applicationWindow(app.processId());
-    ASSERT_TRUE(rope);
-    const int collapsedHeight = rope->height();
-    ASSERT_TRUE(click(rope->topLeft() + QPoint(rope->width() / 2, 8 + 190)));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            rope = applicationWindow(app.processId());
-            return rope && rope->height() > collapsedHeight;
-        },
-        30000));
-    std::optional<std::pair<int, int>> ends;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (ends = capsuleEnds(*rope)).has_value(); }, 30000));
-    ASSERT_TRUE(ends) << "the toolbar shows";
-    ASSERT_TRUE(click(QPoint(ends->second - 15 - 30 - 6 - 26, rope->top() + 8 + 22)));
-    std::optional<QRect> grid;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            grid = applicationWindow(app.processId());
-            return grid && grid->height() >= 520 && grid->width() >= 900;
-        },
-        30000))
-        << "the titled grid window";
-    // The rope hung at the top of the screen; the grid's title bar still comes on the screen.
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            return clientAreaOf(widestWindowId(app.processId())).top() >=
-                   QGuiApplication::primaryScreen()->availableGeometry().top() + 10;
-        },
-        30000))
-        << "the title bar is above the screen";
+    const std::optional<QRect> grid = switchToGrid(app.processId());
+    ASSERT_TRUE(grid) << "the titled grid window";
     // The thumbnails come in after the window shows; a loaded machine draws them late.
     std::optional<Cards> cards;
     EXPECT_TRUE(QTest::qWaitFor([&] { return (cards = findCards(*grid, 4)).has_value(); }, 30000));
