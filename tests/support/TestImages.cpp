@@ -2,6 +2,8 @@
 
 #include "support/TestEnvironment.h"
 
+#include <QPainter>
+
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -55,6 +57,16 @@ QByteArray assembled(WebPMux* mux) {
 }
 
 } // namespace
+
+// Here rather than beside the other helpers of TestEnvironment.h: the bench and the fuzz seeds
+// build this file without GoogleTest.
+QImage makeImage(int width, int height, QColor color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, std::max(1, width / 4), std::max(1, height / 4), Qt::red);
+    return image;
+}
 
 QByteArray littleEndian(quint32 value, int count) {
     QByteArray out = bigEndian(value, count);
