@@ -62,10 +62,15 @@ QByteArray interlacedPng() {
     return test::greyPng(10000, 10000, 5000, true);
 }
 
+QByteArray plainPng() {
+    return test::greyPng(10000, 10000, 5000);
+}
+
 const Case kCases[] = {{"svg flood (100,000 rects, 4000x3000)", "flood.svg", svgFlood},
                        {"lossless webp 10000x10000", "lossless.webp", losslessWebp},
                        {"animated webp 4000x4000", "animated.webp", animatedWebp},
-                       {"interlaced png 10000x10000", "interlaced.png", interlacedPng}};
+                       {"interlaced png 10000x10000", "interlaced.png", interlacedPng},
+                       {"png 10000x10000", "plain.png", plainPng}};
 
 double cpuSeconds(int who) {
     rusage usage{};

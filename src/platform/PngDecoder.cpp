@@ -7,12 +7,14 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vennimo {
 
@@ -86,43 +88,202 @@ QColorSpace colourSpace(png_structp png, png_infop info) {
     return {};
 }
 
-// Reads into `image`, made here once the header is known; false for damaged data.
-bool readInto(png_structp png, png_infop info, QImage* image) {
+// Area averaging of rows given top to bottom into a smaller picture: one row of sums, so that
+// the memory is the target's and a row's whatever the source. Colours are weighed by their alpha,
+// as a smooth scaling of the premultiplied picture does, so that transparent pixels bring no
+// colour of their own.
+class RowShrinker {
+public:
+    void start(int sourceWidth, int sourceHeight, QImage* target, bool alpha) {
+        m_target = target;
+        m_alpha = alpha;
+        m_columnStart = cellStarts(sourceWidth, target->width());
+        m_rowStart = cellStarts(sourceHeight, target->height());
+        m_sums.assign(size_t(target->width()) * 4, 0);
+        m_row = 0;
+        m_cellRow = 0;
+    }
+
+    void add(const uchar* row) {
+        quint64* sums = m_sums.data();
+        for (size_t cell = 0; cell + 1 < m_columnStart.size(); ++cell, sums += 4) {
+            const uchar* p = row + size_t(m_columnStart[cell]) * 4;
+            const uchar* end = row + size_t(m_columnStart[cell + 1]) * 4;
+            quint64 r = 0, g = 0, b = 0, a = 0;
+            if (m_alpha) {
+                for (; p != end; p += 4) {
+                    r += quint32(p[0]) * p[3];
+                    g += quint32(p[1]) * p[3];
+                    b += quint32(p[2]) * p[3];
+                    a += p[3];
+                }
+            } else {
+                for (; p != end; p += 4) {
+                    r += p[0];
+                    g += p[1];
+                    b += p[2];
+                }
+            }
+            sums[0] += r;
+            sums[1] += g;
+            sums[2] += b;
+            sums[3] += a;
+        }
+        if (++m_row == m_rowStart[size_t(m_cellRow) + 1])
+            flush();
+    }
+
+private:
+    // Where each cell begins: the source pixels whose centres fall in it, every cell one at least
+    // since the target is no larger than the source.
+    static std::vector<qint64> cellStarts(qint64 source, qint64 target) {
+        std::vector<qint64> starts(size_t(target) + 1);
+        for (qint64 cell = 0; cell <= target; ++cell) {
+            const qint64 twice = 2 * source * cell - target;
+            starts[size_t(cell)] = twice <= 0 ? 0 : (twice + 2 * target - 1) / (2 * target);
+        }
+        return starts;
+    }
+
+    void flush() {
+        const quint64 rows = quint64(m_rowStart[size_t(m_cellRow) + 1] - m_rowStart[size_t(m_cellRow)]);
+        uchar* out = m_target->scanLine(m_cellRow);
+        quint64* sums = m_sums.data();
+        for (size_t cell = 0; cell + 1 < m_columnStart.size(); ++cell, sums += 4, out += 4) {
+            const quint64 count = rows * quint64(m_columnStart[cell + 1] - m_columnStart[cell]);
+            const quint64 weight = m_alpha ? sums[3] : count;
+            for (int channel = 0; channel < 3; ++channel)
+                out[channel] = weight == 0 ? 0 : uchar((sums[channel] + weight / 2) / weight);
+            out[3] = m_alpha ? uchar((sums[3] + count / 2) / count) : 0xff;
+            std::fill_n(sums, 4, 0);
+        }
+        ++m_cellRow;
+    }
+
+    QImage* m_target = nullptr;
+    bool m_alpha = false;
+    std::vector<qint64> m_columnStart;
+    std::vector<qint64> m_rowStart;
+    std::vector<quint64> m_sums;
+    qint64 m_row = 0;
+    int m_cellRow = 0;
+};
+
+// What a read keeps: everything with a destructor lives here, outside the frames png_error()
+// jumps across.
+struct Work {
+    QSize target;
+    QImage image;
+    QColorSpace space;
+    std::vector<uchar> row;
+    std::vector<uchar> grid;
+    RowShrinker shrinker;
+};
+
+// The pixel steps of what the first passes of Adam7 hold together: after the first pass every
+// eighth pixel each way, after the seventh all of them.
+constexpr int kPassColumnStep[7] = {8, 4, 4, 2, 2, 1, 1};
+constexpr int kPassRowStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+void askStop(png_structp png) {
+    const auto* input = static_cast<const Input*>(png_get_io_ptr(png));
+    if (input->stop != nullptr && (*input->stop)())
+        png_error(png, "stopped");
+}
+
+// Row by row into the image: libpng's own buffers stay a row or two wide.
+void readWhole(png_structp png, png_uint_32 height, int passes, Work& work) {
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y) {
+            askStop(png);
+            png_read_row(png, work.image.scanLine(int(y)), nullptr);
+        }
+}
+
+void readShrinking(png_structp png, png_uint_32 width, png_uint_32 height, bool alpha, Work& work) {
+    work.row.resize(size_t(width) * 4);
+    work.shrinker.start(int(width), int(height), &work.image, alpha);
+    for (png_uint_32 y = 0; y < height; ++y) {
+        askStop(png);
+        png_read_row(png, work.row.data(), nullptr);
+        work.shrinker.add(work.row.data());
+    }
+}
+
+// Without libpng's interlace handling each pass comes as a small picture of its own. Only the
+// first passes that together hold at least the target's pixels each way are read, into a grid of
+// those pixels, and the rest of the data is left unread.
+void readPassesShrinking(png_structp png, png_uint_32 width, png_uint_32 height, bool alpha, Work& work) {
+    int needed = 1;
+    const auto gridSide = [](png_uint_32 side, int step) { return (qint64(side) + step - 1) / step; };
+    while (needed < 7 && (gridSide(width, kPassColumnStep[needed - 1]) < work.target.width() ||
+                          gridSide(height, kPassRowStep[needed - 1]) < work.target.height()))
+        ++needed;
+    const int columnStep = kPassColumnStep[needed - 1], rowStep = kPassRowStep[needed - 1];
+    const qint64 gridWidth = gridSide(width, columnStep), gridHeight = gridSide(height, rowStep);
+    // libpng copies a row of the picture's full width, whatever the pass.
+    work.row.resize(size_t(width) * 4);
+    work.grid.resize(size_t(gridWidth * gridHeight) * 4);
+    for (int pass = 0; pass < needed; ++pass) {
+        const png_uint_32 columns = PNG_PASS_COLS(width, pass), rows = PNG_PASS_ROWS(height, pass);
+        // libpng skips an empty pass of a picture narrower or shorter than eight pixels.
+        if (columns == 0 || rows == 0)
+            continue;
+        for (png_uint_32 row = 0; row < rows; ++row) {
+            askStop(png);
+            png_read_row(png, work.row.data(), nullptr);
+            const qint64 gridRow = qint64(PNG_ROW_FROM_PASS_ROW(row, pass)) / rowStep;
+            uchar* into = work.grid.data() + size_t(gridRow * gridWidth) * 4;
+            for (png_uint_32 column = 0; column < columns; ++column)
+                std::memcpy(into + size_t(PNG_COL_FROM_PASS_COL(column, pass) / png_uint_32(columnStep)) * 4,
+                            work.row.data() + size_t(column) * 4, 4);
+        }
+    }
+    work.shrinker.start(int(gridWidth), int(gridHeight), &work.image, alpha);
+    for (qint64 y = 0; y < gridHeight; ++y)
+        work.shrinker.add(work.grid.data() + size_t(y * gridWidth) * 4);
+}
+
+// Reads into `work.image`, made here once the header is known; false for damaged data.
+bool readInto(png_structp png, png_infop info, Work* work) {
     if (setjmp(png_jmpbuf(png)))
         return false;
     // The pixel cap was checked on the header; libpng's million-pixel side limit only stood in for it.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
-    int depth = 0, colour = 0;
-    png_get_IHDR(png, info, &width, &height, &depth, &colour, nullptr, nullptr, nullptr);
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
     const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     png_set_expand(png);
     png_set_scale_16(png);
     png_set_gray_to_rgb(png);
     if (!alpha)
         png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-    const QColorSpace space = colourSpace(png, info);
-    const int passes = png_set_interlace_handling(png);
+    work->space = colourSpace(png, info);
+    const bool shrinking = work->target.isValid() && work->target != QSize(int(width), int(height));
+    const bool byPass = shrinking && interlace != PNG_INTERLACE_NONE;
+    const int passes = byPass ? 1 : png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(width) * 4 || width > INT_MAX || height > INT_MAX)
         return false;
-    *image = QImage(int(width), int(height), alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-    if (image->isNull())
+    if (shrinking && (work->target.width() > int(width) || work->target.height() > int(height)))
         return false;
-    image->setColorSpace(space);
-    // Row by row into the image: libpng's own buffers stay a row or two wide.
-    const auto* input = static_cast<const Input*>(png_get_io_ptr(png));
-    for (int pass = 0; pass < passes; ++pass)
-        for (int y = 0; y < int(height); ++y) {
-            if (input->stop != nullptr && (*input->stop)())
-                png_error(png, "stopped");
-            png_read_row(png, image->scanLine(y), nullptr);
-        }
+    const QSize size = shrinking ? work->target : QSize(int(width), int(height));
+    work->image = QImage(size, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    if (work->image.isNull())
+        return false;
+    work->image.setColorSpace(work->space);
+    if (byPass)
+        readPassesShrinking(png, width, height, alpha, *work);
+    else if (shrinking)
+        readShrinking(png, width, height, alpha, *work);
+    else
+        readWhole(png, height, passes, *work);
     return true;
 }
 
-QImage decodeFrom(Input& input) {
+QImage decodeFrom(Input& input, QSize target) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (png == nullptr)
         return {};
@@ -132,10 +293,11 @@ QImage decodeFrom(Input& input) {
         return {};
     }
     png_set_read_fn(png, &input, readInput);
-    QImage image;
-    const bool ok = readInto(png, info, &image);
+    Work work;
+    work.target = target;
+    const bool ok = readInto(png, info, &work);
     png_destroy_read_struct(&png, &info, nullptr);
-    return ok ? image : QImage();
+    return ok ? std::move(work.image) : QImage();
 }
 
 } // namespace
@@ -152,6 +314,14 @@ std::optional<QSize> PngDecoder::storedSize(const QByteArray& head) {
 }
 
 QImage PngDecoder::decode(const QString& path, const std::function<bool()>& stop) {
+    return decodeScaled(path, QSize(), stop);
+}
+
+QImage PngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
+    return decodeScaled(data, QSize(), stop);
+}
+
+QImage PngDecoder::decodeScaled(const QString& path, QSize target, const std::function<bool()>& stop) {
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -159,15 +329,15 @@ QImage PngDecoder::decode(const QString& path, const std::function<bool()>& stop
     Input input;
     input.stop = stop ? &stop : nullptr;
     input.fd = fd.get();
-    return decodeFrom(input);
+    return decodeFrom(input, target);
 }
 
-QImage PngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
+QImage PngDecoder::decodeScaled(const QByteArray& data, QSize target, const std::function<bool()>& stop) {
     Input input;
     input.stop = stop ? &stop : nullptr;
     input.data = data.constData();
     input.size = size_t(data.size());
-    return decodeFrom(input);
+    return decodeFrom(input, target);
 }
 
 } // namespace vennimo
