@@ -88,83 +88,97 @@ QColorSpace colourSpace(png_structp png, png_infop info) {
     return {};
 }
 
-// Area averaging of rows given top to bottom into a smaller picture: one row of sums, so that
-// the memory is the target's and a row's whatever the source. Colours are weighed by their alpha,
-// as a smooth scaling of the premultiplied picture does, so that transparent pixels bring no
-// colour of their own.
+// Area averaging of rows given top to bottom into a smaller picture, each source pixel shared
+// between the target pixels it overlaps: two rows of sums, so that the memory is the target's
+// and a row's whatever the source. Colours are weighed by their alpha, as a smooth scaling of the
+// premultiplied picture does, so that transparent pixels bring no colour of their own.
 class RowShrinker {
 public:
-    void start(int sourceWidth, int sourceHeight, QImage* target, bool alpha) {
+    void start(qint64 sourceWidth, qint64 sourceHeight, QImage* target, bool alpha) {
         m_target = target;
         m_alpha = alpha;
-        m_columnStart = cellStarts(sourceWidth, target->width());
-        m_rowStart = cellStarts(sourceHeight, target->height());
-        m_sums.assign(size_t(target->width()) * 4, 0);
+        m_sourceWidth = sourceWidth;
+        m_sourceHeight = sourceHeight;
+        const size_t cells = size_t(target->width());
+        m_rowSums.assign(cells * 4, 0);
+        m_sums.assign(cells * 4, 0);
+        m_nextSums.assign(cells * 4, 0);
         m_row = 0;
         m_cellRow = 0;
     }
 
     void add(const uchar* row) {
-        quint64* sums = m_sums.data();
-        for (size_t cell = 0; cell + 1 < m_columnStart.size(); ++cell, sums += 4) {
-            const uchar* p = row + size_t(m_columnStart[cell]) * 4;
-            const uchar* end = row + size_t(m_columnStart[cell + 1]) * 4;
-            quint64 r = 0, g = 0, b = 0, a = 0;
-            if (m_alpha) {
-                for (; p != end; p += 4) {
-                    r += quint32(p[0]) * p[3];
-                    g += quint32(p[1]) * p[3];
-                    b += quint32(p[2]) * p[3];
-                    a += p[3];
-                }
-            } else {
-                for (; p != end; p += 4) {
-                    r += p[0];
-                    g += p[1];
-                    b += p[2];
-                }
-            }
-            sums[0] += r;
-            sums[1] += g;
-            sums[2] += b;
-            sums[3] += a;
-        }
-        if (++m_row == m_rowStart[size_t(m_cellRow) + 1])
+        sumRow(row);
+        // In units where a source row is as high as the target and a target row as the source.
+        const qint64 targetHeight = m_target->height();
+        const qint64 top = m_row * targetHeight, bottom = top + targetHeight;
+        const qint64 border = (m_cellRow + 1) * m_sourceHeight;
+        const qint64 weight = std::min(bottom, border) - top;
+        for (size_t i = 0; i < m_sums.size(); ++i)
+            m_sums[i] += m_rowSums[i] * quint64(weight);
+        if (bottom > border)
+            for (size_t i = 0; i < m_sums.size(); ++i)
+                m_nextSums[i] += m_rowSums[i] * quint64(bottom - border);
+        ++m_row;
+        if (bottom >= border) {
             flush();
+            m_sums.swap(m_nextSums);
+            std::fill(m_nextSums.begin(), m_nextSums.end(), 0);
+        }
     }
 
 private:
-    // Where each cell begins: the source pixels whose centres fall in it, every cell one at least
-    // since the target is no larger than the source.
-    static std::vector<qint64> cellStarts(qint64 source, qint64 target) {
-        std::vector<qint64> starts(size_t(target) + 1);
-        for (qint64 cell = 0; cell <= target; ++cell) {
-            const qint64 twice = 2 * source * cell - target;
-            starts[size_t(cell)] = twice <= 0 ? 0 : (twice + 2 * target - 1) / (2 * target);
+    // One source row into m_rowSums, a pixel across the border of two cells shared between them.
+    void sumRow(const uchar* row) {
+        std::fill(m_rowSums.begin(), m_rowSums.end(), 0);
+        const qint64 cells = m_target->width();
+        qint64 x = 0;
+        for (qint64 cell = 0; cell < cells; ++cell) {
+            quint64* sums = m_rowSums.data() + cell * 4;
+            const qint64 border = (cell + 1) * m_sourceWidth;
+            const qint64 wholeEnd = border / cells;
+            quint64 whole[4] = {};
+            for (; x < wholeEnd; ++x)
+                addPixel(whole, row + x * 4, 1);
+            for (int channel = 0; channel < 4; ++channel)
+                sums[channel] += whole[channel] * quint64(cells);
+            if (wholeEnd * cells < border) {
+                const quint64 before = quint64(border - wholeEnd * cells);
+                addPixel(sums, row + x * 4, before);
+                addPixel(sums + 4, row + x * 4, quint64(cells) - before);
+                ++x;
+            }
         }
-        return starts;
+    }
+
+    void addPixel(quint64* sums, const uchar* p, quint64 weight) const {
+        const quint64 a = m_alpha ? p[3] : 1;
+        sums[0] += p[0] * a * weight;
+        sums[1] += p[1] * a * weight;
+        sums[2] += p[2] * a * weight;
+        sums[3] += a * weight;
     }
 
     void flush() {
-        const quint64 rows = quint64(m_rowStart[size_t(m_cellRow) + 1] - m_rowStart[size_t(m_cellRow)]);
+        const quint64 area = quint64(m_sourceWidth) * quint64(m_sourceHeight);
         uchar* out = m_target->scanLine(m_cellRow);
-        quint64* sums = m_sums.data();
-        for (size_t cell = 0; cell + 1 < m_columnStart.size(); ++cell, sums += 4, out += 4) {
-            const quint64 count = rows * quint64(m_columnStart[cell + 1] - m_columnStart[cell]);
-            const quint64 weight = m_alpha ? sums[3] : count;
+        for (size_t cell = 0; cell < size_t(m_target->width()); ++cell, out += 4) {
+            const quint64* sums = m_sums.data() + cell * 4;
+            const quint64 weight = sums[3];
             for (int channel = 0; channel < 3; ++channel)
                 out[channel] = weight == 0 ? 0 : uchar((sums[channel] + weight / 2) / weight);
-            out[3] = m_alpha ? uchar((sums[3] + count / 2) / count) : 0xff;
-            std::fill_n(sums, 4, 0);
+            out[3] = m_alpha ? uchar((sums[3] + area / 2) / area) : 0xff;
         }
         ++m_cellRow;
     }
 
     QImage* m_target = nullptr;
     bool m_alpha = false;
-    std::vector<qint64> m_columnStart;
-    std::vector<qint64> m_rowStart;
+    qint64 m_sourceWidth = 0;
+    qint64 m_sourceHeight = 0;
+    std::vector<quint64> m_rowSums;
     std::vector<quint64> m_sums;
+    std::vector<quint64> m_nextSums;
     qint64 m_row = 0;
     int m_cellRow = 0;
 };
