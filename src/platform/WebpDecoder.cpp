@@ -36,8 +36,8 @@ constexpr auto kPieceTime = std::chrono::milliseconds(10);
 
 constexpr qsizetype kIccHeaderBytes = 128;
 // A lossless picture refers back to any pixel decoded before, so libwebp holds all of it at its
-// full size, four bytes a pixel, whatever size it is decoded to (less only for a palette, which
-// is not known before the decoding starts). Beyond this many pixels that alone would pass the
+// full size, four bytes a pixel, whatever size it is decoded to (less for a palette, which libwebp
+// does not tell before decoding). Beyond this many pixels that alone would pass the
 // 300 MB one decoding may take.
 constexpr qint64 kMaxLosslessPixels = 75'000'000;
 // WebPBitstreamFeatures::format of a lossless bitstream.
