@@ -50,6 +50,11 @@ QByteArray losslessWebp() {
     return test::webpOf(image, true);
 }
 
+// One colour with no palette: libwebp holds the whole picture at four bytes a pixel.
+QByteArray flatLosslessWebp() {
+    return test::flatLosslessWebp({10000, 10000}, 0xff336699u);
+}
+
 QByteArray animatedWebp() {
     QImage red(4000, 4000, QImage::Format_ARGB32);
     red.fill(Qt::red);
@@ -62,10 +67,16 @@ QByteArray interlacedPng() {
     return test::greyPng(10000, 10000, 5000, true);
 }
 
+QByteArray plainPng() {
+    return test::greyPng(10000, 10000, 5000);
+}
+
 const Case kCases[] = {{"svg flood (100,000 rects, 4000x3000)", "flood.svg", svgFlood},
                        {"lossless webp 10000x10000", "lossless.webp", losslessWebp},
+                       {"lossless webp 10000x10000 without a palette", "flat.webp", flatLosslessWebp},
                        {"animated webp 4000x4000", "animated.webp", animatedWebp},
-                       {"interlaced png 10000x10000", "interlaced.png", interlacedPng}};
+                       {"interlaced png 10000x10000", "interlaced.png", interlacedPng},
+                       {"png 10000x10000", "plain.png", plainPng}};
 
 double cpuSeconds(int who) {
     rusage usage{};

@@ -463,11 +463,12 @@ Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
                          const std::function<bool()>& stop) {
     if (auto error = checkSize(size))
         return *error;
-    QImage image =
-        source.isFile() ? PngDecoder::decode(source.path, stop) : PngDecoder::decode(source.data, stop);
+    const QSize target = ImageDecoder::boundedSize(size, maxPixelSize);
+    QImage image = source.isFile() ? PngDecoder::decodeScaled(source.path, target, stop)
+                                   : PngDecoder::decodeScaled(source.data, target, stop);
     if (image.isNull())
         return unreadable();
-    return scaledTo(image, ImageDecoder::boundedSize(size, maxPixelSize));
+    return scaledTo(image, target);
 }
 
 Result<ImageHeader> headerOf(const Source& source) {

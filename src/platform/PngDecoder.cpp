@@ -7,12 +7,14 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vennimo {
 
@@ -86,43 +88,216 @@ QColorSpace colourSpace(png_structp png, png_infop info) {
     return {};
 }
 
-// Reads into `image`, made here once the header is known; false for damaged data.
-bool readInto(png_structp png, png_infop info, QImage* image) {
+// Area averaging of rows given top to bottom into a smaller picture, each source pixel shared
+// between the target pixels it overlaps: two rows of sums, so that the memory is the target's
+// and a row's whatever the source. Colours are weighed by their alpha, as a smooth scaling of the
+// premultiplied picture does, so that transparent pixels bring no colour of their own.
+class RowShrinker {
+public:
+    void start(qint64 sourceWidth, qint64 sourceHeight, QImage* target, bool alpha) {
+        m_target = target;
+        m_alpha = alpha;
+        m_sourceWidth = sourceWidth;
+        m_sourceHeight = sourceHeight;
+        const size_t cells = size_t(target->width());
+        m_rowSums.assign(cells * 4, 0);
+        m_sums.assign(cells * 4, 0);
+        m_nextSums.assign(cells * 4, 0);
+        m_row = 0;
+        m_cellRow = 0;
+    }
+
+    void add(const uchar* row) {
+        sumRow(row);
+        // In units where a source row is as high as the target and a target row as the source.
+        const qint64 targetHeight = m_target->height();
+        const qint64 top = m_row * targetHeight, bottom = top + targetHeight;
+        const qint64 border = (m_cellRow + 1) * m_sourceHeight;
+        const qint64 weight = std::min(bottom, border) - top;
+        for (size_t i = 0; i < m_sums.size(); ++i)
+            m_sums[i] += m_rowSums[i] * quint64(weight);
+        if (bottom > border)
+            for (size_t i = 0; i < m_sums.size(); ++i)
+                m_nextSums[i] += m_rowSums[i] * quint64(bottom - border);
+        ++m_row;
+        if (bottom >= border) {
+            flush();
+            m_sums.swap(m_nextSums);
+            std::fill(m_nextSums.begin(), m_nextSums.end(), 0);
+        }
+    }
+
+private:
+    // One source row into m_rowSums, a pixel across the border of two cells shared between them.
+    void sumRow(const uchar* row) {
+        std::fill(m_rowSums.begin(), m_rowSums.end(), 0);
+        const qint64 cells = m_target->width();
+        qint64 x = 0;
+        for (qint64 cell = 0; cell < cells; ++cell) {
+            quint64* sums = m_rowSums.data() + cell * 4;
+            const qint64 border = (cell + 1) * m_sourceWidth;
+            const qint64 wholeEnd = border / cells;
+            quint64 whole[4] = {};
+            for (; x < wholeEnd; ++x)
+                addPixel(whole, row + x * 4, 1);
+            for (int channel = 0; channel < 4; ++channel)
+                sums[channel] += whole[channel] * quint64(cells);
+            if (wholeEnd * cells < border) {
+                const quint64 before = quint64(border - wholeEnd * cells);
+                addPixel(sums, row + x * 4, before);
+                addPixel(sums + 4, row + x * 4, quint64(cells) - before);
+                ++x;
+            }
+        }
+    }
+
+    void addPixel(quint64* sums, const uchar* p, quint64 weight) const {
+        const quint64 a = m_alpha ? p[3] : 1;
+        sums[0] += p[0] * a * weight;
+        sums[1] += p[1] * a * weight;
+        sums[2] += p[2] * a * weight;
+        sums[3] += a * weight;
+    }
+
+    void flush() {
+        const quint64 area = quint64(m_sourceWidth) * quint64(m_sourceHeight);
+        uchar* out = m_target->scanLine(m_cellRow);
+        for (size_t cell = 0; cell < size_t(m_target->width()); ++cell, out += 4) {
+            const quint64* sums = m_sums.data() + cell * 4;
+            const quint64 weight = sums[3];
+            for (int channel = 0; channel < 3; ++channel)
+                out[channel] = weight == 0 ? 0 : uchar((sums[channel] + weight / 2) / weight);
+            out[3] = m_alpha ? uchar((sums[3] + area / 2) / area) : 0xff;
+        }
+        ++m_cellRow;
+    }
+
+    QImage* m_target = nullptr;
+    bool m_alpha = false;
+    qint64 m_sourceWidth = 0;
+    qint64 m_sourceHeight = 0;
+    std::vector<quint64> m_rowSums;
+    std::vector<quint64> m_sums;
+    std::vector<quint64> m_nextSums;
+    qint64 m_row = 0;
+    int m_cellRow = 0;
+};
+
+// What a read keeps: everything with a destructor lives here, outside the frames png_error()
+// jumps across.
+struct Work {
+    QSize target;
+    QImage image;
+    QColorSpace space;
+    std::vector<uchar> row;
+    std::vector<uchar> grid;
+    RowShrinker shrinker;
+};
+
+// The pixel steps of what the first passes of Adam7 hold together: after the first pass every
+// eighth pixel each way, after the seventh all of them.
+constexpr int kPassColumnStep[7] = {8, 4, 4, 2, 2, 1, 1};
+constexpr int kPassRowStep[7] = {8, 8, 4, 4, 2, 2, 1};
+
+void askStop(png_structp png) {
+    const auto* input = static_cast<const Input*>(png_get_io_ptr(png));
+    if (input->stop != nullptr && (*input->stop)())
+        png_error(png, "stopped");
+}
+
+// Row by row into the image: libpng's own buffers stay a row or two wide.
+void readWhole(png_structp png, png_uint_32 height, int passes, Work& work) {
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y) {
+            askStop(png);
+            png_read_row(png, work.image.scanLine(int(y)), nullptr);
+        }
+}
+
+void readShrinking(png_structp png, png_uint_32 width, png_uint_32 height, bool alpha, Work& work) {
+    work.row.resize(size_t(width) * 4);
+    work.shrinker.start(int(width), int(height), &work.image, alpha);
+    for (png_uint_32 y = 0; y < height; ++y) {
+        askStop(png);
+        png_read_row(png, work.row.data(), nullptr);
+        work.shrinker.add(work.row.data());
+    }
+}
+
+// Without libpng's interlace handling each pass comes as a small picture of its own. Only the
+// first passes that together hold at least the target's pixels each way are read, into a grid of
+// those pixels, and the rest of the data is left unread.
+void readPassesShrinking(png_structp png, png_uint_32 width, png_uint_32 height, bool alpha, Work& work) {
+    int needed = 1;
+    const auto gridSide = [](png_uint_32 side, int step) { return (qint64(side) + step - 1) / step; };
+    while (needed < 7 && (gridSide(width, kPassColumnStep[needed - 1]) < work.target.width() ||
+                          gridSide(height, kPassRowStep[needed - 1]) < work.target.height()))
+        ++needed;
+    const int columnStep = kPassColumnStep[needed - 1], rowStep = kPassRowStep[needed - 1];
+    const qint64 gridWidth = gridSide(width, columnStep), gridHeight = gridSide(height, rowStep);
+    // libpng copies a row of the picture's full width, whatever the pass.
+    work.row.resize(size_t(width) * 4);
+    work.grid.resize(size_t(gridWidth * gridHeight) * 4);
+    for (int pass = 0; pass < needed; ++pass) {
+        const png_uint_32 columns = PNG_PASS_COLS(width, pass), rows = PNG_PASS_ROWS(height, pass);
+        // libpng skips an empty pass of a picture narrower or shorter than eight pixels.
+        if (columns == 0 || rows == 0)
+            continue;
+        for (png_uint_32 row = 0; row < rows; ++row) {
+            askStop(png);
+            png_read_row(png, work.row.data(), nullptr);
+            const qint64 gridRow = qint64(PNG_ROW_FROM_PASS_ROW(row, pass)) / rowStep;
+            uchar* into = work.grid.data() + size_t(gridRow * gridWidth) * 4;
+            for (png_uint_32 column = 0; column < columns; ++column)
+                std::memcpy(into + size_t(PNG_COL_FROM_PASS_COL(column, pass) / png_uint_32(columnStep)) * 4,
+                            work.row.data() + size_t(column) * 4, 4);
+        }
+    }
+    work.shrinker.start(int(gridWidth), int(gridHeight), &work.image, alpha);
+    for (qint64 y = 0; y < gridHeight; ++y)
+        work.shrinker.add(work.grid.data() + size_t(y * gridWidth) * 4);
+}
+
+// Reads into `work.image`, made here once the header is known; false for damaged data.
+bool readInto(png_structp png, png_infop info, Work* work) {
     if (setjmp(png_jmpbuf(png)))
         return false;
     // The pixel cap was checked on the header; libpng's million-pixel side limit only stood in for it.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
-    int depth = 0, colour = 0;
-    png_get_IHDR(png, info, &width, &height, &depth, &colour, nullptr, nullptr, nullptr);
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
     const bool alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     png_set_expand(png);
     png_set_scale_16(png);
     png_set_gray_to_rgb(png);
     if (!alpha)
         png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-    const QColorSpace space = colourSpace(png, info);
-    const int passes = png_set_interlace_handling(png);
+    work->space = colourSpace(png, info);
+    const bool shrinking = work->target.isValid() && work->target != QSize(int(width), int(height));
+    const bool byPass = shrinking && interlace != PNG_INTERLACE_NONE;
+    const int passes = byPass ? 1 : png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(width) * 4 || width > INT_MAX || height > INT_MAX)
         return false;
-    *image = QImage(int(width), int(height), alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
-    if (image->isNull())
+    if (shrinking && (work->target.width() > int(width) || work->target.height() > int(height)))
         return false;
-    image->setColorSpace(space);
-    // Row by row into the image: libpng's own buffers stay a row or two wide.
-    const auto* input = static_cast<const Input*>(png_get_io_ptr(png));
-    for (int pass = 0; pass < passes; ++pass)
-        for (int y = 0; y < int(height); ++y) {
-            if (input->stop != nullptr && (*input->stop)())
-                png_error(png, "stopped");
-            png_read_row(png, image->scanLine(y), nullptr);
-        }
+    const QSize size = shrinking ? work->target : QSize(int(width), int(height));
+    work->image = QImage(size, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
+    if (work->image.isNull())
+        return false;
+    work->image.setColorSpace(work->space);
+    if (byPass)
+        readPassesShrinking(png, width, height, alpha, *work);
+    else if (shrinking)
+        readShrinking(png, width, height, alpha, *work);
+    else
+        readWhole(png, height, passes, *work);
     return true;
 }
 
-QImage decodeFrom(Input& input) {
+QImage decodeFrom(Input& input, QSize target) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, fail, ignoreWarning);
     if (png == nullptr)
         return {};
@@ -132,10 +307,11 @@ QImage decodeFrom(Input& input) {
         return {};
     }
     png_set_read_fn(png, &input, readInput);
-    QImage image;
-    const bool ok = readInto(png, info, &image);
+    Work work;
+    work.target = target;
+    const bool ok = readInto(png, info, &work);
     png_destroy_read_struct(&png, &info, nullptr);
-    return ok ? image : QImage();
+    return ok ? std::move(work.image) : QImage();
 }
 
 } // namespace
@@ -152,6 +328,14 @@ std::optional<QSize> PngDecoder::storedSize(const QByteArray& head) {
 }
 
 QImage PngDecoder::decode(const QString& path, const std::function<bool()>& stop) {
+    return decodeScaled(path, QSize(), stop);
+}
+
+QImage PngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
+    return decodeScaled(data, QSize(), stop);
+}
+
+QImage PngDecoder::decodeScaled(const QString& path, QSize target, const std::function<bool()>& stop) {
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -159,15 +343,15 @@ QImage PngDecoder::decode(const QString& path, const std::function<bool()>& stop
     Input input;
     input.stop = stop ? &stop : nullptr;
     input.fd = fd.get();
-    return decodeFrom(input);
+    return decodeFrom(input, target);
 }
 
-QImage PngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
+QImage PngDecoder::decodeScaled(const QByteArray& data, QSize target, const std::function<bool()>& stop) {
     Input input;
     input.stop = stop ? &stop : nullptr;
     input.data = data.constData();
     input.size = size_t(data.size());
-    return decodeFrom(input);
+    return decodeFrom(input, target);
 }
 
 } // namespace vennimo

@@ -24,6 +24,11 @@ public:
     // bounds the memory, the pixels and the time it takes.
     static QImage decode(const QString& path, const std::function<bool()>& stop = {});
     static QImage decode(const QByteArray& data, const std::function<bool()>& stop = {});
+    // The picture shrunk to `target` (no larger than the stored size) while it is read, so that
+    // a picture at the pixel cap costs its target and a few rows rather than its full size. An
+    // interlaced picture is read only as far as the passes that hold enough pixels for the target.
+    static QImage decodeScaled(const QString& path, QSize target, const std::function<bool()>& stop = {});
+    static QImage decodeScaled(const QByteArray& data, QSize target, const std::function<bool()>& stop = {});
 };
 
 } // namespace vennimo

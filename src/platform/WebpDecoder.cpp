@@ -35,6 +35,13 @@ constexpr size_t kLargestPieceBytes = 64 << 10;
 constexpr auto kPieceTime = std::chrono::milliseconds(10);
 
 constexpr qsizetype kIccHeaderBytes = 128;
+// A lossless picture refers back to any pixel decoded before, so libwebp holds all of it at its
+// full size, four bytes a pixel, whatever size it is decoded to (less for a palette, which libwebp
+// does not tell before decoding). Beyond this many pixels that alone would pass the
+// 300 MB one decoding may take.
+constexpr qint64 kMaxLosslessPixels = 75'000'000;
+// WebPBitstreamFeatures::format of a lossless bitstream.
+constexpr int kLosslessFormat = 2;
 
 struct DemuxDeleter {
     void operator()(WebPDemuxer* demuxer) const { WebPDemuxDelete(demuxer); }
@@ -155,6 +162,11 @@ Result<QImage> decodeData(QByteArray& data, const ReadMore& readMore, int maxPix
         return image_decoding::unreadable();
     const std::unique_ptr<WebPIterator, decltype(&WebPDemuxReleaseIterator)> frameHeld(
         &frame, WebPDemuxReleaseIterator);
+    WebPBitstreamFeatures features{};
+    if (WebPGetFeatures(frame.fragment.bytes, frame.fragment.size, &features) != VP8_STATUS_OK)
+        return image_decoding::unreadable();
+    if (features.format == kLosslessFormat && qint64(frame.width) * frame.height > kMaxLosslessPixels)
+        return image_decoding::unreadable();
     const QSize target = ImageDecoder::boundedSize(canvas, maxPixelSize);
     const QRect placed = scaledFrameRect(frame, canvas, target);
     if (placed.isEmpty())

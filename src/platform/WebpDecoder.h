@@ -17,7 +17,8 @@ class WebpDecoder {
 public:
     // The picture shrunk by libwebp itself to a longer side of maxPixelSize (<= 0: full size), so
     // that the memory follows the size asked for; its transparency and colour profile kept. A stop
-    // answered true ends it with ECANCELED; what is no WebP, or is cut off, is unreadable.
+    // answered true ends it with ECANCELED; what is no WebP, or is cut off, is unreadable, and so
+    // is a lossless picture whose full-size working buffer would pass what one decoding may take.
     static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop);
     static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop);
 };

@@ -202,5 +202,29 @@ TEST_F(WebpDecoderTest, ALosslessPictureOfFewBytesIsDecodedInPiecesThatEachAskTh
     }
 }
 
+TEST_F(WebpDecoderTest, ALosslessPictureWhoseFullSizeBufferPassesTheBoundIsRefused) {
+    // libwebp holds a lossless picture whole at four bytes a pixel, whatever size it is decoded
+    // to: 75 million pixels, 300 MB, are decoded; one row more is refused before any is.
+    const QRgb green = QColor(Qt::darkGreen).rgb();
+    const QByteArray under = flatLosslessWebp(QSize(8000, 9375), green);
+    const QByteArray over = flatLosslessWebp(QSize(8000, 9376), green);
+    ASSERT_FALSE(under.isEmpty());
+    ASSERT_LT(over.size(), 1024);
+    for (const auto& [way, decode] : waysIn(under, "under.webp")) {
+        SCOPED_TRACE(way);
+        const auto image = decode(256, kNever);
+        ASSERT_TRUE(image.ok());
+        EXPECT_EQ(image->size(), QSize(218, 256));
+        EXPECT_EQ(image->pixelColor(109, 128), QColor(Qt::darkGreen));
+    }
+    for (const auto& [way, decode] : waysIn(over, "over.webp")) {
+        SCOPED_TRACE(way);
+        EXPECT_TRUE(unreadable(decode(256, kNever)));
+        EXPECT_TRUE(unreadable(decode(0, kNever))) << "at its full size too";
+    }
+    // A lossy picture of a few colours is never held whole, and is decoded at any size.
+    EXPECT_TRUE(ImageDecoder::decodeScaled(webpOf(filled(QSize(64, 64), Qt::darkGreen), false), 32).ok());
+}
+
 } // namespace
 } // namespace vennimo

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -86,14 +85,6 @@ QByteArray readFile(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
-}
-
-QImage makeImage(int width, int height, QColor color) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QPainter painter(&image);
-    painter.fillRect(0, 0, std::max(1, width / 4), std::max(1, height / 4), Qt::red);
-    return image;
 }
 
 void saveImage(const QImage& image, const QString& path, int quality) {

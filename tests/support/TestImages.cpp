@@ -2,6 +2,8 @@
 
 #include "support/TestEnvironment.h"
 
+#include <QPainter>
+
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -55,6 +57,16 @@ QByteArray assembled(WebPMux* mux) {
 }
 
 } // namespace
+
+// Here rather than beside the other helpers of TestEnvironment.h: the bench and the fuzz seeds
+// build this file without GoogleTest.
+QImage makeImage(int width, int height, QColor color) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(color);
+    QPainter painter(&image);
+    painter.fillRect(0, 0, std::max(1, width / 4), std::max(1, height / 4), Qt::red);
+    return image;
+}
 
 QByteArray littleEndian(quint32 value, int count) {
     QByteArray out = bigEndian(value, count);
@@ -140,6 +152,38 @@ QByteArray webpOf(const QImage& image, bool lossless, int quality) {
     WebPPictureFree(&picture);
     WebPMemoryWriterClear(&writer);
     return bytes;
+}
+
+QByteArray flatLosslessWebp(QSize size, QRgb colour) {
+    QByteArray bytes;
+    quint64 pending = 0;
+    int pendingBits = 0;
+    // The format packs its fields from the lowest bit of each byte up.
+    const auto put = [&](quint32 value, int bits) {
+        pending |= quint64(value) << pendingBits;
+        for (pendingBits += bits; pendingBits >= 8; pendingBits -= 8, pending >>= 8)
+            bytes.append(char(pending & 0xff));
+    };
+    put(0x2f, 8); // signature
+    put(quint32(size.width() - 1), 14);
+    put(quint32(size.height() - 1), 14);
+    put(0, 1); // no alpha
+    put(0, 3); // version
+    put(0, 1); // no transform
+    put(0, 1); // no colour cache
+    put(0, 1); // one set of codes for the whole picture
+    // Green, red, blue, alpha and distance: each a simple code of one 8-bit symbol.
+    for (const int symbol : {qGreen(colour), qRed(colour), qBlue(colour), 0xff, 0}) {
+        put(1, 1);
+        put(0, 1);
+        put(1, 1);
+        put(quint32(symbol), 8);
+    }
+    put(0, 7);
+    // Room for the reader's look-ahead, and an even chunk.
+    bytes.append(8 + bytes.size() % 2, '\0');
+    return "RIFF" + littleEndian(quint32(4 + 8 + bytes.size()), 4) + "WEBPVP8L" +
+           littleEndian(quint32(bytes.size()), 4) + bytes;
 }
 
 QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames) {

@@ -36,6 +36,10 @@ struct WebpFrame {
 };
 QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames);
 QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile);
+// A lossless WebP of one opaque colour at any size up to 16384 a side, in a few dozen bytes
+// written bit by bit: codes of one symbol spend no bits on a pixel. Without a palette, which an
+// encoder would choose for one colour, libwebp works on it at four bytes a pixel of its full size.
+QByteArray flatLosslessWebp(QSize size, QRgb colour);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 
