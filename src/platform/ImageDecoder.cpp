@@ -7,6 +7,7 @@
 #include "platform/WebpDecoder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QTransform>
@@ -73,16 +74,13 @@ QImage oriented(const QImage& image, int orientation) {
     const bool mirror = orientation == 2 || orientation == 3 || orientation == 7;
     const bool flip = orientation == 3 || orientation == 4 || orientation == 5;
     QImage result = mirror || flip ? image.mirrored(mirror, flip) : image;
-    if (orientation == 8)
-        return result.transformed(QTransform().rotate(270));
-    return turned ? result.transformed(QTransform().rotate(90)) : result;
-}
-
-bool hasTooManyScans(const Source& source) {
-    if (!JpegDecoder::isJpeg(source.head))
-        return false;
-    return source.isFile() ? JpegDecoder::hasTooManyScans(source.path)
-                           : JpegDecoder::hasTooManyScans(source.data);
+    if (!turned)
+        return result;
+    // A turned image comes back without the colour space it had.
+    result = result.transformed(QTransform().rotate(orientation == 8 ? 270 : 90));
+    if (image.colorSpace().isValid())
+        result.setColorSpace(image.colorSpace());
+    return result;
 }
 
 } // namespace image_decoding
@@ -475,6 +473,33 @@ Result<QImage> longSidePngDecode(const Source& source, QSize size, const std::fu
     return image;
 }
 
+// The markers walked by JpegDecoder, never by Qt's reader: it keeps every marker it saves in a
+// list it walks for each new one, and says on standard error what it thinks of a hostile header.
+Result<ImageHeader> jpegHeader(const Source& source) {
+    const auto layout =
+        source.isFile() ? JpegDecoder::readLayout(source.path) : JpegDecoder::readLayout(source.data);
+    if (!layout)
+        return layout.error();
+    ImageHeader header;
+    header.size = layout->size;
+    header.orientation = layout->orientation;
+    header.format = "jpeg";
+    header.workingBytes = layout->coefficientBytes;
+    if (auto error = checkSize(header.size))
+        return *error;
+    return header;
+}
+
+// libjpeg itself, so that the work stops where it is told to and says nothing.
+Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop) {
+    JpegLayout layout;
+    auto image = source.isFile() ? JpegDecoder::decode(source.path, maxPixelSize, stop, &layout)
+                                 : JpegDecoder::decode(source.data, maxPixelSize, stop, &layout);
+    if (!image)
+        return image;
+    return oriented(*image, layout.orientation);
+}
+
 Result<ImageHeader> headerOf(const Source& source) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
@@ -485,26 +510,10 @@ Result<ImageHeader> headerOf(const Source& source) {
         if (auto header = rawHeader(source))
             return *header;
     }
-    if (hasTooManyScans(source))
-        return unreadable();
+    if (JpegDecoder::isJpeg(source.head))
+        return jpegHeader(source);
     QtReader qt(source);
     return qtHeader(qt.reader());
-}
-
-// Qt reads the header and its orientation; libjpeg itself the pixels, so that the work stops where
-// it is told to and says nothing.
-Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop) {
-    if (hasTooManyScans(source))
-        return unreadable();
-    QtReader qt(source);
-    auto header = qtHeader(qt.reader());
-    if (!header)
-        return header.error();
-    auto image = source.isFile() ? JpegDecoder::decode(source.path, maxPixelSize, stop)
-                                 : JpegDecoder::decode(source.data, maxPixelSize, stop);
-    if (!image)
-        return image;
-    return oriented(*image, header->orientation);
 }
 
 // What a decoder delivers is checked again: a header may promise a small picture while the data

@@ -26,6 +26,9 @@ struct ImageHeader {
     QSize size;
     int orientation = 1; // EXIF orientation 1..8
     QByteArray format;   // lower-case short name: "jpeg", "png", "heif", "avif", "webp", "raw", ...
+    // Memory a decoding holds beyond its pixels, whatever size it delivers: a JPEG of several scans
+    // keeps the coefficients of the whole picture. 0 where nothing is known to be kept.
+    qint64 workingBytes = 0;
 
     QSize orientedSize() const { return orientation >= 5 && orientation <= 8 ? size.transposed() : size; }
 };

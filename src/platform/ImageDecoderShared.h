@@ -31,8 +31,6 @@ QSize storedTarget(const ImageHeader& header, int maxPixelSize);
 QImage scaledTo(const QImage& image, QSize size);
 // The image turned and mirrored as its EXIF orientation (1..8) says.
 QImage oriented(const QImage& image, int orientation);
-// A JPEG's scans are counted before it is read: one with too many is unreadable.
-bool hasTooManyScans(const Source& source);
 
 // Camera RAW through LibRaw's embedded preview (ImageDecoderRaw.cpp). Whether LibRaw should get the
 // first try; then nullopt when LibRaw does not take the source for a camera RAW.

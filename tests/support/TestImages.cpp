@@ -1,6 +1,9 @@
 #include "support/TestImages.h"
 
+#include "support/TestEnvironment.h"
+
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 
 namespace vennimo::test {
@@ -14,7 +17,45 @@ QByteArray bigEndian(quint32 value, int bytes) {
     return out;
 }
 
+// A TIFF IFD whose values all fit inline; entries are {tag, type, count, value}, sorted by tag.
+QByteArray tiffIfd(std::initializer_list<std::array<quint32, 4>> entries) {
+    QByteArray out = littleEndian(quint32(entries.size()), 2);
+    for (const auto& [tag, type, count, value] : entries)
+        out += littleEndian(tag, 2) + littleEndian(type, 2) + littleEndian(count, 4) + littleEndian(value, 4);
+    return out + littleEndian(0, 4);
+}
+
 } // namespace
+
+QByteArray littleEndian(quint32 value, int count) {
+    QByteArray out = bigEndian(value, count);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+QByteArray makeDng(int orientation, const QByteArray& jpegPreview) {
+    QByteArray pixels = jpegPreview;
+    if (pixels.isEmpty()) {
+        const QImage preview = makeImage(32, 16).convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < preview.height(); ++y)
+            pixels.append(reinterpret_cast<const char*>(preview.constScanLine(y)), preview.width() * 3);
+    }
+    // Compression 7 and photometric 6 (YCbCr) make it a JPEG preview for LibRaw.
+    const quint32 compression = jpegPreview.isEmpty() ? 1 : 7, photometric = jpegPreview.isEmpty() ? 2 : 6;
+    const QByteArray cfa(64 * 32 * 2, '\x10');
+    const quint32 subIfd = 8 + 2 + 12 * 12 + 4, previewAt = subIfd + 2 + 12 * 11 + 4;
+    const quint32 cfaAt = previewAt + quint32(pixels.size());
+    // clang-format off
+    const QByteArray ifd0 = tiffIfd({{254, 4, 1, 1}, {256, 4, 1, 32}, {257, 4, 1, 16}, {258, 3, 1, 8},
+        {259, 3, 1, compression}, {262, 3, 1, photometric}, {273, 4, 1, previewAt},
+        {274, 3, 1, quint32(orientation)}, {277, 3, 1, 3}, {279, 4, 1, quint32(pixels.size())},
+        {330, 4, 1, subIfd}, {50706, 1, 4, 0x0401}});
+    const QByteArray raw = tiffIfd({{254, 4, 1, 0}, {256, 4, 1, 64}, {257, 4, 1, 32}, {258, 3, 1, 16},
+        {259, 3, 1, 1}, {262, 3, 1, 32803}, {273, 4, 1, cfaAt}, {277, 3, 1, 1},
+        {279, 4, 1, quint32(cfa.size())}, {33421, 3, 2, 0x00020002}, {33422, 1, 4, 0x02010100}});
+    // clang-format on
+    return QByteArray("II*\0", 4) + littleEndian(8, 4) + ifd0 + raw + pixels + cfa;
+}
 
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     const QByteArray tiff = QByteArray("MM\0*", 4) + bigEndian(8, 4) + bigEndian(1, 2) +
@@ -25,17 +66,23 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     return jpeg.left(2) + app1 + jpeg.mid(2);
 }
 
-QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes) {
+QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes, int components) {
     const auto segment = [](char marker, const QByteArray& body) {
         return QByteArray("\xff", 1) + marker + bigEndian(quint32(body.size() + 2), 2) + body;
     };
     QByteArray jpeg("\xff\xd8", 2);
     jpeg += segment('\xdb', QByteArray(1, '\0') + QByteArray(64, '\1'));
-    jpeg += segment('\xc2', QByteArray("\x08", 1) + bigEndian(quint32(height), 2) +
-                                bigEndian(quint32(width), 2) + QByteArray("\x01\x01\x11\x00", 4));
+    QByteArray frame = QByteArray("\x08", 1) + bigEndian(quint32(height), 2) + bigEndian(quint32(width), 2) +
+                       char(components);
+    QByteArray scan(1, char(components));
+    for (int c = 1; c <= components; ++c) {
+        frame += QByteArray(1, char(c)) + QByteArray("\x11\x00", 2);
+        scan += QByteArray(1, char(c)) + QByteArray(1, '\0');
+    }
+    jpeg += segment('\xc2', frame);
     // One DC code, "0": a difference of nothing, which zero bits spell for every block.
     jpeg += segment('\xc4', QByteArray("\x00\x01", 2) + QByteArray(15, '\0') + QByteArray(1, '\0'));
-    const QByteArray dcScan = segment('\xda', QByteArray("\x01\x01\x00\x00\x00\x00", 6));
+    const QByteArray dcScan = segment('\xda', scan + QByteArray(3, '\0'));
     for (int i = 0; i < scans; ++i) {
         jpeg += dcScan;
         if (i == 0)

@@ -10,8 +10,15 @@ namespace vennimo::test {
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // A grey progressive JPEG of the given size made of `scans` DC scans without data after its first:
 // a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
-// `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips.
-QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0);
+// `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips. With
+// `components` 3 or 4 its scans hold each of them, at full resolution.
+QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0, int components = 1);
+// `value` in `count` bytes, least significant first, as TIFF "II" files and GIFs write it.
+QByteArray littleEndian(quint32 value, int count);
+// The smallest DNG LibRaw takes: IFD0 is its preview carrying the orientation, its SubIFD a 64x32
+// 16-bit CFA image. The preview is a 32x16 RGB bitmap of makeImage() (red top-left corner) or,
+// when given, the JPEG bytes, which the TIFF tags say are 32x16 whatever the JPEG claims.
+QByteArray makeDng(int orientation, const QByteArray& jpegPreview = {});
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 
