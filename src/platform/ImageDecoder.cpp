@@ -35,14 +35,10 @@ namespace vennimo {
 
 namespace image_decoding {
 
-namespace {
-
 Error tooLarge() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageTooLargeCode,
                        QString::fromUtf8(kImageTooLargeMessage));
 }
-
-} // namespace
 
 Error unreadable() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
@@ -513,6 +509,8 @@ Result<ImageHeader> headerOf(const Source& source) {
     if (JpegDecoder::isJpeg(source.head))
         return jpegHeader(source);
     QtReader qt(source);
+    if (isSvgFormat(qt.reader().format()))
+        return svgHeader(source);
     return qtHeader(qt.reader());
 }
 
@@ -539,13 +537,12 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     }
     if (JpegDecoder::isJpeg(source.head))
         return jpegDecode(source, maxPixelSize, stop);
-    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP") {
-        auto image = source.isFile() ? WebpDecoder::decode(source.path, source.head, maxPixelSize, stop)
-                                     : WebpDecoder::decode(source.data, maxPixelSize, stop);
-        if (image)
-            return *image;
-    }
+    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP")
+        return source.isFile() ? WebpDecoder::decode(source.path, maxPixelSize, stop)
+                               : WebpDecoder::decode(source.data, maxPixelSize, stop);
     QtReader qt(source, stop);
+    if (isSvgFormat(qt.reader().format()))
+        return svgDecode(source, maxPixelSize, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }
 

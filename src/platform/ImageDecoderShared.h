@@ -24,6 +24,7 @@ struct Source {
 };
 
 Error unreadable();
+Error tooLarge();
 // The cap and the zero-size check every path applies before allocating pixels.
 std::optional<Error> checkSize(QSize size);
 // The bound applied to the oriented size, expressed in stored (pre-orientation) pixels.
@@ -39,5 +40,12 @@ std::optional<Result<ImageHeader>> rawHeader(const Source& source);
 // A stop, when given, is asked while LibRaw works and while the preview is decoded.
 std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
                                         const std::function<bool()>& stop);
+
+// SVG through Qt's plugin in a child process bounded in time and memory (ImageDecoderSvg.cpp): the
+// plugin reads and draws a document in calls that nothing can stop. Whether Qt's reader named the
+// format SVG; then the header, and the picture with the stop asked every few milliseconds.
+bool isSvgFormat(const QByteArray& format);
+Result<ImageHeader> svgHeader(const Source& source);
+Result<QImage> svgDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop);
 
 } // namespace vennimo::image_decoding

@@ -2,9 +2,13 @@
 
 #include "support/TestEnvironment.h"
 
+#include <webp/encode.h>
+#include <webp/mux.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <memory>
 
 namespace vennimo::test {
 
@@ -23,6 +27,20 @@ QByteArray tiffIfd(std::initializer_list<std::array<quint32, 4>> entries) {
     for (const auto& [tag, type, count, value] : entries)
         out += littleEndian(tag, 2) + littleEndian(type, 2) + littleEndian(count, 4) + littleEndian(value, 4);
     return out + littleEndian(0, 4);
+}
+
+struct MuxDeleter {
+    void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
+};
+using Mux = std::unique_ptr<WebPMux, MuxDeleter>;
+
+QByteArray assembled(WebPMux* mux) {
+    WebPData out{};
+    if (WebPMuxAssemble(mux, &out) != WEBP_MUX_OK)
+        return {};
+    QByteArray bytes(reinterpret_cast<const char*>(out.bytes), qsizetype(out.size));
+    WebPDataClear(&out);
+    return bytes;
 }
 
 } // namespace
@@ -55,6 +73,70 @@ QByteArray makeDng(int orientation, const QByteArray& jpegPreview) {
         {279, 4, 1, quint32(cfa.size())}, {33421, 3, 2, 0x00020002}, {33422, 1, 4, 0x02010100}});
     // clang-format on
     return QByteArray("II*\0", 4) + littleEndian(8, 4) + ifd0 + raw + pixels + cfa;
+}
+
+QByteArray webpOf(const QImage& image, bool lossless, int quality) {
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    WebPConfig config;
+    if (!WebPConfigInit(&config))
+        return {};
+    config.lossless = lossless ? 1 : 0;
+    config.quality = float(quality);
+    // Lossy pictures at the fastest method; lossless ones as encoders write them by default, with
+    // the palettes and long runs that make a plain picture a few bytes.
+    if (!lossless)
+        config.method = 0;
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture))
+        return {};
+    picture.use_argb = 1;
+    picture.width = rgba.width();
+    picture.height = rgba.height();
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    QByteArray bytes;
+    if (WebPPictureImportRGBA(&picture, rgba.constBits(), int(rgba.bytesPerLine())) &&
+        WebPEncode(&config, &picture))
+        bytes = QByteArray(reinterpret_cast<const char*>(writer.mem), qsizetype(writer.size));
+    WebPPictureFree(&picture);
+    WebPMemoryWriterClear(&writer);
+    return bytes;
+}
+
+QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames) {
+    const Mux mux(WebPMuxNew());
+    if (!mux || WebPMuxSetCanvasSize(mux.get(), canvas.width(), canvas.height()) != WEBP_MUX_OK)
+        return {};
+    WebPMuxAnimParams params{};
+    params.bgcolor = 0;
+    params.loop_count = 0;
+    if (WebPMuxSetAnimationParams(mux.get(), &params) != WEBP_MUX_OK)
+        return {};
+    for (const WebpFrame& frame : frames) {
+        const QByteArray still = webpOf(frame.image, true);
+        WebPMuxFrameInfo info{};
+        info.bitstream = {reinterpret_cast<const uint8_t*>(still.constData()), size_t(still.size())};
+        info.x_offset = frame.offset.x();
+        info.y_offset = frame.offset.y();
+        info.duration = 100;
+        info.id = WEBP_CHUNK_ANMF;
+        info.dispose_method = WEBP_MUX_DISPOSE_NONE;
+        info.blend_method = WEBP_MUX_NO_BLEND;
+        if (still.isEmpty() || WebPMuxPushFrame(mux.get(), &info, 1) != WEBP_MUX_OK)
+            return {};
+    }
+    return assembled(mux.get());
+}
+
+QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile) {
+    const WebPData input{reinterpret_cast<const uint8_t*>(webp.constData()), size_t(webp.size())};
+    const Mux mux(WebPMuxCreate(&input, 1));
+    const WebPData icc{reinterpret_cast<const uint8_t*>(profile.constData()), size_t(profile.size())};
+    if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &icc, 1) != WEBP_MUX_OK)
+        return {};
+    return assembled(mux.get());
 }
 
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {

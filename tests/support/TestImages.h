@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
+#include <QPoint>
 #include <QString>
 
 namespace vennimo::test {
@@ -19,6 +21,16 @@ QByteArray littleEndian(quint32 value, int count);
 // 16-bit CFA image. The preview is a 32x16 RGB bitmap of makeImage() (red top-left corner) or,
 // when given, the JPEG bytes, which the TIFF tags say are 32x16 whatever the JPEG claims.
 QByteArray makeDng(int orientation, const QByteArray& jpegPreview = {});
+// WebPs made by libwebp's own encoder and muxer: a still picture with its alpha channel, lossless
+// or lossy; an animation whose frames lie at even offsets on a transparent canvas; and a still
+// WebP given a colour profile. Empty when libwebp refuses.
+QByteArray webpOf(const QImage& image, bool lossless, int quality = 90);
+struct WebpFrame {
+    QImage image;
+    QPoint offset;
+};
+QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames);
+QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 
