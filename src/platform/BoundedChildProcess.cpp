@@ -135,21 +135,19 @@ bool bindToParent(pid_t parent, const BoundedChildLimits& limits) {
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGINT, SIG_DFL);
     closeInheritedDescriptors(out);
+    // Nothing but the standard three lies below it now.
+    if (out != BoundedChildProcess::kAnswerDescriptor) {
+        if (::dup2(out, BoundedChildProcess::kAnswerDescriptor) < 0)
+            ::_exit(1);
+        ::close(out);
+    }
     if (!bindToParent(parent, limits))
         ::_exit(1);
     limitMemory(limits.memoryBytes);
     BoundedChildAnswer answer;
     work(answer);
-    const bool picture =
-        !answer.image.isNull() && answer.image.format() == QImage::Format_ARGB32_Premultiplied;
-    const Header header{answer.code, answer.size.width(), answer.size.height(),
-                        picture ? answer.image.width() : 0, picture ? answer.image.height() : 0};
-    bool sent = writeAll(out, reinterpret_cast<const char*>(&header), sizeof header);
-    for (int y = 0; sent && y < header.imageHeight; ++y)
-        sent = writeAll(out, reinterpret_cast<const char*>(answer.image.constScanLine(y)),
-                        size_t(header.imageWidth) * 4);
     // No exit handlers: they belong to the parent.
-    ::_exit(sent ? 0 : 1);
+    ::_exit(BoundedChildProcess::sendAnswer(answer) ? 0 : 1);
 }
 
 enum class Wait { Ready, Stopped, Failed };
@@ -183,6 +181,18 @@ Wait readAll(int fd, char* data, size_t size, std::chrono::steady_clock::time_po
 }
 
 } // namespace
+
+bool BoundedChildProcess::sendAnswer(const BoundedChildAnswer& answer) {
+    const bool picture =
+        !answer.image.isNull() && answer.image.format() == QImage::Format_ARGB32_Premultiplied;
+    const Header header{answer.code, answer.size.width(), answer.size.height(),
+                        picture ? answer.image.width() : 0, picture ? answer.image.height() : 0};
+    bool sent = writeAll(kAnswerDescriptor, reinterpret_cast<const char*>(&header), sizeof header);
+    for (int y = 0; sent && y < header.imageHeight; ++y)
+        sent = writeAll(kAnswerDescriptor, reinterpret_cast<const char*>(answer.image.constScanLine(y)),
+                        size_t(header.imageWidth) * 4);
+    return sent;
+}
 
 Result<BoundedChildAnswer> BoundedChildProcess::run(const Work& work, int maxSide,
                                                     const BoundedChildLimits& limits,

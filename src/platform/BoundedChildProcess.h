@@ -35,12 +35,21 @@ class BoundedChildProcess {
 public:
     BoundedChildProcess() = delete;
 
+    // Where the child's answer goes: the pipe to the parent, the one descriptor open in the child
+    // beside the standard three.
+    static constexpr int kAnswerDescriptor = 3;
+
     // Runs in the child, which holds a copy of the caller's memory but none of its other threads:
-    // it must not wait for anything those threads might have held (Qt's thread pool above all).
+    // it must not wait for anything those threads might have held (a lock inside Qt above all).
+    // Work that needs Qt's drawing, whose thread pool is one such thing, replaces the child with a
+    // program of its own (execv) that answers with sendAnswer(); its memory bound is its own to set.
     using Work = std::function<void(BoundedChildAnswer& answer)>;
 
     // The child's answer; ECANCELED when `stop` answered true (asked every few milliseconds), a
     // failure when the child went past a bound, died, or sent a picture with a side over maxSide.
+    // Writes the answer on kAnswerDescriptor; false when the parent is no longer reading.
+    static bool sendAnswer(const BoundedChildAnswer& answer);
+
     static Result<BoundedChildAnswer> run(const Work& work, int maxSide, const BoundedChildLimits& limits,
                                           const std::function<bool()>& stop = {});
 };

@@ -2,7 +2,7 @@
 
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
 #include "platform/WebpDecoder.h"
 
@@ -450,7 +450,7 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
-Result<ImageHeader> longSidePngHeader(QSize size) {
+Result<ImageHeader> pngHeader(QSize size) {
     if (auto error = checkSize(size))
         return *error;
     ImageHeader header;
@@ -459,49 +459,23 @@ Result<ImageHeader> longSidePngHeader(QSize size) {
     return header;
 }
 
-Result<QImage> longSidePngDecode(const Source& source, QSize size, const std::function<bool()>& stop) {
+Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
+                         const std::function<bool()>& stop) {
     if (auto error = checkSize(size))
         return *error;
-    QImage image = source.isFile() ? LongSidePngDecoder::decode(source.path, stop)
-                                   : LongSidePngDecoder::decode(source.data, stop);
+    QImage image =
+        source.isFile() ? PngDecoder::decode(source.path, stop) : PngDecoder::decode(source.data, stop);
     if (image.isNull())
         return unreadable();
-    return image;
-}
-
-// The markers walked by JpegDecoder, never by Qt's reader: it keeps every marker it saves in a
-// list it walks for each new one, and says on standard error what it thinks of a hostile header.
-Result<ImageHeader> jpegHeader(const Source& source) {
-    const auto layout =
-        source.isFile() ? JpegDecoder::readLayout(source.path) : JpegDecoder::readLayout(source.data);
-    if (!layout)
-        return layout.error();
-    ImageHeader header;
-    header.size = layout->size;
-    header.orientation = layout->orientation;
-    header.format = "jpeg";
-    header.workingBytes = layout->coefficientBytes;
-    if (auto error = checkSize(header.size))
-        return *error;
-    return header;
-}
-
-// libjpeg itself, so that the work stops where it is told to and says nothing.
-Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop) {
-    JpegLayout layout;
-    auto image = source.isFile() ? JpegDecoder::decode(source.path, maxPixelSize, stop, &layout)
-                                 : JpegDecoder::decode(source.data, maxPixelSize, stop, &layout);
-    if (!image)
-        return image;
-    return oriented(*image, layout.orientation);
+    return scaledTo(image, ImageDecoder::boundedSize(size, maxPixelSize));
 }
 
 Result<ImageHeader> headerOf(const Source& source) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngHeader(*size);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngHeader(*size);
     if (mayBeRaw(source)) {
         if (auto header = rawHeader(source))
             return *header;
@@ -529,8 +503,8 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return stop ? heifDecodeLettingGo(source, format, maxPixelSize, stop)
                     : heifDecode(source, format, maxPixelSize, stop);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngDecode(source, *size, stop);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngDecode(source, *size, maxPixelSize, stop);
     if (mayBeRaw(source)) {
         if (auto image = rawDecode(source, maxPixelSize, stop))
             return *image;
@@ -557,6 +531,20 @@ Result<QImage> unlessStopped(Result<QImage> image, const std::function<bool()>& 
 
 int ImageDecoder::decodingsLeftRunning() {
     return g_heifDecodingsRunning.load();
+}
+
+bool ImageDecoder::readsFormatOf(const QString& path) {
+    const auto source = openFile(path);
+    if (!source || mayBeRaw(*source))
+        return false;
+    const QByteArray& head = source->head;
+    if (!heifFormat(head).isEmpty() || JpegDecoder::isJpeg(head) ||
+        (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP"))
+        return true;
+    QBuffer buffer;
+    buffer.setData(head);
+    buffer.open(QIODevice::ReadOnly);
+    return !QImageReader::imageFormat(&buffer).isEmpty();
 }
 
 QSize ImageDecoder::boundedSize(QSize size, int maxPixelSize) {

@@ -65,6 +65,11 @@ public:
     // the process must end without running its static destructors.
     static int decodingsLeftRunning();
 
+    // Whether the file's content is in a format this decoder reads itself, camera RAW aside (LibRaw
+    // reads only a preview): then its refusal is final, the file damaged or past a bound, and no
+    // other reader is worth the time. False for a file it cannot open.
+    static bool readsFormatOf(const QString& path);
+
     // The size fitting `size` into a maxPixelSize square, aspect ratio kept, at least 1 px a side.
     static QSize boundedSize(QSize size, int maxPixelSize);
 };

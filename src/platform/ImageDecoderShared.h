@@ -33,6 +33,11 @@ QImage scaledTo(const QImage& image, QSize size);
 // The image turned and mirrored as its EXIF orientation (1..8) says.
 QImage oriented(const QImage& image, int orientation);
 
+// JPEG through JpegDecoder (ImageDecoderJpeg.cpp): its header from the markers, never from Qt's
+// reader; its pixels turned as its EXIF orientation says.
+Result<ImageHeader> jpegHeader(const Source& source);
+Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop);
+
 // Camera RAW through LibRaw's embedded preview (ImageDecoderRaw.cpp). Whether LibRaw should get the
 // first try; then nullopt when LibRaw does not take the source for a camera RAW.
 bool mayBeRaw(const Source& source);

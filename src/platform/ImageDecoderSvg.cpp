@@ -1,13 +1,16 @@
 #include "platform/BoundedChildProcess.h"
 #include "platform/ImageDecoderShared.h"
 
-#include <QBuffer>
 #include <QFile>
-#include <QImageReader>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace vennimo::image_decoding {
 
@@ -20,45 +23,58 @@ namespace {
 constexpr auto kSvgCpuTime = std::chrono::seconds(1);
 // A child that waits rather than works (a lock it inherited held) is given up on.
 constexpr auto kSvgDeadline = std::chrono::seconds(10);
-// The document's own memory; the picture's comes on top.
-constexpr qint64 kSvgDocumentBytes = qint64(256) << 20;
+// The helper's own memory with its document's; the picture's comes on top.
+constexpr qint64 kSvgDocumentBytes = qint64(384) << 20;
 
-// In the child: the document's size, and when wanted its picture shrunk to maxPixelSize.
-void drawInChild(const Source& source, int maxPixelSize, bool draw, BoundedChildAnswer& answer) {
-    QFile file;
-    QBuffer buffer;
-    QIODevice* device = &buffer;
-    if (source.isFile()) {
-        file.setFileName(source.path);
-        device = &file;
-    } else {
-        buffer.setData(source.data);
+// The helper beside the running program (the application's folder), else the one built with it.
+QByteArray drawProgram() {
+    static const QByteArray program = [] {
+        const QString beside =
+            QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath() +
+            QStringLiteral("/vennimo-svg-draw");
+        return QFileInfo(beside).isExecutable() ? QFile::encodeName(beside)
+                                                : QByteArray(VENNIMO_SVG_DRAW_PATH);
+    }();
+    return program;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
     }
-    if (!device->open(QIODevice::ReadOnly)) {
-        answer.code = kImageUnreadableCode;
-        return;
+    return true;
+}
+
+// In the forked child: bytes go into a memory file the helper reads by its name, the helper's
+// memory is bounded afresh (the copy's own bound counted the parent's memory), and what Qt's plugin
+// says about a document is kept from the standard error. Returns only when the helper cannot run.
+void execDrawing(const QByteArray& program, const Source& source, const QByteArray& longest, bool draw,
+                 qint64 memoryBytes) {
+    QByteArray path = QFile::encodeName(source.path);
+    if (!source.isFile()) {
+        const int input = ::memfd_create("svg", MFD_CLOEXEC);
+        if (input < 0 || !writeAll(input, source.data.constData(), size_t(source.data.size())))
+            return;
+        // Open in the helper: the name stays valid for it.
+        if (::fcntl(input, F_SETFD, 0) != 0)
+            return;
+        path = "/proc/self/fd/" + QByteArray::number(input);
     }
-    QImageReader reader(device);
-    reader.setDecideFormatFromContent(true);
-    // The size the plugin draws at when asked for none, the cap checked.
-    answer.size = reader.size();
-    if (auto error = checkSize(answer.size)) {
-        answer.code = qint32(error->code);
-        return;
-    }
-    if (!draw)
-        return;
-    const QSize target = ImageDecoder::boundedSize(answer.size, maxPixelSize);
-    reader.setScaledSize(target);
-    QImage image;
-    // The plugin draws into premultiplied pixels: nothing here converts them, which for a large
-    // picture would hand the work to Qt's thread pool, whose threads the child has not.
-    if (!reader.read(&image) || image.size() != target ||
-        image.format() != QImage::Format_ARGB32_Premultiplied) {
-        answer.code = kImageUnreadableCode;
-        return;
-    }
-    answer.image = image;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0)
+        ::dup2(null, STDERR_FILENO);
+    const rlimit memory{rlim_t(memoryBytes), rlim_t(memoryBytes)};
+    ::setrlimit(RLIMIT_DATA, &memory);
+    char* arguments[] = {const_cast<char*>(program.constData()), path.data(),
+                         const_cast<char*>(longest.constData()), const_cast<char*>(draw ? nullptr : "size"),
+                         nullptr};
+    ::execv(program.constData(), arguments);
 }
 
 Result<BoundedChildAnswer> inChild(const Source& source, int maxPixelSize, bool draw,
@@ -67,11 +83,17 @@ Result<BoundedChildAnswer> inChild(const Source& source, int maxPixelSize, bool 
     const qint64 pixels = maxPixelSize > 0
                               ? std::min(qint64(maxPixelSize) * maxPixelSize, ImageDecoder::kMaxPixels)
                               : ImageDecoder::kMaxPixels;
-    const qint64 pictureBytes = draw ? pixels * 4 : 0;
+    // The picture may be held twice while it is converted and sent.
+    const qint64 memoryBytes = kSvgDocumentBytes + (draw ? 2 * pixels * 4 : 0);
     const BoundedChildLimits limits{
-        .deadline = kSvgDeadline, .cpuTime = kSvgCpuTime, .memoryBytes = kSvgDocumentBytes + pictureBytes};
+        .deadline = kSvgDeadline, .cpuTime = kSvgCpuTime, .memoryBytes = memoryBytes};
+    const QByteArray program = drawProgram();
+    const QByteArray side = QByteArray::number(maxPixelSize);
     return BoundedChildProcess::run(
-        [&](BoundedChildAnswer& answer) { drawInChild(source, maxPixelSize, draw, answer); },
+        [&](BoundedChildAnswer&) {
+            execDrawing(program, source, side, draw, memoryBytes);
+            ::_exit(127);
+        },
         int(std::min<qint64>(longest, INT_MAX)), limits, stop);
 }
 

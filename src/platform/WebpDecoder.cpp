@@ -25,6 +25,7 @@ namespace {
 
 // A file is read this much at a time, the stop asked before each read.
 constexpr qsizetype kReadSliceBytes = 64 << 10;
+constexpr off_t kReserveBytes = off_t(256) << 20;
 // The decoder gets the compressed data in pieces sized so that each takes about kPieceTime: a
 // lossless picture can spell millions of pixels in a few bytes, so the first pieces are small
 // and grow only while they decode quickly.
@@ -207,6 +208,9 @@ Result<QImage> WebpDecoder::decode(const QString& path, int maxPixelSize, const 
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return image_decoding::unreadable();
     QByteArray data;
+    // Grown by a slice at a time; room for the whole file up front (a bound for what lies about
+    // its size) saves copying it over and over.
+    data.reserve(qsizetype(std::min<off_t>(st.st_size, kReserveBytes)));
     const ReadMore readMore = [&fd](QByteArray& bytes) {
         const qsizetype had = bytes.size();
         bytes.resize(had + kReadSliceBytes);

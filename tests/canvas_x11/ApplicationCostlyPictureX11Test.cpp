@@ -2,6 +2,7 @@
 #include "DragSource.h"
 #include "HostileDropScene.h"
 #include "PhotoLikeImages.h"
+#include "SlowSource.h"
 #include "WindowPing.h"
 #include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"

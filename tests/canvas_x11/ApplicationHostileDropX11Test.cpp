@@ -2,6 +2,7 @@
 #include "DragSource.h"
 #include "HostileDropScene.h"
 #include "PhotoLikeImages.h"
+#include "SlowSource.h"
 #include "WindowPing.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "support/TestEnvironment.h"
@@ -18,7 +19,6 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QProcess>
-#include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>

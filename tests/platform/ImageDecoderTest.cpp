@@ -1,12 +1,13 @@
 #include "platform/ImageDecoder.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
 #include "support/StandardErrorCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -33,20 +34,6 @@ QByteArray bigEndian(quint32 value, int count) {
     for (int i = count - 1; i >= 0; --i)
         out.append(char(value >> (8 * i)));
     return out;
-}
-
-quint32 crc32(const QByteArray& bytes) {
-    quint32 crc = 0xffffffffu;
-    for (char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
-    return bigEndian(quint32(data.size()), 4) + type + data + bigEndian(crc32(type + data), 4);
 }
 
 // A PNG whose header claims the given size; the pixel data is a token few bytes.
@@ -85,20 +72,6 @@ private:
     size_t m_length = 0;
     QByteArray m_bytes;
 };
-
-// An 8-bit grey PNG whose rows above `split` are black and the rest white; compresses to a few
-// kilobytes whatever its size.
-QByteArray greyPng(quint32 width, quint32 height, quint32 split) {
-    QByteArray rows;
-    rows.reserve(qsizetype(height) * (width + 1));
-    for (quint32 y = 0; y < height; ++y)
-        rows.append('\0').append(qsizetype(width), y < split ? '\0' : '\xff');
-    const QByteArray ihdr =
-        bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00\x00", 5);
-    // qCompress puts the length ahead of a zlib stream.
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
-           pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
-}
 
 // 4x2 GIF89a, left half red and right half blue, LZW codes kept 3 bits wide by a clear per pixel.
 const QByteArray kGif = QByteArray::fromHex("474946383961 0400 0200 810000 ff0000 0000ff 000000 000000"
@@ -374,7 +347,7 @@ TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {
     // Cut inside its pixel data, it is never read past its end.
     const GuardedBytes cut(tall.left(tall.size() / 2));
     ASSERT_TRUE(cut.isValid());
-    EXPECT_TRUE(LongSidePngDecoder::decode(cut.bytes()).isNull());
+    EXPECT_TRUE(PngDecoder::decode(cut.bytes()).isNull());
     expectImageError(ImageDecoder::decode(cut.bytes()), kImageUnreadableCode);
     expectImageError(ImageDecoder::readHeader(pngClaiming(0x80000000u, 1)), kImageUnreadableCode);
 }
@@ -445,6 +418,8 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
     // a stop set part-way through is answered at the next, from a file and from bytes.
     const QByteArray tall = greyPng(1, 1'500'000, 750'000);
     writeFile(path("tall.png"), tall);
+    const QByteArray interlaced = greyPng(3000, 3000, 1500, true);
+    writeFile(path("interlaced.png"), interlaced);
     const QByteArray webp = grainyJpeg(2000, 1500, "webp");
     ASSERT_GT(webp.size(), 1 << 20);
     writeFile(path("grain.webp"), webp);
@@ -459,6 +434,7 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
         int maxPixelSize;
         int stopAt;
     } cases[] = {{"long-side png", path("tall.png"), tall, 3000, 1000},
+                 {"interlaced png", path("interlaced.png"), interlaced, 400, 1000},
                  {"webp", path("grain.webp"), webp, 400, 4},
                  {"raw preview", path("grain.dng"), dng, 400, 12}};
     for (const auto& c : cases) {
@@ -475,6 +451,7 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             EXPECT_GT(asked, 2 * c.stopAt) << "the stop is asked only before and after the work";
             int askedAfterStop = 0;
             asked = 0;
+            StandardErrorCapture standardError;
             const auto stopped = decode([&] {
                 if (++asked <= c.stopAt)
                     return false;
@@ -484,8 +461,27 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
             EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
             EXPECT_LE(askedAfterStop, 2) << "the work went on after the stop";
+            EXPECT_EQ(standardError.written(), QByteArray()) << "a stopped picture is no error";
         }
     }
+
+    // Cut off, a PNG of any size is refused without a word from libpng; its colour profile, when
+    // whole, comes with it.
+    QImage p3 = makeImage(300, 200);
+    p3.setColorSpace(QColorSpace::DisplayP3);
+    saveImage(p3, path("p3.png"));
+    const QByteArray small = readFile(path("p3.png"));
+    const auto profiled = ImageDecoder::decodeScaled(small, 100);
+    ASSERT_TRUE(profiled.ok());
+    EXPECT_EQ(profiled->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    StandardErrorCapture standardError;
+    for (const QByteArray& png : {small, interlaced, tall}) {
+        expectImageError(ImageDecoder::decodeScaled(png.left(png.size() * 2 / 3), 400), kImageUnreadableCode);
+        writeFile(path("cut.png"), png.left(png.size() * 2 / 3));
+        expectImageError(ImageDecoder::decodeScaled(path("cut.png"), 400, [] { return false; }),
+                         kImageUnreadableCode);
+    }
+    EXPECT_EQ(standardError.written(), QByteArray());
 }
 
 TEST_F(ImageDecoderTest, AHeifDecodingIsLeftToFinishAloneOnlyOnceTheProcessEnds) {

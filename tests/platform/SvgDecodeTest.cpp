@@ -2,6 +2,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -63,6 +64,12 @@ protected:
 };
 
 TEST_F(SvgDecodeTest, AnSvgIsDrawnAtTheSizeAskedWithItsTransparency) {
+    // Qt's thread pool holds idle threads, as it does after any large picture was scaled: the copy
+    // of the process that draws must not hand its work to them, which it does not have.
+    QImage large(3000, 3000, QImage::Format_ARGB32_Premultiplied);
+    large.fill(Qt::white);
+    ASSERT_FALSE(large.scaled(1000, 1000, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).isNull());
+    ASSERT_GT(QThreadPool::globalInstance()->activeThreadCount() + 1, 0);
     // A red square in the left half of a clear 400 x 200 picture.
     const QByteArray svg =
         svgOf(400, 200, "<rect x=\"20\" y=\"20\" width=\"160\" height=\"160\" fill=\"red\"/>");

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
+#include <span>
 
 namespace vennimo::test {
 
@@ -27,6 +28,16 @@ QByteArray tiffIfd(std::initializer_list<std::array<quint32, 4>> entries) {
     for (const auto& [tag, type, count, value] : entries)
         out += littleEndian(tag, 2) + littleEndian(type, 2) + littleEndian(count, 4) + littleEndian(value, 4);
     return out + littleEndian(0, 4);
+}
+
+quint32 crc32(const QByteArray& bytes) {
+    quint32 crc = 0xffffffffu;
+    for (char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
 }
 
 struct MuxDeleter {
@@ -73,6 +84,32 @@ QByteArray makeDng(int orientation, const QByteArray& jpegPreview) {
         {279, 4, 1, quint32(cfa.size())}, {33421, 3, 2, 0x00020002}, {33422, 1, 4, 0x02010100}});
     // clang-format on
     return QByteArray("II*\0", 4) + littleEndian(8, 4) + ifd0 + raw + pixels + cfa;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
+    return bigEndian(quint32(data.size()), 4) + type + data + bigEndian(crc32(type + data), 4);
+}
+
+QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced) {
+    struct Pass {
+        quint32 x, y, dx, dy;
+    };
+    static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
+    static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    QByteArray rows;
+    for (const Pass& pass : interlaced ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole)) {
+        const quint32 columns = (width - pass.x + pass.dx - 1) / pass.dx;
+        if (columns == 0 || pass.y >= height)
+            continue;
+        for (quint32 y = pass.y; y < height; y += pass.dy)
+            rows.append('\0').append(qsizetype(columns), y < split ? '\0' : '\xff');
+    }
+    const QByteArray ihdr = bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00", 4) +
+                            QByteArray(1, interlaced ? '\1' : '\0');
+    // qCompress puts the length ahead of a zlib stream.
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
+           pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
 }
 
 QByteArray webpOf(const QImage& image, bool lossless, int quality) {

@@ -21,6 +21,11 @@ QByteArray littleEndian(quint32 value, int count);
 // 16-bit CFA image. The preview is a 32x16 RGB bitmap of makeImage() (red top-left corner) or,
 // when given, the JPEG bytes, which the TIFF tags say are 32x16 whatever the JPEG claims.
 QByteArray makeDng(int orientation, const QByteArray& jpegPreview = {});
+// A PNG chunk: its length, type, data and CRC.
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data);
+// An 8-bit grey PNG whose rows above `split` are black and the rest white, stored row by row or
+// in Adam7's seven passes; compresses to a few kilobytes whatever its size.
+QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced = false);
 // WebPs made by libwebp's own encoder and muxer: a still picture with its alpha channel, lossless
 // or lossy; an animation whose frames lie at even offsets on a transparent canvas; and a still
 // WebP given a colour profile. Empty when libwebp refuses.
