@@ -13,7 +13,11 @@
 // COUNTS is a comma-separated list (default 30,60); FOLDERS a comma-separated list of folders to
 // make the photos in, one case each (default: beside this program, then the temporary folder).
 // Then, from the same folders, drops of six JPEGs of 20,000 empty scans and of six 6000 x 4000
-// HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send.
+// HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send. Last, from
+// the temporary folder, 40 progressive 5640 x 3172 JPEGs (about 10 MB each), whose checks hold whole-picture
+// coefficient buffers: the CPU the process spends after the signal (mostly the kernel giving that
+// memory back; target 200 ms) and its peak resident memory at the signal and, in a run left to
+// finish, over the whole drop (target 600 MB). COUNTS "progressive" runs only that case.
 // VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
 #include "dragdrop/ExternalImageDrop.h"
@@ -79,7 +83,7 @@ bool waitFor(Done done, int ms) {
 
 // A camera-like picture of about `megabytes` as a JPEG: smooth light with strong grain, which is
 // what makes a camera file large and its decoding costly.
-QByteArray cameraJpeg(int width, int height, int seed) {
+QByteArray cameraJpeg(int width, int height, int seed, bool progressive = false) {
     QImage image(width, height, QImage::Format_RGB32);
     QRandomGenerator random{quint32(seed)};
     for (int y = 0; y < height; ++y) {
@@ -96,6 +100,7 @@ QByteArray cameraJpeg(int width, int height, int seed) {
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(93);
+    writer.setProgressiveScanWrite(progressive);
     writer.write(image);
     return bytes;
 }
@@ -177,8 +182,21 @@ QString xy(QPoint p) {
     return QStringLiteral("%1 %2").arg(p.x()).arg(p.y());
 }
 
+// The most resident memory the process has held so far ("VmHWM"), in MiB; 0 once it is gone.
+double peakResidentMiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
 struct Run {
     double exitMs = -1;
+    double cpuAfterMs = 0;
+    double peakMiB = 0;
     int writtenAfter = 0;
     int hung = 0;
     int copies = 0;
@@ -186,8 +204,11 @@ struct Run {
     int halfWritten = 0;
 };
 
+// With `finishDrop`, the signal waits until every dropped photo was copied in and hangs; with
+// `afterNamed`, it goes 0.5 s after the first copy is named rather than begun.
 std::optional<Run> measure(const QString& program, const QStringList& photos, const QString& homeParent,
-                           bool copiedIn, std::optional<int> signalAfterDropMs = std::nullopt) {
+                           bool copiedIn, std::optional<int> signalAfterDropMs = std::nullopt,
+                           bool finishDrop = false, bool afterNamed = false) {
     QTemporaryDir home(homeParent + QStringLiteral("/home-XXXXXX"));
     vennimo::bench::useOwnHome(home.path());
     const QString desktop = home.path() + QStringLiteral("/Desktop");
@@ -238,7 +259,11 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
     gesture.start("bash", {"-c", script});
 
     // A copy begins as a hidden file in the import folder.
-    const auto begun = [&] { return copiedIn ? countHiddenFiles(copies) > 0 : saved() > before; };
+    const auto begun = [&] {
+        if (afterNamed)
+            return countFiles(copies) > 0;
+        return copiedIn ? countHiddenFiles(copies) > 0 : saved() > before;
+    };
     if (signalAfterDropMs) {
         waitFor([&] { return gesture.state() == QProcess::NotRunning; }, 30'000);
         waitFor([] { return false; }, *signalAfterDropMs);
@@ -248,15 +273,31 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
         gallery.waitForFinished();
         return std::nullopt;
     }
-    if (copiedIn && !signalAfterDropMs)
+    if (finishDrop)
+        waitFor([&] { return vennimo::bench::hangingRows(storage) >= int(photos.size()) + 1; }, kLimitMs);
+    else if (copiedIn && !signalAfterDropMs)
         waitFor([] { return false; }, kSignalAfterCopyBeganMs);
+    const qint64 pid = gallery.processId();
+    Run run;
+    run.peakMiB = peakResidentMiB(pid);
+    const double cpuBefore = vennimo::bench::cpuOf(pid).value_or(vennimo::bench::CpuReading{}).seconds;
+    double cpuLast = cpuBefore;
     QElapsedTimer ending;
     ending.start();
-    ::kill(pid_t(gallery.processId()), SIGTERM);
+    ::kill(pid_t(pid), SIGTERM);
     const int atSignal = saved();
-    const bool ended = waitFor([&] { return gallery.state() == QProcess::NotRunning; }, kLimitMs);
-    Run run;
+    // The process is not reaped while its CPU time is read, so its last reading is its final one.
+    while (ending.elapsed() < kLimitMs) {
+        const std::optional<vennimo::bench::CpuReading> now = vennimo::bench::cpuOf(pid);
+        if (now)
+            cpuLast = now->seconds;
+        if (!now || now->ended)
+            break;
+        QThread::usleep(500);
+    }
     run.exitMs = double(ending.nsecsElapsed()) / 1e6;
+    run.cpuAfterMs = (cpuLast - cpuBefore) * 1000;
+    const bool ended = waitFor([&] { return gallery.state() == QProcess::NotRunning; }, kLimitMs);
     gesture.waitForFinished(5000);
     source.hide();
     if (!ended) {
@@ -270,6 +311,58 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
     run.wholeCopies = wholeCopies(copies);
     run.halfWritten = countHiddenFiles(copies) + countHiddenFiles(thumbnails);
     return run;
+}
+
+// Forty copies of progressive camera photos dropped from the temporary folder, the signal 0.5 s after
+// the first copy was named; then one drop left to finish, for the peak memory of the whole drop.
+bool ranProgressive(const QString& program, const QString& homeParent, int runs) {
+    constexpr int kCount = 40;
+    constexpr int kWidth = 5640;
+    constexpr int kHeight = 3172;
+    std::vector<QByteArray> pictures(kDistinctPictures);
+    {
+        std::vector<std::thread> makers;
+        for (int i = 0; i < kDistinctPictures; ++i)
+            makers.emplace_back(
+                [&pictures, i] { pictures[size_t(i)] = cameraJpeg(kWidth, kHeight, i + 21, true); });
+        for (std::thread& maker : makers)
+            maker.join();
+    }
+    QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/drop-progressive-XXXXXX"));
+    QStringList photos;
+    for (int i = 0; i < kCount; ++i) {
+        const QString path = QStringLiteral("%1/DSC_%2.jpg").arg(folder.path()).arg(5000 + i);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(distinct(pictures[size_t(i % kDistinctPictures)], i)) < 0)
+            return false;
+        photos.append(path);
+    }
+    std::printf("progressive photos in %s: %d x %d, %.1f MB each\n", qPrintable(folder.path()), kWidth,
+                kHeight, double(QFileInfo(photos.first()).size()) / 1'048'576.0);
+    for (int run = 0; run <= runs; ++run) {
+        const bool finish = run == runs;
+        const std::optional<Run> result =
+            measure(program, photos, homeParent, true, std::nullopt, finish, true);
+        if (!result) {
+            std::printf("drop of %d progressive photos: run %d failed\n", kCount, run + 1);
+            continue;
+        }
+        if (finish)
+            std::printf("drop of %d progressive photos (copied in) left to finish: peak RSS %.0f MB (target: "
+                        "under 600 MB); then SIGTERM to exit %.0f ms, %.0f ms of CPU after the signal\n",
+                        kCount, result->peakMiB, result->exitMs, result->cpuAfterMs);
+        else
+            std::printf(
+                "drop of %d progressive photos (copied in), SIGTERM 0.5 s after the first copy was named: "
+                "exit %.0f ms, %.0f ms of CPU after the signal (target: 200 ms), peak RSS %.0f MB at the "
+                "signal; files saved after the signal: %d; copies named: %d, whole: %d; half-written "
+                "left: %d\n",
+                kCount, result->exitMs, result->cpuAfterMs, result->peakMiB, result->writtenAfter,
+                result->copies, result->wholeCopies, result->halfWritten);
+        std::fflush(stdout);
+    }
+    return true;
 }
 
 } // namespace
@@ -287,6 +380,8 @@ int main(int argc, char** argv) {
     // the photos lie outside the temporary folders first, as in a user's picture folder, and then
     // in the temporary folder, whence the drop copies them in.
     QTemporaryDir work;
+    if (app.arguments().value(1) == QLatin1String("progressive"))
+        return ranProgressive(program, work.path(), runs) ? 0 : 1;
     const QStringList folders =
         app.arguments()
             .value(4, QCoreApplication::applicationDirPath() + QLatin1Char(',') + QDir::tempPath())
@@ -383,5 +478,7 @@ int main(int argc, char** argv) {
             }
         }
     }
+    if (!ranProgressive(program, work.path(), runs))
+        return 1;
     return 0;
 }

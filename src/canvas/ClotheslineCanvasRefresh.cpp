@@ -1,7 +1,9 @@
 #include "canvas/ClotheslineCanvasView.h"
 
 #include "model/GalleryModel.h"
+#include "rendering/PhotoDimensions.h"
 
+#include <QPointer>
 #include <QScrollArea>
 #include <QTimer>
 
@@ -345,7 +347,38 @@ PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
     layout.offset = layout.target.offset;
     layout.geometry = PolaroidRenderer::geometry(kPhotoSize, layout.imageSize, layout.angle, layout.offset);
     m_photoGeometry.insert(photo.id, layout);
+    QPointer<ClotheslineCanvasView> self(this);
+    const bool learning = PhotoDimensions::learn(photo, this, [self, photo] {
+        if (self)
+            self->imageSizeLearned(photo);
+    });
+    if (learning)
+        m_sizeAwaitedIDs.insert(photo.id);
+    else
+        m_sizeAwaitedIDs.remove(photo.id);
     return layout;
+}
+
+void ClotheslineCanvasView::imageSizeLearned(const Photo& photo) {
+    // A newer record of the photo asked for its own size.
+    if (!m_photos.contains(photo))
+        return;
+    m_sizeAwaitedIDs.remove(photo.id);
+    if (const auto it = m_photoGeometry.constFind(photo.id);
+        it != m_photoGeometry.constEnd() && it->photo == photo &&
+        it->imageSize != PolaroidRenderer::imageSize(photo)) {
+        m_photoGeometry.erase(it);
+        const PhotoGeometry layout = photoLayout(photo);
+        // The print swings to the rest its real shape gives, from wherever it is now.
+        if (const auto pendulum = m_pendulums.find(photo.id); pendulum != m_pendulums.end()) {
+            pendulum->second.targetAngle = layout.target.angle;
+            pendulum->second.targetOffset = layout.target.offset;
+        }
+        updatePhysics();
+    }
+    syncPhotoLayers();
+    update();
+    updateHitAreas();
 }
 
 PolaroidGeometry ClotheslineCanvasView::geometry(const Photo& photo) {
@@ -377,7 +410,7 @@ std::optional<QPainterPath> ClotheslineCanvasView::indicatorPath(const Photo& ph
 std::optional<Photo> ClotheslineCanvasView::photo(QPointF point) {
     for (auto it = m_drawingOrder.crbegin(); it != m_drawingOrder.crend(); ++it) {
         const auto frame = printFrame(*it);
-        if (!frame)
+        if (!frame || m_sizeAwaitedIDs.contains(it->id))
             continue;
         const QPointF local = point - frame->topLeft();
         const PolaroidGeometry g = geometry(*it);

@@ -174,9 +174,9 @@ void ClotheslineCanvasView::syncPhotoLayers() {
         const PolaroidGeometry g = geometry(photo);
         ClotheslinePhotoSlot::Content content;
         content.frame = frame;
-        content.paper = preparedPaper(photo);
+        content.paper = paperShown(photo);
         content.peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
-        content.overlay = overlayImage(photo);
+        content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;
         content.paperRect = g.paperRect;
@@ -234,6 +234,11 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
         if (self)
             self->scheduleFrame();
     });
+}
+
+QImage ClotheslineCanvasView::paperShown(const Photo& photo) {
+    // The peg hangs where it will; the paper waits for the shape its picture's size gives.
+    return m_sizeAwaitedIDs.contains(photo.id) ? PolaroidRenderer::emptyPaper() : preparedPaper(photo);
 }
 
 void ClotheslineCanvasView::scheduleFrame() {
@@ -331,9 +336,9 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
         ClotheslinePhotoSlot print;
         ClotheslinePhotoSlot::Content content;
         content.frame = *frame;
-        content.paper = preparedPaper(photo);
+        content.paper = paperShown(photo);
         content.peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
-        content.overlay = overlayImage(photo);
+        content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;
         print.update(content);

@@ -119,7 +119,10 @@ public:
     int rebuildCount() const { return m_rebuildCount; }
     double paperScale() const { return m_paperScale; }
 
+    // A print whose picture's size is still being read lays out at 4 x 3 and shows its peg, but
+    // its paper and badges only once the size came, so that no paper changes its shape on screen.
     PhotoGeometry photoLayout(const Photo& photo);
+    const QSet<QString>& sizeAwaitedIDs() const { return m_sizeAwaitedIDs; }
     PolaroidGeometry geometry(const Photo& photo);
     std::optional<Photo> photo(QPointF point);
     std::optional<QPainterPath> indicatorPath(const Photo& photo, const PolaroidGeometry& geometry) const;
@@ -141,6 +144,8 @@ public:
     const QHash<QString, ClotheslinePhotoSlot>& photoSlots() const { return m_photoSlots; }
     bool layersInstalled() const { return m_layersInstalled; }
     QImage preparedPaper(const Photo& photo);
+    // The prepared paper, or none while the picture's size is read.
+    QImage paperShown(const Photo& photo);
     // Paints the canvas area `dirty` (canvas coordinates) into the painter.
     void drawContent(QPainter& painter, const QRegion& dirty);
     void updatePaperScale();
@@ -330,6 +335,7 @@ private:
     void armPlacementRetry(double seconds);
     void revealArrivals();
     void revealKeyboardSelection();
+    void imageSizeLearned(const Photo& photo);
     void scrollToVisible(const QRectF& rect);
     QImage overlayImage(const Photo& photo) const;
     bool selected(const Photo& photo) const;
@@ -416,6 +422,7 @@ private:
     QSet<QString> m_visiblePaperIDs;
     double m_paperScale = 2;
     QHash<QString, PhotoGeometry> m_photoGeometry;
+    QSet<QString> m_sizeAwaitedIDs;
     bool m_layersInstalled = false;
     bool m_framePending = false;
     int m_scheduledFrameCount = 0;

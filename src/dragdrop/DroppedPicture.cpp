@@ -75,8 +75,10 @@ bool DroppedPicture::hasPictureHeader(const QByteArray& bytes) {
 }
 
 bool DroppedPicture::looksWhole(const QByteArray& bytes) {
-    if (!hasPictureHeader(bytes))
-        return false;
+    return hasPictureHeader(bytes) && framedToItsEnd(bytes);
+}
+
+bool DroppedPicture::framedToItsEnd(const QByteArray& bytes) {
     const QByteArrayView view(bytes);
     if (view.startsWith("\x89PNG\r\n\x1a\n"))
         return pngReachesEnd(view);

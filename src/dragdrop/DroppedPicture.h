@@ -21,6 +21,9 @@ public:
     // closes with %%EOF. A picture cut off in transit fails it; formats without such framing pass
     // on their header.
     static bool looksWhole(const QByteArray& bytes);
+    // The framing half of looksWhole, which reads no header: a header can take seconds to read (a
+    // JPEG of many marker segments), which the drop handler's thread must not spend.
+    static bool framedToItsEnd(const QByteArray& bytes);
     // Whether the import's check passes: a header within the pixel limit and data that decodes (a
     // PDF passes on its header). The decoding runs on a queue of its own while the caller waits
     // until `deadline`; nothing when it had not ended by then, and it stops soon after.

@@ -381,9 +381,10 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
                 (type == kOctetStream && !contentIsImage(bytes)) || !fits(bytes.size()))
                 continue;
             // The last type has nothing after it to fall back on: its bytes go to the import as
-            // they are. A check that did not end in the type's time lets the picture stand.
+            // they are. A check that did not end in the type's time lets the picture stand; its
+            // header is read there too, off this thread.
             const bool last = index + 1 == toRead.size();
-            passed = last || (DroppedPicture::looksWhole(bytes) &&
+            passed = last || (DroppedPicture::framedToItsEnd(bytes) &&
                               DroppedPicture::decodes(bytes, share).value_or(true));
             bytesOffered.append(Source::fromBytes(std::move(bytes)));
         }

@@ -2,7 +2,7 @@
 
 #include "core/PhotoIdentity.h"
 #include "platform/ImageDecoder.h"
-#include "rendering/PolaroidRenderer.h"
+#include "rendering/PhotoDimensions.h"
 
 #include <QFile>
 #include <QMimeData>
@@ -79,8 +79,10 @@ QList<PhotoDragPayload::Item> PhotoDragPayload::makeItems(const QRectF& rect) co
                           rect.center().y() - kPileCardSize.height() / 2 + step, kPileCardSize.width(),
                           kPileCardSize.height());
         }
-        items.append(Item{photo, QUrl::fromLocalFile(photo.path), itemImage(photo),
-                          fitted(PolaroidRenderer::imageSize(photo), card)});
+        QImage image = itemImage(photo);
+        // The picture in hand has the photo's shape: no header is read for it on this thread.
+        const QSizeF shape = PhotoDimensions::knownSize(photo).value_or(QSizeF(image.size()));
+        items.append(Item{photo, QUrl::fromLocalFile(photo.path), image, fitted(shape, card)});
     }
     return items;
 }

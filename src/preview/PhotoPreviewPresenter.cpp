@@ -7,6 +7,7 @@
 #include "preview/PolaroidPreviewPaperView.h"
 #include "preview/PreviewActionButton.h"
 #include "preview/PreviewCommand.h"
+#include "rendering/PhotoDimensions.h"
 #include "rendering/PolaroidPreviewGeometry.h"
 #include "rendering/PolaroidRenderer.h"
 
@@ -310,6 +311,16 @@ void PhotoPreviewPresenter::load(const Photo& photo) {
     const int generation = ++m_loadGeneration;
     m_imageLoader.cancel();
     m_currentSize = PolaroidRenderer::imageSize(photo);
+    const QPointer<PhotoPreviewPresenter> self(this);
+    // The picture's size is read off this thread; the full image waits for it, since the size
+    // decides how many pixels it is decoded to.
+    const bool sizeComing = PhotoDimensions::learn(photo, this, [self, generation, photo, key] {
+        if (!self || self->m_loadGeneration != generation || !self->showsCurrent(photo))
+            return;
+        self->m_currentSize = PolaroidRenderer::imageSize(photo);
+        self->resize();
+        self->requestImage(photo, key, generation);
+    });
     resize();
     if (m_paper)
         m_paper->copyButton()->setText(QString::fromUtf8(PolaroidPreviewPaperView::kCopyTitle));
@@ -329,7 +340,11 @@ void PhotoPreviewPresenter::load(const Photo& photo) {
         m_paper->setUnavailable(QString::fromUtf8(PolaroidPreviewPaperView::kLoadingText));
         m_paper->setLoading(true);
     }
+    if (!sizeComing)
+        requestImage(photo, key, generation);
+}
 
+void PhotoPreviewPresenter::requestImage(const Photo& photo, const QString& key, int generation) {
     const QSizeF bounds = m_paper ? m_paper->previewGeometry().image.size() : kDefaultImageBounds;
     const int pixels = PhotoPreviewImageLoader::targetPixels(m_currentSize, bounds, backingScale());
     if (PhotoPreviewImageLoader::cachedImage(key, pixels))

@@ -99,6 +99,7 @@ private:
     void createPanel();
     void installCallbacks();
     void load(const Photo& photo);
+    void requestImage(const Photo& photo, const QString& key, int generation);
     double backingScale() const;
     bool modelBusy() const;
     bool showsCurrent(const Photo& photo) const;

@@ -5,17 +5,23 @@
 #include "model/GalleryModel.h"
 #include "platform/ReduceMotion.h"
 #include "platform/UserDefaults.h"
+#include "platform/WorkQueue.h"
+#include "rendering/ImageReading.h"
+#include "rendering/PhotoDimensions.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
+#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -355,4 +361,55 @@ TEST_F(ClotheslineCanvasSceneTest, ArrivalsAndTheKeyboardSelectionAreScrolledInt
     EXPECT_LT(std::abs(tallFromFirst), std::abs(tallFromAll)) << "too tall together: the first arrival";
     const auto [fitFromAll, fitFromFirst] = arrive(400, "fit");
     EXPECT_LT(std::abs(fitFromAll), std::abs(fitFromFirst)) << "fitting together: all arrivals";
+}
+
+// A picture whose header is slow to read (a flood of marker segments, a slow mount) must not hold
+// the main thread: the print waits unseen for its size, then takes the shape the size gives.
+TEST_F(ClotheslineCanvasSceneTest, APrintWaitsUnseenForItsSizeReadOffTheMainThreadAndThenTakesItsShape) {
+    std::atomic<bool> open{false};
+    std::atomic<int> mainThreadReads{0};
+    PhotoDimensions::clearCache();
+    PhotoDimensions::setReaderForTesting([&](const QString& path) -> std::optional<QSize> {
+        mainThreadReads += isMainThread() ? 1 : 0;
+        while (!open.load())
+            std::this_thread::yield();
+        // Every picture reads as a tall one, which the 4:3 stand-in is not.
+        return ImageReading::orientedPixelSize(path) ? std::optional<QSize>(QSize(300, 400)) : std::nullopt;
+    });
+    const auto restore = qScopeGuard([&] {
+        open = true;
+        PhotoDimensions::setReaderForTesting({});
+        PhotoDimensions::clearCache();
+    });
+    Rope rope(2);
+    rope.place({{0, 0.3}, {1, 0.7}});
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_EQ(canvas.photos().size(), 2);
+    const Photo first = canvas.photos().at(0);
+    ASSERT_TRUE(canvas.layersInstalled());
+    EXPECT_EQ(canvas.sizeAwaitedIDs().size(), 2);
+    EXPECT_EQ(canvas.photoLayout(first).imageSize, QSizeF(4, 3));
+    ASSERT_TRUE(canvas.photoSlots().contains(first.id));
+    const ClotheslinePhotoSlot::Content waiting = canvas.photoSlots().value(first.id).content();
+    EXPECT_FALSE(waiting.peg.isNull()) << "the peg hangs at once";
+    EXPECT_EQ(waiting.paper.cacheKey(), PolaroidRenderer::emptyPaper().cacheKey())
+        << "no paper in a shape it will lose";
+    EXPECT_TRUE(waiting.overlay.isNull()) << "no badge where the paper is not";
+    const QPointF centre = canvas.printFrame(first)->topLeft() + canvas.geometry(first).paperRect.center();
+    EXPECT_FALSE(canvas.photo(centre)) << "an unseen paper takes no press";
+
+    open = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.sizeAwaitedIDs().isEmpty(); }));
+    EXPECT_EQ(mainThreadReads.load(), 0);
+    EXPECT_EQ(canvas.photoLayout(first).imageSize, QSizeF(300, 400));
+    const PolaroidGeometry g = canvas.geometry(first);
+    EXPECT_NEAR(g.imageRect.width() / g.imageRect.height(), 0.75, 1e-9);
+    const auto shown = [&] { return canvas.photoSlots().value(first.id).content(); };
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return shown().paper.cacheKey() != PolaroidRenderer::emptyPaper().cacheKey();
+    })) << "the paper comes";
+    EXPECT_EQ(shown().paperRect, g.paperRect);
+    EXPECT_FALSE(shown().overlay.isNull()) << "a new print's badge comes with it";
+    EXPECT_EQ(canvas.photo(canvas.printFrame(first)->topLeft() + g.paperRect.center()), first);
 }

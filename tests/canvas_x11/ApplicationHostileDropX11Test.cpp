@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 #include "DragSource.h"
+#include "HostileDropScene.h"
 #include "PhotoLikeImages.h"
 #include "SlowSource.h"
 #include "WindowPing.h"
@@ -75,28 +76,6 @@ void startDragJump(QProcess& gesture, QPoint from, QPoint to, double restSeconds
                              " xdotool mousemove " + xy(from + QPoint(24, -24)) + "; sleep 0.3;" +
                              " xdotool mousemove " + xy(to) + QString("; sleep %1;").arg(restSeconds) +
                              " xdotool mouseup 1"});
-}
-
-// The band at the top of the rope window `window` where the rope's error banner comes, over what
-// shows only backdrop otherwise.
-QRect bannerBand(const QRect& window) {
-    return QRect(window.x() + window.width() / 4, window.y() + 24, window.width() / 2, 30);
-}
-
-// The slowest answer of the program behind `windowId` to pings sent one after another for
-// `seconds`: how long its main thread stood still at most.
-qint64 longestPing(const QString& windowId, double seconds) {
-    qint64 longest = 0;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < qint64(seconds * 1000)) {
-        const std::optional<qint64> answer = pingWindow(windowId, 60'000);
-        if (!answer)
-            return 60'000;
-        longest = std::max(longest, *answer);
-        QTest::qWait(50);
-    }
-    return longest;
 }
 
 } // namespace
@@ -484,10 +463,7 @@ TEST_F(ApplicationHostileDropX11, AJpegOfThousandsOfEmptyScansIsRefusedAtOnceAnd
     QTest::qWait(500);
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-5-many-scans.png");
     // The banner's text is selectable: three clicks take its line into the primary selection.
-    const QPoint onBanner(window->x() + window->width() / 2 - 60, window->y() + 40);
-    xdotool({"mousemove", QString::number(onBanner.x()), QString::number(onBanner.y())}, 200);
-    xdotool({"click", "--repeat", "3", "--delay", "60", "1"}, 400);
-    const QString banner = runProgram("xclip", {"-o", "-selection", "primary"});
+    const QString banner = bannerText(*window);
     EXPECT_TRUE(banner.contains(QString::fromUtf8("图片损坏或尺寸过大。"))) << banner.toStdString();
     EXPECT_TRUE(QDir(storage() + "/imported-images").entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
 

@@ -3,14 +3,17 @@
 #include "support/ScreenGrab.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
+#include <csignal>
 #include <unistd.h>
 
 namespace vennimo::test {
@@ -108,6 +111,44 @@ std::optional<CpuReading> cpuOf(qint64 pid) {
         return std::nullopt;
     const double ticks = double(::sysconf(_SC_CLK_TCK));
     return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
+}
+
+std::optional<qint64> peakResidentKiB(qint64 pid) {
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return std::nullopt;
+}
+
+SessionEnd terminateMeasured(QProcess& app, int limitMs) {
+    const qint64 pid = app.processId();
+    SessionEnd end;
+    const std::optional<CpuReading> atSignal = cpuOf(pid);
+    if (!atSignal)
+        return end;
+    QElapsedTimer ending;
+    ::kill(pid_t(pid), SIGTERM);
+    ending.start();
+    double last = atSignal->seconds;
+    while (ending.elapsed() < limitMs) {
+        const std::optional<CpuReading> now = cpuOf(pid);
+        if (now)
+            last = now->seconds;
+        if (!now || now->ended)
+            break;
+        QThread::usleep(500);
+    }
+    end.exitMs = ending.elapsed();
+    end.ended = app.waitForFinished(std::max<int>(1, int(limitMs - ending.elapsed())));
+    if (!end.ended) {
+        app.kill();
+        app.waitForFinished();
+    }
+    end.cpuSeconds = last - atSignal->seconds;
+    return end;
 }
 
 } // namespace vennimo::test

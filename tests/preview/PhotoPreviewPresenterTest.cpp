@@ -1,9 +1,17 @@
 #include "PreviewFixture.h"
+#include "platform/WorkQueue.h"
 #include "preview/PhotoPreviewOpener.h"
 #include "preview/PolaroidPreviewPaperView.h"
 #include "preview/PreviewActionButton.h"
+#include "rendering/ImageReading.h"
+#include "rendering/PhotoDimensions.h"
 
 #include <QLabel>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <atomic>
+#include <cmath>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -171,4 +179,28 @@ TEST(PhotoPreviewOpener, OnePresenterPerWindowAndTheNewestHostHearsOfTheCloseOnc
     EXPECT_EQ(secondClosed, 1);
     presenter->setSelected(std::nullopt);
     EXPECT_EQ(secondClosed, 1) << "once";
+}
+
+// The picture's size is read off the main thread; the paper takes the picture's shape once it
+// comes, instead of keeping the 4:3 it was laid out with meanwhile.
+TEST(PhotoPreviewPresenter, ThePaperTakesThePicturesShapeOnceItsSizeIsReadOffTheMainThread) {
+    std::atomic<int> mainThreadReads{0};
+    PhotoDimensions::clearCache();
+    PhotoDimensions::setReaderForTesting([&](const QString& path) {
+        mainThreadReads += isMainThread() ? 1 : 0;
+        return ImageReading::orientedPixelSize(path);
+    });
+    const auto restore = qScopeGuard([] {
+        PhotoDimensions::setReaderForTesting({});
+        PhotoDimensions::clearCache();
+    });
+    Preview preview({{30, 60}});
+    preview.presenter->open(preview.photo(0));
+    ASSERT_TRUE(preview.presenter->isOpen());
+    const auto aspect = [&] {
+        const QRectF image = preview.presenter->paper()->previewGeometry().image;
+        return image.width() / image.height();
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::abs(aspect() - 0.5) < 0.01; }, 5000)) << aspect();
+    EXPECT_EQ(mainThreadReads.load(), 0);
 }

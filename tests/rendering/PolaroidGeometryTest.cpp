@@ -1,3 +1,4 @@
+#include "platform/WorkQueue.h"
 #include "rendering/PolaroidPreviewGeometry.h"
 #include "rendering/PolaroidRenderer.h"
 #include "rendering/PreviewToolbarMetrics.h"
@@ -93,6 +94,13 @@ TEST(PolaroidGeometry, HitTestsAndIndicators) {
 }
 
 TEST(PolaroidGeometry, ImageSizeReadsOrientationAndRetriesUnreadableFiles) {
+    // Sizes are read on the queues only; the main thread answers what they learned.
+    SerialQueue reader(u"local.vennimo.test.sizes"_s);
+    const auto imageSize = [&reader](const Photo& photo) {
+        QSizeF size;
+        reader.sync([&] { size = R::imageSize(photo); });
+        return size;
+    };
     const QString folder = test::makeFolder(u"sizes"_s);
     Photo photo;
     photo.id = u"1-1"_s;
@@ -100,20 +108,22 @@ TEST(PolaroidGeometry, ImageSizeReadsOrientationAndRetriesUnreadableFiles) {
         photo.path = folder + u"/turned%1.jpg"_s.arg(int(orientation));
         test::saveImage(test::makeImage(40, 30), photo.path);
         test::writeFile(photo.path, test::withExifOrientation(test::readFile(photo.path), orientation));
-        EXPECT_EQ(R::imageSize(photo), orientation >= 5 ? QSizeF(30, 40) : QSizeF(40, 30))
+        EXPECT_EQ(imageSize(photo), orientation >= 5 ? QSizeF(30, 40) : QSizeF(40, 30))
             << "orientation " << int(orientation);
     }
     const auto g = R::geometry(photo);
     EXPECT_NEAR(g.imageRect.width() / g.imageRect.height(), 0.75, 1e-9) << "the print uses the turned size";
     photo.path = folder + u"/later.png"_s;
     photo.thumbnail = folder + u"/later-thumb.png"_s;
-    EXPECT_EQ(R::imageSize(photo), QSizeF(4, 3));
+    EXPECT_EQ(imageSize(photo), QSizeF(4, 3));
     test::saveImage(test::makeImage(20, 50), photo.thumbnail);
-    EXPECT_EQ(R::imageSize(photo), QSizeF(20, 50)) << "the fallback is not cached";
+    EXPECT_EQ(imageSize(photo), QSizeF(20, 50)) << "the fallback is not cached";
     test::saveImage(test::makeImage(64, 48), photo.path);
-    EXPECT_EQ(R::imageSize(photo), QSizeF(20, 50)) << "a found size is cached under its key";
+    EXPECT_EQ(imageSize(photo), QSizeF(20, 50)) << "a found size is cached under its key";
     photo.size = 2;
-    EXPECT_EQ(R::imageSize(photo), QSizeF(64, 48)) << "a new file size, a new key; path first";
+    EXPECT_EQ(R::imageSize(photo), QSizeF(4, 3)) << "a new key is not read on the main thread";
+    EXPECT_EQ(imageSize(photo), QSizeF(64, 48)) << "a new file size, a new key; path first";
+    EXPECT_EQ(R::imageSize(photo), QSizeF(64, 48)) << "what the queue read, the main thread knows";
 }
 
 TEST(PolaroidPreviewGeometry, LayoutAndPanelPlacement) {
