@@ -3,12 +3,14 @@
 #include "support/ScreenGrab.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHash>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
+#include <QThread>
 
 #include <algorithm>
 #include <unistd.h>
@@ -108,6 +110,42 @@ std::optional<CpuReading> cpuOf(qint64 pid) {
         return std::nullopt;
     const double ticks = double(::sysconf(_SC_CLK_TCK));
     return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
+}
+
+Ending terminateCountingCpu(QProcess& app, std::initializer_list<int> signalNumbers, int apartMs) {
+    const qint64 pid = app.processId();
+    QElapsedTimer ending;
+    std::optional<CpuReading> atSignal;
+    for (const int number : signalNumbers) {
+        if (atSignal && apartMs > 0)
+            QThread::usleep(apartMs * 1000);
+        ::kill(pid_t(pid), number);
+        if (!atSignal) {
+            ending.start();
+            atSignal = cpuOf(pid);
+            if (!atSignal)
+                return {};
+        }
+    }
+    CpuReading last = *atSignal;
+    while (!last.ended && ending.elapsed() < 60000) {
+        QThread::msleep(5);
+        const std::optional<CpuReading> now = cpuOf(pid);
+        if (!now)
+            break;
+        last = *now;
+    }
+    const qint64 endedMs = ending.elapsed();
+    return {app.waitForFinished(60000), endedMs, last.seconds - atSignal->seconds};
+}
+
+bool workedFor(qint64 pid, const CpuReading& idle, double seconds) {
+    return QTest::qWaitFor(
+        [&] {
+            const std::optional<CpuReading> busy = cpuOf(pid);
+            return busy && busy->seconds - idle.seconds > seconds;
+        },
+        60000);
 }
 
 } // namespace vennimo::test
