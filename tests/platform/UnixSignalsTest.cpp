@@ -57,8 +57,9 @@ TEST(UnixSignals, EverySignalOfAnEndComesThroughAndOneOnTheWayOutNeverKills) {
     }
     for (const int number : {SIGHUP, SIGTERM, SIGINT}) {
         EXPECT_NE(handlerOf(number), SIG_DFL) << "signal " << number << " would end the process at once";
-        if (handlerOf(number) != SIG_DFL)
+        if (handlerOf(number) != SIG_DFL) {
             EXPECT_EQ(raise(number), 0);
+        }
         signal(number, SIG_DFL);
     }
     ProcessExit::resetForTesting();
