@@ -208,6 +208,8 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
 
     QProcess gallery;
     gallery.setProcessChannelMode(QProcess::ForwardedChannels);
+    // SIGHUP as a session sends it, even when the bench runs under nohup.
+    gallery.setChildProcessModifier([] { ::signal(SIGHUP, SIG_DFL); });
     gallery.start(program);
     if (!gallery.waitForStarted())
         return std::nullopt;

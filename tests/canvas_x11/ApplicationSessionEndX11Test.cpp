@@ -52,6 +52,9 @@ struct DropScene {
     }
     // False, with the failure reported, when something did not come up.
     bool start(int seed) {
+        // SIGHUP as a session sends it, even when the test runs under nohup, which sets it aside for
+        // the programs it starts.
+        app.setChildProcessModifier([] { ::signal(SIGHUP, SIG_DFL); });
         if (!backdrop.cover() || !startApplication(app) || !hangDesktopPhotos(desktop, "first", 1, seed) ||
             !(window = applicationWindow(app.processId()))) {
             ADD_FAILURE() << "the application with one print did not come up";
