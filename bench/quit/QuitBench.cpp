@@ -409,7 +409,7 @@ int main(int argc, char** argv) {
         heics.append(QStringLiteral("%1/camera-%2.heic").arg(arrivals).arg(i));
     const bool heicsMade =
         std::all_of(heics.cbegin(), heics.cend(), [](const QString& f) { return QFile::exists(f); });
-    if (!heicsMade) {
+    if (!heicsMade && wanted.contains(QStringLiteral("arrivals"))) {
         std::printf("preparing 6 HEICs of 6000 x 4000...\n");
         std::fflush(stdout);
     }
