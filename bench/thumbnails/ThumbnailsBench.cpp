@@ -2,7 +2,9 @@
 // pipeline, two renderings at a time, into a temporary storage folder. Prints images per second
 // and, when vipsthumbnail is installed, its rate run once per file on the same images.
 // Usage: bench_thumbnails [DIR] [--count N]
+//        bench_thumbnails --hostile [CASE]   pictures made to cost more than their bytes say
 #include "BenchSupport.h"
+#include "HostileDecodes.h"
 #include "core/Indexer.h"
 
 #include <QCoreApplication>
@@ -19,6 +21,8 @@ using namespace vennimo;
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    if (args.value(0) == QLatin1String("--hostile"))
+        return bench::runHostileDecodes(args.mid(1));
     int count = 12;
     if (const qsizetype at = args.indexOf(QStringLiteral("--count")); at >= 0 && at + 1 < args.size()) {
         count = args.at(at + 1).toInt();

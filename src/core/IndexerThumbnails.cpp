@@ -293,6 +293,10 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
     if (given())
         return;
     if (!image) {
+        // What the decoder refused in a format of its own is damaged or past a bound: a thumbnailer
+        // would spend its whole time limit on it at every retry.
+        if (ImageDecoder::readsFormatOf(source))
+            return;
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
         // A thumbnailer run for a picture given up is cut short as well, not waited out.
         image =

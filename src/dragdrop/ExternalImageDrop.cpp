@@ -111,10 +111,13 @@ bool readableDrag(const QMimeData& data, const DropDataFetch& fetch) {
 }
 
 // A drop target's drag, so far as canRead has seen it; the pointer goes null with its data, so
-// that new data at the same address is looked at afresh.
+// that new data at the same address is looked at afresh. X hands over the same data for every
+// drag, and a drag whose source died over us never left: its answer must not pass to the next
+// drag from another program, which entered all the same.
 struct DragAnswer {
     QPointer<const QMimeData> data{};
     std::uint64_t generation = 0;
+    std::uint64_t enters = 0;
     bool readable = false;
 };
 
@@ -235,15 +238,17 @@ void ExternalImageDrop::beginDrag() {
 bool ExternalImageDrop::canRead(const QMimeData& data, const DropDataFetch& fetch) {
     if (const std::optional<bool> known = readableWithoutAsking(data))
         return *known;
-    g_dragAnswer =
-        DragAnswer{QPointer<const QMimeData>(&data), g_dragGeneration.load(), readableDrag(data, fetch)};
+    const std::uint64_t enters = X11DropTime::enters();
+    g_dragAnswer = DragAnswer{QPointer<const QMimeData>(&data), g_dragGeneration.load(), enters,
+                              readableDrag(data, fetch)};
     return g_dragAnswer.readable;
 }
 
 std::optional<bool> ExternalImageDrop::readableWithoutAsking(const QMimeData& data) {
     // Reading the source's URI list costs round trips to the dragging program, and the answer
     // cannot change within one drag.
-    if (g_dragAnswer.data == &data && g_dragAnswer.generation == g_dragGeneration.load())
+    if (g_dragAnswer.data == &data && g_dragAnswer.generation == g_dragGeneration.load() &&
+        g_dragAnswer.enters == X11DropTime::enters())
         return g_dragAnswer.readable;
     return readableByTypes(data);
 }

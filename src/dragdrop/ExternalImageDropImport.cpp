@@ -8,6 +8,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileMove.h"
 #include "platform/ImageDecoder.h"
+#include "platform/JpegDecoder.h"
 #include "platform/WorkQueue.h"
 
 #include <QBuffer>
@@ -64,6 +65,28 @@ QSemaphoreReleaser reserveDrawing(qint64 pixels) {
     const int megapixels = int(std::clamp<qint64>((pixels + 999'999) / 1'000'000, 1, kDrawingMegapixels));
     budget.acquire(megapixels);
     return QSemaphoreReleaser(budget, megapixels);
+}
+
+// A picture of several scans keeps the coefficients of the whole picture while it is checked,
+// whatever size it is drawn at: some 72 MB for a progressive 18-megapixel photo, where its drawing
+// at thumbnail size takes a megabyte. Those kept at once stay within what one picture at the
+// decoder's bound may keep; a picture keeping more waits until it has all of it. Counted in MiB.
+constexpr int kWorkingMebibytes = int(JpegDecoder::kMaxCoefficientBytes >> 20);
+
+// Room for a decoding's working memory, with what it counts.
+struct Working {
+    QSemaphoreReleaser room{};
+    qint64 bytes = 0;
+};
+
+// Waits until `bytes` more may be kept by decodings; they count until the answer goes.
+QSemaphoreReleaser reserveWorking(qint64 bytes) {
+    static QSemaphore budget(kWorkingMebibytes);
+    if (bytes <= 0)
+        return {};
+    const int mebibytes = int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 1, kWorkingMebibytes));
+    budget.acquire(mebibytes);
+    return QSemaphoreReleaser(budget, mebibytes);
 }
 
 // Bytes copied in or downloaded stay in memory while they are checked: those of all items under
@@ -225,7 +248,7 @@ struct Saved {
 // Saves checked bytes under their digest; the thumbnail is drawn when thumbnailPixels asks.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
                                  LeftoverTemporaries::Record* record, StagedFile* staged = nullptr,
-                                 const Stop& stop = {});
+                                 const Stop& stop = {}, Working* working = nullptr);
 vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int thumbnailPixels,
                                 LeftoverTemporaries::Record* record, const Stop& stop);
 
@@ -392,9 +415,11 @@ vennimo::Result<QString> store(const QByteArray& bytes, const QString& extension
     return Error::failure(QStringLiteral("已保存的图片发生变化，请重新拖入。"));
 }
 
-// `staged`, when given, holds `data` already, in the import folder of `base`.
+// `staged`, when given, holds `data` already, in the import folder of `base`; `working`, when
+// given, is room taken for the decoding before the bytes were read in.
 vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, int thumbnailPixels,
-                                 LeftoverTemporaries::Record* record, StagedFile* staged, const Stop& stop) {
+                                 LeftoverTemporaries::Record* record, StagedFile* staged, const Stop& stop,
+                                 Working* working) {
     if (data.isEmpty() || data.size() > ExternalImageDrop::kMaxImageBytes)
         return sizeError();
     // Hashing and checking are the costly part: a cancelled item is left before them.
@@ -437,6 +462,15 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
     const auto decodes = [&]() -> Status {
         if (stopped(stop))
             return ExternalImageDrop::cancelledError();
+        // Every item takes its rooms in one order, held bytes, working memory, drawing, so that
+        // none waits for one while holding a later one. Room taken before the bytes were read
+        // serves unless these bytes want more.
+        QSemaphoreReleaser room;
+        if (working == nullptr || working->bytes < header->workingBytes) {
+            if (working != nullptr)
+                working->room = QSemaphoreReleaser();
+            room = reserveWorking(header->workingBytes);
+        }
         const QSemaphoreReleaser drawing = reserveDrawing(width * height);
         // The wait for room may have outlasted the drop, and a camera picture takes a core for a
         // second or more: the drawing stops at its next read of the bytes once the drop is cancelled.
@@ -473,6 +507,15 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
     if (!size.ok())
         return size.error();
     const QSemaphoreReleaser held = reserveHolding(*size);
+    // A picture that keeps much memory while it is checked waits for room before its bytes are
+    // read in: the items of a drop of large progressive photos wait holding no bytes. The header
+    // of what was opened sizes the room; the copy's own decides in the end.
+    Working working;
+    if (const auto layout = JpegDecoder::readLayout(QStringLiteral("/proc/self/fd/%1").arg(*fd));
+        layout.ok()) {
+        working.bytes = layout->coefficientBytes;
+        working.room = reserveWorking(working.bytes);
+    }
     // The wait for room may have outlasted the drop.
     if (stopped(stop))
         return ExternalImageDrop::cancelledError();
@@ -493,7 +536,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return stopped(stop) ? ExternalImageDrop::cancelledError() : bytes.error();
     if (bytes->size() != *size)
         return sizeError();
-    return saveImage(*bytes, base, thumbnailPixels, record, &staged, stop);
+    return saveImage(*bytes, base, thumbnailPixels, record, &staged, stop, &working);
 }
 
 } // namespace

@@ -2,11 +2,12 @@
 
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
 #include "platform/WebpDecoder.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 #include <QTransform>
@@ -34,14 +35,10 @@ namespace vennimo {
 
 namespace image_decoding {
 
-namespace {
-
 Error tooLarge() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageTooLargeCode,
                        QString::fromUtf8(kImageTooLargeMessage));
 }
-
-} // namespace
 
 Error unreadable() {
     return Error::make(QString::fromLatin1(kImageErrorDomain), kImageUnreadableCode,
@@ -73,16 +70,13 @@ QImage oriented(const QImage& image, int orientation) {
     const bool mirror = orientation == 2 || orientation == 3 || orientation == 7;
     const bool flip = orientation == 3 || orientation == 4 || orientation == 5;
     QImage result = mirror || flip ? image.mirrored(mirror, flip) : image;
-    if (orientation == 8)
-        return result.transformed(QTransform().rotate(270));
-    return turned ? result.transformed(QTransform().rotate(90)) : result;
-}
-
-bool hasTooManyScans(const Source& source) {
-    if (!JpegDecoder::isJpeg(source.head))
-        return false;
-    return source.isFile() ? JpegDecoder::hasTooManyScans(source.path)
-                           : JpegDecoder::hasTooManyScans(source.data);
+    if (!turned)
+        return result;
+    // A turned image comes back without the colour space it had.
+    result = result.transformed(QTransform().rotate(orientation == 8 ? 270 : 90));
+    if (image.colorSpace().isValid())
+        result.setColorSpace(image.colorSpace());
+    return result;
 }
 
 } // namespace image_decoding
@@ -456,7 +450,7 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
-Result<ImageHeader> longSidePngHeader(QSize size) {
+Result<ImageHeader> pngHeader(QSize size) {
     if (auto error = checkSize(size))
         return *error;
     ImageHeader header;
@@ -465,46 +459,33 @@ Result<ImageHeader> longSidePngHeader(QSize size) {
     return header;
 }
 
-Result<QImage> longSidePngDecode(const Source& source, QSize size, const std::function<bool()>& stop) {
+Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
+                         const std::function<bool()>& stop) {
     if (auto error = checkSize(size))
         return *error;
-    QImage image = source.isFile() ? LongSidePngDecoder::decode(source.path, stop)
-                                   : LongSidePngDecoder::decode(source.data, stop);
+    QImage image =
+        source.isFile() ? PngDecoder::decode(source.path, stop) : PngDecoder::decode(source.data, stop);
     if (image.isNull())
         return unreadable();
-    return image;
+    return scaledTo(image, ImageDecoder::boundedSize(size, maxPixelSize));
 }
 
 Result<ImageHeader> headerOf(const Source& source) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngHeader(*size);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngHeader(*size);
     if (mayBeRaw(source)) {
         if (auto header = rawHeader(source))
             return *header;
     }
-    if (hasTooManyScans(source))
-        return unreadable();
+    if (JpegDecoder::isJpeg(source.head))
+        return jpegHeader(source);
     QtReader qt(source);
+    if (isSvgFormat(qt.reader().format()))
+        return svgHeader(source);
     return qtHeader(qt.reader());
-}
-
-// Qt reads the header and its orientation; libjpeg itself the pixels, so that the work stops where
-// it is told to and says nothing.
-Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop) {
-    if (hasTooManyScans(source))
-        return unreadable();
-    QtReader qt(source);
-    auto header = qtHeader(qt.reader());
-    if (!header)
-        return header.error();
-    auto image = source.isFile() ? JpegDecoder::decode(source.path, maxPixelSize, stop)
-                                 : JpegDecoder::decode(source.data, maxPixelSize, stop);
-    if (!image)
-        return image;
-    return oriented(*image, header->orientation);
 }
 
 // What a decoder delivers is checked again: a header may promise a small picture while the data
@@ -522,21 +503,20 @@ Result<QImage> decodeSource(const Source& source, int maxPixelSize, const std::f
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return stop ? heifDecodeLettingGo(source, format, maxPixelSize, stop)
                     : heifDecode(source, format, maxPixelSize, stop);
-    if (const auto size = LongSidePngDecoder::longSide(source.head))
-        return longSidePngDecode(source, *size, stop);
+    if (const auto size = PngDecoder::storedSize(source.head))
+        return pngDecode(source, *size, maxPixelSize, stop);
     if (mayBeRaw(source)) {
         if (auto image = rawDecode(source, maxPixelSize, stop))
             return *image;
     }
     if (JpegDecoder::isJpeg(source.head))
         return jpegDecode(source, maxPixelSize, stop);
-    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP") {
-        auto image = source.isFile() ? WebpDecoder::decode(source.path, source.head, maxPixelSize, stop)
-                                     : WebpDecoder::decode(source.data, maxPixelSize, stop);
-        if (image)
-            return *image;
-    }
+    if (source.head.startsWith("RIFF") && source.head.mid(8, 4) == "WEBP")
+        return source.isFile() ? WebpDecoder::decode(source.path, maxPixelSize, stop)
+                               : WebpDecoder::decode(source.data, maxPixelSize, stop);
     QtReader qt(source, stop);
+    if (isSvgFormat(qt.reader().format()))
+        return svgDecode(source, maxPixelSize, stop);
     return qtDecode(qt.reader(), maxPixelSize);
 }
 
@@ -551,6 +531,20 @@ Result<QImage> unlessStopped(Result<QImage> image, const std::function<bool()>& 
 
 int ImageDecoder::decodingsLeftRunning() {
     return g_heifDecodingsRunning.load();
+}
+
+bool ImageDecoder::readsFormatOf(const QString& path) {
+    const auto source = openFile(path);
+    if (!source || mayBeRaw(*source))
+        return false;
+    const QByteArray& head = source->head;
+    if (!heifFormat(head).isEmpty() || JpegDecoder::isJpeg(head) ||
+        (head.startsWith("RIFF") && head.mid(8, 4) == "WEBP"))
+        return true;
+    QBuffer buffer;
+    buffer.setData(head);
+    buffer.open(QIODevice::ReadOnly);
+    return !QImageReader::imageFormat(&buffer).isEmpty();
 }
 
 QSize ImageDecoder::boundedSize(QSize size, int maxPixelSize) {

@@ -26,6 +26,9 @@ struct ImageHeader {
     QSize size;
     int orientation = 1; // EXIF orientation 1..8
     QByteArray format;   // lower-case short name: "jpeg", "png", "heif", "avif", "webp", "raw", ...
+    // Memory a decoding holds beyond its pixels, whatever size it delivers: a JPEG of several scans
+    // keeps the coefficients of the whole picture. 0 where nothing is known to be kept.
+    qint64 workingBytes = 0;
 
     QSize orientedSize() const { return orientation >= 5 && orientation <= 8 ? size.transposed() : size; }
 };
@@ -61,6 +64,11 @@ public:
     // the process announced its end (HEIF, whose decoder cannot be interrupted). While any runs,
     // the process must end without running its static destructors.
     static int decodingsLeftRunning();
+
+    // Whether the file's content is in a format this decoder reads itself, camera RAW aside (LibRaw
+    // reads only a preview): then its refusal is final, the file damaged or past a bound, and no
+    // other reader is worth the time. False for a file it cannot open.
+    static bool readsFormatOf(const QString& path);
 
     // The size fitting `size` into a maxPixelSize square, aspect ratio kept, at least 1 px a side.
     static QSize boundedSize(QSize size, int maxPixelSize);

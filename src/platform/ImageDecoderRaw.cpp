@@ -145,10 +145,8 @@ std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
     RawPreview& preview = extracted->value();
     QImage image;
     if (!preview.jpeg.isEmpty()) {
-        // Decoded outside the LibRaw lock, as any JPEG is. LibRaw's flip is the orientation that
-        // counts; EXIF inside the preview, if any, is ignored.
-        if (JpegDecoder::hasTooManyScans(preview.jpeg))
-            return Result<QImage>(unreadable());
+        // Decoded outside the LibRaw lock, as any JPEG is, and held to the same bounds and stop.
+        // LibRaw's flip is the orientation that counts; EXIF inside the preview, if any, is ignored.
         auto decoded = JpegDecoder::decode(preview.jpeg, maxPixelSize, stop);
         if (!decoded)
             return decoded;

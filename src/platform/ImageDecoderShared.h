@@ -24,6 +24,7 @@ struct Source {
 };
 
 Error unreadable();
+Error tooLarge();
 // The cap and the zero-size check every path applies before allocating pixels.
 std::optional<Error> checkSize(QSize size);
 // The bound applied to the oriented size, expressed in stored (pre-orientation) pixels.
@@ -31,8 +32,11 @@ QSize storedTarget(const ImageHeader& header, int maxPixelSize);
 QImage scaledTo(const QImage& image, QSize size);
 // The image turned and mirrored as its EXIF orientation (1..8) says.
 QImage oriented(const QImage& image, int orientation);
-// A JPEG's scans are counted before it is read: one with too many is unreadable.
-bool hasTooManyScans(const Source& source);
+
+// JPEG through JpegDecoder (ImageDecoderJpeg.cpp): its header from the markers, never from Qt's
+// reader; its pixels turned as its EXIF orientation says.
+Result<ImageHeader> jpegHeader(const Source& source);
+Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop);
 
 // Camera RAW through LibRaw's embedded preview (ImageDecoderRaw.cpp). Whether LibRaw should get the
 // first try; then nullopt when LibRaw does not take the source for a camera RAW.
@@ -41,5 +45,12 @@ std::optional<Result<ImageHeader>> rawHeader(const Source& source);
 // A stop, when given, is asked while LibRaw works and while the preview is decoded.
 std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
                                         const std::function<bool()>& stop);
+
+// SVG through Qt's plugin in a child process bounded in time and memory (ImageDecoderSvg.cpp): the
+// plugin reads and draws a document in calls that nothing can stop. Whether Qt's reader named the
+// format SVG; then the header, and the picture with the stop asked every few milliseconds.
+bool isSvgFormat(const QByteArray& format);
+Result<ImageHeader> svgHeader(const Source& source);
+Result<QImage> svgDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop);
 
 } // namespace vennimo::image_decoding

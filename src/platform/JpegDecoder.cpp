@@ -2,6 +2,7 @@
 
 #include "platform/FileDescriptor.h"
 #include "platform/ImageDecoderShared.h"
+#include "platform/JpegMarkerWalk.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -26,80 +27,7 @@ namespace {
 
 using Stop = std::function<bool()>;
 
-// ---- Counting scans ---------------------------------------------------------------------------
-
-constexpr uchar kMarker = 0xFF;
-constexpr qsizetype kScanCountChunk = 64 << 10;
-
-struct ScanWalk {
-    qsizetype at = 0;
-    bool inEntropy = false;
-    bool progressive = false;
-    int components = 0;
-    int scans = 0;
-};
-
-enum class Verdict { fine, tooMany, more };
-
-bool isFrame(uchar code) {
-    return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
-}
-
-// Walks the markers from where `walk` stood, the way libjpeg finds them: bytes before a marker are
-// skipped, 0xFF repeats as fill, and inside a scan's data 0xFF 0x00 and the restart markers belong
-// to the data. `more` when the bytes end before the walk can tell.
-Verdict walkMarkers(const QByteArray& bytes, ScanWalk& walk) {
-    const auto* b = reinterpret_cast<const uchar*>(bytes.constData());
-    const qsizetype size = bytes.size();
-    for (;;) {
-        const void* found =
-            walk.at < size ? std::memchr(b + walk.at, kMarker, size_t(size - walk.at)) : nullptr;
-        if (found == nullptr) {
-            walk.at = size;
-            return Verdict::more;
-        }
-        qsizetype at = static_cast<const uchar*>(found) - b;
-        while (at + 1 < size && b[at + 1] == kMarker)
-            ++at;
-        if (at + 1 >= size) {
-            walk.at = at;
-            return Verdict::more;
-        }
-        const uchar code = b[at + 1];
-        if (code == 0x00 || code == 0x01 || code == 0xD8 || (code >= 0xD0 && code <= 0xD7)) {
-            walk.at = at + 2;
-            continue;
-        }
-        if (code == 0xD9)
-            return Verdict::fine;
-        walk.inEntropy = false;
-        if (at + 4 > size) {
-            walk.at = at;
-            return Verdict::more;
-        }
-        const qsizetype length = qsizetype(b[at + 2]) << 8 | b[at + 3];
-        // libjpeg refuses a segment shorter than its length field.
-        if (length < 2)
-            return Verdict::fine;
-        const qsizetype end = at + 2 + length;
-        if (end > size) {
-            walk.at = at;
-            return Verdict::more;
-        }
-        if (isFrame(code) && length >= 8) {
-            walk.progressive = code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
-            walk.components = b[at + 9];
-        } else if (code == 0xDA && length >= 3) {
-            if (++walk.scans > JpegDecoder::kMaxScans)
-                return Verdict::tooMany;
-            // libjpeg takes such a picture for one scan and refuses any other.
-            if (walk.scans == 1 && !walk.progressive && walk.components > 0 && b[at + 4] >= walk.components)
-                return Verdict::fine;
-            walk.inEntropy = true;
-        }
-        walk.at = end;
-    }
-}
+constexpr qint64 kLibjpegRowBytes = 64 << 20;
 
 // ---- Decoding ---------------------------------------------------------------------------------
 
@@ -111,6 +39,9 @@ struct Decoding {
     std::jmp_buf jump{};
     const Stop* stop = nullptr;
     bool stopped = false;
+    // The scans libjpeg has begun and the blocks they pass over, counted as it meets them.
+    int scanSeen = 0;
+    qint64 scanBlocks = 0;
     // The source: a file, or bytes in memory.
     std::FILE* file = nullptr;
     const unsigned char* bytes = nullptr;
@@ -131,15 +62,48 @@ Decoding& decodingOf(j_common_ptr info) {
 // business; a failure is reported through the result.
 void sayNothing(j_common_ptr) {}
 
-// Called between rows, and for pictures of several scans between rows of each scan.
+// The blocks of the components of the scan libjpeg reads, as it keeps them.
+qint64 blocksOfScan(const jpeg_decompress_struct& info) {
+    qint64 blocks = 0;
+    for (int i = 0; i < info.comps_in_scan; ++i) {
+        const jpeg_component_info& c = *info.cur_comp_info[i];
+        const auto roundedUp = [](qint64 value, qint64 step) { return (value + step - 1) / step * step; };
+        blocks +=
+            roundedUp(c.width_in_blocks, c.h_samp_factor) * roundedUp(c.height_in_blocks, c.v_samp_factor);
+    }
+    return blocks;
+}
+
+// Called between rows, and for pictures of several scans between rows of each scan. The walk
+// before decoding counted the same; libjpeg's own count holds it to the bounds wherever the two
+// might read the data apart.
 void watch(j_common_ptr common) {
     Decoding& decoding = decodingOf(common);
-    if (decoding.info.input_scan_number > JpegDecoder::kMaxScans)
+    const jpeg_decompress_struct& info = decoding.info;
+    if (info.input_scan_number != decoding.scanSeen) {
+        decoding.scanSeen = info.input_scan_number;
+        decoding.scanBlocks += blocksOfScan(info);
+    }
+    if (info.input_scan_number > JpegDecoder::kMaxScans || decoding.scanBlocks > JpegDecoder::kMaxScanBlocks)
         fail(common);
     if (decoding.stop != nullptr && (*decoding.stop)()) {
         decoding.stopped = true;
         fail(common);
     }
+}
+
+// What libjpeg keeps of the whole picture while it reads a picture of several scans.
+qint64 coefficientBytes(const jpeg_decompress_struct& info) {
+    if (!info.progressive_mode && info.comps_in_scan >= info.num_components)
+        return 0;
+    qint64 blocks = 0;
+    for (int i = 0; i < info.num_components; ++i) {
+        const jpeg_component_info& c = info.comp_info[i];
+        const auto roundedUp = [](qint64 value, qint64 step) { return (value + step - 1) / step * step; };
+        blocks +=
+            roundedUp(c.width_in_blocks, c.h_samp_factor) * roundedUp(c.height_in_blocks, c.v_samp_factor);
+    }
+    return blocks * qint64(sizeof(JBLOCK));
 }
 
 void cmykToRgb(const JSAMPLE* in, QRgb* out, JDIMENSION width) {
@@ -157,6 +121,9 @@ bool decodeInto(Decoding& decoding, int maxPixelSize, QImage* image) {
     if (setjmp(decoding.jump))
         return false;
     jpeg_create_decompress(&info);
+    // Beyond the coefficients, libjpeg's rows and tables take a few megabytes at the widest. Past
+    // this it has no backing store to turn to and fails through error_exit.
+    info.mem->max_memory_to_use = long(JpegDecoder::kMaxCoefficientBytes + kLibjpegRowBytes);
     decoding.progress.progress_monitor = watch;
     info.progress = &decoding.progress;
     if (decoding.file != nullptr)
@@ -169,8 +136,11 @@ bool decodeInto(Decoding& decoding, int maxPixelSize, QImage* image) {
     }
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    // Only the profile before the first scan counts; APP2 segments later are stepped over, not kept.
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0);
     const qint64 width = info.image_width, height = info.image_height;
-    if (width <= 0 || height <= 0 || width * height > ImageDecoder::kMaxPixels)
+    if (width <= 0 || height <= 0 || width * height > ImageDecoder::kMaxPixels ||
+        coefficientBytes(info) > JpegDecoder::kMaxCoefficientBytes)
         return false;
     decoding.size = QSize(int(width), int(height));
     JOCTET* profile = nullptr;
@@ -216,7 +186,7 @@ bool decodeInto(Decoding& decoding, int maxPixelSize, QImage* image) {
         if (cmyk)
             cmykToRgb(row, reinterpret_cast<QRgb*>(line), info.output_width);
     }
-    jpeg_finish_decompress(&info);
+    // Every row is there; whatever follows the picture is not read.
     return true;
 }
 
@@ -243,47 +213,41 @@ bool JpegDecoder::isJpeg(const QByteArray& head) {
     return head.startsWith("\xFF\xD8");
 }
 
-bool JpegDecoder::hasTooManyScans(const QByteArray& data) {
-    ScanWalk walk;
-    return walkMarkers(QByteArray::fromRawData(data.constData(), std::min(data.size(), kScanCountBytes)),
-                       walk) == Verdict::tooMany;
+Result<JpegLayout> JpegDecoder::readLayout(const QString& path) {
+    return JpegMarkerWalk::walk(path, JpegMarkerWalk::Reach::header);
+}
+
+Result<JpegLayout> JpegDecoder::readLayout(const QByteArray& data) {
+    return JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::header);
 }
 
 bool JpegDecoder::hasTooManyScans(const QString& path) {
-    const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    // Read a chunk at a time, as far as the walk needs: most files are told by their first.
-    QByteArray bytes;
-    ScanWalk walk;
-    while (bytes.size() < kScanCountBytes) {
-        const qsizetype had = bytes.size();
-        bytes.resize(std::min(had + kScanCountChunk, kScanCountBytes));
-        ssize_t n = 0;
-        do
-            n = ::read(fd.get(), bytes.data() + had, size_t(bytes.size() - had));
-        while (n < 0 && errno == EINTR);
-        bytes.truncate(had + std::max<ssize_t>(n, 0));
-        if (n <= 0)
-            return false;
-        const Verdict verdict = walkMarkers(bytes, walk);
-        if (verdict != Verdict::more)
-            return verdict == Verdict::tooMany;
-    }
-    return false;
+    return !JpegMarkerWalk::walk(path, JpegMarkerWalk::Reach::whole).ok();
 }
 
-Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop) {
+bool JpegDecoder::hasTooManyScans(const QByteArray& data) {
+    return !JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::whole).ok();
+}
+
+Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop,
+                                   JpegLayout* layout) {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return Error::fromErrno(errno, path);
     struct stat st {};
     std::FILE* file = nullptr;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (file = ::fdopen(fd, "rb")) == nullptr) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return image_decoding::unreadable();
     }
+    // The walk reads what libjpeg then reads, through the same descriptor.
+    const auto walked = JpegMarkerWalk::walk(fd, JpegMarkerWalk::Reach::whole);
+    if (!walked || (file = ::fdopen(fd, "rb")) == nullptr) {
+        ::close(fd);
+        return image_decoding::unreadable();
+    }
+    if (layout != nullptr)
+        *layout = *walked;
     Decoding decoding;
     decoding.stop = stop ? &stop : nullptr;
     decoding.file = file;
@@ -293,7 +257,12 @@ Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const 
 }
 
 Result<QImage> JpegDecoder::decode(const QByteArray& data, int maxPixelSize,
-                                   const std::function<bool()>& stop) {
+                                   const std::function<bool()>& stop, JpegLayout* layout) {
+    const auto walked = JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::whole);
+    if (!walked)
+        return image_decoding::unreadable();
+    if (layout != nullptr)
+        *layout = *walked;
     Decoding decoding;
     decoding.stop = stop ? &stop : nullptr;
     decoding.bytes = reinterpret_cast<const unsigned char*>(data.constData());

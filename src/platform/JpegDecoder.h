@@ -4,11 +4,24 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <functional>
 
 namespace vennimo {
+
+// What a JPEG's markers say before any pixel is decoded.
+struct JpegLayout {
+    QSize size;
+    int orientation = 1; // EXIF orientation 1..8
+    int scans = 0;       // those the walk looked at
+    // Memory a decoding holds whatever size it delivers: a picture of several scans keeps the
+    // coefficients of the whole picture until its last scan. 0 for a picture of one scan.
+    qint64 coefficientBytes = 0;
+    // The work of the scans looked at: each scan passes over the blocks of its components.
+    qint64 scanBlocks = 0;
+};
 
 // JPEG through libjpeg itself, so that every step of the work looks at the stop and at the number
 // of scans, and nothing is said on standard error: a cheap file of thousands of empty progressive
@@ -19,22 +32,45 @@ public:
     // the encoders that search for the smallest progression stay near 20; three times that is still
     // no real file, while it keeps a crafted one to 64 passes at most.
     static constexpr int kMaxScans = 64;
-    // How far the scans are counted before any decoding; past that the decoding counts them itself.
+    // libjpeg keeps each saved marker at the end of a list it walks for every new one, so a file of
+    // many small segments costs the square of their number. Encoders write a few dozen APPn
+    // segments, an ICC profile up to 255 APP2 chunks and extended XMP as many APP1 ones, and a
+    // progressive picture a table or two a scan: four times what those come to is still no file.
+    static constexpr int kMaxSegments = 1024;
+    // The coefficients a progressive picture at ImageDecoder::kMaxPixels holds with its colour at
+    // a quarter of the resolution (1.5 samples a pixel, two bytes each), as cameras and editors
+    // write; more is refused, and libjpeg is held to this much and a little.
+    static constexpr qint64 kMaxCoefficientBytes = 300'000'000;
+    // A real progressive picture passes over each block five or six times; at the memory bound
+    // that is 14 million block passes. Twice that leaves room, and keeps a crafted picture of
+    // empty arithmetic-coded scans near a second of work.
+    static constexpr qint64 kMaxScanBlocks = 32'000'000;
+    // How much scan data a header read looks through for further scans; a decoding looks at all
+    // of it before it starts.
     static constexpr qsizetype kScanCountBytes = 1 << 20;
 
     // Whether the bytes start as a JPEG does.
     static bool isJpeg(const QByteArray& head);
-    // Whether more than kMaxScans scans start within the first kScanCountBytes. A sequential
-    // picture whose first scan holds every component has no other scan, and is looked at no
-    // further than that scan's start.
+
+    // The size and orientation, with the scans counted within the first kScanCountBytes of scan
+    // data (segments are stepped over, never read). Unreadable for damaged markers, a frame that
+    // libjpeg cannot decode, and a picture past kMaxSegments, kMaxScans, kMaxCoefficientBytes or
+    // kMaxScanBlocks. Cheap: no marker is kept and no pixel decoded.
+    static Result<JpegLayout> readLayout(const QString& path);
+    static Result<JpegLayout> readLayout(const QByteArray& data);
+
+    // Whether the markers alone refuse the picture, with every scan counted.
     static bool hasTooManyScans(const QString& path);
     static bool hasTooManyScans(const QByteArray& data);
 
-    // The picture as stored, shrunk to a longer side of maxPixelSize (<= 0: full size). Damaged
-    // data and a picture of more than kMaxScans scans are unreadable; a stop answered true, asked
-    // between rows and between scans, ends it with ECANCELED.
-    static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop);
-    static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop);
+    // The picture as stored, shrunk to a longer side of maxPixelSize (<= 0: full size). The
+    // markers are walked to the end first; damaged data and a picture past the bounds above or
+    // ImageDecoder::kMaxPixels are unreadable; a stop answered true, asked between rows and
+    // between scans, ends it with ECANCELED. `layout`, when given, gets what the walk found.
+    static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop,
+                                 JpegLayout* layout = nullptr);
+    static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop,
+                                 JpegLayout* layout = nullptr);
 };
 
 } // namespace vennimo

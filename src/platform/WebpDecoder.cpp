@@ -3,12 +3,16 @@
 #include "platform/FileDescriptor.h"
 #include "platform/ImageDecoderShared.h"
 
+#include <QColorSpace>
 #include <QFile>
+#include <QPainter>
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
@@ -19,100 +23,211 @@ namespace vennimo {
 
 namespace {
 
-// Small enough that the stop is asked every few milliseconds of decoding.
-constexpr qsizetype kSliceBytes = 32 << 10;
+// A file is read this much at a time, the stop asked before each read.
+constexpr qsizetype kReadSliceBytes = 64 << 10;
+constexpr off_t kReserveBytes = off_t(256) << 20;
+// The decoder gets the compressed data in pieces sized so that each takes about kPieceTime: a
+// lossless picture can spell millions of pixels in a few bytes, so the first pieces are small
+// and grow only while they decode quickly.
+constexpr size_t kFirstPieceBytes = 64;
+constexpr size_t kSmallestPieceBytes = 16;
+constexpr size_t kLargestPieceBytes = 64 << 10;
+constexpr auto kPieceTime = std::chrono::milliseconds(10);
+
+constexpr qsizetype kIccHeaderBytes = 128;
+
+struct DemuxDeleter {
+    void operator()(WebPDemuxer* demuxer) const { WebPDemuxDelete(demuxer); }
+};
+using Demuxer = std::unique_ptr<WebPDemuxer, DemuxDeleter>;
 
 struct IncrementalDeleter {
     void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
 };
 
-// Gives the next slice of the data: a file's next bytes, to be copied, or for bytes in memory all
-// of them up to the slice's end; false at the end of the data or on a read error.
-using NextSlice = std::function<bool(const uint8_t** at, size_t* size, bool* copy)>;
+Result<QImage> cancelled(const QString& path) {
+    return Error::fromErrno(ECANCELED, path);
+}
 
-std::optional<Result<QImage>> decodeSlices(const QByteArray& head, int maxPixelSize,
-                                           const std::function<bool()>& stop, const NextSlice& next,
-                                           const QString& path) {
-    WebPBitstreamFeatures features{};
-    if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(head.constData()), size_t(head.size()), &features) !=
-        VP8_STATUS_OK)
-        return std::nullopt;
-    if (features.has_animation)
-        return std::nullopt;
-    const QSize size(features.width, features.height);
-    if (auto error = image_decoding::checkSize(size))
-        return Result<QImage>(*error);
-    QImage image(size, features.has_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (image.isNull())
-        return Result<QImage>(image_decoding::unreadable());
-    WebPDecBuffer output{};
-    WebPInitDecBuffer(&output);
-    output.colorspace = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? MODE_BGRA : MODE_ARGB;
-    output.is_external_memory = 1;
-    output.u.RGBA.rgba = image.bits();
-    output.u.RGBA.stride = int(image.bytesPerLine());
-    output.u.RGBA.size = size_t(image.sizeInBytes());
-    const std::unique_ptr<WebPIDecoder, IncrementalDeleter> decoder(WebPINewDecoder(&output));
+// Appends the next bytes of the input to `data`; false once there are none (or they cannot be read).
+using ReadMore = std::function<bool(QByteArray& data)>;
+
+// The demuxer over as much of the data as holds the first frame whole, everything before it (the
+// colour profile) included; an animation's later frames are never read.
+Result<Demuxer> demuxFirstFrame(QByteArray& data, const ReadMore& readMore, const std::function<bool()>& stop,
+                                const QString& path) {
+    // libwebp takes no data at all for a parse error.
+    while (data.isEmpty()) {
+        if (!readMore(data))
+            return image_decoding::unreadable();
+    }
+    for (;;) {
+        const WebPData input{reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size())};
+        WebPDemuxState state = WEBP_DEMUX_PARSING_HEADER;
+        Demuxer demuxer(WebPDemuxPartial(&input, &state));
+        if (state == WEBP_DEMUX_PARSE_ERROR)
+            return image_decoding::unreadable();
+        WebPIterator frame{};
+        if (demuxer && WebPDemuxGetFrame(demuxer.get(), 1, &frame)) {
+            const bool complete = frame.complete != 0;
+            WebPDemuxReleaseIterator(&frame);
+            if (complete)
+                return demuxer;
+        }
+        if (stop && stop())
+            return Error::fromErrno(ECANCELED, path);
+        if (!readMore(data))
+            return image_decoding::unreadable();
+    }
+}
+
+// One frame's compressed data decoded into `image` (its size the frame's, or smaller when scaled),
+// in pieces with the stop asked between them.
+Result<QImage> decodeFrame(const WebPIterator& frame, QImage image, const std::function<bool()>& stop,
+                           const QString& path) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config))
+        return image_decoding::unreadable();
+    if (image.size() != QSize(frame.width, frame.height)) {
+        config.options.use_scaling = 1;
+        config.options.scaled_width = image.width();
+        config.options.scaled_height = image.height();
+    }
+    const bool premultiplied = image.format() == QImage::Format_ARGB32_Premultiplied;
+    if constexpr (Q_BYTE_ORDER == Q_LITTLE_ENDIAN)
+        config.output.colorspace = premultiplied ? MODE_bgrA : MODE_BGRA;
+    else
+        config.output.colorspace = premultiplied ? MODE_Argb : MODE_ARGB;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = image.bits();
+    config.output.u.RGBA.stride = int(image.bytesPerLine());
+    config.output.u.RGBA.size = size_t(image.sizeInBytes());
+    const std::unique_ptr<WebPIDecoder, IncrementalDeleter> decoder(WebPIDecode(nullptr, 0, &config));
     if (!decoder)
-        return Result<QImage>(image_decoding::unreadable());
+        return image_decoding::unreadable();
+    const size_t total = frame.fragment.size;
+    size_t given = 0;
+    size_t piece = kFirstPieceBytes;
     for (;;) {
         if (stop && stop())
-            return Result<QImage>(Error::fromErrno(ECANCELED, path));
-        const uint8_t* at = nullptr;
-        size_t length = 0;
-        bool copy = false;
-        if (!next(&at, &length, &copy))
-            return Result<QImage>(image_decoding::unreadable());
-        const VP8StatusCode status =
-            copy ? WebPIAppend(decoder.get(), at, length) : WebPIUpdate(decoder.get(), at, length);
+            return cancelled(path);
+        given = std::min(total, given + piece);
+        const auto started = std::chrono::steady_clock::now();
+        const VP8StatusCode status = WebPIUpdate(decoder.get(), frame.fragment.bytes, given);
+        const auto took = std::chrono::steady_clock::now() - started;
         if (status == VP8_STATUS_OK)
-            break;
-        if (status != VP8_STATUS_SUSPENDED)
-            return Result<QImage>(image_decoding::unreadable());
+            return image;
+        if (status != VP8_STATUS_SUSPENDED || given == total)
+            return image_decoding::unreadable();
+        if (took > kPieceTime)
+            piece = std::max(kSmallestPieceBytes, piece / 4);
+        else if (took < kPieceTime / 4)
+            piece = std::min(kLargestPieceBytes, piece * 2);
     }
-    return Result<QImage>(image_decoding::scaledTo(image, ImageDecoder::boundedSize(size, maxPixelSize)));
+}
+
+// Where a frame lands once the canvas is scaled to `target`.
+QRect scaledFrameRect(const WebPIterator& frame, QSize canvas, QSize target) {
+    if (canvas == target)
+        return {frame.x_offset, frame.y_offset, frame.width, frame.height};
+    const auto scale = [](int at, int from, int to) { return int((qint64(at) * to + from / 2) / from); };
+    const int left = scale(frame.x_offset, canvas.width(), target.width());
+    const int top = scale(frame.y_offset, canvas.height(), target.height());
+    const int right = std::max(left + 1, scale(frame.x_offset + frame.width, canvas.width(), target.width()));
+    const int bottom =
+        std::max(top + 1, scale(frame.y_offset + frame.height, canvas.height(), target.height()));
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)).intersected(QRect(QPoint(), target));
+}
+
+Result<QImage> decodeData(QByteArray& data, const ReadMore& readMore, int maxPixelSize,
+                          const std::function<bool()>& stop, const QString& path) {
+    auto demuxer = demuxFirstFrame(data, readMore, stop, path);
+    if (!demuxer)
+        return demuxer.error();
+    WebPDemuxer* demux = demuxer->get();
+    const QSize canvas(int(WebPDemuxGetI(demux, WEBP_FF_CANVAS_WIDTH)),
+                       int(WebPDemuxGetI(demux, WEBP_FF_CANVAS_HEIGHT)));
+    if (auto error = image_decoding::checkSize(canvas))
+        return *error;
+    const quint32 flags = WebPDemuxGetI(demux, WEBP_FF_FORMAT_FLAGS);
+    WebPIterator frame{};
+    if (!WebPDemuxGetFrame(demux, 1, &frame))
+        return image_decoding::unreadable();
+    const std::unique_ptr<WebPIterator, decltype(&WebPDemuxReleaseIterator)> frameHeld(
+        &frame, WebPDemuxReleaseIterator);
+    const QSize target = ImageDecoder::boundedSize(canvas, maxPixelSize);
+    const QRect placed = scaledFrameRect(frame, canvas, target);
+    if (placed.isEmpty())
+        return image_decoding::unreadable();
+    // A first frame short of the canvas leaves the rest of it transparent, as a player shows it.
+    const bool covers = placed == QRect(QPoint(), target);
+    const bool alpha = frame.has_alpha != 0 || (flags & ALPHA_FLAG) != 0 || !covers;
+    const QImage::Format format = alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    QImage pixels(placed.size(), format);
+    if (pixels.isNull())
+        return image_decoding::unreadable();
+    auto decoded = decodeFrame(frame, std::move(pixels), stop, path);
+    if (!decoded)
+        return decoded;
+    QImage image = std::move(*decoded);
+    if (!covers) {
+        QImage whole(target, format);
+        if (whole.isNull())
+            return image_decoding::unreadable();
+        whole.fill(Qt::transparent);
+        QPainter painter(&whole);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(placed.topLeft(), image);
+        painter.end();
+        image = std::move(whole);
+    }
+    if ((flags & ICCP_FLAG) != 0) {
+        WebPChunkIterator chunk{};
+        if (WebPDemuxGetChunk(demux, "ICCP", 1, &chunk)) {
+            const QByteArray profile(reinterpret_cast<const char*>(chunk.chunk.bytes),
+                                     qsizetype(chunk.chunk.size));
+            WebPDemuxReleaseChunkIterator(&chunk);
+            // Qt warns about what is plainly no profile; such a chunk is left out without a word.
+            if (profile.size() >= kIccHeaderBytes && profile.mid(36, 4) == "acsp") {
+                const QColorSpace space = QColorSpace::fromIccProfile(profile);
+                if (space.isValid())
+                    image.setColorSpace(space);
+            }
+        }
+    }
+    return image;
 }
 
 } // namespace
 
-std::optional<Result<QImage>> WebpDecoder::decode(const QString& path, const QByteArray& head,
-                                                  int maxPixelSize, const std::function<bool()>& stop) {
+Result<QImage> WebpDecoder::decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop) {
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
-        return Result<QImage>(Error::fromErrno(errno, path));
+        return Error::fromErrno(errno, path);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return Result<QImage>(image_decoding::unreadable());
-    QByteArray slice(kSliceBytes, Qt::Uninitialized);
-    return decodeSlices(
-        head, maxPixelSize, stop,
-        [&](const uint8_t** at, size_t* length, bool* copy) {
-            ssize_t n = 0;
-            do
-                n = ::read(fd.get(), slice.data(), size_t(slice.size()));
-            while (n < 0 && errno == EINTR);
-            *at = reinterpret_cast<const uint8_t*>(slice.constData());
-            *length = size_t(std::max<ssize_t>(n, 0));
-            *copy = true;
-            return n > 0;
-        },
-        path);
+        return image_decoding::unreadable();
+    QByteArray data;
+    // Grown by a slice at a time; room for the whole file up front (a bound for what lies about
+    // its size) saves copying it over and over.
+    data.reserve(qsizetype(std::min<off_t>(st.st_size, kReserveBytes)));
+    const ReadMore readMore = [&fd](QByteArray& bytes) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + kReadSliceBytes);
+        ssize_t n = 0;
+        do
+            n = ::read(fd.get(), bytes.data() + had, size_t(kReadSliceBytes));
+        while (n < 0 && errno == EINTR);
+        bytes.resize(had + std::max<qsizetype>(n, 0));
+        return n > 0;
+    };
+    return decodeData(data, readMore, maxPixelSize, stop, path);
 }
 
-std::optional<Result<QImage>> WebpDecoder::decode(const QByteArray& data, int maxPixelSize,
-                                                  const std::function<bool()>& stop) {
-    qsizetype given = 0;
-    return decodeSlices(data.left(512), maxPixelSize, stop,
-                        [&](const uint8_t** at, size_t* length, bool* copy) {
-                            if (given >= data.size())
-                                return false;
-                            given = std::min(given + kSliceBytes, data.size());
-                            *at = reinterpret_cast<const uint8_t*>(data.constData());
-                            *length = size_t(given);
-                            *copy = false;
-                            return true;
-                        },
-                        {});
+Result<QImage> WebpDecoder::decode(const QByteArray& data, int maxPixelSize,
+                                   const std::function<bool()>& stop) {
+    QByteArray whole = data;
+    return decodeData(whole, [](QByteArray&) { return false; }, maxPixelSize, stop, {});
 }
 
 } // namespace vennimo

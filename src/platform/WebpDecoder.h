@@ -7,21 +7,19 @@
 #include <QString>
 
 #include <functional>
-#include <optional>
 
 namespace vennimo {
 
-// Still WebP pictures through libwebp's incremental decoder, fed a slice of the data at a time:
-// the decoding follows the data, so the stop, asked before each slice, ends it part-way. Qt's
-// handler takes all of the data and decodes it in one call that nothing can stop.
+// WebP pictures through libwebp, still and animated (the first frame), with the stop asked between
+// the reads of a file and between small pieces of the compressed data fed to the decoder. Qt's
+// handler takes all of the data and decodes it in one call that nothing can stop, at full size.
 class WebpDecoder {
 public:
-    // The picture as stored, shrunk to a longer side of maxPixelSize (<= 0: full size); a stop
-    // answered true ends it with ECANCELED. Nothing for what is no still WebP (an animation).
-    static std::optional<Result<QImage>> decode(const QString& path, const QByteArray& head, int maxPixelSize,
-                                                const std::function<bool()>& stop);
-    static std::optional<Result<QImage>> decode(const QByteArray& data, int maxPixelSize,
-                                                const std::function<bool()>& stop);
+    // The picture shrunk by libwebp itself to a longer side of maxPixelSize (<= 0: full size), so
+    // that the memory follows the size asked for; its transparency and colour profile kept. A stop
+    // answered true ends it with ECANCELED; what is no WebP, or is cut off, is unreadable.
+    static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop);
+    static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop);
 };
 
 } // namespace vennimo

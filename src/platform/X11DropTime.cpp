@@ -20,13 +20,15 @@ std::atomic<std::uint32_t> g_lastPosition{0};
 std::atomic<bool> g_positionSeen{false};
 std::atomic<std::uint32_t> g_positionSource{0};
 std::atomic<std::uint32_t> g_positionTarget{0};
+std::atomic<std::uint64_t> g_enters{0};
 
 // Sees every event of the application's connection before Qt handles it, so the drop's time is
 // known by the time the drop handler runs.
 class DropFilter : public QObject, public QAbstractNativeEventFilter {
 public:
-    DropFilter(xcb_atom_t drop, xcb_atom_t position, QObject* parent)
+    DropFilter(xcb_atom_t enter, xcb_atom_t drop, xcb_atom_t position, QObject* parent)
         : QObject(parent)
+        , m_enter(enter)
         , m_drop(drop)
         , m_position(position) {}
 
@@ -39,7 +41,9 @@ public:
         const auto* client = static_cast<const xcb_client_message_event_t*>(message);
         if (client->format != 32)
             return false;
-        if (client->type == m_drop) {
+        if (client->type == m_enter) {
+            ++g_enters;
+        } else if (client->type == m_drop) {
             g_lastDrop = client->data.data32[2];
             g_seen = true;
         } else if (client->type == m_position) {
@@ -52,6 +56,7 @@ public:
     }
 
 private:
+    xcb_atom_t m_enter;
     xcb_atom_t m_drop;
     xcb_atom_t m_position;
 };
@@ -65,8 +70,8 @@ void X11DropTime::watch() {
     if (filter || c == nullptr || application == nullptr)
         return;
     // The application owns it and ends it with itself.
-    filter = new DropFilter(X11Connection::atom(c, "XdndDrop"), X11Connection::atom(c, "XdndPosition"),
-                            application);
+    filter = new DropFilter(X11Connection::atom(c, "XdndEnter"), X11Connection::atom(c, "XdndDrop"),
+                            X11Connection::atom(c, "XdndPosition"), application);
     application->installNativeEventFilter(filter);
 }
 
@@ -80,6 +85,10 @@ std::optional<std::uint32_t> X11DropTime::lastPosition() {
     if (!g_positionSeen)
         return std::nullopt;
     return g_lastPosition.load();
+}
+
+std::uint64_t X11DropTime::enters() {
+    return g_enters.load();
 }
 
 std::optional<X11DropTime::Windows> X11DropTime::lastPositionWindows() {

@@ -24,6 +24,10 @@ public:
     };
     // Nothing before the first position that was watched.
     static std::optional<Windows> lastPositionWindows();
+    // How many drags of other programs entered our windows since watching began. Qt tells a widget
+    // of a new drag only after the last one left it, and a source that died over it never said
+    // it left: the next drag then seems to go on with the dead one's.
+    static std::uint64_t enters();
 };
 
 } // namespace vennimo

@@ -126,8 +126,10 @@ bool GallerySettingsEditor::hasChanges() const {
 }
 
 void GallerySettingsEditor::discard() {
-    setDraft(m_saved);
+    // The message goes first, so that the draft's return does not look like an edit worth saving:
+    // a window closing registers no key.
     setMessage(std::nullopt);
+    setDraft(m_saved);
 }
 
 bool GallerySettingsEditor::save() {

@@ -22,9 +22,11 @@ constexpr double kTabSymbolPixels = 22;
 GallerySettingsView::GallerySettingsView(GallerySettingsEditor& editor, QWidget* parent)
     : QWidget(parent)
     , m_editor(editor) {
-    // Saving comes before the panes look at the change, so they show what was applied.
+    // Saving comes before the panes look at the change, so they show what was applied. A draft
+    // edited back to the saved values is saved too while a message shows: the failures it names
+    // may no longer stand, and a save finds out which still do.
     connect(&m_editor, &GallerySettingsEditor::draftChanged, this, [this] {
-        if (m_editor.hasChanges())
+        if (m_editor.hasChanges() || m_editor.message())
             m_editor.save();
     });
 

@@ -1,6 +1,7 @@
 #include "ApplicationRope.h"
 #include "DragSource.h"
 #include "PhotoLikeImages.h"
+#include "SlowSource.h"
 #include "WindowPing.h"
 #include "dragdrop/ExternalImageDrop.h"
 #include "support/TestEnvironment.h"
@@ -17,7 +18,6 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QProcess>
-#include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -77,33 +77,10 @@ void startDragJump(QProcess& gesture, QPoint from, QPoint to, double restSeconds
                              " xdotool mouseup 1"});
 }
 
-// Where the test's drag sources show: below the rope window `window`, near the screen's left.
-QRect sourceFrameBelow(const QRect& window) {
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    return QRect(screen.x() + 120, window.bottom() + 60, 200, 150);
-}
-
 // The band at the top of the rope window `window` where the rope's error banner comes, over what
 // shows only backdrop otherwise.
 QRect bannerBand(const QRect& window) {
     return QRect(window.x() + window.width() / 4, window.y() + 24, window.width() / 2, 30);
-}
-
-// Starts the slow drag source in `frame` with `arguments` and waits until it is ready to be
-// dragged from, adding what it says to `said`; false when it did not start or never got ready.
-bool startSlowSource(QProcess& source, const QRect& frame, const QStringList& arguments, QByteArray& said) {
-    source.setProcessChannelMode(QProcess::SeparateChannels);
-    source.start(VENNIMO_SLOW_DRAG_SOURCE,
-                 QStringList{QString::number(frame.x()), QString::number(frame.y())} + arguments);
-    return source.waitForStarted() &&
-           QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains("ready"); }, 10000);
-}
-
-// Waits for the gesture to end and then for the source to say `word` of the drop's outcome,
-// adding what it says to `said`.
-bool awaitDropped(QProcess& gesture, QProcess& source, QByteArray& said, const QByteArray& word) {
-    return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 15000) &&
-           QTest::qWaitFor([&] { return (said += source.readAllStandardOutput()).contains(word); }, 10000);
 }
 
 // The slowest answer of the program behind `windowId` to pings sent one after another for

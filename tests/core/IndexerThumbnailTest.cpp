@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QScopeGuard>
 #include <gtest/gtest.h>
@@ -39,6 +40,19 @@ QByteArray jpegBytes(const QImage& image) {
 
 void writeJpeg(const QString& destination) {
     makeImage(8, 8).save(destination, "jpeg");
+}
+
+// A desktop thumbnailer for JPEG, PNG and Photoshop files that runs `script` (sh, given the input
+// as $1 and the output as $2); removed again when the returned guard goes.
+auto installThumbnailer(const QString& name, const QByteArray& script) {
+    const QString program = makeFolder(name) + "/thumb.sh";
+    writeFile(program, "#!/bin/sh\n" + script);
+    EXPECT_EQ(::chmod(QFile::encodeName(program).constData(), 0755), 0);
+    const QString entry = qEnvironmentVariable("XDG_DATA_HOME") + "/thumbnailers/" + name + ".thumbnailer";
+    writeFile(entry, "[Thumbnailer Entry]\nExec=" + program.toUtf8() +
+                         " %i %o %s\nMimeType=image/jpeg;image/png;image/vnd.adobe.photoshop;image/x-psd;"
+                         "application/x-photoshop;\n");
+    return qScopeGuard([entry] { QFile::remove(entry); });
 }
 
 class IndexerThumbnailTest : public ::testing::Test {
@@ -447,4 +461,66 @@ TEST_F(IndexerThumbnailTest, AThumbnailIsWrittenOnlyInsideTheStorageFolder) {
     EXPECT_FALSE(QFile::exists(outside));
     EXPECT_TRUE(QFile::exists(photo.thumbnail));
     EXPECT_EQ(photoAt("a.jpg").thumbnail, photo.thumbnail) << "the record names its thumbnail again";
+}
+
+// A file in a format the decoder reads that it refused is damaged or past a bound: a desktop
+// thumbnailer would spend its time limit on it at every retry. Only what the decoder cannot read
+// goes there.
+TEST_F(IndexerThumbnailTest, OnlyAFormatTheDecoderCannotReadGoesToTheDesktopThumbnailer) {
+    const QString prepared = makeFolder("prepared") + "/thumbnail.png";
+    saveImage(makeImage(40, 20), prepared);
+    const auto removeEntry =
+        installThumbnailer("any-thumbnailer", "touch \"$1.ran\"\ncp \"" + prepared.toUtf8() + "\" \"$2\"\n");
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    makeImage(300, 200).save(&buffer, "png");
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool handedOver;
+    } cases[] = {
+        {"scans.jpg", manyScanJpeg(10000, 10000, 20000), false},
+        {"cut.png", png.left(png.size() / 2), false},
+        {"layers.psd", "no picture the decoder reads", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString source = m_root + "/" + c.name;
+        writeFile(source, c.bytes);
+        const QString target = makeFolder("made") + "/" + c.name + ".jpg";
+        Indexer::makeThumbnail(source, target, {}, {});
+        EXPECT_EQ(QFile::exists(source + ".ran"), c.handedOver);
+        EXPECT_EQ(QFile::exists(target), c.handedOver);
+        if (c.handedOver) {
+            EXPECT_EQ(QImage(target).size(), QSize(40, 20));
+        }
+    }
+}
+
+// A thumbnail given up once the desktop thumbnailer has drawn it, before it is saved, is not saved.
+TEST_F(IndexerThumbnailTest, AThumbnailGivenUpAfterItsThumbnailerEndedIsNotSaved) {
+    const QString tools = makeFolder("ended-thumbnailer");
+    saveImage(makeImage(40, 20), tools + "/prepared.png");
+    const auto removeEntry =
+        installThumbnailer("ended-thumbnailer", "echo \"$2\" > \"" + tools.toUtf8() + "/output\"\ncp \"" +
+                                                    (tools + "/prepared.png").toUtf8() + "\" \"$2\"\n");
+    writeFile(m_root + "/layers.psd", "no picture the decoder reads");
+    // Given up once the thumbnailer's private folder is gone: it has ended and been read by then,
+    // and nothing but the save is left.
+    const auto ended = [&tools] {
+        QFile file(tools + "/output");
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        const QString output = QString::fromUtf8(file.readAll()).trimmed();
+        return !output.isEmpty() && !QFileInfo::exists(QFileInfo(output).path());
+    };
+    const QString target = tools + "/thumbnail.jpg";
+    Indexer::makeThumbnail(m_root + "/layers.psd", target, {}, ended);
+    ASSERT_TRUE(QFile::exists(tools + "/output")) << "the thumbnailer never ran";
+    EXPECT_FALSE(QFile::exists(target)) << "a thumbnail given up was saved";
+
+    QFile::remove(tools + "/output");
+    Indexer::makeThumbnail(m_root + "/layers.psd", target, {}, {});
+    EXPECT_TRUE(QFile::exists(target)) << "the same thumbnail, not given up, is saved";
 }

@@ -369,3 +369,56 @@ TEST_F(XdsReceiver, ThePositionsTimeStampIsKeptForReadingTheDragsData) {
     QTest::qWait(100);
     xcb_disconnect(c);
 }
+
+// A window that answers each move of a drag from what the drag offers, as the rope does.
+struct JudgingTarget : QWidget {
+    QList<bool> answers;
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        ExternalImageDrop::beginDrag();
+        judge(event);
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override { judge(event); }
+    void judge(QDragMoveEvent* event) {
+        answers.append(ExternalImageDrop::canRead(*event->mimeData()));
+        if (answers.last())
+            event->acceptProposedAction();
+        else
+            event->ignore();
+    }
+};
+
+TEST_F(XdsReceiver, ADragAfterOneWhoseSourceDiedWithoutLeavingIsJudgedByItsOwnTypes) {
+    JudgingTarget target;
+    target.setAcceptDrops(true);
+    target.resize(300, 200);
+    target.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&target, 30000));
+    X11DropTime::watch();
+    const xcb_window_t window = xcb_window_t(target.winId());
+    const QPoint at = target.mapToGlobal(target.rect().center());
+    const auto drag = [&](xcb_connection_t* c, const char* type) {
+        const xcb_window_t source = ownDrag(c, "photo.png");
+        send(c, window, "XdndEnter", {source, 5u << 24, intern(c, type), XCB_ATOM_NONE, XCB_ATOM_NONE});
+        send(c, window, "XdndPosition",
+             {source, 0, uint32_t(at.x()) << 16 | uint32_t(at.y()), XCB_CURRENT_TIME,
+              intern(c, "XdndActionCopy")});
+    };
+
+    // A list that does not come in the hover's time may hold anything: the drag is taken. Its
+    // program then ends without a leave.
+    xcb_connection_t* dying = xcb_connect(nullptr, nullptr);
+    drag(dying, "text/uri-list");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !target.answers.isEmpty(); }, 5000));
+    EXPECT_TRUE(target.answers.last());
+    xcb_disconnect(dying);
+
+    // Another program's drag of plain text only, which Qt hands over as moves of the dead drag.
+    const qsizetype before = target.answers.size();
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    drag(c, "text/plain");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return target.answers.size() > before; }, 5000));
+    EXPECT_FALSE(target.answers.last()) << "the dead drag's answer was taken for this one";
+    send(c, window, "XdndLeave", {0, 0, 0, 0, 0});
+    QTest::qWait(100);
+    xcb_disconnect(c);
+}

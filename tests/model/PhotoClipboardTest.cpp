@@ -6,7 +6,9 @@
 #include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 
+#include <QBuffer>
 #include <QClipboard>
+#include <QColorSpace>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -73,6 +75,21 @@ TEST(PhotoClipboard, TheImageIsTheFileAsItWasWhenCopied) {
     ASSERT_TRUE(data->hasFormat(u"image/png"_s));
     EXPECT_EQ(colorOf(data->data(u"image/png"_s)), QColor(Qt::red));
     EXPECT_EQ(ImageClipboardLifetime::generalChangeCount(), ImageClipboardLifetime::writeCount());
+
+    // A wide-gamut photo's image keeps the photo's colour space, as its pixels stay in it.
+    QImage wide = makeImage(40, 30, QColor(Qt::red));
+    wide.setColorSpace(QColorSpace::DisplayP3);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(wide.save(&buffer, "JPEG", 95));
+    ASSERT_EQ(QImage::fromData(jpeg).colorSpace(), QColorSpace(QColorSpace::DisplayP3))
+        << "the JPEG holds it";
+    ASSERT_TRUE(PhotoClipboard::copyPhoto(photoFileAt(makeFolder(u"wide"_s) + u"/p3.jpg"_s, jpeg)));
+    const QImage copied = QImage::fromData(clipboard().mimeData()->data(u"image/png"_s), "png");
+    ASSERT_FALSE(copied.isNull());
+    EXPECT_EQ(copied.colorSpace(), QColorSpace(QColorSpace::DisplayP3))
+        << "came back as " << qPrintable(copied.colorSpace().description());
 }
 
 TEST(PhotoClipboard, AFailedCopyLeavesTheClipboardAsItWas) {

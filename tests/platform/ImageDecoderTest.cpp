@@ -1,11 +1,13 @@
 #include "platform/ImageDecoder.h"
 #include "platform/JpegDecoder.h"
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 #include "platform/ProcessExit.h"
+#include "support/StandardErrorCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -32,20 +34,6 @@ QByteArray bigEndian(quint32 value, int count) {
     for (int i = count - 1; i >= 0; --i)
         out.append(char(value >> (8 * i)));
     return out;
-}
-
-quint32 crc32(const QByteArray& bytes) {
-    quint32 crc = 0xffffffffu;
-    for (char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
-    return bigEndian(quint32(data.size()), 4) + type + data + bigEndian(crc32(type + data), 4);
 }
 
 // A PNG whose header claims the given size; the pixel data is a token few bytes.
@@ -84,55 +72,6 @@ private:
     size_t m_length = 0;
     QByteArray m_bytes;
 };
-
-// An 8-bit grey PNG whose rows above `split` are black and the rest white; compresses to a few
-// kilobytes whatever its size.
-QByteArray greyPng(quint32 width, quint32 height, quint32 split) {
-    QByteArray rows;
-    rows.reserve(qsizetype(height) * (width + 1));
-    for (quint32 y = 0; y < height; ++y)
-        rows.append('\0').append(qsizetype(width), y < split ? '\0' : '\xff');
-    const QByteArray ihdr =
-        bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00\x00", 5);
-    // qCompress puts the length ahead of a zlib stream.
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
-           pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
-}
-
-QByteArray littleEndian(quint32 value, int count) {
-    QByteArray out = bigEndian(value, count);
-    std::reverse(out.begin(), out.end());
-    return out;
-}
-
-// A TIFF IFD whose values all fit inline; entries are {tag, type, count, value}, sorted by tag.
-QByteArray tiffIfd(std::initializer_list<std::array<quint32, 4>> entries) {
-    QByteArray out = littleEndian(quint32(entries.size()), 2);
-    for (const auto& [tag, type, count, value] : entries)
-        out += littleEndian(tag, 2) + littleEndian(type, 2) + littleEndian(count, 4) + littleEndian(value, 4);
-    return out + littleEndian(0, 4);
-}
-
-// The smallest DNG LibRaw takes: IFD0 is a 32x16 RGB preview (marked top-left corner) carrying
-// the orientation, its SubIFD a 64x32 16-bit CFA image.
-QByteArray makeDng(int orientation) {
-    const QImage preview = makeImage(32, 16).convertToFormat(QImage::Format_RGB888);
-    QByteArray pixels;
-    for (int y = 0; y < preview.height(); ++y)
-        pixels.append(reinterpret_cast<const char*>(preview.constScanLine(y)), preview.width() * 3);
-    const QByteArray cfa(64 * 32 * 2, '\x10');
-    const quint32 subIfd = 8 + 2 + 12 * 12 + 4, previewAt = subIfd + 2 + 12 * 11 + 4;
-    const quint32 cfaAt = previewAt + quint32(pixels.size());
-    // clang-format off
-    const QByteArray ifd0 = tiffIfd({{254, 4, 1, 1}, {256, 4, 1, 32}, {257, 4, 1, 16}, {258, 3, 1, 8},
-        {259, 3, 1, 1}, {262, 3, 1, 2}, {273, 4, 1, previewAt}, {274, 3, 1, quint32(orientation)},
-        {277, 3, 1, 3}, {279, 4, 1, quint32(pixels.size())}, {330, 4, 1, subIfd}, {50706, 1, 4, 0x0401}});
-    const QByteArray raw = tiffIfd({{254, 4, 1, 0}, {256, 4, 1, 64}, {257, 4, 1, 32}, {258, 3, 1, 16},
-        {259, 3, 1, 1}, {262, 3, 1, 32803}, {273, 4, 1, cfaAt}, {277, 3, 1, 1},
-        {279, 4, 1, quint32(cfa.size())}, {33421, 3, 2, 0x00020002}, {33422, 1, 4, 0x02010100}});
-    // clang-format on
-    return QByteArray("II*\0", 4) + littleEndian(8, 4) + ifd0 + raw + pixels + cfa;
-}
 
 // 4x2 GIF89a, left half red and right half blue, LZW codes kept 3 bits wide by a clear per pixel.
 const QByteArray kGif = QByteArray::fromHex("474946383961 0400 0200 810000 ff0000 0000ff 000000 000000"
@@ -232,39 +171,6 @@ QByteArray grainyJpeg(int width, int height, const char* format = "jpeg") {
     return bytes;
 }
 
-// What this process writes to its standard error while the object lives.
-class StandardErrorCapture {
-public:
-    StandardErrorCapture() {
-        std::fflush(stderr);
-        m_saved = ::dup(2);
-        m_file = ::open(QFile::encodeName(m_dir.filePath("stderr")).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
-                        0600);
-        ::dup2(m_file, 2);
-    }
-    ~StandardErrorCapture() { restore(); }
-    StandardErrorCapture(const StandardErrorCapture&) = delete;
-    StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
-    QByteArray written() {
-        restore();
-        return readFile(m_dir.filePath("stderr"));
-    }
-
-private:
-    void restore() {
-        if (m_saved < 0)
-            return;
-        std::fflush(stderr);
-        ::dup2(m_saved, 2);
-        ::close(m_saved);
-        ::close(m_file);
-        m_saved = -1;
-    }
-    QTemporaryDir m_dir;
-    int m_saved = -1;
-    int m_file = -1;
-};
-
 TEST_F(ImageDecoderTest, AStopEndsADecodeAtItsNextReadFromAFileAndFromBytes) {
     const QByteArray jpeg = grainyJpeg(3000, 2000);
     ASSERT_GT(jpeg.size(), 2 << 20);
@@ -338,6 +244,23 @@ TEST_F(ImageDecoderTest, RawDecodesItsPreviewTurnedByLibRaw) {
             image->pixelColor(c.size.width() - 1 - c.marker.x(), c.size.height() - 1 - c.marker.y())));
         EXPECT_EQ(ImageDecoder::decodeScaled(readFile(file), 8)->size(), c.size / 4) << "from memory too";
     }
+
+    // A JPEG preview is a JPEG like any other: decoded at the size it holds, and refused when it
+    // claims more than the pixel cap, whatever the TIFF tags around it say.
+    QImage grey(64, 48, QImage::Format_Grayscale8);
+    grey.fill(128);
+    QByteArray preview;
+    QBuffer buffer(&preview);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImageWriter(&buffer, "jpeg").write(grey));
+    writeFile(path("jpeg.dng"), makeDng(1, preview));
+    EXPECT_EQ(ImageDecoder::decode(path("jpeg.dng"))->size(), QSize(64, 48));
+    const qsizetype frame = preview.indexOf(QByteArray("\xff\xc0", 2)) + 5;
+    preview.replace(frame, 4, QByteArray::fromHex("4e204e20")); // 20000 x 20000
+    writeFile(path("claims.dng"), makeDng(1, preview));
+    expectImageError(ImageDecoder::decodeScaled(path("claims.dng"), 256), kImageUnreadableCode);
+    expectImageError(ImageDecoder::decodeScaled(readFile(path("claims.dng")), 256, [] { return false; }),
+                     kImageUnreadableCode);
 }
 
 TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
@@ -424,7 +347,7 @@ TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {
     // Cut inside its pixel data, it is never read past its end.
     const GuardedBytes cut(tall.left(tall.size() / 2));
     ASSERT_TRUE(cut.isValid());
-    EXPECT_TRUE(LongSidePngDecoder::decode(cut.bytes()).isNull());
+    EXPECT_TRUE(PngDecoder::decode(cut.bytes()).isNull());
     expectImageError(ImageDecoder::decode(cut.bytes()), kImageUnreadableCode);
     expectImageError(ImageDecoder::readHeader(pngClaiming(0x80000000u, 1)), kImageUnreadableCode);
 }
@@ -495,9 +418,15 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
     // a stop set part-way through is answered at the next, from a file and from bytes.
     const QByteArray tall = greyPng(1, 1'500'000, 750'000);
     writeFile(path("tall.png"), tall);
+    const QByteArray interlaced = greyPng(3000, 3000, 1500, true);
+    writeFile(path("interlaced.png"), interlaced);
     const QByteArray webp = grainyJpeg(2000, 1500, "webp");
     ASSERT_GT(webp.size(), 1 << 20);
     writeFile(path("grain.webp"), webp);
+    // A camera RAW's preview JPEG is decoded with the stop of the RAW, once LibRaw has looked at
+    // it a few times.
+    const QByteArray dng = makeDng(1, grainyJpeg(2000, 1500));
+    writeFile(path("grain.dng"), dng);
     const struct {
         const char* name;
         QString file;
@@ -505,7 +434,9 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
         int maxPixelSize;
         int stopAt;
     } cases[] = {{"long-side png", path("tall.png"), tall, 3000, 1000},
-                 {"webp", path("grain.webp"), webp, 400, 4}};
+                 {"interlaced png", path("interlaced.png"), interlaced, 400, 1000},
+                 {"webp", path("grain.webp"), webp, 400, 4},
+                 {"raw preview", path("grain.dng"), dng, 400, 12}};
     for (const auto& c : cases) {
         for (const bool fromFile : {true, false}) {
             SCOPED_TRACE(std::string(c.name) + (fromFile ? " file" : " bytes"));
@@ -520,6 +451,7 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             EXPECT_GT(asked, 2 * c.stopAt) << "the stop is asked only before and after the work";
             int askedAfterStop = 0;
             asked = 0;
+            StandardErrorCapture standardError;
             const auto stopped = decode([&] {
                 if (++asked <= c.stopAt)
                     return false;
@@ -529,8 +461,27 @@ TEST_F(ImageDecoderTest, DecodersOfTheirOwnStopPartWayWhenTold) {
             ASSERT_FALSE(stopped.ok()) << "a picture cut off at the stop";
             EXPECT_TRUE(stopped.error().domain == kPosixErrorDomain && stopped.error().sysErrno == ECANCELED);
             EXPECT_LE(askedAfterStop, 2) << "the work went on after the stop";
+            EXPECT_EQ(standardError.written(), QByteArray()) << "a stopped picture is no error";
         }
     }
+
+    // Cut off, a PNG of any size is refused without a word from libpng; its colour profile, when
+    // whole, comes with it.
+    QImage p3 = makeImage(300, 200);
+    p3.setColorSpace(QColorSpace::DisplayP3);
+    saveImage(p3, path("p3.png"));
+    const QByteArray small = readFile(path("p3.png"));
+    const auto profiled = ImageDecoder::decodeScaled(small, 100);
+    ASSERT_TRUE(profiled.ok());
+    EXPECT_EQ(profiled->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
+    StandardErrorCapture standardError;
+    for (const QByteArray& png : {small, interlaced, tall}) {
+        expectImageError(ImageDecoder::decodeScaled(png.left(png.size() * 2 / 3), 400), kImageUnreadableCode);
+        writeFile(path("cut.png"), png.left(png.size() * 2 / 3));
+        expectImageError(ImageDecoder::decodeScaled(path("cut.png"), 400, [] { return false; }),
+                         kImageUnreadableCode);
+    }
+    EXPECT_EQ(standardError.written(), QByteArray());
 }
 
 TEST_F(ImageDecoderTest, AHeifDecodingIsLeftToFinishAloneOnlyOnceTheProcessEnds) {

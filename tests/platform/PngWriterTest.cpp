@@ -1,5 +1,6 @@
 #include "platform/PngWriter.h"
 
+#include <QColorSpace>
 #include <QImage>
 #include <gtest/gtest.h>
 
@@ -63,4 +64,50 @@ TEST(PngWriter, EncodesWhatQtReadsBackAndStopsBetweenRowsSayingNothing) {
     EXPECT_FALSE(stopped);
     EXPECT_EQ(looks, 3) << "the stop is looked at between rows";
     EXPECT_EQ(said, "");
+}
+
+// The pixels are written as they are, in the image's colour space, so that space must go with them.
+TEST(PngWriter, TheImagesColourSpaceGoesWithItAndARefusedProfileCostsOnlyItself) {
+    for (const bool alpha : {false, true}) {
+        for (const auto named : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb, QColorSpace::SRgb}) {
+            QImage image = gradient(40, 30, alpha);
+            image.setColorSpace(named);
+            const auto png = PngWriter::encode(image, 1);
+            ASSERT_TRUE(png);
+            const QImage back = QImage::fromData(*png, "png");
+            EXPECT_EQ(back.colorSpace(), QColorSpace(named))
+                << qPrintable(QColorSpace(named).description()) << " came back as "
+                << qPrintable(back.colorSpace().description()) << ", alpha " << alpha;
+            EXPECT_EQ(back.convertToFormat(image.format()), image) << "the pixels are not converted";
+        }
+    }
+    // Names the chunk cannot carry as they are: none, and one in Chinese with doubled spaces.
+    for (const QString& description : {QString(), QStringLiteral("广色域  伽马 2.2")}) {
+        QColorSpace custom(QColorSpace::Primaries::DciP3D65, 2.2f);
+        custom.setDescription(description);
+        QImage image = gradient(8, 8, false);
+        image.setColorSpace(custom);
+        const auto png = PngWriter::encode(image, 1);
+        ASSERT_TRUE(png);
+        EXPECT_EQ(QImage::fromData(*png, "png").colorSpace(), custom) << qPrintable(description);
+    }
+    const auto plain = PngWriter::encode(gradient(8, 8, false), 1);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(QImage::fromData(*plain, "png").colorSpace().isValid()) << "none is made up";
+
+    // A rendering intent out of range: Qt takes the profile, libpng refuses it. The picture still
+    // comes, without a profile and without a word.
+    QByteArray odd = QColorSpace(QColorSpace::DisplayP3).iccProfile();
+    odd[67] = 9;
+    const QColorSpace oddSpace = QColorSpace::fromIccProfile(odd);
+    ASSERT_TRUE(oddSpace.isValid());
+    QImage image = gradient(40, 30, false);
+    image.setColorSpace(oddSpace);
+    std::optional<QByteArray> png;
+    EXPECT_EQ(stderrOf([&] { png = PngWriter::encode(image, 1); }), "");
+    ASSERT_TRUE(png) << "the profile took the picture with it";
+    const QImage back = QImage::fromData(*png, "png");
+    EXPECT_FALSE(back.colorSpace().isValid());
+    image.setColorSpace(QColorSpace());
+    EXPECT_EQ(back.convertToFormat(image.format()), image) << "the same pixels";
 }

@@ -59,6 +59,11 @@ struct OpenWindow {
     }
 };
 
+// The editor's message as gtest prints it readably.
+std::string messageOf(const GallerySettingsEditor& editor) {
+    return editor.message().value_or(QStringLiteral("<none>")).toStdString();
+}
+
 QStringList labels(const QWidget* widget) {
     QStringList texts;
     for (const QLabel* label : widget->findChildren<QLabel*>())
@@ -124,6 +129,66 @@ TEST(GallerySettingsView, FourToolbarTabsAtTheirSizesOverOneAutosavedDraft) {
         << "the ticked modifiers stay";
     EXPECT_EQ(quick->statusText(), QStringLiteral("Ctrl+Alt+Shift+K"));
     EXPECT_FALSE(w.view->pane(SettingsPane::general)->messageShown());
+}
+
+// Ticking a modifier off and on again brings the draft back to what is in force; the message then
+// says what still fails, and nothing once nothing does.
+TEST(GallerySettingsView, TheMessageFollowsAShortcutEditedBackToTheKeyInForce) {
+    const auto toggleControl = [](OpenWindow& w) {
+        QuickOpenSettingsView* quick = w.view->pane(SettingsPane::shortcut)->quickOpen();
+        quick->modifierBox(GalleryShortcut::kControlMask)->click();
+    };
+    const QString rule = QStringLiteral("未能应用：快捷键需包含 Ctrl 或 Super。");
+
+    // Nothing else pending: the rule's warning goes with the rule's breach, under every pane.
+    {
+        OpenWindow w;
+        toggleControl(w);
+        EXPECT_EQ(w.view->pane(SettingsPane::help)->messageText(), rule);
+        toggleControl(w);
+        for (SettingsPane pane : SettingsPaneInfo::all())
+            EXPECT_FALSE(w.view->pane(pane)->messageShown()) << int(pane);
+        EXPECT_EQ(messageOf(*w.editor), "<none>");
+        EXPECT_TRUE(w.services.log.isEmpty()) << "the key in force is not registered again";
+    }
+
+    // A launch-at-login switch that failed is still named once the key is valid again.
+    {
+        OpenWindow w;
+        w.services.loginWorks = false;
+        GallerySettingsValues draft = w.editor->draft();
+        draft.login = true;
+        w.editor->setDraft(draft);
+        toggleControl(w);
+        EXPECT_EQ(messageOf(*w.editor), (rule + QStringLiteral("\n登录启动设置未完成。")).toStdString());
+        toggleControl(w);
+        EXPECT_EQ(w.view->pane(SettingsPane::general)->messageText().toStdString(),
+                  "未能应用：登录启动设置未完成。");
+    }
+
+    // A key that could not be registered at start is tried again and, failing, says why; closing
+    // the window with the rule broken tries nothing.
+    {
+        OpenWindow w;
+        w.view.reset();
+        w.services.registered = false;
+        w.services.shortcutWorks = false;
+        w.services.shortcutProblem =
+            QStringLiteral("无法注册 Ctrl+Alt+P，可能已被其他应用占用；请换一个组合。");
+        w.editor = std::make_unique<GallerySettingsEditor>(w.services, w.defaults);
+        w.view = std::make_unique<GallerySettingsView>(*w.editor);
+        toggleControl(w);
+        EXPECT_EQ(messageOf(*w.editor), rule.toStdString());
+        toggleControl(w);
+        EXPECT_EQ(messageOf(*w.editor), "未能应用：" + w.services.shortcutProblem->toStdString());
+        EXPECT_EQ(w.services.log, QStringList{"shortcut Ctrl+Alt+P"}) << "tried again";
+        toggleControl(w);
+        w.services.log.clear();
+        w.editor->discard();
+        EXPECT_EQ(w.editor->draft(), w.editor->saved());
+        EXPECT_EQ(messageOf(*w.editor), "<none>");
+        EXPECT_TRUE(w.services.log.isEmpty()) << qPrintable(w.services.log.join(", "));
+    }
 }
 
 TEST(GallerySettingsView, ALongFolderListBuildsRowsOnlyForWhatShows) {

@@ -358,3 +358,41 @@ TEST(RopeScreenWithoutCompositorX11, ACompositingManagerSeesNoRequestOnAGoneWind
             own << QString::fromUtf8(line);
     EXPECT_TRUE(own.isEmpty()) << own.join('\n').toStdString();
 }
+
+// A copy in another program changes the owner of the clipboard's selections, of which the X server
+// tells the application as it tells of the compositing manager's: the rope stays cut.
+TEST(RopeScreenWithoutCompositorX11, ACopyInAnotherProgramLeavesTheRopeCut) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    const QString desktop = makeWatchedFolders();
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "copy", 2, 67));
+    const QString id = widestWindowId(pid);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boundingShaped(id); }, 30000)) << "the rope is not cut";
+
+    for (const char* selection : {"clipboard", "primary"}) {
+        SCOPED_TRACE(selection);
+        // In the foreground, holding its selection until it is ended.
+        QProcess copier;
+        copier.start("xclip", {"-quiet", "-selection", selection});
+        ASSERT_TRUE(copier.waitForStarted());
+        copier.write("copied elsewhere");
+        copier.closeWriteChannel();
+        QProcess paste;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                paste.start("xclip", {"-o", "-selection", selection});
+                return paste.waitForFinished(5000) && paste.readAllStandardOutput() == "copied elsewhere";
+            },
+            30000))
+            << "the copy did not take the selection";
+        EXPECT_FALSE(QTest::qWaitFor([&] { return !boundingShaped(id); }, 3000))
+            << "the copy counted as a compositing manager: the rope is no longer cut";
+        copier.kill();
+        copier.waitForFinished(5000);
+    }
+}

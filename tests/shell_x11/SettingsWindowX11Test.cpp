@@ -77,6 +77,29 @@ std::optional<qint64> waitForChange(const QImage& before, double share, std::chr
     return std::nullopt;
 }
 
+// Pixels of the window in the warning's orange, the colour of the line a failed save leaves under
+// every pane; its text antialiased on the light pane stays clearly warmer than anything else there.
+int warningPixels(const QRect& window) {
+    const QImage grab = grabScreenArea(window);
+    int count = 0;
+    for (int y = 0; y < grab.height(); ++y)
+        for (int x = 0; x < grab.width(); ++x) {
+            const QColor c = grab.pixelColor(x, y);
+            count += c.red() > 200 && c.red() - c.blue() > 110 && c.red() - c.green() > 40 ? 1 : 0;
+        }
+    return count;
+}
+
+// Opens the settings window through the tray menu; its X id, empty when it did not come.
+QString openSettings(qint64 pid) {
+    moveToSettingsInTrayMenu(pid);
+    xdotool({"key", "Return"});
+    if (!waitUntil([] { return !settingsWindow().isEmpty(); }, 30s))
+        return {};
+    QTest::qWait(800);
+    return settingsWindow();
+}
+
 } // namespace
 
 TEST(SettingsWindowX11, TrayOpensThePanesWhichRegrabTheKeyDropAFolderAndWriteTheLoginEntry) {
@@ -264,4 +287,56 @@ TEST(SettingsWindowX11, TenThousandFoldersOpenAtOnceAndASigtermIsActedOn) {
         EXPECT_TRUE(QJsonDocument::fromJson(readFile(storageFolder() + "/index.json"), &error).isObject())
             << error.errorString().toStdString();
     }
+}
+
+TEST(SettingsWindowX11, TheShortcutRuleWarningGoesOnceTheKeyIsValidAgain) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    QProcess app;
+    ASSERT_TRUE(launchApplication(app));
+    const auto stop = stopAtEnd(app);
+    ASSERT_TRUE(waitUntil(ropeVisible, 30s));
+    ASSERT_TRUE(waitUntil([] { return trayIcon().has_value(); }, 30s));
+    QTest::qWait(2000);
+
+    const QString id = openSettings(app.processId());
+    ASSERT_FALSE(id.isEmpty()) << "the settings window shows";
+    QRect window = clientAreaOf(id);
+    const int toolbar = window.height() - 480;
+    // Looks only once the window has taken the pane's height, so the grab holds its bottom line.
+    const auto showPane = [&](int index, int height) {
+        clickIn(window, tab(index));
+        EXPECT_TRUE(waitUntil([&] { return clientAreaOf(id).height() == toolbar + height; }, 30s)) << index;
+        window = clientAreaOf(id);
+        QTest::qWait(300);
+    };
+    showPane(2, 400);
+    const int calm = warningPixels(window);
+    EXPECT_LT(calm, 20) << "no warning while Ctrl+Alt+P is in force";
+
+    // Without Ctrl the combination breaks the rule: the warning names it, on every pane.
+    const QPoint control(40, 138);
+    clickIn(window, control);
+    EXPECT_TRUE(waitUntil([&] { return warningPixels(window) > calm + 100; }, 10s))
+        << "the rule is named: " << warningPixels(window);
+    grabScreenArea(window).save(shots() + "/11-shortcut-without-ctrl.png");
+    showPane(0, 480);
+    EXPECT_GT(warningPixels(window), calm + 100) << "under the general pane too";
+    showPane(2, 400);
+
+    // Ctrl ticked again gives back the combination in force: nothing is left to warn about, at once,
+    // a while later, and on the other panes.
+    clickIn(window, control);
+    EXPECT_TRUE(waitUntil([&] { return warningPixels(window) <= calm; }, 10s))
+        << "the warning stays: " << warningPixels(window);
+    grabScreenArea(window).save(shots() + "/12-shortcut-ctrl-again.png");
+    QTest::qWait(4000);
+    EXPECT_LE(warningPixels(window), calm) << "four seconds later";
+    showPane(0, 480);
+    EXPECT_LE(warningPixels(window), calm) << "on the general pane";
+    grabScreenArea(window).save(shots() + "/13-general-after-ctrl-again.png");
+
+    // And the key still answers.
+    xdotool({"key", "ctrl+alt+p"});
+    EXPECT_TRUE(waitUntil([] { return !ropeVisible(); }, 30s)) << "Ctrl+Alt+P closes the rope";
 }

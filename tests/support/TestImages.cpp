@@ -1,7 +1,15 @@
 #include "support/TestImages.h"
 
+#include "support/TestEnvironment.h"
+
+#include <webp/encode.h>
+#include <webp/mux.h>
+
 #include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <memory>
+#include <span>
 
 namespace vennimo::test {
 
@@ -14,7 +22,159 @@ QByteArray bigEndian(quint32 value, int bytes) {
     return out;
 }
 
+// A TIFF IFD whose values all fit inline; entries are {tag, type, count, value}, sorted by tag.
+QByteArray tiffIfd(std::initializer_list<std::array<quint32, 4>> entries) {
+    QByteArray out = littleEndian(quint32(entries.size()), 2);
+    for (const auto& [tag, type, count, value] : entries)
+        out += littleEndian(tag, 2) + littleEndian(type, 2) + littleEndian(count, 4) + littleEndian(value, 4);
+    return out + littleEndian(0, 4);
+}
+
+quint32 crc32(const QByteArray& bytes) {
+    quint32 crc = 0xffffffffu;
+    for (char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+struct MuxDeleter {
+    void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
+};
+using Mux = std::unique_ptr<WebPMux, MuxDeleter>;
+
+QByteArray assembled(WebPMux* mux) {
+    WebPData out{};
+    if (WebPMuxAssemble(mux, &out) != WEBP_MUX_OK)
+        return {};
+    QByteArray bytes(reinterpret_cast<const char*>(out.bytes), qsizetype(out.size));
+    WebPDataClear(&out);
+    return bytes;
+}
+
 } // namespace
+
+QByteArray littleEndian(quint32 value, int count) {
+    QByteArray out = bigEndian(value, count);
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+QByteArray makeDng(int orientation, const QByteArray& jpegPreview) {
+    QByteArray pixels = jpegPreview;
+    if (pixels.isEmpty()) {
+        const QImage preview = makeImage(32, 16).convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < preview.height(); ++y)
+            pixels.append(reinterpret_cast<const char*>(preview.constScanLine(y)), preview.width() * 3);
+    }
+    // Compression 7 and photometric 6 (YCbCr) make it a JPEG preview for LibRaw.
+    const quint32 compression = jpegPreview.isEmpty() ? 1 : 7, photometric = jpegPreview.isEmpty() ? 2 : 6;
+    const QByteArray cfa(64 * 32 * 2, '\x10');
+    const quint32 subIfd = 8 + 2 + 12 * 12 + 4, previewAt = subIfd + 2 + 12 * 11 + 4;
+    const quint32 cfaAt = previewAt + quint32(pixels.size());
+    // clang-format off
+    const QByteArray ifd0 = tiffIfd({{254, 4, 1, 1}, {256, 4, 1, 32}, {257, 4, 1, 16}, {258, 3, 1, 8},
+        {259, 3, 1, compression}, {262, 3, 1, photometric}, {273, 4, 1, previewAt},
+        {274, 3, 1, quint32(orientation)}, {277, 3, 1, 3}, {279, 4, 1, quint32(pixels.size())},
+        {330, 4, 1, subIfd}, {50706, 1, 4, 0x0401}});
+    const QByteArray raw = tiffIfd({{254, 4, 1, 0}, {256, 4, 1, 64}, {257, 4, 1, 32}, {258, 3, 1, 16},
+        {259, 3, 1, 1}, {262, 3, 1, 32803}, {273, 4, 1, cfaAt}, {277, 3, 1, 1},
+        {279, 4, 1, quint32(cfa.size())}, {33421, 3, 2, 0x00020002}, {33422, 1, 4, 0x02010100}});
+    // clang-format on
+    return QByteArray("II*\0", 4) + littleEndian(8, 4) + ifd0 + raw + pixels + cfa;
+}
+
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data) {
+    return bigEndian(quint32(data.size()), 4) + type + data + bigEndian(crc32(type + data), 4);
+}
+
+QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced) {
+    struct Pass {
+        quint32 x, y, dx, dy;
+    };
+    static constexpr Pass kWhole[] = {{0, 0, 1, 1}};
+    static constexpr Pass kAdam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                      {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    QByteArray rows;
+    for (const Pass& pass : interlaced ? std::span<const Pass>(kAdam7) : std::span<const Pass>(kWhole)) {
+        const quint32 columns = (width - pass.x + pass.dx - 1) / pass.dx;
+        if (columns == 0 || pass.y >= height)
+            continue;
+        for (quint32 y = pass.y; y < height; y += pass.dy)
+            rows.append('\0').append(qsizetype(columns), y < split ? '\0' : '\xff');
+    }
+    const QByteArray ihdr = bigEndian(width, 4) + bigEndian(height, 4) + QByteArray("\x08\x00\x00\x00", 4) +
+                            QByteArray(1, interlaced ? '\1' : '\0');
+    // qCompress puts the length ahead of a zlib stream.
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) +
+           pngChunk("IDAT", qCompress(rows, 9).mid(4)) + pngChunk("IEND", {});
+}
+
+QByteArray webpOf(const QImage& image, bool lossless, int quality) {
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    WebPConfig config;
+    if (!WebPConfigInit(&config))
+        return {};
+    config.lossless = lossless ? 1 : 0;
+    config.quality = float(quality);
+    // Lossy pictures at the fastest method; lossless ones as encoders write them by default, with
+    // the palettes and long runs that make a plain picture a few bytes.
+    if (!lossless)
+        config.method = 0;
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture))
+        return {};
+    picture.use_argb = 1;
+    picture.width = rgba.width();
+    picture.height = rgba.height();
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    QByteArray bytes;
+    if (WebPPictureImportRGBA(&picture, rgba.constBits(), int(rgba.bytesPerLine())) &&
+        WebPEncode(&config, &picture))
+        bytes = QByteArray(reinterpret_cast<const char*>(writer.mem), qsizetype(writer.size));
+    WebPPictureFree(&picture);
+    WebPMemoryWriterClear(&writer);
+    return bytes;
+}
+
+QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames) {
+    const Mux mux(WebPMuxNew());
+    if (!mux || WebPMuxSetCanvasSize(mux.get(), canvas.width(), canvas.height()) != WEBP_MUX_OK)
+        return {};
+    WebPMuxAnimParams params{};
+    params.bgcolor = 0;
+    params.loop_count = 0;
+    if (WebPMuxSetAnimationParams(mux.get(), &params) != WEBP_MUX_OK)
+        return {};
+    for (const WebpFrame& frame : frames) {
+        const QByteArray still = webpOf(frame.image, true);
+        WebPMuxFrameInfo info{};
+        info.bitstream = {reinterpret_cast<const uint8_t*>(still.constData()), size_t(still.size())};
+        info.x_offset = frame.offset.x();
+        info.y_offset = frame.offset.y();
+        info.duration = 100;
+        info.id = WEBP_CHUNK_ANMF;
+        info.dispose_method = WEBP_MUX_DISPOSE_NONE;
+        info.blend_method = WEBP_MUX_NO_BLEND;
+        if (still.isEmpty() || WebPMuxPushFrame(mux.get(), &info, 1) != WEBP_MUX_OK)
+            return {};
+    }
+    return assembled(mux.get());
+}
+
+QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile) {
+    const WebPData input{reinterpret_cast<const uint8_t*>(webp.constData()), size_t(webp.size())};
+    const Mux mux(WebPMuxCreate(&input, 1));
+    const WebPData icc{reinterpret_cast<const uint8_t*>(profile.constData()), size_t(profile.size())};
+    if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &icc, 1) != WEBP_MUX_OK)
+        return {};
+    return assembled(mux.get());
+}
 
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     const QByteArray tiff = QByteArray("MM\0*", 4) + bigEndian(8, 4) + bigEndian(1, 2) +
@@ -25,17 +185,23 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
     return jpeg.left(2) + app1 + jpeg.mid(2);
 }
 
-QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes) {
+QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes, int components) {
     const auto segment = [](char marker, const QByteArray& body) {
         return QByteArray("\xff", 1) + marker + bigEndian(quint32(body.size() + 2), 2) + body;
     };
     QByteArray jpeg("\xff\xd8", 2);
     jpeg += segment('\xdb', QByteArray(1, '\0') + QByteArray(64, '\1'));
-    jpeg += segment('\xc2', QByteArray("\x08", 1) + bigEndian(quint32(height), 2) +
-                                bigEndian(quint32(width), 2) + QByteArray("\x01\x01\x11\x00", 4));
+    QByteArray frame = QByteArray("\x08", 1) + bigEndian(quint32(height), 2) + bigEndian(quint32(width), 2) +
+                       char(components);
+    QByteArray scan(1, char(components));
+    for (int c = 1; c <= components; ++c) {
+        frame += QByteArray(1, char(c)) + QByteArray("\x11\x00", 2);
+        scan += QByteArray(1, char(c)) + QByteArray(1, '\0');
+    }
+    jpeg += segment('\xc2', frame);
     // One DC code, "0": a difference of nothing, which zero bits spell for every block.
     jpeg += segment('\xc4', QByteArray("\x00\x01", 2) + QByteArray(15, '\0') + QByteArray(1, '\0'));
-    const QByteArray dcScan = segment('\xda', QByteArray("\x01\x01\x00\x00\x00\x00", 6));
+    const QByteArray dcScan = segment('\xda', scan + QByteArray(3, '\0'));
     for (int i = 0; i < scans; ++i) {
         jpeg += dcScan;
         if (i == 0)

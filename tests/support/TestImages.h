@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
+#include <QPoint>
 #include <QString>
 
 namespace vennimo::test {
@@ -10,8 +12,30 @@ namespace vennimo::test {
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // A grey progressive JPEG of the given size made of `scans` DC scans without data after its first:
 // a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
-// `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips.
-QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0);
+// `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips. With
+// `components` 3 or 4 its scans hold each of them, at full resolution.
+QByteArray manyScanJpeg(int width, int height, int scans, int firstScanBytes = 0, int components = 1);
+// `value` in `count` bytes, least significant first, as TIFF "II" files and GIFs write it.
+QByteArray littleEndian(quint32 value, int count);
+// The smallest DNG LibRaw takes: IFD0 is its preview carrying the orientation, its SubIFD a 64x32
+// 16-bit CFA image. The preview is a 32x16 RGB bitmap of makeImage() (red top-left corner) or,
+// when given, the JPEG bytes, which the TIFF tags say are 32x16 whatever the JPEG claims.
+QByteArray makeDng(int orientation, const QByteArray& jpegPreview = {});
+// A PNG chunk: its length, type, data and CRC.
+QByteArray pngChunk(const QByteArray& type, const QByteArray& data);
+// An 8-bit grey PNG whose rows above `split` are black and the rest white, stored row by row or
+// in Adam7's seven passes; compresses to a few kilobytes whatever its size.
+QByteArray greyPng(quint32 width, quint32 height, quint32 split, bool interlaced = false);
+// WebPs made by libwebp's own encoder and muxer: a still picture with its alpha channel, lossless
+// or lossy; an animation whose frames lie at even offsets on a transparent canvas; and a still
+// WebP given a colour profile. Empty when libwebp refuses.
+QByteArray webpOf(const QImage& image, bool lossless, int quality = 90);
+struct WebpFrame {
+    QImage image;
+    QPoint offset;
+};
+QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames);
+QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 

@@ -13,6 +13,9 @@
 // meanwhile), "file:PATH" (the bytes of that file), "text:..." (those bytes) or "slow:MS:..."
 // (those bytes after MS milliseconds, the whole program waiting meanwhile). Every request is told ("asked
 // TYPE"). "watch=X,Y,W,H" times the target's status answers to the pointer's arrival in that rectangle.
+// "exit=MS" ends the program MS milliseconds after a target first answered the drag (in the watched
+// rectangle, when one is given), in the middle of its drag: no XdndLeave or XdndDrop is ever sent,
+// as when a program crashes.
 #include <QApplication>
 #include <QBuffer>
 #include <QCursor>
@@ -24,6 +27,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
+#include <QRandomGenerator>
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
@@ -81,11 +85,24 @@ private:
     int m_delayMs;
 };
 
+// Drawn into each run's pictures. The import saves a picture under its digest, so two runs that
+// dropped the same bytes would show one file: the process id alone repeats its hue every 360 runs.
+quint32 runMark() {
+    static const quint32 mark = QRandomGenerator::system()->generate() | 1u;
+    return mark;
+}
+
 // Each run draws its own picture, so that no two runs drop the same bytes.
 QByteArray picture(const char* format) {
     QImage image(160, 120, QImage::Format_RGB32);
-    image.fill(QColor::fromHsv(int(QCoreApplication::applicationPid() % 360), 160, 150));
-    QPainter(&image).fillRect(20, 20, 60, 50, QColor(230, 200, 40));
+    image.fill(QColor::fromHsv(int(runMark() % 360), 160, 150));
+    QPainter painter(&image);
+    painter.fillRect(20, 20, 60, 50, QColor(230, 200, 40));
+    // The mark's bits as squares big enough to outlast JPEG's rounding.
+    for (int bit = 0; bit < 32; ++bit)
+        painter.fillRect(bit % 16 * 10, 100 + bit / 16 * 10, 10, 10,
+                         (runMark() >> bit) & 1u ? Qt::black : Qt::white);
+    painter.end();
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -96,7 +113,7 @@ QByteArray picture(const char* format) {
 // Noise the PNG encoder cannot shrink: about 1 MB.
 QByteArray bigPicture() {
     QImage image(600, 580, QImage::Format_RGB32);
-    quint32 seed = quint32(QCoreApplication::applicationPid()) | 1u;
+    quint32 seed = runMark();
     for (int y = 0; y < image.height(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
@@ -166,11 +183,12 @@ public:
         bool pieces = false;
     };
 
-    RequestFilter(xcb_connection_t* c, QStringList never, QRect watched, QHash<QString, Own> own)
+    RequestFilter(xcb_connection_t* c, QStringList never, QRect watched, QHash<QString, Own> own, int exitMs)
         : m_c(c)
         , m_never(std::move(never))
         , m_watched(watched)
-        , m_own(std::move(own)) {
+        , m_own(std::move(own))
+        , m_exitMs(exitMs) {
         m_incr = atom("INCR");
         m_clock.start();
         m_status = atom("XdndStatus");
@@ -197,6 +215,14 @@ public:
             if (client->type == m_status && m_pendingSince >= 0) {
                 say(QString("status after %1 ms").arg(m_clock.elapsed() - m_pendingSince));
                 m_pendingSince = -1;
+            }
+            if (client->type == m_status && m_exitMs >= 0 && !m_exiting &&
+                (m_watched.isEmpty() || m_watched.contains(QCursor::pos()))) {
+                m_exiting = true;
+                QTimer::singleShot(m_exitMs, [] {
+                    say("exit");
+                    std::_Exit(0);
+                });
             }
             return false;
         }
@@ -310,6 +336,8 @@ private:
     QPoint m_last;
     xcb_atom_t m_status = XCB_ATOM_NONE;
     qint64 m_pendingSince = -1;
+    int m_exitMs = -1;
+    bool m_exiting = false;
 };
 
 class Source : public QWidget {
@@ -361,9 +389,12 @@ int main(int argc, char** argv) {
         QRect watched;
         QHash<QString, int> slowMs;
         QHash<QString, RequestFilter::Own> own;
+        int exitMs = -1;
         for (const QString& arg : args.mid(3)) {
             const QString type = arg.section('=', 0, 0), answer = arg.section('=', 1);
-            if (type == "watch") {
+            if (type == "exit") {
+                exitMs = answer.toInt();
+            } else if (type == "watch") {
                 const QStringList n = answer.split(',');
                 if (n.size() == 4)
                     watched = QRect(n[0].toInt(), n[1].toInt(), n[2].toInt(), n[3].toInt());
@@ -403,7 +434,7 @@ int main(int argc, char** argv) {
         auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
         if (x11 == nullptr)
             return 3;
-        filter = std::make_unique<RequestFilter>(x11->connection(), never, watched, own);
+        filter = std::make_unique<RequestFilter>(x11->connection(), never, watched, own, exitMs);
         app.installNativeEventFilter(filter.get());
         source = std::make_unique<Source>(args.mid(3).join('\n'),
                                           [offers, slowMs] { return new ToldData(offers, slowMs); });

@@ -1,7 +1,8 @@
-#include "platform/LongSidePngDecoder.h"
+#include "platform/PngDecoder.h"
 
 #include "platform/FileDescriptor.h"
 
+#include <QColorSpace>
 #include <QFile>
 
 #include <png.h>
@@ -18,6 +19,7 @@ namespace vennimo {
 namespace {
 
 constexpr qsizetype kHeaderBytes = 8 + 8 + 8; // signature, IHDR length and type, width and height
+constexpr png_uint_32 kIccHeaderBytes = 128;
 
 quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
     const auto* p = reinterpret_cast<const uchar*>(bytes.constData() + at);
@@ -60,11 +62,35 @@ void fail(png_structp png, png_const_charp) {
 
 void ignoreWarning(png_structp, png_const_charp) {}
 
+// What Qt's reader made of the colour chunks: the profile, else sRGB, else a gamma on sRGB's
+// primaries. Chunks before the pixels only, which is where the format puts them.
+QColorSpace colourSpace(png_structp png, png_infop info) {
+    png_charp name = nullptr;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) != 0 && length >= kIccHeaderBytes &&
+        std::memcmp(profile + 36, "acsp", 4) == 0) {
+        // Qt warns about what is plainly no profile; such a chunk is left out without a word.
+        const QColorSpace space = QColorSpace::fromIccProfile(
+            QByteArray(reinterpret_cast<const char*>(profile), qsizetype(length)));
+        if (space.isValid())
+            return space;
+    }
+    int intent = 0;
+    if (png_get_sRGB(png, info, &intent) != 0)
+        return QColorSpace::SRgb;
+    double gamma = 0;
+    if (png_get_gAMA(png, info, &gamma) != 0 && gamma > 0)
+        return QColorSpace(QColorSpace::Primaries::SRgb, float(1.0 / gamma));
+    return {};
+}
+
 // Reads into `image`, made here once the header is known; false for damaged data.
 bool readInto(png_structp png, png_infop info, QImage* image) {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    // The pixel cap was checked on the header; the side limit only stood in for it.
+    // The pixel cap was checked on the header; libpng's million-pixel side limit only stood in for it.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     png_read_info(png, info);
     png_uint_32 width = 0, height = 0;
@@ -76,6 +102,7 @@ bool readInto(png_structp png, png_infop info, QImage* image) {
     png_set_gray_to_rgb(png);
     if (!alpha)
         png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    const QColorSpace space = colourSpace(png, info);
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(width) * 4 || width > INT_MAX || height > INT_MAX)
@@ -83,6 +110,7 @@ bool readInto(png_structp png, png_infop info, QImage* image) {
     *image = QImage(int(width), int(height), alpha ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888);
     if (image->isNull())
         return false;
+    image->setColorSpace(space);
     // Row by row into the image: libpng's own buffers stay a row or two wide.
     const auto* input = static_cast<const Input*>(png_get_io_ptr(png));
     for (int pass = 0; pass < passes; ++pass)
@@ -112,19 +140,18 @@ QImage decodeFrom(Input& input) {
 
 } // namespace
 
-std::optional<QSize> LongSidePngDecoder::longSide(const QByteArray& head) {
-    if (head.size() < kHeaderBytes || !head.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)) ||
-        head.mid(12, 4) != "IHDR")
+std::optional<QSize> PngDecoder::storedSize(const QByteArray& head) {
+    if (!head.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
         return std::nullopt;
+    if (head.size() < kHeaderBytes || head.mid(12, 4) != "IHDR")
+        return QSize();
     const quint32 width = bigEndian32(head, 16), height = bigEndian32(head, 20);
-    if (width <= kDefaultSideLimit && height <= kDefaultSideLimit)
-        return std::nullopt;
     if (width > PNG_UINT_31_MAX || height > PNG_UINT_31_MAX)
         return QSize();
     return QSize(int(width), int(height));
 }
 
-QImage LongSidePngDecoder::decode(const QString& path, const std::function<bool()>& stop) {
+QImage PngDecoder::decode(const QString& path, const std::function<bool()>& stop) {
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
@@ -135,7 +162,7 @@ QImage LongSidePngDecoder::decode(const QString& path, const std::function<bool(
     return decodeFrom(input);
 }
 
-QImage LongSidePngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
+QImage PngDecoder::decode(const QByteArray& data, const std::function<bool()>& stop) {
     Input input;
     input.stop = stop ? &stop : nullptr;
     input.data = data.constData();

@@ -1,0 +1,137 @@
+#include "platform/BoundedChildProcess.h"
+#include "platform/ImageDecoderShared.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace vennimo::image_decoding {
+
+namespace {
+
+// Qt's SVG plugin reads a whole document, then draws it in one call: a few megabytes of elements
+// can cost minutes. Its work is bounded as a dropped PDF's is, in a child process; what goes past a
+// bound is refused as damaged. A second of processor time draws any SVG a person made at the sizes
+// the application asks for.
+constexpr auto kSvgCpuTime = std::chrono::seconds(1);
+// A child that waits rather than works (a lock it inherited held) is given up on.
+constexpr auto kSvgDeadline = std::chrono::seconds(10);
+// The helper's own memory with its document's; the picture's comes on top.
+constexpr qint64 kSvgDocumentBytes = qint64(384) << 20;
+
+// The helper beside the running program (the application's folder), else the one built with it.
+QByteArray drawProgram() {
+    static const QByteArray program = [] {
+        const QString beside =
+            QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath() +
+            QStringLiteral("/vennimo-svg-draw");
+        return QFileInfo(beside).isExecutable() ? QFile::encodeName(beside)
+                                                : QByteArray(VENNIMO_SVG_DRAW_PATH);
+    }();
+    return program;
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// In the forked child: bytes go into a memory file the helper reads by its name, the helper's
+// memory is bounded afresh (the copy's own bound counted the parent's memory), and what Qt's plugin
+// says about a document is kept from the standard error. Returns only when the helper cannot run.
+void execDrawing(const QByteArray& program, const Source& source, const QByteArray& longest, bool draw,
+                 qint64 memoryBytes) {
+    QByteArray path = QFile::encodeName(source.path);
+    if (!source.isFile()) {
+        const int input = ::memfd_create("svg", MFD_CLOEXEC);
+        if (input < 0 || !writeAll(input, source.data.constData(), size_t(source.data.size())))
+            return;
+        // Open in the helper: the name stays valid for it.
+        if (::fcntl(input, F_SETFD, 0) != 0)
+            return;
+        path = "/proc/self/fd/" + QByteArray::number(input);
+    }
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0)
+        ::dup2(null, STDERR_FILENO);
+    const rlimit memory{rlim_t(memoryBytes), rlim_t(memoryBytes)};
+    ::setrlimit(RLIMIT_DATA, &memory);
+    char* arguments[] = {const_cast<char*>(program.constData()), path.data(),
+                         const_cast<char*>(longest.constData()), const_cast<char*>(draw ? nullptr : "size"),
+                         nullptr};
+    ::execv(program.constData(), arguments);
+}
+
+Result<BoundedChildAnswer> inChild(const Source& source, int maxPixelSize, bool draw,
+                                   const std::function<bool()>& stop) {
+    const qint64 longest = maxPixelSize > 0 ? maxPixelSize : ImageDecoder::kMaxPixels;
+    const qint64 pixels = maxPixelSize > 0
+                              ? std::min(qint64(maxPixelSize) * maxPixelSize, ImageDecoder::kMaxPixels)
+                              : ImageDecoder::kMaxPixels;
+    // The picture may be held twice while it is converted and sent.
+    const qint64 memoryBytes = kSvgDocumentBytes + (draw ? 2 * pixels * 4 : 0);
+    const BoundedChildLimits limits{
+        .deadline = kSvgDeadline, .cpuTime = kSvgCpuTime, .memoryBytes = memoryBytes};
+    const QByteArray program = drawProgram();
+    const QByteArray side = QByteArray::number(maxPixelSize);
+    return BoundedChildProcess::run(
+        [&](BoundedChildAnswer&) {
+            execDrawing(program, source, side, draw, memoryBytes);
+            ::_exit(127);
+        },
+        int(std::min<qint64>(longest, INT_MAX)), limits, stop);
+}
+
+Error fromChild(qint32 code) {
+    return code == kImageTooLargeCode ? tooLarge() : unreadable();
+}
+
+bool wasStopped(const Error& error) {
+    return error.domain == kPosixErrorDomain && error.sysErrno == ECANCELED;
+}
+
+} // namespace
+
+bool isSvgFormat(const QByteArray& format) {
+    return format == "svg" || format == "svgz";
+}
+
+Result<ImageHeader> svgHeader(const Source& source) {
+    auto answer = inChild(source, 0, false, {});
+    if (!answer)
+        return unreadable();
+    if (answer->code != 0)
+        return fromChild(answer->code);
+    ImageHeader header;
+    header.size = answer->size;
+    header.format = "svg";
+    return header;
+}
+
+Result<QImage> svgDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop) {
+    auto answer = inChild(source, maxPixelSize, true, stop);
+    if (!answer)
+        return wasStopped(answer.error()) ? Error::fromErrno(ECANCELED, source.path) : unreadable();
+    if (answer->code != 0)
+        return fromChild(answer->code);
+    if (answer->image.isNull())
+        return unreadable();
+    return answer->image;
+}
+
+} // namespace vennimo::image_decoding

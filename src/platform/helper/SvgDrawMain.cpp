@@ -1,0 +1,52 @@
+// Reads one SVG and draws it for the process that started this one (ImageDecoder, through
+// BoundedChildProcess), which bounds its time and memory and reads the answer:
+//   vennimo-svg-draw FILE LONGEST_SIDE        the size and the picture, its longer side at most
+//                                             LONGEST_SIDE (<= 0: full size)
+//   vennimo-svg-draw FILE LONGEST_SIDE size   the size alone
+// A process of its own, started afresh, because Qt's drawing hands large pictures to a thread pool
+// that a forked copy of a running application has no threads for.
+#include "platform/BoundedChildProcess.h"
+#include "platform/ImageDecoderShared.h"
+
+#include <QGuiApplication>
+#include <QImageReader>
+
+using namespace vennimo;
+
+namespace {
+
+qint32 read(const QString& path, int longestSide, bool draw, BoundedChildAnswer& answer) {
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    if (!image_decoding::isSvgFormat(reader.format()))
+        return kImageUnreadableCode;
+    // The size the plugin draws at when asked for none, the cap checked.
+    answer.size = reader.size();
+    if (auto error = image_decoding::checkSize(answer.size))
+        return error->code;
+    if (!draw)
+        return 0;
+    const QSize target = ImageDecoder::boundedSize(answer.size, longestSide);
+    reader.setScaledSize(target);
+    QImage image;
+    if (!reader.read(&image) || image.size() != target)
+        return kImageUnreadableCode;
+    answer.image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return answer.image.isNull() ? kImageUnreadableCode : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Drawn into memory: no display, and fonts from fontconfig.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    // Qt's own default is below a picture at the pixel cap; the parent bounds the memory.
+    QImageReader::setAllocationLimit(int((ImageDecoder::kMaxPixels * 4 >> 20) + 1));
+    const QStringList arguments = app.arguments();
+    BoundedChildAnswer answer;
+    answer.code = kImageUnreadableCode;
+    if (arguments.size() == 3 || (arguments.size() == 4 && arguments[3] == QLatin1String("size")))
+        answer.code = read(arguments[1], arguments[2].toInt(), arguments.size() == 3, answer);
+    return BoundedChildProcess::sendAnswer(answer) ? 0 : 1;
+}
