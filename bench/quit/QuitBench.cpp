@@ -11,15 +11,20 @@
 //
 // Needs an X server with a window manager and a compositor, as the x11 tests run:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
-//     'openbox & xcompmgr & sleep 1; build-release/bench/quit/bench_quit [PHOTOS] [PAGES] [ROUNDS]'
-// Defaults: 8 photos on the rope, 24 page turns a session, 3 rounds.
+//     'openbox & xcompmgr & sleep 1; build-release/bench/quit/bench_quit [PHOTOS] [PAGES] [ROUNDS] [CASES]'
+// Defaults: 8 photos on the rope, 24 page turns a session, 3 rounds. A fourth argument, a
+// comma-separated list of sessions, arrivals, drawing and copied (default: all), picks the cases.
 // Then sessions that end while the prints and thumbnails of files just copied onto the Desktop are
 // drawn: two JPEGs of 20,000 empty scans (SIGTERM 6 s after they came), and six 6000 x 4000 HEICs
 // (SIGTERM 1.5 s after), each in a fresh home; besides the time, the CPU the process spent after
 // the signal. Target: under 300 ms on a quiet machine, under 200 ms of CPU.
+// Last, sessions with one 6000 x 4000 camera photo on the rope that end right after the photo was
+// copied (a click and Control-C), the signal as soon as the copy is on the clipboard, its picture
+// being decoded for a paste: the same figures, to the same target.
 // VENNIMO_BENCH_HOME=/some/folder keeps the home (and its photos) for the next run.
 // VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
+#include "platform/X11Selection.h"
 #include "rope/ClotheslineRopeGeometry.h"
 
 #include <QApplication>
@@ -233,6 +238,50 @@ std::optional<std::pair<double, double>> quitWhileDrawing(const QString& program
     return std::make_pair(exitMs, (cpuAfter - cpuBefore) * 1000);
 }
 
+// A fresh session hangs `photo`; a click selects it, Control-C copies it, and the signal comes as
+// soon as the copy is on the clipboard.
+std::optional<CostlyEnding> quitRightAfterCopy(const QString& program, const QString& photo, int signal) {
+    QTemporaryDir home;
+    vennimo::bench::useOwnHome(home.path());
+    const QString desktop = home.path() + QStringLiteral("/Desktop");
+    const QString storage = home.path() + QStringLiteral("/.local/share/VennimoGallery");
+    QDir().mkpath(desktop);
+    QProcess gallery;
+    if (!startSettled(gallery, program))
+        return std::nullopt;
+    const auto fail = [&gallery]() -> std::optional<CostlyEnding> {
+        gallery.kill();
+        gallery.waitForFinished();
+        return std::nullopt;
+    };
+    // Moved in whole, so that it is read once.
+    const QString staged = home.path() + QStringLiteral("/") + QFileInfo(photo).fileName();
+    if (!QFile::copy(photo, staged) || !QFile::rename(staged, desktop + QStringLiteral("/copied.jpg")))
+        return fail();
+    const QDeadlineTimer hung(60'000);
+    while (hangingRows(storage) < 1 && !hung.hasExpired())
+        waitMs(100);
+    waitMs(kSettleMs);
+    const std::optional<QRect> window = ropeWindow(gallery.processId());
+    const std::optional<QPoint> print = window ? firstPrint(storage, *window) : std::nullopt;
+    if (!print)
+        return fail();
+    xdotool({QStringLiteral("mousemove"), QString::number(print->x()), QString::number(print->y())}, 300);
+    xdotool({QStringLiteral("click"), QStringLiteral("1")}, 1000);
+    const std::optional<unsigned> before = vennimo::X11Selection::owner("CLIPBOARD");
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+c")}, 0);
+    const QDeadlineTimer copied(10'000);
+    for (;;) {
+        const std::optional<unsigned> owner = vennimo::X11Selection::owner("CLIPBOARD");
+        if (owner && owner != before)
+            break;
+        if (copied.hasExpired())
+            return fail();
+        QThread::msleep(1);
+    }
+    return endCountingCpu(gallery, signal);
+}
+
 double median(QList<double> values) {
     std::sort(values.begin(), values.end());
     return values.isEmpty() ? 0 : values[values.size() / 2];
@@ -254,9 +303,11 @@ int main(int argc, char** argv) {
     const QString storage = homePath + QStringLiteral("/.local/share/VennimoGallery");
     QDir().mkpath(desktop);
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
+    const QStringList wanted = args.value(4, QStringLiteral("sessions,arrivals,drawing,copied"))
+                                   .split(QLatin1Char(','), Qt::SkipEmptyParts);
 
     // The photos arrive after the first scan, so that they hang; later starts find them hung.
-    if (hangingRows(storage) < photos) {
+    if (wanted.contains(QStringLiteral("sessions")) && hangingRows(storage) < photos) {
         std::printf("preparing %d photos of %d x %d...\n", photos, kPhotoWidth, kPhotoHeight);
         QTemporaryDir staging;
         for (int i = 0; i < photos; ++i)
@@ -276,7 +327,7 @@ int main(int argc, char** argv) {
         first.terminate();
         first.waitForFinished(30'000);
     }
-    if (hangingRows(storage) < photos) {
+    if (wanted.contains(QStringLiteral("sessions")) && hangingRows(storage) < photos) {
         std::printf("the photos did not hang\n");
         return 1;
     }
@@ -297,6 +348,8 @@ int main(int argc, char** argv) {
         {"previews paged, last photo copied, clipboard taken by another program, SIGTERM", true, Copy::taken,
          SIGTERM}};
     for (const Mode& mode : modes) {
+        if (!wanted.contains(QStringLiteral("sessions")))
+            break;
         QList<double> exits;
         QList<double> gone;
         for (int round = 0; round < rounds; ++round) {
@@ -356,12 +409,14 @@ int main(int argc, char** argv) {
         heics.append(QStringLiteral("%1/camera-%2.heic").arg(arrivals).arg(i));
     const bool heicsMade =
         std::all_of(heics.cbegin(), heics.cend(), [](const QString& f) { return QFile::exists(f); });
-    if (!heicsMade) {
+    if (!heicsMade && wanted.contains(QStringLiteral("arrivals"))) {
         std::printf("preparing 6 HEICs of 6000 x 4000...\n");
         std::fflush(stdout);
     }
     QList<Arrival> cases{{"2 JPEGs of 20,000 scans copied onto the Desktop, SIGTERM 6 s later", scans, 6000}};
-    if (heicsMade || vennimo::bench::writeCameraHeics(heics, 6000, 4000))
+    if (!wanted.contains(QStringLiteral("arrivals")))
+        cases.clear();
+    else if (heicsMade || vennimo::bench::writeCameraHeics(heics, 6000, 4000))
         cases.append({"6 HEICs of 6000 x 4000 copied onto the Desktop, SIGTERM 1.5 s later", heics, 1500});
     else
         std::printf("no HEICs: heif-enc is missing or failed\n");
@@ -395,12 +450,14 @@ int main(int argc, char** argv) {
     constexpr int kDrawingMs = 10'000;
     constexpr double kDrawingCpuSeconds = 0.3;
     QTemporaryDir cameraFiles(homePath + QStringLiteral("/camera-XXXXXX"));
-    std::printf("preparing %d photos of %d x %d...\n", kDrawnPhotos, kDrawnWidth, kDrawnHeight);
-    for (int i = 0; i < kDrawnPhotos; ++i)
+    const bool drawing = wanted.contains(QStringLiteral("drawing"));
+    if (drawing)
+        std::printf("preparing %d photos of %d x %d...\n", kDrawnPhotos, kDrawnWidth, kDrawnHeight);
+    for (int i = 0; drawing && i < kDrawnPhotos; ++i)
         vennimo::bench::writeCameraJpeg(QStringLiteral("%1/camera-%2.jpg").arg(cameraFiles.path()).arg(i),
                                         kDrawnWidth, kDrawnHeight, 40 + i);
     int copied = 0;
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : drawing ? QList<int>{SIGTERM, SIGINT} : QList<int>()) {
         QList<double> exits;
         QList<double> cpu;
         for (int round = 0; round < rounds; ++round) {
@@ -438,6 +495,34 @@ int main(int argc, char** argv) {
                     "(%.0f..%.0f), CPU after the signal %.0f ms median (%.0f..%.0f)\n",
                     kDrawnPhotos, signal == SIGTERM ? "SIGTERM" : "SIGINT (the user's quit)", median(exits),
                     *std::min_element(exits.begin(), exits.end()),
+                    *std::max_element(exits.begin(), exits.end()), median(cpu),
+                    *std::min_element(cpu.begin(), cpu.end()), *std::max_element(cpu.begin(), cpu.end()));
+        std::fflush(stdout);
+    }
+
+    if (!wanted.contains(QStringLiteral("copied")))
+        return 0;
+    const QString copiedPhoto = cameraFiles.path() + QStringLiteral("/copied.jpg");
+    vennimo::bench::writeCameraJpeg(copiedPhoto, kDrawnWidth, kDrawnHeight, 60);
+    for (const int signal : {SIGTERM, SIGINT}) {
+        QList<double> exits;
+        QList<double> cpu;
+        for (int round = 0; round < rounds; ++round) {
+            const std::optional<CostlyEnding> ending = quitRightAfterCopy(program, copiedPhoto, signal);
+            if (!ending) {
+                std::printf("quit right after a copy: the photo was not copied or the process did not end\n");
+                continue;
+            }
+            exits.append(ending->exitMs);
+            cpu.append(ending->cpuMs);
+            waitMs(500);
+        }
+        if (exits.isEmpty())
+            continue;
+        std::printf("a %d x %d photo on the rope copied, %s at once: signal to exit %.0f ms median "
+                    "(%.0f..%.0f), CPU after the signal %.0f ms median (%.0f..%.0f)\n",
+                    kDrawnWidth, kDrawnHeight, signal == SIGTERM ? "SIGTERM" : "SIGINT (the user's quit)",
+                    median(exits), *std::min_element(exits.begin(), exits.end()),
                     *std::max_element(exits.begin(), exits.end()), median(cpu),
                     *std::min_element(cpu.begin(), cpu.end()), *std::max_element(cpu.begin(), cpu.end()));
         std::fflush(stdout);

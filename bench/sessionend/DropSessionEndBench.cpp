@@ -9,15 +9,20 @@
 //
 // Needs an X server with a window manager, as the x11 tests run:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
-//     'openbox & sleep 1; build/bench/sessionend/bench_drop_session_end [COUNTS] [RUNS] [MB] [FOLDERS]'
+//     'openbox & sleep 1; build/bench/sessionend/bench_drop_session_end [COUNTS] [RUNS] [MB] [FOLDERS]
+//     [CASES]'
 // COUNTS is a comma-separated list (default 30,60); FOLDERS a comma-separated list of folders to
 // make the photos in, one case each (default: beside this program, then the temporary folder).
 // Then, from the same folders, drops of six JPEGs of 20,000 empty scans and of six 6000 x 4000
 // HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send. Last, from
-// the temporary folder, 40 progressive 5640 x 3172 JPEGs (about 10 MB each), whose checks hold whole-picture
-// coefficient buffers: the CPU the process spends after the signal (mostly the kernel giving that
-// memory back; target 200 ms) and its peak resident memory at the signal and, in a run left to
-// finish, over the whole drop (target 600 MB). COUNTS "progressive" runs only that case.
+// the temporary folder only, the smallest count of photos ended by SIGTERM and SIGHUP 2 ms later,
+// as a stopped session scope sends them: besides the time, whether the process ended by itself.
+// CASES, a comma-separated list of drops, scans, heics and hangup (default: all), picks the cases.
+// COUNTS "progressive" runs only a case of its own: from the temporary folder, 40 progressive
+// 5640 x 3172 JPEGs (about 10 MB each), whose checks hold whole-picture coefficient buffers: the
+// CPU the process spends after the signal (mostly the kernel giving that memory back; target
+// 200 ms) and its peak resident memory at the signal and, in a run left to finish, over the whole
+// drop (target 600 MB).
 // VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
 #include "dragdrop/ExternalImageDrop.h"
@@ -197,6 +202,8 @@ struct Run {
     double exitMs = -1;
     double cpuAfterMs = 0;
     double peakMiB = 0;
+    // Ended by itself, with status 0, rather than killed by a signal.
+    bool clean = false;
     int writtenAfter = 0;
     int hung = 0;
     int copies = 0;
@@ -204,11 +211,16 @@ struct Run {
     int halfWritten = 0;
 };
 
+// The signals of the end, sent 2 ms apart.
+using Signals = QList<int>;
+constexpr int kSignalsApartMs = 2;
+
 // With `finishDrop`, the signal waits until every dropped photo was copied in and hangs; with
 // `afterNamed`, it goes 0.5 s after the first copy is named rather than begun.
 std::optional<Run> measure(const QString& program, const QStringList& photos, const QString& homeParent,
                            bool copiedIn, std::optional<int> signalAfterDropMs = std::nullopt,
-                           bool finishDrop = false, bool afterNamed = false) {
+                           const Signals& ending = {SIGTERM}, bool finishDrop = false,
+                           bool afterNamed = false) {
     QTemporaryDir home(homeParent + QStringLiteral("/home-XXXXXX"));
     vennimo::bench::useOwnHome(home.path());
     const QString desktop = home.path() + QStringLiteral("/Desktop");
@@ -218,6 +230,8 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
 
     QProcess gallery;
     gallery.setProcessChannelMode(QProcess::ForwardedChannels);
+    // SIGHUP as a session sends it, even when the bench runs under nohup.
+    gallery.setChildProcessModifier([] { ::signal(SIGHUP, SIG_DFL); });
     gallery.start(program);
     if (!gallery.waitForStarted())
         return std::nullopt;
@@ -282,12 +296,16 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
     run.peakMiB = peakResidentMiB(pid);
     const double cpuBefore = vennimo::bench::cpuOf(pid).value_or(vennimo::bench::CpuReading{}).seconds;
     double cpuLast = cpuBefore;
-    QElapsedTimer ending;
-    ending.start();
-    ::kill(pid_t(pid), SIGTERM);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    for (qsizetype i = 0; i < ending.size(); ++i) {
+        if (i > 0)
+            QThread::usleep(kSignalsApartMs * 1000);
+        ::kill(pid_t(pid), ending[i]);
+    }
     const int atSignal = saved();
     // The process is not reaped while its CPU time is read, so its last reading is its final one.
-    while (ending.elapsed() < kLimitMs) {
+    while (sinceSignal.elapsed() < kLimitMs) {
         const std::optional<vennimo::bench::CpuReading> now = vennimo::bench::cpuOf(pid);
         if (now)
             cpuLast = now->seconds;
@@ -295,9 +313,10 @@ std::optional<Run> measure(const QString& program, const QStringList& photos, co
             break;
         QThread::usleep(500);
     }
-    run.exitMs = double(ending.nsecsElapsed()) / 1e6;
+    run.exitMs = double(sinceSignal.nsecsElapsed()) / 1e6;
     run.cpuAfterMs = (cpuLast - cpuBefore) * 1000;
     const bool ended = waitFor([&] { return gallery.state() == QProcess::NotRunning; }, kLimitMs);
+    run.clean = gallery.exitStatus() == QProcess::NormalExit && gallery.exitCode() == 0;
     gesture.waitForFinished(5000);
     source.hide();
     if (!ended) {
@@ -343,7 +362,7 @@ bool ranProgressive(const QString& program, const QString& homeParent, int runs)
     for (int run = 0; run <= runs; ++run) {
         const bool finish = run == runs;
         const std::optional<Run> result =
-            measure(program, photos, homeParent, true, std::nullopt, finish, true);
+            measure(program, photos, homeParent, true, std::nullopt, {SIGTERM}, finish, true);
         if (!result) {
             std::printf("drop of %d progressive photos: run %d failed\n", kCount, run + 1);
             continue;
@@ -375,6 +394,9 @@ int main(int argc, char** argv) {
     const int runs = std::max(1, app.arguments().value(2, QStringLiteral("3")).toInt());
     const int megabytes = std::max(1, app.arguments().value(3, QStringLiteral("16")).toInt());
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
+    const QStringList cases = app.arguments()
+                                  .value(5, QStringLiteral("drops,scans,heics,hangup"))
+                                  .split(QLatin1Char(','), Qt::SkipEmptyParts);
 
     // The bench's own folders, homes included, outside any of the application's homes. By default
     // the photos lie outside the temporary folders first, as in a user's picture folder, and then
@@ -425,7 +447,7 @@ int main(int argc, char** argv) {
                     copiedIn ? "a temporary folder: copied in" : "hung where they lie", width, height,
                     double(QFileInfo(photos.first()).size()) / 1'048'576.0);
 
-        for (int count : counts) {
+        for (int count : cases.contains(QStringLiteral("drops")) ? counts : QList<int>()) {
             for (int run = 0; run < runs; ++run) {
                 const std::optional<Run> result =
                     measure(program, photos.mid(0, count), work.path(), copiedIn);
@@ -456,9 +478,11 @@ int main(int argc, char** argv) {
             if (!madeHeics.isEmpty() && !QFile::copy(madeHeics[i], heics.last()))
                 return 1;
         }
-        const QList<std::pair<const char*, QStringList>> costly{
-            {"JPEGs of 20,000 scans", scans},
-            {"HEICs of 6000 x 4000", madeHeics.isEmpty() ? QStringList() : heics}};
+        QList<std::pair<const char*, QStringList>> costly;
+        if (cases.contains(QStringLiteral("scans")))
+            costly.append({"JPEGs of 20,000 scans", scans});
+        if (cases.contains(QStringLiteral("heics")))
+            costly.append({"HEICs of 6000 x 4000", madeHeics.isEmpty() ? QStringList() : heics});
         for (const auto& [what, files] : costly) {
             if (files.isEmpty()) {
                 std::printf("no %s: heif-enc is missing or failed\n", what);
@@ -476,6 +500,26 @@ int main(int argc, char** argv) {
                             result->halfWritten);
                 std::fflush(stdout);
             }
+        }
+
+        // A stopped session scope: SIGTERM, and SIGHUP right behind it, while copies are made.
+        if (!copiedIn || !cases.contains(QStringLiteral("hangup")))
+            continue;
+        const int fewest = *std::min_element(counts.cbegin(), counts.cend());
+        for (int run = 0; run < runs; ++run) {
+            const std::optional<Run> result = measure(program, photos.mid(0, fewest), work.path(), copiedIn,
+                                                      std::nullopt, {SIGTERM, SIGHUP});
+            if (!result) {
+                std::printf("drop of %d, SIGTERM and SIGHUP: run %d failed\n", fewest, run + 1);
+                continue;
+            }
+            std::printf(
+                "drop of %d photos (copied in), SIGTERM and SIGHUP %d ms later: exit after %.0f ms, %s; "
+                "copies named: %d, whole: %d, hung: %d; half-written left: %d\n",
+                fewest, kSignalsApartMs, result->exitMs,
+                result->clean ? "ended by itself" : "killed by the signal", result->copies,
+                result->wholeCopies, result->hung, result->halfWritten);
+            std::fflush(stdout);
         }
     }
     if (!ranProgressive(program, work.path(), runs))

@@ -2,6 +2,7 @@
 
 #include "platform/ImageDecoder.h"
 #include "platform/PngWriter.h"
+#include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 
 #include <condition_variable>
@@ -147,11 +148,13 @@ std::optional<QByteArray> ImageClipboardData::png(const QByteArray& source) {
 
 std::optional<QByteArray> ImageClipboardData::pngUnlessStopped(const QByteArray& source,
                                                                const std::atomic<bool>& stop) {
-    const auto image = ImageDecoder::decode(source);
-    if (!image || stop)
+    // Nobody pastes from a process on its way out: its end stops the decoding and the encoding
+    // as the dropped data does, at their next row, instead of holding the exit for a large photo.
+    const auto stopped = [&stop] { return stop.load() || ProcessExit::announced(); };
+    const auto image = ImageDecoder::decodeScaled(source, 0, stopped);
+    if (!image || stopped())
         return std::nullopt;
-    // A large picture's encoding ends within moments of the stop instead of seconds.
-    return PngWriter::encode(*image, kFastestZlibLevel, [&stop] { return stop.load(); });
+    return PngWriter::encode(*image, kFastestZlibLevel, stopped);
 }
 
 } // namespace vennimo

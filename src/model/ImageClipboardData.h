@@ -44,7 +44,8 @@ public:
     // PNG of any image the decoder reads, at zlib's fastest level, which takes a quarter of the
     // default's time for a few per cent more bytes; nothing for data it cannot read.
     static std::optional<QByteArray> png(const QByteArray& source);
-    // The same, broken off soon after `stop` is set, even in the middle of writing the PNG.
+    // The same, broken off soon after `stop` is set or the process announced its end, in the
+    // middle of decoding the picture or of writing the PNG.
     static std::optional<QByteArray> pngUnlessStopped(const QByteArray& source,
                                                       const std::atomic<bool>& stop);
 

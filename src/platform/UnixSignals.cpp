@@ -1,5 +1,7 @@
 #include "platform/UnixSignals.h"
 
+#include "platform/ProcessExit.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -21,6 +23,13 @@ void onSignal(int number) {
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
     errno = savedErrno;
 }
+
+// SIGHUP comes from a closed terminal and, right behind SIGTERM, from a session's service manager.
+// One that `nohup` set aside at the start stays set aside: the user asked to outlive the terminal.
+bool hangUpIgnoredAtStart() {
+    struct sigaction current {};
+    return sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
 } // namespace
 
 UnixSignals::UnixSignals(QObject* parent)
@@ -33,17 +42,25 @@ UnixSignals::UnixSignals(QObject* parent)
         while (::read(g_pipe[0], &byte, 1) == 1)
             Q_EMIT terminationRequested(byte);
     });
+    m_signals = {SIGTERM, SIGINT};
+    if (!hangUpIgnoredAtStart())
+        m_signals.append(SIGHUP);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    for (const int number : std::as_const(m_signals))
+        sigaction(number, &action, nullptr);
 }
 
 UnixSignals::~UnixSignals() {
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    // A process on its way out keeps catching them: a second signal of the same session end, a
+    // SIGHUP right behind SIGTERM, must not kill it while it closes its files. Nothing reads the
+    // socket any more, and a full one only refuses the handler's byte.
+    if (ProcessExit::announced())
+        return;
+    for (const int number : std::as_const(m_signals))
+        signal(number, SIG_DFL);
 }
 
 } // namespace vennimo

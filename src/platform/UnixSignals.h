@@ -1,12 +1,13 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 
 class QSocketNotifier;
 
 namespace vennimo {
 
-// Turns SIGTERM and SIGINT into a Qt signal on the main thread, where quitting is safe.
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the main thread, where quitting is safe.
 class UnixSignals : public QObject {
     Q_OBJECT
 public:
@@ -18,6 +19,7 @@ Q_SIGNALS:
 
 private:
     QSocketNotifier* m_notifier = nullptr;
+    QList<int> m_signals;
 };
 
 } // namespace vennimo

@@ -135,7 +135,8 @@ std::optional<int> GalleryApplication::launch() {
     if (m_parts.unixSignals) {
         m_unixSignals = m_parts.unixSignals();
         // A terminal's Ctrl+C has someone in front of the screen; SIGTERM comes from the session
-        // or a service manager and cannot wait for answers.
+        // or a service manager, SIGHUP from a closed terminal or right behind SIGTERM, and neither
+        // can wait for answers.
         connect(m_unixSignals.get(), &UnixSignals::terminationRequested, this, [this](int signalNumber) {
             quit(signalNumber == SIGINT ? QuitCause::user : QuitCause::sessionEnd);
         });

@@ -25,6 +25,7 @@ class Indexer;
 class LoginSetting;
 class ModalWindowPresenter;
 class SessionWatcher;
+class SettingsEditorPort;
 class SettingsWindow;
 class ShellSettingsServices;
 class SingleInstance;
@@ -82,7 +83,8 @@ public:
     // The one way out. Answers whether the process is ending; a refusal or the user's cancel
     // answers false, and such a quit is forgotten. The user is told why a delete or an import
     // holds the quit. A session end, which nobody answers, stops a drop where it is and is
-    // carried out as soon as the delete or the import holding it has finished. One alert at a
+    // carried out as soon as the delete or the import holding it has finished; a quit asked while
+    // it waits is part of it. One alert at a
     // time asks or tells: a quit asked again while one is up brings it forward instead.
     //
     // It is also where an updater that installs and restarts the program would enter: the same
@@ -122,6 +124,9 @@ private:
     void windowWillClose(QWidget* window);
     bool ourWindow(unsigned id) const;
     void open(GalleryPresenceController::ExplicitOpen request);
+    // The settings window's draft while the window shows, and whether it is being saved.
+    SettingsEditorPort* visibleSettingsEditor() const;
+    bool settingsSaving() const;
     void showQuitBlocked(const QString& reason);
     void settleQuitBlocked();
     void retryPendingQuit();

@@ -18,6 +18,10 @@ namespace vennimo {
 bool GalleryApplication::quit(QuitCause cause) {
     if (m_quitting)
         return true;
+    // A session end waiting for a delete or a stopped drop is under way: a quit asked meanwhile (the
+    // SIGHUP that follows SIGTERM, a Ctrl+C, the menu) is part of it, asks nobody and shows nothing.
+    if (m_pendingQuit == QuitCause::sessionEnd)
+        cause = QuitCause::sessionEnd;
     const auto leave = [this] {
         m_quitting = true;
         // From here on the prints, thumbnails and previews still being decoded are thrown away:
@@ -50,6 +54,11 @@ bool GalleryApplication::quit(QuitCause cause) {
         m_model->cancelExhibitionDrop();
         if (m_model->terminationBlockReason()) {
             m_pendingQuit = cause;
+            // The end is decided: the stopped drop's checks and thumbnails, and any other decoding,
+            // are thrown away, and a HEIF decoding is left behind only once this is announced.
+            // Only a settings save under way could still refuse this end, and then nothing stops.
+            if (!settingsSaving())
+                ProcessExit::announce();
             return false;
         }
     } else if (const std::optional<QString> reason = m_model->terminationBlockReason()) {
@@ -57,15 +66,11 @@ bool GalleryApplication::quit(QuitCause cause) {
         showQuitBlocked(*reason);
         return refuse();
     }
-    if (m_settingsWindow && m_settingsWindow->isVisible()) {
-        if (SettingsEditorPort* editor = m_settingsWindow->editor()) {
-            if (editor->saving())
-                return refuse();
-            // Unsaved settings are dropped, never saved, on the way out.
-            if (editor->hasChanges())
-                editor->discard();
-        }
-    }
+    if (settingsSaving())
+        return refuse();
+    // Unsaved settings are dropped, never saved, on the way out.
+    if (SettingsEditorPort* editor = visibleSettingsEditor(); editor && editor->hasChanges())
+        editor->discard();
     const QScopedValueRollback asking(m_askingToQuit, m_askingToQuit || cause == QuitCause::user);
     const DeferredStateExitOutcome outcome =
         DeferredStateExit::requestQuit(*m_model, cause == QuitCause::sessionEnd);
@@ -77,6 +82,15 @@ bool GalleryApplication::quit(QuitCause cause) {
         m_shortcutController->stop();
     leave();
     return true;
+}
+
+SettingsEditorPort* GalleryApplication::visibleSettingsEditor() const {
+    return m_settingsWindow && m_settingsWindow->isVisible() ? m_settingsWindow->editor() : nullptr;
+}
+
+bool GalleryApplication::settingsSaving() const {
+    const SettingsEditorPort* editor = visibleSettingsEditor();
+    return editor && editor->saving();
 }
 
 QWidget* GalleryApplication::quitBlockedAlert() const {

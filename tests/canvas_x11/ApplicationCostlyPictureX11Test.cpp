@@ -154,15 +154,15 @@ TEST_F(ApplicationCostlyPictureX11, JpegsOfManyCommentsOnTheDesktopNeverHoldTheM
     ASSERT_NO_FATAL_FAILURE(landIn(desktop, costly));
     const qint64 looking = longestPing(ropeId, 3.0);
     const std::optional<qint64> peak = peakResidentKiB(app.processId());
-    const SessionEnd end = terminateMeasured(app);
+    const Ending end = terminateCountingCpu(app);
     std::printf(
         "[ figure ] SIGTERM 3 s after an SVG of 100,000 rectangles and six arithmetic JPEGs of 64 scans "
         "came on the Desktop: main thread held %lld ms at most; exit after %lld ms, %.0f ms of CPU after "
         "the signal, peak RSS %lld MiB\n",
-        static_cast<long long>(looking), static_cast<long long>(end.exitMs), end.cpuSeconds * 1000,
+        static_cast<long long>(looking), static_cast<long long>(end.ms), end.cpuSeconds * 1000,
         static_cast<long long>(peak.value_or(0) / 1024));
     EXPECT_LT(looking, 2000) << "the main thread waited on a picture";
-    ASSERT_TRUE(end.ended) << "the session end waited for a picture's reading";
+    ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
     EXPECT_LT(peak.value_or(0), 600 * 1024) << "the pictures' readings were not bounded in memory";
@@ -252,12 +252,12 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     ASSERT_TRUE(awaitDropped(gesture, source, said, "dropped"));
     QTest::qWait(1500);
     const std::optional<qint64> peak = peakResidentKiB(app.processId());
-    const SessionEnd end = terminateMeasured(app);
+    const Ending end = terminateCountingCpu(app);
     std::printf("[ figure ] SIGTERM 1.5 s after a drop of six arithmetic JPEGs of 64 scans: exit after %lld "
                 "ms, %.0f ms of CPU after the signal, peak RSS %lld MiB\n",
-                static_cast<long long>(end.exitMs), end.cpuSeconds * 1000,
+                static_cast<long long>(end.ms), end.cpuSeconds * 1000,
                 static_cast<long long>(peak.value_or(0) / 1024));
-    ASSERT_TRUE(end.ended) << "the session end waited for a picture's reading";
+    ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
     EXPECT_LT(peak.value_or(0), 600 * 1024) << "the pictures' readings were not bounded in memory";

@@ -130,39 +130,6 @@ QByteArray jpegBytes(QSize size, int seed) {
     return bytes;
 }
 
-// A large camera-like JPEG: smooth light under strong grain, costly to decode as camera files are.
-// A progressive one is decoded through whole-picture coefficient buffers, as many cameras' and
-// editors' files are.
-QByteArray grainyJpeg(int width, int height, int seed, bool progressive = false) {
-    QImage image(width, height, QImage::Format_RGB32);
-    QRandomGenerator random{quint32(seed)};
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const quint32 noise = random.generate();
-            line[x] = qRgb(int((x * 200 / width + (noise & 63) + seed * 17) & 255),
-                           int((y * 200 / height + ((noise >> 6) & 63)) & 255),
-                           int(((x + y) * 100 / (width + height) + ((noise >> 12) & 63)) & 255));
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(93);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
-// The same picture as a file of its own: a comment after the start marker.
-QByteArray withComment(const QByteArray& jpeg, int index) {
-    const QByteArray text = "photo " + QByteArray::number(index);
-    QByteArray segment("\xFF\xFE", 2);
-    segment.append(char((text.size() + 2) >> 8)).append(char((text.size() + 2) & 0xFF)).append(text);
-    return jpeg.left(2) + segment + jpeg.mid(2);
-}
-
 // The windows of the application that were not among `before`.
 QStringList newWindows(qint64 pid, const QStringList& before) {
     QStringList added;
@@ -209,12 +176,6 @@ bool dropOffer(OfferingSource& source, const std::function<QMimeData*()>& offer,
     QProcess gesture;
     startDragGesture(gesture, source.geometry().center(), to, 0.6);
     return QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning && source.result; }, 15000);
-}
-
-QMimeData* urlsOffer(const QList<QUrl>& urls) {
-    auto* data = new QMimeData;
-    data->setUrls(urls);
-    return data;
 }
 
 int exhibitedCount() {
@@ -549,14 +510,14 @@ TEST(ApplicationDropQuitX11,
     ASSERT_TRUE(QTest::qWaitFor([&] { return named() >= 1; }, 60000)) << "no copy was checked";
     QTest::qWait(500);
     const std::optional<qint64> peak = peakResidentKiB(app.processId());
-    const SessionEnd end = terminateMeasured(app);
+    const Ending end = terminateCountingCpu(app);
     const double cpuAfter = end.cpuSeconds;
     std::printf(
         "[ figure ] SIGTERM during a drop of %d large progressive photos from a temporary folder: exit "
         "after %lld ms, %.0f ms of CPU after the signal, %d copies hang, peak RSS %lld MiB\n",
-        kPhotos, static_cast<long long>(end.exitMs), cpuAfter * 1000, named(),
+        kPhotos, static_cast<long long>(end.ms), cpuAfter * 1000, named(),
         static_cast<long long>(peak.value_or(0) / 1024));
-    ASSERT_TRUE(end.ended);
+    ASSERT_TRUE(end.finished);
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     static_cast<void>(QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 5000));

@@ -3,13 +3,11 @@
 #include "PhotoLikeImages.h"
 #include "support/TestEnvironment.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageWriter>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
@@ -18,9 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <memory>
 #include <optional>
-#include <vector>
 
 using namespace vennimo::test;
 
@@ -74,73 +70,6 @@ TEST(ApplicationRopeX11, PhotosSavedToTheDesktopSwingOntoTheRope) {
 }
 
 namespace {
-
-// A camera-sized progressive JPEG with strong grain: seconds of decoding, as camera files of some
-// phones are, with its bytes read all along.
-QByteArray progressiveCameraJpeg() {
-    QImage image(6000, 4000, QImage::Format_RGB32);
-    quint32 state = 11;
-    for (int y = 0; y < image.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            state = state * 1664525u + 1013904223u;
-            line[x] = qRgb(int((x / 24 + (state >> 26)) & 255), int((y / 16 + (state >> 20)) & 255),
-                           int(((x + y) / 40 + (state >> 14)) & 255));
-        }
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(90);
-    writer.setProgressiveScanWrite(true);
-    writer.write(image);
-    return bytes;
-}
-
-// Sends SIGTERM and follows the process to its end: the time it took and the CPU it spent after
-// the signal.
-struct Ending {
-    bool finished = false;
-    qint64 ms = 0;
-    double cpuSeconds = 0;
-};
-Ending terminateCountingCpu(QProcess& app) {
-    const qint64 pid = app.processId();
-    QElapsedTimer ending;
-    ::kill(pid_t(pid), SIGTERM);
-    ending.start();
-    const std::optional<CpuReading> atSignal = cpuOf(pid);
-    if (!atSignal)
-        return {};
-    // Not reaped while this loop runs: the ended process's times stay readable.
-    CpuReading last = *atSignal;
-    while (!last.ended && ending.elapsed() < 60000) {
-        QThread::msleep(5);
-        const std::optional<CpuReading> now = cpuOf(pid);
-        if (!now)
-            break;
-        last = *now;
-    }
-    const qint64 endedMs = ending.elapsed();
-    return {app.waitForFinished(60000), endedMs, last.seconds - atSignal->seconds};
-}
-
-// Waits until the process has worked `seconds` of CPU since `idle`: its pictures are being drawn.
-bool workedFor(qint64 pid, const CpuReading& idle, double seconds) {
-    return QTest::qWaitFor(
-        [&] {
-            const std::optional<CpuReading> busy = cpuOf(pid);
-            return busy && busy->seconds - idle.seconds > seconds;
-        },
-        60000);
-}
-
-// The camera JPEG made a file of its own: a comment after the start marker.
-QByteArray numberedCopy(const QByteArray& jpeg, int i) {
-    const QByteArray text = "photo " + QByteArray::number(i);
-    return jpeg.left(2) + QByteArray("\xFF\xFE\x00", 3) + char(text.size() + 2) + text + jpeg.mid(2);
-}
 
 // Moves the staged files onto the watched Desktop of a running application and ends it by SIGTERM
 // once it has worked a while on them; nothing when they were not taken up.
@@ -198,26 +127,12 @@ void expectEndWhileDrawing(const QStringList& staged, const QString& desktop, co
     expectNothingHalfWritten();
 }
 
-// `count` camera-sized HEICs made from the camera JPEG in a staging folder; fewer when heif-enc
+// `count` camera-sized HEICs made from the camera JPEG in a staging folder; none when heif-enc
 // failed.
 QStringList stagedHeicPhotos(int count) {
-    const QString tool = QStandardPaths::findExecutable("heif-enc");
-    const QString staging = makeFolder("staging");
-    const QByteArray jpeg = progressiveCameraJpeg();
-    std::vector<std::unique_ptr<QProcess>> encoders;
-    QStringList staged;
-    for (int i = 0; i < count; ++i) {
-        const QString source = QString("%1/source-%2.jpg").arg(staging).arg(i);
-        writeFile(source, numberedCopy(jpeg, i));
-        auto& encoder = encoders.emplace_back(std::make_unique<QProcess>());
-        encoder->start(tool, {"-q", "60", "-p", "preset=ultrafast", "-o",
-                              QString("%1/camera-%2.heic").arg(staging).arg(i), source});
-    }
-    for (int i = 0; i < count; ++i) {
-        if (encoders[size_t(i)]->waitForFinished(300000) && encoders[size_t(i)]->exitCode() == 0)
-            staged.append(QString("%1/camera-%2.heic").arg(staging).arg(i));
-    }
-    return staged;
+    return encodeHeics(QStandardPaths::findExecutable("heif-enc"), progressiveCameraJpeg(),
+                       makeFolder("staging"), QStringLiteral("camera"), count)
+        .value_or(QStringList());
 }
 
 } // namespace
@@ -232,7 +147,7 @@ TEST(ApplicationRopeX11, ASessionEndWhileLargePhotosAreDrawnStopsTheirDecodes) {
     QStringList staged;
     for (int i = 0; i < kPhotos; ++i) {
         staged.append(QString("%1/camera-%2.jpg").arg(staging).arg(i));
-        writeFile(staged.last(), numberedCopy(jpeg, i));
+        writeFile(staged.last(), withComment(jpeg, i));
     }
     // Each decode under way would take a core for a second or more; stopped, they cost moments.
     ASSERT_NO_FATAL_FAILURE(expectEndWhileDrawing(staged, desktop, "large", 0.5));

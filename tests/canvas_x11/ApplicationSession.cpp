@@ -123,32 +123,40 @@ std::optional<qint64> peakResidentKiB(qint64 pid) {
     return std::nullopt;
 }
 
-SessionEnd terminateMeasured(QProcess& app, int limitMs) {
+Ending terminateCountingCpu(QProcess& app, std::initializer_list<int> signalNumbers, int apartMs) {
     const qint64 pid = app.processId();
-    SessionEnd end;
-    const std::optional<CpuReading> atSignal = cpuOf(pid);
-    if (!atSignal)
-        return end;
     QElapsedTimer ending;
-    ::kill(pid_t(pid), SIGTERM);
-    ending.start();
-    double last = atSignal->seconds;
-    while (ending.elapsed() < limitMs) {
+    std::optional<CpuReading> atSignal;
+    for (const int number : signalNumbers) {
+        if (atSignal && apartMs > 0)
+            QThread::usleep(apartMs * 1000);
+        ::kill(pid_t(pid), number);
+        if (!atSignal) {
+            ending.start();
+            atSignal = cpuOf(pid);
+            if (!atSignal)
+                return {};
+        }
+    }
+    CpuReading last = *atSignal;
+    while (!last.ended && ending.elapsed() < 60000) {
+        QThread::msleep(5);
         const std::optional<CpuReading> now = cpuOf(pid);
-        if (now)
-            last = now->seconds;
-        if (!now || now->ended)
+        if (!now)
             break;
-        QThread::usleep(500);
+        last = *now;
     }
-    end.exitMs = ending.elapsed();
-    end.ended = app.waitForFinished(std::max<int>(1, int(limitMs - ending.elapsed())));
-    if (!end.ended) {
-        app.kill();
-        app.waitForFinished();
-    }
-    end.cpuSeconds = last - atSignal->seconds;
-    return end;
+    const qint64 endedMs = ending.elapsed();
+    return {app.waitForFinished(60000), endedMs, last.seconds - atSignal->seconds};
+}
+
+bool workedFor(qint64 pid, const CpuReading& idle, double seconds) {
+    return QTest::qWaitFor(
+        [&] {
+            const std::optional<CpuReading> busy = cpuOf(pid);
+            return busy && busy->seconds - idle.seconds > seconds;
+        },
+        60000);
 }
 
 } // namespace vennimo::test

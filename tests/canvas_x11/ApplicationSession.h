@@ -5,6 +5,8 @@
 #include <QScopeGuard>
 #include <QString>
 
+#include <csignal>
+#include <initializer_list>
 #include <optional>
 
 namespace vennimo::test {
@@ -43,15 +45,18 @@ struct CpuReading {
 std::optional<CpuReading> cpuOf(qint64 pid);
 // The most resident memory a process has held so far, in KiB ("VmHWM"); none once it is gone.
 std::optional<qint64> peakResidentKiB(qint64 pid);
-// Sends SIGTERM and waits up to `limitMs` for the end, reading the CPU time the process spends
-// after the signal until it is gone: it is not reaped meanwhile, so its last reading is its final
-// one. A process still running at the limit is killed.
-struct SessionEnd {
-    bool ended = false;
-    qint64 exitMs = 0;
+// Sends the signals, `apartMs` apart, and follows the process to its end: whether it ended, the
+// time from the first signal, and the CPU it spent after it. Not reaped meanwhile, so an ended
+// process's times stay readable.
+struct Ending {
+    bool finished = false;
+    qint64 ms = 0;
     double cpuSeconds = 0;
 };
-SessionEnd terminateMeasured(QProcess& app, int limitMs = 60'000);
+Ending terminateCountingCpu(QProcess& app, std::initializer_list<int> signalNumbers = {SIGTERM},
+                            int apartMs = 0);
+// Waits until the process has worked `seconds` of CPU since `idle`: its pictures are being drawn.
+bool workedFor(qint64 pid, const CpuReading& idle, double seconds);
 // What a bound on the CPU a process spends is multiplied by when the application is built with
 // AddressSanitizer, whose bookkeeping of the memory of the large pictures these tests draw costs
 // several times the work itself: 0.4-0.9 s at a quit that takes 0.05 s of a plain build.

@@ -45,4 +45,10 @@ void startDragGesture(QProcess& gesture, QPoint from, QPoint to, double hoverSec
     gesture.start("bash", {"-c", script});
 }
 
+QMimeData* urlsOffer(const QList<QUrl>& urls) {
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
 } // namespace vennimo::test

@@ -4,6 +4,7 @@
 #include <QMimeData>
 #include <QPoint>
 #include <QProcess>
+#include <QUrl>
 #include <QWidget>
 
 #include <functional>
@@ -35,5 +36,7 @@ private:
 // Drives a whole press-move-release from `from` to `to` in a separate process, so this process
 // keeps answering while its own drag loop runs; it hovers at `to` for `hoverSeconds`.
 void startDragGesture(QProcess& gesture, QPoint from, QPoint to, double hoverSeconds);
+// What a file manager offers for files: their URIs.
+QMimeData* urlsOffer(const QList<QUrl>& urls);
 
 } // namespace vennimo::test

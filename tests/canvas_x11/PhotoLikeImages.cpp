@@ -1,13 +1,19 @@
 #include "PhotoLikeImages.h"
 
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QRadialGradient>
 #include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 namespace vennimo::test {
 
@@ -112,6 +118,81 @@ QImage makePhotoLikeImage(QSize size, int seed) {
     }
     addGrain(image, random);
     return image;
+}
+
+namespace {
+
+QByteArray jpegOf(const QImage& image, int quality, bool progressive) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+} // namespace
+
+QByteArray grainyJpeg(int width, int height, int seed, bool progressive) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QRandomGenerator random{quint32(seed)};
+    for (int y = 0; y < height; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const quint32 noise = random.generate();
+            line[x] = qRgb(int((x * 200 / width + (noise & 63) + seed * 17) & 255),
+                           int((y * 200 / height + ((noise >> 6) & 63)) & 255),
+                           int(((x + y) * 100 / (width + height) + ((noise >> 12) & 63)) & 255));
+        }
+    }
+    return jpegOf(image, 93, progressive);
+}
+
+QByteArray progressiveCameraJpeg() {
+    QImage image(6000, 4000, QImage::Format_RGB32);
+    quint32 state = 11;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            line[x] = qRgb(int((x / 24 + (state >> 26)) & 255), int((y / 16 + (state >> 20)) & 255),
+                           int(((x + y) / 40 + (state >> 14)) & 255));
+        }
+    }
+    return jpegOf(image, 90, true);
+}
+
+QByteArray withComment(const QByteArray& jpeg, int index) {
+    const QByteArray text = "photo " + QByteArray::number(index);
+    QByteArray segment("\xFF\xFE", 2);
+    segment.append(char((text.size() + 2) >> 8)).append(char((text.size() + 2) & 0xFF)).append(text);
+    return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+std::optional<QStringList> encodeHeics(const QString& heifEnc, const QByteArray& jpeg, const QString& folder,
+                                       const QString& stem, int count) {
+    std::vector<std::unique_ptr<QProcess>> encoders;
+    QStringList heics;
+    for (int i = 0; i < count; ++i) {
+        const QString source = QString("%1/%2-source-%3.jpg").arg(folder, stem).arg(i);
+        QFile file(source);
+        if (!file.open(QIODevice::WriteOnly) || file.write(withComment(jpeg, i)) < 0)
+            return std::nullopt;
+        file.close();
+        heics.append(QString("%1/%2-%3.heic").arg(folder, stem).arg(i));
+        auto& encoder = encoders.emplace_back(std::make_unique<QProcess>());
+        encoder->start(heifEnc, {"-q", "60", "-p", "preset=ultrafast", "-o", heics.last(), source});
+    }
+    bool made = true;
+    for (const auto& encoder : encoders)
+        made = encoder->waitForFinished(300000) && encoder->exitCode() == 0 && made;
+    for (int i = 0; i < count; ++i)
+        QFile::remove(QString("%1/%2-source-%3.jpg").arg(folder, stem).arg(i));
+    if (!made)
+        return std::nullopt;
+    return heics;
 }
 
 } // namespace vennimo::test

@@ -3,6 +3,7 @@
 #include "model/ImageClipboardData.h"
 #include "model/ImageClipboardLifetime.h"
 #include "model/PhotoClipboard.h"
+#include "platform/ProcessExit.h"
 #include "platform/WorkQueue.h"
 
 #include <QBuffer>
@@ -217,6 +218,13 @@ TEST(PhotoClipboard, AnImageStillBeingMadeIsGivenUpWhenItsContentGoes) {
     const auto made = ImageClipboardData::pngUnlessStopped(pngBytes(Qt::red), going);
     ASSERT_TRUE(made);
     EXPECT_EQ(colorOf(*made), QColor(Qt::red));
+
+    // A process on its way out makes none: the decoding of a copied photo, too, is thrown away
+    // with it, whether the clipboard still holds the content or not.
+    ProcessExit::announce();
+    EXPECT_FALSE(ImageClipboardData::pngUnlessStopped(pngBytes(Qt::red), going))
+        << "a photo was decoded and written for a process that was ending";
+    ProcessExit::resetForTesting();
 }
 
 TEST(PhotoClipboard, TheModelCountsWhatItCopiedAndSaysWhatItCouldNot) {

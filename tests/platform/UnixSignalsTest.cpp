@@ -1,10 +1,16 @@
 #include "platform/UnixSignals.h"
 
+#include "platform/ProcessExit.h"
+#include "support/WaitUntil.h"
+
+#include <QCoreApplication>
+#include <QList>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
 
+using vennimo::ProcessExit;
 using vennimo::UnixSignals;
 
 TEST(UnixSignals, TheHandlerLeavesTheInterruptedCodesErrnoAlone) {
@@ -15,4 +21,55 @@ TEST(UnixSignals, TheHandlerLeavesTheInterruptedCodesErrnoAlone) {
         ASSERT_EQ(raise(SIGTERM), 0);
         ASSERT_EQ(errno, EDOM) << "errno changed by the signal handler after " << i << " signals";
     }
+}
+
+namespace {
+
+void (*handlerOf(int number))(int) {
+    struct sigaction current {};
+    sigaction(number, nullptr, &current);
+    return current.sa_handler;
+}
+
+} // namespace
+
+TEST(UnixSignals, EverySignalOfAnEndComesThroughAndOneOnTheWayOutNeverKills) {
+    QList<int> received;
+    {
+        UnixSignals signals;
+        QObject::connect(&signals, &UnixSignals::terminationRequested,
+                         [&received](int number) { received.append(number); });
+        // What an earlier test left in the socket is read first.
+        QCoreApplication::processEvents();
+        received.clear();
+        for (const int number : {SIGHUP, SIGTERM, SIGINT})
+            ASSERT_EQ(raise(number), 0);
+        ASSERT_TRUE(vennimo::test::waitUntil([&] { return received.size() >= 3; }));
+        EXPECT_EQ(received, (QList<int>{SIGHUP, SIGTERM, SIGINT}));
+    }
+    for (const int number : {SIGHUP, SIGTERM, SIGINT})
+        EXPECT_EQ(handlerOf(number), SIG_DFL) << "signal " << number << " kept after the application went";
+
+    // Gone while the process ends: a signal that comes while it closes its files is still caught.
+    {
+        UnixSignals signals;
+        ProcessExit::announce();
+    }
+    for (const int number : {SIGHUP, SIGTERM, SIGINT}) {
+        EXPECT_NE(handlerOf(number), SIG_DFL) << "signal " << number << " would end the process at once";
+        if (handlerOf(number) != SIG_DFL) {
+            EXPECT_EQ(raise(number), 0);
+        }
+        signal(number, SIG_DFL);
+    }
+    ProcessExit::resetForTesting();
+
+    // `nohup` set SIGHUP aside: the user asked the program to outlive the terminal.
+    signal(SIGHUP, SIG_IGN);
+    {
+        UnixSignals signals;
+        EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+    }
+    EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
+    signal(SIGHUP, SIG_DFL);
 }

@@ -3,6 +3,7 @@
 #include "model/RopeModelFixture.h"
 #include "platform/ProcessExit.h"
 #include "platform/SessionWatcher.h"
+#include "platform/UnixSignals.h"
 #include "platform/Updater.h"
 #include "settings/SettingsEditorPort.h"
 #include "shell/GalleryPresenceController.h"
@@ -30,6 +31,8 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -337,6 +340,38 @@ TEST(GalleryApplication, AQuitNobodyCanAnswerGivesUpOwedStateAndWaitsForADelete)
     EXPECT_EQ(launched.quitSteps(), kQuitSteps);
 }
 
+// SIGHUP comes from a closed terminal, and right behind SIGTERM from a stopped session scope.
+TEST(GalleryApplication, AHangUpEndsTheSessionAndSignalsDuringTheEndJoinIt) {
+    const auto withSignals = [](GalleryApplicationParts& parts) {
+        parts.unixSignals = [] { return std::make_unique<UnixSignals>(); };
+    };
+    {
+        LaunchedApp launched(withSignals);
+        launched.owePlacement();
+        launched.placementsFail->store(true);
+        ASSERT_EQ(raise(SIGHUP), 0);
+        EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
+        EXPECT_EQ(launched.quitSteps(), kQuitSteps) << "a hang-up asks nobody about unsaved state";
+        // Mid-session again, so that the signals go back to their defaults with the application.
+        ProcessExit::resetForTesting();
+    }
+
+    // SIGTERM while a delete runs, and then whatever follows: one end once the delete is over.
+    LaunchedApp launched(withSignals);
+    launched.model().setDeleting(true);
+    for (const int number : {SIGTERM, SIGHUP, SIGINT, SIGTERM})
+        ASSERT_EQ(raise(number), 0);
+    QTest::qWait(200);
+    EXPECT_TRUE(launched.app->quitPending());
+    EXPECT_TRUE(launched.alerts.isEmpty()) << "a signal during the session end asked the user";
+    EXPECT_TRUE(launched.quitSteps().isEmpty());
+    launched.model().setDeleting(false);
+    EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
+    QTest::qWait(100);
+    EXPECT_EQ(launched.quitSteps(), kQuitSteps) << "the end ran more than once";
+    ProcessExit::resetForTesting();
+}
+
 // A quit is answered once: refused or cancelled, it is over, whatever ends later.
 TEST(GalleryApplication, AQuitRefusedDuringADropOrCancelledNeverComesBack) {
     using Source = ExternalImageDrop::Source;
@@ -397,6 +432,10 @@ TEST(GalleryApplication, AQuitRefusedDuringADropOrCancelledNeverComesBack) {
     model.importExhibitionDrop(snapshot, 0.5, [&](bool imported) { second = imported; });
     ASSERT_TRUE(waitUntil([&] { return server.hasPendingConnections(); }));
     Q_EMIT app.sessionWatcher()->sessionEnding();
+    EXPECT_TRUE(app.quitPending());
+    EXPECT_TRUE(ProcessExit::announced()) << "the stopped drop's decodings were waited for";
+    // The user's quit meanwhile is part of that end: no alert, nothing asked.
+    EXPECT_FALSE(app.quit(QuitCause::user));
     EXPECT_TRUE(app.quitPending());
     EXPECT_TRUE(waitUntil([&] { return !launched.quitSteps().isEmpty(); }));
     EXPECT_EQ(second, false);
