@@ -328,6 +328,10 @@ void PhotoPreviewPresenter::load(const Photo& photo) {
     std::optional<QImage> quick = PhotoPreviewImageLoader::cachedImage(key, 0);
     if (!quick)
         quick = PhotoPreviewImageLoader::thumbnail(photo, key);
+    // The quick picture has the photo's shape: the panel takes it now rather than changing shape
+    // when the size comes.
+    if (sizeComing && quick && !quick->isNull())
+        m_currentSize = QSizeF(quick->size());
     if (quick && m_paper) {
         m_paper->setImage(*quick);
         m_paper->setUnavailable(std::nullopt);

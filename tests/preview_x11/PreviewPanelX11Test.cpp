@@ -94,10 +94,12 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     PolaroidPreviewPaperView* paper = presenter.paper();
     ASSERT_TRUE(QTest::qWaitForWindowActive(panel, 30000));
 
-    // Sharp: the decode has at least the device pixels of the photo's place on the paper.
-    const QSize place = paper->previewGeometry().image.size().toSize();
+    // Sharp: the decode has at least the device pixels of the photo's place on the paper, which
+    // takes the photo's shape once its size is read.
+    QSize place;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
+            place = paper->previewGeometry().image.size().toSize();
             return !paper->loading() && paper->hasImage() &&
                    std::max(paper->image().width(), paper->image().height()) >=
                        std::max(place.width(), place.height()) * dpr - 1;
