@@ -130,7 +130,7 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
         const PolaroidGeometry g = geometry(entry.photo);
         const QRectF frame = entry.frame.translated(travel);
         photos.append(entry.photo);
-        images.append(PhotoDragPayload::itemImage(entry.photo));
+        images.append(PhotoDragPayload::itemImage(entry.photo, m_paperScale));
         items.append({entry.photo, QUrl::fromLocalFile(entry.photo.path), images.last(),
                       g.imageRect.translated(frame.topLeft())});
     }
@@ -354,12 +354,6 @@ void ClotheslineCanvasView::removeDragMonitor() {
     if (m_dragEventMonitor)
         qApp->removeEventFilter(m_dragEventMonitor.get());
     m_dragEventMonitor.reset();
-}
-
-QImage ClotheslineCanvasView::dragImage(const Photo& photo) {
-    return paddedPrint(geometry(photo),
-                       PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPaper),
-                       PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg));
 }
 
 QImage ClotheslineCanvasView::paddedPrint(const PolaroidGeometry& g, const QImage& paper, const QImage& peg,

@@ -222,8 +222,6 @@ public:
     const QList<ClotheslineDragEntry>& sessionEntries() const { return m_sessionEntries; }
     const std::optional<Photo>& leader() const { return m_leader; }
     QPointF grabOffset() const { return m_grabOffset; }
-    // One print lifted by its peg: paper and peg with a margin of kDragImagePadding around.
-    QImage dragImage(const Photo& photo);
     // Paper, peg and an optional overlay on the paper, posed by `g` with that margin around.
     QImage paddedPrint(const PolaroidGeometry& g, const QImage& paper, const QImage& peg,
                        const QImage& overlay = {}) const;

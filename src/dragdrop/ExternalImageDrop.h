@@ -50,8 +50,8 @@ struct DropImportOptions {
     // Test seam: runs on the saving thread each time saving an item looks whether the drop was
     // cancelled, which checking a picture does at every read of its bytes.
     std::function<void()> cancelLook{};
-    // Above 0: a saved JPEG is checked by drawing it bounded to this many pixels, and the picture
-    // is kept in the result, so that its thumbnail needs no second decode.
+    // Above 0: a saved JPEG or SVG is checked by drawing it bounded to this many pixels, and the
+    // picture is kept in the result, so that its thumbnail needs no second decode.
     int thumbnailPixels = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "dragdrop/ExternalImageDrop.h"
 
+#include "core/Indexer.h"
 #include "dragdrop/BoundedPdfRenderer.h"
 #include "dragdrop/PromisedImage.h"
 #include "dragdrop/StagedFile.h"
@@ -455,7 +456,14 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
         return corruptError();
     // A JPEG shrinks while it loads but reads its whole scan either way: checked at thumbnail
     // size, it costs about what the small check costs, and the picture is its thumbnail.
-    const bool drawThumbnail = thumbnailPixels > 0 && header->format == "jpeg";
+    const bool svg = header->format == "svg";
+    const bool drawThumbnail = thumbnailPixels > 0 && (header->format == "jpeg" || svg);
+    // An SVG's drawing costs with the pixels it covers: one that draws within the helper's bounds
+    // at the small check's size may not at the size the gallery shows it, and would hang as a
+    // picture nothing can draw. It is checked at its thumbnail's size.
+    const int checkPixels = drawThumbnail ? thumbnailPixels
+                            : svg         ? Indexer::kMaxThumbnailPixels
+                                          : ExternalImageDrop::kDecodeTestPixels;
     QImage thumbnail;
     // The check runs before the new file is synced and named: a cancel met here lets it go unnamed
     // and unsynced.
@@ -476,8 +484,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
         // second or more: the drawing stops at its next read of the bytes once the drop is cancelled.
         if (stopped(stop))
             return ExternalImageDrop::cancelledError();
-        auto decoded = ImageDecoder::decodeScaled(
-            data, drawThumbnail ? thumbnailPixels : ExternalImageDrop::kDecodeTestPixels, stop);
+        auto decoded = ImageDecoder::decodeScaled(data, checkPixels, stop);
         if (stopped(stop))
             return ExternalImageDrop::cancelledError();
         if (!decoded.ok())

@@ -2,7 +2,9 @@
 
 #include "core/PhotoIdentity.h"
 #include "platform/ImageDecoder.h"
+#include "rendering/GalleryThumbnailLoader.h"
 #include "rendering/PhotoDimensions.h"
+#include "rendering/PolaroidRenderer.h"
 
 #include <QFile>
 #include <QMimeData>
@@ -44,6 +46,24 @@ QImage standIn() {
     return image;
 }
 
+// The photo's window of its print's paper, when the rope has that drawn.
+QImage printPicture(const Photo& photo, double scale) {
+    const auto paper =
+        PolaroidRenderer::cachedImage(photo, PolaroidRenderer::defaultSize, scale, PolaroidRenderer::kPaper);
+    if (!paper || paper->isNull())
+        return {};
+    const PolaroidGeometry g = PolaroidRenderer::geometry(photo);
+    const double ratio = paper->devicePixelRatio();
+    const QRectF shown = g.paperTransform.mapRect(g.imageRect);
+    const QRect window =
+        QRectF(shown.topLeft() * ratio, shown.size() * ratio).toAlignedRect().intersected(paper->rect());
+    if (window.isEmpty())
+        return {};
+    QImage picture = paper->copy(window);
+    picture.setDevicePixelRatio(1);
+    return picture;
+}
+
 } // namespace
 
 PhotoDragPayload::PhotoDragPayload(const QList<Photo>& photos) {
@@ -66,7 +86,7 @@ QRectF PhotoDragPayload::fitted(QSizeF content, const QRectF& frame) {
     return QRectF(frame.center() - QPointF(size.width() / 2, size.height() / 2), size);
 }
 
-QList<PhotoDragPayload::Item> PhotoDragPayload::makeItems(const QRectF& rect) const {
+QList<PhotoDragPayload::Item> PhotoDragPayload::makeItems(const QRectF& rect, double scale) const {
     QList<Item> items;
     for (qsizetype i = 0; i < m_photos.size(); ++i) {
         const Photo& photo = m_photos[i];
@@ -79,7 +99,7 @@ QList<PhotoDragPayload::Item> PhotoDragPayload::makeItems(const QRectF& rect) co
                           rect.center().y() - kPileCardSize.height() / 2 + step, kPileCardSize.width(),
                           kPileCardSize.height());
         }
-        QImage image = itemImage(photo);
+        QImage image = itemImage(photo, scale);
         // The picture in hand has the photo's shape: no header is read for it on this thread.
         const QSizeF shape = PhotoDimensions::knownSize(photo).value_or(QSizeF(image.size()));
         items.append(Item{photo, QUrl::fromLocalFile(photo.path), image, fitted(shape, card)});
@@ -96,14 +116,16 @@ std::unique_ptr<QMimeData> PhotoDragPayload::makeMimeData() const {
     return data;
 }
 
-QImage PhotoDragPayload::itemImage(const Photo& photo) {
+QImage PhotoDragPayload::itemImage(const Photo& photo, double scale) {
+    if (auto shown = GalleryThumbnailLoader::shared().cachedImage(photo, scale); shown && !shown->isNull())
+        return *shown;
+    if (QImage shown = printPicture(photo, scale); !shown.isNull())
+        return shown;
+    // The index's own small JPEG in the storage folder: bounded, and written by this program.
     if (!photo.thumbnail.isEmpty())
         if (auto image = ImageDecoder::decodeScaled(photo.thumbnail, kMaxFileImagePixels);
             image.ok() && !image->isNull())
             return *image;
-    if (auto image = ImageDecoder::decodeScaled(photo.path, kMaxFileImagePixels);
-        image.ok() && !image->isNull())
-        return *image;
     return standIn();
 }
 

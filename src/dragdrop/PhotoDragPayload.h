@@ -24,8 +24,7 @@ public:
     static constexpr QSizeF kPileCardSize{150, 110};
     static constexpr double kPileStep = 5;
     static constexpr int kPileSteps = 3;
-    // A photo without a thumbnail file is read from its own file at most this large, on the
-    // main thread, so a huge original does not stall the drag.
+    // A thumbnail file is read at most this large, on the main thread.
     static constexpr int kMaxFileImagePixels = 512;
 
     struct Item {
@@ -52,12 +51,16 @@ public:
 
     // One item per kept photo for a drag from `rect`: a single photo fills it, several lie in a
     // pile around its centre; each picture keeps its print's aspect, centred in its card.
-    QList<Item> makeItems(const QRectF& rect) const;
+    // `scale` is the device pixel ratio of the screen the drag starts from, whose pictures the
+    // items reuse.
+    QList<Item> makeItems(const QRectF& rect, double scale = 2) const;
     // The kept photos' files as "text/uri-list", one CRLF-ended line each.
     std::unique_ptr<QMimeData> makeMimeData() const;
 
-    // The thumbnail file's image, else the file's own image (bounded), else a drawn stand-in.
-    static QImage itemImage(const Photo& photo);
+    // What the screen shows of the photo at `scale` already (the grid card's picture, else the
+    // print's), else the thumbnail file's image, else a drawn stand-in. The photo's own file is
+    // never read: a drag starts on the main thread, and the file is anything a folder was given.
+    static QImage itemImage(const Photo& photo, double scale = 2);
     // A rectangle of `content`'s aspect, as large as fits in `frame`, centred in it.
     static QRectF fitted(QSizeF content, const QRectF& frame);
     // The items drawn in order over the union of their frames at the device pixel ratio.

@@ -59,7 +59,7 @@ Qt::DropAction GridPhotoDrag::execWith(const PhotoDragPayload& payload, QWidget*
                                        const QRectF& cardPicture, const Run& run) {
     if (payload.isEmpty() || !source)
         return Qt::IgnoreAction;
-    QList<PhotoDragPayload::Item> items = payload.makeItems(cardPicture);
+    QList<PhotoDragPayload::Item> items = payload.makeItems(cardPicture, source->devicePixelRatioF());
     // One photo lifts the card's own picture: a picture fitted anew could differ from it by a
     // fraction of a pixel, and slide back beside it.
     if (items.size() == 1)

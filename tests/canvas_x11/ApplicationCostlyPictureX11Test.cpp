@@ -190,11 +190,19 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
         writeFile(path, distinctScansJpeg(i));
         scanFiles += QUrl::fromLocalFile(path).toString() + "\r\n";
     }
+    // Drawn at the size of a drop's small check it takes a fraction of a second; at the size the
+    // gallery shows it, half a minute.
+    const QString rectangles = folder.filePath("rectangles.svg");
+    writeFile(rectangles, rectanglesSvg(115'000));
+    const QString rectanglesFile = QUrl::fromLocalFile(rectangles).toString() + "\r\n";
 
     const struct {
         const char* what;
         QStringList offers;
     } drops[] = {
+        {"an 8 MB SVG of 115,000 full-size translucent rectangles as image/svg+xml bytes",
+         {"image/svg+xml=file:" + rectangles}},
+        {"the same SVG as a file", {"text/uri-list=text:" + rectanglesFile}},
         {"a JPEG of 300,000 comments as image/jpeg bytes", {"image/jpeg=file:" + flood}},
         {"a JPEG of 300,000 comments as a file",
          {"text/uri-list=text:" + QUrl::fromLocalFile(flood).toString() + "\r\n"}},
@@ -242,10 +250,11 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     // The drop's data comes over the X selection on the main thread, in a bounded time.
     EXPECT_LT(longest, 2500) << "the main thread waited on a picture";
 
-    // The six scan pictures once more, and the session ends while they are read.
+    // The six scan pictures and the SVG once more, and the session ends while they are read.
     QByteArray said;
     QProcess source;
-    ASSERT_TRUE(startSlowSource(source, sourceFrame, drops[2].offers, said));
+    ASSERT_TRUE(
+        startSlowSource(source, sourceFrame, {"text/uri-list=text:" + scanFiles + rectanglesFile}, said));
     QProcess gesture;
     startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
     const auto stop = stopAtEnd(source);
@@ -253,8 +262,8 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     QTest::qWait(1500);
     const std::optional<qint64> peak = peakResidentKiB(app.processId());
     const Ending end = terminateCountingCpu(app);
-    std::printf("[ figure ] SIGTERM 1.5 s after a drop of six arithmetic JPEGs of 64 scans: exit after %lld "
-                "ms, %.0f ms of CPU after the signal, peak RSS %lld MiB\n",
+    std::printf("[ figure ] SIGTERM 1.5 s after a drop of six arithmetic JPEGs of 64 scans and the SVG: exit "
+                "after %lld ms, %.0f ms of CPU after the signal, peak RSS %lld MiB\n",
                 static_cast<long long>(end.ms), end.cpuSeconds * 1000,
                 static_cast<long long>(peak.value_or(0) / 1024));
     ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";

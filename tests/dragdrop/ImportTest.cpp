@@ -505,6 +505,40 @@ TEST(DropImport, JpegsCheckedAtThumbnailSizeKeepTheirPictures) {
     }
 }
 
+// Drawing 30,000 translucent rectangles that each cover the whole picture takes a tenth of a second
+// at the small check's size and several seconds of a core at a thumbnail's.
+QByteArray rectanglesSvg(int count) {
+    QByteArray svg(R"(<svg xmlns="http://www.w3.org/2000/svg" width="4000" height="3000">)");
+    for (int i = 0; i < count; ++i)
+        svg += R"(<rect width="4000" height="3000" fill="#3060a0" fill-opacity="0.01"/>)"
+               "\n";
+    return svg + "</svg>\n";
+}
+
+TEST(DropImport, SvgsAreCheckedAtTheSizeTheGalleryDrawsThem) {
+    const QByteArray costly = rectanglesSvg(30'000);
+    const QByteArray plain(R"(<svg xmlns="http://www.w3.org/2000/svg" width="1600" height="1200">)"
+                           R"(<rect width="1600" height="1200" fill="#3060a0"/></svg>)");
+    const QString copied = written(makeFolder(u"costly"_s) + u"/rectangles.svg"_s, costly);
+    const Items items{{Source::fromBytes(costly)}, {Source::fromBytes(plain)}, {Source::file(copied, true)}};
+
+    for (const int pixels : {720, 0}) {
+        SCOPED_TRACE(testing::Message() << "thumbnail pixels " << pixels);
+        const auto result = materializeOffMain({.items = items}, {.thumbnailPixels = pixels});
+        EXPECT_EQ(importedFiles(storageFolder()).size(), 1)
+            << importedFiles(storageFolder()).join(u',').toStdString();
+        EXPECT_EQ(result.failures, 2) << "an SVG the gallery cannot draw was taken in";
+        EXPECT_EQ(result.detail, u"图片损坏或尺寸过大。"_s);
+        ASSERT_EQ(result.paths.size(), 1);
+        if (pixels == 0) {
+            EXPECT_TRUE(result.thumbnails.isEmpty());
+            continue;
+        }
+        const QImage kept = result.thumbnails.value(result.paths[0]);
+        EXPECT_EQ(kept.size(), QSize(720, 540)) << "the checked drawing is the thumbnail";
+    }
+}
+
 TEST(DropImport, PhotosItemsAreCopiedIntoTheirOwnFolder) {
     auto library = std::make_shared<FakePhotosLibrary>();
     const QString id = library->addAsset(u"IMG_2.png"_s, pngBytes(5, 5));
