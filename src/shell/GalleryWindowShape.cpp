@@ -122,14 +122,18 @@ void GalleryWindow::applyCombinedShape() {
     const QRegion added = m_boundingShape ? shape - *m_boundingShape : QRegion();
     m_boundingShape = shape;
     m_boundingShapeWindow = internalWinId();
-    X11InputShape::applyBounding(windowHandle(), shape);
     // The X server keeps no pixels of the window outside its cut: the frame flushed there before
     // was dropped, and what the cut now takes in shows the black background of the window
     // manager's frame until it is drawn again, which the Expose for it brings only a round trip
-    // later. Sent right behind the cut, the frame arrives with it.
-    if (!added.isEmpty())
-        if (QBackingStore* store = backingStore())
-            store->flush(logicalCover(added, devicePixelRatioF()), windowHandle());
+    // later, a busy moment later still. The frame goes out again with the cut.
+    QBackingStore* store = backingStore();
+    if (added.isEmpty() || !store) {
+        X11InputShape::applyBounding(windowHandle(), shape);
+        return;
+    }
+    X11InputShape::applyBounding(windowHandle(), shape, [this, store, added] {
+        store->flush(logicalCover(added, devicePixelRatioF()), windowHandle());
+    });
 }
 
 } // namespace vennimo
