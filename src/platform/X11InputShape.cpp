@@ -80,10 +80,15 @@ int rectangleLimit(xcb_connection_t* c) {
 
 // Sets one shape of the window, and of the frame a window manager put around it: nothing = the
 // whole window again. `region` is in device independent pixels scaled by `ratio`.
-void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>& region, qreal ratio) {
+void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>& region, qreal ratio,
+           const std::function<void()>& redraw = {}) {
     xcb_connection_t* c = X11Connection::get();
     if (!c || !window->handle() || !shapePresent(c))
         return;
+    // Another client's request (a screen grab, a repaint beneath) taken between the shape and the
+    // redraw would see the newly shown area as the X server fills it, black in a framed window.
+    if (redraw)
+        xcb_grab_server(c);
     std::optional<std::vector<xcb_rectangle_t>> rects;
     if (region)
         rects = deviceRectangles(X11InputShape::bounded(*region, rectangleLimit(c)), ratio);
@@ -103,6 +108,10 @@ void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>&
                 xcb_shape_combine(c, XCB_SHAPE_SO_SET, kind, kind, *frame, offset->dst_x, offset->dst_y, id);
         }
     }
+    if (redraw) {
+        redraw();
+        xcb_ungrab_server(c);
+    }
     xcb_flush(c);
 }
 
@@ -118,9 +127,10 @@ void X11InputShape::apply(QWindow* window, const std::optional<QRegion>& region)
         shape(window, XCB_SHAPE_SK_INPUT, region, window->devicePixelRatio());
 }
 
-void X11InputShape::applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels) {
+void X11InputShape::applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels,
+                                  const std::function<void()>& redraw) {
     if (window)
-        shape(window, XCB_SHAPE_SK_BOUNDING, devicePixels, 1);
+        shape(window, XCB_SHAPE_SK_BOUNDING, devicePixels, 1, redraw);
 }
 
 QRegion X11InputShape::bounded(const QRegion& region, int maximumRectangles) {

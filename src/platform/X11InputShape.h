@@ -2,6 +2,7 @@
 
 #include <QRegion>
 
+#include <functional>
 #include <optional>
 
 class QWindow;
@@ -25,7 +26,10 @@ public:
     static void apply(QWindow* window, const std::optional<QRegion>& region);
     // Sets the bounding shape, what of the window shows at all, in device pixels: nothing = the
     // whole window. X takes input only where both shapes hold.
-    static void applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels);
+    // `redraw`, when given, runs right after, with every other client of the X server held off until
+    // it is done: what the shape newly shows is drawn before anyone can see it.
+    static void applyBounding(QWindow* window, const std::optional<QRegion>& devicePixels,
+                              const std::function<void()>& redraw = {});
 
     // The most rectangles one shape request carries, whatever the server would take: the shapes
     // of our windows are made coarser beyond that.

@@ -11,6 +11,22 @@
 
 namespace vennimo {
 
+namespace {
+
+// A region of device pixels in the window's own, device independent ones: every pixel it touches.
+QRegion logicalCover(const QRegion& devicePixels, double ratio) {
+    if (ratio == 1)
+        return devicePixels;
+    QRegion logical;
+    for (const QRect& r : devicePixels) {
+        const QRectF scaled(r.x() / ratio, r.y() / ratio, r.width() / ratio, r.height() / ratio);
+        logical += scaled.toAlignedRect();
+    }
+    return logical;
+}
+
+} // namespace
+
 // Without a compositing manager the X server shows the rope window's pixels as they are, a clear
 // one black; the window is then cut to what it draws, after every paint, from the frame Qt keeps
 // for it. The cut is the bounding shape only: the input shape stays the pointer routing's, and X
@@ -103,9 +119,21 @@ void GalleryWindow::applyCombinedShape() {
     const QRegion shape = m_drawnShape + coveredByPanels();
     if (m_boundingShape == shape)
         return;
+    const QRegion added = m_boundingShape ? shape - *m_boundingShape : QRegion();
     m_boundingShape = shape;
     m_boundingShapeWindow = internalWinId();
-    X11InputShape::applyBounding(windowHandle(), shape);
+    // The X server keeps no pixels of the window outside its cut: the frame flushed there before
+    // was dropped, and what the cut now takes in shows the black background of the window
+    // manager's frame until it is drawn again, which the Expose for it brings only a round trip
+    // later, a busy moment later still. The frame goes out again with the cut.
+    QBackingStore* store = backingStore();
+    if (added.isEmpty() || !store) {
+        X11InputShape::applyBounding(windowHandle(), shape);
+        return;
+    }
+    X11InputShape::applyBounding(windowHandle(), shape, [this, store, added] {
+        store->flush(logicalCover(added, devicePixelRatioF()), windowHandle());
+    });
 }
 
 } // namespace vennimo

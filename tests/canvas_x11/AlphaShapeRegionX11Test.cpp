@@ -9,7 +9,12 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
 #include <climits>
+#include <cstdlib>
+#include <memory>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -58,4 +63,61 @@ TEST(AlphaShapeRegionX11, ACutOfMillionsOfRectanglesReachesTheServerWithoutLosin
     for (const QPoint p : {QPoint(0, 0), QPoint(1, 1), QPoint(301, 151), QPoint(599, 299)})
         red += qRed(shot.pixel(p)) > 170 && qGreen(shot.pixel(p)) < 80;
     EXPECT_EQ(red, 4) << "a pixel of the cut does not show";
+}
+
+namespace {
+
+int boundingRectangles(xcb_connection_t* c, xcb_window_t window, QRect& united) {
+    std::unique_ptr<xcb_shape_get_rectangles_reply_t, decltype(&std::free)> reply{
+        xcb_shape_get_rectangles_reply(c, xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_BOUNDING),
+                                       nullptr),
+        &std::free};
+    if (!reply)
+        return -1;
+    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(reply.get());
+    const int count = xcb_shape_get_rectangles_rectangles_length(reply.get());
+    for (int i = 0; i < count; ++i)
+        united |= QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    return count;
+}
+
+} // namespace
+
+// A cut that grows has what it newly shows drawn with it: the redraw runs once, with the new cut
+// already in place, and the X server serves other clients again afterwards.
+TEST(AlphaShapeRegionX11, AGrowingCutRunsItsRedrawOnceAfterTheShapeAndLetsOtherClientsOnAgain) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    xcb_connection_t* c = X11Connection::get();
+    ASSERT_NE(c, nullptr);
+    Red window;
+    window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    window.setGeometry(200, 200, 600, 300);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
+    const auto id = xcb_window_t(window.winId());
+    X11InputShape::applyBounding(window.windowHandle(), QRegion(0, 0, 100, 300));
+
+    int runs = 0;
+    QRect seen;
+    X11InputShape::applyBounding(window.windowHandle(), QRegion(0, 0, 600, 300), [&] {
+        ++runs;
+        boundingRectangles(c, id, seen);
+    });
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(seen, QRect(0, 0, 600, 300)) << "the redraw ran before the cut grew";
+    X11InputShape::applyBounding(window.windowHandle(), QRegion(0, 0, 300, 300));
+
+    // Another client gets its answer only once the server is let go.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(other), 0);
+    QRect united;
+    EXPECT_GT(boundingRectangles(other, id, united), 0);
+    EXPECT_EQ(united, QRect(0, 0, 300, 300));
+    xcb_disconnect(other);
+    // Without a redraw the cut is set all the same.
+    X11InputShape::applyBounding(window.windowHandle(), QRegion(0, 0, 200, 300));
+    QRect plain;
+    boundingRectangles(c, id, plain);
+    EXPECT_EQ(plain, QRect(0, 0, 200, 300));
 }
