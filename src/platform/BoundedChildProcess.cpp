@@ -50,12 +50,6 @@ bool transferAll(Bytes* data, size_t size, Io io, Ready ready) {
     return true;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-    return transferAll(
-        data, size, [fd](const char* bytes, size_t length) { return ::write(fd, bytes, length); },
-        [] { return true; });
-}
-
 // The data segment this process already has, from /proc without any library call that might
 // wait for a lock another thread held when the process was forked.
 qint64 dataSegmentBytes() {
@@ -181,6 +175,12 @@ Wait readAll(int fd, char* data, size_t size, std::chrono::steady_clock::time_po
 }
 
 } // namespace
+
+bool BoundedChildProcess::writeAll(int fd, const char* data, size_t size) {
+    return transferAll(
+        data, size, [fd](const char* bytes, size_t length) { return ::write(fd, bytes, length); },
+        [] { return true; });
+}
 
 bool BoundedChildProcess::sendAnswer(const BoundedChildAnswer& answer) {
     const bool picture =

@@ -49,6 +49,9 @@ public:
     // failure when the child went past a bound, died, or sent a picture with a side over maxSide.
     // Writes the answer on kAnswerDescriptor; false when the parent is no longer reading.
     static bool sendAnswer(const BoundedChildAnswer& answer);
+    // Writes all of `data`, going on after interruptions, with nothing but write(2): safe in a
+    // child between fork and exec. False when the other end is gone.
+    static bool writeAll(int fd, const char* data, size_t size);
 
     static Result<BoundedChildAnswer> run(const Work& work, int maxSide, const BoundedChildLimits& limits,
                                           const std::function<bool()>& stop = {});

@@ -38,19 +38,6 @@ QByteArray drawProgram() {
     return program;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
 // In the forked child: bytes go into a memory file the helper reads by its name, the helper's
 // memory is bounded afresh (the copy's own bound counted the parent's memory), and what Qt's plugin
 // says about a document is kept from the standard error. Returns only when the helper cannot run.
@@ -59,7 +46,8 @@ void execDrawing(const QByteArray& program, const Source& source, const QByteArr
     QByteArray path = QFile::encodeName(source.path);
     if (!source.isFile()) {
         const int input = ::memfd_create("svg", MFD_CLOEXEC);
-        if (input < 0 || !writeAll(input, source.data.constData(), size_t(source.data.size())))
+        if (input < 0 ||
+            !BoundedChildProcess::writeAll(input, source.data.constData(), size_t(source.data.size())))
             return;
         // Open in the helper: the name stays valid for it.
         if (::fcntl(input, F_SETFD, 0) != 0)
