@@ -1,5 +1,7 @@
 #include "PhotoLikeImages.h"
 
+#include "support/TestImages.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
@@ -119,21 +121,6 @@ QImage makePhotoLikeImage(QSize size, int seed) {
     addGrain(image, random);
     return image;
 }
-
-namespace {
-
-QByteArray jpegOf(const QImage& image, int quality, bool progressive) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
-} // namespace
 
 QByteArray grainyJpeg(int width, int height, int seed, bool progressive) {
     QImage image(width, height, QImage::Format_RGB32);

@@ -31,17 +31,6 @@ QByteArray withSegments(const QByteArray& jpeg, const QByteArray& segments) {
     return jpeg.left(2) + segments + jpeg.mid(2);
 }
 
-QByteArray encoded(const QImage& image, bool progressive = false, int quality = 90) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.setProgressiveScanWrite(progressive);
-    writer.write(image);
-    return bytes;
-}
-
 // An ICC profile split into `chunks` APP2 segments, as writers split those over 64 KB.
 QByteArray iccSegments(const QByteArray& profile, int chunks) {
     QByteArray out;
@@ -111,7 +100,7 @@ protected:
 };
 
 TEST_F(JpegDecoderTest, AFloodOfSegmentsOrAHeaderLibjpegCannotReadIsRefusedSilently) {
-    const QByteArray plain = encoded(makeImage(64, 64));
+    const QByteArray plain = jpegOf(makeImage(64, 64));
     StandardErrorCapture standardError;
     {
         SCOPED_TRACE("100,000 empty comments before the frame");
@@ -161,7 +150,7 @@ TEST_F(JpegDecoderTest, AFloodOfSegmentsOrAHeaderLibjpegCannotReadIsRefusedSilen
 TEST_F(JpegDecoderTest, AProfileKeepsItsColourSpaceAtEverySize) {
     QImage image = makeImage(400, 300);
     image.setColorSpace(QColorSpace(QColorSpace::DisplayP3));
-    const QByteArray jpeg = encoded(image);
+    const QByteArray jpeg = jpegOf(image);
     writeFile(path("p3.jpg"), jpeg);
     for (const int bound : {0, 100}) {
         SCOPED_TRACE(bound);
@@ -171,7 +160,7 @@ TEST_F(JpegDecoderTest, AProfileKeepsItsColourSpaceAtEverySize) {
         EXPECT_EQ(fromFile->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
         EXPECT_EQ(fromBytes->colorSpace(), QColorSpace(QColorSpace::DisplayP3));
     }
-    EXPECT_FALSE(ImageDecoder::decode(encoded(makeImage(40, 30)))->colorSpace().isValid())
+    EXPECT_FALSE(ImageDecoder::decode(jpegOf(makeImage(40, 30)))->colorSpace().isValid())
         << "no profile, no colour space made up";
 }
 
@@ -194,8 +183,8 @@ TEST_F(JpegDecoderTest, TheWorkAndMemoryOfAPictureOfManyScansAreBounded) {
     // What encoders write: a sequential picture keeps no coefficients, a progressive one its
     // whole picture's, the colour at a quarter of the resolution.
     const QImage photo = makeImage(600, 400);
-    EXPECT_EQ(ImageDecoder::readHeader(encoded(photo))->workingBytes, 0);
-    writeFile(path("progressive.jpg"), encoded(photo, true));
+    EXPECT_EQ(ImageDecoder::readHeader(jpegOf(photo))->workingBytes, 0);
+    writeFile(path("progressive.jpg"), jpegOf(photo, 90, true));
     const auto progressive = ImageDecoder::readHeader(path("progressive.jpg"));
     ASSERT_TRUE(progressive.ok());
     EXPECT_EQ(progressive->workingBytes, (76 * 50 + 2 * 38 * 25) * 128);
@@ -250,7 +239,7 @@ TEST_F(JpegDecoderTest, AShrunkDecodeKeepsTheDetailOfTheSizeAskedFor) {
                 for (int dx = 0; dx < 3 && x + dx < image.width(); ++dx)
                     image.setPixel(x + dx, y + dy, qRgb(grey, grey, grey));
         }
-    const QByteArray jpeg = encoded(image, false, 98);
+    const QByteArray jpeg = jpegOf(image, 98);
     const QImage full = *ImageDecoder::decode(jpeg);
     for (const int bound : {300, 450}) {
         SCOPED_TRACE(bound);

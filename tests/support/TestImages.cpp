@@ -2,6 +2,8 @@
 
 #include "support/TestEnvironment.h"
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QPainter>
 
 #include <webp/encode.h>
@@ -218,6 +220,17 @@ QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile) {
     if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &icc, 1) != WEBP_MUX_OK)
         return {};
     return assembled(mux.get());
+}
+
+QByteArray jpegOf(const QImage& image, int quality, bool progressive) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
 }
 
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {

@@ -9,6 +9,8 @@
 namespace vennimo::test {
 
 // A JPEG with an Exif APP1 segment that holds only the orientation tag.
+// The image as Qt's writer encodes it, baseline or progressive.
+QByteArray jpegOf(const QImage& image, int quality = 90, bool progressive = false);
 QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 // A grey progressive JPEG of the given size made of `scans` DC scans without data after its first:
 // a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
