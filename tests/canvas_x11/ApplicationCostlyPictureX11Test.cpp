@@ -165,7 +165,8 @@ TEST_F(ApplicationCostlyPictureX11, JpegsOfManyCommentsOnTheDesktopNeverHoldTheM
     ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
-    EXPECT_LT(peak.value_or(0), 600 * 1024) << "the pictures' readings were not bounded in memory";
+    EXPECT_LT(peak.value_or(0), 600 * 1024 * kMemoryBoundScale)
+        << "the pictures' readings were not bounded in memory";
 }
 
 // Each of these pictures cost seconds to minutes of a core or hundreds of MB to read, and the
@@ -269,5 +270,6 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
-    EXPECT_LT(peak.value_or(0), 600 * 1024) << "the pictures' readings were not bounded in memory";
+    EXPECT_LT(peak.value_or(0), 600 * 1024 * kMemoryBoundScale)
+        << "the pictures' readings were not bounded in memory";
 }
