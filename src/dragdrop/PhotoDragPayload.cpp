@@ -46,6 +46,8 @@ QImage standIn() {
     return image;
 }
 
+constexpr double kWindowEdgeTolerancePixels = 1e-3;
+
 // The photo's window of its print's paper, when the rope has that drawn.
 QImage printPicture(const Photo& photo, double scale) {
     const auto paper =
@@ -55,8 +57,14 @@ QImage printPicture(const Photo& photo, double scale) {
     const PolaroidGeometry g = PolaroidRenderer::geometry(photo);
     const double ratio = paper->devicePixelRatio();
     const QRectF shown = g.paperTransform.mapRect(g.imageRect);
-    const QRect window =
-        QRectF(shown.topLeft() * ratio, shown.size() * ratio).toAlignedRect().intersected(paper->rect());
+    const QRectF pixels(shown.topLeft() * ratio, shown.size() * ratio);
+    // Whole pixels inside the window only: a pixel at its edge that it covers in part shows the
+    // paper around it, a light line along the picture. A hair's breadth of arithmetic is no part.
+    const int left = int(std::ceil(pixels.left() - kWindowEdgeTolerancePixels));
+    const int top = int(std::ceil(pixels.top() - kWindowEdgeTolerancePixels));
+    const int right = int(std::floor(pixels.right() + kWindowEdgeTolerancePixels));
+    const int bottom = int(std::floor(pixels.bottom() + kWindowEdgeTolerancePixels));
+    const QRect window = QRect(left, top, right - left, bottom - top).intersected(paper->rect());
     if (window.isEmpty())
         return {};
     QImage picture = paper->copy(window);

@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QMimeData>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -159,4 +160,34 @@ TEST(PhotoDragPayload, ADragShowsWhatTheScreenHasOrTheThumbnailAndNeverReadsTheO
     EXPECT_NEAR(print->height(), window.height() * 2, 2) << "the print's window";
     EXPECT_EQ(print->pixelColor(print->rect().center()).rgb(), QColor(Qt::darkBlue).rgb());
     PolaroidRenderer::clearCaches();
+}
+
+// The print's picture is cut from its paper on whole pixels of the photo's window: where the
+// window's edge falls inside a pixel, that pixel shows paper too, a light line along the picture.
+TEST(PhotoDragPayload, APrintsPictureHoldsItsPhotoAndNoneOfItsPaper) {
+    const Photo photo{.id = u"print"_s, .path = u"/nonexistent/print.jpg"_s};
+    const PolaroidGeometry g = PolaroidRenderer::geometry(photo);
+    const QRectF window = g.paperTransform.mapRect(g.imageRect);
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        QImage paper((PolaroidRenderer::defaultSize * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+        paper.setDevicePixelRatio(scale);
+        paper.fill(Qt::white);
+        {
+            QPainter painter(&paper);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.fillRect(window, Qt::darkBlue);
+        }
+        PolaroidRenderer::storePrepared(paper, photo, scale);
+        const QImage print = PhotoDragPayload::itemImage(photo, scale);
+        EXPECT_NEAR(print.width(), window.width() * scale, 2) << "the print's window";
+        EXPECT_NEAR(print.height(), window.height() * scale, 2) << "the print's window";
+        int papery = 0;
+        for (int y = 0; y < print.height(); ++y)
+            for (int x = 0; x < print.width(); ++x)
+                papery += qRed(print.pixel(x, y)) > 8;
+        EXPECT_EQ(papery, 0) << "pixels of paper in the " << print.width() << "x" << print.height()
+                             << " picture";
+        PolaroidRenderer::clearCaches();
+    }
 }
