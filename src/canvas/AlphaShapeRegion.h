@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canvas/AlphaMaskedPicture.h"
+#include "rendering/AlphaMaskedPicture.h"
 
 #include <QImage>
 #include <QRegion>

@@ -1,7 +1,7 @@
 #include "canvas/OpaquePegPreview.h"
 
-#include "canvas/AlphaMaskedPicture.h"
 #include "canvas/PanelCover.h"
+#include "rendering/AlphaMaskedPicture.h"
 
 #include "platform/DisplayLink.h"
 #include "platform/ReduceMotion.h"

@@ -1,8 +1,8 @@
 #include "canvas/PegDragBadge.h"
 
-#include "canvas/AlphaMaskedPicture.h"
 #include "canvas/PanelCover.h"
 #include "platform/X11DropRefusal.h"
+#include "rendering/AlphaMaskedPicture.h"
 #include "rope/RopeDiagnostic.h"
 
 #include <QFontMetricsF>

@@ -1,8 +1,8 @@
 #include "canvas/OpaquePegPreview.h"
-#include "canvas/AlphaMaskedPicture.h"
 #include "canvas/OpaqueHandoffGate.h"
 #include "canvas/PegDragBadge.h"
 #include "platform/ReduceMotion.h"
+#include "rendering/AlphaMaskedPicture.h"
 
 #include <QImage>
 #include <gtest/gtest.h>

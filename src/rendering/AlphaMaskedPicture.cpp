@@ -1,4 +1,4 @@
-#include "canvas/AlphaMaskedPicture.h"
+#include "rendering/AlphaMaskedPicture.h"
 
 #include <QBitmap>
 
