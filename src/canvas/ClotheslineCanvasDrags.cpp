@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/DragPictureCut.h"
 #include "canvas/DragPictureReturn.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDropSurfaces.h"
@@ -142,10 +143,7 @@ void ClotheslineCanvasView::runCopyDrag(QPointF point) {
     m_dragMimeData = drag->mimeData();
     m_systemDrag = drag;
     const QPoint hotSpot = (point - picture.origin).toPoint();
-    if (!picture.image.isNull()) {
-        drag->setPixmap(QPixmap::fromImage(picture.image));
-        drag->setHotSpot(hotSpot);
-    }
+    const DragPictureCut dragPicture(*drag, picture.image, hotSpot, pegPanels() == PegPanels::masked);
     const QPointF screen = mapToGlobal(point);
     RopeDiagnostic::event("DragBegin",
                           QStringLiteral("peg=false x=%1 y=%2")

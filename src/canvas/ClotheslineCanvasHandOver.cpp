@@ -1,5 +1,6 @@
 #include "canvas/ClotheslineCanvasView.h"
 
+#include "canvas/DragPictureCut.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "canvas/PegDropSurfaces.h"
@@ -16,10 +17,10 @@
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
-#include <QPixmap>
 #include <QTimer>
 
 #include <algorithm>
+#include <optional>
 
 namespace vennimo {
 
@@ -93,11 +94,12 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
     m_dragMimeData = offered;
     m_systemDrag = drag;
     m_sessionPoint.reset();
+    std::optional<DragPictureCut> dragPicture;
     if (m_opaquePreview) {
         // The drag panels show the prints; the system's own drag image stays empty.
-        QPixmap nothing(1, 1);
+        QImage nothing(1, 1, QImage::Format_ARGB32_Premultiplied);
         nothing.fill(Qt::transparent);
-        drag->setPixmap(nothing);
+        dragPicture.emplace(*drag, nothing, QPoint(), m_opaquePreview->masked());
     } else {
         const QPointF point = mapFromGlobal(screenPoint);
         const QPointF travel = point - m_pressPoint.value_or(point);
@@ -108,10 +110,8 @@ void ClotheslineCanvasView::handOverPegDrag(QPointF screenPoint) {
             items.append({entry.photo, {}, opaqueSprite(entry.photo), frame.translated(travel)});
         }
         const PhotoDragPayload::Picture picture = PhotoDragPayload::picture(items, devicePixelRatioF());
-        if (!picture.image.isNull()) {
-            drag->setPixmap(QPixmap::fromImage(picture.image));
-            drag->setHotSpot((point - picture.origin).toPoint());
-        }
+        dragPicture.emplace(*drag, picture.image, (point - picture.origin).toPoint(),
+                            pegPanels() == PegPanels::masked);
     }
     RopeDiagnostic::event("DragBegin", QStringLiteral("peg=true x=%1 y=%2")
                                            .arg(RopeDiagnostic::number(screenPoint.x()),

@@ -1,5 +1,6 @@
 #include "grid/GridPhotoDrag.h"
 
+#include "canvas/DragPictureCut.h"
 #include "canvas/DragPictureReturn.h"
 #include "canvas/OpaquePegPreview.h"
 #include "dragdrop/PhotoDragPayload.h"
@@ -7,7 +8,6 @@
 #include <QCursor>
 #include <QDrag>
 #include <QMimeData>
-#include <QPixmap>
 #include <QPointer>
 #include <QWidget>
 
@@ -68,19 +68,14 @@ Qt::DropAction GridPhotoDrag::execWith(const PhotoDragPayload& payload, QWidget*
     auto* drag = new QDrag(source);
     drag->setMimeData(payload.makeMimeData().release());
     const QPoint hotSpot = (QPointF(source->mapFromGlobal(QCursor::pos())) - picture.origin).toPoint();
-    if (!picture.image.isNull()) {
-        drag->setPixmap(QPixmap::fromImage(picture.image));
-        drag->setHotSpot(hotSpot);
-    }
+    const bool cut = OpaquePegPreview::panelsNeedMask();
+    const DragPictureCut dragPicture(*drag, picture.image, hotSpot, cut);
     QPointer<QWidget> view(source);
     auto landed = std::make_shared<QPointer<OpaquePegPreview>>();
     // Made now, so that it stands where the drag's picture stood the moment that one goes.
     DragPictureReturn pictureReturn(
-        *drag,
-        OpaquePegPreview::standBy(picture.image, source->mapToGlobal(picture.origin),
-                                  OpaquePegPreview::panelsNeedMask()),
-        hotSpot, cardsOf(source, picture.origin, picture.image.deviceIndependentSize()),
-        goOnceLanded(landed));
+        *drag, OpaquePegPreview::standBy(picture.image, source->mapToGlobal(picture.origin), cut), hotSpot,
+        cardsOf(source, picture.origin, picture.image.deviceIndependentSize()), goOnceLanded(landed));
     const Qt::DropAction action = run(*drag);
     // The system takes its picture away where the pointer is; one that nothing took slides back
     // onto the cards instead, from where the drag showed it.
