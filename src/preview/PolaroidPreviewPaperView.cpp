@@ -1,11 +1,13 @@
 #include "preview/PolaroidPreviewPaperView.h"
 
+#include "rendering/AlphaMaskedPicture.h"
 #include "rendering/DropShadow.h"
 #include "rendering/PreviewToolbarMetrics.h"
 #include "widgets/AlertFont.h"
 #include "widgets/HoverHint.h"
 
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -161,6 +163,7 @@ PolaroidPreviewPaperView::PolaroidPreviewPaperView(QWidget* parent)
     m_pageLabel->setStyleSheet(QStringLiteral("color: %1;").arg(rgb(0.54, 0.52, 0.45).name()));
 
     relayout();
+    connect(&m_compositorWatch, &X11CompositorWatch::runningChanged, this, [this] { updateCut(); });
 }
 
 PolaroidPreviewPaperView::~PolaroidPreviewPaperView() = default;
@@ -304,7 +307,34 @@ void PolaroidPreviewPaperView::relayout() {
     m_errorLabel->setGeometry(pixelAligned(left, bottom + 10, right - left - 24, 30));
     m_errorDismissButton->setGeometry(pixelAligned(right - 18, bottom + 10, 18, 18));
     m_errorDismissButton->setVisible(!m_errorLabel->text().isEmpty());
+    updateCut();
     update();
+}
+
+void PolaroidPreviewPaperView::updateCut() {
+    QWidget* panel = window();
+    const bool cut = QGuiApplication::platformName() == QLatin1String("xcb") && !m_compositorWatch.running();
+    if (!cut) {
+        if (m_cutKey) {
+            panel->clearMask();
+            m_cutKey.reset();
+        }
+        return;
+    }
+    const CutKey key{panel->size(), m_geometry.paper, mapTo(panel, QPoint(0, 0))};
+    if (key == m_cutKey || panel->size().isEmpty())
+        return;
+    QImage paper(panel->size(), QImage::Format_ARGB32_Premultiplied);
+    paper.fill(Qt::transparent);
+    {
+        QPainter painter(&paper);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(PreviewActionButton::paper());
+        painter.drawRoundedRect(m_geometry.paper.translated(key.offset), kPaperRadius, kPaperRadius);
+    }
+    panel->setMask(AlphaMaskedPicture(paper).region());
+    m_cutKey = key;
 }
 
 void PolaroidPreviewPaperView::paintEvent(QPaintEvent* event) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/X11CompositorWatch.h"
 #include "preview/PreviewActionButton.h"
 #include "rendering/PolaroidPreviewGeometry.h"
 
 #include <QImage>
 #include <QPointer>
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
@@ -96,11 +98,24 @@ private:
                                     const std::optional<QString>& hint, const QString& toolTip,
                                     std::function<void()> Callbacks::*callback);
     QImage shadow();
+    // Where no compositing manager blends the panel, its clear margin would show black: the panel
+    // is then cut to its paper, as it draws it at least half opaque, with no shadow around it.
+    void updateCut();
+
+    // What a cut was made for; the cut holds while they stay.
+    struct CutKey {
+        QSize panel;
+        QRectF paper;
+        QPoint offset;
+        bool operator==(const CutKey&) const = default;
+    };
 
     Callbacks m_callbacks;
     PolaroidPreviewGeometry m_geometry;
     QImage m_shadow;
     QRectF m_shadowPaper;
+    X11CompositorWatch m_compositorWatch;
+    std::optional<CutKey> m_cutKey;
     bool m_paging = false;
     QWidget* m_imageView = nullptr;
     QWidget* m_loading = nullptr;

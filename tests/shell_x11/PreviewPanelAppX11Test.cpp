@@ -10,6 +10,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QProcess>
+#include <QRegion>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <sys/stat.h>
 
 using namespace vennimo;
@@ -269,4 +271,75 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
     EXPECT_GT(ratio, 1.8) << "the photo is sharp at the screen's scale";
     ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
     EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 30000));
+}
+
+namespace {
+
+// Pixels of a grab close to black.
+int nearBlack(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            count += qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
+        }
+    return count;
+}
+
+// The near-black pixels of a panel's margin around its paper, more than the same place showed
+// before the panel came (`before`, a grab of the screen from its origin); the look saved under
+// `name`.
+int blackAroundThePaper(const QRect& panel, const QImage& before, const QString& name) {
+    const QImage look = grabScreenArea(panel);
+    look.save(name);
+    constexpr int kMargin = 16;
+    int more = 0;
+    const QRect paper = QRect(QPoint(0, 0), panel.size()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    for (const QRect& band : QRegion(QRect(QPoint(0, 0), panel.size())).subtracted(paper))
+        more += nearBlack(look.copy(band)) - nearBlack(before.copy(band.translated(panel.topLeft())));
+    return more;
+}
+
+} // namespace
+
+// On a desktop without a compositing manager (x11-session leaves it out for this suite's name) the
+// panel's clear margin, where a compositor shows a soft shadow, must show what lies behind it, not
+// black: each time the panel opens, by a double click or Space, and when it pages on.
+TEST(PreviewPanelAppWithoutCompositorX11, ThePanelShowsNoBlackFrameAroundItsPaper) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Light);
+    ASSERT_TRUE(backdrop.cover());
+    RunningApplication r;
+    r.start(1);
+    if (HasFatalFailure())
+        return;
+    const QImage before = grabScreenArea(QGuiApplication::primaryScreen()->geometry());
+    const auto expectNoFrame = [&](const QString& name) {
+        std::optional<QRect> panel;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return (panel = panelFrame()).has_value(); }, 30000))
+            << "the panel";
+        QTest::qWait(1200); // the full decode, for the picture
+        panel = panelFrame();
+        ASSERT_TRUE(panel);
+        const int black = blackAroundThePaper(*panel, before, shots + "/" + name);
+        std::printf("%s: %d black pixels around the paper of a %dx%d panel\n", qPrintable(name), black,
+                    panel->width(), panel->height());
+        EXPECT_LT(black, 64) << name.toStdString() << ": a black frame of " << black << " pixels";
+    };
+
+    // A double click on the middle print opens the panel.
+    ASSERT_TRUE(moveTo(printPoint(*r.collapsed, r.xs[1])));
+    ASSERT_TRUE(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}, 300));
+    expectNoFrame("54-no-compositor-preview.png");
+    ASSERT_TRUE(xdotool({"key", "Right"}, 1000));
+    expectNoFrame("55-no-compositor-preview-next.png");
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !panelFrame(); }, 30000)) << "the panel closed";
+
+    // Space opens it again on the selected print.
+    ASSERT_TRUE(xdotool({"key", "space"}, 300));
+    expectNoFrame("56-no-compositor-preview-space.png");
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
 }
