@@ -13,6 +13,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -29,6 +30,18 @@ int nearBlack(const QImage& shot) {
         for (int x = 0; x < shot.width(); ++x) {
             const QRgb p = shot.pixel(x, y);
             count += qRed(p) < 24 && qGreen(p) < 24 && qBlue(p) < 24;
+        }
+    return count;
+}
+
+// Pixels whiter than any of the photos: what Qt fills its drag picture's window with under the
+// picture.
+int white(const QImage& shot) {
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            count += std::min({qRed(p), qGreen(p), qBlue(p)}) >= 245;
         }
     return count;
 }
@@ -68,11 +81,12 @@ protected:
         app.waitForFinished(5000);
     }
 
-    // How a picture dragged off a card and cancelled came back: the window that slid back, its
-    // last place and how it looked there when that look was caught, how the place looked once it
-    // had gone, and the most near-black pixels a look at the way back showed more than the same
-    // place before the drag.
+    // How a picture dragged off a card and cancelled came back: how Qt's drag picture looked
+    // before the cancel, the window that slid back, its last place and how it looked there when
+    // that look was caught, how the place looked once it had gone, and the most near-black pixels
+    // a look at the way back showed more than the same place before the drag.
     struct SlideBack {
+        QImage dragLook;
         std::optional<WindowTrail::Window> window;
         QRect landedAt;
         QImage landedLook;
@@ -96,6 +110,10 @@ protected:
             for (const WindowTrail::Window& w : trail.windows())
                 if (!w.gone && w.places.size() >= 6)
                     dragID = w.id, held = w.places.last();
+            if (dragID != 0) {
+                result.dragLook = grabScreenArea(held);
+                result.dragLook.save(shots + "/" + name + "-carried.png");
+            }
             escape.start("xdotool", {"key", "Escape"});
         });
         EXPECT_NE(dragID, 0u) << "no drag picture followed the pointer";
@@ -212,6 +230,10 @@ protected:
         EXPECT_TRUE(pile.window->gone) << "the pile is still there";
         if (cut) {
             EXPECT_LT(pile.blackMore, 20) << "black around the pile on its way back";
+            // Qt's window under the picture, filled white, shows wherever the cards leave a gap.
+            EXPECT_LT(white(pile.dragLook), 20)
+                << "the pile was carried on a white box: " << white(pile.dragLook) << " white pixels in "
+                << pile.dragLook.width() << "x" << pile.dragLook.height();
         }
         ASSERT_GE(pile.window->places.size(), 2) << "the pile never moved";
         const QRect picture = cards->pictureOf(0, kPhotoSize);
