@@ -6,7 +6,6 @@
 
 #include <QImage>
 #include <QPointer>
-#include <QRegion>
 #include <QWidget>
 
 #include <functional>
