@@ -186,6 +186,8 @@ Result<QByteArray> firstFrameContainer(QByteArray& data, const ReadMore& readMor
             const quint32 keptSize = quint32(kept.size() - kChunkHeaderBytes);
             for (int i = 0; i < 4; ++i)
                 kept[4 + i] = char(keptSize >> (8 * i) & 0xff);
+            // What was read is held once, in what was kept, while the frame is decoded.
+            data.clear();
             return kept;
         }
     }
