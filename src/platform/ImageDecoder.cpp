@@ -450,17 +450,11 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
-std::optional<Error> checkPng(const Source& source, QSize size) {
+Result<ImageHeader> pngHeader(const Source& source, QSize size) {
     if (auto error = checkSize(size))
-        return error;
+        return *error;
     if (PngDecoder::storedDataBytes(source.head) > PngDecoder::kMaxDataBytes)
         return tooLarge();
-    return std::nullopt;
-}
-
-Result<ImageHeader> pngHeader(const Source& source, QSize size) {
-    if (auto error = checkPng(source, size))
-        return *error;
     ImageHeader header;
     header.size = size;
     header.format = "png";
@@ -469,8 +463,8 @@ Result<ImageHeader> pngHeader(const Source& source, QSize size) {
 
 Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
                          const std::function<bool()>& stop) {
-    if (auto error = checkPng(source, size))
-        return *error;
+    if (auto header = pngHeader(source, size); !header)
+        return header.error();
     const QSize target = ImageDecoder::boundedSize(size, maxPixelSize);
     QImage image = source.isFile() ? PngDecoder::decodeScaled(source.path, target, stop)
                                    : PngDecoder::decodeScaled(source.data, target, stop);
