@@ -14,12 +14,14 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
 #include <thread>
+#include <zlib.h>
 
 namespace vennimo::bench {
 
@@ -71,12 +73,62 @@ QByteArray plainPng() {
     return test::greyPng(10000, 10000, 5000);
 }
 
+// A picture far wider than high in flat colour and alpha, `depth` bits a channel: under a
+// megabyte that inflates to hundreds, whatever size it is decoded to.
+QByteArray widePng(quint32 width, quint32 height, int depth) {
+    QByteArray ihdr(13, '\0');
+    qToBigEndian(width, ihdr.data());
+    qToBigEndian(height, ihdr.data() + 4);
+    ihdr[8] = char(depth);
+    ihdr[9] = 6; // colour and alpha
+    QByteArray row(1 + qsizetype(width) * 4 * depth / 8, '\x40');
+    row[0] = 0; // no filter
+    z_stream stream{};
+    if (deflateInit(&stream, 9) != Z_OK)
+        return {};
+    QByteArray data;
+    QByteArray out(1 << 20, Qt::Uninitialized);
+    for (quint32 y = 0; y <= height; ++y) {
+        const bool last = y == height;
+        stream.next_in = last ? nullptr : reinterpret_cast<Bytef*>(row.data());
+        stream.avail_in = last ? 0 : uInt(row.size());
+        int status = Z_OK;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(out.data());
+            stream.avail_out = uInt(out.size());
+            status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            data.append(out.constData(), out.size() - qsizetype(stream.avail_out));
+        } while (stream.avail_out == 0 || (last && status != Z_STREAM_END));
+    }
+    deflateEnd(&stream);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + test::pngChunk("IHDR", ihdr) + test::pngChunk("IDAT", data) +
+           test::pngChunk("IEND", {});
+}
+
+QByteArray wide16BitPng() {
+    return widePng(1'100'000, 90, 16);
+}
+
+QByteArray wide8BitPng() {
+    return widePng(2'000'000, 50, 8);
+}
+
+// 2.5 million empty chunks of no known kind, 20 MB, before a photo-sized picture.
+QByteArray chunkedWebp() {
+    QImage image(1200, 900, QImage::Format_RGB32);
+    image.fill(0xff336699u);
+    return test::withEmptyChunks(test::webpOf(image, false), 2'500'000);
+}
+
 const Case kCases[] = {{"svg flood (100,000 rects, 4000x3000)", "flood.svg", svgFlood},
                        {"lossless webp 10000x10000", "lossless.webp", losslessWebp},
                        {"lossless webp 10000x10000 without a palette", "flat.webp", flatLosslessWebp},
                        {"animated webp 4000x4000", "animated.webp", animatedWebp},
                        {"interlaced png 10000x10000", "interlaced.png", interlacedPng},
-                       {"png 10000x10000", "plain.png", plainPng}};
+                       {"png 10000x10000", "plain.png", plainPng},
+                       {"16-bit png 1100000x90 with alpha", "wide16.png", wide16BitPng},
+                       {"png 2000000x50 with alpha", "wide8.png", wide8BitPng},
+                       {"webp of 2.5 million empty chunks, then 1200x900", "chunked.webp", chunkedWebp}};
 
 double cpuSeconds(int who) {
     rusage usage{};

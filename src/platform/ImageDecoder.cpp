@@ -450,9 +450,11 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 
 // ---- Dispatch ---------------------------------------------------------------------------------
 
-Result<ImageHeader> pngHeader(QSize size) {
+Result<ImageHeader> pngHeader(const Source& source, QSize size) {
     if (auto error = checkSize(size))
         return *error;
+    if (PngDecoder::storedDataBytes(source.head) > PngDecoder::kMaxDataBytes)
+        return tooLarge();
     ImageHeader header;
     header.size = size;
     header.format = "png";
@@ -461,8 +463,8 @@ Result<ImageHeader> pngHeader(QSize size) {
 
 Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
                          const std::function<bool()>& stop) {
-    if (auto error = checkSize(size))
-        return *error;
+    if (auto header = pngHeader(source, size); !header)
+        return header.error();
     const QSize target = ImageDecoder::boundedSize(size, maxPixelSize);
     QImage image = source.isFile() ? PngDecoder::decodeScaled(source.path, target, stop)
                                    : PngDecoder::decodeScaled(source.data, target, stop);
@@ -476,7 +478,7 @@ Result<ImageHeader> headerOf(const Source& source) {
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
     if (const auto size = PngDecoder::storedSize(source.head))
-        return pngHeader(*size);
+        return pngHeader(source, *size);
     if (mayBeRaw(source)) {
         if (auto header = rawHeader(source))
             return *header;

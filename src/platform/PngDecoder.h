@@ -19,6 +19,14 @@ public:
     // The stored size when `head` starts with the PNG signature: empty for a header that is cut
     // off, damaged or claims a side beyond the format's 2^31 - 1; nothing for every other input.
     static std::optional<QSize> storedSize(const QByteArray& head);
+    // How many bytes of pixels the compressed data inflates to (a filter byte a row besides), read
+    // from the header at the start of `head` (0 when it is not there): what a decode costs,
+    // whatever size it is decoded to, since every row is inflated. Beyond kMaxDataBytes a picture
+    // is too large to decode.
+    static qint64 storedDataBytes(const QByteArray& head);
+    // Every picture of up to 100 million pixels in three channels of 16 bits, and every one of
+    // 8 bits: inflating more takes past a second of processor time at the worst.
+    static constexpr qint64 kMaxDataBytes = 600'000'000;
     // The full image, 8 bits per channel, with its colour space; a null image for damaged data,
     // and for a stop answered true. The caller has checked the size against its pixel cap: that
     // bounds the memory, the pixels and the time it takes.

@@ -21,6 +21,9 @@ public:
     // is a lossless picture whose full-size working buffer would pass what one decoding may take.
     static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop);
     static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop);
+
+    // Test seam: how many bytes all decodes so far have handed libwebp's container parser.
+    static quint64 demuxedBytesForTesting();
 };
 
 } // namespace vennimo

@@ -132,24 +132,26 @@ TEST_F(ImageDecoderTest, JpegExifOrientationIsApplied) {
     const QByteArray plain = readFile(path("plain.jpg"));
     // Where the stored red top-left corner lands, as fractions of the oriented result.
     const std::tuple<int, QSize, QPointF> cases[] = {
-        {2, {200, 100}, {0.95, 0.05}}, {3, {200, 100}, {0.95, 0.95}}, {4, {200, 100}, {0.05, 0.95}},
-        {5, {100, 200}, {0.05, 0.05}}, {6, {100, 200}, {0.95, 0.05}}, {7, {100, 200}, {0.95, 0.95}},
-        {8, {100, 200}, {0.05, 0.95}}};
-    for (const auto& [orientation, scaled, red] : cases) {
-        SCOPED_TRACE(orientation);
-        const QString file = path(QStringLiteral("o%1.jpg").arg(orientation));
-        writeFile(file, withExifOrientation(plain, orientation));
-        const auto header = ImageDecoder::readHeader(file);
-        ASSERT_TRUE(header.ok());
-        EXPECT_TRUE(header->orientation == orientation && header->size == QSize(400, 200))
-            << "size as stored";
-        const auto image = ImageDecoder::decodeScaled(file, 200);
-        ASSERT_EQ(image->size(), scaled);
-        const QPoint at(int(red.x() * scaled.width()), int(red.y() * scaled.height()));
-        EXPECT_TRUE(isMarkerRed(image->pixelColor(at)));
-        EXPECT_FALSE(
-            isMarkerRed(image->pixelColor(scaled.width() - 1 - at.x(), scaled.height() - 1 - at.y())));
-    }
+        {1, {200, 100}, {0.05, 0.05}}, {2, {200, 100}, {0.95, 0.05}}, {3, {200, 100}, {0.95, 0.95}},
+        {4, {200, 100}, {0.05, 0.95}}, {5, {100, 200}, {0.05, 0.05}}, {6, {100, 200}, {0.95, 0.05}},
+        {7, {100, 200}, {0.95, 0.95}}, {8, {100, 200}, {0.05, 0.95}}};
+    for (const auto& [orientation, scaled, red] : cases)
+        for (const ExifOrder order : {ExifOrder::Motorola, ExifOrder::Intel}) {
+            SCOPED_TRACE(orientation);
+            SCOPED_TRACE(order == ExifOrder::Intel ? "Intel byte order" : "Motorola byte order");
+            const QString file = path(QStringLiteral("o%1.jpg").arg(orientation));
+            writeFile(file, withExifOrientation(plain, orientation, order));
+            const auto header = ImageDecoder::readHeader(file);
+            ASSERT_TRUE(header.ok());
+            EXPECT_TRUE(header->orientation == orientation && header->size == QSize(400, 200))
+                << "size as stored";
+            const auto image = ImageDecoder::decodeScaled(file, 200);
+            ASSERT_EQ(image->size(), scaled);
+            const QPoint at(int(red.x() * scaled.width()), int(red.y() * scaled.height()));
+            EXPECT_TRUE(isMarkerRed(image->pixelColor(at)));
+            EXPECT_FALSE(
+                isMarkerRed(image->pixelColor(scaled.width() - 1 - at.x(), scaled.height() - 1 - at.y())));
+        }
 }
 
 // A camera-like picture of several megabytes: its grain keeps the data long, as a camera's does.

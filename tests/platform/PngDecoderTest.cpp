@@ -3,11 +3,13 @@
 #include "support/TestImages.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageWriter>
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 namespace vennimo {
@@ -51,6 +53,81 @@ void expectSplit(const QImage& image, QSize target, double splitAt) {
                 ASSERT_EQ(pixel.red(), y < border ? 0 : 255) << "row " << y;
             }
         }
+}
+
+TEST(PngDecoderTest, SixteenBitPalettesTransparencyAndGammaComeAsStored) {
+    const QColor red(200, 30, 30);
+    // 16 bits a channel, as editors and scanners write them: grey, colour, and colour with alpha.
+    for (const QImage::Format format :
+         {QImage::Format_Grayscale16, QImage::Format_RGBX64, QImage::Format_RGBA64}) {
+        SCOPED_TRACE(format);
+        QImage image(40, 30, format);
+        image.fill(format == QImage::Format_RGBA64 ? QColor(200, 30, 30, 100) : red);
+        const QByteArray png = pngOf(image);
+        ASSERT_EQ(png.at(24), 16) << "written with 16 bits";
+        for (const int size : {0, 20}) {
+            const auto decoded = ImageDecoder::decodeScaled(png, size);
+            ASSERT_TRUE(decoded.ok()) << size;
+            const QColor pixel = decoded->pixelColor(5, 5);
+            const QColor expected = image.pixelColor(5, 5);
+            EXPECT_TRUE(std::abs(pixel.red() - expected.red()) <= 1 &&
+                        std::abs(pixel.green() - expected.green()) <= 1 &&
+                        std::abs(pixel.alpha() - expected.alpha()) <= 1)
+                << size << ": " << pixel.name(QColor::HexArgb).toStdString();
+        }
+    }
+    // A palette whose first entry the tRNS chunk makes clear.
+    QImage indexed(40, 30, QImage::Format_Indexed8);
+    indexed.setColorTable({qRgba(0, 0, 0, 0), red.rgb()});
+    indexed.fill(0);
+    for (int y = 0; y < indexed.height(); ++y)
+        std::memset(indexed.scanLine(y) + indexed.width() / 2, 1, size_t(indexed.width() / 2));
+    const QByteArray palette = pngOf(indexed);
+    ASSERT_TRUE(palette.contains("tRNS"));
+    for (const int size : {0, 20}) {
+        const auto decoded = ImageDecoder::decodeScaled(palette, size);
+        ASSERT_TRUE(decoded.ok());
+        ASSERT_TRUE(decoded->hasAlphaChannel()) << size;
+        EXPECT_EQ(decoded->pixelColor(1, 1).alpha(), 0) << size;
+        EXPECT_EQ(decoded->pixelColor(decoded->width() - 2, 1), red) << size;
+    }
+    // A gamma of 1/2.2, stored as 45455 a hundred-thousandth, as ImageMagick writes it: close to
+    // sRGB, so a mid grey stays a mid grey once shown.
+    QImage grey(8, 8, QImage::Format_RGB32);
+    grey.fill(QColor(128, 128, 128));
+    QByteArray gamma = pngOf(grey);
+    constexpr qsizetype kAfterHeader = 8 + 8 + 13 + 4;
+    gamma.insert(kAfterHeader, pngChunk("gAMA", QByteArray::fromHex("0000b18f")));
+    const auto decoded = ImageDecoder::decode(gamma);
+    ASSERT_TRUE(decoded.ok());
+    ASSERT_TRUE(decoded->colorSpace().isValid());
+    EXPECT_NEAR(decoded->colorSpace().gamma(), 2.2, 0.01);
+    const QColor shown = decoded->convertedToColorSpace(QColorSpace::SRgb).pixelColor(4, 4);
+    EXPECT_NEAR(shown.red(), 128, 8);
+}
+
+TEST(PngDecoderTest, APictureWhoseDataInflatesPastWhatAPhotoHoldsIsTooLarge) {
+    // Every row is inflated whatever size is asked: 99 million pixels of 16-bit colour and alpha
+    // spell 792 MB from under a megabyte, seconds of work.
+    const auto header = [](quint32 width, quint32 height, char depth, char colour) {
+        QByteArray ihdr(13, '\0');
+        for (int i = 0; i < 4; ++i) {
+            ihdr[i] = char(width >> (24 - 8 * i));
+            ihdr[4 + i] = char(height >> (24 - 8 * i));
+        }
+        ihdr[8] = depth;
+        ihdr[9] = colour;
+        return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr) + pngChunk("IEND", {});
+    };
+    const QByteArray bomb = header(1'100'000, 90, 16, 6);
+    const auto read = ImageDecoder::readHeader(bomb);
+    EXPECT_TRUE(!read.ok() && read.error().code == kImageTooLargeCode);
+    const auto decoded = ImageDecoder::decodeScaled(bomb, 256);
+    EXPECT_TRUE(!decoded.ok() && decoded.error().code == kImageTooLargeCode);
+    // A photo at the pixel cap in 16-bit colour, or 8-bit with alpha, is no such picture.
+    EXPECT_TRUE(ImageDecoder::readHeader(header(10'000, 10'000, 16, 2)).ok());
+    EXPECT_TRUE(ImageDecoder::readHeader(header(12'500, 8'000, 8, 6)).ok());
+    EXPECT_TRUE(ImageDecoder::readHeader(header(2'000'000, 50, 8, 6)).ok());
 }
 
 TEST(PngDecoderTest, APictureShrunkWhileReadKeepsTheLookOfASmoothScaling) {

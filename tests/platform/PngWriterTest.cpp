@@ -67,6 +67,18 @@ TEST(PngWriter, EncodesWhatQtReadsBackAndStopsBetweenRowsSayingNothing) {
 }
 
 // The pixels are written as they are, in the image's colour space, so that space must go with them.
+TEST(PngWriter, EvenTheFastestLevelCompresses) {
+    // The clipboard's PNG, written at the fastest level: a screenshot-like picture of flat colour
+    // must come out a small fraction of its pixels, not stored as they are.
+    QImage flat(800, 600, QImage::Format_RGB32);
+    flat.fill(QColor(40, 90, 160));
+    const auto png = PngWriter::encode(flat, 1);
+    ASSERT_TRUE(png);
+    EXPECT_LT(png->size(), flat.width() * flat.height() * 3 / 50);
+    EXPECT_LE(PngWriter::encode(gradient(300, 200, true), 9)->size(),
+              PngWriter::encode(gradient(300, 200, true), 1)->size());
+}
+
 TEST(PngWriter, TheImagesColourSpaceGoesWithItAndARefusedProfileCostsOnlyItself) {
     for (const bool alpha : {false, true}) {
         for (const auto named : {QColorSpace::DisplayP3, QColorSpace::AdobeRgb, QColorSpace::SRgb}) {

@@ -1,4 +1,5 @@
 #include "platform/ImageDecoder.h"
+#include "support/StandardErrorCapture.h"
 #include "support/TestEnvironment.h"
 
 #include <QTemporaryDir>
@@ -110,6 +111,24 @@ TEST_F(SvgDecodeTest, AnSvgIsDrawnAtTheSizeAskedWithItsTransparency) {
                      kImageUnreadableCode));
     EXPECT_TRUE(hasImageCode(ImageDecoder::readHeader(svgOf(20000, 20000, {})), kImageTooLargeCode));
     EXPECT_TRUE(hasImageCode(ImageDecoder::decodeScaled(svgOf(20000, 20000, {}), 256), kImageTooLargeCode));
+}
+
+TEST_F(SvgDecodeTest, ItsSizeIsReadInTheHelperWhoseWordsStayOffTheStandardError) {
+    // Qt's plugin reads the whole document for its size and speaks of what it cannot resolve: in
+    // the helper, bounded, and silent.
+    const QByteArray svg = svgOf(300, 200,
+                                 "<rect width=\"30\" height=\"20\" fill=\"url(#nowhere)\"/>"
+                                 "<use xmlns:xlink=\"http://www.w3.org/1999/xlink\" xlink:href=\"#none\"/>");
+    writeFile(path("unresolved.svg"), svg);
+    for (const bool fromFile : {true, false}) {
+        SCOPED_TRACE(fromFile ? "file" : "bytes");
+        StandardErrorCapture capture;
+        const auto header =
+            fromFile ? ImageDecoder::readHeader(path("unresolved.svg")) : ImageDecoder::readHeader(svg);
+        ASSERT_TRUE(header.ok());
+        EXPECT_EQ(header->size, QSize(300, 200));
+        EXPECT_EQ(capture.written().toStdString(), "");
+    }
 }
 
 TEST_F(SvgDecodeTest, ADrawingPastItsBoundIsRefusedAndAStopEndsItAtOnce) {

@@ -1,3 +1,4 @@
+#include "platform/WebpDecoder.h"
 #include "platform/ImageDecoder.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
@@ -7,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <webp/decode.h>
 
 #include <atomic>
 #include <cerrno>
@@ -154,12 +156,22 @@ TEST_F(WebpDecoderTest, ACutOffWebpIsRefusedAndNeverWaitedForForEver) {
     ASSERT_GT(whole.size(), 20'000);
     const QByteArray animation = animatedWebp({256, 256}, {{noise({256, 256}), {}}});
     ASSERT_FALSE(animation.isEmpty());
+    // A chunk that is whole but holds only the first half of its picture's data.
+    const auto shortBitstream = [](const QByteArray& webp) {
+        const QByteArray data = webp.mid(20, webp.size() / 2);
+        const QByteArray chunk = webp.mid(12, 4) + littleEndian(quint32(data.size()), 4) + data +
+                                 QByteArray(data.size() % 2, '\0');
+        return "RIFF" + littleEndian(quint32(4 + chunk.size()), 4) + "WEBP" + chunk;
+    };
+    const QByteArray lossless = webpOf(noise({256, 256}), true);
     const struct {
         const char* name;
         QByteArray bytes;
     } cases[] = {{"cut in its pixels", whole.left(whole.size() / 2)},
                  {"cut in its header", whole.left(20)},
-                 {"an animation cut in its first frame", animation.left(animation.size() * 2 / 3)}};
+                 {"an animation cut in its first frame", animation.left(animation.size() * 2 / 3)},
+                 {"a whole chunk of half a lossy picture", shortBitstream(whole)},
+                 {"a whole chunk of half a lossless picture", shortBitstream(lossless)}};
     for (const auto& c : cases) {
         for (const auto& [way, decode] : waysIn(c.bytes, "cut.webp")) {
             SCOPED_TRACE(std::string(c.name) + ", " + way);
@@ -224,6 +236,76 @@ TEST_F(WebpDecoderTest, ALosslessPictureWhoseFullSizeBufferPassesTheBoundIsRefus
     }
     // A lossy picture of a few colours is never held whole, and is decoded at any size.
     EXPECT_TRUE(ImageDecoder::decodeScaled(webpOf(filled(QSize(64, 64), Qt::darkGreen), false), 32).ok());
+}
+
+TEST_F(WebpDecoderTest, ChunksOfNoKindBeforeThePictureAreEachReadOnceAndSteppedOver) {
+    // The format lets any number of unknown chunks stand before the picture; the colour profile
+    // after them must still come with it.
+    const QColorSpace p3(QColorSpace::DisplayP3);
+    constexpr int kChunks = 300'000;
+    const QByteArray webp =
+        withEmptyChunks(withIccProfile(webpOf(makeImage(120, 80), true), p3.iccProfile()), kChunks);
+    ASSERT_GT(webp.size(), kChunks * 8);
+    const QByteArray animation =
+        withEmptyChunks(animatedWebp({200, 100}, {{filled({100, 100}, Qt::red), {100, 0}},
+                                                  {filled({200, 100}, Qt::blue), {}}}),
+                        kChunks);
+    ASSERT_FALSE(animation.isEmpty());
+    for (const auto& [way, decode] : waysIn(webp, "chunks.webp")) {
+        SCOPED_TRACE(way);
+        const quint64 before = WebpDecoder::demuxedBytesForTesting();
+        int asked = 0;
+        const auto image = decode(60, [&asked] { return ++asked < 0; });
+        ASSERT_TRUE(image.ok()) << image.error().message.toStdString();
+        EXPECT_EQ(image->size(), QSize(60, 40));
+        EXPECT_TRUE(isMarkerRed(image->pixelColor(1, 1)));
+        EXPECT_EQ(image->colorSpace(), p3);
+        // Parsed again from the start at each read, the data would be handed over many times.
+        EXPECT_LT(WebpDecoder::demuxedBytesForTesting() - before, quint64(webp.size() / 8))
+            << "the chunks stepped over were parsed";
+        EXPECT_TRUE(cancelled(decode(60, [] { return true; })));
+    }
+    for (const auto& [way, decode] : waysIn(animation, "animation.webp")) {
+        SCOPED_TRACE(way);
+        const auto image = decode(0, kNever);
+        ASSERT_TRUE(image.ok());
+        EXPECT_EQ(image->pixelColor(150, 50), QColor(Qt::red));
+        EXPECT_EQ(image->pixelColor(50, 50).alpha(), 0);
+    }
+    // Cut among its chunks, before the picture: refused, not waited for.
+    for (const auto& [way, decode] : waysIn(webp.left(webp.size() / 2), "cut.webp")) {
+        SCOPED_TRACE(way);
+        EXPECT_TRUE(unreadable(decode(60, kNever)));
+    }
+}
+
+TEST_F(WebpDecoderTest, AnIndexOutsideThePaletteIsTransparentBlackAsLibwebpDrawsIt) {
+    const QRgb red = qRgb(200, 30, 30);
+    const QByteArray webp = outOfPaletteWebp({16, 4}, red);
+    // libwebp's own decoding, which the picture must match.
+    int width = 0, height = 0;
+    uint8_t* reference = WebPDecodeRGBA(reinterpret_cast<const uint8_t*>(webp.constData()),
+                                        size_t(webp.size()), &width, &height);
+    ASSERT_NE(reference, nullptr);
+    const std::vector<uint8_t> first(reference, reference + 8);
+    WebPFree(reference);
+    ASSERT_EQ(first, (std::vector<uint8_t>{0, 0, 0, 0, 200, 30, 30, 255}));
+    for (const auto& [way, decode] : waysIn(webp, "palette.webp")) {
+        SCOPED_TRACE(way);
+        for (const int size : {0, 8}) {
+            SCOPED_TRACE(size);
+            const auto image = decode(size, kNever);
+            ASSERT_TRUE(image.ok());
+            ASSERT_TRUE(image->hasAlphaChannel());
+            if (size == 0) {
+                EXPECT_EQ(image->pixelColor(0, 0), QColor(0, 0, 0, 0));
+                EXPECT_EQ(image->pixelColor(1, 0), QColor(red));
+            } else {
+                // Half the pixels clear: a see-through red.
+                EXPECT_NEAR(image->pixelColor(3, 1).alpha(), 128, 8);
+            }
+        }
+    }
 }
 
 } // namespace

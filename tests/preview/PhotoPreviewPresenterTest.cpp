@@ -203,4 +203,12 @@ TEST(PhotoPreviewPresenter, ThePaperTakesThePicturesShapeOnceItsSizeIsReadOffThe
     };
     EXPECT_TRUE(QTest::qWaitFor([&] { return std::abs(aspect() - 0.5) < 0.01; }, 5000)) << aspect();
     EXPECT_EQ(mainThreadReads.load(), 0);
+    // The thumbnail shown meanwhile gives way to the picture itself, asked for once its size came:
+    // the PNG's own pixels, which no JPEG thumbnail keeps.
+    const QImage original = makeImage(30, 60).convertToFormat(QImage::Format_RGB32);
+    const auto shown = [&] {
+        const QImage image = preview.presenter->paper()->image();
+        return image.size() == original.size() && image.convertToFormat(QImage::Format_RGB32) == original;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(shown, 5000)) << "the picture itself was never asked for";
 }

@@ -137,3 +137,21 @@ TEST(CompositorWatchWithoutCompositorX11, AManagerIsFollowedThroughItsEndsAndNoO
     EXPECT_TRUE(QTest::qWaitFor([&] { return copied.count() >= 2; }, 10000)) << "Qt saw no copy";
     EXPECT_FALSE(watch.running()) << "a copy in another program counts as a compositing manager";
 }
+
+// The rope started while a compositing manager runs: no change of owner comes to tell of it, so
+// the watch knows it from the owner it finds when it is made.
+TEST(CompositorWatchWithoutCompositorX11, AWatchMadeWhileAManagerRunsKnowsItAtOnce) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    xcb_connection_t* c = X11Connection::get();
+    ASSERT_NE(c, nullptr);
+    SelectionClient manager;
+    ASSERT_TRUE(manager.connected());
+    const xcb_window_t window = manager.createWindow();
+    manager.own("_NET_WM_CM_S0", window);
+    const QtsOwnSelectionEventsHidden hidden(c, X11Connection::atom(c, "_NET_WM_CM_S0"));
+    X11CompositorWatch watch;
+    EXPECT_TRUE(watch.running()) << "a manager running before the watch was made does not count";
+    manager.destroyWindow(window);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !watch.running(); }, 10000)) << "nor does its end";
+}

@@ -6,6 +6,7 @@
 #include <QImageWriter>
 #include <QPainter>
 
+#include <webp/decode.h>
 #include <webp/encode.h>
 #include <webp/mux.h>
 
@@ -188,6 +189,71 @@ QByteArray flatLosslessWebp(QSize size, QRgb colour) {
            littleEndian(quint32(bytes.size()), 4) + bytes;
 }
 
+QByteArray outOfPaletteWebp(QSize size, QRgb colour) {
+    QByteArray bytes;
+    quint64 pending = 0;
+    int pendingBits = 0;
+    const auto put = [&](quint32 value, int bits) {
+        pending |= quint64(value) << pendingBits;
+        for (pendingBits += bits; pendingBits >= 8; pendingBits -= 8, pending >>= 8)
+            bytes.append(char(pending & 0xff));
+    };
+    // Green, red, blue, alpha and distance: each a simple code of one 8-bit symbol.
+    const auto codes = [&put](std::array<int, 5> symbols) {
+        for (const int symbol : symbols) {
+            put(1, 1);
+            put(0, 1);
+            put(1, 1);
+            put(quint32(symbol), 8);
+        }
+    };
+    put(0x2f, 8); // signature
+    put(quint32(size.width() - 1), 14);
+    put(quint32(size.height() - 1), 14);
+    put(0, 1); // no alpha, says the header
+    put(0, 3); // version
+    put(1, 1); // a transform:
+    put(3, 2); // colour indexing,
+    put(0, 8); // of one colour,
+    put(0, 1); // its palette without a colour cache
+    codes({qGreen(colour), qRed(colour), qBlue(colour), qAlpha(colour), 0});
+    put(0, 1); // no more transforms
+    put(0, 1); // no colour cache
+    put(0, 1); // one set of codes for the whole picture
+    // With two colours or fewer, eight pixels share a byte of green, a bit each from the lowest:
+    // 0x55 gives the even pixels index 1, outside the palette, and the odd ones index 0.
+    codes({0x55, 0, 0, 0xff, 0});
+    put(0, 7);
+    bytes.append(8 + bytes.size() % 2, '\0');
+    return "RIFF" + littleEndian(quint32(4 + 8 + bytes.size()), 4) + "WEBPVP8L" +
+           littleEndian(quint32(bytes.size()), 4) + bytes;
+}
+
+QByteArray withEmptyChunks(const QByteArray& webp, int count) {
+    constexpr qsizetype kRiffHeader = 12, kVp8xChunk = 8 + 10;
+    QByteArray head, rest;
+    if (webp.mid(kRiffHeader, 4) == "VP8X") {
+        head = webp.left(kRiffHeader + kVp8xChunk);
+        rest = webp.mid(kRiffHeader + kVp8xChunk);
+    } else {
+        int width = 0, height = 0;
+        if (!WebPGetInfo(reinterpret_cast<const uint8_t*>(webp.constData()), size_t(webp.size()), &width,
+                         &height))
+            return {};
+        head = webp.left(kRiffHeader) + "VP8X" + littleEndian(10, 4) + littleEndian(0, 4) +
+               littleEndian(quint32(width - 1), 3) + littleEndian(quint32(height - 1), 3);
+        rest = webp.mid(kRiffHeader);
+    }
+    QByteArray out = head;
+    out.reserve(head.size() + qsizetype(count) * 8 + rest.size());
+    for (int i = 0; i < count; ++i)
+        out += QByteArrayView("JUNK\0\0\0\0", 8);
+    out += rest;
+    const QByteArray riffSize = littleEndian(quint32(out.size() - 8), 4);
+    out.replace(4, 4, riffSize);
+    return out;
+}
+
 QByteArray animatedWebp(QSize canvas, const QList<WebpFrame>& frames) {
     const Mux mux(WebPMuxNew());
     if (!mux || WebPMuxSetCanvasSize(mux.get(), canvas.width(), canvas.height()) != WEBP_MUX_OK)
@@ -233,10 +299,11 @@ QByteArray jpegOf(const QImage& image, int quality, bool progressive) {
     return bytes;
 }
 
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
-    const QByteArray tiff = QByteArray("MM\0*", 4) + bigEndian(8, 4) + bigEndian(1, 2) +
-                            bigEndian(0x0112, 2) + bigEndian(3, 2) + bigEndian(1, 4) +
-                            bigEndian(quint32(orientation), 2) + bigEndian(0, 2) + bigEndian(0, 4);
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation, ExifOrder order) {
+    const auto number = order == ExifOrder::Intel ? littleEndian : bigEndian;
+    const QByteArray tiff = QByteArray(order == ExifOrder::Intel ? "II*\0" : "MM\0*", 4) + number(8, 4) +
+                            number(1, 2) + number(0x0112, 2) + number(3, 2) + number(1, 4) +
+                            number(quint32(orientation), 2) + number(0, 2) + number(0, 4);
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiff;
     const QByteArray app1 = QByteArray("\xff\xe1", 2) + bigEndian(quint32(payload.size() + 2), 2) + payload;
     return jpeg.left(2) + app1 + jpeg.mid(2);

@@ -11,7 +11,11 @@ namespace vennimo::test {
 // A JPEG with an Exif APP1 segment that holds only the orientation tag.
 // The image as Qt's writer encodes it, baseline or progressive.
 QByteArray jpegOf(const QImage& image, int quality = 90, bool progressive = false);
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
+// Its TIFF data in either byte order: Motorola's (big-endian) or Intel's (little-endian), which
+// many cameras write.
+enum class ExifOrder { Motorola, Intel };
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation,
+                               ExifOrder order = ExifOrder::Motorola);
 // A grey progressive JPEG of the given size made of `scans` DC scans without data after its first:
 // a few bytes a scan, each of them a pass over every block of the picture for libjpeg. With
 // `firstScanBytes` the first scan carries that many bytes of data, which libjpeg skips. With
@@ -42,6 +46,12 @@ QByteArray withIccProfile(const QByteArray& webp, const QByteArray& profile);
 // written bit by bit: codes of one symbol spend no bits on a pixel. Without a palette, which an
 // encoder would choose for one colour, libwebp works on it at four bytes a pixel of its full size.
 QByteArray flatLosslessWebp(QSize size, QRgb colour);
+// A lossless WebP whose header says it is opaque, with a palette of one colour: its even pixels
+// take index 1, outside the palette, and its odd ones that colour.
+QByteArray outOfPaletteWebp(QSize size, QRgb colour);
+// The WebP made an extended one (when it is not) with `count` empty chunks of a kind no reader
+// knows between its header and its picture, as the format allows.
+QByteArray withEmptyChunks(const QByteArray& webp, int count);
 // Whether the colour is the marker red of makeImage().
 bool isMarkerRed(QColor color);
 

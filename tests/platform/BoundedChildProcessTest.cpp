@@ -1,0 +1,75 @@
+#include "platform/BoundedChildProcess.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <future>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace vennimo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A child that tells its process id and then waits without end, using no processor time.
+BoundedChildProcess::Work waitingChild(const std::string& pidFile) {
+    return [pidFile](BoundedChildAnswer&) {
+        const int fd = ::open(pidFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const std::string pid = std::to_string(::getpid());
+        BoundedChildProcess::writeAll(fd, pid.data(), pid.size());
+        ::close(fd);
+        for (;;)
+            ::pause();
+    };
+}
+
+bool alive(pid_t pid) {
+    return pid > 0 && ::kill(pid, 0) == 0;
+}
+
+TEST(BoundedChildProcessTest, AChildThatWaitsIsKilledAtItsDeadlineAndAtAStop) {
+    QTemporaryDir dir;
+    const std::string pidFile = dir.filePath(QStringLiteral("child.pid")).toStdString();
+    BoundedChildLimits limits;
+    limits.deadline = 300ms;
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "past its deadline");
+        QFile::remove(QString::fromStdString(pidFile));
+        if (stopped)
+            limits.deadline = 60s;
+        const auto started = std::chrono::steady_clock::now();
+        const auto stop = [stopped, started] {
+            return stopped && std::chrono::steady_clock::now() - started > 300ms;
+        };
+        auto running = std::async(std::launch::async, [&] {
+            return BoundedChildProcess::run(waitingChild(pidFile), 16, limits, stop);
+        });
+        const auto childPid = [&pidFile] {
+            QFile file(QString::fromStdString(pidFile));
+            return file.open(QIODevice::ReadOnly) ? pid_t(file.readAll().toInt()) : pid_t(0);
+        };
+        // A run that waits for its child without end is freed by killing the child here, so that
+        // the test reports it instead of hanging.
+        if (running.wait_for(20s) != std::future_status::ready) {
+            ADD_FAILURE() << "the run waited for its child past its deadline";
+            ::kill(childPid(), SIGKILL);
+        }
+        const auto result = running.get();
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error().sysErrno == ECANCELED, stopped);
+        const pid_t pid = childPid();
+        ASSERT_GT(pid, 0) << "the child ran";
+        EXPECT_FALSE(alive(pid)) << "the child was left behind";
+    }
+}
+
+} // namespace
+} // namespace vennimo
