@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QColorSpace>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QTransform>
 
@@ -453,7 +454,8 @@ Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& forma
 Result<ImageHeader> pngHeader(const Source& source, QSize size) {
     if (auto error = checkSize(size))
         return *error;
-    if (PngDecoder::storedDataBytes(source.head) > PngDecoder::kMaxDataBytes)
+    const qint64 fileBytes = source.isFile() ? QFileInfo(source.path).size() : source.data.size();
+    if (PngDecoder::tooCostly(PngDecoder::storedDataBytes(source.head), fileBytes))
         return tooLarge();
     ImageHeader header;
     header.size = size;

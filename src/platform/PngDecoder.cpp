@@ -371,6 +371,10 @@ qint64 PngDecoder::storedDataBytes(const QByteArray& head) {
     return (qint64(size->width()) * channels * depth + 7) / 8 * size->height();
 }
 
+bool PngDecoder::tooCostly(qint64 dataBytes, qint64 fileBytes) {
+    return dataBytes > kMaxDataBytes && dataBytes / kMaxInflationRatio > fileBytes;
+}
+
 QImage PngDecoder::decode(const QString& path, const std::function<bool()>& stop) {
     return decodeScaled(path, QSize(), stop);
 }

@@ -21,12 +21,18 @@ public:
     static std::optional<QSize> storedSize(const QByteArray& head);
     // How many bytes of pixels the compressed data inflates to (a filter byte a row besides), read
     // from the header at the start of `head` (0 when it is not there): what a decode costs,
-    // whatever size it is decoded to, since every row is inflated. Beyond kMaxDataBytes a picture
-    // is too large to decode.
+    // whatever size it is decoded to, since every row is inflated.
     static qint64 storedDataBytes(const QByteArray& head);
     // Every picture of up to 100 million pixels in three channels of 16 bits, and every one of
     // 8 bits: inflating more takes past a second of processor time at the worst.
     static constexpr qint64 kMaxDataBytes = 600'000'000;
+    // A photo's pixels compress a few times at most, so data past kMaxDataBytes that inflates
+    // from far fewer bytes is no photo but seconds of work from a small file.
+    static constexpr qint64 kMaxInflationRatio = 16;
+    // Whether a picture whose file holds `fileBytes` is too costly to inflate: past kMaxDataBytes,
+    // only when the data inflates more than kMaxInflationRatio times. A real 16-bit photo with
+    // alpha near the pixel cap still decodes, at its cost of about two seconds of processor time.
+    static bool tooCostly(qint64 dataBytes, qint64 fileBytes);
     // The full image, 8 bits per channel, with its colour space; a null image for damaged data,
     // and for a stop answered true. The caller has checked the size against its pixel cap: that
     // bounds the memory, the pixels and the time it takes.

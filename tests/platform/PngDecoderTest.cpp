@@ -4,8 +4,10 @@
 
 #include <QBuffer>
 #include <QColorSpace>
+#include <QFile>
 #include <QImageWriter>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -128,6 +130,20 @@ TEST(PngDecoderTest, APictureWhoseDataInflatesPastWhatAPhotoHoldsIsTooLarge) {
     EXPECT_TRUE(ImageDecoder::readHeader(header(10'000, 10'000, 16, 2)).ok());
     EXPECT_TRUE(ImageDecoder::readHeader(header(12'500, 8'000, 8, 6)).ok());
     EXPECT_TRUE(ImageDecoder::readHeader(header(2'000'000, 50, 8, 6)).ok());
+    // A real 16-bit photo with alpha near the pixel cap fills a file of hundreds of megabytes:
+    // it is costly but no bomb, and shows. A sparse file stands in for its data.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const auto fileOf = [&](const QByteArray& head, qint64 bytes) {
+        const QString path = folder.filePath(QStringLiteral("photo-%1.png").arg(bytes));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(head) == head.size() && file.resize(bytes));
+        return path;
+    };
+    const QByteArray photo = header(11'000, 9'000, 16, 6);
+    EXPECT_TRUE(ImageDecoder::readHeader(fileOf(photo, 300'000'000)).ok());
+    const auto small = ImageDecoder::readHeader(fileOf(photo, 2'000'000));
+    EXPECT_TRUE(!small.ok() && small.error().code == kImageTooLargeCode);
 }
 
 TEST(PngDecoderTest, APictureShrunkWhileReadKeepsTheLookOfASmoothScaling) {
