@@ -15,7 +15,7 @@
 // make the photos in, one case each (default: beside this program, then the temporary folder).
 // Then, from the same folders, drops of six JPEGs of 20,000 empty scans and of six 6000 x 4000
 // HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send; and of an
-// SVG of 21 MB and one of 300 bytes whose picture is a FIFO, SIGTERM 0.3 s after the drop. Last, from
+// SVG of 21 MB and one of 300 bytes whose picture is a FIFO, SIGTERM 1 s after the drop. Last, from
 // the temporary folder only, the smallest count of photos ended by SIGTERM and SIGHUP 2 ms later,
 // as a stopped session scope sends them: besides the time, whether the process ended by itself.
 // CASES, a comma-separated list of drops, scans, heics, svgs and hangup (default: all), picks the
@@ -521,8 +521,8 @@ int main(int argc, char** argv) {
                 std::printf("no %s: heif-enc is missing or failed\n", what);
                 continue;
             }
-            // The SVGs are read as they come; the others take longer to decode than to arrive.
-            const int afterMs = count == 1 ? 300 : 1500;
+            // An SVG's reading is under way a second after its drop.
+            const int afterMs = count == 1 ? 1000 : 1500;
             for (int run = 0; run < runs; ++run) {
                 const std::optional<Run> result = measure(program, files, work.path(), copiedIn, afterMs);
                 if (!result) {
