@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -104,7 +105,10 @@ TEST_F(ApplicationSvgSessionEndX11, SvgsLandingOnTheDesktopHoldNoSessionEnd) {
         ASSERT_TRUE(startApplication(app));
         const QString staging = outside.filePath("landing.svg");
         writeFile(staging, c.svg);
-        ASSERT_TRUE(QFile::rename(staging, desktop + "/" + QString::number(&c - cases) + ".svg"));
+        const QString landed = desktop + "/" + QString::number(&c - cases) + ".svg";
+        ASSERT_TRUE(QFile::rename(staging, landed));
+        // Gone before the next start, which would read it again.
+        const auto leave = qScopeGuard([&] { QFile::remove(landed); });
         // The large one's reading may end before it is seen on a quiet machine: then nothing waits.
         if (c.svg.size() > 1000 && !QTest::qWaitFor([&] { return drawingSvg(app.processId()); }, 10000))
             std::printf("[ note ] the SVG helper was not seen running\n");
