@@ -14,10 +14,12 @@
 // COUNTS is a comma-separated list (default 30,60); FOLDERS a comma-separated list of folders to
 // make the photos in, one case each (default: beside this program, then the temporary folder).
 // Then, from the same folders, drops of six JPEGs of 20,000 empty scans and of six 6000 x 4000
-// HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send. Last, from
+// HEICs, SIGTERM 1.5 s after the drop: pictures that cost more to decode than to send; and of an
+// SVG of 21 MB and one of 300 bytes whose picture is a FIFO, SIGTERM 1 s after the drop. Last, from
 // the temporary folder only, the smallest count of photos ended by SIGTERM and SIGHUP 2 ms later,
 // as a stopped session scope sends them: besides the time, whether the process ended by itself.
-// CASES, a comma-separated list of drops, scans, heics and hangup (default: all), picks the cases.
+// CASES, a comma-separated list of drops, scans, heics, svgs and hangup (default: all), picks the
+// cases.
 // COUNTS "progressive" runs only a case of its own: from the temporary folder, 40 progressive
 // 5640 x 3172 JPEGs (about 10 MB each), whose checks hold whole-picture coefficient buffers: the
 // CPU the process spends after the signal (mostly the kernel giving that memory back; target
@@ -58,6 +60,8 @@
 #include <vector>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <tuple>
 
 using vennimo::bench::ropeWindow;
 using vennimo::bench::waitMs;
@@ -116,6 +120,16 @@ QByteArray distinct(const QByteArray& jpeg, int index) {
     QByteArray segment("\xFF\xFE", 2);
     segment.append(char((text.size() + 2) >> 8)).append(char((text.size() + 2) & 0xFF)).append(text);
     return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// `count` translucent rectangles over a 4000 x 3000 picture, 72 bytes each.
+QByteArray rectanglesSvg(int count) {
+    QByteArray svg(R"(<svg xmlns="http://www.w3.org/2000/svg" width="4000" height="3000">)");
+    svg.reserve(qsizetype(count) * 72 + 100);
+    for (int i = 0; i < count; ++i)
+        svg += R"(<rect width="4000" height="3000" fill="#3060a0" fill-opacity="0.01"/>)"
+               "\n";
+    return svg + "</svg>\n";
 }
 
 int countFiles(const QString& folder) {
@@ -395,7 +409,7 @@ int main(int argc, char** argv) {
     const int megabytes = std::max(1, app.arguments().value(3, QStringLiteral("16")).toInt());
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
     const QStringList cases = app.arguments()
-                                  .value(5, QStringLiteral("drops,scans,heics,hangup"))
+                                  .value(5, QStringLiteral("drops,scans,heics,svgs,hangup"))
                                   .split(QLatin1Char(','), Qt::SkipEmptyParts);
 
     // The bench's own folders, homes included, outside any of the application's homes. By default
@@ -478,26 +492,48 @@ int main(int argc, char** argv) {
             if (!madeHeics.isEmpty() && !QFile::copy(madeHeics[i], heics.last()))
                 return 1;
         }
-        QList<std::pair<const char*, QStringList>> costly;
+        QList<std::tuple<const char*, QStringList, int>> costly;
         if (cases.contains(QStringLiteral("scans")))
-            costly.append({"JPEGs of 20,000 scans", scans});
+            costly.append({"JPEGs of 20,000 scans", scans, 6});
         if (cases.contains(QStringLiteral("heics")))
-            costly.append({"HEICs of 6000 x 4000", madeHeics.isEmpty() ? QStringList() : heics});
-        for (const auto& [what, files] : costly) {
+            costly.append({"HEICs of 6000 x 4000", madeHeics.isEmpty() ? QStringList() : heics, 6});
+        if (cases.contains(QStringLiteral("svgs"))) {
+            // Reading an SVG's size takes a process of its own; one linking a FIFO waited on it.
+            const QString fifo = work.path() + QStringLiteral("/waiting");
+            ::mkfifo(QFile::encodeName(fifo).constData(), 0600);
+            const QStringList svgs = {pictures + QStringLiteral("/rectangles.svg"),
+                                      pictures + QStringLiteral("/linking.svg")};
+            QFile large(svgs[0]);
+            QFile linking(svgs[1]);
+            if (!large.open(QIODevice::WriteOnly) || large.write(rectanglesSvg(300'000)) < 0 ||
+                !linking.open(QIODevice::WriteOnly) ||
+                linking.write(
+                    "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/"
+                    "xlink\" width=\"400\" height=\"300\"><image width=\"400\" height=\"300\" "
+                    "xlink:href=\"" +
+                    QFile::encodeName(fifo) + "\"/></svg>\n") < 0)
+                return 1;
+            costly.append({"SVGs of 21 MB", {svgs[0]}, 1});
+            costly.append({"SVGs linking a FIFO", {svgs[1]}, 1});
+        }
+        for (const auto& [what, files, count] : costly) {
             if (files.isEmpty()) {
                 std::printf("no %s: heif-enc is missing or failed\n", what);
                 continue;
             }
+            // An SVG's reading is under way a second after its drop.
+            const int afterMs = count == 1 ? 1000 : 1500;
             for (int run = 0; run < runs; ++run) {
-                const std::optional<Run> result = measure(program, files, work.path(), copiedIn, 1500);
+                const std::optional<Run> result = measure(program, files, work.path(), copiedIn, afterMs);
                 if (!result) {
-                    std::printf("drop of 6 %s: run %d failed\n", what, run + 1);
+                    std::printf("drop of %d %s: run %d failed\n", count, what, run + 1);
                     continue;
                 }
-                std::printf("drop of 6 %s%s, SIGTERM 1.5 s later: exit after %.0f ms; files saved after the "
-                            "signal: %d; half-written left: %d\n",
-                            what, copiedIn ? " (copied in)" : "", result->exitMs, result->writtenAfter,
-                            result->halfWritten);
+                std::printf(
+                    "drop of %d %s%s, SIGTERM %.1f s later: exit after %.0f ms; files saved after the "
+                    "signal: %d; half-written left: %d\n",
+                    count, what, copiedIn ? " (copied in)" : "", afterMs / 1000.0, result->exitMs,
+                    result->writtenAfter, result->halfWritten);
                 std::fflush(stdout);
             }
         }

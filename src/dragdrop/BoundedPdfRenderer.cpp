@@ -56,13 +56,13 @@ Outcome renderPage(const QByteArray& pdf, double maxScale, double maxSidePixels,
 } // namespace
 
 Result<QImage> BoundedPdfRenderer::render(const QByteArray& pdf, double maxScale, double maxSidePixels,
-                                          const Limits& limits) {
+                                          const Limits& limits, const std::function<bool()>& stop) {
     const BoundedChildLimits childLimits{.deadline = limits.deadline, .memoryBytes = limits.memoryBytes};
     auto answer = BoundedChildProcess::run(
         [&](BoundedChildAnswer& child) {
             child.code = qint32(renderPage(pdf, maxScale, maxSidePixels, child.image));
         },
-        int(std::ceil(maxSidePixels)), childLimits);
+        int(std::ceil(maxSidePixels)), childLimits, stop);
     if (!answer)
         return notImageError();
     switch (Outcome(answer->code)) {

@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <chrono>
+#include <functional>
 
 namespace vennimo {
 
@@ -26,9 +27,10 @@ public:
 
     // The page at a scale of at most maxScale and a longer side of at most maxSidePixels, with
     // its transparency kept. Refuses with the drop's messages: what is not a one-page document,
-    // or takes longer or more memory than allowed, is "not a readable image".
+    // or takes longer or more memory than allowed, is "not a readable image". The child is killed
+    // as soon as `stop` answers true.
     static Result<QImage> render(const QByteArray& pdf, double maxScale, double maxSidePixels,
-                                 const Limits& limits = {});
+                                 const Limits& limits = {}, const std::function<bool()>& stop = {});
 };
 
 } // namespace vennimo

@@ -56,7 +56,7 @@ struct Check {
 bool passesImportCheck(const QByteArray& bytes, const std::atomic<bool>& givenUp) {
     if (bytes.startsWith("%PDF-"))
         return true;
-    const auto header = ImageDecoder::readHeader(bytes);
+    const auto header = ImageDecoder::readHeader(bytes, [&givenUp] { return givenUp.load(); });
     if (!header.ok() || !ExternalImageDrop::withinPixelLimit(header->size.width(), header->size.height()))
         return false;
     return ImageDecoder::decodeScaled(bytes, ExternalImageDrop::kDecodeTestPixels,

@@ -219,13 +219,13 @@ QString safeExtension(const QByteArray& data) {
     return suffix;
 }
 
-vennimo::Result<QByteArray> renderPdf(const QByteArray& data) {
+vennimo::Result<QByteArray> renderPdf(const QByteArray& data, const std::function<bool()>& stop) {
     if (!data.startsWith("%PDF-"))
         return notImageError();
     const QSemaphoreReleaser drawing =
         reserveDrawing(qint64(ExternalImageDrop::kMaxPdfSidePixels * ExternalImageDrop::kMaxPdfSidePixels));
     auto image = BoundedPdfRenderer::render(data, ExternalImageDrop::kMaxPdfScale,
-                                            ExternalImageDrop::kMaxPdfSidePixels);
+                                            ExternalImageDrop::kMaxPdfSidePixels, {}, stop);
     if (!image.ok())
         return image.error();
     QByteArray png;
@@ -427,13 +427,17 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
     if (stopped(stop))
         return ExternalImageDrop::cancelledError();
     const QString folder = ExternalImageDrop::importFolder(base);
-    auto header = ImageDecoder::readHeader(data);
+    auto header = stop ? ImageDecoder::readHeader(data, stop) : ImageDecoder::readHeader(data);
     if (!header.ok()) {
+        if (stopped(stop))
+            return ExternalImageDrop::cancelledError();
         if (header.error().domain == QLatin1String(kImageErrorDomain) &&
             header.error().code == kImageTooLargeCode)
             return corruptError();
         if (data.startsWith("%PDF-")) {
-            auto png = renderPdf(data);
+            auto png = renderPdf(data, stop);
+            if (stopped(stop))
+                return ExternalImageDrop::cancelledError();
             if (!png.ok())
                 return png.error();
             if (!QDir().mkpath(folder))

@@ -124,10 +124,11 @@ bool bindToParent(pid_t parent, const BoundedChildLimits& limits) {
 
 [[noreturn]] void runChild(pid_t parent, int out, const BoundedChildProcess::Work& work,
                            const BoundedChildLimits& limits) {
-    // The handlers inherited from the parent would pass a Ctrl+C or a logout on to its signal
-    // pipe as if the parent had got it, and keep the child working.
+    // The handlers inherited from the parent would pass a Ctrl+C, a hang-up or a logout on to its
+    // signal pipe as if the parent had got it, and keep the child working.
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGHUP, SIG_DFL);
     closeInheritedDescriptors(out);
     // Nothing but the standard three lies below it now.
     if (out != BoundedChildProcess::kAnswerDescriptor) {

@@ -475,7 +475,7 @@ Result<QImage> pngDecode(const Source& source, QSize size, int maxPixelSize,
     return scaledTo(image, target);
 }
 
-Result<ImageHeader> headerOf(const Source& source) {
+Result<ImageHeader> headerOf(const Source& source, const std::function<bool()>& stop = {}) {
     initializeOnce();
     if (const QByteArray format = heifFormat(source.head); !format.isEmpty())
         return heifHeader(source, format);
@@ -486,10 +486,10 @@ Result<ImageHeader> headerOf(const Source& source) {
             return *header;
     }
     if (JpegDecoder::isJpeg(source.head))
-        return jpegHeader(source);
+        return jpegHeader(source, stop);
     QtReader qt(source);
     if (isSvgFormat(qt.reader().format()))
-        return svgHeader(source);
+        return svgHeader(source, stop);
     return qtHeader(qt.reader());
 }
 
@@ -571,6 +571,17 @@ Result<ImageHeader> ImageDecoder::readHeader(const QString& path) {
 
 Result<ImageHeader> ImageDecoder::readHeader(const QByteArray& data) {
     return headerOf(fromData(data));
+}
+
+Result<ImageHeader> ImageDecoder::readHeader(const QString& path, const std::function<bool()>& stop) {
+    auto source = openFile(path);
+    if (!source)
+        return source.error();
+    return headerOf(*source, stop);
+}
+
+Result<ImageHeader> ImageDecoder::readHeader(const QByteArray& data, const std::function<bool()>& stop) {
+    return headerOf(fromData(data), stop);
 }
 
 Result<QImage> ImageDecoder::decodeScaled(const QString& path, int maxPixelSize) {

@@ -42,6 +42,10 @@ public:
 
     static Result<ImageHeader> readHeader(const QString& path);
     static Result<ImageHeader> readHeader(const QByteArray& data);
+    // The same, read only while `stop` answers false (asked as the markers of a JPEG are walked and
+    // while an SVG is read): a stopped read answers an ECANCELED error.
+    static Result<ImageHeader> readHeader(const QString& path, const std::function<bool()>& stop);
+    static Result<ImageHeader> readHeader(const QByteArray& data, const std::function<bool()>& stop);
 
     // Orientation applied, and the longer side of the result at most maxPixelSize (never
     // upscaled); shrinks while loading where the format allows. A bound <= 0 means full size.

@@ -5,9 +5,9 @@ namespace vennimo::image_decoding {
 
 // The markers walked by JpegDecoder, never by Qt's reader: it keeps every marker it saves in a
 // list it walks for each new one, and says on standard error what it thinks of a hostile header.
-Result<ImageHeader> jpegHeader(const Source& source) {
-    const auto layout =
-        source.isFile() ? JpegDecoder::readLayout(source.path) : JpegDecoder::readLayout(source.data);
+Result<ImageHeader> jpegHeader(const Source& source, const std::function<bool()>& stop) {
+    const auto layout = source.isFile() ? JpegDecoder::readLayout(source.path, stop)
+                                        : JpegDecoder::readLayout(source.data, stop);
     if (!layout)
         return layout.error();
     ImageHeader header;

@@ -35,7 +35,7 @@ QImage oriented(const QImage& image, int orientation);
 
 // JPEG through JpegDecoder (ImageDecoderJpeg.cpp): its header from the markers, never from Qt's
 // reader; its pixels turned as its EXIF orientation says.
-Result<ImageHeader> jpegHeader(const Source& source);
+Result<ImageHeader> jpegHeader(const Source& source, const std::function<bool()>& stop = {});
 Result<QImage> jpegDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop);
 
 // Camera RAW through LibRaw's embedded preview (ImageDecoderRaw.cpp). Whether LibRaw should get the
@@ -50,7 +50,9 @@ std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
 // plugin reads and draws a document in calls that nothing can stop. Whether Qt's reader named the
 // format SVG; then the header, and the picture with the stop asked every few milliseconds.
 bool isSvgFormat(const QByteArray& format);
-Result<ImageHeader> svgHeader(const Source& source);
+Result<ImageHeader> svgHeader(const Source& source, const std::function<bool()>& stop);
 Result<QImage> svgDecode(const Source& source, int maxPixelSize, const std::function<bool()>& stop);
+// The helper run for SVGs from now on; an empty name finds it again. Its absence is said anew.
+void setSvgProgramForTesting(const QByteArray& program);
 
 } // namespace vennimo::image_decoding

@@ -5,9 +5,13 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -26,16 +30,41 @@ constexpr auto kSvgDeadline = std::chrono::seconds(10);
 // The helper's own memory with its document's; the picture's comes on top.
 constexpr qint64 kSvgDocumentBytes = qint64(384) << 20;
 
+// Said by a child whose helper would not start, with the reason's errno as its size's width.
+constexpr qint32 kHelperMissingCode = -1;
+
+std::mutex& programLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+QByteArray& programSlot() {
+    static QByteArray program;
+    return program;
+}
+
+std::atomic<bool> g_missingSaid{false};
+
 // The helper beside the running program (the application's folder), else the one built with it.
 QByteArray drawProgram() {
-    static const QByteArray program = [] {
+    const std::lock_guard lock(programLock());
+    QByteArray& program = programSlot();
+    if (program.isEmpty()) {
         const QString beside =
             QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).absolutePath() +
             QStringLiteral("/vennimo-svg-draw");
-        return QFileInfo(beside).isExecutable() ? QFile::encodeName(beside)
-                                                : QByteArray(VENNIMO_SVG_DRAW_PATH);
-    }();
+        program =
+            QFileInfo(beside).isExecutable() ? QFile::encodeName(beside) : QByteArray(VENNIMO_SVG_DRAW_PATH);
+    }
     return program;
+}
+
+// Every SVG would otherwise become a blank print and every SVG drop a refusal with no word why.
+void sayHelperMissing(const QByteArray& program, int error) {
+    if (g_missingSaid.exchange(true))
+        return;
+    std::fprintf(stderr, "vennimo-gallery: SVG pictures cannot be drawn: the helper %s cannot be run (%s)\n",
+                 program.constData(), std::strerror(error));
 }
 
 // In the forked child: bytes go into a memory file the helper reads by its name, the helper's
@@ -69,6 +98,11 @@ void execDrawing(const QByteArray& program, const Source& source, const QByteArr
                          const_cast<char*>(longest.constData()), const_cast<char*>(draw ? nullptr : "size"),
                          nullptr};
     ::execv(program.constData(), arguments);
+    const int error = errno;
+    BoundedChildAnswer missing;
+    missing.code = kHelperMissingCode;
+    missing.size = QSize(error, 0);
+    BoundedChildProcess::sendAnswer(missing);
 }
 
 Result<BoundedChildAnswer> inChild(const Source& source, int maxPixelSize, bool draw,
@@ -83,12 +117,17 @@ Result<BoundedChildAnswer> inChild(const Source& source, int maxPixelSize, bool 
         .deadline = kSvgDeadline, .cpuTime = kSvgCpuTime, .memoryBytes = memoryBytes};
     const QByteArray program = drawProgram();
     const QByteArray side = QByteArray::number(maxPixelSize);
-    return BoundedChildProcess::run(
+    auto answer = BoundedChildProcess::run(
         [&](BoundedChildAnswer&) {
             execDrawing(program, source, side, draw, memoryBytes);
             ::_exit(127);
         },
         int(std::min<qint64>(longest, INT_MAX)), limits, stop);
+    if (answer && answer->code == kHelperMissingCode) {
+        sayHelperMissing(program, answer->size.width());
+        answer->code = kImageUnreadableCode;
+    }
+    return answer;
 }
 
 Error fromChild(qint32 code) {
@@ -105,10 +144,10 @@ bool isSvgFormat(const QByteArray& format) {
     return format == "svg" || format == "svgz";
 }
 
-Result<ImageHeader> svgHeader(const Source& source) {
-    auto answer = inChild(source, 0, false, {});
+Result<ImageHeader> svgHeader(const Source& source, const std::function<bool()>& stop) {
+    auto answer = inChild(source, 0, false, stop);
     if (!answer)
-        return unreadable();
+        return wasStopped(answer.error()) ? Error::fromErrno(ECANCELED, source.path) : unreadable();
     if (answer->code != 0)
         return fromChild(answer->code);
     ImageHeader header;
@@ -126,6 +165,12 @@ Result<QImage> svgDecode(const Source& source, int maxPixelSize, const std::func
     if (answer->image.isNull())
         return unreadable();
     return answer->image;
+}
+
+void setSvgProgramForTesting(const QByteArray& program) {
+    const std::lock_guard lock(programLock());
+    programSlot() = program;
+    g_missingSaid = false;
 }
 
 } // namespace vennimo::image_decoding

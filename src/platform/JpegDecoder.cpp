@@ -213,12 +213,12 @@ bool JpegDecoder::isJpeg(const QByteArray& head) {
     return head.startsWith("\xFF\xD8");
 }
 
-Result<JpegLayout> JpegDecoder::readLayout(const QString& path) {
-    return JpegMarkerWalk::walk(path, JpegMarkerWalk::Reach::header);
+Result<JpegLayout> JpegDecoder::readLayout(const QString& path, const std::function<bool()>& stop) {
+    return JpegMarkerWalk::walk(path, JpegMarkerWalk::Reach::header, stop);
 }
 
-Result<JpegLayout> JpegDecoder::readLayout(const QByteArray& data) {
-    return JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::header);
+Result<JpegLayout> JpegDecoder::readLayout(const QByteArray& data, const std::function<bool()>& stop) {
+    return JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::header, stop);
 }
 
 bool JpegDecoder::hasTooManyScans(const QString& path) {
@@ -241,7 +241,7 @@ Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const 
         return image_decoding::unreadable();
     }
     // The walk reads what libjpeg then reads, through the same descriptor.
-    const auto walked = JpegMarkerWalk::walk(fd, JpegMarkerWalk::Reach::whole);
+    const auto walked = JpegMarkerWalk::walk(fd, JpegMarkerWalk::Reach::whole, stop);
     if (!walked || (file = ::fdopen(fd, "rb")) == nullptr) {
         ::close(fd);
         return image_decoding::unreadable();
@@ -258,7 +258,7 @@ Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const 
 
 Result<QImage> JpegDecoder::decode(const QByteArray& data, int maxPixelSize,
                                    const std::function<bool()>& stop, JpegLayout* layout) {
-    const auto walked = JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::whole);
+    const auto walked = JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::whole, stop);
     if (!walked)
         return image_decoding::unreadable();
     if (layout != nullptr)

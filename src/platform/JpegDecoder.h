@@ -55,9 +55,10 @@ public:
     // The size and orientation, with the scans counted within the first kScanCountBytes of scan
     // data (segments are stepped over, never read). Unreadable for damaged markers, a frame that
     // libjpeg cannot decode, and a picture past kMaxSegments, kMaxScans, kMaxCoefficientBytes or
-    // kMaxScanBlocks. Cheap: no marker is kept and no pixel decoded.
-    static Result<JpegLayout> readLayout(const QString& path);
-    static Result<JpegLayout> readLayout(const QByteArray& data);
+    // kMaxScanBlocks. Cheap: no marker is kept and no pixel decoded. A stop answered true ends the
+    // walk with ECANCELED.
+    static Result<JpegLayout> readLayout(const QString& path, const std::function<bool()>& stop = {});
+    static Result<JpegLayout> readLayout(const QByteArray& data, const std::function<bool()>& stop = {});
 
     // Whether the markers alone refuse the picture, with every scan counted.
     static bool hasTooManyScans(const QString& path);

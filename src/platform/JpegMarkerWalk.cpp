@@ -155,16 +155,24 @@ bool isDecodableFrame(int code) {
 
 class Walk {
 public:
-    Walk(WalkBytes& bytes, JpegMarkerWalk::Reach reach)
+    Walk(WalkBytes& bytes, JpegMarkerWalk::Reach reach, const JpegMarkerWalk::Stop& stop)
         : m_bytes(bytes)
-        , m_reach(reach) {}
+        , m_reach(reach)
+        , m_stop(stop) {}
 
     Result<JpegLayout> run() {
         const uchar* head = nullptr;
         if (m_bytes.at(0, 2, &head) < 2 || head[0] != kMarker || head[1] != 0xD8)
             return image_decoding::unreadable();
         qint64 pos = 2;
+        qint64 looked = 0;
         for (;;) {
+            // A stop is looked at once a chunk's worth of data has been looked through.
+            if (m_stop && looked >= kChunkBytes) {
+                looked = 0;
+                if (m_stop())
+                    return Error::fromErrno(ECANCELED);
+            }
             // Bytes before a marker are skipped, 0xFF repeats as fill, and inside a scan's data
             // 0xFF 0x00 and the restart markers belong to the data.
             const uchar* span = nullptr;
@@ -173,8 +181,8 @@ public:
                 return ended();
             const void* found = std::memchr(span, kMarker, size_t(got));
             const qint64 at = found != nullptr ? pos + (static_cast<const uchar*>(found) - span) : pos + got;
-            if (m_inScan && (m_scanBytes += at - pos) > JpegDecoder::kScanCountBytes &&
-                m_reach == JpegMarkerWalk::Reach::header)
+            looked += at - pos;
+            if (scanDataPast(at - pos))
                 return m_layout;
             if (found == nullptr) {
                 pos = at;
@@ -182,11 +190,22 @@ public:
             }
             qint64 marker = at;
             int code = m_bytes.byteAt(marker + 1);
-            while (code == kMarker)
+            while (code == kMarker && (++looked & (kChunkBytes - 1)) != 0)
                 code = m_bytes.byteAt(++marker + 1);
+            if (code == kMarker) {
+                // A long run of fill: looked at again from where it got to, after the stop.
+                if (scanDataPast(marker - at))
+                    return m_layout;
+                pos = marker;
+                continue;
+            }
             if (code < 0)
                 return ended();
             if (code == 0x00 || code == 0x01 || code == 0xD8 || (code >= 0xD0 && code <= 0xD7)) {
+                // Stuffed bytes and restart markers are scan data too, however little lies between.
+                looked += marker + 2 - at;
+                if (scanDataPast(marker + 2 - at))
+                    return m_layout;
                 pos = marker + 2;
                 continue;
             }
@@ -219,6 +238,12 @@ public:
     }
 
 private:
+    // Counts `bytes` more of a scan's data; true once a header read has looked through enough.
+    bool scanDataPast(qint64 bytes) {
+        return m_inScan && (m_scanBytes += bytes) > JpegDecoder::kScanCountBytes &&
+               m_reach == JpegMarkerWalk::Reach::header;
+    }
+
     // The data ends (or its end marker comes): what was seen is the picture if a scan began.
     Result<JpegLayout> ended() const {
         if (m_layout.scans == 0)
@@ -296,6 +321,7 @@ private:
 
     WalkBytes& m_bytes;
     const JpegMarkerWalk::Reach m_reach;
+    const JpegMarkerWalk::Stop& m_stop;
     JpegLayout m_layout;
     std::vector<Component> m_components;
     bool m_progressive = false;
@@ -307,24 +333,24 @@ private:
 
 } // namespace
 
-Result<JpegLayout> JpegMarkerWalk::walk(const QByteArray& data, Reach reach) {
+Result<JpegLayout> JpegMarkerWalk::walk(const QByteArray& data, Reach reach, const Stop& stop) {
     WalkBytes bytes(data);
-    return Walk(bytes, reach).run();
+    return Walk(bytes, reach, stop).run();
 }
 
-Result<JpegLayout> JpegMarkerWalk::walk(const QString& path, Reach reach) {
+Result<JpegLayout> JpegMarkerWalk::walk(const QString& path, Reach reach, const Stop& stop) {
     const FileDescriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         return Error::fromErrno(errno, path);
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return image_decoding::unreadable();
-    return walk(fd.get(), reach);
+    return walk(fd.get(), reach, stop);
 }
 
-Result<JpegLayout> JpegMarkerWalk::walk(int fd, Reach reach) {
+Result<JpegLayout> JpegMarkerWalk::walk(int fd, Reach reach, const Stop& stop) {
     WalkBytes bytes(fd);
-    return Walk(bytes, reach).run();
+    return Walk(bytes, reach, stop).run();
 }
 
 } // namespace vennimo

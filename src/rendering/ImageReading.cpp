@@ -6,9 +6,10 @@
 namespace vennimo::ImageReading {
 
 std::optional<QSize> orientedPixelSize(const QString& path) {
-    if (path.isEmpty())
+    if (path.isEmpty() || ProcessExit::announced())
         return std::nullopt;
-    auto header = ImageDecoder::readHeader(path);
+    // A size read holds whoever waits for its queue: the process on its way out as well.
+    auto header = ImageDecoder::readHeader(path, [] { return ProcessExit::announced(); });
     if (!header)
         return std::nullopt;
     const QSize size = header->orientedSize();

@@ -1,6 +1,8 @@
 #include "widgets/TrashConfirmation.h"
 
 #include "platform/ImageDecoder.h"
+#include "platform/ProcessExit.h"
+#include "platform/WorkQueue.h"
 #include "widgets/AlertFont.h"
 #include "widgets/TailCutLabel.h"
 
@@ -10,10 +12,13 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 namespace vennimo {
 
@@ -72,7 +77,35 @@ QPixmap scaledPixmap(const QImage& image, int size) {
     return QPixmap::fromImage(image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
-QWidget* makeStrip(const QList<Photo>& photos, QWidget* parent) {
+// Whether the alert whose pictures are being read has closed: its readings stop then.
+using Closed = std::shared_ptr<std::atomic<bool>>;
+
+Closed closedWith(QObject& alert) {
+    auto closed = std::make_shared<std::atomic<bool>>(false);
+    QObject::connect(&alert, &QObject::destroyed, [closed] { closed->store(true); });
+    return closed;
+}
+
+// A photo's picture is read off the main thread, which a photo without a thumbnail would hold for
+// the whole reading of its original; the stand-in shows meanwhile, and for good when none reads.
+void showPreviewLater(const Photo& photo, const Closed& closed,
+                      std::function<void(const TrashConfirmation::Preview&)> show, QObject& receiver) {
+    static WorkQueue queue(QStringLiteral("local.vennimo.trash-preview"), 1);
+    queue.async([photo, closed, show = std::move(show), target = QPointer<QObject>(&receiver)] {
+        const auto stop = [&closed] { return closed->load() || ProcessExit::announced(); };
+        if (stop())
+            return;
+        TrashConfirmation::Preview preview = TrashConfirmation::preview(photo, stop);
+        if (stop())
+            return;
+        postToMain([preview = std::move(preview), show, target] {
+            if (target)
+                show(preview);
+        });
+    });
+}
+
+QWidget* makeStrip(const QList<Photo>& photos, const Closed& closed, QWidget* parent) {
     auto* strip = new QWidget(parent);
     auto* row = new QHBoxLayout(strip);
     row->setContentsMargins(0, 0, 0, 0);
@@ -82,7 +115,14 @@ QWidget* makeStrip(const QList<Photo>& photos, QWidget* parent) {
         auto* view = new QLabel(strip);
         view->setFixedSize(kThumbnailSize, kThumbnailSize);
         view->setAlignment(Qt::AlignCenter);
-        view->setPixmap(scaledPixmap(TrashConfirmation::preview(photos[i]).image, kThumbnailSize));
+        view->setPixmap(scaledPixmap(photoSymbol(), kThumbnailSize));
+        QLabel* shown = view;
+        showPreviewLater(
+            photos[i], closed,
+            [shown](const TrashConfirmation::Preview& preview) {
+                shown->setPixmap(scaledPixmap(preview.image, kThumbnailSize));
+            },
+            *view);
         view->setAccessibleName(text("待删除的第 %1 张照片").arg(i + 1));
         row->addWidget(view);
     }
@@ -145,11 +185,12 @@ TrashConfirmation::Text TrashConfirmation::text(const QList<Photo>& photos) {
             icloud};
 }
 
-TrashConfirmation::Preview TrashConfirmation::preview(const Photo& photo) {
+TrashConfirmation::Preview TrashConfirmation::preview(const Photo& photo, const std::function<bool()>& stop) {
     for (const QString& path : {photo.thumbnail, photo.path}) {
-        if (path.isEmpty())
+        if (path.isEmpty() || (stop && stop()))
             continue;
-        Result<QImage> image = ImageDecoder::decodeScaled(path, kPreviewPixels);
+        Result<QImage> image = stop ? ImageDecoder::decodeScaled(path, kPreviewPixels, stop)
+                                    : ImageDecoder::decodeScaled(path, kPreviewPixels);
         if (image && !image->isNull())
             return {*image, vennimo::text("待删除照片的缩略图")};
     }
@@ -161,10 +202,18 @@ std::unique_ptr<QMessageBox> TrashConfirmation::makeAlert(const QList<Photo>& ph
     auto alert = newAlert(QMessageBox::Warning, kDestinationPoints, parent);
     alert->setTextFormat(Qt::PlainText);
     alert->setText(words.title);
+    const Closed closed = closedWith(*alert);
     if (photos.size() == 1) {
-        const Preview single = preview(photos.first());
-        alert->setIconPixmap(scaledPixmap(single.image, kIconSize));
-        alert->setAccessibleDescription(single.accessibleDescription);
+        alert->setIconPixmap(scaledPixmap(photoSymbol(), kIconSize));
+        alert->setAccessibleDescription(vennimo::text("照片预览不可用"));
+        QMessageBox* box = alert.get();
+        showPreviewLater(
+            photos.first(), closed,
+            [box](const Preview& single) {
+                box->setIconPixmap(scaledPixmap(single.image, kIconSize));
+                box->setAccessibleDescription(single.accessibleDescription);
+            },
+            *box);
     }
 
     QPushButton* confirm = alert->addButton(
@@ -186,7 +235,7 @@ std::unique_ptr<QMessageBox> TrashConfirmation::makeAlert(const QList<Photo>& ph
     if (words.note && !words.note->isEmpty())
         column->addWidget(wrappingLabel(*words.note, kNotePoints, secondaryColor(*accessory), accessory));
     if (photos.size() > 1)
-        column->addWidget(makeStrip(photos, accessory));
+        column->addWidget(makeStrip(photos, closed, accessory));
     accessory->setFixedWidth(kAccessoryWidth);
     accessory->adjustSize();
     placeAboveButtons(*alert, accessory);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -34,10 +35,13 @@ public:
     static constexpr int kStripThumbnails = 3;
 
     static Text text(const QList<Photo>& photos);
-    // The alert for a non-empty list; its first button confirms, Return and Escape cancel.
+    // The alert for a non-empty list; its first button confirms, Return and Escape cancel. Its
+    // pictures are read off the main thread and replace a drawn photo symbol once read.
     static std::unique_ptr<QMessageBox> makeAlert(const QList<Photo>& photos, QWidget* parent = nullptr);
     // The thumbnail, else the file itself, scaled down; a drawn photo symbol when neither reads.
-    static Preview preview(const Photo& photo);
+    // Reads files: never on the main thread, which it would hold for the whole reading. Given up
+    // once `stop` answers true.
+    static Preview preview(const Photo& photo, const std::function<bool()>& stop = {});
     static QPushButton* confirmButton(const QMessageBox& alert);
     // Runs the alert modally; true when the user chose to delete.
     static bool run(const QList<Photo>& photos, QWidget* parent = nullptr);

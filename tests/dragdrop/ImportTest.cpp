@@ -179,6 +179,24 @@ TEST(DropImport, DocumentsRenderBoundedAndKeepTheirTransparency) {
     EXPECT_TRUE(starved == kNotImageMessage || starved == u"无法转换文档图片。"_s) << starved.toStdString();
 }
 
+// A session end cancels the drop: the drawing of its document stops then, not at its deadline.
+TEST(DropImport, ACancelledDropStopsDrawingItsDocument) {
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    const QString storage = storageFolder();
+    const auto started = std::chrono::steady_clock::now();
+    auto dropping = std::async(std::launch::async, [&] {
+        return ExternalImageDrop::materialize({.items = {{Source::fromBytes(nestedFormsPdf(12))}}}, storage,
+                                              {.cancelled = cancel});
+    });
+    std::this_thread::sleep_for(300ms);
+    cancel->store(true);
+    const ExternalImageDrop::Result result = dropping.get();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2500ms)
+        << "the drawing went on to its 5 s deadline";
+    EXPECT_TRUE(result.paths.isEmpty());
+    EXPECT_EQ(result.detail, ExternalImageDrop::cancelledError().localizedDescription());
+}
+
 namespace {
 
 // The processes whose parent is `parent`, from their /proc entries.

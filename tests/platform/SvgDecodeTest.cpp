@@ -1,13 +1,18 @@
 #include "platform/ImageDecoder.h"
+#include "platform/ImageDecoderShared.h"
 #include "support/StandardErrorCapture.h"
 #include "support/TestEnvironment.h"
 
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <functional>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <zlib.h>
 
@@ -157,6 +162,92 @@ TEST_F(SvgDecodeTest, ADrawingPastItsBoundIsRefusedAndAStopEndsItAtOnce) {
     // Every drawing's process is gone once its answer is in.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+// A picture the user can read lies beside the document, and a FIFO nobody writes to: an SVG naming
+// either, in whatever way the plugin would follow, draws the rest of itself and nothing of them.
+TEST_F(SvgDecodeTest, AnSvgDrawsFromItsOwnBytesOnly) {
+    saveImage(makeImage(40, 40, Qt::red), path("red.png"));
+    writeFile(path("red.css"), "rect { fill: #ff0000; }\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("waiting")).constData(), 0600), 0);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    makeImage(40, 40, Qt::red).save(&buffer, "PNG");
+    const auto image = [](const QByteArray& link) {
+        return "<image x=\"0\" y=\"0\" width=\"40\" height=\"40\" xlink:href=\"" + link + "\"/>";
+    };
+    const auto document = [](const QByteArray& body, const QByteArray& before = {}) {
+        return "<?xml version=\"1.0\"?>\n" + before +
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+               "width=\"80\" height=\"40\"><rect x=\"40\" width=\"40\" height=\"40\" fill=\"blue\"/>" +
+               body + "</svg>\n";
+    };
+    const QByteArray outside = QFile::encodeName(path("red.png"));
+    const QByteArray nested = document(image(outside));
+    const struct {
+        const char* what;
+        QByteArray svg;
+        bool drawsRed;
+    } cases[] = {
+        {"an absolute link", document(image(outside)), false},
+        {"a link beside the document", document(image("red.png")), false},
+        {"an SVG embedded with a link of its own",
+         document(image("data:image/svg+xml;base64," + nested.toBase64())), false},
+        {"a style sheet",
+         document("<rect width=\"40\" height=\"40\"/>", "<?xml-stylesheet type=\"text/css\" href=\"" +
+                                                            QFile::encodeName(path("red.css")) + "\"?>\n"),
+         false},
+        {"a FIFO", document(image(QFile::encodeName(path("waiting")))), false},
+        {"a terminal", document(image("/dev/ptmx")), false},
+        {"an embedded picture", document(image("data:image/png;base64," + png.toBase64())), true},
+    };
+    for (const auto& c : cases) {
+        writeFile(path("linking.svg"), c.svg);
+        for (const bool fromFile : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (fromFile ? " in a file" : " in bytes"));
+            QElapsedTimer reading;
+            reading.start();
+            const auto header =
+                fromFile ? ImageDecoder::readHeader(path("linking.svg")) : ImageDecoder::readHeader(c.svg);
+            const auto drawn = fromFile
+                                   ? ImageDecoder::decodeScaled(path("linking.svg"), 0, [] { return false; })
+                                   : ImageDecoder::decodeScaled(c.svg, 0);
+            // A read that blocked would last the helper's whole bound of 10 s.
+            EXPECT_LT(reading.elapsed(), 5000) << "a read waited";
+            ASSERT_TRUE(header.ok());
+            EXPECT_EQ(header->size, QSize(80, 40));
+            ASSERT_TRUE(drawn.ok()) << drawn.error().message.toStdString();
+            EXPECT_EQ(drawn->pixelColor(60, 20), QColor(Qt::blue)) << "the document's own drawing went";
+            const QColor left = drawn->pixelColor(20, 20);
+            EXPECT_EQ(left == QColor(Qt::red), c.drawsRed) << left.name(QColor::HexArgb).toStdString();
+        }
+    }
+}
+
+// Without its helper no SVG can be drawn: said once, with the reason, and every SVG is refused.
+TEST_F(SvgDecodeTest, AMissingHelperIsSaidOnceOnStandardError) {
+    const QByteArray svg = svgOf(40, 40, "<rect width=\"40\" height=\"40\" fill=\"red\"/>");
+    writeFile(path("square.svg"), svg);
+    const auto restore = qScopeGuard([] { image_decoding::setSvgProgramForTesting({}); });
+    for (const bool executable : {false, true}) {
+        SCOPED_TRACE(executable ? "not executable" : "missing");
+        const QString program = path(executable ? "not-executable" : "missing");
+        if (executable)
+            writeFile(program, "#!/bin/sh\n");
+        image_decoding::setSvgProgramForTesting(QFile::encodeName(program));
+        test::StandardErrorCapture said;
+        EXPECT_TRUE(hasImageCode(ImageDecoder::readHeader(path("square.svg")), kImageUnreadableCode));
+        EXPECT_TRUE(hasImageCode(ImageDecoder::decodeScaled(svg, 100), kImageUnreadableCode));
+        EXPECT_TRUE(hasImageCode(ImageDecoder::decode(path("square.svg")), kImageUnreadableCode));
+        const QByteArray text = said.written();
+        EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
+        EXPECT_TRUE(text.contains("SVG") && text.contains(QFile::encodeName(program)) &&
+                    text.contains(executable ? "Permission denied" : "No such file"))
+            << text.toStdString();
+    }
+    image_decoding::setSvgProgramForTesting({});
+    EXPECT_TRUE(ImageDecoder::decode(path("square.svg")).ok()) << "the helper found again draws";
 }
 
 } // namespace

@@ -130,6 +130,37 @@ TEST(TrashConfirmation, AlertsShowTheirPhotosAndReturnCancels) {
     EXPECT_TRUE(TrashConfirmation::run({mixed[1]}));
 }
 
+// A photo without a thumbnail (a picture the index refused never gets one) would have its original
+// read on the main thread while the user waits for the question: a stand-in shows, and the picture
+// takes its place once read elsewhere.
+TEST(TrashConfirmation, PicturesAreReadOffTheMainThread) {
+    const Photo original = imagePhoto("f.png", Qt::red);
+    ASSERT_TRUE(original.thumbnail.isEmpty());
+    const auto single = TrashConfirmation::makeAlert({original});
+    EXPECT_EQ(single->accessibleDescription(), "照片预览不可用")
+        << "the original was read on the main thread";
+    const QImage standIn = single->iconPixmap().toImage();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return single->accessibleDescription() == "待删除照片的缩略图"; }, 10000));
+    EXPECT_NE(single->iconPixmap().toImage(), standIn) << "the picture did not take the stand-in's place";
+
+    const auto many = TrashConfirmation::makeAlert({original, original});
+    const QList<QLabel*> views = many->findChildren<QLabel*>(QString(), Qt::FindChildrenRecursively);
+    QList<QLabel*> strip;
+    for (QLabel* view : views)
+        if (view->accessibleName().startsWith("待删除的第"))
+            strip.append(view);
+    ASSERT_EQ(strip.size(), 2);
+    EXPECT_EQ(strip[0]->pixmap().toImage(), strip[1]->pixmap().toImage());
+    const QImage shownFirst = strip[0]->pixmap().toImage();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return strip[0]->pixmap().toImage() != shownFirst && strip[1]->pixmap().toImage() != shownFirst;
+        },
+        10000))
+        << "the strip kept its stand-ins";
+}
+
 TEST(TrashConfirmation, TheCountGivesWayToTheThumbnailsAndCutsItsTail) {
     const Photo photo = imagePhoto("e.png", Qt::red);
     struct Case {

@@ -5,9 +5,11 @@
 //   vennimo-svg-draw FILE LONGEST_SIDE size   the size alone
 // A process of its own, started afresh, because Qt's drawing hands large pictures to a thread pool
 // that a forked copy of a running application has no threads for.
+#include "SvgOwnBytes.h"
 #include "platform/BoundedChildProcess.h"
 #include "platform/ImageDecoderShared.h"
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImageReader>
 
@@ -15,8 +17,18 @@ using namespace vennimo;
 
 namespace {
 
+// The most a document may take: what the process that started this one lets it hold.
+constexpr qint64 kMaxDocumentBytes = qint64(256) << 20;
+
 qint32 read(const QString& path, int longestSide, bool draw, BoundedChildAnswer& answer) {
-    QImageReader reader(path);
+    // Handed over as bytes, so that the plugin knows no folder to resolve a link against.
+    const std::optional<QByteArray> document = SvgOwnBytes::read(path, kMaxDocumentBytes);
+    if (!document)
+        return kImageUnreadableCode;
+    QByteArray own = SvgOwnBytes::withoutOutsideReferences(*document);
+    QBuffer buffer(&own);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     if (!image_decoding::isSvgFormat(reader.format()))
         return kImageUnreadableCode;
