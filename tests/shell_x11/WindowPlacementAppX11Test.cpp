@@ -1,10 +1,16 @@
 #include "canvas_x11/ApplicationRope.h"
+#include "grid_x11/ApplicationGrid.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDir>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -52,6 +58,72 @@ std::optional<FrameExtents> frameExtentsOf(const QString& id) {
         return std::nullopt;
     return FrameExtents{values[0].trimmed().toInt(), values[1].trimmed().toInt(), values[2].trimmed().toInt(),
                         values[3].trimmed().toInt()};
+}
+
+// The client windows bottom to top, as the window manager stacks them.
+QList<quint32> stacking() {
+    const QString line = runProgram("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+    QList<quint32> ids;
+    for (const QString& id : line.mid(line.indexOf('#') + 1).split(',', Qt::SkipEmptyParts))
+        ids.append(id.trimmed().toUInt(nullptr, 16));
+    return ids;
+}
+
+quint32 activeWindow() {
+    const QString line = runProgram("xprop", {"-root", "_NET_ACTIVE_WINDOW"});
+    return line.mid(line.indexOf('#') + 1).trimmed().toUInt(nullptr, 16);
+}
+
+// Thunar serving the file manager's calls on the test's bus, with the test's home. Whatever the bus
+// starts on demand on its behalf (its settings daemon) gets that home too.
+struct FileManager {
+    QProcess thunar;
+
+    bool start() {
+        qDBusRegisterMetaType<QMap<QString, QString>>();
+        QMap<QString, QString> environment;
+        for (const char* name :
+             {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+            environment.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
+        QDBusMessage update =
+            QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                           "org.freedesktop.DBus", "UpdateActivationEnvironment");
+        update << QVariant::fromValue(environment);
+        if (QDBusConnection::sessionBus().call(update).type() != QDBusMessage::ReplyMessage)
+            return false;
+        thunar.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        thunar.start("thunar", {"--daemon"});
+        return thunar.waitForStarted() &&
+               QTest::qWaitFor(
+                   [] {
+                       return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                           "org.freedesktop.FileManager1");
+                   },
+                   60000);
+    }
+    ~FileManager() {
+        thunar.terminate();
+        if (!thunar.waitForFinished(5000))
+            thunar.kill();
+    }
+    // The properties window Thunar shows; empty while none shows.
+    QString propertiesWindow() const {
+        return runProgram("xdotool",
+                          {"search", "--onlyvisible", "--pid", QString::number(thunar.processId())})
+            .trimmed()
+            .section('\n', 0, 0);
+    }
+};
+
+// A window the user asked for lies above `below` in the stacking and has the keyboard.
+void expectInFront(const QString& window, const QString& below, const QString& what) {
+    const QList<quint32> stack = stacking();
+    const qsizetype requested = stack.indexOf(window.toUInt());
+    const qsizetype ours = stack.indexOf(below.toUInt());
+    EXPECT_GE(requested, 0) << "the properties window is managed";
+    EXPECT_GE(ours, 0) << what.toStdString() << " is managed";
+    EXPECT_GT(requested, ours) << "the properties window lies under " << what.toStdString();
+    EXPECT_EQ(activeWindow(), window.toUInt()) << "the properties window has the keyboard";
 }
 
 TEST(WindowPlacementApp, TheGridsTitleBarComesOnTheScreenWhenTheWindowManagerFramesTheWindowLate) {
@@ -154,6 +226,69 @@ TEST(WindowPlacementApp, TheGridsTitleBarComesOnTheScreenWhenTheWindowManagerFra
         << "the window did not follow its title bar: from " << client.x() << "," << client.y() << " to "
         << clientAreaOf(id).x() << "," << clientAreaOf(id).y();
     grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/late-frame-moved.png");
+}
+
+TEST(WindowPlacementApp, ThePropertiesWindowComesUpInFrontOfTheRopeAndOfTheGrid) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    if (QStandardPaths::findExecutable("thunar").isEmpty())
+        GTEST_SKIP() << "needs Thunar (scripts/install-deps installs it)";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = screenshotFolder("window-placement");
+    FileManager files;
+    ASSERT_TRUE(files.start()) << "Thunar serves the file manager's calls";
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "properties", 2, 57));
+
+    // On the rope: a click chooses the print and gives the rope the keyboard; Control-I asks for
+    // the file's properties.
+    std::optional<QRect> rope = applicationWindow(pid);
+    ASSERT_TRUE(rope);
+    const QList<double> xs = placementXs();
+    ASSERT_EQ(xs.size(), 2);
+    const QPoint print = printPoint(*rope, xs[0]);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(print.x()), QString::number(print.y())}, 150));
+    ASSERT_TRUE(xdotool({"click", "1"}, 600));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            rope = applicationWindow(pid);
+            return rope && rope->height() > kCollapsedHeight;
+        },
+        30000))
+        << "the print was chosen";
+    const QString ropeId = widestWindowId(pid);
+    ASSERT_TRUE(xdotool({"key", "ctrl+i"}, 300));
+    QString properties;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(properties = files.propertiesWindow()).isEmpty(); }, 60000))
+        << "Thunar showed no properties window";
+    // It is brought forward once it shows; on a busy machine that takes a moment.
+    (void)QTest::qWaitFor([&] { return activeWindow() == properties.toUInt(); }, 10000);
+    QTest::qWait(500);
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/properties-over-rope.png");
+    expectInFront(properties, ropeId, "the rope");
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 300));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return files.propertiesWindow().isEmpty(); }, 10000))
+        << "Escape closes the properties window: it has the keyboard";
+
+    // In the grid, over the whole window: a click on a card chooses it.
+    const std::optional<QRect> grid = switchToGrid(pid);
+    ASSERT_TRUE(grid) << "the titled grid window";
+    std::optional<Cards> cards;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (cards = findCards(*grid, 2)).has_value(); }, 30000))
+        << "cards below the header";
+    const QPoint card = cards->picture(1).center();
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(card.x()), QString::number(card.y())}, 150));
+    ASSERT_TRUE(xdotool({"click", "1"}, 600));
+    ASSERT_TRUE(xdotool({"key", "ctrl+i"}, 300));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(properties = files.propertiesWindow()).isEmpty(); }, 60000))
+        << "Thunar showed no properties window over the grid";
+    (void)QTest::qWaitFor([&] { return activeWindow() == properties.toUInt(); }, 10000);
+    QTest::qWait(500);
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/properties-over-grid.png");
+    expectInFront(properties, widestWindowId(pid), "the grid");
 }
 
 } // namespace
