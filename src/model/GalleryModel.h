@@ -94,8 +94,9 @@ public:
     using ImportCompletion = std::function<void(bool imported)>;
     // The modal warning after a delete that left photos behind: message and informative text.
     using TrashFailureAlert = std::function<void(const QString& message, const QString& informative)>;
-    // Opens the file manager's properties of the files; blocks, runs off the main thread.
-    using ShowItemProperties = std::function<Status(const QStringList& paths)>;
+    // Opens the file manager's properties of the files with the startup notification id its windows
+    // are to carry; blocks, runs off the main thread.
+    using ShowItemProperties = std::function<Status(const QStringList& paths, const QString& startupId)>;
 
     static constexpr auto kQueueLabel = "local.vennimo.index";
     static constexpr double kMinTickSeconds = 0.05;

@@ -1,5 +1,6 @@
 #include "core/PhotoIdentity.h"
 #include "model/GalleryModel.h"
+#include "platform/X11RequestedWindow.h"
 
 #include <QPointer>
 
@@ -23,7 +24,9 @@ void GalleryModel::showProperties(const std::optional<QList<Photo>>& photos) {
         m_propertiesQueue =
             std::make_unique<WorkQueue>(QStringLiteral("local.vennimo.properties"), kPropertiesQueueWidth);
     const QPointer<GalleryModel> self(this);
-    m_propertiesQueue->async([self, chosen, show = m_showItemProperties] {
+    // The file manager's windows are ones the user asked for: they come up in front of ours.
+    const QString startupId = X11RequestedWindow::expect();
+    m_propertiesQueue->async([self, chosen, startupId, show = m_showItemProperties] {
         Status status;
         QStringList paths;
         for (const Photo& photo : chosen) {
@@ -33,12 +36,14 @@ void GalleryModel::showProperties(const std::optional<QList<Photo>>& photos) {
             paths.append(photo.path);
         }
         if (status)
-            status = show ? show(paths) : Status(Error::failure(QString()));
+            status = show ? show(paths, startupId) : Status(Error::failure(QString()));
         const std::optional<QString> error =
             status ? std::nullopt
                    : std::optional<QString>(QString::fromUtf8(kPropertiesFailedPrefix) +
                                             status.error().localizedDescription());
-        postTo(self.data(), [self, error] {
+        postTo(self.data(), [self, error, startupId] {
+            if (error)
+                X11RequestedWindow::forget(startupId);
             self->publish(self->m_actionError, error, &GalleryModel::actionErrorChanged);
         });
     });

@@ -118,7 +118,9 @@ void GalleryModel::installTrashDefaults() {
     m_requestTrashConfirmation = [](const QList<Photo>&) { return false; };
     m_trashFailureAlert = [](const QString&, const QString&) {};
     m_authorizeTrash = [](const QList<Photo>&) { return true; };
-    m_showItemProperties = [](const QStringList& paths) { return FileManager1().showItemProperties(paths); };
+    m_showItemProperties = [](const QStringList& paths, const QString& startupId) {
+        return FileManager1().showItemProperties(paths, startupId);
+    };
     m_ropeActionSeams.restoreTrashedItems = [this](const QList<RopeTrashedItem>& items) {
         return restoreTrashedItems(items);
     };

@@ -39,28 +39,28 @@ QStringList FileManager1::fileUris(const QStringList& paths) {
     return uris;
 }
 
-QDBusMessage FileManager1::message(const QString& method, const QStringList& paths) const {
+QDBusMessage FileManager1::message(const QString& method, const QStringList& paths,
+                                   const QString& startupId) const {
     QDBusMessage message = QDBusMessage::createMethodCall(m_options.service, QString::fromLatin1(kObjectPath),
                                                           QString::fromLatin1(kInterface), method);
     message.setAutoStartService(m_options.autoStart);
-    // No startup notification id: the file manager raises its window itself.
-    message << fileUris(paths) << QString();
+    message << fileUris(paths) << startupId;
     return message;
 }
 
-Status FileManager1::call(const QString& method, const QStringList& paths) const {
+Status FileManager1::call(const QString& method, const QStringList& paths, const QString& startupId) const {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return unanswered(bus.lastError().message());
-    const QDBusMessage message = this->message(method, paths);
+    const QDBusMessage message = this->message(method, paths, startupId);
     const QDBusMessage reply = bus.call(message, QDBus::Block, m_options.timeoutMilliseconds);
     if (reply.type() == QDBusMessage::ReplyMessage)
         return {};
     return unanswered(reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage());
 }
 
-Status FileManager1::showItemProperties(const QStringList& paths) const {
-    return call(QStringLiteral("ShowItemProperties"), paths);
+Status FileManager1::showItemProperties(const QStringList& paths, const QString& startupId) const {
+    return call(QStringLiteral("ShowItemProperties"), paths, startupId);
 }
 
 Status FileManager1::showItems(const QStringList& paths) const {

@@ -23,8 +23,9 @@ public:
     FileManager1();
     explicit FileManager1(Options options);
 
-    // One call for all files; fails when no file manager answers or it refuses.
-    Status showItemProperties(const QStringList& paths) const;
+    // One call for all files; fails when no file manager answers or it refuses. The windows it
+    // opens carry the startup notification id given.
+    Status showItemProperties(const QStringList& paths, const QString& startupId = {}) const;
     Status showItems(const QStringList& paths) const;
     // Shows the files in their folders without waiting, or, when no file manager answers, opens
     // each distinct folder with the desktop's default handler. Main thread only.
@@ -33,8 +34,9 @@ public:
     static QStringList fileUris(const QStringList& paths);
 
 private:
-    QDBusMessage message(const QString& method, const QStringList& paths) const;
-    Status call(const QString& method, const QStringList& paths) const;
+    QDBusMessage message(const QString& method, const QStringList& paths,
+                         const QString& startupId = {}) const;
+    Status call(const QString& method, const QStringList& paths, const QString& startupId = {}) const;
 
     Options m_options;
 };

@@ -121,4 +121,22 @@ void X11WindowHints::activateWindow(unsigned window) {
     xcb_flush(c);
 }
 
+void X11WindowHints::keepAbove(unsigned window) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!c || window == 0)
+        return;
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = X11Connection::atom(c, "_NET_WM_STATE");
+    event.data.data32[0] = 1; // add
+    event.data.data32[1] = X11Connection::atom(c, "_NET_WM_STATE_ABOVE");
+    event.data.data32[3] = 2; // on the user's behalf
+    xcb_send_event(c, 0, X11Connection::root(c),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(c);
+}
+
 } // namespace vennimo

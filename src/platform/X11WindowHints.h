@@ -31,6 +31,9 @@ public:
     static std::optional<unsigned> activeWindow();
     // Asks the window manager to make another client's window active, as a pager would.
     static void activateWindow(unsigned window);
+    // Asks the window manager to keep another client's window above the normal ones, as a pager
+    // would.
+    static void keepAbove(unsigned window);
 };
 
 } // namespace vennimo

@@ -72,7 +72,8 @@ GalleryWindow::GalleryWindow(QWidget* parent)
     , m_positionDefaults(&UserDefaults::standard())
     , m_screens(systemScreens)
     , m_pointerPosition([] { return QPointF(QCursor::pos()); })
-    , m_mouseButtons([] { return QGuiApplication::mouseButtons(); }) {
+    , m_mouseButtons([] { return QGuiApplication::mouseButtons(); })
+    , m_frameWatch([this] { return windowHandle(); }) {
     // The visual is chosen when the native window is made, so the window is translucent in both
     // styles; the grid style paints its own opaque background.
     setAttribute(Qt::WA_TranslucentBackground);
@@ -80,6 +81,7 @@ GalleryWindow::GalleryWindow(QWidget* parent)
     m_pointerTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_pointerTimer, &QTimer::timeout, this, &GalleryWindow::routePointer);
     connect(&m_compositorWatch, &X11CompositorWatch::runningChanged, this, &GalleryWindow::checkCompositor);
+    connect(&m_frameWatch, &X11FrameWatch::framed, this, &GalleryWindow::handleFramed);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     // The local monitor of mouse events: it routes the pointer and carries rope moves. It does

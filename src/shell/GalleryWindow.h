@@ -3,6 +3,7 @@
 #include "canvas/RopeWindowPort.h"
 #include "model/GalleryWindowPort.h"
 #include "platform/X11CompositorWatch.h"
+#include "platform/X11FrameWatch.h"
 
 #include <QPointer>
 #include <QRectF>
@@ -51,7 +52,7 @@ public:
     static constexpr double kRopeHighestBelowTop = 60;
     static constexpr double kInitialCanvasTop = 60;
     static constexpr std::chrono::milliseconds kRoutingInterval{33};
-    // How long after a show the window manager may still place the window on its own.
+    // How long after the window manager framed a shown window it may still place it on its own.
     static constexpr std::chrono::milliseconds kPlacementSettleTime{1000};
     // How far the cut around what the rope draws reaches out, where no compositing manager runs:
     // not at all. A widened cut shows the clear pixels around the strand and the prints as a black
@@ -202,6 +203,8 @@ private:
     void setIgnoresMouseEvents(bool ignored, bool wholeWindow = false);
     void applyInputShape(bool force = false);
     void syncNativePosition();
+    // The window manager framed the window: where it put it and what its frame covers are known.
+    void handleFramed();
     bool pointerHits(QPointF local) const;
     void updatePointerPoll();
     void queuePointerRoute();
@@ -234,7 +237,7 @@ private:
     // Where the switch to the rope style put the window, until the window manager has had its say:
     // the switch maps a new native window, which the window manager may place on its own.
     std::optional<QPointF> m_placement;
-    std::uint64_t m_showCount = 0;
+    std::uint64_t m_placementCount = 0;
     double m_compactCanvasTop = kInitialCanvasTop;
     double m_clotheslineCanvasTop = kInitialCanvasTop;
     double m_requestedCanvasTop = kInitialCanvasTop;
@@ -270,6 +273,7 @@ private:
     bool m_wholeWindowIgnored = false;
     // Heard of at once, so an idle rope need not ask the X server.
     X11CompositorWatch m_compositorWatch;
+    X11FrameWatch m_frameWatch;
     std::optional<bool> m_compositorRunning;
     bool m_boundingShapeQueued = false;
     std::optional<QRegion> m_boundingShape;

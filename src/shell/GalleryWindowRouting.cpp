@@ -300,6 +300,23 @@ void GalleryWindow::syncNativePosition() {
     }
 }
 
+void GalleryWindow::handleFramed() {
+    if (!isVisible())
+        return;
+    // A reparenting window manager frames the window only after it was shown, as late as it likes
+    // on a busy machine, and keeps the client area where it was: a title bar can then lie above
+    // the screen with nothing else to bring it down.
+    syncNativePosition();
+    // The frame takes on the window's input shape as it was when it was framed.
+    applyInputShape(true);
+    // The window manager has placed the window; from a little later on the rope is where it is.
+    if (m_placement)
+        QTimer::singleShot(kPlacementSettleTime, this, [this, placement = ++m_placementCount] {
+            if (placement == m_placementCount)
+                m_placement.reset();
+        });
+}
+
 bool GalleryWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WinIdChange:
@@ -331,17 +348,12 @@ bool GalleryWindow::event(QEvent* event) {
                 if (isVisible() && m_clotheslineStyle == true && !m_pointerRouting)
                     startPointerRouting();
             });
-        // A reparenting window manager puts its frame around the window only after it was shown.
-        for (const int ms : {100, 500})
-            QTimer::singleShot(std::chrono::milliseconds(ms), this, [this] {
-                syncNativePosition();
-                applyInputShape(true);
+        // Without an X server nothing frames the window, and nothing places it but us.
+        if (!X11WindowHints::isX11())
+            QTimer::singleShot(kPlacementSettleTime, this, [this, placement = ++m_placementCount] {
+                if (placement == m_placementCount)
+                    m_placement.reset();
             });
-        // By then the window manager has placed the window; from now on the rope is where it is.
-        QTimer::singleShot(kPlacementSettleTime, this, [this, show = ++m_showCount] {
-            if (show == m_showCount)
-                m_placement.reset();
-        });
         break;
     case QEvent::Move:
         // Qt takes the position inside the frame for the screen position when a window manager

@@ -71,7 +71,9 @@ std::optional<QRect> switchToGrid(qint64 pid) {
                xdotool({"click", "1"}, 400);
     };
     // A busy machine can lose the click while the rope still routes the pointer: once more then.
-    bool grown = false;
+    // A print already chosen has brought the toolbar, which a click on it could take away.
+    std::optional<std::pair<int, int>> ends = capsuleEnds(*rope);
+    bool grown = ends.has_value();
     for (int attempt = 0; attempt < 3 && !grown; ++attempt) {
         if (!click(rope->topLeft() + QPoint(rope->width() / 2, 8 + 190)))
             return std::nullopt;
@@ -88,8 +90,7 @@ std::optional<QRect> switchToGrid(qint64 pid) {
         ADD_FAILURE() << "a click on the print brought no toolbar";
         return std::nullopt;
     }
-    std::optional<std::pair<int, int>> ends;
-    if (!QTest::qWaitFor([&] { return (ends = capsuleEnds(*rope)).has_value(); }, 30000)) {
+    if (!ends && !QTest::qWaitFor([&] { return (ends = capsuleEnds(*rope)).has_value(); }, 30000)) {
         ADD_FAILURE() << "the toolbar does not show";
         return std::nullopt;
     }

@@ -32,7 +32,7 @@ std::optional<Cards> findCards(const QRect& window, int count);
 // How much a patch of the screen varies: a photograph varies, a flat background does not.
 double spread(const QImage& image);
 // Switches the application's rope window to the titled grid window by its toolbar's "普通窗口"
-// button (a click on the print at the rope's middle brings the toolbar) and answers the grid
+// button (a click on the print at the rope's middle brings the toolbar, unless it shows) and answers the grid
 // window's frame once its title bar is on the screen; none, with the test failed for the step
 // that did not come, when the grid window did not show.
 std::optional<QRect> switchToGrid(qint64 pid);

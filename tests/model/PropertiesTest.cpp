@@ -79,7 +79,7 @@ TEST(Properties, TwoPhotosMakeOneFileManagerCallAndFailuresAreReported) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !service.manager.showCalls.isEmpty(); }, 10000));
     }
     // Without a file manager on the bus the error says so.
-    gallery->setShowItemProperties([](const QStringList& paths) {
+    gallery->setShowItemProperties([](const QStringList& paths, const QString&) {
         FileManager1::Options options;
         options.autoStart = false;
         return FileManager1(options).showItemProperties(paths);

@@ -134,7 +134,7 @@ TEST(PreviewCommands, ABusyModelSwallowsKeysAndDisablesTheActions) {
     EXPECT_EQ(preview.revealed, QStringList{preview.photo(0).path});
     auto shown = std::make_shared<QStringList>();
     auto lock = std::make_shared<QMutex>();
-    preview.model->setShowItemProperties([shown, lock](const QStringList& paths) {
+    preview.model->setShowItemProperties([shown, lock](const QStringList& paths, const QString&) {
         QMutexLocker locked(lock.get());
         *shown += paths;
         return Status();
