@@ -293,9 +293,12 @@ void Indexer::makeThumbnail(const QString& source, const QString& destination,
     if (given())
         return;
     if (!image) {
-        // What the decoder refused in a format of its own is damaged or past a bound: a thumbnailer
-        // would spend its whole time limit on it at every retry.
-        if (ImageDecoder::readsFormatOf(source))
+        // What the decoder refused in a format of its own as damaged, a thumbnailer would spend its
+        // whole time limit on at every retry. A picture refused only for its pixels is one the
+        // desktop's thumbnailers draw in moments: a stitched panorama, a scan.
+        const bool tooLarge = image.error().domain == QLatin1String(kImageErrorDomain) &&
+                              image.error().code == kImageTooLargeCode;
+        if (!tooLarge && ImageDecoder::readsFormatOf(source))
             return;
         // What the decoder cannot read, the desktop's thumbnail cache or thumbnailers may.
         // A thumbnailer run for a picture given up is cut short as well, not waited out.

@@ -70,9 +70,10 @@ QSemaphoreReleaser reserveDrawing(qint64 pixels) {
 
 // A picture of several scans keeps the coefficients of the whole picture while it is checked,
 // whatever size it is drawn at: some 72 MB for a progressive 18-megapixel photo, where its drawing
-// at thumbnail size takes a megabyte. Those kept at once stay within what one picture at the
-// decoder's bound may keep; a picture keeping more waits until it has all of it. Counted in MiB.
-constexpr int kWorkingMebibytes = int(JpegDecoder::kMaxCoefficientBytes >> 20);
+// at thumbnail size takes a megabyte. A HEIC or AVIF is decoded whole: some 210 MB for 24
+// megapixels. Those kept at once stay within one decoding's share; a picture keeping more waits
+// until it has all of it, and so is checked alone. Counted in MiB.
+constexpr int kWorkingMebibytes = int(JpegDecoder::kCoefficientShareBytes >> 20);
 
 // Room for a decoding's working memory, with what it counts.
 struct Working {
@@ -519,14 +520,11 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
         return size.error();
     const QSemaphoreReleaser held = reserveHolding(*size);
     // A picture that keeps much memory while it is checked waits for room before its bytes are
-    // read in: the items of a drop of large progressive photos wait holding no bytes. The header
-    // of what was opened sizes the room; the copy's own decides in the end.
+    // read in: the items of a drop of large progressive photos or HEICs wait holding no bytes. The
+    // header of what was opened sizes the room; the copy's own decides in the end.
     Working working;
-    if (const auto layout = JpegDecoder::readLayout(QStringLiteral("/proc/self/fd/%1").arg(*fd));
-        layout.ok()) {
-        working.bytes = layout->coefficientBytes;
-        working.room = reserveWorking(working.bytes);
-    }
+    working.bytes = ImageDecoder::workingBytesOf(QStringLiteral("/proc/self/fd/%1").arg(*fd));
+    working.room = reserveWorking(working.bytes);
     // The wait for room may have outlasted the drop.
     if (stopped(stop))
         return ExternalImageDrop::cancelledError();

@@ -3,7 +3,6 @@
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegDecoder.h"
 #include "platform/PngDecoder.h"
-#include "platform/ProcessExit.h"
 #include "platform/WebpDecoder.h"
 
 #include <QBuffer>
@@ -16,21 +15,14 @@
 #include <libheif/heif.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace vennimo {
 
@@ -176,10 +168,6 @@ int exifFromTransformation(QImageIOHandler::Transformations transformation) {
     return exif[int(transformation) & 7];
 }
 
-int longerSide(QSize size) {
-    return std::max(size.width(), size.height());
-}
-
 // ---- Qt image plugins -------------------------------------------------------------------------
 
 // Another device, read only while `stop` answers false: a decoder reading through it comes to its
@@ -279,176 +267,6 @@ Result<QImage> qtDecode(QImageReader& reader, int maxPixelSize) {
     return image;
 }
 
-// ---- HEIF / AVIF through libheif --------------------------------------------------------------
-
-struct HeifDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-    void operator()(heif_image* i) const { heif_image_release(i); }
-    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
-};
-template <class T>
-using HeifPtr = std::unique_ptr<T, HeifDeleter>;
-
-struct HeifFile {
-    HeifPtr<heif_context> context;
-    HeifPtr<heif_image_handle> primary;
-    ImageHeader header;
-};
-
-QSize heifSize(const heif_image_handle* handle) {
-    return {heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)};
-}
-
-Result<HeifFile> openHeif(const Source& source, const QByteArray& format) {
-    HeifFile file;
-    file.context.reset(heif_context_alloc());
-    if (!file.context)
-        return unreadable();
-    const heif_error read =
-        source.isFile()
-            ? heif_context_read_from_file(file.context.get(), QFile::encodeName(source.path).constData(),
-                                          nullptr)
-            : heif_context_read_from_memory_without_copy(file.context.get(), source.data.constData(),
-                                                         size_t(source.data.size()), nullptr);
-    if (read.code != heif_error_Ok)
-        return unreadable();
-    heif_image_handle* primary = nullptr;
-    if (heif_context_get_primary_image_handle(file.context.get(), &primary).code != heif_error_Ok)
-        return unreadable();
-    file.primary.reset(primary);
-    // libheif rotates and mirrors (irot/imir) on every decode, so the size after those is the
-    // stored one as far as callers are concerned, and the EXIF orientation must not apply again.
-    file.header.size = heifSize(primary);
-    file.header.orientation = 1;
-    file.header.format = format;
-    if (auto error = checkSize(file.header.size))
-        return *error;
-    return file;
-}
-
-Result<QImage> decodeHeifHandle(const heif_image_handle* handle) {
-    if (auto error = checkSize(heifSize(handle)))
-        return *error;
-    HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
-    options->convert_hdr_to_8bit = 1;
-    heif_image* decoded = nullptr;
-    if (heif_decode_image(handle, &decoded, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, options.get())
-            .code != heif_error_Ok)
-        return unreadable();
-    HeifPtr<heif_image> image(decoded);
-    int stride = 0;
-    const uint8_t* plane = heif_image_get_plane_readonly(decoded, heif_channel_interleaved, &stride);
-    const int width = heif_image_get_width(decoded, heif_channel_interleaved);
-    const int height = heif_image_get_height(decoded, heif_channel_interleaved);
-    if (plane == nullptr || width <= 0 || height <= 0 || stride < width * 4)
-        return unreadable();
-    QImage::Format format = QImage::Format_RGBX8888;
-    if (heif_image_handle_has_alpha_channel(handle))
-        format = heif_image_handle_is_premultiplied_alpha(handle) ? QImage::Format_RGBA8888_Premultiplied
-                                                                  : QImage::Format_RGBA8888;
-    QImage result(width, height, format);
-    if (result.isNull())
-        return unreadable();
-    for (int y = 0; y < height; ++y)
-        std::memcpy(result.scanLine(y), plane + qsizetype(y) * stride, size_t(width) * 4);
-    return result;
-}
-
-Result<ImageHeader> heifHeader(const Source& source, const QByteArray& format) {
-    auto file = openHeif(source, format);
-    if (!file)
-        return file.error();
-    return file->header;
-}
-
-// libheif (1.15) has no way to end a decoding under way: the stop is looked at between them.
-Result<QImage> heifDecode(const Source& source, const QByteArray& format, int maxPixelSize,
-                          const std::function<bool()>& stop) {
-    const auto stopped = [&] { return stop && stop(); };
-    auto file = openHeif(source, format);
-    if (!file)
-        return file.error();
-    if (stopped())
-        return Error::fromErrno(ECANCELED, source.path);
-    const QSize target = ImageDecoder::boundedSize(file->header.size, maxPixelSize);
-    if (target != file->header.size) {
-        // The smallest embedded thumbnail that still covers the target saves decoding the full image.
-        const int wanted = longerSide(target);
-        const int count = heif_image_handle_get_number_of_thumbnails(file->primary.get());
-        std::vector<heif_item_id> ids(size_t(std::max(count, 0)));
-        if (count > 0)
-            heif_image_handle_get_list_of_thumbnail_IDs(file->primary.get(), ids.data(), count);
-        HeifPtr<heif_image_handle> best;
-        for (heif_item_id id : ids) {
-            heif_image_handle* thumb = nullptr;
-            if (heif_image_handle_get_thumbnail(file->primary.get(), id, &thumb).code != heif_error_Ok)
-                continue;
-            HeifPtr<heif_image_handle> candidate(thumb);
-            const int longer = longerSide(heifSize(thumb));
-            if (longer >= wanted && (!best || longer < longerSide(heifSize(best.get()))))
-                best = std::move(candidate);
-        }
-        if (best) {
-            auto image = decodeHeifHandle(best.get());
-            if (image)
-                return scaledTo(*image, target);
-            if (stopped())
-                return Error::fromErrno(ECANCELED, source.path);
-        }
-    }
-    auto image = decodeHeifHandle(file->primary.get());
-    if (!image)
-        return image.error();
-    return scaledTo(*image, target);
-}
-
-std::atomic<int> g_heifDecodingsRunning{0};
-
-// The HEIF decoding of a caller that has a stop: on a thread of its own, so that a process on its
-// way out can leave it unfinished instead of waiting for it. Before that the caller waits for it
-// as for any other decoding, since a result thrown away mid-session costs nothing more than this.
-Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& format, int maxPixelSize,
-                                   const std::function<bool()>& stop) {
-    struct Outcome {
-        std::mutex mutex;
-        std::condition_variable done;
-        std::optional<Result<QImage>> image;
-        std::atomic<bool> leftBehind{false};
-    };
-    auto outcome = std::make_shared<Outcome>();
-    g_heifDecodingsRunning.fetch_add(1);
-    try {
-        std::thread([outcome, source, format, maxPixelSize] {
-            // Once left behind it still ends at the next point libheif lets it.
-            Result<QImage> image =
-                heifDecode(source, format, maxPixelSize, [&outcome] { return outcome->leftBehind.load(); });
-            {
-                const std::lock_guard lock(outcome->mutex);
-                // Counted out before its caller can see the result, which then finds none running.
-                g_heifDecodingsRunning.fetch_sub(1);
-                outcome->image = std::move(image);
-            }
-            outcome->done.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        g_heifDecodingsRunning.fetch_sub(1);
-        return heifDecode(source, format, maxPixelSize, stop);
-    }
-    constexpr auto kStopLookInterval = std::chrono::milliseconds(20);
-    std::unique_lock lock(outcome->mutex);
-    while (!outcome->image) {
-        lock.unlock();
-        if (stop() && ProcessExit::announced()) {
-            outcome->leftBehind.store(true);
-            return Error::fromErrno(ECANCELED, source.path);
-        }
-        lock.lock();
-        outcome->done.wait_for(lock, kStopLookInterval, [&] { return outcome->image.has_value(); });
-    }
-    return std::move(*outcome->image);
-}
-
 // ---- Dispatch ---------------------------------------------------------------------------------
 
 Result<ImageHeader> pngHeader(const Source& source, QSize size) {
@@ -534,8 +352,29 @@ Result<QImage> unlessStopped(Result<QImage> image, const std::function<bool()>& 
 
 } // namespace
 
+qint64 ImageDecoder::workingBytesOf(const QString& path) {
+    const auto source = openFile(path);
+    if (!source)
+        return 0;
+    initializeOnce();
+    if (const QByteArray format = heifFormat(source->head); !format.isEmpty()) {
+        if (const auto bytes = heifWorkingBytesFromBoxes(path))
+            return *bytes;
+        // The picture data comes first: read whole, one file at a time.
+        static std::mutex oneAtATime;
+        const std::lock_guard lock(oneAtATime);
+        const auto header = heifHeader(*source, format);
+        return header ? header->workingBytes : 0;
+    }
+    if (JpegDecoder::isJpeg(source->head)) {
+        const auto header = jpegHeader(*source);
+        return header ? header->workingBytes : 0;
+    }
+    return 0;
+}
+
 int ImageDecoder::decodingsLeftRunning() {
-    return g_heifDecodingsRunning.load();
+    return heifDecodingsRunning();
 }
 
 bool ImageDecoder::readsFormatOf(const QString& path) {

@@ -27,7 +27,8 @@ struct ImageHeader {
     int orientation = 1; // EXIF orientation 1..8
     QByteArray format;   // lower-case short name: "jpeg", "png", "heif", "avif", "webp", "raw", ...
     // Memory a decoding holds beyond its pixels, whatever size it delivers: a JPEG of several scans
-    // keeps the coefficients of the whole picture. 0 where nothing is known to be kept.
+    // keeps the coefficients of the whole picture, a HEIF or AVIF is decoded whole with its planes.
+    // 0 where nothing is known to be kept.
     qint64 workingBytes = 0;
 
     QSize orientedSize() const { return orientation >= 5 && orientation <= 8 ? size.transposed() : size; }
@@ -63,6 +64,10 @@ public:
     // The whole image at full size, orientation applied.
     static Result<QImage> decode(const QString& path);
     static Result<QImage> decode(const QByteArray& data);
+
+    // ImageHeader::workingBytes of a file whose header is cheap to read (JPEG, HEIF, AVIF); 0 for
+    // other formats and for what cannot be read.
+    static qint64 workingBytesOf(const QString& path);
 
     // Decodings that a stop could not end and that were left to finish on their own threads once
     // the process announced its end (HEIF, whose decoder cannot be interrupted). While any runs,

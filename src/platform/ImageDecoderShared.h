@@ -46,6 +46,20 @@ std::optional<Result<ImageHeader>> rawHeader(const Source& source);
 std::optional<Result<QImage>> rawDecode(const Source& source, int maxPixelSize,
                                         const std::function<bool()>& stop);
 
+// HEIF and AVIF through libheif (ImageDecoderHeif.cpp), named by the ftyp box's brands as `format`.
+// libheif (1.15) cannot stop a decoding part-way: the stop is asked between its decodings.
+Result<ImageHeader> heifHeader(const Source& source, const QByteArray& format);
+Result<QImage> heifDecode(const Source& source, const QByteArray& format, int maxPixelSize,
+                          const std::function<bool()>& stop);
+// The same on a thread of its own, which a process on its way out leaves unfinished.
+Result<QImage> heifDecodeLettingGo(const Source& source, const QByteArray& format, int maxPixelSize,
+                                   const std::function<bool()>& stop);
+// ImageHeader::workingBytes from the boxes before the picture data, read alone; none when they do
+// not come within the file's first megabyte or name no primary picture.
+std::optional<qint64> heifWorkingBytesFromBoxes(const QString& path);
+// The decodings left unfinished that still run.
+int heifDecodingsRunning();
+
 // SVG through Qt's plugin in a child process bounded in time and memory (ImageDecoderSvg.cpp): the
 // plugin reads and draws a document in calls that nothing can stop. Whether Qt's reader named the
 // format SVG; then the header, and the picture with the stop asked every few milliseconds.

@@ -13,11 +13,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +49,9 @@ struct Decoding {
     std::FILE* file = nullptr;
     const unsigned char* bytes = nullptr;
     unsigned long byteCount = 0;
+    // What libjpeg may keep of the whole picture: the share, or more once the picture has its turn.
+    qint64 allowedCoefficientBytes = JpegDecoder::kCoefficientShareBytes;
+    bool tooLarge = false;
     QSize size;
     QByteArray icc;
 };
@@ -123,7 +129,7 @@ bool decodeInto(Decoding& decoding, int maxPixelSize, QImage* image) {
     jpeg_create_decompress(&info);
     // Beyond the coefficients, libjpeg's rows and tables take a few megabytes at the widest. Past
     // this it has no backing store to turn to and fails through error_exit.
-    info.mem->max_memory_to_use = long(JpegDecoder::kMaxCoefficientBytes + kLibjpegRowBytes);
+    info.mem->max_memory_to_use = long(decoding.allowedCoefficientBytes + kLibjpegRowBytes);
     decoding.progress.progress_monitor = watch;
     info.progress = &decoding.progress;
     if (decoding.file != nullptr)
@@ -139,8 +145,14 @@ bool decodeInto(Decoding& decoding, int maxPixelSize, QImage* image) {
     // Only the profile before the first scan counts; APP2 segments later are stepped over, not kept.
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0);
     const qint64 width = info.image_width, height = info.image_height;
-    if (width <= 0 || height <= 0 || width * height > ImageDecoder::kMaxPixels ||
-        coefficientBytes(info) > JpegDecoder::kMaxCoefficientBytes)
+    if (width <= 0 || height <= 0)
+        return false;
+    if (width * height > ImageDecoder::kMaxPixels) {
+        decoding.tooLarge = true;
+        return false;
+    }
+    // The walk sized the turn the picture waited for; libjpeg reading the frame otherwise is damage.
+    if (coefficientBytes(info) > decoding.allowedCoefficientBytes)
         return false;
     decoding.size = QSize(int(width), int(height));
     JOCTET* profile = nullptr;
@@ -200,11 +212,64 @@ Result<QImage> decodeWith(Decoding& decoding, int maxPixelSize, const QString& p
     jpeg_destroy_decompress(&decoding.info);
     if (decoding.stopped)
         return Error::fromErrno(ECANCELED, path);
+    if (decoding.tooLarge)
+        return image_decoding::tooLarge();
     if (!ok || image.isNull())
         return image_decoding::unreadable();
     if (!decoding.icc.isEmpty())
         image.setColorSpace(QColorSpace::fromIccProfile(decoding.icc));
     return image_decoding::scaledTo(image, ImageDecoder::boundedSize(decoding.size, maxPixelSize));
+}
+
+// The one picture of the process keeping more coefficients than the share, while it is decoded.
+class LargeTurn {
+public:
+    // Waits for the turn, asking the stop meanwhile; false once it answered true.
+    static bool take(const Stop* stop) {
+        constexpr auto kStopLookInterval = std::chrono::milliseconds(20);
+        std::unique_lock lock(s_mutex);
+        while (s_taken) {
+            lock.unlock();
+            if (stop != nullptr && (*stop)())
+                return false;
+            lock.lock();
+            s_free.wait_for(lock, kStopLookInterval, [] { return !s_taken; });
+        }
+        s_taken = true;
+        return true;
+    }
+    static void give() {
+        {
+            const std::lock_guard lock(s_mutex);
+            s_taken = false;
+        }
+        s_free.notify_one();
+    }
+
+private:
+    static inline std::mutex s_mutex;
+    static inline std::condition_variable s_free;
+    static inline bool s_taken = false;
+};
+
+// Decodes with the room the walk found the picture needs: beyond the share only in its turn.
+Result<QImage> decodeWalked(Decoding& decoding, const JpegLayout& walked, int maxPixelSize,
+                            const QString& path) {
+    if (walked.coefficientBytes <= JpegDecoder::kCoefficientShareBytes)
+        return decodeWith(decoding, maxPixelSize, path);
+    if (!LargeTurn::take(decoding.stop))
+        return Error::fromErrno(ECANCELED, path);
+    decoding.allowedCoefficientBytes = walked.coefficientBytes;
+    auto result = decodeWith(decoding, maxPixelSize, path);
+    LargeTurn::give();
+    return result;
+}
+
+// What a refused walk says: too large for its size, unreadable for everything else.
+Error walkRefusal(const Error& error) {
+    if (error.domain == QLatin1String(kImageErrorDomain) && error.code == kImageTooLargeCode)
+        return error;
+    return image_decoding::unreadable();
 }
 
 } // namespace
@@ -242,7 +307,11 @@ Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const 
     }
     // The walk reads what libjpeg then reads, through the same descriptor.
     const auto walked = JpegMarkerWalk::walk(fd, JpegMarkerWalk::Reach::whole, stop);
-    if (!walked || (file = ::fdopen(fd, "rb")) == nullptr) {
+    if (!walked) {
+        ::close(fd);
+        return walkRefusal(walked.error());
+    }
+    if ((file = ::fdopen(fd, "rb")) == nullptr) {
         ::close(fd);
         return image_decoding::unreadable();
     }
@@ -251,7 +320,7 @@ Result<QImage> JpegDecoder::decode(const QString& path, int maxPixelSize, const 
     Decoding decoding;
     decoding.stop = stop ? &stop : nullptr;
     decoding.file = file;
-    auto result = decodeWith(decoding, maxPixelSize, path);
+    auto result = decodeWalked(decoding, *walked, maxPixelSize, path);
     std::fclose(file);
     return result;
 }
@@ -260,14 +329,14 @@ Result<QImage> JpegDecoder::decode(const QByteArray& data, int maxPixelSize,
                                    const std::function<bool()>& stop, JpegLayout* layout) {
     const auto walked = JpegMarkerWalk::walk(data, JpegMarkerWalk::Reach::whole, stop);
     if (!walked)
-        return image_decoding::unreadable();
+        return walkRefusal(walked.error());
     if (layout != nullptr)
         *layout = *walked;
     Decoding decoding;
     decoding.stop = stop ? &stop : nullptr;
     decoding.bytes = reinterpret_cast<const unsigned char*>(data.constData());
     decoding.byteCount = static_cast<unsigned long>(data.size());
-    return decodeWith(decoding, maxPixelSize, {});
+    return decodeWalked(decoding, *walked, maxPixelSize, {});
 }
 
 } // namespace vennimo

@@ -38,9 +38,14 @@ public:
     // progressive picture a table or two a scan: four times what those come to is still no file.
     static constexpr int kMaxSegments = 1024;
     // The coefficients a progressive picture at ImageDecoder::kMaxPixels holds with its colour at
-    // a quarter of the resolution (1.5 samples a pixel, two bytes each), as cameras and editors
-    // write; more is refused, and libjpeg is held to this much and a little.
-    static constexpr qint64 kMaxCoefficientBytes = 300'000'000;
+    // a quarter of the resolution (1.5 samples a pixel, two bytes each): what one decoding may keep
+    // beside others.
+    static constexpr qint64 kCoefficientShareBytes = 300'000'000;
+    // The same with the colour at full resolution (three samples a pixel), as editors and
+    // ImageMagick write at their top qualities, and a little for blocks rounded up at the edges.
+    // More is refused. A picture keeping more than the share waits until no other such picture is
+    // decoded anywhere in the process, so that two of them never add up.
+    static constexpr qint64 kMaxCoefficientBytes = 640'000'000;
     // A real progressive picture passes over each block five or six times; at the memory bound
     // that is 14 million block passes. Twice that leaves room, and keeps a crafted picture of
     // empty arithmetic-coded scans near a second of work.
@@ -54,9 +59,9 @@ public:
 
     // The size and orientation, with the scans counted within the first kScanCountBytes of scan
     // data (segments are stepped over, never read). Unreadable for damaged markers, a frame that
-    // libjpeg cannot decode, and a picture past kMaxSegments, kMaxScans, kMaxCoefficientBytes or
-    // kMaxScanBlocks. Cheap: no marker is kept and no pixel decoded. A stop answered true ends the
-    // walk with ECANCELED.
+    // libjpeg cannot decode, and a picture past kMaxSegments, kMaxScans or kMaxScanBlocks; too
+    // large past kMaxCoefficientBytes. Cheap: no marker is kept and no pixel decoded. A stop
+    // answered true ends the walk with ECANCELED.
     static Result<JpegLayout> readLayout(const QString& path, const std::function<bool()>& stop = {});
     static Result<JpegLayout> readLayout(const QByteArray& data, const std::function<bool()>& stop = {});
 
@@ -65,9 +70,11 @@ public:
     static bool hasTooManyScans(const QByteArray& data);
 
     // The picture as stored, shrunk to a longer side of maxPixelSize (<= 0: full size). The
-    // markers are walked to the end first; damaged data and a picture past the bounds above or
-    // ImageDecoder::kMaxPixels are unreadable; a stop answered true, asked between rows and
-    // between scans, ends it with ECANCELED. `layout`, when given, gets what the walk found.
+    // markers are walked to the end first; damaged data and a picture past the bounds above are
+    // unreadable, one past kMaxCoefficientBytes or ImageDecoder::kMaxPixels too large; a stop
+    // answered true, asked between rows, between scans and while the picture waits for its turn
+    // to keep more than the share, ends it with ECANCELED. `layout`, when given, gets what the
+    // walk found.
     static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop,
                                  JpegLayout* layout = nullptr);
     static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop,

@@ -313,7 +313,7 @@ private:
             for (const Component& c : m_components)
                 m_layout.coefficientBytes += c.blocks * kBlockBytes;
             if (m_layout.coefficientBytes > JpegDecoder::kMaxCoefficientBytes)
-                return image_decoding::unreadable();
+                return image_decoding::tooLarge();
         }
         m_inScan = true;
         return false;

@@ -14,8 +14,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
+
+// jpeglib.h takes FILE from stdio.h without including it.
+#include <jpeglib.h>
 
 namespace vennimo::test {
 
@@ -149,6 +154,59 @@ QByteArray progressiveCameraJpeg() {
         }
     }
     return jpegOf(image, 90, true);
+}
+
+QByteArray streamedJpeg(int width, int height, int seed, int components, bool progressive) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&info, &out, &outSize);
+    info.image_width = JDIMENSION(width);
+    info.image_height = JDIMENSION(height);
+    info.input_components = components;
+    info.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 92, TRUE);
+    for (int c = 0; c < info.num_components; ++c)
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    if (progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<JSAMPLE> row(size_t(width) * size_t(components));
+    QRandomGenerator random{quint32(seed)};
+    while (info.next_scanline < info.image_height) {
+        const int y = int(info.next_scanline);
+        for (int x = 0; x < width; ++x) {
+            const int grain = int(random.bounded(9)) - 4;
+            const int light = (x * 160 / width + y * 60 / height + seed * 13) & 255;
+            for (int c = 0; c < components; ++c)
+                row[size_t(x * components + c)] =
+                    JSAMPLE(std::clamp((light * (c + 2)) / 3 % 256 + grain, 0, 255));
+        }
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray bytes(reinterpret_cast<const char*>(out), qsizetype(outSize));
+    std::free(out);
+    return bytes;
+}
+
+QList<QByteArray> distinctHeics(const QByteArray& heic, int count) {
+    QList<QByteArray> files;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray number = QByteArray::number(i);
+        const quint32 size = quint32(8 + number.size());
+        QByteArray box;
+        for (int shift = 24; shift >= 0; shift -= 8)
+            box.append(char((size >> shift) & 0xFF));
+        files.append(heic + box + "free" + number);
+    }
+    return files;
 }
 
 QByteArray withComment(const QByteArray& jpeg, int index) {

@@ -22,6 +22,12 @@ QByteArray grainyJpeg(int width, int height, int seed, bool progressive = false)
 QByteArray progressiveCameraJpeg();
 // The same JPEG as a file of its own: a comment "photo <index>" after the start marker.
 QByteArray withComment(const QByteArray& jpeg, int index);
+// A photo written row by row through libjpeg, never whole in memory: grey (components 1) or in
+// colour at full resolution (components 3, 4:4:4, as editors write at their top qualities),
+// progressive or sequential, with soft light under fine grain.
+QByteArray streamedJpeg(int width, int height, int seed, int components, bool progressive);
+// The same HEIC as `count` files of their own: a free box of its number after the last box.
+QList<QByteArray> distinctHeics(const QByteArray& heic, int count);
 // HEICs made by heif-enc side by side, each from the JPEG beside it, numbered by withComment, so
 // each is a file of its own; answers the HEICs, or nothing when heif-enc failed.
 std::optional<QStringList> encodeHeics(const QString& heifEnc, const QByteArray& jpeg, const QString& folder,

@@ -466,7 +466,9 @@ TEST_F(IndexerThumbnailTest, AThumbnailIsWrittenOnlyInsideTheStorageFolder) {
 // A file in a format the decoder reads that it refused is damaged or past a bound: a desktop
 // thumbnailer would spend its time limit on it at every retry. Only what the decoder cannot read
 // goes there.
-TEST_F(IndexerThumbnailTest, OnlyAFormatTheDecoderCannotReadGoesToTheDesktopThumbnailer) {
+// A damaged picture in a format the decoder reads would take the thumbnailer's whole time at every
+// retry; one refused only for its size (a stitched panorama) it draws in moments.
+TEST_F(IndexerThumbnailTest, OnlyAFormatTheDecoderCannotReadOrAPictureTooLargeGoesToTheDesktopThumbnailer) {
     const QString prepared = makeFolder("prepared") + "/thumbnail.png";
     saveImage(makeImage(40, 20), prepared);
     const auto removeEntry =
@@ -483,6 +485,8 @@ TEST_F(IndexerThumbnailTest, OnlyAFormatTheDecoderCannotReadGoesToTheDesktopThum
         {"scans.jpg", manyScanJpeg(10000, 10000, 20000), false},
         {"cut.png", png.left(png.size() / 2), false},
         {"layers.psd", "no picture the decoder reads", true},
+        {"panorama.png", greyPng(12000, 9000, 4500), true},
+        {"panorama.jpg", manyScanJpeg(14000, 8000, 1), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

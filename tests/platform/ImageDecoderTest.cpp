@@ -260,9 +260,10 @@ TEST_F(ImageDecoderTest, RawDecodesItsPreviewTurnedByLibRaw) {
     const qsizetype frame = preview.indexOf(QByteArray("\xff\xc0", 2)) + 5;
     preview.replace(frame, 4, QByteArray::fromHex("4e204e20")); // 20000 x 20000
     writeFile(path("claims.dng"), makeDng(1, preview));
-    expectImageError(ImageDecoder::decodeScaled(path("claims.dng"), 256), kImageUnreadableCode);
+    // A preview past the pixel cap is refused for its size, as any picture is.
+    expectImageError(ImageDecoder::decodeScaled(path("claims.dng"), 256), kImageTooLargeCode);
     expectImageError(ImageDecoder::decodeScaled(readFile(path("claims.dng")), 256, [] { return false; }),
-                     kImageUnreadableCode);
+                     kImageTooLargeCode);
 }
 
 TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
@@ -286,6 +287,20 @@ TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
     const auto header = ImageDecoder::readHeader(heic);
     ASSERT_TRUE(header.ok());
     EXPECT_TRUE(header->format == "heif" && header->size == QSize(400, 200));
+    // libheif decodes the whole picture whatever size is asked: its planes count as working memory,
+    // and the same count comes from the boxes before the picture data alone.
+    EXPECT_EQ(header->workingBytes, 400 * 200 * 9);
+    EXPECT_EQ(ImageDecoder::workingBytesOf(heic), header->workingBytes);
+    {
+        // Behind more than a megabyte of other boxes the file is read whole.
+        const QByteArray bytes = readFile(heic);
+        const qsizetype ftypEnd = qsizetype(quint8(bytes[3]));
+        constexpr int kFreeBytes = 1'200'000;
+        const QByteArray free = QByteArray::fromHex("00124f80") + "free" + QByteArray(kFreeBytes - 8, '\0');
+        writeFile(path("padded.heic"), bytes.left(ftypEnd) + free + bytes.mid(ftypEnd));
+        EXPECT_EQ(ImageDecoder::workingBytesOf(path("padded.heic")), header->workingBytes);
+    }
+    EXPECT_EQ(ImageDecoder::workingBytesOf(path("source.png")), 0);
     EXPECT_EQ(ImageDecoder::decodeScaled(heic, 48)->size(), QSize(48, 24));
     EXPECT_EQ(ImageDecoder::decodeScaled(readFile(heic), 100)->size(), QSize(100, 50));
     const auto scaled = ImageDecoder::decodeScaled(heic, 200);

@@ -14,7 +14,12 @@
 // jpeglib.h takes FILE from stdio.h without including it.
 #include <jpeglib.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <functional>
+#include <future>
+#include <thread>
 
 namespace vennimo {
 namespace {
@@ -80,6 +85,12 @@ template <class T>
 bool isUnreadable(const Result<T>& result) {
     return !result.ok() && result.error().domain == kImageErrorDomain &&
            result.error().code == kImageUnreadableCode;
+}
+
+template <class T>
+bool isTooLarge(const Result<T>& result) {
+    return !result.ok() && result.error().domain == kImageErrorDomain &&
+           result.error().code == kImageTooLargeCode;
 }
 
 class JpegDecoderTest : public ::testing::Test {
@@ -165,9 +176,20 @@ TEST_F(JpegDecoderTest, AProfileKeepsItsColourSpaceAtEverySize) {
 }
 
 TEST_F(JpegDecoderTest, TheWorkAndMemoryOfAPictureOfManyScansAreBounded) {
-    // 10000 x 10000 in three colours at full resolution: 600 MB of coefficients for one DC scan.
-    expectRefused(manyScanJpeg(10000, 10000, 1, 0, 3));
+    // 10000 x 10000 in three colours at full resolution, as editors write their top qualities:
+    // 600 MB of coefficients, taken. In four it is 800 MB, refused for its size.
+    const auto fullColour = ImageDecoder::readHeader(manyScanJpeg(10000, 10000, 1, 0, 3));
+    ASSERT_TRUE(fullColour.ok());
+    EXPECT_EQ(fullColour->workingBytes, qint64(3) * 1250 * 1250 * 128);
+    const QByteArray fourColours = manyScanJpeg(10000, 10000, 1, 0, 4);
+    writeFile(path("four.jpg"), fourColours);
+    EXPECT_TRUE(isTooLarge(ImageDecoder::readHeader(fourColours)));
+    EXPECT_TRUE(isTooLarge(ImageDecoder::readHeader(path("four.jpg"))));
+    EXPECT_TRUE(isTooLarge(ImageDecoder::decodeScaled(fourColours, 256)));
+    EXPECT_TRUE(isTooLarge(ImageDecoder::decodeScaled(path("four.jpg"), 256, [] { return false; })));
     // In grey it is 200 MB, within the bound; each scan passes over 1.56 million blocks.
+    // Past the pixel cap, decoded or not, the picture is refused for its size.
+    EXPECT_TRUE(isTooLarge(ImageDecoder::decodeScaled(manyScanJpeg(20000, 6000, 1), 256)));
     const auto twenty = ImageDecoder::readHeader(manyScanJpeg(10000, 10000, 20));
     ASSERT_TRUE(twenty.ok());
     EXPECT_EQ(twenty->workingBytes, qint64(1250) * 1250 * 128);
@@ -192,6 +214,40 @@ TEST_F(JpegDecoderTest, TheWorkAndMemoryOfAPictureOfManyScansAreBounded) {
     ASSERT_TRUE(layout.ok());
     EXPECT_GE(layout->scans, 6) << "the scans are counted";
     EXPECT_EQ(ImageDecoder::decodeScaled(path("progressive.jpg"), 150)->size(), QSize(150, 100));
+}
+
+TEST_F(JpegDecoderTest, PicturesKeepingMoreThanTheShareTakeTurnsAndStopWhileTheyWait) {
+    // 7200 x 7200 in three colours at full resolution: 311 MB of coefficients, above the share.
+    const QByteArray large = manyScanJpeg(7200, 7200, 1, 0, 3);
+    ASSERT_GT(ImageDecoder::readHeader(large)->workingBytes, JpegDecoder::kCoefficientShareBytes);
+    // The first holds its turn inside its stop, asked before libjpeg keeps anything.
+    std::promise<void> holding;
+    std::atomic<bool> release{false};
+    std::atomic<bool> told{false};
+    auto first = std::async(std::launch::async, [&] {
+        return JpegDecoder::decode(large, 256, [&] {
+            if (!told.exchange(true))
+                holding.set_value();
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return true;
+        });
+    });
+    holding.get_future().wait();
+
+    // A second waits for the turn and ends when its stop says so, having kept nothing.
+    const auto asked = std::chrono::steady_clock::now();
+    const auto second = JpegDecoder::decode(large, 256, [&] {
+        return std::chrono::steady_clock::now() - asked > std::chrono::milliseconds(300);
+    });
+    EXPECT_TRUE(!second.ok() && second.error().code == ECANCELED) << "it was decoded beside the first";
+    // A picture within the share does not wait.
+    const QImage photo = makeImage(600, 400);
+    EXPECT_TRUE(JpegDecoder::decode(jpegOf(photo, 90, true), 150, [] { return false; }).ok());
+
+    release = true;
+    const auto firstResult = first.get();
+    EXPECT_TRUE(!firstResult.ok() && firstResult.error().code == ECANCELED);
 }
 
 TEST_F(JpegDecoderTest, CmykIsReadAsAdobeStoresIt) {
