@@ -39,7 +39,7 @@ TEST(DropWorkingBudget, PhotosThatKeepMuchWhileCheckedAreCheckedWithinTheBudgetA
     // Progressive photos in full colour, each keeping six tenths of the working budget in
     // coefficients while it is checked, whatever size it is checked at: dropped together, no two
     // are checked at once.
-    constexpr qint64 kBudget = JpegDecoder::kMaxCoefficientBytes;
+    constexpr qint64 kBudget = JpegDecoder::kCoefficientShareBytes;
     constexpr int kWidth = 8000;
     // Two bytes a coefficient, three components at full resolution.
     const int height = int(kBudget * 6 / 10 / (kWidth * 2 * 3)) / 8 * 8;
