@@ -208,6 +208,7 @@ private:
     bool wantsBoundingShape() const;
     void checkCompositor();
     void queueBoundingShape();
+    void cutAwayUntilDrawn();
     void forgetShapeOfGoneWindow();
     void applyBoundingShape();
     QRegion coveredByPanels() const;

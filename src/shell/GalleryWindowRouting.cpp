@@ -325,6 +325,7 @@ bool GalleryWindow::event(QEvent* event) {
     case QEvent::Show:
         applyInputShape(true);
         checkCompositor();
+        cutAwayUntilDrawn();
         // However the window came to be shown, the rope style routes the pointer while visible.
         if (m_clotheslineStyle == true && !m_pointerRouting)
             QTimer::singleShot(0, this, [this] {

@@ -51,6 +51,17 @@ void GalleryWindow::checkCompositor() {
     queueBoundingShape();
 }
 
+void GalleryWindow::cutAwayUntilDrawn() {
+    // A window maps whole, and until its first frame is drawn and cut the X server shows all of it
+    // black: a window about to map shows nothing until then.
+    forgetShapeOfGoneWindow();
+    if (!wantsBoundingShape() || m_boundingShape)
+        return;
+    m_boundingShape = QRegion();
+    m_boundingShapeWindow = internalWinId();
+    X11InputShape::applyBounding(windowHandle(), QRegion());
+}
+
 void GalleryWindow::queueBoundingShape() {
     // Paints come in bursts (every widget of the window, a swing's frame after frame): one cut
     // for the lot, on the next turn, once the frame is complete.
