@@ -251,6 +251,7 @@ private:
     bool m_pointerRouting = false;
     bool m_pointerInside = false;
     bool m_pointerRouteQueued = false;
+    bool m_inputShapeQueued = false;
     std::optional<QPointF> m_lastClotheslineRoutePoint;
     std::optional<QPointF> m_moveStart;
     QPointF m_moveOrigin;

@@ -74,7 +74,16 @@ bool GalleryWindow::takesDropAt(QPointF contentPoint) const {
 
 void GalleryWindow::geometryChanged() {
     ++m_pointerGeometryRevision;
-    applyInputShape();
+    // The rope publishes its kinds of areas one after another, on every frame of its motion: the
+    // input shape made of all of them (every print's outline) is made and sent once, on the next
+    // turn, however many changes this turn brings.
+    if (!m_inputShapeQueued) {
+        m_inputShapeQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_inputShapeQueued = false;
+            applyInputShape();
+        });
+    }
     queuePointerRoute();
 }
 
