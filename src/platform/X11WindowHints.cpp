@@ -58,6 +58,15 @@ void X11WindowHints::setOnAllDesktops(QWindow* window, bool allDesktops) {
     xcb_flush(c);
 }
 
+void X11WindowHints::clearBackground(QWindow* window) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!window || !c || !window->handle())
+        return;
+    const uint32_t clear = 0;
+    xcb_change_window_attributes(c, xcb_window_t(window->winId()), XCB_CW_BACK_PIXEL, &clear);
+    xcb_flush(c);
+}
+
 std::optional<QPoint> X11WindowHints::rootPosition(QWindow* window) {
     xcb_connection_t* c = X11Connection::get();
     if (!window || !c || !window->handle())

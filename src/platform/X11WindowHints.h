@@ -21,6 +21,10 @@ public:
     // window was mapped.
     static void setOnAllDesktops(QWindow* window, bool allDesktops);
 
+    // Has the X server fill what the window shows before it has drawn there (a part it just grew
+    // by) with clear pixels instead of leaving it undefined: white, on a compositing manager.
+    static void clearBackground(QWindow* window);
+
     // Where the window's top-left corner really is on the screen, asked of the X server. Qt's own
     // idea can be off after a window manager reparented the window.
     static std::optional<QPoint> rootPosition(QWindow* window);
