@@ -47,7 +47,8 @@ constexpr QSize kPhotoSize{800, 600};
 constexpr QSize kBurstPhotoSize{160, 120};
 constexpr int kBurst = 1000;
 constexpr int kSettleMs = 3000;
-constexpr int kLimitMs = 120'000;
+constexpr int kLimitMs = 150'000;
+constexpr qint64 kPapersSettledMs = 3000;
 constexpr double kPaperShare = 0.9;
 
 QRect ropeArea() {
@@ -193,6 +194,8 @@ struct Start {
     double papersMs = 0;
     double longestStallMs = 0;
     double residentMb = 0;
+    // The share of the rope's area the papers settled at: none when they had not come in time.
+    double paperShare = 0;
 };
 
 // One start, timed from exec: the first frame of the window, the first with the papers, the
@@ -234,15 +237,22 @@ std::optional<Start> measureStart(const QString& program, bool rope) {
     }
     Start start;
     start.windowMs = *windowMs;
-    // The last ping is answered once the main thread turns again; what shows a while after that is
-    // what the papers settle at.
+    // The last ping is answered once the main thread turns again. The papers may come later still:
+    // what they settle at is the most paper shown until it has grown no more for a while.
     start.longestStallMs = pinger ? double(pinger->stop()) : 0;
-    const qint64 freed = timer.elapsed();
-    while (timer.elapsed() - freed < 2000) {
-        shares.append({double(timer.nsecsElapsed()) / 1e6, paperShare(grab())});
-        waitMs(20);
+    double settled = 0;
+    qint64 grewAt = timer.elapsed();
+    while (timer.elapsed() - grewAt < kPapersSettledMs && timer.elapsed() < kLimitMs) {
+        const double share = paperShare(grab());
+        shares.append({double(timer.nsecsElapsed()) / 1e6, share});
+        if (share > settled * 1.02 + 0.001)
+            grewAt = timer.elapsed();
+        settled = std::max(settled, share);
+        waitMs(50);
     }
-    const double settled = shares.last().second;
+    for (const auto& [at, share] : shares)
+        settled = std::max(settled, share);
+    start.paperShare = settled;
     start.papersMs = *windowMs;
     for (const auto& [at, share] : shares)
         if (share >= settled * kPaperShare) {
@@ -255,7 +265,7 @@ std::optional<Start> measureStart(const QString& program, bool rope) {
 }
 
 std::optional<Start> measureStarts(const QString& program, int rounds, bool rope) {
-    QList<double> windows, papers, stalls, resident;
+    QList<double> windows, papers, stalls, resident, shares;
     for (int round = 0; round < rounds; ++round) {
         const std::optional<Start> start = measureStart(program, rope);
         if (!start)
@@ -264,9 +274,10 @@ std::optional<Start> measureStarts(const QString& program, int rounds, bool rope
         papers.append(start->papersMs);
         stalls.append(start->longestStallMs);
         resident.append(start->residentMb);
+        shares.append(start->paperShare);
     }
     return Start{median(windows), median(papers), *std::max_element(stalls.cbegin(), stalls.cend()),
-                 median(resident)};
+                 median(resident), median(shares)};
 }
 
 // A home with `hung` prints on its rope, made by the application itself: started on an empty
@@ -333,9 +344,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf(
-            "%4d prints hung: first frame %.0f ms, papers %.0f ms (medians), longest main-thread stall "
-            "%.0f ms (worst of %d), resident %.0f MB\n",
-            hung, start->windowMs, start->papersMs, start->longestStallMs, rounds, start->residentMb);
+            "%4d prints hung: first frame %.0f ms, papers %.0f ms, settled at %.0f%% of the rope's area "
+            "(medians); longest main-thread stall %.0f ms (worst of %d), resident %.0f MB\n",
+            hung, start->windowMs, start->papersMs, start->paperShare * 100, start->longestStallMs, rounds,
+            start->residentMb);
         std::fflush(stdout);
     }
 
