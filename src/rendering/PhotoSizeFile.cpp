@@ -1,11 +1,12 @@
 #include "rendering/PhotoSizeFile.h"
 
+#include "platform/JsonFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 namespace vennimo {
 
@@ -56,12 +57,9 @@ bool PhotoSizeFile::save(const QString& folder, const QList<Entry>& entries) {
             break;
         sizes.append(QJsonArray{key, size.width(), size.height()});
     }
-    QSaveFile file(QDir(folder).filePath(QLatin1String(kFileName)));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes =
-        QJsonDocument(QJsonObject{{QLatin1String(kSizesField), sizes}}).toJson(QJsonDocument::Compact);
-    return file.write(bytes) == bytes.size() && file.commit();
+    return JsonFile::write(QDir(folder).filePath(QLatin1String(kFileName)),
+                           QJsonObject{{QLatin1String(kSizesField), sizes}})
+        .ok();
 }
 
 } // namespace vennimo
