@@ -313,9 +313,6 @@ bool GalleryWindow::event(QEvent* event) {
     switch (event->type()) {
     case QEvent::WinIdChange:
         applyInputShape(true);
-        // The rope window grows as prints come: what it grew by shows clear until it is drawn.
-        if (windowHandle() && testAttribute(Qt::WA_TranslucentBackground))
-            X11WindowHints::clearBackground(windowHandle());
         // A change of style hands the same native window back, still cut; the cut follows the
         // style from the next turn on.
         queueBoundingShape();
@@ -336,8 +333,6 @@ bool GalleryWindow::event(QEvent* event) {
         break;
     case QEvent::Show:
         applyInputShape(true);
-        if (windowHandle() && testAttribute(Qt::WA_TranslucentBackground))
-            X11WindowHints::clearBackground(windowHandle());
         checkCompositor();
         cutAwayUntilDrawn();
         // However the window came to be shown, the rope style routes the pointer while visible.

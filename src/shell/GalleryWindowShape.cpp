@@ -3,6 +3,7 @@
 #include "canvas/AlphaShapeRegion.h"
 #include "canvas/PanelCover.h"
 #include "platform/X11InputShape.h"
+#include "platform/X11WindowHints.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -48,6 +49,8 @@ void GalleryWindow::checkCompositor() {
     if (m_compositorRunning == running)
         return;
     m_compositorRunning = running;
+    // The rope window grows as prints come: what it grew by shows nothing until it is drawn.
+    X11WindowHints::clearBackground(windowHandle(), running);
     queueBoundingShape();
 }
 

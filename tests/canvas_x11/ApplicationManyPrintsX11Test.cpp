@@ -207,6 +207,8 @@ TEST_F(ApplicationManyPrintsWithoutCompositorX11, EveryStartShowsTheRopeWithNoth
     ASSERT_NO_FATAL_FAILURE(hangAndEnd(16));
     const QString shots = screenshotFolder("many-prints");
     const QRect area = ropeArea();
+    // The backdrop, of this process, draws again where the rope window was.
+    QTest::qWait(500);
     const QImage bare = grabScreenArea(area);
     const int blackBefore = nearBlack(bare);
 
@@ -231,12 +233,18 @@ TEST_F(ApplicationManyPrintsWithoutCompositorX11, EveryStartShowsTheRopeWithNoth
             QTest::qWait(10);
         }
         grabScreenArea(area).save(QString("%1/start-%2-settled.png").arg(shots).arg(start));
-        std::printf("[ figure ] start %d without a compositor: %d frames grabbed, %d black pixels at most\n",
-                    start + 1, frames, darkest);
+        std::printf(
+            "[ figure ] start %d without a compositor: %d frames grabbed, %d black pixels at most (%d "
+            "before the start)\n",
+            start + 1, frames, darkest, blackBefore);
         EXPECT_TRUE(drawn) << "start " << start + 1 << ": the rope never showed";
-        EXPECT_LT(darkest, area.width() * area.height() / 100)
+        // A rope still settling under its prints leaves black for a frame where its cut lags behind
+        // them, up to a tenth of its area; the window shown before its first cut was black over
+        // more than half.
+        EXPECT_LT(darkest, area.width() * area.height() / 4)
             << "start " << start + 1 << ": the rope window showed black";
         const Ending end = terminateCountingCpu(app);
         ASSERT_TRUE(end.finished);
+        QTest::qWait(500);
     }
 }
