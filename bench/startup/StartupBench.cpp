@@ -1,51 +1,55 @@
-// Start-up of the real application with a library already indexed: the time from exec to the rope
-// window on screen with its prints drawn, and the resident memory once it settled; then a burst
-// of new photos: the time until all of them hang, and the memory at its peak and afterwards.
-// Targets: under 300 ms to the first frame with prints, under 150 MB resident, a burst of 200
-// hung within 10 s. Prints the same start-up figures for a trivial Qt Widgets window.
+// Start-up of the real application with prints already hung, and a burst of arrivals.
 //
-// Needs an X server with a window manager and a compositor, as the x11 tests run:
+// For each of 20, 200 and 1,000 prints hung: from exec, the time to the rope window's first frame,
+// to the first frame that shows the papers (the share of paper-white pixels at nine tenths of what
+// it settles at), the longest the main thread stood still from the window's first moment on (pings
+// of the window, each answered only by a turning event loop), and the resident memory once settled.
+// Then a burst of 1,000 small photos moved onto the watched Desktop at once: the longest stall,
+// the time until all hang, and how long a SIGTERM right after takes to end the process.
+// Targets: papers in the first frame; the longest stall under 150 ms with 200 prints, under 300 ms
+// with 1,000 and during the burst. The same start figures for a trivial Qt Widgets window.
+//
+// Needs an X server with a window manager, as the x11 tests run:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
-//     'openbox & xcompmgr & sleep 1; build/bench/startup/bench_startup [PHOTOS] [HANGING] [BURST] [ROUNDS]'
-// Defaults: 1000 photos in the library, of which 20 hang, a burst of 200, 5 rounds.
-// VENNIMO_BENCH_HOME=/some/folder keeps the home (and its library) for the next run.
-// VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
+//     'openbox & xcompmgr & sleep 1; build-release/bench/startup/bench_startup [ROUNDS] [HUNG...]'
+// Defaults: 3 rounds, 20 200 1000 hung.
+// VENNIMO_BENCH_HOME=/some/folder keeps the homes (one per count) and their libraries for the next
+// run; VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead, so
+// two builds can be compared over the same libraries.
 #include "BenchSupport.h"
+#include "WindowPing.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
+#include <QImageWriter>
+#include <QPainter>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <optional>
+#include <thread>
 
 using vennimo::bench::hangingRows;
+using vennimo::bench::waitMs;
 
 namespace {
 
-constexpr int kPhotoWidth = 1600;
-constexpr int kPhotoHeight = 1200;
-constexpr double kDrawnShare = 0.03;
+constexpr QSize kPhotoSize{800, 600};
+constexpr QSize kBurstPhotoSize{160, 120};
+constexpr int kBurst = 1000;
 constexpr int kSettleMs = 3000;
-constexpr int kLimitMs = 20'000;
-
-// Keeps the event loop turning, so grabs see what the X server shows now.
-void waitMs(int ms) {
-    const QDeadlineTimer deadline(ms);
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        if (ms > 5)
-            QThread::msleep(1);
-    } while (!deadline.hasExpired());
-}
+constexpr int kLimitMs = 150'000;
+constexpr qint64 kPapersSettledMs = 3000;
+constexpr double kPaperShare = 0.9;
 
 QRect ropeArea() {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -59,18 +63,27 @@ QImage grab() {
         .toImage();
 }
 
+// The share of the rope's area that shows paper: near white, as nothing else there is.
+double paperShare(const QImage& image) {
+    qint64 paper = 0;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3) {
+            const QRgb p = image.pixel(x, y);
+            paper += qRed(p) > 225 && qGreen(p) > 222 && qBlue(p) > 215;
+        }
+    return double(paper) / (double((image.width() + 2) / 3) * ((image.height() + 2) / 3));
+}
+
 double changedShare(const QImage& a, const QImage& b) {
     if (a.size() != b.size() || a.isNull())
         return 1;
     qint64 changed = 0;
     for (int y = 0; y < a.height(); y += 4)
         for (int x = 0; x < a.width(); x += 4)
-            if (std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 24)
-                ++changed;
+            changed += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 24;
     return double(changed) / (double((a.width() + 3) / 4) * ((a.height() + 3) / 4));
 }
 
-// Kilobytes of a /proc/PID/status field.
 qint64 statusKb(qint64 pid, const char* field) {
     QFile file(QStringLiteral("/proc/%1/status").arg(pid));
     if (!file.open(QIODevice::ReadOnly))
@@ -86,59 +99,212 @@ double median(QList<double> values) {
     return values.isEmpty() ? 0 : values[values.size() / 2];
 }
 
-void writePhotos(const QString& folder, const QString& prefix, int count, int seed) {
-    QDir().mkpath(folder);
-    for (int i = 0; i < count; ++i)
-        vennimo::bench::writeCameraJpeg(QStringLiteral("%1/%2-%3.jpg").arg(folder, prefix).arg(i),
-                                        kPhotoWidth, kPhotoHeight, seed + i);
+QString run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(5000);
+    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
-void stop(QProcess& process) {
-    process.terminate();
-    if (!process.waitForFinished(10'000)) {
-        process.kill();
-        process.waitForFinished();
+// The X id of the process's widest visible window, its rope window; empty while none shows.
+QString ropeWindowId(qint64 pid) {
+    QString widest;
+    int widestWidth = 0;
+    const QStringList ids =
+        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--pid"), QString::number(pid)})
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& id : ids) {
+        const QString shell = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
+                                                              QStringLiteral("--shell"), id.trimmed()});
+        for (const QString& line : shell.split(QLatin1Char('\n')))
+            if (line.startsWith(QLatin1String("WIDTH=")) && line.mid(6).toInt() > widestWidth) {
+                widestWidth = line.mid(6).toInt();
+                widest = id.trimmed();
+            }
     }
+    return widestWidth > 200 ? widest : QString();
 }
 
-// One start: milliseconds from exec to the first grab that shows the window's content.
-std::optional<double> timeToFirstFrame(QProcess& process, const QString& program, const QImage& bare) {
-    QElapsedTimer timer;
-    timer.start();
-    process.start(program);
-    if (!process.waitForStarted())
-        return std::nullopt;
-    while (timer.elapsed() < kLimitMs) {
-        if (changedShare(bare, grab()) > kDrawnShare)
-            return double(timer.nsecsElapsed()) / 1e6;
-        waitMs(2);
+// Pings a window one ping after another on a thread of its own and keeps the slowest answer.
+class Pinger {
+public:
+    explicit Pinger(QString id)
+        : m_thread([this, id = std::move(id)] {
+            while (!m_stop.load()) {
+                const std::optional<qint64> answer = vennimo::test::pingWindow(id, 60'000);
+                if (!answer)
+                    return;
+                m_longest = std::max<qint64>(m_longest.load(), *answer);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }) {}
+    ~Pinger() { stop(); }
+    qint64 stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_longest.load();
     }
-    return std::nullopt;
-}
 
-struct StartFigures {
-    double firstFrameMs = 0;
-    double residentMb = 0;
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_longest{0};
+    std::thread m_thread;
 };
 
-std::optional<StartFigures> measureStarts(const QString& program, int rounds) {
-    QList<double> frames;
-    QList<double> resident;
-    for (int round = 0; round < rounds; ++round) {
-        waitMs(500);
-        const QImage bare = grab();
-        QProcess process;
-        const std::optional<double> frame = timeToFirstFrame(process, program, bare);
-        if (!frame) {
-            stop(process);
-            return std::nullopt;
+void writePhotos(const QString& folder, const QString& prefix, int count, QSize size, int seed) {
+    QDir().mkpath(folder);
+    for (int i = 0; i < count; ++i) {
+        if (size.width() >= 800) {
+            vennimo::bench::writeCameraJpeg(QStringLiteral("%1/%2-%3.jpg").arg(folder, prefix).arg(i),
+                                            size.width(), size.height(), seed + i);
+            continue;
         }
-        frames.append(*frame);
-        waitMs(kSettleMs);
-        resident.append(double(statusKb(process.processId(), "VmRSS:")) / 1024);
-        stop(process);
+        QImage image(size, QImage::Format_RGB32);
+        QRandomGenerator random(quint32(seed + i));
+        image.fill(QColor::fromHsv(int(random.bounded(360)), 120, 200));
+        QPainter(&image).fillRect(QRect(QPoint(), size / 2),
+                                  QColor::fromHsv(int(random.bounded(360)), 160, 120));
+        QImageWriter writer(QStringLiteral("%1/%2-%3.jpg").arg(folder, prefix).arg(i), "JPEG");
+        writer.write(image);
     }
-    return StartFigures{median(frames), median(resident)};
+}
+
+// Moves files written elsewhere onto the folder at once.
+void land(const QString& staging, const QString& folder) {
+    for (const QString& name : QDir(staging).entryList(QDir::Files))
+        QFile::rename(staging + QLatin1Char('/') + name, folder + QLatin1Char('/') + name);
+}
+
+qint64 terminate(QProcess& process) {
+    QElapsedTimer timer;
+    timer.start();
+    process.terminate();
+    if (!process.waitForFinished(30'000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    return timer.elapsed();
+}
+
+struct Start {
+    double windowMs = 0;
+    double papersMs = 0;
+    double longestStallMs = 0;
+    double residentMb = 0;
+    // The share of the rope's area the papers settled at: none when they had not come in time.
+    double paperShare = 0;
+};
+
+// One start, timed from exec: the first frame of the window, the first with the papers, the
+// longest stall from the window's first moment on.
+std::optional<Start> measureStart(const QString& program, bool rope) {
+    waitMs(500);
+    const QImage bare = grab();
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, QStringList());
+    if (!process.waitForStarted())
+        return std::nullopt;
+    QList<std::pair<double, double>> shares;
+    std::optional<double> windowMs;
+    std::unique_ptr<Pinger> pinger;
+    std::optional<double> settleFrom;
+    while (timer.elapsed() < kLimitMs) {
+        const QImage now = grab();
+        const double at = double(timer.nsecsElapsed()) / 1e6;
+        if (!windowMs && changedShare(bare, now) > 0.01)
+            windowMs = at;
+        if (windowMs)
+            shares.append({at, paperShare(now)});
+        if (rope && !pinger) {
+            const QString id = ropeWindowId(process.processId());
+            if (!id.isEmpty())
+                pinger = std::make_unique<Pinger>(id);
+        }
+        if (windowMs && !settleFrom)
+            settleFrom = at;
+        if (settleFrom && at - *settleFrom > kSettleMs + (rope ? 2000 : 0))
+            break;
+        waitMs(2);
+    }
+    if (!windowMs) {
+        terminate(process);
+        return std::nullopt;
+    }
+    Start start;
+    start.windowMs = *windowMs;
+    // The last ping is answered once the main thread turns again. The papers may come later still:
+    // what they settle at is the most paper shown until it has grown no more for a while.
+    start.longestStallMs = pinger ? double(pinger->stop()) : 0;
+    double settled = 0;
+    qint64 grewAt = timer.elapsed();
+    while (timer.elapsed() - grewAt < kPapersSettledMs && timer.elapsed() < kLimitMs) {
+        const double share = paperShare(grab());
+        shares.append({double(timer.nsecsElapsed()) / 1e6, share});
+        if (share > settled * 1.02 + 0.001)
+            grewAt = timer.elapsed();
+        settled = std::max(settled, share);
+        waitMs(50);
+    }
+    for (const auto& [at, share] : shares)
+        settled = std::max(settled, share);
+    start.paperShare = settled;
+    start.papersMs = *windowMs;
+    for (const auto& [at, share] : shares)
+        if (share >= settled * kPaperShare) {
+            start.papersMs = at;
+            break;
+        }
+    start.residentMb = double(statusKb(process.processId(), "VmRSS:")) / 1024;
+    terminate(process);
+    return start;
+}
+
+std::optional<Start> measureStarts(const QString& program, int rounds, bool rope) {
+    QList<double> windows, papers, stalls, resident, shares;
+    for (int round = 0; round < rounds; ++round) {
+        const std::optional<Start> start = measureStart(program, rope);
+        if (!start)
+            return std::nullopt;
+        windows.append(start->windowMs);
+        papers.append(start->papersMs);
+        stalls.append(start->longestStallMs);
+        resident.append(start->residentMb);
+        shares.append(start->paperShare);
+    }
+    return Start{median(windows), median(papers), *std::max_element(stalls.cbegin(), stalls.cend()),
+                 median(resident), median(shares)};
+}
+
+// A home with `hung` prints on its rope, made by the application itself: started on an empty
+// Desktop, the photos moved in, all hung, the application ended as a session would.
+bool prepareHome(const QString& home, const QString& program, int hung) {
+    vennimo::bench::useOwnHome(home);
+    const QString storage = home + QStringLiteral("/.local/share/VennimoGallery");
+    if (hangingRows(storage) >= hung)
+        return true;
+    QDir().mkpath(home + QStringLiteral("/Desktop"));
+    std::printf("preparing %d hung prints in %s...\n", hung, qPrintable(home));
+    std::fflush(stdout);
+    QProcess first;
+    first.start(program, QStringList());
+    first.waitForStarted();
+    waitMs(kSettleMs);
+    QTemporaryDir staging;
+    writePhotos(staging.path(), QStringLiteral("hung"), hung, kPhotoSize, 100'000);
+    land(staging.path(), home + QStringLiteral("/Desktop"));
+    QElapsedTimer waited;
+    waited.start();
+    while (hangingRows(storage) < hung && waited.elapsed() < 600'000)
+        waitMs(200);
+    // Thumbnails are made in the background: let them finish.
+    waitMs(hung * 40 + 5000);
+    terminate(first);
+    return hangingRows(storage) >= hung;
 }
 
 } // namespace
@@ -146,85 +312,73 @@ std::optional<StartFigures> measureStarts(const QString& program, int rounds) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int photos = std::max(1, args.value(1, QStringLiteral("1000")).toInt());
-    const int hanging = std::clamp(args.value(2, QStringLiteral("20")).toInt(), 1, photos);
-    const int burst = std::max(0, args.value(3, QStringLiteral("200")).toInt());
-    const int rounds = std::max(1, args.value(4, QStringLiteral("5")).toInt());
+    const int rounds = std::max(1, args.value(1, QStringLiteral("3")).toInt());
+    QList<int> counts;
+    for (qsizetype i = 2; i < args.size(); ++i)
+        counts.append(std::max(1, args[i].toInt()));
+    if (counts.isEmpty())
+        counts = {20, 200, 1000};
 
-    // Its own home: the application's folders, defaults and library live there. A folder named
-    // in VENNIMO_BENCH_HOME is kept instead, and a library made there by an earlier run is used
-    // as it is (a burst leaves its photos in it).
     QTemporaryDir temporary;
-    const QString homePath = qEnvironmentVariable("VENNIMO_BENCH_HOME", temporary.path());
-    vennimo::bench::useOwnHome(homePath);
-    const QString desktop = homePath + QStringLiteral("/Desktop");
-    const QString storage = homePath + QStringLiteral("/.local/share/VennimoGallery");
-    // VENNIMO_BENCH_APP names another build of the application, to compare two in one run.
+    const QString homes = qEnvironmentVariable("VENNIMO_BENCH_HOME", temporary.path());
     const QString program = qEnvironmentVariable("VENNIMO_BENCH_APP", QStringLiteral(VENNIMO_APP_PATH));
+    std::printf("application: %s\n", qPrintable(program));
 
-    // The library: what the first scan finds is already seen; what arrives after it hangs.
-    if (hangingRows(storage) < hanging) {
-        std::printf("preparing %d photos (%d hanging)...\n", photos, hanging);
-        writePhotos(desktop, QStringLiteral("library"), photos - hanging, 1);
-        QProcess first;
-        first.start(program);
-        first.waitForStarted();
-        waitMs(kSettleMs);
-        writePhotos(desktop, QStringLiteral("hanging"), hanging, 100'000);
-        QElapsedTimer waited;
-        waited.start();
-        while (hangingRows(storage) < hanging && waited.elapsed() < 120'000)
-            waitMs(200);
-        // Thumbnails of the whole library are made in the background: let them finish.
-        waitMs(10'000);
-        stop(first);
-    }
-    if (hangingRows(storage) < hanging) {
-        std::printf("the library did not get ready\n");
+    const std::optional<Start> floor = measureStarts(QStringLiteral(VENNIMO_FLOOR_PATH), rounds, false);
+    if (!floor) {
+        std::printf("the trivial window never showed\n");
         return 1;
     }
+    std::printf("trivial Qt window: first frame %.0f ms median, resident %.0f MB\n", floor->windowMs,
+                floor->residentMb);
 
-    const std::optional<StartFigures> floor = measureStarts(QStringLiteral(VENNIMO_FLOOR_PATH), rounds);
-    const std::optional<StartFigures> gallery = measureStarts(program, rounds);
-    if (!floor || !gallery) {
-        std::printf("a window never showed\n");
-        return 1;
+    for (const int hung : counts) {
+        const QString home = QStringLiteral("%1/hung-%2").arg(homes).arg(hung);
+        if (!prepareHome(home, program, hung)) {
+            std::printf("%d prints: the library did not get ready\n", hung);
+            return 1;
+        }
+        const std::optional<Start> start = measureStarts(program, rounds, true);
+        if (!start) {
+            std::printf("%d prints: the rope never showed\n", hung);
+            return 1;
+        }
+        std::printf(
+            "%4d prints hung: first frame %.0f ms, papers %.0f ms, settled at %.0f%% of the rope's area "
+            "(medians); longest main-thread stall %.0f ms (worst of %d), resident %.0f MB\n",
+            hung, start->windowMs, start->papersMs, start->paperShare * 100, start->longestStallMs, rounds,
+            start->residentMb);
+        std::fflush(stdout);
     }
-    std::printf("first frame with prints: %.0f ms median (target 300 ms); trivial Qt window: %.0f ms\n",
-                gallery->firstFrameMs, floor->firstFrameMs);
-    std::printf("resident after settling: %.0f MB median (target 150 MB); trivial Qt window: %.0f MB\n",
-                gallery->residentMb, floor->residentMb);
 
-    if (burst > 0) {
-        QProcess running;
-        running.start(program);
-        running.waitForStarted();
-        waitMs(kSettleMs);
-        const int before = hangingRows(storage);
-        QTemporaryDir staging;
-        writePhotos(staging.path(), QStringLiteral("burst"), burst, 200'000);
-        QElapsedTimer timer;
-        timer.start();
-        for (int i = 0; i < burst; ++i) {
-            const QString name = QStringLiteral("/burst-%1.jpg").arg(i);
-            QFile::rename(staging.path() + name, desktop + name);
-        }
-        qint64 peakKb = 0;
-        while (hangingRows(storage) < before + burst && timer.elapsed() < 60'000) {
-            peakKb = std::max(peakKb, statusKb(running.processId(), "VmRSS:"));
-            waitMs(50);
-        }
-        const double hungSeconds = double(timer.elapsed()) / 1000;
-        const int hung = hangingRows(storage) - before;
-        for (int i = 0; i < 50; ++i) {
-            peakKb = std::max(peakKb, statusKb(running.processId(), "VmRSS:"));
-            waitMs(100);
-        }
-        std::printf("burst of %d: %d hung after %.1f s (target 10 s); resident peak %.0f MB, settled %.0f MB "
-                    "(target 150 MB)\n",
-                    burst, hung, hungSeconds, double(peakKb) / 1024,
-                    double(statusKb(running.processId(), "VmRSS:")) / 1024);
-        stop(running);
-    }
+    // The burst lands on an empty rope of a home of its own, made anew each run.
+    const QString home = QStringLiteral("%1/burst-%2").arg(homes).arg(QDateTime::currentMSecsSinceEpoch());
+    vennimo::bench::useOwnHome(home);
+    QDir().mkpath(home + QStringLiteral("/Desktop"));
+    const QString storage = home + QStringLiteral("/.local/share/VennimoGallery");
+    QProcess running;
+    running.start(program, QStringList());
+    running.waitForStarted();
+    waitMs(kSettleMs);
+    const QString id = ropeWindowId(running.processId());
+    const int before = hangingRows(storage);
+    QTemporaryDir staging;
+    writePhotos(staging.path(), QStringLiteral("burst"), kBurst, kBurstPhotoSize, 200'000);
+    std::optional<Pinger> pinger;
+    if (!id.isEmpty())
+        pinger.emplace(id);
+    QElapsedTimer timer;
+    timer.start();
+    land(staging.path(), home + QStringLiteral("/Desktop"));
+    while (hangingRows(storage) < before + kBurst && timer.elapsed() < 300'000)
+        waitMs(50);
+    const double hungSeconds = double(timer.elapsed()) / 1000;
+    const int hung = hangingRows(storage) - before;
+    waitMs(2000);
+    const qint64 stall = pinger ? pinger->stop() : -1;
+    const qint64 exitMs = terminate(running);
+    std::printf("burst of %d: %d hung after %.1f s, longest main-thread stall %lld ms; SIGTERM right after: "
+                "ended in %lld ms\n",
+                kBurst, hung, hungSeconds, static_cast<long long>(stall), static_cast<long long>(exitMs));
     return 0;
 }

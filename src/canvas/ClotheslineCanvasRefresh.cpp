@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace vennimo {
 
@@ -360,13 +361,34 @@ PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
 }
 
 void ClotheslineCanvasView::imageSizeLearned(const Photo& photo) {
-    // A newer record of the photo asked for its own size.
-    if (!m_photos.contains(photo))
+    // Sizes come in bursts, hundreds at a time when a folder fills or the rope starts: every pass
+    // over the rope (its layers, its hit areas with their round trips to the X server) is made
+    // once for all that came in the same turn.
+    m_learnedSizes.append(photo);
+    if (m_learnedSizesQueued)
         return;
-    m_sizeAwaitedIDs.remove(photo.id);
-    if (const auto it = m_photoGeometry.constFind(photo.id);
-        it != m_photoGeometry.constEnd() && it->photo == photo &&
-        it->imageSize != PolaroidRenderer::imageSize(photo)) {
+    m_learnedSizesQueued = true;
+    QTimer::singleShot(0, this, &ClotheslineCanvasView::applyLearnedSizes);
+}
+
+void ClotheslineCanvasView::applyLearnedSizes() {
+    m_learnedSizesQueued = false;
+    const QList<Photo> learned = std::exchange(m_learnedSizes, {});
+    QHash<QString, const Photo*> current;
+    for (const Photo& photo : std::as_const(m_photos))
+        current.insert(photo.id, &photo);
+    bool reshaped = false;
+    bool shown = false;
+    for (const Photo& photo : learned) {
+        // A newer record of the photo asked for its own size.
+        const Photo* now = current.value(photo.id);
+        if (!now || *now != photo)
+            continue;
+        shown = m_sizeAwaitedIDs.remove(photo.id) || shown;
+        const auto it = m_photoGeometry.constFind(photo.id);
+        if (it == m_photoGeometry.constEnd() || it->photo != photo ||
+            it->imageSize == PolaroidRenderer::imageSize(photo))
+            continue;
         m_photoGeometry.erase(it);
         const PhotoGeometry layout = photoLayout(photo);
         // The print swings to the rest its real shape gives, from wherever it is now.
@@ -374,8 +396,12 @@ void ClotheslineCanvasView::imageSizeLearned(const Photo& photo) {
             pendulum->second.targetAngle = layout.target.angle;
             pendulum->second.targetOffset = layout.target.offset;
         }
-        updatePhysics();
+        reshaped = true;
     }
+    if (!reshaped && !shown)
+        return;
+    if (reshaped)
+        updatePhysics();
     syncPhotoLayers();
     update();
     updateHitAreas();

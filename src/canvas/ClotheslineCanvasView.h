@@ -334,6 +334,7 @@ private:
     void revealArrivals();
     void revealKeyboardSelection();
     void imageSizeLearned(const Photo& photo);
+    void applyLearnedSizes();
     void scrollToVisible(const QRectF& rect);
     QImage overlayImage(const Photo& photo) const;
     bool selected(const Photo& photo) const;
@@ -421,6 +422,8 @@ private:
     double m_paperScale = 2;
     QHash<QString, PhotoGeometry> m_photoGeometry;
     QSet<QString> m_sizeAwaitedIDs;
+    QList<Photo> m_learnedSizes;
+    bool m_learnedSizesQueued = false;
     bool m_layersInstalled = false;
     bool m_framePending = false;
     int m_scheduledFrameCount = 0;

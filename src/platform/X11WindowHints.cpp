@@ -58,6 +58,16 @@ void X11WindowHints::setOnAllDesktops(QWindow* window, bool allDesktops) {
     xcb_flush(c);
 }
 
+void X11WindowHints::clearBackground(QWindow* window, bool clear) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!window || !c || !window->handle())
+        return;
+    const uint32_t value = clear ? 0 : uint32_t(XCB_BACK_PIXMAP_NONE);
+    xcb_change_window_attributes(c, xcb_window_t(window->winId()),
+                                 clear ? XCB_CW_BACK_PIXEL : XCB_CW_BACK_PIXMAP, &value);
+    xcb_flush(c);
+}
+
 std::optional<QPoint> X11WindowHints::rootPosition(QWindow* window) {
     xcb_connection_t* c = X11Connection::get();
     if (!window || !c || !window->handle())

@@ -21,6 +21,11 @@ public:
     // window was mapped.
     static void setOnAllDesktops(QWindow* window, bool allDesktops);
 
+    // What the X server shows where the window has not drawn yet (a part it just grew by): clear
+    // pixels, which a compositing manager blends away, or, without one, whatever was on the screen
+    // there before, where clear pixels would show black.
+    static void clearBackground(QWindow* window, bool clear);
+
     // Where the window's top-left corner really is on the screen, asked of the X server. Qt's own
     // idea can be off after a window manager reparented the window.
     static std::optional<QPoint> rootPosition(QWindow* window);

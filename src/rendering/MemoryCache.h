@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QString>
 
 #include <cstdint>
@@ -56,6 +57,16 @@ public:
         m_order.clear();
         m_index.clear();
         m_totalCost = 0;
+    }
+
+    // Every entry, the most recently used first.
+    QList<std::pair<QString, Value>> entries() const {
+        std::lock_guard lock(m_mutex);
+        QList<std::pair<QString, Value>> all;
+        all.reserve(qsizetype(m_order.size()));
+        for (const Entry& entry : m_order)
+            all.append({entry.key, entry.value});
+        return all;
     }
 
     int count() const {

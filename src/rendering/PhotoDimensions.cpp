@@ -5,10 +5,14 @@
 #include "platform/WorkQueue.h"
 #include "rendering/ImageReading.h"
 #include "rendering/MemoryCache.h"
+#include "rendering/PhotoSizeFile.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 
+#include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -16,8 +20,15 @@ namespace vennimo {
 
 namespace {
 
-// An empty size marks files found unreadable, so the main thread does not ask for them again.
-MemoryCache<QSizeF>& cache() {
+// Sizes read from the photos' own files, by file key: a new thumbnail leaves them standing.
+MemoryCache<QSizeF>& fileSizes() {
+    static MemoryCache<QSizeF> instance(PhotoDimensions::kCacheCount, 0);
+    return instance;
+}
+
+// Sizes of photos whose own file could not be read, by the whole key: their thumbnail's, or an
+// empty size when neither could be read, so nobody asks for them again.
+MemoryCache<QSizeF>& pairSizes() {
     static MemoryCache<QSizeF> instance(PhotoDimensions::kCacheCount, 0);
     return instance;
 }
@@ -41,34 +52,144 @@ std::optional<QSize> readSize(const QString& path) {
     return reader ? reader(path) : ImageReading::orientedPixelSize(path);
 }
 
-std::optional<QSizeF> readAndCache(const Photo& photo, const QString& cacheKey) {
-    for (const QString* path : {&photo.path, &photo.thumbnail}) {
-        if (path->isEmpty())
-            continue;
-        if (auto size = readSize(*path)) {
-            const QSizeF result(*size);
-            cache().insert(cacheKey, result, 0);
-            return result;
+// The sizes file of the storage folder: read once at start, written a little after sizes were
+// learned, always on its own queue.
+struct Stored {
+    SerialQueue queue{QStringLiteral("local.vennimo.dimensions-file")};
+    std::mutex lock;
+    std::condition_variable restoredChanged;
+    std::atomic<bool> restored{true};
+    QString folder;
+    std::optional<WorkQueue::TaskId> save;
+    quint64 generation = 0;
+};
+
+Stored& stored() {
+    static Stored instance;
+    return instance;
+}
+
+void awaitRestored() {
+    Stored& file = stored();
+    if (file.restored.load(std::memory_order_acquire))
+        return;
+    std::unique_lock lock(file.lock);
+    file.restoredChanged.wait(lock, [&file] { return file.restored.load(); });
+}
+
+void writeStored(const QString& folder) {
+    QList<PhotoSizeFile::Entry> entries;
+    for (const auto& [key, size] : fileSizes().entries())
+        entries.append({key, size.toSize()});
+    PhotoSizeFile::save(folder, entries);
+}
+
+void queueSave() {
+    // Whatever is read while the process ends is not worth a write it would have to wait for.
+    if (ProcessExit::announced())
+        return;
+    Stored& file = stored();
+    std::lock_guard lock(file.lock);
+    if (file.folder.isEmpty() || file.save)
+        return;
+    file.save = file.queue.asyncAfter(PhotoDimensions::kSaveDelay, [generation = file.generation] {
+        QString folder;
+        {
+            Stored& file = stored();
+            std::lock_guard lock(file.lock);
+            if (file.generation != generation)
+                return;
+            file.save.reset();
+            folder = file.folder;
+        }
+        writeStored(folder);
+    });
+}
+
+void storeRead(const Photo& photo, const QString& cacheKey) {
+    if (!photo.path.isEmpty()) {
+        if (auto size = readSize(photo.path)) {
+            fileSizes().insert(PhotoDimensions::fileKey(photo), QSizeF(*size), 0);
+            queueSave();
+            return;
         }
     }
-    return std::nullopt;
+    if (!photo.thumbnail.isEmpty() && photo.thumbnail != photo.path) {
+        if (auto size = readSize(photo.thumbnail)) {
+            pairSizes().insert(cacheKey, QSizeF(*size), 0);
+            return;
+        }
+    }
+    pairSizes().insert(cacheKey, QSizeF(), 0);
+}
+
+// What is known of the photo: a size, an empty size for unreadable files, nothing before a read.
+std::optional<QSizeF> lookUp(const Photo& photo, const QString& cacheKey) {
+    awaitRestored();
+    if (auto size = fileSizes().value(PhotoDimensions::fileKey(photo)))
+        return size;
+    return pairSizes().value(cacheKey);
+}
+
+bool slowToRead(const QString& path) {
+    // Decided by the name alone: the main thread opens no file.
+    static const QStringList ordinary{QStringLiteral("jpg"),  QStringLiteral("jpeg"), QStringLiteral("jpe"),
+                                      QStringLiteral("jfif"), QStringLiteral("png"),  QStringLiteral("webp"),
+                                      QStringLiteral("gif"),  QStringLiteral("bmp")};
+    return !ordinary.contains(QFileInfo(path).suffix().toLower());
 }
 
 struct Learning {
     WorkQueue queue{QStringLiteral("local.vennimo.dimensions"), PhotoDimensions::kLearnWorkers};
+    WorkQueue slowQueue{QStringLiteral("local.vennimo.dimensions-slow"), PhotoDimensions::kSlowLearnWorkers};
     // Main thread only: the callbacks waiting for each key's read.
     QHash<QString, std::vector<std::pair<QPointer<QObject>, std::function<void()>>>> waiting;
+    // Keys read and not yet handed over, and whether a hand-over is on its way to the main thread.
+    std::mutex readLock;
+    QStringList read;
+    bool handOverPosted = false;
 };
 
 Learning& learning() {
     static Learning instance;
-    // A read still queued once the application is gone is dropped rather than waited for.
+    // A read still queued once the application is gone is dropped rather than waited for, and
+    // sizes not yet written are written now.
     static const bool drainedAtExit = [] {
-        qAddPostRoutine([] { learning().queue.cancelAll(); });
+        qAddPostRoutine([] {
+            learning().queue.cancelAll();
+            learning().slowQueue.cancelAll();
+            PhotoDimensions::flushStored();
+        });
         return true;
     }();
     Q_UNUSED(drainedAtExit);
     return instance;
+}
+
+void handOver() {
+    Learning& state = learning();
+    QStringList keys;
+    {
+        std::lock_guard lock(state.readLock);
+        keys.swap(state.read);
+        state.handOverPosted = false;
+    }
+    for (const QString& key : std::as_const(keys)) {
+        const auto callbacks = state.waiting.take(key);
+        for (const auto& [target, callback] : callbacks)
+            if (target && callback)
+                callback();
+    }
+}
+
+void markRead(const QString& cacheKey) {
+    Learning& state = learning();
+    std::lock_guard lock(state.readLock);
+    state.read.append(cacheKey);
+    if (state.handOverPosted)
+        return;
+    state.handOverPosted = true;
+    postToMain(handOver);
 }
 
 } // namespace
@@ -81,32 +202,37 @@ QString PhotoDimensions::key(const Photo& photo) {
            bar + QString::number(photo.size);
 }
 
+QString PhotoDimensions::fileKey(const Photo& photo) {
+    const QChar bar = QLatin1Char('|');
+    return photo.path + bar + formatUnixSeconds(unixSecondsFromDate(photo.modified)) + bar +
+           QString::number(photo.size);
+}
+
 std::optional<QSizeF> PhotoDimensions::knownSize(const Photo& photo) {
-    const auto hit = cache().value(key(photo));
+    const auto hit = lookUp(photo, key(photo));
     if (!hit || hit->isEmpty())
         return std::nullopt;
     return *hit;
 }
 
 bool PhotoDimensions::settled(const Photo& photo) {
-    return cache().contains(key(photo));
+    return lookUp(photo, key(photo)).has_value();
 }
 
 QSizeF PhotoDimensions::imageSize(const Photo& photo) {
     const QString cacheKey = key(photo);
-    const auto hit = cache().value(cacheKey);
-    if (hit && !hit->isEmpty())
-        return *hit;
-    if (!isMainThread())
-        if (auto size = readAndCache(photo, cacheKey))
-            return *size;
-    return QSizeF(4, 3);
+    auto hit = lookUp(photo, cacheKey);
+    if (!hit && !isMainThread()) {
+        storeRead(photo, cacheKey);
+        hit = lookUp(photo, cacheKey);
+    }
+    return hit && !hit->isEmpty() ? *hit : QSizeF(4, 3);
 }
 
 bool PhotoDimensions::learn(const Photo& photo, QObject* receiver, std::function<void()> learned) {
     Q_ASSERT(isMainThread());
     const QString cacheKey = key(photo);
-    if (cache().contains(cacheKey))
+    if (lookUp(photo, cacheKey))
         return false;
     Learning& state = learning();
     auto it = state.waiting.find(cacheKey);
@@ -115,21 +241,68 @@ bool PhotoDimensions::learn(const Photo& photo, QObject* receiver, std::function
         return true;
     }
     state.waiting.insert(cacheKey, {{QPointer<QObject>(receiver), std::move(learned)}});
-    state.queue.async([photo, cacheKey] {
-        if (!ProcessExit::announced() && !readAndCache(photo, cacheKey))
-            cache().insert(cacheKey, QSizeF(), 0);
-        postToMain([cacheKey] {
-            const auto callbacks = learning().waiting.take(cacheKey);
-            for (const auto& [target, callback] : callbacks)
-                if (target && callback)
-                    callback();
-        });
+    WorkQueue& lane =
+        slowToRead(photo.path.isEmpty() ? photo.thumbnail : photo.path) ? state.slowQueue : state.queue;
+    lane.async([photo, cacheKey] {
+        if (!ProcessExit::announced())
+            storeRead(photo, cacheKey);
+        markRead(cacheKey);
     });
     return true;
 }
 
+void PhotoDimensions::restoreFrom(const QString& storageFolder) {
+    // Sizes learned later are written at the end at the latest.
+    learning();
+    Stored& file = stored();
+    {
+        std::lock_guard lock(file.lock);
+        file.folder = storageFolder;
+        file.restored = false;
+    }
+    file.queue.async([storageFolder] {
+        const QList<PhotoSizeFile::Entry> entries = PhotoSizeFile::load(storageFolder);
+        // The most recent go in last, so that they are the last to be pushed out.
+        for (auto it = entries.crbegin(); it != entries.crend(); ++it)
+            fileSizes().insert(it->first, QSizeF(it->second), 0);
+        Stored& file = stored();
+        {
+            std::lock_guard lock(file.lock);
+            file.restored = true;
+        }
+        file.restoredChanged.notify_all();
+    });
+}
+
+void PhotoDimensions::flushStored() {
+    Stored& file = stored();
+    QString folder;
+    {
+        std::lock_guard lock(file.lock);
+        if (!file.save)
+            return;
+        file.queue.cancel(*file.save);
+        file.save.reset();
+        ++file.generation;
+        folder = file.folder;
+    }
+    awaitRestored();
+    writeStored(folder);
+}
+
 void PhotoDimensions::clearCache() {
-    cache().clear();
+    Stored& file = stored();
+    awaitRestored();
+    {
+        std::lock_guard lock(file.lock);
+        if (file.save)
+            file.queue.cancel(*file.save);
+        file.save.reset();
+        ++file.generation;
+        file.folder.clear();
+    }
+    fileSizes().clear();
+    pairSizes().clear();
 }
 
 void PhotoDimensions::setReaderForTesting(Reader reader) {

@@ -7,6 +7,7 @@
 #include <QSizeF>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -17,30 +18,47 @@ namespace vennimo {
 // Pixel sizes of photos after orientation, read from their file headers and cached in memory.
 // The main thread never opens a file here: a header can take seconds to read (a JPEG of many
 // marker segments, a file on a slow mount), so it answers what is known and has the rest learned
-// on a queue of its own. Thread-safe unless a member says otherwise.
+// on queues of their own. Sizes read from the photos' own files are kept in the storage folder
+// too, so that a start knows the shapes of the prints it hangs without reading any header.
+// Thread-safe unless a member says otherwise.
 class PhotoDimensions {
 public:
-    static constexpr int kCacheCount = 4096;
+    static constexpr int kCacheCount = 20'000;
     static constexpr int kLearnWorkers = 2;
+    // Pictures whose header is read by a helper process or a library of its own (SVG, camera
+    // RAW, HEIF) are learned on a lane of their own, so that they hold up no ordinary photo.
+    static constexpr int kSlowLearnWorkers = 2;
+    // Learned sizes are written this long after the first one that is not in the file yet.
+    static constexpr std::chrono::milliseconds kSaveDelay{2000};
 
     // The size a header read gives, nothing when unreadable; tests replace it.
     using Reader = std::function<std::optional<QSize>(const QString& path)>;
 
     // The photo's size, else its thumbnail's, else 4 x 3. Off the main thread the files are read
-    // when the size is not known (an unreadable pair is not cached, so the next call reads them
-    // again); on the main thread only a known size is answered.
+    // when nothing is known of them yet; on the main thread only a known size is answered.
     static QSizeF imageSize(const Photo& photo);
     // The size read for the photo's files as they are now; nothing before it is read or when
     // they were found unreadable.
     static std::optional<QSizeF> knownSize(const Photo& photo);
-    // Whether a read of the photo's files as they are now ended, readable or not.
+    // Whether a read of the photo's files as they are now ended, readable or not. A size read
+    // from the photo's own file stays settled when only its thumbnail changes.
     static bool settled(const Photo& photo);
-    // Main thread only. Reads the photo's size on the learning queue unless it is settled, and
+    // Main thread only. Reads the photo's size on a learning queue unless it is settled, and
     // then runs `learned` on the main thread, unless the receiver is gone; false when it was
-    // settled already and `learned` will not run. Requests for one photo share one read.
+    // settled already and `learned` will not run. Requests for one photo share one read, and
+    // sizes learned together are handed over in one turn of the event loop.
     static bool learn(const Photo& photo, QObject* receiver, std::function<void()> learned);
     // Changes whenever one of the fields that change with the file or its thumbnail changes.
     static QString key(const Photo& photo);
+    // Changes whenever the photo's own file changes.
+    static QString fileKey(const Photo& photo);
+
+    // Takes in the sizes kept in the storage folder, read on a queue; until they are in, an
+    // answer waits for them. From then on learned sizes are written back there.
+    static void restoreFrom(const QString& storageFolder);
+    // Writes a save that waits now (the application's end does).
+    static void flushStored();
+    // Forgets every size and the storage folder.
     static void clearCache();
     // An empty reader restores the file reader.
     static void setReaderForTesting(Reader reader);

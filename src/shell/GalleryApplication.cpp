@@ -12,6 +12,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/X11WindowHints.h"
 #include "preview/PhotoPreviewPresenter.h"
+#include "rendering/PhotoDimensions.h"
 #include "settings/GallerySettingsEditor.h"
 #include "shell/GalleryMainMenu.h"
 #include "shell/GalleryPresenceController.h"
@@ -128,6 +129,9 @@ std::optional<int> GalleryApplication::launch() {
         return 1;
     }
     connect(m_instance.get(), &SingleInstance::showGalleryRequested, this, &GalleryApplication::show);
+    // Read while the model loads its stores: the rope's first frame then hangs its prints in
+    // their real shapes, with no picture header read first.
+    PhotoDimensions::restoreFrom(m_storage);
 
     if (m_parts.removeLeftovers)
         m_parts.removeLeftovers(m_storage);

@@ -211,6 +211,7 @@ private:
     bool wantsBoundingShape() const;
     void checkCompositor();
     void queueBoundingShape();
+    void cutAwayUntilDrawn();
     void forgetShapeOfGoneWindow();
     void applyBoundingShape();
     QRegion coveredByPanels() const;
@@ -253,6 +254,7 @@ private:
     bool m_pointerRouting = false;
     bool m_pointerInside = false;
     bool m_pointerRouteQueued = false;
+    bool m_inputShapeQueued = false;
     std::optional<QPointF> m_lastClotheslineRoutePoint;
     std::optional<QPointF> m_moveStart;
     QPointF m_moveOrigin;

@@ -74,7 +74,16 @@ bool GalleryWindow::takesDropAt(QPointF contentPoint) const {
 
 void GalleryWindow::geometryChanged() {
     ++m_pointerGeometryRevision;
-    applyInputShape();
+    // The rope publishes its kinds of areas one after another, on every frame of its motion: the
+    // input shape made of all of them (every print's outline) is made and sent once, on the next
+    // turn, however many changes this turn brings.
+    if (!m_inputShapeQueued) {
+        m_inputShapeQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_inputShapeQueued = false;
+            applyInputShape();
+        });
+    }
     queuePointerRoute();
 }
 
@@ -342,6 +351,7 @@ bool GalleryWindow::event(QEvent* event) {
     case QEvent::Show:
         applyInputShape(true);
         checkCompositor();
+        cutAwayUntilDrawn();
         // However the window came to be shown, the rope style routes the pointer while visible.
         if (m_clotheslineStyle == true && !m_pointerRouting)
             QTimer::singleShot(0, this, [this] {

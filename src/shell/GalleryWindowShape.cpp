@@ -3,6 +3,7 @@
 #include "canvas/AlphaShapeRegion.h"
 #include "canvas/PanelCover.h"
 #include "platform/X11InputShape.h"
+#include "platform/X11WindowHints.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -48,7 +49,20 @@ void GalleryWindow::checkCompositor() {
     if (m_compositorRunning == running)
         return;
     m_compositorRunning = running;
+    // The rope window grows as prints come: what it grew by shows nothing until it is drawn.
+    X11WindowHints::clearBackground(windowHandle(), running);
     queueBoundingShape();
+}
+
+void GalleryWindow::cutAwayUntilDrawn() {
+    // A window maps whole, and until its first frame is drawn and cut the X server shows all of it
+    // black: a window about to map shows nothing until then.
+    forgetShapeOfGoneWindow();
+    if (!wantsBoundingShape() || m_boundingShape)
+        return;
+    m_boundingShape = QRegion();
+    m_boundingShapeWindow = internalWinId();
+    X11InputShape::applyBounding(windowHandle(), QRegion());
 }
 
 void GalleryWindow::queueBoundingShape() {

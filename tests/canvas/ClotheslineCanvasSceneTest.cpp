@@ -413,3 +413,52 @@ TEST_F(ClotheslineCanvasSceneTest, APrintWaitsUnseenForItsSizeReadOffTheMainThre
     EXPECT_FALSE(shown().overlay.isNull()) << "a new print's badge comes with it";
     EXPECT_EQ(canvas.photo(canvas.printFrame(first)->topLeft() + g.paperRect.center()), first);
 }
+
+// Sizes come by the hundred when a folder fills or the rope starts; a pass over the whole rope for
+// each (its layers, its hit areas with their round trips to the X server) cost the main thread the
+// square of the prints: 2 s for 180 of them. Sizes read together are taken in with one pass.
+TEST_F(ClotheslineCanvasSceneTest, SizesReadTogetherAreTakenInWithOnePassOverTheRope) {
+    setStyle(false, true);
+    constexpr int kPrints = 24;
+    std::atomic<bool> open{false};
+    PhotoDimensions::clearCache();
+    PhotoDimensions::setReaderForTesting([&](const QString& path) -> std::optional<QSize> {
+        while (!open.load())
+            std::this_thread::yield();
+        return ImageReading::orientedPixelSize(path) ? std::optional<QSize>(QSize(300, 400)) : std::nullopt;
+    });
+    const auto restore = qScopeGuard([&] {
+        open = true;
+        PhotoDimensions::setReaderForTesting({});
+        PhotoDimensions::clearCache();
+    });
+    Rope rope(kPrints);
+    QList<std::pair<int, double>> moves;
+    for (int i = 0; i < kPrints; ++i)
+        moves.append({i, (i + 0.5) / kPrints});
+    rope.place(moves);
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_EQ(canvas.sizeAwaitedIDs().size(), kPrints);
+    ASSERT_TRUE(rope.waitForRest());
+    rope.settleUpdates();
+    const int before = rope.port->revision;
+
+    open = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.sizeAwaitedIDs().isEmpty(); }));
+    ASSERT_TRUE(rope.waitForRest());
+    rope.settleUpdates();
+    // Each pass publishes the rope's four kinds of areas.
+    const int passes = (rope.port->revision - before) / 4;
+    EXPECT_GE(passes, 1);
+    EXPECT_LE(passes, 4) << "one pass over the rope for each size";
+    for (const Photo& photo : canvas.photos())
+        EXPECT_EQ(canvas.photoLayout(photo).imageSize, QSizeF(300, 400));
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        for (const auto& slot : canvas.photoSlots())
+            if (!slot.hidden() &&
+                slot.content().paper.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey())
+                return false;
+        return true;
+    })) << "every print in view shows its paper";
+}

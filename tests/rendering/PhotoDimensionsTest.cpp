@@ -6,6 +6,7 @@
 
 #include "RenderingTestSupport.h"
 
+#include <QFile>
 #include <QObject>
 #include <gtest/gtest.h>
 
@@ -98,6 +99,137 @@ TEST(PhotoDimensions, TheMainThreadReadsNoHeaderAndLearnsEachSizeOnceFromTheQueu
     EXPECT_EQ(reader.mainThreadReads, 0);
     test::settle();
     EXPECT_EQ(tallCalls, 2) << "each callback once";
+}
+
+// Reads every header at once, counting them; pictures named ".svg" only once let through, as the
+// SVG helper of a costly picture keeps a read for a second.
+struct CountingReader {
+    std::mutex lock;
+    QStringList paths;
+    std::atomic<bool> svgOpen{true};
+
+    CountingReader() {
+        PhotoDimensions::clearCache();
+        PhotoDimensions::setReaderForTesting([this](const QString& path) -> std::optional<QSize> {
+            {
+                std::lock_guard guard(lock);
+                paths.append(path);
+            }
+            if (path.endsWith(u".svg"_s)) {
+                while (!svgOpen.load())
+                    std::this_thread::yield();
+                return QSize(400, 300);
+            }
+            return ImageReading::orientedPixelSize(path);
+        });
+    }
+    ~CountingReader() {
+        svgOpen = true;
+        PhotoDimensions::setReaderForTesting({});
+        PhotoDimensions::clearCache();
+    }
+    int reads() {
+        std::lock_guard guard(lock);
+        return int(paths.size());
+    }
+    int reads(const QString& path) {
+        std::lock_guard guard(lock);
+        return int(paths.count(path));
+    }
+};
+
+bool learnAll(const std::vector<Photo>& photos) {
+    QObject receiver;
+    int learned = 0;
+    int asked = 0;
+    for (const Photo& photo : photos)
+        asked += PhotoDimensions::learn(photo, &receiver, [&] { ++learned; }) ? 1 : 0;
+    return test::spinUntil([&] { return learned == asked; });
+}
+
+TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAReadAndOutliveNewThumbnails) {
+    CountingReader reader;
+    const QString storage = test::makeFolder(u"sizes-storage"_s);
+    const QString sizes = storage + u"/picture-sizes.json"_s;
+    const std::vector<Photo> photos = test::writePhotos(u"kept"_s, 3, {30, 40}, true);
+
+    PhotoDimensions::restoreFrom(storage);
+    ASSERT_TRUE(learnAll(photos));
+    EXPECT_EQ(reader.reads(), 3);
+    PhotoDimensions::flushStored();
+    ASSERT_TRUE(QFile::exists(sizes)) << "learned sizes are written";
+
+    // The next start: nothing in memory, the file read on its queue before anything is answered.
+    PhotoDimensions::clearCache();
+    PhotoDimensions::restoreFrom(storage);
+    for (const Photo& photo : photos) {
+        EXPECT_EQ(PhotoDimensions::knownSize(photo), QSizeF(30, 40)) << photo.path.toStdString();
+        EXPECT_FALSE(PhotoDimensions::learn(photo, nullptr, {})) << "known before any read";
+    }
+    EXPECT_EQ(reader.reads(), 3) << "no header read again";
+
+    // The indexer writes a new thumbnail: the print keeps the size its own file gave.
+    Photo rethumbed = photos[0];
+    rethumbed.thumbnail = photos[1].thumbnail;
+    rethumbed.thumbnailModified = rethumbed.modified + 5;
+    EXPECT_TRUE(PhotoDimensions::settled(rethumbed));
+    EXPECT_EQ(PhotoDimensions::knownSize(rethumbed), QSizeF(30, 40));
+    // A changed file is read again.
+    Photo rewritten = photos[1];
+    rewritten.size += 1;
+    EXPECT_FALSE(PhotoDimensions::settled(rewritten));
+
+    // A damaged file is ignored and replaced with what is learned next; entries that do not make
+    // sense are left out of one that reads.
+    for (const QByteArray& damage :
+         {QByteArray("{\"sizes\": [[\"a|1.0|2\", 3, "), QByteArray("\x00\xFF garbage", 10),
+          QByteArray(R"({"sizes": [["x|1.0|2", -3, 4], ["y|1.0|2", 1e12, 4], ["z|1.0|2", "3", 4], 7]})")}) {
+        test::writeFile(sizes, damage);
+        PhotoDimensions::clearCache();
+        PhotoDimensions::restoreFrom(storage);
+        EXPECT_FALSE(PhotoDimensions::knownSize(photos[2])) << damage.toStdString();
+        ASSERT_TRUE(learnAll({photos[2]}));
+        PhotoDimensions::flushStored();
+        PhotoDimensions::clearCache();
+        PhotoDimensions::restoreFrom(storage);
+        EXPECT_EQ(PhotoDimensions::knownSize(photos[2]), QSizeF(30, 40)) << damage.toStdString();
+        EXPECT_FALSE(PhotoDimensions::knownSize(photos[0])) << "what was damaged is read again";
+    }
+}
+
+TEST(PhotoDimensions, ASlowPictureHoldsNoOrdinaryPhotoAndAnUnreadableOneIsReadOnce) {
+    CountingReader reader;
+    reader.svgOpen = false;
+    const QString folder = test::makeFolder(u"lanes"_s);
+    std::vector<Photo> drawings;
+    for (int i = 0; i < 4; ++i) {
+        drawings.push_back(test::photoFor(folder + u"/drawing-%1.svg"_s.arg(i), {}, u"1-d%1"_s.arg(i)));
+        test::writeFile(drawings.back().path, "<svg/>");
+    }
+    QObject receiver;
+    int drawingsLearned = 0;
+    for (const Photo& drawing : drawings)
+        EXPECT_TRUE(PhotoDimensions::learn(drawing, &receiver, [&] { ++drawingsLearned; }));
+    const Photo photo = test::writePhoto(folder, u"photo"_s, {30, 40});
+    bool photoLearned = false;
+    EXPECT_TRUE(PhotoDimensions::learn(photo, &receiver, [&] { photoLearned = true; }));
+    EXPECT_TRUE(test::spinUntil([&] { return photoLearned; })) << "the photo waited for the drawings";
+    EXPECT_EQ(PhotoDimensions::knownSize(photo), QSizeF(30, 40));
+    EXPECT_EQ(drawingsLearned, 0);
+    reader.svgOpen = true;
+    EXPECT_TRUE(test::spinUntil([&] { return drawingsLearned == 4; }));
+
+    // Off the main thread (a paper being drawn) an unreadable picture is read once, not at every
+    // call.
+    Photo broken = test::photoFor(folder + u"/broken.jpg"_s, {}, u"1-b"_s);
+    test::writeFile(broken.path, "not a picture");
+    std::thread drawing([&] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(PhotoDimensions::imageSize(broken), QSizeF(4, 3));
+    });
+    drawing.join();
+    EXPECT_EQ(reader.reads(broken.path), 1);
+    EXPECT_TRUE(PhotoDimensions::settled(broken));
 }
 
 } // namespace

@@ -93,7 +93,7 @@ TEST(PolaroidGeometry, HitTestsAndIndicators) {
     EXPECT_NEAR(actual.y(), expected.y(), 1e-3);
 }
 
-TEST(PolaroidGeometry, ImageSizeReadsOrientationAndRetriesUnreadableFiles) {
+TEST(PolaroidGeometry, ImageSizeReadsOrientationAndReadsFilesAgainWhenTheirRecordChanges) {
     // Sizes are read on the queues only; the main thread answers what they learned.
     SerialQueue reader(u"local.vennimo.test.sizes"_s);
     const auto imageSize = [&reader](const Photo& photo) {
@@ -117,7 +117,10 @@ TEST(PolaroidGeometry, ImageSizeReadsOrientationAndRetriesUnreadableFiles) {
     photo.thumbnail = folder + u"/later-thumb.png"_s;
     EXPECT_EQ(imageSize(photo), QSizeF(4, 3));
     test::saveImage(test::makeImage(20, 50), photo.thumbnail);
-    EXPECT_EQ(imageSize(photo), QSizeF(20, 50)) << "the fallback is not cached";
+    EXPECT_EQ(imageSize(photo), QSizeF(4, 3))
+        << "files found unreadable are not read again for the same record";
+    photo.thumbnailModified = photo.modified + 1;
+    EXPECT_EQ(imageSize(photo), QSizeF(20, 50)) << "a thumbnail written since comes with a new record";
     test::saveImage(test::makeImage(64, 48), photo.path);
     EXPECT_EQ(imageSize(photo), QSizeF(20, 50)) << "a found size is cached under its key";
     photo.size = 2;

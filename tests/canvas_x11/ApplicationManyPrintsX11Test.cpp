@@ -1,0 +1,250 @@
+#include "ApplicationRope.h"
+#include "HostileDropScene.h"
+#include "PhotoLikeImages.h"
+#include "WindowPing.h"
+#include "platform/X11WindowStack.h"
+#include "support/ScreenGrab.h"
+#include "support/TestEnvironment.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QProcess>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+// Small photographs: what costs here is their number, and the sanitizer build must keep up.
+constexpr QSize kPhotoSize{160, 120};
+
+// Writes `count` photos elsewhere and moves them onto the Desktop at once, as a file manager's
+// copy or an unpacked archive lands them.
+bool landPhotos(const QString& desktop, const QString& prefix, int count, int seed) {
+    const QString staging = makeFolder("staging-" + prefix);
+    for (int i = 0; i < count; ++i) {
+        QImageWriter writer(QString("%1/%2-%3.jpg").arg(staging, prefix).arg(i), "JPEG");
+        writer.setQuality(80);
+        if (!writer.write(makePhotoLikeImage(kPhotoSize, seed + i))) {
+            ADD_FAILURE() << "could not write a photo: " << writer.errorString().toStdString();
+            return false;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        const QString name = QString("/%1-%2.jpg").arg(prefix).arg(i);
+        if (!QFile::rename(staging + name, desktop + name)) {
+            ADD_FAILURE() << "could not move " << name.toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
+// Starts the application once more and answers, from the moment it is started, the X id of its rope
+// window as soon as it shows; empty when none came within the limit.
+QString restartUntilRope(QProcess& app, qint64* shownMs = nullptr) {
+    QElapsedTimer timer;
+    timer.start();
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(qEnvironmentVariable("VENNIMO_TEST_APP", QStringLiteral(VENNIMO_APP_PATH)));
+    if (!app.waitForStarted())
+        return {};
+    QString id;
+    (void)QTest::qWaitFor([&] { return !(id = widestWindowId(app.processId())).isEmpty(); }, 60000);
+    if (shownMs)
+        *shownMs = timer.elapsed();
+    return id;
+}
+
+// Pixels of the grab that are black or nearly so: the rope window's clear pixels shown as they
+// are where no compositing manager blends them.
+int nearBlack(const QImage& shot) {
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            count += qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
+        }
+    return count;
+}
+
+// The share of the grab that is pure white: nothing on the rope or the backdrop is.
+double pureWhite(const QImage& shot) {
+    qint64 white = 0;
+    for (int y = 0; y < shot.height(); y += 2)
+        for (int x = 0; x < shot.width(); x += 2)
+            white += (shot.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
+    return double(white) / (double((shot.width() + 1) / 2) * ((shot.height() + 1) / 2));
+}
+
+class ApplicationManyPrintsX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        desktop = makeWatchedFolders();
+        ASSERT_TRUE(backdrop.emplace(Backdrop::Tone::Plain).cover());
+    }
+    void TearDown() override {
+        app.kill();
+        app.waitForFinished();
+    }
+
+    // Starts the application, lands `count` photos on its Desktop and waits until all hang, then
+    // ends it as the session would.
+    void hangAndEnd(int count) {
+        ASSERT_TRUE(startApplication(app));
+        ASSERT_TRUE(landPhotos(desktop, "hung", count, 7));
+        ASSERT_TRUE(QTest::qWaitFor([count] { return placements().size() == count; }, 120000))
+            << placements().size() << " of " << count << " photos hung";
+        QTest::qWait(1000);
+        const Ending end = terminateCountingCpu(app);
+        ASSERT_TRUE(end.finished);
+    }
+
+    QString desktop;
+    std::optional<Backdrop> backdrop;
+    QProcess app;
+};
+
+class ApplicationManyPrintsWithoutCompositorX11 : public ApplicationManyPrintsX11 {};
+
+} // namespace
+
+// 300 prints hung held the main thread of the next start 4.8 s, a whole pass over the rope for each
+// picture size read, and each size was read again at every start before its paper showed.
+TEST_F(ApplicationManyPrintsX11, AStartWithThreeHundredPrintsHungAnswersFromItsFirstMoment) {
+    ASSERT_NO_FATAL_FAILURE(hangAndEnd(300));
+
+    qint64 shownMs = 0;
+    const QString ropeId = restartUntilRope(app, &shownMs);
+    ASSERT_FALSE(ropeId.isEmpty()) << "the rope did not show again";
+    const qint64 longest = longestPing(ropeId, 4.0);
+    std::printf("[ figure ] a start with 300 prints hung: the rope window after %lld ms, the main thread "
+                "held %lld ms at most from then on\n",
+                static_cast<long long>(shownMs), static_cast<long long>(longest));
+    EXPECT_LT(longest, 1000) << "the start stalled over its prints";
+    EXPECT_EQ(placements().size(), 300);
+    const Ending end = terminateCountingCpu(app);
+    EXPECT_TRUE(end.finished);
+    EXPECT_LT(end.ms, 5000);
+}
+
+// 1,000 photos copied onto the Desktop held the main thread 49 s, and 10,000 kept it from ending
+// at a SIGTERM for good.
+TEST_F(ApplicationManyPrintsX11, AThousandPhotosLandingOnTheDesktopAtOnceNeverHoldTheMainThread) {
+    ASSERT_TRUE(startApplication(app));
+    const QString ropeId = widestWindowId(app.processId());
+    ASSERT_FALSE(ropeId.isEmpty());
+
+    // Between pings the rope is looked at. Papers once shown stay, also when the thumbnails the
+    // index writes change every photo's record: bare pegs change little of the empty rope's area.
+    // And the window growing for its first prints shows nothing of its own before it is drawn.
+    const QRect area = ropeArea();
+    const QString shots = screenshotFolder("many-prints");
+    const QImage empty = grabScreenArea(area);
+    ASSERT_TRUE(landPhotos(desktop, "burst", 1000, 11));
+    std::optional<qint64> hungAt;
+    double most = 0;
+    double least = 1;
+    double whitest = 0;
+    qint64 longest = 0;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 240'000 && (!hungAt || timer.elapsed() - *hungAt < 6000)) {
+        const std::optional<qint64> answer = pingWindow(ropeId, 60'000);
+        ASSERT_TRUE(answer) << "the main thread answered no ping for a minute";
+        longest = std::max(longest, *answer);
+        const QImage grab = grabScreenArea(area);
+        const double white = pureWhite(grab);
+        if (white > whitest) {
+            whitest = white;
+            grab.save(shots + "/burst-whitest.png");
+        }
+        if (!hungAt && placements().size() == 1000)
+            hungAt = timer.elapsed();
+        if (hungAt) {
+            const double share = changedShare(empty, grab);
+            most = std::max(most, share);
+            if (most > 0 && share / most < least) {
+                least = share / most;
+                grab.save(shots + "/burst-least-paper.png");
+            }
+        }
+        QTest::qWait(30);
+    }
+    std::printf("[ figure ] 1,000 photos landing on the Desktop at once: %lld hung, the main thread held "
+                "%lld ms at most; %.0f%% of the rope's area drawn at most once all hung, %.0f%% of that at "
+                "least after; %.1f%% pure white at most\n",
+                static_cast<long long>(placements().size()), static_cast<long long>(longest), most * 100,
+                least * 100, whitest * 100);
+    EXPECT_TRUE(hungAt) << placements().size() << " of 1,000 hung";
+    EXPECT_LT(longest, 1500) << "the arrivals held the main thread";
+    // The rope bouncing under a thousand prints changes half of that; bare pegs leave a sixth.
+    EXPECT_GT(least, 0.3) << "the prints lost their papers";
+    EXPECT_LT(whitest, 0.05) << "the growing rope window showed white";
+
+    // Thumbnails are still being made: the session end does not wait for them.
+    const Ending end = terminateCountingCpu(app);
+    std::printf("[ figure ] SIGTERM after the burst: exit after %lld ms\n", static_cast<long long>(end.ms));
+    EXPECT_TRUE(end.finished);
+    EXPECT_LT(end.ms, 5000);
+}
+
+// Without a compositing manager the rope window's clear pixels show black until it is cut to what
+// it draws: at each start the whole rope showed as one black rectangle with bare pegs for a frame,
+// for seconds with many prints.
+TEST_F(ApplicationManyPrintsWithoutCompositorX11, EveryStartShowsTheRopeWithNothingBlackAroundIt) {
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    ASSERT_NO_FATAL_FAILURE(hangAndEnd(16));
+    const QString shots = screenshotFolder("many-prints");
+    const QRect area = ropeArea();
+    // The backdrop, of this process, draws again where the rope window was.
+    QTest::qWait(500);
+    const QImage bare = grabScreenArea(area);
+    const int blackBefore = nearBlack(bare);
+
+    for (int start = 0; start < 3; ++start) {
+        QElapsedTimer timer;
+        timer.start();
+        app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        app.start(qEnvironmentVariable("VENNIMO_TEST_APP", QStringLiteral(VENNIMO_APP_PATH)));
+        ASSERT_TRUE(app.waitForStarted());
+        int darkest = 0;
+        int frames = 0;
+        bool drawn = false;
+        while (timer.elapsed() < 4000) {
+            const QImage grab = grabScreenArea(area);
+            ++frames;
+            const int black = nearBlack(grab) - blackBefore;
+            if (black > darkest) {
+                darkest = black;
+                grab.save(QString("%1/start-%2-darkest.png").arg(shots).arg(start));
+            }
+            drawn = drawn || changedShare(bare, grab) > 0.05;
+            QTest::qWait(10);
+        }
+        grabScreenArea(area).save(QString("%1/start-%2-settled.png").arg(shots).arg(start));
+        std::printf(
+            "[ figure ] start %d without a compositor: %d frames grabbed, %d black pixels at most (%d "
+            "before the start)\n",
+            start + 1, frames, darkest, blackBefore);
+        EXPECT_TRUE(drawn) << "start " << start + 1 << ": the rope never showed";
+        // A rope still settling under its prints leaves black for a frame where its cut lags behind
+        // them, up to a tenth of its area; the window shown before its first cut was black over
+        // more than half.
+        EXPECT_LT(darkest, area.width() * area.height() / 4)
+            << "start " << start + 1 << ": the rope window showed black";
+        const Ending end = terminateCountingCpu(app);
+        ASSERT_TRUE(end.finished);
+        QTest::qWait(500);
+    }
+}
