@@ -1,6 +1,7 @@
 #include "rendering/PhotoSizeFile.h"
 
 #include "platform/JsonFile.h"
+#include "platform/Logging.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,11 +30,16 @@ QList<PhotoSizeFile::Entry> PhotoSizeFile::load(const QString& folder) {
         return {};
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const QJsonValue sizes =
+        document.isObject() ? document.object().value(QLatin1String(kSizesField)) : QJsonValue();
+    if (error.error != QJsonParseError::NoError || !sizes.isArray()) {
+        // Only a cache, rebuilt as pictures are read again; the bytes are kept for inspection
+        // rather than lost to the next save.
+        qCWarning(lcApp) << kFileName << "does not decode - kept as" << kFileName << ".corrupt";
+        if (!JsonFile::writeAtomically(file.fileName() + QStringLiteral(".corrupt"), bytes))
+            qCWarning(lcApp) << "the damaged picture sizes could not be kept";
         return {};
-    const QJsonValue sizes = document.object().value(QLatin1String(kSizesField));
-    if (!sizes.isArray())
-        return {};
+    }
     QList<Entry> entries;
     for (const QJsonValue& value : sizes.toArray()) {
         if (entries.size() >= kMaxEntries)

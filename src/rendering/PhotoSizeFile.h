@@ -10,7 +10,8 @@ namespace vennimo {
 
 // The picture sizes read in earlier runs, kept in the storage folder so that a start lays its
 // prints out in their real shapes without reading a header first. Only a cache: a file that is
-// missing, too large or damaged is taken as empty, and the next save replaces it.
+// missing, too large or damaged is taken as empty, and the next save replaces it; a damaged one is
+// kept beside it first, as "picture-sizes.json.corrupt".
 class PhotoSizeFile {
 public:
     static constexpr auto kFileName = "picture-sizes.json";

@@ -179,15 +179,21 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
     rewritten.size += 1;
     EXPECT_FALSE(PhotoDimensions::settled(rewritten));
 
-    // A damaged file is ignored and replaced with what is learned next; entries that do not make
+    // A damaged file is kept aside and replaced with what is learned next; entries that do not make
     // sense are left out of one that reads.
     for (const QByteArray& damage :
          {QByteArray("{\"sizes\": [[\"a|1.0|2\", 3, "), QByteArray("\x00\xFF garbage", 10),
           QByteArray(R"({"sizes": [["x|1.0|2", -3, 4], ["y|1.0|2", 1e12, 4], ["z|1.0|2", "3", 4], 7]})")}) {
         test::writeFile(sizes, damage);
         PhotoDimensions::clearCache();
+        QFile::remove(sizes + u".corrupt"_s);
         PhotoDimensions::restoreFrom(storage);
         EXPECT_FALSE(PhotoDimensions::knownSize(photos[2])) << damage.toStdString();
+        // What does not decode at all is kept for inspection before a save replaces it.
+        QFile kept(sizes + u".corrupt"_s);
+        if (!damage.startsWith(R"({"sizes": [["x)")) {
+            EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == damage) << damage.toStdString();
+        }
         ASSERT_TRUE(learnAll({photos[2]}));
         PhotoDimensions::flushStored();
         PhotoDimensions::clearCache();
