@@ -206,14 +206,6 @@ std::unique_ptr<QMessageBox> TrashConfirmation::makeAlert(const QList<Photo>& ph
     if (photos.size() == 1) {
         alert->setIconPixmap(scaledPixmap(photoSymbol(), kIconSize));
         alert->setAccessibleDescription(vennimo::text("照片预览不可用"));
-        QMessageBox* box = alert.get();
-        showPreviewLater(
-            photos.first(), closed,
-            [box](const Preview& single) {
-                box->setIconPixmap(scaledPixmap(single.image, kIconSize));
-                box->setAccessibleDescription(single.accessibleDescription);
-            },
-            *box);
     }
 
     QPushButton* confirm = alert->addButton(
@@ -239,6 +231,25 @@ std::unique_ptr<QMessageBox> TrashConfirmation::makeAlert(const QList<Photo>& ph
     accessory->setFixedWidth(kAccessoryWidth);
     accessory->adjustSize();
     placeAboveButtons(*alert, accessory);
+    if (photos.size() == 1) {
+        QMessageBox* box = alert.get();
+        showPreviewLater(
+            photos.first(), closed,
+            [box, accessory](const Preview& single) {
+                box->setAccessibleDescription(single.accessibleDescription);
+                const QPixmap picture = scaledPixmap(single.image, kIconSize);
+                // A new icon lays the box out anew, without the rows added to it, at the size
+                // it had without them; its label alone takes the picture in place.
+                if (auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+                    icon->setPixmap(picture);
+                    return;
+                }
+                box->setIconPixmap(picture);
+                placeAboveButtons(*box, accessory);
+                box->setText(box->text());
+            },
+            *box);
+    }
 
     return alert;
 }

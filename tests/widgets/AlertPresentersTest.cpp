@@ -12,6 +12,7 @@
 #include "widgets/UnsavedStateAlert.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -140,9 +141,23 @@ TEST(TrashConfirmation, PicturesAreReadOffTheMainThread) {
     EXPECT_EQ(single->accessibleDescription(), "照片预览不可用")
         << "the original was read on the main thread";
     const QImage standIn = single->iconPixmap().toImage();
+    single->show();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return single->accessibleDescription() == "待删除照片的缩略图"; }, 10000));
     EXPECT_NE(single->iconPixmap().toImage(), standIn) << "the picture did not take the stand-in's place";
+    // The picture coming in lays the box out anew: the note still stands between the title and
+    // the buttons, and covers neither.
+    QTest::qWait(200);
+    QLabel* noteLabel = nullptr;
+    for (QLabel* label : single->findChildren<QLabel*>())
+        if (label->text() == "可从废纸篓恢复。")
+            noteLabel = label;
+    ASSERT_NE(noteLabel, nullptr);
+    const auto* buttons = single->findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    const QRect noteArea(noteLabel->mapTo(single.get(), QPoint()), noteLabel->size());
+    EXPECT_LE(noteArea.bottom(), buttons->geometry().top()) << "the note lies under the buttons";
+    single->hide();
 
     const auto many = TrashConfirmation::makeAlert({original, original});
     const QList<QLabel*> views = many->findChildren<QLabel*>(QString(), Qt::FindChildrenRecursively);
