@@ -120,6 +120,7 @@ void expectEndWhileDrawing(const QStringList& staged, const QString& desktop, co
                 static_cast<long long>(staged.size()), kind, static_cast<long long>(ending.ms),
                 ending.cpuSeconds * 1000);
     ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the decodes";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_LT(ending.cpuSeconds, cpuBound * kCpuBoundScale)

@@ -139,6 +139,7 @@ void expectDropEndedBy(std::initializer_list<int> signalNumbers, const char* wha
                 "%.0f ms of CPU after the signal, %d copies hang\n",
                 what, kPhotos, static_cast<long long>(ending.ms), ending.cpuSeconds * 1000, namedCopies());
     ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the drop's copies";
     EXPECT_EQ(scene.app.exitStatus(), QProcess::NormalExit) << "killed by the signal instead of ending";
     EXPECT_EQ(scene.app.exitCode(), 0);
     expectCopiesWholeAndHung(given);
@@ -183,6 +184,7 @@ TEST(ApplicationSessionEndX11, ASessionEndDuringADropOfHeicsDoesNotWaitForTheirC
                 "after %lld ms, %.0f ms of CPU after the signal, %d copies hang\n",
                 kPhotos, static_cast<long long>(ending.ms), ending.cpuSeconds * 1000, namedCopies());
     ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the drop's checks";
     EXPECT_EQ(scene.app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(scene.app.exitCode(), 0);
     // The decodings left behind run on until the process is gone, a moment on each core; waited
@@ -242,6 +244,7 @@ TEST(ApplicationSessionEndX11, AQuitRightAfterCopyingALargePhotoDoesNotWaitForIt
                 "after the signal\n",
                 kCopiedWidth, kCopiedHeight, static_cast<long long>(ending.ms), ending.cpuSeconds * 1000);
     ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the photo's picture";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_LT(ending.cpuSeconds, 0.5 * kCpuBoundScale) << "the copied photo's decoding was waited for";
