@@ -90,6 +90,10 @@ void landIn(const QString& folder, const QList<std::pair<QString, QByteArray>>& 
         ASSERT_TRUE(QFile::rename(staging + "/" + name, folder + "/" + name)) << name.toStdString();
 }
 
+// How often, and how far apart, a drop the rope refused while it was busy is tried again.
+constexpr int kDropAttempts = 5;
+constexpr int kDropRetryMs = 3000;
+
 // Each test starts the application over a plain backdrop, with one photo of the Desktop hung.
 class ApplicationCostlyPictureX11 : public ::testing::Test {
 protected:
@@ -165,7 +169,7 @@ TEST_F(ApplicationCostlyPictureX11, JpegsOfManyCommentsOnTheDesktopNeverHoldTheM
     ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
     EXPECT_LT(end.ms, sessionEndBoundMs()) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
+    EXPECT_LT(end.cpuSeconds, 0.2 * cpuAfterSignalScale()) << "the readings under way were finished first";
     EXPECT_LT(peak.value_or(0), 600 * 1024 * kMemoryBoundScale)
         << "the pictures' readings were not bounded in memory";
 }
@@ -213,18 +217,28 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     qint64 longest = 0;
     for (const auto& drop : drops) {
         const QImage before = grabScreenArea(bannerBand(*window));
+        const bool files = drop.offers.first().startsWith("text/uri-list");
         QByteArray said;
-        QProcess source;
-        ASSERT_TRUE(startSlowSource(source, sourceFrame, drop.offers, said)) << drop.what;
-        QProcess gesture;
-        startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
-        // The source stays until the rope has its data: a megabyte comes over the selection in pieces.
-        const auto stop = stopAtEnd(source);
-        ASSERT_TRUE(awaitDropped(gesture, source, said, "dropped"))
-            << drop.what << ": " << said.toStdString();
+        // The rope takes no drop while it still imports the one before, which on a busy machine
+        // can outlast the pause between them: the source tries again, as a user would.
+        for (int attempt = 0; attempt < kDropAttempts; ++attempt) {
+            if (attempt > 0)
+                QTest::qWait(kDropRetryMs);
+            said.clear();
+            QProcess source;
+            ASSERT_TRUE(startSlowSource(source, sourceFrame, drop.offers, said)) << drop.what;
+            QProcess gesture;
+            startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
+            // The source stays until the rope has its data: a megabyte comes over the selection in
+            // pieces.
+            const auto stop = stopAtEnd(source);
+            ASSERT_TRUE(awaitDropped(gesture, source, said, "dropped"))
+                << drop.what << ": " << said.toStdString();
+            if (said.contains("dropped copy") || files)
+                break;
+        }
         // A list of files the rope finds no picture in is refused already in the drag.
-        EXPECT_TRUE(said.contains("dropped copy") || drop.offers.first().startsWith("text/uri-list"))
-            << drop.what << ": " << said.toStdString();
+        EXPECT_TRUE(said.contains("dropped copy") || files) << drop.what << ": " << said.toStdString();
         // The first refusal brings the banner; the later ones say the same in it.
         const bool first = &drop == &drops[0];
         const qint64 held = longestPingUntil(
@@ -276,7 +290,7 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     EXPECT_LT(end.ms, sessionEndBoundMs()) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     // The helper's work after the signal counts too.
-    EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
+    EXPECT_LT(end.cpuSeconds, 0.2 * cpuAfterSignalScale()) << "the readings under way were finished first";
     EXPECT_LT(peak.value_or(0), 600 * 1024 * kMemoryBoundScale)
         << "the pictures' readings were not bounded in memory";
 }

@@ -533,7 +533,7 @@ TEST(ApplicationDropQuitX11,
     static_cast<void>(QTest::qWaitFor([&] { return gesture.state() == QProcess::NotRunning; }, 5000));
     // The copies, checks and reads under way stop where they are instead of running to their end,
     // and the process holds no more memory than the kernel can give back within the bound.
-    EXPECT_LT(cpuAfter, 0.2 * kCpuBoundScale)
+    EXPECT_LT(cpuAfter, 0.2 * cpuAfterSignalScale())
         << "the work under way at the signal was finished before the process ended, or its memory "
            "took that long to give back";
     // A decoding stopped part-way is thrown away, not finished from made-up data with a complaint.

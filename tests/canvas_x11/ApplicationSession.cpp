@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <sched.h>
 #include <unistd.h>
 
 namespace vennimo::test {
@@ -208,16 +209,28 @@ bool runsHelper(qint64 pid, const QString& program) {
     });
 }
 
-qint64 sessionEndBoundMs() {
-    constexpr double kGoalMs = 1000;
+double loadScale() {
     // Some thirty runnable tasks on an eight-core machine.
     constexpr double kGoalLoadPerCore = 4;
-    constexpr double kLagSlack = 2;
     double load = 0;
     if (::getloadavg(&load, 1) != 1)
         load = 0;
-    const double perCore = load / std::max(1, QThread::idealThreadCount());
-    return qint64(kGoalMs * kLagSlack * kCpuBoundScale * std::max(1.0, perCore / kGoalLoadPerCore));
+    // The cores this process may run on: a run held to some of them shares those alone.
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    const int count = ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 0;
+    const int usable = count > 0 ? count : std::max(1, QThread::idealThreadCount());
+    return std::max(1.0, load / usable / kGoalLoadPerCore);
+}
+
+qint64 sessionEndBoundMs() {
+    constexpr double kGoalMs = 1000;
+    constexpr double kLagSlack = 2;
+    return qint64(kGoalMs * kLagSlack * kCpuBoundScale * loadScale());
+}
+
+double cpuAfterSignalScale() {
+    return kCpuBoundScale * loadScale();
 }
 
 std::optional<qint64> peakResidentKiB(qint64 pid) {

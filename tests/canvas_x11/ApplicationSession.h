@@ -76,10 +76,17 @@ inline constexpr double kMemoryBoundScale = 2.0;
 #else
 inline constexpr double kMemoryBoundScale = 1.0;
 #endif
-// The most a session end may take: it is to end within a second on a machine loaded with some
-// thirty runnable tasks; beyond that each task more slows it in proportion, and the sanitizers'
-// bookkeeping too (kCpuBoundScale). Twice that, for the moment the load average lags behind.
+// How much slower than at its goal's load the machine runs: 1 up to some thirty runnable tasks on
+// eight cores (four a core), in proportion to the load beyond that.
+double loadScale();
+// The most a session end may take: it is to end within a second at that load; beyond it each task
+// more slows it in proportion, and the sanitizers' bookkeeping too (kCpuBoundScale). Twice that,
+// for the moment the load average lags behind.
 qint64 sessionEndBoundMs();
+// What a bound on the CPU spent after a signal is multiplied by: the application's threads work
+// on until its main thread, woken by the signal, gets its turn, which on a loaded machine comes
+// later in proportion; and the sanitizer build's factor.
+double cpuAfterSignalScale();
 // Ends the application when the test does, however it ends.
 [[nodiscard]] inline auto stopAtEnd(QProcess& app) {
     return qScopeGuard([&app] {
