@@ -53,8 +53,8 @@ bool owned(xcb_connection_t* c, xcb_atom_t selection) {
 }
 
 // Maps a small window of its own and waits until it shows: a window manager names itself on the
-// root well before it has read its theme and fonts, and only then frames and maps the windows it
-// is asked to, which on a busy machine takes seconds. A test's first window should not wait for it.
+// root before it has read its theme and fonts, and only then frames and maps the windows it is
+// asked to, a second or more later on a busy machine. A test's first window should not wait for it.
 bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
                  std::chrono::steady_clock::time_point deadline) {
     const xcb_window_t probe = xcb_generate_id(c);
