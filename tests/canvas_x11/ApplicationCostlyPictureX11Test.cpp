@@ -90,6 +90,10 @@ void landIn(const QString& folder, const QList<std::pair<QString, QByteArray>>& 
         ASSERT_TRUE(QFile::rename(staging + "/" + name, folder + "/" + name)) << name.toStdString();
 }
 
+// How often, and how far apart, a drop the rope refused while it was busy is tried again.
+constexpr int kDropAttempts = 5;
+constexpr int kDropRetryMs = 3000;
+
 // Each test starts the application over a plain backdrop, with one photo of the Desktop hung.
 class ApplicationCostlyPictureX11 : public ::testing::Test {
 protected:
@@ -158,13 +162,14 @@ TEST_F(ApplicationCostlyPictureX11, JpegsOfManyCommentsOnTheDesktopNeverHoldTheM
     std::printf(
         "[ figure ] SIGTERM 3 s after an SVG of 100,000 rectangles and six arithmetic JPEGs of 64 scans "
         "came on the Desktop: main thread held %lld ms at most; exit after %lld ms, %.0f ms of CPU after "
-        "the signal, peak RSS %lld MiB\n",
-        static_cast<long long>(looking), static_cast<long long>(end.ms), end.cpuSeconds * 1000,
+        "the signal (%d helpers working), peak RSS %lld MiB\n",
+        static_cast<long long>(looking), static_cast<long long>(end.ms), end.cpuSeconds * 1000, end.helpers,
         static_cast<long long>(peak.value_or(0) / 1024));
     EXPECT_LT(looking, 2000) << "the main thread waited on a picture";
     ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
+    EXPECT_LT(end.ms, sessionEndBoundMs()) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
+    EXPECT_LT(end.cpuSeconds, 0.2 * cpuAfterSignalScale()) << "the readings under way were finished first";
     EXPECT_LT(peak.value_or(0), 600 * 1024 * kMemoryBoundScale)
         << "the pictures' readings were not bounded in memory";
 }
@@ -212,18 +217,28 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     qint64 longest = 0;
     for (const auto& drop : drops) {
         const QImage before = grabScreenArea(bannerBand(*window));
+        const bool files = drop.offers.first().startsWith("text/uri-list");
         QByteArray said;
-        QProcess source;
-        ASSERT_TRUE(startSlowSource(source, sourceFrame, drop.offers, said)) << drop.what;
-        QProcess gesture;
-        startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
-        // The source stays until the rope has its data: a megabyte comes over the selection in pieces.
-        const auto stop = stopAtEnd(source);
-        ASSERT_TRUE(awaitDropped(gesture, source, said, "dropped"))
-            << drop.what << ": " << said.toStdString();
+        // The rope takes no drop while it still imports the one before, which on a busy machine
+        // can outlast the pause between them: the source tries again, as a user would.
+        for (int attempt = 0; attempt < kDropAttempts; ++attempt) {
+            if (attempt > 0)
+                QTest::qWait(kDropRetryMs);
+            said.clear();
+            QProcess source;
+            ASSERT_TRUE(startSlowSource(source, sourceFrame, drop.offers, said)) << drop.what;
+            QProcess gesture;
+            startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
+            // The source stays until the rope has its data: a megabyte comes over the selection in
+            // pieces.
+            const auto stop = stopAtEnd(source);
+            ASSERT_TRUE(awaitDropped(gesture, source, said, "dropped"))
+                << drop.what << ": " << said.toStdString();
+            if (said.contains("dropped copy") || files)
+                break;
+        }
         // A list of files the rope finds no picture in is refused already in the drag.
-        EXPECT_TRUE(said.contains("dropped copy") || drop.offers.first().startsWith("text/uri-list"))
-            << drop.what << ": " << said.toStdString();
+        EXPECT_TRUE(said.contains("dropped copy") || files) << drop.what << ": " << said.toStdString();
         // The first refusal brings the banner; the later ones say the same in it.
         const bool first = &drop == &drops[0];
         const qint64 held = longestPingUntil(
@@ -260,16 +275,22 @@ TEST_F(ApplicationCostlyPictureX11, PicturesCostlyToReadAreRefusedWhenDroppedAnd
     startDragGesture(gesture, sourceFrame.center(), onPrint, 0.6);
     const auto stop = stopAtEnd(source);
     ASSERT_TRUE(awaitDropped(gesture, source, said, "dropped"));
-    QTest::qWait(1500);
+    // The SVG is drawn by a helper process, which the signal must stop too.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return runsHelper(app.processId(), "vennimo-svg-draw"); }, 30000))
+        << "the SVG was not being drawn";
+    QTest::qWait(200);
     const std::optional<qint64> peak = peakResidentKiB(app.processId());
     const Ending end = terminateCountingCpu(app);
-    std::printf("[ figure ] SIGTERM 1.5 s after a drop of six arithmetic JPEGs of 64 scans and the SVG: exit "
-                "after %lld ms, %.0f ms of CPU after the signal, peak RSS %lld MiB\n",
-                static_cast<long long>(end.ms), end.cpuSeconds * 1000,
-                static_cast<long long>(peak.value_or(0) / 1024));
+    std::printf(
+        "[ figure ] SIGTERM while a drop of six arithmetic JPEGs of 64 scans and the SVG is read: exit "
+        "after %lld ms, %.0f ms of CPU after the signal (%d helpers working), peak RSS %lld MiB\n",
+        static_cast<long long>(end.ms), end.cpuSeconds * 1000, end.helpers,
+        static_cast<long long>(peak.value_or(0) / 1024));
     ASSERT_TRUE(end.finished) << "the session end waited for a picture's reading";
+    EXPECT_LT(end.ms, sessionEndBoundMs()) << "the session end waited for a picture's reading";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
-    EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << "the readings under way were finished first";
+    // The helper's work after the signal counts too.
+    EXPECT_LT(end.cpuSeconds, 0.2 * cpuAfterSignalScale()) << "the readings under way were finished first";
     EXPECT_LT(peak.value_or(0), 600 * 1024 * kMemoryBoundScale)
         << "the pictures' readings were not bounded in memory";
 }

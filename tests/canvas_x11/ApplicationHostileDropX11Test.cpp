@@ -364,6 +364,7 @@ TEST_F(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImport
         ASSERT_TRUE(dropped.ended) << c.what << ": " << dropped.said.toStdString();
         EXPECT_LT(dropped.freeze, 2500) << c.what;
         EXPECT_TRUE(dropped.said.contains("dropped copy")) << c.what << ": " << dropped.said.toStdString();
+        EXPECT_TRUE(dropped.said.contains("finished copy")) << c.what << ": " << dropped.said.toStdString();
         QStringList added;
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {

@@ -25,10 +25,6 @@ using namespace vennimo::test;
 
 namespace {
 
-// A session end or a quit ends the process within this on a busy machine; a quiet one takes a
-// fraction of it.
-constexpr qint64 kExitBoundMs = 1500;
-
 // The application with one print hung, and another program's window below the rope that drags
 // files onto that print, as a file manager does.
 struct LargePhotoScene {
@@ -100,8 +96,8 @@ void expectEndedAtOnce(QProcess& app, const char* what) {
     ASSERT_TRUE(ending.finished);
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
-    EXPECT_LT(ending.ms, kExitBoundMs * kCpuBoundScale) << "the session end waited";
-    EXPECT_LT(ending.cpuSeconds, 0.2 * kCpuBoundScale) << "work under way was finished first";
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited";
+    EXPECT_LT(ending.cpuSeconds, 0.2 * cpuAfterSignalScale()) << "work under way was finished first";
 }
 
 } // namespace

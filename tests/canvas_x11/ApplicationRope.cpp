@@ -303,7 +303,14 @@ Backdrop::Backdrop(Tone tone)
 bool Backdrop::cover() {
     setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
     show();
-    return QTest::qWaitForWindowExposed(this, 30000);
+    if (QTest::qWaitForWindowExposed(this, 30000))
+        return true;
+    // How the X server and the window manager left it: never mapped, or mapped and not drawn.
+    const QString id = QString::number(winId());
+    ADD_FAILURE() << "the backdrop never showed:\n"
+                  << runProgram("xwininfo", {"-id", id, "-stats"}).toStdString()
+                  << runProgram("xprop", {"-id", id, "WM_STATE", "_NET_WM_STATE"}).toStdString();
+    return false;
 }
 
 void Backdrop::paintEvent(QPaintEvent*) {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
 #include <QScreen>
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <sched.h>
 #include <unistd.h>
 
 namespace vennimo::test {
@@ -100,17 +103,134 @@ bool launchApplication(QProcess& app) {
     return app.waitForStarted();
 }
 
-std::optional<CpuReading> cpuOf(qint64 pid) {
+namespace {
+
+// How long helpers that outlive the process are followed after its end: one that keeps working
+// then spends about as much CPU.
+constexpr qint64 kHelperFollowMs = 500;
+
+// What /proc tells of one process: its state, the CPU it used itself and that of the children it
+// reaped.
+struct ProcessStat {
+    char state = 0;
+    double ownSeconds = 0;
+    double reapedSeconds = 0;
+};
+
+std::optional<ProcessStat> statOf(qint64 pid) {
     QFile stat(QString("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray line = stat.readAll();
-    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
+    // The fields after the command's closing parenthesis: the state first, utime, stime, cutime
+    // and cstime at 11 to 14.
     const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
+    if (fields.size() < 15)
         return std::nullopt;
     const double ticks = double(::sysconf(_SC_CLK_TCK));
-    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
+    return ProcessStat{fields[0].isEmpty() ? char(0) : fields[0][0],
+                       (fields[11].toLongLong() + fields[12].toLongLong()) / ticks,
+                       (fields[13].toLongLong() + fields[14].toLongLong()) / ticks};
+}
+
+// Every process below `pid`, children first, as each thread's list of the children it started
+// tells.
+QList<qint64> descendantsOf(qint64 pid) {
+    QList<qint64> found{pid};
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        const QString tasks = QString("/proc/%1/task").arg(found[i]);
+        for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile children(tasks + "/" + task + "/children");
+            if (!children.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray& child : children.readAll().split(' '))
+                if (const qint64 number = child.trimmed().toLongLong(); number > 0)
+                    found.append(number);
+        }
+    }
+    return found.mid(1);
+}
+
+// Follows a process and its helpers while they end. Each helper counts with the CPU it had when
+// last seen, whoever reaps it: one that outlives the process is nobody's child of it any more,
+// and one the process reaped is counted once.
+class TreeCpu {
+public:
+    explicit TreeCpu(qint64 pid)
+        : m_pid(pid) {}
+
+    std::optional<CpuReading> read() {
+        const std::optional<ProcessStat> own = statOf(m_pid);
+        if (!own)
+            return std::nullopt;
+        for (const qint64 helper : descendantsOf(m_pid))
+            if (!m_helpers.contains(helper))
+                m_helpers.insert(helper, {});
+        double helpers = 0;
+        for (auto it = m_helpers.begin(); it != m_helpers.end(); ++it) {
+            if (const std::optional<ProcessStat> stat = statOf(it.key())) {
+                const double seconds = stat->ownSeconds + stat->reapedSeconds;
+                if (!it->first)
+                    it->first = seconds;
+                it->last = seconds;
+            }
+            helpers += it->last;
+        }
+        return CpuReading{own->ownSeconds + helpers, own->state == 'Z'};
+    }
+    // Helpers whose CPU grew since they were first seen.
+    int working() const {
+        return int(std::count_if(m_helpers.begin(), m_helpers.end(),
+                                 [](const Helper& h) { return h.first && h.last > *h.first; }));
+    }
+
+private:
+    struct Helper {
+        std::optional<double> first{};
+        double last = 0;
+    };
+    qint64 m_pid;
+    QHash<qint64, Helper> m_helpers;
+};
+
+} // namespace
+
+std::optional<CpuReading> cpuOf(qint64 pid) {
+    const std::optional<ProcessStat> stat = statOf(pid);
+    if (!stat)
+        return std::nullopt;
+    return CpuReading{stat->ownSeconds, stat->state == 'Z'};
+}
+
+bool runsHelper(qint64 pid, const QString& program) {
+    const QList<qint64> helpers = descendantsOf(pid);
+    return std::any_of(helpers.begin(), helpers.end(), [&program](qint64 helper) {
+        return QFileInfo(QFile::symLinkTarget(QString("/proc/%1/exe").arg(helper))).fileName() == program;
+    });
+}
+
+double loadScale() {
+    // Some thirty runnable tasks on an eight-core machine.
+    constexpr double kGoalLoadPerCore = 4;
+    double load = 0;
+    if (::getloadavg(&load, 1) != 1)
+        load = 0;
+    // The cores this process may run on: a run held to some of them shares those alone.
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    const int count = ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 0;
+    const int usable = count > 0 ? count : std::max(1, QThread::idealThreadCount());
+    return std::max(1.0, load / usable / kGoalLoadPerCore);
+}
+
+qint64 sessionEndBoundMs() {
+    constexpr double kGoalMs = 1000;
+    constexpr double kLagSlack = 2;
+    return qint64(kGoalMs * kLagSlack * kCpuBoundScale * loadScale());
+}
+
+double cpuAfterSignalScale() {
+    return kCpuBoundScale * loadScale();
 }
 
 std::optional<qint64> peakResidentKiB(qint64 pid) {
@@ -126,28 +246,38 @@ std::optional<qint64> peakResidentKiB(qint64 pid) {
 Ending terminateCountingCpu(QProcess& app, std::initializer_list<int> signalNumbers, int apartMs) {
     const qint64 pid = app.processId();
     QElapsedTimer ending;
+    TreeCpu tree(pid);
     std::optional<CpuReading> atSignal;
     for (const int number : signalNumbers) {
         if (atSignal && apartMs > 0)
             QThread::usleep(apartMs * 1000);
-        ::kill(pid_t(pid), number);
         if (!atSignal) {
-            ending.start();
-            atSignal = cpuOf(pid);
+            atSignal = tree.read();
             if (!atSignal)
                 return {};
+            ending.start();
         }
+        ::kill(pid_t(pid), number);
     }
+    // Followed well past the bound, so that a slow end still shows what it cost.
+    const qint64 followMs = std::max<qint64>(60'000, 3 * sessionEndBoundMs());
     CpuReading last = *atSignal;
-    while (!last.ended && ending.elapsed() < 60000) {
+    qint64 endedMs = -1;
+    while (ending.elapsed() < followMs) {
         QThread::msleep(5);
-        const std::optional<CpuReading> now = cpuOf(pid);
+        const std::optional<CpuReading> now = tree.read();
         if (!now)
             break;
         last = *now;
+        if (last.ended && endedMs < 0)
+            endedMs = ending.elapsed();
+        // Helpers left behind are followed a little longer: their work counts too.
+        if (last.ended && ending.elapsed() > endedMs + kHelperFollowMs)
+            break;
     }
-    const qint64 endedMs = ending.elapsed();
-    return {app.waitForFinished(60000), endedMs, last.seconds - atSignal->seconds};
+    if (endedMs < 0)
+        endedMs = ending.elapsed();
+    return {app.waitForFinished(60000), endedMs, last.seconds - atSignal->seconds, tree.working()};
 }
 
 bool workedFor(qint64 pid, const CpuReading& idle, double seconds) {

@@ -46,15 +46,19 @@ std::optional<CpuReading> cpuOf(qint64 pid);
 // The most resident memory a process has held so far, in KiB ("VmHWM"); none once it is gone.
 std::optional<qint64> peakResidentKiB(qint64 pid);
 // Sends the signals, `apartMs` apart, and follows the process to its end: whether it ended, the
-// time from the first signal, and the CPU it spent after it. Not reaped meanwhile, so an ended
-// process's times stay readable.
+// time from the first signal, and the CPU it and its helper processes spent after it, those that
+// outlive it included. Not reaped meanwhile, so an ended process's times stay readable.
 struct Ending {
     bool finished = false;
     qint64 ms = 0;
     double cpuSeconds = 0;
+    // Helper processes that worked after the signal.
+    int helpers = 0;
 };
 Ending terminateCountingCpu(QProcess& app, std::initializer_list<int> signalNumbers = {SIGTERM},
                             int apartMs = 0);
+// Whether a process below `pid` runs the program of that file name.
+bool runsHelper(qint64 pid, const QString& program);
 // Waits until the process has worked `seconds` of CPU since `idle`: its pictures are being drawn.
 bool workedFor(qint64 pid, const CpuReading& idle, double seconds);
 // What a bound on the CPU a process spends is multiplied by when the application is built with
@@ -72,6 +76,17 @@ inline constexpr double kMemoryBoundScale = 2.0;
 #else
 inline constexpr double kMemoryBoundScale = 1.0;
 #endif
+// How much slower than at its goal's load the machine runs: 1 up to some thirty runnable tasks on
+// eight cores (four a core), in proportion to the load beyond that.
+double loadScale();
+// The most a session end may take: it is to end within a second at that load; beyond it each task
+// more slows it in proportion, and the sanitizers' bookkeeping too (kCpuBoundScale). Twice that,
+// for the moment the load average lags behind.
+qint64 sessionEndBoundMs();
+// What a bound on the CPU spent after a signal is multiplied by: the application's threads work
+// on until its main thread, woken by the signal, gets its turn, which on a loaded machine comes
+// later in proportion; and the sanitizer build's factor.
+double cpuAfterSignalScale();
 // Ends the application when the test does, however it ends.
 [[nodiscard]] inline auto stopAtEnd(QProcess& app) {
     return qScopeGuard([&app] {

@@ -16,7 +16,8 @@ QRect sourceFrameBelow(const QRect& window);
 // dragged from, adding what it says to `said`; false when it did not start or never got ready.
 bool startSlowSource(QProcess& source, const QRect& frame, const QStringList& arguments, QByteArray& said);
 // Waits for the gesture to end and then for the source to say `word` of the drop's outcome,
-// adding what it says to `said`.
+// adding what it says to `said`; after a drop, also until the target finished it ("finished
+// copy", "finished refused"), so that the source is there while the target reads the drop.
 bool awaitDropped(QProcess& gesture, QProcess& source, QByteArray& said, const QByteArray& word);
 
 } // namespace vennimo::test

@@ -215,6 +215,17 @@ QList<pid_t> childrenOf(qint64 parent) {
     return children;
 }
 
+// The child's processor time limit as /proc shows it; empty when it cannot be read.
+QByteArray cpuLimitOf(pid_t pid) {
+    QFile limits(u"/proc/%1/limits"_s.arg(pid));
+    if (!limits.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : limits.readAll().split('\n'))
+        if (line.startsWith("Max cpu time"))
+            return line;
+    return {};
+}
+
 bool running(pid_t pid) {
     QFile stat(u"/proc/%1/stat"_s.arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
@@ -236,6 +247,14 @@ TEST(DropImport, ARenderOutlivesNeitherItsParentNorItsLimitsAndHoldsNoLock) {
     QList<pid_t> children;
     ASSERT_TRUE(waitUntil([&] { return !(children = childrenOf(parent.processId())).isEmpty(); }));
     const pid_t render = children.constFirst();
+    // Right after the fork the child still holds what the parent had open; it closes that before
+    // it takes its limits, and the render starts only after both.
+    QByteArray cpu;
+    EXPECT_TRUE(waitUntil([&] {
+        cpu = cpuLimitOf(render);
+        return !cpu.isEmpty() && !cpu.contains("unlimited");
+    })) << "the render took no processor time limit: "
+        << cpu.constData();
 
     const QDir descriptors(u"/proc/%1/fd"_s.arg(render));
     QStringList open;
@@ -244,13 +263,6 @@ TEST(DropImport, ARenderOutlivesNeitherItsParentNorItsLimitsAndHoldsNoLock) {
         open << fd.fileName() + u" -> "_s + fd.symLinkTarget();
     EXPECT_FALSE(open.join(u'\n').contains(lockPath)) << open.join(u'\n').toStdString();
     EXPECT_LE(open.size(), 4) << "the standard three and the pipe: " << open.join(u'\n').toStdString();
-    QFile limits(u"/proc/%1/limits"_s.arg(render));
-    ASSERT_TRUE(limits.open(QIODevice::ReadOnly));
-    QByteArray cpu;
-    for (const QByteArray& line : limits.readAll().split('\n'))
-        if (line.startsWith("Max cpu time"))
-            cpu = line;
-    EXPECT_FALSE(cpu.isEmpty() || cpu.contains("unlimited")) << cpu.constData();
 
     ::kill(pid_t(parent.processId()), SIGKILL);
     parent.waitForFinished(10000);

@@ -7,6 +7,7 @@
 #include <QList>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <csignal>
 
@@ -31,9 +32,35 @@ void (*handlerOf(int number))(int) {
     return current.sa_handler;
 }
 
+// The signals of an end as a session leaves them, whatever the suite was started under (`nohup`
+// sets SIGHUP aside, a shell's background job SIGINT); what was there comes back at the end.
+class SessionSignals {
+public:
+    SessionSignals() {
+        for (Saved& saved : m_saved) {
+            sigaction(saved.number, nullptr, &saved.action);
+            signal(saved.number, SIG_DFL);
+        }
+    }
+    ~SessionSignals() {
+        for (const Saved& saved : m_saved)
+            sigaction(saved.number, &saved.action, nullptr);
+    }
+    SessionSignals(const SessionSignals&) = delete;
+    SessionSignals& operator=(const SessionSignals&) = delete;
+
+private:
+    struct Saved {
+        int number;
+        struct sigaction action {};
+    };
+    std::array<Saved, 3> m_saved{{{SIGHUP}, {SIGTERM}, {SIGINT}}};
+};
+
 } // namespace
 
 TEST(UnixSignals, EverySignalOfAnEndComesThroughAndOneOnTheWayOutNeverKills) {
+    const SessionSignals session;
     QList<int> received;
     {
         UnixSignals signals;

@@ -12,10 +12,11 @@
 // "late:MS:png" (a whole PNG MS milliseconds after it was asked for, the program answering others
 // meanwhile), "file:PATH" (the bytes of that file), "text:..." (those bytes) or "slow:MS:..."
 // (those bytes after MS milliseconds, the whole program waiting meanwhile). Every request is told ("asked
-// TYPE"). "watch=X,Y,W,H" times the target's status answers to the pointer's arrival in that rectangle.
-// "exit=MS" ends the program MS milliseconds after a target first answered the drag (in the watched
-// rectangle, when one is given), in the middle of its drag: no XdndLeave or XdndDrop is ever sent,
-// as when a program crashes.
+// TYPE"), and so is the target's word that it finished the drop ("finished copy", "finished
+// refused"), which comes after "dropped". "watch=X,Y,W,H" times the target's status answers to the pointer's
+// arrival in that rectangle. "exit=MS" ends the program MS milliseconds after a target first answered the
+// drag (in the watched rectangle, when one is given), in the middle of its drag: no XdndLeave or XdndDrop is
+// ever sent, as when a program crashes.
 #include <QApplication>
 #include <QBuffer>
 #include <QCursor>
@@ -192,6 +193,8 @@ public:
         m_incr = atom("INCR");
         m_clock.start();
         m_status = atom("XdndStatus");
+        m_finished = atom("XdndFinished");
+        m_copy = atom("XdndActionCopy");
         // Qt takes the pointer's motion through XInput 2; where it is, is enough here.
         m_last = QCursor::pos();
         QObject::connect(&m_poll, &QTimer::timeout, [this] {
@@ -212,6 +215,13 @@ public:
         switch (event->response_type & 0x7f) {
         case XCB_CLIENT_MESSAGE: {
             const auto* client = static_cast<const xcb_client_message_event_t*>(message);
+            // The drag itself ends as the drop goes out; the target tells afterwards what it did.
+            if (client->type == m_finished) {
+                const bool accepted = (client->data.data32[1] & 1u) != 0;
+                say(!accepted                          ? "finished refused"
+                    : client->data.data32[2] == m_copy ? "finished copy"
+                                                       : "finished other");
+            }
             if (client->type == m_status && m_pendingSince >= 0) {
                 say(QString("status after %1 ms").arg(m_clock.elapsed() - m_pendingSince));
                 m_pendingSince = -1;
@@ -335,6 +345,8 @@ private:
     QTimer m_poll;
     QPoint m_last;
     xcb_atom_t m_status = XCB_ATOM_NONE;
+    xcb_atom_t m_finished = XCB_ATOM_NONE;
+    xcb_atom_t m_copy = XCB_ATOM_NONE;
     qint64 m_pendingSince = -1;
     int m_exitMs = -1;
     bool m_exiting = false;

@@ -1,5 +1,6 @@
-// Waits until the X server named by DISPLAY has a window manager and an owner for each selection
-// given, so a test starts only once the desktop it relies on is there.
+// Waits until the X server named by DISPLAY has a window manager that shows the windows it is
+// asked to and an owner for each selection given, so a test starts only once the desktop it
+// relies on is there.
 //   x11-session-ready SECONDS [SELECTION...]
 //   x11-session-ready --server SECONDS
 // Exits 0 when all are there, 1 when the time ran out (naming what was missing), 2 when the server
@@ -49,6 +50,36 @@ bool owned(xcb_connection_t* c, xcb_atom_t selection) {
     const Reply<xcb_get_selection_owner_reply_t> reply{
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr), &std::free};
     return reply && reply->owner != XCB_WINDOW_NONE;
+}
+
+// Maps a small window of its own and waits until it shows: a window manager names itself on the
+// root before it has read its theme and fonts, and only then frames and maps the windows it is
+// asked to, a second or more later on a busy machine. A test's first window should not wait for it.
+bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
+                 std::chrono::steady_clock::time_point deadline) {
+    const xcb_window_t probe = xcb_generate_id(c);
+    const uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen.root, 0, 0, 16, 16, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+    const char title[] = "x11-session-ready";
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, probe, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                        uint32_t(sizeof title - 1), title);
+    xcb_map_window(c, probe);
+    xcb_flush(c);
+    bool mapped = false;
+    while (!mapped && xcb_connection_has_error(c) == 0 && std::chrono::steady_clock::now() < deadline) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+                reinterpret_cast<xcb_map_notify_event_t*>(event)->window == probe)
+                mapped = true;
+            std::free(event);
+        }
+        if (!mapped)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    xcb_destroy_window(c, probe);
+    xcb_flush(c);
+    return mapped;
 }
 
 // Connects again and again until the server takes the client or the deadline passes.
@@ -105,6 +136,8 @@ int main(int argc, char** argv) {
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    if (missing.empty() && !mapsWindows(c, *xcb_setup_roots_iterator(xcb_get_setup(c)).data, deadline))
+        missing.emplace_back("window shown by the window manager");
     const bool lost = xcb_connection_has_error(c) != 0;
     xcb_disconnect(c);
     if (lost) {
