@@ -382,6 +382,7 @@ TEST_F(ClotheslineCanvasSceneTest, APrintWaitsUnseenForItsSizeReadOffTheMainThre
         PhotoDimensions::clearCache();
     });
     Rope rope(2);
+    rope.awaitSizes = false;
     rope.place({{0, 0.3}, {1, 0.7}});
     rope.show();
     ClotheslineCanvasView& canvas = rope.canvas();
@@ -433,6 +434,7 @@ TEST_F(ClotheslineCanvasSceneTest, SizesReadTogetherAreTakenInWithOnePassOverThe
         PhotoDimensions::clearCache();
     });
     Rope rope(kPrints);
+    rope.awaitSizes = false;
     QList<std::pair<int, double>> moves;
     for (int i = 0; i < kPrints; ++i)
         moves.append({i, (i + 0.5) / kPrints});

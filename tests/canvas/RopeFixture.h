@@ -26,6 +26,8 @@ struct Rope {
     std::unique_ptr<FakeRopeWindowPort> port;
     ClotheslineCanvas* host = nullptr;
     int placementRequests = 0;
+    // Off for tests that hold the size reads themselves.
+    bool awaitSizes = true;
 
     // `placementWriter` stands in for the write of "clothesline-positions.json".
     explicit Rope(int count, bool brokenPlacements = false, DeferredStateFileWriter placementWriter = {}) {
@@ -79,6 +81,12 @@ struct Rope {
     void settleUpdates() {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
+        // A print whose size is still being read takes no press yet, and tests press on prints;
+        // on a loaded machine the reads take longer than a few turns.
+        if (awaitSizes) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return canvas().sizeAwaitedIDs().isEmpty(); }, 10000))
+                << "picture sizes were never read";
+        }
     }
     bool waitForRest(int timeoutMs = 8000) {
         return QTest::qWaitFor([&] { return !canvas().physicsRunning(); }, timeoutMs);
