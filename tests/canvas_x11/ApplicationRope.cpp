@@ -4,6 +4,7 @@
 #include "PhotoLikeImages.h"
 
 #include "dragdrop/ExternalImageDrop.h"
+#include "platform/X11Connection.h"
 #include "rope/ClotheslinePhysics.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
@@ -24,6 +25,10 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <gtest/gtest.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -319,6 +324,18 @@ void Backdrop::paintEvent(QPaintEvent*) {
     g.setColorAt(0, m_from);
     g.setColorAt(1, m_to);
     p.fillRect(rect(), g);
+}
+
+bool paintRootPlain() {
+    xcb_connection_t* c = X11Connection::get();
+    if (!c)
+        return false;
+    const xcb_window_t root = X11Connection::root(c);
+    const uint32_t blue = backdropColours(Backdrop::Tone::Plain).first.rgb() & 0xFFFFFF;
+    xcb_change_window_attributes(c, root, XCB_CW_BACK_PIXEL, &blue);
+    xcb_clear_area(c, 0, root, 0, 0, 0, 0);
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return true;
 }
 
 void Backdrop::mousePressEvent(QMouseEvent* event) {

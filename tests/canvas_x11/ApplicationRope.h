@@ -113,6 +113,11 @@ private:
     QColor m_to;
 };
 
+// Paints the root window the plain backdrop's blue. What a window gives up then shows that blue at
+// once, drawn by the X server itself; a window of this process shows it only once this process draws
+// there again, which a test busy grabbing the screen puts off. False off X11.
+bool paintRootPlain();
+
 // The rope toolbar's capsule: its left and right ends on a row just inside its top edge, above its
 // texts; none while it does not show.
 std::optional<std::pair<int, int>> capsuleEnds(const QRect& window);
