@@ -6,6 +6,8 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -113,40 +115,40 @@ std::optional<unsigned> X11WindowHints::activeWindow() {
     return result;
 }
 
-void X11WindowHints::activateWindow(unsigned window) {
-    xcb_connection_t* c = X11Connection::get();
-    if (!c || window == 0)
-        return;
+namespace {
+
+// A client message to the window manager about one of the screen's windows, as EWMH asks for.
+void sendToWindowManager(xcb_connection_t* c, unsigned window, const char* type,
+                         std::array<uint32_t, 5> data) {
     xcb_client_message_event_t event{};
     event.response_type = XCB_CLIENT_MESSAGE;
     event.format = 32;
     event.window = window;
-    event.type = X11Connection::atom(c, "_NET_ACTIVE_WINDOW");
-    // Source 2: the request comes on the user's behalf, so focus-stealing prevention lets it pass.
-    event.data.data32[0] = 2;
-    event.data.data32[1] = XCB_CURRENT_TIME;
+    event.type = X11Connection::atom(c, type);
+    std::copy(data.begin(), data.end(), event.data.data32);
     xcb_send_event(c, 0, X11Connection::root(c),
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&event));
     xcb_flush(c);
 }
 
+} // namespace
+
+void X11WindowHints::activateWindow(unsigned window) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!c || window == 0)
+        return;
+    // Source 2: the request comes on the user's behalf, so focus-stealing prevention lets it pass.
+    sendToWindowManager(c, window, "_NET_ACTIVE_WINDOW", {2, XCB_CURRENT_TIME, 0, 0, 0});
+}
+
 void X11WindowHints::keepAbove(unsigned window) {
     xcb_connection_t* c = X11Connection::get();
     if (!c || window == 0)
         return;
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = X11Connection::atom(c, "_NET_WM_STATE");
-    event.data.data32[0] = 1; // add
-    event.data.data32[1] = X11Connection::atom(c, "_NET_WM_STATE_ABOVE");
-    event.data.data32[3] = 2; // on the user's behalf
-    xcb_send_event(c, 0, X11Connection::root(c),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(c);
+    constexpr uint32_t kAdd = 1;
+    sendToWindowManager(c, window, "_NET_WM_STATE",
+                        {kAdd, X11Connection::atom(c, "_NET_WM_STATE_ABOVE"), 0, 2, 0});
 }
 
 } // namespace vennimo
