@@ -4,6 +4,7 @@
 #include "rendering/PhotoDimensions.h"
 
 #include <QPointer>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
 
@@ -93,8 +94,10 @@ void ClotheslineCanvasView::refresh(GalleryModel* model, QSizeF viewport, bool p
     next.style = style;
     next.viewport = viewport;
     const bool changed = !m_presentation || *m_presentation != next;
-    if (changed)
+    if (changed) {
         rebuild(next, previousStyle);
+        drawPlaceholdersBeforeShowing();
+    }
 
     resizeForViewport(viewport);
     requestPlacements(viewport);
@@ -358,6 +361,31 @@ PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
     else
         m_sizeAwaitedIDs.remove(photo.id);
     return layout;
+}
+
+void ClotheslineCanvasView::drawPlaceholdersBeforeShowing() {
+    // The prints of a start are known before the rope window maps: their blank papers, one for
+    // each shape, are drawn off the main thread meanwhile, so that the first frame shows them
+    // instead of bare pegs. Once shown, every frame asks for what it lacks itself.
+    if (isVisible() || !m_model)
+        return;
+    const QScreen* display = screen();
+    const double scale = std::max(display ? display->devicePixelRatio() : 1.0, 1.0);
+    QPointer<ClotheslineCanvasView> self(this);
+    QSet<QString> shapes;
+    for (const Photo& photo : std::as_const(m_photos)) {
+        if (m_sizeAwaitedIDs.contains(photo.id) || !m_model->clotheslinePlacements().position(photo))
+            continue;
+        const QSizeF size = photoLayout(photo).imageSize;
+        const QString shape = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+        if (shapes.contains(shape))
+            continue;
+        shapes.insert(shape);
+        PolaroidRenderer::placeholder(photo, scale, [self] {
+            if (self)
+                self->scheduleFrame();
+        });
+    }
 }
 
 void ClotheslineCanvasView::imageSizeLearned(const Photo& photo) {

@@ -7,6 +7,7 @@
 #include "canvas/RopeWindowPort.h"
 #include "dragdrop/PegFolderDelivery.h"
 #include "model/GalleryModel.h"
+#include "platform/ProcessExit.h"
 #include "platform/UserDefaults.h"
 #include "platform/X11DropTime.h"
 
@@ -96,7 +97,9 @@ void ClotheslineCanvasView::leftWindow() {
     m_photoSlots.clear();
     m_compositor.releaseBuffer();
     m_ropeDirtyRect = {};
-    updateHitAreas();
+    // Gone for good: the outlines of a rope of many prints would only hold the end.
+    if (!ProcessExit::announced())
+        updateHitAreas();
 }
 
 void ClotheslineCanvasView::updatePaperScale() {
@@ -249,6 +252,8 @@ void ClotheslineCanvasView::scheduleFrame() {
     m_framePending = true;
     QTimer::singleShot(0, this, [this] {
         m_framePending = false;
+        if (ProcessExit::announced())
+            return;
         ++m_scheduledFrameCount;
         invalidateFrame();
         update();
@@ -256,6 +261,9 @@ void ClotheslineCanvasView::scheduleFrame() {
 }
 
 void ClotheslineCanvasView::paintEvent(QPaintEvent* event) {
+    // A frame of the process's last moments is never seen.
+    if (ProcessExit::announced())
+        return;
     QPainter painter(this);
     drawContent(painter, event->region());
 }

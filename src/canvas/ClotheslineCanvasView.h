@@ -335,6 +335,7 @@ private:
     void revealKeyboardSelection();
     void imageSizeLearned(const Photo& photo);
     void applyLearnedSizes();
+    void drawPlaceholdersBeforeShowing();
     void scrollToVisible(const QRectF& rect);
     QImage overlayImage(const Photo& photo) const;
     bool selected(const Photo& photo) const;

@@ -1,5 +1,8 @@
 #include "platform/DisplayLink.h"
 
+#include "platform/ProcessExit.h"
+#include "platform/UnixSignals.h"
+
 namespace vennimo {
 
 DisplayLink::DisplayLink(std::function<void(DisplayLink&)> callback, QObject* parent)
@@ -8,6 +11,15 @@ DisplayLink::DisplayLink(std::function<void(DisplayLink&)> callback, QObject* pa
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(kFrameIntervalMilliseconds);
     connect(&m_timer, &QTimer::timeout, this, [this] {
+        // A frame drawn while the process ends is never seen, and one of a rope of many prints
+        // holds the end for as long as it takes.
+        if (ProcessExit::announced()) {
+            m_timer.stop();
+            return;
+        }
+        // A signal waits to be taken: the frame comes after it, and the next after the answer.
+        if (UnixSignals::signalWaiting())
+            return;
         const double time = now();
         deliverFrame(time, time + kFrameIntervalSeconds);
     });

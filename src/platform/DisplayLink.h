@@ -9,8 +9,9 @@
 namespace vennimo {
 
 // A frame clock for animations: a precise 16 ms timer on the thread that owns it, with
-// timestamps in seconds on a monotonic clock. It runs from start() until invalidate() and
-// calls its callback once per frame.
+// timestamps in seconds on a monotonic clock. It runs from start() until invalidate(), or until the
+// process decides to end, and calls its callback once per frame; a frame due while a caught signal
+// waits for the main thread is left out.
 class DisplayLink : public QObject {
     Q_OBJECT
 

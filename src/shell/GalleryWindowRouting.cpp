@@ -2,6 +2,7 @@
 
 #include "canvas/PanelCover.h"
 #include "model/ClotheslineChrome.h"
+#include "platform/ProcessExit.h"
 #include "platform/X11InputShape.h"
 #include "platform/X11WindowHints.h"
 #include "rope/RopeDiagnostic.h"
@@ -81,7 +82,9 @@ void GalleryWindow::geometryChanged() {
         m_inputShapeQueued = true;
         QTimer::singleShot(0, this, [this] {
             m_inputShapeQueued = false;
-            applyInputShape();
+            // The shape of every print, made while the process ends, would only hold the end.
+            if (!ProcessExit::announced())
+                applyInputShape();
         });
     }
     queuePointerRoute();
@@ -153,7 +156,7 @@ void GalleryWindow::queuePointerRoute() {
     m_pointerRouteQueued = true;
     QTimer::singleShot(0, this, [this] {
         m_pointerRouteQueued = false;
-        if (m_pointerRouting)
+        if (m_pointerRouting && !ProcessExit::announced())
             routePointer();
     });
 }

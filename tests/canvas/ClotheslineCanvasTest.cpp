@@ -655,3 +655,22 @@ TEST_F(ClotheslineCanvasTest, LayoutRulesOfTheCanvas) {
     EXPECT_EQ(canvas.height(), ClotheslineCanvasView::kFullCanvasHeight) << "a print makes the canvas tall";
     EXPECT_EQ(canvas.width(), 980);
 }
+
+// A start with a few prints hung showed bare pegs in its first frame, the papers a frame later:
+// their blank papers were only asked for once the window showed.
+TEST_F(ClotheslineCanvasTest, PrintsHungBeforeTheRopeShowsHaveTheirPapersInItsFirstFrame) {
+    PolaroidRenderer::clearCaches();
+    Rope rope(3);
+    rope.place({{0, 0.2}, {1, 0.5}, {2, 0.8}});
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_FALSE(canvas.isVisible());
+    const int frames = canvas.scheduledFrameCount();
+    canvas.refresh(rope.model.get(), QSizeF(980, 452), false, HangingStyle::current(), {}, {});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.scheduledFrameCount() > frames; }, 10000))
+        << "no blank paper was drawn before the window showed";
+    rope.window->show();
+    ASSERT_EQ(canvas.photoSlots().size(), 3);
+    for (const ClotheslinePhotoSlot& slot : canvas.photoSlots())
+        EXPECT_NE(slot.content().paper.cacheKey(), PolaroidRenderer::emptyPaper().cacheKey())
+            << "a print showed without its paper";
+}

@@ -4,7 +4,9 @@
 #include "support/WaitUntil.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QList>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -16,7 +18,8 @@ using vennimo::UnixSignals;
 
 TEST(UnixSignals, TheHandlerLeavesTheInterruptedCodesErrnoAlone) {
     UnixSignals signals;
-    // Nothing reads the socket here, so it fills up and the handler's write starts failing.
+    // Twenty thousand in a row outrun the thread that reads the socket: the handler's write may
+    // find it full and fail.
     for (int i = 0; i < 20'000; ++i) {
         errno = EDOM;
         ASSERT_EQ(raise(SIGTERM), 0);
@@ -99,4 +102,22 @@ TEST(UnixSignals, EverySignalOfAnEndComesThroughAndOneOnTheWayOutNeverKills) {
     }
     EXPECT_EQ(handlerOf(SIGHUP), SIG_IGN);
     signal(SIGHUP, SIG_DFL);
+}
+
+// Frames of a rope of many prints held a session's end for as long as they came: the frame clock
+// lets a caught signal go first, and so has to know one waits, from its catch until it is taken.
+TEST(UnixSignals, ACaughtSignalIsKnownToWaitUntilTheMainThreadTakesIt) {
+    UnixSignals signals;
+    QCoreApplication::processEvents();
+    int taken = 0;
+    QObject::connect(&signals, &UnixSignals::terminationRequested, [&taken](int) { ++taken; });
+    EXPECT_FALSE(UnixSignals::signalWaiting());
+    ASSERT_EQ(raise(SIGTERM), 0);
+    const QDeadlineTimer limit(10'000);
+    while (!UnixSignals::signalWaiting() && !limit.hasExpired())
+        QThread::msleep(1);
+    EXPECT_TRUE(UnixSignals::signalWaiting());
+    EXPECT_EQ(taken, 0);
+    ASSERT_TRUE(vennimo::test::waitUntil([&] { return taken == 1; }));
+    EXPECT_FALSE(UnixSignals::signalWaiting());
 }
