@@ -3,6 +3,7 @@
 #include "model/ClotheslineChrome.h"
 #include "model/GalleryModel.h"
 #include "platform/UserDefaults.h"
+#include "shell/FramePaintedProbe.h"
 #include "shell/GalleryWindowLayer.h"
 #include "shell/WindowActivation.h"
 
@@ -84,6 +85,7 @@ GalleryWindow::GalleryWindow(QWidget* parent)
     connect(&m_frameWatch, &X11FrameWatch::framed, this, &GalleryWindow::handleFramed);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    new FramePaintedProbe(this, [this] { cutBeforeFlush(); });
     // The local monitor of mouse events: it routes the pointer and carries rope moves. It does
     // nothing unless one of them runs.
     qApp->installEventFilter(this);

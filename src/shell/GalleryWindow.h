@@ -214,6 +214,9 @@ private:
     void cutAwayUntilDrawn();
     void forgetShapeOfGoneWindow();
     void applyBoundingShape();
+    // Reads what the frame in the backing store draws into m_drawnShape; false without a frame.
+    bool readDrawnShape();
+    void cutBeforeFlush();
     QRegion coveredByPanels() const;
     void applyCombinedShape();
 
@@ -283,6 +286,8 @@ private:
     WId m_boundingShapeWindow = 0;
     // What the last frame draws, in device pixels.
     QRegion m_drawnShape;
+    // m_drawnShape was read from the frame last painted, before it was flushed.
+    bool m_drawnShapeCurrent = false;
 };
 
 } // namespace vennimo

@@ -29,7 +29,7 @@ QRegion logicalCover(const QRegion& devicePixels, double ratio) {
 } // namespace
 
 // Without a compositing manager the X server shows the rope window's pixels as they are, a clear
-// one black; the window is then cut to what it draws, after every paint, from the frame Qt keeps
+// one black; the window is then cut to what it draws, with every paint, from the frame Qt keeps
 // for it. The cut is the bounding shape only: the input shape stays the pointer routing's, and X
 // takes clicks where both hold, so what is cut away passes clicks through like the rest.
 
@@ -89,17 +89,45 @@ void GalleryWindow::applyBoundingShape() {
             X11InputShape::applyBounding(windowHandle(), std::nullopt);
         m_boundingShape.reset();
         m_drawnShape = QRegion();
+        m_drawnShapeCurrent = false;
         return;
     }
+    // The frame just flushed was read before it went out, unless nothing was painted since.
+    if (!m_drawnShapeCurrent && !readDrawnShape())
+        return;
+    m_drawnShapeCurrent = false;
+    applyCombinedShape();
+}
+
+bool GalleryWindow::readDrawnShape() {
     QBackingStore* store = backingStore();
     QPaintDevice* device = store ? store->paintDevice() : nullptr;
     if (!device || device->devType() != QInternal::Image)
-        return;
+        return false;
     const auto& frame = *static_cast<const QImage*>(device);
     // Right after a resize the frame can still be the old size until the window repaints.
     const QSize pixels = (QSizeF(size()) * devicePixelRatioF()).toSize();
     m_drawnShape = AlphaShapeRegion::of(frame, kShapeSpreadPixels) & QRegion(QRect(QPoint(), pixels));
-    applyCombinedShape();
+    return true;
+}
+
+void GalleryWindow::cutBeforeFlush() {
+    // Qt sends a painted frame to the X server as soon as it is complete. Where the rope moved, the
+    // frame clears pixels it drew before; under the last cut they would show black until the next
+    // cut came a turn later. So what the frame gives up is cut away before it goes out, on the
+    // same connection, ahead of its pixels; what it takes in is cut after, when applyCombinedShape
+    // sends the frame there again.
+    forgetShapeOfGoneWindow();
+    if (!wantsBoundingShape() || !readDrawnShape())
+        return;
+    m_drawnShapeCurrent = true;
+    const QRegion whole(QRect(QPoint(), (QSizeF(size()) * devicePixelRatioF()).toSize()));
+    const QRegion kept = (m_drawnShape + coveredByPanels()) & m_boundingShape.value_or(whole);
+    if (m_boundingShape == kept)
+        return;
+    m_boundingShape = kept;
+    m_boundingShapeWindow = internalWinId();
+    X11InputShape::applyBounding(windowHandle(), kept);
 }
 
 QRegion GalleryWindow::coveredByPanels() const {
