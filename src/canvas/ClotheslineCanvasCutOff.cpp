@@ -1,6 +1,7 @@
 #include "canvas/ClotheslineCanvasView.h"
 
 #include "platform/X11Connection.h"
+#include "rope/RopeDiagnostic.h"
 
 #include <QDrag>
 #include <QGuiApplication>
@@ -9,9 +10,10 @@
 
 namespace vennimo {
 
-void ClotheslineCanvasView::abandonDrag() {
+void ClotheslineCanvasView::abandonDrag(const char* reason) {
     if (!m_sessionInProgress)
         return;
+    RopeDiagnostic::event("DragCutOff", QStringLiteral("reason=%1").arg(QLatin1String(reason)));
     m_dragCancelled = true;
     // A system drag ends in its own loop, which the cancelled mark keeps from doing anything.
     if (m_systemDrag && !m_localPeg) {
@@ -25,6 +27,12 @@ void ClotheslineCanvasView::watchForCutOffDrag() {
     QWindow* own = window() ? window()->windowHandle() : nullptr;
     m_sessionHadFocus = own && QGuiApplication::focusWindow() == own;
     m_releasedPolls = 0;
+    m_releaseProbe.reset();
+    if (!m_leftButtonTest) {
+        m_releaseProbe = std::make_unique<X11ReleaseProbe>();
+        if (!m_releaseProbe->available())
+            m_releaseProbe.reset();
+    }
     m_lostReleaseTimer = std::make_unique<QTimer>();
     m_lostReleaseTimer->setInterval(kLostReleasePollMs);
     QPointer<ClotheslineCanvasView> self(this);
@@ -39,9 +47,18 @@ void ClotheslineCanvasView::watchForCutOffDrag() {
             self->m_releasedPolls = 0;
             return;
         }
+        // A busy machine reads a release late and hands it on later still: the drag is cut off
+        // only once the server has nothing of it left to send.
+        if (self->m_releaseProbe) {
+            self->m_releaseProbe->ask([self](bool released) {
+                if (self && !released && self->localPegDragActive())
+                    self->abandonDrag("release-lost");
+            });
+            return;
+        }
         // Up twice in a row: a release on its way to the canvas would have arrived by now.
         if (++self->m_releasedPolls >= 2)
-            self->abandonDrag();
+            self->abandonDrag("release-lost");
     });
     m_lostReleaseTimer->start();
 }
@@ -55,7 +72,7 @@ void ClotheslineCanvasView::focusWindowChanged(QWindow* focus) {
         return;
     }
     if (m_sessionHadFocus)
-        abandonDrag();
+        abandonDrag("focus-lost");
 }
 
 } // namespace vennimo

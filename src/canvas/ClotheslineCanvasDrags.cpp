@@ -272,6 +272,7 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
     m_pegRoutingTimer.reset();
     m_visualDiagnosticTimer.reset();
     m_lostReleaseTimer.reset();
+    m_releaseProbe.reset();
     m_systemDrag.clear();
     m_sessionPoint.reset();
     // A file manager still asks for the promise after this; only a drop it was offered may move.

@@ -69,7 +69,7 @@ void ClotheslineCanvasView::showEvent(QShowEvent* event) {
 void ClotheslineCanvasView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     // A drag whose window went away (the hot key, the tray) cannot be finished by the user.
-    abandonDrag();
+    abandonDrag("hidden");
     leftWindow();
 }
 

@@ -8,6 +8,7 @@
 #include "core/Photo.h"
 #include "dragdrop/ClotheslineDragIntent.h"
 #include "platform/DisplayLink.h"
+#include "platform/X11ReleaseProbe.h"
 #include "rendering/ClotheslineImagePreparation.h"
 #include "rendering/PolaroidRenderer.h"
 #include "rope/ClotheslinePhysics.h"
@@ -204,7 +205,8 @@ public:
     // Ends a running session as Escape does, for a drag cut off by the window hiding, by the
     // window losing the focus or by the pointer's button coming up where the canvas never heard
     // of it: nothing is recorded and the prints go back.
-    void abandonDrag();
+    // `reason` names the cut in the rope's diagnostic log.
+    void abandonDrag(const char* reason);
     // Whether the pointer's first button is down now, wherever its release goes; nothing when
     // that cannot be known (off X11). Tests replace it.
     using LeftButtonTest = std::function<std::optional<bool>()>;
@@ -482,6 +484,8 @@ private:
     // A local peg drag whose release went elsewhere: the button was seen up this many polls.
     std::unique_ptr<QTimer> m_lostReleaseTimer;
     int m_releasedPolls = 0;
+    // Whether a release seen up by the server is still on its way here (X11 only).
+    std::unique_ptr<X11ReleaseProbe> m_releaseProbe;
     LeftButtonTest m_leftButtonTest;
     bool m_sessionHadFocus = false;
     std::function<PegPanels()> m_pegPanels;
