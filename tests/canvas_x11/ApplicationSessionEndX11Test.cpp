@@ -187,10 +187,11 @@ TEST(ApplicationSessionEndX11, ASessionEndDuringADropOfHeicsDoesNotWaitForTheirC
     EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the drop's checks";
     EXPECT_EQ(scene.app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(scene.app.exitCode(), 0);
-    // The decoding left behind runs on until the process is gone, a moment of one core: the drop
-    // checks one such HEIC at a time. Waited for, the rest of six of them take seconds; six at once
-    // left behind, half a second.
-    EXPECT_LT(ending.cpuSeconds, 0.2 * cpuAfterSignalScale()) << "the drop's checks were waited for";
+    // The decoding left behind runs on until the process is gone, one core for as long as that
+    // takes (longer on a loaded machine): the drop checks one such HEIC at a time. Waited for, the
+    // rest of six of them take seconds; six at once left behind, half a second.
+    EXPECT_LT(ending.cpuSeconds, 0.2 * cpuAfterSignalScale() + double(ending.ms) / 1000)
+        << "the drop's checks were waited for";
     expectCopiesWholeAndHung(given);
 }
 
