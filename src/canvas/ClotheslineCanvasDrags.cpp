@@ -298,15 +298,12 @@ void ClotheslineCanvasView::finishDrag(Qt::DropAction operation, bool released) 
     m_leader.reset();
     clearPress();
     m_sessionInProgress = false;
-    // The window routes the pointer again at once, and sends the input shape it routes by: from
-    // the prints where they now hang. A press that follows the drop before the next turn (the
-    // print taken up again as it lands) reaches the print instead of the desktop.
-    updateHitAreas();
     if (m_port)
         m_port->finishClotheslineDrag();
     m_pullProgress = 1;
     updatePhysics();
     update();
+    updateHitAreas();
     updateCursor(mapFromGlobal(QCursor::pos()));
 
     if (!released || cancelled || intent != ClotheslineDragIntent::copyPhoto || !m_model)
