@@ -68,16 +68,7 @@ bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
     xcb_map_window(c, probe);
     xcb_flush(c);
     bool mapped = false;
-    // A window manager that is still starting can lose a map request it was sent (it manages only
-    // the windows already shown when it looks at them): the request is sent again now and then.
-    constexpr auto kAskAgain = std::chrono::seconds(2);
-    auto asked = std::chrono::steady_clock::now();
     while (!mapped && xcb_connection_has_error(c) == 0 && std::chrono::steady_clock::now() < deadline) {
-        if (std::chrono::steady_clock::now() - asked >= kAskAgain) {
-            xcb_map_window(c, probe);
-            xcb_flush(c);
-            asked = std::chrono::steady_clock::now();
-        }
         while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
             if ((event->response_type & 0x7f) == XCB_MAP_NOTIFY &&
                 reinterpret_cast<xcb_map_notify_event_t*>(event)->window == probe)
