@@ -56,6 +56,9 @@ int IndexFileWriter::writeCount() const {
 void IndexFileWriter::setInterval(std::chrono::milliseconds interval) {
     std::lock_guard lock(m_mutex);
     m_interval = interval;
+    // A new interval counts from when it is set, not from the clock's zero, which lies at boot:
+    // how long the machine has been up must not decide whether the next write waits.
+    m_lastWrite = std::chrono::steady_clock::now();
 }
 
 Status IndexFileWriter::writeOwed() {

@@ -41,6 +41,7 @@ public:
     // The error of the last write, until a write succeeds.
     std::optional<Error> lastError() const;
     int writeCount() const;
+    // The next write waits a whole interval from now.
     void setInterval(std::chrono::milliseconds interval);
 
 private:
