@@ -7,6 +7,7 @@
 // cannot be reached. With --server it only waits until the server takes a client, so the programs
 // of the desktop are started on a server that answers, not on one that is still coming up.
 
+#include <sys/socket.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -56,8 +57,34 @@ bool owned(xcb_connection_t* c, xcb_atom_t selection) {
 // Maps a small window of its own and waits until it shows: a window manager names itself on the
 // root before it has read its theme and fonts, and only then frames and maps the windows it is
 // asked to, a second or more later on a busy machine. A test's first window should not wait for it.
+// How a window the manager did not show stands, for the failure message: whether the manager took
+// it into a frame at all, and which process serves the connection, so that a server other than the
+// session's own shows as such.
+std::string describeUnshown(xcb_connection_t* c, xcb_window_t probe, xcb_window_t root) {
+    std::string text;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(xcb_get_file_descriptor(c), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0)
+        text += "served by pid " + std::to_string(peer.pid);
+    const Reply<xcb_query_tree_reply_t> tree{xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr),
+                                             &std::free};
+    if (!tree)
+        return text + "; the window is gone";
+    const auto mapState = [c](xcb_window_t window) -> std::string {
+        const Reply<xcb_get_window_attributes_reply_t> attributes{
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr), &std::free};
+        if (!attributes)
+            return "gone";
+        static const char* const names[] = {"unmapped", "unviewable", "viewable"};
+        return attributes->map_state < 3 ? names[attributes->map_state] : "unknown";
+    };
+    text += tree->parent == root ? "; the window was never framed"
+                                 : "; the window is in a frame, which is " + mapState(tree->parent);
+    return text + ", the window itself " + mapState(probe);
+}
+
 bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
-                 std::chrono::steady_clock::time_point deadline) {
+                 std::chrono::steady_clock::time_point deadline, std::string& unshown) {
     const xcb_window_t probe = xcb_generate_id(c);
     const uint32_t events = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen.root, 0, 0, 16, 16, 0,
@@ -78,6 +105,8 @@ bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
         if (!mapped)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (!mapped && xcb_connection_has_error(c) == 0)
+        unshown = describeUnshown(c, probe, screen.root);
     xcb_destroy_window(c, probe);
     xcb_flush(c);
     return mapped;
@@ -143,9 +172,10 @@ int main(int argc, char** argv) {
     // desktop's programs to take most of theirs, what was left could be too short for a window
     // manager still reading its theme. Not more, so three tries stay within a test's time.
     const auto named = std::chrono::steady_clock::now();
+    std::string unshown;
     if (missing.empty() && !mapsWindows(c, *xcb_setup_roots_iterator(xcb_get_setup(c)).data,
-                                        std::max(deadline, named + budget / 2)))
-        missing.emplace_back("window shown by the window manager");
+                                        std::max(deadline, named + budget / 2), unshown))
+        missing.emplace_back("window shown by the window manager (" + unshown + ")");
     const bool lost = xcb_connection_has_error(c) != 0;
     xcb_disconnect(c);
     if (lost) {
