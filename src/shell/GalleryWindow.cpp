@@ -418,15 +418,14 @@ void GalleryWindow::finishKnotResize(bool cancelled) {
     m_ownsMouseSequence = false;
     setIgnoresMouseEvents(false);
     if (m_clotheslineStyle == true)
-        resumeAfterGesture(true);
+        resumeAfterGesture();
 }
 
-void GalleryWindow::resumeAfterGesture(bool save) {
+void GalleryWindow::resumeAfterGesture() {
     if (m_clotheslineChrome)
         m_clotheslineChrome->resume();
     fitClotheslineHeight();
-    if (save)
-        saveClotheslinePosition();
+    saveClotheslinePosition();
     routePointer();
 }
 
@@ -460,7 +459,7 @@ void GalleryWindow::finishMove() {
     m_clotheslineRepositionActive = false;
     setFrame(clampedClotheslineFrame(frame()));
     m_topRestoration = 0;
-    resumeAfterGesture(true);
+    resumeAfterGesture();
 }
 
 void GalleryWindow::setGalleryModel(GalleryModel* model) {

@@ -196,7 +196,8 @@ private:
     void applyStyleAppearance(bool clothesline, const std::function<void()>& placeWindow);
     // Sets the frame and fixes the height limits without a resize of their own in between.
     void setFrameWithHeight(const QRectF& target, int minimumHeight, int maximumHeight);
-    void resumeAfterGesture(bool save);
+    // After a move or a resize of the rope window, which the window saves.
+    void resumeAfterGesture();
     void finishMove();
     void handleMoveEvent(QPointF global);
     void geometryChanged();

@@ -244,8 +244,17 @@ void GalleryWindow::finishClotheslineDrag() {
     m_clotheslineRepositionActive = false;
     m_ownsMouseSequence = false;
     setIgnoresMouseEvents(false);
-    if (m_clotheslineStyle == true)
-        resumeAfterGesture(false);
+    if (m_clotheslineStyle != true)
+        return;
+    if (m_clotheslineChrome)
+        m_clotheslineChrome->resume();
+    fitClotheslineHeight();
+    // The canvas publishes where the prints now hang only after this returns. Routed now, by where
+    // the drag left them, the window would take a print that just landed for bare strip, and a
+    // press on it, the print taken up again as it settles, would reach the desktop until the next
+    // turn sent the new shape. Until the route on that turn the whole window takes the pointer.
+    updatePointerPoll();
+    queuePointerRoute();
 }
 
 void GalleryWindow::setIgnoresMouseEvents(bool ignored, bool wholeWindow) {

@@ -163,6 +163,33 @@ TEST(GalleryWindowRouting, LetsTheCanvasDecideDuringARopeDrag) {
     EXPECT_TRUE(w.window->ignoresMouseEvents());
 }
 
+// A print let go where the pointer is, and pressed again at once as it settles: the canvas
+// publishes its new place only after the drag has ended, and the window must not have let the
+// pointer through there by the places the drag left.
+TEST(GalleryWindowRouting, APrintLetGoUnderThePointerTakesAPressThatComesBeforeTheNextTurn) {
+    RoutedWindow w;
+    w.publishPrint();
+    const QPointF landing{500, 300};
+    w.pointer = landing;
+    w.window->setClotheslineDragActive(true);
+    w.window->setClotheslineDragCallbacks({[](QPointF) { return true; }, [](QPointF) { return false; }, {}});
+    w.window->setClotheslineDragStarted(true);
+    w.window->routePointer();
+    ASSERT_TRUE(w.window->ignoresMouseEvents()) << "the drag did not want the pointer back";
+
+    w.window->finishClotheslineDrag();
+    QPainterPath landed;
+    landed.addRect(QRectF(landing - QPointF(100, 200) - QPointF(20, 20), QSizeF(40, 40)));
+    w.window->setCanvasPaths({landed});
+    EXPECT_FALSE(w.window->ignoresMouseEvents()) << "a press before the next turn reaches the print";
+
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.window->hitRegion().contains(QPoint(400, 100)); }, 1000));
+    QTest::qWait(100);
+    EXPECT_FALSE(w.window->ignoresMouseEvents()) << "routed by the new place, the print keeps the pointer";
+    w.routeAt(w.overNothing);
+    EXPECT_TRUE(w.window->ignoresMouseEvents()) << "and the bare strip lets it through again";
+}
+
 TEST(GalleryWindowRouting, MovesByTheRopeInMouseEvents) {
     RoutedWindow w;
     w.buttons = Qt::LeftButton;
