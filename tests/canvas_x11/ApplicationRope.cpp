@@ -89,14 +89,21 @@ bool startApplication(QProcess& app, bool keepErrors) {
 }
 
 QStringList visibleWindowIds(qint64 pid) {
-    QProcess search;
-    search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
-    search.waitForFinished(5000);
-    QStringList ids;
-    for (const QString& id :
-         QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
-        ids.append(id.trimmed());
-    return ids;
+    // xdotool gives up the whole search when a window goes while it walks the tree (a panel that
+    // just landed), and on a busy machine it may take seconds: a search that failed is made again,
+    // so that a window that is there is not reported gone.
+    for (int attempt = 1;; ++attempt) {
+        QProcess search;
+        search.start("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)});
+        const bool finished = search.waitForFinished(30000);
+        QStringList ids;
+        for (const QString& id :
+             QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+            ids.append(id.trimmed());
+        if ((finished && search.exitStatus() == QProcess::NormalExit && search.exitCode() == 0) ||
+            attempt == 2)
+            return ids;
+    }
 }
 
 QList<QRect> applicationWindows(qint64 pid) {
@@ -104,7 +111,7 @@ QList<QRect> applicationWindows(qint64 pid) {
     for (const QString& id : visibleWindowIds(pid)) {
         QProcess geometry;
         geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
-        geometry.waitForFinished(5000);
+        geometry.waitForFinished(30000);
         QHash<QString, int> values;
         for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n')) {
             const QStringList pair = line.split('=');
@@ -221,7 +228,7 @@ QString widestWindowId(qint64 pid) {
     for (const QString& id : visibleWindowIds(pid)) {
         QProcess geometry;
         geometry.start("xdotool", {"getwindowgeometry", "--shell", id});
-        geometry.waitForFinished(5000);
+        geometry.waitForFinished(30000);
         for (const QString& line : QString::fromUtf8(geometry.readAllStandardOutput()).split('\n'))
             if (line.startsWith("WIDTH=") && line.mid(6).toInt() > width) {
                 width = line.mid(6).toInt();
