@@ -78,6 +78,13 @@ std::string describeUnshown(xcb_connection_t* c, xcb_window_t probe, xcb_window_
         static const char* const names[] = {"unmapped", "unviewable", "viewable"};
         return attributes->map_state < 3 ? names[attributes->map_state] : "unknown";
     };
+    const Reply<xcb_get_property_reply_t> extents{
+        xcb_get_property_reply(
+            c, xcb_get_property(c, 0, probe, atom(c, "_NET_FRAME_EXTENTS"), XCB_ATOM_CARDINAL, 0, 4),
+            nullptr),
+        &std::free};
+    text += extents && xcb_get_property_value_length(extents.get()) == 16 ? "; the manager answered a nudge"
+                                                                          : "; the manager answered no nudge";
     text += tree->parent == root ? "; the window was never framed"
                                  : "; the window is in a frame, which is " + mapState(tree->parent);
     return text + ", the window itself " + mapState(probe);
@@ -94,6 +101,14 @@ bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
                         uint32_t(sizeof title - 1), title);
     xcb_map_window(c, probe);
     xcb_flush(c);
+    // Seen on a loaded machine: openbox, its name set, sleeping in its main loop with the map
+    // requests of the tray and of this window never handled, as if they had been read off its
+    // connection while it waited for a reply and were then left in its queue. Any new event that
+    // reaches it wakes it, so a request it answers by itself (the frame's extents of this window)
+    // is sent every two seconds while the window is not shown.
+    const xcb_atom_t request = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+    auto nudged = std::chrono::steady_clock::now();
+    int nudges = 0;
     bool mapped = false;
     while (!mapped && xcb_connection_has_error(c) == 0 && std::chrono::steady_clock::now() < deadline) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
@@ -102,9 +117,27 @@ bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
                 mapped = true;
             std::free(event);
         }
-        if (!mapped)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (mapped)
+            break;
+        if (std::chrono::steady_clock::now() - nudged >= std::chrono::seconds(2)) {
+            nudged = std::chrono::steady_clock::now();
+            ++nudges;
+            xcb_client_message_event_t message{};
+            message.response_type = XCB_CLIENT_MESSAGE;
+            message.format = 32;
+            message.window = probe;
+            message.type = request;
+            xcb_send_event(c, 0, screen.root,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char*>(&message));
+            xcb_flush(c);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    // Said also when the window did show, so that a window manager that needed waking is seen.
+    if (nudges > 0)
+        std::fprintf(stderr, "x11-session-ready: the window manager was nudged %d time%s; the window %s\n",
+                     nudges, nudges == 1 ? "" : "s", mapped ? "then showed" : "never showed");
     if (!mapped && xcb_connection_has_error(c) == 0)
         unshown = describeUnshown(c, probe, screen.root);
     xcb_destroy_window(c, probe);
