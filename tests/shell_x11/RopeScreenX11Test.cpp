@@ -238,11 +238,19 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     // Dragging the toolbar's title moves the window; the collapse button closes it.
     ASSERT_TRUE(click(printPoint(*back, xs[1], kCanvasTop)));
     frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
-    ASSERT_TRUE(frame);
-    // The toolbar fades in; on a loaded machine that can take a while.
+    ASSERT_TRUE(frame && frame->height() == collapsedHeight + kToolbarRoom) << "the click selected no print";
+    // The toolbar fades in; on a loaded machine that can take a while, and the window manager may
+    // place the grown window after its size came: the window is looked up again each time.
     std::optional<std::pair<int, int>> title;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return (title = capsuleEnds(*frame)).has_value(); }, 30000));
-    ASSERT_TRUE(title);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const std::optional<QRect> now = applicationWindow(app.processId());
+            if (now && now->height() == frame->height())
+                frame = now;
+            return (title = capsuleEnds(*frame)).has_value();
+        },
+        30000));
+    ASSERT_TRUE(title) << "no toolbar over the window at " << frame->x() << "," << frame->y();
     const QPoint grip(title->first + 15 + 28 + 8 + 50, frame->top() + 8 + 22);
     const QPoint travel(70, 120);
     ASSERT_TRUE(moveTo(grip) && xdotool({"mousedown", "1"}, 150));
