@@ -86,7 +86,7 @@ bool showTrayMenu(qint64 pid) {
 QRect clientAreaOf(const QString& id) {
     QProcess info;
     info.start("xwininfo", {"-id", id});
-    info.waitForFinished(5000);
+    info.waitForFinished(30000);
     QHash<QString, int> values;
     for (const QString& line : QString::fromUtf8(info.readAllStandardOutput()).split('\n')) {
         const qsizetype colon = line.indexOf(':');

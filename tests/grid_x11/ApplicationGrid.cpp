@@ -105,13 +105,17 @@ std::optional<QRect> switchToGrid(qint64 pid) {
             30000))
         return std::nullopt;
     // The rope hung at the top of the screen; the grid's title bar still comes on the screen.
+    QString id;
+    QRect client;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return clientAreaOf(widestWindowId(pid)).top() >=
-                   QGuiApplication::primaryScreen()->availableGeometry().top() + 10;
+            id = widestWindowId(pid);
+            client = clientAreaOf(id);
+            return client.top() >= QGuiApplication::primaryScreen()->availableGeometry().top() + 10;
         },
         30000))
-        << "the title bar is above the screen";
+        << "the title bar is above the screen: window " << id.toStdString() << " has its client area at "
+        << client.x() << "," << client.y() << " " << client.width() << "x" << client.height();
     return applicationWindow(pid);
 }
 
