@@ -131,7 +131,8 @@ TEST_F(ApplicationManyPrintsX11, AStartWithThreeHundredPrintsHungAnswersFromItsF
     std::printf("[ figure ] a start with 300 prints hung: the rope window after %lld ms, the main thread "
                 "held %lld ms at most from then on\n",
                 static_cast<long long>(shownMs), static_cast<long long>(longest));
-    EXPECT_LT(longest, 1000) << "the start stalled over its prints";
+    // At the load the goal holds for; a busier machine runs the main thread that much later.
+    EXPECT_LT(longest, 1000 * loadScale()) << "the start stalled over its prints";
     EXPECT_EQ(placements().size(), 300);
     const Ending end = terminateCountingCpu(app);
     EXPECT_TRUE(end.finished);
