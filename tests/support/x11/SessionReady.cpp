@@ -134,10 +134,15 @@ bool mapsWindows(xcb_connection_t* c, const xcb_screen_t& screen,
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    // Said also when the window did show, so that a window manager that needed waking is seen.
+    // Said also when the window did show: how soon after the last nudge tells a manager that
+    // slept from one that was only slow.
     if (nudges > 0)
-        std::fprintf(stderr, "x11-session-ready: the window manager was nudged %d time%s; the window %s\n",
-                     nudges, nudges == 1 ? "" : "s", mapped ? "then showed" : "never showed");
+        std::fprintf(
+            stderr,
+            "x11-session-ready: the window manager was nudged %d time%s; the window %s %.0f ms after "
+            "the last nudge\n",
+            nudges, nudges == 1 ? "" : "s", mapped ? "showed" : "had not shown",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - nudged).count());
     if (!mapped && xcb_connection_has_error(c) == 0)
         unshown = describeUnshown(c, probe, screen.root);
     xcb_destroy_window(c, probe);
