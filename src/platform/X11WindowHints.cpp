@@ -84,6 +84,30 @@ std::optional<QPoint> X11WindowHints::rootPosition(QWindow* window) {
     return device / window->devicePixelRatio();
 }
 
+std::optional<QMargins> X11WindowHints::frameExtents(QWindow* window) {
+    xcb_connection_t* c = X11Connection::get();
+    if (!window || !c || !window->handle())
+        return std::nullopt;
+    auto* reply = xcb_get_property_reply(c,
+                                         xcb_get_property(c, 0, xcb_window_t(window->winId()),
+                                                          X11Connection::atom(c, "_NET_FRAME_EXTENTS"),
+                                                          XCB_ATOM_CARDINAL, 0, 4),
+                                         nullptr);
+    if (!reply)
+        return std::nullopt;
+    std::optional<QMargins> extents;
+    if (reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+        // Left, right, top, bottom, in device pixels.
+        std::array<uint32_t, 4> sides{};
+        std::memcpy(sides.data(), xcb_get_property_value(reply), sizeof sides);
+        const double ratio = window->devicePixelRatio();
+        extents = QMargins(int(sides[0] / ratio), int(sides[2] / ratio), int(sides[1] / ratio),
+                           int(sides[3] / ratio));
+    }
+    std::free(reply);
+    return extents;
+}
+
 std::optional<QPoint> X11WindowHints::parentPosition(QWindow* window) {
     xcb_connection_t* c = X11Connection::get();
     if (!window || !c || !window->handle())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMargins>
 #include <QPoint>
 
 #include <optional>
@@ -31,6 +32,9 @@ public:
     static std::optional<QPoint> rootPosition(QWindow* window);
     // Where the window sits inside its X parent: the window manager's frame once it reparented it.
     static std::optional<QPoint> parentPosition(QWindow* window);
+    // The frame the window manager says it gave the window (_NET_FRAME_EXTENTS); none before it
+    // said. Qt learns of it only when it next asks, which can be long after the frame came.
+    static std::optional<QMargins> frameExtents(QWindow* window);
 
     // The window the window manager says is active (_NET_ACTIVE_WINDOW).
     static std::optional<unsigned> activeWindow();

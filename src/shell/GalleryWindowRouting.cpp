@@ -313,10 +313,16 @@ void GalleryWindow::syncNativePosition() {
     if (real && *real != geometry().topLeft() && !ownMovePending)
         move(*real - (geometry().topLeft() - pos()));
     // A titled window keeps its title bar where the user can take hold of it: the rope it came
-    // from may hang at the very top of the screen, with no room above for a title.
-    const QRect outer = frameGeometry();
-    if (const auto screen = windowScreen(); screen && outer.top() < screen->available.top()) {
-        move(outer.left(), int(std::ceil(screen->available.top())));
+    // from may hang at the very top of the screen, with no room above for a title. Qt may not yet
+    // know of a frame the window manager has already put round the window, and would take the
+    // title bar for on the screen; what the window manager said of the frame counts too, unless
+    // the server has yet to get to a move of our own.
+    int frameTop = frameGeometry().top();
+    if (real && !ownMovePending)
+        if (const auto extents = X11WindowHints::frameExtents(windowHandle()))
+            frameTop = std::min(frameTop, real->y() - extents->top());
+    if (const auto screen = windowScreen(); screen && frameTop < screen->available.top()) {
+        move(pos() + QPoint(0, int(std::ceil(screen->available.top())) - frameTop));
         m_titleMove = {pos(), real};
     }
 }
