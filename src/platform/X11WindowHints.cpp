@@ -88,11 +88,12 @@ std::optional<QMargins> X11WindowHints::frameExtents(QWindow* window) {
     xcb_connection_t* c = X11Connection::get();
     if (!window || !c || !window->handle())
         return std::nullopt;
-    auto* reply = xcb_get_property_reply(c,
-                                         xcb_get_property(c, 0, xcb_window_t(window->winId()),
-                                                          X11Connection::atom(c, "_NET_FRAME_EXTENTS"),
-                                                          XCB_ATOM_CARDINAL, 0, 4),
-                                         nullptr);
+    // Asked at every move of a titled window: the atom, the same for the server's whole life, is
+    // asked for once.
+    static const xcb_atom_t extentsAtom = X11Connection::atom(c, "_NET_FRAME_EXTENTS");
+    auto* reply = xcb_get_property_reply(
+        c, xcb_get_property(c, 0, xcb_window_t(window->winId()), extentsAtom, XCB_ATOM_CARDINAL, 0, 4),
+        nullptr);
     if (!reply)
         return std::nullopt;
     std::optional<QMargins> extents;
