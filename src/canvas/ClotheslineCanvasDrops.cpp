@@ -223,9 +223,11 @@ void ClotheslineCanvasView::dropEvent(QDropEvent* event) {
         }
     } else if (externalOperation(*event, true) == Qt::CopyAction) {
         const ExternalImageDrop::Snapshot snapshot = ExternalImageDrop::snapshot(*event->mimeData());
-        // Beyond the outermost peg places the model hangs the images at the rope's end.
+        // Beyond the outermost peg places the model hangs the images at the rope's end. The model
+        // tells the user of a drop that brought nothing, and the source is told it was refused:
+        // nothing was copied.
         m_model->importExhibitionDrop(snapshot, ropeFraction(event->position()));
-        taken = true;
+        taken = snapshot.hasSource();
     }
     setExternalDrop(false);
     m_internalDrop = false;

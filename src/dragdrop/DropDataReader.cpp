@@ -48,13 +48,17 @@ QDeadlineTimer earlier(const QDeadlineTimer& a, const QDeadlineTimer& b) {
 
 // Reads over a connection of its own, when another program owns the drag's selection on X11 and
 // the time stamp to ask with is known.
-DropDataFetch x11Fetch(std::optional<std::uint32_t> time) {
+DropDataFetch x11Fetch(std::optional<std::uint32_t> time, const QStringList& formats) {
     const std::optional<unsigned> owner = X11Selection::owner("XdndSelection");
     if (!owner || !time || X11Selection::ownWindow(*owner))
         return {};
     std::shared_ptr<X11SelectionReader> reader = X11SelectionReader::open();
     if (!reader)
         return {};
+    QList<QByteArray> names{"XdndSelection", kMozUrl.toLatin1()};
+    for (const QString& format : formats)
+        names.append(format.toLatin1());
+    reader->learnNames(names);
     return [reader, time = *time](const QString& type, const QDeadlineTimer& deadline) {
         const auto ask = [&](const QString& target) {
             return reader->read("XdndSelection", target.toLatin1(), time, deadline,
@@ -78,7 +82,7 @@ DropDataReader::DropDataReader(const QMimeData& data, QDeadlineTimer deadline, D
 
 DropDataReader DropDataReader::forDrop(const QMimeData& data, QDeadlineTimer deadline,
                                        const DropDataFetch& fetch) {
-    return DropDataReader(data, deadline, fetch ? fetch : x11Fetch(X11DropTime::last()));
+    return DropDataReader(data, deadline, fetch ? fetch : x11Fetch(X11DropTime::last(), data.formats()));
 }
 
 bool DropDataReader::readsFromAnotherProgram() {
@@ -91,7 +95,7 @@ DropDataReader DropDataReader::forHover(const QMimeData& data, QDeadlineTimer de
     // goes out before the question: a source busy answering sees that answer first.
     if (xcb_connection_t* c = X11Connection::get())
         xcb_flush(c);
-    return DropDataReader(data, deadline, x11Fetch(X11DropTime::lastPosition()));
+    return DropDataReader(data, deadline, x11Fetch(X11DropTime::lastPosition(), {kUriList}));
 }
 
 QByteArray DropDataReader::read(const QString& type, QDeadlineTimer until) {

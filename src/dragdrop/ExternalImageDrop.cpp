@@ -362,18 +362,24 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
     // since each read may cost a round trip to a slow source on the main thread; one cut off in
     // transit or that does not decode leaves the next type to try, while the time lasts. Each type
     // has its share of the time left, as the list had, so that one the source never answers leaves
-    // the types after it theirs.
+    // the types after it theirs. No read runs past the end of its place in an even schedule: on a
+    // busy machine every read ends a little late, and were each late end shared out among the
+    // types after it, twenty of them would leave the last, often the one the source gives, none.
     QList<Source> bytesOffered;
     bool unread = false;
     if (hasData && itemCount > 0) {
         QStringList toRead = offeredImageTypes;
         if (formats.contains(kOctetStream))
             toRead.append(kOctetStream);
+        const qint64 readingTime = deadline.remainingTime();
+        const qsizetype count = toRead.size();
         bool passed = false;
         bool ranOut = false;
-        for (qsizetype index = 0; index < toRead.size() && !passed; ++index) {
+        for (qsizetype index = 0; index < count && !passed; ++index) {
             const QString& type = toRead[index];
-            const QDeadlineTimer share(deadline.remainingTime() / (toRead.size() - index));
+            const qint64 left = deadline.remainingTime();
+            const qint64 placeEnds = left - readingTime * (count - index - 1) / count;
+            const QDeadlineTimer share(std::max<qint64>(0, std::min(left / (count - index), placeEnds)));
             QByteArray bytes =
                 reader.read(type, reader.bounded() ? share : QDeadlineTimer(QDeadlineTimer::Forever));
             ranOut = ranOut || reader.lastRanOut();

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -123,6 +124,11 @@ public:
         QList<int> unreadItems{};
 
         bool isEmpty() const { return items.isEmpty() && droppedItems == 0; }
+        // Whether any item has a way to its picture: a drop without one brought nothing.
+        bool hasSource() const {
+            return std::any_of(items.begin(), items.end(),
+                               [](const QList<Source>& item) { return !item.isEmpty(); });
+        }
     };
 
     struct Result {

@@ -2,6 +2,7 @@
 
 #include "platform/X11Connection.h"
 
+#include <QHash>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -28,6 +29,7 @@ struct X11SelectionReader::Connection {
     xcb_window_t window = XCB_WINDOW_NONE;
     xcb_atom_t property = XCB_ATOM_NONE;
     xcb_atom_t incremental = XCB_ATOM_NONE;
+    QHash<QByteArray, xcb_atom_t> atoms;
 
     ~Connection() {
         if (c != nullptr)
@@ -45,6 +47,26 @@ struct X11SelectionReader::Connection {
         xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, -1, -1, 1, 1, 0,
                           XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
         xcb_flush(c);
+    }
+
+    // Every request goes out before the first answer is waited for.
+    void learn(const QList<QByteArray>& names) {
+        QList<std::pair<QByteArray, xcb_intern_atom_cookie_t>> asked;
+        for (const QByteArray& name : names)
+            if (!atoms.contains(name) && !name.isEmpty())
+                asked.append({name, xcb_intern_atom(c, 0, uint16_t(std::min<qsizetype>(name.size(), 0xffff)),
+                                                    name.constData())});
+        for (const auto& [name, cookie] : asked) {
+            auto* reply = xcb_intern_atom_reply(c, cookie, nullptr);
+            if (reply != nullptr && reply->atom != XCB_ATOM_NONE)
+                atoms.insert(name, reply->atom);
+            std::free(reply);
+        }
+    }
+
+    xcb_atom_t atom(const QByteArray& name) {
+        learn({name});
+        return atoms.value(name, XCB_ATOM_NONE);
     }
 
     // The first event that passes `test`, before the deadline; the others are of no use here.
@@ -104,8 +126,9 @@ std::unique_ptr<X11SelectionReader> X11SelectionReader::open() {
     if (xcb_connection_has_error(c) != 0)
         return nullptr;
     connection->newWindow();
-    connection->property = X11Connection::atom(c, kAnswerProperty);
-    connection->incremental = X11Connection::atom(c, kIncrementalType);
+    connection->learn({kAnswerProperty, kIncrementalType});
+    connection->property = connection->atom(kAnswerProperty);
+    connection->incremental = connection->atom(kIncrementalType);
     if (connection->property == XCB_ATOM_NONE || xcb_connection_has_error(c) != 0)
         return nullptr;
     return std::unique_ptr<X11SelectionReader>(new X11SelectionReader(std::move(connection)));
@@ -124,8 +147,9 @@ std::optional<QByteArray> X11SelectionReader::read(const char* selection, const 
         m_spent = false;
     }
     xcb_connection_t* c = k.c;
-    const xcb_atom_t selectionAtom = X11Connection::atom(c, selection);
-    const xcb_atom_t targetAtom = X11Connection::atom(c, target.constData());
+    k.learn({selection, target});
+    const xcb_atom_t selectionAtom = k.atom(selection);
+    const xcb_atom_t targetAtom = k.atom(target);
     if (selectionAtom == XCB_ATOM_NONE || targetAtom == XCB_ATOM_NONE)
         return std::nullopt;
     xcb_delete_property(c, k.window, k.property);
@@ -182,6 +206,10 @@ std::optional<QByteArray> X11SelectionReader::read(const char* selection, const 
             return whole;
         whole += *part;
     }
+}
+
+void X11SelectionReader::learnNames(const QList<QByteArray>& names) {
+    m_connection->learn(names);
 }
 
 } // namespace vennimo

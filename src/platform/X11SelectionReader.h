@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QList>
 
 #include <cstdint>
 #include <memory>
@@ -27,6 +28,10 @@ public:
     // for its own.
     std::optional<QByteArray> read(const char* selection, const QByteArray& target, std::uint32_t time,
                                    const QDeadlineTimer& deadline, qint64 maxBytes);
+    // Learns the atoms of names that reads will use, all in one round trip. A read otherwise asks
+    // the server for its names one by one, without a deadline, and a busy server takes that time
+    // from the owner's answer.
+    void learnNames(const QList<QByteArray>& names);
 
 private:
     struct Connection;

@@ -550,4 +550,15 @@ TEST_F(ClotheslineCanvasDragTest, DroppedImagesHangAtTheDropPlaceClampedToTheRop
     EXPECT_EQ(readFile(storage + "/exhibition.json"), exhibition);
     EXPECT_EQ(QDir(storage + "/imported-images").entryList(QDir::Files), saved);
     EXPECT_TRUE(QFile::exists(broken));
+
+    // A source that gives none of the picture it offers: the user is told, and the source hears
+    // that the drop was refused, since nothing was copied.
+    const auto givesNothing = offering({{"image/png", QByteArray()}});
+    ASSERT_EQ(dragOver(canvas, QEvent::DragEnter, ropeAt(canvas, 0.5), *givesNothing), Qt::CopyAction);
+    EXPECT_EQ(dropAt(canvas, ropeAt(canvas, 0.5), *givesNothing), Qt::IgnoreAction);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !model.importing() && model.actionError() && model.actionError()->contains("来源"); },
+        10000));
+    EXPECT_EQ(model.photos().size(), 4);
+    EXPECT_EQ(QDir(storage + "/imported-images").entryList(QDir::Files), saved);
 }

@@ -379,6 +379,16 @@ TEST_F(ApplicationHostileDropX11, APictureBesideTypesTheSourceNeverGivesIsImport
         EXPECT_TRUE(added.value(0).endsWith(c.suffix)) << c.what << ": " << added.join(", ").toStdString();
         QTest::qWait(1500);
     }
+
+    // Nothing the source offers ever comes: the source is told the drop was refused, not that
+    // the picture was copied, and nothing is imported.
+    const QStringList before = imported();
+    const Drag silent = drag({"image/png=never", "image/jpeg=never"}, 0.6, 3.0);
+    ASSERT_TRUE(silent.ended) << silent.said.toStdString();
+    EXPECT_TRUE(silent.said.contains("asked image/jpeg")) << silent.said.toStdString();
+    EXPECT_TRUE(silent.said.contains("finished refused")) << silent.said.toStdString();
+    QTest::qWait(1500);
+    EXPECT_EQ(imported(), before);
     grabScreenArea(window->adjusted(-20, -20, 20, 20)).save(shots + "/hostile-4-never-given.png");
     ASSERT_TRUE(pingWindow(ropeId, 5000));
     app.terminate();
