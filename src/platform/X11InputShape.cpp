@@ -95,18 +95,32 @@ void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>&
     const auto id = xcb_window_t(window->winId());
     const std::optional<xcb_window_t> frame = frameOf(c, id);
     if (!rects) {
+        // The window first: its frame never holds more than the window, or the frame would show.
         xcb_shape_mask(c, XCB_SHAPE_SO_SET, kind, id, 0, 0, XCB_PIXMAP_NONE);
         if (frame)
             xcb_shape_mask(c, XCB_SHAPE_SO_SET, kind, *frame, 0, 0, XCB_PIXMAP_NONE);
     } else {
+        // Wherever the frame's cut holds more than the window's, the frame shows, black for a
+        // window with an alpha channel. So the frame gives up what the window gives up before the
+        // window does, and takes in what it takes in after; the three requests go out together,
+        // the one round trip that finds the frame's offset before them, so no other client's
+        // request (a screen grab) is served between them while this one waits.
+        std::optional<QPoint> offset;
+        if (frame) {
+            Reply<xcb_translate_coordinates_reply_t> at{
+                xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
+            if (at)
+                offset = QPoint(at->dst_x, at->dst_y);
+        }
+        if (offset)
+            xcb_shape_rectangles(c, XCB_SHAPE_SO_INTERSECT, kind, XCB_CLIP_ORDERING_UNSORTED, *frame,
+                                 int16_t(offset->x()), int16_t(offset->y()), uint32_t(rects->size()),
+                                 rects->data());
         xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, kind, XCB_CLIP_ORDERING_UNSORTED, id, 0, 0,
                              uint32_t(rects->size()), rects->data());
-        if (frame) {
-            Reply<xcb_translate_coordinates_reply_t> offset{
-                xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
-            if (offset)
-                xcb_shape_combine(c, XCB_SHAPE_SO_SET, kind, kind, *frame, offset->dst_x, offset->dst_y, id);
-        }
+        if (offset)
+            xcb_shape_combine(c, XCB_SHAPE_SO_SET, kind, kind, *frame, int16_t(offset->x()),
+                              int16_t(offset->y()), id);
     }
     if (redraw) {
         redraw();

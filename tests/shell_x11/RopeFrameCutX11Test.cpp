@@ -13,7 +13,9 @@
 
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -109,4 +111,119 @@ TEST(RopeFrameWithoutCompositorX11, WhatAFrameClearsIsCutAwayBeforeTheFrameShows
         EXPECT_TRUE(QTest::qWaitFor([&] { return count(grabScreenArea(placed()), paper) >= wanted; }, 10000))
             << "step " << step + 1 << ": the risen print does not show whole";
     }
+}
+
+namespace {
+
+// Grabs an area of the screen over a connection of its own, as fast as the X server answers,
+// from a thread of its own: the X server serves it between any two requests of the window's
+// program that are not sent together, so a state that lasts from one of them to the next is seen.
+class ScreenWatch {
+public:
+    explicit ScreenWatch(QRect area)
+        : m_area(area)
+        , m_thread([this] { run(); }) {}
+    ~ScreenWatch() { stop(); }
+
+    // The most near-black pixels one grab saw.
+    int stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_darkest;
+    }
+    int grabs() const { return m_grabs; }
+
+private:
+    void run() {
+        xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(c) != 0) {
+            xcb_disconnect(c);
+            return;
+        }
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        while (!m_stop) {
+            xcb_get_image_reply_t* image = xcb_get_image_reply(
+                c,
+                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(m_area.x()), int16_t(m_area.y()),
+                              uint16_t(m_area.width()), uint16_t(m_area.height()), ~0u),
+                nullptr);
+            if (image == nullptr)
+                break;
+            ++m_grabs;
+            // Four bytes a pixel at depth 24, blue first.
+            const auto* bytes = xcb_get_image_data(image);
+            const int length = xcb_get_image_data_length(image);
+            int black = 0;
+            for (int i = 0; i + 3 < length; i += 4)
+                black += bytes[i] < 16 && bytes[i + 1] < 16 && bytes[i + 2] < 16 ? 1 : 0;
+            m_darkest = std::max(m_darkest, black);
+            std::free(image);
+        }
+        xcb_disconnect(c);
+    }
+
+    QRect m_area;
+    std::atomic<bool> m_stop{false};
+    int m_darkest = 0;
+    int m_grabs = 0;
+    std::thread m_thread;
+};
+
+} // namespace
+
+// A window manager that frames the window shows its frame wherever the frame's cut holds more than
+// the window's: black, in a frame made for a window with an alpha channel. What a frame of the rope
+// gives up is cut from the window and its frame together, never from the window alone first.
+TEST(RopeFrameWithoutCompositorX11, WhatACutGivesUpNeverShowsTheWindowManagersFrameMeanwhile) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    ASSERT_TRUE(paintRootPlain());
+
+    GalleryWindow window;
+    auto* canvas = new MovingPrint;
+    window.setContentWidget(canvas);
+    window.setClotheslineStyle(true);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    window.setFrame(QRectF(screen.center().x() - 400, screen.center().y() - 259, 800, 518));
+    window.showWithoutActivating();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
+    xcb_connection_t* c = X11Connection::get();
+    ASSERT_NE(c, nullptr);
+    const auto id = xcb_window_t(window.winId());
+    const auto placed = [&] {
+        QRect area;
+        xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
+            c, xcb_translate_coordinates(c, id, X11Connection::root(c), 0, 0), nullptr);
+        if (at)
+            area = QRect(at->dst_x, at->dst_y, window.width(), window.height());
+        free(at);
+        return area;
+    };
+    const int whole = canvas->print.width() * canvas->print.height() * 98 / 100;
+    QRect area;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            area = placed();
+            return count(grabScreenArea(area), paper) >= whole;
+        },
+        20000))
+        << "the print never showed cut";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count(grabScreenArea(area), nearBlack) == 0; }, 10000));
+
+    // The print falls and rises in steps, each step's frame painted at once: what the print leaves
+    // behind is cut away before the frame goes out.
+    ScreenWatch watch(area);
+    for (int step = 0; step < 24; ++step) {
+        canvas->print.translate(0, step % 2 == 0 ? 60 : -60);
+        window.repaint();
+        QTest::qWait(40);
+    }
+    const int darkest = watch.stop();
+    std::printf(
+        "[ figure ] frame's black seen while the cut followed 24 steps: %d pixels at most, in %d grabs\n",
+        darkest, watch.grabs());
+    EXPECT_GT(watch.grabs(), 24) << "the watch saw too little to tell";
+    EXPECT_EQ(darkest, 0) << "the window manager's frame showed where the window was cut away";
 }
