@@ -469,6 +469,12 @@ QImage PolaroidRenderer::placeholder(const Photo& photo, double scale, std::func
     return emptyPaper();
 }
 
+bool PolaroidRenderer::placeholderReady(const Photo& photo, double scale) {
+    Q_ASSERT(isMainThread());
+    return state().placeholders.contains(
+        placeholderKey(photo, defaultSize, PolaroidGeometry::atLeastOne(scale), kPaper));
+}
+
 QImage PolaroidRenderer::thumbnail(const Photo& photo, int maxPixelSize, const std::function<bool()>& stop) {
     for (const QString* path : {&photo.thumbnail, &photo.path}) {
         QImage decoded = ImageReading::decodeScaled(*path, maxPixelSize, stop);

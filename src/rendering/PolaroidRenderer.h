@@ -82,6 +82,8 @@ public:
     // else an empty paper while it renders in the background; `ready` then runs on the main
     // thread once it is cached. Requests for the same placeholder share one render.
     static QImage placeholder(const Photo& photo, double scale, std::function<void()> ready);
+    // Main thread only. Whether that placeholder is cached, without asking for it.
+    static bool placeholderReady(const Photo& photo, double scale);
     // A transparent print-sized image.
     static QImage emptyPaper();
 

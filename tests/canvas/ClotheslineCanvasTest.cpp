@@ -10,6 +10,7 @@
 #include "support/TestImages.h"
 
 #include <QPainter>
+#include <QScreen>
 #include <QTest>
 #include <QThread>
 #include <QWidget>
@@ -666,7 +667,17 @@ TEST_F(ClotheslineCanvasTest, PrintsHungBeforeTheRopeShowsHaveTheirPapersInItsFi
     ASSERT_FALSE(canvas.isVisible());
     const int frames = canvas.scheduledFrameCount();
     canvas.refresh(rope.model.get(), QSizeF(980, 452), false, HangingStyle::current(), {}, {});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.scheduledFrameCount() > frames; }, 10000))
+    // Each print's blank paper comes ready on its own, at the screen's scale: the first one ready
+    // is not all of them.
+    const double scale = std::max(canvas.screen() ? canvas.screen()->devicePixelRatio() : 1.0, 1.0);
+    const auto papersReady = [&] {
+        for (const Photo& photo : rope.model->photos())
+            if (!PolaroidRenderer::placeholderReady(photo, scale))
+                return false;
+        return true;
+    };
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return canvas.scheduledFrameCount() > frames && papersReady(); }, 10000))
         << "no blank paper was drawn before the window showed";
     rope.window->show();
     ASSERT_EQ(canvas.photoSlots().size(), 3);
