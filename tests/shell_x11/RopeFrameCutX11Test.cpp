@@ -51,37 +51,47 @@ bool paper(QRgb p) {
 
 } // namespace
 
-// A print that rises leaves clear pixels where it hung. The frame that clears them goes to the X
-// server the moment it is painted: a cut set only after it shows them black, for as long as the
-// rope's next turn takes on a busy machine. The cut must give them up before the frame shows.
-TEST(RopeFrameWithoutCompositorX11, WhatAFrameClearsIsCutAwayBeforeTheFrameShows) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
-    ASSERT_TRUE(paintRootPlain());
+// A rope window on the plain desktop, without a compositing manager, drawing one print.
+class RopeFrameWithoutCompositorX11 : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            GTEST_SKIP() << "needs an X server";
+        ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+        ASSERT_TRUE(paintRootPlain());
+        canvas = new MovingPrint;
+        window.setContentWidget(canvas);
+        window.setClotheslineStyle(true);
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        window.setFrame(QRectF(screen.center().x() - 400, screen.center().y() - 259, 800, 518));
+        window.showWithoutActivating();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
+        c = X11Connection::get();
+        ASSERT_NE(c, nullptr);
+    }
 
-    GalleryWindow window;
-    auto* canvas = new MovingPrint;
-    window.setContentWidget(canvas);
-    window.setClotheslineStyle(true);
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    window.setFrame(QRectF(screen.center().x() - 400, screen.center().y() - 259, 800, 518));
-    window.showWithoutActivating();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
-    // Where the X server has the window, whatever Qt heard of it yet.
-    xcb_connection_t* c = X11Connection::get();
-    ASSERT_NE(c, nullptr);
-    const auto id = xcb_window_t(window.winId());
-    // Where the X server has the window now: a window manager slow to frame it may still move it.
-    const auto placed = [&] {
+    // Where the X server has the window now, whatever Qt heard of it yet: a window manager slow to
+    // frame it may still move it.
+    QRect placed() const {
         QRect area;
         xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
-            c, xcb_translate_coordinates(c, id, X11Connection::root(c), 0, 0), nullptr);
+            c, xcb_translate_coordinates(c, xcb_window_t(window.winId()), X11Connection::root(c), 0, 0),
+            nullptr);
         if (at)
             area = QRect(at->dst_x, at->dst_y, window.width(), window.height());
         free(at);
         return area;
-    };
+    }
+
+    GalleryWindow window;
+    MovingPrint* canvas = nullptr;
+    xcb_connection_t* c = nullptr;
+};
+
+// A print that rises leaves clear pixels where it hung. The frame that clears them goes to the X
+// server the moment it is painted: a cut set only after it shows them black, for as long as the
+// rope's next turn takes on a busy machine. The cut must give them up before the frame shows.
+TEST_F(RopeFrameWithoutCompositorX11, WhatAFrameClearsIsCutAwayBeforeTheFrameShows) {
     const QRect hung = canvas->print.translated(canvas->mapTo(&window, QPoint()));
     int papers = 0;
     QRect area;
@@ -175,32 +185,7 @@ private:
 // A window manager that frames the window shows its frame wherever the frame's cut holds more than
 // the window's: black, in a frame made for a window with an alpha channel. What a frame of the rope
 // gives up is cut from the window and its frame together, never from the window alone first.
-TEST(RopeFrameWithoutCompositorX11, WhatACutGivesUpNeverShowsTheWindowManagersFrameMeanwhile) {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        GTEST_SKIP() << "needs an X server";
-    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
-    ASSERT_TRUE(paintRootPlain());
-
-    GalleryWindow window;
-    auto* canvas = new MovingPrint;
-    window.setContentWidget(canvas);
-    window.setClotheslineStyle(true);
-    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    window.setFrame(QRectF(screen.center().x() - 400, screen.center().y() - 259, 800, 518));
-    window.showWithoutActivating();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
-    xcb_connection_t* c = X11Connection::get();
-    ASSERT_NE(c, nullptr);
-    const auto id = xcb_window_t(window.winId());
-    const auto placed = [&] {
-        QRect area;
-        xcb_translate_coordinates_reply_t* at = xcb_translate_coordinates_reply(
-            c, xcb_translate_coordinates(c, id, X11Connection::root(c), 0, 0), nullptr);
-        if (at)
-            area = QRect(at->dst_x, at->dst_y, window.width(), window.height());
-        free(at);
-        return area;
-    };
+TEST_F(RopeFrameWithoutCompositorX11, WhatACutGivesUpNeverShowsTheWindowManagersFrameMeanwhile) {
     const int whole = canvas->print.width() * canvas->print.height() * 98 / 100;
     QRect area;
     ASSERT_TRUE(QTest::qWaitFor(
