@@ -78,7 +78,8 @@ protected:
         EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << what;
         // A read that waited for what it links to would hold the exit for its whole 10 s bound.
         EXPECT_LT(end.ms, 2500) << what << ": the session end waited for an SVG's reading";
-        EXPECT_LT(end.cpuSeconds, 0.2 * kCpuBoundScale) << what << ": a reading under way was finished first";
+        EXPECT_LT(end.cpuSeconds, 0.2 * cpuAfterSignalScale())
+            << what << ": a reading under way was finished first";
     }
 
     QTemporaryDir outside;
