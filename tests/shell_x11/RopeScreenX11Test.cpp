@@ -243,9 +243,16 @@ TEST(RopeScreenX11, TheToolbarSelectsDeletesUndoesSwitchesToTheGridAndClicksStil
     ASSERT_TRUE(click(transparent));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !backdrop.presses.isEmpty(); }, 30000));
 
-    // Dragging the toolbar's title moves the window; the collapse button closes it.
+    // Dragging the toolbar's title moves the window; the collapse button closes it. Back from the
+    // grid, the rope takes clicks on its prints once it has laid them out again, on a loaded
+    // machine a good while after it shows: the click waits for that.
+    const QPoint onPrint = printPoint(*back, xs[1], kCanvasTop);
+    const QString ropeId = widestWindowId(app.processId());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return inputShapeHolds(ropeId, onPrint); }, 30000))
+        << "the rope window " << ropeId.toStdString() << " never took the pointer at " << onPrint.x() << ","
+        << onPrint.y();
     backdrop.presses.clear();
-    ASSERT_TRUE(click(printPoint(*back, xs[1], kCanvasTop)));
+    ASSERT_TRUE(click(onPrint));
     frame = waitForHeight(app.processId(), collapsedHeight + kToolbarRoom);
     ASSERT_TRUE(frame && frame->height() == collapsedHeight + kToolbarRoom)
         << "the click selected no print"

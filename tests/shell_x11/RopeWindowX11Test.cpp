@@ -1,3 +1,4 @@
+#include "WindowCut.h"
 #include "platform/X11WindowHints.h"
 #include "support/WaitUntil.h"
 
@@ -21,6 +22,7 @@
 #include <utility>
 
 using namespace vennimo;
+using namespace vennimo::test;
 using namespace std::chrono_literals;
 
 namespace {
@@ -159,20 +161,6 @@ struct IcewmDisplay {
         session.waitForFinished(3000);
     }
 };
-
-// The input shape of one X window, read back from the server, in the window's own coordinates.
-QRegion inputShape(xcb_connection_t* c, xcb_window_t window) {
-    const std::unique_ptr<xcb_shape_get_rectangles_reply_t, decltype(&std::free)> reply{
-        xcb_shape_get_rectangles_reply(c, xcb_shape_get_rectangles(c, window, XCB_SHAPE_SK_INPUT), nullptr),
-        &std::free};
-    QRegion region;
-    if (!reply)
-        return region;
-    const xcb_rectangle_t* rects = xcb_shape_get_rectangles_rectangles(reply.get());
-    for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply.get()); ++i)
-        region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
-    return region;
-}
 
 // The window manager's frame around the window: its ancestor that is a child of the root.
 xcb_window_t frameOf(xcb_connection_t* c, xcb_window_t window) {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QPoint>
+#include <QRegion>
 #include <QRgb>
 #include <QString>
+
+#include <xcb/xcb.h>
 
 namespace vennimo::test {
 
@@ -12,5 +16,10 @@ namespace vennimo::test {
 bool backdropBlue(QRgb pixel);
 // Whether the X server cuts the window to a bounding shape of its own.
 bool boundingShaped(const QString& windowId);
+// The input shape of one X window, read back from the server, in the window's own coordinates.
+QRegion inputShape(xcb_connection_t* c, xcb_window_t window);
+// Whether the X server gives a press at this point of the screen to the window, as far as its
+// input shape decides.
+bool inputShapeHolds(const QString& windowId, QPoint screen);
 
 } // namespace vennimo::test
