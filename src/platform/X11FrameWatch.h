@@ -23,6 +23,11 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
+    // Whether the window manager has shown the window as it is now. Until then it may be putting
+    // its frame together at a place of its own, and where the server has the window says nothing
+    // of where it will be. Always off X11, where nothing frames the window.
+    bool shown() const;
+
 Q_SIGNALS:
     // Once per turn of the event loop, after Qt has taken in the frame's events.
     void framed();

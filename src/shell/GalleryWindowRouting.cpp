@@ -304,6 +304,11 @@ void GalleryWindow::syncNativePosition() {
             move(*real);
         return;
     }
+    // A window manager puts its frame together before it places it: a titled window just shown
+    // may stand in a frame at the screen's corner for a while, and taking that place for the one
+    // it was given would send it there for good. The frame is in place once the window shows.
+    if (!m_frameWatch.shown())
+        return;
     // The server reports where the client area is; a titled window's frame sits above and left of
     // it, and moving the frame to the client's place would chase it to the screen's corner.
     // The move below that brings the title bar down is not undone while the server has not got to

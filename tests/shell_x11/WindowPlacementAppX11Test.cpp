@@ -228,6 +228,58 @@ TEST(WindowPlacementApp, TheGridsTitleBarComesOnTheScreenWhenTheWindowManagerFra
     grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/late-frame-moved.png");
 }
 
+// x11-session gives this suite x11-slow-framer: it puts a titled window into its frame at the
+// screen's corner, tells the frame's extents, and moves the frame where the window asked to be only
+// 1.5 s later. Where the window stands meanwhile is not where the grid belongs.
+TEST(WindowPlacementAppUnderASlowFramer, TheGridOpensWhereTheRopeHungThoughItsFrameStoodAtTheCornerFirst) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    if (!runProgram("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"))
+        GTEST_SKIP() << "needs a window manager";
+    const QString desktop = makeWatchedFolders();
+    const QString shots = screenshotFolder("window-placement");
+    QProcess app;
+    ASSERT_TRUE(startApplication(app));
+    const auto stop = stopAtEnd(app);
+    const qint64 pid = app.processId();
+    ASSERT_TRUE(hangDesktopPhotos(desktop, "slow-frame", 2, 93));
+
+    // A chosen print brings the toolbar; the grid takes the window's place as it then stands.
+    std::optional<QRect> rope = applicationWindow(pid);
+    ASSERT_TRUE(rope);
+    const QList<double> xs = placementXs();
+    ASSERT_EQ(xs.size(), 2);
+    const QPoint print = printPoint(*rope, xs[0]);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(print.x()), QString::number(print.y())}, 150));
+    ASSERT_TRUE(xdotool({"click", "1"}, 400));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            rope = applicationWindow(pid);
+            return rope && rope->height() > kCollapsedHeight && capsuleEnds(*rope);
+        },
+        30000))
+        << "the toolbar";
+    QTest::qWait(600);
+    rope = applicationWindow(pid);
+    ASSERT_TRUE(rope);
+    ASSERT_TRUE(switchToGrid(pid)) << "the titled grid window";
+
+    // Its title bar on the screen: below the screen's top when the rope hung there.
+    const QString id = widestWindowId(pid);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    std::optional<FrameExtents> extents;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (extents = frameExtentsOf(id)) && extents->top > 0; }, 30000))
+        << "the framer framed the grid window";
+    const QPoint expected(rope->left(), std::max(rope->top(), screen.top() + extents->top));
+    // The frame's late move and whatever the application answers to it have had their time.
+    QTest::qWait(4000);
+    grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/slow-frame-grid.png");
+    const QRect client = clientAreaOf(id);
+    EXPECT_EQ(client.topLeft(), expected) << "the grid stands at " << client.x() << "," << client.y()
+                                          << ", not where the rope hung: " << expected.x() << ","
+                                          << expected.y();
+}
+
 TEST(WindowPlacementApp, ThePropertiesWindowComesUpInFrontOfTheRopeAndOfTheGrid) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
