@@ -126,6 +126,26 @@ void expectInFront(const QString& window, const QString& below, const QString& w
     EXPECT_EQ(activeWindow(), window.toUInt()) << "the properties window has the keyboard";
 }
 
+// A click on the print at `x` chooses it, and the toolbar it brings shows: the rope window as it
+// then stands; none when it did not come.
+std::optional<QRect> choosePrint(qint64 pid, double x) {
+    std::optional<QRect> rope = applicationWindow(pid);
+    if (!rope)
+        return std::nullopt;
+    const QPoint print = printPoint(*rope, x);
+    if (!xdotool({"mousemove", QString::number(print.x()), QString::number(print.y())}, 150) ||
+        !xdotool({"click", "1"}, 400))
+        return std::nullopt;
+    if (!QTest::qWaitFor(
+            [&] {
+                rope = applicationWindow(pid);
+                return rope && rope->height() > kCollapsedHeight && capsuleEnds(*rope);
+            },
+            30000))
+        return std::nullopt;
+    return rope;
+}
+
 TEST(WindowPlacementApp, TheGridsTitleBarComesOnTheScreenWhenTheWindowManagerFramesTheWindowLate) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server";
@@ -142,21 +162,10 @@ TEST(WindowPlacementApp, TheGridsTitleBarComesOnTheScreenWhenTheWindowManagerFra
 
     // A chosen print brings the toolbar, whose room pushes the window's top to the screen's: the
     // grid takes that top edge, with no room above it for a title bar.
-    std::optional<QRect> rope = applicationWindow(pid);
-    ASSERT_TRUE(rope);
     const QList<double> xs = placementXs();
     ASSERT_EQ(xs.size(), 2);
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(printPoint(*rope, xs[0]).x()),
-                         QString::number(printPoint(*rope, xs[0]).y())},
-                        150));
-    ASSERT_TRUE(xdotool({"click", "1"}, 400));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            rope = applicationWindow(pid);
-            return rope && rope->height() > kCollapsedHeight && capsuleEnds(*rope);
-        },
-        30000))
-        << "the toolbar";
+    std::optional<QRect> rope = choosePrint(pid, xs[0]);
+    ASSERT_TRUE(rope) << "the toolbar";
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     ASSERT_LT(rope->top(), screen.top() + 10) << "the rope window's top lies at the screen's";
 
@@ -245,22 +254,11 @@ TEST(WindowPlacementAppUnderASlowFramer, TheGridOpensWhereTheRopeHungThoughItsFr
     ASSERT_TRUE(hangDesktopPhotos(desktop, "slow-frame", 2, 93));
 
     // A chosen print brings the toolbar; the grid takes the window's place as it then stands.
-    std::optional<QRect> rope = applicationWindow(pid);
-    ASSERT_TRUE(rope);
     const QList<double> xs = placementXs();
     ASSERT_EQ(xs.size(), 2);
-    const QPoint print = printPoint(*rope, xs[0]);
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(print.x()), QString::number(print.y())}, 150));
-    ASSERT_TRUE(xdotool({"click", "1"}, 400));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            rope = applicationWindow(pid);
-            return rope && rope->height() > kCollapsedHeight && capsuleEnds(*rope);
-        },
-        30000))
-        << "the toolbar";
+    ASSERT_TRUE(choosePrint(pid, xs[0])) << "the toolbar";
     QTest::qWait(600);
-    rope = applicationWindow(pid);
+    const std::optional<QRect> rope = applicationWindow(pid);
     ASSERT_TRUE(rope);
     ASSERT_TRUE(switchToGrid(pid)) << "the titled grid window";
 
@@ -297,20 +295,9 @@ TEST(WindowPlacementApp, ThePropertiesWindowComesUpInFrontOfTheRopeAndOfTheGrid)
 
     // On the rope: a click chooses the print and gives the rope the keyboard; Control-I asks for
     // the file's properties.
-    std::optional<QRect> rope = applicationWindow(pid);
-    ASSERT_TRUE(rope);
     const QList<double> xs = placementXs();
     ASSERT_EQ(xs.size(), 2);
-    const QPoint print = printPoint(*rope, xs[0]);
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(print.x()), QString::number(print.y())}, 150));
-    ASSERT_TRUE(xdotool({"click", "1"}, 600));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            rope = applicationWindow(pid);
-            return rope && rope->height() > kCollapsedHeight;
-        },
-        30000))
-        << "the print was chosen";
+    ASSERT_TRUE(choosePrint(pid, xs[0])) << "the print was chosen";
     const QString ropeId = widestWindowId(pid);
     ASSERT_TRUE(xdotool({"key", "ctrl+i"}, 300));
     QString properties;
