@@ -29,7 +29,8 @@ bool X11FrameWatch::shown() const {
     if (m_frameExtentsAtom == 0)
         return true;
     const QWindow* window = m_window ? m_window() : nullptr;
-    return window && window->handle() && m_mapped != XCB_WINDOW_NONE && m_mapped == xcb_window_t(window->winId());
+    return window && window->handle() && m_mapped != XCB_WINDOW_NONE &&
+           m_mapped == xcb_window_t(window->winId());
 }
 
 bool X11FrameWatch::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

@@ -551,8 +551,7 @@ TEST_F(ApplicationPegFolderWithoutCompositorX11,
     }
     grabScreenArea(ropeArea()).save(shots + "/86-no-compositor-picked-up-in-flight.png");
     xdotool({"mouseup", "1"}, 600);
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return std::abs(placements()[keys[2]] - target) < 6 / span; }, 30000))
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(placements()[keys[2]] - target) < 6 / span; }, 30000))
         << "the pick-up did not land: " << placements()[keys[2]] << " for " << target << "\n"
         << log().right(3000).toStdString();
     const QString flight = log();

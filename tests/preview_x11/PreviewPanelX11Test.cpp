@@ -94,7 +94,8 @@ TEST(PreviewPanelX11, ShowsTheRealPhotoSharpPagesWithTheArrowsAndClosesOnEscape)
     PolaroidPreviewPaperView* paper = presenter.paper();
     // Qt counts a tool window active while its parent has the focus; the keys below go where the X
     // server puts the focus, which must be the panel's own window.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == panel->windowHandle(); }, 30000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == panel->windowHandle(); }, 30000))
         << "the panel never took the keyboard";
 
     // Sharp: the decode has at least the device pixels of the photo's place on the paper, which

@@ -273,9 +273,9 @@ TEST(WindowPlacementAppUnderASlowFramer, TheGridOpensWhereTheRopeHungThoughItsFr
     QTest::qWait(4000);
     grabScreenArea(QGuiApplication::primaryScreen()->geometry()).save(shots + "/slow-frame-grid.png");
     const QRect client = clientAreaOf(id);
-    EXPECT_EQ(client.topLeft(), expected) << "the grid stands at " << client.x() << "," << client.y()
-                                          << ", not where the rope hung: " << expected.x() << ","
-                                          << expected.y();
+    EXPECT_EQ(client.topLeft(), expected)
+        << "the grid stands at " << client.x() << "," << client.y()
+        << ", not where the rope hung: " << expected.x() << "," << expected.y();
 }
 
 TEST(WindowPlacementApp, ThePropertiesWindowComesUpInFrontOfTheRopeAndOfTheGrid) {

@@ -25,7 +25,8 @@ using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     const Reply<xcb_intern_atom_reply_t> reply{
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr), &std::free};
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr),
+        &std::free};
     return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
 }
 
@@ -40,7 +41,8 @@ struct Framer {
 
     bool undecorated(xcb_window_t window) const {
         const Reply<xcb_get_property_reply_t> reply{
-            xcb_get_property_reply(c, xcb_get_property(c, 0, window, motif, motif, 0, 5), nullptr), &std::free};
+            xcb_get_property_reply(c, xcb_get_property(c, 0, window, motif, motif, 0, 5), nullptr),
+            &std::free};
         if (!reply || xcb_get_property_value_length(reply.get()) < 12)
             return false;
         const auto* hints = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
@@ -67,8 +69,8 @@ struct Framer {
         if (!geometry)
             return;
         const xcb_window_t frame = xcb_generate_id(c);
-        const uint32_t values[] = {0x505050, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY |
-                                                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT};
+        const uint32_t values[] = {0x505050,
+                                   XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT};
         xcb_create_window(c, XCB_COPY_FROM_PARENT, frame, screen->root, 0, 0, geometry->width,
                           uint16_t(geometry->height + kTitle), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                           XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
@@ -154,8 +156,8 @@ struct Framer {
     int run() {
         const uint32_t redirect = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
         if (const Reply<xcb_generic_error_t> error{
-                xcb_request_check(c, xcb_change_window_attributes_checked(c, screen->root, XCB_CW_EVENT_MASK,
-                                                                          &redirect)),
+                xcb_request_check(
+                    c, xcb_change_window_attributes_checked(c, screen->root, XCB_CW_EVENT_MASK, &redirect)),
                 &std::free}) {
             std::fprintf(stderr, "x11-slow-framer: another window manager runs\n");
             return 1;
@@ -170,8 +172,8 @@ struct Framer {
         for (const xcb_window_t window : {screen->root, check})
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, supporting, XCB_ATOM_WINDOW, 32, 1, &check);
         const char name[] = "x11-slow-framer";
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, check, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"), 8,
-                            uint32_t(sizeof name - 1), name);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, check, atom(c, "_NET_WM_NAME"), atom(c, "UTF8_STRING"),
+                            8, uint32_t(sizeof name - 1), name);
         xcb_flush(c);
         while (xcb_generic_event_t* raw = xcb_wait_for_event(c)) {
             const std::unique_ptr<xcb_generic_event_t, decltype(&std::free)> event{raw, &std::free};
