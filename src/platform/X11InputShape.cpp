@@ -85,15 +85,24 @@ void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>&
     xcb_connection_t* c = X11Connection::get();
     if (!c || !window->handle() || !shapePresent(c))
         return;
-    // Another client's request (a screen grab, a repaint beneath) taken between the shape and the
-    // redraw would see the newly shown area as the X server fills it, black in a framed window.
-    if (redraw)
-        xcb_grab_server(c);
     std::optional<std::vector<xcb_rectangle_t>> rects;
     if (region)
         rects = deviceRectangles(X11InputShape::bounded(*region, rectangleLimit(c)), ratio);
     const auto id = xcb_window_t(window->winId());
+    // The frame and its offset are asked for before any grab: a round trip inside one would hold
+    // every other client of the server for as long as this one waits for the processor.
     const std::optional<xcb_window_t> frame = frameOf(c, id);
+    std::optional<QPoint> offset;
+    if (rects && frame) {
+        Reply<xcb_translate_coordinates_reply_t> at{
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
+        if (at)
+            offset = QPoint(at->dst_x, at->dst_y);
+    }
+    // Another client's request (a screen grab, a repaint beneath) taken between the shape and the
+    // redraw would see the newly shown area as the X server fills it, black in a framed window.
+    if (redraw)
+        xcb_grab_server(c);
     if (!rects) {
         // The window first: its frame never holds more than the window, or the frame would show.
         xcb_shape_mask(c, XCB_SHAPE_SO_SET, kind, id, 0, 0, XCB_PIXMAP_NONE);
@@ -103,15 +112,8 @@ void shape(QWindow* window, xcb_shape_kind_t kind, const std::optional<QRegion>&
         // Wherever the frame's cut holds more than the window's, the frame shows, black for a
         // window with an alpha channel. So the frame gives up what the window gives up before the
         // window does, and takes in what it takes in after; the three requests go out together,
-        // the one round trip that finds the frame's offset before them, so no other client's
-        // request (a screen grab) is served between them while this one waits.
-        std::optional<QPoint> offset;
-        if (frame) {
-            Reply<xcb_translate_coordinates_reply_t> at{
-                xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, *frame, 0, 0), nullptr)};
-            if (at)
-                offset = QPoint(at->dst_x, at->dst_y);
-        }
+        // the round trips that find the frame's offset before them, so no other client's request
+        // (a screen grab) is served between them while this one waits.
         if (offset)
             xcb_shape_rectangles(c, XCB_SHAPE_SO_INTERSECT, kind, XCB_CLIP_ORDERING_UNSORTED, *frame,
                                  int16_t(offset->x()), int16_t(offset->y()), uint32_t(rects->size()),
