@@ -1,3 +1,4 @@
+#include "ApplicationHold.h"
 #include "ApplicationRope.h"
 #include "DropWindow.h"
 #include "WindowTrail.h"
@@ -17,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <signal.h>
 
 #include <algorithm>
 #include <cmath>
@@ -324,12 +324,14 @@ protected:
                     still.start();
                 last = place;
                 if (arrived || still.elapsed() > 30) {
-                    ::kill(pid_t(app.processId()), SIGSTOP);
+                    const ApplicationHold hold(app.processId());
                     QTest::qWait(40);
                     trail.poll();
-                    if (!slideWindow()->gone && slideWindow()->places.last() == place)
-                        looks.append({place, grabScreenArea(place), trail.ownPixels(slideWindow()->id)});
-                    ::kill(pid_t(app.processId()), SIGCONT);
+                    if (!slideWindow()->gone && slideWindow()->places.last() == place) {
+                        const Look look{place, grabScreenArea(place), trail.ownPixels(slideWindow()->id)};
+                        if (!hold.spoiled())
+                            looks.append(look);
+                    }
                     still.start();
                 }
             }
@@ -520,19 +522,21 @@ TEST_F(ApplicationCopyReturnWithoutCompositorX11, TheRopeKeepsNoneOfItsPixelsUnd
         waited.start();
         std::optional<QRect> last;
         while (waited.elapsed() < 3000) {
-            ::kill(pid_t(app.processId()), SIGSTOP);
-            QTest::qWait(30);
-            trail.poll();
             bool going = false;
-            for (const WindowTrail::Window& w : trail.windows())
-                if (w.placeOrder.first() > ended && !w.gone) {
-                    going = true;
-                    if (last != w.places.last())
-                        if (const std::optional<QRegion> shape = trail.boundingShape(id.toUInt()))
-                            seen.append({w.places.last(), *shape});
-                    last = w.places.last();
-                }
-            ::kill(pid_t(app.processId()), SIGCONT);
+            {
+                const ApplicationHold hold(app.processId());
+                QTest::qWait(30);
+                trail.poll();
+                for (const WindowTrail::Window& w : trail.windows())
+                    if (w.placeOrder.first() > ended && !w.gone) {
+                        going = true;
+                        if (last != w.places.last())
+                            if (const std::optional<QRegion> shape = trail.boundingShape(id.toUInt());
+                                shape && !hold.spoiled())
+                                seen.append({w.places.last(), *shape});
+                        last = w.places.last();
+                    }
+            }
             if (!going && last)
                 break;
             QTest::qWait(10);

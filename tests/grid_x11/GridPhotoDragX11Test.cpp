@@ -1,4 +1,5 @@
 #include "ApplicationGrid.h"
+#include "ApplicationHold.h"
 #include "WindowTrail.h"
 #include "canvas_x11/ApplicationRope.h"
 #include "platform/X11WindowStack.h"
@@ -10,8 +11,6 @@
 #include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -152,12 +151,14 @@ protected:
                 look.save(shots + "/" + name + "-on-its-way.png");
             const QRect place = sliding->places.last();
             if (last && (place.topLeft() - last->topLeft()).manhattanLength() <= 2) {
-                ::kill(pid_t(app.processId()), SIGSTOP);
+                const ApplicationHold hold(app.processId());
                 QTest::qWait(40);
                 trail.poll();
-                if (!slide()->gone && slide()->places.last() == place)
-                    near.append({place, grabScreenArea(place)});
-                ::kill(pid_t(app.processId()), SIGCONT);
+                if (!slide()->gone && slide()->places.last() == place) {
+                    const QImage look = grabScreenArea(place);
+                    if (!hold.spoiled())
+                        near.append({place, look});
+                }
             }
             last = place;
             QTest::qWait(1);
