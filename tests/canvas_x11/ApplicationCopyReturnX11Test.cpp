@@ -337,11 +337,14 @@ protected:
             }
             QTest::qWait(1);
         }
-        // The first look at where it went that caught it drawing (which, where a compositing manager
-        // blends it, its own pixels tell).
+        // The last look at where it went that caught it drawing (which, where a compositing manager
+        // blends it, its own pixels tell). The first may have caught the window moved there and
+        // the application held before it drew itself there: its pixels then still stand where
+        // the step before put them.
         QRect stoodAt;
         if (const WindowTrail::Window* slide = slideWindow())
-            for (const Look& look : std::as_const(looks))
+            for (qsizetype i = looks.size() - 1; i >= 0; --i) {
+                const Look& look = looks[i];
                 if (look.place == slide->places.last() &&
                     (look.own.isNull() || opaqueShare(look.own) >= 0.25)) {
                     stoodAt = look.place;
@@ -349,6 +352,7 @@ protected:
                     result.landedOwn = look.own;
                     break;
                 }
+            }
         EXPECT_TRUE(gesture.state() == QProcess::NotRunning || gesture.waitForFinished(10000));
         if (!end.contains("mouseup"))
             xdotool({"mouseup", "1"}, 300);
