@@ -128,8 +128,10 @@ protected:
     // their first move on. Meanwhile `area` holds the screen between the two places, `before` what
     // it showed before the drag, and `during` sees it again each time a picture that moved since it
     // showed moves on.
+    // `ready`, when given, is waited for before the drag ends.
     QList<WindowTrail::Window> carry(double x, QPoint to, const QStringList& end,
-                                     const std::function<void(const QImage&)>& during = {}) {
+                                     const std::function<void(const QImage&)>& during = {},
+                                     const std::function<bool()>& ready = {}) {
         WindowTrail trail(app.processId());
         EXPECT_TRUE(trail.connected());
         pressed = printPoint(*window, x);
@@ -139,6 +141,9 @@ protected:
         int ended = 0;
         pegGesture(pressed, to, {}, [&] {
             QTest::qWait(300);
+            if (ready) {
+                EXPECT_TRUE(QTest::qWaitFor(ready, 30000)) << "the drag never came to its target";
+            }
             trail.poll();
             ended = trail.order();
             gesture.start("xdotool", end);
@@ -451,7 +456,9 @@ TEST_F(ApplicationCopyReturnX11, APictureLetGoOnTheDesktopOrCancelledSlidesBackA
     EXPECT_EQ(placementXs(), xs) << "nothing was copied onto the rope";
 
     // Taken by another program's window: the picture does not come back.
-    const auto taken = carry(xs[0], target.geometry().center(), kLetGo);
+    // Let go once the window has answered the drag, as a user lets go once it shows it takes it.
+    const auto taken =
+        carry(xs[0], target.geometry().center(), kLetGo, {}, [&] { return target.answered > 0; });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 30000)) << "nothing arrived";
     EXPECT_TRUE(taken.isEmpty()) << "a picture slid back from a drop that was taken";
 }
@@ -491,7 +498,9 @@ TEST_F(ApplicationCopyReturnWithoutCompositorX11, APictureCancelledSlidesBackWit
         carry(xs[0], bare, kLetGo, shoot("39-no-compositor-copy-slides-back-from-the-desktop.png", seen)),
         bare, "let go on the desktop");
 
-    const auto taken = carry(xs[0], target.geometry().center(), kLetGo);
+    // Let go once the window has answered the drag, as a user lets go once it shows it takes it.
+    const auto taken =
+        carry(xs[0], target.geometry().center(), kLetGo, {}, [&] { return target.answered > 0; });
     EXPECT_TRUE(QTest::qWaitFor([&] { return !target.urls.isEmpty(); }, 30000)) << "nothing arrived";
     EXPECT_TRUE(taken.isEmpty()) << "a picture slid back from a drop that was taken";
 }

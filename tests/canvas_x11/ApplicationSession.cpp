@@ -210,17 +210,29 @@ bool runsHelper(qint64 pid, const QString& program) {
 }
 
 double loadScale() {
-    // Some thirty runnable tasks on an eight-core machine.
-    constexpr double kGoalLoadPerCore = 4;
     double load = 0;
     if (::getloadavg(&load, 1) != 1)
         load = 0;
+    return loadScaleOf(load);
+}
+
+double loadScaleOf(double load) {
+    // Some thirty runnable tasks on an eight-core machine.
+    constexpr double kGoalLoadPerCore = 4;
     // The cores this process may run on: a run held to some of them shares those alone.
     cpu_set_t cores;
     CPU_ZERO(&cores);
     const int count = ::sched_getaffinity(0, sizeof cores, &cores) == 0 ? CPU_COUNT(&cores) : 0;
     const int usable = count > 0 ? count : std::max(1, QThread::idealThreadCount());
     return std::max(1.0, load / usable / kGoalLoadPerCore);
+}
+
+int runnableTasks() {
+    // The fourth field of the kernel's load line: runnable tasks now, then all tasks.
+    QFile line(QStringLiteral("/proc/loadavg"));
+    if (!line.open(QIODevice::ReadOnly))
+        return 0;
+    return line.readAll().split(' ').value(3).split('/').value(0).toInt();
 }
 
 qint64 sessionEndBoundMs() {

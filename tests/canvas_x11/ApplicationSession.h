@@ -79,6 +79,11 @@ inline constexpr double kMemoryBoundScale = 1.0;
 // How much slower than at its goal's load the machine runs: 1 up to some thirty runnable tasks on
 // eight cores (four a core), in proportion to the load beyond that.
 double loadScale();
+// The same for a load given: the runnable tasks counted while a test measured, say.
+double loadScaleOf(double load);
+// The tasks runnable at this moment. The load average follows them a minute late: a run that
+// started on an idle machine measures its first minute with the load of the idle one.
+int runnableTasks();
 // The most a session end may take: it is to end within a second at that load; beyond it each task
 // more slows it in proportion, and the sanitizers' bookkeeping too (kCpuBoundScale). Twice that,
 // for the moment the load average lags behind.

@@ -18,6 +18,9 @@ public:
     Qt::DropAction action = Qt::IgnoreAction;
     // What the source allowed: a file manager would move the original when Move is among them.
     Qt::DropActions offered;
+    // How often a drag over it was answered: a source that lets go before it has heard the answer
+    // drops nothing.
+    int answered = 0;
 
     DropWindow() {
         setAcceptDrops(true);
@@ -32,8 +35,14 @@ protected:
         p.drawRect(rect().adjusted(0, 0, -1, -1));
         p.drawText(rect(), Qt::AlignCenter, urls.isEmpty() ? "drop here" : urls.first().fileName());
     }
-    void dragEnterEvent(QDragEnterEvent* event) override { event->acceptProposedAction(); }
-    void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
+    void dragEnterEvent(QDragEnterEvent* event) override {
+        event->acceptProposedAction();
+        ++answered;
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override {
+        event->acceptProposedAction();
+        ++answered;
+    }
     void dropEvent(QDropEvent* event) override {
         urls = event->mimeData()->urls();
         formats = event->mimeData()->formats();
