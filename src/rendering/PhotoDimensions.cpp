@@ -65,6 +65,9 @@ struct Stored {
 };
 
 Stored& stored() {
+    // The caches its writes read are made first, so that they outlive it at the process's end.
+    fileSizes();
+    pairSizes();
     static Stored instance;
     return instance;
 }
@@ -140,17 +143,23 @@ bool slowToRead(const QString& path) {
 }
 
 struct Learning {
-    WorkQueue queue{QStringLiteral("local.vennimo.dimensions"), PhotoDimensions::kLearnWorkers};
-    WorkQueue slowQueue{QStringLiteral("local.vennimo.dimensions-slow"), PhotoDimensions::kSlowLearnWorkers};
     // Main thread only: the callbacks waiting for each key's read.
     QHash<QString, std::vector<std::pair<QPointer<QObject>, std::function<void()>>>> waiting;
     // Keys read and not yet handed over, and whether a hand-over is on its way to the main thread.
     std::mutex readLock;
     QStringList read;
     bool handOverPosted = false;
+    // Last, so that they go first: a read still running as the process ends is waited for while
+    // everything it writes to is still there.
+    WorkQueue queue{QStringLiteral("local.vennimo.dimensions"), PhotoDimensions::kLearnWorkers};
+    WorkQueue slowQueue{QStringLiteral("local.vennimo.dimensions-slow"), PhotoDimensions::kSlowLearnWorkers};
 };
 
 Learning& learning() {
+    // What a read uses is made before the queues, so that it outlives them at the process's end.
+    stored();
+    readerLock();
+    readerSlot();
     static Learning instance;
     // A read still queued once the application is gone is dropped rather than waited for, and
     // sizes not yet written are written now.

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -238,5 +240,36 @@ TEST(PhotoDimensions, ASlowPictureHoldsNoOrdinaryPhotoAndAnUnreadableOneIsReadOn
     EXPECT_TRUE(PhotoDimensions::settled(broken));
 }
 
+// The process ends (its static objects go) while a slow picture's size is still being read: the
+// read finishes into what is still there, and the process ends as it should.
+TEST(PhotoDimensionsDeathTest, AReadStillRunningAsTheProcessEndsFinishesIntoWhatIsStillThere) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atomic<bool> reading{false};
+            PhotoDimensions::setReaderForTesting([&reading](const QString& path) -> std::optional<QSize> {
+                if (path.endsWith(u".svg"_s)) {
+                    reading = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                }
+                return QSize(4, 3);
+            });
+            const QString folder = test::makeFolder(u"ending"_s);
+            QObject receiver;
+            // A size read and not yet handed to the main thread, which never gets to it.
+            const Photo photo = test::writePhoto(folder, u"photo"_s, {30, 40});
+            PhotoDimensions::learn(photo, &receiver, [] {});
+            while (!PhotoDimensions::settled(photo))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const Photo drawing = test::photoFor(folder + u"/drawing.svg"_s, {}, u"1-d"_s);
+            test::writeFile(drawing.path, "<svg/>");
+            PhotoDimensions::learn(drawing, &receiver, [] {});
+            while (!reading)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 } // namespace
 } // namespace vennimo
