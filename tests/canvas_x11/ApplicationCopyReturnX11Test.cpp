@@ -275,12 +275,8 @@ protected:
         QImage heldLook;
         QProcess gesture;
         pegGesture(pressed, to, {}, [&] {
-            QTest::qWait(300);
-            trail.poll();
-            // The drag picture is the window that followed the pointer all the way.
-            for (const WindowTrail::Window& w : trail.windows())
-                if (!w.gone && w.places.size() >= 6)
-                    dragID = w.id, held = w.places.last();
+            if (const std::optional<WindowTrail::Window> drag = trail.follower(to))
+                dragID = drag->id, held = drag->places.last();
             heldLook = grabScreenArea(held);
             gesture.start("xdotool", end);
         });

@@ -90,10 +90,8 @@ protected:
         const QPoint to(pressed.x() + 120, from.bottom() + 240);
         QImage look;
         pegGesture(pressed, to, [&] {
-            trail.poll();
-            for (const WindowTrail::Window& w : trail.windows())
-                if (!w.gone && w.places.size() >= 6)
-                    look = grabScreenArea(w.places.last());
+            if (const std::optional<WindowTrail::Window> drag = trail.follower(to))
+                look = grabScreenArea(drag->places.last());
         });
         // After the release the picture slides back onto the rope and goes.
         QTest::qWait(1500);

@@ -1,5 +1,8 @@
 #include "WindowTrail.h"
 
+#include <QElapsedTimer>
+#include <QTest>
+
 #include <cstdlib>
 #include <cstring>
 #include <xcb/shape.h>
@@ -133,6 +136,36 @@ bool WindowTrail::poll() {
         std::free(event);
     }
     return changed;
+}
+
+std::optional<WindowTrail::Window> WindowTrail::follower(QPoint pointer, int timeout) {
+    const auto travelled = [](const Window& w) {
+        return (w.places.last().topLeft() - w.places.first().topLeft()).manhattanLength();
+    };
+    QElapsedTimer waited;
+    QElapsedTimer still;
+    waited.start();
+    std::optional<Window> found;
+    do {
+        poll();
+        const Window* best = nullptr;
+        for (const Window& w : std::as_const(m_windows)) {
+            const bool nearer = (w.places.last().center() - pointer).manhattanLength() <
+                                (w.places.first().center() - pointer).manhattanLength();
+            if (!w.gone && nearer && (!best || travelled(w) > travelled(*best)))
+                best = &w;
+        }
+        if (!best) {
+            found.reset();
+        } else if (!found || found->id != best->id || found->places.last() != best->places.last()) {
+            found = *best;
+            still.start();
+        } else if (still.elapsed() >= 300) {
+            return found;
+        }
+        QTest::qWait(10);
+    } while (waited.elapsed() < timeout);
+    return found;
 }
 
 QImage WindowTrail::ownPixels(quint32 id) const {

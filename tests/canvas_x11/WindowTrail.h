@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QRect>
 #include <QRegion>
 #include <QtGlobal>
@@ -40,6 +41,11 @@ public:
     bool poll();
     // The program's windows mapped since the mark.
     const QList<Window>& windows() const { return m_windows; }
+    // The window that followed the pointer toward `pointer` the farthest and stands still: a drag
+    // picture. How many places it took tells nothing, nor does where it stopped: a busy program
+    // merges the pointer's steps, and Qt moves its drag picture a step or two behind the pointer.
+    // Polls until it has stood 300 ms, or `timeout` ms have gone.
+    std::optional<Window> follower(QPoint pointer, int timeout = 10000);
     // The order of the last event read, to tell what came before a moment from what came after.
     int order() const { return m_order; }
     // What a window of 32 bits draws itself, read from the X server: its own pixels with their

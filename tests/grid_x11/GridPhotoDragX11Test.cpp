@@ -103,12 +103,8 @@ protected:
         QRect held;
         QProcess escape;
         pegGesture(from, to, {}, [&] {
-            QTest::qWait(300);
-            trail.poll();
-            // The drag's picture is the window that followed the pointer all the way.
-            for (const WindowTrail::Window& w : trail.windows())
-                if (!w.gone && w.places.size() >= 6)
-                    dragID = w.id, held = w.places.last();
+            if (const std::optional<WindowTrail::Window> drag = trail.follower(to))
+                dragID = drag->id, held = drag->places.last();
             if (dragID != 0) {
                 result.dragLook = grabScreenArea(held);
                 result.dragLook.save(shots + "/" + name + "-carried.png");
