@@ -358,6 +358,14 @@ TEST(RopeScreenWithoutCompositorX11, ACompositingManagerSeesNoRequestOnAGoneWind
         std::printf("[ note ] the compositing manager as it started: %s\n", atStart.trimmed().constData());
 
     QByteArray applicationErrors;
+    // Each line the manager reports, with the round and the moment it was read by, so that a
+    // failure tells a start the manager met late from a quit.
+    QStringList reported;
+    const auto readReports = [&](int round, const char* moment) {
+        for (const QByteArray& line : compositor.readAll().split('\n'))
+            if (line.contains("error"))
+                reported << QString("round %1, %2: %3").arg(round).arg(moment).arg(QString::fromUtf8(line));
+    };
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
         QProcess app;
@@ -374,17 +382,16 @@ TEST(RopeScreenWithoutCompositorX11, ACompositingManagerSeesNoRequestOnAGoneWind
         // A manager merely starved of the processor looks idle by its processor time, so what
         // counts is that it has shown a window mapped after them.
         EXPECT_TRUE(caughtUp()) << "the compositing manager did not catch up with the start";
+        readReports(round, "by the quit");
         app.terminate();
         ASSERT_TRUE(app.waitForFinished(30000));
         applicationErrors += app.readAllStandardError();
         QTest::qWait(1000);
+        readReports(round, "after the quit");
     }
     compositor.terminate();
     ASSERT_TRUE(compositor.waitForFinished(10000));
-    QStringList reported;
-    for (const QByteArray& line : compositor.readAll().split('\n'))
-        if (line.contains("error"))
-            reported << QString::fromUtf8(line);
+    readReports(5, "at the manager's end");
     EXPECT_TRUE(reported.isEmpty()) << reported.join('\n').toStdString();
     QStringList own;
     for (const QByteArray& line : applicationErrors.split('\n'))
