@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <sys/stat.h>
@@ -72,12 +73,17 @@ protected:
     // SIGTERM to the application, bounded in time as a session gives it, and its figure printed.
     void endSession(QProcess& app, const char* what) {
         const Ending end = terminateCountingCpu(app);
-        std::printf("[ figure ] SIGTERM %s: exit after %lld ms, %.0f ms of CPU after the signal\n", what,
-                    static_cast<long long>(end.ms), end.cpuSeconds * 1000);
+        std::printf("[ figure ] SIGTERM %s: exit after %lld ms, %.0f ms of CPU after the signal, %d helpers "
+                    "working after it\n",
+                    what, static_cast<long long>(end.ms), end.cpuSeconds * 1000, end.helpers);
         ASSERT_TRUE(end.finished) << what;
         EXPECT_EQ(app.exitStatus(), QProcess::NormalExit) << what;
-        // A read that waited for what it links to would hold the exit for its whole 10 s bound.
-        EXPECT_LT(end.ms, 2500) << what << ": the session end waited for an SVG's reading";
+        // A session end has its goal's time, which a loaded machine stretches as it stretches every
+        // other session end's. A read that waited for what it links to would hold the exit for the
+        // rest of its 10 s bound, some 8 s after the signal: the bound stays below that.
+        constexpr qint64 kBelowAWaitedReadMs = 6000;
+        EXPECT_LT(end.ms, std::min(sessionEndBoundMs(), kBelowAWaitedReadMs))
+            << what << ": the session end waited for an SVG's reading";
         EXPECT_LT(end.cpuSeconds, 0.2 * cpuAfterSignalScale())
             << what << ": a reading under way was finished first";
     }
