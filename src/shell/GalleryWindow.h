@@ -289,6 +289,10 @@ private:
     QRegion m_drawnShape;
     // m_drawnShape was read from the frame last painted, before it was flushed.
     bool m_drawnShapeCurrent = false;
+    // The native window whose backing store holds a painted frame. A native window made anew has a
+    // backing store with no frame until its first paint, and at a device pixel ratio other than 1
+    // Qt's backing store does not survive being asked for that frame.
+    WId m_framePaintedWindow = 0;
 };
 
 } // namespace vennimo

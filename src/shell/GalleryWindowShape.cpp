@@ -100,6 +100,8 @@ void GalleryWindow::applyBoundingShape() {
 }
 
 bool GalleryWindow::readDrawnShape() {
+    if (m_framePaintedWindow == 0 || m_framePaintedWindow != internalWinId())
+        return false;
     QBackingStore* store = backingStore();
     QPaintDevice* device = store ? store->paintDevice() : nullptr;
     if (!device || device->devType() != QInternal::Image)
@@ -117,6 +119,7 @@ void GalleryWindow::cutBeforeFlush() {
     // cut came a turn later. So what the frame gives up is cut away before it goes out, on the
     // same connection, ahead of its pixels; what it takes in is cut after, when applyCombinedShape
     // sends the frame there again.
+    m_framePaintedWindow = internalWinId();
     forgetShapeOfGoneWindow();
     if (!wantsBoundingShape() || !readDrawnShape())
         return;

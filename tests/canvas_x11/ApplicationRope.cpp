@@ -208,6 +208,11 @@ QPoint printPoint(const QRect& window, double x) {
     return onScreen(window, rope.pointAlong(rope.supportFraction(x)) + QPointF(0, kPegToPaper));
 }
 
+QPoint scaledPrintPoint(const QRect& window, double x, double scale) {
+    const QRect logical(window.topLeft(), (QSizeF(window.size()) / scale).toSize());
+    return window.topLeft() + QPointF(QPointF(printPoint(logical, x) - window.topLeft()) * scale).toPoint();
+}
+
 bool near(const QPoint& a, const QPoint& b, int tolerance) {
     return (a - b).manhattanLength() <= tolerance;
 }

@@ -71,6 +71,8 @@ ClotheslineRopeGeometry restingRope(const QRect& window);
 int canvasTop(const QRect& window);
 QPoint onScreen(const QRect& window, QPointF canvasPoint);
 QPoint printPoint(const QRect& window, double x);
+// The same for an application drawing at `scale` device pixels a point, `window` in device pixels.
+QPoint scaledPrintPoint(const QRect& window, double x, double scale);
 bool near(const QPoint& a, const QPoint& b, int tolerance = 3);
 // Saves `count` photograph-like pictures named "<prefix>-1.jpg"... into the Desktop folder and
 // waits until all of them have places on the rope and the rope has settled under them.

@@ -54,13 +54,6 @@ QStringList ropeOrder(const QString& folder, int count) {
     return order;
 }
 
-// A point on the paper of the print at placement x, for an application drawing at `scale`
-// device pixels a point.
-QPoint scaledPrintPoint(const QRect& window, double x, int scale) {
-    const QRect logical(window.topLeft(), window.size() / scale);
-    return window.topLeft() + (printPoint(logical, x) - window.topLeft()) * scale;
-}
-
 bool moveTo(const QPoint& p, int settleMs = 200) {
     return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, settleMs);
 }
