@@ -75,14 +75,17 @@ QRegion AlphaShapeRegion::of(const QImage& frame, int spread, int maximumRectang
     if (!frame.hasAlphaChannel())
         return QRegion(frame.rect());
     spread = std::clamp(spread, 0, kMaximumSpread);
-    const QImage argb =
-        frame.format() == QImage::Format_ARGB32_Premultiplied || frame.format() == QImage::Format_ARGB32
-            ? frame
-            : frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage argb = frame.format() == QImage::Format_ARGB32_Premultiplied
+                            ? frame
+                            : frame.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     const int width = argb.width();
     const int height = argb.height();
-    // Alpha sits in the top byte, so "at least half opaque" is one unsigned compare.
+    // Alpha sits in the top byte: most pixels of a frame are clear or opaque, one unsigned
+    // compare each; only the translucent ones are looked at closer.
     constexpr quint32 kOpaqueFrom = quint32(kMinimumAlpha) << 24;
+    const auto shows = [](quint32 pixel) {
+        return pixel >= 0xff000000u || (pixel >= kOpaqueFrom && AlphaMaskedPicture::shows(pixel));
+    };
 
     // The opaque spans of every row, widened sideways; `starts[y]` indexes row y's first span.
     std::vector<Span> spans;
@@ -93,12 +96,12 @@ QRegion AlphaShapeRegion::of(const QImage& frame, int spread, int maximumRectang
         const size_t rowStart = spans.size();
         int x = 0;
         while (x < width) {
-            while (x < width && line[x] < kOpaqueFrom)
+            while (x < width && !shows(line[x]))
                 ++x;
             if (x == width)
                 break;
             const int first = x;
-            while (x < width && line[x] >= kOpaqueFrom)
+            while (x < width && shows(line[x]))
                 ++x;
             const Span widened{std::max(first - spread, 0), std::min(x + spread, width)};
             if (spans.size() > rowStart)

@@ -8,8 +8,9 @@
 namespace vennimo {
 
 // Where a translucent window shows on a desktop without a compositing manager: its alpha is then
-// ignored and a clear pixel shows black, so the window is cut to the pixels of its frame that are
-// at least half opaque, like AlphaMaskedPicture cuts a panel. The cut can be widened by a few
+// ignored and a clear pixel shows black, so the window is cut to the pixels of its frame that show
+// (at least half opaque and no shadow's, AlphaMaskedPicture::shows), like AlphaMaskedPicture cuts
+// a panel. The cut can be widened by a few
 // pixels on every side, for pictures whose thin lines are fainter than half.
 class AlphaShapeRegion {
 public:

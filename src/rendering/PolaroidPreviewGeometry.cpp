@@ -1,6 +1,9 @@
 #include "rendering/PolaroidPreviewGeometry.h"
 
+#include <QVector>
+
 #include <algorithm>
+#include <cmath>
 
 namespace vennimo {
 
@@ -50,6 +53,44 @@ QRectF PolaroidPreviewGeometry::fittedFrame(QSizeF size, QPointF around, const Q
     const double y =
         std::min(std::max(bounds.top(), bounds.bottom() - h), std::max(bounds.top(), around.y() - h / 2));
     return QRectF(x, y, w, h);
+}
+
+QRegion PolaroidPreviewGeometry::roundedCut(const QRectF& rect, double radius) {
+    if (rect.isEmpty())
+        return {};
+    radius = std::clamp(radius, 0.0, std::min(rect.width(), rect.height()) / 2);
+    // Rows whose centres lie within the corners' reach are drawn narrower; the rows between them
+    // are all alike and make one band.
+    QVector<QRect> rects;
+    const int top = int(std::ceil(rect.top() - 0.5));
+    const int bottom = int(std::floor(rect.bottom() - 0.5));
+    QRect band;
+    for (int y = top; y <= bottom; ++y) {
+        const double centre = y + 0.5;
+        const double fromEdge = std::min(centre - rect.top(), rect.bottom() - centre);
+        double inset = 0;
+        if (fromEdge < radius) {
+            const double dy = radius - fromEdge;
+            inset = radius - std::sqrt(radius * radius - dy * dy);
+        }
+        const int left = int(std::ceil(rect.left() + inset - 0.5));
+        const int right = int(std::floor(rect.right() - inset - 0.5));
+        if (right < left) {
+            continue;
+        }
+        if (band.isValid() && band.left() == left && band.right() == right && band.bottom() == y - 1) {
+            band.setBottom(y);
+            continue;
+        }
+        if (band.isValid())
+            rects.append(band);
+        band = QRect(QPoint(left, y), QPoint(right, y));
+    }
+    if (band.isValid())
+        rects.append(band);
+    QRegion region;
+    region.setRects(rects.constData(), int(rects.size()));
+    return region;
 }
 
 } // namespace vennimo

@@ -2,6 +2,7 @@
 
 #include <QPointF>
 #include <QRectF>
+#include <QRegion>
 #include <QSizeF>
 
 namespace vennimo {
@@ -25,6 +26,9 @@ struct PolaroidPreviewGeometry {
     // The panel's frame centred on `around` where it fits, pushed inside `bounds` where it does
     // not, and aligned to the bounds' minimum edges when it is larger than them.
     static QRectF fittedFrame(QSizeF size, QPointF around, const QRectF& bounds);
+    // The whole pixels whose centres lie inside a rounded rectangle: where an antialiased fill of
+    // it is at least half opaque, worked out from its outline instead of drawn and scanned.
+    static QRegion roundedCut(const QRectF& rect, double radius);
 
     bool operator==(const PolaroidPreviewGeometry&) const = default;
 };

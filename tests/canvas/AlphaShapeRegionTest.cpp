@@ -16,8 +16,7 @@ QImage clear(int width, int height, QImage::Format format = QImage::Format_ARGB3
     return image;
 }
 
-// The same cut worked out pixel by pixel: shown where any pixel within `spread` (a square) is at
-// least half opaque.
+// The same cut worked out pixel by pixel: shown where any pixel within `spread` (a square) shows.
 QRegion bruteForce(const QImage& frame, int spread) {
     QRegion region;
     for (int y = 0; y < frame.height(); ++y)
@@ -26,8 +25,7 @@ QRegion bruteForce(const QImage& frame, int spread) {
             for (int dy = -spread; dy <= spread && !shown; ++dy)
                 for (int dx = -spread; dx <= spread && !shown; ++dx) {
                     const QPoint p(x + dx, y + dy);
-                    shown =
-                        frame.rect().contains(p) && qAlpha(frame.pixel(p)) >= AlphaShapeRegion::kMinimumAlpha;
+                    shown = frame.rect().contains(p) && AlphaMaskedPicture::shows(frame.pixel(p));
                 }
             if (shown)
                 region += QRect(x, y, 1, 1);
@@ -62,6 +60,34 @@ TEST(AlphaShapeRegion, CutsToThePixelsAtLeastHalfOpaqueWidenedAndClippedToTheFra
     QImage opaque(7, 5, QImage::Format_RGB32);
     opaque.fill(Qt::black);
     EXPECT_EQ(AlphaShapeRegion::of(opaque, 1), QRegion(0, 0, 7, 5)) << "no alpha: the whole frame shows";
+}
+
+TEST(AlphaShapeRegion, ShadowsThatAddUpBeyondHalfStayCutAwayWhileTranslucentColoursShow) {
+    // A pile of prints, each a light paper over a soft black shadow a little lower: where a dozen
+    // shadows overlap they are well over half opaque, and the X server would show them black.
+    QImage frame = clear(120, 60);
+    {
+        QPainter p(&frame);
+        for (int i = 0; i < 12; ++i) {
+            p.fillRect(QRect(10 + 4 * i, 14, 40, 36), QColor(0, 0, 0, 56));
+            p.fillRect(QRect(10 + 4 * i, 10, 40, 36), QColor(244, 240, 232));
+        }
+        p.fillRect(QRect(100, 10, 6, 6), QColor(0, 0, 0));
+        p.fillRect(QRect(100, 30, 6, 6), QColor(230, 180, 90, 160));
+    }
+    ASSERT_GT(qAlpha(frame.pixel(60, 48)), 200) << "the shadows add up";
+    const QRegion cut = AlphaShapeRegion::of(frame, 0);
+    EXPECT_FALSE(cut.contains(QPoint(60, 48))) << "the pile's shadow is cut away";
+    EXPECT_TRUE(cut.contains(QPoint(60, 20))) << "the paper shows";
+    EXPECT_TRUE(cut.contains(QPoint(102, 12))) << "an opaque black shows";
+    EXPECT_TRUE(cut.contains(QPoint(102, 32))) << "a translucent colour shows";
+    EXPECT_TRUE(cut.xored(bruteForce(frame, 0)).isEmpty());
+
+    EXPECT_FALSE(AlphaMaskedPicture::shows(qRgba(0, 0, 0, 200)));
+    EXPECT_FALSE(AlphaMaskedPicture::shows(qRgba(30, 30, 30, 200)));
+    EXPECT_TRUE(AlphaMaskedPicture::shows(qRgba(60, 40, 20, 200)));
+    EXPECT_TRUE(AlphaMaskedPicture::shows(qRgba(0, 0, 0, 255)));
+    EXPECT_FALSE(AlphaMaskedPicture::shows(qRgba(120, 120, 120, 120)));
 }
 
 TEST(AlphaShapeRegion, AgreesWithAPixelByPixelCutOnStrandsAndNoise) {
@@ -107,7 +133,7 @@ TEST(AlphaShapeRegion, AgreesWithAPixelByPixelCutOnStrandsAndNoise) {
 
 namespace {
 
-// Where `region` leaves out a pixel of `frame` that is at least half opaque, or strays outside the
+// Where `region` leaves out a pixel of `frame` that shows, or strays outside the
 // frame; empty when it holds every drawn pixel.
 QString missedPixel(const QImage& frame, const QRegion& region) {
     if (!QRegion(frame.rect()).contains(region.boundingRect()))
@@ -124,7 +150,7 @@ QString missedPixel(const QImage& frame, const QRegion& region) {
         const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         const uchar* shown = cover.constScanLine(y);
         for (int x = 0; x < frame.width(); ++x)
-            if (qAlpha(line[x]) >= AlphaShapeRegion::kMinimumAlpha && shown[x] == 0)
+            if (AlphaMaskedPicture::shows(qPremultiply(line[x])) && shown[x] == 0)
                 return QStringLiteral("%1,%2").arg(x).arg(y);
     }
     return {};

@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -156,6 +157,50 @@ TEST(PolaroidPreviewGeometry, LayoutAndPanelPlacement) {
     const double copy = PreviewToolbarMetrics::width(u"拷贝"_s);
     EXPECT_TRUE(copy == std::ceil(copy) && copy > 24 + 20) << "two 13 point characters, padding, rounded up";
     EXPECT_GT(PreviewToolbarMetrics::width(u"移到废纸篓"_s), copy);
+}
+
+TEST(PolaroidPreviewGeometry, ThePapersCutHoldsThePixelsItsDrawingShowsAtLeastHalf) {
+    // What the drawn paper shows at least half opaque, pixel by pixel, for the cut to agree with.
+    const auto drawn = [](const QRectF& paper, double radius, QSize panel) {
+        QImage image(panel, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(250, 248, 242));
+        painter.drawRoundedRect(paper, radius, radius);
+        painter.end();
+        QRegion shown;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(image.pixel(x, y)) >= 128)
+                    shown += QRect(x, y, 1, 1);
+        return shown;
+    };
+    const auto area = [](const QRegion& region) {
+        qint64 pixels = 0;
+        for (const QRect& r : region)
+            pixels += qint64(r.width()) * r.height();
+        return pixels;
+    };
+    const QSize panel(140, 120);
+    for (const QRectF& paper :
+         {QRectF(16, 16, 100, 80), QRectF(16.5, 15.25, 97.75, 83.4), QRectF(3.3, 7.7, 60, 33)}) {
+        for (const double radius : {2.0, 12.0}) {
+            const QRegion cut = PolaroidPreviewGeometry::roundedCut(paper, radius);
+            const QRegion reference = drawn(paper, radius, panel);
+            // Pixels covered just about half way may go either way; a corner or an edge may not.
+            EXPECT_LE(area(cut.xored(reference)), 8)
+                << "paper " << paper.x() << "," << paper.y() << " " << paper.width() << "x" << paper.height()
+                << " radius " << radius;
+            EXPECT_EQ(cut.boundingRect(), reference.boundingRect());
+        }
+    }
+    EXPECT_EQ(PolaroidPreviewGeometry::roundedCut(QRectF(10, 20, 30, 40), 0), QRegion(10, 20, 30, 40));
+    EXPECT_TRUE(PolaroidPreviewGeometry::roundedCut(QRectF(), 2).isEmpty());
+    EXPECT_EQ(area(PolaroidPreviewGeometry::roundedCut(QRectF(0, 0, 20, 20), 100)),
+              area(drawn(QRectF(0, 0, 20, 20), 10, QSize(20, 20))))
+        << "a radius beyond half the side makes a circle";
 }
 
 } // namespace

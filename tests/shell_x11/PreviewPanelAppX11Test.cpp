@@ -1,9 +1,11 @@
 #include "canvas_x11/ApplicationRope.h"
 #include "canvas_x11/PhotoLikeImages.h"
+#include "canvas_x11/WindowPing.h"
 #include "rope/ClotheslineRopeGeometry.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -334,5 +336,58 @@ TEST(PreviewPanelAppWithoutCompositorX11, ThePanelShowsNoBlackFrameAroundItsPape
     // Space opens it again on the selected print.
     ASSERT_TRUE(xdotool({"key", "space"}, 300));
     expectNoFrame("56-no-compositor-preview-space.png");
+    ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
+}
+
+// Each page of photos of other shapes has a paper of its own, cut anew where no compositing manager
+// blends the panel: the cut drawn and scanned pixel by pixel, and the shadow it throws away blurred
+// all the same, held the main thread three times as long as paging with a compositor.
+TEST(PreviewPanelAppWithoutCompositorX11, PagingThroughPhotosOfManyShapesHoldsTheMainThreadLittle) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString shots = applicationShots();
+    Backdrop backdrop(Backdrop::Tone::Dark);
+    ASSERT_TRUE(backdrop.cover());
+    const QString desktop = makeWatchedFolders();
+    QProcess app;
+    const auto stop = stopAtEnd(app);
+    ASSERT_TRUE(startApplication(app));
+    constexpr int kPhotos = 10;
+    for (int i = 0; i < kPhotos; ++i)
+        ASSERT_TRUE(makePhotoLikeImage(QSize(700 + 130 * i, 1500 - 90 * i), i + 11)
+                        .save(QString("%1/shape-%2.jpg").arg(desktop).arg(i), "JPEG", 85));
+    ASSERT_TRUE(QTest::qWaitFor([] { return placements().size() == kPhotos; }, 60000));
+    QTest::qWait(2500); // the rope settles under its prints
+    const QList<double> xs = placementXs();
+    const std::optional<QRect> window = applicationWindow(app.processId());
+    ASSERT_TRUE(window);
+    const QString ropeId = widestWindowId(app.processId());
+    ASSERT_FALSE(ropeId.isEmpty());
+
+    // All selected, the panel opens on the first along the rope and pages on to the last.
+    ASSERT_TRUE(moveTo(printPoint(*window, xs[0])) && xdotool({"click", "1"}, 600));
+    ASSERT_TRUE(xdotool({"key", "ctrl+a"}, 600));
+    ASSERT_TRUE(xdotool({"key", "space"}, 300));
+    ASSERT_TRUE(QTest::qWaitFor([] { return panelFrame().has_value(); }, 30000)) << "the panel";
+    QTest::qWait(1500);
+    qint64 longest = 0;
+    for (int page = 1; page < kPhotos; ++page) {
+        ASSERT_TRUE(xdotool({"key", "Right"}, 0));
+        QElapsedTimer paging;
+        paging.start();
+        while (paging.elapsed() < 700) {
+            const std::optional<qint64> answer = pingWindow(ropeId, 10000);
+            ASSERT_TRUE(answer) << "the main thread did not answer on page " << page + 1;
+            longest = std::max(longest, *answer);
+            QTest::qWait(20);
+        }
+    }
+    if (const std::optional<QRect> panel = panelFrame())
+        grabScreenArea(panel->adjusted(-20, -20, 20, 20)).save(shots + "/57-no-compositor-last-page.png");
+    std::printf("[ figure ] paging %d photos of as many shapes without a compositor: the main thread held "
+                "%lld ms at most\n",
+                kPhotos, static_cast<long long>(longest));
+    // A page's own work, its picture drawn at the panel's size, takes a few tens of milliseconds.
+    EXPECT_LT(longest, 150 * loadScale() * kCpuBoundScale) << "a page held the main thread";
     ASSERT_TRUE(xdotool({"key", "Escape"}, 800));
 }
