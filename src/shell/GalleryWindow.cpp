@@ -236,6 +236,7 @@ void GalleryWindow::setClotheslineStyle(bool clothesline) {
     setIgnoresMouseEvents(false);
     m_interactiveAreas.clear();
     m_canvasPaths.clear();
+    m_canvasRegions.clear();
     m_knotResizePaths.clear();
     m_ropeMovePath.reset();
     m_pointerGeometryRevision += 4;

@@ -225,6 +225,8 @@ private:
     std::function<bool(QKeyEvent*)> m_galleryKeyboardHandler;
     QList<QRectF> m_interactiveAreas;
     QList<QPainterPath> m_canvasPaths;
+    // The region of each of m_canvasPaths, in whole pixels.
+    QList<QRegion> m_canvasRegions;
     QList<QPainterPath> m_knotResizePaths;
     std::optional<KnotResize> m_knotResize;
     bool m_clotheslineDragActive = false;

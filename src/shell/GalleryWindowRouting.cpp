@@ -44,23 +44,43 @@ void GalleryWindow::setInteractiveAreas(QList<QRectF> areas) {
     applyInputShape();
 }
 
+// The rope publishes its areas again whenever anything on it may have moved, most often with the
+// same outlines: only a change makes the input shape anew.
+
 void GalleryWindow::setKnotResizePaths(QList<QPainterPath> paths) {
+    if (paths == m_knotResizePaths)
+        return;
     m_knotResizePaths = std::move(paths);
     geometryChanged();
 }
 
 void GalleryWindow::setRopeMovePath(std::optional<QPainterPath> path) {
+    if (path == m_ropeMovePath)
+        return;
     m_ropeMovePath = std::move(path);
     geometryChanged();
 }
 
 void GalleryWindow::setRopeDropPath(std::optional<QPainterPath> path) {
+    if (path == m_ropeDropPath)
+        return;
     m_ropeDropPath = std::move(path);
     geometryChanged();
 }
 
 void GalleryWindow::setCanvasPaths(QList<QPainterPath> paths) {
+    if (paths == m_canvasPaths)
+        return;
+    // Each print's outline keeps its region while it stays where it was in the list: a frame that
+    // moves a few prints of a thousand makes only theirs anew.
+    QList<QRegion> regions;
+    regions.reserve(paths.size());
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        regions.append(i < m_canvasPaths.size() && i < m_canvasRegions.size() && paths[i] == m_canvasPaths[i]
+                           ? m_canvasRegions[i]
+                           : regionOf(paths[i]));
     m_canvasPaths = std::move(paths);
+    m_canvasRegions = std::move(regions);
     geometryChanged();
 }
 
@@ -94,8 +114,8 @@ QRegion GalleryWindow::hitRegion() const {
     QRegion region;
     for (const QRectF& area : m_interactiveAreas)
         region += area.toAlignedRect();
-    for (const QPainterPath& path : m_canvasPaths)
-        region += regionOf(path);
+    for (const QRegion& print : m_canvasRegions)
+        region += print;
     for (const QPainterPath& path : m_knotResizePaths)
         region += regionOf(path);
     if (m_ropeDropPath)

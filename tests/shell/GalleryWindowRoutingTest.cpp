@@ -114,6 +114,46 @@ TEST(GalleryWindowRouting, CachesTheDecisionUntilSomethingChanges) {
     EXPECT_FALSE(w.window->ignoresMouseEvents()) << "new canvas paths always test again";
 }
 
+TEST(GalleryWindowRouting, TheSameOutlinesPublishedAgainChangeNothingAndAMovedOneIsTakenAnew) {
+    RoutedWindow w;
+    QList<QPainterPath> prints;
+    for (int i = 0; i < 3; ++i) {
+        QPainterPath print;
+        print.addRect(50 + 120 * i, 100, 100, 50);
+        prints.append(print);
+    }
+    w.window->setCanvasPaths(prints);
+    QPainterPath grip, knot;
+    grip.addRect(300, 40, 200, 30);
+    knot.addEllipse(QPointF(10, 60), 8, 8);
+    w.window->setRopeMovePath(grip);
+    w.window->setRopeDropPath(grip);
+    w.window->setKnotResizePaths({knot});
+    const auto revision = w.window->pointerGeometryRevision();
+    // A frame of the rope publishes everything again, mostly unchanged.
+    w.window->setCanvasPaths(prints);
+    w.window->setRopeMovePath(grip);
+    w.window->setRopeDropPath(grip);
+    w.window->setKnotResizePaths({knot});
+    EXPECT_EQ(w.window->pointerGeometryRevision(), revision) << "nothing changed, nothing to make anew";
+
+    // One print of three moves: the clicks follow it, the others keep theirs.
+    prints[1] = QPainterPath();
+    prints[1].addRect(170, 160, 100, 50);
+    w.window->setCanvasPaths(prints);
+    EXPECT_GT(w.window->pointerGeometryRevision(), revision);
+    const QRegion hits = w.window->hitRegion();
+    EXPECT_TRUE(hits.contains(QPoint(220, 180))) << "where the print went";
+    EXPECT_FALSE(hits.contains(QPoint(220, 120))) << "where it was";
+    EXPECT_TRUE(hits.contains(QPoint(100, 120)));
+    EXPECT_TRUE(hits.contains(QPoint(340, 120)));
+    // A print gone, and the list shorter: what it covered lets clicks through.
+    prints.removeFirst();
+    w.window->setCanvasPaths(prints);
+    EXPECT_FALSE(w.window->hitRegion().contains(QPoint(100, 120)));
+    EXPECT_TRUE(w.window->hitRegion().contains(QPoint(340, 120)));
+}
+
 TEST(GalleryWindowRouting, TakesEverythingWhileAModalDialogIsOpen) {
     RoutedWindow w;
     w.publishPrint();
