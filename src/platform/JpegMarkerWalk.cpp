@@ -239,7 +239,7 @@ public:
             const uchar* body = nullptr;
             if (m_bytes.at(bodyAt, qsizetype(size), &body) < size)
                 return ended();
-            if (lookedPast(size))
+            if (lookedPast(code == 0xE1 ? size - kExifSignatureBytes : size))
                 return ended();
             if (code == 0xE1) {
                 m_exifSeen = true;
