@@ -523,7 +523,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
     // read in: the items of a drop of large progressive photos or HEICs wait holding no bytes. The
     // header of what was opened sizes the room; the copy's own decides in the end.
     Working working;
-    working.bytes = ImageDecoder::workingBytesOf(QStringLiteral("/proc/self/fd/%1").arg(*fd));
+    working.bytes = ImageDecoder::workingBytesOf(QStringLiteral("/proc/self/fd/%1").arg(*fd), stop);
     working.room = reserveWorking(working.bytes);
     // The wait for room may have outlasted the drop.
     if (stopped(stop))

@@ -352,7 +352,7 @@ Result<QImage> unlessStopped(Result<QImage> image, const std::function<bool()>& 
 
 } // namespace
 
-qint64 ImageDecoder::workingBytesOf(const QString& path) {
+qint64 ImageDecoder::workingBytesOf(const QString& path, const std::function<bool()>& stop) {
     const auto source = openFile(path);
     if (!source)
         return 0;
@@ -367,7 +367,7 @@ qint64 ImageDecoder::workingBytesOf(const QString& path) {
         return header ? header->workingBytes : 0;
     }
     if (JpegDecoder::isJpeg(source->head)) {
-        const auto header = jpegHeader(*source);
+        const auto header = jpegHeader(*source, stop);
         return header ? header->workingBytes : 0;
     }
     return 0;

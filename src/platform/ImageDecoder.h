@@ -66,8 +66,9 @@ public:
     static Result<QImage> decode(const QByteArray& data);
 
     // ImageHeader::workingBytes of a file whose header is cheap to read (JPEG, HEIF, AVIF); 0 for
-    // other formats and for what cannot be read.
-    static qint64 workingBytesOf(const QString& path);
+    // other formats, for what cannot be read, and once `stop` answers true (asked as a JPEG's
+    // markers are looked through).
+    static qint64 workingBytesOf(const QString& path, const std::function<bool()>& stop = {});
 
     // Decodings that a stop could not end and that were left to finish on their own threads once
     // the process announced its end (HEIF, whose decoder cannot be interrupted). While any runs,

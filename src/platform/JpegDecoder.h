@@ -50,15 +50,16 @@ public:
     // that is 14 million block passes. Twice that leaves room, and keeps a crafted picture of
     // empty arithmetic-coded scans near a second of work.
     static constexpr qint64 kMaxScanBlocks = 32'000'000;
-    // How much scan data a header read looks through for further scans; a decoding looks at all
-    // of it before it starts.
+    // How much a header read looks through, fill and the segments it reads as much as the scan
+    // data it looks through for further scans; a decoding looks at all of it before it starts.
     static constexpr qsizetype kScanCountBytes = 1 << 20;
 
     // Whether the bytes start as a JPEG does.
     static bool isJpeg(const QByteArray& head);
 
-    // The size and orientation, with the scans counted within the first kScanCountBytes of scan
-    // data (segments are stepped over, never read). Unreadable for damaged markers, a frame that
+    // The size and orientation, with the scans counted within the first kScanCountBytes looked
+    // through (segments other than the frame, the scans' headers and the EXIF block are stepped
+    // over, never read): no scan begun by then is unreadable, as are damaged markers, a frame that
     // libjpeg cannot decode, and a picture past kMaxSegments, kMaxScans or kMaxScanBlocks; too
     // large past kMaxCoefficientBytes. Cheap: no marker is kept and no pixel decoded. A stop
     // answered true ends the walk with ECANCELED.

@@ -27,6 +27,7 @@ constexpr int kMaxComponents = 10;
 constexpr int kMaxComponentsInScan = 4;
 constexpr int kMaxSampling = 4;
 constexpr qint64 kBlockBytes = 64 * 2;
+constexpr qsizetype kExifSignatureBytes = 6;
 
 // The bytes of a file or of memory at any offset, a file read through a window so that stepping
 // over a segment costs nothing and looking at one costs one read.
@@ -165,11 +166,10 @@ public:
         if (m_bytes.at(0, 2, &head) < 2 || head[0] != kMarker || head[1] != 0xD8)
             return image_decoding::unreadable();
         qint64 pos = 2;
-        qint64 looked = 0;
         for (;;) {
             // A stop is looked at once a chunk's worth of data has been looked through.
-            if (m_stop && looked >= kChunkBytes) {
-                looked = 0;
+            if (m_stop && m_sinceStop >= kChunkBytes) {
+                m_sinceStop = 0;
                 if (m_stop())
                     return Error::fromErrno(ECANCELED);
             }
@@ -181,37 +181,37 @@ public:
                 return ended();
             const void* found = std::memchr(span, kMarker, size_t(got));
             const qint64 at = found != nullptr ? pos + (static_cast<const uchar*>(found) - span) : pos + got;
-            looked += at - pos;
-            if (scanDataPast(at - pos))
-                return m_layout;
+            if (lookedPast(at - pos))
+                return ended();
             if (found == nullptr) {
                 pos = at;
                 continue;
             }
             qint64 marker = at;
             int code = m_bytes.byteAt(marker + 1);
-            while (code == kMarker && (++looked & (kChunkBytes - 1)) != 0)
+            for (qint64 run = 1; code == kMarker && run < kChunkBytes; ++run)
                 code = m_bytes.byteAt(++marker + 1);
             if (code == kMarker) {
                 // A long run of fill: looked at again from where it got to, after the stop.
-                if (scanDataPast(marker - at))
-                    return m_layout;
+                if (lookedPast(marker - at))
+                    return ended();
                 pos = marker;
                 continue;
             }
             if (code < 0)
                 return ended();
-            if (code == 0x00 || code == 0x01 || code == 0xD8 || (code >= 0xD0 && code <= 0xD7)) {
+            // The marker and what precedes it, or the two bytes of a segment's length besides.
+            const bool segment = !(code == 0x00 || code == 0x01 || code == 0xD8 ||
+                                   (code >= 0xD0 && code <= 0xD7) || code == 0xD9);
+            if (lookedPast(marker + (segment ? 4 : 2) - at))
+                return ended();
+            if (!segment) {
                 // Stuffed bytes and restart markers are scan data too, however little lies between.
-                looked += marker + 2 - at;
-                if (scanDataPast(marker + 2 - at))
-                    return m_layout;
+                if (code == 0xD9)
+                    return ended();
                 pos = marker + 2;
                 continue;
             }
-            if (code == 0xD9)
-                return ended();
-            m_inScan = false;
             const uchar* lengthBytes = nullptr;
             if (m_bytes.at(marker + 2, 2, &lengthBytes) < 2)
                 return ended();
@@ -220,16 +220,34 @@ public:
             if (length < 2 || ++m_segments > JpegDecoder::kMaxSegments)
                 return image_decoding::unreadable();
             pos = marker + 2 + length;
-            if (!isFrame(code) && code != 0xDA && code != 0xE1)
+            const qint64 bodyAt = marker + 4, size = length - 2;
+            // Only the EXIF block's body is read of the APP1 segments: XMP and its extensions share
+            // the marker, and come to megabytes in some photos.
+            if (code == 0xE1 && (m_exifSeen || size < kExifSignatureBytes))
                 continue;
-            const uchar* body = nullptr;
-            if (m_bytes.at(marker + 4, qsizetype(length - 2), &body) < length - 2)
-                return ended();
             if (code == 0xE1) {
-                readExif(body, length - 2);
+                const uchar* signature = nullptr;
+                if (m_bytes.at(bodyAt, kExifSignatureBytes, &signature) < kExifSignatureBytes)
+                    return ended();
+                if (lookedPast(kExifSignatureBytes))
+                    return ended();
+                if (std::memcmp(signature, "Exif\0\0", kExifSignatureBytes) != 0)
+                    continue;
+            } else if (!isFrame(code) && code != 0xDA) {
                 continue;
             }
-            const Result<bool> done = isFrame(code) ? frame(code, body, length - 2) : scan(body, length - 2);
+            const uchar* body = nullptr;
+            if (m_bytes.at(bodyAt, qsizetype(size), &body) < size)
+                return ended();
+            if (lookedPast(code == 0xE1 ? size - kExifSignatureBytes : size))
+                return ended();
+            if (code == 0xE1) {
+                m_exifSeen = true;
+                m_layout.orientation =
+                    exifOrientation(body + kExifSignatureBytes, size - kExifSignatureBytes);
+                continue;
+            }
+            const Result<bool> done = isFrame(code) ? frame(code, body, size) : scan(body, size);
             if (!done)
                 return done.error();
             if (*done)
@@ -238,9 +256,11 @@ public:
     }
 
 private:
-    // Counts `bytes` more of a scan's data; true once a header read has looked through enough.
-    bool scanDataPast(qint64 bytes) {
-        return m_inScan && (m_scanBytes += bytes) > JpegDecoder::kScanCountBytes &&
+    // Counts `bytes` more looked through, whatever they are: fill, segments read, scan data. True
+    // once a header read has looked through as much as it may.
+    bool lookedPast(qint64 bytes) {
+        m_sinceStop += bytes;
+        return (m_lookedBytes += bytes) > JpegDecoder::kScanCountBytes &&
                m_reach == JpegMarkerWalk::Reach::header;
     }
 
@@ -249,13 +269,6 @@ private:
         if (m_layout.scans == 0)
             return image_decoding::unreadable();
         return m_layout;
-    }
-
-    void readExif(const uchar* body, qint64 size) {
-        if (m_exifSeen || size < 6 || std::memcmp(body, "Exif\0\0", 6) != 0)
-            return;
-        m_exifSeen = true;
-        m_layout.orientation = exifOrientation(body + 6, size - 6);
     }
 
     Result<bool> frame(int code, const uchar* body, qint64 size) {
@@ -315,7 +328,6 @@ private:
             if (m_layout.coefficientBytes > JpegDecoder::kMaxCoefficientBytes)
                 return image_decoding::tooLarge();
         }
-        m_inScan = true;
         return false;
     }
 
@@ -325,10 +337,10 @@ private:
     JpegLayout m_layout;
     std::vector<Component> m_components;
     bool m_progressive = false;
-    bool m_inScan = false;
     bool m_exifSeen = false;
     int m_segments = 0;
-    qint64 m_scanBytes = 0;
+    qint64 m_lookedBytes = 0;
+    qint64 m_sinceStop = 0;
 };
 
 } // namespace

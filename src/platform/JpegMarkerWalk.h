@@ -14,8 +14,9 @@ namespace vennimo {
 // the number of segments and the scan data looked through, never with their square.
 class JpegMarkerWalk {
 public:
-    // How far the walk goes: up to kScanCountBytes of scan data after the first scan (a header
-    // read), or to the end of the picture (before a decoding).
+    // How far the walk goes: up to kScanCountBytes looked through, fill and the segments it reads
+    // counted as much as scan data (a header read), or to the end of the picture (before a
+    // decoding).
     enum class Reach { header, whole };
 
     // What the markers say, or unreadable for the refusals JpegDecoder::readLayout lists; ECANCELED

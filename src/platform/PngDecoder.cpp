@@ -22,6 +22,16 @@ namespace {
 
 constexpr qsizetype kHeaderBytes = 8 + 8 + 8; // signature, IHDR length and type, width and height
 constexpr png_uint_32 kIccHeaderBytes = 128;
+// The ancillary chunks a picture is drawn with besides tRNS, which libpng always reads: its colour.
+// libpng 1.6 takes every other one (text, calibrations, palettes of suggestions, unknown chunks)
+// into a buffer of the length the chunk claims, up to 2 GiB, before it finds whether the data is
+// there at all; stepped over unread, they cost nothing but the reading.
+constexpr png_byte kColourChunks[] = "iCCP\0sRGB\0gAMA";
+constexpr int kColourChunkCount = 3;
+// The largest colour profile read, which libpng inflates into a buffer of the length its header
+// claims: printer profiles with fine tables come to a few megabytes. libpng's own default where it
+// is built with its safe limits, set here whatever way it was built.
+constexpr png_alloc_size_t kMaxProfileBytes = 8'000'000;
 
 quint32 bigEndian32(const QByteArray& bytes, qsizetype at) {
     const auto* p = reinterpret_cast<const uchar*>(bytes.constData() + at);
@@ -280,6 +290,11 @@ bool readInto(png_structp png, png_infop info, Work* work) {
         return false;
     // The pixel cap was checked on the header; libpng's million-pixel side limit only stood in for it.
     png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    // A chunk past libpng's memory bound is only warned about, and then read whole: what the
+    // picture does not need is never kept, and the rest bounded.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kColourChunks, kColourChunkCount);
+    png_set_chunk_malloc_max(png, kMaxProfileBytes);
     // The chunks' CRCs still guard the data; the stream's own checksum costs a tenth of the time.
     png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_read_info(png, info);
