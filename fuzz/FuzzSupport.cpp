@@ -1,5 +1,7 @@
 #include "FuzzSupport.h"
 
+#include "platform/PngDecoder.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -8,7 +10,10 @@ namespace vennimo::fuzz {
 
 namespace {
 QString g_storage;
-}
+// About 0.1 s each, a fifth of the half second an input may take.
+constexpr qint64 kMaxPngRows = 250'000;
+constexpr qint64 kMaxPngPixels = 1'500'000;
+} // namespace
 
 void initialize() {
     static bool done = false;
@@ -26,6 +31,12 @@ void initialize() {
 
 const QString& storage() {
     return g_storage;
+}
+
+bool withinCostBound(const QByteArray& picture) {
+    const auto size = PngDecoder::storedSize(picture);
+    return !size ||
+           (size->height() <= kMaxPngRows && qint64(size->width()) * size->height() <= kMaxPngPixels);
 }
 
 } // namespace vennimo::fuzz

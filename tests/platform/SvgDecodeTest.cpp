@@ -5,15 +5,19 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 namespace vennimo {
@@ -52,6 +56,32 @@ QByteArray gzipped(const QByteArray& bytes) {
     out.resize(qsizetype(stream.total_out));
     deflateEnd(&stream);
     return status == Z_STREAM_END ? out : QByteArray();
+}
+
+// `head` and then `fill` up to `total` bytes, gzipped a chunk at a time: a bomb made without
+// holding what it inflates to.
+QByteArray gzippedFill(const QByteArray& head, char fill, qint64 total) {
+    z_stream stream{};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out;
+    const QByteArray chunk(1 << 20, fill);
+    char buffer[1 << 16];
+    for (qint64 given = 0; given < total || stream.avail_in > 0;) {
+        const QByteArray& next = given == 0 ? head : chunk;
+        const bool last = given + next.size() >= total;
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(next.constData()));
+        stream.avail_in = uInt(next.size());
+        given += next.size();
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            out.append(buffer, qsizetype(sizeof buffer - stream.avail_out));
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
 }
 
 bool cancelled(const Result<QImage>& image) {
@@ -223,6 +253,121 @@ TEST_F(SvgDecodeTest, AnSvgDrawsFromItsOwnBytesOnly) {
             EXPECT_EQ(left == QColor(Qt::red), c.drawsRed) << left.name(QColor::HexArgb).toStdString();
         }
     }
+}
+
+struct AfterDocument {
+    // The opens strace saw give a descriptor after the one that opened the document.
+    QStringList opened;
+    // Whether the kernel was asked to refuse later opens, and agreed, before anything else.
+    bool restricted = false;
+};
+
+AfterDocument afterDocument(const QString& log, const QByteArray& document) {
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly))
+        return {{QStringLiteral("no strace log")}};
+    AfterDocument after;
+    bool read = false;
+    const QRegularExpression succeeded(QStringLiteral("= \\d+$"));
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!read) {
+            read = line.contains("\"" + document + "\"");
+            continue;
+        }
+        const QString text = QString::fromUtf8(line);
+        if (!text.contains(succeeded))
+            continue;
+        if (text.contains(QLatin1String("landlock_restrict_self(")) ||
+            text.contains(QLatin1String("seccomp(")))
+            after.restricted = after.opened.isEmpty();
+        else
+            after.opened.append(text);
+    }
+    if (!read)
+        after.opened.append(QStringLiteral("the document was never opened"));
+    return after;
+}
+
+// A document gzipped twice over, or naming a style sheet: once the helper has read its own bytes
+// it opens nothing, whatever the plugin would follow in them (the linked picture, a FIFO that
+// holds a reader, a terminal) and whether or not the filter saw the link.
+TEST_F(SvgDecodeTest, TheHelperOpensNothingOnceItsDocumentIsRead) {
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    ASSERT_FALSE(strace.isEmpty()) << "strace is installed by scripts/install-deps";
+    saveImage(makeImage(40, 40, Qt::red), path("red.png"));
+    writeFile(path("red.css"), "rect { fill: #ff0000; }\n");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("waiting")).constData(), 0600), 0);
+    const auto releaseReaders = qScopeGuard([&] {
+        const int writer =
+            ::open(QFile::encodeName(path("waiting")).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0)
+            ::close(writer);
+    });
+    const QString log = path("opens.log");
+    writeFile(path("traced-helper"),
+              "#!/bin/sh\nexec '" + QFile::encodeName(strace) +
+                  "' -f -qq -s 4096 -e trace=open,openat,openat2,creat,landlock_restrict_self,seccomp -o '" +
+                  QFile::encodeName(log) + "' '" VENNIMO_SVG_DRAW_PROGRAM "' \"$@\"\n");
+    ASSERT_TRUE(QFile::setPermissions(path("traced-helper"), QFile::ReadOwner | QFile::ExeOwner));
+    const auto restore = qScopeGuard([] { image_decoding::setSvgProgramForTesting({}); });
+    image_decoding::setSvgProgramForTesting(QFile::encodeName(path("traced-helper")));
+
+    const auto document = [](const QByteArray& body, const QByteArray& before = {}) {
+        return "<?xml version=\"1.0\"?>\n" + before +
+               "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+               "width=\"80\" height=\"40\"><rect x=\"40\" width=\"40\" height=\"40\" fill=\"blue\"/>" +
+               body + "</svg>\n";
+    };
+    const auto image = [&](const QString& link) {
+        return document("<image width=\"40\" height=\"40\" xlink:href=\"" + QFile::encodeName(link) + "\"/>");
+    };
+    const QByteArray styled =
+        document("<rect width=\"40\" height=\"40\"/>", "<?xml-stylesheet type=\"text/css\" href=\"" +
+                                                           QFile::encodeName(path("red.css")) + "\"?>\n");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"a picture, gzipped twice", gzipped(gzipped(image(path("red.png"))))},
+        {"a FIFO, gzipped twice", gzipped(gzipped(image(path("waiting"))))},
+        {"a terminal, gzipped twice", gzipped(gzipped(image(QStringLiteral("/dev/ptmx"))))},
+        {"a style sheet", styled},
+        {"a style sheet, gzipped twice", gzipped(gzipped(styled))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString file = path("linking.svgz");
+        writeFile(file, c.bytes);
+        QFile::remove(log);
+        QElapsedTimer reading;
+        reading.start();
+        const auto drawn = ImageDecoder::decodeScaled(file, 0, [] { return false; });
+        EXPECT_LT(reading.elapsed(), 5000) << "a read waited";
+        const AfterDocument after = afterDocument(log, QFile::encodeName(file));
+        EXPECT_TRUE(after.opened.isEmpty()) << after.opened.join(QLatin1Char('\n')).toStdString();
+        // Where the filter alone kept the links out, what it may miss next time is kept out too.
+        EXPECT_TRUE(after.restricted) << "the helper did not have the kernel refuse its later opens";
+        // The rest is tried too: a case that failed here must not hide the others.
+        EXPECT_TRUE(drawn.ok()) << drawn.error().message.toStdString();
+        if (drawn.ok()) {
+            EXPECT_EQ(drawn->pixelColor(60, 20), QColor(Qt::blue));
+            EXPECT_NE(drawn->pixelColor(20, 20), QColor(Qt::red));
+        }
+    }
+    // A layer inside those two is refused, as the plugin refuses it.
+    writeFile(path("thrice.svgz"), gzipped(gzipped(gzipped(image(path("red.png"))))));
+    EXPECT_TRUE(hasImageCode(ImageDecoder::decodeScaled(path("thrice.svgz"), 0, [] { return false; }),
+                             kImageUnreadableCode));
+    // Each layer keeps the byte bound: a few kilobytes that inflate to a gigabyte twice over are
+    // refused where the bound is passed, not read on until the helper's time is up.
+    image_decoding::setSvgProgramForTesting({});
+    const QByteArray bomb = gzipped(gzippedFill(svgOf(100, 100, {}) + "<!--", ' ', qint64(1) << 30));
+    ASSERT_LT(bomb.size(), 8 << 10);
+    writeFile(path("bomb.svgz"), bomb);
+    QElapsedTimer refusing;
+    refusing.start();
+    EXPECT_TRUE(hasImageCode(ImageDecoder::readHeader(path("bomb.svgz")), kImageUnreadableCode));
+    EXPECT_LT(refusing.elapsed(), 5000);
 }
 
 // Without its helper no SVG can be drawn: said once, with the reason, and every SVG is refused.

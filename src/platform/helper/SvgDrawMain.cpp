@@ -5,13 +5,21 @@
 //   vennimo-svg-draw FILE LONGEST_SIDE size   the size alone
 // A process of its own, started afresh, because Qt's drawing hands large pictures to a thread pool
 // that a forked copy of a running application has no threads for.
+// Once its document is read, the kernel refuses the helper every open but of a font: whatever the
+// plugin finds in a document to follow, whatever the filter missed, reaches nothing.
+#include "FileLockdown.h"
 #include "SvgOwnBytes.h"
 #include "platform/BoundedChildProcess.h"
 #include "platform/ImageDecoderShared.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImageReader>
+#include <QPainter>
+
+#include <fontconfig/fontconfig.h>
 
 using namespace vennimo;
 
@@ -20,9 +28,37 @@ namespace {
 // The most a document may take: what the process that started this one lets it hold.
 constexpr qint64 kMaxDocumentBytes = qint64(256) << 20;
 
-qint32 read(const QString& path, int longestSide, bool draw, BoundedChildAnswer& answer) {
+// What the plugin would load as it reads and draws, loaded while it still can be: every image
+// plugin (a picture embedded in the document is read by whichever knows it) and fontconfig's
+// settings and caches. Returns the folders of the font files, which text opens by name as it is
+// drawn.
+QStringList loadBeforeLockdown() {
+    QByteArray unknown(16, '\0');
+    QBuffer probe(&unknown);
+    probe.open(QIODevice::ReadOnly);
+    QImageReader::imageFormat(&probe);
+    QFontDatabase::families();
+    QStringList folders;
+    if (FcStrList* list = FcConfigGetFontDirs(nullptr)) {
+        while (const FcChar8* folder = FcStrListNext(list))
+            folders.append(QFile::decodeName(reinterpret_cast<const char*>(folder)));
+        FcStrListDone(list);
+    }
+    return folders;
+}
+
+// Where the fonts cannot stay readable, text draws in the fonts open by then: the default one.
+void openDefaultFont() {
+    QImage scratch(16, 16, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&scratch);
+    painter.drawText(0, 12, QStringLiteral("x"));
+}
+
+qint32 read(const QString& path, int longestSide, bool draw, FileLockdown& lockdown,
+            BoundedChildAnswer& answer) {
     // Handed over as bytes, so that the plugin knows no folder to resolve a link against.
     const std::optional<QByteArray> document = SvgOwnBytes::read(path, kMaxDocumentBytes);
+    lockdown.apply();
     if (!document)
         return kImageUnreadableCode;
     QByteArray own = SvgOwnBytes::withoutOutsideReferences(*document);
@@ -58,7 +94,11 @@ int main(int argc, char** argv) {
     const QStringList arguments = app.arguments();
     BoundedChildAnswer answer;
     answer.code = kImageUnreadableCode;
-    if (arguments.size() == 3 || (arguments.size() == 4 && arguments[3] == QLatin1String("size")))
-        answer.code = read(arguments[1], arguments[2].toInt(), arguments.size() == 3, answer);
+    if (arguments.size() == 3 || (arguments.size() == 4 && arguments[3] == QLatin1String("size"))) {
+        FileLockdown lockdown(loadBeforeLockdown());
+        if (!lockdown.keepsFontsReadable())
+            openDefaultFont();
+        answer.code = read(arguments[1], arguments[2].toInt(), arguments.size() == 3, lockdown, answer);
+    }
     return BoundedChildProcess::sendAnswer(answer) ? 0 : 1;
 }

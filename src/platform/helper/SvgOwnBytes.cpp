@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <zlib.h>
 
 namespace vennimo::SvgOwnBytes {
@@ -20,6 +21,10 @@ namespace vennimo::SvgOwnBytes {
 namespace {
 
 constexpr qsizetype kReadChunkBytes = 64 << 10;
+// An svgz and one more layer inside it, which Qt's plugin would inflate itself: both are inflated
+// here, so that the plugin is handed only what the filter below has read. A layer inside those
+// is refused, as the plugin refused it.
+constexpr int kMaxGzipLayers = 2;
 
 bool isGzip(const QByteArray& bytes) {
     return bytes.size() >= 2 && uchar(bytes[0]) == 0x1f && uchar(bytes[1]) == 0x8b;
@@ -151,7 +156,13 @@ std::optional<QByteArray> read(const QString& path, qint64 maxBytes) {
         got += n;
     }
     bytes.truncate(got);
-    return isGzip(bytes) ? inflated(bytes, maxBytes) : std::optional(bytes);
+    for (int layer = 0; isGzip(bytes); ++layer) {
+        std::optional<QByteArray> inner = layer < kMaxGzipLayers ? inflated(bytes, maxBytes) : std::nullopt;
+        if (!inner)
+            return std::nullopt;
+        bytes = std::move(*inner);
+    }
+    return bytes;
 }
 
 QByteArray withoutOutsideReferences(const QByteArray& document) {

@@ -7,8 +7,9 @@
 
 namespace vennimo::SvgOwnBytes {
 
-// The document at `path`, inflated when it is gzip-compressed (svgz), read through a descriptor
-// that never waits: nothing when it is not a regular file, cannot be read or passes maxBytes.
+// The document at `path`, inflated when it is gzip-compressed (svgz, up to a layer inside that),
+// read through a descriptor that never waits: nothing when it is not a regular file, cannot be
+// read, or it or a layer inflated from it passes maxBytes.
 std::optional<QByteArray> read(const QString& path, qint64 maxBytes);
 
 // The document as Qt's SVG plugin would draw it from its own bytes alone. The plugin follows an
