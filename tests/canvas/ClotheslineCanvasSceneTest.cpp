@@ -415,6 +415,49 @@ TEST_F(ClotheslineCanvasSceneTest, APrintWaitsUnseenForItsSizeReadOffTheMainThre
     EXPECT_EQ(canvas.photo(canvas.printFrame(first)->topLeft() + g.paperRect.center()), first);
 }
 
+// A picture whose header cannot be read keeps the 4:3 stand-in: the end of its read changes no
+// print's shape, yet each print must show its paper and take presses from then on.
+TEST_F(ClotheslineCanvasSceneTest, PrintsWhoseReadsEndInTheStandInShapeShowAndTakePresses) {
+    std::atomic<bool> open{false};
+    PhotoDimensions::clearCache();
+    PhotoDimensions::setReaderForTesting([&](const QString&) -> std::optional<QSize> {
+        while (!open.load())
+            std::this_thread::yield();
+        return std::nullopt;
+    });
+    const auto restore = qScopeGuard([&] {
+        open = true;
+        PhotoDimensions::setReaderForTesting({});
+        PhotoDimensions::clearCache();
+    });
+    Rope rope(2);
+    rope.awaitSizes = false;
+    rope.place({{0, 0.3}, {1, 0.7}});
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_EQ(canvas.sizeAwaitedIDs().size(), 2);
+    ASSERT_TRUE(rope.waitForRest());
+    rope.settleUpdates();
+
+    open = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return canvas.sizeAwaitedIDs().isEmpty(); }));
+    for (const Photo& photo : canvas.photos()) {
+        SCOPED_TRACE(photo.path.toStdString());
+        EXPECT_EQ(canvas.photoLayout(photo).imageSize, QSizeF(4, 3));
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return canvas.photoSlots().value(photo.id).content().paper.cacheKey() !=
+                   PolaroidRenderer::emptyPaper().cacheKey();
+        })) << "the print keeps a bare peg";
+        const QPointF centre =
+            canvas.printFrame(photo)->topLeft() + canvas.geometry(photo).paperRect.center();
+        EXPECT_EQ(canvas.photo(centre), photo);
+        const QPointF inWindow = centre + QPointF(0, kCanvasTop);
+        EXPECT_TRUE(std::any_of(rope.port->canvasPaths.cbegin(), rope.port->canvasPaths.cend(),
+                                [&](const QPainterPath& path) { return path.contains(inWindow); }))
+            << "the paper takes no click";
+    }
+}
+
 // Sizes come by the hundred when a folder fills or the rope starts; a pass over the whole rope for
 // each (its layers, its hit areas with their round trips to the X server) cost the main thread the
 // square of the prints: 2 s for 180 of them. Sizes read together are taken in with one pass.

@@ -20,8 +20,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <future>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vennimo {
@@ -336,6 +338,37 @@ TEST_F(ImageDecoderTest, HeicContentOverExtensionAndRefusals) {
     for (const Error& error : {ImageDecoder::readHeader(path("missing.jpg")).error(),
                                ImageDecoder::decodeScaled(path("missing.jpg"), 64).error()})
         EXPECT_TRUE(error.domain == kPosixErrorDomain && error.sysErrno == ENOENT);
+}
+
+// A drop's working memory is read from the boxes before the meta box. A box stating no length of
+// its own (0: up to the end of the file, 1: a 64-bit one) ends that walk and leaves the answer to
+// the read of the whole file, rather than holding the drop's thread on the one place.
+TEST_F(ImageDecoderTest, AHeifBoxOfNoLengthOfItsOwnEndsTheWalkForTheWorkingMemory) {
+    const QByteArray ftyp = bigEndian(24, 4) + "ftypheic" + bigEndian(0, 4) + "mif1heic";
+    // Zeros follow each: a walk that stepped by a length misread lands on a box of length 0.
+    const QByteArray zeros(4096, '\0');
+    const struct {
+        const char* name;
+        QByteArray box;
+    } cases[] = {
+        {"to the end", bigEndian(0, 4) + "free" + zeros},
+        {"64-bit", bigEndian(1, 4) + "free" + bigEndian(0, 4) + bigEndian(16 + 4096, 4) + zeros},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QString("box-%1.heic").arg(c.name));
+        writeFile(file, ftyp + c.box + bigEndian(8, 4) + "meta");
+        // Read on a thread of its own, so that a walk that never ends fails here instead of
+        // holding the whole suite.
+        auto answer = std::make_shared<std::promise<qint64>>();
+        std::future<qint64> working = answer->get_future();
+        std::thread([answer, file] { answer->set_value(ImageDecoder::workingBytesOf(file)); }).detach();
+        const bool ended = working.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        EXPECT_TRUE(ended) << "the walk over the boxes did not end";
+        if (ended) {
+            EXPECT_EQ(working.get(), 0) << "nothing readable, nothing counted";
+        }
+    }
 }
 
 TEST_F(ImageDecoderTest, SidesBeyondAMillionPixelsDecodeWithinThePixelCap) {

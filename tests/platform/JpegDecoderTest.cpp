@@ -250,6 +250,39 @@ TEST_F(JpegDecoderTest, PicturesKeepingMoreThanTheShareTakeTurnsAndStopWhileThey
     EXPECT_TRUE(!firstResult.ok() && firstResult.error().code == ECANCELED);
 }
 
+// The share bounds only what is decoded beside another picture: one that waited for the turn
+// is decoded with all the room it needs once it has it, as a 50-megapixel photo at full colour
+// resolution needs more.
+TEST_F(JpegDecoderTest, APictureThatWaitedForTheTurnIsDecodedWithTheRoomItNeeds) {
+    // 7200 x 7200 in three colours at full resolution: 311 MB of coefficients. Its one scan holds
+    // the bits of every block's DC code, "0", so that every row is there.
+    constexpr int kBlocks = 900 * 900;
+    const QByteArray large = manyScanJpeg(7200, 7200, 1, kBlocks * 3 / 8 + 1024, 3);
+    ASSERT_GT(ImageDecoder::readHeader(large)->workingBytes, JpegDecoder::kCoefficientShareBytes);
+    std::promise<void> holding;
+    std::atomic<bool> release{false};
+    std::atomic<bool> told{false};
+    auto first = std::async(std::launch::async, [&] {
+        return JpegDecoder::decode(large, 256, [&] {
+            if (!told.exchange(true))
+                holding.set_value();
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return true;
+        });
+    });
+    holding.get_future().wait();
+    auto waited =
+        std::async(std::launch::async, [&] { return JpegDecoder::decode(large, 256, [] { return false; }); });
+    // Long enough for it to be waiting; whether it is does not change what it must give.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    release = true;
+    EXPECT_FALSE(first.get().ok());
+    const auto image = waited.get();
+    ASSERT_TRUE(image.ok()) << image.error().message.toStdString();
+    EXPECT_EQ(image->size(), QSize(256, 256));
+}
+
 TEST_F(JpegDecoderTest, CmykIsReadAsAdobeStoresIt) {
     // Columns: no ink, black at three quarters, cyan, and magenta with half black.
     const QByteArray columns[] = {QByteArray::fromHex("ffffffff"), QByteArray::fromHex("ffffff40"),

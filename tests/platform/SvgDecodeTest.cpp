@@ -188,6 +188,14 @@ TEST_F(SvgDecodeTest, ADrawingPastItsBoundIsRefusedAndAStopEndsItAtOnce) {
                                       : ImageDecoder::decodeScaled(flood, 0, stop);
         EXPECT_TRUE(cancelled(stopped));
         EXPECT_LE(asked, 5) << "the drawing went on after the stop";
+        // The size is read in the helper too, which a document linking what blocks holds until its
+        // deadline: a stop ends that read as well.
+        const std::function<bool()> now = [] { return true; };
+        const auto header = fromFile ? ImageDecoder::readHeader(path("flood.svg"), now)
+                                     : ImageDecoder::readHeader(flood, now);
+        EXPECT_TRUE(!header.ok() && header.error().domain == kPosixErrorDomain &&
+                    header.error().sysErrno == ECANCELED)
+            << "the size was read past the stop";
     }
     // Every drawing's process is gone once its answer is in.
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

@@ -1,6 +1,7 @@
 #include "rendering/PhotoDimensions.h"
 #include "platform/WorkQueue.h"
 #include "rendering/ImageReading.h"
+#include "rendering/PhotoSizeFile.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
@@ -180,6 +181,18 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
     Photo rewritten = photos[1];
     rewritten.size += 1;
     EXPECT_FALSE(PhotoDimensions::settled(rewritten));
+    // A photo turned in place keeps its byte count: its time alone tells that the shape changed,
+    // in memory and in the file of the next start.
+    test::saveImage(test::makeImage(40, 30), photos[0].path, 90);
+    Photo turned = photos[0];
+    turned.modified += 60;
+    EXPECT_FALSE(PhotoDimensions::settled(turned)) << "the turned photo keeps the shape it had";
+    ASSERT_TRUE(learnAll({turned}));
+    EXPECT_EQ(PhotoDimensions::knownSize(turned), QSizeF(40, 30));
+    PhotoDimensions::flushStored();
+    PhotoDimensions::clearCache();
+    PhotoDimensions::restoreFrom(storage);
+    EXPECT_EQ(PhotoDimensions::knownSize(turned), QSizeF(40, 30)) << "the next start has the old shape";
 
     // A damaged file is kept aside and replaced with what is learned next; entries that do not make
     // sense are left out of one that reads.
@@ -203,6 +216,24 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
         EXPECT_EQ(PhotoDimensions::knownSize(photos[2]), QSizeF(30, 40)) << damage.toStdString();
         EXPECT_FALSE(PhotoDimensions::knownSize(photos[0])) << "what was damaged is read again";
     }
+
+    // A well-formed entry for the photo is taken only with sides a picture can have: the photo
+    // is read again rather than laid out flat or miles long.
+    const QString photoKey = PhotoDimensions::fileKey(photos[2]);
+    for (const QSize stored :
+         {QSize(31, 41), QSize(30, 0), QSize(30, -40), QSize(30, PhotoSizeFile::kMaxSide + 1), QSize(0, 40),
+          QSize(-30, 40), QSize(PhotoSizeFile::kMaxSide + 1, 40)}) {
+        const bool plausible = stored == QSize(31, 41);
+        PhotoDimensions::clearCache();
+        ASSERT_TRUE(PhotoSizeFile::save(storage, {{photoKey, stored}}));
+        PhotoDimensions::restoreFrom(storage);
+        EXPECT_EQ(PhotoDimensions::settled(photos[2]), plausible)
+            << stored.width() << " x " << stored.height();
+        if (plausible) {
+            EXPECT_EQ(PhotoDimensions::knownSize(photos[2]), QSizeF(stored));
+        }
+    }
+    PhotoDimensions::clearCache();
 }
 
 TEST(PhotoDimensions, ASlowPictureHoldsNoOrdinaryPhotoAndAnUnreadableOneIsReadOnce) {

@@ -5,16 +5,20 @@
 #include "shell/GalleryWindow.h"
 #include "support/ScreenGrab.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 using namespace vennimo;
@@ -87,6 +91,75 @@ protected:
     MovingPrint* canvas = nullptr;
     xcb_connection_t* c = nullptr;
 };
+
+// A window maps whole: until its first frame is drawn and cut the X server shows all of it black,
+// for as long as the first frame takes on a loaded machine. The rope window is cut to nothing as
+// it maps and shows nothing but its drawing from then on. Its process does not turn meanwhile
+// here, as it may not on a loaded machine.
+TEST(RopeWindowWithoutCompositorX11, AWindowAboutToMapShowsNothingUntilItsFirstFrameIsCut) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    ASSERT_TRUE(paintRootPlain());
+    GalleryWindow window;
+    auto* canvas = new MovingPrint;
+    window.setContentWidget(canvas);
+    window.setClotheslineStyle(true);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    window.setFrame(QRectF(screen.center().x() - 400, screen.center().y() - 259, 800, 518));
+    window.showWithoutActivating();
+
+    xcb_connection_t* c = X11Connection::get();
+    ASSERT_NE(c, nullptr);
+    const auto id = xcb_window_t(window.winId());
+    const std::unique_ptr<xcb_shape_query_extents_reply_t, decltype(&std::free)> extents{
+        xcb_shape_query_extents_reply(c, xcb_shape_query_extents(c, id), nullptr), &std::free};
+    ASSERT_TRUE(extents);
+    EXPECT_TRUE(extents->bounding_shaped && extents->bounding_shape_extents_width == 0 &&
+                extents->bounding_shape_extents_height == 0)
+        << "the window maps whole before its first frame";
+
+    // Mapped, the window manager answering on its own, with nothing drawn yet.
+    QElapsedTimer waited;
+    waited.start();
+    bool viewable = false;
+    while (!viewable && waited.elapsed() < 20000) {
+        const std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes{
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr), &std::free};
+        viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        if (!viewable)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(viewable) << "the window never mapped";
+    // Where the X server has the window now: a window manager slow to frame it may still move it.
+    const auto placed = [&] {
+        QRect area;
+        const std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> at{
+            xcb_translate_coordinates_reply(c, xcb_translate_coordinates(c, id, X11Connection::root(c), 0, 0),
+                                            nullptr),
+            &std::free};
+        if (at)
+            area = QRect(at->dst_x, at->dst_y, window.width(), window.height());
+        return area;
+    };
+    const QImage before = grabScreenArea(placed());
+    before.save(QString("%1/rope-window-before-its-first-frame.png").arg(screenshotFolder("shell")));
+    EXPECT_EQ(count(before, nearBlack), 0) << "the window showed black before its first frame";
+
+    // The first frame shows the print, cut to it.
+    const QRect hung = canvas->print.translated(canvas->mapTo(&window, QPoint()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
+    QImage shown;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            shown = grabScreenArea(placed());
+            return count(shown, paper) >= hung.width() * hung.height() * 98 / 100;
+        },
+        20000))
+        << "the print never showed";
+    shown.save(QString("%1/rope-window-first-frame.png").arg(screenshotFolder("shell")));
+    EXPECT_EQ(count(shown, nearBlack), 0);
+}
 
 // A print that rises leaves clear pixels where it hung. The frame that clears them goes to the X
 // server the moment it is painted: a cut set only after it shows them black, for as long as the

@@ -1,8 +1,10 @@
 #include "widgets/AlertPresenters.h"
 #include "model/DeferredStateExit.h"
 #include "model/GalleryModel.h"
+#include "platform/JpegDecoder.h"
 #include "support/ShownText.h"
 #include "support/TestEnvironment.h"
+#include "support/TestImages.h"
 #include "widgets/PhotosAccessAlert.h"
 #include "widgets/QuitBlockedAlert.h"
 #include "widgets/SourceFolderAlert.h"
@@ -16,9 +18,15 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 
 using namespace vennimo;
 using namespace vennimo::test;
@@ -145,6 +153,9 @@ TEST(TrashConfirmation, PicturesAreReadOffTheMainThread) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return single->accessibleDescription() == "待删除照片的缩略图"; }, 10000));
     EXPECT_NE(single->iconPixmap().toImage(), standIn) << "the picture did not take the stand-in's place";
+    const QImage icon = single->iconPixmap().toImage();
+    ASSERT_FALSE(icon.isNull()) << "the picture came in as nothing";
+    EXPECT_TRUE(isMarkerRed(icon.pixelColor(icon.rect().center()))) << "the icon is not the photo";
     // The picture coming in lays the box out anew: the note still stands between the title and
     // the buttons, and covers neither.
     QTest::qWait(200);
@@ -174,6 +185,55 @@ TEST(TrashConfirmation, PicturesAreReadOffTheMainThread) {
         },
         10000))
         << "the strip kept its stand-ins";
+}
+
+// The user answers before the pictures are read: an alert closed while its picture is being read
+// ends that read, so that the next alert's pictures do not wait behind it, and what was read for
+// it before it closed goes nowhere. Run under the sanitizers too, which see a read handed to an
+// alert that is gone.
+TEST(TrashConfirmation, AnAlertClosedWhileItsPictureIsReadEndsTheReadAndHearsNothingOfIt) {
+    // A picture keeping more than the share of coefficients waits while another one is decoded:
+    // the one held here, inside its stop, holds the read of the alert's picture as long as it
+    // likes.
+    const QByteArray large = manyScanJpeg(7200, 7200, 1, 0, 3);
+    Photo held;
+    held.id = "1-held.jpg";
+    held.path = makeFolder("held") + "/held.jpg";
+    writeFile(held.path, large);
+    std::promise<void> holding;
+    std::atomic<bool> release{false};
+    std::atomic<bool> told{false};
+    auto holder = std::async(std::launch::async, [&] {
+        return JpegDecoder::decode(large, 256, [&] {
+            if (!told.exchange(true))
+                holding.set_value();
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return true;
+        });
+    });
+    const auto released = qScopeGuard([&] {
+        release = true;
+        holder.wait();
+    });
+    holding.get_future().wait();
+
+    auto waiting = TrashConfirmation::makeAlert({held});
+    waiting->show();
+    QTest::qWait(300);
+    EXPECT_EQ(waiting->accessibleDescription(), "照片预览不可用") << "the held picture was read";
+    waiting.reset();
+    const auto next = TrashConfirmation::makeAlert({imagePhoto("next.png", Qt::red)});
+    next->show();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return next->accessibleDescription() == "待删除照片的缩略图"; }, 20000))
+        << "the next alert's picture waits behind the read of a closed one";
+    next->hide();
+
+    // Read and handed over while the main thread is busy, then closed before the hand-over runs.
+    auto closing = TrashConfirmation::makeAlert({imagePhoto("closing.png", Qt::red)});
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    closing.reset();
+    QTest::qWait(300);
 }
 
 TEST(TrashConfirmation, TheCountGivesWayToTheThumbnailsAndCutsItsTail) {
