@@ -1,5 +1,6 @@
 #include "ApplicationRope.h"
 #include "PhotoLikeImages.h"
+#include "WindowTrail.h"
 #include "platform/X11WindowStack.h"
 #include "support/TestEnvironment.h"
 
@@ -557,4 +558,42 @@ TEST_F(ApplicationPegFolderWithoutCompositorX11,
     const QString flight = log();
     EXPECT_TRUE(flight.contains("OpaqueInterrupt")) << "the pick-up caught the flight";
     EXPECT_TRUE(flight.contains("OpaqueBegin count=1 reused=1 ")) << "and took its panel over";
+}
+
+// Over the file manager the drag becomes the system's, whose picture Qt shows in a window of its
+// own and fills white: the panels carry the prints, so Qt's picture is a single clear pixel, and
+// its window is cut to nothing for as long as it shows, else a white dot rides under the pointer.
+TEST_F(ApplicationPegFolderWithoutCompositorX11, QtsOwnDragPictureOfAPegShowsNothing) {
+    ASSERT_FALSE(X11WindowStack::compositorRunning()) << "the session has a compositing manager";
+    xdotool({"windowraise", thunarWindow}, 300);
+    WindowTrail trail(app.processId());
+    ASSERT_TRUE(trail.connected());
+    const QPoint from = pegPoint(*window, before[keys[0]], before.values());
+    int looks = 0;
+    QStringList shown;
+    pegGesture(
+        from, into,
+        [&] {
+            // Qt makes its window anew as the pointer goes: every one seen is looked at.
+            for (int i = 0; i < 10; ++i, QTest::qWait(100)) {
+                trail.poll();
+                for (const WindowTrail::Window& w : trail.windows()) {
+                    if (w.gone || w.places.last().size() != QSize(1, 1))
+                        continue;
+                    ++looks;
+                    const std::optional<QRegion> shape = trail.boundingShape(w.id);
+                    if (!shape || !shape->isEmpty())
+                        shown.append(QString::number(w.id, 16));
+                }
+            }
+        },
+        [] {
+            xdotool({"key", "Escape"}, 300);
+            xdotool({"mouseup", "1"}, 200);
+        });
+    EXPECT_TRUE(log().contains("PegNativeHandoff")) << "the drag never became the system's";
+    EXPECT_GT(looks, 0) << "Qt's drag picture never showed";
+    shown.removeDuplicates();
+    EXPECT_TRUE(shown.isEmpty()) << "Qt's drag picture showed uncut in window "
+                                 << shown.join(", ").toStdString();
 }
