@@ -84,7 +84,7 @@ QRegion AlphaShapeRegion::of(const QImage& frame, int spread, int maximumRectang
     // compare each; only the translucent ones are looked at closer.
     constexpr quint32 kOpaqueFrom = quint32(kMinimumAlpha) << 24;
     const auto shows = [](quint32 pixel) {
-        return pixel >= 0xff000000u || (pixel >= kOpaqueFrom && AlphaMaskedPicture::shows(pixel));
+        return pixel >= 0xff000000u || (pixel >= kOpaqueFrom && AlphaShapeRegion::shows(pixel));
     };
 
     // The opaque spans of every row, widened sideways; `starts[y]` indexes row y's first span.

@@ -9,8 +9,7 @@ namespace vennimo {
 
 // Where a translucent window shows on a desktop without a compositing manager: its alpha is then
 // ignored and a clear pixel shows black, so the window is cut to the pixels of its frame that show
-// (at least half opaque and no shadow's, AlphaMaskedPicture::shows), like AlphaMaskedPicture cuts
-// a panel. The cut can be widened by a few
+// (shows()), like AlphaMaskedPicture cuts a panel. The cut can be widened by a few
 // pixels on every side, for pictures whose thin lines are fainter than half.
 class AlphaShapeRegion {
 public:
@@ -22,6 +21,24 @@ public:
     static constexpr int kMaximumRectangles = 4096;
 
     AlphaShapeRegion() = delete;
+
+    // Whether a premultiplied pixel shows: at least half opaque, and not a shadow's. The X server
+    // shows what is kept as it stands, without its alpha, so the shadows of a pile of prints, black
+    // and adding up beyond half along its lower edge, would show as a black line. A translucent
+    // pixel that is black all but a sixteenth of the way, its alpha taken out, is a shadow's: what
+    // is drawn in colour shows.
+    static constexpr bool shows(quint32 premultiplied) {
+        const quint32 alpha = premultiplied >> 24;
+        if (alpha < quint32(kMinimumAlpha))
+            return false;
+        if (alpha == 255)
+            return true;
+        const quint32 red = (premultiplied >> 16) & 0xff;
+        const quint32 green = (premultiplied >> 8) & 0xff;
+        const quint32 blue = premultiplied & 0xff;
+        const quint32 brightest = red > green ? (red > blue ? red : blue) : (green > blue ? green : blue);
+        return brightest * 16 >= alpha;
+    }
 
     // The region in the frame's own (device) pixels, widened by `spread` pixels (at most
     // kMaximumSpread) in every direction and clipped to the frame. A frame without an alpha

@@ -10,13 +10,11 @@ AlphaMaskedPicture::AlphaMaskedPicture(const QImage& picture) {
     if (picture.isNull())
         return;
     const double ratio = std::max(picture.devicePixelRatio(), 1.0);
-    const QImage premultiplied = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     QImage flat = picture.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < flat.height(); ++y) {
-        const auto* source = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
         auto* line = reinterpret_cast<QRgb*>(flat.scanLine(y));
         for (int x = 0; x < flat.width(); ++x)
-            line[x] = shows(source[x]) ? (line[x] | 0xff000000u) : 0u;
+            line[x] = qAlpha(line[x]) >= kMinimumAlpha ? (line[x] | 0xff000000u) : 0u;
     }
     m_image = flat.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     m_image.setDevicePixelRatio(ratio);

@@ -25,7 +25,7 @@ QRegion bruteForce(const QImage& frame, int spread) {
             for (int dy = -spread; dy <= spread && !shown; ++dy)
                 for (int dx = -spread; dx <= spread && !shown; ++dx) {
                     const QPoint p(x + dx, y + dy);
-                    shown = frame.rect().contains(p) && AlphaMaskedPicture::shows(frame.pixel(p));
+                    shown = frame.rect().contains(p) && AlphaShapeRegion::shows(frame.pixel(p));
                 }
             if (shown)
                 region += QRect(x, y, 1, 1);
@@ -83,11 +83,11 @@ TEST(AlphaShapeRegion, ShadowsThatAddUpBeyondHalfStayCutAwayWhileTranslucentColo
     EXPECT_TRUE(cut.contains(QPoint(102, 32))) << "a translucent colour shows";
     EXPECT_TRUE(cut.xored(bruteForce(frame, 0)).isEmpty());
 
-    EXPECT_FALSE(AlphaMaskedPicture::shows(qRgba(0, 0, 0, 200)));
-    EXPECT_FALSE(AlphaMaskedPicture::shows(qRgba(30, 30, 30, 200)));
-    EXPECT_TRUE(AlphaMaskedPicture::shows(qRgba(60, 40, 20, 200)));
-    EXPECT_TRUE(AlphaMaskedPicture::shows(qRgba(0, 0, 0, 255)));
-    EXPECT_FALSE(AlphaMaskedPicture::shows(qRgba(120, 120, 120, 120)));
+    EXPECT_FALSE(AlphaShapeRegion::shows(qRgba(0, 0, 0, 200)));
+    EXPECT_FALSE(AlphaShapeRegion::shows(qRgba(8, 8, 8, 200)));
+    EXPECT_TRUE(AlphaShapeRegion::shows(qRgba(30, 20, 10, 200))) << "a dark colour is not a shadow";
+    EXPECT_TRUE(AlphaShapeRegion::shows(qRgba(0, 0, 0, 255)));
+    EXPECT_FALSE(AlphaShapeRegion::shows(qRgba(120, 120, 120, 120))) << "below half";
 }
 
 TEST(AlphaShapeRegion, AgreesWithAPixelByPixelCutOnStrandsAndNoise) {
@@ -150,7 +150,7 @@ QString missedPixel(const QImage& frame, const QRegion& region) {
         const auto* line = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         const uchar* shown = cover.constScanLine(y);
         for (int x = 0; x < frame.width(); ++x)
-            if (AlphaMaskedPicture::shows(qPremultiply(line[x])) && shown[x] == 0)
+            if (AlphaShapeRegion::shows(qPremultiply(line[x])) && shown[x] == 0)
                 return QStringLiteral("%1,%2").arg(x).arg(y);
     }
     return {};

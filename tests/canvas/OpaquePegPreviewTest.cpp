@@ -350,12 +350,6 @@ TEST(AlphaMaskedPicture, ShowsThePixelsAtLeastHalfOpaqueFullyOpaqueAndGivesTheir
     EXPECT_NEAR(qRed(shown), 200, 1) << "shown opaque in its own colour, not darkened";
     EXPECT_NEAR(qGreen(shown), 100, 1);
     EXPECT_EQ(one.region(), QRegion(1, 0, 2, 1));
-    // A shadow, however dark it adds up, is left out rather than shown black.
-    QImage shaded(3, 1, QImage::Format_ARGB32_Premultiplied);
-    shaded.fill(Qt::transparent);
-    shaded.setPixel(0, 0, qRgba(0, 0, 0, 230));
-    shaded.setPixel(1, 0, qRgba(0, 0, 0, 255));
-    EXPECT_EQ(AlphaMaskedPicture(shaded).region(), QRegion(1, 0, 1, 1));
 
     // At two device pixels per logical pixel, a logical pixel shows when its centre does.
     QImage doubled(8, 4, QImage::Format_ARGB32_Premultiplied);
