@@ -35,15 +35,17 @@ DragPictureCut::~DragPictureCut() {
 bool DragPictureCut::eventFilter(QObject* watched, QEvent* event) {
     // Qt makes its window anew as the drag starts and whenever the pointer takes it to another
     // screen; a window is told it shows just before it is mapped.
-    if (event->type() != QEvent::Show || !watched->isWindowType() ||
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::Show && type != QEvent::Expose) || !watched->isWindowType() ||
         !watched->inherits("QShapedPixmapWindow"))
         return false;
     auto* window = static_cast<QWindow*>(watched);
     if (m_shown.isEmpty())
         // A picture with nothing to show (a peg drag's, whose panels show the prints): an empty
-        // mask would show the whole window.
+        // mask would show the whole window, and Qt sets the window's own, empty, mask again as it
+        // maps it, after the Show: the cut is taken again as the window is first exposed.
         X11InputShape::applyBounding(window, QRegion());
-    else
+    else if (type == QEvent::Show)
         window->setMask(m_shown);
     return false;
 }
