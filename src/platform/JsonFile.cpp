@@ -75,9 +75,16 @@ Status JsonFile::write(const QString& path, const QJsonObject& object) {
 }
 
 Result<QByteArray> JsonFile::readBytes(const QString& path) {
-    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    // Whatever came under the name since it was looked at, a FIFO or a device holds no open.
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return Error::fromErrno(errno, path);
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        close(fd);
+        return Error::fromErrno(err, path);
+    }
     QByteArray bytes;
     char buffer[65536];
     for (;;) {

@@ -32,6 +32,7 @@ public:
     // Strict: a missing file keeps its errno (ENOENT), anything that is not a JSON object fails.
     static Result<QJsonObject> read(const QString& path);
     static Result<QJsonObject> parse(const QByteArray& bytes);
+    // A regular file only: anything else is refused (EINVAL, EISDIR) without waiting on it.
     static Result<QByteArray> readBytes(const QString& path);
 };
 

@@ -10,9 +10,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 
 #include <atomic>
-#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <vector>
 
@@ -53,15 +54,27 @@ std::optional<QSize> readSize(const QString& path) {
 }
 
 // The sizes file of the storage folder: read once at start, written a little after sizes were
-// learned, always on its own queue.
+// learned, always on its own queue. Nobody waits for it but the end of the process, and that
+// only for a while.
 struct Stored {
-    SerialQueue queue{QStringLiteral("local.vennimo.dimensions-file")};
     std::mutex lock;
-    std::condition_variable restoredChanged;
-    std::atomic<bool> restored{true};
     QString folder;
     std::optional<WorkQueue::TaskId> save;
-    quint64 generation = 0;
+    // Moves on when the folder is forgotten: a read of it still running leaves the caches be.
+    std::atomic<quint64> generation{0};
+    // Moves on when a save waiting for its delay is taken over or dropped.
+    quint64 saveGeneration = 0;
+    // The photos of the index, once a higher layer told them: sizes of other files are left out
+    // of the next save.
+    std::optional<QList<Photo>> indexed;
+    // Set once whoever waited for the file's queue stopped waiting: what runs there gives up.
+    std::atomic<bool> abandoned{false};
+    PhotoDimensions::Loader loader;
+    // Held while a read's sizes go in, so that a forgetting comes wholly before or after them.
+    std::mutex restoring;
+    // Last, so that it goes first: a task still running at the process's end is waited for
+    // while everything it uses is still there.
+    SerialQueue queue{QStringLiteral("local.vennimo.dimensions-file")};
 };
 
 Stored& stored() {
@@ -72,19 +85,29 @@ Stored& stored() {
     return instance;
 }
 
-void awaitRestored() {
-    Stored& file = stored();
-    if (file.restored.load(std::memory_order_acquire))
-        return;
-    std::unique_lock lock(file.lock);
-    file.restoredChanged.wait(lock, [&file] { return file.restored.load(); });
+bool abandoned() {
+    return stored().abandoned.load();
 }
 
 void writeStored(const QString& folder) {
+    Stored& file = stored();
+    std::optional<QList<Photo>> indexed;
+    {
+        std::lock_guard lock(file.lock);
+        indexed = file.indexed;
+    }
+    // Sizes of the photos the index no longer holds, or of their files as they were, go.
+    QSet<QString> current;
+    if (indexed) {
+        current.reserve(indexed->size());
+        for (const Photo& photo : std::as_const(*indexed))
+            current.insert(PhotoDimensions::fileKey(photo));
+    }
     QList<PhotoSizeFile::Entry> entries;
     for (const auto& [key, size] : fileSizes().entries())
-        entries.append({key, size.toSize()});
-    PhotoSizeFile::save(folder, entries);
+        if (!indexed || current.contains(key))
+            entries.append({key, size.toSize()});
+    PhotoSizeFile::save(folder, entries, abandoned);
 }
 
 void queueSave() {
@@ -95,12 +118,12 @@ void queueSave() {
     std::lock_guard lock(file.lock);
     if (file.folder.isEmpty() || file.save)
         return;
-    file.save = file.queue.asyncAfter(PhotoDimensions::kSaveDelay, [generation = file.generation] {
+    file.save = file.queue.asyncAfter(PhotoDimensions::kSaveDelay, [generation = file.saveGeneration] {
         QString folder;
         {
             Stored& file = stored();
             std::lock_guard lock(file.lock);
-            if (file.generation != generation)
+            if (file.saveGeneration != generation)
                 return;
             file.save.reset();
             folder = file.folder;
@@ -127,8 +150,8 @@ void storeRead(const Photo& photo, const QString& cacheKey) {
 }
 
 // What is known of the photo: a size, an empty size for unreadable files, nothing before a read.
+// Sizes of the storage folder's file are known once it is read; until then they are not.
 std::optional<QSizeF> lookUp(const Photo& photo, const QString& cacheKey) {
-    awaitRestored();
     if (auto size = fileSizes().value(PhotoDimensions::fileKey(photo)))
         return size;
     return pairSizes().value(cacheKey);
@@ -167,7 +190,7 @@ Learning& learning() {
         qAddPostRoutine([] {
             learning().queue.cancelAll();
             learning().slowQueue.cancelAll();
-            PhotoDimensions::flushStored();
+            PhotoDimensions::flushStored(PhotoDimensions::kExitSaveWait);
         });
         return true;
     }();
@@ -253,7 +276,8 @@ bool PhotoDimensions::learn(const Photo& photo, QObject* receiver, std::function
     WorkQueue& lane =
         slowToRead(photo.path.isEmpty() ? photo.thumbnail : photo.path) ? state.slowQueue : state.queue;
     lane.async([photo, cacheKey] {
-        if (!ProcessExit::announced())
+        // The storage folder's file may have told the size since it was asked for.
+        if (!ProcessExit::announced() && !lookUp(photo, cacheKey))
             storeRead(photo, cacheKey);
         markRead(cacheKey);
     });
@@ -264,54 +288,89 @@ void PhotoDimensions::restoreFrom(const QString& storageFolder) {
     // Sizes learned later are written at the end at the latest.
     learning();
     Stored& file = stored();
+    Loader loader;
+    quint64 generation = 0;
     {
         std::lock_guard lock(file.lock);
         file.folder = storageFolder;
-        file.restored = false;
+        file.abandoned = false;
+        generation = file.generation.load();
+        loader = file.loader;
     }
-    file.queue.async([storageFolder] {
-        const QList<PhotoSizeFile::Entry> entries = PhotoSizeFile::load(storageFolder);
-        // The most recent go in last, so that they are the last to be pushed out.
-        for (auto it = entries.crbegin(); it != entries.crend(); ++it)
-            fileSizes().insert(it->first, QSizeF(it->second), 0);
+    file.queue.async([storageFolder, generation, loader] {
         Stored& file = stored();
-        {
-            std::lock_guard lock(file.lock);
-            file.restored = true;
-        }
-        file.restoredChanged.notify_all();
+        const auto stop = [&file, generation] {
+            return ProcessExit::announced() || file.abandoned.load() || file.generation.load() != generation;
+        };
+        const QList<PhotoSizeFile::Entry> entries =
+            loader ? loader(storageFolder) : PhotoSizeFile::load(storageFolder, stop);
+        std::lock_guard lock(file.restoring);
+        if (stop())
+            return;
+        // The most recent go in last, so that they are the last to be pushed out; what was
+        // learned meanwhile stands.
+        for (auto it = entries.crbegin(); it != entries.crend(); ++it)
+            if (!fileSizes().contains(it->first))
+                fileSizes().insert(it->first, QSizeF(it->second), 0);
     });
 }
 
-void PhotoDimensions::flushStored() {
+void PhotoDimensions::setIndexedPhotos(const QList<Photo>& photos) {
+    Stored& file = stored();
+    std::lock_guard lock(file.lock);
+    file.indexed = photos;
+}
+
+bool PhotoDimensions::flushStored(std::optional<std::chrono::milliseconds> bound) {
     Stored& file = stored();
     QString folder;
     {
         std::lock_guard lock(file.lock);
-        if (!file.save)
-            return;
-        file.queue.cancel(*file.save);
-        file.save.reset();
-        ++file.generation;
-        folder = file.folder;
+        if (file.save) {
+            file.queue.cancel(*file.save);
+            file.save.reset();
+            ++file.saveGeneration;
+            folder = file.folder;
+        }
     }
-    awaitRestored();
-    writeStored(folder);
+    if (!folder.isEmpty())
+        file.queue.async([folder] { writeStored(folder); });
+    // Behind whatever the queue holds: the file's read and a save under way.
+    auto drained = std::make_shared<std::promise<void>>();
+    std::future<void> done = drained->get_future();
+    file.queue.async([drained] { drained->set_value(); });
+    if (!bound) {
+        done.wait();
+        return true;
+    }
+    if (done.wait_for(*bound) == std::future_status::ready)
+        return true;
+    file.abandoned = true;
+    return false;
 }
 
 void PhotoDimensions::clearCache() {
     Stored& file = stored();
-    awaitRestored();
+    std::lock_guard restoring(file.restoring);
     {
         std::lock_guard lock(file.lock);
         if (file.save)
             file.queue.cancel(*file.save);
         file.save.reset();
+        ++file.saveGeneration;
         ++file.generation;
         file.folder.clear();
+        file.indexed.reset();
+        file.abandoned = false;
     }
     fileSizes().clear();
     pairSizes().clear();
+}
+
+void PhotoDimensions::setLoaderForTesting(Loader loader) {
+    Stored& file = stored();
+    std::lock_guard lock(file.lock);
+    file.loader = std::move(loader);
 }
 
 void PhotoDimensions::setReaderForTesting(Reader reader) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Photo.h"
+#include "rendering/PhotoSizeFile.h"
 
 #include <QPointer>
 #include <QSize>
@@ -30,9 +31,14 @@ public:
     static constexpr int kSlowLearnWorkers = 2;
     // Learned sizes are written this long after the first one that is not in the file yet.
     static constexpr std::chrono::milliseconds kSaveDelay{2000};
+    // How long the end of the process waits for the sizes not yet written; a save still under
+    // way then gives up, the file staying as it was.
+    static constexpr std::chrono::milliseconds kExitSaveWait{100};
 
     // The size a header read gives, nothing when unreadable; tests replace it.
     using Reader = std::function<std::optional<QSize>(const QString& path)>;
+    // The entries of the sizes file of a storage folder; tests hold it up.
+    using Loader = std::function<QList<PhotoSizeFile::Entry>(const QString& storageFolder)>;
 
     // The photo's size, else its thumbnail's, else 4 x 3. Off the main thread the files are read
     // when nothing is known of them yet; on the main thread only a known size is answered.
@@ -53,15 +59,23 @@ public:
     // Changes whenever the photo's own file changes.
     static QString fileKey(const Photo& photo);
 
-    // Takes in the sizes kept in the storage folder, read on a queue; until they are in, an
-    // answer waits for them. From then on learned sizes are written back there.
+    // Takes in the sizes kept in the storage folder, read on a queue; until they are in, they are
+    // not known, as sizes still being read are not. From then on learned sizes are written back
+    // there, off the main thread.
     static void restoreFrom(const QString& storageFolder);
-    // Writes a save that waits now (the application's end does).
-    static void flushStored();
-    // Forgets every size and the storage folder.
+    // The photos the index holds now: sizes of any other file are left out of the next save.
+    // Until it is first told, every size learned is kept.
+    static void setIndexedPhotos(const QList<Photo>& photos);
+    // Writes a save that waits now, on the file's queue, and waits for that queue to finish what
+    // it holds, at most `bound` (the application's end): past it, what runs there gives up.
+    // False when the bound passed first.
+    static bool flushStored(std::optional<std::chrono::milliseconds> bound = std::nullopt);
+    // Forgets every size, the storage folder and the index's photos.
     static void clearCache();
     // An empty reader restores the file reader.
     static void setReaderForTesting(Reader reader);
+    // An empty loader restores the file's own.
+    static void setLoaderForTesting(Loader loader);
 };
 
 } // namespace vennimo

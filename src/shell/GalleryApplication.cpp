@@ -165,6 +165,10 @@ std::optional<int> GalleryApplication::launch() {
     // The model applies a journal a crash left behind before it loads its stores.
     m_model = m_parts.model(std::move(indexer));
     step(QStringLiteral("model"));
+    // The sizes file keeps only the photos the index holds.
+    PhotoDimensions::setIndexedPhotos(m_model->photos());
+    connect(m_model.get(), &GalleryModel::photosChanged, this,
+            [this] { PhotoDimensions::setIndexedPhotos(m_model->photos()); });
     installAlertPresenters(*m_model, [this]() -> QWidget* {
         return m_window && m_window->isVisible() ? m_window.get() : nullptr;
     });

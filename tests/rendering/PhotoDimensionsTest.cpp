@@ -8,15 +8,22 @@
 #include "RenderingTestSupport.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QObject>
+#include <QScopeGuard>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 namespace vennimo {
 namespace {
@@ -162,9 +169,10 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
     PhotoDimensions::flushStored();
     ASSERT_TRUE(QFile::exists(sizes)) << "learned sizes are written";
 
-    // The next start: nothing in memory, the file read on its queue before anything is answered.
+    // The next start: nothing in memory, the file read on its queue; flushing waits for that queue.
     PhotoDimensions::clearCache();
     PhotoDimensions::restoreFrom(storage);
+    PhotoDimensions::flushStored();
     for (const Photo& photo : photos) {
         EXPECT_EQ(PhotoDimensions::knownSize(photo), QSizeF(30, 40)) << photo.path.toStdString();
         EXPECT_FALSE(PhotoDimensions::learn(photo, nullptr, {})) << "known before any read";
@@ -203,6 +211,7 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
         PhotoDimensions::clearCache();
         QFile::remove(sizes + u".corrupt"_s);
         PhotoDimensions::restoreFrom(storage);
+        PhotoDimensions::flushStored();
         EXPECT_FALSE(PhotoDimensions::knownSize(photos[2])) << damage.toStdString();
         // What does not decode at all is kept for inspection before a save replaces it.
         QFile kept(sizes + u".corrupt"_s);
@@ -213,6 +222,7 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
         PhotoDimensions::flushStored();
         PhotoDimensions::clearCache();
         PhotoDimensions::restoreFrom(storage);
+        PhotoDimensions::flushStored();
         EXPECT_EQ(PhotoDimensions::knownSize(photos[2]), QSizeF(30, 40)) << damage.toStdString();
         EXPECT_FALSE(PhotoDimensions::knownSize(photos[0])) << "what was damaged is read again";
     }
@@ -269,6 +279,106 @@ TEST(PhotoDimensions, ASlowPictureHoldsNoOrdinaryPhotoAndAnUnreadableOneIsReadOn
     drawing.join();
     EXPECT_EQ(reader.reads(broken.path), 1);
     EXPECT_TRUE(PhotoDimensions::settled(broken));
+}
+
+// A sizes file of [key, width, height] entries.
+QByteArray sizesFile(const QList<std::tuple<QString, int, int>>& entries) {
+    QJsonArray sizes;
+    for (const auto& [key, width, height] : entries)
+        sizes.append(QJsonArray{key, width, height});
+    return QJsonDocument(QJsonObject{{u"sizes"_s, sizes}}).toJson();
+}
+
+TEST(PhotoDimensions, ALookUpBeforeTheSizesFileIsReadIsAnsweredAsUnknownAndTheEndWaitsForItOnlyAWhile) {
+    CountingReader reader;
+    const QString storage = test::makeFolder(u"held-storage"_s);
+    const std::vector<Photo> photos = test::writePhotos(u"held"_s, 2, {30, 40});
+    test::writeFile(storage + u"/picture-sizes.json"_s,
+                    sizesFile({{PhotoDimensions::fileKey(photos[0]), 30, 40},
+                               {PhotoDimensions::fileKey(photos[1]), 30, 40}}));
+    // Held until let go, or for ten seconds, so that whatever waits for it without a bound ends.
+    std::atomic<bool> held{true};
+    std::atomic<bool> loaded{false};
+    PhotoDimensions::setLoaderForTesting([&held, &loaded](const QString& folder) {
+        for (int i = 0; i < 10'000 && held; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        loaded = true;
+        return PhotoSizeFile::load(folder);
+    });
+    const auto restore = qScopeGuard([&held] {
+        held = false;
+        PhotoDimensions::flushStored();
+        PhotoDimensions::setLoaderForTesting({});
+    });
+    PhotoDimensions::restoreFrom(storage);
+    EXPECT_FALSE(PhotoDimensions::knownSize(photos[0]));
+    EXPECT_FALSE(PhotoDimensions::settled(photos[0]));
+    EXPECT_EQ(PhotoDimensions::imageSize(photos[0]), QSizeF(4, 3));
+    // A size asked for meanwhile is read from its own header, as if there were no file.
+    QObject receiver;
+    bool learned = false;
+    EXPECT_TRUE(PhotoDimensions::learn(photos[0], &receiver, [&learned] { learned = true; }));
+    EXPECT_TRUE(test::spinUntil([&learned] { return learned; }));
+    EXPECT_EQ(PhotoDimensions::knownSize(photos[0]), QSizeF(30, 40));
+    EXPECT_FALSE(loaded) << "the main thread or a read waited for the sizes file";
+    // Once read, the file's sizes are known without a read.
+    held = false;
+    PhotoDimensions::flushStored();
+    EXPECT_EQ(PhotoDimensions::knownSize(photos[1]), QSizeF(30, 40));
+    EXPECT_EQ(reader.reads(photos[1].path), 0);
+
+    // The process's end waits for a held read only a while, forgetting waits for it not at all,
+    // and the read given up takes nothing in.
+    PhotoDimensions::clearCache();
+    held = true;
+    loaded = false;
+    PhotoDimensions::restoreFrom(storage);
+    EXPECT_FALSE(PhotoDimensions::flushStored(std::chrono::milliseconds(50)));
+    PhotoDimensions::clearCache();
+    EXPECT_FALSE(loaded) << "the end or the forgetting waited for the sizes file";
+    held = false;
+    PhotoDimensions::flushStored();
+    EXPECT_FALSE(PhotoDimensions::knownSize(photos[1]));
+}
+
+TEST(PhotoDimensions, SizesNoDecoderGivesAndPhotosGoneFromTheIndexLeaveTheSizesFile) {
+    CountingReader reader;
+    const QString storage = test::makeFolder(u"bogus-storage"_s);
+    const QString file = storage + u"/picture-sizes.json"_s;
+    const std::vector<Photo> photos = test::writePhotos(u"bogus"_s, 4, {30, 40});
+    test::writeFile(file, sizesFile({{PhotoDimensions::fileKey(photos[0]), 30, 40},
+                                     {PhotoDimensions::fileKey(photos[1]), 1, 1'048'576},
+                                     {PhotoDimensions::fileKey(photos[2]), 0, 40},
+                                     {PhotoDimensions::fileKey(photos[3]), 20'000, 20'000},
+                                     {u"/gone/photo.jpg|100.0|2000"_s, 30, 40}}));
+    PhotoDimensions::restoreFrom(storage);
+    PhotoDimensions::flushStored();
+    EXPECT_EQ(PhotoDimensions::knownSize(photos[0]), QSizeF(30, 40));
+    for (int i = 1; i < 4; ++i)
+        EXPECT_FALSE(PhotoDimensions::settled(photos[size_t(i)])) << "a size no decoder gives is read again";
+    ASSERT_TRUE(learnAll({photos[1], photos[2], photos[3]}));
+    EXPECT_EQ(reader.reads(), 3);
+    for (const Photo& photo : photos)
+        EXPECT_EQ(PhotoDimensions::knownSize(photo), QSizeF(30, 40));
+
+    // Turned in place: the same byte count, a newer time. Its old shape does not stand for it.
+    test::saveImage(test::makeImage(40, 30), photos[0].path, 90);
+    Photo turned = photos[0];
+    turned.modified += 1;
+    EXPECT_FALSE(PhotoDimensions::settled(turned));
+    ASSERT_TRUE(learnAll({turned}));
+    EXPECT_EQ(PhotoDimensions::knownSize(turned), QSizeF(40, 30));
+
+    // The index now holds the turned photo and two others: the rest leave at the save.
+    PhotoDimensions::setIndexedPhotos({turned, photos[1], photos[2]});
+    PhotoDimensions::flushStored();
+    QMap<QString, QSize> saved;
+    for (const QJsonValue& entry : QJsonDocument::fromJson(test::readFile(file))[u"sizes"_s].toArray())
+        saved.insert(entry[0].toString(), QSize(entry[1].toInt(), entry[2].toInt()));
+    const QMap<QString, QSize> expected{{PhotoDimensions::fileKey(turned), {40, 30}},
+                                        {PhotoDimensions::fileKey(photos[1]), {30, 40}},
+                                        {PhotoDimensions::fileKey(photos[2]), {30, 40}}};
+    EXPECT_EQ(saved, expected);
 }
 
 // The process ends (its static objects go) while a slow picture's size is still being read: the
