@@ -22,7 +22,7 @@ QRectF grown(const QRectF& rect, double by) {
 QImage ClotheslineCanvasView::opaqueSprite(const Photo& photo) {
     const PolaroidGeometry g = geometry(photo);
     const QImage paper = preparedPaper(photo);
-    const QImage peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
+    const QImage peg = pegImage();
     const QImage overlay = overlayImage(photo);
     const std::array<double, 13> key{g.paperTransform.m11(),
                                      g.paperTransform.m12(),

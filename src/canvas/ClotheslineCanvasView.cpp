@@ -93,6 +93,7 @@ void ClotheslineCanvasView::leftWindow() {
     m_imagePreparation.cancel();
     m_visiblePapers.clear();
     m_visiblePaperIDs.clear();
+    forgetShownLayers();
     m_layersInstalled = false;
     m_photoSlots.clear();
     m_compositor.releaseBuffer();
@@ -109,6 +110,7 @@ void ClotheslineCanvasView::updatePaperScale() {
     m_paperScale = scale;
     m_imagePreparation.cancel();
     m_visiblePapers.clear();
+    forgetShownLayers();
     update();
 }
 
@@ -139,12 +141,49 @@ bool ClotheslineCanvasView::isNew(const Photo& photo) const {
     return m_model && !m_model->interactions().isUsed(photo);
 }
 
-QImage ClotheslineCanvasView::overlayImage(const Photo& photo) const {
+QImage ClotheslineCanvasView::overlayImage(const Photo& photo) {
+    QStringView layer;
     if (selected(photo))
-        return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kSelection);
-    if (isNew(photo))
-        return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kArrival);
-    return {};
+        layer = PolaroidRenderer::kSelection;
+    else if (isNew(photo))
+        layer = PolaroidRenderer::kArrival;
+    if (layer.isEmpty()) {
+        m_shownBadges.remove(photo.id);
+        return {};
+    }
+    return keptLayer(m_shownBadges, photo, layer,
+                     [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); });
+}
+
+QImage ClotheslineCanvasView::pegImage() {
+    if (m_peg.isNull() || m_pegScale != m_paperScale) {
+        m_peg = PolaroidRenderer::image(Photo{}, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
+        m_pegScale = m_paperScale;
+    }
+    return m_peg;
+}
+
+QImage ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo,
+                                        QStringView layer, const std::function<QImage()>& draw) {
+    // The badges and blank papers follow the shape the print is laid out with.
+    const QSizeF imageSize = photoLayout(photo).imageSize;
+    if (const auto it = kept.constFind(photo.id); it != kept.constEnd() && it->layer == layer &&
+                                                  it->imageSize == imageSize && it->scale == m_paperScale)
+        return it->image;
+    const QImage image = draw();
+    // The empty stand-in of a blank paper still drawing is asked for again.
+    if (image.isNull() || image.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey())
+        kept.remove(photo.id);
+    else
+        kept.insert(photo.id, ShownLayer{layer, imageSize, m_paperScale, image});
+    return image;
+}
+
+void ClotheslineCanvasView::forgetShownLayers() {
+    m_paperRequests.clear();
+    m_shownBadges.clear();
+    m_shownPlaceholders.clear();
+    m_peg = QImage();
 }
 
 void ClotheslineCanvasView::markDirty(const QRectF& rect) {
@@ -178,7 +217,7 @@ void ClotheslineCanvasView::syncPhotoLayers() {
         ClotheslinePhotoSlot::Content content;
         content.frame = frame;
         content.paper = paperShown(photo);
-        content.peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
+        content.peg = pegImage();
         content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;
@@ -216,26 +255,40 @@ void ClotheslineCanvasView::invalidateFrame() {
 QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
     if (const auto it = m_visiblePapers.constFind(photo.id); it != m_visiblePapers.constEnd())
         return *it;
-    if (auto cached =
-            PolaroidRenderer::cachedImage(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPaper)) {
-        m_visiblePapers.insert(photo.id, *cached);
-        return *cached;
-    }
     const double scale = m_paperScale;
     QPointer<ClotheslineCanvasView> self(this);
-    m_imagePreparation.request(photo, scale, [self, photo, scale](const QImage& image) {
-        if (!self)
-            return;
-        if (!image.isNull() && self->m_paperScale == scale && self->m_photos.contains(photo)) {
-            PolaroidRenderer::storePrepared(image, photo, scale);
-            if (self->m_visiblePaperIDs.contains(photo.id))
-                self->m_visiblePapers.insert(photo.id, image);
+    if (!m_paperRequests.contains(photo.id)) {
+        if (auto cached = PolaroidRenderer::cachedImage(photo, kPhotoSize, scale, PolaroidRenderer::kPaper)) {
+            m_visiblePapers.insert(photo.id, *cached);
+            m_shownPlaceholders.remove(photo.id);
+            return *cached;
         }
-        self->scheduleFrame();
-    });
-    return PolaroidRenderer::placeholder(photo, scale, [self] {
-        if (self)
-            self->scheduleFrame();
+        const bool requested =
+            m_imagePreparation.request(photo, scale, [self, photo, scale](const QImage& image) {
+                if (!self)
+                    return;
+                self->m_paperRequests.remove(photo.id);
+                if (!image.isNull() && self->m_paperScale == scale && self->m_photos.contains(photo)) {
+                    PolaroidRenderer::storePrepared(image, photo, scale);
+                    // Kept by the print that shows it, so that papers of other prints never push
+                    // it out of the renderer's cache before the next frame takes it in.
+                    const auto slot = self->m_photoSlots.constFind(photo.id);
+                    if (self->m_visiblePaperIDs.contains(photo.id) ||
+                        (slot != self->m_photoSlots.constEnd() && !slot->hidden())) {
+                        self->m_visiblePapers.insert(photo.id, image);
+                        self->m_shownPlaceholders.remove(photo.id);
+                    }
+                }
+                self->scheduleFrame();
+            });
+        if (requested)
+            m_paperRequests.insert(photo.id);
+    }
+    return keptLayer(m_shownPlaceholders, photo, PolaroidRenderer::kPaper, [&] {
+        return PolaroidRenderer::placeholder(photo, scale, [self] {
+            if (self)
+                self->scheduleFrame();
+        });
     });
 }
 
@@ -281,6 +334,10 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
     }
     for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();)
         it = m_visiblePaperIDs.contains(it.key()) ? std::next(it) : m_visiblePapers.erase(it);
+    for (QHash<QString, ShownLayer>* kept : {&m_shownBadges, &m_shownPlaceholders})
+        kept->removeIf([this](QHash<QString, ShownLayer>::iterator it) {
+            return !m_visiblePaperIDs.contains(it.key());
+        });
 
     // The rope is painted by several threads at once when the frame is banded: the lambda reads
     // only its own copies.
@@ -345,7 +402,7 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
         ClotheslinePhotoSlot::Content content;
         content.frame = *frame;
         content.paper = paperShown(photo);
-        content.peg = PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, PolaroidRenderer::kPeg);
+        content.peg = pegImage();
         content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;

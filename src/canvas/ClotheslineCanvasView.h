@@ -339,7 +339,22 @@ private:
     void applyLearnedSizes();
     void drawPlaceholdersBeforeShowing();
     void scrollToVisible(const QRectF& rect);
-    QImage overlayImage(const Photo& photo) const;
+    // The selection or arrival badge the print shows, if any.
+    QImage overlayImage(const Photo& photo);
+    // The peg every print shows at the current scale.
+    QImage pegImage();
+    // A layer image a print showed, with what it was drawn for: a frame asks the renderer again
+    // only when one of those changed, so an unchanged print costs no key and no cache look-up,
+    // however many shapes the rope holds and however small the caches are for them.
+    struct ShownLayer {
+        QStringView layer{};
+        QSizeF imageSize{};
+        double scale = 0;
+        QImage image{};
+    };
+    QImage keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
+                     const std::function<QImage()>& draw);
+    void forgetShownLayers();
     bool selected(const Photo& photo) const;
     bool isNew(const Photo& photo) const;
     void markDirty(const QRectF& rect);
@@ -422,6 +437,12 @@ private:
     ClotheslineImagePreparation m_imagePreparation;
     QHash<QString, QImage> m_visiblePapers;
     QSet<QString> m_visiblePaperIDs;
+    // Prints whose paper is being prepared: they wait for it without asking again.
+    QSet<QString> m_paperRequests;
+    QHash<QString, ShownLayer> m_shownBadges;
+    QHash<QString, ShownLayer> m_shownPlaceholders;
+    QImage m_peg;
+    double m_pegScale = 0;
     double m_paperScale = 2;
     QHash<QString, PhotoGeometry> m_photoGeometry;
     QSet<QString> m_sizeAwaitedIDs;

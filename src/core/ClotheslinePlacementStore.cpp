@@ -9,7 +9,10 @@
 #include <cmath>
 #include <iterator>
 #include <limits>
+#include <optional>
+#include <queue>
 #include <set>
+#include <vector>
 
 namespace vennimo {
 
@@ -58,24 +61,44 @@ bool slotIsFree(const OccupiedPlaces& occupied, double slot, double spacing) {
     return above == occupied.begin() || std::abs(*std::prev(above) - slot) >= spacing;
 }
 
-// The midpoint of the widest gap between the occupied places and the rope's ends; the leftmost of
-// equally wide gaps.
-double widestGapMidpoint(const OccupiedPlaces& occupied) {
-    double widest = -1;
-    double midpoint = 0.5;
-    double previous = 0;
-    auto consider = [&](double place) {
-        if (place - previous > widest) {
-            widest = place - previous;
-            midpoint = (place + previous) / 2;
+// The gaps between the occupied places and the rope's ends, widest first and the leftmost of
+// equally wide ones: each newcomer with no free slot splits the first gap in two at its midpoint,
+// so placing many costs a look at the queue each rather than a pass over the rope.
+class WidestGaps {
+public:
+    explicit WidestGaps(const OccupiedPlaces& occupied) {
+        double previous = 0;
+        for (const double place : occupied) {
+            m_gaps.push(Gap{previous, place});
+            previous = place;
         }
-        previous = place;
+        m_gaps.push(Gap{previous, 1});
+    }
+    // The midpoint of the widest gap, taken: the two halves are gaps of their own from now on.
+    double split() {
+        const Gap widest = m_gaps.top();
+        m_gaps.pop();
+        const double midpoint = (widest.right + widest.left) / 2;
+        m_gaps.push(Gap{widest.left, midpoint});
+        m_gaps.push(Gap{midpoint, widest.right});
+        return midpoint;
+    }
+
+private:
+    struct Gap {
+        double left = 0;
+        double right = 0;
+        double width() const { return right - left; }
     };
-    for (const double place : occupied)
-        consider(place);
-    consider(1);
-    return midpoint;
-}
+    struct Narrower {
+        bool operator()(const Gap& a, const Gap& b) const {
+            if (a.width() != b.width())
+                return a.width() < b.width();
+            return a.left > b.left;
+        }
+    };
+    std::priority_queue<Gap, std::vector<Gap>, Narrower> m_gaps;
+};
 
 // Depths for prints placed one after another, each in front of the one before: only the first
 // needs a pass over all records. The caller stores each depth before asking for the next.
@@ -209,10 +232,20 @@ Result<bool> ClotheslinePlacementStore::ensurePositions(const QList<Photo>& phot
         occupied.insert(placement.x);
     }
     DepthSequence depths(copy);
+    // Places are only ever taken: once no slot is free, none is again.
+    std::optional<WidestGaps> gaps;
     for (const Photo& photo : std::as_const(newcomers)) {
-        const auto free = std::find_if(slots.cbegin(), slots.cend(),
-                                       [&](double slot) { return slotIsFree(occupied, slot, spacing); });
-        const double x = free != slots.cend() ? *free : widestGapMidpoint(occupied);
+        double x = 0;
+        if (!gaps) {
+            const auto free = std::find_if(slots.cbegin(), slots.cend(),
+                                           [&](double slot) { return slotIsFree(occupied, slot, spacing); });
+            if (free != slots.cend())
+                x = *free;
+            else
+                gaps.emplace(occupied);
+        }
+        if (gaps)
+            x = gaps->split();
         const qint64 depth = depths.next();
         copy.insert(photo.recordKey(), ClotheslinePlacementRecord{photo.created, {0, x, depth}});
         occupied.insert(x);

@@ -3,6 +3,7 @@
 #include "core/IndexerRootScan.h"
 
 #include <QDir>
+#include <QSet>
 
 namespace vennimo {
 
@@ -44,8 +45,11 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
         scan.pendingBelow = baselinePathsBelow(pending, index);
 
         // The root's records at or below the targets: what the scan does not find again goes.
+        // A burst names thousands of files: the way out is looked for at each of them.
         QStringList covered;
         for (const QString& target : targets) {
+            if (stopped())
+                break;
             for (const QString& id : m_recordIndex.idsWithin(filesystemPathKey(target))) {
                 const Photo* photo = m_recordIndex.find(m_library.photos, id);
                 if (photo != nullptr && owningRoot(photo->path) == index)
@@ -54,8 +58,13 @@ std::optional<QList<Photo>> Indexer::scanChanges(const QList<FolderChange>& chan
         }
         if (!rootReadable(scan.root))
             continue;
-        for (const QString& target : targets)
+        for (const QString& target : targets) {
+            if (stopped()) {
+                scan.incomplete = true;
+                break;
+            }
             scanTarget(scan, target);
+        }
         // An unfinished scan never loses records.
         if (!scan.incomplete)
             removed.unite(QSet<QString>(covered.cbegin(), covered.cend()));
@@ -105,13 +114,19 @@ QStringList Indexer::changeTargets(int rootIndex, const QList<FolderChange>& cha
     }
     std::stable_sort(targets.begin(), targets.end(),
                      [](const QString& a, const QString& b) { return a.size() < b.size(); });
+    // A target is covered by an earlier one that is itself or one of its folders: looked up folder
+    // by folder, so that thousands of changed files cost no comparison of every pair.
     QStringList folded;
+    QSet<QString> kept;
     for (const QString& target : targets) {
-        const bool covered = std::any_of(folded.cbegin(), folded.cend(), [&target](const QString& earlier) {
-            return pathIsWithin(target, earlier);
-        });
-        if (!covered)
+        bool covered = kept.contains(target);
+        for (qsizetype slash = target.lastIndexOf(QLatin1Char('/')); !covered && slash >= 0;
+             slash = slash == 0 ? -1 : target.lastIndexOf(QLatin1Char('/'), slash - 1))
+            covered = kept.contains(slash == 0 ? QStringLiteral("/") : target.left(slash));
+        if (!covered) {
+            kept.insert(target);
             folded.append(target);
+        }
     }
     return folded;
 }

@@ -36,12 +36,14 @@ QString PhotoRecordIndex::folderKeyOf(const QString& path) {
 void PhotoRecordIndex::clear() {
     m_byID.clear();
     m_idsByFolder.clear();
+    m_idsByPath.clear();
     m_valid = false;
 }
 
 bool PhotoRecordIndex::rebuild(const QList<Photo>& photos) {
     clear();
     m_byID.reserve(photos.size());
+    m_idsByPath.reserve(photos.size());
     // Photos of one folder tend to follow each other: its entry is looked up once per run.
     QString folderKey;
     QSet<QString>* folder = nullptr;
@@ -54,6 +56,7 @@ bool PhotoRecordIndex::rebuild(const QList<Photo>& photos) {
             return false;
         }
         const QString key = filesystemPathKey(photo.path);
+        m_idsByPath.insert(key, photo.id);
         const qsizetype slash = key.lastIndexOf(QLatin1Char('/'));
         const QStringView keyFolder = slash <= 0 ? QStringView(u"/") : QStringView(key).left(slash);
         if (folder == nullptr || keyFolder != folderKey) {
@@ -69,6 +72,7 @@ bool PhotoRecordIndex::rebuild(const QList<Photo>& photos) {
 void PhotoRecordIndex::insertEntry(const Photo& photo) {
     m_byID.insert(photo.id, Entry{photo.added, photo.path});
     m_idsByFolder[folderKeyOf(photo.path)].insert(photo.id);
+    m_idsByPath.insert(filesystemPathKey(photo.path), photo.id);
 }
 
 void PhotoRecordIndex::removeEntry(const QString& id) {
@@ -77,10 +81,11 @@ void PhotoRecordIndex::removeEntry(const QString& id) {
         return;
     const auto folder = m_idsByFolder.find(folderKeyOf(it->path));
     if (folder != m_idsByFolder.end()) {
-        folder->remove(id);
-        if (folder->isEmpty())
+        folder->second.remove(id);
+        if (folder->second.isEmpty())
             m_idsByFolder.erase(folder);
     }
+    m_idsByPath.remove(filesystemPathKey(it->path), id);
     m_byID.erase(it);
 }
 
@@ -104,18 +109,27 @@ const Photo* PhotoRecordIndex::find(const QList<Photo>& photos, const QString& i
 
 QStringList PhotoRecordIndex::idsWithin(const QString& pathKey) const {
     QStringList ids;
-    for (auto folder = m_idsByFolder.cbegin(); folder != m_idsByFolder.cend(); ++folder) {
-        if (pathIsWithin(folder.key(), pathKey)) {
-            ids += folder->values();
-            continue;
-        }
-        // The folder holds the path itself, or nothing of it.
-        if (!pathIsWithin(pathKey, folder.key()))
-            continue;
-        for (const QString& id : *folder) {
-            if (filesystemPathKey(m_byID.value(id).path) == pathKey)
-                ids.append(id);
-        }
+    // A folder path may come with a trailing slash; it names the same folder.
+    QString key = filesystemPathKey(pathKey);
+    if (key.size() > 1 && key.endsWith(QLatin1Char('/')))
+        key.chop(1);
+    for (auto it = m_idsByPath.constFind(key); it != m_idsByPath.cend() && it.key() == key; ++it) {
+        ++m_examined;
+        ids.append(it.value());
+    }
+    const auto take = [this, &ids](const QSet<QString>& folder) {
+        m_examined += folder.size();
+        ids += folder.values();
+    };
+    if (const auto folder = m_idsByFolder.find(key); folder != m_idsByFolder.end())
+        take(folder->second);
+    // Every folder below starts with the path and a slash, and they sort together.
+    const QString prefix = key.endsWith(QLatin1Char('/')) ? key : key + QLatin1Char('/');
+    for (auto folder = m_idsByFolder.lower_bound(prefix);
+         folder != m_idsByFolder.end() && folder->first.startsWith(prefix); ++folder) {
+        ++m_examined;
+        if (folder->first != key)
+            take(folder->second);
     }
     return ids;
 }

@@ -71,6 +71,8 @@ struct State {
                                        PolaroidRenderer::kPaperBaseCostBytes};
     MemoryCache<QImage> placeholders{PolaroidRenderer::kPlaceholderCount,
                                      PolaroidRenderer::kPlaceholderCostBytes};
+    MemoryCache<QImage> marks{PolaroidRenderer::kMarkCount, PolaroidRenderer::kMarkCostBytes};
+    std::atomic<int> renderCount{0};
     std::mutex baseLock;
     int baseRenderCount = 0;
     std::atomic<int> placeholderMainRenderCount{0};
@@ -307,6 +309,15 @@ bool isOneOf(QStringView layer, std::initializer_list<QStringView> names) {
     return std::find(names.begin(), names.end(), layer) != names.end();
 }
 
+MemoryCache<QImage>& cacheFor(QStringView layer, bool placeholder) {
+    State& st = state();
+    if (placeholder)
+        return st.placeholders;
+    return isOneOf(layer, {PolaroidRenderer::kPeg, PolaroidRenderer::kSelection, PolaroidRenderer::kArrival})
+               ? st.marks
+               : st.cache;
+}
+
 } // namespace
 
 PolaroidRenderer::Geometry PolaroidRenderer::geometry(const Photo& photo, QSizeF size, double angle,
@@ -353,7 +364,7 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
     const double h = PolaroidGeometry::atLeastOne(size.height());
     const double s = PolaroidGeometry::atLeastOne(scale);
     State& st = state();
-    MemoryCache<QImage>& store = placeholder ? st.placeholders : st.cache;
+    MemoryCache<QImage>& store = cacheFor(layer, placeholder);
     // The size as asked for: the badge keys spell it unraised, and cachedImage looks them up so.
     const QString key =
         placeholder ? placeholderKey(photo, size, scale, layer) : imageKey(photo, size, scale, layer);
@@ -369,6 +380,7 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
 
     if (w * s > kMaxBitmapSidePixels || h * s > kMaxBitmapSidePixels)
         return {};
+    ++st.renderCount;
     const int pw = int(std::ceil(w * s));
     const int ph = int(std::ceil(h * s));
     QImage bitmap(pw, ph, QImage::Format_ARGB32_Premultiplied);
@@ -413,7 +425,7 @@ QImage PolaroidRenderer::image(const Photo& photo, QSizeF size, double scale, QS
 
 std::optional<QImage> PolaroidRenderer::cachedImage(const Photo& photo, QSizeF size, double scale,
                                                     QStringView layer) {
-    return state().cache.value(imageKey(photo, size, scale, layer));
+    return cacheFor(layer, false).value(imageKey(photo, size, scale, layer));
 }
 
 void PolaroidRenderer::storePrepared(const QImage& image, const Photo& photo, double scale) {
@@ -490,6 +502,10 @@ int PolaroidRenderer::baseRenderCount() {
     return st.baseRenderCount;
 }
 
+int PolaroidRenderer::renderCount() {
+    return state().renderCount.load();
+}
+
 int PolaroidRenderer::placeholderMainRenderCount() {
     return state().placeholderMainRenderCount.load();
 }
@@ -523,6 +539,7 @@ void PolaroidRenderer::clearCaches() {
     State& st = state();
     st.cache.clear();
     st.placeholders.clear();
+    st.marks.clear();
     std::lock_guard lock(st.baseLock);
     st.paperBases.clear();
 }

@@ -34,6 +34,9 @@ public:
 
     static constexpr int kCacheCount = 180;
     static constexpr std::int64_t kCacheCostBytes = 64 * 1024 * 1024;
+    // Pegs and badges, apart from the papers so that a rope of many papers never pushes them out.
+    static constexpr int kMarkCount = 64;
+    static constexpr std::int64_t kMarkCostBytes = 48 * 1024 * 1024;
     static constexpr int kPaperBaseCount = 32;
     static constexpr std::int64_t kPaperBaseCostBytes = 32 * 1024 * 1024;
     static constexpr int kPlaceholderCount = 32;
@@ -93,6 +96,8 @@ public:
 
     // Diagnostics.
     static int baseRenderCount();
+    // Bitmaps drawn by image(), that is every ask the caches did not answer.
+    static int renderCount();
     static int placeholderMainRenderCount();
     static int cachedImageCount();
     static std::int64_t cachedImageCost();

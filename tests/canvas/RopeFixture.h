@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace vennimo::test {
@@ -29,8 +30,10 @@ struct Rope {
     // Off for tests that hold the size reads themselves.
     bool awaitSizes = true;
 
-    // `placementWriter` stands in for the write of "clothesline-positions.json".
-    explicit Rope(int count, bool brokenPlacements = false, DeferredStateFileWriter placementWriter = {}) {
+    // `placementWriter` stands in for the write of "clothesline-positions.json"; `shape` gives the
+    // pixel size of each picture, by default every one a shape of its own and larger than the last.
+    explicit Rope(int count, bool brokenPlacements = false, DeferredStateFileWriter placementWriter = {},
+                  std::function<QSize(int)> shape = {}) {
         static int made = 0;
         ++made;
         const QString source = makeFolder(QString("pictures-%1").arg(made));
@@ -44,8 +47,10 @@ struct Rope {
         // What the first scan finds is the baseline and does not hang; later files arrive.
         model->refresh(std::nullopt, false);
         EXPECT_TRUE(QTest::qWaitFor([&] { return model->appliedScanCount() > 0 && !model->scanInFlight(); }));
-        for (int i = 0; i < count; ++i)
-            saveImage(makeImage(40 + 10 * i, 30 + 5 * i), QString("%1/p%2.png").arg(source).arg(i));
+        for (int i = 0; i < count; ++i) {
+            const QSize size = shape ? shape(i) : QSize(40 + 10 * i, 30 + 5 * i);
+            saveImage(makeImage(size.width(), size.height()), QString("%1/p%2.png").arg(source).arg(i));
+        }
         model->refresh(std::nullopt, false);
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return !model->scanInFlight() && model->photos().size() == count; }));

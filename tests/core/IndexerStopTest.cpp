@@ -232,3 +232,29 @@ TEST(IndexerStop, AStopEndsTheListingOfOneLargeFolderAtItsNextEntry) {
     EXPECT_TRUE(photos.isEmpty());
     EXPECT_FALSE(indexer.library().initialized);
 }
+
+// A burst names every file it brought: the stop ends a change scan at its next file, not after
+// the thousands still listed.
+TEST(IndexerStop, AStopEndsAChangeScanOfManyFilesAtItsNextFile) {
+    const QString root = makeFolder("burst");
+    writeFile(root + "/first.jpg", "p");
+    QFile::remove(storageFolder() + "/index.json");
+    Indexer indexer({{"Burst", root}}, storageFolder());
+    ASSERT_EQ(indexer.scan(std::nullopt, false).size(), 1);
+    constexpr int kArrivals = 2000;
+    QList<FolderChange> arrived;
+    for (int i = 0; i < kArrivals; ++i) {
+        const QString path = QString("%1/p%2.jpg").arg(root).arg(i);
+        writeFile(path, "p");
+        arrived.append({path, kCreated});
+    }
+    int renders = 0;
+    indexer.setThumbnailRenderer([&](const QString&, const QString&) {
+        if (++renders == 10)
+            indexer.stop();
+    });
+    const QList<Photo> photos = indexer.scan(arrived, true);
+    EXPECT_EQ(renders, 10);
+    EXPECT_LT(indexer.lastScanVisitedEntries(), 20) << "of " << kArrivals << " changed files";
+    EXPECT_EQ(photos.size(), 1) << "a stopped scan keeps the library it had";
+}

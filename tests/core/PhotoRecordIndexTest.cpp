@@ -96,3 +96,32 @@ TEST(PhotoRecordIndex, FindsByPathAndRefusesListsItCannotOrder) {
     EXPECT_FALSE(index.rebuild({photo("a", 2, "/1"), photo("a", 1, "/2")})) << "repeated id";
     EXPECT_FALSE(index.rebuild({photo("a", 1, "/1"), photo("b", 2, "/2")})) << "out of order";
 }
+
+// A burst of changed files in one large folder asks for each path: every answer costs the records
+// it names, so the whole scan grows with the changed paths and not with their product.
+TEST(PhotoRecordIndex, LookingUpEveryChangedPathCostsThePathsNotTheFolderForEach) {
+    const auto examinedForAll = [](int count) {
+        QList<Photo> photos;
+        for (int i = 0; i < count; ++i)
+            photos.append(
+                photo(QStringLiteral("id-%1").arg(i), count - i, QStringLiteral("/r/burst/p%1.jpg").arg(i)));
+        for (int i = 0; i < 20; ++i)
+            photos.append(
+                photo(QStringLiteral("deep-%1").arg(i), -i, QStringLiteral("/r/burst/sub%1/q.jpg").arg(i)));
+        PhotoRecordIndex index;
+        EXPECT_TRUE(index.rebuild(photos));
+        qint64 found = 0;
+        for (int i = 0; i < count; ++i)
+            found += index.idsWithin(QStringLiteral("/r/burst/p%1.jpg").arg(i)).size();
+        EXPECT_EQ(found, count);
+        EXPECT_EQ(index.idsWithin("/r/burst").size(), count + 20) << "a folder still answers all below it";
+        EXPECT_EQ(index.idsWithin("/r/burst/sub3/").size(), 1);
+        EXPECT_EQ(index.idsWithin("/").size(), count + 20);
+        return index.examinedCount();
+    };
+    const qint64 thousand = examinedForAll(1000);
+    const qint64 tenThousand = examinedForAll(10'000);
+    EXPECT_LE(thousand, 3 * 1000 + 100);
+    EXPECT_LE(tenThousand, 3 * 10'000 + 100) << "not a walk of the folder for every path";
+    EXPECT_LE(tenThousand, 12 * thousand);
+}

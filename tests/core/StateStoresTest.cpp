@@ -249,6 +249,23 @@ TEST(ClotheslinePlacementStore, NewPrintsTakeFreeSlotsOnRowZero) {
     EXPECT_DOUBLE_EQ(xOf(many, b), 1.0 / 99) << "250 columns are capped at 100";
 }
 
+// Past the free slots, newcomers halve the gaps level by level, left to right; the gaps they
+// leave behind are the ones the next call splits.
+TEST(ClotheslinePlacementStore, NewcomersBeyondTheSlotsHalveTheWidestGapsLeftToRight) {
+    ClotheslinePlacementStore store(test::makeFolder("halves"));
+    QList<Photo> first;
+    for (int i = 0; i < 7; ++i)
+        first.append(photo(QString("p%1").arg(i)));
+    ASSERT_TRUE(store.ensurePositions(first, 1).value());
+    const double expected[] = {0.5, 0.25, 0.75, 0.125, 0.375, 0.625, 0.875};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_DOUBLE_EQ(xOf(store, first[i]), expected[i]) << i;
+    const Photo eighth = photo("p7"), ninth = photo("p8");
+    ASSERT_TRUE(store.ensurePositions(first + QList<Photo>{eighth, ninth}, 1).value());
+    EXPECT_DOUBLE_EQ(xOf(store, eighth), 0.0625);
+    EXPECT_DOUBLE_EQ(xOf(store, ninth), 0.1875);
+}
+
 TEST(ClotheslinePlacementStore, MovesClampRefuseWholeCallsAndKeepMemoryOnWriteFailure) {
     const QString storage = test::makeFolder("moves");
     ControlledDisk disk;

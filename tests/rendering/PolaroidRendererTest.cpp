@@ -104,6 +104,25 @@ TEST(PolaroidRenderer, CachesShareWhatTheyShouldAndStoreOnlyWhenAsked) {
     }
 }
 
+// A rope keeps more prepared papers than the cache holds: they push each other out, never the
+// peg and badges every print shows.
+TEST(PolaroidRenderer, PapersNeverPushPegsAndBadgesOut) {
+    const Photo photo = test::writePhoto(test::makeFolder(u"marks"_s), u"a"_s, {80, 60});
+    R::clearCaches();
+    const QImage peg = R::image(photo, R::defaultSize, 2, R::kPeg);
+    const QImage badge = R::image(photo, R::defaultSize, 2, R::kArrival);
+    const QImage prepared = test::solid(580, 584, Qt::green);
+    for (int i = 0; i < R::kCacheCount + 20; ++i) {
+        Photo other = photo;
+        other.id = u"other-%1"_s.arg(i);
+        R::storePrepared(prepared, other, 2);
+    }
+    const int renders = R::renderCount();
+    EXPECT_EQ(R::image(photo, R::defaultSize, 2, R::kPeg).cacheKey(), peg.cacheKey());
+    EXPECT_EQ(R::image(photo, R::defaultSize, 2, R::kArrival).cacheKey(), badge.cacheKey());
+    EXPECT_EQ(R::renderCount(), renders) << "nothing drawn again";
+}
+
 TEST(PolaroidRenderer, EveryLayerOfARealPhotoLooksLikeAPrintOnAPeg) {
     const Photo photo = test::writePhoto(test::makeFolder(u"real"_s), u"IMG_0042"_s, {1600, 1200}, true);
     const auto g = R::geometry(photo);

@@ -1,0 +1,102 @@
+#include "canvas/ClotheslineCanvasView.h"
+#include "canvas/RopeFixture.h"
+#include "model/GalleryModel.h"
+#include "platform/ReduceMotion.h"
+#include "rendering/PolaroidRenderer.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+using namespace vennimo;
+using namespace vennimo::test;
+
+namespace {
+
+constexpr int kShapes = 200;
+constexpr auto kScaleVariable = "QT_SCALE_FACTOR";
+
+class ClotheslineCanvasFrameCostTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ReduceMotion::setReader([] { return std::optional<bool>(false); });
+    }
+    void TearDown() override { ReduceMotion::setReader({}); }
+};
+
+int slotWrites(const ClotheslineCanvasView& canvas) {
+    int writes = 0;
+    for (const ClotheslinePhotoSlot& slot : canvas.photoSlots())
+        writes += slot.writes();
+    return writes;
+}
+
+// Nothing drawn and no frame asked for over a quiet spell: every paper, blank paper and badge
+// that was coming has come.
+bool settled(ClotheslineCanvasView& canvas) {
+    return QTest::qWaitFor(
+        [&] {
+            const int renders = PolaroidRenderer::renderCount();
+            const int frames = canvas.scheduledFrameCount();
+            QTest::qWait(500);
+            return renders == PolaroidRenderer::renderCount() && frames == canvas.scheduledFrameCount();
+        },
+        60000);
+}
+
+} // namespace
+
+// Papers, pegs and badges of a rope of more shapes than the renderer's caches hold: a frame over
+// prints that did not change draws none of them again, at the display's scale, new and selected.
+TEST_F(ClotheslineCanvasFrameCostTest, FramesOverARopeOfManyShapesDrawNothingAgain) {
+    const bool doubled = qEnvironmentVariable(kScaleVariable) == QLatin1String("2");
+    PolaroidRenderer::clearCaches();
+    Rope rope(kShapes, false, {}, [](int i) { return QSize(100 + i, 75); });
+    QList<std::pair<int, double>> moves;
+    for (int i = 0; i < kShapes; ++i)
+        moves.append({i, double(i) / (kShapes - 1)});
+    rope.place(moves);
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_EQ(canvas.paperScale(), doubled ? 2.0 : 1.0);
+    const QList<Photo> photos = rope.model->photos();
+    ASSERT_TRUE(rope.waitForRest(30000));
+    ASSERT_TRUE(settled(canvas)) << "papers still coming";
+    ASSERT_EQ(canvas.photoSlots().size(), kShapes);
+
+    for (const bool selecting : {false, true}) {
+        SCOPED_TRACE(selecting ? "selected" : "new");
+        if (selecting) {
+            rope.model->setSelection(photos);
+            rope.settleUpdates();
+            ASSERT_TRUE(settled(canvas));
+        }
+        const int renders = PolaroidRenderer::renderCount();
+        const int writes = slotWrites(canvas);
+        for (int frame = 0; frame < 3; ++frame) {
+            canvas.invalidateFrame();
+            canvas.repaint();
+        }
+        EXPECT_EQ(PolaroidRenderer::renderCount() - renders, 0) << "bitmaps drawn again";
+        EXPECT_EQ(slotWrites(canvas) - writes, 0) << "prints given another image";
+    }
+
+    // The same rope on a display of twice the pixels, where every bitmap costs four times the bytes.
+    if (doubled)
+        return;
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kScaleVariable), QStringLiteral("2"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=ClotheslineCanvasFrameCostTest.*")});
+    ASSERT_TRUE(child.waitForFinished(240'000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
