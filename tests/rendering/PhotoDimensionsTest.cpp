@@ -200,6 +200,7 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
     PhotoDimensions::flushStored();
     PhotoDimensions::clearCache();
     PhotoDimensions::restoreFrom(storage);
+    PhotoDimensions::flushStored();
     EXPECT_EQ(PhotoDimensions::knownSize(turned), QSizeF(40, 30)) << "the next start has the old shape";
 
     // A damaged file is kept aside and replaced with what is learned next; entries that do not make
@@ -237,6 +238,7 @@ TEST(PhotoDimensions, SizesKeptInTheStorageFolderComeBackAtTheNextStartWithoutAR
         PhotoDimensions::clearCache();
         ASSERT_TRUE(PhotoSizeFile::save(storage, {{photoKey, stored}}));
         PhotoDimensions::restoreFrom(storage);
+        PhotoDimensions::flushStored();
         EXPECT_EQ(PhotoDimensions::settled(photos[2]), plausible)
             << stored.width() << " x " << stored.height();
         if (plausible) {
