@@ -2,18 +2,22 @@
 // at once: 10,000 small JPEGs moved in together (as unpacking an archive does), SIGTERM 8 s later,
 // while the index, the thumbnails, the sizes and the rope are all still busy with them. Prints the
 // time from the signal to the end of the process, the CPU the process used after the signal, and
-// how many of the photos had been hung by then.
+// how many of the photos had been hung by then, with the longest the main thread stood still and
+// the CPU it used from the landing to the signal.
+// With "real" after the three numbers, copies of real photographs of 200 shapes land instead
+// (see realPhotoPool; a few MB each, so a thousand rather than ten thousand).
 // Target: under 1 s.
 //
 // Needs an X server with a window manager, as the x11 tests run:
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
 //     'openbox & xcompmgr & sleep 1; build-release/bench/burstexit/bench_burstexit [ROUNDS] [PHOTOS]
-//     [SECONDS]'
+//     [SECONDS] [real]'
 // Defaults: 3 rounds, 10,000 photos, the signal 8 s after they landed. Each round has a home of its
 // own, made anew.
 // VENNIMO_BENCH_HOME=/some/folder keeps the photos there for the next run.
 // VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead.
 #include "BenchSupport.h"
+#include "MainThreadPinger.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -39,6 +43,7 @@ using vennimo::bench::waitMs;
 namespace {
 
 constexpr QSize kPhotoSize{160, 120};
+constexpr int kShapes = 200;
 constexpr int kSettleMs = 3000;
 constexpr int kEndLimitMs = 60'000;
 
@@ -62,6 +67,8 @@ double loadAverage() {
 struct Ending {
     double ms = -1;
     double cpuSeconds = 0;
+    qint64 longestStallMs = -1;
+    double mainThreadCpuSeconds = 0;
     int hung = 0;
     double load = 0;
 };
@@ -87,11 +94,18 @@ std::optional<Ending> measure(const QString& program, const QString& homes, cons
     if (!app.waitForStarted())
         return std::nullopt;
     waitMs(kSettleMs);
+    std::optional<vennimo::bench::Pinger> pinger;
+    if (const QString id = vennimo::bench::ropeWindowId(app.processId()); !id.isEmpty())
+        pinger.emplace(id);
+    const double mainBefore = vennimo::bench::mainThreadCpuOf(app.processId()).value_or(0);
     for (const QString& name : names)
         QFile::rename(staging + QLatin1Char('/') + name, desktop + QLatin1Char('/') + name);
     waitMs(seconds * 1000);
 
     Ending ending;
+    ending.mainThreadCpuSeconds = vennimo::bench::mainThreadCpuOf(app.processId()).value_or(0) - mainBefore;
+    if (pinger)
+        ending.longestStallMs = pinger->stop();
     ending.load = loadAverage();
     ending.hung = hangingRows(home + QStringLiteral("/.local/share/VennimoGallery"));
     const std::optional<vennimo::bench::CpuReading> before = cpuOf(app.processId());
@@ -136,12 +150,20 @@ int main(int argc, char** argv) {
 
     QTemporaryDir temporary;
     const QString homes = qEnvironmentVariable("VENNIMO_BENCH_HOME", temporary.path());
-    const QString photos = QStringLiteral("%1/photos-%2").arg(homes).arg(count);
+    const bool real = args.value(4) == QLatin1String("real");
+    const QString photos = QStringLiteral("%1/photos-%2%3").arg(homes).arg(count).arg(real ? "-real" : "");
     if (QDir(photos).entryList(QDir::Files).size() != count) {
         std::printf("writing %d photos...\n", count);
         std::fflush(stdout);
         QDir(photos).removeRecursively();
-        writePhotos(photos, count);
+        if (!real) {
+            writePhotos(photos, count);
+        } else if (!vennimo::bench::copyRealPhotos(
+                       vennimo::bench::realPhotoPool(homes + QStringLiteral("/shapes"), kShapes), photos,
+                       QStringLiteral("burst"), count)) {
+            std::printf("no photographs found (VENNIMO_BENCH_PHOTOS, plasma-workspace-wallpapers)\n");
+            return 1;
+        }
     }
 
     QList<double> times;
@@ -152,9 +174,11 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf(
-            "round %d: %d photos landed, %d hung at the signal %d s later; SIGTERM: ended in %.0f ms, "
-            "%.2f s of CPU after the signal (load %.1f)\n",
-            round + 1, count, ending->hung, seconds, ending->ms, ending->cpuSeconds, ending->load);
+            "round %d: %d photos landed, %d hung at the signal %d s later; longest main-thread stall %lld "
+            "ms, main thread %.2f s of CPU until the signal; SIGTERM: ended in %.0f ms, %.2f s of CPU after "
+            "the signal (load %.1f)\n",
+            round + 1, count, ending->hung, seconds, static_cast<long long>(ending->longestStallMs),
+            ending->mainThreadCpuSeconds, ending->ms, ending->cpuSeconds, ending->load);
         std::fflush(stdout);
         times.append(ending->ms < 0 ? 1e9 : ending->ms);
     }

@@ -1,11 +1,13 @@
-// Start-up of the real application with prints already hung, and a burst of arrivals.
+// Start-up of the real application with prints already hung, and bursts of arrivals.
 //
-// For each of 20, 200 and 1,000 prints hung: from exec, the time to the rope window's first frame,
-// to the first frame that shows the papers (the share of paper-white pixels at nine tenths of what
-// it settles at), the longest the main thread stood still from the window's first moment on (pings
-// of the window, each answered only by a turning event loop), and the resident memory once settled.
-// Then a burst of 1,000 small photos moved onto the watched Desktop at once: the longest stall,
-// the time until all hang, and how long a SIGTERM right after takes to end the process.
+// For each of 20, 200 and 1,000 prints hung, real photographs of as many shapes as prints (at most
+// 200): from exec, the time to the rope window's first frame, to the first frame that shows the
+// papers (the share of paper-white pixels at nine tenths of what it settles at), the longest the
+// main thread stood still from the window's first moment on (pings of the window, each answered
+// only by a turning event loop), the main thread's CPU until settled, and the resident memory then.
+// Then two bursts moved onto the watched Desktop at once: 1,000 small photos, and 1,000 copies of
+// real photographs of 200 shapes (a few MB each, see realPhotoPool): the longest stall, the main
+// thread's CPU, the time until all hang, and how long a SIGTERM right after takes to end the process.
 // Targets: papers in the first frame; the longest stall under 150 ms with 200 prints, under 300 ms
 // with 1,000 and during the burst. The same start figures for a trivial Qt Widgets window.
 //
@@ -13,13 +15,14 @@
 //   xvfb-run -a -s "-screen 0 1920x1080x24" dbus-run-session -- bash -c
 //     'openbox & xcompmgr & sleep 1; build-release/bench/startup/bench_startup [ROUNDS] [HUNG...]'
 // Defaults: 3 rounds, 20 200 1000 hung.
-// VENNIMO_BENCH_HOME=/some/folder keeps the homes (one per count) and their libraries for the next
-// run; VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that build of the application instead, so
-// two builds can be compared over the same libraries.
+// VENNIMO_BENCH_HOME=/some/folder keeps the homes (one per count) and their libraries, and the
+// photographs cut to their shapes, for the next run; VENNIMO_BENCH_APP=/path/to/vennimo-gallery measures that
+// build of the application instead, so two builds can be compared over the same libraries.
 #include "BenchSupport.h"
-#include "WindowPing.h"
+#include "MainThreadPinger.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,13 +35,13 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <optional>
-#include <thread>
 
 using vennimo::bench::hangingRows;
+using vennimo::bench::ropeWindowId;
 using vennimo::bench::waitMs;
 
 namespace {
@@ -46,6 +49,8 @@ namespace {
 constexpr QSize kPhotoSize{800, 600};
 constexpr QSize kBurstPhotoSize{160, 120};
 constexpr int kBurst = 1000;
+// The shapes of the real photographs: screenshots and web pictures come in every shape.
+constexpr int kShapes = 200;
 constexpr int kSettleMs = 3000;
 constexpr int kLimitMs = 150'000;
 constexpr qint64 kPapersSettledMs = 3000;
@@ -99,60 +104,6 @@ double median(QList<double> values) {
     return values.isEmpty() ? 0 : values[values.size() / 2];
 }
 
-QString run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(5000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// The X id of the process's widest visible window, its rope window; empty while none shows.
-QString ropeWindowId(qint64 pid) {
-    QString widest;
-    int widestWidth = 0;
-    const QStringList ids =
-        run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                        QStringLiteral("--pid"), QString::number(pid)})
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& id : ids) {
-        const QString shell = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowgeometry"),
-                                                              QStringLiteral("--shell"), id.trimmed()});
-        for (const QString& line : shell.split(QLatin1Char('\n')))
-            if (line.startsWith(QLatin1String("WIDTH=")) && line.mid(6).toInt() > widestWidth) {
-                widestWidth = line.mid(6).toInt();
-                widest = id.trimmed();
-            }
-    }
-    return widestWidth > 200 ? widest : QString();
-}
-
-// Pings a window one ping after another on a thread of its own and keeps the slowest answer.
-class Pinger {
-public:
-    explicit Pinger(QString id)
-        : m_thread([this, id = std::move(id)] {
-            while (!m_stop.load()) {
-                const std::optional<qint64> answer = vennimo::test::pingWindow(id, 60'000);
-                if (!answer)
-                    return;
-                m_longest = std::max<qint64>(m_longest.load(), *answer);
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }) {}
-    ~Pinger() { stop(); }
-    qint64 stop() {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        return m_longest.load();
-    }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_longest{0};
-    std::thread m_thread;
-};
-
 void writePhotos(const QString& folder, const QString& prefix, int count, QSize size, int seed) {
     QDir().mkpath(folder);
     for (int i = 0; i < count; ++i) {
@@ -191,6 +142,7 @@ qint64 terminate(QProcess& process) {
 
 struct Start {
     double windowMs = 0;
+    double mainThreadCpuSeconds = 0;
     double papersMs = 0;
     double longestStallMs = 0;
     double residentMb = 0;
@@ -211,7 +163,7 @@ std::optional<Start> measureStart(const QString& program, bool rope) {
         return std::nullopt;
     QList<std::pair<double, double>> shares;
     std::optional<double> windowMs;
-    std::unique_ptr<Pinger> pinger;
+    std::unique_ptr<vennimo::bench::Pinger> pinger;
     std::optional<double> settleFrom;
     while (timer.elapsed() < kLimitMs) {
         const QImage now = grab();
@@ -223,7 +175,7 @@ std::optional<Start> measureStart(const QString& program, bool rope) {
         if (rope && !pinger) {
             const QString id = ropeWindowId(process.processId());
             if (!id.isEmpty())
-                pinger = std::make_unique<Pinger>(id);
+                pinger = std::make_unique<vennimo::bench::Pinger>(id);
         }
         if (windowMs && !settleFrom)
             settleFrom = at;
@@ -260,12 +212,13 @@ std::optional<Start> measureStart(const QString& program, bool rope) {
             break;
         }
     start.residentMb = double(statusKb(process.processId(), "VmRSS:")) / 1024;
+    start.mainThreadCpuSeconds = vennimo::bench::mainThreadCpuOf(process.processId()).value_or(-1);
     terminate(process);
     return start;
 }
 
 std::optional<Start> measureStarts(const QString& program, int rounds, bool rope) {
-    QList<double> windows, papers, stalls, resident, shares;
+    QList<double> windows, papers, stalls, resident, shares, cpu;
     for (int round = 0; round < rounds; ++round) {
         const std::optional<Start> start = measureStart(program, rope);
         if (!start)
@@ -275,14 +228,16 @@ std::optional<Start> measureStarts(const QString& program, int rounds, bool rope
         stalls.append(start->longestStallMs);
         resident.append(start->residentMb);
         shares.append(start->paperShare);
+        cpu.append(start->mainThreadCpuSeconds);
     }
-    return Start{median(windows), median(papers), *std::max_element(stalls.cbegin(), stalls.cend()),
+    return Start{median(windows),  median(cpu),
+                 median(papers),   *std::max_element(stalls.cbegin(), stalls.cend()),
                  median(resident), median(shares)};
 }
 
 // A home with `hung` prints on its rope, made by the application itself: started on an empty
 // Desktop, the photos moved in, all hung, the application ended as a session would.
-bool prepareHome(const QString& home, const QString& program, int hung) {
+bool prepareHome(const QString& home, const QString& program, int hung, const QStringList& pool) {
     vennimo::bench::useOwnHome(home);
     const QString storage = home + QStringLiteral("/.local/share/VennimoGallery");
     if (hangingRows(storage) >= hung)
@@ -295,7 +250,11 @@ bool prepareHome(const QString& home, const QString& program, int hung) {
     first.waitForStarted();
     waitMs(kSettleMs);
     QTemporaryDir staging;
-    writePhotos(staging.path(), QStringLiteral("hung"), hung, kPhotoSize, 100'000);
+    if (pool.isEmpty())
+        writePhotos(staging.path(), QStringLiteral("hung"), hung, kPhotoSize, 100'000);
+    else
+        vennimo::bench::copyRealPhotos(pool.mid(0, std::min<qsizetype>(hung, pool.size())), staging.path(),
+                                       QStringLiteral("hung"), hung);
     land(staging.path(), home + QStringLiteral("/Desktop"));
     QElapsedTimer waited;
     waited.start();
@@ -305,6 +264,55 @@ bool prepareHome(const QString& home, const QString& program, int hung) {
     waitMs(hung * 40 + 5000);
     terminate(first);
     return hangingRows(storage) >= hung;
+}
+
+// A burst of kBurst photos, written by `write` into a folder, moved onto an empty rope of a home
+// of its own, made anew each run.
+void burst(const QString& homes, const QString& program, const QString& what,
+           const std::function<void(const QString&)>& write) {
+    const QString home = QStringLiteral("%1/burst-%2").arg(homes).arg(QDateTime::currentMSecsSinceEpoch());
+    vennimo::bench::useOwnHome(home);
+    QDir().mkpath(home + QStringLiteral("/Desktop"));
+    const QString storage = home + QStringLiteral("/.local/share/VennimoGallery");
+    // On the home's own file system, so that the landing is one rename each.
+    const QString staging = home + QStringLiteral("/staging");
+    write(staging);
+    QProcess running;
+    running.start(program, QStringList());
+    running.waitForStarted();
+    waitMs(kSettleMs);
+    const QString id = ropeWindowId(running.processId());
+    const int before = hangingRows(storage);
+    const double cpuBefore = vennimo::bench::mainThreadCpuOf(running.processId()).value_or(0);
+    std::optional<vennimo::bench::Pinger> pinger;
+    if (!id.isEmpty())
+        pinger.emplace(id);
+    QElapsedTimer timer;
+    timer.start();
+    land(staging, home + QStringLiteral("/Desktop"));
+    while (hangingRows(storage) < before + kBurst && timer.elapsed() < 300'000)
+        waitMs(50);
+    const double hungSeconds = double(timer.elapsed()) / 1000;
+    const int hung = hangingRows(storage) - before;
+    // The pictures are still being made after the prints hang: the stall is watched until the
+    // main thread has been quiet a while.
+    double cpu = vennimo::bench::mainThreadCpuOf(running.processId()).value_or(0);
+    for (int quiet = 0; quiet < 4 && timer.elapsed() < 300'000;) {
+        waitMs(1000);
+        const double now = vennimo::bench::mainThreadCpuOf(running.processId()).value_or(cpu);
+        quiet = now - cpu < 0.02 ? quiet + 1 : 0;
+        cpu = now;
+    }
+    const double settledSeconds = double(timer.elapsed()) / 1000;
+    const qint64 stall = pinger ? pinger->stop() : -1;
+    const qint64 exitMs = terminate(running);
+    std::printf(
+        "burst of %d %s: %d hung after %.1f s, quiet after %.1f s; longest main-thread stall %lld ms, "
+        "main thread %.2f s of CPU; SIGTERM then: ended in %lld ms\n",
+        kBurst, qPrintable(what), hung, hungSeconds, settledSeconds, static_cast<long long>(stall),
+        cpu - cpuBefore, static_cast<long long>(exitMs));
+    std::fflush(stdout);
+    QDir(home).removeRecursively();
 }
 
 } // namespace
@@ -332,9 +340,13 @@ int main(int argc, char** argv) {
     std::printf("trivial Qt window: first frame %.0f ms median, resident %.0f MB\n", floor->windowMs,
                 floor->residentMb);
 
+    const QStringList pool = vennimo::bench::realPhotoPool(homes + QStringLiteral("/shapes"), kShapes);
+    if (pool.isEmpty())
+        std::printf("no photographs found (VENNIMO_BENCH_PHOTOS, plasma-workspace-wallpapers): generated "
+                    "pictures of one shape stand in\n");
     for (const int hung : counts) {
         const QString home = QStringLiteral("%1/hung-%2").arg(homes).arg(hung);
-        if (!prepareHome(home, program, hung)) {
+        if (!prepareHome(home, program, hung, pool)) {
             std::printf("%d prints: the library did not get ready\n", hung);
             return 1;
         }
@@ -344,41 +356,21 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf(
-            "%4d prints hung: first frame %.0f ms, papers %.0f ms, settled at %.0f%% of the rope's area "
-            "(medians); longest main-thread stall %.0f ms (worst of %d), resident %.0f MB\n",
-            hung, start->windowMs, start->papersMs, start->paperShare * 100, start->longestStallMs, rounds,
-            start->residentMb);
+            "%4d prints hung: first frame %.0f ms, papers %.0f ms, settled at %.0f%% of the rope's area, "
+            "main thread %.2f s of CPU (medians); longest main-thread stall %.0f ms (worst of %d), resident "
+            "%.0f MB\n",
+            hung, start->windowMs, start->papersMs, start->paperShare * 100, start->mainThreadCpuSeconds,
+            start->longestStallMs, rounds, start->residentMb);
         std::fflush(stdout);
     }
 
-    // The burst lands on an empty rope of a home of its own, made anew each run.
-    const QString home = QStringLiteral("%1/burst-%2").arg(homes).arg(QDateTime::currentMSecsSinceEpoch());
-    vennimo::bench::useOwnHome(home);
-    QDir().mkpath(home + QStringLiteral("/Desktop"));
-    const QString storage = home + QStringLiteral("/.local/share/VennimoGallery");
-    QProcess running;
-    running.start(program, QStringList());
-    running.waitForStarted();
-    waitMs(kSettleMs);
-    const QString id = ropeWindowId(running.processId());
-    const int before = hangingRows(storage);
-    QTemporaryDir staging;
-    writePhotos(staging.path(), QStringLiteral("burst"), kBurst, kBurstPhotoSize, 200'000);
-    std::optional<Pinger> pinger;
-    if (!id.isEmpty())
-        pinger.emplace(id);
-    QElapsedTimer timer;
-    timer.start();
-    land(staging.path(), home + QStringLiteral("/Desktop"));
-    while (hangingRows(storage) < before + kBurst && timer.elapsed() < 300'000)
-        waitMs(50);
-    const double hungSeconds = double(timer.elapsed()) / 1000;
-    const int hung = hangingRows(storage) - before;
-    waitMs(2000);
-    const qint64 stall = pinger ? pinger->stop() : -1;
-    const qint64 exitMs = terminate(running);
-    std::printf("burst of %d: %d hung after %.1f s, longest main-thread stall %lld ms; SIGTERM right after: "
-                "ended in %lld ms\n",
-                kBurst, hung, hungSeconds, static_cast<long long>(stall), static_cast<long long>(exitMs));
+    burst(homes, program, QStringLiteral("small photos"), [](const QString& folder) {
+        writePhotos(folder, QStringLiteral("burst"), kBurst, kBurstPhotoSize, 200'000);
+    });
+    if (!pool.isEmpty())
+        burst(homes, program, QStringLiteral("real photographs of %1 shapes").arg(pool.size()),
+              [&pool](const QString& folder) {
+                  vennimo::bench::copyRealPhotos(pool, folder, QStringLiteral("burst"), kBurst);
+              });
     return 0;
 }

@@ -3,14 +3,19 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <memory>
 #include <sys/resource.h>
@@ -33,6 +38,71 @@ bool writeCameraJpeg(const QString& path, int width, int height, int seed) {
     QImageWriter writer(path, "jpeg");
     writer.setQuality(90);
     return writer.write(image);
+}
+
+QStringList realPhotoPool(const QString& pool, int shapes) {
+    QDir().mkpath(pool);
+    QStringList sources;
+    const QString from =
+        qEnvironmentVariable("VENNIMO_BENCH_PHOTOS", QStringLiteral("/usr/share/wallpapers"));
+    QDirIterator it(from, {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg")}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QSize size = QImageReader(path).size();
+        // Photographs of a camera's size; the small renderings and previews beside them are not.
+        if (size.width() >= 1600 && size.height() >= 1000 && QFileInfo(path).size() > 300'000)
+            sources.append(path);
+    }
+    std::sort(sources.begin(), sources.end());
+    if (sources.isEmpty())
+        return {};
+    QStringList photos;
+    for (int i = 0; i < shapes; ++i) {
+        const QString path = QStringLiteral("%1/shape-%2.jpg").arg(pool).arg(i);
+        photos.append(path);
+        if (QFileInfo::exists(path))
+            continue;
+        const QImage source(sources[i % sources.size()]);
+        if (source.isNull())
+            return {};
+        // From 2:5 to 5:2 on a logarithmic scale, so that every shape is its own.
+        const double aspect =
+            std::exp(std::log(0.4) + std::log(6.25) * (shapes > 1 ? double(i) / (shapes - 1) : 0.5));
+        QSize crop = source.size();
+        if (double(crop.width()) / crop.height() > aspect)
+            crop.setWidth(std::max(1, int(crop.height() * aspect)));
+        else
+            crop.setHeight(std::max(1, int(crop.width() / aspect)));
+        QImageWriter writer(path, "jpeg");
+        writer.setQuality(92);
+        if (!writer.write(source.copy(QRect(
+                QPoint((source.width() - crop.width()) / 2, (source.height() - crop.height()) / 2), crop))))
+            return {};
+    }
+    return photos;
+}
+
+bool copyRealPhotos(const QStringList& pool, const QString& folder, const QString& prefix, int count) {
+    if (pool.isEmpty())
+        return false;
+    QDir().mkpath(folder);
+    for (int i = 0; i < count; ++i)
+        if (!QFile::copy(pool[i % pool.size()], QStringLiteral("%1/%2-%3.jpg").arg(folder, prefix).arg(i)))
+            return false;
+    return true;
+}
+
+std::optional<double> mainThreadCpuOf(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/task/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    // After the command's closing parenthesis: the state, then utime and stime at 11 and 12.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 QByteArray manyScanJpeg(int scans, int seed) {
@@ -163,8 +233,11 @@ void waitMs(int ms) {
     } while (!deadline.hasExpired());
 }
 
-QList<QRect> windowFrames(qint64 pid) {
-    QList<QRect> frames;
+namespace {
+
+// The frames of the process's visible windows but a tray icon, by X id.
+QList<std::pair<QString, QRect>> framedWindows(qint64 pid) {
+    QList<std::pair<QString, QRect>> frames;
     for (const QString& id : visibleWindows(pid)) {
         QHash<QString, int> values;
         for (const QString& line : run(QStringLiteral("xdotool"),
@@ -177,17 +250,36 @@ QList<QRect> windowFrames(qint64 pid) {
         const QRect frame(values.value(QStringLiteral("X")), values.value(QStringLiteral("Y")),
                           values.value(QStringLiteral("WIDTH")), values.value(QStringLiteral("HEIGHT")));
         if (frame.width() > kTrayIconSize || frame.height() > kTrayIconSize)
-            frames.append(frame);
+            frames.append({id, frame});
     }
     return frames;
 }
 
-std::optional<QRect> ropeWindow(qint64 pid) {
-    std::optional<QRect> widest;
-    for (const QRect& frame : windowFrames(pid))
-        if (!widest || frame.width() > widest->width())
-            widest = frame;
+std::optional<std::pair<QString, QRect>> widestWindow(qint64 pid) {
+    std::optional<std::pair<QString, QRect>> widest;
+    for (const auto& window : framedWindows(pid))
+        if (!widest || window.second.width() > widest->second.width())
+            widest = window;
     return widest;
+}
+
+} // namespace
+
+QList<QRect> windowFrames(qint64 pid) {
+    QList<QRect> frames;
+    for (const auto& window : framedWindows(pid))
+        frames.append(window.second);
+    return frames;
+}
+
+std::optional<QRect> ropeWindow(qint64 pid) {
+    const auto widest = widestWindow(pid);
+    return widest ? std::optional<QRect>(widest->second) : std::nullopt;
+}
+
+QString ropeWindowId(qint64 pid) {
+    const auto widest = widestWindow(pid);
+    return widest && widest->second.width() > 200 ? widest->first : QString();
 }
 
 } // namespace vennimo::bench

@@ -21,6 +21,15 @@ QByteArray manyScanJpeg(int scans, int seed);
 // Camera-sized HEICs made from camera-like JPEGs by heif-enc, side by side; false when heif-enc
 // is missing or failed.
 bool writeCameraHeics(const QStringList& paths, int width, int height);
+// Real photographs of `shapes` different shapes, one file each in `pool`: the JPEG photographs
+// found under VENNIMO_BENCH_PHOTOS (default /usr/share/wallpapers, Debian's
+// plasma-workspace-wallpapers), each cropped at its full size to an aspect ratio of its own
+// between 2:5 and 5:2. Files already in `pool` are kept. Empty when no photograph was found.
+QStringList realPhotoPool(const QString& pool, int shapes);
+// `count` copies of the pool's photographs named "<prefix>-<n>.jpg" in `folder`, the shapes in turn.
+bool copyRealPhotos(const QStringList& pool, const QString& folder, const QString& prefix, int count);
+// The CPU time (user and system) of a process's main thread so far, in seconds; none once gone.
+std::optional<double> mainThreadCpuOf(qint64 pid);
 double secondsSince(std::chrono::steady_clock::time_point start);
 // CPU time (user and system) of the calling thread, and of the reaped child processes: a
 // comparison that holds up on a busy machine, where wall-clock times wander.
@@ -48,5 +57,7 @@ void waitMs(int ms);
 // widest of them, the application's rope window.
 QList<QRect> windowFrames(qint64 pid);
 std::optional<QRect> ropeWindow(qint64 pid);
+// The X id of the rope window; empty while none shows.
+QString ropeWindowId(qint64 pid);
 
 } // namespace vennimo::bench

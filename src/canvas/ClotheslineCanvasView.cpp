@@ -179,8 +179,19 @@ QImage ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const 
     return image;
 }
 
+void ClotheslineCanvasView::askWaitingPapers() {
+    for (int asked = 0; asked < ClotheslineImagePreparation::kMaxPending && !m_paperWaiting.isEmpty();
+         ++asked) {
+        const QString next = m_paperWaiting.takeFirst();
+        m_paperWaitingIDs.remove(next);
+        schedulePhotoFrame(next);
+    }
+}
+
 void ClotheslineCanvasView::forgetShownLayers() {
     m_paperRequests.clear();
+    m_paperWaiting.clear();
+    m_paperWaitingIDs.clear();
     m_shownBadges.clear();
     m_shownPlaceholders.clear();
     m_peg = QImage();
@@ -192,6 +203,14 @@ void ClotheslineCanvasView::markDirty(const QRectF& rect) {
 }
 
 void ClotheslineCanvasView::syncPhotoLayers() {
+    syncLayersOf(nullptr);
+}
+
+void ClotheslineCanvasView::syncPhotoLayers(const QSet<QString>& photoIDs) {
+    syncLayersOf(&photoIDs);
+}
+
+void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only) {
     if (!m_layersInstalled || !m_model)
         return;
     const QSet<QString> hidden = hiddenPhotoIDs();
@@ -200,6 +219,8 @@ void ClotheslineCanvasView::syncPhotoLayers() {
     QSet<QString> kept;
     for (qsizetype i = 0; i < m_drawingOrder.size(); ++i) {
         const Photo& photo = m_drawingOrder[i];
+        if (only && !only->contains(photo.id))
+            continue;
         const auto place = placement(photo);
         if (!place)
             continue;
@@ -224,6 +245,9 @@ void ClotheslineCanvasView::syncPhotoLayers() {
         content.paperRect = g.paperRect;
         markDirty(slot.update(content));
     }
+    // Only a pass over the whole rope knows which prints left it.
+    if (only)
+        return;
     for (auto it = m_photoSlots.begin(); it != m_photoSlots.end();) {
         if (kept.contains(it.key())) {
             ++it;
@@ -268,26 +292,29 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
                 if (!self)
                     return;
                 self->m_paperRequests.remove(photo.id);
+                // The room this request leaves goes to the prints that waited longest.
+                self->askWaitingPapers();
                 if (!image.isNull() && self->m_paperScale == scale && self->m_photos.contains(photo)) {
                     PolaroidRenderer::storePrepared(image, photo, scale);
                     // Kept by the print that shows it, so that papers of other prints never push
-                    // it out of the renderer's cache before the next frame takes it in.
-                    const auto slot = self->m_photoSlots.constFind(photo.id);
-                    if (self->m_visiblePaperIDs.contains(photo.id) ||
-                        (slot != self->m_photoSlots.constEnd() && !slot->hidden())) {
-                        self->m_visiblePapers.insert(photo.id, image);
-                        self->m_shownPlaceholders.remove(photo.id);
-                    }
+                    // it out of the renderer's cache before its frame takes it in; the next paint
+                    // lets it go if the print is out of view by then.
+                    self->m_visiblePapers.insert(photo.id, image);
+                    self->m_shownPlaceholders.remove(photo.id);
                 }
-                self->scheduleFrame();
+                self->schedulePhotoFrame(photo.id);
             });
         if (requested)
             m_paperRequests.insert(photo.id);
+        else if (!m_paperWaitingIDs.contains(photo.id)) {
+            m_paperWaiting.append(photo.id);
+            m_paperWaitingIDs.insert(photo.id);
+        }
     }
     return keptLayer(m_shownPlaceholders, photo, PolaroidRenderer::kPaper, [&] {
-        return PolaroidRenderer::placeholder(photo, scale, [self] {
+        return PolaroidRenderer::placeholder(photo, scale, [self, id = photo.id] {
             if (self)
-                self->scheduleFrame();
+                self->schedulePhotoFrame(id);
         });
     });
 }
@@ -298,18 +325,35 @@ QImage ClotheslineCanvasView::paperShown(const Photo& photo) {
 }
 
 void ClotheslineCanvasView::scheduleFrame() {
-    // Papers and placeholders come ready in bursts, and every print waiting for one asks again on
-    // each frame: one frame takes in all of them.
+    m_wholeFramePending = true;
+    schedulePhotoFrame({});
+}
+
+void ClotheslineCanvasView::schedulePhotoFrame(const QString& photoID) {
+    // Papers and placeholders come ready in bursts, a thousand when a folder fills: one frame takes
+    // in all that came by then, and a picture that comes ready draws its print's area again, not
+    // the rope.
+    if (!photoID.isEmpty())
+        m_framePhotoIDs.insert(photoID);
     if (m_framePending)
         return;
     m_framePending = true;
-    QTimer::singleShot(0, this, [this] {
+    const qint64 since = m_sinceFrame.isValid() ? m_sinceFrame.elapsed() : kFrameIntervalMs;
+    QTimer::singleShot(int(std::max<qint64>(0, kFrameIntervalMs - since)), this, [this] {
         m_framePending = false;
         if (ProcessExit::announced())
             return;
         ++m_scheduledFrameCount;
-        invalidateFrame();
-        update();
+        m_sinceFrame.start();
+        const QSet<QString> photoIDs = std::exchange(m_framePhotoIDs, {});
+        if (std::exchange(m_wholeFramePending, false) || !m_layersInstalled)
+            invalidateFrame();
+        else
+            syncPhotoLayers(photoIDs);
+        // Prints that wait for room while none is being used (those asked for had gone from view)
+        // would otherwise wait for the next pass over the whole rope.
+        if (m_paperRequests.isEmpty() && !m_paperWaiting.isEmpty())
+            askWaitingPapers();
     });
 }
 
@@ -332,8 +376,14 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
                 m_visiblePaperIDs.insert(photo.id);
         }
     }
-    for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();)
-        it = m_visiblePaperIDs.contains(it.key()) ? std::next(it) : m_visiblePapers.erase(it);
+    // A print that shows keeps its paper, which its slot holds anyway: only the frames of the
+    // prints whose pictures changed take anything in, and a paper let go here would be drawn again
+    // at the next pass over the whole rope.
+    for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();) {
+        const auto slot = m_photoSlots.constFind(it.key());
+        const bool shown = slot != m_photoSlots.constEnd() && !slot->hidden();
+        it = m_visiblePaperIDs.contains(it.key()) || shown ? std::next(it) : m_visiblePapers.erase(it);
+    }
     for (QHash<QString, ShownLayer>* kept : {&m_shownBadges, &m_shownPlaceholders})
         kept->removeIf([this](QHash<QString, ShownLayer>::iterator it) {
             return !m_visiblePaperIDs.contains(it.key());

@@ -18,6 +18,7 @@
 #include "rope/PhotoPendulum.h"
 #include "rope/RopeDisplayLinkTarget.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -75,6 +76,8 @@ public:
     static constexpr double kColumnWidth = 240;
     static constexpr double kRevealMargin = 10;
     static constexpr double kRopeDirtyMargin = 24;
+    // Frames that come of pictures getting ready are drawn at most at a display's rate.
+    static constexpr qint64 kFrameIntervalMs = 16;
     static constexpr double kRopeMoveStrokeWidth = 14.6;
     static constexpr double kRopeDropStrokeWidth = 8;
     static constexpr double kHighlightWidth = 5;
@@ -138,9 +141,19 @@ public:
     // Slots and drawing.
     QSet<QString> hiddenPhotoIDs() const;
     void syncPhotoLayers();
+    // The layers of the prints named only: what only they changed.
+    void syncPhotoLayers(const QSet<QString>& photoIDs);
+    // Both of the above: the named prints only, or the whole rope with none named.
+    void syncLayersOf(const QSet<QString>* only);
+    // Takes the prints that waited longest for room to prepare their papers into the next frame.
+    void askWaitingPapers();
     void invalidateFrame();
-    // invalidateFrame() on the next turn, once however often it is asked for until then.
+    // invalidateFrame() on the next turn, once however often it is asked for until then, and no
+    // sooner than a display's frame after the last one.
     void scheduleFrame();
+    // The same for the prints named only, whose papers or stand-ins came ready: their areas are
+    // drawn again, nothing else.
+    void schedulePhotoFrame(const QString& photoID);
     int scheduledFrameCount() const { return m_scheduledFrameCount; }
     const QHash<QString, ClotheslinePhotoSlot>& photoSlots() const { return m_photoSlots; }
     bool layersInstalled() const { return m_layersInstalled; }
@@ -439,6 +452,10 @@ private:
     QSet<QString> m_visiblePaperIDs;
     // Prints whose paper is being prepared: they wait for it without asking again.
     QSet<QString> m_paperRequests;
+    // Prints whose paper the preparation had no room for yet, in the order they asked: each paper
+    // that comes makes room for the next of them.
+    QList<QString> m_paperWaiting;
+    QSet<QString> m_paperWaitingIDs;
     QHash<QString, ShownLayer> m_shownBadges;
     QHash<QString, ShownLayer> m_shownPlaceholders;
     QImage m_peg;
@@ -450,6 +467,10 @@ private:
     bool m_learnedSizesQueued = false;
     bool m_layersInstalled = false;
     bool m_framePending = false;
+    // What the pending frame takes in: the whole rope, or only the prints named.
+    bool m_wholeFramePending = false;
+    QSet<QString> m_framePhotoIDs;
+    QElapsedTimer m_sinceFrame;
     int m_scheduledFrameCount = 0;
     QHash<QString, ClotheslinePhotoSlot> m_photoSlots;
     ClotheslineFrameCompositor m_compositor;
