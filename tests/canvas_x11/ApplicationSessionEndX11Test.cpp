@@ -157,7 +157,7 @@ constexpr int kDroppedHeics = 40;
 // Distinct HEICs of 6000 x 4000 in `folder`, made once by heif-enc; answers their addresses, or
 // nothing when heif-enc failed.
 std::optional<QList<QUrl>> writeLargeHeics(const QString& tool, const QString& folder,
-                                           QSet<QByteArray>* given) {
+                                           QSet<QByteArray>* given, int count = kDroppedHeics) {
     const std::optional<QStringList> made =
         encodeHeics(tool, grainyJpeg(6000, 4000, 33), folder, QStringLiteral("source"), 1);
     if (!made)
@@ -165,7 +165,7 @@ std::optional<QList<QUrl>> writeLargeHeics(const QString& tool, const QString& f
     const QByteArray heic = readFile(made->value(0));
     QFile::remove(made->value(0));
     QList<QUrl> urls;
-    const QList<QByteArray> files = distinctHeics(heic, kDroppedHeics);
+    const QList<QByteArray> files = distinctHeics(heic, count);
     for (int i = 0; i < files.size(); ++i) {
         const QString path = QString("%1/IMG_%2.heic").arg(folder).arg(5000 + i);
         writeFile(path, files[i]);
@@ -366,4 +366,43 @@ TEST(ApplicationSessionEndX11, ADropOfManyLargeHeicsHungWhereTheyLieStaysWithinI
     EXPECT_EQ(namedCopies(), 0) << "a file of the user's own was copied in";
     const QDir thumbnails(storage() + "/exhibition-thumbnails");
     EXPECT_EQ(int(thumbnails.entryList({"*.jpg"}, QDir::Files).size()), kDroppedHeics);
+}
+
+// A session end while the import draws the thumbnails of HEICs hung where they lie: libheif cannot
+// stop a decoding part-way, and only one is under way, not one for each core.
+TEST(ApplicationSessionEndX11, ASessionEndWhileHeicsHungWhereTheyLieAreDrawnLeavesOneDecodingBehind) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString tool = QStandardPaths::findExecutable("heif-enc");
+    if (tool.isEmpty())
+        GTEST_SKIP() << "heif-enc is not installed";
+    const std::optional<QString> userFiles = userFilesParent();
+    if (!userFiles)
+        GTEST_SKIP() << "no place for a user's own photos outside the temporary folders";
+    QTemporaryDir folder(*userFiles + "/drop-heics-XXXXXX");
+    ASSERT_TRUE(folder.isValid());
+    QSet<QByteArray> given;
+    constexpr int kHeics = 12;
+    const std::optional<QList<QUrl>> urls = writeLargeHeics(tool, folder.path(), &given, kHeics);
+    ASSERT_TRUE(urls) << "heif-enc failed";
+
+    DropScene scene;
+    ASSERT_TRUE(scene.start(65));
+    scene.drop(*urls);
+    const QDir thumbnails(storage() + "/exhibition-thumbnails");
+    const auto drawn = [&] { return int(thumbnails.entryList({"*.jpg"}, QDir::Files).size()); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return drawn() >= 2; }, 300000)) << "no thumbnail was drawn";
+    const Ending ending = terminateCountingCpu(scene.app);
+    std::printf(
+        "[ figure ] SIGTERM while %d HEICs hung where they lie are drawn (%d drawn): exit after %lld ms, "
+        "%.0f ms of CPU after the signal\n",
+        kHeics, drawn(), static_cast<long long>(ending.ms), ending.cpuSeconds * 1000);
+    ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the thumbnails";
+    EXPECT_EQ(scene.app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(scene.app.exitCode(), 0);
+    EXPECT_LT(ending.cpuSeconds, 0.2 * cpuAfterSignalScale() + double(ending.ms) / 1000)
+        << "decodings the signal found under way side by side ran on";
+    for (const QUrl& url : *urls)
+        EXPECT_TRUE(given.contains(readFile(url.toLocalFile()))) << "a photo of the user's own changed";
 }
