@@ -62,15 +62,24 @@ LargeTurn::PutBackScope::~PutBackScope() {
 }
 
 LargeTurn::Hold LargeTurn::take(const std::function<bool()>* stop) {
+    // The one picture decoded in the turn takes a core of its own: the task holding it stops
+    // counting against its queue's workers, and the queue's other work goes on beside it.
+    const auto holding = [] {
+        if (t_scope != nullptr)
+            WorkQueue::stepAsideCurrentTask();
+    };
     Hold hold;
     if (t_given != nullptr && *t_given) {
         std::swap(hold, *t_given);
+        holding();
         return hold;
     }
     std::unique_lock lock(s_mutex);
     if (!s_taken && s_waiters.empty()) {
         s_taken = true;
         hold.m_held = true;
+        lock.unlock();
+        holding();
         return hold;
     }
     if (t_scope != nullptr) {

@@ -7,7 +7,8 @@ namespace vennimo {
 // The one picture of the process keeping more than its share of memory while it is decoded, so
 // that two such never add up. Those waiting get it in the order they came, and one that waited is
 // never passed over by a later one. A task on a WorkQueue of several workers may wait for it
-// without its worker: it is put back to its queue and runs again from its start holding the turn.
+// without its worker: it is put back to its queue and runs again from its start holding the turn,
+// as one more worker of its queue.
 class LargeTurn {
 public:
     // The turn while held; given to whoever waits next when given back or ended.

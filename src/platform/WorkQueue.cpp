@@ -19,6 +19,7 @@ struct Running {
     WorkQueue* queue = nullptr;
     WorkQueue::TaskId id = 0;
     bool putBack = false;
+    bool aside = false;
 };
 
 thread_local Running* t_running = nullptr;
@@ -33,8 +34,10 @@ bool WorkQueue::PutBack::wake(Around& around) {
 WorkQueue::WorkQueue(QString label, int width)
     : m_label(std::move(label))
     , m_width(std::max(1, width)) {
-    m_threads.reserve(static_cast<std::size_t>(m_width));
-    for (int i = 0; i < m_width; ++i) {
+    // A queue of several workers keeps one spare for a task stepping aside.
+    const int threads = m_width == 1 ? 1 : m_width + 1;
+    m_threads.reserve(static_cast<std::size_t>(threads));
+    for (int i = 0; i < threads; ++i) {
         m_threads.emplace_back([this] { workerLoop(); });
         // Thread names are capped at 15 bytes; the tail of the label is the telling part.
         const QByteArray name = m_label.right(15).toUtf8();
@@ -189,6 +192,22 @@ std::shared_ptr<WorkQueue::PutBack> WorkQueue::putBackCurrentTask() {
     return handle;
 }
 
+void WorkQueue::stepAsideCurrentTask() {
+    Running* running = t_running;
+    if (running == nullptr || running->aside)
+        return;
+    WorkQueue& queue = *running->queue;
+    {
+        const std::lock_guard lock(queue.m_mutex);
+        // Only one aside at once: the spare worker is the only one more.
+        if (queue.m_width == 1 || queue.m_running - queue.m_counted > 0)
+            return;
+        --queue.m_counted;
+        running->aside = true;
+    }
+    queue.m_wake.notify_all();
+}
+
 WorkQueue::Entry WorkQueue::woken(Entry entry, PutBack::Around around) {
     entry.task = [task = std::move(entry.task), around = std::move(around)] { around(task); };
     return entry;
@@ -242,10 +261,11 @@ void WorkQueue::workerLoop() {
             return;
         promoteDueLocked(std::chrono::steady_clock::now());
         // A serial queue keeps order: with width 1 only one worker exists anyway.
-        if (!m_ready.empty()) {
+        if (!m_ready.empty() && m_counted < m_width) {
             Entry entry = std::move(m_ready.front());
             m_ready.pop_front();
             ++m_running;
+            ++m_counted;
             lock.unlock();
             Running running{this, entry.id};
             t_running = &running;
@@ -256,6 +276,8 @@ void WorkQueue::workerLoop() {
                 entry.task = nullptr; // captured state dies outside the lock, on this thread
             lock.lock();
             --m_running;
+            if (!running.aside)
+                --m_counted;
             if (running.putBack)
                 parkLocked(std::move(entry), ended);
             if (ended) {
@@ -267,7 +289,7 @@ void WorkQueue::workerLoop() {
                 m_idle.notify_all();
             continue;
         }
-        if (m_delayed.empty())
+        if (m_delayed.empty() || !m_ready.empty())
             m_wake.wait(lock);
         else {
             // A copy: the entry may be cancelled or dropped while this worker sleeps, and the

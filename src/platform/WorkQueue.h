@@ -71,6 +71,12 @@ public:
     // serial queue (whose order it would break), on a queue that is ending, and when the task
     // was put back already in this run.
     static std::shared_ptr<PutBack> putBackCurrentTask();
+    // Lets the task running on this thread stop counting against its queue's width until it
+    // returns: one worker more, kept spare for it, takes the next task meanwhile. For the one
+    // task of the process holding a scarce turn, so that the queue's other work goes on as it
+    // would without it. Nothing on a serial queue or off a worker, nor for a second task of the
+    // queue while one is aside.
+    static void stepAsideCurrentTask();
 
 private:
     struct Entry {
@@ -103,6 +109,8 @@ private:
     std::multimap<std::chrono::steady_clock::time_point, Entry> m_delayed;
     std::map<TaskId, Parked> m_parked;
     int m_running = 0;
+    // Running tasks that count against the width: all but one stepped aside.
+    int m_counted = 0;
     TaskId m_nextId = 1;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;

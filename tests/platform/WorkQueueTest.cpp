@@ -210,3 +210,46 @@ TEST(WorkQueue, ATaskPutBackWaitsWithoutItsWorkerUntilWokenCancelledOrItsQueueEn
     serial.sync([] { EXPECT_EQ(WorkQueue::putBackCurrentTask(), nullptr); });
     EXPECT_EQ(WorkQueue::putBackCurrentTask(), nullptr);
 }
+
+TEST(WorkQueue, ATaskSteppingAsideLeavesItsPlaceToTheNextButOnlyOneMayAtOnce) {
+    WorkQueue queue(QStringLiteral("local.vennimo.step-aside"), 2);
+    std::atomic<bool> release{false};
+    std::atomic<int> holding{0};
+    // Both try to step aside; the spare worker is one, so the second keeps counting.
+    for (int i = 0; i < 2; ++i)
+        queue.async([&] {
+            WorkQueue::stepAsideCurrentTask();
+            ++holding;
+            while (!release)
+                std::this_thread::sleep_for(1ms);
+        });
+    std::atomic<int> busy{0}, together{0}, done{0};
+    for (int i = 0; i < 2; ++i)
+        queue.async([&] {
+            const int now = ++busy;
+            for (int t = 0; t < 100 && busy.load() < 2; ++t)
+                std::this_thread::sleep_for(5ms);
+            together = std::max({together.load(), now, busy.load()});
+            --busy;
+            ++done;
+        });
+    for (int i = 0; i < 20000 && done < 2; ++i)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(holding.load(), 2);
+    EXPECT_EQ(done.load(), 2) << "the task stepped aside still held its place";
+    EXPECT_EQ(together.load(), 1) << "more ran than the width and the one aside";
+    release = true;
+    queue.waitUntilIdle();
+
+    // On a serial queue nothing steps aside: order is kept.
+    SerialQueue serial(QStringLiteral("local.vennimo.step-aside-serial"));
+    std::vector<int> order;
+    serial.async([&] {
+        WorkQueue::stepAsideCurrentTask();
+        std::this_thread::sleep_for(20ms);
+        order.push_back(0);
+    });
+    serial.async([&] { order.push_back(1); });
+    serial.waitUntilIdle();
+    EXPECT_EQ(order, (std::vector<int>{0, 1}));
+}
