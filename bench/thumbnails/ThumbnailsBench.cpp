@@ -3,8 +3,10 @@
 // and, when vipsthumbnail is installed, its rate run once per file on the same images.
 // Usage: bench_thumbnails [DIR] [--count N]
 //        bench_thumbnails --hostile [CASE]   pictures made to cost more than their bytes say
+//        bench_thumbnails --large-turn [LARGE] [ORDINARY]   ordinary photos behind large ones
 #include "BenchSupport.h"
 #include "HostileDecodes.h"
+#include "LargeTurnWaits.h"
 #include "core/Indexer.h"
 
 #include <QCoreApplication>
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
     QStringList args = app.arguments().mid(1);
     if (args.value(0) == QLatin1String("--hostile"))
         return bench::runHostileDecodes(args.mid(1));
+    if (args.value(0) == QLatin1String("--large-turn"))
+        return bench::runLargeTurnWaits(args.mid(1));
     int count = 12;
     if (const qsizetype at = args.indexOf(QStringLiteral("--count")); at >= 0 && at + 1 < args.size()) {
         count = args.at(at + 1).toInt();

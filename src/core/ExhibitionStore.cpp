@@ -6,9 +6,12 @@
 #include "platform/Bookmark.h"
 #include "platform/Dates.h"
 #include "platform/FileIdentity.h"
+#include "platform/ImageDecoder.h"
 #include "platform/JsonFile.h"
+#include "platform/ProcessExit.h"
 #include "platform/VolumeUuid.h"
 #include "platform/WorkQueue.h"
+#include "platform/WorkingRoom.h"
 
 #include <QDir>
 #include <QFile>
@@ -257,11 +260,20 @@ ExhibitionStore::prepare(const QString& storage, const ExhibitionReferences& exi
     return result;
 }
 
-ExhibitionStore::ThumbnailMaker ExhibitionStore::thumbnailMaker(const Indexer& indexer) {
-    const Indexer::ThumbnailRenderer& renderer = indexer.thumbnailRenderer();
-    return renderer ? renderer : ThumbnailMaker([](const QString& source, const QString& destination) {
-        Indexer::makeThumbnail(source, destination);
-    });
+ExhibitionStore::ThumbnailMaker
+ExhibitionStore::thumbnailMaker(const Indexer& indexer, const std::function<bool(const QString&)>& leaveOut) {
+    if (const Indexer::ThumbnailRenderer& renderer = indexer.thumbnailRenderer())
+        return renderer;
+    return [leaveOut](const QString& source, const QString& destination) {
+        const auto abandoned = [&] { return ProcessExit::announced() || (leaveOut && leaveOut(source)); };
+        // Thumbnails are drawn side by side: what their decodings keep (a HEIC decoded whole, a
+        // progressive JPEG's coefficients) takes the room the drop's checks take, and a picture
+        // given up stops waiting for it.
+        const auto room = WorkingRoom::take(ImageDecoder::workingBytesOf(source), abandoned);
+        if (!room)
+            return;
+        Indexer::makeThumbnail(source, destination, {}, abandoned);
+    };
 }
 
 QList<ExhibitionReference> ExhibitionStore::prepare(const QStringList& paths,

@@ -69,8 +69,11 @@ public:
                                               const QHash<QString, PhotosOrigin>& origins = {},
                                               LeftoverTemporaries::Record* record = nullptr,
                                               const std::function<bool(const QString&)>& leaveOut = {});
-    // Draws thumbnails the way the index draws its own.
-    static ThumbnailMaker thumbnailMaker(const Indexer& indexer);
+    // Draws thumbnails the way the index draws its own, each within the room decodings share
+    // (WorkingRoom). A file `leaveOut` answers true for, from any thread, stops being read and
+    // gets none; the process's end stops them all.
+    static ThumbnailMaker thumbnailMaker(const Indexer& indexer,
+                                         const std::function<bool(const QString&)>& leaveOut = {});
     // The same against this store's references: main thread only.
     QList<ExhibitionReference> prepare(const QStringList& paths, const ThumbnailMaker& makeThumbnail,
                                        const QHash<QString, PhotosOrigin>& origins = {}) const;

@@ -51,6 +51,9 @@ public:
     static constexpr int kJpegQualityPercent = 85;
     static constexpr int kMaxPendingThumbnails = 4;
     static constexpr int kThumbnailQueueWidth = 2;
+    // Renderings waiting aside for the large pictures' turn, beyond the pending ones: they hold
+    // no worker and no memory, and ordinary photos go on past them.
+    static constexpr int kMaxThumbnailsAside = 64;
     // Folders a walk lists at once.
     static constexpr int kWalkWidth = 4;
     // Candidates one turn of the thumbnail walk looks at before it lets other work of the queue run.
@@ -208,6 +211,8 @@ private:
     std::unique_ptr<IndexFileWriter> m_indexWriter;
     std::map<QString, ThumbnailFailure> m_thumbnailFailures;
     QHash<QString, QString> m_pendingThumbnails;
+    // The pending ones waiting aside for their turn.
+    QSet<QString> m_thumbnailsAside;
     // The walk: the library's records in order, then the ids of renderings that went stale.
     qsizetype m_thumbnailPlanSize = 0;
     QStringList m_thumbnailCandidates;

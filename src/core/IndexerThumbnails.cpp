@@ -5,6 +5,7 @@
 #include "platform/FreedesktopThumbnailer.h"
 #include "platform/ImageDecoder.h"
 #include "platform/JsonFile.h"
+#include "platform/LargeTurn.h"
 #include "platform/Logging.h"
 #include "platform/ProcessExit.h"
 
@@ -176,7 +177,8 @@ void Indexer::refillThumbnails() {
         return;
     rebuildThumbnailPlanIfNeeded();
     int checked = 0;
-    while (m_pendingThumbnails.size() < kMaxPendingThumbnails &&
+    while (m_pendingThumbnails.size() - m_thumbnailsAside.size() < kMaxPendingThumbnails &&
+           m_thumbnailsAside.size() < kMaxThumbnailsAside &&
            m_thumbnailCursor < m_thumbnailPlanSize + m_thumbnailCandidates.size()) {
         if (checked == kThumbnailChecksPerTurn) {
             // A library whose thumbnails all exist is walked to its end after every scan: in
@@ -216,12 +218,25 @@ void Indexer::refillThumbnails() {
             // A stop leaves the queued renderings undone: not failures, just not made this time.
             if (stopped())
                 return;
+            // A large picture waiting for its turn leaves the worker to the next photo: this runs
+            // again once the turn is its, and nothing is done meanwhile.
+            const LargeTurn::PutBackScope aside;
             if (thumbnailSourceMatches(photo)) {
                 if (renderer)
                     renderer(photo.path, temporary);
                 else
                     makeThumbnail(
-                        photo.path, temporary, [this] { return stopped(); }, [this] { return stopped(); });
+                        photo.path, temporary, [this] { return stopped(); },
+                        [this, &aside] { return stopped() || aside.putBack(); });
+            }
+            if (aside.putBack()) {
+                queue->async([id = photo.id, lifetime, this] {
+                    if (lifetime.expired())
+                        return;
+                    m_thumbnailsAside.insert(id);
+                    refillThumbnails();
+                });
+                return;
             }
             queue->async([photo, temporary, version, lifetime, this] {
                 if (lifetime.expired()) {
@@ -237,6 +252,7 @@ void Indexer::refillThumbnails() {
 void Indexer::completeThumbnail(const Photo& photo, const QString& temporary, const QString& version) {
     rebuildThumbnailPlanIfNeeded();
     m_pendingThumbnails.remove(photo.id);
+    m_thumbnailsAside.remove(photo.id);
     [&] {
         const qsizetype position = thumbnailPosition(photo.id);
         if (position < 0)

@@ -9,8 +9,8 @@
 #include "platform/FileDescriptor.h"
 #include "platform/FileMove.h"
 #include "platform/ImageDecoder.h"
-#include "platform/JpegDecoder.h"
 #include "platform/WorkQueue.h"
+#include "platform/WorkingRoom.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -68,28 +68,11 @@ QSemaphoreReleaser reserveDrawing(qint64 pixels) {
     return QSemaphoreReleaser(budget, megapixels);
 }
 
-// A picture of several scans keeps the coefficients of the whole picture while it is checked,
-// whatever size it is drawn at: some 72 MB for a progressive 18-megapixel photo, where its drawing
-// at thumbnail size takes a megabyte. A HEIC or AVIF is decoded whole: some 210 MB for 24
-// megapixels. Those kept at once stay within one decoding's share; a picture keeping more waits
-// until it has all of it, and so is checked alone. Counted in MiB.
-constexpr int kWorkingMebibytes = int(JpegDecoder::kCoefficientShareBytes >> 20);
-
-// Room for a decoding's working memory, with what it counts.
+// Room for a decoding's working memory (WorkingRoom), with what it counts.
 struct Working {
     QSemaphoreReleaser room{};
     qint64 bytes = 0;
 };
-
-// Waits until `bytes` more may be kept by decodings; they count until the answer goes.
-QSemaphoreReleaser reserveWorking(qint64 bytes) {
-    static QSemaphore budget(kWorkingMebibytes);
-    if (bytes <= 0)
-        return {};
-    const int mebibytes = int(std::clamp<qint64>((bytes + (1 << 20) - 1) >> 20, 1, kWorkingMebibytes));
-    budget.acquire(mebibytes);
-    return QSemaphoreReleaser(budget, mebibytes);
-}
 
 // Bytes copied in or downloaded stay in memory while they are checked: those of all items under
 // way at once never exceed eight at the size limit. Counted in MiB.
@@ -459,10 +442,12 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
     const qint64 height = header->size.height();
     if (!ExternalImageDrop::withinPixelLimit(width, height))
         return corruptError();
-    // A JPEG shrinks while it loads but reads its whole scan either way: checked at thumbnail
-    // size, it costs about what the small check costs, and the picture is its thumbnail.
+    // A JPEG shrinks while it loads but reads its whole scan either way, and a HEIC or AVIF is
+    // decoded whole whatever size it is drawn at: checked at thumbnail size, each costs about what
+    // the small check costs, and the picture is its thumbnail, never decoded again.
     const bool svg = header->format == "svg";
-    const bool drawThumbnail = thumbnailPixels > 0 && (header->format == "jpeg" || svg);
+    const bool decodedWhole = header->format == "heif" || header->format == "avif";
+    const bool drawThumbnail = thumbnailPixels > 0 && (header->format == "jpeg" || decodedWhole || svg);
     // An SVG's drawing costs with the pixels it covers: one that draws within the helper's bounds
     // at the small check's size may not at the size the gallery shows it, and would hang as a
     // picture nothing can draw. It is checked at its thumbnail's size.
@@ -482,7 +467,7 @@ vennimo::Result<Saved> saveImage(const QByteArray& data, const QString& base, in
         if (working == nullptr || working->bytes < header->workingBytes) {
             if (working != nullptr)
                 working->room = QSemaphoreReleaser();
-            room = reserveWorking(header->workingBytes);
+            room = WorkingRoom::take(header->workingBytes);
         }
         const QSemaphoreReleaser drawing = reserveDrawing(width * height);
         // The wait for room may have outlasted the drop, and a camera picture takes a core for a
@@ -524,7 +509,7 @@ vennimo::Result<Saved> saveFile(const QString& path, const QString& base, int th
     // header of what was opened sizes the room; the copy's own decides in the end.
     Working working;
     working.bytes = ImageDecoder::workingBytesOf(QStringLiteral("/proc/self/fd/%1").arg(*fd), stop);
-    working.room = reserveWorking(working.bytes);
+    working.room = WorkingRoom::take(working.bytes);
     // The wait for room may have outlasted the drop.
     if (stopped(stop))
         return ExternalImageDrop::cancelledError();

@@ -34,11 +34,7 @@ QString realPath(const QString& path) {
 // is always used.
 ExhibitionStore::ThumbnailMaker thumbnailMaker(const Indexer& indexer, const QHash<QString, QImage>& drawn,
                                                const std::function<bool(const QString&)>& leaveOut) {
-    ExhibitionStore::ThumbnailMaker fallback = ExhibitionStore::thumbnailMaker(indexer);
-    if (leaveOut && !indexer.thumbnailRenderer())
-        fallback = [leaveOut](const QString& source, const QString& target) {
-            Indexer::makeThumbnail(source, target, {}, [&leaveOut, source] { return leaveOut(source); });
-        };
+    ExhibitionStore::ThumbnailMaker fallback = ExhibitionStore::thumbnailMaker(indexer, leaveOut);
     if (drawn.isEmpty() || indexer.thumbnailRenderer())
         return fallback;
     return [drawn, fallback](const QString& source, const QString& target) {

@@ -3,6 +3,7 @@
 #include "platform/FileDescriptor.h"
 #include "platform/ImageDecoderShared.h"
 #include "platform/JpegMarkerWalk.h"
+#include "platform/LargeTurn.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -13,14 +14,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -221,48 +219,16 @@ Result<QImage> decodeWith(Decoding& decoding, int maxPixelSize, const QString& p
     return image_decoding::scaledTo(image, ImageDecoder::boundedSize(decoding.size, maxPixelSize));
 }
 
-// The one picture of the process keeping more coefficients than the share, while it is decoded.
-class LargeTurn {
-public:
-    // Waits for the turn, asking the stop meanwhile; false once it answered true.
-    static bool take(const Stop* stop) {
-        constexpr auto kStopLookInterval = std::chrono::milliseconds(20);
-        std::unique_lock lock(s_mutex);
-        while (s_taken) {
-            lock.unlock();
-            if (stop != nullptr && (*stop)())
-                return false;
-            lock.lock();
-            s_free.wait_for(lock, kStopLookInterval, [] { return !s_taken; });
-        }
-        s_taken = true;
-        return true;
-    }
-    static void give() {
-        {
-            const std::lock_guard lock(s_mutex);
-            s_taken = false;
-        }
-        s_free.notify_one();
-    }
-
-private:
-    static inline std::mutex s_mutex;
-    static inline std::condition_variable s_free;
-    static inline bool s_taken = false;
-};
-
 // Decodes with the room the walk found the picture needs: beyond the share only in its turn.
 Result<QImage> decodeWalked(Decoding& decoding, const JpegLayout& walked, int maxPixelSize,
                             const QString& path) {
     if (walked.coefficientBytes <= JpegDecoder::kCoefficientShareBytes)
         return decodeWith(decoding, maxPixelSize, path);
-    if (!LargeTurn::take(decoding.stop))
+    const LargeTurn::Hold turn = LargeTurn::take(decoding.stop);
+    if (!turn)
         return Error::fromErrno(ECANCELED, path);
     decoding.allowedCoefficientBytes = walked.coefficientBytes;
-    auto result = decodeWith(decoding, maxPixelSize, path);
-    LargeTurn::give();
-    return result;
+    return decodeWith(decoding, maxPixelSize, path);
 }
 
 // What a refused walk says: too large for its size, unreadable for everything else.

@@ -74,8 +74,9 @@ public:
     // markers are walked to the end first; damaged data and a picture past the bounds above are
     // unreadable, one past kMaxCoefficientBytes or ImageDecoder::kMaxPixels too large; a stop
     // answered true, asked between rows, between scans and while the picture waits for its turn
-    // to keep more than the share, ends it with ECANCELED. `layout`, when given, gets what the
-    // walk found.
+    // to keep more than the share, ends it with ECANCELED, as does a task put back to its queue
+    // to wait for that turn (LargeTurn::PutBackScope). `layout`, when given, gets what the walk
+    // found.
     static Result<QImage> decode(const QString& path, int maxPixelSize, const std::function<bool()>& stop,
                                  JpegLayout* layout = nullptr);
     static Result<QImage> decode(const QByteArray& data, int maxPixelSize, const std::function<bool()>& stop,

@@ -4,6 +4,8 @@
 #include "rendering/PhotoPreviewImageLoader.h"
 #include "rendering/PolaroidRenderer.h"
 
+#include "platform/LargeTurn.h"
+
 namespace vennimo {
 
 ClotheslineImagePreparation::ClotheslineImagePreparation(Render render)
@@ -25,7 +27,8 @@ QString ClotheslineImagePreparation::key(const Photo& photo, double scale) {
 
 bool ClotheslineImagePreparation::request(const Photo& photo, double scale, Completion completion) {
     const QString requestKey = key(photo, scale);
-    if (m_pending.size() >= kMaxPending || m_pending.contains(requestKey))
+    if (m_pending.size() - m_aside.size() >= kMaxPending || m_aside.size() >= kMaxAside ||
+        m_pending.contains(requestKey))
         return false;
     m_pending.insert(requestKey);
     const std::uint64_t generation = m_generation;
@@ -35,13 +38,24 @@ bool ClotheslineImagePreparation::request(const Photo& photo, double scale, Comp
         if (stopped->load())
             return;
         const QString before = PhotoPreviewImageLoader::version(photo);
-        QImage image = render(photo, scale, [stopped] { return stopped->load(); });
+        // A large picture waiting for its turn leaves the worker to the next print; this runs
+        // again once the turn is its.
+        const LargeTurn::PutBackScope aside;
+        QImage image = render(photo, scale, [stopped, &aside] { return stopped->load() || aside.putBack(); });
+        if (aside.putBack()) {
+            postToMain([this, alive, generation, requestKey] {
+                if (!alive.expired() && m_generation == generation)
+                    m_aside.insert(requestKey);
+            });
+            return;
+        }
         if (PhotoPreviewImageLoader::version(photo) != before)
             image = QImage();
         postToMain([this, alive, generation, requestKey, completion, image] {
             if (alive.expired() || m_generation != generation)
                 return;
             m_pending.remove(requestKey);
+            m_aside.remove(requestKey);
             if (completion)
                 completion(image);
         });
@@ -60,6 +74,7 @@ void ClotheslineImagePreparation::cancel() {
     m_stopped->store(true);
     m_stopped = std::make_shared<std::atomic<bool>>(false);
     m_pending.clear();
+    m_aside.clear();
     m_queue.cancelAll();
 }
 

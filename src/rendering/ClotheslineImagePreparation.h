@@ -15,9 +15,10 @@
 namespace vennimo {
 
 // Renders the "paper" images of prints in the background for the rope canvas: at most four
-// outstanding, never two for one key, results dropped when the photo's files changed during the
-// render or when a cancel came in between. A cancel, and the preparation going away, stop the
-// renders under way at their next read of a photo. One per canvas; main thread only.
+// outstanding besides those waiting for the large pictures' turn, never two for one key, results
+// dropped when the photo's files changed during the render or when a cancel came in between. A
+// cancel, and the preparation going away, stop the renders under way at their next read of a
+// photo. One per canvas; main thread only.
 class ClotheslineImagePreparation {
 public:
     // Answers true once the render's result would be thrown away.
@@ -27,6 +28,9 @@ public:
     using Completion = std::function<void(const QImage&)>;
 
     static constexpr int kMaxPending = 4;
+    // Renders waiting aside for the large pictures' turn, beyond those: they hold no worker and
+    // no memory, and ordinary prints go on past them.
+    static constexpr int kMaxAside = 16;
     static constexpr int kWorkers = 2;
 
     // Without a render function: the renderer's "paper" layer at the default print size, using
@@ -55,6 +59,8 @@ public:
 private:
     Render m_render;
     QSet<QString> m_pending;
+    // The pending ones waiting aside for their turn.
+    QSet<QString> m_aside;
     std::uint64_t m_generation = 0;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     // Set for the renders of the current generation when it ends.

@@ -7,6 +7,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
@@ -147,6 +148,37 @@ void expectDropEndedBy(std::initializer_list<int> signalNumbers, const char* wha
         EXPECT_EQ(readFile(urls[i].toLocalFile()), withComment(pictures[size_t(i % kPictures)], i));
 }
 
+// The most the application may hold over a whole drop of large HEICs, its checks and then its
+// thumbnails: each HEIC is decoded whole, some 216 MB at 6000 x 4000, and those decoded at once
+// stay within one decoding's share, where eight drawn side by side took near a gigabyte.
+constexpr qint64 kHeicDropPeakBoundKiB = 600 * 1024;
+constexpr int kDroppedHeics = 40;
+
+// Distinct HEICs of 6000 x 4000 in `folder`, made once by heif-enc; answers their addresses, or
+// nothing when heif-enc failed.
+std::optional<QList<QUrl>> writeLargeHeics(const QString& tool, const QString& folder,
+                                           QSet<QByteArray>* given, int count = kDroppedHeics) {
+    const std::optional<QStringList> made =
+        encodeHeics(tool, grainyJpeg(6000, 4000, 33), folder, QStringLiteral("source"), 1);
+    if (!made)
+        return std::nullopt;
+    const QByteArray heic = readFile(made->value(0));
+    QFile::remove(made->value(0));
+    QList<QUrl> urls;
+    const QList<QByteArray> files = distinctHeics(heic, count);
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = QString("%1/IMG_%2.heic").arg(folder).arg(5000 + i);
+        writeFile(path, files[i]);
+        given->insert(files[i]);
+        urls.append(QUrl::fromLocalFile(path));
+    }
+    return urls;
+}
+
+int exhibited() {
+    return int(readJson(storage() + "/exhibition.json").size());
+}
+
 } // namespace
 
 // libheif cannot stop a decoding part-way: the drop's checks of HEICs are left behind once the
@@ -250,4 +282,127 @@ TEST(ApplicationSessionEndX11, AQuitRightAfterCopyingALargePhotoDoesNotWaitForIt
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
     EXPECT_LT(ending.cpuSeconds, 0.5 * cpuAfterSignalScale()) << "the copied photo's decoding was waited for";
+}
+
+// A drop of large HEICs from a temporary folder: each is copied in, checked, and its thumbnail is
+// the picture its check drew. The signal comes a second after the last copy is named, as the
+// import hangs them.
+TEST(ApplicationSessionEndX11, ADropOfManyLargeHeicsStaysWithinItsMemoryAndItsEndDoesNotWaitForThem) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString tool = QStandardPaths::findExecutable("heif-enc");
+    if (tool.isEmpty())
+        GTEST_SKIP() << "heif-enc is not installed";
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QSet<QByteArray> given;
+    const std::optional<QList<QUrl>> urls = writeLargeHeics(tool, folder.path(), &given);
+    ASSERT_TRUE(urls) << "heif-enc failed";
+
+    DropScene scene;
+    ASSERT_TRUE(scene.start(63));
+    scene.drop(*urls);
+    ASSERT_TRUE(QTest::qWaitFor(copying, 60000)) << "the drop was not taken";
+    QElapsedTimer copied;
+    copied.start();
+    ASSERT_TRUE(QTest::qWaitFor([] { return namedCopies() == kDroppedHeics; }, 600000))
+        << "only " << namedCopies() << " copies were named";
+    const qint64 copiesMs = copied.elapsed();
+    QTest::qWait(1000);
+    const std::optional<qint64> peak = peakResidentKiB(scene.app.processId());
+    const int hungBefore = exhibited();
+    const Ending ending = terminateCountingCpu(scene.app);
+    std::printf("[ figure ] a drop of %d HEICs of 6000 x 4000 from a temporary folder: copies named after "
+                "%lld ms, %d hung a second later, peak RSS %lld MiB; SIGTERM then: exit after %lld ms, "
+                "%.0f ms of CPU after the signal\n",
+                kDroppedHeics, static_cast<long long>(copiesMs), hungBefore,
+                static_cast<long long>(peak.value_or(0) / 1024), static_cast<long long>(ending.ms),
+                ending.cpuSeconds * 1000);
+    ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the drop's thumbnails";
+    EXPECT_EQ(scene.app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(scene.app.exitCode(), 0);
+    ASSERT_TRUE(peak);
+    EXPECT_LT(*peak, kHeicDropPeakBoundKiB * kMemoryBoundScale)
+        << "the HEICs were decoded again for their thumbnails, side by side";
+    // At most the one decoding libheif cannot stop runs on, a core for as long as the exit takes.
+    EXPECT_LT(ending.cpuSeconds, 0.2 * cpuAfterSignalScale() + double(ending.ms) / 1000)
+        << "the thumbnails under way at the signal were finished";
+    expectCopiesWholeAndHung(given);
+}
+
+// The same HEICs from the user's own folders hang where they lie: nothing checks them before the
+// import draws their thumbnails, which it does within the same memory.
+TEST(ApplicationSessionEndX11, ADropOfManyLargeHeicsHungWhereTheyLieStaysWithinItsMemory) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString tool = QStandardPaths::findExecutable("heif-enc");
+    if (tool.isEmpty())
+        GTEST_SKIP() << "heif-enc is not installed";
+    const std::optional<QString> userFiles = userFilesParent();
+    if (!userFiles)
+        GTEST_SKIP() << "no place for a user's own photos outside the temporary folders";
+    QTemporaryDir folder(*userFiles + "/drop-heics-XXXXXX");
+    ASSERT_TRUE(folder.isValid());
+    QSet<QByteArray> given;
+    const std::optional<QList<QUrl>> urls = writeLargeHeics(tool, folder.path(), &given);
+    ASSERT_TRUE(urls) << "heif-enc failed";
+
+    DropScene scene;
+    ASSERT_TRUE(scene.start(64));
+    QElapsedTimer dropped;
+    dropped.start();
+    scene.drop(*urls);
+    ASSERT_TRUE(QTest::qWaitFor([] { return exhibited() == kDroppedHeics; }, 600000))
+        << "only " << exhibited() << " hang";
+    const std::optional<qint64> peak = peakResidentKiB(scene.app.processId());
+    std::printf("[ figure ] a drop of %d HEICs of 6000 x 4000 hung where they lie: all hung after %lld ms, "
+                "peak RSS %lld MiB\n",
+                kDroppedHeics, static_cast<long long>(dropped.elapsed()),
+                static_cast<long long>(peak.value_or(0) / 1024));
+    ASSERT_TRUE(peak);
+    EXPECT_LT(*peak, kHeicDropPeakBoundKiB * kMemoryBoundScale)
+        << "the HEICs' thumbnails were drawn side by side beyond the working memory";
+    EXPECT_EQ(namedCopies(), 0) << "a file of the user's own was copied in";
+    const QDir thumbnails(storage() + "/exhibition-thumbnails");
+    EXPECT_EQ(int(thumbnails.entryList({"*.jpg"}, QDir::Files).size()), kDroppedHeics);
+}
+
+// A session end while the import draws the thumbnails of HEICs hung where they lie: libheif cannot
+// stop a decoding part-way, and only one is under way, not one for each core.
+TEST(ApplicationSessionEndX11, ASessionEndWhileHeicsHungWhereTheyLieAreDrawnLeavesOneDecodingBehind) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server";
+    const QString tool = QStandardPaths::findExecutable("heif-enc");
+    if (tool.isEmpty())
+        GTEST_SKIP() << "heif-enc is not installed";
+    const std::optional<QString> userFiles = userFilesParent();
+    if (!userFiles)
+        GTEST_SKIP() << "no place for a user's own photos outside the temporary folders";
+    QTemporaryDir folder(*userFiles + "/drop-heics-XXXXXX");
+    ASSERT_TRUE(folder.isValid());
+    QSet<QByteArray> given;
+    constexpr int kHeics = 12;
+    const std::optional<QList<QUrl>> urls = writeLargeHeics(tool, folder.path(), &given, kHeics);
+    ASSERT_TRUE(urls) << "heif-enc failed";
+
+    DropScene scene;
+    ASSERT_TRUE(scene.start(65));
+    scene.drop(*urls);
+    const QDir thumbnails(storage() + "/exhibition-thumbnails");
+    const auto drawn = [&] { return int(thumbnails.entryList({"*.jpg"}, QDir::Files).size()); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return drawn() >= 2; }, 300000)) << "no thumbnail was drawn";
+    const Ending ending = terminateCountingCpu(scene.app);
+    std::printf(
+        "[ figure ] SIGTERM while %d HEICs hung where they lie are drawn (%d drawn): exit after %lld ms, "
+        "%.0f ms of CPU after the signal\n",
+        kHeics, drawn(), static_cast<long long>(ending.ms), ending.cpuSeconds * 1000);
+    ASSERT_TRUE(ending.finished);
+    EXPECT_LT(ending.ms, sessionEndBoundMs()) << "the session end waited for the thumbnails";
+    EXPECT_EQ(scene.app.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(scene.app.exitCode(), 0);
+    EXPECT_LT(ending.cpuSeconds, 0.2 * cpuAfterSignalScale() + double(ending.ms) / 1000)
+        << "decodings the signal found under way side by side ran on";
+    for (const QUrl& url : *urls)
+        EXPECT_TRUE(given.contains(readFile(url.toLocalFile()))) << "a photo of the user's own changed";
 }

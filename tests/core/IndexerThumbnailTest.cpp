@@ -2,10 +2,12 @@
 #include "platform/Dates.h"
 #include "platform/FileIdentity.h"
 #include "platform/FreedesktopThumbnailer.h"
+#include "platform/JpegDecoder.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QScopeGuard>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <future>
 #include <thread>
@@ -532,4 +535,68 @@ TEST_F(IndexerThumbnailTest, AThumbnailGivenUpAfterItsThumbnailerEndedIsNotSaved
     QFile::remove(tools + "/output");
     Indexer::makeThumbnail(m_root + "/layers.psd", target, {}, {});
     EXPECT_TRUE(QFile::exists(target)) << "the same thumbnail, not given up, is saved";
+}
+
+TEST_F(IndexerThumbnailTest, PhotosBehindLargePicturesWaitingForTheirTurnGetTheirThumbnailsMeanwhile) {
+    // More pictures keeping over a decoding's share than renderings pending at once, the newest,
+    // so that the walk meets them first; each decodes only in the large turn.
+    const QByteArray large = manyScanJpeg(7200, 7200, 1, 0, 3);
+    constexpr int kLarge = Indexer::kMaxPendingThumbnails + 2;
+    const auto setAge = [](const QString& path, int secondsAgo) {
+        const QDateTime when = QDateTime::currentDateTime().addSecs(-secondsAgo);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(when, QFileDevice::FileModificationTime));
+    };
+    QStringList larges, ordinary;
+    for (int i = 0; i < 3; ++i) {
+        ordinary.append(QString("photo%1.jpg").arg(i));
+        writeJpeg(m_root + "/" + ordinary.last());
+        setAge(m_root + "/" + ordinary.last(), 1000);
+    }
+    // Born later as well.
+    std::this_thread::sleep_for(20ms);
+    for (int i = 0; i < kLarge; ++i) {
+        larges.append(QString("large%1.jpg").arg(i));
+        writeFile(m_root + "/" + larges.last(), large + QByteArray(i + 1, '\0'));
+        setAge(m_root + "/" + larges.last(), 0);
+    }
+    // Another picture holds the turn until let go.
+    std::promise<void> holding;
+    std::atomic<bool> release{false}, told{false};
+    auto holder = std::async(std::launch::async, [&] {
+        return JpegDecoder::decode(large, 64, [&] {
+            if (!told.exchange(true))
+                holding.set_value();
+            while (!release)
+                std::this_thread::sleep_for(2ms);
+            return false;
+        });
+    });
+    holding.get_future().wait();
+    const auto letGo = qScopeGuard([&] { release = true; });
+    const auto made = [this](const QStringList& names) {
+        return std::all_of(names.cbegin(), names.cend(), [this](const QString& name) {
+            const Photo photo = photoAt(name);
+            return !photo.thumbnail.isEmpty() && QFile::exists(photo.thumbnail);
+        });
+    };
+    start();
+    bool ordinaryMade = false;
+    for (int i = 0; i < 60s / 5ms && !ordinaryMade; ++i) {
+        std::this_thread::sleep_for(5ms);
+        ordinaryMade = made(ordinary);
+    }
+    EXPECT_TRUE(ordinaryMade) << "the ordinary photos waited behind the large ones";
+    for (const QString& name : std::as_const(larges))
+        EXPECT_FALSE(made({name})) << "decoded beside the picture holding the turn";
+
+    release = true;
+    EXPECT_TRUE(holder.get().ok());
+    for (int i = 0; i < 60s / 5ms && pending() > 0; ++i)
+        std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(Indexer::kPublicationDelay + 50ms);
+    EXPECT_TRUE(made(larges)) << "a large picture put back never got its turn";
+    for (const QString& name : std::as_const(larges))
+        EXPECT_FALSE(failureOf(photoAt(name).id)) << "waiting for the turn counted as a failure";
 }

@@ -1,8 +1,11 @@
 #include "DropTestHelpers.h"
+#include "platform/ImageDecoder.h"
 #include "platform/JpegDecoder.h"
 #include "support/TestImages.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -61,5 +64,34 @@ TEST(DropWorkingBudget, PhotosThatKeepMuchWhileCheckedAreCheckedWithinTheBudgetA
         ASSERT_TRUE(before && peak);
         EXPECT_LT((*peak - *before) * 1024, kBudget * 11 / 10)
             << "checks held " << (*peak - *before) / 1024 << " MiB at once";
+    }
+}
+
+// A HEIC is decoded whole whatever size it is drawn at: its check draws it at thumbnail size and
+// the drop keeps that picture, so that the import never decodes it again.
+TEST(DropWorkingBudget, AHeicKeepsThePictureItsCheckDrew) {
+    const QString tool = QStandardPaths::findExecutable(u"heif-enc"_s);
+    if (tool.isEmpty())
+        GTEST_SKIP() << "heif-enc is not installed";
+    const QString folder = makeFolder(u"heics"_s);
+    const QString source = written(folder + u"/source.jpg"_s, jpegOf(makeImage(1600, 1200)));
+    QProcess encoder;
+    encoder.start(tool, {u"-q"_s, u"60"_s, u"-o"_s, folder + u"/photo.heic"_s, source});
+    ASSERT_TRUE(encoder.waitForFinished(120000) && encoder.exitCode() == 0) << "heif-enc failed";
+    const QString heic = folder + u"/photo.heic"_s;
+    ASSERT_GT(ImageDecoder::workingBytesOf(heic), 0);
+    QFile file(heic);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+
+    for (const bool copied : {false, true}) {
+        SCOPED_TRACE(copied ? "a copied file" : "bytes");
+        const Items items{{copied ? Source::file(heic, true) : Source::fromBytes(bytes)}};
+        const auto result = materializeOffMain({.items = items}, {.thumbnailPixels = 720});
+        ASSERT_EQ(result.paths.size(), 1) << result.detail.value_or(QString()).toStdString();
+        const QImage kept = result.thumbnails.value(result.paths[0]);
+        EXPECT_EQ(kept.size(), QSize(720, 540)) << "the checked picture was not kept";
+        EXPECT_EQ(kept, ImageDecoder::decodeScaled(result.paths[0], 720).valueOr({}))
+            << "not the picture the index would draw from the saved file";
     }
 }

@@ -1,5 +1,7 @@
 #include "platform/JpegDecoder.h"
 #include "platform/ImageDecoder.h"
+#include "platform/LargeTurn.h"
+#include "platform/WorkQueue.h"
 #include "support/StandardErrorCapture.h"
 #include "support/TestEnvironment.h"
 #include "support/TestImages.h"
@@ -7,6 +9,7 @@
 #include <QBuffer>
 #include <QColorSpace>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -14,12 +17,15 @@
 // jpeglib.h takes FILE from stdio.h without including it.
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <functional>
 #include <future>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 namespace vennimo {
 namespace {
@@ -91,6 +97,17 @@ template <class T>
 bool isTooLarge(const Result<T>& result) {
     return !result.ok() && result.error().domain == kImageErrorDomain &&
            result.error().code == kImageTooLargeCode;
+}
+
+// Bounded only so that a fault fails rather than hangs.
+bool waitUntil(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 class JpegDecoderTest : public ::testing::Test {
@@ -281,6 +298,83 @@ TEST_F(JpegDecoderTest, APictureThatWaitedForTheTurnIsDecodedWithTheRoomItNeeds)
     const auto image = waited.get();
     ASSERT_TRUE(image.ok()) << image.error().message.toStdString();
     EXPECT_EQ(image->size(), QSize(256, 256));
+}
+
+TEST_F(JpegDecoderTest, PicturesWaitingForTheTurnLeaveTheirWorkersAndGetItWholeInTheirOrder) {
+    // 311 MB of coefficients: decoded at all only with the turn's room, never within the share.
+    const QByteArray large = manyScanJpeg(7200, 7200, 1, 0, 3);
+    const QByteArray ordinary = jpegOf(makeImage(600, 400), 90, true);
+    std::promise<void> holding;
+    std::atomic<bool> release{false};
+    std::atomic<bool> told{false};
+    auto holder = std::async(std::launch::async, [&] {
+        return JpegDecoder::decode(large, 64, [&] {
+            if (!told.exchange(true))
+                holding.set_value();
+            while (!release.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return false;
+        });
+    });
+    holding.get_future().wait();
+
+    // Three large pictures and then an ordinary one on two workers, as thumbnails are made.
+    std::mutex lock;
+    std::vector<int> asideOrder, decodedOrder;
+    std::vector<bool> decodedWhole;
+    WorkQueue queue(QStringLiteral("local.vennimo.test-turn"), 2);
+    // However the test ends, the turn is let go before the queue waits for its workers.
+    const auto letGo = qScopeGuard([&] { release = true; });
+    for (int i = 0; i < 3; ++i) {
+        queue.async([&, i] {
+            const LargeTurn::PutBackScope aside;
+            const auto result = JpegDecoder::decode(large, 64, [] { return false; });
+            const std::lock_guard guard(lock);
+            if (aside.putBack()) {
+                EXPECT_FALSE(result.ok());
+                asideOrder.push_back(i);
+                return;
+            }
+            decodedOrder.push_back(i);
+            decodedWhole.push_back(result.ok() && result->size() == QSize(64, 64));
+        });
+    }
+    std::promise<bool> ordinaryDone;
+    queue.async(
+        [&] { ordinaryDone.set_value(JpegDecoder::decode(ordinary, 150, [] { return false; }).ok()); });
+    auto ordinaryFuture = ordinaryDone.get_future();
+    // The turn is held until released: the ordinary photo is done only if a worker is free.
+    ASSERT_TRUE(waitUntil([&] {
+        return ordinaryFuture.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    })) << "the ordinary photo found every worker waiting for the turn";
+    EXPECT_TRUE(ordinaryFuture.get());
+    {
+        const std::lock_guard guard(lock);
+        EXPECT_TRUE(decodedOrder.empty()) << "decoded beside the picture holding the turn";
+        EXPECT_EQ(asideOrder.size(), 3u);
+    }
+    // A picture asking later, on a thread of its own, comes after those put back.
+    ASSERT_TRUE(waitUntil([] { return LargeTurn::waiting() == 3; }));
+    auto later = std::async(std::launch::async, [&] {
+        const auto result = JpegDecoder::decode(large, 64, [] { return false; });
+        const std::lock_guard guard(lock);
+        decodedOrder.push_back(3);
+        decodedWhole.push_back(result.ok());
+    });
+    ASSERT_TRUE(waitUntil([] { return LargeTurn::waiting() == 4; }));
+
+    release = true;
+    EXPECT_TRUE(holder.get().ok());
+    later.get();
+    queue.waitUntilIdle();
+    const std::lock_guard guard(lock);
+    // The two workers may put their pictures back in either order; the later one comes last.
+    ASSERT_EQ(decodedOrder.size(), 4u);
+    EXPECT_EQ(decodedOrder.back(), 3) << "the turn passed over a picture that waited for it";
+    std::sort(decodedOrder.begin(), decodedOrder.end());
+    EXPECT_EQ(decodedOrder, (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(decodedWhole, std::vector<bool>(4, true)) << "a picture that waited was held to the share";
+    EXPECT_EQ(LargeTurn::waiting(), 0);
 }
 
 TEST_F(JpegDecoderTest, CmykIsReadAsAdobeStoresIt) {
