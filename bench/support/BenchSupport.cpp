@@ -24,6 +24,24 @@
 
 namespace vennimo::bench {
 
+namespace {
+
+// The CPU time of a process or thread from its "stat" file, and whether it has ended.
+std::optional<CpuReading> statCpu(const QString& path) {
+    QFile stat(path);
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
+}
+
+} // namespace
+
 bool writeCameraJpeg(const QString& path, int width, int height, int seed) {
     QImage image(width, height, QImage::Format_RGB32);
     QRandomGenerator random(static_cast<quint32>(seed));
@@ -94,15 +112,8 @@ bool copyRealPhotos(const QStringList& pool, const QString& folder, const QStrin
 }
 
 std::optional<double> mainThreadCpuOf(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/task/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = stat.readAll();
-    // After the command's closing parenthesis: the state, then utime and stime at 11 and 12.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
+    const std::optional<CpuReading> reading = statCpu(QStringLiteral("/proc/%1/task/%1/stat").arg(pid));
+    return reading ? std::optional<double>(reading->seconds) : std::nullopt;
 }
 
 QByteArray manyScanJpeg(int scans, int seed) {
@@ -177,16 +188,7 @@ double processCpuSeconds() {
 }
 
 std::optional<CpuReading> cpuOf(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = stat.readAll();
-    // The fields after the command's closing parenthesis: state, then utime and stime at 12 and 13.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    const double ticks = double(::sysconf(_SC_CLK_TCK));
-    return CpuReading{(fields[11].toLongLong() + fields[12].toLongLong()) / ticks, fields[0] == "Z"};
+    return statCpu(QStringLiteral("/proc/%1/stat").arg(pid));
 }
 
 void useOwnHome(const QString& home) {

@@ -3,6 +3,7 @@
 #include "DropWindow.h"
 #include "WindowTrail.h"
 #include "platform/X11WindowStack.h"
+#include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -27,18 +28,6 @@ using namespace vennimo;
 using namespace vennimo::test;
 
 namespace {
-
-// Pixels of a grab close to black: what a panel shows of a picture's clear parts where nothing
-// blends windows, unless it is cut to the picture.
-int nearBlack(const QImage& shot) {
-    int count = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < shot.width(); ++x) {
-            const QRgb p = shot.pixel(x, y);
-            count += qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
-        }
-    return count;
-}
 
 // Where a place lies along the way from `from` to `to`: 0 at the start, 1 at the end; and how far
 // it is off that line.
@@ -476,9 +465,9 @@ TEST_F(ApplicationCopyReturnWithoutCompositorX11, APictureCancelledSlidesBackWit
         const QRect backdropPart = area.intersected(backdrop.geometry()).translated(-area.topLeft());
         if (seen++ == 0) {
             grab.save(shots + "/38-no-compositor-copy-slides-back.png");
-            blackBefore = nearBlack(before.copy(backdropPart));
+            blackBefore = nearBlackPixels(before.copy(backdropPart));
         }
-        const int black = nearBlack(grab.copy(backdropPart));
+        const int black = nearBlackPixels(grab.copy(backdropPart));
         if (black > blackDuring && black - blackBefore >= 100)
             grab.save(shots + "/38-no-compositor-darkest.png");
         blackDuring = std::max(blackDuring, black);

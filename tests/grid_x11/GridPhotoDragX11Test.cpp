@@ -3,6 +3,7 @@
 #include "WindowTrail.h"
 #include "canvas_x11/ApplicationRope.h"
 #include "platform/X11WindowStack.h"
+#include "support/ScreenGrab.h"
 #include "support/TestEnvironment.h"
 
 #include <QElapsedTimer>
@@ -20,18 +21,6 @@ using namespace vennimo;
 using namespace vennimo::test;
 
 namespace {
-
-// Pixels of a grab close to black: what a picture's clear parts show where nothing blends windows,
-// unless it is cut to the picture.
-int nearBlack(const QImage& shot) {
-    int count = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < shot.width(); ++x) {
-            const QRgb p = shot.pixel(x, y);
-            count += qRed(p) < 24 && qGreen(p) < 24 && qBlue(p) < 24;
-        }
-    return count;
-}
 
 // Pixels whiter than any of the photos: what Qt fills its drag picture's window with under the
 // picture.
@@ -138,7 +127,7 @@ protected:
             // The backdrop draws at once what the picture leaves of it; the grid draws itself.
             backdrop.repaint();
             const QImage look = grabScreenArea(way);
-            const int more = nearBlack(look) - nearBlack(before);
+            const int more = nearBlackPixels(look, 24) - nearBlackPixels(before, 24);
             if (more > result.blackMore) {
                 result.blackMore = more;
                 look.save(shots + "/" + name + "-darkest.png");
@@ -239,7 +228,7 @@ protected:
             << "the pile landed off the card's picture, centred at " << pile.landedAt.center().x() << ","
             << pile.landedAt.center().y();
         if (cut && !pile.landedLook.isNull()) {
-            EXPECT_LT(nearBlack(pile.landedLook) - nearBlack(pile.cardLook), 20)
+            EXPECT_LT(nearBlackPixels(pile.landedLook, 24) - nearBlackPixels(pile.cardLook, 24), 20)
                 << "black around the landed pile";
         }
     }

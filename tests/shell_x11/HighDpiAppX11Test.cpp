@@ -34,16 +34,6 @@ bool moveTo(const QPoint& p, int settleMs = 200) {
     return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())}, settleMs);
 }
 
-int nearBlack(const QImage& shot) {
-    int count = 0;
-    for (int y = 0; y < shot.height(); ++y)
-        for (int x = 0; x < shot.width(); ++x) {
-            const QRgb p = shot.pixel(x, y);
-            count += qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
-        }
-    return count;
-}
-
 std::optional<QRect> panelFrame() {
     const QString ids = runProgram("xdotool", {"search", "--onlyvisible", "--name", kPanelTitle}).trimmed();
     if (ids.isEmpty())
@@ -84,7 +74,8 @@ void hangSelectCarryAndPreview(const QString& name) {
     const QRect around = window->adjusted(-20, -20, 20, 20) & screen;
     const QImage hung = grabScreenArea(around);
     hung.save(QString("%1/%2-hung.png").arg(shots, name));
-    const int black = nearBlack(hung) - nearBlack(bare.copy(around.translated(-screen.topLeft())));
+    const int black =
+        nearBlackPixels(hung) - nearBlackPixels(bare.copy(around.translated(-screen.topLeft())));
     std::printf("%s: %d black pixels about the rope of %dx%d\n", qPrintable(name), black, window->width(),
                 window->height());
     EXPECT_LT(black, window->width() * window->height() / 50) << "black about the rope";
@@ -120,7 +111,7 @@ void hangSelectCarryAndPreview(const QString& name) {
     const QRect paper = QRect(QPoint(), panel->size()).adjusted(margin, margin, -margin, -margin);
     int frameBlack = 0;
     for (const QRect& band : QRegion(QRect(QPoint(), panel->size())).subtracted(paper))
-        frameBlack += nearBlack(look.copy(band));
+        frameBlack += nearBlackPixels(look.copy(band));
     std::printf("%s: %d black pixels in the preview's margin\n", qPrintable(name), frameBlack);
     EXPECT_LT(frameBlack, 64 * scale * scale) << "a black frame about the preview";
     ASSERT_TRUE(xdotool({"key", "Escape"}, 800));

@@ -270,17 +270,6 @@ TEST(PreviewPanelAppX11, AtScaleTwoThePhotoIsDrawnFromTheScreensOwnPixels) {
 
 namespace {
 
-// Pixels of a grab close to black.
-int nearBlack(const QImage& image) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            count += qRed(p) < 16 && qGreen(p) < 16 && qBlue(p) < 16;
-        }
-    return count;
-}
-
 // The near-black pixels of a panel's margin around its paper, more than the same place showed
 // before the panel came (`before`, a grab of the screen from its origin); the look saved under
 // `name`.
@@ -291,7 +280,8 @@ int blackAroundThePaper(const QRect& panel, const QImage& before, const QString&
     int more = 0;
     const QRect paper = QRect(QPoint(0, 0), panel.size()).adjusted(kMargin, kMargin, -kMargin, -kMargin);
     for (const QRect& band : QRegion(QRect(QPoint(0, 0), panel.size())).subtracted(paper))
-        more += nearBlack(look.copy(band)) - nearBlack(before.copy(band.translated(panel.topLeft())));
+        more +=
+            nearBlackPixels(look.copy(band)) - nearBlackPixels(before.copy(band.translated(panel.topLeft())));
     return more;
 }
 

@@ -34,4 +34,14 @@ QString runProgram(const QString& program, const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
+int nearBlackPixels(const QImage& shot, int below) {
+    int count = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x) {
+            const QRgb p = shot.pixel(x, y);
+            count += qRed(p) < below && qGreen(p) < below && qBlue(p) < below;
+        }
+    return count;
+}
+
 } // namespace vennimo::test
