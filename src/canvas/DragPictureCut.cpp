@@ -42,8 +42,8 @@ bool DragPictureCut::eventFilter(QObject* watched, QEvent* event) {
     auto* window = static_cast<QWindow*>(watched);
     if (m_shown.isEmpty())
         // A picture with nothing to show (a peg drag's, whose panels show the prints): an empty
-        // mask would show the whole window, and Qt sets the window's own, empty, mask again as it
-        // maps it, after the Show: the cut is taken again as the window is first exposed.
+        // mask would show the whole window. The cut made at the Show is gone again once Qt has
+        // mapped the window, so it is made again as the window is exposed.
         X11InputShape::applyBounding(window, QRegion());
     else if (type == QEvent::Show)
         window->setMask(m_shown);
