@@ -60,6 +60,8 @@ private:
     Content m_content{};
     // Paper, peg and overlay, found when their images are applied.
     Part m_parts[3]{};
+    // The painted pixels of each image, kept while the slot keeps the image.
+    QRect m_pixels[3]{};
     bool m_paperOpaque = false;
     bool m_hidden = false;
     bool m_applied = false;

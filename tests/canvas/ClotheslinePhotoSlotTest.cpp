@@ -1,6 +1,7 @@
 #include "canvas/ClotheslinePhotoSlot.h"
 
 #include <QImage>
+#include <QList>
 #include <QPainter>
 #include <QPolygonF>
 #include <gtest/gtest.h>
@@ -65,4 +66,44 @@ TEST(ClotheslinePhotoSlot, OnlyAnOpaquePaperHidesThePrintsBelow) {
     EXPECT_TRUE(slot.bounds().contains(covered));
     slot.setHidden(true);
     EXPECT_TRUE(slot.coveredRect().isEmpty());
+}
+
+// Only the painted part of each image is drawn, found by a search that tests pixels in blocks:
+// a painted pixel on either side of a block's edge, at a row's ends, or alone in the image sets
+// the print's bounds, whatever the image's width.
+TEST(ClotheslinePhotoSlot, TheBoundsHoldEveryPaintedPixelAndNoMore) {
+    struct Case {
+        int width;
+        int height;
+        QList<QPoint> painted;
+    };
+    const QList<Case> cases{
+        {1, 1, {{0, 0}}},
+        {15, 4, {{14, 3}}},
+        {16, 4, {{0, 2}, {15, 2}}},
+        {17, 4, {{16, 0}}},
+        {33, 7, {{15, 1}, {17, 5}}},
+        {33, 7, {{32, 6}, {31, 0}}},
+        {290, 292, {{140, 150}}},
+        {290, 292, {{3, 291}, {289, 5}, {160, 0}}},
+    };
+    for (const Case& c : cases) {
+        QImage image(c.width, c.height, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QRect expected;
+        for (const QPoint& p : c.painted) {
+            image.setPixel(p, qRgba(10, 20, 30, 40));
+            expected |= QRect(p, QSize(1, 1));
+        }
+        ClotheslinePhotoSlot slot;
+        slot.update({QRectF(0, 0, c.width, c.height), image, {}, {}, {}, {}, {}});
+        EXPECT_EQ(slot.bounds(), QRectF(expected).adjusted(-2, -2, 2, 2))
+            << c.width << " x " << c.height << ", first painted pixel " << c.painted.first().x() << ", "
+            << c.painted.first().y();
+    }
+    QImage clear(40, 40, QImage::Format_ARGB32_Premultiplied);
+    clear.fill(Qt::transparent);
+    ClotheslinePhotoSlot slot;
+    slot.update({QRectF(0, 0, 40, 40), clear, {}, {}, {}, {}, {}});
+    EXPECT_TRUE(slot.bounds().isEmpty()) << "a clear image paints nothing";
 }
