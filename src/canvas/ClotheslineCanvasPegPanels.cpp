@@ -60,7 +60,8 @@ bool ClotheslineCanvasView::opaqueSourceSettled(const QList<Photo>& photos) cons
     if (physicsRunning())
         return false;
     for (const Photo& photo : std::as_const(kept))
-        if (m_pendulums.count(photo.id) || !m_visiblePapers.contains(photo.id))
+        if (m_pendulums.count(photo.id) ||
+            (!m_visiblePapers.contains(photo.id) && !m_buriedIDs.contains(photo.id)))
             return false;
     return true;
 }

@@ -1,6 +1,7 @@
 #include "canvas/ClotheslineCanvasView.h"
 
 #include "canvas/ClotheslineCanvasAccessible.h"
+#include "canvas/ClotheslineCoverGrid.h"
 #include "canvas/OpaquePegPreview.h"
 #include "canvas/PegDragBadge.h"
 #include "canvas/PegDropSurfaces.h"
@@ -76,6 +77,7 @@ void ClotheslineCanvasView::hideEvent(QHideEvent* event) {
 void ClotheslineCanvasView::movedIntoWindow() {
     m_layersInstalled = layerRenderingEnabled();
     m_photoSlots.clear();
+    m_buriedIDs.clear();
     m_ropeDirtyRect = {};
     updatePaperScale();
     if (QWindow* handle = window()->windowHandle())
@@ -96,6 +98,7 @@ void ClotheslineCanvasView::leftWindow() {
     forgetShownLayers();
     m_layersInstalled = false;
     m_photoSlots.clear();
+    m_buriedIDs.clear();
     m_compositor.releaseBuffer();
     m_ropeDirtyRect = {};
     // Gone for good: the outlines of a rope of many prints would only hold the end.
@@ -152,6 +155,7 @@ QImage ClotheslineCanvasView::overlayImage(const Photo& photo) {
         return {};
     }
     return keptLayer(m_shownBadges, photo, layer,
+                     PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer),
                      [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); });
 }
 
@@ -164,18 +168,22 @@ QImage ClotheslineCanvasView::pegImage() {
 }
 
 QImage ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo,
-                                        QStringView layer, const std::function<QImage()>& draw) {
+                                        QStringView layer, const QString& key,
+                                        const std::function<QImage()>& draw) {
     // The badges and blank papers follow the shape the print is laid out with.
     const QSizeF imageSize = photoLayout(photo).imageSize;
     if (const auto it = kept.constFind(photo.id); it != kept.constEnd() && it->layer == layer &&
                                                   it->imageSize == imageSize && it->scale == m_paperScale)
         return it->image;
-    const QImage image = draw();
+    const auto shared = m_sharedLayers.constFind(key);
+    const QImage image = shared != m_sharedLayers.constEnd() ? *shared : draw();
     // The empty stand-in of a blank paper still drawing is asked for again.
-    if (image.isNull() || image.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey())
+    if (image.isNull() || image.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey()) {
         kept.remove(photo.id);
-    else
+    } else {
         kept.insert(photo.id, ShownLayer{layer, imageSize, m_paperScale, image});
+        m_sharedLayers.insert(key, image);
+    }
     return image;
 }
 
@@ -194,6 +202,7 @@ void ClotheslineCanvasView::forgetShownLayers() {
     m_paperWaitingIDs.clear();
     m_shownBadges.clear();
     m_shownPlaceholders.clear();
+    m_sharedLayers.clear();
     m_peg = QImage();
 }
 
@@ -217,6 +226,7 @@ void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only) {
     const QRectF visible = visibleRect();
     const ClotheslineRopeGeometry rope = ropeGeometry();
     QSet<QString> kept;
+    bool changed = false;
     for (qsizetype i = 0; i < m_drawingOrder.size(); ++i) {
         const Photo& photo = m_drawingOrder[i];
         if (only && !only->contains(photo.id))
@@ -230,32 +240,82 @@ void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only) {
         const QRectF frame(peg - PolaroidRenderer::defaultPegAnchor, kPhotoSize);
         const QRectF grown = frame.adjusted(-kViewMargin, -kViewMargin, kViewMargin, kViewMargin);
         const bool onScreen = grown.intersects(visible);
-        markDirty(slot.setHidden(hidden.contains(photo.id) || !onScreen));
-        markDirty(slot.setZ(int(i)));
+        const QRectF shownOrHidden = slot.setHidden(hidden.contains(photo.id) || !onScreen);
+        const QRectF stacked = slot.setZ(int(i));
+        markDirty(shownOrHidden);
+        markDirty(stacked);
+        changed = changed || !shownOrHidden.isEmpty() || !stacked.isEmpty();
         if (!onScreen)
             continue;
         const PolaroidGeometry g = geometry(photo);
         ClotheslinePhotoSlot::Content content;
         content.frame = frame;
         content.paper = paperShown(photo);
+        // A buried print keeps what it shows until its blank paper is drawn: the empty stand-in
+        // would uncover the prints below it.
+        if (m_buriedIDs.contains(photo.id) &&
+            content.paper.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey() &&
+            !slot.content().paper.isNull())
+            content.paper = slot.content().paper;
         content.peg = pegImage();
         content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;
         content.paperRect = g.paperRect;
-        markDirty(slot.update(content));
+        const QRectF updated = slot.update(content);
+        markDirty(updated);
+        changed = changed || !updated.isEmpty();
     }
     // Only a pass over the whole rope knows which prints left it.
-    if (only)
-        return;
-    for (auto it = m_photoSlots.begin(); it != m_photoSlots.end();) {
-        if (kept.contains(it.key())) {
-            ++it;
-            continue;
+    if (!only) {
+        for (auto it = m_photoSlots.begin(); it != m_photoSlots.end();) {
+            if (kept.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            markDirty(it->bounds());
+            it = m_photoSlots.erase(it);
+            changed = true;
         }
-        markDirty(it->bounds());
-        it = m_photoSlots.erase(it);
     }
+    if (changed && !m_burying)
+        buryCoveredPrints();
+}
+
+void ClotheslineCanvasView::buryCoveredPrints() {
+    ClotheslineCoverGrid grid(visibleRect(), kCoverCellPoints);
+    QSet<QString> buried;
+    QSet<QString> changed;
+    for (qsizetype i = m_drawingOrder.size() - 1; i >= 0; --i) {
+        const Photo& photo = m_drawingOrder[i];
+        const auto slot = m_photoSlots.constFind(photo.id);
+        if (slot == m_photoSlots.constEnd() || slot->hidden())
+            continue;
+        // Buried a margin deep and out again only once in the open, so that a print at the edge of
+        // a swinging pile does not let go of its paper and take it again frame by frame.
+        const bool wasBuried = m_buriedIDs.contains(photo.id);
+        const double margin = wasBuried ? 0 : kBuryMarginPoints;
+        const PolaroidGeometry g = geometry(photo);
+        const QRectF window =
+            g.paperTransform.mapRect(g.imageRect).translated(slot->content().frame.topLeft());
+        if (grid.covers(window.adjusted(-margin, -margin, margin, margin))) {
+            buried.insert(photo.id);
+            if (!wasBuried)
+                changed.insert(photo.id);
+        } else if (wasBuried) {
+            changed.insert(photo.id);
+        }
+        grid.cover(slot->coveredRect());
+    }
+    m_buriedIDs = std::move(buried);
+    if (changed.isEmpty())
+        return;
+    for (const QString& id : std::as_const(changed))
+        m_visiblePapers.remove(id);
+    // A blank paper hides what the print's own does, so what lies below them stays as it is.
+    m_burying = true;
+    syncLayersOf(&changed);
+    m_burying = false;
 }
 
 void ClotheslineCanvasView::invalidateFrame() {
@@ -299,7 +359,8 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
                     // Kept by the print that shows it, so that papers of other prints never push
                     // it out of the renderer's cache before its frame takes it in; the next paint
                     // lets it go if the print is out of view by then.
-                    self->m_visiblePapers.insert(photo.id, image);
+                    if (!self->m_buriedIDs.contains(photo.id))
+                        self->m_visiblePapers.insert(photo.id, image);
                     self->m_shownPlaceholders.remove(photo.id);
                 }
                 self->schedulePhotoFrame(photo.id);
@@ -311,17 +372,29 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
             m_paperWaitingIDs.insert(photo.id);
         }
     }
-    return keptLayer(m_shownPlaceholders, photo, PolaroidRenderer::kPaper, [&] {
-        return PolaroidRenderer::placeholder(photo, scale, [self, id = photo.id] {
-            if (self)
-                self->schedulePhotoFrame(id);
-        });
-    });
+    return blankPaper(photo);
+}
+
+QImage ClotheslineCanvasView::blankPaper(const Photo& photo) {
+    const double scale = m_paperScale;
+    QPointer<ClotheslineCanvasView> self(this);
+    return keptLayer(m_shownPlaceholders, photo, PolaroidRenderer::kPaper,
+                     PolaroidRenderer::placeholderKey(photo, kPhotoSize, scale, PolaroidRenderer::kPaper),
+                     [&] {
+                         return PolaroidRenderer::placeholder(photo, scale, [self, id = photo.id] {
+                             if (self)
+                                 self->schedulePhotoFrame(id);
+                         });
+                     });
 }
 
 QImage ClotheslineCanvasView::paperShown(const Photo& photo) {
     // The peg hangs where it will; the paper waits for the shape its picture's size gives.
-    return m_sizeAwaitedIDs.contains(photo.id) ? PolaroidRenderer::emptyPaper() : preparedPaper(photo);
+    if (m_sizeAwaitedIDs.contains(photo.id))
+        return PolaroidRenderer::emptyPaper();
+    // Where no part of the photo shows, its blank paper of the same shape looks the same, and
+    // prints of a shape share one.
+    return m_buriedIDs.contains(photo.id) ? blankPaper(photo) : preparedPaper(photo);
 }
 
 void ClotheslineCanvasView::scheduleFrame() {
@@ -382,12 +455,15 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
     for (auto it = m_visiblePapers.begin(); it != m_visiblePapers.end();) {
         const auto slot = m_photoSlots.constFind(it.key());
         const bool shown = slot != m_photoSlots.constEnd() && !slot->hidden();
-        it = m_visiblePaperIDs.contains(it.key()) || shown ? std::next(it) : m_visiblePapers.erase(it);
+        const bool keep = (m_visiblePaperIDs.contains(it.key()) || shown) && !m_buriedIDs.contains(it.key());
+        it = keep ? std::next(it) : m_visiblePapers.erase(it);
     }
     for (QHash<QString, ShownLayer>* kept : {&m_shownBadges, &m_shownPlaceholders})
         kept->removeIf([this](QHash<QString, ShownLayer>::iterator it) {
             return !m_visiblePaperIDs.contains(it.key());
         });
+    // Kept on only while a print or the renderer's own cache holds it too.
+    m_sharedLayers.removeIf([](QHash<QString, QImage>::iterator it) { return it->isDetached(); });
 
     // The rope is painted by several threads at once when the frame is banded: the lambda reads
     // only its own copies.

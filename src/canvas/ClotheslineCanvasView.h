@@ -76,6 +76,10 @@ public:
     static constexpr double kColumnWidth = 240;
     static constexpr double kRevealMargin = 10;
     static constexpr double kRopeDirtyMargin = 24;
+    // A photo lies 4 points inside the part of its paper that hides what is below: the cells and
+    // the margin a print is buried by stay within that, so a print right behind one of its shape is.
+    static constexpr double kCoverCellPoints = 1.5;
+    static constexpr double kBuryMarginPoints = 1;
     // Frames that come of pictures getting ready are drawn at most at a display's rate.
     static constexpr qint64 kFrameIntervalMs = 16;
     static constexpr double kRopeMoveStrokeWidth = 14.6;
@@ -145,6 +149,9 @@ public:
     void syncPhotoLayers(const QSet<QString>& photoIDs);
     // Both of the above: the named prints only, or the whole rope with none named.
     void syncLayersOf(const QSet<QString>* only);
+    // Gives the prints whose photos lie wholly under the papers in front of them blank papers of
+    // their shapes, and those whose photos show again their own.
+    void buryCoveredPrints();
     // Takes the prints that waited longest for room to prepare their papers into the next frame.
     void askWaitingPapers();
     void invalidateFrame();
@@ -156,10 +163,12 @@ public:
     void schedulePhotoFrame(const QString& photoID);
     int scheduledFrameCount() const { return m_scheduledFrameCount; }
     const QHash<QString, ClotheslinePhotoSlot>& photoSlots() const { return m_photoSlots; }
+    const QSet<QString>& buriedPhotoIDs() const { return m_buriedIDs; }
     bool layersInstalled() const { return m_layersInstalled; }
     QImage preparedPaper(const Photo& photo);
     // The prepared paper, or none while the picture's size is read.
     QImage paperShown(const Photo& photo);
+    QImage blankPaper(const Photo& photo);
     // Paints the canvas area `dirty` (canvas coordinates) into the painter.
     void drawContent(QPainter& painter, const QRegion& dirty);
     void updatePaperScale();
@@ -366,7 +375,7 @@ private:
         QImage image{};
     };
     QImage keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
-                     const std::function<QImage()>& draw);
+                     const QString& key, const std::function<QImage()>& draw);
     void forgetShownLayers();
     bool selected(const Photo& photo) const;
     bool isNew(const Photo& photo) const;
@@ -450,6 +459,9 @@ private:
     ClotheslineImagePreparation m_imagePreparation;
     QHash<QString, QImage> m_visiblePapers;
     QSet<QString> m_visiblePaperIDs;
+    // Prints in view whose photos lie wholly under the papers in front of them.
+    QSet<QString> m_buriedIDs;
+    bool m_burying = false;
     // Prints whose paper is being prepared: they wait for it without asking again.
     QSet<QString> m_paperRequests;
     // Prints whose paper the preparation had no room for yet, in the order they asked: each paper
@@ -458,6 +470,9 @@ private:
     QSet<QString> m_paperWaitingIDs;
     QHash<QString, ShownLayer> m_shownBadges;
     QHash<QString, ShownLayer> m_shownPlaceholders;
+    // The badges and blank papers the prints above keep, by the renderer's key: prints of one
+    // shape share one image, however many shapes outgrow the renderer's own cache.
+    QHash<QString, QImage> m_sharedLayers;
     QImage m_peg;
     double m_pegScale = 0;
     double m_paperScale = 2;

@@ -104,6 +104,48 @@ TEST_F(ClotheslineCanvasFrameCostTest, FramesOverARopeOfManyShapesDrawNothingAga
     EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }
 
+// A pile of prints in one place keeps papers of their own only for the prints whose photos show:
+// the rest show the blank paper of their shape, one for all prints of a shape, and a print that
+// comes out from under the pile shows its own paper again.
+TEST_F(ClotheslineCanvasFrameCostTest, APileKeepsPapersOfTheirOwnOnlyForThePhotosThatShow) {
+    PolaroidRenderer::clearCaches();
+    constexpr int kPile = 24;
+    Rope rope(kPile, false, {}, [](int i) { return i % 2 ? QSize(120, 90) : QSize(90, 120); });
+    QList<std::pair<int, double>> moves;
+    for (int i = 0; i < kPile; ++i)
+        moves.append({i, 0.5});
+    rope.place(moves);
+    rope.show();
+    ClotheslineCanvasView& canvas = rope.canvas();
+    ASSERT_TRUE(rope.waitForRest(30000));
+    ASSERT_TRUE(settled(canvas)) << "papers still coming";
+    const QList<Photo> photos = rope.model->photos();
+    ASSERT_EQ(canvas.photoSlots().size(), kPile);
+    const auto paperOf = [&](int i) { return canvas.photoSlots().value(photos[i].id).content().paper; };
+    // The prints whose paper no other print shows, and how many papers there are in all.
+    const auto ownPapers = [&] {
+        QHash<qint64, int> uses;
+        for (const ClotheslinePhotoSlot& slot : canvas.photoSlots())
+            ++uses[slot.content().paper.cacheKey()];
+        QSet<int> own;
+        for (int i = 0; i < kPile; ++i)
+            if (uses.value(paperOf(i).cacheKey()) == 1)
+                own.insert(i);
+        return std::pair(own, uses.size());
+    };
+    const auto [own, papers] = ownPapers();
+    EXPECT_TRUE(own.contains(kPile - 1)) << "the front print shows its own paper";
+    EXPECT_LT(own.size(), kPile / 2) << "prints under the pile keep papers of their own";
+    EXPECT_LE(papers, own.size() + 2) << "more blank papers than shapes";
+    for (int i = 0; i < kPile; ++i)
+        EXPECT_NE(paperOf(i).cacheKey(), PolaroidRenderer::emptyPaper().cacheKey()) << "print " << i;
+
+    rope.place({{kPile - 1, 0.02}});
+    ASSERT_TRUE(rope.waitForRest(30000));
+    ASSERT_TRUE(settled(canvas));
+    EXPECT_TRUE(ownPapers().first.contains(kPile - 2)) << "the print now in front shows a blank paper";
+}
+
 namespace {
 
 // Counts the canvas's paints that take in all of it.

@@ -1,0 +1,71 @@
+#include "canvas/ClotheslineCoverGrid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vennimo {
+
+namespace {
+
+// Cell counts stay small whatever a caller passes: a frame walks the grid for every print.
+constexpr double kMaximumCells = 1 << 20;
+
+// A cell index from a distance in cells, kept within [-1, limit + 1] before it becomes an int.
+int cellAt(double cells, int limit) {
+    return std::isnan(cells) ? -1 : int(std::clamp(cells, -1.0, double(limit) + 1));
+}
+
+} // namespace
+
+ClotheslineCoverGrid::ClotheslineCoverGrid(const QRectF& area, double cellPoints)
+    : m_area(area) {
+    if (area.isEmpty() || !std::isfinite(area.width()) || !std::isfinite(area.height()))
+        return;
+    m_cell = std::max({cellPoints, 1.0, std::sqrt(area.width() * area.height() / kMaximumCells)});
+    m_columns = int(std::ceil(area.width() / m_cell));
+    m_rows = int(std::ceil(area.height() / m_cell));
+    m_cells.assign(std::size_t(m_columns) * std::size_t(m_rows), 0);
+}
+
+bool ClotheslineCoverGrid::covers(const QRectF& bounds) const {
+    if (m_cells.empty())
+        return false;
+    const QRectF seen = bounds & m_area;
+    if (seen.isEmpty())
+        return !bounds.isEmpty();
+    // Every cell the bounds touch, however little.
+    const int left =
+        std::clamp(cellAt(std::floor((seen.left() - m_area.left()) / m_cell), m_columns), 0, m_columns - 1);
+    const int right = std::clamp(cellAt(std::ceil((seen.right() - m_area.left()) / m_cell), m_columns),
+                                 left + 1, m_columns);
+    const int top =
+        std::clamp(cellAt(std::floor((seen.top() - m_area.top()) / m_cell), m_rows), 0, m_rows - 1);
+    const int bottom =
+        std::clamp(cellAt(std::ceil((seen.bottom() - m_area.top()) / m_cell), m_rows), top + 1, m_rows);
+    for (int row = top; row < bottom; ++row) {
+        const unsigned char* cells = m_cells.data() + std::size_t(row) * std::size_t(m_columns);
+        if (std::memchr(cells + left, 0, std::size_t(right - left)))
+            return false;
+    }
+    return true;
+}
+
+void ClotheslineCoverGrid::cover(const QRectF& opaque) {
+    if (m_cells.empty() || opaque.isEmpty())
+        return;
+    // Only the cells lying wholly inside.
+    const int left = std::max(0, cellAt(std::ceil((opaque.left() - m_area.left()) / m_cell), m_columns));
+    const int right =
+        std::min(m_columns, cellAt(std::floor((opaque.right() - m_area.left()) / m_cell), m_columns));
+    const int top = std::max(0, cellAt(std::ceil((opaque.top() - m_area.top()) / m_cell), m_rows));
+    const int bottom =
+        std::min(m_rows, cellAt(std::floor((opaque.bottom() - m_area.top()) / m_cell), m_rows));
+    if (left >= right || top >= bottom)
+        return;
+    for (int row = top; row < bottom; ++row)
+        std::memset(m_cells.data() + std::size_t(row) * std::size_t(m_columns) + left, 1,
+                    std::size_t(right - left));
+}
+
+} // namespace vennimo
