@@ -376,11 +376,13 @@ TEST_F(ApplicationManyPrintsX11, AThousandPhotosLandingOnTheDesktopAtOnceNeverHo
     EXPECT_LT(end.ms, 5000);
 }
 
-// A thousand large photos landing held the main thread for 0.5-1 s at a time, again and again,
-// while their pictures were made: the rope answered nothing until all of them were.
+// A thousand large photos of many shapes landing held the main thread 0.6-1 s at a time, some
+// twenty-five times over, until every picture was made.
 TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThreadUntilEveryPictureIsMade) {
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "decoding a thousand large photos under AddressSanitizer outlasts the test's time";
+    GTEST_SKIP()
+        << "a thousand large pictures take AddressSanitizer's application minutes of CPU, beside the "
+           "other x11 tests";
 #endif
     ASSERT_TRUE(startApplication(app));
     const qint64 pid = app.processId();
@@ -394,8 +396,7 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
     constexpr qint64 kQuietMs = 3000;
     constexpr qint64 kLimitMs = 180'000;
     constexpr qint64 kLongAnswerMs = 300;
-    qint64 longest = 0;
-    int longAnswers = 0;
+    QList<qint64> answers;
     double runnable = 0;
     int samples = 0;
     bool hung = false;
@@ -409,8 +410,7 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
     while (timer.elapsed() < kLimitMs) {
         const std::optional<qint64> answer = pingWindow(ropeId, 60'000);
         ASSERT_TRUE(answer) << "the main thread answered no ping for a minute";
-        longest = std::max(longest, *answer);
-        longAnswers += *answer > kLongAnswerMs;
+        answers.append(*answer);
         runnable += runnableTasks();
         ++samples;
         hung = hung || placements().size() == 1000;
@@ -431,12 +431,17 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
         QTest::qWait(30);
     }
     const double cpu = mainThreadCpu(pid).value_or(landedCpu) - landedCpu;
+    const auto over = [&answers](double ms) {
+        return std::count_if(answers.begin(), answers.end(), [ms](qint64 answer) { return answer > ms; });
+    };
+    const qint64 longest = answers.isEmpty() ? 0 : *std::max_element(answers.begin(), answers.end());
     std::printf(
         "[ figure ] 1,000 large photos landing on the Desktop at once: %lld hung, the main thread held "
         "%lld ms at most, %d answers over %lld ms; quiet after %.1f s, %.1f s of main thread CPU from the "
         "landing\n",
-        static_cast<long long>(placements().size()), static_cast<long long>(longest), longAnswers,
-        static_cast<long long>(kLongAnswerMs), quietAt ? *quietAt / 1000.0 : timer.elapsed() / 1000.0, cpu);
+        static_cast<long long>(placements().size()), static_cast<long long>(longest),
+        int(over(kLongAnswerMs)), static_cast<long long>(kLongAnswerMs),
+        quietAt ? *quietAt / 1000.0 : timer.elapsed() / 1000.0, cpu);
     EXPECT_TRUE(hung) << placements().size() << " of 1,000 hung";
     EXPECT_TRUE(quietAt) << "the main thread was still busy after " << kLimitMs / 1000 << " s";
     // Scaled as the small photos' burst is: by the load the pings met, and the sanitizer build's
@@ -445,6 +450,8 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
     EXPECT_LT(longest, 600 * kCpuBoundScale * scale)
         << "making the pictures held the main thread, with " << (samples > 0 ? runnable / samples : 0)
         << " tasks runnable on average while it was pinged";
+    // A slow answer or two may be the machine's; holds again and again are the application's.
+    EXPECT_LE(over(kLongAnswerMs * kCpuBoundScale * scale), 2) << "the main thread was held again and again";
 
     const Ending end = terminateCountingCpu(app);
     EXPECT_TRUE(end.finished);
