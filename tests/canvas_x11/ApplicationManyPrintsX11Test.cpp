@@ -450,8 +450,9 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
     EXPECT_LT(longest, 600 * kCpuBoundScale * scale)
         << "making the pictures held the main thread, with " << (samples > 0 ? runnable / samples : 0)
         << " tasks runnable on average while it was pinged";
-    // A slow answer or two may be the machine's; holds again and again are the application's.
-    EXPECT_LE(over(kLongAnswerMs * kCpuBoundScale * scale), 2) << "the main thread was held again and again";
+    // A few slow answers may be the machine's, or an unoptimised build's; holds again and again,
+    // some twenty-five of them, are the application's.
+    EXPECT_LE(over(kLongAnswerMs * kCpuBoundScale * scale), 5) << "the main thread was held again and again";
 
     const Ending end = terminateCountingCpu(app);
     EXPECT_TRUE(end.finished);
