@@ -135,9 +135,18 @@ void ClotheslineCanvasView::physicsFrame(DisplayLink& link) {
             it = m_pendulums.erase(it);
         }
     }
-    invalidateFrame();
-    updateHitAreas();
-    if (moving || m_pullProgress < 1)
+    invalidateFrame(true);
+    // The outline of every print of a rope of thousands, made anew at every frame, held the frames
+    // back: while the rope moves the areas that take presses follow it a few times a second, and
+    // exactly once it rests, and at most a fifth of the time however long they take.
+    const bool rests = !moving && m_pullProgress >= 1;
+    if (rests || !m_sinceMovingHitAreas.isValid() ||
+        m_sinceMovingHitAreas.elapsed() >= std::max(kMovingHitAreasIntervalMs, 4 * m_movingHitAreasCostMs)) {
+        m_sinceMovingHitAreas.start();
+        updateHitAreas();
+        m_movingHitAreasCostMs = m_sinceMovingHitAreas.elapsed();
+    }
+    if (!rests)
         return;
     if (!m_sessionInProgress)
         m_smoothPegMotion = false;

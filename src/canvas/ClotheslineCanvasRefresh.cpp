@@ -114,7 +114,7 @@ void ClotheslineCanvasView::refresh(GalleryModel* model, QSizeF viewport, bool p
         // Prints that came with this refresh show in the next paint, not a display-link tick later.
         syncPhotoLayers();
         update();
-        updateHitAreas();
+        updateHitAreasUnlessMoving();
         announcePrintsChanged();
     }
 }
@@ -407,12 +407,16 @@ void ClotheslineCanvasView::applyLearnedSizes() {
         current.insert(photo.id, &photo);
     bool reshaped = false;
     bool shown = false;
+    QSet<QString> changed;
     for (const Photo& photo : learned) {
         // A newer record of the photo asked for its own size.
         const Photo* now = current.value(photo.id);
         if (!now || *now != photo)
             continue;
-        shown = m_sizeAwaitedIDs.remove(photo.id) || shown;
+        if (m_sizeAwaitedIDs.remove(photo.id)) {
+            shown = true;
+            changed.insert(photo.id);
+        }
         const auto it = m_photoGeometry.constFind(photo.id);
         if (it == m_photoGeometry.constEnd() || it->photo != photo ||
             it->imageSize == PolaroidRenderer::imageSize(photo))
@@ -425,14 +429,22 @@ void ClotheslineCanvasView::applyLearnedSizes() {
             pendulum->second.targetOffset = layout.target.offset;
         }
         reshaped = true;
+        changed.insert(photo.id);
     }
     if (!reshaped && !shown)
         return;
     if (reshaped)
         updatePhysics();
-    syncPhotoLayers();
+    // The others keep their looks; the rope's frames move them.
+    syncPhotoLayers(changed);
     update();
-    updateHitAreas();
+    updateHitAreasUnlessMoving();
+}
+
+void ClotheslineCanvasView::updateHitAreasUnlessMoving() {
+    // The frames of a moving rope make them, as often as they can afford.
+    if (!physicsRunning())
+        updateHitAreas();
 }
 
 PolaroidGeometry ClotheslineCanvasView::geometry(const Photo& photo) {

@@ -18,6 +18,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QVarLengthArray>
 #include <QWindow>
 
 #include <algorithm>
@@ -144,19 +145,30 @@ bool ClotheslineCanvasView::isNew(const Photo& photo) const {
     return m_model && !m_model->interactions().isUsed(photo);
 }
 
+namespace {
+
+QStringView badgeLayer(bool selected, bool isNew) {
+    if (selected)
+        return PolaroidRenderer::kSelection;
+    return isNew ? PolaroidRenderer::kArrival : QStringView();
+}
+
+} // namespace
+
 QImage ClotheslineCanvasView::overlayImage(const Photo& photo) {
-    QStringView layer;
-    if (selected(photo))
-        layer = PolaroidRenderer::kSelection;
-    else if (isNew(photo))
-        layer = PolaroidRenderer::kArrival;
+    const QStringView layer = badgeLayer(selected(photo), isNew(photo));
+    return layer.isEmpty() ? QImage() : PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer);
+}
+
+ClotheslineCanvasView::ShownLayer ClotheslineCanvasView::overlayLayer(const Photo& photo) {
+    const QStringView layer = badgeLayer(selected(photo), isNew(photo));
     if (layer.isEmpty()) {
         m_shownBadges.remove(photo.id);
         return {};
     }
-    return keptLayer(m_shownBadges, photo, layer,
-                     PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer),
-                     [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); });
+    return keptLayer(
+        m_shownBadges, photo, layer, PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer),
+        [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); }, true);
 }
 
 QImage ClotheslineCanvasView::pegImage() {
@@ -167,24 +179,38 @@ QImage ClotheslineCanvasView::pegImage() {
     return m_peg;
 }
 
-QImage ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo,
-                                        QStringView layer, const QString& key,
-                                        const std::function<QImage()>& draw) {
+ClotheslineCanvasView::ShownLayer
+ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
+                                 const QString& key, const std::function<QImage()>& draw, bool cut) {
     // The badges and blank papers follow the shape the print is laid out with.
     const QSizeF imageSize = photoLayout(photo).imageSize;
     if (const auto it = kept.constFind(photo.id); it != kept.constEnd() && it->layer == layer &&
                                                   it->imageSize == imageSize && it->scale == m_paperScale)
-        return it->image;
-    const auto shared = m_sharedLayers.constFind(key);
-    const QImage image = shared != m_sharedLayers.constEnd() ? *shared : draw();
+        return *it;
+    ShownLayer shown{layer, imageSize, m_paperScale, {}, {}};
+    if (const auto shared = m_sharedLayers.constFind(key); shared != m_sharedLayers.constEnd()) {
+        shown.image = shared->image;
+        shown.area = shared->area;
+    } else {
+        shown.image = draw();
+        const QRect painted =
+            cut && !shown.image.isNull() ? ClotheslinePhotoSlot::paintedPixels(shown.image) : QRect();
+        if (!painted.isEmpty() && painted != shown.image.rect()) {
+            const double sx = kPhotoSize.width() / shown.image.width();
+            const double sy = kPhotoSize.height() / shown.image.height();
+            shown.area =
+                QRectF(painted.x() * sx, painted.y() * sy, painted.width() * sx, painted.height() * sy);
+            shown.image = shown.image.copy(painted);
+        }
+    }
     // The empty stand-in of a blank paper still drawing is asked for again.
-    if (image.isNull() || image.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey()) {
+    if (shown.image.isNull() || shown.image.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey()) {
         kept.remove(photo.id);
     } else {
-        kept.insert(photo.id, ShownLayer{layer, imageSize, m_paperScale, image});
-        m_sharedLayers.insert(key, image);
+        kept.insert(photo.id, shown);
+        m_sharedLayers.insert(key, shown);
     }
-    return image;
+    return shown;
 }
 
 void ClotheslineCanvasView::askWaitingPapers() {
@@ -219,13 +245,28 @@ void ClotheslineCanvasView::syncPhotoLayers(const QSet<QString>& photoIDs) {
     syncLayersOf(&photoIDs);
 }
 
-void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only) {
+void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only, bool motionOnly) {
     if (!m_layersInstalled || !m_model)
         return;
     const QSet<QString> hidden = hiddenPhotoIDs();
     const QRectF visible = visibleRect();
     const ClotheslineRopeGeometry rope = ropeGeometry();
+    const QImage peg = pegImage();
     QSet<QString> kept;
+    if (!only)
+        kept.reserve(m_drawingOrder.size());
+    // Each area handed to the widget one by one would cost a union with all before it, thousands
+    // of times in a frame of a moving rope: past a few, their bounds stand for them.
+    QVarLengthArray<QRectF, kDirtyRectsKept> dirty;
+    QRectF dirtyBounds;
+    const auto changedArea = [&](const QRectF& area) {
+        if (area.isEmpty())
+            return false;
+        dirtyBounds |= area;
+        if (dirty.size() <= kDirtyRectsKept)
+            dirty.append(area);
+        return true;
+    };
     bool changed = false;
     for (qsizetype i = 0; i < m_drawingOrder.size(); ++i) {
         const Photo& photo = m_drawingOrder[i];
@@ -234,37 +275,40 @@ void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only) {
         const auto place = placement(photo);
         if (!place)
             continue;
-        kept.insert(photo.id);
+        if (!only)
+            kept.insert(photo.id);
         ClotheslinePhotoSlot& slot = m_photoSlots[photo.id];
-        const QPointF peg = rope.pointAlong(rope.supportFraction(place->x));
-        const QRectF frame(peg - PolaroidRenderer::defaultPegAnchor, kPhotoSize);
+        const QPointF pegPoint = rope.pointAlong(rope.supportFraction(place->x));
+        const QRectF frame(pegPoint - PolaroidRenderer::defaultPegAnchor, kPhotoSize);
         const QRectF grown = frame.adjusted(-kViewMargin, -kViewMargin, kViewMargin, kViewMargin);
         const bool onScreen = grown.intersects(visible);
-        const QRectF shownOrHidden = slot.setHidden(hidden.contains(photo.id) || !onScreen);
-        const QRectF stacked = slot.setZ(int(i));
-        markDirty(shownOrHidden);
-        markDirty(stacked);
-        changed = changed || !shownOrHidden.isEmpty() || !stacked.isEmpty();
+        const bool shownOrHidden = changedArea(slot.setHidden(hidden.contains(photo.id) || !onScreen));
+        changed = changedArea(slot.setZ(int(i))) || shownOrHidden || changed;
         if (!onScreen)
             continue;
         const PolaroidGeometry g = geometry(photo);
-        ClotheslinePhotoSlot::Content content;
+        ClotheslinePhotoSlot::Content content = slot.content();
+        // A frame of motion moves the prints; their images change by frames of their own.
+        const bool moving =
+            motionOnly && !shownOrHidden && !content.peg.isNull() && content.peg.cacheKey() == peg.cacheKey();
+        if (!moving) {
+            content.paper = paperShown(photo);
+            // A buried print keeps what it shows until its blank paper is drawn: the empty
+            // stand-in would uncover the prints below it.
+            if (m_buriedIDs.contains(photo.id) &&
+                content.paper.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey() &&
+                !slot.content().paper.isNull())
+                content.paper = slot.content().paper;
+            content.peg = peg;
+            const ShownLayer badge = m_sizeAwaitedIDs.contains(photo.id) ? ShownLayer() : overlayLayer(photo);
+            content.overlay = badge.image;
+            content.overlayArea = badge.area;
+        }
         content.frame = frame;
-        content.paper = paperShown(photo);
-        // A buried print keeps what it shows until its blank paper is drawn: the empty stand-in
-        // would uncover the prints below it.
-        if (m_buriedIDs.contains(photo.id) &&
-            content.paper.cacheKey() == PolaroidRenderer::emptyPaper().cacheKey() &&
-            !slot.content().paper.isNull())
-            content.paper = slot.content().paper;
-        content.peg = pegImage();
-        content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;
         content.paperRect = g.paperRect;
-        const QRectF updated = slot.update(content);
-        markDirty(updated);
-        changed = changed || !updated.isEmpty();
+        changed = changedArea(slot.update(content)) || changed;
     }
     // Only a pass over the whole rope knows which prints left it.
     if (!only) {
@@ -273,11 +317,16 @@ void ClotheslineCanvasView::syncLayersOf(const QSet<QString>* only) {
                 ++it;
                 continue;
             }
-            markDirty(it->bounds());
+            changedArea(it->bounds());
             it = m_photoSlots.erase(it);
             changed = true;
         }
     }
+    if (dirty.size() > kDirtyRectsKept)
+        markDirty(dirtyBounds);
+    else
+        for (const QRectF& area : std::as_const(dirty))
+            markDirty(area);
     if (changed && !m_burying)
         buryCoveredPrints();
 }
@@ -318,7 +367,7 @@ void ClotheslineCanvasView::buryCoveredPrints() {
     m_burying = false;
 }
 
-void ClotheslineCanvasView::invalidateFrame() {
+void ClotheslineCanvasView::invalidateFrame(bool motionOnly) {
     if (!m_layersInstalled) {
         update();
         return;
@@ -333,7 +382,7 @@ void ClotheslineCanvasView::invalidateFrame() {
     area.adjust(-kRopeDirtyMargin, -kRopeDirtyMargin, kRopeDirtyMargin, kRopeDirtyMargin);
     markDirty(area | m_ropeDirtyRect);
     m_ropeDirtyRect = area;
-    syncPhotoLayers();
+    syncLayersOf(nullptr, motionOnly);
 }
 
 QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
@@ -385,7 +434,8 @@ QImage ClotheslineCanvasView::blankPaper(const Photo& photo) {
                              if (self)
                                  self->schedulePhotoFrame(id);
                          });
-                     });
+                     })
+        .image;
 }
 
 QImage ClotheslineCanvasView::paperShown(const Photo& photo) {
@@ -463,7 +513,7 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
             return !m_visiblePaperIDs.contains(it.key());
         });
     // Kept on only while a print or the renderer's own cache holds it too.
-    m_sharedLayers.removeIf([](QHash<QString, QImage>::iterator it) { return it->isDetached(); });
+    m_sharedLayers.removeIf([](QHash<QString, ShownLayer>::iterator it) { return it->image.isDetached(); });
 
     // The rope is painted by several threads at once when the frame is banded: the lambda reads
     // only its own copies.
@@ -491,6 +541,16 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
         std::sort(
             slots.begin(), slots.end(),
             [](const ClotheslinePhotoSlot* a, const ClotheslinePhotoSlot* b) { return a->z() < b->z(); });
+        // The prints wholly under the papers in front of them leave first, so that the exact areas
+        // below are cut for the prints that show; in a pile of thousands those are few.
+        ClotheslineCoverGrid grid(dirtyBounds, kPaintCoverCellPoints);
+        for (qsizetype i = slots.size() - 1; i >= 0; --i) {
+            const bool covered = grid.covers(slots[i]->bounds());
+            grid.cover(slots[i]->coveredRect());
+            if (covered)
+                slots[i] = nullptr;
+        }
+        slots.removeAll(nullptr);
         // From the top down, each print gets only the part of the dirty area that the opaque
         // papers above it leave open; with many overlapping prints most pixels are then
         // painted once.

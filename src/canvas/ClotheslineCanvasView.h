@@ -82,6 +82,9 @@ public:
     static constexpr double kBuryMarginPoints = 1;
     // Frames that come of pictures getting ready are drawn at most at a display's rate.
     static constexpr qint64 kFrameIntervalMs = 16;
+    static constexpr qint64 kMovingHitAreasIntervalMs = 100;
+    static constexpr double kPaintCoverCellPoints = 4;
+    static constexpr qsizetype kDirtyRectsKept = 32;
     static constexpr double kRopeMoveStrokeWidth = 14.6;
     static constexpr double kRopeDropStrokeWidth = 8;
     static constexpr double kHighlightWidth = 5;
@@ -148,13 +151,15 @@ public:
     // The layers of the prints named only: what only they changed.
     void syncPhotoLayers(const QSet<QString>& photoIDs);
     // Both of the above: the named prints only, or the whole rope with none named.
-    void syncLayersOf(const QSet<QString>* only);
+    // A pass for `motionOnly` moves the prints and asks nothing of their images.
+    void syncLayersOf(const QSet<QString>* only, bool motionOnly = false);
     // Gives the prints whose photos lie wholly under the papers in front of them blank papers of
     // their shapes, and those whose photos show again their own.
     void buryCoveredPrints();
     // Takes the prints that waited longest for room to prepare their papers into the next frame.
     void askWaitingPapers();
-    void invalidateFrame();
+    void invalidateFrame(bool motionOnly = false);
+    void updateHitAreasUnlessMoving();
     // invalidateFrame() on the next turn, once however often it is asked for until then, and no
     // sooner than a display's frame after the last one.
     void scheduleFrame();
@@ -373,9 +378,14 @@ private:
         QSizeF imageSize{};
         double scale = 0;
         QImage image{};
+        // Where a layer cut to the part it paints lies on the print canvas; empty when uncut.
+        QRectF area{};
     };
-    QImage keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
-                     const QString& key, const std::function<QImage()>& draw);
+    // `cut` keeps only the part the layer paints: a badge is a corner of a print's canvas.
+    ShownLayer keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
+                         const QString& key, const std::function<QImage()>& draw, bool cut = false);
+    // The badge a print shows on the rope, cut to what it paints.
+    ShownLayer overlayLayer(const Photo& photo);
     void forgetShownLayers();
     bool selected(const Photo& photo) const;
     bool isNew(const Photo& photo) const;
@@ -472,7 +482,7 @@ private:
     QHash<QString, ShownLayer> m_shownPlaceholders;
     // The badges and blank papers the prints above keep, by the renderer's key: prints of one
     // shape share one image, however many shapes outgrow the renderer's own cache.
-    QHash<QString, QImage> m_sharedLayers;
+    QHash<QString, ShownLayer> m_sharedLayers;
     QImage m_peg;
     double m_pegScale = 0;
     double m_paperScale = 2;
@@ -486,6 +496,9 @@ private:
     bool m_wholeFramePending = false;
     QSet<QString> m_framePhotoIDs;
     QElapsedTimer m_sinceFrame;
+    // Since the areas that take presses were last made during a motion of the rope.
+    QElapsedTimer m_sinceMovingHitAreas;
+    qint64 m_movingHitAreasCostMs = 0;
     int m_scheduledFrameCount = 0;
     QHash<QString, ClotheslinePhotoSlot> m_photoSlots;
     ClotheslineFrameCompositor m_compositor;

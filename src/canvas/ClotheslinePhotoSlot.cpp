@@ -61,7 +61,7 @@ QRect premultipliedPaintedPixels(const QImage& image) {
 // fill a whole print canvas but paint a small corner of it, so drawing only that part saves
 // most of their per-frame work. Layer images are shared and long-lived; the table stays small.
 // Main thread only: slots look it up when an image is applied, never while painting.
-QRect paintedPixels(const QImage& image) {
+QRect paintedPixelsOf(const QImage& image) {
     static QHash<qint64, QRect> known;
     if (const auto it = known.constFind(image.cacheKey()); it != known.constEnd())
         return *it;
@@ -119,6 +119,10 @@ bool sameImage(const QImage& a, const QImage& b) {
 
 } // namespace
 
+QRect ClotheslinePhotoSlot::paintedPixels(const QImage& image) {
+    return paintedPixelsOf(image);
+}
+
 QRectF ClotheslinePhotoSlot::update(const Content& content) {
     const bool samePaper = m_applied && sameImage(m_content.paper, content.paper);
     const bool samePeg = m_applied && sameImage(m_content.peg, content.peg);
@@ -126,7 +130,8 @@ QRectF ClotheslinePhotoSlot::update(const Content& content) {
     const bool same = samePaper && samePeg && sameOverlay && m_content.frame == content.frame &&
                       m_content.paperTransform == content.paperTransform &&
                       m_content.pegTransform == content.pegTransform &&
-                      m_content.paperRect == content.paperRect;
+                      m_content.paperRect == content.paperRect &&
+                      m_content.overlayArea == content.overlayArea;
     if (same)
         return {};
     const QRectF before = bounds();
@@ -141,16 +146,19 @@ QRectF ClotheslinePhotoSlot::update(const Content& content) {
         // A swinging rope moves every print at every frame; the images stay, and so do the pixels
         // they paint, which would cost a scan of each image again once the table is full.
         if (!sameImages[i]) {
-            m_pixels[i] = images[i]->isNull() ? QRect() : paintedPixels(*images[i]);
+            m_pixels[i] = images[i]->isNull() ? QRect() : paintedPixelsOf(*images[i]);
         }
         const QRect pixels = m_pixels[i];
         if (pixels.isEmpty()) {
             m_parts[i] = {};
             continue;
         }
-        const double sx = size.width() / images[i]->width();
-        const double sy = size.height() / images[i]->height();
-        m_parts[i] = {QRectF(pixels.x() * sx, pixels.y() * sy, pixels.width() * sx, pixels.height() * sy),
+        const QRectF area =
+            i == 2 && !content.overlayArea.isEmpty() ? content.overlayArea : QRectF(QPointF(), size);
+        const double sx = area.width() / images[i]->width();
+        const double sy = area.height() / images[i]->height();
+        m_parts[i] = {QRectF(area.x() + pixels.x() * sx, area.y() + pixels.y() * sy, pixels.width() * sx,
+                             pixels.height() * sy),
                       QRectF(pixels)};
     }
     m_applied = true;

@@ -24,7 +24,12 @@ public:
         // Where the paper lies on the print canvas before its transform; the canvas skips what
         // this opaque paper hides of the prints below.
         QRectF paperRect{};
+        // Where the overlay image lies on the print canvas, in points, when it is cut to the part
+        // it paints; empty when it fills the canvas as the other images do.
+        QRectF overlayArea{};
     };
+    // The part of an image that is not fully transparent, in its pixels. Main thread only.
+    static QRect paintedPixels(const QImage& image);
 
     // Applies a print's state; answers the canvas area whose look changed (old and new place),
     // empty when nothing did.

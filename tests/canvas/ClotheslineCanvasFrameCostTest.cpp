@@ -139,6 +139,17 @@ TEST_F(ClotheslineCanvasFrameCostTest, APileKeepsPapersOfTheirOwnOnlyForThePhoto
     EXPECT_LE(papers, own.size() + 2) << "more blank papers than shapes";
     for (int i = 0; i < kPile; ++i)
         EXPECT_NE(paperOf(i).cacheKey(), PolaroidRenderer::emptyPaper().cacheKey()) << "print " << i;
+    // The arrival badges: one for each shape, cut to the corner each paints.
+    QSet<qint64> badges;
+    for (const ClotheslinePhotoSlot& slot : canvas.photoSlots()) {
+        const ClotheslinePhotoSlot::Content& content = slot.content();
+        ASSERT_FALSE(content.overlay.isNull()) << "a new print without its badge";
+        badges.insert(content.overlay.cacheKey());
+        EXPECT_LT(qint64(content.overlay.width()) * content.overlay.height(),
+                  qint64(content.paper.width()) * content.paper.height() / 8);
+        EXPECT_TRUE(QRectF(QPointF(), content.frame.size()).contains(content.overlayArea));
+    }
+    EXPECT_EQ(badges.size(), 2);
 
     rope.place({{kPile - 1, 0.02}});
     ASSERT_TRUE(rope.waitForRest(30000));

@@ -107,3 +107,19 @@ TEST(ClotheslinePhotoSlot, TheBoundsHoldEveryPaintedPixelAndNoMore) {
     slot.update({QRectF(0, 0, 40, 40), clear, {}, {}, {}, {}, {}});
     EXPECT_TRUE(slot.bounds().isEmpty()) << "a clear image paints nothing";
 }
+
+// A badge cut to the corner it paints lies where its area says, at the area's scale.
+TEST(ClotheslinePhotoSlot, ACutOverlayPaintsInItsAreaOfThePrint) {
+    QImage badge(20, 10, QImage::Format_ARGB32_Premultiplied);
+    badge.fill(Qt::transparent);
+    badge.setPixel(19, 9, qRgba(200, 150, 50, 255));
+    ClotheslinePhotoSlot slot;
+    ClotheslinePhotoSlot::Content content{QRectF(100, 10, 290, 292), {}, {}, badge, {}, {}, {}};
+    content.overlayArea = QRectF(30, 40, 10, 5); // half a point a pixel
+    slot.update(content);
+    EXPECT_EQ(slot.bounds(), QRectF(100 + 30 + 9.5, 10 + 40 + 4.5, 0.5, 0.5).adjusted(-2, -2, 2, 2));
+
+    content.overlayArea = QRectF(0, 0, 20, 10);
+    EXPECT_FALSE(slot.update(content).isEmpty()) << "the same badge in another place is drawn again";
+    EXPECT_EQ(slot.bounds(), QRectF(119, 19, 1, 1).adjusted(-2, -2, 2, 2));
+}
