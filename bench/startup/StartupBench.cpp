@@ -7,7 +7,8 @@
 // only by a turning event loop), the main thread's CPU until settled, and the resident memory then.
 // Then two bursts moved onto the watched Desktop at once: 1,000 small photos, and 1,000 copies of
 // real photographs of 200 shapes (a few MB each, see realPhotoPool): the longest stall, the main
-// thread's CPU, the time until all hang, and how long a SIGTERM right after takes to end the process.
+// thread's CPU, the time until all hang, the resident memory at its peak, and how long a SIGTERM
+// right after takes to end the process.
 // Targets: papers in the first frame; the longest stall under 150 ms with 200 prints, under 300 ms
 // with 1,000 and during the burst. The same start figures for a trivial Qt Widgets window.
 //
@@ -304,13 +305,14 @@ void burst(const QString& homes, const QString& program, const QString& what,
         cpu = now;
     }
     const double settledSeconds = double(timer.elapsed()) / 1000;
+    const double peakMb = double(statusKb(running.processId(), "VmHWM:")) / 1024;
     const qint64 stall = pinger ? pinger->stop() : -1;
     const qint64 exitMs = terminate(running);
     std::printf(
         "burst of %d %s: %d hung after %.1f s, quiet after %.1f s; longest main-thread stall %lld ms, "
-        "main thread %.2f s of CPU; SIGTERM then: ended in %lld ms\n",
+        "main thread %.2f s of CPU, resident %.0f MB at the peak; SIGTERM then: ended in %lld ms\n",
         kBurst, qPrintable(what), hung, hungSeconds, settledSeconds, static_cast<long long>(stall),
-        cpu - cpuBefore, static_cast<long long>(exitMs));
+        cpu - cpuBefore, peakMb, static_cast<long long>(exitMs));
     std::fflush(stdout);
     QDir(home).removeRecursively();
 }

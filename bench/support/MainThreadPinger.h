@@ -24,9 +24,11 @@ public:
                     return;
                 m_longest = std::max<qint64>(m_longest.load(), *answer);
                 if (const char* log = std::getenv("VENNIMO_BENCH_PING_LOG"); log && *answer >= std::atoi(log))
-                    std::fprintf(stderr, "ping answered after %lld ms at monotonic %.3f s\n",
-                                 static_cast<long long>(*answer),
-                                 std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count());
+                    std::fprintf(
+                        stderr, "ping answered after %lld ms at monotonic %.3f s\n",
+                        static_cast<long long>(*answer),
+                        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         }) {}
