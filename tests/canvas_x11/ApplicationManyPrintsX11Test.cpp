@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <future>
 #include <optional>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -121,19 +120,6 @@ bool landLargePhotos(const QString& desktop, int count) {
         }
     }
     return true;
-}
-
-// The CPU seconds (user and system) the process's main thread has used so far; none once it is gone.
-std::optional<double> mainThreadCpu(qint64 pid) {
-    QFile stat(QString("/proc/%1/task/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray line = stat.readAll();
-    // After the command's closing parenthesis: the state, then utime and stime at 11 and 12.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return std::nullopt;
-    return (fields[11].toLongLong() + fields[12].toLongLong()) / double(::sysconf(_SC_CLK_TCK));
 }
 
 // Starts the application once more and answers, from the moment it is started, the X id of its rope
@@ -404,7 +390,7 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
     QElapsedTimer timer;
     timer.start();
     qint64 secondStart = 0;
-    const double landedCpu = mainThreadCpu(pid).value_or(0);
+    const double landedCpu = mainThreadCpuOf(pid).value_or(0);
     double secondCpu = landedCpu;
     qint64 quietFrom = 0;
     while (timer.elapsed() < kLimitMs) {
@@ -416,7 +402,7 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
         hung = hung || placements().size() == 1000;
         const qint64 now = timer.elapsed();
         if (now - secondStart >= 1000) {
-            const std::optional<double> cpu = mainThreadCpu(pid);
+            const std::optional<double> cpu = mainThreadCpuOf(pid);
             ASSERT_TRUE(cpu) << "the application ended";
             // A second with more work, or with photos yet to hang, starts the quiet over.
             if (!hung || *cpu - secondCpu >= kQuietCpuPerSecond * double(now - secondStart) / 1000)
@@ -430,7 +416,7 @@ TEST_F(ApplicationManyPrintsX11, AThousandLargePhotosLandingNeverHoldTheMainThre
         }
         QTest::qWait(30);
     }
-    const double cpu = mainThreadCpu(pid).value_or(landedCpu) - landedCpu;
+    const double cpu = mainThreadCpuOf(pid).value_or(landedCpu) - landedCpu;
     const auto over = [&answers](double ms) {
         return std::count_if(answers.begin(), answers.end(), [ms](qint64 answer) { return answer > ms; });
     };

@@ -117,8 +117,9 @@ struct ProcessStat {
     double reapedSeconds = 0;
 };
 
-std::optional<ProcessStat> statOf(qint64 pid) {
-    QFile stat(QString("/proc/%1/stat").arg(pid));
+// Of the main thread alone with `mainThread`: its task's file, whose times are the thread's own.
+std::optional<ProcessStat> statOf(qint64 pid, bool mainThread = false) {
+    QFile stat(QString(mainThread ? "/proc/%1/task/%1/stat" : "/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
         return std::nullopt;
     const QByteArray line = stat.readAll();
@@ -200,6 +201,13 @@ std::optional<CpuReading> cpuOf(qint64 pid) {
     if (!stat)
         return std::nullopt;
     return CpuReading{stat->ownSeconds, stat->state == 'Z'};
+}
+
+std::optional<double> mainThreadCpuOf(qint64 pid) {
+    const std::optional<ProcessStat> stat = statOf(pid, true);
+    if (!stat)
+        return std::nullopt;
+    return stat->ownSeconds;
 }
 
 bool runsHelper(qint64 pid, const QString& program) {

@@ -43,6 +43,8 @@ struct CpuReading {
     bool ended = false;
 };
 std::optional<CpuReading> cpuOf(qint64 pid);
+// The CPU seconds (user and system) the process's main thread has used so far; none once it is gone.
+std::optional<double> mainThreadCpuOf(qint64 pid);
 // The most resident memory a process has held so far, in KiB ("VmHWM"); none once it is gone.
 std::optional<qint64> peakResidentKiB(qint64 pid);
 // Sends the signals, `apartMs` apart, and follows the process to its end: whether it ended, the
