@@ -167,7 +167,8 @@ ClotheslineCanvasView::ShownLayer ClotheslineCanvasView::overlayLayer(const Phot
         return {};
     }
     return keptLayer(
-        m_shownBadges, photo, layer, PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer),
+        m_shownBadges, photo, layer,
+        [&] { return PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer); },
         [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); }, true);
 }
 
@@ -179,16 +180,19 @@ QImage ClotheslineCanvasView::pegImage() {
     return m_peg;
 }
 
-ClotheslineCanvasView::ShownLayer
-ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
-                                 const QString& key, const std::function<QImage()>& draw, bool cut) {
+ClotheslineCanvasView::ShownLayer ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept,
+                                                                   const Photo& photo, QStringView layer,
+                                                                   const std::function<QString()>& key,
+                                                                   const std::function<QImage()>& draw,
+                                                                   bool cut) {
     // The badges and blank papers follow the shape the print is laid out with.
     const QSizeF imageSize = photoLayout(photo).imageSize;
     if (const auto it = kept.constFind(photo.id); it != kept.constEnd() && it->layer == layer &&
                                                   it->imageSize == imageSize && it->scale == m_paperScale)
         return *it;
     ShownLayer shown{layer, imageSize, m_paperScale, {}, {}};
-    if (const auto shared = m_sharedLayers.constFind(key); shared != m_sharedLayers.constEnd()) {
+    const QString sharedKey = key();
+    if (const auto shared = m_sharedLayers.constFind(sharedKey); shared != m_sharedLayers.constEnd()) {
         shown.image = shared->image;
         shown.area = shared->area;
     } else {
@@ -208,7 +212,7 @@ ClotheslineCanvasView::keptLayer(QHash<QString, ShownLayer>& kept, const Photo& 
         kept.remove(photo.id);
     } else {
         kept.insert(photo.id, shown);
-        m_sharedLayers.insert(key, shown);
+        m_sharedLayers.insert(sharedKey, shown);
     }
     return shown;
 }
@@ -427,14 +431,18 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
 QImage ClotheslineCanvasView::blankPaper(const Photo& photo) {
     const double scale = m_paperScale;
     QPointer<ClotheslineCanvasView> self(this);
-    return keptLayer(m_shownPlaceholders, photo, PolaroidRenderer::kPaper,
-                     PolaroidRenderer::placeholderKey(photo, kPhotoSize, scale, PolaroidRenderer::kPaper),
-                     [&] {
-                         return PolaroidRenderer::placeholder(photo, scale, [self, id = photo.id] {
-                             if (self)
-                                 self->schedulePhotoFrame(id);
-                         });
-                     })
+    return keptLayer(
+               m_shownPlaceholders, photo, PolaroidRenderer::kPaper,
+               [&] {
+                   return PolaroidRenderer::placeholderKey(photo, kPhotoSize, scale,
+                                                           PolaroidRenderer::kPaper);
+               },
+               [&] {
+                   return PolaroidRenderer::placeholder(photo, scale, [self, id = photo.id] {
+                       if (self)
+                           self->schedulePhotoFrame(id);
+                   });
+               })
         .image;
 }
 

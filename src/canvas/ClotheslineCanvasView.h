@@ -382,8 +382,11 @@ private:
         QRectF area{};
     };
     // `cut` keeps only the part the layer paints: a badge is a corner of a print's canvas.
+    // `key` (the renderer's, built only when the print's kept layer no longer fits) finds the layer
+    // another print of the shape keeps.
     ShownLayer keptLayer(QHash<QString, ShownLayer>& kept, const Photo& photo, QStringView layer,
-                         const QString& key, const std::function<QImage()>& draw, bool cut = false);
+                         const std::function<QString()>& key, const std::function<QImage()>& draw,
+                         bool cut = false);
     // The badge a print shows on the rope, cut to what it paints.
     ShownLayer overlayLayer(const Photo& photo);
     void forgetShownLayers();
