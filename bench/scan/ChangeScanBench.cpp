@@ -27,17 +27,6 @@ constexpr std::uint32_t kCreated = 0x100 | 0x10000;
 constexpr int kSmallBurst = 1000;
 constexpr std::chrono::milliseconds kStopAfter{50};
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-bool writeImage(const QString& path) {
-    static const QByteArray bytes(2048, 'j');
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -50,7 +39,7 @@ int main(int argc, char** argv) {
     QList<FolderChange> changes;
     for (int i = 0; i < files; ++i) {
         const QString path = folder + QStringLiteral("/burst-%1.jpg").arg(i);
-        if (!writeImage(path))
+        if (!bench::writeStandInImage(path))
             return 2;
         changes.append({path, kCreated});
     }
@@ -78,9 +67,9 @@ int main(int argc, char** argv) {
     }
 
     std::printf("one folder of %d images, median of %d runs\n", files, runs);
-    std::printf("change scan of %d paths:  %.3f s of CPU\n", kSmallBurst, median(smallCpu));
-    std::printf("change scan of %d paths: %.3f s of CPU\n", files, median(wholeCpu));
+    std::printf("change scan of %d paths:  %.3f s of CPU\n", kSmallBurst, bench::median(smallCpu));
+    std::printf("change scan of %d paths: %.3f s of CPU\n", files, bench::median(wholeCpu));
     std::printf("change scan stopped %lld ms in: back after %.4f s\n",
-                static_cast<long long>(kStopAfter.count()), median(stopWall));
+                static_cast<long long>(kStopAfter.count()), bench::median(stopWall));
     return clean ? 0 : 1;
 }

@@ -23,21 +23,6 @@
 
 using namespace vennimo;
 
-namespace {
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-bool writeImage(const QString& path) {
-    static const QByteArray bytes(2048, 'j');
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int folders = std::max(1, app.arguments().value(1, QStringLiteral("10000")).toInt());
@@ -47,8 +32,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < folders; ++i) {
         const QString folder = tree.path() + QStringLiteral("/folder-%1").arg(i);
         if (!QDir().mkpath(folder + QStringLiteral("/sub")) ||
-            !writeImage(folder + QStringLiteral("/a.jpg")) ||
-            !writeImage(folder + QStringLiteral("/sub/b.jpg")))
+            !bench::writeStandInImage(folder + QStringLiteral("/a.jpg")) ||
+            !bench::writeStandInImage(folder + QStringLiteral("/sub/b.jpg")))
             return 2;
         roots.append({QStringLiteral("F%1").arg(i), folder});
     }
@@ -67,7 +52,7 @@ int main(int argc, char** argv) {
         clean = clean && indexer.scan(std::nullopt, false).size() == expected;
         againWall.push_back(bench::secondsSince(start));
         const QString added = tree.path() + QStringLiteral("/folder-%1/new-%2.jpg").arg(folders / 2).arg(run);
-        clean = clean && writeImage(added);
+        clean = clean && bench::writeStandInImage(added);
         start = std::chrono::steady_clock::now();
         clean = clean && indexer.scan(QList<FolderChange>{{added, 0x100}}, false).size() == expected + 1;
         changeWall.push_back(bench::secondsSince(start));
@@ -97,10 +82,10 @@ int main(int argc, char** argv) {
 
     std::printf("%d source folders, %lld images, median of %d runs\n", folders,
                 static_cast<long long>(expected), runs);
-    std::printf("first scan (every folder awaits its baseline): %.3f s\n", median(firstWall));
-    std::printf("unchanged full rescan:                         %.3f s\n", median(againWall));
-    std::printf("scan of one new file:                          %.4f s\n", median(changeWall));
+    std::printf("first scan (every folder awaits its baseline): %.3f s\n", bench::median(firstWall));
+    std::printf("unchanged full rescan:                         %.3f s\n", bench::median(againWall));
+    std::printf("scan of one new file:                          %.4f s\n", bench::median(changeWall));
     std::printf("first scan stopped half-way: back after %.4f s, indexer gone after %.4f s\n",
-                median(stopWall), median(goneWall));
+                bench::median(stopWall), bench::median(goneWall));
     return clean ? 0 : 1;
 }

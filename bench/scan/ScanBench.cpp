@@ -27,11 +27,6 @@ constexpr int kRuns = 5;
 
 constexpr double kTargetRatio = 2.0;
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Wall-clock seconds; the CPU seconds of find are read from the reaped children.
 double timeFind(const QString& folder) {
     const auto start = std::chrono::steady_clock::now();
@@ -113,20 +108,21 @@ int main(int argc, char** argv) {
         againCpuRatio.push_back(againCpu / findCpu);
     }
 
-    const double find = median(findWall);
-    const double first = median(firstWall);
-    const double again = median(againWall);
+    const double find = bench::median(findWall);
+    const double first = bench::median(firstWall);
+    const double again = bench::median(againWall);
     auto verdict = [](double ratio) { return ratio < kTargetRatio ? "met" : "missed"; };
     std::printf("median of %d runs\n", kRuns);
     std::printf("find -printf:                   %.3f s wall (%.0f files/s)\n", find, expected / find);
     std::printf("first scan:                     %lld of %d images in %.3f s = %.0f files/s; "
                 "%.2fx find wall, %.2fx CPU (target < %.0fx, %s)\n",
                 static_cast<long long>(photos.size()), expected, first, photos.size() / first,
-                median(firstRatio), median(firstCpuRatio), kTargetRatio, verdict(median(firstRatio)));
-    std::printf("index.json written after it, off the scan's path: %.3f s\n", median(encodeSeconds));
+                bench::median(firstRatio), bench::median(firstCpuRatio), kTargetRatio,
+                verdict(bench::median(firstRatio)));
+    std::printf("index.json written after it, off the scan's path: %.3f s\n", bench::median(encodeSeconds));
     std::printf("unchanged full rescan:          %.3f s = %.0f files/s; %.2fx find wall, %.2fx CPU "
                 "(target < %.0fx, %s)\n",
-                again, photos.size() / again, median(againRatio), median(againCpuRatio), kTargetRatio,
-                verdict(median(againRatio)));
+                again, photos.size() / again, bench::median(againRatio), bench::median(againCpuRatio),
+                kTargetRatio, verdict(bench::median(againRatio)));
     return photos.size() == expected && clean ? 0 : 1;
 }

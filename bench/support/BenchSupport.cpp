@@ -158,6 +158,17 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+bool writeStandInImage(const QString& path) {
+    static const QByteArray bytes(2048, 'j');
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 namespace {
 double cpuSeconds(int who) {
     rusage usage{};

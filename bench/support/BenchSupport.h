@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <optional>
+#include <vector>
 
 namespace vennimo::bench {
 
@@ -31,6 +32,10 @@ bool copyRealPhotos(const QStringList& pool, const QString& folder, const QStrin
 // The CPU time (user and system) of a process's main thread so far, in seconds; none once gone.
 std::optional<double> mainThreadCpuOf(qint64 pid);
 double secondsSince(std::chrono::steady_clock::time_point start);
+// The middle value of a few runs' figures; `values` must not be empty.
+double median(std::vector<double> values);
+// A file of 2 KB named like an image: what an index lists without decoding it.
+bool writeStandInImage(const QString& path);
 // CPU time (user and system) of the calling thread, and of the reaped child processes: a
 // comparison that holds up on a busy machine, where wall-clock times wander.
 double threadCpuSeconds();

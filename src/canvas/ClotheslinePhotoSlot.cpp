@@ -57,11 +57,34 @@ QRect premultipliedPaintedPixels(const QImage& image) {
     return top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
-// The part of a layer image that is not fully transparent, in its pixels. Peg and badge layers
-// fill a whole print canvas but paint a small corner of it, so drawing only that part saves
-// most of their per-frame work. Layer images are shared and long-lived; the table stays small.
-// Main thread only: slots look it up when an image is applied, never while painting.
-QRect paintedPixelsOf(const QImage& image) {
+// Whether the paper image is opaque at the corners and the centre of the paper rectangle: a real
+// paper is, the transparent stand-in shown while one renders is not.
+bool opaquePaper(const QImage& image, const QRectF& paperRect, QSizeF size) {
+    if (image.isNull() || paperRect.isEmpty() || size.isEmpty())
+        return false;
+    const double sx = image.width() / size.width();
+    const double sy = image.height() / size.height();
+    const QRectF inner =
+        paperRect.adjusted(kPaperCornerPoints, kPaperCornerPoints, -kPaperCornerPoints, -kPaperCornerPoints);
+    for (const QPointF p :
+         {inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight(), inner.center()}) {
+        const QPoint pixel(int(p.x() * sx), int(p.y() * sy));
+        if (!image.valid(pixel) || qAlpha(image.pixel(pixel)) != 255)
+            return false;
+    }
+    return true;
+}
+
+bool sameImage(const QImage& a, const QImage& b) {
+    return a.isNull() == b.isNull() && (a.isNull() || a.cacheKey() == b.cacheKey());
+}
+
+} // namespace
+
+// Peg and badge layers fill a whole print canvas but paint a small corner of it, so drawing only
+// that part saves most of their per-frame work. Layer images are shared and long-lived; the table
+// stays small.
+QRect ClotheslinePhotoSlot::paintedPixels(const QImage& image) {
     static QHash<qint64, QRect> known;
     if (const auto it = known.constFind(image.cacheKey()); it != known.constEnd())
         return *it;
@@ -95,34 +118,6 @@ QRect paintedPixelsOf(const QImage& image) {
     return found;
 }
 
-// Whether the paper image is opaque at the corners and the centre of the paper rectangle: a real
-// paper is, the transparent stand-in shown while one renders is not.
-bool opaquePaper(const QImage& image, const QRectF& paperRect, QSizeF size) {
-    if (image.isNull() || paperRect.isEmpty() || size.isEmpty())
-        return false;
-    const double sx = image.width() / size.width();
-    const double sy = image.height() / size.height();
-    const QRectF inner =
-        paperRect.adjusted(kPaperCornerPoints, kPaperCornerPoints, -kPaperCornerPoints, -kPaperCornerPoints);
-    for (const QPointF p :
-         {inner.topLeft(), inner.topRight(), inner.bottomLeft(), inner.bottomRight(), inner.center()}) {
-        const QPoint pixel(int(p.x() * sx), int(p.y() * sy));
-        if (!image.valid(pixel) || qAlpha(image.pixel(pixel)) != 255)
-            return false;
-    }
-    return true;
-}
-
-bool sameImage(const QImage& a, const QImage& b) {
-    return a.isNull() == b.isNull() && (a.isNull() || a.cacheKey() == b.cacheKey());
-}
-
-} // namespace
-
-QRect ClotheslinePhotoSlot::paintedPixels(const QImage& image) {
-    return paintedPixelsOf(image);
-}
-
 QRectF ClotheslinePhotoSlot::update(const Content& content) {
     const bool samePaper = m_applied && sameImage(m_content.paper, content.paper);
     const bool samePeg = m_applied && sameImage(m_content.peg, content.peg);
@@ -146,7 +141,7 @@ QRectF ClotheslinePhotoSlot::update(const Content& content) {
         // A swinging rope moves every print at every frame; the images stay, and so do the pixels
         // they paint, which would cost a scan of each image again once the table is full.
         if (!sameImages[i]) {
-            m_pixels[i] = images[i]->isNull() ? QRect() : paintedPixelsOf(*images[i]);
+            m_pixels[i] = images[i]->isNull() ? QRect() : paintedPixels(*images[i]);
         }
         const QRect pixels = m_pixels[i];
         if (pixels.isEmpty()) {
