@@ -67,23 +67,52 @@ void ClotheslineCanvasView::updateHitAreas() {
         stroked(rope.strand(rope.supportFraction(0), rope.supportFraction(1)), kRopeDropStrokeWidth), visible,
         toContent));
 
+    // A print that stayed where it was, as it was, hands over the outlines it gave last time, the
+    // same paths, which the window then sees at once as unchanged: the areas of a rope of a
+    // thousand are made anew only for the prints that moved.
     QList<QPainterPath> prints;
+    QHash<QString, PublishedPrint> kept;
     if (m_model) {
+        kept.reserve(m_photos.size());
         for (const Photo& photo : std::as_const(m_photos)) {
             const auto frame = printFrame(photo);
             if (!frame)
                 continue;
             const PolaroidGeometry g = geometry(photo);
-            const QTransform origin = QTransform::fromTranslate(frame->x(), frame->y());
-            QList<QPainterPath> shapes{g.paperPath, g.pegPath};
-            if (auto indicator = indicatorPath(photo, g))
-                shapes.append(*indicator);
-            for (const QPainterPath& shape : std::as_const(shapes))
-                if (auto kept = published(origin.map(shape), visible, toContent))
-                    prints.append(*kept);
+            PublishedPrint print{frame->topLeft(),
+                                 g.paperRect,
+                                 g.paperTransform,
+                                 g.pegTransform,
+                                 selected(photo) ? 2
+                                 : isNew(photo)  ? 1
+                                                 : 0,
+                                 visible,
+                                 toContent,
+                                 {}};
+            if (const auto before = m_publishedPrints.constFind(photo.id);
+                before != m_publishedPrints.constEnd() && before->sameAs(print)) {
+                print.paths = before->paths;
+            } else {
+                const QTransform origin = QTransform::fromTranslate(frame->x(), frame->y());
+                QList<QPainterPath> shapes{g.paperPath, g.pegPath};
+                if (auto indicator = indicatorPath(photo, g))
+                    shapes.append(*indicator);
+                for (const QPainterPath& shape : std::as_const(shapes))
+                    if (auto path = published(origin.map(shape), visible, toContent))
+                        print.paths.append(*path);
+            }
+            prints.append(print.paths);
+            kept.insert(photo.id, std::move(print));
         }
     }
+    m_publishedPrints = std::move(kept);
     m_port->setCanvasPaths(prints);
+}
+
+bool ClotheslineCanvasView::PublishedPrint::sameAs(const PublishedPrint& other) const {
+    return origin == other.origin && paperRect == other.paperRect && paperTransform == other.paperTransform &&
+           pegTransform == other.pegTransform && badge == other.badge && visible == other.visible &&
+           toContent == other.toContent;
 }
 
 bool ClotheslineCanvasView::canUseRopeGesture() const {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace vennimo {
 
@@ -190,15 +191,19 @@ void ClotheslineCanvasView::rebuild(const ClotheslinePresentation& next, const H
     }
 
     m_presentation = next;
-    m_drawingOrder = next.photos;
-    QHash<QString, qint64> depth;
+    // Sorted as positions with their depths beside them: a thousand prints sorted as records, each
+    // comparison looking up two depths by name, held the main thread at every arrival.
+    std::vector<std::pair<qint64, qsizetype>> order;
+    order.reserve(size_t(next.photos.size()));
     for (qsizetype i = 0; i < next.photos.size(); ++i)
-        depth.insert(next.photos[i].id, next.placements[i] ? next.placements[i]->zIndex : 0);
-    std::stable_sort(m_drawingOrder.begin(), m_drawingOrder.end(), [&depth](const Photo& a, const Photo& b) {
-        const qint64 da = depth.value(a.id);
-        const qint64 db = depth.value(b.id);
-        return da != db ? da < db : a.id < b.id;
+        order.emplace_back(next.placements[i] ? next.placements[i]->zIndex : 0, i);
+    std::sort(order.begin(), order.end(), [&next](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : next.photos[a.second].id < next.photos[b.second].id;
     });
+    m_drawingOrder.clear();
+    m_drawingOrder.reserve(next.photos.size());
+    for (const auto& [depth, index] : order)
+        m_drawingOrder.append(next.photos[index]);
 }
 
 void ClotheslineCanvasView::requestPlacements(QSizeF viewport) {
@@ -338,10 +343,16 @@ void ClotheslineCanvasView::revealKeyboardSelection() {
     }
 }
 
-PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
-    if (const auto it = m_photoGeometry.constFind(photo.id);
-        it != m_photoGeometry.constEnd() && it->photo == photo && it->style == m_style)
-        return *it;
+const PhotoGeometry& ClotheslineCanvasView::photoLayout(const Photo& photo) {
+    return *layoutEntry(photo);
+}
+
+QHash<QString, PhotoGeometry>::iterator ClotheslineCanvasView::layoutEntry(const Photo& photo) {
+    // Asked for several times for every print in every pass over the rope: the kept layout is
+    // handed out in place, not copied with its record and outlines.
+    if (const auto it = m_photoGeometry.find(photo.id);
+        it != m_photoGeometry.end() && it->photo == photo && it->style == m_style)
+        return it;
     PhotoGeometry layout;
     layout.photo = photo;
     layout.style = m_style;
@@ -350,7 +361,7 @@ PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
     layout.angle = layout.target.angle;
     layout.offset = layout.target.offset;
     layout.geometry = PolaroidRenderer::geometry(kPhotoSize, layout.imageSize, layout.angle, layout.offset);
-    m_photoGeometry.insert(photo.id, layout);
+    const auto entry = m_photoGeometry.insert(photo.id, std::move(layout));
     QPointer<ClotheslineCanvasView> self(this);
     const bool learning = PhotoDimensions::learn(photo, this, [self, photo] {
         if (self)
@@ -360,7 +371,7 @@ PhotoGeometry ClotheslineCanvasView::photoLayout(const Photo& photo) {
         m_sizeAwaitedIDs.insert(photo.id);
     else
         m_sizeAwaitedIDs.remove(photo.id);
-    return layout;
+    return entry;
 }
 
 void ClotheslineCanvasView::drawPlaceholdersBeforeShowing() {
@@ -448,19 +459,18 @@ void ClotheslineCanvasView::updateHitAreasUnlessMoving() {
 }
 
 PolaroidGeometry ClotheslineCanvasView::geometry(const Photo& photo) {
-    PhotoGeometry layout = photoLayout(photo);
+    PhotoGeometry& layout = *layoutEntry(photo);
     double angle = layout.target.angle;
     double offset = layout.target.offset;
     if (const auto it = m_pendulums.find(photo.id); it != m_pendulums.end()) {
         angle = it->second.angle;
         offset = it->second.offset;
     }
-    if (angle == layout.angle && offset == layout.offset)
-        return layout.geometry;
-    layout.angle = angle;
-    layout.offset = offset;
-    layout.geometry = PolaroidRenderer::geometry(kPhotoSize, layout.imageSize, angle, offset);
-    m_photoGeometry.insert(photo.id, layout);
+    if (angle != layout.angle || offset != layout.offset) {
+        layout.angle = angle;
+        layout.offset = offset;
+        layout.geometry = PolaroidRenderer::geometry(kPhotoSize, layout.imageSize, angle, offset);
+    }
     return layout.geometry;
 }
 

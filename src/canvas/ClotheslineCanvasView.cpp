@@ -166,10 +166,27 @@ ClotheslineCanvasView::ShownLayer ClotheslineCanvasView::overlayLayer(const Phot
         m_shownBadges.remove(photo.id);
         return {};
     }
-    return keptLayer(
+    if (layer == PolaroidRenderer::kSelection)
+        return keptLayer(
+            m_shownBadges, photo, layer,
+            [&] { return PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer); },
+            [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); }, true);
+    // The arrival tag looks the same on papers of every shape and only sits at the corner: one
+    // drawing serves them all, where a drawing for each shape cost the main thread a blur for each
+    // of hundreds of shapes arriving at once. It moves by whole device pixels, to stay as sharp.
+    const Photo usual;
+    ShownLayer tag = keptLayer(
         m_shownBadges, photo, layer,
-        [&] { return PolaroidRenderer::imageKey(photo, kPhotoSize, m_paperScale, layer); },
-        [&] { return PolaroidRenderer::image(photo, kPhotoSize, m_paperScale, layer); }, true);
+        [&] { return PolaroidRenderer::imageKey(usual, kPhotoSize, m_paperScale, layer); },
+        [&] { return PolaroidRenderer::image(usual, kPhotoSize, m_paperScale, layer); }, true);
+    if (tag.image.isNull())
+        return tag;
+    static const double usualLeft = PolaroidRenderer::geometry(usual, kPhotoSize, 0, 0).paperRect.left();
+    const double shift = photoLayout(photo).geometry.paperRect.left() - usualLeft;
+    if (tag.area.isEmpty())
+        tag.area = QRectF(QPointF(), kPhotoSize);
+    tag.area.translate(std::round(shift * m_paperScale) / m_paperScale, 0);
+    return tag;
 }
 
 QImage ClotheslineCanvasView::pegImage() {
@@ -358,7 +375,9 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
         return *it;
     const double scale = m_paperScale;
     QPointer<ClotheslineCanvasView> self(this);
-    if (!m_paperRequests.contains(photo.id)) {
+    // A print waiting for room is asked for again when room comes; until then a pass over the rope
+    // would build its keys twice for nothing.
+    if (!m_paperRequests.contains(photo.id) && !m_paperWaitingIDs.contains(photo.id)) {
         if (auto cached = PolaroidRenderer::cachedImage(photo, kPhotoSize, scale, PolaroidRenderer::kPaper)) {
             m_visiblePapers.insert(photo.id, *cached);
             m_shownPlaceholders.remove(photo.id);
@@ -382,9 +401,9 @@ QImage ClotheslineCanvasView::preparedPaper(const Photo& photo) {
                 }
                 self->schedulePhotoFrame(photo.id);
             });
-        if (requested)
+        if (requested) {
             m_paperRequests.insert(photo.id);
-        else if (!m_paperWaitingIDs.contains(photo.id)) {
+        } else {
             m_paperWaiting.append(photo.id);
             m_paperWaitingIDs.insert(photo.id);
         }
@@ -513,29 +532,23 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
         std::sort(
             slots.begin(), slots.end(),
             [](const ClotheslinePhotoSlot* a, const ClotheslinePhotoSlot* b) { return a->z() < b->z(); });
-        // The prints wholly under the papers in front of them leave first, so that the exact areas
-        // below are cut for the prints that show; in a pile of thousands those are few.
+        // From the top down, each print gets only the part of the dirty area that the opaque papers
+        // above it leave open, cell by cell, and a print wholly under them none: with many
+        // overlapping prints most pixels are then painted once. The papers above cut exactly, as one
+        // region, cost more than the painting they saved once a rope held hundreds of prints.
         ClotheslineCoverGrid grid(dirtyBounds, kPaintCoverCellPoints);
+        QList<ClotheslineFrameCompositor::Layer> layers;
+        layers.reserve(slots.size());
         for (qsizetype i = slots.size() - 1; i >= 0; --i) {
-            const bool covered = grid.covers(slots[i]->bounds());
+            const QRectF bounds = slots[i]->bounds();
+            if (!grid.covers(bounds)) {
+                QRegion open = dirty & grid.open(bounds.toAlignedRect());
+                if (!open.isEmpty())
+                    layers.append({slots[i], std::move(open)});
+            }
             grid.cover(slots[i]->coveredRect());
-            if (covered)
-                slots[i] = nullptr;
         }
-        slots.removeAll(nullptr);
-        // From the top down, each print gets only the part of the dirty area that the opaque
-        // papers above it leave open; with many overlapping prints most pixels are then
-        // painted once.
-        QList<ClotheslineFrameCompositor::Layer> layers(slots.size());
-        QRegion covered;
-        for (qsizetype i = slots.size() - 1; i >= 0; --i) {
-            layers[i] = {slots[i], (dirty & slots[i]->bounds().toAlignedRect()) - covered};
-            const QRectF cover = slots[i]->coveredRect();
-            if (!cover.isEmpty())
-                covered +=
-                    QRect(QPoint(int(std::ceil(cover.left())), int(std::ceil(cover.top()))),
-                          QPoint(int(std::floor(cover.right())) - 1, int(std::floor(cover.bottom())) - 1));
-        }
+        std::reverse(layers.begin(), layers.end());
         // The tack image is made once, before any band thread asks for it.
         ClotheslineRopeGeometry::brassTack();
         QRectF ropeArea = rope.strand(0, 1).boundingRect();
@@ -561,7 +574,9 @@ void ClotheslineCanvasView::drawContent(QPainter& painter, const QRegion& dirty)
         content.frame = *frame;
         content.paper = paperShown(photo);
         content.peg = pegImage();
-        content.overlay = m_sizeAwaitedIDs.contains(photo.id) ? QImage() : overlayImage(photo);
+        const ShownLayer badge = m_sizeAwaitedIDs.contains(photo.id) ? ShownLayer() : overlayLayer(photo);
+        content.overlay = badge.image;
+        content.overlayArea = badge.area;
         content.paperTransform = g.paperTransform;
         content.pegTransform = g.pegTransform;
         print.update(content);

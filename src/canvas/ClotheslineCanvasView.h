@@ -132,7 +132,7 @@ public:
 
     // A print whose picture's size is still being read lays out at 4 x 3 and shows its peg, but
     // its paper and badges only once the size came, so that no paper changes its shape on screen.
-    PhotoGeometry photoLayout(const Photo& photo);
+    const PhotoGeometry& photoLayout(const Photo& photo);
     const QSet<QString>& sizeAwaitedIDs() const { return m_sizeAwaitedIDs; }
     PolaroidGeometry geometry(const Photo& photo);
     std::optional<Photo> photo(QPointF point);
@@ -389,6 +389,8 @@ private:
                          bool cut = false);
     // The badge a print shows on the rope, cut to what it paints.
     ShownLayer overlayLayer(const Photo& photo);
+    // The kept layout of a print, made anew when its record or the style changed.
+    QHash<QString, PhotoGeometry>::iterator layoutEntry(const Photo& photo);
     void forgetShownLayers();
     bool selected(const Photo& photo) const;
     bool isNew(const Photo& photo) const;
@@ -483,6 +485,19 @@ private:
     QSet<QString> m_paperWaitingIDs;
     QHash<QString, ShownLayer> m_shownBadges;
     QHash<QString, ShownLayer> m_shownPlaceholders;
+    // The outlines each print last gave the window to take presses, with where and how it hung.
+    struct PublishedPrint {
+        QPointF origin{};
+        QRectF paperRect{};
+        QTransform paperTransform{};
+        QTransform pegTransform{};
+        int badge = 0;
+        QRectF visible{};
+        QTransform toContent{};
+        QList<QPainterPath> paths{};
+        bool sameAs(const PublishedPrint& other) const;
+    };
+    QHash<QString, PublishedPrint> m_publishedPrints;
     // The badges and blank papers the prints above keep, by the renderer's key: prints of one
     // shape share one image, however many shapes outgrow the renderer's own cache.
     QHash<QString, ShownLayer> m_sharedLayers;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace vennimo {
 
@@ -66,6 +67,49 @@ void ClotheslineCoverGrid::cover(const QRectF& opaque) {
     for (int row = top; row < bottom; ++row)
         std::memset(m_cells.data() + std::size_t(row) * std::size_t(m_columns) + left, 1,
                     std::size_t(right - left));
+}
+
+QRegion ClotheslineCoverGrid::open(const QRect& bounds) const {
+    const bool whole = m_cell == std::floor(m_cell) && m_area.left() == std::floor(m_area.left()) &&
+                       m_area.top() == std::floor(m_area.top());
+    if (m_cells.empty() || !whole || bounds.isEmpty())
+        return QRegion(bounds);
+    const int cell = int(m_cell);
+    const QPoint origin(int(m_area.left()), int(m_area.top()));
+    const auto first = [cell](int from, int limit) { return std::clamp(from / cell, 0, limit); };
+    const auto past = [cell](int to, int limit) { return std::clamp((to + cell - 1) / cell, 0, limit); };
+    const QRect seen = bounds.translated(-origin) & QRect(0, 0, m_columns * cell, m_rows * cell);
+    if (seen.isEmpty())
+        return QRegion(bounds);
+    const int left = first(seen.left(), m_columns);
+    const int right = past(seen.right() + 1, m_columns);
+    const int top = first(seen.top(), m_rows);
+    const int bottom = past(seen.bottom() + 1, m_rows);
+    // Runs of covered cells row by row, each row one band of the region, left to right.
+    std::vector<QRect> covered;
+    for (int row = top; row < bottom; ++row) {
+        const unsigned char* cells = m_cells.data() + std::size_t(row) * std::size_t(m_columns);
+        const int y0 = std::max(row * cell, seen.top());
+        const int y1 = std::min((row + 1) * cell, seen.bottom() + 1);
+        for (int column = left; column < right;) {
+            if (!cells[column]) {
+                ++column;
+                continue;
+            }
+            const int start = column;
+            while (column < right && cells[column])
+                ++column;
+            const int x0 = std::max(start * cell, seen.left());
+            const int x1 = std::min(column * cell, seen.right() + 1);
+            if (x1 > x0 && y1 > y0)
+                covered.emplace_back(QPoint(x0, y0) + origin, QPoint(x1 - 1, y1 - 1) + origin);
+        }
+    }
+    if (covered.empty())
+        return QRegion(bounds);
+    QRegion taken;
+    taken.setRects(covered.data(), int(covered.size()));
+    return QRegion(bounds) - taken;
 }
 
 } // namespace vennimo

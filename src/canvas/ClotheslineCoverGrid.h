@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QRectF>
+#include <QRegion>
 
 #include <vector>
 
@@ -17,6 +18,9 @@ public:
     // Whether all of `bounds` inside the area is covered; what lies outside the area is not seen.
     bool covers(const QRectF& bounds) const;
     void cover(const QRectF& opaque);
+    // The part of `bounds` that no covered cell takes, in whole points; all of it where the cells
+    // do not lie on whole points.
+    QRegion open(const QRect& bounds) const;
 
 private:
     QRectF m_area;

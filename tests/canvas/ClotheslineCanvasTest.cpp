@@ -607,25 +607,40 @@ TEST_F(ClotheslineCanvasTest, PublishedHitPathsFollowThePrintGeometry) {
     EXPECT_EQ(port.knotResizePaths.size(), 2);
     ASSERT_TRUE(port.ropeMovePath && port.ropeDropPath);
 
-    QList<QPainterPath> expected;
-    for (const Photo& photo : canvas.photos()) {
-        const QRectF frame = *canvas.printFrame(photo);
-        const PolaroidGeometry g = canvas.geometry(photo);
-        const QPointF origin = frame.topLeft() + QPointF(0, kCanvasTop);
-        expected.append(g.paperPath.translated(origin));
-        expected.append(g.pegPath.translated(origin));
-        const bool selected = photo.id == rope.model->photos().at(1).id;
-        expected.append(g.indicatorPath(selected).translated(origin)); // unselected prints are new
-    }
-    ASSERT_EQ(port.canvasPaths.size(), expected.size());
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        const QRectF got = port.canvasPaths[i].boundingRect();
-        const QRectF want = expected[i].boundingRect();
-        EXPECT_NEAR(got.left(), want.left(), 0.01) << i;
-        EXPECT_NEAR(got.top(), want.top(), 0.01) << i;
-        EXPECT_NEAR(got.width(), want.width(), 0.01) << i;
-        EXPECT_NEAR(got.height(), want.height(), 0.01) << i;
-    }
+    // Each print's paper, peg and badge, where the print hangs now, as it is now.
+    const auto followed = [&] {
+        QList<QPainterPath> expected;
+        for (const Photo& photo : canvas.photos()) {
+            const QRectF frame = *canvas.printFrame(photo);
+            const PolaroidGeometry g = canvas.geometry(photo);
+            const QPointF origin = frame.topLeft() + QPointF(0, kCanvasTop);
+            expected.append(g.paperPath.translated(origin));
+            expected.append(g.pegPath.translated(origin));
+            if (const auto badge = canvas.indicatorPath(photo, g))
+                expected.append(badge->translated(origin));
+        }
+        ASSERT_EQ(port.canvasPaths.size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const QRectF got = port.canvasPaths[i].boundingRect();
+            const QRectF want = expected[i].boundingRect();
+            EXPECT_NEAR(got.left(), want.left(), 0.01) << i;
+            EXPECT_NEAR(got.top(), want.top(), 0.01) << i;
+            EXPECT_NEAR(got.width(), want.width(), 0.01) << i;
+            EXPECT_NEAR(got.height(), want.height(), 0.01) << i;
+        }
+    };
+    followed();
+    EXPECT_EQ(port.canvasPaths.size(), 9) << "a selection badge and two arrival tags";
+    // Another print selected, then one moved: the areas of the prints that stayed as they were are
+    // kept, the others' follow.
+    rope.model->setSelection({rope.model->photos().at(0)});
+    rope.settleUpdates();
+    ASSERT_TRUE(rope.waitForRest());
+    followed();
+    rope.place({{2, 0.65}});
+    ASSERT_TRUE(rope.waitForRest());
+    followed();
+
     // The rope between two prints is a rope shape, not a print.
     const ClotheslineRopeGeometry geometry = canvas.ropeGeometry();
     const QPointF onRope = geometry.pointAlong(0.02);

@@ -2,7 +2,10 @@
 
 #include <QList>
 #include <QRandomGenerator>
+#include <QRegion>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace vennimo;
 
@@ -64,4 +67,53 @@ TEST(ClotheslineCoverGrid, PapersSideBySideCoverWhatLiesUnderBothAndNothingStick
     ClotheslineCoverGrid none(QRectF(), 4);
     none.cover(QRectF(0, 0, 100, 100));
     EXPECT_FALSE(none.covers(QRectF(10, 10, 10, 10))) << "a grid over nothing says nothing is covered";
+}
+
+// What a print may paint is cut to what the papers above leave open: a point left out lies under a
+// paper, and a print under a large paper paints little more than what sticks out.
+TEST(ClotheslineCoverGrid, TheOpenPartOfAPrintLeavesOutOnlyWhatPapersInFrontHide) {
+    const QRectF area(0, 0, 980, 458);
+    QRandomGenerator random(7);
+    const auto rect = [&](int maxSide) {
+        return QRect(int(random.bounded(1020)) - 20, int(random.bounded(500)) - 20,
+                     1 + int(random.bounded(maxSide)), 1 + int(random.bounded(maxSide)));
+    };
+    qint64 leftOut = 0;
+    for (int pile = 0; pile < 100; ++pile) {
+        ClotheslineCoverGrid grid(area, 4);
+        QList<QRectF> papers;
+        for (int i = 0; i < 8; ++i) {
+            const QRectF paper = QRectF(rect(300)).adjusted(0.3, 0.7, -0.2, -0.6);
+            grid.cover(paper);
+            papers.append(paper);
+        }
+        for (int i = 0; i < 10; ++i) {
+            const QRect print = rect(150);
+            const QRegion open = grid.open(print);
+            ASSERT_TRUE(print.contains(open.boundingRect()) || open.isEmpty());
+            for (int y = print.top(); y <= print.bottom(); ++y)
+                for (int x = print.left(); x <= print.right(); ++x) {
+                    if (open.contains(QPoint(x, y)))
+                        continue;
+                    ++leftOut;
+                    const QRectF pixel(x, y, 1, 1);
+                    const bool under = std::any_of(papers.begin(), papers.end(), [&](const QRectF& paper) {
+                        return paper.contains(pixel);
+                    });
+                    ASSERT_TRUE(under) << "pile " << pile << ": (" << x << ", " << y << ") left out";
+                }
+        }
+    }
+    EXPECT_GT(leftOut, 100000) << "the piles hid too little to tell";
+
+    ClotheslineCoverGrid grid(QRectF(0, 0, 400, 200), 4);
+    grid.cover(QRectF(0, 0, 200, 200));
+    const QRegion open = grid.open(QRect(100, 50, 200, 100));
+    EXPECT_EQ(open, QRegion(QRect(200, 50, 100, 100))) << "what sticks out of the paper";
+    EXPECT_EQ(grid.open(QRect(350, -50, 100, 100)), QRegion(QRect(350, -50, 100, 100)))
+        << "outside the view nothing is covered";
+    ClotheslineCoverGrid uneven(QRectF(0.5, 0, 400, 200), 4);
+    uneven.cover(QRectF(0, 0, 200, 200));
+    EXPECT_EQ(uneven.open(QRect(10, 10, 20, 20)), QRegion(QRect(10, 10, 20, 20)))
+        << "cells off the whole points leave the print whole";
 }
