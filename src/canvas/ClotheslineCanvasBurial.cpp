@@ -6,8 +6,10 @@ namespace vennimo {
 
 void ClotheslineCanvasView::buryCoveredPrints() {
     ClotheslineCoverGrid grid(visibleRect(), kCoverCellPoints);
-    QSet<QString> buried;
+    // The set is changed where a print's burial changed, not made anew at every pass over a pile of
+    // a thousand.
     QSet<QString> changed;
+    qsizetype buried = 0;
     for (qsizetype i = m_drawingOrder.size() - 1; i >= 0; --i) {
         const Photo& photo = m_drawingOrder[i];
         const auto slot = m_photoSlots.constFind(photo.id);
@@ -17,19 +19,27 @@ void ClotheslineCanvasView::buryCoveredPrints() {
         // a swinging pile does not let go of its paper and take it again frame by frame.
         const bool wasBuried = m_buriedIDs.contains(photo.id);
         const double margin = wasBuried ? 0 : kBuryMarginPoints;
-        const PolaroidGeometry g = geometry(photo);
-        const QRectF window =
-            g.paperTransform.mapRect(g.imageRect).translated(slot->content().frame.topLeft());
+        const ClotheslinePhotoSlot::Content& shown = slot->content();
+        const QRectF window = shown.paperTransform.mapRect(photoLayout(photo).geometry.imageRect)
+                                  .translated(shown.frame.topLeft());
         if (grid.covers(window.adjusted(-margin, -margin, margin, margin))) {
-            buried.insert(photo.id);
-            if (!wasBuried)
+            ++buried;
+            if (!wasBuried) {
+                m_buriedIDs.insert(photo.id);
                 changed.insert(photo.id);
+            }
         } else if (wasBuried) {
+            m_buriedIDs.remove(photo.id);
             changed.insert(photo.id);
         }
         grid.cover(slot->coveredRect());
     }
-    m_buriedIDs = std::move(buried);
+    // Prints that left the rope or the view are buried no longer.
+    if (m_buriedIDs.size() != buried)
+        m_buriedIDs.removeIf([this](const QString& id) {
+            const auto slot = m_photoSlots.constFind(id);
+            return slot == m_photoSlots.constEnd() || slot->hidden();
+        });
     if (changed.isEmpty())
         return;
     for (const QString& id : std::as_const(changed))

@@ -85,25 +85,43 @@ QRegion ClotheslineCoverGrid::open(const QRect& bounds) const {
     const int right = past(seen.right() + 1, m_columns);
     const int top = first(seen.top(), m_rows);
     const int bottom = past(seen.bottom() + 1, m_rows);
-    // Runs of covered cells row by row, each row one band of the region, left to right.
+    // Runs of covered cells row by row, left to right; a row whose runs are those of the row above
+    // lengthens that band, so that a paper's many rows make a few rectangles.
     std::vector<QRect> covered;
+    std::vector<std::pair<int, int>> runs;
+    std::vector<std::pair<int, int>> above;
+    std::size_t band = 0;
     for (int row = top; row < bottom; ++row) {
         const unsigned char* cells = m_cells.data() + std::size_t(row) * std::size_t(m_columns);
+        const unsigned char* end = cells + right;
+        runs.clear();
+        for (const unsigned char* at = cells + left; at < end;) {
+            const auto* start = static_cast<const unsigned char*>(std::memchr(at, 1, std::size_t(end - at)));
+            if (!start)
+                break;
+            const auto* stop =
+                static_cast<const unsigned char*>(std::memchr(start, 0, std::size_t(end - start)));
+            at = stop ? stop : end;
+            const int x0 = std::max(int(start - cells) * cell, seen.left());
+            const int x1 = std::min(int(at - cells) * cell, seen.right() + 1);
+            if (x1 > x0)
+                runs.emplace_back(x0, x1);
+        }
         const int y0 = std::max(row * cell, seen.top());
         const int y1 = std::min((row + 1) * cell, seen.bottom() + 1);
-        for (int column = left; column < right;) {
-            if (!cells[column]) {
-                ++column;
-                continue;
-            }
-            const int start = column;
-            while (column < right && cells[column])
-                ++column;
-            const int x0 = std::max(start * cell, seen.left());
-            const int x1 = std::min(column * cell, seen.right() + 1);
-            if (x1 > x0 && y1 > y0)
-                covered.emplace_back(QPoint(x0, y0) + origin, QPoint(x1 - 1, y1 - 1) + origin);
+        if (y1 <= y0 || runs.empty()) {
+            above.clear();
+            continue;
         }
+        if (runs == above && band < covered.size()) {
+            for (std::size_t i = band; i < covered.size(); ++i)
+                covered[i].setBottom(y1 - 1 + origin.y());
+            continue;
+        }
+        band = covered.size();
+        for (const auto& [x0, x1] : runs)
+            covered.emplace_back(QPoint(x0, y0) + origin, QPoint(x1 - 1, y1 - 1) + origin);
+        above.swap(runs);
     }
     if (covered.empty())
         return QRegion(bounds);
