@@ -176,4 +176,9 @@ void X11WindowHints::keepAbove(unsigned window) {
                         {kAdd, X11Connection::atom(c, "_NET_WM_STATE_ABOVE"), 0, 2, 0});
 }
 
+void X11WindowHints::flush() {
+    if (xcb_connection_t* c = X11Connection::get())
+        xcb_flush(c);
+}
+
 } // namespace vennimo

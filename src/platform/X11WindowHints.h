@@ -43,6 +43,11 @@ public:
     // Asks the window manager to keep another client's window above the normal ones, as a pager
     // would.
     static void keepAbove(unsigned window);
+
+    // Sends the requests Qt has queued for the X server. Qt writes them out only when an X event
+    // wakes its loop, so a window raised in a quiet moment (from a timer, say) would otherwise
+    // stay where it was until the next event, however long that takes.
+    static void flush();
 };
 
 } // namespace vennimo

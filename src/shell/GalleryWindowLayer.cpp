@@ -139,8 +139,10 @@ void GalleryWindowLayer::applyLevel(QWidget* window, int level, bool allWorkspac
     X11WindowHints::setOnAllDesktops(window->windowHandle(), allWorkspaces);
     // Levels above the floating one have no X11 state of their own: raising keeps them on top of
     // the floating windows that are already there.
-    if (level > kFloatingLevel && window->isVisible())
+    if (level > kFloatingLevel && window->isVisible()) {
         window->raise();
+        X11WindowHints::flush();
+    }
 }
 
 void GalleryWindowLayer::raise(QWidget* window) {
@@ -159,6 +161,7 @@ void GalleryWindowLayer::raiseAbove(int floor) {
                      [](const QWidget* a, const QWidget* b) { return level(a) < level(b); });
     for (QWidget* window : higher)
         window->raise();
+    X11WindowHints::flush();
 }
 
 QWidget* GalleryWindowLayer::topmostShown() {

@@ -99,16 +99,18 @@ TEST_F(GalleryWindowLayerX11, WindowsOfHigherLevelsGoBackOverOneRaisedOrClicked)
     const QList<const QWidget*> levelOrder{&rope, &settings, &updater};
     ASSERT_TRUE(waitUntil([&] { return stackedInOrder(levelOrder); }, 5s)) << namedStacking(levelOrder);
 
-    // Raised one by one the other way round, the rope ends on top; raising it through the layer
-    // puts the higher levels back over it, lowest first.
+    // Raised one by one the other way round (as a pager would), the rope ends on top; raising it
+    // through the layer puts the higher levels back over it, lowest first, even in a quiet moment,
+    // when no event from the X server wakes Qt to send what it queued.
     for (QWidget* window : {&updater, &settings, &rope})
-        window->raise();
+        runProgram("xdotool", {"windowraise", idOf(*window)});
     ASSERT_TRUE(waitUntil(
         [&] {
             return stackedInOrder({&updater, &settings, &rope});
         },
         5s))
         << namedStacking(levelOrder);
+    QTest::qWait(500);
     GalleryWindowLayer::raise(&rope);
     EXPECT_TRUE(waitUntil([&] { return stackedInOrder(levelOrder); }, 5s))
         << "after a raise: " << namedStacking(levelOrder);
