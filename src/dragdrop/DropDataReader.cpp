@@ -75,14 +75,16 @@ DropDataFetch x11Fetch(std::optional<std::uint32_t> time, const QStringList& for
 
 } // namespace
 
-DropDataReader::DropDataReader(const QMimeData& data, QDeadlineTimer deadline, DropDataFetch fetch)
+DropDataReader::DropDataReader(const QMimeData& data, QDeadlineTimer deadline, DropDataFetch fetch,
+                               std::optional<QStringList> formats)
     : m_data(data)
     , m_fetch(std::move(fetch))
-    , m_deadline(deadline) {}
+    , m_deadline(deadline)
+    , m_formats(std::move(formats)) {}
 
-DropDataReader DropDataReader::forDrop(const QMimeData& data, QDeadlineTimer deadline,
-                                       const DropDataFetch& fetch) {
-    return DropDataReader(data, deadline, fetch ? fetch : x11Fetch(X11DropTime::last(), data.formats()));
+DropDataReader DropDataReader::forDrop(const QMimeData& data, const QStringList& formats,
+                                       QDeadlineTimer deadline, const DropDataFetch& fetch) {
+    return DropDataReader(data, deadline, fetch ? fetch : x11Fetch(X11DropTime::last(), formats), formats);
 }
 
 bool DropDataReader::readsFromAnotherProgram() {
@@ -100,7 +102,7 @@ DropDataReader DropDataReader::forHover(const QMimeData& data, QDeadlineTimer de
 
 QByteArray DropDataReader::read(const QString& type, QDeadlineTimer until) {
     m_lastRanOut = false;
-    if (m_stalled || !m_data.hasFormat(type))
+    if (m_stalled || !offers(type))
         return {};
     const QDeadlineTimer deadline = earlier(m_deadline, until);
     if (deadline.hasExpired()) {
@@ -116,6 +118,12 @@ QByteArray DropDataReader::read(const QString& type, QDeadlineTimer until) {
     if (!m_fetch && bytes.isEmpty() && timer.elapsed() >= ExternalImageDrop::kStalledReadMs)
         m_stalled = true;
     return bytes;
+}
+
+bool DropDataReader::offers(const QString& type) {
+    if (!m_formats)
+        m_formats = m_data.formats();
+    return m_formats->contains(type);
 }
 
 QByteArray DropDataReader::fetch(const QString& type, const QDeadlineTimer& until) {

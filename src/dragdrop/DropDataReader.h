@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -26,11 +27,12 @@ using DropDataFetch =
 // source never answers costs no more than that time: the other types are still asked for.
 class DropDataReader {
 public:
-    // Through Qt, unless `fetch` reads.
-    DropDataReader(const QMimeData& data, QDeadlineTimer deadline, DropDataFetch fetch = {});
+    // Through Qt, unless `fetch` reads. `formats` are the data's types when the caller has them.
+    DropDataReader(const QMimeData& data, QDeadlineTimer deadline, DropDataFetch fetch = {},
+                   std::optional<QStringList> formats = std::nullopt);
 
-    // The drop being handled, with the drop's time stamp.
-    static DropDataReader forDrop(const QMimeData& data, QDeadlineTimer deadline,
+    // The drop being handled, with the drop's time stamp; `formats` are the data's types.
+    static DropDataReader forDrop(const QMimeData& data, const QStringList& formats, QDeadlineTimer deadline,
                                   const DropDataFetch& fetch = {});
     // A drag moving over us, with the time stamp of its last position.
     static DropDataReader forHover(const QMimeData& data, QDeadlineTimer deadline);
@@ -53,10 +55,14 @@ public:
 
 private:
     QByteArray fetch(const QString& type, const QDeadlineTimer& until);
+    bool offers(const QString& type);
 
     const QMimeData& m_data;
     DropDataFetch m_fetch;
     QDeadlineTimer m_deadline;
+    // Qt names a drag's types by asking the X server about each of them whenever they are looked
+    // at: a round trip per type, which on a busy display ate the time of the reads themselves.
+    std::optional<QStringList> m_formats;
     bool m_stalled = false;
     bool m_lastRanOut = false;
 };

@@ -343,7 +343,7 @@ ExternalImageDrop::Snapshot ExternalImageDrop::snapshot(const QMimeData& data,
     // every source that offers them describes. A file comes before bytes, so the list is read
     // first; beside bytes it has half the time left, so that a list the source never gives
     // leaves the picture offered with it the other half.
-    DropDataReader reader = DropDataReader::forDrop(data, deadline, fetch);
+    DropDataReader reader = DropDataReader::forDrop(data, formats, deadline, fetch);
     const QList<QUrl> urls =
         reader.urls(offersBytes && reader.bounded() ? QDeadlineTimer(deadline.remainingTime() / 2)
                                                     : QDeadlineTimer(QDeadlineTimer::Forever));

@@ -301,13 +301,34 @@ struct BoundedSource {
             return answer;
         };
     }
-    std::unique_ptr<QMimeData> data() const {
-        auto mime = std::make_unique<QMimeData>();
-        for (auto it = answers.begin(); it != answers.end(); ++it)
-            mime->setData(it.key(), it.value().value_or(QByteArray()));
-        return mime;
-    }
+    // How long the data takes to name its types, each time it is asked, as Qt's drop data on X11
+    // does by asking the X server; how often it was asked.
+    qint64 namingMs = 0;
+    mutable int namings = 0;
+
+    std::unique_ptr<QMimeData> data() const;
 };
+
+class SlowNamingData : public QMimeData {
+public:
+    explicit SlowNamingData(const BoundedSource& source)
+        : m_source(source) {}
+    QStringList formats() const override {
+        ++m_source.namings;
+        QThread::msleep(quint64(m_source.namingMs));
+        return QMimeData::formats();
+    }
+
+private:
+    const BoundedSource& m_source;
+};
+
+std::unique_ptr<QMimeData> BoundedSource::data() const {
+    auto mime = std::make_unique<SlowNamingData>(*this);
+    for (auto it = answers.begin(); it != answers.end(); ++it)
+        mime->setData(it.key(), it.value().value_or(QByteArray()));
+    return mime;
+}
 
 ExternalImageDrop::Snapshot boundedSnapshot(const BoundedSource& source) {
     const auto data = source.data();
@@ -417,6 +438,18 @@ TEST(DropSnapshot, EachPictureTypeHasItsShareOfTheTimeLeftSoThatOneNeverGivenLea
     EXPECT_EQ(twenty.asked.last(), u"application/octet-stream"_s);
     EXPECT_GE(twenty.given.last(), 20) << "the untyped bytes' time";
     twenty.lateBy = 0;
+
+    // Where naming the drag's types takes longer than a type's share of the time, the types are
+    // named once for the whole drop, not again for every read: the untyped bytes still come.
+    twenty.namingMs = 120;
+    twenty.namings = 0;
+    twenty.asked.clear();
+    twenty.given.clear();
+    EXPECT_EQ(boundedSnapshot(twenty).items, (Items{{Source::fromBytes(pngBytes())}}));
+    ASSERT_EQ(twenty.asked.size(), 21);
+    EXPECT_GE(twenty.given.last(), 20) << "the untyped bytes' time";
+    EXPECT_EQ(twenty.namings, 1);
+    twenty.namingMs = 0;
 
     // Offered alone, the list has all the time, not half of it.
     BoundedSource listAlone;
