@@ -86,6 +86,36 @@ QRegion AlphaShapeRegion::of(const QImage& frame, int spread, int maximumRectang
     const auto shows = [](quint32 pixel) {
         return pixel >= 0xff000000u || (pixel >= kOpaqueFrom && AlphaShapeRegion::shows(pixel));
     };
+    // Under 16 in every channel: the X server shows it black.
+    const auto dark = [](quint32 pixel) { return (pixel & 0x00f0f0f0u) == 0; };
+    const auto at = [&argb](int x, int y) {
+        return reinterpret_cast<const quint32*>(argb.constScanLine(y))[x];
+    };
+    // Under a pile of prints the shadows add up to opaque or nearly, and the faint lower edge of a
+    // paper over them makes a row that is near black and yet shows. A run of such pixels no taller
+    // than kMaximumFringe between a light pixel above and nothing below is that edge: it is cut
+    // away. A black that is drawn is taller, or ends in something drawn. Each column remembers the
+    // run it is in, so every pixel is looked at a bounded number of times.
+    std::vector<int> runEnds(size_t(width), -1);
+    std::vector<char> runIsFringe(size_t(width), 0);
+    const auto keeps = [&](quint32 pixel, int x, int y) {
+        if (!shows(pixel))
+            return false;
+        if (!dark(pixel))
+            return true;
+        const auto column = size_t(x);
+        if (runEnds[column] < y) {
+            int rows = 1;
+            while (rows <= kMaximumFringe && y + rows < height && shows(at(x, y + rows)) &&
+                   dark(at(x, y + rows)))
+                ++rows;
+            const bool lightAbove = y > 0 && shows(at(x, y - 1)) && !dark(at(x, y - 1));
+            const bool nothingBelow = y + rows == height || !shows(at(x, y + rows));
+            runIsFringe[column] = rows <= kMaximumFringe && lightAbove && nothingBelow;
+            runEnds[column] = y + rows - 1;
+        }
+        return runIsFringe[column] == 0;
+    };
 
     // The opaque spans of every row, widened sideways; `starts[y]` indexes row y's first span.
     std::vector<Span> spans;
@@ -96,12 +126,12 @@ QRegion AlphaShapeRegion::of(const QImage& frame, int spread, int maximumRectang
         const size_t rowStart = spans.size();
         int x = 0;
         while (x < width) {
-            while (x < width && !shows(line[x]))
+            while (x < width && !keeps(line[x], x, y))
                 ++x;
             if (x == width)
                 break;
             const int first = x;
-            while (x < width && shows(line[x]))
+            while (x < width && keeps(line[x], x, y))
                 ++x;
             const Span widened{std::max(first - spread, 0), std::min(x + spread, width)};
             if (spans.size() > rowStart)

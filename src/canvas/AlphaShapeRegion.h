@@ -19,6 +19,9 @@ public:
     // The most rectangles a cut holds. A real rope takes a few hundred; a shape request of this
     // many stays far below what any X server takes in one request.
     static constexpr int kMaximumRectangles = 4096;
+    // The tallest run of near-black pixels under a light one and over nothing that is taken for
+    // the edge of a paper over shadows rather than something drawn black (of()).
+    static constexpr int kMaximumFringe = 2;
 
     AlphaShapeRegion() = delete;
 
@@ -40,8 +43,9 @@ public:
         return brightest * 16 >= alpha;
     }
 
-    // The region in the frame's own (device) pixels, widened by `spread` pixels (at most
-    // kMaximumSpread) in every direction and clipped to the frame. A frame without an alpha
+    // The region in the frame's own (device) pixels that show, less the near-black lower edges of
+    // papers over shadows, widened by `spread` pixels (at most kMaximumSpread) in every direction
+    // and clipped to the frame. A frame without an alpha
     // channel shows whole; a null one not at all. A cut that would take more than
     // `maximumRectangles` is made coarser until it fits, never showing fewer pixels.
     static QRegion of(const QImage& frame, int spread, int maximumRectangles = kMaximumRectangles);

@@ -6,6 +6,8 @@
 #include <QRandomGenerator>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace vennimo;
 
 namespace {
@@ -88,6 +90,46 @@ TEST(AlphaShapeRegion, ShadowsThatAddUpBeyondHalfStayCutAwayWhileTranslucentColo
     EXPECT_TRUE(AlphaShapeRegion::shows(qRgba(30, 20, 10, 200))) << "a dark colour is not a shadow";
     EXPECT_TRUE(AlphaShapeRegion::shows(qRgba(0, 0, 0, 255)));
     EXPECT_FALSE(AlphaShapeRegion::shows(qRgba(120, 120, 120, 120))) << "below half";
+}
+
+TEST(AlphaShapeRegion, TheFaintEdgeOfAPaperOverAPilesShadowsIsCutAwayWhileDrawnBlackShows) {
+    // Under the front print of a pile the shadows add up to nearly opaque; the paper's faint lower
+    // edge over them is near black and at least half opaque (values read from a real frame).
+    constexpr quint32 paper = 0xfff4f0e8u;
+    constexpr quint32 shadow = 0xd9000000u;
+    QImage frame = clear(60, 40);
+    const auto column = [&frame](int x, const std::vector<quint32>& pixels) {
+        for (int y = 0; y < int(pixels.size()); ++y)
+            frame.setPixel(x, y, pixels[size_t(y)]);
+    };
+    for (int x = 0; x < 60; ++x) {
+        std::vector<quint32> pixels(10, paper);
+        if (x < 20) {
+            pixels.insert(pixels.end(), {0xee0f0f0fu, shadow, shadow});
+        } else if (x < 40) {
+            pixels.insert(pixels.end(), {0xff020202u, 0xff000000u, 0xfd000000u, shadow});
+        } else if (x < 50) {
+            // A black drawn under the paper, three rows tall.
+            pixels.insert(pixels.end(), {0xff000000u, 0xff000000u, 0xff050505u, shadow});
+        } else {
+            // A black photo in its paper: black ends in paper.
+            pixels.insert(pixels.end(), {0xff000000u, paper, 0xee0f0f0fu, shadow});
+        }
+        column(x, pixels);
+    }
+    // A thin black line drawn on its own.
+    for (int x = 0; x < 30; ++x)
+        frame.setPixel(x, 30, 0xff000000u);
+
+    const QRegion cut = AlphaShapeRegion::of(frame, 0);
+    EXPECT_TRUE(cut.contains(QPoint(5, 9))) << "the paper shows";
+    EXPECT_FALSE(cut.contains(QPoint(5, 10))) << "a faint edge over shadows";
+    EXPECT_FALSE(cut.contains(QPoint(25, 10))) << "an opaque edge over opaque shadows";
+    EXPECT_FALSE(cut.contains(QPoint(25, 11)));
+    EXPECT_TRUE(cut.contains(QPoint(45, 10)) && cut.contains(QPoint(45, 12))) << "a drawn black";
+    EXPECT_TRUE(cut.contains(QPoint(55, 10))) << "black in its paper";
+    EXPECT_FALSE(cut.contains(QPoint(55, 12))) << "the paper's own edge below it";
+    EXPECT_TRUE(cut.contains(QPoint(10, 30))) << "a black line with nothing light above";
 }
 
 TEST(AlphaShapeRegion, AgreesWithAPixelByPixelCutOnStrandsAndNoise) {
